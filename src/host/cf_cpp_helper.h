@@ -1,0 +1,192 @@
+// Component-services library of the host: XML documents, elements and
+// iterators, record access over a host iterator, byte buffers, and the name
+// constants of the host's documents.
+#ifndef SPLIT_HOST_CF_CPP_HELPER_H
+#define SPLIT_HOST_CF_CPP_HELPER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "cf_records.h"
+
+struct CFXML;     // one node of a host XML tree
+struct CFXMLDoc;  // the storage of one host XML tree
+
+namespace CfCppHelperV1 {
+
+// Raised by lookups that find nothing and by parsing of malformed text.
+class XMLException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class XMLElementIterator;
+
+// A value handle on one element of a host XML tree. Copies share the node;
+// an element built from null is empty.
+class XMLElement {
+public:
+    XMLElement() = default;
+    explicit XMLElement(CFXML* node) : node_(node) {}
+
+    bool isEmpty() const { return node_ == nullptr; }
+    CFXML* node() const { return node_; }
+    std::string getName() const;
+    std::string getText() const;
+    void setText(const std::string& text);
+
+    XMLElement addElement(const std::string& name);
+    // Sets an attribute, replacing a value in place (the attribute keeps its
+    // position) or appending a new one.
+    void addAttribute(const std::string& name, const std::string& value);
+    void addAttribute(const std::string& name, const char* value);
+    void addAttribute(const std::string& name, int64_t value);
+    // The attribute's text, or the empty text when it is absent.
+    std::string getAttribute(const std::string& name) const;
+    // True when the attribute is present and reads whole as a decimal integer.
+    bool getAttribute(const std::string& name, int64_t& value) const;
+    bool hasAttribute(const std::string& name) const;
+    // Names of the attributes in document order.
+    std::vector<std::string> getAttributeNames() const;
+    bool removeAttribute(const std::string& name);
+
+    // Direct child elements of that name in document order; every direct
+    // child element when the name is empty.
+    XMLElementIterator getElementsDirect(const std::string& name) const;
+    // First descendant (document order) named elementName whose attribute
+    // equals value; throws XMLException when none matches.
+    XMLElement getElementByAttribute(const std::string& elementName,
+                                     const std::string& attributeName,
+                                     const std::string& value) const;
+    XMLElement insertElementBefore(const std::string& name, const XMLElement& ref);
+    // Deep copies, also from another document.
+    XMLElement copyElement(const XMLElement& source);
+    XMLElement copyElementBefore(const XMLElement& source, const XMLElement& ref);
+    bool removeElement(const XMLElement& child);
+    XMLElement getParent() const;
+
+    // Serialises the whole document the element belongs to.
+    void doc2string(std::string& text) const;
+
+    bool operator==(const XMLElement& other) const { return node_ == other.node_; }
+    bool operator!=(const XMLElement& other) const { return node_ != other.node_; }
+
+protected:
+    CFXML* node_ = nullptr;
+};
+
+// The root element of a document. dispose() frees the tree; destroying or
+// copying the handle does not.
+class XMLDocument : public XMLElement {
+public:
+    XMLDocument() = default;
+    XMLDocument(CFXML* root, CFXMLDoc* doc) : XMLElement(root), doc_(doc) {}
+    void dispose();
+    CFXMLDoc* storage() const { return doc_; }
+
+private:
+    CFXMLDoc* doc_ = nullptr;
+};
+
+class XMLElementIterator {
+public:
+    XMLElementIterator() = default;
+    XMLElementIterator(std::vector<CFXML*> nodes) : nodes_(std::move(nodes)) {}
+    bool hasMore() const { return pos_ < nodes_.size(); }
+    XMLElement next() { return hasMore() ? XMLElement(nodes_[pos_++]) : XMLElement(); }
+    size_t count() const { return nodes_.size(); }
+
+private:
+    std::vector<CFXML*> nodes_;
+    size_t pos_ = 0;
+};
+
+// Documents bound to a host.
+class HostHelper {
+public:
+    // A new helper owned by the caller, or null when there is no host.
+    static HostHelper* create(CFHost* host);
+    explicit HostHelper(CFHost* host) : host_(host) {}
+    CFHost* host() const { return host_; }
+    XMLDocument createNew(const std::string& rootName);
+    // Parses text; throws XMLException when it is not well-formed. No DTD is
+    // processed and no entity beyond the five predefined ones is expanded.
+    XMLDocument createFromContents(const std::string& text);
+    XMLDocument createFromContents(const char* text);
+
+private:
+    CFHost* host_;
+};
+
+// Records of a host iterator.
+class DataHelper {
+public:
+    DataHelper(CFIterator* iterator, bool ownsPosition);
+    CFIterator* getIterator() const { return iterator_; }
+    bool nextRecord();
+    bool rewind();
+    // 0 on success; a null value is a missing value.
+    uint32_t getRecordValue(size_t fieldIndex, void** value, size_t* length, int* err);
+
+private:
+    CFIterator* iterator_;
+    bool ownsPosition_;
+};
+
+// A resizable byte buffer.
+class BufferHelper {
+public:
+    explicit BufferHelper(size_t size) : bytes_(size, '\0') {}
+    void resize(size_t size) { bytes_.assign(size, '\0'); }
+    operator char*() { return bytes_.data(); }
+    size_t size() const { return bytes_.size(); }
+
+private:
+    std::vector<char> bytes_;
+};
+
+namespace XMLElements {
+extern const char* const DataModel;
+extern const char* const Execution;
+extern const char* const Field;
+extern const char* const FieldFormats;
+extern const char* const FieldGroup;
+extern const char* const FieldGroups;
+extern const char* const FieldName;
+extern const char* const Fields;
+extern const char* const RecordCounts;
+extern const char* const Value;
+}  // namespace XMLElements
+
+namespace XMLAttributes {
+extern const char* const CaseSensitive;
+extern const char* const Count;
+extern const char* const DisplayLabel;
+extern const char* const GroupType;
+extern const char* const MaxStringLength;
+extern const char* const Measure;
+extern const char* const Name;
+extern const char* const Role;
+extern const char* const Storage;
+extern const char* const Type;
+extern const char* const Value;
+extern const char* const Version;
+}  // namespace XMLAttributes
+
+namespace XMLEntities {
+extern const char* const Error;
+extern const char* const False;
+extern const char* const Input;
+extern const char* const None;
+extern const char* const Split;
+extern const char* const SplitGroup;
+extern const char* const Target;
+extern const char* const True;
+}  // namespace XMLEntities
+
+}  // namespace CfCppHelperV1
+
+#endif
