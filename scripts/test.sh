@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the default build, then the same suite
+# under AddressSanitizer with UndefinedBehaviorSanitizer, then under
+# ThreadSanitizer. Pass preset names to run only those (e.g. "default").
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(default asan tsan)
+for preset in "${presets[@]}"; do
+  echo "== $preset: build"
+  bash scripts/build.sh "$preset"
+  echo "== $preset: tests"
+  ctest --preset "$preset" -j "$(nproc)"
+done
