@@ -1,0 +1,90 @@
+// Group data and build settings shared by the model builders.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace splitmodels {
+
+// Storage codes of a field, as the host's data model numbers them.
+enum Storage : int {
+  StorageNone = 0,
+  StorageInteger = 1,
+  StorageReal = 2,
+  StorageString = 3,
+  StorageDate = 4,       // days since 1970-01-01
+  StorageTime = 5,       // seconds since midnight
+  StorageTimestamp = 6,  // seconds since 1970-01-01 UTC
+};
+
+// Measure codes of a field, as the host's data model numbers them.
+enum Measure : int {
+  MeasureNone = 0,
+  MeasureContinuous = 1,
+  MeasureFlag = 2,
+  MeasureNominal = 3,
+  MeasureOrdinal = 4,
+  MeasureCategorical = 5,
+};
+
+// One field of a group's records.
+struct FieldDef {
+  std::string name;
+  int storage = StorageNone;   // Storage code
+  int measure = MeasureNone;   // Measure code
+  // Category texts of a non-continuous field, in data-model order. Numeric
+  // categories are compared with the cell's number after parsing, so "1" and
+  // "1.0" name the same category of an integer field.
+  std::vector<std::string> categories;
+  // Role text from the data model ("input", "target", "split", "none"), or
+  // empty when the data model gave none.
+  std::string role;
+};
+
+// One value of one record. Storages 1, 2, 4, 5 and 6 use `number`; storage 3
+// uses `text`. A missing value has `missing` set and the others ignored.
+struct Cell {
+  bool missing = false;
+  double number = 0.0;
+  std::string text;
+};
+
+// The records of one split group; every row has one Cell per field, in the
+// order of `fields`.
+struct GroupData {
+  std::vector<FieldDef> fields;
+  std::vector<std::vector<Cell>> rows;
+};
+
+enum class ModelKind { Linear, Logistic };
+
+// What to build for each group.
+struct ModelSpec {
+  ModelKind kind = ModelKind::Linear;
+  std::string target;               // target field name
+  std::vector<std::string> inputs;  // input field names, in design order
+  // Logistic only: the modelled target value. Empty means the second of the
+  // two target values in sorted order (numeric order for numeric targets).
+  std::string event;
+  std::string modelId;              // written as the model's name and ID
+  // The whole input data model document; the group StatXML copies the target's
+  // and inputs' Field elements from it. May be empty (then the copies are
+  // made from the FieldDefs).
+  std::string dataModelXml;
+};
+
+// Reads the fields of a data model document (root "DataModel" with a
+// "Fields" child of "Field" elements) in record order, with their storage,
+// measure, role and the "value" attributes of their "Value" children as
+// categories. Throws std::invalid_argument naming what is wrong when the
+// text does not parse or has no Fields element.
+std::vector<FieldDef> parseDataModelFields(const std::string& dataModelXml);
+
+// Storage and measure texts of the data model document and their codes
+// (unknown texts give 0; unknown codes give an empty text).
+int storageFromText(const std::string& text);
+int measureFromText(const std::string& text);
+std::string storageText(int storage);
+std::string measureText(int measure);
+
+}  // namespace splitmodels

@@ -1,0 +1,67 @@
+// Scoring CSV rows with a segmented or plain regression PMML model.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace splitmodels {
+
+// Raised for a PMML document the scorer cannot use, a header that lacks a
+// needed field, or a row that does not fit the bound header. The message
+// names the offending element, attribute or field and why.
+class ScoreError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct ScoreResult {
+  // True when a segment's predicate held for the row (always true for a bare
+  // RegressionModel) and its model could compute a result.
+  bool selected = false;
+  // The predicted value ("%.17g" for regression, the class label for
+  // classification); empty when not selected.
+  std::string predicted;
+  // Classification: one probability per classLabels() entry; else empty.
+  std::vector<double> probabilities;
+};
+
+// A loaded model: a MiningModel with a selectFirst Segmentation of
+// RegressionModel segments, or a bare RegressionModel. Moveable, not
+// copyable. After bind(), score() is const and may run on several threads.
+class SplitScorer {
+ public:
+  // Parses and checks the document. Throws ScoreError.
+  static SplitScorer fromPmml(const std::string& pmmlText);
+
+  SplitScorer(SplitScorer&&) noexcept;
+  SplitScorer& operator=(SplitScorer&&) noexcept;
+  ~SplitScorer();
+
+  // Maps the fields the model uses to columns of `header` (exact names).
+  // Throws ScoreError naming the first needed field that has no column.
+  void bind(const std::vector<std::string>& header);
+
+  // Scores one row of the bound header. std::nullopt is a missing value;
+  // other texts are converted by the field's DataDictionary dataType, and a
+  // text that does not convert (for instance an empty text for a number)
+  // counts as missing. Throws ScoreError when bind() was not called or the
+  // row is shorter than the header.
+  ScoreResult score(const std::vector<std::optional<std::string>>& row) const;
+
+  const std::string& targetName() const;
+  bool isClassification() const;
+  // Target categories in DataDictionary order, else in RegressionTable order.
+  const std::vector<std::string>& classLabels() const;
+  // Fields the model reads (DataDictionary order), which bind() must find.
+  const std::vector<std::string>& requiredFields() const;
+
+ private:
+  struct Impl;
+  explicit SplitScorer(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace splitmodels

@@ -1,0 +1,45 @@
+// Assembly of the groups' models into one segmented PMML model.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "splitmodels/data.h"
+
+namespace splitmodels {
+
+// One split field's value for one group.
+struct SplitValue {
+  std::string field;
+  std::string value;     // value text as the worker task document wrote it
+  bool missing = false;  // the group's value is missing (`value` is ignored)
+  int storage = StorageNone;  // Storage code of the field
+};
+
+// One group that produced a model.
+struct SplitSegment {
+  std::vector<SplitValue> values;  // one per split field, in split-field order
+  std::string groupPmml;           // the group's PMML (buildGroupModel output,
+                                   // possibly with a MiningBuildTask added)
+  std::string id;                  // segment id; empty gives the 1-based index
+};
+
+struct SplitModelInput {
+  // DataDictionary fields: the split fields, the inputs and the target. A
+  // field listed twice is written once.
+  std::vector<FieldDef> fields;
+  std::vector<std::string> splitFields;  // split field names, in order
+  ModelSpec spec;  // kind, target and inputs are used
+  std::vector<SplitSegment> segments;
+};
+
+// Writes one PMML 4.4 document with a MiningModel whose selectFirst
+// Segmentation holds one Segment per group: the predicate tests the group's
+// split values (numbers re-rendered with "%.17g", "isMissing" for a missing
+// value) and the model is the group's RegressionModel. Throws
+// std::invalid_argument naming the problem when a group PMML does not parse
+// or holds no RegressionModel, when a split field has no FieldDef, or when a
+// numeric split value does not parse.
+std::string buildSplitModelPmml(const SplitModelInput& input);
+
+}  // namespace splitmodels

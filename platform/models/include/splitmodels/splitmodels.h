@@ -1,0 +1,7 @@
+// The whole public interface of the model library.
+#pragma once
+
+#include "splitmodels/data.h"
+#include "splitmodels/group_model.h"
+#include "splitmodels/scorer.h"
+#include "splitmodels/split_model.h"
