@@ -1,0 +1,114 @@
+// A single forward scan over the raw text that skips comments, CDATA
+// sections and processing instructions, refuses markup declarations, and
+// checks every '&' in character data and attribute values. It tracks element
+// depth only to spot text outside the root; nesting itself is the parser's
+// business.
+#include "markup_guard.h"
+
+#include <cctype>
+
+namespace cfhelper {
+
+namespace {
+
+bool isDigits(std::string_view text, bool hex) {
+    if (text.empty()) return false;
+    for (unsigned char c : text)
+        if (!(hex ? std::isxdigit(c) : std::isdigit(c))) return false;
+    return true;
+}
+
+// True when text[pos] == '&' starts a reference the parser resolves itself.
+// The name is read only over name characters, so a stray '&' costs no more
+// than the characters that follow it up to the first other character.
+bool isKnownReference(std::string_view text, size_t pos) {
+    size_t end = pos + 1;
+    auto isNameChar = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '#'; };
+    while (end < text.size() && isNameChar(text[end])) ++end;
+    if (end >= text.size() || text[end] != ';') return false;
+    std::string_view name = text.substr(pos + 1, end - pos - 1);
+    if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos")
+        return true;
+    if (name.size() > 1 && name[0] == '#') {
+        if (name[1] == 'x') return isDigits(name.substr(2), true);
+        return isDigits(name.substr(1), false);
+    }
+    return false;
+}
+
+bool startsWith(std::string_view text, size_t pos, std::string_view prefix) {
+    return text.substr(pos, prefix.size()) == prefix;
+}
+
+// Skips a construct that runs to terminator; npos when it never ends.
+size_t skipPast(std::string_view text, size_t pos, std::string_view terminator) {
+    size_t end = text.find(terminator, pos);
+    return end == std::string_view::npos ? end : end + terminator.size();
+}
+
+// Scans a tag from its '<' to just past its '>', checking quoted values.
+size_t scanTag(std::string_view text, size_t pos, std::string& reason) {
+    char quote = 0;
+    for (size_t i = pos + 1; i < text.size(); ++i) {
+        char c = text[i];
+        if (quote) {
+            if (c == quote) quote = 0;
+            else if (c == '<') reason = "'<' inside an attribute value";
+            else if (c == '&' && !isKnownReference(text, i)) reason = "undefined entity reference";
+            if (!reason.empty()) return std::string_view::npos;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            return i + 1;
+        }
+    }
+    reason = "unterminated tag";
+    return std::string_view::npos;
+}
+
+// How a tag changes the element depth: +1 start tag, -1 end tag, 0 empty
+// element tag. end is just past the tag's '>'.
+int depthChange(std::string_view text, size_t pos, size_t end) {
+    if (text[pos + 1] == '/') return -1;
+    return text[end - 2] == '/' ? 0 : 1;
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+}  // namespace
+
+std::string screenMarkup(std::string_view text) {
+    std::string reason;
+    long depth = 0;
+    // A UTF-8 byte order mark may open the text.
+    size_t pos = startsWith(text, 0, "\xEF\xBB\xBF") ? 3 : 0;
+    while (pos < text.size()) {
+        char c = text[pos];
+        if (c != '<') {
+            // Outside the root element only blanks may appear.
+            if (depth == 0 && !isBlank(c)) return "character data outside the root element";
+            if (c == '&' && !isKnownReference(text, pos)) return "undefined entity reference";
+            ++pos;
+        } else if (startsWith(text, pos, "<!--")) {
+            pos = skipPast(text, pos + 4, "-->");
+            if (pos == std::string_view::npos) return "unterminated comment";
+        } else if (startsWith(text, pos, "<![CDATA[")) {
+            if (depth == 0) return "CDATA section outside the root element";
+            pos = skipPast(text, pos + 9, "]]>");
+            if (pos == std::string_view::npos) return "unterminated CDATA section";
+        } else if (startsWith(text, pos, "<?")) {
+            pos = skipPast(text, pos + 2, "?>");
+            if (pos == std::string_view::npos) return "unterminated processing instruction";
+        } else if (startsWith(text, pos, "<!")) {
+            return "markup declarations are not accepted";
+        } else {
+            size_t end = scanTag(text, pos, reason);
+            if (end == std::string_view::npos) return reason;
+            depth += depthChange(text, pos, end);
+            pos = end;
+        }
+    }
+    return std::string();
+}
+
+}  // namespace cfhelper

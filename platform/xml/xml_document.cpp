@@ -1,0 +1,68 @@
+// Documents: creation, parsing and disposal.
+#include <memory>
+
+#include "cf_cpp_helper.h"
+#include "markup_guard.h"
+#include "node_access.h"
+
+namespace CfCppHelperV1 {
+
+using cfhelper::toHandle;
+using cfhelper::toStorage;
+
+namespace {
+
+// Whitespace-only text between elements is dropped (no parse_ws_pcdata);
+// comments, processing instructions and the declaration are not kept.
+constexpr unsigned kParseOptions = pugi::parse_cdata | pugi::parse_escapes |
+                                   pugi::parse_wconv_attribute | pugi::parse_eol;
+
+// The single root element of a parsed document, or none when the document
+// holds no element, several elements or character data outside the root.
+pugi::xml_node singleRoot(const pugi::xml_document& document) {
+    pugi::xml_node root;
+    for (pugi::xml_node child : document.children()) {
+        if (child.type() != pugi::node_element || root) return pugi::xml_node();
+        root = child;
+    }
+    return root;
+}
+
+}  // namespace
+
+void XMLDocument::dispose() {
+    delete cfhelper::toDocument(doc_);
+    doc_ = nullptr;
+    node_ = nullptr;
+}
+
+HostHelper* HostHelper::create(CFHost* host) {
+    return host ? new HostHelper(host) : nullptr;
+}
+
+XMLDocument HostHelper::createNew(const std::string& rootName) {
+    auto document = std::make_unique<pugi::xml_document>();
+    pugi::xml_node root = document->append_child(rootName.c_str());
+    return XMLDocument(toHandle(root), toStorage(document.release()));
+}
+
+XMLDocument HostHelper::createFromContents(const std::string& text) {
+    std::string refused = cfhelper::screenMarkup(text);
+    if (!refused.empty()) throw XMLException("XML text refused: " + refused);
+    auto document = std::make_unique<pugi::xml_document>();
+    pugi::xml_parse_result result =
+        document->load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
+    if (!result)
+        throw XMLException(std::string("XML text does not parse: ") + result.description() +
+                           " at offset " + std::to_string(result.offset));
+    pugi::xml_node root = singleRoot(*document);
+    if (!root) throw XMLException("XML text does not have exactly one root element");
+    return XMLDocument(toHandle(root), toStorage(document.release()));
+}
+
+XMLDocument HostHelper::createFromContents(const char* text) {
+    if (!text) throw XMLException("XML text is null");
+    return createFromContents(std::string(text));
+}
+
+}  // namespace CfCppHelperV1
