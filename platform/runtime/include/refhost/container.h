@@ -1,0 +1,119 @@
+// A host container: a default entry plus keyed entries with properties, and
+// the CFContainerFile record (with its streams, keys and key lists) through
+// which the module reaches it.
+#ifndef REFHOST_CONTAINER_H
+#define REFHOST_CONTAINER_H
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cf_records.h"
+#include "refhost/faults.h"
+
+namespace refhost {
+
+// One entry as stored. complete is set when its write stream was closed
+// (entries filled by the host directly are complete at once).
+struct Entry {
+    std::string key;
+    std::string properties;
+    std::string data;
+    bool complete = false;
+};
+
+class EntryKeyObject;
+class KeyListObject;
+class StreamObject;
+
+// Thread-safe: every record operation and every accessor takes the
+// container's mutex. Keys, key lists and streams handed to the module are
+// owned by the container and live as long as it does.
+class Container {
+public:
+    // faults null: the container gets a fresh Faults of its own.
+    explicit Container(std::string name = "", std::shared_ptr<Faults> faults = nullptr);
+    ~Container();
+    Container(const Container&) = delete;
+    Container& operator=(const Container&) = delete;
+
+    CFContainerFile* record() { return &record_; }
+    // The container behind a record this host handed out (null for null).
+    static Container* fromRecord(CFContainerFile* record);
+    const std::string& name() const { return name_; }
+    Faults& faults() { return *faults_; }
+
+    // Filling by hosts and tests (no fault check, no counting).
+    void setDefaultEntry(std::string data, std::string properties = "");
+    void addEntry(std::string key, std::string data, std::string properties = "");
+
+    // Inspection.
+    std::vector<Entry> entries() const;          // keyed entries, in write order
+    std::optional<Entry> defaultEntry() const;   // none when never written
+    std::string defaultText() const;             // its data, or empty
+    bool isClosed() const;         // closeContainer called since the last open
+    size_t openCount() const;      // opens through a context or worker record
+    size_t closeCount() const;     // closeContainer calls that succeeded
+    size_t usesAfterClose() const; // record operations called while closed
+    std::vector<size_t> readSizes() const;       // bytes delivered per readStream call
+    std::vector<size_t> readCapacities() const;  // capacity asked per readStream call
+    size_t openStreams() const;    // streams opened and not yet closed
+
+    // Used by the host when it opens the container for someone.
+    void noteOpened();
+
+    // Record operations (word 1..4 of CFContainerFile). Public so streams,
+    // keys and key lists can reach the container; the module calls them
+    // through the record.
+    cf_status createKey(CFEntryKey** key, int* err);
+    cf_status getKeys(CFKeyList** keys, int* err);
+    cf_status openEntry(CFEntryKey* key, int mode, const char* properties, CFStream** stream,
+                        int* err);
+    cf_status closeContainer(int* err);
+
+    // Used by streams, keys and key lists (the container's mutex is not held
+    // by the caller).
+    cf_status readStream(StreamObject& stream, char* buffer, size_t capacity, size_t* got,
+                         int* err);
+    cf_status writeStream(StreamObject& stream, const char* data, size_t length, int* err);
+    cf_status closeStream(StreamObject& stream, int* err);
+    cf_status setKeyText(EntryKeyObject& key, int kind, const char* text, size_t length,
+                         int* err);
+    cf_status getKeyText(EntryKeyObject& key, char* buffer, size_t size, size_t* needed,
+                         int* err);
+    cf_status firstKey(KeyListObject& list, CFEntryKey** key, int* err);
+    cf_status releaseKeys(KeyListObject& list, int* err);
+
+private:
+    bool refused(const char* op, int* err, cf_status* status);
+    void noteUseLocked();
+    EntryKeyObject* knownKeyLocked(CFEntryKey* key) const;
+
+    CFContainerFile record_;
+    std::string name_;
+    std::shared_ptr<Faults> faults_;
+    mutable std::mutex mutex_;
+    std::optional<Entry> default_;
+    std::vector<Entry> entries_;
+    std::vector<std::unique_ptr<EntryKeyObject>> keys_;
+    std::vector<std::unique_ptr<KeyListObject>> keyLists_;
+    std::vector<std::unique_ptr<StreamObject>> streams_;
+    bool closed_ = false;
+    size_t opens_ = 0;
+    size_t closes_ = 0;
+    size_t usesAfterClose_ = 0;
+    std::vector<size_t> readSizes_;
+    std::vector<size_t> readCapacities_;
+};
+
+// Reads a stream to its end through its record operations, in chunks of the
+// given capacity; the status of the first failing read is stored in
+// *status (0 otherwise).
+std::string readAll(CFStream* stream, size_t chunk, cf_status* status);
+
+}  // namespace refhost
+
+#endif

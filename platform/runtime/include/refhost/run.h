@@ -1,0 +1,131 @@
+// The run driver: one whole split run, distribution, workers and collection,
+// done the way a host does it.
+#ifndef REFHOST_RUN_H
+#define REFHOST_RUN_H
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cf_records.h"
+#include "refhost/container.h"
+#include "refhost/context.h"
+#include "refhost/host.h"
+#include "refhost/module.h"
+#include "refhost/table.h"
+
+namespace refhost {
+
+// What a worker function receives for one group.
+struct WorkerJob {
+    size_t groupIndex = 0;  // the group's position in distribution order (0-based)
+    std::string task;       // the worker task document
+    Table records;          // the group's records, read through the worker's iterator
+    std::string dataModel;  // the data model the distribute component gave
+    std::optional<std::string> inputPmml;     // "WorkerInputPMML", when one was given
+    std::optional<std::string> inputStatXml;  // "WorkerInputStatXML", when one was given
+};
+
+// What a worker function returns. The texts are written into the worker's
+// "WorkerStatXML" and "WorkerPMML" default entries (empty texts are not
+// written); outcome is handed to the collect component (0 succeeded).
+struct WorkerOutput {
+    int outcome = 0;
+    std::string reason;
+    std::string statXml;
+    std::string pmml;
+};
+
+// Called on pool threads, several at once when threads > 1. An exception
+// counts as outcome 1 with its message as the reason.
+using WorkerFunction = std::function<WorkerOutput(const WorkerJob&)>;
+
+struct RunConfig {
+    Table input;
+    // The input data model text; empty: dataModelXml(input) with the
+    // target fields marked "target" and the input fields "input".
+    std::string dataModel;
+    std::vector<std::string> splitFields;   // parameter split_fields of split_distribute
+    std::vector<std::string> targetFields;  // "TargetFieldList" of split_collect (when non-empty)
+    std::vector<std::string> inputFields;   // "InputFieldList" of split_collect (when non-empty)
+    std::optional<std::string> inputPmml;     // distribute's "InputPMML" container
+    std::optional<std::string> inputStatXml;  // distribute's "InputStatXML" container
+    WorkerFunction worker;
+    size_t threads = 1;
+    // Called with (groups done, groups total) each time a worker finishes,
+    // from pool threads but never two at once.
+    std::function<void(size_t, size_t)> progress;
+    // Called once both contexts are set up, before the components are
+    // created: the place to inject faults or withdraw thread services.
+    std::function<void(Context& distribute, Context& collect)> prepare;
+};
+
+// The status of one step of the run ("distribute.create", "collect.configure",
+// "distribute.beginExecution", ... in the order they ran).
+struct StepStatus {
+    std::string step;
+    cf_status status = 0;
+    int err = 0;
+};
+
+// One group handed to a worker.
+struct GroupReport {
+    size_t index = 0;         // record set sequence number
+    int64_t workerId = 0;
+    std::string task;
+    size_t records = 0;
+    cf_status iteratorStatus = 0;
+    cf_status dataModelStatus = 0;
+    cf_status pmmlContainerStatus = 0;     // 0 when none was asked for
+    cf_status statXmlContainerStatus = 0;  // 0 when none was asked for
+    int outcome = 0;
+    std::string reason;
+    cf_status collectStatus = 0;
+    int collectErr = 0;
+};
+
+// A worker whose getWorkerTask did not give it a group.
+struct TaskFailure {
+    int64_t workerId = 0;
+    cf_status status = 0;
+    int err = 0;
+};
+
+struct RunResult {
+    std::vector<StepStatus> steps;
+    std::vector<Message> distributeMessages;
+    std::vector<Message> collectMessages;
+    size_t workersCreated = 0;
+    std::vector<GroupReport> groups;         // in group order
+    std::vector<TaskFailure> taskFailures;   // in worker order
+    std::vector<Entry> statXml;              // collect's "StatXML" entries, in write order
+    std::vector<Entry> pmml;                 // collect's "PMML" entries, in write order
+
+    // Status of the last step of that name; nullopt when it did not run.
+    std::optional<StepStatus> step(const std::string& name) const;
+    // Every step returned 0, no task failed, every group succeeded and was
+    // collected with status 0.
+    bool ok() const;
+};
+
+// Does a whole run: initialises the module with the host; creates
+// split_distribute (parameter split_fields) and split_collect
+// (TargetFieldList, InputFieldList) on two contexts sharing the host's
+// faults, with the input, its data model and the input containers on the
+// distribute context; configures and begins both; then on `threads` pool
+// threads, for every worker the distribute component created: gets its task
+// (once more with the needed sizes on 13), its iterator, data model and
+// input containers, runs the worker function, writes its outputs, and hands
+// completed tasks to the collect component strictly in group order, so the
+// output does not depend on the thread count; ends and destroys both. A
+// failing step is recorded and the run goes on where a host would (a failed
+// create or configure skips the rest; end execution and destruction always
+// run for what was created). Messages of both components are fetched
+// before destruction.
+RunResult runSplit(Module& module, Host& host, const RunConfig& config);
+
+}  // namespace refhost
+
+#endif
