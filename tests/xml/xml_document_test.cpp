@@ -1,0 +1,75 @@
+// Parsing, serialisation and lifetime of documents.
+#include <gtest/gtest.h>
+
+#include "cf_cpp_helper.h"
+
+using namespace CfCppHelperV1;
+
+namespace {
+
+std::string serialise(const XMLElement& element) {
+    std::string text;
+    element.doc2string(text);
+    return text;
+}
+
+TEST(XmlDocumentTest, HostileAttributeTextsRoundTripExactly) {
+    const std::string values[] = {
+        "", "<>&\"'", "&amp; &#65; &unknown;", "tab\there\nnewline\r\ncrlf", "  both ends  ",
+        "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xFF\xFE\x80 not UTF-8", "]]> --> <!-- <![CDATA["};
+    HostHelper helper(nullptr);
+    for (const std::string& value : values) {
+        XMLDocument document = helper.createNew("R");
+        document.addElement("C").addAttribute("w", value);
+        XMLDocument reread = helper.createFromContents(serialise(document));
+        EXPECT_EQ(reread.getElementsDirect("C").next().getAttribute("w"), value);
+        EXPECT_EQ(serialise(reread), serialise(document));
+        document.dispose();
+        reread.dispose();
+    }
+}
+
+TEST(XmlDocumentTest, ParsingResolvesPredefinedAndNumericReferencesAndDropsBlankText) {
+    XMLDocument document = HostHelper(nullptr).createFromContents(
+        "\xEF\xBB\xBF<?xml version='1.0'?>\n<!-- lead -->\n"
+        "<R v='&lt;&#65;&#x42;&quot;&apos;'>\n  <C>&amp;<![CDATA[<&>]]></C>\n</R>\n");
+    EXPECT_EQ(document.getAttribute("v"), "<AB\"'");
+    EXPECT_EQ(document.getElementsDirect("C").next().getText(), "&");
+    EXPECT_EQ(document.getText(), "");
+    document.dispose();
+}
+
+TEST(XmlDocumentTest, MalformedTextThrows) {
+    const char* texts[] = {"", "   \n", "<!-- only a comment -->", "just text", "<a>", "<a></b>",
+                           "<a/><b/>", "<a/>trailing", "<a x='1></a>", "<a x='<'/>",
+                           "<a>&undefined;</a>", "<a x='&nope;'/>", "<a>& loose</a>",
+                           "<a><!-- unterminated </a>"};
+    HostHelper helper(nullptr);
+    for (const char* text : texts)
+        EXPECT_THROW(helper.createFromContents(text), XMLException) << '"' << text << '"';
+}
+
+// Documents with a type declaration are refused outright, so neither an
+// entity-expansion bomb nor an external entity is ever looked at.
+TEST(XmlDocumentTest, DocumentTypeDeclarationsAreRefused) {
+    const std::string texts[] = {
+        "<!DOCTYPE z [<!ENTITY a 'aaaaaaaa'><!ENTITY b '&a;&a;&a;&a;&a;&a;&a;&a;'>"
+        "<!ENTITY c '&b;&b;&b;&b;&b;&b;&b;&b;'><!ENTITY d '&c;&c;&c;&c;&c;&c;&c;&c;'>]><z v='&d;'>&d;</z>",
+        "<!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><r>&x;</r>",
+        "<!DOCTYPE r SYSTEM \"file:///etc/passwd\"><r/>"};
+    for (const std::string& text : texts)
+        EXPECT_THROW(HostHelper(nullptr).createFromContents(text), XMLException);
+}
+
+TEST(XmlDocumentTest, DisposeFreesOnceAndCopiesFreeNothing) {
+    XMLDocument document = HostHelper(nullptr).createFromContents("<R><C/></R>");
+    { [[maybe_unused]] XMLDocument copy = document; }
+    EXPECT_EQ(document.getElementsDirect("C").count(), 1u);
+    document.dispose();
+    EXPECT_TRUE(document.isEmpty());
+    EXPECT_EQ(document.storage(), nullptr);
+    document.dispose();
+    EXPECT_EQ(serialise(document), "");
+}
+
+}  // namespace
