@@ -73,6 +73,9 @@ public:
     // becomes a real. A real in an integer column, text in a numeric column
     // or a number in a string column throws std::invalid_argument.
     void addRow(std::vector<Cell> row);
+    // Adds a row of exactly columnCount() cells as they are, without the
+    // storage checks (for values read back from a module, which may not fit).
+    void addRawRow(std::vector<Cell> row);
     size_t rowCount() const { return rows_.size(); }
     const std::vector<Cell>& row(size_t index) const { return rows_.at(index); }
     const std::vector<std::vector<Cell>>& rows() const { return rows_; }

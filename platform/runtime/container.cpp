@@ -1,0 +1,309 @@
+// Host containers: a default entry plus keyed entries, reached by the module
+// through the CFContainerFile record and the keys, key lists and streams it
+// hands out.
+#include "refhost/container.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "container_parts.h"
+#include "refhost/host.h"
+
+namespace refhost {
+
+namespace {
+
+Container* self(void* h) { return static_cast<Container*>(h); }
+cf_status createKeyWord(void* h, CFEntryKey** key, int* err) { return self(h)->createKey(key, err); }
+cf_status getKeysWord(void* h, CFKeyList** keys, int* err) { return self(h)->getKeys(keys, err); }
+cf_status openEntryWord(void* h, CFEntryKey* key, int mode, const char* properties,
+                        CFStream** stream, int* err) {
+    return self(h)->openEntry(key, mode, properties, stream, err);
+}
+cf_status closeWord(void* h, int* err) { return self(h)->closeContainer(err); }
+
+}  // namespace
+
+Container::Container(std::string name, std::shared_ptr<Faults> faults)
+    : name_(std::move(name)), faults_(faults ? std::move(faults) : std::make_shared<Faults>()) {
+    record_.handle = this;
+    record_.createKey = &createKeyWord;
+    record_.getKeys = &getKeysWord;
+    record_.openEntry = &openEntryWord;
+    record_.closeContainer = &closeWord;
+}
+
+Container::~Container() = default;
+
+Container* Container::fromRecord(CFContainerFile* record) {
+    if (record == nullptr || record->createKey != &createKeyWord) return nullptr;
+    return self(record->handle);
+}
+
+void Container::setDefaultEntry(std::string data, std::string properties) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    default_ = Entry{"", std::move(properties), std::move(data), true};
+}
+
+void Container::addEntry(std::string key, std::string data, std::string properties) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    entries_.push_back(Entry{std::move(key), std::move(properties), std::move(data), true});
+}
+
+std::vector<Entry> Container::entries() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return entries_;
+}
+
+std::optional<Entry> Container::defaultEntry() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return default_;
+}
+
+std::string Container::defaultText() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return default_ ? default_->data : std::string();
+}
+
+bool Container::isClosed() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return closed_;
+}
+
+size_t Container::openCount() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return opens_;
+}
+
+size_t Container::closeCount() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return closes_;
+}
+
+size_t Container::usesAfterClose() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return usesAfterClose_;
+}
+
+std::vector<size_t> Container::readSizes() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return readSizes_;
+}
+
+std::vector<size_t> Container::readCapacities() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return readCapacities_;
+}
+
+size_t Container::openStreams() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return static_cast<size_t>(std::count_if(streams_.begin(), streams_.end(),
+                                             [](const auto& s) { return !s->closed; }));
+}
+
+void Container::noteOpened() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    ++opens_;
+    closed_ = false;
+}
+
+bool Container::refused(const char* op, int* err, cf_status* status) {
+    return faults_->check(op, err, status);
+}
+
+void Container::noteUseLocked() {
+    if (closed_) ++usesAfterClose_;
+}
+
+EntryKeyObject* Container::knownKeyLocked(CFEntryKey* key) const {
+    for (const auto& k : keys_)
+        if (k->record() == key) return k.get();
+    return nullptr;
+}
+
+cf_status Container::createKey(CFEntryKey** key, int* err) {
+    cf_status status = 0;
+    if (refused("createKey", err, &status)) return status;
+    if (key == nullptr) return CF_FAILED;
+    std::lock_guard<std::mutex> guard(mutex_);
+    noteUseLocked();
+    keys_.push_back(std::make_unique<EntryKeyObject>(*this));
+    *key = keys_.back()->record();
+    return CF_OK;
+}
+
+cf_status Container::getKeys(CFKeyList** keys, int* err) {
+    cf_status status = 0;
+    if (refused("getKeys", err, &status)) return status;
+    if (keys == nullptr) return CF_FAILED;
+    std::lock_guard<std::mutex> guard(mutex_);
+    noteUseLocked();
+    std::vector<EntryKeyObject*> listed;
+    for (const Entry& entry : entries_) {
+        if (!entry.complete) continue;
+        keys_.push_back(std::make_unique<EntryKeyObject>(*this, entry.key));
+        keys_.back()->hasText = true;
+        listed.push_back(keys_.back().get());
+    }
+    keyLists_.push_back(std::make_unique<KeyListObject>(*this, std::move(listed)));
+    *keys = keyLists_.back()->record();
+    return CF_OK;
+}
+
+cf_status Container::openEntry(CFEntryKey* key, int mode, const char* properties,
+                               CFStream** stream, int* err) {
+    cf_status status = 0;
+    if (refused("openEntry", err, &status)) return status;
+    if (stream == nullptr || (mode != CF_MODE_READ && mode != CF_MODE_WRITE)) return CF_FAILED;
+    std::lock_guard<std::mutex> guard(mutex_);
+    noteUseLocked();
+    EntryKeyObject* keyObject = nullptr;
+    if (key != nullptr) {
+        keyObject = knownKeyLocked(key);
+        if (keyObject == nullptr || !keyObject->hasText) return CF_FAILED;
+    }
+    auto opened = std::make_unique<StreamObject>(*this, mode);
+    if (mode == CF_MODE_READ) {
+        if (keyObject == nullptr) {
+            if (!default_ || !default_->complete) return CF_FAILED;
+            opened->data = default_->data;
+        } else {
+            // The first complete entry under that key text.
+            auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) {
+                return e.complete && e.key == keyObject->text;
+            });
+            if (it == entries_.end()) return CF_FAILED;
+            opened->data = it->data;
+        }
+    } else {
+        const std::string props = properties == nullptr ? std::string() : properties;
+        if (keyObject == nullptr) {
+            default_ = Entry{"", props, "", false};
+            opened->toDefault = true;
+        } else {
+            entries_.push_back(Entry{keyObject->text, props, "", false});
+            opened->entryIndex = entries_.size() - 1;
+        }
+    }
+    streams_.push_back(std::move(opened));
+    *stream = streams_.back()->record();
+    return CF_OK;
+}
+
+cf_status Container::closeContainer(int* err) {
+    cf_status status = 0;
+    if (refused("closeContainer", err, &status)) return status;
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (closed_) {
+        ++usesAfterClose_;
+        return CF_FAILED;
+    }
+    closed_ = true;
+    ++closes_;
+    return CF_OK;
+}
+
+cf_status Container::readStream(StreamObject& stream, char* buffer, size_t capacity, size_t* got,
+                                int* err) {
+    cf_status status = 0;
+    if (refused("readStream", err, &status)) return status;
+    std::lock_guard<std::mutex> guard(mutex_);
+    noteUseLocked();
+    if (stream.closed || stream.mode != CF_MODE_READ || got == nullptr ||
+        (buffer == nullptr && capacity > 0))
+        return CF_FAILED;
+    const size_t count = std::min(capacity, stream.data.size() - stream.position);
+    if (count > 0) std::memcpy(buffer, stream.data.data() + stream.position, count);
+    stream.position += count;
+    *got = count;
+    readCapacities_.push_back(capacity);
+    readSizes_.push_back(count);
+    return CF_OK;
+}
+
+cf_status Container::writeStream(StreamObject& stream, const char* data, size_t length,
+                                 int* err) {
+    cf_status status = 0;
+    if (refused("writeStream", err, &status)) return status;
+    std::lock_guard<std::mutex> guard(mutex_);
+    noteUseLocked();
+    if (stream.closed || stream.mode != CF_MODE_WRITE || (data == nullptr && length > 0))
+        return CF_FAILED;
+    Entry& entry = stream.toDefault ? *default_ : entries_[stream.entryIndex];
+    entry.data.append(data, length);
+    return CF_OK;
+}
+
+cf_status Container::closeStream(StreamObject& stream, int* err) {
+    cf_status status = 0;
+    if (refused("closeStream", err, &status)) return status;
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (stream.closed) return CF_FAILED;
+    stream.closed = true;
+    if (stream.mode == CF_MODE_WRITE) {
+        Entry& entry = stream.toDefault ? *default_ : entries_[stream.entryIndex];
+        entry.complete = true;
+    }
+    return CF_OK;
+}
+
+cf_status Container::setKeyText(EntryKeyObject& key, int kind, const char* text, size_t length,
+                                int* err) {
+    cf_status status = 0;
+    if (refused("setKeyText", err, &status)) return status;
+    if (text == nullptr && length > 0) return CF_FAILED;
+    std::lock_guard<std::mutex> guard(mutex_);
+    key.kind = kind;
+    key.text.assign(text == nullptr ? "" : text, length);
+    key.hasText = true;
+    return CF_OK;
+}
+
+cf_status Container::getKeyText(EntryKeyObject& key, char* buffer, size_t size, size_t* needed,
+                                int* err) {
+    cf_status status = 0;
+    if (refused("getKeyText", err, &status)) return status;
+    std::lock_guard<std::mutex> guard(mutex_);
+    return deliverText(key.text, buffer, size, needed);
+}
+
+cf_status Container::firstKey(KeyListObject& list, CFEntryKey** key, int* err) {
+    cf_status status = 0;
+    if (refused("firstKey", err, &status)) return status;
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (key == nullptr || list.released || list.keys.empty()) return CF_FAILED;
+    *key = list.keys.front()->record();
+    return CF_OK;
+}
+
+cf_status Container::releaseKeys(KeyListObject& list, int* err) {
+    cf_status status = 0;
+    if (refused("releaseKeys", err, &status)) return status;
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (list.released) return CF_FAILED;
+    list.released = true;
+    return CF_OK;
+}
+
+std::string readAll(CFStream* stream, size_t chunk, cf_status* status) {
+    std::string text;
+    *status = 0;
+    if (stream == nullptr || stream->readStream == nullptr || chunk == 0) {
+        *status = CF_FAILED;
+        return text;
+    }
+    std::vector<char> buffer(chunk);
+    for (;;) {
+        size_t got = 0;
+        int err = 0;
+        cf_status s = stream->readStream(stream->handle, buffer.data(), chunk, &got, &err);
+        if (s != 0) {
+            *status = s;
+            return text;
+        }
+        text.append(buffer.data(), std::min(got, chunk));
+        if (got < chunk) return text;
+    }
+}
+
+}  // namespace refhost

@@ -1,0 +1,63 @@
+// The records a container hands out: entry keys, key lists and streams.
+// Each belongs to one container and lives as long as it does.
+#ifndef REFHOST_CONTAINER_PARTS_H
+#define REFHOST_CONTAINER_PARTS_H
+
+#include <string>
+#include <vector>
+
+#include "cf_records.h"
+
+namespace refhost {
+
+class Container;
+
+class EntryKeyObject {
+public:
+    explicit EntryKeyObject(Container& owner, std::string text = "");
+    CFEntryKey* record() { return &record_; }
+    Container& owner() { return owner_; }
+    std::string text;
+    int kind = 0;
+    bool hasText = false;
+
+private:
+    CFEntryKey record_;
+    Container& owner_;
+};
+
+class KeyListObject {
+public:
+    KeyListObject(Container& owner, std::vector<EntryKeyObject*> keys);
+    CFKeyList* record() { return &record_; }
+    Container& owner() { return owner_; }
+    std::vector<EntryKeyObject*> keys;
+    bool released = false;
+
+private:
+    CFKeyList record_;
+    Container& owner_;
+};
+
+class StreamObject {
+public:
+    StreamObject(Container& owner, int mode);
+    CFStream* record() { return &record_; }
+    Container& owner() { return owner_; }
+    int mode;
+    bool closed = false;
+    // Reading: a copy of the entry's bytes taken at open, and the position.
+    std::string data;
+    size_t position = 0;
+    // Writing: the entry written, keyed (its index) or the default entry.
+    bool toDefault = false;
+    size_t entryIndex = 0;
+
+private:
+    CFStream record_;
+    Container& owner_;
+};
+
+}  // namespace refhost
+
+#endif

@@ -1,0 +1,80 @@
+// A rewindable host iterator over the rows of a table.
+#include "refhost/iterator.h"
+
+namespace refhost {
+
+namespace {
+
+TableIterator* self(void* h) { return static_cast<TableIterator*>(h); }
+
+cf_status nextWord(void* h, int* more, int* err) { return self(h)->nextRecord(more, err); }
+cf_status rewindWord(void* h, int* err) { return self(h)->rewind(err); }
+cf_status valueWord(void* h, size_t field, void** value, size_t* length, int* err) {
+    return self(h)->getRecordValue(field, value, length, err);
+}
+cf_status countWord(void* h, size_t* count, int* err) { return self(h)->getFieldCount(count, err); }
+
+}  // namespace
+
+TableIterator::TableIterator(std::shared_ptr<const Table> table, std::shared_ptr<Faults> faults)
+    : table_(table ? std::move(table) : std::make_shared<const Table>()),
+      faults_(faults ? std::move(faults) : std::make_shared<Faults>()) {
+    record_.handle = this;
+    record_.nextRecord = &nextWord;
+    record_.rewind = &rewindWord;
+    record_.getRecordValue = &valueWord;
+    record_.getFieldCount = &countWord;
+}
+
+TableIterator* TableIterator::fromRecord(CFIterator* record) {
+    if (record == nullptr || record->nextRecord != &nextWord) return nullptr;
+    return self(record->handle);
+}
+
+cf_status TableIterator::nextRecord(int* more, int* err) {
+    cf_status status = 0;
+    if (faults_->check("nextRecord", err, &status)) return status;
+    if (more == nullptr) return CF_FAILED;
+    ++moves_;
+    const long rows = static_cast<long>(table_->rowCount());
+    if (!ended_ && current_ + 1 < rows) {
+        ++current_;
+        *more = 1;
+    } else {
+        ended_ = true;
+        current_ = -1;
+        *more = 0;
+    }
+    return CF_OK;
+}
+
+cf_status TableIterator::rewind(int* err) {
+    cf_status status = 0;
+    if (faults_->check("rewind", err, &status)) return status;
+    ++rewinds_;
+    current_ = -1;
+    ended_ = false;
+    return CF_OK;
+}
+
+cf_status TableIterator::getRecordValue(size_t field, void** value, size_t* length, int* err) {
+    cf_status status = 0;
+    if (faults_->check("getRecordValue", err, &status)) return status;
+    if (value == nullptr || length == nullptr || current_ < 0 ||
+        field >= table_->columnCount())
+        return CF_FAILED;
+    const Cell& cell = table_->at(static_cast<size_t>(current_), field);
+    *value = const_cast<void*>(cell.bytes());
+    *length = cell.length();
+    return CF_OK;
+}
+
+cf_status TableIterator::getFieldCount(size_t* count, int* err) {
+    cf_status status = 0;
+    if (faults_->check("getFieldCount", err, &status)) return status;
+    if (count == nullptr) return CF_FAILED;
+    *count = table_->columnCount();
+    return CF_OK;
+}
+
+}  // namespace refhost
