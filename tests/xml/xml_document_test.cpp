@@ -1,6 +1,8 @@
 // Parsing, serialisation and lifetime of documents.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "cf_cpp_helper.h"
 
 using namespace CfCppHelperV1;
@@ -70,6 +72,25 @@ TEST(XmlDocumentTest, DisposeFreesOnceAndCopiesFreeNothing) {
     EXPECT_EQ(document.storage(), nullptr);
     document.dispose();
     EXPECT_EQ(serialise(document), "");
+}
+
+// Distinct documents on distinct threads share no mutable state.
+TEST(XmlDocumentTest, DistinctDocumentsOnDistinctThreads) {
+    std::vector<int> mismatches(4, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t, &mismatches] {
+            for (int64_t i = 0; i < 200; ++i) {
+                XMLDocument document = HostHelper(nullptr).createNew("R");
+                document.addAttribute("n", t * 1000 + i);
+                XMLDocument reread = HostHelper(nullptr).createFromContents(serialise(document));
+                mismatches[t] += reread.getAttribute("n") != std::to_string(t * 1000 + i);
+                document.dispose();
+                reread.dispose();
+            }
+        });
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(mismatches, std::vector<int>(4, 0));
 }
 
 }  // namespace
