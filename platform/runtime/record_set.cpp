@@ -28,6 +28,7 @@ cf_status countWord(void* h, size_t* count, int* err) { return iter(h)->getField
 RecordSet::RecordSet(uint64_t sequence, std::string name, std::shared_ptr<Faults> faults)
     : sequence_(sequence),
       name_(std::move(name)),
+      creator_(std::this_thread::get_id()),
       faults_(faults ? std::move(faults) : std::make_shared<Faults>()) {
     record_.handle = this;
     record_.addRecord = &addWord;

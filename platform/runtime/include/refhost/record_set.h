@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cf_records.h"
@@ -40,6 +41,9 @@ public:
     // 0, 1, 2 ... in the order the context created its record sets.
     uint64_t sequence() const { return sequence_; }
     const std::string& name() const { return name_; }
+    // The thread that created the set (a host serving GetWorkerTask on a
+    // thread learns which set the call made).
+    std::thread::id creator() const { return creator_; }
     size_t size() const;
     std::vector<Record> records() const;
     bool released() const;
@@ -57,10 +61,10 @@ private:
     CFRecordSet record_;
     uint64_t sequence_;
     std::string name_;
+    std::thread::id creator_;
     std::shared_ptr<Faults> faults_;
     mutable std::mutex mutex_;
     std::deque<Record> records_;
-    size_t fieldCount_ = 0;
     bool released_ = false;
     std::vector<std::unique_ptr<RecordSetIterator>> iterators_;
 };

@@ -82,8 +82,8 @@ struct GroupReport {
     cf_status statXmlContainerStatus = 0;  // 0 when none was asked for
     int outcome = 0;
     std::string reason;
-    cf_status collectStatus = 0;
-    int collectErr = 0;
+    cf_status collectStatus = 0;  // 1 without a call when collection did not begin
+    int collectErr = 0;           // the error slot after the call
 };
 
 // A worker whose getWorkerTask did not give it a group.

@@ -1,0 +1,47 @@
+// The reorder buffer of a run: completed groups are handed on strictly in
+// group order, whatever order the workers finish in.
+#ifndef REFHOST_GROUP_DELIVERY_H
+#define REFHOST_GROUP_DELIVERY_H
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <vector>
+
+namespace refhost {
+
+class GroupDelivery {
+public:
+    using Deliver = std::function<void(size_t item)>;
+
+    // deliver is called with an item id, one call at a time, in ascending
+    // group index.
+    explicit GroupDelivery(Deliver deliver) : deliver_(std::move(deliver)) {}
+
+    // A group is complete; delivers it and every group after it that is
+    // waiting, as far as the order allows.
+    void complete(uint64_t groupIndex, size_t item);
+    // A group index that was used up without a group (its hand-out failed).
+    void skip(uint64_t groupIndex);
+    // A completed item whose group index is unknown: delivered by finish().
+    void completeUnordered(size_t item);
+    // Delivers everything still waiting, in ascending group index, then the
+    // unordered items (for gaps that no worker reported).
+    void finish();
+
+private:
+    void advanceLocked();
+
+    Deliver deliver_;
+    std::mutex mutex_;
+    uint64_t next_ = 0;
+    std::map<uint64_t, size_t> waiting_;
+    std::set<uint64_t> skipped_;
+    std::vector<size_t> unordered_;
+};
+
+}  // namespace refhost
+
+#endif

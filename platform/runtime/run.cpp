@@ -1,0 +1,341 @@
+// The run driver: a whole split run from distribution through the workers
+// to collection, as a host does it.
+#include "refhost/run.h"
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "group_delivery.h"
+#include "refhost/component.h"
+#include "refhost/thread_pool.h"
+
+namespace refhost {
+
+namespace {
+
+// One worker's passage through the run.
+struct WorkerSlot {
+    Worker* worker = nullptr;
+    GroupReport report;
+};
+
+std::string defaultDataModel(const RunConfig& config) {
+    DataModelOptions options;
+    for (const auto& name : config.targetFields) options.roles[name] = "target";
+    for (const auto& name : config.inputFields) options.roles[name] = "input";
+    return dataModelXml(config.input, options);
+}
+
+class RunState {
+public:
+    RunState(Module& module, Host& host, const RunConfig& config)
+        : module_(module), config_(config), distribute_(host), collect_(host) {}
+
+    RunResult run();
+
+private:
+    void note(const std::string& step, cf_status status, int err) {
+        result_.steps.push_back(StepStatus{step, status, err});
+    }
+    void prepareContexts();
+    bool createAndConfigure();
+    void beginBoth();
+    void runWorkers();
+    void serveWorker(size_t position);
+    std::optional<uint64_t> setCreatedHere(size_t createdBefore) const;
+    bool fetchInput(Worker& worker, const std::string& name, std::optional<std::string>* text,
+                    cf_status* status);
+    void runWorkerFunction(WorkerSlot& slot, const WorkerJob& job);
+    void deliver(WorkerSlot& slot);
+    void noteProgress();
+    void endAndDestroy();
+    void gatherOutputs();
+
+    Module& module_;
+    const RunConfig& config_;
+    Context distribute_;
+    Context collect_;
+    std::unique_ptr<Component> distributor_;
+    std::unique_ptr<Component> collector_;
+    bool distributeBegun_ = false;
+    bool collectBegun_ = false;
+    RunResult result_;
+    std::vector<WorkerSlot> slots_;
+    std::unique_ptr<GroupDelivery> delivery_;
+    std::mutex failuresMutex_;
+    std::mutex progressMutex_;
+    size_t done_ = 0;
+    size_t total_ = 0;
+};
+
+void RunState::prepareContexts() {
+    const std::string dataModel =
+        config_.dataModel.empty() ? defaultDataModel(config_) : config_.dataModel;
+    const size_t threads = std::max<size_t>(config_.threads, 1);
+    distribute_.setInput(config_.input);
+    distribute_.setDataModel(dataModel);
+    distribute_.setParameter("split_fields", config_.splitFields);
+    distribute_.setThreadCount(threads);
+    if (config_.inputPmml) distribute_.container("InputPMML").setDefaultEntry(*config_.inputPmml);
+    if (config_.inputStatXml)
+        distribute_.container("InputStatXML").setDefaultEntry(*config_.inputStatXml);
+    collect_.setDataModel(dataModel);
+    if (!config_.targetFields.empty())
+        collect_.setParameter("TargetFieldList", config_.targetFields);
+    if (!config_.inputFields.empty()) collect_.setParameter("InputFieldList", config_.inputFields);
+    collect_.setThreadCount(threads);
+    if (config_.prepare) config_.prepare(distribute_, collect_);
+}
+
+bool RunState::createAndConfigure() {
+    cf_status status = 0;
+    int err = 0;
+    distributor_ = Component::create(module_, distribute_, "split_distribute", &status, &err);
+    note("distribute.create", status, err);
+    err = 0;
+    collector_ = Component::create(module_, collect_, "split_collect", &status, &err);
+    note("collect.create", status, err);
+    if (!distributor_ || !collector_) return false;
+
+    err = 0;
+    const cf_status distributeConfigured = distributor_->configure(&err);
+    note("distribute.configure", distributeConfigured, err);
+    err = 0;
+    const cf_status collectConfigured = collector_->configure(&err);
+    note("collect.configure", collectConfigured, err);
+    return distributeConfigured == 0 && collectConfigured == 0;
+}
+
+void RunState::beginBoth() {
+    int err = 0;
+    const cf_status distributeStatus = distributor_->beginExecution(&err);
+    note("distribute.beginExecution", distributeStatus, err);
+    distributeBegun_ = distributeStatus == 0;
+    err = 0;
+    const cf_status collectStatus = collector_->beginExecution(&err);
+    note("collect.beginExecution", collectStatus, err);
+    collectBegun_ = collectStatus == 0;
+}
+
+// The record set a GetWorkerTask call on this thread created, if any: a
+// thread serves one call at a time, so the newest set it created since the
+// call began is the call's.
+std::optional<uint64_t> RunState::setCreatedHere(size_t createdBefore) const {
+    const auto sets = distribute_.recordSets();
+    const auto me = std::this_thread::get_id();
+    for (size_t i = sets.size(); i > createdBefore; --i)
+        if (sets[i - 1]->creator() == me) return sets[i - 1]->sequence();
+    return std::nullopt;
+}
+
+bool RunState::fetchInput(Worker& worker, const std::string& name,
+                          std::optional<std::string>* text, cf_status* status) {
+    CFContainerFile* record = nullptr;
+    int err = 0;
+    *status = distributor_->getContainer(&worker, name, &record, &err);
+    if (*status != 0) return false;
+    Container* copy = Container::fromRecord(record);
+    if (copy == nullptr) {
+        *status = CF_FAILED;
+        return false;
+    }
+    *text = copy->defaultText();
+    worker.container(name).setDefaultEntry(**text);
+    return true;
+}
+
+void RunState::runWorkerFunction(WorkerSlot& slot, const WorkerJob& job) {
+    WorkerOutput output;
+    if (!config_.worker) {
+        output.outcome = 1;
+        output.reason = "no worker function";
+    } else {
+        try {
+            output = config_.worker(job);
+        } catch (const std::exception& error) {
+            output = WorkerOutput{1, error.what(), "", ""};
+        } catch (...) {
+            output = WorkerOutput{1, "the worker function failed", "", ""};
+        }
+    }
+    Worker& worker = *slot.worker;
+    if (!output.statXml.empty()) worker.container("WorkerStatXML").setDefaultEntry(output.statXml);
+    if (!output.pmml.empty()) worker.container("WorkerPMML").setDefaultEntry(output.pmml);
+    slot.report.outcome = output.outcome;
+    slot.report.reason = output.reason;
+}
+
+void RunState::serveWorker(size_t position) {
+    WorkerSlot& slot = slots_[position];
+    Worker& worker = *slot.worker;
+    GroupReport& report = slot.report;
+    report.workerId = worker.id();
+
+    std::string first;
+    std::string second;
+    int err = 0;
+    const size_t createdBefore = distribute_.recordSetsCreated();
+    const cf_status taskStatus = distributor_->getWorkerTask(worker, &first, &second, &err);
+    const std::optional<uint64_t> created = setCreatedHere(createdBefore);
+    if (taskStatus != 0) {
+        {
+            std::lock_guard<std::mutex> guard(failuresMutex_);
+            result_.taskFailures.push_back(TaskFailure{worker.id(), taskStatus, err});
+        }
+        if (created) delivery_->skip(*created);
+        noteProgress();
+        return;
+    }
+    worker.setTask(first, second);
+    report.task = second;
+
+    CFIterator* iterator = nullptr;
+    err = 0;
+    report.iteratorStatus = distributor_->getIterator(&worker, 0, &iterator, &err);
+    std::optional<uint64_t> index = created;
+    if (report.iteratorStatus == 0) {
+        worker.setIterator(iterator);
+        if (RecordSet* set = recordSetOfIterator(iterator)) index = set->sequence();
+    }
+
+    WorkerJob job;
+    job.groupIndex = index.value_or(0);
+    job.task = second;
+    err = 0;
+    report.dataModelStatus = distributor_->getDataModel(&worker, 0, &job.dataModel, &err);
+    bool ready = report.iteratorStatus == 0 && report.dataModelStatus == 0;
+    if (config_.inputPmml &&
+        !fetchInput(worker, "WorkerInputPMML", &job.inputPmml, &report.pmmlContainerStatus))
+        ready = false;
+    if (config_.inputStatXml &&
+        !fetchInput(worker, "WorkerInputStatXML", &job.inputStatXml, &report.statXmlContainerStatus))
+        ready = false;
+    cf_status readStatus = 0;
+    if (report.iteratorStatus == 0) {
+        job.records = readTable(iterator, config_.input.columns(), &readStatus);
+        report.records = job.records.rowCount();
+        if (readStatus != 0) ready = false;
+    }
+
+    err = 0;
+    collector_->startedWorkerTask(worker, &err);
+    if (ready) {
+        runWorkerFunction(slot, job);
+    } else {
+        report.outcome = 1;
+        report.reason = readStatus != 0 ? "the group's records could not be read"
+                                        : "the worker's inputs could not be fetched";
+    }
+    noteProgress();
+    if (index) {
+        report.index = *index;
+        delivery_->complete(*index, position);
+    } else {
+        delivery_->completeUnordered(position);
+    }
+}
+
+// Called by the reorder buffer, one group at a time, in group order.
+void RunState::deliver(WorkerSlot& slot) {
+    if (!collectBegun_) {
+        slot.report.collectStatus = CF_FAILED;  // not handed on: collection never began
+        result_.groups.push_back(slot.report);
+        return;
+    }
+    int err = 0;
+    slot.report.collectStatus =
+        collector_->completedWorkerTask(*slot.worker, slot.report.outcome, &err);
+    slot.report.collectErr = err;
+    result_.groups.push_back(slot.report);
+}
+
+void RunState::noteProgress() {
+    std::lock_guard<std::mutex> guard(progressMutex_);
+    ++done_;
+    if (config_.progress) config_.progress(done_, total_);
+}
+
+void RunState::runWorkers() {
+    const auto workers = distribute_.workers();
+    result_.workersCreated = workers.size();
+    total_ = workers.size();
+    slots_.assign(workers.size(), WorkerSlot{});
+    for (size_t i = 0; i < workers.size(); ++i) slots_[i].worker = workers[i];
+    delivery_ = std::make_unique<GroupDelivery>([this](size_t item) { deliver(slots_[item]); });
+    {
+        ThreadPool pool(std::max<size_t>(config_.threads, 1));
+        for (size_t i = 0; i < slots_.size(); ++i) pool.submit([this, i] { serveWorker(i); });
+        pool.wait();
+    }
+    delivery_->finish();
+    std::sort(result_.taskFailures.begin(), result_.taskFailures.end(),
+              [](const TaskFailure& a, const TaskFailure& b) { return a.workerId < b.workerId; });
+}
+
+void RunState::endAndDestroy() {
+    int err = 0;
+    if (distributeBegun_) {
+        const cf_status status = distributor_->endExecution(&err);
+        note("distribute.endExecution", status, err);
+    }
+    if (collectBegun_) {
+        err = 0;
+        const cf_status status = collector_->endExecution(&err);
+        note("collect.endExecution", status, err);
+    }
+    cf_status status = 0;
+    if (distributor_) {
+        err = 0;
+        result_.distributeMessages = distributor_->messages(&status, &err);
+        note("distribute.messages", status, err);
+    }
+    if (collector_) {
+        err = 0;
+        result_.collectMessages = collector_->messages(&status, &err);
+        note("collect.messages", status, err);
+    }
+    if (distributor_) {
+        err = 0;
+        note("distribute.destroy", distributor_->destroy(&err), err);
+    }
+    if (collector_) {
+        err = 0;
+        note("collect.destroy", collector_->destroy(&err), err);
+    }
+}
+
+// Entries of every container the collect component opened under each
+// name, in the order they were opened and written.
+void RunState::gatherOutputs() {
+    for (Container* container : collect_.containers("StatXML")) {
+        auto entries = container->entries();
+        result_.statXml.insert(result_.statXml.end(), entries.begin(), entries.end());
+    }
+    for (Container* container : collect_.containers("PMML")) {
+        auto entries = container->entries();
+        result_.pmml.insert(result_.pmml.end(), entries.begin(), entries.end());
+    }
+}
+
+RunResult RunState::run() {
+    prepareContexts();
+    note("initialise", module_.initialise(distribute_.host()), 0);
+    if (createAndConfigure()) {
+        beginBoth();
+        if (distributeBegun_) runWorkers();
+    }
+    endAndDestroy();
+    gatherOutputs();
+    return std::move(result_);
+}
+
+}  // namespace
+
+RunResult runSplit(Module& module, Host& host, const RunConfig& config) {
+    RunState state(module, host, config);
+    return state.run();
+}
+
+}  // namespace refhost
