@@ -1,12 +1,61 @@
+// Construction, destruction and configuration of the collect peer.
 #include "collect/split_collect_peer.h"
 
-// Placeholder until the collect component lands: constructs and refuses work.
-SplitCollectPeer::SplitCollectPeer(CFContext* context, CFHost* host) : QorPeer(context, host) {}
-SplitCollectPeer::~SplitCollectPeer() = default;
-uint32_t SplitCollectPeer::Configure(int*) { return 1; }
-uint32_t SplitCollectPeer::BeginExecution(CFIterator*, CFProgress*, int*) { return 1; }
-uint32_t SplitCollectPeer::EndExecution(int*) { return 1; }
-uint32_t SplitCollectPeer::MakeSettings(CfCppHelperV1::XMLDocument& doc, int* err) {
-    return QorCommon_940::QorSettingsFactory::MakeModelSettings(doc, settings, err);
+#include "collect/no_throw.h"
+
+using CfCppHelperV1::XMLDocument;
+
+SplitCollectPeer::SplitCollectPeer(CFContext* context, CFHost* host) : QorPeer(context, host) {
+    // Concurrent intakes need a lock; a context without thread services
+    // leaves the peer without one, and the host then calls one at a time.
+    int localErr = 0;
+    if (context == nullptr || context->getThreadServices == nullptr) return;
+    CFThreadServices* services = nullptr;
+    if (context->getThreadServices(context->handle, &services, &localErr) != CF_OK) return;
+    threadServices = services;
+    if (threadServices != nullptr && threadServices->createLock != nullptr)
+        hostLock = threadServices->createLock(threadServices->handle, &localErr);
 }
-uint32_t SplitCollectPeer::CompletedWorkerTask(CFWorker*, int*) { return 1; }
+
+SplitCollectPeer::~SplitCollectPeer() {
+    int localErr = 0;
+    if (hostLock != nullptr) threadServices->destroyLock(hostLock, &localErr);
+    hostLock = nullptr;
+    if (statXMLContainer != nullptr) {
+        statXMLContainer->closeContainer(statXMLContainer->handle, &localErr);
+        statXMLContainer = nullptr;
+    }
+    if (pmmlContainer != nullptr) {
+        pmmlContainer->closeContainer(pmmlContainer->handle, &localErr);
+        pmmlContainer = nullptr;
+    }
+    // An execution that never ended still owns its documents.
+    DisposeDocuments();
+}
+
+uint32_t SplitCollectPeer::MakeSettings(XMLDocument& document, int* err) {
+    return StatusWithoutThrow([&] {
+        return QorCommon_940::QorSettingsFactory::MakeModelSettings(document, settings, err);
+    });
+}
+
+uint32_t SplitCollectPeer::Configure(int* err) {
+    return StatusWithoutThrow([&]() -> uint32_t {
+        uint32_t status = ScanParameters(err);
+        if (status != CF_OK) return status;
+        status = ParseDataModel(err, false, 1);
+        if (status != CF_OK) return status;
+        targetFieldList.clear();
+        settings.GetSettingValByName("TargetFieldList", targetFieldList);
+        inputFieldList.clear();
+        settings.GetSettingValByName("InputFieldList", inputFieldList);
+        return CF_OK;
+    });
+}
+
+void SplitCollectPeer::DisposeDocuments() {
+    if (!combinedStatXML.isEmpty()) combinedStatXML.dispose();
+    combinedStatXML = XMLDocument();
+    if (!inputDataModel.isEmpty()) inputDataModel.dispose();
+    inputDataModel = XMLDocument();
+}

@@ -1,0 +1,49 @@
+// Scoped use of the collect peer's host lock record.
+//
+// The operations that guard shared state take and release the lock
+// explicitly, because the statuses of both steps matter to them. The scope
+// only makes sure that a lock still held when the scope is left by an
+// exception is given back, so that no later caller waits forever.
+#ifndef SPLIT_COLLECT_HOST_LOCK_SCOPE_H
+#define SPLIT_COLLECT_HOST_LOCK_SCOPE_H
+
+#include <cstdint>
+
+#include "cf_records.h"
+
+class HostLockScope {
+public:
+    // A null record means that no locking takes place.
+    explicit HostLockScope(CFLock* lock) : lock_(lock) {}
+    ~HostLockScope() {
+        if (held_) {
+            int ignored = 0;
+            lock_->unlock(lock_->handle, &ignored);
+        }
+    }
+    HostLockScope(const HostLockScope&) = delete;
+    HostLockScope& operator=(const HostLockScope&) = delete;
+
+    // Takes the lock: the lock's status, 0 when there is no lock record.
+    uint32_t Take(int* err) {
+        if (lock_ == nullptr) return CF_OK;
+        uint32_t status = lock_->lock(lock_->handle, err);
+        held_ = status == CF_OK;
+        return status;
+    }
+
+    // Gives the lock back when this scope holds it: the unlock status, 0 when
+    // there is nothing to release. The lock counts as given back whatever
+    // the status, since it must not be released twice.
+    uint32_t Release(int* err) {
+        if (!held_) return CF_OK;
+        held_ = false;
+        return lock_->unlock(lock_->handle, err);
+    }
+
+private:
+    CFLock* lock_;
+    bool held_ = false;
+};
+
+#endif

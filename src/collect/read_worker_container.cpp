@@ -1,0 +1,78 @@
+// Reads the whole text of one of a completed worker's output containers:
+// its default entry, or, when that yields nothing, the entry of its first
+// key.
+#include <cstring>
+
+#include "collect/split_collect_peer.h"
+
+namespace {
+
+// Appends a stream's text in chunks of 1023 bytes; a chunk shorter than that
+// ends the text. A chunk contributes its bytes up to its first zero byte. A
+// failing read ends the text with what was read so far; it is not reported.
+void ReadStreamText(CFStream* stream, std::string& text) {
+    char chunk[1024];
+    int readErr = 0;
+    size_t count = 0;
+    do {
+        std::memset(chunk, 0, sizeof chunk);
+        count = 0;
+        if (stream->readStream(stream->handle, chunk, 1023, &count, &readErr) != CF_OK) return;
+        if (count > 0) text.append(chunk, std::strlen(chunk));
+    } while (count == 1023);
+}
+
+}  // namespace
+
+uint32_t SplitCollectPeer::ReadWorkerContainer(CFWorker* worker, const std::string& name,
+                                               std::string& text, int* err) {
+    if (worker == nullptr) return CF_FAILED;
+    CFContainerFile* container = nullptr;
+    uint32_t status = worker->openWorkerContainer(worker->handle, name.c_str(), &container, err);
+    if (status != CF_OK) return status;
+    if (container == nullptr) return CF_FAILED;
+
+    // Statuses of clean-up calls are not reported; they must not overwrite
+    // the error number of the failure that led to them either.
+    int cleanupErr = 0;
+    std::string read;
+    CFStream* stream = nullptr;
+    int defaultErr = 0;
+    if (container->openEntry(container->handle, nullptr, CF_MODE_READ, "", &stream,
+                             &defaultErr) == CF_OK &&
+        stream != nullptr) {
+        ReadStreamText(stream, read);
+        stream->closeStream(stream->handle, &cleanupErr);
+    }
+
+    if (read.empty()) {
+        CFKeyList* keys = nullptr;
+        status = container->getKeys(container->handle, &keys, err);
+        if (status != CF_OK) {
+            container->closeContainer(container->handle, &cleanupErr);
+            return status;
+        }
+        CFEntryKey* key = nullptr;
+        status = keys->firstKey(keys->handle, &key, err);
+        if (status != CF_OK) {
+            keys->releaseKeys(keys->handle, &cleanupErr);
+            container->closeContainer(container->handle, &cleanupErr);
+            return status;
+        }
+        stream = nullptr;
+        status = container->openEntry(container->handle, key, CF_MODE_READ, "", &stream, err);
+        if (status != CF_OK) {
+            keys->releaseKeys(keys->handle, &cleanupErr);
+            container->closeContainer(container->handle, &cleanupErr);
+            return status;
+        }
+        ReadStreamText(stream, read);
+        stream->closeStream(stream->handle, &cleanupErr);
+        keys->releaseKeys(keys->handle, &cleanupErr);
+    }
+
+    container->closeContainer(container->handle, &cleanupErr);
+    if (read.empty()) return CF_FAILED;
+    text = std::move(read);
+    return CF_OK;
+}

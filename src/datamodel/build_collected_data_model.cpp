@@ -1,0 +1,108 @@
+// Adds the data model section to the combined StatXML document: a copy of
+// the component's input data model, extended by the split field group, with
+// the split fields marked as such and the fields named by the target and
+// input settings given those roles. Target and input roles that a non-empty
+// setting no longer names are reset to none. Where a field is named by
+// several lists the last marking wins: input over target over split.
+#include <algorithm>
+
+#include "collect/split_collect_peer.h"
+
+using CfCppHelperV1::XMLElement;
+using CfCppHelperV1::XMLElementIterator;
+namespace XMLAttributes = CfCppHelperV1::XMLAttributes;
+namespace XMLElements = CfCppHelperV1::XMLElements;
+namespace XMLEntities = CfCppHelperV1::XMLEntities;
+
+namespace {
+
+XMLElement FirstChild(const XMLElement& parent, const std::string& name) {
+    XMLElementIterator children = parent.getElementsDirect(name);
+    return children.hasMore() ? children.next() : XMLElement();
+}
+
+bool Listed(const std::vector<std::string>& names, const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// Sets the role of every listed field; false at the first name that no
+// field carries (roles set before it stay).
+bool MarkFields(XMLElement& fields, const std::vector<std::string>& names, const char* role) {
+    for (const std::string& name : names) {
+        XMLElement field;
+        try {
+            field = fields.getElementByAttribute(XMLElements::Field, XMLAttributes::Name, name);
+        } catch (const CfCppHelperV1::XMLException&) {
+            return false;
+        }
+        field.addAttribute(XMLAttributes::Role, role);
+    }
+    return true;
+}
+
+// Resets to none the fields that still carry role but are no longer listed.
+void ResetStaleRoles(XMLElement& fields, const std::vector<std::string>& names, const char* role) {
+    if (names.empty()) return;
+    const std::string roleText = role;
+    XMLElementIterator children = fields.getElementsDirect(XMLElements::Field);
+    while (children.hasMore()) {
+        XMLElement field = children.next();
+        if (field.getAttribute(XMLAttributes::Role) != roleText) continue;
+        if (!Listed(names, field.getAttribute(XMLAttributes::Name)))
+            field.addAttribute(XMLAttributes::Role, XMLEntities::None);
+    }
+}
+
+// The section's field groups: the first existing one, else a new one placed
+// before the record counts, else before the fields, else last.
+XMLElement FieldGroupsOf(XMLElement& section) {
+    XMLElement groups = FirstChild(section, XMLElements::FieldGroups);
+    if (!groups.isEmpty()) return groups;
+    XMLElement before = FirstChild(section, XMLElements::RecordCounts);
+    if (before.isEmpty()) before = FirstChild(section, XMLElements::Fields);
+    if (before.isEmpty()) return section.addElement(XMLElements::FieldGroups);
+    return section.insertElementBefore(XMLElements::FieldGroups, before);
+}
+
+// Adds the split field group unless the field groups already have one.
+void EnsureSplitFieldGroup(XMLElement& groups, const std::vector<std::string>& splitFieldNames) {
+    try {
+        groups.getElementByAttribute(XMLElements::FieldGroup, XMLAttributes::GroupType,
+                                     XMLEntities::SplitGroup);
+        return;
+    } catch (const CfCppHelperV1::XMLException&) {
+    }
+    XMLElement group = groups.addElement(XMLElements::FieldGroup);
+    group.addAttribute(XMLAttributes::GroupType, XMLEntities::SplitGroup);
+    group.addAttribute(XMLAttributes::Name, "");
+    for (const std::string& name : splitFieldNames)
+        group.addElement(XMLElements::FieldName).addAttribute(XMLAttributes::Name, name);
+    int64_t count = 0;
+    if (groups.getAttribute(XMLAttributes::Count, count))
+        groups.addAttribute(XMLAttributes::Count, count + 1);
+}
+
+}  // namespace
+
+uint32_t SplitCollectPeer::BuildCollectedDataModel() {
+    // Without both documents (no execution began) there is no section to
+    // build.
+    if (combinedStatXML.isEmpty() || inputDataModel.isEmpty()) return CF_BAD_XML;
+
+    XMLElement firstGroup = FirstChild(combinedStatXML, "SplitGroup");
+    XMLElement section = firstGroup.isEmpty()
+                             ? combinedStatXML.copyElement(inputDataModel)
+                             : combinedStatXML.copyElementBefore(inputDataModel, firstGroup);
+
+    XMLElement groups = FieldGroupsOf(section);
+    EnsureSplitFieldGroup(groups, splitFieldNames);
+
+    XMLElement fields = FirstChild(section, XMLElements::Fields);
+    if (fields.isEmpty()) return CF_BAD_XML;
+    if (!MarkFields(fields, splitFieldNames, XMLEntities::Split)) return CF_BAD_XML;
+    if (!MarkFields(fields, targetFieldList, XMLEntities::Target)) return CF_BAD_XML;
+    ResetStaleRoles(fields, targetFieldList, XMLEntities::Target);
+    if (!MarkFields(fields, inputFieldList, XMLEntities::Input)) return CF_BAD_XML;
+    ResetStaleRoles(fields, inputFieldList, XMLEntities::Input);
+    return CF_OK;
+}
