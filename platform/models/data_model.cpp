@@ -1,15 +1,51 @@
+#include <pugixml.hpp>
+
 #include <stdexcept>
 
 #include "splitmodels/data.h"
 
 namespace splitmodels {
 
-std::vector<FieldDef> parseDataModelFields(const std::string&) {
-  throw std::invalid_argument("not implemented");
+namespace {
+
+const char* const kStorageTexts[] = {"", "integer", "real", "string", "date", "time", "timestamp"};
+const char* const kMeasureTexts[] = {"", "continuous", "flag", "nominal", "ordinal", "categorical"};
+
+}  // namespace
+
+int storageFromText(const std::string& text) {
+  for (int code = 1; code <= 6; ++code)
+    if (text == kStorageTexts[code]) return code;
+  return StorageNone;
 }
-int storageFromText(const std::string&) { return 0; }
-int measureFromText(const std::string&) { return 0; }
-std::string storageText(int) { return {}; }
-std::string measureText(int) { return {}; }
+
+int measureFromText(const std::string& text) {
+  for (int code = 1; code <= 5; ++code)
+    if (text == kMeasureTexts[code]) return code;
+  return MeasureNone;
+}
+
+std::string storageText(int storage) { return storage >= 1 && storage <= 6 ? kStorageTexts[storage] : ""; }
+
+std::string measureText(int measure) { return measure >= 1 && measure <= 5 ? kMeasureTexts[measure] : ""; }
+
+std::vector<FieldDef> parseDataModelFields(const std::string& dataModelXml) {
+  pugi::xml_document doc;
+  const pugi::xml_parse_result parsed = doc.load_buffer(dataModelXml.data(), dataModelXml.size());
+  if (!parsed) throw std::invalid_argument(std::string("data model does not parse: ") + parsed.description());
+  const pugi::xml_node fieldsNode = doc.document_element().child("Fields");
+  if (!fieldsNode) throw std::invalid_argument("data model has no Fields element under its root");
+  std::vector<FieldDef> fields;
+  for (const pugi::xml_node node : fieldsNode.children("Field")) {
+    FieldDef field;
+    field.name = node.attribute("name").value();
+    field.storage = storageFromText(node.attribute("storage").value());
+    field.measure = measureFromText(node.attribute("measure").value());
+    field.role = node.attribute("role").value();
+    for (const pugi::xml_node value : node.children("Value")) field.categories.push_back(value.attribute("value").value());
+    fields.push_back(std::move(field));
+  }
+  return fields;
+}
 
 }  // namespace splitmodels

@@ -1,11 +1,102 @@
 #include "splitmodels/group_model.h"
 
+#include <set>
+
+#include "fits.h"
+#include "group_writers.h"
+#include "pmml_names.h"
+
 namespace splitmodels {
 
-GroupModel buildGroupModel(const GroupData&, const ModelSpec&) {
-  GroupModel m;
-  m.reason = "not implemented";
-  return m;
+namespace {
+
+using detail::Design;
+
+std::optional<std::string> checkSpec(const ModelSpec& spec) {
+  std::set<std::string> seen;
+  for (const std::string& input : spec.inputs) {
+    if (input == spec.target) return "target is also an input: " + input;
+    if (!seen.insert(input).second) return "input listed twice: " + input;
+  }
+  return std::nullopt;
+}
+
+void keepCoefficients(const Design& design, const Eigen::VectorXd& beta, GroupModel& model) {
+  for (std::size_t j = 0; j < design.columnNames.size(); ++j)
+    model.coefficients.emplace_back(design.columnNames[j], beta(static_cast<Eigen::Index>(j)));
+}
+
+void buildLinear(const GroupData& data, const ModelSpec& spec, const Design& design, GroupModel& model) {
+  const FieldDef& target = data.fields[design.targetField];
+  if (target.storage == StorageString || !detail::isContinuous(target)) {
+    model.reason = "target is not continuous: " + spec.target;
+    return;
+  }
+  Eigen::VectorXd y(static_cast<Eigen::Index>(design.rows.size()));
+  for (std::size_t i = 0; i < design.rows.size(); ++i)
+    y(static_cast<Eigen::Index>(i)) = data.rows[design.rows[i]][design.targetField].number;
+  detail::LinearFit fit;
+  if (auto reason = detail::fitLinear(design.x, y, design.columnNames, fit)) {
+    model.reason = *reason;
+    return;
+  }
+  model.rSquared = fit.rSquared;
+  model.adjustedRSquared = fit.adjustedRSquared;
+  model.rmse = fit.rmse;
+  model.fitted.assign(fit.fitted.begin(), fit.fitted.end());
+  keepCoefficients(design, fit.beta, model);
+  model.pmml = detail::writeGroupPmml(data, spec, design, fit.beta, nullptr);
+  model.statXML = detail::writeGroupStatXml(data, spec, design, model, nullptr);
+  model.ok = true;
+}
+
+void buildLogistic(const GroupData& data, const ModelSpec& spec, const Design& design, GroupModel& model) {
+  detail::TargetClasses classes;
+  Eigen::VectorXd y;
+  if (auto reason = detail::binaryTarget(data, spec, design, classes, y)) {
+    model.reason = *reason;
+    return;
+  }
+  detail::LogisticFit fit;
+  if (auto reason = detail::fitLogistic(design.x, y, design.columnNames, fit)) {
+    model.reason = *reason;
+    return;
+  }
+  model.accuracy = fit.accuracy;
+  model.logLikelihood = fit.logLikelihood;
+  model.auc = fit.auc;
+  model.fitted.assign(fit.probability.begin(), fit.probability.end());
+  keepCoefficients(design, fit.beta, model);
+  model.pmml = detail::writeGroupPmml(data, spec, design, fit.beta, &classes);
+  model.statXML = detail::writeGroupStatXml(data, spec, design, model, &classes);
+  model.ok = true;
+}
+
+}  // namespace
+
+GroupModel buildGroupModel(const GroupData& data, const ModelSpec& spec) {
+  GroupModel model;
+  try {
+    if (auto reason = checkSpec(spec)) {
+      model.reason = *reason;
+      return model;
+    }
+    Design design;
+    if (auto reason = detail::buildDesign(data, spec, design)) {
+      model.reason = *reason;
+      return model;
+    }
+    model.records = design.rows.size();
+    model.skippedRecords = design.skipped;
+    if (spec.kind == ModelKind::Logistic)
+      buildLogistic(data, spec, design, model);
+    else
+      buildLinear(data, spec, design, model);
+  } catch (const std::exception& error) {  // allocation failure and the like
+    model = GroupModel{};
+    model.reason = std::string("build failed: ") + error.what();
+  }
+  return model;
 }
 
 }  // namespace splitmodels

@@ -1,11 +1,17 @@
 #include "splitmodels/scorer.h"
 
+#include <algorithm>
+
+#include "scorer_model.h"
+#include "value_text.h"
+
 namespace splitmodels {
 
 struct SplitScorer::Impl {
-  std::string target;
-  std::vector<std::string> labels;
-  std::vector<std::string> fields;
+  detail::ScoringModel model;
+  std::vector<int> columnOfRequired;  // header column per required field
+  std::size_t headerSize = 0;
+  bool bound = false;
 };
 
 SplitScorer::SplitScorer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -13,12 +19,58 @@ SplitScorer::SplitScorer(SplitScorer&&) noexcept = default;
 SplitScorer& SplitScorer::operator=(SplitScorer&&) noexcept = default;
 SplitScorer::~SplitScorer() = default;
 
-SplitScorer SplitScorer::fromPmml(const std::string&) { throw ScoreError("not implemented"); }
-void SplitScorer::bind(const std::vector<std::string>&) {}
-ScoreResult SplitScorer::score(const std::vector<std::optional<std::string>>&) const { return {}; }
-const std::string& SplitScorer::targetName() const { return impl_->target; }
-bool SplitScorer::isClassification() const { return false; }
-const std::vector<std::string>& SplitScorer::classLabels() const { return impl_->labels; }
-const std::vector<std::string>& SplitScorer::requiredFields() const { return impl_->fields; }
+SplitScorer SplitScorer::fromPmml(const std::string& pmmlText) {
+  auto impl = std::make_unique<Impl>();
+  impl->model = detail::loadScoringModel(pmmlText);
+  return SplitScorer(std::move(impl));
+}
+
+void SplitScorer::bind(const std::vector<std::string>& header) {
+  std::vector<int> columns;
+  for (const std::string& name : impl_->model.required) {
+    const auto found = std::find(header.begin(), header.end(), name);
+    if (found == header.end()) throw ScoreError("field \"" + name + "\" that the model needs has no column");
+    columns.push_back(static_cast<int>(found - header.begin()));
+  }
+  impl_->columnOfRequired = std::move(columns);
+  impl_->headerSize = header.size();
+  impl_->bound = true;
+}
+
+ScoreResult SplitScorer::score(const std::vector<std::optional<std::string>>& row) const {
+  const detail::ScoringModel& model = impl_->model;
+  if (!impl_->bound) throw ScoreError("score called before bind");
+  if (row.size() < impl_->headerSize)
+    throw ScoreError("row has " + std::to_string(row.size()) + " values for " + std::to_string(impl_->headerSize) +
+                     " columns");
+  std::vector<detail::Datum> data(model.dictionary.size());
+  for (std::size_t i = 0; i < model.requiredIndex.size(); ++i) {
+    const auto field = static_cast<std::size_t>(model.requiredIndex[i]);
+    data[field] = detail::convertValue(model.dictionary[field], row[static_cast<std::size_t>(impl_->columnOfRequired[i])]);
+  }
+
+  ScoreResult result;
+  for (const detail::Segment& segment : model.segments) {
+    if (detail::evaluate(segment.predicate, data) != detail::Truth::True) continue;
+    result.selected = true;
+    if (model.segmented) result.segmentId = segment.id;
+    const std::optional<detail::RegressionOutput> output = detail::evaluate(segment.model, data, model.labels.size());
+    if (!output) return result;
+    if (!model.classification) {
+      result.predicted = detail::formatNumber(output->value);
+      return result;
+    }
+    result.probabilities = output->probabilities;
+    const auto best = std::max_element(result.probabilities.begin(), result.probabilities.end());
+    result.predicted = model.labels[static_cast<std::size_t>(best - result.probabilities.begin())];
+    return result;
+  }
+  return result;
+}
+
+const std::string& SplitScorer::targetName() const { return impl_->model.target; }
+bool SplitScorer::isClassification() const { return impl_->model.classification; }
+const std::vector<std::string>& SplitScorer::classLabels() const { return impl_->model.labels; }
+const std::vector<std::string>& SplitScorer::requiredFields() const { return impl_->model.required; }
 
 }  // namespace splitmodels

@@ -1,11 +1,152 @@
+#include "splitmodels/split_model.h"
+
+#include <cmath>
+#include <set>
 #include <stdexcept>
 
-#include "splitmodels/split_model.h"
+#include "pmml_names.h"
+#include "value_text.h"
+#include "xml_out.h"
 
 namespace splitmodels {
 
-std::string buildSplitModelPmml(const SplitModelInput&) {
-  throw std::invalid_argument("not implemented");
+namespace {
+
+using detail::setAttribute;
+
+const FieldDef& fieldNamed(const SplitModelInput& input, const std::string& name) {
+  for (const FieldDef& field : input.fields)
+    if (field.name == name) return field;
+  throw std::invalid_argument("no field definition for " + name);
+}
+
+// The split value as the predicate writes it: numbers re-rendered so they
+// read back exactly (the task document pads reals with sixteen decimals).
+std::string predicateValue(const SplitValue& value, int storage) {
+  if (storage == StorageString || storage == StorageNone) return value.value;
+  if (storage == StorageInteger) {
+    if (auto integer = detail::parseInteger(value.value)) return detail::formatInteger(*integer);
+  }
+  const std::optional<double> number = detail::parseNumber(value.value);
+  if (!number) throw std::invalid_argument("split value of " + value.field + " is not a number: " + value.value);
+  if (storage == StorageInteger && std::trunc(*number) == *number && std::fabs(*number) < 9.2e18)
+    return detail::formatInteger(static_cast<std::int64_t>(*number));
+  return detail::formatNumber(*number);
+}
+
+void writePredicate(pugi::xml_node parent, const SplitModelInput& input, const SplitValue& value) {
+  pugi::xml_node predicate = parent.append_child("SimplePredicate");
+  setAttribute(predicate, "field", value.field);
+  if (value.missing) {
+    setAttribute(predicate, "operator", "isMissing");
+    return;
+  }
+  const int storage = value.storage != StorageNone ? value.storage : fieldNamed(input, value.field).storage;
+  setAttribute(predicate, "operator", "equal");
+  setAttribute(predicate, "value", predicateValue(value, storage));
+}
+
+void writeSegmentPredicate(pugi::xml_node segment, const SplitModelInput& input, const SplitSegment& group) {
+  if (group.values.empty()) {
+    segment.append_child("True");
+    return;
+  }
+  if (group.values.size() == 1) {
+    writePredicate(segment, input, group.values.front());
+    return;
+  }
+  pugi::xml_node compound = segment.append_child("CompoundPredicate");
+  setAttribute(compound, "booleanOperator", "and");
+  for (const SplitValue& value : group.values) writePredicate(compound, input, value);
+}
+
+// Copies the group's RegressionModel into the segment, keeping only the
+// mining fields the enclosing model declares.
+void copyGroupModel(pugi::xml_node segment, const SplitSegment& group, const std::set<std::string>& schemaFields,
+                    const std::string& segmentId) {
+  pugi::xml_document doc;
+  if (!doc.load_buffer(group.groupPmml.data(), group.groupPmml.size()))
+    throw std::invalid_argument("PMML of segment " + segmentId + " does not parse");
+  pugi::xml_node model = detail::childByLocalName(doc.document_element(), "RegressionModel");
+  if (!model) throw std::invalid_argument("PMML of segment " + segmentId + " holds no RegressionModel");
+  pugi::xml_node copy = segment.append_copy(model);
+  copy.set_name("RegressionModel");
+  pugi::xml_node schema = copy.child("MiningSchema");
+  for (pugi::xml_node field = schema.child("MiningField"); field;) {
+    pugi::xml_node next = field.next_sibling("MiningField");
+    if (!schemaFields.count(field.attribute("name").value())) schema.remove_child(field);
+    field = next;
+  }
+}
+
+void writeDictionary(pugi::xml_node root, const SplitModelInput& input, bool classification) {
+  pugi::xml_node dictionary = root.append_child("DataDictionary");
+  std::set<std::string> written;
+  for (const FieldDef& field : input.fields) {
+    if (!written.insert(field.name).second) continue;
+    pugi::xml_node node = dictionary.append_child("DataField");
+    const bool isTarget = field.name == input.spec.target;
+    std::string optype = detail::pmmlOptype(field);
+    if (isTarget) optype = classification ? (optype == "ordinal" ? "ordinal" : "categorical") : "continuous";
+    setAttribute(node, "name", field.name);
+    setAttribute(node, "optype", optype);
+    setAttribute(node, "dataType", detail::pmmlDataType(field.storage));
+    if (optype == "continuous") continue;
+    for (const std::string& category : field.categories)
+      setAttribute(node.append_child("Value"), "value", detail::pmmlCategory(field, category));
+  }
+  setAttribute(dictionary, "numberOfFields", std::to_string(written.size()));
+}
+
+std::set<std::string> writeMiningSchema(pugi::xml_node model, const SplitModelInput& input) {
+  pugi::xml_node schema = model.append_child("MiningSchema");
+  std::set<std::string> names;
+  const auto add = [&](const std::string& name, const char* usage) {
+    fieldNamed(input, name);
+    if (!names.insert(name).second) return;
+    pugi::xml_node field = schema.append_child("MiningField");
+    setAttribute(field, "name", name);
+    setAttribute(field, "usageType", usage);
+  };
+  for (const std::string& name : input.splitFields) add(name, "active");
+  for (const std::string& name : input.spec.inputs) add(name, "active");
+  add(input.spec.target, "target");
+  return names;
+}
+
+}  // namespace
+
+std::string buildSplitModelPmml(const SplitModelInput& input) {
+  const bool classification = input.spec.kind == ModelKind::Logistic;
+  if (input.segments.empty()) throw std::invalid_argument("no segment: no group produced a model");
+  pugi::xml_document doc;
+  pugi::xml_node root = detail::startDocument(doc, "PMML");
+  setAttribute(root, "xmlns", detail::kPmmlNamespace);
+  setAttribute(root, "version", detail::kPmmlVersion);
+  pugi::xml_node header = root.append_child("Header");
+  std::string description = std::string(classification ? "Logistic" : "Linear") + " regression of " +
+                            input.spec.target + " per split group of";
+  for (const std::string& name : input.splitFields) description += " " + name;
+  setAttribute(header, "description", description);
+  pugi::xml_node application = header.append_child("Application");
+  setAttribute(application, "name", detail::kApplicationName);
+  setAttribute(application, "version", detail::kApplicationVersion);
+  writeDictionary(root, input, classification);
+
+  pugi::xml_node model = root.append_child("MiningModel");
+  setAttribute(model, "functionName", classification ? "classification" : "regression");
+  const std::set<std::string> schemaFields = writeMiningSchema(model, input);
+  pugi::xml_node segmentation = model.append_child("Segmentation");
+  setAttribute(segmentation, "multipleModelMethod", "selectFirst");
+  for (std::size_t i = 0; i < input.segments.size(); ++i) {
+    const SplitSegment& group = input.segments[i];
+    const std::string id = group.id.empty() ? std::to_string(i + 1) : group.id;
+    pugi::xml_node segment = segmentation.append_child("Segment");
+    setAttribute(segment, "id", id);
+    writeSegmentPredicate(segment, input, group);
+    copyGroupModel(segment, group, schemaFields, id);
+  }
+  return detail::serialize(doc);
 }
 
 }  // namespace splitmodels

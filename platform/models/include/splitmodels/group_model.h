@@ -32,6 +32,9 @@ struct GroupModel {
   // the input's name for a continuous input, "name=category" for a dummy
   // column of a categorical input (one per category but the first).
   std::vector<std::pair<std::string, double>> coefficients;
+  // Per record used in the fit, in record order: the fitted value (linear)
+  // or the fitted probability of the event (logistic).
+  std::vector<double> fitted;
 };
 
 // Fits the model that `spec` describes to `data` and writes its documents.

@@ -19,13 +19,20 @@ class ScoreError : public std::runtime_error {
 
 struct ScoreResult {
   // True when a segment's predicate held for the row (always true for a bare
-  // RegressionModel) and its model could compute a result.
+  // RegressionModel). Predicates follow three-valued logic: a comparison
+  // with a missing value is unknown, and only a true predicate selects.
   bool selected = false;
   // The predicted value ("%.17g" for regression, the class label for
-  // classification); empty when not selected.
+  // classification). Empty when not selected, and also when the selected
+  // model cannot compute: a NumericPredictor's input is missing and its
+  // MiningField gives no missingValueReplacement.
   std::string predicted;
-  // Classification: one probability per classLabels() entry; else empty.
+  // Classification with a predicted value: one probability per classLabels()
+  // entry (0 for labels the selected model has no table for); else empty.
   std::vector<double> probabilities;
+  // The selected Segment's "id" (its 1-based position when it has none);
+  // empty for a bare RegressionModel or when not selected.
+  std::string segmentId;
 };
 
 // A loaded model: a MiningModel with a selectFirst Segmentation of

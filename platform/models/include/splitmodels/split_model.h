@@ -37,9 +37,9 @@ struct SplitModelInput {
 // Segmentation holds one Segment per group: the predicate tests the group's
 // split values (numbers re-rendered with "%.17g", "isMissing" for a missing
 // value) and the model is the group's RegressionModel. Throws
-// std::invalid_argument naming the problem when a group PMML does not parse
-// or holds no RegressionModel, when a split field has no FieldDef, or when a
-// numeric split value does not parse.
+// std::invalid_argument naming the problem when there is no segment, a group
+// PMML does not parse or holds no RegressionModel, a split field, input or
+// the target has no FieldDef, or a numeric split value does not parse.
 std::string buildSplitModelPmml(const SplitModelInput& input);
 
 }  // namespace splitmodels

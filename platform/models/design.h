@@ -1,0 +1,65 @@
+// Turning a group's records into a regression design: one column per
+// continuous input, one dummy column per category but the first of each
+// categorical input, and an intercept column in front.
+#pragma once
+
+#include <Eigen/Dense>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "splitmodels/data.h"
+
+namespace splitmodels::detail {
+
+// How one input field enters the design.
+struct InputCoding {
+  std::size_t field = 0;  // index into GroupData::fields
+  bool continuous = true;
+  // Categorical inputs: the category texts in PMML form (first = base) and,
+  // for numeric storage, their numbers.
+  std::vector<std::string> categories;
+  std::vector<std::optional<double>> numbers;
+};
+
+// Index of the category `cell` holds, or -1 when it holds none of them.
+int matchCategory(const InputCoding& coding, const FieldDef& field, const Cell& cell);
+
+struct Design {
+  std::vector<InputCoding> inputs;
+  std::vector<std::string> columnNames;  // "(intercept)" first
+  Eigen::MatrixXd x;                     // complete records × columns
+  std::vector<std::size_t> rows;         // source row of each design row
+  std::size_t targetField = 0;
+  std::size_t skipped = 0;  // records with a missing/unknown target or input
+};
+
+// Builds the design for `spec` over `data`. A record is left out (and
+// counted in `skipped`) when its target is missing or not a finite number,
+// an input is missing, or a categorical input holds none of its categories.
+// Returns a failure reason (unknown field, ragged row) or nothing.
+std::optional<std::string> buildDesign(const GroupData& data, const ModelSpec& spec, Design& design);
+
+// The design with every non-intercept column centred and scaled to unit
+// norm, which keeps the solvers accurate whatever the inputs' scales.
+struct ScaledDesign {
+  Eigen::MatrixXd z;
+  Eigen::VectorXd mean;   // per column (0 for the intercept)
+  Eigen::VectorXd scale;  // per column (1 for the intercept)
+  // Coefficients of the original columns from those of the scaled ones.
+  Eigen::VectorXd unscale(const Eigen::VectorXd& gamma) const;
+};
+
+ScaledDesign scaleDesign(const Eigen::MatrixXd& x);
+
+// Checks that the design has full column rank. Returns the reason naming the
+// first column (in design order) that lies in the span of the columns before
+// it, or nothing when every column adds a direction.
+std::optional<std::string> findCollinearColumn(const ScaledDesign& design, const std::vector<std::string>& names);
+
+// The failure reason for fewer records than parameters, if that is the case.
+std::optional<std::string> checkRecordCount(std::size_t records, std::size_t parameters);
+
+}  // namespace splitmodels::detail

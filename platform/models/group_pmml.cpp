@@ -1,0 +1,129 @@
+#include <algorithm>
+
+#include "group_writers.h"
+#include "pmml_names.h"
+#include "value_text.h"
+#include "xml_out.h"
+
+namespace splitmodels::detail {
+
+namespace {
+
+void writeHeader(pugi::xml_node root, const std::string& description) {
+  pugi::xml_node header = root.append_child("Header");
+  setAttribute(header, "description", description);
+  pugi::xml_node application = header.append_child("Application");
+  setAttribute(application, "name", kApplicationName);
+  setAttribute(application, "version", kApplicationVersion);
+}
+
+pugi::xml_node writeDataField(pugi::xml_node dictionary, const FieldDef& field, const std::string& optype,
+                              const std::vector<std::string>& categories) {
+  pugi::xml_node node = dictionary.append_child("DataField");
+  setAttribute(node, "name", field.name);
+  setAttribute(node, "optype", optype);
+  setAttribute(node, "dataType", pmmlDataType(field.storage));
+  for (const std::string& category : categories) setAttribute(node.append_child("Value"), "value", category);
+  return node;
+}
+
+// The target's categories: the data model's, with the two fitted labels
+// added when the data model lacks them; the two labels alone when it lists
+// none.
+std::vector<std::string> targetCategories(const FieldDef& target, const TargetClasses& classes) {
+  std::vector<std::string> categories;
+  for (const std::string& text : target.categories) categories.push_back(pmmlCategory(target, text));
+  const std::string& first = classes.eventIsFirst ? classes.event : classes.other;
+  const std::string& second = classes.eventIsFirst ? classes.other : classes.event;
+  for (const std::string* label : {&first, &second}) {
+    if (std::find(categories.begin(), categories.end(), *label) == categories.end()) categories.push_back(*label);
+  }
+  return categories;
+}
+
+void writeDictionary(pugi::xml_node root, const GroupData& data, const Design& design, const TargetClasses* classes) {
+  pugi::xml_node dictionary = root.append_child("DataDictionary");
+  setAttribute(dictionary, "numberOfFields", std::to_string(design.inputs.size() + 1));
+  const FieldDef& target = data.fields[design.targetField];
+  if (classes)
+    writeDataField(dictionary, target, target.measure == MeasureOrdinal ? "ordinal" : "categorical",
+                   targetCategories(target, *classes));
+  else
+    writeDataField(dictionary, target, "continuous", {});
+  for (const InputCoding& coding : design.inputs) {
+    const FieldDef& field = data.fields[coding.field];
+    writeDataField(dictionary, field, pmmlOptype(field), coding.categories);
+  }
+}
+
+void writeMiningSchema(pugi::xml_node model, const GroupData& data, const Design& design) {
+  pugi::xml_node schema = model.append_child("MiningSchema");
+  pugi::xml_node target = schema.append_child("MiningField");
+  setAttribute(target, "name", data.fields[design.targetField].name);
+  setAttribute(target, "usageType", "target");
+  for (const InputCoding& coding : design.inputs) {
+    pugi::xml_node input = schema.append_child("MiningField");
+    setAttribute(input, "name", data.fields[coding.field].name);
+    setAttribute(input, "usageType", "active");
+  }
+}
+
+// The fitted table: numeric predictors first, then the categorical ones, as
+// the schema orders them.
+void writeTable(pugi::xml_node model, const GroupData& data, const Design& design, const Eigen::VectorXd& beta,
+                const TargetClasses* classes) {
+  pugi::xml_node table = model.append_child("RegressionTable");
+  setAttribute(table, "intercept", formatNumber(beta(0)));
+  if (classes) setAttribute(table, "targetCategory", classes->event);
+  Eigen::Index column = 1;
+  std::vector<std::pair<const InputCoding*, Eigen::Index>> categorical;
+  for (const InputCoding& coding : design.inputs) {
+    if (!coding.continuous) {
+      categorical.emplace_back(&coding, column);
+      column += static_cast<Eigen::Index>(coding.categories.size()) - 1;
+      continue;
+    }
+    pugi::xml_node predictor = table.append_child("NumericPredictor");
+    setAttribute(predictor, "name", data.fields[coding.field].name);
+    setAttribute(predictor, "coefficient", formatNumber(beta(column++)));
+  }
+  for (const auto& [coding, first] : categorical) {
+    for (std::size_t c = 1; c < coding->categories.size(); ++c) {
+      pugi::xml_node predictor = table.append_child("CategoricalPredictor");
+      setAttribute(predictor, "name", data.fields[coding->field].name);
+      setAttribute(predictor, "value", coding->categories[c]);
+      setAttribute(predictor, "coefficient", formatNumber(beta(first + static_cast<Eigen::Index>(c) - 1)));
+    }
+  }
+  if (classes) {
+    pugi::xml_node reference = model.append_child("RegressionTable");
+    setAttribute(reference, "intercept", "0");
+    setAttribute(reference, "targetCategory", classes->other);
+  }
+}
+
+}  // namespace
+
+std::string writeGroupPmml(const GroupData& data, const ModelSpec& spec, const Design& design,
+                           const Eigen::VectorXd& beta, const TargetClasses* classes) {
+  pugi::xml_document doc;
+  pugi::xml_node root = startDocument(doc, "PMML");
+  setAttribute(root, "xmlns", kPmmlNamespace);
+  setAttribute(root, "version", kPmmlVersion);
+  writeHeader(root, classes ? "Logistic regression of " + spec.target + " (event " + classes->event + ")"
+                            : "Linear regression of " + spec.target);
+  writeDictionary(root, data, design, classes);
+
+  pugi::xml_node model = root.append_child("RegressionModel");
+  if (!spec.modelId.empty()) setAttribute(model, "modelName", spec.modelId);
+  setAttribute(model, "functionName", classes ? "classification" : "regression");
+  setAttribute(model, "algorithmName", classes ? "iterativelyReweightedLeastSquares" : "leastSquares");
+  setAttribute(model, "modelType", classes ? "logisticRegression" : "linearRegression");
+  setAttribute(model, "targetFieldName", spec.target);
+  if (classes) setAttribute(model, "normalizationMethod", "logit");
+  writeMiningSchema(model, data, design);
+  writeTable(model, data, design, beta, classes);
+  return serialize(doc);
+}
+
+}  // namespace splitmodels::detail

@@ -1,0 +1,97 @@
+#include <set>
+
+#include "group_writers.h"
+#include "pmml_names.h"
+#include "value_text.h"
+#include "xml_out.h"
+
+namespace splitmodels::detail {
+
+namespace {
+
+void writeBuildSettings(pugi::xml_node root, const ModelSpec& spec, const TargetClasses* classes) {
+  pugi::xml_node settings = root.append_child("BuildSettings");
+  setAttribute(settings, "modelKind", spec.kind == ModelKind::Logistic ? "logistic" : "linear");
+  setAttribute(settings, "target", spec.target);
+  if (classes) setAttribute(settings, "event", classes->event);
+  for (const std::string& input : spec.inputs) setAttribute(settings.append_child("Input"), "name", input);
+}
+
+// A Field element made from what the build knows of the field, for data
+// models that do not describe it.
+void writeFieldFromDef(pugi::xml_node fields, const FieldDef& def) {
+  pugi::xml_node field = fields.append_child("Field");
+  setAttribute(field, "name", def.name);
+  setAttribute(field, "storage", storageText(def.storage));
+  setAttribute(field, "measure", measureText(def.measure));
+  for (const std::string& category : def.categories) setAttribute(field.append_child("Value"), "value", category);
+}
+
+// Copies of the input data model's Field elements of the target and inputs,
+// in data-model order, each with its role.
+void writeDataModel(pugi::xml_node root, const GroupData& data, const ModelSpec& spec, const Design& design) {
+  pugi::xml_document input;
+  pugi::xml_node inputFields;
+  if (!spec.dataModelXml.empty() && input.load_buffer(spec.dataModelXml.data(), spec.dataModelXml.size()))
+    inputFields = input.document_element().child("Fields");
+
+  pugi::xml_node dataModel = root.append_child("DataModel");
+  setAttribute(dataModel, "version", "1.0");
+  if (pugi::xml_node formats = input.document_element().child("FieldFormats")) dataModel.append_copy(formats);
+  pugi::xml_node fields = dataModel.append_child("Fields");
+  const pugi::xml_attribute caseSensitive = inputFields.attribute("caseSensitive");
+  setAttribute(fields, "caseSensitive", caseSensitive ? caseSensitive.value() : "true");
+
+  std::set<std::size_t> used{design.targetField};
+  for (const InputCoding& coding : design.inputs) used.insert(coding.field);
+  for (std::size_t index : used) {
+    const FieldDef& def = data.fields[index];
+    pugi::xml_node copy = inputFields.find_child_by_attribute("Field", "name", def.name.c_str());
+    if (copy)
+      copy = fields.append_copy(copy);
+    else
+      writeFieldFromDef(fields, def), copy = fields.last_child();
+    setAttribute(copy, "role", index == design.targetField ? "target" : "input");
+  }
+  setAttribute(fields, "count", std::to_string(used.size()));
+}
+
+void writeSummary(pugi::xml_node root, const ModelSpec& spec, const GroupModel& model, bool logistic) {
+  pugi::xml_node pmmlModel = root.append_child("PMMLModel");
+  setAttribute(pmmlModel, "modelID", spec.modelId);
+  setAttribute(pmmlModel, "modelType", "RegressionModel");
+  setAttribute(pmmlModel, "isActive", "true");
+  pugi::xml_node summary = pmmlModel.append_child("PredictiveSummary");
+  setAttribute(summary, "recordCount", std::to_string(model.records));
+  if (logistic) {
+    setAttribute(summary, "accuracy", formatNumber(model.accuracy));
+    setAttribute(summary, "logLikelihood", formatNumber(model.logLikelihood));
+    setAttribute(summary, "auc", formatNumber(model.auc));
+  } else {
+    setAttribute(summary, "rSquared", formatNumber(model.rSquared));
+    setAttribute(summary, "adjustedRSquared", formatNumber(model.adjustedRSquared));
+    setAttribute(summary, "rmse", formatNumber(model.rmse));
+  }
+  pugi::xml_node estimates = pmmlModel.append_child("ParameterEstimates");
+  for (const auto& [name, value] : model.coefficients) {
+    pugi::xml_node parameter = estimates.append_child("Parameter");
+    setAttribute(parameter, "name", name);
+    setAttribute(parameter, "estimate", formatNumber(value));
+  }
+}
+
+}  // namespace
+
+std::string writeGroupStatXml(const GroupData& data, const ModelSpec& spec, const Design& design,
+                              const GroupModel& model, const TargetClasses* classes) {
+  pugi::xml_document doc;
+  pugi::xml_node root = startDocument(doc, "StatXML");
+  setAttribute(root, "xmlns", kStatXmlNamespace);
+  setAttribute(root, "version", "1.0");
+  writeBuildSettings(root, spec, classes);
+  writeDataModel(root, data, spec, design);
+  writeSummary(root, spec, model, classes != nullptr);
+  return serialize(doc);
+}
+
+}  // namespace splitmodels::detail

@@ -1,0 +1,35 @@
+// Writers of the two documents a group's build leaves: its PMML and StatXML.
+#pragma once
+
+#include <Eigen/Dense>
+
+#include <string>
+
+#include "design.h"
+#include "splitmodels/group_model.h"
+
+namespace splitmodels::detail {
+
+// The two values of a binary target as PMML labels, the modelled one first.
+struct TargetClasses {
+  std::string event;
+  std::string other;
+  bool eventIsFirst = false;  // the event sorts before the other value
+};
+
+// PMML 4.4 document with a DataDictionary of the target and inputs and one
+// RegressionModel; `classes` is null for a linear model.
+std::string writeGroupPmml(const GroupData& data, const ModelSpec& spec, const Design& design,
+                           const Eigen::VectorXd& beta, const TargetClasses* classes);
+
+// StatXML document: build settings, the fields used and the fit summary.
+std::string writeGroupStatXml(const GroupData& data, const ModelSpec& spec, const Design& design,
+                              const GroupModel& model, const TargetClasses* classes);
+
+// Labels the target of a logistic model: finds its two values among the
+// design's records and fills `y` (1 = event). Returns the failure reason
+// (single class, more than two classes, event not found) or nothing.
+std::optional<std::string> binaryTarget(const GroupData& data, const ModelSpec& spec, const Design& design,
+                                        TargetClasses& classes, Eigen::VectorXd& y);
+
+}  // namespace splitmodels::detail

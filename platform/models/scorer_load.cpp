@@ -1,0 +1,405 @@
+// Reading a PMML document into the scorer's model, checking everything the
+// scorer relies on and naming the offending element when something is off.
+#include <pugixml.hpp>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "scorer_model.h"
+#include "splitmodels/scorer.h"
+#include "value_text.h"
+#include "xml_out.h"
+
+namespace splitmodels::detail {
+
+namespace {
+
+using Op = Predicate::Op;
+
+[[noreturn]] void fail(const std::string& message) { throw ScoreError(message); }
+
+bool isElement(const pugi::xml_node& node) { return node.type() == pugi::node_element; }
+
+// "<Name>" and, when it has one, its identifying attribute.
+std::string describe(const pugi::xml_node& node) {
+  std::string text = localName(node);
+  for (const char* key : {"name", "field", "id", "targetCategory"}) {
+    if (const pugi::xml_attribute attribute = node.attribute(key)) {
+      text += " " + std::string(key) + "=\"" + attribute.value() + "\"";
+      break;
+    }
+  }
+  return text;
+}
+
+std::string requireAttribute(const pugi::xml_node& node, const char* name) {
+  const pugi::xml_attribute attribute = node.attribute(name);
+  if (!attribute) fail(describe(node) + ": attribute " + name + " is missing");
+  return attribute.value();
+}
+
+double requireNumber(const pugi::xml_node& node, const char* name) {
+  const std::string text = requireAttribute(node, name);
+  const std::optional<double> number = parseNumber(text);
+  if (!number) fail(describe(node) + ": attribute " + name + "=\"" + text + "\" is not a number");
+  return *number;
+}
+
+// Children that carry content (Extension elements are skipped).
+std::vector<pugi::xml_node> contentChildren(const pugi::xml_node& node) {
+  std::vector<pugi::xml_node> children;
+  for (pugi::xml_node child : node.children())
+    if (isElement(child) && localName(child) != "Extension") children.push_back(child);
+  return children;
+}
+
+bool configureType(DictionaryField& field) {
+  const std::string& type = field.dataType;
+  const auto since = [&](const char* prefix, TypeKind kind, double unit) {
+    const std::size_t length = std::strlen(prefix);
+    if (type.compare(0, length, prefix) != 0 || type.size() < length + 2 || type.back() != ']') return false;
+    const std::optional<std::int64_t> year = parseInteger(type.substr(length, type.size() - length - 1));
+    if (!year) return false;
+    field.kind = kind;
+    field.origin = static_cast<double>(daysFromCivil(*year, 1, 1)) * unit;
+    return true;
+  };
+  if (type == "string") field.kind = TypeKind::String;
+  else if (type == "integer" || type == "float" || type == "double") field.kind = TypeKind::Number;
+  else if (type == "boolean") field.kind = TypeKind::Boolean;
+  else if (type == "date") field.kind = TypeKind::Date;
+  else if (type == "time" || type == "timeSeconds") field.kind = TypeKind::Time;
+  else if (type == "dateTime") field.kind = TypeKind::Timestamp;
+  else return since("dateDaysSince[", TypeKind::Date, 1.0) || since("dateTimeSecondsSince[", TypeKind::Timestamp, 86400.0);
+  return true;
+}
+
+// Entries of an Array's content: blank-separated, double-quoted entries may
+// hold blanks and \" for a quote.
+std::vector<std::string> arrayEntries(const pugi::xml_node& array) {
+  const std::string content = array.text().get();
+  std::vector<std::string> entries;
+  std::size_t pos = 0;
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (true) {
+    while (pos < content.size() && blank(content[pos])) ++pos;
+    if (pos >= content.size()) break;
+    std::string entry;
+    if (content[pos] == '"') {
+      ++pos;
+      bool closed = false;
+      while (pos < content.size()) {
+        if (content[pos] == '\\' && pos + 1 < content.size() && content[pos + 1] == '"') {
+          entry += '"';
+          pos += 2;
+        } else if (content[pos] == '"') {
+          closed = true;
+          ++pos;
+          break;
+        } else {
+          entry += content[pos++];
+        }
+      }
+      if (!closed) fail("Array: unterminated quoted entry");
+    } else {
+      while (pos < content.size() && !blank(content[pos])) entry += content[pos++];
+    }
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+class Loader {
+ public:
+  explicit Loader(ScoringModel& model) : model_(model) {}
+
+  void load(const pugi::xml_node& root) {
+    if (localName(root) != "PMML") fail("root element " + localName(root) + " is not PMML");
+    const pugi::xml_node dictionary = childByLocalName(root, "DataDictionary");
+    if (!dictionary) fail("PMML: DataDictionary element is missing");
+    loadDictionary(dictionary);
+    pugi::xml_node modelNode;
+    for (const pugi::xml_node& child : contentChildren(root)) {
+      const std::string name = localName(child);
+      if (name.size() > 5 && name.compare(name.size() - 5, 5, "Model") == 0) {
+        modelNode = child;
+        break;
+      }
+      if (name == "NeuralNetwork" || name == "Scorecard") fail("PMML: model element " + name + " is not supported");
+    }
+    if (!modelNode) fail("PMML: no model element");
+    const std::string kind = localName(modelNode);
+    if (kind == "MiningModel")
+      loadMining(modelNode);
+    else if (kind == "RegressionModel")
+      loadBare(modelNode);
+    else
+      fail("PMML: model element " + kind + " is not supported (MiningModel or RegressionModel expected)");
+    finish();
+  }
+
+ private:
+  void loadDictionary(const pugi::xml_node& dictionary) {
+    for (const pugi::xml_node& node : contentChildren(dictionary)) {
+      if (localName(node) != "DataField") continue;
+      DictionaryField field;
+      field.name = requireAttribute(node, "name");
+      field.dataType = requireAttribute(node, "dataType");
+      field.optype = requireAttribute(node, "optype");
+      if (!configureType(field)) fail(describe(node) + ": dataType=\"" + field.dataType + "\" is not supported");
+      for (const pugi::xml_node& value : node.children()) {
+        if (!isElement(value) || localName(value) != "Value") continue;
+        const std::string text = requireAttribute(value, "value");
+        const std::string property = value.attribute("property").as_string("valid");
+        if (property == "missing")
+          field.missingValues.push_back(text);
+        else if (property == "valid")
+          field.validValues.push_back(text);
+      }
+      if (!index_.emplace(field.name, static_cast<int>(model_.dictionary.size())).second)
+        fail(describe(node) + ": field is defined twice in the DataDictionary");
+      model_.dictionary.push_back(std::move(field));
+    }
+  }
+
+  int fieldOf(const pugi::xml_node& node, const char* attribute, bool uses = true) {
+    const std::string name = requireAttribute(node, attribute);
+    const auto found = index_.find(name);
+    if (found == index_.end())
+      fail(describe(node) + ": field \"" + name + "\" is not in the DataDictionary");
+    if (uses) used_.insert(found->second);
+    return found->second;
+  }
+
+  Datum literal(const pugi::xml_node& node, int field, const std::string& text, const char* what) {
+    const DictionaryField& def = model_.dictionary[static_cast<std::size_t>(field)];
+    const std::optional<Datum> datum = convertLiteral(def, text);
+    if (!datum) fail(describe(node) + ": " + what + "=\"" + text + "\" is not a valid " + def.dataType);
+    return *datum;
+  }
+
+  Predicate loadPredicate(const pugi::xml_node& node) {
+    static const std::map<std::string, Op> simpleOps = {
+        {"equal", Op::Equal},          {"notEqual", Op::NotEqual},     {"lessThan", Op::Less},
+        {"lessOrEqual", Op::LessOrEqual}, {"greaterThan", Op::Greater}, {"greaterOrEqual", Op::GreaterOrEqual},
+        {"isMissing", Op::IsMissing},  {"isNotMissing", Op::IsNotMissing}};
+    static const std::map<std::string, Op> compoundOps = {
+        {"and", Op::And}, {"or", Op::Or}, {"xor", Op::Xor}, {"surrogate", Op::Surrogate}};
+    const std::string name = localName(node);
+    Predicate predicate;
+    if (name == "True") {
+      predicate.kind = Predicate::Kind::True;
+    } else if (name == "False") {
+      predicate.kind = Predicate::Kind::False;
+    } else if (name == "SimplePredicate") {
+      predicate.kind = Predicate::Kind::Simple;
+      predicate.field = fieldOf(node, "field");
+      const std::string op = requireAttribute(node, "operator");
+      const auto found = simpleOps.find(op);
+      if (found == simpleOps.end()) fail(describe(node) + ": operator=\"" + op + "\" is not supported");
+      predicate.op = found->second;
+      if (predicate.op != Op::IsMissing && predicate.op != Op::IsNotMissing)
+        predicate.value = literal(node, predicate.field, requireAttribute(node, "value"), "value");
+    } else if (name == "CompoundPredicate") {
+      predicate.kind = Predicate::Kind::Compound;
+      const std::string op = requireAttribute(node, "booleanOperator");
+      const auto found = compoundOps.find(op);
+      if (found == compoundOps.end()) fail(describe(node) + ": booleanOperator=\"" + op + "\" is not supported");
+      predicate.op = found->second;
+      for (const pugi::xml_node& child : contentChildren(node)) predicate.children.push_back(loadPredicate(child));
+      if (predicate.children.empty()) fail(describe(node) + ": holds no predicate");
+    } else if (name == "SimpleSetPredicate") {
+      predicate.kind = Predicate::Kind::Set;
+      predicate.field = fieldOf(node, "field");
+      const std::string op = requireAttribute(node, "booleanOperator");
+      if (op != "isIn" && op != "isNotIn") fail(describe(node) + ": booleanOperator=\"" + op + "\" is not supported");
+      predicate.op = op == "isIn" ? Op::IsIn : Op::IsNotIn;
+      const pugi::xml_node array = childByLocalName(node, "Array");
+      if (!array) fail(describe(node) + ": Array element is missing");
+      const std::string type = requireAttribute(array, "type");
+      if (type != "string" && type != "int" && type != "real")
+        fail(describe(node) + ": Array type=\"" + type + "\" is not supported");
+      const std::vector<std::string> entries = arrayEntries(array);
+      if (const pugi::xml_attribute n = array.attribute("n"); n && n.as_llong(-1) != static_cast<long long>(entries.size()))
+        fail(describe(node) + ": Array n=\"" + n.value() + "\" but it holds " + std::to_string(entries.size()) +
+             " entries");
+      for (const std::string& entry : entries) predicate.set.push_back(literal(array, predicate.field, entry, "entry"));
+    } else {
+      fail("predicate element " + name + " is not supported");
+    }
+    return predicate;
+  }
+
+  static Normalization normalizationOf(const pugi::xml_node& node, bool classification) {
+    const std::string method = node.attribute("normalizationMethod").as_string("none");
+    if (method == "none") return Normalization::None;
+    if (method == "softmax") return Normalization::Softmax;
+    if (method == "logit") return Normalization::Logit;
+    if (classification && method == "simplemax") return Normalization::Simplemax;
+    if (!classification && method == "exp") return Normalization::Exp;
+    fail(describe(node) + ": normalizationMethod=\"" + method + "\" is not supported");
+  }
+
+  // The target named by a MiningSchema, or empty.
+  std::string schemaTarget(const pugi::xml_node& schema) {
+    for (const pugi::xml_node& field : contentChildren(schema)) {
+      const std::string usage = field.attribute("usageType").as_string("active");
+      if (usage == "target" || usage == "predicted") return requireAttribute(field, "name");
+    }
+    return {};
+  }
+
+  Regression loadRegression(const pugi::xml_node& node, std::string& target) {
+    Regression model;
+    const std::string function = requireAttribute(node, "functionName");
+    if (function != "regression" && function != "classification")
+      fail(describe(node) + ": functionName=\"" + function + "\" is not supported");
+    model.classification = function == "classification";
+    model.normalization = normalizationOf(node, model.classification);
+    const pugi::xml_node schema = childByLocalName(node, "MiningSchema");
+    if (!schema) fail(describe(node) + ": MiningSchema element is missing");
+    for (const pugi::xml_node& field : contentChildren(schema)) {
+      const int index = fieldOf(field, "name", false);
+      if (const pugi::xml_attribute replacement = field.attribute("missingValueReplacement"))
+        model.replacements.emplace_back(index, literal(field, index, replacement.value(), "missingValueReplacement"));
+    }
+    target = schemaTarget(schema);
+    if (target.empty()) target = node.attribute("targetFieldName").value();
+    if (target.empty()) fail(describe(node) + ": no target field (MiningField usageType=\"target\")");
+    for (const pugi::xml_node& child : contentChildren(node)) {
+      const std::string name = localName(child);
+      if (name == "LocalTransformations" || name == "Targets")
+        fail(describe(node) + ": " + name + " is not supported");
+      if (name == "RegressionTable") model.tables.push_back(loadTable(child, model.classification));
+    }
+    if (model.tables.empty()) fail(describe(node) + ": RegressionTable element is missing");
+    return model;
+  }
+
+  RegressionTable loadTable(const pugi::xml_node& node, bool classification) {
+    RegressionTable table;
+    table.intercept = requireNumber(node, "intercept");
+    if (classification) table.category = requireAttribute(node, "targetCategory");
+    for (const pugi::xml_node& child : contentChildren(node)) {
+      const std::string name = localName(child);
+      if (name == "NumericPredictor") {
+        NumericTerm term;
+        term.field = fieldOf(child, "name");
+        term.coefficient = requireNumber(child, "coefficient");
+        if (child.attribute("exponent")) term.exponent = static_cast<int>(requireNumber(child, "exponent"));
+        table.numeric.push_back(term);
+      } else if (name == "CategoricalPredictor") {
+        CategoricalTerm term;
+        term.field = fieldOf(child, "name");
+        term.value = literal(child, term.field, requireAttribute(child, "value"), "value");
+        term.coefficient = requireNumber(child, "coefficient");
+        table.categorical.push_back(term);
+      } else {
+        fail(describe(node) + ": " + name + " is not supported");
+      }
+    }
+    return table;
+  }
+
+  void loadBare(const pugi::xml_node& node) {
+    Segment segment;
+    segment.model = loadRegression(node, model_.target);
+    model_.classification = segment.model.classification;
+    model_.segments.push_back(std::move(segment));
+  }
+
+  void loadMining(const pugi::xml_node& node) {
+    model_.segmented = true;
+    const std::string function = requireAttribute(node, "functionName");
+    if (function != "regression" && function != "classification")
+      fail(describe(node) + ": functionName=\"" + function + "\" is not supported");
+    model_.classification = function == "classification";
+    if (const pugi::xml_node schema = childByLocalName(node, "MiningSchema")) {
+      for (const pugi::xml_node& field : contentChildren(schema)) fieldOf(field, "name", false);
+      model_.target = schemaTarget(schema);
+    }
+    if (childByLocalName(node, "LocalTransformations")) fail(describe(node) + ": LocalTransformations is not supported");
+    const pugi::xml_node segmentation = childByLocalName(node, "Segmentation");
+    if (!segmentation) fail(describe(node) + ": Segmentation element is missing");
+    const std::string method = requireAttribute(segmentation, "multipleModelMethod");
+    if (method != "selectFirst")
+      fail("Segmentation: multipleModelMethod=\"" + method + "\" is not supported (selectFirst expected)");
+    std::size_t position = 0;
+    for (const pugi::xml_node& child : contentChildren(segmentation)) {
+      if (localName(child) != "Segment") continue;
+      ++position;
+      model_.segments.push_back(loadSegment(child, position));
+    }
+  }
+
+  Segment loadSegment(const pugi::xml_node& node, std::size_t position) {
+    Segment segment;
+    segment.id = node.attribute("id") ? node.attribute("id").value() : std::to_string(position);
+    const std::vector<pugi::xml_node> children = contentChildren(node);
+    const std::string where = "Segment id=\"" + segment.id + "\"";
+    if (children.size() < 2) fail(where + ": needs a predicate and a model");
+    segment.predicate = loadPredicate(children[0]);
+    if (localName(children[1]) != "RegressionModel")
+      fail(where + ": model element " + localName(children[1]) + " is not supported (RegressionModel expected)");
+    std::string target;
+    segment.model = loadRegression(children[1], target);
+    if (segment.model.classification != model_.classification)
+      fail(where + ": RegressionModel functionName differs from the MiningModel's");
+    if (model_.target.empty()) model_.target = target;
+    if (target != model_.target)
+      fail(where + ": RegressionModel target \"" + target + "\" differs from \"" + model_.target + "\"");
+    return segment;
+  }
+
+  // Index of the class label `category` of the target, adding it when new.
+  int labelIndex(const DictionaryField& target, const std::string& category) {
+    std::vector<std::string>& labels = model_.labels;
+    for (std::size_t i = 0; i < labels.size(); ++i)
+      if (labels[i] == category) return static_cast<int>(i);
+    if (const std::optional<Datum> wanted = convertLiteral(target, category); wanted && wanted->numeric) {
+      for (std::size_t i = 0; i < labels.size(); ++i) {
+        const std::optional<Datum> label = convertLiteral(target, labels[i]);
+        if (label && label->numeric && label->number == wanted->number) return static_cast<int>(i);
+      }
+    }
+    labels.push_back(category);
+    return static_cast<int>(labels.size()) - 1;
+  }
+
+  void finish() {
+    const auto target = index_.find(model_.target);
+    if (target == index_.end()) fail("target field \"" + model_.target + "\" is not in the DataDictionary");
+    const DictionaryField& targetField = model_.dictionary[static_cast<std::size_t>(target->second)];
+    if (model_.classification) {
+      model_.labels = targetField.validValues;
+      for (Segment& segment : model_.segments)
+        for (const RegressionTable& table : segment.model.tables)
+          segment.model.labelIndex.push_back(labelIndex(targetField, table.category));
+    }
+    for (int index : used_) {
+      if (index == target->second) fail("target field \"" + model_.target + "\" is also used as an input");
+      model_.required.push_back(model_.dictionary[static_cast<std::size_t>(index)].name);
+      model_.requiredIndex.push_back(index);
+    }
+  }
+
+  ScoringModel& model_;
+  std::map<std::string, int> index_;
+  std::set<int> used_;
+};
+
+}  // namespace
+
+ScoringModel loadScoringModel(const std::string& pmmlText) {
+  pugi::xml_document doc;
+  const pugi::xml_parse_result parsed = doc.load_buffer(pmmlText.data(), pmmlText.size());
+  if (!parsed)
+    fail(std::string("PMML does not parse: ") + parsed.description() + " at offset " + std::to_string(parsed.offset));
+  ScoringModel model;
+  Loader(model).load(doc.document_element());
+  return model;
+}
+
+}  // namespace splitmodels::detail

@@ -1,0 +1,42 @@
+// Number and calendar texts: rendering numbers so they round-trip, and
+// reading numbers, dates, times and timestamps strictly (the whole text must
+// be consumed, surrounding blanks aside).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace splitmodels::detail {
+
+// "%.17g": enough digits for every double to read back to itself.
+std::string formatNumber(double value);
+std::string formatInteger(std::int64_t value);
+
+std::optional<double> parseNumber(std::string_view text);
+std::optional<std::int64_t> parseInteger(std::string_view text);
+
+// Days from 1970-01-01 to the civil date (proleptic Gregorian calendar).
+std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day);
+
+// "YYYY-MM-DD" → days since 1970-01-01.
+std::optional<double> parseDateText(std::string_view text);
+// "HH:MM:SS" or "HH:MM:SS.fff" → seconds since midnight.
+std::optional<double> parseTimeText(std::string_view text);
+// "YYYY-MM-DD HH:MM:SS[.fff]", also with "T" between and a trailing "Z"
+// → seconds since 1970-01-01 00:00:00 UTC.
+std::optional<double> parseTimestampText(std::string_view text);
+
+// The number a data-model storage code gives to `text`: a plain number for
+// every numeric storage; for date, time and timestamp storage also their
+// calendar texts. Empty for string storage and for texts that do not read.
+std::optional<double> numberForStorage(int storage, std::string_view text);
+
+// A category text of a numeric field in one canonical form ("%.17g", or the
+// integer for integer storage), so that "1", "1.0" and "1.0000000000000000"
+// are written alike. Texts that do not read as numbers are returned as they
+// are.
+std::string canonicalCategory(int storage, const std::string& text);
+
+}  // namespace splitmodels::detail

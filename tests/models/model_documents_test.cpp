@@ -1,0 +1,153 @@
+// The documents a group build writes and the assembled split model: schema
+// validity (also after the collecting side's build-task insertion), the
+// StatXML shape, and the predicate values of the segments.
+#include <pugixml.hpp>
+
+#include "model_test_support.h"
+
+namespace {
+
+using namespace modeltest;
+using splitmodels::GroupData;
+using splitmodels::ModelKind;
+using splitmodels::ModelSpec;
+
+const char* const kDataModel = R"(<?xml version="1.0"?>
+<DataModel version="1.0">
+  <FieldFormats/>
+  <Fields caseSensitive="true" count="5">
+    <Field name="region" storage="string" measure="nominal" role="split"><Value value="north"/><Value value="south"/></Field>
+    <Field name="day" storage="date" measure="continuous" displayLabel="Day of sale"/>
+    <Field name="channel" storage="string" measure="nominal"><Value value="store"/><Value value="a&amp;b &lt;c&gt;"/></Field>
+    <Field name="amount" storage="real" measure="continuous"/>
+    <Field name="big" storage="string" measure="flag"><Value value="n"/><Value value="y"/></Field>
+  </Fields>
+</DataModel>)";
+
+GroupData salesGroup(int records) {
+  GroupData data;
+  data.fields = splitmodels::parseDataModelFields(kDataModel);
+  for (int i = 0; i < records; ++i) {
+    const bool odd = i % 2 == 1;
+    const double amount = 10.0 + 0.5 * (18000 + i) - 9000.0 + (odd ? 3.0 : 0.0) + (i % 7) * 0.25;
+    data.rows.push_back({text("north"), number(18000 + i), text(odd ? "a&b <c>" : "store"), number(amount),
+                         text((i * 37) % 11 < 5 + (odd ? 2 : 0) ? "y" : "n")});
+  }
+  return data;
+}
+
+ModelSpec salesSpec(ModelKind kind) {
+  ModelSpec spec;
+  spec.kind = kind;
+  spec.target = kind == ModelKind::Linear ? "amount" : "big";
+  spec.inputs = kind == ModelKind::Linear ? std::vector<std::string>{"day", "channel"}
+                                          : std::vector<std::string>{"amount", "channel"};
+  spec.modelId = "north";
+  spec.dataModelXml = kDataModel;
+  return spec;
+}
+
+TEST(ModelDocuments, GroupPmmlValidatesAlsoWithTheSplitInfoInserted) {
+  for (const ModelKind kind : {ModelKind::Linear, ModelKind::Logistic}) {
+    const auto model = splitmodels::buildGroupModel(salesGroup(40), salesSpec(kind));
+    ASSERT_TRUE(model.ok) << model.reason;
+    EXPECT_VALID_PMML(model.pmml);
+    EXPECT_VALID_PMML(withSplitInfo(model.pmml));
+  }
+}
+
+TEST(ModelDocuments, StatXmlCarriesSettingsFieldsAndSummary) {
+  const auto model = splitmodels::buildGroupModel(salesGroup(40), salesSpec(ModelKind::Linear));
+  ASSERT_TRUE(model.ok) << model.reason;
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_string(model.statXML.c_str()));
+  const pugi::xml_node root = doc.document_element();
+  EXPECT_STREQ(root.name(), "StatXML");
+  EXPECT_STREQ(root.child("BuildSettings").attribute("target").value(), "amount");
+  EXPECT_EQ(std::distance(root.child("BuildSettings").children("Input").begin(),
+                          root.child("BuildSettings").children("Input").end()),
+            2);
+  const pugi::xml_node fields = root.child("DataModel").child("Fields");
+  EXPECT_STREQ(fields.attribute("count").value(), "3");
+  const pugi::xml_node day = fields.find_child_by_attribute("Field", "name", "day");
+  EXPECT_STREQ(day.attribute("role").value(), "input");
+  EXPECT_STREQ(day.attribute("displayLabel").value(), "Day of sale");  // copied whole
+  EXPECT_STREQ(fields.find_child_by_attribute("Field", "name", "amount").attribute("role").value(), "target");
+  EXPECT_FALSE(fields.find_child_by_attribute("Field", "name", "region"));
+  const pugi::xml_node model0 = root.child("PMMLModel");
+  EXPECT_STREQ(model0.attribute("modelID").value(), "north");
+  EXPECT_STREQ(model0.attribute("isActive").value(), "true");
+  const pugi::xml_node summary = model0.child("PredictiveSummary");
+  EXPECT_STREQ(summary.attribute("recordCount").value(), "40");
+  EXPECT_EQ(std::stod(summary.attribute("rSquared").value()), model.rSquared);  // written to round-trip
+  EXPECT_TRUE(summary.attribute("rmse"));
+  EXPECT_FALSE(summary.attribute("auc"));
+}
+
+TEST(ModelDocuments, SplitModelValidatesAndRewritesNumericValues) {
+  const auto model = splitmodels::buildGroupModel(salesGroup(40), salesSpec(ModelKind::Linear));
+  ASSERT_TRUE(model.ok) << model.reason;
+  splitmodels::SplitModelInput input;
+  input.fields = splitmodels::parseDataModelFields(kDataModel);
+  input.fields.push_back(FieldDef{"rate", splitmodels::StorageReal, splitmodels::MeasureContinuous, {}, {}});
+  input.fields.push_back(FieldDef{"year", splitmodels::StorageInteger, splitmodels::MeasureNominal, {}, {}});
+  input.splitFields = {"region", "rate", "year"};
+  input.spec = salesSpec(ModelKind::Linear);
+  const std::string pmml = withSplitInfo(model.pmml);
+  input.segments = {
+      {{{"region", "north", false, 3}, {"rate", "2.5000000000000000", false, 2}, {"year", "-5", false, 1}}, pmml, ""},
+      {{{"region", "", true, 3}, {"rate", "0.1000000000000000", false, 2}, {"year", "2020", false, 1}}, pmml, "x"},
+  };
+  const std::string split = splitmodels::buildSplitModelPmml(input);
+  EXPECT_VALID_PMML(split);
+
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_string(split.c_str()));
+  const pugi::xml_node segmentation = doc.document_element().child("MiningModel").child("Segmentation");
+  EXPECT_STREQ(segmentation.attribute("multipleModelMethod").value(), "selectFirst");
+  const pugi::xml_node first = segmentation.child("Segment");
+  EXPECT_STREQ(first.attribute("id").value(), "1");
+  const pugi::xml_node and1 = first.child("CompoundPredicate");
+  EXPECT_STREQ(and1.attribute("booleanOperator").value(), "and");
+  std::vector<std::string> values;
+  for (const pugi::xml_node p : and1.children("SimplePredicate")) values.push_back(p.attribute("value").value());
+  EXPECT_EQ(values, (std::vector<std::string>{"north", "2.5", "-5"}));
+  const pugi::xml_node second = first.next_sibling("Segment");
+  EXPECT_STREQ(second.attribute("id").value(), "x");
+  const pugi::xml_node missingRegion = second.child("CompoundPredicate").child("SimplePredicate");
+  EXPECT_STREQ(missingRegion.attribute("operator").value(), "isMissing");
+  EXPECT_FALSE(missingRegion.attribute("value"));
+  EXPECT_STREQ(missingRegion.next_sibling().attribute("value").value(), "0.10000000000000001");
+  EXPECT_TRUE(first.child("RegressionModel").child("MiningSchema"));
+}
+
+TEST(ModelDocuments, SplitModelOnOneFieldUsesASinglePredicate) {
+  const auto model = splitmodels::buildGroupModel(salesGroup(40), salesSpec(ModelKind::Logistic));
+  ASSERT_TRUE(model.ok) << model.reason;
+  splitmodels::SplitModelInput input;
+  input.fields = splitmodels::parseDataModelFields(kDataModel);
+  input.splitFields = {"region"};
+  input.spec = salesSpec(ModelKind::Logistic);
+  input.segments = {{{{"region", "north", false, 3}}, model.pmml, ""}};
+  const std::string split = splitmodels::buildSplitModelPmml(input);
+  EXPECT_VALID_PMML(split);
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_string(split.c_str()));
+  const pugi::xml_node mining = doc.document_element().child("MiningModel");
+  EXPECT_STREQ(mining.attribute("functionName").value(), "classification");
+  EXPECT_TRUE(mining.child("Segmentation").child("Segment").child("SimplePredicate"));
+}
+
+TEST(ModelDocuments, SplitModelInputProblemsAreReported) {
+  splitmodels::SplitModelInput input;
+  input.fields = splitmodels::parseDataModelFields(kDataModel);
+  input.splitFields = {"region"};
+  input.spec = salesSpec(ModelKind::Linear);
+  EXPECT_THROW(splitmodels::buildSplitModelPmml(input), std::invalid_argument);  // no segment
+  input.segments = {{{{"region", "north", false, 3}}, "<PMML><Header/></PMML>", ""}};
+  EXPECT_THROW(splitmodels::buildSplitModelPmml(input), std::invalid_argument);  // no RegressionModel
+  input.splitFields = {"nowhere"};
+  EXPECT_THROW(splitmodels::buildSplitModelPmml(input), std::invalid_argument);  // no field definition
+}
+
+}  // namespace

@@ -1,0 +1,288 @@
+// Scoring: agreement with the fitted models, predicates over missing values
+// and awkward strings, data-type conversions, and rejected documents.
+#include <cmath>
+#include <random>
+
+#include "model_test_support.h"
+
+namespace {
+
+using namespace modeltest;
+using splitmodels::GroupData;
+using splitmodels::ModelKind;
+using splitmodels::ModelSpec;
+using splitmodels::ScoreError;
+using splitmodels::SplitScorer;
+using Row = std::vector<std::optional<std::string>>;
+
+std::string render(const FieldDef& field, const Cell& cell) {
+  if (field.storage == splitmodels::StorageString) return cell.text;
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.17g", cell.number);
+  return buffer;
+}
+
+GroupData twoRegions(int perRegion) {
+  GroupData data;
+  data.fields = {nominal("region", {"north", "south"}), continuous("x"), nominal("channel", {"store", "web"}),
+                 FieldDef{"y", splitmodels::StorageInteger, splitmodels::MeasureFlag, {"0", "1"}, {}}};
+  std::mt19937_64 rng(21);
+  std::normal_distribution<double> normal(0.0, 1.0);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int r = 0; r < 2; ++r)
+    for (int i = 0; i < perRegion; ++i) {
+      const double x = normal(rng);
+      const double eta = (r == 0 ? 0.3 : -0.6) + (r == 0 ? 1.1 : -0.7) * x + (i % 2 ? 0.5 : 0.0);
+      data.rows.push_back({text(r == 0 ? "north" : "south"), number(x), text(i % 2 ? "web" : "store"),
+                           number(unit(rng) < 1.0 / (1.0 + std::exp(-eta)) ? 1 : 0)});
+    }
+  return data;
+}
+
+TEST(Scorer, ReproducesTheFittedValuesOfEveryGroupThroughTheSplitModel) {
+  for (const ModelKind kind : {ModelKind::Logistic, ModelKind::Linear}) {
+    SCOPED_TRACE(kind == ModelKind::Logistic ? "logistic" : "linear");
+    GroupData all = twoRegions(300);
+    if (kind == ModelKind::Linear) all.fields[3].measure = splitmodels::MeasureContinuous;
+    ModelSpec spec;
+    spec.kind = kind;
+    spec.target = "y";
+    spec.inputs = {"x", "channel"};
+    splitmodels::SplitModelInput input;
+    input.fields = all.fields;
+    input.splitFields = {"region"};
+    input.spec = spec;
+    std::vector<double> fitted;
+    for (const char* region : {"north", "south"}) {
+      GroupData group{all.fields, {}};
+      for (const auto& row : all.rows)
+        if (row[0].text == region) group.rows.push_back(row);
+      const auto model = splitmodels::buildGroupModel(group, spec);
+      ASSERT_TRUE(model.ok) << model.reason;
+      fitted.insert(fitted.end(), model.fitted.begin(), model.fitted.end());
+      input.segments.push_back({{{"region", region, false, splitmodels::StorageString}}, model.pmml, region});
+    }
+    SplitScorer scorer = SplitScorer::fromPmml(splitmodels::buildSplitModelPmml(input));
+    scorer.bind({"y", "channel", "x", "region"});
+    EXPECT_EQ(scorer.isClassification(), kind == ModelKind::Logistic);
+    ASSERT_EQ(fitted.size(), all.rows.size());
+    for (std::size_t i = 0; i < all.rows.size(); ++i) {
+      const auto& cells = all.rows[i];
+      const Row row = {std::nullopt, render(all.fields[2], cells[2]), render(all.fields[1], cells[1]),
+                       render(all.fields[0], cells[0])};
+      const auto result = scorer.score(row);
+      ASSERT_TRUE(result.selected);
+      EXPECT_EQ(result.segmentId, cells[0].text);
+      if (kind == ModelKind::Logistic) {
+        ASSERT_EQ(scorer.classLabels(), (std::vector<std::string>{"0", "1"}));
+        EXPECT_NEAR(result.probabilities[1], fitted[i], 1e-9);
+        EXPECT_NEAR(result.probabilities[0] + result.probabilities[1], 1.0, 1e-12);
+        EXPECT_EQ(result.predicted, fitted[i] > 0.5 ? "1" : "0");
+      } else {
+        EXPECT_NEAR(std::stod(result.predicted), fitted[i], 1e-9);
+      }
+    }
+  }
+}
+
+const char* const kHandWritten = R"(<?xml version="1.0"?>
+<PMML xmlns="http://www.dmg.org/PMML-4_4" version="4.4">
+  <Header/>
+  <DataDictionary>
+    <DataField name="shop" optype="categorical" dataType="string"><Value value="N/A" property="missing"/></DataField>
+    <DataField name="n" optype="continuous" dataType="integer"/>
+    <DataField name="day" optype="continuous" dataType="dateDaysSince[1970]"/>
+    <DataField name="y" optype="continuous" dataType="double"/>
+  </DataDictionary>
+  <MiningModel functionName="regression">
+    <MiningSchema><MiningField name="shop"/><MiningField name="n"/><MiningField name="day"/>
+      <MiningField name="y" usageType="target"/></MiningSchema>
+    <Segmentation multipleModelMethod="selectFirst">
+      <Segment id="quoted">
+        <SimpleSetPredicate field="shop" booleanOperator="isIn">
+          <Array type="string" n="2">"Tom &amp; Jerry's" "a &lt;b&gt; \"c\""</Array>
+        </SimpleSetPredicate>
+        <RegressionModel functionName="regression"><MiningSchema><MiningField name="y" usageType="target"/></MiningSchema>
+          <RegressionTable intercept="1"/></RegressionModel>
+      </Segment>
+      <Segment id="no-shop">
+        <CompoundPredicate booleanOperator="and">
+          <SimplePredicate field="shop" operator="isMissing"/>
+          <SimplePredicate field="n" operator="greaterOrEqual" value="10"/>
+        </CompoundPredicate>
+        <RegressionModel functionName="regression"><MiningSchema><MiningField name="y" usageType="target"/></MiningSchema>
+          <RegressionTable intercept="2"/></RegressionModel>
+      </Segment>
+      <Segment id="early">
+        <CompoundPredicate booleanOperator="surrogate">
+          <SimplePredicate field="day" operator="lessThan" value="18262"/>
+          <SimplePredicate field="n" operator="equal" value="3"/>
+        </CompoundPredicate>
+        <RegressionModel functionName="regression">
+          <MiningSchema><MiningField name="n" missingValueReplacement="4"/><MiningField name="y" usageType="target"/></MiningSchema>
+          <RegressionTable intercept="0.5"><NumericPredictor name="n" coefficient="2" exponent="2"/></RegressionTable></RegressionModel>
+      </Segment>
+      <Segment id="xor">
+        <CompoundPredicate booleanOperator="xor">
+          <SimplePredicate field="shop" operator="equal" value="x&lt;y"/>
+          <SimplePredicate field="n" operator="notEqual" value="7"/>
+        </CompoundPredicate>
+        <RegressionModel functionName="regression"><MiningSchema><MiningField name="y" usageType="target"/></MiningSchema>
+          <RegressionTable intercept="3"><NumericPredictor name="n" coefficient="1"/></RegressionTable></RegressionModel>
+      </Segment>
+    </Segmentation>
+  </MiningModel>
+</PMML>)";
+
+TEST(Scorer, HandWrittenPredicatesFollowThreeValuedLogic) {
+  SplitScorer scorer = SplitScorer::fromPmml(kHandWritten);
+  EXPECT_EQ(scorer.targetName(), "y");
+  EXPECT_EQ(scorer.requiredFields(), (std::vector<std::string>{"shop", "n", "day"}));
+  scorer.bind({"day", "shop", "n", "other"});
+  struct Case {
+    const char* title;
+    Row row;
+    const char* segment;  // "" = none selected
+    const char* predicted;
+  };
+  const std::optional<std::string> none;
+  const std::vector<Case> cases = {
+      {"quoted entry with ampersand and apostrophe", {none, "Tom & Jerry's", none, none}, "quoted", "1"},
+      {"quoted entry with markup and quotes", {none, "a <b> \"c\"", "1", none}, "quoted", "1"},
+      {"unquoted near-miss", {none, "Tom", "12", none}, "xor", "15"},
+      {"missing shop and enough n", {none, none, "12", none}, "no-shop", "2"},
+      {"declared missing value counts as missing", {none, "N/A", "10", none}, "no-shop", "2"},
+      {"missing shop but small n, day before 2020", {"2019-12-31", none, "2", none}, "early", "8.5"},
+      {"day as a day number", {"18261", "s", "7", none}, "early", "98.5"},
+      {"surrogate falls back to n when day is missing", {none, "s", "3", none}, "early", "18.5"},
+      {"replacement stands in for a missing n", {"2000-01-01", "s", none, none}, "early", "32.5"},
+      {"xor with one side true", {"2020-01-01", "s", "8", none}, "xor", "11"},
+      {"xor with both sides true", {"2020-01-01", "x<y", "8", none}, "", ""},
+      {"xor with an unknown side", {"2020-01-01", none, "8", none}, "", ""},
+      {"integer compared numerically", {"2020-01-01", "s", "7.0", none}, "", ""},
+      {"unreadable number is missing", {none, "s", "seven", none}, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title);
+    const auto result = scorer.score(c.row);
+    EXPECT_EQ(result.selected, *c.segment != '\0');
+    EXPECT_EQ(result.segmentId, c.segment);
+    EXPECT_EQ(result.predicted, c.predicted);
+    EXPECT_TRUE(result.probabilities.empty());
+  }
+}
+
+TEST(Scorer, ClassificationNormalisationsAndLabelOrder) {
+  const auto document = [](const char* method, const char* values) {
+    return std::string(R"(<PMML xmlns="http://www.dmg.org/PMML-4_4" version="4.4"><Header/><DataDictionary>
+      <DataField name="x" optype="continuous" dataType="double"/>
+      <DataField name="c" optype="categorical" dataType="string">)") +
+           values + R"(</DataField></DataDictionary>
+      <RegressionModel functionName="classification" normalizationMethod=")" + method + R"(">
+        <MiningSchema><MiningField name="x"/><MiningField name="c" usageType="target"/></MiningSchema>
+        <RegressionTable intercept="0.5" targetCategory="b"><NumericPredictor name="x" coefficient="1"/></RegressionTable>
+        <RegressionTable intercept="0" targetCategory="a"/>
+      </RegressionModel></PMML>)";
+  };
+  const double e = 1.0 / (1.0 + std::exp(-1.5));
+  struct Case {
+    const char* method;
+    const char* values;
+    std::vector<std::string> labels;
+    std::vector<double> probabilities;
+    const char* predicted;
+  };
+  const std::vector<Case> cases = {
+      {"logit", "<Value value=\"a\"/><Value value=\"b\"/>", {"a", "b"}, {1 - e, e}, "b"},
+      {"softmax", "", {"b", "a"}, {e, 1 - e}, "b"},
+      {"none", "<Value value=\"c\"/><Value value=\"a\"/><Value value=\"b\"/>", {"c", "a", "b"}, {0, -0.5, 1.5}, "b"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.method);
+    SplitScorer scorer = SplitScorer::fromPmml(document(c.method, c.values));
+    ASSERT_TRUE(scorer.isClassification());
+    EXPECT_EQ(scorer.classLabels(), c.labels);
+    scorer.bind({"x"});
+    const auto result = scorer.score({"1"});
+    ASSERT_EQ(result.probabilities.size(), c.probabilities.size());
+    for (std::size_t k = 0; k < c.probabilities.size(); ++k)
+      EXPECT_NEAR(result.probabilities[k], c.probabilities[k], 1e-12);
+    EXPECT_EQ(result.predicted, c.predicted);
+    const auto missingInput = scorer.score({std::nullopt});
+    EXPECT_TRUE(missingInput.selected);
+    EXPECT_EQ(missingInput.predicted, "");
+  }
+}
+
+TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
+  const auto wrap = [](const std::string& model, const std::string& fields = "") {
+    return R"(<PMML version="4.4"><Header/><DataDictionary>
+      <DataField name="x" optype="continuous" dataType="double"/>
+      <DataField name="y" optype="continuous" dataType="double"/>)" +
+           fields + "</DataDictionary>" + model + "</PMML>";
+  };
+  const std::string schema = R"(<MiningSchema><MiningField name="x"/><MiningField name="y" usageType="target"/></MiningSchema>)";
+  const auto regression = [&](const std::string& table) {
+    return R"(<RegressionModel functionName="regression">)" + schema + table + "</RegressionModel>";
+  };
+  const auto mining = [&](const std::string& method, const std::string& segment) {
+    return R"(<MiningModel functionName="regression">)" + schema + R"(<Segmentation multipleModelMethod=")" +
+           method + R"(">)" + segment + "</Segmentation></MiningModel>";
+  };
+  const std::string goodModel = regression(R"(<RegressionTable intercept="1"/>)");
+  struct Case {
+    std::string pmml;
+    std::string mentions;
+  };
+  const std::vector<Case> cases = {
+      {"<PMML><Header/>", "does not parse"},
+      {"<Model/>", "root element Model"},
+      {"<PMML version=\"4.4\"><Header/></PMML>", "DataDictionary"},
+      {wrap(""), "no model element"},
+      {wrap("<TreeModel functionName=\"regression\"/>"), "TreeModel"},
+      {wrap(regression(R"(<RegressionTable/>)")), "RegressionTable: attribute intercept is missing"},
+      {wrap(regression(R"(<RegressionTable intercept="1"><NumericPredictor name="x" coefficient="lots"/></RegressionTable>)")),
+       "NumericPredictor name=\"x\": attribute coefficient=\"lots\" is not a number"},
+      {wrap(regression(R"(<RegressionTable intercept="1"><NumericPredictor name="z" coefficient="1"/></RegressionTable>)")),
+       "NumericPredictor name=\"z\": field \"z\" is not in the DataDictionary"},
+      {wrap(regression(R"(<RegressionTable intercept="1"><PredictorTerm coefficient="1"><FieldRef field="x"/></PredictorTerm></RegressionTable>)")),
+       "PredictorTerm is not supported"},
+      {wrap(goodModel, R"(<DataField name="w" optype="continuous" dataType="decimal"/>)"),
+       "DataField name=\"w\": dataType=\"decimal\""},
+      {wrap(mining("average", "")), "multipleModelMethod=\"average\""},
+      {wrap(mining("selectFirst", "<Segment id=\"s1\"><True/><TreeModel functionName=\"regression\"/></Segment>")),
+       "Segment id=\"s1\": model element TreeModel"},
+      {wrap(mining("selectFirst", "<Segment><SimplePredicate field=\"x\" operator=\"between\" value=\"1\"/>" + goodModel + "</Segment>")),
+       "SimplePredicate field=\"x\": operator=\"between\""},
+      {wrap(mining("selectFirst", "<Segment><SimplePredicate field=\"x\" operator=\"equal\" value=\"one\"/>" + goodModel + "</Segment>")),
+       "SimplePredicate field=\"x\": value=\"one\" is not a valid double"},
+      {wrap(mining("selectFirst", "<Segment><SimplePredicate field=\"q\" operator=\"isMissing\"/>" + goodModel + "</Segment>")),
+       "field \"q\" is not in the DataDictionary"},
+      {wrap(mining("selectFirst", R"(<Segment><SimpleSetPredicate field="x" booleanOperator="isIn"><Array type="real" n="3">1 2</Array></SimpleSetPredicate>)" + goodModel + "</Segment>")),
+       "Array n=\"3\" but it holds 2 entries"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pmml);
+    try {
+      SplitScorer::fromPmml(c.pmml);
+      ADD_FAILURE() << "accepted";
+    } catch (const ScoreError& error) {
+      EXPECT_NE(std::string(error.what()).find(c.mentions), std::string::npos) << error.what();
+    }
+  }
+}
+
+TEST(Scorer, BindNamesTheMissingColumnAndScoreChecksTheRow) {
+  SplitScorer scorer = SplitScorer::fromPmml(kHandWritten);
+  EXPECT_THROW(scorer.score({"1"}), ScoreError);  // not bound yet
+  try {
+    scorer.bind({"shop", "day"});
+    ADD_FAILURE() << "bound without n";
+  } catch (const ScoreError& error) {
+    EXPECT_NE(std::string(error.what()).find("\"n\""), std::string::npos) << error.what();
+  }
+  scorer.bind({"shop", "day", "n"});
+  EXPECT_THROW(scorer.score({"a", "1"}), ScoreError);
+}
+
+}  // namespace
