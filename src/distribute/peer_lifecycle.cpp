@@ -1,0 +1,71 @@
+// Construction, destruction and the small shared helpers of the distribute peer.
+#include "distribute/distribute_codes.h"
+#include "distribute/host_calls.h"
+#include "distribute/split_distribute_peer.h"
+
+using namespace split;
+
+SplitDistributePeer::SplitDistributePeer(CFContext* context, CFHost* host)
+    : QorPeer(context, host), threadServices(nullptr), hostLock(nullptr), recordsRemain(false) {
+    // Without thread services (or a lock) the peer relies on the host calling
+    // GetWorkerTask one at a time; construction succeeds either way.
+    int error = 0;
+    if (host::GetThreadServices(context, &threadServices, &error) == CF_OK) {
+        hostLock = host::CreateLock(threadServices, &error);
+    } else {
+        threadServices = nullptr;
+    }
+}
+
+SplitDistributePeer::~SplitDistributePeer() {
+    int error = 0;
+    if (hostLock != nullptr) host::DestroyLock(threadServices, hostLock, &error);
+    DestroyDataHelper();
+    try {
+        for (WorkerEntry& entry : workerTable) {
+            if (entry.records == nullptr) continue;
+            if (host::ReleaseRecordSet(context, entry.records, &error) != CF_OK) {
+                RaiseError(kMsgReleaseRefused);
+            }
+            entry.records = nullptr;
+        }
+    } catch (...) {
+        // Recording the message failed; the record sets are the host's now.
+    }
+}
+
+uint32_t SplitDistributePeer::MakeSettings(CfCppHelperV1::XMLDocument& document, int* err) {
+    return QorCommon_940::QorSettingsFactory::MakeModelSettings(document, settings, err);
+}
+
+void SplitDistributePeer::RaiseError(int code) {
+    // A local error slot: the caller decides what its own err receives.
+    int ignored = 0;
+    CollectMsgs(QorCF_940::MsgError, code, &ignored);
+}
+
+void SplitDistributePeer::RaiseError(int code, const std::string& argument) {
+    int ignored = 0;
+    CollectMsgs(QorCF_940::MsgError, code, std::vector<std::string>{argument}, &ignored);
+}
+
+void SplitDistributePeer::DestroyDataHelper() {
+    delete dataHelper;
+    SetDataHelper(nullptr);
+}
+
+const QorCF_940::FieldInfo* SplitDistributePeer::SplitFieldInfo(size_t i) const {
+    if (i >= splitFieldIndices.size()) return nullptr;
+    const uint64_t position = splitFieldIndices[i];
+    if (position >= fieldInfos.size()) return nullptr;
+    return fieldInfos[position];
+}
+
+SplitDistributePeer::WorkerEntry* SplitDistributePeer::FindWorker(CFWorker* worker) {
+    // Only the worker handles are compared: other threads may be updating the
+    // record sets of other entries meanwhile.
+    for (WorkerEntry& entry : workerTable) {
+        if (entry.worker == worker) return &entry;
+    }
+    return nullptr;
+}

@@ -1,0 +1,150 @@
+// Split keys: the split-field values of one record, read into buffers that
+// are reused from record to record, and their comparison.
+#include <cmath>
+#include <cstring>
+
+#include "distribute/distribute_codes.h"
+#include "distribute/split_distribute_peer.h"
+#include "distribute/storage_kind.h"
+
+using namespace split;
+
+namespace {
+
+constexpr size_t kNumberBytes = 8;
+constexpr uint64_t kStringSpare = 64;  // a string buffer grows with this much to spare
+constexpr double kRealTolerance = 1e-15;
+
+double ReadReal(const char* bytes) {
+    double value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+int64_t ReadInteger(const char* bytes) {
+    int64_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+}  // namespace
+
+uint32_t SplitDistributePeer::PrepareSplitKey(SplitKey& key, int* err) {
+    ClearSplitKey(key);
+    key.resize(splitFieldIndices.size());
+    for (size_t i = 0; i < key.size(); ++i) {
+        const QorCF_940::FieldInfo* info = SplitFieldInfo(i);
+        SplitKeyValue& entry = key[i];
+        entry.storage = info != nullptr ? info->GetStorage() : 0;
+        switch (KindOfStorage(entry.storage)) {
+            case StorageKind::Integer:
+            case StorageKind::Real:
+                entry.data.reset(new char[kNumberBytes]());
+                entry.length = kNumberBytes;
+                break;
+            case StorageKind::String:
+                entry.data.reset(new char[kStringSpare]());
+                entry.capacity = kStringSpare;
+                break;
+            case StorageKind::Other:
+                break;
+            case StorageKind::Unusable:
+                RaiseError(kMsgUnusableStorage, info != nullptr ? info->GetFieldName() : std::string());
+                SetErr(err, kMsgUnusableStorage);
+                ClearSplitKey(key);
+                return CF_FAILED;
+        }
+    }
+    return CF_OK;
+}
+
+uint32_t SplitDistributePeer::ReadSplitKey(SplitKey& key, int* err) {
+    if (key.size() != splitFieldIndices.size() || fieldInfos.empty() || dataHelper == nullptr) {
+        return CF_FAILED;
+    }
+    for (size_t i = 0; i < key.size(); ++i) {
+        const QorCF_940::FieldInfo* info = SplitFieldInfo(i);
+        if (info == nullptr) return CF_FAILED;
+        void* value = nullptr;
+        size_t length = 0;
+        if (uint32_t status = dataHelper->getRecordValue(splitFieldIndices[i], &value, &length, err);
+            status != CF_OK) {
+            RaiseError(kMsgSplitValueUnreadable);
+            SetErr(err, kMsgSplitValueUnreadable);
+            return status;
+        }
+        SplitKeyValue& entry = key[i];
+        entry.storage = info->GetStorage();
+        entry.length = length;
+        const char* bytes = static_cast<const char*>(value);
+        switch (KindOfStorage(entry.storage)) {
+            case StorageKind::Integer:
+            case StorageKind::Real:
+                if (bytes == nullptr) {
+                    entry.data.reset();
+                    break;
+                }
+                if (!entry.data) entry.data.reset(new char[kNumberBytes]);
+                // A host reporting fewer than 8 bytes gets the rest zeroed
+                // rather than read past its value.
+                std::memset(entry.data.get(), 0, kNumberBytes);
+                std::memcpy(entry.data.get(), bytes, length < kNumberBytes ? length : kNumberBytes);
+                break;
+            case StorageKind::String:
+                if (bytes == nullptr) {
+                    entry.data.reset();
+                    entry.length = 0;
+                    entry.capacity = 0;
+                    break;
+                }
+                if (length >= entry.capacity) {
+                    entry.capacity = length + kStringSpare;
+                    entry.data.reset(new char[entry.capacity]);
+                }
+                std::memset(entry.data.get(), 0, entry.capacity);
+                std::memcpy(entry.data.get(), bytes, length);
+                break;
+            case StorageKind::Other:
+            case StorageKind::Unusable:
+                break;
+        }
+    }
+    return CF_OK;
+}
+
+void SplitDistributePeer::ClearSplitKey(SplitKey& key) {
+    key.clear();  // each value frees its own buffer
+}
+
+int SplitDistributePeer::CompareSplitKeys(const SplitKey& a, const SplitKey& b) {
+    constexpr int kEqual = 0;
+    constexpr int kDifferent = -1;
+    if (a.size() != b.size()) return kDifferent;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const SplitKeyValue& x = a[i];
+        const SplitKeyValue& y = b[i];
+        if (x.storage != y.storage || x.length != y.length) return kDifferent;
+        const StorageKind kind = KindOfStorage(x.storage);
+        if (kind == StorageKind::Other || kind == StorageKind::Unusable) continue;
+        if (!x.data && !y.data) continue;
+        if (!x.data || !y.data) return kDifferent;
+        switch (kind) {
+            case StorageKind::Real:
+                // Absolute tolerance; a difference that is not a number counts as equal.
+                if (std::fabs(ReadReal(x.data.get()) - ReadReal(y.data.get())) > kRealTolerance) {
+                    return kDifferent;
+                }
+                break;
+            case StorageKind::Integer:
+                if (ReadInteger(x.data.get()) != ReadInteger(y.data.get())) return kDifferent;
+                break;
+            case StorageKind::String:
+                // Text comparison: bytes after a zero byte do not count.
+                if (std::strncmp(x.data.get(), y.data.get(), x.length) != 0) return kDifferent;
+                break;
+            default:
+                break;
+        }
+    }
+    return kEqual;
+}

@@ -1,0 +1,7 @@
+#include "module/module_host.h"
+
+namespace split {
+
+CFHost* moduleHost = nullptr;
+
+}  // namespace split
