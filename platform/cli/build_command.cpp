@@ -1,0 +1,164 @@
+// split-run build: load and check the data, run the split components through
+// the reference host, and write the outputs and the report.
+#include <filesystem>
+#include <optional>
+#include <set>
+
+#include <refhost/host.h>
+#include <refhost/module.h>
+#include <refhost/run.h>
+
+#include "commands.h"
+#include "csv_table.h"
+#include "data_model_text.h"
+#include "errors.h"
+#include "group_order.h"
+#include "group_worker.h"
+#include "model_fields.h"
+#include "output_dir.h"
+#include "progress_bar.h"
+#include "report.h"
+#include "run_summary.h"
+#include "split_model_file.h"
+#include "value_parsing.h"
+
+namespace fs = std::filesystem;
+
+namespace splitrun {
+
+namespace {
+
+std::optional<std::string> optionalFile(const std::string& path, const std::string& option)
+{
+    if (path.empty()) return std::nullopt;
+    return readInputFile(path, option);
+}
+
+// The columns the components see: as loaded, with a logistic target whose
+// storage was inferred marked as a flag.
+std::vector<refhost::Column> componentColumns(const CsvTable& data, const ModelFields& fields,
+                                              const BuildOptions& options)
+{
+    std::vector<refhost::Column> columns = data.table.columns();
+    if (options.model == ModelChoice::Logistic && data.dataModelText.empty())
+        columns[fields.targetColumn].measure = static_cast<int>(Measure::Flag);
+    return columns;
+}
+
+// The rows in distribution order: sorted by the split fields, or as given
+// with --presorted after checking that groups are adjacent.
+refhost::Table distributionOrder(const CsvTable& data, const ModelFields& fields,
+                                 const BuildOptions& options,
+                                 std::vector<refhost::Column> columns)
+{
+    std::vector<std::size_t> order;
+    if (options.presorted) {
+        checkGrouped(data.table, fields.splitColumns, data.lines, data.source);
+        for (std::size_t i = 0; i < data.table.rowCount(); ++i) order.push_back(i);
+    } else {
+        order = sortedByKey(data.table, fields.splitColumns);
+    }
+    refhost::Table table(std::move(columns));
+    for (std::size_t row : order) table.addRow(data.table.row(row));
+    return table;
+}
+
+splitmodels::ModelSpec modelSpec(const BuildOptions& options, const ModelFields& fields)
+{
+    splitmodels::ModelSpec spec;
+    spec.kind = options.model == ModelChoice::Logistic ? splitmodels::ModelKind::Logistic
+                                                       : splitmodels::ModelKind::Linear;
+    spec.target = fields.target;
+    spec.inputs = fields.inputs;
+    spec.event = options.event.value_or("");
+    return spec;
+}
+
+std::vector<ContainerEntry> toEntries(const std::vector<refhost::Entry>& entries)
+{
+    std::vector<ContainerEntry> result;
+    for (const refhost::Entry& entry : entries)
+        result.push_back({entry.key, entry.properties, entry.data});
+    return result;
+}
+
+void refuseFileAsOutDir(const fs::path& dir)
+{
+    std::error_code ec;
+    if (fs::exists(dir, ec) && !fs::is_directory(dir, ec))
+        throw InputError("--out " + dir.string() +
+                         ": exists and is not a directory; choose another output directory or "
+                         "remove the file");
+}
+
+}  // namespace
+
+int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err*/)
+{
+    const fs::path outDir = options.outDir;
+    refuseFileAsOutDir(outDir);
+    const CsvTable data = readCsvTable(options.dataFile, options.dataModelFile);
+    if (data.table.rowCount() == 0)
+        throw InputError(options.dataFile + ": the file has a header but no records; there is "
+                                            "nothing to build models from");
+    const ModelFields fields = resolveModelFields(options, data);
+    const std::optional<std::string> inputPmml = optionalFile(options.inputPmmlFile, "--input-pmml");
+    const std::optional<std::string> inputStatXml =
+        optionalFile(options.inputStatXmlFile, "--input-statxml");
+    refhost::Table table =
+        distributionOrder(data, fields, options, componentColumns(data, fields, options));
+    prepareOutputDir(outDir);
+    printFields(out, data);
+
+    refhost::Module module;
+    refhost::Host host;
+    const splitmodels::ModelSpec spec = modelSpec(options, fields);
+    GroupWorker worker(spec.kind, spec.target, spec.inputs, spec.event);
+    ProgressBar progress = ProgressBar::forStderr();
+
+    refhost::RunConfig config;
+    config.dataModel = componentDataModel(data, table, fields);
+    config.input = std::move(table);
+    config.splitFields = fields.split;
+    config.targetFields = {fields.target};
+    config.inputFields = fields.inputs;
+    config.inputPmml = inputPmml;
+    config.inputStatXml = inputStatXml;
+    config.worker = [&worker](const refhost::WorkerJob& job) { return worker(job); };
+    config.threads = options.threads;
+    config.progress = [&progress](std::size_t done, std::size_t total) {
+        progress.update(done, total);
+    };
+    const refhost::RunResult result = refhost::runSplit(module, host, config);
+    progress.finish();
+
+    const RunSummary summary = summariseRun(result, worker);
+    std::vector<int> splitStorages;
+    for (std::size_t column : fields.splitColumns)
+        splitStorages.push_back(config.input.columns()[column].storage);
+    printGroups(out, summary, fields.split, splitStorages, options.model);
+
+    writeContainerDir(outDir, "StatXML", toEntries(result.statXml));
+    writeContainerDir(outDir, "PMML", toEntries(result.pmml));
+    const fs::path splitModelPath = outDir / "split-model.pmml";
+    std::error_code ec;
+    fs::remove(splitModelPath, ec);   // a model of an earlier run must not linger
+    if (summary.models > 0)
+        writeFile(splitModelPath, composeSplitModel(summary, fields, spec, config.dataModel));
+
+    if (!result.distributeMessages.empty() || !result.collectMessages.empty()) {
+        out << "\nMessages:\n";
+        printMessages(out, "split_distribute", result.distributeMessages);
+        printMessages(out, "split_collect", result.collectMessages);
+    }
+    if (!summary.componentFailures.empty()) {
+        out << "\nComponent steps that failed:\n";
+        for (const std::string& line : summary.componentFailures) out << "  " << line << "\n";
+    }
+    out << "\nOutput: " << outDir.string() << "/StatXML, " << outDir.string() << "/PMML"
+        << (summary.models > 0 ? ", " + splitModelPath.string() : std::string()) << "\n";
+    return summary.models > 0 && summary.componentFailures.empty() ? kExitModelsBuilt
+                                                                    : kExitNoModel;
+}
+
+}  // namespace splitrun

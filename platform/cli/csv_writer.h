@@ -1,0 +1,19 @@
+// Writing CSV cells: quoted only where needed, so values read back as they
+// were (a present empty string stays "" and a missing value stays empty).
+#ifndef SPLITRUN_CSV_WRITER_H
+#define SPLITRUN_CSV_WRITER_H
+
+#include <string>
+
+#include "csv_reader.h"
+
+namespace splitrun {
+
+// A present value: quoted when it holds a comma, quote, CR or LF, or is empty.
+std::string csvCell(const std::string& value);
+// A field as read: missing stays an empty cell, anything else goes through csvCell.
+std::string csvCell(const CsvField& field);
+
+}  // namespace splitrun
+
+#endif

@@ -1,0 +1,56 @@
+#include "data_model_text.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include <pugixml.hpp>
+
+#include "errors.h"
+#include "value_parsing.h"
+
+namespace splitrun {
+
+namespace {
+
+// Sorts the Value children of every Field in place.
+std::string sortCategories(const std::string& text)
+{
+    pugi::xml_document doc;
+    if (!doc.load_buffer(text.data(), text.size()))
+        throw RunError("the data model built from the data does not parse");
+    for (pugi::xml_node field : doc.document_element().child("Fields").children("Field")) {
+        const Storage storage = storageFromName(field.attribute("storage").value());
+        std::vector<std::string> values;
+        for (pugi::xml_node value : field.children("Value")) values.push_back(value.attribute("value").value());
+        if (values.size() < 2) continue;
+        std::stable_sort(values.begin(), values.end(), [storage](const std::string& a, const std::string& b) {
+            const auto x = parseNumber(storage, a);
+            const auto y = parseNumber(storage, b);
+            return x && y ? *x < *y : a < b;
+        });
+        while (field.remove_child("Value")) {
+        }
+        for (const std::string& value : values)
+            field.append_child("Value").append_attribute("value").set_value(value.c_str());
+    }
+    std::ostringstream out;
+    doc.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
+    return out.str();
+}
+
+}  // namespace
+
+std::string componentDataModel(const CsvTable& data, const refhost::Table& table,
+                               const ModelFields& fields)
+{
+    if (!data.dataModelText.empty()) return data.dataModelText;
+    refhost::DataModelOptions model;
+    for (const refhost::Column& column : table.columns()) model.roles[column.name] = "none";
+    for (const std::string& name : fields.inputs) model.roles[name] = "input";
+    for (const std::string& name : fields.split) model.roles[name] = "split";
+    model.roles[fields.target] = "target";
+    model.recordCounts = true;
+    return sortCategories(refhost::dataModelXml(table, model));
+}
+
+}  // namespace splitrun

@@ -1,0 +1,111 @@
+#include "group_order.h"
+
+#include <algorithm>
+#include <map>
+
+#include "errors.h"
+#include "value_parsing.h"
+
+namespace splitrun {
+
+namespace {
+
+int compareKeys(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,
+                std::size_t a, std::size_t b)
+{
+    for (std::size_t column : keyColumns) {
+        const int order = compareCells(table.at(a, column), table.at(b, column));
+        if (order != 0) return order;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string cellText(const refhost::Cell& cell, int storage)
+{
+    if (cell.isReal()) {
+        const auto whole = static_cast<std::int64_t>(cell.asReal());
+        if (static_cast<double>(whole) == cell.asReal()) {
+            if (storage == static_cast<int>(Storage::Date)) return formatDate(whole);
+            if (storage == static_cast<int>(Storage::Time)) return formatTime(whole);
+            if (storage == static_cast<int>(Storage::Timestamp)) return formatTimestamp(whole);
+        }
+    }
+    return cell.toString();
+}
+
+int compareCells(const refhost::Cell& a, const refhost::Cell& b)
+{
+    if (a.isMissing() || b.isMissing()) return int(b.isMissing()) - int(a.isMissing());
+    if (a.isText() && b.isText()) {
+        const int order = a.asText().compare(b.asText());   // bytewise, unsigned
+        return (order > 0) - (order < 0);
+    }
+    if (a.isText() != b.isText()) return a.isText() ? 1 : -1;
+    if (a.isInteger() && b.isInteger())
+        return (a.asInteger() > b.asInteger()) - (a.asInteger() < b.asInteger());
+    const double x = a.isInteger() ? double(a.asInteger()) : a.asReal();
+    const double y = b.isInteger() ? double(b.asInteger()) : b.asReal();
+    return (x > y) - (x < y);
+}
+
+std::vector<std::size_t> sortedByKey(const refhost::Table& table,
+                                     const std::vector<std::size_t>& keyColumns)
+{
+    std::vector<std::size_t> order(table.rowCount());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return compareKeys(table, keyColumns, a, b) < 0;
+    });
+    return order;
+}
+
+void checkGrouped(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,
+                  const std::vector<std::uint64_t>& lines, const std::string& sourceName)
+{
+    // Start row of every group that has ended, by key.
+    auto less = [&](std::size_t a, std::size_t b) { return compareKeys(table, keyColumns, a, b) < 0; };
+    std::map<std::size_t, std::size_t, decltype(less)> finished(less);
+    std::size_t groupStart = 0;
+    for (std::size_t row = 1; row < table.rowCount(); ++row) {
+        if (compareKeys(table, keyColumns, row, row - 1) == 0) continue;
+        finished.emplace(groupStart, groupStart);
+        groupStart = row;
+        const auto earlier = finished.find(row);
+        if (earlier != finished.end())
+            throw InputError(sourceName + ":" + std::to_string(lines[row]) + ": the split key " +
+                             describeKey(table, keyColumns, row) + " first appears at line " +
+                             std::to_string(lines[earlier->second]) + " and reappears at line " +
+                             std::to_string(lines[row]) +
+                             " after another group started, so the file is not grouped by the "
+                             "split fields; drop --presorted to let split-run sort the records");
+    }
+}
+
+std::string describeKey(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,
+                        std::size_t row)
+{
+    std::string text;
+    for (std::size_t column : keyColumns) {
+        if (!text.empty()) text += ", ";
+        const refhost::Cell& cell = table.at(row, column);
+        text += table.columns()[column].name + "=";
+        if (cell.isMissing())
+            text += "<missing>";
+        else if (cell.isText() && cell.asText().empty())
+            text += "\"\"";
+        else
+            text += cellText(cell, table.columns()[column].storage);
+    }
+    return text;
+}
+
+refhost::Table reordered(const refhost::Table& table, const std::vector<std::size_t>& order)
+{
+    refhost::Table result(table.columns());
+    for (std::size_t row : order) result.addRow(table.row(row));
+    return result;
+}
+
+}  // namespace splitrun

@@ -1,0 +1,42 @@
+// Bringing the records of each split group together before distribution.
+#ifndef SPLITRUN_GROUP_ORDER_H
+#define SPLITRUN_GROUP_ORDER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <refhost/table.h>
+
+namespace splitrun {
+
+// Orders two cells of one column: missing first, numbers numerically,
+// strings bytewise. Negative, zero or positive like strcmp.
+int compareCells(const refhost::Cell& a, const refhost::Cell& b);
+
+// Row indices of `table` in a stable order by the values of `keyColumns`.
+std::vector<std::size_t> sortedByKey(const refhost::Table& table,
+                                     const std::vector<std::size_t>& keyColumns);
+
+// Checks that rows with equal keys are adjacent in the table's order.
+// Throws InputError naming the key, the line where its group first started,
+// and the line where it reappears (lines[i] is the source line of row i).
+void checkGrouped(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,
+                  const std::vector<std::uint64_t>& lines, const std::string& sourceName);
+
+// The value as the input wrote it: dates, times and timestamps in their
+// text forms, numbers in decimal, strings as they are; missing is empty.
+std::string cellText(const refhost::Cell& cell, int storage);
+
+// "name=value, name=value" for the key of row `row`; a missing value reads
+// <missing> and an empty string "".
+std::string describeKey(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,
+                        std::size_t row);
+
+// A copy of `table` with its rows in the given order.
+refhost::Table reordered(const refhost::Table& table, const std::vector<std::size_t>& order);
+
+}  // namespace splitrun
+
+#endif

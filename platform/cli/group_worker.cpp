@@ -1,0 +1,85 @@
+#include "group_worker.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+#include <splitmodels/data.h>
+
+namespace splitrun {
+
+std::string modelIdFor(std::size_t groupIndex)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "model-%04zu", groupIndex + 1);
+    return text;
+}
+
+splitmodels::GroupData toGroupData(const refhost::Table& records, const std::string& dataModel)
+{
+    splitmodels::GroupData data;
+    const std::vector<splitmodels::FieldDef> defs = splitmodels::parseDataModelFields(dataModel);
+    for (const refhost::Column& column : records.columns()) {
+        splitmodels::FieldDef def;
+        for (const splitmodels::FieldDef& candidate : defs)
+            if (candidate.name == column.name) def = candidate;
+        def.name = column.name;
+        def.storage = column.storage;
+        if (def.measure == splitmodels::MeasureNone) def.measure = column.measure;
+        data.fields.push_back(std::move(def));
+    }
+    data.rows.reserve(records.rowCount());
+    for (const auto& row : records.rows()) {
+        std::vector<splitmodels::Cell> cells(row.size());
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            const refhost::Cell& cell = row[i];
+            if (cell.isMissing())
+                cells[i].missing = true;
+            else if (cell.isText())
+                cells[i].text = cell.asText();
+            else
+                cells[i].number = cell.isInteger() ? static_cast<double>(cell.asInteger())
+                                                   : cell.asReal();
+        }
+        data.rows.push_back(std::move(cells));
+    }
+    return data;
+}
+
+GroupWorker::GroupWorker(splitmodels::ModelKind kind, std::string target,
+                         std::vector<std::string> inputs, std::string event)
+{
+    spec_.kind = kind;
+    spec_.target = std::move(target);
+    spec_.inputs = std::move(inputs);
+    spec_.event = std::move(event);
+}
+
+refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
+{
+    splitmodels::ModelSpec spec = spec_;
+    spec.modelId = modelIdFor(job.groupIndex);
+    spec.dataModelXml = job.dataModel;
+    splitmodels::GroupModel model = splitmodels::buildGroupModel(toGroupData(job.records, job.dataModel), spec);
+
+    refhost::WorkerOutput output;
+    output.outcome = model.ok ? 0 : 1;
+    output.reason = model.reason;
+    output.statXml = std::move(model.statXML);
+    output.pmml = std::move(model.pmml);
+    model.statXML.clear();
+    model.pmml.clear();
+    model.fitted.clear();
+    model.fitted.shrink_to_fit();
+    std::lock_guard<std::mutex> guard(mutex_);
+    models_[job.groupIndex] = std::move(model);
+    return output;
+}
+
+const splitmodels::GroupModel* GroupWorker::model(std::size_t groupIndex) const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    const auto found = models_.find(groupIndex);
+    return found == models_.end() ? nullptr : &found->second;
+}
+
+}  // namespace splitrun

@@ -1,0 +1,46 @@
+// The work split-run does for one split group: fit the group's model and
+// hand its PMML and StatXML back to the host.
+#ifndef SPLITRUN_GROUP_WORKER_H
+#define SPLITRUN_GROUP_WORKER_H
+
+#include <cstddef>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <refhost/run.h>
+#include <splitmodels/group_model.h>
+
+namespace splitrun {
+
+// "model-" followed by the 1-based group position, at least four digits.
+std::string modelIdFor(std::size_t groupIndex);
+
+// The records of a worker job in the model library's form: the fields as the
+// data model describes them (with their categories), the cells of `records`
+// column by column.
+splitmodels::GroupData toGroupData(const refhost::Table& records, const std::string& dataModel);
+
+// Fits every group it is called for and remembers each group's model
+// summary. Called from several pool threads at once.
+class GroupWorker {
+public:
+    GroupWorker(splitmodels::ModelKind kind, std::string target, std::vector<std::string> inputs,
+                std::string event);
+
+    refhost::WorkerOutput operator()(const refhost::WorkerJob& job);
+
+    // The model of a group that has been worked on (its texts cleared to
+    // save memory); null when the group never reached the worker.
+    const splitmodels::GroupModel* model(std::size_t groupIndex) const;
+
+private:
+    splitmodels::ModelSpec spec_;
+    mutable std::mutex mutex_;
+    std::map<std::size_t, splitmodels::GroupModel> models_;
+};
+
+}  // namespace splitrun
+
+#endif

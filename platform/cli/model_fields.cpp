@@ -1,0 +1,110 @@
+#include "model_fields.h"
+
+#include <algorithm>
+#include <set>
+
+#include "errors.h"
+#include "group_order.h"
+
+namespace splitrun {
+
+namespace {
+
+std::string fieldList(const refhost::Table& table)
+{
+    std::string list;
+    for (const refhost::Column& column : table.columns())
+        list += (list.empty() ? "" : ", ") + column.name;
+    return list;
+}
+
+std::size_t columnOf(const CsvTable& data, const std::string& name, const std::string& option)
+{
+    if (auto index = data.table.columnIndex(name)) return *index;
+    throw InputError(option + ": the field '" + name + "' is not a column of " + data.source +
+                     " (field names are case-sensitive); its fields are: " +
+                     fieldList(data.table));
+}
+
+// The distinct present values of a column in sorted order (numbers
+// numerically, strings bytewise), as texts.
+std::vector<std::string> distinctValues(const refhost::Table& table, std::size_t column)
+{
+    std::vector<refhost::Cell> values;
+    for (const auto& row : table.rows())
+        if (!row[column].isMissing()) values.push_back(row[column]);
+    std::sort(values.begin(), values.end(),
+              [](const refhost::Cell& a, const refhost::Cell& b) { return compareCells(a, b) < 0; });
+    values.erase(std::unique(values.begin(), values.end()), values.end());
+    std::vector<std::string> texts;
+    for (const refhost::Cell& value : values)
+        texts.push_back(cellText(value, table.columns()[column].storage));
+    return texts;
+}
+
+void checkTarget(const BuildOptions& options, const CsvTable& data, ModelFields& fields)
+{
+    const refhost::Column& column = data.table.columns()[fields.targetColumn];
+    if (options.model == ModelChoice::Linear) {
+        if (column.storage == 3)
+            throw InputError("--target " + fields.target + ": the field holds text, but a linear "
+                             "model needs a numeric target; choose a numeric field, or use "
+                             "--model logistic for a two-valued target");
+        return;
+    }
+    fields.targetValues = distinctValues(data.table, fields.targetColumn);
+    if (fields.targetValues.size() != 2) {
+        std::string shown;
+        for (std::size_t i = 0; i < fields.targetValues.size() && i < 5; ++i)
+            shown += (i ? ", " : "") + fields.targetValues[i];
+        if (fields.targetValues.size() > 5) shown += ", ...";
+        throw InputError("--target " + fields.target + ": --model logistic needs a flag target "
+                         "with exactly two distinct values over the data, but it has " +
+                         std::to_string(fields.targetValues.size()) +
+                         (shown.empty() ? "" : " (" + shown + ")") +
+                         "; choose a two-valued field or use --model linear");
+    }
+    if (options.event &&
+        std::find(fields.targetValues.begin(), fields.targetValues.end(), *options.event) ==
+            fields.targetValues.end())
+        throw InputError("--event " + *options.event + ": not a value of the target '" +
+                         fields.target + "'; use " + fields.targetValues[0] + " or " +
+                         fields.targetValues[1]);
+}
+
+}  // namespace
+
+ModelFields resolveModelFields(const BuildOptions& options, const CsvTable& data)
+{
+    ModelFields fields;
+    fields.split = options.splitFields;
+    for (const std::string& name : fields.split)
+        fields.splitColumns.push_back(columnOf(data, name, "--split"));
+    fields.target = options.target;
+    fields.targetColumn = columnOf(data, fields.target, "--target");
+    const std::set<std::string> splitSet(fields.split.begin(), fields.split.end());
+    if (splitSet.count(fields.target))
+        throw InputError("--target " + fields.target + ": the field is also a split field; a "
+                         "field cannot be both");
+
+    if (options.inputs.empty()) {
+        for (const refhost::Column& column : data.table.columns())
+            if (!splitSet.count(column.name) && column.name != fields.target)
+                fields.inputs.push_back(column.name);
+    } else {
+        for (const std::string& name : options.inputs) {
+            columnOf(data, name, "--inputs");
+            if (splitSet.count(name) || name == fields.target)
+                throw InputError("--inputs: the field '" + name + "' is already the target or a "
+                                 "split field; list only other fields as inputs");
+            fields.inputs.push_back(name);
+        }
+    }
+    if (fields.inputs.empty())
+        throw InputError("--inputs: no field is left as an input; the file needs at least one "
+                         "field besides the split fields and the target");
+    checkTarget(options, data, fields);
+    return fields;
+}
+
+}  // namespace splitrun

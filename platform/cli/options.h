@@ -1,0 +1,52 @@
+// Command-line parsing of split-run: the build, score and info commands.
+#ifndef SPLITRUN_OPTIONS_H
+#define SPLITRUN_OPTIONS_H
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace splitrun {
+
+enum class ModelChoice { Linear, Logistic };
+
+struct BuildOptions {
+    std::string dataFile;
+    std::vector<std::string> splitFields;
+    std::string target;
+    std::vector<std::string> inputs;   // empty: every field but the split fields and the target
+    unsigned threads = 0;              // resolved to the number of cores when not given
+    bool presorted = false;
+    std::string dataModelFile;
+    std::string inputPmmlFile;
+    std::string inputStatXmlFile;
+    ModelChoice model = ModelChoice::Linear;
+    std::optional<std::string> event;
+    std::string outDir;
+};
+
+struct ScoreOptions {
+    std::string modelFile;
+    std::string dataFile;
+    std::string outFile;
+};
+
+enum class Command { Build, Score, Info };
+
+struct CommandLine {
+    Command command = Command::Info;
+    BuildOptions build;
+    ScoreOptions score;
+    // Set when parsing already decided the outcome: 0 after --help, 2 after a
+    // usage error (the help or error text has been written).
+    std::optional<int> exitStatus;
+};
+
+// Parses argv. Help goes to `out`; usage errors go to `err`.
+CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out,
+                             std::ostream& err);
+
+}  // namespace splitrun
+
+#endif

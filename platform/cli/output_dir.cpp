@@ -1,0 +1,116 @@
+#include "output_dir.h"
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "errors.h"
+
+namespace fs = std::filesystem;
+
+namespace splitrun {
+
+namespace {
+
+bool isSafeByte(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           c == '_' || c == '-' || c == '.';
+}
+
+// A TSV cell: tab, line feed, carriage return and backslash are escaped.
+std::string tsvCell(const std::string& text)
+{
+    std::string cell;
+    for (char c : text) {
+        switch (c) {
+        case '\t': cell += "\\t"; break;
+        case '\n': cell += "\\n"; break;
+        case '\r': cell += "\\r"; break;
+        case '\\': cell += "\\\\"; break;
+        default: cell += c;
+        }
+    }
+    return cell;
+}
+
+}  // namespace
+
+std::string entryFileName(const std::string& key)
+{
+    std::string name;
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        const auto c = static_cast<unsigned char>(key[i]);
+        if (isSafeByte(c) && !(i == 0 && c == '.')) {
+            name += static_cast<char>(c);
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", c);
+            name += hex;
+        }
+    }
+    return name + ".xml";
+}
+
+std::string propertyValue(const std::string& properties, const std::string& name)
+{
+    std::istringstream lines(properties);
+    std::string line;
+    const std::string prefix = name + "=";
+    while (std::getline(lines, line))
+        if (line.compare(0, prefix.size(), prefix) == 0) return line.substr(prefix.size());
+    return "";
+}
+
+void prepareOutputDir(const fs::path& dir)
+{
+    std::error_code ec;
+    const fs::file_status status = fs::status(dir, ec);
+    if (fs::exists(status)) {
+        if (!fs::is_directory(status))
+            throw InputError("--out " + dir.string() +
+                             ": exists and is not a directory; choose another output directory "
+                             "or remove the file");
+        return;
+    }
+    if (!fs::create_directories(dir, ec) && ec)
+        throw InputError("--out " + dir.string() + ": cannot create the directory (" +
+                         ec.message() + "); choose a writable location");
+}
+
+void writeFile(const fs::path& path, const std::string& content)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    out.close();
+    if (!out) throw RunError("cannot write " + path.string());
+}
+
+void writeContainerDir(const fs::path& dir, const std::string& name,
+                       const std::vector<ContainerEntry>& entries)
+{
+    const fs::path target = dir / name;
+    std::error_code ec;
+    fs::remove_all(target, ec);   // entries of an earlier run must not linger
+    if (!fs::create_directories(target, ec) && ec)
+        throw RunError("cannot create " + target.string() + ": " + ec.message());
+
+    std::string index = "key\tfile\tmimeType\ttypeId\n";
+    std::set<std::string> used;
+    for (const ContainerEntry& entry : entries) {
+        // A key written twice keeps both entries: later ones get "~N" (a byte
+        // that encoded keys never contain) before the extension.
+        const std::string base = entryFileName(entry.key);
+        std::string file = base;
+        for (int n = 2; !used.insert(file).second; ++n)
+            file = base.substr(0, base.size() - 4) + "~" + std::to_string(n) + ".xml";
+        writeFile(target / file, entry.content);
+        index += tsvCell(entry.key) + "\t" + tsvCell(file) + "\t" +
+                 tsvCell(propertyValue(entry.properties, "mimeType")) + "\t" +
+                 tsvCell(propertyValue(entry.properties, "typeId")) + "\n";
+    }
+    writeFile(target / "entries.tsv", index);
+}
+
+}  // namespace splitrun

@@ -1,0 +1,40 @@
+// Writing the build outputs: one directory per output container, holding one
+// file per entry plus an index (entries.tsv) in write order.
+#ifndef SPLITRUN_OUTPUT_DIR_H
+#define SPLITRUN_OUTPUT_DIR_H
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace splitrun {
+
+// One entry that a component wrote to an output container.
+struct ContainerEntry {
+    std::string key;
+    std::string properties;   // "mimeType=...\ntypeId=..."
+    std::string content;
+};
+
+// The file name of an entry: the key with every byte outside [A-Za-z0-9._-]
+// and every leading '.' percent-encoded (%XX, upper case), then ".xml".
+std::string entryFileName(const std::string& key);
+
+// The value of `name` in a properties text of "name=value" lines; empty when absent.
+std::string propertyValue(const std::string& properties, const std::string& name);
+
+// Creates `dir` (and its parents) when missing. Throws InputError when it
+// exists but is not a directory or cannot be created.
+void prepareOutputDir(const std::filesystem::path& dir);
+
+// Replaces `dir`/`name` with the entries: one file each, and entries.tsv with
+// the columns key, file, mimeType and typeId. Throws RunError on I/O failure.
+void writeContainerDir(const std::filesystem::path& dir, const std::string& name,
+                       const std::vector<ContainerEntry>& entries);
+
+// Writes `content` to `path` byte for byte. Throws RunError on failure.
+void writeFile(const std::filesystem::path& path, const std::string& content);
+
+}  // namespace splitrun
+
+#endif

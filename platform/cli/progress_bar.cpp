@@ -1,0 +1,33 @@
+#include "progress_bar.h"
+
+#include <string>
+
+#include <unistd.h>
+
+namespace splitrun {
+
+ProgressBar ProgressBar::forStderr()
+{
+    return ProgressBar(stderr, isatty(fileno(stderr)) != 0);
+}
+
+void ProgressBar::update(std::size_t done, std::size_t total)
+{
+    if (!enabled_ || total == 0) return;
+    constexpr std::size_t width = 30;
+    const std::size_t filled = done >= total ? width : done * width / total;
+    const std::string bar = std::string(filled, '#') + std::string(width - filled, '-');
+    std::fprintf(stream_, "\r[%s] %zu/%zu groups", bar.c_str(), done, total);
+    std::fflush(stream_);
+    drawn_ = true;
+}
+
+void ProgressBar::finish()
+{
+    if (!drawn_) return;
+    std::fprintf(stream_, "\r%*s\r", 60, "");
+    std::fflush(stream_);
+    drawn_ = false;
+}
+
+}  // namespace splitrun

@@ -1,0 +1,31 @@
+// A one-line progress bar on standard error while the workers run. It draws
+// only when standard error is a terminal, so logs and pipes stay clean.
+#ifndef SPLITRUN_PROGRESS_BAR_H
+#define SPLITRUN_PROGRESS_BAR_H
+
+#include <cstddef>
+#include <cstdio>
+
+namespace splitrun {
+
+class ProgressBar {
+public:
+    // Draws on `stream` when `enabled`; see forStderr().
+    ProgressBar(std::FILE* stream, bool enabled) : stream_(stream), enabled_(enabled) {}
+    // A bar on standard error, enabled when it is a terminal.
+    static ProgressBar forStderr();
+
+    // Redraws the bar for `done` of `total` groups. Callers serialise calls.
+    void update(std::size_t done, std::size_t total);
+    // Clears the bar's line once the work is over.
+    void finish();
+
+private:
+    std::FILE* stream_;
+    bool enabled_;
+    bool drawn_ = false;
+};
+
+}  // namespace splitrun
+
+#endif

@@ -1,0 +1,36 @@
+// The standard output of a build: the data's fields, one row per group, the
+// counts, and the messages the components raised.
+#ifndef SPLITRUN_REPORT_H
+#define SPLITRUN_REPORT_H
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <refhost/host.h>
+
+#include "csv_table.h"
+#include "options.h"
+#include "run_summary.h"
+
+namespace splitrun {
+
+// Aligns columns of cells; widths count UTF-8 characters, not bytes. The
+// last cell of each row is left unpadded and may run long.
+std::string formatTable(const std::vector<std::vector<std::string>>& rows);
+
+// One line per field: name, storage, measure, distinct values, missing values.
+void printFields(std::ostream& out, const CsvTable& data);
+
+// The group table and the line of counts.
+void printGroups(std::ostream& out, const RunSummary& summary,
+                 const std::vector<std::string>& splitFields, const std::vector<int>& splitStorages,
+                 ModelChoice model);
+
+// Messages of a component with code, type and catalogue text.
+void printMessages(std::ostream& out, const std::string& component,
+                   const std::vector<refhost::Message>& messages);
+
+}  // namespace splitrun
+
+#endif

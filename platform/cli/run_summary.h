@@ -1,0 +1,43 @@
+// What became of each split group in a run, gathered from the host's run
+// result and the worker's model summaries.
+#ifndef SPLITRUN_RUN_SUMMARY_H
+#define SPLITRUN_RUN_SUMMARY_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include <refhost/run.h>
+#include <splitmodels/group_model.h>
+
+#include "group_worker.h"
+#include "task_document.h"
+
+namespace splitrun {
+
+struct GroupOutcome {
+    std::size_t index = 0;                  // position in distribution order
+    std::vector<TaskSplitValue> values;     // from the group's task document
+    std::size_t records = 0;
+    std::string modelId;                    // set when the group produced a model
+    std::string failure;                    // why it did not, otherwise
+    const splitmodels::GroupModel* model = nullptr;   // the fit's summary, when fitted
+    const refhost::Entry* pmml = nullptr;   // the group's entry in the "PMML" container
+};
+
+struct RunSummary {
+    std::vector<GroupOutcome> groups;
+    std::size_t models = 0;
+    std::size_t failures = 0;
+    // Steps of the components that did not return 0, as readable lines.
+    std::vector<std::string> componentFailures;
+};
+
+// A group produced a model when its worker succeeded and the collect
+// component stored its PMML under the group's model ID. The summary points
+// into `result` and `worker`, which must outlive it.
+RunSummary summariseRun(const refhost::RunResult& result, const GroupWorker& worker);
+
+}  // namespace splitrun
+
+#endif

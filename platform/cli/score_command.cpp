@@ -1,0 +1,132 @@
+// split-run score: apply a split model to a CSV file in one streaming pass.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include <splitmodels/scorer.h>
+
+#include "commands.h"
+#include "csv_reader.h"
+#include "csv_table.h"
+#include "csv_writer.h"
+#include "errors.h"
+
+namespace fs = std::filesystem;
+
+namespace splitrun {
+
+namespace {
+
+std::string probabilityText(double value)
+{
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+splitmodels::SplitScorer loadScorer(const std::string& path)
+{
+    const std::string text = readInputFile(path, "--model");
+    try {
+        return splitmodels::SplitScorer::fromPmml(text);
+    } catch (const splitmodels::ScoreError& e) {
+        throw InputError("--model " + path + ": " + e.what() +
+                         "; give a split model written by 'split-run build' (split-model.pmml)");
+    }
+}
+
+// The output file is written beside its final name and moved there at the
+// end, so a failed run leaves no half-written result.
+class PendingFile {
+public:
+    explicit PendingFile(fs::path path) : path_(std::move(path)), temp_(path_)
+    {
+        temp_ += ".partial";
+        out_.open(temp_, std::ios::binary | std::ios::trunc);
+        if (!out_)
+            throw InputError("--out " + path_.string() +
+                             ": cannot create the file; choose a writable location");
+    }
+    ~PendingFile()
+    {
+        if (!committed_) {
+            out_.close();
+            std::error_code ec;
+            fs::remove(temp_, ec);
+        }
+    }
+    std::ostream& stream() { return out_; }
+    void commit()
+    {
+        out_.close();
+        if (!out_) throw RunError("writing " + temp_.string() + " failed");
+        fs::rename(temp_, path_);
+        committed_ = true;
+    }
+
+private:
+    fs::path path_;
+    fs::path temp_;
+    std::ofstream out_;
+    bool committed_ = false;
+};
+
+}  // namespace
+
+int runScore(const ScoreOptions& options, std::ostream& out)
+{
+    splitmodels::SplitScorer scorer = loadScorer(options.modelFile);
+
+    std::ifstream in(options.dataFile, std::ios::binary);
+    if (!in)
+        throw InputError("--data " + options.dataFile +
+                         ": cannot open the file; check the path and that the file is readable");
+    std::error_code ec;
+    if (fs::exists(options.outFile, ec) && fs::equivalent(options.dataFile, options.outFile, ec))
+        throw InputError("--out " + options.outFile +
+                         ": is the input file itself; write the scores to another file");
+    CsvReader reader(in, options.dataFile);
+    try {
+        scorer.bind(reader.header());
+    } catch (const splitmodels::ScoreError& e) {
+        throw InputError("--data " + options.dataFile + ": " + e.what() +
+                         "; the file must have every field the model reads");
+    }
+
+    PendingFile file(options.outFile);
+    std::ostream& csv = file.stream();
+    for (const std::string& name : reader.header()) csv << csvCell(name) << ',';
+    csv << csvCell("predicted_" + scorer.targetName());
+    if (scorer.isClassification())
+        for (const std::string& label : scorer.classLabels()) csv << ',' << csvCell("probability_" + label);
+    csv << '\n';
+
+    std::size_t records = 0;
+    std::size_t unmatched = 0;
+    CsvRecord record;
+    std::vector<std::optional<std::string>> row;
+    while (reader.next(record)) {
+        row.clear();
+        for (const CsvField& field : record.fields) {
+            csv << csvCell(field) << ',';
+            row.push_back(field.isMissing() ? std::nullopt : std::optional<std::string>(field.value));
+        }
+        const splitmodels::ScoreResult result = scorer.score(row);
+        ++records;
+        if (!result.selected) ++unmatched;
+        csv << (result.selected ? csvCell(result.predicted) : std::string());
+        if (scorer.isClassification())
+            for (std::size_t i = 0; i < scorer.classLabels().size(); ++i)
+                csv << ',' << (result.selected && i < result.probabilities.size()
+                                   ? probabilityText(result.probabilities[i])
+                                   : std::string());
+        csv << '\n';
+    }
+    file.commit();
+    out << "Scored " << records << " records of " << options.dataFile << " into "
+        << options.outFile << "\n";
+    out << unmatched << " records matched no segment and have empty predictions\n";
+    return kExitModelsBuilt;
+}
+
+}  // namespace splitrun

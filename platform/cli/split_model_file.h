@@ -1,0 +1,23 @@
+// The combined split model: one PMML MiningModel whose segments are the
+// groups' models, selected by their split values.
+#ifndef SPLITRUN_SPLIT_MODEL_FILE_H
+#define SPLITRUN_SPLIT_MODEL_FILE_H
+
+#include <string>
+
+#include <splitmodels/data.h>
+
+#include "model_fields.h"
+#include "run_summary.h"
+
+namespace splitrun {
+
+// The PMML text of the split model over every group that produced a model,
+// built from each group's PMML as the collect component stored it. Throws
+// RunError when the model library rejects a group's PMML.
+std::string composeSplitModel(const RunSummary& summary, const ModelFields& fields,
+                              const splitmodels::ModelSpec& spec, const std::string& dataModelText);
+
+}  // namespace splitrun
+
+#endif
