@@ -147,6 +147,11 @@ void Context::setThreadServices(bool offered) {
     threadServices_ = offered;
 }
 
+bool Context::threadServicesOffered() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return threadServices_;
+}
+
 void Context::setThreadCount(size_t count) {
     std::lock_guard<std::mutex> guard(mutex_);
     threadCount_ = count;

@@ -64,6 +64,10 @@ private:
     RunResult result_;
     std::vector<WorkerSlot> slots_;
     std::unique_ptr<GroupDelivery> delivery_;
+    // Serialises the hand-out when the distribute context offers no thread
+    // services: the component then has no lock of its own.
+    std::mutex handOutMutex_;
+    bool serialiseHandOut_ = false;
     std::mutex failuresMutex_;
     std::mutex progressMutex_;
     size_t done_ = 0;
@@ -176,9 +180,12 @@ void RunState::serveWorker(size_t position) {
     std::string first;
     std::string second;
     int err = 0;
+    std::unique_lock<std::mutex> handOut(handOutMutex_, std::defer_lock);
+    if (serialiseHandOut_) handOut.lock();
     const size_t createdBefore = distribute_.recordSetsCreated();
     const cf_status taskStatus = distributor_->getWorkerTask(worker, &first, &second, &err);
     const std::optional<uint64_t> created = setCreatedHere(createdBefore);
+    if (handOut.owns_lock()) handOut.unlock();
     if (taskStatus != 0) {
         {
             std::lock_guard<std::mutex> guard(failuresMutex_);
@@ -263,6 +270,7 @@ void RunState::runWorkers() {
     total_ = workers.size();
     slots_.assign(workers.size(), WorkerSlot{});
     for (size_t i = 0; i < workers.size(); ++i) slots_[i].worker = workers[i];
+    serialiseHandOut_ = !distribute_.threadServicesOffered();
     delivery_ = std::make_unique<GroupDelivery>([this](size_t item) { deliver(slots_[item]); });
     {
         ThreadPool pool(std::max<size_t>(config_.threads, 1));

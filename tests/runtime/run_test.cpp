@@ -103,5 +103,21 @@ TEST(RunSplit, RefusedHandOutsNeitherStallNorReorderTheRest) {
     }
 }
 
+TEST(RunSplit, WithoutThreadServicesTheHandOutIsSerialised) {
+    Host host;
+    Module module(SPLIT_MODULE_PATH);
+    std::vector<size_t> seen;
+    std::mutex m;
+    RunConfig config = failingWorkers(3, &seen, &m);
+    config.prepare = [](Context& distribute, Context& collect) {
+        distribute.setThreadServices(false);
+        collect.setThreadServices(false);
+    };
+    RunResult result = runSplit(module, host, config);
+    ASSERT_EQ(3u, result.groups.size());
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(i, result.groups[i].index);
+    EXPECT_TRUE(result.taskFailures.empty());
+}
+
 }  // namespace
 }  // namespace refhost

@@ -73,6 +73,7 @@ public:
     // Thread services: offered by default; when not, getThreadServices fails
     // with status 1. getThreadCount reports threadCount (default 1).
     void setThreadServices(bool offered);
+    bool threadServicesOffered() const;
     void setThreadCount(size_t count);
     LockStats lockStats() const;
 

@@ -116,7 +116,8 @@ struct RunResult {
 // faults, with the input, its data model and the input containers on the
 // distribute context; configures and begins both; then on `threads` pool
 // threads, for every worker the distribute component created: gets its task
-// (once more with the needed sizes on 13), its iterator, data model and
+// (once more with the needed sizes on 13; one call at a time when the
+// distribute context offers no thread services), its iterator, data model and
 // input containers, runs the worker function, writes its outputs, and hands
 // completed tasks to the collect component strictly in group order, so the
 // output does not depend on the thread count; ends and destroys both. A
