@@ -50,8 +50,9 @@ uint32_t SplitDistributePeer::GetDataModel(int /*index*/, char* buffer, size_t s
 
 uint32_t SplitDistributePeer::GetWorkerTaskNumber(int64* count, int* err) {
     // The number of category combinations of the split fields (1 without
-    // split fields). A product beyond the 64-bit range is reported as the
-    // largest count rather than wrapping into a meaningless value.
+    // split fields). A field without categories, or not in the data model,
+    // makes it 0. The product is formed in 64 bits and held at the largest
+    // count rather than wrapping: a count beyond 32 bits is still a count.
     int64 product = 1;
     for (size_t i = 0; i < splitFieldIndices.size(); ++i) {
         const QorCF_940::FieldInfo* info = SplitFieldInfo(i);

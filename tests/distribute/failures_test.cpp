@@ -1,190 +1,105 @@
-// Host refusals and unusable input: status, err and messages of each, and
-// that the component serves a following execution normally.
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <string>
-#include <vector>
-
+// Host refusals and unusable input: status, err and messages of each, and a
+// normal execution afterwards.
 #include "distribute/harness.h"
 
 namespace splittest {
 namespace {
 
-using refhost::Cell;
-using refhost::Message;
-
 constexpr cf_status kRefused = 7;
 constexpr int kHostErr = 4242;
 
-refhost::Table ThreeGroups() {
-    return MakeTable({{"k", 3, 3}, {"seq", 1, 1}},
-                     {{Cell::text("a"), Cell::integer(0)}, {Cell::text("a"), Cell::integer(1)},
-                      {Cell::text("b"), Cell::integer(2)}, {Cell::text("c"), Cell::integer(3)},
-                      {Cell::text("c"), Cell::integer(4)}});
-}
-
-// The data model of ThreeGroups with the split field's storage unknown.
-std::string UnusableStorageModel() {
-    std::string model = refhost::dataModelXml(ThreeGroups());
-    const std::string storage = "storage=\"string\"";
-    model.replace(model.find(storage), storage.size(), "storage=\"blob\"");
-    return model;
-}
+// The call that meets the failure, after configuration.
+enum class Call { Begin, FirstTask, Iterator, SecondTask, End };
 
 struct FailureCase {
     const char* name;
-    // Prepares the host, makes the failing call with err and returns its status.
-    std::function<cf_status(DistributeHarness&, int* err)> trigger;
+    const char* refuse;  // host operation refused (null: none)
+    uint64_t after;      // calls of it let through first
+    bool refuseAtBegin;  // refused from begin execution on, else after it
+    Call call;
     cf_status status;
     int err;
-    std::vector<Message> messages;
+    std::vector<refhost::Message> messages;
     size_t liveRecordSets;
 };
 
-cf_status Begin(DistributeHarness& run) {
-    int err = 0;
-    EXPECT_EQ(run.component->configure(&err), 0u);
-    return run.component->beginExecution(&err);
-}
+const refhost::Message k280010{3, 280010, {"k"}};
 
-cf_status Task(DistributeHarness& run, size_t worker, int* err) {
-    std::string first;
-    std::string second;
-    return run.component->getWorkerTask(*run.context.workers().at(worker), &first, &second, err);
-}
+const std::vector<FailureCase> kFailures = {
+    {"EmptyInput", nullptr, 0, true, Call::Begin, 1, 280002, {{3, 280002, {}}}, 0},
+    {"FirstWorkerRefused", "createWorker", 0, true, Call::Begin, kRefused, kHostErr, {{3, 280003, {}}}, 0},
+    {"LaterWorkerRefusedEndsPlanning", "createWorker", 1, true, Call::Begin, 0, kHostErr, {}, 0},
+    {"ReaderFailsWhilePlanning", "getRecordValue", 0, true, Call::Begin, 0, 280005, {{3, 280005, {}}}, 0},
+    {"ReaderFailsOnTask", "getRecordValue", 0, false, Call::FirstTask, kRefused, kHostErr, {{3, 280005, {}}}, 0},
+    {"RecordSetRefused", "createRecordSet", 0, false, Call::FirstTask, kRefused, kHostErr, {{3, 280006, {}}}, 0},
+    {"FirstRecordRefused", "addRecord", 0, false, Call::FirstTask, kRefused, kHostErr, {{3, 280007, {}}}, 0},
+    {"LaterRecordRefused", "addRecord", 1, false, Call::FirstTask, kRefused, kHostErr, {{3, 280007, {}}}, 0},
+    {"IteratorRefused", "getIterator", 0, false, Call::Iterator, kRefused, kHostErr, {{3, 280008, {}}}, 1},
+    {"ReleaseRefusedOnSecondTask", "releaseRecordSet", 0, false, Call::SecondTask, kRefused, kHostErr, {{3, 280009, {}}}, 1},
+    {"ReleaseRefusedAtEnd", "releaseRecordSet", 1, false, Call::End, kRefused, kHostErr, {{3, 280009, {}}}, 1},
+    // Storage unknown to the data model: planning reports it for both keys.
+    {"UnusableStorage", nullptr, 0, false, Call::FirstTask, 1, 280010, {k280010, k280010, k280010}, 0},
+};
 
-const std::vector<FailureCase>& FailureCases() {
-    static const std::vector<FailureCase> cases = {
-        {"EmptyInput",
-         [](DistributeHarness& run, int* err) {
-             run.context.setInput(MakeTable(ThreeGroups().columns(), {}));
-             run.component->configure(err);
-             return run.component->beginExecution(err);
-         },
-         1, 280002, {{3, 280002, {}}}, 0},
-        {"FirstWorkerRefused",
-         [](DistributeHarness& run, int* err) {
-             run.component->configure(err);
-             run.RefuseNext("createWorker", kRefused, kHostErr);
-             return run.component->beginExecution(err);
-         },
-         kRefused, kHostErr, {{3, 280003, {}}}, 0},
-        {"LaterWorkerRefusedEndsPlanningQuietly",
-         [](DistributeHarness& run, int* err) {
-             run.component->configure(err);
-             run.RefuseNext("createWorker", kRefused, kHostErr, 1);
-             cf_status status = run.component->beginExecution(err);
-             EXPECT_EQ(run.context.workers().size(), 1u);
-             return status;
-         },
-         0, kHostErr, {}, 0},
-        {"ReaderFailsWhilePlanning",
-         [](DistributeHarness& run, int* err) {
-             run.component->configure(err);
-             run.RefuseNext("getRecordValue", kRefused, kHostErr);
-             return run.component->beginExecution(err);
-         },
-         0, 280005, {{3, 280005, {}}}, 0},
-        {"ReaderFailsOnTask",
-         [](DistributeHarness& run, int* err) {
-             Begin(run);
-             run.RefuseNext("getRecordValue", kRefused, kHostErr);
-             return Task(run, 0, err);
-         },
-         kRefused, kHostErr, {{3, 280005, {}}}, 0},
-        {"RecordSetRefused",
-         [](DistributeHarness& run, int* err) {
-             Begin(run);
-             run.RefuseNext("createRecordSet", kRefused, kHostErr);
-             return Task(run, 0, err);
-         },
-         kRefused, kHostErr, {{3, 280006, {}}}, 0},
-        {"FirstRecordRefused",
-         [](DistributeHarness& run, int* err) {
-             Begin(run);
-             run.RefuseNext("addRecord", kRefused, kHostErr);
-             return Task(run, 0, err);
-         },
-         kRefused, kHostErr, {{3, 280007, {}}}, 0},
-        {"LaterRecordRefused",
-         [](DistributeHarness& run, int* err) {
-             Begin(run);
-             run.RefuseNext("addRecord", kRefused, kHostErr, 1);
-             return Task(run, 0, err);
-         },
-         kRefused, kHostErr, {{3, 280007, {}}}, 0},
-        {"IteratorRefused",
-         [](DistributeHarness& run, int* err) {
-             Begin(run);
-             EXPECT_EQ(Task(run, 0, err), 0u);
-             run.RefuseNext("getIterator", kRefused, kHostErr);
-             CFIterator* iterator = nullptr;
-             return run.component->getIterator(run.context.workers()[0], 0, &iterator, err);
-         },
-         kRefused, kHostErr, {{3, 280008, {}}}, 1},
-        {"ReleaseRefusedOnSecondTask",
-         [](DistributeHarness& run, int* err) {
-             Begin(run);
-             EXPECT_EQ(Task(run, 0, err), 0u);
-             run.RefuseNext("releaseRecordSet", kRefused, kHostErr);
-             return Task(run, 0, err);
-         },
-         kRefused, kHostErr, {{3, 280009, {}}}, 1},
-        {"ReleaseRefusedAtEnd",
-         [](DistributeHarness& run, int* err) {
-             Begin(run);
-             run.ServeAll();
-             run.RefuseNext("releaseRecordSet", kRefused, kHostErr, 1);
-             return run.component->endExecution(err);
-         },
-         kRefused, kHostErr, {{3, 280009, {}}}, 1},
-        {"UnusableStorage",
-         [](DistributeHarness& run, int* err) {
-             run.context.setDataModel(UnusableStorageModel());
-             Begin(run);
-             return Task(run, 0, err);
-         },
-         1, 280010, {{3, 280010, {"k"}}, {3, 280010, {"k"}}, {3, 280010, {"k"}}}, 0},
-    };
-    return cases;
-}
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class Failure : public testing::TestWithParam<FailureCase> {};
 
 TEST_P(Failure, IsReportedAndTheNextExecutionWorks) {
     const FailureCase& c = GetParam();
     DistributeHarness run(ThreeGroups(), {"k"});
+    if (c.call == Call::Begin && !c.refuse) run.context.setInput(MakeTable(ThreeGroups().columns(), {}));
+    if (c.call != Call::Begin && !c.refuse) {
+        std::string model = run.context.dataModel();
+        run.context.setDataModel(model.replace(model.find("\"string\""), 8, "\"blob\""));
+    }
     int err = 0;
-    EXPECT_EQ(c.trigger(run, &err), c.status);
+    ASSERT_EQ(run.component->configure(&err), 0u);
+    if (c.refuse && c.refuseAtBegin) run.RefuseNext(c.refuse, kRefused, kHostErr, c.after);
+    cf_status status = run.component->beginExecution(&err);
+    if (c.call != Call::Begin) {
+        ASSERT_EQ(status, 0u);
+        if (c.refuse) run.RefuseNext(c.refuse, kRefused, kHostErr, c.after);
+        CFIterator* iterator = nullptr;
+        switch (c.call) {
+            case Call::FirstTask: status = run.Task(run.worker(0), &err); break;
+            case Call::Iterator:
+                EXPECT_EQ(run.Task(run.worker(0), &err), 0u);
+                status = run.component->getIterator(&run.worker(0), 0, &iterator, &err);
+                break;
+            case Call::SecondTask:
+                EXPECT_EQ(run.Task(run.worker(0), &err), 0u);
+                status = run.Task(run.worker(0), &err);
+                break;
+            default:
+                run.ServeAll();
+                status = run.component->endExecution(&err);
+        }
+    }
+    EXPECT_EQ(status, c.status);
     EXPECT_EQ(err, c.err);
     EXPECT_EQ(run.Messages(), c.messages);
     EXPECT_EQ(run.context.liveRecordSets(), c.liveRecordSets);
 
-    run.faults().clear();
+    run.context.faults().clear();
     run.context.setInput(ThreeGroups());
     run.context.setDataModel(refhost::dataModelXml(ThreeGroups()));
     run.component->endExecution(&err);
-    run.Messages();
-    std::vector<WorkerResult> results = run.RunOnce();
-    ASSERT_EQ(results.size(), 3u);
-    EXPECT_EQ(results[0].records.rowCount(), 2u);
-    EXPECT_EQ(results[1].records.rowCount(), 1u);
-    EXPECT_EQ(results[2].records.rowCount(), 2u);
+    std::vector<size_t> sizes;
+    for (const WorkerResult& result : run.RunOnce()) sizes.push_back(result.records.rowCount());
+    EXPECT_EQ(sizes, (std::vector<size_t>{2, 1, 2}));
     EXPECT_TRUE(run.Messages().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Failure, testing::ValuesIn(FailureCases()),
+INSTANTIATE_TEST_SUITE_P(Cases, Failure, testing::ValuesIn(kFailures),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(FailureAtDestruction, RefusedReleaseLeavesOnlyThatRecordSet) {
+TEST(Failure, RefusedReleaseAtDestructionLeavesOnlyThatRecordSet) {
     DistributeHarness run(ThreeGroups(), {"k"});
-    ASSERT_EQ(Begin(run), 0u);
+    ASSERT_EQ(run.Begin(), 0u);
     run.ServeAll();
     run.RefuseNext("releaseRecordSet", kRefused, kHostErr);
-    int err = 0;
-    EXPECT_EQ(run.component->destroy(&err), 0u);
-    EXPECT_EQ(run.faults().refused("releaseRecordSet"), 1u);
+    EXPECT_EQ(run.component->destroy(), 0u);
     EXPECT_EQ(run.context.liveRecordSets(), 1u);
     EXPECT_EQ(run.context.lockStats().destroyed, run.context.lockStats().created);
 }

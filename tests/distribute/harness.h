@@ -1,12 +1,15 @@
-// A reference host driving one split_distribute component, with helpers to
-// read back what each worker was given.
+// A reference host driving one split_distribute component, and what each
+// worker was handed.
 #ifndef SPLIT_TESTS_DISTRIBUTE_HARNESS_H
 #define SPLIT_TESTS_DISTRIBUTE_HARNESS_H
+
+#include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "cf_cpp_helper.h"
 #include "refhost/component.h"
 #include "refhost/context.h"
 #include "refhost/host.h"
@@ -15,61 +18,129 @@
 
 namespace splittest {
 
-// One SplitField element of a worker task document.
+using refhost::Cell;
+
 struct TaskField {
-    std::string name;
-    std::string value;
-    std::string isNull;
+    std::string name, value, isNull;
     bool operator==(const TaskField&) const = default;
 };
 
-// What one worker received.
 struct WorkerResult {
     cf_status status = 0;
     std::vector<TaskField> task;
     refhost::Table records;
 };
 
-// Parses a worker task document; fails the test when it is not one.
-std::vector<TaskField> ParseTask(const std::string& text);
+// The SplitField elements of a worker task document, checking its shape.
+inline std::vector<TaskField> ParseTask(const std::string& text) {
+    refhost::Host host;
+    CfCppHelperV1::XMLDocument doc = CfCppHelperV1::HostHelper(host.record()).createFromContents(text);
+    EXPECT_EQ(doc.getName(), "SplitFields");
+    std::vector<TaskField> fields;
+    for (auto it = doc.getElementsDirect(""); it.hasMore();) {
+        CfCppHelperV1::XMLElement field = it.next();
+        EXPECT_EQ(field.getName(), "SplitField");
+        EXPECT_EQ(field.getAttributeNames(), (std::vector<std::string>{"name", "value", "isNull"}));
+        fields.push_back({field.getAttribute("name"), field.getAttribute("value"),
+                          field.getAttribute("isNull")});
+    }
+    doc.dispose();
+    return fields;
+}
 
-// A table with the given columns and rows.
-refhost::Table MakeTable(std::vector<refhost::Column> columns,
-                         std::vector<std::vector<refhost::Cell>> rows);
+inline refhost::Table MakeTable(std::vector<refhost::Column> columns,
+                                std::vector<std::vector<Cell>> rows) {
+    refhost::Table table(std::move(columns));
+    for (auto& row : rows) table.addRow(std::move(row));
+    return table;
+}
 
-class DistributeHarness {
-public:
-    // The component reads input with the table's data model (or dataModel
-    // when given) and split_fields set to splitFields (no parameter when
-    // splitFields is empty).
-    DistributeHarness(refhost::Table input, std::vector<std::string> splitFields,
-                      std::string dataModel = "");
+// One text per row ("a|1"), to compare record sequences.
+inline std::vector<std::string> RowTexts(const refhost::Table& table) {
+    std::vector<std::string> texts;
+    for (const auto& row : table.rows()) {
+        std::string text;
+        for (const Cell& cell : row) text += cell.toString() + "|";
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+// Three groups: a (2 records), b (1), c (2).
+inline refhost::Table ThreeGroups() {
+    return MakeTable({{"k", 3, 3}, {"seq", 1, 1}},
+                     {{Cell::text("a"), Cell::integer(0)}, {Cell::text("a"), Cell::integer(1)},
+                      {Cell::text("b"), Cell::integer(2)}, {Cell::text("c"), Cell::integer(3)},
+                      {Cell::text("c"), Cell::integer(4)}});
+}
+
+struct DistributeHarness {
+    // split_fields is set only when splitFields is not empty.
+    DistributeHarness(refhost::Table input, std::vector<std::string> splitFields) {
+        context.setDataModel(refhost::dataModelXml(input));
+        context.setInput(std::move(input));
+        if (!splitFields.empty()) context.setParameter("split_fields", std::move(splitFields));
+        EXPECT_EQ(module.initialise(host), 0u);
+        component = std::make_unique<refhost::Component>(module, context, "split_distribute");
+    }
+
+    // Refuses the call of op that follows the next `after` ones.
+    void RefuseNext(const std::string& op, cf_status status, int err, uint64_t after = 0) {
+        context.faults().refuse(op, 1 + after, status, err);
+    }
+    refhost::Worker& worker(size_t i) { return *context.workers().at(i); }
+
+    cf_status Begin() {
+        int err = 0;
+        EXPECT_EQ(component->configure(&err), 0u);
+        return component->beginExecution(&err);
+    }
+    cf_status Task(refhost::Worker& w, int* err, std::string* second = nullptr) {
+        std::string first, text;
+        cf_status status = component->getWorkerTask(w, &first, second ? second : &text, err);
+        EXPECT_EQ(first, "");
+        return status;
+    }
+    // The worker's task and the records of its iterator.
+    WorkerResult Serve(refhost::Worker& w) {
+        WorkerResult result;
+        std::string second;
+        int err = 0;
+        if ((result.status = Task(w, &err, &second)) != 0) return result;
+        result.task = ParseTask(second);
+        CFIterator* iterator = nullptr;
+        EXPECT_EQ(component->getIterator(&w, 0, &iterator, &err), 0u);
+        cf_status status = 0;
+        result.records = refhost::readTable(iterator, context.input()->columns(), &status);
+        EXPECT_EQ(status, 0u);
+        return result;
+    }
+    std::vector<WorkerResult> ServeAll(size_t from = 0) {
+        std::vector<WorkerResult> results;
+        for (size_t i = from; i < context.workers().size(); ++i) results.push_back(Serve(worker(i)));
+        return results;
+    }
+    // Configure, begin, serve every worker of this execution, end.
+    std::vector<WorkerResult> RunOnce() {
+        const size_t before = context.workers().size();
+        EXPECT_EQ(Begin(), 0u);
+        std::vector<WorkerResult> results = ServeAll(before);
+        int err = 0;
+        EXPECT_EQ(component->endExecution(&err), 0u);
+        return results;
+    }
+    std::vector<refhost::Message> Messages() {
+        cf_status status = 0;
+        std::vector<refhost::Message> messages = component->messages(&status);
+        EXPECT_EQ(status, 0u);
+        return messages;
+    }
 
     refhost::Host host;
     refhost::Module module{SPLIT_MODULE_PATH};
     refhost::Context context{host};
     std::unique_ptr<refhost::Component> component;
-
-    refhost::Faults& faults() { return context.faults(); }
-    // Refuses the call of op after the next `after` ones with status and err.
-    void RefuseNext(const std::string& op, cf_status status, int err = 0, uint64_t after = 0);
-
-    // Hands out the worker's task and reads back its records.
-    WorkerResult Serve(refhost::Worker& worker);
-    // Serve for every worker from the given creation index on, in creation order.
-    std::vector<WorkerResult> ServeAll(size_t from = 0);
-    // Configure, begin, serve every worker, end; asserts every status is 0.
-    std::vector<WorkerResult> RunOnce();
-    // The messages delivered since the last call.
-    std::vector<refhost::Message> Messages();
-    // The raw getWorkerTask entry point with the given buffer sizes.
-    cf_status RawTask(refhost::Worker& worker, std::string& first, size_t firstSize,
-                      size_t* firstNeeded, std::string& second, size_t secondSize,
-                      size_t* secondNeeded, int* err);
 };
-
-// The rows of the table as readable texts, one per row ("1|a|2.5").
-std::vector<std::string> RowTexts(const refhost::Table& table);
 
 }  // namespace splittest
 
