@@ -133,9 +133,12 @@ std::optional<std::string> fitLogistic(const Eigen::MatrixXd& x, const Eigen::Ve
   }
   fit.iterations = std::min(fit.iterations, kMaxIterations);
 
-  const Eigen::VectorXd lastStep = newtonStep(z, y, eta);
-  const double drift = (z * lastStep).cwiseAbs().maxCoeff();
-  if (probabilitiesAtEdge(eta) || (drift > kDivergingStep && probabilitiesAtEdge(eta + z * lastStep * 8.0)))
+  // Separation: probabilities already at the edge, or Newton still pushing
+  // the linear predictor by whole units and a few more such steps (8) would
+  // put it there. At a finite optimum the next step is negligible.
+  const Eigen::VectorXd lastMove = z * newtonStep(z, y, eta);
+  const double drift = lastMove.cwiseAbs().maxCoeff();
+  if (probabilitiesAtEdge(eta) || (drift > kDivergingStep && probabilitiesAtEdge(eta + 8.0 * lastMove)))
     return std::string("separation: fitted probabilities reach 0 or 1 and the coefficients diverge");
   if (!converged)
     return "no convergence: deviance still changing after " + std::to_string(kMaxIterations) + " iterations";

@@ -5,8 +5,8 @@
 namespace splitmodels::detail {
 
 bool isContinuous(const FieldDef& field) {
-  if (field.measure == MeasureContinuous) return true;
-  return field.measure == MeasureNone && field.storage != StorageString;
+  if (field.storage == StorageString) return false;
+  return field.measure == MeasureContinuous || field.measure == MeasureNone;
 }
 
 std::string pmmlDataType(int storage) {

@@ -14,8 +14,8 @@ inline constexpr const char* kApplicationName = "splitmodels";
 inline constexpr const char* kApplicationVersion = "1.0";
 inline constexpr const char* kInterceptName = "(intercept)";
 
-// True for a field used as a number: measure continuous, or no measure on a
-// non-string storage.
+// True for a field used as a number: a non-string storage whose measure is
+// continuous or not given.
 bool isContinuous(const FieldDef& field);
 
 // PMML "dataType" of a storage code ("string" for unknown codes).

@@ -2,6 +2,7 @@
 // and awkward strings, data-type conversions, and rejected documents.
 #include <cmath>
 #include <random>
+#include <thread>
 
 #include "model_test_support.h"
 
@@ -82,6 +83,33 @@ TEST(Scorer, ReproducesTheFittedValuesOfEveryGroupThroughTheSplitModel) {
         EXPECT_NEAR(std::stod(result.predicted), fitted[i], 1e-9);
       }
     }
+  }
+}
+
+TEST(Scorer, BuildsAndScoresFromSeveralThreadsAlike) {
+  GroupData data = twoRegions(400);
+  ModelSpec spec;
+  spec.kind = ModelKind::Logistic;
+  spec.target = "y";
+  spec.inputs = {"x", "channel", "region"};
+  const auto reference = splitmodels::buildGroupModel(data, spec);
+  ASSERT_TRUE(reference.ok) << reference.reason;
+  SplitScorer scorer = SplitScorer::fromPmml(reference.pmml);
+  scorer.bind({"x", "channel", "region"});
+  std::vector<std::vector<double>> built(4), scored(4);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      built[t] = splitmodels::buildGroupModel(data, spec).fitted;
+      for (const auto& cells : data.rows)
+        scored[t].push_back(scorer.score({render(data.fields[1], cells[1]), cells[2].text, cells[0].text})
+                                .probabilities[1]);
+    });
+  for (std::thread& thread : threads) thread.join();
+  for (std::size_t t = 0; t < 4; ++t) {
+    EXPECT_EQ(built[t], reference.fitted);
+    ASSERT_EQ(scored[t].size(), reference.fitted.size());
+    for (std::size_t i = 0; i < scored[t].size(); ++i) EXPECT_NEAR(scored[t][i], reference.fitted[i], 1e-9);
   }
 }
 
