@@ -11,7 +11,7 @@ protected:
         PeerFixture::SetUp();
         Start();
     }
-    // The "DataField" of the extension for one entry, as serialised XML.
+    // AddPMMLSplitInfo, with a scratch error slot unless one is given.
     uint32_t Annotate(std::string& text, const std::vector<SplitFieldEntry>& entries,
                       int* err = nullptr) {
         int local = 0;
@@ -40,52 +40,40 @@ TEST_F(PmmlSplitInfo, WithoutDataDictionaryANewTaskIsAppendedEvenBesideAnOldOne)
       <MiningBuildTask><Extension name="split-info" extender="morvi-split"/></MiningBuildTask></PMML>)"));
 }
 
-TEST_F(PmmlSplitInfo, OptypeFollowsTheMeasureCode) {
+TEST_F(PmmlSplitInfo, OptypeAndDataTypeFollowTheCodes) {
     struct Row {
-        int32_t measure;
+        int32_t storage, measure;
         const char* optype;
-        bool warned;
+        const char* dataType;  // null: the entry fails
+        std::vector<refhost::Message> messages;
     };
-    const Row rows[] = {{1, "continuous", false}, {2, "categorical", false},
-                        {3, "categorical", false}, {4, "ordinal", false},
-                        {5, "categorical", false}, {0, "categorical", true},
-                        {6, "categorical", true},  {-1, "categorical", true}};
+    const Row rows[] = {
+        {1, 1, "continuous", "integer", {}},
+        {2, 2, "categorical", "double", {}},
+        {3, 3, "categorical", "string", {}},
+        {4, 4, "ordinal", "dateDaysSince[1970]", {}},
+        {5, 5, "categorical", "timeSeconds", {}},
+        {6, 0, "categorical", "dateTimeSecondsSince[1970]", {{2, 280016, {"f"}}}},
+        {6, 6, "categorical", "dateTimeSecondsSince[1970]", {{2, 280016, {"f"}}}},
+        {1, -1, "categorical", "integer", {{2, 280016, {"f"}}}},
+        {0, 1, "continuous", nullptr, {{3, 280010, {"f"}}}},
+        {7, 1, "continuous", nullptr, {{3, 280010, {"f"}}}},
+    };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.measure);
-        std::string text = "<PMML/>";
-        ASSERT_EQ(Annotate(text, {Entry("age", 1, row.measure, "7")}), 0u);
-        EXPECT_TRUE(SameTree(text, std::string(R"(<PMML><MiningBuildTask><Extension name="split-info" extender="morvi-split">
-          <DataField name="age" optype=")") + row.optype +
-                                       R"(" dataType="integer"><Value value="7"/></DataField></Extension></MiningBuildTask></PMML>)"));
-        std::vector<refhost::Message> messages = Messages();
-        if (row.warned) {
-            ASSERT_EQ(messages.size(), 1u);
-            EXPECT_EQ(messages[0], (refhost::Message{2, 280016, {"age"}}));
-        } else {
-            EXPECT_TRUE(messages.empty());
-        }
-    }
-}
-
-TEST_F(PmmlSplitInfo, DataTypeFollowsTheStorageCodeAndAnUnknownOneFails) {
-    const std::pair<int32_t, const char*> rows[] = {
-        {1, "integer"}, {2, "double"}, {3, "string"}, {4, "dateDaysSince[1970]"},
-        {5, "timeSeconds"}, {6, "dateTimeSecondsSince[1970]"}, {0, nullptr}, {7, nullptr}};
-    for (const auto& [storage, dataType] : rows) {
-        SCOPED_TRACE(storage);
+        SCOPED_TRACE(testing::Message() << row.storage << "/" << row.measure);
         std::string text = "<PMML/>";
         int err = 0;
-        uint32_t status = Annotate(text, {Entry("a", storage, 1, "1")}, &err);
-        if (dataType == nullptr) {
+        const uint32_t status = Annotate(text, {Entry("f", row.storage, row.measure, "1")}, &err);
+        EXPECT_EQ(Messages(), row.messages);
+        if (row.dataType == nullptr) {
             EXPECT_EQ(status, 1u);
             EXPECT_EQ(err, 280010);
             EXPECT_EQ(text, "<PMML/>");
-            EXPECT_EQ(Messages(), (std::vector<refhost::Message>{{3, 280010, {"a"}}}));
             continue;
         }
         ASSERT_EQ(status, 0u);
         EXPECT_TRUE(SameTree(text, std::string(R"(<PMML><MiningBuildTask><Extension name="split-info" extender="morvi-split">
-          <DataField name="a" optype="continuous" dataType=")") + dataType +
+          <DataField name="f" optype=")") + row.optype + R"(" dataType=")" + row.dataType +
                                        R"("><Value value="1"/></DataField></Extension></MiningBuildTask></PMML>)"));
     }
 }
