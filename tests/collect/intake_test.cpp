@@ -93,6 +93,7 @@ TEST_F(Intake, EveryFailureHasItsStatusSectionAndEntries) {
         const char* section;  // last section afterwards
         size_t statxml, pmml;  // entries written
         std::vector<int> messages;
+        int outcome = 0;
     };
     auto refuseWorker = [](const char* op, uint64_t nth = 1, uint64_t times = 1) {
         return [=](Intake&, refhost::Worker& w) { w.faults().refuse(op, nth, 7, 0, times); };
@@ -142,6 +143,8 @@ TEST_F(Intake, EveryFailureHasItsStatusSectionAndEntries) {
         {"PMML container refused", refuseHost("openContainer", 2), 0, "summary", 1, 0, {}},
         {"PMML write refused", refuseHost("writeStream", 2), 7, "summary", 1, 1, {}},
         {"PMML writer lock refused", refuseHost("lock", 5), 7, "summary", 1, 0, {280012}},
+        {"failure report lock refused", refuseHost("lock", 2), 7, "", 0, 0, {280012}, 1},
+        {"failure report unlock refused", refuseHost("unlock", 2), 7, "failure", 0, 0, {280013}, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -150,7 +153,7 @@ TEST_F(Intake, EveryFailureHasItsStatusSectionAndEntries) {
         Start();
         refhost::Worker& worker = AddWorker(kNorth, WorkerStatXML("m-1"), WorkerPMML("t"));
         row.setup(*this, worker);
-        EXPECT_EQ(Complete(worker), row.status);
+        EXPECT_EQ(Complete(worker, row.outcome), row.status);
         size_t sections = 0;
         EXPECT_EQ(LastSection(&sections), row.section);
         EXPECT_LE(sections, 1u);
