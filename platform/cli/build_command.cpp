@@ -65,13 +65,13 @@ refhost::Table distributionOrder(const CsvTable& data, const ModelFields& fields
 
 splitmodels::ModelSpec modelSpec(const BuildOptions& options, const ModelFields& fields)
 {
-    splitmodels::ModelSpec spec;
-    spec.kind = options.model == ModelChoice::Logistic ? splitmodels::ModelKind::Logistic
+    splitmodels::ModelSpec request;
+    request.kind = options.model == ModelChoice::Logistic ? splitmodels::ModelKind::Logistic
                                                        : splitmodels::ModelKind::Linear;
-    spec.target = fields.target;
-    spec.inputs = fields.inputs;
-    spec.event = options.event.value_or("");
-    return spec;
+    request.target = fields.target;
+    request.inputs = fields.inputs;
+    request.event = options.event.value_or("");
+    return request;
 }
 
 std::vector<ContainerEntry> toEntries(const std::vector<refhost::Entry>& entries)
@@ -112,8 +112,8 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
 
     refhost::Module module;
     refhost::Host host;
-    const splitmodels::ModelSpec spec = modelSpec(options, fields);
-    GroupWorker worker(spec.kind, spec.target, spec.inputs, spec.event);
+    const splitmodels::ModelSpec request = modelSpec(options, fields);
+    GroupWorker worker(request.kind, request.target, request.inputs, request.event);
     ProgressBar progress = ProgressBar::forStderr();
 
     refhost::RunConfig config;
@@ -144,7 +144,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     std::error_code ec;
     fs::remove(splitModelPath, ec);   // a model of an earlier run must not linger
     if (summary.models > 0)
-        writeFile(splitModelPath, composeSplitModel(summary, fields, spec, config.dataModel));
+        writeFile(splitModelPath, composeSplitModel(summary, fields, request, config.dataModel));
 
     if (!result.distributeMessages.empty() || !result.collectMessages.empty()) {
         out << "\nMessages:\n";

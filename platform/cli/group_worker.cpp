@@ -48,18 +48,18 @@ splitmodels::GroupData toGroupData(const refhost::Table& records, const std::str
 GroupWorker::GroupWorker(splitmodels::ModelKind kind, std::string target,
                          std::vector<std::string> inputs, std::string event)
 {
-    spec_.kind = kind;
-    spec_.target = std::move(target);
-    spec_.inputs = std::move(inputs);
-    spec_.event = std::move(event);
+    request_.kind = kind;
+    request_.target = std::move(target);
+    request_.inputs = std::move(inputs);
+    request_.event = std::move(event);
 }
 
 refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
 {
-    splitmodels::ModelSpec spec = spec_;
-    spec.modelId = modelIdFor(job.groupIndex);
-    spec.dataModelXml = job.dataModel;
-    splitmodels::GroupModel model = splitmodels::buildGroupModel(toGroupData(job.records, job.dataModel), spec);
+    splitmodels::ModelSpec request = request_;
+    request.modelId = modelIdFor(job.groupIndex);
+    request.dataModelXml = job.dataModel;
+    splitmodels::GroupModel model = splitmodels::buildGroupModel(toGroupData(job.records, job.dataModel), request);
 
     refhost::WorkerOutput output;
     output.outcome = model.ok ? 0 : 1;

@@ -36,7 +36,7 @@ public:
     const splitmodels::GroupModel* model(std::size_t groupIndex) const;
 
 private:
-    splitmodels::ModelSpec spec_;
+    splitmodels::ModelSpec request_;
     mutable std::mutex mutex_;
     std::map<std::size_t, splitmodels::GroupModel> models_;
 };

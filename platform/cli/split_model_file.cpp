@@ -21,7 +21,7 @@ int storageOf(const std::vector<splitmodels::FieldDef>& defs, const std::string&
 }  // namespace
 
 std::string composeSplitModel(const RunSummary& summary, const ModelFields& fields,
-                              const splitmodels::ModelSpec& spec, const std::string& dataModelText)
+                              const splitmodels::ModelSpec& request, const std::string& dataModelText)
 {
     try {
         const std::vector<splitmodels::FieldDef> defs =
@@ -34,7 +34,7 @@ std::string composeSplitModel(const RunSummary& summary, const ModelFields& fiel
             if (used) input.fields.push_back(def);
         }
         input.splitFields = fields.split;
-        input.spec = spec;
+        input.request = request;
         for (const GroupOutcome& group : summary.groups) {
             if (group.modelId.empty() || !group.pmml) continue;
             splitmodels::SplitSegment segment;

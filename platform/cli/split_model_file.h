@@ -16,7 +16,7 @@ namespace splitrun {
 // built from each group's PMML as the collect component stored it. Throws
 // RunError when the model library rejects a group's PMML.
 std::string composeSplitModel(const RunSummary& summary, const ModelFields& fields,
-                              const splitmodels::ModelSpec& spec, const std::string& dataModelText);
+                              const splitmodels::ModelSpec& request, const std::string& dataModelText);
 
 }  // namespace splitrun
 

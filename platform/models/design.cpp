@@ -63,11 +63,11 @@ int matchCategory(const InputCoding& coding, const FieldDef& field, const Cell& 
   return -1;
 }
 
-std::optional<std::string> buildDesign(const GroupData& data, const ModelSpec& spec, Design& design) {
+std::optional<std::string> buildDesign(const GroupData& data, const ModelSpec& request, Design& design) {
   std::map<std::string, std::size_t> byName;
   for (std::size_t i = 0; i < data.fields.size(); ++i) byName.emplace(data.fields[i].name, i);
-  const auto target = byName.find(spec.target);
-  if (target == byName.end()) return "unknown field: " + spec.target;
+  const auto target = byName.find(request.target);
+  if (target == byName.end()) return "unknown field: " + request.target;
   design.targetField = target->second;
   for (std::size_t r = 0; r < data.rows.size(); ++r)
     if (data.rows[r].size() != data.fields.size())
@@ -75,7 +75,7 @@ std::optional<std::string> buildDesign(const GroupData& data, const ModelSpec& s
              std::to_string(data.fields.size()) + " fields";
 
   design.columnNames = {kInterceptName};
-  for (const std::string& name : spec.inputs) {
+  for (const std::string& name : request.inputs) {
     const auto input = byName.find(name);
     if (input == byName.end()) return "unknown field: " + name;
     design.inputs.push_back(codingFor(data, input->second));

@@ -36,11 +36,11 @@ struct Design {
   std::size_t skipped = 0;  // records with a missing/unknown target or input
 };
 
-// Builds the design for `spec` over `data`. A record is left out (and
+// Builds the design for `request` over `data`. A record is left out (and
 // counted in `skipped`) when its target is missing or not a finite number,
 // an input is missing, or a categorical input holds none of its categories.
 // Returns a failure reason (unknown field, ragged row) or nothing.
-std::optional<std::string> buildDesign(const GroupData& data, const ModelSpec& spec, Design& design);
+std::optional<std::string> buildDesign(const GroupData& data, const ModelSpec& request, Design& design);
 
 // The design with every non-intercept column centred and scaled to unit
 // norm, which keeps the solvers accurate whatever the inputs' scales.

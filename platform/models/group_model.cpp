@@ -12,10 +12,10 @@ namespace {
 
 using detail::Design;
 
-std::optional<std::string> checkSpec(const ModelSpec& spec) {
+std::optional<std::string> checkSpec(const ModelSpec& request) {
   std::set<std::string> seen;
-  for (const std::string& input : spec.inputs) {
-    if (input == spec.target) return "target is also an input: " + input;
+  for (const std::string& input : request.inputs) {
+    if (input == request.target) return "target is also an input: " + input;
     if (!seen.insert(input).second) return "input listed twice: " + input;
   }
   return std::nullopt;
@@ -26,10 +26,10 @@ void keepCoefficients(const Design& design, const Eigen::VectorXd& beta, GroupMo
     model.coefficients.emplace_back(design.columnNames[j], beta(static_cast<Eigen::Index>(j)));
 }
 
-void buildLinear(const GroupData& data, const ModelSpec& spec, const Design& design, GroupModel& model) {
+void buildLinear(const GroupData& data, const ModelSpec& request, const Design& design, GroupModel& model) {
   const FieldDef& target = data.fields[design.targetField];
   if (target.storage == StorageString || !detail::isContinuous(target)) {
-    model.reason = "target is not continuous: " + spec.target;
+    model.reason = "target is not continuous: " + request.target;
     return;
   }
   Eigen::VectorXd y(static_cast<Eigen::Index>(design.rows.size()));
@@ -45,15 +45,15 @@ void buildLinear(const GroupData& data, const ModelSpec& spec, const Design& des
   model.rmse = fit.rmse;
   model.fitted.assign(fit.fitted.begin(), fit.fitted.end());
   keepCoefficients(design, fit.beta, model);
-  model.pmml = detail::writeGroupPmml(data, spec, design, fit.beta, nullptr);
-  model.statXML = detail::writeGroupStatXml(data, spec, design, model, nullptr);
+  model.pmml = detail::writeGroupPmml(data, request, design, fit.beta, nullptr);
+  model.statXML = detail::writeGroupStatXml(data, request, design, model, nullptr);
   model.ok = true;
 }
 
-void buildLogistic(const GroupData& data, const ModelSpec& spec, const Design& design, GroupModel& model) {
+void buildLogistic(const GroupData& data, const ModelSpec& request, const Design& design, GroupModel& model) {
   detail::TargetClasses classes;
   Eigen::VectorXd y;
-  if (auto reason = detail::binaryTarget(data, spec, design, classes, y)) {
+  if (auto reason = detail::binaryTarget(data, request, design, classes, y)) {
     model.reason = *reason;
     return;
   }
@@ -67,31 +67,31 @@ void buildLogistic(const GroupData& data, const ModelSpec& spec, const Design& d
   model.auc = fit.auc;
   model.fitted.assign(fit.probability.begin(), fit.probability.end());
   keepCoefficients(design, fit.beta, model);
-  model.pmml = detail::writeGroupPmml(data, spec, design, fit.beta, &classes);
-  model.statXML = detail::writeGroupStatXml(data, spec, design, model, &classes);
+  model.pmml = detail::writeGroupPmml(data, request, design, fit.beta, &classes);
+  model.statXML = detail::writeGroupStatXml(data, request, design, model, &classes);
   model.ok = true;
 }
 
 }  // namespace
 
-GroupModel buildGroupModel(const GroupData& data, const ModelSpec& spec) {
+GroupModel buildGroupModel(const GroupData& data, const ModelSpec& request) {
   GroupModel model;
   try {
-    if (auto reason = checkSpec(spec)) {
+    if (auto reason = checkSpec(request)) {
       model.reason = *reason;
       return model;
     }
     Design design;
-    if (auto reason = detail::buildDesign(data, spec, design)) {
+    if (auto reason = detail::buildDesign(data, request, design)) {
       model.reason = *reason;
       return model;
     }
     model.records = design.rows.size();
     model.skippedRecords = design.skipped;
-    if (spec.kind == ModelKind::Logistic)
-      buildLogistic(data, spec, design, model);
+    if (request.kind == ModelKind::Logistic)
+      buildLogistic(data, request, design, model);
     else
-      buildLinear(data, spec, design, model);
+      buildLinear(data, request, design, model);
   } catch (const std::exception& error) {  // allocation failure and the like
     model = GroupModel{};
     model.reason = std::string("build failed: ") + error.what();

@@ -104,22 +104,22 @@ void writeTable(pugi::xml_node model, const GroupData& data, const Design& desig
 
 }  // namespace
 
-std::string writeGroupPmml(const GroupData& data, const ModelSpec& spec, const Design& design,
+std::string writeGroupPmml(const GroupData& data, const ModelSpec& request, const Design& design,
                            const Eigen::VectorXd& beta, const TargetClasses* classes) {
   pugi::xml_document doc;
   pugi::xml_node root = startDocument(doc, "PMML");
   setAttribute(root, "xmlns", kPmmlNamespace);
   setAttribute(root, "version", kPmmlVersion);
-  writeHeader(root, classes ? "Logistic regression of " + spec.target + " (event " + classes->event + ")"
-                            : "Linear regression of " + spec.target);
+  writeHeader(root, classes ? "Logistic regression of " + request.target + " (event " + classes->event + ")"
+                            : "Linear regression of " + request.target);
   writeDictionary(root, data, design, classes);
 
   pugi::xml_node model = root.append_child("RegressionModel");
-  if (!spec.modelId.empty()) setAttribute(model, "modelName", spec.modelId);
+  if (!request.modelId.empty()) setAttribute(model, "modelName", request.modelId);
   setAttribute(model, "functionName", classes ? "classification" : "regression");
   setAttribute(model, "algorithmName", classes ? "iterativelyReweightedLeastSquares" : "leastSquares");
   setAttribute(model, "modelType", classes ? "logisticRegression" : "linearRegression");
-  setAttribute(model, "targetFieldName", spec.target);
+  setAttribute(model, "targetFieldName", request.target);
   if (classes) setAttribute(model, "normalizationMethod", "logit");
   writeMiningSchema(model, data, design);
   writeTable(model, data, design, beta, classes);

@@ -9,12 +9,12 @@ namespace splitmodels::detail {
 
 namespace {
 
-void writeBuildSettings(pugi::xml_node root, const ModelSpec& spec, const TargetClasses* classes) {
+void writeBuildSettings(pugi::xml_node root, const ModelSpec& request, const TargetClasses* classes) {
   pugi::xml_node settings = root.append_child("BuildSettings");
-  setAttribute(settings, "modelKind", spec.kind == ModelKind::Logistic ? "logistic" : "linear");
-  setAttribute(settings, "target", spec.target);
+  setAttribute(settings, "modelKind", request.kind == ModelKind::Logistic ? "logistic" : "linear");
+  setAttribute(settings, "target", request.target);
   if (classes) setAttribute(settings, "event", classes->event);
-  for (const std::string& input : spec.inputs) setAttribute(settings.append_child("Input"), "name", input);
+  for (const std::string& input : request.inputs) setAttribute(settings.append_child("Input"), "name", input);
 }
 
 // A Field element made from what the build knows of the field, for data
@@ -29,10 +29,10 @@ void writeFieldFromDef(pugi::xml_node fields, const FieldDef& def) {
 
 // Copies of the input data model's Field elements of the target and inputs,
 // in data-model order, each with its role.
-void writeDataModel(pugi::xml_node root, const GroupData& data, const ModelSpec& spec, const Design& design) {
+void writeDataModel(pugi::xml_node root, const GroupData& data, const ModelSpec& request, const Design& design) {
   pugi::xml_document input;
   pugi::xml_node inputFields;
-  if (!spec.dataModelXml.empty() && input.load_buffer(spec.dataModelXml.data(), spec.dataModelXml.size()))
+  if (!request.dataModelXml.empty() && input.load_buffer(request.dataModelXml.data(), request.dataModelXml.size()))
     inputFields = input.document_element().child("Fields");
 
   pugi::xml_node dataModel = root.append_child("DataModel");
@@ -56,9 +56,9 @@ void writeDataModel(pugi::xml_node root, const GroupData& data, const ModelSpec&
   setAttribute(fields, "count", std::to_string(used.size()));
 }
 
-void writeSummary(pugi::xml_node root, const ModelSpec& spec, const GroupModel& model, bool logistic) {
+void writeSummary(pugi::xml_node root, const ModelSpec& request, const GroupModel& model, bool logistic) {
   pugi::xml_node pmmlModel = root.append_child("PMMLModel");
-  setAttribute(pmmlModel, "modelID", spec.modelId);
+  setAttribute(pmmlModel, "modelID", request.modelId);
   setAttribute(pmmlModel, "modelType", "RegressionModel");
   setAttribute(pmmlModel, "isActive", "true");
   pugi::xml_node summary = pmmlModel.append_child("PredictiveSummary");
@@ -82,15 +82,15 @@ void writeSummary(pugi::xml_node root, const ModelSpec& spec, const GroupModel& 
 
 }  // namespace
 
-std::string writeGroupStatXml(const GroupData& data, const ModelSpec& spec, const Design& design,
+std::string writeGroupStatXml(const GroupData& data, const ModelSpec& request, const Design& design,
                               const GroupModel& model, const TargetClasses* classes) {
   pugi::xml_document doc;
   pugi::xml_node root = startDocument(doc, "StatXML");
   setAttribute(root, "xmlns", kStatXmlNamespace);
   setAttribute(root, "version", "1.0");
-  writeBuildSettings(root, spec, classes);
-  writeDataModel(root, data, spec, design);
-  writeSummary(root, spec, model, classes != nullptr);
+  writeBuildSettings(root, request, classes);
+  writeDataModel(root, data, request, design);
+  writeSummary(root, request, model, classes != nullptr);
   return serialize(doc);
 }
 

@@ -85,7 +85,7 @@ void writeDictionary(pugi::xml_node root, const SplitModelInput& input, bool cla
   for (const FieldDef& field : input.fields) {
     if (!written.insert(field.name).second) continue;
     pugi::xml_node node = dictionary.append_child("DataField");
-    const bool isTarget = field.name == input.spec.target;
+    const bool isTarget = field.name == input.request.target;
     std::string optype = detail::pmmlOptype(field);
     if (isTarget) optype = classification ? (optype == "ordinal" ? "ordinal" : "categorical") : "continuous";
     setAttribute(node, "name", field.name);
@@ -109,15 +109,15 @@ std::set<std::string> writeMiningSchema(pugi::xml_node model, const SplitModelIn
     setAttribute(field, "usageType", usage);
   };
   for (const std::string& name : input.splitFields) add(name, "active");
-  for (const std::string& name : input.spec.inputs) add(name, "active");
-  add(input.spec.target, "target");
+  for (const std::string& name : input.request.inputs) add(name, "active");
+  add(input.request.target, "target");
   return names;
 }
 
 }  // namespace
 
 std::string buildSplitModelPmml(const SplitModelInput& input) {
-  const bool classification = input.spec.kind == ModelKind::Logistic;
+  const bool classification = input.request.kind == ModelKind::Logistic;
   if (input.segments.empty()) throw std::invalid_argument("no segment: no group produced a model");
   pugi::xml_document doc;
   pugi::xml_node root = detail::startDocument(doc, "PMML");
@@ -125,7 +125,7 @@ std::string buildSplitModelPmml(const SplitModelInput& input) {
   setAttribute(root, "version", detail::kPmmlVersion);
   pugi::xml_node header = root.append_child("Header");
   std::string description = std::string(classification ? "Logistic" : "Linear") + " regression of " +
-                            input.spec.target + " per split group of";
+                            input.request.target + " per split group of";
   for (const std::string& name : input.splitFields) description += " " + name;
   setAttribute(header, "description", description);
   pugi::xml_node application = header.append_child("Application");

@@ -16,7 +16,7 @@ struct ClassKey {
 
 }  // namespace
 
-std::optional<std::string> binaryTarget(const GroupData& data, const ModelSpec& spec, const Design& design,
+std::optional<std::string> binaryTarget(const GroupData& data, const ModelSpec& request, const Design& design,
                                         TargetClasses& classes, Eigen::VectorXd& y) {
   const FieldDef& target = data.fields[design.targetField];
   const bool isString = target.storage == StorageString;
@@ -40,22 +40,22 @@ std::optional<std::string> binaryTarget(const GroupData& data, const ModelSpec& 
   };
   if (keys.empty()) return std::string("too few records: 0 records");
   if (keys.size() == 1)
-    return "single class: every record has " + spec.target + " = " + label(keys.front());
-  if (keys.size() > 2) return "more than two classes: " + spec.target + " takes more than two values";
+    return "single class: every record has " + request.target + " = " + label(keys.front());
+  if (keys.size() > 2) return "more than two classes: " + request.target + " takes more than two values";
   std::sort(keys.begin(), keys.end(), [&](const ClassKey& a, const ClassKey& b) {
     return isString ? a.text < b.text : a.number < b.number;
   });
 
   std::size_t event = 1;
-  if (!spec.event.empty()) {
-    const std::optional<double> eventNumber = numberForStorage(target.storage, spec.event);
+  if (!request.event.empty()) {
+    const std::optional<double> eventNumber = numberForStorage(target.storage, request.event);
     const auto matches = [&](const ClassKey& key) {
-      return isString ? key.text == spec.event : eventNumber.has_value() && *eventNumber == key.number;
+      return isString ? key.text == request.event : eventNumber.has_value() && *eventNumber == key.number;
     };
     if (matches(keys[0]))
       event = 0;
     else if (!matches(keys[1]))
-      return "event not found: " + spec.event + " is not a value of " + spec.target + " in this group";
+      return "event not found: " + request.event + " is not a value of " + request.target + " in this group";
   }
   classes.event = label(keys[event]);
   classes.other = label(keys[1 - event]);

@@ -79,10 +79,10 @@ TEST(LinearModel, RecoversExactCoefficients) {
       cells.push_back(number(y));
       data.rows.push_back(cells);
     }
-    ModelSpec spec;
-    spec.target = "y";
-    for (const FieldDef& field : c.inputs) spec.inputs.push_back(field.name);
-    const auto model = splitmodels::buildGroupModel(data, spec);
+    ModelSpec request;
+    request.target = "y";
+    for (const FieldDef& field : c.inputs) request.inputs.push_back(field.name);
+    const auto model = splitmodels::buildGroupModel(data, request);
     ASSERT_TRUE(model.ok) << model.reason;
     ASSERT_EQ(model.coefficients.size(), c.expected.size());
     for (std::size_t j = 0; j < c.expected.size(); ++j) {
@@ -106,10 +106,10 @@ TEST(LinearModel, NoisyFitReportsSummaryAndSkipsIncompleteRecords) {
   }
   data.rows.push_back({missing(), number(1.0)});
   data.rows.push_back({number(1.0), missing()});
-  ModelSpec spec;
-  spec.target = "y";
-  spec.inputs = {"x"};
-  const auto model = splitmodels::buildGroupModel(data, spec);
+  ModelSpec request;
+  request.target = "y";
+  request.inputs = {"x"};
+  const auto model = splitmodels::buildGroupModel(data, request);
   ASSERT_TRUE(model.ok) << model.reason;
   EXPECT_EQ(model.records, 2000u);
   EXPECT_EQ(model.skippedRecords, 2u);
@@ -163,10 +163,10 @@ TEST(LinearModel, GroupsWithoutIdentifiableFitFailWithReason) {
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.title);
-    ModelSpec spec;
-    spec.target = "y";
-    spec.inputs = c.inputs;
-    const auto model = splitmodels::buildGroupModel(GroupData{c.fields, c.rows}, spec);
+    ModelSpec request;
+    request.target = "y";
+    request.inputs = c.inputs;
+    const auto model = splitmodels::buildGroupModel(GroupData{c.fields, c.rows}, request);
     EXPECT_FALSE(model.ok);
     EXPECT_EQ(model.reason, c.reason);
     EXPECT_TRUE(model.pmml.empty());

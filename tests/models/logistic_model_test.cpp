@@ -33,13 +33,13 @@ GroupData generated(int records, unsigned seed) {
 }
 
 ModelSpec logisticSpec(const std::string& event = "") {
-  ModelSpec spec;
-  spec.kind = ModelKind::Logistic;
-  spec.target = "bought";
-  spec.inputs = {"x1", "x2", "channel"};
-  spec.event = event;
-  spec.modelId = "g1";
-  return spec;
+  ModelSpec request;
+  request.kind = ModelKind::Logistic;
+  request.target = "bought";
+  request.inputs = {"x1", "x2", "channel"};
+  request.event = event;
+  request.modelId = "g1";
+  return request;
 }
 
 TEST(LogisticModel, RecoversCoefficientsOnALargeSample) {
@@ -106,12 +106,12 @@ TEST(LogisticModel, UnfittableGroupsFailWithReason) {
     GroupData data;
     data.fields = {continuous("x"), nominal("y", {})};
     for (std::size_t i = 0; i < c.x.size(); ++i) data.rows.push_back({number(c.x[i]), text(c.y[i])});
-    ModelSpec spec;
-    spec.kind = ModelKind::Logistic;
-    spec.target = "y";
-    spec.inputs = {"x"};
-    spec.event = c.event;
-    const auto model = splitmodels::buildGroupModel(data, spec);
+    ModelSpec request;
+    request.kind = ModelKind::Logistic;
+    request.target = "y";
+    request.inputs = {"x"};
+    request.event = c.event;
+    const auto model = splitmodels::buildGroupModel(data, request);
     EXPECT_FALSE(model.ok);
     EXPECT_EQ(model.reason.rfind(c.reasonStart, 0), 0u) << model.reason;
   }
@@ -127,11 +127,11 @@ TEST(LogisticModel, OverlappingClassesAreNotMistakenForSeparation) {
     const double x = -6.0 + 12.0 * i / 4000.0;
     data.rows.push_back({number(x), number(unit(rng) < 1.0 / (1.0 + std::exp(-2.5 * x)) ? 1 : 0)});
   }
-  ModelSpec spec;
-  spec.kind = ModelKind::Logistic;
-  spec.target = "y";
-  spec.inputs = {"x"};
-  const auto model = splitmodels::buildGroupModel(data, spec);
+  ModelSpec request;
+  request.kind = ModelKind::Logistic;
+  request.target = "y";
+  request.inputs = {"x"};
+  const auto model = splitmodels::buildGroupModel(data, request);
   ASSERT_TRUE(model.ok) << model.reason;
   EXPECT_NEAR(model.coefficients[1].second, 2.5, 0.3);
   EXPECT_NE(model.pmml.find("targetCategory=\"1\""), std::string::npos);

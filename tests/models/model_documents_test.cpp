@@ -37,14 +37,14 @@ GroupData salesGroup(int records) {
 }
 
 ModelSpec salesSpec(ModelKind kind) {
-  ModelSpec spec;
-  spec.kind = kind;
-  spec.target = kind == ModelKind::Linear ? "amount" : "big";
-  spec.inputs = kind == ModelKind::Linear ? std::vector<std::string>{"day", "channel"}
+  ModelSpec request;
+  request.kind = kind;
+  request.target = kind == ModelKind::Linear ? "amount" : "big";
+  request.inputs = kind == ModelKind::Linear ? std::vector<std::string>{"day", "channel"}
                                           : std::vector<std::string>{"amount", "channel"};
-  spec.modelId = "north";
-  spec.dataModelXml = kDataModel;
-  return spec;
+  request.modelId = "north";
+  request.dataModelXml = kDataModel;
+  return request;
 }
 
 TEST(ModelDocuments, GroupPmmlValidatesAlsoWithTheSplitInfoInserted) {
@@ -92,7 +92,7 @@ TEST(ModelDocuments, SplitModelValidatesAndRewritesNumericValues) {
   input.fields.push_back(FieldDef{"rate", splitmodels::StorageReal, splitmodels::MeasureContinuous, {}, {}});
   input.fields.push_back(FieldDef{"year", splitmodels::StorageInteger, splitmodels::MeasureNominal, {}, {}});
   input.splitFields = {"region", "rate", "year"};
-  input.spec = salesSpec(ModelKind::Linear);
+  input.request = salesSpec(ModelKind::Linear);
   const std::string pmml = withSplitInfo(model.pmml);
   input.segments = {
       {{{"region", "north", false, 3}, {"rate", "2.5000000000000000", false, 2}, {"year", "-5", false, 1}}, pmml, ""},
@@ -127,7 +127,7 @@ TEST(ModelDocuments, SplitModelOnOneFieldUsesASinglePredicate) {
   splitmodels::SplitModelInput input;
   input.fields = splitmodels::parseDataModelFields(kDataModel);
   input.splitFields = {"region"};
-  input.spec = salesSpec(ModelKind::Logistic);
+  input.request = salesSpec(ModelKind::Logistic);
   input.segments = {{{{"region", "north", false, 3}}, model.pmml, ""}};
   const std::string split = splitmodels::buildSplitModelPmml(input);
   EXPECT_VALID_PMML(split);
@@ -142,7 +142,7 @@ TEST(ModelDocuments, SplitModelInputProblemsAreReported) {
   splitmodels::SplitModelInput input;
   input.fields = splitmodels::parseDataModelFields(kDataModel);
   input.splitFields = {"region"};
-  input.spec = salesSpec(ModelKind::Linear);
+  input.request = salesSpec(ModelKind::Linear);
   EXPECT_THROW(splitmodels::buildSplitModelPmml(input), std::invalid_argument);  // no segment
   input.segments = {{{{"region", "north", false, 3}}, "<PMML><Header/></PMML>", ""}};
   EXPECT_THROW(splitmodels::buildSplitModelPmml(input), std::invalid_argument);  // no RegressionModel

@@ -45,20 +45,20 @@ TEST(Scorer, ReproducesTheFittedValuesOfEveryGroupThroughTheSplitModel) {
     SCOPED_TRACE(kind == ModelKind::Logistic ? "logistic" : "linear");
     GroupData all = twoRegions(300);
     if (kind == ModelKind::Linear) all.fields[3].measure = splitmodels::MeasureContinuous;
-    ModelSpec spec;
-    spec.kind = kind;
-    spec.target = "y";
-    spec.inputs = {"x", "channel"};
+    ModelSpec request;
+    request.kind = kind;
+    request.target = "y";
+    request.inputs = {"x", "channel"};
     splitmodels::SplitModelInput input;
     input.fields = all.fields;
     input.splitFields = {"region"};
-    input.spec = spec;
+    input.request = request;
     std::vector<double> fitted;
     for (const char* region : {"north", "south"}) {
       GroupData group{all.fields, {}};
       for (const auto& row : all.rows)
         if (row[0].text == region) group.rows.push_back(row);
-      const auto model = splitmodels::buildGroupModel(group, spec);
+      const auto model = splitmodels::buildGroupModel(group, request);
       ASSERT_TRUE(model.ok) << model.reason;
       fitted.insert(fitted.end(), model.fitted.begin(), model.fitted.end());
       input.segments.push_back({{{"region", region, false, splitmodels::StorageString}}, model.pmml, region});
@@ -88,11 +88,11 @@ TEST(Scorer, ReproducesTheFittedValuesOfEveryGroupThroughTheSplitModel) {
 
 TEST(Scorer, BuildsAndScoresFromSeveralThreadsAlike) {
   GroupData data = twoRegions(400);
-  ModelSpec spec;
-  spec.kind = ModelKind::Logistic;
-  spec.target = "y";
-  spec.inputs = {"x", "channel", "region"};
-  const auto reference = splitmodels::buildGroupModel(data, spec);
+  ModelSpec request;
+  request.kind = ModelKind::Logistic;
+  request.target = "y";
+  request.inputs = {"x", "channel", "region"};
+  const auto reference = splitmodels::buildGroupModel(data, request);
   ASSERT_TRUE(reference.ok) << reference.reason;
   SplitScorer scorer = SplitScorer::fromPmml(reference.pmml);
   scorer.bind({"x", "channel", "region"});
@@ -100,7 +100,7 @@ TEST(Scorer, BuildsAndScoresFromSeveralThreadsAlike) {
   std::vector<std::thread> threads;
   for (std::size_t t = 0; t < 4; ++t)
     threads.emplace_back([&, t] {
-      built[t] = splitmodels::buildGroupModel(data, spec).fitted;
+      built[t] = splitmodels::buildGroupModel(data, request).fitted;
       for (const auto& cells : data.rows)
         scored[t].push_back(scorer.score({render(data.fields[1], cells[1]), cells[2].text, cells[0].text})
                                 .probabilities[1]);

@@ -37,7 +37,7 @@ struct GroupModel {
   std::vector<double> fitted;
 };
 
-// Fits the model that `spec` describes to `data` and writes its documents.
+// Fits the model that `request` describes to `data` and writes its documents.
 // Never throws for bad data or an unusable fit; those give ok == false.
 // Safe to call from several threads at once.
 //
@@ -51,6 +51,6 @@ struct GroupModel {
 //   "event not found: ..."            (logistic) `event` matches no value
 //   "separation: ..."                 (logistic) perfect or quasi separation
 //   "no convergence: ..."             (logistic) IRLS did not converge
-GroupModel buildGroupModel(const GroupData& data, const ModelSpec& spec);
+GroupModel buildGroupModel(const GroupData& data, const ModelSpec& request);
 
 }  // namespace splitmodels

@@ -29,7 +29,7 @@ struct SplitModelInput {
   // field listed twice is written once.
   std::vector<FieldDef> fields;
   std::vector<std::string> splitFields;  // split field names, in order
-  ModelSpec spec;  // kind, target and inputs are used
+  ModelSpec request;  // kind, target and inputs are used
   std::vector<SplitSegment> segments;
 };
 
