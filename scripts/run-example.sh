@@ -11,6 +11,7 @@ build/default/platform/cli/split-run build \
   --data examples/sales.csv \
   --split region,channel \
   --target revenue \
+  --inputs price,promo_spend,segment \
   --out "$out"
 status=$?
 set -e
