@@ -50,6 +50,26 @@ bool usableNumber(const FieldDef& field, const Cell& cell) {
   return !cell.missing && field.storage != StorageString && std::isfinite(cell.number);
 }
 
+// Codes every categorical input against the first category `kept` holds
+// (kept[i][k] is the category of input k in the i-th kept record) and gives
+// each further held category a column. An absent category would leave an
+// all-zero column that makes the group look singular.
+void chooseDummies(const std::vector<std::vector<int>>& kept, Design& design) {
+  for (std::size_t k = 0; k < design.inputs.size(); ++k) {
+    InputCoding& coding = design.inputs[k];
+    if (coding.continuous) continue;
+    std::vector<bool> held(coding.categories.size(), false);
+    for (const auto& categories : kept) held[static_cast<std::size_t>(categories[k])] = true;
+    for (std::size_t c = 0; c < held.size(); ++c) {
+      if (!held[c]) continue;
+      if (coding.reference < 0)
+        coding.reference = static_cast<int>(c);
+      else
+        coding.dummies.push_back(c);
+    }
+  }
+}
+
 }  // namespace
 
 int matchCategory(const InputCoding& coding, const FieldDef& field, const Cell& cell) {
@@ -73,56 +93,59 @@ std::optional<std::string> buildDesign(const GroupData& data, const ModelSpec& r
     if (data.rows[r].size() != data.fields.size())
       return "row " + std::to_string(r + 1) + " has " + std::to_string(data.rows[r].size()) + " values for " +
              std::to_string(data.fields.size()) + " fields";
-
-  design.columnNames = {kInterceptName};
   for (const std::string& name : request.inputs) {
     const auto input = byName.find(name);
     if (input == byName.end()) return "unknown field: " + name;
     design.inputs.push_back(codingFor(data, input->second));
-    const InputCoding& coding = design.inputs.back();
-    if (coding.continuous) {
-      design.columnNames.push_back(name);
-    } else {
-      for (std::size_t c = 1; c < coding.categories.size(); ++c)
-        design.columnNames.push_back(name + "=" + coding.categories[c]);
-    }
   }
 
+  // Which records enter the fit, and the category each categorical input
+  // holds in them (-1 for continuous inputs).
   const FieldDef& targetDef = data.fields[design.targetField];
-  std::vector<double> values;
-  values.reserve(data.rows.size() * design.columnNames.size());
+  std::vector<std::vector<int>> kept;
   for (std::size_t r = 0; r < data.rows.size(); ++r) {
     const auto& row = data.rows[r];
     const Cell& targetCell = row[design.targetField];
     bool usable = !targetCell.missing && (targetDef.storage == StorageString || std::isfinite(targetCell.number));
-    const std::size_t start = values.size();
-    values.push_back(1.0);
+    std::vector<int> categories(design.inputs.size(), -1);
     for (std::size_t k = 0; usable && k < design.inputs.size(); ++k) {
       const InputCoding& coding = design.inputs[k];
       const FieldDef& def = data.fields[coding.field];
-      const Cell& cell = row[coding.field];
       if (coding.continuous) {
-        usable = usableNumber(def, cell);
-        values.push_back(cell.number);
-        continue;
+        usable = usableNumber(def, row[coding.field]);
+      } else {
+        categories[k] = matchCategory(coding, def, row[coding.field]);
+        usable = categories[k] >= 0;
       }
-      const int category = matchCategory(coding, def, cell);
-      usable = category >= 0;
-      for (std::size_t c = 1; c < coding.categories.size(); ++c)
-        values.push_back(static_cast<int>(c) == category ? 1.0 : 0.0);
     }
     if (!usable) {
-      values.resize(start);
       ++design.skipped;
       continue;
     }
     design.rows.push_back(r);
+    kept.push_back(std::move(categories));
   }
-  const std::size_t columns = design.columnNames.size();
-  design.x.resize(static_cast<Eigen::Index>(design.rows.size()), static_cast<Eigen::Index>(columns));
-  for (std::size_t i = 0; i < design.rows.size(); ++i)
-    for (std::size_t j = 0; j < columns; ++j)
-      design.x(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j)) = values[i * columns + j];
+  chooseDummies(kept, design);
+
+  design.columnNames = {kInterceptName};
+  for (const InputCoding& coding : design.inputs) {
+    const std::string& name = data.fields[coding.field].name;
+    if (coding.continuous) design.columnNames.push_back(name);
+    for (std::size_t c : coding.dummies) design.columnNames.push_back(name + "=" + coding.categories[c]);
+  }
+  const auto columns = static_cast<Eigen::Index>(design.columnNames.size());
+  design.x.resize(static_cast<Eigen::Index>(design.rows.size()), columns);
+  for (std::size_t i = 0; i < design.rows.size(); ++i) {
+    const auto& row = data.rows[design.rows[i]];
+    const auto at = static_cast<Eigen::Index>(i);
+    Eigen::Index j = 0;
+    design.x(at, j++) = 1.0;
+    for (std::size_t k = 0; k < design.inputs.size(); ++k) {
+      const InputCoding& coding = design.inputs[k];
+      if (coding.continuous) design.x(at, j++) = row[coding.field].number;
+      for (std::size_t c : coding.dummies) design.x(at, j++) = static_cast<int>(c) == kept[i][k] ? 1.0 : 0.0;
+    }
+  }
   return std::nullopt;
 }
 

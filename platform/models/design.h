@@ -1,6 +1,7 @@
 // Turning a group's records into a regression design: one column per
-// continuous input, one dummy column per category but the first of each
-// categorical input, and an intercept column in front.
+// continuous input, one dummy column per category of a categorical input
+// that the group's fitted records hold, but the first of them, and an
+// intercept column in front.
 #pragma once
 
 #include <Eigen/Dense>
@@ -22,6 +23,13 @@ struct InputCoding {
   // for numeric storage, their numbers.
   std::vector<std::string> categories;
   std::vector<std::optional<double>> numbers;
+  // Set by buildDesign from the fitted records: the index of the category
+  // the input is coded against (the first one any fitted record holds; -1
+  // when none does) and, in category order, the indexes of the other held
+  // categories, one dummy column each. Categories no fitted record holds
+  // get no column.
+  int reference = -1;
+  std::vector<std::size_t> dummies;
 };
 
 // Index of the category `cell` holds, or -1 when it holds none of them.
@@ -39,6 +47,8 @@ struct Design {
 // Builds the design for `request` over `data`. A record is left out (and
 // counted in `skipped`) when its target is missing or not a finite number,
 // an input is missing, or a categorical input holds none of its categories.
+// Each categorical input is then dummy-coded against the first of its
+// categories that a kept record holds.
 // Returns a failure reason (unknown field, ragged row) or nothing.
 std::optional<std::string> buildDesign(const GroupData& data, const ModelSpec& request, Design& design);
 

@@ -69,7 +69,9 @@ void writeMiningSchema(pugi::xml_node model, const GroupData& data, const Design
 }
 
 // The fitted table: numeric predictors first, then the categorical ones, as
-// the schema orders them.
+// the schema orders them. A categorical input lists only its dummy columns:
+// its reference category and the categories the group lacks contribute 0 by
+// having no predictor.
 void writeTable(pugi::xml_node model, const GroupData& data, const Design& design, const Eigen::VectorXd& beta,
                 const TargetClasses* classes) {
   pugi::xml_node table = model.append_child("RegressionTable");
@@ -80,19 +82,19 @@ void writeTable(pugi::xml_node model, const GroupData& data, const Design& desig
   for (const InputCoding& coding : design.inputs) {
     if (!coding.continuous) {
       categorical.emplace_back(&coding, column);
-      column += static_cast<Eigen::Index>(coding.categories.size()) - 1;
+      column += static_cast<Eigen::Index>(coding.dummies.size());
       continue;
     }
     pugi::xml_node predictor = table.append_child("NumericPredictor");
     setAttribute(predictor, "name", data.fields[coding.field].name);
     setAttribute(predictor, "coefficient", formatNumber(beta(column++)));
   }
-  for (const auto& [coding, first] : categorical) {
-    for (std::size_t c = 1; c < coding->categories.size(); ++c) {
+  for (auto [coding, next] : categorical) {
+    for (std::size_t c : coding->dummies) {
       pugi::xml_node predictor = table.append_child("CategoricalPredictor");
       setAttribute(predictor, "name", data.fields[coding->field].name);
       setAttribute(predictor, "value", coding->categories[c]);
-      setAttribute(predictor, "coefficient", formatNumber(beta(first + static_cast<Eigen::Index>(c) - 1)));
+      setAttribute(predictor, "coefficient", formatNumber(beta(next++)));
     }
   }
   if (classes) {

@@ -1,86 +1,91 @@
-// Least-squares group models: coefficient recovery, fit summary, skipped
-// records and the failures that leave a group without a model.
+// Least-squares group models: coefficient recovery (also for groups that
+// lack some of an input's categories), fit summary, skipped records and the
+// failures that leave a group without a model.
 #include <cmath>
-#include <functional>
+#include <cstdlib>
 #include <random>
+#include <sstream>
 
 #include "model_test_support.h"
 
 namespace {
 
 using namespace modeltest;
-using splitmodels::GroupData;
-using splitmodels::ModelSpec;
+using Coefficients = std::vector<std::pair<std::string, double>>;
 
-double coefficient(const splitmodels::GroupModel& model, const std::string& name) {
-  for (const auto& [term, value] : model.coefficients)
-    if (term == name) return value;
-  ADD_FAILURE() << "no coefficient " << name;
-  return NAN;
-}
-
-struct RecoveryCase {
-  const char* title;
-  std::vector<FieldDef> inputs;
-  // Fills the input cells of record i and returns its exact target value.
-  std::function<double(int, std::mt19937_64&, std::vector<Cell>&)> record;
-  std::vector<std::pair<std::string, double>> expected;
-};
-
-std::vector<RecoveryCase> recoveryCases() {
-  return {
-      {"two continuous inputs",
-       {continuous("x1"), continuous("x2")},
-       [](int, std::mt19937_64& rng, std::vector<Cell>& cells) {
-         std::normal_distribution<double> normal(0.0, 3.0);
-         const double x1 = normal(rng), x2 = normal(rng);
-         cells = {number(x1), number(x2)};
-         return 1.0 + 2.0 * x1 - 3.0 * x2;
-       },
-       {{"(intercept)", 1.0}, {"x1", 2.0}, {"x2", -3.0}}},
-      {"nominal input dummy-coded against its first category",
-       {nominal("channel", {"store", "online", "phone"}), continuous("x")},
-       [](int i, std::mt19937_64& rng, std::vector<Cell>& cells) {
-         static const char* names[] = {"store", "online", "phone"};
-         std::uniform_real_distribution<double> uniform(-5.0, 5.0);
-         const double x = uniform(rng);
-         cells = {text(names[i % 3]), number(x)};
-         return 5.0 + (i % 3 == 1 ? 1.5 : 0.0) + (i % 3 == 2 ? -2.0 : 0.0) + 0.5 * x;
-       },
-       {{"(intercept)", 5.0}, {"channel=online", 1.5}, {"channel=phone", -2.0}, {"x", 0.5}}},
-      {"date input far from zero",
-       {continuous("day", splitmodels::StorageDate)},
-       [](int i, std::mt19937_64&, std::vector<Cell>& cells) {
-         const double day = 19000.0 + i;
-         cells = {number(day)};
-         return -120.0 + 0.01 * day;
-       },
-       {{"(intercept)", -120.0}, {"day", 0.01}}},
-      {"integer-coded categories matched by number",
-       {nominal("grade", {"1", "2.0", "3"}, splitmodels::StorageInteger)},
-       [](int i, std::mt19937_64&, std::vector<Cell>& cells) {
-         cells = {number(1 + i % 3)};
-         return i % 3 == 0 ? 10.0 : (i % 3 == 1 ? 12.0 : 7.0);
-       },
-       {{"(intercept)", 10.0}, {"grade=2", 2.0}, {"grade=3", -3.0}}},
-  };
+// Records from "1 a - | 2 b 3": numbers, "-" for missing, other words as text.
+std::vector<std::vector<Cell>> records(const std::string& table) {
+  std::vector<std::vector<Cell>> rows(1);
+  std::istringstream in(table);
+  for (std::string word; in >> word;) {
+    char* end = nullptr;
+    const double value = std::strtod(word.c_str(), &end);
+    if (word == "|")
+      rows.emplace_back();
+    else
+      rows.back().push_back(word == "-" ? missing() : *end == '\0' ? number(value) : text(word));
+  }
+  return rows;
 }
 
 TEST(LinearModel, RecoversExactCoefficients) {
-  for (const RecoveryCase& c : recoveryCases()) {
+  struct RecoveryCase {
+    const char* title;
+    std::vector<FieldDef> inputs;
+    std::vector<std::string> held;  // categories the records cycle through
+    Coefficients expected;          // also the truth that makes the target
+  };
+  const std::vector<FieldDef> channel = {nominal("channel", {"store", "online", "phone"}), continuous("x")};
+  const std::vector<RecoveryCase> cases = {
+      {"two continuous inputs", {continuous("x1"), continuous("x2")}, {}, {{"(intercept)", 1}, {"x1", 2}, {"x2", -3}}},
+      {"every category held: coded against the first", channel, {"store", "online", "phone"},
+       {{"(intercept)", 5}, {"channel=online", 1.5}, {"channel=phone", -2}, {"x", 0.5}}},
+      {"a middle category absent: no column for it", channel, {"phone", "store"},
+       {{"(intercept)", 5}, {"channel=phone", -2}, {"x", 0.5}}},
+      {"the first category absent: coded against the next held one", channel, {"phone", "online"},
+       {{"(intercept)", 6.5}, {"channel=phone", -3.5}, {"x", 0.5}}},
+      {"a single category held: the input adds no column", channel, {"phone"}, {{"(intercept)", 3}, {"x", 0.5}}},
+      {"date input far from zero", {continuous("day", splitmodels::StorageDate)}, {},
+       {{"(intercept)", -120}, {"day", 0.01}}},
+      {"integer categories matched by number, the last one absent",
+       {nominal("grade", {"1", "2.0", "3"}, splitmodels::StorageInteger)}, {"1", "2"},
+       {{"(intercept)", 10}, {"grade=2", 2}}},
+  };
+  for (const RecoveryCase& c : cases) {
     SCOPED_TRACE(c.title);
-    GroupData data;
-    data.fields = c.inputs;
+    GroupData data{c.inputs, {}};
     data.fields.push_back(continuous("y"));
     std::mt19937_64 rng(7);
-    for (int i = 0; i < 60; ++i) {
+    std::normal_distribution<double> normal(0.0, 3.0);
+    for (std::size_t i = 0; i < 60; ++i) {
       std::vector<Cell> cells;
-      const double y = c.record(i, rng, cells);
+      double y = c.expected[0].second;
+      for (const FieldDef& field : c.inputs) {
+        std::string column = field.name;
+        double value = 1.0;
+        if (field.measure == splitmodels::MeasureContinuous) {
+          value = field.storage == splitmodels::StorageDate ? 19000.0 + static_cast<double>(i) : normal(rng);
+          cells.push_back(number(value));
+        } else {
+          const std::string& held = c.held[i % c.held.size()];
+          cells.push_back(field.storage == splitmodels::StorageString ? text(held) : number(std::stod(held)));
+          column += "=" + held;
+        }
+        for (const auto& [name, beta] : c.expected)
+          if (name == column) y += beta * value;
+      }
       cells.push_back(number(y));
       data.rows.push_back(cells);
     }
-    ModelSpec request;
-    request.target = "y";
+    // A skipped record holding each input's first category does not make
+    // that category the reference.
+    std::vector<Cell> skipped = data.rows.front();
+    for (std::size_t k = 0; k < c.inputs.size(); ++k)
+      if (const auto& first = c.inputs[k].categories; !first.empty())
+        skipped[k] = c.inputs[k].storage == splitmodels::StorageString ? text(first[0]) : number(std::stod(first[0]));
+    skipped.back() = missing();
+    data.rows.push_back(skipped);
+    ModelSpec request = spec(ModelKind::Linear, "y", {});
     for (const FieldDef& field : c.inputs) request.inputs.push_back(field.name);
     const auto model = splitmodels::buildGroupModel(data, request);
     ASSERT_TRUE(model.ok) << model.reason;
@@ -90,87 +95,64 @@ TEST(LinearModel, RecoversExactCoefficients) {
       EXPECT_NEAR(model.coefficients[j].second, c.expected[j].second, 1e-7 * (1 + std::fabs(c.expected[j].second)));
     }
     EXPECT_EQ(model.records, 60u);
+    EXPECT_EQ(model.skippedRecords, 1u);
     EXPECT_NEAR(model.rSquared, 1.0, 1e-12);
     EXPECT_NEAR(model.rmse, 0.0, 1e-6);
   }
 }
 
 TEST(LinearModel, NoisyFitReportsSummaryAndSkipsIncompleteRecords) {
-  GroupData data;
-  data.fields = {continuous("x"), continuous("y")};
+  GroupData data{{continuous("x"), continuous("y")}, {}};
   std::mt19937_64 rng(11);
   std::normal_distribution<double> noise(0.0, 0.5);
-  for (int i = 0; i < 2000; ++i) {
-    const double x = i / 100.0;
-    data.rows.push_back({number(x), number(3.0 - 0.25 * x + noise(rng))});
-  }
+  for (int i = 0; i < 2000; ++i) data.rows.push_back({number(i / 100.0), number(3.0 - 0.0025 * i + noise(rng))});
   data.rows.push_back({missing(), number(1.0)});
   data.rows.push_back({number(1.0), missing()});
-  ModelSpec request;
-  request.target = "y";
-  request.inputs = {"x"};
-  const auto model = splitmodels::buildGroupModel(data, request);
+  const auto model = splitmodels::buildGroupModel(data, spec(ModelKind::Linear, "y", {"x"}));
   ASSERT_TRUE(model.ok) << model.reason;
   EXPECT_EQ(model.records, 2000u);
   EXPECT_EQ(model.skippedRecords, 2u);
-  EXPECT_NEAR(coefficient(model, "x"), -0.25, 0.01);
+  EXPECT_NEAR(model.coefficients.at(1).second, -0.25, 0.01);
   EXPECT_NEAR(model.rmse, 0.5, 0.03);
   EXPECT_GT(model.rSquared, 0.8);
   EXPECT_LT(model.adjustedRSquared, model.rSquared);
 }
 
 TEST(LinearModel, GroupsWithoutIdentifiableFitFailWithReason) {
-  const FieldDef channel = nominal("channel", {"store", "online", "phone"});
+  const auto numbers = [](std::vector<std::string> names) {
+    std::vector<FieldDef> fields;
+    for (const std::string& name : names) fields.push_back(continuous(name));
+    return fields;
+  };
   struct FailureCase {
     const char* title;
-    std::vector<FieldDef> fields;
-    std::vector<std::vector<Cell>> rows;
+    std::vector<FieldDef> fields;  // the target y last
+    std::string rows;
     std::vector<std::string> inputs;
     std::string reason;
   };
   const std::vector<FailureCase> cases = {
-      {"fewer records than parameters",
-       {continuous("a"), continuous("b"), continuous("c"), continuous("y")},
-       {{number(1), number(2), number(4), number(1)},
-        {number(2), number(1), number(3), number(2)},
-        {number(3), number(5), number(1), number(4)},
-        {missing(), number(5), number(1), number(4)}},
-       {"a", "b", "c"},
-       "too few records: 3 records for 4 parameters"},
-      {"one input a multiple of another",
-       {continuous("x1"), continuous("x2"), continuous("y")},
-       {{number(1), number(2), number(1)}, {number(2), number(4), number(3)}, {number(3), number(6), number(2)},
-        {number(4), number(8), number(5)}},
-       {"x1", "x2"},
+      {"fewer records than parameters", numbers({"a", "b", "c", "y"}), "1 2 4 1 | 2 1 3 2 | 3 5 1 4 | - 5 1 4",
+       {"a", "b", "c"}, "too few records: 3 records for 4 parameters"},
+      {"one input a multiple of another", numbers({"x1", "x2", "y"}), "1 2 1 | 2 4 3 | 3 6 2 | 4 8 5", {"x1", "x2"},
        "singular design: column x2 is collinear"},
-      {"constant input",
-       {continuous("x"), continuous("y")},
-       {{number(7), number(1)}, {number(7), number(2)}, {number(7), number(4)}},
-       {"x"},
-       "singular design: column x is collinear"},
-      {"category absent from the group",
-       {channel, continuous("y")},
-       {{text("store"), number(1)}, {text("online"), number(2)}, {text("store"), number(3)},
-        {text("online"), number(5)}},
-       {"channel"},
-       "singular design: column channel=phone is collinear"},
-      {"unknown input", {continuous("y")}, {{number(1)}}, {"nope"}, "unknown field: nope"},
-      {"categorical target",
-       {continuous("x"), nominal("y", {"a", "b"})},
-       {{number(1), text("a")}, {number(2), text("b")}, {number(3), text("a")}},
-       {"x"},
+      {"constant input", numbers({"x", "y"}), "7 1 | 7 2 | 7 4", {"x"}, "singular design: column x is collinear"},
+      {"two categorical inputs whose categories always go together",
+       {nominal("a", {"p", "q"}), nominal("b", {"u", "v"}), continuous("y")}, "p u 1 | q v 2 | p u 4 | q v 3",
+       {"a", "b"}, "singular design: column b=v is collinear"},
+      {"unknown input", numbers({"y"}), "1", {"nope"}, "unknown field: nope"},
+      {"target also an input", numbers({"y"}), "1", {"y"}, "target is also an input: y"},
+      {"input listed twice", numbers({"x", "y"}), "1 1", {"x", "x"}, "input listed twice: x"},
+      {"categorical target", {continuous("x"), nominal("y", {"a", "b"})}, "1 a | 2 b | 3 a", {"x"},
        "target is not continuous: y"},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.title);
-    ModelSpec request;
-    request.target = "y";
-    request.inputs = c.inputs;
-    const auto model = splitmodels::buildGroupModel(GroupData{c.fields, c.rows}, request);
+    const GroupData data{c.fields, records(c.rows)};
+    const auto model = splitmodels::buildGroupModel(data, spec(ModelKind::Linear, "y", c.inputs));
     EXPECT_FALSE(model.ok);
     EXPECT_EQ(model.reason, c.reason);
-    EXPECT_TRUE(model.pmml.empty());
-    EXPECT_TRUE(model.statXML.empty());
+    EXPECT_TRUE(model.pmml.empty() && model.statXML.empty());
   }
 }
 

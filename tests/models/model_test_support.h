@@ -1,15 +1,15 @@
-// Helpers shared by the model tests: field and data builders and a PMML
-// schema check through xmllint.
+// Helpers shared by the model tests: field, record and request builders and
+// a PMML schema check through xmllint.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +19,9 @@ namespace modeltest {
 
 using splitmodels::Cell;
 using splitmodels::FieldDef;
+using splitmodels::GroupData;
+using splitmodels::ModelKind;
+using splitmodels::ModelSpec;
 
 inline FieldDef continuous(const std::string& name, int storage = splitmodels::StorageReal) {
   return FieldDef{name, storage, splitmodels::MeasureContinuous, {}, {}};
@@ -33,37 +36,38 @@ inline Cell number(double value) { return Cell{false, value, {}}; }
 inline Cell text(const std::string& value) { return Cell{false, 0.0, value}; }
 inline Cell missing() { return Cell{true, 0.0, {}}; }
 
-inline std::filesystem::path schemaPath() {
-  return std::filesystem::path(SPLIT_SOURCE_ROOT) / ".." / "shared" / "pmml" / "pmml-4-4.xsd";
+inline ModelSpec spec(ModelKind kind, const std::string& target, std::vector<std::string> inputs,
+                      const std::string& event = "") {
+  ModelSpec request;
+  request.kind = kind;
+  request.target = target;
+  request.inputs = std::move(inputs);
+  request.event = event;
+  return request;
 }
 
-// Empty when the document validates; otherwise xmllint's complaint. Skips
-// the calling test when the schema or xmllint is not available.
-#define EXPECT_VALID_PMML(document)                                                                  \
-  do {                                                                                               \
-    if (!std::filesystem::exists(modeltest::schemaPath()))                                           \
-      GTEST_SKIP() << "PMML schema not found at " << modeltest::schemaPath();                       \
-    if (std::system("xmllint --version >/dev/null 2>&1") != 0)                                       \
-      GTEST_SKIP() << "xmllint is not installed (Debian package libxml2-utils)";                    \
-    EXPECT_EQ(modeltest::schemaErrors(document), "");                                               \
-  } while (0)
-
-inline std::string schemaErrors(const std::string& document) {
-  const auto dir = std::filesystem::temp_directory_path();
-  const auto stem = "splitmodels_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                    std::to_string(reinterpret_cast<std::uintptr_t>(&document));
-  const auto file = dir / (stem + ".pmml");
-  const auto log = dir / (stem + ".log");
+// xmllint's complaint about the document; empty when it validates, nullopt
+// when xmllint or the schema is not there to check it.
+inline std::optional<std::string> schemaErrors(const std::string& document) {
+  static int serial = 0;
+  const auto schema = std::filesystem::path(SPLIT_SOURCE_ROOT) / ".." / "shared" / "pmml" / "pmml-4-4.xsd";
+  if (!std::filesystem::exists(schema) || std::system("xmllint --version >/dev/null 2>&1") != 0) return std::nullopt;
+  const auto file = std::filesystem::temp_directory_path() /
+                    ("splitmodels_" + std::to_string(::getpid()) + "_" + std::to_string(++serial) + ".pmml");
   std::ofstream(file) << document;
-  const std::string command = "xmllint --noout --schema '" + schemaPath().string() + "' '" + file.string() +
-                              "' >'" + log.string() + "' 2>&1";
-  const int status = std::system(command.c_str());
-  std::ifstream in(log);
-  std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string output;
+  FILE* pipe = ::popen(("xmllint --noout --schema '" + schema.string() + "' '" + file.string() + "' 2>&1").c_str(), "r");
+  for (char buffer[512]; pipe && std::fgets(buffer, sizeof buffer, pipe);) output += buffer;
+  const int status = pipe ? ::pclose(pipe) : -1;
   std::filesystem::remove(file);
-  std::filesystem::remove(log);
-  return status == 0 ? "" : output;
+  return status == 0 ? "" : output + "(xmllint status " + std::to_string(status) + ")";
 }
+
+#define EXPECT_VALID_PMML(document)                                                                               \
+  if (const auto errors = modeltest::schemaErrors(document); !errors)                                            \
+    GTEST_SKIP() << "PMML schema check needs xmllint (Debian package libxml2-utils) and shared/pmml/pmml-4-4.xsd"; \
+  else                                                                                                            \
+    EXPECT_EQ(*errors, "")
 
 // Inserts before DataDictionary the build-task extension the collecting
 // component adds to every group's PMML.

@@ -9,69 +9,67 @@
 namespace {
 
 using namespace modeltest;
-using splitmodels::GroupData;
-using splitmodels::ModelKind;
-using splitmodels::ModelSpec;
 using splitmodels::ScoreError;
 using splitmodels::SplitScorer;
 using Row = std::vector<std::optional<std::string>>;
 
-std::string render(const FieldDef& field, const Cell& cell) {
-  if (field.storage == splitmodels::StorageString) return cell.text;
+// A number as a CSV column would hold it.
+std::string render(double number) {
   char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%.17g", cell.number);
+  std::snprintf(buffer, sizeof buffer, "%.17g", number);
   return buffer;
 }
 
+// Two regions with their own logistic effects; the south holds no "store",
+// the first channel, so its model is coded against "web".
 GroupData twoRegions(int perRegion) {
-  GroupData data;
-  data.fields = {nominal("region", {"north", "south"}), continuous("x"), nominal("channel", {"store", "web"}),
-                 FieldDef{"y", splitmodels::StorageInteger, splitmodels::MeasureFlag, {"0", "1"}, {}}};
+  GroupData data{{nominal("region", {"north", "south"}), continuous("x"), nominal("channel", {"store", "web", "phone"}),
+                  FieldDef{"y", splitmodels::StorageInteger, splitmodels::MeasureFlag, {"0", "1"}, {}}},
+                 {}};
   std::mt19937_64 rng(21);
   std::normal_distribution<double> normal(0.0, 1.0);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   for (int r = 0; r < 2; ++r)
     for (int i = 0; i < perRegion; ++i) {
       const double x = normal(rng);
+      const char* channel = r == 0 ? (i % 3 == 0 ? "store" : i % 3 == 1 ? "web" : "phone") : (i % 2 ? "web" : "phone");
       const double eta = (r == 0 ? 0.3 : -0.6) + (r == 0 ? 1.1 : -0.7) * x + (i % 2 ? 0.5 : 0.0);
-      data.rows.push_back({text(r == 0 ? "north" : "south"), number(x), text(i % 2 ? "web" : "store"),
+      data.rows.push_back({text(r == 0 ? "north" : "south"), number(x), text(channel),
                            number(unit(rng) < 1.0 / (1.0 + std::exp(-eta)) ? 1 : 0)});
     }
   return data;
 }
 
 TEST(Scorer, ReproducesTheFittedValuesOfEveryGroupThroughTheSplitModel) {
+  std::vector<std::string> documents;
   for (const ModelKind kind : {ModelKind::Logistic, ModelKind::Linear}) {
     SCOPED_TRACE(kind == ModelKind::Logistic ? "logistic" : "linear");
     GroupData all = twoRegions(300);
     if (kind == ModelKind::Linear) all.fields[3].measure = splitmodels::MeasureContinuous;
-    ModelSpec request;
-    request.kind = kind;
-    request.target = "y";
-    request.inputs = {"x", "channel"};
     splitmodels::SplitModelInput input;
     input.fields = all.fields;
     input.splitFields = {"region"};
-    input.request = request;
+    input.request = spec(kind, "y", {"x", "channel"});
     std::vector<double> fitted;
     for (const char* region : {"north", "south"}) {
       GroupData group{all.fields, {}};
       for (const auto& row : all.rows)
         if (row[0].text == region) group.rows.push_back(row);
-      const auto model = splitmodels::buildGroupModel(group, request);
+      const auto model = splitmodels::buildGroupModel(group, input.request);
       ASSERT_TRUE(model.ok) << model.reason;
+      EXPECT_EQ(model.coefficients.back().first, "channel=phone");
+      EXPECT_EQ(model.coefficients.size(), *region == 'n' ? 4u : 3u);
       fitted.insert(fitted.end(), model.fitted.begin(), model.fitted.end());
       input.segments.push_back({{{"region", region, false, splitmodels::StorageString}}, model.pmml, region});
     }
-    SplitScorer scorer = SplitScorer::fromPmml(splitmodels::buildSplitModelPmml(input));
+    documents.push_back(splitmodels::buildSplitModelPmml(input));
+    SplitScorer scorer = SplitScorer::fromPmml(documents.back());
     scorer.bind({"y", "channel", "x", "region"});
     EXPECT_EQ(scorer.isClassification(), kind == ModelKind::Logistic);
     ASSERT_EQ(fitted.size(), all.rows.size());
     for (std::size_t i = 0; i < all.rows.size(); ++i) {
       const auto& cells = all.rows[i];
-      const Row row = {std::nullopt, render(all.fields[2], cells[2]), render(all.fields[1], cells[1]),
-                       render(all.fields[0], cells[0])};
-      const auto result = scorer.score(row);
+      const auto result = scorer.score({std::nullopt, cells[2].text, render(cells[1].number), cells[0].text});
       ASSERT_TRUE(result.selected);
       EXPECT_EQ(result.segmentId, cells[0].text);
       if (kind == ModelKind::Logistic) {
@@ -84,14 +82,12 @@ TEST(Scorer, ReproducesTheFittedValuesOfEveryGroupThroughTheSplitModel) {
       }
     }
   }
+  for (const std::string& pmml : documents) EXPECT_VALID_PMML(pmml);
 }
 
 TEST(Scorer, BuildsAndScoresFromSeveralThreadsAlike) {
   GroupData data = twoRegions(400);
-  ModelSpec request;
-  request.kind = ModelKind::Logistic;
-  request.target = "y";
-  request.inputs = {"x", "channel", "region"};
+  const ModelSpec request = spec(ModelKind::Logistic, "y", {"x", "channel", "region"});
   const auto reference = splitmodels::buildGroupModel(data, request);
   ASSERT_TRUE(reference.ok) << reference.reason;
   SplitScorer scorer = SplitScorer::fromPmml(reference.pmml);
@@ -102,7 +98,7 @@ TEST(Scorer, BuildsAndScoresFromSeveralThreadsAlike) {
     threads.emplace_back([&, t] {
       built[t] = splitmodels::buildGroupModel(data, request).fitted;
       for (const auto& cells : data.rows)
-        scored[t].push_back(scorer.score({render(data.fields[1], cells[1]), cells[2].text, cells[0].text})
+        scored[t].push_back(scorer.score({render(cells[1].number), cells[2].text, cells[0].text})
                                 .probabilities[1]);
     });
   for (std::thread& thread : threads) thread.join();
@@ -113,54 +109,37 @@ TEST(Scorer, BuildsAndScoresFromSeveralThreadsAlike) {
   }
 }
 
-const char* const kHandWritten = R"(<?xml version="1.0"?>
-<PMML xmlns="http://www.dmg.org/PMML-4_4" version="4.4">
-  <Header/>
-  <DataDictionary>
+// A regression segment of the hand-written document: its predicate, the
+// table and the mining fields before the target's.
+std::string segment(const std::string& id, const std::string& predicate, const std::string& table,
+                    const std::string& fields = "") {
+  return "<Segment id=\"" + id + "\">" + predicate + "<RegressionModel functionName=\"regression\"><MiningSchema>" +
+         fields + "<MiningField name=\"y\" usageType=\"target\"/></MiningSchema>" + table + "</RegressionModel></Segment>";
+}
+
+const std::string kHandWritten = R"(<PMML xmlns="http://www.dmg.org/PMML-4_4" version="4.4"><Header/><DataDictionary>
     <DataField name="shop" optype="categorical" dataType="string"><Value value="N/A" property="missing"/></DataField>
     <DataField name="n" optype="continuous" dataType="integer"/>
     <DataField name="day" optype="continuous" dataType="dateDaysSince[1970]"/>
     <DataField name="y" optype="continuous" dataType="double"/>
-  </DataDictionary>
-  <MiningModel functionName="regression">
-    <MiningSchema><MiningField name="shop"/><MiningField name="n"/><MiningField name="day"/>
-      <MiningField name="y" usageType="target"/></MiningSchema>
-    <Segmentation multipleModelMethod="selectFirst">
-      <Segment id="quoted">
-        <SimpleSetPredicate field="shop" booleanOperator="isIn">
-          <Array type="string" n="2">"Tom &amp; Jerry's" "a &lt;b&gt; \"c\""</Array>
-        </SimpleSetPredicate>
-        <RegressionModel functionName="regression"><MiningSchema><MiningField name="y" usageType="target"/></MiningSchema>
-          <RegressionTable intercept="1"/></RegressionModel>
-      </Segment>
-      <Segment id="no-shop">
-        <CompoundPredicate booleanOperator="and">
-          <SimplePredicate field="shop" operator="isMissing"/>
-          <SimplePredicate field="n" operator="greaterOrEqual" value="10"/>
-        </CompoundPredicate>
-        <RegressionModel functionName="regression"><MiningSchema><MiningField name="y" usageType="target"/></MiningSchema>
-          <RegressionTable intercept="2"/></RegressionModel>
-      </Segment>
-      <Segment id="early">
-        <CompoundPredicate booleanOperator="surrogate">
-          <SimplePredicate field="day" operator="lessThan" value="18262"/>
-          <SimplePredicate field="n" operator="equal" value="3"/>
-        </CompoundPredicate>
-        <RegressionModel functionName="regression">
-          <MiningSchema><MiningField name="n" missingValueReplacement="4"/><MiningField name="y" usageType="target"/></MiningSchema>
-          <RegressionTable intercept="0.5"><NumericPredictor name="n" coefficient="2" exponent="2"/></RegressionTable></RegressionModel>
-      </Segment>
-      <Segment id="xor">
-        <CompoundPredicate booleanOperator="xor">
-          <SimplePredicate field="shop" operator="equal" value="x&lt;y"/>
-          <SimplePredicate field="n" operator="notEqual" value="7"/>
-        </CompoundPredicate>
-        <RegressionModel functionName="regression"><MiningSchema><MiningField name="y" usageType="target"/></MiningSchema>
-          <RegressionTable intercept="3"><NumericPredictor name="n" coefficient="1"/></RegressionTable></RegressionModel>
-      </Segment>
-    </Segmentation>
-  </MiningModel>
-</PMML>)";
+  </DataDictionary><MiningModel functionName="regression"><MiningSchema><MiningField name="shop"/>
+    <MiningField name="n"/><MiningField name="day"/><MiningField name="y" usageType="target"/></MiningSchema>
+  <Segmentation multipleModelMethod="selectFirst">)" +
+    segment("quoted", R"(<SimpleSetPredicate field="shop" booleanOperator="isIn">
+        <Array type="string" n="2">"Tom &amp; Jerry's" "a &lt;b&gt; \"c\""</Array></SimpleSetPredicate>)",
+            R"(<RegressionTable intercept="1"/>)") +
+    segment("no-shop", R"(<CompoundPredicate booleanOperator="and"><SimplePredicate field="shop" operator="isMissing"/>
+        <SimplePredicate field="n" operator="greaterOrEqual" value="10"/></CompoundPredicate>)",
+            R"(<RegressionTable intercept="2"/>)") +
+    segment("early", R"(<CompoundPredicate booleanOperator="surrogate">
+        <SimplePredicate field="day" operator="lessThan" value="18262"/>
+        <SimplePredicate field="n" operator="equal" value="3"/></CompoundPredicate>)",
+            R"(<RegressionTable intercept="0.5"><NumericPredictor name="n" coefficient="2" exponent="2"/></RegressionTable>)",
+            R"(<MiningField name="n" missingValueReplacement="4"/>)") +
+    segment("xor", R"(<CompoundPredicate booleanOperator="xor"><SimplePredicate field="shop" operator="equal" value="x&lt;y"/>
+        <SimplePredicate field="n" operator="notEqual" value="7"/></CompoundPredicate>)",
+            R"(<RegressionTable intercept="3"><NumericPredictor name="n" coefficient="1"/></RegressionTable>)") +
+    "</Segmentation></MiningModel></PMML>";
 
 TEST(Scorer, HandWrittenPredicatesFollowThreeValuedLogic) {
   SplitScorer scorer = SplitScorer::fromPmml(kHandWritten);
@@ -201,33 +180,29 @@ TEST(Scorer, HandWrittenPredicatesFollowThreeValuedLogic) {
 }
 
 TEST(Scorer, ClassificationNormalisationsAndLabelOrder) {
-  const auto document = [](const char* method, const char* values) {
-    return std::string(R"(<PMML xmlns="http://www.dmg.org/PMML-4_4" version="4.4"><Header/><DataDictionary>
-      <DataField name="x" optype="continuous" dataType="double"/>
-      <DataField name="c" optype="categorical" dataType="string">)") +
-           values + R"(</DataField></DataDictionary>
-      <RegressionModel functionName="classification" normalizationMethod=")" + method + R"(">
-        <MiningSchema><MiningField name="x"/><MiningField name="c" usageType="target"/></MiningSchema>
-        <RegressionTable intercept="0.5" targetCategory="b"><NumericPredictor name="x" coefficient="1"/></RegressionTable>
-        <RegressionTable intercept="0" targetCategory="a"/>
-      </RegressionModel></PMML>)";
-  };
   const double e = 1.0 / (1.0 + std::exp(-1.5));
   struct Case {
     const char* method;
-    const char* values;
+    const char* values;  // the target's Value elements
     std::vector<std::string> labels;
     std::vector<double> probabilities;
-    const char* predicted;
   };
   const std::vector<Case> cases = {
-      {"logit", "<Value value=\"a\"/><Value value=\"b\"/>", {"a", "b"}, {1 - e, e}, "b"},
-      {"softmax", "", {"b", "a"}, {e, 1 - e}, "b"},
-      {"none", "<Value value=\"c\"/><Value value=\"a\"/><Value value=\"b\"/>", {"c", "a", "b"}, {0, -0.5, 1.5}, "b"},
+      {"logit", R"(<Value value="a"/><Value value="b"/>)", {"a", "b"}, {1 - e, e}},
+      {"softmax", "", {"b", "a"}, {e, 1 - e}},
+      {"none", R"(<Value value="c"/><Value value="a"/><Value value="b"/>)", {"c", "a", "b"}, {0, -0.5, 1.5}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.method);
-    SplitScorer scorer = SplitScorer::fromPmml(document(c.method, c.values));
+    SplitScorer scorer = SplitScorer::fromPmml(
+        std::string(R"(<PMML xmlns="http://www.dmg.org/PMML-4_4" version="4.4"><Header/><DataDictionary>
+      <DataField name="x" optype="continuous" dataType="double"/>
+      <DataField name="c" optype="categorical" dataType="string">)") +
+        c.values + R"(</DataField></DataDictionary>
+      <RegressionModel functionName="classification" normalizationMethod=")" + c.method + R"(">
+        <MiningSchema><MiningField name="x"/><MiningField name="c" usageType="target"/></MiningSchema>
+        <RegressionTable intercept="0.5" targetCategory="b"><NumericPredictor name="x" coefficient="1"/></RegressionTable>
+        <RegressionTable intercept="0" targetCategory="a"/></RegressionModel></PMML>)");
     ASSERT_TRUE(scorer.isClassification());
     EXPECT_EQ(scorer.classLabels(), c.labels);
     scorer.bind({"x"});
@@ -235,7 +210,7 @@ TEST(Scorer, ClassificationNormalisationsAndLabelOrder) {
     ASSERT_EQ(result.probabilities.size(), c.probabilities.size());
     for (std::size_t k = 0; k < c.probabilities.size(); ++k)
       EXPECT_NEAR(result.probabilities[k], c.probabilities[k], 1e-12);
-    EXPECT_EQ(result.predicted, c.predicted);
+    EXPECT_EQ(result.predicted, "b");
     const auto missingInput = scorer.score({std::nullopt});
     EXPECT_TRUE(missingInput.selected);
     EXPECT_EQ(missingInput.predicted, "");
@@ -244,20 +219,25 @@ TEST(Scorer, ClassificationNormalisationsAndLabelOrder) {
 
 TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
   const auto wrap = [](const std::string& model, const std::string& fields = "") {
-    return R"(<PMML version="4.4"><Header/><DataDictionary>
-      <DataField name="x" optype="continuous" dataType="double"/>
-      <DataField name="y" optype="continuous" dataType="double"/>)" +
-           fields + "</DataDictionary>" + model + "</PMML>";
+    return R"(<PMML version="4.4"><Header/><DataDictionary><DataField name="x" optype="continuous" dataType="double"/>
+      <DataField name="y" optype="continuous" dataType="double"/>)" + fields + "</DataDictionary>" + model + "</PMML>";
   };
   const std::string schema = R"(<MiningSchema><MiningField name="x"/><MiningField name="y" usageType="target"/></MiningSchema>)";
   const auto regression = [&](const std::string& table) {
-    return R"(<RegressionModel functionName="regression">)" + schema + table + "</RegressionModel>";
+    return wrap(R"(<RegressionModel functionName="regression">)" + schema + table + "</RegressionModel>");
   };
-  const auto mining = [&](const std::string& method, const std::string& segment) {
-    return R"(<MiningModel functionName="regression">)" + schema + R"(<Segmentation multipleModelMethod=")" +
-           method + R"(">)" + segment + "</Segmentation></MiningModel>";
+  const auto predictor = [&](const std::string& element) {
+    return regression(R"(<RegressionTable intercept="1">)" + element + "</RegressionTable>");
   };
-  const std::string goodModel = regression(R"(<RegressionTable intercept="1"/>)");
+  const auto mining = [&](const std::string& method, const std::string& segments) {
+    return wrap(R"(<MiningModel functionName="regression">)" + schema + R"(<Segmentation multipleModelMethod=")" +
+                method + R"(">)" + segments + "</Segmentation></MiningModel>");
+  };
+  const std::string goodModel = R"(<RegressionModel functionName="regression">)" + schema +
+                                R"(<RegressionTable intercept="1"/></RegressionModel>)";
+  const auto selectedBy = [&](const std::string& predicate) {
+    return mining("selectFirst", "<Segment>" + predicate + goodModel + "</Segment>");
+  };
   struct Case {
     std::string pmml;
     std::string mentions;
@@ -268,25 +248,24 @@ TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
       {"<PMML version=\"4.4\"><Header/></PMML>", "DataDictionary"},
       {wrap(""), "no model element"},
       {wrap("<TreeModel functionName=\"regression\"/>"), "TreeModel"},
-      {wrap(regression(R"(<RegressionTable/>)")), "RegressionTable: attribute intercept is missing"},
-      {wrap(regression(R"(<RegressionTable intercept="1"><NumericPredictor name="x" coefficient="lots"/></RegressionTable>)")),
+      {regression("<RegressionTable/>"), "RegressionTable: attribute intercept is missing"},
+      {predictor(R"(<NumericPredictor name="x" coefficient="lots"/>)"),
        "NumericPredictor name=\"x\": attribute coefficient=\"lots\" is not a number"},
-      {wrap(regression(R"(<RegressionTable intercept="1"><NumericPredictor name="z" coefficient="1"/></RegressionTable>)")),
+      {predictor(R"(<NumericPredictor name="z" coefficient="1"/>)"),
        "NumericPredictor name=\"z\": field \"z\" is not in the DataDictionary"},
-      {wrap(regression(R"(<RegressionTable intercept="1"><PredictorTerm coefficient="1"><FieldRef field="x"/></PredictorTerm></RegressionTable>)")),
+      {predictor(R"(<PredictorTerm coefficient="1"><FieldRef field="x"/></PredictorTerm>)"),
        "PredictorTerm is not supported"},
       {wrap(goodModel, R"(<DataField name="w" optype="continuous" dataType="decimal"/>)"),
        "DataField name=\"w\": dataType=\"decimal\""},
-      {wrap(mining("average", "")), "multipleModelMethod=\"average\""},
-      {wrap(mining("selectFirst", "<Segment id=\"s1\"><True/><TreeModel functionName=\"regression\"/></Segment>")),
+      {mining("average", ""), "multipleModelMethod=\"average\""},
+      {mining("selectFirst", R"(<Segment id="s1"><True/><TreeModel functionName="regression"/></Segment>)"),
        "Segment id=\"s1\": model element TreeModel"},
-      {wrap(mining("selectFirst", "<Segment><SimplePredicate field=\"x\" operator=\"between\" value=\"1\"/>" + goodModel + "</Segment>")),
+      {selectedBy(R"(<SimplePredicate field="x" operator="between" value="1"/>)"),
        "SimplePredicate field=\"x\": operator=\"between\""},
-      {wrap(mining("selectFirst", "<Segment><SimplePredicate field=\"x\" operator=\"equal\" value=\"one\"/>" + goodModel + "</Segment>")),
+      {selectedBy(R"(<SimplePredicate field="x" operator="equal" value="one"/>)"),
        "SimplePredicate field=\"x\": value=\"one\" is not a valid double"},
-      {wrap(mining("selectFirst", "<Segment><SimplePredicate field=\"q\" operator=\"isMissing\"/>" + goodModel + "</Segment>")),
-       "field \"q\" is not in the DataDictionary"},
-      {wrap(mining("selectFirst", R"(<Segment><SimpleSetPredicate field="x" booleanOperator="isIn"><Array type="real" n="3">1 2</Array></SimpleSetPredicate>)" + goodModel + "</Segment>")),
+      {selectedBy(R"(<SimplePredicate field="q" operator="isMissing"/>)"), "field \"q\" is not in the DataDictionary"},
+      {selectedBy(R"(<SimpleSetPredicate field="x" booleanOperator="isIn"><Array type="real" n="3">1 2</Array></SimpleSetPredicate>)"),
        "Array n=\"3\" but it holds 2 entries"},
   };
   for (const Case& c : cases) {

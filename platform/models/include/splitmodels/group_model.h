@@ -30,7 +30,9 @@ struct GroupModel {
   double auc = 0.0;            // area under the ROC curve (ties count 1/2)
   // Fitted coefficients: "(intercept)" first, then one per design column:
   // the input's name for a continuous input, "name=category" for a dummy
-  // column of a categorical input (one per category but the first).
+  // column of a categorical input. A categorical input is coded against the
+  // first of its categories that the fitted records hold and has one column
+  // per further held category; categories the group lacks have none.
   std::vector<std::pair<std::string, double>> coefficients;
   // Per record used in the fit, in record order: the fitted value (linear)
   // or the fitted probability of the event (logistic).
