@@ -116,9 +116,8 @@ void Container::noteUseLocked() {
 }
 
 EntryKeyObject* Container::knownKeyLocked(CFEntryKey* key) const {
-    for (const auto& k : keys_)
-        if (k->record() == key) return k.get();
-    return nullptr;
+    auto found = keyIndex_.find(key);
+    return found == keyIndex_.end() ? nullptr : found->second;
 }
 
 cf_status Container::createKey(CFEntryKey** key, int* err) {
@@ -129,6 +128,7 @@ cf_status Container::createKey(CFEntryKey** key, int* err) {
     noteUseLocked();
     keys_.push_back(std::make_unique<EntryKeyObject>(*this));
     *key = keys_.back()->record();
+    keyIndex_.emplace(*key, keys_.back().get());
     return CF_OK;
 }
 
@@ -143,6 +143,7 @@ cf_status Container::getKeys(CFKeyList** keys, int* err) {
         if (!entry.complete) continue;
         keys_.push_back(std::make_unique<EntryKeyObject>(*this, entry.key));
         keys_.back()->hasText = true;
+        keyIndex_.emplace(keys_.back()->record(), keys_.back().get());
         listed.push_back(keys_.back().get());
     }
     keyLists_.push_back(std::make_unique<KeyListObject>(*this, std::move(listed)));

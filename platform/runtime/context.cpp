@@ -222,6 +222,13 @@ size_t Context::recordSetsCreated() const {
     return recordSets_.size();
 }
 
+std::vector<RecordSet*> Context::recordSetsSince(size_t first) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::vector<RecordSet*> out;
+    for (size_t i = first; i < recordSets_.size(); ++i) out.push_back(recordSets_[i].get());
+    return out;
+}
+
 std::vector<RecordSet*> Context::recordSets() const {
     std::lock_guard<std::mutex> guard(mutex_);
     std::vector<RecordSet*> out;
@@ -314,6 +321,7 @@ cf_status Context::createRecordSet(CFRecordSet** records, int* err, const char* 
     recordSets_.push_back(std::make_unique<RecordSet>(recordSets_.size(),
                                                       name == nullptr ? "" : name, faults_));
     *records = recordSets_.back()->record();
+    recordSetIndex_.emplace(*records, recordSets_.back().get());
     return CF_OK;
 }
 
@@ -323,13 +331,12 @@ cf_status Context::releaseRecordSet(CFRecordSet* records, int* err) {
     cf_status status = 0;
     if (refused("releaseRecordSet", err, &status)) return status;
     std::lock_guard<std::mutex> guard(mutex_);
-    auto it = std::find_if(recordSets_.begin(), recordSets_.end(),
-                           [&](const auto& set) { return set->record() == records; });
-    if (it == recordSets_.end() || (*it)->released()) {
+    auto it = recordSetIndex_.find(records);
+    if (it == recordSetIndex_.end() || it->second->released()) {
         ++badReleases_;
         return CF_FAILED;
     }
-    (*it)->markReleased();
+    it->second->markReleased();
     ++released_;
     return CF_OK;
 }

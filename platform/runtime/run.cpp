@@ -127,9 +127,9 @@ void RunState::beginBoth() {
 // thread serves one call at a time, so the newest set it created since the
 // call began is the call's.
 std::optional<uint64_t> RunState::setCreatedHere(size_t createdBefore) const {
-    const auto sets = distribute_.recordSets();
+    const auto sets = distribute_.recordSetsSince(createdBefore);
     const auto me = std::this_thread::get_id();
-    for (size_t i = sets.size(); i > createdBefore; --i)
+    for (size_t i = sets.size(); i > 0; --i)
         if (sets[i - 1]->creator() == me) return sets[i - 1]->sequence();
     return std::nullopt;
 }

@@ -47,14 +47,36 @@ XMLElement XMLElement::addElement(const std::string& name) {
     return XMLElement(toHandle(toNode(node_).append_child(name.c_str())));
 }
 
-XMLElementIterator XMLElement::getElementsDirect(const std::string& name) const {
-    std::vector<CFXML*> nodes;
-    if (!node_) return XMLElementIterator(std::move(nodes));
-    for (pugi::xml_node child : toNode(node_).children()) {
-        if (child.type() != pugi::node_element) continue;
-        if (name.empty() || name == child.name()) nodes.push_back(toHandle(child));
+namespace {
+
+// The first element at or after node among its siblings that carries name
+// (any element for an empty name).
+CFXML* matchFrom(pugi::xml_node node, const std::string& name) {
+    for (; node; node = node.next_sibling()) {
+        if (node.type() != pugi::node_element) continue;
+        if (name.empty() || name == node.name()) return toHandle(node);
     }
-    return XMLElementIterator(std::move(nodes));
+    return nullptr;
+}
+
+}  // namespace
+
+XMLElementIterator XMLElement::getElementsDirect(const std::string& name) const {
+    if (!node_) return XMLElementIterator();
+    return XMLElementIterator(matchFrom(toNode(node_).first_child(), name), name);
+}
+
+XMLElement XMLElementIterator::next() {
+    if (!next_) return XMLElement();
+    XMLElement current(next_);
+    next_ = matchFrom(toNode(next_).next_sibling(), name_);
+    return current;
+}
+
+size_t XMLElementIterator::count() const {
+    size_t n = 0;
+    for (CFXML* at = next_; at; at = matchFrom(toNode(at).next_sibling(), name_)) ++n;
+    return n;
 }
 
 XMLElement XMLElement::getElementByAttribute(const std::string& elementName,

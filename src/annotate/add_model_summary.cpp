@@ -30,7 +30,9 @@ uint32_t SplitCollectPeer::AddModelSummary(XMLDocument* document, std::string& m
 
     const XMLElement& workerRoot = *document;
     XMLElementIterator workerSettings = workerRoot.getElementsDirect("BuildSettings");
-    if (!combinedStatXML.getElementsDirect("BuildSettings").hasMore() && workerSettings.hasMore()) {
+    // The worker is asked first: its document is small, while the combined
+    // root grows by one section per group.
+    if (workerSettings.hasMore() && !combinedStatXML.getElementsDirect("BuildSettings").hasMore()) {
         XMLElementIterator first = combinedStatXML.getElementsDirect("");
         if (first.hasMore())
             combinedStatXML.copyElementBefore(workerSettings.next(), first.next());

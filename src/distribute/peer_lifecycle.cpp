@@ -62,10 +62,14 @@ const QorCF_940::FieldInfo* SplitDistributePeer::SplitFieldInfo(size_t i) const 
 }
 
 SplitDistributePeer::WorkerEntry* SplitDistributePeer::FindWorker(CFWorker* worker) {
-    // Only the worker handles are compared: other threads may be updating the
-    // record sets of other entries meanwhile.
-    for (WorkerEntry& entry : workerTable) {
-        if (entry.worker == worker) return &entry;
-    }
-    return nullptr;
+    // The table changes only while planning and at the end of an execution;
+    // during the hand-out it is only read, so concurrent lookups are safe.
+    auto found = workerPositions.find(worker);
+    return found == workerPositions.end() ? nullptr : &workerTable[found->second];
+}
+
+void SplitDistributePeer::AppendWorker(CFWorker* worker) {
+    workerTable.push_back({worker, nullptr});
+    // A worker listed twice is found by its first entry.
+    workerPositions.emplace(worker, workerTable.size() - 1);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "qor_peer.h"
@@ -70,6 +71,7 @@ private:
     uint32_t FillWorkerRecordSet(CFWorker* worker, int* err);
     uint32_t ReleaseRecordSets(int* err);
     WorkerEntry* FindWorker(CFWorker* worker);
+    void AppendWorker(CFWorker* worker);
 
     // Input containers.
     uint32_t ReadContainerText(const std::string& name, std::string& text, int* err);
@@ -87,6 +89,9 @@ private:
     CFThreadServices* threadServices;
     CFLock* hostLock;
     bool recordsRemain;
+    // Position of each worker's first entry in workerTable, so that finding a
+    // worker does not walk a table of many thousands of groups.
+    std::unordered_map<CFWorker*, size_t> workerPositions;
 };
 
 #endif

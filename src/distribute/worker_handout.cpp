@@ -112,6 +112,7 @@ uint32_t SplitDistributePeer::ReleaseRecordSets(int* err) {
         entry.records = nullptr;
     }
     workerTable.clear();
+    workerPositions.clear();
     return result;
 }
 

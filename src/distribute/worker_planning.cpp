@@ -39,7 +39,7 @@ uint32_t SplitDistributePeer::PlanWorkers(int* err) {
         return status;
     }
     ReleaseRecordSets(err);  // record sets of an earlier execution
-    workerTable.push_back({worker, nullptr});
+    AppendWorker(worker);
 
     // Key statuses are not examined while planning: a failed read has raised
     // its message, and the scan goes on with the key as it was left.
@@ -56,7 +56,7 @@ uint32_t SplitDistributePeer::PlanWorkers(int* err) {
         // A worker refused after the first one ends the scan; the groups found
         // so far stand and the rest of the input is handed to no worker.
         if (host::CreateWorker(context, &worker, err) != CF_OK) break;
-        workerTable.push_back({worker, nullptr});
+        AppendWorker(worker);
         ReadSplitKey(current, err);  // this record's key describes the new group
     }
     ClearSplitKey(current);

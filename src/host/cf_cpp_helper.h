@@ -91,17 +91,22 @@ private:
     CFXMLDoc* doc_ = nullptr;
 };
 
+// Walks the direct child elements of one element that carry one name (every
+// child element for an empty name), in document order. It finds each next
+// match only when asked, so taking the first match of a long child list
+// costs no more than reaching it.
 class XMLElementIterator {
 public:
     XMLElementIterator() = default;
-    XMLElementIterator(std::vector<CFXML*> nodes) : nodes_(std::move(nodes)) {}
-    bool hasMore() const { return pos_ < nodes_.size(); }
-    XMLElement next() { return hasMore() ? XMLElement(nodes_[pos_++]) : XMLElement(); }
-    size_t count() const { return nodes_.size(); }
+    XMLElementIterator(CFXML* first, std::string name) : next_(first), name_(std::move(name)) {}
+    bool hasMore() const { return next_ != nullptr; }
+    XMLElement next();
+    // Matches not yet taken.
+    size_t count() const;
 
 private:
-    std::vector<CFXML*> nodes_;
-    size_t pos_ = 0;
+    CFXML* next_ = nullptr;
+    std::string name_;
 };
 
 // Documents bound to a host.

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "cf_records.h"
@@ -99,6 +100,8 @@ private:
     std::optional<Entry> default_;
     std::vector<Entry> entries_;
     std::vector<std::unique_ptr<EntryKeyObject>> keys_;
+    // Each key by its record, so that checking a key does not walk them all.
+    std::unordered_map<const CFEntryKey*, EntryKeyObject*> keyIndex_;
     std::vector<std::unique_ptr<KeyListObject>> keyLists_;
     std::vector<std::unique_ptr<StreamObject>> streams_;
     bool closed_ = false;

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <unordered_map>
 #include <vector>
 
 #include "cf_records.h"
@@ -99,6 +100,8 @@ public:
     size_t liveRecordSets() const;
     size_t recordSetsCreated() const;
     std::vector<RecordSet*> recordSets() const;
+    // The sets created from the first-th on (0-based), in creation order.
+    std::vector<RecordSet*> recordSetsSince(size_t first) const;
     // releaseRecordSet calls with a record set that is unknown or already
     // released.
     size_t badReleases() const;
@@ -138,6 +141,8 @@ private:
     std::map<std::string, std::vector<std::unique_ptr<Container>>, std::less<>> containers_;
     std::map<std::string, size_t, std::less<>> containerOpens_;
     std::vector<std::unique_ptr<RecordSet>> recordSets_;
+    // Each set by its record, so releasing one does not walk every set.
+    std::unordered_map<const CFRecordSet*, RecordSet*> recordSetIndex_;
     size_t released_ = 0;
     size_t badReleases_ = 0;
     bool threadServices_ = true;
