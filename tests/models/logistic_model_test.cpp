@@ -29,12 +29,12 @@ GroupData generated(int records, unsigned seed) {
   return data;
 }
 
-ModelSpec logisticSpec(const std::string& event = "") {
-  return spec(ModelKind::Logistic, "bought", {"x1", "x2", "channel"}, event);
+ModelSpec logisticRequest(const std::string& event = "") {
+  return modelRequest(ModelKind::Logistic, "bought", {"x1", "x2", "channel"}, event);
 }
 
 TEST(LogisticModel, RecoversCoefficientsOnALargeSample) {
-  const auto model = splitmodels::buildGroupModel(generated(40000, 3), logisticSpec());
+  const auto model = splitmodels::buildGroupModel(generated(40000, 3), logisticRequest());
   ASSERT_TRUE(model.ok) << model.reason;
   const std::vector<std::pair<std::string, double>> expected = {
       {"(intercept)", -0.5}, {"x1", 1.2}, {"x2", -0.8}, {"channel=online", 0.7}, {"channel=phone", -0.4}};
@@ -74,7 +74,7 @@ TEST(LogisticModel, UnfittableGroupsFailWithReason) {
     GroupData data{{continuous("x"), nominal("y", {})}, {}};
     for (int x = -10; x <= 10; ++x) data.rows.push_back({number(x), text(c.label(x))});
     if (c.boundaryBoth) data.rows.push_back({number(0), text("a")});
-    const auto model = splitmodels::buildGroupModel(data, spec(ModelKind::Logistic, "y", {"x"}, c.event));
+    const auto model = splitmodels::buildGroupModel(data, modelRequest(ModelKind::Logistic, "y", {"x"}, c.event));
     EXPECT_FALSE(model.ok);
     EXPECT_EQ(model.reason.rfind(c.reasonStart, 0), 0u) << model.reason;
   }
@@ -91,7 +91,7 @@ TEST(LogisticModel, OverlappingClassesAreNotMistakenForSeparationAndTheEventCanB
     const double x = -6.0 + 12.0 * i / 4000.0;
     data.rows.push_back({number(x), number(unit(rng) < 1.0 / (1.0 + std::exp(-2.5 * x)) ? 1 : 0)});
   }
-  const auto model = splitmodels::buildGroupModel(data, spec(ModelKind::Logistic, "y", {"x"}, "0.0"));
+  const auto model = splitmodels::buildGroupModel(data, modelRequest(ModelKind::Logistic, "y", {"x"}, "0.0"));
   ASSERT_TRUE(model.ok) << model.reason;
   EXPECT_NEAR(model.coefficients[1].second, -2.5, 0.3);
   EXPECT_NE(model.pmml.find("intercept=\"0\" targetCategory=\"1\""), std::string::npos);

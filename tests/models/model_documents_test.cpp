@@ -21,9 +21,9 @@ const char* const kDataModel = R"(<?xml version="1.0"?>
   </Fields>
 </DataModel>)";
 
-ModelSpec salesSpec(ModelKind kind) {
-  ModelSpec request = kind == ModelKind::Linear ? spec(kind, "amount", {"day", "channel"})
-                                                : spec(kind, "big", {"amount", "channel"});
+ModelSpec salesRequest(ModelKind kind) {
+  ModelSpec request = kind == ModelKind::Linear ? modelRequest(kind, "amount", {"day", "channel"})
+                                                : modelRequest(kind, "big", {"amount", "channel"});
   request.modelId = "north";
   request.dataModelXml = kDataModel;
   return request;
@@ -37,30 +37,33 @@ splitmodels::GroupModel salesModel(ModelKind kind) {
     data.rows.push_back({text("north"), number(18000 + i), text(odd ? "a&b <c>" : "store"), number(amount),
                          text((i * 37) % 11 < 5 + (odd ? 2 : 0) ? "y" : "n")});
   }
-  return splitmodels::buildGroupModel(data, salesSpec(kind));
+  return splitmodels::buildGroupModel(data, salesRequest(kind));
 }
 
-splitmodels::SplitModelInput splitInput(ModelKind kind) {
+splitmodels::SplitModelInput splitInput() {
   splitmodels::SplitModelInput input;
   input.fields = splitmodels::parseDataModelFields(kDataModel);
   input.splitFields = {"region"};
-  input.request = salesSpec(kind);
+  input.request = salesRequest(ModelKind::Linear);
   return input;
 }
 
-TEST(ModelDocuments, GroupAndOneFieldSplitModelsValidate) {
+// An element as one line: its name, its attribute values in order and its
+// children in brackets.
+std::string outline(const pugi::xml_node node) {
+  std::string line = node.name();
+  for (const pugi::xml_attribute attribute : node.attributes()) line += std::string(" ") + attribute.value();
+  const char* separator = " [";
+  for (const pugi::xml_node child : node.children()) line += separator + outline(child), separator = ", ";
+  return node.first_child() ? line + "]" : line;
+}
+
+TEST(ModelDocuments, GroupPmmlValidatesAlsoWithTheSplitInfoInserted) {
   std::vector<std::string> documents;
   for (const ModelKind kind : {ModelKind::Linear, ModelKind::Logistic}) {
     const auto model = salesModel(kind);
     ASSERT_TRUE(model.ok) << model.reason;
-    splitmodels::SplitModelInput input = splitInput(kind);
-    input.segments = {{{{"region", "north", false, 3}}, withSplitInfo(model.pmml), ""}};
-    documents.insert(documents.end(), {model.pmml, input.segments[0].groupPmml, splitmodels::buildSplitModelPmml(input)});
-    pugi::xml_document doc;
-    ASSERT_TRUE(doc.load_string(documents.back().c_str()));
-    const pugi::xml_node mining = doc.document_element().child("MiningModel");
-    EXPECT_STREQ(mining.attribute("functionName").value(), kind == ModelKind::Linear ? "regression" : "classification");
-    EXPECT_TRUE(mining.child("Segmentation").child("Segment").child("SimplePredicate"));
+    documents.insert(documents.end(), {model.pmml, withSplitInfo(model.pmml)});
   }
   for (const std::string& pmml : documents) EXPECT_VALID_PMML(pmml);
 }
@@ -72,17 +75,13 @@ TEST(ModelDocuments, StatXmlCarriesSettingsFieldsAndSummary) {
   ASSERT_TRUE(doc.load_string(model.statXML.c_str()));
   const pugi::xml_node root = doc.document_element();
   EXPECT_STREQ(root.name(), "StatXML");
-  EXPECT_STREQ(root.child("BuildSettings").attribute("target").value(), "amount");
-  EXPECT_STREQ(root.child("BuildSettings").last_child().attribute("name").value(), "channel");
-  const pugi::xml_node fields = root.child("DataModel").child("Fields");
-  EXPECT_STREQ(fields.attribute("count").value(), "3");
-  const pugi::xml_node day = fields.first_child();  // data-model order, copied whole
-  EXPECT_STREQ(day.attribute("role").value(), "input");
-  EXPECT_STREQ(day.attribute("displayLabel").value(), "Day of sale");
-  EXPECT_STREQ(fields.find_child_by_attribute("Field", "name", "amount").attribute("role").value(), "target");
-  EXPECT_FALSE(fields.find_child_by_attribute("Field", "name", "region"));
-  const pugi::xml_node summary = root.child("PMMLModel").child("PredictiveSummary");
+  EXPECT_EQ(outline(root.child("BuildSettings")), "BuildSettings linear amount [Input day, Input channel]");
+  // The used fields' data-model entries copied whole, in data-model order, with their role.
+  EXPECT_EQ(outline(root.child("DataModel")),
+            "DataModel 1.0 [FieldFormats, Fields true 3 [Field day date continuous Day of sale input, "
+            "Field channel string nominal input [Value store, Value a&b <c>], Field amount real continuous target]]");
   EXPECT_STREQ(root.child("PMMLModel").attribute("modelID").value(), "north");
+  const pugi::xml_node summary = root.child("PMMLModel").child("PredictiveSummary");
   EXPECT_STREQ(summary.attribute("recordCount").value(), "40");
   EXPECT_EQ(std::stod(summary.attribute("rSquared").value()), model.rSquared);  // written to round-trip
   EXPECT_TRUE(summary.attribute("rmse"));
@@ -92,7 +91,7 @@ TEST(ModelDocuments, StatXmlCarriesSettingsFieldsAndSummary) {
 TEST(ModelDocuments, SplitModelValidatesAndRewritesNumericValues) {
   const auto model = salesModel(ModelKind::Linear);
   ASSERT_TRUE(model.ok) << model.reason;
-  splitmodels::SplitModelInput input = splitInput(ModelKind::Linear);
+  splitmodels::SplitModelInput input = splitInput();
   input.fields.push_back(continuous("rate"));
   input.fields.push_back(nominal("year", {}, splitmodels::StorageInteger));
   input.splitFields = {"region", "rate", "year"};
@@ -103,28 +102,22 @@ TEST(ModelDocuments, SplitModelValidatesAndRewritesNumericValues) {
   };
   const std::string split = splitmodels::buildSplitModelPmml(input);
   EXPECT_VALID_PMML(split);
-
   pugi::xml_document doc;
   ASSERT_TRUE(doc.load_string(split.c_str()));
   const pugi::xml_node segmentation = doc.document_element().child("MiningModel").child("Segmentation");
   EXPECT_STREQ(segmentation.attribute("multipleModelMethod").value(), "selectFirst");
-  const pugi::xml_node first = segmentation.child("Segment");
-  EXPECT_STREQ(first.attribute("id").value(), "1");
-  EXPECT_STREQ(first.child("CompoundPredicate").attribute("booleanOperator").value(), "and");
-  std::vector<std::string> values;
-  for (const pugi::xml_node p : first.child("CompoundPredicate").children("SimplePredicate"))
-    values.push_back(p.attribute("value").value());
-  EXPECT_EQ(values, (std::vector<std::string>{"north", "2.5", "-5"}));
-  const pugi::xml_node second = first.next_sibling("Segment");
-  EXPECT_STREQ(second.attribute("id").value(), "x");
-  const pugi::xml_node missingRegion = second.child("CompoundPredicate").child("SimplePredicate");
-  EXPECT_STREQ(missingRegion.attribute("operator").value(), "isMissing");
-  EXPECT_FALSE(missingRegion.attribute("value"));
-  EXPECT_STREQ(missingRegion.next_sibling().attribute("value").value(), "0.10000000000000001");
+  std::vector<std::string> segments;
+  for (const pugi::xml_node segment : segmentation.children("Segment"))
+    segments.push_back(segment.attribute("id").value() + (": " + outline(segment.first_child())));
+  EXPECT_EQ(segments, (std::vector<std::string>{
+                          "1: CompoundPredicate and [SimplePredicate region equal north, SimplePredicate rate equal 2.5, "
+                          "SimplePredicate year equal -5]",
+                          "x: CompoundPredicate and [SimplePredicate region isMissing, SimplePredicate rate equal "
+                          "0.10000000000000001, SimplePredicate year equal 2020]"}));
 }
 
 TEST(ModelDocuments, SplitModelInputProblemsAreReported) {
-  splitmodels::SplitModelInput input = splitInput(ModelKind::Linear);
+  splitmodels::SplitModelInput input = splitInput();
   EXPECT_THROW(splitmodels::buildSplitModelPmml(input), std::invalid_argument);  // no segment
   input.segments = {{{{"region", "north", false, 3}}, "<PMML><Header/></PMML>", ""}};
   EXPECT_THROW(splitmodels::buildSplitModelPmml(input), std::invalid_argument);  // no RegressionModel

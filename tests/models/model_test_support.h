@@ -36,7 +36,7 @@ inline Cell number(double value) { return Cell{false, value, {}}; }
 inline Cell text(const std::string& value) { return Cell{false, 0.0, value}; }
 inline Cell missing() { return Cell{true, 0.0, {}}; }
 
-inline ModelSpec spec(ModelKind kind, const std::string& target, std::vector<std::string> inputs,
+inline ModelSpec modelRequest(ModelKind kind, const std::string& target, std::vector<std::string> inputs,
                       const std::string& event = "") {
   ModelSpec request;
   request.kind = kind;
@@ -56,7 +56,8 @@ inline std::optional<std::string> schemaErrors(const std::string& document) {
                     ("splitmodels_" + std::to_string(::getpid()) + "_" + std::to_string(++serial) + ".pmml");
   std::ofstream(file) << document;
   std::string output;
-  FILE* pipe = ::popen(("xmllint --noout --schema '" + schema.string() + "' '" + file.string() + "' 2>&1").c_str(), "r");
+  const std::string command = "xmllint --noout --schema '" + schema.string() + "' '" + file.string() + "' 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
   for (char buffer[512]; pipe && std::fgets(buffer, sizeof buffer, pipe);) output += buffer;
   const int status = pipe ? ::pclose(pipe) : -1;
   std::filesystem::remove(file);
