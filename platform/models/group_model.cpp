@@ -12,7 +12,7 @@ namespace {
 
 using detail::Design;
 
-std::optional<std::string> checkSpec(const ModelSpec& request) {
+std::optional<std::string> checkRequest(const ModelSpec& request) {
   std::set<std::string> seen;
   for (const std::string& input : request.inputs) {
     if (input == request.target) return "target is also an input: " + input;
@@ -77,7 +77,7 @@ void buildLogistic(const GroupData& data, const ModelSpec& request, const Design
 GroupModel buildGroupModel(const GroupData& data, const ModelSpec& request) {
   GroupModel model;
   try {
-    if (auto reason = checkSpec(request)) {
+    if (auto reason = checkRequest(request)) {
       model.reason = *reason;
       return model;
     }
