@@ -1,4 +1,6 @@
-// Fault injection: the nth call from now, `times` calls, from any thread.
+// Fault injection (the nth call from now, `times` calls, from any thread) and
+// thread services: real locks from many threads, counted, misuse reported
+// instead of hanging.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,46 +13,44 @@
 namespace refhost {
 namespace {
 
+CFThreadServices* services(Context& context) {
+    CFThreadServices* s = nullptr;
+    int err = 0;
+    EXPECT_EQ(0u, context.record()->getThreadServices(context.record()->handle, &s, &err));
+    return s;
+}
+
 TEST(Faults, RefusesTheNthCallFromNowForTimesCalls) {
     struct Case {
         uint64_t before, nth, times;
+        int err;                    // written to the error slot only when not 0
         std::vector<bool> refused;  // calls after the rule was set
     };
     const Case cases[] = {
-        {0, 1, 1, {true, false, false}},
-        {0, 2, 1, {false, true, false}},
-        {3, 2, 2, {false, true, true, false}},  // counted from the rule, not from the start
-        {0, 1, 3, {true, true, true, false}},
+        {0, 1, 1, 0, {true, false, false}},
+        {0, 2, 1, 280013, {false, true, false}},
+        {3, 2, 2, 0, {false, true, true, false}},  // counted from the rule, not from the start
+        {0, 1, 3, 42, {true, true, true, false}},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "before " << c.before << " nth " << c.nth);
         Faults faults;
         cf_status status = 0;
         for (uint64_t i = 0; i < c.before; ++i) ASSERT_FALSE(faults.check("lock", nullptr, &status));
-        faults.refuse("lock", c.nth, 7, 0, c.times);
+        faults.refuse("lock", c.nth, 7, c.err, c.times);
         for (size_t i = 0; i < c.refused.size(); ++i) {
+            int err = 5;
             status = 0;
-            EXPECT_EQ(c.refused[i], faults.check("lock", nullptr, &status)) << "call " << i;
+            EXPECT_FALSE(faults.check("unlock", &err, &status));  // only the named operation
+            EXPECT_EQ(c.refused[i], faults.check("lock", &err, &status)) << "call " << i;
             EXPECT_EQ(c.refused[i] ? 7u : 0u, status);
+            EXPECT_EQ(c.refused[i] && c.err ? c.err : 5, err);
         }
         EXPECT_EQ(c.before + c.refused.size(), faults.calls("lock"));
+        faults.refuse("lock", 1, 1);
+        faults.clear();
+        EXPECT_FALSE(faults.check("lock", nullptr, &status));
     }
-}
-
-TEST(Faults, WritesErrOnlyWhenGivenAndOnlyForTheNamedOperation) {
-    Faults faults;
-    faults.refuse("unlock", 1, 1, 280013);
-    faults.refuse("lock", 1, 1);
-    int err = 5;
-    cf_status status = 0;
-    EXPECT_TRUE(faults.check("lock", &err, &status));
-    EXPECT_EQ(5, err);
-    EXPECT_FALSE(faults.check("openEntry", &err, &status));
-    EXPECT_TRUE(faults.check("unlock", &err, &status));
-    EXPECT_EQ(280013, err);
-    faults.refuse("lock", 1, 1);
-    faults.clear();
-    EXPECT_FALSE(faults.check("lock", &err, &status));
-    EXPECT_EQ(1u, faults.refused("lock"));
 }
 
 TEST(Faults, RecordOperationsConsultTheContextsFaultsFirst) {
@@ -67,32 +67,80 @@ TEST(Faults, RecordOperationsConsultTheContextsFaultsFirst) {
     EXPECT_EQ(nullptr, w);  // a refused call does nothing else
     EXPECT_EQ(1u, context.workers().size());
 
+    // Refused locks, withdrawn services.
+    host.faults().refuse("createLock", 1, 1, 77);
+    CFThreadServices* s = services(context);
+    EXPECT_EQ(nullptr, s->createLock(s->handle, &err));
+    EXPECT_EQ(77, err);
+    context.setThreadServices(false);
+    CFThreadServices* none = nullptr;
+    EXPECT_EQ(CF_FAILED, c->getThreadServices(c->handle, &none, &err));
+    EXPECT_EQ(nullptr, none);
+
     // A context with faults of its own does not see the host's.
     auto own = std::make_shared<Faults>();
     Context separate(host, own);
     host.faults().refuse("getThreadServices", 1, 1);
-    CFThreadServices* services = nullptr;
-    EXPECT_EQ(0u, separate.record()->getThreadServices(separate.record()->handle, &services, &err));
+    EXPECT_NE(nullptr, services(separate));
     EXPECT_EQ(1u, own->calls("getThreadServices"));
 }
 
-TEST(Faults, FireExactlyTimesAcrossManyThreads) {
-    Faults faults;
-    faults.refuse("readStream", 100, 1, 0, 50);
-    std::atomic<int> refused{0};
+// The lock serialises the threads' counting, and the refusals fire exactly
+// as often as asked however the calls interleave.
+TEST(Locks, SerialiseManyThreadsAndCountEveryTakeAndRefusal) {
+    Host host;
+    Context context(host);
+    CFThreadServices* s = services(context);
+    int err = 0;
+    CFLock* lock = s->createLock(s->handle, &err);
+    ASSERT_NE(nullptr, lock);
+    host.faults().refuse("lock", 100, 1, 0, 50);
+    long counter = 0;  // guarded only by the host lock
+    std::atomic<int> refusals{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
+    for (int t = 0; t < 6; ++t) {
         threads.emplace_back([&] {
-            for (int i = 0; i < 100; ++i) {
-                cf_status status = 0;
-                if (faults.check("readStream", nullptr, &status)) ++refused;
+            for (int i = 0; i < 500; ++i) {
+                int e = 0;
+                if (lock->lock(lock->handle, &e) != 0) {
+                    ++refusals;
+                    continue;
+                }
+                ++counter;
+                ASSERT_EQ(0u, lock->unlock(lock->handle, &e));
             }
         });
     }
     for (auto& t : threads) t.join();
-    EXPECT_EQ(50, refused.load());
-    EXPECT_EQ(800u, faults.calls("readStream"));
-    EXPECT_EQ(50u, faults.refused("readStream"));
+    EXPECT_EQ(50, refusals.load());
+    EXPECT_EQ(2950, counter);
+    EXPECT_EQ(3000u, host.faults().calls("lock"));
+    EXPECT_EQ(0u, s->destroyLock(lock, &err));
+    const LockStats st = context.lockStats();  // taken, released, held, misuses, destroyed
+    EXPECT_EQ((std::vector<uint64_t>{2950, 2950, 0, 0, 1}),
+              (std::vector<uint64_t>{st.taken, st.released, st.held, st.misuses, st.destroyed}));
+}
+
+TEST(Locks, MisuseFailsInsteadOfHanging) {
+    Host host;
+    Context context(host);
+    CFThreadServices* s = services(context);
+    int err = 0;
+    CFLock* lock = s->createLock(s->handle, &err);
+    EXPECT_EQ(CF_FAILED, lock->unlock(lock->handle, &err));  // not held
+    ASSERT_EQ(0u, lock->lock(lock->handle, &err));
+    EXPECT_EQ(CF_FAILED, lock->lock(lock->handle, &err));  // taken twice on one thread
+    EXPECT_EQ(1u, context.lockStats().held);
+    std::thread other([&] {
+        int e = 0;
+        EXPECT_EQ(CF_FAILED, lock->unlock(lock->handle, &e));  // not the holder
+    });
+    other.join();
+    ASSERT_EQ(0u, lock->unlock(lock->handle, &err));
+    ASSERT_EQ(0u, s->destroyLock(lock, &err));
+    EXPECT_EQ(CF_FAILED, lock->lock(lock->handle, &err));
+    EXPECT_EQ(CF_FAILED, s->destroyLock(lock, &err));
+    EXPECT_EQ(5u, context.lockStats().misuses);
 }
 
 }  // namespace
