@@ -1,69 +1,75 @@
-// End to end through the split-run binary: a linear build of the example
-// sales data, its outputs, their independence of the thread count, schema
-// validity, and scoring the training data with the split model.
+// End to end through the split-run binary on the example sales data: linear
+// and logistic builds recover the true coefficients, the too-small group is a
+// failure section, the output does not depend on the thread count, the PMML
+// validates, and scoring the training data reproduces the fitted values.
+#include <algorithm>
 #include <cmath>
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
 #include "cli_harness.h"
-#include "pmml_reading.h"
 
 using namespace clitest;
 
 namespace {
 
-const std::vector<std::string> kLinearArgs = {"build", "--split", "region,channel", "--target",
-                                              "revenue", "--inputs", "price,promo_spend,segment"};
-
-std::vector<std::string> withArgs(std::vector<std::string> args, const std::vector<std::string>& more)
+RunOutput build(const fs::path& out, const std::string& threads, std::vector<std::string> model)
 {
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
+    std::vector<std::string> args = {"build", "--data", example("sales.csv").string(), "--split",
+                                     "region,channel", "--threads", threads, "--out", out.string()};
+    args.insert(args.end(), model.begin(), model.end());
+    return runSplitRun(args);
+}
+
+// Scores the sales data with the build's split model (into a file beside the
+// output directory); each row with the fit of its group (null when none).
+std::vector<std::pair<Record, const GroupFit*>> score(const fs::path& out, const std::vector<GroupFit>& fits)
+{
+    const fs::path scored = out.string() + "-scored.csv";
+    const RunOutput run = runSplitRun({"score", "--model", (out / "split-model.pmml").string(), "--data",
+                                       example("sales.csv").string(), "--out", scored.string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("4 records matched no segment"), std::string::npos) << run.out;
+    std::vector<std::pair<Record, const GroupFit*>> rows;
+    for (Record& row : readCsvRecords(scored)) rows.emplace_back(row, fitFor(fits, row));
+    EXPECT_EQ(rows.size(), 2784u);
+    return rows;
 }
 
 class SalesBuild : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        outDir_ = freshDir("sales-linear-1");
-        run_ = runSplitRun(withArgs(kLinearArgs, {"--data", salesCsv().string(), "--threads", "1",
-                                                  "--out", outDir_.string()}));
+        out_ = freshDir("sales-linear-1");
+        run_ = build(out_, "1", {"--target", "revenue", "--inputs", "price,promo_spend,segment"});
+        fits_ = readGroupFits(out_);
     }
-    static inline fs::path outDir_;
+    void SetUp() override { ASSERT_EQ(run_.status, 0) << run_.out << run_.err; }
+    static inline fs::path out_;
     static inline RunOutput run_;
+    static inline std::vector<GroupFit> fits_;
 };
 
 TEST_F(SalesBuild, EveryFittedGroupRecoversItsTrueCoefficients)
 {
-    ASSERT_EQ(run_.status, 0) << run_.out << run_.err;
     EXPECT_NE(run_.out.find("9 groups, 8 models, 1 failed"), std::string::npos) << run_.out;
-    const std::vector<GroupFit> fits = readGroupFits(outDir_);
-    ASSERT_EQ(fits.size(), 8u);
-
-    const auto truth = readCsvRecords(fs::path(SPLIT_SOURCE_ROOT) / "examples" / "sales_truth.csv");
+    ASSERT_EQ(fits_.size(), 8u);
     int checked = 0;
-    for (const auto& group : truth) {
+    const char* const segments[] = {"Consumer", "Business", "Education"};
+    for (const Record& group : readCsvRecords(example("sales_truth.csv"))) {
         if (std::stoi(group.at("records")) < 10) continue;   // the group too small to fit
-        const auto region = group.find("region");
-        const GroupFit* fit = findFit(fits, {{"region", region == group.end() ? std::nullopt
-                                                                              : std::optional(region->second)},
-                                             {"channel", group.at("channel")}});
+        const GroupFit* fit = fitFor(fits_, group);
         ASSERT_NE(fit, nullptr) << group.at("channel");
-        const std::string name = (region == group.end() ? "<missing>" : region->second) + "/" + group.at("channel");
-        EXPECT_NEAR(fit->coefficients.at("price"), std::stod(group.at("price")), 0.08) << name;
-        EXPECT_NEAR(fit->coefficients.at("promo_spend"), std::stod(group.at("promo_spend")), 0.06) << name;
-        // Segments are coded against the model's first category, whichever it is.
-        std::string base;
-        for (const char* s : {"Consumer", "Business", "Education"})
-            if (!fit->coefficients.count(std::string("segment=") + s)) base = s;
-        const double baseEffect = std::stod(group.at("segment=" + base));
-        EXPECT_NEAR(fit->intercept, std::stod(group.at("intercept")) + baseEffect, 3.5) << name;
-        for (const char* s : {"Consumer", "Business", "Education"}) {
-            if (s == base) continue;
-            EXPECT_NEAR(fit->coefficients.at(std::string("segment=") + s),
-                        std::stod(group.at(std::string("segment=") + s)) - baseEffect, 3.0)
-                << name << " " << s;
+        SCOPED_TRACE((group.count("region") ? group.at("region") : "<missing>") + "/" + group.at("channel"));
+        EXPECT_NEAR(fit->coefficients.at("price"), std::stod(group.at("price")), 0.08);
+        EXPECT_NEAR(fit->coefficients.at("promo_spend"), std::stod(group.at("promo_spend")), 0.06);
+        // Segments are coded against the model's first category, whichever it
+        // is, so compare each segment's level: intercept plus its effect.
+        for (const char* s : segments) {
+            const std::string name = std::string("segment=") + s;
+            const double level = fit->intercept + (fit->coefficients.count(name) ? fit->coefficients.at(name) : 0.0);
+            EXPECT_NEAR(level, std::stod(group.at("intercept")) + std::stod(group.at(name)), 3.5) << s;
         }
         ++checked;
     }
@@ -72,27 +78,22 @@ TEST_F(SalesBuild, EveryFittedGroupRecoversItsTrueCoefficients)
 
 TEST_F(SalesBuild, TooSmallGroupIsAFailureSectionBesideTheModelSummaries)
 {
-    ASSERT_EQ(run_.status, 0) << run_.err;
     EXPECT_NE(run_.out.find("failed: too few records"), std::string::npos) << run_.out;
     pugi::xml_document doc;
-    ASSERT_TRUE(doc.load_file((outDir_ / "StatXML" / "rootStatXML.xml").c_str()));
-    int summaries = 0;
-    int failures = 0;
+    ASSERT_TRUE(doc.load_file((out_ / "StatXML" / "rootStatXML.xml").c_str()));
+    std::vector<std::string> sections;   // "summary", or the failed group's region and message
     for (pugi::xml_node group : doc.document_element().children("SplitGroup")) {
-        if (group.child("ModelSummary")) {
-            ++summaries;
-            continue;
-        }
-        ++failures;
-        EXPECT_STREQ(group.find_child_by_attribute("SplitField", "name", "region").attribute("value").value(),
-                     "Central");
-        EXPECT_STREQ(group.child("Message").child("PrintableList").attribute("pattern").value(),
-                     "kSPLIT_SplitFailedErr_0");
+        const pugi::xml_node region = group.find_child_by_attribute("SplitField", "name", "region");
+        sections.push_back(group.child("ModelSummary")
+                               ? "summary"
+                               : std::string(region.attribute("value").value()) + " " +
+                                     group.child("Message").child("PrintableList").attribute("pattern").value());
     }
-    EXPECT_EQ(summaries, 8);
-    EXPECT_EQ(failures, 1);
-    EXPECT_EQ(readFile(outDir_ / "StatXML" / "rootStatXML.xml"), readFile(outDir_ / "PMML" / "rootPMML.xml"));
-    const std::string index = readFile(outDir_ / "PMML" / "entries.tsv");
+    EXPECT_EQ(std::count(sections.begin(), sections.end(), "summary"), 8);
+    EXPECT_EQ(std::count(sections.begin(), sections.end(), "Central kSPLIT_SplitFailedErr_0"), 1);
+    EXPECT_EQ(sections.size(), 9u);
+    EXPECT_EQ(readFile(out_ / "StatXML" / "rootStatXML.xml"), readFile(out_ / "PMML" / "rootPMML.xml"));
+    const std::string index = readFile(out_ / "PMML" / "entries.tsv");
     EXPECT_EQ(index.rfind("key\tfile\tmimeType\ttypeId\nmodel-0001\tmodel-0001.xml\t", 0), 0u) << index;
     EXPECT_NE(index.find("rootPMML\trootPMML.xml\tapplication/vnd.qantor.pmml+xml\tSPLITpmml.xml\n"),
               std::string::npos) << index;
@@ -100,50 +101,66 @@ TEST_F(SalesBuild, TooSmallGroupIsAFailureSectionBesideTheModelSummaries)
 
 TEST_F(SalesBuild, OutputIsByteIdenticalWhateverTheThreadCount)
 {
-    ASSERT_EQ(run_.status, 0) << run_.err;
     const fs::path other = freshDir("sales-linear-8");
-    const RunOutput run8 = runSplitRun(withArgs(kLinearArgs, {"--data", salesCsv().string(),
-                                                              "--threads", "8", "--out", other.string()}));
+    const RunOutput run8 = build(other, "8", {"--target", "revenue", "--inputs", "price,promo_spend,segment"});
     ASSERT_EQ(run8.status, 0) << run8.err;
-    const auto one = treeContents(outDir_);
-    const auto eight = treeContents(other);
+    const auto one = treeContents(out_);
     EXPECT_EQ(one.size(), 21u);   // 8 groups + root + entries.tsv, twice; split-model.pmml
-    EXPECT_TRUE(one == eight);
+    EXPECT_TRUE(one == treeContents(other));
 }
 
 TEST_F(SalesBuild, SplitModelAndGroupPmmlsValidateAgainstTheSchema)
 {
-    ASSERT_EQ(run_.status, 0) << run_.err;
-    const fs::path schema = pmmlSchema();
-    if (schema.empty()) GTEST_SKIP() << "PMML 4.4 schema not found beside the source tree (../shared/pmml)";
-    if (!haveXmllint()) GTEST_SKIP() << "xmllint is not installed";
-    EXPECT_EQ(schemaErrors(outDir_ / "split-model.pmml", schema), "");
-    for (const GroupFit& fit : readGroupFits(outDir_))
-        EXPECT_EQ(schemaErrors(outDir_ / "PMML" / fit.file, schema), "") << fit.file;
+    if (!schemaErrors(out_ / "split-model.pmml")) GTEST_SKIP() << "PMML 4.4 schema or xmllint not available";
+    EXPECT_EQ(schemaErrors(out_ / "split-model.pmml"), "");
+    for (const GroupFit& fit : fits_) EXPECT_EQ(schemaErrors(out_ / "PMML" / fit.file), "") << fit.file;
 }
 
 TEST_F(SalesBuild, ScoringTheTrainingDataReproducesTheFittedValues)
 {
-    ASSERT_EQ(run_.status, 0) << run_.err;
-    const fs::path scored = outDir_.parent_path() / "scored-linear.csv";
-    const RunOutput run = runSplitRun({"score", "--model", (outDir_ / "split-model.pmml").string(),
-                                       "--data", salesCsv().string(), "--out", scored.string()});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("4 records matched no segment"), std::string::npos) << run.out;
-    const std::vector<GroupFit> fits = readGroupFits(outDir_);
-    const auto rows = readCsvRecords(scored);
-    ASSERT_EQ(rows.size(), 2784u);
-    for (const auto& row : rows) {
-        const auto region = row.find("region");
-        const GroupFit* fit = findFit(fits, {{"region", region == row.end() ? std::nullopt
-                                                                            : std::optional(region->second)},
-                                             {"channel", row.at("channel")}});
+    for (const auto& [row, fit] : score(out_, fits_)) {
         if (!fit) {
             EXPECT_FALSE(row.count("predicted_revenue")) << "unfitted group scored";
             continue;
         }
         EXPECT_NEAR(std::stod(row.at("predicted_revenue")), linearPredictor(*fit, row), 1e-9);
     }
+}
+
+TEST(LogisticBuild, RecoversTheLogitsAndScoringReproducesTheFittedProbabilities)
+{
+    const fs::path out = freshDir("sales-logistic");
+    const RunOutput run = build(out, "2", {"--target", "returned", "--inputs", "price,promo_spend", "--model",
+                                           "logistic", "--event", "yes"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("accuracy"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("9 groups, 8 models, 1 failed"), std::string::npos) << run.out;
+    const std::vector<GroupFit> fits = readGroupFits(out);
+    ASSERT_EQ(fits.size(), 8u);
+
+    // The true logit coefficients, within about three standard errors.
+    for (const Record& group : readCsvRecords(example("sales_truth.csv"))) {
+        if (std::stoi(group.at("records")) < 10) continue;
+        const GroupFit* fit = fitFor(fits, group);
+        ASSERT_NE(fit, nullptr);
+        EXPECT_EQ(fit->event, "yes");
+        EXPECT_NEAR(fit->intercept, std::stod(group.at("logit_intercept")), 1.0);
+        EXPECT_NEAR(fit->coefficients.at("price"), std::stod(group.at("logit_price")), 0.03);
+        EXPECT_NEAR(fit->coefficients.at("promo_spend"), std::stod(group.at("logit_promo_spend")), 0.02);
+    }
+    std::size_t unscored = 0;
+    for (const auto& [row, fit] : score(out, fits)) {
+        if (!fit) {
+            ++unscored;
+            EXPECT_FALSE(row.count("predicted_returned") || row.count("probability_yes"));
+            continue;
+        }
+        const double p = 1.0 / (1.0 + std::exp(-linearPredictor(*fit, row)));
+        EXPECT_NEAR(std::stod(row.at("probability_yes")), p, 1e-9);
+        EXPECT_NEAR(std::stod(row.at("probability_no")), 1.0 - p, 1e-9);
+        EXPECT_EQ(row.at("predicted_returned"), p > 0.5 ? "yes" : "no");
+    }
+    EXPECT_EQ(unscored, 4u);
 }
 
 }  // namespace

@@ -7,6 +7,10 @@
 #include <fstream>
 #include <sstream>
 
+#include <pugixml.hpp>
+
+#include "csv_reader.h"
+
 namespace clitest {
 
 namespace {
@@ -25,11 +29,6 @@ fs::path scratchRoot()
     return root;
 }
 
-int exitStatus(int raw)
-{
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + (WIFSIGNALED(raw) ? WTERMSIG(raw) : 0);
-}
-
 }  // namespace
 
 RunOutput runSplitRun(const std::vector<std::string>& args)
@@ -42,11 +41,9 @@ RunOutput runSplitRun(const std::vector<std::string>& args)
     std::string command = shellQuote(SPLIT_RUN_PATH);
     for (const std::string& arg : args) command += " " + shellQuote(arg);
     command += " >" + shellQuote(out.string()) + " 2>" + shellQuote(err.string()) + " </dev/null";
-    RunOutput result;
-    result.status = exitStatus(std::system(command.c_str()));
-    result.out = readFile(out);
-    result.err = readFile(err);
-    return result;
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + (WIFSIGNALED(raw) ? WTERMSIG(raw) : 0), readFile(out),
+            readFile(err)};
 }
 
 fs::path freshDir(const std::string& name)
@@ -59,9 +56,8 @@ fs::path freshDir(const std::string& name)
 
 std::string readFile(const fs::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
@@ -79,23 +75,91 @@ std::map<std::string, std::string> treeContents(const fs::path& dir)
     return files;
 }
 
-fs::path salesCsv() { return fs::path(SPLIT_SOURCE_ROOT) / "examples" / "sales.csv"; }
+fs::path example(const std::string& name) { return fs::path(SPLIT_SOURCE_ROOT) / "examples" / name; }
 
-fs::path pmmlSchema()
+std::optional<std::string> schemaErrors(const fs::path& file)
 {
     const fs::path schema = fs::path(SPLIT_SOURCE_ROOT) / ".." / "shared" / "pmml" / "pmml-4-4.xsd";
-    return fs::exists(schema) ? schema : fs::path();
-}
-
-bool haveXmllint() { return std::system("xmllint --version >/dev/null 2>&1") == 0; }
-
-std::string schemaErrors(const fs::path& file, const fs::path& schema)
-{
+    if (!fs::exists(schema) || std::system("xmllint --version >/dev/null 2>&1") != 0) return std::nullopt;
     const fs::path log = scratchRoot() / "xmllint.log";
     const std::string command = "xmllint --noout --schema " + shellQuote(schema.string()) + " " +
                                 shellQuote(file.string()) + " >" + shellQuote(log.string()) + " 2>&1";
-    const int status = std::system(command.c_str());
-    return status == 0 ? std::string() : readFile(log);
+    return std::system(command.c_str()) == 0 ? std::string() : readFile(log);
+}
+
+std::vector<GroupFit> readGroupFits(const fs::path& outDir)
+{
+    std::vector<GroupFit> fits;
+    std::istringstream index(readFile(outDir / "PMML" / "entries.tsv"));
+    std::string line;
+    std::getline(index, line);   // the column names
+    while (std::getline(index, line)) {
+        GroupFit fit;
+        std::string key;
+        std::istringstream(line) >> key >> fit.file;   // neither holds white space
+        if (key == "rootPMML") continue;
+        pugi::xml_document doc;
+        doc.load_string(readFile(outDir / "PMML" / fit.file).c_str());
+        const pugi::xml_node root = doc.document_element();
+        const pugi::xml_node info =
+            root.child("MiningBuildTask").find_child_by_attribute("Extension", "name", "split-info");
+        for (pugi::xml_node field : info.children("DataField")) {
+            const pugi::xml_node value = field.child("Value");
+            fit.split[field.attribute("name").value()] =
+                value ? std::optional<std::string>(value.attribute("value").value()) : std::nullopt;
+        }
+        const pugi::xml_node table = root.child("RegressionModel").child("RegressionTable");
+        fit.intercept = table.attribute("intercept").as_double();
+        fit.event = table.attribute("targetCategory").value();
+        for (pugi::xml_node p : table.children("NumericPredictor"))
+            fit.coefficients[p.attribute("name").value()] = p.attribute("coefficient").as_double();
+        for (pugi::xml_node p : table.children("CategoricalPredictor"))
+            fit.coefficients[std::string(p.attribute("name").value()) + "=" + p.attribute("value").value()] =
+                p.attribute("coefficient").as_double();
+        fits.push_back(std::move(fit));
+    }
+    return fits;
+}
+
+const GroupFit* fitFor(const std::vector<GroupFit>& fits, const Record& record)
+{
+    for (const GroupFit& fit : fits) {
+        bool same = true;
+        for (const auto& [field, value] : fit.split) {
+            const auto it = record.find(field);
+            same = same && (it == record.end() ? !value : value == it->second);
+        }
+        if (same) return &fit;
+    }
+    return nullptr;
+}
+
+double linearPredictor(const GroupFit& fit, const Record& record)
+{
+    double eta = fit.intercept;
+    for (const auto& [name, coefficient] : fit.coefficients) {
+        const auto eq = name.find('=');
+        if (eq == std::string::npos)
+            eta += coefficient * std::stod(record.at(name));
+        else if (record.at(name.substr(0, eq)) == name.substr(eq + 1))
+            eta += coefficient;
+    }
+    return eta;
+}
+
+std::vector<Record> readCsvRecords(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    splitrun::CsvReader reader(in, path.string());
+    std::vector<Record> records;
+    splitrun::CsvRecord record;
+    while (reader.next(record)) {
+        Record fields;
+        for (std::size_t i = 0; i < record.fields.size(); ++i)
+            if (!record.fields[i].isMissing()) fields[reader.header()[i]] = record.fields[i].value;
+        records.push_back(std::move(fields));
+    }
+    return records;
 }
 
 }  // namespace clitest

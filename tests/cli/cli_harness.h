@@ -1,9 +1,11 @@
-// Running the split-run binary from tests, and small file helpers.
+// Running the split-run binary from tests, small file helpers, and reading
+// back what a build wrote: each group's fit from its PMML entry, CSV files.
 #ifndef SPLIT_TESTS_CLI_HARNESS_H
 #define SPLIT_TESTS_CLI_HARNESS_H
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,14 +31,35 @@ void writeFile(const fs::path& path, const std::string& text);
 // Every regular file below `dir`, by path relative to it, with its bytes.
 std::map<std::string, std::string> treeContents(const fs::path& dir);
 
-// examples/sales.csv of the source tree.
-fs::path salesCsv();
+// A file of examples/ in the source tree.
+fs::path example(const std::string& name);
 
-// The PMML 4.4 schema, or an empty path when it is not there.
-fs::path pmmlSchema();
-// xmllint's verdict on `file` against `schema`: empty when valid, else its output.
-std::string schemaErrors(const fs::path& file, const fs::path& schema);
-bool haveXmllint();
+// xmllint's verdict on `file` against the PMML 4.4 schema beside the source
+// tree: empty when valid, else its output; nullopt when the schema or
+// xmllint is not available.
+std::optional<std::string> schemaErrors(const fs::path& file);
+
+// A CSV file as records of field -> text; a missing value is absent from
+// its record's map, an empty string is present and empty.
+using Record = std::map<std::string, std::string>;
+std::vector<Record> readCsvRecords(const fs::path& path);
+
+struct GroupFit {
+    std::string file;                                          // the entry's file
+    std::map<std::string, std::optional<std::string>> split;   // split field -> value (nullopt: missing)
+    double intercept = 0;
+    std::map<std::string, double> coefficients;                // "price", "segment=Business"
+    std::string event;                                         // logistic: the modelled target value
+};
+
+// Every group PMML listed in DIR/PMML/entries.tsv (the root entry aside).
+std::vector<GroupFit> readGroupFits(const fs::path& outDir);
+
+// The fit whose split values are the record's, or null.
+const GroupFit* fitFor(const std::vector<GroupFit>& fits, const Record& record);
+
+// The linear predictor of a fit for one record.
+double linearPredictor(const GroupFit& fit, const Record& record);
 
 }  // namespace clitest
 

@@ -38,18 +38,30 @@ TEST(Grouping, MissingAndEmptyStringAreDistinctGroups)
 {
     const fs::path dir = freshDir("missing-vs-empty");
     writeFile(dir / "data.csv", threeGroupCsv(false));
-    const RunOutput run = build(dir / "data.csv", dir / "out");
-    ASSERT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_NE(run.out.find("3 groups, 3 models, 0 failed"), std::string::npos) << run.out;
-
-    pugi::xml_document doc;
-    ASSERT_TRUE(doc.load_file((dir / "out" / "StatXML" / "rootStatXML.xml").c_str()));
-    std::vector<std::string> seen;   // value/isNull of each group, in group order
-    for (pugi::xml_node group : doc.document_element().children("SplitGroup")) {
-        const pugi::xml_node field = group.child("SplitField");
-        seen.push_back(std::string(field.attribute("value").value()) + "/" + field.attribute("isNull").value());
+    writeFile(dir / "model.xml",
+              "<DataModel version=\"1.0\"><Fields caseSensitive=\"true\" count=\"3\">"
+              "<Field name=\"y\" storage=\"real\" measure=\"continuous\"/>"
+              "<Field name=\"region\" storage=\"string\" measure=\"nominal\"/>"
+              "<Field name=\"x\" storage=\"real\" measure=\"continuous\"/>"
+              "</Fields></DataModel>");
+    // Also with a data model whose fields come in another order than the header.
+    for (const char* model : {"", "model.xml"}) {
+        SCOPED_TRACE(model);
+        const fs::path out = dir / (std::string("out") + model);
+        const RunOutput run = build(dir / "data.csv", out, *model ? std::vector<std::string>{"--data-model",
+                                    (dir / model).string()} : std::vector<std::string>{});
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+        EXPECT_NE(run.out.find("3 groups, 3 models, 0 failed"), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("storages from --data-model") != std::string::npos, *model != 0) << run.out;
+        pugi::xml_document doc;
+        ASSERT_TRUE(doc.load_file((out / "StatXML" / "rootStatXML.xml").c_str()));
+        std::vector<std::string> seen;   // value/isNull of each group, in group order
+        for (pugi::xml_node group : doc.document_element().children("SplitGroup")) {
+            const pugi::xml_node field = group.child("SplitField");
+            seen.push_back(std::string(field.attribute("value").value()) + "/" + field.attribute("isNull").value());
+        }
+        EXPECT_EQ(seen, (std::vector<std::string>{"/true", "/false", "North/false"}));
     }
-    EXPECT_EQ(seen, (std::vector<std::string>{"/true", "/false", "North/false"}));
 }
 
 TEST(Grouping, PresortedKeepsGroupedInputAndRefusesUngroupedInput)
@@ -70,22 +82,6 @@ TEST(Grouping, PresortedKeepsGroupedInputAndRefusesUngroupedInput)
     for (const char* part : {"region=<missing>", "first appears at line 2", "reappears at line 5",
                              "drop --presorted"})
         EXPECT_NE(refused.err.find(part), std::string::npos) << part << "\n" << refused.err;
-}
-
-TEST(Grouping, DataModelFieldsMayComeInAnotherOrderThanTheHeader)
-{
-    const fs::path dir = freshDir("data-model");
-    writeFile(dir / "data.csv", threeGroupCsv(false));
-    writeFile(dir / "model.xml",
-              "<DataModel version=\"1.0\"><Fields caseSensitive=\"true\" count=\"3\">"
-              "<Field name=\"y\" storage=\"real\" measure=\"continuous\"/>"
-              "<Field name=\"region\" storage=\"string\" measure=\"nominal\"/>"
-              "<Field name=\"x\" storage=\"real\" measure=\"continuous\"/>"
-              "</Fields></DataModel>");
-    const RunOutput run = build(dir / "data.csv", dir / "out", {"--data-model", (dir / "model.xml").string()});
-    ASSERT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_NE(run.out.find("storages from --data-model"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("3 groups, 3 models, 0 failed"), std::string::npos) << run.out;
 }
 
 }  // namespace
