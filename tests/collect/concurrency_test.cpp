@@ -1,53 +1,29 @@
 // Completed worker tasks delivered from many threads at once through the
 // module's entry point: every group is recorded once, sections never
 // interleave and every output entry is whole.
-#include <map>
 #include <set>
 #include <thread>
 
 #include "collect_support.h"
-#include "refhost/component.h"
 #include "refhost/module.h"
 
 using namespace collecttest;
-using CfCppHelperV1::XMLDocument;
-using CfCppHelperV1::XMLElement;
 
 namespace {
 
 constexpr size_t kTasks = 1000;
 constexpr size_t kThreads = 8;
 
-// Reads one attribute of the first element met along a path of direct
-// children.
-std::string AttributeAt(const XMLElement& from, const std::vector<std::string>& path,
-                        const std::string& attribute) {
-    XMLElement element = from;
-    for (const std::string& name : path) {
-        auto children = element.getElementsDirect(name);
-        if (!children.hasMore()) return "<missing " + name + ">";
-        element = children.next();
-    }
-    return element.getAttribute(attribute);
-}
+using Concurrency = PeerFixture;
 
-TEST(Concurrency, ThousandTasksFromEightThreads) {
-    refhost::Host host;
+TEST_F(Concurrency, ThousandTasksFromEightThreads) {
     refhost::Module module(SPLIT_MODULE_PATH);
     ASSERT_EQ(module.initialise(host), 0u);
-    refhost::Context context(host);
-    context.setDataModel(InputDataModel());
-    refhost::Component collect(module, context, "split_collect");
-    ASSERT_EQ(collect.configure(), 0u);
-    ASSERT_EQ(collect.beginExecution(), 0u);
-
-    std::vector<std::unique_ptr<refhost::Worker>> workers;
+    refhost::Component collect(module, *context, "split_collect");
+    ASSERT_EQ(collect.configure() + collect.beginExecution(), 0u);
     for (size_t i = 0; i < kTasks; ++i) {
-        workers.push_back(std::make_unique<refhost::Worker>(static_cast<int64_t>(i)));
         const std::string n = std::to_string(i);
-        workers[i]->setTask("", TaskDocument({{"region", "g" + n}, {"channel", "c" + n}}));
-        workers[i]->container("WorkerStatXML").setDefaultEntry(WorkerStatXML("m" + n, "b" + n));
-        workers[i]->container("WorkerPMML").setDefaultEntry(WorkerPMML("t" + n));
+        AddWorker({{"region", "g" + n}, {"channel", "c" + n}}, WorkerStatXML("m" + n, "b" + n), WorkerPMML("t" + n));
     }
     std::vector<uint32_t> statuses(kTasks, 99);
     std::vector<std::thread> threads;
@@ -59,60 +35,45 @@ TEST(Concurrency, ThousandTasksFromEightThreads) {
             }
         });
     for (std::thread& thread : threads) thread.join();
-    for (size_t i = 0; i < kTasks; ++i) ASSERT_EQ(statuses[i], 0u) << i;
+    EXPECT_EQ(statuses, std::vector<uint32_t>(kTasks, 0));
     ASSERT_EQ(collect.endExecution(), 0u);
     EXPECT_TRUE(collect.messages().empty());
-    const refhost::LockStats locks = context.lockStats();
-    EXPECT_EQ(locks.held, 0u);
-    EXPECT_EQ(locks.misuses, 0u);
+    EXPECT_EQ(context->lockStats().held + context->lockStats().misuses, 0u);
 
-    CfCppHelperV1::HostHelper helper(host.record());
-    // Every group entry is whole and belongs to its key.
-    for (const char* name : {"StatXML", "PMML"}) {
-        SCOPED_TRACE(name);
-        const std::vector<refhost::Entry> entries = context.container(name).entries();
+    // Every group entry is whole and holds its own group's texts: its value
+    // g<n> and its build setting b<n> or model name t<n>.
+    for (const auto& [name, own] : {std::pair{"StatXML", "\"b"}, std::pair{"PMML", "\"t"}}) {
+        const std::vector<refhost::Entry> entries = context->container(name).entries();
         ASSERT_EQ(entries.size(), kTasks + 1);
         std::set<std::string> keys;
         for (size_t e = 0; e < kTasks; ++e) {
-            const refhost::Entry& entry = entries[e];
-            ASSERT_TRUE(entry.complete);
-            keys.insert(entry.key);
-            const std::string n = entry.key.substr(1);
-            XMLDocument document = helper.createFromContents(entry.data);
-            if (std::string(name) == "StatXML") {
-                EXPECT_EQ(AttributeAt(document, {"SplitGroup", "SplitField"}, "value"), "g" + n);
-                EXPECT_EQ(AttributeAt(document, {"BuildSettings"}, "algorithm"), "b" + n);
-            } else {
-                EXPECT_EQ(AttributeAt(document, {"MiningBuildTask", "Extension", "DataField", "Value"}, "value"),
-                          "g" + n);
-                EXPECT_EQ(AttributeAt(document, {"TreeModel"}, "modelName"), "t" + n);
-            }
-            document.dispose();
+            ASSERT_TRUE(entries[e].complete);
+            keys.insert(entries[e].key);
+            const std::string n = entries[e].key.substr(1), text = entries[e].data;
+            EXPECT_NE(Outline(text), "");  // parses
+            for (const std::string& value : {"\"g" + n + "\"", own + n + "\""})
+                EXPECT_NE(text.find(value), std::string::npos) << name << " " << value;
         }
-        EXPECT_EQ(keys.size(), kTasks);
+        EXPECT_EQ(keys.size(), kTasks) << name;
     }
 
     // Every group appears once in the combined document, each section whole.
-    const std::string root = context.container("StatXML").entries().back().data;
-    EXPECT_EQ(root, context.container("PMML").entries().back().data);
-    XMLDocument combined = helper.createFromContents(root);
-    auto groups = combined.getElementsDirect("SplitGroup");
-    EXPECT_EQ(groups.count(), kTasks);
+    const std::string root = context->container("StatXML").entries().back().data;
+    EXPECT_EQ(root, context->container("PMML").entries().back().data);
+    XMLDocument combined = Parse(root);
+    EXPECT_EQ(combined.getElementsDirect("BuildSettings").count(), 1u);
+    EXPECT_EQ(combined.getElementsDirect("SplitGroup").count(), kTasks);
     std::set<std::string> seen;
-    while (groups.hasMore()) {
-        XMLElement group = groups.next();
-        auto fields = group.getElementsDirect("SplitField");
-        ASSERT_EQ(fields.count(), 2u);
-        const std::string n = fields.next().getAttribute("value").substr(1);
-        EXPECT_EQ(fields.next().getAttribute("value"), "c" + n);
-        EXPECT_EQ(AttributeAt(group, {"ModelSummary"}, "modelID"), "m" + n);
-        EXPECT_EQ(group.getElementsDirect("ModelSummary").next().getElementsDirect("PredictiveSummary").count(), 2u);
-        EXPECT_EQ(group.getElementsDirect("").count(), 3u);
+    for (auto groups = combined.getElementsDirect("SplitGroup"); groups.hasMore();) {
+        const XMLElement group = groups.next();
+        const std::string n = group.getElementsDirect("SplitField").next().getAttribute("value").substr(1);
+        EXPECT_EQ(Outline(group, 2), "SplitGroup(SplitField{name=region value=g" + n + " isNull=false} SplitField{"
+                                     "name=channel value=c" + n + " isNull=false} ModelSummary{modelID=m" + n +
+                                     " segmentID=s1}(PredictiveSummary{name=accuracy value=0.9} PredictiveSummary{"
+                                     "name=auc value=0.8}))");
         seen.insert(n);
     }
     EXPECT_EQ(seen.size(), kTasks);
-    EXPECT_EQ(combined.getElementsDirect("BuildSettings").count(), 1u);
-    combined.dispose();
 }
 
 }  // namespace

@@ -1,120 +1,168 @@
-// Construction, configuration and begin execution of the collect peer, and
-// the group writers' own rules.
-#include "collect/entry_properties.h"
+// Construction, configuration, begin and end of an execution of the collect
+// peer, and the group writers' own rules.
 #include "collect_support.h"
 
 using namespace collecttest;
 
 namespace {
 
-class Lifecycle : public PeerFixture {};
+class Lifecycle : public PeerFixture {
+protected:
+    uint32_t Begin() { return peer().BeginExecution(nullptr, context->progress(), &err); }
+    uint32_t End() { return peer().EndExecution(&err); }
+    uint32_t Write(bool statXML, const std::string& text, const std::string& key) {
+        return statXML ? peer().WriteGroupStatXML(text, key, &err) : peer().WriteGroupPMML(text, key, &err);
+    }
+    void CompleteGroups() {  // a model, a failure, and a model for a missing value
+        ASSERT_EQ(Complete(AddWorker({{"region", "north"}}, WorkerStatXML("m-1"), WorkerPMML("a"))) +
+                      Complete(AddWorker({{"region", "south"}}, WorkerStatXML("m-2", "other"), WorkerPMML("b")), 3) +
+                      Complete(AddWorker({{"region", "", "true"}}, WorkerStatXML("m-3"), WorkerPMML("c"))), 0u);
+    }
+};
 
-TEST_F(Lifecycle, BeginExecutionCreatesTheCombinedRootAndReadsTheInputDataModel) {
+TEST_F(Lifecycle, ConfigureReadsTheSettingListsAfreshAndReturnsTheBaseFailures) {
     context->setParameter("TargetFieldList", {"amount"});
     context->setParameter("InputFieldList", {"age", "channel"});
     Start();
-    EXPECT_TRUE(SameTree(Access::combined(peer()),
-                         R"(<StatXML xmlns="http://www.morvi.org/statxml/ext" )"
-                         R"(xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" version="1.0" )"
-                         R"(xsi:schemaLocation="http://www.morvi.org/statxml/ext )"
-                         R"(http://www.morvi.org/statxml/ext/StatXML_7.0.xsd"/>)"));
-    EXPECT_TRUE(SameTree(Access::inputDataModel(peer()), InputDataModel()));
-    EXPECT_EQ(Access::targetFieldList(peer()), (std::vector<std::string>{"amount"}));
-    EXPECT_EQ(Access::inputFieldList(peer()), (std::vector<std::string>{"age", "channel"}));
-    EXPECT_TRUE(Access::hasLock(peer()));
-
-    // A setting that is gone leaves its list empty at the next configuration.
+    ASSERT_EQ(Access::targets(peer()).size() + Access::inputs(peer()).size(), 3u);
     context->clearParameters();
-    int err = 0;
     ASSERT_EQ(peer().Configure(&err), 0u);
-    EXPECT_TRUE(Access::targetFieldList(peer()).empty());
-    EXPECT_TRUE(Access::inputFieldList(peer()).empty());
-}
-
-TEST_F(Lifecycle, BeginExecutionFailures) {
-    Start();
-    int err = 0;
-    EXPECT_EQ(peer().BeginExecution(nullptr, nullptr, &err), 8u);
-
-    context->faults().refuse("getInputDataModel", 1, 7);
-    EXPECT_EQ(peer().BeginExecution(nullptr, context->progress(), &err), 7u);
-    context->faults().refuse("getInputDataModel", 1, 13, 0, 2);
-    EXPECT_EQ(peer().BeginExecution(nullptr, context->progress(), &err), 13u);
-
-    context->setDataModel("<DataModel><Fields>");
-    EXPECT_EQ(peer().BeginExecution(nullptr, context->progress(), &err), 5u);
-    // The data model read at the last successful begin stays.
-    EXPECT_TRUE(SameTree(Access::inputDataModel(peer()), InputDataModel()));
-}
-
-TEST_F(Lifecycle, LargeInputDataModelIsFetchedWithASecondCall) {
-    std::string model = InputDataModel();
-    model.insert(model.find("<RecordCounts"), "<Padding text=\"" + std::string(9000, 'p') + "\"/>");
-    context->setDataModel(model);
-    Start();
-    const uint64_t before = context->faults().calls("getInputDataModel");
-    int err = 0;
-    ASSERT_EQ(peer().BeginExecution(nullptr, context->progress(), &err), 0u);
-    EXPECT_EQ(context->faults().calls("getInputDataModel") - before, 2u);
-    EXPECT_TRUE(SameTree(Access::inputDataModel(peer()), model));
-}
-
-TEST_F(Lifecycle, ConfigureReturnsTheBaseFailures) {
-    peer_ = std::make_unique<SplitCollectPeer>(context->record(), host.record());
-    int err = 0;
+    EXPECT_TRUE(Access::targets(peer()).empty() && Access::inputs(peer()).empty());
     context->faults().refuse("getParameters", 1, 7);
     EXPECT_EQ(peer().Configure(&err), 7u);
     context->setDataModel("<DataModel/>");
     EXPECT_EQ(peer().Configure(&err), 5u);
 }
 
-TEST_F(Lifecycle, NoLockWithoutThreadServicesOrWhenTheHostRefusesOne) {
+TEST_F(Lifecycle, BeginExecutionReadsTheInputDataModelOrKeepsTheLastOneOnFailure) {
+    std::string model = kInputDataModel;
+    model.insert(model.find("<RecordCounts"), "<Padding text=\"" + std::string(9000, 'p') + "\"/>");
+    context->setDataModel(model);
+    Start();
+    EXPECT_EQ(Outline(combined()), kCombinedRoot);
+    const uint64_t before = context->faults().calls("getInputDataModel");
+    ASSERT_EQ(Begin(), 0u);
+    EXPECT_EQ(context->faults().calls("getInputDataModel") - before, 2u);  // beyond 8192 bytes: a second call
+    EXPECT_EQ(peer().BeginExecution(nullptr, nullptr, &err), 8u);
+    context->faults().refuse("getInputDataModel", 1, 7);
+    EXPECT_EQ(Begin(), 7u);
+    context->faults().refuse("getInputDataModel", 1, 13, 0, 2);
+    EXPECT_EQ(Begin(), 13u);
+    context->setDataModel("<DataModel><Fields>");
+    EXPECT_EQ(Begin(), 5u);
+    EXPECT_EQ(Outline(Access::inputModel(peer())), Outline(model));
+}
+
+TEST_F(Lifecycle, NoLockWhenTheHostRefusesOne) {
     context->faults().refuse("createLock", 1, 0);
     peer_ = std::make_unique<SplitCollectPeer>(context->record(), host.record());
     EXPECT_FALSE(Access::hasLock(peer()));
-    context->setThreadServices(false);
-    peer_ = std::make_unique<SplitCollectPeer>(context->record(), host.record());
-    EXPECT_FALSE(Access::hasLock(peer()));
-    context->setThreadServices(true);
-    peer_ = std::make_unique<SplitCollectPeer>(context->record(), host.record());
-    EXPECT_TRUE(Access::hasLock(peer()));
     peer_.reset();
     EXPECT_EQ(context->lockStats().created, context->lockStats().destroyed);
 }
 
-TEST_F(Lifecycle, ContainersLeftOpenAreClosedByTheNextBeginOrTheDestruction) {
+TEST_F(Lifecycle, GroupWritersReuseTheirContainerRefuseEmptyTextsAndLeaveItToTheNextBegin) {
     Start();
-    int err = 0;
-    ASSERT_EQ(peer().WriteGroupStatXML("<a/>", "k", &err), 0u);
-    ASSERT_EQ(peer().WriteGroupPMML("<b/>", "k", &err), 0u);
-    // When closing "StatXML" fails, "PMML" stays open.
+    EXPECT_EQ(Write(true, "", "k"), 1u);
+    EXPECT_EQ(Write(false, "<p/>", ""), 1u);
+    EXPECT_EQ(context->lockStats().taken, 0u);
+    EXPECT_FALSE(context->hasContainer("StatXML") || context->hasContainer("PMML"));
+    // Two groups reporting one model ID give two entries under that key.
+    ASSERT_EQ(Write(true, "<one/>", "same") + Write(true, "<two/>", "same") + Write(false, "<p/>", "k"), 0u);
+    EXPECT_EQ(context->containerOpens("StatXML"), 1u);
+    EXPECT_EQ(Keys("StatXML"), (Strings{"same", "same"}));
+    // When closing "StatXML" fails, "PMML" stays open until the destruction.
     context->faults().refuse("closeContainer", 1, 7);
-    ASSERT_EQ(peer().BeginExecution(nullptr, context->progress(), &err), 0u);
+    ASSERT_EQ(Begin(), 0u);
     EXPECT_FALSE(context->container("PMML").isClosed());
     peer_.reset();
     EXPECT_TRUE(context->container("PMML").isClosed());
 }
 
-TEST_F(Lifecycle, GroupWritersReuseTheirContainerAndRefuseEmptyTexts) {
-    Start();
-    EXPECT_EQ(MakeEntryProperties("a/b", "T.xml"), "mimeType=a/b\ntypeId=T.xml");
-    int err = 0;
-    const uint64_t locks = context->lockStats().taken;
-    EXPECT_EQ(peer().WriteGroupStatXML("", "k", &err), 1u);
-    EXPECT_EQ(peer().WriteGroupPMML("<p/>", "", &err), 1u);
-    EXPECT_EQ(context->lockStats().taken, locks);
-    EXPECT_FALSE(context->hasContainer("StatXML") || context->hasContainer("PMML"));
+TEST_F(Lifecycle, EndWritesTheCombinedDocumentLastToBothContainersAndClosesThem) {
+    for (bool threadServices : {true, false}) {
+        SCOPED_TRACE(threadServices);
+        PeerFixture::TearDown();
+        PeerFixture::SetUp();
+        context->setThreadServices(threadServices);
+        Start();
+        EXPECT_EQ(Access::hasLock(peer()), threadServices);
+        CompleteGroups();
+        ASSERT_EQ(End(), 0u);
+        EXPECT_EQ(Keys("StatXML"), (Strings{"m-1", "m-3", "rootStatXML"}));
+        EXPECT_EQ(Keys("PMML"), (Strings{"m-1", "m-3", "rootPMML"}));
+        const std::vector<refhost::Entry> stat = context->container("StatXML").entries(),
+                                          pmml = context->container("PMML").entries();
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(stat[i].properties, "mimeType=application/vnd.qantor.stat+xml\ntypeId=SPLITstatxml.xml");
+            EXPECT_EQ(pmml[i].properties, "mimeType=application/vnd.qantor.pmml+xml\ntypeId=SPLITpmml.xml");
+            EXPECT_TRUE(stat[i].complete && pmml[i].complete);
+        }
+        EXPECT_EQ(stat[2].data, pmml[2].data);
+        EXPECT_EQ(Outline(stat[2].data, 1), kCombinedRoot + "(BuildSettings{algorithm=tree} DataModel{version=1.0} "
+                                                            "SplitGroup SplitGroup SplitGroup)");
+        EXPECT_TRUE(context->container("StatXML").isClosed() && context->container("PMML").isClosed());
+        EXPECT_FALSE(Access::containersOpen(peer()));
+        EXPECT_TRUE(combined().isEmpty() && Access::inputModel(peer()).isEmpty());
+        EXPECT_EQ(Messages(), "");
+        EXPECT_EQ(context->lockStats().created + context->lockStats().taken > 0, threadServices);
+    }
+}
 
-    // Two groups reporting one model ID give two entries under that key.
-    ASSERT_EQ(peer().WriteGroupStatXML("<one/>", "same", &err), 0u);
-    ASSERT_EQ(peer().WriteGroupStatXML("<two/>", "same", &err), 0u);
-    EXPECT_EQ(context->containerOpens("StatXML"), 1u);
-    const std::vector<refhost::Entry> entries = context->container("StatXML").entries();
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].key, "same");
-    EXPECT_EQ(entries[0].data, "<one/>");
-    EXPECT_EQ(entries[1].key, "same");
-    EXPECT_EQ(entries[1].data, "<two/>");
+TEST_F(Lifecycle, EndWithoutAnyModelSummaryWritesNothingAndLeavesContainersOpen) {
+    Start();
+    ASSERT_EQ(End(), 1u);  // no task at all
+    EXPECT_EQ(Messages(), "3/280014");
+    ASSERT_EQ(Begin(), 0u);
+    ASSERT_EQ(Complete(AddWorker({{"region", "north"}}, WorkerStatXML("m-1"), ""), 9), 0u);
+    ASSERT_EQ(Write(true, "<x/>", "opened"), 0u);
+    ASSERT_EQ(End(), 1u);
+    EXPECT_EQ(Messages(), "3/280014");
+    EXPECT_EQ(Keys("StatXML"), Strings{"opened"});
+    EXPECT_FALSE(context->container("StatXML").isClosed());
+    EXPECT_TRUE(combined().isEmpty());
+    ASSERT_EQ(Begin(), 0u);  // the next execution closes what this one left open
+    EXPECT_TRUE(context->container("StatXML").isClosed());
+    EXPECT_FALSE(Access::containersOpen(peer()));
+}
+
+TEST_F(Lifecycle, EndStopsWhenTheDataModelSectionCannotBeBuilt) {
+    context->setParameter("TargetFieldList", {"amount", "ghost"});
+    Start();
+    CompleteGroups();
+    ASSERT_EQ(End(), 5u);
+    EXPECT_EQ(Messages(), "3/280015");
+    EXPECT_EQ(Keys("StatXML"), (Strings{"m-1", "m-3"}));
+    EXPECT_FALSE(context->container("PMML").isClosed());
+    EXPECT_TRUE(combined().isEmpty() && Access::inputModel(peer()).isEmpty());
+}
+
+TEST_F(Lifecycle, RootWriteFailuresReturnTheHostStatusAndStillClose) {
+    // With one group: calls 1 and 2 of each operation write the group's
+    // entries, 3 and 4 the root entries.
+    const struct { const char* op; uint64_t nth, times; uint32_t status; Strings statxml, pmml; } rows[] = {
+        {"createKey", 3, 1, 7, {"m-1"}, {"m-1"}},
+        {"setKeyText", 3, 1, 7, {"m-1"}, {"m-1"}},
+        {"openEntry", 3, 1, 7, {"m-1"}, {"m-1"}},
+        {"writeStream", 3, 1, 7, {"m-1", "rootStatXML"}, {"m-1"}},
+        {"createKey", 4, 1, 7, {"m-1", "rootStatXML"}, {"m-1"}},
+        {"writeStream", 4, 1, 7, {"m-1", "rootStatXML"}, {"m-1", "rootPMML"}},
+        {"openContainer", 2, 2, 0, {"m-1", "rootStatXML"}, {}},  // PMML never opened
+        {"openContainer", 1, 2, 7, {}, {}},                      // StatXML never opened
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.op << " " << row.nth);
+        Restart();
+        context->faults().refuse(row.op, row.nth, 7, 0, row.times);
+        Complete(AddWorker({{"region", "north"}}, WorkerStatXML("m-1"), WorkerPMML("a")));
+        EXPECT_EQ(End(), row.status);
+        EXPECT_EQ(Keys("StatXML"), row.statxml);
+        EXPECT_EQ(Keys("PMML"), row.pmml);
+        for (const char* name : {"StatXML", "PMML"})
+            if (context->hasContainer(name)) { EXPECT_TRUE(context->container(name).isClosed()) << name; }
+        EXPECT_EQ(context->container("StatXML").openStreams() + context->container("PMML").openStreams(), 0u);
+        EXPECT_EQ(Messages(), "");
+    }
 }
 
 }  // namespace

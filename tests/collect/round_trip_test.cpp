@@ -6,107 +6,69 @@
 #include "refhost/run.h"
 
 using namespace collecttest;
-using CfCppHelperV1::XMLDocument;
-using CfCppHelperV1::XMLElement;
 using refhost::Cell;
 
 namespace {
 
-refhost::Table Input() {
-    refhost::Table table({{"region", 3, 3}, {"x", 2, 1}, {"y", 2, 1}});
-    const std::vector<std::pair<Cell, double>> rows = {
-        {Cell::text("north"), 1}, {Cell::text("north"), 2}, {Cell::text("north"), 3},
-        {Cell::text("south"), 4}, {Cell::text("south"), 5}, {Cell::text("east"), 6},
-        {Cell::text("east"), 7},  {Cell::text("west"), 8},  {Cell::missing(), 9}};
-    for (const auto& [region, x] : rows) table.addRow({region, Cell::real(x), Cell::real(2 * x)});
-    return table;
-}
-
 refhost::WorkerOutput Work(const refhost::WorkerJob& job) {
-    const std::string n = std::to_string(job.groupIndex);
     if (job.groupIndex == 1) return {1, "no model for this group", "", ""};
     if (job.groupIndex == 2) return {0, "", "<StatXML><PMMLModel", "<PMML/>"};
-    const std::string records = std::to_string(job.records.rowCount());
+    const std::string n = std::to_string(job.groupIndex), records = std::to_string(job.records.rowCount());
     return {0, "",
-            R"(<StatXML><PMMLModel modelID="model-)" + n + R"(" isActive="true">)"
-            R"(<PredictiveSummary records=")" + records + R"("/></PMMLModel></StatXML>)",
+            R"(<StatXML><PMMLModel modelID="model-)" + n + R"(" isActive="true"><PredictiveSummary records=")" + records +
+                R"("/></PMMLModel></StatXML>)",
             R"(<PMML version="4.4"><DataDictionary/><RegressionModel records=")" + records + R"("/></PMML>)"};
 }
 
-std::vector<std::string> Keys(const std::vector<refhost::Entry>& entries) {
-    std::vector<std::string> keys;
-    for (const refhost::Entry& entry : entries) keys.push_back(entry.key);
+std::string Keys(const std::vector<refhost::Entry>& entries) {
+    std::string keys;
+    for (const refhost::Entry& entry : entries) keys += entry.key + " ";
     return keys;
 }
 
 TEST(RoundTrip, DistributedGroupsAreCollectedWithTheirFailures) {
-    refhost::Host host;
-    refhost::Module module(SPLIT_MODULE_PATH);
     refhost::RunConfig config;
-    config.input = Input();
+    config.input = refhost::Table({{"region", 3, 3}, {"x", 2, 1}, {"y", 2, 1}});
+    const Cell north = Cell::text("north"), south = Cell::text("south"), east = Cell::text("east");
+    const Cell regions[] = {north, north, north, south, south, east, east, Cell::text("west"), Cell::missing()};
+    for (int i = 0; i < 9; ++i) config.input.addRow({regions[i], Cell::real(i + 1), Cell::real(2 * (i + 1))});
     config.splitFields = {"region"};
     config.targetFields = {"y"};
     config.inputFields = {"x"};
     config.worker = Work;
     config.threads = 3;
+    refhost::Host host;
+    refhost::Module module(SPLIT_MODULE_PATH);
     const refhost::RunResult result = refhost::runSplit(module, host, config);
 
     for (const refhost::StepStatus& step : result.steps) EXPECT_EQ(step.status, 0u) << step.step;
-    EXPECT_TRUE(result.distributeMessages.empty());
-    EXPECT_TRUE(result.collectMessages.empty());
-    ASSERT_EQ(result.groups.size(), 5u);
-    const uint32_t collectStatuses[] = {0, 0, 5, 0, 0};
-    const size_t records[] = {3, 2, 2, 1, 1};
-    for (size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(result.groups[i].collectStatus, collectStatuses[i]) << i;
-        EXPECT_EQ(result.groups[i].records, records[i]) << i;
-    }
-
-    EXPECT_EQ(Keys(result.statXml), (std::vector<std::string>{"model-0", "model-3", "model-4", "rootStatXML"}));
-    EXPECT_EQ(Keys(result.pmml), (std::vector<std::string>{"model-0", "model-3", "model-4", "rootPMML"}));
+    EXPECT_TRUE(result.distributeMessages.empty() && result.collectMessages.empty());
+    std::string groups;  // records and collect status of each group
+    for (const refhost::GroupReport& group : result.groups)
+        groups += std::to_string(group.records) + "/" + std::to_string(group.collectStatus) + " ";
+    EXPECT_EQ(groups, "3/0 2/0 2/5 1/0 1/0 ");
+    EXPECT_EQ(Keys(result.statXml), "model-0 model-3 model-4 rootStatXML ");
+    EXPECT_EQ(Keys(result.pmml), "model-0 model-3 model-4 rootPMML ");
     EXPECT_EQ(result.statXml.back().data, result.pmml.back().data);
-
     // The group with the missing value carries no value in its PMML.
-    EXPECT_TRUE(SameTree(result.pmml[2].data, R"(<PMML version="4.4">
-      <MiningBuildTask><Extension name="split-info" extender="morvi-split">
-        <DataField name="region" optype="categorical" dataType="string"/></Extension></MiningBuildTask>
-      <DataDictionary/><RegressionModel records="1"/></PMML>)"));
+    EXPECT_EQ(Outline(result.pmml[2].data), "PMML{version=4.4}(MiningBuildTask(Extension{name=split-info extender="
+              "morvi-split}(DataField{name=region optype=categorical dataType=string})) DataDictionary "
+              "RegressionModel{records=1})");
 
-    CfCppHelperV1::HostHelper helper(host.record());
-    XMLDocument combined = helper.createFromContents(result.statXml.back().data);
-    XMLElement section = combined.getElementsDirect("DataModel").next();
-    EXPECT_TRUE(SameTree(section.getElementsDirect("FieldGroups").next(),
-                         R"(<FieldGroups><FieldGroup groupType="splitGroup" name=""><FieldName name="region"/></FieldGroup></FieldGroups>)"));
-    std::string roles;
-    auto fields = section.getElementsDirect("Fields").next().getElementsDirect("Field");
-    while (fields.hasMore()) {
-        XMLElement field = fields.next();
-        roles += field.getAttribute("name") + "=" + field.getAttribute("role") + " ";
-    }
-    EXPECT_EQ(roles, "region=split x=input y=target ");
-
-    // One section per group in group order: summaries and failures.
-    const std::vector<std::tuple<std::string, std::string, std::string>> expected = {
-        {"north", "false", "model-0"}, {"south", "false", ""}, {"east", "false", ""},
-        {"west", "false", "model-3"},  {"", "true", "model-4"}};
-    auto groups = combined.getElementsDirect("SplitGroup");
-    ASSERT_EQ(groups.count(), expected.size());
-    for (const auto& [value, isNull, model] : expected) {
-        SCOPED_TRACE(value);
-        XMLElement group = groups.next();
-        XMLElement field = group.getElementsDirect("SplitField").next();
-        EXPECT_EQ(field.getAttribute("value"), value);
-        EXPECT_EQ(field.getAttribute("isNull"), isNull);
-        auto summary = group.getElementsDirect("ModelSummary");
-        if (model.empty()) {
-            EXPECT_FALSE(summary.hasMore());
-            EXPECT_TRUE(group.getElementsDirect("Message").hasMore());
-        } else {
-            ASSERT_TRUE(summary.hasMore());
-            EXPECT_EQ(summary.next().getAttribute("modelID"), model);
-        }
-    }
-    EXPECT_EQ(combined.getElementsDirect("").next().getName(), "DataModel");
+    XMLDocument combined = CfCppHelperV1::HostHelper(host.record()).createFromContents(result.statXml.back().data);
+    // The data model section first, then one section per group in group order.
+    const XMLElement section = combined.getElementsDirect("DataModel").next();
+    EXPECT_EQ(Outline(section.getElementsDirect("FieldGroups").next()),
+              "FieldGroups(FieldGroup{groupType=splitGroup name=}(FieldName{name=region}))");
+    EXPECT_EQ(Roles(section.getElementsDirect("Fields").next()), "region=split x=input y=target");
+    const std::string field = "SplitGroup(SplitField{name=region value=", failure = " isNull=false} Message{type=error}) ";
+    EXPECT_EQ(ChildNames(combined), "DataModel SplitGroup SplitGroup SplitGroup SplitGroup SplitGroup");
+    std::string sections;
+    for (auto group = combined.getElementsDirect("SplitGroup"); group.hasMore();) sections += Outline(group.next(), 1) + " ";
+    EXPECT_EQ(sections,
+              field + "north isNull=false} ModelSummary{modelID=model-0}) " + field + "south" + failure + field + "east" +
+                  failure + field + "west isNull=false} ModelSummary{modelID=model-3}) " + field +
+                  " isNull=true} ModelSummary{modelID=model-4}) ");
     combined.dispose();
 }
 

@@ -1,0 +1,210 @@
+// Annotation of each group's PMML and StatXML with its split group, and the
+// merging of the group's model summary into the combined StatXML document.
+#include "annotate/find_summary_model.h"
+#include "collect_support.h"
+
+using namespace collecttest;
+
+namespace {
+
+using Annotate = StartedFixture;
+
+const std::vector<SplitFieldEntry> kEntries{{"region", 3, 3, "north", "false"}, {"channel", 3, 2, "", "true"}};
+const std::string kSplitGroup =
+    "SplitGroup(SplitField{name=region value=north isNull=false} SplitField{name=channel value= isNull=true})";
+const std::string kExtension = "MiningBuildTask(Extension{name=split-info extender=morvi-split}";
+
+TEST_F(Annotate, PMMLTaskWithoutADataDictionaryIsAppendedEvenBesideAnOldOne) {
+    std::string text = R"(<PMML><MiningBuildTask old="1"/><TreeModel/></PMML>)";
+    ASSERT_EQ(peer().AddPMMLSplitInfo(text, kEntries, &err), 0u);
+    EXPECT_EQ(Outline(text), "PMML(MiningBuildTask{old=1} TreeModel " + kExtension + "(DataField{name=region optype="
+                             "categorical dataType=string}(Value{value=north}) DataField{name=channel optype=categorical "
+                             "dataType=string})))");
+}
+
+TEST_F(Annotate, PMMLFieldsFollowTheCodesAndCarryAValueOnlyForTheExactFalseText) {
+    // field: the DataField's outline; null: the entry fails and the text stays.
+    const struct { int32_t storage, measure; const char* isNull; const char* field; const char* messages; } rows[] = {
+        {1, 1, "false", "optype=continuous dataType=integer}(Value{value= a<&\"b })", ""},
+        {2, 2, "false", "optype=categorical dataType=double}(Value{value= a<&\"b })", ""},
+        {3, 3, "true", "optype=categorical dataType=string}", ""},
+        {4, 4, "", "optype=ordinal dataType=dateDaysSince[1970]}", ""},
+        {5, 5, "False", "optype=categorical dataType=timeSeconds}", ""},
+        {6, 0, "false ", "optype=categorical dataType=dateTimeSecondsSince[1970]}", "2/280016/f"},
+        {6, 6, "false", "optype=categorical dataType=dateTimeSecondsSince[1970]}(Value{value= a<&\"b })", "2/280016/f"},
+        {1, -1, "false", "optype=categorical dataType=integer}(Value{value= a<&\"b })", "2/280016/f"},
+        {0, 6, "false", nullptr, "2/280016/f 3/280010/f"},  // a field the data model does not have
+        {7, 1, "false", nullptr, "3/280010/f"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.storage << "/" << row.measure);
+        std::string text = "<PMML/>";
+        err = 0;
+        const SplitFieldEntry entry{"f", row.storage, row.measure, " a<&\"b ", row.isNull};
+        const uint32_t status = peer().AddPMMLSplitInfo(text, {entry}, &err);
+        EXPECT_EQ(Messages(), row.messages);
+        if (row.field == nullptr) {
+            EXPECT_EQ(status, 1u);
+            EXPECT_EQ(err, 280010);
+            EXPECT_EQ(text, "<PMML/>");
+        } else {
+            EXPECT_EQ(status, 0u);
+            EXPECT_EQ(Outline(text), "PMML(" + kExtension + "(DataField{name=f " + row.field + ")))");
+        }
+    }
+}
+
+TEST_F(Annotate, PMMLFailuresOfParsingAndOfTheMessageLock) {
+    std::string text = "<PMML><unclosed></PMML>";
+    EXPECT_EQ(peer().AddPMMLSplitInfo(text, kEntries, &err), 5u);
+    EXPECT_EQ(text, "<PMML><unclosed></PMML>");
+    EXPECT_EQ(err, 0);
+    EXPECT_EQ(Messages(), "");
+    // Messages are recorded under the lock, whose failures do not matter.
+    context->faults().refuse("lock", 1, 1);
+    text = "<PMML/>";
+    EXPECT_EQ(peer().AddPMMLSplitInfo(text, {{"a", 1, 9, "1", "false"}, {"b", 1, 9, "2", "false"}}, &err), 0u);
+    EXPECT_EQ(Messages(), "2/280016/a 2/280016/b");
+    const refhost::LockStats stats = context->lockStats();
+    EXPECT_EQ((std::vector<uint64_t>{stats.taken, stats.released, stats.misuses}), (std::vector<uint64_t>{1, 1, 0}));
+}
+
+TEST_F(Annotate, StatXMLSplitGroupAndDataModelMarks) {
+    const std::pair<const char*, std::string> rows[] = {
+        // Without a data model the worker gets one holding only the split fields.
+        {R"(<StatXML><DescriptiveModel/><PMMLModel modelID="m"/></StatXML>)",
+         std::string("StatXML(DescriptiveModel DataModel(") + kFormats + " FieldGroups(FieldGroup{groupType=splitGroup "
+         "name=}(FieldName{name=region} FieldName{name=channel})) Fields{caseSensitive=true count=2}(" + kRegionSplit +
+         " " + kChannelSplit + ")) " + kSplitGroup + " PMMLModel{modelID=m})"},
+        // The worker's own data model is brought in line with the input fields.
+        {R"(<StatXML><DataModel><FieldGroups count="1"><FieldGroup groupType="other" name="g"/></FieldGroups>
+            <Fields count="9"><Field name="channel" storage="integer" measure="continuous" role="input"
+            displayLabel="Chan" extra="k"/><Field name="other" storage="real"/></Fields></DataModel>
+            <DescriptiveModel/><PMMLModel/></StatXML>)",
+         "StatXML(DataModel(FieldGroups{count=1}(FieldGroup{groupType=other name=g}) Fields{count=3}(Field{name=channel "
+         "storage=string measure=flag role=split displayLabel=Chan extra=k maxStringLength=3} Field{name=other "
+         "storage=real} " + std::string(kRegionSplit) + ")) DescriptiveModel " + kSplitGroup + " PMMLModel)"},
+    };
+    for (const auto& [input, expected] : rows) {
+        XMLDocument worker = Parse(input);
+        ASSERT_EQ(peer().AddStatXMLSplitGroup(&worker, kEntries), 0u);
+        EXPECT_EQ(Outline(worker), expected);
+    }
+    const std::pair<const char*, const char*> orders[] = {  // the split group goes before the first model
+        {"<R><DescriptiveModel/><PMMLModel/><PMMLModel/></R>", "DescriptiveModel DataModel SplitGroup PMMLModel PMMLModel"},
+        {"<R><X/><DescriptiveModel/><DescriptiveModel/></R>", "X DataModel SplitGroup DescriptiveModel DescriptiveModel"},
+        {"<R><X/></R>", "X DataModel SplitGroup"},
+    };
+    for (const auto& [input, expected] : orders) {
+        XMLDocument worker = Parse(input);
+        ASSERT_EQ(peer().AddStatXMLSplitGroup(&worker, {{"age", 1, 1, "3", "false"}}), 0u);
+        EXPECT_EQ(ChildNames(worker), expected);
+    }
+}
+
+TEST_F(Annotate, StatXMLAnnotationFailures) {
+    EXPECT_EQ(peer().AddStatXMLSplitGroup(nullptr, kEntries), 1u);
+    XMLDocument unchanged = Parse("<StatXML><PMMLModel/></StatXML>");
+    EXPECT_EQ(peer().AddStatXMLSplitGroup(&unchanged, {}), 1u);
+    EXPECT_EQ(Outline(unchanged), "StatXML(PMMLModel)");
+    const SplitFieldEntry region{"region", 3, 3, "n", "false"}, ghost{"ghost", 0, 6, "g", "false"};
+    // input: null for the usual input data model.
+    const struct { const char* worker; const char* input; std::vector<SplitFieldEntry> entries; } rows[] = {
+        {"<S><DataModel/></S>", nullptr, {region}},  // worker data model without fields
+        {"<S><DataModel><Fields/></DataModel></S>", "<DataModel/>", {region}},
+        {"<S/>", "<DataModel/>", {region}},
+        {"<S><DataModel><Fields/></DataModel></S>", nullptr, {region, ghost}},
+        {"<S/>", nullptr, {ghost}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.worker << " " << (row.input ? row.input : ""));
+        Restart();
+        if (row.input != nullptr) {
+            Access::inputModel(peer()).dispose();
+            Access::inputModel(peer()) = helper.createFromContents(row.input);
+        }
+        XMLDocument worker = Parse(row.worker);
+        EXPECT_EQ(peer().AddStatXMLSplitGroup(&worker, row.entries), 5u);
+    }
+}
+
+TEST(FindSummaryModel, FirstRuleThatYieldsAModelWins) {
+    const std::pair<const char*, const char*> rows[] = {
+        {R"(<S><PMMLModel modelID="mm" modelType="MiningModel"><PredictiveSummary/></PMMLModel>
+            <PMMLModel modelID="a" isActive="true"/></S>)", "a"},
+        {R"(<S><PMMLModel modelID="top"/><G><PMMLModel modelID="deep" isActive="true"/></G></S>)", "deep"},
+        {R"(<S><PMMLModel modelID="y"/><PMMLModel modelID="x" isActive="True"/></S>)", "y"},
+        {R"(<S><PMMLModel modelID="t" modelType="Tree"/>
+            <PMMLModel modelID="mm" modelType="MiningModel"><PredictiveSummary/></PMMLModel></S>)", "mm"},
+        {R"(<S><PMMLModel modelID="mm" modelType="MiningModel"/><PMMLModel modelID="t" modelType="Tree"/></S>)", "t"},
+        {R"(<S><PMMLModel modelID="mm" modelType="MiningModel"/><PMMLModel modelID="n"/></S>)", "n"},
+        {R"(<S><PMMLModel modelID="m1" modelType="MiningModel"/><PMMLModel modelID="m2" modelType="MiningModel"/></S>)",
+         "m1"},
+        {R"(<S><PMMLModel modelID="p"/><PMMLModel modelID="q"/></S>)", "p"},
+        {R"(<S><DescriptiveModel/></S>)", ""},
+        {R"(<S><G><PMMLModel modelID="nested"/></G></S>)", ""},
+    };
+    CfCppHelperV1::HostHelper helper(nullptr);
+    for (const auto& [text, chosen] : rows) {
+        SCOPED_TRACE(text);
+        XMLDocument document = helper.createFromContents(text);
+        CfCppHelperV1::XMLElement model;
+        EXPECT_EQ(FindSummaryModel(&document, model), *chosen ? 0u : 5u);
+        EXPECT_EQ(model.isEmpty() ? "" : model.getAttribute("modelID"), chosen);
+        document.dispose();
+    }
+}
+
+// A worker StatXML for one region value, and the section it yields.
+std::string Worker(const std::string& region, const std::string& id, const std::string& settings = "") {
+    return "<StatXML>" + settings + R"(<SplitGroup><SplitField name="region" value=")" + region +
+           R"("/></SplitGroup><PMMLModel modelID=")" + id + R"("><PredictiveSummary n=")" + id +
+           R"("/></PMMLModel></StatXML>)";
+}
+std::string Section(const std::string& region, const std::string& id) {
+    return "SplitGroup(SplitField{name=region value=" + region + "} ModelSummary{modelID=" + id +
+           "}(PredictiveSummary{n=" + id + "}))";
+}
+
+TEST_F(Annotate, SummaryTakesTheFirstBuildSettingsAndKeepsArrivalOrder) {
+    std::string id;
+    const char* const groups[][3] = {
+        {"c", "m3", ""}, {"a", "m1", R"(<BuildSettings v="1"/>)"}, {"b", "m2", R"(<BuildSettings v="2"/>)"}};
+    for (const auto& group : groups) {
+        XMLDocument document = Parse(Worker(group[0], group[1], group[2]));
+        ASSERT_EQ(peer().AddModelSummary(&document, id, &err), 0u);
+        EXPECT_EQ(id, group[1]);
+    }
+    EXPECT_EQ(Outline(combined()), kCombinedRoot + "(BuildSettings{v=1} " + Section("c", "m3") + " " +
+                                       Section("a", "m1") + " " + Section("b", "m2") + ")");
+}
+
+TEST_F(Annotate, SummaryFailuresLeaveTheCombinedDocumentAsTheyFoundIt) {
+    const std::string settings = R"(<BuildSettings v="9"/>)";
+    // fault: a host operation refused once; modelId: what it holds afterwards;
+    // after: the combined root's children afterwards.
+    const struct { std::string worker; const char* fault; uint32_t status; const char* modelId; std::string after;
+                   const char* messages; } rows[] = {
+        {"<StatXML>" + settings + "<SplitGroup/><DescriptiveModel/></StatXML>", nullptr, 5, "old", "", ""},
+        {R"(<StatXML><SplitGroup/><PMMLModel modelID="m" isActive="true"/><PMMLModel modelID="x">
+            <PredictiveSummary/></PMMLModel></StatXML>)", nullptr, 5, "old", "", ""},  // chosen model has no summary
+        {Worker("x", "m", settings), "lock", 7, "m", "", "3/280012"},
+        {"<StatXML>" + settings + R"(<PMMLModel modelID="m"><PredictiveSummary/></PMMLModel></StatXML>)", nullptr, 5, "m",
+         "(BuildSettings{v=9})", ""},  // no split group
+        {Worker("x", "m"), "unlock", 7, "m", "(" + Section("x", "m") + ")", "3/280013"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.worker);
+        Restart();
+        if (row.fault != nullptr) context->faults().refuse(row.fault, 1, 7);
+        XMLDocument worker = Parse(row.worker);
+        std::string modelId = "old";
+        EXPECT_EQ(peer().AddModelSummary(&worker, modelId, &err), row.status);
+        EXPECT_EQ(modelId, row.modelId);
+        EXPECT_EQ(Outline(combined()), kCombinedRoot + row.after);
+        EXPECT_EQ(Messages(), row.messages);
+        if (row.fault == nullptr) { EXPECT_EQ(context->lockStats().held, 0u); }
+    }
+}
+
+}  // namespace
