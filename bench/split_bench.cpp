@@ -86,12 +86,12 @@ void BM_LinearGroupModel(benchmark::State& state) {
         double y = 1.0 + 2.0 * x1 - 0.5 * x2 + (c == "b" ? 3.0 : 0.0) + 0.01 * static_cast<double>(i % 5);
         data.rows.push_back({{false, x1, ""}, {false, x2, ""}, {false, 0, c}, {false, y, ""}});
     }
-    splitmodels::ModelSpec spec;
-    spec.target = "y";
-    spec.inputs = {"x1", "x2", "c"};
-    spec.modelId = "model-0001";
+    splitmodels::ModelSpec request;
+    request.target = "y";
+    request.inputs = {"x1", "x2", "c"};
+    request.modelId = "model-0001";
     for (auto _ : state) {
-        auto model = splitmodels::buildGroupModel(data, spec);
+        auto model = splitmodels::buildGroupModel(data, request);
         if (!model.ok) state.SkipWithError(model.reason.c_str());
         benchmark::DoNotOptimize(model.pmml.size());
     }

@@ -8,7 +8,6 @@
 
 using CfCppHelperV1::XMLDocument;
 using CfCppHelperV1::XMLElement;
-using CfCppHelperV1::XMLElementIterator;
 namespace XMLAttributes = CfCppHelperV1::XMLAttributes;
 namespace XMLElements = CfCppHelperV1::XMLElements;
 namespace XMLEntities = CfCppHelperV1::XMLEntities;
@@ -17,8 +16,7 @@ namespace {
 
 // The first direct child of that name, or an empty element.
 XMLElement FirstChild(const XMLElement& parent, const std::string& name) {
-    XMLElementIterator children = parent.getElementsDirect(name);
-    return children.hasMore() ? children.next() : XMLElement();
+    return parent.getElementsDirect(name).next();
 }
 
 // The first field element below fields with that name, or an empty element.

@@ -17,8 +17,7 @@ namespace XMLEntities = CfCppHelperV1::XMLEntities;
 namespace {
 
 XMLElement FirstChild(const XMLElement& parent, const std::string& name) {
-    XMLElementIterator children = parent.getElementsDirect(name);
-    return children.hasMore() ? children.next() : XMLElement();
+    return parent.getElementsDirect(name).next();
 }
 
 bool Listed(const std::vector<std::string>& names, const std::string& name) {
