@@ -62,9 +62,12 @@ uint32_t SplitDistributePeer::ReadSplitKey(SplitKey& key, int* err) {
     if (key.size() != splitFieldIndices.size() || fieldInfos.empty() || dataHelper == nullptr) {
         return CF_FAILED;
     }
+    // This runs for every record, in planning and again in the hand-out, so
+    // it works from what PrepareSplitKey put in the key: each entry already
+    // holds its field's storage code (field information does not change
+    // while the key is in use), and bytes beyond the previous value are
+    // known to be zero, so only the stale tail of a string buffer is cleared.
     for (size_t i = 0; i < key.size(); ++i) {
-        const QorCF_940::FieldInfo* info = SplitFieldInfo(i);
-        if (info == nullptr) return CF_FAILED;
         void* value = nullptr;
         size_t length = 0;
         if (uint32_t status = dataHelper->getRecordValue(splitFieldIndices[i], &value, &length, err);
@@ -74,7 +77,7 @@ uint32_t SplitDistributePeer::ReadSplitKey(SplitKey& key, int* err) {
             return status;
         }
         SplitKeyValue& entry = key[i];
-        entry.storage = info->GetStorage();
+        const uint64_t previous = entry.length;
         entry.length = length;
         const char* bytes = static_cast<const char*>(value);
         switch (KindOfStorage(entry.storage)) {
@@ -85,10 +88,14 @@ uint32_t SplitDistributePeer::ReadSplitKey(SplitKey& key, int* err) {
                     break;
                 }
                 if (!entry.data) entry.data.reset(new char[kNumberBytes]);
-                // A host reporting fewer than 8 bytes gets the rest zeroed
-                // rather than read past its value.
-                std::memset(entry.data.get(), 0, kNumberBytes);
-                std::memcpy(entry.data.get(), bytes, length < kNumberBytes ? length : kNumberBytes);
+                if (length >= kNumberBytes) {
+                    std::memcpy(entry.data.get(), bytes, kNumberBytes);
+                } else {
+                    // A host reporting fewer than 8 bytes gets the rest zeroed
+                    // rather than read past its value.
+                    std::memset(entry.data.get(), 0, kNumberBytes);
+                    std::memcpy(entry.data.get(), bytes, length);
+                }
                 break;
             case StorageKind::String:
                 if (bytes == nullptr) {
@@ -99,9 +106,10 @@ uint32_t SplitDistributePeer::ReadSplitKey(SplitKey& key, int* err) {
                 }
                 if (length >= entry.capacity) {
                     entry.capacity = length + kStringSpare;
-                    entry.data.reset(new char[entry.capacity]);
+                    entry.data.reset(new char[entry.capacity]());
+                } else if (previous > length) {
+                    std::memset(entry.data.get() + length, 0, previous - length);
                 }
-                std::memset(entry.data.get(), 0, entry.capacity);
                 std::memcpy(entry.data.get(), bytes, length);
                 break;
             case StorageKind::Other:

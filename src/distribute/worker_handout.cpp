@@ -12,15 +12,13 @@ uint32_t SplitDistributePeer::GetWorkerTask(CFWorker* worker, char* first, size_
                                             size_t* firstNeeded, char* second, size_t secondSize,
                                             size_t* secondNeeded, int* err) {
     // The whole hand-out runs under the host lock: it moves the shared input
-    // position and updates recordsRemain and the worker table. A refused lock
-    // does not stop the hand-out, but a lock that was not taken is not given
-    // back: that could release another caller's hold.
-    const bool locked = hostLock != nullptr && host::Lock(hostLock, err) == CF_OK;
+    // position and updates recordsRemain and the worker table.
+    if (hostLock != nullptr) host::Lock(hostLock, err);
     const uint32_t result = Guarded([&] {
         return HandOutTask(worker, first, firstSize, firstNeeded, second, secondSize,
                            secondNeeded, err);
     });
-    if (locked) host::Unlock(hostLock, err);
+    if (hostLock != nullptr) host::Unlock(hostLock, err);
     return result;
 }
 

@@ -100,5 +100,3 @@ void BM_LinearGroupModel(benchmark::State& state) {
 BENCHMARK(BM_LinearGroupModel)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -1,0 +1,114 @@
+// Distribution overhead: the distribute component's planning plus the
+// hand-out of every group to its worker, against the floor a host pays
+// without the module, one pass over the same iterator copying every record
+// into one record set per group, with the group boundaries known in advance.
+// Both fill their record sets through the reference host, so the ratio of
+// the two is the module's own cost.
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "bench_data.h"
+#include "refhost/component.h"
+#include "refhost/context.h"
+#include "refhost/host.h"
+#include "refhost/module.h"
+
+namespace {
+
+constexpr size_t kGroups = 1000;
+
+// Records held by the context's record sets, and how many sets there are.
+bool recordSetsHoldEverything(refhost::Context& context, size_t records, size_t groups) {
+    size_t held = 0;
+    const auto sets = context.recordSets();
+    for (const refhost::RecordSet* set : sets) held += set->size();
+    return held == records && sets.size() == groups;
+}
+
+void BM_DistributeModule(benchmark::State& state) {
+    const size_t records = bench::recordCount();
+    const refhost::Table& table = bench::groupedTable(records, kGroups);
+    const std::string dataModel = bench::groupedDataModel(table);
+    refhost::Module module(SPLIT_MODULE_PATH);
+    refhost::Host host;
+    module.initialise(host);
+    double cpu = 0;
+    for (auto _ : state) {
+        // A fresh context per run: record sets live as long as their context.
+        refhost::Context context(host);
+        context.setInput(table);
+        context.setDataModel(dataModel);
+        context.setParameter("split_fields", {"grp", "sub"});
+        refhost::Component component(module, context, "split_distribute");
+        if (component.configure() != 0) {
+            state.SkipWithError("configure failed");
+            break;
+        }
+
+        bench::Stopwatch watch;
+        watch.start();
+        cf_status status = component.beginExecution();
+        std::string first, second;
+        for (refhost::Worker* worker : context.workers()) {
+            if (status != 0) break;
+            status = component.getWorkerTask(*worker, &first, &second);
+        }
+        watch.stop();
+        state.SetIterationTime(watch.wall());
+        cpu += watch.cpu();
+
+        if (status != 0 || context.workers().size() != kGroups ||
+            !recordSetsHoldEverything(context, records, kGroups))
+            state.SkipWithError("the groups were not handed out whole");
+        component.endExecution();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * records));
+    state.counters["records"] = static_cast<double>(records);
+    state.counters["cpu_ms"] = cpu / static_cast<double>(state.iterations()) * 1e3;
+}
+BENCHMARK(BM_DistributeModule)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_DistributeFloor(benchmark::State& state) {
+    const size_t records = bench::recordCount();
+    const refhost::Table& table = bench::groupedTable(records, kGroups);
+    const std::vector<size_t> sizes = bench::groupSizes(records, kGroups);
+    refhost::Host host;
+    double cpu = 0;
+    for (auto _ : state) {
+        refhost::Context context(host);
+        context.setInput(table);
+        CFIterator* input = nullptr;
+        int err = 0;
+        if (context.getInputIterator(0, &input, &err) != 0) {
+            state.SkipWithError("no input iterator");
+            break;
+        }
+
+        bench::Stopwatch watch;
+        watch.start();
+        cf_status status = 0;
+        int more = 0;
+        for (size_t size : sizes) {
+            CFRecordSet* set = nullptr;
+            status |= context.createRecordSet(&set, &err, "");
+            for (size_t i = 0; i < size && status == 0; ++i) {
+                status |= input->nextRecord(input->handle, &more, &err);
+                status |= set->addRecord(set->handle, input, &err);
+            }
+        }
+        watch.stop();
+        state.SetIterationTime(watch.wall());
+        cpu += watch.cpu();
+
+        if (status != 0 || !recordSetsHoldEverything(context, records, kGroups))
+            state.SkipWithError("the floor did not copy every record");
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * records));
+    state.counters["records"] = static_cast<double>(records);
+    state.counters["cpu_ms"] = cpu / static_cast<double>(state.iterations()) * 1e3;
+}
+BENCHMARK(BM_DistributeFloor)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace

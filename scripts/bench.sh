@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# Performance benchmarks: installs the peers when missing, builds the default
+# preset, generates the data, times split-run and its peers end to end (wall
+# time and peak resident memory), runs the Google Benchmark binaries, and
+# prints one table with every figure and the ratios against their targets.
+#
+#   scripts/bench.sh [--runs N] [--peer-runs N] [--records N] [--groups N]
+#                    [--threads N] [--work DIR] [--build-dir DIR] [--no-build]
+#                    [--skip-peers] [--skip-micro]
+#
+# --runs        runs of every end-to-end contender and repetitions of every
+#               benchmark (default 5)
+# --peer-runs   runs of the pandas and R peers (default: --runs); R takes
+#               minutes per run on ten million records
+# --records     records of the generated data and of the distribution
+#               benchmark (default 10000000)
+# --groups      groups of the generated data (default 1000)
+# --threads     split-run --threads (default: the number of cores)
+# --work        where the data, outputs and raw measurements go
+#               (default /tmp/split-bench)
+# --build-dir   build tree to use (default build/default, the default preset)
+# --no-build    use the build tree as it is
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root="$PWD"
+
+runs=5
+peer_runs=""
+records=10000000
+groups=1000
+threads="$(nproc)"
+work=/tmp/split-bench
+build_dir="$root/build/default"
+build=1
+peers=1
+micro=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --runs) runs="$2"; shift 2 ;;
+    --peer-runs) peer_runs="$2"; shift 2 ;;
+    --records) records="$2"; shift 2 ;;
+    --groups) groups="$2"; shift 2 ;;
+    --threads) threads="$2"; shift 2 ;;
+    --work) work="$2"; shift 2 ;;
+    --build-dir) build_dir="$(realpath -m "$2")"; shift 2 ;;
+    --no-build) build=0; shift ;;
+    --skip-peers) peers=0; shift ;;
+    --skip-micro) micro=0; shift ;;
+    -h|--help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "bench.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+peer_runs="${peer_runs:-$runs}"
+python=/usr/bin/python3  # Debian's python, where python3-pandas and python3-sklearn live
+
+# Peers, installed with apt when missing.
+if [ "$peers" = 1 ]; then
+  missing=()
+  for p in python3-pandas python3-sklearn r-base-core time; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing ${missing[*]}" >&2
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+fi
+
+# Build.
+if [ "$build" = 1 ]; then
+  if [ "$build_dir" = "$root/build/default" ]; then
+    cmake --preset default >/dev/null
+  else
+    cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  fi
+  cmake --build "$build_dir" -j "$(nproc)" --target split-run split_bench split_bench_data split >&2
+fi
+split_run="$build_dir/platform/cli/split-run"
+split_bench="$build_dir/bench/split_bench"
+generator="$build_dir/bench/split_bench_data"
+
+# Data.
+mkdir -p "$work"
+data="$work/data-$records-$groups.csv"
+if [ ! -s "$data" ]; then
+  echo "Generating $records records in $groups groups" >&2
+  "$generator" --records "$records" --groups "$groups" --out "$data.tmp"
+  mv "$data.tmp" "$data"
+fi
+raw="$work/end_to_end.tsv"
+: > "$raw"
+
+# One end-to-end run: wall seconds and max RSS (KiB) into the raw file.
+timed() {
+  local name="$1" run="$2"; shift 2
+  local log="$work/$name-$run.log"
+  if ! /usr/bin/time -f '%e %M' -o "$work/time.txt" "$@" >"$log" 2>&1; then
+    echo "$name run $run failed; see $log" >&2
+    tail -5 "$log" >&2
+    exit 1
+  fi
+  read -r wall rss < <(tail -1 "$work/time.txt")
+  printf '%s\t%s\t%s\t%s\n' "$name" "$run" "$wall" "$rss" >> "$raw"
+  echo "$name run $run: ${wall} s, ${rss} KiB" >&2
+}
+
+inputs=x1,x2,x3,x4,x5
+for run in $(seq 1 "$runs"); do
+  rm -rf "$work/out-split"
+  timed split-run "$run" "$split_run" build --data "$data" --split grp,sub --target y \
+    --inputs "$inputs" --threads "$threads" --presorted --out "$work/out-split"
+done
+if [ "$peers" = 1 ]; then
+  # The OpenBLAS variables some machines set slow a current numpy; the peers
+  # run without them.
+  for run in $(seq 1 "$peer_runs"); do
+    timed pandas-sklearn "$run" env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE \
+      "$python" bench/peers/pandas_sklearn.py "$data" "$work/out-pandas.csv"
+  done
+  for run in $(seq 1 "$peer_runs"); do
+    timed R-lm "$run" env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE \
+      Rscript bench/peers/r_lm.R "$data" "$work/out-r.csv"
+  done
+fi
+
+# Google Benchmark. Distribution and its floor run interleaved in one
+# process, so the ratio compares runs made under the same conditions; each
+# collection size runs in a process of its own, so that no size inherits a
+# heap another size grew.
+micro_json=()
+if [ "$micro" = 1 ]; then
+  echo "Running the distribution benchmarks" >&2
+  rm -f "$work"/micro-*.json
+  "$split_bench" --records="$records" --benchmark_filter='BM_Distribute' \
+    --benchmark_repetitions="$runs" --benchmark_enable_random_interleaving=true \
+    --benchmark_out="$work/micro-distribute.json" --benchmark_out_format=json >&2
+  micro_json+=("$work/micro-distribute.json")
+  for size in 1000 10000 100000; do
+    echo "Running the collection benchmark, $size groups" >&2
+    "$split_bench" --benchmark_filter="BM_CollectGroups/$size/" \
+      --benchmark_repetitions="$runs" \
+      --benchmark_out="$work/micro-collect-$size.json" --benchmark_out_format=json >&2
+    micro_json+=("$work/micro-collect-$size.json")
+  done
+fi
+
+"$python" bench/bench_report.py --end-to-end "$raw" --micro "${micro_json[@]}" --data "$data" \
+  --threads "$threads" --groups "$groups"
