@@ -66,8 +66,8 @@ void BM_TableScan(benchmark::State& state) {
     auto table = makeTable(100);
     for (auto _ : state) {
         size_t bytes = 0;
-        for (const auto& row : table.rows())
-            for (const auto& cell : row) bytes += cell.length();
+        for (size_t r = 0; r < table.rowCount(); ++r)
+            for (size_t c = 0; c < table.columnCount(); ++c) bytes += table.at(r, c).length();
         benchmark::DoNotOptimize(bytes);
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kRecords));
