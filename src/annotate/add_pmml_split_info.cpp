@@ -5,6 +5,7 @@
 #include "collect/host_lock_scope.h"
 #include "collect/scoped_document.h"
 #include "collect/split_collect_peer.h"
+#include "collect/worker_document.h"
 
 using CfCppHelperV1::XMLElement;
 using CfCppHelperV1::XMLElementIterator;
@@ -61,7 +62,7 @@ uint32_t SplitCollectPeer::AddPMMLSplitInfo(std::string& pmmlText,
     if (hostHelper == nullptr) return CF_FAILED;
     ScopedDocument pmml;
     try {
-        pmml.document = hostHelper->createFromContents(pmmlText);
+        pmml.document = ParseWorkerDocument(*hostHelper, pmmlText);
     } catch (...) {
         return CF_BAD_XML;
     }
