@@ -1,48 +1,217 @@
-// Fault injection: per-operation call counters and refusal rules.
+// Fault injection: per-operation call counters, refusal rules and call-site
+// recording.
 #include "refhost/faults.h"
 
+#include <dlfcn.h>
+#include <execinfo.h>
+
+#include <cstring>
+
 namespace refhost {
+
+struct Faults::Counter {
+    explicit Counter(std::string n) : name(std::move(n)) {}
+    const std::string name;
+    std::atomic<uint64_t> calls{0};
+    std::atomic<uint64_t> refused{0};
+};
+
+namespace {
+
+// FNV-1a over the name: names are short, so this costs a few dozen cycles.
+size_t hashName(const char* op) {
+    uint64_t hash = 1469598103934665603ull;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(op); *p != 0; ++p) {
+        hash = (hash ^ *p) * 1099511628211ull;
+    }
+    return static_cast<size_t>(hash);
+}
+
+// The last call recorded on this thread: the module frame it came from and
+// its operation. A different operation from the same frame can only be the
+// host serving the first one (one call instruction calls one operation).
+struct LastCall {
+    const void* owner = nullptr;
+    uint64_t generation = 0;
+    uintptr_t frame = 0;
+    std::string op;
+};
+thread_local LastCall lastCall;
+// The Faults whose host is inside a call of the module on this thread.
+thread_local const void* insideModule = nullptr;
+
+}  // namespace
+
+Faults::Faults() = default;
+Faults::~Faults() = default;
+
+Faults::Counter& Faults::counter(const char* op) {
+    const size_t start = hashName(op);
+    for (size_t i = 0; i < kSlots; ++i) {
+        std::atomic<Counter*>& slot = slots_[(start + i) % kSlots];
+        Counter* c = slot.load(std::memory_order_acquire);
+        if (c == nullptr) {
+            std::lock_guard<std::mutex> guard(mutex_);
+            c = slot.load(std::memory_order_acquire);
+            if (c == nullptr) {
+                counters_.push_back(std::make_unique<Counter>(op));
+                c = counters_.back().get();
+                slot.store(c, std::memory_order_release);
+                return *c;
+            }
+        }
+        if (c->name == op) return *c;
+    }
+    // More distinct names than slots: they share one counter.
+    static Counter overflow("");
+    return overflow;
+}
+
+const Faults::Counter* Faults::find(const char* op) const {
+    const size_t start = hashName(op);
+    for (size_t i = 0; i < kSlots; ++i) {
+        const Counter* c = slots_[(start + i) % kSlots].load(std::memory_order_acquire);
+        if (c == nullptr) return nullptr;
+        if (c->name == op) return c;
+    }
+    return nullptr;
+}
 
 void Faults::refuse(const std::string& op, uint64_t nth, cf_status status, int err,
                     uint64_t times) {
     if (nth == 0 || times == 0) return;
+    Counter& c = counter(op.c_str());
+    // Calls that start from now on see the rule pending before the base is
+    // read: a call numbered after the base then finds the rule under the
+    // mutex, which it can only take once the rule is in.
+    pending_.fetch_add(1);
     std::lock_guard<std::mutex> guard(mutex_);
-    auto it = calls_.find(op);
-    const uint64_t base = it == calls_.end() ? 0 : it->second;
-    rules_.push_back(Rule{op, base + nth, base + nth + times - 1, status, err});
+    const uint64_t base = c.calls.load();
+    rules_.push_back(Rule{op, base + nth, base + nth + times - 1, 0, status, err});
 }
 
 void Faults::clear() {
     std::lock_guard<std::mutex> guard(mutex_);
+    pending_.fetch_sub(rules_.size());
     rules_.clear();
 }
 
 uint64_t Faults::calls(const std::string& op) const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    auto it = calls_.find(op);
-    return it == calls_.end() ? 0 : it->second;
+    const Counter* c = find(op.c_str());
+    return c == nullptr ? 0 : c->calls.load(std::memory_order_acquire);
 }
 
 uint64_t Faults::refused(const std::string& op) const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    auto it = refused_.find(op);
-    return it == refused_.end() ? 0 : it->second;
+    const Counter* c = find(op.c_str());
+    return c == nullptr ? 0 : c->refused.load(std::memory_order_acquire);
 }
 
 bool Faults::check(const char* op, int* err, cf_status* status) {
+    Counter& c = counter(op);
+    const uint64_t call = c.calls.fetch_add(1) + 1;
+    if (recording_.load(std::memory_order_relaxed)) record(op, call);
+    if (pending_.load() == 0) return false;
+    return applyRules(op, c, call, err, status);
+}
+
+bool Faults::applyRules(const char* op, Counter& c, uint64_t call, int* err,
+                        cf_status* status) {
     std::lock_guard<std::mutex> guard(mutex_);
-    auto it = calls_.find(op);
-    if (it == calls_.end()) it = calls_.emplace(op, 0).first;
-    const uint64_t call = ++it->second;
     for (auto rule = rules_.begin(); rule != rules_.end(); ++rule) {
         if (rule->op != op || call < rule->first || call > rule->last) continue;
         *status = rule->status;
         if (err != nullptr && rule->err != 0) *err = rule->err;
-        ++refused_[op];
-        if (call == rule->last) rules_.erase(rule);
+        c.refused.fetch_add(1, std::memory_order_acq_rel);
+        // Concurrent calls may reach their rule out of order: a rule goes
+        // once it refused as many calls as it covers.
+        if (++rule->fired == rule->last - rule->first + 1) {
+            rules_.erase(rule);
+            pending_.fetch_sub(1);
+        }
         return true;
     }
     return false;
+}
+
+void Faults::startRecording(const std::string& module, size_t depth) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    module_ = module;
+    depth_ = depth == 0 ? 1 : depth;
+    sites_.clear();
+    siteIndex_.clear();
+    generation_.fetch_add(1, std::memory_order_acq_rel);
+    recording_.store(true, std::memory_order_release);
+}
+
+void Faults::enterModule() {
+    insideModule = this;
+    lastCall.owner = nullptr;
+}
+void Faults::leaveModule() { insideModule = nullptr; }
+
+void Faults::stopRecording() { recording_.store(false, std::memory_order_release); }
+
+std::vector<CallSite> Faults::sites() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return sites_;
+}
+
+std::string Faults::modulePath() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return modulePath_;
+}
+
+void Faults::record(const char* op, uint64_t call) {
+    std::string module;
+    size_t depth = 0;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        module = module_;
+        depth = depth_;
+    }
+    void* stack[64];
+    const int n = backtrace(stack, 64);
+    std::vector<uintptr_t> frames;
+    std::string path;
+    // Frame 0 is this function; the module's frames come after the host's
+    // (and any helper library's) own.
+    for (int i = 1; i < n && frames.size() < depth; ++i) {
+        Dl_info info{};
+        if (dladdr(stack[i], &info) == 0 || info.dli_fname == nullptr) continue;
+        const size_t length = std::strlen(info.dli_fname);
+        const bool inModule = length >= module.size() &&
+                              module.compare(0, std::string::npos,
+                                             info.dli_fname + length - module.size()) == 0;
+        if (!inModule) continue;
+        if (path.empty()) path = info.dli_fname;
+        frames.push_back(reinterpret_cast<uintptr_t>(stack[i]) -
+                         reinterpret_cast<uintptr_t>(info.dli_fbase));
+    }
+    // Without a module frame the call is the host's own, unless the host
+    // is inside a call of the module: then the module made it as a tail call.
+    if (frames.empty() && insideModule != this) return;
+
+    const uint64_t generation = generation_.load(std::memory_order_acquire);
+    const uintptr_t front = frames.empty() ? 0 : frames.front();
+    if (lastCall.owner == this && lastCall.generation == generation && lastCall.frame == front &&
+        lastCall.op != op) {
+        return;  // the host serving the module's call from that frame
+    }
+    lastCall.owner = this;
+    lastCall.generation = generation;
+    lastCall.frame = front;
+    lastCall.op = op;
+
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (modulePath_.empty() && !path.empty()) modulePath_ = path;
+    auto key = std::make_pair(std::string(op), std::move(frames));
+    auto found = siteIndex_.find(key);
+    if (found == siteIndex_.end()) {
+        siteIndex_.emplace(key, sites_.size());
+        sites_.push_back(CallSite{key.first, key.second, call, 1});
+    } else {
+        ++sites_[found->second].calls;
+    }
 }
 
 }  // namespace refhost

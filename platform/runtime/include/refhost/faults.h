@@ -1,10 +1,14 @@
 // Fault injection for the reference host: lets a test make the n-th call of
-// any host record operation fail with a chosen status.
+// any host record operation fail with a chosen status, and records from
+// which places in the module each operation is called.
 #ifndef REFHOST_FAULTS_H
 #define REFHOST_FAULTS_H
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -12,6 +16,20 @@
 #include "cf_records.h"
 
 namespace refhost {
+
+// One place in the module from which a host operation is called.
+struct CallSite {
+    std::string op;
+    // Return addresses of the innermost frames that lie in the module,
+    // innermost first, as offsets into the module file (the form addr2line
+    // takes once 1 is subtracted to land inside the call instruction).
+    // Calls that reach the host through a helper library (the XML and data
+    // helpers, the peer base) start at the first frame in the module above
+    // the helper.
+    std::vector<uintptr_t> frames;
+    uint64_t firstCall = 0;  // the operation's call number (as calls() counts) of the first call from here
+    uint64_t calls = 0;      // calls from here while recording
+};
 
 // Every operation of every host record calls check() with its own name
 // before it does anything. Names are the record operation names:
@@ -23,9 +41,15 @@ namespace refhost {
 // "getThreadServices", "getThreadCount", "getInputDataModel",
 // "getParameters", "getInputIterator", "getInputCount", "nextRecord",
 // "rewind", "getRecordValue", "getFieldCount", "report", "getHostVersion".
-// Thread-safe.
+// Thread-safe. With no rule pending and no recording, check() only counts
+// the call: no lock is taken.
 class Faults {
 public:
+    Faults();
+    ~Faults();
+    Faults(const Faults&) = delete;
+    Faults& operator=(const Faults&) = delete;
+
     // From now on, the nth call (1-based) of op and the times-1 calls after
     // it return status without doing anything else; when err is non-zero it
     // is written into the caller's error slot. Rules accumulate; when two
@@ -39,23 +63,65 @@ public:
     // Number of calls of op that were refused.
     uint64_t refused(const std::string& op) const;
 
+    // Call-site recording. While on, every checked call made from the shared
+    // object whose file name ends in `module` (directly, or through other
+    // libraries it calls) is attributed to a CallSite keyed by the operation
+    // and up to `depth` module frames. A call the host makes while serving
+    // another call from the same module frame (a record set copying the
+    // source's values during addRecord) is not the module's and is left out.
+    // Starting again forgets the sites recorded before.
+    void startRecording(const std::string& module = "libsplit.so", size_t depth = 4);
+    void stopRecording();
+    // The host marks, on its own thread, the span of a call into the module.
+    // A recorded call there with no module frame was made by the module as a
+    // tail call (optimised code keeps no frame for it): it is recorded as a
+    // site without frames, one per operation.
+    void enterModule();
+    void leaveModule();
+    // The sites, in the order of their first call.
+    std::vector<CallSite> sites() const;
+    // The module's file as the loader names it (empty until a call from it
+    // was recorded).
+    std::string modulePath() const;
+
     // Used by the record operations: counts the call and tells whether it
     // must be refused; if so, *status receives the status and err (when
     // non-null and the rule has one) the error number.
     bool check(const char* op, int* err, cf_status* status);
 
 private:
+    struct Counter;
     struct Rule {
         std::string op;
         uint64_t first;  // absolute call number of the first refused call
         uint64_t last;   // absolute call number of the last refused call
+        uint64_t fired;  // calls refused so far (they may arrive out of order)
         cf_status status;
         int err;
     };
+    static constexpr size_t kSlots = 256;
+
+    Counter& counter(const char* op);
+    const Counter* find(const char* op) const;
+    bool applyRules(const char* op, Counter& counter, uint64_t call, int* err,
+                    cf_status* status);
+    void record(const char* op, uint64_t call);
+
+    // Counters by name, open addressing; a slot is written once, under
+    // mutex_, and read without it.
+    std::array<std::atomic<Counter*>, kSlots> slots_{};
+    std::vector<std::unique_ptr<Counter>> counters_;
+    std::atomic<size_t> pending_{0};  // rules not yet used up, and rules being added
+    std::atomic<bool> recording_{false};
+    std::atomic<uint64_t> generation_{0};  // recordings started so far
+
     mutable std::mutex mutex_;
-    std::map<std::string, uint64_t, std::less<>> calls_;
-    std::map<std::string, uint64_t, std::less<>> refused_;
     std::vector<Rule> rules_;
+    std::string module_;
+    size_t depth_ = 4;
+    std::string modulePath_;
+    std::vector<CallSite> sites_;
+    std::map<std::pair<std::string, std::vector<uintptr_t>>, size_t> siteIndex_;
 };
 
 }  // namespace refhost

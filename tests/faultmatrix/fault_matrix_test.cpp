@@ -1,0 +1,319 @@
+// The fault-injection matrix: every place in the module that calls a host
+// operation is found by a clean run with call-site recording, then run again
+// with exactly that call refused. Each refusal must give the status, error
+// number and messages its row below names, leave nothing open, and leave the
+// components able to run a clean execution with the usual outputs.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <set>
+
+#include "faultmatrix/call_sites.h"
+#include "faultmatrix/matrix_host.h"
+
+namespace faultmatrix {
+namespace {
+
+using refhost::Message;
+
+// A run of the matrix host; `setup` refuses calls before the one under test
+// (given as the ordinal-th call site of op in a file, first call), so that
+// the clean-up paths behind those refusals are reached too.
+struct Scenario {
+    const char* name;
+    Variant variant;
+    struct Setup {
+        const char* op;
+        const char* file;
+        int ordinal;
+    };
+    std::vector<Setup> setup;
+};
+
+const Scenario kScenarios[] = {
+    {"main", Variant::Main, {}},
+    {"irregular host", Variant::Irregular, {}},
+    {"unusable measure", Variant::NoMeasure, {}},
+    {"empty model IDs", Variant::NoModelIds, {}},
+    {"first worker refused", Variant::Main, {{"createWorker", "worker_planning.cpp", 0}}},
+    {"record refused", Variant::Main, {{"addRecord", "worker_handout.cpp", 0}}},
+    {"key list refused", Variant::Main, {{"getKeys", "read_worker_container.cpp", 0}}},
+    {"first key refused", Variant::Main, {{"firstKey", "read_worker_container.cpp", 0}}},
+    {"keyed entry refused", Variant::Main, {{"openEntry", "read_worker_container.cpp", 1}}},
+    {"group container refused", Variant::Main, {{"openContainer", "write_group_entry.cpp", 0}}},
+    {"group key refused", Variant::Main, {{"createKey", "write_group_entry.cpp", 0}}},
+};
+
+constexpr int kAsBefore = INT_MIN;  // err as the run without the refusal left it
+
+// What refusing a call does to the entry point call that made it, when that
+// call succeeds without the refusal (when it already fails, the first
+// failure's status, err and messages stand). Keyed by operation, entry
+// point, source file and, where one file calls the operation at several
+// places that behave differently, the place's ordinal among them (-1: any).
+struct Expectation {
+    const char* op;
+    const char* step;
+    const char* file;
+    int ordinal;
+    cf_status status;
+    int err;
+    std::vector<Message> messages;
+    long misuses = 0;  // lock misuses the host counts (an unlock of a lock not taken)
+};
+
+Message M(int code) { return Message{3, code, {}}; }
+const std::vector<Message> kNone;
+constexpr cf_status R = kRefused;
+constexpr int H = kHostErr;
+
+const std::vector<Expectation> kExpectations = {
+    // Construction: without thread services or a lock the peers run unserialised.
+    {"getThreadServices", "d.create", "peer_lifecycle.cpp", -1, 0, 0, kNone},
+    {"createLock", "d.create", "peer_lifecycle.cpp", -1, 0, 0, kNone},
+    {"getThreadServices", "c.create", "split_collect_peer.cpp", -1, 0, 0, kNone},
+    {"createLock", "c.create", "split_collect_peer.cpp", -1, 0, 0, kNone},
+    // Configuration and begin execution pass the host's status on.
+    {"getParameters", "d.configure", "configuration.cpp", -1, R, H, kNone},
+    {"getInputDataModel", "d.configure", "configuration.cpp", -1, R, H, kNone},
+    {"getParameters", "c.configure", "split_collect_peer.cpp", -1, R, H, kNone},
+    {"getInputDataModel", "c.configure", "split_collect_peer.cpp", -1, R, H, kNone},
+    {"getInputIterator", "d.begin", "component_entry_points.cpp", -1, 8, H, kNone},  // no input
+    {"getInputDataModel", "d.begin", "worker_planning.cpp", -1, R, H, kNone},
+    {"getInputDataModel", "c.begin", "begin_execution.cpp", -1, R, H, kNone},
+    // Planning: the record reader reports a failed step as the end of the
+    // input, and rewinds are not examined.
+    {"rewind", "d.begin", "worker_planning.cpp", -1, 0, 0, kNone},
+    {"nextRecord", "d.begin", "worker_planning.cpp", 0, 1, 280002, {M(280002)}},  // reads as an empty input
+    {"nextRecord", "d.begin", "worker_planning.cpp", -1, 0, 0, kNone},
+    {"getRecordValue", "d.begin", "split_keys.cpp", -1, 0, 280005, {M(280005)}},
+    {"createWorker", "d.begin", "worker_planning.cpp", 0, R, H, {M(280003)}},
+    {"createWorker", "d.begin", "worker_planning.cpp", 1, 0, H, kNone},  // planning stops, the groups found stand
+    // Hand-out.
+    // The hand-out does not examine the lock's status and unlocks all the
+    // same: the host sees an unlock of a lock that was not taken.
+    {"lock", "d.task", "worker_handout.cpp", -1, 0, H, kNone, 1},
+    {"unlock", "d.task", "worker_handout.cpp", -1, 0, H, kNone},
+    {"releaseRecordSet", "d.task", "worker_handout.cpp", 0, R, H, {M(280009)}},
+    {"releaseRecordSet", "d.task", "worker_handout.cpp", 1, 0, 0, kNone},  // a set no worker owns
+    {"getRecordValue", "d.task", "task_document.cpp", -1, R, H, {M(280005)}},
+    {"createRecordSet", "d.task", "worker_handout.cpp", -1, R, H, {M(280006)}},
+    {"addRecord", "d.task", "worker_handout.cpp", -1, R, H, {M(280007)}},
+    {"nextRecord", "d.task", "worker_handout.cpp", -1, 0, 0, kNone},  // the input ends there
+    {"getIterator", "d.iterator", "worker_handout.cpp", -1, R, H, {M(280008)}},
+    {"getInputDataModel", "d.dataModel", "configuration.cpp", -1, R, H, kNone},
+    {"releaseRecordSet", "d.end", "worker_handout.cpp", -1, R, H, {M(280009)}},
+    {"releaseRecordSet", "d.destroy", "peer_lifecycle.cpp", -1, 0, 0, kNone},
+    {"destroyLock", "d.destroy", "peer_lifecycle.cpp", -1, 0, 0, kNone},
+    // Input container copies: every failure but a clean-up's is returned.
+    {"openContainer", "d.container", "input_containers.cpp", -1, R, H, kNone},
+    {"openEntry", "d.container", "input_containers.cpp", -1, R, H, kNone},
+    {"readStream", "d.container", "input_containers.cpp", -1, R, H, kNone},
+    {"writeStream", "d.container", "input_containers.cpp", -1, R, H, kNone},
+    {"closeStream", "d.container", "input_containers.cpp", -1, 0, H, kNone},
+    {"closeContainer", "d.container", "input_containers.cpp", -1, 0, H, kNone},
+    // Intake: the task and the worker's containers.
+    {"getTask", "c.completed", "read_split_fields.cpp", -1, R, H, kNone},
+    {"openWorkerContainer", "c.completed", "read_worker_container.cpp", -1, R, H, kNone},
+    // A refused default entry or first read falls back to the first key: the
+    // first group has none, and the host's refusal of firstKey is returned.
+    {"openEntry", "c.completed", "read_worker_container.cpp", 0, R, 0, kNone},
+    {"readStream", "c.completed", "read_worker_container.cpp", -1, R, 0, kNone},
+    {"getKeys", "c.completed", "read_worker_container.cpp", -1, R, H, kNone},
+    {"firstKey", "c.completed", "read_worker_container.cpp", -1, R, H, kNone},
+    {"openEntry", "c.completed", "read_worker_container.cpp", 1, R, H, kNone},
+    {"closeStream", "c.completed", "read_worker_container.cpp", -1, 0, 0, kNone},
+    {"releaseKeys", "c.completed", "read_worker_container.cpp", -1, 0, 0, kNone},
+    {"closeContainer", "c.completed", "read_worker_container.cpp", -1, 0, 0, kNone},
+    // Intake: locks whose statuses are ignored, and those that report.
+    {"lock", "c.completed", "completed_worker_task.cpp", -1, 0, 0, kNone},
+    {"unlock", "c.completed", "completed_worker_task.cpp", -1, 0, 0, kNone},
+    {"lock", "c.completed", "process_worker_statxml.cpp", -1, 0, 0, kNone},
+    {"unlock", "c.completed", "process_worker_statxml.cpp", -1, 0, 0, kNone},
+    {"lock", "c.completed", "add_pmml_split_info.cpp", -1, 0, 0, {Message{2, 280016, {"band"}}}},
+    {"unlock", "c.completed", "add_pmml_split_info.cpp", -1, 0, 0, {Message{2, 280016, {"band"}}}},
+    {"lock", "c.completed", "add_model_summary.cpp", -1, R, H, {M(280012)}},
+    {"unlock", "c.completed", "add_model_summary.cpp", -1, R, H, {M(280013)}},
+    {"lock", "c.completed", "report_split_failure.cpp", -1, R, H, {M(280012)}},
+    {"unlock", "c.completed", "report_split_failure.cpp", -1, R, H, {M(280013)}},
+    {"lock", "c.completed", "write_group_entry.cpp", -1, R, H, {M(280012)}},
+    {"unlock", "c.completed", "write_group_entry.cpp", -1, R, H, {M(280013)}},
+    // Group entries: the first group's StatXML container open is refused.
+    {"openContainer", "c.completed", "write_group_entry.cpp", -1, R, H, kNone},
+    {"createKey", "c.completed", "write_group_entry.cpp", -1, R, H, kNone},
+    {"setKeyText", "c.completed", "write_group_entry.cpp", -1, R, H, kNone},
+    {"openEntry", "c.completed", "write_group_entry.cpp", -1, R, H, kNone},
+    {"writeStream", "c.completed", "write_group_entry.cpp", -1, R, H, kNone},
+    {"closeStream", "c.completed", "write_group_entry.cpp", -1, 0, 0, kNone},
+    // End execution: the root entries; a missing PMML container is no failure.
+    {"openContainer", "c.end", "write_root_outputs.cpp", 0, R, H, kNone},
+    {"openContainer", "c.end", "write_root_outputs.cpp", 1, 0, H, kNone},
+    {"createKey", "c.end", "write_root_outputs.cpp", -1, R, H, kNone},
+    {"setKeyText", "c.end", "write_root_outputs.cpp", -1, R, H, kNone},
+    {"openEntry", "c.end", "write_root_outputs.cpp", -1, R, H, kNone},
+    {"writeStream", "c.end", "write_root_outputs.cpp", -1, R, H, kNone},
+    {"closeStream", "c.end", "write_root_outputs.cpp", -1, 0, 0, kNone},
+    {"closeContainer", "c.end", "end_execution.cpp", -1, 0, 0, kNone},
+    // Containers an earlier execution left open, closed with statuses ignored.
+    {"closeContainer", "c.begin", "begin_execution.cpp", -1, 0, 0, kNone},
+    {"closeContainer", "c.destroy", "split_collect_peer.cpp", -1, 0, 0, kNone},
+    {"destroyLock", "c.destroy", "split_collect_peer.cpp", -1, 0, 0, kNone},
+};
+
+// Calls no run can make: defensive code behind a condition that an earlier
+// step always clears.
+struct Unreachable {
+    const char* op;
+    const char* file;
+    const char* text;
+    const char* reason;
+};
+const Unreachable kUnreachable[] = {
+    {"releaseRecordSet", "worker_handout.cpp", "entry->records, &ignored",
+     "the hand-out gives back a worker's record set before it collects the next group"},
+    {"unlock", "add_model_summary.cpp", "lock.Release(&ignored)",
+     "the split-group annotation always puts a SplitGroup under the worker document's root"},
+};
+
+const Expectation* Find(const SourceSite& site, const std::string& step) {
+    const std::string file = site.file.substr(site.file.rfind('/') + 1);
+    for (const Expectation& e : kExpectations)
+        if (e.op == site.op && e.step == step && e.file == file && (e.ordinal < 0 || e.ordinal == site.ordinal))
+            return &e;
+    return nullptr;
+}
+
+// The kind of thing a refused release leaves behind.
+Leaks LeftBy(const std::string& op) {
+    Leaks l;
+    if (op == "closeContainer") l.containers = 1;
+    if (op == "closeStream") l.streams = 1;
+    if (op == "releaseRecordSet") l.recordSets = 1;
+    if (op == "destroyLock") l.locks = 1;
+    if (op == "releaseKeys") l.keyLists = 1;
+    return l;
+}
+
+std::string Text(const std::vector<Message>& messages) {
+    std::string text;
+    for (const Message& m : messages) {
+        text += (text.empty() ? "" : " ") + std::to_string(m.type) + "/" + std::to_string(m.code);
+        for (const std::string& a : m.args) text += "/" + a.substr(0, 20);
+    }
+    return text;
+}
+
+// One call site under test: where it is, in which scenario its first call
+// happens, and which calls to refuse.
+struct Case {
+    const Scenario* scenario;
+    const SourceSite* site;
+    std::vector<Refusal> refusals;  // the scenario's, then the site's first call
+    RunLog baseline;
+};
+
+TEST(FaultMatrix, EveryHostCallSiteRefusedOnce) {
+    refhost::Module module(SPLIT_MODULE_PATH);
+    const std::vector<SourceSite> sources = ScanSources(SPLIT_SOURCE_ROOT);
+    ASSERT_GT(sources.size(), 50u);
+
+    // Clean runs of each scenario, recording where the module calls the host.
+    std::vector<Case> cases;
+    std::set<const SourceSite*> reached;
+    std::map<const SourceSite*, uint64_t> mainFirstCalls;
+    std::vector<std::string> unmatched;
+    for (const Scenario& scenario : kScenarios) {
+        std::vector<Refusal> setup;
+        for (const Scenario::Setup& s : scenario.setup) {
+            for (const auto& [site, call] : mainFirstCalls)
+                if (site->op == s.op && site->ordinal == s.ordinal && site->file.ends_with(s.file))
+                    setup.push_back({s.op, call});
+            ASSERT_EQ(setup.size(), &s - scenario.setup.data() + 1u) << scenario.name << ": no site " << s.op;
+        }
+        std::vector<refhost::CallSite> sites;
+        std::string modulePath;
+        RunLog baseline = RunMatrixHost(module, scenario.variant, setup, "", &sites, &modulePath);
+        ASSERT_FALSE(sites.empty()) << scenario.name;
+        EXPECT_EQ(Describe(baseline.leaks), Describe(Leaks{})) << scenario.name;
+        const std::vector<const SourceSite*> mapped = MapSites(sites, modulePath, sources, &unmatched);
+        for (size_t i = 0; i < sites.size(); ++i) {
+            const SourceSite* site = mapped[i];
+            if (site == nullptr) continue;
+            if (&scenario == &kScenarios[0] && !mainFirstCalls.count(site)) mainFirstCalls[site] = sites[i].firstCall;
+            if (!reached.insert(site).second) continue;
+            std::vector<Refusal> refusals = setup;
+            refusals.push_back({site->op, sites[i].firstCall});
+            cases.push_back({&scenario, site, refusals, baseline});
+        }
+    }
+    EXPECT_TRUE(unmatched.empty()) << "calls from places the source scan does not know: " << testing::PrintToString(unmatched);
+
+    for (const Case& c : cases) {
+        const SourceSite& site = *c.site;
+        SCOPED_TRACE(site.name() + " (" + c.scenario->name + "): " + site.text);
+        const Refusal& refusal = c.refusals.back();
+        const RunLog log = RunMatrixHost(module, c.scenario->variant, c.refusals, site.op);
+        // The call that met the refusal.
+        size_t at = 0;
+        while (at < log.steps.size() && log.steps[at].watchedCalls < refusal.nth) ++at;
+        ASSERT_LT(at, log.steps.size()) << "the refused call was not made";
+        const Step& step = log.steps[at];
+        const Step& before = c.baseline.steps.at(at);
+        ASSERT_EQ(step.name, before.name);
+        const Expectation* expected = before.status != 0 ? nullptr : Find(site, step.name);
+        if (before.status == 0 && expected == nullptr) {
+            ADD_FAILURE() << "no expectation for " << site.op << " in " << step.name << " (" << site.file << " #"
+                          << site.ordinal << "): got status " << step.status
+                          << ", err " << step.err << ", messages " << Text(step.messages);
+            continue;
+        }
+        EXPECT_EQ(step.status, expected ? expected->status : before.status) << step.name;
+        EXPECT_EQ(step.err, expected && expected->err != kAsBefore ? expected->err : before.err) << step.name;
+        EXPECT_EQ(Text(step.messages), Text(expected ? expected->messages : before.messages)) << step.name;
+        Leaks left = LeftBy(site.op);
+        left.lockMisuses = expected ? expected->misuses : 0;
+        EXPECT_EQ(Describe(log.leaks), Describe(left));
+        if (at < log.lastExecution) {
+            EXPECT_EQ(log.lastOutput, c.baseline.lastOutput) << "the next clean execution differs";
+        }
+    }
+
+    // Every call site in the sources must have been reached and refused. An
+    // optimising compiler may fold calls with the same text in one function
+    // into one call instruction: such a call counts as covered with its twin.
+    std::vector<std::string> missing, unreachable;
+    size_t merged = 0, covered = 0;
+    for (const SourceSite& s : sources) {
+        bool skip = false;
+        for (const Unreachable& u : kUnreachable)
+            if (s.op == u.op && s.file.ends_with(u.file) && s.text.find(u.text) != std::string::npos) {
+                unreachable.push_back(s.name() + " (" + u.reason + ")");
+                skip = true;
+            }
+        if (skip) continue;
+        if (reached.count(&s)) {
+            ++covered;
+            continue;
+        }
+        bool twin = false;
+        for (const SourceSite* r : reached)
+            twin |= r->op == s.op && r->file == s.file && r->text == s.text && std::abs(r->line - s.line) < 30;
+        if (twin) {
+            ++covered;
+            ++merged;
+        } else {
+            missing.push_back(s.name() + ": " + s.text);
+        }
+    }
+    std::cout << "fault-injection matrix: " << covered << " of " << sources.size() - unreachable.size()
+              << " call sites covered (" << merged << " through a twin call the compiler merged it with); "
+              << unreachable.size() << " more cannot be reached:\n";
+    for (const std::string& u : unreachable) std::cout << "  " << u << "\n";
+    EXPECT_TRUE(missing.empty()) << "call sites never reached:\n" << testing::PrintToString(missing);
+}
+
+}  // namespace
+}  // namespace faultmatrix
