@@ -78,6 +78,9 @@ bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 }  // namespace
 
 std::string screenMarkup(std::string_view text) {
+    // XML cannot carry a zero byte, and the parser would take one for the
+    // end of the text and silently drop what follows.
+    if (text.find('\0') != std::string_view::npos) return "zero byte in the text";
     std::string reason;
     long depth = 0;
     // A UTF-8 byte order mark may open the text.

@@ -11,7 +11,8 @@ namespace cfhelper {
 // any markup declaration (<!DOCTYPE ...>, <!ENTITY ...>), so no DTD is ever
 // read, and any reference other than the five predefined entities and
 // numeric character references, since nothing could define it; and
-// character data outside the root element, which the parser would drop.
+// character data outside the root element, which the parser would drop; and
+// zero bytes anywhere.
 std::string screenMarkup(std::string_view text);
 
 }  // namespace cfhelper

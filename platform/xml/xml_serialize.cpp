@@ -17,6 +17,34 @@ private:
     std::string& out_;
 };
 
+// Documents nested deeper than this are written without indentation: each
+// line's indentation grows with its depth, so a deep chain would otherwise
+// cost memory quadratic in its depth (a 100,000-deep chain, some 10 GB).
+// The host's own documents stay far below it.
+constexpr size_t kIndentedDepth = 64;
+
+// True when some node lies deeper than limit below top. The walk is a loop,
+// not a recursion, so a deep document cannot exhaust the stack.
+bool deeperThan(pugi::xml_node top, size_t limit) {
+    size_t depth = 0;
+    pugi::xml_node current = top.first_child();
+    if (current) depth = 1;
+    while (current && current != top) {
+        if (depth > limit) return true;
+        if (current.first_child()) {
+            current = current.first_child();
+            ++depth;
+            continue;
+        }
+        while (current != top && !current.next_sibling()) {
+            current = current.parent();
+            --depth;
+        }
+        if (current != top) current = current.next_sibling();
+    }
+    return false;
+}
+
 }  // namespace
 
 void XMLElement::doc2string(std::string& text) const {
@@ -28,8 +56,9 @@ void XMLElement::doc2string(std::string& text) const {
     // characters as character references), so they read back unchanged.
     text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     StringWriter writer(text);
-    cfhelper::toNode(node_).root().print(writer, "  ", pugi::format_indent | pugi::format_no_declaration,
-                                         pugi::encoding_utf8);
+    pugi::xml_node document = cfhelper::toNode(node_).root();
+    const unsigned layout = deeperThan(document, kIndentedDepth) ? pugi::format_raw : pugi::format_indent;
+    document.print(writer, "  ", layout | pugi::format_no_declaration, pugi::encoding_utf8);
 }
 
 }  // namespace CfCppHelperV1

@@ -119,7 +119,22 @@ XMLElement XMLElement::copyElementBefore(const XMLElement& source, const XMLElem
 bool XMLElement::removeElement(const XMLElement& child) {
     if (!node_ || child.isEmpty()) return false;
     pugi::xml_node node = toNode(child.node());
-    return node.parent() == toNode(node_) && toNode(node_).remove_child(node);
+    if (node.parent() != toNode(node_)) return false;
+    // pugixml frees a removed subtree by recursing once per level, which a
+    // deep subtree would turn into a stack overflow. Its nodes are removed
+    // leaf by leaf first, deepest first, so that each removal frees a
+    // single node.
+    pugi::xml_node current = node;
+    while (current != node || current.first_child()) {
+        if (current.first_child()) {
+            current = current.last_child();
+            continue;
+        }
+        pugi::xml_node parent = current.parent();
+        parent.remove_child(current);
+        current = parent;
+    }
+    return toNode(node_).remove_child(node);
 }
 
 XMLElement XMLElement::getParent() const {

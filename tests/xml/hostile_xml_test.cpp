@@ -1,0 +1,201 @@
+// Hostile XML against the library: entity bombs, external entities,
+// extreme nesting, huge values, malformed UTF-8 and zero bytes. Each must end
+// in a parse failure or a usable document, in bounded time and memory, and
+// never by exhausting the stack: the deep cases run on a thread with a small
+// stack, so any walk that recurses once per level fails them.
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <functional>
+
+#include "cf_cpp_helper.h"
+
+using namespace CfCppHelperV1;
+
+namespace {
+
+constexpr size_t kDeep = 100000;
+
+// Runs work on a thread with a 512 KiB stack: far too small for a walk that
+// takes one frame per level of a 100,000-deep document.
+void OnSmallStack(const std::function<void()>& work) {
+    pthread_attr_t attributes;
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, 512 * 1024), 0);
+    auto run = [](void* argument) -> void* {
+        (*static_cast<const std::function<void()>*>(argument))();
+        return nullptr;
+    };
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, &attributes, run, const_cast<std::function<void()>*>(&work)), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+long PeakRssMb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+std::string Nested(size_t depth, const std::string& inner = "") {
+    std::string text;
+    text.reserve(depth * 7 + inner.size());
+    for (size_t i = 0; i < depth; ++i) text += "<n>";
+    text += inner;
+    for (size_t i = 0; i < depth; ++i) text += "</n>";
+    return text;
+}
+
+// Levels below element, following first children.
+size_t DepthBelow(const XMLElement& element) {
+    size_t depth = 0;
+    for (XMLElement at = element.getElementsDirect("").next(); !at.isEmpty(); at = at.getElementsDirect("").next())
+        ++depth;
+    return depth;
+}
+
+TEST(HostileXmlTest, RefusedTextsFailCleanlyAndQuickly) {
+    const std::string laughs =
+        "<!DOCTYPE l [<!ENTITY l0 'lol'>"
+        "<!ENTITY l1 '&l0;&l0;&l0;&l0;&l0;&l0;&l0;&l0;&l0;&l0;'><!ENTITY l2 '&l1;&l1;&l1;&l1;&l1;&l1;&l1;&l1;&l1;&l1;'>"
+        "<!ENTITY l3 '&l2;&l2;&l2;&l2;&l2;&l2;&l2;&l2;&l2;&l2;'><!ENTITY l4 '&l3;&l3;&l3;&l3;&l3;&l3;&l3;&l3;&l3;&l3;'>"
+        "<!ENTITY l5 '&l4;&l4;&l4;&l4;&l4;&l4;&l4;&l4;&l4;&l4;'><!ENTITY l6 '&l5;&l5;&l5;&l5;&l5;&l5;&l5;&l5;&l5;&l5;'>"
+        "<!ENTITY l7 '&l6;&l6;&l6;&l6;&l6;&l6;&l6;&l6;&l6;&l6;'><!ENTITY l8 '&l7;&l7;&l7;&l7;&l7;&l7;&l7;&l7;&l7;&l7;'>"
+        "<!ENTITY l9 '&l8;&l8;&l8;&l8;&l8;&l8;&l8;&l8;&l8;&l8;'>]>";
+    const struct { const char* name; std::string text; } cases[] = {
+        {"billion laughs in text", laughs + "<l>&l9;</l>"},
+        {"billion laughs in an attribute", laughs + "<l v='&l9;&l9;'/>"},
+        {"bomb entity used without its declaration", "<l>&l9;&l9;&l9;</l>"},
+        {"external entity", "<!DOCTYPE r [<!ENTITY x SYSTEM 'file:///etc/passwd'>]><r>&x;</r>"},
+        {"external parameter entity", "<!DOCTYPE r [<!ENTITY % p SYSTEM 'file:///etc/passwd'> %p;]><r/>"},
+        {"external document type", "<!DOCTYPE r PUBLIC '-//X//Y' 'http://127.0.0.1/r.dtd'><r/>"},
+        {"undefined entity deep down", Nested(kDeep, "&x;")},
+        {"deep and unclosed", Nested(kDeep).substr(0, kDeep * 3 + 10)},
+        {"zero byte in character data", std::string("<r>a\0b</r>", 10)},
+        {"zero byte in an attribute", std::string("<r v='a\0b'/>", 12)},
+        {"zero byte in a name", std::string("<r\0x/>", 6)},
+        {"zero byte after the root", std::string("<r/>\0<s/>", 9)},
+        {"zero byte alone", std::string(1, '\0')},
+    };
+    HostHelper helper(nullptr);
+    for (const auto& c : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_THROW(helper.createFromContents(c.text), XMLException) << c.name;
+        EXPECT_LT(SecondsSince(start), 5.0) << c.name;
+    }
+}
+
+TEST(HostileXmlTest, ElementsThatNameExternalResourcesStayPlainElements) {
+    XMLDocument document = HostHelper(nullptr).createFromContents(
+        "<r xmlns:xi='http://www.w3.org/2001/XInclude'><xi:include href='file:///etc/passwd' parse='text'/>"
+        "<?xml-stylesheet href='file:///etc/passwd'?></r>");
+    EXPECT_EQ(document.getElementsDirect("xi:include").count(), 1u);
+    EXPECT_EQ(document.getText(), "");
+    std::string text;
+    document.doc2string(text);
+    EXPECT_EQ(text.find("root:"), std::string::npos);
+    document.dispose();
+}
+
+// Parsing, copying across documents, lookups, serialising, removing and
+// disposing a 100,000-deep document all work without recursion.
+TEST(HostileXmlTest, DeepDocumentsAreHandledWithoutRecursion) {
+    OnSmallStack([] {
+        HostHelper helper(nullptr);
+        const auto start = std::chrono::steady_clock::now();
+        XMLDocument deep = helper.createFromContents("<r>" + Nested(kDeep, "<leaf k='v'/>") + "</r>");
+        EXPECT_EQ(DepthBelow(deep), kDeep + 1);
+        EXPECT_EQ(deep.getElementByAttribute("leaf", "k", "v").getName(), "leaf");
+
+        XMLDocument other = helper.createNew("copy");
+        XMLElement copied = other.copyElement(deep.getElementsDirect("n").next());
+        EXPECT_EQ(DepthBelow(other), kDeep + 1);
+        // Too deep for indentation, the text comes on one line.
+        std::string copy;
+        other.doc2string(copy);
+        EXPECT_LT(copy.size(), 8 * kDeep);
+        XMLDocument reread = helper.createFromContents(copy);
+        EXPECT_EQ(DepthBelow(reread), kDeep + 1);
+        EXPECT_EQ(reread.getElementByAttribute("leaf", "k", "v").getName(), "leaf");
+        reread.dispose();
+
+        // A chain built element by element goes the same way.
+        XMLDocument built = helper.createNew("b");
+        XMLElement tip = built;
+        for (size_t i = 0; i < kDeep; ++i) tip = tip.addElement("n");
+        std::string serialised;
+        built.doc2string(serialised);
+        reread = helper.createFromContents(serialised);
+        EXPECT_EQ(DepthBelow(reread), kDeep);
+        reread.dispose();
+
+        EXPECT_TRUE(other.removeElement(copied));
+        EXPECT_TRUE(built.removeElement(built.getElementsDirect("n").next()));
+        EXPECT_EQ(DepthBelow(built), 0u);
+        deep.dispose();
+        other.dispose();
+        built.dispose();
+        EXPECT_LT(SecondsSince(start), 30.0);
+    });
+}
+
+TEST(HostileXmlTest, HundredMegabyteAttributeIsReadCopiedAndWritten) {
+    const size_t size = 100u << 20;
+    const long before = PeakRssMb();
+    const auto start = std::chrono::steady_clock::now();
+    HostHelper helper(nullptr);
+    {
+        std::string text = "<r v='" + std::string(size, 'x') + "&amp;'/>";
+        XMLDocument document = helper.createFromContents(text);
+        text.clear();
+        text.shrink_to_fit();
+        EXPECT_EQ(document.getAttribute("v").size(), size + 1);
+        XMLDocument other = helper.createNew("o");
+        other.copyElement(document);
+        document.dispose();
+        std::string written;
+        other.doc2string(written);
+        EXPECT_GT(written.size(), size);
+        EXPECT_NE(written.find("x&amp;\""), std::string::npos);
+        other.dispose();
+    }
+    EXPECT_LT(SecondsSince(start), 60.0);
+    // A handful of copies of the value at most, whatever the allocator keeps.
+    EXPECT_LT(PeakRssMb() - before, 1500);
+}
+
+// Bytes that are not UTF-8 and raw control characters are not refused: the
+// text is taken byte for byte, so a value a host wrote in another encoding
+// still reads back as it was written.
+TEST(HostileXmlTest, MalformedUtf8IsKeptByteForByte) {
+    const std::string values[] = {
+        "\xFF\xFE",          // never valid
+        "\xC3\x28",          // a lead byte without its continuation
+        "\xE2\x82",          // cut short
+        "\xC0\xAF",          // an overlong '/'
+        "\xED\xA0\x80",      // a surrogate
+        "\xF4\x90\x80\x80",  // beyond U+10FFFF
+        "bell\x07",          // a control character
+    };
+    HostHelper helper(nullptr);
+    for (const std::string& value : values) {
+        XMLDocument document = helper.createFromContents("<r v='" + value + "'><c>" + value + "</c></r>");
+        EXPECT_EQ(document.getAttribute("v"), value);
+        EXPECT_EQ(document.getElementsDirect("c").next().getText(), value);
+        std::string text;
+        document.doc2string(text);
+        XMLDocument reread = helper.createFromContents(text);
+        EXPECT_EQ(reread.getAttribute("v"), value);
+        reread.dispose();
+        document.dispose();
+    }
+}
+
+}  // namespace
