@@ -6,18 +6,6 @@
 #include "collect/no_throw.h"
 #include "collect/split_collect_peer.h"
 
-namespace {
-
-// Whether every split field of a task is a field of the input data model
-// (a field it lacks has storage 0 and measure 6).
-bool AllInInputDataModel(const std::vector<SplitFieldEntry>& entries) {
-    for (const SplitFieldEntry& entry : entries)
-        if (entry.storage == 0 && entry.measure == 6) return false;
-    return true;
-}
-
-}  // namespace
-
 uint32_t SplitCollectPeer::CompletedWorkerTask(CFWorker* worker, int* err) {
     return StatusWithoutThrow([&]() -> uint32_t {
         const int outcome = err != nullptr ? *err : 0;
@@ -30,10 +18,7 @@ uint32_t SplitCollectPeer::CompletedWorkerTask(CFWorker* worker, int* err) {
             int lockErr = 0;
             HostLockScope lock(hostLock);
             lock.Take(&lockErr);
-            // The names stay for the peer's life and the data model section
-            // must find each of them: a task naming fields the input lacks
-            // (which fails below) does not decide them.
-            if (splitFieldNames.empty() && AllInInputDataModel(entries))
+            if (splitFieldNames.empty())
                 for (const SplitFieldEntry& entry : entries) splitFieldNames.push_back(entry.name);
             lock.Release(&lockErr);
         }

@@ -190,29 +190,4 @@ TEST_F(HostileOutputs, EachEndsAsItsGroupsFailureWhileTheOthersStayWhole) {
     EXPECT_EQ(context->lockStats().held + context->lockStats().misuses, 0u);
 }
 
-// The split fields the data model section lists are taken from the first
-// task that arrives; a task naming fields the input lacks must not decide
-// them, or no execution of the component could end with its outputs again.
-TEST_F(HostileOutputs, FirstTaskNamingUnknownFieldsDoesNotDecideTheSplitFields) {
-    refhost::Module module(SPLIT_MODULE_PATH);
-    ASSERT_EQ(module.initialise(host), 0u);
-    refhost::Component collect(module, *context, "split_collect");
-    ASSERT_EQ(collect.configure(), 0u);
-    for (const char* execution : {"first", "second"}) {
-        SCOPED_TRACE(execution);
-        ASSERT_EQ(collect.beginExecution(), 0u);
-        refhost::Worker& hostile = AddWorker({{"region", "x"}, {"planet", "mars"}}, WorkerStatXML("h"), WorkerPMML("h"));
-        EXPECT_EQ(collect.completedWorkerTask(hostile, 0), 5u);
-        EXPECT_EQ(collect.completedWorkerTask(AddWorker({{"region", "north"}, {"channel", "c"}}, WorkerStatXML(execution),
-                                                        WorkerPMML("t")), 0),
-                  0u);
-        ASSERT_EQ(collect.endExecution(), 0u);
-        EXPECT_EQ(collect.messages(), std::vector<refhost::Message>{});
-        XMLDocument combined = Parse(context->container("StatXML").entries().back().data);
-        const XMLElement group = combined.getElementsDirect("DataModel").next().getElementsDirect("FieldGroups").next();
-        EXPECT_EQ(Outline(group), "FieldGroups(FieldGroup{groupType=splitGroup name=}(FieldName{name=region} "
-                                  "FieldName{name=channel}))");
-    }
-}
-
 }  // namespace
