@@ -18,15 +18,16 @@ def stats(values):
 
 
 def read_end_to_end(path):
-    wall, rss = defaultdict(list), defaultdict(list)
+    wall, rss, cpu = defaultdict(list), defaultdict(list), defaultdict(list)
     if not path or not os.path.exists(path):
-        return wall, rss
+        return wall, rss, cpu
     with open(path) as f:
         for line in f:
-            name, _run, seconds, kib = line.split("\t")
+            name, _run, seconds, kib, user, system = line.split("\t")
             wall[name].append(float(seconds))
             rss[name].append(int(kib) * 1024)
-    return wall, rss
+            cpu[name].append(float(user) + float(system))
+    return wall, rss, cpu
 
 
 def read_micro(paths):
@@ -54,16 +55,18 @@ def main():
     p.add_argument("--data", required=True)
     p.add_argument("--threads", type=int, required=True)
     p.add_argument("--groups", type=int, required=True)
+    p.add_argument("--load", nargs=2, help="load averages (1, 5, 15 min) before and after")
     args = p.parse_args()
 
     csv_bytes = os.path.getsize(args.data)
-    wall, rss = read_end_to_end(args.end_to_end)
+    wall, rss, cpu = read_end_to_end(args.end_to_end)
     micro = read_micro(args.micro)
 
     rows = []  # (figure, unit, values)
     for name in ("split-run", "pandas-sklearn", "R-lm"):
         if wall[name]:
             rows.append((f"end to end: {name}, wall", "s", wall[name]))
+            rows.append((f"end to end: {name}, CPU (user + sys)", "s", cpu[name]))
             rows.append((f"end to end: {name}, max RSS", "MiB", [v / 2**20 for v in rss[name]]))
     ms = lambda runs: [r["real_time"] for r in runs]  # noqa: E731 (unit: ms)
     cpu_ms = lambda runs: [r["cpu_ms"] for r in runs]  # noqa: E731
@@ -86,6 +89,8 @@ def main():
 
     print(f"CSV: {args.data}, {csv_bytes / 2**20:.1f} MiB ({csv_bytes} bytes); "
           f"{args.groups} groups; split-run --threads {args.threads}; cores {os.cpu_count()}")
+    if args.load:
+        print(f"load average before: {args.load[0]}; after: {args.load[1]}")
     width = max([len(r[0]) for r in rows] + [6])
     print(f"{'figure':<{width}}  {'unit':>4}  {'runs':>4}  {'min':>10}  {'median':>10}  {'max':>10}")
     for figure, unit, values in rows:
@@ -111,6 +116,10 @@ def main():
             if wall[peer]:
                 r = median(wall[peer]) / split_wall
                 checks.append((f"{peer} wall / split-run wall", r, f">= {target}", r >= target))
+                # On a loaded machine wall times measure the load as much as
+                # the programs; CPU time does not, but it adds up the threads.
+                r = median(cpu[peer]) / median(cpu["split-run"])
+                checks.append((f"{peer} CPU / split-run CPU", r, "", None))
         for name in ("split-run", "pandas-sklearn", "R-lm"):
             if rss[name]:
                 r = median(rss[name]) / csv_bytes

@@ -19,6 +19,15 @@ namespace {
 
 constexpr size_t kGroups = 1000;
 
+// Calls of the host's record operations so far (every operation counts its
+// calls in the host's fault injection).
+uint64_t recordCalls(refhost::Host& host) {
+    uint64_t calls = 0;
+    for (const char* op : {"nextRecord", "rewind", "getRecordValue", "getFieldCount", "addRecord"})
+        calls += host.faults().calls(op);
+    return calls;
+}
+
 // Records held by the context's record sets, and how many sets there are.
 bool recordSetsHoldEverything(refhost::Context& context, size_t records, size_t groups) {
     size_t held = 0;
@@ -35,6 +44,7 @@ void BM_DistributeModule(benchmark::State& state) {
     refhost::Host host;
     module.initialise(host);
     double cpu = 0;
+    uint64_t calls = 0;
     for (auto _ : state) {
         // A fresh context per run: record sets live as long as their context.
         refhost::Context context(host);
@@ -47,6 +57,7 @@ void BM_DistributeModule(benchmark::State& state) {
             break;
         }
 
+        const uint64_t callsBefore = recordCalls(host);
         bench::Stopwatch watch;
         watch.start();
         cf_status status = component.beginExecution();
@@ -58,15 +69,18 @@ void BM_DistributeModule(benchmark::State& state) {
         watch.stop();
         state.SetIterationTime(watch.wall());
         cpu += watch.cpu();
+        calls += recordCalls(host) - callsBefore;
 
         if (status != 0 || context.workers().size() != kGroups ||
             !recordSetsHoldEverything(context, records, kGroups))
             state.SkipWithError("the groups were not handed out whole");
         component.endExecution();
     }
+    const auto runs = static_cast<double>(state.iterations());
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * records));
     state.counters["records"] = static_cast<double>(records);
-    state.counters["cpu_ms"] = cpu / static_cast<double>(state.iterations()) * 1e3;
+    state.counters["cpu_ms"] = cpu / runs * 1e3;
+    state.counters["host_calls_per_record"] = static_cast<double>(calls) / runs / static_cast<double>(records);
 }
 BENCHMARK(BM_DistributeModule)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
@@ -76,6 +90,7 @@ void BM_DistributeFloor(benchmark::State& state) {
     const std::vector<size_t> sizes = bench::groupSizes(records, kGroups);
     refhost::Host host;
     double cpu = 0;
+    uint64_t calls = 0;
     for (auto _ : state) {
         refhost::Context context(host);
         context.setInput(table);
@@ -86,6 +101,7 @@ void BM_DistributeFloor(benchmark::State& state) {
             break;
         }
 
+        const uint64_t callsBefore = recordCalls(host);
         bench::Stopwatch watch;
         watch.start();
         cf_status status = 0;
@@ -101,13 +117,16 @@ void BM_DistributeFloor(benchmark::State& state) {
         watch.stop();
         state.SetIterationTime(watch.wall());
         cpu += watch.cpu();
+        calls += recordCalls(host) - callsBefore;
 
         if (status != 0 || !recordSetsHoldEverything(context, records, kGroups))
             state.SkipWithError("the floor did not copy every record");
     }
+    const auto runs = static_cast<double>(state.iterations());
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * records));
     state.counters["records"] = static_cast<double>(records);
-    state.counters["cpu_ms"] = cpu / static_cast<double>(state.iterations()) * 1e3;
+    state.counters["cpu_ms"] = cpu / runs * 1e3;
+    state.counters["host_calls_per_record"] = static_cast<double>(calls) / runs / static_cast<double>(records);
 }
 BENCHMARK(BM_DistributeFloor)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 

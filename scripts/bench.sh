@@ -4,14 +4,15 @@
 # time and peak resident memory), runs the Google Benchmark binaries, and
 # prints one table with every figure and the ratios against their targets.
 #
-#   scripts/bench.sh [--runs N] [--peer-runs N] [--records N] [--groups N]
+#   scripts/bench.sh [--runs N] [--peer-runs N] [--r-runs N] [--records N] [--groups N]
 #                    [--threads N] [--work DIR] [--build-dir DIR] [--no-build]
 #                    [--skip-peers] [--skip-micro]
 #
 # --runs        runs of every end-to-end contender and repetitions of every
 #               benchmark (default 5)
-# --peer-runs   runs of the pandas and R peers (default: --runs); R takes
-#               minutes per run on ten million records
+# --peer-runs   runs of the pandas peer (default: --runs)
+# --r-runs      runs of the R peer (default: --peer-runs); R takes minutes
+#               per run on ten million records
 # --records     records of the generated data and of the distribution
 #               benchmark (default 10000000)
 # --groups      groups of the generated data (default 1000)
@@ -20,12 +21,15 @@
 #               (default /tmp/split-bench)
 # --build-dir   build tree to use (default build/default, the default preset)
 # --no-build    use the build tree as it is
+# --skip-peers  time split-run only
+# --skip-micro  skip the Google Benchmark runs
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
 
 runs=5
 peer_runs=""
+r_runs=""
 records=10000000
 groups=1000
 threads="$(nproc)"
@@ -38,6 +42,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
     --peer-runs) peer_runs="$2"; shift 2 ;;
+    --r-runs) r_runs="$2"; shift 2 ;;
     --records) records="$2"; shift 2 ;;
     --groups) groups="$2"; shift 2 ;;
     --threads) threads="$2"; shift 2 ;;
@@ -46,11 +51,12 @@ while [ $# -gt 0 ]; do
     --no-build) build=0; shift ;;
     --skip-peers) peers=0; shift ;;
     --skip-micro) micro=0; shift ;;
-    -h|--help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
 peer_runs="${peer_runs:-$runs}"
+r_runs="${r_runs:-$peer_runs}"
 python=/usr/bin/python3  # Debian's python, where python3-pandas and python3-sklearn live
 
 # Peers, installed with apt when missing.
@@ -90,19 +96,21 @@ if [ ! -s "$data" ]; then
 fi
 raw="$work/end_to_end.tsv"
 : > "$raw"
+load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
 
-# One end-to-end run: wall seconds and max RSS (KiB) into the raw file.
+# One end-to-end run: wall seconds, max RSS (KiB), user and system CPU
+# seconds into the raw file.
 timed() {
   local name="$1" run="$2"; shift 2
   local log="$work/$name-$run.log"
-  if ! /usr/bin/time -f '%e %M' -o "$work/time.txt" "$@" >"$log" 2>&1; then
+  if ! /usr/bin/time -f '%e %M %U %S' -o "$work/time.txt" "$@" >"$log" 2>&1; then
     echo "$name run $run failed; see $log" >&2
     tail -5 "$log" >&2
     exit 1
   fi
-  read -r wall rss < <(tail -1 "$work/time.txt")
-  printf '%s\t%s\t%s\t%s\n' "$name" "$run" "$wall" "$rss" >> "$raw"
-  echo "$name run $run: ${wall} s, ${rss} KiB" >&2
+  read -r wall rss user sys < <(tail -1 "$work/time.txt")
+  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$name" "$run" "$wall" "$rss" "$user" "$sys" >> "$raw"
+  echo "$name run $run: ${wall} s wall, ${user} s user, ${sys} s sys, ${rss} KiB" >&2
 }
 
 inputs=x1,x2,x3,x4,x5
@@ -118,7 +126,7 @@ if [ "$peers" = 1 ]; then
     timed pandas-sklearn "$run" env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE \
       "$python" bench/peers/pandas_sklearn.py "$data" "$work/out-pandas.csv"
   done
-  for run in $(seq 1 "$peer_runs"); do
+  for run in $(seq 1 "$r_runs"); do
     timed R-lm "$run" env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE \
       Rscript bench/peers/r_lm.R "$data" "$work/out-r.csv"
   done
@@ -145,5 +153,6 @@ if [ "$micro" = 1 ]; then
   done
 fi
 
+load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
 "$python" bench/bench_report.py --end-to-end "$raw" --micro "${micro_json[@]}" --data "$data" \
-  --threads "$threads" --groups "$groups"
+  --threads "$threads" --groups "$groups" --load "$load_before" "$load_after"
