@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the default build, then the same suite
 # under AddressSanitizer with UndefinedBehaviorSanitizer, then under
-# ThreadSanitizer. Pass preset names to run only those (e.g. "default").
+# ThreadSanitizer, then each fuzz target for a bounded time (clang, libFuzzer).
+# Pass preset names to run only those (e.g. "default").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(default asan tsan)
+[ ${#presets[@]} -gt 0 ] || presets=(default asan tsan fuzz)
 for preset in "${presets[@]}"; do
   echo "== $preset: build"
   bash scripts/build.sh "$preset"

@@ -1,0 +1,206 @@
+// Fuzzes the buffer protocol of every entry point that returns text: module
+// information, execution requirements, messages, worker tasks (two buffers)
+// and the distribute data model. The fuzz bytes are a list of calls, each
+// with its buffer sizes; between them the input may also raise messages or
+// restart the execution so that texts keep coming.
+//
+// Every buffer is followed by a guard region, and buffer and guard are
+// filled with a pattern before the call. After it: status 0 means the
+// needed length (text length + 1) fits the size and the buffer holds the
+// terminated text and nothing beyond it was touched; status 13 means the
+// needed length exceeds the size and nothing at all was touched.
+#include <memory>
+
+#include "fuzz_support.h"
+#include "refhost/component.h"
+#include "refhost/context.h"
+#include "refhost/table.h"
+
+namespace {
+
+using namespace fuzzsupport;
+
+constexpr char kFill = '\xA5';
+constexpr size_t kGuard = 32;
+constexpr size_t kUnset = static_cast<size_t>(-1);
+
+// A caller's buffer of a chosen size (possibly null for size 0) with a
+// guard region behind it.
+class GuardedBuffer {
+public:
+    GuardedBuffer(size_t size, bool null) : size_(size), null_(null && size == 0), bytes_(size + kGuard, kFill) {}
+    char* data() { return null_ ? nullptr : bytes_.data(); }
+    size_t size() const { return size_; }
+    bool untouchedFrom(size_t offset) const {
+        for (size_t i = offset; i < bytes_.size(); ++i)
+            if (bytes_[i] != kFill) return false;
+        return true;
+    }
+    // The buffer protocol after a call that reported status and needed.
+    void check(cf_status status, size_t needed) const {
+        if (status == CF_BUFFER_TOO_SMALL) {
+            FUZZ_CHECK(needed != kUnset && needed > size_);
+            FUZZ_CHECK(untouchedFrom(0));
+        } else if (status == CF_OK) {
+            FUZZ_CHECK(needed != kUnset && needed >= 1 && needed <= size_);
+            FUZZ_CHECK(bytes_[needed - 1] == '\0');
+            FUZZ_CHECK(std::strlen(bytes_.data()) == needed - 1);
+            FUZZ_CHECK(untouchedFrom(needed));
+        } else {
+            FUZZ_CHECK(untouchedFrom(0));
+        }
+    }
+    std::string text() const { return std::string(bytes_.data()); }
+    char front() const { return bytes_[0]; }
+
+private:
+    size_t size_;
+    bool null_;
+    std::vector<char> bytes_;
+};
+
+enum Call : uint8_t {
+    kModuleInformation,
+    kExecutionRequirements,
+    kMessages,
+    kWorkerTask,
+    kDataModel,
+    kRaiseMessages,
+    kRestart,
+    kCallCount
+};
+
+class Session {
+public:
+    Session() : api_(SharedModule().api()), context_(SharedHost()) {
+        refhost::Table table({{"region", 3, 3}, {"age", 1, 1}});
+        for (const char* region : {"north", "north", "south", "west", "west"})
+            table.addRow({refhost::Cell::text(region), refhost::Cell::integer(7)});
+        context_.setInput(table);
+        context_.setDataModel(refhost::dataModelXml(table));
+        context_.setParameter("split_fields", {"region"});
+        cf_status status = 0;
+        int err = 0;
+        distribute_ = refhost::Component::create(SharedModule(), context_, "split_distribute", &status, &err);
+        FUZZ_CHECK(distribute_ && distribute_->configure() == 0 && distribute_->beginExecution() == 0);
+
+        failing_.setDataModel(context_.dataModel());
+        failing_.setParameter("split_fields", {"nowhere"});
+        misconfigured_ = refhost::Component::create(SharedModule(), failing_, "split_distribute", &status, &err);
+        FUZZ_CHECK(misconfigured_ != nullptr);
+        information_ = SharedModule().moduleInformation();
+        requirements_ = SharedModule().executionRequirements();
+    }
+
+    size_t chooseSize(ByteReader& reader, Call call) {
+        switch (reader.below(4)) {
+            case 0: return reader.below(16);
+            case 1: {  // around the length needed last time
+                const size_t last = lastNeeded_[call];
+                const size_t delta = reader.below(5);
+                return last + delta >= 2 ? last + delta - 2 : 0;
+            }
+            case 2: return reader.below(2048);
+            default: return 0;
+        }
+    }
+
+    void run(ByteReader& reader) {
+        const Call call = static_cast<Call>(reader.below(kCallCount));
+        const bool null = reader.flag();
+        GuardedBuffer buffer(chooseSize(reader, call), null);
+        size_t needed = kUnset;
+        int err = 0;
+        cf_status status = 0;
+        switch (call) {
+            case kModuleInformation:
+                status = api_.cf_getModuleInformation(buffer.data(), buffer.size(), &needed, &err);
+                buffer.check(status, needed);
+                if (status == CF_OK) FUZZ_CHECK(buffer.text() == information_);
+                break;
+            case kExecutionRequirements: {
+                void* handle = reader.flag() ? distribute_->handle() : nullptr;
+                status = api_.cf_component_getExecutionRequirements(handle, buffer.data(), buffer.size(), &needed);
+                buffer.check(status, needed);
+                if (status == CF_OK) FUZZ_CHECK(buffer.text() == requirements_);
+                break;
+            }
+            case kMessages: {
+                const uint64_t which = reader.below(3);
+                void* handle = which == 0 ? distribute_->handle()
+                               : which == 1 ? misconfigured_->handle() : nullptr;
+                status = api_.cf_component_getMessages(handle, buffer.data(), buffer.size(), &needed, &err);
+                if (handle == nullptr) {
+                    FUZZ_CHECK(status == CF_NO_RECORDS && buffer.untouchedFrom(0));
+                    break;
+                }
+                buffer.check(status, needed);
+                if (status == CF_OK) {
+                    std::vector<refhost::Message> messages;
+                    FUZZ_CHECK(refhost::parseMessages(buffer.text(), &messages));
+                }
+                break;
+            }
+            case kWorkerTask:
+                status = workerTask(reader, buffer, &needed);
+                break;
+            case kDataModel:
+                status = api_.cf_distribute_getDataModel(distribute_->handle(), nullptr, reader.below(4),
+                                                         buffer.data(), buffer.size(), &needed, &err);
+                buffer.check(status, needed);
+                if (status == CF_OK) FUZZ_CHECK(buffer.text() == context_.dataModel());
+                break;
+            case kRaiseMessages:
+                misconfigured_->configure();
+                break;
+            case kRestart:
+                distribute_->endExecution();
+                FUZZ_CHECK(distribute_->beginExecution() == 0);
+                break;
+            default:
+                break;
+        }
+        if (needed != kUnset && (status == CF_OK || status == CF_BUFFER_TOO_SMALL)) lastNeeded_[call] = needed;
+    }
+
+private:
+    // The first text is always empty: at most its first byte is written (a
+    // terminator), and its needed length is 0.
+    cf_status workerTask(ByteReader& reader, GuardedBuffer& second, size_t* secondNeeded) {
+        const std::vector<refhost::Worker*> workers = context_.workers();
+        refhost::Worker* worker = workers[reader.below(workers.size())];
+        GuardedBuffer first(reader.below(4), reader.flag());
+        size_t firstNeeded = kUnset;
+        int err = 0;
+        const cf_status status = api_.cf_distribute_getWorkerTask(
+            distribute_->handle(), worker->record(), first.data(), first.size(), &firstNeeded,
+            second.data(), second.size(), secondNeeded, &err);
+        FUZZ_CHECK(status == CF_OK || status == CF_BUFFER_TOO_SMALL || status == CF_NO_WORKER_TASK);
+        second.check(status, *secondNeeded);
+        FUZZ_CHECK(first.untouchedFrom(1));
+        if (status == CF_NO_WORKER_TASK || first.size() == 0) {
+            FUZZ_CHECK(first.untouchedFrom(0));
+        } else {
+            FUZZ_CHECK(firstNeeded == 0 && first.front() == '\0');
+        }
+        return status;
+    }
+
+    const refhost::EntryPoints& api_;
+    refhost::Context context_;
+    refhost::Context failing_{SharedHost()};
+    std::unique_ptr<refhost::Component> distribute_;
+    std::unique_ptr<refhost::Component> misconfigured_;
+    std::string information_;
+    std::string requirements_;
+    size_t lastNeeded_[kCallCount] = {};
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    ByteReader reader(data, size);
+    Session session;
+    for (int calls = 0; calls < 64 && !reader.empty(); ++calls) session.run(reader);
+    return 0;
+}

@@ -1,0 +1,122 @@
+// Fuzzes the collect component's intake through the reference host: a
+// worker task document, a worker StatXML and a worker PMML (and, when the
+// flags say so, the input data model) come from the fuzz input, cut at the
+// record separator byte 0x1e. The input starts with three control bytes:
+// flags, and a host operation to refuse with the call number to refuse.
+//
+// Whatever the texts, every call must return a status, and every document
+// the component writes or hands back must parse.
+#include <memory>
+
+#include "cf_cpp_helper.h"
+#include "fuzz_support.h"
+#include "refhost/component.h"
+#include "refhost/context.h"
+#include "refhost/worker.h"
+
+namespace {
+
+using namespace fuzzsupport;
+
+const char* const kDataModel = R"(<DataModel version="1.0">
+  <FieldFormats><Format field="amount" decimals="2"/></FieldFormats><RecordCounts total="10"/>
+  <Fields caseSensitive="true" count="4">
+    <Field name="region" storage="string" measure="nominal" role="none" maxStringLength="5">
+      <Value value="north"/><Value value="south"/></Field>
+    <Field name="channel" storage="string" measure="flag" maxStringLength="3"/>
+    <Field name="age" storage="integer" measure="continuous" role="input"/>
+    <Field name="amount" storage="real" measure="continuous" role="target"/></Fields></DataModel>)";
+
+// Host operations the intake and the end of execution call.
+const char* const kFaultOps[] = {"getTask",  "openWorkerContainer", "openEntry",   "readStream",
+                                 "getKeys",  "firstKey",            "releaseKeys", "closeStream",
+                                 "closeContainer", "openContainer", "createKey",   "setKeyText",
+                                 "writeStream", "lock",             "unlock",      "getInputDataModel"};
+
+enum Flags : uint8_t {
+    kWorkerFailed = 1,
+    kStatXMLKeyed = 2,
+    kPMMLKeyed = 4,
+    kSecondWorker = 8,
+    kFuzzedDataModel = 16,
+    kNoThreadServices = 32,
+    kInjectFault = 64,
+    kNoEndExecution = 128,
+};
+
+void Store(refhost::Container& container, const std::string& text, bool keyed) {
+    if (text.empty()) return;
+    if (keyed) container.addEntry("k", text);
+    else container.setDefaultEntry(text);
+}
+
+void CheckParses(const std::string& text) {
+    if (text.empty()) return;
+    CfCppHelperV1::HostHelper helper(SharedHost().record());
+    CfCppHelperV1::XMLDocument document;
+    try {
+        document = helper.createFromContents(text);
+    } catch (const CfCppHelperV1::XMLException& e) {
+        std::fprintf(stderr, "written document does not parse: %s\n", e.what());
+        FUZZ_CHECK(!"the component wrote a document that does not parse");
+    }
+    document.dispose();
+}
+
+void CheckOutputs(refhost::Context& context) {
+    for (const char* name : {"StatXML", "PMML"}) {
+        for (refhost::Container* container : context.containers(name)) {
+            CheckParses(container->defaultText());
+            for (const refhost::Entry& entry : container->entries()) CheckParses(entry.data);
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    ByteReader reader(data, size);
+    const uint8_t flags = reader.byte();
+    const char* faultOp = kFaultOps[reader.below(std::size(kFaultOps))];
+    const uint64_t faultCall = 1 + reader.below(8);
+    const std::vector<std::string> texts = SplitTexts(reader.rest(), '\x1e', 4);
+    const std::string& task = texts[0];
+    const std::string& statXML = texts[1];
+    const std::string& pmml = texts[2];
+
+    refhost::Module& module = SharedModule();
+    auto faults = std::make_shared<refhost::Faults>();
+    refhost::Context context(SharedHost(), faults);
+    context.setDataModel((flags & kFuzzedDataModel) ? texts[3] : kDataModel);
+    context.setParameter("TargetFieldList", {"amount"});
+    context.setParameter("InputFieldList", {"age"});
+    if (flags & kNoThreadServices) context.setThreadServices(false);
+    if (flags & kInjectFault) faults->refuse(faultOp, faultCall, 7, 99);
+
+    cf_status status = 0;
+    int err = 0;
+    std::unique_ptr<refhost::Component> collect =
+        refhost::Component::create(module, context, "split_collect", &status, &err);
+    FUZZ_CHECK(collect != nullptr);
+    collect->configure();
+    const bool begun = collect->beginExecution() == 0;
+
+    std::vector<std::unique_ptr<refhost::Worker>> workers;
+    const int count = (flags & kSecondWorker) ? 2 : 1;
+    for (int i = 0; i < count; ++i) {
+        workers.push_back(std::make_unique<refhost::Worker>(i, faults));
+        refhost::Worker& worker = *workers.back();
+        worker.setTask("", task);
+        Store(worker.container("WorkerStatXML"), statXML, flags & kStatXMLKeyed);
+        Store(worker.container("WorkerPMML"), pmml, flags & kPMMLKeyed);
+        if (begun) collect->completedWorkerTask(worker, (flags & kWorkerFailed) ? 42 : 0);
+    }
+    if (!(flags & kNoEndExecution)) collect->endExecution();
+
+    cf_status messagesStatus = 0;
+    collect->messages(&messagesStatus);
+    FUZZ_CHECK(messagesStatus == 0);
+    FUZZ_CHECK(collect->destroy() == 0);
+    CheckOutputs(context);
+    return 0;
+}

@@ -1,0 +1,132 @@
+// Fuzzes the documents a component reads when it is configured and begins:
+// the parameter document of each component and the input data model they
+// share. The input is one flags byte, then the distribute parameters, the
+// collect parameters and the data model, cut at the record separator byte
+// 0x1e. The parameter texts reach the module as they are, through the
+// context's getParameters word.
+//
+// Both components are configured, begun, served and ended over a small
+// fixed input; every call must return a status, and the message document
+// must parse.
+#include <memory>
+
+#include "fuzz_support.h"
+#include "refhost/component.h"
+#include "refhost/context.h"
+#include "refhost/table.h"
+
+namespace {
+
+using namespace fuzzsupport;
+
+// The text the getParameters word of a patched context record hands out.
+thread_local const std::string* gParameters = nullptr;
+
+cf_status FuzzedParameters(void*, char* buffer, size_t size, size_t* needed, int*) {
+    return refhost::deliverText(*gParameters, buffer, size, needed);
+}
+
+refhost::Table SmallInput() {
+    refhost::Table table({{"region", 3, 3}, {"age", 1, 1}, {"amount", 2, 1}});
+    table.addRow({refhost::Cell::text("north"), refhost::Cell::integer(30), refhost::Cell::real(1.5)});
+    table.addRow({refhost::Cell::text("north"), refhost::Cell::missing(), refhost::Cell::real(2.5)});
+    table.addRow({refhost::Cell::text("south"), refhost::Cell::integer(41), refhost::Cell::missing()});
+    return table;
+}
+
+// A component created on a copy of the context's record whose parameter
+// word is replaced; every other word still reaches the reference context.
+class PatchedComponent {
+public:
+    PatchedComponent(refhost::Context& context, const char* name, const std::string& parameters)
+        : api_(SharedModule().api()), parameters_(parameters) {
+        record_ = *context.record();
+        record_.getParameters = &FuzzedParameters;
+        int err = 0;
+        FUZZ_CHECK(api_.cf_create_component(&record_, name, &handle_, &err) == 0);
+    }
+    ~PatchedComponent() {
+        int err = 0;
+        FUZZ_CHECK(api_.cf_destroy_component(handle_, &err) == 0);
+    }
+    void* handle() const { return handle_; }
+    const refhost::EntryPoints& api() const { return api_; }
+    // Entry points that read the parameters run with this component's text.
+    void select() const { gParameters = &parameters_; }
+
+    void checkMessages() const {
+        size_t needed = 0;
+        int err = 0;
+        api_.cf_component_getMessages(handle_, nullptr, 0, &needed, &err);
+        std::string buffer(needed, '\0');
+        FUZZ_CHECK(api_.cf_component_getMessages(handle_, buffer.data(), buffer.size(), &needed,
+                                                 &err) == 0);
+        std::vector<refhost::Message> messages;
+        FUZZ_CHECK(refhost::parseMessages(buffer.c_str(), &messages));
+    }
+
+private:
+    const refhost::EntryPoints& api_;
+    const std::string& parameters_;
+    CFContext record_;
+    void* handle_ = nullptr;
+};
+
+void RunDistribute(refhost::Context& context, const std::string& parameters, bool endTwice) {
+    PatchedComponent distribute(context, "split_distribute", parameters);
+    const refhost::EntryPoints& api = distribute.api();
+    int err = 0;
+    distribute.select();
+    api.cf_component_configure(distribute.handle(), &err);
+    int64 count = 0;
+    api.cf_distribute_getWorkerTaskNumber(distribute.handle(), &count, &err);
+    if (api.cf_component_beginExecution(distribute.handle(), context.progress(), &err) == 0) {
+        for (refhost::Worker* worker : context.workers()) {
+            std::string first(64, '\0'), second(4096, '\0');
+            size_t firstNeeded = 0, secondNeeded = 0;
+            api.cf_distribute_getWorkerTask(distribute.handle(), worker->record(), first.data(),
+                                            first.size(), &firstNeeded, second.data(),
+                                            second.size(), &secondNeeded, &err);
+        }
+    }
+    api.cf_component_endExecution(distribute.handle(), &err);
+    if (endTwice) api.cf_component_endExecution(distribute.handle(), &err);
+    distribute.checkMessages();
+}
+
+void RunCollect(refhost::Context& context, const std::string& parameters) {
+    PatchedComponent collect(context, "split_collect", parameters);
+    const refhost::EntryPoints& api = collect.api();
+    int err = 0;
+    collect.select();
+    api.cf_component_configure(collect.handle(), &err);
+    if (api.cf_component_beginExecution(collect.handle(), context.progress(), &err) == 0) {
+        refhost::Worker worker(0);
+        worker.setTask("", R"(<SplitFields><SplitField name="region" value="north" isNull="false"/></SplitFields>)");
+        worker.container("WorkerStatXML").setDefaultEntry(
+            R"(<StatXML><PMMLModel modelID="m" isActive="true"><PredictiveSummary name="r2" value="1"/></PMMLModel></StatXML>)");
+        worker.container("WorkerPMML").setDefaultEntry(R"(<PMML version="4.4"><Header/></PMML>)");
+        err = 0;
+        api.cf_collect_completedWorkerTask(collect.handle(), worker.record(), &err);
+    }
+    api.cf_component_endExecution(collect.handle(), &err);
+    collect.checkMessages();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    ByteReader reader(data, size);
+    const uint8_t flags = reader.byte();
+    const std::vector<std::string> texts = SplitTexts(reader.rest(), '\x1e', 3);
+
+    SharedModule();
+    refhost::Context context(SharedHost());
+    context.setInput(SmallInput());
+    context.setDataModel(texts[2]);
+    if (flags & 1) context.setThreadServices(false);
+
+    RunDistribute(context, texts[0], flags & 2);
+    RunCollect(context, texts[1]);
+    return 0;
+}

@@ -1,0 +1,112 @@
+// Shared pieces of the fuzz targets: a reader that turns fuzz bytes into
+// typed choices, splitting of one input into several texts, the module and
+// host every target drives, and a check that stops the run on a broken
+// contract.
+#ifndef SPLIT_TESTS_FUZZ_SUPPORT_H
+#define SPLIT_TESTS_FUZZ_SUPPORT_H
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "refhost/host.h"
+#include "refhost/module.h"
+
+namespace fuzzsupport {
+
+// A broken contract is a finding: report it and abort, so libFuzzer keeps
+// the input that caused it.
+#define FUZZ_CHECK(condition)                                                              \
+    do {                                                                                   \
+        if (!(condition)) {                                                                \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+            std::abort();                                                                  \
+        }                                                                                  \
+    } while (0)
+
+// Reads choices from the front of the fuzz input. Past its end every read
+// yields zero or the empty text, so any input decodes to something.
+class ByteReader {
+public:
+    ByteReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+    bool empty() const { return pos_ >= size_; }
+    size_t remaining() const { return empty() ? 0 : size_ - pos_; }
+
+    uint8_t byte() { return empty() ? 0 : data_[pos_++]; }
+    bool flag() { return (byte() & 1) != 0; }
+    // A number in [0, bound) from as many bytes as the bound needs.
+    uint64_t below(uint64_t bound) {
+        if (bound <= 1) return 0;
+        uint64_t value = 0;
+        for (uint64_t range = bound - 1; range != 0; range >>= 8) value = (value << 8) | byte();
+        return value % bound;
+    }
+    uint64_t word() {
+        uint64_t value = 0;
+        for (int i = 0; i < 8; ++i) value = (value << 8) | byte();
+        return value;
+    }
+    // A length byte and that many bytes (fewer at the end of the input).
+    std::string text(size_t maxLength) {
+        const size_t length = below(maxLength + 1);
+        const size_t take = length < remaining() ? length : remaining();
+        std::string out(reinterpret_cast<const char*>(data_ + pos_), take);
+        pos_ += take;
+        return out;
+    }
+    std::string rest() {
+        std::string out(reinterpret_cast<const char*>(data_ + pos_), remaining());
+        pos_ = size_;
+        return out;
+    }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t pos_ = 0;
+};
+
+// The input cut at each separator byte into exactly count texts: the last
+// keeps the rest, separators included; missing texts are empty.
+inline std::vector<std::string> SplitTexts(std::string_view input, char separator, size_t count) {
+    std::vector<std::string> texts;
+    while (texts.size() + 1 < count) {
+        const size_t at = input.find(separator);
+        if (at == std::string_view::npos) break;
+        texts.emplace_back(input.substr(0, at));
+        input.remove_prefix(at + 1);
+    }
+    texts.emplace_back(input);
+    texts.resize(count);
+    return texts;
+}
+
+// The module, loaded once and initialised with the host; both live for the
+// whole process. SPLIT_MODULE may name another build of the module.
+inline refhost::Host& SharedHost() {
+    static refhost::Host* host = new refhost::Host();
+    return *host;
+}
+inline refhost::Module& SharedModule() {
+    static refhost::Module* module = [] {
+        auto* loaded = new refhost::Module();
+        FUZZ_CHECK(loaded->initialise(SharedHost()) == 0);
+        return loaded;
+    }();
+    return *module;
+}
+
+// Zero bytes cut a C text short; the module reads texts from the host that
+// way, so the fuzzers hand them over the same way.
+inline std::string UpToZero(const std::string& text) {
+    return std::string(text.c_str(), std::strlen(text.c_str()));
+}
+
+}  // namespace fuzzsupport
+
+#endif
