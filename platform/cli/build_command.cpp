@@ -45,21 +45,22 @@ std::vector<refhost::Column> componentColumns(const CsvTable& data, const ModelF
     return columns;
 }
 
-// The rows in distribution order: sorted by the split fields, or as given
-// with --presorted after checking that groups are adjacent.
-refhost::Table distributionOrder(const CsvTable& data, const ModelFields& fields,
-                                 const BuildOptions& options,
-                                 std::vector<refhost::Column> columns)
+// Puts the rows in distribution order: sorted by the split fields, or as
+// given with --presorted after checking that groups are adjacent.
+void orderRows(CsvTable& data, const ModelFields& fields, const BuildOptions& options)
 {
-    std::vector<std::size_t> order;
-    if (options.presorted) {
+    if (options.presorted)
         checkGrouped(data.table, fields.splitColumns, data.lines, data.source);
-        for (std::size_t i = 0; i < data.table.rowCount(); ++i) order.push_back(i);
-    } else {
-        order = sortedByKey(data.table, fields.splitColumns);
-    }
-    refhost::Table table(std::move(columns));
-    for (std::size_t row : order) table.addRow(data.table.row(row));
+    else
+        data.table.permuteRows(sortedByKey(data.table, fields.splitColumns));
+}
+
+// The table the components see, taken from the loaded data, with the
+// component columns' measures.
+refhost::Table componentTable(CsvTable& data, const std::vector<refhost::Column>& columns)
+{
+    refhost::Table table = std::move(data.table);
+    for (std::size_t i = 0; i < columns.size(); ++i) table.setMeasure(i, columns[i].measure);
     return table;
 }
 
@@ -97,7 +98,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
 {
     const fs::path outDir = options.outDir;
     refuseFileAsOutDir(outDir);
-    const CsvTable data = readCsvTable(options.dataFile, options.dataModelFile);
+    CsvTable data = readCsvTable(options.dataFile, options.dataModelFile);
     if (data.table.rowCount() == 0)
         throw InputError(options.dataFile + ": the file has a header but no records; there is "
                                             "nothing to build models from");
@@ -105,10 +106,11 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     const std::optional<std::string> inputPmml = optionalFile(options.inputPmmlFile, "--input-pmml");
     const std::optional<std::string> inputStatXml =
         optionalFile(options.inputStatXmlFile, "--input-statxml");
-    refhost::Table table =
-        distributionOrder(data, fields, options, componentColumns(data, fields, options));
+    const std::vector<refhost::Column> columns = componentColumns(data, fields, options);
+    orderRows(data, fields, options);
     prepareOutputDir(outDir);
     printFields(out, data);
+    refhost::Table table = componentTable(data, columns);
 
     refhost::Module module;
     refhost::Host host;

@@ -10,7 +10,6 @@ void ColumnProfile::observe(const CsvField& field)
     const std::string& text = field.value;
     ++present_;
     maxLength_ = std::max(maxLength_, text.size());
-    distinct_.insert(text);
     if (integer_ && !parseInteger(text)) integer_ = false;
     if (real_ && !parseReal(text)) real_ = false;
     if (date_ && !parseDate(text)) date_ = false;
@@ -32,21 +31,6 @@ Storage ColumnProfile::storage() const
 Measure ColumnProfile::measure() const
 {
     return storage() == Storage::String ? Measure::Nominal : Measure::Continuous;
-}
-
-std::size_t ColumnProfile::categoryCount() const
-{
-    const Storage kind = storage();
-    if (kind == Storage::String) return distinct_.size();
-    std::set<double> numbers;
-    for (const std::string& text : distinct_)
-        if (auto number = parseNumber(kind, text)) numbers.insert(*number);
-    return numbers.size();
-}
-
-std::vector<std::string> ColumnProfile::categories() const
-{
-    return {distinct_.begin(), distinct_.end()};
 }
 
 }  // namespace splitrun

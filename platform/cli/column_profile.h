@@ -8,7 +8,6 @@
 #define SPLITRUN_COLUMN_PROFILE_H
 
 #include <cstddef>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -24,10 +23,6 @@ public:
     Storage storage() const;
     // Continuous for numbers, dates and times; nominal for strings.
     Measure measure() const;
-    // Distinct present values; numbers that read alike ("1", "1.0") count once.
-    std::size_t categoryCount() const;
-    // Distinct present texts in bytewise order.
-    std::vector<std::string> categories() const;
     // Longest present value in bytes.
     std::size_t maxStringLength() const { return maxLength_; }
     std::size_t presentCount() const { return present_; }
@@ -36,7 +31,6 @@ private:
     bool integer_ = true, real_ = true, date_ = true, time_ = true, timestamp_ = true;
     std::size_t present_ = 0;
     std::size_t maxLength_ = 0;
-    std::set<std::string> distinct_;
 };
 
 }  // namespace splitrun

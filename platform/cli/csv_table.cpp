@@ -5,17 +5,25 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <unordered_set>
 
 #include <splitmodels/data.h>
 
 #include "column_profile.h"
 #include "csv_reader.h"
 #include "errors.h"
+#include "plain_csv_loader.h"
 #include "value_parsing.h"
 
 namespace splitrun {
 
 namespace {
+
+// Distinct values are counted up to this many; a column with more is not
+// a set of categories anyway.
+constexpr std::size_t kDistinctLimit = 100000;
+// Threads that read a plain file.
+constexpr std::size_t kLoadThreads = 2;
 
 struct RawData {
     std::vector<std::string> header;
@@ -89,10 +97,9 @@ void fillTable(CsvTable& result, const RawData& raw, const std::vector<std::size
                     storageName(storage) + " requires; " +
                     (fromDataModel ? "correct the value or the field's storage in --data-model"
                                    : "correct the value"));
-            if (cell->isMissing()) ++result.fields[i].missing;
             row.push_back(std::move(*cell));
         }
-        result.table.addRow(std::move(row));
+        result.table.addRow(row);
         result.lines.push_back(record.line);
     }
 }
@@ -106,13 +113,13 @@ void inferColumns(CsvTable& result, const RawData& raw, std::vector<std::size_t>
         const int storage = static_cast<int>(profiles[i].storage());
         const int measure = static_cast<int>(profiles[i].measure());
         result.table.addColumn({raw.header[i], storage, measure});
-        result.fields.push_back({raw.header[i], storage, measure, profiles[i].categoryCount(), 0});
+        result.fields.push_back({raw.header[i], storage, measure});
         source.push_back(i);
     }
 }
 
-void columnsFromDataModel(CsvTable& result, const RawData& raw, const std::string& path,
-                          std::vector<std::size_t>& source)
+void columnsFromDataModel(CsvTable& result, const std::vector<std::string>& header,
+                          const std::string& path, std::vector<std::size_t>& source)
 {
     result.dataModelText = readInputFile(path, "--data-model");
     std::vector<splitmodels::FieldDef> defs;
@@ -123,7 +130,7 @@ void columnsFromDataModel(CsvTable& result, const RawData& raw, const std::strin
                          "; give a DataModel document with a Fields element of Field elements");
     }
     std::map<std::string, std::size_t> csvColumn;
-    for (std::size_t i = 0; i < raw.header.size(); ++i) csvColumn[raw.header[i]] = i;
+    for (std::size_t i = 0; i < header.size(); ++i) csvColumn[header[i]] = i;
     std::set<std::string> described;
     for (const splitmodels::FieldDef& def : defs) {
         const auto found = csvColumn.find(def.name);
@@ -139,24 +146,111 @@ void columnsFromDataModel(CsvTable& result, const RawData& raw, const std::strin
                              "' has no usable storage; use integer, real, string, date, time "
                              "or timestamp");
         result.table.addColumn({def.name, def.storage, def.measure});
-        result.fields.push_back({def.name, def.storage, def.measure, 0, 0});
+        result.fields.push_back({def.name, def.storage, def.measure});
         source.push_back(found->second);
     }
-    for (const std::string& name : raw.header)
+    for (const std::string& name : header)
         if (!described.count(name))
             throw InputError("--data-model " + path + ": the CSV column '" + name +
                              "' is not described; add a Field for it to the data model");
 }
 
-void countCategories(CsvTable& result)
+// Distinct present values of a column, counted up to kDistinctLimit.
+// Numbers count by value, so 1 and 1.0 are one value.
+std::size_t distinctValues(const refhost::ColumnValues& values, bool* more)
+{
+    using Kind = refhost::ColumnValues::Kind;
+    *more = false;
+    if (values.kind() == Kind::Text) return values.dictionary().size();
+    if (values.kind() == Kind::Cells) {
+        std::set<std::string> seen;
+        for (const refhost::Cell& cell : values.cells())
+            if (!cell.isMissing()) seen.insert(cell.toString());
+        return seen.size();
+    }
+    std::unordered_set<double> seen;
+    bool havePrevious = false;
+    double previous = 0;
+    for (std::size_t row = 0; row < values.size(); ++row) {
+        if (values.isMissing(row)) continue;
+        const double value = values.kind() == Kind::Integer ? static_cast<double>(values.integers()[row])
+                                                            : values.reals()[row];
+        if (havePrevious && value == previous) continue;   // runs of one value are common
+        havePrevious = true;
+        previous = value;
+        if (seen.insert(value).second && seen.size() > kDistinctLimit) {
+            *more = true;
+            return kDistinctLimit;
+        }
+    }
+    return seen.size();
+}
+
+void summariseColumns(CsvTable& result)
 {
     for (std::size_t c = 0; c < result.table.columnCount(); ++c) {
-        if (result.fields[c].categories != 0) continue;
-        std::set<std::string> seen;
-        for (const auto& row : result.table.rows())
-            if (!row[c].isMissing()) seen.insert(row[c].toString());
-        result.fields[c].categories = seen.size();
+        FieldSummary& field = result.fields[c];
+        const refhost::ColumnValues& values = result.table.values(c);
+        field.missing = 0;
+        if (values.hasMissing())
+            for (std::size_t row = 0; row < values.size(); ++row) field.missing += values.isMissing(row);
+        field.categories = distinctValues(values, &field.moreCategories);
     }
+}
+
+// The loader for every file: reads all records, then types them.
+void readFullTable(CsvTable& result, const std::string& csvPath, const std::string& dataModelPath)
+{
+    const RawData raw = readRaw(csvPath);
+    std::vector<std::size_t> source;
+    if (dataModelPath.empty())
+        inferColumns(result, raw, source);
+    else
+        columnsFromDataModel(result, raw.header, dataModelPath, source);
+    fillTable(result, raw, source, !dataModelPath.empty());
+}
+
+// The quick loader for plain files; false (with result untouched) when the
+// file needs the full reader.
+bool readPlainTable(CsvTable& result, const std::string& csvPath, const std::string& dataModelPath)
+{
+    const auto header = readPlainHeader(csvPath);
+    if (!header) return false;
+    CsvTable plainResult;
+    plainResult.source = result.source;
+    std::vector<std::size_t> source;
+    std::vector<Storage> given;
+    if (!dataModelPath.empty()) {
+        // A data model that does not fit is reported after the file's own
+        // problems, which the full reader finds.
+        try {
+            columnsFromDataModel(plainResult, *header, dataModelPath, source);
+        } catch (const InputError&) {
+            return false;
+        }
+        given.assign(header->size(), Storage::None);
+        for (std::size_t i = 0; i < source.size(); ++i)
+            given[source[i]] = static_cast<Storage>(plainResult.table.columns()[i].storage);
+    }
+    auto plain = loadPlainCsv(csvPath, given, kLoadThreads);
+    if (!plain) return false;
+    std::vector<refhost::Column> columns;
+    std::vector<refhost::ColumnValues> values;
+    if (dataModelPath.empty()) {
+        for (std::size_t i = 0; i < plain->header.size(); ++i) {
+            const Storage storage = plain->storages[i];
+            const Measure measure = storage == Storage::String ? Measure::Nominal : Measure::Continuous;
+            columns.push_back({plain->header[i], static_cast<int>(storage), static_cast<int>(measure)});
+            plainResult.fields.push_back({plain->header[i], columns.back().storage, columns.back().measure});
+            values.push_back(std::move(plain->values[i]));
+        }
+    } else {
+        columns = plainResult.table.columns();
+        for (std::size_t i = 0; i < source.size(); ++i) values.push_back(std::move(plain->values[source[i]]));
+    }
+    plainResult.table = refhost::Table(std::move(columns), std::move(values));
+    result = std::move(plainResult);
+    return true;
 }
 
 }  // namespace
@@ -177,14 +271,8 @@ CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPa
 {
     CsvTable result;
     result.source = csvPath;
-    const RawData raw = readRaw(csvPath);
-    std::vector<std::size_t> source;
-    if (dataModelPath.empty())
-        inferColumns(result, raw, source);
-    else
-        columnsFromDataModel(result, raw, dataModelPath, source);
-    fillTable(result, raw, source, !dataModelPath.empty());
-    countCategories(result);
+    if (!readPlainTable(result, csvPath, dataModelPath)) readFullTable(result, csvPath, dataModelPath);
+    summariseColumns(result);
     return result;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -16,14 +17,28 @@ struct FieldSummary {
     std::string name;
     int storage = 0;
     int measure = 0;
-    std::size_t categories = 0;   // distinct present values
+    std::size_t categories = 0;   // distinct present values (at most a limit)
+    bool moreCategories = false;  // there are more distinct values than `categories`
     std::size_t missing = 0;      // missing values
+};
+
+// The source line of each row: row + 2 unless lines were recorded (a file
+// with blank lines or line breaks inside quotes records every row's line).
+class SourceLines {
+public:
+    SourceLines() = default;
+    SourceLines(std::initializer_list<std::uint64_t> lines) : lines_(lines) {}
+    std::uint64_t operator[](std::size_t row) const { return lines_.empty() ? row + 2 : lines_[row]; }
+    void push_back(std::uint64_t line) { lines_.push_back(line); }
+
+private:
+    std::vector<std::uint64_t> lines_;
 };
 
 struct CsvTable {
     std::string source;                 // the file name, for messages
     refhost::Table table;               // rows in file order
-    std::vector<std::uint64_t> lines;   // source line of each row
+    SourceLines lines;                  // source line of each row
     std::vector<FieldSummary> fields;   // one per column, in table order
     std::string dataModelText;          // the --data-model document, or empty when inferred
 };

@@ -10,14 +10,46 @@ namespace splitrun {
 
 namespace {
 
+template <typename T>
+int compareNumbers(T x, T y) { return (x > y) - (x < y); }
+
+// compareCells for two values of one column, read from the column's storage.
+int compareValues(const refhost::Table& table, std::size_t column, std::size_t a, std::size_t b)
+{
+    using Kind = refhost::ColumnValues::Kind;
+    const refhost::ColumnValues& values = table.values(column);
+    if (values.kind() == Kind::Cells) return compareCells(table.at(a, column), table.at(b, column));
+    const bool missingA = values.isMissing(a);
+    const bool missingB = values.isMissing(b);
+    if (missingA || missingB) return int(missingB) - int(missingA);
+    switch (values.kind()) {
+    case Kind::Integer: return compareNumbers(values.integers()[a], values.integers()[b]);
+    case Kind::Real: return compareNumbers(values.reals()[a], values.reals()[b]);
+    default: break;
+    }
+    const std::uint32_t codeA = values.codes()[a];
+    const std::uint32_t codeB = values.codes()[b];
+    if (codeA == codeB) return 0;
+    const int order = values.dictionary().at(codeA).compare(values.dictionary().at(codeB));   // bytewise
+    return (order > 0) - (order < 0);
+}
+
 int compareKeys(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,
                 std::size_t a, std::size_t b)
 {
     for (std::size_t column : keyColumns) {
-        const int order = compareCells(table.at(a, column), table.at(b, column));
+        const int order = compareValues(table, column, a, b);
         if (order != 0) return order;
     }
     return 0;
+}
+
+bool sameKey(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,
+             std::size_t a, std::size_t b)
+{
+    for (std::size_t column : keyColumns)
+        if (!table.sameValue(a, b, column)) return false;
+    return true;
 }
 
 }  // namespace
@@ -62,14 +94,14 @@ std::vector<std::size_t> sortedByKey(const refhost::Table& table,
 }
 
 void checkGrouped(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,
-                  const std::vector<std::uint64_t>& lines, const std::string& sourceName)
+                  const SourceLines& lines, const std::string& sourceName)
 {
     // Start row of every group that has ended, by key.
     auto less = [&](std::size_t a, std::size_t b) { return compareKeys(table, keyColumns, a, b) < 0; };
     std::map<std::size_t, std::size_t, decltype(less)> finished(less);
     std::size_t groupStart = 0;
     for (std::size_t row = 1; row < table.rowCount(); ++row) {
-        if (compareKeys(table, keyColumns, row, row - 1) == 0) continue;
+        if (sameKey(table, keyColumns, row, row - 1)) continue;
         finished.emplace(groupStart, groupStart);
         groupStart = row;
         const auto earlier = finished.find(row);
@@ -99,13 +131,6 @@ std::string describeKey(const refhost::Table& table, const std::vector<std::size
             text += cellText(cell, table.columns()[column].storage);
     }
     return text;
-}
-
-refhost::Table reordered(const refhost::Table& table, const std::vector<std::size_t>& order)
-{
-    refhost::Table result(table.columns());
-    for (std::size_t row : order) result.addRow(table.row(row));
-    return result;
 }
 
 }  // namespace splitrun

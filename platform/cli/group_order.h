@@ -9,6 +9,8 @@
 
 #include <refhost/table.h>
 
+#include "csv_table.h"
+
 namespace splitrun {
 
 // Orders two cells of one column: missing first, numbers numerically,
@@ -23,7 +25,7 @@ std::vector<std::size_t> sortedByKey(const refhost::Table& table,
 // Throws InputError naming the key, the line where its group first started,
 // and the line where it reappears (lines[i] is the source line of row i).
 void checkGrouped(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,
-                  const std::vector<std::uint64_t>& lines, const std::string& sourceName);
+                  const SourceLines& lines, const std::string& sourceName);
 
 // The value as the input wrote it: dates, times and timestamps in their
 // text forms, numbers in decimal, strings as they are; missing is empty.
@@ -33,9 +35,6 @@ std::string cellText(const refhost::Cell& cell, int storage);
 // <missing> and an empty string "".
 std::string describeKey(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,
                         std::size_t row);
-
-// A copy of `table` with its rows in the given order.
-refhost::Table reordered(const refhost::Table& table, const std::vector<std::size_t>& order);
 
 }  // namespace splitrun
 

@@ -27,20 +27,26 @@ splitmodels::GroupData toGroupData(const refhost::Table& records, const std::str
         if (def.measure == splitmodels::MeasureNone) def.measure = column.measure;
         data.fields.push_back(std::move(def));
     }
-    data.rows.reserve(records.rowCount());
-    for (const auto& row : records.rows()) {
-        std::vector<splitmodels::Cell> cells(row.size());
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            const refhost::Cell& cell = row[i];
-            if (cell.isMissing())
-                cells[i].missing = true;
-            else if (cell.isText())
-                cells[i].text = cell.asText();
+    const std::size_t width = records.columnCount();
+    data.rows.assign(records.rowCount(), std::vector<splitmodels::Cell>(width));
+    for (std::size_t c = 0; c < width; ++c) {
+        const refhost::ColumnValues& values = records.values(c);
+        using Kind = refhost::ColumnValues::Kind;
+        for (std::size_t r = 0; r < values.size(); ++r) {
+            splitmodels::Cell& cell = data.rows[r][c];
+            if (values.isMissing(r))
+                cell.missing = true;
+            else if (values.kind() == Kind::Real)
+                cell.number = values.reals()[r];
+            else if (values.kind() == Kind::Integer)
+                cell.number = static_cast<double>(values.integers()[r]);
+            else if (values.kind() == Kind::Text)
+                cell.text = values.dictionary().at(values.codes()[r]);
+            else if (const refhost::Cell& raw = values.cells()[r]; raw.isText())
+                cell.text = raw.asText();
             else
-                cells[i].number = cell.isInteger() ? static_cast<double>(cell.asInteger())
-                                                   : cell.asReal();
+                cell.number = raw.isInteger() ? static_cast<double>(raw.asInteger()) : raw.asReal();
         }
-        data.rows.push_back(std::move(cells));
     }
     return data;
 }

@@ -31,8 +31,8 @@ std::size_t columnOf(const CsvTable& data, const std::string& name, const std::s
 std::vector<std::string> distinctValues(const refhost::Table& table, std::size_t column)
 {
     std::vector<refhost::Cell> values;
-    for (const auto& row : table.rows())
-        if (!row[column].isMissing()) values.push_back(row[column]);
+    for (std::size_t row = 0; row < table.rowCount(); ++row)
+        if (!table.isMissing(row, column)) values.push_back(table.at(row, column));
     std::sort(values.begin(), values.end(),
               [](const refhost::Cell& a, const refhost::Cell& b) { return compareCells(a, b) < 0; });
     values.erase(std::unique(values.begin(), values.end()), values.end());

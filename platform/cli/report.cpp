@@ -67,7 +67,8 @@ void printFields(std::ostream& out, const CsvTable& data)
     for (const FieldSummary& field : data.fields)
         rows.push_back({"  " + field.name, storageName(static_cast<Storage>(field.storage)),
                         measureName(static_cast<Measure>(field.measure)),
-                        std::to_string(field.categories), std::to_string(field.missing)});
+                        std::to_string(field.categories) + (field.moreCategories ? "+" : ""),
+                        std::to_string(field.missing)});
     out << formatTable(rows) << "\n";
 }
 

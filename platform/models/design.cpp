@@ -51,15 +51,16 @@ bool usableNumber(const FieldDef& field, const Cell& cell) {
 }
 
 // Codes every categorical input against the first category `kept` holds
-// (kept[i][k] is the category of input k in the i-th kept record) and gives
-// each further held category a column. An absent category would leave an
-// all-zero column that makes the group look singular.
-void chooseDummies(const std::vector<std::vector<int>>& kept, Design& design) {
-  for (std::size_t k = 0; k < design.inputs.size(); ++k) {
+// (kept[i * inputs + k] is the category of input k in the i-th kept record)
+// and gives each further held category a column. An absent category would
+// leave an all-zero column that makes the group look singular.
+void chooseDummies(const std::vector<int>& kept, Design& design) {
+  const std::size_t inputs = design.inputs.size();
+  for (std::size_t k = 0; k < inputs; ++k) {
     InputCoding& coding = design.inputs[k];
     if (coding.continuous) continue;
     std::vector<bool> held(coding.categories.size(), false);
-    for (const auto& categories : kept) held[static_cast<std::size_t>(categories[k])] = true;
+    for (std::size_t at = k; at < kept.size(); at += inputs) held[static_cast<std::size_t>(kept[at])] = true;
     for (std::size_t c = 0; c < held.size(); ++c) {
       if (!held[c]) continue;
       if (coding.reference < 0)
@@ -102,12 +103,14 @@ std::optional<std::string> buildDesign(const GroupData& data, const ModelSpec& r
   // Which records enter the fit, and the category each categorical input
   // holds in them (-1 for continuous inputs).
   const FieldDef& targetDef = data.fields[design.targetField];
-  std::vector<std::vector<int>> kept;
+  std::vector<int> kept;
+  kept.reserve(data.rows.size() * design.inputs.size());
+  std::vector<int> categories(design.inputs.size(), -1);
   for (std::size_t r = 0; r < data.rows.size(); ++r) {
     const auto& row = data.rows[r];
     const Cell& targetCell = row[design.targetField];
     bool usable = !targetCell.missing && (targetDef.storage == StorageString || std::isfinite(targetCell.number));
-    std::vector<int> categories(design.inputs.size(), -1);
+    std::fill(categories.begin(), categories.end(), -1);
     for (std::size_t k = 0; usable && k < design.inputs.size(); ++k) {
       const InputCoding& coding = design.inputs[k];
       const FieldDef& def = data.fields[coding.field];
@@ -123,7 +126,7 @@ std::optional<std::string> buildDesign(const GroupData& data, const ModelSpec& r
       continue;
     }
     design.rows.push_back(r);
-    kept.push_back(std::move(categories));
+    kept.insert(kept.end(), categories.begin(), categories.end());
   }
   chooseDummies(kept, design);
 
@@ -143,7 +146,8 @@ std::optional<std::string> buildDesign(const GroupData& data, const ModelSpec& r
     for (std::size_t k = 0; k < design.inputs.size(); ++k) {
       const InputCoding& coding = design.inputs[k];
       if (coding.continuous) design.x(at, j++) = row[coding.field].number;
-      for (std::size_t c : coding.dummies) design.x(at, j++) = static_cast<int>(c) == kept[i][k] ? 1.0 : 0.0;
+      for (std::size_t c : coding.dummies)
+        design.x(at, j++) = static_cast<int>(c) == kept[i * design.inputs.size() + k] ? 1.0 : 0.0;
     }
   }
   return std::nullopt;

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <array>
 #include <sstream>
+#include <unordered_set>
 
 #include "refhost/table.h"
 
@@ -19,22 +20,51 @@ std::string attribute(const char* name, const std::string& value) {
 }
 
 // Distinct non-missing values of one column, in first-seen order.
-std::vector<const Cell*> categoriesOf(const Table& table, size_t column) {
-    std::vector<const Cell*> seen;
-    for (const auto& row : table.rows()) {
-        const Cell& cell = row[column];
-        if (cell.isMissing()) continue;
-        const bool known = std::any_of(seen.begin(), seen.end(),
-                                       [&](const Cell* other) { return *other == cell; });
-        if (!known) seen.push_back(&cell);
+std::vector<Cell> categoriesOf(const Table& table, size_t column) {
+    const ColumnValues& values = table.values(column);
+    std::vector<Cell> seen;
+    switch (values.kind()) {
+        case ColumnValues::Kind::Text: {
+            std::vector<bool> listed(values.dictionary().size(), false);
+            for (size_t row = 0; row < values.size(); ++row) {
+                if (values.isMissing(row)) continue;
+                const uint32_t code = values.codes()[row];
+                if (listed[code]) continue;
+                listed[code] = true;
+                seen.push_back(Cell::text(std::string(values.dictionary().at(code))));
+            }
+            return seen;
+        }
+        case ColumnValues::Kind::Integer: {
+            std::unordered_set<int64_t> known;
+            for (size_t row = 0; row < values.size(); ++row)
+                if (!values.isMissing(row) && known.insert(values.integers()[row]).second)
+                    seen.push_back(Cell::integer(values.integers()[row]));
+            return seen;
+        }
+        case ColumnValues::Kind::Real: {
+            std::unordered_set<double> known;
+            for (size_t row = 0; row < values.size(); ++row)
+                if (!values.isMissing(row) && known.insert(values.reals()[row]).second)
+                    seen.push_back(Cell::real(values.reals()[row]));
+            return seen;
+        }
+        case ColumnValues::Kind::Cells:
+            for (const Cell& cell : values.cells()) {
+                if (cell.isMissing()) continue;
+                if (std::find(seen.begin(), seen.end(), cell) == seen.end()) seen.push_back(cell);
+            }
+            return seen;
     }
     return seen;
 }
 
 size_t maxTextLength(const Table& table, size_t column) {
+    const ColumnValues& values = table.values(column);
+    if (values.kind() == ColumnValues::Kind::Text) return values.dictionary().longest();
     size_t longest = 0;
-    for (const auto& row : table.rows())
-        if (row[column].isText()) longest = std::max(longest, row[column].asText().size());
+    for (const Cell& cell : values.cells())
+        if (cell.isText()) longest = std::max(longest, cell.asText().size());
     return longest;
 }
 
@@ -63,13 +93,13 @@ void writeField(std::ostream& out, const Table& table, size_t index,
     if (auto label = options.displayLabels.find(column.name); label != options.displayLabels.end())
         out << attribute("displayLabel", label->second);
     const bool listed = options.categories && column.measure >= 2 && column.measure <= 5;
-    const auto categories = listed ? categoriesOf(table, index) : std::vector<const Cell*>();
+    const auto categories = listed ? categoriesOf(table, index) : std::vector<Cell>();
     if (categories.empty()) {
         out << "/>";
         return;
     }
     out << ">";
-    for (const Cell* cell : categories) out << "<Value" << attribute("value", cell->toString()) << "/>";
+    for (const Cell& cell : categories) out << "<Value" << attribute("value", cell.toString()) << "/>";
     out << "</Field>";
 }
 

@@ -2,6 +2,12 @@
 // and iterators over them.
 #include "refhost/record_set.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "refhost/iterator.h"
+#include "refhost/table.h"
+
 namespace refhost {
 
 namespace {
@@ -42,24 +48,46 @@ RecordSet* RecordSet::fromRecord(CFRecordSet* record) {
     return set(record->handle);
 }
 
-size_t RecordSet::size() const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return records_.size();
-}
-
 std::vector<RecordSet::Record> RecordSet::records() const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return std::vector<Record>(records_.begin(), records_.end());
-}
-
-bool RecordSet::released() const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return released_;
+    std::vector<Record> all;
+    const size_t count = size();
+    for (size_t index = 0; index < count; ++index) {
+        Location where;
+        size_t runEnd = 0;
+        if (locate(index, &where, &runEnd) != CF_OK) break;
+        Record copy;
+        for (size_t field = 0; field < fieldCount(where); ++field) {
+            void* bytes = nullptr;
+            size_t length = 0;
+            value(where, field, &bytes, &length);
+            if (bytes == nullptr) {
+                copy.emplace_back(std::nullopt);
+            } else {
+                const auto* begin = static_cast<const unsigned char*>(bytes);
+                copy.emplace_back(std::vector<unsigned char>(begin, begin + length));
+            }
+        }
+        all.push_back(std::move(copy));
+    }
+    return all;
 }
 
 void RecordSet::markReleased() {
     std::lock_guard<std::mutex> guard(mutex_);
-    released_ = true;
+    released_.store(true, std::memory_order_release);
+}
+
+void RecordSet::addLocked(const std::shared_ptr<const Table>& table, size_t first) {
+    if (!runs_.empty()) {
+        Run& last = runs_.back();
+        if (last.table == table && last.first + last.count == first) {
+            ++last.count;
+            size_.fetch_add(1, std::memory_order_release);
+            return;
+        }
+    }
+    runs_.push_back(Run{table, first, 1, size()});
+    size_.fetch_add(1, std::memory_order_release);
 }
 
 cf_status RecordSet::addRecord(CFIterator* source, int* err) {
@@ -68,27 +96,96 @@ cf_status RecordSet::addRecord(CFIterator* source, int* err) {
     if (released()) return CF_FAILED;
     if (source == nullptr || source->getFieldCount == nullptr || source->getRecordValue == nullptr)
         return CF_FAILED;
+    if (TableIterator* rows = TableIterator::fromRecord(source)) {
+        // The host's own immutable table: the row itself is the copy.
+        const long row = rows->position();
+        if (row < 0) return CF_FAILED;
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (released()) return CF_FAILED;
+        addLocked(rows->sharedTable(), static_cast<size_t>(row));
+        return CF_OK;
+    }
+    return copyRecord(source);
+}
+
+namespace {
+
+size_t lengthBytes(size_t value) {
+    size_t bytes = 1;
+    while (value >= 0x80) {
+        value >>= 7;
+        ++bytes;
+    }
+    return bytes;
+}
+
+unsigned char* writeLength(unsigned char* out, size_t value) {
+    while (value >= 0x80) {
+        *out++ = static_cast<unsigned char>(value | 0x80);
+        value >>= 7;
+    }
+    *out++ = static_cast<unsigned char>(value);
+    return out;
+}
+
+const unsigned char* readLength(const unsigned char* in, size_t* value) {
+    size_t result = 0;
+    for (unsigned shift = 0;; shift += 7) {
+        const unsigned char byte = *in++;
+        result |= static_cast<size_t>(byte & 0x7f) << shift;
+        if ((byte & 0x80) == 0) break;
+    }
+    *value = result;
+    return in;
+}
+
+constexpr size_t kBlockBytes = size_t{1} << 16;
+
+}  // namespace
+
+unsigned char* RecordSet::reserveBytes(size_t bytes) {
+    if (bytes > blockFree_) {
+        const size_t size = std::max(bytes, kBlockBytes);
+        blocks_.push_back(std::make_unique<unsigned char[]>(size));
+        blockNext_ = blocks_.back().get();
+        blockFree_ = size;
+    }
+    unsigned char* at = blockNext_;
+    blockNext_ += bytes;
+    blockFree_ -= bytes;
+    return at;
+}
+
+cf_status RecordSet::copyRecord(CFIterator* source) {
     size_t count = 0;
     int localErr = 0;
-    status = source->getFieldCount(source->handle, &count, &localErr);
+    cf_status status = source->getFieldCount(source->handle, &count, &localErr);
     if (status != 0) return status;
-    Record copy;
-    copy.reserve(count);
+    std::vector<std::pair<const unsigned char*, size_t>> values(count);
+    size_t bytes = lengthBytes(count);
     for (size_t field = 0; field < count; ++field) {
         void* value = nullptr;
         size_t length = 0;
         status = source->getRecordValue(source->handle, field, &value, &length, &localErr);
         if (status != 0) return status;
-        if (value == nullptr) {
-            copy.emplace_back(std::nullopt);
-        } else {
-            const auto* bytes = static_cast<const unsigned char*>(value);
-            copy.emplace_back(std::vector<unsigned char>(bytes, bytes + length));
-        }
+        values[field] = {static_cast<const unsigned char*>(value), value == nullptr ? 0 : length};
+        bytes += value == nullptr ? 1 : lengthBytes(length + 1) + length;
     }
     std::lock_guard<std::mutex> guard(mutex_);
-    if (released_) return CF_FAILED;
-    records_.push_back(std::move(copy));
+    if (released()) return CF_FAILED;
+    unsigned char* start = reserveBytes(bytes);
+    unsigned char* out = writeLength(start, count);
+    for (const auto& [value, length] : values) {
+        if (value == nullptr) {
+            *out++ = 0;
+            continue;
+        }
+        out = writeLength(out, length + 1);
+        if (length != 0) std::memcpy(out, value, length);
+        out += length;
+    }
+    copies_.push_back(start);
+    addLocked(nullptr, copies_.size() - 1);
     return CF_OK;
 }
 
@@ -97,34 +194,57 @@ cf_status RecordSet::getIterator(CFIterator** iterator, int* err) {
     if (faults_->check("getIterator", err, &status)) return status;
     if (iterator == nullptr) return CF_FAILED;
     std::lock_guard<std::mutex> guard(mutex_);
-    if (released_) return CF_FAILED;
+    if (released()) return CF_FAILED;
     iterators_.push_back(std::make_unique<RecordSetIterator>(*this, faults_));
     *iterator = iterators_.back()->record();
     return CF_OK;
 }
 
-cf_status RecordSet::valueAt(size_t row, size_t field, void** value, size_t* length) const {
+cf_status RecordSet::locate(size_t index, Location* where, size_t* runEnd) const {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (released_ || row >= records_.size() || field >= records_[row].size()) return CF_FAILED;
-    const Value& stored = records_[row][field];
-    if (!stored) {
-        *value = nullptr;
-        *length = 0;
+    if (released() || index >= size()) return CF_FAILED;
+    // The run whose start is the last one not after index.
+    auto run = std::upper_bound(runs_.begin(), runs_.end(), index,
+                                [](size_t i, const Run& r) { return i < r.start; });
+    --run;
+    const size_t offset = index - run->start;
+    if (run->table) {
+        *where = Location{run->table.get(), run->first + offset, nullptr};
+        *runEnd = run->start + run->count;
     } else {
-        *value = stored->empty() ? emptyValue : const_cast<unsigned char*>(stored->data());
-        *length = stored->size();
+        *where = Location{nullptr, 0, copies_[run->first + offset]};
+        *runEnd = index + 1;
     }
     return CF_OK;
 }
 
-cf_status RecordSet::fieldCountAt(size_t row, size_t* count) const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (released_) return CF_FAILED;
-    // Before the first record (or in an empty set) the count of the first
-    // record is reported, 0 when there is none.
-    if (row < records_.size()) *count = records_[row].size();
-    else *count = records_.empty() ? 0 : records_.front().size();
-    return CF_OK;
+size_t RecordSet::fieldCount(const Location& where) {
+    if (where.table != nullptr) return where.table->columnCount();
+    size_t count = 0;
+    readLength(where.copy, &count);
+    return count;
+}
+
+cf_status RecordSet::value(const Location& where, size_t field, void** value, size_t* length) {
+    if (where.table != nullptr) {
+        if (field >= where.table->columnCount()) return CF_FAILED;
+        *value = const_cast<void*>(where.table->valueBytes(where.row, field, length));
+        return CF_OK;
+    }
+    size_t count = 0;
+    const unsigned char* in = readLength(where.copy, &count);
+    if (field >= count) return CF_FAILED;
+    for (size_t i = 0;; ++i) {
+        size_t stored = 0;
+        in = readLength(in, &stored);
+        if (i == field) {
+            // Where a present value of length 0 points: never null.
+            *value = stored == 0 ? nullptr : const_cast<unsigned char*>(stored == 1 ? emptyValue : in);
+            *length = stored == 0 ? 0 : stored - 1;
+            return CF_OK;
+        }
+        if (stored > 1) in += stored - 1;
+    }
 }
 
 RecordSetIterator::RecordSetIterator(RecordSet& set, std::shared_ptr<Faults> faults)
@@ -164,19 +284,71 @@ cf_status RecordSetIterator::rewind(int* err) {
     return CF_OK;
 }
 
+// Finds the current record, reusing the last location while the current
+// record lies in the same run of table rows.
+bool RecordSetIterator::locateCurrent() {
+    const auto index = static_cast<size_t>(current_);
+    if (located_ && where_.table != nullptr && index >= whereIndex_ && index < runEnd_) {
+        where_.row += index - whereIndex_;
+        whereIndex_ = index;
+        return true;
+    }
+    if (located_ && index == whereIndex_) return true;
+    located_ = false;
+    if (set_.locate(index, &where_, &runEnd_) != CF_OK) return false;
+    whereIndex_ = index;
+    located_ = true;
+    return true;
+}
+
 cf_status RecordSetIterator::getRecordValue(size_t field, void** value, size_t* length,
                                             int* err) {
     cf_status status = 0;
     if (faults_->check("getRecordValue", err, &status)) return status;
-    if (value == nullptr || length == nullptr || current_ < 0) return CF_FAILED;
-    return set_.valueAt(static_cast<size_t>(current_), field, value, length);
+    if (value == nullptr || length == nullptr || current_ < 0 || set_.released()) return CF_FAILED;
+    if (static_cast<size_t>(current_) >= set_.size() || !locateCurrent()) return CF_FAILED;
+    return RecordSet::value(where_, field, value, length);
 }
 
 cf_status RecordSetIterator::getFieldCount(size_t* count, int* err) {
     cf_status status = 0;
     if (faults_->check("getFieldCount", err, &status)) return status;
-    if (count == nullptr) return CF_FAILED;
-    return set_.fieldCountAt(current_ < 0 ? 0 : static_cast<size_t>(current_), count);
+    if (count == nullptr || set_.released()) return CF_FAILED;
+    // Before the first record or past the last (or in an empty set) the
+    // count of the first record is reported, 0 when there is none.
+    const size_t size = set_.size();
+    if (size == 0) {
+        *count = 0;
+        return CF_OK;
+    }
+    RecordSet::Location where;
+    size_t runEnd = 0;
+    const size_t index = current_ >= 0 && static_cast<size_t>(current_) < size
+                             ? static_cast<size_t>(current_) : 0;
+    if (set_.locate(index, &where, &runEnd) != CF_OK) return CF_FAILED;
+    *count = RecordSet::fieldCount(where);
+    return CF_OK;
+}
+
+cf_status RecordSetIterator::appendCurrent(const std::vector<Column>& columns,
+                                           std::vector<ColumnValues>& values) {
+    if (current_ < 0 || set_.released() || static_cast<size_t>(current_) >= set_.size() ||
+        !locateCurrent())
+        return CF_FAILED;
+    const Table* table = where_.table;
+    for (size_t field = 0; field < columns.size(); ++field) {
+        if (table != nullptr && field < table->columnCount() &&
+            table->values(field).kind() == values[field].kind()) {
+            values[field].appendFrom(table->values(field), where_.row);
+            continue;
+        }
+        void* bytes = nullptr;
+        size_t length = 0;
+        const cf_status status = RecordSet::value(where_, field, &bytes, &length);
+        if (status != CF_OK) return status;
+        appendValueBytes(values[field], bytes, length, columns[field].storage);
+    }
+    return CF_OK;
 }
 
 RecordSet* recordSetOfIterator(CFIterator* iterator) {

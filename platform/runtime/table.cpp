@@ -2,6 +2,9 @@
 // iterator.
 #include "refhost/table.h"
 
+#include "refhost/record_set.h"
+
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <stdexcept>
@@ -40,8 +43,28 @@ std::string Cell::toString() const {
     return std::string();
 }
 
+Table::Table(std::vector<Column> columns) : columns_(std::move(columns)) {
+    for (const Column& column : columns_) values_.emplace_back(ColumnValues::kindFor(column.storage));
+}
+
+Table::Table(std::vector<Column> columns, std::vector<ColumnValues> values)
+    : columns_(std::move(columns)), values_(std::move(values)) {
+    if (values_.size() != columns_.size())
+        throw std::invalid_argument("values for " + std::to_string(values_.size()) + " of " +
+                                    std::to_string(columns_.size()) + " columns");
+    rows_ = values_.empty() ? 0 : values_.front().size();
+    for (size_t i = 0; i < values_.size(); ++i) {
+        const auto kind = values_[i].kind();
+        if (values_[i].size() != rows_ ||
+            (kind != ColumnValues::Kind::Cells && kind != ColumnValues::kindFor(columns_[i].storage)))
+            throw std::invalid_argument("values of column '" + columns_[i].name +
+                                        "' do not fit the table");
+    }
+}
+
 size_t Table::addColumn(Column column) {
-    if (!rows_.empty()) throw std::logic_error("columns cannot be added to a table with rows");
+    if (rows_ != 0) throw std::logic_error("columns cannot be added to a table with rows");
+    values_.emplace_back(ColumnValues::kindFor(column.storage));
     columns_.push_back(std::move(column));
     return columns_.size() - 1;
 }
@@ -53,13 +76,19 @@ std::optional<size_t> Table::columnIndex(const std::string& name) const {
     return std::nullopt;
 }
 
-void Table::addRow(std::vector<Cell> row) {
-    if (row.size() != columns_.size()) {
-        throw std::invalid_argument("row of " + std::to_string(row.size()) + " cells for " +
+void Table::checkWidth(size_t cells) const {
+    if (cells != columns_.size()) {
+        throw std::invalid_argument("row of " + std::to_string(cells) + " cells for " +
                                     std::to_string(columns_.size()) + " columns");
     }
+}
+
+void Table::addRow(const std::vector<Cell>& row) {
+    checkWidth(row.size());
+    // Checked in full before anything is stored, so a refused row leaves the
+    // table as it was.
     for (size_t i = 0; i < row.size(); ++i) {
-        Cell& cell = row[i];
+        const Cell& cell = row[i];
         const Column& column = columns_[i];
         if (cell.isMissing()) continue;
         const int storage = column.storage;
@@ -67,74 +96,155 @@ void Table::addRow(std::vector<Cell> row) {
             if (!cell.isInteger())
                 throw std::invalid_argument("column '" + column.name + "' holds integers");
         } else if (isRealStorage(storage)) {
-            if (cell.isInteger()) cell = Cell::real(static_cast<double>(cell.asInteger()));
-            if (!cell.isReal())
+            if (!cell.isInteger() && !cell.isReal())
                 throw std::invalid_argument("column '" + column.name + "' holds numbers");
         } else if (storage == 3) {
             if (!cell.isText())
                 throw std::invalid_argument("column '" + column.name + "' holds text");
         }
     }
-    rows_.push_back(std::move(row));
+    for (size_t i = 0; i < row.size(); ++i) {
+        const Cell& cell = row[i];
+        if (cell.isInteger() && isRealStorage(columns_[i].storage))
+            values_[i].append(Cell::real(static_cast<double>(cell.asInteger())));
+        else
+            values_[i].append(cell);
+    }
+    ++rows_;
 }
 
-void Table::addRawRow(std::vector<Cell> row) {
-    if (row.size() != columns_.size()) {
-        throw std::invalid_argument("row of " + std::to_string(row.size()) + " cells for " +
-                                    std::to_string(columns_.size()) + " columns");
+void Table::addRawRow(const std::vector<Cell>& row) {
+    checkWidth(row.size());
+    for (size_t i = 0; i < row.size(); ++i) values_[i].append(row[i]);
+    ++rows_;
+}
+
+void Table::addRowFrom(const Table& other, size_t row) {
+    checkWidth(other.columnCount());
+    for (size_t i = 0; i < values_.size(); ++i) values_[i].appendFrom(other.values_[i], row);
+    ++rows_;
+}
+
+std::vector<Cell> Table::row(size_t index) const {
+    if (index >= rows_) throw std::out_of_range("row " + std::to_string(index));
+    std::vector<Cell> cells;
+    cells.reserve(values_.size());
+    for (const ColumnValues& column : values_) cells.push_back(column.cell(index));
+    return cells;
+}
+
+std::vector<std::vector<Cell>> Table::rows() const {
+    std::vector<std::vector<Cell>> all;
+    all.reserve(rows_);
+    for (size_t i = 0; i < rows_; ++i) all.push_back(row(i));
+    return all;
+}
+
+Cell Table::at(size_t row, size_t column) const {
+    if (row >= rows_ || column >= values_.size())
+        throw std::out_of_range("cell " + std::to_string(row) + "," + std::to_string(column));
+    return values_[column].cell(row);
+}
+
+bool Table::sameValue(size_t a, size_t b, size_t column) const {
+    const ColumnValues& values = values_[column];
+    const bool missingA = values.isMissing(a);
+    if (missingA || values.isMissing(b)) return missingA == values.isMissing(b);
+    switch (values.kind()) {
+        case ColumnValues::Kind::Integer: return values.integers()[a] == values.integers()[b];
+        case ColumnValues::Kind::Real: return values.reals()[a] == values.reals()[b];
+        case ColumnValues::Kind::Text: return values.codes()[a] == values.codes()[b];
+        case ColumnValues::Kind::Cells: break;
     }
-    rows_.push_back(std::move(row));
+    return values.cells()[a] == values.cells()[b];
+}
+
+void Table::permuteRows(const std::vector<size_t>& order) {
+    if (order.size() != rows_) throw std::invalid_argument("row order of the wrong size");
+    for (ColumnValues& column : values_) column.permute(order);
+}
+
+bool Table::operator==(const Table& other) const {
+    return columns_ == other.columns_ && rows_ == other.rows_ && values_ == other.values_;
+}
+
+void appendValueBytes(ColumnValues& column, const void* value, size_t length, int storage) {
+    if (value == nullptr) return column.appendMissing();
+    const auto kind = column.kind();
+    if (storage == 1 && length == 8 && kind == ColumnValues::Kind::Integer) {
+        int64_t v;
+        std::memcpy(&v, value, 8);
+        return column.appendInteger(v);
+    }
+    if (isRealStorage(storage) && length == 8 && kind == ColumnValues::Kind::Real) {
+        double v;
+        std::memcpy(&v, value, 8);
+        return column.appendReal(v);
+    }
+    if (storage == 3 && kind == ColumnValues::Kind::Text)
+        return column.appendText(std::string_view(static_cast<const char*>(value), length));
+    // A value whose size does not fit its storage, or an unknown storage:
+    // kept as it is, or as its bytes.
+    Cell cell;
+    if (storage == 1 && length == 8) {
+        int64_t v;
+        std::memcpy(&v, value, 8);
+        cell = Cell::integer(v);
+    } else if (isRealStorage(storage) && length == 8) {
+        double v;
+        std::memcpy(&v, value, 8);
+        cell = Cell::real(v);
+    } else {
+        cell = Cell::text(std::string(static_cast<const char*>(value), length));
+    }
+    column.append(cell);
 }
 
 Table readTable(CFIterator* iterator, const std::vector<Column>& columns, cf_status* status) {
-    Table table(columns);
     *status = 0;
+    std::vector<ColumnValues> values;
+    for (const Column& column : columns) values.emplace_back(ColumnValues::kindFor(column.storage));
+    auto finish = [&](cf_status s) {
+        *status = s;
+        // A record cut short by a failing read is dropped.
+        size_t rows = values.empty() ? 0 : values.front().size();
+        for (const ColumnValues& column : values) rows = std::min(rows, column.size());
+        if (s != 0 && !values.empty() && values.back().size() != values.front().size()) {
+            std::vector<ColumnValues> whole;
+            for (size_t c = 0; c < values.size(); ++c) {
+                whole.emplace_back(values[c].kind());
+                for (size_t r = 0; r < rows; ++r) whole.back().appendFrom(values[c], r);
+            }
+            values = std::move(whole);
+        }
+        return Table(columns, std::move(values));
+    };
     if (iterator == nullptr || iterator->nextRecord == nullptr ||
-        iterator->getRecordValue == nullptr) {
-        *status = CF_FAILED;
-        return table;
-    }
+        iterator->getRecordValue == nullptr)
+        return finish(CF_FAILED);
+    // Records of this host's own record sets are copied straight from where
+    // the set keeps them; any other iterator is read value by value.
+    RecordSetIterator* own = RecordSetIterator::fromRecord(iterator);
     for (;;) {
         int err = 0;
         int more = 0;
         cf_status s = iterator->nextRecord(iterator->handle, &more, &err);
-        if (s != 0) {
-            *status = s;
-            return table;
+        if (s != 0) return finish(s);
+        if (more == 0) return finish(0);
+        if (own != nullptr) {
+            s = own->appendCurrent(columns, values);
+            if (s != 0) return finish(s);
+            continue;
         }
-        if (more == 0) return table;
-        std::vector<Cell> row;
-        row.reserve(columns.size());
         for (size_t field = 0; field < columns.size(); ++field) {
             void* value = nullptr;
             size_t length = 0;
             s = iterator->getRecordValue(iterator->handle, field, &value, &length, &err);
-            if (s != 0) {
-                *status = s;
-                return table;
-            }
-            const int storage = columns[field].storage;
-            if (value == nullptr) {
-                row.push_back(Cell::missing());
-            } else if (storage == 1 && length == 8) {
-                int64_t v;
-                std::memcpy(&v, value, 8);
-                row.push_back(Cell::integer(v));
-            } else if (isRealStorage(storage) && length == 8) {
-                double v;
-                std::memcpy(&v, value, 8);
-                row.push_back(Cell::real(v));
-            } else if (storage == 3) {
-                row.push_back(Cell::text(std::string(static_cast<const char*>(value), length)));
-            } else {
-                // A value whose size does not fit its storage, or an unknown
-                // storage: kept as its bytes.
-                row.push_back(Cell::text(std::string(static_cast<const char*>(value), length)));
-            }
+            if (s != 0) return finish(s);
+            // Stored as they came: a value that does not fit its column
+            // stays visible to the caller instead of being rejected.
+            appendValueBytes(values[field], value, length, columns[field].storage);
         }
-        // Stored as they came: a value that does not fit its column stays
-        // visible to the caller instead of being rejected.
-        table.addRawRow(std::move(row));
     }
 }
 

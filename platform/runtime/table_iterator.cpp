@@ -63,9 +63,7 @@ cf_status TableIterator::getRecordValue(size_t field, void** value, size_t* leng
     if (value == nullptr || length == nullptr || current_ < 0 ||
         field >= table_->columnCount())
         return CF_FAILED;
-    const Cell& cell = table_->at(static_cast<size_t>(current_), field);
-    *value = const_cast<void*>(cell.bytes());
-    *length = cell.length();
+    *value = const_cast<void*>(table_->valueBytes(static_cast<size_t>(current_), field, length));
     return CF_OK;
 }
 

@@ -1,7 +1,8 @@
 // Value parsing and per-column storage inference.
 #include <gtest/gtest.h>
 
-#include "column_profile.h"
+#include "cli_harness.h"
+#include "csv_table.h"
 #include "value_parsing.h"
 
 using namespace splitrun;
@@ -38,36 +39,83 @@ TEST(ValueParsing, RejectsWhatIsNotExactlyTheFormat)
     EXPECT_FALSE(parseInteger("1.0"));
 }
 
-TEST(ColumnProfile, InfersStorageMeasureAndCategories)
+// Loads "v,k" records whose v values are given (k is always 1) and returns
+// the table with its column summaries.
+CsvTable loadColumn(const std::vector<std::string>& values, const std::string& name)
+{
+    std::string csv = "v,k\n";
+    for (const std::string& value : values) csv += value + ",1\n";
+    const clitest::fs::path file = clitest::freshDir("inference-" + name) / "data.csv";
+    clitest::writeFile(file, csv);
+    return readCsvTable(file.string(), "");
+}
+
+TEST(CsvTable, InfersStorageAndCountsDistinctAndMissingValues)
 {
     struct Case {
-        std::vector<CsvField> values;
+        const char* name;
+        std::vector<std::string> values;   // "" is missing, "\"\"" a present empty string
         Storage storage;
         std::size_t categories;
+        std::size_t missing;
     };
-    auto v = [](const char* text) { return CsvField{text, false}; };
-    const CsvField missing{"", false};
-    const CsvField emptyString{"", true};
     const Case cases[] = {
-        {{v("1"), v("-7"), missing, v("1")}, Storage::Integer, 2},
-        {{v("1"), v("2.5"), v("1.0")}, Storage::Real, 2},                  // 1 and 1.0 are one value
-        {{v("9223372036854775808"), v("1")}, Storage::Real, 2},            // too big for int64
-        {{v("2023-01-31"), missing}, Storage::Date, 1},
-        {{v("08:30:00")}, Storage::Time, 1},
-        {{v("2023-01-31 08:30:00"), v("2023-01-31T09:00:00")}, Storage::Timestamp, 2},
-        {{v("2023-01-31"), v("2023-01-31 08:30:00")}, Storage::String, 2}, // mixed kinds
-        {{v("2023-02-30")}, Storage::String, 1},                           // not a calendar date
-        {{v("12"), emptyString}, Storage::String, 2},                      // "" is a present string
-        {{v("North"), v("north"), v("North")}, Storage::String, 2},
-        {{missing, missing}, Storage::String, 0},
+        {"integers", {"1", "-7", "", "1"}, Storage::Integer, 2, 1},
+        {"integersThenReals", {"1", "2.5", "1.0"}, Storage::Real, 2, 0},   // 1 and 1.0 are one value
+        {"tooBigForInt64", {"9223372036854775808", "1"}, Storage::Real, 2, 0},
+        {"dates", {"", "2023-01-31", ""}, Storage::Date, 1, 2},
+        {"times", {"08:30:00"}, Storage::Time, 1, 0},
+        {"timestamps", {"2023-01-31 08:30:00", "2023-01-31T09:00:00"}, Storage::Timestamp, 2, 0},
+        {"mixedKinds", {"2023-01-31", "2023-01-31 08:30:00"}, Storage::String, 2, 0},
+        {"integersThenDate", {"5", "6", "2023-01-31"}, Storage::String, 3, 0},
+        {"notACalendarDate", {"2023-02-30"}, Storage::String, 1, 0},
+        {"emptyStringIsText", {"12", "\"\""}, Storage::String, 2, 0},
+        {"caseMatters", {"North", "north", "North"}, Storage::String, 2, 0},
+        {"allMissing", {"", ""}, Storage::String, 0, 2},
     };
     for (const Case& c : cases) {
-        ColumnProfile profile;
-        for (const CsvField& field : c.values) profile.observe(field);
-        EXPECT_EQ(profile.storage(), c.storage) << c.values[0].value;
-        EXPECT_EQ(profile.measure(), c.storage == Storage::String ? Measure::Nominal : Measure::Continuous);
-        EXPECT_EQ(profile.categoryCount(), c.categories) << c.values[0].value;
+        SCOPED_TRACE(c.name);
+        const CsvTable data = loadColumn(c.values, c.name);
+        ASSERT_EQ(data.table.rowCount(), c.values.size());
+        EXPECT_EQ(data.fields[0].storage, static_cast<int>(c.storage));
+        EXPECT_EQ(data.fields[0].measure,
+                  static_cast<int>(c.storage == Storage::String ? Measure::Nominal : Measure::Continuous));
+        EXPECT_EQ(data.fields[0].categories, c.categories);
+        EXPECT_EQ(data.fields[0].missing, c.missing);
+        EXPECT_EQ(data.table.values(0).kind(),
+                  refhost::ColumnValues::kindFor(static_cast<int>(c.storage)));
     }
+}
+
+// A large file is read in parts on two threads; a quote anywhere sends it
+// through the record-by-record reader. Both must give the same table,
+// whichever part first sees a column's wider kind.
+TEST(CsvTable, LargeFilesLoadAlikeWhicheverReaderTakesThem)
+{
+    std::string plain = "g,n,x,when\n";
+    const std::size_t rows = 60000;
+    for (std::size_t i = 0; i < rows; ++i) {
+        const std::string x = i == rows - 10 ? "0.5" : std::to_string(i % 97);  // real only near the end
+        const std::string when = i == 3 ? "" : "2024-01-" + std::to_string(10 + i % 20);
+        plain += "grp" + std::to_string(i / 5000) + "," + std::to_string(i) + "," + x + "," + when + "\r\n";
+    }
+    std::string quoted = plain;
+    quoted.replace(quoted.find("grp0"), 4, "\"grp0\"");
+    const clitest::fs::path dir = clitest::freshDir("large-load");
+    clitest::writeFile(dir / "plain.csv", plain);
+    clitest::writeFile(dir / "quoted.csv", quoted);
+    const CsvTable fast = readCsvTable((dir / "plain.csv").string(), "");
+    const CsvTable full = readCsvTable((dir / "quoted.csv").string(), "");
+    ASSERT_EQ(fast.table.rowCount(), rows);
+    EXPECT_TRUE(fast.table == full.table);
+    const std::vector<int> storages = {3, 1, 2, 4};
+    for (std::size_t c = 0; c < storages.size(); ++c) EXPECT_EQ(fast.table.columns()[c].storage, storages[c]);
+    EXPECT_EQ(fast.fields[0].categories, 12u);
+    EXPECT_EQ(fast.fields[1].categories, rows);
+    EXPECT_EQ(fast.fields[2].categories, 98u);
+    EXPECT_EQ(fast.fields[3].missing, 1u);
+    EXPECT_EQ(fast.lines[rows - 1], rows + 1);
+    EXPECT_EQ(full.lines[rows - 1], rows + 1);
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ public:
     CFIterator* record() { return &record_; }
     static TableIterator* fromRecord(CFIterator* record);
     const Table& table() const { return *table_; }
+    const std::shared_ptr<const Table>& sharedTable() const { return table_; }
     // Index of the current row, or -1 before the first / past the last.
     long position() const { return current_; }
     size_t moves() const { return moves_; }     // nextRecord calls that succeeded

@@ -3,8 +3,8 @@
 #ifndef REFHOST_RECORD_SET_H
 #define REFHOST_RECORD_SET_H
 
+#include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,18 +18,32 @@
 namespace refhost {
 
 class RecordSetIterator;
+class Table;
+class ColumnValues;
+struct Column;
 
-// A record set copies every field of the source iterator's current record
-// (through the source's getFieldCount and getRecordValue words) at addRecord,
-// so its records survive the source moving on. Thread-safe. After release
-// the set keeps its records but refuses every operation with status 1, and
-// so do its iterators (a module that uses a released record set sees a
-// failure, not freed memory).
+// A record set keeps copies of records added from a source iterator, so its
+// records survive the source moving on. A record whose source is this
+// host's own table iterator is kept as a reference to that row: the table
+// is immutable and shared, so the reference is as good as a copy and costs
+// nothing per value (consecutive rows form one run). Records from any other
+// iterator are copied value by value through the source's getFieldCount and
+// getRecordValue words into blocks of bytes owned by the set. Thread-safe.
+// After release the set keeps its records but refuses every operation with
+// status 1, and so do its iterators (a module that uses a released record
+// set sees a failure, not freed memory).
 class RecordSet {
 public:
     // One value: its bytes, or nothing for a missing value.
     using Value = std::optional<std::vector<unsigned char>>;
     using Record = std::vector<Value>;
+
+    // Where one record lives: a row of a table, or copied bytes.
+    struct Location {
+        const Table* table = nullptr;
+        size_t row = 0;
+        const unsigned char* copy = nullptr;
+    };
 
     RecordSet(uint64_t sequence, std::string name, std::shared_ptr<Faults> faults = nullptr);
     ~RecordSet();
@@ -44,28 +58,52 @@ public:
     // The thread that created the set (a host serving GetWorkerTask on a
     // thread learns which set the call made).
     std::thread::id creator() const { return creator_; }
-    size_t size() const;
+    size_t size() const { return size_.load(std::memory_order_acquire); }
     std::vector<Record> records() const;
-    bool released() const;
+    bool released() const { return released_.load(std::memory_order_acquire); }
     void markReleased();
 
     cf_status addRecord(CFIterator* source, int* err);
     cf_status getIterator(CFIterator** iterator, int* err);
 
-    // Used by its iterators: copies a value's location while holding the
-    // set's mutex. Null value for a missing one.
-    cf_status valueAt(size_t row, size_t field, void** value, size_t* length) const;
-    cf_status fieldCountAt(size_t row, size_t* count) const;
+    // Used by its iterators. locate finds record `index`; a table-backed
+    // record's location stays valid for the set's life, and so does a
+    // copied one's. *runEnd is the index after the last record known to
+    // lie in the same table run as this one (index + 1 for copies).
+    cf_status locate(size_t index, Location* where, size_t* runEnd) const;
+    // A located record's field count and value (null value for a missing one).
+    static size_t fieldCount(const Location& where);
+    static cf_status value(const Location& where, size_t field, void** value, size_t* length);
 
 private:
+    // Consecutive records from one place: rows first .. first+count-1 of a
+    // table, or (table null) copied records first .. first+count-1.
+    struct Run {
+        std::shared_ptr<const Table> table;
+        size_t first = 0;
+        size_t count = 0;
+        size_t start = 0;  // index in the set of the run's first record
+    };
+    cf_status copyRecord(CFIterator* source);
+    void addLocked(const std::shared_ptr<const Table>& table, size_t first);
+    unsigned char* reserveBytes(size_t bytes);
+
     CFRecordSet record_;
     uint64_t sequence_;
     std::string name_;
     std::thread::id creator_;
     std::shared_ptr<Faults> faults_;
     mutable std::mutex mutex_;
-    std::deque<Record> records_;
-    bool released_ = false;
+    std::vector<Run> runs_;
+    std::atomic<size_t> size_{0};
+    std::atomic<bool> released_{false};
+    // Copied records: each starts with its field count, then per field the
+    // value's length + 1 (0 for missing) and its bytes; lengths are written
+    // in 7-bit groups. Blocks never move once allocated.
+    std::vector<std::unique_ptr<unsigned char[]>> blocks_;
+    size_t blockFree_ = 0;
+    unsigned char* blockNext_ = nullptr;
+    std::vector<const unsigned char*> copies_;
     std::vector<std::unique_ptr<RecordSetIterator>> iterators_;
 };
 
@@ -81,12 +119,23 @@ public:
     cf_status rewind(int* err);
     cf_status getRecordValue(size_t field, void** value, size_t* length, int* err);
     cf_status getFieldCount(size_t* count, int* err);
+    // Appends the current record to `values` (one per column), as readTable
+    // would from its values' bytes. Counts as no host operation.
+    cf_status appendCurrent(const std::vector<Column>& columns, std::vector<ColumnValues>& values);
 
 private:
+    bool locateCurrent();
+
     CFIterator record_;
     RecordSet& set_;
     std::shared_ptr<Faults> faults_;
     long current_ = -1;
+    RecordSet::Location where_;
+    size_t whereIndex_ = 0;  // the record where_ describes
+    size_t runEnd_ = 0;      // where_'s run holds records up to here
+    bool located_ = false;
+    // Value offsets of the current record when it is a copy.
+    std::vector<size_t> offsets_;
 };
 
 // The record set behind an iterator this host handed out for one, or null

@@ -7,46 +7,13 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "cf_records.h"
+#include "refhost/cell.h"
+#include "refhost/column_values.h"
 
 namespace refhost {
-
-// One value: missing, a 64-bit integer, a double, or string bytes (which may
-// contain zero bytes).
-class Cell {
-public:
-    Cell() = default;  // missing
-    static Cell missing() { return Cell(); }
-    static Cell integer(int64_t v) { Cell c; c.v_ = v; return c; }
-    static Cell real(double v) { Cell c; c.v_ = v; return c; }
-    static Cell text(std::string v) { Cell c; c.v_ = std::move(v); return c; }
-
-    bool isMissing() const { return std::holds_alternative<std::monostate>(v_); }
-    bool isInteger() const { return std::holds_alternative<int64_t>(v_); }
-    bool isReal() const { return std::holds_alternative<double>(v_); }
-    bool isText() const { return std::holds_alternative<std::string>(v_); }
-    int64_t asInteger() const { return std::get<int64_t>(v_); }
-    double asReal() const { return std::get<double>(v_); }
-    const std::string& asText() const { return std::get<std::string>(v_); }
-
-    // The value's bytes as a host iterator hands them out: 8 bytes for
-    // numbers, the string's bytes for text; null for a missing value. Text of
-    // length 0 still yields a non-null pointer.
-    const void* bytes() const;
-    size_t length() const;
-
-    // Readable rendering (integers in decimal, reals shortest round-trip,
-    // text as is, missing as the empty text).
-    std::string toString() const;
-
-    bool operator==(const Cell& other) const = default;
-
-private:
-    std::variant<std::monostate, int64_t, double, std::string> v_;
-};
 
 // A column: its name, storage code (1 integer, 2 real, 3 string, 4 date,
 // 5 time, 6 timestamp) and measure code (1 continuous, 2 flag, 3 nominal,
@@ -58,42 +25,76 @@ struct Column {
     bool operator==(const Column&) const = default;
 };
 
+// Rows are stored column by column (see ColumnValues); a table handed to
+// iterators is not changed any more, so value bytes stay where they are.
 class Table {
 public:
     Table() = default;
-    explicit Table(std::vector<Column> columns) : columns_(std::move(columns)) {}
+    explicit Table(std::vector<Column> columns);
+    // A table over columns filled by a loader: one ColumnValues per column,
+    // all of one size, each of the kind its column's storage keeps (or
+    // cells). Throws std::invalid_argument otherwise.
+    Table(std::vector<Column> columns, std::vector<ColumnValues> values);
 
     size_t addColumn(Column column);  // only while the table has no rows
     const std::vector<Column>& columns() const { return columns_; }
     size_t columnCount() const { return columns_.size(); }
     std::optional<size_t> columnIndex(const std::string& name) const;
+    // Changes a column's measure (the values stay as they are).
+    void setMeasure(size_t column, int measure) { columns_.at(column).measure = measure; }
 
     // Adds a row of exactly columnCount() cells. Cells are stored in their
     // column's storage: an integer in a column of storage 2, 4, 5 or 6
     // becomes a real. A real in an integer column, text in a numeric column
     // or a number in a string column throws std::invalid_argument.
-    void addRow(std::vector<Cell> row);
+    void addRow(const std::vector<Cell>& row);
     // Adds a row of exactly columnCount() cells as they are, without the
     // storage checks (for values read back from a module, which may not fit).
-    void addRawRow(std::vector<Cell> row);
-    size_t rowCount() const { return rows_.size(); }
-    const std::vector<Cell>& row(size_t index) const { return rows_.at(index); }
-    const std::vector<std::vector<Cell>>& rows() const { return rows_; }
-    const Cell& at(size_t row, size_t column) const { return rows_.at(row).at(column); }
+    void addRawRow(const std::vector<Cell>& row);
+    // Adds row `row` of `other`, whose columns have the same storages.
+    void addRowFrom(const Table& other, size_t row);
+    size_t rowCount() const { return rows_; }
+    // Rows and cells are assembled from the columns on each call; loops over
+    // large tables read the columns instead.
+    std::vector<Cell> row(size_t index) const;
+    std::vector<std::vector<Cell>> rows() const;
+    Cell at(size_t row, size_t column) const;
+    bool isMissing(size_t row, size_t column) const { return values_[column].isMissing(row); }
+    const ColumnValues& values(size_t column) const { return values_.at(column); }
+    // The bytes an iterator hands out for a value (null when missing).
+    const void* valueBytes(size_t row, size_t column, size_t* length) const {
+        return values_[column].bytes(row, length);
+    }
+    // Whether two rows hold the same value in a column (missing equals
+    // missing).
+    bool sameValue(size_t a, size_t b, size_t column) const;
+    // Reorders the rows: row i becomes the old row order[i]. One column is
+    // copied at a time.
+    void permuteRows(const std::vector<size_t>& order);
 
-    bool operator==(const Table&) const = default;
+    bool operator==(const Table& other) const;
 
 private:
+    void checkWidth(size_t cells) const;
+
     std::vector<Column> columns_;
-    std::vector<std::vector<Cell>> rows_;
+    std::vector<ColumnValues> values_;
+    size_t rows_ = 0;
 };
 
 // Reads every record an iterator yields from its current position on (it
 // calls nextRecord first) into a table with the given columns, turning each
-// value's bytes back into a cell by the column's storage. A failing
+// value's bytes back into a cell by the column's storage. Records of this
+// host's own record sets are copied from the set after each nextRecord
+// instead of through getRecordValue. A failing
 // operation ends the reading; its status is stored in *status (0 when all
 // went well) and the rows read so far are returned.
 Table readTable(CFIterator* iterator, const std::vector<Column>& columns, cf_status* status);
+
+// Appends a value given as an iterator hands it out (null: missing) to a
+// column of the given storage: 8 bytes as an integer or real, text as
+// text; a value that fits neither is kept as its bytes.
+void appendValueBytes(ColumnValues& column, const void* value, size_t length, int storage);
 
 // Options of the data model document built from a table.
 struct DataModelOptions {

@@ -1,0 +1,42 @@
+// The quick way to load a CSV file: a file without quotes, blank lines or
+// ragged rows is read in large blocks, on two threads, straight into typed
+// columns. Anything else (and any value a storage cannot hold when the
+// storages are given) is left to the full reader, which knows how to
+// describe every problem.
+#ifndef SPLITRUN_PLAIN_CSV_LOADER_H
+#define SPLITRUN_PLAIN_CSV_LOADER_H
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <refhost/column_values.h>
+
+#include "value_parsing.h"
+
+namespace splitrun {
+
+struct PlainCsv {
+    std::vector<std::string> header;
+    // One per header field, in header order.
+    std::vector<Storage> storages;
+    std::vector<refhost::ColumnValues> values;
+};
+
+// The header of a plain file: the first line split at commas, after an
+// optional UTF-8 byte order mark. Nothing when the header needs the full
+// reader (quotes, empty or repeated names, no header line).
+std::optional<std::vector<std::string>> readPlainHeader(const std::string& path);
+
+// Loads the file's records. `given` holds one storage per header field, or
+// is empty to infer each column's storage from its values (the first kind
+// all present values read as: integer, real, date, time, timestamp, else
+// string). Nothing when the file needs the full reader. Record i comes
+// from line i + 2 of a file loaded this way.
+std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<Storage>& given,
+                                     std::size_t threads);
+
+}  // namespace splitrun
+
+#endif

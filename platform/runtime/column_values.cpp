@@ -1,0 +1,241 @@
+// Column storage of tables: typed vectors, a string dictionary and a
+// missing-value bitmap.
+#include "refhost/column_values.h"
+
+#include <functional>
+
+namespace refhost {
+
+namespace {
+
+size_t hashOf(std::string_view text) { return std::hash<std::string_view>{}(text); }
+
+}  // namespace
+
+uint32_t TextDictionary::intern(std::string_view text) {
+    if (slots_.empty() || (size() + 1) * 2 > slots_.size()) grow();
+    const size_t mask = slots_.size() - 1;
+    for (size_t slot = hashOf(text) & mask;; slot = (slot + 1) & mask) {
+        const uint32_t entry = slots_[slot];
+        if (entry == 0) {
+            const auto code = static_cast<uint32_t>(size());
+            bytes_.append(text.data(), text.size());
+            offsets_.push_back(bytes_.size());
+            if (text.size() > longest_) longest_ = text.size();
+            slots_[slot] = code + 1;
+            return code;
+        }
+        if (at(entry - 1) == text) return entry - 1;
+    }
+}
+
+void TextDictionary::grow() {
+    std::vector<uint32_t> slots(slots_.empty() ? 64 : slots_.size() * 2, 0);
+    const size_t mask = slots.size() - 1;
+    for (uint32_t code = 0; code < size(); ++code) {
+        size_t slot = hashOf(at(code)) & mask;
+        while (slots[slot] != 0) slot = (slot + 1) & mask;
+        slots[slot] = code + 1;
+    }
+    slots_ = std::move(slots);
+}
+
+ColumnValues::Kind ColumnValues::kindFor(int storage) {
+    switch (storage) {
+        case 1: return Kind::Integer;
+        case 2: case 4: case 5: case 6: return Kind::Real;
+        case 3: return Kind::Text;
+        default: return Kind::Cells;
+    }
+}
+
+void ColumnValues::reserve(size_t rows) {
+    switch (kind_) {
+        case Kind::Integer: ints_.reserve(rows); break;
+        case Kind::Real: reals_.reserve(rows); break;
+        case Kind::Text: codes_.reserve(rows); break;
+        case Kind::Cells: cells_.reserve(rows); break;
+    }
+}
+
+void ColumnValues::setMissing(size_t row) {
+    if (missing_.size() <= (row >> 6)) missing_.resize((row >> 6) + 1, 0);
+    missing_[row >> 6] |= uint64_t{1} << (row & 63);
+}
+
+bool ColumnValues::hasMissing() const {
+    if (kind_ == Kind::Cells) {
+        for (const Cell& cell : cells_)
+            if (cell.isMissing()) return true;
+        return false;
+    }
+    for (uint64_t word : missing_)
+        if (word != 0) return true;
+    return false;
+}
+
+void ColumnValues::appendMissing() {
+    switch (kind_) {
+        case Kind::Integer: ints_.push_back(0); break;
+        case Kind::Real: reals_.push_back(0.0); break;
+        case Kind::Text: codes_.push_back(0); break;
+        case Kind::Cells: cells_.emplace_back(); ++size_; return;
+    }
+    setMissing(size_);
+    ++size_;
+}
+
+void ColumnValues::append(const Cell& cell) {
+    if (cell.isMissing()) return appendMissing();
+    if (kind_ == Kind::Integer && cell.isInteger()) return appendInteger(cell.asInteger());
+    if (kind_ == Kind::Real && cell.isReal()) return appendReal(cell.asReal());
+    if (kind_ == Kind::Text && cell.isText()) return appendText(cell.asText());
+    toCells();
+    cells_.push_back(cell);
+    ++size_;
+}
+
+void ColumnValues::appendFrom(const ColumnValues& other, size_t row) {
+    if (other.kind_ != kind_) return append(other.cell(row));
+    if (other.isMissing(row)) return appendMissing();
+    switch (kind_) {
+        case Kind::Integer: appendInteger(other.ints_[row]); break;
+        case Kind::Real: appendReal(other.reals_[row]); break;
+        case Kind::Text: appendText(other.dict_.at(other.codes_[row])); break;
+        case Kind::Cells: cells_.push_back(other.cells_[row]); ++size_; break;
+    }
+}
+
+void ColumnValues::appendAll(const ColumnValues& other) {
+    if (other.kind_ != kind_ || kind_ == Kind::Cells) {
+        for (size_t row = 0; row < other.size_; ++row) append(other.cell(row));
+        return;
+    }
+    const size_t base = size_;
+    switch (kind_) {
+        case Kind::Integer: ints_.insert(ints_.end(), other.ints_.begin(), other.ints_.end()); break;
+        case Kind::Real: reals_.insert(reals_.end(), other.reals_.begin(), other.reals_.end()); break;
+        case Kind::Text: {
+            // The other column's codes, renumbered in this dictionary.
+            std::vector<uint32_t> recode(other.dict_.size());
+            for (uint32_t code = 0; code < recode.size(); ++code)
+                recode[code] = dict_.intern(other.dict_.at(code));
+            codes_.reserve(codes_.size() + other.codes_.size());
+            for (size_t row = 0; row < other.size_; ++row)
+                codes_.push_back(other.isMissing(row) ? 0 : recode[other.codes_[row]]);
+            break;
+        }
+        case Kind::Cells: break;
+    }
+    size_ += other.size_;
+    for (size_t word = 0; word < other.missing_.size(); ++word) {
+        for (uint64_t bits = other.missing_[word]; bits != 0; bits &= bits - 1) {
+            const size_t row = word * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+            setMissing(base + row);
+        }
+    }
+}
+
+Cell ColumnValues::cell(size_t row) const {
+    if (kind_ == Kind::Cells) return cells_[row];
+    if (isMissing(row)) return Cell::missing();
+    switch (kind_) {
+        case Kind::Integer: return Cell::integer(ints_[row]);
+        case Kind::Real: return Cell::real(reals_[row]);
+        case Kind::Text: return Cell::text(std::string(dict_.at(codes_[row])));
+        case Kind::Cells: break;
+    }
+    return Cell::missing();
+}
+
+const void* ColumnValues::bytes(size_t row, size_t* length) const {
+    if (kind_ == Kind::Cells) {
+        *length = cells_[row].length();
+        return cells_[row].bytes();
+    }
+    if (isMissing(row)) {
+        *length = 0;
+        return nullptr;
+    }
+    switch (kind_) {
+        case Kind::Integer: *length = 8; return &ints_[row];
+        case Kind::Real: *length = 8; return &reals_[row];
+        case Kind::Text: {
+            const std::string_view text = dict_.at(codes_[row]);
+            *length = text.size();
+            return text.data();
+        }
+        case Kind::Cells: break;
+    }
+    return nullptr;
+}
+
+void ColumnValues::integersToReals() {
+    if (kind_ != Kind::Integer) return;
+    reals_.resize(ints_.size());
+    for (size_t row = 0; row < ints_.size(); ++row) reals_[row] = static_cast<double>(ints_[row]);
+    ColumnVector<int64_t>().swap(ints_);
+    kind_ = Kind::Real;
+}
+
+void ColumnValues::toCells() {
+    if (kind_ == Kind::Cells) return;
+    std::vector<Cell> cells;
+    cells.reserve(size_ + 1);
+    for (size_t row = 0; row < size_; ++row) cells.push_back(cell(row));
+    cells_ = std::move(cells);
+    ColumnVector<int64_t>().swap(ints_);
+    ColumnVector<double>().swap(reals_);
+    ColumnVector<uint32_t>().swap(codes_);
+    dict_ = TextDictionary();
+    std::vector<uint64_t>().swap(missing_);
+    kind_ = Kind::Cells;
+}
+
+namespace {
+
+template <typename Vector>
+void permuteVector(Vector& values, const std::vector<size_t>& order) {
+    Vector result;
+    result.reserve(order.size());
+    for (size_t from : order) result.push_back(std::move(values[from]));
+    values = std::move(result);
+}
+
+}  // namespace
+
+void ColumnValues::permute(const std::vector<size_t>& order) {
+    switch (kind_) {
+        case Kind::Integer: permuteVector(ints_, order); break;
+        case Kind::Real: permuteVector(reals_, order); break;
+        case Kind::Text: permuteVector(codes_, order); break;
+        case Kind::Cells: permuteVector(cells_, order); break;
+    }
+    if (!missing_.empty()) {
+        std::vector<uint64_t> old = std::move(missing_);
+        missing_.clear();
+        for (size_t row = 0; row < order.size(); ++row) {
+            const size_t from = order[row];
+            if ((from >> 6) < old.size() && ((old[from >> 6] >> (from & 63)) & 1u) != 0)
+                setMissing(row);
+        }
+    }
+    size_ = order.size();
+}
+
+void ColumnValues::shrink() {
+    ints_.shrink_to_fit();
+    reals_.shrink_to_fit();
+    codes_.shrink_to_fit();
+    cells_.shrink_to_fit();
+    missing_.shrink_to_fit();
+}
+
+bool ColumnValues::operator==(const ColumnValues& other) const {
+    if (size_ != other.size_) return false;
+    for (size_t row = 0; row < size_; ++row)
+        if (!(cell(row) == other.cell(row))) return false;
+    return true;
+}
+
+}  // namespace refhost

@@ -1,0 +1,110 @@
+// The values of one table column, stored by kind: 64-bit integers, doubles,
+// or dictionary-coded strings, with a bitmap of missing values. Values that
+// fit none of these (a table filled with raw rows may hold any cell in any
+// column) turn the column into a plain list of cells.
+#ifndef REFHOST_COLUMN_VALUES_H
+#define REFHOST_COLUMN_VALUES_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "refhost/cell.h"
+#include "refhost/column_allocator.h"
+
+namespace refhost {
+
+// Distinct strings, each stored once in one byte buffer and numbered in the
+// order they were first added. Strings may contain zero bytes.
+class TextDictionary {
+public:
+    // The code of text, adding it when it is new.
+    uint32_t intern(std::string_view text);
+    std::string_view at(uint32_t code) const {
+        return std::string_view(bytes_.data() + offsets_[code], offsets_[code + 1] - offsets_[code]);
+    }
+    size_t size() const { return offsets_.size() - 1; }
+    size_t longest() const { return longest_; }
+
+private:
+    void grow();
+
+    std::string bytes_;
+    std::vector<uint64_t> offsets_{0};
+    // Open addressing over codes + 1 (0 marks an empty slot).
+    std::vector<uint32_t> slots_;
+    size_t longest_ = 0;
+};
+
+class ColumnValues {
+public:
+    enum class Kind { Integer, Real, Text, Cells };
+
+    explicit ColumnValues(Kind kind = Kind::Cells) : kind_(kind) {}
+    // The kind a column of the given storage code keeps its values in.
+    static Kind kindFor(int storage);
+
+    Kind kind() const { return kind_; }
+    size_t size() const { return size_; }
+    void reserve(size_t rows);
+
+    // Appends of a value of the column's own kind (the caller checks).
+    void appendInteger(int64_t value) { ints_.push_back(value); ++size_; }
+    void appendReal(double value) { reals_.push_back(value); ++size_; }
+    void appendText(std::string_view text) { codes_.push_back(dict_.intern(text)); ++size_; }
+    void appendCode(uint32_t code) { codes_.push_back(code); ++size_; }
+    void appendMissing();
+    // Appends any cell: one that does not fit the column's kind turns the
+    // column into a list of cells first.
+    void append(const Cell& cell);
+    // Appends value `row` of `other`, which has the same kind.
+    void appendFrom(const ColumnValues& other, size_t row);
+    // Appends every value of `other` (any kind).
+    void appendAll(const ColumnValues& other);
+
+    bool isMissing(size_t row) const {
+        if (kind_ == Kind::Cells) return cells_[row].isMissing();
+        return (row >> 6) < missing_.size() && ((missing_[row >> 6] >> (row & 63)) & 1u) != 0;
+    }
+    bool hasMissing() const;
+    Cell cell(size_t row) const;
+    // The bytes an iterator hands out for the value: 8 bytes for numbers,
+    // the string's bytes for text, null when missing. They stay where they
+    // are while the column is not changed.
+    const void* bytes(size_t row, size_t* length) const;
+
+    // Typed access (valid for the column's kind; missing values hold 0).
+    const ColumnVector<int64_t>& integers() const { return ints_; }
+    const ColumnVector<double>& reals() const { return reals_; }
+    const ColumnVector<uint32_t>& codes() const { return codes_; }
+    const TextDictionary& dictionary() const { return dict_; }
+    const std::vector<Cell>& cells() const { return cells_; }
+
+    // Integers become doubles in place (a column found to hold reals).
+    void integersToReals();
+    // Reorders the values: value i becomes the old value order[i].
+    void permute(const std::vector<size_t>& order);
+    // Frees spare capacity.
+    void shrink();
+
+    bool operator==(const ColumnValues& other) const;
+
+private:
+    void setMissing(size_t row);
+    void toCells();
+
+    Kind kind_;
+    size_t size_ = 0;
+    ColumnVector<int64_t> ints_;
+    ColumnVector<double> reals_;
+    ColumnVector<uint32_t> codes_;
+    TextDictionary dict_;
+    std::vector<Cell> cells_;
+    std::vector<uint64_t> missing_;  // empty while nothing is missing
+};
+
+}  // namespace refhost
+
+#endif
