@@ -120,7 +120,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
 
     refhost::RunConfig config;
     config.dataModel = componentDataModel(data, table, fields);
-    config.input = std::move(table);
+    config.sharedInput = std::make_shared<const refhost::Table>(std::move(table));
     config.splitFields = fields.split;
     config.targetFields = {fields.target};
     config.inputFields = fields.inputs;
@@ -137,7 +137,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     const RunSummary summary = summariseRun(result, worker);
     std::vector<int> splitStorages;
     for (std::size_t column : fields.splitColumns)
-        splitStorages.push_back(config.input.columns()[column].storage);
+        splitStorages.push_back(config.inputTable().columns()[column].storage);
     printGroups(out, summary, fields.split, splitStorages, options.model);
 
     writeContainerDir(outDir, "StatXML", toEntries(result.statXml));

@@ -1,11 +1,11 @@
 #include "csv_table.h"
 
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
 #include <stdexcept>
-#include <unordered_set>
 
 #include <splitmodels/data.h>
 
@@ -168,7 +168,12 @@ std::size_t distinctValues(const refhost::ColumnValues& values, bool* more)
             if (!cell.isMissing()) seen.insert(cell.toString());
         return seen.size();
     }
-    std::unordered_set<double> seen;
+    // Open addressing over the values' bits (0 marks a free slot, so zero
+    // is counted apart); 1 and 1.0 are one double, -0 is taken as 0.
+    std::vector<std::uint64_t> slots(std::size_t{1} << 18, 0);
+    const std::size_t mask = slots.size() - 1;
+    std::size_t count = 0;
+    bool zero = false;
     bool havePrevious = false;
     double previous = 0;
     for (std::size_t row = 0; row < values.size(); ++row) {
@@ -178,12 +183,22 @@ std::size_t distinctValues(const refhost::ColumnValues& values, bool* more)
         if (havePrevious && value == previous) continue;   // runs of one value are common
         havePrevious = true;
         previous = value;
-        if (seen.insert(value).second && seen.size() > kDistinctLimit) {
+        if (value == 0) {
+            if (!zero) zero = true, ++count;
+            continue;
+        }
+        std::uint64_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        std::size_t slot = (bits * 0x9E3779B97F4A7C15ull) >> 46;
+        while (slots[slot] != 0 && slots[slot] != bits) slot = (slot + 1) & mask;
+        if (slots[slot] == bits) continue;
+        slots[slot] = bits;
+        if (++count > kDistinctLimit) {
             *more = true;
             return kDistinctLimit;
         }
     }
-    return seen.size();
+    return count;
 }
 
 void summariseColumns(CsvTable& result)

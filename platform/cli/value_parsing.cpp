@@ -134,8 +134,43 @@ std::optional<std::int64_t> parseInteger(std::string_view text)
     return value;
 }
 
+namespace {
+
+// Plain decimals ("-12.345678") of at most 15 digits: the digits make an
+// exact integer and 10^k is exact, so one division gives the correctly
+// rounded value, the same one from_chars gives. Nothing for anything else.
+std::optional<double> plainDecimal(std::string_view text)
+{
+    static const double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    std::uint64_t mantissa = 0;
+    int digitCount = 0;
+    int fraction = -1;   // digits after the point; -1 before it
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (isDigit(c)) {
+            mantissa = mantissa * 10 + static_cast<unsigned>(c - '0');
+            ++digitCount;
+            if (fraction >= 0) ++fraction;
+        } else if (c == '.' && fraction < 0) {
+            fraction = 0;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (digitCount == 0 || digitCount > 15) return std::nullopt;
+    const double value = static_cast<double>(mantissa) / kPowers[fraction < 0 ? 0 : fraction];
+    return negative ? -value : value;
+}
+
+}  // namespace
+
 std::optional<double> parseReal(std::string_view text)
 {
+    if (const auto plain = plainDecimal(text)) return plain;
     text = withoutPlus(text);
     if (text.empty()) return std::nullopt;
     // from_chars also reads "inf" and "nan"; only plain decimal numbers count.

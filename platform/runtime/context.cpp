@@ -132,6 +132,12 @@ void Context::setInput(Table table) {
     input_ = std::move(shared);
 }
 
+void Context::setInput(std::shared_ptr<const Table> table) {
+    if (!table) table = std::make_shared<const Table>();
+    std::lock_guard<std::mutex> guard(mutex_);
+    input_ = std::move(table);
+}
+
 bool Context::hasInput() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return input_ != nullptr;

@@ -25,7 +25,7 @@ std::string defaultDataModel(const RunConfig& config) {
     DataModelOptions options;
     for (const auto& name : config.targetFields) options.roles[name] = "target";
     for (const auto& name : config.inputFields) options.roles[name] = "input";
-    return dataModelXml(config.input, options);
+    return dataModelXml(config.inputTable(), options);
 }
 
 class RunState {
@@ -78,7 +78,10 @@ void RunState::prepareContexts() {
     const std::string dataModel =
         config_.dataModel.empty() ? defaultDataModel(config_) : config_.dataModel;
     const size_t threads = std::max<size_t>(config_.threads, 1);
-    distribute_.setInput(config_.input);
+    if (config_.sharedInput)
+        distribute_.setInput(config_.sharedInput);
+    else
+        distribute_.setInput(config_.input);
     distribute_.setDataModel(dataModel);
     distribute_.setParameter("split_fields", config_.splitFields);
     distribute_.setThreadCount(threads);
@@ -221,7 +224,7 @@ void RunState::serveWorker(size_t position) {
         ready = false;
     cf_status readStatus = 0;
     if (report.iteratorStatus == 0) {
-        job.records = readTable(iterator, config_.input.columns(), &readStatus);
+        job.records = readTable(iterator, config_.inputTable().columns(), &readStatus);
         report.records = job.records.rowCount();
         if (readStatus != 0) ready = false;
     }

@@ -68,6 +68,8 @@ public:
     // The input records: getInputIterator(0) yields a new rewindable
     // iterator over this table on every call.
     void setInput(Table table);
+    // The same over a table the caller shares (no copy is made).
+    void setInput(std::shared_ptr<const Table> table);
     bool hasInput() const;
     std::shared_ptr<const Table> input() const;
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +45,11 @@ using WorkerFunction = std::function<WorkerOutput(const WorkerJob&)>;
 
 struct RunConfig {
     Table input;
+    // When set, the input instead of `input`, shared with the run rather
+    // than copied into it (for large tables).
+    std::shared_ptr<const Table> sharedInput;
+    // The table the run reads: sharedInput when set, else input.
+    const Table& inputTable() const { return sharedInput ? *sharedInput : input; }
     // The input data model text; empty: dataModelXml(input) with the
     // target fields marked "target" and the input fields "input".
     std::string dataModel;
