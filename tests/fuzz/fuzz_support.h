@@ -101,12 +101,6 @@ inline refhost::Module& SharedModule() {
     return *module;
 }
 
-// Zero bytes cut a C text short; the module reads texts from the host that
-// way, so the fuzzers hand them over the same way.
-inline std::string UpToZero(const std::string& text) {
-    return std::string(text.c_str(), std::strlen(text.c_str()));
-}
-
 }  // namespace fuzzsupport
 
 #endif
