@@ -134,6 +134,95 @@ TEST(Iterators, RecordSetCopiesAndBothKindsTellMissingFromEmpty) {
     }
 }
 
+// A source that is not the host's own iterator: one record whose values it
+// hands out from a buffer it later overwrites.
+struct ForeignSource {
+    std::string text = "abc";
+    double number = 2.5;
+    CFIterator record{};
+    ForeignSource() {
+        record.handle = this;
+        record.getFieldCount = [](void*, size_t* count, int*) -> cf_status { *count = 3; return 0; };
+        record.getRecordValue = [](void* h, size_t field, void** value, size_t* length, int*) -> cf_status {
+            auto* self = static_cast<ForeignSource*>(h);
+            if (field == 0) *value = nullptr, *length = 0;
+            if (field == 1) *value = &self->number, *length = 8;
+            if (field == 2) *value = self->text.data(), *length = self->text.size();
+            return 0;
+        };
+    }
+};
+
+// Rows of the host's table are kept as references, other sources' values
+// are copied; one set may mix both, in any order, and reads back alike.
+TEST(RecordSet, MixesTableRowsAndCopiedRecords) {
+    auto table = std::make_shared<const Table>(sample());
+    TableIterator rows(table);
+    ForeignSource foreign;
+    RecordSet set(0, "");
+    int err = 0;
+    Table expected(table->columns());
+    auto addRow = [&](size_t row) {
+        rows.rewind(&err);
+        for (size_t i = 0; i <= row; ++i) next(rows.record());
+        ASSERT_EQ(0u, set.addRecord(rows.record(), &err));
+        expected.addRowFrom(*table, row);
+    };
+    addRow(2);
+    addRow(0);
+    ASSERT_EQ(0u, set.addRecord(&foreign.record, &err));
+    expected.addRawRow({Cell::missing(), Cell::real(2.5), Cell::text("abc")});
+    foreign.text = "xyz";  // the set holds its own copy
+    foreign.number = -1;
+    addRow(1);
+    addRow(2);
+    EXPECT_EQ(5u, set.size());
+    CFIterator* it = nullptr;
+    ASSERT_EQ(0u, set.getIterator(&it, &err));
+    cf_status status = 0;
+    EXPECT_EQ(expected, readTable(it, table->columns(), &status));
+    EXPECT_EQ(0u, status);
+    const auto records = set.records();
+    ASSERT_EQ(5u, records.size());
+    EXPECT_FALSE(records[2][0].has_value());
+    EXPECT_EQ(std::vector<unsigned char>({'a', 'b', 'c'}), *records[2][2]);
+    EXPECT_TRUE(records[3][2].has_value() && records[3][2]->empty());  // row 1's present ""
+    rows.rewind(&err);
+    EXPECT_EQ(CF_FAILED, set.addRecord(rows.record(), &err));  // no current row
+}
+
+TEST(ColumnValues, AppendPermuteAndWidenKeepMissingValuesInPlace) {
+    ColumnValues a(ColumnValues::Kind::Text);
+    ColumnValues b(ColumnValues::Kind::Text);
+    for (size_t row = 0; row < 70; ++row) {
+        if (row % 63 == 0) a.appendMissing(), b.appendMissing();
+        else a.appendText(row % 2 ? "odd" : "even"), b.appendText(row % 3 ? "x" : "even");
+    }
+    a.appendAll(b);
+    ASSERT_EQ(140u, a.size());
+    EXPECT_EQ(3u, a.dictionary().size());  // b's codes renumbered into a's dictionary
+    for (size_t row : {0u, 63u, 70u, 133u}) EXPECT_TRUE(a.isMissing(row)) << row;
+    EXPECT_EQ(Cell::text("x"), a.cell(71));
+    std::vector<size_t> reversed(140);
+    for (size_t i = 0; i < 140; ++i) reversed[i] = 139 - i;
+    a.permute(reversed);
+    for (size_t row : {139u, 76u, 69u, 6u}) EXPECT_TRUE(a.isMissing(row)) << row;
+    EXPECT_FALSE(a.isMissing(0));
+
+    ColumnValues n(ColumnValues::Kind::Integer);
+    n.appendInteger(3);
+    n.appendMissing();
+    n.integersToReals();
+    EXPECT_EQ(Cell::real(3), n.cell(0));
+    EXPECT_TRUE(n.isMissing(1));
+    n.append(Cell::text("odd"));  // no longer one kind: a list of cells
+    EXPECT_EQ(ColumnValues::Kind::Cells, n.kind());
+    size_t length = 0;
+    EXPECT_EQ(nullptr, n.bytes(1, &length));
+    const auto* text = static_cast<const char*>(n.bytes(2, &length));
+    EXPECT_EQ(std::string("odd"), std::string(text, length));
+}
+
 TEST(RecordSet, ReleasedSetAndItsIteratorsRefuse) {
     Host host;
     Context context(host);
