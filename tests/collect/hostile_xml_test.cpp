@@ -126,7 +126,9 @@ protected:
         const bool failure = sections.find("SplitGroup") != std::string::npos &&
                              ChildNames(combined().getElementsDirect("SplitGroup").next()).ends_with("Message");
         EXPECT_EQ(failure, c.ends == Ends::Failure);
-        if (c.ends == Ends::Refused) EXPECT_EQ(sections.find("SplitGroup"), std::string::npos);
+        if (c.ends == Ends::Refused) {
+            EXPECT_EQ(sections.find("SplitGroup"), std::string::npos);
+        }
         if (c.ends != Ends::Summary) return;
 
         ASSERT_EQ(peer_->EndExecution(&err), 0u);
