@@ -58,7 +58,13 @@ Served Serve(StressHost& run, HostGate& gate, refhost::Worker& worker) {
     s.task = gate([&] { return run.distributor->getWorkerTask(worker, &first, &task, &err); });
     if (s.task != 0) return s;
     worker.setTask(first, task);
-    XMLDocument document = Parse(task);
+    XMLDocument document;
+    try {
+        document = Parse(task);
+    } catch (const CfCppHelperV1::XMLException&) {
+        s.problem = "task does not parse";
+        return s;
+    }
     s.g = GroupNumber(document);
     if (SplitValues(document) != ExpectedValues(static_cast<size_t>(s.g)))
         s.problem = "task names " + SplitValues(document);
