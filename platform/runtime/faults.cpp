@@ -42,8 +42,37 @@ thread_local const void* insideModule = nullptr;
 
 }  // namespace
 
-Faults::Faults() = default;
+namespace {
+
+std::atomic<uint64_t> nextFaultsId{1};
+
+// Operation names are string literals, so a thread remembers the counter of
+// each name pointer it used last: a hit costs a few loads instead of a hash
+// of the name and a comparison.
+struct CachedCounter {
+    uint64_t faults = 0;
+    const char* op = nullptr;
+    void* counter = nullptr;
+};
+constexpr size_t kCacheSize = 64;
+thread_local std::array<CachedCounter, kCacheSize> counterCache;
+
+size_t cacheSlot(uint64_t faults, const char* op) {
+    return ((reinterpret_cast<uintptr_t>(op) >> 3) ^ (faults * 31)) % kCacheSize;
+}
+
+}  // namespace
+
+Faults::Faults() : id_(nextFaultsId.fetch_add(1, std::memory_order_relaxed)) {}
 Faults::~Faults() = default;
+
+Faults::Counter& Faults::literalCounter(const char* op) {
+    CachedCounter& cached = counterCache[cacheSlot(id_, op)];
+    if (cached.faults == id_ && cached.op == op) return *static_cast<Counter*>(cached.counter);
+    Counter& found = counter(op);
+    cached = CachedCounter{id_, op, &found};
+    return found;
+}
 
 Faults::Counter& Faults::counter(const char* op) {
     const size_t start = hashName(op);
@@ -107,8 +136,8 @@ uint64_t Faults::refused(const std::string& op) const {
 }
 
 bool Faults::check(const char* op, int* err, cf_status* status) {
-    Counter& c = counter(op);
-    const uint64_t call = c.calls.fetch_add(1) + 1;
+    Counter& c = literalCounter(op);
+    const uint64_t call = c.calls.fetch_add(1, std::memory_order_relaxed) + 1;
     if (recording_.load(std::memory_order_relaxed)) record(op, call);
     if (pending_.load() == 0) return false;
     return applyRules(op, c, call, err, status);

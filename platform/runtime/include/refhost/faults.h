@@ -100,8 +100,14 @@ private:
         int err;
     };
     static constexpr size_t kSlots = 256;
+    // Tells this Faults apart from every other one, past and present, in the
+    // per-thread cache of counters.
+    const uint64_t id_;
 
     Counter& counter(const char* op);
+    // counter() through a per-thread cache keyed by the name's address: for
+    // names that are string literals (every check() caller passes one).
+    Counter& literalCounter(const char* op);
     const Counter* find(const char* op) const;
     bool applyRules(const char* op, Counter& counter, uint64_t call, int* err,
                     cf_status* status);
