@@ -166,7 +166,7 @@ TEST(HostileXmlTest, HundredMegabyteAttributeIsReadCopiedAndWritten) {
         EXPECT_NE(written.find("x&amp;\""), std::string::npos);
         other.dispose();
     }
-    EXPECT_LT(SecondsSince(start), 60.0);
+    EXPECT_LT(SecondsSince(start), 120.0);  // some 30 s under AddressSanitizer
     // A handful of copies of the value at most, whatever the allocator keeps.
     EXPECT_LT(PeakRssMb() - before, 1500);
 }
