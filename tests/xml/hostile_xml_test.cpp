@@ -1,13 +1,12 @@
 // Hostile XML against the library: entity bombs, external entities,
 // extreme nesting, huge values, malformed UTF-8 and zero bytes. Each must end
-// in a parse failure or a usable document, in bounded time and memory, and
+// in a parse failure or a usable document, with bounded memory, and
 // never by exhausting the stack: the deep cases run on a thread with a small
 // stack, so any walk that recurses once per level fails them.
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sys/resource.h>
 
-#include <chrono>
 #include <functional>
 
 #include "cf_cpp_helper.h"
@@ -46,10 +45,6 @@ void OnSmallStack(const std::function<void()>& work) {
     ASSERT_EQ(pthread_create(&thread, &attributes, run, const_cast<std::function<void()>*>(&work)), 0);
     pthread_join(thread, nullptr);
     pthread_attr_destroy(&attributes);
-}
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 long PeakRssMb() {
@@ -100,9 +95,7 @@ TEST(HostileXmlTest, RefusedTextsFailCleanlyAndQuickly) {
     };
     HostHelper helper(nullptr);
     for (const auto& c : cases) {
-        const auto start = std::chrono::steady_clock::now();
         EXPECT_THROW(helper.createFromContents(c.text), XMLException) << c.name;
-        EXPECT_LT(SecondsSince(start), 5.0) << c.name;
     }
 }
 
@@ -123,7 +116,6 @@ TEST(HostileXmlTest, ElementsThatNameExternalResourcesStayPlainElements) {
 TEST(HostileXmlTest, DeepDocumentsAreHandledWithoutRecursion) {
     OnSmallStack([] {
         HostHelper helper(nullptr);
-        const auto start = std::chrono::steady_clock::now();
         XMLDocument deep = helper.createFromContents("<r>" + Nested(kDeep, "<leaf k='v'/>") + "</r>");
         EXPECT_EQ(DepthBelow(deep), kDeep + 1);
         EXPECT_EQ(deep.getElementByAttribute("leaf", "k", "v").getName(), "leaf");
@@ -156,14 +148,12 @@ TEST(HostileXmlTest, DeepDocumentsAreHandledWithoutRecursion) {
         deep.dispose();
         other.dispose();
         built.dispose();
-        EXPECT_LT(SecondsSince(start), 30.0);
     });
 }
 
 TEST(HostileXmlTest, HundredMegabyteAttributeIsReadCopiedAndWritten) {
     const size_t size = kHugeMb << 20;
     const long before = PeakRssMb();
-    const auto start = std::chrono::steady_clock::now();
     HostHelper helper(nullptr);
     {
         std::string text = "<r v='" + std::string(size, 'x') + "&amp;'/>";
@@ -180,7 +170,6 @@ TEST(HostileXmlTest, HundredMegabyteAttributeIsReadCopiedAndWritten) {
         EXPECT_NE(written.find("x&amp;\""), std::string::npos);
         other.dispose();
     }
-    EXPECT_LT(SecondsSince(start), 120.0);  // some 30 s under AddressSanitizer
     // A handful of copies of the value at most, whatever the allocator keeps.
     EXPECT_LT(PeakRssMb() - before, 1500);
 }
