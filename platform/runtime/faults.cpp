@@ -5,15 +5,29 @@
 #include <dlfcn.h>
 #include <execinfo.h>
 
+#include <array>
 #include <cstring>
 
 namespace refhost {
 
 struct Faults::Counter {
     explicit Counter(std::string n) : name(std::move(n)) {}
+    // Calls are counted in per-thread shards, each on a cache line of its
+    // own, so threads calling the same operation do not contend for one
+    // counter. The count is their sum.
+    struct alignas(64) Shard {
+        std::atomic<uint64_t> calls{0};
+    };
+    static constexpr size_t kShards = 16;
     const std::string name;
-    std::atomic<uint64_t> calls{0};
+    std::array<Shard, kShards> shards{};
     std::atomic<uint64_t> refused{0};
+
+    uint64_t total() const {
+        uint64_t sum = 0;
+        for (const Shard& shard : shards) sum += shard.calls.load();
+        return sum;
+    }
 };
 
 namespace {
@@ -56,6 +70,9 @@ struct CachedCounter {
 };
 constexpr size_t kCacheSize = 64;
 thread_local std::array<CachedCounter, kCacheSize> counterCache;
+
+std::atomic<size_t> nextThreadShard{0};
+thread_local const size_t threadShard = nextThreadShard.fetch_add(1, std::memory_order_relaxed);
 
 size_t cacheSlot(uint64_t faults, const char* op) {
     return ((reinterpret_cast<uintptr_t>(op) >> 3) ^ (faults * 31)) % kCacheSize;
@@ -115,7 +132,7 @@ void Faults::refuse(const std::string& op, uint64_t nth, cf_status status, int e
     // mutex, which it can only take once the rule is in.
     pending_.fetch_add(1);
     std::lock_guard<std::mutex> guard(mutex_);
-    const uint64_t base = c.calls.load();
+    const uint64_t base = c.total();
     rules_.push_back(Rule{op, base + nth, base + nth + times - 1, 0, status, err});
 }
 
@@ -127,7 +144,7 @@ void Faults::clear() {
 
 uint64_t Faults::calls(const std::string& op) const {
     const Counter* c = find(op.c_str());
-    return c == nullptr ? 0 : c->calls.load(std::memory_order_acquire);
+    return c == nullptr ? 0 : c->total();
 }
 
 uint64_t Faults::refused(const std::string& op) const {
@@ -137,8 +154,20 @@ uint64_t Faults::refused(const std::string& op) const {
 
 bool Faults::check(const char* op, int* err, cf_status* status) {
     Counter& c = literalCounter(op);
-    const uint64_t call = c.calls.fetch_add(1, std::memory_order_relaxed) + 1;
-    if (recording_.load(std::memory_order_relaxed)) record(op, call);
+    std::atomic<uint64_t>& mine = c.shards[threadShard % Counter::kShards].calls;
+    if (pending_.load() == 0 && !recording_.load()) {
+        // The call is counted before the check of pending rules: a rule added
+        // after that check then counts this call among those before it.
+        mine.fetch_add(1);
+        if (pending_.load() == 0 && !recording_.load()) return false;
+        mine.fetch_sub(1);
+    }
+    // With a rule pending or recording on, calls are numbered one at a time,
+    // so each gets the exact number rules and sites refer to.
+    std::lock_guard<std::mutex> guard(numbering_);
+    mine.fetch_add(1);
+    const uint64_t call = c.total();
+    if (recording_.load()) record(op, call);
     if (pending_.load() == 0) return false;
     return applyRules(op, c, call, err, status);
 }

@@ -121,6 +121,9 @@ private:
     std::atomic<bool> recording_{false};
     std::atomic<uint64_t> generation_{0};  // recordings started so far
 
+    // Serialises the numbering of calls while a rule is pending or recording
+    // is on (never taken otherwise).
+    std::mutex numbering_;
     mutable std::mutex mutex_;
     std::vector<Rule> rules_;
     std::string module_;
