@@ -1,5 +1,6 @@
 #include "group_worker.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -14,9 +15,8 @@ std::string modelIdFor(std::size_t groupIndex)
     return text;
 }
 
-splitmodels::GroupData toGroupData(const refhost::Table& records, const std::string& dataModel)
+TableRecords::TableRecords(const refhost::Table& records, const std::string& dataModel) : records_(records)
 {
-    splitmodels::GroupData data;
     const std::vector<splitmodels::FieldDef> defs = splitmodels::parseDataModelFields(dataModel);
     for (const refhost::Column& column : records.columns()) {
         splitmodels::FieldDef def;
@@ -25,30 +25,44 @@ splitmodels::GroupData toGroupData(const refhost::Table& records, const std::str
         def.name = column.name;
         def.storage = column.storage;
         if (def.measure == splitmodels::MeasureNone) def.measure = column.measure;
-        data.fields.push_back(std::move(def));
+        fields_.push_back(std::move(def));
     }
-    const std::size_t width = records.columnCount();
-    data.rows.assign(records.rowCount(), std::vector<splitmodels::Cell>(width));
-    for (std::size_t c = 0; c < width; ++c) {
-        const refhost::ColumnValues& values = records.values(c);
-        using Kind = refhost::ColumnValues::Kind;
-        for (std::size_t r = 0; r < values.size(); ++r) {
-            splitmodels::Cell& cell = data.rows[r][c];
-            if (values.isMissing(r))
-                cell.missing = true;
-            else if (values.kind() == Kind::Real)
-                cell.number = values.reals()[r];
-            else if (values.kind() == Kind::Integer)
-                cell.number = static_cast<double>(values.integers()[r]);
-            else if (values.kind() == Kind::Text)
-                cell.text = values.dictionary().at(values.codes()[r]);
-            else if (const refhost::Cell& raw = values.cells()[r]; raw.isText())
-                cell.text = raw.asText();
-            else
-                cell.number = raw.isInteger() ? static_cast<double>(raw.asInteger()) : raw.asReal();
+}
+
+void TableRecords::readField(std::size_t field, splitmodels::FieldColumn& out) const
+{
+    const refhost::ColumnValues& values = records_.values(field);
+    const std::size_t n = values.size();
+    const bool text = fields_[field].storage == splitmodels::StorageString;
+    out.missing.assign(n, 0);
+    out.numbers.assign(text ? 0 : n, 0.0);
+    out.texts.assign(text ? n : 0, std::string_view());
+    if (values.hasMissing())
+        for (std::size_t r = 0; r < n; ++r) out.missing[r] = values.isMissing(r);
+    using Kind = refhost::ColumnValues::Kind;
+    switch (values.kind()) {
+    case Kind::Real:
+        if (!text) std::copy(values.reals().begin(), values.reals().begin() + static_cast<std::ptrdiff_t>(n), out.numbers.begin());
+        return;
+    case Kind::Integer:
+        if (!text)
+            for (std::size_t r = 0; r < n; ++r) out.numbers[r] = static_cast<double>(values.integers()[r]);
+        return;
+    case Kind::Text:
+        if (text)
+            for (std::size_t r = 0; r < n; ++r)
+                if (!out.missing[r]) out.texts[r] = values.dictionary().at(values.codes()[r]);
+        return;
+    case Kind::Cells:
+        for (std::size_t r = 0; r < n; ++r) {
+            const refhost::Cell& cell = values.cells()[r];
+            if (out.missing[r]) continue;
+            if (text && cell.isText()) out.texts[r] = cell.asText();
+            else if (!text && cell.isInteger()) out.numbers[r] = static_cast<double>(cell.asInteger());
+            else if (!text && !cell.isText()) out.numbers[r] = cell.asReal();
         }
+        return;
     }
-    return data;
 }
 
 GroupWorker::GroupWorker(splitmodels::ModelKind kind, std::string target,
@@ -65,7 +79,7 @@ refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
     splitmodels::ModelSpec request = request_;
     request.modelId = modelIdFor(job.groupIndex);
     request.dataModelXml = job.dataModel;
-    splitmodels::GroupModel model = splitmodels::buildGroupModel(toGroupData(job.records, job.dataModel), request);
+    splitmodels::GroupModel model = splitmodels::buildGroupModel(TableRecords(job.records, job.dataModel), request);
 
     refhost::WorkerOutput output;
     output.outcome = model.ok ? 0 : 1;

@@ -17,10 +17,20 @@ namespace splitrun {
 // "model-" followed by the 1-based group position, at least four digits.
 std::string modelIdFor(std::size_t groupIndex);
 
-// The records of a worker job in the model library's form: the fields as the
-// data model describes them (with their categories), the cells of `records`
-// column by column.
-splitmodels::GroupData toGroupData(const refhost::Table& records, const std::string& dataModel);
+// The records of a worker job as the model library reads them: the fields as
+// the data model describes them (with their categories), the values read
+// straight from the table's columns.
+class TableRecords : public splitmodels::GroupRecords {
+public:
+    TableRecords(const refhost::Table& records, const std::string& dataModel);
+    const std::vector<splitmodels::FieldDef>& fields() const override { return fields_; }
+    std::size_t rowCount() const override { return records_.rowCount(); }
+    void readField(std::size_t field, splitmodels::FieldColumn& out) const override;
+
+private:
+    const refhost::Table& records_;
+    std::vector<splitmodels::FieldDef> fields_;
+};
 
 // Fits every group it is called for and remembers each group's model
 // summary. Called from several pool threads at once.

@@ -13,17 +13,16 @@ namespace {
 
 // Categories of a categorical input whose data model lists none: the values
 // present in the group, sorted (numerically for numeric storage).
-std::vector<std::string> observedCategories(const GroupData& data, std::size_t field) {
-  const FieldDef& def = data.fields[field];
+std::vector<std::string> observedCategories(const FieldDef& def, const FieldColumn& values) {
   std::vector<std::string> texts;
   if (def.storage == StorageString) {
-    for (const auto& row : data.rows)
-      if (!row[field].missing) texts.push_back(row[field].text);
+    for (std::size_t r = 0; r < values.texts.size(); ++r)
+      if (!values.missing[r]) texts.emplace_back(values.texts[r]);
     std::sort(texts.begin(), texts.end());
   } else {
     std::vector<double> numbers;
-    for (const auto& row : data.rows)
-      if (!row[field].missing) numbers.push_back(row[field].number);
+    for (std::size_t r = 0; r < values.numbers.size(); ++r)
+      if (!values.missing[r]) numbers.push_back(values.numbers[r]);
     std::sort(numbers.begin(), numbers.end());
     numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
     for (double number : numbers) texts.push_back(canonicalCategory(def.storage, formatNumber(number)));
@@ -32,13 +31,12 @@ std::vector<std::string> observedCategories(const GroupData& data, std::size_t f
   return texts;
 }
 
-InputCoding codingFor(const GroupData& data, std::size_t field) {
-  const FieldDef& def = data.fields[field];
+InputCoding codingFor(const FieldDef& def, std::size_t field, const FieldColumn& values) {
   InputCoding coding;
   coding.field = field;
   coding.continuous = isContinuous(def);
   if (coding.continuous) return coding;
-  const std::vector<std::string> raw = def.categories.empty() ? observedCategories(data, field) : def.categories;
+  const std::vector<std::string> raw = def.categories.empty() ? observedCategories(def, values) : def.categories;
   for (const std::string& text : raw) {
     coding.categories.push_back(pmmlCategory(def, text));
     coding.numbers.push_back(numberForStorage(def.storage, text));
@@ -46,8 +44,8 @@ InputCoding codingFor(const GroupData& data, std::size_t field) {
   return coding;
 }
 
-bool usableNumber(const FieldDef& field, const Cell& cell) {
-  return !cell.missing && field.storage != StorageString && std::isfinite(cell.number);
+bool usableNumber(const FieldDef& field, const FieldColumn& values, std::size_t row) {
+  return !values.missing[row] && field.storage != StorageString && std::isfinite(values.numbers[row]);
 }
 
 // Codes every categorical input against the first category `kept` holds
@@ -73,51 +71,52 @@ void chooseDummies(const std::vector<int>& kept, Design& design) {
 
 }  // namespace
 
-int matchCategory(const InputCoding& coding, const FieldDef& field, const Cell& cell) {
-  if (cell.missing) return -1;
+int matchCategory(const InputCoding& coding, const FieldDef& field, const FieldColumn& values, std::size_t row) {
+  if (values.missing[row]) return -1;
   for (std::size_t i = 0; i < coding.categories.size(); ++i) {
     const bool same = field.storage == StorageString
-                          ? cell.text == coding.categories[i]
-                          : coding.numbers[i].has_value() && *coding.numbers[i] == cell.number;
+                          ? values.texts[row] == coding.categories[i]
+                          : coding.numbers[i].has_value() && *coding.numbers[i] == values.numbers[row];
     if (same) return static_cast<int>(i);
   }
   return -1;
 }
 
-std::optional<std::string> buildDesign(const GroupData& data, const ModelSpec& request, Design& design) {
+std::optional<std::string> buildDesign(const GroupRecords& data, const ModelSpec& request, Design& design) {
+  const std::vector<FieldDef>& fields = data.fields();
   std::map<std::string, std::size_t> byName;
-  for (std::size_t i = 0; i < data.fields.size(); ++i) byName.emplace(data.fields[i].name, i);
+  for (std::size_t i = 0; i < fields.size(); ++i) byName.emplace(fields[i].name, i);
   const auto target = byName.find(request.target);
   if (target == byName.end()) return "unknown field: " + request.target;
   design.targetField = target->second;
-  for (std::size_t r = 0; r < data.rows.size(); ++r)
-    if (data.rows[r].size() != data.fields.size())
-      return "row " + std::to_string(r + 1) + " has " + std::to_string(data.rows[r].size()) + " values for " +
-             std::to_string(data.fields.size()) + " fields";
-  for (const std::string& name : request.inputs) {
-    const auto input = byName.find(name);
-    if (input == byName.end()) return "unknown field: " + name;
-    design.inputs.push_back(codingFor(data, input->second));
+  std::vector<FieldColumn> inputs(request.inputs.size());
+  for (std::size_t k = 0; k < request.inputs.size(); ++k) {
+    const auto input = byName.find(request.inputs[k]);
+    if (input == byName.end()) return "unknown field: " + request.inputs[k];
+    data.readField(input->second, inputs[k]);
+    design.inputs.push_back(codingFor(fields[input->second], input->second, inputs[k]));
   }
+  data.readField(design.targetField, design.target);
 
   // Which records enter the fit, and the category each categorical input
   // holds in them (-1 for continuous inputs).
-  const FieldDef& targetDef = data.fields[design.targetField];
+  const std::size_t rowCount = data.rowCount();
+  const FieldDef& targetDef = fields[design.targetField];
+  const bool textTarget = targetDef.storage == StorageString;
   std::vector<int> kept;
-  kept.reserve(data.rows.size() * design.inputs.size());
+  kept.reserve(rowCount * design.inputs.size());
+  design.rows.reserve(rowCount);
   std::vector<int> categories(design.inputs.size(), -1);
-  for (std::size_t r = 0; r < data.rows.size(); ++r) {
-    const auto& row = data.rows[r];
-    const Cell& targetCell = row[design.targetField];
-    bool usable = !targetCell.missing && (targetDef.storage == StorageString || std::isfinite(targetCell.number));
+  for (std::size_t r = 0; r < rowCount; ++r) {
+    bool usable = !design.target.missing[r] && (textTarget || std::isfinite(design.target.numbers[r]));
     std::fill(categories.begin(), categories.end(), -1);
     for (std::size_t k = 0; usable && k < design.inputs.size(); ++k) {
       const InputCoding& coding = design.inputs[k];
-      const FieldDef& def = data.fields[coding.field];
+      const FieldDef& def = fields[coding.field];
       if (coding.continuous) {
-        usable = usableNumber(def, row[coding.field]);
+        usable = usableNumber(def, inputs[k], r);
       } else {
-        categories[k] = matchCategory(coding, def, row[coding.field]);
+        categories[k] = matchCategory(coding, def, inputs[k], r);
         usable = categories[k] >= 0;
       }
     }
@@ -132,22 +131,26 @@ std::optional<std::string> buildDesign(const GroupData& data, const ModelSpec& r
 
   design.columnNames = {kInterceptName};
   for (const InputCoding& coding : design.inputs) {
-    const std::string& name = data.fields[coding.field].name;
+    const std::string& name = fields[coding.field].name;
     if (coding.continuous) design.columnNames.push_back(name);
     for (std::size_t c : coding.dummies) design.columnNames.push_back(name + "=" + coding.categories[c]);
   }
-  const auto columns = static_cast<Eigen::Index>(design.columnNames.size());
-  design.x.resize(static_cast<Eigen::Index>(design.rows.size()), columns);
-  for (std::size_t i = 0; i < design.rows.size(); ++i) {
-    const auto& row = data.rows[design.rows[i]];
-    const auto at = static_cast<Eigen::Index>(i);
-    Eigen::Index j = 0;
-    design.x(at, j++) = 1.0;
-    for (std::size_t k = 0; k < design.inputs.size(); ++k) {
-      const InputCoding& coding = design.inputs[k];
-      if (coding.continuous) design.x(at, j++) = row[coding.field].number;
-      for (std::size_t c : coding.dummies)
-        design.x(at, j++) = static_cast<int>(c) == kept[i * design.inputs.size() + k] ? 1.0 : 0.0;
+  // Filled column by column: the matrix is column-major.
+  const auto n = static_cast<Eigen::Index>(design.rows.size());
+  design.x.resize(n, static_cast<Eigen::Index>(design.columnNames.size()));
+  design.x.col(0).setOnes();
+  Eigen::Index j = 1;
+  for (std::size_t k = 0; k < design.inputs.size(); ++k) {
+    const InputCoding& coding = design.inputs[k];
+    if (coding.continuous) {
+      double* out = design.x.col(j++).data();
+      const double* in = inputs[k].numbers.data();
+      for (Eigen::Index i = 0; i < n; ++i) out[i] = in[design.rows[static_cast<std::size_t>(i)]];
+    }
+    for (std::size_t c : coding.dummies) {
+      double* out = design.x.col(j++).data();
+      for (Eigen::Index i = 0; i < n; ++i)
+        out[i] = static_cast<int>(c) == kept[static_cast<std::size_t>(i) * design.inputs.size() + k] ? 1.0 : 0.0;
     }
   }
   return std::nullopt;

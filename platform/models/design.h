@@ -17,7 +17,7 @@ namespace splitmodels::detail {
 
 // How one input field enters the design.
 struct InputCoding {
-  std::size_t field = 0;  // index into GroupData::fields
+  std::size_t field = 0;  // index into the group's fields
   bool continuous = true;
   // Categorical inputs: the category texts in PMML form (first = base) and,
   // for numeric storage, their numbers.
@@ -32,8 +32,9 @@ struct InputCoding {
   std::vector<std::size_t> dummies;
 };
 
-// Index of the category `cell` holds, or -1 when it holds none of them.
-int matchCategory(const InputCoding& coding, const FieldDef& field, const Cell& cell);
+// Index of the category that record `row` of `values` holds, or -1 when it
+// holds none of them.
+int matchCategory(const InputCoding& coding, const FieldDef& field, const FieldColumn& values, std::size_t row);
 
 struct Design {
   std::vector<InputCoding> inputs;
@@ -41,6 +42,7 @@ struct Design {
   Eigen::MatrixXd x;                     // complete records × columns
   std::vector<std::size_t> rows;         // source row of each design row
   std::size_t targetField = 0;
+  FieldColumn target;                    // the target's values, every record
   std::size_t skipped = 0;  // records with a missing/unknown target or input
 };
 
@@ -49,8 +51,8 @@ struct Design {
 // an input is missing, or a categorical input holds none of its categories.
 // Each categorical input is then dummy-coded against the first of its
 // categories that a kept record holds.
-// Returns a failure reason (unknown field, ragged row) or nothing.
-std::optional<std::string> buildDesign(const GroupData& data, const ModelSpec& request, Design& design);
+// Returns a failure reason (unknown field) or nothing.
+std::optional<std::string> buildDesign(const GroupRecords& data, const ModelSpec& request, Design& design);
 
 // The design with every non-intercept column centred and scaled to unit
 // norm, which keeps the solvers accurate whatever the inputs' scales.

@@ -26,15 +26,15 @@ void keepCoefficients(const Design& design, const Eigen::VectorXd& beta, GroupMo
     model.coefficients.emplace_back(design.columnNames[j], beta(static_cast<Eigen::Index>(j)));
 }
 
-void buildLinear(const GroupData& data, const ModelSpec& request, const Design& design, GroupModel& model) {
-  const FieldDef& target = data.fields[design.targetField];
+void buildLinear(const GroupRecords& data, const ModelSpec& request, const Design& design, GroupModel& model) {
+  const FieldDef& target = data.fields()[design.targetField];
   if (target.storage == StorageString || !detail::isContinuous(target)) {
     model.reason = "target is not continuous: " + request.target;
     return;
   }
   Eigen::VectorXd y(static_cast<Eigen::Index>(design.rows.size()));
   for (std::size_t i = 0; i < design.rows.size(); ++i)
-    y(static_cast<Eigen::Index>(i)) = data.rows[design.rows[i]][design.targetField].number;
+    y(static_cast<Eigen::Index>(i)) = design.target.numbers[design.rows[i]];
   detail::LinearFit fit;
   if (auto reason = detail::fitLinear(design.x, y, design.columnNames, fit)) {
     model.reason = *reason;
@@ -45,15 +45,15 @@ void buildLinear(const GroupData& data, const ModelSpec& request, const Design& 
   model.rmse = fit.rmse;
   model.fitted.assign(fit.fitted.begin(), fit.fitted.end());
   keepCoefficients(design, fit.beta, model);
-  model.pmml = detail::writeGroupPmml(data, request, design, fit.beta, nullptr);
-  model.statXML = detail::writeGroupStatXml(data, request, design, model, nullptr);
+  model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.beta, nullptr);
+  model.statXML = detail::writeGroupStatXml(data.fields(), request, design, model, nullptr);
   model.ok = true;
 }
 
-void buildLogistic(const GroupData& data, const ModelSpec& request, const Design& design, GroupModel& model) {
+void buildLogistic(const GroupRecords& data, const ModelSpec& request, const Design& design, GroupModel& model) {
   detail::TargetClasses classes;
   Eigen::VectorXd y;
-  if (auto reason = detail::binaryTarget(data, request, design, classes, y)) {
+  if (auto reason = detail::binaryTarget(data.fields()[design.targetField], request, design, classes, y)) {
     model.reason = *reason;
     return;
   }
@@ -67,14 +67,14 @@ void buildLogistic(const GroupData& data, const ModelSpec& request, const Design
   model.auc = fit.auc;
   model.fitted.assign(fit.probability.begin(), fit.probability.end());
   keepCoefficients(design, fit.beta, model);
-  model.pmml = detail::writeGroupPmml(data, request, design, fit.beta, &classes);
-  model.statXML = detail::writeGroupStatXml(data, request, design, model, &classes);
+  model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.beta, &classes);
+  model.statXML = detail::writeGroupStatXml(data.fields(), request, design, model, &classes);
   model.ok = true;
 }
 
 }  // namespace
 
-GroupModel buildGroupModel(const GroupData& data, const ModelSpec& request) {
+GroupModel buildGroupModel(const GroupRecords& data, const ModelSpec& request) {
   GroupModel model;
   try {
     if (auto reason = checkRequest(request)) {
@@ -97,6 +97,47 @@ GroupModel buildGroupModel(const GroupData& data, const ModelSpec& request) {
     model.reason = std::string("build failed: ") + error.what();
   }
   return model;
+}
+
+namespace {
+
+// Rows of cells read field by field.
+class RowRecords : public GroupRecords {
+public:
+  explicit RowRecords(const GroupData& data) : data_(data) {}
+  const std::vector<FieldDef>& fields() const override { return data_.fields; }
+  std::size_t rowCount() const override { return data_.rows.size(); }
+  void readField(std::size_t field, FieldColumn& out) const override {
+    const std::size_t n = data_.rows.size();
+    const bool text = data_.fields[field].storage == StorageString;
+    out.missing.assign(n, 0);
+    out.numbers.assign(text ? 0 : n, 0.0);
+    out.texts.assign(text ? n : 0, std::string_view());
+    for (std::size_t r = 0; r < n; ++r) {
+      const Cell& cell = data_.rows[r][field];
+      out.missing[r] = cell.missing;
+      if (text)
+        out.texts[r] = cell.text;
+      else
+        out.numbers[r] = cell.number;
+    }
+  }
+
+private:
+  const GroupData& data_;
+};
+
+}  // namespace
+
+GroupModel buildGroupModel(const GroupData& data, const ModelSpec& request) {
+  for (std::size_t r = 0; r < data.rows.size(); ++r) {
+    if (data.rows[r].size() == data.fields.size()) continue;
+    GroupModel model;
+    model.reason = "row " + std::to_string(r + 1) + " has " + std::to_string(data.rows[r].size()) +
+                   " values for " + std::to_string(data.fields.size()) + " fields";
+    return model;
+  }
+  return buildGroupModel(RowRecords(data), request);
 }
 
 }  // namespace splitmodels

@@ -41,29 +41,29 @@ std::vector<std::string> targetCategories(const FieldDef& target, const TargetCl
   return categories;
 }
 
-void writeDictionary(pugi::xml_node root, const GroupData& data, const Design& design, const TargetClasses* classes) {
+void writeDictionary(pugi::xml_node root, const std::vector<FieldDef>& fields, const Design& design, const TargetClasses* classes) {
   pugi::xml_node dictionary = root.append_child("DataDictionary");
   setAttribute(dictionary, "numberOfFields", std::to_string(design.inputs.size() + 1));
-  const FieldDef& target = data.fields[design.targetField];
+  const FieldDef& target = fields[design.targetField];
   if (classes)
     writeDataField(dictionary, target, target.measure == MeasureOrdinal ? "ordinal" : "categorical",
                    targetCategories(target, *classes));
   else
     writeDataField(dictionary, target, "continuous", {});
   for (const InputCoding& coding : design.inputs) {
-    const FieldDef& field = data.fields[coding.field];
+    const FieldDef& field = fields[coding.field];
     writeDataField(dictionary, field, pmmlOptype(field), coding.categories);
   }
 }
 
-void writeMiningSchema(pugi::xml_node model, const GroupData& data, const Design& design) {
+void writeMiningSchema(pugi::xml_node model, const std::vector<FieldDef>& fields, const Design& design) {
   pugi::xml_node schema = model.append_child("MiningSchema");
   pugi::xml_node target = schema.append_child("MiningField");
-  setAttribute(target, "name", data.fields[design.targetField].name);
+  setAttribute(target, "name", fields[design.targetField].name);
   setAttribute(target, "usageType", "target");
   for (const InputCoding& coding : design.inputs) {
     pugi::xml_node input = schema.append_child("MiningField");
-    setAttribute(input, "name", data.fields[coding.field].name);
+    setAttribute(input, "name", fields[coding.field].name);
     setAttribute(input, "usageType", "active");
   }
 }
@@ -72,7 +72,7 @@ void writeMiningSchema(pugi::xml_node model, const GroupData& data, const Design
 // the schema orders them. A categorical input lists only its dummy columns:
 // its reference category and the categories the group lacks contribute 0 by
 // having no predictor.
-void writeTable(pugi::xml_node model, const GroupData& data, const Design& design, const Eigen::VectorXd& beta,
+void writeTable(pugi::xml_node model, const std::vector<FieldDef>& fields, const Design& design, const Eigen::VectorXd& beta,
                 const TargetClasses* classes) {
   pugi::xml_node table = model.append_child("RegressionTable");
   setAttribute(table, "intercept", formatNumber(beta(0)));
@@ -86,13 +86,13 @@ void writeTable(pugi::xml_node model, const GroupData& data, const Design& desig
       continue;
     }
     pugi::xml_node predictor = table.append_child("NumericPredictor");
-    setAttribute(predictor, "name", data.fields[coding.field].name);
+    setAttribute(predictor, "name", fields[coding.field].name);
     setAttribute(predictor, "coefficient", formatNumber(beta(column++)));
   }
   for (auto [coding, next] : categorical) {
     for (std::size_t c : coding->dummies) {
       pugi::xml_node predictor = table.append_child("CategoricalPredictor");
-      setAttribute(predictor, "name", data.fields[coding->field].name);
+      setAttribute(predictor, "name", fields[coding->field].name);
       setAttribute(predictor, "value", coding->categories[c]);
       setAttribute(predictor, "coefficient", formatNumber(beta(next++)));
     }
@@ -106,7 +106,7 @@ void writeTable(pugi::xml_node model, const GroupData& data, const Design& desig
 
 }  // namespace
 
-std::string writeGroupPmml(const GroupData& data, const ModelSpec& request, const Design& design,
+std::string writeGroupPmml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,
                            const Eigen::VectorXd& beta, const TargetClasses* classes) {
   pugi::xml_document doc;
   pugi::xml_node root = startDocument(doc, "PMML");
@@ -114,7 +114,7 @@ std::string writeGroupPmml(const GroupData& data, const ModelSpec& request, cons
   setAttribute(root, "version", kPmmlVersion);
   writeHeader(root, classes ? "Logistic regression of " + request.target + " (event " + classes->event + ")"
                             : "Linear regression of " + request.target);
-  writeDictionary(root, data, design, classes);
+  writeDictionary(root, fields, design, classes);
 
   pugi::xml_node model = root.append_child("RegressionModel");
   if (!request.modelId.empty()) setAttribute(model, "modelName", request.modelId);
@@ -123,8 +123,8 @@ std::string writeGroupPmml(const GroupData& data, const ModelSpec& request, cons
   setAttribute(model, "modelType", classes ? "logisticRegression" : "linearRegression");
   setAttribute(model, "targetFieldName", request.target);
   if (classes) setAttribute(model, "normalizationMethod", "logit");
-  writeMiningSchema(model, data, design);
-  writeTable(model, data, design, beta, classes);
+  writeMiningSchema(model, fields, design);
+  writeTable(model, fields, design, beta, classes);
   return serialize(doc);
 }
 

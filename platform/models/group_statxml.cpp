@@ -29,7 +29,7 @@ void writeFieldFromDef(pugi::xml_node fields, const FieldDef& def) {
 
 // Copies of the input data model's Field elements of the target and inputs,
 // in data-model order, each with its role.
-void writeDataModel(pugi::xml_node root, const GroupData& data, const ModelSpec& request, const Design& design) {
+void writeDataModel(pugi::xml_node root, const std::vector<FieldDef>& defs, const ModelSpec& request, const Design& design) {
   pugi::xml_document input;
   pugi::xml_node inputFields;
   if (!request.dataModelXml.empty() && input.load_buffer(request.dataModelXml.data(), request.dataModelXml.size()))
@@ -45,7 +45,7 @@ void writeDataModel(pugi::xml_node root, const GroupData& data, const ModelSpec&
   std::set<std::size_t> used{design.targetField};
   for (const InputCoding& coding : design.inputs) used.insert(coding.field);
   for (std::size_t index : used) {
-    const FieldDef& def = data.fields[index];
+    const FieldDef& def = defs[index];
     pugi::xml_node copy = inputFields.find_child_by_attribute("Field", "name", def.name.c_str());
     if (copy)
       copy = fields.append_copy(copy);
@@ -82,14 +82,14 @@ void writeSummary(pugi::xml_node root, const ModelSpec& request, const GroupMode
 
 }  // namespace
 
-std::string writeGroupStatXml(const GroupData& data, const ModelSpec& request, const Design& design,
+std::string writeGroupStatXml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,
                               const GroupModel& model, const TargetClasses* classes) {
   pugi::xml_document doc;
   pugi::xml_node root = startDocument(doc, "StatXML");
   setAttribute(root, "xmlns", kStatXmlNamespace);
   setAttribute(root, "version", "1.0");
   writeBuildSettings(root, request, classes);
-  writeDataModel(root, data, request, design);
+  writeDataModel(root, fields, request, design);
   writeSummary(root, request, model, classes != nullptr);
   return serialize(doc);
 }

@@ -19,17 +19,17 @@ struct TargetClasses {
 
 // PMML 4.4 document with a DataDictionary of the target and inputs and one
 // RegressionModel; `classes` is null for a linear model.
-std::string writeGroupPmml(const GroupData& data, const ModelSpec& request, const Design& design,
+std::string writeGroupPmml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,
                            const Eigen::VectorXd& beta, const TargetClasses* classes);
 
 // StatXML document: build settings, the fields used and the fit summary.
-std::string writeGroupStatXml(const GroupData& data, const ModelSpec& request, const Design& design,
+std::string writeGroupStatXml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,
                               const GroupModel& model, const TargetClasses* classes);
 
 // Labels the target of a logistic model: finds its two values among the
 // design's records and fills `y` (1 = event). Returns the failure reason
 // (single class, more than two classes, event not found) or nothing.
-std::optional<std::string> binaryTarget(const GroupData& data, const ModelSpec& request, const Design& design,
+std::optional<std::string> binaryTarget(const FieldDef& target, const ModelSpec& request, const Design& design,
                                         TargetClasses& classes, Eigen::VectorXd& y);
 
 }  // namespace splitmodels::detail

@@ -10,22 +10,21 @@ namespace {
 
 // One target value: its text form for strings, its number otherwise.
 struct ClassKey {
-  std::string text;
+  std::string_view text;
   double number = 0.0;
 };
 
 }  // namespace
 
-std::optional<std::string> binaryTarget(const GroupData& data, const ModelSpec& request, const Design& design,
+std::optional<std::string> binaryTarget(const FieldDef& target, const ModelSpec& request, const Design& design,
                                         TargetClasses& classes, Eigen::VectorXd& y) {
-  const FieldDef& target = data.fields[design.targetField];
   const bool isString = target.storage == StorageString;
   const auto sameKey = [&](const ClassKey& a, const ClassKey& b) {
     return isString ? a.text == b.text : a.number == b.number;
   };
   const auto keyOf = [&](std::size_t row) {
-    const Cell& cell = data.rows[row][design.targetField];
-    return ClassKey{cell.text, cell.number};
+    const FieldColumn& values = design.target;
+    return ClassKey{isString ? values.texts[row] : std::string_view(), isString ? 0.0 : values.numbers[row]};
   };
 
   std::vector<ClassKey> keys;
@@ -36,7 +35,7 @@ std::optional<std::string> binaryTarget(const GroupData& data, const ModelSpec& 
     if (keys.size() > 2) break;
   }
   const auto label = [&](const ClassKey& key) {
-    return isString ? key.text : pmmlCategory(target, formatNumber(key.number));
+    return isString ? std::string(key.text) : pmmlCategory(target, formatNumber(key.number));
   };
   if (keys.empty()) return std::string("too few records: 0 records");
   if (keys.size() == 1)

@@ -106,6 +106,41 @@ void ColumnValues::appendFrom(const ColumnValues& other, size_t row) {
     }
 }
 
+void ColumnValues::appendRange(const ColumnValues& other, size_t first, size_t count) {
+    if (other.kind_ != kind_ || kind_ == Kind::Cells || kind_ == Kind::Text) {
+        // Text is re-coded value by value; a run of one value (a split
+        // field) is looked up once.
+        uint32_t lastCode = 0;
+        uint32_t lastOwn = 0;
+        bool haveLast = false;
+        for (size_t row = first; row < first + count; ++row) {
+            if (kind_ != Kind::Text || other.kind_ != Kind::Text || other.isMissing(row)) {
+                appendFrom(other, row);
+                continue;
+            }
+            const uint32_t code = other.codes_[row];
+            if (!haveLast || code != lastCode) {
+                lastOwn = dict_.intern(other.dict_.at(code));
+                lastCode = code;
+                haveLast = true;
+            }
+            appendCode(lastOwn);
+        }
+        return;
+    }
+    const size_t base = size_;
+    const auto from = static_cast<std::ptrdiff_t>(first);
+    const auto to = static_cast<std::ptrdiff_t>(first + count);
+    if (kind_ == Kind::Integer)
+        ints_.insert(ints_.end(), other.ints_.begin() + from, other.ints_.begin() + to);
+    else
+        reals_.insert(reals_.end(), other.reals_.begin() + from, other.reals_.begin() + to);
+    size_ += count;
+    if (other.missing_.empty()) return;
+    for (size_t row = first; row < first + count; ++row)
+        if (other.isMissing(row)) setMissing(base + row - first);
+}
+
 void ColumnValues::appendAll(const ColumnValues& other) {
     if (other.kind_ != kind_ || kind_ == Kind::Cells) {
         for (size_t row = 0; row < other.size_; ++row) append(other.cell(row));

@@ -351,6 +351,15 @@ cf_status RecordSetIterator::appendCurrent(const std::vector<Column>& columns,
     return CF_OK;
 }
 
+bool RecordSetIterator::currentTableRow(const Table** table, size_t* row) {
+    if (current_ < 0 || set_.released() || static_cast<size_t>(current_) >= set_.size() ||
+        !locateCurrent() || where_.table == nullptr)
+        return false;
+    *table = where_.table;
+    *row = where_.row;
+    return true;
+}
+
 RecordSet* recordSetOfIterator(CFIterator* iterator) {
     RecordSetIterator* it = RecordSetIterator::fromRecord(iterator);
     return it == nullptr ? nullptr : &it->recordSet();

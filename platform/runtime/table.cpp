@@ -200,11 +200,41 @@ void appendValueBytes(ColumnValues& column, const void* value, size_t length, in
     column.append(cell);
 }
 
+namespace {
+
+// Consecutive rows of one table met while reading a record set, appended
+// together once the run ends.
+struct PendingRows {
+    const Table* table = nullptr;
+    size_t first = 0;
+    size_t count = 0;
+
+    void flush(const std::vector<Column>& columns, std::vector<ColumnValues>& values) {
+        for (size_t field = 0; count != 0 && field < columns.size(); ++field) {
+            const ColumnValues& source = table->values(field);
+            if (source.kind() == values[field].kind()) {
+                values[field].appendRange(source, first, count);
+                continue;
+            }
+            for (size_t row = first; row < first + count; ++row) {
+                size_t length = 0;
+                const void* bytes = source.bytes(row, &length);
+                appendValueBytes(values[field], bytes, length, columns[field].storage);
+            }
+        }
+        count = 0;
+    }
+};
+
+}  // namespace
+
 Table readTable(CFIterator* iterator, const std::vector<Column>& columns, cf_status* status) {
     *status = 0;
     std::vector<ColumnValues> values;
     for (const Column& column : columns) values.emplace_back(ColumnValues::kindFor(column.storage));
+    PendingRows pending;
     auto finish = [&](cf_status s) {
+        pending.flush(columns, values);
         *status = s;
         // A record cut short by a failing read is dropped.
         size_t rows = values.empty() ? 0 : values.front().size();
@@ -232,6 +262,18 @@ Table readTable(CFIterator* iterator, const std::vector<Column>& columns, cf_sta
         if (s != 0) return finish(s);
         if (more == 0) return finish(0);
         if (own != nullptr) {
+            const Table* table = nullptr;
+            size_t row = 0;
+            if (own->currentTableRow(&table, &row) && table->columnCount() >= columns.size()) {
+                if (pending.count != 0 && pending.table == table && pending.first + pending.count == row) {
+                    ++pending.count;
+                } else {
+                    pending.flush(columns, values);
+                    pending = PendingRows{table, row, 1};
+                }
+                continue;
+            }
+            pending.flush(columns, values);
             s = own->appendCurrent(columns, values);
             if (s != 0) return finish(s);
             continue;

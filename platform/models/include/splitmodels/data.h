@@ -1,7 +1,9 @@
 // Group data and build settings shared by the model builders.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace splitmodels {
@@ -54,6 +56,28 @@ struct Cell {
 struct GroupData {
   std::vector<FieldDef> fields;
   std::vector<std::vector<Cell>> rows;
+};
+
+// The values of one field over a group's records, in record order: numbers
+// for numeric storages, texts for string storage, and a missing flag per
+// record (a missing value's number or text is not looked at).
+struct FieldColumn {
+  std::vector<double> numbers;
+  std::vector<std::string_view> texts;
+  std::vector<unsigned char> missing;
+};
+
+// A group's records as the model builder reads them: field by field, only
+// the fields a model uses. A host that keeps its records column-wise hands
+// them over without building rows of cells.
+class GroupRecords {
+public:
+  virtual ~GroupRecords() = default;
+  virtual const std::vector<FieldDef>& fields() const = 0;
+  virtual std::size_t rowCount() const = 0;
+  // Fills `out` with the values of fields()[field]; texts stay valid while
+  // this object lives and is not changed.
+  virtual void readField(std::size_t field, FieldColumn& out) const = 0;
 };
 
 enum class ModelKind { Linear, Logistic };

@@ -53,6 +53,9 @@ struct GroupModel {
 //   "event not found: ..."            (logistic) `event` matches no value
 //   "separation: ..."                 (logistic) perfect or quasi separation
 //   "no convergence: ..."             (logistic) IRLS did not converge
+GroupModel buildGroupModel(const GroupRecords& records, const ModelSpec& request);
+// The same for records held as rows of cells; a row whose number of cells
+// differs from the number of fields fails the build ("row N has ...").
 GroupModel buildGroupModel(const GroupData& data, const ModelSpec& request);
 
 }  // namespace splitmodels

@@ -61,6 +61,9 @@ public:
     void append(const Cell& cell);
     // Appends value `row` of `other`, which has the same kind.
     void appendFrom(const ColumnValues& other, size_t row);
+    // Appends values first .. first+count-1 of `other` (any kind); of the
+    // same kind, numbers are copied as one block.
+    void appendRange(const ColumnValues& other, size_t first, size_t count);
     // Appends every value of `other` (any kind).
     void appendAll(const ColumnValues& other);
 

@@ -122,6 +122,9 @@ public:
     // Appends the current record to `values` (one per column), as readTable
     // would from its values' bytes. Counts as no host operation.
     cf_status appendCurrent(const std::vector<Column>& columns, std::vector<ColumnValues>& values);
+    // The table row the current record refers to; false for a copied
+    // record (or none current). Counts as no host operation.
+    bool currentTableRow(const Table** table, size_t* row);
 
 private:
     bool locateCurrent();
