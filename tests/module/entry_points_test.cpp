@@ -99,12 +99,4 @@ TEST_F(EntryPoints, InitialiseKeepsThePreviousHostOnNull) {
     EXPECT_EQ(module.initialise(host), 0u);
 }
 
-TEST_F(EntryPoints, StartedWorkerTaskAcceptsAnything) {
-    refhost::Component collect(module, context, "split_collect");
-    int err = 5;
-    EXPECT_EQ(api().cf_collect_startedWorkerTask(collect.handle(), nullptr, &err), 0u);
-    EXPECT_EQ(api().cf_collect_startedWorkerTask(&err, reinterpret_cast<CFWorker*>(&err), nullptr), 0u);
-    EXPECT_EQ(err, 5);
-}
-
 }  // namespace

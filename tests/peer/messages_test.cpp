@@ -1,6 +1,4 @@
 // Messages recorded by a peer and delivered through GetErrorDetail.
-#include <thread>
-
 #include "peer_fixture.h"
 
 namespace {
@@ -37,17 +35,6 @@ TEST_F(PeerTest, ErrorDetailKeepsMessagesUntilDelivered) {
 
     ASSERT_EQ(peer.GetErrorDetail(buffer.data(), full, &needed, &err), 0u);
     EXPECT_EQ(std::string(buffer.data()).find("<Message "), std::string::npos);
-}
-
-TEST_F(PeerTest, MessagesFromSeveralThreadsAreAllKept) {
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([this, t] {
-            int localErr = 0;
-            for (int i = 0; i < 100; ++i) peer.CollectMsgs(QorCF_940::MsgError, t * 1000 + i, &localErr);
-        });
-    for (std::thread& thread : threads) thread.join();
-    EXPECT_EQ(peer.CollectedMessages().size(), 400u);
 }
 
 }  // namespace

@@ -12,11 +12,9 @@
 struct FakeContext {
     std::string parameters;
     std::string dataModel;
-    uint32_t failure = 0;              // returned instead of any text when non-zero
-    std::vector<size_t> sizesOffered;  // buffer size of every text request
+    uint32_t failure = 0;  // returned instead of any text when non-zero
 
     uint32_t answer(const std::string& text, char* buffer, size_t size, size_t* needed) {
-        sizesOffered.push_back(size);
         if (failure) return failure;
         *needed = text.size() + 1;
         if (*needed > size) return CF_BUFFER_TOO_SMALL;

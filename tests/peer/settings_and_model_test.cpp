@@ -24,19 +24,6 @@ TEST_F(PeerTest, ParameterDocumentReplacesTheSettings) {
     EXPECT_EQ(setting(peer.settings, "previous"), Values{"<absent>"});
 }
 
-TEST_F(PeerTest, LongParameterTextTakesASecondCallOfTheReportedSize) {
-    Values many;
-    fake.parameters = "<Parameters><Parameter name='many'>";
-    while (fake.parameters.size() < 20000) {
-        many.push_back("value_" + std::to_string(many.size()));
-        fake.parameters += "<Value value='" + many.back() + "'/>";
-    }
-    fake.parameters += "</Parameter></Parameters>";
-    ASSERT_EQ(peer.ScanParameters(&err), 0u);
-    EXPECT_EQ(fake.sizesOffered, (std::vector<size_t>{8192, fake.parameters.size() + 1}));
-    EXPECT_EQ(setting(peer.settings, "many"), many);
-}
-
 TEST_F(PeerTest, ParameterFailuresLeaveTheSettingsAlone) {
     peer.settings.SetSettingVal("kept", {"1"});
     const std::tuple<std::string, uint32_t, uint32_t> cases[] = {
