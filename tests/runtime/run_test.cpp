@@ -12,19 +12,6 @@
 namespace refhost {
 namespace {
 
-TEST(Module, ResolvesEveryEntryPointUnderItsExportedName) {
-    Module module(SPLIT_MODULE_PATH);
-    size_t count = 0;
-    const char* const* names = Module::symbolNames(&count);
-    ASSERT_EQ(sizeof(EntryPoints) / sizeof(void*), count);
-    const auto* slots = reinterpret_cast<void* const*>(&module.api());
-    for (size_t i = 0; i < count; ++i) EXPECT_NE(nullptr, slots[i]) << names[i];
-    EXPECT_STREQ("_Z23cf_getModuleInformationPcmPmPi", names[2]);
-    ::setenv("SPLIT_MODULE", "/somewhere/libsplit.so", 1);
-    EXPECT_EQ("/somewhere/libsplit.so", Module::defaultModulePath());
-    ::unsetenv("SPLIT_MODULE");
-}
-
 TEST(Module, NamesTheFileOrTheMissingSymbol) {
     const std::pair<const char*, const char*> cases[] = {
         {"/nonexistent/libsplit.so", "/nonexistent/libsplit.so"},
