@@ -53,6 +53,19 @@ TEST(Configure, WorkerTaskNumberCountsCategoryCombinations) {
     }
 }
 
+// A split field whose storage the data model does not name cannot be keyed:
+// planning reports it for both records it compares, and the task fails.
+TEST(Configure, SplitFieldOfUnknownStorageFailsTheTask) {
+    DistributeHarness run(ThreeGroups(), {"k"});
+    std::string model = run.context.dataModel();
+    run.context.setDataModel(model.replace(model.find("\"string\""), 8, "\"blob\""));
+    ASSERT_EQ(run.Begin(), 0u);
+    int err = 0;
+    EXPECT_EQ(run.Task(run.worker(0), &err), 1u);
+    EXPECT_EQ(err, 280010);
+    EXPECT_EQ(run.Messages(), std::vector<refhost::Message>(3, refhost::Message{3, 280010, {"k"}}));
+}
+
 TEST(Configure, EveryWorkerGetsTheInputDataModel) {
     DistributeHarness run(Sales(), {"region"});
     ASSERT_EQ(run.Begin(), 0u);

@@ -84,10 +84,6 @@ struct DistributeHarness {
         component = std::make_unique<refhost::Component>(module, context, "split_distribute");
     }
 
-    // Refuses the call of op that follows the next `after` ones.
-    void RefuseNext(const std::string& op, cf_status status, int err, uint64_t after = 0) {
-        context.faults().refuse(op, 1 + after, status, err);
-    }
     refhost::Worker& worker(size_t i) { return *context.workers().at(i); }
 
     cf_status Begin() {

@@ -15,12 +15,6 @@ struct RenderCase {
     const char* isNull = "false";
 };
 
-const std::string k1e300 =
-    "1000000000000000052504760255204420248704468581108159154915854115511802457988908195786371375"
-    "0804478640437044438328838781769425232353604305756447921847867069828483872009265758037378302"
-    "3379478809005936895323497079994508111903896764088007465274278014249457925878882005684283811"
-    "5669472196386865459400540160.0000000000000000";
-
 // One record whose every column is a split field: its task document carries
 // every case.
 void ExpectRendered(const std::vector<RenderCase>& cases) {
@@ -49,7 +43,6 @@ TEST(TaskDocument, RendersEveryStorage) {
         {"half", 2, Cell::real(2.5), "2.5000000000000000"},
         {"negativeReal", 2, Cell::real(-0.125), "-0.1250000000000000"},
         {"huge", 2, Cell::real(1e20), "100000000000000000000.0000000000000000"},
-        {"enormous", 2, Cell::real(1e300), k1e300},
         {"day", 4, Cell::real(100), "100.0000000000000000"},
         {"clock", 5, Cell::real(3600.5), "3600.5000000000000000"},
         {"moment", 6, Cell::real(86400), "86400.0000000000000000"},
