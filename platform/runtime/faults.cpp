@@ -4,21 +4,30 @@
 
 #include <dlfcn.h>
 #include <execinfo.h>
+#include <linux/membarrier.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstring>
 
 namespace refhost {
 
+namespace {
+// Counter shards: one for each of up to 31 threads at a time, and a shared one.
+constexpr size_t kShardCount = 32;
+}  // namespace
+
 struct Faults::Counter {
     explicit Counter(std::string n) : name(std::move(n)) {}
     // Calls are counted in per-thread shards, each on a cache line of its
     // own, so threads calling the same operation do not contend for one
-    // counter. The count is their sum.
+    // counter. The count is their sum. Shard 0 is shared by the threads
+    // that found no shard of their own free.
     struct alignas(64) Shard {
         std::atomic<uint64_t> calls{0};
     };
-    static constexpr size_t kShards = 16;
+    static constexpr size_t kShards = kShardCount;
     const std::string name;
     std::array<Shard, kShards> shards{};
     std::atomic<uint64_t> refused{0};
@@ -69,10 +78,66 @@ struct CachedCounter {
     void* counter = nullptr;
 };
 constexpr size_t kCacheSize = 64;
-thread_local std::array<CachedCounter, kCacheSize> counterCache;
+// The host library is loaded with the program, never by dlopen, so its
+// thread-locals can live in the static TLS block: reaching them is then one
+// load off the thread pointer instead of a call to __tls_get_addr, which
+// matters for a check made on every record operation.
+#define REFHOST_FAST_TLS __attribute__((tls_model("initial-exec")))
+thread_local REFHOST_FAST_TLS std::array<CachedCounter, kCacheSize> counterCache{};
 
-std::atomic<size_t> nextThreadShard{0};
-thread_local const size_t threadShard = nextThreadShard.fetch_add(1, std::memory_order_relaxed);
+// Shards are leased to threads, one each, and given back when the thread
+// ends. A thread with a shard of its own counts with a plain load and store
+// instead of a locked add: whoever adds a rule or starts a recording then
+// issues one process-wide barrier (membarrier) before reading the counts,
+// which makes every such store visible, and every thread that counts after
+// the barrier sees the rule. Without that barrier every call uses the
+// locked add, and so do the threads on the shared shard 0.
+std::mutex leaseMutex;
+std::array<bool, kShardCount> leased{};
+
+size_t leaseShard() {
+    std::lock_guard<std::mutex> guard(leaseMutex);
+    for (size_t shard = 1; shard < leased.size(); ++shard) {
+        if (leased[shard]) continue;
+        leased[shard] = true;
+        return shard;
+    }
+    return 0;
+}
+
+// Constant-initialised (no guard on each access); the thread's shard is
+// chosen at its first check.
+thread_local REFHOST_FAST_TLS size_t threadShardPlusOne = 0;
+
+struct ShardLease {
+    size_t shard = 0;
+    ~ShardLease() {
+        // A check made later in this thread's exit counts on the shared shard.
+        threadShardPlusOne = 1;
+        if (shard == 0) return;
+        std::lock_guard<std::mutex> guard(leaseMutex);
+        leased[shard] = false;
+    }
+};
+thread_local ShardLease lease;
+
+size_t threadShard() {
+    if (threadShardPlusOne == 0) {
+        lease.shard = leaseShard();
+        threadShardPlusOne = lease.shard + 1;
+    }
+    return threadShardPlusOne - 1;
+}
+
+bool registerBarrier() {
+    return syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
+}
+const bool plainCounting = registerBarrier();
+
+// Every thread of the process passes a full memory barrier.
+void processBarrier() {
+    if (plainCounting) syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0);
+}
 
 size_t cacheSlot(uint64_t faults, const char* op) {
     return ((reinterpret_cast<uintptr_t>(op) >> 3) ^ (faults * 31)) % kCacheSize;
@@ -131,6 +196,7 @@ void Faults::refuse(const std::string& op, uint64_t nth, cf_status status, int e
     // read: a call numbered after the base then finds the rule under the
     // mutex, which it can only take once the rule is in.
     pending_.fetch_add(1);
+    processBarrier();
     std::lock_guard<std::mutex> guard(mutex_);
     const uint64_t base = c.total();
     rules_.push_back(Rule{op, base + nth, base + nth + times - 1, 0, status, err});
@@ -154,8 +220,18 @@ uint64_t Faults::refused(const std::string& op) const {
 
 bool Faults::check(const char* op, int* err, cf_status* status) {
     Counter& c = literalCounter(op);
-    std::atomic<uint64_t>& mine = c.shards[threadShard % Counter::kShards].calls;
-    if (pending_.load() == 0 && !recording_.load()) {
+    const size_t shard = threadShard();
+    std::atomic<uint64_t>& mine = c.shards[shard].calls;
+    if (plainCounting && shard != 0 && pending_.load(std::memory_order_relaxed) == 0 &&
+        !recording_.load(std::memory_order_relaxed)) {
+        // Only this thread writes its shard. The second look at the rules
+        // may not move before the store (processBarrier covers the rest).
+        mine.store(mine.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        if (pending_.load(std::memory_order_relaxed) == 0 && !recording_.load(std::memory_order_relaxed))
+            return false;
+        mine.store(mine.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+    } else if (pending_.load() == 0 && !recording_.load()) {
         // The call is counted before the check of pending rules: a rule added
         // after that check then counts this call among those before it.
         mine.fetch_add(1);
@@ -198,7 +274,8 @@ void Faults::startRecording(const std::string& module, size_t depth) {
     sites_.clear();
     siteIndex_.clear();
     generation_.fetch_add(1, std::memory_order_acq_rel);
-    recording_.store(true, std::memory_order_release);
+    recording_.store(true);
+    processBarrier();
 }
 
 void Faults::enterModule() {
