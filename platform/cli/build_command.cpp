@@ -140,8 +140,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
         splitStorages.push_back(config.inputTable().columns()[column].storage);
     printGroups(out, summary, fields.split, splitStorages, options.model);
 
-    writeContainerDir(outDir, "StatXML", toEntries(result.statXml));
-    writeContainerDir(outDir, "PMML", toEntries(result.pmml));
+    writeContainerDirs(outDir, {{"StatXML", toEntries(result.statXml)}, {"PMML", toEntries(result.pmml)}});
     const fs::path splitModelPath = outDir / "split-model.pmml";
     std::error_code ec;
     fs::remove(splitModelPath, ec);   // a model of an earlier run must not linger

@@ -2,10 +2,9 @@
 
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <set>
-#include <mutex>
 #include <sstream>
-#include <thread>
 
 #include "errors.h"
 
@@ -114,28 +113,23 @@ void writeContainerDir(const fs::path& dir, const std::string& name,
                  tsvCell(propertyValue(entry.properties, "typeId")) + "\n";
         files.push_back(std::move(file));
     }
-    // Creating files is most of the cost of many small entries; two threads
-    // create them side by side. The first failure is reported.
-    std::mutex failureMutex;
-    std::string failure;
-    auto writeShare = [&](std::size_t first, std::size_t step) {
-        for (std::size_t i = first; i < entries.size(); i += step) {
-            try {
-                writeFile(target / files[i], entries[i].content);
-            } catch (const RunError& error) {
-                std::lock_guard<std::mutex> guard(failureMutex);
-                if (failure.empty()) failure = error.what();
-                return;
-            }
-        }
-    };
-    {
-        std::thread helper(writeShare, 1, 2);
-        writeShare(0, 2);
-        helper.join();
-    }
-    if (!failure.empty()) throw RunError(failure);
+    for (std::size_t i = 0; i < entries.size(); ++i) writeFile(target / files[i], entries[i].content);
     writeFile(target / "entries.tsv", index);
+}
+
+void writeContainerDirs(const fs::path& dir, const std::vector<NamedEntries>& containers)
+{
+    // Creating files is most of the cost of many small entries. Files made
+    // in one directory queue on that directory's lock, so each container
+    // gets a thread of its own instead.
+    std::vector<std::future<void>> writers;
+    for (const NamedEntries& container : containers)
+        writers.push_back(std::async(std::launch::async, [&dir, &container] {
+            writeContainerDir(dir, container.name, container.entries);
+        }));
+    // Every writer finishes before the first failure, in container order, is reported.
+    for (std::future<void>& writer : writers) writer.wait();
+    for (std::future<void>& writer : writers) writer.get();
 }
 
 }  // namespace splitrun

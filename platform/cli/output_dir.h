@@ -32,6 +32,14 @@ void prepareOutputDir(const std::filesystem::path& dir);
 void writeContainerDir(const std::filesystem::path& dir, const std::string& name,
                        const std::vector<ContainerEntry>& entries);
 
+struct NamedEntries {
+    std::string name;
+    std::vector<ContainerEntry> entries;
+};
+// writeContainerDir for each container, side by side; the first failure in
+// the order given is thrown once all are done.
+void writeContainerDirs(const std::filesystem::path& dir, const std::vector<NamedEntries>& containers);
+
 // Writes `content` to `path` byte for byte. Throws RunError on failure.
 void writeFile(const std::filesystem::path& path, const std::string& content);
 

@@ -143,26 +143,25 @@ std::optional<double> plainDecimal(std::string_view text)
 {
     static const double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                      1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    std::size_t i = 0;
+    const char* p = text.data();
+    const char* const end = p + text.size();
     bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    if (p != end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+    // Longer texts hold more than 15 digits (and could overflow the mantissa).
+    if (end - p > 17) return std::nullopt;
     std::uint64_t mantissa = 0;
-    int digitCount = 0;
-    int fraction = -1;   // digits after the point; -1 before it
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (isDigit(c)) {
-            mantissa = mantissa * 10 + static_cast<unsigned>(c - '0');
-            ++digitCount;
-            if (fraction >= 0) ++fraction;
-        } else if (c == '.' && fraction < 0) {
-            fraction = 0;
-        } else {
-            return std::nullopt;
-        }
+    const char* const wholeStart = p;
+    for (unsigned d; p != end && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p) mantissa = mantissa * 10 + d;
+    const std::ptrdiff_t whole = p - wholeStart;
+    std::ptrdiff_t fraction = 0;
+    if (p != end && *p == '.') {
+        const char* const fractionStart = ++p;
+        for (unsigned d; p != end && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p)
+            mantissa = mantissa * 10 + d;
+        fraction = p - fractionStart;
     }
-    if (digitCount == 0 || digitCount > 15) return std::nullopt;
-    const double value = static_cast<double>(mantissa) / kPowers[fraction < 0 ? 0 : fraction];
+    if (p != end || whole + fraction == 0 || whole + fraction > 15) return std::nullopt;
+    const double value = static_cast<double>(mantissa) / kPowers[fraction];
     return negative ? -value : value;
 }
 
