@@ -54,19 +54,12 @@ TEST_F(Annotate, PMMLFieldsFollowTheCodesAndCarryAValueOnlyForTheExactFalseText)
     }
 }
 
-TEST_F(Annotate, PMMLFailuresOfParsingAndOfTheMessageLock) {
+TEST_F(Annotate, PMMLThatDoesNotParseIsLeftAlone) {
     std::string text = "<PMML><unclosed></PMML>";
     EXPECT_EQ(peer().AddPMMLSplitInfo(text, kEntries, &err), 5u);
     EXPECT_EQ(text, "<PMML><unclosed></PMML>");
     EXPECT_EQ(err, 0);
     EXPECT_EQ(Messages(), "");
-    // Messages are recorded under the lock, whose failures do not matter.
-    context->faults().refuse("lock", 1, 1);
-    text = "<PMML/>";
-    EXPECT_EQ(peer().AddPMMLSplitInfo(text, {{"a", 1, 9, "1", "false"}, {"b", 1, 9, "2", "false"}}, &err), 0u);
-    EXPECT_EQ(Messages(), "2/280016/a 2/280016/b");
-    const refhost::LockStats stats = context->lockStats();
-    EXPECT_EQ((std::vector<uint64_t>{stats.taken, stats.released, stats.misuses}), (std::vector<uint64_t>{1, 1, 0}));
 }
 
 TEST_F(Annotate, StatXMLSplitGroupAndDataModelMarks) {
@@ -99,32 +92,6 @@ TEST_F(Annotate, StatXMLSplitGroupAndDataModelMarks) {
         XMLDocument worker = Parse(input);
         ASSERT_EQ(peer().AddStatXMLSplitGroup(&worker, {{"age", 1, 1, "3", "false"}}), 0u);
         EXPECT_EQ(ChildNames(worker), expected);
-    }
-}
-
-TEST_F(Annotate, StatXMLAnnotationFailures) {
-    EXPECT_EQ(peer().AddStatXMLSplitGroup(nullptr, kEntries), 1u);
-    XMLDocument unchanged = Parse("<StatXML><PMMLModel/></StatXML>");
-    EXPECT_EQ(peer().AddStatXMLSplitGroup(&unchanged, {}), 1u);
-    EXPECT_EQ(Outline(unchanged), "StatXML(PMMLModel)");
-    const SplitFieldEntry region{"region", 3, 3, "n", "false"}, ghost{"ghost", 0, 6, "g", "false"};
-    // input: null for the usual input data model.
-    const struct { const char* worker; const char* input; std::vector<SplitFieldEntry> entries; } rows[] = {
-        {"<S><DataModel/></S>", nullptr, {region}},  // worker data model without fields
-        {"<S><DataModel><Fields/></DataModel></S>", "<DataModel/>", {region}},
-        {"<S/>", "<DataModel/>", {region}},
-        {"<S><DataModel><Fields/></DataModel></S>", nullptr, {region, ghost}},
-        {"<S/>", nullptr, {ghost}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.worker << " " << (row.input ? row.input : ""));
-        Restart();
-        if (row.input != nullptr) {
-            Access::inputModel(peer()).dispose();
-            Access::inputModel(peer()) = helper.createFromContents(row.input);
-        }
-        XMLDocument worker = Parse(row.worker);
-        EXPECT_EQ(peer().AddStatXMLSplitGroup(&worker, row.entries), 5u);
     }
 }
 
@@ -188,7 +155,6 @@ TEST_F(Annotate, SummaryFailuresLeaveTheCombinedDocumentAsTheyFoundIt) {
         {"<StatXML>" + settings + "<SplitGroup/><DescriptiveModel/></StatXML>", nullptr, 5, "old", "", ""},
         {R"(<StatXML><SplitGroup/><PMMLModel modelID="m" isActive="true"/><PMMLModel modelID="x">
             <PredictiveSummary/></PMMLModel></StatXML>)", nullptr, 5, "old", "", ""},  // chosen model has no summary
-        {Worker("x", "m", settings), "lock", 7, "m", "", "3/280012"},
         {"<StatXML>" + settings + R"(<PMMLModel modelID="m"><PredictiveSummary/></PMMLModel></StatXML>)", nullptr, 5, "m",
          "(BuildSettings{v=9})", ""},  // no split group
         {Worker("x", "m"), "unlock", 7, "m", "(" + Section("x", "m") + ")", "3/280013"},

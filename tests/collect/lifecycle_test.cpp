@@ -28,8 +28,6 @@ TEST_F(Lifecycle, ConfigureReadsTheSettingListsAfreshAndReturnsTheBaseFailures) 
     context->clearParameters();
     ASSERT_EQ(peer().Configure(&err), 0u);
     EXPECT_TRUE(Access::targets(peer()).empty() && Access::inputs(peer()).empty());
-    context->faults().refuse("getParameters", 1, 7);
-    EXPECT_EQ(peer().Configure(&err), 7u);
     context->setDataModel("<DataModel/>");
     EXPECT_EQ(peer().Configure(&err), 5u);
 }
@@ -44,21 +42,11 @@ TEST_F(Lifecycle, BeginExecutionReadsTheInputDataModelOrKeepsTheLastOneOnFailure
     ASSERT_EQ(Begin(), 0u);
     EXPECT_EQ(context->faults().calls("getInputDataModel") - before, 2u);  // beyond 8192 bytes: a second call
     EXPECT_EQ(peer().BeginExecution(nullptr, nullptr, &err), 8u);
-    context->faults().refuse("getInputDataModel", 1, 7);
-    EXPECT_EQ(Begin(), 7u);
     context->faults().refuse("getInputDataModel", 1, 13, 0, 2);
     EXPECT_EQ(Begin(), 13u);
     context->setDataModel("<DataModel><Fields>");
     EXPECT_EQ(Begin(), 5u);
     EXPECT_EQ(Outline(Access::inputModel(peer())), Outline(model));
-}
-
-TEST_F(Lifecycle, NoLockWhenTheHostRefusesOne) {
-    context->faults().refuse("createLock", 1, 0);
-    peer_ = std::make_unique<SplitCollectPeer>(context->record(), host.record());
-    EXPECT_FALSE(Access::hasLock(peer()));
-    peer_.reset();
-    EXPECT_EQ(context->lockStats().created, context->lockStats().destroyed);
 }
 
 TEST_F(Lifecycle, GroupWritersReuseTheirContainerRefuseEmptyTextsAndLeaveItToTheNextBegin) {
@@ -135,34 +123,6 @@ TEST_F(Lifecycle, EndStopsWhenTheDataModelSectionCannotBeBuilt) {
     EXPECT_EQ(Keys("StatXML"), (Strings{"m-1", "m-3"}));
     EXPECT_FALSE(context->container("PMML").isClosed());
     EXPECT_TRUE(combined().isEmpty() && Access::inputModel(peer()).isEmpty());
-}
-
-TEST_F(Lifecycle, RootWriteFailuresReturnTheHostStatusAndStillClose) {
-    // With one group: calls 1 and 2 of each operation write the group's
-    // entries, 3 and 4 the root entries.
-    const struct { const char* op; uint64_t nth, times; uint32_t status; Strings statxml, pmml; } rows[] = {
-        {"createKey", 3, 1, 7, {"m-1"}, {"m-1"}},
-        {"setKeyText", 3, 1, 7, {"m-1"}, {"m-1"}},
-        {"openEntry", 3, 1, 7, {"m-1"}, {"m-1"}},
-        {"writeStream", 3, 1, 7, {"m-1", "rootStatXML"}, {"m-1"}},
-        {"createKey", 4, 1, 7, {"m-1", "rootStatXML"}, {"m-1"}},
-        {"writeStream", 4, 1, 7, {"m-1", "rootStatXML"}, {"m-1", "rootPMML"}},
-        {"openContainer", 2, 2, 0, {"m-1", "rootStatXML"}, {}},  // PMML never opened
-        {"openContainer", 1, 2, 7, {}, {}},                      // StatXML never opened
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.op << " " << row.nth);
-        Restart();
-        context->faults().refuse(row.op, row.nth, 7, 0, row.times);
-        Complete(AddWorker({{"region", "north"}}, WorkerStatXML("m-1"), WorkerPMML("a")));
-        EXPECT_EQ(End(), row.status);
-        EXPECT_EQ(Keys("StatXML"), row.statxml);
-        EXPECT_EQ(Keys("PMML"), row.pmml);
-        for (const char* name : {"StatXML", "PMML"})
-            if (context->hasContainer(name)) { EXPECT_TRUE(context->container(name).isClosed()) << name; }
-        EXPECT_EQ(context->container("StatXML").openStreams() + context->container("PMML").openStreams(), 0u);
-        EXPECT_EQ(Messages(), "");
-    }
 }
 
 }  // namespace
