@@ -82,12 +82,13 @@ void RecordSet::addLocked(const std::shared_ptr<const Table>& table, size_t firs
         Run& last = runs_.back();
         if (last.table == table && last.first + last.count == first) {
             ++last.count;
-            size_.fetch_add(1, std::memory_order_release);
+            // Written under mutex_ only: a plain store publishes the count.
+            size_.store(size_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
             return;
         }
     }
     runs_.push_back(Run{table, first, 1, size()});
-    size_.fetch_add(1, std::memory_order_release);
+    size_.store(size_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
 }
 
 cf_status RecordSet::addRecord(CFIterator* source, int* err) {
