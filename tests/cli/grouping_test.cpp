@@ -1,7 +1,7 @@
-// Ordering records by split key, the --presorted check, and entry file names.
+// Ordering records by split key, and entry file names (the --presorted check
+// is run end to end).
 #include <gtest/gtest.h>
 
-#include "errors.h"
 #include "group_order.h"
 #include "output_dir.h"
 
@@ -24,20 +24,6 @@ TEST(GroupOrder, SortsStablyMissingFirstNumbersNumericallyStringsBytewise)
     // missing < "" < "B" < "b" < "\xC3\xA9"; within "b": missing < 9 < 10, and
     // the two rows with key (b, 10) keep their file order (0 before 5).
     EXPECT_EQ(order, (std::vector<std::size_t>{2, 4, 1, 7, 3, 0, 5, 6}));
-}
-
-TEST(GroupOrder, PresortedCheckNamesKeyAndBothLines)
-{
-    refhost::Table table({{"region", 3, 3}, {"day", 4, 1}});
-    for (const char* region : {"North", "North", "South", "North"})
-        table.addRow({Cell::text(region), Cell::real(19000)});
-    try {
-        checkGrouped(table, {0, 1}, {2, 3, 5, 9}, "s.csv");
-        FAIL() << "expected an error";
-    } catch (const InputError& e) {
-        for (const char* part : {"region=North, day=2022-01-08", "line 2", "line 9"})
-            EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
-    }
 }
 
 TEST(OutputDir, EntryFileNamesAreSafeAndDistinct)

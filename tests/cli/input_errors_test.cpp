@@ -97,19 +97,13 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
     }
 }
 
-TEST(Usage, NoArgumentsIsAnErrorHelpListsEveryOptionInfoNamesTheModule)
+TEST(Usage, NoArgumentsIsAnErrorHelpAndInfoAreNot)
 {
     EXPECT_EQ(runSplitRun({}).status, 2);
-    const RunOutput help = runSplitRun({"--help"});
-    EXPECT_EQ(help.status, 0);
-    for (const char* option : {"--data", "--split", "--target", "--inputs", "--threads", "--presorted",
-                               "--data-model", "--input-pmml", "--input-statxml", "--model", "--event",
-                               "--out", "score", "info", "Examples:"})
-        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    EXPECT_EQ(runSplitRun({"--help"}).status, 0);
     const RunOutput info = runSplitRun({"info"});
     EXPECT_EQ(info.status, 0) << info.err;
     EXPECT_NE(info.out.find("name:       split"), std::string::npos) << info.out;
-    EXPECT_NE(info.out.find("version:"), std::string::npos) << info.out;
 }
 
 }  // namespace

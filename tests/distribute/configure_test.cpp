@@ -66,17 +66,5 @@ TEST(Configure, SplitFieldOfUnknownStorageFailsTheTask) {
     EXPECT_EQ(run.Messages(), std::vector<refhost::Message>(3, refhost::Message{3, 280010, {"k"}}));
 }
 
-TEST(Configure, EveryWorkerGetsTheInputDataModel) {
-    DistributeHarness run(Sales(), {"region"});
-    ASSERT_EQ(run.Begin(), 0u);
-    for (refhost::Worker* worker : {&run.worker(0), static_cast<refhost::Worker*>(nullptr)}) {
-        for (size_t index : {0, 5}) {
-            std::string text;
-            EXPECT_EQ(run.component->getDataModel(worker, index, &text), 0u);
-            EXPECT_EQ(text, run.context.dataModel());
-        }
-    }
-}
-
 }  // namespace
 }  // namespace splittest

@@ -1,8 +1,7 @@
-// The two documents the module writes without a component, and the buffer
-// protocol that delivers them.
+// The two documents the module writes without a component (the buffer
+// protocol that delivers them is checked by the buffer-protocol fuzz target
+// and, for messages, by the peer tests).
 #include <gtest/gtest.h>
-
-#include <functional>
 
 #include "cf_cpp_helper.h"
 #include "refhost/host.h"
@@ -20,34 +19,6 @@ protected:
     refhost::Host host;
     refhost::Module module{SPLIT_MODULE_PATH};
 };
-
-TEST_F(Documents, FollowTheBufferProtocol) {
-    using Deliver = std::function<cf_status(char*, size_t, size_t*)>;
-    const Deliver documents[] = {
-        [&](char* b, size_t s, size_t* n) {
-            int err = 31;
-            cf_status status = module.api().cf_getModuleInformation(b, s, n, &err);
-            EXPECT_EQ(err, 31);
-            return status;
-        },
-        [&](char* b, size_t s, size_t* n) {
-            return module.api().cf_component_getExecutionRequirements(nullptr, b, s, n);
-        },
-    };
-    for (const Deliver& deliver : documents) {
-        size_t needed = 0, again = 0;
-        EXPECT_EQ(deliver(nullptr, 0, &needed), 13u);
-        ASSERT_GT(needed, 1u);
-        std::string small(needed - 1, '#');
-        EXPECT_EQ(deliver(small.data(), small.size(), &again), 13u);
-        EXPECT_EQ(again, needed);
-        EXPECT_EQ(small, std::string(needed - 1, '#'));  // untouched
-        std::string exact(needed + 1, '#');
-        EXPECT_EQ(deliver(exact.data(), needed, &again), 0u);
-        EXPECT_EQ(exact.find('\0'), needed - 1);
-        EXPECT_EQ(exact.back(), '#');  // nothing beyond the terminator
-    }
-}
 
 // Both documents, re-read and written out by the XML helper; the module
 // information is byte-identical on every call.

@@ -1,5 +1,5 @@
 // Host words the module relies on in a fixed form: chunked container reads,
-// close accounting, the parameter document and the message catalogue.
+// the parameter document and the message catalogue.
 #include <gtest/gtest.h>
 
 #include "refhost/container.h"
@@ -30,22 +30,6 @@ TEST(Container, ReadsHonourCapacityAndReportEachChunk) {
         EXPECT_EQ(sizes, container.readSizes());
         EXPECT_EQ(std::vector<size_t>(sizes.size(), 1023), container.readCapacities());
     }
-}
-
-TEST(Container, CloseIsCountedAndLaterUseNoticed) {
-    Container container;
-    int err = 0;
-    CFContainerFile* r = container.record();
-    container.noteOpened();
-    EXPECT_EQ(0u, r->closeContainer(r->handle, &err));
-    EXPECT_TRUE(container.isClosed());
-    EXPECT_EQ(CF_FAILED, r->closeContainer(r->handle, &err));
-    CFEntryKey* key = nullptr;
-    r->createKey(r->handle, &key, &err);
-    EXPECT_EQ(1u, container.closeCount());
-    EXPECT_EQ(2u, container.usesAfterClose());
-    container.noteOpened();
-    EXPECT_FALSE(container.isClosed());
 }
 
 TEST(Context, ParameterDocumentHasOneValuePerSettingValue) {
