@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <set>
 #include <string_view>
@@ -394,7 +395,10 @@ std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<
 
         std::size_t rows = 0;
         for (const Part& part : parts) rows += part.rows;
-        for (std::size_t c = 0; c < fields; ++c) {
+        // Joining copies every part after the first into the first's
+        // columns; the columns are independent, so the threads share them.
+        result.values.resize(fields);
+        auto join = [&](std::size_t c) {
             const Storage storage = result.storages[c];
             for (Part& part : parts) {
                 ColumnState& state = part.columns[c];
@@ -407,7 +411,17 @@ std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<
                 joined.appendAll(parts[i].columns[c].values);
                 parts[i].columns[c].values = ColumnValues();
             }
-            result.values.push_back(std::move(joined));
+            result.values[c] = std::move(joined);
+        };
+        std::atomic<std::size_t> nextColumn{0};
+        auto joinSome = [&] {
+            for (std::size_t c = nextColumn++; c < fields; c = nextColumn++) join(c);
+        };
+        {
+            std::vector<std::thread> helpers;
+            for (std::size_t i = 1; i < parts.size(); ++i) helpers.emplace_back(joinSome);
+            joinSome();
+            for (std::thread& helper : helpers) helper.join();
         }
         return result;
     }

@@ -63,27 +63,11 @@ thread_local LastCall lastCall;
 // The Faults whose host is inside a call of the module on this thread.
 thread_local const void* insideModule = nullptr;
 
-}  // namespace
-
-namespace {
-
-std::atomic<uint64_t> nextFaultsId{1};
-
-// Operation names are string literals, so a thread remembers the counter of
-// each name pointer it used last: a hit costs a few loads instead of a hash
-// of the name and a comparison.
-struct CachedCounter {
-    uint64_t faults = 0;
-    const char* op = nullptr;
-    void* counter = nullptr;
-};
-constexpr size_t kCacheSize = 64;
 // The host library is loaded with the program, never by dlopen, so its
 // thread-locals can live in the static TLS block: reaching them is then one
 // load off the thread pointer instead of a call to __tls_get_addr, which
 // matters for a check made on every record operation.
 #define REFHOST_FAST_TLS __attribute__((tls_model("initial-exec")))
-thread_local REFHOST_FAST_TLS std::array<CachedCounter, kCacheSize> counterCache{};
 
 // Shards are leased to threads, one each, and given back when the thread
 // ends. A thread with a shard of its own counts with a plain load and store
@@ -139,20 +123,23 @@ void processBarrier() {
     if (plainCounting) syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0);
 }
 
-size_t cacheSlot(uint64_t faults, const char* op) {
-    return ((reinterpret_cast<uintptr_t>(op) >> 3) ^ (faults * 31)) % kCacheSize;
-}
-
 }  // namespace
 
-Faults::Faults() : id_(nextFaultsId.fetch_add(1, std::memory_order_relaxed)) {}
+Faults::Faults() = default;
 Faults::~Faults() = default;
 
 Faults::Counter& Faults::literalCounter(const char* op) {
-    CachedCounter& cached = counterCache[cacheSlot(id_, op)];
-    if (cached.faults == id_ && cached.op == op) return *static_cast<Counter*>(cached.counter);
+    const size_t slot = (reinterpret_cast<uintptr_t>(op) >> 2) % kLiteralSlots;
+    if (literalKeys_[slot].load(std::memory_order_acquire) == op)
+        return *literalCounters_[slot].load(std::memory_order_relaxed);
     Counter& found = counter(op);
-    cached = CachedCounter{id_, op, &found};
+    // The first name to reach a slot keeps it; another name of that slot is
+    // looked up by its hash each time.
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (literalKeys_[slot].load(std::memory_order_relaxed) == nullptr) {
+        literalCounters_[slot].store(&found, std::memory_order_relaxed);
+        literalKeys_[slot].store(op, std::memory_order_release);
+    }
     return found;
 }
 

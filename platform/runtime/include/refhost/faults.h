@@ -100,13 +100,11 @@ private:
         int err;
     };
     static constexpr size_t kSlots = 256;
-    // Tells this Faults apart from every other one, past and present, in the
-    // per-thread cache of counters.
-    const uint64_t id_;
 
     Counter& counter(const char* op);
-    // counter() through a per-thread cache keyed by the name's address: for
-    // names that are string literals (every check() caller passes one).
+    // counter() through a table keyed by the name's address: for names that
+    // are string literals (every check() caller passes one), a hit is two
+    // loads instead of a hash of the name and a comparison.
     Counter& literalCounter(const char* op);
     const Counter* find(const char* op) const;
     bool applyRules(const char* op, Counter& counter, uint64_t call, int* err,
@@ -116,6 +114,9 @@ private:
     // Counters by name, open addressing; a slot is written once, under
     // mutex_, and read without it.
     std::array<std::atomic<Counter*>, kSlots> slots_{};
+    static constexpr size_t kLiteralSlots = 256;
+    std::array<std::atomic<const char*>, kLiteralSlots> literalKeys_{};
+    std::array<std::atomic<Counter*>, kLiteralSlots> literalCounters_{};
     std::vector<std::unique_ptr<Counter>> counters_;
     std::atomic<size_t> pending_{0};  // rules not yet used up, and rules being added
     std::atomic<bool> recording_{false};
