@@ -44,12 +44,32 @@ int compareKeys(const refhost::Table& table, const std::vector<std::size_t>& key
     return 0;
 }
 
-bool sameKey(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,
-             std::size_t a, std::size_t b)
+// Marks in changed[i] whether row first + i holds another key than the row
+// before it (first >= 1). Columns without missing values are compared as
+// plain arrays, a block of rows at a time; the rest value by value.
+void markKeyChanges(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,
+                    std::size_t first, std::vector<unsigned char>& changed)
 {
-    for (std::size_t column : keyColumns)
-        if (!table.sameValue(a, b, column)) return false;
-    return true;
+    std::fill(changed.begin(), changed.end(), 0);
+    const std::size_t count = changed.size();
+    using Kind = refhost::ColumnValues::Kind;
+    for (std::size_t column : keyColumns) {
+        const refhost::ColumnValues& values = table.values(column);
+        const Kind kind = values.kind();
+        if (kind == Kind::Cells || values.hasMissing()) {
+            for (std::size_t i = 0; i < count; ++i)
+                changed[i] |= !table.sameValue(first + i, first + i - 1, column);
+        } else if (kind == Kind::Integer) {
+            const std::int64_t* v = values.integers().data() + first;
+            for (std::size_t i = 0; i < count; ++i) changed[i] |= v[i] != v[i - 1];
+        } else if (kind == Kind::Real) {
+            const double* v = values.reals().data() + first;
+            for (std::size_t i = 0; i < count; ++i) changed[i] |= !(v[i] == v[i - 1]);
+        } else {
+            const std::uint32_t* v = values.codes().data() + first;
+            for (std::size_t i = 0; i < count; ++i) changed[i] |= v[i] != v[i - 1];
+        }
+    }
 }
 
 }  // namespace
@@ -100,8 +120,15 @@ void checkGrouped(const refhost::Table& table, const std::vector<std::size_t>& k
     auto less = [&](std::size_t a, std::size_t b) { return compareKeys(table, keyColumns, a, b) < 0; };
     std::map<std::size_t, std::size_t, decltype(less)> finished(less);
     std::size_t groupStart = 0;
+    constexpr std::size_t kBlock = 4096;
+    std::vector<unsigned char> changed;
     for (std::size_t row = 1; row < table.rowCount(); ++row) {
-        if (sameKey(table, keyColumns, row, row - 1)) continue;
+        const std::size_t inBlock = (row - 1) % kBlock;
+        if (inBlock == 0) {
+            changed.resize(std::min(kBlock, table.rowCount() - row));
+            markKeyChanges(table, keyColumns, row, changed);
+        }
+        if (!changed[inBlock]) continue;
         finished.emplace(groupStart, groupStart);
         groupStart = row;
         const auto earlier = finished.find(row);
