@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <set>
 #include <string_view>
@@ -171,9 +170,14 @@ struct ColumnState {
 
 enum class Verdict { Loaded, FullReader, Reread };
 
-// The records of one byte range of the file, which starts at a line start.
+// One range of columns of every record: each part reads the whole file and
+// keeps the fields [firstColumn, endColumn) of each line. Parts of disjoint
+// columns write disjoint memory, so they run side by side and their columns
+// need no joining afterwards.
 struct Part {
-    std::vector<ColumnState> columns;
+    std::vector<ColumnState> columns;   // one per field; only the part's own are used
+    std::size_t firstColumn = 0;
+    std::size_t endColumn = 0;
     std::size_t rows = 0;
     std::size_t reserveRows = 0;
     Verdict verdict = Verdict::Loaded;
@@ -182,8 +186,13 @@ struct Part {
     bool line(const char* p, const char* end)
     {
         const std::size_t fields = columns.size();
-        std::size_t column = 0;
-        for (;;) {
+        // Fields before the part's own are only stepped over.
+        for (std::size_t column = 0; column < firstColumn; ++column) {
+            const char* comma = static_cast<const char*>(std::memchr(p, ',', static_cast<std::size_t>(end - p)));
+            if (comma == nullptr) return fail(Verdict::FullReader);
+            p = comma + 1;
+        }
+        for (std::size_t column = firstColumn;; ++column) {
             const char* comma = static_cast<const char*>(std::memchr(p, ',', static_cast<std::size_t>(end - p)));
             const char* fieldEnd = comma != nullptr ? comma : end;
             if (column == fields) return fail(Verdict::FullReader);
@@ -193,11 +202,14 @@ struct Part {
                 needText.push_back(column);
                 return fail(Verdict::Reread);
             }
-            ++column;
-            if (comma == nullptr) break;
+            if (comma == nullptr) {
+                if (column + 1 != fields) return fail(Verdict::FullReader);
+                break;
+            }
+            // The last field of a part that is not the last: the line must go on.
+            if (column + 1 == endColumn && endColumn < fields) break;
             p = comma + 1;
         }
-        if (column != fields) return fail(Verdict::FullReader);
         ++rows;
         return true;
     }
@@ -280,46 +292,41 @@ struct Part {
     }
 };
 
-// Where each part of the file starts: at the line start after every
-// threads-th of the data.
-std::vector<std::size_t> cutPoints(const File& file, std::size_t begin, std::size_t end, std::size_t threads)
+// The columns of each part: contiguous ranges of about equal cost, judged
+// by the width of each field in the first record (plus a little for every
+// field, since each costs a lookup for its end).
+std::vector<std::size_t> columnCuts(const File& file, std::size_t begin, std::size_t end, std::size_t fields,
+                                    std::size_t parts)
 {
-    std::vector<std::size_t> cuts{begin};
+    std::vector<double> cost(fields, 1.0);
     char window[65536];
-    for (std::size_t i = 1; i < threads; ++i) {
-        std::size_t at = std::max(begin + (end - begin) * i / threads, cuts.back());
-        std::size_t cut = end;
-        while (at < end) {
-            const long got = file.read(window, std::min(sizeof window, end - at), at);
-            if (got <= 0) break;
-            if (const void* nl = std::memchr(window, '\n', static_cast<std::size_t>(got))) {
-                cut = at + static_cast<std::size_t>(static_cast<const char*>(nl) - window) + 1;
-                break;
-            }
-            at += static_cast<std::size_t>(got);
+    const long got = file.read(window, std::min(sizeof window, end - begin), begin);
+    if (got > 0) {
+        const std::string_view text(window, static_cast<std::size_t>(got));
+        const std::string_view line = text.substr(0, text.find('\n'));
+        std::size_t from = 0;
+        for (std::size_t c = 0; c < fields && from <= line.size(); ++c) {
+            const std::size_t comma = std::min(line.find(',', from), line.size());
+            cost[c] = 4.0 + static_cast<double>(comma - from);
+            from = comma + 1;
         }
-        cuts.push_back(cut);
     }
-    cuts.push_back(end);
+    double total = 0;
+    for (double c : cost) total += c;
+    std::vector<std::size_t> cuts{0};
+    double sum = 0;
+    for (std::size_t c = 0; c < fields && cuts.size() < parts; ++c) {
+        sum += cost[c];
+        // Cut after this column once the parts so far have their share, and
+        // leave at least one column for every part still to come.
+        const std::size_t remainingParts = parts - cuts.size();
+        if ((sum >= total * static_cast<double>(cuts.size()) / static_cast<double>(parts) &&
+             fields - (c + 1) >= remainingParts) ||
+            fields - (c + 1) == remainingParts)
+            cuts.push_back(c + 1);
+    }
+    cuts.push_back(fields);
     return cuts;
-}
-
-// The storage of a column read in parts: their common storage, real for
-// integers and reals; None when the parts disagree otherwise.
-std::optional<Storage> joinStorages(const std::vector<Part>& parts, std::size_t column)
-{
-    Storage joined = Storage::None;
-    for (const Part& part : parts) {
-        const Storage s = part.columns[column].storage;
-        if (s == Storage::None || s == joined) continue;
-        if (joined == Storage::None) joined = s;
-        else if ((joined == Storage::Integer && s == Storage::Real) ||
-                 (joined == Storage::Real && s == Storage::Integer))
-            joined = Storage::Real;
-        else
-            return std::nullopt;
-    }
-    return joined == Storage::None ? Storage::String : joined;
 }
 
 }  // namespace
@@ -344,18 +351,23 @@ std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<
     if (!given.empty() && given.size() != fields) return std::nullopt;
     const std::size_t size = file.size();
     const std::size_t begin = std::min(header->dataStart, size);
-    // Small files are not worth a second thread.
+    // Small files are not worth a second thread, and no part has fewer than
+    // one column.
     if (size - begin < (std::size_t{1} << 20)) threads = 1;
-    const std::vector<std::size_t> cuts = cutPoints(file, begin, size, std::max<std::size_t>(threads, 1));
+    const std::vector<std::size_t> cuts =
+        columnCuts(file, begin, size, fields, std::clamp<std::size_t>(threads, 1, fields));
 
     // Columns whose inferred storage met a value of another kind are read
     // again as text; each round fixes at least one more column.
     std::vector<bool> asText(fields, false);
     for (;;) {
         std::vector<Part> parts(cuts.size() - 1);
-        for (Part& part : parts) {
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            Part& part = parts[i];
+            part.firstColumn = cuts[i];
+            part.endColumn = cuts[i + 1];
             part.columns.resize(fields);
-            for (std::size_t c = 0; c < fields; ++c) {
+            for (std::size_t c = part.firstColumn; c < part.endColumn; ++c) {
                 ColumnState& state = part.columns[c];
                 if (!given.empty()) state.fixed = true, state.settle(given[c], 0);
                 else if (asText[c]) state.fixed = true, state.settle(Storage::String, 0);
@@ -364,10 +376,8 @@ std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<
         {
             std::vector<std::thread> helpers;
             for (std::size_t i = 1; i < parts.size(); ++i)
-                helpers.emplace_back([&, i] { parts[i].read(file, cuts[i], cuts[i + 1], cuts[i + 1] - cuts[i]); });
-            // The first part's columns get room for every record: the other
-            // parts are appended to them without moving them.
-            parts[0].read(file, cuts[0], cuts[1], size - begin);
+                helpers.emplace_back([&, i] { parts[i].read(file, begin, size, size - begin); });
+            parts[0].read(file, begin, size, size - begin);
             for (std::thread& helper : helpers) helper.join();
         }
         bool reread = false;
@@ -379,49 +389,20 @@ std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<
             }
         }
         if (reread) continue;
+        // Every part saw every line; a part that stopped early said so above.
+        for (const Part& part : parts)
+            if (part.rows != parts[0].rows) return std::nullopt;
 
         PlainCsv result;
         result.header = header->names;
-        for (std::size_t c = 0; c < fields; ++c) {
-            const std::optional<Storage> storage = joinStorages(parts, c);
-            if (!storage) {
-                asText[c] = true;
-                reread = true;
-                continue;
-            }
-            result.storages.push_back(*storage);
-        }
-        if (reread) continue;
-
-        std::size_t rows = 0;
-        for (const Part& part : parts) rows += part.rows;
-        // Joining copies every part after the first into the first's
-        // columns; the columns are independent, so the threads share them.
-        result.values.resize(fields);
-        auto join = [&](std::size_t c) {
-            const Storage storage = result.storages[c];
-            for (Part& part : parts) {
+        for (Part& part : parts) {
+            for (std::size_t c = part.firstColumn; c < part.endColumn; ++c) {
                 ColumnState& state = part.columns[c];
-                if (state.storage == Storage::None) state.settle(storage, 0);
-                if (storage == Storage::Real) state.values.integersToReals();
+                // A column of missing values only is text.
+                if (state.storage == Storage::None) state.settle(Storage::String, 0);
+                result.storages.push_back(state.storage);
+                result.values.push_back(std::move(state.values));
             }
-            ColumnValues joined = std::move(parts[0].columns[c].values);
-            if (parts.size() > 1) joined.reserve(rows);
-            for (std::size_t i = 1; i < parts.size(); ++i) {
-                joined.appendAll(parts[i].columns[c].values);
-                parts[i].columns[c].values = ColumnValues();
-            }
-            result.values[c] = std::move(joined);
-        };
-        std::atomic<std::size_t> nextColumn{0};
-        auto joinSome = [&] {
-            for (std::size_t c = nextColumn++; c < fields; c = nextColumn++) join(c);
-        };
-        {
-            std::vector<std::thread> helpers;
-            for (std::size_t i = 1; i < parts.size(); ++i) helpers.emplace_back(joinSome);
-            joinSome();
-            for (std::thread& helper : helpers) helper.join();
         }
         return result;
     }
