@@ -6,26 +6,12 @@
 //
 // Whatever the texts, every call must return a status, and every document
 // the component writes or hands back must parse.
-#include <memory>
-
-#include "cf_cpp_helper.h"
 #include "fuzz_support.h"
-#include "refhost/component.h"
-#include "refhost/context.h"
 #include "refhost/worker.h"
 
 namespace {
 
 using namespace fuzzsupport;
-
-const char* const kDataModel = R"(<DataModel version="1.0">
-  <FieldFormats><Format field="amount" decimals="2"/></FieldFormats><RecordCounts total="10"/>
-  <Fields caseSensitive="true" count="4">
-    <Field name="region" storage="string" measure="nominal" role="none" maxStringLength="5">
-      <Value value="north"/><Value value="south"/></Field>
-    <Field name="channel" storage="string" measure="flag" maxStringLength="3"/>
-    <Field name="age" storage="integer" measure="continuous" role="input"/>
-    <Field name="amount" storage="real" measure="continuous" role="target"/></Fields></DataModel>)";
 
 // Host operations the intake and the end of execution call.
 const char* const kFaultOps[] = {"getTask",  "openWorkerContainer", "openEntry",   "readStream",
@@ -50,24 +36,13 @@ void Store(refhost::Container& container, const std::string& text, bool keyed) {
     else container.setDefaultEntry(text);
 }
 
-void CheckParses(const std::string& text) {
-    if (text.empty()) return;
-    CfCppHelperV1::HostHelper helper(SharedHost().record());
-    CfCppHelperV1::XMLDocument document;
-    try {
-        document = helper.createFromContents(text);
-    } catch (const CfCppHelperV1::XMLException& e) {
-        std::fprintf(stderr, "written document does not parse: %s\n", e.what());
-        FUZZ_CHECK(!"the component wrote a document that does not parse");
-    }
-    document.dispose();
-}
-
 void CheckOutputs(refhost::Context& context) {
     for (const char* name : {"StatXML", "PMML"}) {
         for (refhost::Container* container : context.containers(name)) {
-            CheckParses(container->defaultText());
-            for (const refhost::Entry& entry : container->entries()) CheckParses(entry.data);
+            std::vector<std::string> texts{container->defaultText()};
+            for (const refhost::Entry& entry : container->entries()) texts.push_back(entry.data);
+            for (const std::string& text : texts)
+                if (!text.empty()) ParseOrAbort(text, "a written document").dispose();
         }
     }
 }
@@ -84,20 +59,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& statXML = texts[1];
     const std::string& pmml = texts[2];
 
-    refhost::Module& module = SharedModule();
     auto faults = std::make_shared<refhost::Faults>();
     refhost::Context context(SharedHost(), faults);
-    context.setDataModel((flags & kFuzzedDataModel) ? texts[3] : kDataModel);
+    context.setDataModel((flags & kFuzzedDataModel) ? texts[3] : SmallDataModel());
     context.setParameter("TargetFieldList", {"amount"});
     context.setParameter("InputFieldList", {"age"});
     if (flags & kNoThreadServices) context.setThreadServices(false);
     if (flags & kInjectFault) faults->refuse(faultOp, faultCall, 7, 99);
 
-    cf_status status = 0;
-    int err = 0;
-    std::unique_ptr<refhost::Component> collect =
-        refhost::Component::create(module, context, "split_collect", &status, &err);
-    FUZZ_CHECK(collect != nullptr);
+    std::unique_ptr<refhost::Component> collect = CreateComponent(context, "split_collect");
     collect->configure();
     const bool begun = collect->beginExecution() == 0;
 
@@ -113,9 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (!(flags & kNoEndExecution)) collect->endExecution();
 
-    cf_status messagesStatus = 0;
-    collect->messages(&messagesStatus);
-    FUZZ_CHECK(messagesStatus == 0);
+    CheckMessages(SharedModule().api(), collect->handle());
     FUZZ_CHECK(collect->destroy() == 0);
     CheckOutputs(context);
     return 0;

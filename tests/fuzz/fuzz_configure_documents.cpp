@@ -8,12 +8,7 @@
 // Both components are configured, begun, served and ended over a small
 // fixed input; every call must return a status, and the message document
 // must parse.
-#include <memory>
-
 #include "fuzz_support.h"
-#include "refhost/component.h"
-#include "refhost/context.h"
-#include "refhost/table.h"
 
 namespace {
 
@@ -24,14 +19,6 @@ thread_local const std::string* gParameters = nullptr;
 
 cf_status FuzzedParameters(void*, char* buffer, size_t size, size_t* needed, int*) {
     return refhost::deliverText(*gParameters, buffer, size, needed);
-}
-
-refhost::Table SmallInput() {
-    refhost::Table table({{"region", 3, 3}, {"age", 1, 1}, {"amount", 2, 1}});
-    table.addRow({refhost::Cell::text("north"), refhost::Cell::integer(30), refhost::Cell::real(1.5)});
-    table.addRow({refhost::Cell::text("north"), refhost::Cell::missing(), refhost::Cell::real(2.5)});
-    table.addRow({refhost::Cell::text("south"), refhost::Cell::integer(41), refhost::Cell::missing()});
-    return table;
 }
 
 // A component created on a copy of the context's record whose parameter
@@ -53,17 +40,6 @@ public:
     const refhost::EntryPoints& api() const { return api_; }
     // Entry points that read the parameters run with this component's text.
     void select() const { gParameters = &parameters_; }
-
-    void checkMessages() const {
-        size_t needed = 0;
-        int err = 0;
-        api_.cf_component_getMessages(handle_, nullptr, 0, &needed, &err);
-        std::string buffer(needed, '\0');
-        FUZZ_CHECK(api_.cf_component_getMessages(handle_, buffer.data(), buffer.size(), &needed,
-                                                 &err) == 0);
-        std::vector<refhost::Message> messages;
-        FUZZ_CHECK(refhost::parseMessages(buffer.c_str(), &messages));
-    }
 
 private:
     const refhost::EntryPoints& api_;
@@ -91,7 +67,7 @@ void RunDistribute(refhost::Context& context, const std::string& parameters, boo
     }
     api.cf_component_endExecution(distribute.handle(), &err);
     if (endTwice) api.cf_component_endExecution(distribute.handle(), &err);
-    distribute.checkMessages();
+    CheckMessages(api, distribute.handle());
 }
 
 void RunCollect(refhost::Context& context, const std::string& parameters) {
@@ -110,7 +86,7 @@ void RunCollect(refhost::Context& context, const std::string& parameters) {
         api.cf_collect_completedWorkerTask(collect.handle(), worker.record(), &err);
     }
     api.cf_component_endExecution(collect.handle(), &err);
-    collect.checkMessages();
+    CheckMessages(api, collect.handle());
 }
 
 }  // namespace

@@ -10,13 +10,7 @@
 // and end execution gives every record set back.
 #include <cmath>
 #include <limits>
-#include <memory>
-
-#include "cf_cpp_helper.h"
 #include "fuzz_support.h"
-#include "refhost/component.h"
-#include "refhost/context.h"
-#include "refhost/table.h"
 
 namespace {
 
@@ -73,20 +67,6 @@ bool SameCell(const Cell& a, const Cell& b) {
     return a.length() == b.length() && std::memcmp(a.bytes(), b.bytes(), a.length()) == 0;
 }
 
-size_t SplitFieldCount(const std::string& task) {
-    CfCppHelperV1::HostHelper helper(SharedHost().record());
-    CfCppHelperV1::XMLDocument document;
-    try {
-        document = helper.createFromContents(task);
-    } catch (const CfCppHelperV1::XMLException& e) {
-        std::fprintf(stderr, "task document does not parse: %s\n", e.what());
-        FUZZ_CHECK(!"the task document does not parse");
-    }
-    const size_t count = document.getElementsDirect("SplitField").count();
-    document.dispose();
-    return count;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -114,18 +94,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;  // a table the host itself refuses to hold
     }
 
-    refhost::Module& module = SharedModule();
     refhost::Context context(SharedHost());
     context.setInput(table);
     context.setDataModel(refhost::dataModelXml(table));
     context.setParameter("split_fields", splitFields);
     if (flags & kNoThreadServices) context.setThreadServices(false);
 
-    cf_status status = 0;
     int err = 0;
-    std::unique_ptr<refhost::Component> distribute =
-        refhost::Component::create(module, context, "split_distribute", &status, &err);
-    FUZZ_CHECK(distribute != nullptr);
+    std::unique_ptr<refhost::Component> distribute = CreateComponent(context, "split_distribute");
     if (distribute->configure() == 0 && distribute->beginExecution() == 0) {
         bool everyTaskServed = true;
         std::vector<std::vector<Cell>> served;
@@ -136,7 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 continue;
             }
             FUZZ_CHECK(first.empty());
-            FUZZ_CHECK(SplitFieldCount(second) == splitFields.size());
+            CfCppHelperV1::XMLDocument document = ParseOrAbort(second, "a task document");
+            FUZZ_CHECK(document.getElementsDirect("SplitField").count() == splitFields.size());
+            document.dispose();
             CFIterator* iterator = nullptr;
             if (distribute->getIterator(worker, 0, &iterator) != 0) {
                 everyTaskServed = false;
@@ -159,9 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     distribute->endExecution();
     FUZZ_CHECK(context.liveRecordSets() == 0 && context.badReleases() == 0);
-    cf_status messagesStatus = 0;
-    distribute->messages(&messagesStatus);
-    FUZZ_CHECK(messagesStatus == 0);
+    CheckMessages(SharedModule().api(), distribute->handle());
     FUZZ_CHECK(distribute->destroy() == 0);
     return 0;
 }

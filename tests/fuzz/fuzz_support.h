@@ -1,7 +1,7 @@
 // Shared pieces of the fuzz targets: a reader that turns fuzz bytes into
 // typed choices, splitting of one input into several texts, the module and
-// host every target drives, and a check that stops the run on a broken
-// contract.
+// host every target drives with a small input and its components, and
+// checks that stop the run on a broken contract.
 #ifndef SPLIT_TESTS_FUZZ_SUPPORT_H
 #define SPLIT_TESTS_FUZZ_SUPPORT_H
 
@@ -9,12 +9,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cf_cpp_helper.h"
+#include "refhost/component.h"
+#include "refhost/context.h"
 #include "refhost/host.h"
 #include "refhost/module.h"
+#include "refhost/table.h"
 
 namespace fuzzsupport {
 
@@ -99,6 +104,56 @@ inline refhost::Module& SharedModule() {
         return loaded;
     }();
     return *module;
+}
+
+// A small input: region and channel (strings), age (integer, an input field)
+// and amount (real, the target), five records in three runs of region.
+inline refhost::Table SmallInput() {
+    using refhost::Cell;
+    refhost::Table table({{"region", 3, 3}, {"channel", 3, 2}, {"age", 1, 1}, {"amount", 2, 1}});
+    const char* const regions[] = {"north", "north", "south", "west", "west"};
+    for (int i = 0; i < 5; ++i)
+        table.addRow({Cell::text(regions[i]), Cell::text(i % 2 ? "web" : "shop"),
+                      i == 1 ? Cell::missing() : Cell::integer(30 + i), Cell::real(1.5 * i)});
+    return table;
+}
+inline std::string SmallDataModel() {
+    refhost::DataModelOptions options;
+    options.roles = {{"age", "input"}, {"amount", "target"}};
+    return refhost::dataModelXml(SmallInput(), options);
+}
+
+// A component of the shared module on the context; creation must succeed.
+inline std::unique_ptr<refhost::Component> CreateComponent(refhost::Context& context, const char* name) {
+    cf_status status = 0;
+    int err = 0;
+    std::unique_ptr<refhost::Component> component =
+        refhost::Component::create(SharedModule(), context, name, &status, &err);
+    FUZZ_CHECK(component != nullptr);
+    return component;
+}
+
+// A document the module wrote or handed back: one that does not parse is a
+// finding.
+inline CfCppHelperV1::XMLDocument ParseOrAbort(const std::string& text, const char* what) {
+    try {
+        return CfCppHelperV1::HostHelper(SharedHost().record()).createFromContents(text);
+    } catch (const CfCppHelperV1::XMLException& e) {
+        std::fprintf(stderr, "%s does not parse: %s\n", what, e.what());
+        std::abort();
+    }
+}
+
+// The message document of a component, delivered by the buffer protocol,
+// must be given out whole and parse.
+inline void CheckMessages(const refhost::EntryPoints& api, void* handle) {
+    size_t needed = 0;
+    int err = 0;
+    api.cf_component_getMessages(handle, nullptr, 0, &needed, &err);
+    std::string buffer(needed, '\0');
+    FUZZ_CHECK(api.cf_component_getMessages(handle, buffer.data(), buffer.size(), &needed, &err) == 0);
+    std::vector<refhost::Message> messages;
+    FUZZ_CHECK(refhost::parseMessages(buffer.c_str(), &messages));
 }
 
 }  // namespace fuzzsupport
