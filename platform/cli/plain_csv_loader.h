@@ -1,9 +1,10 @@
 // The quick way to load a CSV file: a file without quotes, blank lines or
 // ragged rows is read in large blocks straight into typed columns, the
 // columns shared out between threads (each thread reads the whole file and
-// keeps its own columns, so nothing is copied or joined afterwards). Anything else (and any value a storage cannot hold when the
-// storages are given) is left to the full reader, which knows how to
-// describe every problem.
+// keeps its own columns, so nothing is copied or joined afterwards).
+// Anything else (and any value a storage cannot hold when the storages are
+// given) is left to the full reader, which knows how to describe every
+// problem.
 #ifndef SPLITRUN_PLAIN_CSV_LOADER_H
 #define SPLITRUN_PLAIN_CSV_LOADER_H
 

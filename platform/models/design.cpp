@@ -179,11 +179,14 @@ Eigen::VectorXd ScaledDesign::unscale(const Eigen::VectorXd& gamma) const {
   return beta;
 }
 
-std::optional<std::string> findCollinearColumn(const ScaledDesign& design, const std::vector<std::string>& names) {
+std::optional<std::string> findCollinearColumn(const ScaledDesign& design, const std::vector<std::string>& names,
+                                               Eigen::HouseholderQR<Eigen::MatrixXd>* qrOut) {
   // Without pivoting, |R(j,j)| is the distance of column j from the span of
   // the columns before it, so the first small one names the culprit.
   constexpr double kTolerance = 1e-9;
-  const Eigen::HouseholderQR<Eigen::MatrixXd> qr(design.z);
+  Eigen::HouseholderQR<Eigen::MatrixXd> own;
+  Eigen::HouseholderQR<Eigen::MatrixXd>& qr = qrOut != nullptr ? *qrOut : own;
+  qr.compute(design.z);
   const Eigen::MatrixXd& r = qr.matrixQR();
   for (Eigen::Index j = 0; j < design.z.cols(); ++j) {
     const double norm = design.z.col(j).norm();

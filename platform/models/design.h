@@ -69,7 +69,9 @@ ScaledDesign scaleDesign(const Eigen::MatrixXd& x);
 // Checks that the design has full column rank. Returns the reason naming the
 // first column (in design order) that lies in the span of the columns before
 // it, or nothing when every column adds a direction.
-std::optional<std::string> findCollinearColumn(const ScaledDesign& design, const std::vector<std::string>& names);
+// The factorisation it made is left in `qr` when given (for solving with).
+std::optional<std::string> findCollinearColumn(const ScaledDesign& design, const std::vector<std::string>& names,
+                                               Eigen::HouseholderQR<Eigen::MatrixXd>* qr = nullptr);
 
 // The failure reason for fewer records than parameters, if that is the case.
 std::optional<std::string> checkRecordCount(std::size_t records, std::size_t parameters);

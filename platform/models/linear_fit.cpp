@@ -11,9 +11,12 @@ std::optional<std::string> fitLinear(const Eigen::MatrixXd& x, const Eigen::Vect
   const auto p = static_cast<std::size_t>(x.cols());
   if (auto reason = checkRecordCount(n, p)) return reason;
   const ScaledDesign scaled = scaleDesign(x);
-  if (auto reason = findCollinearColumn(scaled, names)) return reason;
+  // The design has full rank once this passes, so the factorisation made
+  // for the check solves the least-squares problem as well.
+  Eigen::HouseholderQR<Eigen::MatrixXd> qr;
+  if (auto reason = findCollinearColumn(scaled, names, &qr)) return reason;
 
-  const Eigen::VectorXd gamma = scaled.z.colPivHouseholderQr().solve(y);
+  const Eigen::VectorXd gamma = qr.solve(y);
   fit.beta = scaled.unscale(gamma);
   fit.fitted = x * fit.beta;
   const Eigen::VectorXd residual = y - scaled.z * gamma;
