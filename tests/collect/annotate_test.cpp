@@ -125,11 +125,11 @@ TEST(FindSummaryModel, FirstRuleThatYieldsAModelWins) {
 // A worker StatXML for one region value, and the section it yields.
 std::string Worker(const std::string& region, const std::string& id, const std::string& settings = "") {
     return "<StatXML>" + settings + R"(<SplitGroup><SplitField name="region" value=")" + region +
-           R"("/></SplitGroup><PMMLModel modelID=")" + id + R"("><PredictiveSummary n=")" + id +
+           R"("/></SplitGroup><PMMLModel modelID=")" + id + R"(" segmentID="s-)" + id + R"("><PredictiveSummary n=")" + id +
            R"("/></PMMLModel></StatXML>)";
 }
 std::string Section(const std::string& region, const std::string& id) {
-    return "SplitGroup(SplitField{name=region value=" + region + "} ModelSummary{modelID=" + id +
+    return "SplitGroup(SplitField{name=region value=" + region + "} ModelSummary{modelID=" + id + " segmentID=s-" + id +
            "}(PredictiveSummary{n=" + id + "}))";
 }
 
