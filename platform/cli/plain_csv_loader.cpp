@@ -193,10 +193,27 @@ struct Part {
             p = comma + 1;
         }
         for (std::size_t column = firstColumn;; ++column) {
-            const char* comma = static_cast<const char*>(std::memchr(p, ',', static_cast<std::size_t>(end - p)));
-            const char* fieldEnd = comma != nullptr ? comma : end;
             if (column == fields) return fail(Verdict::FullReader);
             ColumnState& state = columns[column];
+            // A real column reads its number straight off the line, which
+            // also finds the field's end; anything but a plain decimal
+            // followed by a comma or the line end takes the general way.
+            if (state.storage == Storage::Real) {
+                const char* stop = nullptr;
+                const auto value = parsePlainDecimalPrefix(p, end, &stop);
+                if (value && (stop == end || *stop == ',')) {
+                    state.values.appendReal(*value);
+                    if (stop == end) {
+                        if (column + 1 != fields) return fail(Verdict::FullReader);
+                        break;
+                    }
+                    if (column + 1 == endColumn && endColumn < fields) break;
+                    p = stop + 1;
+                    continue;
+                }
+            }
+            const char* comma = static_cast<const char*>(std::memchr(p, ',', static_cast<std::size_t>(end - p)));
+            const char* fieldEnd = comma != nullptr ? comma : end;
             if (!state.take(std::string_view(p, static_cast<std::size_t>(fieldEnd - p)), reserveRows)) {
                 if (state.fixed) return fail(Verdict::FullReader);
                 needText.push_back(column);

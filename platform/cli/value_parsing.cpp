@@ -141,31 +141,42 @@ namespace {
 // rounded value, the same one from_chars gives. Nothing for anything else.
 std::optional<double> plainDecimal(std::string_view text)
 {
-    static const double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    bool negative = false;
-    if (p != end && (*p == '-' || *p == '+')) negative = *p++ == '-';
-    // Longer texts hold more than 15 digits (and could overflow the mantissa).
-    if (end - p > 17) return std::nullopt;
-    std::uint64_t mantissa = 0;
-    const char* const wholeStart = p;
-    for (unsigned d; p != end && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p) mantissa = mantissa * 10 + d;
-    const std::ptrdiff_t whole = p - wholeStart;
-    std::ptrdiff_t fraction = 0;
-    if (p != end && *p == '.') {
-        const char* const fractionStart = ++p;
-        for (unsigned d; p != end && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p)
-            mantissa = mantissa * 10 + d;
-        fraction = p - fractionStart;
-    }
-    if (p != end || whole + fraction == 0 || whole + fraction > 15) return std::nullopt;
-    const double value = static_cast<double>(mantissa) / kPowers[fraction];
-    return negative ? -value : value;
+    const char* stop = nullptr;
+    const auto value = parsePlainDecimalPrefix(text.data(), text.data() + text.size(), &stop);
+    if (!value || stop != text.data() + text.size()) return std::nullopt;
+    return value;
 }
 
 }  // namespace
+
+std::optional<double> parsePlainDecimalPrefix(const char* p, const char* end, const char** stop)
+{
+    static const double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    bool negative = false;
+    if (p != end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+    // Up to 16 digits are read (one more than a value may have), so the
+    // mantissa cannot overflow.
+    const char* const limit = end - p > 17 ? p + 17 : end;
+    std::uint64_t mantissa = 0;
+    const char* const wholeStart = p;
+    for (unsigned d; p != limit && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p) mantissa = mantissa * 10 + d;
+    const std::ptrdiff_t whole = p - wholeStart;
+    std::ptrdiff_t fraction = 0;
+    if (p != limit && *p == '.') {
+        const char* const fractionStart = ++p;
+        for (unsigned d; p != limit && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p)
+            mantissa = mantissa * 10 + d;
+        fraction = p - fractionStart;
+    }
+    // A digit right after the limit means more digits than a value may have.
+    if (whole + fraction == 0 || whole + fraction > 15 ||
+        (p != end && static_cast<unsigned>(static_cast<unsigned char>(*p) - '0') < 10))
+        return std::nullopt;
+    *stop = p;
+    const double value = static_cast<double>(mantissa) / kPowers[fraction];
+    return negative ? -value : value;
+}
 
 std::optional<double> parseReal(std::string_view text)
 {
