@@ -98,34 +98,46 @@ std::optional<std::string> buildDesign(const GroupRecords& data, const ModelSpec
   }
   data.readField(design.targetField, design.target);
 
-  // Which records enter the fit, and the category each categorical input
-  // holds in them (-1 for continuous inputs).
+  // Which records enter the fit, worked out field by field: a record stays
+  // usable while its target and each input hold a usable value. A
+  // categorical input notes the category each record holds.
   const std::size_t rowCount = data.rowCount();
-  const FieldDef& targetDef = fields[design.targetField];
-  const bool textTarget = targetDef.storage == StorageString;
-  std::vector<int> kept;
-  kept.reserve(rowCount * design.inputs.size());
-  design.rows.reserve(rowCount);
-  std::vector<int> categories(design.inputs.size(), -1);
-  for (std::size_t r = 0; r < rowCount; ++r) {
-    bool usable = !design.target.missing[r] && (textTarget || std::isfinite(design.target.numbers[r]));
-    std::fill(categories.begin(), categories.end(), -1);
-    for (std::size_t k = 0; usable && k < design.inputs.size(); ++k) {
-      const InputCoding& coding = design.inputs[k];
-      const FieldDef& def = fields[coding.field];
-      if (coding.continuous) {
-        usable = usableNumber(def, inputs[k], r);
-      } else {
-        categories[k] = matchCategory(coding, def, inputs[k], r);
-        usable = categories[k] >= 0;
-      }
-    }
-    if (!usable) {
-      ++design.skipped;
+  const std::size_t inputCount = design.inputs.size();
+  const bool textTarget = fields[design.targetField].storage == StorageString;
+  std::vector<unsigned char> usable(rowCount);
+  for (std::size_t r = 0; r < rowCount; ++r)
+    usable[r] = !design.target.missing[r] && (textTarget || std::isfinite(design.target.numbers[r]));
+  std::vector<std::vector<int>> held(inputCount);
+  bool anyCategorical = false;
+  for (std::size_t k = 0; k < inputCount; ++k) {
+    const InputCoding& coding = design.inputs[k];
+    const FieldDef& def = fields[coding.field];
+    if (coding.continuous) {
+      for (std::size_t r = 0; r < rowCount; ++r) usable[r] &= usableNumber(def, inputs[k], r);
       continue;
     }
-    design.rows.push_back(r);
-    kept.insert(kept.end(), categories.begin(), categories.end());
+    anyCategorical = true;
+    held[k].assign(rowCount, -1);
+    for (std::size_t r = 0; r < rowCount; ++r) {
+      if (!usable[r]) continue;
+      held[k][r] = matchCategory(coding, def, inputs[k], r);
+      usable[r] = held[k][r] >= 0;
+    }
+  }
+  design.rows.reserve(rowCount);
+  for (std::size_t r = 0; r < rowCount; ++r) {
+    if (usable[r])
+      design.rows.push_back(r);
+    else
+      ++design.skipped;
+  }
+  // kept[i * inputs + k]: the category input k holds in the i-th kept
+  // record (-1 for continuous inputs).
+  std::vector<int> kept;
+  if (anyCategorical) {
+    kept.reserve(design.rows.size() * inputCount);
+    for (std::size_t r : design.rows)
+      for (std::size_t k = 0; k < inputCount; ++k) kept.push_back(held[k].empty() ? -1 : held[k][r]);
   }
   chooseDummies(kept, design);
 
