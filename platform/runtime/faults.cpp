@@ -128,17 +128,35 @@ void processBarrier() {
 Faults::Faults() = default;
 Faults::~Faults() = default;
 
-Faults::Counter& Faults::literalCounter(const char* op) {
-    const size_t slot = (reinterpret_cast<uintptr_t>(op) >> 2) % kLiteralSlots;
-    if (literalKeys_[slot].load(std::memory_order_acquire) == op)
-        return *literalCounters_[slot].load(std::memory_order_relaxed);
+// The common case, a name found in its home slot, stays inline in check();
+// the rest is out of line.
+inline Faults::Counter& Faults::literalCounter(const char* op) {
+    const size_t home = (reinterpret_cast<uintptr_t>(op) >> 3) % kLiteralSlots;
+    if (literalKeys_[home].load(std::memory_order_acquire) == op)
+        return *literalCounters_[home].load(std::memory_order_relaxed);
+    return probeLiteralCounter(op, home);
+}
+
+// Open addressing over a few slots; a name that finds them all taken by
+// others is looked up by its hash each time.
+Faults::Counter& Faults::probeLiteralCounter(const char* op, size_t home) {
+    constexpr size_t kProbes = 4;
+    for (size_t i = 1; i < kProbes; ++i) {
+        const size_t slot = (home + i) % kLiteralSlots;
+        const char* key = literalKeys_[slot].load(std::memory_order_acquire);
+        if (key == op) return *literalCounters_[slot].load(std::memory_order_relaxed);
+        if (key == nullptr) break;
+    }
     Counter& found = counter(op);
-    // The first name to reach a slot keeps it; another name of that slot is
-    // looked up by its hash each time.
     std::lock_guard<std::mutex> guard(mutex_);
-    if (literalKeys_[slot].load(std::memory_order_relaxed) == nullptr) {
+    for (size_t i = 0; i < kProbes; ++i) {
+        const size_t slot = (home + i) % kLiteralSlots;
+        const char* key = literalKeys_[slot].load(std::memory_order_relaxed);
+        if (key == op) break;
+        if (key != nullptr) continue;
         literalCounters_[slot].store(&found, std::memory_order_relaxed);
         literalKeys_[slot].store(op, std::memory_order_release);
+        break;
     }
     return found;
 }

@@ -106,6 +106,7 @@ private:
     // are string literals (every check() caller passes one), a hit is two
     // loads instead of a hash of the name and a comparison.
     Counter& literalCounter(const char* op);
+    Counter& probeLiteralCounter(const char* op, size_t home);
     const Counter* find(const char* op) const;
     bool applyRules(const char* op, Counter& counter, uint64_t call, int* err,
                     cf_status* status);
