@@ -170,6 +170,16 @@ struct ColumnState {
 
 enum class Verdict { Loaded, FullReader, Reread };
 
+// The next comma in [p, end), or null. Fields are mostly short, so the first
+// bytes are looked at one by one before memchr takes over.
+inline const char* findComma(const char* p, const char* end)
+{
+    const char* const near = end - p > 16 ? p + 16 : end;
+    for (; p != near; ++p)
+        if (*p == ',') return p;
+    return p == end ? nullptr : static_cast<const char*>(std::memchr(p, ',', static_cast<std::size_t>(end - p)));
+}
+
 // One range of columns of every record: each part reads the whole file and
 // keeps the fields [firstColumn, endColumn) of each line. Parts of disjoint
 // columns write disjoint memory, so they run side by side and their columns
@@ -188,7 +198,7 @@ struct Part {
         const std::size_t fields = columns.size();
         // Fields before the part's own are only stepped over.
         for (std::size_t column = 0; column < firstColumn; ++column) {
-            const char* comma = static_cast<const char*>(std::memchr(p, ',', static_cast<std::size_t>(end - p)));
+            const char* comma = findComma(p, end);
             if (comma == nullptr) return fail(Verdict::FullReader);
             p = comma + 1;
         }
@@ -212,7 +222,7 @@ struct Part {
                     continue;
                 }
             }
-            const char* comma = static_cast<const char*>(std::memchr(p, ',', static_cast<std::size_t>(end - p)));
+            const char* comma = findComma(p, end);
             const char* fieldEnd = comma != nullptr ? comma : end;
             if (!state.take(std::string_view(p, static_cast<std::size_t>(fieldEnd - p)), reserveRows)) {
                 if (state.fixed) return fail(Verdict::FullReader);
