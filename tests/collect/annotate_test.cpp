@@ -14,14 +14,6 @@ const std::string kSplitGroup =
     "SplitGroup(SplitField{name=region value=north isNull=false} SplitField{name=channel value= isNull=true})";
 const std::string kExtension = "MiningBuildTask(Extension{name=split-info extender=morvi-split}";
 
-TEST_F(Annotate, PMMLTaskWithoutADataDictionaryIsAppendedEvenBesideAnOldOne) {
-    std::string text = R"(<PMML><MiningBuildTask old="1"/><TreeModel/></PMML>)";
-    ASSERT_EQ(peer().AddPMMLSplitInfo(text, kEntries, &err), 0u);
-    EXPECT_EQ(Outline(text), "PMML(MiningBuildTask{old=1} TreeModel " + kExtension + "(DataField{name=region optype="
-                             "categorical dataType=string}(Value{value=north}) DataField{name=channel optype=categorical "
-                             "dataType=string})))");
-}
-
 TEST_F(Annotate, PMMLFieldsFollowTheCodesAndCarryAValueOnlyForTheExactFalseText) {
     // field: the DataField's outline; null: the entry fails and the text stays.
     const struct { int32_t storage, measure; const char* isNull; const char* field; const char* messages; } rows[] = {
@@ -52,14 +44,6 @@ TEST_F(Annotate, PMMLFieldsFollowTheCodesAndCarryAValueOnlyForTheExactFalseText)
             EXPECT_EQ(Outline(text), "PMML(" + kExtension + "(DataField{name=f " + row.field + ")))");
         }
     }
-}
-
-TEST_F(Annotate, PMMLThatDoesNotParseIsLeftAlone) {
-    std::string text = "<PMML><unclosed></PMML>";
-    EXPECT_EQ(peer().AddPMMLSplitInfo(text, kEntries, &err), 5u);
-    EXPECT_EQ(text, "<PMML><unclosed></PMML>");
-    EXPECT_EQ(err, 0);
-    EXPECT_EQ(Messages(), "");
 }
 
 TEST_F(Annotate, StatXMLSplitGroupAndDataModelMarks) {
@@ -104,10 +88,6 @@ TEST(FindSummaryModel, FirstRuleThatYieldsAModelWins) {
         {R"(<S><PMMLModel modelID="t" modelType="Tree"/>
             <PMMLModel modelID="mm" modelType="MiningModel"><PredictiveSummary/></PMMLModel></S>)", "mm"},
         {R"(<S><PMMLModel modelID="mm" modelType="MiningModel"/><PMMLModel modelID="t" modelType="Tree"/></S>)", "t"},
-        {R"(<S><PMMLModel modelID="mm" modelType="MiningModel"/><PMMLModel modelID="n"/></S>)", "n"},
-        {R"(<S><PMMLModel modelID="m1" modelType="MiningModel"/><PMMLModel modelID="m2" modelType="MiningModel"/></S>)",
-         "m1"},
-        {R"(<S><PMMLModel modelID="p"/><PMMLModel modelID="q"/></S>)", "p"},
         {R"(<S><DescriptiveModel/></S>)", ""},
         {R"(<S><G><PMMLModel modelID="nested"/></G></S>)", ""},
     };

@@ -24,30 +24,6 @@ protected:
     }
 };
 
-TEST_F(Intake, SuccessfulGroupIsAnnotatedSummarisedAndStoredUnderItsModelId) {
-    refhost::Worker& worker = AddWorker(kNorth, WorkerStatXML("m-1"), WorkerPMML("t"));
-    ASSERT_EQ(Complete(worker), 0u);
-    EXPECT_EQ(Outline(context->container("StatXML").entries()[0].data, 1),
-              "StatXML{version=1.0}(BuildSettings{algorithm=tree} DescriptiveModel{modelID=d} DataModel SplitGroup "
-              "PMMLModel{modelID=m-1 segmentID=s1 modelType=TreeModel isActive=true})");
-    EXPECT_EQ(Outline(context->container("PMML").entries()[0].data, 1),
-              "PMML{version=4.4}(Header MiningBuildTask DataDictionary{numberOfFields=1} "
-              "TreeModel{modelName=t functionName=regression})");
-    EXPECT_EQ(worker.container("WorkerStatXML").closeCount() + worker.container("WorkerPMML").closeCount(), 2u);
-}
-
-TEST_F(Intake, FailedWorkerGetsAFailureSectionWithoutItsContainersBeingOpened) {
-    refhost::Worker& worker =
-        AddWorker({{"region", "north"}, {"channel", "", "true"}, {"ghost", "g"}}, WorkerStatXML("m"), WorkerPMML("t"));
-    EXPECT_EQ(Complete(worker, 42), 0u);
-    EXPECT_EQ(Outline(combined().getElementsDirect("SplitGroup").next()),
-              "SplitGroup(SplitField{name=region value=north isNull=false} SplitField{name=channel value= isNull=true} "
-              "SplitField{name=ghost value=g isNull=false} "
-              "Message{type=error}(PrintableList{pattern=kSPLIT_SplitFailedErr_0 isKey=true}))");
-    EXPECT_EQ(worker.container("WorkerStatXML").openCount() + worker.container("WorkerPMML").openCount(), 0u);
-    EXPECT_TRUE(Keys("StatXML").empty() && Keys("PMML").empty());
-}
-
 // Documents a worker or the host got wrong, and refusals of a second call of
 // a call site (each site's first call is refused in the fault matrix).
 TEST_F(Intake, EveryFailureHasItsStatusSectionsEntriesAndMessages) {
@@ -125,15 +101,6 @@ TEST_F(Intake, TaskFieldsTakeTheirCodesFromTheInputDataModel) {
                 "/" + e.isNull + " ";
     EXPECT_EQ(read, "age/1/1/3/false ghost/0/6/vvv/false Region/0/6/x/true ");
     EXPECT_EQ(entries[1].value, longValue);
-}
-
-TEST_F(Intake, FirstTaskFixesTheSplitFieldNamesForThePeersLife) {
-    EXPECT_EQ(Complete(AddWorker({{"channel", "a"}, {"region", "b"}}, "", ""), 1), 0u);
-    EXPECT_EQ(Complete(AddWorker(kNorth, WorkerStatXML("m"), WorkerPMML("t"))), 0u);
-    peer().EndExecution(&err);
-    ASSERT_EQ(peer().BeginExecution(nullptr, context->progress(), &err), 0u);
-    EXPECT_EQ(Complete(AddWorker({{"age", "1"}}, WorkerStatXML("m"), WorkerPMML("t"))), 0u);
-    EXPECT_EQ(Access::splitFields(peer()), (std::vector<std::string>{"channel", "region"}));
 }
 
 }  // namespace

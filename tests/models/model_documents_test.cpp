@@ -116,13 +116,4 @@ TEST(ModelDocuments, SplitModelValidatesAndRewritesNumericValues) {
                           "0.10000000000000001, SimplePredicate year equal 2020]"}));
 }
 
-TEST(ModelDocuments, SplitModelInputProblemsAreReported) {
-  splitmodels::SplitModelInput input = splitInput();
-  EXPECT_THROW(splitmodels::buildSplitModelPmml(input), std::invalid_argument);  // no segment
-  input.segments = {{{{"region", "north", false, 3}}, "<PMML><Header/></PMML>", ""}};
-  EXPECT_THROW(splitmodels::buildSplitModelPmml(input), std::invalid_argument);  // no RegressionModel
-  input.splitFields = {"nowhere"};
-  EXPECT_THROW(splitmodels::buildSplitModelPmml(input), std::invalid_argument);  // no field definition
-}
-
 }  // namespace

@@ -11,7 +11,6 @@
 
 struct FakeContext {
     std::string parameters;
-    std::string dataModel;
     uint32_t failure = 0;  // returned instead of any text when non-zero
 
     uint32_t answer(const std::string& text, char* buffer, size_t size, size_t* needed) {
@@ -25,18 +24,12 @@ struct FakeContext {
         auto* self = static_cast<FakeContext*>(h);
         return self->answer(self->parameters, buffer, size, needed);
     }
-    static uint32_t getInputDataModel(void* h, int, char* buffer, size_t size, size_t* needed,
-                                      int*) {
-        auto* self = static_cast<FakeContext*>(h);
-        return self->answer(self->dataModel, buffer, size, needed);
-    }
 };
 
 class TestPeer : public QorCF_940::QorPeer {
 public:
     using QorPeer::QorPeer;
-    using QorPeer::CollectedMessages, QorPeer::CollectMsgs, QorPeer::ParseDataModel,
-        QorPeer::ScanParameters, QorPeer::fieldInfos;
+    using QorPeer::CollectedMessages, QorPeer::CollectMsgs, QorPeer::ScanParameters;
     uint32_t Configure(int*) override { return 0; }
     uint32_t BeginExecution(CFIterator*, CFProgress*, int*) override { return 0; }
     uint32_t MakeSettings(CfCppHelperV1::XMLDocument& document, int* err) override {
@@ -52,7 +45,6 @@ protected:
         CFContext record{};
         record.handle = &fake;
         record.getParameters = FakeContext::getParameters;
-        record.getInputDataModel = FakeContext::getInputDataModel;
         return record;
     }();
     CFHost host{};

@@ -1,10 +1,9 @@
 // Hostile XML against the library: entity bombs, external entities,
-// extreme nesting, huge values, malformed UTF-8 and zero bytes. Each must end
-// in a parse failure or a usable document, with bounded memory, and
-// never by exhausting the stack: the deep cases run on a thread with a small
-// stack, so any walk that recurses once per level fails them.
+// extreme nesting, malformed UTF-8 and zero bytes. Each must end in a parse
+// failure or a usable document, and never by exhausting the stack: the deep
+// cases run on a thread with a small stack, so any walk that recurses once per
+// level fails them.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include "common/small_stack.h"
 
@@ -13,15 +12,6 @@ using namespace CfCppHelperV1;
 namespace {
 
 using namespace smallstack;
-
-// The huge value.
-constexpr size_t kHugeMb = kUnderTsan ? 8 : 100;
-
-long PeakRssMb() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024;
-}
 
 TEST(HostileXmlTest, RefusedTextsFailCleanlyAndQuickly) {
     // l9 expands to ten to the ninth "lol"s.
@@ -91,29 +81,6 @@ TEST(HostileXmlTest, DeepDocumentsAreHandledWithoutRecursion) {
         other.dispose();
         built.dispose();
     });
-}
-
-TEST(HostileXmlTest, HundredMegabyteAttributeIsReadCopiedAndWritten) {
-    const size_t size = kHugeMb << 20;
-    const long before = PeakRssMb();
-    HostHelper helper(nullptr);
-    {
-        std::string text = "<r v='" + std::string(size, 'x') + "&amp;'/>";
-        XMLDocument document = helper.createFromContents(text);
-        text.clear();
-        text.shrink_to_fit();
-        EXPECT_EQ(document.getAttribute("v").size(), size + 1);
-        XMLDocument other = helper.createNew("o");
-        other.copyElement(document);
-        document.dispose();
-        std::string written;
-        other.doc2string(written);
-        EXPECT_GT(written.size(), size);
-        EXPECT_NE(written.find("x&amp;\""), std::string::npos);
-        other.dispose();
-    }
-    // A handful of copies of the value at most, whatever the allocator keeps.
-    EXPECT_LT(PeakRssMb() - before, 1500);
 }
 
 // Bytes that are not UTF-8 and raw control characters are not refused: the
