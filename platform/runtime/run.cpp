@@ -61,6 +61,7 @@ private:
     std::unique_ptr<Component> collector_;
     bool distributeBegun_ = false;
     bool collectBegun_ = false;
+    bool collectStarted_ = false;  // begin execution was called, whatever it returned
     RunResult result_;
     std::vector<WorkerSlot> slots_;
     std::unique_ptr<GroupDelivery> delivery_;
@@ -121,6 +122,7 @@ void RunState::beginBoth() {
     note("distribute.beginExecution", distributeStatus, err);
     distributeBegun_ = distributeStatus == 0;
     err = 0;
+    collectStarted_ = true;
     const cf_status collectStatus = collector_->beginExecution(&err);
     note("collect.beginExecution", collectStatus, err);
     collectBegun_ = collectStatus == 0;
@@ -306,6 +308,13 @@ void RunState::endAndDestroy() {
         err = 0;
         result_.collectMessages = collector_->messages(&status, &err);
         note("collect.messages", status, err);
+    }
+    if (collectStarted_ && !collectBegun_) {
+        // A begin execution that failed may already hold the execution's
+        // documents, which only end execution releases. Its status and the
+        // messages it adds are not the run's: the run failed at the begin.
+        err = 0;
+        collector_->endExecution(&err);
     }
     if (distributor_) {
         err = 0;

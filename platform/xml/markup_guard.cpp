@@ -1,6 +1,7 @@
 // A single forward scan over the raw text that skips comments, CDATA
-// sections and processing instructions, refuses markup declarations, and
-// checks every '&' in character data and attribute values. It tracks element
+// sections, processing instructions and a document type declaration whose
+// declarations change nothing in the document, and checks every '&' in
+// character data and attribute values. It tracks element
 // depth only to spot text outside the root; nesting itself is the parser's
 // business.
 #include "markup_guard.h"
@@ -75,6 +76,80 @@ int depthChange(std::string_view text, size_t pos, size_t end) {
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
+// Skips a quoted literal that starts at pos; npos when it never ends.
+size_t skipLiteral(std::string_view text, size_t pos) {
+    const size_t close = text.find(text[pos], pos + 1);
+    return close == std::string_view::npos ? close : close + 1;
+}
+
+// Scans a markup declaration of the internal subset from its "<!" to just
+// past its '>'. Element type and notation declarations only constrain a
+// validating parser, so they are skipped. Attribute-list declarations (which
+// may add default attributes) and entity declarations would change what the
+// document holds; this parser does not apply them, so they are refused
+// rather than silently ignored.
+size_t scanSubsetDeclaration(std::string_view text, size_t pos, std::string& reason) {
+    if (!startsWith(text, pos, "<!ELEMENT") && !startsWith(text, pos, "<!NOTATION")) {
+        reason = "attribute-list and entity declarations are not applied, so not accepted";
+        return std::string_view::npos;
+    }
+    for (size_t i = pos + 2; i < text.size();) {
+        if (text[i] == '>') return i + 1;
+        if (text[i] == '"' || text[i] == '\'') {
+            i = skipLiteral(text, i);
+            if (i == std::string_view::npos) break;
+        } else {
+            ++i;
+        }
+    }
+    reason = "unterminated markup declaration";
+    return std::string_view::npos;
+}
+
+// Scans a document type declaration from its '<' to just past its '>'. The
+// external subset it may name is never read.
+size_t scanDoctype(std::string_view text, size_t pos, std::string& reason) {
+    size_t i = pos + 9;  // past "<!DOCTYPE"
+    bool subsetDone = false;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == '>') return i + 1;
+        if (c == '"' || c == '\'') {
+            i = skipLiteral(text, i);
+            if (i == std::string_view::npos) break;
+            continue;
+        }
+        if (c != '[' || subsetDone) {
+            ++i;
+            continue;
+        }
+        // The internal subset, up to its ']'.
+        ++i;
+        while (i < text.size() && text[i] != ']') {
+            if (isBlank(text[i])) {
+                ++i;
+            } else if (startsWith(text, i, "<!--")) {
+                i = skipPast(text, i + 4, "-->");
+            } else if (startsWith(text, i, "<?")) {
+                i = skipPast(text, i + 2, "?>");
+            } else if (startsWith(text, i, "<!")) {
+                i = scanSubsetDeclaration(text, i, reason);
+                if (i == std::string_view::npos) return i;
+            } else {
+                reason = text[i] == '%' ? "parameter entity references are not accepted"
+                                        : "unexpected text in the internal subset";
+                return std::string_view::npos;
+            }
+            if (i == std::string_view::npos) break;
+        }
+        if (i == std::string_view::npos || i >= text.size()) break;
+        subsetDone = true;
+        ++i;
+    }
+    reason = "unterminated document type declaration";
+    return std::string_view::npos;
+}
+
 }  // namespace
 
 std::string screenMarkup(std::string_view text) {
@@ -83,6 +158,8 @@ std::string screenMarkup(std::string_view text) {
     if (text.find('\0') != std::string_view::npos) return "zero byte in the text";
     std::string reason;
     long depth = 0;
+    bool rootSeen = false;
+    bool doctypeSeen = false;
     // A UTF-8 byte order mark may open the text.
     size_t pos = startsWith(text, 0, "\xEF\xBB\xBF") ? 3 : 0;
     while (pos < text.size()) {
@@ -102,12 +179,19 @@ std::string screenMarkup(std::string_view text) {
         } else if (startsWith(text, pos, "<?")) {
             pos = skipPast(text, pos + 2, "?>");
             if (pos == std::string_view::npos) return "unterminated processing instruction";
+        } else if (startsWith(text, pos, "<!DOCTYPE")) {
+            if (depth != 0 || rootSeen || doctypeSeen)
+                return "document type declaration after the root element starts";
+            doctypeSeen = true;
+            pos = scanDoctype(text, pos, reason);
+            if (pos == std::string_view::npos) return reason;
         } else if (startsWith(text, pos, "<!")) {
-            return "markup declarations are not accepted";
+            return "markup declarations outside a document type declaration";
         } else {
             size_t end = scanTag(text, pos, reason);
             if (end == std::string_view::npos) return reason;
             depth += depthChange(text, pos, end);
+            rootSeen = true;
             pos = end;
         }
     }

@@ -7,12 +7,15 @@
 
 namespace cfhelper {
 
-// Empty when the text may be parsed, else the reason it is refused. Refused:
-// any markup declaration (<!DOCTYPE ...>, <!ENTITY ...>), so no DTD is ever
-// read, and any reference other than the five predefined entities and
-// numeric character references, since nothing could define it; and
-// character data outside the root element, which the parser would drop; and
-// zero bytes anywhere.
+// Empty when the text may be parsed, else the reason it is refused. A
+// document type declaration is accepted and skipped when nothing in it
+// changes the document: it may name an external subset (never read) and its
+// internal subset may hold element type and notation declarations, comments
+// and processing instructions. Refused: attribute-list and entity
+// declarations and parameter entity references, which this parser does not
+// apply; any reference other than the five predefined entities and numeric
+// character references, since nothing defines it; character data outside
+// the root element; and zero bytes anywhere.
 std::string screenMarkup(std::string_view text);
 
 }  // namespace cfhelper

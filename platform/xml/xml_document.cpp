@@ -1,9 +1,11 @@
 // Documents: creation, parsing and disposal.
 #include <memory>
+#include <stdexcept>
 
 #include "cf_cpp_helper.h"
 #include "markup_guard.h"
 #include "node_access.h"
+#include "text_encoding.h"
 
 namespace CfCppHelperV1 {
 
@@ -46,7 +48,13 @@ XMLDocument HostHelper::createNew(const std::string& rootName) {
     return XMLDocument(toHandle(root), toStorage(document.release()));
 }
 
-XMLDocument HostHelper::createFromContents(const std::string& text) {
+XMLDocument HostHelper::createFromContents(const std::string& original) {
+    std::string text;
+    try {
+        text = cfhelper::textAsUtf8(original);
+    } catch (const std::runtime_error& error) {
+        throw XMLException(std::string("XML text refused: ") + error.what());
+    }
     std::string refused = cfhelper::screenMarkup(text);
     if (!refused.empty()) throw XMLException("XML text refused: " + refused);
     auto document = std::make_unique<pugi::xml_document>();

@@ -5,7 +5,6 @@
 #include "collect/host_lock_scope.h"
 #include "collect/scoped_document.h"
 #include "collect/split_collect_peer.h"
-#include "collect/worker_document.h"
 
 using CfCppHelperV1::XMLElement;
 using CfCppHelperV1::XMLElementIterator;
@@ -51,7 +50,7 @@ void SplitCollectPeer::RaiseLocked(QorCF_940::MsgType type, int code, const std:
                                    int* err) {
     int lockErr = 0;
     HostLockScope lock(hostLock);
-    lock.Take(&lockErr);
+    lock.TakeIgnoringStatus(&lockErr);
     CollectMsgs(type, code, std::vector<std::string>{argument}, err);
     lock.Release(&lockErr);
 }
@@ -62,7 +61,7 @@ uint32_t SplitCollectPeer::AddPMMLSplitInfo(std::string& pmmlText,
     if (hostHelper == nullptr) return CF_FAILED;
     ScopedDocument pmml;
     try {
-        pmml.document = ParseWorkerDocument(*hostHelper, pmmlText);
+        pmml.document = hostHelper->createFromContents(pmmlText);
     } catch (...) {
         return CF_BAD_XML;
     }

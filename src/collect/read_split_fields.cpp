@@ -5,7 +5,6 @@
 
 #include "collect/scoped_document.h"
 #include "collect/split_collect_peer.h"
-#include "collect/worker_document.h"
 
 using CfCppHelperV1::BufferHelper;
 using CfCppHelperV1::XMLElement;
@@ -46,8 +45,8 @@ uint32_t SplitCollectPeer::ReadSplitFields(CFWorker* worker, std::vector<SplitFi
 
     ScopedDocument task;
     try {
-        task.document = ParseWorkerDocument(
-            *hostHelper, std::string(static_cast<const char*>(second), strnlen(second, second.size())));
+        task.document = hostHelper->createFromContents(
+            std::string(static_cast<const char*>(second), strnlen(second, second.size())));
     } catch (...) {
         return CF_BAD_XML;
     }

@@ -29,8 +29,9 @@ SplitCollectPeer::~SplitCollectPeer() {
         pmmlContainer->closeContainer(pmmlContainer->handle, &localErr);
         pmmlContainer = nullptr;
     }
-    // An execution that never ended still owns its documents.
-    DisposeDocuments();
+    // The documents are not disposed here: end execution disposes them,
+    // whatever its outcome, and a host ends every execution it began before
+    // it destroys the component (a begin execution that failed included).
 }
 
 uint32_t SplitCollectPeer::MakeSettings(XMLDocument& document, int* err) {

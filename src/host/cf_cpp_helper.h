@@ -117,8 +117,13 @@ public:
     explicit HostHelper(CFHost* host) : host_(host) {}
     CFHost* host() const { return host_; }
     XMLDocument createNew(const std::string& rootName);
-    // Parses text; throws XMLException when it is not well-formed. No DTD is
-    // processed and no entity beyond the five predefined ones is expanded.
+    // Parses text; throws XMLException when it is not well-formed. A UTF-16,
+    // ISO-8859-1 or windows-1252 text is read in its encoding; a text that
+    // declares another encoding keeps its bytes as they are. No external
+    // subset is read and no entity beyond the five predefined ones is
+    // expanded: a text that declares entities or attribute defaults is
+    // refused rather than read without them. Nesting depth costs memory, not
+    // stack.
     XMLDocument createFromContents(const std::string& text);
     XMLDocument createFromContents(const char* text);
 

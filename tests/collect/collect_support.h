@@ -120,6 +120,10 @@ protected:
         context->setDataModel(kInputDataModel);
     }
     void TearDown() override {
+        // As a host does: an execution is ended before its peer is destroyed,
+        // since only end execution releases the execution's documents.
+        int endErr = 0;
+        if (peer_) peer_->EndExecution(&endErr);
         peer_.reset();
         for (XMLDocument& document : parsed) document.dispose();
         parsed.clear();

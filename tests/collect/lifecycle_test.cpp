@@ -63,6 +63,7 @@ TEST_F(Lifecycle, GroupWritersReuseTheirContainerRefuseEmptyTextsAndLeaveItToThe
     context->faults().refuse("closeContainer", 1, 7);
     ASSERT_EQ(Begin(), 0u);
     EXPECT_FALSE(context->container("PMML").isClosed());
+    ASSERT_EQ(End(), 1u);  // no model: the containers stay open
     peer_.reset();
     EXPECT_TRUE(context->container("PMML").isClosed());
 }

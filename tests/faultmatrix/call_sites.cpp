@@ -46,7 +46,7 @@ const std::vector<Pattern>& Patterns() {
             {"WriteStream", "writeStream"}, {"CloseStream", "closeStream"}};
         for (const auto& [name, op] : wrappers)
             p.push_back({std::regex(std::string("host::") + name + "\\("), op});
-        p.push_back({std::regex("\\.Take\\("), "lock"});
+        p.push_back({std::regex("\\.Take(IgnoringStatus)?\\("), "lock"});
         p.push_back({std::regex("\\.Release\\("), "unlock"});
         p.push_back({std::regex("\\bScanParameters\\("), "getParameters"});
         p.push_back({std::regex("\\bParseDataModel\\("), "getInputDataModel"});

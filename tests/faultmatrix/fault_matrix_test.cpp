@@ -126,11 +126,12 @@ const std::vector<Expectation> kExpectations = {
     {"releaseKeys", "c.completed", "read_worker_container.cpp", -1, 0, 0, kNone},
     {"closeContainer", "c.completed", "read_worker_container.cpp", -1, 0, 0, kNone},
     // Intake: locks whose statuses are ignored, and those that report.
-    {"lock", "c.completed", "completed_worker_task.cpp", -1, 0, 0, kNone},
+    // Steps that ignore the lock's statuses unlock a refused lock too.
+    {"lock", "c.completed", "completed_worker_task.cpp", -1, 0, 0, kNone, 1},
     {"unlock", "c.completed", "completed_worker_task.cpp", -1, 0, 0, kNone},
-    {"lock", "c.completed", "process_worker_statxml.cpp", -1, 0, 0, kNone},
+    {"lock", "c.completed", "process_worker_statxml.cpp", -1, 0, 0, kNone, 1},
     {"unlock", "c.completed", "process_worker_statxml.cpp", -1, 0, 0, kNone},
-    {"lock", "c.completed", "add_pmml_split_info.cpp", -1, 0, 0, {Message{2, 280016, {"band"}}}},
+    {"lock", "c.completed", "add_pmml_split_info.cpp", -1, 0, 0, {Message{2, 280016, {"band"}}}, 1},
     {"unlock", "c.completed", "add_pmml_split_info.cpp", -1, 0, 0, {Message{2, 280016, {"band"}}}},
     {"lock", "c.completed", "add_model_summary.cpp", -1, R, H, {M(280012)}},
     {"unlock", "c.completed", "add_model_summary.cpp", -1, R, H, {M(280013)}},

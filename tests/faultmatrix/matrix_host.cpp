@@ -175,6 +175,12 @@ private:
         groups_ = 0;
         const size_t before = distributeContext_.workers().size();
         Call_("d.configure", d, [&](int* e) { return d.configure(e); });
+        // The execution that the distribute component does not end is the
+        // last: the collect component's end stops at its data model section
+        // (a target field the data model lacks) and leaves its containers to
+        // the destruction. Only end execution releases a collect execution's
+        // documents, so it is always called.
+        if (!end) collectContext_.setParameter("TargetFieldList", {"no such field"});
         Call_("c.configure", c, [&](int* e) { return c.configure(e); });
         Call_("d.begin", d, [&](int* e) { return d.beginExecution(e); });
         Call_("c.begin", c, [&](int* e) { return c.beginExecution(e); });
@@ -186,10 +192,8 @@ private:
             if (irregular && i == 0) Task(*workers[i]);  // asks again: gives back its records
         }
         if (irregular) Call_("c.begin", c, [&](int* e) { return c.beginExecution(e); });
-        if (end) {
-            Call_("d.end", d, [&](int* e) { return d.endExecution(e); });
-            Call_("c.end", c, [&](int* e) { return c.endExecution(e); });
-        }
+        if (end) Call_("d.end", d, [&](int* e) { return d.endExecution(e); });
+        Call_("c.end", c, [&](int* e) { return c.endExecution(e); });
         for (const char* name : {"StatXML", "PMML"}) {
             if (!collectContext_.hasContainer(name)) continue;
             for (const refhost::Entry& entry : collectContext_.container(name).entries())

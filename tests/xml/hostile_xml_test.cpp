@@ -1,8 +1,8 @@
-// Hostile XML against the library: entity bombs, external entities,
-// extreme nesting, malformed UTF-8 and zero bytes. Each must end in a parse
-// failure or a usable document, and never by exhausting the stack: the deep
-// cases run on a thread with a small stack, so any walk that recurses once per
-// level fails them.
+// Hostile and unusual XML against the library: entity bombs, external
+// entities, extreme nesting, other encodings, bytes that are not UTF-8 and
+// zero bytes. Each must end in a parse failure or a usable document, and
+// never by exhausting the stack: the deep cases run on a thread with a small
+// stack, so any walk that recurses once per level fails them.
 #include <gtest/gtest.h>
 
 #include "common/small_stack.h"
@@ -28,7 +28,12 @@ TEST(HostileXmlTest, RefusedTextsFailCleanlyAndQuickly) {
         {"bomb entity used without its declaration", "<l>&l9;&l9;&l9;</l>"},
         {"external entity", "<!DOCTYPE r [<!ENTITY x SYSTEM 'file:///etc/passwd'>]><r>&x;</r>"},
         {"external parameter entity", "<!DOCTYPE r [<!ENTITY % p SYSTEM 'file:///etc/passwd'> %p;]><r/>"},
-        {"external document type", "<!DOCTYPE r PUBLIC '-//X//Y' 'http://127.0.0.1/r.dtd'><r/>"},
+        {"attribute default", "<!DOCTYPE r [<!ATTLIST r a CDATA 'x'>]><r/>"},
+        {"document type after the root", "<r/><!DOCTYPE r>"},
+        {"document type inside the root", "<r><!DOCTYPE r></r>"},
+        {"unterminated document type", "<!DOCTYPE r [<!ELEMENT r ANY>"},
+        {"UTF-16 cut short", std::string("\xFF\xFE<\0r\0/\0>", 7)},
+        {"UTF-16 unpaired surrogate", std::string("\xFF\xFE<\0r\0 \0v\0=\0'\0\x00\xD8'\0/\0>\0", 22)},
         {"undefined entity deep down", Nested(kDeep, "&x;")},
         {"deep and unclosed", Nested(kDeep).substr(0, kDeep * 3 + 10)},
         {"zero byte in character data", std::string("<r>a\0b</r>", 10)},
@@ -40,6 +45,47 @@ TEST(HostileXmlTest, RefusedTextsFailCleanlyAndQuickly) {
     HostHelper helper(nullptr);
     for (const auto& c : cases) {
         EXPECT_THROW(helper.createFromContents(c.text), XMLException) << c.name;
+    }
+}
+
+// What a conforming parser reads is read: a document type declaration that
+// changes nothing in the document (its external subset is never fetched),
+// and texts in UTF-16, ISO-8859-1 or windows-1252, whose values arrive as
+// UTF-8. A text declaring an encoding the library does not convert keeps
+// its bytes.
+TEST(HostileXmlTest, DeclarationsAndEncodingsAreHonoured) {
+    auto utf16 = [](const std::string& ascii, bool bigEndian) {
+        std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+        for (char c : ascii) out += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+        return out;
+    };
+    std::string utf16WithEuro = utf16("<r v='x'/>", false);
+    utf16WithEuro.replace(utf16WithEuro.find(std::string("x\0", 2)), 2, "\xAC\x20");  // U+20AC
+    const struct { const char* name; std::string text, value; } cases[] = {
+        {"external document type", "<!DOCTYPE r PUBLIC '-//X//Y' 'http://127.0.0.1/r.dtd'><r v='a'/>", "a"},
+        {"element declarations and comments",
+         "<?xml version='1.0'?><!-- c --><!DOCTYPE r [ <!ELEMENT r EMPTY> <!-- ] > --> <?pi x?> "
+         "<!NOTATION n SYSTEM 'u>'> ]><r v='b'/>", "b"},
+        {"ISO-8859-1", "<?xml version='1.0' encoding='ISO-8859-1'?><r v='M\xFCnchen'/>", "M\xC3\xBCnchen"},
+        {"latin1, single quotes, upper case", "<?xml version=\"1.0\" encoding = 'LATIN1' ?><r v='\xE9'/>", "\xC3\xA9"},
+        {"windows-1252", "<?xml version='1.0' encoding='windows-1252'?><r v='\x80\x9F\x81'/>",
+         "\xE2\x82\xAC\xC5\xB8\xC2\x81"},
+        {"UTF-16 little-endian", utf16WithEuro, "\xE2\x82\xAC"},
+        {"UTF-16 big-endian with a declaration", utf16("<?xml version='1.0' encoding='UTF-16'?><r v='z'/>", true), "z"},
+        {"UTF-8 with a byte order mark", "\xEF\xBB\xBF<r v='\xC3\xA9'/>", "\xC3\xA9"},
+        {"an encoding not converted", "<?xml version='1.0' encoding='KOI8-R'?><r v='\xE1'/>", "\xE1"},
+    };
+    HostHelper helper(nullptr);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        XMLDocument document;
+        ASSERT_NO_THROW(document = helper.createFromContents(c.text));
+        EXPECT_EQ(document.getName(), "r");
+        EXPECT_EQ(document.getAttribute("v"), c.value);
+        std::string written;
+        document.doc2string(written);
+        EXPECT_EQ(written.find("<!DOCTYPE"), std::string::npos);
+        document.dispose();
     }
 }
 
