@@ -1,6 +1,7 @@
 // Reading the input data model into the FieldInfo table.
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <memory>
 
 #include "host_text.h"
@@ -22,9 +23,25 @@ int32_t codeOf(const std::string& text, const std::array<const char*, 7>& texts)
     return 0;
 }
 
+// A decimal integer that fits 32 bits, or false.
+bool readInteger(const std::string& text, int32_t& value) {
+    if (text.empty() || text.size() > 11) return false;
+    size_t digits = text[0] == '-' ? 1 : 0;
+    if (digits == text.size() || text.find_first_not_of("0123456789", digits) != std::string::npos)
+        return false;
+    const long long parsed = std::stoll(text);
+    if (parsed < INT32_MIN || parsed > INT32_MAX) return false;
+    value = static_cast<int32_t>(parsed);
+    return true;
+}
+
+// A storage is named, or given by its code when it has no name (a host may
+// know storages beyond the six named ones).
 int32_t storageCode(const std::string& text) {
     static const std::array<const char*, 7> texts = {nullptr,  "integer", "real",     "string",
                                                      "date",   "time",    "timestamp"};
+    int32_t code = 0;
+    if (readInteger(text, code)) return code;
     return codeOf(text, texts);
 }
 
@@ -34,12 +51,17 @@ int32_t measureCode(const std::string& text) {
     return codeOf(text, texts);
 }
 
+// The number of categories is that of the field's Value children, unless a
+// "categories" attribute states it (a count the host knows without listing
+// the values; it is taken as it is, even when negative).
 std::unique_ptr<FieldInfo> describeField(const XMLElement& field) {
-    XMLElementIterator categories = field.getElementsDirect(Names::Value);
+    int32_t categories = 0;
+    if (!readInteger(field.getAttribute("categories"), categories))
+        categories = static_cast<int32_t>(field.getElementsDirect(Names::Value).count());
     return std::make_unique<FieldInfo>(field.getAttribute(Attrs::Name),
                                        storageCode(field.getAttribute(Attrs::Storage)),
                                        measureCode(field.getAttribute(Attrs::Measure)),
-                                       static_cast<int32_t>(categories.count()));
+                                       categories);
 }
 
 // The field table of a data model document, or status 5 when it has no

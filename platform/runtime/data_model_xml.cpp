@@ -84,7 +84,9 @@ void writeField(std::ostream& out, const Table& table, size_t index,
                 const DataModelOptions& options) {
     const Column& column = table.columns()[index];
     out << "<Field" << attribute("name", column.name)
-        << attribute("storage", storageText(column.storage))
+        // Storage codes without a name (7 and above) are written as numbers.
+        << attribute("storage", column.storage > 6 ? std::to_string(column.storage)
+                                                   : std::string(storageText(column.storage)))
         << attribute("measure", measureText(column.measure));
     if (auto role = options.roles.find(column.name); role != options.roles.end())
         out << attribute("role", role->second);
@@ -116,6 +118,9 @@ const char* measureText(int measure) {
 int storageCode(const std::string& text) {
     for (int code = 1; code <= 6; ++code)
         if (text == kStorageTexts[code]) return code;
+    // A storage without a name is written as its code (7 and above).
+    if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos && text.size() < 10)
+        return std::stoi(text);
     return 0;
 }
 

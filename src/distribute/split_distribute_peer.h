@@ -89,6 +89,8 @@ private:
     CFThreadServices* threadServices;
     CFLock* hostLock;
     bool recordsRemain;
+    // True once a data model has been parsed (it may have no fields).
+    bool dataModelParsed = false;
     // Position of each worker's first entry in workerTable, so that finding a
     // worker does not walk a table of many thousands of groups.
     std::unordered_map<CFWorker*, size_t> workerPositions;

@@ -59,7 +59,7 @@ uint32_t SplitDistributePeer::PrepareSplitKey(SplitKey& key, int* err) {
 }
 
 uint32_t SplitDistributePeer::ReadSplitKey(SplitKey& key, int* err) {
-    if (key.size() != splitFieldIndices.size() || fieldInfos.empty() || dataHelper == nullptr) {
+    if (key.size() != splitFieldIndices.size() || !dataModelParsed || dataHelper == nullptr) {
         return CF_FAILED;
     }
     // This runs for every record, in planning and again in the hand-out, so

@@ -67,7 +67,7 @@ uint32_t SplitDistributePeer::FillWorkerRecordSet(CFWorker* worker, int* err) {
         // raised its message and the key stays as it was.
         SplitKey groupKey;
         SplitKey recordKey;
-        if (!fieldInfos.empty()) {
+        if (dataModelParsed) {
             PrepareSplitKey(groupKey, err);
             PrepareSplitKey(recordKey, err);
         }

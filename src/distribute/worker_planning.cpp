@@ -12,6 +12,7 @@ uint32_t SplitDistributePeer::BeginExecution(CFIterator* input, CFProgress* prog
     return Guarded([&]() -> uint32_t {
         // The split field positions resolved by Configure stay as they are.
         if (uint32_t status = ParseDataModel(err, false, 1); status != CF_OK) return status;
+        dataModelParsed = true;
         DestroyDataHelper();
         SetDataHelper(new CfCppHelperV1::DataHelper(input, true));
         executing = false;
@@ -45,7 +46,7 @@ uint32_t SplitDistributePeer::PlanWorkers(int* err) {
     // its message, and the scan goes on with the key as it was left.
     SplitKey current;
     SplitKey next;
-    if (!fieldInfos.empty()) {
+    if (dataModelParsed) {
         PrepareSplitKey(current, err);
         PrepareSplitKey(next, err);
     }
