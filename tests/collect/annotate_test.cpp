@@ -46,6 +46,33 @@ TEST_F(Annotate, PMMLFieldsFollowTheCodesAndCarryAValueOnlyForTheExactFalseText)
     }
 }
 
+TEST_F(Annotate, SplitMarksAndGroupsGoBeforeTheFirstDataDictionaryOrModel) {
+    // MiningBuildTask: before the root's first DataDictionary, else last;
+    // one is always added.
+    const std::pair<const char*, const char*> pmml[] = {
+        {"<PMML><Header/><DataDictionary/><DataDictionary/><TreeModel/></PMML>",
+         "Header MiningBuildTask DataDictionary DataDictionary TreeModel"},
+        {"<PMML><Header/><MiningBuildTask/><TreeModel><DataDictionary/></TreeModel></PMML>",
+         "Header MiningBuildTask TreeModel MiningBuildTask"},
+    };
+    for (const auto& [input, expected] : pmml) {
+        std::string text = input;
+        ASSERT_EQ(peer().AddPMMLSplitInfo(text, kEntries, &err), 0u);
+        EXPECT_EQ(ChildNames(Parse(text)), expected);
+    }
+    const std::pair<const char*, const char*> orders[] = {  // the split group goes before the first model
+        {"<R><DescriptiveModel/><PMMLModel/><PMMLModel/></R>", "DescriptiveModel DataModel SplitGroup PMMLModel PMMLModel"},
+        {"<R><X/><DescriptiveModel/><DescriptiveModel/></R>", "X DataModel SplitGroup DescriptiveModel DescriptiveModel"},
+        {"<R><X/></R>", "X DataModel SplitGroup"},
+        {"<R><SplitGroup/><PMMLModel/></R>", "SplitGroup DataModel SplitGroup PMMLModel"},  // a worker's own stays
+    };
+    for (const auto& [input, expected] : orders) {
+        XMLDocument worker = Parse(input);
+        ASSERT_EQ(peer().AddStatXMLSplitGroup(&worker, {{"age", 1, 1, "3", "false"}}), 0u);
+        EXPECT_EQ(ChildNames(worker), expected);
+    }
+}
+
 TEST_F(Annotate, StatXMLSplitGroupAndDataModelMarks) {
     const std::pair<const char*, std::string> rows[] = {
         // Without a data model the worker gets one holding only the split fields.
@@ -66,16 +93,6 @@ TEST_F(Annotate, StatXMLSplitGroupAndDataModelMarks) {
         XMLDocument worker = Parse(input);
         ASSERT_EQ(peer().AddStatXMLSplitGroup(&worker, kEntries), 0u);
         EXPECT_EQ(Outline(worker), expected);
-    }
-    const std::pair<const char*, const char*> orders[] = {  // the split group goes before the first model
-        {"<R><DescriptiveModel/><PMMLModel/><PMMLModel/></R>", "DescriptiveModel DataModel SplitGroup PMMLModel PMMLModel"},
-        {"<R><X/><DescriptiveModel/><DescriptiveModel/></R>", "X DataModel SplitGroup DescriptiveModel DescriptiveModel"},
-        {"<R><X/></R>", "X DataModel SplitGroup"},
-    };
-    for (const auto& [input, expected] : orders) {
-        XMLDocument worker = Parse(input);
-        ASSERT_EQ(peer().AddStatXMLSplitGroup(&worker, {{"age", 1, 1, "3", "false"}}), 0u);
-        EXPECT_EQ(ChildNames(worker), expected);
     }
 }
 

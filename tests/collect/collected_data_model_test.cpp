@@ -33,6 +33,11 @@ TEST_F(CollectedDataModel, SectionIsTheInputModelWithTheSplitFieldGroupBeforeThe
               "count=4}(" + kRegionSplit + " " + kChannelSplit + " Field{name=age storage=integer measure=continuous "
               "role=input} Field{name=amount storage=real measure=continuous role=target}))");
     EXPECT_EQ(Outline(Access::inputModel(peer())), Outline(kInputDataModel));  // only read
+    // Without a group the section comes last.
+    Restart();
+    for (const char* name : {"BuildSettings", "Other"}) combined().addElement(name);
+    ASSERT_EQ(peer().BuildCollectedDataModel(), 0u);
+    EXPECT_EQ(ChildNames(combined()), "BuildSettings Other DataModel");
 }
 
 TEST_F(CollectedDataModel, RolesFollowTheListsInputOverTargetOverSplitAndUnknownNamesFail) {

@@ -103,4 +103,27 @@ TEST_F(Intake, TaskFieldsTakeTheirCodesFromTheInputDataModel) {
     EXPECT_EQ(entries[1].value, longValue);
 }
 
+// The first task that arrives names the split fields for the peer's whole
+// life, whether its worker failed or not; any non-zero outcome, negative
+// included, is a failure recorded without opening the worker's containers.
+TEST_F(Intake, FirstTaskNamesTheSplitFieldsAndAnyNonZeroOutcomeFails) {
+    for (int outcome : {-1, 3}) {
+        refhost::Worker& failed = AddWorker(outcome < 0 ? kNorth : std::vector<TaskField>{{"channel", "web"}},
+                                            WorkerStatXML("m"), WorkerPMML("t"));
+        EXPECT_EQ(Complete(failed, outcome), 0u);
+        EXPECT_EQ(failed.faults().calls("openWorkerContainer"), 0u);
+    }
+    ASSERT_EQ(peer().EndExecution(&err), 1u);  // no model
+    ASSERT_EQ(peer().BeginExecution(nullptr, context->progress(), &err), 0u);
+    EXPECT_EQ(Complete(AddWorker({{"channel", "web"}, {"region", "south"}}, WorkerStatXML("m"), WorkerPMML("t"))), 0u);
+    EXPECT_EQ(Access::splitFields(peer()), (Strings{"region", "channel"}));
+    // The failure section: the task's fields as they came, then the message.
+    Restart();
+    ASSERT_EQ(peer().ReportSplitFailure({{"region", 3, 3, "n<", "false"}, {"channel", 0, 6, "", "true"}}, &err), 0u);
+    EXPECT_EQ(Outline(combined()), kCombinedRoot + "(SplitGroup(SplitField{name=region value=n< isNull=false} "
+                                   "SplitField{name=channel value= isNull=true} Message{type=error}("
+                                   "PrintableList{pattern=kSPLIT_SplitFailedErr_0 isKey=true})))");
+    EXPECT_EQ(Sections(), "failure ");
+}
+
 }  // namespace

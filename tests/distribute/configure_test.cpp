@@ -19,12 +19,16 @@ TEST(Configure, RefusesMissingOrUnknownSplitFields) {
         std::vector<std::string> splitFields;
         int code;
         std::vector<std::string> args;
+        std::string dataModel = "";  // empty: the table's
     };
     for (const Case& c : {Case{false, {}, 280001, {}}, Case{true, {}, 280001, {}},
                           Case{true, {"region", "zone", "nowhere"}, 280004, {"zone"}},
                           Case{true, {"Region"}, 280004, {"Region"}},
-                          Case{true, {"region "}, 280004, {"region "}}}) {
+                          Case{true, {"region "}, 280004, {"region "}},
+                          Case{true, {"region"}, 280004, {"region"}, "<DataModel><Fields/></DataModel>"}}) {
         DistributeHarness run(Sales(), {});
+        const std::string tableModel = run.context.dataModel();
+        if (!c.dataModel.empty()) run.context.setDataModel(c.dataModel);
         if (c.set) run.context.setParameter("split_fields", c.splitFields);
         int err = 0;
         EXPECT_EQ(run.component->configure(&err), 1u);
@@ -32,6 +36,7 @@ TEST(Configure, RefusesMissingOrUnknownSplitFields) {
         EXPECT_EQ(run.Messages(), (std::vector<refhost::Message>{{3, c.code, c.args}}));
         // A corrected parameter configures the same component.
         run.context.setParameter("split_fields", {"region"});
+        run.context.setDataModel(tableModel);
         EXPECT_EQ(run.RunOnce().size(), 3u);
     }
 }
@@ -40,9 +45,21 @@ TEST(Configure, WorkerTaskNumberCountsCategoryCombinations) {
     struct Case {
         std::vector<std::string> splitFields;
         int64 count;
+        std::string regionCount = "", channelCount = "";  // stated in the data model when not empty
     };
-    for (const Case& c : {Case{{"region", "channel"}, 12}, Case{{"region", "amount"}, 0}}) {
+    auto stated = [](const std::string& region, const std::string& channel) {
+        auto field = [](const char* name, const std::string& count) {
+            return std::string("<Field name=\"") + name + R"(" storage="string" measure="nominal" categories=")" +
+                   count + "\"/>";
+        };
+        return "<DataModel><Fields>" + field("region", region) + field("channel", channel) + "</Fields></DataModel>";
+    };
+    // The product is a signed 32-bit one: a negative count goes in as it is.
+    for (const Case& c : {Case{{"region", "channel"}, 12}, Case{{"region", "amount"}, 0},
+                          Case{{"channel", "region"}, -12, "-3", "4"},
+                          Case{{"region", "channel"}, 65535 * 32767, "65535", "32767"}}) {
         DistributeHarness run(Sales(), c.splitFields);
+        if (!c.regionCount.empty()) run.context.setDataModel(stated(c.regionCount, c.channelCount));
         int err = 0;
         ASSERT_EQ(run.component->configure(&err), 0u);
         int64 count = -1;

@@ -1,4 +1,6 @@
 // How the input is cut into split groups, and which records each worker gets.
+#include <cmath>
+
 #include "distribute/harness.h"
 
 namespace splittest {
@@ -34,7 +36,7 @@ TEST_P(Grouping, EachRunGoesToOneWorkerInInputOrder) {
     EXPECT_EQ(run.context.liveRecordSets(), 0u);
 }
 
-const refhost::Column kText{"k", 3, 3}, kInteger{"k", 1, 3}, kReal{"k", 2, 1}, kDate{"k", 4, 1};
+const refhost::Column kText{"k", 3, 3}, kInteger{"k", 1, 3}, kReal{"k", 2, 1}, kDate{"k", 4, 1}, kOther{"k", 7, 3};
 const std::string kZeroX("ab\0x", 4), kZeroY("ab\0y", 4), kZeroEnd("ab\0", 3);
 const std::string kLong(200, 'L'), kLongOther = std::string(199, 'L') + "M";
 
@@ -48,6 +50,19 @@ INSTANTIATE_TEST_SUITE_P(
         GroupingCase{"RealsWithinTolerance", kReal,
                      {Cell::real(0.25), Cell::real(0.25 + 1e-16), Cell::real(0.25)}, {3}},
         GroupingCase{"RealsBeyondTolerance", kReal, {Cell::real(0.25), Cell::real(0.25 + 1e-9)}, {1, 1}},
+        // The tolerance is 1e-15, absolute, and a difference of exactly it is equal.
+        GroupingCase{"RealsAtTolerance", kReal, {Cell::real(0), Cell::real(1e-15), Cell::real(-1e-15)}, {3}},
+        GroupingCase{"RealsTwiceTolerance", kReal, {Cell::real(0), Cell::real(2e-15), Cell::real(2e-15 + 1e-13)},
+                     {1, 1, 1}},
+        // A difference that is not a number counts as equal; the group keeps
+        // its first record's key.
+        GroupingCase{"NaNJoinsTheGroup", kReal,
+                     {Cell::real(1), Cell::real(std::nan("")), Cell::real(std::nan("")), Cell::real(2)}, {3, 1}},
+        GroupingCase{"MissingAfterPresentReal", kReal, {Cell::real(0.5), Cell::missing(), Cell::real(0.5)}, {1, 1, 1}},
+        GroupingCase{"MissingAfterPresentInteger", kInteger,
+                     {Cell::integer(5), Cell::missing(), Cell::missing(), Cell::integer(5)}, {1, 2, 1}},
+        // Values of a storage beyond the named ones are compared by length only.
+        GroupingCase{"StorageSevenByLength", kOther, {Cell::text("a"), Cell::text("b"), Cell::text("cd")}, {2, 1}},
         GroupingCase{"Dates", kDate, {Cell::real(100), Cell::real(100), Cell::real(101)}, {2, 1}},
         GroupingCase{"MissingIntegerIsNotZero", kInteger,
                      {Cell::missing(), Cell::missing(), Cell::integer(0), Cell::integer(0)}, {2, 2}},

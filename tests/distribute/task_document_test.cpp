@@ -51,6 +51,7 @@ TEST(TaskDocument, RendersEveryStorage) {
         {"emptyText", 3, Cell::text(""), ""},
         {"longText", 3, Cell::text(std::string(100, 'w')), std::string(100, 'w')},
         {"zeroInText", 3, Cell::text(std::string("ab\0cd", 5)), "ab"},
+        {"otherStorage", 7, Cell::text("x"), ""},
     });
 }
 

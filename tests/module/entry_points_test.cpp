@@ -3,8 +3,10 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 
+#include "qor_peer.h"
 #include "refhost/component.h"
 
 namespace {
@@ -97,6 +99,34 @@ TEST_F(EntryPoints, InitialiseKeepsThePreviousHostOnNull) {
     module.executionRequirements(&status);
     EXPECT_EQ(status, 0u);  // cleanup keeps the host
     EXPECT_EQ(module.initialise(host), 0u);
+}
+
+// The entry points reach a peer's operations by their position in the base
+// class's table of virtual operations, which host and module must agree on.
+// Under the Itanium C++ ABI a pointer to a virtual member holds one plus the
+// slot's byte offset; the destructor takes the first two slots.
+TEST(QorPeerSlots, VirtualOperationsKeepTheirOrder) {
+    using QorCF_940::QorPeer;
+    auto slot = [](auto member) {
+        static_assert(sizeof member == 2 * sizeof(uintptr_t));
+        uintptr_t word;
+        std::memcpy(&word, &member, sizeof word);
+        return (word - 1) / sizeof(void*);
+    };
+    using SingleBegin = uint32_t (QorPeer::*)(CFIterator*, CFProgress*, int*);
+    using ListBegin = uint32_t (QorPeer::*)(const std::vector<CFIterator*>&, CFProgress*, int*);
+    const size_t slots[] = {
+        slot(&QorPeer::Configure), slot(&QorPeer::GetDataModel), slot(&QorPeer::GetExecutionRequirements),
+        slot(&QorPeer::GetInputIterator), slot(static_cast<ListBegin>(&QorPeer::BeginExecution)),
+        slot(static_cast<SingleBegin>(&QorPeer::BeginExecution)), slot(&QorPeer::EndExecution),
+        slot(&QorPeer::CancelExecution), slot(&QorPeer::NextRecord), slot(&QorPeer::GetRecordValue),
+        slot(&QorPeer::GetErrorDetail), slot(&QorPeer::GetPSMControlInformation), slot(&QorPeer::PSMMerge),
+        slot(&QorPeer::GetWorkerTask), slot(&QorPeer::GetWorkerDataModel), slot(&QorPeer::GetWorkerIterator),
+        slot(&QorPeer::ReadWorkerInputContainer), slot(&QorPeer::FollowOnTaskStartExe),
+        slot(&QorPeer::FollowOnTaskEndExe), slot(&QorPeer::GetIteratorRequirements),
+        slot(&QorPeer::GetInputFieldsFixed), slot(&QorPeer::GetRecordSynchronizedProcessing),
+        slot(&QorPeer::GetWorkerTaskNumber), slot(&QorPeer::MakeSettings)};
+    for (size_t i = 0; i < std::size(slots); ++i) EXPECT_EQ(slots[i], i + 2) << "operation " << i + 2;
 }
 
 }  // namespace
