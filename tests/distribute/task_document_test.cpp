@@ -52,6 +52,7 @@ TEST(TaskDocument, RendersEveryStorage) {
         {"longText", 3, Cell::text(std::string(100, 'w')), std::string(100, 'w')},
         {"zeroInText", 3, Cell::text(std::string("ab\0cd", 5)), "ab"},
         {"otherStorage", 7, Cell::text("x"), ""},
+        {"latin1", 3, Cell::text("M\xFCnchen \x01<&"), "M\xFCnchen \x01<&"},  // bytes as they are, back from the parser
     });
 }
 
