@@ -34,10 +34,9 @@ std::map<std::string, std::string> treeContents(const fs::path& dir);
 // A file of examples/ in the source tree.
 fs::path example(const std::string& name);
 
-// xmllint's verdict on `file` against the PMML 4.4 schema beside the source
-// tree: empty when valid, else its output; nullopt when the schema or
-// xmllint is not available.
-std::optional<std::string> schemaErrors(const fs::path& file);
+// xmllint's verdict on `file` against the PMML 4.4 schema under tests/data:
+// empty when valid, else its output (or that xmllint is missing).
+std::string schemaErrors(const fs::path& file);
 
 // A CSV file as records of field -> text; a missing value is absent from
 // its record's map, an empty string is present and empty.

@@ -27,7 +27,7 @@ enum Flags : uint8_t {
     kFuzzedDataModel = 16,
     kNoThreadServices = 32,
     kInjectFault = 64,
-    kNoEndExecution = 128,
+    kEndTwice = 128,
 };
 
 void Store(refhost::Container& container, const std::string& text, bool keyed) {
@@ -81,7 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Store(worker.container("WorkerPMML"), pmml, flags & kPMMLKeyed);
         if (begun) collect->completedWorkerTask(worker, (flags & kWorkerFailed) ? 42 : 0);
     }
-    if (!(flags & kNoEndExecution)) collect->endExecution();
+    // Every execution begun is ended, a failed begin's included: only end
+    // execution releases the execution's documents.
+    collect->endExecution();
+    if (flags & kEndTwice) collect->endExecution();
 
     CheckMessages(SharedModule().api(), collect->handle());
     FUZZ_CHECK(collect->destroy() == 0);
