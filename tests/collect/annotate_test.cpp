@@ -88,6 +88,12 @@ TEST_F(Annotate, StatXMLSplitGroupAndDataModelMarks) {
          "StatXML(DataModel(FieldGroups{count=1}(FieldGroup{groupType=other name=g}) Fields{count=3}(Field{name=channel "
          "storage=string measure=flag role=split displayLabel=Chan extra=k maxStringLength=3} Field{name=other "
          "storage=real} " + std::string(kRegionSplit) + ")) DescriptiveModel " + kSplitGroup + " PMMLModel)"},
+        // A listed field takes the input's non-empty values in place; a
+        // missing one is copied in.
+        {R"(<StatXML><DataModel><Fields><Field name="region" displayLabel="Old" maxStringLength="1"/></Fields>
+            </DataModel><PMMLModel/></StatXML>)",
+         "StatXML(DataModel(Fields{count=2}(Field{name=region displayLabel=Region maxStringLength=5 measure=nominal "
+         "storage=string role=split} " + kChannelSplit + ")) " + kSplitGroup + " PMMLModel)"},
     };
     for (const auto& [input, expected] : rows) {
         XMLDocument worker = Parse(input);
@@ -120,27 +126,29 @@ TEST(FindSummaryModel, FirstRuleThatYieldsAModelWins) {
 }
 
 // A worker StatXML for one region value, and the section it yields.
+// An empty id gets an empty segment ID, which the section leaves out.
 std::string Worker(const std::string& region, const std::string& id, const std::string& settings = "") {
     return "<StatXML>" + settings + R"(<SplitGroup><SplitField name="region" value=")" + region +
-           R"("/></SplitGroup><PMMLModel modelID=")" + id + R"(" segmentID="s-)" + id + R"("><PredictiveSummary n=")" + id +
-           R"("/></PMMLModel></StatXML>)";
+           R"("/></SplitGroup><PMMLModel modelID=")" + id + R"(" segmentID=")" + (id.empty() ? "" : "s-" + id) +
+           R"("><PredictiveSummary n=")" + id + R"("/></PMMLModel></StatXML>)";
 }
 std::string Section(const std::string& region, const std::string& id) {
-    return "SplitGroup(SplitField{name=region value=" + region + "} ModelSummary{modelID=" + id + " segmentID=s-" + id +
-           "}(PredictiveSummary{n=" + id + "}))";
+    return "SplitGroup(SplitField{name=region value=" + region + "} ModelSummary{modelID=" + id +
+           (id.empty() ? "" : " segmentID=s-" + id) + "}(PredictiveSummary{n=" + id + "}))";
 }
 
 TEST_F(Annotate, SummaryTakesTheFirstBuildSettingsAndKeepsArrivalOrder) {
     std::string id;
     const char* const groups[][3] = {
-        {"c", "m3", ""}, {"a", "m1", R"(<BuildSettings v="1"/>)"}, {"b", "m2", R"(<BuildSettings v="2"/>)"}};
+        {"c", "m3", ""}, {"a", "m1", R"(<BuildSettings v="1"/>)"}, {"b", "m2", R"(<BuildSettings v="2"/>)"},
+        {"d", "", ""}};
     for (const auto& group : groups) {
         XMLDocument document = Parse(Worker(group[0], group[1], group[2]));
         ASSERT_EQ(peer().AddModelSummary(&document, id, &err), 0u);
         EXPECT_EQ(id, group[1]);
     }
     EXPECT_EQ(Outline(combined()), kCombinedRoot + "(BuildSettings{v=1} " + Section("c", "m3") + " " +
-                                       Section("a", "m1") + " " + Section("b", "m2") + ")");
+                                       Section("a", "m1") + " " + Section("b", "m2") + " " + Section("d", "") + ")");
 }
 
 TEST_F(Annotate, SummaryFailuresLeaveTheCombinedDocumentAsTheyFoundIt) {
