@@ -25,6 +25,7 @@ std::string defaultDataModel(const RunConfig& config) {
     DataModelOptions options;
     for (const auto& name : config.targetFields) options.roles[name] = "target";
     for (const auto& name : config.inputFields) options.roles[name] = "input";
+    for (const auto& name : config.splitFields) options.roles.emplace(name, "split");
     return dataModelXml(config.inputTable(), options);
 }
 
