@@ -1,8 +1,11 @@
-// Collection scaling: cf_collect_completedWorkerTask for many groups, each
-// worker handing back the StatXML and PMML of a regression model with ten
-// inputs, then end of execution. The time per group must not grow with the
-// number of groups.
+// Collection scaling: cf_collect_completedWorkerTask for many groups keyed
+// by one string split field, with the data model split-run infers for such
+// data, each worker handing back the StatXML and PMML of a regression model
+// fitted to the group's 5 records, then end of execution. Neither the time
+// nor the output per group may grow with the number of groups.
 #include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <memory>
@@ -20,7 +23,8 @@
 
 namespace {
 
-constexpr size_t kInputs = 10;
+constexpr size_t kInputs = 1;
+constexpr size_t kRecordsPerGroup = 5;
 // Stands for the model ID in the worker texts; replaced per group by an ID
 // of the same length.
 const std::string kIdMark = "model-0000000";
@@ -31,23 +35,33 @@ std::vector<std::string> inputNames() {
     return names;
 }
 
-// The component's input data model: split fields grp (string) and sub
-// (integer), ten real inputs and a real target. No category lists: each
-// group's StatXML copies its split fields' entries, so their length would
-// add a per-group cost of its own.
-std::string collectDataModel() {
-    refhost::Table shape({{"grp", 3, 3}, {"sub", 1, 1}});
-    for (const std::string& name : inputNames()) shape.addColumn({name, 2, 1});
-    shape.addColumn({"y", 2, 1});
-    refhost::DataModelOptions options;
-    options.categories = false;
-    options.roles = {{"grp", "split"}, {"sub", "split"}, {"y", "target"}};
-    for (const std::string& name : inputNames()) options.roles[name] = "input";
-    return refhost::dataModelXml(shape, options);
+std::string groupKey(size_t group) {
+    char key[32];
+    std::snprintf(key, sizeof key, "s%06zu", group);
+    return key;
 }
 
-// What a worker hands back: a least-squares model of y on x1..x10 fitted to
-// 200 records, with its PMML and StatXML.
+// The component's input data model as split-run infers it for a file
+// `k,x1,y` with one distinct string k per group: k nominal with role split
+// (its categories listed only up to the host's cap), x1 and y continuous.
+std::string collectDataModel(size_t groups) {
+    refhost::Table table({{"k", 3, 3}});
+    for (const std::string& name : inputNames()) table.addColumn({name, 2, 1});
+    table.addColumn({"y", 2, 1});
+    for (size_t g = 0; g < groups; ++g) {
+        std::vector<refhost::Cell> row{refhost::Cell::text(groupKey(g))};
+        for (size_t i = 0; i <= kInputs; ++i) row.push_back(refhost::Cell::real(1.0));
+        table.addRow(row);
+    }
+    refhost::DataModelOptions options;
+    options.roles = {{"k", "split"}, {"y", "target"}};
+    for (const std::string& name : inputNames()) options.roles[name] = "input";
+    options.recordCounts = true;
+    return refhost::dataModelXml(table, options);
+}
+
+// What a worker hands back: a least-squares model of y on x1 fitted to the
+// group's records, with its PMML and StatXML.
 struct WorkerTexts {
     std::string statXml;
     std::string pmml;
@@ -62,7 +76,7 @@ WorkerTexts workerTexts(const std::string& dataModel) {
         state = state * 6364136223846793005ULL + 1442695040888963407ULL;
         return static_cast<double>(state >> 11) * 0x1.0p-53;
     };
-    for (size_t r = 0; r < 200; ++r) {
+    for (size_t r = 0; r < kRecordsPerGroup; ++r) {
         std::vector<splitmodels::Cell> row;
         double y = 1.0;
         for (size_t i = 0; i < kInputs; ++i) {
@@ -91,17 +105,20 @@ std::string withId(std::string text, const std::string& id) {
 }
 
 std::string taskDocument(size_t group) {
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "<SplitFields><SplitField name=\"grp\" value=\"g%04zu\" isNull=\"false\"/>"
-                  "<SplitField name=\"sub\" value=\"%zu\" isNull=\"false\"/></SplitFields>",
-                  group / 10, group % 10);
-    return text;
+    return "<SplitFields><SplitField name=\"k\" value=\"" + groupKey(group) +
+           "\" isNull=\"false\"/></SplitFields>";
+}
+
+// The process's peak resident set so far, in MiB.
+double peakRssMiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
 void BM_CollectGroups(benchmark::State& state) {
     const auto groups = static_cast<size_t>(state.range(0));
-    const std::string dataModel = collectDataModel();
+    const std::string dataModel = collectDataModel(groups);
     const WorkerTexts texts = workerTexts(dataModel);
     if (texts.statXml.empty()) {
         state.SkipWithError("the worker model did not build");
@@ -113,6 +130,8 @@ void BM_CollectGroups(benchmark::State& state) {
     double wall = 0;
     double cpu = 0;
     double ending = 0;
+    double outputBytes = 0;
+    double peakRss = 0;
     for (auto _ : state) {
         refhost::Context context(host);
         context.setDataModel(dataModel);
@@ -147,7 +166,12 @@ void BM_CollectGroups(benchmark::State& state) {
         cpu += intake.cpu() + end.cpu();
         ending += end.wall();
         // One entry per group, and the combined document.
-        const size_t stored = context.container("StatXML").entries().size();
+        const size_t stored = context.container("StatXML").entryCount();
+        // Every entry the component wrote, the root documents included, as
+        // the host's containers hold them (without reading them back).
+        peakRss = peakRssMiB();
+        outputBytes = static_cast<double>(context.container("StatXML").spooledBytes() +
+                                          context.container("PMML").spooledBytes());
         if (!ok || stored != groups + 1) {
             std::fprintf(stderr, "ok %d, %zu StatXML entries for %zu groups\n", ok, stored, groups);
             for (const refhost::Message& m : component.messages())
@@ -162,6 +186,11 @@ void BM_CollectGroups(benchmark::State& state) {
     state.counters["end_ms"] = ending / runs * 1e3;
     state.counters["statxml_bytes"] = static_cast<double>(texts.statXml.size());
     state.counters["pmml_bytes"] = static_cast<double>(texts.pmml.size());
+    // What the collect component stored per group, and the process's peak
+    // resident set at the end of execution (each size runs in a process of
+    // its own).
+    state.counters["output_bytes_per_group"] = outputBytes / static_cast<double>(groups);
+    state.counters["peak_rss_mib"] = peakRss;
 }
 BENCHMARK(BM_CollectGroups)
     ->Arg(1000)->Arg(10000)->Arg(100000)

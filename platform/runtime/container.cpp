@@ -3,10 +3,13 @@
 // hands out.
 #include "refhost/container.h"
 
+#include "spool.h"
+
 #include <algorithm>
 #include <cstring>
 
 #include "container_parts.h"
+#include "spool.h"
 #include "refhost/host.h"
 
 namespace refhost {
@@ -47,12 +50,60 @@ void Container::setDefaultEntry(std::string data, std::string properties) {
 
 void Container::addEntry(std::string key, std::string data, std::string properties) {
     std::lock_guard<std::mutex> guard(mutex_);
-    entries_.push_back(Entry{std::move(key), std::move(properties), std::move(data), true});
+    entries_.push_back({Entry{std::move(key), std::move(properties), std::move(data), true}});
+}
+
+void Container::clearEntries() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    default_.reset();
+    entries_.clear();
+    entries_.shrink_to_fit();
+    spool_.reset();
+    spooledBytes_ = 0;
 }
 
 std::vector<Entry> Container::entries() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return entries_;
+    std::vector<Entry> out;
+    out.reserve(entries_.size());
+    for (const StoredEntry& stored : entries_) {
+        out.push_back(stored.entry);
+        if (stored.spooled) out.back().data = dataLocked(stored);
+    }
+    return out;
+}
+
+size_t Container::entryCount() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return entries_.size();
+}
+
+size_t Container::spooledBytes() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return spooledBytes_;
+}
+
+std::string Container::dataLocked(const StoredEntry& stored) const {
+    if (!stored.spooled) return stored.entry.data;
+    std::string data;
+    // A spool that cannot be read back gives the entry as empty, as a
+    // host whose storage failed would.
+    if (!spool_->read(stored.offset, stored.length, data)) data.clear();
+    return data;
+}
+
+// Moves a finished entry's bytes to the spool; they stay in memory when
+// the spool cannot take them.
+void Container::spoolLocked(StoredEntry& stored) {
+    if (stored.spooled || stored.entry.data.empty()) return;
+    if (!spool_) spool_ = std::make_unique<Spool>();
+    uint64_t offset = 0;
+    if (!spool_->append(stored.entry.data, &offset)) return;
+    stored.spooled = true;
+    stored.offset = offset;
+    stored.length = stored.entry.data.size();
+    spooledBytes_ += stored.length;
+    std::string().swap(stored.entry.data);
 }
 
 std::optional<Entry> Container::defaultEntry() const {
@@ -139,9 +190,9 @@ cf_status Container::getKeys(CFKeyList** keys, int* err) {
     std::lock_guard<std::mutex> guard(mutex_);
     noteUseLocked();
     std::vector<EntryKeyObject*> listed;
-    for (const Entry& entry : entries_) {
-        if (!entry.complete) continue;
-        keys_.push_back(std::make_unique<EntryKeyObject>(*this, entry.key));
+    for (const StoredEntry& stored : entries_) {
+        if (!stored.entry.complete) continue;
+        keys_.push_back(std::make_unique<EntryKeyObject>(*this, stored.entry.key));
         keys_.back()->hasText = true;
         keyIndex_.emplace(keys_.back()->record(), keys_.back().get());
         listed.push_back(keys_.back().get());
@@ -170,11 +221,11 @@ cf_status Container::openEntry(CFEntryKey* key, int mode, const char* properties
             opened->data = default_->data;
         } else {
             // The first complete entry under that key text.
-            auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) {
-                return e.complete && e.key == keyObject->text;
+            auto it = std::find_if(entries_.begin(), entries_.end(), [&](const StoredEntry& e) {
+                return e.entry.complete && e.entry.key == keyObject->text;
             });
             if (it == entries_.end()) return CF_FAILED;
-            opened->data = it->data;
+            opened->data = dataLocked(*it);
         }
     } else {
         const std::string props = properties == nullptr ? std::string() : properties;
@@ -182,7 +233,7 @@ cf_status Container::openEntry(CFEntryKey* key, int mode, const char* properties
             default_ = Entry{"", props, "", false};
             opened->toDefault = true;
         } else {
-            entries_.push_back(Entry{keyObject->text, props, "", false});
+            entries_.push_back({Entry{keyObject->text, props, "", false}});
             opened->entryIndex = entries_.size() - 1;
         }
     }
@@ -230,7 +281,10 @@ cf_status Container::writeStream(StreamObject& stream, const char* data, size_t 
     noteUseLocked();
     if (stream.closed || stream.mode != CF_MODE_WRITE || (data == nullptr && length > 0))
         return CF_FAILED;
-    Entry& entry = stream.toDefault ? *default_ : entries_[stream.entryIndex];
+    // A stream whose entries were cleared meanwhile writes nowhere.
+    if (!stream.toDefault && stream.entryIndex >= entries_.size()) return CF_FAILED;
+    if (stream.toDefault && !default_) return CF_FAILED;
+    Entry& entry = stream.toDefault ? *default_ : entries_[stream.entryIndex].entry;
     entry.data.append(data, length);
     return CF_OK;
 }
@@ -241,9 +295,17 @@ cf_status Container::closeStream(StreamObject& stream, int* err) {
     std::lock_guard<std::mutex> guard(mutex_);
     if (stream.closed) return CF_FAILED;
     stream.closed = true;
+    // A read stream's copy of its entry is not needed once it is closed; the
+    // stream record itself stays valid with the container.
+    std::string().swap(stream.data);
     if (stream.mode == CF_MODE_WRITE) {
-        Entry& entry = stream.toDefault ? *default_ : entries_[stream.entryIndex];
-        entry.complete = true;
+        if (stream.toDefault) {
+            if (default_) default_->complete = true;
+        } else if (stream.entryIndex < entries_.size()) {
+            StoredEntry& stored = entries_[stream.entryIndex];
+            stored.entry.complete = true;
+            spoolLocked(stored);
+        }
     }
     return CF_OK;
 }

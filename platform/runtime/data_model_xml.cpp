@@ -88,14 +88,16 @@ void writeField(std::ostream& out, const Table& table, size_t index,
         << attribute("storage", column.storage > 6 ? std::to_string(column.storage)
                                                    : std::string(storageText(column.storage)))
         << attribute("measure", measureText(column.measure));
-    if (auto role = options.roles.find(column.name); role != options.roles.end())
-        out << attribute("role", role->second);
+    const auto role = options.roles.find(column.name);
+    const bool split = role != options.roles.end() && role->second == "split";
+    if (role != options.roles.end()) out << attribute("role", role->second);
     if (column.storage == 3)
         out << attribute("maxStringLength", std::to_string(maxTextLength(table, index)));
     if (auto label = options.displayLabels.find(column.name); label != options.displayLabels.end())
         out << attribute("displayLabel", label->second);
     const bool listed = options.categories && column.measure >= 2 && column.measure <= 5;
-    const auto categories = listed ? categoriesOf(table, index) : std::vector<Cell>();
+    auto categories = listed ? categoriesOf(table, index) : std::vector<Cell>();
+    if (split && categories.size() > options.maxSplitCategories) categories.clear();
     if (categories.empty()) {
         out << "/>";
         return;

@@ -25,6 +25,7 @@ std::string defaultDataModel(const RunConfig& config) {
     DataModelOptions options;
     for (const auto& name : config.targetFields) options.roles[name] = "target";
     for (const auto& name : config.inputFields) options.roles[name] = "input";
+    for (const auto& name : config.splitFields) options.roles.emplace(name, "split");
     return dataModelXml(config.inputTable(), options);
 }
 
@@ -253,14 +254,17 @@ void RunState::serveWorker(size_t position) {
 void RunState::deliver(WorkerSlot& slot) {
     if (!collectBegun_) {
         slot.report.collectStatus = CF_FAILED;  // not handed on: collection never began
-        result_.groups.push_back(slot.report);
-        return;
+    } else {
+        int err = 0;
+        slot.report.collectStatus =
+            collector_->completedWorkerTask(*slot.worker, slot.report.outcome, &err);
+        slot.report.collectErr = err;
     }
-    int err = 0;
-    slot.report.collectStatus =
-        collector_->completedWorkerTask(*slot.worker, slot.report.outcome, &err);
-    slot.report.collectErr = err;
-    result_.groups.push_back(slot.report);
+    result_.groups.push_back(std::move(slot.report));
+    // The worker's documents are not read again once it is collected; a run
+    // with many groups would otherwise hold every group's until the end.
+    for (const char* name : {"WorkerStatXML", "WorkerPMML", "WorkerInputPMML", "WorkerInputStatXML"})
+        if (slot.worker->hasContainer(name)) slot.worker->container(name).clearEntries();
 }
 
 void RunState::noteProgress() {

@@ -26,7 +26,9 @@ public:
 class XMLElementIterator;
 
 // A value handle on one element of a host XML tree. Copies share the node;
-// an element built from null is empty.
+// an element built from null is empty. A handle is valid until its document
+// is disposed. One document must not be used by two threads at once (reads
+// included); different documents may.
 class XMLElement {
 public:
     XMLElement() = default;
@@ -109,7 +111,8 @@ private:
     std::string name_;
 };
 
-// Documents bound to a host.
+// Documents bound to a host. Documents it creates belong to the caller, who
+// frees each with dispose(). Thread-safe: it keeps no state of its own.
 class HostHelper {
 public:
     // A new helper owned by the caller, or null when there is no host.
@@ -131,7 +134,8 @@ private:
     CFHost* host_;
 };
 
-// Records of a host iterator.
+// Records of a host iterator, which must outlive it. Not thread-safe: it
+// moves the iterator.
 class DataHelper {
 public:
     DataHelper(CFIterator* iterator, bool ownsPosition);

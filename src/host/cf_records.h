@@ -8,6 +8,18 @@
 // returns an unsigned status (0 for success) and takes the caller's error
 // slot last. Words marked "reserved" are not called by the module; a host may
 // leave them null.
+//
+// Ownership: the host owns every record it hands the module and keeps it
+// valid for as long as each record's comment says; the module never frees
+// one (it gives record sets back with releaseRecordSet and locks with
+// destroyLock). Texts the module passes to an operation (names, key texts,
+// properties, data) are valid only during the call.
+//
+// Threads: the module calls a context's and a container's operations from
+// whichever host thread called into it, and from several at once where the
+// host lets calls overlap (see docs/host-contract.md, "Thread safety"); the
+// host makes those operations safe for that. One iterator, stream or key
+// list is never used by two threads at once.
 #ifndef SPLIT_HOST_CF_RECORDS_H
 #define SPLIT_HOST_CF_RECORDS_H
 
@@ -41,14 +53,16 @@ enum { CF_MODE_READ = 0, CF_MODE_WRITE = 1 };
 typedef struct CFIterator CFIterator;
 typedef struct CFWorker CFWorker;
 
-/* The host itself, handed to cf_initialise. */
+/* The host itself, handed to cf_initialise; must stay valid until the last
+   component is destroyed. The module does not call getHostVersion. */
 typedef struct CFHost {
     void* handle;
     /* Host version text by the buffer protocol. */
     cf_status (*getHostVersion)(void* h, char* buffer, size_t size, size_t* needed, int* err);
 } CFHost;
 
-/* Progress reporting of an execution. */
+/* Progress reporting of an execution. Required by begin execution and kept
+   until it ends; the module does not call report. */
 typedef struct CFProgress {
     void* handle;
     cf_status (*report)(void* h, uint64_t done, uint64_t total, int* err);
@@ -57,7 +71,9 @@ typedef struct CFProgress {
 /* A forward iterator over records of typed fields.
    nextRecord sets *more to 1 when a record became current, 0 at the end.
    getRecordValue yields a pointer to the value's bytes (null for a missing
-   value) that stays valid until the iterator moves. */
+   value) that stays valid until the iterator moves. The input iterator of
+   the distribute component must stay valid from begin to end of execution;
+   the module rewinds it and reads it again while it hands out groups. */
 struct CFIterator {
     void* handle;
     cf_status (*nextRecord)(void* h, int* more, int* err);
@@ -66,7 +82,8 @@ struct CFIterator {
     cf_status (*getFieldCount)(void* h, size_t* count, int* err);
 };
 
-/* A host lock. */
+/* A host lock, held by one thread at a time; the module never takes it
+   twice on one thread and always unlocks on the thread that locked. */
 typedef struct CFLock {
     void* handle;
     cf_status (*lock)(void* h, int* err);
@@ -74,7 +91,10 @@ typedef struct CFLock {
 } CFLock;
 
 /* Thread services of a context. createLock returns a lock record or null;
-   destroyLock takes the lock record itself in place of the handle. */
+   destroyLock takes the lock record itself in place of the handle. Each
+   component asks once, at creation, and destroys its lock when destroyed;
+   without services or a lock the host must not overlap the calls the lock
+   would serialise. */
 typedef struct CFThreadServices {
     void* handle;
     cf_status (*getThreadCount)(void* h, size_t* count, int* err);
@@ -83,7 +103,9 @@ typedef struct CFThreadServices {
     cf_status (*destroyLock)(CFLock* lock, int* err);
 } CFThreadServices;
 
-/* A stream on one container entry. */
+/* A stream on one container entry. readStream fills up to capacity bytes;
+   a count below capacity means the entry has ended. The module closes each
+   stream it opened once, and uses it no more. */
 typedef struct CFStream {
     void* handle;
     cf_status (*readStream)(void* h, char* buffer, size_t capacity, size_t* got, int* err);
@@ -92,21 +114,27 @@ typedef struct CFStream {
     cf_status (*closeStream)(void* h, int* err);
 } CFStream;
 
-/* The key of a container entry. kind 0 is a text key. */
+/* The key of a container entry. kind 0 is a text key, the only kind the
+   module uses. Keys belong to their container and live as long as it. */
 typedef struct CFEntryKey {
     void* handle;
     cf_status (*setKeyText)(void* h, int kind, const char* text, size_t length, int* err);
     cf_status (*getKeyText)(void* h, char* buffer, size_t size, size_t* needed, int* err);
 } CFEntryKey;
 
-/* The keys of a container's keyed entries, in write order. */
+/* The keys of a container's keyed entries, in write order. firstKey fails
+   on an empty list. Valid until releaseKeys. */
 typedef struct CFKeyList {
     void* handle;
     cf_status (*firstKey)(void* h, CFEntryKey** key, int* err);
     cf_status (*releaseKeys)(void* h, int* err);
 } CFKeyList;
 
-/* A container: a default entry plus keyed entries with properties. */
+/* A container: a default entry (key null) plus keyed entries with a
+   properties text. The module calls closeContainer once per container it
+   opened and then uses it no more; the host keeps the entries, since the
+   outputs are read after the run and a copy handed to a worker is closed
+   before the worker reads it. */
 typedef struct CFContainerFile {
     void* handle;
     cf_status (*createKey)(void* h, CFEntryKey** key, int* err);
@@ -116,14 +144,22 @@ typedef struct CFContainerFile {
     cf_status (*closeContainer)(void* h, int* err);
 } CFContainerFile;
 
-/* A record set: copies of records, in the order added. */
+/* A record set: copies of records, in the order added. addRecord copies the
+   source's current record (the source may move on afterwards). The set is
+   the host's until the module releases it with releaseRecordSet, after
+   which the module does not touch it or its iterators. */
 typedef struct CFRecordSet {
     void* handle;
     cf_status (*addRecord)(void* h, CFIterator* source, int* err);
     cf_status (*getIterator)(void* h, CFIterator** iterator, int* err);
 } CFRecordSet;
 
-/* A worker: one unit of work that the host runs between the components. */
+/* A worker: one unit of work that the host runs between the components.
+   getTask replays exactly the two texts cf_distribute_getWorkerTask gave
+   for this worker (the first is empty). openWorkerContainer gives the
+   worker's own containers ("WorkerStatXML", "WorkerPMML"). A worker must
+   stay valid until the distribute component's execution has ended and its
+   cf_collect_completedWorkerTask has returned. */
 struct CFWorker {
     void* handle;
     cf_status (*getWorkerId)(void* h, int64* id, int* err);
@@ -133,7 +169,11 @@ struct CFWorker {
                                      int* err);
 };
 
-/* The context of one component. */
+/* The context of one component; must outlive the component. The distribute
+   component reads parameters, data model and input, creates workers and
+   record sets and opens the input containers and the workers' copies; the
+   collect component reads parameters and data model and opens its output
+   containers. */
 typedef struct CFContext {
     void* handle;
     /* The parameter document (XML text) by the buffer protocol. */

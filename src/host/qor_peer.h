@@ -50,6 +50,15 @@ struct CollectedMessage {
     std::vector<std::string> args;
 };
 
+// The base of every component peer. The entry points reach it through the
+// virtual operations below, by slot.
+//
+// Lifetime: built by cf_create_component on the component's context and the
+// module's host, destroyed by cf_destroy_component; both must outlive it.
+// Threads: configuration, execution begin and end and destruction need
+// external synchronisation against every other call on the peer; the
+// message operations (CollectMsgs, GetErrorDetail) are safe from any thread;
+// what else may overlap is each derived peer's business.
 class QorPeer {
 public:
     QorPeer(CFContext* context, CFHost* host);
@@ -93,10 +102,15 @@ public:
 
 protected:
     // Reads the component's parameter document and hands it to MakeSettings.
+    // 1 without a context or host helper, 5 for a text that does not parse,
+    // else the host's or MakeSettings' status.
     uint32_t ScanParameters(int* err);
-    // Reads the input data model into the FieldInfo table.
+    // Reads the input data model into the FieldInfo table, replacing it; on
+    // any failure the previous table stays. 1 without a context or host
+    // helper, 5 for a text that does not parse, else the host's status.
     uint32_t ParseDataModel(int* err, bool keepPrevious, int inputCount);
     void SetDataHelper(CfCppHelperV1::DataHelper* helper) { dataHelper = helper; }
+    // Records a user message for GetErrorDetail; thread-safe. Returns 0.
     uint32_t CollectMsgs(MsgType type, int code, int* err);
     uint32_t CollectMsgs(MsgType type, int code, const std::vector<std::string>& args, int* err);
 

@@ -11,6 +11,8 @@
 
 namespace QorXML_940 {
 
+// Values by setting name. Reads may overlap each other; writes need
+// external synchronisation.
 class QorSettings {
 public:
     QorSettings();

@@ -88,6 +88,23 @@ TEST_F(EntryPoints, FactoryMatchesNamesExactly) {
     }
 }
 
+// A component made without a context exists, so the host can still ask for
+// its messages and destroy it, but every call that needs the context fails
+// with a status instead of crashing.
+TEST_F(EntryPoints, NullContextGivesAComponentThatFailsCleanly) {
+    for (const char* name : {"split_distribute", "split_collect"}) {
+        void* component = nullptr;
+        int err = 0;
+        ASSERT_EQ(api().cf_create_component(nullptr, name, &component, &err), 0u) << name;
+        ASSERT_NE(component, nullptr) << name;
+        EXPECT_EQ(api().cf_component_configure(component, &err), 1u) << name;
+        EXPECT_NE(api().cf_component_beginExecution(component, context.progress(), &err), 0u) << name;
+        size_t needed = 0;
+        EXPECT_EQ(api().cf_component_getMessages(component, nullptr, 0, &needed, &err), 13u) << name;
+        EXPECT_EQ(api().cf_destroy_component(component, &err), 0u) << name;
+    }
+}
+
 TEST_F(EntryPoints, InitialiseKeepsThePreviousHostOnNull) {
     EXPECT_EQ(api().cf_initialise(nullptr), 2u);
     cf_status status = 99;

@@ -54,5 +54,23 @@ TEST(DataModelXml, DescribesEveryColumnWithCategoriesInFirstSeenOrder) {
     }
 }
 
+// A split field lists its categories up to the cap and none beyond it; the
+// same values in an input field are always listed.
+TEST(DataModelXml, SplitFieldsListCategoriesOnlyUpToTheCap) {
+    for (size_t distinct : {kMaxSplitCategories, kMaxSplitCategories + 1}) {
+        Table t({{"store", 3, 3}, {"kind", 3, 3}});
+        for (size_t i = 0; i < distinct; ++i)
+            t.addRow({Cell::text("s" + std::to_string(i)), Cell::text("k" + std::to_string(i))});
+        DataModelOptions options;
+        options.roles = {{"store", "split"}, {"kind", "input"}};
+        pugi::xml_document doc;
+        ASSERT_TRUE(doc.load_string(dataModelXml(t, options).c_str()));
+        const size_t listed = distinct <= kMaxSplitCategories ? distinct : 0;
+        EXPECT_EQ(listed, doc.select_nodes("//Field[@name='store']/Value").size()) << distinct;
+        EXPECT_EQ(distinct, doc.select_nodes("//Field[@name='kind']/Value").size()) << distinct;
+        EXPECT_STREQ("split", doc.select_node("//Field[@name='store']").node().attribute("role").value());
+    }
+}
+
 }  // namespace
 }  // namespace refhost

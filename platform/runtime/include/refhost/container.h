@@ -27,12 +27,20 @@ struct Entry {
 };
 
 class EntryKeyObject;
+class Spool;
 class KeyListObject;
 class StreamObject;
 
 // Thread-safe: every record operation and every accessor takes the
 // container's mutex. Keys, key lists and streams handed to the module are
 // owned by the container and live as long as it does.
+//
+// A keyed entry's bytes stay in memory while it is written; once its stream
+// is closed they move to a spool file of the container's (an unlinked
+// temporary file), so a container holding many groups' documents keeps only
+// their keys and positions in memory. Reading an entry, through a stream or
+// entries(), reads it back. Without a usable temporary directory the bytes
+// simply stay in memory.
 class Container {
 public:
     // faults null: the container gets a fresh Faults of its own.
@@ -50,9 +58,14 @@ public:
     // Filling by hosts and tests (no fault check, no counting).
     void setDefaultEntry(std::string data, std::string properties = "");
     void addEntry(std::string key, std::string data, std::string properties = "");
+    // Drops every entry and the bytes they hold (a worker's outputs once
+    // they have been collected). Keys handed out stay valid but find nothing.
+    void clearEntries();
 
     // Inspection.
     std::vector<Entry> entries() const;          // keyed entries, in write order
+    size_t entryCount() const;                   // keyed entries so far
+    size_t spooledBytes() const;                 // bytes of finished entries in the spool
     std::optional<Entry> defaultEntry() const;   // none when never written
     std::string defaultText() const;             // its data, or empty
     bool isClosed() const;         // closeContainer called since the last open
@@ -92,13 +105,24 @@ private:
     bool refused(const char* op, int* err, cf_status* status);
     void noteUseLocked();
     EntryKeyObject* knownKeyLocked(CFEntryKey* key) const;
+    // A keyed entry as stored: its bytes in data, or in the spool at offset.
+    struct StoredEntry {
+        Entry entry;
+        bool spooled = false;
+        uint64_t offset = 0;
+        size_t length = 0;
+    };
+    std::string dataLocked(const StoredEntry& stored) const;
+    void spoolLocked(StoredEntry& stored);
 
     CFContainerFile record_;
     std::string name_;
     std::shared_ptr<Faults> faults_;
     mutable std::mutex mutex_;
     std::optional<Entry> default_;
-    std::vector<Entry> entries_;
+    std::vector<StoredEntry> entries_;
+    std::unique_ptr<Spool> spool_;  // made on the first finished entry
+    size_t spooledBytes_ = 0;
     std::vector<std::unique_ptr<EntryKeyObject>> keys_;
     // Each key by its record, so that checking a key does not walk them all.
     std::unordered_map<const CFEntryKey*, EntryKeyObject*> keyIndex_;

@@ -96,6 +96,9 @@ Table readTable(CFIterator* iterator, const std::vector<Column>& columns, cf_sta
 // text; a value that fits neither is kept as its bytes.
 void appendValueBytes(ColumnValues& column, const void* value, size_t length, int storage);
 
+// The most categories a split field lists in a data model document.
+inline constexpr size_t kMaxSplitCategories = 64;
+
 // Options of the data model document built from a table.
 struct DataModelOptions {
     // Value children (categories) for fields whose measure is not
@@ -105,6 +108,12 @@ struct DataModelOptions {
     // Role of a field by name ("input", "target", "split", "none"); fields
     // not named get no role attribute.
     std::map<std::string, std::string> roles;
+    // A field with role "split" lists its categories only when it has at
+    // most this many. The collect component copies each split field's
+    // definition into every group's StatXML, so a split field with one
+    // category per group would make each group's document as long as the
+    // number of groups. Fields of other roles always list them all.
+    size_t maxSplitCategories = kMaxSplitCategories;
     // Display labels by field name; fields not named get none.
     std::map<std::string, std::string> displayLabels;
     // A <RecordCounts total="N"/> element with the table's row count.
