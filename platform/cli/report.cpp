@@ -54,6 +54,7 @@ std::string formatTable(const std::vector<std::vector<std::string>>& rows)
             line += row[i];
             if (i + 1 < row.size()) line += std::string(widths[i] - displayWidth(row[i]) + 2, ' ');
         }
+        line.erase(line.find_last_not_of(' ') + 1);   // an empty last cell leaves no padding
         text += line + "\n";
     }
     return text;
