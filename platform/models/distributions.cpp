@@ -1,5 +1,7 @@
 #include "distributions.h"
 
+#include <math.h>
+
 #include <cmath>
 #include <limits>
 
@@ -35,9 +37,16 @@ double betaFraction(double a, double b, double x) {
   return h;
 }
 
+// log Γ(v) for v > 0. lgamma_r, unlike lgamma, does not write the global
+// signgam, so fits on several threads do not race on it.
+double logGamma(double v) {
+  int sign = 0;
+  return ::lgamma_r(v, &sign);
+}
+
 // log(x^a y^b / B(a, b)), the prefactor of both fraction forms.
 double logPrefactor(double a, double b, double x, double y) {
-  return std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b) + a * std::log(x) + b * std::log(y);
+  return logGamma(a + b) - logGamma(a) - logGamma(b) + a * std::log(x) + b * std::log(y);
 }
 
 }  // namespace
