@@ -147,4 +147,15 @@ TEST(LinearModel, GroupsWithoutIdentifiableFitFailWithReason) {
   }
 }
 
+TEST(LinearModel, ManyHeldLevelsBeyondTheDesignLimitAreRefusedWithTheirSize) {
+  // 9,000 records holding 1,000 levels: a dense design of 72 MB.
+  std::vector<std::string> levels;
+  for (int c = 0; c < 1000; ++c) levels.push_back("c" + std::to_string(c));
+  GroupData data{{nominal("store", levels), continuous("y")}, {}};
+  for (int i = 0; i < 9000; ++i) data.rows.push_back({text(levels[static_cast<std::size_t>(i % 1000)]), number(i % 7)});
+  const auto model = splitmodels::buildGroupModel(data, modelRequest(ModelKind::Linear, "y", {"store"}));
+  EXPECT_FALSE(model.ok);
+  EXPECT_EQ(model.reason.rfind("design too large: 9000 records by 1000 columns would take 68 MiB", 0), 0u) << model.reason;
+}
+
 }  // namespace
