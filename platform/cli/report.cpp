@@ -20,7 +20,7 @@ std::size_t displayWidth(const std::string& text)
 
 std::string fixed(double value, int digits)
 {
-    if (std::isnan(value)) return "NA";
+    if (!std::isfinite(value)) return "NA";
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", digits, value);
     return text;

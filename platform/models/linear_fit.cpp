@@ -46,6 +46,11 @@ std::optional<std::string> fitLinear(const Eigen::MatrixXd& x, const Eigen::Vect
     const double toOriginal = columnScale(j) / targetScale;
     c.estimate(j) = kept(k) * toOriginal;
     c.stdError(j) = std::sqrt(unscaledVariance(k) * residualVariance) * toOriginal;
+    // A standard error beyond the double range gives no usable statistic.
+    if (!std::isfinite(c.stdError(j))) {
+      c.stdError(j) = kMissing;
+      continue;
+    }
     c.statistic(j) = c.estimate(j) / c.stdError(j);
     c.pValue(j) = studentTwoSided(c.statistic(j), dfResidual);
   }
@@ -61,6 +66,7 @@ std::optional<std::string> fitLinear(const Eigen::MatrixXd& x, const Eigen::Vect
   // R's summary of lm, for a model with an intercept.
   fit.dfResidual = dfResidual;
   fit.sigma = std::sqrt(residualVariance) / targetScale;
+  if (!std::isfinite(fit.sigma)) fit.sigma = kMissing;  // beyond the double range
   if (rank == 1) {  // only the intercept: nothing is explained
     fit.rSquared = fit.adjustedRSquared = 0.0;
     fit.fStatistic = fit.fDf1 = fit.fPValue = kMissing;

@@ -192,6 +192,10 @@ std::optional<std::string> fitLogistic(const Eigen::MatrixXd& x, const Eigen::Ve
       return std::string("coefficients too large to represent: an estimate is not a finite number");
     if (dfResidual == 0) continue;
     c.stdError(j) = std::sqrt(unscaledVariance(k)) * columnScale(j);
+    if (!std::isfinite(c.stdError(j))) {  // beyond the double range: no usable statistic
+      c.stdError(j) = kMissing;
+      continue;
+    }
     c.statistic(j) = c.estimate(j) / c.stdError(j);
     c.pValue(j) = normalTwoSided(c.statistic(j));
   }
