@@ -20,6 +20,7 @@
 #include "report.h"
 #include "run_summary.h"
 #include "split_model_file.h"
+#include "tables.h"
 #include "value_parsing.h"
 
 namespace fs = std::filesystem;
@@ -72,6 +73,7 @@ splitmodels::ModelSpec modelSpec(const BuildOptions& options, const ModelFields&
     request.target = fields.target;
     request.inputs = fields.inputs;
     request.event = options.event.value_or("");
+    request.references = options.references;
     return request;
 }
 
@@ -115,7 +117,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     refhost::Module module;
     refhost::Host host;
     const splitmodels::ModelSpec request = modelSpec(options, fields);
-    GroupWorker worker(request.kind, request.target, request.inputs, request.event);
+    GroupWorker worker(request);
     ProgressBar progress = ProgressBar::forStderr();
 
     refhost::RunConfig config;
@@ -138,9 +140,13 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     std::vector<int> splitStorages;
     for (std::size_t column : fields.splitColumns)
         splitStorages.push_back(config.inputTable().columns()[column].storage);
-    printGroups(out, summary, fields.split, splitStorages, options.model);
+    const std::string event = options.model != ModelChoice::Logistic ? std::string()
+                              : options.event ? *options.event
+                                              : fields.targetValues.back();
+    printGroups(out, summary, fields.split, splitStorages, options.model, event);
 
     writeContainerDirs(outDir, {{"StatXML", toEntries(result.statXml)}, {"PMML", toEntries(result.pmml)}});
+    writeTables(summary, fields.split, splitStorages, options.model == ModelChoice::Logistic, outDir);
     const fs::path splitModelPath = outDir / "split-model.pmml";
     std::error_code ec;
     fs::remove(splitModelPath, ec);   // a model of an earlier run must not linger
@@ -157,7 +163,8 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
         for (const std::string& line : summary.componentFailures) out << "  " << line << "\n";
     }
     out << "\nOutput: " << outDir.string() << "/StatXML, " << outDir.string() << "/PMML"
-        << (summary.models > 0 ? ", " + splitModelPath.string() : std::string()) << "\n";
+        << (summary.models > 0 ? ", " + splitModelPath.string() : std::string()) << ", "
+        << (outDir / "groups.csv").string() << ", " << (outDir / "coefficients.csv").string() << "\n";
     return summary.models > 0 && summary.componentFailures.empty() ? kExitModelsBuilt
                                                                     : kExitNoModel;
 }

@@ -65,14 +65,7 @@ void TableRecords::readField(std::size_t field, splitmodels::FieldColumn& out) c
     }
 }
 
-GroupWorker::GroupWorker(splitmodels::ModelKind kind, std::string target,
-                         std::vector<std::string> inputs, std::string event)
-{
-    request_.kind = kind;
-    request_.target = std::move(target);
-    request_.inputs = std::move(inputs);
-    request_.event = std::move(event);
-}
+GroupWorker::GroupWorker(splitmodels::ModelSpec request) : request_(std::move(request)) {}
 
 refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
 {

@@ -36,8 +36,9 @@ private:
 // summary. Called from several pool threads at once.
 class GroupWorker {
 public:
-    GroupWorker(splitmodels::ModelKind kind, std::string target, std::vector<std::string> inputs,
-                std::string event);
+    // `request` describes the model of every group (its model ID and data
+    // model are set per group).
+    explicit GroupWorker(splitmodels::ModelSpec request);
 
     refhost::WorkerOutput operator()(const refhost::WorkerJob& job);
 

@@ -72,6 +72,20 @@ void checkTarget(const BuildOptions& options, const CsvTable& data, ModelFields&
                          fields.targetValues[1]);
 }
 
+// Each --reference names an input and one of the values it holds.
+void checkReferences(const BuildOptions& options, const CsvTable& data, const ModelFields& fields)
+{
+    for (const auto& [field, level] : options.references) {
+        if (std::find(fields.inputs.begin(), fields.inputs.end(), field) == fields.inputs.end())
+            throw InputError("--reference " + field + "=" + level + ": '" + field +
+                             "' is not an input of the model; name a categorical input");
+        const std::vector<std::string> levels = distinctValues(data.table, columnOf(data, field, "--reference"));
+        if (std::find(levels.begin(), levels.end(), level) == levels.end())
+            throw InputError("--reference " + field + "=" + level + ": the field holds no value '" +
+                             level + "'; name one of its levels as the data writes it");
+    }
+}
+
 }  // namespace
 
 ModelFields resolveModelFields(const BuildOptions& options, const CsvTable& data)
@@ -104,6 +118,7 @@ ModelFields resolveModelFields(const BuildOptions& options, const CsvTable& data
         throw InputError("--inputs: no field is left as an input; the file needs at least one "
                          "field besides the split fields and the target");
     checkTarget(options, data, fields);
+    checkReferences(options, data, fields);
     return fields;
 }
 

@@ -59,7 +59,8 @@ void checkNameList(const std::vector<std::string>& names, const std::string& opt
     }
 }
 
-void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText)
+void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
+                     std::vector<std::string>& referenceTexts)
 {
     CLI::App* cmd = app.add_subcommand("build", "Build one model per split group and combine them");
     cmd->footer(kBuildFooter);
@@ -108,6 +109,11 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText)
                     "Logistic only: the target value whose probability is modelled; default: "
                     "the second of the two values in sorted order (e.g. --event yes)")
         ->type_name("VALUE");
+    cmd->add_option("--reference", referenceTexts,
+                    "Reference level of a categorical input, repeatable; default: its first "
+                    "level in sorted order (e.g. --reference Treatment=chilled)")
+        ->type_name("FIELD=LEVEL")
+        ->allow_extra_args(false);
     cmd->add_option("--out", build.outDir,
                     "Output directory, created if missing (e.g. --out sales-out)")
         ->required()
@@ -137,11 +143,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
 {
     CommandLine result;
     std::string modelText = "linear";
+    std::vector<std::string> referenceTexts;
     CLI::App app("split-run: build one model per split group of a CSV file, and score with it",
                  "split-run");
     app.require_subcommand(1);
     app.footer(kTopFooter);
-    addBuildCommand(app, result.build, modelText);
+    addBuildCommand(app, result.build, modelText, referenceTexts);
     addScoreCommand(app, result.score);
     app.add_subcommand("info", "Load the split module and print its information")
         ->footer(kInfoFooter);
@@ -156,6 +163,15 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
             build.model = modelText == "logistic" ? ModelChoice::Logistic : ModelChoice::Linear;
             if (build.event && build.model != ModelChoice::Logistic)
                 throw CLI::ValidationError("--event", "only applies with --model logistic");
+            for (const std::string& text : referenceTexts) {
+                const std::size_t equals = text.find('=');
+                if (equals == std::string::npos || equals == 0)
+                    throw CLI::ValidationError("--reference " + text,
+                                               "expected FIELD=LEVEL, e.g. --reference Treatment=chilled");
+                if (!build.references.emplace(text.substr(0, equals), text.substr(equals + 1)).second)
+                    throw CLI::ValidationError("--reference " + text,
+                                               "names field '" + text.substr(0, equals) + "' twice");
+            }
             if (build.threads == 0)
                 build.threads = std::max(1u, std::thread::hardware_concurrency());
         } else if (app.got_subcommand("score")) {

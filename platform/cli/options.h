@@ -2,6 +2,7 @@
 #ifndef SPLITRUN_OPTIONS_H
 #define SPLITRUN_OPTIONS_H
 
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -23,6 +24,9 @@ struct BuildOptions {
     std::string inputStatXmlFile;
     ModelChoice model = ModelChoice::Linear;
     std::optional<std::string> event;
+    // --reference FIELD=LEVEL: the level a categorical input is coded
+    // against, by field name.
+    std::map<std::string, std::string> references;
     std::string outDir;
 };
 

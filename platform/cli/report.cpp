@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "value_parsing.h"
@@ -19,6 +20,7 @@ std::size_t displayWidth(const std::string& text)
 
 std::string fixed(double value, int digits)
 {
+    if (!std::isfinite(value)) return "NA";
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", digits, value);
     return text;
@@ -52,6 +54,7 @@ std::string formatTable(const std::vector<std::vector<std::string>>& rows)
             line += row[i];
             if (i + 1 < row.size()) line += std::string(widths[i] - displayWidth(row[i]) + 2, ' ');
         }
+        line.erase(line.find_last_not_of(' ') + 1);   // an empty last cell leaves no padding
         text += line + "\n";
     }
     return text;
@@ -74,40 +77,56 @@ void printFields(std::ostream& out, const CsvTable& data)
 
 void printGroups(std::ostream& out, const RunSummary& summary,
                  const std::vector<std::string>& splitFields, const std::vector<int>& splitStorages,
-                 ModelChoice model)
+                 ModelChoice model, const std::string& event)
 {
+    if (model == ModelChoice::Logistic && !event.empty())
+        out << "Event modelled: " << event << "\n";
     std::vector<std::string> head = splitFields;
-    head.insert(head.end(), {"records", "model"});
+    head.insert(head.end(), {"records", "used", "skipped", "model"});
     if (model == ModelChoice::Linear)
-        head.insert(head.end(), {"R squared", "RMSE"});
+        head.insert(head.end(), {"R squared", "sigma"});
     else
         head.insert(head.end(), {"accuracy", "AUC"});
+    head.push_back("notes");
     std::vector<std::vector<std::string>> rows{head};
 
-    for (const GroupOutcome& group : summary.groups) {
+    // Beyond a screenful only the first groups are listed; the full list is
+    // in the tables of the output directory.
+    const std::size_t listed = std::min(summary.groups.size(), kListedGroups);
+    for (std::size_t g = 0; g < listed; ++g) {
+        const GroupOutcome& group = summary.groups[g];
         std::vector<std::string> row;
         for (std::size_t i = 0; i < splitFields.size(); ++i)
             row.push_back(i < group.values.size()
                               ? displaySplitValue(group.values[i], splitStorages[i])
                               : "?");
         row.push_back(std::to_string(group.records));
+        const splitmodels::GroupModel* fit = group.model;
+        row.push_back(fit ? std::to_string(fit->records) : "?");
+        row.push_back(fit ? std::to_string(fit->skippedRecords) : "?");
         if (!group.failure.empty()) {
-            row.push_back("-");
-            row.push_back("failed: " + group.failure);
+            row.insert(row.end(), {"-", "-", "-", "failed: " + group.failure});
         } else {
             row.push_back(group.modelId);
-            const splitmodels::GroupModel* fit = group.model;
             if (!fit) {
-                row.insert(row.end(), {"?", "?"});
-            } else if (model == ModelChoice::Linear) {
-                row.insert(row.end(), {fixed(fit->rSquared, 4), fixed(fit->rmse, 4)});
+                row.insert(row.end(), {"?", "?", ""});
             } else {
-                row.insert(row.end(), {fixed(fit->accuracy, 4), fixed(fit->auc, 4)});
+                if (model == ModelChoice::Linear)
+                    row.insert(row.end(), {fixed(fit->rSquared, 4), fixed(fit->sigma, 4)});
+                else
+                    row.insert(row.end(), {fixed(fit->accuracy, 4), fixed(fit->auc, 4)});
+                std::string notes;
+                for (const std::string& warning : fit->warnings)
+                    notes += (notes.empty() ? "" : "; ") + warning;
+                row.push_back(notes);
             }
         }
         rows.push_back(std::move(row));
     }
     out << formatTable(rows);
+    if (listed < summary.groups.size())
+        out << "... " << summary.groups.size() - listed
+            << " more groups; every group is listed in groups.csv in the output directory\n";
     out << "\n" << summary.groups.size() << " groups, " << summary.models << " models, "
         << summary.failures << " failed\n";
 }

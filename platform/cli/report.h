@@ -3,6 +3,7 @@
 #ifndef SPLITRUN_REPORT_H
 #define SPLITRUN_REPORT_H
 
+#include <cstddef>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -22,10 +23,16 @@ std::string formatTable(const std::vector<std::vector<std::string>>& rows);
 // One line per field: name, storage, measure, distinct values, missing values.
 void printFields(std::ostream& out, const CsvTable& data);
 
-// The group table and the line of counts.
+// Groups the terminal report lists before it summarises the rest.
+inline constexpr std::size_t kListedGroups = 40;
+
+// The group table (group size, records used and skipped, the fit's summary
+// or failure, warnings) and the line of counts. A logistic report first
+// names the event value modelled. Beyond kListedGroups groups the rest are
+// counted and the reader is pointed to groups.csv.
 void printGroups(std::ostream& out, const RunSummary& summary,
                  const std::vector<std::string>& splitFields, const std::vector<int>& splitStorages,
-                 ModelChoice model);
+                 ModelChoice model, const std::string& event);
 
 // Messages of a component with code, type and catalogue text.
 void printMessages(std::ostream& out, const std::string& component,

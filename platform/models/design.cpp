@@ -11,6 +11,11 @@ namespace splitmodels::detail {
 
 namespace {
 
+// Largest design the builder allocates (records × columns × 8 bytes). A
+// categorical input with thousands of levels held in one group would need
+// more, and its least-squares fit would not finish in useful time either.
+constexpr double kMaxDesignBytes = 64.0 * 1024 * 1024;
+
 // Categories of a categorical input whose data model lists none: the values
 // present in the group, sorted (numerically for numeric storage).
 std::vector<std::string> observedCategories(const FieldDef& def, const FieldColumn& values) {
@@ -31,27 +36,52 @@ std::vector<std::string> observedCategories(const FieldDef& def, const FieldColu
   return texts;
 }
 
-InputCoding codingFor(const FieldDef& def, std::size_t field, const FieldColumn& values) {
-  InputCoding coding;
+// Index of the category a requested reference level names, or -1.
+int findLevel(const InputCoding& coding, const FieldDef& def, const std::string& level) {
+  if (def.storage == StorageString) {
+    const auto found = coding.byText.find(std::string_view(level));
+    return found == coding.byText.end() ? -1 : found->second;
+  }
+  const std::optional<double> number = numberForStorage(def.storage, level);
+  if (!number) return -1;
+  const auto found = coding.byNumber.find(*number == 0.0 ? 0.0 : *number);
+  return found == coding.byNumber.end() ? -1 : found->second;
+}
+
+std::optional<std::string> codingFor(const FieldDef& def, std::size_t field, const FieldColumn& values,
+                                     const ModelSpec& request, InputCoding& coding) {
   coding.field = field;
   coding.continuous = isContinuous(def);
-  if (coding.continuous) return coding;
+  if (coding.continuous) return std::nullopt;
   const std::vector<std::string> raw = def.categories.empty() ? observedCategories(def, values) : def.categories;
   for (const std::string& text : raw) {
+    const int index = static_cast<int>(coding.categories.size());
     coding.categories.push_back(pmmlCategory(def, text));
     coding.numbers.push_back(numberForStorage(def.storage, text));
+    // The first of equal categories wins, as a linear search would find it.
+    if (def.storage == StorageString)
+      coding.byText.emplace(coding.categories.back(), index);
+    else if (coding.numbers.back())
+      coding.byNumber.emplace(*coding.numbers.back() == 0.0 ? 0.0 : *coding.numbers.back(), index);
   }
-  return coding;
+  const auto requested = request.references.find(def.name);
+  coding.reference = -1;
+  if (requested == request.references.end()) return std::nullopt;
+  coding.reference = findLevel(coding, def, requested->second);
+  if (coding.reference < 0) return "unknown reference level: " + def.name + " has no category " + requested->second;
+  return std::nullopt;
 }
 
 bool usableNumber(const FieldDef& field, const FieldColumn& values, std::size_t row) {
   return !values.missing[row] && field.storage != StorageString && std::isfinite(values.numbers[row]);
 }
 
-// Codes every categorical input against the first category `kept` holds
-// (kept[i * inputs + k] is the category of input k in the i-th kept record)
-// and gives each further held category a column. An absent category would
-// leave an all-zero column that makes the group look singular.
+// Codes each categorical input against its requested reference level when
+// the group's kept records hold it, else against the first category they
+// hold, and gives each further held category a column (kept[i * inputs + k]
+// is the category of input k in the i-th kept record). Categories the group
+// lacks get neither a column nor a term, as when R fits the group's records
+// alone and drops their unused levels.
 void chooseDummies(const std::vector<int>& kept, Design& design) {
   const std::size_t inputs = design.inputs.size();
   for (std::size_t k = 0; k < inputs; ++k) {
@@ -59,12 +89,34 @@ void chooseDummies(const std::vector<int>& kept, Design& design) {
     if (coding.continuous) continue;
     std::vector<bool> held(coding.categories.size(), false);
     for (std::size_t at = k; at < kept.size(); at += inputs) held[static_cast<std::size_t>(kept[at])] = true;
-    for (std::size_t c = 0; c < held.size(); ++c) {
-      if (!held[c]) continue;
-      if (coding.reference < 0)
-        coding.reference = static_cast<int>(c);
-      else
-        coding.dummies.push_back(c);
+    if (coding.reference < 0 || !held[static_cast<std::size_t>(coding.reference)]) {
+      const auto first = std::find(held.begin(), held.end(), true);
+      coding.reference = first == held.end() ? -1 : static_cast<int>(first - held.begin());
+    }
+    for (std::size_t c = 0; c < held.size(); ++c)
+      if (held[c] && static_cast<int>(c) != coding.reference) coding.dummies.push_back(c);
+  }
+}
+
+// Names every term as R does ("(Intercept)", the field name, the field name
+// followed by the level) and ties each to its design column. A categorical
+// input that holds a single category in the group is constant, like a
+// constant continuous input: one aliased term named by the field.
+void nameTerms(const std::vector<FieldDef>& fields, Design& design) {
+  design.columnNames = {kInterceptName};
+  design.terms = {{kInterceptName, 0}};
+  for (const InputCoding& coding : design.inputs) {
+    const std::string& name = fields[coding.field].name;
+    if (!coding.continuous && coding.dummies.empty()) {
+      design.terms.push_back({name, -1});
+      continue;
+    }
+    std::vector<std::string> names;
+    if (coding.continuous) names.push_back(name);
+    for (std::size_t c : coding.dummies) names.push_back(name + coding.categories[c]);
+    for (std::string& term : names) {
+      design.terms.push_back({term, static_cast<Eigen::Index>(design.columnNames.size())});
+      design.columnNames.push_back(std::move(term));
     }
   }
 }
@@ -73,13 +125,13 @@ void chooseDummies(const std::vector<int>& kept, Design& design) {
 
 int matchCategory(const InputCoding& coding, const FieldDef& field, const FieldColumn& values, std::size_t row) {
   if (values.missing[row]) return -1;
-  for (std::size_t i = 0; i < coding.categories.size(); ++i) {
-    const bool same = field.storage == StorageString
-                          ? values.texts[row] == coding.categories[i]
-                          : coding.numbers[i].has_value() && *coding.numbers[i] == values.numbers[row];
-    if (same) return static_cast<int>(i);
+  if (field.storage == StorageString) {
+    const auto found = coding.byText.find(values.texts[row]);
+    return found == coding.byText.end() ? -1 : found->second;
   }
-  return -1;
+  const double number = values.numbers[row];
+  const auto found = coding.byNumber.find(number == 0.0 ? 0.0 : number);
+  return found == coding.byNumber.end() ? -1 : found->second;
 }
 
 std::optional<std::string> buildDesign(const GroupRecords& data, const ModelSpec& request, Design& design) {
@@ -90,14 +142,15 @@ std::optional<std::string> buildDesign(const GroupRecords& data, const ModelSpec
   if (target == byName.end()) return "unknown field: " + request.target;
   design.targetField = target->second;
   std::vector<FieldColumn> inputs(request.inputs.size());
+  design.inputs.resize(request.inputs.size());
   for (std::size_t k = 0; k < request.inputs.size(); ++k) {
     const auto input = byName.find(request.inputs[k]);
     if (input == byName.end()) return "unknown field: " + request.inputs[k];
     data.readField(input->second, inputs[k]);
-    design.inputs.push_back(codingFor(fields[input->second], input->second, inputs[k]));
+    if (auto reason = codingFor(fields[input->second], input->second, inputs[k], request, design.inputs[k]))
+      return reason;
   }
   data.readField(design.targetField, design.target);
-
   // Which records enter the fit, worked out field by field: a record stays
   // usable while its target and each input hold a usable value. A
   // categorical input notes the category each record holds.
@@ -141,14 +194,14 @@ std::optional<std::string> buildDesign(const GroupRecords& data, const ModelSpec
   }
   chooseDummies(kept, design);
 
-  design.columnNames = {kInterceptName};
-  for (const InputCoding& coding : design.inputs) {
-    const std::string& name = fields[coding.field].name;
-    if (coding.continuous) design.columnNames.push_back(name);
-    for (std::size_t c : coding.dummies) design.columnNames.push_back(name + "=" + coding.categories[c]);
-  }
-  // Filled column by column: the matrix is column-major.
+  nameTerms(fields, design);
   const auto n = static_cast<Eigen::Index>(design.rows.size());
+  const double bytes = static_cast<double>(n) * static_cast<double>(design.columnNames.size()) * 8.0;
+  if (bytes > kMaxDesignBytes)
+    return "design too large: " + std::to_string(n) + " records by " + std::to_string(design.columnNames.size()) +
+           " columns would take " + std::to_string(static_cast<long long>(bytes / (1024 * 1024))) +
+           " MiB; a categorical input with this many levels needs fewer levels or more groups";
+  // Filled column by column: the matrix is column-major.
   design.x.resize(n, static_cast<Eigen::Index>(design.columnNames.size()));
   design.x.col(0).setOnes();
   Eigen::Index j = 1;
@@ -164,46 +217,6 @@ std::optional<std::string> buildDesign(const GroupRecords& data, const ModelSpec
       for (Eigen::Index i = 0; i < n; ++i)
         out[i] = static_cast<int>(c) == kept[static_cast<std::size_t>(i) * design.inputs.size() + k] ? 1.0 : 0.0;
     }
-  }
-  return std::nullopt;
-}
-
-ScaledDesign scaleDesign(const Eigen::MatrixXd& x) {
-  ScaledDesign scaled;
-  scaled.z = x;
-  scaled.mean = Eigen::VectorXd::Zero(x.cols());
-  scaled.scale = Eigen::VectorXd::Ones(x.cols());
-  for (Eigen::Index j = 1; j < x.cols(); ++j) {
-    scaled.mean(j) = x.col(j).mean();
-    scaled.z.col(j).array() -= scaled.mean(j);
-    const double norm = scaled.z.col(j).norm();
-    if (norm > 0.0) {
-      scaled.scale(j) = norm;
-      scaled.z.col(j) /= norm;
-    }
-  }
-  return scaled;
-}
-
-Eigen::VectorXd ScaledDesign::unscale(const Eigen::VectorXd& gamma) const {
-  Eigen::VectorXd beta = gamma.cwiseQuotient(scale);
-  for (Eigen::Index j = 1; j < beta.size(); ++j) beta(0) -= beta(j) * mean(j);
-  return beta;
-}
-
-std::optional<std::string> findCollinearColumn(const ScaledDesign& design, const std::vector<std::string>& names,
-                                               Eigen::HouseholderQR<Eigen::MatrixXd>* qrOut) {
-  // Without pivoting, |R(j,j)| is the distance of column j from the span of
-  // the columns before it, so the first small one names the culprit.
-  constexpr double kTolerance = 1e-9;
-  Eigen::HouseholderQR<Eigen::MatrixXd> own;
-  Eigen::HouseholderQR<Eigen::MatrixXd>& qr = qrOut != nullptr ? *qrOut : own;
-  qr.compute(design.z);
-  const Eigen::MatrixXd& r = qr.matrixQR();
-  for (Eigen::Index j = 0; j < design.z.cols(); ++j) {
-    const double norm = design.z.col(j).norm();
-    if (norm == 0.0 || j >= r.rows() || std::fabs(r(j, j)) < kTolerance * norm)
-      return "singular design: column " + names[static_cast<std::size_t>(j)] + " is collinear";
   }
   return std::nullopt;
 }

@@ -1,6 +1,6 @@
 // Turning a group's records into a regression design: one column per
 // continuous input, one dummy column per category of a categorical input
-// that the group's fitted records hold, but the first of them, and an
+// that the group's fitted records hold, but the reference category, and an
 // intercept column in front.
 #pragma once
 
@@ -8,7 +8,10 @@
 
 #include <cstddef>
 #include <optional>
+#include <functional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "splitmodels/data.h"
@@ -23,13 +26,28 @@ struct InputCoding {
   // for numeric storage, their numbers.
   std::vector<std::string> categories;
   std::vector<std::optional<double>> numbers;
-  // Set by buildDesign from the fitted records: the index of the category
-  // the input is coded against (the first one any fitted record holds; -1
-  // when none does) and, in category order, the indexes of the other held
-  // categories, one dummy column each. Categories no fitted record holds
-  // get no column.
+  // Category index by text (string storage) or by number (numeric storage).
+  struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+  };
+  std::unordered_map<std::string, int, TextHash, std::equal_to<>> byText;
+  std::unordered_map<double, int> byNumber;
+  // The category the input is coded against: the requested reference level
+  // when the group's fitted records hold it, else the first category they
+  // hold (-1 before buildDesign, or when none is held).
   int reference = -1;
+  // Set by buildDesign from the fitted records: in category order, the
+  // indexes of the held categories other than the reference, one dummy
+  // column each. A category no fitted record holds gets no column.
   std::vector<std::size_t> dummies;
+};
+
+// A term of the model as R names it, and the design column that carries it
+// (-1 when no column does: a categorical input with a single held category).
+struct DesignTerm {
+  std::string name;
+  Eigen::Index column = -1;
 };
 
 // Index of the category that record `row` of `values` holds, or -1 when it
@@ -38,7 +56,8 @@ int matchCategory(const InputCoding& coding, const FieldDef& field, const FieldC
 
 struct Design {
   std::vector<InputCoding> inputs;
-  std::vector<std::string> columnNames;  // "(intercept)" first
+  std::vector<std::string> columnNames;  // "(Intercept)" first
+  std::vector<DesignTerm> terms;         // every term, in model order
   Eigen::MatrixXd x;                     // complete records × columns
   std::vector<std::size_t> rows;         // source row of each design row
   std::size_t targetField = 0;
@@ -49,29 +68,10 @@ struct Design {
 // Builds the design for `request` over `data`. A record is left out (and
 // counted in `skipped`) when its target is missing or not a finite number,
 // an input is missing, or a categorical input holds none of its categories.
-// Each categorical input is then dummy-coded against the first of its
-// categories that a kept record holds.
-// Returns a failure reason (unknown field) or nothing.
+// Each categorical input is then dummy-coded against its reference
+// category. Returns a failure reason (unknown field, unknown reference
+// level, a design too large to hold) or nothing.
 std::optional<std::string> buildDesign(const GroupRecords& data, const ModelSpec& request, Design& design);
-
-// The design with every non-intercept column centred and scaled to unit
-// norm, which keeps the solvers accurate whatever the inputs' scales.
-struct ScaledDesign {
-  Eigen::MatrixXd z;
-  Eigen::VectorXd mean;   // per column (0 for the intercept)
-  Eigen::VectorXd scale;  // per column (1 for the intercept)
-  // Coefficients of the original columns from those of the scaled ones.
-  Eigen::VectorXd unscale(const Eigen::VectorXd& gamma) const;
-};
-
-ScaledDesign scaleDesign(const Eigen::MatrixXd& x);
-
-// Checks that the design has full column rank. Returns the reason naming the
-// first column (in design order) that lies in the span of the columns before
-// it, or nothing when every column adds a direction.
-// The factorisation it made is left in `qr` when given (for solving with).
-std::optional<std::string> findCollinearColumn(const ScaledDesign& design, const std::vector<std::string>& names,
-                                               Eigen::HouseholderQR<Eigen::MatrixXd>* qr = nullptr);
 
 // The failure reason for fewer records than parameters, if that is the case.
 std::optional<std::string> checkRecordCount(std::size_t records, std::size_t parameters);

@@ -1,4 +1,5 @@
-// The two regression fits on a prepared design.
+// The two regression fits on a prepared design, with the inference R's
+// summaries of lm and glm report.
 #pragma once
 
 #include <Eigen/Dense>
@@ -9,33 +10,58 @@
 
 namespace splitmodels::detail {
 
-struct LinearFit {
-  Eigen::VectorXd beta;    // coefficients of the design's columns
-  Eigen::VectorXd fitted;  // x · beta
-  double rSquared = 0.0;
-  double adjustedRSquared = 0.0;
-  double rmse = 0.0;
+// Per design column; NaN where the value is missing: every entry of an
+// aliased column, and the standard errors, statistics and p values when no
+// residual degrees of freedom are left.
+struct Coefficients {
+  Eigen::VectorXd estimate;
+  Eigen::VectorXd stdError;
+  Eigen::VectorXd statistic;  // t (linear) or z (logistic)
+  Eigen::VectorXd pValue;     // two-sided
+  Eigen::Index rank = 0;      // columns not aliased
 };
 
-// Least squares of y on x (whose first column is the intercept). Returns the
-// failure reason (too few records, collinear column) or fills `fit`.
-std::optional<std::string> fitLinear(const Eigen::MatrixXd& x, const Eigen::VectorXd& y,
-                                     const std::vector<std::string>& names, LinearFit& fit);
+struct LinearFit {
+  Coefficients coefficients;
+  Eigen::VectorXd fitted;  // per record
+  double dfResidual = 0.0;
+  // NaN when missing: sigma, adjusted R², F and its p value at zero
+  // residual degrees of freedom; F when only the intercept is fitted.
+  double sigma = 0.0;
+  double rSquared = 0.0;
+  double adjustedRSquared = 0.0;
+  double fStatistic = 0.0;
+  double fDf1 = 0.0;
+  double fPValue = 0.0;
+};
+
+// Least squares of y on x (whose first column is the intercept), with
+// columns that depend linearly on those before them aliased. Returns the
+// failure reason (too few records, coefficients too large to represent) or
+// fills `fit`.
+std::optional<std::string> fitLinear(const Eigen::MatrixXd& x, const Eigen::VectorXd& y, LinearFit& fit);
 
 struct LogisticFit {
-  Eigen::VectorXd beta;         // coefficients of the design's columns
+  Coefficients coefficients;
   Eigen::VectorXd probability;  // fitted event probability per record
   int iterations = 0;
+  bool converged = false;
+  bool boundary = false;  // some fitted probability is numerically 0 or 1
+  double deviance = 0.0;
+  double nullDeviance = 0.0;
+  double dfResidual = 0.0;
+  double dfNull = 0.0;
+  double aic = 0.0;
   double logLikelihood = 0.0;
   double accuracy = 0.0;
   double auc = 0.0;
 };
 
-// Binary logistic regression of y (1 = event, 0 = other) on x by iteratively
-// reweighted least squares. Returns the failure reason (too few records,
-// collinear column, separation, no convergence) or fills `fit`.
-std::optional<std::string> fitLogistic(const Eigen::MatrixXd& x, const Eigen::VectorXd& y,
-                                       const std::vector<std::string>& names, LogisticFit& fit);
+// Binary logistic regression of y (1 = event, 0 = other) on x by
+// iteratively reweighted least squares. Returns the failure reason (too few
+// records, separation, coefficients that are not finite) or fills `fit`;
+// non-convergence and fitted probabilities of 0 or 1 are reported in `fit`.
+std::optional<std::string> fitLogistic(const Eigen::MatrixXd& x, const Eigen::VectorXd& y, LogisticFit& fit);
 
 // Area under the ROC curve of scores against 0/1 labels (Mann–Whitney; tied
 // scores count one half).

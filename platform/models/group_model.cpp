@@ -1,5 +1,7 @@
 #include "splitmodels/group_model.h"
 
+#include <cmath>
+#include <limits>
 #include <set>
 
 #include "fits.h"
@@ -21,9 +23,29 @@ std::optional<std::string> checkRequest(const ModelSpec& request) {
   return std::nullopt;
 }
 
-void keepCoefficients(const Design& design, const Eigen::VectorXd& beta, GroupModel& model) {
-  for (std::size_t j = 0; j < design.columnNames.size(); ++j)
-    model.coefficients.emplace_back(design.columnNames[j], beta(static_cast<Eigen::Index>(j)));
+// The terms in model order with their values; a term without a design
+// column, or whose column was aliased, keeps NaN everywhere.
+void keepTerms(const Design& design, const detail::Coefficients& c, GroupModel& model) {
+  constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
+  std::vector<std::string> aliased;
+  for (const detail::DesignTerm& term : design.terms) {
+    Term out{term.name, kMissing, kMissing, kMissing, kMissing};
+    if (term.column >= 0) {
+      out.estimate = c.estimate(term.column);
+      out.stdError = c.stdError(term.column);
+      out.statistic = c.statistic(term.column);
+      out.pValue = c.pValue(term.column);
+    }
+    if (std::isnan(out.estimate)) aliased.push_back(term.name);
+    model.terms.push_back(std::move(out));
+  }
+  if (!aliased.empty()) {
+    std::string text = "aliased: ";
+    for (std::size_t i = 0; i < aliased.size(); ++i) text += (i ? ", " : "") + aliased[i];
+    model.warnings.push_back(text);
+  }
+  if (model.dfResidual == 0)
+    model.warnings.push_back("no residual degrees of freedom: standard errors, statistics and p values are missing");
 }
 
 void buildLinear(const GroupRecords& data, const ModelSpec& request, const Design& design, GroupModel& model) {
@@ -36,16 +58,19 @@ void buildLinear(const GroupRecords& data, const ModelSpec& request, const Desig
   for (std::size_t i = 0; i < design.rows.size(); ++i)
     y(static_cast<Eigen::Index>(i)) = design.target.numbers[design.rows[i]];
   detail::LinearFit fit;
-  if (auto reason = detail::fitLinear(design.x, y, design.columnNames, fit)) {
+  if (auto reason = detail::fitLinear(design.x, y, fit)) {
     model.reason = *reason;
     return;
   }
+  model.dfResidual = fit.dfResidual;
+  model.sigma = fit.sigma;
   model.rSquared = fit.rSquared;
   model.adjustedRSquared = fit.adjustedRSquared;
-  model.rmse = fit.rmse;
+  model.fStatistic = fit.fStatistic;
+  model.fPValue = fit.fPValue;
   model.fitted.assign(fit.fitted.begin(), fit.fitted.end());
-  keepCoefficients(design, fit.beta, model);
-  model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.beta, nullptr);
+  keepTerms(design, fit.coefficients, model);
+  model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, nullptr);
   model.statXML = detail::writeGroupStatXml(data.fields(), request, design, model, nullptr);
   model.ok = true;
 }
@@ -58,16 +83,25 @@ void buildLogistic(const GroupRecords& data, const ModelSpec& request, const Des
     return;
   }
   detail::LogisticFit fit;
-  if (auto reason = detail::fitLogistic(design.x, y, design.columnNames, fit)) {
+  if (auto reason = detail::fitLogistic(design.x, y, fit)) {
     model.reason = *reason;
     return;
   }
+  model.dfResidual = fit.dfResidual;
+  model.deviance = fit.deviance;
+  model.nullDeviance = fit.nullDeviance;
+  model.dfNull = fit.dfNull;
+  model.aic = fit.aic;
+  model.iterations = fit.iterations;
   model.accuracy = fit.accuracy;
   model.logLikelihood = fit.logLikelihood;
   model.auc = fit.auc;
   model.fitted.assign(fit.probability.begin(), fit.probability.end());
-  keepCoefficients(design, fit.beta, model);
-  model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.beta, &classes);
+  if (!fit.converged)
+    model.warnings.push_back("did not converge in " + std::to_string(fit.iterations) + " iterations");
+  if (fit.boundary) model.warnings.push_back("fitted probabilities numerically 0 or 1 occurred");
+  keepTerms(design, fit.coefficients, model);
+  model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, &classes);
   model.statXML = detail::writeGroupStatXml(data.fields(), request, design, model, &classes);
   model.ok = true;
 }

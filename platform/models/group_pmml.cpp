@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 
 #include "group_writers.h"
 #include "pmml_names.h"
@@ -71,7 +72,7 @@ void writeMiningSchema(pugi::xml_node model, const std::vector<FieldDef>& fields
 // The fitted table: numeric predictors first, then the categorical ones, as
 // the schema orders them. A categorical input lists only its dummy columns:
 // its reference category and the categories the group lacks contribute 0 by
-// having no predictor.
+// having no predictor. So does an aliased column (NaN in `beta`).
 void writeTable(pugi::xml_node model, const std::vector<FieldDef>& fields, const Design& design, const Eigen::VectorXd& beta,
                 const TargetClasses* classes) {
   pugi::xml_node table = model.append_child("RegressionTable");
@@ -85,16 +86,20 @@ void writeTable(pugi::xml_node model, const std::vector<FieldDef>& fields, const
       column += static_cast<Eigen::Index>(coding.dummies.size());
       continue;
     }
+    const double coefficient = beta(column++);
+    if (std::isnan(coefficient)) continue;
     pugi::xml_node predictor = table.append_child("NumericPredictor");
     setAttribute(predictor, "name", fields[coding.field].name);
-    setAttribute(predictor, "coefficient", formatNumber(beta(column++)));
+    setAttribute(predictor, "coefficient", formatNumber(coefficient));
   }
   for (auto [coding, next] : categorical) {
     for (std::size_t c : coding->dummies) {
+      const double coefficient = beta(next++);
+      if (std::isnan(coefficient)) continue;
       pugi::xml_node predictor = table.append_child("CategoricalPredictor");
       setAttribute(predictor, "name", fields[coding->field].name);
       setAttribute(predictor, "value", coding->categories[c]);
-      setAttribute(predictor, "coefficient", formatNumber(beta(next++)));
+      setAttribute(predictor, "coefficient", formatNumber(coefficient));
     }
   }
   if (classes) {

@@ -1,3 +1,4 @@
+#include <cmath>
 #include <set>
 
 #include "group_writers.h"
@@ -56,6 +57,11 @@ void writeDataModel(pugi::xml_node root, const std::vector<FieldDef>& defs, cons
   setAttribute(fields, "count", std::to_string(used.size()));
 }
 
+// Sets a numeric attribute; values R reports as NA leave it out.
+void setNumber(pugi::xml_node node, const char* name, double value) {
+  if (std::isfinite(value)) setAttribute(node, name, formatNumber(value));
+}
+
 void writeSummary(pugi::xml_node root, const ModelSpec& request, const GroupModel& model, bool logistic) {
   pugi::xml_node pmmlModel = root.append_child("PMMLModel");
   setAttribute(pmmlModel, "modelID", request.modelId);
@@ -63,20 +69,41 @@ void writeSummary(pugi::xml_node root, const ModelSpec& request, const GroupMode
   setAttribute(pmmlModel, "isActive", "true");
   pugi::xml_node summary = pmmlModel.append_child("PredictiveSummary");
   setAttribute(summary, "recordCount", std::to_string(model.records));
+  setAttribute(summary, "skippedRecords", std::to_string(model.skippedRecords));
+  setNumber(summary, "dfResidual", model.dfResidual);
   if (logistic) {
-    setAttribute(summary, "accuracy", formatNumber(model.accuracy));
-    setAttribute(summary, "logLikelihood", formatNumber(model.logLikelihood));
-    setAttribute(summary, "auc", formatNumber(model.auc));
+    setNumber(summary, "deviance", model.deviance);
+    setNumber(summary, "nullDeviance", model.nullDeviance);
+    setNumber(summary, "dfNull", model.dfNull);
+    setNumber(summary, "aic", model.aic);
+    setAttribute(summary, "iterations", std::to_string(model.iterations));
+    setNumber(summary, "accuracy", model.accuracy);
+    setNumber(summary, "logLikelihood", model.logLikelihood);
+    setNumber(summary, "auc", model.auc);
   } else {
-    setAttribute(summary, "rSquared", formatNumber(model.rSquared));
-    setAttribute(summary, "adjustedRSquared", formatNumber(model.adjustedRSquared));
-    setAttribute(summary, "rmse", formatNumber(model.rmse));
+    setNumber(summary, "rSquared", model.rSquared);
+    setNumber(summary, "adjustedRSquared", model.adjustedRSquared);
+    setNumber(summary, "sigma", model.sigma);
+    setNumber(summary, "fStatistic", model.fStatistic);
+    setNumber(summary, "fPValue", model.fPValue);
+  }
+  if (!model.warnings.empty()) {
+    std::string text;
+    for (const std::string& warning : model.warnings) text += (text.empty() ? "" : "; ") + warning;
+    setAttribute(summary, "warnings", text);
   }
   pugi::xml_node estimates = pmmlModel.append_child("ParameterEstimates");
-  for (const auto& [name, value] : model.coefficients) {
+  for (const Term& term : model.terms) {
     pugi::xml_node parameter = estimates.append_child("Parameter");
-    setAttribute(parameter, "name", name);
-    setAttribute(parameter, "estimate", formatNumber(value));
+    setAttribute(parameter, "name", term.name);
+    if (std::isnan(term.estimate)) {
+      setAttribute(parameter, "aliased", "true");
+      continue;
+    }
+    setNumber(parameter, "estimate", term.estimate);
+    setNumber(parameter, "stdError", term.stdError);
+    setNumber(parameter, "statistic", term.statistic);
+    setNumber(parameter, "pValue", term.pValue);
   }
 }
 

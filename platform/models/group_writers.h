@@ -18,7 +18,9 @@ struct TargetClasses {
 };
 
 // PMML 4.4 document with a DataDictionary of the target and inputs and one
-// RegressionModel; `classes` is null for a linear model.
+// RegressionModel; `beta` holds one coefficient per design column (NaN for
+// an aliased column, which gets no predictor); `classes` is null for a
+// linear model.
 std::string writeGroupPmml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,
                            const Eigen::VectorXd& beta, const TargetClasses* classes);
 

@@ -1,67 +1,122 @@
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
+#include <limits>
 #include <numeric>
 
 #include "design.h"
+#include "distributions.h"
 #include "fits.h"
+#include "pivoted_qr.h"
 
 namespace splitmodels::detail {
 
 namespace {
 
-constexpr int kMaxIterations = 50;
-constexpr double kConvergence = 1e-10;  // relative change of the deviance
-constexpr int kMaxHalvings = 40;
-// A fitted probability this close to 0 or 1 only arises when the
-// coefficients run away (|eta| > 27.6).
-constexpr double kProbabilityEdge = 1e-12;
-// At a finite optimum Newton's next step is vanishingly small; under
-// separation it keeps moving the linear predictor by about one unit.
-constexpr double kDivergingStep = 1e-2;
+// The iteration follows R's glm.fit for the binomial family with the logit
+// link, so that estimates, standard errors and deviances agree with glm.
+constexpr int kMaxIterations = 25;
+constexpr double kConvergence = 1e-8;  // relative change of the deviance
+// glm's weighted least-squares steps alias at min(1e-7, epsilon / 1000).
+constexpr double kAliasTolerance = 1e-11;
+// The linear predictor beyond which the inverse link and its derivative
+// are held constant, as R's binomial family does.
+constexpr double kEtaLimit = 30.0;
+// A fitted probability within this of 0 or 1 is "numerically 0 or 1".
+constexpr double kBoundary = 10.0 * DBL_EPSILON;
+constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
+// Separation check: steps taken past the fit, and the move of the linear
+// predictor per step that marks a divergent estimate. At a finite optimum
+// further steps move it by rounding error only; when the estimate does not
+// exist each step moves the separated records by about one unit.
+constexpr int kProbeSteps = 25;
+constexpr int kDivergentStreak = 5;
+constexpr double kDivergentMove = 0.1;
+constexpr double kSettledMove = 1e-6;
 
-// log(1 + e^t) without overflow.
-double softplus(double t) { return std::max(t, 0.0) + std::log1p(std::exp(-std::fabs(t))); }
-
-double sigmoid(double t) {
-  if (t >= 0) return 1.0 / (1.0 + std::exp(-t));
-  const double e = std::exp(t);
+double inverseLink(double eta) {
+  const double e = eta < -kEtaLimit ? DBL_EPSILON : eta > kEtaLimit ? 1.0 / DBL_EPSILON : std::exp(eta);
   return e / (1.0 + e);
 }
 
-double deviance(const Eigen::VectorXd& y, const Eigen::VectorXd& eta) {
+double linkDerivative(double eta) {
+  if (eta > kEtaLimit || eta < -kEtaLimit) return DBL_EPSILON;
+  const double e = std::exp(eta);
+  return e / ((1.0 + e) * (1.0 + e));
+}
+
+double deviance(const Eigen::VectorXd& y, const Eigen::VectorXd& mu) {
   double sum = 0.0;
-  for (Eigen::Index i = 0; i < y.size(); ++i) sum += y(i) > 0.5 ? softplus(-eta(i)) : softplus(eta(i));
+  for (Eigen::Index i = 0; i < y.size(); ++i) sum += y(i) > 0.5 ? -std::log(mu(i)) : -std::log1p(-mu(i));
   return 2.0 * sum;
 }
 
-// Newton step of the log-likelihood at eta: (Z'WZ)⁻¹ Z'(y − μ).
-Eigen::VectorXd newtonStep(const Eigen::MatrixXd& z, const Eigen::VectorXd& y, const Eigen::VectorXd& eta) {
-  Eigen::VectorXd weight(eta.size());
-  Eigen::VectorXd residual(eta.size());
-  for (Eigen::Index i = 0; i < eta.size(); ++i) {
-    const double e = std::exp(-std::fabs(eta(i)));
-    weight(i) = e / ((1.0 + e) * (1.0 + e));
-    residual(i) = y(i) - sigmoid(eta(i));
-  }
-  const Eigen::MatrixXd information = z.transpose() * weight.asDiagonal() * z;
-  const Eigen::VectorXd gradient = z.transpose() * residual;
-  const Eigen::LDLT<Eigen::MatrixXd> ldlt(information);
-  if (ldlt.info() == Eigen::Success && ldlt.isPositive()) {
-    Eigen::VectorXd step = ldlt.solve(gradient);
-    if (step.allFinite()) return step;
-  }
-  // Nearly singular information: solve the weighted least-squares form.
-  const Eigen::VectorXd root = weight.cwiseSqrt();
-  const Eigen::MatrixXd weighted = root.asDiagonal() * z;
-  Eigen::VectorXd working(eta.size());
-  for (Eigen::Index i = 0; i < eta.size(); ++i) working(i) = root(i) > 0 ? residual(i) / root(i) : 0.0;
-  return weighted.colPivHouseholderQr().solve(working);
+// The state of the iteration: coefficients (0 for aliased columns), linear
+// predictor, fitted probabilities and deviance.
+struct State {
+  Eigen::VectorXd beta;
+  Eigen::VectorXd eta;
+  Eigen::VectorXd mu;
+  double deviance = 0.0;
+};
+
+void evaluate(const Eigen::MatrixXd& x, const Eigen::VectorXd& y, State& state) {
+  state.eta = x * state.beta;
+  state.mu = state.eta.unaryExpr([](double t) { return inverseLink(t); });
+  state.deviance = deviance(y, state.mu);
 }
 
-bool probabilitiesAtEdge(const Eigen::VectorXd& eta) {
-  for (Eigen::Index i = 0; i < eta.size(); ++i) {
-    const double p = sigmoid(eta(i));
-    if (p < kProbabilityEdge || p > 1.0 - kProbabilityEdge) return true;
+// One reweighted least-squares step from `state`: the working response and
+// weights at its fit, solved by the pivoted QR. Returns false when the
+// solution is not finite.
+bool reweightedStep(const Eigen::MatrixXd& x, const Eigen::VectorXd& y, const State& state, PivotedQr& qr,
+                    Eigen::VectorXd& beta) {
+  const Eigen::Index n = x.rows();
+  Eigen::VectorXd weight(n), response(n);
+  for (Eigen::Index i = 0; i < n; ++i) {
+    const double derivative = linkDerivative(state.eta(i));
+    const double mu = state.mu(i);
+    weight(i) = std::sqrt(derivative * derivative / (mu * (1.0 - mu)));
+    response(i) = (state.eta(i) + (y(i) - mu) / derivative) * weight(i);
+  }
+  qr = factorisePivoted(weight.asDiagonal() * x, kAliasTolerance);
+  const Eigen::VectorXd kept = qr.solve(qr.applyQt(response));
+  if (!kept.allFinite()) return false;
+  beta = Eigen::VectorXd::Zero(x.cols());
+  for (Eigen::Index k = 0; k < qr.rank; ++k) beta(qr.pivot[static_cast<std::size_t>(k)]) = kept(k);
+  return true;
+}
+
+// Takes the step to `beta`, halving it back towards `previous` while the
+// deviance is not finite. Returns false when no such step exists.
+bool takeStep(const Eigen::MatrixXd& x, const Eigen::VectorXd& y, const Eigen::VectorXd* previous,
+              Eigen::VectorXd beta, State& state) {
+  state.beta = std::move(beta);
+  evaluate(x, y, state);
+  for (int halving = 0; !std::isfinite(state.deviance); ++halving) {
+    if (previous == nullptr || halving >= kMaxIterations) return false;
+    state.beta = (state.beta + *previous) / 2.0;
+    evaluate(x, y, state);
+  }
+  return true;
+}
+
+// Whether the estimate diverges: keeps stepping past the fit and watches
+// the linear predictor. Steps that keep moving it by a sizeable amount
+// while the deviance does not rise mean the maximum does not exist.
+bool diverges(const Eigen::MatrixXd& x, const Eigen::VectorXd& y, State state) {
+  int streak = 0;
+  PivotedQr qr;
+  for (int step = 0; step < kProbeSteps; ++step) {
+    Eigen::VectorXd beta;
+    if (!reweightedStep(x, y, state, qr, beta)) return true;
+    const Eigen::VectorXd before = state.eta;
+    const double deviance = state.deviance;
+    if (!takeStep(x, y, &state.beta, beta, state)) return true;
+    const double move = (state.eta - before).cwiseAbs().maxCoeff();
+    if (move < kSettledMove) return false;
+    streak = move > kDivergentMove && state.deviance <= deviance * (1.0 + 1e-12) ? streak + 1 : 0;
+    if (streak >= kDivergentStreak) return true;
   }
   return false;
 }
@@ -90,65 +145,72 @@ double areaUnderCurve(const Eigen::VectorXd& score, const Eigen::VectorXd& label
   return (rankSum - positives * (positives + 1.0) / 2.0) / (positives * negatives);
 }
 
-std::optional<std::string> fitLogistic(const Eigen::MatrixXd& x, const Eigen::VectorXd& y,
-                                       const std::vector<std::string>& names, LogisticFit& fit) {
-  const auto n = static_cast<std::size_t>(x.rows());
-  const auto p = static_cast<std::size_t>(x.cols());
-  if (auto reason = checkRecordCount(n, p)) return reason;
-  const ScaledDesign scaled = scaleDesign(x);
-  if (auto reason = findCollinearColumn(scaled, names)) return reason;
-  const Eigen::MatrixXd& z = scaled.z;
+std::optional<std::string> fitLogistic(const Eigen::MatrixXd& x, const Eigen::VectorXd& y, LogisticFit& fit) {
+  const Eigen::Index n = x.rows(), p = x.cols();
+  if (auto reason = checkRecordCount(static_cast<std::size_t>(n), static_cast<std::size_t>(p))) return reason;
+  Eigen::MatrixXd scaled = x;
+  const Eigen::VectorXd columnScale = scaleColumnsByPowersOfTwo(scaled);
 
-  // Start from the intercept-only fit: the log-odds of the event share.
-  const double share = y.mean();
-  Eigen::VectorXd gamma = Eigen::VectorXd::Zero(z.cols());
-  gamma(0) = std::log(share / (1.0 - share));
-  Eigen::VectorXd eta = z * gamma;
-  double dev = deviance(y, eta);
-  bool converged = false;
+  // glm's start: the probabilities (y + 1/2) / 2.
+  State state;
+  state.mu = (y.array() + 0.5) / 2.0;
+  state.eta = (state.mu.array() / (1.0 - state.mu.array())).log();
+  double previousDeviance = deviance(y, state.mu);
+  std::optional<Eigen::VectorXd> previous;
+  PivotedQr qr;
   for (fit.iterations = 1; fit.iterations <= kMaxIterations; ++fit.iterations) {
-    const Eigen::VectorXd step = newtonStep(z, y, eta);
-    double length = 1.0;
-    Eigen::VectorXd nextGamma, nextEta;
-    double nextDev = dev;
-    int halvings = 0;
-    for (; halvings <= kMaxHalvings; ++halvings, length /= 2.0) {
-      nextGamma = gamma + length * step;
-      nextEta = z * nextGamma;
-      nextDev = deviance(y, nextEta);
-      if (std::isfinite(nextDev) && nextDev <= dev) break;
-    }
-    if (halvings > kMaxHalvings) {  // no step improves: we are at the optimum
-      converged = true;
+    Eigen::VectorXd beta;
+    if (!reweightedStep(scaled, y, state, qr, beta))
+      return "coefficients too large to represent: no finite least-squares step at iteration " +
+             std::to_string(fit.iterations);
+    if (!takeStep(scaled, y, previous ? &*previous : nullptr, std::move(beta), state))
+      return std::string("no valid coefficients: the deviance is not finite at any step");
+    if (std::fabs(state.deviance - previousDeviance) / (std::fabs(state.deviance) + 0.1) < kConvergence) {
+      fit.converged = true;
       break;
     }
-    const double change = std::fabs(dev - nextDev) / (std::fabs(nextDev) + 0.1);
-    gamma = nextGamma;
-    eta = nextEta;
-    dev = nextDev;
-    if (change < kConvergence) {
-      converged = true;
-      break;
-    }
+    previousDeviance = state.deviance;
+    previous = state.beta;
   }
   fit.iterations = std::min(fit.iterations, kMaxIterations);
+  for (Eigen::Index i = 0; i < n; ++i)
+    if (state.mu(i) > 1.0 - kBoundary || state.mu(i) < kBoundary) fit.boundary = true;
+  if ((fit.boundary || !fit.converged) && diverges(scaled, y, state))
+    return std::string("separation: the records are (quasi-)completely separated, so the coefficients diverge");
 
-  // Separation: probabilities already at the edge, or Newton still pushing
-  // the linear predictor by whole units and a few more such steps (8) would
-  // put it there. At a finite optimum the next step is negligible.
-  const Eigen::VectorXd lastMove = z * newtonStep(z, y, eta);
-  const double drift = lastMove.cwiseAbs().maxCoeff();
-  if (probabilitiesAtEdge(eta) || (drift > kDivergingStep && probabilitiesAtEdge(eta + 8.0 * lastMove)))
-    return std::string("separation: fitted probabilities reach 0 or 1 and the coefficients diverge");
-  if (!converged)
-    return "no convergence: deviance still changing after " + std::to_string(kMaxIterations) + " iterations";
+  // Standard errors from the last least-squares step, as summary.glm takes
+  // them (the dispersion of the binomial family is 1).
+  Coefficients& c = fit.coefficients;
+  c.rank = qr.rank;
+  c.estimate = c.stdError = c.statistic = c.pValue = Eigen::VectorXd::Constant(p, kMissing);
+  const Eigen::VectorXd unscaledVariance = qr.inverseGramDiagonal();
+  const double dfResidual = static_cast<double>(n - qr.rank);
+  for (Eigen::Index k = 0; k < qr.rank; ++k) {
+    const Eigen::Index j = qr.pivot[static_cast<std::size_t>(k)];
+    c.estimate(j) = state.beta(j) * columnScale(j);
+    if (!std::isfinite(c.estimate(j)))
+      return std::string("coefficients too large to represent: an estimate is not a finite number");
+    if (dfResidual == 0) continue;
+    c.stdError(j) = std::sqrt(unscaledVariance(k)) * columnScale(j);
+    if (!std::isfinite(c.stdError(j))) {  // beyond the double range: no usable statistic
+      c.stdError(j) = kMissing;
+      continue;
+    }
+    c.statistic(j) = c.estimate(j) / c.stdError(j);
+    c.pValue(j) = normalTwoSided(c.statistic(j));
+  }
 
-  fit.beta = scaled.unscale(gamma);
-  const Eigen::VectorXd rawEta = x * fit.beta;
-  fit.probability = rawEta.unaryExpr([](double t) { return sigmoid(t); });
-  fit.logLikelihood = -dev / 2.0;
+  fit.probability = state.mu;
+  fit.deviance = state.deviance;
+  const double share = y.mean();
+  fit.nullDeviance = deviance(y, Eigen::VectorXd::Constant(n, share));
+  fit.dfResidual = dfResidual;
+  fit.dfNull = static_cast<double>(n - 1);
+  // For 0/1 records the binomial log-likelihood is −deviance / 2.
+  fit.logLikelihood = -fit.deviance / 2.0;
+  fit.aic = fit.deviance + 2.0 * static_cast<double>(qr.rank);
   double right = 0.0;
-  for (Eigen::Index i = 0; i < y.size(); ++i) right += (fit.probability(i) > 0.5) == (y(i) > 0.5) ? 1.0 : 0.0;
+  for (Eigen::Index i = 0; i < n; ++i) right += (fit.probability(i) > 0.5) == (y(i) > 0.5) ? 1.0 : 0.0;
   fit.accuracy = right / static_cast<double>(n);
   fit.auc = areaUnderCurve(fit.probability, y);
   return std::nullopt;

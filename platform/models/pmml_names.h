@@ -9,10 +9,10 @@ namespace splitmodels::detail {
 
 inline constexpr const char* kPmmlNamespace = "http://www.dmg.org/PMML-4_4";
 inline constexpr const char* kPmmlVersion = "4.4";
-inline constexpr const char* kStatXmlNamespace = "urn:split:statxml:1.0";
+inline constexpr const char* kStatXmlNamespace = "http://www.morvi.org/statxml/ext";
 inline constexpr const char* kApplicationName = "splitmodels";
 inline constexpr const char* kApplicationVersion = "1.0";
-inline constexpr const char* kInterceptName = "(intercept)";
+inline constexpr const char* kInterceptName = "(Intercept)";
 
 // True for a field used as a number: a non-string storage whose measure is
 // continuous or not given.

@@ -1,8 +1,10 @@
 // Least-squares group models: coefficient recovery (also for groups that
 // lack some of an input's categories), skipped records and the failures that
-// leave a group without a model.
+// leave a group without a model. Agreement with R is checked in
+// r_reference_test.cpp.
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <random>
 #include <sstream>
 
@@ -12,6 +14,7 @@ namespace {
 
 using namespace modeltest;
 using Coefficients = std::vector<std::pair<std::string, double>>;
+constexpr double kAliased = std::numeric_limits<double>::quiet_NaN();
 
 // Records from "1 a - | 2 b 3": numbers, "-" for missing, other words as text.
 std::vector<std::vector<Cell>> records(const std::string& table) {
@@ -38,17 +41,18 @@ TEST(LinearModel, RecoversExactCoefficients) {
   const std::vector<FieldDef> channel = {nominal("channel", {"store", "online", "phone"}), continuous("x")};
   const std::vector<RecoveryCase> cases = {
       {"a continuous input and a date far from zero", {continuous("x1"), continuous("day", splitmodels::StorageDate)},
-       {}, {{"(intercept)", -120}, {"x1", -3}, {"day", 0.01}}},
+       {}, {{"(Intercept)", -120}, {"x1", -3}, {"day", 0.01}}},
       {"every category held: coded against the first", channel, {"store", "online", "phone"},
-       {{"(intercept)", 5}, {"channel=online", 1.5}, {"channel=phone", -2}, {"x", 0.5}}},
-      {"a middle category absent: no column for it", channel, {"phone", "store"},
-       {{"(intercept)", 5}, {"channel=phone", -2}, {"x", 0.5}}},
+       {{"(Intercept)", 5}, {"channelonline", 1.5}, {"channelphone", -2}, {"x", 0.5}}},
+      {"a middle category absent: no term for it", channel, {"phone", "store"},
+       {{"(Intercept)", 5}, {"channelphone", -2}, {"x", 0.5}}},
       {"the first category absent: coded against the next held one", channel, {"phone", "online"},
-       {{"(intercept)", 6.5}, {"channel=phone", -3.5}, {"x", 0.5}}},
-      {"a single category held: the input adds no column", channel, {"phone"}, {{"(intercept)", 3}, {"x", 0.5}}},
+       {{"(Intercept)", 6.5}, {"channelphone", -3.5}, {"x", 0.5}}},
+      {"a single category held: the input is constant, its term aliased", channel, {"phone"},
+       {{"(Intercept)", 3}, {"channel", kAliased}, {"x", 0.5}}},
       {"integer categories matched by number, the last one absent",
        {nominal("grade", {"1", "2.0", "3"}, splitmodels::StorageInteger)}, {"1", "2"},
-       {{"(intercept)", 10}, {"grade=2", 2}}},
+       {{"(Intercept)", 10}, {"grade2", 2}}},
   };
   for (const RecoveryCase& c : cases) {
     SCOPED_TRACE(c.title);
@@ -68,7 +72,7 @@ TEST(LinearModel, RecoversExactCoefficients) {
         } else {
           const std::string& held = c.held[i % c.held.size()];
           cells.push_back(field.storage == splitmodels::StorageString ? text(held) : number(std::stod(held)));
-          column += "=" + held;
+          column += held;
         }
         for (const auto& [name, beta] : c.expected)
           if (name == column) y += beta * value;
@@ -92,10 +96,13 @@ TEST(LinearModel, RecoversExactCoefficients) {
     for (const FieldDef& field : c.inputs) request.inputs.push_back(field.name);
     const auto model = splitmodels::buildGroupModel(data, request);
     ASSERT_TRUE(model.ok) << model.reason;
-    ASSERT_EQ(model.coefficients.size(), c.expected.size());
+    ASSERT_EQ(model.terms.size(), c.expected.size());
     for (std::size_t j = 0; j < c.expected.size(); ++j) {
-      EXPECT_EQ(model.coefficients[j].first, c.expected[j].first);
-      EXPECT_NEAR(model.coefficients[j].second, c.expected[j].second, 1e-7 * (1 + std::fabs(c.expected[j].second)));
+      EXPECT_EQ(model.terms[j].name, c.expected[j].first);
+      if (std::isnan(c.expected[j].second))
+        EXPECT_TRUE(std::isnan(model.terms[j].estimate)) << model.terms[j].name;
+      else
+        EXPECT_NEAR(model.terms[j].estimate, c.expected[j].second, 1e-7 * (1 + std::fabs(c.expected[j].second)));
     }
     EXPECT_EQ(model.records, 60u);
     EXPECT_EQ(model.skippedRecords, 2u);
@@ -113,17 +120,15 @@ TEST(LinearModel, GroupsWithoutIdentifiableFitFailWithReason) {
     std::vector<FieldDef> fields;  // the target y last
     std::string rows;
     std::vector<std::string> inputs;
-    std::string reason;
+    std::string reason;  // the reason begins with this
   };
   const std::vector<FailureCase> cases = {
       {"fewer records than parameters", numbers({"a", "b", "c", "y"}), "1 2 4 1 | 2 1 3 2 | 3 5 1 4 | - 5 1 4",
        {"a", "b", "c"}, "too few records: 3 records for 4 parameters"},
-      {"one input a multiple of another", numbers({"x1", "x2", "y"}), "1 2 1 | 2 4 3 | 3 6 2 | 4 8 5", {"x1", "x2"},
-       "singular design: column x2 is collinear"},
-      {"constant input", numbers({"x", "y"}), "7 1 | 7 2 | 7 4", {"x"}, "singular design: column x is collinear"},
-      {"two categorical inputs whose categories always go together",
-       {nominal("a", {"p", "q"}), nominal("b", {"u", "v"}), continuous("y")}, "p u 1 | q v 2 | p u 4 | q v 3",
-       {"a", "b"}, "singular design: column b=v is collinear"},
+      {"coefficients beyond the double range", numbers({"x", "y"}), "0.001 1.7e308 | 0.002 -1.7e308", {"x"},
+       "coefficients too large to represent: "},
+      {"unknown reference level", {nominal("c", {"p", "q"}), continuous("y")}, "p 1 | q 2", {"c"},
+       "unknown reference level: c has no category r"},
       {"unknown input", numbers({"y"}), "1", {"nope"}, "unknown field: nope"},
       {"target also an input", numbers({"y"}), "1", {"y"}, "target is also an input: y"},
       {"input listed twice", numbers({"x", "y"}), "1 1", {"x", "x"}, "input listed twice: x"},
@@ -133,11 +138,24 @@ TEST(LinearModel, GroupsWithoutIdentifiableFitFailWithReason) {
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.title);
     const GroupData data{c.fields, records(c.rows)};
-    const auto model = splitmodels::buildGroupModel(data, modelRequest(ModelKind::Linear, "y", c.inputs));
+    ModelSpec request = modelRequest(ModelKind::Linear, "y", c.inputs);
+    request.references = {{"c", "r"}};
+    const auto model = splitmodels::buildGroupModel(data, request);
     EXPECT_FALSE(model.ok);
-    EXPECT_EQ(model.reason, c.reason);
+    EXPECT_EQ(model.reason.rfind(c.reason, 0), 0u) << model.reason;
     EXPECT_TRUE(model.pmml.empty() && model.statXML.empty());
   }
+}
+
+TEST(LinearModel, ManyHeldLevelsBeyondTheDesignLimitAreRefusedWithTheirSize) {
+  // 9,000 records holding 1,000 levels: a dense design of 72 MB.
+  std::vector<std::string> levels;
+  for (int c = 0; c < 1000; ++c) levels.push_back("c" + std::to_string(c));
+  GroupData data{{nominal("store", levels), continuous("y")}, {}};
+  for (int i = 0; i < 9000; ++i) data.rows.push_back({text(levels[static_cast<std::size_t>(i % 1000)]), number(i % 7)});
+  const auto model = splitmodels::buildGroupModel(data, modelRequest(ModelKind::Linear, "y", {"store"}));
+  EXPECT_FALSE(model.ok);
+  EXPECT_EQ(model.reason.rfind("design too large: 9000 records by 1000 columns would take 68 MiB", 0), 0u) << model.reason;
 }
 
 }  // namespace

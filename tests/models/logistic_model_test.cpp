@@ -37,11 +37,11 @@ TEST(LogisticModel, RecoversCoefficientsOnALargeSample) {
   const auto model = splitmodels::buildGroupModel(generated(40000, 3), logisticRequest());
   ASSERT_TRUE(model.ok) << model.reason;
   const std::vector<std::pair<std::string, double>> expected = {
-      {"(intercept)", -0.5}, {"x1", 1.2}, {"x2", -0.8}, {"channel=online", 0.7}, {"channel=phone", -0.4}};
-  ASSERT_EQ(model.coefficients.size(), expected.size());
+      {"(Intercept)", -0.5}, {"x1", 1.2}, {"x2", -0.8}, {"channelonline", 0.7}, {"channelphone", -0.4}};
+  ASSERT_EQ(model.terms.size(), expected.size());
   for (std::size_t j = 0; j < expected.size(); ++j) {
-    EXPECT_EQ(model.coefficients[j].first, expected[j].first);
-    EXPECT_NEAR(model.coefficients[j].second, expected[j].second, 0.08) << expected[j].first;
+    EXPECT_EQ(model.terms[j].name, expected[j].first);
+    EXPECT_NEAR(model.terms[j].estimate, expected[j].second, 0.08) << expected[j].first;
   }
   EXPECT_EQ(model.records, 40000u);
   EXPECT_GT(model.auc, 0.75);
@@ -93,7 +93,7 @@ TEST(LogisticModel, OverlappingClassesAreNotMistakenForSeparationAndTheEventCanB
   }
   const auto model = splitmodels::buildGroupModel(data, modelRequest(ModelKind::Logistic, "y", {"x"}, "0.0"));
   ASSERT_TRUE(model.ok) << model.reason;
-  EXPECT_NEAR(model.coefficients[1].second, -2.5, 0.3);
+  EXPECT_NEAR(model.terms[1].estimate, -2.5, 0.3);
   EXPECT_NE(model.pmml.find("intercept=\"0\" targetCategory=\"1\""), std::string::npos);
 }
 

@@ -84,8 +84,13 @@ TEST(ModelDocuments, StatXmlCarriesSettingsFieldsAndSummary) {
   const pugi::xml_node summary = root.child("PMMLModel").child("PredictiveSummary");
   EXPECT_STREQ(summary.attribute("recordCount").value(), "40");
   EXPECT_EQ(std::stod(summary.attribute("rSquared").value()), model.rSquared);  // written to round-trip
-  EXPECT_TRUE(summary.attribute("rmse"));
+  EXPECT_EQ(std::stod(summary.attribute("sigma").value()), model.sigma);
   EXPECT_FALSE(summary.attribute("auc"));
+  // The namespace of the combined document the collect component writes.
+  EXPECT_STREQ(root.attribute("xmlns").value(), "http://www.morvi.org/statxml/ext");
+  const pugi::xml_node intercept = root.child("PMMLModel").child("ParameterEstimates").child("Parameter");
+  EXPECT_STREQ(intercept.attribute("name").value(), "(Intercept)");
+  EXPECT_EQ(std::stod(intercept.attribute("stdError").value()), model.terms[0].stdError);
 }
 
 TEST(ModelDocuments, SplitModelValidatesAndRewritesNumericValues) {

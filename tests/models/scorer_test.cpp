@@ -63,14 +63,14 @@ TEST(Scorer, ReproducesTheFittedValuesOfEveryGroupThroughTheSplitModel) {
           const double y = group.rows[i][3].number;
           sse += (y - model.fitted[i]) * (y - model.fitted[i]), sum += y, squares += y * y;
         }
-        const double n = static_cast<double>(group.rows.size()), p = static_cast<double>(model.coefficients.size());
+        const double n = static_cast<double>(group.rows.size()), p = static_cast<double>(model.terms.size());
         const double r2 = 1.0 - sse / (squares - sum * sum / n);
-        EXPECT_NEAR(model.rmse, std::sqrt(sse / n), 1e-12);
+        EXPECT_NEAR(model.sigma, std::sqrt(sse / (n - p)), 1e-12);
         EXPECT_NEAR(model.rSquared, r2, 1e-9);
         EXPECT_NEAR(model.adjustedRSquared, 1.0 - (1.0 - r2) * (n - 1) / (n - p), 1e-9);
       }
-      EXPECT_EQ(model.coefficients.back().first, "channel=phone");
-      EXPECT_EQ(model.coefficients.size(), *region == 'n' ? 4u : 3u);
+      EXPECT_EQ(model.terms.back().name, "channelphone");
+      EXPECT_EQ(model.terms.size(), *region == 'n' ? 4u : 3u);
       fitted.insert(fitted.end(), model.fitted.begin(), model.fitted.end());
       input.segments.push_back({{{"region", region, false, splitmodels::StorageString}}, model.pmml, region});
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,6 +91,10 @@ struct ModelSpec {
   // Logistic only: the modelled target value. Empty means the second of the
   // two target values in sorted order (numeric order for numeric targets).
   std::string event;
+  // Reference level of a categorical input by field name (the level as the
+  // data holds it). Inputs not named here are coded against their first
+  // category; a level the input does not have fails the build.
+  std::map<std::string, std::string> references;
   std::string modelId;              // written as the model's name and ID
   // The whole input data model document; the group StatXML copies the target's
   // and inputs' Field elements from it. May be empty (then the copies are

@@ -10,9 +10,24 @@
 
 namespace splitmodels {
 
+// One term of a fitted model, named as R names it: "(Intercept)", a
+// continuous input by its field name, a categorical level by the field name
+// followed by the level ("channelonline"). Values R reports as NA are NaN:
+// all four for an aliased term (one linearly dependent on the terms before
+// it in the group's records, or a level the group's records lack), and the
+// last three when no residual degrees of freedom are left.
+struct Term {
+  std::string name;
+  double estimate = 0.0;
+  double stdError = 0.0;
+  double statistic = 0.0;  // t (linear) or z (logistic)
+  double pValue = 0.0;     // two-sided
+};
+
 // The result of building one group's model. On failure `ok` is false,
 // `reason` says why, and `pmml` and `statXML` are empty; `records` and
 // `skippedRecords` are still filled in when the data was read.
+// Summary values R reports as NA are NaN.
 struct GroupModel {
   bool ok = false;
   std::string reason;
@@ -20,20 +35,26 @@ struct GroupModel {
   std::string statXML;  // StatXML document describing the build and its fit
   std::size_t records = 0;         // complete records used in the fit
   std::size_t skippedRecords = 0;  // records skipped for a missing target/input
-  // Linear regression summary.
+  // Warnings of a model that was built: aliased terms, no residual degrees
+  // of freedom, non-convergence, fitted probabilities of 0 or 1.
+  std::vector<std::string> warnings;
+  std::vector<Term> terms;  // intercept first, then the inputs' terms in order
+  double dfResidual = 0.0;  // records used minus terms estimated
+  // Linear regression summary, as R's summary of lm.
+  double sigma = 0.0;  // residual standard error, sqrt(SSE / dfResidual)
   double rSquared = 0.0;
   double adjustedRSquared = 0.0;
-  double rmse = 0.0;  // sqrt(SSE / records)
-  // Logistic regression summary.
+  double fStatistic = 0.0;  // NaN when only the intercept is estimated
+  double fPValue = 0.0;
+  // Logistic regression summary, as R's glm.
+  double deviance = 0.0;
+  double nullDeviance = 0.0;
+  double dfNull = 0.0;
+  double aic = 0.0;
+  int iterations = 0;
   double accuracy = 0.0;       // share of records classified right at p = 0.5
   double logLikelihood = 0.0;  // at the fitted coefficients
   double auc = 0.0;            // area under the ROC curve (ties count 1/2)
-  // Fitted coefficients: "(intercept)" first, then one per design column:
-  // the input's name for a continuous input, "name=category" for a dummy
-  // column of a categorical input. A categorical input is coded against the
-  // first of its categories that the fitted records hold and has one column
-  // per further held category; categories the group lacks have none.
-  std::vector<std::pair<std::string, double>> coefficients;
   // Per record used in the fit, in record order: the fitted value (linear)
   // or the fitted probability of the event (logistic).
   std::vector<double> fitted;
@@ -45,14 +66,17 @@ struct GroupModel {
 //
 // Failure reasons (texts begin with these words):
 //   "unknown field: NAME"             target or input not among data.fields
+//   "unknown reference level: ..."    a --reference level the input lacks
 //   "too few records: N records for P parameters"
-//   "singular design: column C is collinear"
+//   "design too large: ..."           more records × columns than it holds
+//   "coefficients too large to represent: ..." an estimate is not finite
 //   "target is not continuous: NAME"  (linear) target of a categorical measure
 //   "single class: ..."               (logistic) one target value only
 //   "more than two classes: ..."      (logistic)
 //   "event not found: ..."            (logistic) `event` matches no value
-//   "separation: ..."                 (logistic) perfect or quasi separation
-//   "no convergence: ..."             (logistic) IRLS did not converge
+//   "separation: ..."                 (logistic) complete or quasi-complete
+//                                     separation: the estimate diverges
+//   "no valid coefficients: ..."      (logistic) the deviance is never finite
 GroupModel buildGroupModel(const GroupRecords& records, const ModelSpec& request);
 // The same for records held as rows of cells; a row whose number of cells
 // differs from the number of fields fails the build ("row N has ...").

@@ -1,0 +1,112 @@
+#include "tables.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "csv_writer.h"
+#include "output_dir.h"
+#include "value_parsing.h"
+
+namespace splitrun {
+
+namespace {
+
+// A number with 17 significant digits; NaN and infinities are missing.
+std::string numberCell(double value)
+{
+    if (!std::isfinite(value)) return "";
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+// A split value as the input holds it: strings quoted where CSV needs it,
+// reals in round-trip form, dates, times and timestamps in their text
+// forms; missing is an empty field.
+std::string splitCell(const TaskSplitValue& value, int storage)
+{
+    if (value.missing) return "";
+    const auto kind = static_cast<Storage>(storage);
+    if (kind == Storage::String || kind == Storage::None) return csvCell(value.value);
+    if (kind == Storage::Real) {
+        const std::optional<double> number = parseReal(value.value);
+        return number ? numberCell(*number) : csvCell(value.value);
+    }
+    return csvCell(displaySplitValue(value, storage));
+}
+
+std::string keyCells(const GroupOutcome& group, const std::vector<std::string>& splitFields,
+                     const std::vector<int>& splitStorages)
+{
+    std::string line;
+    for (std::size_t i = 0; i < splitFields.size(); ++i)
+        line += (i < group.values.size() ? splitCell(group.values[i], splitStorages[i]) : "") + ",";
+    return line;
+}
+
+std::string headerCells(const std::vector<std::string>& splitFields)
+{
+    std::string line;
+    for (const std::string& field : splitFields) line += csvCell(field) + ",";
+    return line;
+}
+
+std::string joined(const std::vector<std::string>& parts)
+{
+    std::string text;
+    for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
+    return text;
+}
+
+}  // namespace
+
+std::string coefficientsTable(const RunSummary& summary, const std::vector<std::string>& splitFields,
+                              const std::vector<int>& splitStorages)
+{
+    std::string text = headerCells(splitFields) + "term,estimate,std_error,statistic,p_value\n";
+    for (const GroupOutcome& group : summary.groups) {
+        if (!group.failure.empty() || !group.model) continue;
+        const std::string key = keyCells(group, splitFields, splitStorages);
+        for (const splitmodels::Term& term : group.model->terms)
+            text += key + csvCell(term.name) + "," + numberCell(term.estimate) + "," +
+                    numberCell(term.stdError) + "," + numberCell(term.statistic) + "," +
+                    numberCell(term.pValue) + "\n";
+    }
+    return text;
+}
+
+std::string groupsTable(const RunSummary& summary, const std::vector<std::string>& splitFields,
+                        const std::vector<int>& splitStorages, bool logistic)
+{
+    std::string text = headerCells(splitFields) +
+                       "model_id,status,records,records_used,df_residual,r_squared,adj_r_squared,sigma,"
+                       "f_statistic,f_p_value,deviance,null_deviance,aic,message\n";
+    for (const GroupOutcome& group : summary.groups) {
+        const splitmodels::GroupModel* fit = group.model;
+        const bool ok = group.failure.empty() && fit;
+        text += keyCells(group, splitFields, splitStorages) + group.modelId + "," +
+                (ok ? "ok," : "failed,") + std::to_string(group.records) + "," +
+                (fit ? std::to_string(fit->records) : "") + ",";
+        if (ok && !logistic)
+            text += numberCell(fit->dfResidual) + "," + numberCell(fit->rSquared) + "," +
+                    numberCell(fit->adjustedRSquared) + "," + numberCell(fit->sigma) + "," +
+                    numberCell(fit->fStatistic) + "," + numberCell(fit->fPValue) + ",,,,";
+        else if (ok)
+            text += numberCell(fit->dfResidual) + ",,,,,," + numberCell(fit->deviance) + "," +
+                    numberCell(fit->nullDeviance) + "," + numberCell(fit->aic) + ",";
+        else
+            text += ",,,,,,,,,";
+        const std::string message = ok ? joined(fit->warnings) : group.failure;
+        text += (message.empty() ? "" : csvCell(message)) + "\n";
+    }
+    return text;
+}
+
+void writeTables(const RunSummary& summary, const std::vector<std::string>& splitFields,
+                 const std::vector<int>& splitStorages, bool logistic, const std::filesystem::path& dir)
+{
+    writeFile(dir / "coefficients.csv", coefficientsTable(summary, splitFields, splitStorages));
+    writeFile(dir / "groups.csv", groupsTable(summary, splitFields, splitStorages, logistic));
+}
+
+}  // namespace splitrun

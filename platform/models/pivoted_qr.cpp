@@ -1,0 +1,127 @@
+#include "pivoted_qr.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace splitmodels::detail {
+
+namespace {
+
+double tailNorm(const Eigen::MatrixXd& x, Eigen::Index column, Eigen::Index from) {
+  return x.col(column).segment(from, x.rows() - from).norm();
+}
+
+// Moves column l to the end of the columns, as well as its bookkeeping.
+void moveToEnd(Eigen::MatrixXd& x, std::vector<Eigen::Index>& pivot, Eigen::VectorXd& norm,
+               Eigen::VectorXd& original, Eigen::Index l) {
+  const Eigen::Index last = x.cols() - 1;
+  const Eigen::VectorXd moved = x.col(l);
+  for (Eigen::Index j = l; j < last; ++j) x.col(j) = x.col(j + 1);
+  x.col(last) = moved;
+  std::rotate(pivot.begin() + l, pivot.begin() + l + 1, pivot.end());
+  for (Eigen::VectorXd* v : {&norm, &original}) {
+    const double value = (*v)(l);
+    for (Eigen::Index j = l; j < last; ++j) (*v)(j) = (*v)(j + 1);
+    (*v)(last) = value;
+  }
+}
+
+}  // namespace
+
+double powerOfTwoScale(const Eigen::VectorXd& v) {
+  const double largest = v.size() == 0 ? 0.0 : v.cwiseAbs().maxCoeff();
+  if (largest == 0.0 || !std::isfinite(largest)) return 1.0;
+  int exponent = 0;
+  std::frexp(largest, &exponent);  // largest = m · 2^exponent, m in [0.5, 1)
+  return std::ldexp(1.0, -exponent);
+}
+
+Eigen::VectorXd scaleColumnsByPowersOfTwo(Eigen::MatrixXd& x) {
+  Eigen::VectorXd factor(x.cols());
+  for (Eigen::Index j = 0; j < x.cols(); ++j) {
+    factor(j) = powerOfTwoScale(x.col(j));
+    x.col(j) *= factor(j);
+  }
+  return factor;
+}
+
+PivotedQr factorisePivoted(Eigen::MatrixXd x, double tolerance) {
+  const Eigen::Index n = x.rows(), p = x.cols();
+  PivotedQr qr;
+  qr.head = Eigen::VectorXd::Zero(p);
+  qr.pivot.resize(static_cast<std::size_t>(p));
+  for (Eigen::Index j = 0; j < p; ++j) qr.pivot[static_cast<std::size_t>(j)] = j;
+  // norm: the column's norm below the rows already reduced, kept up to date
+  // cheaply; original: its norm at the start (1 for a zero column, so that
+  // it is aliased at once).
+  Eigen::VectorXd norm(p), original(p);
+  for (Eigen::Index j = 0; j < p; ++j) {
+    norm(j) = x.col(j).norm();
+    original(j) = norm(j) == 0.0 ? 1.0 : norm(j);
+  }
+  Eigen::Index kept = p;  // columns not yet moved to the end
+  const Eigen::Index steps = std::min(n, p);
+  Eigen::Index l = 0;
+  for (; l < steps; ++l) {
+    // Cycle negligible columns to the end until a usable one is at l.
+    while (l < kept && norm(l) < original(l) * tolerance) {
+      moveToEnd(x, qr.pivot, norm, original, l);
+      --kept;
+    }
+    if (l >= kept) break;  // only aliased columns remain
+    if (l == n - 1) continue;  // the last row needs no reflection
+    double length = tailNorm(x, l, l);
+    if (length == 0.0) continue;
+    if (x(l, l) != 0.0) length = std::copysign(length, x(l, l));
+    x.col(l).segment(l, n - l) /= length;
+    x(l, l) += 1.0;
+    const auto v = x.col(l).segment(l, n - l);
+    for (Eigen::Index j = l + 1; j < p; ++j) {
+      auto column = x.col(j).segment(l, n - l);
+      column += (-v.dot(column) / x(l, l)) * v;
+      if (norm(j) == 0.0) continue;
+      // Downdate the remaining norm; recompute it when cancellation would
+      // make the update unreliable.
+      const double ratio = std::fabs(x(l, j)) / norm(j);
+      const double left = std::max(1.0 - ratio * ratio, 0.0);
+      if (left < 1e-6) {
+        norm(j) = tailNorm(x, j, l + 1);
+      } else {
+        norm(j) *= std::sqrt(left);
+      }
+    }
+    qr.head(l) = x(l, l);
+    x(l, l) = -length;
+  }
+  qr.rank = std::min(kept, n);
+  qr.qr = std::move(x);
+  return qr;
+}
+
+Eigen::VectorXd PivotedQr::applyQt(const Eigen::VectorXd& b) const {
+  Eigen::VectorXd out = b;
+  const Eigen::Index n = qr.rows();
+  for (Eigen::Index l = 0; l < rank; ++l) {
+    if (head(l) == 0.0) continue;
+    Eigen::VectorXd v = qr.col(l).segment(l, n - l);
+    v(0) = head(l);
+    auto part = out.segment(l, n - l);
+    part += (-v.dot(part) / head(l)) * v;
+  }
+  return out;
+}
+
+Eigen::VectorXd PivotedQr::solve(const Eigen::VectorXd& qty) const {
+  const auto r = qr.topLeftCorner(rank, rank).triangularView<Eigen::Upper>();
+  return r.solve(qty.head(rank));
+}
+
+Eigen::VectorXd PivotedQr::inverseGramDiagonal() const {
+  // (R'R)⁻¹ = R⁻¹R⁻ᵀ, whose diagonal holds the squared row norms of R⁻¹.
+  const Eigen::MatrixXd inverse = qr.topLeftCorner(rank, rank)
+                                      .triangularView<Eigen::Upper>()
+                                      .solve(Eigen::MatrixXd::Identity(rank, rank));
+  return inverse.rowwise().squaredNorm();
+}
+
+}  // namespace splitmodels::detail
