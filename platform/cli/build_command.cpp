@@ -16,6 +16,7 @@
 #include "group_worker.h"
 #include "model_fields.h"
 #include "output_dir.h"
+#include "output_transaction.h"
 #include "progress_bar.h"
 #include "report.h"
 #include "run_summary.h"
@@ -108,7 +109,10 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
         optionalFile(options.inputStatXmlFile, "--input-statxml");
     const std::vector<refhost::Column> columns = componentColumns(data, fields, options);
     orderRows(data, fields, options);
-    prepareOutputDir(outDir);
+    OutputTransaction output(outDir, {{"--data", options.dataFile},
+                                      {"--data-model", options.dataModelFile},
+                                      {"--input-pmml", options.inputPmmlFile},
+                                      {"--input-statxml", options.inputStatXmlFile}});
     printFields(out, data);
     refhost::Table table = componentTable(data, columns);
 
@@ -140,12 +144,15 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
         splitStorages.push_back(config.inputTable().columns()[column].storage);
     printGroups(out, summary, fields.split, splitStorages, options.model);
 
-    writeContainerDirs(outDir, {{"StatXML", toEntries(result.statXml)}, {"PMML", toEntries(result.pmml)}});
+    // Everything is written into the staging directory and swapped into
+    // DIR only when the run succeeds; a failed run leaves DIR as it was.
+    const bool succeeded = summary.models > 0 && summary.componentFailures.empty();
+    writeContainerDirs(output.staging(), {{"StatXML", toEntries(result.statXml)}, {"PMML", toEntries(result.pmml)}});
     const fs::path splitModelPath = outDir / "split-model.pmml";
-    std::error_code ec;
-    fs::remove(splitModelPath, ec);   // a model of an earlier run must not linger
     if (summary.models > 0)
-        writeFile(splitModelPath, composeSplitModel(summary, fields, request, config.dataModel));
+        writeFile(output.staging() / "split-model.pmml",
+                  composeSplitModel(summary, fields, request, config.dataModel));
+    if (succeeded) output.commit();
 
     if (!result.distributeMessages.empty() || !result.collectMessages.empty()) {
         out << "\nMessages:\n";
@@ -156,10 +163,13 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
         out << "\nComponent steps that failed:\n";
         for (const std::string& line : summary.componentFailures) out << "  " << line << "\n";
     }
-    out << "\nOutput: " << outDir.string() << "/StatXML, " << outDir.string() << "/PMML"
-        << (summary.models > 0 ? ", " + splitModelPath.string() : std::string()) << "\n";
-    return summary.models > 0 && summary.componentFailures.empty() ? kExitModelsBuilt
-                                                                    : kExitNoModel;
+    if (succeeded)
+        out << "\nOutput: " << outDir.string() << "/StatXML, " << outDir.string() << "/PMML, "
+            << splitModelPath.string() << "\n";
+    else
+        out << "\nNo output written: the run did not succeed, so " << outDir.string()
+            << " is left as it was\n";
+    return succeeded ? kExitModelsBuilt : kExitNoModel;
 }
 
 }  // namespace splitrun

@@ -13,7 +13,7 @@ int runCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     try {
         switch (line.command) {
         case Command::Build: return runBuild(line.build, out, err);
-        case Command::Score: return runScore(line.score, out);
+        case Command::Score: return runScore(line.score, out, err);
         case Command::Info: return runInfo(out);
         }
     } catch (const InputError& e) {

@@ -105,7 +105,7 @@ TEST_F(SalesBuild, OutputIsByteIdenticalWhateverTheThreadCount)
     const RunOutput run8 = build(other, "8", {"--target", "revenue", "--inputs", "price,promo_spend,segment"});
     ASSERT_EQ(run8.status, 0) << run8.err;
     const auto one = treeContents(out_);
-    EXPECT_EQ(one.size(), 21u);   // 8 groups + root + entries.tsv, twice; split-model.pmml
+    EXPECT_EQ(one.size(), 22u);   // 8 groups + root + entries.tsv, twice; split-model.pmml; manifest
     EXPECT_TRUE(one == treeContents(other));
 }
 
