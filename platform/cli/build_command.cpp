@@ -99,7 +99,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
 {
     const fs::path outDir = options.outDir;
     refuseFileAsOutDir(outDir);
-    CsvTable data = readCsvTable(options.dataFile, options.dataModelFile);
+    CsvTable data = readCsvTable(options.dataFile, options.dataModelFile, options.format);
     if (data.table.rowCount() == 0)
         throw InputError(options.dataFile + ": the file has a header but no records; there is "
                                             "nothing to build models from");

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "csv_format.h"
+
 namespace splitrun {
 
 enum class ModelChoice { Linear, Logistic };
@@ -24,12 +26,14 @@ struct BuildOptions {
     ModelChoice model = ModelChoice::Linear;
     std::optional<std::string> event;
     std::string outDir;
+    CsvFormat format;                  // how --data is written
 };
 
 struct ScoreOptions {
     std::string modelFile;
     std::string dataFile;
     std::string outFile;
+    CsvFormat format;   // how --data is written
 };
 
 enum class Command { Build, Score, Info };
@@ -38,8 +42,8 @@ struct CommandLine {
     Command command = Command::Info;
     BuildOptions build;
     ScoreOptions score;
-    // Set when parsing already decided the outcome: 0 after --help, 2 after a
-    // usage error (the help or error text has been written).
+    // Set when parsing already decided the outcome: 0 after --help or
+    // --version, 2 after a usage error (the text has been written).
     std::optional<int> exitStatus;
 };
 

@@ -53,7 +53,7 @@ struct Header {
     std::size_t dataStart = 0;   // offset of the first record
 };
 
-std::optional<Header> plainHeader(const File& file)
+std::optional<Header> plainHeader(const File& file, std::size_t maxBytes)
 {
     std::string text;
     std::size_t offset = 0;
@@ -67,6 +67,7 @@ std::optional<Header> plainHeader(const File& file)
         offset += static_cast<std::size_t>(got);
         newline = static_cast<const char*>(std::memchr(text.data(), '\n', text.size()));
         if (newline != nullptr || got == 0) break;
+        if (text.size() > maxBytes) return std::nullopt;
     }
     Header header;
     std::size_t start = 0;
@@ -185,6 +186,8 @@ inline const char* findComma(const char* p, const char* end)
 // columns write disjoint memory, so they run side by side and their columns
 // need no joining afterwards.
 struct Part {
+    const CsvFormat* format = nullptr;
+    bool numericTokens = false;         // a missing-value token reads as a number
     std::vector<ColumnState> columns;   // one per field; only the part's own are used
     std::size_t firstColumn = 0;
     std::size_t endColumn = 0;
@@ -208,7 +211,7 @@ struct Part {
             // A real column reads its number straight off the line, which
             // also finds the field's end; anything but a plain decimal
             // followed by a comma or the line end takes the general way.
-            if (state.storage == Storage::Real) {
+            if (state.storage == Storage::Real && !numericTokens) {
                 const char* stop = nullptr;
                 const auto value = parsePlainDecimalPrefix(p, end, &stop);
                 if (value && (stop == end || *stop == ',')) {
@@ -224,7 +227,9 @@ struct Part {
             }
             const char* comma = findComma(p, end);
             const char* fieldEnd = comma != nullptr ? comma : end;
-            if (!state.take(std::string_view(p, static_cast<std::size_t>(fieldEnd - p)), reserveRows)) {
+            std::string_view text(p, static_cast<std::size_t>(fieldEnd - p));
+            if (format->isMissingToken(text)) text = {};
+            if (!state.take(text, reserveRows)) {
                 if (state.fixed) return fail(Verdict::FullReader);
                 needText.push_back(column);
                 return fail(Verdict::Reread);
@@ -289,7 +294,13 @@ struct Part {
         std::size_t offset = begin;
         bool first = true;
         while (verdict == Verdict::Loaded) {
-            if (carry == buffer.size()) buffer.resize(buffer.size() * 2);   // a very long line
+            if (carry == buffer.size()) {   // a very long line
+                if (buffer.size() > format->maxFieldSize) {
+                    fail(Verdict::FullReader);
+                    return;
+                }
+                buffer.resize(buffer.size() * 2);
+            }
             const std::size_t want = std::min(buffer.size() - carry, end - offset);
             const long got = file.read(buffer.data() + carry, want, offset);
             if (got < 0 || static_cast<std::size_t>(got) != want) {
@@ -358,21 +369,22 @@ std::vector<std::size_t> columnCuts(const File& file, std::size_t begin, std::si
 
 }  // namespace
 
-std::optional<std::vector<std::string>> readPlainHeader(const std::string& path)
+std::optional<std::vector<std::string>> readPlainHeader(const std::string& path, const CsvFormat& format)
 {
     File file(path);
     if (!file.ok()) return std::nullopt;
-    auto header = plainHeader(file);
+    auto header = plainHeader(file, format.maxFieldSize);
     if (!header) return std::nullopt;
     return header->names;
 }
 
 std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<Storage>& given,
-                                     std::size_t threads)
+                                     std::size_t threads, const CsvFormat& format)
 {
+    if (!format.isDefaultLayout()) return std::nullopt;
     File file(path);
     if (!file.ok()) return std::nullopt;
-    const auto header = plainHeader(file);
+    const auto header = plainHeader(file, format.maxFieldSize);
     if (!header) return std::nullopt;
     const std::size_t fields = header->names.size();
     if (!given.empty() && given.size() != fields) return std::nullopt;
@@ -391,6 +403,8 @@ std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<
         std::vector<Part> parts(cuts.size() - 1);
         for (std::size_t i = 0; i < parts.size(); ++i) {
             Part& part = parts[i];
+            part.format = &format;
+            for (const std::string& token : format.naValues) part.numericTokens |= parseReal(token).has_value();
             part.firstColumn = cuts[i];
             part.endColumn = cuts[i + 1];
             part.columns.resize(fields);

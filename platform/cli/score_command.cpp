@@ -1,7 +1,6 @@
 // split-run score: apply a split model to a CSV file in one streaming pass.
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 #include <splitmodels/scorer.h>
 
@@ -10,6 +9,7 @@
 #include "csv_table.h"
 #include "csv_writer.h"
 #include "errors.h"
+#include "input_source.h"
 #include "output_file.h"
 
 namespace fs = std::filesystem;
@@ -42,11 +42,8 @@ int runScore(const ScoreOptions& options, std::ostream& out, std::ostream& err)
 {
     splitmodels::SplitScorer scorer = loadScorer(options.modelFile);
 
-    std::ifstream in(options.dataFile, std::ios::binary);
-    if (!in)
-        throw InputError("--data " + options.dataFile +
-                         ": cannot open the file; check the path and that the file is readable");
-    CsvReader reader(in, options.dataFile);
+    InputSource input(options.dataFile, "--data", options.format.latin1);
+    CsvReader reader(input.stream(), options.dataFile == "-" ? "<stdin>" : options.dataFile, options.format);
     try {
         scorer.bind(reader.header());
     } catch (const splitmodels::ScoreError& e) {
