@@ -275,8 +275,10 @@ struct Part {
                     return 0;
                 }
             }
-            // Blank lines have rules of their own.
-            if (lineEnd == p || !line(p, lineEnd)) {
+            // Blank lines have rules of their own; the full reader reports
+            // lines over the limit.
+            if (lineEnd == p || static_cast<std::size_t>(lineEnd - p) > format->maxFieldSize ||
+                !line(p, lineEnd)) {
                 if (verdict == Verdict::Loaded) fail(Verdict::FullReader);
                 return 0;
             }

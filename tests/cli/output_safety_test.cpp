@@ -114,6 +114,7 @@ TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
         {"a symlink is written through", "link.csv", "in.csv", 0, ""},
         {"a device is written through", "/dev/null", "in.csv", 0, ""},
         {"standard output", "-", "in.csv", 0, "Scored 8 records"},
+        {"standard input to standard output", "-", "-", 0, "Scored 8 records"},
         {"a directory is refused", "sub", "in.csv", 2, "is a directory"},
         {"the input itself is refused", "in.csv", "in.csv", 2, "is the input file itself"},
         {"an input named like a temporary file is kept", "in.csv", "in.csv.partial", 0, ""},
@@ -129,7 +130,8 @@ TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
         fs::create_directories(dir / "sub");
         fs::create_symlink("target.csv", dir / "link.csv");
         const auto place = [&](const std::string& p) { return p == "-" || p[0] == '/' ? p : (dir / p).string(); };
-        const RunOutput run = runSplitRun({"score", "--model", model, "--data", place(c.data), "--out", place(c.out)});
+        const RunOutput run = runSplitRun({"score", "--model", model, "--data", place(c.data), "--out", place(c.out)},
+                                        dir / "in.csv");
         EXPECT_EQ(run.status, c.status) << run.out << run.err;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_TRUE(fs::is_symlink(dir / "link.csv"));
