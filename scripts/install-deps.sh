@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   clang libclang-rt-14-dev
-  libpugixml-dev libeigen3-dev libcli11-dev
+  libpugixml-dev libeigen3-dev libcli11-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libxml2-utils python3 locales
 )
