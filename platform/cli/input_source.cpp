@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <streambuf>
 #include <vector>
@@ -176,6 +177,14 @@ std::string readInputFile(const std::string& path, const std::string& option, st
 {
     struct stat st {};
     const int fd = openForReading(path, option, &st);
+    const auto tooLarge = [&] {
+        if (fd != STDIN_FILENO) ::close(fd);
+        return InputError(describe(option, path) + ": the file is larger than " +
+                          std::to_string(maxBytes >> 20) + " MiB; give the document split-run "
+                          "expects here");
+    };
+    // A regular file is judged by its size before any of it is read.
+    if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > maxBytes) throw tooLarge();
     std::string text;
     char chunk[kChunk];
     for (;;) {
@@ -187,12 +196,7 @@ std::string readInputFile(const std::string& path, const std::string& option, st
             throw InputError(describe(option, path) + ": reading failed (" + std::strerror(error) + ")");
         }
         if (got == 0) break;
-        if (text.size() + static_cast<std::size_t>(got) > maxBytes) {
-            if (fd != STDIN_FILENO) ::close(fd);
-            throw InputError(describe(option, path) + ": the file is larger than " +
-                             std::to_string(maxBytes >> 20) + " MiB; give the document split-run "
-                             "expects here");
-        }
+        if (text.size() + static_cast<std::size_t>(got) > maxBytes) throw tooLarge();
         text.append(chunk, static_cast<std::size_t>(got));
     }
     if (fd != STDIN_FILENO) ::close(fd);
