@@ -78,10 +78,39 @@ bool sameFile(const struct stat& a, const struct stat& b)
 
 }  // namespace
 
-std::vector<std::string> readManifest(const fs::path& dir)
+namespace {
+
+// The files of a directory written before builds kept a manifest: each
+// container's entries.tsv lists the files written beside it, and the split
+// model sits next to the containers.
+std::vector<std::string> filesOfUnlistedBuild(const fs::path& dir)
 {
     std::vector<std::string> files;
+    for (const char* container : {"StatXML", "PMML"}) {
+        std::ifstream index(dir / container / "entries.tsv", std::ios::binary);
+        if (!index) continue;
+        files.push_back(std::string(container) + "/entries.tsv");
+        std::string line;
+        std::getline(index, line);   // the column names
+        while (std::getline(index, line)) {
+            const std::size_t tab = line.find('\t');
+            const std::string file = tab == std::string::npos ? "" : line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1);
+            // Entry files are named with safe bytes only; anything else is not ours.
+            if (file.find_first_of("/\\") == std::string::npos && isContainedRelative(file))
+                files.push_back(std::string(container) + "/" + file);
+        }
+    }
+    if (!files.empty() && pathExists(dir / "split-model.pmml")) files.push_back("split-model.pmml");
+    return files;
+}
+
+}  // namespace
+
+std::vector<std::string> readManifest(const fs::path& dir)
+{
     std::ifstream in(dir / kManifestName, std::ios::binary);
+    if (!in) return filesOfUnlistedBuild(dir);
+    std::vector<std::string> files;
     std::string line;
     while (std::getline(in, line))
         if (!line.empty() && line[0] != '#' && isContainedRelative(line)) files.push_back(line);

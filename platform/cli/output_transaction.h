@@ -3,7 +3,7 @@
 // into DIR. A run that fails, at any point, leaves DIR exactly as it was.
 //
 // DIR keeps a manifest (`.split-run-files`) of the files split-run wrote
-// there. A later build replaces those files and no others: a file in DIR
+// there (see readManifest for directories from before the manifest). A later build replaces those files and no others: a file in DIR
 // that split-run did not write is never deleted or overwritten (a build
 // that would have to overwrite one fails and says which).
 #ifndef SPLITRUN_OUTPUT_TRANSACTION_H
@@ -55,8 +55,10 @@ private:
 };
 
 // The relative paths listed in DIR's manifest; paths that would leave DIR
-// (absolute, empty or ".." components) are ignored. Empty when there is no
-// manifest.
+// (absolute, empty or ".." components) are ignored. Without a manifest, a
+// directory an earlier version wrote is recognised by its containers'
+// entries.tsv indexes, which list the files written: those files, the
+// indexes and split-model.pmml. Empty when neither is there.
 std::vector<std::string> readManifest(const std::filesystem::path& dir);
 
 }  // namespace splitrun

@@ -47,6 +47,7 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
         int status;
         bool replaced;                         // the first build's files gave way to the second's
         std::string message;
+        bool dropManifest = false;             // the first build is from before the manifest
     };
     const Case cases[] = {
         {"a run whose groups all fail keeps the previous results", "g,x,y\na,1,2\nb,1,3\n", {}, 1, false,
@@ -55,6 +56,8 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
          "--input-pmml"},
         {"a later good run replaces the earlier files and keeps foreign ones",
          std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n", {}, 0, true, ""},
+        {"a directory from before the manifest is recognised by its indexes",
+         std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n", {}, 0, true, "", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -64,6 +67,7 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
         const fs::path out = dir / "out";
         writeFile(out / "notes.txt", "mine");
         writeFile(out / "PMML" / "mine.xml", "<mine/>");
+        if (c.dropManifest) fs::remove(out / ".split-run-files");
         const auto before = treeContents(out);
         writeFile(dir / "data2.csv", c.csv);
         std::vector<std::string> more;
