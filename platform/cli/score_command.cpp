@@ -44,6 +44,7 @@ int runScore(const ScoreOptions& options, std::ostream& out, std::ostream& err)
 
     InputSource input(options.dataFile, "--data", options.format.latin1);
     CsvReader reader(input.stream(), options.dataFile == "-" ? "<stdin>" : options.dataFile, options.format);
+    checkDelimiterHint(reader.header(), options.dataFile, options.format);
     try {
         scorer.bind(reader.header());
     } catch (const splitmodels::ScoreError& e) {
