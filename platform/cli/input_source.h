@@ -38,7 +38,7 @@ private:
 // option, the path and the OS reason when it cannot be read, when it is a
 // directory, or when it is larger than `maxBytes`.
 std::string readInputFile(const std::string& path, const std::string& option,
-                          std::size_t maxBytes = std::size_t{1} << 30);
+                          std::size_t maxBytes = std::size_t{512} << 20);
 
 }  // namespace splitrun
 
