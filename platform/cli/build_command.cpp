@@ -164,8 +164,8 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
         for (const std::string& line : summary.componentFailures) out << "  " << line << "\n";
     }
     if (succeeded)
-        out << "\nOutput: " << outDir.string() << "/StatXML, " << outDir.string() << "/PMML, "
-            << splitModelPath.string() << "\n";
+        out << "\nOutput: " << (outDir / "StatXML").string() << ", " << (outDir / "PMML").string()
+            << ", " << splitModelPath.string() << "\n";
     else
         out << "\nNo output written: the run did not succeed, so " << outDir.string()
             << " is left as it was\n";
