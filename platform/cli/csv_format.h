@@ -30,9 +30,6 @@ struct CsvFormat {
             if (text == token) return true;
         return false;
     }
-    // True when the fast loader's assumptions hold: commas, decimal points,
-    // bytes as they are.
-    bool isDefaultLayout() const { return delimiter == ',' && decimal == '.' && !latin1; }
 };
 
 }  // namespace splitrun
