@@ -16,6 +16,7 @@
 #include "group_worker.h"
 #include "model_fields.h"
 #include "output_dir.h"
+#include "output_transaction.h"
 #include "progress_bar.h"
 #include "report.h"
 #include "run_summary.h"
@@ -100,7 +101,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
 {
     const fs::path outDir = options.outDir;
     refuseFileAsOutDir(outDir);
-    CsvTable data = readCsvTable(options.dataFile, options.dataModelFile);
+    CsvTable data = readCsvTable(options.dataFile, options.dataModelFile, options.format);
     if (data.table.rowCount() == 0)
         throw InputError(options.dataFile + ": the file has a header but no records; there is "
                                             "nothing to build models from");
@@ -110,7 +111,10 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
         optionalFile(options.inputStatXmlFile, "--input-statxml");
     const std::vector<refhost::Column> columns = componentColumns(data, fields, options);
     orderRows(data, fields, options);
-    prepareOutputDir(outDir);
+    OutputTransaction output(outDir, {{"--data", options.dataFile},
+                                      {"--data-model", options.dataModelFile},
+                                      {"--input-pmml", options.inputPmmlFile},
+                                      {"--input-statxml", options.inputStatXmlFile}});
     printFields(out, data);
     refhost::Table table = componentTable(data, columns);
 
@@ -145,13 +149,17 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
                                               : fields.targetValues.back();
     printGroups(out, summary, fields.split, splitStorages, options.model, event);
 
-    writeContainerDirs(outDir, {{"StatXML", toEntries(result.statXml)}, {"PMML", toEntries(result.pmml)}});
-    writeTables(summary, fields.split, splitStorages, options.model == ModelChoice::Logistic, outDir);
+    // Everything is written into the staging directory and swapped into
+    // DIR only when the run succeeds; a failed run leaves DIR as it was.
+    const bool succeeded = summary.models > 0 && summary.componentFailures.empty();
+    writeContainerDirs(output.staging(), {{"StatXML", toEntries(result.statXml)}, {"PMML", toEntries(result.pmml)}});
+    writeTables(summary, fields.split, splitStorages, options.model == ModelChoice::Logistic,
+                output.staging());
     const fs::path splitModelPath = outDir / "split-model.pmml";
-    std::error_code ec;
-    fs::remove(splitModelPath, ec);   // a model of an earlier run must not linger
     if (summary.models > 0)
-        writeFile(splitModelPath, composeSplitModel(summary, fields, request, config.dataModel));
+        writeFile(output.staging() / "split-model.pmml",
+                  composeSplitModel(summary, fields, request, config.dataModel));
+    if (succeeded) output.commit();
 
     if (!result.distributeMessages.empty() || !result.collectMessages.empty()) {
         out << "\nMessages:\n";
@@ -162,11 +170,14 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
         out << "\nComponent steps that failed:\n";
         for (const std::string& line : summary.componentFailures) out << "  " << line << "\n";
     }
-    out << "\nOutput: " << outDir.string() << "/StatXML, " << outDir.string() << "/PMML"
-        << (summary.models > 0 ? ", " + splitModelPath.string() : std::string()) << ", "
-        << (outDir / "groups.csv").string() << ", " << (outDir / "coefficients.csv").string() << "\n";
-    return summary.models > 0 && summary.componentFailures.empty() ? kExitModelsBuilt
-                                                                    : kExitNoModel;
+    if (succeeded)
+        out << "\nOutput: " << (outDir / "StatXML").string() << ", " << (outDir / "PMML").string()
+            << ", " << splitModelPath.string() << ", "
+            << (outDir / "groups.csv").string() << ", " << (outDir / "coefficients.csv").string() << "\n";
+    else
+        out << "\nNo output written: the run did not succeed, so " << outDir.string()
+            << " is left as it was\n";
+    return succeeded ? kExitModelsBuilt : kExitNoModel;
 }
 
 }  // namespace splitrun

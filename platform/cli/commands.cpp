@@ -1,8 +1,12 @@
 #include "commands.h"
 
 #include <exception>
+#include <filesystem>
+#include <new>
+#include <system_error>
 
 #include "errors.h"
+#include "visible_text.h"
 
 namespace splitrun {
 
@@ -13,16 +17,34 @@ int runCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     try {
         switch (line.command) {
         case Command::Build: return runBuild(line.build, out, err);
-        case Command::Score: return runScore(line.score, out);
+        case Command::Score: return runScore(line.score, out, err);
         case Command::Info: return runInfo(out);
         }
     } catch (const InputError& e) {
         out.flush();
-        err << "split-run: error: " << e.what() << "\n";
+        // Messages quote values from the data; their control characters
+        // are shown, not sent to the terminal.
+        err << "split-run: error: " << visibleText(e.what()) << "\n";
         return kExitInputError;
+    } catch (const std::bad_alloc&) {
+        out.flush();
+        err << "split-run: run failed: out of memory; use a smaller file, fewer inputs or fewer "
+               "--threads\n";
+        return kExitNoModel;
+    } catch (const std::filesystem::filesystem_error& e) {
+        out.flush();
+        err << "split-run: run failed: cannot use " << visibleText(e.path1().string()) << " ("
+            << e.code().message() << ")\n";
+        return kExitNoModel;
+    } catch (const std::system_error& e) {
+        // Starting a thread is the one place the standard library raises this.
+        out.flush();
+        err << "split-run: run failed: the system refused a resource (" << e.code().message()
+            << "); try fewer --threads\n";
+        return kExitNoModel;
     } catch (const std::exception& e) {
         out.flush();
-        err << "split-run: run failed: " << e.what() << "\n";
+        err << "split-run: run failed: " << visibleText(e.what()) << "\n";
         return kExitNoModel;
     }
     return kExitNoModel;

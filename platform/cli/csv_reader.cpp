@@ -5,6 +5,7 @@
 #include <set>
 
 #include "errors.h"
+#include "value_parsing.h"
 
 namespace splitrun {
 
@@ -14,7 +15,19 @@ constexpr int kEof = std::char_traits<char>::eof();
 
 bool isBlank(const CsvRecord& record)
 {
-    return record.fields.size() == 1 && record.fields[0].isMissing();
+    return record.fields.size() == 1 && !record.fields[0].quoted && record.fields[0].value.empty();
+}
+
+// "3,25" as "3.25" when that reads as a number; other texts stay as they are.
+void useDecimalPoint(std::string& value)
+{
+    const std::size_t comma = value.find(',');
+    if (comma == std::string::npos || value.find_first_of(",.", comma + 1) != std::string::npos ||
+        value.find('.') != std::string::npos)
+        return;
+    std::string candidate = value;
+    candidate[comma] = '.';
+    if (parseReal(candidate)) value = std::move(candidate);
 }
 
 std::string describeByte(int c)
@@ -27,8 +40,8 @@ std::string describeByte(int c)
 
 }  // namespace
 
-CsvReader::CsvReader(std::istream& in, std::string sourceName)
-    : buf_(in.rdbuf()), source_(std::move(sourceName))
+CsvReader::CsvReader(std::istream& in, std::string sourceName, CsvFormat format)
+    : buf_(in.rdbuf()), source_(std::move(sourceName)), format_(std::move(format))
 {
     // A UTF-8 byte order mark before the header is not part of the first name.
     static const char bom[] = "\xEF\xBB\xBF";
@@ -41,7 +54,7 @@ CsvReader::CsvReader(std::istream& in, std::string sourceName)
     CsvRecord head;
     if (!readRaw(head) || isBlank(head))
         fail(1, 1, "the header row is missing; the first line must name the fields, "
-                   "separated by commas");
+                   "separated by the delimiter");
     std::set<std::string> seen;
     for (std::size_t i = 0; i < head.fields.size(); ++i) {
         const std::string& name = head.fields[i].value;
@@ -82,6 +95,7 @@ bool CsvReader::readRaw(CsvRecord& record)
     if (buf_->sgetc() == kEof) return false;
     record.fields.clear();
     record.line = line_;
+    recordBytes_ = 0;
     for (;;) {
         record.fields.emplace_back();
         CsvField& field = record.fields.back();
@@ -90,14 +104,17 @@ bool CsvReader::readRaw(CsvRecord& record)
             readQuoted(field, column);
         else
             readUnquoted(field, column);
+        field.missing = !field.quoted && format_.isMissingToken(field.value);
+        if (format_.decimal == ',' && !field.missing) useDecimalPoint(field.value);
+        recordBytes_ += field.value.size() + 1;
         const int c = buf_->sgetc();
-        if (c == ',') {
+        if (c == format_.delimiter) {
             buf_->sbumpc();
             continue;
         }
         if (c == kEof || consumeLineEnd()) return true;
         fail(line_, column, "unexpected character " + describeByte(c) +
-                            " after the closing quote; a quoted field must end at a comma "
+                            " after the closing quote; a quoted field must end at a delimiter "
                             "or a line end (write a quote inside a quoted field as \"\")");
     }
 }
@@ -121,6 +138,7 @@ void CsvReader::readQuoted(CsvField& field, std::uint64_t column)
             ++line_;
         }
         field.value.push_back(static_cast<char>(c));
+        checkSize(field, column);
     }
 }
 
@@ -128,11 +146,12 @@ void CsvReader::readUnquoted(CsvField& field, std::uint64_t column)
 {
     for (;;) {
         const int c = buf_->sgetc();
-        if (c == kEof || c == ',' || c == '\n' || c == '\r') return;
+        if (c == kEof || c == format_.delimiter || c == '\n' || c == '\r') return;
         if (c == '"')
             fail(line_, column, "a quote appears inside an unquoted field; enclose the whole "
                                 "field in quotes and write the quote as \"\"");
         field.value.push_back(static_cast<char>(buf_->sbumpc()));
+        checkSize(field, column);
     }
 }
 
@@ -149,6 +168,15 @@ bool CsvReader::consumeLineEnd()
     }
     ++line_;
     return true;
+}
+
+void CsvReader::checkSize(const CsvField& field, std::uint64_t column) const
+{
+    if (field.value.size() + recordBytes_ > format_.maxFieldSize)
+        fail(line_, column, "the line or its field is longer than " +
+                            std::to_string(format_.maxFieldSize) +
+                            " bytes; check that this is a CSV file with the right --delimiter, "
+                            "or raise the limit with --max-field-size BYTES");
 }
 
 void CsvReader::fail(std::uint64_t line, std::uint64_t column, const std::string& what) const

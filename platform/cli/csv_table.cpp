@@ -1,7 +1,6 @@
 #include "csv_table.h"
 
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -30,18 +29,14 @@ struct RawData {
     std::vector<CsvRecord> records;
 };
 
-RawData readRaw(const std::string& path)
+RawData readRaw(InputSource& input, const std::string& path, const CsvFormat& format)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw InputError("--data " + path + ": cannot open the file; check the path and that "
-                         "the file is readable");
-    CsvReader reader(in, path);
+    CsvReader reader(input.stream(), path, format);
+    checkDelimiterHint(reader.header(), path, format);
     RawData raw;
     raw.header = reader.header();
     CsvRecord record;
     while (reader.next(record)) raw.records.push_back(std::move(record));
-    if (in.bad()) throw InputError("--data " + path + ": reading the file failed");
     return raw;
 }
 
@@ -214,9 +209,10 @@ void summariseColumns(CsvTable& result)
 }
 
 // The loader for every file: reads all records, then types them.
-void readFullTable(CsvTable& result, const std::string& csvPath, const std::string& dataModelPath)
+void readFullTable(CsvTable& result, InputSource& input, const std::string& csvPath,
+                   const std::string& dataModelPath, const CsvFormat& format)
 {
-    const RawData raw = readRaw(csvPath);
+    const RawData raw = readRaw(input, csvPath, format);
     std::vector<std::size_t> source;
     if (dataModelPath.empty())
         inferColumns(result, raw, source);
@@ -227,10 +223,12 @@ void readFullTable(CsvTable& result, const std::string& csvPath, const std::stri
 
 // The quick loader for plain files; false (with result untouched) when the
 // file needs the full reader.
-bool readPlainTable(CsvTable& result, const std::string& csvPath, const std::string& dataModelPath)
+bool readPlainTable(CsvTable& result, const std::string& csvPath, const std::string& dataModelPath,
+                    const CsvFormat& format)
 {
-    const auto header = readPlainHeader(csvPath);
+    const auto header = readPlainHeader(csvPath, format);
     if (!header) return false;
+    checkDelimiterHint(*header, csvPath, format);
     CsvTable plainResult;
     plainResult.source = result.source;
     std::vector<std::size_t> source;
@@ -247,7 +245,7 @@ bool readPlainTable(CsvTable& result, const std::string& csvPath, const std::str
         for (std::size_t i = 0; i < source.size(); ++i)
             given[source[i]] = static_cast<Storage>(plainResult.table.columns()[i].storage);
     }
-    auto plain = loadPlainCsv(csvPath, given, kLoadThreads);
+    auto plain = loadPlainCsv(csvPath, given, kLoadThreads, format);
     if (!plain) return false;
     std::vector<refhost::Column> columns;
     std::vector<refhost::ColumnValues> values;
@@ -270,23 +268,28 @@ bool readPlainTable(CsvTable& result, const std::string& csvPath, const std::str
 
 }  // namespace
 
-std::string readInputFile(const std::string& path, const std::string& option)
+void checkDelimiterHint(const std::vector<std::string>& header, const std::string& source,
+                        const CsvFormat& format)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw InputError(option + " " + path +
-                         ": cannot open the file; check the path and that the file is readable");
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) throw InputError(option + " " + path + ": reading the file failed");
-    return text.str();
+    if (header.size() != 1) return;
+    for (const char candidate : {';', '\t'}) {
+        if (candidate == format.delimiter || header[0].find(candidate) == std::string::npos) continue;
+        const std::string option = candidate == ';' ? "--delimiter ';'" : "--delimiter tab";
+        throw InputError(source + ":1: the header is one field, '" + header[0] + "', holding " +
+                         (candidate == ';' ? "semicolons" : "tabs") + "; if the fields are separated by " +
+                         (candidate == ';' ? "semicolons, give " + option + " (and --decimal ',' for "
+                                             "decimal commas)"
+                                           : "tabs, give " + option));
+    }
 }
 
-CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPath)
+CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPath, const CsvFormat& format)
 {
     CsvTable result;
-    result.source = csvPath;
-    if (!readPlainTable(result, csvPath, dataModelPath)) readFullTable(result, csvPath, dataModelPath);
+    result.source = csvPath == "-" ? "<stdin>" : csvPath;
+    InputSource input(csvPath, "--data", format.latin1);
+    if (!(input.isPlainFile() && readPlainTable(result, csvPath, dataModelPath, format)))
+        readFullTable(result, input, result.source, dataModelPath, format);
     summariseColumns(result);
     return result;
 }

@@ -11,6 +11,9 @@
 
 #include <refhost/table.h>
 
+#include "csv_format.h"
+#include "input_source.h"
+
 namespace splitrun {
 
 struct FieldSummary {
@@ -43,16 +46,19 @@ struct CsvTable {
     std::string dataModelText;          // the --data-model document, or empty when inferred
 };
 
-// Reads `csvPath`. Without a data model each column's storage and measure
+// Reads `csvPath` ("-": standard input; gzip-compressed or not) as the
+// format describes. Without a data model each column's storage and measure
 // are inferred; with one (`dataModelPath` non-empty) its fields must be the
 // header's fields (in any order; the table takes the data model's order) and
 // every value must read as its field's storage. Throws InputError naming the
 // file, line, column and field of the first problem.
-CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPath);
+CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPath,
+                      const CsvFormat& format = {});
 
-// The whole content of a file; throws InputError naming the option when it
-// cannot be read.
-std::string readInputFile(const std::string& path, const std::string& option);
+// Throws InputError suggesting --delimiter when a header of one field holds
+// a ';' or a tab while the delimiter is another character.
+void checkDelimiterHint(const std::vector<std::string>& header, const std::string& source,
+                        const CsvFormat& format);
 
 }  // namespace splitrun
 

@@ -4,7 +4,8 @@ namespace splitrun {
 
 std::string csvCell(const std::string& value)
 {
-    if (!value.empty() && value.find_first_of(",\"\r\n") == std::string::npos) return value;
+    // The text NA is quoted: unquoted, split-run reads it back as missing.
+    if (!value.empty() && value != "NA" && value.find_first_of(",\"\r\n") == std::string::npos) return value;
     std::string cell = "\"";
     for (char c : value) {
         if (c == '"') cell += '"';

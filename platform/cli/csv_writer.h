@@ -9,7 +9,8 @@
 
 namespace splitrun {
 
-// A present value: quoted when it holds a comma, quote, CR or LF, or is empty.
+// A present value: quoted when it holds a comma, quote, CR or LF, is empty,
+// or is the text NA (which unquoted reads back as missing).
 std::string csvCell(const std::string& value);
 // A field as read: missing stays an empty cell, anything else goes through csvCell.
 std::string csvCell(const CsvField& field);

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <algorithm>
+#include <cctype>
 #include <map>
 #include <set>
 #include <thread>
@@ -59,13 +61,91 @@ void checkNameList(const std::vector<std::string>& names, const std::string& opt
     }
 }
 
+// The text of the format options, turned into a CsvFormat after parsing.
+struct FormatText {
+    std::string delimiter = ",";
+    std::string decimal = ".";
+    std::optional<std::string> naValues;
+    std::string encoding = "utf-8";
+    std::size_t maxFieldSize = CsvFormat{}.maxFieldSize;
+};
+
+void addFormatOptions(CLI::App& cmd, FormatText& text)
+{
+    cmd.add_option("--delimiter", text.delimiter,
+                   "Field delimiter of --data: ',' (the default), ';' or tab "
+                   "(e.g. --delimiter ';')")
+        ->type_name("CHAR");
+    cmd.add_option("--decimal", text.decimal,
+                   "Decimal mark of numbers in --data: '.' (the default) or ',' "
+                   "(e.g. --delimiter ';' --decimal ',')")
+        ->type_name("CHAR");
+    cmd.add_option("--na-values", text.naValues,
+                   "Unquoted texts that are missing values, comma-separated, besides an empty "
+                   "field; default: NA (e.g. --na-values NA,NULL,-999)")
+        ->type_name("LIST");
+    cmd.add_option("--encoding", text.encoding,
+                   "Text encoding of --data: utf-8 (the default; other bytes are kept as they "
+                   "are) or latin1 (converted to UTF-8) (e.g. --encoding latin1)")
+        ->type_name("NAME");
+    cmd.add_option("--max-field-size", text.maxFieldSize,
+                   "Longest line or field of --data in bytes; default: 67108864 (64 MiB) "
+                   "(e.g. --max-field-size 268435456)")
+        ->check(CLI::PositiveNumber)
+        ->type_name("BYTES");
+}
+
+CsvFormat toFormat(const FormatText& text)
+{
+    CsvFormat format;
+    if (text.delimiter == "," || text.delimiter == ";")
+        format.delimiter = text.delimiter[0];
+    else if (text.delimiter == "tab" || text.delimiter == "\t" || text.delimiter == "\\t")
+        format.delimiter = '\t';
+    else
+        throw CLI::ValidationError("--delimiter", "'" + text.delimiter +
+                                   "' is not a delimiter split-run reads; use ',', ';' or tab");
+    if (text.decimal != "." && text.decimal != ",")
+        throw CLI::ValidationError("--decimal", "'" + text.decimal + "' is not a decimal mark; use '.' or ','");
+    format.decimal = text.decimal[0];
+    if (format.decimal == format.delimiter)
+        throw CLI::ValidationError("--decimal", "',' is also the delimiter; with decimal commas the "
+                                                "fields are separated by another character, e.g. "
+                                                "--delimiter ';'");
+    if (text.naValues) {
+        format.naValues.clear();
+        std::size_t from = 0;
+        for (;;) {
+            const std::size_t comma = std::min(text.naValues->find(',', from), text.naValues->size());
+            if (comma > from) format.naValues.push_back(text.naValues->substr(from, comma - from));
+            if (comma == text.naValues->size()) break;
+            from = comma + 1;
+        }
+    }
+    if (text.encoding == "latin1" || text.encoding == "latin-1" || text.encoding == "iso-8859-1")
+        format.latin1 = true;
+    else if (text.encoding != "utf-8" && text.encoding != "utf8")
+        throw CLI::ValidationError("--encoding", "'" + text.encoding + "' is not an encoding "
+                                                 "split-run reads; use utf-8 or latin1");
+    format.maxFieldSize = text.maxFieldSize;
+    return format;
+}
+
+// The most threads a build starts: more than a few per core only costs
+// memory and start-up, and a machine may refuse to start many more.
+unsigned threadCap()
+{
+    return std::max(8u, 4 * std::max(1u, std::thread::hardware_concurrency()));
+}
+
 void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
-                     std::vector<std::string>& referenceTexts)
+                     std::vector<std::string>& referenceTexts, FormatText& format)
 {
     CLI::App* cmd = app.add_subcommand("build", "Build one model per split group and combine them");
     cmd->footer(kBuildFooter);
     cmd->add_option("--data", build.dataFile,
-                    "CSV file with a header row (e.g. --data sales.csv)")
+                    "CSV file with a header row, '-' for standard input, gzip-compressed or not "
+                    "(e.g. --data sales.csv)")
         ->required()
         ->type_name("FILE");
     cmd->add_option("--split", build.splitFields,
@@ -83,7 +163,8 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
         ->delimiter(',')
         ->type_name("A[,B...]");
     cmd->add_option("--threads", build.threads,
-                    "Worker threads; default: the number of cores (e.g. --threads 4)")
+                    "Worker threads; default: the number of cores; more than four per core are "
+                    "capped (e.g. --threads 4)")
         ->check(CLI::Range(1u, 1024u))
         ->type_name("N");
     cmd->add_flag("--presorted", build.presorted,
@@ -118,9 +199,10 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
                     "Output directory, created if missing (e.g. --out sales-out)")
         ->required()
         ->type_name("DIR");
+    addFormatOptions(*cmd, format);
 }
 
-void addScoreCommand(CLI::App& app, ScoreOptions& score)
+void addScoreCommand(CLI::App& app, ScoreOptions& score, FormatText& format)
 {
     CLI::App* cmd = app.add_subcommand("score", "Apply a split model to a CSV file");
     cmd->footer(kScoreFooter);
@@ -128,12 +210,61 @@ void addScoreCommand(CLI::App& app, ScoreOptions& score)
                     "Split model PMML written by build (e.g. --model out/split-model.pmml)")
         ->required()
         ->type_name("FILE");
-    cmd->add_option("--data", score.dataFile, "CSV file to score (e.g. --data sales.csv)")
+    cmd->add_option("--data", score.dataFile,
+                    "CSV file to score, '-' for standard input (e.g. --data sales.csv)")
         ->required()
         ->type_name("FILE");
-    cmd->add_option("--out", score.outFile, "CSV file to write (e.g. --out scored.csv)")
+    cmd->add_option("--out", score.outFile,
+                    "CSV file to write, '-' for standard output (e.g. --out scored.csv)")
         ->required()
         ->type_name("FILE");
+    addFormatOptions(*cmd, format);
+}
+
+// An option of the command line that neither the command nor split-run
+// knows, or nothing.
+std::optional<std::string> unknownOption(CLI::App& app, int argc, const char* const* argv)
+{
+    const CLI::App* command = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (command == nullptr && arg.rfind("-", 0) != 0) {
+            for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
+                if (sub->get_name() == arg) command = sub;
+            continue;
+        }
+        if (arg.rfind("--", 0) != 0 || arg == "--") continue;
+        const std::string name = arg.substr(0, arg.find('='));
+        const auto knows = [&name](const CLI::App* a) {
+            for (const CLI::Option* option : a->get_options())
+                for (const std::string& known : option->get_lnames())
+                    if (name == "--" + known) return true;
+            return false;
+        };
+        if (!knows(&app) && (command == nullptr || !knows(command))) return name;
+    }
+    return std::nullopt;
+}
+
+// CLI11's message for a usage error, said the way split-run says things.
+std::string usageMessage(const CLI::ParseError& e)
+{
+    std::string text = e.what();
+    const std::string kind = e.get_name();
+    if (kind == "RequiredError") {
+        if (text.find("subcommand") != std::string::npos) return "give a command: build, score or info";
+        const std::string suffix = " is required";
+        if (text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0)
+            return "the option " + text.substr(0, text.size() - suffix.size()) + " is required";
+        return text;
+    }
+    if (kind == "ExtrasError") return "unexpected arguments: " + text.substr(text.find(':') + 1);
+    if (kind == "ArgumentMismatch") {
+        const std::size_t colon = text.find(':');
+        return text.substr(0, colon) + " needs a value";
+    }
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
 }
 
 }  // namespace
@@ -144,12 +275,15 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     CommandLine result;
     std::string modelText = "linear";
     std::vector<std::string> referenceTexts;
+    FormatText buildFormat;
+    FormatText scoreFormat;
     CLI::App app("split-run: build one model per split group of a CSV file, and score with it",
                  "split-run");
     app.require_subcommand(1);
     app.footer(kTopFooter);
-    addBuildCommand(app, result.build, modelText, referenceTexts);
-    addScoreCommand(app, result.score);
+    app.set_version_flag("--version", std::string("split-run ") + SPLITRUN_VERSION);
+    addBuildCommand(app, result.build, modelText, referenceTexts, buildFormat);
+    addScoreCommand(app, result.score, scoreFormat);
     app.add_subcommand("info", "Load the split module and print its information")
         ->footer(kInfoFooter);
 
@@ -174,8 +308,11 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
             }
             if (build.threads == 0)
                 build.threads = std::max(1u, std::thread::hardware_concurrency());
+            build.threads = std::min(build.threads, threadCap());
+            build.format = toFormat(buildFormat);
         } else if (app.got_subcommand("score")) {
             result.command = Command::Score;
+            result.score.format = toFormat(scoreFormat);
         } else {
             result.command = Command::Info;
         }
@@ -190,9 +327,18 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     } catch (const CLI::CallForAllHelp&) {
         out << app.help("", CLI::AppFormatMode::All);
         result.exitStatus = 0;
+    } catch (const CLI::CallForVersion&) {
+        out << app.version() << "\n";
+        result.exitStatus = 0;
     } catch (const CLI::ParseError& e) {
-        err << "split-run: " << e.what() << "\n"
-            << "Run 'split-run --help' or 'split-run <command> --help' for the options.\n";
+        // An unknown option explains the other errors (a misspelt required
+        // option shows up as missing), so it is named first.
+        const auto unknown = unknownOption(app, argc, argv);
+        const auto subs = app.get_subcommands();
+        const std::string command = subs.empty() ? "" : subs.back()->get_name() + " ";
+        err << "split-run: error: "
+            << (unknown ? "unknown option " + *unknown : usageMessage(e)) << "\n"
+            << "Run 'split-run " << command << "--help' for the options.\n";
         result.exitStatus = 2;
     }
     return result;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "csv_format.h"
+
 namespace splitrun {
 
 enum class ModelChoice { Linear, Logistic };
@@ -28,12 +30,14 @@ struct BuildOptions {
     // against, by field name.
     std::map<std::string, std::string> references;
     std::string outDir;
+    CsvFormat format;                  // how --data is written
 };
 
 struct ScoreOptions {
     std::string modelFile;
     std::string dataFile;
     std::string outFile;
+    CsvFormat format;   // how --data is written
 };
 
 enum class Command { Build, Score, Info };
@@ -42,8 +46,8 @@ struct CommandLine {
     Command command = Command::Info;
     BuildOptions build;
     ScoreOptions score;
-    // Set when parsing already decided the outcome: 0 after --help, 2 after a
-    // usage error (the help or error text has been written).
+    // Set when parsing already decided the outcome: 0 after --help or
+    // --version, 2 after a usage error (the text has been written).
     std::optional<int> exitStatus;
 };
 

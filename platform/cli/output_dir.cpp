@@ -1,7 +1,11 @@
 #include "output_dir.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <future>
 #include <set>
 #include <sstream>
@@ -64,28 +68,23 @@ std::string propertyValue(const std::string& properties, const std::string& name
     return "";
 }
 
-void prepareOutputDir(const fs::path& dir)
-{
-    std::error_code ec;
-    const fs::file_status status = fs::status(dir, ec);
-    if (fs::exists(status)) {
-        if (!fs::is_directory(status))
-            throw InputError("--out " + dir.string() +
-                             ": exists and is not a directory; choose another output directory "
-                             "or remove the file");
-        return;
-    }
-    if (!fs::create_directories(dir, ec) && ec)
-        throw InputError("--out " + dir.string() + ": cannot create the directory (" +
-                         ec.message() + "); choose a writable location");
-}
-
 void writeFile(const fs::path& path, const std::string& content)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.close();
-    if (!out) throw RunError("cannot write " + path.string());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) throw RunError("cannot write " + path.string() + " (" + std::strerror(errno) + ")");
+    std::size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t wrote = ::write(fd, content.data() + done, content.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) {
+            const int reason = wrote < 0 ? errno : ENOSPC;
+            ::close(fd);
+            throw RunError("cannot write " + path.string() + " (" + std::strerror(reason) + ")");
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    if (::close(fd) != 0)
+        throw RunError("cannot write " + path.string() + " (" + std::strerror(errno) + ")");
 }
 
 void writeContainerDir(const fs::path& dir, const std::string& name,
@@ -93,9 +92,8 @@ void writeContainerDir(const fs::path& dir, const std::string& name,
 {
     const fs::path target = dir / name;
     std::error_code ec;
-    fs::remove_all(target, ec);   // entries of an earlier run must not linger
     if (!fs::create_directories(target, ec) && ec)
-        throw RunError("cannot create " + target.string() + ": " + ec.message());
+        throw RunError("cannot create " + target.string() + " (" + ec.message() + ")");
 
     std::string index = "key\tfile\tmimeType\ttypeId\n";
     std::set<std::string> used;

@@ -23,12 +23,9 @@ std::string entryFileName(const std::string& key);
 // The value of `name` in a properties text of "name=value" lines; empty when absent.
 std::string propertyValue(const std::string& properties, const std::string& name);
 
-// Creates `dir` (and its parents) when missing. Throws InputError when it
-// exists but is not a directory or cannot be created.
-void prepareOutputDir(const std::filesystem::path& dir);
-
-// Replaces `dir`/`name` with the entries: one file each, and entries.tsv with
-// the columns key, file, mimeType and typeId. Throws RunError on I/O failure.
+// Writes the entries into `dir`/`name` (created when missing): one file
+// each, and entries.tsv with the columns key, file, mimeType and typeId.
+// Throws RunError with the OS reason on I/O failure.
 void writeContainerDir(const std::filesystem::path& dir, const std::string& name,
                        const std::vector<ContainerEntry>& entries);
 
@@ -40,7 +37,8 @@ struct NamedEntries {
 // the order given is thrown once all are done.
 void writeContainerDirs(const std::filesystem::path& dir, const std::vector<NamedEntries>& containers);
 
-// Writes `content` to `path` byte for byte. Throws RunError on failure.
+// Writes `content` to `path` byte for byte, replacing any file there.
+// Throws RunError naming the path and the OS reason on failure.
 void writeFile(const std::filesystem::path& path, const std::string& content);
 
 }  // namespace splitrun

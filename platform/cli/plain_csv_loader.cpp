@@ -53,7 +53,7 @@ struct Header {
     std::size_t dataStart = 0;   // offset of the first record
 };
 
-std::optional<Header> plainHeader(const File& file)
+std::optional<Header> plainHeader(const File& file, std::size_t maxBytes, char delimiter)
 {
     std::string text;
     std::size_t offset = 0;
@@ -67,6 +67,7 @@ std::optional<Header> plainHeader(const File& file)
         offset += static_cast<std::size_t>(got);
         newline = static_cast<const char*>(std::memchr(text.data(), '\n', text.size()));
         if (newline != nullptr || got == 0) break;
+        if (text.size() > maxBytes) return std::nullopt;
     }
     Header header;
     std::size_t start = 0;
@@ -81,7 +82,7 @@ std::optional<Header> plainHeader(const File& file)
     if (line.empty() || line.find_first_of("\"\r") != std::string_view::npos) return std::nullopt;
     std::set<std::string_view> seen;
     for (std::size_t from = 0;;) {
-        const std::size_t comma = std::min(line.find(',', from), line.size());
+        const std::size_t comma = std::min(line.find(delimiter, from), line.size());
         const std::string_view name = line.substr(from, comma - from);
         if (name.empty() || !seen.insert(name).second) return std::nullopt;
         header.names.emplace_back(name);
@@ -170,14 +171,15 @@ struct ColumnState {
 
 enum class Verdict { Loaded, FullReader, Reread };
 
-// The next comma in [p, end), or null. Fields are mostly short, so the first
-// bytes are looked at one by one before memchr takes over.
-inline const char* findComma(const char* p, const char* end)
+// The next delimiter in [p, end), or null. Fields are mostly short, so the
+// first bytes are looked at one by one before memchr takes over.
+inline const char* findComma(const char* p, const char* end, char delimiter)
 {
     const char* const near = end - p > 16 ? p + 16 : end;
     for (; p != near; ++p)
-        if (*p == ',') return p;
-    return p == end ? nullptr : static_cast<const char*>(std::memchr(p, ',', static_cast<std::size_t>(end - p)));
+        if (*p == delimiter) return p;
+    return p == end ? nullptr
+                    : static_cast<const char*>(std::memchr(p, delimiter, static_cast<std::size_t>(end - p)));
 }
 
 // One range of columns of every record: each part reads the whole file and
@@ -185,6 +187,8 @@ inline const char* findComma(const char* p, const char* end)
 // columns write disjoint memory, so they run side by side and their columns
 // need no joining afterwards.
 struct Part {
+    const CsvFormat* format = nullptr;
+    bool numericTokens = false;         // a missing-value token reads as a number
     std::vector<ColumnState> columns;   // one per field; only the part's own are used
     std::size_t firstColumn = 0;
     std::size_t endColumn = 0;
@@ -198,7 +202,7 @@ struct Part {
         const std::size_t fields = columns.size();
         // Fields before the part's own are only stepped over.
         for (std::size_t column = 0; column < firstColumn; ++column) {
-            const char* comma = findComma(p, end);
+            const char* comma = findComma(p, end, format->delimiter);
             if (comma == nullptr) return fail(Verdict::FullReader);
             p = comma + 1;
         }
@@ -208,10 +212,10 @@ struct Part {
             // A real column reads its number straight off the line, which
             // also finds the field's end; anything but a plain decimal
             // followed by a comma or the line end takes the general way.
-            if (state.storage == Storage::Real) {
+            if (state.storage == Storage::Real && !numericTokens) {
                 const char* stop = nullptr;
                 const auto value = parsePlainDecimalPrefix(p, end, &stop);
-                if (value && (stop == end || *stop == ',')) {
+                if (value && (stop == end || *stop == format->delimiter)) {
                     state.values.appendReal(*value);
                     if (stop == end) {
                         if (column + 1 != fields) return fail(Verdict::FullReader);
@@ -222,9 +226,11 @@ struct Part {
                     continue;
                 }
             }
-            const char* comma = findComma(p, end);
+            const char* comma = findComma(p, end, format->delimiter);
             const char* fieldEnd = comma != nullptr ? comma : end;
-            if (!state.take(std::string_view(p, static_cast<std::size_t>(fieldEnd - p)), reserveRows)) {
+            std::string_view text(p, static_cast<std::size_t>(fieldEnd - p));
+            if (format->isMissingToken(text)) text = {};
+            if (!state.take(text, reserveRows)) {
                 if (state.fixed) return fail(Verdict::FullReader);
                 needText.push_back(column);
                 return fail(Verdict::Reread);
@@ -270,8 +276,10 @@ struct Part {
                     return 0;
                 }
             }
-            // Blank lines have rules of their own.
-            if (lineEnd == p || !line(p, lineEnd)) {
+            // Blank lines have rules of their own; the full reader reports
+            // lines over the limit.
+            if (lineEnd == p || static_cast<std::size_t>(lineEnd - p) > format->maxFieldSize ||
+                !line(p, lineEnd)) {
                 if (verdict == Verdict::Loaded) fail(Verdict::FullReader);
                 return 0;
             }
@@ -289,7 +297,13 @@ struct Part {
         std::size_t offset = begin;
         bool first = true;
         while (verdict == Verdict::Loaded) {
-            if (carry == buffer.size()) buffer.resize(buffer.size() * 2);   // a very long line
+            if (carry == buffer.size()) {   // a very long line
+                if (buffer.size() > format->maxFieldSize) {
+                    fail(Verdict::FullReader);
+                    return;
+                }
+                buffer.resize(buffer.size() * 2);
+            }
             const std::size_t want = std::min(buffer.size() - carry, end - offset);
             const long got = file.read(buffer.data() + carry, want, offset);
             if (got < 0 || static_cast<std::size_t>(got) != want) {
@@ -323,7 +337,7 @@ struct Part {
 // by the width of each field in the first record (plus a little for every
 // field, since each costs a lookup for its end).
 std::vector<std::size_t> columnCuts(const File& file, std::size_t begin, std::size_t end, std::size_t fields,
-                                    std::size_t parts)
+                                    std::size_t parts, char delimiter)
 {
     std::vector<double> cost(fields, 1.0);
     char window[65536];
@@ -333,7 +347,7 @@ std::vector<std::size_t> columnCuts(const File& file, std::size_t begin, std::si
         const std::string_view line = text.substr(0, text.find('\n'));
         std::size_t from = 0;
         for (std::size_t c = 0; c < fields && from <= line.size(); ++c) {
-            const std::size_t comma = std::min(line.find(',', from), line.size());
+            const std::size_t comma = std::min(line.find(delimiter, from), line.size());
             cost[c] = 4.0 + static_cast<double>(comma - from);
             from = comma + 1;
         }
@@ -358,21 +372,22 @@ std::vector<std::size_t> columnCuts(const File& file, std::size_t begin, std::si
 
 }  // namespace
 
-std::optional<std::vector<std::string>> readPlainHeader(const std::string& path)
+std::optional<std::vector<std::string>> readPlainHeader(const std::string& path, const CsvFormat& format)
 {
     File file(path);
     if (!file.ok()) return std::nullopt;
-    auto header = plainHeader(file);
+    auto header = plainHeader(file, format.maxFieldSize, format.delimiter);
     if (!header) return std::nullopt;
     return header->names;
 }
 
 std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<Storage>& given,
-                                     std::size_t threads)
+                                     std::size_t threads, const CsvFormat& format)
 {
+    if (format.decimal != '.' || format.latin1) return std::nullopt;
     File file(path);
     if (!file.ok()) return std::nullopt;
-    const auto header = plainHeader(file);
+    const auto header = plainHeader(file, format.maxFieldSize, format.delimiter);
     if (!header) return std::nullopt;
     const std::size_t fields = header->names.size();
     if (!given.empty() && given.size() != fields) return std::nullopt;
@@ -382,7 +397,7 @@ std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<
     // one column.
     if (size - begin < (std::size_t{1} << 20)) threads = 1;
     const std::vector<std::size_t> cuts =
-        columnCuts(file, begin, size, fields, std::clamp<std::size_t>(threads, 1, fields));
+        columnCuts(file, begin, size, fields, std::clamp<std::size_t>(threads, 1, fields), format.delimiter);
 
     // Columns whose inferred storage met a value of another kind are read
     // again as text; each round fixes at least one more column.
@@ -391,6 +406,8 @@ std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<
         std::vector<Part> parts(cuts.size() - 1);
         for (std::size_t i = 0; i < parts.size(); ++i) {
             Part& part = parts[i];
+            part.format = &format;
+            for (const std::string& token : format.naValues) part.numericTokens |= parseReal(token).has_value();
             part.firstColumn = cuts[i];
             part.endColumn = cuts[i + 1];
             part.columns.resize(fields);

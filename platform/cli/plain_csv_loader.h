@@ -15,6 +15,7 @@
 
 #include <refhost/column_values.h>
 
+#include "csv_format.h"
 #include "value_parsing.h"
 
 namespace splitrun {
@@ -26,18 +27,22 @@ struct PlainCsv {
     std::vector<refhost::ColumnValues> values;
 };
 
-// The header of a plain file: the first line split at commas, after an
+// The header of a plain file: the first line split at the delimiter, after an
 // optional UTF-8 byte order mark. Nothing when the header needs the full
-// reader (quotes, empty or repeated names, no header line).
-std::optional<std::vector<std::string>> readPlainHeader(const std::string& path);
+// reader (quotes, empty or repeated names, no header line, a header longer
+// than the format's limit).
+std::optional<std::vector<std::string>> readPlainHeader(const std::string& path, const CsvFormat& format);
 
 // Loads the file's records. `given` holds one storage per header field, or
 // is empty to infer each column's storage from its values (the first kind
 // all present values read as: integer, real, date, time, timestamp, else
-// string). Nothing when the file needs the full reader. Record i comes
-// from line i + 2 of a file loaded this way.
+// string). The format's delimiter separates the fields and its
+// missing-value tokens are missing values; a decimal comma or Latin-1 text
+// needs the full reader. Nothing when the
+// file needs the full reader (which also reports lines longer than the
+// format's limit). Record i comes from line i + 2 of a file loaded this way.
 std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<Storage>& given,
-                                     std::size_t threads);
+                                     std::size_t threads, const CsvFormat& format);
 
 }  // namespace splitrun
 

@@ -1,7 +1,6 @@
 // split-run score: apply a split model to a CSV file in one streaming pass.
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 #include <splitmodels/scorer.h>
 
@@ -10,6 +9,8 @@
 #include "csv_table.h"
 #include "csv_writer.h"
 #include "errors.h"
+#include "input_source.h"
+#include "output_file.h"
 
 namespace fs = std::filesystem;
 
@@ -35,57 +36,15 @@ splitmodels::SplitScorer loadScorer(const std::string& path)
     }
 }
 
-// The output file is written beside its final name and moved there at the
-// end, so a failed run leaves no half-written result.
-class PendingFile {
-public:
-    explicit PendingFile(fs::path path) : path_(std::move(path)), temp_(path_)
-    {
-        temp_ += ".partial";
-        out_.open(temp_, std::ios::binary | std::ios::trunc);
-        if (!out_)
-            throw InputError("--out " + path_.string() +
-                             ": cannot create the file; choose a writable location");
-    }
-    ~PendingFile()
-    {
-        if (!committed_) {
-            out_.close();
-            std::error_code ec;
-            fs::remove(temp_, ec);
-        }
-    }
-    std::ostream& stream() { return out_; }
-    void commit()
-    {
-        out_.close();
-        if (!out_) throw RunError("writing " + temp_.string() + " failed");
-        fs::rename(temp_, path_);
-        committed_ = true;
-    }
-
-private:
-    fs::path path_;
-    fs::path temp_;
-    std::ofstream out_;
-    bool committed_ = false;
-};
-
 }  // namespace
 
-int runScore(const ScoreOptions& options, std::ostream& out)
+int runScore(const ScoreOptions& options, std::ostream& out, std::ostream& err)
 {
     splitmodels::SplitScorer scorer = loadScorer(options.modelFile);
 
-    std::ifstream in(options.dataFile, std::ios::binary);
-    if (!in)
-        throw InputError("--data " + options.dataFile +
-                         ": cannot open the file; check the path and that the file is readable");
-    std::error_code ec;
-    if (fs::exists(options.outFile, ec) && fs::equivalent(options.dataFile, options.outFile, ec))
-        throw InputError("--out " + options.outFile +
-                         ": is the input file itself; write the scores to another file");
-    CsvReader reader(in, options.dataFile);
+    InputSource input(options.dataFile, "--data", options.format.latin1);
+    CsvReader reader(input.stream(), options.dataFile == "-" ? "<stdin>" : options.dataFile, options.format);
+    checkDelimiterHint(reader.header(), options.dataFile, options.format);
     try {
         scorer.bind(reader.header());
     } catch (const splitmodels::ScoreError& e) {
@@ -93,7 +52,7 @@ int runScore(const ScoreOptions& options, std::ostream& out)
                          "; the file must have every field the model reads");
     }
 
-    PendingFile file(options.outFile);
+    OutputFile file(options.outFile, options.dataFile);
     std::ostream& csv = file.stream();
     for (const std::string& name : reader.header()) csv << csvCell(name) << ',';
     csv << csvCell("predicted_" + scorer.targetName());
@@ -123,9 +82,11 @@ int runScore(const ScoreOptions& options, std::ostream& out)
         csv << '\n';
     }
     file.commit();
-    out << "Scored " << records << " records of " << options.dataFile << " into "
+    // With the scores on standard output, the summary goes to standard error.
+    std::ostream& summary = file.isStandardOutput() ? err : out;
+    summary << "Scored " << records << " records of " << options.dataFile << " into "
         << options.outFile << "\n";
-    out << unmatched << " records matched no segment and have empty predictions\n";
+    summary << unmatched << " records matched no segment and have empty predictions\n";
     return kExitModelsBuilt;
 }
 

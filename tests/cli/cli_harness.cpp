@@ -31,7 +31,7 @@ fs::path scratchRoot()
 
 }  // namespace
 
-RunOutput runSplitRun(const std::vector<std::string>& args)
+RunOutput runSplitRun(const std::vector<std::string>& args, const fs::path& stdinFile)
 {
     static int counter = 0;
     const fs::path dir = scratchRoot() / "runs";
@@ -40,7 +40,7 @@ RunOutput runSplitRun(const std::vector<std::string>& args)
     const fs::path err = dir / ("err" + std::to_string(counter++));
     std::string command = shellQuote(SPLIT_RUN_PATH);
     for (const std::string& arg : args) command += " " + shellQuote(arg);
-    command += " >" + shellQuote(out.string()) + " 2>" + shellQuote(err.string()) + " </dev/null";
+    command += " >" + shellQuote(out.string()) + " 2>" + shellQuote(err.string()) + " <" + shellQuote(stdinFile.string());
     const int raw = std::system(command.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + (WIFSIGNALED(raw) ? WTERMSIG(raw) : 0), readFile(out),
             readFile(err)};

@@ -20,7 +20,8 @@ struct RunOutput {
 };
 
 // Runs split-run with the arguments; standard output and error are captured.
-RunOutput runSplitRun(const std::vector<std::string>& args);
+// Standard input reads `stdinFile` (default: nothing).
+RunOutput runSplitRun(const std::vector<std::string>& args, const fs::path& stdinFile = "/dev/null");
 
 // A fresh, empty directory for one test.
 fs::path freshDir(const std::string& name);

@@ -49,6 +49,7 @@ TEST(CsvReader, ReadsRecordsByRfc4180Rules)
          {"a|b", "2:K\xC3\xB6ln|" + std::string("x\0y", 3)}},
         {"trailing blank lines ignored", "a,b\n1,2\n\n\n", {"a|b", "2:1|2"}},
         {"single column keeps missing values", "a\n1\n\n2\n", {"a", "2:1", "3:~", "4:2"}},
+        {"unquoted NA is missing, quoted NA is text", "a,b\nNA,\"NA\"\nNA,NA\n", {"a|b", "2:~|NA", "3:~|~"}},
     };
     for (const Case& c : cases) EXPECT_EQ(readAll(c.text), c.rows) << c.name;
 }

@@ -36,6 +36,7 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         std::vector<std::string> expected;
         const char* command = "build";
         bool outIsFile = false;          // a plain file stands where the output goes
+        bool dataIsDirectory = false;    // --data names a directory
     };
     const std::vector<std::string> base = {"--split", "region", "--target", "y", "--inputs", "x"};
     auto with = [&](std::vector<std::string> more) {
@@ -65,6 +66,9 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         {"value does not fit the data model's storage", kGoodCsv, dataModel("label", "integer"),
          with({"--data-model", "model.xml"}),
          {"data.csv:2:5 (field 'label')", "'a' is not a whole number", "--data-model"}},
+        {"control characters in a quoted value are shown escaped",
+         std::string(kGoodCsv).replace(std::string(kGoodCsv).find(",a\n"), 3, ",\x1b[2Ja\n"),
+         dataModel("label", "integer"), with({"--data-model", "model.xml"}), {"'\\x1B[2Ja' is not a whole number"}},
         {"data model is not XML", kGoodCsv, "<DataModel><Fields>", with({"--data-model", "model.xml"}),
          {"--data-model", "model.xml"}},
         {"logistic target with more than two values", kGoodCsv, "",
@@ -78,7 +82,15 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         {"missing data file", "", "", base, {"--data", "missing.csv", "cannot open"}},
         {"missing input PMML file", kGoodCsv, "", with({"--input-pmml", "none.pmml"}),
          {"--input-pmml none.pmml", "cannot open"}},
-        {"unknown option", kGoodCsv, "", with({"--bogus"}), {"--help"}},
+        {"unknown option, named before missing ones", kGoodCsv, "", {"--bogus"}, {"unknown option --bogus", "--help"}},
+        {"unusable delimiter", kGoodCsv, "", with({"--delimiter", "|"}), {"--delimiter", "use ',', ';' or tab"}},
+        {"decimal comma with comma delimiter", kGoodCsv, "", with({"--decimal", ","}), {"--decimal", "--delimiter ';'"}},
+        {"semicolon file read with commas", "region;x;y\nNorth;1;2\n", "", base,
+         {"data.csv:1", "semicolons", "--delimiter ';'"}},
+        {"field longer than the limit", std::string(kGoodCsv) + "South,1,1.5,yes," + std::string(100, 'z') + "\n",
+         "", with({"--max-field-size", "64"}), {"data.csv:5:5", "longer than 64 bytes", "--max-field-size"}},
+        {"corrupt gzip data", "\x1f\x8b\x08garbage", "", base, {"data.csv", "gzip"}},
+        {"data is a directory", "", "", base, {"--data", "is a directory"}, "build", false, true},
         {"output path is a file", kGoodCsv, "", base, {"is not a directory"}, "build", true},
         {"score with a model it cannot use", kGoodCsv, "<PMML version=\"4.4\"><DataDictionary/></PMML>",
          {"--model", "model.xml"}, {"--model", "model.xml"}, "score"},
@@ -89,8 +101,9 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         if (!c.csv.empty()) writeFile(dir / "data.csv", c.csv);
         if (!c.model.empty()) writeFile(dir / "model.xml", c.model);
         if (c.outIsFile) writeFile(dir / "out", "not a directory");
-        std::vector<std::string> args = {c.command, "--data",
-                                         (dir / (c.csv.empty() ? "missing.csv" : "data.csv")).string(),
+        if (c.dataIsDirectory) fs::create_directories(dir / "sub");
+        const char* data = c.dataIsDirectory ? "sub" : c.csv.empty() ? "missing.csv" : "data.csv";
+        std::vector<std::string> args = {c.command, "--data", (dir / data).string(),
                                          "--out", (dir / "out").string()};
         for (std::string arg : c.args) args.push_back(arg == "model.xml" ? (dir / arg).string() : arg);
         const RunOutput run = runSplitRun(args);
@@ -102,13 +115,18 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         } else {
             EXPECT_FALSE(fs::exists(dir / "out")) << "output made for a refused run";
         }
+        for (const auto& entry : fs::directory_iterator(dir))
+            EXPECT_NE(entry.path().filename().string().rfind(".out", 0), 0u) << "left behind: " << entry.path();
     }
 }
 
-TEST(Usage, NoArgumentsIsAnErrorHelpAndInfoAreNot)
+TEST(Usage, NoArgumentsIsAnErrorHelpVersionAndInfoAreNot)
 {
     EXPECT_EQ(runSplitRun({}).status, 2);
     EXPECT_EQ(runSplitRun({"--help"}).status, 0);
+    const RunOutput version = runSplitRun({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("split-run ", 0), 0u) << version.out;
     const RunOutput info = runSplitRun({"info"});
     EXPECT_EQ(info.status, 0) << info.err;
     EXPECT_NE(info.out.find("name:       split"), std::string::npos) << info.out;

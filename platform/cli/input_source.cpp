@@ -1,0 +1,206 @@
+#include "input_source.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <streambuf>
+#include <vector>
+
+#include "errors.h"
+
+namespace splitrun {
+
+namespace {
+
+constexpr std::size_t kChunk = std::size_t{1} << 16;
+
+std::string describe(const std::string& option, const std::string& path)
+{
+    return option + " " + (path == "-" ? std::string("- (standard input)") : path);
+}
+
+// Opens `path` for reading and refuses directories; the descriptor.
+int openForReading(const std::string& path, const std::string& option, struct stat* st)
+{
+    const int fd = path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw InputError(describe(option, path) + ": cannot open the file (" + std::strerror(errno) +
+                         "); check the path and that the file is readable");
+    if (::fstat(fd, st) == 0 && S_ISDIR(st->st_mode)) {
+        if (fd != STDIN_FILENO) ::close(fd);
+        throw InputError(describe(option, path) + ": is a directory; give a file");
+    }
+    return fd;
+}
+
+}  // namespace
+
+// Reads raw bytes from the descriptor, inflates them when they start with
+// the gzip magic bytes, and converts Latin-1 to UTF-8 when asked.
+class InputSource::Buffer : public std::streambuf {
+public:
+    Buffer(int fd, bool owned, std::string what, bool latin1, bool regular)
+        : fd_(fd), owned_(owned), what_(std::move(what)), latin1_(latin1), regular_(regular)
+    {
+        raw_.resize(kChunk);
+        fillRaw();
+        gzip_ = rawEnd_ >= 2 && static_cast<unsigned char>(raw_[0]) == 0x1f &&
+                static_cast<unsigned char>(raw_[1]) == 0x8b;
+        if (gzip_) {
+            std::memset(&zs_, 0, sizeof zs_);
+            if (inflateInit2(&zs_, 15 + 16) != Z_OK) throw InputError(what_ + ": cannot start decompressing");
+            inflating_ = true;
+        }
+    }
+    ~Buffer() override
+    {
+        if (inflating_) inflateEnd(&zs_);
+        if (owned_) ::close(fd_);
+    }
+    bool plain() const { return regular_ && !gzip_ && !latin1_; }
+
+protected:
+    int_type underflow() override
+    {
+        if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+        decoded_.clear();
+        while (decoded_.empty()) {
+            if (!gzip_) {
+                if (rawPos_ == rawEnd_ && !fillRaw()) break;
+                append(raw_.data() + rawPos_, rawEnd_ - rawPos_);
+                rawPos_ = rawEnd_;
+            } else if (!inflateSome()) {
+                break;
+            }
+        }
+        if (decoded_.empty()) return traits_type::eof();
+        setg(decoded_.data(), decoded_.data(), decoded_.data() + decoded_.size());
+        return traits_type::to_int_type(*gptr());
+    }
+
+private:
+    // Reads the next chunk of raw bytes; false at the end of the input.
+    bool fillRaw()
+    {
+        for (;;) {
+            const ssize_t got = ::read(fd_, raw_.data(), raw_.size());
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0)
+                throw InputError(what_ + ": reading failed (" + std::strerror(errno) + ")");
+            rawPos_ = 0;
+            rawEnd_ = static_cast<std::size_t>(got);
+            return got > 0;
+        }
+    }
+
+    // Inflates what the raw bytes give; false at the end of the input.
+    bool inflateSome()
+    {
+        if (rawPos_ == rawEnd_ && !fillRaw()) {
+            if (!streamEnded_)
+                throw InputError(what_ + ": the gzip data ends early; the file is truncated");
+            return false;
+        }
+        if (streamEnded_) {
+            // Another gzip member follows (as `cat a.gz b.gz` makes).
+            if (inflateReset(&zs_) != Z_OK) throw InputError(what_ + ": cannot decompress");
+            streamEnded_ = false;
+        }
+        char out[kChunk];
+        zs_.next_in = reinterpret_cast<Bytef*>(raw_.data() + rawPos_);
+        zs_.avail_in = static_cast<uInt>(rawEnd_ - rawPos_);
+        zs_.next_out = reinterpret_cast<Bytef*>(out);
+        zs_.avail_out = sizeof out;
+        const int status = inflate(&zs_, Z_NO_FLUSH);
+        if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+            throw InputError(what_ + ": the gzip data is corrupt (" +
+                             (zs_.msg != nullptr ? zs_.msg : "unknown error") + ")");
+        rawPos_ = rawEnd_ - zs_.avail_in;
+        streamEnded_ = status == Z_STREAM_END;
+        append(out, sizeof out - zs_.avail_out);
+        return true;
+    }
+
+    void append(const char* bytes, std::size_t count)
+    {
+        if (!latin1_) {
+            decoded_.insert(decoded_.end(), bytes, bytes + count);
+            return;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto c = static_cast<unsigned char>(bytes[i]);
+            if (c < 0x80) {
+                decoded_.push_back(static_cast<char>(c));
+            } else {
+                decoded_.push_back(static_cast<char>(0xC0 | (c >> 6)));
+                decoded_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+            }
+        }
+    }
+
+    int fd_;
+    bool owned_;
+    std::string what_;
+    bool latin1_;
+    bool regular_;
+    bool gzip_ = false;
+    bool inflating_ = false;
+    bool streamEnded_ = false;
+    z_stream zs_{};
+    std::vector<char> raw_;
+    std::size_t rawPos_ = 0;
+    std::size_t rawEnd_ = 0;
+    std::vector<char> decoded_;
+};
+
+InputSource::InputSource(const std::string& path, const std::string& option, bool latin1)
+{
+    struct stat st {};
+    const int fd = openForReading(path, option, &st);
+    buffer_ = std::make_unique<Buffer>(fd, fd != STDIN_FILENO, describe(option, path), latin1,
+                                       S_ISREG(st.st_mode) && path != "-");
+    stream_ = std::make_unique<std::istream>(buffer_.get());
+}
+
+InputSource::~InputSource() = default;
+
+std::istream& InputSource::stream() { return *stream_; }
+
+bool InputSource::isPlainFile() const { return buffer_->plain(); }
+
+std::string readInputFile(const std::string& path, const std::string& option, std::size_t maxBytes)
+{
+    struct stat st {};
+    const int fd = openForReading(path, option, &st);
+    const auto tooLarge = [&] {
+        if (fd != STDIN_FILENO) ::close(fd);
+        return InputError(describe(option, path) + ": the file is larger than " +
+                          std::to_string(maxBytes >> 20) + " MiB; give the document split-run "
+                          "expects here");
+    };
+    // A regular file is judged by its size before any of it is read.
+    if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > maxBytes) throw tooLarge();
+    std::string text;
+    char chunk[kChunk];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            const int error = errno;
+            if (fd != STDIN_FILENO) ::close(fd);
+            throw InputError(describe(option, path) + ": reading failed (" + std::strerror(error) + ")");
+        }
+        if (got == 0) break;
+        if (text.size() + static_cast<std::size_t>(got) > maxBytes) throw tooLarge();
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
+    if (fd != STDIN_FILENO) ::close(fd);
+    return text;
+}
+
+}  // namespace splitrun

@@ -1,0 +1,45 @@
+// An input file opened for reading as a stream: a path, or "-" for standard
+// input. Gzip-compressed data (recognised by its first two bytes, not by
+// the name) is decompressed on the fly, and Latin-1 text can be converted to
+// UTF-8. Errors name the option, the path and the OS or zlib reason.
+#ifndef SPLITRUN_INPUT_SOURCE_H
+#define SPLITRUN_INPUT_SOURCE_H
+
+#include <istream>
+#include <memory>
+#include <string>
+
+namespace splitrun {
+
+class InputSource {
+public:
+    // Opens `path` ("-": standard input). Throws InputError, naming
+    // `option`, when the path cannot be opened or is a directory.
+    InputSource(const std::string& path, const std::string& option, bool latin1);
+    ~InputSource();
+    InputSource(const InputSource&) = delete;
+    InputSource& operator=(const InputSource&) = delete;
+
+    // The decoded bytes. Reading throws InputError on a read error or
+    // corrupt compressed data. Not thread-safe.
+    std::istream& stream();
+
+    // True for a regular file whose bytes are read as they are (not
+    // compressed, not converted), which may therefore also be read by offset.
+    bool isPlainFile() const;
+
+private:
+    class Buffer;
+    std::unique_ptr<Buffer> buffer_;
+    std::unique_ptr<std::istream> stream_;
+};
+
+// The whole content of a file, read as it is; throws InputError naming the
+// option, the path and the OS reason when it cannot be read, when it is a
+// directory, or when it is larger than `maxBytes`.
+std::string readInputFile(const std::string& path, const std::string& option,
+                          std::size_t maxBytes = std::size_t{512} << 20);
+
+}  // namespace splitrun
+
+#endif

@@ -1,0 +1,46 @@
+// The file `score` writes its results to, chosen by what stands at the path:
+//
+// - "-": standard output.
+// - nothing, or a regular file: the results go to a fresh temporary file in
+//   the same directory (a name no existing file has, so never an input's)
+//   which replaces the path only on commit; without a commit the temporary
+//   file is removed and the path keeps what it held.
+// - a symlink to a file, a device or a pipe: written through, never replaced.
+// - a directory, or the input file itself: refused before any work is done.
+#ifndef SPLITRUN_OUTPUT_FILE_H
+#define SPLITRUN_OUTPUT_FILE_H
+
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace splitrun {
+
+class OutputFile {
+public:
+    // Opens the output for `path`. `inputPath` is the file being read
+    // ("-" for standard input), which the output must not be. Throws
+    // InputError naming the path, the OS reason and the fix.
+    OutputFile(const std::string& path, const std::string& inputPath);
+    // Without a commit: removes the temporary file, if any.
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // The stream to write the results to; buffered.
+    std::ostream& stream();
+    // True when the results go to standard output.
+    bool isStandardOutput() const;
+    // Flushes and closes the output and, for a temporary file, moves it to
+    // the path. Throws RunError naming the path and the OS reason when a
+    // write failed (a full disk, a closed pipe); the path is then unchanged.
+    void commit();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace splitrun
+
+#endif

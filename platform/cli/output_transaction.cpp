@@ -1,0 +1,228 @@
+#include "output_transaction.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+
+#include "errors.h"
+#include "output_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace splitrun {
+
+const char* const kManifestName = ".split-run-files";
+
+namespace {
+
+// A path below DIR that stays below DIR.
+bool isContainedRelative(const std::string& text)
+{
+    if (text.empty() || text[0] == '/') return false;
+    for (const fs::path& part : fs::path(text))
+        if (part.empty() || part == ".." || part == ".") return false;
+    return true;
+}
+
+bool pathExists(const fs::path& path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Moves `from` to `to`, creating to's parent directories; throws RunError
+// with the OS reason.
+void move(const fs::path& from, const fs::path& to)
+{
+    std::error_code ec;
+    fs::create_directories(to.parent_path(), ec);
+    if (ec)
+        throw RunError("cannot create " + to.parent_path().string() + " (" + ec.message() + ")");
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        throw RunError("cannot move " + from.string() + " to " + to.string() + " (" +
+                       std::strerror(errno) + ")");
+}
+
+// A fresh directory beside `dir`, named after it, that no other file has.
+fs::path makeSibling(const fs::path& dir, const char* purpose)
+{
+    const fs::path parent = dir.parent_path().empty() ? fs::path(".") : dir.parent_path();
+    std::string pattern = (parent / ("." + dir.filename().string() + "." + purpose + "-XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw InputError("--out " + dir.string() + ": cannot create a working directory in " +
+                         parent.string() + " (" + std::strerror(errno) +
+                         "); choose an output directory in a writable location");
+    return pattern;
+}
+
+// Every regular file below `root`, as paths relative to it, sorted.
+std::vector<std::string> stagedFiles(const fs::path& root)
+{
+    std::vector<std::string> files;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file()) files.push_back(fs::relative(entry.path(), root).string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+namespace {
+
+// The files of a directory written before builds kept a manifest: each
+// container's entries.tsv lists the files written beside it, and the split
+// model sits next to the containers.
+std::vector<std::string> filesOfUnlistedBuild(const fs::path& dir)
+{
+    std::vector<std::string> files;
+    for (const char* container : {"StatXML", "PMML"}) {
+        std::ifstream index(dir / container / "entries.tsv", std::ios::binary);
+        if (!index) continue;
+        files.push_back(std::string(container) + "/entries.tsv");
+        std::string line;
+        std::getline(index, line);   // the column names
+        while (std::getline(index, line)) {
+            const std::size_t tab = line.find('\t');
+            const std::string file = tab == std::string::npos ? "" : line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1);
+            // Entry files are named with safe bytes only; anything else is not ours.
+            if (file.find_first_of("/\\") == std::string::npos && isContainedRelative(file))
+                files.push_back(std::string(container) + "/" + file);
+        }
+    }
+    if (!files.empty() && pathExists(dir / "split-model.pmml")) files.push_back("split-model.pmml");
+    return files;
+}
+
+}  // namespace
+
+std::vector<std::string> readManifest(const fs::path& dir)
+{
+    std::ifstream in(dir / kManifestName, std::ios::binary);
+    if (!in) return filesOfUnlistedBuild(dir);
+    std::vector<std::string> files;
+    std::string line;
+    while (std::getline(in, line))
+        if (!line.empty() && line[0] != '#' && isContainedRelative(line)) files.push_back(line);
+    return files;
+}
+
+OutputTransaction::OutputTransaction(fs::path dir, const std::vector<NamedInput>& inputs)
+    : dir_(std::move(dir))
+{
+    if (dir_.filename().empty()) dir_ = dir_.parent_path();   // "out/" names "out"
+    struct stat st;
+    if (::stat(dir_.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode))
+            throw InputError("--out " + dir_.string() +
+                             ": exists and is not a directory; choose another output directory "
+                             "or remove the file");
+        // An input that the build would replace must not be read and then lost.
+        std::vector<struct stat> inputStats;
+        for (const NamedInput& input : inputs) {
+            struct stat in;
+            if (input.second.empty() || input.second == "-" || ::stat(input.second.c_str(), &in) != 0)
+                continue;
+            for (const std::string& file : readManifest(dir_)) {
+                struct stat old;
+                if (::stat((dir_ / file).c_str(), &old) == 0 && sameFile(in, old))
+                    throw InputError(input.first + " " + input.second +
+                                     ": is an output of an earlier build in " + dir_.string() +
+                                     ", which this build replaces; copy it elsewhere first or "
+                                     "choose another --out");
+            }
+        }
+    } else if (errno != ENOENT) {
+        throw InputError("--out " + dir_.string() + ": cannot use the directory (" +
+                         std::strerror(errno) + "); choose a writable location");
+    } else if (!dir_.parent_path().empty()) {
+        std::error_code ec;
+        fs::create_directories(dir_.parent_path(), ec);
+        if (ec)
+            throw InputError("--out " + dir_.string() + ": cannot create the directory (" +
+                             ec.message() + "); choose a writable location");
+    }
+    staging_ = makeSibling(dir_, "split-run-new");
+}
+
+OutputTransaction::~OutputTransaction()
+{
+    if (committed_) return;
+    std::error_code ec;
+    fs::remove_all(staging_, ec);
+}
+
+void OutputTransaction::commit()
+{
+    const std::vector<std::string> newFiles = stagedFiles(staging_);
+    {
+        std::string manifest = "# Files split-run wrote into this directory; the next build "
+                               "replaces these and no others.\n";
+        for (const std::string& file : newFiles) manifest += file + "\n";
+        writeFile(staging_ / kManifestName, manifest);
+    }
+
+    // A directory that does not exist yet is the staging directory renamed.
+    if (!pathExists(dir_)) {
+        if (::rename(staging_.c_str(), dir_.c_str()) != 0)
+            throw RunError("cannot move " + staging_.string() + " to " + dir_.string() + " (" +
+                           std::strerror(errno) + ")");
+        committed_ = true;
+        return;
+    }
+
+    std::vector<std::string> oldFiles = readManifest(dir_);
+    if (pathExists(dir_ / kManifestName)) oldFiles.push_back(kManifestName);
+    const std::set<std::string> old(oldFiles.begin(), oldFiles.end());
+    for (const std::string& file : newFiles)
+        if (!old.count(file) && pathExists(dir_ / file))
+            throw InputError("--out " + dir_.string() + ": " + (dir_ / file).string() +
+                             " exists and was not written by split-run; move it away or choose "
+                             "another output directory (nothing was changed)");
+
+    const fs::path backup = makeSibling(dir_, "split-run-old");
+    std::vector<std::string> movedAside;
+    std::vector<std::string> movedIn;
+    try {
+        for (const std::string& file : oldFiles) {
+            if (!pathExists(dir_ / file)) continue;
+            move(dir_ / file, backup / file);
+            movedAside.push_back(file);
+        }
+        std::vector<std::string> all = newFiles;
+        all.push_back(kManifestName);
+        for (const std::string& file : all) {
+            move(staging_ / file, dir_ / file);
+            movedIn.push_back(file);
+        }
+    } catch (const RunError&) {
+        // Undo in reverse: the new files out, the old ones back.
+        for (const std::string& file : movedIn) ::unlink((dir_ / file).c_str());
+        for (const std::string& file : movedAside)
+            ::rename((backup / file).c_str(), (dir_ / file).c_str());
+        std::error_code ec;
+        fs::remove_all(backup, ec);
+        throw;
+    }
+    committed_ = true;
+    std::error_code ec;
+    fs::remove_all(backup, ec);
+    fs::remove_all(staging_, ec);
+    // Directories the old files leave empty go too; fs::remove keeps any
+    // directory that still holds something.
+    for (const std::string& file : oldFiles)
+        for (fs::path parent = fs::path(file).parent_path(); !parent.empty(); parent = parent.parent_path())
+            fs::remove(dir_ / parent, ec);
+}
+
+}  // namespace splitrun

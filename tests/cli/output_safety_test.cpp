@@ -1,0 +1,159 @@
+// End to end: split-run never loses a user's files. A build replaces only
+// what an earlier build wrote, and only when it succeeds; score writes
+// through links and devices, refuses directories, and leaves no partial or
+// temporary files behind.
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+#include "cli_harness.h"
+
+using namespace clitest;
+
+namespace {
+
+const char* const kCsv =
+    "g,x,y\n"
+    "a,1,1.5\na,2,2.5\na,3,3.7\na,4,4.1\n"
+    "b,1,0.5\nb,2,0.9\nb,3,1.6\nb,4,2.2\n";
+
+RunOutput build(const fs::path& dir, const fs::path& data, std::vector<std::string> more = {})
+{
+    std::vector<std::string> args = {"build", "--data", data.string(), "--split", "g", "--target", "y",
+                                     "--out", (dir / "out").string()};
+    args.insert(args.end(), more.begin(), more.end());
+    return runSplitRun(args);
+}
+
+// Names in `dir` other than those given: leftovers of temporary files.
+std::vector<std::string> strayNames(const fs::path& dir, const std::vector<std::string>& expected)
+{
+    std::vector<std::string> stray;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (std::find(expected.begin(), expected.end(), name) == expected.end()) stray.push_back(name);
+    }
+    return stray;
+}
+
+TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
+{
+    struct Case {
+        const char* name;
+        std::string csv;                       // the second build's data (written to data2.csv)
+        std::vector<std::string> more;         // its extra options; "@in" is out/PMML/model-0001.xml
+        int status;
+        bool replaced;                         // the first build's files gave way to the second's
+        std::string message;
+        bool dropManifest = false;             // the first build is from before the manifest
+    };
+    const Case cases[] = {
+        {"a run whose groups all fail keeps the previous results", "g,x,y\na,1,2\nb,1,3\n", {}, 1, false,
+         "left as it was"},
+        {"an input the build would replace is refused", kCsv, {"--input-pmml", "@in"}, 2, false,
+         "--input-pmml"},
+        {"a later good run replaces the earlier files and keeps foreign ones",
+         std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n", {}, 0, true, ""},
+        {"a directory from before the manifest is recognised by its indexes",
+         std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n", {}, 0, true, "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = freshDir("output-safety");
+        writeFile(dir / "data.csv", kCsv);
+        ASSERT_EQ(build(dir, dir / "data.csv").status, 0);
+        const fs::path out = dir / "out";
+        writeFile(out / "notes.txt", "mine");
+        writeFile(out / "PMML" / "mine.xml", "<mine/>");
+        if (c.dropManifest) fs::remove(out / ".split-run-files");
+        const auto before = treeContents(out);
+        writeFile(dir / "data2.csv", c.csv);
+        std::vector<std::string> more;
+        for (const std::string& arg : c.more)
+            more.push_back(arg == "@in" ? (out / "PMML" / "model-0001.xml").string() : arg);
+        const RunOutput run = build(dir, dir / "data2.csv", more);
+        EXPECT_EQ(run.status, c.status) << run.out << run.err;
+        EXPECT_NE((run.out + run.err).find(c.message), std::string::npos) << run.out << run.err;
+        const auto after = treeContents(out);
+        if (c.replaced) {
+            EXPECT_NE(after, before);
+            EXPECT_TRUE(after.count("PMML/model-0003.xml"));
+        } else {
+            EXPECT_EQ(after, before);
+        }
+        EXPECT_EQ(after.at("notes.txt"), "mine");
+        EXPECT_EQ(after.at("PMML/mine.xml"), "<mine/>");
+        EXPECT_EQ(strayNames(dir, {"data.csv", "data2.csv", "out"}), std::vector<std::string>{});
+    }
+}
+
+TEST(OutputSafety, BuildNeverOverwritesAFileItDidNotWrite)
+{
+    const fs::path dir = freshDir("output-foreign");
+    writeFile(dir / "data.csv", kCsv);
+    fs::create_directories(dir / "out");
+    writeFile(dir / "out" / "split-model.pmml", "my own model");
+    const RunOutput run = build(dir, dir / "data.csv");
+    EXPECT_EQ(run.status, 2) << run.out << run.err;
+    EXPECT_NE(run.err.find("was not written by split-run"), std::string::npos) << run.err;
+    EXPECT_EQ(treeContents(dir / "out"), (std::map<std::string, std::string>{{"split-model.pmml", "my own model"}}));
+}
+
+TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
+{
+    const fs::path root = freshDir("score-out");
+    writeFile(root / "data.csv", kCsv);
+    ASSERT_EQ(build(root, root / "data.csv").status, 0);
+    const std::string model = (root / "out" / "split-model.pmml").string();
+    struct Case {
+        const char* name;
+        std::string out;      // --out, relative to the case's directory unless absolute or "-"
+        std::string data;     // --data, likewise
+        int status;
+        std::string message;  // in standard error
+    };
+    const Case cases[] = {
+        {"a symlink is written through", "link.csv", "in.csv", 0, ""},
+        {"a device is written through", "/dev/null", "in.csv", 0, ""},
+        {"standard output", "-", "in.csv", 0, "Scored 8 records"},
+        {"standard input to standard output", "-", "-", 0, "Scored 8 records"},
+        {"a directory is refused", "sub", "in.csv", 2, "is a directory"},
+        {"the input itself is refused", "in.csv", "in.csv", 2, "is the input file itself"},
+        {"an input named like a temporary file is kept", "in.csv", "in.csv.partial", 0, ""},
+        {"a failed run keeps the old file", "old.csv", "bad.csv", 2, "bad.csv:10"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = freshDir("score-out-case");
+        writeFile(dir / "in.csv", kCsv);
+        writeFile(dir / "in.csv.partial", kCsv);
+        writeFile(dir / "bad.csv", std::string(kCsv) + "a,1\n");
+        writeFile(dir / "old.csv", "old");
+        fs::create_directories(dir / "sub");
+        fs::create_symlink("target.csv", dir / "link.csv");
+        const auto place = [&](const std::string& p) { return p == "-" || p[0] == '/' ? p : (dir / p).string(); };
+        const RunOutput run = runSplitRun({"score", "--model", model, "--data", place(c.data), "--out", place(c.out)},
+                                        dir / "in.csv");
+        EXPECT_EQ(run.status, c.status) << run.out << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_TRUE(fs::is_symlink(dir / "link.csv"));
+        EXPECT_EQ(fs::exists(dir / "target.csv"), c.out == "link.csv");
+        if (c.out == "-") {
+            EXPECT_EQ(run.out.rfind("g,x,y,predicted_y\n", 0), 0u) << run.out;
+        }
+        EXPECT_EQ(readFile(dir / "old.csv"), "old");
+        EXPECT_EQ(readFile(dir / "in.csv.partial"), kCsv);
+        if (c.status != 0 || c.out != "in.csv") {
+            EXPECT_EQ(readFile(dir / "in.csv"), kCsv);
+        }
+        EXPECT_EQ(strayNames(dir, {"in.csv", "in.csv.partial", "bad.csv", "old.csv", "sub", "link.csv", "target.csv"}),
+                  std::vector<std::string>{});
+    }
+    struct stat st;
+    ASSERT_EQ(::stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+}  // namespace
