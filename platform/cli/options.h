@@ -30,6 +30,7 @@ struct ScoreOptions {
     std::string modelFile;
     std::string dataFile;
     std::string outFile;
+    unsigned threads = 0;  // scoring threads; resolved to the number of cores when not given
 };
 
 enum class Command { Build, Score, Info };

@@ -20,8 +20,9 @@ const FieldDef& fieldNamed(const SplitModelInput& input, const std::string& name
   throw std::invalid_argument("no field definition for " + name);
 }
 
-// The split value as the predicate writes it: numbers re-rendered so they
-// read back exactly (the task document pads reals with sixteen decimals).
+// The split value as the predicate writes it: numbers re-rendered as the
+// shortest text that reads back to the same value (the task document pads
+// reals with sixteen decimals).
 std::string predicateValue(const SplitValue& value, int storage) {
   if (storage == StorageString || storage == StorageNone) return value.value;
   if (storage == StorageInteger) {
@@ -31,7 +32,22 @@ std::string predicateValue(const SplitValue& value, int storage) {
   if (!number) throw std::invalid_argument("split value of " + value.field + " is not a number: " + value.value);
   if (storage == StorageInteger && std::trunc(*number) == *number && std::fabs(*number) < 9.2e18)
     return detail::formatInteger(static_cast<std::int64_t>(*number));
-  return detail::formatNumber(*number);
+  return detail::formatShortest(*number);
+}
+
+// Sets a value attribute. A text XML cannot hold (control characters,
+// invalid UTF-8) is percent-encoded and marked by a "value-encoding"
+// extension, which the scorer decodes, so the document stays well-formed
+// and the value reads back byte for byte.
+void setValue(pugi::xml_node node, const std::string& text) {
+  if (detail::xmlCanHold(text)) {
+    setAttribute(node, "value", text);
+    return;
+  }
+  setAttribute(node, "value", detail::percentEncode(text));
+  pugi::xml_node extension = node.prepend_child("Extension");
+  setAttribute(extension, "name", "value-encoding");
+  setAttribute(extension, "value", "percent");
 }
 
 void writePredicate(pugi::xml_node parent, const SplitModelInput& input, const SplitValue& value) {
@@ -43,7 +59,7 @@ void writePredicate(pugi::xml_node parent, const SplitModelInput& input, const S
   }
   const int storage = value.storage != StorageNone ? value.storage : fieldNamed(input, value.field).storage;
   setAttribute(predicate, "operator", "equal");
-  setAttribute(predicate, "value", predicateValue(value, storage));
+  setValue(predicate, predicateValue(value, storage));
 }
 
 void writeSegmentPredicate(pugi::xml_node segment, const SplitModelInput& input, const SplitSegment& group) {
@@ -93,7 +109,7 @@ void writeDictionary(pugi::xml_node root, const SplitModelInput& input, bool cla
     setAttribute(node, "dataType", detail::pmmlDataType(field.storage));
     if (optype == "continuous") continue;
     for (const std::string& category : field.categories)
-      setAttribute(node.append_child("Value"), "value", detail::pmmlCategory(field, category));
+      setValue(node.append_child("Value"), detail::pmmlCategory(field, category));
   }
   setAttribute(dictionary, "numberOfFields", std::to_string(written.size()));
 }

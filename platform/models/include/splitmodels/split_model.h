@@ -35,8 +35,10 @@ struct SplitModelInput {
 
 // Writes one PMML 4.4 document with a MiningModel whose selectFirst
 // Segmentation holds one Segment per group: the predicate tests the group's
-// split values (numbers re-rendered with "%.17g", "isMissing" for a missing
-// value) and the model is the group's RegressionModel. Throws
+// split values (numbers re-rendered as the shortest text that reads back,
+// "isMissing" for a missing value; a text XML cannot hold is percent-encoded
+// and marked by an Extension named "value-encoding" with value "percent")
+// and the model is the group's RegressionModel. Throws
 // std::invalid_argument naming the problem when there is no segment, a group
 // PMML does not parse or holds no RegressionModel, a split field, input or
 // the target has no FieldDef, or a numeric split value does not parse.
