@@ -116,6 +116,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     refhost::Host host;
     const splitmodels::ModelSpec request = modelSpec(options, fields);
     GroupWorker worker(request.kind, request.target, request.inputs, request.event);
+    worker.keepSplitKeys(fields.split);
     ProgressBar progress = ProgressBar::forStderr();
 
     refhost::RunConfig config;
@@ -145,7 +146,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     std::error_code ec;
     fs::remove(splitModelPath, ec);   // a model of an earlier run must not linger
     if (summary.models > 0)
-        writeFile(splitModelPath, composeSplitModel(summary, fields, request, config.dataModel));
+        writeFile(splitModelPath, composeSplitModel(summary, worker, fields, request, config.dataModel));
 
     if (!result.distributeMessages.empty() || !result.collectMessages.empty()) {
         out << "\nMessages:\n";

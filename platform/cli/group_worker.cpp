@@ -90,9 +90,19 @@ refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
     model.pmml.clear();
     model.fitted.clear();
     model.fitted.shrink_to_fit();
+    std::vector<SplitKey> keys;
+    if (!splitFields_.empty()) keys = distinctSplitKeys(job.records, splitFields_);
     std::lock_guard<std::mutex> guard(mutex_);
     models_[job.groupIndex] = std::move(model);
+    if (!splitFields_.empty()) keys_[job.groupIndex] = std::move(keys);
     return output;
+}
+
+const std::vector<SplitKey>* GroupWorker::splitKeys(std::size_t groupIndex) const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    const auto found = keys_.find(groupIndex);
+    return found == keys_.end() ? nullptr : &found->second;
 }
 
 const splitmodels::GroupModel* GroupWorker::model(std::size_t groupIndex) const

@@ -12,6 +12,8 @@
 #include <refhost/run.h>
 #include <splitmodels/group_model.h>
 
+#include "group_keys.h"
+
 namespace splitrun {
 
 // "model-" followed by the 1-based group position, at least four digits.
@@ -45,10 +47,18 @@ public:
     // save memory); null when the group never reached the worker.
     const splitmodels::GroupModel* model(std::size_t groupIndex) const;
 
+    // Makes the worker keep the distinct keys of each group's records over
+    // these split fields (see distinctSplitKeys). Call before the run.
+    void keepSplitKeys(std::vector<std::string> splitFields) { splitFields_ = std::move(splitFields); }
+    // The keys kept for a group; null when none were kept for it.
+    const std::vector<SplitKey>* splitKeys(std::size_t groupIndex) const;
+
 private:
     splitmodels::ModelSpec request_;
     mutable std::mutex mutex_;
     std::map<std::size_t, splitmodels::GroupModel> models_;
+    std::vector<std::string> splitFields_;
+    std::map<std::size_t, std::vector<SplitKey>> keys_;
 };
 
 }  // namespace splitrun

@@ -45,32 +45,54 @@ std::optional<std::vector<KeyTest>> keyTests(const Predicate& predicate) {
   return tests;
 }
 
+// The keys of a segment's predicate over its fields: one key for a
+// conjunction of key tests, one per alternative for an "or" of them (a
+// group with several keys); nothing for any other shape, or when the
+// alternatives test different fields.
+std::optional<std::pair<std::vector<int>, std::vector<std::string>>> segmentKeys(const Predicate& predicate) {
+  std::vector<const Predicate*> alternatives;
+  if (predicate.kind == Predicate::Kind::Compound && predicate.op == Op::Or)
+    for (const Predicate& child : predicate.children) alternatives.push_back(&child);
+  else
+    alternatives.push_back(&predicate);
+  std::vector<int> fields;
+  std::vector<std::string> keys;
+  for (const Predicate* alternative : alternatives) {
+    const std::optional<std::vector<KeyTest>> tests = keyTests(*alternative);
+    if (!tests) return std::nullopt;
+    std::vector<int> tested;
+    std::string key;
+    for (const KeyTest& test : *tests) {
+      tested.push_back(test.field);
+      if (test.value)
+        appendIndexKey(*test.value, key);
+      else
+        key += 'm';
+    }
+    if (keys.empty()) fields = tested;
+    if (tested != fields) return std::nullopt;
+    keys.push_back(std::move(key));
+  }
+  return std::make_pair(std::move(fields), std::move(keys));
+}
+
 }  // namespace
 
 SegmentIndex indexSegments(const std::vector<Segment>& segments) {
   SegmentIndex index;
   bool keyed = false;
   for (std::size_t position = 0; position < segments.size(); ++position) {
-    const std::optional<std::vector<KeyTest>> tests = keyTests(segments[position].predicate);
-    std::vector<int> fields;
-    if (tests)
-      for (const KeyTest& test : *tests) fields.push_back(test.field);
-    if (tests && !keyed) {
-      index.fields = fields;
+    auto keys = segmentKeys(segments[position].predicate);
+    if (keys && !keyed) {
+      index.fields = keys->first;
       keyed = true;
     }
-    if (!tests || fields != index.fields) {
+    if (!keys || keys->first != index.fields) {
       index.scanned.push_back(position);
       continue;
     }
-    std::string key;
-    for (const KeyTest& test : *tests) {
-      if (test.value)
-        appendIndexKey(*test.value, key);
-      else
-        key += 'm';
-    }
-    index.first.emplace(std::move(key), position);  // a duplicate key keeps its first segment
+    for (std::string& key : keys->second)
+      index.first.emplace(std::move(key), position);  // a duplicate key keeps its first segment
   }
   return index;
 }

@@ -112,8 +112,8 @@ struct Segment {
 };
 
 // Segments whose predicates are conjunctions of equality tests (isMissing
-// for a missing value) on one and the same set of fields are found by hash
-// lookup; the others keep an ordered scan. Together they select what a scan
+// for a missing value) on one and the same set of fields, or an "or" of
+// such conjunctions, are found by hash lookup; the others keep an ordered scan. Together they select what a scan
 // of all segments in document order would select.
 struct SegmentIndex {
   std::vector<int> fields;  // dictionary indices of the key fields, ascending

@@ -1,5 +1,6 @@
 #include "splitmodels/split_model.h"
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 #include <stdexcept>
@@ -62,18 +63,35 @@ void writePredicate(pugi::xml_node parent, const SplitModelInput& input, const S
   setValue(predicate, predicateValue(value, storage));
 }
 
-void writeSegmentPredicate(pugi::xml_node segment, const SplitModelInput& input, const SplitSegment& group) {
-  if (group.values.empty()) {
-    segment.append_child("True");
+// The test of one key: its one value's test, or the conjunction of them.
+void writeKeyPredicate(pugi::xml_node parent, const SplitModelInput& input, const std::vector<SplitValue>& key) {
+  if (key.empty()) {
+    parent.append_child("True");
     return;
   }
-  if (group.values.size() == 1) {
-    writePredicate(segment, input, group.values.front());
+  if (key.size() == 1) {
+    writePredicate(parent, input, key.front());
     return;
   }
-  pugi::xml_node compound = segment.append_child("CompoundPredicate");
+  pugi::xml_node compound = parent.append_child("CompoundPredicate");
   setAttribute(compound, "booleanOperator", "and");
-  for (const SplitValue& value : group.values) writePredicate(compound, input, value);
+  for (const SplitValue& value : key) writePredicate(compound, input, value);
+}
+
+// A group with several keys (reals within the grouping tolerance, texts
+// that agree up to a zero byte) selects a record holding any of them.
+void writeSegmentPredicate(pugi::xml_node segment, const SplitModelInput& input, const SplitSegment& group) {
+  if (group.keys.empty()) {
+    writeKeyPredicate(segment, input, group.values);
+    return;
+  }
+  if (group.keys.size() == 1) {
+    writeKeyPredicate(segment, input, group.keys.front());
+    return;
+  }
+  pugi::xml_node any = segment.append_child("CompoundPredicate");
+  setAttribute(any, "booleanOperator", "or");
+  for (const std::vector<SplitValue>& key : group.keys) writeKeyPredicate(any, input, key);
 }
 
 // Copies the group's RegressionModel into the segment, keeping only the
@@ -107,7 +125,10 @@ void writeDictionary(pugi::xml_node root, const SplitModelInput& input, bool cla
     setAttribute(node, "name", field.name);
     setAttribute(node, "optype", optype);
     setAttribute(node, "dataType", detail::pmmlDataType(field.storage));
-    if (optype == "continuous") continue;
+    // The segments test the split fields' values; a split field lists no
+    // categories, so a key of a group that failed reads as unmatched.
+    const bool split = std::find(input.splitFields.begin(), input.splitFields.end(), field.name) != input.splitFields.end();
+    if (optype == "continuous" || split) continue;
     for (const std::string& category : field.categories)
       setValue(node.append_child("Value"), detail::pmmlCategory(field, category));
   }

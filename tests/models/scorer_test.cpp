@@ -74,7 +74,7 @@ TEST(Scorer, ReproducesTheFittedValuesOfEveryGroupThroughTheSplitModel) {
       EXPECT_EQ(model.coefficients.back().first, "channel=phone");
       EXPECT_EQ(model.coefficients.size(), *region == 'n' ? 4u : 3u);
       fitted.insert(fitted.end(), model.fitted.begin(), model.fitted.end());
-      input.segments.push_back({{{"region", region, false, splitmodels::StorageString}}, model.pmml, region});
+      input.segments.push_back({{{"region", region, false, splitmodels::StorageString}}, model.pmml, region, {}});
     }
     documents.push_back(splitmodels::buildSplitModelPmml(input));
     EXPECT_EQ(documents.back().find("CompoundPredicate"), std::string::npos);  // one split field, one predicate

@@ -22,6 +22,10 @@ struct SplitSegment {
   std::string groupPmml;           // the group's PMML (buildGroupModel output,
                                    // possibly with a MiningBuildTask added)
   std::string id;                  // segment id; empty gives the 1-based index
+  // Every key the group's records hold (each one value per split field, in
+  // split-field order, with exact value texts). When not empty, the segment
+  // selects a record holding any of them, and `values` is not used.
+  std::vector<std::vector<SplitValue>> keys;
 };
 
 struct SplitModelInput {
