@@ -42,6 +42,7 @@ std::string composeSplitModel(const RunSummary& summary, const GroupWorker& work
                 segment.values.push_back(
                     {value.field, value.value, value.missing, storageOf(defs, value.field)});
             if (const std::vector<SplitKey>* keys = worker.splitKeys(group.index)) segment.keys = *keys;
+            if (const auto* levels = worker.heldLevels(group.index)) segment.levels = *levels;
             segment.groupPmml = group.pmml->data;
             segment.id = group.modelId;
             input.segments.push_back(std::move(segment));

@@ -76,7 +76,10 @@ void SplitScorer::score(const std::vector<ScoreCell>& row, ScoreResult& result) 
   bool invalidInput = false;
   const std::optional<detail::RegressionOutput> output =
       detail::evaluate(segment.model, data, model.labels.size(), invalidInput);
-  if (!output) return;
+  if (!output) {
+    result.invalid = anyInvalid || invalidInput;
+    return;
+  }
   result.invalid = false;
   if (!model.classification) {
     detail::appendShortest(result.predicted, output->value);

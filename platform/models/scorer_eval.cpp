@@ -142,6 +142,17 @@ Truth evaluate(const Predicate& predicate, const std::vector<Datum>& row) {
 
 std::optional<RegressionOutput> evaluate(const Regression& model, const std::vector<Datum>& row,
                                          std::size_t labelCount, bool& invalid) {
+  for (const auto& [field, known] : model.knownLevels) {
+    const Datum& datum = row[static_cast<std::size_t>(field)];
+    if (datum.missing || datum.invalid) continue;
+    thread_local std::string key;
+    key.clear();
+    appendIndexKey(datum, key);
+    if (!known.count(key)) {  // a category this model never saw
+      invalid = true;
+      return std::nullopt;
+    }
+  }
   std::vector<double> y;
   for (const RegressionTable& table : model.tables) {
     const std::optional<double> value = evaluateTable(model, table, row, invalid);

@@ -282,8 +282,11 @@ class Loader {
     model.normalization = normalizationOf(node, model.classification);
     const pugi::xml_node schema = childByLocalName(node, "MiningSchema");
     if (!schema) fail(describe(node) + ": MiningSchema element is missing");
+    std::vector<int> returnInvalid;
     for (const pugi::xml_node& field : contentChildren(schema)) {
       const int index = fieldOf(field, "name", false);
+      if (std::strcmp(field.attribute("invalidValueTreatment").value(), "returnInvalid") == 0)
+        returnInvalid.push_back(index);
       if (const pugi::xml_attribute replacement = field.attribute("missingValueReplacement"))
         model.replacements.emplace_back(index, literal(field, index, replacement.value(), "missingValueReplacement"));
     }
@@ -297,6 +300,17 @@ class Loader {
       if (name == "RegressionTable") model.tables.push_back(loadTable(child, model.classification));
     }
     if (model.tables.empty()) fail(describe(node) + ": RegressionTable element is missing");
+    for (int field : returnInvalid) {
+      std::unordered_set<std::string> known;
+      for (const RegressionTable& table : model.tables)
+        for (const CategoricalTerm& term : table.categorical) {
+          if (term.field != field) continue;
+          std::string key;
+          appendIndexKey(term.value, key);
+          known.insert(std::move(key));
+        }
+      if (!known.empty()) model.knownLevels.emplace_back(field, std::move(known));
+    }
     return model;
   }
 

@@ -103,6 +103,11 @@ struct Regression {
   // missingValueReplacement of the model's mining fields, by dictionary index.
   std::vector<std::pair<int, Datum>> replacements;
   std::vector<int> labelIndex;  // classification: classLabels index per table
+  // Inputs whose MiningField says invalidValueTreatment="returnInvalid" and
+  // that CategoricalPredictors read: the index keys of the categories the
+  // predictors list. Any other present value of such an input is invalid
+  // for this model.
+  std::vector<std::pair<int, std::unordered_set<std::string>>> knownLevels;
 };
 
 struct Segment {

@@ -94,10 +94,37 @@ void writeSegmentPredicate(pugi::xml_node segment, const SplitModelInput& input,
   for (const std::vector<SplitValue>& key : group.keys) writeKeyPredicate(any, input, key);
 }
 
+// Lists every category the group's fit has seen in each table of the
+// model (coefficient 0 where the table has none: the reference category)
+// and marks the input returnInvalid, so that a category the group never saw
+// gives no prediction rather than the reference category's.
+void markKnownLevels(pugi::xml_node model, const SplitModelInput& input, const SplitSegment& group) {
+  for (const auto& [name, held] : group.levels) {
+    const FieldDef& field = fieldNamed(input, name);
+    pugi::xml_node schema = model.child("MiningSchema");
+    for (pugi::xml_node mining = schema.child("MiningField"); mining; mining = mining.next_sibling("MiningField"))
+      if (name == mining.attribute("name").value()) setAttribute(mining, "invalidValueTreatment", "returnInvalid");
+    for (pugi::xml_node table = model.child("RegressionTable"); table; table = table.next_sibling("RegressionTable")) {
+      std::set<std::string> listed;
+      for (pugi::xml_node predictor = table.child("CategoricalPredictor"); predictor;
+           predictor = predictor.next_sibling("CategoricalPredictor"))
+        if (name == predictor.attribute("name").value()) listed.insert(predictor.attribute("value").value());
+      for (const std::string& raw : held) {
+        const std::string category = detail::pmmlCategory(field, raw);
+        if (!listed.insert(category).second) continue;
+        pugi::xml_node predictor = table.append_child("CategoricalPredictor");
+        setAttribute(predictor, "name", name);
+        setValue(predictor, category);
+        setAttribute(predictor, "coefficient", "0");
+      }
+    }
+  }
+}
+
 // Copies the group's RegressionModel into the segment, keeping only the
 // mining fields the enclosing model declares.
-void copyGroupModel(pugi::xml_node segment, const SplitSegment& group, const std::set<std::string>& schemaFields,
-                    const std::string& segmentId) {
+void copyGroupModel(pugi::xml_node segment, const SplitModelInput& input, const SplitSegment& group,
+                    const std::set<std::string>& schemaFields, const std::string& segmentId) {
   pugi::xml_document doc;
   if (!doc.load_buffer(group.groupPmml.data(), group.groupPmml.size()))
     throw std::invalid_argument("PMML of segment " + segmentId + " does not parse");
@@ -111,6 +138,7 @@ void copyGroupModel(pugi::xml_node segment, const SplitSegment& group, const std
     if (!schemaFields.count(field.attribute("name").value())) schema.remove_child(field);
     field = next;
   }
+  markKnownLevels(copy, input, group);
 }
 
 void writeDictionary(pugi::xml_node root, const SplitModelInput& input, bool classification) {
@@ -181,7 +209,7 @@ std::string buildSplitModelPmml(const SplitModelInput& input) {
     pugi::xml_node segment = segmentation.append_child("Segment");
     setAttribute(segment, "id", id);
     writeSegmentPredicate(segment, input, group);
-    copyGroupModel(segment, group, schemaFields, id);
+    copyGroupModel(segment, input, group, schemaFields, id);
   }
   return detail::serialize(doc);
 }

@@ -148,7 +148,8 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndLeftEmpty)
     const fs::path dir = freshDir("score-messages");
     std::string csv = "id,shop,x,y\n";
     for (int r = 0; r < 40; ++r)
-        csv += std::string(r % 2 ? "9007199254740993" : "9007199254740992") + "," + (r % 3 ? "a" : "b") + "," +
+        csv += std::string(r % 2 ? "9007199254740993" : "9007199254740992") + "," +
+               (r % 4 == 0 ? "z" : r % 3 ? "a" : "b") + "," +
                std::to_string(r) + "," + std::to_string(r % 2 ? 3 * r : 5 * r + (r % 3 ? 1 : 0)) + "\n";
     writeFile(dir / "train.csv", csv);
     ASSERT_EQ(runSplitRun({"build", "--data", (dir / "train.csv").string(), "--split", "id", "--target", "y",
@@ -161,7 +162,7 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndLeftEmpty)
         return runSplitRun({"score", "--model", modelFile, "--data", (dir / "in.csv").string(), "--out",
                             (dir / "scored.csv").string()});
     };
-    const RunOutput clean = score("id,shop,x\n9007199254740993,a,1\n9007199254740992,b,2\n", model);
+    const RunOutput clean = score("id,shop,x\n9007199254740993,a,1\n9007199254740992,z,2\n", model);
     ASSERT_EQ(clean.status, 0) << clean.err;
     EXPECT_EQ(clean.out.find("records"), clean.out.rfind("records")) << "only the 'Scored' line: " << clean.out;
 
@@ -174,6 +175,7 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndLeftEmpty)
         {"abc,a,1", "1 records hold a value the model cannot read"},       // not the missing key's group
         {"1e999,a,1", "1 records hold a value the model cannot read"},
         {"9007199254740993,c,1", "1 records hold a value the model cannot read"},  // unknown category
+        {"9007199254740993,z,1", "1 records hold a value the model cannot read"},  // not in this group
         {"9007199254740993,a,", "1 records lack an input value the model needs"},
     };
     for (const Case& c : cases) {

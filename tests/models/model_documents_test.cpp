@@ -97,8 +97,8 @@ TEST(ModelDocuments, SplitModelValidatesAndRewritesNumericValues) {
   input.splitFields = {"region", "rate", "year"};
   const std::string pmml = withSplitInfo(model.pmml);
   input.segments = {
-      {{{"region", "north", false, 3}, {"rate", "2.5000000000000000", false, 2}, {"year", "-5", false, 1}}, pmml, "", {}},
-      {{{"region", "", true, 3}, {"rate", "0.1000000000000000", false, 2}, {"year", "2020", false, 1}}, pmml, "x", {}},
+      {{{"region", "north", false, 3}, {"rate", "2.5000000000000000", false, 2}, {"year", "-5", false, 1}}, pmml, "", {}, {}},
+      {{{"region", "", true, 3}, {"rate", "0.1000000000000000", false, 2}, {"year", "2020", false, 1}}, pmml, "x", {}, {}},
   };
   const std::string split = splitmodels::buildSplitModelPmml(input);
   EXPECT_VALID_PMML(split);

@@ -74,7 +74,7 @@ TEST(Scorer, ReproducesTheFittedValuesOfEveryGroupThroughTheSplitModel) {
       EXPECT_EQ(model.coefficients.back().first, "channel=phone");
       EXPECT_EQ(model.coefficients.size(), *region == 'n' ? 4u : 3u);
       fitted.insert(fitted.end(), model.fitted.begin(), model.fitted.end());
-      input.segments.push_back({{{"region", region, false, splitmodels::StorageString}}, model.pmml, region, {}});
+      input.segments.push_back({{{"region", region, false, splitmodels::StorageString}}, model.pmml, region, {}, {}});
     }
     documents.push_back(splitmodels::buildSplitModelPmml(input));
     EXPECT_EQ(documents.back().find("CompoundPredicate"), std::string::npos);  // one split field, one predicate
@@ -221,21 +221,27 @@ TEST(Scorer, KeysMatchExactlyAndInvalidValuesMatchNothing) {
   }
 }
 
-// A group's own PMML with its split values selects only its group's rows.
+// A group's own PMML with its split values selects only its group's rows;
+// a category its predictors do not list gives no prediction.
 TEST(Scorer, OneGroupsModelScoresOnlyItsGroup) {
   SplitScorer scorer = SplitScorer::fromPmml(R"(<PMML version="4.4"><Header/>
     <MiningBuildTask><Extension name="split-info"><DataField name="region" optype="categorical" dataType="string">
       <Value value="north"/></DataField><DataField name="year" optype="continuous" dataType="integer"/>
     </Extension></MiningBuildTask><DataDictionary><DataField name="x" optype="continuous" dataType="double"/>
-    <DataField name="y" optype="continuous" dataType="double"/></DataDictionary>
-    <RegressionModel functionName="regression"><MiningSchema><MiningField name="x"/><MiningField name="y" usageType="target"/>
-    </MiningSchema><RegressionTable intercept="1"><NumericPredictor name="x" coefficient="2"/></RegressionTable>
-    </RegressionModel></PMML>)");
+    <DataField name="c" optype="categorical" dataType="string"/><DataField name="y" optype="continuous" dataType="double"/>
+    </DataDictionary><RegressionModel functionName="regression"><MiningSchema><MiningField name="x"/>
+    <MiningField name="c" invalidValueTreatment="returnInvalid"/><MiningField name="y" usageType="target"/></MiningSchema>
+    <RegressionTable intercept="1"><NumericPredictor name="x" coefficient="2"/><CategoricalPredictor name="c" value="u"
+    coefficient="0"/><CategoricalPredictor name="c" value="v" coefficient="1"/></RegressionTable></RegressionModel></PMML>)");
   EXPECT_EQ(scorer.groupKey(), (std::vector<std::string>{"region=north", "year=<missing>"}));
-  scorer.bind({"year", "x", "region"});
-  EXPECT_EQ(scorer.score({std::nullopt, "0.25", "north"}).predicted, "1.5");
-  EXPECT_FALSE(scorer.score({"2020", "0.25", "north"}).selected);
-  EXPECT_FALSE(scorer.score({std::nullopt, "0.25", "south"}).selected);
+  scorer.bind({"year", "x", "region", "c"});
+  EXPECT_EQ(scorer.score({std::nullopt, "0.25", "north", "u"}).predicted, "1.5");
+  EXPECT_EQ(scorer.score({std::nullopt, "0.25", "north", "v"}).predicted, "2.5");
+  EXPECT_FALSE(scorer.score({"2020", "0.25", "north", "u"}).selected);
+  EXPECT_FALSE(scorer.score({std::nullopt, "0.25", "south", "u"}).selected);
+  // A category the model's predictors do not list, with returnInvalid.
+  const auto unseen = scorer.score({std::nullopt, "0.25", "north", "w"});
+  EXPECT_TRUE(unseen.selected && unseen.invalid && unseen.predicted.empty());
 }
 
 // A regression segment of the hand-written document: its predicate, the

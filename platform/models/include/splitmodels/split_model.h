@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "splitmodels/data.h"
@@ -26,6 +27,12 @@ struct SplitSegment {
   // split-field order, with exact value texts). When not empty, the segment
   // selects a record holding any of them, and `values` is not used.
   std::vector<std::vector<SplitValue>> keys;
+  // For categorical inputs: the categories the group's fit has seen. The
+  // segment's model then lists each of them (coefficient 0 for those without
+  // a coefficient) and marks the input invalidValueTreatment="returnInvalid",
+  // so a category the group never saw gives no prediction. Empty: the
+  // group's model as it is.
+  std::vector<std::pair<std::string, std::vector<std::string>>> levels;
 };
 
 struct SplitModelInput {
