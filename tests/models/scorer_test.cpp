@@ -1,6 +1,8 @@
 // Scoring: agreement with the fitted models, predicates over missing values
 // and awkward strings, data-type conversions, and rejected documents.
+#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <thread>
 
@@ -242,6 +244,30 @@ TEST(Scorer, OneGroupsModelScoresOnlyItsGroup) {
   // A category the model's predictors do not list, with returnInvalid.
   const auto unseen = scorer.score({std::nullopt, "0.25", "north", "w"});
   EXPECT_TRUE(unseen.selected && unseen.invalid && unseen.predicted.empty());
+}
+
+// Predictions are written as the shortest text that reads back to the
+// computed double, bit for bit, across magnitudes.
+TEST(Scorer, PredictedTextsReadBackToTheSameDouble) {
+  const double intercept = 0.1;
+  SplitScorer scorer = SplitScorer::fromPmml(R"(<PMML version="4.4"><Header/><DataDictionary>
+    <DataField name="x" optype="continuous" dataType="double"/><DataField name="y" optype="continuous" dataType="double"/>
+    </DataDictionary><RegressionModel functionName="regression"><MiningSchema><MiningField name="x"/>
+    <MiningField name="y" usageType="target"/></MiningSchema><RegressionTable intercept="0.1">
+    <NumericPredictor name="x" coefficient="1"/></RegressionTable></RegressionModel></PMML>)");
+  scorer.bind({"x"});
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
+  std::uniform_int_distribution<int> exponent(-300, 300);
+  for (int i = 0; i < 2000; ++i) {
+    const double x = std::ldexp(mantissa(rng), exponent(rng) * 3 / 4);
+    const std::string predicted = scorer.score({render(x)}).predicted;
+    double back = 0.0;
+    std::from_chars(predicted.data(), predicted.data() + predicted.size(), back);
+    const double expected = intercept + x;  // the table's sum: intercept, then 1 * x
+    ASSERT_EQ(std::memcmp(&back, &expected, sizeof back), 0) << predicted;
+    ASSERT_LE(predicted.size(), render(back).size()) << "not the shortest text";
+  }
 }
 
 // A regression segment of the hand-written document: its predicate, the
