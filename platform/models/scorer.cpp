@@ -57,12 +57,15 @@ void SplitScorer::score(const std::vector<ScoreCell>& row, ScoreResult& result) 
   result.segmentId.clear();
 
   bool anyInvalid = false;
+  // Every field a predicate or predictor reads is required, so each is
+  // converted here; the others keep whatever an earlier row left and are
+  // never read.
   thread_local std::vector<detail::Datum> data;
-  data.assign(model.dictionary.size(), detail::Datum{});
+  if (data.size() < model.dictionary.size()) data.resize(model.dictionary.size());
   for (std::size_t i = 0; i < model.requiredIndex.size(); ++i) {
     const auto field = static_cast<std::size_t>(model.requiredIndex[i]);
     const ScoreCell& cell = row[static_cast<std::size_t>(impl_->columnOfRequired[i])];
-    data[field] = detail::convertValue(model.dictionary[field], cell.missing, cell.text);
+    detail::convertValue(model.dictionary[field], cell.missing, cell.text, data[field]);
     anyInvalid |= data[field].invalid;
   }
 

@@ -43,10 +43,10 @@ struct DictionaryField {
   std::unordered_set<std::string> validKeys;
 };
 
-// Reads `text` as a value of `field`. Texts listed as missing values and
-// blank texts give a missing Datum; other texts that do not convert give an
-// invalid one.
-Datum convertValue(const DictionaryField& field, bool missing, std::string_view text);
+// Reads `text` as a value of `field` into `datum` (in place, reusing its
+// storage). Texts listed as missing values and blank texts give a missing
+// Datum; other texts that do not convert give an invalid one.
+void convertValue(const DictionaryField& field, bool missing, std::string_view text, Datum& datum);
 
 // Reads a value written in the PMML document itself (predicate values,
 // categories); nothing when it does not convert.

@@ -10,8 +10,8 @@ namespace splitmodels::detail {
 
 namespace {
 
-std::optional<double> readBoolean(const std::string& text) {
-  std::string lower = text;
+std::optional<double> readBoolean(std::string_view text) {
+  std::string lower(text);
   std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
   if (lower == "true" || lower == "1") return 1.0;
   if (lower == "false" || lower == "0") return 0.0;
@@ -20,7 +20,7 @@ std::optional<double> readBoolean(const std::string& text) {
 
 // Numbers are taken as they stand (already in the type's unit); calendar
 // texts are converted and shifted to the type's origin.
-std::optional<double> readNumber(const DictionaryField& field, const std::string& text) {
+std::optional<double> readNumber(const DictionaryField& field, std::string_view text) {
   switch (field.kind) {
     case TypeKind::Integer:
     case TypeKind::Number: return parseNumber(text);
@@ -42,26 +42,26 @@ std::optional<double> readNumber(const DictionaryField& field, const std::string
   return std::nullopt;
 }
 
-}  // namespace
-
-std::optional<Datum> convertLiteral(const DictionaryField& field, const std::string& text) {
-  Datum datum;
-  datum.missing = false;
+// Reads `text` into `datum` in place (reusing its text's storage); false
+// when the text does not convert.
+bool convertInto(const DictionaryField& field, std::string_view text, Datum& datum) {
+  datum.missing = datum.invalid = datum.numeric = datum.integral = false;
   if (field.kind == TypeKind::String) {
-    datum.text = text;
-    return datum;
+    datum.text.assign(text);
+    return true;
   }
+  datum.text.clear();
   // Integers are read exactly: 9007199254740993 is not 9007199254740992.
   if (field.kind == TypeKind::Integer) {
     if (const std::optional<std::int64_t> integer = parseInteger(text)) {
       datum.numeric = datum.integral = true;
       datum.integer = *integer;
       datum.number = static_cast<double>(*integer);
-      return datum;
+      return true;
     }
   }
   const std::optional<double> number = readNumber(field, text);
-  if (!number) return std::nullopt;
+  if (!number) return false;
   datum.numeric = true;
   datum.number = *number;
   // A whole number of an integer field written as a real ("5.0", "1e3").
@@ -70,28 +70,36 @@ std::optional<Datum> convertLiteral(const DictionaryField& field, const std::str
     datum.integral = true;
     datum.integer = static_cast<std::int64_t>(*number);
   }
+  return true;
+}
+
+}  // namespace
+
+std::optional<Datum> convertLiteral(const DictionaryField& field, const std::string& text) {
+  Datum datum;
+  if (!convertInto(field, text, datum)) return std::nullopt;
   return datum;
 }
 
-Datum convertValue(const DictionaryField& field, bool missing, std::string_view view) {
-  if (missing) return Datum{};
+void convertValue(const DictionaryField& field, bool missing, std::string_view text, Datum& datum) {
+  const auto setMissing = [&] {
+    datum.missing = true;
+    datum.invalid = datum.numeric = datum.integral = false;
+  };
+  if (missing) return setMissing();
   for (const std::string& token : field.missingValues)
-    if (view == token) return Datum{};
-  thread_local std::string text;
-  text.assign(view);
-  if (auto datum = convertLiteral(field, text)) {
-    if (field.validKeys.empty()) return *datum;
+    if (text == token) return setMissing();
+  if (convertInto(field, text, datum)) {
+    if (field.validKeys.empty()) return;
     thread_local std::string key;
     key.clear();
-    appendIndexKey(*datum, key);
-    if (field.validKeys.count(key)) return *datum;
-  } else if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
-    return Datum{};
+    appendIndexKey(datum, key);
+    if (field.validKeys.count(key)) return;
+  } else if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) {
+    return setMissing();
   }
-  Datum invalid;
-  invalid.missing = false;
-  invalid.invalid = true;
-  return invalid;
+  datum.missing = datum.numeric = datum.integral = false;
+  datum.invalid = true;
 }
 
 int compareData(const Datum& a, const Datum& b) {
