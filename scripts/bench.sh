@@ -6,7 +6,7 @@
 #
 #   scripts/bench.sh [--runs N] [--peer-runs N] [--r-runs N] [--records N] [--groups N]
 #                    [--threads N] [--work DIR] [--build-dir DIR] [--no-build]
-#                    [--skip-peers] [--skip-micro]
+#                    [--skip-peers] [--skip-micro] [--score]
 #
 # --runs        runs of every end-to-end contender and repetitions of every
 #               benchmark (default 5)
@@ -23,6 +23,8 @@
 # --no-build    use the build tree as it is
 # --skip-peers  time split-run only
 # --skip-micro  skip the Google Benchmark runs
+# --score       also run the scoring benchmark (scripts/bench-score.sh: 3M
+#               records against 1,000 and 100,000 groups, and data.table)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -38,6 +40,7 @@ build_dir="$root/build/default"
 build=1
 peers=1
 micro=1
+score=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
@@ -51,7 +54,8 @@ while [ $# -gt 0 ]; do
     --no-build) build=0; shift ;;
     --skip-peers) peers=0; shift ;;
     --skip-micro) micro=0; shift ;;
-    -h|--help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --score) score=1; shift ;;
+    -h|--help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -62,7 +66,7 @@ python=/usr/bin/python3  # Debian's python, where python3-pandas and python3-skl
 # Peers, installed with apt when missing.
 if [ "$peers" = 1 ]; then
   missing=()
-  for p in python3-pandas python3-sklearn r-base-core time; do
+  for p in python3-pandas python3-sklearn r-base-core r-cran-data.table time; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then
@@ -156,3 +160,9 @@ fi
 load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
 "$python" bench/bench_report.py --end-to-end "$raw" --micro "${micro_json[@]}" --data "$data" \
   --threads "$threads" --groups "$groups" --load "$load_before" "$load_after"
+
+if [ "$score" = 1 ]; then
+  skip=()
+  [ "$peers" = 1 ] || skip=(--skip-peers)
+  scripts/bench-score.sh --no-build --build-dir "$build_dir" --threads "$threads" "${skip[@]}"
+fi

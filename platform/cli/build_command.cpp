@@ -122,6 +122,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     refhost::Host host;
     const splitmodels::ModelSpec request = modelSpec(options, fields);
     GroupWorker worker(request);
+    worker.keepSplitKeys(fields.split);
     ProgressBar progress = ProgressBar::forStderr();
 
     refhost::RunConfig config;
@@ -158,7 +159,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     const fs::path splitModelPath = outDir / "split-model.pmml";
     if (summary.models > 0)
         writeFile(output.staging() / "split-model.pmml",
-                  composeSplitModel(summary, fields, request, config.dataModel));
+                  composeSplitModel(summary, worker, fields, request, config.dataModel));
     if (succeeded) output.commit();
 
     if (!result.distributeMessages.empty() || !result.collectMessages.empty()) {

@@ -1,22 +1,48 @@
 #include "csv_writer.h"
 
+#include <charconv>
+
 namespace splitrun {
+
+void appendCsvCell(std::string& out, std::string_view value)
+{
+    // The text NA is quoted: unquoted, split-run reads it back as missing.
+    if (!value.empty() && value != "NA" && value.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out += value;
+        return;
+    }
+    out += '"';
+    for (char c : value) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+void appendCsvCell(std::string& out, const CsvField& field)
+{
+    if (!field.isMissing()) appendCsvCell(out, std::string_view(field.value));
+}
+
+void appendCsvNumber(std::string& out, double value)
+{
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    out.append(text, result.ptr);
+}
 
 std::string csvCell(const std::string& value)
 {
-    // The text NA is quoted: unquoted, split-run reads it back as missing.
-    if (!value.empty() && value != "NA" && value.find_first_of(",\"\r\n") == std::string::npos) return value;
-    std::string cell = "\"";
-    for (char c : value) {
-        if (c == '"') cell += '"';
-        cell += c;
-    }
-    return cell + "\"";
+    std::string cell;
+    appendCsvCell(cell, std::string_view(value));
+    return cell;
 }
 
 std::string csvCell(const CsvField& field)
 {
-    return field.isMissing() ? std::string() : csvCell(field.value);
+    std::string cell;
+    appendCsvCell(cell, field);
+    return cell;
 }
 
 }  // namespace splitrun

@@ -4,6 +4,7 @@
 #define SPLITRUN_CSV_WRITER_H
 
 #include <string>
+#include <string_view>
 
 #include "csv_reader.h"
 
@@ -14,6 +15,12 @@ namespace splitrun {
 std::string csvCell(const std::string& value);
 // A field as read: missing stays an empty cell, anything else goes through csvCell.
 std::string csvCell(const CsvField& field);
+
+// The same cells appended to `out`, without a temporary string.
+void appendCsvCell(std::string& out, std::string_view value);
+void appendCsvCell(std::string& out, const CsvField& field);
+// A number as the shortest text that reads back to the same double.
+void appendCsvNumber(std::string& out, double value);
 
 }  // namespace splitrun
 

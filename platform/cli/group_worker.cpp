@@ -6,6 +6,8 @@
 
 #include <splitmodels/data.h>
 
+#include "group_levels.h"
+
 namespace splitrun {
 
 std::string modelIdFor(std::size_t groupIndex)
@@ -72,7 +74,8 @@ refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
     splitmodels::ModelSpec request = request_;
     request.modelId = modelIdFor(job.groupIndex);
     request.dataModelXml = job.dataModel;
-    splitmodels::GroupModel model = splitmodels::buildGroupModel(TableRecords(job.records, job.dataModel), request);
+    const TableRecords records(job.records, job.dataModel);
+    splitmodels::GroupModel model = splitmodels::buildGroupModel(records, request);
 
     refhost::WorkerOutput output;
     output.outcome = model.ok ? 0 : 1;
@@ -83,9 +86,34 @@ refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
     model.pmml.clear();
     model.fitted.clear();
     model.fitted.shrink_to_fit();
+    std::vector<SplitKey> keys;
+    std::vector<std::pair<std::string, std::vector<std::string>>> levels;
+    if (!splitFields_.empty()) {
+        keys = distinctSplitKeys(job.records, splitFields_);
+        if (model.ok) levels = heldCategories(records, request.target, request.inputs);
+    }
     std::lock_guard<std::mutex> guard(mutex_);
     models_[job.groupIndex] = std::move(model);
+    if (!splitFields_.empty()) {
+        keys_[job.groupIndex] = std::move(keys);
+        levels_[job.groupIndex] = std::move(levels);
+    }
     return output;
+}
+
+const std::vector<std::pair<std::string, std::vector<std::string>>>* GroupWorker::heldLevels(
+    std::size_t groupIndex) const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    const auto found = levels_.find(groupIndex);
+    return found == levels_.end() ? nullptr : &found->second;
+}
+
+const std::vector<SplitKey>* GroupWorker::splitKeys(std::size_t groupIndex) const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    const auto found = keys_.find(groupIndex);
+    return found == keys_.end() ? nullptr : &found->second;
 }
 
 const splitmodels::GroupModel* GroupWorker::model(std::size_t groupIndex) const

@@ -12,6 +12,8 @@
 #include <refhost/run.h>
 #include <splitmodels/group_model.h>
 
+#include "group_keys.h"
+
 namespace splitrun {
 
 // "model-" followed by the 1-based group position, at least four digits.
@@ -46,10 +48,22 @@ public:
     // save memory); null when the group never reached the worker.
     const splitmodels::GroupModel* model(std::size_t groupIndex) const;
 
+    // Makes the worker keep, for each group, the distinct keys of its
+    // records over these split fields (see distinctSplitKeys) and the
+    // categories its fit has seen (see heldCategories). Call before the run.
+    void keepSplitKeys(std::vector<std::string> splitFields) { splitFields_ = std::move(splitFields); }
+    // The keys kept for a group; null when none were kept for it.
+    const std::vector<SplitKey>* splitKeys(std::size_t groupIndex) const;
+    // The categories kept for a group; null when none were kept for it.
+    const std::vector<std::pair<std::string, std::vector<std::string>>>* heldLevels(std::size_t groupIndex) const;
+
 private:
     splitmodels::ModelSpec request_;
     mutable std::mutex mutex_;
     std::map<std::size_t, splitmodels::GroupModel> models_;
+    std::vector<std::string> splitFields_;
+    std::map<std::size_t, std::vector<SplitKey>> keys_;
+    std::map<std::size_t, std::vector<std::pair<std::string, std::vector<std::string>>>> levels_;
 };
 
 }  // namespace splitrun

@@ -218,6 +218,11 @@ void addScoreCommand(CLI::App& app, ScoreOptions& score, FormatText& format)
                     "CSV file to write, '-' for standard output (e.g. --out scored.csv)")
         ->required()
         ->type_name("FILE");
+    cmd->add_option("--threads", score.threads,
+                    "Scoring threads; default: the number of cores. The output does not depend on "
+                    "it (e.g. --threads 4)")
+        ->check(CLI::Range(1u, 1024u))
+        ->type_name("N");
     addFormatOptions(*cmd, format);
 }
 
@@ -313,6 +318,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         } else if (app.got_subcommand("score")) {
             result.command = Command::Score;
             result.score.format = toFormat(scoreFormat);
+            if (result.score.threads == 0)
+                result.score.threads = std::max(1u, std::thread::hardware_concurrency());
         } else {
             result.command = Command::Info;
         }

@@ -38,6 +38,7 @@ struct ScoreOptions {
     std::string dataFile;
     std::string outFile;
     CsvFormat format;   // how --data is written
+    unsigned threads = 0;  // scoring threads; resolved to the number of cores when not given
 };
 
 enum class Command { Build, Score, Info };

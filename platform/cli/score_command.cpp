@@ -1,5 +1,4 @@
 // split-run score: apply a split model to a CSV file in one streaming pass.
-#include <cstdio>
 #include <filesystem>
 
 #include <splitmodels/scorer.h>
@@ -11,6 +10,7 @@
 #include "errors.h"
 #include "input_source.h"
 #include "output_file.h"
+#include "score_stream.h"
 
 namespace fs = std::filesystem;
 
@@ -18,16 +18,74 @@ namespace splitrun {
 
 namespace {
 
-std::string probabilityText(double value)
+// A model document is read whole; a larger one is refused before that.
+constexpr std::uintmax_t kMaxModelBytes = std::uintmax_t{1} << 30;
+
+// The model file's text; refused as soon as it proves larger than the limit.
+std::string readModelFile(const std::string& path)
 {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", value);
+    std::error_code ec;
+    if (fs::is_directory(path, ec))
+        throw InputError("--model " + path + ": is a directory; give the split model's PMML file");
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw InputError("--model " + path +
+                         ": cannot open the file; check the path and that the file is readable");
+    const std::string tooLarge = "--model " + path + ": is larger than " +
+                                 std::to_string(kMaxModelBytes >> 20) +
+                                 " MiB, the most a model document may hold; give a split model written by "
+                                 "'split-run build' (split-model.pmml)";
+    if (const std::uintmax_t size = fs::file_size(path, ec); !ec && size > kMaxModelBytes)
+        throw InputError(tooLarge);
+    std::string text;
+    char chunk[1 << 16];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        text.append(chunk, static_cast<std::size_t>(in.gcount()));
+        if (text.size() > kMaxModelBytes) throw InputError(tooLarge);  // a pipe or a growing file
+    }
+    if (in.bad()) throw InputError("--model " + path + ": reading the file failed");
     return text;
+}
+
+// Data text shown on the terminal: control characters as \xHH.
+std::string visible(const std::string& text)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string shown;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            shown += c;
+            continue;
+        }
+        shown += "\\x";
+        shown += digits[byte >> 4];
+        shown += digits[byte & 0x0F];
+    }
+    return shown;
+}
+
+void reportCounts(const ScoreCounts& counts, const splitmodels::SplitScorer& scorer, std::ostream& out)
+{
+    if (!scorer.groupKey().empty()) {
+        std::string key;
+        for (const std::string& value : scorer.groupKey()) key += (key.empty() ? "" : ", ") + visible(value);
+        out << "The model is one group's (" << key << "): it scores only that group's records; "
+            << counts.unmatched << " records of other groups have empty predictions\n";
+    } else if (counts.unmatched > 0) {
+        out << counts.unmatched << " records matched no segment and have empty predictions\n";
+    }
+    if (counts.invalid > 0)
+        out << counts.invalid
+            << " records hold a value the model cannot read (not of its field's type, or a category "
+               "the model does not know) and have empty predictions\n";
+    if (counts.unpredicted > 0)
+        out << counts.unpredicted << " records lack an input value the model needs and have empty predictions\n";
 }
 
 splitmodels::SplitScorer loadScorer(const std::string& path)
 {
-    const std::string text = readInputFile(path, "--model");
+    const std::string text = readModelFile(path);
     try {
         return splitmodels::SplitScorer::fromPmml(text);
     } catch (const splitmodels::ScoreError& e) {
@@ -53,40 +111,13 @@ int runScore(const ScoreOptions& options, std::ostream& out, std::ostream& err)
     }
 
     OutputFile file(options.outFile, options.dataFile);
-    std::ostream& csv = file.stream();
-    for (const std::string& name : reader.header()) csv << csvCell(name) << ',';
-    csv << csvCell("predicted_" + scorer.targetName());
-    if (scorer.isClassification())
-        for (const std::string& label : scorer.classLabels()) csv << ',' << csvCell("probability_" + label);
-    csv << '\n';
-
-    std::size_t records = 0;
-    std::size_t unmatched = 0;
-    CsvRecord record;
-    std::vector<std::optional<std::string>> row;
-    while (reader.next(record)) {
-        row.clear();
-        for (const CsvField& field : record.fields) {
-            csv << csvCell(field) << ',';
-            row.push_back(field.isMissing() ? std::nullopt : std::optional<std::string>(field.value));
-        }
-        const splitmodels::ScoreResult result = scorer.score(row);
-        ++records;
-        if (!result.selected) ++unmatched;
-        csv << (result.selected ? csvCell(result.predicted) : std::string());
-        if (scorer.isClassification())
-            for (std::size_t i = 0; i < scorer.classLabels().size(); ++i)
-                csv << ',' << (result.selected && i < result.probabilities.size()
-                                   ? probabilityText(result.probabilities[i])
-                                   : std::string());
-        csv << '\n';
-    }
+    const ScoreCounts counts = scoreStream(reader, scorer, file.stream(), options.threads);
     file.commit();
     // With the scores on standard output, the summary goes to standard error.
     std::ostream& summary = file.isStandardOutput() ? err : out;
-    summary << "Scored " << records << " records of " << options.dataFile << " into "
-        << options.outFile << "\n";
-    summary << unmatched << " records matched no segment and have empty predictions\n";
+    summary << "Scored " << counts.records << " records of " << options.dataFile << " into "
+            << options.outFile << "\n";
+    reportCounts(counts, scorer, summary);
     return kExitModelsBuilt;
 }
 

@@ -20,7 +20,7 @@ int storageOf(const std::vector<splitmodels::FieldDef>& defs, const std::string&
 
 }  // namespace
 
-std::string composeSplitModel(const RunSummary& summary, const ModelFields& fields,
+std::string composeSplitModel(const RunSummary& summary, const GroupWorker& worker, const ModelFields& fields,
                               const splitmodels::ModelSpec& request, const std::string& dataModelText)
 {
     try {
@@ -41,6 +41,8 @@ std::string composeSplitModel(const RunSummary& summary, const ModelFields& fiel
             for (const TaskSplitValue& value : group.values)
                 segment.values.push_back(
                     {value.field, value.value, value.missing, storageOf(defs, value.field)});
+            if (const std::vector<SplitKey>* keys = worker.splitKeys(group.index)) segment.keys = *keys;
+            if (const auto* levels = worker.heldLevels(group.index)) segment.levels = *levels;
             segment.groupPmml = group.pmml->data;
             segment.id = group.modelId;
             input.segments.push_back(std::move(segment));

@@ -38,39 +38,65 @@ void SplitScorer::bind(const std::vector<std::string>& header) {
 }
 
 ScoreResult SplitScorer::score(const std::vector<std::optional<std::string>>& row) const {
+  std::vector<ScoreCell> cells(row.size());
+  for (std::size_t i = 0; i < row.size(); ++i) cells[i] = row[i] ? ScoreCell{*row[i], false} : ScoreCell{{}, true};
+  ScoreResult result;
+  score(cells, result);
+  return result;
+}
+
+void SplitScorer::score(const std::vector<ScoreCell>& row, ScoreResult& result) const {
   const detail::ScoringModel& model = impl_->model;
   if (!impl_->bound) throw ScoreError("score called before bind");
   if (row.size() < impl_->headerSize)
     throw ScoreError("row has " + std::to_string(row.size()) + " values for " + std::to_string(impl_->headerSize) +
                      " columns");
-  std::vector<detail::Datum> data(model.dictionary.size());
+  result.selected = result.invalid = false;
+  result.predicted.clear();
+  result.probabilities.clear();
+  result.segmentId.clear();
+
+  bool anyInvalid = false;
+  // Every field a predicate or predictor reads is required, so each is
+  // converted here; the others keep whatever an earlier row left and are
+  // never read.
+  thread_local std::vector<detail::Datum> data;
+  if (data.size() < model.dictionary.size()) data.resize(model.dictionary.size());
   for (std::size_t i = 0; i < model.requiredIndex.size(); ++i) {
     const auto field = static_cast<std::size_t>(model.requiredIndex[i]);
-    data[field] = detail::convertValue(model.dictionary[field], row[static_cast<std::size_t>(impl_->columnOfRequired[i])]);
+    const ScoreCell& cell = row[static_cast<std::size_t>(impl_->columnOfRequired[i])];
+    detail::convertValue(model.dictionary[field], cell.missing, cell.text, data[field]);
+    anyInvalid |= data[field].invalid;
   }
 
-  ScoreResult result;
-  for (const detail::Segment& segment : model.segments) {
-    if (detail::evaluate(segment.predicate, data) != detail::Truth::True) continue;
-    result.selected = true;
-    if (model.segmented) result.segmentId = segment.id;
-    const std::optional<detail::RegressionOutput> output = detail::evaluate(segment.model, data, model.labels.size());
-    if (!output) return result;
-    if (!model.classification) {
-      result.predicted = detail::formatNumber(output->value);
-      return result;
-    }
-    result.probabilities = output->probabilities;
-    const auto best = std::max_element(result.probabilities.begin(), result.probabilities.end());
-    result.predicted = model.labels[static_cast<std::size_t>(best - result.probabilities.begin())];
-    return result;
+  const std::size_t position = detail::selectSegment(model.index, model.segments, data);
+  // No prediction with an invalid value in the row is laid to that value.
+  result.invalid = anyInvalid;
+  if (position == model.segments.size()) return;
+  const detail::Segment& segment = model.segments[position];
+  result.selected = true;
+  if (model.segmented) result.segmentId = segment.id;
+  bool invalidInput = false;
+  const std::optional<detail::RegressionOutput> output =
+      detail::evaluate(segment.model, data, model.labels.size(), invalidInput);
+  if (!output) {
+    result.invalid = anyInvalid || invalidInput;
+    return;
   }
-  return result;
+  result.invalid = false;
+  if (!model.classification) {
+    detail::appendShortest(result.predicted, output->value);
+    return;
+  }
+  result.probabilities = output->probabilities;
+  const auto best = std::max_element(result.probabilities.begin(), result.probabilities.end());
+  result.predicted = model.labels[static_cast<std::size_t>(best - result.probabilities.begin())];
 }
 
 const std::string& SplitScorer::targetName() const { return impl_->model.target; }
 bool SplitScorer::isClassification() const { return impl_->model.classification; }
 const std::vector<std::string>& SplitScorer::classLabels() const { return impl_->model.labels; }
 const std::vector<std::string>& SplitScorer::requiredFields() const { return impl_->model.required; }
+const std::vector<std::string>& SplitScorer::groupKey() const { return impl_->model.groupKey; }
 
 }  // namespace splitmodels

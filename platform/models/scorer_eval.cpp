@@ -15,7 +15,7 @@ Truth fromBool(bool value) { return value ? Truth::True : Truth::False; }
 Truth evaluateSimple(const Predicate& predicate, const Datum& datum) {
   if (predicate.op == Op::IsMissing) return fromBool(datum.missing);
   if (predicate.op == Op::IsNotMissing) return fromBool(!datum.missing);
-  if (datum.missing) return Truth::Unknown;
+  if (datum.missing || datum.invalid) return Truth::Unknown;
   const int order = compareData(datum, predicate.value);
   switch (predicate.op) {
     case Op::Equal: return fromBool(order == 0);
@@ -29,7 +29,7 @@ Truth evaluateSimple(const Predicate& predicate, const Datum& datum) {
 }
 
 Truth evaluateSet(const Predicate& predicate, const Datum& datum) {
-  if (datum.missing) return Truth::Unknown;
+  if (datum.missing || datum.invalid) return Truth::Unknown;
   const bool found = std::any_of(predicate.set.begin(), predicate.set.end(),
                                  [&](const Datum& entry) { return compareData(datum, entry) == 0; });
   return fromBool(predicate.op == Op::IsIn ? found : !found);
@@ -72,9 +72,13 @@ double sigmoid(double t) {
 }
 
 // The row's value of a predictor's field, after the model's replacement of
-// a missing value; null when it stays missing.
-const Datum* inputFor(const Regression& model, const std::vector<Datum>& row, int field) {
+// a missing value; null when it stays missing or is invalid.
+const Datum* inputFor(const Regression& model, const std::vector<Datum>& row, int field, bool& invalid) {
   const Datum& datum = row[static_cast<std::size_t>(field)];
+  if (datum.invalid) {
+    invalid = true;
+    return nullptr;
+  }
   if (!datum.missing) return &datum;
   for (const auto& [index, replacement] : model.replacements)
     if (index == field) return &replacement;
@@ -82,15 +86,15 @@ const Datum* inputFor(const Regression& model, const std::vector<Datum>& row, in
 }
 
 std::optional<double> evaluateTable(const Regression& model, const RegressionTable& table,
-                                    const std::vector<Datum>& row) {
+                                    const std::vector<Datum>& row, bool& invalid) {
   double sum = table.intercept;
   for (const NumericTerm& term : table.numeric) {
-    const Datum* datum = inputFor(model, row, term.field);
+    const Datum* datum = inputFor(model, row, term.field, invalid);
     if (!datum || !datum->numeric) return std::nullopt;
     sum += term.coefficient * (term.exponent == 1 ? datum->number : std::pow(datum->number, term.exponent));
   }
   for (const CategoricalTerm& term : table.categorical) {
-    const Datum* datum = inputFor(model, row, term.field);
+    const Datum* datum = inputFor(model, row, term.field, invalid);
     if (!datum) return std::nullopt;
     if (compareData(*datum, term.value) == 0) sum += term.coefficient;
   }
@@ -137,10 +141,21 @@ Truth evaluate(const Predicate& predicate, const std::vector<Datum>& row) {
 }
 
 std::optional<RegressionOutput> evaluate(const Regression& model, const std::vector<Datum>& row,
-                                         std::size_t labelCount) {
+                                         std::size_t labelCount, bool& invalid) {
+  for (const auto& [field, known] : model.knownLevels) {
+    const Datum& datum = row[static_cast<std::size_t>(field)];
+    if (datum.missing || datum.invalid) continue;
+    thread_local std::string key;
+    key.clear();
+    appendIndexKey(datum, key);
+    if (!known.count(key)) {  // a category this model never saw
+      invalid = true;
+      return std::nullopt;
+    }
+  }
   std::vector<double> y;
   for (const RegressionTable& table : model.tables) {
-    const std::optional<double> value = evaluateTable(model, table, row);
+    const std::optional<double> value = evaluateTable(model, table, row, invalid);
     if (!value) return std::nullopt;
     y.push_back(*value);
   }

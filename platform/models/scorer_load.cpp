@@ -61,13 +61,14 @@ bool configureType(DictionaryField& field) {
     const std::size_t length = std::strlen(prefix);
     if (type.compare(0, length, prefix) != 0 || type.size() < length + 2 || type.back() != ']') return false;
     const std::optional<std::int64_t> year = parseInteger(type.substr(length, type.size() - length - 1));
-    if (!year) return false;
+    if (!year || *year < -kMaxCivilYear || *year > kMaxCivilYear) return false;
     field.kind = kind;
     field.origin = static_cast<double>(daysFromCivil(*year, 1, 1)) * unit;
     return true;
   };
   if (type == "string") field.kind = TypeKind::String;
-  else if (type == "integer" || type == "float" || type == "double") field.kind = TypeKind::Number;
+  else if (type == "integer") field.kind = TypeKind::Integer;
+  else if (type == "float" || type == "double") field.kind = TypeKind::Number;
   else if (type == "boolean") field.kind = TypeKind::Boolean;
   else if (type == "date") field.kind = TypeKind::Date;
   else if (type == "time" || type == "timeSeconds") field.kind = TypeKind::Time;
@@ -111,6 +112,24 @@ std::vector<std::string> arrayEntries(const pugi::xml_node& array) {
   return entries;
 }
 
+// The value text of `attribute`, decoded when the element marks it as
+// percent-encoded (an Extension child named "value-encoding" with value
+// "percent"), which is how texts XML cannot hold are written.
+std::string valueText(const pugi::xml_node& node, const char* attribute) {
+  const std::string text = requireAttribute(node, attribute);
+  for (const pugi::xml_node& child : node.children()) {
+    if (!isElement(child) || localName(child) != "Extension" ||
+        std::strcmp(child.attribute("name").value(), "value-encoding") != 0)
+      continue;
+    const std::string encoding = child.attribute("value").value();
+    if (encoding != "percent") fail(describe(node) + ": value-encoding \"" + encoding + "\" is not supported");
+    const std::optional<std::string> decoded = percentDecode(text);
+    if (!decoded) fail(describe(node) + ": " + attribute + "=\"" + text + "\" is not percent-encoded");
+    return *decoded;
+  }
+  return text;
+}
+
 class Loader {
  public:
   explicit Loader(ScoringModel& model) : model_(model) {}
@@ -151,7 +170,7 @@ class Loader {
       if (!configureType(field)) fail(describe(node) + ": dataType=\"" + field.dataType + "\" is not supported");
       for (const pugi::xml_node& value : node.children()) {
         if (!isElement(value) || localName(value) != "Value") continue;
-        const std::string text = requireAttribute(value, "value");
+        const std::string text = valueText(value, "value");
         const std::string property = value.attribute("property").as_string("valid");
         if (property == "missing")
           field.missingValues.push_back(text);
@@ -180,7 +199,10 @@ class Loader {
     return *datum;
   }
 
-  Predicate loadPredicate(const pugi::xml_node& node) {
+  Predicate loadPredicate(const pugi::xml_node& node, int depth = 1) {
+    if (depth > kMaxPredicateDepth)
+      fail(describe(node) + ": predicates nested deeper than " + std::to_string(kMaxPredicateDepth) +
+           " levels are not supported");
     static const std::map<std::string, Op> simpleOps = {
         {"equal", Op::Equal},          {"notEqual", Op::NotEqual},     {"lessThan", Op::Less},
         {"lessOrEqual", Op::LessOrEqual}, {"greaterThan", Op::Greater}, {"greaterOrEqual", Op::GreaterOrEqual},
@@ -201,14 +223,14 @@ class Loader {
       if (found == simpleOps.end()) fail(describe(node) + ": operator=\"" + op + "\" is not supported");
       predicate.op = found->second;
       if (predicate.op != Op::IsMissing && predicate.op != Op::IsNotMissing)
-        predicate.value = literal(node, predicate.field, requireAttribute(node, "value"), "value");
+        predicate.value = literal(node, predicate.field, valueText(node, "value"), "value");
     } else if (name == "CompoundPredicate") {
       predicate.kind = Predicate::Kind::Compound;
       const std::string op = requireAttribute(node, "booleanOperator");
       const auto found = compoundOps.find(op);
       if (found == compoundOps.end()) fail(describe(node) + ": booleanOperator=\"" + op + "\" is not supported");
       predicate.op = found->second;
-      for (const pugi::xml_node& child : contentChildren(node)) predicate.children.push_back(loadPredicate(child));
+      for (const pugi::xml_node& child : contentChildren(node)) predicate.children.push_back(loadPredicate(child, depth + 1));
       if (predicate.children.empty()) fail(describe(node) + ": holds no predicate");
     } else if (name == "SimpleSetPredicate") {
       predicate.kind = Predicate::Kind::Set;
@@ -260,8 +282,11 @@ class Loader {
     model.normalization = normalizationOf(node, model.classification);
     const pugi::xml_node schema = childByLocalName(node, "MiningSchema");
     if (!schema) fail(describe(node) + ": MiningSchema element is missing");
+    std::vector<int> returnInvalid;
     for (const pugi::xml_node& field : contentChildren(schema)) {
       const int index = fieldOf(field, "name", false);
+      if (std::strcmp(field.attribute("invalidValueTreatment").value(), "returnInvalid") == 0)
+        returnInvalid.push_back(index);
       if (const pugi::xml_attribute replacement = field.attribute("missingValueReplacement"))
         model.replacements.emplace_back(index, literal(field, index, replacement.value(), "missingValueReplacement"));
     }
@@ -275,6 +300,17 @@ class Loader {
       if (name == "RegressionTable") model.tables.push_back(loadTable(child, model.classification));
     }
     if (model.tables.empty()) fail(describe(node) + ": RegressionTable element is missing");
+    for (int field : returnInvalid) {
+      std::unordered_set<std::string> known;
+      for (const RegressionTable& table : model.tables)
+        for (const CategoricalTerm& term : table.categorical) {
+          if (term.field != field) continue;
+          std::string key;
+          appendIndexKey(term.value, key);
+          known.insert(std::move(key));
+        }
+      if (!known.empty()) model.knownLevels.emplace_back(field, std::move(known));
+    }
     return model;
   }
 
@@ -303,8 +339,48 @@ class Loader {
     return table;
   }
 
+  // A single group's model carries its split values in a split-info
+  // extension of its MiningBuildTask. It then scores only the records of its
+  // group: its segment tests those values, on fields added to the
+  // dictionary when the document lacks them.
+  void loadSplitInfo(const pugi::xml_node& root, Segment& segment) {
+    pugi::xml_node info;
+    for (const pugi::xml_node& task : root.children())
+      for (const pugi::xml_node& child : task.children())
+        if (isElement(task) && localName(task) == "MiningBuildTask" && isElement(child) &&
+            localName(child) == "Extension" && std::strcmp(child.attribute("name").value(), "split-info") == 0)
+          info = child;
+    if (!info) return;
+    Predicate conjunction;
+    conjunction.kind = Predicate::Kind::Compound;
+    conjunction.op = Op::And;
+    for (const pugi::xml_node& node : contentChildren(info)) {
+      if (localName(node) != "DataField") continue;
+      const std::string name = requireAttribute(node, "name");
+      if (!index_.count(name)) {
+        DictionaryField field;
+        field.name = name;
+        field.dataType = requireAttribute(node, "dataType");
+        field.optype = node.attribute("optype").as_string("categorical");
+        if (!configureType(field)) fail(describe(node) + ": dataType=\"" + field.dataType + "\" is not supported");
+        index_.emplace(name, static_cast<int>(model_.dictionary.size()));
+        model_.dictionary.push_back(std::move(field));
+      }
+      Predicate test;
+      test.kind = Predicate::Kind::Simple;
+      test.field = fieldOf(node, "name");
+      const pugi::xml_node value = childByLocalName(node, "Value");
+      test.op = value ? Op::Equal : Op::IsMissing;
+      if (value) test.value = literal(value, test.field, valueText(value, "value"), "value");
+      model_.groupKey.push_back(name + "=" + (value ? valueText(value, "value") : std::string("<missing>")));
+      conjunction.children.push_back(std::move(test));
+    }
+    if (!conjunction.children.empty()) segment.predicate = std::move(conjunction);
+  }
+
   void loadBare(const pugi::xml_node& node) {
     Segment segment;
+    loadSplitInfo(node.parent(), segment);
     segment.model = loadRegression(node, model_.target);
     model_.classification = segment.model.classification;
     model_.segments.push_back(std::move(segment));
@@ -383,6 +459,17 @@ class Loader {
       model_.required.push_back(model_.dictionary[static_cast<std::size_t>(index)].name);
       model_.requiredIndex.push_back(index);
     }
+    for (DictionaryField& field : model_.dictionary) {
+      if (field.name == model_.target || (field.optype != "categorical" && field.optype != "ordinal")) continue;
+      for (const std::string& text : field.validValues) {
+        const std::optional<Datum> datum = convertLiteral(field, text);
+        if (!datum) fail("DataField name=\"" + field.name + "\": Value \"" + text + "\" is not a valid " + field.dataType);
+        std::string key;
+        appendIndexKey(*datum, key);
+        field.validKeys.insert(std::move(key));
+      }
+    }
+    model_.index = indexSegments(model_.segments);
   }
 
   ScoringModel& model_;

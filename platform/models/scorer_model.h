@@ -2,8 +2,12 @@
 // segments' predicates and their regression models.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace pugi {
@@ -14,14 +18,17 @@ namespace splitmodels::detail {
 
 // One input value after conversion by its field's data type.
 struct Datum {
-  bool missing = true;
-  bool numeric = false;  // compare `number`, else `text`
+  bool missing = true;   // no value at all
+  bool invalid = false;  // a value that does not read as the field's type (not missing)
+  bool numeric = false;  // compare `number` (or `integer`), else `text`
+  bool integral = false; // numeric and a whole number within 64 bits: `integer` holds it exactly
+  std::int64_t integer = 0;
   double number = 0.0;
   std::string text;
 };
 
 // How a PMML dataType reads texts.
-enum class TypeKind { String, Number, Boolean, Date, Time, Timestamp };
+enum class TypeKind { String, Integer, Number, Boolean, Date, Time, Timestamp };
 
 struct DictionaryField {
   std::string name;
@@ -31,18 +38,28 @@ struct DictionaryField {
   std::string optype;
   std::vector<std::string> validValues;    // Value children, property valid
   std::vector<std::string> missingValues;  // Value children, property missing
+  // Index keys (appendIndexKey) of the valid values of a categorical or
+  // ordinal field that lists them; a value outside them is invalid.
+  std::unordered_set<std::string> validKeys;
 };
 
-// Reads `text` as a value of `field`; texts listed as missing values and
-// texts that do not convert give a missing Datum.
-Datum convertValue(const DictionaryField& field, const std::optional<std::string>& text);
+// Reads `text` as a value of `field` into `datum` (in place, reusing its
+// storage). Texts listed as missing values and blank texts give a missing
+// Datum; other texts that do not convert give an invalid one.
+void convertValue(const DictionaryField& field, bool missing, std::string_view text, Datum& datum);
 
 // Reads a value written in the PMML document itself (predicate values,
 // categories); nothing when it does not convert.
 std::optional<Datum> convertLiteral(const DictionaryField& field, const std::string& text);
 
-// -1, 0 or 1; both data must be present.
+// -1, 0 or 1; both data must be present and valid. Two integral values
+// compare as 64-bit integers, other numbers as doubles, the rest bytewise.
 int compareData(const Datum& a, const Datum& b);
+
+// A byte string that two present, valid data of the same field share exactly
+// when compareData finds them equal (numbers by value, -0 and 0 alike); the
+// segment index hashes these.
+void appendIndexKey(const Datum& datum, std::string& key);
 
 enum class Truth { False, True, Unknown };
 
@@ -86,6 +103,11 @@ struct Regression {
   // missingValueReplacement of the model's mining fields, by dictionary index.
   std::vector<std::pair<int, Datum>> replacements;
   std::vector<int> labelIndex;  // classification: classLabels index per table
+  // Inputs whose MiningField says invalidValueTreatment="returnInvalid" and
+  // that CategoricalPredictors read: the index keys of the categories the
+  // predictors list. Any other present value of such an input is invalid
+  // for this model.
+  std::vector<std::pair<int, std::unordered_set<std::string>>> knownLevels;
 };
 
 struct Segment {
@@ -94,12 +116,34 @@ struct Segment {
   Regression model;
 };
 
+// Segments whose predicates are conjunctions of equality tests (isMissing
+// for a missing value) on one and the same set of fields, or an "or" of
+// such conjunctions, are found by hash lookup; the others keep an ordered scan. Together they select what a scan
+// of all segments in document order would select.
+struct SegmentIndex {
+  std::vector<int> fields;  // dictionary indices of the key fields, ascending
+  std::unordered_map<std::string, std::size_t> first;  // key -> first segment with it
+  std::vector<std::size_t> scanned;  // the other segments, in document order
+};
+
+// Builds the index of `segments` (see SegmentIndex).
+SegmentIndex indexSegments(const std::vector<Segment>& segments);
+
+// The position of the segment a row selects, or segments.size() for none.
+std::size_t selectSegment(const SegmentIndex& index, const std::vector<Segment>& segments,
+                          const std::vector<Datum>& row);
+
 struct ScoringModel {
   std::vector<DictionaryField> dictionary;
   std::string target;
   bool classification = false;
   bool segmented = false;
-  std::vector<Segment> segments;  // a bare RegressionModel is one True segment
+  std::vector<Segment> segments;  // a bare RegressionModel is one True segment (or
+                                  // its split-info test, when it carries one)
+  SegmentIndex index;
+  // The split values of a single group's model (its split-info extension),
+  // as "field=value" texts; empty for a split model or a plain model.
+  std::vector<std::string> groupKey;
   std::vector<std::string> labels;
   std::vector<std::string> required;   // field names, dictionary order
   std::vector<int> requiredIndex;      // their dictionary indices
@@ -115,7 +159,13 @@ struct RegressionOutput {
   double value = 0.0;
   std::vector<double> probabilities;
 };
+// Sets `invalid` when the row holds an invalid value in a field the model
+// reads (no prediction then, as PMML's returnInvalid treatment).
 std::optional<RegressionOutput> evaluate(const Regression& model, const std::vector<Datum>& row,
-                                         std::size_t labelCount);
+                                         std::size_t labelCount, bool& invalid);
+
+// Predicates nested deeper than this are refused when the document is read,
+// so that evaluating them (recursively) stays within a small stack.
+constexpr int kMaxPredicateDepth = 64;
 
 }  // namespace splitmodels::detail

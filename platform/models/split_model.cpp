@@ -1,5 +1,6 @@
 #include "splitmodels/split_model.h"
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 #include <stdexcept>
@@ -20,8 +21,9 @@ const FieldDef& fieldNamed(const SplitModelInput& input, const std::string& name
   throw std::invalid_argument("no field definition for " + name);
 }
 
-// The split value as the predicate writes it: numbers re-rendered so they
-// read back exactly (the task document pads reals with sixteen decimals).
+// The split value as the predicate writes it: numbers re-rendered as the
+// shortest text that reads back to the same value (the task document pads
+// reals with sixteen decimals).
 std::string predicateValue(const SplitValue& value, int storage) {
   if (storage == StorageString || storage == StorageNone) return value.value;
   if (storage == StorageInteger) {
@@ -31,7 +33,22 @@ std::string predicateValue(const SplitValue& value, int storage) {
   if (!number) throw std::invalid_argument("split value of " + value.field + " is not a number: " + value.value);
   if (storage == StorageInteger && std::trunc(*number) == *number && std::fabs(*number) < 9.2e18)
     return detail::formatInteger(static_cast<std::int64_t>(*number));
-  return detail::formatNumber(*number);
+  return detail::formatShortest(*number);
+}
+
+// Sets a value attribute. A text XML cannot hold (control characters,
+// invalid UTF-8) is percent-encoded and marked by a "value-encoding"
+// extension, which the scorer decodes, so the document stays well-formed
+// and the value reads back byte for byte.
+void setValue(pugi::xml_node node, const std::string& text) {
+  if (detail::xmlCanHold(text)) {
+    setAttribute(node, "value", text);
+    return;
+  }
+  setAttribute(node, "value", detail::percentEncode(text));
+  pugi::xml_node extension = node.prepend_child("Extension");
+  setAttribute(extension, "name", "value-encoding");
+  setAttribute(extension, "value", "percent");
 }
 
 void writePredicate(pugi::xml_node parent, const SplitModelInput& input, const SplitValue& value) {
@@ -43,27 +60,71 @@ void writePredicate(pugi::xml_node parent, const SplitModelInput& input, const S
   }
   const int storage = value.storage != StorageNone ? value.storage : fieldNamed(input, value.field).storage;
   setAttribute(predicate, "operator", "equal");
-  setAttribute(predicate, "value", predicateValue(value, storage));
+  setValue(predicate, predicateValue(value, storage));
 }
 
-void writeSegmentPredicate(pugi::xml_node segment, const SplitModelInput& input, const SplitSegment& group) {
-  if (group.values.empty()) {
-    segment.append_child("True");
+// The test of one key: its one value's test, or the conjunction of them.
+void writeKeyPredicate(pugi::xml_node parent, const SplitModelInput& input, const std::vector<SplitValue>& key) {
+  if (key.empty()) {
+    parent.append_child("True");
     return;
   }
-  if (group.values.size() == 1) {
-    writePredicate(segment, input, group.values.front());
+  if (key.size() == 1) {
+    writePredicate(parent, input, key.front());
     return;
   }
-  pugi::xml_node compound = segment.append_child("CompoundPredicate");
+  pugi::xml_node compound = parent.append_child("CompoundPredicate");
   setAttribute(compound, "booleanOperator", "and");
-  for (const SplitValue& value : group.values) writePredicate(compound, input, value);
+  for (const SplitValue& value : key) writePredicate(compound, input, value);
+}
+
+// A group with several keys (reals within the grouping tolerance, texts
+// that agree up to a zero byte) selects a record holding any of them.
+void writeSegmentPredicate(pugi::xml_node segment, const SplitModelInput& input, const SplitSegment& group) {
+  if (group.keys.empty()) {
+    writeKeyPredicate(segment, input, group.values);
+    return;
+  }
+  if (group.keys.size() == 1) {
+    writeKeyPredicate(segment, input, group.keys.front());
+    return;
+  }
+  pugi::xml_node any = segment.append_child("CompoundPredicate");
+  setAttribute(any, "booleanOperator", "or");
+  for (const std::vector<SplitValue>& key : group.keys) writeKeyPredicate(any, input, key);
+}
+
+// Lists every category the group's fit has seen in each table of the
+// model (coefficient 0 where the table has none: the reference category)
+// and marks the input returnInvalid, so that a category the group never saw
+// gives no prediction rather than the reference category's.
+void markKnownLevels(pugi::xml_node model, const SplitModelInput& input, const SplitSegment& group) {
+  for (const auto& [name, held] : group.levels) {
+    const FieldDef& field = fieldNamed(input, name);
+    pugi::xml_node schema = model.child("MiningSchema");
+    for (pugi::xml_node mining = schema.child("MiningField"); mining; mining = mining.next_sibling("MiningField"))
+      if (name == mining.attribute("name").value()) setAttribute(mining, "invalidValueTreatment", "returnInvalid");
+    for (pugi::xml_node table = model.child("RegressionTable"); table; table = table.next_sibling("RegressionTable")) {
+      std::set<std::string> listed;
+      for (pugi::xml_node predictor = table.child("CategoricalPredictor"); predictor;
+           predictor = predictor.next_sibling("CategoricalPredictor"))
+        if (name == predictor.attribute("name").value()) listed.insert(predictor.attribute("value").value());
+      for (const std::string& raw : held) {
+        const std::string category = detail::pmmlCategory(field, raw);
+        if (!listed.insert(category).second) continue;
+        pugi::xml_node predictor = table.append_child("CategoricalPredictor");
+        setAttribute(predictor, "name", name);
+        setValue(predictor, category);
+        setAttribute(predictor, "coefficient", "0");
+      }
+    }
+  }
 }
 
 // Copies the group's RegressionModel into the segment, keeping only the
 // mining fields the enclosing model declares.
-void copyGroupModel(pugi::xml_node segment, const SplitSegment& group, const std::set<std::string>& schemaFields,
-                    const std::string& segmentId) {
+void copyGroupModel(pugi::xml_node segment, const SplitModelInput& input, const SplitSegment& group,
+                    const std::set<std::string>& schemaFields, const std::string& segmentId) {
   pugi::xml_document doc;
   if (!doc.load_buffer(group.groupPmml.data(), group.groupPmml.size()))
     throw std::invalid_argument("PMML of segment " + segmentId + " does not parse");
@@ -77,6 +138,7 @@ void copyGroupModel(pugi::xml_node segment, const SplitSegment& group, const std
     if (!schemaFields.count(field.attribute("name").value())) schema.remove_child(field);
     field = next;
   }
+  markKnownLevels(copy, input, group);
 }
 
 void writeDictionary(pugi::xml_node root, const SplitModelInput& input, bool classification) {
@@ -91,9 +153,12 @@ void writeDictionary(pugi::xml_node root, const SplitModelInput& input, bool cla
     setAttribute(node, "name", field.name);
     setAttribute(node, "optype", optype);
     setAttribute(node, "dataType", detail::pmmlDataType(field.storage));
-    if (optype == "continuous") continue;
+    // The segments test the split fields' values; a split field lists no
+    // categories, so a key of a group that failed reads as unmatched.
+    const bool split = std::find(input.splitFields.begin(), input.splitFields.end(), field.name) != input.splitFields.end();
+    if (optype == "continuous" || split) continue;
     for (const std::string& category : field.categories)
-      setAttribute(node.append_child("Value"), "value", detail::pmmlCategory(field, category));
+      setValue(node.append_child("Value"), detail::pmmlCategory(field, category));
   }
   setAttribute(dictionary, "numberOfFields", std::to_string(written.size()));
 }
@@ -144,7 +209,7 @@ std::string buildSplitModelPmml(const SplitModelInput& input) {
     pugi::xml_node segment = segmentation.append_child("Segment");
     setAttribute(segment, "id", id);
     writeSegmentPredicate(segment, input, group);
-    copyGroupModel(segment, group, schemaFields, id);
+    copyGroupModel(segment, input, group, schemaFields, id);
   }
   return detail::serialize(doc);
 }

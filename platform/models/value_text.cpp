@@ -1,5 +1,6 @@
 #include "value_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -79,6 +80,95 @@ std::string formatNumber(double value) {
 
 std::string formatInteger(std::int64_t value) { return std::to_string(value); }
 
+void appendShortest(std::string& out, double value) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
+}
+
+std::string formatShortest(double value) {
+  std::string text;
+  appendShortest(text, value);
+  return text;
+}
+
+namespace {
+
+// The length of the character XML can hold at the start of `text`, or 0.
+std::size_t xmlCharLength(std::string_view text) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return lead >= 0x20 || lead == '\t' || lead == '\n' || lead == '\r' ? 1 : 0;
+  std::size_t length = 0;
+  std::uint32_t code = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) length = 2, code = lead & 0x1F;
+  else if (lead >= 0xE0 && lead <= 0xEF) length = 3, code = lead & 0x0F;
+  else if (lead >= 0xF0 && lead <= 0xF4) length = 4, code = lead & 0x07;
+  else return 0;
+  if (text.size() < length) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    code = code << 6 | (byte(i) & 0x3F);
+  }
+  const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE ||
+      code == 0xFFFF)
+    return 0;
+  return length;
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool xmlCanHold(std::string_view text) {
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t length = xmlCharLength(text.substr(pos));
+    if (length == 0) return false;
+    pos += length;
+  }
+  return true;
+}
+
+std::string percentEncode(std::string_view text) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t length = text[pos] == '%' ? 0 : xmlCharLength(text.substr(pos));
+    if (length > 0) {
+      encoded.append(text.substr(pos, length));
+      pos += length;
+      continue;
+    }
+    const auto byte = static_cast<unsigned char>(text[pos++]);
+    encoded += '%';
+    encoded += digits[byte >> 4];
+    encoded += digits[byte & 0x0F];
+  }
+  return encoded;
+}
+
+std::optional<std::string> percentDecode(std::string_view text) {
+  std::string decoded;
+  for (std::size_t pos = 0; pos < text.size(); ++pos) {
+    if (text[pos] != '%') {
+      decoded += text[pos];
+      continue;
+    }
+    if (pos + 2 >= text.size()) return std::nullopt;
+    const int high = hexValue(text[pos + 1]), low = hexValue(text[pos + 2]);
+    if (high < 0 || low < 0) return std::nullopt;
+    decoded += static_cast<char>(high << 4 | low);
+    pos += 2;
+  }
+  return decoded;
+}
+
 std::optional<double> parseNumber(std::string_view text) {
   text = trim(text);
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
@@ -100,6 +190,7 @@ std::optional<std::int64_t> parseInteger(std::string_view text) {
 }
 
 std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y = std::clamp(y, -kMaxCivilYear, kMaxCivilYear);  // callers check the range; this keeps the arithmetic defined
   y -= m <= 2;
   const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
   const auto yoe = static_cast<unsigned>(y - era * 400);

@@ -13,11 +13,29 @@ namespace splitmodels::detail {
 // "%.17g": enough digits for every double to read back to itself.
 std::string formatNumber(double value);
 std::string formatInteger(std::int64_t value);
+// The shortest text that reads back to exactly `value` (std::to_chars).
+std::string formatShortest(double value);
+// Appends formatShortest(value) to `out` without a temporary string.
+void appendShortest(std::string& out, double value);
+
+// True when XML 1.0 can hold `text` as it is: valid UTF-8 without control
+// characters other than tab, line feed and carriage return, and without the
+// non-characters U+FFFE and U+FFFF.
+bool xmlCanHold(std::string_view text);
+// `text` with '%' and every byte of a character XML cannot hold written as
+// %XX (two upper-case hex digits); the result is plain ASCII where it was
+// not, and decodes back to `text` byte for byte.
+std::string percentEncode(std::string_view text);
+// The inverse of percentEncode; nothing when a '%' is not followed by two
+// hex digits.
+std::optional<std::string> percentDecode(std::string_view text);
 
 std::optional<double> parseNumber(std::string_view text);
 std::optional<std::int64_t> parseInteger(std::string_view text);
 
 // Days from 1970-01-01 to the civil date (proleptic Gregorian calendar).
+// REQUIRES: |year| <= kMaxCivilYear (beyond it the arithmetic would overflow).
+constexpr std::int64_t kMaxCivilYear = 1'000'000'000;
 std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day);
 
 // "YYYY-MM-DD" → days since 1970-01-01.

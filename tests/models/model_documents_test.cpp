@@ -102,8 +102,8 @@ TEST(ModelDocuments, SplitModelValidatesAndRewritesNumericValues) {
   input.splitFields = {"region", "rate", "year"};
   const std::string pmml = withSplitInfo(model.pmml);
   input.segments = {
-      {{{"region", "north", false, 3}, {"rate", "2.5000000000000000", false, 2}, {"year", "-5", false, 1}}, pmml, ""},
-      {{{"region", "", true, 3}, {"rate", "0.1000000000000000", false, 2}, {"year", "2020", false, 1}}, pmml, "x"},
+      {{{"region", "north", false, 3}, {"rate", "2.5000000000000000", false, 2}, {"year", "-5", false, 1}}, pmml, "", {}, {}},
+      {{{"region", "", true, 3}, {"rate", "0.1000000000000000", false, 2}, {"year", "2020", false, 1}}, pmml, "x", {}, {}},
   };
   const std::string split = splitmodels::buildSplitModelPmml(input);
   EXPECT_VALID_PMML(split);
@@ -118,7 +118,7 @@ TEST(ModelDocuments, SplitModelValidatesAndRewritesNumericValues) {
                           "1: CompoundPredicate and [SimplePredicate region equal north, SimplePredicate rate equal 2.5, "
                           "SimplePredicate year equal -5]",
                           "x: CompoundPredicate and [SimplePredicate region isMissing, SimplePredicate rate equal "
-                          "0.10000000000000001, SimplePredicate year equal 2020]"}));
+                          "0.1, SimplePredicate year equal 2020]"}));
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 // Scoring: agreement with the fitted models, predicates over missing values
 // and awkward strings, data-type conversions, and rejected documents.
+#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <thread>
 
+#include "../../platform/models/scorer_model.h"
 #include "model_test_support.h"
 
 namespace {
@@ -12,6 +15,7 @@ using namespace modeltest;
 using splitmodels::ScoreError;
 using splitmodels::SplitScorer;
 using Row = std::vector<std::optional<std::string>>;
+using splitmodels::detail::kMaxPredicateDepth;
 
 // A number as a CSV column would hold it.
 std::string render(double number) {
@@ -72,7 +76,7 @@ TEST(Scorer, ReproducesTheFittedValuesOfEveryGroupThroughTheSplitModel) {
       EXPECT_EQ(model.terms.back().name, "channelphone");
       EXPECT_EQ(model.terms.size(), *region == 'n' ? 4u : 3u);
       fitted.insert(fitted.end(), model.fitted.begin(), model.fitted.end());
-      input.segments.push_back({{{"region", region, false, splitmodels::StorageString}}, model.pmml, region});
+      input.segments.push_back({{{"region", region, false, splitmodels::StorageString}}, model.pmml, region, {}, {}});
     }
     documents.push_back(splitmodels::buildSplitModelPmml(input));
     EXPECT_EQ(documents.back().find("CompoundPredicate"), std::string::npos);  // one split field, one predicate
@@ -119,6 +123,150 @@ TEST(Scorer, BuildsAndScoresFromSeveralThreadsAlike) {
     EXPECT_EQ(built[t], reference.fitted);
     ASSERT_EQ(scored[t].size(), reference.fitted.size());
     for (std::size_t i = 0; i < scored[t].size(); ++i) EXPECT_NEAR(scored[t][i], reference.fitted[i], 1e-9);
+  }
+}
+
+// A document over the keys k (integer), s (string with listed categories)
+// and r (double), whose segments predict their own position.
+std::string keyedDocument(const std::vector<std::string>& predicates) {
+  std::string pmml = R"(<PMML version="4.4"><Header/><DataDictionary>
+    <DataField name="k" optype="categorical" dataType="integer"/>
+    <DataField name="s" optype="categorical" dataType="string"><Value value="a"/><Value value="b"/><Value value=""/>
+      <Value value="%1B%FF"><Extension name="value-encoding" value="percent"/></Value></DataField>
+    <DataField name="r" optype="continuous" dataType="double"/>
+    <DataField name="y" optype="continuous" dataType="double"/></DataDictionary>
+    <MiningModel functionName="regression"><Segmentation multipleModelMethod="selectFirst">)";
+  for (std::size_t i = 0; i < predicates.size(); ++i)
+    pmml += "<Segment id=\"" + std::to_string(i) + "\">" + predicates[i] +
+            R"(<RegressionModel functionName="regression"><MiningSchema><MiningField name="y" usageType="target"/>
+            </MiningSchema><RegressionTable intercept=")" + std::to_string(i) + R"("/></RegressionModel></Segment>)";
+  return pmml + "</Segmentation></MiningModel></PMML>";
+}
+
+std::string equalTest(const char* field, const std::string& value) {
+  return value == "?" ? std::string(R"(<SimplePredicate field=")") + field + R"(" operator="isMissing"/>)"
+                      : std::string(R"(<SimplePredicate field=")") + field + R"(" operator="equal" value=")" + value +
+                            R"("/>)";
+}
+
+std::string conjunction(const std::string& k, const std::string& s) {
+  return R"(<CompoundPredicate booleanOperator="and">)" + equalTest("s", s) + equalTest("k", k) + "</CompoundPredicate>";
+}
+
+// Indexed lookup must select what the ordered scan selects: the same
+// segments wrapped in a one-child "or" are scanned, and both documents
+// score random rows over duplicates, other shapes and other field sets.
+TEST(Scorer, IndexedLookupSelectsWhatTheOrderedScanSelects) {
+  std::mt19937 rng(7);
+  const std::vector<std::string> ks = {"1", "2", "-3", "9007199254740993", "?"};
+  const std::vector<std::string> ss = {"a", "b", "", "?"};
+  const auto pick = [&](const std::vector<std::string>& from) { return from[rng() % from.size()]; };
+  for (int trial = 0; trial < 20; ++trial) {
+    std::vector<std::string> predicates, scanned;
+    for (int i = 0; i < 30; ++i) {
+      std::string predicate;
+      switch (rng() % 6) {
+        case 0: predicate = equalTest("k", pick(ks)); break;  // another field set
+        case 1: predicate = R"(<SimplePredicate field="k" operator="greaterThan" value="1"/>)"; break;
+        case 2: predicate = R"(<SimpleSetPredicate field="s" booleanOperator="isIn"><Array type="string">b</Array></SimpleSetPredicate>)"; break;
+        default: predicate = conjunction(pick(ks), pick(ss)); break;
+      }
+      predicates.push_back(predicate);
+      scanned.push_back(R"(<CompoundPredicate booleanOperator="or">)" + predicate + "</CompoundPredicate>");
+    }
+    SplitScorer indexed = SplitScorer::fromPmml(keyedDocument(predicates));
+    SplitScorer scan = SplitScorer::fromPmml(keyedDocument(scanned));
+    indexed.bind({"k", "s", "r"});
+    scan.bind({"k", "s", "r"});
+    for (const std::string k : {"1", "2", "-3", "9007199254740992", "9007199254740993", "?", "x", "2.0"})
+      for (const std::string s : {"a", "b", "", "?", "c"}) {
+        const Row row = {k == "?" ? std::nullopt : std::optional<std::string>(k),
+                         s == "?" ? std::nullopt : std::optional<std::string>(s), std::nullopt};
+        SCOPED_TRACE("k=" + k + " s=" + s);
+        EXPECT_EQ(indexed.score(row).segmentId, scan.score(row).segmentId);
+      }
+  }
+}
+
+TEST(Scorer, KeysMatchExactlyAndInvalidValuesMatchNothing) {
+  SplitScorer scorer = SplitScorer::fromPmml(keyedDocument(
+      {conjunction("9007199254740992", "a"), conjunction("9007199254740993", "a"), conjunction("?", "a"),
+       R"(<CompoundPredicate booleanOperator="and"><SimplePredicate field="k" operator="equal" value="1"/>
+          <SimplePredicate field="s" operator="equal" value="%1B%FF"><Extension name="value-encoding" value="percent"/>
+          </SimplePredicate></CompoundPredicate>)",
+       equalTest("r", "0"), equalTest("r", "0.1")}));
+  scorer.bind({"k", "s", "r"});
+  struct Case {
+    Row row;
+    const char* segment;
+    bool invalid;
+  };
+  const std::optional<std::string> none;
+  const std::vector<Case> cases = {
+      {{"9007199254740993", "a", none}, "1", false},   // distinct as 64-bit integers, not as doubles
+      {{"9007199254740992", "a", none}, "0", false},
+      {{"9007199254740992.0", "a", none}, "0", false},
+      {{none, "a", none}, "2", false},
+      {{"abc", "a", none}, "", true},                 // unreadable: not the missing key's group
+      {{"1e999", "a", none}, "", true},
+      {{"1", "\x1b\xff", none}, "3", false},          // decoded bytes XML cannot hold
+      {{"1", "c", none}, "", true},                   // a category the dictionary does not list
+      {{"5", "b", "-0"}, "4", false},                 // -0 equals 0
+      {{"5", "b", "0.1000000000000000055511151231257827"}, "5", false},
+      {{"5", "b", "0.10000000000000002"}, "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.row[0].value_or("?") + "," + c.row[1].value_or("?"));
+    const auto result = scorer.score(c.row);
+    EXPECT_EQ(result.segmentId, c.segment);
+    EXPECT_EQ(result.invalid, c.invalid);
+  }
+}
+
+// A group's own PMML with its split values selects only its group's rows;
+// a category its predictors do not list gives no prediction.
+TEST(Scorer, OneGroupsModelScoresOnlyItsGroup) {
+  SplitScorer scorer = SplitScorer::fromPmml(R"(<PMML version="4.4"><Header/>
+    <MiningBuildTask><Extension name="split-info"><DataField name="region" optype="categorical" dataType="string">
+      <Value value="north"/></DataField><DataField name="year" optype="continuous" dataType="integer"/>
+    </Extension></MiningBuildTask><DataDictionary><DataField name="x" optype="continuous" dataType="double"/>
+    <DataField name="c" optype="categorical" dataType="string"/><DataField name="y" optype="continuous" dataType="double"/>
+    </DataDictionary><RegressionModel functionName="regression"><MiningSchema><MiningField name="x"/>
+    <MiningField name="c" invalidValueTreatment="returnInvalid"/><MiningField name="y" usageType="target"/></MiningSchema>
+    <RegressionTable intercept="1"><NumericPredictor name="x" coefficient="2"/><CategoricalPredictor name="c" value="u"
+    coefficient="0"/><CategoricalPredictor name="c" value="v" coefficient="1"/></RegressionTable></RegressionModel></PMML>)");
+  EXPECT_EQ(scorer.groupKey(), (std::vector<std::string>{"region=north", "year=<missing>"}));
+  scorer.bind({"year", "x", "region", "c"});
+  EXPECT_EQ(scorer.score({std::nullopt, "0.25", "north", "u"}).predicted, "1.5");
+  EXPECT_EQ(scorer.score({std::nullopt, "0.25", "north", "v"}).predicted, "2.5");
+  EXPECT_FALSE(scorer.score({"2020", "0.25", "north", "u"}).selected);
+  EXPECT_FALSE(scorer.score({std::nullopt, "0.25", "south", "u"}).selected);
+  // A category the model's predictors do not list, with returnInvalid.
+  const auto unseen = scorer.score({std::nullopt, "0.25", "north", "w"});
+  EXPECT_TRUE(unseen.selected && unseen.invalid && unseen.predicted.empty());
+}
+
+// Predictions are written as the shortest text that reads back to the
+// computed double, bit for bit, across magnitudes.
+TEST(Scorer, PredictedTextsReadBackToTheSameDouble) {
+  const double intercept = 0.1;
+  SplitScorer scorer = SplitScorer::fromPmml(R"(<PMML version="4.4"><Header/><DataDictionary>
+    <DataField name="x" optype="continuous" dataType="double"/><DataField name="y" optype="continuous" dataType="double"/>
+    </DataDictionary><RegressionModel functionName="regression"><MiningSchema><MiningField name="x"/>
+    <MiningField name="y" usageType="target"/></MiningSchema><RegressionTable intercept="0.1">
+    <NumericPredictor name="x" coefficient="1"/></RegressionTable></RegressionModel></PMML>)");
+  scorer.bind({"x"});
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
+  std::uniform_int_distribution<int> exponent(-300, 300);
+  for (int i = 0; i < 2000; ++i) {
+    const double x = std::ldexp(mantissa(rng), exponent(rng) * 3 / 4);
+    const std::string predicted = scorer.score({render(x)}).predicted;
+    double back = 0.0;
+    std::from_chars(predicted.data(), predicted.data() + predicted.size(), back);
+    const double expected = intercept + x;  // the table's sum: intercept, then 1 * x
+    ASSERT_EQ(std::memcmp(&back, &expected, sizeof back), 0) << predicted;
+    ASSERT_LE(predicted.size(), render(back).size()) << "not the shortest text";
   }
 }
 
@@ -188,7 +336,7 @@ TEST(Scorer, HandWrittenPredicatesFollowThreeValuedLogicOnceBound) {
       {"xor with both sides true", {"2020-01-01", "x<y", "8", none}, "", ""},
       {"xor with an unknown side", {"2020-01-01", none, "8", none}, "", ""},
       {"integer compared numerically", {"2020-01-01", "s", "7.0", none}, "", ""},
-      {"unreadable number is missing", {none, "s", "seven", none}, "", ""},
+      {"unreadable number is invalid, not missing", {none, "s", "seven", none}, "", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.title);
@@ -236,6 +384,13 @@ TEST(Scorer, ClassificationNormalisationsAndLabelOrder) {
     EXPECT_TRUE(missingInput.selected);
     EXPECT_EQ(missingInput.predicted, "");
   }
+}
+
+// `depth` CompoundPredicates, each holding the next, around a True.
+std::string nested(int depth) {
+  std::string text = "<True/>";
+  for (int i = 1; i < depth; ++i) text = R"(<CompoundPredicate booleanOperator="and">)" + text + "</CompoundPredicate>";
+  return text;
 }
 
 TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
@@ -288,6 +443,11 @@ TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
       {selectedBy(R"(<SimplePredicate field="q" operator="isMissing"/>)"), "field \"q\" is not in the DataDictionary"},
       {selectedBy(R"(<SimpleSetPredicate field="x" booleanOperator="isIn"><Array type="real" n="3">1 2</Array></SimpleSetPredicate>)"),
        "Array n=\"3\" but it holds 2 entries"},
+      {selectedBy(nested(kMaxPredicateDepth + 1)), "nested deeper than 64 levels"},
+      {wrap(goodModel, R"(<DataField name="d" optype="continuous" dataType="dateDaysSince[-9223372036854775807]"/>)"),
+       "dataType=\"dateDaysSince[-9223372036854775807]\" is not supported"},
+      {selectedBy(R"(<SimplePredicate field="x" operator="equal" value="%4"><Extension name="value-encoding" value="percent"/></SimplePredicate>)"),
+       "value=\"%4\" is not percent-encoded"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pmml);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace splitmodels {
@@ -17,15 +18,27 @@ class ScoreError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// One cell of a row: its text, or a missing value.
+struct ScoreCell {
+  std::string_view text;
+  bool missing = false;
+};
+
 struct ScoreResult {
   // True when a segment's predicate held for the row (always true for a bare
   // RegressionModel). Predicates follow three-valued logic: a comparison
   // with a missing value is unknown, and only a true predicate selects.
   bool selected = false;
-  // The predicted value ("%.17g" for regression, the class label for
-  // classification). Empty when not selected, and also when the selected
-  // model cannot compute: a NumericPredictor's input is missing and its
-  // MiningField gives no missingValueReplacement.
+  // No prediction, and a field the model reads holds an invalid value: one
+  // that does not read as its data type, or a category its DataField does
+  // not list. Such a value equals no split value and is not missing, and a
+  // model reading it gives no prediction (PMML's returnInvalid treatment).
+  bool invalid = false;
+  // The predicted value (the shortest text that reads back to the double
+  // for regression, the class label for classification). Empty when not
+  // selected, when an input is invalid, and when the selected model cannot
+  // compute: a NumericPredictor's input is missing and its MiningField gives
+  // no missingValueReplacement.
   std::string predicted;
   // Classification with a predicted value: one probability per classLabels()
   // entry (0 for labels the selected model has no table for); else empty.
@@ -38,6 +51,8 @@ struct ScoreResult {
 // A loaded model: a MiningModel with a selectFirst Segmentation of
 // RegressionModel segments, or a bare RegressionModel. Moveable, not
 // copyable. After bind(), score() is const and may run on several threads.
+// A row's segment is found by hash lookup when the segments test equality
+// on one set of fields, as split models do, whatever their number.
 class SplitScorer {
  public:
   // Parses and checks the document. Throws ScoreError.
@@ -57,6 +72,9 @@ class SplitScorer {
   // counts as missing. Throws ScoreError when bind() was not called or the
   // row is shorter than the header.
   ScoreResult score(const std::vector<std::optional<std::string>>& row) const;
+  // The same for cells that view the caller's texts, reusing `result`'s
+  // storage (the fast path for streaming). `result` is overwritten.
+  void score(const std::vector<ScoreCell>& row, ScoreResult& result) const;
 
   const std::string& targetName() const;
   bool isClassification() const;
@@ -64,6 +82,10 @@ class SplitScorer {
   const std::vector<std::string>& classLabels() const;
   // Fields the model reads (DataDictionary order), which bind() must find.
   const std::vector<std::string>& requiredFields() const;
+  // For one group's model that carries its split values (a split-info
+  // extension): those values as "field=value" texts ("<missing>" for a
+  // missing value); it selects only its group's rows. Empty otherwise.
+  const std::vector<std::string>& groupKey() const;
 
  private:
   struct Impl;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "splitmodels/data.h"
@@ -22,6 +23,16 @@ struct SplitSegment {
   std::string groupPmml;           // the group's PMML (buildGroupModel output,
                                    // possibly with a MiningBuildTask added)
   std::string id;                  // segment id; empty gives the 1-based index
+  // Every key the group's records hold (each one value per split field, in
+  // split-field order, with exact value texts). When not empty, the segment
+  // selects a record holding any of them, and `values` is not used.
+  std::vector<std::vector<SplitValue>> keys;
+  // For categorical inputs: the categories the group's fit has seen. The
+  // segment's model then lists each of them (coefficient 0 for those without
+  // a coefficient) and marks the input invalidValueTreatment="returnInvalid",
+  // so a category the group never saw gives no prediction. Empty: the
+  // group's model as it is.
+  std::vector<std::pair<std::string, std::vector<std::string>>> levels;
 };
 
 struct SplitModelInput {
@@ -35,8 +46,10 @@ struct SplitModelInput {
 
 // Writes one PMML 4.4 document with a MiningModel whose selectFirst
 // Segmentation holds one Segment per group: the predicate tests the group's
-// split values (numbers re-rendered with "%.17g", "isMissing" for a missing
-// value) and the model is the group's RegressionModel. Throws
+// split values (numbers re-rendered as the shortest text that reads back,
+// "isMissing" for a missing value; a text XML cannot hold is percent-encoded
+// and marked by an Extension named "value-encoding" with value "percent")
+// and the model is the group's RegressionModel. Throws
 // std::invalid_argument naming the problem when there is no segment, a group
 // PMML does not parse or holds no RegressionModel, a split field, input or
 // the target has no FieldDef, or a numeric split value does not parse.

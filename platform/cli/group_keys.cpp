@@ -1,0 +1,67 @@
+#include "group_keys.h"
+
+#include <charconv>
+#include <set>
+
+namespace splitrun {
+
+namespace {
+
+std::string realText(double value)
+{
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+// The value of row `r` of a column, as a split value.
+splitmodels::SplitValue valueAt(const refhost::Column& column, const refhost::ColumnValues& values, std::size_t r)
+{
+    splitmodels::SplitValue value;
+    value.field = column.name;
+    value.storage = column.storage;
+    if (values.isMissing(r)) {
+        value.missing = true;
+        return value;
+    }
+    using Kind = refhost::ColumnValues::Kind;
+    switch (values.kind()) {
+    case Kind::Real: value.value = realText(values.reals()[r]); break;
+    case Kind::Integer: value.value = std::to_string(values.integers()[r]); break;
+    case Kind::Text: value.value = values.dictionary().at(values.codes()[r]); break;
+    case Kind::Cells: {
+        const refhost::Cell& cell = values.cells()[r];
+        if (cell.isText()) value.value = std::string(cell.asText());
+        else if (cell.isInteger()) value.value = std::to_string(cell.asInteger());
+        else value.value = realText(cell.asReal());
+        break;
+    }
+    }
+    return value;
+}
+
+}  // namespace
+
+std::vector<SplitKey> distinctSplitKeys(const refhost::Table& records, const std::vector<std::string>& splitFields)
+{
+    std::vector<std::size_t> columns;
+    for (const std::string& name : splitFields)
+        for (std::size_t c = 0; c < records.columns().size(); ++c)
+            if (records.columns()[c].name == name) columns.push_back(c);
+    std::vector<SplitKey> keys;
+    std::set<std::string> seen;
+    for (std::size_t r = 0; r < records.rowCount(); ++r) {
+        SplitKey key;
+        std::string identity;
+        for (std::size_t c : columns) {
+            key.push_back(valueAt(records.columns()[c], records.values(c), r));
+            const splitmodels::SplitValue& value = key.back();
+            identity += value.missing ? 'm' : 'v';
+            identity += std::to_string(value.value.size()) + ':' + value.value;
+        }
+        if (seen.insert(identity).second) keys.push_back(std::move(key));
+    }
+    return keys;
+}
+
+}  // namespace splitrun
