@@ -1,5 +1,6 @@
 // split-run score: apply a split model to a CSV file in one streaming pass.
 #include <filesystem>
+#include <fstream>
 
 #include <splitmodels/scorer.h>
 
