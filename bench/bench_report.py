@@ -83,6 +83,10 @@ def main():
         if runs:
             rows.append((f"distribution: {label}, wall", "ms", ms(runs)))
             rows.append((f"distribution: {label}, CPU", "ms", cpu_ms(runs)))
+    csv_load = micro.get("BM_LoadCsv", [])
+    if csv_load:
+        rows.append(("CSV load on one thread, CPU", "ms", cpu_ms(csv_load)))
+        rows.append(("CSV load on one thread, per CPU second", "MB", [r["mb_per_cpu_second"] for r in csv_load]))
     collect, collect_cpu = {}, {}
     for run_name, runs in micro.items():
         if run_name.startswith("BM_CollectGroups/"):

@@ -192,6 +192,11 @@ if [ "$micro" = 1 ]; then
     --benchmark_repetitions="$runs" --benchmark_enable_random_interleaving=true \
     --benchmark_out="$work/micro-distribute.json" --benchmark_out_format=json >&2
   micro_json+=("$work/micro-distribute.json")
+  echo "Running the CSV load benchmark" >&2
+  SPLIT_BENCH_CSV="$data" "$split_bench" --benchmark_filter='BM_LoadCsv' \
+    --benchmark_repetitions="$runs" \
+    --benchmark_out="$work/micro-csv.json" --benchmark_out_format=json >&2
+  micro_json+=("$work/micro-csv.json")
   for size in 1000 10000 100000; do
     echo "Running the collection benchmark, $size groups" >&2
     "$split_bench" --benchmark_filter="BM_CollectGroups/$size/" \
