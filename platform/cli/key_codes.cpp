@@ -81,6 +81,7 @@ KeyCodes textCodes(const refhost::ColumnValues& values, std::size_t rows)
     KeyCodes result;
     result.levels = static_cast<std::uint32_t>(dictionary.size() + 1);
     result.codes.resize(rows);
+    if (dictionary.size() == 0) return result;   // every value is missing
     const std::uint32_t* codes = values.codes().data();
     for (std::size_t row = 0; row < rows; ++row) result.codes[row] = rank[codes[row]];
     if (values.hasMissing())

@@ -66,6 +66,7 @@ TEST(KeyOrder, CountingMatchesComparisonOnTableCases)
          {{integer(2), text("x")}, {integer(1), text("y")}, {integer(2), text("a")}, {Cell(), Cell()},
           {integer(1), text("y")}, {integer(2), Cell()}}},
         {"no rows", {{"s", 3, 3}, {"n", 2, 1}}, {}},
+        {"every value missing", {{"s", 3, 3}, {"n", 2, 1}}, {{Cell(), Cell()}, {Cell(), Cell()}, {Cell(), Cell()}}},
         {"one row", {{"s", 3, 3}}, {{text("only")}}},
     };
     for (const OrderCase& c : cases) {
