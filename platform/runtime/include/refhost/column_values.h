@@ -38,8 +38,6 @@ private:
     size_t longest_ = 0;
 };
 
-class ColumnValues;
-
 // Spare storage for ColumnValues::permute, reused from column to column: a
 // column is gathered into the buffer of its kind, and its old storage
 // becomes the buffer for the next column, so that reordering a table
