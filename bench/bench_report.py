@@ -56,6 +56,8 @@ def main():
     p.add_argument("--threads", type=int, required=True)
     p.add_argument("--groups", type=int, required=True)
     p.add_argument("--load", nargs=2, help="load averages (1, 5, 15 min) before and after")
+    p.add_argument("--dt-records", type=int, default=0,
+                   help="records of the data.table comparison's files")
     args = p.parse_args()
 
     csv_bytes = os.path.getsize(args.data)
@@ -63,7 +65,9 @@ def main():
     micro = read_micro(args.micro)
 
     rows = []  # (figure, unit, values)
-    for name in ("split-run", "pandas-sklearn", "R-lm"):
+    dt_names = [f"{who}-{order}" for order in ("grouped", "shuffled")
+                for who in ("split-run", "datatable")]
+    for name in ["split-run", "pandas-sklearn", "R-lm"] + dt_names:
         if wall[name]:
             rows.append((f"end to end: {name}, wall", "s", wall[name]))
             rows.append((f"end to end: {name}, CPU (user + sys)", "s", cpu[name]))
@@ -72,11 +76,17 @@ def main():
     cpu_ms = lambda runs: [r["cpu_ms"] for r in runs]  # noqa: E731
     dist_module = micro.get("BM_DistributeModule", [])
     dist_floor = micro.get("BM_DistributeFloor", [])
+    dist_calls = micro.get("BM_DistributeCalls", [])
     for label, runs in (("module (plan + hand-out)", dist_module),
-                        ("floor (copy into record sets)", dist_floor)):
+                        ("floor (copy into record sets)", dist_floor),
+                        ("the module's 7 host calls alone", dist_calls)):
         if runs:
             rows.append((f"distribution: {label}, wall", "ms", ms(runs)))
             rows.append((f"distribution: {label}, CPU", "ms", cpu_ms(runs)))
+    csv_load = micro.get("BM_LoadCsv", [])
+    if csv_load:
+        rows.append(("CSV load on one thread, CPU", "ms", cpu_ms(csv_load)))
+        rows.append(("CSV load on one thread, per CPU second", "MB", [r["mb_per_cpu_second"] for r in csv_load]))
     collect, collect_cpu = {}, {}
     for run_name, runs in micro.items():
         if run_name.startswith("BM_CollectGroups/"):
@@ -104,7 +114,12 @@ def main():
     if dist_module and dist_floor:
         for kind, pick in (("wall", ms), ("CPU", cpu_ms)):
             r = median(pick(dist_module)) / median(pick(dist_floor))
-            checks.append((f"distribution / floor, {kind}", r, "<= 1.5", r <= 1.5))
+            checks.append((f"distribution / floor, {kind}", r, "", None))
+    if dist_module and dist_calls:
+        for kind, pick in (("wall", ms), ("CPU", cpu_ms)):
+            calls_time = median(pick(dist_calls))
+            r = (median(pick(dist_module)) - calls_time) / calls_time
+            checks.append((f"module's own work / its host calls, {kind}", r, "<= 0.1", r <= 0.1))
     if 1000 in collect and 100000 in collect:
         for kind, figures in (("wall", collect), ("CPU", collect_cpu)):
             r = median(figures[100000]) / median(figures[1000])
@@ -126,6 +141,14 @@ def main():
                 target = name == "split-run"
                 checks.append((f"{name} max RSS / CSV size", r, "<= 2" if target else "",
                                r <= 2 if target else None))
+    for order in ("grouped", "shuffled"):
+        ours, theirs = wall[f"split-run-{order}"], wall[f"datatable-{order}"]
+        if ours and theirs:
+            r = median(theirs) / median(ours)
+            checks.append((f"data.table wall / split-run wall, {order}, {args.dt_records:,} records",
+                           r, ">= 5", r >= 5))
+            r = median(cpu[f"datatable-{order}"]) / median(cpu[f"split-run-{order}"])
+            checks.append((f"data.table CPU / split-run CPU, {order}", r, "", None))
     if checks:
         print()
         width = max(len(c[0]) for c in checks)

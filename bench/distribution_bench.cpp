@@ -1,9 +1,10 @@
 // Distribution overhead: the distribute component's planning plus the
 // hand-out of every group to its worker, against the floor a host pays
 // without the module, one pass over the same iterator copying every record
-// into one record set per group, with the group boundaries known in advance.
-// Both fill their record sets through the reference host, so the ratio of
-// the two is the module's own cost.
+// into one record set per group, with the group boundaries known in advance,
+// and against the host calls the module makes per record, made alone. All
+// fill their record sets through the reference host, so the module's time
+// beyond the calls' is its own work.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -129,5 +130,74 @@ void BM_DistributeFloor(benchmark::State& state) {
     state.counters["host_calls_per_record"] = static_cast<double>(calls) / runs / static_cast<double>(records);
 }
 BENCHMARK(BM_DistributeFloor)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The host calls the module makes under its contract, alone: a planning pass
+// reading both split fields of every record (nextRecord, getRecordValue
+// twice), a rewind, then the hand-out, which creates one record set per
+// group and reads both split fields of every record again before adding it
+// and moving on (getRecordValue twice, addRecord, nextRecord). Seven calls
+// per record; the module's time beyond this is its own work.
+void BM_DistributeCalls(benchmark::State& state) {
+    const size_t records = bench::recordCount();
+    const refhost::Table& table = bench::groupedTable(records, kGroups);
+    const std::vector<size_t> sizes = bench::groupSizes(records, kGroups);
+    const size_t grp = *table.columnIndex("grp");
+    const size_t sub = *table.columnIndex("sub");
+    refhost::Host host;
+    double cpu = 0;
+    uint64_t calls = 0;
+    for (auto _ : state) {
+        refhost::Context context(host);
+        context.setInput(table);
+        CFIterator* input = nullptr;
+        int err = 0;
+        if (context.getInputIterator(0, &input, &err) != 0) {
+            state.SkipWithError("no input iterator");
+            break;
+        }
+
+        const uint64_t callsBefore = recordCalls(host);
+        bench::Stopwatch watch;
+        watch.start();
+        cf_status status = 0;
+        int more = 0;
+        void* value = nullptr;
+        size_t length = 0;
+        size_t seen = 0;
+        for (status |= input->nextRecord(input->handle, &more, &err); more != 0 && status == 0;
+             status |= input->nextRecord(input->handle, &more, &err)) {
+            status |= input->getRecordValue(input->handle, grp, &value, &length, &err);
+            status |= input->getRecordValue(input->handle, sub, &value, &length, &err);
+            seen += length;
+        }
+        status |= input->rewind(input->handle, &err);
+        status |= input->nextRecord(input->handle, &more, &err);
+        for (size_t size : sizes) {
+            CFRecordSet* set = nullptr;
+            status |= context.createRecordSet(&set, &err, "");
+            for (size_t i = 0; i < size && status == 0; ++i) {
+                status |= input->getRecordValue(input->handle, grp, &value, &length, &err);
+                status |= input->getRecordValue(input->handle, sub, &value, &length, &err);
+                seen += length;
+                status |= set->addRecord(set->handle, input, &err);
+                status |= input->nextRecord(input->handle, &more, &err);
+            }
+        }
+        benchmark::DoNotOptimize(seen);
+        watch.stop();
+        state.SetIterationTime(watch.wall());
+        cpu += watch.cpu();
+        calls += recordCalls(host) - callsBefore;
+
+        if (status != 0 || !recordSetsHoldEverything(context, records, kGroups))
+            state.SkipWithError("the calls did not copy every record");
+    }
+    const auto runs = static_cast<double>(state.iterations());
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * records));
+    state.counters["records"] = static_cast<double>(records);
+    state.counters["cpu_ms"] = cpu / runs * 1e3;
+    state.counters["host_calls_per_record"] = static_cast<double>(calls) / runs / static_cast<double>(records);
+}
+BENCHMARK(BM_DistributeCalls)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -7,6 +7,7 @@
 #   scripts/bench.sh [--runs N] [--peer-runs N] [--r-runs N] [--records N] [--groups N]
 #                    [--threads N] [--work DIR] [--build-dir DIR] [--no-build]
 #                    [--skip-peers] [--skip-micro] [--score]
+#                    [--dt-records N] [--dt-runs N]
 #
 # --runs        runs of every end-to-end contender and repetitions of every
 #               benchmark (default 5)
@@ -23,6 +24,10 @@
 # --no-build    use the build tree as it is
 # --skip-peers  time split-run only
 # --skip-micro  skip the Google Benchmark runs
+# --dt-records  records of the data.table comparison: split-run and R's
+#               data.table on that many records, grouped and with the rows
+#               shuffled (default 3000000; 0 skips it)
+# --dt-runs     runs of each contender in that comparison (default: --peer-runs)
 # --score       also run the scoring benchmark (scripts/bench-score.sh: 3M
 #               records against 1,000 and 100,000 groups, and data.table)
 set -euo pipefail
@@ -31,7 +36,11 @@ root="$PWD"
 
 runs=5
 peer_runs=""
+dt_records=3000000
+dt_runs=""
 r_runs=""
+dt_records=3000000
+dt_runs=""
 records=10000000
 groups=1000
 threads="$(nproc)"
@@ -55,12 +64,15 @@ while [ $# -gt 0 ]; do
     --skip-peers) peers=0; shift ;;
     --skip-micro) micro=0; shift ;;
     --score) score=1; shift ;;
-    -h|--help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --dt-records) dt_records="$2"; shift 2 ;;
+    --dt-runs) dt_runs="$2"; shift 2 ;;
+    -h|--help) sed -n '2,33p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
 peer_runs="${peer_runs:-$runs}"
 r_runs="${r_runs:-$peer_runs}"
+dt_runs="${dt_runs:-$peer_runs}"
 python=/usr/bin/python3  # Debian's python, where python3-pandas and python3-sklearn live
 
 # Peers, installed with apt when missing.
@@ -136,6 +148,38 @@ if [ "$peers" = 1 ]; then
   done
 fi
 
+# split-run against R's data.table (fread, lm.fit by group) on smaller data,
+# as generated (grouped) and with its rows shuffled; split-run groups the
+# shuffled file itself.
+if [ "$dt_records" -gt 0 ] && [ "$dt_runs" -gt 0 ]; then
+  dt_data="$work/data-$dt_records-$groups.csv"
+  dt_shuffled="$work/data-$dt_records-$groups-shuffled.csv"
+  if [ ! -s "$dt_data" ]; then
+    "$generator" --records "$dt_records" --groups "$groups" --out "$dt_data.tmp"
+    mv "$dt_data.tmp" "$dt_data"
+  fi
+  if [ ! -s "$dt_shuffled" ]; then
+    # A fixed random source: the same shuffle on every run.
+    { head -n 1 "$dt_data"; tail -n +2 "$dt_data" | shuf --random-source=<(yes split-bench); } \
+      > "$dt_shuffled.tmp"
+    mv "$dt_shuffled.tmp" "$dt_shuffled"
+  fi
+  for run in $(seq 1 "$dt_runs"); do
+    rm -rf "$work/out-split"
+    timed split-run-grouped "$run" "$split_run" build --data "$dt_data" --split grp,sub --target y \
+      --inputs "$inputs" --threads "$threads" --presorted --out "$work/out-split"
+    rm -rf "$work/out-split"
+    timed split-run-shuffled "$run" "$split_run" build --data "$dt_shuffled" --split grp,sub \
+      --target y --inputs "$inputs" --threads "$threads" --out "$work/out-split"
+    if [ "$peers" = 1 ]; then
+      timed datatable-grouped "$run" env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE \
+        Rscript bench/peers/r_datatable.R "$dt_data" "$work/out-dt.csv"
+      timed datatable-shuffled "$run" env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE \
+        Rscript bench/peers/r_datatable.R "$dt_shuffled" "$work/out-dt.csv"
+    fi
+  done
+fi
+
 # Google Benchmark. Distribution and its floor run interleaved in one
 # process, so the ratio compares runs made under the same conditions; each
 # collection size runs in a process of its own, so that no size inherits a
@@ -148,6 +192,11 @@ if [ "$micro" = 1 ]; then
     --benchmark_repetitions="$runs" --benchmark_enable_random_interleaving=true \
     --benchmark_out="$work/micro-distribute.json" --benchmark_out_format=json >&2
   micro_json+=("$work/micro-distribute.json")
+  echo "Running the CSV load benchmark" >&2
+  SPLIT_BENCH_CSV="$data" "$split_bench" --benchmark_filter='BM_LoadCsv' \
+    --benchmark_repetitions="$runs" \
+    --benchmark_out="$work/micro-csv.json" --benchmark_out_format=json >&2
+  micro_json+=("$work/micro-csv.json")
   for size in 1000 10000 100000; do
     echo "Running the collection benchmark, $size groups" >&2
     "$split_bench" --benchmark_filter="BM_CollectGroups/$size/" \
@@ -159,7 +208,8 @@ fi
 
 load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
 "$python" bench/bench_report.py --end-to-end "$raw" --micro "${micro_json[@]}" --data "$data" \
-  --threads "$threads" --groups "$groups" --load "$load_before" "$load_after"
+  --threads "$threads" --groups "$groups" --load "$load_before" "$load_after" \
+  --dt-records "$dt_records"
 
 if [ "$score" = 1 ]; then
   skip=()

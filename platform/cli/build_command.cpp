@@ -1,5 +1,6 @@
 // split-run build: load and check the data, run the split components through
 // the reference host, and write the outputs and the report.
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -53,8 +54,9 @@ void orderRows(CsvTable& data, const ModelFields& fields, const BuildOptions& op
 {
     if (options.presorted)
         checkGrouped(data.table, fields.splitColumns, data.lines, data.source);
-    else
-        data.table.permuteRows(sortedByKey(data.table, fields.splitColumns));
+    else if (const std::vector<std::size_t> order = sortedByKey(data.table, fields.splitColumns);
+             !std::is_sorted(order.begin(), order.end()))   // a file in key order stays as it is
+        data.table.permuteRows(order);
 }
 
 // The table the components see, taken from the loaded data, with the

@@ -1,6 +1,8 @@
 #include "group_keys.h"
 
+#include <bit>
 #include <charconv>
+#include <cstdint>
 #include <set>
 
 namespace splitrun {
@@ -40,6 +42,33 @@ splitmodels::SplitValue valueAt(const refhost::Column& column, const refhost::Co
     return value;
 }
 
+// Whether rows r and r - 1 hold the same key in the same form (reals bit
+// for bit, so that -0 and 0 stay apart), which makes row r's key no new one.
+bool sameAsRowBefore(const refhost::Table& records, const std::vector<std::size_t>& columns, std::size_t r)
+{
+    using Kind = refhost::ColumnValues::Kind;
+    for (std::size_t c : columns) {
+        const refhost::ColumnValues& values = records.values(c);
+        const bool missing = values.isMissing(r);
+        if (missing != values.isMissing(r - 1)) return false;
+        if (missing) continue;
+        switch (values.kind()) {
+        case Kind::Integer:
+            if (values.integers()[r] != values.integers()[r - 1]) return false;
+            break;
+        case Kind::Real:
+            if (std::bit_cast<std::uint64_t>(values.reals()[r]) != std::bit_cast<std::uint64_t>(values.reals()[r - 1]))
+                return false;
+            break;
+        case Kind::Text:
+            if (values.codes()[r] != values.codes()[r - 1]) return false;
+            break;
+        case Kind::Cells: return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<SplitKey> distinctSplitKeys(const refhost::Table& records, const std::vector<std::string>& splitFields)
@@ -51,6 +80,7 @@ std::vector<SplitKey> distinctSplitKeys(const refhost::Table& records, const std
     std::vector<SplitKey> keys;
     std::set<std::string> seen;
     for (std::size_t r = 0; r < records.rowCount(); ++r) {
+        if (r > 0 && sameAsRowBefore(records, columns, r)) continue;
         SplitKey key;
         std::string identity;
         for (std::size_t c : columns) {

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "errors.h"
+#include "key_codes.h"
 #include "value_parsing.h"
 
 namespace splitrun {
@@ -104,6 +105,14 @@ int compareCells(const refhost::Cell& a, const refhost::Cell& b)
 
 std::vector<std::size_t> sortedByKey(const refhost::Table& table,
                                      const std::vector<std::size_t>& keyColumns)
+{
+    if (std::optional<std::vector<std::size_t>> order = countingOrder(table, keyColumns))
+        return std::move(*order);
+    return sortedByComparison(table, keyColumns);
+}
+
+std::vector<std::size_t> sortedByComparison(const refhost::Table& table,
+                                            const std::vector<std::size_t>& keyColumns)
 {
     std::vector<std::size_t> order(table.rowCount());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;

@@ -17,9 +17,15 @@ namespace splitrun {
 // strings bytewise. Negative, zero or positive like strcmp.
 int compareCells(const refhost::Cell& a, const refhost::Cell& b);
 
-// Row indices of `table` in a stable order by the values of `keyColumns`.
+// Row indices of `table` in a stable order by the values of `keyColumns`:
+// by counting over key codes (see key_codes.h) where the key columns allow
+// it, by comparisons otherwise. Both give the same order.
 std::vector<std::size_t> sortedByKey(const refhost::Table& table,
                                      const std::vector<std::size_t>& keyColumns);
+
+// The same order by a stable comparison sort with compareCells' order.
+std::vector<std::size_t> sortedByComparison(const refhost::Table& table,
+                                            const std::vector<std::size_t>& keyColumns);
 
 // Checks that rows with equal keys are adjacent in the table's order.
 // Throws InputError naming the key, the line where its group first started,

@@ -229,30 +229,41 @@ void ColumnValues::toCells() {
 
 namespace {
 
+// Gathers values[order[i]] into spare, then swaps the two.
 template <typename Vector>
-void permuteVector(Vector& values, const std::vector<size_t>& order) {
-    Vector result;
-    result.reserve(order.size());
-    for (size_t from : order) result.push_back(std::move(values[from]));
-    values = std::move(result);
+void permuteVector(Vector& values, const std::vector<size_t>& order, Vector& spare) {
+    spare.clear();
+    spare.reserve(order.size());
+    for (size_t from : order) spare.push_back(std::move(values[from]));
+    values.swap(spare);
 }
 
 }  // namespace
 
 void ColumnValues::permute(const std::vector<size_t>& order) {
+    PermuteBuffers buffers;
+    permute(order, buffers);
+}
+
+void ColumnValues::permute(const std::vector<size_t>& order, PermuteBuffers& buffers) {
     switch (kind_) {
-        case Kind::Integer: permuteVector(ints_, order); break;
-        case Kind::Real: permuteVector(reals_, order); break;
-        case Kind::Text: permuteVector(codes_, order); break;
-        case Kind::Cells: permuteVector(cells_, order); break;
+        case Kind::Integer: permuteVector(ints_, order, buffers.integers); break;
+        case Kind::Real: permuteVector(reals_, order, buffers.reals); break;
+        case Kind::Text: permuteVector(codes_, order, buffers.codes); break;
+        case Kind::Cells: {
+            std::vector<Cell> spare;
+            permuteVector(cells_, order, spare);
+            break;
+        }
     }
     if (!missing_.empty()) {
-        std::vector<uint64_t> old = std::move(missing_);
-        missing_.clear();
+        std::vector<uint64_t>& old = buffers.missing;
+        old.swap(missing_);
+        missing_.assign((order.size() + 63) >> 6, 0);
         for (size_t row = 0; row < order.size(); ++row) {
             const size_t from = order[row];
             if ((from >> 6) < old.size() && ((old[from >> 6] >> (from & 63)) & 1u) != 0)
-                setMissing(row);
+                missing_[row >> 6] |= uint64_t{1} << (row & 63);
         }
     }
     size_ = order.size();

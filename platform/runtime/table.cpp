@@ -161,7 +161,8 @@ bool Table::sameValue(size_t a, size_t b, size_t column) const {
 
 void Table::permuteRows(const std::vector<size_t>& order) {
     if (order.size() != rows_) throw std::invalid_argument("row order of the wrong size");
-    for (ColumnValues& column : values_) column.permute(order);
+    PermuteBuffers buffers;
+    for (ColumnValues& column : values_) column.permute(order, buffers);
 }
 
 bool Table::operator==(const Table& other) const {

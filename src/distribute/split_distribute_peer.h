@@ -62,6 +62,14 @@ private:
     uint32_t ReadSplitKey(SplitKey& key, int* err);
     static void ClearSplitKey(SplitKey& key);
     static int CompareSplitKeys(const SplitKey& a, const SplitKey& b);
+    // Reads the split values of the current record and tells whether they
+    // equal `key`, as CompareSplitKeys(key, scratch) would after
+    // ReadSplitKey(scratch): the values are compared where the host keeps
+    // them, without copying, and `scratch` is used only when the iterator
+    // cannot be called directly. A value that cannot be read raises its
+    // message, and it and the values after it count as equal to the key's
+    // (the key "as it was left").
+    bool RecordHasKey(const SplitKey& key, SplitKey& scratch, int* err);
 
     // Planning and hand-out.
     uint32_t PlanWorkers(int* err);

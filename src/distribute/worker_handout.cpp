@@ -73,15 +73,18 @@ uint32_t SplitDistributePeer::FillWorkerRecordSet(CFWorker* worker, int* err) {
         }
         ReadSplitKey(groupKey, err);
         recordsRemain = dataHelper->nextRecord();
+        // The loop steps the host's iterator itself, as planning does.
+        const bool canStep = source != nullptr && source->nextRecord != nullptr;
+        int more = 0;
+        int stepErr = 0;
         while (recordsRemain) {
-            ReadSplitKey(recordKey, err);
-            if (CompareSplitKeys(groupKey, recordKey) != 0) break;  // the next group starts here
+            if (!RecordHasKey(groupKey, recordKey, err)) break;  // the next group starts here
             result = host::AddRecord(records, source, err);
             if (result != CF_OK) {
                 RaiseError(kMsgRecordRefused);
                 break;
             }
-            recordsRemain = dataHelper->nextRecord();
+            recordsRemain = canStep && source->nextRecord(source->handle, &more, &stepErr) == CF_OK && more == 1;
         }
     }
     WorkerEntry* entry = result == CF_OK ? FindWorker(worker) : nullptr;

@@ -51,9 +51,15 @@ uint32_t SplitDistributePeer::PlanWorkers(int* err) {
         PrepareSplitKey(next, err);
     }
     ReadSplitKey(current, err);
-    while (dataHelper->nextRecord()) {
-        ReadSplitKey(next, err);
-        if (CompareSplitKeys(current, next) == 0) continue;
+    // The loop steps the host's iterator itself: one call fewer per record
+    // than through the record reader, which would end the input the same way
+    // on a failed step.
+    CFIterator* input = dataHelper->getIterator();
+    const bool canStep = input != nullptr && input->nextRecord != nullptr;
+    int more = 0;
+    int stepErr = 0;
+    while (canStep && input->nextRecord(input->handle, &more, &stepErr) == CF_OK && more == 1) {
+        if (RecordHasKey(current, next, err)) continue;
         // A worker refused after the first one ends the scan; the groups found
         // so far stand and the rest of the input is handed to no worker.
         if (host::CreateWorker(context, &worker, err) != CF_OK) break;

@@ -38,6 +38,18 @@ private:
     size_t longest_ = 0;
 };
 
+// Spare storage for ColumnValues::permute, reused from column to column: a
+// column is gathered into the buffer of its kind, and its old storage
+// becomes the buffer for the next column, so that reordering a table
+// touches one column's worth of fresh memory instead of one per column.
+// Not shared between threads.
+struct PermuteBuffers {
+    ColumnVector<int64_t> integers;
+    ColumnVector<double> reals;
+    ColumnVector<uint32_t> codes;
+    std::vector<uint64_t> missing;
+};
+
 class ColumnValues {
 public:
     enum class Kind { Integer, Real, Text, Cells };
@@ -89,6 +101,8 @@ public:
     void integersToReals();
     // Reorders the values: value i becomes the old value order[i].
     void permute(const std::vector<size_t>& order);
+    // The same, gathering into `buffers` and leaving the old storage there.
+    void permute(const std::vector<size_t>& order, PermuteBuffers& buffers);
     // Frees spare capacity.
     void shrink();
 

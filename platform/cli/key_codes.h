@@ -1,0 +1,39 @@
+// Grouping rows by split key in linear time: every key value gets a small
+// code that sorts like the value, and the rows are ordered by counting.
+#ifndef SPLITRUN_KEY_CODES_H
+#define SPLITRUN_KEY_CODES_H
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include <refhost/table.h>
+
+namespace splitrun {
+
+// The rank codes of one key column: codes[row] is 0 for a missing value and
+// otherwise 1 + the rank of the value among the column's distinct values
+// (strings bytewise, numbers numerically), so that two rows' codes compare
+// as their values do. `levels` is one more than the largest code possible.
+struct KeyCodes {
+    std::vector<std::uint32_t> codes;
+    std::uint32_t levels = 1;
+};
+
+// The codes of column `column`, or nothing when codes cannot order it
+// exactly as the comparison does: a column of mixed cells, or reals holding
+// a NaN (which compares equal to every number).
+std::optional<KeyCodes> keyCodes(const refhost::Table& table, std::size_t column);
+
+// Row indices of `table` ordered by the values of `keyColumns` (missing
+// first, numbers numerically, strings bytewise), rows with equal keys in
+// table order: the order a stable comparison sort gives, found by counting
+// passes over the key codes in time linear in the rows (plus sorting each
+// column's distinct values). Nothing when a key column has no exact codes.
+std::optional<std::vector<std::size_t>> countingOrder(const refhost::Table& table,
+                                                      const std::vector<std::size_t>& keyColumns);
+
+}  // namespace splitrun
+
+#endif
