@@ -9,7 +9,7 @@
 #include <splitmodels/data.h>
 
 #include "column_profile.h"
-#include "csv_reader.h"
+#include "csv_stream.h"
 #include "errors.h"
 #include "plain_csv_loader.h"
 #include "value_parsing.h"
@@ -24,37 +24,41 @@ constexpr std::size_t kDistinctLimit = 100000;
 // Threads that read a plain file.
 constexpr std::size_t kLoadThreads = 2;
 
+// Every record of the file, in blocks as the stream gives them.
 struct RawData {
     std::vector<std::string> header;
-    std::vector<CsvRecord> records;
+    std::vector<CsvBlock> blocks;
 };
 
 RawData readRaw(InputSource& input, const std::string& path, const CsvFormat& format)
 {
-    CsvReader reader(input.stream(), path, format);
+    CsvStream reader(input.stream(), path, format);
     checkDelimiterHint(reader.header(), path, format);
     RawData raw;
     raw.header = reader.header();
-    CsvRecord record;
-    while (reader.next(record)) raw.records.push_back(std::move(record));
+    for (;;) {
+        raw.blocks.emplace_back();
+        if (!reader.next(raw.blocks.back())) break;
+    }
+    raw.blocks.pop_back();
     return raw;
 }
 
 // The cell for a present text of a column of the given storage, or nothing
 // when it does not read as that storage.
-std::optional<refhost::Cell> toCell(const CsvField& field, Storage storage)
+std::optional<refhost::Cell> toCell(std::string_view text, bool missing, Storage storage)
 {
-    if (field.isMissing()) return refhost::Cell::missing();
+    if (missing) return refhost::Cell::missing();
     switch (storage) {
-    case Storage::String: return refhost::Cell::text(field.value);
+    case Storage::String: return refhost::Cell::text(std::string(text));
     case Storage::Integer:
-        if (auto v = parseInteger(field.value)) return refhost::Cell::integer(*v);
+        if (auto v = parseInteger(text)) return refhost::Cell::integer(*v);
         return std::nullopt;
     case Storage::Real:
-        if (auto v = parseReal(field.value)) return refhost::Cell::real(*v);
+        if (auto v = parseReal(text)) return refhost::Cell::real(*v);
         return std::nullopt;
     default:
-        if (auto v = parseNumber(storage, field.value)) return refhost::Cell::real(*v);
+        if (auto v = parseNumber(storage, text)) return refhost::Cell::real(*v);
         return std::nullopt;
     }
 }
@@ -77,33 +81,36 @@ void fillTable(CsvTable& result, const RawData& raw, const std::vector<std::size
                bool fromDataModel)
 {
     const auto& columns = result.table.columns();
-    for (const CsvRecord& record : raw.records) {
-        std::vector<refhost::Cell> row;
-        row.reserve(columns.size());
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            const CsvField& field = record.fields[source[i]];
-            const auto storage = static_cast<Storage>(columns[i].storage);
-            auto cell = toCell(field, storage);
-            if (!cell)
-                throw InputError(
-                    result.source + ":" + std::to_string(record.line) + ":" +
-                    std::to_string(source[i] + 1) + " (field '" + columns[i].name + "'): the value '" +
-                    field.value + "' is not " + storageExample(storage) + " as the field's storage " +
-                    storageName(storage) + " requires; " +
-                    (fromDataModel ? "correct the value or the field's storage in --data-model"
-                                   : "correct the value"));
-            row.push_back(std::move(*cell));
+    std::vector<refhost::Cell> row;
+    for (const CsvBlock& block : raw.blocks) {
+        for (std::size_t r = 0; r < block.size(); ++r) {
+            row.clear();
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                const std::string_view text = block.value(r, source[i]);
+                const auto storage = static_cast<Storage>(columns[i].storage);
+                auto cell = toCell(text, block.isMissing(r, source[i]), storage);
+                if (!cell)
+                    throw InputError(
+                        result.source + ":" + std::to_string(block.line(r)) + ":" +
+                        std::to_string(source[i] + 1) + " (field '" + columns[i].name + "'): the value '" +
+                        std::string(text) + "' is not " + storageExample(storage) +
+                        " as the field's storage " + storageName(storage) + " requires; " +
+                        (fromDataModel ? "correct the value or the field's storage in --data-model"
+                                       : "correct the value"));
+                row.push_back(std::move(*cell));
+            }
+            result.table.addRow(row);
+            result.lines.push_back(block.line(r));
         }
-        result.table.addRow(row);
-        result.lines.push_back(record.line);
     }
 }
 
 void inferColumns(CsvTable& result, const RawData& raw, std::vector<std::size_t>& source)
 {
     std::vector<ColumnProfile> profiles(raw.header.size());
-    for (const CsvRecord& record : raw.records)
-        for (std::size_t i = 0; i < profiles.size(); ++i) profiles[i].observe(record.fields[i]);
+    for (const CsvBlock& block : raw.blocks)
+        for (std::size_t r = 0; r < block.size(); ++r)
+            for (std::size_t i = 0; i < profiles.size(); ++i) profiles[i].observe(block.value(r, i), block.isMissing(r, i));
     for (std::size_t i = 0; i < profiles.size(); ++i) {
         const int storage = static_cast<int>(profiles[i].storage());
         const int measure = static_cast<int>(profiles[i].measure());
