@@ -75,6 +75,16 @@ const char* storageExample(Storage storage)
     }
 }
 
+InputError valueMismatch(const std::string& source, std::uint64_t line, std::size_t csvColumn,
+                         const std::string& name, std::string_view text, Storage storage, bool fromDataModel)
+{
+    return InputError(source + ":" + std::to_string(line) + ":" + std::to_string(csvColumn + 1) + " (field '" +
+                      name + "'): the value '" + std::string(text) + "' is not " + storageExample(storage) +
+                      " as the field's storage " + storageName(storage) + " requires; " +
+                      (fromDataModel ? "correct the value or the field's storage in --data-model"
+                                     : "correct the value"));
+}
+
 // Fills the table from the raw records; column i of the table reads CSV
 // column source[i].
 void fillTable(CsvTable& result, const RawData& raw, const std::vector<std::size_t>& source,
@@ -90,13 +100,8 @@ void fillTable(CsvTable& result, const RawData& raw, const std::vector<std::size
                 const auto storage = static_cast<Storage>(columns[i].storage);
                 auto cell = toCell(text, block.isMissing(r, source[i]), storage);
                 if (!cell)
-                    throw InputError(
-                        result.source + ":" + std::to_string(block.line(r)) + ":" +
-                        std::to_string(source[i] + 1) + " (field '" + columns[i].name + "'): the value '" +
-                        std::string(text) + "' is not " + storageExample(storage) +
-                        " as the field's storage " + storageName(storage) + " requires; " +
-                        (fromDataModel ? "correct the value or the field's storage in --data-model"
-                                       : "correct the value"));
+                    throw valueMismatch(result.source, block.line(r), source[i], columns[i].name, text, storage,
+                                        fromDataModel);
                 row.push_back(std::move(*cell));
             }
             result.table.addRow(row);
@@ -274,6 +279,38 @@ bool readPlainTable(CsvTable& result, const std::string& csvPath, const std::str
 }
 
 }  // namespace
+
+void appendTypedValue(refhost::ColumnValues& column, std::string_view text, bool missing, Storage storage,
+                      const std::string& source, std::uint64_t line, std::size_t csvColumn,
+                      const std::string& name, bool fromDataModel)
+{
+    if (missing) {
+        column.appendMissing();
+        return;
+    }
+    switch (storage) {
+    case Storage::String: column.appendText(text); return;
+    case Storage::Integer:
+        if (const auto v = parseInteger(text)) {
+            column.appendInteger(*v);
+            return;
+        }
+        break;
+    case Storage::Real:
+        if (const auto v = parseReal(text)) {
+            column.appendReal(*v);
+            return;
+        }
+        break;
+    default:
+        if (const auto v = parseNumber(storage, text)) {
+            column.appendReal(*v);
+            return;
+        }
+        break;
+    }
+    throw valueMismatch(source, line, csvColumn, name, text, storage, fromDataModel);
+}
 
 void checkDelimiterHint(const std::vector<std::string>& header, const std::string& source,
                         const CsvFormat& format)

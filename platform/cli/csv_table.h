@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <refhost/table.h>
 
 #include "csv_format.h"
 #include "input_source.h"
+#include "value_parsing.h"
 
 namespace splitrun {
 
@@ -54,6 +56,15 @@ struct CsvTable {
 // file, line, column and field of the first problem.
 CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPath,
                       const CsvFormat& format = {});
+
+// Appends a field's value to a column kept for the given storage: missing
+// as missing, text as text, numbers, dates and times as numbers. Throws
+// InputError naming `source`, the line, the CSV column (0-based
+// `csvColumn`) and the field `name` when present text does not read as
+// the storage.
+void appendTypedValue(refhost::ColumnValues& column, std::string_view text, bool missing, Storage storage,
+                      const std::string& source, std::uint64_t line, std::size_t csvColumn,
+                      const std::string& name, bool fromDataModel = false);
 
 // Throws InputError suggesting --delimiter when a header of one field holds
 // a ';' or a tab while the delimiter is another character.

@@ -1,0 +1,54 @@
+// A CSV file as a record source for the host: every pass opens the file
+// and reads it again through CsvStream, one block of records at a time, so
+// a run over it holds a few blocks, not the file. The columns' storages
+// come from an earlier look at the whole file (or a data model); a value
+// that does not read as its column's storage ends the pass with the same
+// error the loader gives. The file must be one that can be read again: a
+// path, not standard input (gzip-compressed or not).
+#ifndef SPLITRUN_STREAMED_CSV_SOURCE_H
+#define SPLITRUN_STREAMED_CSV_SOURCE_H
+
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <refhost/record_source.h>
+
+#include "csv_format.h"
+
+namespace splitrun {
+
+class StreamedCsvSource : public refhost::RecordSource {
+public:
+    // Column i of the records is CSV column csvColumns[i] of `path`, read
+    // as columns[i].storage says. `blockRecords` bounds the records of a
+    // block.
+    StreamedCsvSource(std::string path, CsvFormat format, std::vector<refhost::Column> columns,
+                      std::vector<std::size_t> csvColumns, std::size_t blockRecords = 4096);
+
+    const std::vector<refhost::Column>& columns() const override { return columns_; }
+    // Throws InputError when the file cannot be opened or its header is
+    // malformed.
+    std::unique_ptr<refhost::RecordPass> open() const override;
+
+    // The message of the first error a pass met (a host iterator only says
+    // that it failed), or empty. Thread-safe.
+    std::string error() const;
+
+private:
+    class Pass;
+    void noteError(const std::string& message) const;
+
+    std::string path_;
+    CsvFormat format_;
+    std::vector<refhost::Column> columns_;
+    std::vector<std::size_t> csvColumns_;
+    std::size_t blockRecords_;
+    mutable std::mutex mutex_;
+    mutable std::string error_;
+};
+
+}  // namespace splitrun
+
+#endif
