@@ -1,6 +1,7 @@
 #include "csv_table.h"
 
 #include <cstring>
+#include <unordered_set>
 #include <map>
 #include <set>
 #include <sstream>
@@ -12,6 +13,7 @@
 #include "csv_stream.h"
 #include "errors.h"
 #include "plain_csv_loader.h"
+#include "streamed_csv_source.h"
 #include "value_parsing.h"
 
 namespace splitrun {
@@ -278,7 +280,128 @@ bool readPlainTable(CsvTable& result, const std::string& csvPath, const std::str
     return true;
 }
 
+// Number columns keep digest rows for this many distinct values.
+constexpr std::size_t kDigestNumbers = 1024;
+
+// A set of up to kDistinctLimit numbers by their bits, open addressing in
+// a fixed table (0 marks a free slot, so zero is kept apart).
+class NumberSet {
+public:
+    std::size_t size() const { return count_ + zero_; }
+    // True when the value was not in the set yet.
+    bool insert(double value)
+    {
+        if (value == 0) return !zero_ && (zero_ = true);
+        if (slots_.empty()) slots_.assign(std::size_t{1} << 18, 0);
+        std::uint64_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t slot = (bits * 0x9E3779B97F4A7C15ull) >> 46;
+        while (slots_[slot] != 0 && slots_[slot] != bits) slot = (slot + 1) & mask;
+        if (slots_[slot] == bits) return false;
+        slots_[slot] = bits;
+        ++count_;
+        return true;
+    }
+
+private:
+    std::vector<std::uint64_t> slots_;
+    std::size_t count_ = 0;
+    bool zero_ = false;
+};
+
+// What the second pass of profileCsvFile learns about one column.
+struct ColumnDigest {
+    std::unordered_set<std::string> texts;
+    NumberSet numbers;
+    bool more = false;             // more distinct values than counted
+    std::size_t missing = 0;
+    std::size_t longest = 0;       // longest text so far
+    bool seenText = false;
+
+    // True when the row's value is one the digest must keep.
+    bool observe(const refhost::ColumnValues& values, std::size_t row)
+    {
+        using Kind = refhost::ColumnValues::Kind;
+        if (values.isMissing(row)) {
+            ++missing;
+            return false;
+        }
+        if (values.kind() == Kind::Text) {
+            const std::string_view text = values.dictionary().at(values.codes()[row]);
+            bool keep = !seenText || text.size() > longest;
+            seenText = true;
+            longest = std::max(longest, text.size());
+            if (texts.size() < kDistinctLimit) {
+                keep |= texts.emplace(text).second;
+            } else if (!more && !texts.count(std::string(text))) {
+                more = true;
+            }
+            return keep;
+        }
+        double value = values.kind() == Kind::Integer ? static_cast<double>(values.integers()[row])
+                                                      : values.reals()[row];
+        if (numbers.size() < kDistinctLimit) {
+            const bool fresh = numbers.insert(value);
+            return fresh && numbers.size() <= kDigestNumbers;
+        }
+        // Full: a value not yet counted means there are more.
+        if (!more && numbers.insert(value)) more = true;
+        return false;
+    }
+};
+
 }  // namespace
+
+CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModelPath, const CsvFormat& format)
+{
+    CsvTable result;
+    result.source = csvPath == "-" ? "<stdin>" : csvPath;
+    {
+        InputSource input(csvPath, "--data", format.latin1);
+        CsvStream reader(input.stream(), result.source, format);
+        checkDelimiterHint(reader.header(), csvPath, format);
+        if (!dataModelPath.empty()) {
+            columnsFromDataModel(result, reader.header(), dataModelPath, result.csvColumns);
+        } else {
+            std::vector<ColumnProfile> profiles(reader.header().size());
+            CsvBlock block;
+            while (reader.next(block))
+                for (std::size_t r = 0; r < block.size(); ++r)
+                    for (std::size_t i = 0; i < profiles.size(); ++i)
+                        profiles[i].observe(block.value(r, i), block.isMissing(r, i));
+            for (std::size_t i = 0; i < profiles.size(); ++i) {
+                const int storage = static_cast<int>(profiles[i].storage());
+                const int measure = static_cast<int>(profiles[i].measure());
+                result.table.addColumn({reader.header()[i], storage, measure});
+                result.fields.push_back({reader.header()[i], storage, measure});
+                result.csvColumns.push_back(i);
+            }
+        }
+    }
+    const StreamedCsvSource source(csvPath, format, result.table.columns(), result.csvColumns);
+    const auto pass = source.open();
+    std::vector<ColumnDigest> digests(result.table.columnCount());
+    std::size_t records = 0;
+    refhost::Table block;
+    while (pass->next(block)) {
+        records += block.rowCount();
+        for (std::size_t r = 0; r < block.rowCount(); ++r) {
+            bool keep = false;
+            for (std::size_t c = 0; c < digests.size(); ++c) keep |= digests[c].observe(block.values(c), r);
+            if (keep) result.table.addRowFrom(block, r);
+        }
+    }
+    for (std::size_t c = 0; c < digests.size(); ++c) {
+        FieldSummary& field = result.fields[c];
+        const ColumnDigest& digest = digests[c];
+        field.missing = digest.missing;
+        field.categories = std::min(kDistinctLimit, digest.texts.size() + digest.numbers.size());
+        field.moreCategories = digest.more;
+    }
+    result.streamedRecords = records;
+    return result;
+}
 
 void appendTypedValue(refhost::ColumnValues& column, std::string_view text, bool missing, Storage storage,
                       const std::string& source, std::uint64_t line, std::size_t csvColumn,

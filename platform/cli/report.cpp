@@ -62,7 +62,7 @@ std::string formatTable(const std::vector<std::vector<std::string>>& rows)
 
 void printFields(std::ostream& out, const CsvTable& data)
 {
-    out << "Data: " << data.source << ", " << data.table.rowCount() << " records, "
+    out << "Data: " << data.source << ", " << data.recordCount() << " records, "
         << data.table.columnCount() << " fields"
         << (data.dataModelText.empty() ? " (storages inferred)" : " (storages from --data-model)")
         << "\n";

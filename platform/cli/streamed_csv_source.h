@@ -16,6 +16,8 @@
 #include <refhost/record_source.h>
 
 #include "csv_format.h"
+#include "csv_stream.h"
+#include "input_source.h"
 
 namespace splitrun {
 
@@ -36,8 +38,11 @@ public:
     // that it failed), or empty. Thread-safe.
     std::string error() const;
 
-private:
+    // A pass that also shows the records as read, for their line numbers.
     class Pass;
+    std::unique_ptr<Pass> openPass() const;
+
+private:
     void noteError(const std::string& message) const;
 
     std::string path_;
@@ -48,6 +53,26 @@ private:
     mutable std::mutex mutex_;
     mutable std::string error_;
 };
+
+class StreamedCsvSource::Pass : public refhost::RecordPass {
+public:
+    explicit Pass(const StreamedCsvSource& source);
+    bool next(refhost::Table& block) override;
+    // The records of the last block as read: the same rows, with their lines.
+    const CsvBlock& records() const { return records_; }
+
+private:
+    const StreamedCsvSource& source_;
+    InputSource input_;
+    CsvStream stream_;
+    CsvBlock records_;
+};
+
+// Checks, in one pass, that records with equal values in the key columns
+// are adjacent in the file. Throws InputError as checkGrouped does. The
+// keys of the groups met so far are held in memory, not the records.
+void checkGroupedFile(const StreamedCsvSource& source, const std::vector<std::size_t>& keyColumns,
+                      const std::string& sourceName);
 
 }  // namespace splitrun
 
