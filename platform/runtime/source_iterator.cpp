@@ -18,6 +18,11 @@ cf_status countWord(void* h, size_t* count, int* err) { return self(h)->getField
 
 }  // namespace
 
+SourceIterator* SourceIterator::fromRecord(CFIterator* record) {
+    if (record == nullptr || record->nextRecord != &nextWord) return nullptr;
+    return self(record->handle);
+}
+
 SourceIterator::SourceIterator(std::shared_ptr<const RecordSource> source, std::shared_ptr<Faults> faults)
     : source_(std::move(source)), faults_(faults ? std::move(faults) : std::make_shared<Faults>()) {
     record_.handle = this;
@@ -31,7 +36,7 @@ cf_status SourceIterator::nextRecord(int* more, int* err) {
     cf_status status = 0;
     if (faults_->check("nextRecord", err, &status)) return status;
     if (more == nullptr || failed_) return CF_FAILED;
-    if (!ended_ && current_ + 1 < static_cast<long>(block_.rowCount())) {
+    if (!ended_ && block_ && current_ + 1 < static_cast<long>(block_->rowCount())) {
         ++current_;
         ++moves_;
         *more = 1;
@@ -44,7 +49,10 @@ cf_status SourceIterator::nextRecord(int* more, int* err) {
                 pass_ = source_->open();
                 ++passes_;
             }
-            if (pass_->next(block_) && block_.rowCount() > 0) {
+            // A fresh table each time: record sets may still refer to the last.
+            auto next = std::make_shared<Table>();
+            if (pass_->next(*next) && next->rowCount() > 0) {
+                block_ = std::move(next);
                 current_ = 0;
                 ++moves_;
                 *more = 1;
@@ -54,14 +62,14 @@ cf_status SourceIterator::nextRecord(int* more, int* err) {
     } catch (const std::exception&) {
         failed_ = true;
         pass_.reset();
-        block_ = Table();
+        block_.reset();
         current_ = -1;
         return CF_FAILED;
     }
     ++moves_;
     ended_ = true;
     pass_.reset();
-    block_ = Table();
+    block_.reset();
     current_ = -1;
     *more = 0;
     return CF_OK;
@@ -73,7 +81,7 @@ cf_status SourceIterator::rewind(int* err) {
     if (failed_) return CF_FAILED;
     ++rewinds_;
     pass_.reset();
-    block_ = Table();
+    block_.reset();
     current_ = -1;
     ended_ = false;
     return CF_OK;
@@ -84,7 +92,7 @@ cf_status SourceIterator::getRecordValue(size_t field, void** value, size_t* len
     if (faults_->check("getRecordValue", err, &status)) return status;
     if (value == nullptr || length == nullptr || current_ < 0 || field >= source_->columns().size())
         return CF_FAILED;
-    *value = const_cast<void*>(block_.valueBytes(static_cast<size_t>(current_), field, length));
+    *value = const_cast<void*>(block_->valueBytes(static_cast<size_t>(current_), field, length));
     return CF_OK;
 }
 

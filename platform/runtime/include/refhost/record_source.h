@@ -51,6 +51,13 @@ public:
     SourceIterator& operator=(const SourceIterator&) = delete;
 
     CFIterator* record() { return &record_; }
+    static SourceIterator* fromRecord(CFIterator* record);
+    // The block that holds the current record and the record's row in it;
+    // null, -1 when there is no current record. Blocks are never changed
+    // once read, so a record set may keep a reference to a row instead of
+    // a copy.
+    const std::shared_ptr<const Table>& block() const { return block_; }
+    long position() const { return current_; }
     size_t moves() const { return moves_; }      // nextRecord calls that succeeded
     size_t rewinds() const { return rewinds_; }  // rewind calls that succeeded
     size_t passes() const { return passes_; }    // passes opened
@@ -65,7 +72,7 @@ private:
     std::shared_ptr<const RecordSource> source_;
     std::shared_ptr<Faults> faults_;
     std::unique_ptr<RecordPass> pass_;
-    Table block_;
+    std::shared_ptr<const Table> block_;
     long current_ = -1;   // row of block_, or -1 before the first / past the last
     bool ended_ = false;
     bool failed_ = false;
