@@ -47,6 +47,11 @@ std::string describeByte(int c)
 CsvStream::CsvStream(std::istream& in, std::string sourceName, CsvFormat format)
     : buf_(in.rdbuf()), source_(std::move(sourceName)), format_(std::move(format)), buffer_(kChunkBytes)
 {
+    for (const char c : {'\n', '\r', '"'}) {
+        endsUnquoted_[static_cast<unsigned char>(c)] = true;
+        endsQuoted_[static_cast<unsigned char>(c)] = true;
+    }
+    endsUnquoted_[static_cast<unsigned char>(format_.delimiter)] = true;
     // A UTF-8 byte order mark before the header is not part of the first name.
     static const char bom[] = "\xEF\xBB\xBF";
     if (peek() == static_cast<unsigned char>(bom[0])) {
@@ -150,7 +155,7 @@ void CsvStream::readQuoted(CsvBlock& block, std::size_t recordStart, std::size_t
         const char* const from = buffer_.data() + pos_;
         const char* p = from;
         const char* const stop = buffer_.data() + end_;
-        while (p != stop && *p != '"' && *p != '\n' && *p != '\r') ++p;
+        while (p != stop && !endsQuoted_[static_cast<unsigned char>(*p)]) ++p;
         block.text_.append(from, static_cast<std::size_t>(p - from));
         pos_ += static_cast<std::size_t>(p - from);
         checkSize(block, recordStart, column);
@@ -172,13 +177,12 @@ void CsvStream::readQuoted(CsvBlock& block, std::size_t recordStart, std::size_t
 
 void CsvStream::readUnquoted(CsvBlock& block, std::size_t recordStart, std::size_t column)
 {
-    const char delimiter = format_.delimiter;
     for (;;) {
         if (pos_ == end_ && !refill()) return;
         const char* const from = buffer_.data() + pos_;
         const char* p = from;
         const char* const stop = buffer_.data() + end_;
-        while (p != stop && *p != delimiter && *p != '\n' && *p != '\r' && *p != '"') ++p;
+        while (p != stop && !endsUnquoted_[static_cast<unsigned char>(*p)]) ++p;
         block.text_.append(from, static_cast<std::size_t>(p - from));
         pos_ += static_cast<std::size_t>(p - from);
         checkSize(block, recordStart, column);

@@ -127,6 +127,10 @@ private:
     std::vector<std::string> header_;
     std::uint64_t line_ = 1;
     std::uint64_t blankLine_ = 0;   // a blank line whose verdict waits for what follows
+    // Bytes that end or interrupt an unquoted field (delimiter, line
+    // breaks, quote), and a quoted one's text (quote, line breaks).
+    bool endsUnquoted_[256] = {};
+    bool endsQuoted_[256] = {};
 };
 
 }  // namespace splitrun
