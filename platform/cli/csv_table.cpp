@@ -310,9 +310,15 @@ private:
     bool zero_ = false;
 };
 
+// Hashes texts and views alike, so a set of texts is searched by view.
+struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+};
+
 // What the second pass of profileCsvFile learns about one column.
 struct ColumnDigest {
-    std::unordered_set<std::string> texts;
+    std::unordered_set<std::string, TextHash, std::equal_to<>> texts;
     NumberSet numbers;
     bool more = false;             // more distinct values than counted
     std::size_t missing = 0;
@@ -332,10 +338,13 @@ struct ColumnDigest {
             bool keep = !seenText || text.size() > longest;
             seenText = true;
             longest = std::max(longest, text.size());
-            if (texts.size() < kDistinctLimit) {
-                keep |= texts.emplace(text).second;
-            } else if (!more && !texts.count(std::string(text))) {
-                more = true;
+            if (texts.find(text) == texts.end()) {
+                if (texts.size() < kDistinctLimit) {
+                    texts.emplace(text);
+                    keep = true;
+                } else {
+                    more = true;
+                }
             }
             return keep;
         }

@@ -100,6 +100,13 @@ void checkGroupedFile(const StreamedCsvSource& source, const std::vector<std::si
     Key key(keyColumns.size());
     while (pass->next(block)) {
         for (std::size_t r = 0; r < block.rowCount(); ++r) {
+            // Within a block the row before is compared in place; only a
+            // block's first row and a new group's first row make a key.
+            if (r > 0) {
+                bool same = true;
+                for (std::size_t column : keyColumns) same = same && block.sameValue(r - 1, r, column);
+                if (same) continue;
+            }
             for (std::size_t i = 0; i < keyColumns.size(); ++i) key[i] = block.at(r, keyColumns[i]);
             if (started && !KeyLess()(key, current) && !KeyLess()(current, key)) continue;
             const std::uint64_t line = pass->records().line(r);
