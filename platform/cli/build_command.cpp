@@ -1,7 +1,9 @@
 // split-run build: load and check the data, run the split components through
 // the reference host, and write the outputs and the report.
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <set>
 
@@ -22,6 +24,7 @@
 #include "report.h"
 #include "run_summary.h"
 #include "split_model_file.h"
+#include "streamed_csv_source.h"
 #include "tables.h"
 #include "value_parsing.h"
 
@@ -46,6 +49,33 @@ std::vector<refhost::Column> componentColumns(const CsvTable& data, const ModelF
     if (options.model == ModelChoice::Logistic && data.dataModelText.empty())
         columns[fields.targetColumn].measure = static_cast<int>(Measure::Flag);
     return columns;
+}
+
+// True when the file is too large to load within the memory limit: a
+// loaded table takes about the file's size (a compressed file is taken at
+// four times its size). Standard input cannot be read twice, so it is
+// always loaded.
+bool tooLargeToLoad(const BuildOptions& options)
+{
+    if (options.dataFile == "-") return false;
+    std::error_code ec;
+    if (!fs::is_regular_file(options.dataFile, ec)) return false;
+    std::uint64_t bytes = fs::file_size(options.dataFile, ec);
+    if (ec) return false;
+    unsigned char magic[2] = {0, 0};
+    if (std::FILE* file = std::fopen(options.dataFile.c_str(), "rb")) {
+        if (std::fread(magic, 1, 2, file) == 2 && magic[0] == 0x1f && magic[1] == 0x8b) bytes *= 4;
+        std::fclose(file);
+    }
+    if (bytes <= options.memoryLimit) return false;
+    if (!options.presorted)
+        throw InputError("--data " + options.dataFile + ": the file (" + std::to_string(bytes >> 20) +
+                         " MiB) does not fit in --memory-limit (" +
+                         std::to_string(options.memoryLimit >> 20) +
+                         " MiB), and records that are not grouped can only be sorted in memory; "
+                         "group the file by the split fields and give --presorted, or raise "
+                         "--memory-limit");
+    return true;
 }
 
 // Puts the rows in distribution order: sorted by the split fields, or as
@@ -103,8 +133,12 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
 {
     const fs::path outDir = options.outDir;
     refuseFileAsOutDir(outDir);
-    CsvTable data = readCsvTable(options.dataFile, options.dataModelFile, options.format);
-    if (data.table.rowCount() == 0)
+    // A file too large to load is read again on every pass: profiled
+    // first, checked for grouping, then served to the run block by block.
+    const bool streamed = tooLargeToLoad(options);
+    CsvTable data = streamed ? profileCsvFile(options.dataFile, options.dataModelFile, options.format)
+                             : readCsvTable(options.dataFile, options.dataModelFile, options.format);
+    if (data.recordCount() == 0)
         throw InputError(options.dataFile + ": the file has a header but no records; there is "
                                             "nothing to build models from");
     const ModelFields fields = resolveModelFields(options, data);
@@ -112,7 +146,13 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     const std::optional<std::string> inputStatXml =
         optionalFile(options.inputStatXmlFile, "--input-statxml");
     const std::vector<refhost::Column> columns = componentColumns(data, fields, options);
-    orderRows(data, fields, options);
+    std::shared_ptr<const StreamedCsvSource> source;
+    if (streamed) {
+        source = std::make_shared<StreamedCsvSource>(options.dataFile, options.format, columns, data.csvColumns);
+        checkGroupedFile(*source, fields.splitColumns, data.source);
+    } else {
+        orderRows(data, fields, options);
+    }
     OutputTransaction output(outDir, {{"--data", options.dataFile},
                                       {"--data-model", options.dataModelFile},
                                       {"--input-pmml", options.inputPmmlFile},
@@ -129,7 +169,10 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
 
     refhost::RunConfig config;
     config.dataModel = componentDataModel(data, table, fields);
-    config.sharedInput = std::make_shared<const refhost::Table>(std::move(table));
+    if (source)
+        config.source = source;
+    else
+        config.sharedInput = std::make_shared<const refhost::Table>(std::move(table));
     config.splitFields = fields.split;
     config.targetFields = {fields.target};
     config.inputFields = fields.inputs;
@@ -142,11 +185,13 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     };
     const refhost::RunResult result = refhost::runSplit(module, host, config);
     progress.finish();
+    // A file that changed or broke between passes: its error, not the run's.
+    if (source && !source->error().empty()) throw InputError(source->error());
 
     const RunSummary summary = summariseRun(result, worker);
     std::vector<int> splitStorages;
     for (std::size_t column : fields.splitColumns)
-        splitStorages.push_back(config.inputTable().columns()[column].storage);
+        splitStorages.push_back(config.inputColumns()[column].storage);
     const std::string event = options.model != ModelChoice::Logistic ? std::string()
                               : options.event ? *options.event
                                               : fields.targetValues.back();

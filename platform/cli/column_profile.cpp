@@ -4,10 +4,9 @@
 
 namespace splitrun {
 
-void ColumnProfile::observe(const CsvField& field)
+void ColumnProfile::observe(std::string_view text, bool missing)
 {
-    if (field.isMissing()) return;
-    const std::string& text = field.value;
+    if (missing) return;
     ++present_;
     maxLength_ = std::max(maxLength_, text.size());
     if (integer_ && !parseInteger(text)) integer_ = false;

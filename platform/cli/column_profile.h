@@ -8,17 +8,16 @@
 #define SPLITRUN_COLUMN_PROFILE_H
 
 #include <cstddef>
-#include <string>
-#include <vector>
+#include <string_view>
 
-#include "csv_reader.h"
 #include "value_parsing.h"
 
 namespace splitrun {
 
 class ColumnProfile {
 public:
-    void observe(const CsvField& field);
+    // A field's text; a missing value does not vote.
+    void observe(std::string_view text, bool missing);
 
     Storage storage() const;
     // Continuous for numbers, dates and times; nominal for strings.

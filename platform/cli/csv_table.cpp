@@ -1,6 +1,7 @@
 #include "csv_table.h"
 
 #include <cstring>
+#include <unordered_set>
 #include <map>
 #include <set>
 #include <sstream>
@@ -9,9 +10,10 @@
 #include <splitmodels/data.h>
 
 #include "column_profile.h"
-#include "csv_reader.h"
+#include "csv_stream.h"
 #include "errors.h"
 #include "plain_csv_loader.h"
+#include "streamed_csv_source.h"
 #include "value_parsing.h"
 
 namespace splitrun {
@@ -24,37 +26,41 @@ constexpr std::size_t kDistinctLimit = 100000;
 // Threads that read a plain file.
 constexpr std::size_t kLoadThreads = 2;
 
+// Every record of the file, in blocks as the stream gives them.
 struct RawData {
     std::vector<std::string> header;
-    std::vector<CsvRecord> records;
+    std::vector<CsvBlock> blocks;
 };
 
 RawData readRaw(InputSource& input, const std::string& path, const CsvFormat& format)
 {
-    CsvReader reader(input.stream(), path, format);
+    CsvStream reader(input.stream(), path, format);
     checkDelimiterHint(reader.header(), path, format);
     RawData raw;
     raw.header = reader.header();
-    CsvRecord record;
-    while (reader.next(record)) raw.records.push_back(std::move(record));
+    for (;;) {
+        raw.blocks.emplace_back();
+        if (!reader.next(raw.blocks.back())) break;
+    }
+    raw.blocks.pop_back();
     return raw;
 }
 
 // The cell for a present text of a column of the given storage, or nothing
 // when it does not read as that storage.
-std::optional<refhost::Cell> toCell(const CsvField& field, Storage storage)
+std::optional<refhost::Cell> toCell(std::string_view text, bool missing, Storage storage)
 {
-    if (field.isMissing()) return refhost::Cell::missing();
+    if (missing) return refhost::Cell::missing();
     switch (storage) {
-    case Storage::String: return refhost::Cell::text(field.value);
+    case Storage::String: return refhost::Cell::text(std::string(text));
     case Storage::Integer:
-        if (auto v = parseInteger(field.value)) return refhost::Cell::integer(*v);
+        if (auto v = parseInteger(text)) return refhost::Cell::integer(*v);
         return std::nullopt;
     case Storage::Real:
-        if (auto v = parseReal(field.value)) return refhost::Cell::real(*v);
+        if (auto v = parseReal(text)) return refhost::Cell::real(*v);
         return std::nullopt;
     default:
-        if (auto v = parseNumber(storage, field.value)) return refhost::Cell::real(*v);
+        if (auto v = parseNumber(storage, text)) return refhost::Cell::real(*v);
         return std::nullopt;
     }
 }
@@ -71,39 +77,47 @@ const char* storageExample(Storage storage)
     }
 }
 
+InputError valueMismatch(const std::string& source, std::uint64_t line, std::size_t csvColumn,
+                         const std::string& name, std::string_view text, Storage storage, bool fromDataModel)
+{
+    return InputError(source + ":" + std::to_string(line) + ":" + std::to_string(csvColumn + 1) + " (field '" +
+                      name + "'): the value '" + std::string(text) + "' is not " + storageExample(storage) +
+                      " as the field's storage " + storageName(storage) + " requires; " +
+                      (fromDataModel ? "correct the value or the field's storage in --data-model"
+                                     : "correct the value"));
+}
+
 // Fills the table from the raw records; column i of the table reads CSV
 // column source[i].
 void fillTable(CsvTable& result, const RawData& raw, const std::vector<std::size_t>& source,
                bool fromDataModel)
 {
     const auto& columns = result.table.columns();
-    for (const CsvRecord& record : raw.records) {
-        std::vector<refhost::Cell> row;
-        row.reserve(columns.size());
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            const CsvField& field = record.fields[source[i]];
-            const auto storage = static_cast<Storage>(columns[i].storage);
-            auto cell = toCell(field, storage);
-            if (!cell)
-                throw InputError(
-                    result.source + ":" + std::to_string(record.line) + ":" +
-                    std::to_string(source[i] + 1) + " (field '" + columns[i].name + "'): the value '" +
-                    field.value + "' is not " + storageExample(storage) + " as the field's storage " +
-                    storageName(storage) + " requires; " +
-                    (fromDataModel ? "correct the value or the field's storage in --data-model"
-                                   : "correct the value"));
-            row.push_back(std::move(*cell));
+    std::vector<refhost::Cell> row;
+    for (const CsvBlock& block : raw.blocks) {
+        for (std::size_t r = 0; r < block.size(); ++r) {
+            row.clear();
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                const std::string_view text = block.value(r, source[i]);
+                const auto storage = static_cast<Storage>(columns[i].storage);
+                auto cell = toCell(text, block.isMissing(r, source[i]), storage);
+                if (!cell)
+                    throw valueMismatch(result.source, block.line(r), source[i], columns[i].name, text, storage,
+                                        fromDataModel);
+                row.push_back(std::move(*cell));
+            }
+            result.table.addRow(row);
+            result.lines.push_back(block.line(r));
         }
-        result.table.addRow(row);
-        result.lines.push_back(record.line);
     }
 }
 
 void inferColumns(CsvTable& result, const RawData& raw, std::vector<std::size_t>& source)
 {
     std::vector<ColumnProfile> profiles(raw.header.size());
-    for (const CsvRecord& record : raw.records)
-        for (std::size_t i = 0; i < profiles.size(); ++i) profiles[i].observe(record.fields[i]);
+    for (const CsvBlock& block : raw.blocks)
+        for (std::size_t r = 0; r < block.size(); ++r)
+            for (std::size_t i = 0; i < profiles.size(); ++i) profiles[i].observe(block.value(r, i), block.isMissing(r, i));
     for (std::size_t i = 0; i < profiles.size(); ++i) {
         const int storage = static_cast<int>(profiles[i].storage());
         const int measure = static_cast<int>(profiles[i].measure());
@@ -266,7 +280,169 @@ bool readPlainTable(CsvTable& result, const std::string& csvPath, const std::str
     return true;
 }
 
+// Number columns keep digest rows for this many distinct values.
+constexpr std::size_t kDigestNumbers = 1024;
+
+// A set of up to kDistinctLimit numbers by their bits, open addressing in
+// a fixed table (0 marks a free slot, so zero is kept apart).
+class NumberSet {
+public:
+    std::size_t size() const { return count_ + zero_; }
+    // True when the value was not in the set yet.
+    bool insert(double value)
+    {
+        if (value == 0) return !zero_ && (zero_ = true);
+        if (slots_.empty()) slots_.assign(std::size_t{1} << 18, 0);
+        std::uint64_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t slot = (bits * 0x9E3779B97F4A7C15ull) >> 46;
+        while (slots_[slot] != 0 && slots_[slot] != bits) slot = (slot + 1) & mask;
+        if (slots_[slot] == bits) return false;
+        slots_[slot] = bits;
+        ++count_;
+        return true;
+    }
+
+private:
+    std::vector<std::uint64_t> slots_;
+    std::size_t count_ = 0;
+    bool zero_ = false;
+};
+
+// Hashes texts and views alike, so a set of texts is searched by view.
+struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+};
+
+// What the second pass of profileCsvFile learns about one column.
+struct ColumnDigest {
+    std::unordered_set<std::string, TextHash, std::equal_to<>> texts;
+    NumberSet numbers;
+    bool more = false;             // more distinct values than counted
+    std::size_t missing = 0;
+    std::size_t longest = 0;       // longest text so far
+    bool seenText = false;
+
+    // True when the row's value is one the digest must keep.
+    bool observe(const refhost::ColumnValues& values, std::size_t row)
+    {
+        using Kind = refhost::ColumnValues::Kind;
+        if (values.isMissing(row)) {
+            ++missing;
+            return false;
+        }
+        if (values.kind() == Kind::Text) {
+            const std::string_view text = values.dictionary().at(values.codes()[row]);
+            bool keep = !seenText || text.size() > longest;
+            seenText = true;
+            longest = std::max(longest, text.size());
+            if (texts.find(text) == texts.end()) {
+                if (texts.size() < kDistinctLimit) {
+                    texts.emplace(text);
+                    keep = true;
+                } else {
+                    more = true;
+                }
+            }
+            return keep;
+        }
+        double value = values.kind() == Kind::Integer ? static_cast<double>(values.integers()[row])
+                                                      : values.reals()[row];
+        if (numbers.size() < kDistinctLimit) {
+            const bool fresh = numbers.insert(value);
+            return fresh && numbers.size() <= kDigestNumbers;
+        }
+        // Full: a value not yet counted means there are more.
+        if (!more && numbers.insert(value)) more = true;
+        return false;
+    }
+};
+
 }  // namespace
+
+CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModelPath, const CsvFormat& format)
+{
+    CsvTable result;
+    result.source = csvPath == "-" ? "<stdin>" : csvPath;
+    {
+        InputSource input(csvPath, "--data", format.latin1);
+        CsvStream reader(input.stream(), result.source, format);
+        checkDelimiterHint(reader.header(), csvPath, format);
+        if (!dataModelPath.empty()) {
+            columnsFromDataModel(result, reader.header(), dataModelPath, result.csvColumns);
+        } else {
+            std::vector<ColumnProfile> profiles(reader.header().size());
+            CsvBlock block;
+            while (reader.next(block))
+                for (std::size_t r = 0; r < block.size(); ++r)
+                    for (std::size_t i = 0; i < profiles.size(); ++i)
+                        profiles[i].observe(block.value(r, i), block.isMissing(r, i));
+            for (std::size_t i = 0; i < profiles.size(); ++i) {
+                const int storage = static_cast<int>(profiles[i].storage());
+                const int measure = static_cast<int>(profiles[i].measure());
+                result.table.addColumn({reader.header()[i], storage, measure});
+                result.fields.push_back({reader.header()[i], storage, measure});
+                result.csvColumns.push_back(i);
+            }
+        }
+    }
+    const StreamedCsvSource source(csvPath, format, result.table.columns(), result.csvColumns);
+    const auto pass = source.open();
+    std::vector<ColumnDigest> digests(result.table.columnCount());
+    std::size_t records = 0;
+    refhost::Table block;
+    while (pass->next(block)) {
+        records += block.rowCount();
+        for (std::size_t r = 0; r < block.rowCount(); ++r) {
+            bool keep = false;
+            for (std::size_t c = 0; c < digests.size(); ++c) keep |= digests[c].observe(block.values(c), r);
+            if (keep) result.table.addRowFrom(block, r);
+        }
+    }
+    for (std::size_t c = 0; c < digests.size(); ++c) {
+        FieldSummary& field = result.fields[c];
+        const ColumnDigest& digest = digests[c];
+        field.missing = digest.missing;
+        field.categories = std::min(kDistinctLimit, digest.texts.size() + digest.numbers.size());
+        field.moreCategories = digest.more;
+    }
+    result.streamedRecords = records;
+    return result;
+}
+
+void appendTypedValue(refhost::ColumnValues& column, std::string_view text, bool missing, Storage storage,
+                      const std::string& source, std::uint64_t line, std::size_t csvColumn,
+                      const std::string& name, bool fromDataModel)
+{
+    if (missing) {
+        column.appendMissing();
+        return;
+    }
+    switch (storage) {
+    case Storage::String: column.appendText(text); return;
+    case Storage::Integer:
+        if (const auto v = parseInteger(text)) {
+            column.appendInteger(*v);
+            return;
+        }
+        break;
+    case Storage::Real:
+        if (const auto v = parseReal(text)) {
+            column.appendReal(*v);
+            return;
+        }
+        break;
+    default:
+        if (const auto v = parseNumber(storage, text)) {
+            column.appendReal(*v);
+            return;
+        }
+        break;
+    }
+    throw valueMismatch(source, line, csvColumn, name, text, storage, fromDataModel);
+}
 
 void checkDelimiterHint(const std::vector<std::string>& header, const std::string& source,
                         const CsvFormat& format)

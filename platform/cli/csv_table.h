@@ -6,13 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <refhost/table.h>
 
 #include "csv_format.h"
 #include "input_source.h"
+#include "value_parsing.h"
 
 namespace splitrun {
 
@@ -44,6 +47,13 @@ struct CsvTable {
     SourceLines lines;                  // source line of each row
     std::vector<FieldSummary> fields;   // one per column, in table order
     std::string dataModelText;          // the --data-model document, or empty when inferred
+    // Set for a file too large to load (profileCsvFile): its number of
+    // records, while `table` holds only a digest of them.
+    std::optional<std::size_t> streamedRecords;
+    // The CSV column of each table column (set by profileCsvFile).
+    std::vector<std::size_t> csvColumns;
+
+    std::size_t recordCount() const { return streamedRecords ? *streamedRecords : table.rowCount(); }
 };
 
 // Reads `csvPath` ("-": standard input; gzip-compressed or not) as the
@@ -54,6 +64,28 @@ struct CsvTable {
 // file, line, column and field of the first problem.
 CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPath,
                       const CsvFormat& format = {});
+
+// Looks at a file too large to load without keeping its records. A first
+// pass infers each column's storage as readCsvTable does (or takes it from
+// the data model); a second counts the records and each column's missing
+// and distinct values, and keeps as `table` a digest: the rows that bring
+// a column a value it has not had yet (text columns up to the distinct
+// value limit of the summaries, number columns up to 1024 values) or a
+// text longer than any before. The digest's distinct values, categories
+// and longest texts are then the file's, wherever the file has no more
+// distinct values than those limits. The file must be a path that can be
+// read again (gzip-compressed or not). Throws InputError as readCsvTable.
+CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModelPath,
+                        const CsvFormat& format = {});
+
+// Appends a field's value to a column kept for the given storage: missing
+// as missing, text as text, numbers, dates and times as numbers. Throws
+// InputError naming `source`, the line, the CSV column (0-based
+// `csvColumn`) and the field `name` when present text does not read as
+// the storage.
+void appendTypedValue(refhost::ColumnValues& column, std::string_view text, bool missing, Storage storage,
+                      const std::string& source, std::uint64_t line, std::size_t csvColumn,
+                      const std::string& name, bool fromDataModel = false);
 
 // Throws InputError suggesting --delimiter when a header of one field holds
 // a ';' or a tab while the delimiter is another character.

@@ -50,7 +50,16 @@ std::string componentDataModel(const CsvTable& data, const refhost::Table& table
     for (const std::string& name : fields.split) model.roles[name] = "split";
     model.roles[fields.target] = "target";
     model.recordCounts = true;
-    return sortCategories(refhost::dataModelXml(table, model));
+    std::string text = refhost::dataModelXml(table, model);
+    if (data.streamedRecords) {
+        // The table is a digest of the file; the count is the file's.
+        const std::string digestCount = "<RecordCounts total=\"" + std::to_string(table.rowCount()) + "\"/>";
+        const std::size_t at = text.find(digestCount);
+        if (at != std::string::npos)
+            text.replace(at, digestCount.size(),
+                         "<RecordCounts total=\"" + std::to_string(*data.streamedRecords) + "\"/>");
+    }
+    return sortCategories(text);
 }
 
 }  // namespace splitrun

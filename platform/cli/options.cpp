@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <optional>
 #include <map>
 #include <set>
 #include <thread>
+
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
@@ -138,8 +142,18 @@ unsigned threadCap()
     return std::max(8u, 4 * std::max(1u, std::thread::hardware_concurrency()));
 }
 
+// Half the machine's physical memory, or 1 GiB when it cannot be told.
+std::uint64_t defaultMemoryLimit()
+{
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0) return std::uint64_t{1} << 30;
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) / 2;
+}
+
 void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
-                     std::vector<std::string>& referenceTexts, FormatText& format)
+                     std::vector<std::string>& referenceTexts, FormatText& format,
+                     std::string& memoryText)
 {
     CLI::App* cmd = app.add_subcommand("build", "Build one model per split group and combine them");
     cmd->footer(kBuildFooter);
@@ -167,6 +181,11 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
                     "capped (e.g. --threads 4)")
         ->check(CLI::Range(1u, 1024u))
         ->type_name("N");
+    cmd->add_option("--memory-limit", memoryText,
+                    "Memory the input may take; a larger file is not loaded but read again on "
+                    "every pass, which needs --presorted; default: half the physical memory "
+                    "(e.g. --memory-limit 8G)")
+        ->type_name("SIZE");
     cmd->add_flag("--presorted", build.presorted,
                   "The file is already grouped by the split fields: keep its order instead of "
                   "sorting (e.g. --presorted)");
@@ -287,7 +306,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     app.require_subcommand(1);
     app.footer(kTopFooter);
     app.set_version_flag("--version", std::string("split-run ") + SPLITRUN_VERSION);
-    addBuildCommand(app, result.build, modelText, referenceTexts, buildFormat);
+    std::string memoryText;
+    addBuildCommand(app, result.build, modelText, referenceTexts, buildFormat, memoryText);
     addScoreCommand(app, result.score, scoreFormat);
     app.add_subcommand("info", "Load the split module and print its information")
         ->footer(kInfoFooter);
@@ -315,6 +335,14 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
                 build.threads = std::max(1u, std::thread::hardware_concurrency());
             build.threads = std::min(build.threads, threadCap());
             build.format = toFormat(buildFormat);
+            if (memoryText.empty()) {
+                build.memoryLimit = defaultMemoryLimit();
+            } else if (const auto bytes = parseByteSize(memoryText); bytes && *bytes > 0) {
+                build.memoryLimit = *bytes;
+            } else {
+                throw CLI::ValidationError("--memory-limit " + memoryText,
+                                           "expected a size such as 256M or 8G");
+            }
         } else if (app.got_subcommand("score")) {
             result.command = Command::Score;
             result.score.format = toFormat(scoreFormat);
@@ -349,6 +377,40 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         result.exitStatus = 2;
     }
     return result;
+}
+
+std::optional<std::uint64_t> parseByteSize(const std::string& text)
+{
+    std::size_t end = 0;
+    while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '.')) ++end;
+    if (end == 0) return std::nullopt;
+    double number = 0;
+    try {
+        std::size_t used = 0;
+        number = std::stod(text.substr(0, end), &used);
+        if (used != end) return std::nullopt;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    std::string unit = text.substr(end);
+    for (char& c : unit) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (unit.size() > 1 && unit.back() == 'B') unit.pop_back();
+    if (unit.size() > 1 && unit.back() == 'I') unit.pop_back();
+    static const std::string units = "KMGT";
+    double scale = 1;
+    if (unit.size() == 1) {
+        const std::size_t power = units.find(unit[0]);
+        if (power == std::string::npos) {
+            if (unit != "B") return std::nullopt;
+        } else {
+            scale = static_cast<double>(std::uint64_t{1} << (10 * (power + 1)));
+        }
+    } else if (!unit.empty()) {
+        return std::nullopt;
+    }
+    const double bytes = number * scale;
+    if (!(bytes >= 0) || bytes > 1.8e19) return std::nullopt;
+    return static_cast<std::uint64_t>(bytes);
 }
 
 }  // namespace splitrun

@@ -2,6 +2,7 @@
 #ifndef SPLITRUN_OPTIONS_H
 #define SPLITRUN_OPTIONS_H
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -31,7 +32,15 @@ struct BuildOptions {
     std::map<std::string, std::string> references;
     std::string outDir;
     CsvFormat format;                  // how --data is written
+    // --memory-limit in bytes: a file larger than this is read pass by pass
+    // instead of loaded. Resolved to half the physical memory when not given.
+    std::uint64_t memoryLimit = 0;
 };
+
+// The bytes a size such as 256M, 8G, 1.5G or 4096 stands for (K, M, G, T
+// are powers of 1024; a trailing B or iB is allowed); nothing when the text
+// is not a size.
+std::optional<std::uint64_t> parseByteSize(const std::string& text);
 
 struct ScoreOptions {
     std::string modelFile;

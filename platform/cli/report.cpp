@@ -64,7 +64,7 @@ std::string formatTable(const std::vector<std::vector<std::string>>& rows)
 
 void printFields(std::ostream& out, const CsvTable& data)
 {
-    out << "Data: " << visibleText(data.source) << ", " << data.table.rowCount() << " records, "
+    out << "Data: " << visibleText(data.source) << ", " << data.recordCount() << " records, "
         << data.table.columnCount() << " fields"
         << (data.dataModelText.empty() ? " (storages inferred)" : " (storages from --data-model)")
         << "\n";

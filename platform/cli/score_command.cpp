@@ -5,7 +5,7 @@
 #include <splitmodels/scorer.h>
 
 #include "commands.h"
-#include "csv_reader.h"
+#include "csv_stream.h"
 #include "csv_table.h"
 #include "csv_writer.h"
 #include "errors.h"
@@ -85,7 +85,7 @@ int runScore(const ScoreOptions& options, std::ostream& out, std::ostream& err)
     splitmodels::SplitScorer scorer = loadScorer(options.modelFile);
 
     InputSource input(options.dataFile, "--data", options.format.latin1);
-    CsvReader reader(input.stream(), options.dataFile == "-" ? "<stdin>" : options.dataFile, options.format);
+    CsvStream reader(input.stream(), options.dataFile == "-" ? "<stdin>" : options.dataFile, options.format);
     checkDelimiterHint(reader.header(), options.dataFile, options.format);
     try {
         scorer.bind(reader.header());

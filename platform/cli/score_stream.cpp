@@ -21,11 +21,11 @@ namespace splitrun {
 namespace {
 
 constexpr std::size_t kBlockRecords = 2048;
+constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
 constexpr std::size_t kBlocksPerThread = 3;
 
 struct Block {
-    std::vector<CsvRecord> records;
-    std::size_t count = 0;  // records in use
+    CsvBlock records;
     std::string text;       // the scored lines
     ScoreCounts counts;
     std::exception_ptr error;
@@ -40,13 +40,14 @@ void scoreBlock(const splitmodels::SplitScorer& scorer, Block& block)
     const std::size_t labels = scorer.isClassification() ? scorer.classLabels().size() : 0;
     block.text.clear();
     block.counts = ScoreCounts{};
-    for (std::size_t r = 0; r < block.count; ++r) {
-        const CsvRecord& record = block.records[r];
-        cells.resize(record.fields.size());
-        for (std::size_t i = 0; i < record.fields.size(); ++i) {
-            const CsvField& field = record.fields[i];
-            cells[i] = {field.value, field.isMissing()};
-            appendCsvCell(block.text, field);
+    const CsvBlock& records = block.records;
+    cells.resize(records.width());
+    for (std::size_t r = 0; r < records.size(); ++r) {
+        for (std::size_t i = 0; i < records.width(); ++i) {
+            const std::string_view value = records.value(r, i);
+            const bool missing = records.isMissing(r, i);
+            cells[i] = {value, missing};
+            if (!missing) appendCsvCell(block.text, value);
             block.text += ',';
         }
         scorer.score(cells, result);
@@ -75,13 +76,10 @@ void addCounts(ScoreCounts& total, const ScoreCounts& block)
     total.unpredicted += block.unpredicted;
 }
 
-// Reads up to kBlockRecords records into `block`; false when none was left.
-bool fill(CsvReader& reader, Block& block)
+// Reads the next records into `block`; false when none was left.
+bool fill(CsvStream& reader, Block& block)
 {
-    if (block.records.size() < kBlockRecords) block.records.resize(kBlockRecords);
-    block.count = 0;
-    while (block.count < kBlockRecords && reader.next(block.records[block.count])) ++block.count;
-    return block.count > 0;
+    return reader.next(block.records, kBlockRecords, kBlockBytes);
 }
 
 class Pipeline {
@@ -161,7 +159,7 @@ private:
     bool stopping_ = false;
 };
 
-void writeHeader(const CsvReader& reader, const splitmodels::SplitScorer& scorer, std::ostream& out)
+void writeHeader(const CsvStream& reader, const splitmodels::SplitScorer& scorer, std::ostream& out)
 {
     std::string line;
     for (const std::string& name : reader.header()) {
@@ -180,7 +178,7 @@ void writeHeader(const CsvReader& reader, const splitmodels::SplitScorer& scorer
 
 }  // namespace
 
-ScoreCounts scoreStream(CsvReader& reader, const splitmodels::SplitScorer& scorer, std::ostream& out,
+ScoreCounts scoreStream(CsvStream& reader, const splitmodels::SplitScorer& scorer, std::ostream& out,
                         unsigned threads)
 {
     writeHeader(reader, scorer, out);

@@ -8,7 +8,7 @@
 
 #include <splitmodels/scorer.h>
 
-#include "csv_reader.h"
+#include "csv_stream.h"
 
 namespace splitrun {
 
@@ -31,8 +31,9 @@ struct ScoreCounts {
 // by a few blocks of records per thread, whatever the input's size. When
 // threads cannot be started, the ones that did (at least the calling
 // thread) do the work. Throws what the reader throws (InputError for
-// malformed input); the workers are stopped first.
-ScoreCounts scoreStream(CsvReader& reader, const splitmodels::SplitScorer& scorer, std::ostream& out,
+// malformed input); the workers are stopped first, and the blocks read
+// before the bad record may have been written.
+ScoreCounts scoreStream(CsvStream& reader, const splitmodels::SplitScorer& scorer, std::ostream& out,
                         unsigned threads);
 
 }  // namespace splitrun

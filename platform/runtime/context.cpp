@@ -130,17 +130,25 @@ void Context::setInput(Table table) {
     auto shared = std::make_shared<const Table>(std::move(table));
     std::lock_guard<std::mutex> guard(mutex_);
     input_ = std::move(shared);
+    source_.reset();
 }
 
 void Context::setInput(std::shared_ptr<const Table> table) {
     if (!table) table = std::make_shared<const Table>();
     std::lock_guard<std::mutex> guard(mutex_);
     input_ = std::move(table);
+    source_.reset();
+}
+
+void Context::setInput(std::shared_ptr<const RecordSource> source) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    source_ = std::move(source);
+    input_.reset();
 }
 
 bool Context::hasInput() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return input_ != nullptr;
+    return input_ != nullptr || source_ != nullptr;
 }
 
 std::shared_ptr<const Table> Context::input() const {
@@ -260,7 +268,13 @@ cf_status Context::getInputIterator(int index, CFIterator** iterator, int* err) 
     if (refused("getInputIterator", err, &status)) return status;
     if (iterator == nullptr) return CF_FAILED;
     std::lock_guard<std::mutex> guard(mutex_);
-    if (index != 0 || !input_) return CF_FAILED;
+    if (index != 0) return CF_FAILED;
+    if (source_) {
+        sourceIterators_.push_back(std::make_unique<SourceIterator>(source_, faults_));
+        *iterator = sourceIterators_.back()->record();
+        return CF_OK;
+    }
+    if (!input_) return CF_FAILED;
     inputIterators_.push_back(std::make_unique<TableIterator>(input_, faults_));
     *iterator = inputIterators_.back()->record();
     return CF_OK;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "refhost/iterator.h"
+#include "refhost/record_source.h"
 #include "refhost/table.h"
 
 namespace refhost {
@@ -104,6 +105,15 @@ cf_status RecordSet::addRecord(CFIterator* source, int* err) {
         std::lock_guard<std::mutex> guard(mutex_);
         if (released()) return CF_FAILED;
         addLocked(rows->sharedTable(), static_cast<size_t>(row));
+        return CF_OK;
+    }
+    if (SourceIterator* rows = SourceIterator::fromRecord(source)) {
+        // A block read from a source is not changed either: the same.
+        const long row = rows->position();
+        if (row < 0 || !rows->block()) return CF_FAILED;
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (released()) return CF_FAILED;
+        addLocked(rows->block(), static_cast<size_t>(row));
         return CF_OK;
     }
     return copyRecord(source);

@@ -26,6 +26,7 @@ std::string defaultDataModel(const RunConfig& config) {
     for (const auto& name : config.targetFields) options.roles[name] = "target";
     for (const auto& name : config.inputFields) options.roles[name] = "input";
     for (const auto& name : config.splitFields) options.roles.emplace(name, "split");
+    if (config.source) return dataModelXml(Table(config.source->columns()), options);
     return dataModelXml(config.inputTable(), options);
 }
 
@@ -80,7 +81,9 @@ void RunState::prepareContexts() {
     const std::string dataModel =
         config_.dataModel.empty() ? defaultDataModel(config_) : config_.dataModel;
     const size_t threads = std::max<size_t>(config_.threads, 1);
-    if (config_.sharedInput)
+    if (config_.source)
+        distribute_.setInput(config_.source);
+    else if (config_.sharedInput)
         distribute_.setInput(config_.sharedInput);
     else
         distribute_.setInput(config_.input);
@@ -227,7 +230,7 @@ void RunState::serveWorker(size_t position) {
         ready = false;
     cf_status readStatus = 0;
     if (report.iteratorStatus == 0) {
-        job.records = readTable(iterator, config_.inputTable().columns(), &readStatus);
+        job.records = readTable(iterator, config_.inputColumns(), &readStatus);
         report.records = job.records.rowCount();
         if (readStatus != 0) ready = false;
     }

@@ -18,6 +18,7 @@
 #include "refhost/faults.h"
 #include "refhost/iterator.h"
 #include "refhost/record_set.h"
+#include "refhost/record_source.h"
 #include "refhost/table.h"
 #include "refhost/worker.h"
 
@@ -70,6 +71,9 @@ public:
     void setInput(Table table);
     // The same over a table the caller shares (no copy is made).
     void setInput(std::shared_ptr<const Table> table);
+    // The same over records read from a source (each iterator reads its
+    // own passes); replaces a table given before, and is replaced by one.
+    void setInput(std::shared_ptr<const RecordSource> source);
     bool hasInput() const;
     std::shared_ptr<const Table> input() const;
 
@@ -139,6 +143,8 @@ private:
     std::string dataModel_;
     std::shared_ptr<const Table> input_;
     std::vector<std::unique_ptr<TableIterator>> inputIterators_;
+    std::shared_ptr<const RecordSource> source_;   // the input when it is read, not held
+    std::vector<std::unique_ptr<SourceIterator>> sourceIterators_;
     std::vector<std::unique_ptr<Worker>> workers_;
     std::map<std::string, std::vector<std::unique_ptr<Container>>, std::less<>> containers_;
     std::map<std::string, size_t, std::less<>> containerOpens_;

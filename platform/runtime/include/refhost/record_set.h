@@ -24,9 +24,10 @@ struct Column;
 
 // A record set keeps copies of records added from a source iterator, so its
 // records survive the source moving on. A record whose source is this
-// host's own table iterator is kept as a reference to that row: the table
-// is immutable and shared, so the reference is as good as a copy and costs
-// nothing per value (consecutive rows form one run). Records from any other
+// host's own table iterator, or one of its source iterators, is kept as a
+// reference to that row of the table or block: both are immutable and
+// shared, so the reference is as good as a copy and costs nothing per
+// value (consecutive rows form one run). Records from any other
 // iterator are copied value by value through the source's getFieldCount and
 // getRecordValue words into blocks of bytes owned by the set. Thread-safe.
 // After release the set keeps its records but refuses every operation with

@@ -48,8 +48,16 @@ struct RunConfig {
     // When set, the input instead of `input`, shared with the run rather
     // than copied into it (for large tables).
     std::shared_ptr<const Table> sharedInput;
+    // When set, the input instead of either table: records read pass by
+    // pass from the source, never held whole (the data model must then be
+    // given, or it lists no categories).
+    std::shared_ptr<const RecordSource> source;
     // The table the run reads: sharedInput when set, else input.
     const Table& inputTable() const { return sharedInput ? *sharedInput : input; }
+    // The input's columns, whichever kind of input is set.
+    const std::vector<Column>& inputColumns() const {
+        return source ? source->columns() : inputTable().columns();
+    }
     // The input data model text; empty: dataModelXml(input) with the
     // target fields marked "target" and the input fields "input".
     std::string dataModel;

@@ -1,0 +1,238 @@
+// The reader works on a chunk of raw bytes at a time. A field is copied into
+// its block in spans: from the current position up to the next byte that
+// ends or interrupts it, so that the cost per byte is a scan and a copy,
+// whatever the field's length. A field or a record may straddle any number
+// of chunks: a span that reaches the chunk's end is appended, the chunk is
+// refilled, and the scan goes on.
+#include "csv_stream.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <set>
+
+#include "errors.h"
+#include "value_parsing.h"
+
+namespace splitrun {
+
+namespace {
+
+constexpr std::size_t kChunkBytes = std::size_t{1} << 18;
+
+// "3,25" as "3.25" when that reads as a number; other texts stay as they are.
+// The text keeps its length, so it is changed in place.
+void useDecimalPoint(char* text, std::size_t size)
+{
+    const std::string_view value(text, size);
+    const std::size_t comma = value.find(',');
+    if (comma == std::string_view::npos || value.find_first_of(",.", comma + 1) != std::string_view::npos ||
+        value.find('.') != std::string_view::npos)
+        return;
+    std::string candidate(value);
+    candidate[comma] = '.';
+    if (parseReal(candidate)) text[comma] = '.';
+}
+
+std::string describeByte(int c)
+{
+    if (c >= 0x20 && c < 0x7f) return std::string("'") + static_cast<char>(c) + "'";
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(c) & 0xffu);
+    return text;
+}
+
+}  // namespace
+
+CsvStream::CsvStream(std::istream& in, std::string sourceName, CsvFormat format)
+    : buf_(in.rdbuf()), source_(std::move(sourceName)), format_(std::move(format)), buffer_(kChunkBytes)
+{
+    for (const char c : {'\n', '\r', '"'}) {
+        endsUnquoted_[static_cast<unsigned char>(c)] = true;
+        endsQuoted_[static_cast<unsigned char>(c)] = true;
+    }
+    endsUnquoted_[static_cast<unsigned char>(format_.delimiter)] = true;
+    // A UTF-8 byte order mark before the header is not part of the first name.
+    static const char bom[] = "\xEF\xBB\xBF";
+    if (peek() == static_cast<unsigned char>(bom[0])) {
+        ++pos_;
+        for (int i = 1; i < 3; ++i) {
+            if (peek() != static_cast<unsigned char>(bom[i]))
+                fail(1, 1, "the file starts with a broken byte order mark; save it as plain UTF-8");
+            ++pos_;
+        }
+    }
+    CsvBlock head;
+    std::size_t width = 0;
+    if (!readRaw(head, width) || (width == 1 && !head.fields_[0].quoted && head.fields_[0].size == 0))
+        fail(1, 1, "the header row is missing; the first line must name the fields, "
+                   "separated by the delimiter");
+    std::set<std::string> seen;
+    for (std::size_t i = 0; i < width; ++i) {
+        const CsvBlock::Field& field = head.fields_[i];
+        std::string name(head.text_.data() + field.offset, field.size);
+        if (name.empty())
+            fail(1, i + 1, "the header names no field in this column; give every column a name");
+        if (!seen.insert(name).second)
+            fail(1, i + 1, "the field name '" + name + "' appears twice in the header; "
+                           "field names must be unique");
+        header_.push_back(std::move(name));
+    }
+}
+
+bool CsvStream::next(CsvBlock& block, std::size_t maxRecords, std::size_t maxBytes)
+{
+    const std::size_t fields = header_.size();
+    block.clear(fields);
+    while (block.size() < std::max<std::size_t>(maxRecords, 1) && block.text_.size() < maxBytes) {
+        const std::size_t textStart = block.text_.size();
+        const std::size_t fieldStart = block.fields_.size();
+        std::size_t width = 0;
+        if (!readRaw(block, width)) break;   // blank lines at the very end are ignored
+        const CsvBlock::Field& first = block.fields_[fieldStart];
+        if (fields > 1 && width == 1 && !first.quoted && first.size == 0) {
+            if (blankLine_ == 0) blankLine_ = block.lines_.back();
+            block.lines_.pop_back();
+            block.fields_.resize(fieldStart);
+            block.text_.resize(textStart);
+            continue;
+        }
+        if (blankLine_ != 0)
+            fail(blankLine_, 1, "the line is empty but the header has " + std::to_string(fields) +
+                                " fields; remove the empty line or fill in its fields");
+        if (width != fields) {
+            std::string what = "the record has " + std::to_string(width) +
+                               " fields but the header has " + std::to_string(fields) +
+                               "; every row must have one value per header field (leave a "
+                               "value empty between commas when it is missing)";
+            fail(block.lines_.back(), std::min(width, fields) + 1, what);
+        }
+    }
+    return !block.empty();
+}
+
+bool CsvStream::readRaw(CsvBlock& block, std::size_t& width)
+{
+    if (peek() < 0) return false;
+    block.lines_.push_back(line_);
+    const std::size_t recordStart = block.text_.size();
+    width = 0;
+    for (;;) {
+        const std::size_t column = ++width;
+        block.fields_.emplace_back();
+        block.fields_.back().offset = block.text_.size();
+        if (peek() == '"')
+            readQuoted(block, recordStart, column);
+        else
+            readUnquoted(block, recordStart, column);
+        CsvBlock::Field& field = block.fields_.back();
+        field.size = block.text_.size() - field.offset;
+        field.missing =
+            !field.quoted && format_.isMissingToken(std::string_view(block.text_.data() + field.offset, field.size));
+        if (format_.decimal == ',' && !field.missing) useDecimalPoint(block.text_.data() + field.offset, field.size);
+        const int c = peek();
+        if (c == format_.delimiter) {
+            ++pos_;
+            continue;
+        }
+        if (c < 0 || consumeLineEnd()) return true;
+        fail(line_, column, "unexpected character " + describeByte(c) +
+                            " after the closing quote; a quoted field must end at a delimiter "
+                            "or a line end (write a quote inside a quoted field as \"\")");
+    }
+}
+
+void CsvStream::readQuoted(CsvBlock& block, std::size_t recordStart, std::size_t column)
+{
+    const std::uint64_t startLine = line_;
+    ++pos_;   // the opening quote
+    block.fields_.back().quoted = true;
+    for (;;) {
+        if (pos_ == end_ && !refill())
+            fail(startLine, column, "the quoted field that starts here is never closed; "
+                                    "add the closing quote (and double any quote inside it)");
+        // The span up to the next quote or line break is the field's own.
+        const char* const from = buffer_.data() + pos_;
+        const char* p = from;
+        const char* const stop = buffer_.data() + end_;
+        while (p != stop && !endsQuoted_[static_cast<unsigned char>(*p)]) ++p;
+        block.text_.append(from, static_cast<std::size_t>(p - from));
+        pos_ += static_cast<std::size_t>(p - from);
+        checkSize(block, recordStart, column);
+        if (p == stop) continue;
+        const char c = *p;
+        ++pos_;
+        if (c == '"') {
+            if (peek() != '"') return;
+            ++pos_;
+        } else if (c == '\n') {
+            ++line_;
+        } else if (peek() != '\n') {   // a CR on its own ends a line; CRLF counts at the LF
+            ++line_;
+        }
+        block.text_.push_back(c);
+        checkSize(block, recordStart, column);
+    }
+}
+
+void CsvStream::readUnquoted(CsvBlock& block, std::size_t recordStart, std::size_t column)
+{
+    for (;;) {
+        if (pos_ == end_ && !refill()) return;
+        const char* const from = buffer_.data() + pos_;
+        const char* p = from;
+        const char* const stop = buffer_.data() + end_;
+        while (p != stop && !endsUnquoted_[static_cast<unsigned char>(*p)]) ++p;
+        block.text_.append(from, static_cast<std::size_t>(p - from));
+        pos_ += static_cast<std::size_t>(p - from);
+        checkSize(block, recordStart, column);
+        if (p == stop) continue;
+        if (*p == '"')
+            fail(line_, column, "a quote appears inside an unquoted field; enclose the whole "
+                                "field in quotes and write the quote as \"\"");
+        return;
+    }
+}
+
+bool CsvStream::consumeLineEnd()
+{
+    const int c = peek();
+    if (c == '\n') {
+        ++pos_;
+    } else if (c == '\r') {
+        ++pos_;
+        if (peek() == '\n') ++pos_;
+    } else {
+        return false;
+    }
+    ++line_;
+    return true;
+}
+
+bool CsvStream::refill()
+{
+    pos_ = 0;
+    end_ = 0;
+    const std::streamsize got = buf_->sgetn(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+    if (got > 0) end_ = static_cast<std::size_t>(got);
+    return end_ > 0;
+}
+
+void CsvStream::checkSize(const CsvBlock& block, std::size_t recordStart, std::size_t column) const
+{
+    // The record's text so far plus one byte per field before this one.
+    if (block.text_.size() - recordStart + (column - 1) > format_.maxFieldSize)
+        fail(line_, column, "the line or its field is longer than " + std::to_string(format_.maxFieldSize) +
+                            " bytes; check that this is a CSV file with the right --delimiter, "
+                            "or raise the limit with --max-field-size BYTES");
+}
+
+void CsvStream::fail(std::uint64_t line, std::uint64_t column, const std::string& what) const
+{
+    std::string where = source_ + ":" + std::to_string(line) + ":" + std::to_string(column);
+    if (column >= 1 && column <= header_.size())
+        where += " (field '" + header_[column - 1] + "')";
+    throw InputError(where + ": " + what);
+}
+
+}  // namespace splitrun

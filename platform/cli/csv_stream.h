@@ -1,0 +1,138 @@
+// The one reader of delimited files with a header row. It reads the input in
+// large chunks and hands out the records in blocks, so that a caller holds a
+// bounded number of records whatever the file's size.
+//
+// Quoting follows RFC 4180: a field may be enclosed in double quotes, inside
+// which delimiters, line breaks and doubled quotes ("") stand for
+// themselves. Bytes are passed through unchanged (UTF-8 or not). An unquoted
+// empty field, or an unquoted missing-value token of the format ("NA" by
+// default), is a missing value; quoted, the same texts are present strings.
+// With a decimal comma, a field that reads as a number once its one comma is
+// a point is given with the point. Line ends may be LF or CRLF, and a UTF-8
+// byte order mark before the header is skipped. Blank lines at the end are
+// ignored; a blank line followed by records is an error when the header has
+// more than one field (with one field it is a missing value). Malformed
+// input (ragged rows, unterminated quotes, stray quotes, a field or line
+// longer than the format allows) raises InputError naming the file, line,
+// column and field. Decompression, standard input and Latin-1 conversion
+// are the InputSource's business: the stream reads whatever bytes it is
+// given.
+#ifndef SPLITRUN_CSV_STREAM_H
+#define SPLITRUN_CSV_STREAM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "csv_format.h"
+
+namespace splitrun {
+
+// Consecutive records of one file, every record with width() fields. The
+// views a block returns stay valid until the block is read into again.
+class CsvBlock {
+public:
+    std::size_t size() const { return lines_.size(); }
+    bool empty() const { return lines_.empty(); }
+    std::size_t width() const { return width_; }
+
+    // The field's bytes, quotes removed.
+    std::string_view value(std::size_t record, std::size_t field) const
+    {
+        const Field& f = fields_[record * width_ + field];
+        return std::string_view(text_.data() + f.offset, f.size);
+    }
+    // Unquoted and empty or a missing-value token.
+    bool isMissing(std::size_t record, std::size_t field) const
+    {
+        return fields_[record * width_ + field].missing;
+    }
+    // The field was enclosed in quotes.
+    bool isQuoted(std::size_t record, std::size_t field) const
+    {
+        return fields_[record * width_ + field].quoted;
+    }
+    // The physical line on which the record starts (1-based).
+    std::uint64_t line(std::size_t record) const { return lines_[record]; }
+
+    // Bytes of field text the block holds.
+    std::size_t textBytes() const { return text_.size(); }
+
+private:
+    friend class CsvStream;
+    struct Field {
+        std::size_t offset = 0;
+        std::size_t size = 0;
+        bool quoted = false;
+        bool missing = true;
+    };
+    void clear(std::size_t width)
+    {
+        text_.clear();
+        fields_.clear();
+        lines_.clear();
+        width_ = width;
+    }
+
+    std::string text_;            // the fields' bytes, one after the other
+    std::vector<Field> fields_;   // record-major
+    std::vector<std::uint64_t> lines_;
+    std::size_t width_ = 0;
+};
+
+class CsvStream {
+public:
+    // Reads the header row; throws InputError when it is absent or malformed
+    // (empty or duplicate field names). The stream must outlive the reader,
+    // which reads it through its buffer and leaves its state flags alone.
+    CsvStream(std::istream& in, std::string sourceName, CsvFormat format = {});
+
+    const std::vector<std::string>& header() const { return header_; }
+    const std::string& sourceName() const { return source_; }
+    const CsvFormat& format() const { return format_; }
+
+    // Replaces the block's content with the next records: at most
+    // `maxRecords`, and fewer once the block holds about `maxBytes` of
+    // field text. False, with the block empty, at the end of input. Throws
+    // InputError on malformed input; the records before the bad one have
+    // been handed out in earlier blocks, the bad one's block is lost.
+    bool next(CsvBlock& block, std::size_t maxRecords = 4096, std::size_t maxBytes = std::size_t{1} << 20);
+
+private:
+    // Appends one record of any width to the block; false when the input
+    // is exhausted. `width` receives the record's number of fields.
+    bool readRaw(CsvBlock& block, std::size_t& width);
+    void readQuoted(CsvBlock& block, std::size_t recordStart, std::size_t column);
+    void readUnquoted(CsvBlock& block, std::size_t recordStart, std::size_t column);
+    bool consumeLineEnd();
+    // The next byte without consuming it, or -1 at the end of input.
+    int peek()
+    {
+        if (pos_ == end_ && !refill()) return -1;
+        return static_cast<unsigned char>(buffer_[pos_]);
+    }
+    bool refill();
+    void checkSize(const CsvBlock& block, std::size_t recordStart, std::size_t column) const;
+    [[noreturn]] void fail(std::uint64_t line, std::uint64_t column, const std::string& what) const;
+
+    std::streambuf* buf_;
+    std::string source_;
+    CsvFormat format_;
+    std::vector<char> buffer_;
+    std::size_t pos_ = 0;
+    std::size_t end_ = 0;
+    std::vector<std::string> header_;
+    std::uint64_t line_ = 1;
+    std::uint64_t blankLine_ = 0;   // a blank line whose verdict waits for what follows
+    // Bytes that end or interrupt an unquoted field (delimiter, line
+    // breaks, quote), and a quoted one's text (quote, line breaks).
+    bool endsUnquoted_[256] = {};
+    bool endsQuoted_[256] = {};
+};
+
+}  // namespace splitrun
+
+#endif

@@ -1,0 +1,129 @@
+#include "streamed_csv_source.h"
+
+#include <exception>
+#include <map>
+
+#include "csv_stream.h"
+#include "csv_table.h"
+#include "errors.h"
+#include "group_order.h"
+#include "input_source.h"
+
+namespace splitrun {
+
+StreamedCsvSource::Pass::Pass(const StreamedCsvSource& source)
+    : source_(source), input_(source.path_, "--data", source.format_.latin1),
+      stream_(input_.stream(), source.path_ == "-" ? "<stdin>" : source.path_, source.format_)
+{
+}
+
+bool StreamedCsvSource::Pass::next(refhost::Table& block)
+{
+    try {
+        if (!stream_.next(records_, source_.blockRecords_)) return false;
+        const std::vector<refhost::Column>& columns = source_.columns_;
+        std::vector<refhost::ColumnValues> values;
+        values.reserve(columns.size());
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            const std::size_t from = source_.csvColumns_[i];
+            values.emplace_back(refhost::ColumnValues::kindFor(columns[i].storage));
+            refhost::ColumnValues& column = values.back();
+            for (std::size_t r = 0; r < records_.size(); ++r)
+                appendTypedValue(column, records_.value(r, from), records_.isMissing(r, from),
+                                 static_cast<Storage>(columns[i].storage), stream_.sourceName(),
+                                 records_.line(r), from, columns[i].name);
+        }
+        block = refhost::Table(columns, std::move(values));
+        return true;
+    } catch (const std::exception& e) {
+        source_.noteError(e.what());
+        throw;
+    }
+}
+
+StreamedCsvSource::StreamedCsvSource(std::string path, CsvFormat format, std::vector<refhost::Column> columns,
+                                     std::vector<std::size_t> csvColumns, std::size_t blockRecords)
+    : path_(std::move(path)), format_(std::move(format)), columns_(std::move(columns)),
+      csvColumns_(std::move(csvColumns)), blockRecords_(blockRecords)
+{
+}
+
+std::unique_ptr<refhost::RecordPass> StreamedCsvSource::open() const { return openPass(); }
+
+std::unique_ptr<StreamedCsvSource::Pass> StreamedCsvSource::openPass() const
+{
+    try {
+        return std::make_unique<Pass>(*this);
+    } catch (const std::exception& e) {
+        noteError(e.what());
+        throw;
+    }
+}
+
+std::string StreamedCsvSource::error() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return error_;
+}
+
+void StreamedCsvSource::noteError(const std::string& message) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (error_.empty()) error_ = message;
+}
+
+namespace {
+
+using Key = std::vector<refhost::Cell>;
+
+struct KeyLess {
+    bool operator()(const Key& a, const Key& b) const
+    {
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if (const int order = compareCells(a[i], b[i])) return order < 0;
+        return false;
+    }
+};
+
+}  // namespace
+
+void checkGroupedFile(const StreamedCsvSource& source, const std::vector<std::size_t>& keyColumns,
+                      const std::string& sourceName)
+{
+    // The line where each group that has ended started, by key.
+    std::map<Key, std::uint64_t, KeyLess> finished;
+    Key current;
+    std::uint64_t currentLine = 0;
+    bool started = false;
+    const auto pass = source.openPass();
+    refhost::Table block;
+    Key key(keyColumns.size());
+    while (pass->next(block)) {
+        for (std::size_t r = 0; r < block.rowCount(); ++r) {
+            // Within a block the row before is compared in place; only a
+            // block's first row and a new group's first row make a key.
+            if (r > 0) {
+                bool same = true;
+                for (std::size_t column : keyColumns) same = same && block.sameValue(r - 1, r, column);
+                if (same) continue;
+            }
+            for (std::size_t i = 0; i < keyColumns.size(); ++i) key[i] = block.at(r, keyColumns[i]);
+            if (started && !KeyLess()(key, current) && !KeyLess()(current, key)) continue;
+            const std::uint64_t line = pass->records().line(r);
+            if (started) finished.emplace(current, currentLine);
+            const auto earlier = finished.find(key);
+            if (earlier != finished.end())
+                throw InputError(sourceName + ":" + std::to_string(line) + ": the split key " +
+                                 describeKey(block, keyColumns, r) + " first appears at line " +
+                                 std::to_string(earlier->second) + " and reappears at line " +
+                                 std::to_string(line) +
+                                 " after another group started, so the file is not grouped by the "
+                                 "split fields; drop --presorted to let split-run sort the records");
+            current = key;
+            currentLine = line;
+            started = true;
+        }
+    }
+}
+
+}  // namespace splitrun

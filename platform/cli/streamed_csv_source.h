@@ -1,0 +1,79 @@
+// A CSV file as a record source for the host: every pass opens the file
+// and reads it again through CsvStream, one block of records at a time, so
+// a run over it holds a few blocks, not the file. The columns' storages
+// come from an earlier look at the whole file (or a data model); a value
+// that does not read as its column's storage ends the pass with the same
+// error the loader gives. The file must be one that can be read again: a
+// path, not standard input (gzip-compressed or not).
+#ifndef SPLITRUN_STREAMED_CSV_SOURCE_H
+#define SPLITRUN_STREAMED_CSV_SOURCE_H
+
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <refhost/record_source.h>
+
+#include "csv_format.h"
+#include "csv_stream.h"
+#include "input_source.h"
+
+namespace splitrun {
+
+class StreamedCsvSource : public refhost::RecordSource {
+public:
+    // Column i of the records is CSV column csvColumns[i] of `path`, read
+    // as columns[i].storage says. `blockRecords` bounds the records of a
+    // block.
+    StreamedCsvSource(std::string path, CsvFormat format, std::vector<refhost::Column> columns,
+                      std::vector<std::size_t> csvColumns, std::size_t blockRecords = 4096);
+
+    const std::vector<refhost::Column>& columns() const override { return columns_; }
+    // Throws InputError when the file cannot be opened or its header is
+    // malformed.
+    std::unique_ptr<refhost::RecordPass> open() const override;
+
+    // The message of the first error a pass met (a host iterator only says
+    // that it failed), or empty. Thread-safe.
+    std::string error() const;
+
+    // A pass that also shows the records as read, for their line numbers.
+    class Pass;
+    std::unique_ptr<Pass> openPass() const;
+
+private:
+    void noteError(const std::string& message) const;
+
+    std::string path_;
+    CsvFormat format_;
+    std::vector<refhost::Column> columns_;
+    std::vector<std::size_t> csvColumns_;
+    std::size_t blockRecords_;
+    mutable std::mutex mutex_;
+    mutable std::string error_;
+};
+
+class StreamedCsvSource::Pass : public refhost::RecordPass {
+public:
+    explicit Pass(const StreamedCsvSource& source);
+    bool next(refhost::Table& block) override;
+    // The records of the last block as read: the same rows, with their lines.
+    const CsvBlock& records() const { return records_; }
+
+private:
+    const StreamedCsvSource& source_;
+    InputSource input_;
+    CsvStream stream_;
+    CsvBlock records_;
+};
+
+// Checks, in one pass, that records with equal values in the key columns
+// are adjacent in the file. Throws InputError as checkGrouped does. The
+// keys of the groups met so far are held in memory, not the records.
+void checkGroupedFile(const StreamedCsvSource& source, const std::vector<std::size_t>& keyColumns,
+                      const std::string& sourceName);
+
+}  // namespace splitrun
+
+#endif
