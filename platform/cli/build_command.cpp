@@ -8,6 +8,7 @@
 #include <refhost/module.h>
 #include <refhost/run.h>
 
+#include "build_engine.h"
 #include "commands.h"
 #include "csv_table.h"
 #include "data_model_text.h"
@@ -18,6 +19,7 @@
 #include "output_dir.h"
 #include "output_transaction.h"
 #include "progress_bar.h"
+#include "remote_groups.h"
 #include "report.h"
 #include "run_summary.h"
 #include "split_model_file.h"
@@ -99,6 +101,11 @@ void refuseFileAsOutDir(const fs::path& dir)
 
 int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err*/)
 {
+    BuildEngine engine(options);
+    if (!engine.hostsRun()) {
+        engine.serveGroups();
+        return kExitModelsBuilt;
+    }
     const fs::path outDir = options.outDir;
     refuseFileAsOutDir(outDir);
     CsvTable data = readCsvTable(options.dataFile, options.dataModelFile, options.format);
@@ -135,11 +142,16 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     config.inputStatXml = inputStatXml;
     config.worker = [&worker](const refhost::WorkerJob& job) { return worker(job); };
     config.threads = options.threads;
+    config.engine = &engine.start(encodeRemoteSetup(request, fields.split));
+    config.received = [&worker](const refhost::WorkerJob& job, refhost::WorkerOutput& output) {
+        adoptAttachment(worker, job, output);
+    };
     config.progress = [&progress](std::size_t done, std::size_t total) {
         progress.update(done, total);
     };
     const refhost::RunResult result = refhost::runSplit(module, host, config);
     progress.finish();
+    engine.checkFailure();
 
     const RunSummary summary = summariseRun(result, worker);
     std::vector<int> splitStorages;

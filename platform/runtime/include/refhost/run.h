@@ -19,6 +19,8 @@
 
 namespace refhost {
 
+class Engine;
+
 // What a worker function receives for one group.
 struct WorkerJob {
     size_t groupIndex = 0;  // the group's position in distribution order (0-based)
@@ -37,6 +39,9 @@ struct WorkerOutput {
     std::string reason;
     std::string statXml;
     std::string pmml;
+    // Opaque bytes a worker that ran in another process sends back beside
+    // its texts, for the host process to take in (see RunConfig::received).
+    std::string attachment;
 };
 
 // Called on pool threads, several at once when threads > 1. An exception
@@ -60,6 +65,13 @@ struct RunConfig {
     std::optional<std::string> inputStatXml;  // distribute's "InputStatXML" container
     WorkerFunction worker;
     size_t threads = 1;
+    // Where the worker function runs; null: on `threads` pool threads of
+    // this process. Not owned; must outlive the run.
+    Engine* engine = nullptr;
+    // Called on pool threads with each job and the output its worker gave
+    // (before the output is written to the worker's containers); an
+    // exception fails the group. For taking in output attachments.
+    std::function<void(const WorkerJob&, WorkerOutput&)> received;
     // Called with (groups done, groups total) each time a worker finishes,
     // from pool threads but never two at once.
     std::function<void(size_t, size_t)> progress;
