@@ -28,8 +28,9 @@ namespace {
 enum Tag : int { kSetup = 1, kJob = 2, kResult = 3, kStop = 4 };
 
 // How long a communication loop waits when there is nothing to do before
-// it looks for messages again.
-constexpr auto kIdle = std::chrono::microseconds(200);
+// it looks for messages again: long enough not to take a core from the
+// workers on a shared machine, short beside a heavy group's fit.
+constexpr auto kIdle = std::chrono::milliseconds(1);
 
 std::string mpiError(int code) {
     char text[MPI_MAX_ERROR_STRING];
