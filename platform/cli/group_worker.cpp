@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
+#include <string_view>
+#include <unordered_map>
 
 #include <splitmodels/data.h>
 
@@ -20,10 +22,15 @@ std::string modelIdFor(std::size_t groupIndex)
 TableRecords::TableRecords(const refhost::Table& records, const std::string& dataModel) : records_(records)
 {
     const std::vector<splitmodels::FieldDef> defs = splitmodels::parseDataModelFields(dataModel);
+    // By name, the last definition of a name winning; a scan per column
+    // would be quadratic in the number of fields.
+    std::unordered_map<std::string_view, std::size_t> byName;
+    byName.reserve(defs.size());
+    for (std::size_t d = 0; d < defs.size(); ++d) byName.insert_or_assign(defs[d].name, d);
+    fields_.reserve(records.columns().size());
     for (const refhost::Column& column : records.columns()) {
         splitmodels::FieldDef def;
-        for (const splitmodels::FieldDef& candidate : defs)
-            if (candidate.name == column.name) def = candidate;
+        if (const auto found = byName.find(column.name); found != byName.end()) def = defs[found->second];
         def.name = column.name;
         def.storage = column.storage;
         if (def.measure == splitmodels::MeasureNone) def.measure = column.measure;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "errors.h"
+#include "interrupt_cleanup.h"
 
 namespace splitrun {
 
@@ -71,6 +72,7 @@ struct OutputFile::State {
     bool committed = false;
     std::unique_ptr<FdBuffer> buffer;
     std::unique_ptr<std::ostream> stream;
+    std::unique_ptr<RemoveOnInterrupt> interruptGuard;  // removes `temp` on Ctrl-C
 };
 
 OutputFile::OutputFile(const std::string& path, const std::string& inputPath)
@@ -120,6 +122,7 @@ OutputFile::OutputFile(const std::string& path, const std::string& inputPath)
             }
             ::fchmod(s.fd, mode);
             s.temp = temp;
+            s.interruptGuard = std::make_unique<RemoveOnInterrupt>(temp);
         }
         s.ownsFd = true;
     }

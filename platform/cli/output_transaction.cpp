@@ -11,6 +11,7 @@
 #include <set>
 
 #include "errors.h"
+#include "interrupt_cleanup.h"
 #include "output_dir.h"
 
 namespace fs = std::filesystem;
@@ -153,6 +154,7 @@ OutputTransaction::OutputTransaction(fs::path dir, const std::vector<NamedInput>
                              ec.message() + "); choose a writable location");
     }
     staging_ = makeSibling(dir_, "split-run-new");
+    interruptGuard_ = std::make_unique<RemoveOnInterrupt>(staging_);
 }
 
 OutputTransaction::~OutputTransaction()
@@ -164,6 +166,9 @@ OutputTransaction::~OutputTransaction()
 
 void OutputTransaction::commit()
 {
+    // From here on the staged files move into DIR: removing the staging
+    // directory part-way would lose files, so an interrupt no longer does.
+    interruptGuard_.reset();
     const std::vector<std::string> newFiles = stagedFiles(staging_);
     {
         std::string manifest = "# Files split-run wrote into this directory; the next build "

@@ -10,11 +10,14 @@
 #define SPLITRUN_OUTPUT_TRANSACTION_H
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace splitrun {
+
+class RemoveOnInterrupt;
 
 // The name of the manifest inside DIR.
 extern const char* const kManifestName;
@@ -31,7 +34,8 @@ public:
     // earlier build wrote into dir (the build would replace it), or when
     // the staging directory cannot be made (with the OS reason).
     OutputTransaction(std::filesystem::path dir, const std::vector<NamedInput>& inputs);
-    // Removes the staging directory unless commit() succeeded.
+    // Removes the staging directory unless commit() succeeded; so does
+    // SIGINT, SIGTERM or SIGHUP before commit() starts.
     ~OutputTransaction();
     OutputTransaction(const OutputTransaction&) = delete;
     OutputTransaction& operator=(const OutputTransaction&) = delete;
@@ -52,6 +56,8 @@ private:
     std::filesystem::path dir_;
     std::filesystem::path staging_;
     bool committed_ = false;
+    // Removes the staging directory on Ctrl-C until commit() starts.
+    std::unique_ptr<RemoveOnInterrupt> interruptGuard_;
 };
 
 // The relative paths listed in DIR's manifest; paths that would leave DIR

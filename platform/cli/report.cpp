@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 
 #include "value_parsing.h"
+#include "visible_text.h"
 
 namespace splitrun {
 
@@ -62,17 +64,34 @@ std::string formatTable(const std::vector<std::vector<std::string>>& rows)
 
 void printFields(std::ostream& out, const CsvTable& data)
 {
-    out << "Data: " << data.source << ", " << data.table.rowCount() << " records, "
+    out << "Data: " << visibleText(data.source) << ", " << data.table.rowCount() << " records, "
         << data.table.columnCount() << " fields"
         << (data.dataModelText.empty() ? " (storages inferred)" : " (storages from --data-model)")
         << "\n";
     std::vector<std::vector<std::string>> rows{{"  field", "storage", "measure", "distinct", "missing"}};
-    for (const FieldSummary& field : data.fields)
-        rows.push_back({"  " + field.name, storageName(static_cast<Storage>(field.storage)),
+    const std::size_t listed = std::min(data.fields.size(), kListedFields);
+    for (std::size_t f = 0; f < listed; ++f) {
+        const FieldSummary& field = data.fields[f];
+        rows.push_back({"  " + visibleText(field.name), storageName(static_cast<Storage>(field.storage)),
                         measureName(static_cast<Measure>(field.measure)),
                         std::to_string(field.categories) + (field.moreCategories ? "+" : ""),
                         std::to_string(field.missing)});
-    out << formatTable(rows) << "\n";
+    }
+    out << formatTable(rows);
+    if (listed < data.fields.size()) {
+        // A wide file would otherwise fill the terminal with field lines.
+        std::map<std::string, std::size_t> byStorage;
+        for (std::size_t f = listed; f < data.fields.size(); ++f)
+            ++byStorage[storageName(static_cast<Storage>(data.fields[f].storage))];
+        out << "  ... " << data.fields.size() - listed << " more fields (";
+        const char* separator = "";
+        for (const auto& [storage, count] : byStorage) {
+            out << separator << count << " " << storage;
+            separator = ", ";
+        }
+        out << ")\n";
+    }
+    out << "\n";
 }
 
 void printGroups(std::ostream& out, const RunSummary& summary,
@@ -81,7 +100,8 @@ void printGroups(std::ostream& out, const RunSummary& summary,
 {
     if (model == ModelChoice::Logistic && !event.empty())
         out << "Event modelled: " << event << "\n";
-    std::vector<std::string> head = splitFields;
+    std::vector<std::string> head;
+    for (const std::string& name : splitFields) head.push_back(visibleText(name));
     head.insert(head.end(), {"records", "used", "skipped", "model"});
     if (model == ModelChoice::Linear)
         head.insert(head.end(), {"R squared", "sigma"});
@@ -98,14 +118,14 @@ void printGroups(std::ostream& out, const RunSummary& summary,
         std::vector<std::string> row;
         for (std::size_t i = 0; i < splitFields.size(); ++i)
             row.push_back(i < group.values.size()
-                              ? displaySplitValue(group.values[i], splitStorages[i])
+                              ? visibleText(displaySplitValue(group.values[i], splitStorages[i]))
                               : "?");
         row.push_back(std::to_string(group.records));
         const splitmodels::GroupModel* fit = group.model;
         row.push_back(fit ? std::to_string(fit->records) : "?");
         row.push_back(fit ? std::to_string(fit->skippedRecords) : "?");
         if (!group.failure.empty()) {
-            row.insert(row.end(), {"-", "-", "-", "failed: " + group.failure});
+            row.insert(row.end(), {"-", "-", "-", "failed: " + visibleText(group.failure)});
         } else {
             row.push_back(group.modelId);
             if (!fit) {
@@ -117,7 +137,7 @@ void printGroups(std::ostream& out, const RunSummary& summary,
                     row.insert(row.end(), {fixed(fit->accuracy, 4), fixed(fit->auc, 4)});
                 std::string notes;
                 for (const std::string& warning : fit->warnings)
-                    notes += (notes.empty() ? "" : "; ") + warning;
+                    notes += (notes.empty() ? "" : "; ") + visibleText(warning);
                 row.push_back(notes);
             }
         }
@@ -136,7 +156,7 @@ void printMessages(std::ostream& out, const std::string& component,
 {
     for (const refhost::Message& message : messages)
         out << "  " << component << ": code " << message.code << ", " << typeName(message.type)
-            << ": " << refhost::Host::messageText(message.code, message.args) << "\n";
+            << ": " << visibleText(refhost::Host::messageText(message.code, message.args)) << "\n";
 }
 
 }  // namespace splitrun

@@ -20,7 +20,11 @@ namespace splitrun {
 // last cell of each row is left unpadded and may run long.
 std::string formatTable(const std::vector<std::vector<std::string>>& rows);
 
-// One line per field: name, storage, measure, distinct values, missing values.
+// Fields the terminal report lists before it summarises the rest.
+inline constexpr std::size_t kListedFields = 40;
+
+// One line per field: name, storage, measure, distinct values, missing
+// values; beyond kListedFields fields, the rest counted by storage.
 void printFields(std::ostream& out, const CsvTable& data);
 
 // Groups the terminal report lists before it summarises the rest.

@@ -12,6 +12,7 @@
 #include "input_source.h"
 #include "output_file.h"
 #include "score_stream.h"
+#include "visible_text.h"
 
 namespace fs = std::filesystem;
 
@@ -48,29 +49,11 @@ std::string readModelFile(const std::string& path)
     return text;
 }
 
-// Data text shown on the terminal: control characters as \xHH.
-std::string visible(const std::string& text)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string shown;
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            shown += c;
-            continue;
-        }
-        shown += "\\x";
-        shown += digits[byte >> 4];
-        shown += digits[byte & 0x0F];
-    }
-    return shown;
-}
-
 void reportCounts(const ScoreCounts& counts, const splitmodels::SplitScorer& scorer, std::ostream& out)
 {
     if (!scorer.groupKey().empty()) {
         std::string key;
-        for (const std::string& value : scorer.groupKey()) key += (key.empty() ? "" : ", ") + visible(value);
+        for (const std::string& value : scorer.groupKey()) key += (key.empty() ? "" : ", ") + visibleText(value);
         out << "The model is one group's (" << key << "): it scores only that group's records; "
             << counts.unmatched << " records of other groups have empty predictions\n";
     } else if (counts.unmatched > 0) {

@@ -1,12 +1,24 @@
 // A fixed-size pool of joined threads.
 #include "refhost/thread_pool.h"
 
+#include <system_error>
+
 namespace refhost {
 
 ThreadPool::ThreadPool(size_t threads) {
     const size_t count = threads == 0 ? 1 : threads;
     threads_.reserve(count);
-    for (size_t i = 0; i < count; ++i) threads_.emplace_back([this] { run(); });
+    // The system may refuse threads long before `count` (a process limit,
+    // little address space). The pool then runs on those it got; only a
+    // pool without a single thread cannot run and reports the reason.
+    for (size_t i = 0; i < count; ++i) {
+        try {
+            threads_.emplace_back([this] { run(); });
+        } catch (const std::system_error&) {
+            if (threads_.empty()) throw;
+            break;
+        }
+    }
 }
 
 ThreadPool::~ThreadPool() {

@@ -4,7 +4,9 @@
 // input settings given those roles. Target and input roles that a non-empty
 // setting no longer names are reset to none. Where a field is named by
 // several lists the last marking wins: input over target over split.
-#include <algorithm>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "collect/split_collect_peer.h"
 
@@ -20,17 +22,39 @@ XMLElement FirstChild(const XMLElement& parent, const std::string& name) {
     return parent.getElementsDirect(name).next();
 }
 
-bool Listed(const std::vector<std::string>& names, const std::string& name) {
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
+// The fields by name, for data models with many fields: looking each listed
+// name up in the document would cost a walk over all fields per name. The
+// index holds the direct Field children (the first of a name wins); a name
+// not among them is looked up in the whole section as before.
+class FieldIndex {
+public:
+    explicit FieldIndex(const XMLElement& fields) : fields_(fields) {
+        XMLElementIterator children = fields.getElementsDirect(XMLElements::Field);
+        while (children.hasMore()) {
+            XMLElement field = children.next();
+            byName_.emplace(field.getAttribute(XMLAttributes::Name), field);
+        }
+    }
+
+    // The field named `name`; throws XMLException when there is none.
+    XMLElement find(const std::string& name) const {
+        const auto found = byName_.find(name);
+        if (found != byName_.end()) return found->second;
+        return fields_.getElementByAttribute(XMLElements::Field, XMLAttributes::Name, name);
+    }
+
+private:
+    XMLElement fields_;
+    std::unordered_map<std::string, XMLElement> byName_;
+};
 
 // Sets the role of every listed field; false at the first name that no
 // field carries (roles set before it stay).
-bool MarkFields(XMLElement& fields, const std::vector<std::string>& names, const char* role) {
+bool MarkFields(const FieldIndex& index, const std::vector<std::string>& names, const char* role) {
     for (const std::string& name : names) {
         XMLElement field;
         try {
-            field = fields.getElementByAttribute(XMLElements::Field, XMLAttributes::Name, name);
+            field = index.find(name);
         } catch (const CfCppHelperV1::XMLException&) {
             return false;
         }
@@ -42,12 +66,13 @@ bool MarkFields(XMLElement& fields, const std::vector<std::string>& names, const
 // Resets to none the fields that still carry role but are no longer listed.
 void ResetStaleRoles(XMLElement& fields, const std::vector<std::string>& names, const char* role) {
     if (names.empty()) return;
+    const std::unordered_set<std::string> listed(names.begin(), names.end());
     const std::string roleText = role;
     XMLElementIterator children = fields.getElementsDirect(XMLElements::Field);
     while (children.hasMore()) {
         XMLElement field = children.next();
         if (field.getAttribute(XMLAttributes::Role) != roleText) continue;
-        if (!Listed(names, field.getAttribute(XMLAttributes::Name)))
+        if (listed.count(field.getAttribute(XMLAttributes::Name)) == 0)
             field.addAttribute(XMLAttributes::Role, XMLEntities::None);
     }
 }
@@ -98,10 +123,11 @@ uint32_t SplitCollectPeer::BuildCollectedDataModel() {
 
     XMLElement fields = FirstChild(section, XMLElements::Fields);
     if (fields.isEmpty()) return CF_BAD_XML;
-    if (!MarkFields(fields, splitFieldNames, XMLEntities::Split)) return CF_BAD_XML;
-    if (!MarkFields(fields, targetFieldList, XMLEntities::Target)) return CF_BAD_XML;
+    const FieldIndex index(fields);
+    if (!MarkFields(index, splitFieldNames, XMLEntities::Split)) return CF_BAD_XML;
+    if (!MarkFields(index, targetFieldList, XMLEntities::Target)) return CF_BAD_XML;
     ResetStaleRoles(fields, targetFieldList, XMLEntities::Target);
-    if (!MarkFields(fields, inputFieldList, XMLEntities::Input)) return CF_BAD_XML;
+    if (!MarkFields(index, inputFieldList, XMLEntities::Input)) return CF_BAD_XML;
     ResetStaleRoles(fields, inputFieldList, XMLEntities::Input);
     return CF_OK;
 }

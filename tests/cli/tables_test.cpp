@@ -82,3 +82,26 @@ TEST(Tables, ReportSummarisesBeyondAScreenfulOfGroups)
 }
 
 }  // namespace
+
+TEST(Tables, ReportShowsControlCharactersAsEscapesAndSummarisesWideData)
+{
+    // A key holding a terminal escape sequence, and more fields than a
+    // screenful: the report escapes the one and counts the rest of the other.
+    const fs::path dir = freshDir("tables-wide");
+    std::string data = "g";
+    for (int f = 0; f < 50; ++f) data += ",x" + std::to_string(f);
+    data += ",y\n";
+    for (const char* key : {"\x1B[2J", "plain"})
+        for (int i = 0; i < 4; ++i) {
+            data += key;
+            for (int f = 0; f < 50; ++f) data += "," + std::to_string((i * 7 + f) % 5);
+            data += "," + std::to_string(i) + "\n";
+        }
+    writeFile(dir / "data.csv", data);
+    const RunOutput run = runSplitRun({"build", "--data", (dir / "data.csv").string(), "--split", "g",
+                                       "--target", "y", "--inputs", "x0", "--out", (dir / "out").string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("\\x1B[2J"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find('\x1B'), std::string::npos) << "raw escape reached the terminal";
+    EXPECT_NE(run.out.find("  ... 12 more fields (12 integer)"), std::string::npos) << run.out;
+}
