@@ -133,12 +133,14 @@ struct RunResult {
 // (TargetFieldList, InputFieldList) on two contexts sharing the host's
 // faults, with the input, its data model and the input containers on the
 // distribute context; configures and begins both; then on `threads` pool
-// threads, for every worker the distribute component created: gets its task
-// (once more with the needed sizes on 13; one call at a time when the
-// distribute context offers no thread services), its iterator, data model and
-// input containers, runs the worker function, writes its outputs, and hands
-// completed tasks to the collect component strictly in group order, so the
-// output does not depend on the thread count; ends and destroys both. A
+// threads (as many as the engine's concurrency when there is one), for
+// every worker the distribute component created: gets its task (once more
+// with the needed sizes on 13; one call at a time when the distribute
+// context offers no thread services), its iterator, data model and input
+// containers, runs the worker function (through the engine when there is
+// one), writes its outputs, and hands completed tasks to the collect
+// component strictly in group order, so the output does not depend on the
+// thread count; ends and destroys both. A
 // failing step is recorded and the run goes on where a host would (a failed
 // create or configure skips the rest; end execution and destruction always
 // run for what was created). Messages of both components are fetched
