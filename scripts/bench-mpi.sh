@@ -22,7 +22,7 @@ cd "$work"
 
 "$root/scripts/make-groups-csv.sh" "$groups" "$rows" "$inputs" > data.csv
 args=(build --data data.csv --split grp,part --target flag --model logistic
-      --inputs "$(seq -s, -f 'x%g' 1 "$inputs"),kind" --threads 1)
+      --inputs "$(seq -s, -f 'x%g' 1 "$inputs"),kind")
 launch=(mpirun --oversubscribe)
 [ "$(id -u)" -eq 0 ] && launch+=(--allow-run-as-root)
 cores="$(nproc)"
@@ -37,11 +37,13 @@ seconds() {  # command... ; prints its wall time in seconds
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "data: $groups x 2 groups of $((rows / 2)) records, logistic on $inputs + 1 inputs; $cores cores"
-t_threads="$(seconds "$split_run" "${args[@]}" --out out-threads)"
+t_threads="$(seconds "$split_run" "${args[@]}" --threads 1 --out out-threads)"
 printf '%-22s %8.2f s\n' "--threads 1" "$t_threads"
+t_cores="$(seconds "$split_run" "${args[@]}" --threads "$cores" --out out-cores)"
+printf '%-22s %8.2f s  (one process, every core)\n' "--threads $cores" "$t_cores"
 base=""
 for np in 1 2 4; do
-  t="$(seconds "${launch[@]}" -np "$np" "$split_run" "${args[@]}" --engine mpi --out "out-$np")"
+  t="$(seconds "${launch[@]}" -np "$np" "$split_run" "${args[@]}" --threads 1 --engine mpi --out "out-$np")"
   diff -r out-threads "out-$np" > /dev/null || { echo "-np $np: output differs from --threads 1" >&2; exit 1; }
   [ -z "$base" ] && base="$t"
   note=""
