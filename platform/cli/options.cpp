@@ -141,8 +141,6 @@ unsigned threadCap()
 void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
                      std::vector<std::string>& referenceTexts, FormatText& format)
 {
-    static const std::map<std::string, EngineChoice> engines{{"threads", EngineChoice::Threads},
-                                                             {"mpi", EngineChoice::Mpi}};
     CLI::App* cmd = app.add_subcommand("build", "Build one model per split group and combine them");
     cmd->footer(kBuildFooter);
     cmd->add_option("--data", build.dataFile,
@@ -169,11 +167,14 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
                     "capped (e.g. --threads 4)")
         ->check(CLI::Range(1u, 1024u))
         ->type_name("N");
-    cmd->add_option("--engine", build.engine,
-                    "threads (the default) or mpi: fit the groups on the ranks of an MPI launch, "
-                    "with --threads worker threads per rank (e.g. mpirun -np 4 split-run build ... "
-                    "--engine mpi)")
-        ->transform(CLI::CheckedTransformer(engines, CLI::ignore_case))
+    cmd->add_option_function<std::string>(
+           "--engine",
+           [&build](const std::string& name) {
+               build.engine = name == "mpi" ? EngineChoice::Mpi : EngineChoice::Threads;
+           },
+           "threads (the default) or mpi: fit the groups on the ranks of an MPI launch, with "
+           "--threads worker threads per rank (e.g. mpirun -np 4 split-run build ... --engine mpi)")
+        ->check(CLI::IsMember({"threads", "mpi"}))
         ->type_name("ENGINE");
     cmd->add_flag("--presorted", build.presorted,
                   "The file is already grouped by the split fields: keep its order instead of "
