@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libpugixml-dev libeigen3-dev libcli11-dev zlib1g-dev
+  # MPI for split-run build --engine mpi (the build works without it).
+  openmpi-bin libopenmpi-dev
 )
 if [ "${1:-all}" != main ]; then
   packages+=(

@@ -11,6 +11,7 @@
 #include <refhost/module.h>
 #include <refhost/run.h>
 
+#include "build_engine.h"
 #include "commands.h"
 #include "csv_table.h"
 #include "data_model_text.h"
@@ -21,6 +22,7 @@
 #include "output_dir.h"
 #include "output_transaction.h"
 #include "progress_bar.h"
+#include "remote_groups.h"
 #include "report.h"
 #include "run_summary.h"
 #include "split_model_file.h"
@@ -131,6 +133,11 @@ void refuseFileAsOutDir(const fs::path& dir)
 
 int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err*/)
 {
+    BuildEngine engine(options);
+    if (!engine.hostsRun()) {
+        engine.serveGroups();
+        return kExitModelsBuilt;
+    }
     const fs::path outDir = options.outDir;
     refuseFileAsOutDir(outDir);
     // A file too large to load is read again on every pass: profiled
@@ -180,11 +187,16 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     config.inputStatXml = inputStatXml;
     config.worker = [&worker](const refhost::WorkerJob& job) { return worker(job); };
     config.threads = options.threads;
+    config.engine = &engine.start(encodeRemoteSetup(request, fields.split));
+    config.received = [&worker](const refhost::WorkerJob& job, refhost::WorkerOutput& output) {
+        adoptAttachment(worker, job, output);
+    };
     config.progress = [&progress](std::size_t done, std::size_t total) {
         progress.update(done, total);
     };
     const refhost::RunResult result = refhost::runSplit(module, host, config);
     progress.finish();
+    engine.checkFailure();
     // A file that changed or broke between passes: its error, not the run's.
     if (source && !source->error().empty()) throw InputError(source->error());
 

@@ -123,6 +123,26 @@ const std::vector<SplitKey>* GroupWorker::splitKeys(std::size_t groupIndex) cons
     return found == keys_.end() ? nullptr : &found->second;
 }
 
+GroupWorker::Kept GroupWorker::release(std::size_t groupIndex)
+{
+    Kept kept;
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (auto node = models_.extract(groupIndex)) kept.model = std::move(node.mapped());
+    if (auto node = keys_.extract(groupIndex)) kept.keys = std::move(node.mapped());
+    if (auto node = levels_.extract(groupIndex)) kept.levels = std::move(node.mapped());
+    return kept;
+}
+
+void GroupWorker::adopt(std::size_t groupIndex, Kept kept)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    models_[groupIndex] = std::move(kept.model);
+    if (!splitFields_.empty()) {
+        keys_[groupIndex] = std::move(kept.keys);
+        levels_[groupIndex] = std::move(kept.levels);
+    }
+}
+
 const splitmodels::GroupModel* GroupWorker::model(std::size_t groupIndex) const
 {
     std::lock_guard<std::mutex> guard(mutex_);

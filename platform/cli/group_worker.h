@@ -57,6 +57,18 @@ public:
     // The categories kept for a group; null when none were kept for it.
     const std::vector<std::pair<std::string, std::vector<std::string>>>* heldLevels(std::size_t groupIndex) const;
 
+    // What the worker kept for one group. A worker in another process
+    // releases it after the group's fit and sends it to the process that
+    // hosts the run, whose worker adopts it as if it had fitted the group.
+    struct Kept {
+        splitmodels::GroupModel model;
+        std::vector<SplitKey> keys;
+        std::vector<std::pair<std::string, std::vector<std::string>>> levels;
+    };
+    // Takes a group's kept state out of the worker (empty when none).
+    Kept release(std::size_t groupIndex);
+    void adopt(std::size_t groupIndex, Kept kept);
+
 private:
     splitmodels::ModelSpec request_;
     mutable std::mutex mutex_;

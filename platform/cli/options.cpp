@@ -186,6 +186,15 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
                     "every pass, which needs --presorted; default: half the physical memory "
                     "(e.g. --memory-limit 8G)")
         ->type_name("SIZE");
+    cmd->add_option_function<std::string>(
+           "--engine",
+           [&build](const std::string& name) {
+               build.engine = name == "mpi" ? EngineChoice::Mpi : EngineChoice::Threads;
+           },
+           "threads (the default) or mpi: fit the groups on the ranks of an MPI launch, with "
+           "--threads worker threads per rank (e.g. mpirun -np 4 split-run build ... --engine mpi)")
+        ->check(CLI::IsMember({"threads", "mpi"}))
+        ->type_name("ENGINE");
     cmd->add_flag("--presorted", build.presorted,
                   "The file is already grouped by the split fields: keep its order instead of "
                   "sorting (e.g. --presorted)");

@@ -14,6 +14,9 @@
 namespace splitrun {
 
 enum class ModelChoice { Linear, Logistic };
+// Where a build's groups are fitted: threads of this process, or the
+// processes of an MPI launch (rank 0 hosts the run).
+enum class EngineChoice { Threads, Mpi };
 
 struct BuildOptions {
     std::string dataFile;
@@ -21,6 +24,7 @@ struct BuildOptions {
     std::string target;
     std::vector<std::string> inputs;   // empty: every field but the split fields and the target
     unsigned threads = 0;              // resolved to the number of cores when not given
+    EngineChoice engine = EngineChoice::Threads;  // with Mpi, `threads` is per rank
     bool presorted = false;
     std::string dataModelFile;
     std::string inputPmmlFile;

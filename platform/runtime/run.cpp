@@ -9,6 +9,7 @@
 
 #include "group_delivery.h"
 #include "refhost/component.h"
+#include "refhost/engine.h"
 #include "refhost/thread_pool.h"
 
 namespace refhost {
@@ -166,11 +167,12 @@ void RunState::runWorkerFunction(WorkerSlot& slot, const WorkerJob& job) {
         output.reason = "no worker function";
     } else {
         try {
-            output = config_.worker(job);
+            output = config_.engine ? config_.engine->run(job, config_.worker) : config_.worker(job);
+            if (config_.received) config_.received(job, output);
         } catch (const std::exception& error) {
-            output = WorkerOutput{1, error.what(), "", ""};
+            output = WorkerOutput{1, error.what(), "", "", ""};
         } catch (...) {
-            output = WorkerOutput{1, "the worker function failed", "", ""};
+            output = WorkerOutput{1, "the worker function failed", "", "", ""};
         }
     }
     Worker& worker = *slot.worker;
@@ -285,7 +287,8 @@ void RunState::runWorkers() {
     serialiseHandOut_ = !distribute_.threadServicesOffered();
     delivery_ = std::make_unique<GroupDelivery>([this](size_t item) { deliver(slots_[item]); });
     {
-        ThreadPool pool(std::max<size_t>(config_.threads, 1));
+        const size_t threads = config_.engine ? config_.engine->concurrency() : config_.threads;
+        ThreadPool pool(std::max<size_t>(threads, 1));
         for (size_t i = 0; i < slots_.size(); ++i) pool.submit([this, i] { serveWorker(i); });
         pool.wait();
     }

@@ -19,6 +19,8 @@
 
 namespace refhost {
 
+class Engine;
+
 // What a worker function receives for one group.
 struct WorkerJob {
     size_t groupIndex = 0;  // the group's position in distribution order (0-based)
@@ -37,6 +39,9 @@ struct WorkerOutput {
     std::string reason;
     std::string statXml;
     std::string pmml;
+    // Opaque bytes a worker that ran in another process sends back beside
+    // its texts, for the host process to take in (see RunConfig::received).
+    std::string attachment;
 };
 
 // Called on pool threads, several at once when threads > 1. An exception
@@ -68,6 +73,13 @@ struct RunConfig {
     std::optional<std::string> inputStatXml;  // distribute's "InputStatXML" container
     WorkerFunction worker;
     size_t threads = 1;
+    // Where the worker function runs; null: on `threads` pool threads of
+    // this process. Not owned; must outlive the run.
+    Engine* engine = nullptr;
+    // Called on pool threads with each job and the output its worker gave
+    // (before the output is written to the worker's containers); an
+    // exception fails the group. For taking in output attachments.
+    std::function<void(const WorkerJob&, WorkerOutput&)> received;
     // Called with (groups done, groups total) each time a worker finishes,
     // from pool threads but never two at once.
     std::function<void(size_t, size_t)> progress;
@@ -129,12 +141,14 @@ struct RunResult {
 // (TargetFieldList, InputFieldList) on two contexts sharing the host's
 // faults, with the input, its data model and the input containers on the
 // distribute context; configures and begins both; then on `threads` pool
-// threads, for every worker the distribute component created: gets its task
-// (once more with the needed sizes on 13; one call at a time when the
-// distribute context offers no thread services), its iterator, data model and
-// input containers, runs the worker function, writes its outputs, and hands
-// completed tasks to the collect component strictly in group order, so the
-// output does not depend on the thread count; ends and destroys both. A
+// threads (as many as the engine's concurrency when there is one), for
+// every worker the distribute component created: gets its task (once more
+// with the needed sizes on 13; one call at a time when the distribute
+// context offers no thread services), its iterator, data model and input
+// containers, runs the worker function (through the engine when there is
+// one), writes its outputs, and hands completed tasks to the collect
+// component strictly in group order, so the output does not depend on the
+// thread count; ends and destroys both. A
 // failing step is recorded and the run goes on where a host would (a failed
 // create or configure skips the rest; end execution and destruction always
 // run for what was created). Messages of both components are fetched

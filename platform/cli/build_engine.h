@@ -1,0 +1,42 @@
+// The engine a build runs its groups on, as --engine chose it.
+#ifndef SPLITRUN_BUILD_ENGINE_H
+#define SPLITRUN_BUILD_ENGINE_H
+
+#include <memory>
+#include <string>
+
+#include <refhost/engine.h>
+#include <refhost/mpi_engine.h>
+
+#include "options.h"
+
+namespace splitrun {
+
+class BuildEngine {
+public:
+    // With --engine mpi, starts MPI in this process (throws RunError when
+    // the build has no MPI engine or MPI does not start). An MPI launch of
+    // a single process runs on threads.
+    explicit BuildEngine(const BuildOptions& options);
+
+    // This process reads the input and writes the outputs: always with
+    // threads, and rank 0 of an MPI launch.
+    bool hostsRun() const { return !mpi_ || mpi_->rank() == 0; }
+    // Ranks 1..N-1 of an MPI launch: fit the groups rank 0 sends until it
+    // says stop. Throws RunError when the connection to rank 0 is lost.
+    void serveGroups();
+    // The engine for the run; `setup` (see encodeRemoteSetup) goes to every
+    // worker rank first.
+    refhost::Engine& start(const std::string& setup);
+    // Throws RunError when the engine failed during the run (a rank or the
+    // connection to it lost): the run's results are incomplete.
+    void checkFailure() const;
+
+private:
+    std::unique_ptr<refhost::MpiEngine> mpi_;
+    refhost::ThreadEngine threads_;
+};
+
+}  // namespace splitrun
+
+#endif

@@ -1,0 +1,162 @@
+#include "remote_groups.h"
+
+#include <memory>
+
+#include <refhost/wire.h>
+
+namespace splitrun {
+
+namespace {
+
+using refhost::WireReader;
+using refhost::WireWriter;
+
+void writeTexts(WireWriter& out, const std::vector<std::string>& texts)
+{
+    out.u64(texts.size());
+    for (const std::string& text : texts) out.text(text);
+}
+
+std::vector<std::string> readTexts(WireReader& in)
+{
+    std::vector<std::string> texts(in.count(8));
+    for (std::string& text : texts) text = in.text();
+    return texts;
+}
+
+void writeModel(WireWriter& out, const splitmodels::GroupModel& model)
+{
+    out.u8(model.ok ? 1 : 0);
+    out.text(model.reason);
+    out.u64(model.records);
+    out.u64(model.skippedRecords);
+    writeTexts(out, model.warnings);
+    out.u64(model.terms.size());
+    for (const splitmodels::Term& term : model.terms) {
+        out.text(term.name);
+        for (double value : {term.estimate, term.stdError, term.statistic, term.pValue}) out.f64(value);
+    }
+    for (double value : {model.dfResidual, model.sigma, model.rSquared, model.adjustedRSquared, model.fStatistic,
+                         model.fPValue, model.deviance, model.nullDeviance, model.dfNull, model.aic,
+                         model.accuracy, model.logLikelihood, model.auc})
+        out.f64(value);
+    out.i64(model.iterations);
+}
+
+splitmodels::GroupModel readModel(WireReader& in)
+{
+    splitmodels::GroupModel model;
+    model.ok = in.u8() != 0;
+    model.reason = in.text();
+    model.records = static_cast<std::size_t>(in.u64());
+    model.skippedRecords = static_cast<std::size_t>(in.u64());
+    model.warnings = readTexts(in);
+    model.terms.resize(in.count(40));
+    for (splitmodels::Term& term : model.terms) {
+        term.name = in.text();
+        for (double* value : {&term.estimate, &term.stdError, &term.statistic, &term.pValue}) *value = in.f64();
+    }
+    for (double* value : {&model.dfResidual, &model.sigma, &model.rSquared, &model.adjustedRSquared,
+                          &model.fStatistic, &model.fPValue, &model.deviance, &model.nullDeviance, &model.dfNull,
+                          &model.aic, &model.accuracy, &model.logLikelihood, &model.auc})
+        *value = in.f64();
+    model.iterations = static_cast<int>(in.i64());
+    return model;
+}
+
+}  // namespace
+
+std::string encodeRemoteSetup(const splitmodels::ModelSpec& request, const std::vector<std::string>& splitFields)
+{
+    WireWriter out;
+    out.u8(request.kind == splitmodels::ModelKind::Logistic ? 1 : 0);
+    out.text(request.target);
+    writeTexts(out, request.inputs);
+    out.text(request.event);
+    out.u64(request.references.size());
+    for (const auto& [field, level] : request.references) {
+        out.text(field);
+        out.text(level);
+    }
+    writeTexts(out, splitFields);
+    return out.take();
+}
+
+refhost::WorkerFunction remoteWorkerFunction(const std::string& setup)
+{
+    WireReader in(setup);
+    splitmodels::ModelSpec request;
+    request.kind = in.u8() != 0 ? splitmodels::ModelKind::Logistic : splitmodels::ModelKind::Linear;
+    request.target = in.text();
+    request.inputs = readTexts(in);
+    request.event = in.text();
+    for (std::size_t n = in.count(16); n > 0; --n) {
+        std::string field = in.text();
+        request.references[field] = in.text();
+    }
+    std::vector<std::string> splitFields = readTexts(in);
+    in.expectEnd();
+
+    auto worker = std::make_shared<GroupWorker>(std::move(request));
+    worker->keepSplitKeys(std::move(splitFields));
+    return [worker](const refhost::WorkerJob& job) {
+        refhost::WorkerOutput output = (*worker)(job);
+        output.attachment = encodeKept(worker->release(job.groupIndex));
+        return output;
+    };
+}
+
+void adoptAttachment(GroupWorker& worker, const refhost::WorkerJob& job, refhost::WorkerOutput& output)
+{
+    if (output.attachment.empty()) return;
+    worker.adopt(job.groupIndex, decodeKept(output.attachment));
+    output.attachment.clear();
+}
+
+std::string encodeKept(const GroupWorker::Kept& kept)
+{
+    WireWriter out;
+    writeModel(out, kept.model);
+    out.u64(kept.keys.size());
+    for (const SplitKey& key : kept.keys) {
+        out.u64(key.size());
+        for (const splitmodels::SplitValue& value : key) {
+            out.text(value.field);
+            out.text(value.value);
+            out.u8(value.missing ? 1 : 0);
+            out.i64(value.storage);
+        }
+    }
+    out.u64(kept.levels.size());
+    for (const auto& [field, levels] : kept.levels) {
+        out.text(field);
+        writeTexts(out, levels);
+    }
+    return out.take();
+}
+
+GroupWorker::Kept decodeKept(std::string_view bytes)
+{
+    WireReader in(bytes);
+    GroupWorker::Kept kept;
+    kept.model = readModel(in);
+    kept.keys.resize(in.count(8));
+    for (SplitKey& key : kept.keys) {
+        key.resize(in.count(25));
+        for (splitmodels::SplitValue& value : key) {
+            value.field = in.text();
+            value.value = in.text();
+            value.missing = in.u8() != 0;
+            value.storage = static_cast<int>(in.i64());
+        }
+    }
+    kept.levels.resize(in.count(16));
+    for (auto& [field, levels] : kept.levels) {
+        field = in.text();
+        levels = readTexts(in);
+    }
+    in.expectEnd();
+    return kept;
+}
+
+}  // namespace splitrun

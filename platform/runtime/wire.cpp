@@ -1,0 +1,287 @@
+// The binary encoding of jobs and outputs.
+#include "refhost/wire.h"
+
+#include <cstring>
+#include <limits>
+
+namespace refhost {
+
+namespace {
+
+// Written first, so that bytes of some other kind are refused at once.
+constexpr uint32_t kJobMagic = 0x4a4c5053;     // "SPLJ"
+constexpr uint32_t kOutputMagic = 0x4f4c5053;  // "SPLO"
+
+// Cell tags of a column kept as cells.
+enum : uint8_t { kMissing = 0, kInteger = 1, kReal = 2, kText = 3 };
+
+void encodeMissing(WireWriter& out, const ColumnValues& values) {
+    const bool any = values.hasMissing();
+    out.u8(any ? 1 : 0);
+    if (!any) return;
+    for (size_t row = 0; row < values.size(); ++row) out.u8(values.isMissing(row) ? 1 : 0);
+}
+
+std::vector<uint8_t> decodeMissing(WireReader& in, size_t rows) {
+    std::vector<uint8_t> missing(rows, 0);
+    if (in.u8() == 0) return missing;
+    for (size_t row = 0; row < rows; ++row) missing[row] = in.u8();
+    return missing;
+}
+
+void encodeValues(WireWriter& out, const ColumnValues& values) {
+    using Kind = ColumnValues::Kind;
+    const size_t rows = values.size();
+    out.u8(static_cast<uint8_t>(values.kind()));
+    out.u64(rows);
+    switch (values.kind()) {
+        case Kind::Integer:
+            encodeMissing(out, values);
+            for (size_t row = 0; row < rows; ++row) out.i64(values.integers()[row]);
+            return;
+        case Kind::Real:
+            encodeMissing(out, values);
+            for (size_t row = 0; row < rows; ++row) out.f64(values.reals()[row]);
+            return;
+        case Kind::Text: {
+            encodeMissing(out, values);
+            const TextDictionary& dictionary = values.dictionary();
+            out.u64(dictionary.size());
+            for (size_t code = 0; code < dictionary.size(); ++code)
+                out.text(dictionary.at(static_cast<uint32_t>(code)));
+            for (size_t row = 0; row < rows; ++row) out.u32(values.codes()[row]);
+            return;
+        }
+        case Kind::Cells:
+            for (const Cell& cell : values.cells()) {
+                if (cell.isMissing()) {
+                    out.u8(kMissing);
+                } else if (cell.isInteger()) {
+                    out.u8(kInteger);
+                    out.i64(cell.asInteger());
+                } else if (cell.isReal()) {
+                    out.u8(kReal);
+                    out.f64(cell.asReal());
+                } else {
+                    out.u8(kText);
+                    out.text(cell.asText());
+                }
+            }
+            return;
+    }
+}
+
+ColumnValues decodeValues(WireReader& in) {
+    using Kind = ColumnValues::Kind;
+    const uint8_t kind = in.u8();
+    if (kind > static_cast<uint8_t>(Kind::Cells)) throw WireError("unknown column kind");
+    ColumnValues values(static_cast<Kind>(kind));
+    const size_t rows = in.count(1);
+    values.reserve(rows);
+    switch (static_cast<Kind>(kind)) {
+        case Kind::Integer: {
+            const std::vector<uint8_t> missing = decodeMissing(in, rows);
+            for (size_t row = 0; row < rows; ++row) {
+                const int64_t value = in.i64();
+                missing[row] ? values.appendMissing() : values.appendInteger(value);
+            }
+            break;
+        }
+        case Kind::Real: {
+            const std::vector<uint8_t> missing = decodeMissing(in, rows);
+            for (size_t row = 0; row < rows; ++row) {
+                const double value = in.f64();
+                missing[row] ? values.appendMissing() : values.appendReal(value);
+            }
+            break;
+        }
+        case Kind::Text: {
+            const std::vector<uint8_t> missing = decodeMissing(in, rows);
+            std::vector<std::string> dictionary(in.count(8));
+            for (std::string& text : dictionary) text = in.text();
+            for (size_t row = 0; row < rows; ++row) {
+                const uint32_t code = in.u32();
+                if (missing[row]) {
+                    values.appendMissing();
+                } else {
+                    if (code >= dictionary.size()) throw WireError("text code out of range");
+                    values.appendText(dictionary[code]);
+                }
+            }
+            break;
+        }
+        case Kind::Cells:
+            for (size_t row = 0; row < rows; ++row) {
+                switch (in.u8()) {
+                    case kMissing: values.append(Cell::missing()); break;
+                    case kInteger: values.append(Cell::integer(in.i64())); break;
+                    case kReal: values.append(Cell::real(in.f64())); break;
+                    case kText: values.append(Cell::text(in.text())); break;
+                    default: throw WireError("unknown cell tag");
+                }
+            }
+            break;
+    }
+    return values;
+}
+
+}  // namespace
+
+void WireWriter::u32(uint32_t value) {
+    for (int i = 0; i < 4; ++i) u8(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+void WireWriter::u64(uint64_t value) {
+    for (int i = 0; i < 8; ++i) u8(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+void WireWriter::f64(double value) {
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    u64(bits);
+}
+
+void WireWriter::text(std::string_view value) {
+    u64(value.size());
+    bytes_.append(value.data(), value.size());
+}
+
+void WireWriter::optionalText(const std::optional<std::string>& value) {
+    u8(value ? 1 : 0);
+    if (value) text(*value);
+}
+
+std::string_view WireReader::take(size_t length) {
+    if (length > bytes_.size() - position_) throw WireError("truncated input");
+    const std::string_view part = bytes_.substr(position_, length);
+    position_ += length;
+    return part;
+}
+
+uint8_t WireReader::u8() { return static_cast<uint8_t>(take(1)[0]); }
+
+uint32_t WireReader::u32() {
+    const std::string_view part = take(4);
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) value |= uint32_t{static_cast<uint8_t>(part[i])} << (8 * i);
+    return value;
+}
+
+uint64_t WireReader::u64() {
+    const std::string_view part = take(8);
+    uint64_t value = 0;
+    for (int i = 0; i < 8; ++i) value |= uint64_t{static_cast<uint8_t>(part[i])} << (8 * i);
+    return value;
+}
+
+double WireReader::f64() {
+    const uint64_t bits = u64();
+    double value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+std::string WireReader::text() {
+    const uint64_t length = u64();
+    return std::string(take(static_cast<size_t>(std::min<uint64_t>(length, std::numeric_limits<size_t>::max()))));
+}
+
+std::optional<std::string> WireReader::optionalText() {
+    switch (u8()) {
+        case 0: return std::nullopt;
+        case 1: return text();
+        default: throw WireError("bad optional flag");
+    }
+}
+
+size_t WireReader::count(size_t itemBytes) {
+    const uint64_t value = u64();
+    const size_t left = bytes_.size() - position_;
+    if (itemBytes != 0 && value > left / itemBytes) throw WireError("truncated input");
+    return static_cast<size_t>(value);
+}
+
+void WireReader::expectEnd() const {
+    if (!atEnd()) throw WireError("trailing bytes after the encoding");
+}
+
+void encodeTable(WireWriter& out, const Table& table) {
+    out.u64(table.columnCount());
+    for (const Column& column : table.columns()) {
+        out.text(column.name);
+        out.i64(column.storage);
+        out.i64(column.measure);
+    }
+    for (size_t column = 0; column < table.columnCount(); ++column)
+        encodeValues(out, table.values(column));
+}
+
+Table decodeTable(WireReader& in) {
+    std::vector<Column> columns(in.count(24));
+    for (Column& column : columns) {
+        column.name = in.text();
+        column.storage = static_cast<int>(in.i64());
+        column.measure = static_cast<int>(in.i64());
+    }
+    std::vector<ColumnValues> values;
+    values.reserve(columns.size());
+    for (size_t i = 0; i < columns.size(); ++i) values.push_back(decodeValues(in));
+    if (columns.empty()) return Table();
+    try {
+        return Table(std::move(columns), std::move(values));
+    } catch (const std::invalid_argument& error) {
+        throw WireError(std::string("inconsistent table: ") + error.what());
+    }
+}
+
+std::string encodeJob(const WorkerJob& job) {
+    WireWriter out;
+    out.u32(kJobMagic);
+    out.u64(job.groupIndex);
+    out.text(job.task);
+    out.text(job.dataModel);
+    out.optionalText(job.inputPmml);
+    out.optionalText(job.inputStatXml);
+    encodeTable(out, job.records);
+    return out.take();
+}
+
+WorkerJob decodeJob(std::string_view bytes) {
+    WireReader in(bytes);
+    if (in.u32() != kJobMagic) throw WireError("not a job");
+    WorkerJob job;
+    job.groupIndex = static_cast<size_t>(in.u64());
+    job.task = in.text();
+    job.dataModel = in.text();
+    job.inputPmml = in.optionalText();
+    job.inputStatXml = in.optionalText();
+    job.records = decodeTable(in);
+    in.expectEnd();
+    return job;
+}
+
+std::string encodeOutput(const WorkerOutput& output) {
+    WireWriter out;
+    out.u32(kOutputMagic);
+    out.i64(output.outcome);
+    out.text(output.reason);
+    out.text(output.statXml);
+    out.text(output.pmml);
+    out.text(output.attachment);
+    return out.take();
+}
+
+WorkerOutput decodeOutput(std::string_view bytes) {
+    WireReader in(bytes);
+    if (in.u32() != kOutputMagic) throw WireError("not a worker output");
+    WorkerOutput output;
+    output.outcome = static_cast<int>(in.i64());
+    output.reason = in.text();
+    output.statXml = in.text();
+    output.pmml = in.text();
+    output.attachment = in.text();
+    in.expectEnd();
+    return output;
+}
+
+}  // namespace refhost
