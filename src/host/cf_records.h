@@ -17,9 +17,10 @@
 //
 // Threads: the module calls a context's and a container's operations from
 // whichever host thread called into it, and from several at once where the
-// host lets calls overlap (see docs/host-contract.md, "Thread safety"); the
-// host makes those operations safe for that. One iterator, stream or key
-// list is never used by two threads at once.
+// host lets calls overlap (see "Thread safety" in host-contract.md, which the
+// package installs under share/doc/split/); the host makes those operations
+// safe for that. One iterator, stream or key list is never used by two
+// threads at once.
 #ifndef SPLIT_HOST_CF_RECORDS_H
 #define SPLIT_HOST_CF_RECORDS_H
 
