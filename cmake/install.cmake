@@ -1,6 +1,7 @@
 # What `cmake --install` puts under the prefix besides the libraries and
 # split-run: the host contract headers under include/split/, a CMake package
-# (find_package(split)) and split.pc for pkg-config. Every path in them is
+# (find_package(split)), split.pc for pkg-config, and under share/doc/split/
+# the host contract document and the example host. Every path in them is
 # relative to the file that holds it, and the libraries find each other
 # through $ORIGIN, so the installed tree still works after the prefix moves.
 include(CMakePackageConfigHelpers)
@@ -14,6 +15,14 @@ install(FILES
           ${PROJECT_SOURCE_DIR}/src/host/qor_settings.h
           ${PROJECT_SOURCE_DIR}/src/module/cf_entry_points.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/split)
+
+# Installed hosts include the headers as <split/cf_records.h> or as
+# "cf_records.h"; the headers include each other by their bare names.
+target_include_directories(split_host_headers INTERFACE
+  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+
+install(FILES ${PROJECT_SOURCE_DIR}/docs/host-contract.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/minimal-host DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set_target_properties(split PROPERTIES EXPORT_NAME module)
 set_target_properties(split_host_headers PROPERTIES EXPORT_NAME headers)

@@ -1,6 +1,7 @@
 // A minimal host of the split module: the smallest complete program that
 // drives libsplit.so through a whole run, for host authors to read beside
-// docs/host-contract.md (the step numbers below are the document's).
+// host-contract.md (the step numbers below are the document's). The package
+// installs both under share/doc/split/.
 //
 // It keeps a table of sales in memory, sorted by region, builds one "model"
 // per region (the mean revenue of the region's records) and prints the

@@ -17,9 +17,10 @@
 //
 // Threads: the module calls a context's and a container's operations from
 // whichever host thread called into it, and from several at once where the
-// host lets calls overlap (see docs/host-contract.md, "Thread safety"); the
-// host makes those operations safe for that. One iterator, stream or key
-// list is never used by two threads at once.
+// host lets calls overlap (see "Thread safety" in host-contract.md, which the
+// package installs under share/doc/split/); the host makes those operations
+// safe for that. One iterator, stream or key list is never used by two
+// threads at once.
 #ifndef SPLIT_HOST_CF_RECORDS_H
 #define SPLIT_HOST_CF_RECORDS_H
 
@@ -91,7 +92,8 @@ typedef struct CFLock {
 } CFLock;
 
 /* Thread services of a context. createLock returns a lock record or null;
-   destroyLock takes the lock record itself in place of the handle. Each
+   destroyLock takes the lock record itself in place of the handle. The
+   module does not call getThreadCount. Each
    component asks once, at creation, and destroys its lock when destroyed;
    without services or a lock the host must not overlap the calls the lock
    would serialise. */
@@ -157,7 +159,10 @@ typedef struct CFRecordSet {
 /* A worker: one unit of work that the host runs between the components.
    getTask replays exactly the two texts cf_distribute_getWorkerTask gave
    for this worker (the first is empty). openWorkerContainer gives the
-   worker's own containers ("WorkerStatXML", "WorkerPMML"). A worker must
+   worker's own containers ("WorkerStatXML", "WorkerPMML", the only names the
+   module asks for); it may return the same record each time if that record
+   stays readable after closeContainer. The module does not call getWorkerId:
+   it tells workers apart by the record's address. A worker must
    stay valid until the distribute component's execution has ended and its
    cf_collect_completedWorkerTask has returned. */
 struct CFWorker {
@@ -173,7 +178,9 @@ struct CFWorker {
    component reads parameters, data model and input, creates workers and
    record sets and opens the input containers and the workers' copies; the
    collect component reads parameters and data model and opens its output
-   containers. */
+   containers. Inputs are numbered from 0; both components have one input and
+   pass index 0, and neither calls getInputCount. createRecordSet's name is
+   always the empty string. */
 typedef struct CFContext {
     void* handle;
     /* The parameter document (XML text) by the buffer protocol. */

@@ -1,22 +1,28 @@
-// The functions the host looks up in the module. The component handle is the
-// peer object made by cf_create_component, opaque to the host.
+/* The functions the host looks up in the module. The component handle is the
+   peer object made by cf_create_component, opaque to the host. The header is
+   usable from C and C++; the installed package documents every function in
+   share/doc/split/host-contract.md. */
 #ifndef SPLIT_MODULE_CF_ENTRY_POINTS_H
 #define SPLIT_MODULE_CF_ENTRY_POINTS_H
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
 #include "cf_records.h"
 
 #define SPLIT_EXPORT __attribute__((visibility("default")))
 
-// Exported under its C++ (type-decorated) name; hosts look it up that way.
+#ifdef __cplusplus
+/* Exported under its C++ (type-decorated) name, which hosts look up:
+   _Z23cf_getModuleInformationPcmPmPi. A C host declares a function pointer of
+   the same type and finds it by that name with dlsym. */
 SPLIT_EXPORT uint32_t cf_getModuleInformation(char* buffer, size_t size, size_t* needed, int* err);
 
 extern "C" {
+#endif
 
 SPLIT_EXPORT uint32_t cf_initialise(CFHost* host);
-SPLIT_EXPORT uint32_t cf_cleanup();
+SPLIT_EXPORT uint32_t cf_cleanup(void);
 SPLIT_EXPORT uint32_t cf_create_component(CFContext* context, const char* name, void** component,
                                           int* err);
 SPLIT_EXPORT uint32_t cf_destroy_component(void* component, int* err);
@@ -48,10 +54,12 @@ SPLIT_EXPORT uint32_t cf_distribute_getContainer(void* component, CFWorker* work
                                                  const char* name, CFContainerFile** container,
                                                  int* err);
 
-// Ignores its arguments; hosts may pass what they like.
+/* Ignores its arguments; hosts may pass what they like. */
 SPLIT_EXPORT uint32_t cf_collect_startedWorkerTask(void* component, CFWorker* worker, int* err);
 SPLIT_EXPORT uint32_t cf_collect_completedWorkerTask(void* component, CFWorker* worker, int* err);
 
-}  // extern "C"
+#ifdef __cplusplus
+}  /* extern "C" */
+#endif
 
 #endif

@@ -56,6 +56,26 @@ TEST(TaskDocument, RendersEveryStorage) {
     });
 }
 
+// The text as hosts receive it, byte for byte: declaration, two-space
+// indentation, and the escapes a host's own XML reader has to undo.
+TEST(TaskDocument, ExactTextWithEscapedString) {
+    const std::string value = std::string("a&b<c>d\"e'f\tg\nh\ri\x01j\x7f") + "\xff" + "k";
+    DistributeHarness run(MakeTable({{"k", 3, 3}, {"n", 1, 1}}, {{Cell::text(value), Cell::integer(12)}}),
+                          {"k", "n"});
+    ASSERT_EQ(run.Begin(), 0u);
+    int err = 0;
+    std::string second;
+    ASSERT_EQ(run.Task(run.worker(0), &err, &second), 0u);
+    EXPECT_EQ(second,
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<SplitFields>\n"
+              "  <SplitField name=\"k\" value=\"a&amp;b&lt;c>d&quot;e'f&#09;g&#10;h&#13;i&#01;j\x7f\xffk\" "
+              "isNull=\"false\" />\n"
+              "  <SplitField name=\"n\" value=\"12\" isNull=\"false\" />\n"
+              "</SplitFields>\n");
+    EXPECT_EQ(ParseTask(second), (std::vector<TaskField>{{"k", value, "false"}, {"n", "12", "false"}}));
+}
+
 TEST(TaskDocument, DecimalPointUnderCommaLocale) {
     const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
     bool comma = false;
