@@ -96,7 +96,8 @@ refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
     models_[job.groupIndex] = std::move(model);
     if (!splitFields_.empty()) {
         keys_[job.groupIndex] = std::move(keys);
-        levels_[job.groupIndex] = std::move(levels);
+        // Most fits hold no categorical input: nothing is kept for them.
+        if (!levels.empty()) levels_[job.groupIndex] = std::move(levels);
     }
     return output;
 }

@@ -54,7 +54,8 @@ public:
     void keepSplitKeys(std::vector<std::string> splitFields) { splitFields_ = std::move(splitFields); }
     // The keys kept for a group; null when none were kept for it.
     const std::vector<SplitKey>* splitKeys(std::size_t groupIndex) const;
-    // The categories kept for a group; null when none were kept for it.
+    // The categories kept for a group; null when none were kept for it or
+    // its fit held none.
     const std::vector<std::pair<std::string, std::vector<std::string>>>* heldLevels(std::size_t groupIndex) const;
 
 private:

@@ -3,13 +3,11 @@
 // hands out.
 #include "refhost/container.h"
 
-#include "spool.h"
-
 #include <algorithm>
 #include <cstring>
 
 #include "container_parts.h"
-#include "spool.h"
+#include "entry_store.h"
 #include "refhost/host.h"
 
 namespace refhost {
@@ -28,7 +26,9 @@ cf_status closeWord(void* h, int* err) { return self(h)->closeContainer(err); }
 }  // namespace
 
 Container::Container(std::string name, std::shared_ptr<Faults> faults)
-    : name_(std::move(name)), faults_(faults ? std::move(faults) : std::make_shared<Faults>()) {
+    : name_(std::move(name)),
+      faults_(faults ? std::move(faults) : std::make_shared<Faults>()),
+      store_(std::make_shared<EntryStore>()) {
     record_.handle = this;
     record_.createKey = &createKeyWord;
     record_.getKeys = &getKeysWord;
@@ -50,60 +50,40 @@ void Container::setDefaultEntry(std::string data, std::string properties) {
 
 void Container::addEntry(std::string key, std::string data, std::string properties) {
     std::lock_guard<std::mutex> guard(mutex_);
-    entries_.push_back({Entry{std::move(key), std::move(properties), std::move(data), true}});
+    store_->entries().push_back({Entry{std::move(key), std::move(properties), std::move(data), true}, {}, 0});
 }
 
 void Container::clearEntries() {
     std::lock_guard<std::mutex> guard(mutex_);
     default_.reset();
-    entries_.clear();
-    entries_.shrink_to_fit();
-    spool_.reset();
-    spooledBytes_ = 0;
+    store_ = std::make_shared<EntryStore>();
+    ++storeGeneration_;
+}
+
+std::shared_ptr<const EntryStore> Container::takeEntries() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::shared_ptr<const EntryStore> taken = std::move(store_);
+    store_ = std::make_shared<EntryStore>();
+    ++storeGeneration_;
+    return taken;
 }
 
 std::vector<Entry> Container::entries() const {
     std::lock_guard<std::mutex> guard(mutex_);
     std::vector<Entry> out;
-    out.reserve(entries_.size());
-    for (const StoredEntry& stored : entries_) {
-        out.push_back(stored.entry);
-        if (stored.spooled) out.back().data = dataLocked(stored);
-    }
+    out.reserve(store_->entries().size());
+    for (size_t i = 0; i < store_->entries().size(); ++i) out.push_back(store_->entry(i));
     return out;
 }
 
 size_t Container::entryCount() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return entries_.size();
+    return store_->entries().size();
 }
 
 size_t Container::spooledBytes() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return spooledBytes_;
-}
-
-std::string Container::dataLocked(const StoredEntry& stored) const {
-    if (!stored.spooled) return stored.entry.data;
-    std::string data;
-    // A spool that cannot be read back gives the entry as empty, as a
-    // host whose storage failed would.
-    if (!spool_->read(stored.offset, stored.length, data)) data.clear();
-    return data;
-}
-
-// Moves a finished entry's bytes to the spool; they stay in memory when
-// the spool cannot take them.
-void Container::spoolLocked(StoredEntry& stored) {
-    if (stored.spooled || stored.entry.data.empty()) return;
-    if (!spool_) spool_ = std::make_unique<Spool>();
-    uint64_t offset = 0;
-    if (!spool_->append(stored.entry.data, &offset)) return;
-    stored.spooled = true;
-    stored.offset = offset;
-    stored.length = stored.entry.data.size();
-    spooledBytes_ += stored.length;
-    std::string().swap(stored.entry.data);
+    return store_->spooledBytes();
 }
 
 std::optional<Entry> Container::defaultEntry() const {
@@ -190,7 +170,7 @@ cf_status Container::getKeys(CFKeyList** keys, int* err) {
     std::lock_guard<std::mutex> guard(mutex_);
     noteUseLocked();
     std::vector<EntryKeyObject*> listed;
-    for (const StoredEntry& stored : entries_) {
+    for (const StoredEntry& stored : store_->entries()) {
         if (!stored.entry.complete) continue;
         keys_.push_back(std::make_unique<EntryKeyObject>(*this, stored.entry.key));
         keys_.back()->hasText = true;
@@ -221,11 +201,12 @@ cf_status Container::openEntry(CFEntryKey* key, int mode, const char* properties
             opened->data = default_->data;
         } else {
             // The first complete entry under that key text.
-            auto it = std::find_if(entries_.begin(), entries_.end(), [&](const StoredEntry& e) {
+            const std::vector<StoredEntry>& stored = store_->entries();
+            auto it = std::find_if(stored.begin(), stored.end(), [&](const StoredEntry& e) {
                 return e.entry.complete && e.entry.key == keyObject->text;
             });
-            if (it == entries_.end()) return CF_FAILED;
-            opened->data = dataLocked(*it);
+            if (it == stored.end()) return CF_FAILED;
+            opened->data = store_->data(*it);
         }
     } else {
         const std::string props = properties == nullptr ? std::string() : properties;
@@ -233,8 +214,9 @@ cf_status Container::openEntry(CFEntryKey* key, int mode, const char* properties
             default_ = Entry{"", props, "", false};
             opened->toDefault = true;
         } else {
-            entries_.push_back({Entry{keyObject->text, props, "", false}});
-            opened->entryIndex = entries_.size() - 1;
+            store_->entries().push_back({Entry{keyObject->text, props, "", false}, {}, 0});
+            opened->storeGeneration = storeGeneration_;
+            opened->entryIndex = store_->entries().size() - 1;
         }
     }
     streams_.push_back(std::move(opened));
@@ -281,11 +263,14 @@ cf_status Container::writeStream(StreamObject& stream, const char* data, size_t 
     noteUseLocked();
     if (stream.closed || stream.mode != CF_MODE_WRITE || (data == nullptr && length > 0))
         return CF_FAILED;
-    // A stream whose entries were cleared meanwhile writes nowhere.
-    if (!stream.toDefault && stream.entryIndex >= entries_.size()) return CF_FAILED;
-    if (stream.toDefault && !default_) return CF_FAILED;
-    Entry& entry = stream.toDefault ? *default_ : entries_[stream.entryIndex].entry;
-    entry.data.append(data, length);
+    // A stream whose entries were cleared or taken meanwhile writes nowhere.
+    if (stream.toDefault) {
+        if (!default_) return CF_FAILED;
+        default_->data.append(data, length);
+        return CF_OK;
+    }
+    if (stream.storeGeneration != storeGeneration_) return CF_FAILED;
+    store_->append(store_->entries()[stream.entryIndex], data, length);
     return CF_OK;
 }
 
@@ -301,10 +286,8 @@ cf_status Container::closeStream(StreamObject& stream, int* err) {
     if (stream.mode == CF_MODE_WRITE) {
         if (stream.toDefault) {
             if (default_) default_->complete = true;
-        } else if (stream.entryIndex < entries_.size()) {
-            StoredEntry& stored = entries_[stream.entryIndex];
-            stored.entry.complete = true;
-            spoolLocked(stored);
+        } else if (stream.storeGeneration == storeGeneration_) {
+            store_->finish(store_->entries()[stream.entryIndex]);
         }
     }
     return CF_OK;

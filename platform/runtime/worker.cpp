@@ -56,6 +56,14 @@ Container& Worker::container(const std::string& name) {
     return *slot;
 }
 
+void Worker::releaseContainers() {
+    std::map<std::string, std::unique_ptr<Container>, std::less<>> released;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        released.swap(containers_);
+    }
+}
+
 bool Worker::hasContainer(const std::string& name) const {
     std::lock_guard<std::mutex> guard(mutex_);
     return containers_.count(name) != 0;
