@@ -50,7 +50,9 @@ void Container::setDefaultEntry(std::string data, std::string properties) {
 
 void Container::addEntry(std::string key, std::string data, std::string properties) {
     std::lock_guard<std::mutex> guard(mutex_);
-    store_->entries().push_back({Entry{std::move(key), std::move(properties), std::move(data), true}, {}, 0});
+    StoredEntry& stored = store_->at(store_->add(std::move(key), properties, false));
+    store_->append(stored, data.data(), data.size());
+    store_->finish(stored);
 }
 
 void Container::clearEntries() {
@@ -71,14 +73,14 @@ std::shared_ptr<const EntryStore> Container::takeEntries() {
 std::vector<Entry> Container::entries() const {
     std::lock_guard<std::mutex> guard(mutex_);
     std::vector<Entry> out;
-    out.reserve(store_->entries().size());
-    for (size_t i = 0; i < store_->entries().size(); ++i) out.push_back(store_->entry(i));
+    out.reserve(store_->size());
+    for (size_t i = 0; i < store_->size(); ++i) out.push_back(store_->entry(i));
     return out;
 }
 
 size_t Container::entryCount() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return store_->entries().size();
+    return store_->size();
 }
 
 size_t Container::spooledBytes() const {
@@ -129,7 +131,7 @@ std::vector<size_t> Container::readCapacities() const {
 size_t Container::openStreams() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return static_cast<size_t>(std::count_if(streams_.begin(), streams_.end(),
-                                             [](const auto& s) { return !s->closed; }));
+                                             [](const auto& s) { return !s.second->closed; }));
 }
 
 void Container::noteOpened() {
@@ -170,9 +172,10 @@ cf_status Container::getKeys(CFKeyList** keys, int* err) {
     std::lock_guard<std::mutex> guard(mutex_);
     noteUseLocked();
     std::vector<EntryKeyObject*> listed;
-    for (const StoredEntry& stored : store_->entries()) {
-        if (!stored.entry.complete) continue;
-        keys_.push_back(std::make_unique<EntryKeyObject>(*this, stored.entry.key));
+    for (size_t i = 0; i < store_->size(); ++i) {
+        const StoredEntry& stored = store_->at(i);
+        if (!stored.complete) continue;
+        keys_.push_back(std::make_unique<EntryKeyObject>(*this, stored.key));
         keys_.back()->hasText = true;
         keyIndex_.emplace(keys_.back()->record(), keys_.back().get());
         listed.push_back(keys_.back().get());
@@ -201,12 +204,11 @@ cf_status Container::openEntry(CFEntryKey* key, int mode, const char* properties
             opened->data = default_->data;
         } else {
             // The first complete entry under that key text.
-            const std::vector<StoredEntry>& stored = store_->entries();
-            auto it = std::find_if(stored.begin(), stored.end(), [&](const StoredEntry& e) {
-                return e.entry.complete && e.entry.key == keyObject->text;
-            });
-            if (it == stored.end()) return CF_FAILED;
-            opened->data = store_->data(*it);
+            const StoredEntry* found = nullptr;
+            for (size_t i = 0; i < store_->size() && found == nullptr; ++i)
+                if (store_->at(i).complete && store_->at(i).key == keyObject->text) found = &store_->at(i);
+            if (found == nullptr) return CF_FAILED;
+            opened->data = store_->data(*found);
         }
     } else {
         const std::string props = properties == nullptr ? std::string() : properties;
@@ -214,13 +216,12 @@ cf_status Container::openEntry(CFEntryKey* key, int mode, const char* properties
             default_ = Entry{"", props, "", false};
             opened->toDefault = true;
         } else {
-            store_->entries().push_back({Entry{keyObject->text, props, "", false}, {}, 0});
             opened->storeGeneration = storeGeneration_;
-            opened->entryIndex = store_->entries().size() - 1;
+            opened->entryIndex = store_->add(keyObject->text, props, false);
         }
     }
-    streams_.push_back(std::move(opened));
-    *stream = streams_.back()->record();
+    *stream = opened->record();
+    streams_.emplace(opened.get(), std::move(opened));
     return CF_OK;
 }
 
@@ -270,7 +271,7 @@ cf_status Container::writeStream(StreamObject& stream, const char* data, size_t 
         return CF_OK;
     }
     if (stream.storeGeneration != storeGeneration_) return CF_FAILED;
-    store_->append(store_->entries()[stream.entryIndex], data, length);
+    store_->append(store_->at(stream.entryIndex), data, length);
     return CF_OK;
 }
 
@@ -280,16 +281,16 @@ cf_status Container::closeStream(StreamObject& stream, int* err) {
     std::lock_guard<std::mutex> guard(mutex_);
     if (stream.closed) return CF_FAILED;
     stream.closed = true;
-    // A read stream's copy of its entry is not needed once it is closed; the
-    // stream record itself stays valid with the container.
-    std::string().swap(stream.data);
     if (stream.mode == CF_MODE_WRITE) {
         if (stream.toDefault) {
             if (default_) default_->complete = true;
         } else if (stream.storeGeneration == storeGeneration_) {
-            store_->finish(store_->entries()[stream.entryIndex]);
+            store_->finish(store_->at(stream.entryIndex));
         }
     }
+    // The module never uses a stream after closing it: the stream goes,
+    // so that a container of many entries does not keep one per entry.
+    streams_.erase(&stream);
     return CF_OK;
 }
 

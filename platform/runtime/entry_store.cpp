@@ -3,27 +3,38 @@
 // back piece by piece.
 #include "entry_store.h"
 
+#include <algorithm>
+
 namespace refhost {
+
+size_t EntryStore::add(std::string key, const std::string& properties, bool complete) {
+    auto known = std::find(properties_.begin(), properties_.end(), properties);
+    if (known == properties_.end()) known = properties_.insert(properties_.end(), properties);
+    StoredEntry& stored = entries_.emplace_back();
+    stored.key = std::move(key);
+    stored.properties = static_cast<uint32_t>(known - properties_.begin());
+    stored.complete = complete;
+    return entries_.size() - 1;
+}
 
 void EntryStore::append(StoredEntry& stored, const char* data, size_t length) {
     // A large write with nothing held before it goes to the spool as it is,
     // without a copy in memory first.
-    if (stored.entry.data.empty() && length >= kSpillBytes && spillBytes(stored, data, length)) return;
-    stored.entry.data.append(data, length);
-    if (stored.entry.data.size() >= kSpillBytes) spill(stored);
+    if (stored.tail.empty() && length >= kSpillBytes && spillBytes(stored, data, length)) return;
+    stored.tail.append(data, length);
+    if (stored.tail.size() >= kSpillBytes) spill(stored);
 }
 
 void EntryStore::finish(StoredEntry& stored) {
-    stored.entry.complete = true;
+    stored.complete = true;
     spill(stored);
 }
 
 // Moves the bytes the entry holds in memory to the spool; they stay in
 // memory when the spool cannot take them.
 void EntryStore::spill(StoredEntry& stored) {
-    if (stored.entry.data.empty()) return;
-    if (spillBytes(stored, stored.entry.data.data(), stored.entry.data.size()))
-        std::string().swap(stored.entry.data);
+    if (stored.tail.empty()) return;
+    if (spillBytes(stored, stored.tail.data(), stored.tail.size())) std::string().swap(stored.tail);
 }
 
 // Appends bytes to the spool as the entry's next piece; false when the
@@ -32,33 +43,33 @@ bool EntryStore::spillBytes(StoredEntry& stored, const char* data, size_t length
     if (!spool_) spool_ = std::make_unique<Spool>();
     uint64_t offset = 0;
     if (!spool_->append(data, length, &offset)) return false;
-    // A piece that continues the previous one in the file extends it, so a
-    // large entry written alone stays one piece.
-    if (!stored.pieces.empty() &&
-        stored.pieces.back().offset + stored.pieces.back().length == offset)
-        stored.pieces.back().length += length;
-    else
-        stored.pieces.push_back({offset, length});
-    stored.spooledLength += length;
     spooledBytes_ += length;
+    StoredEntry::Piece& last = stored.more.empty() ? stored.first : stored.more.back();
+    if (last.length == 0)
+        last = {offset, length};
+    else if (last.offset + last.length == offset)  // continues it in the file
+        last.length += length;
+    else
+        stored.more.push_back({offset, length});
     return true;
 }
 
 std::string EntryStore::data(const StoredEntry& stored) const {
-    if (stored.pieces.empty()) return stored.entry.data;
+    if (stored.first.length == 0) return stored.tail;
+    size_t length = stored.first.length + stored.tail.size();
+    for (const StoredEntry::Piece& piece : stored.more) length += piece.length;
     std::string data;
-    data.reserve(stored.spooledLength + stored.entry.data.size());
-    for (const StoredEntry::Piece& piece : stored.pieces)
-        if (!spool_ || !spool_->read(piece.offset, piece.length, data)) return std::string();
-    data += stored.entry.data;
+    data.reserve(length);
+    if (!spool_ || !spool_->read(stored.first.offset, stored.first.length, data)) return std::string();
+    for (const StoredEntry::Piece& piece : stored.more)
+        if (!spool_->read(piece.offset, piece.length, data)) return std::string();
+    data += stored.tail;
     return data;
 }
 
 Entry EntryStore::entry(size_t index) const {
     const StoredEntry& stored = entries_[index];
-    Entry out{stored.entry.key, stored.entry.properties, std::string(), stored.entry.complete};
-    out.data = data(stored);
-    return out;
+    return Entry{stored.key, properties(stored), data(stored), stored.complete};
 }
 
 }  // namespace refhost

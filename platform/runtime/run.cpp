@@ -262,10 +262,10 @@ void RunState::deliver(WorkerSlot& slot) {
         slot.report.collectErr = err;
     }
     result_.groups.push_back(std::move(slot.report));
-    // The worker's containers are not used again once it is collected (the
-    // collect component closed them); a run with many groups would
-    // otherwise hold every group's until the end.
-    slot.worker->releaseContainers();
+    // The worker's containers and task are not used again once it is
+    // collected (the collect component closed the containers); a run with
+    // many groups would otherwise hold every group's until the end.
+    slot.worker->release();
 }
 
 void RunState::noteProgress() {

@@ -45,10 +45,10 @@ void RunOutputs::add(const std::string& container, std::shared_ptr<const EntrySt
     if (!store) return;
     Named& entries = containers_[container];
     const auto storeIndex = static_cast<uint32_t>(entries.stores.size());
-    const std::vector<StoredEntry>& stored = store->entries();
-    entries.order.reserve(entries.order.size() + stored.size());
-    for (size_t i = 0; i < stored.size(); ++i) {
-        if (stored[i].entry.complete) entries.firstComplete.emplace(stored[i].entry.key, entries.order.size());
+    entries.order.reserve(entries.order.size() + store->size());
+    for (size_t i = 0; i < store->size(); ++i) {
+        const StoredEntry& stored = store->at(i);
+        if (stored.complete) entries.firstComplete.emplace(stored.key, entries.order.size());
         entries.order.emplace_back(storeIndex, static_cast<uint32_t>(i));
     }
     entries.stores.push_back(std::move(store));

@@ -56,12 +56,13 @@ Container& Worker::container(const std::string& name) {
     return *slot;
 }
 
-void Worker::releaseContainers() {
+void Worker::release() {
     std::map<std::string, std::unique_ptr<Container>, std::less<>> released;
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        released.swap(containers_);
-    }
+    std::lock_guard<std::mutex> guard(mutex_);
+    released.swap(containers_);
+    std::string().swap(first_);
+    std::string().swap(second_);
+    iterator_ = nullptr;
 }
 
 bool Worker::hasContainer(const std::string& name) const {

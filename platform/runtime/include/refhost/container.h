@@ -32,8 +32,9 @@ class KeyListObject;
 class StreamObject;
 
 // Thread-safe: every record operation and every accessor takes the
-// container's mutex. Keys, key lists and streams handed to the module are
-// owned by the container and live as long as it does.
+// container's mutex. Keys and key lists handed to the module are owned by
+// the container and live as long as it does; a stream lives until it is
+// closed (the module never uses it afterwards).
 //
 // A keyed entry's bytes go to a spool file of the container's (an unlinked
 // temporary file) as they arrive: when its stream is closed, or while it is
@@ -121,7 +122,8 @@ private:
     // Each key by its record, so that checking a key does not walk them all.
     std::unordered_map<const CFEntryKey*, EntryKeyObject*> keyIndex_;
     std::vector<std::unique_ptr<KeyListObject>> keyLists_;
-    std::vector<std::unique_ptr<StreamObject>> streams_;
+    // Open streams by their object; a stream is destroyed when it is closed.
+    std::unordered_map<const StreamObject*, std::unique_ptr<StreamObject>> streams_;
     bool closed_ = false;
     size_t opens_ = 0;
     size_t closes_ = 0;
