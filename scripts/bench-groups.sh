@@ -60,7 +60,7 @@ for groups in $sizes; do
   data="$work/data-$groups.csv"
   [ -s "$data" ] || make_data "$groups" "$data"
   for run in $(seq "$runs"); do
-    out="$work/out-$groups"
+    out="$work/out-$groups-$run"
     rm -rf "$out"
     /usr/bin/time -f "%e %M %U %S" -o "$work/time.txt" \
       "$split_run" build --data "$data" --split k --target y --inputs x1 \
@@ -99,3 +99,7 @@ sort -k1,1n -k2,2n "$results" | awk -v runs="$runs" '
     }
     printf "peak RSS at %d groups: %.1f MiB (target at most 512 MiB at 100000)\n", hi, r[hi] / 1024
   }'
+
+# The output directories go last: removing many thousands of files takes
+# minutes on some disks.
+for groups in $sizes; do rm -rf "$work"/out-"$groups"-*; done

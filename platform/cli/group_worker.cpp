@@ -93,35 +93,38 @@ refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
         if (model.ok) levels = heldCategories(records, request.target, request.inputs);
     }
     std::lock_guard<std::mutex> guard(mutex_);
-    models_[job.groupIndex] = std::move(model);
-    if (!splitFields_.empty()) {
-        keys_[job.groupIndex] = std::move(keys);
-        // Most fits hold no categorical input: nothing is kept for them.
-        if (!levels.empty()) levels_[job.groupIndex] = std::move(levels);
-    }
+    if (groups_.size() <= job.groupIndex) groups_.resize(job.groupIndex + 1);
+    Kept& kept = groups_[job.groupIndex];
+    kept.worked = true;
+    kept.model = std::move(model);
+    kept.keys = std::move(keys);
+    kept.levels = std::move(levels);
     return output;
+}
+
+const GroupWorker::Kept* GroupWorker::kept(std::size_t groupIndex) const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return groupIndex < groups_.size() && groups_[groupIndex].worked ? &groups_[groupIndex] : nullptr;
 }
 
 const std::vector<std::pair<std::string, std::vector<std::string>>>* GroupWorker::heldLevels(
     std::size_t groupIndex) const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
-    const auto found = levels_.find(groupIndex);
-    return found == levels_.end() ? nullptr : &found->second;
+    const Kept* group = kept(groupIndex);
+    return group && !splitFields_.empty() && !group->levels.empty() ? &group->levels : nullptr;
 }
 
 const std::vector<SplitKey>* GroupWorker::splitKeys(std::size_t groupIndex) const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
-    const auto found = keys_.find(groupIndex);
-    return found == keys_.end() ? nullptr : &found->second;
+    const Kept* group = kept(groupIndex);
+    return group && !splitFields_.empty() ? &group->keys : nullptr;
 }
 
 const splitmodels::GroupModel* GroupWorker::model(std::size_t groupIndex) const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
-    const auto found = models_.find(groupIndex);
-    return found == models_.end() ? nullptr : &found->second;
+    const Kept* group = kept(groupIndex);
+    return group ? &group->model : nullptr;
 }
 
 }  // namespace splitrun

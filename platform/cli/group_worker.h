@@ -4,7 +4,7 @@
 #define SPLITRUN_GROUP_WORKER_H
 
 #include <cstddef>
-#include <map>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -59,12 +59,21 @@ public:
     const std::vector<std::pair<std::string, std::vector<std::string>>>* heldLevels(std::size_t groupIndex) const;
 
 private:
+    // What is kept of one group: a slot per group index, so that looking a
+    // group up costs nothing per group and a slot costs no tree node.
+    struct Kept {
+        bool worked = false;  // the group reached the worker
+        splitmodels::GroupModel model;
+        std::vector<SplitKey> keys;
+        std::vector<std::pair<std::string, std::vector<std::string>>> levels;
+    };
+    const Kept* kept(std::size_t groupIndex) const;
+
     splitmodels::ModelSpec request_;
     mutable std::mutex mutex_;
-    std::map<std::size_t, splitmodels::GroupModel> models_;
     std::vector<std::string> splitFields_;
-    std::map<std::size_t, std::vector<SplitKey>> keys_;
-    std::map<std::size_t, std::vector<std::pair<std::string, std::vector<std::string>>>> levels_;
+    // By group index; a deque, so kept groups never move as it grows.
+    std::deque<Kept> groups_;
 };
 
 }  // namespace splitrun
