@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "cf_records.h"
@@ -109,7 +110,8 @@ public:
     // Entries under that container name ("StatXML", "PMML"); 0 for a name
     // the component never wrote to.
     size_t count(const std::string& container) const;
-    // The index-th entry (index < count) in write order, its bytes read back.
+    // The index-th entry in write order, its bytes read back. Throws
+    // std::out_of_range when index >= count(container).
     Entry entry(const std::string& container, size_t index) const;
     // Every entry in write order, bytes read back (for tests and small runs:
     // this holds them all in memory at once).
