@@ -112,12 +112,15 @@ splitmodels::ModelSpec modelSpec(const BuildOptions& options, const ModelFields&
     return request;
 }
 
-std::vector<ContainerEntry> toEntries(const std::vector<refhost::Entry>& entries)
+// An output container's entries as the run left them, read back from the
+// spool one at a time.
+NamedEntries outputEntries(const refhost::RunOutputs& outputs, const std::string& name)
 {
-    std::vector<ContainerEntry> result;
-    for (const refhost::Entry& entry : entries)
-        result.push_back({entry.key, entry.properties, entry.data});
-    return result;
+    return {name, outputs.count(name), [&outputs, name](std::size_t i) {
+                refhost::Entry entry = outputs.entry(name, i);
+                return ContainerEntry{std::move(entry.key), std::move(entry.properties),
+                                      std::move(entry.data)};
+            }};
 }
 
 void refuseFileAsOutDir(const fs::path& dir)
@@ -212,13 +215,14 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     // Everything is written into the staging directory and swapped into
     // DIR only when the run succeeds; a failed run leaves DIR as it was.
     const bool succeeded = summary.models > 0 && summary.componentFailures.empty();
-    writeContainerDirs(output.staging(), {{"StatXML", toEntries(result.statXml)}, {"PMML", toEntries(result.pmml)}});
+    writeContainerDirs(output.staging(), {outputEntries(result.outputs, "StatXML"),
+                                          outputEntries(result.outputs, "PMML")});
     writeTables(summary, fields.split, splitStorages, options.model == ModelChoice::Logistic,
                 output.staging());
     const fs::path splitModelPath = outDir / "split-model.pmml";
     if (summary.models > 0)
-        writeFile(output.staging() / "split-model.pmml",
-                  composeSplitModel(summary, worker, fields, request, config.dataModel));
+        writeSplitModelFile(output.staging() / "split-model.pmml", summary, result.outputs, worker,
+                            fields, request, config.dataModel);
     if (succeeded) output.commit();
 
     if (!result.distributeMessages.empty() || !result.collectMessages.empty()) {

@@ -100,54 +100,64 @@ refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
         if (model.ok) levels = heldCategories(records, request.target, request.inputs);
     }
     std::lock_guard<std::mutex> guard(mutex_);
-    models_[job.groupIndex] = std::move(model);
-    if (!splitFields_.empty()) {
-        keys_[job.groupIndex] = std::move(keys);
-        levels_[job.groupIndex] = std::move(levels);
-    }
+    if (groups_.size() <= job.groupIndex) groups_.resize(job.groupIndex + 1);
+    Slot& kept = groups_[job.groupIndex];
+    kept.worked = true;
+    kept.model = std::move(model);
+    kept.keys = std::move(keys);
+    kept.levels = std::move(levels);
     return output;
+}
+
+const GroupWorker::Slot* GroupWorker::kept(std::size_t groupIndex) const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return groupIndex < groups_.size() && groups_[groupIndex].worked ? &groups_[groupIndex] : nullptr;
 }
 
 const std::vector<std::pair<std::string, std::vector<std::string>>>* GroupWorker::heldLevels(
     std::size_t groupIndex) const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
-    const auto found = levels_.find(groupIndex);
-    return found == levels_.end() ? nullptr : &found->second;
+    const Slot* group = kept(groupIndex);
+    return group && !splitFields_.empty() && !group->levels.empty() ? &group->levels : nullptr;
 }
 
 const std::vector<SplitKey>* GroupWorker::splitKeys(std::size_t groupIndex) const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
-    const auto found = keys_.find(groupIndex);
-    return found == keys_.end() ? nullptr : &found->second;
+    const Slot* group = kept(groupIndex);
+    return group && !splitFields_.empty() ? &group->keys : nullptr;
 }
 
 GroupWorker::Kept GroupWorker::release(std::size_t groupIndex)
 {
     Kept kept;
     std::lock_guard<std::mutex> guard(mutex_);
-    if (auto node = models_.extract(groupIndex)) kept.model = std::move(node.mapped());
-    if (auto node = keys_.extract(groupIndex)) kept.keys = std::move(node.mapped());
-    if (auto node = levels_.extract(groupIndex)) kept.levels = std::move(node.mapped());
+    if (groupIndex >= groups_.size() || !groups_[groupIndex].worked) return kept;
+    Slot& slot = groups_[groupIndex];
+    kept.model = std::move(slot.model);
+    kept.keys = std::move(slot.keys);
+    kept.levels = std::move(slot.levels);
+    slot = Slot();
     return kept;
 }
 
 void GroupWorker::adopt(std::size_t groupIndex, Kept kept)
 {
     std::lock_guard<std::mutex> guard(mutex_);
-    models_[groupIndex] = std::move(kept.model);
+    if (groups_.size() <= groupIndex) groups_.resize(groupIndex + 1);
+    Slot& slot = groups_[groupIndex];
+    slot.worked = true;
+    slot.model = std::move(kept.model);
     if (!splitFields_.empty()) {
-        keys_[groupIndex] = std::move(kept.keys);
-        levels_[groupIndex] = std::move(kept.levels);
+        slot.keys = std::move(kept.keys);
+        slot.levels = std::move(kept.levels);
     }
 }
 
 const splitmodels::GroupModel* GroupWorker::model(std::size_t groupIndex) const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
-    const auto found = models_.find(groupIndex);
-    return found == models_.end() ? nullptr : &found->second;
+    const Slot* group = kept(groupIndex);
+    return group ? &group->model : nullptr;
 }
 
 }  // namespace splitrun

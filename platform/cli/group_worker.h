@@ -4,7 +4,7 @@
 #define SPLITRUN_GROUP_WORKER_H
 
 #include <cstddef>
-#include <map>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -54,7 +54,8 @@ public:
     void keepSplitKeys(std::vector<std::string> splitFields) { splitFields_ = std::move(splitFields); }
     // The keys kept for a group; null when none were kept for it.
     const std::vector<SplitKey>* splitKeys(std::size_t groupIndex) const;
-    // The categories kept for a group; null when none were kept for it.
+    // The categories kept for a group; null when none were kept for it or
+    // its fit held none.
     const std::vector<std::pair<std::string, std::vector<std::string>>>* heldLevels(std::size_t groupIndex) const;
 
     // What the worker kept for one group. A worker in another process
@@ -70,12 +71,21 @@ public:
     void adopt(std::size_t groupIndex, Kept kept);
 
 private:
+    // What is kept of one group: a slot per group index, so that looking a
+    // group up costs nothing per group and a slot costs no tree node.
+    struct Slot {
+        bool worked = false;  // the group reached the worker, or was adopted
+        splitmodels::GroupModel model;
+        std::vector<SplitKey> keys;
+        std::vector<std::pair<std::string, std::vector<std::string>>> levels;
+    };
+    const Slot* kept(std::size_t groupIndex) const;
+
     splitmodels::ModelSpec request_;
     mutable std::mutex mutex_;
-    std::map<std::size_t, splitmodels::GroupModel> models_;
     std::vector<std::string> splitFields_;
-    std::map<std::size_t, std::vector<SplitKey>> keys_;
-    std::map<std::size_t, std::vector<std::pair<std::string, std::vector<std::string>>>> levels_;
+    // By group index; a deque, so kept groups never move as it grows.
+    std::deque<Slot> groups_;
 };
 
 }  // namespace splitrun

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <future>
-#include <set>
+#include <unordered_set>
 #include <sstream>
 
 #include "errors.h"
@@ -87,19 +87,18 @@ void writeFile(const fs::path& path, const std::string& content)
         throw RunError("cannot write " + path.string() + " (" + std::strerror(errno) + ")");
 }
 
-void writeContainerDir(const fs::path& dir, const std::string& name,
-                       const std::vector<ContainerEntry>& entries)
+void writeContainerDir(const fs::path& dir, const NamedEntries& entries)
 {
-    const fs::path target = dir / name;
+    const fs::path target = dir / entries.name;
     std::error_code ec;
     if (!fs::create_directories(target, ec) && ec)
         throw RunError("cannot create " + target.string() + " (" + ec.message() + ")");
 
     std::string index = "key\tfile\tmimeType\ttypeId\n";
-    std::set<std::string> used;
-    std::vector<std::string> files;
-    files.reserve(entries.size());
-    for (const ContainerEntry& entry : entries) {
+    std::unordered_set<std::string> used;
+    used.reserve(entries.count);
+    for (std::size_t i = 0; i < entries.count; ++i) {
+        const ContainerEntry entry = entries.entry(i);
         // A key written twice keeps both entries: later ones get "~N" (a byte
         // that encoded keys never contain) before the extension.
         const std::string base = entryFileName(entry.key);
@@ -109,9 +108,8 @@ void writeContainerDir(const fs::path& dir, const std::string& name,
         index += tsvCell(entry.key) + "\t" + tsvCell(file) + "\t" +
                  tsvCell(propertyValue(entry.properties, "mimeType")) + "\t" +
                  tsvCell(propertyValue(entry.properties, "typeId")) + "\n";
-        files.push_back(std::move(file));
+        writeFile(target / file, entry.content);
     }
-    for (std::size_t i = 0; i < entries.size(); ++i) writeFile(target / files[i], entries[i].content);
     writeFile(target / "entries.tsv", index);
 }
 
@@ -123,7 +121,7 @@ void writeContainerDirs(const fs::path& dir, const std::vector<NamedEntries>& co
     std::vector<std::future<void>> writers;
     for (const NamedEntries& container : containers)
         writers.push_back(std::async(std::launch::async, [&dir, &container] {
-            writeContainerDir(dir, container.name, container.entries);
+            writeContainerDir(dir, container);
         }));
     // Every writer finishes before the first failure, in container order, is reported.
     for (std::future<void>& writer : writers) writer.wait();

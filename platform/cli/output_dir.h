@@ -3,7 +3,9 @@
 #ifndef SPLITRUN_OUTPUT_DIR_H
 #define SPLITRUN_OUTPUT_DIR_H
 
+#include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,16 +25,19 @@ std::string entryFileName(const std::string& key);
 // The value of `name` in a properties text of "name=value" lines; empty when absent.
 std::string propertyValue(const std::string& properties, const std::string& name);
 
+// The entries of one output container, handed out one at a time: entry(i)
+// for i = 0 .. count - 1, in that order, so that only one entry's bytes are
+// in memory at a time.
+struct NamedEntries {
+    std::string name;
+    std::size_t count = 0;
+    std::function<ContainerEntry(std::size_t)> entry;
+};
+
 // Writes the entries into `dir`/`name` (created when missing): one file
 // each, and entries.tsv with the columns key, file, mimeType and typeId.
 // Throws RunError with the OS reason on I/O failure.
-void writeContainerDir(const std::filesystem::path& dir, const std::string& name,
-                       const std::vector<ContainerEntry>& entries);
-
-struct NamedEntries {
-    std::string name;
-    std::vector<ContainerEntry> entries;
-};
+void writeContainerDir(const std::filesystem::path& dir, const NamedEntries& entries);
 // writeContainerDir for each container, side by side; the first failure in
 // the order given is thrown once all are done.
 void writeContainerDirs(const std::filesystem::path& dir, const std::vector<NamedEntries>& containers);

@@ -14,6 +14,10 @@ ProgressBar ProgressBar::forStderr()
 void ProgressBar::update(std::size_t done, std::size_t total)
 {
     if (!enabled_ || total == 0) return;
+    // Only a new thousandth of the work (or the end) is drawn.
+    const std::size_t step = (done >= total ? 1000 : done * 1000 / total) + 1;
+    if (step == shownStep_) return;
+    shownStep_ = step;
     constexpr std::size_t width = 30;
     const std::size_t filled = done >= total ? width : done * width / total;
     const std::string bar = std::string(filled, '#') + std::string(width - filled, '-');
@@ -28,6 +32,7 @@ void ProgressBar::finish()
     std::fprintf(stream_, "\r%*s\r", 60, "");
     std::fflush(stream_);
     drawn_ = false;
+    shownStep_ = 0;
 }
 
 }  // namespace splitrun

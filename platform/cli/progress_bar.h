@@ -15,7 +15,9 @@ public:
     // A bar on standard error, enabled when it is a terminal.
     static ProgressBar forStderr();
 
-    // Redraws the bar for `done` of `total` groups. Callers serialise calls.
+    // Redraws the bar for `done` of `total` groups when what it shows
+    // changes: at most a thousand times per run, whatever the number of
+    // groups. Callers serialise calls.
     void update(std::size_t done, std::size_t total);
     // Clears the bar's line once the work is over.
     void finish();
@@ -24,6 +26,7 @@ private:
     std::FILE* stream_;
     bool enabled_;
     bool drawn_ = false;
+    std::size_t shownStep_ = 0;  // the thousandth of the work last drawn, plus 1
 };
 
 }  // namespace splitrun

@@ -4,13 +4,6 @@ namespace splitrun {
 
 namespace {
 
-const refhost::Entry* findEntry(const std::vector<refhost::Entry>& entries, const std::string& key)
-{
-    for (const refhost::Entry& entry : entries)
-        if (entry.key == key) return &entry;
-    return nullptr;
-}
-
 std::string statusText(refhost::StepStatus step)
 {
     return step.step + " returned status " + std::to_string(step.status) +
@@ -22,6 +15,7 @@ std::string statusText(refhost::StepStatus step)
 RunSummary summariseRun(const refhost::RunResult& result, const GroupWorker& worker)
 {
     RunSummary summary;
+    summary.groups.reserve(result.groups.size());
     for (std::size_t i = 0; i < result.groups.size(); ++i) {
         const refhost::GroupReport& report = result.groups[i];
         GroupOutcome group;
@@ -30,7 +24,7 @@ RunSummary summariseRun(const refhost::RunResult& result, const GroupWorker& wor
         group.records = report.records;
         group.model = worker.model(i);
         const std::string id = modelIdFor(i);
-        group.pmml = findEntry(result.pmml, id);
+        group.pmml = result.outputs.find("PMML", id);
         if (report.outcome != 0)
             group.failure = report.reason.empty() ? "the worker failed" : report.reason;
         else if (report.collectStatus != 0)

@@ -4,6 +4,7 @@
 #define SPLITRUN_RUN_SUMMARY_H
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,7 @@ struct GroupOutcome {
     std::string modelId;                    // set when the group produced a model
     std::string failure;                    // why it did not, otherwise
     const splitmodels::GroupModel* model = nullptr;   // the fit's summary, when fitted
-    const refhost::Entry* pmml = nullptr;   // the group's entry in the "PMML" container
+    std::optional<std::size_t> pmml;        // the group's entry in the run's "PMML" outputs
 };
 
 struct RunSummary {

@@ -1,6 +1,9 @@
 #include "split_model_file.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <stdexcept>
 
 #include <splitmodels/split_model.h>
@@ -20,21 +23,23 @@ int storageOf(const std::vector<splitmodels::FieldDef>& defs, const std::string&
 
 }  // namespace
 
-std::string composeSplitModel(const RunSummary& summary, const GroupWorker& worker, const ModelFields& fields,
-                              const splitmodels::ModelSpec& request, const std::string& dataModelText)
+void writeSplitModel(std::ostream& out, const RunSummary& summary, const refhost::RunOutputs& outputs,
+                     const GroupWorker& worker, const ModelFields& fields,
+                     const splitmodels::ModelSpec& request, const std::string& dataModelText)
 {
     try {
         const std::vector<splitmodels::FieldDef> defs =
             splitmodels::parseDataModelFields(dataModelText);
-        splitmodels::SplitModelInput input;
+        splitmodels::SplitModelInput head;
         for (const splitmodels::FieldDef& def : defs) {
             const bool used = def.name == fields.target ||
                               std::find(fields.split.begin(), fields.split.end(), def.name) != fields.split.end() ||
                               std::find(fields.inputs.begin(), fields.inputs.end(), def.name) != fields.inputs.end();
-            if (used) input.fields.push_back(def);
+            if (used) head.fields.push_back(def);
         }
-        input.splitFields = fields.split;
-        input.request = request;
+        head.splitFields = fields.split;
+        head.request = request;
+        splitmodels::SplitModelWriter writer(std::move(head), out);
         for (const GroupOutcome& group : summary.groups) {
             if (group.modelId.empty() || !group.pmml) continue;
             splitmodels::SplitSegment segment;
@@ -43,14 +48,26 @@ std::string composeSplitModel(const RunSummary& summary, const GroupWorker& work
                     {value.field, value.value, value.missing, storageOf(defs, value.field)});
             if (const std::vector<SplitKey>* keys = worker.splitKeys(group.index)) segment.keys = *keys;
             if (const auto* levels = worker.heldLevels(group.index)) segment.levels = *levels;
-            segment.groupPmml = group.pmml->data;
+            segment.groupPmml = outputs.entry("PMML", *group.pmml).data;
             segment.id = group.modelId;
-            input.segments.push_back(std::move(segment));
+            writer.add(segment);
         }
-        return splitmodels::buildSplitModelPmml(input);
+        writer.finish();
     } catch (const std::invalid_argument& e) {
         throw RunError(std::string("cannot assemble split-model.pmml: ") + e.what());
     }
+}
+
+void writeSplitModelFile(const std::filesystem::path& path, const RunSummary& summary,
+                         const refhost::RunOutputs& outputs, const GroupWorker& worker,
+                         const ModelFields& fields, const splitmodels::ModelSpec& request,
+                         const std::string& dataModelText)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) throw RunError("cannot write " + path.string() + " (" + std::strerror(errno) + ")");
+    writeSplitModel(out, summary, outputs, worker, fields, request, dataModelText);
+    out.close();
+    if (!out) throw RunError("cannot write " + path.string());
 }
 
 }  // namespace splitrun

@@ -1,10 +1,14 @@
 #include "tables.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "csv_writer.h"
-#include "output_dir.h"
+#include "errors.h"
 #include "value_parsing.h"
 
 namespace splitrun {
@@ -60,53 +64,88 @@ std::string joined(const std::vector<std::string>& parts)
 
 }  // namespace
 
-std::string coefficientsTable(const RunSummary& summary, const std::vector<std::string>& splitFields,
-                              const std::vector<int>& splitStorages)
+void writeCoefficientsTable(std::ostream& out, const RunSummary& summary,
+                            const std::vector<std::string>& splitFields, const std::vector<int>& splitStorages)
 {
-    std::string text = headerCells(splitFields) + "term,estimate,std_error,statistic,p_value\n";
+    out << headerCells(splitFields) << "term,estimate,std_error,statistic,p_value\n";
     for (const GroupOutcome& group : summary.groups) {
         if (!group.failure.empty() || !group.model) continue;
         const std::string key = keyCells(group, splitFields, splitStorages);
         for (const splitmodels::Term& term : group.model->terms)
-            text += key + csvCell(term.name) + "," + numberCell(term.estimate) + "," +
-                    numberCell(term.stdError) + "," + numberCell(term.statistic) + "," +
-                    numberCell(term.pValue) + "\n";
+            out << key << csvCell(term.name) << "," << numberCell(term.estimate) << ","
+                << numberCell(term.stdError) << "," << numberCell(term.statistic) << ","
+                << numberCell(term.pValue) << "\n";
     }
-    return text;
+}
+
+void writeGroupsTable(std::ostream& out, const RunSummary& summary, const std::vector<std::string>& splitFields,
+                      const std::vector<int>& splitStorages, bool logistic)
+{
+    out << headerCells(splitFields)
+        << "model_id,status,records,records_used,df_residual,r_squared,adj_r_squared,sigma,"
+           "f_statistic,f_p_value,deviance,null_deviance,aic,message\n";
+    std::string line;
+    for (const GroupOutcome& group : summary.groups) {
+        const splitmodels::GroupModel* fit = group.model;
+        const bool ok = group.failure.empty() && fit;
+        line = keyCells(group, splitFields, splitStorages) + group.modelId + "," +
+               (ok ? "ok," : "failed,") + std::to_string(group.records) + "," +
+               (fit ? std::to_string(fit->records) : "") + ",";
+        if (ok && !logistic)
+            line += numberCell(fit->dfResidual) + "," + numberCell(fit->rSquared) + "," +
+                    numberCell(fit->adjustedRSquared) + "," + numberCell(fit->sigma) + "," +
+                    numberCell(fit->fStatistic) + "," + numberCell(fit->fPValue) + ",,,,";
+        else if (ok)
+            line += numberCell(fit->dfResidual) + ",,,,,," + numberCell(fit->deviance) + "," +
+                    numberCell(fit->nullDeviance) + "," + numberCell(fit->aic) + ",";
+        else
+            line += ",,,,,,,,,";
+        const std::string message = ok ? joined(fit->warnings) : group.failure;
+        line += (message.empty() ? "" : csvCell(message)) + "\n";
+        out << line;
+    }
+}
+
+std::string coefficientsTable(const RunSummary& summary, const std::vector<std::string>& splitFields,
+                              const std::vector<int>& splitStorages)
+{
+    std::ostringstream out;
+    writeCoefficientsTable(out, summary, splitFields, splitStorages);
+    return out.str();
 }
 
 std::string groupsTable(const RunSummary& summary, const std::vector<std::string>& splitFields,
                         const std::vector<int>& splitStorages, bool logistic)
 {
-    std::string text = headerCells(splitFields) +
-                       "model_id,status,records,records_used,df_residual,r_squared,adj_r_squared,sigma,"
-                       "f_statistic,f_p_value,deviance,null_deviance,aic,message\n";
-    for (const GroupOutcome& group : summary.groups) {
-        const splitmodels::GroupModel* fit = group.model;
-        const bool ok = group.failure.empty() && fit;
-        text += keyCells(group, splitFields, splitStorages) + group.modelId + "," +
-                (ok ? "ok," : "failed,") + std::to_string(group.records) + "," +
-                (fit ? std::to_string(fit->records) : "") + ",";
-        if (ok && !logistic)
-            text += numberCell(fit->dfResidual) + "," + numberCell(fit->rSquared) + "," +
-                    numberCell(fit->adjustedRSquared) + "," + numberCell(fit->sigma) + "," +
-                    numberCell(fit->fStatistic) + "," + numberCell(fit->fPValue) + ",,,,";
-        else if (ok)
-            text += numberCell(fit->dfResidual) + ",,,,,," + numberCell(fit->deviance) + "," +
-                    numberCell(fit->nullDeviance) + "," + numberCell(fit->aic) + ",";
-        else
-            text += ",,,,,,,,,";
-        const std::string message = ok ? joined(fit->warnings) : group.failure;
-        text += (message.empty() ? "" : csvCell(message)) + "\n";
-    }
-    return text;
+    std::ostringstream out;
+    writeGroupsTable(out, summary, splitFields, splitStorages, logistic);
+    return out.str();
 }
+
+namespace {
+
+// Writes one table into a file as it is produced, row by row.
+template <typename Write>
+void writeTableFile(const std::filesystem::path& path, Write write)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) throw RunError("cannot write " + path.string() + " (" + std::strerror(errno) + ")");
+    write(out);
+    out.close();
+    if (!out) throw RunError("cannot write " + path.string());
+}
+
+}  // namespace
 
 void writeTables(const RunSummary& summary, const std::vector<std::string>& splitFields,
                  const std::vector<int>& splitStorages, bool logistic, const std::filesystem::path& dir)
 {
-    writeFile(dir / "coefficients.csv", coefficientsTable(summary, splitFields, splitStorages));
-    writeFile(dir / "groups.csv", groupsTable(summary, splitFields, splitStorages, logistic));
+    writeTableFile(dir / "coefficients.csv", [&](std::ostream& out) {
+        writeCoefficientsTable(out, summary, splitFields, splitStorages);
+    });
+    writeTableFile(dir / "groups.csv", [&](std::ostream& out) {
+        writeGroupsTable(out, summary, splitFields, splitStorages, logistic);
+    });
 }
 
 }  // namespace splitrun

@@ -4,6 +4,7 @@
 #define SPLITRUN_TABLES_H
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,15 @@ std::string coefficientsTable(const RunSummary& summary, const std::vector<std::
 std::string groupsTable(const RunSummary& summary, const std::vector<std::string>& splitFields,
                         const std::vector<int>& splitStorages, bool logistic);
 
-// Writes both tables into `dir`. Throws RunError when a file cannot be
-// written.
+// The same tables written to a stream row by row, so that a run of many
+// groups never holds a whole table in memory.
+void writeCoefficientsTable(std::ostream& out, const RunSummary& summary,
+                            const std::vector<std::string>& splitFields, const std::vector<int>& splitStorages);
+void writeGroupsTable(std::ostream& out, const RunSummary& summary, const std::vector<std::string>& splitFields,
+                      const std::vector<int>& splitStorages, bool logistic);
+
+// Writes both tables into `dir`, streamed. Throws RunError when a file
+// cannot be written.
 void writeTables(const RunSummary& summary, const std::vector<std::string>& splitFields,
                  const std::vector<int>& splitStorages, bool logistic, const std::filesystem::path& dir);
 

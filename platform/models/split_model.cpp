@@ -179,12 +179,11 @@ std::set<std::string> writeMiningSchema(pugi::xml_node model, const SplitModelIn
   return names;
 }
 
-}  // namespace
-
-std::string buildSplitModelPmml(const SplitModelInput& input) {
+// Starts the document: everything up to the Segmentation element, which is
+// returned empty. Throws as buildSplitModelPmml does for the fields.
+pugi::xml_node startSplitModel(pugi::xml_document& doc, const SplitModelInput& input,
+                               std::set<std::string>* schemaFields) {
   const bool classification = input.request.kind == ModelKind::Logistic;
-  if (input.segments.empty()) throw std::invalid_argument("no segment: no group produced a model");
-  pugi::xml_document doc;
   pugi::xml_node root = detail::startDocument(doc, "PMML");
   setAttribute(root, "xmlns", detail::kPmmlNamespace);
   setAttribute(root, "version", detail::kPmmlVersion);
@@ -200,18 +199,72 @@ std::string buildSplitModelPmml(const SplitModelInput& input) {
 
   pugi::xml_node model = root.append_child("MiningModel");
   setAttribute(model, "functionName", classification ? "classification" : "regression");
-  const std::set<std::string> schemaFields = writeMiningSchema(model, input);
+  *schemaFields = writeMiningSchema(model, input);
   pugi::xml_node segmentation = model.append_child("Segmentation");
   setAttribute(segmentation, "multipleModelMethod", "selectFirst");
-  for (std::size_t i = 0; i < input.segments.size(); ++i) {
-    const SplitSegment& group = input.segments[i];
-    const std::string id = group.id.empty() ? std::to_string(i + 1) : group.id;
-    pugi::xml_node segment = segmentation.append_child("Segment");
-    setAttribute(segment, "id", id);
-    writeSegmentPredicate(segment, input, group);
-    copyGroupModel(segment, input, group, schemaFields, id);
-  }
+  return segmentation;
+}
+
+// Appends the Segment of one group; position is its 1-based place, its id
+// when it has none.
+void appendSegment(pugi::xml_node segmentation, const SplitModelInput& input, const SplitSegment& group,
+                   const std::set<std::string>& schemaFields, std::size_t position) {
+  const std::string id = group.id.empty() ? std::to_string(position) : group.id;
+  pugi::xml_node segment = segmentation.append_child("Segment");
+  setAttribute(segment, "id", id);
+  writeSegmentPredicate(segment, input, group);
+  copyGroupModel(segment, input, group, schemaFields, id);
+}
+
+// Depth of a Segment element in the document: PMML, MiningModel,
+// Segmentation, Segment.
+constexpr unsigned kSegmentDepth = 3;
+
+}  // namespace
+
+std::string buildSplitModelPmml(const SplitModelInput& input) {
+  if (input.segments.empty()) throw std::invalid_argument("no segment: no group produced a model");
+  pugi::xml_document doc;
+  std::set<std::string> schemaFields;
+  pugi::xml_node segmentation = startSplitModel(doc, input, &schemaFields);
+  for (std::size_t i = 0; i < input.segments.size(); ++i)
+    appendSegment(segmentation, input, input.segments[i], schemaFields, i + 1);
   return detail::serialize(doc);
+}
+
+SplitModelWriter::SplitModelWriter(SplitModelInput head, std::ostream& out) : head_(std::move(head)), out_(out) {
+  head_.segments.clear();
+}
+
+// The document's start and end come from the whole document with one
+// placeholder element in the Segmentation: what precedes the
+// placeholder's line is the start, what follows it the end. Each segment is
+// then printed at the depth it has in the whole document, so the pieces
+// make the same text as buildSplitModelPmml.
+void SplitModelWriter::start() {
+  pugi::xml_document doc;
+  pugi::xml_node segmentation = startSplitModel(doc, head_, &schemaFields_);
+  segmentation.append_child("SegmentsGoHere");
+  const std::string text = detail::serialize(doc);
+  const std::size_t placeholder = text.find("<SegmentsGoHere");
+  const std::size_t lineStart = text.rfind('\n', placeholder) + 1;
+  const std::size_t lineEnd = text.find('\n', placeholder) + 1;
+  out_.write(text.data(), static_cast<std::streamsize>(lineStart));
+  tail_ = text.substr(lineEnd);
+  started_ = true;
+}
+
+void SplitModelWriter::add(const SplitSegment& segment) {
+  if (!started_) start();
+  pugi::xml_document doc;
+  appendSegment(doc, head_, segment, schemaFields_, ++segments_);
+  doc.first_child().print(out_, "  ", pugi::format_default, pugi::encoding_utf8, kSegmentDepth);
+}
+
+void SplitModelWriter::finish() {
+  if (segments_ == 0) throw std::invalid_argument("no segment: no group produced a model");
+  out_ << tail_;
+  out_.flush();
 }
 
 }  // namespace splitmodels

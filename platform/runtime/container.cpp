@@ -3,13 +3,11 @@
 // hands out.
 #include "refhost/container.h"
 
-#include "spool.h"
-
 #include <algorithm>
 #include <cstring>
 
 #include "container_parts.h"
-#include "spool.h"
+#include "entry_store.h"
 #include "refhost/host.h"
 
 namespace refhost {
@@ -28,7 +26,9 @@ cf_status closeWord(void* h, int* err) { return self(h)->closeContainer(err); }
 }  // namespace
 
 Container::Container(std::string name, std::shared_ptr<Faults> faults)
-    : name_(std::move(name)), faults_(faults ? std::move(faults) : std::make_shared<Faults>()) {
+    : name_(std::move(name)),
+      faults_(faults ? std::move(faults) : std::make_shared<Faults>()),
+      store_(std::make_shared<EntryStore>()) {
     record_.handle = this;
     record_.createKey = &createKeyWord;
     record_.getKeys = &getKeysWord;
@@ -50,60 +50,42 @@ void Container::setDefaultEntry(std::string data, std::string properties) {
 
 void Container::addEntry(std::string key, std::string data, std::string properties) {
     std::lock_guard<std::mutex> guard(mutex_);
-    entries_.push_back({Entry{std::move(key), std::move(properties), std::move(data), true}});
+    StoredEntry& stored = store_->at(store_->add(std::move(key), properties, false));
+    store_->append(stored, data.data(), data.size());
+    store_->finish(stored);
 }
 
 void Container::clearEntries() {
     std::lock_guard<std::mutex> guard(mutex_);
     default_.reset();
-    entries_.clear();
-    entries_.shrink_to_fit();
-    spool_.reset();
-    spooledBytes_ = 0;
+    store_ = std::make_shared<EntryStore>();
+    ++storeGeneration_;
+}
+
+std::shared_ptr<const EntryStore> Container::takeEntries() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::shared_ptr<const EntryStore> taken = std::move(store_);
+    store_ = std::make_shared<EntryStore>();
+    ++storeGeneration_;
+    return taken;
 }
 
 std::vector<Entry> Container::entries() const {
     std::lock_guard<std::mutex> guard(mutex_);
     std::vector<Entry> out;
-    out.reserve(entries_.size());
-    for (const StoredEntry& stored : entries_) {
-        out.push_back(stored.entry);
-        if (stored.spooled) out.back().data = dataLocked(stored);
-    }
+    out.reserve(store_->size());
+    for (size_t i = 0; i < store_->size(); ++i) out.push_back(store_->entry(i));
     return out;
 }
 
 size_t Container::entryCount() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return entries_.size();
+    return store_->size();
 }
 
 size_t Container::spooledBytes() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return spooledBytes_;
-}
-
-std::string Container::dataLocked(const StoredEntry& stored) const {
-    if (!stored.spooled) return stored.entry.data;
-    std::string data;
-    // A spool that cannot be read back gives the entry as empty, as a
-    // host whose storage failed would.
-    if (!spool_->read(stored.offset, stored.length, data)) data.clear();
-    return data;
-}
-
-// Moves a finished entry's bytes to the spool; they stay in memory when
-// the spool cannot take them.
-void Container::spoolLocked(StoredEntry& stored) {
-    if (stored.spooled || stored.entry.data.empty()) return;
-    if (!spool_) spool_ = std::make_unique<Spool>();
-    uint64_t offset = 0;
-    if (!spool_->append(stored.entry.data, &offset)) return;
-    stored.spooled = true;
-    stored.offset = offset;
-    stored.length = stored.entry.data.size();
-    spooledBytes_ += stored.length;
-    std::string().swap(stored.entry.data);
+    return store_->spooledBytes();
 }
 
 std::optional<Entry> Container::defaultEntry() const {
@@ -149,7 +131,7 @@ std::vector<size_t> Container::readCapacities() const {
 size_t Container::openStreams() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return static_cast<size_t>(std::count_if(streams_.begin(), streams_.end(),
-                                             [](const auto& s) { return !s->closed; }));
+                                             [](const auto& s) { return !s.second->closed; }));
 }
 
 void Container::noteOpened() {
@@ -190,9 +172,10 @@ cf_status Container::getKeys(CFKeyList** keys, int* err) {
     std::lock_guard<std::mutex> guard(mutex_);
     noteUseLocked();
     std::vector<EntryKeyObject*> listed;
-    for (const StoredEntry& stored : entries_) {
-        if (!stored.entry.complete) continue;
-        keys_.push_back(std::make_unique<EntryKeyObject>(*this, stored.entry.key));
+    for (size_t i = 0; i < store_->size(); ++i) {
+        const StoredEntry& stored = store_->at(i);
+        if (!stored.complete) continue;
+        keys_.push_back(std::make_unique<EntryKeyObject>(*this, stored.key));
         keys_.back()->hasText = true;
         keyIndex_.emplace(keys_.back()->record(), keys_.back().get());
         listed.push_back(keys_.back().get());
@@ -221,11 +204,11 @@ cf_status Container::openEntry(CFEntryKey* key, int mode, const char* properties
             opened->data = default_->data;
         } else {
             // The first complete entry under that key text.
-            auto it = std::find_if(entries_.begin(), entries_.end(), [&](const StoredEntry& e) {
-                return e.entry.complete && e.entry.key == keyObject->text;
-            });
-            if (it == entries_.end()) return CF_FAILED;
-            opened->data = dataLocked(*it);
+            const StoredEntry* found = nullptr;
+            for (size_t i = 0; i < store_->size() && found == nullptr; ++i)
+                if (store_->at(i).complete && store_->at(i).key == keyObject->text) found = &store_->at(i);
+            if (found == nullptr) return CF_FAILED;
+            opened->data = store_->data(*found);
         }
     } else {
         const std::string props = properties == nullptr ? std::string() : properties;
@@ -233,12 +216,12 @@ cf_status Container::openEntry(CFEntryKey* key, int mode, const char* properties
             default_ = Entry{"", props, "", false};
             opened->toDefault = true;
         } else {
-            entries_.push_back({Entry{keyObject->text, props, "", false}});
-            opened->entryIndex = entries_.size() - 1;
+            opened->storeGeneration = storeGeneration_;
+            opened->entryIndex = store_->add(keyObject->text, props, false);
         }
     }
-    streams_.push_back(std::move(opened));
-    *stream = streams_.back()->record();
+    *stream = opened->record();
+    streams_.emplace(opened.get(), std::move(opened));
     return CF_OK;
 }
 
@@ -281,11 +264,14 @@ cf_status Container::writeStream(StreamObject& stream, const char* data, size_t 
     noteUseLocked();
     if (stream.closed || stream.mode != CF_MODE_WRITE || (data == nullptr && length > 0))
         return CF_FAILED;
-    // A stream whose entries were cleared meanwhile writes nowhere.
-    if (!stream.toDefault && stream.entryIndex >= entries_.size()) return CF_FAILED;
-    if (stream.toDefault && !default_) return CF_FAILED;
-    Entry& entry = stream.toDefault ? *default_ : entries_[stream.entryIndex].entry;
-    entry.data.append(data, length);
+    // A stream whose entries were cleared or taken meanwhile writes nowhere.
+    if (stream.toDefault) {
+        if (!default_) return CF_FAILED;
+        default_->data.append(data, length);
+        return CF_OK;
+    }
+    if (stream.storeGeneration != storeGeneration_) return CF_FAILED;
+    store_->append(store_->at(stream.entryIndex), data, length);
     return CF_OK;
 }
 
@@ -295,18 +281,16 @@ cf_status Container::closeStream(StreamObject& stream, int* err) {
     std::lock_guard<std::mutex> guard(mutex_);
     if (stream.closed) return CF_FAILED;
     stream.closed = true;
-    // A read stream's copy of its entry is not needed once it is closed; the
-    // stream record itself stays valid with the container.
-    std::string().swap(stream.data);
     if (stream.mode == CF_MODE_WRITE) {
         if (stream.toDefault) {
             if (default_) default_->complete = true;
-        } else if (stream.entryIndex < entries_.size()) {
-            StoredEntry& stored = entries_[stream.entryIndex];
-            stored.entry.complete = true;
-            spoolLocked(stored);
+        } else if (stream.storeGeneration == storeGeneration_) {
+            store_->finish(store_->at(stream.entryIndex));
         }
     }
+    // The module never uses a stream after closing it: the stream goes,
+    // so that a container of many entries does not keep one per entry.
+    streams_.erase(&stream);
     return CF_OK;
 }
 

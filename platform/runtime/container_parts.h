@@ -3,6 +3,7 @@
 #ifndef REFHOST_CONTAINER_PARTS_H
 #define REFHOST_CONTAINER_PARTS_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -49,8 +50,11 @@ public:
     // Reading: a copy of the entry's bytes taken at open, and the position.
     std::string data;
     size_t position = 0;
-    // Writing: the entry written, keyed (its index) or the default entry.
+    // Writing: the entry written, keyed (its index in the store it was
+    // opened in, which the container may have dropped or handed over since)
+    // or the default entry.
     bool toDefault = false;
+    uint64_t storeGeneration = 0;
     size_t entryIndex = 0;
 
 private:

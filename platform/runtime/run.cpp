@@ -3,6 +3,7 @@
 #include "refhost/run.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -266,10 +267,10 @@ void RunState::deliver(WorkerSlot& slot) {
         slot.report.collectErr = err;
     }
     result_.groups.push_back(std::move(slot.report));
-    // The worker's documents are not read again once it is collected; a run
-    // with many groups would otherwise hold every group's until the end.
-    for (const char* name : {"WorkerStatXML", "WorkerPMML", "WorkerInputPMML", "WorkerInputStatXML"})
-        if (slot.worker->hasContainer(name)) slot.worker->container(name).clearEntries();
+    // The worker's containers and task are not used again once it is
+    // collected (the collect component closed the containers); a run with
+    // many groups would otherwise hold every group's until the end.
+    slot.worker->release();
 }
 
 void RunState::noteProgress() {
@@ -287,9 +288,17 @@ void RunState::runWorkers() {
     serialiseHandOut_ = !distribute_.threadServicesOffered();
     delivery_ = std::make_unique<GroupDelivery>([this](size_t item) { deliver(slots_[item]); });
     {
-        const size_t threads = config_.engine ? config_.engine->concurrency() : config_.threads;
-        ThreadPool pool(std::max<size_t>(threads, 1));
-        for (size_t i = 0; i < slots_.size(); ++i) pool.submit([this, i] { serveWorker(i); });
+        // One job per thread, each serving the next worker in order until
+        // none is left: the queue stays as short as the pool, however many
+        // groups there are.
+        const size_t threads =
+            std::max<size_t>(config_.engine ? config_.engine->concurrency() : config_.threads, 1);
+        std::atomic<size_t> next{0};
+        ThreadPool pool(threads);
+        for (size_t t = 0; t < threads; ++t)
+            pool.submit([this, &next] {
+                for (size_t i = next++; i < slots_.size(); i = next++) serveWorker(i);
+            });
         pool.wait();
     }
     delivery_->finish();
@@ -336,17 +345,13 @@ void RunState::endAndDestroy() {
     }
 }
 
-// Entries of every container the collect component opened under each
-// name, in the order they were opened and written.
+// The entries of every container the collect component opened under each
+// name, in the order they were opened and written, handed over to the
+// result with the spools that hold their bytes.
 void RunState::gatherOutputs() {
-    for (Container* container : collect_.containers("StatXML")) {
-        auto entries = container->entries();
-        result_.statXml.insert(result_.statXml.end(), entries.begin(), entries.end());
-    }
-    for (Container* container : collect_.containers("PMML")) {
-        auto entries = container->entries();
-        result_.pmml.insert(result_.pmml.end(), entries.begin(), entries.end());
-    }
+    for (const char* name : {"StatXML", "PMML"})
+        for (Container* container : collect_.containers(name))
+            result_.outputs.add(name, container->takeEntries());
 }
 
 RunResult RunState::run() {

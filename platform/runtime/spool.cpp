@@ -36,7 +36,7 @@ Spool::~Spool() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool Spool::append(const std::string& bytes, uint64_t* offset) {
+bool Spool::append(const char* bytes, size_t length, uint64_t* offset) {
     if (fd_ < 0) {
         if (failed_) return false;
         fd_ = openUnlinked();
@@ -46,15 +46,15 @@ bool Spool::append(const std::string& bytes, uint64_t* offset) {
         }
     }
     size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
+    while (done < length) {
+        const ssize_t n = ::pwrite(fd_, bytes + done, length - done,
                                    static_cast<off_t>(size_ + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;  // the bytes past size_ are overwritten by the next append
         done += static_cast<size_t>(n);
     }
     *offset = size_;
-    size_ += bytes.size();
+    size_ += length;
     return true;
 }
 

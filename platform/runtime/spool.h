@@ -23,7 +23,10 @@ public:
     // Appends the bytes and stores where they start in *offset. False when
     // no spool file can be had or written (the caller then keeps the bytes
     // itself); the spool is unchanged then.
-    bool append(const std::string& bytes, uint64_t* offset);
+    bool append(const char* bytes, size_t length, uint64_t* offset);
+    bool append(const std::string& bytes, uint64_t* offset) {
+        return append(bytes.data(), bytes.size(), offset);
+    }
     // The length bytes at offset, appended to out. False on a read error.
     bool read(uint64_t offset, size_t length, std::string& out) const;
 

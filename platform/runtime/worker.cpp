@@ -56,6 +56,15 @@ Container& Worker::container(const std::string& name) {
     return *slot;
 }
 
+void Worker::release() {
+    std::map<std::string, std::unique_ptr<Container>, std::less<>> released;
+    std::lock_guard<std::mutex> guard(mutex_);
+    released.swap(containers_);
+    std::string().swap(first_);
+    std::string().swap(second_);
+    iterator_ = nullptr;
+}
+
 bool Worker::hasContainer(const std::string& name) const {
     std::lock_guard<std::mutex> guard(mutex_);
     return containers_.count(name) != 0;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "refhost/container.h"
+#include "refhost/run.h"
 
 namespace refhost {
 namespace {
@@ -89,6 +90,78 @@ TEST(ContainerSpool, UnfinishedEntryStaysReadableToTheHost) {
     EXPECT_EQ(c.entries()[0].data, "part");
     EXPECT_FALSE(c.entries()[0].complete);
     EXPECT_NE(r->openEntry(r->handle, k, CF_MODE_READ, "", &s, &err), 0u);
+}
+
+// Entries written the way the collect component may write them (two open
+// at once with their writes interleaved, one entry of several megabytes in
+// small writes, one in a single large write) are read back byte for byte
+// once the container has handed them over to a run's outputs.
+TEST(ContainerSpool, HandedOverEntriesAreReadBackFromTheSpoolExactly) {
+    Container c("StatXML");
+    CFContainerFile* r = c.record();
+    int err = 0;
+    auto open = [&](const std::string& key) {
+        CFEntryKey* k = nullptr;
+        CFStream* s = nullptr;
+        EXPECT_EQ(r->createKey(r->handle, &k, &err), 0u);
+        EXPECT_EQ(k->setKeyText(k->handle, 0, key.data(), key.size(), &err), 0u);
+        EXPECT_EQ(r->openEntry(r->handle, k, CF_MODE_WRITE, ("key=" + key).c_str(), &s, &err), 0u);
+        return s;
+    };
+    std::string first;
+    std::string second;
+    CFStream* a = open("a");
+    CFStream* b = open("b");
+    for (int i = 0; i < 40000; ++i) {
+        const std::string pieceA = "<a" + std::to_string(i) + "/>";
+        const std::string pieceB = std::string(60, static_cast<char>('0' + i % 10));
+        first += pieceA;
+        second += pieceB;
+        ASSERT_EQ(a->writeStream(a->handle, pieceA.data(), pieceA.size(), &err), 0u);
+        ASSERT_EQ(b->writeStream(b->handle, pieceB.data(), pieceB.size(), &err), 0u);
+    }
+    // More than a megabyte arrived in b while it is open: it is in the
+    // spool already, not held in memory to the end.
+    EXPECT_GT(c.spooledBytes(), size_t{1} << 20);
+    ASSERT_EQ(b->closeStream(b->handle, &err), 0u);
+    ASSERT_EQ(a->closeStream(a->handle, &err), 0u);
+    const std::string root(3u << 20, 'r');
+    writeEntry(c, "root", root, root.size());
+    writeEntry(c, "a", "second a", 3);
+    CFStream* unfinished = open("open");
+    ASSERT_EQ(unfinished->writeStream(unfinished->handle, "so far", 6, &err), 0u);
+
+    RunOutputs outputs;
+    outputs.add("StatXML", c.takeEntries());
+    EXPECT_EQ(c.entryCount(), 0u);
+    // A stream of the handed-over store writes nowhere.
+    EXPECT_NE(unfinished->writeStream(unfinished->handle, "more", 4, &err), 0u);
+
+    struct Expected {
+        std::string key;
+        std::string data;
+        std::string properties;
+    };
+    const std::vector<Expected> expected = {{"a", first, "key=a"},
+                                            {"b", second, "key=b"},
+                                            {"root", root, "typeId=x"},
+                                            {"a", "second a", "typeId=x"},
+                                            {"open", "so far", "key=open"}};
+    const std::vector<Entry> entries = outputs.entries("StatXML");
+    ASSERT_EQ(entries.size(), expected.size());
+    ASSERT_EQ(outputs.count("StatXML"), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(entries[i].key, expected[i].key) << i;
+        EXPECT_TRUE(entries[i].data == expected[i].data) << i;
+        EXPECT_EQ(entries[i].properties, expected[i].properties) << i;
+        EXPECT_EQ(entries[i].complete, i + 1 < expected.size()) << i;
+    }
+    // A key finds its first complete entry; an unfinished entry is not found.
+    EXPECT_EQ(outputs.find("StatXML", "a"), std::optional<size_t>(0));
+    EXPECT_EQ(outputs.find("StatXML", "root"), std::optional<size_t>(2));
+    EXPECT_EQ(outputs.find("StatXML", "open"), std::nullopt);
+    EXPECT_EQ(outputs.find("PMML", "a"), std::nullopt);
+    EXPECT_EQ(outputs.count("PMML"), 0u);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // Assembly of the groups' models into one segmented PMML model.
 #pragma once
 
+#include <cstddef>
+#include <ostream>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -54,5 +57,33 @@ struct SplitModelInput {
 // PMML does not parse or holds no RegressionModel, a split field, input or
 // the target has no FieldDef, or a numeric split value does not parse.
 std::string buildSplitModelPmml(const SplitModelInput& input);
+
+// Writes the same document as buildSplitModelPmml to a stream, one segment
+// at a time, so that only one group's PMML and segment are in memory at
+// once. Not thread-safe.
+class SplitModelWriter {
+ public:
+  // `head` gives the fields, split fields and request; its segments are
+  // ignored. Nothing is written before the first add or finish.
+  SplitModelWriter(SplitModelInput head, std::ostream& out);
+
+  // Writes the next segment, after the document's start when it is the
+  // first. Throws std::invalid_argument as buildSplitModelPmml does for the
+  // fields and for this segment; the stream then holds a partial document.
+  void add(const SplitSegment& segment);
+  // Writes the document's end. Throws std::invalid_argument when no segment
+  // was added. The stream's state tells whether the writes succeeded.
+  void finish();
+
+ private:
+  void start();
+
+  SplitModelInput head_;
+  std::ostream& out_;
+  bool started_ = false;
+  std::set<std::string> schemaFields_;
+  std::string tail_;  // the document after the last segment
+  std::size_t segments_ = 0;
+};
 
 }  // namespace splitmodels

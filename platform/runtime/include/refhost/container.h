@@ -27,20 +27,21 @@ struct Entry {
 };
 
 class EntryKeyObject;
-class Spool;
+class EntryStore;
 class KeyListObject;
 class StreamObject;
 
 // Thread-safe: every record operation and every accessor takes the
-// container's mutex. Keys, key lists and streams handed to the module are
-// owned by the container and live as long as it does.
+// container's mutex. Keys and key lists handed to the module are owned by
+// the container and live as long as it does; a stream lives until it is
+// closed (the module never uses it afterwards).
 //
-// A keyed entry's bytes stay in memory while it is written; once its stream
-// is closed they move to a spool file of the container's (an unlinked
-// temporary file), so a container holding many groups' documents keeps only
-// their keys and positions in memory. Reading an entry, through a stream or
-// entries(), reads it back. Without a usable temporary directory the bytes
-// simply stay in memory.
+// A keyed entry's bytes go to a spool file of the container's (an unlinked
+// temporary file) as they arrive: when its stream is closed, or while it is
+// written once a megabyte or more has come in. A container holding many
+// groups' documents thus keeps only their keys and positions in memory.
+// Reading an entry, through a stream or entries(), reads it back. Without a
+// usable temporary directory the bytes simply stay in memory.
 class Container {
 public:
     // faults null: the container gets a fresh Faults of its own.
@@ -61,6 +62,10 @@ public:
     // Drops every entry and the bytes they hold (a worker's outputs once
     // they have been collected). Keys handed out stay valid but find nothing.
     void clearEntries();
+    // Hands over the keyed entries, finished or not, with the spool holding
+    // their bytes, and leaves the container without any (as clearEntries).
+    // The store is only read from then on; reading it is thread-safe.
+    std::shared_ptr<const EntryStore> takeEntries();
 
     // Inspection.
     std::vector<Entry> entries() const;          // keyed entries, in write order
@@ -105,29 +110,20 @@ private:
     bool refused(const char* op, int* err, cf_status* status);
     void noteUseLocked();
     EntryKeyObject* knownKeyLocked(CFEntryKey* key) const;
-    // A keyed entry as stored: its bytes in data, or in the spool at offset.
-    struct StoredEntry {
-        Entry entry;
-        bool spooled = false;
-        uint64_t offset = 0;
-        size_t length = 0;
-    };
-    std::string dataLocked(const StoredEntry& stored) const;
-    void spoolLocked(StoredEntry& stored);
 
     CFContainerFile record_;
     std::string name_;
     std::shared_ptr<Faults> faults_;
     mutable std::mutex mutex_;
     std::optional<Entry> default_;
-    std::vector<StoredEntry> entries_;
-    std::unique_ptr<Spool> spool_;  // made on the first finished entry
-    size_t spooledBytes_ = 0;
+    std::shared_ptr<EntryStore> store_;  // the keyed entries; never null
+    uint64_t storeGeneration_ = 0;       // counts the stores dropped or handed over
     std::vector<std::unique_ptr<EntryKeyObject>> keys_;
     // Each key by its record, so that checking a key does not walk them all.
     std::unordered_map<const CFEntryKey*, EntryKeyObject*> keyIndex_;
     std::vector<std::unique_ptr<KeyListObject>> keyLists_;
-    std::vector<std::unique_ptr<StreamObject>> streams_;
+    // Open streams by their object; a stream is destroyed when it is closed.
+    std::unordered_map<const StreamObject*, std::unique_ptr<StreamObject>> streams_;
     bool closed_ = false;
     size_t opens_ = 0;
     size_t closes_ = 0;

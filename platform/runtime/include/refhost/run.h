@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "cf_records.h"
@@ -119,6 +121,40 @@ struct TaskFailure {
     int err = 0;
 };
 
+// The entries the collect component wrote to its output containers. Their
+// bytes stay where the containers put them, in spool files, and are read
+// back on each call, so a result of many groups holds only the entries'
+// keys and properties in memory. Reading is thread-safe; adding is not.
+class RunOutputs {
+public:
+    // Entries under that container name ("StatXML", "PMML"); 0 for a name
+    // the component never wrote to.
+    size_t count(const std::string& container) const;
+    // The index-th entry in write order, its bytes read back. Throws
+    // std::out_of_range when index >= count(container).
+    Entry entry(const std::string& container, size_t index) const;
+    // Every entry in write order, bytes read back (for tests and small runs:
+    // this holds them all in memory at once).
+    std::vector<Entry> entries(const std::string& container) const;
+    // The position of the first complete entry with that key; nullopt when
+    // there is none.
+    std::optional<size_t> find(const std::string& container, const std::string& key) const;
+
+    // Appends the entries of one container (taken with takeEntries) under
+    // that name, after those added before.
+    void add(const std::string& container, std::shared_ptr<const EntryStore> store);
+
+private:
+    struct Named {
+        std::vector<std::shared_ptr<const EntryStore>> stores;
+        // Each entry's store (index into stores) and position in it.
+        std::vector<std::pair<uint32_t, uint32_t>> order;
+        std::unordered_map<std::string, size_t> firstComplete;  // key -> entry
+    };
+    const Named* named(const std::string& container) const;
+    std::unordered_map<std::string, Named> containers_;
+};
+
 struct RunResult {
     std::vector<StepStatus> steps;
     std::vector<Message> distributeMessages;
@@ -126,8 +162,7 @@ struct RunResult {
     size_t workersCreated = 0;
     std::vector<GroupReport> groups;         // in group order
     std::vector<TaskFailure> taskFailures;   // in worker order
-    std::vector<Entry> statXml;              // collect's "StatXML" entries, in write order
-    std::vector<Entry> pmml;                 // collect's "PMML" entries, in write order
+    RunOutputs outputs;                      // collect's "StatXML" and "PMML" entries
 
     // Status of the last step of that name; nullopt when it did not run.
     std::optional<StepStatus> step(const std::string& name) const;

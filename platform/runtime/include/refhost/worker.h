@@ -39,6 +39,13 @@ public:
     // the host and tests to fill, and to inspect what the module wrote).
     Container& container(const std::string& name);
     bool hasContainer(const std::string& name) const;
+    // Drops what the worker holds for a host that is done with it: its
+    // containers with what they hold, its task texts and its iterator. Call
+    // once the collect component has taken in its task (and closed the
+    // containers: a closed container is never used again). Records handed
+    // out for the containers are invalid afterwards; the worker's own
+    // record stays valid.
+    void release();
 
     // What the host gathered for the worker during a run.
     void setIterator(CFIterator* iterator);

@@ -1,0 +1,75 @@
+// A container's keyed entries: bytes go to the spool when an entry is
+// finished, or earlier when an unfinished one grows large, and are read
+// back piece by piece.
+#include "entry_store.h"
+
+#include <algorithm>
+
+namespace refhost {
+
+size_t EntryStore::add(std::string key, const std::string& properties, bool complete) {
+    auto known = std::find(properties_.begin(), properties_.end(), properties);
+    if (known == properties_.end()) known = properties_.insert(properties_.end(), properties);
+    StoredEntry& stored = entries_.emplace_back();
+    stored.key = std::move(key);
+    stored.properties = static_cast<uint32_t>(known - properties_.begin());
+    stored.complete = complete;
+    return entries_.size() - 1;
+}
+
+void EntryStore::append(StoredEntry& stored, const char* data, size_t length) {
+    // A large write with nothing held before it goes to the spool as it is,
+    // without a copy in memory first.
+    if (stored.tail.empty() && length >= kSpillBytes && spillBytes(stored, data, length)) return;
+    stored.tail.append(data, length);
+    if (stored.tail.size() >= kSpillBytes) spill(stored);
+}
+
+void EntryStore::finish(StoredEntry& stored) {
+    stored.complete = true;
+    spill(stored);
+}
+
+// Moves the bytes the entry holds in memory to the spool; they stay in
+// memory when the spool cannot take them.
+void EntryStore::spill(StoredEntry& stored) {
+    if (stored.tail.empty()) return;
+    if (spillBytes(stored, stored.tail.data(), stored.tail.size())) std::string().swap(stored.tail);
+}
+
+// Appends bytes to the spool as the entry's next piece; false when the
+// spool cannot take them.
+bool EntryStore::spillBytes(StoredEntry& stored, const char* data, size_t length) {
+    if (!spool_) spool_ = std::make_unique<Spool>();
+    uint64_t offset = 0;
+    if (!spool_->append(data, length, &offset)) return false;
+    spooledBytes_ += length;
+    StoredEntry::Piece& last = stored.more.empty() ? stored.first : stored.more.back();
+    if (last.length == 0)
+        last = {offset, length};
+    else if (last.offset + last.length == offset)  // continues it in the file
+        last.length += length;
+    else
+        stored.more.push_back({offset, length});
+    return true;
+}
+
+std::string EntryStore::data(const StoredEntry& stored) const {
+    if (stored.first.length == 0) return stored.tail;
+    size_t length = stored.first.length + stored.tail.size();
+    for (const StoredEntry::Piece& piece : stored.more) length += piece.length;
+    std::string data;
+    data.reserve(length);
+    if (!spool_ || !spool_->read(stored.first.offset, stored.first.length, data)) return std::string();
+    for (const StoredEntry::Piece& piece : stored.more)
+        if (!spool_->read(piece.offset, piece.length, data)) return std::string();
+    data += stored.tail;
+    return data;
+}
+
+Entry EntryStore::entry(size_t index) const {
+    const StoredEntry& stored = entries_[index];
+    return Entry{stored.key, properties(stored), data(stored), stored.complete};
+}
+
+}  // namespace refhost
