@@ -56,7 +56,11 @@ cp -r out-threads out-kill
 "$root/scripts/make-groups-csv.sh" 400 400 20 > heavy.csv
 heavy=(build --data heavy.csv --split grp,part --target flag --model logistic --threads 1
        --inputs "$(seq -s, -f 'x%g' 1 20),kind" --engine mpi --out out-kill)
-timeout 120 "${launch[@]}" -np 3 "$split_run" "${heavy[@]}" > kill.log 2>&1 &
+# mpirun follows its SIGTERM with SIGKILL after odls_base_sigkill_timeout
+# (1 s by default); on two oversubscribed cores rank 0 may need longer to
+# get scheduled and remove its staging directory, so the test allows 10 s.
+timeout 120 "${launch[@]}" --mca odls_base_sigkill_timeout 10 -np 3 "$split_run" "${heavy[@]}" \
+  > kill.log 2>&1 &
 launcher=$!
 worker=""
 for _ in $(seq 600); do
