@@ -47,6 +47,8 @@ private:
     bool createAndConfigure();
     void beginBoth();
     void runWorkers();
+    size_t takeWorker();
+    void giveBack(size_t position);
     void serveWorker(size_t position);
     std::optional<uint64_t> setCreatedHere(size_t createdBefore) const;
     bool fetchInput(Worker& worker, const std::string& name, std::optional<std::string>* text,
@@ -73,6 +75,12 @@ private:
     // services: the component then has no lock of its own.
     std::mutex handOutMutex_;
     bool serialiseHandOut_ = false;
+    // Workers whose last task was collected (or never began), ready for
+    // the next; the most recently freed is reused first, so a run keeps
+    // only as many workers, and record sets, as it has tasks in flight.
+    std::mutex freeMutex_;
+    std::vector<size_t> freeWorkers_;
+    size_t unusedWorkers_ = 0;  // workers [unusedWorkers_, end) never had a task
     std::mutex failuresMutex_;
     std::mutex progressMutex_;
     size_t done_ = 0;
@@ -183,9 +191,30 @@ void RunState::runWorkerFunction(WorkerSlot& slot, const WorkerJob& job) {
     slot.report.reason = output.reason;
 }
 
+// A worker for the next hand-out. There is always one: a hand-out takes a
+// worker, and there are as many workers as hand-outs.
+size_t RunState::takeWorker() {
+    std::lock_guard<std::mutex> guard(freeMutex_);
+    if (!freeWorkers_.empty()) {
+        const size_t position = freeWorkers_.back();
+        freeWorkers_.pop_back();
+        return position;
+    }
+    return unusedWorkers_++;
+}
+
+void RunState::giveBack(size_t position) {
+    std::lock_guard<std::mutex> guard(freeMutex_);
+    freeWorkers_.push_back(position);
+}
+
+// One hand-out, to the worker at `position`. A worker asking again gives
+// the distribute component back the record set of its previous task, which
+// that task's worker function has read in full by then.
 void RunState::serveWorker(size_t position) {
     WorkerSlot& slot = slots_[position];
     Worker& worker = *slot.worker;
+    slot.report = GroupReport{};
     GroupReport& report = slot.report;
     report.workerId = worker.id();
 
@@ -205,6 +234,7 @@ void RunState::serveWorker(size_t position) {
         }
         if (created) delivery_->skip(*created);
         noteProgress();
+        giveBack(position);
         return;
     }
     worker.setTask(first, second);
@@ -269,8 +299,10 @@ void RunState::deliver(WorkerSlot& slot) {
     result_.groups.push_back(std::move(slot.report));
     // The worker's containers and task are not used again once it is
     // collected (the collect component closed the containers); a run with
-    // many groups would otherwise hold every group's until the end.
+    // many groups would otherwise hold every group's until the end. The
+    // worker is then free for another task.
     slot.worker->release();
+    giveBack(static_cast<size_t>(&slot - slots_.data()));
 }
 
 void RunState::noteProgress() {
@@ -288,16 +320,17 @@ void RunState::runWorkers() {
     serialiseHandOut_ = !distribute_.threadServicesOffered();
     delivery_ = std::make_unique<GroupDelivery>([this](size_t item) { deliver(slots_[item]); });
     {
-        // One job per thread, each serving the next worker in order until
-        // none is left: the queue stays as short as the pool, however many
-        // groups there are.
+        // One job per thread, each making hand-outs until there have been
+        // as many as workers: the queue stays as short as the pool, however
+        // many groups there are. Each hand-out goes to a free worker, one
+        // whose previous task has been collected.
         const size_t threads =
             std::max<size_t>(config_.engine ? config_.engine->concurrency() : config_.threads, 1);
-        std::atomic<size_t> next{0};
+        std::atomic<size_t> handOuts{0};
         ThreadPool pool(threads);
         for (size_t t = 0; t < threads; ++t)
-            pool.submit([this, &next] {
-                for (size_t i = next++; i < slots_.size(); i = next++) serveWorker(i);
+            pool.submit([this, &handOuts] {
+                while (handOuts++ < slots_.size()) serveWorker(takeWorker());
             });
         pool.wait();
     }
