@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -17,10 +18,16 @@ namespace refhost {
 
 namespace {
 
+// Tasks in flight per pool thread: enough to keep every thread busy past a
+// group several times slower than the rest, few enough that the groups
+// waiting for collection hold little.
+constexpr size_t kTasksInFlightPerThread = 16;
+
 // One worker's passage through the run.
 struct WorkerSlot {
     Worker* worker = nullptr;
     GroupReport report;
+    bool inFlight = false;  // counts against the window; under freeMutex_
 };
 
 std::string defaultDataModel(const RunConfig& config) {
@@ -49,6 +56,7 @@ private:
     void runWorkers();
     size_t takeWorker();
     void giveBack(size_t position);
+    void leaveWindow(size_t position);
     void serveWorker(size_t position);
     std::optional<uint64_t> setCreatedHere(size_t createdBefore) const;
     bool fetchInput(Worker& worker, const std::string& name, std::optional<std::string>* text,
@@ -78,9 +86,18 @@ private:
     // Workers whose last task was collected (or never began), ready for
     // the next; the most recently freed is reused first, so a run keeps
     // only as many workers, and record sets, as it has tasks in flight.
+    // A thread waits for a new hand-out while `window_` tasks are in
+    // flight (handed out, not yet collected), so a slow group cannot leave
+    // every later one waiting for collection with its records; it goes on
+    // regardless when every pool thread would wait.
     std::mutex freeMutex_;
+    std::condition_variable room_;
     std::vector<size_t> freeWorkers_;
     size_t unusedWorkers_ = 0;  // workers [unusedWorkers_, end) never had a task
+    size_t inFlight_ = 0;
+    size_t waiting_ = 0;
+    size_t threads_ = 1;  // pool threads still making hand-outs
+    size_t window_ = 1;
     std::mutex failuresMutex_;
     std::mutex progressMutex_;
     size_t done_ = 0;
@@ -194,18 +211,41 @@ void RunState::runWorkerFunction(WorkerSlot& slot, const WorkerJob& job) {
 // A worker for the next hand-out. There is always one: a hand-out takes a
 // worker, and there are as many workers as hand-outs.
 size_t RunState::takeWorker() {
-    std::lock_guard<std::mutex> guard(freeMutex_);
+    std::unique_lock<std::mutex> lock(freeMutex_);
+    ++waiting_;
+    room_.wait(lock, [this] { return inFlight_ < window_ || waiting_ == threads_; });
+    --waiting_;
+    ++inFlight_;
+    size_t position = unusedWorkers_;
     if (!freeWorkers_.empty()) {
-        const size_t position = freeWorkers_.back();
+        position = freeWorkers_.back();
         freeWorkers_.pop_back();
-        return position;
+    } else {
+        ++unusedWorkers_;
     }
-    return unusedWorkers_++;
+    slots_[position].inFlight = true;
+    return position;
 }
 
 void RunState::giveBack(size_t position) {
-    std::lock_guard<std::mutex> guard(freeMutex_);
-    freeWorkers_.push_back(position);
+    {
+        std::lock_guard<std::mutex> guard(freeMutex_);
+        freeWorkers_.push_back(position);
+        if (slots_[position].inFlight) --inFlight_;
+        slots_[position].inFlight = false;
+    }
+    room_.notify_all();
+}
+
+// A task done whose group is unknown: collected only at the end, so it
+// holds its worker but no longer counts against the window.
+void RunState::leaveWindow(size_t position) {
+    {
+        std::lock_guard<std::mutex> guard(freeMutex_);
+        if (slots_[position].inFlight) --inFlight_;
+        slots_[position].inFlight = false;
+    }
+    room_.notify_all();
 }
 
 // One hand-out, to the worker at `position`. A worker asking again gives
@@ -283,6 +323,7 @@ void RunState::serveWorker(size_t position) {
         delivery_->complete(*index, position);
     } else {
         delivery_->completeUnordered(position);
+        leaveWindow(position);
     }
 }
 
@@ -326,11 +367,18 @@ void RunState::runWorkers() {
         // whose previous task has been collected.
         const size_t threads =
             std::max<size_t>(config_.engine ? config_.engine->concurrency() : config_.threads, 1);
+        threads_ = threads;
+        window_ = kTasksInFlightPerThread * threads;
         std::atomic<size_t> handOuts{0};
         ThreadPool pool(threads);
         for (size_t t = 0; t < threads; ++t)
             pool.submit([this, &handOuts] {
                 while (handOuts++ < slots_.size()) serveWorker(takeWorker());
+                {
+                    std::lock_guard<std::mutex> guard(freeMutex_);
+                    --threads_;  // one thread fewer that could free the window
+                }
+                room_.notify_all();
             });
         pool.wait();
     }
