@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 
@@ -157,8 +158,18 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
         optionalFile(options.inputStatXmlFile, "--input-statxml");
     const std::vector<refhost::Column> columns = componentColumns(data, fields, options);
     std::shared_ptr<const StreamedCsvSource> source;
+    // The passes over a streamed file show the records read until the
+    // workers' groups take over the bar.
+    ProgressBar progress = ProgressBar::forStderr();
+    std::mutex progressMutex;
+    bool showingGroups = false;
     if (streamed) {
-        source = std::make_shared<StreamedCsvSource>(options.dataFile, options.format, columns, data.csvColumns);
+        auto file = std::make_shared<StreamedCsvSource>(options.dataFile, options.format, columns, data.csvColumns);
+        file->onBlock([&, total = data.recordCount()](std::size_t records) {
+            std::lock_guard<std::mutex> guard(progressMutex);
+            if (!showingGroups) progress.update(records, total, "records");
+        });
+        source = file;
         checkGroupedFile(*source, fields.splitColumns, data.source);
     } else {
         orderRows(data, fields, options);
@@ -175,7 +186,6 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     const splitmodels::ModelSpec request = modelSpec(options, fields);
     GroupWorker worker(request);
     worker.keepSplitKeys(fields.split);
-    ProgressBar progress = ProgressBar::forStderr();
 
     refhost::RunConfig config;
     config.dataModel = componentDataModel(data, table, fields);
@@ -194,7 +204,10 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     config.received = [&worker](const refhost::WorkerJob& job, refhost::WorkerOutput& output) {
         adoptAttachment(worker, job, output);
     };
-    config.progress = [&progress](std::size_t done, std::size_t total) {
+    config.progress = [&](std::size_t done, std::size_t total) {
+        std::lock_guard<std::mutex> guard(progressMutex);
+        if (!showingGroups) progress.finish();
+        showingGroups = true;
         progress.update(done, total);
     };
     const refhost::RunResult result = refhost::runSplit(module, host, config);

@@ -11,7 +11,7 @@ ProgressBar ProgressBar::forStderr()
     return ProgressBar(stderr, isatty(fileno(stderr)) != 0);
 }
 
-void ProgressBar::update(std::size_t done, std::size_t total)
+void ProgressBar::update(std::size_t done, std::size_t total, const char* unit)
 {
     if (!enabled_ || total == 0) return;
     // Only a new thousandth of the work (or the end) is drawn.
@@ -21,7 +21,7 @@ void ProgressBar::update(std::size_t done, std::size_t total)
     constexpr std::size_t width = 30;
     const std::size_t filled = done >= total ? width : done * width / total;
     const std::string bar = std::string(filled, '#') + std::string(width - filled, '-');
-    std::fprintf(stream_, "\r[%s] %zu/%zu groups", bar.c_str(), done, total);
+    std::fprintf(stream_, "\r[%s] %zu/%zu %s", bar.c_str(), done, total, unit);
     std::fflush(stream_);
     drawn_ = true;
 }

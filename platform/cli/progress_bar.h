@@ -14,11 +14,12 @@ public:
     ProgressBar(std::FILE* stream, bool enabled) : stream_(stream), enabled_(enabled) {}
     // A bar on standard error, enabled when it is a terminal.
     static ProgressBar forStderr();
+    ~ProgressBar() { finish(); }
 
-    // Redraws the bar for `done` of `total` groups when what it shows
-    // changes: at most a thousand times per run, whatever the number of
-    // groups. Callers serialise calls.
-    void update(std::size_t done, std::size_t total);
+    // Redraws the bar for `done` of `total` groups (or other `unit`s) when
+    // what it shows changes: at most a thousand times per run, whatever the
+    // number of groups. Callers serialise calls.
+    void update(std::size_t done, std::size_t total, const char* unit = "groups");
     // Clears the bar's line once the work is over.
     void finish();
 

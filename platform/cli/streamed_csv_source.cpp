@@ -34,6 +34,8 @@ bool StreamedCsvSource::Pass::next(refhost::Table& block)
                                  records_.line(r), from, columns[i].name);
         }
         block = refhost::Table(columns, std::move(values));
+        read_ += records_.size();
+        if (source_.onBlock_) source_.onBlock_(read_);
         return true;
     } catch (const std::exception& e) {
         source_.noteError(e.what());

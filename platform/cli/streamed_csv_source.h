@@ -9,6 +9,7 @@
 #define SPLITRUN_STREAMED_CSV_SOURCE_H
 
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -38,6 +39,11 @@ public:
     // that it failed), or empty. Thread-safe.
     std::string error() const;
 
+    // Called after each block a pass reads with the records the pass has
+    // read so far, on the reading thread (for a progress display; the
+    // callback serialises itself). Set before the first pass.
+    void onBlock(std::function<void(std::size_t records)> callback) { onBlock_ = std::move(callback); }
+
     // A pass that also shows the records as read, for their line numbers.
     class Pass;
     std::unique_ptr<Pass> openPass() const;
@@ -50,6 +56,7 @@ private:
     std::vector<refhost::Column> columns_;
     std::vector<std::size_t> csvColumns_;
     std::size_t blockRecords_;
+    std::function<void(std::size_t)> onBlock_;
     mutable std::mutex mutex_;
     mutable std::string error_;
 };
@@ -66,6 +73,7 @@ private:
     InputSource input_;
     CsvStream stream_;
     CsvBlock records_;
+    std::size_t read_ = 0;  // records of this pass so far
 };
 
 // Checks, in one pass, that records with equal values in the key columns

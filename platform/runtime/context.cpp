@@ -231,6 +231,11 @@ size_t Context::liveRecordSets() const {
     return recordSets_.size() - released_;
 }
 
+size_t Context::peakLiveRecordSets() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return peakLive_;
+}
+
 size_t Context::recordSetsCreated() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return recordSets_.size();
@@ -342,6 +347,7 @@ cf_status Context::createRecordSet(CFRecordSet** records, int* err, const char* 
                                                       name == nullptr ? "" : name, faults_));
     *records = recordSets_.back()->record();
     recordSetIndex_.emplace(*records, recordSets_.back().get());
+    peakLive_ = std::max(peakLive_, recordSets_.size() - released_);
     return CF_OK;
 }
 

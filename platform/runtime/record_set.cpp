@@ -73,9 +73,23 @@ std::vector<RecordSet::Record> RecordSet::records() const {
     return all;
 }
 
+// The records go with the release: a run that releases each group's set
+// once its worker is done holds only the groups in flight, and the blocks
+// of a streamed input the sets referred to can go. The set itself and its
+// iterators stay, refusing every operation.
 void RecordSet::markReleased() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    released_.store(true, std::memory_order_release);
+    std::vector<Run> runs;
+    std::vector<std::unique_ptr<unsigned char[]>> blocks;
+    std::vector<const unsigned char*> copies;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        released_.store(true, std::memory_order_release);
+        runs.swap(runs_);
+        blocks.swap(blocks_);
+        copies.swap(copies_);
+        blockFree_ = 0;
+        blockNext_ = nullptr;
+    }
 }
 
 void RecordSet::addLocked(const std::shared_ptr<const Table>& table, size_t first) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -17,10 +18,16 @@ namespace refhost {
 
 namespace {
 
+// Tasks in flight per pool thread: enough to keep every thread busy past a
+// group several times slower than the rest, few enough that the groups
+// waiting for collection hold little.
+constexpr size_t kTasksInFlightPerThread = 16;
+
 // One worker's passage through the run.
 struct WorkerSlot {
     Worker* worker = nullptr;
     GroupReport report;
+    bool inFlight = false;  // counts against the window; under freeMutex_
 };
 
 std::string defaultDataModel(const RunConfig& config) {
@@ -47,6 +54,9 @@ private:
     bool createAndConfigure();
     void beginBoth();
     void runWorkers();
+    size_t takeWorker();
+    void giveBack(size_t position);
+    void leaveWindow(size_t position);
     void serveWorker(size_t position);
     std::optional<uint64_t> setCreatedHere(size_t createdBefore) const;
     bool fetchInput(Worker& worker, const std::string& name, std::optional<std::string>* text,
@@ -73,6 +83,21 @@ private:
     // services: the component then has no lock of its own.
     std::mutex handOutMutex_;
     bool serialiseHandOut_ = false;
+    // Workers whose last task was collected (or never began), ready for
+    // the next; the most recently freed is reused first, so a run keeps
+    // only as many workers, and record sets, as it has tasks in flight.
+    // A thread waits for a new hand-out while `window_` tasks are in
+    // flight (handed out, not yet collected), so a slow group cannot leave
+    // every later one waiting for collection with its records; it goes on
+    // regardless when every pool thread would wait.
+    std::mutex freeMutex_;
+    std::condition_variable room_;
+    std::vector<size_t> freeWorkers_;
+    size_t unusedWorkers_ = 0;  // workers [unusedWorkers_, end) never had a task
+    size_t inFlight_ = 0;
+    size_t waiting_ = 0;
+    size_t threads_ = 1;  // pool threads still making hand-outs
+    size_t window_ = 1;
     std::mutex failuresMutex_;
     std::mutex progressMutex_;
     size_t done_ = 0;
@@ -183,9 +208,53 @@ void RunState::runWorkerFunction(WorkerSlot& slot, const WorkerJob& job) {
     slot.report.reason = output.reason;
 }
 
+// A worker for the next hand-out. There is always one: a hand-out takes a
+// worker, and there are as many workers as hand-outs.
+size_t RunState::takeWorker() {
+    std::unique_lock<std::mutex> lock(freeMutex_);
+    ++waiting_;
+    room_.wait(lock, [this] { return inFlight_ < window_ || waiting_ == threads_; });
+    --waiting_;
+    ++inFlight_;
+    size_t position = unusedWorkers_;
+    if (!freeWorkers_.empty()) {
+        position = freeWorkers_.back();
+        freeWorkers_.pop_back();
+    } else {
+        ++unusedWorkers_;
+    }
+    slots_[position].inFlight = true;
+    return position;
+}
+
+void RunState::giveBack(size_t position) {
+    {
+        std::lock_guard<std::mutex> guard(freeMutex_);
+        freeWorkers_.push_back(position);
+        if (slots_[position].inFlight) --inFlight_;
+        slots_[position].inFlight = false;
+    }
+    room_.notify_all();
+}
+
+// A task done whose group is unknown: collected only at the end, so it
+// holds its worker but no longer counts against the window.
+void RunState::leaveWindow(size_t position) {
+    {
+        std::lock_guard<std::mutex> guard(freeMutex_);
+        if (slots_[position].inFlight) --inFlight_;
+        slots_[position].inFlight = false;
+    }
+    room_.notify_all();
+}
+
+// One hand-out, to the worker at `position`. A worker asking again gives
+// the distribute component back the record set of its previous task, which
+// that task's worker function has read in full by then.
 void RunState::serveWorker(size_t position) {
     WorkerSlot& slot = slots_[position];
     Worker& worker = *slot.worker;
+    slot.report = GroupReport{};
     GroupReport& report = slot.report;
     report.workerId = worker.id();
 
@@ -205,6 +274,7 @@ void RunState::serveWorker(size_t position) {
         }
         if (created) delivery_->skip(*created);
         noteProgress();
+        giveBack(position);
         return;
     }
     worker.setTask(first, second);
@@ -253,6 +323,7 @@ void RunState::serveWorker(size_t position) {
         delivery_->complete(*index, position);
     } else {
         delivery_->completeUnordered(position);
+        leaveWindow(position);
     }
 }
 
@@ -269,8 +340,10 @@ void RunState::deliver(WorkerSlot& slot) {
     result_.groups.push_back(std::move(slot.report));
     // The worker's containers and task are not used again once it is
     // collected (the collect component closed the containers); a run with
-    // many groups would otherwise hold every group's until the end.
+    // many groups would otherwise hold every group's until the end. The
+    // worker is then free for another task.
     slot.worker->release();
+    giveBack(static_cast<size_t>(&slot - slots_.data()));
 }
 
 void RunState::noteProgress() {
@@ -288,16 +361,24 @@ void RunState::runWorkers() {
     serialiseHandOut_ = !distribute_.threadServicesOffered();
     delivery_ = std::make_unique<GroupDelivery>([this](size_t item) { deliver(slots_[item]); });
     {
-        // One job per thread, each serving the next worker in order until
-        // none is left: the queue stays as short as the pool, however many
-        // groups there are.
+        // One job per thread, each making hand-outs until there have been
+        // as many as workers: the queue stays as short as the pool, however
+        // many groups there are. Each hand-out goes to a free worker, one
+        // whose previous task has been collected.
         const size_t threads =
             std::max<size_t>(config_.engine ? config_.engine->concurrency() : config_.threads, 1);
-        std::atomic<size_t> next{0};
+        threads_ = threads;
+        window_ = kTasksInFlightPerThread * threads;
+        std::atomic<size_t> handOuts{0};
         ThreadPool pool(threads);
         for (size_t t = 0; t < threads; ++t)
-            pool.submit([this, &next] {
-                for (size_t i = next++; i < slots_.size(); i = next++) serveWorker(i);
+            pool.submit([this, &handOuts] {
+                while (handOuts++ < slots_.size()) serveWorker(takeWorker());
+                {
+                    std::lock_guard<std::mutex> guard(freeMutex_);
+                    --threads_;  // one thread fewer that could free the window
+                }
+                room_.notify_all();
             });
         pool.wait();
     }

@@ -104,6 +104,8 @@ public:
 
     // Record sets: created minus released; all ever created, by sequence.
     size_t liveRecordSets() const;
+    // The most record sets that were live at once.
+    size_t peakLiveRecordSets() const;
     size_t recordSetsCreated() const;
     std::vector<RecordSet*> recordSets() const;
     // The sets created from the first-th on (0-based), in creation order.
@@ -152,6 +154,7 @@ private:
     // Each set by its record, so releasing one does not walk every set.
     std::unordered_map<const CFRecordSet*, RecordSet*> recordSetIndex_;
     size_t released_ = 0;
+    size_t peakLive_ = 0;
     size_t badReleases_ = 0;
     bool threadServices_ = true;
     size_t threadCount_ = 1;

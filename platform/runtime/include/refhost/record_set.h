@@ -30,9 +30,10 @@ struct Column;
 // value (consecutive rows form one run). Records from any other
 // iterator are copied value by value through the source's getFieldCount and
 // getRecordValue words into blocks of bytes owned by the set. Thread-safe.
-// After release the set keeps its records but refuses every operation with
-// status 1, and so do its iterators (a module that uses a released record
-// set sees a failure, not freed memory).
+// Release frees the set's records; the set and its iterators stay and
+// refuse every operation with status 1 (a module that uses a released
+// record set sees a failure, not freed memory). size() still reports how
+// many records the set held.
 class RecordSet {
 public:
     // One value: its bytes, or nothing for a missing value.
