@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <csignal>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -50,16 +52,61 @@ void move(const fs::path& from, const fs::path& to)
                        std::strerror(errno) + ")");
 }
 
-// A fresh directory beside `dir`, named after it, that no other file has.
+// What ties a working directory to the process that made it: the host's
+// name (characters other than letters, digits, '.' and '-' as '_') and the
+// process ID.
+std::string hostTag()
+{
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0) return "host";
+    std::string tag = host;
+    for (char& c : tag)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') c = '_';
+    return tag.empty() ? "host" : tag;
+}
+
+std::string siblingPrefix(const fs::path& dir, const char* purpose)
+{
+    return "." + dir.filename().string() + "." + purpose + "-" + hostTag() + "-";
+}
+
+// A fresh directory beside `dir`, named after it, this host and this
+// process, that no other file has.
 fs::path makeSibling(const fs::path& dir, const char* purpose)
 {
     const fs::path parent = dir.parent_path().empty() ? fs::path(".") : dir.parent_path();
-    std::string pattern = (parent / ("." + dir.filename().string() + "." + purpose + "-XXXXXX")).string();
+    std::string pattern =
+        (parent / (siblingPrefix(dir, purpose) + std::to_string(::getpid()) + "-XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw InputError("--out " + dir.string() + ": cannot create a working directory in " +
                          parent.string() + " (" + std::strerror(errno) +
                          "); choose an output directory in a writable location");
     return pattern;
+}
+
+// Removes the working directories beside `dir` that builds on this host
+// left when they were killed outright (SIGKILL, the out-of-memory killer),
+// which no handler can clean up: those whose process no longer exists. A
+// directory of a live process, or of another host sharing the file system,
+// is left alone.
+void removeAbandonedSiblings(const fs::path& dir, const char* purpose)
+{
+    const fs::path parent = dir.parent_path().empty() ? fs::path(".") : dir.parent_path();
+    const std::string prefix = siblingPrefix(dir, purpose);
+    std::error_code ec;
+    for (fs::directory_iterator it(parent, fs::directory_options::skip_permission_denied, ec), end;
+         !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::size_t dash = name.find('-', prefix.size());
+        if (dash == std::string::npos || dash == prefix.size()) continue;
+        const std::string digits = name.substr(prefix.size(), dash - prefix.size());
+        if (digits.size() > 9 || !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c) != 0; })) continue;
+        const pid_t pid = static_cast<pid_t>(std::stol(digits));
+        if (pid <= 0 || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
+        std::error_code ignored;
+        fs::remove_all(it->path(), ignored);
+    }
 }
 
 // Every regular file below `root`, as paths relative to it, sorted.
@@ -153,6 +200,7 @@ OutputTransaction::OutputTransaction(fs::path dir, const std::vector<NamedInput>
             throw InputError("--out " + dir_.string() + ": cannot create the directory (" +
                              ec.message() + "); choose a writable location");
     }
+    removeAbandonedSiblings(dir_, "split-run-new");
     staging_ = makeSibling(dir_, "split-run-new");
     interruptGuard_ = std::make_unique<RemoveOnInterrupt>(staging_);
 }

@@ -3,8 +3,11 @@
 // through links and devices, refuses directories, and leaves no partial or
 // temporary files behind.
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 
 #include <gtest/gtest.h>
 
@@ -157,6 +160,41 @@ TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
     struct stat st;
     ASSERT_EQ(::stat("/dev/null", &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+TEST(OutputSafety, BuildRemovesWorkingDirectoriesOfKilledBuildsOnThisHostOnly)
+{
+    // A build killed outright (SIGKILL) leaves its working directory; the
+    // next build removes it once its process is gone, and leaves those of
+    // live processes and of other hosts.
+    const fs::path dir = freshDir("output-abandoned");
+    writeFile(dir / "data.csv", kCsv);
+    char hostName[256] = {};
+    ASSERT_EQ(::gethostname(hostName, sizeof hostName - 1), 0);
+    std::string host = hostName;
+    for (char& c : host)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') c = '_';
+    const pid_t dead = ::fork();
+    ASSERT_GE(dead, 0);
+    if (dead == 0) ::_exit(0);
+    ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
+
+    const std::string prefix = ".out.split-run-new-";
+    const fs::path abandoned = dir / (prefix + host + "-" + std::to_string(dead) + "-aBcDeF");
+    const fs::path live = dir / (prefix + host + "-" + std::to_string(::getpid()) + "-aBcDeF");
+    const fs::path remote = dir / (prefix + "elsewhere-" + std::to_string(dead) + "-aBcDeF");
+    const fs::path backup = dir / (".out.split-run-old-" + host + "-" + std::to_string(dead) + "-aBcDeF");
+    for (const fs::path& path : {abandoned, live, remote, backup}) {
+        fs::create_directories(path / "PMML");
+        writeFile(path / "PMML" / "m.xml", "<x/>");
+    }
+
+    ASSERT_EQ(build(dir, dir / "data.csv").status, 0);
+    EXPECT_FALSE(fs::exists(abandoned));
+    ASSERT_TRUE(fs::exists(dir / "out" / "split-model.pmml"));
+    EXPECT_TRUE(fs::exists(live / "PMML" / "m.xml"));
+    EXPECT_TRUE(fs::exists(remote / "PMML" / "m.xml"));
+    EXPECT_TRUE(fs::exists(backup / "PMML" / "m.xml")) << "files moved aside are never removed";
 }
 
 }  // namespace
