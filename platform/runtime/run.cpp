@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <tuple>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -384,7 +385,10 @@ void RunState::runWorkers() {
     }
     delivery_->finish();
     std::sort(result_.taskFailures.begin(), result_.taskFailures.end(),
-              [](const TaskFailure& a, const TaskFailure& b) { return a.workerId < b.workerId; });
+              [](const TaskFailure& a, const TaskFailure& b) {
+                  // A worker takes several tasks, so its ID can repeat.
+                  return std::tie(a.workerId, a.status, a.err) < std::tie(b.workerId, b.status, b.err);
+              });
 }
 
 void RunState::endAndDestroy() {
