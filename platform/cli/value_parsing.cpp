@@ -1,8 +1,10 @@
 #include "value_parsing.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace splitrun {
 
@@ -136,9 +138,8 @@ std::optional<std::int64_t> parseInteger(std::string_view text)
 
 namespace {
 
-// Plain decimals ("-12.345678") of at most 15 digits: the digits make an
-// exact integer and 10^k is exact, so one division gives the correctly
-// rounded value, the same one from_chars gives. Nothing for anything else.
+// Decimals that parsePlainDecimalPrefix reads exactly, filling the whole
+// text. Nothing for anything else.
 std::optional<double> plainDecimal(std::string_view text)
 {
     const char* stop = nullptr;
@@ -149,32 +150,105 @@ std::optional<double> plainDecimal(std::string_view text)
 
 }  // namespace
 
+namespace {
+
+constexpr int kMaxSignificantDigits = 19;   // below 10^19, within a uint64
+constexpr std::uint64_t kExactMantissa = std::uint64_t{1} << 53;
+constexpr int kExactPower = 22;              // 10^22 is the largest exact power of ten
+
+constexpr std::uint64_t kIntPowers[] = {1,         10,         100,         1000,        10000,
+                                        100000,    1000000,    10000000,    100000000};
+constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// How many of the 8 bytes at p are digits before the first non-digit, and
+// their value. Byte by byte, c ^ '0' is 0 to 9 exactly for a digit; adding
+// 0x76 sets a byte's high bit when it is 10 or more. A carry out of a byte
+// only reaches the bytes after it, so the lowest flagged byte is right.
+inline unsigned digitsIn8(const char* p, std::uint64_t* value)
+{
+    std::uint64_t chunk;
+    std::memcpy(&chunk, p, sizeof chunk);
+    chunk ^= 0x3030303030303030u;
+    const std::uint64_t nonDigits = ((chunk + 0x7676767676767676u) | chunk) & 0x8080808080808080u;
+    const unsigned count = nonDigits == 0 ? 8 : static_cast<unsigned>(std::countr_zero(nonDigits)) / 8;
+    if (count == 0) return 0;
+    // Only the digits are kept, moved up so that zero bytes lead: the first
+    // byte is the most significant digit. Pairs, then fours, then the eight.
+    std::uint64_t v = chunk << (8 * (8 - count));
+    v = v * 10 + (v >> 8);
+    v = (((v & 0x000000FF000000FFu) * (100 + (std::uint64_t{1000000} << 32))) +
+         (((v >> 16) & 0x000000FF000000FFu) * (1 + (std::uint64_t{10000} << 32)))) >>
+        32;
+    *value = v;
+    return count;
+}
+
+// Appends the digits at p to *mantissa and counts them in *count; returns the
+// position after them, or null when they make more than 19 significant digits.
+inline const char* appendDigits(const char* p, const char* end, std::uint64_t* mantissa, int* count)
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        while (end - p >= 8) {
+            std::uint64_t value = 0;
+            const unsigned n = digitsIn8(p, &value);
+            if (*count + static_cast<int>(n) > kMaxSignificantDigits) return nullptr;
+            *mantissa = *mantissa * kIntPowers[n] + value;
+            *count += static_cast<int>(n);
+            p += n;
+            if (n < 8) return p;
+        }
+    }
+    for (unsigned d; p != end && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p) {
+        if (++*count > kMaxSignificantDigits) return nullptr;
+        *mantissa = *mantissa * 10 + d;
+    }
+    return p;
+}
+
+}  // namespace
+
 std::optional<double> parsePlainDecimalPrefix(const char* p, const char* end, const char** stop)
 {
-    static const double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
     bool negative = false;
     if (p != end && (*p == '-' || *p == '+')) negative = *p++ == '-';
-    // Up to 16 digits are read (one more than a value may have), so the
-    // mantissa cannot overflow.
-    const char* const limit = end - p > 17 ? p + 17 : end;
+    // Leading zeros are not significant digits; in the fraction they only
+    // move the decimal exponent.
+    const char* const start = p;
+    while (p != end && *p == '0') ++p;
     std::uint64_t mantissa = 0;
-    const char* const wholeStart = p;
-    for (unsigned d; p != limit && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p) mantissa = mantissa * 10 + d;
-    const std::ptrdiff_t whole = p - wholeStart;
-    std::ptrdiff_t fraction = 0;
-    if (p != limit && *p == '.') {
+    int significant = 0;
+    if (!(p = appendDigits(p, end, &mantissa, &significant))) return std::nullopt;
+    bool anyDigit = p != start;
+    std::ptrdiff_t exponent = 0;
+    if (p != end && *p == '.') {
         const char* const fractionStart = ++p;
-        for (unsigned d; p != limit && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p)
-            mantissa = mantissa * 10 + d;
-        fraction = p - fractionStart;
+        if (significant == 0)
+            while (p != end && *p == '0') ++p;
+        if (!(p = appendDigits(p, end, &mantissa, &significant))) return std::nullopt;
+        exponent = -(p - fractionStart);
+        anyDigit |= p != fractionStart;
     }
-    // A digit right after the limit means more digits than a value may have.
-    if (whole + fraction == 0 || whole + fraction > 15 ||
-        (p != end && static_cast<unsigned>(static_cast<unsigned char>(*p) - '0') < 10))
-        return std::nullopt;
+    if (!anyDigit) return std::nullopt;
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        bool negativeExponent = false;
+        if (p != end && (*p == '-' || *p == '+')) negativeExponent = *p++ == '-';
+        // An exponent's size only matters up to where it falls out of range.
+        int written = 0;
+        const char* const digitsStart = p;
+        for (unsigned d; p != end && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p)
+            if (written < 100000) written = written * 10 + static_cast<int>(d);
+        if (p == digitsStart) return std::nullopt;
+        exponent += negativeExponent ? -written : written;
+    }
+    // Within these bounds the mantissa and 10^|exponent| are both exact
+    // doubles, so one multiplication or division rounds once, correctly: the
+    // value from_chars gives. Anything else takes the general parser.
+    if (mantissa > kExactMantissa || exponent < -kExactPower || exponent > kExactPower) return std::nullopt;
+    const double m = static_cast<double>(mantissa);
+    const double value = exponent >= 0 ? m * kPowers[exponent] : m / kPowers[-exponent];
     *stop = p;
-    const double value = static_cast<double>(mantissa) / kPowers[fraction];
     return negative ? -value : value;
 }
 
