@@ -1,5 +1,6 @@
 #include "value_parsing.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -156,80 +157,76 @@ constexpr int kMaxSignificantDigits = 19;   // below 10^19, within a uint64
 constexpr std::uint64_t kExactMantissa = std::uint64_t{1} << 53;
 constexpr int kExactPower = 22;              // 10^22 is the largest exact power of ten
 
-constexpr std::uint64_t kIntPowers[] = {1,         10,         100,         1000,        10000,
-                                        100000,    1000000,    10000000,    100000000};
 constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                               1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// How many of the 8 bytes at p are digits before the first non-digit, and
-// their value. Byte by byte, c ^ '0' is 0 to 9 exactly for a digit; adding
-// 0x76 sets a byte's high bit when it is 10 or more. A carry out of a byte
-// only reaches the bytes after it, so the lowest flagged byte is right.
-inline unsigned digitsIn8(const char* p, std::uint64_t* value)
+// Whether the 8 bytes at p are all digits. Byte by byte, c ^ '0' is 0 to 9
+// exactly for a digit, and adding 0x76 sets the high bit of anything larger.
+inline bool eightDigits(const char* p, std::uint64_t* chunk)
 {
-    std::uint64_t chunk;
-    std::memcpy(&chunk, p, sizeof chunk);
-    chunk ^= 0x3030303030303030u;
-    const std::uint64_t nonDigits = ((chunk + 0x7676767676767676u) | chunk) & 0x8080808080808080u;
-    const unsigned count = nonDigits == 0 ? 8 : static_cast<unsigned>(std::countr_zero(nonDigits)) / 8;
-    if (count == 0) return 0;
-    // Only the digits are kept, moved up so that zero bytes lead: the first
-    // byte is the most significant digit. Pairs, then fours, then the eight.
-    std::uint64_t v = chunk << (8 * (8 - count));
-    v = v * 10 + (v >> 8);
-    v = (((v & 0x000000FF000000FFu) * (100 + (std::uint64_t{1000000} << 32))) +
-         (((v >> 16) & 0x000000FF000000FFu) * (1 + (std::uint64_t{10000} << 32)))) >>
-        32;
-    *value = v;
-    return count;
+    std::memcpy(chunk, p, sizeof *chunk);
+    *chunk ^= 0x3030303030303030u;
+    return (((*chunk + 0x7676767676767676u) | *chunk) & 0x8080808080808080u) == 0;
 }
 
-// Appends the digits at p to *mantissa and counts them in *count; returns the
-// position after them, or null when they make more than 19 significant digits.
-inline const char* appendDigits(const char* p, const char* end, std::uint64_t* mantissa, int* count)
+// The value of 8 digits (each byte 0 to 9, the first byte the most
+// significant): pairs, then fours, then the eight, by multiplications.
+inline std::uint64_t eightDigitValue(std::uint64_t v)
 {
+    v = v * 10 + (v >> 8);
+    return (((v & 0x000000FF000000FFu) * (100 + (std::uint64_t{1000000} << 32))) +
+            (((v >> 16) & 0x000000FF000000FFu) * (1 + (std::uint64_t{10000} << 32)))) >>
+           32;
+}
+
+// Appends the digits at p to *mantissa; returns the position after them.
+// Unsigned arithmetic wraps harmlessly on a run too long to keep: the
+// caller counts the digits and refuses such a run. A long run goes 8
+// digits at a time; the short fields of most files, one by one.
+inline const char* appendDigits(const char* p, const char* end, std::uint64_t* mantissa)
+{
+    std::uint64_t m = *mantissa;
     if constexpr (std::endian::native == std::endian::little) {
-        while (end - p >= 8) {
-            std::uint64_t value = 0;
-            const unsigned n = digitsIn8(p, &value);
-            if (*count + static_cast<int>(n) > kMaxSignificantDigits) return nullptr;
-            *mantissa = *mantissa * kIntPowers[n] + value;
-            *count += static_cast<int>(n);
-            p += n;
-            if (n < 8) return p;
+        std::uint64_t chunk = 0;
+        while (end - p >= 8 && eightDigits(p, &chunk)) {
+            m = m * 100000000u + eightDigitValue(chunk);
+            p += 8;
         }
     }
-    for (unsigned d; p != end && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p) {
-        if (++*count > kMaxSignificantDigits) return nullptr;
-        *mantissa = *mantissa * 10 + d;
-    }
+    for (unsigned d; p != end && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p) m = m * 10 + d;
+    *mantissa = m;
     return p;
 }
 
-}  // namespace
+// Whether the digits of [p, end), a point among them, hold more than 19
+// significant digits (leading zeros do not count).
+bool tooManyDigits(const char* p, const char* end)
+{
+    while (p != end && (*p == '0' || *p == '.')) ++p;
+    return end - p - (std::find(p, end, '.') != end) > kMaxSignificantDigits;
+}
 
-std::optional<double> parsePlainDecimalPrefix(const char* p, const char* end, const char** stop)
+// The general quick path: any number of digits in 8-byte steps, leading
+// zeros, an exponent.
+std::optional<double> longDecimalPrefix(const char* p, const char* end, const char** stop)
 {
     bool negative = false;
     if (p != end && (*p == '-' || *p == '+')) negative = *p++ == '-';
-    // Leading zeros are not significant digits; in the fraction they only
-    // move the decimal exponent.
     const char* const start = p;
-    while (p != end && *p == '0') ++p;
     std::uint64_t mantissa = 0;
-    int significant = 0;
-    if (!(p = appendDigits(p, end, &mantissa, &significant))) return std::nullopt;
-    bool anyDigit = p != start;
+    p = appendDigits(p, end, &mantissa);
+    std::ptrdiff_t digits = p - start;
     std::ptrdiff_t exponent = 0;
     if (p != end && *p == '.') {
         const char* const fractionStart = ++p;
-        if (significant == 0)
-            while (p != end && *p == '0') ++p;
-        if (!(p = appendDigits(p, end, &mantissa, &significant))) return std::nullopt;
+        p = appendDigits(p, end, &mantissa);
         exponent = -(p - fractionStart);
-        anyDigit |= p != fractionStart;
+        digits -= exponent;
     }
-    if (!anyDigit) return std::nullopt;
+    if (digits == 0) return std::nullopt;
+    // The mantissa is right while there are at most 19 significant digits;
+    // leading zeros only add to the count in the rare long texts.
+    if (digits > kMaxSignificantDigits && tooManyDigits(start, p)) return std::nullopt;
     if (p != end && (*p == 'e' || *p == 'E')) {
         ++p;
         bool negativeExponent = false;
@@ -249,6 +246,37 @@ std::optional<double> parsePlainDecimalPrefix(const char* p, const char* end, co
     const double m = static_cast<double>(mantissa);
     const double value = exponent >= 0 ? m * kPowers[exponent] : m / kPowers[-exponent];
     *stop = p;
+    return negative ? -value : value;
+}
+
+}  // namespace
+
+std::optional<double> parsePlainDecimalPrefix(const char* p, const char* end, const char** stop)
+{
+    // Most numbers in files are short decimals ("-12.345678"): at most 15
+    // digits and no exponent, read one digit at a time in one tight pass.
+    // Anything longer or with an exponent takes the general quick path.
+    const char* const start = p;
+    bool negative = false;
+    if (p != end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+    const char* const limit = end - p > 17 ? p + 17 : end;
+    std::uint64_t mantissa = 0;
+    const char* const wholeStart = p;
+    for (unsigned d; p != limit && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p) mantissa = mantissa * 10 + d;
+    const std::ptrdiff_t whole = p - wholeStart;
+    std::ptrdiff_t fraction = 0;
+    if (p != limit && *p == '.') {
+        const char* const fractionStart = ++p;
+        for (unsigned d; p != limit && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p)
+            mantissa = mantissa * 10 + d;
+        fraction = p - fractionStart;
+    }
+    if (whole + fraction == 0) return std::nullopt;
+    if (whole + fraction > 15 ||
+        (p != end && (static_cast<unsigned>(static_cast<unsigned char>(*p) - '0') < 10 || (*p | 0x20) == 'e')))
+        return longDecimalPrefix(start, end, stop);
+    *stop = p;
+    const double value = static_cast<double>(mantissa) / kPowers[fraction];
     return negative ? -value : value;
 }
 
