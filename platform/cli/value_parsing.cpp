@@ -179,6 +179,24 @@ inline std::uint64_t eightDigitValue(std::uint64_t v)
            32;
 }
 
+constexpr std::uint64_t kIntPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// How many of the 8 bytes at p are digits before the first other byte, and
+// the value of those digits. A carry out of a byte that is not a digit only
+// reaches the bytes after it, so the first flagged byte is the first that is
+// not a digit.
+inline unsigned leadingDigits(const char* p, std::uint64_t* value)
+{
+    std::uint64_t chunk;
+    std::memcpy(&chunk, p, sizeof chunk);
+    chunk ^= 0x3030303030303030u;
+    const std::uint64_t others = ((chunk + 0x7676767676767676u) | chunk) & 0x8080808080808080u;
+    const unsigned count = others == 0 ? 8 : static_cast<unsigned>(std::countr_zero(others)) / 8;
+    // The digits moved up, zero bytes before them, keep their value.
+    *value = count == 0 ? 0 : eightDigitValue(chunk << (64 - 8 * count));
+    return count;
+}
+
 // Appends the digits at p to *mantissa; returns the position after them.
 // Unsigned arithmetic wraps harmlessly on a run too long to keep: the
 // caller counts the digits and refuses such a run. A long run goes 8
@@ -207,8 +225,8 @@ bool tooManyDigits(const char* p, const char* end)
 }
 
 // The general quick path: any number of digits in 8-byte steps, leading
-// zeros, an exponent.
-std::optional<double> longDecimalPrefix(const char* p, const char* end, const char** stop)
+// zeros, an exponent. Kept out of line, so that the short path stays small.
+[[gnu::noinline]] bool longDecimalPrefix(const char* p, const char* end, double* result, const char** stop)
 {
     bool negative = false;
     if (p != end && (*p == '-' || *p == '+')) negative = *p++ == '-';
@@ -223,10 +241,10 @@ std::optional<double> longDecimalPrefix(const char* p, const char* end, const ch
         exponent = -(p - fractionStart);
         digits -= exponent;
     }
-    if (digits == 0) return std::nullopt;
+    if (digits == 0) return false;
     // The mantissa is right while there are at most 19 significant digits;
     // leading zeros only add to the count in the rare long texts.
-    if (digits > kMaxSignificantDigits && tooManyDigits(start, p)) return std::nullopt;
+    if (digits > kMaxSignificantDigits && tooManyDigits(start, p)) return false;
     if (p != end && (*p == 'e' || *p == 'E')) {
         ++p;
         bool negativeExponent = false;
@@ -236,22 +254,30 @@ std::optional<double> longDecimalPrefix(const char* p, const char* end, const ch
         const char* const digitsStart = p;
         for (unsigned d; p != end && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p)
             if (written < 100000) written = written * 10 + static_cast<int>(d);
-        if (p == digitsStart) return std::nullopt;
+        if (p == digitsStart) return false;
         exponent += negativeExponent ? -written : written;
     }
     // Within these bounds the mantissa and 10^|exponent| are both exact
     // doubles, so one multiplication or division rounds once, correctly: the
     // value from_chars gives. Anything else takes the general parser.
-    if (mantissa > kExactMantissa || exponent < -kExactPower || exponent > kExactPower) return std::nullopt;
+    if (mantissa > kExactMantissa || exponent < -kExactPower || exponent > kExactPower) return false;
     const double m = static_cast<double>(mantissa);
     const double value = exponent >= 0 ? m * kPowers[exponent] : m / kPowers[-exponent];
     *stop = p;
-    return negative ? -value : value;
+    *result = negative ? -value : value;
+    return true;
 }
 
 }  // namespace
 
 std::optional<double> parsePlainDecimalPrefix(const char* p, const char* end, const char** stop)
+{
+    double value = 0;
+    if (!readDecimalPrefix(p, end, &value, stop)) return std::nullopt;
+    return value;
+}
+
+bool readDecimalPrefix(const char* p, const char* end, double* result, const char** stop)
 {
     // Most numbers in files are short decimals ("-12.345678"): at most 15
     // digits and no exponent, read one digit at a time in one tight pass.
@@ -267,17 +293,27 @@ std::optional<double> parsePlainDecimalPrefix(const char* p, const char* end, co
     std::ptrdiff_t fraction = 0;
     if (p != limit && *p == '.') {
         const char* const fractionStart = ++p;
+        if constexpr (std::endian::native == std::endian::little) {
+            // Up to 8 fraction digits in one step, whatever their number.
+            if (limit - p >= 8) {
+                std::uint64_t value = 0;
+                const unsigned n = leadingDigits(p, &value);
+                mantissa = mantissa * kIntPowers[n] + value;
+                p += n;
+            }
+        }
         for (unsigned d; p != limit && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p)
             mantissa = mantissa * 10 + d;
         fraction = p - fractionStart;
     }
-    if (whole + fraction == 0) return std::nullopt;
+    if (whole + fraction == 0) return false;
     if (whole + fraction > 15 ||
         (p != end && (static_cast<unsigned>(static_cast<unsigned char>(*p) - '0') < 10 || (*p | 0x20) == 'e')))
-        return longDecimalPrefix(start, end, stop);
+        return longDecimalPrefix(start, end, result, stop);
     *stop = p;
     const double value = static_cast<double>(mantissa) / kPowers[fraction];
-    return negative ? -value : value;
+    *result = negative ? -value : value;
+    return true;
 }
 
 std::optional<double> parseReal(std::string_view text)

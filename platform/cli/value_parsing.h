@@ -34,6 +34,10 @@ std::optional<double> parseReal(std::string_view text);
 // is the caller's to judge; parseReal gives the same value, bit for bit, for
 // the same text.
 std::optional<double> parsePlainDecimalPrefix(const char* p, const char* end, const char** stop);
+// The same, for loops over many values: sets *value and *stop and returns
+// true, or returns false and leaves both alone. (A bool and a double out
+// of the call, rather than an optional, keep the result in registers.)
+bool readDecimalPrefix(const char* p, const char* end, double* value, const char** stop);
 // YYYY-MM-DD, a valid Gregorian date, as days since 1970-01-01.
 std::optional<std::int64_t> parseDate(std::string_view text);
 // HH:MM:SS (00:00:00 to 23:59:59), as seconds since midnight.
