@@ -149,10 +149,6 @@ std::optional<double> plainDecimal(std::string_view text)
     return value;
 }
 
-}  // namespace
-
-namespace {
-
 constexpr int kMaxSignificantDigits = 19;   // below 10^19, within a uint64
 constexpr std::uint64_t kExactMantissa = std::uint64_t{1} << 53;
 constexpr int kExactPower = 22;              // 10^22 is the largest exact power of ten
@@ -280,8 +276,9 @@ std::optional<double> parsePlainDecimalPrefix(const char* p, const char* end, co
 bool readDecimalPrefix(const char* p, const char* end, double* result, const char** stop)
 {
     // Most numbers in files are short decimals ("-12.345678"): at most 15
-    // digits and no exponent, read one digit at a time in one tight pass.
-    // Anything longer or with an exponent takes the general quick path.
+    // digits and no exponent, read in one tight pass (the fraction's first 8
+    // digits in one step when the bytes are there). Anything longer or with
+    // an exponent takes the general quick path.
     const char* const start = p;
     bool negative = false;
     if (p != end && (*p == '-' || *p == '+')) negative = *p++ == '-';
