@@ -214,9 +214,9 @@ struct Part {
             // followed by a comma or the line end takes the general way.
             if (state.storage == Storage::Real && !numericTokens) {
                 const char* stop = nullptr;
-                const auto value = parsePlainDecimalPrefix(p, end, &stop);
-                if (value && (stop == end || *stop == format->delimiter)) {
-                    state.values.appendReal(*value);
+                double value = 0;
+                if (readDecimalPrefix(p, end, &value, &stop) && (stop == end || *stop == format->delimiter)) {
+                    state.values.appendReal(value);
                     if (stop == end) {
                         if (column + 1 != fields) return fail(Verdict::FullReader);
                         break;

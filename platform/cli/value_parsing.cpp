@@ -1,8 +1,11 @@
 #include "value_parsing.h"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace splitrun {
 
@@ -136,9 +139,8 @@ std::optional<std::int64_t> parseInteger(std::string_view text)
 
 namespace {
 
-// Plain decimals ("-12.345678") of at most 15 digits: the digits make an
-// exact integer and 10^k is exact, so one division gives the correctly
-// rounded value, the same one from_chars gives. Nothing for anything else.
+// Decimals that parsePlainDecimalPrefix reads exactly, filling the whole
+// text. Nothing for anything else.
 std::optional<double> plainDecimal(std::string_view text)
 {
     const char* stop = nullptr;
@@ -147,16 +149,139 @@ std::optional<double> plainDecimal(std::string_view text)
     return value;
 }
 
+constexpr int kMaxSignificantDigits = 19;   // below 10^19, within a uint64
+constexpr std::uint64_t kExactMantissa = std::uint64_t{1} << 53;
+constexpr int kExactPower = 22;              // 10^22 is the largest exact power of ten
+
+constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Whether the 8 bytes at p are all digits. Byte by byte, c ^ '0' is 0 to 9
+// exactly for a digit, and adding 0x76 sets the high bit of anything larger.
+inline bool eightDigits(const char* p, std::uint64_t* chunk)
+{
+    std::memcpy(chunk, p, sizeof *chunk);
+    *chunk ^= 0x3030303030303030u;
+    return (((*chunk + 0x7676767676767676u) | *chunk) & 0x8080808080808080u) == 0;
+}
+
+// The value of 8 digits (each byte 0 to 9, the first byte the most
+// significant): pairs, then fours, then the eight, by multiplications.
+inline std::uint64_t eightDigitValue(std::uint64_t v)
+{
+    v = v * 10 + (v >> 8);
+    return (((v & 0x000000FF000000FFu) * (100 + (std::uint64_t{1000000} << 32))) +
+            (((v >> 16) & 0x000000FF000000FFu) * (1 + (std::uint64_t{10000} << 32)))) >>
+           32;
+}
+
+constexpr std::uint64_t kIntPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// How many of the 8 bytes at p are digits before the first other byte, and
+// the value of those digits. A carry out of a byte that is not a digit only
+// reaches the bytes after it, so the first flagged byte is the first that is
+// not a digit.
+inline unsigned leadingDigits(const char* p, std::uint64_t* value)
+{
+    std::uint64_t chunk;
+    std::memcpy(&chunk, p, sizeof chunk);
+    chunk ^= 0x3030303030303030u;
+    const std::uint64_t others = ((chunk + 0x7676767676767676u) | chunk) & 0x8080808080808080u;
+    const unsigned count = others == 0 ? 8 : static_cast<unsigned>(std::countr_zero(others)) / 8;
+    // The digits moved up, zero bytes before them, keep their value.
+    *value = count == 0 ? 0 : eightDigitValue(chunk << (64 - 8 * count));
+    return count;
+}
+
+// Appends the digits at p to *mantissa; returns the position after them.
+// Unsigned arithmetic wraps harmlessly on a run too long to keep: the
+// caller counts the digits and refuses such a run. A long run goes 8
+// digits at a time; the short fields of most files, one by one.
+inline const char* appendDigits(const char* p, const char* end, std::uint64_t* mantissa)
+{
+    std::uint64_t m = *mantissa;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::uint64_t chunk = 0;
+        while (end - p >= 8 && eightDigits(p, &chunk)) {
+            m = m * 100000000u + eightDigitValue(chunk);
+            p += 8;
+        }
+    }
+    for (unsigned d; p != end && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p) m = m * 10 + d;
+    *mantissa = m;
+    return p;
+}
+
+// Whether the digits of [p, end), a point among them, hold more than 19
+// significant digits (leading zeros do not count).
+bool tooManyDigits(const char* p, const char* end)
+{
+    while (p != end && (*p == '0' || *p == '.')) ++p;
+    return end - p - (std::find(p, end, '.') != end) > kMaxSignificantDigits;
+}
+
+// The general quick path: any number of digits in 8-byte steps, leading
+// zeros, an exponent. Kept out of line, so that the short path stays small.
+[[gnu::noinline]] bool longDecimalPrefix(const char* p, const char* end, double* result, const char** stop)
+{
+    bool negative = false;
+    if (p != end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+    const char* const start = p;
+    std::uint64_t mantissa = 0;
+    p = appendDigits(p, end, &mantissa);
+    std::ptrdiff_t digits = p - start;
+    std::ptrdiff_t exponent = 0;
+    if (p != end && *p == '.') {
+        const char* const fractionStart = ++p;
+        p = appendDigits(p, end, &mantissa);
+        exponent = -(p - fractionStart);
+        digits -= exponent;
+    }
+    if (digits == 0) return false;
+    // The mantissa is right while there are at most 19 significant digits;
+    // leading zeros only add to the count in the rare long texts.
+    if (digits > kMaxSignificantDigits && tooManyDigits(start, p)) return false;
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        bool negativeExponent = false;
+        if (p != end && (*p == '-' || *p == '+')) negativeExponent = *p++ == '-';
+        // An exponent's size only matters up to where it falls out of range.
+        int written = 0;
+        const char* const digitsStart = p;
+        for (unsigned d; p != end && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p)
+            if (written < 100000) written = written * 10 + static_cast<int>(d);
+        if (p == digitsStart) return false;
+        exponent += negativeExponent ? -written : written;
+    }
+    // Within these bounds the mantissa and 10^|exponent| are both exact
+    // doubles, so one multiplication or division rounds once, correctly: the
+    // value from_chars gives. Anything else takes the general parser.
+    if (mantissa > kExactMantissa || exponent < -kExactPower || exponent > kExactPower) return false;
+    const double m = static_cast<double>(mantissa);
+    const double value = exponent >= 0 ? m * kPowers[exponent] : m / kPowers[-exponent];
+    *stop = p;
+    *result = negative ? -value : value;
+    return true;
+}
+
 }  // namespace
 
 std::optional<double> parsePlainDecimalPrefix(const char* p, const char* end, const char** stop)
 {
-    static const double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    double value = 0;
+    if (!readDecimalPrefix(p, end, &value, stop)) return std::nullopt;
+    return value;
+}
+
+bool readDecimalPrefix(const char* p, const char* end, double* result, const char** stop)
+{
+    // Most numbers in files are short decimals ("-12.345678"): at most 15
+    // digits and no exponent, read in one tight pass (the fraction's first 8
+    // digits in one step when the bytes are there). Anything longer or with
+    // an exponent takes the general quick path.
+    const char* const start = p;
     bool negative = false;
     if (p != end && (*p == '-' || *p == '+')) negative = *p++ == '-';
-    // Up to 16 digits are read (one more than a value may have), so the
-    // mantissa cannot overflow.
     const char* const limit = end - p > 17 ? p + 17 : end;
     std::uint64_t mantissa = 0;
     const char* const wholeStart = p;
@@ -165,17 +290,27 @@ std::optional<double> parsePlainDecimalPrefix(const char* p, const char* end, co
     std::ptrdiff_t fraction = 0;
     if (p != limit && *p == '.') {
         const char* const fractionStart = ++p;
+        if constexpr (std::endian::native == std::endian::little) {
+            // Up to 8 fraction digits in one step, whatever their number.
+            if (limit - p >= 8) {
+                std::uint64_t value = 0;
+                const unsigned n = leadingDigits(p, &value);
+                mantissa = mantissa * kIntPowers[n] + value;
+                p += n;
+            }
+        }
         for (unsigned d; p != limit && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p)
             mantissa = mantissa * 10 + d;
         fraction = p - fractionStart;
     }
-    // A digit right after the limit means more digits than a value may have.
-    if (whole + fraction == 0 || whole + fraction > 15 ||
-        (p != end && static_cast<unsigned>(static_cast<unsigned char>(*p) - '0') < 10))
-        return std::nullopt;
+    if (whole + fraction == 0) return false;
+    if (whole + fraction > 15 ||
+        (p != end && (static_cast<unsigned>(static_cast<unsigned char>(*p) - '0') < 10 || (*p | 0x20) == 'e')))
+        return longDecimalPrefix(start, end, result, stop);
     *stop = p;
     const double value = static_cast<double>(mantissa) / kPowers[fraction];
-    return negative ? -value : value;
+    *result = negative ? -value : value;
+    return true;
 }
 
 std::optional<double> parseReal(std::string_view text)

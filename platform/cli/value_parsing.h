@@ -26,11 +26,18 @@ Measure measureFromName(std::string_view name);   // None for unknown texts
 std::optional<std::int64_t> parseInteger(std::string_view text);
 // A finite decimal floating-point number (exponent allowed; no inf or nan).
 std::optional<double> parseReal(std::string_view text);
-// Reads a plain decimal ("-12.345678": sign, digits, point, digits; at most
-// 15 digits) from the start of [p, end) and sets *stop after it; nothing when
-// the text does not start with one. What may follow is the caller's to judge;
-// parseReal gives the same value for the same text.
+// Reads a decimal number ("-12.345678", "1.5e-7": sign, digits, point,
+// digits, exponent) from the start of [p, end) when it can be converted
+// exactly the quick way: at most 19 significant digits making at most 2^53,
+// and a power of ten within 10^-22 to 10^22. Sets *stop after it; nothing
+// for any other text, which the caller hands to parseReal. What may follow
+// is the caller's to judge; parseReal gives the same value, bit for bit, for
+// the same text.
 std::optional<double> parsePlainDecimalPrefix(const char* p, const char* end, const char** stop);
+// The same, for loops over many values: sets *value and *stop and returns
+// true, or returns false and leaves both alone. (A bool and a double out
+// of the call, rather than an optional, keep the result in registers.)
+bool readDecimalPrefix(const char* p, const char* end, double* value, const char** stop);
 // YYYY-MM-DD, a valid Gregorian date, as days since 1970-01-01.
 std::optional<std::int64_t> parseDate(std::string_view text);
 // HH:MM:SS (00:00:00 to 23:59:59), as seconds since midnight.
