@@ -5,7 +5,7 @@
 
 namespace refhost {
 
-ThreadPool::ThreadPool(size_t threads) {
+ThreadPool::ThreadPool(size_t threads, const ThreadStarter& start) {
     const size_t count = threads == 0 ? 1 : threads;
     threads_.reserve(count);
     // The system may refuse threads long before `count` (a process limit,
@@ -13,7 +13,10 @@ ThreadPool::ThreadPool(size_t threads) {
     // pool without a single thread cannot run and reports the reason.
     for (size_t i = 0; i < count; ++i) {
         try {
-            threads_.emplace_back([this] { run(); });
+            if (start)
+                threads_.push_back(start([this] { run(); }));
+            else
+                threads_.emplace_back([this] { run(); });
         } catch (const std::system_error&) {
             if (threads_.empty()) throw;
             break;

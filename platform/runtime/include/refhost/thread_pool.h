@@ -19,7 +19,14 @@ namespace refhost {
 // joins every thread; no thread is detached.
 class ThreadPool {
 public:
-    explicit ThreadPool(size_t threads);
+    // Starts a thread running the given body; the system may refuse with
+    // std::system_error. Replaceable so that tests can refuse threads.
+    using ThreadStarter = std::function<std::thread(std::function<void()>)>;
+
+    // Starts up to `threads` threads (at least one is asked for). When the
+    // system refuses one part-way, the pool runs on those it got; a pool
+    // that got none rethrows the refusal.
+    explicit ThreadPool(size_t threads, const ThreadStarter& start = {});
     ~ThreadPool();
     ThreadPool(const ThreadPool&) = delete;
     ThreadPool& operator=(const ThreadPool&) = delete;
