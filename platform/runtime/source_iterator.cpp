@@ -3,33 +3,21 @@
 
 #include "refhost/record_source.h"
 
+#include "iterator_words.h"
+
 namespace refhost {
 
 namespace {
-
-SourceIterator* self(void* h) { return static_cast<SourceIterator*>(h); }
-
-cf_status nextWord(void* h, int* more, int* err) { return self(h)->nextRecord(more, err); }
-cf_status rewindWord(void* h, int* err) { return self(h)->rewind(err); }
-cf_status valueWord(void* h, size_t field, void** value, size_t* length, int* err) {
-    return self(h)->getRecordValue(field, value, length, err);
-}
-cf_status countWord(void* h, size_t* count, int* err) { return self(h)->getFieldCount(count, err); }
-
+using Words = IteratorWords<SourceIterator>;
 }  // namespace
 
 SourceIterator* SourceIterator::fromRecord(CFIterator* record) {
-    if (record == nullptr || record->nextRecord != &nextWord) return nullptr;
-    return self(record->handle);
+    return Words::from(record);
 }
 
 SourceIterator::SourceIterator(std::shared_ptr<const RecordSource> source, std::shared_ptr<Faults> faults)
     : source_(std::move(source)), faults_(faults ? std::move(faults) : std::make_shared<Faults>()) {
-    record_.handle = this;
-    record_.nextRecord = &nextWord;
-    record_.rewind = &rewindWord;
-    record_.getRecordValue = &valueWord;
-    record_.getFieldCount = &countWord;
+    Words::bind(record_, this);
 }
 
 cf_status SourceIterator::nextRecord(int* more, int* err) {

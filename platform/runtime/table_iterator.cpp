@@ -1,34 +1,22 @@
 // A rewindable host iterator over the rows of a table.
 #include "refhost/iterator.h"
 
+#include "iterator_words.h"
+
 namespace refhost {
 
 namespace {
-
-TableIterator* self(void* h) { return static_cast<TableIterator*>(h); }
-
-cf_status nextWord(void* h, int* more, int* err) { return self(h)->nextRecord(more, err); }
-cf_status rewindWord(void* h, int* err) { return self(h)->rewind(err); }
-cf_status valueWord(void* h, size_t field, void** value, size_t* length, int* err) {
-    return self(h)->getRecordValue(field, value, length, err);
-}
-cf_status countWord(void* h, size_t* count, int* err) { return self(h)->getFieldCount(count, err); }
-
+using Words = IteratorWords<TableIterator>;
 }  // namespace
 
 TableIterator::TableIterator(std::shared_ptr<const Table> table, std::shared_ptr<Faults> faults)
     : table_(table ? std::move(table) : std::make_shared<const Table>()),
       faults_(faults ? std::move(faults) : std::make_shared<Faults>()) {
-    record_.handle = this;
-    record_.nextRecord = &nextWord;
-    record_.rewind = &rewindWord;
-    record_.getRecordValue = &valueWord;
-    record_.getFieldCount = &countWord;
+    Words::bind(record_, this);
 }
 
 TableIterator* TableIterator::fromRecord(CFIterator* record) {
-    if (record == nullptr || record->nextRecord != &nextWord) return nullptr;
-    return self(record->handle);
+    return Words::from(record);
 }
 
 cf_status TableIterator::nextRecord(int* more, int* err) {
