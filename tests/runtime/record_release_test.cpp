@@ -1,19 +1,17 @@
-// A run hands several tasks to each worker, so the distribute component
-// gives back each group's record set as the run goes instead of holding
-// every group until the end; each worker still reads its own group whole,
-// and the output does not depend on the thread count.
+// A run gives each group's record set back as it goes instead of holding
+// every group to the end, each worker still reading its own group whole; the
+// outputs are the collect component's entries, read back from the spool after
+// the run, and do not depend on the thread count.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <string>
+#include <tuple>
 
 #include "refhost/context.h"
 #include "refhost/host.h"
 #include "refhost/module.h"
 #include "refhost/run.h"
-#include "refhost/table.h"
 
 namespace refhost {
 namespace {
@@ -22,91 +20,80 @@ constexpr size_t kGroups = 400;
 
 size_t groupSize(size_t g) { return 1 + g % 7; }
 
-// Every record of group g carries g in x; a worker that read another
-// group's records, or a set released under it, fails its group.
+std::string modelId(size_t g) { return "model-" + std::to_string(10001 + g).substr(1); }
+
+// Every record of group g carries g in x; a worker given another group's
+// records, or a set released under it, fails its group.
 WorkerOutput checkingWorker(const WorkerJob& job) {
-    const size_t g = job.groupIndex;
-    WorkerOutput out;
-    if (job.records.rowCount() != groupSize(g)) return {1, "wrong record count", "", "", ""};
-    for (size_t r = 0; r < job.records.rowCount(); ++r)
-        if (job.records.at(r, 1).asReal() != static_cast<double>(g))
-            return {1, "another group's record", "", "", ""};
-    char id[32];
-    std::snprintf(id, sizeof id, "model-%04zu", g + 1);
-    out.statXml = std::string("<StatXML><PMMLModel modelID=\"") + id +
-                  "\" modelType=\"RegressionModel\" isActive=\"true\"><PredictiveSummary recordCount=\"" +
-                  std::to_string(job.records.rowCount()) + "\"/></PMMLModel></StatXML>";
-    out.pmml = "<PMML xmlns=\"http://www.dmg.org/PMML-4_4\" version=\"4.4\"><DataDictionary/>"
-               "<Header description=\"" + std::string(id) + "\"/></PMML>";
-    return out;
+    const size_t g = job.groupIndex, n = job.records.rowCount();
+    if (n != groupSize(g)) return {1, "wrong record count", "", "", ""};
+    for (size_t r = 0; r < n; ++r)
+        if (job.records.at(r, 1).asReal() != static_cast<double>(g)) return {1, "another group's record", "", "", ""};
+    return {0, "",
+            "<StatXML><PMMLModel modelID=\"" + modelId(g) + "\" modelType=\"RegressionModel\" isActive=\"true\">"
+            "<PredictiveSummary recordCount=\"" + std::to_string(n) + "\"/></PMMLModel></StatXML>",
+            "<PMML xmlns=\"http://www.dmg.org/PMML-4_4\" version=\"4.4\"><DataDictionary/><Header description=\"" +
+                modelId(g) + "\"/></PMML>",
+            ""};
 }
 
-struct Released {
-    RunResult result;
-    size_t peakLive = 0;
-    size_t created = 0;
-};
-
-Released runWith(size_t threads) {
-    Table input({{"k", 3, 3}, {"x", 2, 1}});
+// The run's result with the most record sets live at once and created, as
+// the distribute context reported them to the workers.
+std::tuple<RunResult, size_t, size_t> runWith(size_t threads) {
+    RunConfig config;
+    config.input = Table({{"k", 3, 3}, {"x", 2, 1}});
     for (size_t g = 0; g < kGroups; ++g)
         for (size_t r = 0; r < groupSize(g); ++r)
-            input.addRow({Cell::text("s" + std::to_string(1000 + g)), Cell::real(static_cast<double>(g))});
-    Module module(SPLIT_MODULE_PATH);
-    Host host;
-    Context* distribute = nullptr;
-    std::atomic<size_t> peak{0};
-    std::atomic<size_t> created{0};
-    RunConfig config;
-    config.input = input;
+            config.input.addRow({Cell::text("s" + std::to_string(1000 + g)), Cell::real(static_cast<double>(g))});
     config.splitFields = {"k"};
     config.targetFields = {"x"};
     config.threads = threads;
+    Context* distribute = nullptr;
+    std::atomic<size_t> peak{0}, created{0};
     config.prepare = [&distribute](Context& d, Context&) { distribute = &d; };
-    // The distribute context goes with the run: its counts are read while
-    // the workers run, the last worker seeing every set created.
     config.worker = [&](const WorkerJob& job) {
-        size_t seen = distribute->peakLiveRecordSets();
-        for (size_t p = peak.load(); p < seen && !peak.compare_exchange_weak(p, seen);) {
-        }
-        seen = distribute->recordSetsCreated();
-        for (size_t c = created.load(); c < seen && !created.compare_exchange_weak(c, seen);) {
-        }
+        for (auto [most, now] : {std::pair{&peak, distribute->peakLiveRecordSets()},
+                                 std::pair{&created, distribute->recordSetsCreated()}})
+            for (size_t seen = most->load(); seen < now && !most->compare_exchange_weak(seen, now);) {
+            }
         return checkingWorker(job);
     };
-    Released out{runSplit(module, host, config), 0, 0};
-    out.peakLive = peak.load();
-    out.created = created.load();
-    return out;
+    Module module(SPLIT_MODULE_PATH);
+    Host host;
+    RunResult result = runSplit(module, host, config);
+    return {std::move(result), peak.load(), created.load()};
 }
 
-TEST(RecordRelease, SetsGoBackAsTheRunGoesWithTheSameOutput) {
-    const Released single = runWith(1);
-    ASSERT_TRUE(single.result.ok());
-    ASSERT_EQ(single.result.groups.size(), kGroups);
-    EXPECT_EQ(single.created, kGroups);
-    // One thread: one worker takes every task and gives its set back first.
-    EXPECT_EQ(single.peakLive, 1u);
-
+TEST(RecordRelease, SetsGoBackAsTheRunGoesAndOutputsAreTheSameReadBackFromTheSpool) {
+    const auto [single, singlePeak, singleCreated] = runWith(1);
+    ASSERT_TRUE(single.ok());
+    EXPECT_EQ(singleCreated, kGroups);
+    EXPECT_EQ(singlePeak, 1u);  // one worker gives each set back before the next
     for (size_t threads : {2u, 5u}) {
         SCOPED_TRACE(threads);
-        const Released many = runWith(threads);
-        ASSERT_TRUE(many.result.ok());
-        EXPECT_EQ(many.created, kGroups);
-        // Sets live at once are the tasks in flight and those waiting for
-        // the groups before them: far fewer than the groups.
-        EXPECT_GE(many.peakLive, 1u);
-        EXPECT_LT(many.peakLive, kGroups / 4);
-        for (size_t g = 0; g < kGroups; ++g) EXPECT_EQ(many.result.groups[g].index, g);
+        const auto [many, peak, created] = runWith(threads);
+        ASSERT_TRUE(many.ok());
+        EXPECT_EQ(created, kGroups);
+        // Live at once: the tasks in flight and those waiting for earlier groups.
+        EXPECT_TRUE(peak >= 1 && peak < kGroups / 4) << peak;
         for (const char* name : {"StatXML", "PMML"}) {
-            const std::vector<Entry> expected = single.result.outputs.entries(name);
-            const std::vector<Entry> got = many.result.outputs.entries(name);
-            ASSERT_EQ(got.size(), expected.size()) << name;
-            for (size_t i = 0; i < got.size(); ++i) {
-                EXPECT_EQ(got[i].key, expected[i].key);
-                EXPECT_TRUE(got[i].data == expected[i].data) << name << " entry " << i;
+            SCOPED_TRACE(name);
+            const std::vector<Entry> entries = many.outputs.entries(name), expected = single.outputs.entries(name);
+            ASSERT_EQ(entries.size(), kGroups + 1);
+            ASSERT_EQ(many.outputs.count(name), kGroups + 1);
+            for (size_t g = 0; g <= kGroups; ++g) {
+                EXPECT_EQ(entries[g].key, g < kGroups ? modelId(g) : "root" + std::string(name));
+                EXPECT_TRUE(entries[g].data == expected[g].data && entries[g].complete) << g;
+                EXPECT_EQ(many.outputs.entry(name, g).data, entries[g].data);
             }
+            for (size_t g = 0; g < kGroups; ++g) {
+                EXPECT_EQ(many.outputs.find(name, modelId(g)), std::optional<size_t>(g));
+                EXPECT_NE(entries[g].data.find(modelId(g)), std::string::npos);
+            }
+            EXPECT_GT(entries[kGroups].data.size(), kGroups * 100);
+            EXPECT_THROW(many.outputs.entry(name, kGroups + 1), std::out_of_range);
         }
+        EXPECT_TRUE(many.outputs.entry("StatXML", kGroups).data == many.outputs.entry("PMML", kGroups).data);
     }
 }
 
