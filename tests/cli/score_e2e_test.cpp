@@ -1,7 +1,5 @@
-// Building and then scoring the training file through the split-run binary:
-// with random split keys of every storage, every training record finds its
-// own group's segment; records the model cannot score get empty, unquoted
-// predictions and are counted by kind.
+// Build then score through the binary: with random keys of every storage each training record
+// finds its own group; records the model cannot score get empty predictions, counted by kind.
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -17,35 +15,17 @@ using namespace clitest;
 
 namespace {
 
-std::string csvQuoted(const std::string& text)
-{
-    std::string cell = "\"";
-    for (char c : text) {
-        if (c == '"') cell += '"';
-        cell += c;
-    }
-    return cell + "\"";
-}
-
 std::string shortest(double value) { return splitmodels::detail::formatShortest(value); }
 
-// Random keys of one storage; `next` may also return a key within the
-// module's grouping tolerance of an earlier one.
-struct KeyCase {
-    const char* storage;
-    std::function<std::string(std::mt19937_64&)> key;
-};
+// Random keys of one storage, some within the module's grouping tolerance of another.
+struct KeyCase { const char* storage; std::function<std::string(std::mt19937_64&)> key; };
 
-const std::vector<KeyCase>& keyCases()
-{
-    static const std::vector<KeyCase> cases = {
-        {"integer",
-         [](std::mt19937_64& rng) -> std::string {
+const KeyCase keyCases[] = {
+        {"integer", [](std::mt19937_64& rng) -> std::string {
              const std::int64_t near53 = (std::int64_t{1} << 53) + static_cast<std::int64_t>(rng() % 4);
              return std::to_string(rng() % 2 ? near53 : static_cast<std::int64_t>(rng()));
          }},
-        {"real",
-         [](std::mt19937_64& rng) -> std::string {
+        {"real", [](std::mt19937_64& rng) -> std::string {
              std::uniform_real_distribution<double> unit(0.0, 1.0);
              switch (rng() % 4) {
              case 0: return shortest(unit(rng));                       // 17 digits below 1
@@ -54,47 +34,39 @@ const std::vector<KeyCase>& keyCases()
              default: return shortest(-unit(rng) * 12345.678901234567);
              }
          }},
-        {"string",
-         [](std::mt19937_64& rng) -> std::string {
+        {"string", [](std::mt19937_64& rng) -> std::string {
              static const std::string pieces[] = {"a", "\x1b[31m", "\xff\xfe", "\t", ",", "\"", "\xc3\xa9", "%",
                                                   std::string("a\0b", 3), std::string("a\0c", 3), "<&>"};
-             std::string text;
-             for (int i = 0; i < 3; ++i) text += pieces[rng() % std::size(pieces)];
-             return csvQuoted(text);
+             std::string cell = "\"";
+             for (int i = 0; i < 3; ++i)
+                 for (char c : pieces[rng() % std::size(pieces)]) cell += c == '"' ? std::string(2, c) : std::string(1, c);
+             return cell + "\"";
          }},
-        {"date",
-         [](std::mt19937_64& rng) -> std::string {
+        {"date", [](std::mt19937_64& rng) -> std::string {
              char text[16];
              std::snprintf(text, sizeof text, "%04d-%02d-%02d", 1900 + static_cast<int>(rng() % 200),
                            1 + static_cast<int>(rng() % 12), 1 + static_cast<int>(rng() % 28));
              return std::string(text);
          }},
-    };
-    return cases;
-}
+};
 
-// Keys the module puts into one group share a line: reals within its
-// tolerance, texts that agree up to a zero byte and have one length.
+// Keys the module groups together (reals within its tolerance, texts equal up to a zero
+// byte and of one length) share a line.
 std::string groupOf(const std::string& storage, const std::string& key)
 {
-    if (storage == "real") {
-        const double value = std::stod(key);
-        return std::fabs(value) < 10 ? std::to_string(std::llround(value * 1e12)) : key;
-    }
+    if (storage == "real" && std::fabs(std::stod(key)) < 10) return std::to_string(std::llround(std::stod(key) * 1e12));
     if (storage == "string") return key.substr(0, key.find('\0')) + "#" + std::to_string(key.size());
     return key;
 }
 
 TEST(ScoreRoundTrip, EveryTrainingRecordFindsItsOwnGroupWithRandomKeysOfEveryStorage)
 {
-    for (const KeyCase& c : keyCases()) {
+    for (const KeyCase& c : keyCases) {
         SCOPED_TRACE(c.storage);
         std::mt19937_64 rng(std::hash<std::string>{}(c.storage));
         const fs::path dir = freshDir(std::string("round-trip-") + c.storage);
-        // Each record draws its own key, so keys repeat and (for reals and
-        // texts with zero bytes) groups can hold several keys. y is an exact
-        // line in x per key; a record scored with another group's model
-        // misses its y.
+        // Keys repeat and groups can hold several; y is an exact line in x per group, which a
+        // record scored with another group's model misses.
         std::string csv = "key,x,y\n";
         std::map<std::string, std::pair<double, double>> lines;
         std::vector<std::string> pool;
@@ -107,39 +79,26 @@ TEST(ScoreRoundTrip, EveryTrainingRecordFindsItsOwnGroupWithRandomKeysOfEverySto
             csv += key + "," + shortest(x) + "," + shortest(a + b * x) + "\n";
         }
         writeFile(dir / "train.csv", csv);
-        const RunOutput build = runSplitRun({"build", "--data", (dir / "train.csv").string(), "--split", "key",
-                                             "--target", "y", "--inputs", "x", "--threads", "2", "--out",
-                                             (dir / "out").string()});
+        const RunOutput build = runSplitRun({"build", "--data", (dir / "train.csv").string(), "--split", "key", "--target",
+                                             "y", "--inputs", "x", "--threads", "2", "--out", (dir / "out").string()});
         ASSERT_EQ(build.status, 0) << build.out << build.err;
-
         const std::string model = readFile(dir / "out" / "split-model.pmml");
-        // Well-formed: every byte and every value after character references
-        // are resolved is text XML 1.0 can hold.
+        // Well-formed: the bytes, and every value once references are resolved, are XML 1.0 text.
         EXPECT_TRUE(splitmodels::detail::xmlCanHold(model));
         pugi::xml_document doc;
         ASSERT_TRUE(doc.load_buffer(model.data(), model.size()));
-        struct Walker : pugi::xml_tree_walker {
-            bool for_each(pugi::xml_node& node) override
-            {
-                for (const pugi::xml_attribute& attribute : node.attributes())
-                    EXPECT_TRUE(splitmodels::detail::xmlCanHold(attribute.value())) << attribute.value();
-                return true;
-            }
-        } walker;
-        doc.traverse(walker);
-
-        const RunOutput score = runSplitRun({"score", "--model", (dir / "out" / "split-model.pmml").string(),
-                                             "--data", (dir / "train.csv").string(), "--out",
-                                             (dir / "scored.csv").string(), "--threads", "3"});
+        for (const pugi::xpath_node& found : doc.select_nodes("//@*"))
+            EXPECT_TRUE(splitmodels::detail::xmlCanHold(found.attribute().value())) << found.attribute().value();
+        const RunOutput score = runSplitRun({"score", "--model", (dir / "out" / "split-model.pmml").string(), "--data",
+                                             (dir / "train.csv").string(), "--out", (dir / "scored.csv").string(), "--threads", "3"});
         ASSERT_EQ(score.status, 0) << score.err;
         EXPECT_EQ(score.out.find("empty predictions"), std::string::npos) << score.out;
-        std::size_t scored = 0;
-        for (const Record& row : readCsvRecords(dir / "scored.csv")) {
+        const std::vector<Record> rows = readCsvRecords(dir / "scored.csv");
+        ASSERT_EQ(rows.size(), 240u);
+        for (const Record& row : rows) {
             ASSERT_TRUE(row.count("predicted_y")) << row.at("key");
             EXPECT_NEAR(std::stod(row.at("predicted_y")), std::stod(row.at("y")), 1e-6) << row.at("key");
-            ++scored;
         }
-        EXPECT_EQ(scored, 240u);
     }
 }
 
@@ -152,10 +111,8 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndLeftEmpty)
                (r % 4 == 0 ? "z" : r % 3 ? "a" : "b") + "," +
                std::to_string(r) + "," + std::to_string(r % 2 ? 3 * r : 5 * r + (r % 3 ? 1 : 0)) + "\n";
     writeFile(dir / "train.csv", csv);
-    ASSERT_EQ(runSplitRun({"build", "--data", (dir / "train.csv").string(), "--split", "id", "--target", "y",
-                           "--out", (dir / "out").string()})
-                  .status,
-              0);
+    ASSERT_EQ(runSplitRun({"build", "--data", (dir / "train.csv").string(), "--split", "id", "--target", "y", "--out",
+                           (dir / "out").string()}).status, 0);
     const std::string model = (dir / "out" / "split-model.pmml").string();
     const auto score = [&](const std::string& data, const std::string& modelFile) {
         writeFile(dir / "in.csv", data);
@@ -165,12 +122,7 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndLeftEmpty)
     const RunOutput clean = score("id,shop,x\n9007199254740993,a,1\n9007199254740992,z,2\n", model);
     ASSERT_EQ(clean.status, 0) << clean.err;
     EXPECT_EQ(clean.out.find("records"), clean.out.rfind("records")) << "only the 'Scored' line: " << clean.out;
-
-    struct Case {
-        std::string row;
-        std::string mentions;
-    };
-    const std::vector<Case> cases = {
+    const std::pair<const char*, const char*> cases[] = {
         {"1,a,1", "1 records matched no segment"},
         {"abc,a,1", "1 records hold a value the model cannot read"},       // not the missing key's group
         {"1e999,a,1", "1 records hold a value the model cannot read"},
@@ -178,11 +130,11 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndLeftEmpty)
         {"9007199254740993,z,1", "1 records hold a value the model cannot read"},  // not in this group
         {"9007199254740993,a,", "1 records lack an input value the model needs"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.row);
-        const RunOutput run = score("id,shop,x\n" + c.row + "\n", model);
+    for (const auto& [row, mentions] : cases) {
+        SCOPED_TRACE(row);
+        const RunOutput run = score(std::string("id,shop,x\n") + row + "\n", model);
         ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_NE(run.out.find(c.mentions), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(mentions), std::string::npos) << run.out;
         const std::string written = readFile(dir / "scored.csv");
         EXPECT_EQ(written.substr(written.size() - 2), ",\n") << written;  // empty, not ""
     }
@@ -190,8 +142,8 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndLeftEmpty)
     const RunOutput one = score("id,shop,x\n9007199254740993,a,1\n9007199254740992,a,1\n",
                                 (dir / "out" / "PMML" / "model-0002.xml").string());
     ASSERT_EQ(one.status, 0) << one.err;
-    EXPECT_NE(one.out.find("one group's (id=9007199254740993)"), std::string::npos) << one.out;
-    EXPECT_NE(one.out.find("1 records of other groups"), std::string::npos) << one.out;
+    for (const char* part : {"one group's (id=9007199254740993)", "1 records of other groups"})
+        EXPECT_NE(one.out.find(part), std::string::npos) << one.out;
 }
 
 }  // namespace
