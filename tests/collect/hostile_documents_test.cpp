@@ -1,8 +1,6 @@
-// Hostile documents in all collect parses (data model, task, StatXML, PMML), each on a fresh component on a
-// small stack after a regular group: it ends in its status and own section (or none), the regular group and
-// deep parts copied into the combined document stay whole, and the next execution runs. Well-formed texts
-// are processed however deep and whatever bytes they hold; only texts that do not parse, or need declarations
-// this host's parser does not apply, are refused.
+// Hostile documents in all collect parses (data model, task, StatXML, PMML), each on a fresh component on a small
+// stack after a regular group: it ends in its status and own section (or none), the regular group and deep parts
+// stay whole, the next execution runs. Only texts that do not parse or need undone declarations are refused.
 #include <optional>
 
 #include "collect_support.h"
@@ -96,8 +94,7 @@ std::vector<HostileCase> Cases() {
 
 class HostileDocuments : public PeerFixture {
 protected:
-    // The kinds of the sections of the combined document for this region.
-    Strings SectionsOf(const XMLDocument& combined, const std::string& region) {
+    Strings SectionsOf(const XMLDocument& combined, const std::string& region) {  // kinds of the region's sections
         Strings kinds;
         for (auto groups = combined.getElementsDirect("SplitGroup"); groups.hasMore();) {
             const XMLElement group = groups.next();
@@ -107,9 +104,7 @@ protected:
         }
         return kinds;
     }
-    refhost::Worker& Regular(const std::string& r) {
-        return AddWorker({{"region", r}, {"channel", "c"}}, WorkerStatXML(r), WorkerPMML(r));
-    }
+    refhost::Worker& Regular(const std::string& r) { return AddWorker({{"region", r}, {"channel", "c"}}, WorkerStatXML(r), WorkerPMML(r)); }
     std::optional<refhost::Entry> Keyed(const char* container, const std::string& key) {
         for (const refhost::Entry& entry : context->container(container).entries())
             if (entry.key == key) return entry;
