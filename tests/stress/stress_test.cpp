@@ -1,6 +1,5 @@
-// Both components under load: several executions on the same two
-// components, each handing out and collecting every group from sixteen
-// threads at once, with and without thread services on the contexts.
+// Both components under load: several executions, each handing out and collecting
+// every group from sixteen threads at once, with and without thread services.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -30,51 +29,43 @@ constexpr int kExecutions = 3;
 // Group g has 1 + g % 3 records; its "tag" is missing when g % 11 == 0,
 // else "t" followed by g % 7. Groups with g % 50 == 49 fail in their worker.
 size_t RecordsOf(size_t g) { return 1 + g % 3; }
-bool TagMissing(size_t g) { return g % 11 == 0; }
-std::string TagOf(size_t g) { return TagMissing(g) ? "" : "t" + std::to_string(g % 7); }
+int64_t FirstSeq(size_t g) { return static_cast<int64_t>(6 * (g / 3) + (g % 3 == 2 ? 3 : g % 3)); }
+std::string TagOf(size_t g) { return g % 11 == 0 ? "null" : "t" + std::to_string(g % 7); }
+Cell TagCell(size_t g) { return g % 11 == 0 ? Cell::missing() : Cell::text(TagOf(g)); }
 bool WorkerFails(size_t g) { return g % 50 == 49; }
-std::string ExpectedValues(size_t g) { return "g=" + std::to_string(g) + " tag=" + (TagMissing(g) ? "null" : TagOf(g)); }
+std::string ExpectedValues(size_t g) { return "g=" + std::to_string(g) + " tag=" + TagOf(g); }
 
 // Split fields g and tag, then seq (the record's position in the input).
 refhost::Table GroupedInput() {
     refhost::Table table({{"g", 1, 3}, {"tag", 3, 3}, {"seq", 1, 1}, {"x", 2, 1}, {"y", 2, 1}});
     int64_t seq = 0;
-    for (size_t g = 0; g < kGroups; ++g) {
-        const Cell tag = TagMissing(g) ? Cell::missing() : Cell::text(TagOf(g));
+    for (size_t g = 0; g < kGroups; ++g)
         for (size_t r = 0; r < RecordsOf(g); ++r, ++seq)
-            table.addRow({Cell::integer(static_cast<int64_t>(g)), tag, Cell::integer(seq), Cell::real(0.5 * seq),
+            table.addRow({Cell::integer(static_cast<int64_t>(g)), TagCell(g), Cell::integer(seq), Cell::real(0.5 * seq),
                           Cell::real(static_cast<double>(r))});
-    }
     return table;
 }
 
 XMLDocument Parse(const std::string& text) { return CfCppHelperV1::HostHelper(nullptr).createFromContents(text); }
 
 // "g=<value> tag=<value or null>" of the SplitField children of a SplitGroup,
-// or of the DataField children of a split-info extension.
-std::string SplitValues(const XMLElement& parent) {
+// or of the DataField children of a split-info extension; with the group number.
+std::string SplitValues(const XMLElement& parent, long long* g = nullptr) {
     std::string text;
     for (auto it = parent.getElementsDirect(""); it.hasMore();) {
         const XMLElement field = it.next();
-        std::string value = "null";
-        if (field.getName() == "SplitField" && field.getAttribute("isNull") != "true") {
-            value = field.getAttribute("value");
-        } else if (field.getName() == "DataField" && field.getElementsDirect("Value").hasMore()) {
-            value = field.getElementsDirect("Value").next().getAttribute("value");
-        } else if (field.getName() != "SplitField" && field.getName() != "DataField") {
-            continue;
-        }
+        const bool split = field.getName() == "SplitField";
+        if (!split && field.getName() != "DataField") continue;
+        auto values = field.getElementsDirect("Value");
+        const std::string value = split ? (field.getAttribute("isNull") == "true" ? "null" : field.getAttribute("value"))
+                                        : values.hasMore() ? values.next().getAttribute("value") : "null";
         text += (text.empty() ? "" : " ") + field.getAttribute("name") + "=" + value;
     }
+    if (g) *g = text.rfind("g=", 0) == 0 ? std::stoll(text.substr(2)) : -1;
     return text;
 }
-long long GroupNumber(const XMLElement& parent) {
-    const std::string values = SplitValues(parent);
-    return values.rfind("g=", 0) == 0 ? std::stoll(values.substr(2)) : -1;
-}
 
-// The host: both components on contexts of their own. Without thread
-// services a component has no lock, so the host makes its calls one at a time.
+// Both components on contexts of their own; without thread services they have no lock, so calls are serialised.
 struct StressHost {
     explicit StressHost(bool threadServices) : input(GroupedInput()), serialise(!threadServices) {
         refhost::DataModelOptions options;
@@ -87,163 +78,115 @@ struct StressHost {
         collect.setDataModel(dataModel);
         collect.setParameter("TargetFieldList", {"y"});
         collect.setParameter("InputFieldList", {"x"});
-        distribute.setThreadServices(threadServices);
-        collect.setThreadServices(threadServices);
+        for (refhost::Context* context : {&distribute, &collect}) context->setThreadServices(threadServices);
         EXPECT_EQ(module.initialise(host), 0u);
         distributor = std::make_unique<refhost::Component>(module, distribute, "split_distribute");
         collector = std::make_unique<refhost::Component>(module, collect, "split_collect");
     }
     template <class Call>
     cf_status Gate(Call&& call) {
-        std::unique_lock<std::mutex> guard(mutex, std::defer_lock);
-        if (serialise) guard.lock();
+        const std::unique_lock<std::mutex> guard = serialise ? std::unique_lock(mutex) : std::unique_lock<std::mutex>();
         return call();
     }
-
     refhost::Table input;
     bool serialise;
     std::mutex mutex;
     std::string dataModel;
     refhost::Host host;
     refhost::Module module{SPLIT_MODULE_PATH};
-    refhost::Context distribute{host};
-    refhost::Context collect{host};
+    refhost::Context distribute{host}, collect{host};
     std::unique_ptr<refhost::Component> distributor, collector;
 };
 
-// What one worker thread saw while serving one worker.
-struct Served {
-    cf_status task = 99, iterator = 99, dataModel = 99, started = 99, completed = 99;
-    long long g = -1;     // the group its task named
-    std::string problem;  // the first mismatch met
-    std::vector<int64_t> seqs;
-};
-
-// One worker as a host serves it: task, records and data model from the
-// distributor, then its outputs and the hand-in to the collector.
-Served Serve(StressHost& run, refhost::Worker& worker) {
-    Served s;
-    std::string first, task;
+// One worker as a host serves it: task, records and data model from the distributor, then its
+// outputs and the hand-in to the collector. Gives the group its task named and the first fault met.
+std::pair<long long, std::string> Serve(StressHost& run, refhost::Worker& worker) {
+    long long g = -1;
+    std::string problem, first, task, model;
     int err = 0;
-    s.task = run.Gate([&] { return run.distributor->getWorkerTask(worker, &first, &task, &err); });
-    if (s.task != 0) return s;
+    auto call = [&](const char* name, auto&& body) {
+        const cf_status status = run.Gate(body);
+        if (status != 0 && problem.empty()) problem = name + (" " + std::to_string(status));
+        return status == 0;
+    };
+    if (!call("task", [&] { return run.distributor->getWorkerTask(worker, &first, &task, &err); })) return {g, problem};
     worker.setTask(first, task);
     try {
         XMLDocument document = Parse(task);
-        s.g = GroupNumber(document);
-        if (s.g < 0 || SplitValues(document) != ExpectedValues(s.g)) s.problem = "task names " + SplitValues(document);
+        const std::string values = SplitValues(document, &g);
+        if (g < 0 || static_cast<size_t>(g) >= kGroups || values != ExpectedValues(g)) problem = "task names " + values;
         document.dispose();
-    } catch (const CfCppHelperV1::XMLException&) {
-        s.problem = "task does not parse";
-    }
-    if (!s.problem.empty()) return s;
-
+    } catch (const CfCppHelperV1::XMLException&) { problem = "task does not parse"; }
     CFIterator* iterator = nullptr;
-    s.iterator = run.Gate([&] { return run.distributor->getIterator(&worker, 0, &iterator, &err); });
-    if (s.iterator != 0) return s;
+    if (!problem.empty() || !call("iterator", [&] { return run.distributor->getIterator(&worker, 0, &iterator, &err); }))
+        return {g, problem};
     cf_status read = 0;
     const refhost::Table records = refhost::readTable(iterator, run.input.columns(), &read);
-    const Cell tag = TagMissing(s.g) ? Cell::missing() : Cell::text(TagOf(s.g));
+    std::vector<int64_t> seqs, expected;
     for (const auto& row : records.rows()) {
-        if (row[0] != Cell::integer(s.g) || row[1] != tag) s.problem = "a record of another group";
-        s.seqs.push_back(row[2].asInteger());
+        if (row[0] != Cell::integer(g) || row[1] != TagCell(g)) problem = "a record of another group";
+        seqs.push_back(row[2].asInteger());
     }
-    if (read != 0) s.problem = "records unreadable";
-    std::string model;
-    s.dataModel = run.Gate([&] { return run.distributor->getDataModel(&worker, 0, &model, &err); });
-    if (model != run.dataModel) s.problem = "another data model";
-    s.started = run.Gate([&] { return run.collector->startedWorkerTask(worker, &err); });
-
-    const std::string g = std::to_string(s.g);
-    if (!WorkerFails(s.g)) {
-        worker.container("WorkerStatXML").setDefaultEntry(
-            "<StatXML version=\"1.0\"><BuildSettings algorithm=\"linear\"/><PMMLModel modelID=\"m" + g +
-            "\" modelType=\"RegressionModel\" isActive=\"true\"><PredictiveSummary name=\"records\" value=\"" +
-            std::to_string(records.rowCount()) + "\"/></PMMLModel></StatXML>");
-        worker.container("WorkerPMML").setDefaultEntry(
-            "<PMML version=\"4.4\"><Header/><DataDictionary numberOfFields=\"0\"/><RegressionModel modelName=\"r" +
-            g + "\" functionName=\"regression\"/></PMML>");
+    for (size_t r = 0; r < RecordsOf(g); ++r) expected.push_back(FirstSeq(g) + static_cast<int64_t>(r));
+    if (read != 0 || seqs != expected) problem = "records unreadable, missing or out of order";
+    call("data model", [&] { return run.distributor->getDataModel(&worker, 0, &model, &err); });
+    if (model != run.dataModel) problem = "another data model";
+    call("started", [&] { return run.collector->startedWorkerTask(worker, &err); });
+    const std::string n = std::to_string(g);
+    if (!WorkerFails(g)) {
+        worker.container("WorkerStatXML").setDefaultEntry("<StatXML version=\"1.0\"><BuildSettings algorithm=\"linear\"/>"
+            "<PMMLModel modelID=\"m" + n + "\" modelType=\"RegressionModel\" isActive=\"true\"><PredictiveSummary "
+            "name=\"records\" value=\"" + std::to_string(records.rowCount()) + "\"/></PMMLModel></StatXML>");
+        worker.container("WorkerPMML").setDefaultEntry("<PMML version=\"4.4\"><Header/><DataDictionary numberOfFields="
+            "\"0\"/><RegressionModel modelName=\"r" + n + "\" functionName=\"regression\"/></PMML>");
     }
-    s.completed = run.Gate([&] { return run.collector->completedWorkerTask(worker, WorkerFails(s.g), &err); });
-    return s;
+    call("completed", [&] { return run.collector->completedWorkerTask(worker, WorkerFails(g), &err); });
+    return {g, problem};
 }
 
-// Every group was handed out once, with exactly its records in input order,
-// and every call succeeded.
-void ExpectEveryGroupOnce(const std::vector<Served>& served) {
-    std::vector<int64_t> firstSeq(kGroups);
-    for (size_t g = 1; g < kGroups; ++g) firstSeq[g] = firstSeq[g - 1] + static_cast<int64_t>(RecordsOf(g - 1));
-    std::vector<int> times(kGroups, 0);
-    size_t bad = 0;
-    for (const Served& s : served) {
-        if (s.task + s.iterator + s.dataModel + s.started + s.completed != 0 || !s.problem.empty() ||
-            s.g < 0 || static_cast<size_t>(s.g) >= kGroups) {
-            if (++bad <= 5)
-                ADD_FAILURE() << "group " << s.g << ": statuses " << s.task << " " << s.iterator << " "
-                              << s.dataModel << " " << s.started << " " << s.completed << " " << s.problem;
-            continue;
+// One whole entry m<g> per modelled group in each container, naming its own split values (and, in
+// PMML, its own model), then the same root entry: the combined document, with one data model and
+// one section per group, a model summary for each modelled group and a failure for each failed one.
+void ExpectCollected(refhost::Context& collect) {
+    const size_t modelled = kGroups - kGroups / 50;
+    for (const std::string name : {"StatXML", "PMML"}) {
+        const std::vector<refhost::Entry> entries = collect.container(name).entries();
+        ASSERT_EQ(entries.size(), modelled + 1) << name;
+        EXPECT_EQ(entries.back().key, "root" + name);
+        std::set<long long> seen;
+        for (size_t e = 0; e + 1 < entries.size(); ++e) {
+            ASSERT_TRUE(entries[e].complete) << name << " " << entries[e].key;
+            XMLDocument document = Parse(entries[e].data);
+            XMLElement marks = document.getElementsDirect(name == "PMML" ? "MiningBuildTask" : "SplitGroup").next();
+            if (name == "PMML") marks = marks.getElementsDirect("Extension").next();
+            long long g = -1;
+            const std::string values = SplitValues(marks, &g);
+            EXPECT_TRUE(entries[e].key == "m" + std::to_string(g) && values == ExpectedValues(g)) << name << " " << values;
+            EXPECT_TRUE(name != "PMML" || document.getElementsDirect("RegressionModel").next().getAttribute("modelName") ==
+                                              "r" + std::to_string(g)) << entries[e].key;
+            seen.insert(g);
+            document.dispose();
         }
-        ++times[s.g];
-        std::vector<int64_t> expected(RecordsOf(s.g));
-        for (size_t r = 0; r < expected.size(); ++r) expected[r] = firstSeq[s.g] + static_cast<int64_t>(r);
-        EXPECT_EQ(s.seqs, expected) << "group " << s.g;
+        EXPECT_EQ(seen.size(), modelled) << name;
     }
-    EXPECT_EQ(bad, 0u);
-    EXPECT_EQ(times, std::vector<int>(kGroups, 1));
-}
-
-// One whole entry under m<g> per modelled group naming its own split values
-// (and, in PMML, its own model), then the root entry.
-void ExpectGroupEntries(refhost::Context& collect, const std::string& name) {
-    const std::vector<refhost::Entry> entries = collect.container(name).entries();
-    size_t modelled = 0;
-    for (size_t g = 0; g < kGroups; ++g) modelled += WorkerFails(g) ? 0 : 1;
-    ASSERT_EQ(entries.size(), modelled + 1) << name;
-    EXPECT_EQ(entries.back().key, "root" + name);
-    std::set<long long> seen;
-    for (size_t e = 0; e + 1 < entries.size(); ++e) {
-        ASSERT_TRUE(entries[e].complete) << name << " " << entries[e].key;
-        XMLDocument document = Parse(entries[e].data);
-        XMLElement marks = document.getElementsDirect("SplitGroup").next();
-        if (name == "PMML") {
-            marks = document.getElementsDirect("MiningBuildTask").next().getElementsDirect("Extension").next();
-            EXPECT_EQ(document.getElementsDirect("RegressionModel").next().getAttribute("modelName"),
-                      "r" + entries[e].key.substr(1));
-        }
-        const long long g = GroupNumber(marks);
-        EXPECT_EQ(entries[e].key, "m" + std::to_string(g));
-        if (g >= 0) {
-            EXPECT_EQ(SplitValues(marks), ExpectedValues(g)) << name << " " << entries[e].key;
-        }
-        seen.insert(g);
-        document.dispose();
-    }
-    EXPECT_EQ(seen.size(), modelled) << name;
-}
-
-// The combined document: one data model section and one section per group,
-// a model summary for each modelled group and a failure for each failed one.
-void ExpectCombinedDocument(refhost::Context& collect) {
     const std::string root = collect.container("StatXML").entries().back().data;
     EXPECT_EQ(root, collect.container("PMML").entries().back().data);
     XMLDocument document = Parse(root);
-    EXPECT_EQ(document.getElementsDirect("BuildSettings").count(), 1u);
-    EXPECT_EQ(document.getElementsDirect("DataModel").count(), 1u);
+    for (const char* once : {"BuildSettings", "DataModel"}) EXPECT_EQ(document.getElementsDirect(once).count(), 1u) << once;
     std::vector<int> sections(kGroups, 0);
     for (auto it = document.getElementsDirect("SplitGroup"); it.hasMore();) {
         const XMLElement group = it.next();
-        const long long g = GroupNumber(group);
-        ASSERT_TRUE(g >= 0 && static_cast<size_t>(g) < kGroups) << SplitValues(group);
+        long long g = -1;
+        const std::string values = SplitValues(group, &g);
+        ASSERT_TRUE(g >= 0 && static_cast<size_t>(g) < kGroups && values == ExpectedValues(g)) << values;
         ++sections[g];
-        EXPECT_EQ(SplitValues(group), ExpectedValues(g));
         auto summary = group.getElementsDirect("ModelSummary");
         EXPECT_EQ(group.getElementsDirect("Message").count(), WorkerFails(g) ? 1u : 0u) << g;
         ASSERT_EQ(summary.hasMore(), !WorkerFails(g)) << g;
         if (WorkerFails(g)) continue;
         const XMLElement model = summary.next();
-        EXPECT_EQ(model.getAttribute("modelID"), "m" + std::to_string(g));
-        EXPECT_EQ(model.getElementsDirect("PredictiveSummary").next().getAttribute("value"),
-                  std::to_string(RecordsOf(g)));
+        EXPECT_EQ(model.getAttribute("modelID") + " " + model.getElementsDirect("PredictiveSummary").next().getAttribute("value"),
+                  "m" + std::to_string(g) + " " + std::to_string(RecordsOf(g)));
     }
     EXPECT_EQ(sections, std::vector<int>(kGroups, 1));
     document.dispose();
@@ -262,45 +205,43 @@ TEST_P(Stress, SixteenThreadsServeAndCollectEveryGroupOfEachExecution) {
         ASSERT_EQ(run.distributor->beginExecution(&err) + run.collector->beginExecution(&err), 0u);
         const std::vector<refhost::Worker*> all = run.distribute.workers();
         ASSERT_EQ(all.size() - before, kGroups);
-        std::vector<Served> served(kGroups);
+        std::vector<std::pair<long long, std::string>> served(kGroups);
         std::atomic<size_t> next{0};
         std::vector<std::thread> threads;
         for (size_t t = 0; t < kThreads; ++t)
-            threads.emplace_back([&] {
-                for (size_t i = next++; i < kGroups; i = next++) served[i] = Serve(run, *all[before + i]);
-            });
+            threads.emplace_back([&] { for (size_t i = next++; i < kGroups; i = next++) served[i] = Serve(run, *all[before + i]); });
         for (std::thread& thread : threads) thread.join();
         EXPECT_EQ(run.distributor->endExecution(&err), 0u);
         ASSERT_EQ(run.collector->endExecution(&err), 0u);
 
-        ExpectEveryGroupOnce(served);
+        std::vector<int> times(kGroups, 0);  // every group handed out once, and served without a fault
+        size_t faults = 0;
+        for (const auto& [g, problem] : served) {
+            if (!problem.empty() && ++faults <= 5) ADD_FAILURE() << "group " << g << ": " << problem;
+            if (g >= 0 && static_cast<size_t>(g) < kGroups) ++times[g];
+        }
+        EXPECT_EQ(faults, 0u);
+        EXPECT_EQ(times, std::vector<int>(kGroups, 1));
         EXPECT_EQ(run.distribute.liveRecordSets() + run.distribute.badReleases(), 0u);
-        ExpectGroupEntries(run.collect, "StatXML");
-        ExpectGroupEntries(run.collect, "PMML");
-        ExpectCombinedDocument(run.collect);
+        ExpectCollected(run.collect);
         for (refhost::Component* component : {run.distributor.get(), run.collector.get()})
             for (const refhost::Message& message : component->messages())
                 EXPECT_NE(message.type, 3) << component->name() << ": " << refhost::Host::describe(message);
         for (refhost::Context* context : {&run.distribute, &run.collect}) {
-            const refhost::LockStats locks = context->lockStats();
-            EXPECT_EQ(locks.held + locks.misuses, 0u);
-            EXPECT_EQ(locks.taken, locks.released);
-            EXPECT_EQ(locks.taken > 0, threadServices);
+            const refhost::LockStats l = context->lockStats();
+            EXPECT_TRUE(l.held + l.misuses == 0 && l.taken == l.released && (l.taken > 0) == threadServices) << l.taken;
         }
     }
-    // One lock per component, taken at least once per hand-out, and
-    // destroyed with the component.
+    // One lock per component, taken at least once per hand-out, and destroyed with the component.
     EXPECT_GE(run.distribute.lockStats().taken, threadServices ? kGroups * kExecutions : 0u);
     EXPECT_EQ(run.distributor->destroy(&err) + run.collector->destroy(&err), 0u);
     for (refhost::Context* context : {&run.distribute, &run.collect}) {
         const refhost::LockStats locks = context->lockStats();
         EXPECT_EQ(locks.created, threadServices ? 1u : 0u);
-        EXPECT_EQ(locks.destroyed, locks.created);
-        EXPECT_EQ(locks.misuses, 0u);
+        EXPECT_TRUE(locks.destroyed == locks.created && locks.misuses == 0u) << locks.destroyed;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(ThreadServices, Stress, ::testing::Bool(),
-                         [](const auto& info) { return std::string(info.param ? "offered" : "withdrawn"); });
+INSTANTIATE_TEST_SUITE_P(ThreadServices, Stress, ::testing::Bool());
 
 }  // namespace
