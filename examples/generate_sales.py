@@ -13,7 +13,7 @@ and its own logistic model for whether the order was returned,
 The true coefficients are printed and written to examples/sales_truth.csv, so
 the fitted split models can be checked against them. The data holds one
 group whose region is missing (an empty, unquoted field) and one group with
-too few records to fit. Python 3 standard library only; the seed is fixed,
+fewer records than a linear model of revenue has parameters. Python 3 standard library only; the seed is fixed,
 so the output is the same on every run.
 """
 
@@ -39,7 +39,7 @@ GROUPS = [
     ("West", "Online", 320, 135.0, -2.00, 1.10, (0.0, 28.0, -18.0), -0.8, 0.048, -0.033),
     # Orders whose region was not recorded: an empty region field.
     ("", "Online", 260, 100.0, -1.60, 0.90, (0.0, 22.0, -9.0), -1.1, 0.042, -0.021),
-    # A new outlet with only a handful of orders: too few to fit a model.
+    # A new outlet with only a handful of orders: fewer than the parameters.
     ("Central", "Store", 4, 160.0, -2.40, 1.00, (0.0, 30.0, -10.0), -1.0, 0.045, -0.015),
 ]
 

@@ -222,7 +222,7 @@ std::optional<std::string> buildDesign(const GroupRecords& data, const ModelSpec
 }
 
 std::optional<std::string> checkRecordCount(std::size_t records, std::size_t parameters) {
-  if (records >= parameters) return std::nullopt;
+  if (records > 0) return std::nullopt;
   return "too few records: " + std::to_string(records) + " records for " + std::to_string(parameters) +
          " parameters";
 }

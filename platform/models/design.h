@@ -73,7 +73,9 @@ struct Design {
 // level, a design too large to hold) or nothing.
 std::optional<std::string> buildDesign(const GroupRecords& data, const ModelSpec& request, Design& design);
 
-// The failure reason for fewer records than parameters, if that is the case.
+// The failure reason for a group without a usable record. Fewer records
+// than parameters is no failure: the columns beyond the records are
+// aliased, as in R's lm.
 std::optional<std::string> checkRecordCount(std::size_t records, std::size_t parameters);
 
 }  // namespace splitmodels::detail

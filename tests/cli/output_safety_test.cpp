@@ -53,7 +53,7 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
         bool dropManifest = false;             // the first build is from before the manifest
     };
     const Case cases[] = {
-        {"a run whose groups all fail keeps the previous results", "g,x,y\na,1,2\nb,1,3\n", {}, 1, false,
+        {"a run whose groups all fail keeps the previous results", "g,x,y\na,1,\nb,,3\n", {}, 1, false,
          "left as it was"},
         {"an input the build would replace is refused", kCsv, {"--input-pmml", "@in"}, 2, false,
          "--input-pmml"},

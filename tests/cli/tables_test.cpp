@@ -12,11 +12,11 @@ namespace {
 
 using namespace clitest;
 
-// Group A: x2 duplicates x1; group B: too few records for its parameters.
+// Group A: x2 duplicates x1; group B: no record with a target, so no fit.
 const char* const kData =
     "g,x1,x2,c,y\n"
     "A,1,2,p,3.5\nA,2,4,q,4\nA,3,6,p,7.25\nA,4,8,q,7\nA,5,10,p,11\nA,6,12,q,10.5\n"
-    "B,1,1,p,1\nB,2,2,q,2\n";
+    "B,1,1,p,\nB,2,2,q,\n";
 
 std::string build(const fs::path& dir, const std::vector<std::string>& extra, RunOutput* run = nullptr)
 {

@@ -123,8 +123,7 @@ TEST(LinearModel, GroupsWithoutIdentifiableFitFailWithReason) {
     std::string reason;  // the reason begins with this
   };
   const std::vector<FailureCase> cases = {
-      {"fewer records than parameters", numbers({"a", "b", "c", "y"}), "1 2 4 1 | 2 1 3 2 | 3 5 1 4 | - 5 1 4",
-       {"a", "b", "c"}, "too few records: 3 records for 4 parameters"},
+      {"no usable record", numbers({"a", "y"}), "- 1 | 2 -", {"a"}, "too few records: 0 records for 2 parameters"},
       {"coefficients beyond the double range", numbers({"x", "y"}), "0.001 1.7e308 | 0.002 -1.7e308", {"x"},
        "coefficients too large to represent: "},
       {"unknown reference level", {nominal("c", {"p", "q"}), continuous("y")}, "p 1 | q 2", {"c"},

@@ -1,6 +1,7 @@
 // Fits compared with R's lm and glm(family = binomial) on the same records:
-// aliased inputs, missing values, zero residual degrees of freedom, inputs
-// at the ends of the double range, extreme log-odds, a rare event.
+// aliased inputs, missing values, zero residual degrees of freedom, fewer
+// records than parameters, inputs at the ends of the double range, extreme
+// log-odds, a rare event.
 //
 // The records come from a hash both R and C++ evaluate exactly,
 // u(i, m) = ((i * m) mod 2^32) / 2^32, and the reference values were
@@ -116,6 +117,20 @@ std::vector<ReferenceCase> referenceCases() {
                     {"x2", 1.5384615384615379, kNA, kNA, kNA},
                     {"x3", -0.69230769230769251, kNA, kNA, kNA}},
                    0, "no residual degrees of freedom"});
+  // Three usable records for four parameters: R keeps the columns in order
+  // and aliases the one beyond the records.
+  cases.push_back({"fewer records than parameters", ModelKind::Linear,
+                   GroupData{{continuous("a"), continuous("b"), continuous("c"), continuous("y")},
+                             {{number(1), number(2), number(4), number(1)},
+                              {number(2), number(1), number(3), number(2)},
+                              {number(3), number(5), number(1), number(4)},
+                              {missing(), number(5), number(1), number(4)}}},
+                   {0, 1, kNA, kNA, kNA, kNA},
+                   {{"(Intercept)", -0.59999999999999987, kNA, kNA, kNA},
+                    {"a", 1.19999999999999996, kNA, kNA, kNA},
+                    {"b", 0.20000000000000009, kNA, kNA, kNA},
+                    {"c", kNA, kNA, kNA, kNA}},
+                   1, "aliased: c"});
   cases.push_back({"missing target and input skipped", ModelKind::Linear, linearWithMissing(),
                    {15, 0.38651487780721755, 0.34561586966103208, 0.30204847357909625, 9.4504706917511498, 0.007713651751598289},
                    {{"(Intercept)", 3.4656973833514169, 0.15821008158682542, 21.905667126841397, 8.4067547405676603e-13},

@@ -11,7 +11,8 @@ split_run="$1" root="$2" work="$3" have_mpi="$4"
 rm -rf "$work" && mkdir -p "$work" && cd "$work"
 
 "$root/scripts/make-groups-csv.sh" 24 60 6 > data.csv
-# A group with too few records for its model: a failed group in both runs.
+# A group of two records, one of each class, which its logistic model separates:
+# a failed group in both runs.
 printf 'g99999,a,0.1,0.2,0.3,0.4,0.5,0.6,red,1.0,yes\ng99999,a,0.2,0.1,0.3,0.4,0.5,0.6,red,2.0,no\n' >> data.csv
 args=(build --data data.csv --split grp,part --target flag --model logistic
       --inputs x1,x2,x3,x4,x5,x6,kind)
