@@ -11,6 +11,7 @@
 #include <cstring>
 #include <set>
 
+#include "csv_scan.h"
 #include "errors.h"
 #include "value_parsing.h"
 
@@ -111,8 +112,47 @@ bool CsvStream::next(CsvBlock& block, std::size_t maxRecords, std::size_t maxByt
     return !block.empty();
 }
 
+bool CsvStream::readPlain(CsvBlock& block, std::size_t& width)
+{
+    if (pos_ == end_) return false;
+    if (!quoteKnown_ || nextQuote_ < pos_) {
+        const void* quote = std::memchr(buffer_.data() + pos_, '"', end_ - pos_);
+        nextQuote_ = quote != nullptr ? static_cast<std::size_t>(static_cast<const char*>(quote) - buffer_.data())
+                                      : end_;
+        quoteKnown_ = true;
+    }
+    const char* const from = buffer_.data() + pos_;
+    const char* lineEnd = nullptr;
+    const char* next = nullptr;
+    if (csvscan::scanLine(from, buffer_.data() + end_, bufferHoldsCr_, &lineEnd, &next) != csvscan::LineScan::Plain ||
+        next > buffer_.data() + nextQuote_ || static_cast<std::size_t>(lineEnd - from) > format_.maxFieldSize)
+        return false;
+    block.lines_.push_back(line_);
+    const std::size_t base = block.text_.size();
+    block.text_.append(from, static_cast<std::size_t>(lineEnd - from));
+    width = csvscan::splitLine(from, lineEnd, format_.delimiter, [&](const char* begin, const char* end) {
+        CsvBlock::Field& field = block.fields_.emplace_back();
+        field.offset = base + static_cast<std::size_t>(begin - from);
+        field.size = static_cast<std::size_t>(end - begin);
+        finishField(block);
+        return true;
+    });
+    pos_ = static_cast<std::size_t>(next - buffer_.data());
+    ++line_;
+    return true;
+}
+
+void CsvStream::finishField(CsvBlock& block)
+{
+    CsvBlock::Field& field = block.fields_.back();
+    field.missing =
+        !field.quoted && format_.isMissingToken(std::string_view(block.text_.data() + field.offset, field.size));
+    if (format_.decimal == ',' && !field.missing) useDecimalPoint(block.text_.data() + field.offset, field.size);
+}
+
 bool CsvStream::readRaw(CsvBlock& block, std::size_t& width)
 {
+    if (readPlain(block, width)) return true;
     if (peek() < 0) return false;
     block.lines_.push_back(line_);
     const std::size_t recordStart = block.text_.size();
@@ -125,11 +165,8 @@ bool CsvStream::readRaw(CsvBlock& block, std::size_t& width)
             readQuoted(block, recordStart, column);
         else
             readUnquoted(block, recordStart, column);
-        CsvBlock::Field& field = block.fields_.back();
-        field.size = block.text_.size() - field.offset;
-        field.missing =
-            !field.quoted && format_.isMissingToken(std::string_view(block.text_.data() + field.offset, field.size));
-        if (format_.decimal == ',' && !field.missing) useDecimalPoint(block.text_.data() + field.offset, field.size);
+        block.fields_.back().size = block.text_.size() - block.fields_.back().offset;
+        finishField(block);
         const int c = peek();
         if (c == format_.delimiter) {
             ++pos_;
@@ -213,8 +250,10 @@ bool CsvStream::refill()
 {
     pos_ = 0;
     end_ = 0;
+    quoteKnown_ = false;
     const std::streamsize got = buf_->sgetn(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
     if (got > 0) end_ = static_cast<std::size_t>(got);
+    bufferHoldsCr_ = std::memchr(buffer_.data(), '\r', end_) != nullptr;
     return end_ > 0;
 }
 

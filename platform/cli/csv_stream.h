@@ -105,6 +105,11 @@ private:
     // Appends one record of any width to the block; false when the input
     // is exhausted. `width` receives the record's number of fields.
     bool readRaw(CsvBlock& block, std::size_t& width);
+    // The same for a complete line without quotes lying in the buffer, split
+    // by the shared scanner; false, with nothing consumed, for any other line.
+    bool readPlain(CsvBlock& block, std::size_t& width);
+    // Sets the field's missing flag and, with a decimal comma, its decimal point.
+    void finishField(CsvBlock& block);
     void readQuoted(CsvBlock& block, std::size_t recordStart, std::size_t column);
     void readUnquoted(CsvBlock& block, std::size_t recordStart, std::size_t column);
     bool consumeLineEnd();
@@ -127,6 +132,11 @@ private:
     std::vector<std::string> header_;
     std::uint64_t line_ = 1;
     std::uint64_t blankLine_ = 0;   // a blank line whose verdict waits for what follows
+    // The first quote at or after the position it was searched from, valid
+    // while quoteKnown_ and not behind pos_; end_ when the buffer has none.
+    std::size_t nextQuote_ = 0;
+    bool quoteKnown_ = false;
+    bool bufferHoldsCr_ = false;   // a CR somewhere in the buffer
     // Bytes that end or interrupt an unquoted field (delimiter, line
     // breaks, quote), and a quoted one's text (quote, line breaks).
     bool endsUnquoted_[256] = {};
