@@ -50,17 +50,30 @@ void scoreBlock(const splitmodels::SplitScorer& scorer, Block& block)
     block.text.reserve(records.textBytes() + records.size() * (records.width() + 24 + 20 * labels));
     cells.resize(records.width());
     for (std::size_t r = 0; r < records.size(); ++r) {
+        // A line without quotes whose missing values are empty fields and
+        // that holds no present NA is written as it was read, in one piece.
+        const std::string_view line = records.plainLine(r);
+        bool copyLine = block.commaDelimited && !line.empty();
         for (std::size_t i = 0; i < records.width(); ++i) {
             const std::string_view value = records.value(r, i);
             const bool missing = records.isMissing(r, i);
             cells[i] = {value, missing};
-            if (!missing) {
-                if (block.commaDelimited && !records.isQuoted(r, i) && value != "NA")
-                    block.text += value;
-                else
-                    appendCsvCell(block.text, value);
-            }
+            copyLine &= missing ? value.empty() : value != "NA";
+        }
+        if (copyLine) {
+            block.text += line;
             block.text += ',';
+        } else {
+            for (std::size_t i = 0; i < records.width(); ++i) {
+                const splitmodels::ScoreCell& cell = cells[i];
+                if (!cell.missing) {
+                    if (block.commaDelimited && !records.isQuoted(r, i) && cell.text != "NA")
+                        block.text += cell.text;
+                    else
+                        appendCsvCell(block.text, cell.text);
+                }
+                block.text += ',';
+            }
         }
         // Numbers the model reads are read here, straight from the block,
         // the quick way where that is exact; the scorer reads the others.
