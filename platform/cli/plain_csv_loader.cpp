@@ -173,6 +173,8 @@ struct ColumnState {
 
 enum class Verdict { Loaded, FullReader, Reread };
 
+// Lines and fields are found by the scanner the block reader uses too, so
+// that both split a plain line alike; what it declines goes to the full reader.
 using csvscan::findDelimiter;
 
 // One range of columns of every record: each part reads the whole file and
