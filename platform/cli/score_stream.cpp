@@ -81,7 +81,8 @@ void scoreBlock(const splitmodels::SplitScorer& scorer, Block& block)
             splitmodels::ScoreCell& cell = cells[i];
             const char* const end = cell.text.data() + cell.text.size();
             const char* stop = nullptr;
-            cell.hasNumber = !cell.missing && readDecimalPrefix(cell.text.data(), end, &cell.number, &stop) && stop == end;
+            cell.hasNumber =
+                !cell.missing && readDecimalPrefix(cell.text.data(), end, &cell.number, &stop) && stop == end;
         }
         scorer.score(cells, result);
         ++block.counts.records;
