@@ -11,6 +11,7 @@
 #include <cstring>
 #include <set>
 
+#include "csv_scan.h"
 #include "errors.h"
 #include "value_parsing.h"
 
@@ -52,6 +53,7 @@ CsvStream::CsvStream(std::istream& in, std::string sourceName, CsvFormat format)
         endsQuoted_[static_cast<unsigned char>(c)] = true;
     }
     endsUnquoted_[static_cast<unsigned char>(format_.delimiter)] = true;
+    for (const std::string& token : format_.naValues) longestToken_ = std::max(longestToken_, token.size());
     // A UTF-8 byte order mark before the header is not part of the first name.
     static const char bom[] = "\xEF\xBB\xBF";
     if (peek() == static_cast<unsigned char>(bom[0])) {
@@ -91,8 +93,8 @@ bool CsvStream::next(CsvBlock& block, std::size_t maxRecords, std::size_t maxByt
         if (!readRaw(block, width)) break;   // blank lines at the very end are ignored
         const CsvBlock::Field& first = block.fields_[fieldStart];
         if (fields > 1 && width == 1 && !first.quoted && first.size == 0) {
-            if (blankLine_ == 0) blankLine_ = block.lines_.back();
-            block.lines_.pop_back();
+            if (blankLine_ == 0) blankLine_ = block.records_.back().line;
+            block.records_.pop_back();
             block.fields_.resize(fieldStart);
             block.text_.resize(textStart);
             continue;
@@ -105,16 +107,57 @@ bool CsvStream::next(CsvBlock& block, std::size_t maxRecords, std::size_t maxByt
                                " fields but the header has " + std::to_string(fields) +
                                "; every row must have one value per header field (leave a "
                                "value empty between commas when it is missing)";
-            fail(block.lines_.back(), std::min(width, fields) + 1, what);
+            fail(block.records_.back().line, std::min(width, fields) + 1, what);
         }
     }
     return !block.empty();
 }
 
+bool CsvStream::readPlain(CsvBlock& block, std::size_t& width)
+{
+    if (pos_ == end_) return false;
+    if (!quoteKnown_ || nextQuote_ < pos_) {
+        const void* quote = std::memchr(buffer_.data() + pos_, '"', end_ - pos_);
+        nextQuote_ = quote != nullptr ? static_cast<std::size_t>(static_cast<const char*>(quote) - buffer_.data())
+                                      : end_;
+        quoteKnown_ = true;
+    }
+    const char* const from = buffer_.data() + pos_;
+    const char* lineEnd = nullptr;
+    const char* next = nullptr;
+    if (csvscan::scanLine(from, buffer_.data() + end_, bufferHoldsCr_, &lineEnd, &next) != csvscan::LineScan::Plain ||
+        next > buffer_.data() + nextQuote_ || static_cast<std::size_t>(lineEnd - from) > format_.maxFieldSize)
+        return false;
+    const std::size_t base = block.text_.size();
+    block.records_.push_back({line_, base, static_cast<std::size_t>(lineEnd - from)});
+    block.text_.append(from, static_cast<std::size_t>(lineEnd - from));
+    width = csvscan::splitLine(from, lineEnd, format_.delimiter, [&](const char* begin, const char* end) {
+        CsvBlock::Field& field = block.fields_.emplace_back();
+        field.offset = base + static_cast<std::size_t>(begin - from);
+        field.size = static_cast<std::size_t>(end - begin);
+        finishField(block);
+        return true;
+    });
+    pos_ = static_cast<std::size_t>(next - buffer_.data());
+    ++line_;
+    return true;
+}
+
+void CsvStream::finishField(CsvBlock& block)
+{
+    CsvBlock::Field& field = block.fields_.back();
+    // Most fields are longer than any missing-value token.
+    field.missing = !field.quoted && (field.size == 0 || (field.size <= longestToken_ &&
+                                                          format_.isMissingToken(std::string_view(
+                                                              block.text_.data() + field.offset, field.size))));
+    if (format_.decimal == ',' && !field.missing) useDecimalPoint(block.text_.data() + field.offset, field.size);
+}
+
 bool CsvStream::readRaw(CsvBlock& block, std::size_t& width)
 {
+    if (readPlain(block, width)) return true;
     if (peek() < 0) return false;
-    block.lines_.push_back(line_);
+    block.records_.push_back({line_, 0, 0});
     const std::size_t recordStart = block.text_.size();
     width = 0;
     for (;;) {
@@ -125,11 +168,8 @@ bool CsvStream::readRaw(CsvBlock& block, std::size_t& width)
             readQuoted(block, recordStart, column);
         else
             readUnquoted(block, recordStart, column);
-        CsvBlock::Field& field = block.fields_.back();
-        field.size = block.text_.size() - field.offset;
-        field.missing =
-            !field.quoted && format_.isMissingToken(std::string_view(block.text_.data() + field.offset, field.size));
-        if (format_.decimal == ',' && !field.missing) useDecimalPoint(block.text_.data() + field.offset, field.size);
+        block.fields_.back().size = block.text_.size() - block.fields_.back().offset;
+        finishField(block);
         const int c = peek();
         if (c == format_.delimiter) {
             ++pos_;
@@ -213,8 +253,10 @@ bool CsvStream::refill()
 {
     pos_ = 0;
     end_ = 0;
+    quoteKnown_ = false;
     const std::streamsize got = buf_->sgetn(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
     if (got > 0) end_ = static_cast<std::size_t>(got);
+    bufferHoldsCr_ = std::memchr(buffer_.data(), '\r', end_) != nullptr;
     return end_ > 0;
 }
 

@@ -35,8 +35,8 @@ namespace splitrun {
 // views a block returns stay valid until the block is read into again.
 class CsvBlock {
 public:
-    std::size_t size() const { return lines_.size(); }
-    bool empty() const { return lines_.empty(); }
+    std::size_t size() const { return records_.size(); }
+    bool empty() const { return records_.empty(); }
     std::size_t width() const { return width_; }
 
     // The field's bytes, quotes removed.
@@ -56,7 +56,16 @@ public:
         return fields_[record * width_ + field].quoted;
     }
     // The physical line on which the record starts (1-based).
-    std::uint64_t line(std::size_t record) const { return lines_[record]; }
+    std::uint64_t line(std::size_t record) const { return records_[record].line; }
+    // The record's line as it stood in the file (delimiters included, line
+    // end excluded) when it held no quote, so that its fields are the line
+    // split at the delimiter; empty for a record read the quoted way (and
+    // for an empty line). Missing-value tokens stand in it as they were.
+    std::string_view plainLine(std::size_t record) const
+    {
+        const Record& r = records_[record];
+        return std::string_view(text_.data() + r.plainOffset, r.plainSize);
+    }
 
     // Bytes of field text the block holds.
     std::size_t textBytes() const { return text_.size(); }
@@ -73,13 +82,18 @@ private:
     {
         text_.clear();
         fields_.clear();
-        lines_.clear();
+        records_.clear();
         width_ = width;
     }
 
     std::string text_;            // the fields' bytes, one after the other
     std::vector<Field> fields_;   // record-major
-    std::vector<std::uint64_t> lines_;
+    struct Record {
+        std::uint64_t line = 0;
+        std::size_t plainOffset = 0;
+        std::size_t plainSize = 0;
+    };
+    std::vector<Record> records_;
     std::size_t width_ = 0;
 };
 
@@ -105,6 +119,11 @@ private:
     // Appends one record of any width to the block; false when the input
     // is exhausted. `width` receives the record's number of fields.
     bool readRaw(CsvBlock& block, std::size_t& width);
+    // The same for a complete line without quotes lying in the buffer, split
+    // by the shared scanner; false, with nothing consumed, for any other line.
+    bool readPlain(CsvBlock& block, std::size_t& width);
+    // Sets the field's missing flag and, with a decimal comma, its decimal point.
+    void finishField(CsvBlock& block);
     void readQuoted(CsvBlock& block, std::size_t recordStart, std::size_t column);
     void readUnquoted(CsvBlock& block, std::size_t recordStart, std::size_t column);
     bool consumeLineEnd();
@@ -127,6 +146,12 @@ private:
     std::vector<std::string> header_;
     std::uint64_t line_ = 1;
     std::uint64_t blankLine_ = 0;   // a blank line whose verdict waits for what follows
+    // The first quote at or after the position it was searched from, valid
+    // while quoteKnown_ and not behind pos_; end_ when the buffer has none.
+    std::size_t nextQuote_ = 0;
+    bool quoteKnown_ = false;
+    bool bufferHoldsCr_ = false;   // a CR somewhere in the buffer
+    std::size_t longestToken_ = 0;   // the longest missing-value token
     // Bytes that end or interrupt an unquoted field (delimiter, line
     // breaks, quote), and a quoted one's text (quote, line breaks).
     bool endsUnquoted_[256] = {};

@@ -4,10 +4,22 @@
 
 namespace splitrun {
 
+namespace {
+
+// A byte loop: find_first_of would search the set once per byte.
+bool holdsSpecial(std::string_view value)
+{
+    for (const char c : value)
+        if (c == ',' || c == '"' || c == '\r' || c == '\n') return true;
+    return false;
+}
+
+}  // namespace
+
 void appendCsvCell(std::string& out, std::string_view value)
 {
     // The text NA is quoted: unquoted, split-run reads it back as missing.
-    if (!value.empty() && value != "NA" && value.find_first_of(",\"\r\n") == std::string_view::npos) {
+    if (!value.empty() && value != "NA" && !holdsSpecial(value)) {
         out += value;
         return;
     }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <thread>
 
+#include "csv_scan.h"
+
 namespace splitrun {
 
 namespace {
@@ -171,16 +173,9 @@ struct ColumnState {
 
 enum class Verdict { Loaded, FullReader, Reread };
 
-// The next delimiter in [p, end), or null. Fields are mostly short, so the
-// first bytes are looked at one by one before memchr takes over.
-inline const char* findComma(const char* p, const char* end, char delimiter)
-{
-    const char* const near = end - p > 16 ? p + 16 : end;
-    for (; p != near; ++p)
-        if (*p == delimiter) return p;
-    return p == end ? nullptr
-                    : static_cast<const char*>(std::memchr(p, delimiter, static_cast<std::size_t>(end - p)));
-}
+// Lines and fields are found by the scanner the block reader uses too, so
+// that both split a plain line alike; what it declines goes to the full reader.
+using csvscan::findDelimiter;
 
 // One range of columns of every record: each part reads the whole file and
 // keeps the fields [firstColumn, endColumn) of each line. Parts of disjoint
@@ -202,7 +197,7 @@ struct Part {
         const std::size_t fields = columns.size();
         // Fields before the part's own are only stepped over.
         for (std::size_t column = 0; column < firstColumn; ++column) {
-            const char* comma = findComma(p, end, format->delimiter);
+            const char* comma = findDelimiter(p, end, format->delimiter);
             if (comma == nullptr) return fail(Verdict::FullReader);
             p = comma + 1;
         }
@@ -226,7 +221,7 @@ struct Part {
                     continue;
                 }
             }
-            const char* comma = findComma(p, end, format->delimiter);
+            const char* comma = findDelimiter(p, end, format->delimiter);
             const char* fieldEnd = comma != nullptr ? comma : end;
             std::string_view text(p, static_cast<std::size_t>(fieldEnd - p));
             if (format->isMissingToken(text)) text = {};
@@ -266,12 +261,19 @@ struct Part {
         const char* p = data;
         const char* stop = data + size;
         while (p < stop) {
-            const char* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(stop - p)));
-            if (newline == nullptr && !final) break;
-            const char* lineEnd = newline != nullptr ? newline : stop;
-            if (carriageReturns) {
-                if (lineEnd > p && lineEnd[-1] == '\r') --lineEnd;
-                if (std::memchr(p, '\r', static_cast<std::size_t>(lineEnd - p)) != nullptr) {
+            const char* lineEnd = nullptr;
+            const char* next = nullptr;
+            const csvscan::LineScan scan = csvscan::scanLine(p, stop, carriageReturns, &lineEnd, &next);
+            if (scan == csvscan::LineScan::Irregular) {
+                fail(Verdict::FullReader);
+                return 0;
+            }
+            if (scan == csvscan::LineScan::Incomplete) {
+                if (!final) break;
+                // The last line of the file, without a line end.
+                lineEnd = stop;
+                next = stop;
+                if (carriageReturns && std::memchr(p, '\r', static_cast<std::size_t>(stop - p)) != nullptr) {
                     fail(Verdict::FullReader);
                     return 0;
                 }
@@ -283,7 +285,7 @@ struct Part {
                 if (verdict == Verdict::Loaded) fail(Verdict::FullReader);
                 return 0;
             }
-            p = newline != nullptr ? newline + 1 : stop;
+            p = next;
         }
         return static_cast<std::size_t>(p - data);
     }

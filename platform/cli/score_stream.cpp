@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "csv_writer.h"
+#include "value_parsing.h"
 
 namespace splitrun {
 
@@ -26,6 +27,9 @@ constexpr std::size_t kBlocksPerThread = 3;
 
 struct Block {
     CsvBlock records;
+    // The records were read with a comma delimiter: an unquoted field then
+    // holds no comma, quote or line break and is written as it was read.
+    bool commaDelimited = false;
     std::string text;       // the scored lines
     ScoreCounts counts;
     std::exception_ptr error;
@@ -38,17 +42,47 @@ void scoreBlock(const splitmodels::SplitScorer& scorer, Block& block)
     thread_local std::vector<splitmodels::ScoreCell> cells;
     thread_local splitmodels::ScoreResult result;
     const std::size_t labels = scorer.isClassification() ? scorer.classLabels().size() : 0;
+    const std::vector<std::size_t>& numberColumns = scorer.numberColumns();
     block.text.clear();
     block.counts = ScoreCounts{};
     const CsvBlock& records = block.records;
+    // The input's share of the output is about its own size.
+    block.text.reserve(records.textBytes() + records.size() * (records.width() + 24 + 20 * labels));
     cells.resize(records.width());
     for (std::size_t r = 0; r < records.size(); ++r) {
+        // A line without quotes whose missing values are empty fields and
+        // that holds no present NA is written as it was read, in one piece.
+        const std::string_view line = records.plainLine(r);
+        bool copyLine = block.commaDelimited && !line.empty();
         for (std::size_t i = 0; i < records.width(); ++i) {
             const std::string_view value = records.value(r, i);
             const bool missing = records.isMissing(r, i);
             cells[i] = {value, missing};
-            if (!missing) appendCsvCell(block.text, value);
+            copyLine &= missing ? value.empty() : value != "NA";
+        }
+        if (copyLine) {
+            block.text += line;
             block.text += ',';
+        } else {
+            for (std::size_t i = 0; i < records.width(); ++i) {
+                const splitmodels::ScoreCell& cell = cells[i];
+                if (!cell.missing) {
+                    if (block.commaDelimited && !records.isQuoted(r, i) && cell.text != "NA")
+                        block.text += cell.text;
+                    else
+                        appendCsvCell(block.text, cell.text);
+                }
+                block.text += ',';
+            }
+        }
+        // Numbers the model reads are read here, straight from the block,
+        // the quick way where that is exact; the scorer reads the others.
+        for (const std::size_t i : numberColumns) {
+            splitmodels::ScoreCell& cell = cells[i];
+            const char* const end = cell.text.data() + cell.text.size();
+            const char* stop = nullptr;
+            cell.hasNumber =
+                !cell.missing && readDecimalPrefix(cell.text.data(), end, &cell.number, &stop) && stop == end;
         }
         scorer.score(cells, result);
         ++block.counts.records;
@@ -79,6 +113,7 @@ void addCounts(ScoreCounts& total, const ScoreCounts& block)
 // Reads the next records into `block`; false when none was left.
 bool fill(CsvStream& reader, Block& block)
 {
+    block.commaDelimited = reader.format().delimiter == ',';
     return reader.next(block.records, kBlockRecords, kBlockBytes);
 }
 

@@ -10,6 +10,7 @@ namespace splitmodels {
 struct SplitScorer::Impl {
   detail::ScoringModel model;
   std::vector<int> columnOfRequired;  // header column per required field
+  std::vector<std::size_t> numberColumns;  // header columns of real-number fields
   std::size_t headerSize = 0;
   bool bound = false;
 };
@@ -32,6 +33,11 @@ void SplitScorer::bind(const std::vector<std::string>& header) {
     if (found == header.end()) throw ScoreError("field \"" + name + "\" that the model needs has no column");
     columns.push_back(static_cast<int>(found - header.begin()));
   }
+  impl_->numberColumns.clear();
+  for (std::size_t i = 0; i < columns.size(); ++i)
+    if (impl_->model.dictionary[static_cast<std::size_t>(impl_->model.requiredIndex[i])].kind ==
+        detail::TypeKind::Number)
+      impl_->numberColumns.push_back(static_cast<std::size_t>(columns[i]));
   impl_->columnOfRequired = std::move(columns);
   impl_->headerSize = header.size();
   impl_->bound = true;
@@ -65,7 +71,8 @@ void SplitScorer::score(const std::vector<ScoreCell>& row, ScoreResult& result) 
   for (std::size_t i = 0; i < model.requiredIndex.size(); ++i) {
     const auto field = static_cast<std::size_t>(model.requiredIndex[i]);
     const ScoreCell& cell = row[static_cast<std::size_t>(impl_->columnOfRequired[i])];
-    detail::convertValue(model.dictionary[field], cell.missing, cell.text, data[field]);
+    detail::convertValue(model.dictionary[field], cell.missing, cell.text, data[field],
+                         cell.hasNumber ? &cell.number : nullptr);
     anyInvalid |= data[field].invalid;
   }
 
@@ -97,6 +104,7 @@ const std::string& SplitScorer::targetName() const { return impl_->model.target;
 bool SplitScorer::isClassification() const { return impl_->model.classification; }
 const std::vector<std::string>& SplitScorer::classLabels() const { return impl_->model.labels; }
 const std::vector<std::string>& SplitScorer::requiredFields() const { return impl_->model.required; }
+const std::vector<std::size_t>& SplitScorer::numberColumns() const { return impl_->numberColumns; }
 const std::vector<std::string>& SplitScorer::groupKey() const { return impl_->model.groupKey; }
 
 }  // namespace splitmodels

@@ -153,15 +153,16 @@ std::optional<RegressionOutput> evaluate(const Regression& model, const std::vec
       return std::nullopt;
     }
   }
-  std::vector<double> y;
-  for (const RegressionTable& table : model.tables) {
-    const std::optional<double> value = evaluateTable(model, table, row, invalid);
-    if (!value) return std::nullopt;
-    y.push_back(*value);
-  }
   RegressionOutput output;
   if (!model.classification) {
-    const double value = y.front();
+    // The first table's value; any further table must still compute. No
+    // vector of values, so that scoring a record allocates nothing.
+    double value = 0.0;
+    for (std::size_t k = 0; k < model.tables.size(); ++k) {
+      const std::optional<double> sum = evaluateTable(model, model.tables[k], row, invalid);
+      if (!sum) return std::nullopt;
+      if (k == 0) value = *sum;
+    }
     switch (model.normalization) {
       case Normalization::Logit:
       case Normalization::Softmax: output.value = sigmoid(value); break;
@@ -169,6 +170,12 @@ std::optional<RegressionOutput> evaluate(const Regression& model, const std::vec
       default: output.value = value; break;
     }
     return output;
+  }
+  std::vector<double> y;
+  for (const RegressionTable& table : model.tables) {
+    const std::optional<double> value = evaluateTable(model, table, row, invalid);
+    if (!value) return std::nullopt;
+    y.push_back(*value);
   }
   const std::vector<double> p = normalize(model.normalization, y);
   output.probabilities.assign(labelCount, 0.0);

@@ -45,8 +45,11 @@ struct DictionaryField {
 
 // Reads `text` as a value of `field` into `datum` (in place, reusing its
 // storage). Texts listed as missing values and blank texts give a missing
-// Datum; other texts that do not convert give an invalid one.
-void convertValue(const DictionaryField& field, bool missing, std::string_view text, Datum& datum);
+// Datum; other texts that do not convert give an invalid one. `number`, when
+// given, is the text already read as a decimal number; a real-number field
+// takes it as is.
+void convertValue(const DictionaryField& field, bool missing, std::string_view text, Datum& datum,
+                  const double* number = nullptr);
 
 // Reads a value written in the PMML document itself (predicate values,
 // categories); nothing when it does not convert.

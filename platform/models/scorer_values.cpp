@@ -44,13 +44,19 @@ std::optional<double> readNumber(const DictionaryField& field, std::string_view 
 
 // Reads `text` into `datum` in place (reusing its text's storage); false
 // when the text does not convert.
-bool convertInto(const DictionaryField& field, std::string_view text, Datum& datum) {
+bool convertInto(const DictionaryField& field, std::string_view text, Datum& datum,
+                 const double* preRead = nullptr) {
   datum.missing = datum.invalid = datum.numeric = datum.integral = false;
   if (field.kind == TypeKind::String) {
     datum.text.assign(text);
     return true;
   }
   datum.text.clear();
+  if (preRead != nullptr && field.kind == TypeKind::Number && std::isfinite(*preRead)) {
+    datum.numeric = true;
+    datum.number = *preRead;
+    return true;
+  }
   // Integers are read exactly: 9007199254740993 is not 9007199254740992.
   if (field.kind == TypeKind::Integer) {
     if (const std::optional<std::int64_t> integer = parseInteger(text)) {
@@ -81,7 +87,8 @@ std::optional<Datum> convertLiteral(const DictionaryField& field, const std::str
   return datum;
 }
 
-void convertValue(const DictionaryField& field, bool missing, std::string_view text, Datum& datum) {
+void convertValue(const DictionaryField& field, bool missing, std::string_view text, Datum& datum,
+                  const double* number) {
   const auto setMissing = [&] {
     datum.missing = true;
     datum.invalid = datum.numeric = datum.integral = false;
@@ -89,7 +96,7 @@ void convertValue(const DictionaryField& field, bool missing, std::string_view t
   if (missing) return setMissing();
   for (const std::string& token : field.missingValues)
     if (text == token) return setMissing();
-  if (convertInto(field, text, datum)) {
+  if (convertInto(field, text, datum, number)) {
     if (field.validKeys.empty()) return;
     thread_local std::string key;
     key.clear();

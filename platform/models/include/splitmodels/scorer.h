@@ -22,6 +22,12 @@ class ScoreError : public std::runtime_error {
 struct ScoreCell {
   std::string_view text;
   bool missing = false;
+  // Optional, for a caller that reads numbers itself: true when `number` is
+  // the whole text read as a decimal number, correctly rounded (the double
+  // std::from_chars gives). A field of a real-number type then takes it
+  // instead of reading the text again; other fields ignore it.
+  bool hasNumber = false;
+  double number = 0.0;
 };
 
 struct ScoreResult {
@@ -82,6 +88,9 @@ class SplitScorer {
   const std::vector<std::string>& classLabels() const;
   // Fields the model reads (DataDictionary order), which bind() must find.
   const std::vector<std::string>& requiredFields() const;
+  // The bound header's columns that the model reads as real numbers: the
+  // cells worth giving `number` (ScoreCell). Empty before bind().
+  const std::vector<std::size_t>& numberColumns() const;
   // For one group's model that carries its split values (a split-info
   // extension): those values as "field=value" texts ("<missing>" for a
   // missing value); it selects only its group's rows. Empty otherwise.
