@@ -11,6 +11,7 @@
 
 #include "qor_peer.h"
 #include "qor_settings.h"
+#include "distribute/storage_kind.h"
 
 class SplitDistributePeer : public QorCF_940::QorPeer {
 public:
@@ -43,6 +44,7 @@ private:
     struct SplitKeyValue {
         std::unique_ptr<char[]> data;  // null: a missing value (or an unread storage)
         int32_t storage = 0;
+        split::StorageKind kind = split::StorageKind::Unusable;  // of `storage`
         uint64_t length = 0;    // as the record reader reported it
         uint64_t capacity = 0;  // size of a string buffer; 0 otherwise
     };

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "distribute/distribute_codes.h"
+#include "distribute/key_match.h"
 #include "distribute/split_distribute_peer.h"
 #include "distribute/storage_kind.h"
 
@@ -11,9 +12,9 @@ using namespace split;
 
 namespace {
 
-constexpr size_t kNumberBytes = 8;
+constexpr size_t kNumberBytes = kKeyNumberBytes;
 constexpr uint64_t kStringSpare = 64;  // a string buffer grows with this much to spare
-constexpr double kRealTolerance = 1e-15;
+constexpr double kRealTolerance = kKeyRealTolerance;
 
 double ReadReal(const char* bytes) {
     double value;
@@ -27,16 +28,6 @@ int64_t ReadInteger(const char* bytes) {
     return value;
 }
 
-// Whether two texts of `length` bytes are equal up to their first zero byte,
-// as strncmp finds them; split values are short, so a loop beats the call.
-bool SameText(const char* a, const char* b, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
-        if (a[i] != b[i]) return false;
-        if (a[i] == '\0') return true;
-    }
-    return true;
-}
-
 }  // namespace
 
 uint32_t SplitDistributePeer::PrepareSplitKey(SplitKey& key, int* err) {
@@ -46,7 +37,8 @@ uint32_t SplitDistributePeer::PrepareSplitKey(SplitKey& key, int* err) {
         const QorCF_940::FieldInfo* info = SplitFieldInfo(i);
         SplitKeyValue& entry = key[i];
         entry.storage = info != nullptr ? info->GetStorage() : 0;
-        switch (KindOfStorage(entry.storage)) {
+        entry.kind = KindOfStorage(entry.storage);
+        switch (entry.kind) {
             case StorageKind::Integer:
             case StorageKind::Real:
                 entry.data.reset(new char[kNumberBytes]());
@@ -137,51 +129,27 @@ bool SplitDistributePeer::RecordHasKey(const SplitKey& key, SplitKey& scratch, i
         ReadSplitKey(scratch, err);
         return CompareSplitKeys(key, scratch) == 0;
     }
-    // This runs for every record, in planning and in the hand-out. Every
-    // field is read even after a difference, so that the host sees the same
-    // calls for every record.
+    // This runs for every record, in planning and in the hand-out. The field
+    // positions and the key's values are looked up once: the compiler cannot
+    // keep them across the host's calls by itself. Every field is read even
+    // after a difference, so that the host sees the same calls for every
+    // record.
+    const uint64_t* const fields = splitFieldIndices.data();
+    const SplitKeyValue* const values = key.data();
+    const size_t count = key.size();
     bool same = true;
-    for (size_t i = 0; i < key.size(); ++i) {
+    for (size_t i = 0; i < count; ++i) {
         void* value = nullptr;
         size_t length = 0;
-        if (uint32_t status = input->getRecordValue(input->handle, splitFieldIndices[i], &value, &length, err);
+        if (uint32_t status = input->getRecordValue(input->handle, fields[i], &value, &length, err);
             status != CF_OK) {
             RaiseError(kMsgSplitValueUnreadable);
             SetErr(err, kMsgSplitValueUnreadable);
             return same;
         }
-        if (!same) continue;
-        const SplitKeyValue& entry = key[i];
-        const char* bytes = static_cast<const char*>(value);
-        switch (KindOfStorage(entry.storage)) {
-            case StorageKind::Integer:
-            case StorageKind::Real: {
-                if (entry.length != length || (bytes == nullptr) != !entry.data) {
-                    same = false;
-                    break;
-                }
-                if (bytes == nullptr) break;
-                char number[kNumberBytes] = {};
-                std::memcpy(number, bytes, length < kNumberBytes ? length : kNumberBytes);
-                if (KindOfStorage(entry.storage) == StorageKind::Integer)
-                    same = ReadInteger(number) == ReadInteger(entry.data.get());
-                else  // a difference that is not a number counts as equal
-                    same = !(std::fabs(ReadReal(number) - ReadReal(entry.data.get())) > kRealTolerance);
-                break;
-            }
-            case StorageKind::String:
-                if (bytes == nullptr) {
-                    same = entry.length == 0 && !entry.data;
-                    break;
-                }
-                // Text comparison: bytes after a zero byte do not count.
-                same = entry.length == length && entry.data && SameText(entry.data.get(), bytes, length);
-                break;
-            case StorageKind::Other:
-            case StorageKind::Unusable:
-                same = entry.length == length;
-                break;
-        }
+        const SplitKeyValue& entry = values[i];
+        same = same && ValueMatchesKey(entry.kind, entry.data.get(), entry.length,
+                                       static_cast<const char*>(value), length);
     }
     return same;
 }
