@@ -62,22 +62,30 @@ inline bool SameBytes(const char* a, const char* b, size_t length) {
     return true;
 }
 
+// Whether two texts of `length` bytes that are not byte for byte equal are
+// still equal up to their first zero byte. Out of line: it runs once per
+// change of key, not per record.
+bool SameTextUpToZero(const char* a, const char* b, size_t length);
+
 // Whether two texts of `length` bytes are equal up to their first zero byte,
 // as strncmp finds them. Equal bytes are the common case and are checked a
 // word at a time; only texts that differ are walked byte by byte, since
 // they may still agree up to a zero byte before their first difference.
 inline bool SameText(const char* a, const char* b, size_t length) {
-    if (SameBytes(a, b, length)) return true;
-    for (size_t i = 0; i < length; ++i) {
-        if (a[i] != b[i]) return false;
-        if (a[i] == '\0') return true;
-    }
-    return true;
+    return SameBytes(a, b, length) || SameTextUpToZero(a, b, length);
+}
+
+// The 8 bytes of a number a host handed out; a value of fewer bytes gets
+// the rest zeroed rather than read past its end.
+inline uint64_t NumberBits(const char* bytes, size_t length) {
+    if (length >= kKeyNumberBytes) return keymatch::Load8(bytes);
+    return keymatch::ReadNumber<uint64_t>(bytes, length);
 }
 
 // Whether a value the host handed out (`bytes`, null when missing, and the
 // length it reported) equals a key's value of the same field: `keyData`
-// (null when missing) and `keyLength` as the key recorded them.
+// (null when missing; 8 bytes for a number) and `keyLength` as the key
+// recorded them.
 //  - Numbers: equal lengths and both missing, or both present and equal as
 //    integers, or as reals within an absolute tolerance (a difference that is
 //    not a number counts as equal).
@@ -88,15 +96,16 @@ inline bool ValueMatchesKey(StorageKind kind, const char* keyData, uint64_t keyL
                             const char* bytes, size_t length) {
     switch (kind) {
         case StorageKind::Integer:
+            if (keyLength != length || (bytes == nullptr) != (keyData == nullptr)) return false;
+            return bytes == nullptr || NumberBits(bytes, length) == keymatch::Load8(keyData);
         case StorageKind::Real: {
             if (keyLength != length || (bytes == nullptr) != (keyData == nullptr)) return false;
             if (bytes == nullptr) return true;
-            if (kind == StorageKind::Integer) {
-                return keymatch::ReadNumber<int64_t>(bytes, length) ==
-                       keymatch::ReadNumber<int64_t>(keyData, kKeyNumberBytes);
-            }
-            return !(std::fabs(keymatch::ReadNumber<double>(bytes, length) -
-                               keymatch::ReadNumber<double>(keyData, kKeyNumberBytes)) > kKeyRealTolerance);
+            double value, key;
+            const uint64_t valueBits = NumberBits(bytes, length);
+            std::memcpy(&value, &valueBits, sizeof value);
+            std::memcpy(&key, keyData, sizeof key);
+            return !(std::fabs(value - key) > kKeyRealTolerance);
         }
         case StorageKind::String:
             if (bytes == nullptr) return keyLength == 0 && keyData == nullptr;

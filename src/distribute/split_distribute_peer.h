@@ -72,6 +72,13 @@ private:
     // message, and it and the values after it count as equal to the key's
     // (the key "as it was left").
     bool RecordHasKey(const SplitKey& key, SplitKey& scratch, int* err);
+    // Whether RecordHasKey may compare the values where the host keeps them:
+    // the keys are prepared and the input's iterator can be called. This does
+    // not change while a loop steps the input, so loops ask once.
+    bool CanMatchDirectly(const SplitKey& key, const SplitKey& scratch) const;
+    // RecordHasKey's comparison in place, for a loop that has asked
+    // CanMatchDirectly: inline (record_match.h) in the loops over the input.
+    inline bool RecordMatchesKey(CFIterator* input, const SplitKey& key, int* err);
 
     // Planning and hand-out.
     uint32_t PlanWorkers(int* err);

@@ -5,6 +5,7 @@
 
 #include "distribute/distribute_codes.h"
 #include "distribute/key_match.h"
+#include "distribute/record_match.h"
 #include "distribute/split_distribute_peer.h"
 #include "distribute/storage_kind.h"
 
@@ -29,6 +30,14 @@ int64_t ReadInteger(const char* bytes) {
 }
 
 }  // namespace
+
+bool split::SameTextUpToZero(const char* a, const char* b, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        if (a[i] != b[i]) return false;
+        if (a[i] == '\0') return true;
+    }
+    return true;
+}
 
 uint32_t SplitDistributePeer::PrepareSplitKey(SplitKey& key, int* err) {
     ClearSplitKey(key);
@@ -122,36 +131,18 @@ uint32_t SplitDistributePeer::ReadSplitKey(SplitKey& key, int* err) {
     return CF_OK;
 }
 
-bool SplitDistributePeer::RecordHasKey(const SplitKey& key, SplitKey& scratch, int* err) {
+bool SplitDistributePeer::CanMatchDirectly(const SplitKey& key, const SplitKey& scratch) const {
     CFIterator* input = dataHelper != nullptr ? dataHelper->getIterator() : nullptr;
-    if (key.size() != splitFieldIndices.size() || !dataModelParsed || input == nullptr ||
-        input->getRecordValue == nullptr || scratch.size() != key.size()) {
+    return key.size() == splitFieldIndices.size() && dataModelParsed && input != nullptr &&
+           input->getRecordValue != nullptr && scratch.size() == key.size();
+}
+
+bool SplitDistributePeer::RecordHasKey(const SplitKey& key, SplitKey& scratch, int* err) {
+    if (!CanMatchDirectly(key, scratch)) {
         ReadSplitKey(scratch, err);
         return CompareSplitKeys(key, scratch) == 0;
     }
-    // This runs for every record, in planning and in the hand-out. The field
-    // positions and the key's values are looked up once: the compiler cannot
-    // keep them across the host's calls by itself. Every field is read even
-    // after a difference, so that the host sees the same calls for every
-    // record.
-    const uint64_t* const fields = splitFieldIndices.data();
-    const SplitKeyValue* const values = key.data();
-    const size_t count = key.size();
-    bool same = true;
-    for (size_t i = 0; i < count; ++i) {
-        void* value = nullptr;
-        size_t length = 0;
-        if (uint32_t status = input->getRecordValue(input->handle, fields[i], &value, &length, err);
-            status != CF_OK) {
-            RaiseError(kMsgSplitValueUnreadable);
-            SetErr(err, kMsgSplitValueUnreadable);
-            return same;
-        }
-        const SplitKeyValue& entry = values[i];
-        same = same && ValueMatchesKey(entry.kind, entry.data.get(), entry.length,
-                                       static_cast<const char*>(value), length);
-    }
-    return same;
+    return RecordMatchesKey(dataHelper->getIterator(), key, err);
 }
 
 void SplitDistributePeer::ClearSplitKey(SplitKey& key) {
