@@ -80,7 +80,8 @@ uint32_t SplitDistributePeer::FillWorkerRecordSet(CFWorker* worker, int* err) {
         int more = 0;
         int stepErr = 0;
         while (recordsRemain) {
-            const bool same = direct ? RecordMatchesKey(source, groupKey, err) : RecordHasKey(groupKey, recordKey, err);
+            const bool same = direct ? RecordMatchesKey(source, groupKey, err)
+                                     : RecordHasKey(groupKey, recordKey, err);
             if (!same) break;  // the next group starts here
             result = host::AddRecord(records, source, err);
             if (result != CF_OK) {
