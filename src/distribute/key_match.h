@@ -94,27 +94,20 @@ inline uint64_t NumberBits(const char* bytes, size_t length) {
 //  - Storages not looked at: equal lengths.
 inline bool ValueMatchesKey(StorageKind kind, const char* keyData, uint64_t keyLength,
                             const char* bytes, size_t length) {
-    switch (kind) {
-        case StorageKind::Integer:
-            if (keyLength != length || (bytes == nullptr) != (keyData == nullptr)) return false;
-            return bytes == nullptr || NumberBits(bytes, length) == keymatch::Load8(keyData);
-        case StorageKind::Real: {
-            if (keyLength != length || (bytes == nullptr) != (keyData == nullptr)) return false;
-            if (bytes == nullptr) return true;
-            double value, key;
-            const uint64_t valueBits = NumberBits(bytes, length);
-            std::memcpy(&value, &valueBits, sizeof value);
-            std::memcpy(&key, keyData, sizeof key);
-            return !(std::fabs(value - key) > kKeyRealTolerance);
-        }
-        case StorageKind::String:
-            if (bytes == nullptr) return keyLength == 0 && keyData == nullptr;
-            return keyLength == length && keyData != nullptr && SameText(keyData, bytes, length);
-        case StorageKind::Other:
-        case StorageKind::Unusable:
-            break;
+    // The common kinds first, text and integers, each tested once.
+    if (kind == StorageKind::String) {
+        if (bytes == nullptr) return keyLength == 0 && keyData == nullptr;
+        return keyLength == length && keyData != nullptr && SameText(keyData, bytes, length);
     }
-    return keyLength == length;
+    if (kind != StorageKind::Integer && kind != StorageKind::Real) return keyLength == length;
+    if (keyLength != length || (bytes == nullptr) != (keyData == nullptr)) return false;
+    if (bytes == nullptr) return true;
+    const uint64_t valueBits = NumberBits(bytes, length);
+    if (kind == StorageKind::Integer) return valueBits == keymatch::Load8(keyData);
+    double value, key;
+    std::memcpy(&value, &valueBits, sizeof value);
+    std::memcpy(&key, keyData, sizeof key);
+    return !(std::fabs(value - key) > kKeyRealTolerance);
 }
 
 }  // namespace split

@@ -12,23 +12,20 @@
 // difference, so that the host sees the same calls for every record. A value
 // that cannot be read raises its message, and it and the values after it
 // count as equal to the key's (the key "as it was left"). The field positions
-// and the key's values are looked up once per record: the compiler cannot
-// keep them across the host's calls by itself.
-inline bool SplitDistributePeer::RecordMatchesKey(CFIterator* input, const SplitKey& key, int* err) {
-    const uint64_t* const fields = splitFieldIndices.data();
-    const SplitKeyValue* const values = key.data();
-    const size_t count = key.size();
+// and the key's values come from a KeyFields the loop took once: the compiler
+// cannot keep them across the host's calls by itself.
+inline bool SplitDistributePeer::RecordMatchesKey(CFIterator* input, const KeyFields& key, int* err) {
     bool same = true;
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = 0; i < key.count; ++i) {
         void* value = nullptr;
         size_t length = 0;
-        if (uint32_t status = input->getRecordValue(input->handle, fields[i], &value, &length, err);
+        if (uint32_t status = input->getRecordValue(input->handle, key.fields[i], &value, &length, err);
             status != CF_OK) {
             RaiseError(split::kMsgSplitValueUnreadable);
             split::SetErr(err, split::kMsgSplitValueUnreadable);
             return same;
         }
-        const SplitKeyValue& entry = values[i];
+        const SplitKeyValue& entry = key.values[i];
         same = same && split::ValueMatchesKey(entry.kind, entry.data.get(), entry.length,
                                               static_cast<const char*>(value), length);
     }

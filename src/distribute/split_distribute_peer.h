@@ -76,9 +76,20 @@ private:
     // the keys are prepared and the input's iterator can be called. This does
     // not change while a loop steps the input, so loops ask once.
     bool CanMatchDirectly(const SplitKey& key, const SplitKey& scratch) const;
+    // Where a loop finds the split field positions and a key's values: the
+    // key's storage does not move while the loop runs (values are read into
+    // it in place).
+    struct KeyFields {
+        const uint64_t* fields;
+        const SplitKeyValue* values;
+        size_t count;
+    };
+    KeyFields FieldsOf(const SplitKey& key) const {
+        return {splitFieldIndices.data(), key.data(), key.size()};
+    }
     // RecordHasKey's comparison in place, for a loop that has asked
     // CanMatchDirectly: inline (record_match.h) in the loops over the input.
-    inline bool RecordMatchesKey(CFIterator* input, const SplitKey& key, int* err);
+    inline bool RecordMatchesKey(CFIterator* input, const KeyFields& key, int* err);
 
     // Planning and hand-out.
     uint32_t PlanWorkers(int* err);

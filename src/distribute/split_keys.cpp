@@ -142,7 +142,7 @@ bool SplitDistributePeer::RecordHasKey(const SplitKey& key, SplitKey& scratch, i
         ReadSplitKey(scratch, err);
         return CompareSplitKeys(key, scratch) == 0;
     }
-    return RecordMatchesKey(dataHelper->getIterator(), key, err);
+    return RecordMatchesKey(dataHelper->getIterator(), FieldsOf(key), err);
 }
 
 void SplitDistributePeer::ClearSplitKey(SplitKey& key) {

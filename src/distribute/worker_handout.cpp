@@ -76,11 +76,12 @@ uint32_t SplitDistributePeer::FillWorkerRecordSet(CFWorker* worker, int* err) {
         recordsRemain = dataHelper->nextRecord();
         // The loop steps the host's iterator itself, as planning does.
         const bool direct = CanMatchDirectly(groupKey, recordKey);
+        const KeyFields fields = FieldsOf(groupKey);
         const bool canStep = source != nullptr && source->nextRecord != nullptr;
         int more = 0;
         int stepErr = 0;
         while (recordsRemain) {
-            const bool same = direct ? RecordMatchesKey(source, groupKey, err)
+            const bool same = direct ? RecordMatchesKey(source, fields, err)
                                      : RecordHasKey(groupKey, recordKey, err);
             if (!same) break;  // the next group starts here
             result = host::AddRecord(records, source, err);

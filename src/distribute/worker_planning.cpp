@@ -57,11 +57,12 @@ uint32_t SplitDistributePeer::PlanWorkers(int* err) {
     // on a failed step.
     CFIterator* input = dataHelper->getIterator();
     const bool direct = CanMatchDirectly(current, next);
+    const KeyFields fields = FieldsOf(current);
     const bool canStep = input != nullptr && input->nextRecord != nullptr;
     int more = 0;
     int stepErr = 0;
     while (canStep && input->nextRecord(input->handle, &more, &stepErr) == CF_OK && more == 1) {
-        if (direct ? RecordMatchesKey(input, current, err) : RecordHasKey(current, next, err)) continue;
+        if (direct ? RecordMatchesKey(input, fields, err) : RecordHasKey(current, next, err)) continue;
         // A worker refused after the first one ends the scan; the groups found
         // so far stand and the rest of the input is handed to no worker.
         if (host::CreateWorker(context, &worker, err) != CF_OK) break;
