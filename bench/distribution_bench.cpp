@@ -146,12 +146,18 @@ void BM_DistributeFloor(benchmark::State& state) {
 }
 BENCHMARK(BM_DistributeFloor)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// The host calls the module makes under its contract, alone: a planning pass
-// reading both split fields of every record (nextRecord, getRecordValue
-// twice), a rewind, then the hand-out, which creates one record set per
-// group and reads both split fields of every record again before adding it
-// and moving on (getRecordValue twice, addRecord, nextRecord). Seven calls
-// per record; the module's time beyond this is its own work.
+// The host calls the module makes, alone, in its order and with its
+// arguments. Planning: a rewind, the first record, the first worker and the
+// record's split fields (both read with getRecordValue), then for every further
+// record nextRecord and both split fields, and at each group's first record
+// a new worker and its split fields read once more; then a rewind and the
+// first record. The hand-out of each group, under the host lock: both split
+// fields for the task document, a record set, the first record added, both
+// split fields read as the group's key and a step; then for every further
+// record both split fields, addRecord and a step, and both split fields of
+// the next group's first record, which ends the group. Seven calls per
+// record plus a handful per group; the module's time beyond this is its own
+// work.
 void BM_DistributeCalls(benchmark::State& state) {
     timeHostPass(state, "the calls did not copy every record",
                  [](refhost::Context& context, const refhost::Table& table, CFIterator* input,
@@ -164,25 +170,45 @@ void BM_DistributeCalls(benchmark::State& state) {
                      void* value = nullptr;
                      size_t length = 0;
                      size_t seen = 0;
-                     for (status |= input->nextRecord(input->handle, &more, &err); more != 0 && status == 0;
-                          status |= input->nextRecord(input->handle, &more, &err)) {
+                     CFWorker* worker = nullptr;
+                     CFLock* lock = context.createLock(&err);
+                     if (lock == nullptr) return cf_status{1};
+                     const auto readKey = [&] {
                          status |= input->getRecordValue(input->handle, grp, &value, &length, &err);
                          status |= input->getRecordValue(input->handle, sub, &value, &length, &err);
                          seen += length;
+                     };
+                     status |= input->rewind(input->handle, &err);
+                     for (size_t group = 0; group < sizes.size(); ++group) {
+                         for (size_t i = 0; i < sizes[group] && status == 0; ++i) {
+                             status |= input->nextRecord(input->handle, &more, &err);
+                             if (group > 0 || i > 0) readKey();  // compared with the group's key
+                             if (i == 0) {
+                                 status |= context.createWorker(&worker, &err);
+                                 readKey();
+                             }
+                         }
                      }
+                     status |= input->nextRecord(input->handle, &more, &err);  // the end
                      status |= input->rewind(input->handle, &err);
                      status |= input->nextRecord(input->handle, &more, &err);
-                     for (size_t size : sizes) {
+                     for (size_t group = 0; group < sizes.size() && status == 0; ++group) {
+                         status |= lock->lock(lock->handle, &err);
+                         readKey();  // the task document
                          CFRecordSet* set = nullptr;
                          status |= context.createRecordSet(&set, &err, "");
-                         for (size_t i = 0; i < size && status == 0; ++i) {
-                             status |= input->getRecordValue(input->handle, grp, &value, &length, &err);
-                             status |= input->getRecordValue(input->handle, sub, &value, &length, &err);
-                             seen += length;
+                         status |= set->addRecord(set->handle, input, &err);
+                         readKey();  // the group's key
+                         status |= input->nextRecord(input->handle, &more, &err);
+                         for (size_t i = 1; i < sizes[group] && status == 0; ++i) {
+                             readKey();
                              status |= set->addRecord(set->handle, input, &err);
                              status |= input->nextRecord(input->handle, &more, &err);
                          }
+                         if (group + 1 < sizes.size()) readKey();  // the next group's first record
+                         status |= lock->unlock(lock->handle, &err);
                      }
+                     context.destroyLock(lock, &err);
                      benchmark::DoNotOptimize(seen);
                      return status;
                  });

@@ -11,6 +11,7 @@
 
 #include "qor_peer.h"
 #include "qor_settings.h"
+#include "distribute/storage_kind.h"
 
 class SplitDistributePeer : public QorCF_940::QorPeer {
 public:
@@ -43,6 +44,7 @@ private:
     struct SplitKeyValue {
         std::unique_ptr<char[]> data;  // null: a missing value (or an unread storage)
         int32_t storage = 0;
+        split::StorageKind kind = split::StorageKind::Unusable;  // of `storage`
         uint64_t length = 0;    // as the record reader reported it
         uint64_t capacity = 0;  // size of a string buffer; 0 otherwise
     };
@@ -70,6 +72,24 @@ private:
     // message, and it and the values after it count as equal to the key's
     // (the key "as it was left").
     bool RecordHasKey(const SplitKey& key, SplitKey& scratch, int* err);
+    // Whether RecordHasKey may compare the values where the host keeps them:
+    // the keys are prepared and the input's iterator can be called. This does
+    // not change while a loop steps the input, so loops ask once.
+    bool CanMatchDirectly(const SplitKey& key, const SplitKey& scratch) const;
+    // Where a loop finds the split field positions and a key's values: the
+    // key's storage does not move while the loop runs (values are read into
+    // it in place).
+    struct KeyFields {
+        const uint64_t* fields;
+        const SplitKeyValue* values;
+        size_t count;
+    };
+    KeyFields FieldsOf(const SplitKey& key) const {
+        return {splitFieldIndices.data(), key.data(), key.size()};
+    }
+    // RecordHasKey's comparison in place, for a loop that has asked
+    // CanMatchDirectly: inline (record_match.h) in the loops over the input.
+    inline bool RecordMatchesKey(CFIterator* input, const KeyFields& key, int* err);
 
     // Planning and hand-out.
     uint32_t PlanWorkers(int* err);

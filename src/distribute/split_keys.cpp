@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "distribute/distribute_codes.h"
+#include "distribute/key_match.h"
+#include "distribute/record_match.h"
 #include "distribute/split_distribute_peer.h"
 #include "distribute/storage_kind.h"
 
@@ -11,9 +13,9 @@ using namespace split;
 
 namespace {
 
-constexpr size_t kNumberBytes = 8;
+constexpr size_t kNumberBytes = kKeyNumberBytes;
 constexpr uint64_t kStringSpare = 64;  // a string buffer grows with this much to spare
-constexpr double kRealTolerance = 1e-15;
+constexpr double kRealTolerance = kKeyRealTolerance;
 
 double ReadReal(const char* bytes) {
     double value;
@@ -27,17 +29,15 @@ int64_t ReadInteger(const char* bytes) {
     return value;
 }
 
-// Whether two texts of `length` bytes are equal up to their first zero byte,
-// as strncmp finds them; split values are short, so a loop beats the call.
-bool SameText(const char* a, const char* b, size_t length) {
+}  // namespace
+
+bool split::SameTextUpToZero(const char* a, const char* b, size_t length) {
     for (size_t i = 0; i < length; ++i) {
         if (a[i] != b[i]) return false;
         if (a[i] == '\0') return true;
     }
     return true;
 }
-
-}  // namespace
 
 uint32_t SplitDistributePeer::PrepareSplitKey(SplitKey& key, int* err) {
     ClearSplitKey(key);
@@ -46,7 +46,8 @@ uint32_t SplitDistributePeer::PrepareSplitKey(SplitKey& key, int* err) {
         const QorCF_940::FieldInfo* info = SplitFieldInfo(i);
         SplitKeyValue& entry = key[i];
         entry.storage = info != nullptr ? info->GetStorage() : 0;
-        switch (KindOfStorage(entry.storage)) {
+        entry.kind = KindOfStorage(entry.storage);
+        switch (entry.kind) {
             case StorageKind::Integer:
             case StorageKind::Real:
                 entry.data.reset(new char[kNumberBytes]());
@@ -130,60 +131,18 @@ uint32_t SplitDistributePeer::ReadSplitKey(SplitKey& key, int* err) {
     return CF_OK;
 }
 
-bool SplitDistributePeer::RecordHasKey(const SplitKey& key, SplitKey& scratch, int* err) {
+bool SplitDistributePeer::CanMatchDirectly(const SplitKey& key, const SplitKey& scratch) const {
     CFIterator* input = dataHelper != nullptr ? dataHelper->getIterator() : nullptr;
-    if (key.size() != splitFieldIndices.size() || !dataModelParsed || input == nullptr ||
-        input->getRecordValue == nullptr || scratch.size() != key.size()) {
+    return key.size() == splitFieldIndices.size() && dataModelParsed && input != nullptr &&
+           input->getRecordValue != nullptr && scratch.size() == key.size();
+}
+
+bool SplitDistributePeer::RecordHasKey(const SplitKey& key, SplitKey& scratch, int* err) {
+    if (!CanMatchDirectly(key, scratch)) {
         ReadSplitKey(scratch, err);
         return CompareSplitKeys(key, scratch) == 0;
     }
-    // This runs for every record, in planning and in the hand-out. Every
-    // field is read even after a difference, so that the host sees the same
-    // calls for every record.
-    bool same = true;
-    for (size_t i = 0; i < key.size(); ++i) {
-        void* value = nullptr;
-        size_t length = 0;
-        if (uint32_t status = input->getRecordValue(input->handle, splitFieldIndices[i], &value, &length, err);
-            status != CF_OK) {
-            RaiseError(kMsgSplitValueUnreadable);
-            SetErr(err, kMsgSplitValueUnreadable);
-            return same;
-        }
-        if (!same) continue;
-        const SplitKeyValue& entry = key[i];
-        const char* bytes = static_cast<const char*>(value);
-        switch (KindOfStorage(entry.storage)) {
-            case StorageKind::Integer:
-            case StorageKind::Real: {
-                if (entry.length != length || (bytes == nullptr) != !entry.data) {
-                    same = false;
-                    break;
-                }
-                if (bytes == nullptr) break;
-                char number[kNumberBytes] = {};
-                std::memcpy(number, bytes, length < kNumberBytes ? length : kNumberBytes);
-                if (KindOfStorage(entry.storage) == StorageKind::Integer)
-                    same = ReadInteger(number) == ReadInteger(entry.data.get());
-                else  // a difference that is not a number counts as equal
-                    same = !(std::fabs(ReadReal(number) - ReadReal(entry.data.get())) > kRealTolerance);
-                break;
-            }
-            case StorageKind::String:
-                if (bytes == nullptr) {
-                    same = entry.length == 0 && !entry.data;
-                    break;
-                }
-                // Text comparison: bytes after a zero byte do not count.
-                same = entry.length == length && entry.data && SameText(entry.data.get(), bytes, length);
-                break;
-            case StorageKind::Other:
-            case StorageKind::Unusable:
-                same = entry.length == length;
-                break;
-        }
-    }
-    return same;
+    return RecordMatchesKey(dataHelper->getIterator(), FieldsOf(key), err);
 }
 
 void SplitDistributePeer::ClearSplitKey(SplitKey& key) {

@@ -3,6 +3,7 @@
 // attached to the worker, and leaves the input on the next group.
 #include "distribute/distribute_codes.h"
 #include "distribute/host_calls.h"
+#include "distribute/record_match.h"
 #include "distribute/split_distribute_peer.h"
 #include "module/buffer_protocol.h"
 
@@ -74,11 +75,15 @@ uint32_t SplitDistributePeer::FillWorkerRecordSet(CFWorker* worker, int* err) {
         ReadSplitKey(groupKey, err);
         recordsRemain = dataHelper->nextRecord();
         // The loop steps the host's iterator itself, as planning does.
+        const bool direct = CanMatchDirectly(groupKey, recordKey);
+        const KeyFields fields = FieldsOf(groupKey);
         const bool canStep = source != nullptr && source->nextRecord != nullptr;
         int more = 0;
         int stepErr = 0;
         while (recordsRemain) {
-            if (!RecordHasKey(groupKey, recordKey, err)) break;  // the next group starts here
+            const bool same = direct ? RecordMatchesKey(source, fields, err)
+                                     : RecordHasKey(groupKey, recordKey, err);
+            if (!same) break;  // the next group starts here
             result = host::AddRecord(records, source, err);
             if (result != CF_OK) {
                 RaiseError(kMsgRecordRefused);

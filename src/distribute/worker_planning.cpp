@@ -2,6 +2,7 @@
 // run of records with equal split keys.
 #include "distribute/distribute_codes.h"
 #include "distribute/host_calls.h"
+#include "distribute/record_match.h"
 #include "distribute/split_distribute_peer.h"
 
 using namespace split;
@@ -55,11 +56,13 @@ uint32_t SplitDistributePeer::PlanWorkers(int* err) {
     // than through the record reader, which would end the input the same way
     // on a failed step.
     CFIterator* input = dataHelper->getIterator();
+    const bool direct = CanMatchDirectly(current, next);
+    const KeyFields fields = FieldsOf(current);
     const bool canStep = input != nullptr && input->nextRecord != nullptr;
     int more = 0;
     int stepErr = 0;
     while (canStep && input->nextRecord(input->handle, &more, &stepErr) == CF_OK && more == 1) {
-        if (RecordHasKey(current, next, err)) continue;
+        if (direct ? RecordMatchesKey(input, fields, err) : RecordHasKey(current, next, err)) continue;
         // A worker refused after the first one ends the scan; the groups found
         // so far stand and the rest of the input is handed to no worker.
         if (host::CreateWorker(context, &worker, err) != CF_OK) break;

@@ -87,6 +87,7 @@ const std::vector<Expectation> kExpectations = {
     {"nextRecord", "d.begin", "worker_planning.cpp", 0, 1, 280002, {M(280002)}},  // reads as an empty input
     {"nextRecord", "d.begin", "worker_planning.cpp", -1, 0, 0, kNone},
     {"getRecordValue", "d.begin", "split_keys.cpp", -1, 0, 280005, {M(280005)}},
+    {"getRecordValue", "d.begin", "record_match.h", -1, 0, 280005, {M(280005)}},  // the same, inlined
     {"createWorker", "d.begin", "worker_planning.cpp", 0, R, H, {M(280003)}},
     {"createWorker", "d.begin", "worker_planning.cpp", 1, 0, H, kNone},  // planning stops, the groups found stand
     // Hand-out.

@@ -1,0 +1,93 @@
+// The word-at-a-time comparison of split values against strncmp and the
+// numeric rules, for every length and position around the word boundaries.
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "distribute/key_match.h"
+
+namespace {
+
+using split::SameText;
+using split::StorageKind;
+using split::ValueMatchesKey;
+
+// Each text is copied into a buffer of exactly its length, so that a read
+// beyond it shows under AddressSanitizer.
+std::unique_ptr<char[]> Exact(const std::string& text) {
+    auto bytes = std::make_unique<char[]>(text.size());
+    std::memcpy(bytes.get(), text.data(), text.size());
+    return bytes;
+}
+
+bool Oracle(const std::string& a, const std::string& b) {
+    return std::strncmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+// Every length up to three words, a difference at every position, and a zero
+// byte before, at or after it: SameText agrees with strncmp each time.
+TEST(KeyMatch, TextAgreesWithStrncmpAcrossWordBoundaries) {
+    for (size_t length = 0; length <= 24; ++length) {
+        const std::string base = std::string(length, 'a');
+        for (size_t diff = 0; diff <= length; ++diff) {
+            for (size_t zero = 0; zero <= length + 1; ++zero) {
+                std::string a = base, b = base;
+                if (diff < length) b[diff] = 'b';
+                if (zero < length) a[zero] = b[zero] = '\0';
+                // zero == length: no zero byte; zero == length + 1 repeats
+                // the case with the difference turned into a zero in one text.
+                if (zero == length + 1 && diff < length) b[diff] = '\0';
+                const auto x = Exact(a), y = Exact(b);
+                EXPECT_EQ(SameText(x.get(), y.get(), length), Oracle(a, b))
+                    << "length " << length << " difference at " << diff << " zero at " << zero;
+            }
+        }
+    }
+}
+
+struct ValueCase {
+    const char* name;
+    StorageKind kind;
+    std::string key;      // the key's bytes; "-" for missing
+    std::string value;    // the record's bytes; "-" for missing
+    bool matches;
+};
+
+std::string Number(int64_t v) { return std::string(reinterpret_cast<const char*>(&v), 8); }
+std::string Number(double v) { return std::string(reinterpret_cast<const char*>(&v), 8); }
+
+TEST(KeyMatch, ValuesMatchByStorageKind) {
+    const ValueCase cases[] = {
+        {"EqualIntegers", StorageKind::Integer, Number(int64_t{7}), Number(int64_t{7}), true},
+        {"IntegersDifferInTheHighByte", StorageKind::Integer, Number(int64_t{7}),
+         Number(int64_t{7} | (int64_t{1} << 56)), false},
+        {"MissingIntegers", StorageKind::Integer, "-", "-", true},
+        {"MissingAgainstZero", StorageKind::Integer, "-", Number(int64_t{0}), false},
+        {"RealsWithinTolerance", StorageKind::Real, Number(1.0), Number(1.0 + 1e-16), true},
+        {"RealsBeyondTolerance", StorageKind::Real, Number(1.0), Number(1.0 + 1e-12), false},
+        {"NaNCountsAsEqual", StorageKind::Real, Number(1.0), Number(std::nan("")), true},
+        {"ShortNumberIsZeroPadded", StorageKind::Integer, std::string("\x05\0\0\0\0\0\0\0", 8),
+         std::string("\x05", 1), false},  // lengths differ
+        {"EqualTexts", StorageKind::String, "g0001", "g0001", true},
+        {"TextsDifferInTheLastByte", StorageKind::String, "g0001", "g0002", false},
+        {"TextOfOtherLength", StorageKind::String, "g0001", "g00010", false},
+        {"EqualUpToZeroByte", StorageKind::String, std::string("ab\0x", 4), std::string("ab\0y", 4), true},
+        {"MissingText", StorageKind::String, "-", "-", true},
+        {"MissingAgainstEmptyText", StorageKind::String, "", "-", false},
+        {"OtherStorageByLength", StorageKind::Other, "ab", "cd", true},
+        {"OtherStorageOfOtherLength", StorageKind::Other, "ab", "abc", false},
+    };
+    for (const ValueCase& c : cases) {
+        const bool keyMissing = c.key == "-", valueMissing = c.value == "-";
+        const auto key = Exact(c.key), value = Exact(c.value);
+        EXPECT_EQ(ValueMatchesKey(c.kind, keyMissing ? nullptr : key.get(), keyMissing ? 0 : c.key.size(),
+                                  valueMissing ? nullptr : value.get(), valueMissing ? 0 : c.value.size()),
+                  c.matches)
+            << c.name;
+    }
+}
+
+}  // namespace
