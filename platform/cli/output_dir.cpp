@@ -1,12 +1,16 @@
 #include "output_dir.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <future>
+#include <random>
 #include <unordered_set>
 #include <sstream>
 
@@ -68,6 +72,39 @@ std::string propertyValue(const std::string& properties, const std::string& name
     return "";
 }
 
+void setTopOfTree(const fs::path& dir, bool top)
+{
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    int flags = 0;
+    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && ((flags & FS_TOPDIR_FL) != 0) != top) {
+        flags = top ? (flags | FS_TOPDIR_FL) : (flags & ~FS_TOPDIR_FL);
+        ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    ::close(fd);
+}
+
+void makeSpreadDirectory(const fs::path& path)
+{
+    const fs::path parent = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+    std::random_device random;
+    for (int attempt = 0;; ++attempt) {
+        char suffix[24];
+        std::snprintf(suffix, sizeof suffix, "-%08x%08x", random(), random());
+        const fs::path temp = parent / ("." + path.filename().string() + suffix);
+        if (::mkdir(temp.c_str(), 0777) != 0) {
+            if (errno == EEXIST && attempt < 100) continue;
+            throw RunError("cannot create " + path.string() + " (" + std::strerror(errno) + ")");
+        }
+        if (::rename(temp.c_str(), path.c_str()) != 0) {
+            const int reason = errno;
+            ::rmdir(temp.c_str());
+            throw RunError("cannot create " + path.string() + " (" + std::strerror(reason) + ")");
+        }
+        return;
+    }
+}
+
 void writeFile(const fs::path& path, const std::string& content)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -91,8 +128,11 @@ void writeContainerDir(const fs::path& dir, const NamedEntries& entries)
 {
     const fs::path target = dir / entries.name;
     std::error_code ec;
-    if (!fs::create_directories(target, ec) && ec)
-        throw RunError("cannot create " + target.string() + " (" + ec.message() + ")");
+    if (!fs::is_directory(target, ec)) {
+        if (!fs::create_directories(dir, ec) && ec)
+            throw RunError("cannot create " + dir.string() + " (" + ec.message() + ")");
+        makeSpreadDirectory(target);
+    }
 
     std::string index = "key\tfile\tmimeType\ttypeId\n";
     std::unordered_set<std::string> used;

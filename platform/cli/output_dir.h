@@ -42,6 +42,21 @@ void writeContainerDir(const std::filesystem::path& dir, const NamedEntries& ent
 // the order given is thrown once all are done.
 void writeContainerDirs(const std::filesystem::path& dir, const std::vector<NamedEntries>& containers);
 
+// Marks `dir` as the top of a directory tree for the file system's
+// allocator (the ext4 "T" attribute), or clears the mark. Directories made
+// inside a marked one are then placed in the file system's emptier regions
+// instead of next to their parent; elsewhere this does nothing. Only advice:
+// failures are ignored.
+void setTopOfTree(const std::filesystem::path& dir, bool top);
+
+// Creates the directory `path` (its parent must exist and `path` must not)
+// under a random temporary name beside it, then renames it into place. The
+// allocator of a marked parent (see setTopOfTree) picks its starting region
+// from the name, so a random one spreads successive builds over the disk:
+// files created where many were deleted moments before cost the file system
+// a scan past each deleted one. Throws RunError with the OS reason.
+void makeSpreadDirectory(const std::filesystem::path& path);
+
 // Writes `content` to `path` byte for byte, replacing any file there.
 // Throws RunError naming the path and the OS reason on failure.
 void writeFile(const std::filesystem::path& path, const std::string& content);

@@ -202,6 +202,9 @@ OutputTransaction::OutputTransaction(fs::path dir, const std::vector<NamedInput>
     }
     removeAbandonedSiblings(dir_, "split-run-new");
     staging_ = makeSibling(dir_, "split-run-new");
+    // The containers' directories made inside it are then placed away from
+    // the parent, where an earlier build's files were likely just deleted.
+    setTopOfTree(staging_, true);
     interruptGuard_ = std::make_unique<RemoveOnInterrupt>(staging_);
 }
 
@@ -225,8 +228,11 @@ void OutputTransaction::commit()
         writeFile(staging_ / kManifestName, manifest);
     }
 
-    // A directory that does not exist yet is the staging directory renamed.
+    // A directory that does not exist yet is the staging directory renamed,
+    // without the allocator's mark (the user's own subdirectories stay
+    // near it).
     if (!pathExists(dir_)) {
+        setTopOfTree(staging_, false);
         if (::rename(staging_.c_str(), dir_.c_str()) != 0)
             throw RunError("cannot move " + staging_.string() + " to " + dir_.string() + " (" +
                            std::strerror(errno) + ")");

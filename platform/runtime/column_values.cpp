@@ -3,6 +3,7 @@
 #include "refhost/column_values.h"
 
 #include <functional>
+#include <type_traits>
 
 namespace refhost {
 
@@ -229,12 +230,28 @@ void ColumnValues::toCells() {
 
 namespace {
 
-// Gathers values[order[i]] into spare, then swaps the two.
+// Gathers values[order[i]] into spare, then swaps the two. Plain values are
+// gathered by index into a spare of the full size: a push_back per value
+// (a capacity check and a store of the end) made the gather, which waits
+// on a cache miss per value, half as fast again. The spare only needs
+// sizing for the first column of its kind; later ones get back a column's
+// old storage of the same size. Cells are moved, so an order that repeats
+// a row leaves the repeats of a column of cells empty.
 template <typename Vector>
 void permuteVector(Vector& values, const std::vector<size_t>& order, Vector& spare) {
-    spare.clear();
-    spare.reserve(order.size());
-    for (size_t from : order) spare.push_back(std::move(values[from]));
+    using Value = typename Vector::value_type;
+    const size_t count = order.size();
+    if constexpr (std::is_trivially_copyable_v<Value>) {
+        spare.resize(count);
+        Value* out = spare.data();
+        const Value* in = values.data();
+        const size_t* from = order.data();
+        for (size_t row = 0; row < count; ++row) out[row] = in[from[row]];
+    } else {
+        spare.clear();
+        spare.reserve(count);
+        for (size_t from : order) spare.push_back(std::move(values[from]));
+    }
     values.swap(spare);
 }
 

@@ -2,6 +2,9 @@
 // what an earlier build wrote, and only when it succeeds; score writes
 // through links and devices, refuses directories, and leaves no partial or
 // temporary files behind.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include "cli_harness.h"
+#include "errors.h"
+#include "output_dir.h"
 
 using namespace clitest;
 
@@ -195,6 +200,80 @@ TEST(OutputSafety, BuildRemovesWorkingDirectoriesOfKilledBuildsOnThisHostOnly)
     EXPECT_TRUE(fs::exists(live / "PMML" / "m.xml"));
     EXPECT_TRUE(fs::exists(remote / "PMML" / "m.xml"));
     EXPECT_TRUE(fs::exists(backup / "PMML" / "m.xml")) << "files moved aside are never removed";
+}
+
+// The allocator's top-of-tree mark on a directory; false where the file
+// system has no such flags.
+bool markedTop(const fs::path& dir)
+{
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    const bool marked = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_TOPDIR_FL) != 0;
+    if (fd >= 0) ::close(fd);
+    return marked;
+}
+
+TEST(OutputSafety, BuildLeavesPlainContainerDirectoriesAndNoWorkingNames)
+{
+    // The containers' directories are made under temporary names and the
+    // working directory carries an allocator mark: neither may show in DIR,
+    // whether the build creates DIR or replaces an earlier build's files.
+    const fs::path dir = freshDir("output-plain-dirs");
+    writeFile(dir / "data.csv", kCsv);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    for (const char* run : {"creates the directory", "replaces an earlier build"}) {
+        SCOPED_TRACE(run);
+        ASSERT_EQ(build(dir, dir / "data.csv").status, 0);
+        const fs::path out = dir / "out";
+        EXPECT_FALSE(markedTop(out));
+        for (const auto& entry : fs::recursive_directory_iterator(out)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name[0] != '.' || name == ".split-run-files") << entry.path();
+        }
+        for (const char* container : {"StatXML", "PMML"}) {
+            struct stat st;
+            ASSERT_EQ(::stat((out / container).c_str(), &st), 0);
+            EXPECT_TRUE(S_ISDIR(st.st_mode));
+            EXPECT_EQ(st.st_mode & 07777, 0777 & ~mask) << container;
+            EXPECT_FALSE(markedTop(out / container));
+        }
+        EXPECT_EQ(strayNames(dir, {"data.csv", "out"}), std::vector<std::string>{});
+    }
+}
+
+TEST(OutputSafety, SpreadDirectoryIsMadeWholeOrNotAtAll)
+{
+    struct Case {
+        const char* name;
+        const char* existing;   // a file already at the path, or null
+        bool parentMissing;
+        bool made;
+    };
+    const Case cases[] = {
+        {"a new name is created", nullptr, false, true},
+        {"a file at the path stays and is reported", "mine", false, false},
+        {"a missing parent is reported", nullptr, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = freshDir("spread-dir");
+        const fs::path path = c.parentMissing ? dir / "missing" / "StatXML" : dir / "StatXML";
+        if (c.existing) writeFile(path, c.existing);
+        bool threw = false;
+        try {
+            splitrun::makeSpreadDirectory(path);
+        } catch (const splitrun::RunError& error) {
+            threw = true;
+            EXPECT_NE(std::string(error.what()).find(path.string()), std::string::npos) << error.what();
+        }
+        EXPECT_EQ(threw, !c.made);
+        EXPECT_EQ(fs::is_directory(path), c.made);
+        if (c.existing) {
+            EXPECT_EQ(treeContents(dir).at("StatXML"), c.existing);
+        }
+        EXPECT_EQ(strayNames(dir, {c.parentMissing ? "missing" : "StatXML"}), std::vector<std::string>{});
+    }
 }
 
 }  // namespace
