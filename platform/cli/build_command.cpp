@@ -174,9 +174,20 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
         auto file = std::make_shared<StreamedCsvSource>(options.dataFile, options.format, columns, data.csvColumns);
         file->onBlock(showRecords);
         if (options.presorted) {
-            checkGroupedFile(*file, fields.splitColumns, data.source);
-            source = file;
-            sourceError = [file] { return file->error(); };
+            // The pass that checks the grouping also copies the records,
+            // typed, to a spool that the run's passes read with no CSV
+            // parsing; without room for it the run reads the file again.
+            auto spool = spoolGroupedRecords(columns, options.tempDir, [&](const auto& eachBlock) {
+                checkGroupedFile(*file, fields.splitColumns, data.source, eachBlock);
+            });
+            if (spool) {
+                spool->onBlock(showRecords);
+                source = spool;
+                sourceError = [spool] { return spool->error(); };
+            } else {
+                source = file;
+                sourceError = [file] { return file->error(); };
+            }
         } else {
             // Records that need grouping are grouped through temporary
             // files, removed when the run ends (or is interrupted).

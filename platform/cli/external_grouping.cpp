@@ -275,4 +275,41 @@ std::shared_ptr<SpoolSource> groupExternally(const refhost::RecordSource& input,
     return std::make_shared<SpoolSource>(std::move(dir), grouped, columns);
 }
 
+std::shared_ptr<SpoolSource> spoolGroupedRecords(
+    const std::vector<refhost::Column>& columns, const fs::path& tempDir,
+    const std::function<void(const std::function<void(const refhost::Table&)>&)>& pass,
+    SpoolWriteFunction write)
+{
+    std::shared_ptr<TempDir> dir;
+    std::unique_ptr<SpoolWriter> writer;
+    try {
+        dir = std::make_shared<TempDir>(tempDir);
+        writer = std::make_unique<SpoolWriter>(dir->path() / "grouped", dir->parent(), std::move(write));
+    } catch (const InputError&) {
+        dir.reset();
+    }
+    // A spool that fails is dropped (its files with it) and the pass goes on.
+    const auto drop = [&] {
+        writer.reset();
+        dir.reset();
+    };
+    pass([&](const refhost::Table& block) {
+        if (!writer) return;
+        try {
+            writer->write(block, 0, block.rowCount());
+        } catch (const InputError&) {
+            drop();
+        }
+    });
+    if (!writer) return nullptr;
+    try {
+        writer->close();
+    } catch (const InputError&) {
+        drop();
+        return nullptr;
+    }
+    const fs::path file = dir->path() / "grouped";
+    return std::make_shared<SpoolSource>(std::move(dir), file, columns);
+}
+
 }  // namespace splitrun

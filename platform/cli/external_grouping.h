@@ -43,6 +43,17 @@ std::shared_ptr<SpoolSource> groupExternally(const refhost::RecordSource& input,
                                              const std::vector<std::size_t>& keyColumns,
                                              const ExternalGroupingSettings& settings);
 
+// Copies records that are already grouped, as `pass` reads them (it reads
+// the input once and calls its argument with every block), to a spool under
+// a new temporary directory in `tempDir`, so that later passes read them
+// with no parsing. Returns null, with nothing left behind, when the spool
+// cannot be written (no room under `tempDir`): `pass` still runs to its end
+// and the caller reads the input itself. Throws what `pass` throws.
+std::shared_ptr<SpoolSource> spoolGroupedRecords(
+    const std::vector<refhost::Column>& columns, const std::filesystem::path& tempDir,
+    const std::function<void(const std::function<void(const refhost::Table&)>&)>& pass,
+    SpoolWriteFunction write = {});
+
 }  // namespace splitrun
 
 #endif

@@ -182,18 +182,26 @@ TEST(ExternalGrouping, ShuffledFileOverTheLimitBuildsWhatTheLoadedRunBuilds)
     }
 }
 
-TEST(ExternalGrouping, TemporaryDirectoryThatCannotBeMadeIsRefusedBeforeAnyOutput)
+TEST(ExternalGrouping, TemporaryDirectoryThatCannotBeMadeStopsGroupingButNotPresortedInput)
 {
     const fs::path dir = freshDir("external_grouping_no_temp");
     std::string csv = "g,x,y\n";
-    for (int i = 0; i < 200; ++i) csv += std::string(1, char('a' + i % 5)) + "," + std::to_string(i) + ",1\n";
+    for (int i = 0; i < 200; ++i) csv += std::string(1, char('a' + i / 40)) + "," + std::to_string(i % 7) + "," + std::to_string(i % 5) + "\n";
     writeFile(dir / "in.csv", csv);
-    const RunOutput run = runSplitRun({"build", "--data", (dir / "in.csv").string(), "--split", "g", "--target", "y",
-                                       "--memory-limit", "1K", "--temp-dir", (dir / "missing").string(), "--out",
-                                       (dir / "out").string()});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.err.find("--temp-dir " + (dir / "missing").string()), std::string::npos) << run.err;
-    EXPECT_FALSE(fs::exists(dir / "out"));
+    const std::vector<std::string> args = {"build", "--data", (dir / "in.csv").string(), "--split", "g", "--target",
+                                           "y", "--memory-limit", "1K", "--temp-dir", (dir / "missing").string()};
+    // Presorted input is read from the file again instead of from a spool.
+    for (const bool presorted : {false, true}) {
+        const fs::path out = dir / (presorted ? "presorted" : "grouped");
+        std::vector<std::string> run = args;
+        run.insert(run.end(), {"--out", out.string()});
+        if (presorted) run.push_back("--presorted");
+        const RunOutput result = runSplitRun(run);
+        EXPECT_EQ(result.status, presorted ? 0 : 2) << result.err;
+        EXPECT_EQ(result.err.find("--temp-dir " + (dir / "missing").string()) != std::string::npos, !presorted)
+            << result.err;
+        EXPECT_EQ(fs::exists(out), presorted);
+    }
 }
 
 }  // namespace
