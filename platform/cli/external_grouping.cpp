@@ -4,7 +4,8 @@
 //   2. the ranks are cut into ranges, each holding at most the records that
 //      fit in a third of the memory limit (a single larger group gets a
 //      range of its own, which needs no ordering);
-//   3. a second pass writes each record, tagged with its key's rank, to its
+//   3. a second pass, over a typed copy of the records that the first pass
+//      wrote, writes each record, tagged with its key's rank, to its
 //      range's partition file;
 //   4. each partition in turn is read back, ordered by rank with a stable
 //      counting pass, and appended to the grouped spool; its file is then
@@ -70,8 +71,9 @@ struct KeyRanks {
     std::vector<std::uint64_t> records;                     // by rank
 };
 
+// Also copies every block read to `copy`.
 KeyRanks rankKeys(const refhost::RecordSource& input, const std::vector<std::size_t>& keyColumns,
-                  std::uint64_t memoryBudget)
+                  std::uint64_t memoryBudget, SpoolWriter& copy)
 {
     struct Distinct {
         Key key;
@@ -85,6 +87,7 @@ KeyRanks rankKeys(const refhost::RecordSource& input, const std::vector<std::siz
     const auto pass = input.open();
     refhost::Table block;
     while (pass->next(block)) {
+        copy.write(block, 0, block.rowCount());
         for (std::size_t row = 0; row < block.rowCount(); ++row) {
             keyBytes(block, row, keyColumns, bytes);
             if (distinct.empty() || bytes != previous) {
@@ -210,7 +213,15 @@ std::shared_ptr<SpoolSource> groupExternally(const refhost::RecordSource& input,
 {
     auto dir = std::make_shared<TempDir>(settings.tempDir);
     const std::vector<refhost::Column>& columns = input.columns();
-    const KeyRanks ranks = rankKeys(input, keyColumns, settings.memoryLimit / 4);
+    // The first pass also copies the records, typed, so that the second
+    // reads them with no parsing.
+    const fs::path copyPath = dir->path() / "records";
+    KeyRanks ranks;
+    {
+        SpoolWriter copy(copyPath, dir->parent(), settings.write);
+        ranks = rankKeys(input, keyColumns, settings.memoryLimit / 4, copy);
+        copy.close();
+    }
 
     // A loaded record takes about its share of the input's bytes, and at
     // least 8 bytes a value, plus its rank and its place in the ordering.
@@ -236,17 +247,15 @@ std::shared_ptr<SpoolSource> groupExternally(const refhost::RecordSource& input,
     // 128 Ki records, whatever the number of partitions.
     const std::size_t pendingLimit = std::clamp<std::size_t>((std::size_t{1} << 17) / partitionCount, 64, 4096);
     {
-        const auto pass = input.open();
+        SpoolReader records(copyPath);
         refhost::Table block;
+        std::vector<std::uint32_t> noTags;
         std::string bytes;
-        while (pass->next(block)) {
+        while (records.next(block, noTags)) {
             for (std::size_t row = 0; row < block.rowCount(); ++row) {
                 keyBytes(block, row, keyColumns, bytes);
                 const auto found = ranks.rankOf.find(bytes);
-                if (found == ranks.rankOf.end())
-                    throw InputError("the input changed while it was read: a split key appeared that "
-                                     "the first pass did not see");
-                PartitionFile& partition = partitions[partitionOf[found->second]];
+                PartitionFile& partition = partitions[partitionOf[found->second]];  // every key was ranked
                 partition.pending.addRowFrom(block, row);
                 partition.ranks.push_back(found->second);
                 ++partition.records;
@@ -254,6 +263,8 @@ std::shared_ptr<SpoolSource> groupExternally(const refhost::RecordSource& input,
             }
         }
     }
+    std::error_code ec;
+    fs::remove(copyPath, ec);
     for (PartitionFile& partition : partitions) {
         partition.flush();
         partition.pending = refhost::Table();

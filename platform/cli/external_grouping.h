@@ -32,8 +32,8 @@ struct ExternalGroupingSettings {
     std::function<void(std::size_t done, std::size_t total)> progress;
 };
 
-// Reads `input` twice (once for its distinct keys, once to partition the
-// records) and returns its records grouped by `keyColumns`, in a spool under
+// Reads `input` once (for its distinct keys, copying the records to a
+// temporary spool that is then read to partition them) and returns its records grouped by `keyColumns`, in a spool under
 // a new temporary directory that lives as long as the returned source.
 // Throws what a pass over the input throws, and InputError when the
 // temporary files cannot be written (a full disk included) or the distinct

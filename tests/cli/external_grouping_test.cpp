@@ -186,7 +186,8 @@ TEST(ExternalGrouping, TemporaryDirectoryThatCannotBeMadeStopsGroupingButNotPres
 {
     const fs::path dir = freshDir("external_grouping_no_temp");
     std::string csv = "g,x,y\n";
-    for (int i = 0; i < 200; ++i) csv += std::string(1, char('a' + i / 40)) + "," + std::to_string(i % 7) + "," + std::to_string(i % 5) + "\n";
+    for (int i = 0; i < 200; ++i)
+        csv += std::string(1, char('a' + i / 40)) + "," + std::to_string(i % 7) + "," + std::to_string(i % 5) + "\n";
     writeFile(dir / "in.csv", csv);
     const std::vector<std::string> args = {"build", "--data", (dir / "in.csv").string(), "--split", "g", "--target",
                                            "y", "--memory-limit", "1K", "--temp-dir", (dir / "missing").string()};
