@@ -2,7 +2,7 @@
 //   1. one pass over the input finds the distinct keys and their record
 //      counts, and ranks the keys in sorted order;
 //   2. the ranks are cut into ranges, each holding at most the records that
-//      fit in a third of the memory limit (a single larger group gets a
+//      fit in a quarter of the memory limit (a single larger group gets a
 //      range of its own, which needs no ordering);
 //   3. a second pass, over a typed copy of the records that the first pass
 //      wrote, writes each record, tagged with its key's rank, to its
@@ -18,6 +18,10 @@
 #include <string>
 #include <unordered_map>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "errors.h"
 #include "group_order.h"
 
@@ -32,6 +36,18 @@ namespace {
 constexpr std::size_t kMaxPartitions = 256;
 // Records of a block of the grouped spool.
 constexpr std::size_t kBlockRecords = 4096;
+
+// Gives the memory of an ordered partition back to the system. The heap
+// keeps freed blocks of one partition for the next otherwise, and the
+// blocks of successive partitions, of slightly different sizes, do not
+// reuse each other's space: the process grew by one partition's worth per
+// partition.
+void releaseFreedMemory()
+{
+#if defined(__GLIBC__)
+    ::malloc_trim(0);
+#endif
+}
 
 using Key = std::vector<refhost::Cell>;
 
@@ -224,11 +240,13 @@ std::shared_ptr<SpoolSource> groupExternally(const refhost::RecordSource& input,
     }
 
     // A loaded record takes about its share of the input's bytes, and at
-    // least 8 bytes a value, plus its rank and its place in the ordering.
+    // least 8 bytes a value, plus its rank, its place in the ordering and
+    // the spare column the reordering gathers into. A partition takes at
+    // most a quarter of the limit.
     const std::uint64_t records = std::max<std::uint64_t>(settings.records, 1);
     const std::uint64_t perRecord =
-        std::max<std::uint64_t>(settings.inputBytes / records, 8 * columns.size()) + 16;
-    std::uint64_t budget = std::max<std::uint64_t>(settings.memoryLimit / 3 / perRecord, 1);
+        std::max<std::uint64_t>(settings.inputBytes / records, 8 * columns.size()) + 24;
+    std::uint64_t budget = std::max<std::uint64_t>(settings.memoryLimit / 4 / perRecord, 1);
     budget = std::max<std::uint64_t>(budget, (records + kMaxPartitions - 1) / kMaxPartitions);
     const std::vector<std::uint32_t> firstRank = partitionRanks(ranks.records, budget);
     const std::size_t partitionCount = firstRank.size() - 1;
@@ -277,6 +295,7 @@ std::shared_ptr<SpoolSource> groupExternally(const refhost::RecordSource& input,
     std::size_t done = 0;
     for (std::size_t p = 0; p < partitionCount; ++p) {
         orderPartition(partitions[p], firstRank[p], firstRank[p + 1], columns, out);
+        releaseFreedMemory();
         std::error_code ec;
         fs::remove(partitions[p].path, ec);
         done += partitions[p].records;
