@@ -255,21 +255,25 @@ std::shared_ptr<SpoolSource> groupExternally(const refhost::RecordSource& input,
         std::fill(partitionOf.begin() + firstRank[p], partitionOf.begin() + firstRank[p + 1],
                   static_cast<std::uint32_t>(p));
 
+    // The partitions' write buffers share 16 MiB.
+    const std::size_t bufferBytes =
+        std::clamp<std::size_t>((std::size_t{16} << 20) / partitionCount, std::size_t{64} << 10, std::size_t{1} << 20);
     std::vector<PartitionFile> partitions(partitionCount);
     for (std::size_t p = 0; p < partitionCount; ++p) {
         partitions[p].path = dir->path() / ("partition-" + std::to_string(p));
-        partitions[p].writer = std::make_unique<SpoolWriter>(partitions[p].path, dir->parent(), settings.write);
+        partitions[p].writer =
+            std::make_unique<SpoolWriter>(partitions[p].path, dir->parent(), settings.write, bufferBytes);
         partitions[p].pending = refhost::Table(columns);
     }
     // Records held per partition before they are written: together about
     // 128 Ki records, whatever the number of partitions.
     const std::size_t pendingLimit = std::clamp<std::size_t>((std::size_t{1} << 17) / partitionCount, 64, 4096);
     {
-        SpoolReader records(copyPath);
+        SpoolReader copied(copyPath);
         refhost::Table block;
         std::vector<std::uint32_t> noTags;
         std::string bytes;
-        while (records.next(block, noTags)) {
+        while (copied.next(block, noTags)) {
             for (std::size_t row = 0; row < block.rowCount(); ++row) {
                 keyBytes(block, row, keyColumns, bytes);
                 const auto found = ranks.rankOf.find(bytes);

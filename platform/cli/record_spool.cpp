@@ -20,9 +20,6 @@ namespace splitrun {
 
 namespace {
 
-// Buffered bytes are written out once they pass this size.
-constexpr std::size_t kWriteBuffer = std::size_t{1} << 20;
-
 void appendU64(std::string& bytes, std::uint64_t value)
 {
     for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
@@ -49,8 +46,9 @@ TempDir::~TempDir()
     guard_.reset();
 }
 
-SpoolWriter::SpoolWriter(fs::path path, fs::path tempDirOption, SpoolWriteFunction write)
-    : path_(std::move(path)), tempDirOption_(std::move(tempDirOption)), write_(std::move(write))
+SpoolWriter::SpoolWriter(fs::path path, fs::path tempDirOption, SpoolWriteFunction write, std::size_t bufferBytes)
+    : path_(std::move(path)), tempDirOption_(std::move(tempDirOption)), write_(std::move(write)),
+      bufferBytes_(bufferBytes)
 {
     if (!write_) write_ = [](int fd, const void* bytes, std::size_t length) { return ::write(fd, bytes, length); };
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -99,9 +97,12 @@ void SpoolWriter::write(const refhost::Table& block, std::size_t first, std::siz
 
 void SpoolWriter::writeRaw(const std::string& payload)
 {
+    // A block that would take the buffer past its size goes out after what
+    // is buffered, so the buffer does not grow beyond its size and a block.
+    if (!buffer_.empty() && buffer_.size() + 8 + payload.size() > bufferBytes_) flush();
     appendU64(buffer_, payload.size());
     buffer_ += payload;
-    if (buffer_.size() >= kWriteBuffer) flush();
+    if (buffer_.size() >= bufferBytes_) flush();
 }
 
 void SpoolWriter::flush()

@@ -57,8 +57,9 @@ private:
 // reason (a full disk says so). Not thread-safe.
 class SpoolWriter {
 public:
+    // Writes go out in pieces of about `bufferBytes`.
     SpoolWriter(std::filesystem::path path, std::filesystem::path tempDirOption,
-                SpoolWriteFunction write = {});
+                SpoolWriteFunction write = {}, std::size_t bufferBytes = std::size_t{1} << 20);
     ~SpoolWriter();  // closes the file without reporting errors
     SpoolWriter(const SpoolWriter&) = delete;
     SpoolWriter& operator=(const SpoolWriter&) = delete;
@@ -80,6 +81,7 @@ private:
     std::filesystem::path path_;
     std::filesystem::path tempDirOption_;
     SpoolWriteFunction write_;
+    std::size_t bufferBytes_;
     int fd_ = -1;
     std::string buffer_;
     std::uint64_t written_ = 0;
