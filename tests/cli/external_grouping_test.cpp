@@ -205,4 +205,20 @@ TEST(ExternalGrouping, TemporaryDirectoryThatCannotBeMadeStopsGroupingButNotPres
     }
 }
 
+TEST(ExternalGrouping, PresortedFileFoundNotGroupedLeavesNoSpoolBehind)
+{
+    const fs::path dir = freshDir("external_grouping_presorted_spool");
+    std::string csv = "g,x,y\n";
+    for (int i = 0; i < 300; ++i) csv += std::string(1, char('a' + (i < 290 ? i / 50 : 0))) + ",1,2\n";
+    writeFile(dir / "in.csv", csv);
+    fs::create_directories(dir / "temp");
+    const RunOutput run = runSplitRun({"build", "--data", (dir / "in.csv").string(), "--split", "g", "--target", "y",
+                                       "--memory-limit", "1K", "--presorted", "--temp-dir", (dir / "temp").string(),
+                                       "--out", (dir / "out").string()});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("reappears at line 292"), std::string::npos) << run.err;
+    EXPECT_TRUE(emptyDir(dir / "temp"));
+    EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
 }  // namespace
