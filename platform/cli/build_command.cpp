@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -17,6 +18,7 @@
 #include "csv_table.h"
 #include "data_model_text.h"
 #include "errors.h"
+#include "external_grouping.h"
 #include "group_order.h"
 #include "group_worker.h"
 #include "model_fields.h"
@@ -54,31 +56,30 @@ std::vector<refhost::Column> componentColumns(const CsvTable& data, const ModelF
     return columns;
 }
 
-// True when the file is too large to load within the memory limit: a
-// loaded table takes about the file's size (a compressed file is taken at
-// four times its size). Standard input cannot be read twice, so it is
+// The input's size as counted against the memory limit: a loaded table
+// takes about the file's size (a compressed file is taken at four times its
+// size). Nothing for standard input, which cannot be read twice and so is
 // always loaded.
-bool tooLargeToLoad(const BuildOptions& options)
+std::optional<std::uint64_t> inputBytes(const BuildOptions& options)
 {
-    if (options.dataFile == "-") return false;
+    if (options.dataFile == "-") return std::nullopt;
     std::error_code ec;
-    if (!fs::is_regular_file(options.dataFile, ec)) return false;
+    if (!fs::is_regular_file(options.dataFile, ec)) return std::nullopt;
     std::uint64_t bytes = fs::file_size(options.dataFile, ec);
-    if (ec) return false;
+    if (ec) return std::nullopt;
     unsigned char magic[2] = {0, 0};
     if (std::FILE* file = std::fopen(options.dataFile.c_str(), "rb")) {
         if (std::fread(magic, 1, 2, file) == 2 && magic[0] == 0x1f && magic[1] == 0x8b) bytes *= 4;
         std::fclose(file);
     }
-    if (bytes <= options.memoryLimit) return false;
-    if (!options.presorted)
-        throw InputError("--data " + options.dataFile + ": the file (" + std::to_string(bytes >> 20) +
-                         " MiB) does not fit in --memory-limit (" +
-                         std::to_string(options.memoryLimit >> 20) +
-                         " MiB), and records that are not grouped can only be sorted in memory; "
-                         "group the file by the split fields and give --presorted, or raise "
-                         "--memory-limit");
-    return true;
+    return bytes;
+}
+
+// True when the file is too large to load within the memory limit.
+bool tooLargeToLoad(const BuildOptions& options)
+{
+    const std::optional<std::uint64_t> bytes = inputBytes(options);
+    return bytes && *bytes > options.memoryLimit;
 }
 
 // Puts the rows in distribution order: sorted by the split fields, or as
@@ -145,7 +146,8 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     const fs::path outDir = options.outDir;
     refuseFileAsOutDir(outDir);
     // A file too large to load is read again on every pass: profiled
-    // first, checked for grouping, then served to the run block by block.
+    // first, checked for grouping (or grouped through temporary files),
+    // then served to the run block by block.
     const bool streamed = tooLargeToLoad(options);
     CsvTable data = streamed ? profileCsvFile(options.dataFile, options.dataModelFile, options.format)
                              : readCsvTable(options.dataFile, options.dataModelFile, options.format);
@@ -157,20 +159,52 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     const std::optional<std::string> inputStatXml =
         optionalFile(options.inputStatXmlFile, "--input-statxml");
     const std::vector<refhost::Column> columns = componentColumns(data, fields, options);
-    std::shared_ptr<const StreamedCsvSource> source;
+    std::shared_ptr<const refhost::RecordSource> source;
+    std::function<std::string()> sourceError;
     // The passes over a streamed file show the records read until the
     // workers' groups take over the bar.
     ProgressBar progress = ProgressBar::forStderr();
     std::mutex progressMutex;
     bool showingGroups = false;
+    const auto showRecords = [&, total = data.recordCount()](std::size_t records) {
+        std::lock_guard<std::mutex> guard(progressMutex);
+        if (!showingGroups) progress.update(records, total, "records");
+    };
     if (streamed) {
         auto file = std::make_shared<StreamedCsvSource>(options.dataFile, options.format, columns, data.csvColumns);
-        file->onBlock([&, total = data.recordCount()](std::size_t records) {
-            std::lock_guard<std::mutex> guard(progressMutex);
-            if (!showingGroups) progress.update(records, total, "records");
-        });
-        source = file;
-        checkGroupedFile(*source, fields.splitColumns, data.source);
+        file->onBlock(showRecords);
+        if (options.presorted) {
+            // The pass that checks the grouping also copies the records,
+            // typed, to a spool that the run's passes read with no CSV
+            // parsing; without room for it the run reads the file again.
+            auto spool = spoolGroupedRecords(columns, options.tempDir, [&](const auto& eachBlock) {
+                checkGroupedFile(*file, fields.splitColumns, data.source, eachBlock);
+            });
+            if (spool) {
+                spool->onBlock(showRecords);
+                source = spool;
+                sourceError = [spool] { return spool->error(); };
+            } else {
+                source = file;
+                sourceError = [file] { return file->error(); };
+            }
+        } else {
+            // Records that need grouping are grouped through temporary
+            // files, removed when the run ends (or is interrupted).
+            ExternalGroupingSettings settings;
+            settings.tempDir = options.tempDir;
+            settings.memoryLimit = options.memoryLimit;
+            settings.inputBytes = inputBytes(options).value_or(0);
+            settings.records = data.recordCount();
+            settings.progress = [&](std::size_t done, std::size_t total) {
+                std::lock_guard<std::mutex> guard(progressMutex);
+                progress.update(done, total, "records grouped");
+            };
+            auto spool = groupExternally(*file, fields.splitColumns, settings);
+            spool->onBlock(showRecords);
+            source = spool;
+            sourceError = [spool] { return spool->error(); };
+        }
     } else {
         orderRows(data, fields, options);
     }
@@ -214,7 +248,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     progress.finish();
     engine.checkFailure();
     // A file that changed or broke between passes: its error, not the run's.
-    if (source && !source->error().empty()) throw InputError(source->error());
+    if (sourceError && !sourceError().empty()) throw InputError(sourceError());
 
     const RunSummary summary = summariseRun(result, worker);
     std::vector<int> splitStorages;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <map>
 #include <set>
@@ -183,9 +184,13 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
         ->type_name("N");
     cmd->add_option("--memory-limit", memoryText,
                     "Memory the input may take; a larger file is not loaded but read again on "
-                    "every pass, which needs --presorted; default: half the physical memory "
-                    "(e.g. --memory-limit 8G)")
+                    "every pass (grouped first through --temp-dir unless --presorted); default: "
+                    "half the physical memory (e.g. --memory-limit 8G)")
         ->type_name("SIZE");
+    cmd->add_option("--temp-dir", build.tempDir,
+                    "Directory for the temporary files that group an input larger than "
+                    "--memory-limit; default: $TMPDIR, then /tmp (e.g. --temp-dir /scratch)")
+        ->type_name("DIR");
     cmd->add_option_function<std::string>(
            "--engine",
            [&build](const std::string& name) {
@@ -351,6 +356,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
             } else {
                 throw CLI::ValidationError("--memory-limit " + memoryText,
                                            "expected a size such as 256M or 8G");
+            }
+            if (build.tempDir.empty()) {
+                const char* tmpdir = std::getenv("TMPDIR");
+                build.tempDir = tmpdir && *tmpdir ? tmpdir : "/tmp";
             }
         } else if (app.got_subcommand("score")) {
             result.command = Command::Score;

@@ -39,6 +39,9 @@ struct BuildOptions {
     // --memory-limit in bytes: a file larger than this is read pass by pass
     // instead of loaded. Resolved to half the physical memory when not given.
     std::uint64_t memoryLimit = 0;
+    // --temp-dir: where records that do not fit are grouped through
+    // temporary files. Resolved to $TMPDIR, then /tmp, when not given.
+    std::string tempDir;
 };
 
 // The bytes a size such as 256M, 8G, 1.5G or 4096 stands for (K, M, G, T

@@ -90,7 +90,8 @@ struct KeyLess {
 }  // namespace
 
 void checkGroupedFile(const StreamedCsvSource& source, const std::vector<std::size_t>& keyColumns,
-                      const std::string& sourceName)
+                      const std::string& sourceName,
+                      const std::function<void(const refhost::Table&)>& eachBlock)
 {
     // The line where each group that has ended started, by key.
     std::map<Key, std::uint64_t, KeyLess> finished;
@@ -125,6 +126,7 @@ void checkGroupedFile(const StreamedCsvSource& source, const std::vector<std::si
             currentLine = line;
             started = true;
         }
+        if (eachBlock) eachBlock(block);
     }
 }
 

@@ -79,8 +79,11 @@ private:
 // Checks, in one pass, that records with equal values in the key columns
 // are adjacent in the file. Throws InputError as checkGrouped does. The
 // keys of the groups met so far are held in memory, not the records.
+// `eachBlock`, when given, is called with every block read (so that the
+// same pass can copy the records elsewhere).
 void checkGroupedFile(const StreamedCsvSource& source, const std::vector<std::size_t>& keyColumns,
-                      const std::string& sourceName);
+                      const std::string& sourceName,
+                      const std::function<void(const refhost::Table&)>& eachBlock = {});
 
 }  // namespace splitrun
 

@@ -1,0 +1,225 @@
+#include "record_spool.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <refhost/wire.h>
+
+#include "errors.h"
+
+namespace fs = std::filesystem;
+
+namespace splitrun {
+
+namespace {
+
+void appendU64(std::string& bytes, std::uint64_t value)
+{
+    for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
+}
+
+}  // namespace
+
+TempDir::TempDir(const fs::path& parent) : parent_(parent)
+{
+    std::string pattern = (parent / ("split-run-tmp-" + std::to_string(::getpid()) + "-XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw InputError("--temp-dir " + parent.string() +
+                         ": cannot create a directory for temporary files there (" +
+                         std::strerror(errno) +
+                         "); give --temp-dir a writable directory with room for a copy of the input");
+    path_ = pattern;
+    guard_.emplace(path_);
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+    guard_.reset();
+}
+
+SpoolWriter::SpoolWriter(fs::path path, fs::path tempDirOption, SpoolWriteFunction write, std::size_t bufferBytes)
+    : path_(std::move(path)), tempDirOption_(std::move(tempDirOption)), write_(std::move(write)),
+      bufferBytes_(bufferBytes)
+{
+    if (!write_) write_ = [](int fd, const void* bytes, std::size_t length) { return ::write(fd, bytes, length); };
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd_ < 0) fail(errno, "creating");
+}
+
+SpoolWriter::~SpoolWriter()
+{
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void SpoolWriter::fail(int error, const char* doing) const
+{
+    const bool full = error == ENOSPC || error == EDQUOT;
+    throw InputError("--temp-dir " + tempDirOption_.string() + ": " +
+                     (full ? std::string("no space left (") + std::strerror(error) + ")"
+                           : std::string(std::strerror(error))) +
+                     " while " + doing + " the temporary file " + path_.string() +
+                     (full ? "; the records of the input are copied there to group them: free space "
+                             "or give --temp-dir a directory on a larger disk"
+                           : "; give --temp-dir a writable directory"));
+}
+
+void SpoolWriter::write(const refhost::Table& block, std::size_t first, std::size_t count,
+                        const std::uint32_t* tags)
+{
+    refhost::WireWriter out;
+    out.u8(tags ? 1 : 0);
+    if (tags) {
+        out.u64(count);
+        for (std::size_t i = 0; i < count; ++i) out.u32(tags[i]);
+    }
+    if (first == 0 && count == block.rowCount()) {
+        refhost::encodeTable(out, block);
+    } else {
+        std::vector<refhost::ColumnValues> values;
+        values.reserve(block.columnCount());
+        for (std::size_t c = 0; c < block.columnCount(); ++c) {
+            values.emplace_back(block.values(c).kind());
+            values.back().appendRange(block.values(c), first, count);
+        }
+        refhost::encodeTable(out, refhost::Table(block.columns(), std::move(values)));
+    }
+    writeRaw(out.bytes());
+}
+
+void SpoolWriter::writeRaw(const std::string& payload)
+{
+    // A block that would take the buffer past its size goes out after what
+    // is buffered, so the buffer does not grow beyond its size and a block.
+    if (!buffer_.empty() && buffer_.size() + 8 + payload.size() > bufferBytes_) flush();
+    appendU64(buffer_, payload.size());
+    buffer_ += payload;
+    if (buffer_.size() >= bufferBytes_) flush();
+}
+
+void SpoolWriter::flush()
+{
+    std::size_t done = 0;
+    while (done < buffer_.size()) {
+        const ssize_t n = write_(fd_, buffer_.data() + done, buffer_.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) fail(errno, "writing");
+        if (n == 0) fail(ENOSPC, "writing");
+        done += static_cast<std::size_t>(n);
+    }
+    written_ += buffer_.size();
+    buffer_.clear();
+}
+
+void SpoolWriter::close()
+{
+    flush();
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) fail(errno, "closing");
+}
+
+SpoolReader::SpoolReader(const fs::path& path) : path_(path.string())
+{
+    file_ = std::fopen(path_.c_str(), "rb");
+    if (!file_)
+        throw std::runtime_error("cannot read the temporary file " + path_ + ": " + std::strerror(errno));
+}
+
+SpoolReader::~SpoolReader()
+{
+    if (file_) std::fclose(file_);
+}
+
+bool SpoolReader::raw(std::string& payload)
+{
+    unsigned char size[8];
+    const std::size_t got = std::fread(size, 1, 8, file_);
+    if (got == 0 && std::feof(file_)) return false;
+    std::uint64_t length = 0;
+    for (int i = 7; i >= 0; --i) length = (length << 8) | size[i];
+    if (got != 8) throw std::runtime_error("the temporary file " + path_ + " is damaged (truncated)");
+    payload.resize(length);
+    if (std::fread(payload.data(), 1, length, file_) != length)
+        throw std::runtime_error("the temporary file " + path_ + " is damaged (truncated)");
+    return true;
+}
+
+void SpoolReader::decode(const std::string& payload, refhost::Table& block, std::vector<std::uint32_t>& tags)
+{
+    refhost::WireReader in(payload);
+    tags.clear();
+    if (in.u8() != 0) {
+        tags.resize(in.count(4));
+        for (std::uint32_t& tag : tags) tag = in.u32();
+    }
+    block = refhost::decodeTable(in);
+}
+
+bool SpoolReader::next(refhost::Table& block, std::vector<std::uint32_t>& tags)
+{
+    if (!raw(payload_)) return false;
+    decode(payload_, block, tags);
+    return true;
+}
+
+class SpoolSource::Pass : public refhost::RecordPass {
+public:
+    explicit Pass(const SpoolSource& source) : source_(source), reader_(source.file_) {}
+
+    bool next(refhost::Table& block) override
+    {
+        try {
+            if (!reader_.next(block, tags_)) return false;
+            read_ += block.rowCount();
+            if (source_.onBlock_) source_.onBlock_(read_);
+            return true;
+        } catch (const std::exception& e) {
+            source_.noteError(e.what());
+            throw;
+        }
+    }
+
+private:
+    const SpoolSource& source_;
+    SpoolReader reader_;
+    std::vector<std::uint32_t> tags_;
+    std::size_t read_ = 0;
+};
+
+SpoolSource::SpoolSource(std::shared_ptr<TempDir> dir, fs::path file, std::vector<refhost::Column> columns)
+    : dir_(std::move(dir)), file_(std::move(file)), columns_(std::move(columns))
+{
+}
+
+std::unique_ptr<refhost::RecordPass> SpoolSource::open() const
+{
+    try {
+        return std::make_unique<Pass>(*this);
+    } catch (const std::exception& e) {
+        noteError(e.what());
+        throw;
+    }
+}
+
+std::string SpoolSource::error() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return error_;
+}
+
+void SpoolSource::noteError(const std::string& message) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (error_.empty()) error_ = message;
+}
+
+}  // namespace splitrun

@@ -1,0 +1,224 @@
+// Shuffled input larger than --memory-limit is grouped through temporary
+// files: the same groups in the same order as a loaded run, the temporary
+// directory gone afterwards, and a clear error when it cannot be written.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cmath>
+#include <random>
+
+#include "cli_harness.h"
+#include "errors.h"
+#include "external_grouping.h"
+#include "group_order.h"
+
+using namespace clitest;
+
+namespace {
+
+// A table served in blocks of `blockRows`, as a streamed file is.
+class TableSource : public refhost::RecordSource {
+public:
+    TableSource(refhost::Table table, std::size_t blockRows) : table_(std::move(table)), blockRows_(blockRows) {}
+    const std::vector<refhost::Column>& columns() const override { return table_.columns(); }
+    std::unique_ptr<refhost::RecordPass> open() const override { return std::make_unique<Pass>(*this); }
+
+private:
+    struct Pass : refhost::RecordPass {
+        explicit Pass(const TableSource& source) : source(source) {}
+        bool next(refhost::Table& block) override
+        {
+            const refhost::Table& all = source.table_;
+            if (at >= all.rowCount()) return false;
+            block = refhost::Table(all.columns());
+            for (std::size_t end = std::min(at + source.blockRows_, all.rowCount()); at < end; ++at)
+                block.addRowFrom(all, at);
+            return true;
+        }
+        const TableSource& source;
+        std::size_t at = 0;
+    };
+    refhost::Table table_;
+    std::size_t blockRows_;
+};
+
+refhost::Table readAll(const refhost::RecordSource& source)
+{
+    refhost::Table all(source.columns());
+    refhost::Table block;
+    for (const auto pass = source.open(); pass->next(block);)
+        for (std::size_t row = 0; row < block.rowCount(); ++row) all.addRowFrom(block, row);
+    return all;
+}
+
+// Shuffled rows: a string key with missing values and a one-record group,
+// an integer key, a real key holding 0 and -0, and a value column that
+// numbers the rows in input order.
+refhost::Table shuffledTable(std::size_t rows)
+{
+    refhost::Table table({{"s", 3, 3}, {"i", 1, 3}, {"r", 2, 1}, {"n", 1, 1}});
+    std::mt19937 random(7);
+    const char* names[] = {"b", "", "a", "c\"d", "ab"};
+    for (std::size_t row = 0; row < rows; ++row) {
+        const unsigned pick = random() % 6;
+        refhost::Cell s = pick == 5 ? refhost::Cell() : refhost::Cell::text(names[pick]);
+        if (row == rows / 2) s = refhost::Cell::text("only-once");
+        const long i = static_cast<long>(random() % 7) - 3;
+        const double r = random() % 3 == 0 ? (random() % 2 ? 0.0 : -0.0) : std::ldexp(double(random() % 5), -1);
+        table.addRow({s, i % 3 == 0 ? refhost::Cell() : refhost::Cell::integer(i), refhost::Cell::real(r),
+                      refhost::Cell::integer(static_cast<long>(row))});
+    }
+    return table;
+}
+
+bool emptyDir(const fs::path& dir) { return fs::is_directory(dir) && fs::is_empty(dir); }
+
+TEST(ExternalGrouping, GivesTheOrderOfTheInMemorySortWhateverThePartitioning)
+{
+    const refhost::Table table = shuffledTable(3000);
+    const fs::path temp = freshDir("external_grouping_order");
+    // Limits from one partition per key to all keys in one partition.
+    for (const std::vector<std::size_t>& keys : {std::vector<std::size_t>{0}, {1, 0}, {2}, {0, 1, 2}}) {
+        refhost::Table expected = table;
+        expected.permuteRows(splitrun::sortedByKey(table, keys));
+        for (std::uint64_t limit : {1u << 16, 1u << 18, 1u << 30}) {
+            splitrun::ExternalGroupingSettings settings;
+            settings.tempDir = temp;
+            settings.memoryLimit = limit;
+            settings.inputBytes = 20 * table.rowCount();
+            settings.records = table.rowCount();
+            // 64 KiB holds too few keys for three columns' worth.
+            if (limit == 1u << 16 && keys.size() == 3) continue;
+            {
+                const auto grouped = splitrun::groupExternally(TableSource(table, 100), keys, settings);
+                EXPECT_TRUE(readAll(*grouped) == expected) << keys.size() << " keys, limit " << limit;
+                EXPECT_TRUE(readAll(*grouped) == expected) << "second pass";
+            }
+            EXPECT_TRUE(emptyDir(temp)) << "temporary files left behind";
+        }
+    }
+}
+
+TEST(ExternalGrouping, FullDiskOrTooManyKeysIsAClearErrorAndLeavesNoFiles)
+{
+    const refhost::Table table = shuffledTable(2000);
+    const fs::path temp = freshDir("external_grouping_full");
+    struct Case {
+        const char* name;
+        std::uint64_t limit;
+        std::vector<std::size_t> keys;
+        int error;   // errno of every write after the first 4 KiB, or 0
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"disk full", 1 << 14, {0}, ENOSPC, {"--temp-dir " + temp.string(), "no space left", "larger disk"}},
+        {"quota exceeded", 1 << 14, {0}, EDQUOT, {"--temp-dir " + temp.string(), "no space left"}},
+        {"write error", 1 << 14, {0}, EIO, {"--temp-dir " + temp.string(), "writable directory"}},
+        {"too many keys", 256, {0, 1, 3}, 0, {"distinct values", "--memory-limit", "--presorted"}},
+    };
+    for (const Case& c : cases) {
+        splitrun::ExternalGroupingSettings settings;
+        settings.tempDir = temp;
+        settings.memoryLimit = c.limit;
+        settings.inputBytes = 20 * table.rowCount();
+        settings.records = table.rowCount();
+        std::size_t written = 0;
+        settings.write = [&](int fd, const void* bytes, std::size_t length) -> ssize_t {
+            if (c.error && written >= 4096) {
+                errno = c.error;
+                return -1;
+            }
+            written += length;
+            return ::write(fd, bytes, length);
+        };
+        try {
+            splitrun::groupExternally(TableSource(table, 64), c.keys, settings);
+            ADD_FAILURE() << c.name << ": no error";
+        } catch (const splitrun::InputError& e) {
+            for (const std::string& part : c.expected)
+                EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << c.name << ": " << e.what();
+        }
+        EXPECT_TRUE(emptyDir(temp)) << c.name;
+    }
+}
+
+// Standard output with the output directory's name taken out, and the files.
+std::pair<std::string, std::map<std::string, std::string>> build(const fs::path& dir, const std::string& out,
+                                                                 std::vector<std::string> args)
+{
+    args.insert(args.begin(), {"build", "--data", (dir / "in.csv").string(), "--threads", "2", "--out",
+                               (dir / out).string()});
+    const RunOutput run = runSplitRun(args);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    std::string text = run.out;
+    for (std::size_t at; (at = text.find((dir / out).string())) != std::string::npos;)
+        text.replace(at, (dir / out).string().size(), "OUT");
+    return {text, treeContents(dir / out)};
+}
+
+TEST(ExternalGrouping, ShuffledFileOverTheLimitBuildsWhatTheLoadedRunBuilds)
+{
+    const fs::path dir = freshDir("external_grouping_cli");
+    std::string csv = "region,code,x,y\n";
+    std::mt19937 random(11);
+    const char* regions[] = {"", "East", "\"North, upper\"", "South", "West", "NA"};
+    for (int i = 0; i < 6000; ++i) {
+        const int g = static_cast<int>(random() % 6);
+        const int code = static_cast<int>(random() % 4) - 1;
+        const double x = (random() % 1000) / 10.0;
+        csv += std::string(regions[g]) + "," + (code < 0 ? "" : std::to_string(code)) + "," +
+               std::to_string(x) + "," + std::to_string(2 * x + g - code + (random() % 10) / 10.0) + "\n";
+        if (i == 3000) csv += "Lonely,9,1.5,2.5\n";   // a group of one record
+    }
+    writeFile(dir / "in.csv", csv);
+    const fs::path temp = dir / "temp";
+    fs::create_directories(temp);
+    for (const char* split : {"region", "code,region"}) {
+        const std::vector<std::string> model = {"--split", split, "--target", "y", "--inputs", "x"};
+        std::vector<std::string> limited = model;
+        limited.insert(limited.end(), {"--memory-limit", "64K", "--temp-dir", temp.string()});
+        EXPECT_TRUE(build(dir, "limited", limited) == build(dir, "loaded", model)) << split;
+        EXPECT_TRUE(emptyDir(temp)) << split;
+    }
+}
+
+TEST(ExternalGrouping, TemporaryDirectoryThatCannotBeMadeStopsGroupingButNotPresortedInput)
+{
+    const fs::path dir = freshDir("external_grouping_no_temp");
+    std::string csv = "g,x,y\n";
+    for (int i = 0; i < 200; ++i)
+        csv += std::string(1, char('a' + i / 40)) + "," + std::to_string(i % 7) + "," + std::to_string(i % 5) + "\n";
+    writeFile(dir / "in.csv", csv);
+    const std::vector<std::string> args = {"build", "--data", (dir / "in.csv").string(), "--split", "g", "--target",
+                                           "y", "--memory-limit", "1K", "--temp-dir", (dir / "missing").string()};
+    // Presorted input is read from the file again instead of from a spool.
+    for (const bool presorted : {false, true}) {
+        const fs::path out = dir / (presorted ? "presorted" : "grouped");
+        std::vector<std::string> run = args;
+        run.insert(run.end(), {"--out", out.string()});
+        if (presorted) run.push_back("--presorted");
+        const RunOutput result = runSplitRun(run);
+        EXPECT_EQ(result.status, presorted ? 0 : 2) << result.err;
+        EXPECT_EQ(result.err.find("--temp-dir " + (dir / "missing").string()) != std::string::npos, !presorted)
+            << result.err;
+        EXPECT_EQ(fs::exists(out), presorted);
+    }
+}
+
+TEST(ExternalGrouping, PresortedFileFoundNotGroupedLeavesNoSpoolBehind)
+{
+    const fs::path dir = freshDir("external_grouping_presorted_spool");
+    std::string csv = "g,x,y\n";
+    for (int i = 0; i < 300; ++i) csv += std::string(1, char('a' + (i < 290 ? i / 50 : 0))) + ",1,2\n";
+    writeFile(dir / "in.csv", csv);
+    fs::create_directories(dir / "temp");
+    const RunOutput run = runSplitRun({"build", "--data", (dir / "in.csv").string(), "--split", "g", "--target", "y",
+                                       "--memory-limit", "1K", "--presorted", "--temp-dir", (dir / "temp").string(),
+                                       "--out", (dir / "out").string()});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("reappears at line 292"), std::string::npos) << run.err;
+    EXPECT_TRUE(emptyDir(dir / "temp"));
+    EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+}  // namespace
