@@ -207,11 +207,22 @@ struct Part {
             // A real column reads its number straight off the line, which
             // also finds the field's end; anything but a plain decimal
             // followed by a comma or the line end takes the general way.
-            if (state.storage == Storage::Real && !numericTokens) {
+            // An integer column does the same with short integers.
+            if (!numericTokens) {
                 const char* stop = nullptr;
-                double value = 0;
-                if (readDecimalPrefix(p, end, &value, &stop) && (stop == end || *stop == format->delimiter)) {
-                    state.values.appendReal(value);
+                bool read = false;
+                if (state.storage == Storage::Real) {
+                    double value = 0;
+                    read = readDecimalPrefix(p, end, &value, &stop) &&
+                           (stop == end || *stop == format->delimiter);
+                    if (read) state.values.appendReal(value);
+                } else if (state.storage == Storage::Integer) {
+                    std::int64_t value = 0;
+                    read = readIntegerPrefix(p, end, &value, &stop) &&
+                           (stop == end || *stop == format->delimiter);
+                    if (read) state.values.appendInteger(value);
+                }
+                if (read) {
                     if (stop == end) {
                         if (column + 1 != fields) return fail(Verdict::FullReader);
                         break;

@@ -313,6 +313,22 @@ bool readDecimalPrefix(const char* p, const char* end, double* result, const cha
     return true;
 }
 
+bool readIntegerPrefix(const char* p, const char* end, std::int64_t* value, const char** stop)
+{
+    bool negative = false;
+    if (p != end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+    // 18 digits stay below 2^63, so the sum cannot overflow.
+    const char* const limit = end - p > 18 ? p + 18 : end;
+    const char* const first = p;
+    std::uint64_t magnitude = 0;
+    for (unsigned d; p != limit && (d = static_cast<unsigned char>(*p) - '0') < 10; ++p) magnitude = magnitude * 10 + d;
+    if (p == first || (p != end && static_cast<unsigned>(static_cast<unsigned char>(*p) - '0') < 10)) return false;
+    const auto whole = static_cast<std::int64_t>(magnitude);
+    *value = negative ? -whole : whole;
+    *stop = p;
+    return true;
+}
+
 std::optional<double> parseReal(std::string_view text)
 {
     if (const auto plain = plainDecimal(text)) return plain;

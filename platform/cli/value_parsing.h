@@ -38,6 +38,12 @@ std::optional<double> parsePlainDecimalPrefix(const char* p, const char* end, co
 // true, or returns false and leaves both alone. (A bool and a double out
 // of the call, rather than an optional, keep the result in registers.)
 bool readDecimalPrefix(const char* p, const char* end, double* value, const char** stop);
+// Reads a decimal integer of at most 18 digits, with an optional sign, from
+// the start of [p, end): sets *value and *stop after it and returns true,
+// or returns false and leaves both alone (no digits, or a 19th digit, which
+// the caller hands to parseInteger). What may follow is the caller's to
+// judge; parseInteger gives the same value for the same text.
+bool readIntegerPrefix(const char* p, const char* end, std::int64_t* value, const char** stop);
 // YYYY-MM-DD, a valid Gregorian date, as days since 1970-01-01.
 std::optional<std::int64_t> parseDate(std::string_view text);
 // HH:MM:SS (00:00:00 to 23:59:59), as seconds since midnight.

@@ -1,0 +1,114 @@
+// The quick integer reader and the plain loader's integer columns against parseInteger and parseReal.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <string>
+#include <vector>
+
+#include "cli_harness.h"
+#include "plain_csv_loader.h"
+#include "value_parsing.h"
+
+using namespace splitrun;
+
+namespace {
+
+TEST(IntegerParsing, QuickReaderStopsWhereTheDigitsEndAndAgreesWithParseInteger)
+{
+    const struct {
+        const char* text;
+        int stop;   // bytes read, or -1 when the reader declines
+    } cases[] = {
+        {"0", 1}, {"-0", 2}, {"+0", 2}, {"007", 3}, {"-123", 4}, {"+5", 2}, {"999999999999999999", 18},
+        {"-999999999999999999", 19}, {"12.5", 2}, {"12e3", 2}, {"7,8", 1}, {"-4\r", 2},
+        {"", -1}, {"-", -1}, {"+", -1}, {"+-1", -1}, {"--1", -1}, {"x1", -1}, {".5", -1},
+        {"1234567890123456789", -1}, {"-9223372036854775808", -1}, {"99999999999999999999", -1},
+    };
+    for (const auto& c : cases) {
+        const std::string text = c.text;
+        const std::vector<char> copy(text.begin(), text.end());   // reads past its end are caught
+        std::int64_t value = 42;
+        const char* stop = nullptr;
+        const bool read = readIntegerPrefix(copy.data(), copy.data() + copy.size(), &value, &stop);
+        EXPECT_EQ(read, c.stop >= 0) << text;
+        if (!read) {
+            EXPECT_EQ(value, 42) << text;
+            continue;
+        }
+        EXPECT_EQ(stop - copy.data(), c.stop) << text;
+        EXPECT_EQ(std::optional(value), parseInteger(text.substr(0, static_cast<std::size_t>(c.stop)))) << text;
+    }
+}
+
+// Each column's texts, loaded: the storage inferred and every value as the strict parsers read the text, whether the
+// quick reader took it or left it to them.
+TEST(IntegerParsing, PlainLoaderIntegerColumnsMatchTheStrictParsers)
+{
+    const struct {
+        const char* name;
+        std::vector<std::string> texts;
+        Storage storage;
+    } columns[] = {
+        {"small", {"1", "-2", "+3", "007", "", "NA", "0", "-0"}, Storage::Integer},
+        {"wide", {"5", "1234567890123456789", "-9223372036854775808", "9223372036854775807", "-17"},
+         Storage::Integer},
+        {"widens", {"1", "2", "2.5", "-3", "1e3"}, Storage::Real},
+        {"overflows", {"1", "-2", "9223372036854775808", "4"}, Storage::Real},
+        {"text", {"1", "2", "+-1", "4"}, Storage::String},
+        {"late", {"", "", "12", "x"}, Storage::String},
+    };
+    std::string csv;
+    for (const auto& column : columns) csv += std::string(csv.empty() ? "" : ",") + column.name;
+    csv += "\n";
+    for (std::size_t row = 0; row < 5; ++row) {
+        for (std::size_t c = 0; c < std::size(columns); ++c) {
+            const auto& texts = columns[c].texts;
+            csv += (c == 0 ? "" : ",") + (row < texts.size() ? texts[row] : std::string());
+        }
+        csv += "\n";
+    }
+    const clitest::fs::path file = clitest::freshDir("integers") / "columns.csv";
+    clitest::writeFile(file, csv);
+    const auto got = loadPlainCsv(file.string(), {}, 1, CsvFormat{});
+    ASSERT_TRUE(got);
+    for (std::size_t c = 0; c < std::size(columns); ++c) {
+        const auto& column = columns[c];
+        const refhost::ColumnValues& values = got->values[c];
+        ASSERT_EQ(got->storages[c], column.storage) << column.name;
+        ASSERT_EQ(values.size(), 5u) << column.name;
+        for (std::size_t row = 0; row < 5; ++row) {
+            const std::string text = row < column.texts.size() ? column.texts[row] : "";
+            const bool missing = text.empty() || text == "NA";
+            EXPECT_EQ(values.isMissing(row), missing) << column.name << " " << row;
+            if (missing) continue;
+            if (column.storage == Storage::Integer)
+                EXPECT_EQ(values.integers()[row], *parseInteger(text)) << column.name << " " << text;
+            else if (column.storage == Storage::Real)
+                EXPECT_EQ(std::bit_cast<std::uint64_t>(values.reals()[row]),
+                          std::bit_cast<std::uint64_t>(*parseReal(text)))
+                    << column.name << " " << text;
+            else
+                EXPECT_EQ(values.dictionary().at(values.codes()[row]), text) << column.name;
+        }
+    }
+}
+
+// A missing-value token that reads as a number must stay missing, not be read as the number.
+TEST(IntegerParsing, NumericMissingTokenIsMissingInIntegerColumns)
+{
+    const clitest::fs::path file = clitest::freshDir("integers") / "tokens.csv";
+    clitest::writeFile(file, "k,n\n1,-999\n-999,2\n3,-9990\n");
+    CsvFormat format;
+    format.naValues = {"-999"};
+    const auto got = loadPlainCsv(file.string(), {}, 1, format);
+    ASSERT_TRUE(got);
+    for (std::size_t c = 0; c < 2; ++c) ASSERT_EQ(got->storages[c], Storage::Integer);
+    EXPECT_EQ(std::vector<bool>({false, true, false}),
+              std::vector<bool>({got->values[0].isMissing(0), got->values[0].isMissing(1), got->values[0].isMissing(2)}));
+    EXPECT_EQ(got->values[0].integers()[2], 3);
+    EXPECT_TRUE(got->values[1].isMissing(0));
+    EXPECT_EQ(got->values[1].integers()[1], 2);
+    EXPECT_EQ(got->values[1].integers()[2], -9990);
+}
+
+}  // namespace
