@@ -8,6 +8,7 @@
 #include <set>
 
 #include "scorer_model.h"
+#include "segment_chunks.h"
 #include "splitmodels/scorer.h"
 #include "value_text.h"
 #include "xml_out.h"
@@ -130,9 +131,25 @@ std::string valueText(const pugi::xml_node& node, const char* attribute) {
   return text;
 }
 
+// The position of `segmentation` among the elements named Segmentation two
+// levels below the root, in document order (as cutSegments counts them).
+std::size_t segmentationOrdinal(const pugi::xml_node& root, const pugi::xml_node& segmentation) {
+  std::size_t ordinal = 0;
+  for (const pugi::xml_node& model : root.children()) {
+    if (!isElement(model)) continue;
+    for (const pugi::xml_node& child : model.children()) {
+      if (child == segmentation) return ordinal;
+      if (isElement(child) && localName(child) == "Segmentation") ++ordinal;
+    }
+  }
+  return ordinal;
+}
+
 class Loader {
  public:
-  explicit Loader(ScoringModel& model) : model_(model) {}
+  // `cut`, when given, holds the Segment elements taken out of the document
+  // `load` reads (see cutSegments); each is parsed on its own, in turn.
+  explicit Loader(ScoringModel& model, const SegmentChunks* cut = nullptr) : model_(model), cut_(cut) {}
 
   void load(const pugi::xml_node& root) {
     if (localName(root) != "PMML") fail("root element " + localName(root) + " is not PMML");
@@ -408,6 +425,14 @@ class Loader {
       ++position;
       model_.segments.push_back(loadSegment(child, position));
     }
+    if (cut_ == nullptr) return;
+    const std::size_t ordinal = segmentationOrdinal(node.parent(), segmentation);
+    if (ordinal >= cut_->groups.size()) fail("Segmentation: not found among the segments cut out");
+    for (const std::string_view text : cut_->groups[ordinal]) {
+      if (!piece_.load_buffer(text.data(), text.size())) fail("Segment: does not parse on its own");
+      ++position;
+      model_.segments.push_back(loadSegment(piece_.document_element(), position));
+    }
   }
 
   Segment loadSegment(const pugi::xml_node& node, std::size_t position) {
@@ -473,6 +498,8 @@ class Loader {
   }
 
   ScoringModel& model_;
+  const SegmentChunks* cut_;
+  pugi::xml_document piece_;  // the segment being read, when they are parsed one by one
   std::map<std::string, int> index_;
   std::set<int> used_;
 };
@@ -480,6 +507,21 @@ class Loader {
 }  // namespace
 
 ScoringModel loadScoringModel(const std::string& pmmlText) {
+  // The document without its segments, then each segment on its own: the
+  // tree of the whole document would take several times the text's size.
+  // Any fault found this way is reported by reading the document whole, as
+  // before, so that the first fault in document order is the one named.
+  if (const std::optional<SegmentChunks> cut = cutSegments(pmmlText)) {
+    try {
+      pugi::xml_document skeleton;
+      if (skeleton.load_buffer(cut->skeleton.data(), cut->skeleton.size())) {
+        ScoringModel model;
+        Loader(model, &*cut).load(skeleton.document_element());
+        return model;
+      }
+    } catch (const ScoreError&) {
+    }
+  }
   pugi::xml_document doc;
   const pugi::xml_parse_result parsed = doc.load_buffer(pmmlText.data(), pmmlText.size());
   if (!parsed)
