@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -147,9 +149,14 @@ std::size_t segmentationOrdinal(const pugi::xml_node& root, const pugi::xml_node
 
 class Loader {
  public:
+  // The text of a piece cut out of the document; called for the pieces in
+  // document order.
+  using PieceText = std::function<std::string_view(const SegmentChunks::Piece&)>;
+
   // `cut`, when given, holds the Segment elements taken out of the document
-  // `load` reads (see cutSegments); each is parsed on its own, in turn.
-  explicit Loader(ScoringModel& model, const SegmentChunks* cut = nullptr) : model_(model), cut_(cut) {}
+  // `load` reads (see SegmentCutter); each is parsed on its own, in turn.
+  explicit Loader(ScoringModel& model, const SegmentChunks* cut = nullptr, PieceText pieceText = {})
+      : model_(model), cut_(cut), pieceText_(std::move(pieceText)) {}
 
   void load(const pugi::xml_node& root) {
     if (localName(root) != "PMML") fail("root element " + localName(root) + " is not PMML");
@@ -428,7 +435,9 @@ class Loader {
     if (cut_ == nullptr) return;
     const std::size_t ordinal = segmentationOrdinal(node.parent(), segmentation);
     if (ordinal >= cut_->groups.size()) fail("Segmentation: not found among the segments cut out");
-    for (const std::string_view text : cut_->groups[ordinal]) {
+    model_.segments.reserve(model_.segments.size() + cut_->groups[ordinal].size());
+    for (const SegmentChunks::Piece& piece : cut_->groups[ordinal]) {
+      const std::string_view text = pieceText_(piece);
       if (!piece_.load_buffer(text.data(), text.size())) fail("Segment: does not parse on its own");
       ++position;
       model_.segments.push_back(loadSegment(piece_.document_element(), position));
@@ -499,29 +508,28 @@ class Loader {
 
   ScoringModel& model_;
   const SegmentChunks* cut_;
+  PieceText pieceText_;
   pugi::xml_document piece_;  // the segment being read, when they are parsed one by one
   std::map<std::string, int> index_;
   std::set<int> used_;
 };
 
-}  // namespace
-
-ScoringModel loadScoringModel(const std::string& pmmlText) {
-  // The document without its segments, then each segment on its own: the
-  // tree of the whole document would take several times the text's size.
-  // Any fault found this way is reported by reading the document whole, as
-  // before, so that the first fault in document order is the one named.
-  if (const std::optional<SegmentChunks> cut = cutSegments(pmmlText)) {
-    try {
-      pugi::xml_document skeleton;
-      if (skeleton.load_buffer(cut->skeleton.data(), cut->skeleton.size())) {
-        ScoringModel model;
-        Loader(model, &*cut).load(skeleton.document_element());
-        return model;
-      }
-    } catch (const ScoreError&) {
-    }
+// The model from the skeleton and pieces of a document; nothing when the
+// skeleton or a piece does not parse or the model is unfit: reading the
+// document whole then names the first fault in document order.
+std::optional<ScoringModel> loadInPieces(const SegmentChunks& cut, Loader::PieceText pieceText) {
+  try {
+    pugi::xml_document skeleton;
+    if (!skeleton.load_buffer(cut.skeleton.data(), cut.skeleton.size())) return std::nullopt;
+    ScoringModel model;
+    Loader(model, &cut, std::move(pieceText)).load(skeleton.document_element());
+    return model;
+  } catch (const ScoreError&) {
+    return std::nullopt;
   }
+}
+
+ScoringModel loadWhole(const std::string& pmmlText) {
   pugi::xml_document doc;
   const pugi::xml_parse_result parsed = doc.load_buffer(pmmlText.data(), pmmlText.size());
   if (!parsed)
@@ -529,6 +537,73 @@ ScoringModel loadScoringModel(const std::string& pmmlText) {
   ScoringModel model;
   Loader(model).load(doc.document_element());
   return model;
+}
+
+// Reads the pieces of a file in document order, a block at a time.
+class PieceReader {
+ public:
+  explicit PieceReader(std::ifstream& in) : in_(in) {}
+
+  std::string_view operator()(const SegmentChunks::Piece& piece) {
+    if (piece.offset < start_ || piece.offset + piece.size > start_ + buffer_.size()) {
+      in_.clear();
+      in_.seekg(static_cast<std::streamoff>(piece.offset));
+      buffer_.resize(std::max<std::size_t>(static_cast<std::size_t>(piece.size), kBlock));
+      in_.read(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+      buffer_.resize(static_cast<std::size_t>(std::max<std::streamsize>(in_.gcount(), 0)));
+      start_ = piece.offset;
+      if (buffer_.size() < piece.size) fail("the model file changed while it was read");
+    }
+    return std::string_view(buffer_).substr(static_cast<std::size_t>(piece.offset - start_),
+                                             static_cast<std::size_t>(piece.size));
+  }
+
+ private:
+  static constexpr std::size_t kBlock = std::size_t{1} << 20;
+  std::ifstream& in_;
+  std::string buffer_;
+  std::uint64_t start_ = 0;
+};
+
+}  // namespace
+
+ScoringModel loadScoringModel(const std::string& pmmlText) {
+  // The document without its segments, then each segment on its own: the
+  // tree of the whole document would take several times the text's size.
+  if (const std::optional<SegmentChunks> cut = cutSegments(pmmlText)) {
+    std::optional<ScoringModel> model = loadInPieces(*cut, [&](const SegmentChunks::Piece& piece) {
+      return std::string_view(pmmlText).substr(static_cast<std::size_t>(piece.offset),
+                                               static_cast<std::size_t>(piece.size));
+    });
+    if (model) return std::move(*model);
+  }
+  return loadWhole(pmmlText);
+}
+
+ScoringModel loadScoringModelFile(const std::string& path) {
+  // Two passes over the file, neither holding it whole: the first cuts the
+  // segments out and keeps the rest, the second reads the segments.
+  std::ifstream in(path, std::ios::binary);
+  if (!in) fail("cannot open the file");
+  SegmentCutter cutter;
+  {
+    std::string block(std::size_t{1} << 20, '\0');
+    while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0)
+      cutter.feed(std::string_view(block.data(), static_cast<std::size_t>(in.gcount())));
+    if (in.bad()) fail("reading the file failed");
+  }
+  if (const std::optional<SegmentChunks> cut = cutter.finish()) {
+    std::optional<ScoringModel> model = loadInPieces(*cut, PieceReader(in));
+    if (model) return std::move(*model);
+  }
+  in.clear();
+  in.seekg(0);
+  std::string text;
+  std::string block(std::size_t{1} << 20, '\0');
+  while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0)
+    text.append(block.data(), static_cast<std::size_t>(in.gcount()));
+  if (in.bad()) fail("reading the file failed");
+  return loadWhole(text);
 }
 
 }  // namespace splitmodels::detail

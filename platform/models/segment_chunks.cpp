@@ -2,6 +2,7 @@
 // instructions are stepped over, quoted attribute values may hold '>', and
 // element depth is counted by start and end tags. Names are compared only
 // down to the Segmentation level; inside a segment only depth matters.
+// A token cut by the end of a block is scanned again with the next block.
 #include "segment_chunks.h"
 
 #include <cstring>
@@ -9,6 +10,8 @@
 namespace splitmodels::detail {
 
 namespace {
+
+constexpr std::size_t kMaxPending = std::size_t{16} << 20;
 
 bool startsWith(std::string_view text, std::size_t pos, std::string_view prefix) {
   return text.compare(pos, prefix.size(), prefix) == 0;
@@ -30,17 +33,18 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-// True when the text is UTF-8 as far as the parser is concerned: no byte
-// order mark of another encoding, no NUL byte, and an XML declaration that
-// names no encoding or UTF-8.
-bool plainUtf8(std::string_view text) {
-  if (std::memchr(text.data(), 0, text.size()) != nullptr) return false;
-  std::size_t pos = startsWith(text, 0, "\xEF\xBB\xBF") ? 3 : 0;
+// The encoding the parser would take from the start of the document: true
+// for UTF-8 (no byte order mark of another encoding, an XML declaration that
+// names no encoding or UTF-8), false otherwise, nothing when the
+// declaration is not complete yet.
+std::optional<bool> plainUtf8(std::string_view text) {
   if (!text.empty() && (static_cast<unsigned char>(text[0]) == 0xFE || static_cast<unsigned char>(text[0]) == 0xFF))
     return false;
+  const std::size_t pos = startsWith(text, 0, "\xEF\xBB\xBF") ? 3 : 0;
+  if (text.size() < pos + 5) return std::nullopt;
   if (!startsWith(text, pos, "<?xml")) return true;
   const std::size_t end = text.find("?>", pos);
-  if (end == std::string_view::npos) return false;
+  if (end == std::string_view::npos) return std::nullopt;
   const std::string_view declaration = text.substr(pos, end - pos);
   const std::size_t key = declaration.find("encoding");
   if (key == std::string_view::npos) return true;
@@ -55,45 +59,75 @@ bool plainUtf8(std::string_view text) {
 
 }  // namespace
 
-std::optional<SegmentChunks> cutSegments(std::string_view text) {
-  if (!plainUtf8(text)) return std::nullopt;
-  SegmentChunks chunks;
-  std::size_t depth = 0;
-  std::size_t copied = 0;         // text before this is in the skeleton (or cut out)
-  std::size_t segmentStart = 0;
-  bool inSegment = false;
-  bool inGroup = false;           // inside a Segmentation two levels below the root
+void SegmentCutter::feed(std::string_view bytes) {
+  if (unfit_) return;
+  if (std::memchr(bytes.data(), 0, bytes.size()) != nullptr) {
+    unfit_ = true;
+    return;
+  }
+  pending_.append(bytes);
+  if (!checked_) {
+    const std::optional<bool> utf8 = plainUtf8(pending_);
+    if (!utf8) {
+      if (pending_.size() > kMaxPending) unfit_ = true;
+      return;
+    }
+    checked_ = true;
+    if (!*utf8) {
+      unfit_ = true;
+      return;
+    }
+  }
+  scan();
+}
+
+void SegmentCutter::scan() {
+  const std::string_view text = pending_;
+  std::size_t copied = 0;  // text before this is in the skeleton (or cut out)
   std::size_t pos = 0;
+  std::size_t open = 0;
   const auto cut = [&](std::size_t end) {
-    chunks.skeleton.append(text, copied, segmentStart - copied);
-    chunks.groups.back().push_back(text.substr(segmentStart, end - segmentStart));
+    chunks_.groups.back().push_back({segmentStart_, base_ + end - segmentStart_});
     copied = end;
-    inSegment = false;
+    inSegment_ = false;
   };
   while (true) {
-    const std::size_t open = text.find('<', pos);
-    if (open == std::string_view::npos) break;
-    if (startsWith(text, open, "<!--")) {
-      const std::size_t end = text.find("-->", open + 4);
-      if (end == std::string_view::npos) return std::nullopt;
+    open = text.find('<', pos);
+    if (open == std::string_view::npos) {
+      open = text.size();
+      break;
+    }
+    if (open + 1 >= text.size()) break;
+    const char next = text[open + 1];
+    std::size_t end = std::string_view::npos;
+    if (next == '!' && text.size() - open < 9) {
+      break;  // too short yet to tell a comment, a CDATA section and a declaration apart
+    } else if (next == '!' && startsWith(text, open, "<!--")) {
+      end = text.find("-->", open + 4);
+      if (end == std::string_view::npos) break;
       pos = end + 3;
-    } else if (startsWith(text, open, "<![CDATA[")) {
-      const std::size_t end = text.find("]]>", open + 9);
-      if (end == std::string_view::npos) return std::nullopt;
+    } else if (next == '!' && startsWith(text, open, "<![CDATA[")) {
+      end = text.find("]]>", open + 9);
+      if (end == std::string_view::npos) break;
       pos = end + 3;
-    } else if (startsWith(text, open, "<!")) {
-      return std::nullopt;
-    } else if (startsWith(text, open, "<?")) {
-      const std::size_t end = text.find("?>", open + 2);
-      if (end == std::string_view::npos) return std::nullopt;
+    } else if (next == '!') {
+      unfit_ = true;  // a document type declaration
+      return;
+    } else if (next == '?') {
+      end = text.find("?>", open + 2);
+      if (end == std::string_view::npos) break;
       pos = end + 2;
-    } else if (startsWith(text, open, "</")) {
-      const std::size_t end = text.find('>', open + 2);
-      if (end == std::string_view::npos || depth == 0) return std::nullopt;
+    } else if (next == '/') {
+      end = text.find('>', open + 2);
+      if (end == std::string_view::npos) break;
+      if (depth_ == 0) {
+        unfit_ = true;
+        return;
+      }
       pos = end + 1;
-      --depth;
-      if (inSegment && depth == 3) cut(pos);
-      if (depth < 3) inGroup = false;
+      --depth_;
+      if (inSegment_ && depth_ == 3) cut(pos);
+      if (depth_ < 3) inGroup_ = false;
     } else {
       std::size_t at = open + 1;
       while (at < text.size() && !isBlank(text[at]) && text[at] != '/' && text[at] != '>') ++at;
@@ -104,29 +138,49 @@ std::optional<SegmentChunks> cutSegments(std::string_view text) {
         else if (quote == 0 && (text[at] == '"' || text[at] == '\'')) quote = text[at];
         ++at;
       }
-      if (at >= text.size()) return std::nullopt;
+      if (at >= text.size()) break;
       const bool empty = text[at - 1] == '/';
       pos = at + 1;
-      ++depth;
-      if (depth == 3 && localPart(name) == "Segmentation") {
-        inGroup = !empty;
-        chunks.groups.emplace_back();
+      ++depth_;
+      if (depth_ == 3 && localPart(name) == "Segmentation") {
+        inGroup_ = !empty;
+        chunks_.groups.emplace_back();
       }
-      if (inGroup && !inSegment && depth == 4 && localPart(name) == "Segment") {
-        inSegment = true;
-        segmentStart = open;
+      if (inGroup_ && !inSegment_ && depth_ == 4 && localPart(name) == "Segment") {
+        chunks_.skeleton.append(text, copied, open - copied);
+        inSegment_ = true;
+        segmentStart_ = base_ + open;
         if (empty) {
-          --depth;
+          --depth_;
           cut(pos);
           continue;
         }
       }
-      if (empty) --depth;
+      if (empty) --depth_;
     }
   }
-  if (inSegment) return std::nullopt;
-  chunks.skeleton.append(text, copied, std::string_view::npos);
-  return chunks;
+  // `open` is where the first token not scanned yet starts (or the end).
+  if (!inSegment_) chunks_.skeleton.append(text, copied, open - copied);
+  pending_.erase(0, open);
+  base_ += open;
+  if (pending_.size() > kMaxPending) unfit_ = true;
+}
+
+std::optional<SegmentChunks> SegmentCutter::finish() {
+  if (!unfit_ && !checked_) {
+    checked_ = true;
+    if (plainUtf8(pending_) == std::optional<bool>(true)) scan();
+    else unfit_ = true;
+  }
+  if (unfit_ || inSegment_ || pending_.find('<') != std::string::npos) return std::nullopt;
+  chunks_.skeleton.append(pending_);
+  return std::move(chunks_);
+}
+
+std::optional<SegmentChunks> cutSegments(std::string_view text) {
+  SegmentCutter cutter;
+  cutter.feed(text);
+  return cutter.finish();
 }
 
 }  // namespace splitmodels::detail
