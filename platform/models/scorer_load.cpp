@@ -25,6 +25,13 @@ using Op = Predicate::Op;
 
 bool isElement(const pugi::xml_node& node) { return node.type() == pugi::node_element; }
 
+// localName without a copy, for comparisons.
+std::string_view nameOf(const pugi::xml_node& node) {
+  const std::string_view name = node.name();
+  const std::size_t colon = name.rfind(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
 // "<Name>" and, when it has one, its identifying attribute.
 std::string describe(const pugi::xml_node& node) {
   std::string text = localName(node);
@@ -44,9 +51,10 @@ std::string requireAttribute(const pugi::xml_node& node, const char* name) {
 }
 
 double requireNumber(const pugi::xml_node& node, const char* name) {
-  const std::string text = requireAttribute(node, name);
-  const std::optional<double> number = parseNumber(text);
-  if (!number) fail(describe(node) + ": attribute " + name + "=\"" + text + "\" is not a number");
+  const pugi::xml_attribute attribute = node.attribute(name);
+  if (!attribute) fail(describe(node) + ": attribute " + name + " is missing");
+  const std::optional<double> number = parseNumber(attribute.value());
+  if (!number) fail(describe(node) + ": attribute " + name + "=\"" + attribute.value() + "\" is not a number");
   return *number;
 }
 
@@ -54,7 +62,7 @@ double requireNumber(const pugi::xml_node& node, const char* name) {
 std::vector<pugi::xml_node> contentChildren(const pugi::xml_node& node) {
   std::vector<pugi::xml_node> children;
   for (pugi::xml_node child : node.children())
-    if (isElement(child) && localName(child) != "Extension") children.push_back(child);
+    if (isElement(child) && nameOf(child) != "Extension") children.push_back(child);
   return children;
 }
 
@@ -121,7 +129,7 @@ std::vector<std::string> arrayEntries(const pugi::xml_node& array) {
 std::string valueText(const pugi::xml_node& node, const char* attribute) {
   const std::string text = requireAttribute(node, attribute);
   for (const pugi::xml_node& child : node.children()) {
-    if (!isElement(child) || localName(child) != "Extension" ||
+    if (!isElement(child) || nameOf(child) != "Extension" ||
         std::strcmp(child.attribute("name").value(), "value-encoding") != 0)
       continue;
     const std::string encoding = child.attribute("value").value();
@@ -208,10 +216,12 @@ class Loader {
   }
 
   int fieldOf(const pugi::xml_node& node, const char* attribute, bool uses = true) {
-    const std::string name = requireAttribute(node, attribute);
+    const pugi::xml_attribute named = node.attribute(attribute);
+    if (!named) fail(describe(node) + ": attribute " + attribute + " is missing");
+    const std::string_view name = named.value();
     const auto found = index_.find(name);
     if (found == index_.end())
-      fail(describe(node) + ": field \"" + name + "\" is not in the DataDictionary");
+      fail(describe(node) + ": field \"" + std::string(name) + "\" is not in the DataDictionary");
     if (uses) used_.insert(found->second);
     return found->second;
   }
@@ -233,7 +243,7 @@ class Loader {
         {"isMissing", Op::IsMissing},  {"isNotMissing", Op::IsNotMissing}};
     static const std::map<std::string, Op> compoundOps = {
         {"and", Op::And}, {"or", Op::Or}, {"xor", Op::Xor}, {"surrogate", Op::Surrogate}};
-    const std::string name = localName(node);
+    const std::string_view name = nameOf(node);
     Predicate predicate;
     if (name == "True") {
       predicate.kind = Predicate::Kind::True;
@@ -273,7 +283,7 @@ class Loader {
              " entries");
       for (const std::string& entry : entries) predicate.set.push_back(literal(array, predicate.field, entry, "entry"));
     } else {
-      fail("predicate element " + name + " is not supported");
+      fail("predicate element " + std::string(name) + " is not supported");
     }
     return predicate;
   }
@@ -318,9 +328,9 @@ class Loader {
     if (target.empty()) target = node.attribute("targetFieldName").value();
     if (target.empty()) fail(describe(node) + ": no target field (MiningField usageType=\"target\")");
     for (const pugi::xml_node& child : contentChildren(node)) {
-      const std::string name = localName(child);
+      const std::string_view name = nameOf(child);
       if (name == "LocalTransformations" || name == "Targets")
-        fail(describe(node) + ": " + name + " is not supported");
+        fail(describe(node) + ": " + std::string(name) + " is not supported");
       if (name == "RegressionTable") model.tables.push_back(loadTable(child, model.classification));
     }
     if (model.tables.empty()) fail(describe(node) + ": RegressionTable element is missing");
@@ -343,7 +353,7 @@ class Loader {
     table.intercept = requireNumber(node, "intercept");
     if (classification) table.category = requireAttribute(node, "targetCategory");
     for (const pugi::xml_node& child : contentChildren(node)) {
-      const std::string name = localName(child);
+      const std::string_view name = nameOf(child);
       if (name == "NumericPredictor") {
         NumericTerm term;
         term.field = fieldOf(child, "name");
@@ -357,7 +367,7 @@ class Loader {
         term.coefficient = requireNumber(child, "coefficient");
         table.categorical.push_back(term);
       } else {
-        fail(describe(node) + ": " + name + " is not supported");
+        fail(describe(node) + ": " + std::string(name) + " is not supported");
       }
     }
     return table;
@@ -451,7 +461,7 @@ class Loader {
     const std::string where = "Segment id=\"" + segment.id + "\"";
     if (children.size() < 2) fail(where + ": needs a predicate and a model");
     segment.predicate = loadPredicate(children[0]);
-    if (localName(children[1]) != "RegressionModel")
+    if (nameOf(children[1]) != "RegressionModel")
       fail(where + ": model element " + localName(children[1]) + " is not supported (RegressionModel expected)");
     std::string target;
     segment.model = loadRegression(children[1], target);
@@ -510,7 +520,7 @@ class Loader {
   const SegmentChunks* cut_;
   PieceText pieceText_;
   pugi::xml_document piece_;  // the segment being read, when they are parsed one by one
-  std::map<std::string, int> index_;
+  std::map<std::string, int, std::less<>> index_;
   std::set<int> used_;
 };
 

@@ -132,11 +132,13 @@ void SegmentCutter::scan() {
       std::size_t at = open + 1;
       while (at < text.size() && !isBlank(text[at]) && text[at] != '/' && text[at] != '>') ++at;
       const std::string_view name = text.substr(open + 1, at - open - 1);
-      char quote = 0;
-      while (at < text.size() && (quote != 0 || text[at] != '>')) {
-        if (quote != 0 && text[at] == quote) quote = 0;
-        else if (quote == 0 && (text[at] == '"' || text[at] == '\'')) quote = text[at];
-        ++at;
+      while (at < text.size() && text[at] != '>') {
+        if (text[at] == '"' || text[at] == '\'') {  // a quoted value, which may hold '>'
+          const void* close = std::memchr(text.data() + at + 1, text[at], text.size() - at - 1);
+          at = close == nullptr ? text.size() : static_cast<std::size_t>(static_cast<const char*>(close) - text.data()) + 1;
+        } else {
+          ++at;
+        }
       }
       if (at >= text.size()) break;
       const bool empty = text[at - 1] == '/';
