@@ -61,6 +61,7 @@ double requireNumber(const pugi::xml_node& node, const char* name) {
 // Children that carry content (Extension elements are skipped).
 std::vector<pugi::xml_node> contentChildren(const pugi::xml_node& node) {
   std::vector<pugi::xml_node> children;
+  children.reserve(8);  // one allocation for the elements of a segment's model
   for (pugi::xml_node child : node.children())
     if (isElement(child) && nameOf(child) != "Extension") children.push_back(child);
   return children;
