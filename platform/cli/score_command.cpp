@@ -69,9 +69,13 @@ void reportCounts(const ScoreCounts& counts, const splitmodels::SplitScorer& sco
 
 splitmodels::SplitScorer loadScorer(const std::string& path)
 {
-    const std::string text = readModelFile(path);
+    // A regular file is read in blocks by the scorer, never held whole.
+    std::error_code ec;
+    const std::uintmax_t size = fs::is_regular_file(path, ec) ? fs::file_size(path, ec) : 0;
+    const bool inBlocks = !ec && size > 0 && size <= kMaxModelBytes && std::ifstream(path, std::ios::binary).good();
+    const std::string text = inBlocks ? std::string() : readModelFile(path);
     try {
-        return splitmodels::SplitScorer::fromPmml(text);
+        return inBlocks ? splitmodels::SplitScorer::fromPmmlFile(path) : splitmodels::SplitScorer::fromPmml(text);
     } catch (const splitmodels::ScoreError& e) {
         throw InputError("--model " + path + ": " + e.what() +
                          "; give a split model written by 'split-run build' (split-model.pmml)");

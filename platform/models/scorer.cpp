@@ -26,6 +26,12 @@ SplitScorer SplitScorer::fromPmml(const std::string& pmmlText) {
   return SplitScorer(std::move(impl));
 }
 
+SplitScorer SplitScorer::fromPmmlFile(const std::string& path) {
+  auto impl = std::make_unique<Impl>();
+  impl->model = detail::loadScoringModelFile(path);
+  return SplitScorer(std::move(impl));
+}
+
 void SplitScorer::bind(const std::vector<std::string>& header) {
   std::vector<int> columns;
   for (const std::string& name : impl_->model.required) {

@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 
 #include "scorer_model.h"
+#include "segment_chunks.h"
 #include "splitmodels/scorer.h"
 #include "value_text.h"
 #include "xml_out.h"
@@ -21,6 +24,13 @@ using Op = Predicate::Op;
 [[noreturn]] void fail(const std::string& message) { throw ScoreError(message); }
 
 bool isElement(const pugi::xml_node& node) { return node.type() == pugi::node_element; }
+
+// localName without a copy, for comparisons.
+std::string_view nameOf(const pugi::xml_node& node) {
+  const std::string_view name = node.name();
+  const std::size_t colon = name.rfind(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
 
 // "<Name>" and, when it has one, its identifying attribute.
 std::string describe(const pugi::xml_node& node) {
@@ -41,17 +51,19 @@ std::string requireAttribute(const pugi::xml_node& node, const char* name) {
 }
 
 double requireNumber(const pugi::xml_node& node, const char* name) {
-  const std::string text = requireAttribute(node, name);
-  const std::optional<double> number = parseNumber(text);
-  if (!number) fail(describe(node) + ": attribute " + name + "=\"" + text + "\" is not a number");
+  const pugi::xml_attribute attribute = node.attribute(name);
+  if (!attribute) fail(describe(node) + ": attribute " + name + " is missing");
+  const std::optional<double> number = parseNumber(attribute.value());
+  if (!number) fail(describe(node) + ": attribute " + name + "=\"" + attribute.value() + "\" is not a number");
   return *number;
 }
 
 // Children that carry content (Extension elements are skipped).
 std::vector<pugi::xml_node> contentChildren(const pugi::xml_node& node) {
   std::vector<pugi::xml_node> children;
+  children.reserve(8);  // one allocation for the elements of a segment's model
   for (pugi::xml_node child : node.children())
-    if (isElement(child) && localName(child) != "Extension") children.push_back(child);
+    if (isElement(child) && nameOf(child) != "Extension") children.push_back(child);
   return children;
 }
 
@@ -118,7 +130,7 @@ std::vector<std::string> arrayEntries(const pugi::xml_node& array) {
 std::string valueText(const pugi::xml_node& node, const char* attribute) {
   const std::string text = requireAttribute(node, attribute);
   for (const pugi::xml_node& child : node.children()) {
-    if (!isElement(child) || localName(child) != "Extension" ||
+    if (!isElement(child) || nameOf(child) != "Extension" ||
         std::strcmp(child.attribute("name").value(), "value-encoding") != 0)
       continue;
     const std::string encoding = child.attribute("value").value();
@@ -130,9 +142,30 @@ std::string valueText(const pugi::xml_node& node, const char* attribute) {
   return text;
 }
 
+// The position of `segmentation` among the elements named Segmentation two
+// levels below the root, in document order (as cutSegments counts them).
+std::size_t segmentationOrdinal(const pugi::xml_node& root, const pugi::xml_node& segmentation) {
+  std::size_t ordinal = 0;
+  for (const pugi::xml_node& model : root.children()) {
+    if (!isElement(model)) continue;
+    for (const pugi::xml_node& child : model.children()) {
+      if (child == segmentation) return ordinal;
+      if (isElement(child) && localName(child) == "Segmentation") ++ordinal;
+    }
+  }
+  return ordinal;
+}
+
 class Loader {
  public:
-  explicit Loader(ScoringModel& model) : model_(model) {}
+  // The text of a piece cut out of the document; called for the pieces in
+  // document order.
+  using PieceText = std::function<std::string_view(const SegmentChunks::Piece&)>;
+
+  // `cut`, when given, holds the Segment elements taken out of the document
+  // `load` reads (see SegmentCutter); each is parsed on its own, in turn.
+  explicit Loader(ScoringModel& model, const SegmentChunks* cut = nullptr, PieceText pieceText = {})
+      : model_(model), cut_(cut), pieceText_(std::move(pieceText)) {}
 
   void load(const pugi::xml_node& root) {
     if (localName(root) != "PMML") fail("root element " + localName(root) + " is not PMML");
@@ -184,10 +217,12 @@ class Loader {
   }
 
   int fieldOf(const pugi::xml_node& node, const char* attribute, bool uses = true) {
-    const std::string name = requireAttribute(node, attribute);
+    const pugi::xml_attribute named = node.attribute(attribute);
+    if (!named) fail(describe(node) + ": attribute " + attribute + " is missing");
+    const std::string_view name = named.value();
     const auto found = index_.find(name);
     if (found == index_.end())
-      fail(describe(node) + ": field \"" + name + "\" is not in the DataDictionary");
+      fail(describe(node) + ": field \"" + std::string(name) + "\" is not in the DataDictionary");
     if (uses) used_.insert(found->second);
     return found->second;
   }
@@ -209,7 +244,7 @@ class Loader {
         {"isMissing", Op::IsMissing},  {"isNotMissing", Op::IsNotMissing}};
     static const std::map<std::string, Op> compoundOps = {
         {"and", Op::And}, {"or", Op::Or}, {"xor", Op::Xor}, {"surrogate", Op::Surrogate}};
-    const std::string name = localName(node);
+    const std::string_view name = nameOf(node);
     Predicate predicate;
     if (name == "True") {
       predicate.kind = Predicate::Kind::True;
@@ -249,7 +284,7 @@ class Loader {
              " entries");
       for (const std::string& entry : entries) predicate.set.push_back(literal(array, predicate.field, entry, "entry"));
     } else {
-      fail("predicate element " + name + " is not supported");
+      fail("predicate element " + std::string(name) + " is not supported");
     }
     return predicate;
   }
@@ -294,9 +329,9 @@ class Loader {
     if (target.empty()) target = node.attribute("targetFieldName").value();
     if (target.empty()) fail(describe(node) + ": no target field (MiningField usageType=\"target\")");
     for (const pugi::xml_node& child : contentChildren(node)) {
-      const std::string name = localName(child);
+      const std::string_view name = nameOf(child);
       if (name == "LocalTransformations" || name == "Targets")
-        fail(describe(node) + ": " + name + " is not supported");
+        fail(describe(node) + ": " + std::string(name) + " is not supported");
       if (name == "RegressionTable") model.tables.push_back(loadTable(child, model.classification));
     }
     if (model.tables.empty()) fail(describe(node) + ": RegressionTable element is missing");
@@ -319,7 +354,7 @@ class Loader {
     table.intercept = requireNumber(node, "intercept");
     if (classification) table.category = requireAttribute(node, "targetCategory");
     for (const pugi::xml_node& child : contentChildren(node)) {
-      const std::string name = localName(child);
+      const std::string_view name = nameOf(child);
       if (name == "NumericPredictor") {
         NumericTerm term;
         term.field = fieldOf(child, "name");
@@ -333,9 +368,12 @@ class Loader {
         term.coefficient = requireNumber(child, "coefficient");
         table.categorical.push_back(term);
       } else {
-        fail(describe(node) + ": " + name + " is not supported");
+        fail(describe(node) + ": " + std::string(name) + " is not supported");
       }
     }
+    // Kept for the model's life, 100,000 times over in a large split model.
+    table.numeric.shrink_to_fit();
+    table.categorical.shrink_to_fit();
     return table;
   }
 
@@ -408,6 +446,16 @@ class Loader {
       ++position;
       model_.segments.push_back(loadSegment(child, position));
     }
+    if (cut_ == nullptr) return;
+    const std::size_t ordinal = segmentationOrdinal(node.parent(), segmentation);
+    if (ordinal >= cut_->groups.size()) fail("Segmentation: not found among the segments cut out");
+    model_.segments.reserve(model_.segments.size() + cut_->groups[ordinal].size());
+    for (const SegmentChunks::Piece& piece : cut_->groups[ordinal]) {
+      const std::string_view text = pieceText_(piece);
+      if (!piece_.load_buffer(text.data(), text.size())) fail("Segment: does not parse on its own");
+      ++position;
+      model_.segments.push_back(loadSegment(piece_.document_element(), position));
+    }
   }
 
   Segment loadSegment(const pugi::xml_node& node, std::size_t position) {
@@ -417,7 +465,7 @@ class Loader {
     const std::string where = "Segment id=\"" + segment.id + "\"";
     if (children.size() < 2) fail(where + ": needs a predicate and a model");
     segment.predicate = loadPredicate(children[0]);
-    if (localName(children[1]) != "RegressionModel")
+    if (nameOf(children[1]) != "RegressionModel")
       fail(where + ": model element " + localName(children[1]) + " is not supported (RegressionModel expected)");
     std::string target;
     segment.model = loadRegression(children[1], target);
@@ -473,13 +521,29 @@ class Loader {
   }
 
   ScoringModel& model_;
-  std::map<std::string, int> index_;
+  const SegmentChunks* cut_;
+  PieceText pieceText_;
+  pugi::xml_document piece_;  // the segment being read, when they are parsed one by one
+  std::map<std::string, int, std::less<>> index_;
   std::set<int> used_;
 };
 
-}  // namespace
+// The model from the skeleton and pieces of a document; nothing when the
+// skeleton or a piece does not parse or the model is unfit: reading the
+// document whole then names the first fault in document order.
+std::optional<ScoringModel> loadInPieces(const SegmentChunks& cut, Loader::PieceText pieceText) {
+  try {
+    pugi::xml_document skeleton;
+    if (!skeleton.load_buffer(cut.skeleton.data(), cut.skeleton.size())) return std::nullopt;
+    ScoringModel model;
+    Loader(model, &cut, std::move(pieceText)).load(skeleton.document_element());
+    return model;
+  } catch (const ScoreError&) {
+    return std::nullopt;
+  }
+}
 
-ScoringModel loadScoringModel(const std::string& pmmlText) {
+ScoringModel loadWhole(const std::string& pmmlText) {
   pugi::xml_document doc;
   const pugi::xml_parse_result parsed = doc.load_buffer(pmmlText.data(), pmmlText.size());
   if (!parsed)
@@ -487,6 +551,73 @@ ScoringModel loadScoringModel(const std::string& pmmlText) {
   ScoringModel model;
   Loader(model).load(doc.document_element());
   return model;
+}
+
+// Reads the pieces of a file in document order, a block at a time.
+class PieceReader {
+ public:
+  explicit PieceReader(std::ifstream& in) : in_(in) {}
+
+  std::string_view operator()(const SegmentChunks::Piece& piece) {
+    if (piece.offset < start_ || piece.offset + piece.size > start_ + buffer_.size()) {
+      in_.clear();
+      in_.seekg(static_cast<std::streamoff>(piece.offset));
+      buffer_.resize(std::max<std::size_t>(static_cast<std::size_t>(piece.size), kBlock));
+      in_.read(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+      buffer_.resize(static_cast<std::size_t>(std::max<std::streamsize>(in_.gcount(), 0)));
+      start_ = piece.offset;
+      if (buffer_.size() < piece.size) fail("the model file changed while it was read");
+    }
+    return std::string_view(buffer_).substr(static_cast<std::size_t>(piece.offset - start_),
+                                             static_cast<std::size_t>(piece.size));
+  }
+
+ private:
+  static constexpr std::size_t kBlock = std::size_t{1} << 20;
+  std::ifstream& in_;
+  std::string buffer_;
+  std::uint64_t start_ = 0;
+};
+
+}  // namespace
+
+ScoringModel loadScoringModel(const std::string& pmmlText) {
+  // The document without its segments, then each segment on its own: the
+  // tree of the whole document would take several times the text's size.
+  if (const std::optional<SegmentChunks> cut = cutSegments(pmmlText)) {
+    std::optional<ScoringModel> model = loadInPieces(*cut, [&](const SegmentChunks::Piece& piece) {
+      return std::string_view(pmmlText).substr(static_cast<std::size_t>(piece.offset),
+                                               static_cast<std::size_t>(piece.size));
+    });
+    if (model) return std::move(*model);
+  }
+  return loadWhole(pmmlText);
+}
+
+ScoringModel loadScoringModelFile(const std::string& path) {
+  // Two passes over the file, neither holding it whole: the first cuts the
+  // segments out and keeps the rest, the second reads the segments.
+  std::ifstream in(path, std::ios::binary);
+  if (!in) fail("cannot open the file");
+  SegmentCutter cutter;
+  {
+    std::string block(std::size_t{1} << 20, '\0');
+    while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0)
+      cutter.feed(std::string_view(block.data(), static_cast<std::size_t>(in.gcount())));
+    if (in.bad()) fail("reading the file failed");
+  }
+  if (const std::optional<SegmentChunks> cut = cutter.finish()) {
+    std::optional<ScoringModel> model = loadInPieces(*cut, PieceReader(in));
+    if (model) return std::move(*model);
+  }
+  in.clear();
+  in.seekg(0);
+  std::string text;
+  std::string block(std::size_t{1} << 20, '\0');
+  while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0)
+    text.append(block.data(), static_cast<std::size_t>(in.gcount()));
+  if (in.bad()) fail("reading the file failed");
+  return loadWhole(text);
 }
 
 }  // namespace splitmodels::detail

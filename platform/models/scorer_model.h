@@ -155,6 +155,10 @@ struct ScoringModel {
 // Builds the model from PMML text; throws ScoreError.
 ScoringModel loadScoringModel(const std::string& pmmlText);
 
+// The same from a PMML file, read in blocks rather than held whole; throws
+// ScoreError, also when the file cannot be opened or read.
+ScoringModel loadScoringModelFile(const std::string& path);
+
 // Evaluates one regression model on a converted row. Nothing when a
 // predictor's input is missing and has no replacement; otherwise the raw
 // value (regression) or one probability per class label (classification).

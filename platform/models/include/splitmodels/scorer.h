@@ -63,6 +63,10 @@ class SplitScorer {
  public:
   // Parses and checks the document. Throws ScoreError.
   static SplitScorer fromPmml(const std::string& pmmlText);
+  // The same from a PMML file, which is read in blocks and never held whole
+  // (a 100,000-segment model is about 100 MB of text). Throws ScoreError,
+  // also when the file cannot be opened or read.
+  static SplitScorer fromPmmlFile(const std::string& path);
 
   SplitScorer(SplitScorer&&) noexcept;
   SplitScorer& operator=(SplitScorer&&) noexcept;
