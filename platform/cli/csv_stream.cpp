@@ -172,13 +172,16 @@ CsvStream::Chunk CsvStream::nextChunk(CsvChunk& chunk, std::size_t targetBytes)
         size += static_cast<std::size_t>(got);
     }
     const char* const begin = bytes.data();
+    // Cut after about targetBytes, or later when no line ends before that.
+    const std::size_t limit = quote != nullptr ? quoteAt : size;
+    const bool toEnd = quote == nullptr && atEnd;
     const char* cut = nullptr;
-    if (quote != nullptr)
-        cut = lastCut(begin, begin + quoteAt);
-    else if (atEnd)
+    if (toEnd && size <= targetBytes) {
         cut = begin + size;
-    else
-        cut = lastCut(begin, begin + size);
+    } else {
+        cut = lastCut(begin, begin + std::min(limit, targetBytes));
+        if (cut == nullptr) cut = toEnd ? begin + size : lastCut(begin, begin + limit);
+    }
     const std::size_t kept = cut == nullptr ? 0 : static_cast<std::size_t>(cut - begin);
     // What lies past the cut goes back into the buffer, to be read next.
     const std::size_t rest = size - kept;
