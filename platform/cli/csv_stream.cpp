@@ -152,7 +152,8 @@ CsvStream::Chunk CsvStream::nextChunk(CsvChunk& chunk, std::size_t targetBytes)
     if (quote != nullptr && lastCut(buffered, static_cast<const char*>(quote)) == nullptr) return Chunk::Serial;
     std::vector<char>& bytes = chunk.bytes;
     std::size_t size = end_ - pos_;
-    if (bytes.size() < std::max(targetBytes, size) + kChunkBytes) bytes.resize(std::max(targetBytes, size) + kChunkBytes);
+    const std::size_t room = std::max(targetBytes, size);
+    if (bytes.size() < room) bytes.resize(room);
     std::memcpy(bytes.data(), buffered, size);
     // The quote's offset, from here on in `bytes`.
     std::size_t quoteAt = quote != nullptr ? static_cast<std::size_t>(static_cast<const char*>(quote) - buffered)
@@ -161,8 +162,9 @@ CsvStream::Chunk CsvStream::nextChunk(CsvChunk& chunk, std::size_t targetBytes)
     quoteKnown_ = false;
     bool atEnd = false;
     while (quote == nullptr && size < targetBytes) {
+        // Up to the target only, so that little goes back into the buffer.
         const std::streamsize got =
-            buf_->sgetn(bytes.data() + size, static_cast<std::streamsize>(bytes.size() - size));
+            buf_->sgetn(bytes.data() + size, static_cast<std::streamsize>(targetBytes - size));
         if (got <= 0) {
             atEnd = true;
             break;
