@@ -5,6 +5,7 @@
 // one-thread reader, line numbers included, and nothing from the bad record
 // on may be written.
 #include <algorithm>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -130,6 +131,21 @@ TEST(ScoreChunks, ChunksReadAsTheSerialReaderWhereverTheyAreCut)
             SCOPED_TRACE("input " + std::to_string(i) + ", chunks of " + std::to_string(target) + " bytes");
             EXPECT_EQ(readAll(inputs[i], target), serial);
         }
+    }
+}
+
+// Short random texts over the bytes that matter (delimiters, line ends,
+// quotes, the missing token), cut everywhere.
+TEST(ScoreChunks, RandomInputsReadAsTheSerialReaderWhereverTheyAreCut)
+{
+    std::mt19937 rng(11);
+    const char alphabet[] = {'a', '1', ',', ',', '\n', '\n', '\r', '"', 'N', 'A', ' '};
+    for (int trial = 0; trial < 3000; ++trial) {
+        std::string input = rng() % 2 ? "a,b\n" : "a\n";
+        for (unsigned i = rng() % 40; i > 0; --i) input += alphabet[rng() % sizeof alphabet];
+        const std::string serial = readAll(input, 0);
+        for (const std::size_t target : {1, 2, 4, 9, 33})
+            ASSERT_EQ(readAll(input, target), serial) << "chunks of " << target << " bytes, input:\n" << input;
     }
 }
 
