@@ -48,12 +48,7 @@ std::string describeByte(int c)
 CsvStream::CsvStream(std::istream& in, std::string sourceName, CsvFormat format)
     : buf_(in.rdbuf()), source_(std::move(sourceName)), format_(std::move(format)), buffer_(kChunkBytes)
 {
-    for (const char c : {'\n', '\r', '"'}) {
-        endsUnquoted_[static_cast<unsigned char>(c)] = true;
-        endsQuoted_[static_cast<unsigned char>(c)] = true;
-    }
-    endsUnquoted_[static_cast<unsigned char>(format_.delimiter)] = true;
-    for (const std::string& token : format_.naValues) longestToken_ = std::max(longestToken_, token.size());
+    initTables();
     // A UTF-8 byte order mark before the header is not part of the first name.
     static const char bom[] = "\xEF\xBB\xBF";
     if (peek() == static_cast<unsigned char>(bom[0])) {
@@ -80,6 +75,147 @@ CsvStream::CsvStream(std::istream& in, std::string sourceName, CsvFormat format)
                            "field names must be unique");
         header_.push_back(std::move(name));
     }
+}
+
+CsvStream::CsvStream(std::string sourceName, CsvFormat format, std::vector<std::string> header)
+    : buf_(nullptr), source_(std::move(sourceName)), format_(std::move(format)), header_(std::move(header))
+{
+    initTables();
+}
+
+void CsvStream::initTables()
+{
+    for (const char c : {'\n', '\r', '"'}) {
+        endsUnquoted_[static_cast<unsigned char>(c)] = true;
+        endsQuoted_[static_cast<unsigned char>(c)] = true;
+    }
+    endsUnquoted_[static_cast<unsigned char>(format_.delimiter)] = true;
+    for (const std::string& token : format_.naValues) longestToken_ = std::max(longestToken_, token.size());
+}
+
+namespace {
+
+// The end of the last line in [begin, end) that ends with a LF and is not
+// blank (a blank line ends right after an earlier line end, or at `begin`,
+// where a line starts), or null. A chunk cut there never ends on a blank
+// line, whose verdict depends on what follows it.
+const char* lastCut(const char* begin, const char* end)
+{
+    while (end != begin) {
+        const void* found = nullptr;
+        for (const char* p = end; p != begin;)
+            if (*--p == '\n') {
+                found = p;
+                break;
+            }
+        if (found == nullptr) return nullptr;
+        const char* const newline = static_cast<const char*>(found);
+        const char* text = newline;
+        if (text != begin && text[-1] == '\r') --text;
+        if (text != begin && text[-1] != '\n' && text[-1] != '\r') return newline + 1;
+        end = newline;
+    }
+    return nullptr;
+}
+
+// Line ends in [begin, end): LF, CRLF and a CR on its own each end one line.
+// Eight bytes at a time: a byte equal to LF becomes 1, every other 0.
+std::uint64_t countLines(const char* begin, const char* end, bool mayHoldCr)
+{
+    constexpr std::uint64_t lows = 0x7F7F7F7F7F7F7F7Full;
+    constexpr std::uint64_t newlines = 0x0A0A0A0A0A0A0A0Aull;
+    std::uint64_t lines = 0;
+    const char* p = begin;
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        word ^= newlines;
+        const std::uint64_t zero = ~(((word & lows) + lows) | word | lows);
+        lines += ((zero >> 7) * 0x0101010101010101ull) >> 56;   // the sum of the bytes, at most 8
+    }
+    for (; p != end; ++p) lines += *p == '\n';
+    if (mayHoldCr)
+        for (p = begin; p != end; ++p)
+            if (*p == '\r' && (p + 1 == end || p[1] != '\n')) ++lines;
+    return lines;
+}
+
+}  // namespace
+
+CsvStream::Chunk CsvStream::nextChunk(CsvChunk& chunk, std::size_t targetBytes)
+{
+    if (blankLine_ != 0) return Chunk::Serial;
+    if (pos_ == end_ && !refill()) return Chunk::End;
+    // A quote in the buffer with no line to cut before it: nothing moves.
+    const char* const buffered = buffer_.data() + pos_;
+    const void* quote = std::memchr(buffered, '"', end_ - pos_);
+    if (quote != nullptr && lastCut(buffered, static_cast<const char*>(quote)) == nullptr) return Chunk::Serial;
+    std::vector<char>& bytes = chunk.bytes;
+    std::size_t size = end_ - pos_;
+    const std::size_t room = std::max(targetBytes, size);
+    if (bytes.size() < room) bytes.resize(room);
+    std::memcpy(bytes.data(), buffered, size);
+    // The quote's offset, from here on in `bytes`.
+    std::size_t quoteAt = quote != nullptr ? static_cast<std::size_t>(static_cast<const char*>(quote) - buffered)
+                                           : std::size_t{0};
+    pos_ = end_ = 0;
+    quoteKnown_ = false;
+    bool atEnd = false;
+    while (quote == nullptr && size < targetBytes) {
+        // Up to the target only, so that little goes back into the buffer.
+        const std::streamsize got =
+            buf_->sgetn(bytes.data() + size, static_cast<std::streamsize>(targetBytes - size));
+        if (got <= 0) {
+            atEnd = true;
+            break;
+        }
+        quote = std::memchr(bytes.data() + size, '"', static_cast<std::size_t>(got));
+        if (quote != nullptr) quoteAt = static_cast<std::size_t>(static_cast<const char*>(quote) - bytes.data());
+        size += static_cast<std::size_t>(got);
+    }
+    const char* const begin = bytes.data();
+    // Cut after about targetBytes, or later when no line ends before that.
+    const std::size_t limit = quote != nullptr ? quoteAt : size;
+    const bool toEnd = quote == nullptr && atEnd;
+    const char* cut = nullptr;
+    if (toEnd && size <= targetBytes) {
+        cut = begin + size;
+    } else {
+        cut = lastCut(begin, begin + std::min(limit, targetBytes));
+        if (cut == nullptr) cut = toEnd ? begin + size : lastCut(begin, begin + limit);
+    }
+    const std::size_t kept = cut == nullptr ? 0 : static_cast<std::size_t>(cut - begin);
+    // What lies past the cut goes back into the buffer, to be read next.
+    const std::size_t rest = size - kept;
+    if (buffer_.size() < rest) buffer_.resize(rest);
+    std::memcpy(buffer_.data(), begin + kept, rest);
+    end_ = rest;
+    bufferHoldsCr_ = std::memchr(buffer_.data(), '\r', end_) != nullptr;
+    chunk.size = kept;
+    if (kept == 0) return Chunk::Serial;
+    chunk.firstLine = line_;
+    line_ += countLines(begin, cut, std::memchr(begin, '\r', kept) != nullptr);
+    return Chunk::Cut;
+}
+
+void CsvStream::parseChunk(CsvChunk& chunk, CsvBlock& block)
+{
+    // The chunk is this reader's whole input: with no stream behind it,
+    // refill() finds nothing more.
+    struct Swap {
+        std::vector<char>& a;
+        std::vector<char>& b;
+        ~Swap() { a.swap(b); }
+    } swapBack{buffer_, chunk.bytes};
+    buffer_.swap(chunk.bytes);
+    pos_ = 0;
+    end_ = chunk.size;
+    line_ = chunk.firstLine;
+    blankLine_ = 0;
+    quoteKnown_ = false;
+    bufferHoldsCr_ = std::memchr(buffer_.data(), '\r', end_) != nullptr;
+    const std::size_t all = static_cast<std::size_t>(-1);
+    if (!next(block, all, all)) block.clear(header_.size());
 }
 
 bool CsvStream::next(CsvBlock& block, std::size_t maxRecords, std::size_t maxBytes)
@@ -254,6 +390,7 @@ bool CsvStream::refill()
     pos_ = 0;
     end_ = 0;
     quoteKnown_ = false;
+    if (buf_ == nullptr) return false;   // a chunk reader's input is its chunk
     const std::streamsize got = buf_->sgetn(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
     if (got > 0) end_ = static_cast<std::size_t>(got);
     bufferHoldsCr_ = std::memchr(buffer_.data(), '\r', end_) != nullptr;

@@ -97,12 +97,25 @@ private:
     std::size_t width_ = 0;
 };
 
+// Whole lines of a file, cut by CsvStream::nextChunk: bytes [0, size) of
+// `bytes`, the first of them on line firstLine. The storage only grows.
+struct CsvChunk {
+    std::vector<char> bytes;
+    std::size_t size = 0;
+    std::uint64_t firstLine = 0;
+};
+
 class CsvStream {
 public:
     // Reads the header row; throws InputError when it is absent or malformed
     // (empty or duplicate field names). The stream must outlive the reader,
     // which reads it through its buffer and leaves its state flags alone.
     CsvStream(std::istream& in, std::string sourceName, CsvFormat format = {});
+
+    // A reader of chunks cut by another reader (see nextChunk): it reads no
+    // header of its own, takes `header` as the file's, and parses what
+    // parseChunk hands it with the other reader's rules and messages.
+    CsvStream(std::string sourceName, CsvFormat format, std::vector<std::string> header);
 
     const std::vector<std::string>& header() const { return header_; }
     const std::string& sourceName() const { return source_; }
@@ -115,7 +128,24 @@ public:
     // been handed out in earlier blocks, the bad one's block is lost.
     bool next(CsvBlock& block, std::size_t maxRecords = 4096, std::size_t maxBytes = std::size_t{1} << 20);
 
+    // Cutting the input for parsing elsewhere. nextChunk moves the next
+    // whole lines, about `targetBytes` of them, into `chunk` and sets its
+    // firstLine to the number of the first: lines with no quote, ending
+    // with a line end (or the end of input) that follows a line that is not
+    // blank, so that a chunk parses the same alone as in the file. Serial:
+    // the next line cannot be cut that way (a quote, a very long line, many
+    // blank lines); read the next block with next() and try again. End: no
+    // input is left.
+    enum class Chunk { Cut, Serial, End };
+    Chunk nextChunk(CsvChunk& chunk, std::size_t targetBytes);
+
+    // On a reader built for chunks: replaces the block's content with every
+    // record of `chunk` (from nextChunk), throwing the InputError next()
+    // would throw on the same lines. The chunk is left as it was.
+    void parseChunk(CsvChunk& chunk, CsvBlock& block);
+
 private:
+    void initTables();
     // Appends one record of any width to the block; false when the input
     // is exhausted. `width` receives the record's number of fields.
     bool readRaw(CsvBlock& block, std::size_t& width);

@@ -1,8 +1,15 @@
-// The scoring pipeline. The calling thread reads blocks of records and hands
-// them out; workers score a block into its output text; the calling thread
-// writes finished blocks strictly in the order they were read. At most
-// kBlocksPerThread blocks per thread are in flight, so memory does not grow
-// with the input.
+// The scoring pipeline. The calling thread cuts the input into chunks of
+// whole lines (CsvStream::nextChunk: no parsing, only line ends and quotes
+// are looked for) and hands them out; workers parse a chunk, score its
+// records and format them into the block's output text; the calling thread
+// writes finished blocks strictly in the order they were read. Where a
+// chunk cannot be cut (quotes), the calling thread reads that block of
+// records itself, the way the serial reader does. At most kBlocksPerThread
+// blocks per thread are in flight, so memory does not grow with the input.
+// A block that fails (malformed input) keeps its error until its turn to be
+// written comes, so the first error in the file is the one reported, with
+// the line number the serial reader would give, and nothing after it is
+// written.
 #include "score_stream.h"
 
 #include <condition_variable>
@@ -24,8 +31,12 @@ namespace {
 constexpr std::size_t kBlockRecords = 2048;
 constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
 constexpr std::size_t kBlocksPerThread = 3;
+constexpr std::size_t kChunkBytes = std::size_t{1} << 17;
 
 struct Block {
+    // A chunk of the input's lines still to be parsed (when !parsed).
+    CsvChunk raw;
+    bool parsed = false;
     CsvBlock records;
     // The records were read with a comma delimiter: an unquoted field then
     // holds no comma, quote or line break and is written as it was read.
@@ -36,9 +47,11 @@ struct Block {
     bool done = false;
 };
 
-// Scores the block's records into its text; reuses the block's storage.
-void scoreBlock(const splitmodels::SplitScorer& scorer, Block& block)
+// Parses the block's chunk, if it holds one, with `parser` (a chunk reader)
+// and scores the block's records into its text; reuses the block's storage.
+void scoreBlock(const splitmodels::SplitScorer& scorer, CsvStream& parser, Block& block)
 {
+    if (!block.parsed) parser.parseChunk(block.raw, block.records);
     thread_local std::vector<splitmodels::ScoreCell> cells;
     thread_local splitmodels::ScoreResult result;
     const std::size_t labels = scorer.isClassification() ? scorer.classLabels().size() : 0;
@@ -110,16 +123,34 @@ void addCounts(ScoreCounts& total, const ScoreCounts& block)
     total.unpredicted += block.unpredicted;
 }
 
-// Reads the next records into `block`; false when none was left.
-bool fill(CsvStream& reader, Block& block)
+// Cuts the next chunk into `block` (with `chunks`) or, where no chunk can
+// be cut, reads the next records into it; false when none was left.
+bool fill(CsvStream& reader, Block& block, bool chunks)
 {
     block.commaDelimited = reader.format().delimiter == ',';
+    switch (chunks ? reader.nextChunk(block.raw, kChunkBytes) : CsvStream::Chunk::Serial) {
+    case CsvStream::Chunk::Cut:
+        block.parsed = false;
+        return true;
+    case CsvStream::Chunk::End:
+        return false;
+    case CsvStream::Chunk::Serial:
+        break;
+    }
+    block.parsed = true;
     return reader.next(block.records, kBlockRecords, kBlockBytes);
+}
+
+// A reader for the chunks `reader` cuts.
+CsvStream chunkParser(const CsvStream& reader)
+{
+    return CsvStream(reader.sourceName(), reader.format(), reader.header());
 }
 
 class Pipeline {
 public:
-    Pipeline(const splitmodels::SplitScorer& scorer, unsigned threads) : scorer_(scorer)
+    Pipeline(const splitmodels::SplitScorer& scorer, const CsvStream& reader, unsigned threads)
+        : scorer_(scorer), reader_(reader)
     {
         for (unsigned i = 0; i < threads; ++i) {
             try {
@@ -163,6 +194,7 @@ public:
 private:
     void work()
     {
+        CsvStream parser = chunkParser(reader_);
         while (true) {
             std::shared_ptr<Block> block;
             {
@@ -173,7 +205,7 @@ private:
                 queue_.pop_front();
             }
             try {
-                scoreBlock(scorer_, *block);
+                scoreBlock(scorer_, parser, *block);
             } catch (...) {
                 block->error = std::current_exception();
             }
@@ -186,6 +218,7 @@ private:
     }
 
     const splitmodels::SplitScorer& scorer_;
+    const CsvStream& reader_;   // only its name, format and header are read
     std::vector<std::thread> workers_;
     std::mutex mutex_;
     std::condition_variable ready_;
@@ -218,16 +251,18 @@ ScoreCounts scoreStream(CsvStream& reader, const splitmodels::SplitScorer& score
 {
     writeHeader(reader, scorer, out);
     ScoreCounts total;
-    Pipeline pipeline(scorer, threads > 1 ? threads : 0);
+    Pipeline pipeline(scorer, reader, threads > 1 ? threads : 0);
     const auto emit = [&](Block& block) {
         if (block.error) std::rethrow_exception(block.error);
         out.write(block.text.data(), static_cast<std::streamsize>(block.text.size()));
         addCounts(total, block.counts);
     };
     if (!pipeline.threaded()) {
+        // On one thread, cutting chunks would only copy the input once more.
+        CsvStream parser = chunkParser(reader);
         Block block;
-        while (fill(reader, block)) {
-            scoreBlock(scorer, block);
+        while (fill(reader, block, false)) {
+            scoreBlock(scorer, parser, block);
             emit(block);
         }
         return total;
@@ -251,9 +286,18 @@ ScoreCounts scoreStream(CsvStream& reader, const splitmodels::SplitScorer& score
             block = spare.back();
             spare.pop_back();
         }
-        if (!fill(reader, *block)) break;
         block->done = false;
         block->error = nullptr;
+        try {
+            if (!fill(reader, *block, true)) break;
+        } catch (...) {
+            // Read on this thread: the error waits for the blocks before it,
+            // whose own errors, if any, come first in the file.
+            block->error = std::current_exception();
+            block->done = true;
+            inFlight.push_back(block);
+            break;
+        }
         inFlight.push_back(block);
         pipeline.submit(block);
     }

@@ -123,10 +123,21 @@ struct Segment {
 // for a missing value) on one and the same set of fields, or an "or" of
 // such conjunctions, are found by hash lookup; the others keep an ordered scan. Together they select what a scan
 // of all segments in document order would select.
+//
+// A row's key is hashed and compared straight from its data, part by part
+// (no key text is built per row): the table holds each key's bytes as
+// appendIndexKey writes them, in one arena, and its hash.
 struct SegmentIndex {
   std::vector<int> fields;  // dictionary indices of the key fields, ascending
-  std::unordered_map<std::string, std::size_t> first;  // key -> first segment with it
   std::vector<std::size_t> scanned;  // the other segments, in document order
+  struct Slot {
+    std::uint64_t hash = 0;
+    std::uint32_t offset = 0;  // the key's bytes in `keys`
+    std::uint32_t size = 0;
+    std::size_t segment = static_cast<std::size_t>(-1);  // -1: an empty slot
+  };
+  std::vector<Slot> slots;  // open addressing, a power of two in size; empty without keys
+  std::string keys;
 };
 
 // Builds the index of `segments` (see SegmentIndex).

@@ -379,3 +379,69 @@ TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
 }
 
 }  // namespace
+
+namespace {
+
+// Segments keyed on a free string field t and a real field r.
+std::string stringAndRealDocument(const std::vector<std::pair<std::string, std::string>>& keys, bool scanned) {
+  std::string pmml = R"(<PMML version="4.4"><Header/><DataDictionary>
+    <DataField name="t" optype="categorical" dataType="string"/>
+    <DataField name="r" optype="continuous" dataType="double"/>
+    <DataField name="y" optype="continuous" dataType="double"/></DataDictionary>
+    <MiningModel functionName="regression"><Segmentation multipleModelMethod="selectFirst">)";
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const auto test = [](const char* field, const std::string& value) {
+      return std::string(R"(<SimplePredicate field=")") + field +
+             (value == "?" ? R"(" operator="isMissing"/>)" : R"(" operator="equal" value=")" + value + R"("/>)");
+    };
+    std::string predicate = R"(<CompoundPredicate booleanOperator="and">)" + test("t", keys[i].first) +
+                            test("r", keys[i].second) + "</CompoundPredicate>";
+    if (scanned) predicate = R"(<CompoundPredicate booleanOperator="or">)" + predicate + "</CompoundPredicate>";
+    pmml += "<Segment id=\"" + std::to_string(i) + "\">" + predicate +
+            R"(<RegressionModel functionName="regression"><MiningSchema><MiningField name="y" usageType="target"/>
+            </MiningSchema><RegressionTable intercept=")" + std::to_string(i) + R"("/></RegressionModel></Segment>)";
+  }
+  return pmml + "</Segmentation></MiningModel></PMML>";
+}
+
+}  // namespace
+
+// The hashed index over many keys (so that slots collide and probe): texts
+// that are prefixes of one another or differ in one byte past the first
+// eight, numbers written in several forms, missing values; rows scored
+// through both entry points (the streaming one with the number pre-read).
+TEST(Scorer, HashedKeysSelectWhatTheScanSelectsOverManyKeys) {
+  std::vector<std::string> texts = {"?", "", "1", "1.0", "a b"};
+  for (std::size_t n = 1; n <= 17; ++n) {
+    texts.push_back(std::string(n, 'k'));
+    texts.push_back(std::string(n - 1, 'k') + 'j');
+  }
+  const std::vector<std::string> reals = {"?", "1", "-0", "0.5", "2.5e3", "1e300"};
+  std::vector<std::pair<std::string, std::string>> keys;
+  for (const std::string& t : texts)
+    for (const std::string& r : reals) keys.emplace_back(t, r);
+  keys.emplace_back("k", "1.0");  // a duplicate of ("k", "1"): the first wins
+  SplitScorer indexed = SplitScorer::fromPmml(stringAndRealDocument(keys, false));
+  SplitScorer scan = SplitScorer::fromPmml(stringAndRealDocument(keys, true));
+  indexed.bind({"t", "r"}), scan.bind({"t", "r"});
+  std::vector<std::string> rowTexts = texts;
+  rowTexts.insert(rowTexts.end(), {"kkkkkkkkkkkkkkkkkk", "kkkkkkkkl", "K"});
+  const std::vector<std::string> rowReals = {"?", "1", "1.0", "1e0", "0", "-0", "0.50", "2500", "3", "x", "1e300"};
+  splitmodels::ScoreResult streamed;
+  for (const std::string& t : rowTexts)
+    for (const std::string& r : rowReals) {
+      const Row row = {t == "?" ? std::nullopt : Row::value_type(t), r == "?" ? std::nullopt : Row::value_type(r)};
+      const auto expected = scan.score(row);
+      EXPECT_EQ(indexed.score(row).segmentId, expected.segmentId) << "t=" << t << " r=" << r;
+      std::vector<splitmodels::ScoreCell> cells(2);
+      cells[0] = {t, t == "?"};
+      cells[1] = {r, r == "?"};
+      cells[1].hasNumber = r != "?" && r != "x";
+      if (cells[1].hasNumber) cells[1].number = std::stod(r);
+      indexed.score(cells, streamed);
+      EXPECT_EQ(streamed.segmentId, expected.segmentId) << "streamed t=" << t << " r=" << r;
+    }
+  // Numbers compare by value, texts by their bytes.
+  EXPECT_EQ(indexed.score(Row{"k", "1e0"}).segmentId, indexed.score(Row{"k", "1"}).segmentId);
+  EXPECT_NE(indexed.score(Row{"1.0", "1"}).segmentId, indexed.score(Row{"1", "1"}).segmentId);
+}
