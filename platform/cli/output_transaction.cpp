@@ -114,7 +114,10 @@ std::vector<std::string> stagedFiles(const fs::path& root)
 {
     std::vector<std::string> files;
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file()) files.push_back(fs::relative(entry.path(), root).string());
+        // The iterator's paths start with root itself, so the relative path
+        // is a matter of the text (fs::relative would resolve every
+        // component of every file through the file system).
+        if (entry.is_regular_file()) files.push_back(entry.path().lexically_relative(root).string());
     std::sort(files.begin(), files.end());
     return files;
 }
