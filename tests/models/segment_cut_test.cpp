@@ -123,19 +123,6 @@ TEST(SegmentCut, DocumentsTheScanDoesNotHandleAreLeftWhole) {
   }
 }
 
-class TempFile {
- public:
-  explicit TempFile(const std::string& text) : path_(testing::TempDir() + "segment_cut_" + std::to_string(++count_) + ".pmml") {
-    std::ofstream(path_, std::ios::binary) << text;
-  }
-  ~TempFile() { std::remove(path_.c_str()); }
-  const std::string& path() const { return path_; }
-
- private:
-  static inline int count_ = 0;
-  std::string path_;
-};
-
 std::string scoreAll(const SplitScorer& scorer) {
   std::string out;
   for (const char* group : {"a", "b", "c", "z"}) {
@@ -145,55 +132,43 @@ std::string scoreAll(const SplitScorer& scorer) {
   return out;
 }
 
+// The scores of groups a, b, c and z at x = 2, or the load's error, the document given as text or as a file.
+std::string outcome(const std::string& text, bool fromFile = false) {
+  static int files = 0;
+  const std::string path = testing::TempDir() + "segment_cut_" + std::to_string(++files) + ".pmml";
+  if (fromFile) std::ofstream(path, std::ios::binary) << text;
+  std::string result;
+  try {
+    SplitScorer scorer = fromFile ? SplitScorer::fromPmmlFile(path) : SplitScorer::fromPmml(text);
+    scorer.bind({"g", "x"});
+    result = scoreAll(scorer);
+  } catch (const ScoreError& e) {
+    result = std::string("error: ") + e.what();
+  }
+  if (fromFile) std::remove(path.c_str());
+  return result;
+}
+
 const char* const kTrueSegment =
     R"(<Segment id="t"><True/><RegressionModel functionName="regression"><MiningSchema><MiningField name="x"/>)"
     R"(<MiningField name="y" usageType="target"/></MiningSchema><RegressionTable intercept="7"/></RegressionModel></Segment>)";
 
-TEST(SegmentCut, AFileLoadsAsTheTextDoes) {
-  std::string many;
+TEST(SegmentCut, AFileLoadsAndFailsAsTheTextDoes) {
+  std::string many, unusable = segment("u", "a", 1);
   for (int i = 0; i < 3000; ++i) many += segment("s" + std::to_string(i), i % 2 ? "a" : "b", i);
-  const std::string documents[] = {
-      mining(segment("1", "a", 1.5) + "<!-- c -->" + kTrueSegment),
-      mining(many),  // more than a block of the file
-      "<!DOCTYPE PMML>" + mining(segment("1", "c", 3)),  // read whole
-  };
-  for (const std::string& text : documents) {
-    SplitScorer fromText = SplitScorer::fromPmml(text);
-    SplitScorer fromFile = SplitScorer::fromPmmlFile(TempFile(text).path());
-    fromText.bind({"g", "x"});
-    fromFile.bind({"g", "x"});
-    EXPECT_EQ(scoreAll(fromFile), scoreAll(fromText));
-  }
-  EXPECT_EQ(scoreAll([&] {
-              SplitScorer scorer = SplitScorer::fromPmmlFile(TempFile(documents[1]).path());
-              scorer.bind({"g", "x"});
-              return scorer;
-            }()),
-            "s1=3;s0=1;=;=;");
-}
-
-TEST(SegmentCut, TheFirstFaultInDocumentOrderIsNamed) {
-  std::string unusable = segment("u", "a", 1);
   unusable.replace(unusable.find("equal"), 5, "near");
-  const std::string unparsable = R"(<Segment id="p"><True/></Segmnt>)";
   const std::pair<std::string, std::string> cases[] = {
-      {mining(segment("1", "a", 1) + unusable + unparsable), "PMML does not parse"},
+      {mining(segment("1", "a", 1.5) + "<!-- c -->" + kTrueSegment), "1=4;t=7;t=7;t=7;"},
+      {mining(many), "s1=3;s0=1;=;=;"},  // more than a block of the file
+      {"<!DOCTYPE PMML>" + mining(segment("1", "c", 3)), "=;=;1=7;=;"},  // read whole
+      // The first fault in document order is named.
+      {mining(segment("1", "a", 1) + unusable + R"(<Segment id="p"><True/></Segmnt>)"), "PMML does not parse"},
       {mining(segment("1", "a", 1) + unusable + segment("2", "b", 1)), R"(operator="near" is not supported)"},
   };
   for (const auto& [text, expected] : cases) {
-    std::string fromText, fromFile;
-    try {
-      SplitScorer::fromPmml(text);
-    } catch (const ScoreError& e) {
-      fromText = e.what();
-    }
-    try {
-      SplitScorer::fromPmmlFile(TempFile(text).path());
-    } catch (const ScoreError& e) {
-      fromFile = e.what();
-    }
+    const std::string fromText = outcome(text);
     EXPECT_NE(fromText.find(expected), std::string::npos) << fromText;
-    EXPECT_EQ(fromFile, fromText);
+    EXPECT_EQ(outcome(text, true), fromText);
   }
   EXPECT_THROW(SplitScorer::fromPmmlFile(testing::TempDir() + "no-such-model.pmml"), ScoreError);
 }
@@ -203,27 +178,22 @@ TEST(SegmentCut, TheFirstFaultInDocumentOrderIsNamed) {
 // exactly as when the scan is ruled out (by a document type declaration)
 // and the document is parsed whole. Parse errors differ only in the offset.
 TEST(SegmentCut, EditedDocumentsLoadAndFailAsWhenParsedWhole) {
-  std::string extra = segment("set", "-", 3);
-  extra.replace(extra.find("<SimplePredicate"), extra.find("/><RegressionModel") + 2 - extra.find("<SimplePredicate"),
-                R"(<SimpleSetPredicate field="g" booleanOperator="isIn"><Array type="string" n="2">"a" c</Array></SimpleSetPredicate>)");
-  std::string either = segment("or", "-", 4);
-  either.replace(either.find("<SimplePredicate"), either.find("/><RegressionModel") + 2 - either.find("<SimplePredicate"),
-                 R"(<CompoundPredicate booleanOperator="or"><SimplePredicate field="x" operator="greaterThan" value="3"/>)"
-                 R"(<![CDATA[ </Segment> ]]><SimplePredicate field="g" operator="isMissing"/></CompoundPredicate>)");
+  const auto withPredicate = [](std::string s, const std::string& predicate) {
+    const std::size_t from = s.find("<SimplePredicate");
+    return s.replace(from, s.find("/><RegressionModel") + 2 - from, predicate);
+  };
+  const std::string extra = withPredicate(segment("set", "-", 3),
+      R"(<SimpleSetPredicate field="g" booleanOperator="isIn"><Array type="string" n="2">"a" c</Array></SimpleSetPredicate>)");
+  const std::string either = withPredicate(segment("or", "-", 4),
+      R"(<CompoundPredicate booleanOperator="or"><SimplePredicate field="x" operator="greaterThan" value="3"/>)"
+      R"(<![CDATA[ </Segment> ]]><SimplePredicate field="g" operator="isMissing"/></CompoundPredicate>)");
   const std::string base =
       mining(R"(<!-- <Segment> --><?pi x?><Extension name="e"><Segment/></Extension>)" + segment("1", "a", 1) + extra +
              either + segment("2", "b", 2) + kTrueSegment)
           .substr(std::string(kHead).find("?>") + 2);
-  const auto outcome = [](const std::string& text) {
-    try {
-      SplitScorer scorer = SplitScorer::fromPmml(text);
-      scorer.bind({"g", "x"});
-      return scoreAll(scorer);
-    } catch (const ScoreError& e) {
-      std::string message = e.what();
-      if (const std::size_t at = message.find(" at offset "); at != std::string::npos) message.resize(at);
-      return "error: " + message;
-    }
+  const auto withoutOffset = [](std::string result) {
+    if (const std::size_t at = result.find(" at offset "); at != std::string::npos) result.resize(at);
+    return result;
   };
   ASSERT_EQ(outcome(base), "1=3;2=5;set=7;t=7;");
   std::mt19937 random(20261206);
@@ -240,9 +210,9 @@ TEST(SegmentCut, EditedDocumentsLoadAndFailAsWhenParsedWhole) {
         default: text[at] = c;
       }
     }
-    const std::string inPieces = outcome(text);
+    const std::string inPieces = withoutOffset(outcome(text));
     loaded += inPieces.rfind("error: ", 0) != 0;
-    ASSERT_EQ(inPieces, outcome("<!DOCTYPE PMML>" + text)) << text;
+    ASSERT_EQ(inPieces, withoutOffset(outcome("<!DOCTYPE PMML>" + text))) << text;
   }
   EXPECT_GT(loaded, 100);  // the edits left enough documents loadable to compare scores
 }
