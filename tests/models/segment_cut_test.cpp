@@ -1,7 +1,5 @@
-// Loading a split model segment by segment: the cut of the document's text
-// into a skeleton and Segment pieces, fed in blocks of any size, and the
-// models loaded from a file in pieces scoring and failing as the whole
-// document does.
+// Loading a split model segment by segment: the text cut into a skeleton and Segment pieces, fed in blocks
+// of any size, and models loaded from a file in pieces scoring and failing as the whole document does.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -21,20 +19,28 @@ using splitmodels::detail::SegmentChunks;
 using splitmodels::detail::SegmentCutter;
 using Row = std::vector<std::optional<std::string>>;
 
-std::optional<SegmentChunks> cutInBlocks(const std::string& text, std::size_t block) {
+using Pieces = std::vector<std::vector<std::string>>;
+
+// The pieces' texts per Segmentation, the skeleton checked to be the text without them; none when the text is
+// left whole.
+std::optional<Pieces> cutInBlocks(const std::string& text, std::size_t block) {
   SegmentCutter cutter;
   for (std::size_t pos = 0; pos < text.size(); pos += block) cutter.feed(std::string_view(text).substr(pos, block));
-  return cutter.finish();
-}
-
-// The texts of the pieces, per group.
-std::vector<std::vector<std::string>> pieceTexts(const std::string& text, const SegmentChunks& chunks) {
-  std::vector<std::vector<std::string>> groups;
-  for (const auto& group : chunks.groups) {
-    groups.emplace_back();
-    for (const SegmentChunks::Piece& piece : group) groups.back().push_back(text.substr(piece.offset, piece.size));
+  const std::optional<SegmentChunks> chunks = cutter.finish();
+  if (!chunks) return std::nullopt;
+  Pieces pieces;
+  std::string rest;
+  std::size_t from = 0;
+  for (const auto& group : chunks->groups) {
+    pieces.emplace_back();
+    for (const SegmentChunks::Piece& piece : group) {
+      pieces.back().push_back(text.substr(piece.offset, piece.size));
+      rest += text.substr(from, piece.offset - from);
+      from = piece.offset + piece.size;
+    }
   }
-  return groups;
+  EXPECT_EQ(chunks->skeleton, rest + text.substr(from));
+  return pieces;
 }
 
 const char* const kHead =
@@ -62,64 +68,39 @@ TEST(SegmentCut, PiecesAreTheSegmentsWhateverTheBlockSize) {
   struct Case {
     const char* what;
     std::string text;
-    std::vector<std::vector<std::string>> pieces;  // expected, per Segmentation
+    std::optional<Pieces> pieces;  // expected, per Segmentation; none for a document the scan leaves whole
   };
   const std::string a = segment("a", "a", 1), b = segment("b", "b", 2);
+  const std::string body = "<P><M><Segmentation><Segment/></Segmentation></M></P>";
   const Case cases[] = {
-      {"plain", "<P><M><Segmentation>" + a + "\n" + b + "</Segmentation></M></P>", {{a, b}}},
+      {"plain", "<P><M><Segmentation>" + a + "\n" + b + "</Segmentation></M></P>", Pieces{{a, b}}},
       {"self-closing segment and empty segmentation",
        R"(<P><M><Segmentation><Segment id="s"/></Segmentation><Segmentation/></M></P>)",
-       {{R"(<Segment id="s"/>)"}, {}}},
+       Pieces{{R"(<Segment id="s"/>)"}, {}}},
       {"prefixed names",
        R"(<p:P xmlns:p="u"><p:M><p:Segmentation><p:Segment id="1"><p:True/></p:Segment></p:Segmentation></p:M></p:P>)",
-       {{R"(<p:Segment id="1"><p:True/></p:Segment>)"}}},
+       Pieces{{R"(<p:Segment id="1"><p:True/></p:Segment>)"}}},
       {"markup that only looks like segments",
        R"(<P><M><Segmentation><!-- <Segment> --><?pi <Segment>?>)"
        R"(<Segment id="q>/" x='"'><![CDATA[</Segment>]]><Segmentation><Segment/></Segmentation></Segment>)"
        R"(</Segmentation><X><Segment/></X></M><Segment/></P>)",
-       {{R"(<Segment id="q>/" x='"'><![CDATA[</Segment>]]><Segmentation><Segment/></Segmentation></Segment>)"}}},
-      {"a document with declaration and byte order mark", "\xEF\xBB\xBF" + mining(a + b), {{a, b}}},
+       Pieces{{R"(<Segment id="q>/" x='"'><![CDATA[</Segment>]]><Segmentation><Segment/></Segmentation></Segment>)"}}},
+      {"a document with declaration and byte order mark", "\xEF\xBB\xBF" + mining(a + b), Pieces{{a, b}}},
+      {"document type declaration", "<!DOCTYPE P>" + body, std::nullopt},
+      {"another declared encoding", R"(<?xml version="1.0" encoding="ISO-8859-1"?>)" + body, std::nullopt},
+      {"UTF-16 byte order mark", "\xFF\xFE" + body, std::nullopt},
+      {"NUL byte", body + std::string(1, '\0'), std::nullopt},
+      {"ends inside a comment", body + "<!-- ", std::nullopt},
+      {"ends inside a tag", "<P><M><Segmentation><Segment", std::nullopt},
+      {"ends inside a segment", "<P><M><Segmentation><Segment>", std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::optional<SegmentChunks> whole = cutInBlocks(c.text, c.text.size());
-    ASSERT_TRUE(whole);
-    EXPECT_EQ(pieceTexts(c.text, *whole), c.pieces);
-    // The skeleton is the text without the pieces.
-    std::string rest;
-    std::size_t from = 0;
-    for (const auto& group : whole->groups)
-      for (const SegmentChunks::Piece& piece : group) {
-        rest += c.text.substr(from, piece.offset - from);
-        from = piece.offset + piece.size;
-      }
-    rest += c.text.substr(from);
-    EXPECT_EQ(whole->skeleton, rest);
-    for (std::size_t block : {1, 2, 3, 5, 8, 13, 64}) {
+    for (const std::size_t block : {c.text.size(), std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{5},
+                                    std::size_t{8}, std::size_t{13}, std::size_t{64}}) {
       SCOPED_TRACE(block);
-      const std::optional<SegmentChunks> blocks = cutInBlocks(c.text, block);
-      ASSERT_TRUE(blocks);
-      EXPECT_EQ(blocks->skeleton, whole->skeleton);
-      EXPECT_EQ(pieceTexts(c.text, *blocks), c.pieces);
+      EXPECT_EQ(cutInBlocks(c.text, block), c.pieces);
     }
-  }
-}
-
-TEST(SegmentCut, DocumentsTheScanDoesNotHandleAreLeftWhole) {
-  const std::string body = "<P><M><Segmentation><Segment/></Segmentation></M></P>";
-  const std::pair<const char*, std::string> cases[] = {
-      {"document type declaration", "<!DOCTYPE P>" + body},
-      {"another declared encoding", R"(<?xml version="1.0" encoding="ISO-8859-1"?>)" + body},
-      {"UTF-16 byte order mark", "\xFF\xFE" + body},
-      {"NUL byte", body + std::string(1, '\0')},
-      {"ends inside a comment", body + "<!-- "},
-      {"ends inside a tag", "<P><M><Segmentation><Segment"},
-      {"ends inside a segment", "<P><M><Segmentation><Segment>"},
-  };
-  for (const auto& [what, text] : cases) {
-    SCOPED_TRACE(what);
-    EXPECT_FALSE(cutInBlocks(text, text.size()));
-    EXPECT_FALSE(cutInBlocks(text, 3));
   }
 }
 
