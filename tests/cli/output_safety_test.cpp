@@ -202,8 +202,7 @@ TEST(OutputSafety, BuildRemovesWorkingDirectoriesOfKilledBuildsOnThisHostOnly)
     EXPECT_TRUE(fs::exists(backup / "PMML" / "m.xml")) << "files moved aside are never removed";
 }
 
-// The allocator's top-of-tree mark on a directory; false where the file
-// system has no such flags.
+// The allocator's top-of-tree mark on a directory; false where the file system has no such flags.
 bool markedTop(const fs::path& dir)
 {
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
@@ -215,9 +214,7 @@ bool markedTop(const fs::path& dir)
 
 TEST(OutputSafety, BuildLeavesPlainContainerDirectoriesAndNoWorkingNames)
 {
-    // The containers' directories are made under temporary names and the
-    // working directory carries an allocator mark: neither may show in DIR,
-    // whether the build creates DIR or replaces an earlier build's files.
+    // Containers are made under temporary names in a marked working directory: neither shows in DIR.
     const fs::path dir = freshDir("output-plain-dirs");
     writeFile(dir / "data.csv", kCsv);
     const mode_t mask = ::umask(0);
@@ -234,8 +231,7 @@ TEST(OutputSafety, BuildLeavesPlainContainerDirectoriesAndNoWorkingNames)
         for (const char* container : {"StatXML", "PMML"}) {
             struct stat st;
             ASSERT_EQ(::stat((out / container).c_str(), &st), 0);
-            EXPECT_TRUE(S_ISDIR(st.st_mode));
-            EXPECT_EQ(st.st_mode & 07777, 0777 & ~mask) << container;
+            EXPECT_EQ(st.st_mode & (S_IFMT | 07777), S_IFDIR | (0777 & ~mask)) << container;
             EXPECT_FALSE(markedTop(out / container));
         }
         EXPECT_EQ(strayNames(dir, {"data.csv", "out"}), std::vector<std::string>{});
@@ -244,18 +240,16 @@ TEST(OutputSafety, BuildLeavesPlainContainerDirectoriesAndNoWorkingNames)
 
 TEST(OutputSafety, SpreadDirectoryIsMadeWholeOrNotAtAll)
 {
-    struct Case {
+    const struct {
         const char* name;
         const char* existing;   // a file already at the path, or null
-        bool parentMissing;
-        bool made;
-    };
-    const Case cases[] = {
+        bool parentMissing, made;
+    } cases[] = {
         {"a new name is created", nullptr, false, true},
         {"a file at the path stays and is reported", "mine", false, false},
         {"a missing parent is reported", nullptr, true, false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path dir = freshDir("spread-dir");
         const fs::path path = c.parentMissing ? dir / "missing" / "StatXML" : dir / "StatXML";

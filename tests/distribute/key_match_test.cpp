@@ -15,16 +15,11 @@ using split::SameText;
 using split::StorageKind;
 using split::ValueMatchesKey;
 
-// Each text is copied into a buffer of exactly its length, so that a read
-// beyond it shows under AddressSanitizer.
+// A buffer of exactly the text's length, so that a read beyond it shows under AddressSanitizer.
 std::unique_ptr<char[]> Exact(const std::string& text) {
     auto bytes = std::make_unique<char[]>(text.size());
     std::memcpy(bytes.get(), text.data(), text.size());
     return bytes;
-}
-
-bool Oracle(const std::string& a, const std::string& b) {
-    return std::strncmp(a.c_str(), b.c_str(), a.size()) == 0;
 }
 
 // Every length up to three words, a difference at every position, and a zero
@@ -37,30 +32,26 @@ TEST(KeyMatch, TextAgreesWithStrncmpAcrossWordBoundaries) {
                 std::string a = base, b = base;
                 if (diff < length) b[diff] = 'b';
                 if (zero < length) a[zero] = b[zero] = '\0';
-                // zero == length: no zero byte; zero == length + 1 repeats
-                // the case with the difference turned into a zero in one text.
+                // length: no zero byte; length + 1: the difference is a zero in one text.
                 if (zero == length + 1 && diff < length) b[diff] = '\0';
                 const auto x = Exact(a), y = Exact(b);
-                EXPECT_EQ(SameText(x.get(), y.get(), length), Oracle(a, b))
+                EXPECT_EQ(SameText(x.get(), y.get(), length), std::strncmp(a.c_str(), b.c_str(), length) == 0)
                     << "length " << length << " difference at " << diff << " zero at " << zero;
             }
         }
     }
 }
 
-struct ValueCase {
-    const char* name;
-    StorageKind kind;
-    std::string key;      // the key's bytes; "-" for missing
-    std::string value;    // the record's bytes; "-" for missing
-    bool matches;
-};
-
 std::string Number(int64_t v) { return std::string(reinterpret_cast<const char*>(&v), 8); }
 std::string Number(double v) { return std::string(reinterpret_cast<const char*>(&v), 8); }
 
 TEST(KeyMatch, ValuesMatchByStorageKind) {
-    const ValueCase cases[] = {
+    const struct {
+        const char* name;
+        StorageKind kind;
+        std::string key, value;   // the key's and the record's bytes; "-" for missing
+        bool matches;
+    } cases[] = {
         {"EqualIntegers", StorageKind::Integer, Number(int64_t{7}), Number(int64_t{7}), true},
         {"IntegersDifferInTheHighByte", StorageKind::Integer, Number(int64_t{7}),
          Number(int64_t{7} | (int64_t{1} << 56)), false},
@@ -80,7 +71,7 @@ TEST(KeyMatch, ValuesMatchByStorageKind) {
         {"OtherStorageByLength", StorageKind::Other, "ab", "cd", true},
         {"OtherStorageOfOtherLength", StorageKind::Other, "ab", "abc", false},
     };
-    for (const ValueCase& c : cases) {
+    for (const auto& c : cases) {
         const bool keyMissing = c.key == "-", valueMissing = c.value == "-";
         const auto key = Exact(c.key), value = Exact(c.value);
         EXPECT_EQ(ValueMatchesKey(c.kind, keyMissing ? nullptr : key.get(), keyMissing ? 0 : c.key.size(),

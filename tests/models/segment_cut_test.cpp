@@ -1,7 +1,5 @@
-// Loading a split model segment by segment: the cut of the document's text
-// into a skeleton and Segment pieces, fed in blocks of any size, and the
-// models loaded from a file in pieces scoring and failing as the whole
-// document does.
+// Loading a split model segment by segment: the text cut into a skeleton and Segment pieces, fed in blocks
+// of any size, and models loaded from a file in pieces scoring and failing as the whole document does.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -21,20 +19,28 @@ using splitmodels::detail::SegmentChunks;
 using splitmodels::detail::SegmentCutter;
 using Row = std::vector<std::optional<std::string>>;
 
-std::optional<SegmentChunks> cutInBlocks(const std::string& text, std::size_t block) {
+using Pieces = std::vector<std::vector<std::string>>;
+
+// The pieces' texts per Segmentation, the skeleton checked to be the text without them; none when the text is
+// left whole.
+std::optional<Pieces> cutInBlocks(const std::string& text, std::size_t block) {
   SegmentCutter cutter;
   for (std::size_t pos = 0; pos < text.size(); pos += block) cutter.feed(std::string_view(text).substr(pos, block));
-  return cutter.finish();
-}
-
-// The texts of the pieces, per group.
-std::vector<std::vector<std::string>> pieceTexts(const std::string& text, const SegmentChunks& chunks) {
-  std::vector<std::vector<std::string>> groups;
-  for (const auto& group : chunks.groups) {
-    groups.emplace_back();
-    for (const SegmentChunks::Piece& piece : group) groups.back().push_back(text.substr(piece.offset, piece.size));
+  const std::optional<SegmentChunks> chunks = cutter.finish();
+  if (!chunks) return std::nullopt;
+  Pieces pieces;
+  std::string rest;
+  std::size_t from = 0;
+  for (const auto& group : chunks->groups) {
+    pieces.emplace_back();
+    for (const SegmentChunks::Piece& piece : group) {
+      pieces.back().push_back(text.substr(piece.offset, piece.size));
+      rest += text.substr(from, piece.offset - from);
+      from = piece.offset + piece.size;
+    }
   }
-  return groups;
+  EXPECT_EQ(chunks->skeleton, rest + text.substr(from));
+  return pieces;
 }
 
 const char* const kHead =
@@ -62,79 +68,41 @@ TEST(SegmentCut, PiecesAreTheSegmentsWhateverTheBlockSize) {
   struct Case {
     const char* what;
     std::string text;
-    std::vector<std::vector<std::string>> pieces;  // expected, per Segmentation
+    std::optional<Pieces> pieces;  // expected, per Segmentation; none for a document the scan leaves whole
   };
   const std::string a = segment("a", "a", 1), b = segment("b", "b", 2);
+  const std::string body = "<P><M><Segmentation><Segment/></Segmentation></M></P>";
   const Case cases[] = {
-      {"plain", "<P><M><Segmentation>" + a + "\n" + b + "</Segmentation></M></P>", {{a, b}}},
+      {"plain", "<P><M><Segmentation>" + a + "\n" + b + "</Segmentation></M></P>", Pieces{{a, b}}},
       {"self-closing segment and empty segmentation",
        R"(<P><M><Segmentation><Segment id="s"/></Segmentation><Segmentation/></M></P>)",
-       {{R"(<Segment id="s"/>)"}, {}}},
+       Pieces{{R"(<Segment id="s"/>)"}, {}}},
       {"prefixed names",
        R"(<p:P xmlns:p="u"><p:M><p:Segmentation><p:Segment id="1"><p:True/></p:Segment></p:Segmentation></p:M></p:P>)",
-       {{R"(<p:Segment id="1"><p:True/></p:Segment>)"}}},
+       Pieces{{R"(<p:Segment id="1"><p:True/></p:Segment>)"}}},
       {"markup that only looks like segments",
        R"(<P><M><Segmentation><!-- <Segment> --><?pi <Segment>?>)"
        R"(<Segment id="q>/" x='"'><![CDATA[</Segment>]]><Segmentation><Segment/></Segmentation></Segment>)"
        R"(</Segmentation><X><Segment/></X></M><Segment/></P>)",
-       {{R"(<Segment id="q>/" x='"'><![CDATA[</Segment>]]><Segmentation><Segment/></Segmentation></Segment>)"}}},
-      {"a document with declaration and byte order mark", "\xEF\xBB\xBF" + mining(a + b), {{a, b}}},
+       Pieces{{R"(<Segment id="q>/" x='"'><![CDATA[</Segment>]]><Segmentation><Segment/></Segmentation></Segment>)"}}},
+      {"a document with declaration and byte order mark", "\xEF\xBB\xBF" + mining(a + b), Pieces{{a, b}}},
+      {"document type declaration", "<!DOCTYPE P>" + body, std::nullopt},
+      {"another declared encoding", R"(<?xml version="1.0" encoding="ISO-8859-1"?>)" + body, std::nullopt},
+      {"UTF-16 byte order mark", "\xFF\xFE" + body, std::nullopt},
+      {"NUL byte", body + std::string(1, '\0'), std::nullopt},
+      {"ends inside a comment", body + "<!-- ", std::nullopt},
+      {"ends inside a tag", "<P><M><Segmentation><Segment", std::nullopt},
+      {"ends inside a segment", "<P><M><Segmentation><Segment>", std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::optional<SegmentChunks> whole = cutInBlocks(c.text, c.text.size());
-    ASSERT_TRUE(whole);
-    EXPECT_EQ(pieceTexts(c.text, *whole), c.pieces);
-    // The skeleton is the text without the pieces.
-    std::string rest;
-    std::size_t from = 0;
-    for (const auto& group : whole->groups)
-      for (const SegmentChunks::Piece& piece : group) {
-        rest += c.text.substr(from, piece.offset - from);
-        from = piece.offset + piece.size;
-      }
-    rest += c.text.substr(from);
-    EXPECT_EQ(whole->skeleton, rest);
-    for (std::size_t block : {1, 2, 3, 5, 8, 13, 64}) {
+    for (const std::size_t block : {c.text.size(), std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{5},
+                                    std::size_t{8}, std::size_t{13}, std::size_t{64}}) {
       SCOPED_TRACE(block);
-      const std::optional<SegmentChunks> blocks = cutInBlocks(c.text, block);
-      ASSERT_TRUE(blocks);
-      EXPECT_EQ(blocks->skeleton, whole->skeleton);
-      EXPECT_EQ(pieceTexts(c.text, *blocks), c.pieces);
+      EXPECT_EQ(cutInBlocks(c.text, block), c.pieces);
     }
   }
 }
-
-TEST(SegmentCut, DocumentsTheScanDoesNotHandleAreLeftWhole) {
-  const std::string body = "<P><M><Segmentation><Segment/></Segmentation></M></P>";
-  const std::pair<const char*, std::string> cases[] = {
-      {"document type declaration", "<!DOCTYPE P>" + body},
-      {"another declared encoding", R"(<?xml version="1.0" encoding="ISO-8859-1"?>)" + body},
-      {"UTF-16 byte order mark", "\xFF\xFE" + body},
-      {"NUL byte", body + std::string(1, '\0')},
-      {"ends inside a comment", body + "<!-- "},
-      {"ends inside a tag", "<P><M><Segmentation><Segment"},
-      {"ends inside a segment", "<P><M><Segmentation><Segment>"},
-  };
-  for (const auto& [what, text] : cases) {
-    SCOPED_TRACE(what);
-    EXPECT_FALSE(cutInBlocks(text, text.size()));
-    EXPECT_FALSE(cutInBlocks(text, 3));
-  }
-}
-
-class TempFile {
- public:
-  explicit TempFile(const std::string& text) : path_(testing::TempDir() + "segment_cut_" + std::to_string(++count_) + ".pmml") {
-    std::ofstream(path_, std::ios::binary) << text;
-  }
-  ~TempFile() { std::remove(path_.c_str()); }
-  const std::string& path() const { return path_; }
-
- private:
-  static inline int count_ = 0;
-  std::string path_;
-};
 
 std::string scoreAll(const SplitScorer& scorer) {
   std::string out;
@@ -145,55 +113,43 @@ std::string scoreAll(const SplitScorer& scorer) {
   return out;
 }
 
+// The scores of groups a, b, c and z at x = 2, or the load's error, the document given as text or as a file.
+std::string outcome(const std::string& text, bool fromFile = false) {
+  static int files = 0;
+  const std::string path = testing::TempDir() + "segment_cut_" + std::to_string(++files) + ".pmml";
+  if (fromFile) std::ofstream(path, std::ios::binary) << text;
+  std::string result;
+  try {
+    SplitScorer scorer = fromFile ? SplitScorer::fromPmmlFile(path) : SplitScorer::fromPmml(text);
+    scorer.bind({"g", "x"});
+    result = scoreAll(scorer);
+  } catch (const ScoreError& e) {
+    result = std::string("error: ") + e.what();
+  }
+  if (fromFile) std::remove(path.c_str());
+  return result;
+}
+
 const char* const kTrueSegment =
     R"(<Segment id="t"><True/><RegressionModel functionName="regression"><MiningSchema><MiningField name="x"/>)"
     R"(<MiningField name="y" usageType="target"/></MiningSchema><RegressionTable intercept="7"/></RegressionModel></Segment>)";
 
-TEST(SegmentCut, AFileLoadsAsTheTextDoes) {
-  std::string many;
+TEST(SegmentCut, AFileLoadsAndFailsAsTheTextDoes) {
+  std::string many, unusable = segment("u", "a", 1);
   for (int i = 0; i < 3000; ++i) many += segment("s" + std::to_string(i), i % 2 ? "a" : "b", i);
-  const std::string documents[] = {
-      mining(segment("1", "a", 1.5) + "<!-- c -->" + kTrueSegment),
-      mining(many),  // more than a block of the file
-      "<!DOCTYPE PMML>" + mining(segment("1", "c", 3)),  // read whole
-  };
-  for (const std::string& text : documents) {
-    SplitScorer fromText = SplitScorer::fromPmml(text);
-    SplitScorer fromFile = SplitScorer::fromPmmlFile(TempFile(text).path());
-    fromText.bind({"g", "x"});
-    fromFile.bind({"g", "x"});
-    EXPECT_EQ(scoreAll(fromFile), scoreAll(fromText));
-  }
-  EXPECT_EQ(scoreAll([&] {
-              SplitScorer scorer = SplitScorer::fromPmmlFile(TempFile(documents[1]).path());
-              scorer.bind({"g", "x"});
-              return scorer;
-            }()),
-            "s1=3;s0=1;=;=;");
-}
-
-TEST(SegmentCut, TheFirstFaultInDocumentOrderIsNamed) {
-  std::string unusable = segment("u", "a", 1);
   unusable.replace(unusable.find("equal"), 5, "near");
-  const std::string unparsable = R"(<Segment id="p"><True/></Segmnt>)";
   const std::pair<std::string, std::string> cases[] = {
-      {mining(segment("1", "a", 1) + unusable + unparsable), "PMML does not parse"},
+      {mining(segment("1", "a", 1.5) + "<!-- c -->" + kTrueSegment), "1=4;t=7;t=7;t=7;"},
+      {mining(many), "s1=3;s0=1;=;=;"},  // more than a block of the file
+      {"<!DOCTYPE PMML>" + mining(segment("1", "c", 3)), "=;=;1=7;=;"},  // read whole
+      // The first fault in document order is named.
+      {mining(segment("1", "a", 1) + unusable + R"(<Segment id="p"><True/></Segmnt>)"), "PMML does not parse"},
       {mining(segment("1", "a", 1) + unusable + segment("2", "b", 1)), R"(operator="near" is not supported)"},
   };
   for (const auto& [text, expected] : cases) {
-    std::string fromText, fromFile;
-    try {
-      SplitScorer::fromPmml(text);
-    } catch (const ScoreError& e) {
-      fromText = e.what();
-    }
-    try {
-      SplitScorer::fromPmmlFile(TempFile(text).path());
-    } catch (const ScoreError& e) {
-      fromFile = e.what();
-    }
+    const std::string fromText = outcome(text);
     EXPECT_NE(fromText.find(expected), std::string::npos) << fromText;
-    EXPECT_EQ(fromFile, fromText);
+    EXPECT_EQ(outcome(text, true), fromText);
   }
   EXPECT_THROW(SplitScorer::fromPmmlFile(testing::TempDir() + "no-such-model.pmml"), ScoreError);
 }
@@ -203,27 +159,22 @@ TEST(SegmentCut, TheFirstFaultInDocumentOrderIsNamed) {
 // exactly as when the scan is ruled out (by a document type declaration)
 // and the document is parsed whole. Parse errors differ only in the offset.
 TEST(SegmentCut, EditedDocumentsLoadAndFailAsWhenParsedWhole) {
-  std::string extra = segment("set", "-", 3);
-  extra.replace(extra.find("<SimplePredicate"), extra.find("/><RegressionModel") + 2 - extra.find("<SimplePredicate"),
-                R"(<SimpleSetPredicate field="g" booleanOperator="isIn"><Array type="string" n="2">"a" c</Array></SimpleSetPredicate>)");
-  std::string either = segment("or", "-", 4);
-  either.replace(either.find("<SimplePredicate"), either.find("/><RegressionModel") + 2 - either.find("<SimplePredicate"),
-                 R"(<CompoundPredicate booleanOperator="or"><SimplePredicate field="x" operator="greaterThan" value="3"/>)"
-                 R"(<![CDATA[ </Segment> ]]><SimplePredicate field="g" operator="isMissing"/></CompoundPredicate>)");
+  const auto withPredicate = [](std::string s, const std::string& predicate) {
+    const std::size_t from = s.find("<SimplePredicate");
+    return s.replace(from, s.find("/><RegressionModel") + 2 - from, predicate);
+  };
+  const std::string extra = withPredicate(segment("set", "-", 3),
+      R"(<SimpleSetPredicate field="g" booleanOperator="isIn"><Array type="string" n="2">"a" c</Array></SimpleSetPredicate>)");
+  const std::string either = withPredicate(segment("or", "-", 4),
+      R"(<CompoundPredicate booleanOperator="or"><SimplePredicate field="x" operator="greaterThan" value="3"/>)"
+      R"(<![CDATA[ </Segment> ]]><SimplePredicate field="g" operator="isMissing"/></CompoundPredicate>)");
   const std::string base =
       mining(R"(<!-- <Segment> --><?pi x?><Extension name="e"><Segment/></Extension>)" + segment("1", "a", 1) + extra +
              either + segment("2", "b", 2) + kTrueSegment)
           .substr(std::string(kHead).find("?>") + 2);
-  const auto outcome = [](const std::string& text) {
-    try {
-      SplitScorer scorer = SplitScorer::fromPmml(text);
-      scorer.bind({"g", "x"});
-      return scoreAll(scorer);
-    } catch (const ScoreError& e) {
-      std::string message = e.what();
-      if (const std::size_t at = message.find(" at offset "); at != std::string::npos) message.resize(at);
-      return "error: " + message;
-    }
+  const auto withoutOffset = [](std::string result) {
+    if (const std::size_t at = result.find(" at offset "); at != std::string::npos) result.resize(at);
+    return result;
   };
   ASSERT_EQ(outcome(base), "1=3;2=5;set=7;t=7;");
   std::mt19937 random(20261206);
@@ -240,9 +191,9 @@ TEST(SegmentCut, EditedDocumentsLoadAndFailAsWhenParsedWhole) {
         default: text[at] = c;
       }
     }
-    const std::string inPieces = outcome(text);
+    const std::string inPieces = withoutOffset(outcome(text));
     loaded += inPieces.rfind("error: ", 0) != 0;
-    ASSERT_EQ(inPieces, outcome("<!DOCTYPE PMML>" + text)) << text;
+    ASSERT_EQ(inPieces, withoutOffset(outcome("<!DOCTYPE PMML>" + text))) << text;
   }
   EXPECT_GT(loaded, 100);  // the edits left enough documents loadable to compare scores
 }

@@ -1,7 +1,5 @@
-// Reordering columns through shared spare storage: each column ends up with
-// exactly the values the order names, whatever size of storage the column
-// before it left in the buffers (orders may select or drop rows, and repeat
-// them in any column but one of cells, whose values are moved).
+// Reordering columns through shared spare storage: each column ends up with exactly the values the order
+// names, whatever size of storage the column before it left in the buffers.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -40,14 +38,12 @@ TEST(ColumnPermute, EveryKindThroughBuffersLeftBySizesBeforeIt) {
     const Case cases[] = {
         {"a full reversal", 9, {8, 7, 6, 5, 4, 3, 2, 1, 0}},
         {"fewer rows than the column", 9, {4, 0, 8}},
-        {"rows repeated beyond the column's size", 3, {2, 2, 0, 1, 1, 0, 2}, true},
+        {"rows repeated beyond the column's size", 3, {2, 2, 0, 1, 1, 0, 2}, true},  // not for cells: moved
         {"no rows", 4, {}},
         {"a long column again", 200, {}},
     };
     using Kind = ColumnValues::Kind;
-    // One set of buffers for all cases, so each case gathers into storage
-    // sized by the case before it.
-    PermuteBuffers buffers;
+    PermuteBuffers buffers;   // shared, so each case gathers into storage sized by the one before
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<size_t> order = c.order;
