@@ -149,7 +149,55 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     // first, checked for grouping (or grouped through temporary files),
     // then served to the run block by block.
     const bool streamed = tooLargeToLoad(options);
-    CsvTable data = streamed ? profileCsvFile(options.dataFile, options.dataModelFile, options.format)
+    // The profile's second pass also does the next pass's work: with
+    // --presorted it checks the grouping and copies the records, typed, to
+    // a spool that the run's passes read with no CSV parsing; otherwise it
+    // finds the keys for external grouping and copies the records for it.
+    // An error of that work waits until the fields are resolved, so that
+    // problems with them are reported first, as with a pass of its own.
+    std::optional<GroupedSpool> groupedSpool;
+    std::optional<GroupingCheck> groupingCheck;
+    std::optional<KeyPass> keyPass;
+    std::vector<std::size_t> keysSeen;
+    std::string foldedError;
+    bool keysFound = false;
+    bool started = false;
+    const auto foldedPass = [&](const refhost::Table& block, const CsvBlock& records) {
+        if (!started) {
+            started = true;
+            for (const std::string& name : options.splitFields)
+                if (const auto index = block.columnIndex(name)) keysSeen.push_back(*index);
+            keysFound = keysSeen.size() == options.splitFields.size();
+            if (!keysFound) return;
+            try {
+                if (options.presorted) {
+                    groupingCheck.emplace(keysSeen, options.dataFile);
+                    groupedSpool.emplace(options.tempDir);
+                } else {
+                    ExternalGroupingSettings settings;
+                    settings.tempDir = options.tempDir;
+                    settings.memoryLimit = options.memoryLimit;
+                    keyPass.emplace(keysSeen, settings);
+                }
+            } catch (const InputError& e) {
+                foldedError = e.what();
+            }
+        }
+        if (!keysFound || !foldedError.empty()) return;
+        try {
+            if (groupingCheck) {
+                groupingCheck->add(block, records);
+                groupedSpool->add(block);
+            } else {
+                keyPass->add(block);
+            }
+        } catch (const InputError& e) {
+            foldedError = e.what();
+            groupedSpool.reset();
+            keyPass.reset();
+        }
+    };
+    CsvTable data = streamed ? profileCsvFile(options.dataFile, options.dataModelFile, options.format, foldedPass)
                              : readCsvTable(options.dataFile, options.dataModelFile, options.format);
     if (data.recordCount() == 0)
         throw InputError(options.dataFile + ": the file has a header but no records; there is "
@@ -174,12 +222,20 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
         auto file = std::make_shared<StreamedCsvSource>(options.dataFile, options.format, columns, data.csvColumns);
         file->onBlock(showRecords);
         if (options.presorted) {
-            // The pass that checks the grouping also copies the records,
-            // typed, to a spool that the run's passes read with no CSV
-            // parsing; without room for it the run reads the file again.
-            auto spool = spoolGroupedRecords(columns, options.tempDir, [&](const auto& eachBlock) {
-                checkGroupedFile(*file, fields.splitColumns, data.source, eachBlock);
-            });
+            // The grouping was checked, and the records spooled, while the
+            // file was profiled (a pass of its own when the split fields
+            // were not found then); without room for the spool the run
+            // reads the file again.
+            std::shared_ptr<SpoolSource> spool;
+            if (keysFound && keysSeen == fields.splitColumns) {
+                if (!foldedError.empty()) throw InputError(foldedError);
+                if (groupedSpool) spool = groupedSpool->finish(columns);
+            } else {
+                groupedSpool.reset();
+                spool = spoolGroupedRecords(columns, options.tempDir, [&](const auto& eachBlock) {
+                    checkGroupedFile(*file, fields.splitColumns, data.source, eachBlock);
+                });
+            }
             if (spool) {
                 spool->onBlock(showRecords);
                 source = spool;
@@ -200,7 +256,15 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
                 std::lock_guard<std::mutex> guard(progressMutex);
                 progress.update(done, total, "records grouped");
             };
-            auto spool = groupExternally(*file, fields.splitColumns, settings);
+            std::shared_ptr<SpoolSource> spool;
+            if (keysFound && keysSeen == fields.splitColumns) {
+                if (!foldedError.empty()) throw InputError(foldedError);
+                spool = groupExternally(std::move(*keyPass), fields.splitColumns, columns, settings);
+                keyPass.reset();
+            } else {
+                keyPass.reset();
+                spool = groupExternally(*file, fields.splitColumns, settings);
+            }
             spool->onBlock(showRecords);
             source = spool;
             sourceError = [spool] { return spool->error(); };

@@ -362,7 +362,8 @@ struct ColumnDigest {
 
 }  // namespace
 
-CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModelPath, const CsvFormat& format)
+CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModelPath, const CsvFormat& format,
+                        const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock)
 {
     CsvTable result;
     result.source = csvPath == "-" ? "<stdin>" : csvPath;
@@ -389,7 +390,7 @@ CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModel
         }
     }
     const StreamedCsvSource source(csvPath, format, result.table.columns(), result.csvColumns);
-    const auto pass = source.open();
+    const auto pass = source.openPass();
     std::vector<ColumnDigest> digests(result.table.columnCount());
     std::size_t records = 0;
     refhost::Table block;
@@ -400,6 +401,7 @@ CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModel
             for (std::size_t c = 0; c < digests.size(); ++c) keep |= digests[c].observe(block.values(c), r);
             if (keep) result.table.addRowFrom(block, r);
         }
+        if (eachBlock) eachBlock(block, pass->records());
     }
     for (std::size_t c = 0; c < digests.size(); ++c) {
         FieldSummary& field = result.fields[c];

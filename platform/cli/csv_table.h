@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -14,6 +15,7 @@
 #include <refhost/table.h>
 
 #include "csv_format.h"
+#include "csv_stream.h"
 #include "input_source.h"
 #include "value_parsing.h"
 
@@ -75,8 +77,12 @@ CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPa
 // and longest texts are then the file's, wherever the file has no more
 // distinct values than those limits. The file must be a path that can be
 // read again (gzip-compressed or not). Throws InputError as readCsvTable.
+// `eachBlock`, when given, is called with every block of the second pass,
+// typed as the table's columns, and its records as read (for their lines),
+// so that the same pass can check or copy the records.
 CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModelPath,
-                        const CsvFormat& format = {});
+                        const CsvFormat& format = {},
+                        const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock = {});
 
 // Appends a field's value to a column kept for the given storage: missing
 // as missing, text as text, numbers, dates and times as numbers. Throws

@@ -87,63 +87,74 @@ struct KeyRanks {
     std::vector<std::uint64_t> records;                     // by rank
 };
 
-// Also copies every block read to `copy`.
-KeyRanks rankKeys(const refhost::RecordSource& input, const std::vector<std::size_t>& keyColumns,
-                  std::uint64_t memoryBudget, SpoolWriter& copy)
-{
-    struct Distinct {
-        Key key;
-        std::uint64_t records = 0;
-    };
-    std::unordered_map<std::string, std::uint32_t> index;  // keyBytes -> distinct
-    std::vector<Distinct> distinct;
-    std::uint64_t memory = 0;
-    std::string bytes, previous;
-    std::uint32_t previousIndex = 0;
-    const auto pass = input.open();
-    refhost::Table block;
-    while (pass->next(block)) {
-        copy.write(block, 0, block.rowCount());
+// Finds the distinct keys of the blocks given and their record counts, and
+// ranks them in sorted order.
+class KeyRanker {
+public:
+    KeyRanker(std::vector<std::size_t> keyColumns, std::uint64_t memoryBudget)
+        : keyColumns_(std::move(keyColumns)), memoryBudget_(memoryBudget)
+    {
+    }
+
+    void add(const refhost::Table& block)
+    {
         for (std::size_t row = 0; row < block.rowCount(); ++row) {
-            keyBytes(block, row, keyColumns, bytes);
-            if (distinct.empty() || bytes != previous) {
-                const auto [at, added] = index.try_emplace(bytes, static_cast<std::uint32_t>(distinct.size()));
+            keyBytes(block, row, keyColumns_, bytes_);
+            if (distinct_.empty() || bytes_ != previous_) {
+                const auto [at, added] = index_.try_emplace(bytes_, static_cast<std::uint32_t>(distinct_.size()));
                 if (added) {
                     Key key;
-                    for (std::size_t column : keyColumns) key.push_back(block.at(row, column));
-                    distinct.push_back({std::move(key), 0});
+                    for (std::size_t column : keyColumns_) key.push_back(block.at(row, column));
+                    distinct_.push_back({std::move(key), 0});
                     // The map entry, the cells and their text.
-                    memory += 2 * bytes.size() + 64 + sizeof(Distinct) + sizeof(refhost::Cell) * keyColumns.size();
-                    if (memory > memoryBudget)
+                    memory_ += 2 * bytes_.size() + 64 + sizeof(Distinct) + sizeof(refhost::Cell) * keyColumns_.size();
+                    if (memory_ > memoryBudget_)
                         throw InputError("the split fields have more distinct values (" +
-                                         std::to_string(distinct.size()) +
+                                         std::to_string(distinct_.size()) +
                                          " so far) than fit in --memory-limit to group the records; "
                                          "raise --memory-limit, or group the file by the split fields "
                                          "and give --presorted");
                 }
-                previous = bytes;
-                previousIndex = at->second;
+                previous_ = bytes_;
+                previousIndex_ = at->second;
             }
-            ++distinct[previousIndex].records;
+            ++distinct_[previousIndex_].records;
         }
     }
-    std::vector<std::uint32_t> order(distinct.size());
-    std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(),
-              [&](std::uint32_t a, std::uint32_t b) { return keyLess(distinct[a].key, distinct[b].key); });
-    // Keys that compare equal (0 and -0) share a rank, as they share a group
-    // when a loaded table is sorted.
-    std::vector<std::uint32_t> rankOfDistinct(distinct.size());
-    KeyRanks ranks;
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        if (i == 0 || keyLess(distinct[order[i - 1]].key, distinct[order[i]].key)) ranks.records.push_back(0);
-        rankOfDistinct[order[i]] = static_cast<std::uint32_t>(ranks.records.size() - 1);
-        ranks.records.back() += distinct[order[i]].records;
+
+    KeyRanks finish()
+    {
+        std::vector<std::uint32_t> order(distinct_.size());
+        std::iota(order.begin(), order.end(), 0u);
+        std::sort(order.begin(), order.end(),
+                  [&](std::uint32_t a, std::uint32_t b) { return keyLess(distinct_[a].key, distinct_[b].key); });
+        // Keys that compare equal (0 and -0) share a rank, as they share a
+        // group when a loaded table is sorted.
+        std::vector<std::uint32_t> rankOfDistinct(distinct_.size());
+        KeyRanks ranks;
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            if (i == 0 || keyLess(distinct_[order[i - 1]].key, distinct_[order[i]].key)) ranks.records.push_back(0);
+            rankOfDistinct[order[i]] = static_cast<std::uint32_t>(ranks.records.size() - 1);
+            ranks.records.back() += distinct_[order[i]].records;
+        }
+        for (auto& entry : index_) entry.second = rankOfDistinct[entry.second];
+        ranks.rankOf = std::move(index_);
+        return ranks;
     }
-    for (auto& entry : index) entry.second = rankOfDistinct[entry.second];
-    ranks.rankOf = std::move(index);
-    return ranks;
-}
+
+private:
+    struct Distinct {
+        Key key;
+        std::uint64_t records = 0;
+    };
+    std::vector<std::size_t> keyColumns_;
+    std::uint64_t memoryBudget_;
+    std::unordered_map<std::string, std::uint32_t> index_;  // keyBytes -> distinct
+    std::vector<Distinct> distinct_;
+    std::uint64_t memory_ = 0;
+    std::string bytes_, previous_;
+    std::uint32_t previousIndex_ = 0;
+};
 
 // Cuts the ranks into ranges of at most `budget` records (a rank with more
 // stands alone); firstRank[p] is partition p's first rank, with one more
@@ -223,21 +234,54 @@ void orderPartition(const PartitionFile& partition, std::uint32_t firstRank, std
 
 }  // namespace
 
+struct KeyPass::State {
+    std::shared_ptr<TempDir> dir;
+    fs::path copyPath;
+    std::unique_ptr<SpoolWriter> copy;
+    std::unique_ptr<KeyRanker> ranker;
+};
+
+KeyPass::KeyPass(std::vector<std::size_t> keyColumns, const ExternalGroupingSettings& settings)
+    : state_(std::make_unique<State>())
+{
+    state_->dir = std::make_shared<TempDir>(settings.tempDir);
+    state_->copyPath = state_->dir->path() / "records";
+    state_->copy = std::make_unique<SpoolWriter>(state_->copyPath, state_->dir->parent(), settings.write);
+    state_->ranker = std::make_unique<KeyRanker>(std::move(keyColumns), settings.memoryLimit / 4);
+}
+
+KeyPass::~KeyPass() = default;
+KeyPass::KeyPass(KeyPass&&) noexcept = default;
+
+void KeyPass::add(const refhost::Table& block)
+{
+    state_->copy->write(block, 0, block.rowCount());
+    state_->ranker->add(block);
+}
+
 std::shared_ptr<SpoolSource> groupExternally(const refhost::RecordSource& input,
                                              const std::vector<std::size_t>& keyColumns,
                                              const ExternalGroupingSettings& settings)
 {
-    auto dir = std::make_shared<TempDir>(settings.tempDir);
-    const std::vector<refhost::Column>& columns = input.columns();
     // The first pass also copies the records, typed, so that the second
     // reads them with no parsing.
-    const fs::path copyPath = dir->path() / "records";
-    KeyRanks ranks;
-    {
-        SpoolWriter copy(copyPath, dir->parent(), settings.write);
-        ranks = rankKeys(input, keyColumns, settings.memoryLimit / 4, copy);
-        copy.close();
-    }
+    KeyPass keys(keyColumns, settings);
+    const auto pass = input.open();
+    refhost::Table block;
+    while (pass->next(block)) keys.add(block);
+    return groupExternally(std::move(keys), keyColumns, input.columns(), settings);
+}
+
+std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<std::size_t>& keyColumns,
+                                             const std::vector<refhost::Column>& columns,
+                                             const ExternalGroupingSettings& settings)
+{
+    std::shared_ptr<TempDir> dir = std::move(keys.state_->dir);
+    const fs::path copyPath = keys.state_->copyPath;
+    keys.state_->copy->close();
+    keys.state_->copy.reset();
+    KeyRanks ranks = keys.state_->ranker->finish();
+    keys.state_->ranker.reset();
 
     // A loaded record takes about its share of the input's bytes, and at
     // least 8 bytes a value, plus its rank, its place in the ordering and
@@ -309,41 +353,57 @@ std::shared_ptr<SpoolSource> groupExternally(const refhost::RecordSource& input,
     return std::make_shared<SpoolSource>(std::move(dir), grouped, columns);
 }
 
+GroupedSpool::GroupedSpool(const fs::path& tempDir, SpoolWriteFunction write)
+{
+    try {
+        dir_ = std::make_shared<TempDir>(tempDir);
+        writer_ = std::make_unique<SpoolWriter>(dir_->path() / "grouped", dir_->parent(), std::move(write));
+    } catch (const InputError&) {
+        drop();
+    }
+}
+
+GroupedSpool::~GroupedSpool() = default;
+
+// A spool that fails is dropped (its files with it) and the pass goes on.
+void GroupedSpool::drop()
+{
+    writer_.reset();
+    dir_.reset();
+}
+
+void GroupedSpool::add(const refhost::Table& block)
+{
+    if (!writer_) return;
+    try {
+        writer_->write(block, 0, block.rowCount());
+    } catch (const InputError&) {
+        drop();
+    }
+}
+
+std::shared_ptr<SpoolSource> GroupedSpool::finish(const std::vector<refhost::Column>& columns)
+{
+    if (!writer_) return nullptr;
+    try {
+        writer_->close();
+    } catch (const InputError&) {
+        drop();
+        return nullptr;
+    }
+    writer_.reset();
+    const fs::path file = dir_->path() / "grouped";
+    return std::make_shared<SpoolSource>(std::move(dir_), file, columns);
+}
+
 std::shared_ptr<SpoolSource> spoolGroupedRecords(
     const std::vector<refhost::Column>& columns, const fs::path& tempDir,
     const std::function<void(const std::function<void(const refhost::Table&)>&)>& pass,
     SpoolWriteFunction write)
 {
-    std::shared_ptr<TempDir> dir;
-    std::unique_ptr<SpoolWriter> writer;
-    try {
-        dir = std::make_shared<TempDir>(tempDir);
-        writer = std::make_unique<SpoolWriter>(dir->path() / "grouped", dir->parent(), std::move(write));
-    } catch (const InputError&) {
-        dir.reset();
-    }
-    // A spool that fails is dropped (its files with it) and the pass goes on.
-    const auto drop = [&] {
-        writer.reset();
-        dir.reset();
-    };
-    pass([&](const refhost::Table& block) {
-        if (!writer) return;
-        try {
-            writer->write(block, 0, block.rowCount());
-        } catch (const InputError&) {
-            drop();
-        }
-    });
-    if (!writer) return nullptr;
-    try {
-        writer->close();
-    } catch (const InputError&) {
-        drop();
-        return nullptr;
-    }
-    const fs::path file = dir->path() / "grouped";
-    return std::make_shared<SpoolSource>(std::move(dir), file, columns);
+    GroupedSpool spool(tempDir, std::move(write));
+    pass([&](const refhost::Table& block) { spool.add(block); });
+    return spool.finish(columns);
 }
 
 }  // namespace splitrun

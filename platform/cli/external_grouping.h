@@ -32,6 +32,36 @@ struct ExternalGroupingSettings {
     std::function<void(std::size_t done, std::size_t total)> progress;
 };
 
+// The first pass of an external grouping, fed block by block by a pass
+// that reads the input for other ends too (profiling it): finds the
+// distinct keys and copies the records, typed, to a spool under a new
+// temporary directory in settings.tempDir. The constructor and `add`
+// throw InputError as groupExternally does; the directory is removed when
+// the object goes away unless it was handed to groupExternally.
+class KeyPass {
+public:
+    KeyPass(std::vector<std::size_t> keyColumns, const ExternalGroupingSettings& settings);
+    ~KeyPass();
+    KeyPass(KeyPass&&) noexcept;
+    KeyPass& operator=(KeyPass&&) = delete;
+
+    void add(const refhost::Table& block);
+
+private:
+    friend std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<std::size_t>& keyColumns,
+                                                        const std::vector<refhost::Column>& columns,
+                                                        const ExternalGroupingSettings& settings);
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// Groups the records a KeyPass has seen (their key columns were the same
+// `keyColumns`, their columns `columns`), as the overload below does after
+// its first pass.
+std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<std::size_t>& keyColumns,
+                                             const std::vector<refhost::Column>& columns,
+                                             const ExternalGroupingSettings& settings);
+
 // Reads `input` once (for its distinct keys, copying the records to a
 // temporary spool that is then read to partition them) and returns its records grouped by `keyColumns`, in a spool under
 // a new temporary directory that lives as long as the returned source.
@@ -42,6 +72,30 @@ struct ExternalGroupingSettings {
 std::shared_ptr<SpoolSource> groupExternally(const refhost::RecordSource& input,
                                              const std::vector<std::size_t>& keyColumns,
                                              const ExternalGroupingSettings& settings);
+
+// Copies records that are already grouped, block by block as a pass reads
+// them, to a spool under a new temporary directory in `tempDir`, so that
+// later passes read them with no parsing. A spool that cannot be written
+// (no room under `tempDir`) is dropped with its files, and `add` goes on
+// quietly; `finish` then returns null and the caller reads the input itself.
+class GroupedSpool {
+public:
+    explicit GroupedSpool(const std::filesystem::path& tempDir, SpoolWriteFunction write = {});
+    ~GroupedSpool();
+    GroupedSpool(const GroupedSpool&) = delete;
+    GroupedSpool& operator=(const GroupedSpool&) = delete;
+
+    void add(const refhost::Table& block);
+    // Closes the spool and returns it as a source of records with these
+    // columns, or null when it could not be written. Call once.
+    std::shared_ptr<SpoolSource> finish(const std::vector<refhost::Column>& columns);
+
+private:
+    void drop();
+
+    std::shared_ptr<TempDir> dir_;
+    std::unique_ptr<SpoolWriter> writer_;
+};
 
 // Copies records that are already grouped, as `pass` reads them (it reads
 // the input once and calls its argument with every block), to a spool under

@@ -179,6 +179,11 @@ public:
     {
         try {
             if (!reader_.next(block, tags_)) return false;
+            // The records may have been spooled before the run settled its
+            // columns' measures (a flag target): the source's columns hold.
+            for (std::size_t c = 0; c < block.columnCount() && c < source_.columns_.size(); ++c)
+                if (block.columns()[c].measure != source_.columns_[c].measure)
+                    block.setMeasure(c, source_.columns_[c].measure);
             read_ += block.rowCount();
             if (source_.onBlock_) source_.onBlock_(read_);
             return true;

@@ -89,43 +89,61 @@ struct KeyLess {
 
 }  // namespace
 
-void checkGroupedFile(const StreamedCsvSource& source, const std::vector<std::size_t>& keyColumns,
-                      const std::string& sourceName,
-                      const std::function<void(const refhost::Table&)>& eachBlock)
-{
+struct GroupingCheck::State {
     // The line where each group that has ended started, by key.
     std::map<Key, std::uint64_t, KeyLess> finished;
     Key current;
     std::uint64_t currentLine = 0;
     bool started = false;
+    Key key;
+};
+
+GroupingCheck::GroupingCheck(std::vector<std::size_t> keyColumns, std::string sourceName)
+    : keyColumns_(std::move(keyColumns)), sourceName_(std::move(sourceName)), state_(std::make_unique<State>())
+{
+    state_->key.resize(keyColumns_.size());
+}
+
+GroupingCheck::~GroupingCheck() = default;
+
+void GroupingCheck::add(const refhost::Table& block, const CsvBlock& records)
+{
+    State& s = *state_;
+    for (std::size_t r = 0; r < block.rowCount(); ++r) {
+        // Within a block the row before is compared in place; only a
+        // block's first row and a new group's first row make a key.
+        if (r > 0) {
+            bool same = true;
+            for (std::size_t column : keyColumns_) same = same && block.sameValue(r - 1, r, column);
+            if (same) continue;
+        }
+        for (std::size_t i = 0; i < keyColumns_.size(); ++i) s.key[i] = block.at(r, keyColumns_[i]);
+        if (s.started && !KeyLess()(s.key, s.current) && !KeyLess()(s.current, s.key)) continue;
+        const std::uint64_t line = records.line(r);
+        if (s.started) s.finished.emplace(s.current, s.currentLine);
+        const auto earlier = s.finished.find(s.key);
+        if (earlier != s.finished.end())
+            throw InputError(sourceName_ + ":" + std::to_string(line) + ": the split key " +
+                             describeKey(block, keyColumns_, r) + " first appears at line " +
+                             std::to_string(earlier->second) + " and reappears at line " +
+                             std::to_string(line) +
+                             " after another group started, so the file is not grouped by the "
+                             "split fields; drop --presorted to let split-run sort the records");
+        s.current = s.key;
+        s.currentLine = line;
+        s.started = true;
+    }
+}
+
+void checkGroupedFile(const StreamedCsvSource& source, const std::vector<std::size_t>& keyColumns,
+                      const std::string& sourceName,
+                      const std::function<void(const refhost::Table&)>& eachBlock)
+{
+    GroupingCheck check(keyColumns, sourceName);
     const auto pass = source.openPass();
     refhost::Table block;
-    Key key(keyColumns.size());
     while (pass->next(block)) {
-        for (std::size_t r = 0; r < block.rowCount(); ++r) {
-            // Within a block the row before is compared in place; only a
-            // block's first row and a new group's first row make a key.
-            if (r > 0) {
-                bool same = true;
-                for (std::size_t column : keyColumns) same = same && block.sameValue(r - 1, r, column);
-                if (same) continue;
-            }
-            for (std::size_t i = 0; i < keyColumns.size(); ++i) key[i] = block.at(r, keyColumns[i]);
-            if (started && !KeyLess()(key, current) && !KeyLess()(current, key)) continue;
-            const std::uint64_t line = pass->records().line(r);
-            if (started) finished.emplace(current, currentLine);
-            const auto earlier = finished.find(key);
-            if (earlier != finished.end())
-                throw InputError(sourceName + ":" + std::to_string(line) + ": the split key " +
-                                 describeKey(block, keyColumns, r) + " first appears at line " +
-                                 std::to_string(earlier->second) + " and reappears at line " +
-                                 std::to_string(line) +
-                                 " after another group started, so the file is not grouped by the "
-                                 "split fields; drop --presorted to let split-run sort the records");
-            current = key;
-            currentLine = line;
-            started = true;
-        }
+        check.add(block, pass->records());
         if (eachBlock) eachBlock(block);
     }
 }

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -74,6 +75,23 @@ private:
     CsvStream stream_;
     CsvBlock records_;
     std::size_t read_ = 0;  // records of this pass so far
+};
+
+// Checks block by block that records with equal values in the key columns
+// are adjacent, as checkGroupedFile does, for a pass that reads the
+// records for other ends too. `add` throws InputError as checkGrouped does.
+class GroupingCheck {
+public:
+    GroupingCheck(std::vector<std::size_t> keyColumns, std::string sourceName);
+    ~GroupingCheck();
+    // `records` are the rows of `block` as read, for their line numbers.
+    void add(const refhost::Table& block, const CsvBlock& records);
+
+private:
+    struct State;
+    std::vector<std::size_t> keyColumns_;
+    std::string sourceName_;
+    std::unique_ptr<State> state_;
 };
 
 // Checks, in one pass, that records with equal values in the key columns

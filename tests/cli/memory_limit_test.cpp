@@ -54,6 +54,28 @@ TEST(MemoryLimit, PresortedFileThatIsNotGroupedIsRefused)
     EXPECT_FALSE(fs::exists(dir / "out"));
 }
 
+TEST(MemoryLimit, GroupingErrorComesAfterFieldErrorsAndLeavesNoTemporaryFiles)
+{
+    // The grouping is checked while the file is profiled, but a field the
+    // file lacks is still reported before it.
+    const fs::path dir = freshDir("memory_limit_order");
+    writeFile(dir / "in.csv", "g,x,y\na,1,2\nb,2,3\na,3,5\n");
+    fs::create_directories(dir / "tmp");
+    const std::pair<const char*, const char*> cases[] = {
+        {"y", "reappears at line 4"},
+        {"z", "--target: the field 'z' is not a column"},
+    };
+    for (const auto& [target, expected] : cases) {
+        const RunOutput run = runSplitRun({"build", "--data", (dir / "in.csv").string(), "--split", "g", "--target",
+                                           target, "--memory-limit", "16B", "--presorted", "--temp-dir",
+                                           (dir / "tmp").string(), "--out", (dir / "out").string()});
+        EXPECT_EQ(run.status, 2) << target;
+        EXPECT_NE(run.err.find(expected), std::string::npos) << target << "\n" << run.err;
+        EXPECT_TRUE(fs::is_empty(dir / "tmp")) << target;
+        EXPECT_FALSE(fs::exists(dir / "out")) << target;
+    }
+}
+
 TEST(MemoryLimit, SizesReadWithBinaryUnits)
 {
     const std::pair<const char*, std::optional<std::uint64_t>> cases[] = {
