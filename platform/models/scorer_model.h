@@ -2,6 +2,7 @@
 // segments' predicates and their regression models.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -48,8 +49,31 @@ struct DictionaryField {
 // Datum; other texts that do not convert give an invalid one. `number`, when
 // given, is the text already read as a decimal number; a real-number field
 // takes it as is.
-void convertValue(const DictionaryField& field, bool missing, std::string_view text, Datum& datum,
-                  const double* number = nullptr);
+void convertValueGeneral(const DictionaryField& field, bool missing, std::string_view text, Datum& datum,
+                         const double* number = nullptr);
+
+// The same, with the two cases of nearly every row handled inline (no call
+// per value): a present text of a string field and a real-number field's
+// value already read, when the field lists neither missing nor valid values.
+// They set exactly what convertValueGeneral sets.
+inline void convertValue(const DictionaryField& field, bool missing, std::string_view text, Datum& datum,
+                         const double* number = nullptr) {
+  if (!missing && field.missingValues.empty() && field.validKeys.empty()) {
+    if (field.kind == TypeKind::String) {
+      datum.missing = datum.invalid = datum.numeric = datum.integral = false;
+      datum.text.assign(text);
+      return;
+    }
+    if (field.kind == TypeKind::Number && number != nullptr && std::isfinite(*number)) {
+      datum.missing = datum.invalid = datum.integral = false;
+      datum.numeric = true;
+      datum.number = *number;
+      datum.text.clear();
+      return;
+    }
+  }
+  convertValueGeneral(field, missing, text, datum, number);
+}
 
 // Reads a value written in the PMML document itself (predicate values,
 // categories); nothing when it does not convert.
