@@ -456,7 +456,7 @@ TEST(Scorer, InlineConversionMatchesTheGeneralOne) {
   const auto field = [](TypeKind kind, std::vector<std::string> missingValues, std::vector<std::string> valid) {
     DictionaryField made;
     made.kind = kind;
-    made.dataType = kind == TypeKind::String ? "string" : "double";
+    made.dataType = kind == TypeKind::String ? "string" : kind == TypeKind::Integer ? "integer" : "double";
     made.missingValues = std::move(missingValues);
     for (const std::string& text : valid) {
       std::string key;
@@ -469,6 +469,7 @@ TEST(Scorer, InlineConversionMatchesTheGeneralOne) {
       field(TypeKind::String, {}, {}),         field(TypeKind::String, {"-"}, {}),
       field(TypeKind::String, {}, {"a", "b"}), field(TypeKind::Number, {}, {}),
       field(TypeKind::Number, {"-9"}, {}),     field(TypeKind::Number, {}, {"1", "2.5"}),
+      field(TypeKind::Integer, {}, {}),        field(TypeKind::Integer, {"-9"}, {}),
   };
   const double inf = std::numeric_limits<double>::infinity();
   struct Input {
@@ -478,7 +479,13 @@ TEST(Scorer, InlineConversionMatchesTheGeneralOne) {
   };
   const std::vector<Input> inputs = {{"a", false, {}},   {"", false, {}},     {"", true, {}},  {" ", false, {}},
                                      {"-", false, {}},   {"-9", false, -9.0}, {"1", false, 1.0}, {"2.5", false, 2.5},
-                                     {"-0", false, -0.0}, {"x", false, {}},    {"inf", false, inf}};
+                                     {"-0", false, -0.0}, {"x", false, {}},    {"inf", false, inf},
+                                     {"007", false, 7.0}, {"+7", false, 7.0}, {" 7", false, 7.0},
+                                     {"1-2", false, {}},  {"5.0", false, 5.0},
+                                     {"999999999999999999", false, 1e18},
+                                     {"-999999999999999999", false, -1e18},
+                                     {"9223372036854775807", false, 9223372036854775807.0},
+                                     {"9223372036854775808", false, 9223372036854775808.0}};
   for (const DictionaryField& f : fields)
     for (const Input& input : inputs) {
       // Both start from a Datum an earlier row left, text and all.
@@ -494,6 +501,9 @@ TEST(Scorer, InlineConversionMatchesTheGeneralOne) {
       EXPECT_EQ(fast.integral, general.integral) << where;
       if (!general.missing && !general.invalid) {
         EXPECT_EQ(fast.text, general.text) << where;
+        if (general.integral) {
+          EXPECT_EQ(fast.integer, general.integer) << where;
+        }
         if (general.numeric) {
           EXPECT_EQ(std::memcmp(&fast.number, &general.number, sizeof(double)), 0) << where;
         }
