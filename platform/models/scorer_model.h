@@ -2,6 +2,7 @@
 // segments' predicates and their regression models.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -48,8 +49,54 @@ struct DictionaryField {
 // Datum; other texts that do not convert give an invalid one. `number`, when
 // given, is the text already read as a decimal number; a real-number field
 // takes it as is.
-void convertValue(const DictionaryField& field, bool missing, std::string_view text, Datum& datum,
-                  const double* number = nullptr);
+void convertValueGeneral(const DictionaryField& field, bool missing, std::string_view text, Datum& datum,
+                         const double* number = nullptr);
+
+// The same, with the cases of nearly every row handled inline (no call per
+// value): a present text of a string field, a plain decimal integer of an
+// integer field and a real-number field's value already read, when the
+// field lists neither missing nor valid values.
+// They set exactly what convertValueGeneral sets.
+inline void convertValue(const DictionaryField& field, bool missing, std::string_view text, Datum& datum,
+                         const double* number = nullptr) {
+  if (!missing && field.missingValues.empty() && field.validKeys.empty()) {
+    if (field.kind == TypeKind::String) {
+      datum.missing = datum.invalid = datum.numeric = datum.integral = false;
+      datum.text.assign(text);
+      return;
+    }
+    if (field.kind == TypeKind::Integer) {
+      // Up to 18 digits, with an optional minus sign: read here, exactly.
+      const bool negative = !text.empty() && text.front() == '-';
+      const std::size_t digits = text.size() - (negative ? 1 : 0);
+      if (digits > 0 && digits <= 18) {
+        std::int64_t value = 0;
+        bool plain = true;
+        for (std::size_t i = negative ? 1 : 0; i < text.size() && plain; ++i) {
+          const unsigned digit = static_cast<unsigned char>(text[i]) - static_cast<unsigned>('0');
+          plain = digit < 10;
+          value = value * 10 + static_cast<std::int64_t>(digit);
+        }
+        if (plain) {
+          datum.missing = datum.invalid = false;
+          datum.numeric = datum.integral = true;
+          datum.integer = negative ? -value : value;
+          datum.number = static_cast<double>(datum.integer);
+          datum.text.clear();
+          return;
+        }
+      }
+    }
+    if (field.kind == TypeKind::Number && number != nullptr && std::isfinite(*number)) {
+      datum.missing = datum.invalid = datum.integral = false;
+      datum.numeric = true;
+      datum.number = *number;
+      datum.text.clear();
+      return;
+    }
+  }
+  convertValueGeneral(field, missing, text, datum, number);
+}
 
 // Reads a value written in the PMML document itself (predicate values,
 // categories); nothing when it does not convert.

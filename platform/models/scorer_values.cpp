@@ -87,8 +87,8 @@ std::optional<Datum> convertLiteral(const DictionaryField& field, const std::str
   return datum;
 }
 
-void convertValue(const DictionaryField& field, bool missing, std::string_view text, Datum& datum,
-                  const double* number) {
+void convertValueGeneral(const DictionaryField& field, bool missing, std::string_view text, Datum& datum,
+                         const double* number) {
   const auto setMissing = [&] {
     datum.missing = true;
     datum.invalid = datum.numeric = datum.integral = false;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <thread>
 
@@ -444,4 +445,68 @@ TEST(Scorer, HashedKeysSelectWhatTheScanSelectsOverManyKeys) {
   // Numbers compare by value, texts by their bytes.
   EXPECT_EQ(indexed.score(Row{"k", "1e0"}).segmentId, indexed.score(Row{"k", "1"}).segmentId);
   EXPECT_NE(indexed.score(Row{"1.0", "1"}).segmentId, indexed.score(Row{"1", "1"}).segmentId);
+}
+
+// The inline conversion of the common cases sets every member of a reused
+// Datum as the general conversion does, and leaves the other cases to it.
+TEST(Scorer, InlineConversionMatchesTheGeneralOne) {
+  using splitmodels::detail::Datum;
+  using splitmodels::detail::DictionaryField;
+  using splitmodels::detail::TypeKind;
+  const auto field = [](TypeKind kind, std::vector<std::string> missingValues, std::vector<std::string> valid) {
+    DictionaryField made;
+    made.kind = kind;
+    made.dataType = kind == TypeKind::String ? "string" : kind == TypeKind::Integer ? "integer" : "double";
+    made.missingValues = std::move(missingValues);
+    for (const std::string& text : valid) {
+      std::string key;
+      splitmodels::detail::appendIndexKey(*splitmodels::detail::convertLiteral(made, text), key);
+      made.validKeys.insert(key);
+    }
+    return made;
+  };
+  const std::vector<DictionaryField> fields = {
+      field(TypeKind::String, {}, {}),         field(TypeKind::String, {"-"}, {}),
+      field(TypeKind::String, {}, {"a", "b"}), field(TypeKind::Number, {}, {}),
+      field(TypeKind::Number, {"-9"}, {}),     field(TypeKind::Number, {}, {"1", "2.5"}),
+      field(TypeKind::Integer, {}, {}),        field(TypeKind::Integer, {"-9"}, {}),
+  };
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Input {
+    const char* text;
+    bool missing;
+    std::optional<double> number;
+  };
+  const std::vector<Input> inputs = {{"a", false, {}},   {"", false, {}},     {"", true, {}},  {" ", false, {}},
+                                     {"-", false, {}},   {"-9", false, -9.0}, {"1", false, 1.0}, {"2.5", false, 2.5},
+                                     {"-0", false, -0.0}, {"x", false, {}},    {"inf", false, inf},
+                                     {"007", false, 7.0}, {"+7", false, 7.0}, {" 7", false, 7.0},
+                                     {"1-2", false, {}},  {"5.0", false, 5.0},
+                                     {"999999999999999999", false, 1e18},
+                                     {"-999999999999999999", false, -1e18},
+                                     {"9223372036854775807", false, 9223372036854775807.0},
+                                     {"9223372036854775808", false, 9223372036854775808.0}};
+  for (const DictionaryField& f : fields)
+    for (const Input& input : inputs) {
+      // Both start from a Datum an earlier row left, text and all.
+      Datum fast{false, true, true, true, 7, 7.0, "left over"};
+      Datum general = fast;
+      const double* number = input.number ? &*input.number : nullptr;
+      splitmodels::detail::convertValue(f, input.missing, input.text, fast, number);
+      splitmodels::detail::convertValueGeneral(f, input.missing, input.text, general, number);
+      const std::string where = f.dataType + " \"" + input.text + "\" missing=" + std::to_string(input.missing);
+      EXPECT_EQ(fast.missing, general.missing) << where;
+      EXPECT_EQ(fast.invalid, general.invalid) << where;
+      EXPECT_EQ(fast.numeric, general.numeric) << where;
+      EXPECT_EQ(fast.integral, general.integral) << where;
+      if (!general.missing && !general.invalid) {
+        EXPECT_EQ(fast.text, general.text) << where;
+        if (general.integral) {
+          EXPECT_EQ(fast.integer, general.integer) << where;
+        }
+        if (general.numeric) {
+          EXPECT_EQ(std::memcmp(&fast.number, &general.number, sizeof(double)), 0) << where;
+        }
+      }
+    }
 }
