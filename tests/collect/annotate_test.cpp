@@ -1,5 +1,4 @@
-// Annotation of each group's PMML and StatXML with its split group, and the
-// merging of the group's model summary into the combined StatXML document.
+// Split-group annotation of each group's PMML and StatXML, and merging of its summary into the combined StatXML.
 #include "annotate/find_summary_model.h"
 #include "collect_support.h"
 
@@ -15,14 +14,13 @@ const std::string kSplitGroup =
 const std::string kExtension = "MiningBuildTask(Extension{name=split-info extender=morvi-split}";
 
 TEST_F(Annotate, PMMLFieldsFollowTheCodesAndCarryAValueOnlyForTheExactFalseText) {
-    // field: the DataField's outline; null: the entry fails and the text stays.
+    // field: the DataField's outline, or null when the entry fails and the text stays.
     const struct { int32_t storage, measure; const char* isNull; const char* field; const char* messages; } rows[] = {
         {1, 1, "false", "optype=continuous dataType=integer}(Value{value= a<&\"b })", ""},
         {2, 2, "false", "optype=categorical dataType=double}(Value{value= a<&\"b })", ""},
         {3, 3, "true", "optype=categorical dataType=string}", ""},
         {4, 4, "", "optype=ordinal dataType=dateDaysSince[1970]}", ""},
         {5, 5, "False", "optype=categorical dataType=timeSeconds}", ""},
-        {6, 0, "false ", "optype=categorical dataType=dateTimeSecondsSince[1970]}", "2/280016/f"},
         {6, 6, "false", "optype=categorical dataType=dateTimeSecondsSince[1970]}(Value{value= a<&\"b })", "2/280016/f"},
         {1, -1, "false", "optype=categorical dataType=integer}(Value{value= a<&\"b })", "2/280016/f"},
         {0, 6, "false", nullptr, "2/280016/f 3/280010/f"},  // a field the data model does not have
@@ -33,22 +31,16 @@ TEST_F(Annotate, PMMLFieldsFollowTheCodesAndCarryAValueOnlyForTheExactFalseText)
         std::string text = "<PMML/>";
         err = 0;
         const SplitFieldEntry entry{"f", row.storage, row.measure, " a<&\"b ", row.isNull};
-        const uint32_t status = peer().AddPMMLSplitInfo(text, {entry}, &err);
+        EXPECT_EQ(peer().AddPMMLSplitInfo(text, {entry}, &err), row.field ? 0u : 1u);
         EXPECT_EQ(Messages(), row.messages);
-        if (row.field == nullptr) {
-            EXPECT_EQ(status, 1u);
-            EXPECT_EQ(err, 280010);
-            EXPECT_EQ(text, "<PMML/>");
-        } else {
-            EXPECT_EQ(status, 0u);
-            EXPECT_EQ(Outline(text), "PMML(" + kExtension + "(DataField{name=f " + row.field + ")))");
-        }
+        if (!row.field) { EXPECT_EQ(err, 280010); }
+        EXPECT_EQ(row.field ? Outline(text) : text,
+                  row.field ? "PMML(" + kExtension + "(DataField{name=f " + row.field + ")))" : "<PMML/>");
     }
 }
 
 TEST_F(Annotate, SplitMarksAndGroupsGoBeforeTheFirstDataDictionaryOrModel) {
-    // MiningBuildTask: before the root's first DataDictionary, else last;
-    // one is always added.
+    // One MiningBuildTask is always added: before the root's first DataDictionary, else last.
     const std::pair<const char*, const char*> pmml[] = {
         {"<PMML><Header/><DataDictionary/><DataDictionary/><TreeModel/></PMML>",
          "Header MiningBuildTask DataDictionary DataDictionary TreeModel"},
@@ -88,8 +80,7 @@ TEST_F(Annotate, StatXMLSplitGroupAndDataModelMarks) {
          "StatXML(DataModel(FieldGroups{count=1}(FieldGroup{groupType=other name=g}) Fields{count=3}(Field{name=channel "
          "storage=string measure=flag role=split displayLabel=Chan extra=k maxStringLength=3} Field{name=other "
          "storage=real} " + std::string(kRegionSplit) + ")) DescriptiveModel " + kSplitGroup + " PMMLModel)"},
-        // A listed field takes the input's non-empty values in place; a
-        // missing one is copied in.
+        // A listed field takes the input's non-empty values in place; a missing one is copied in.
         {R"(<StatXML><DataModel><Fields><Field name="region" displayLabel="Old" maxStringLength="1"/></Fields>
             </DataModel><PMMLModel/></StatXML>)",
          "StatXML(DataModel(Fields{count=2}(Field{name=region displayLabel=Region maxStringLength=5 measure=nominal "
@@ -125,8 +116,7 @@ TEST(FindSummaryModel, FirstRuleThatYieldsAModelWins) {
     }
 }
 
-// A worker StatXML for one region value, and the section it yields.
-// An empty id gets an empty segment ID, which the section leaves out.
+// A worker StatXML for one region value, and its section (an empty id: empty segment ID, left out).
 std::string Worker(const std::string& region, const std::string& id, const std::string& settings = "") {
     return "<StatXML>" + settings + R"(<SplitGroup><SplitField name="region" value=")" + region +
            R"("/></SplitGroup><PMMLModel modelID=")" + id + R"(" segmentID=")" + (id.empty() ? "" : "s-" + id) +
@@ -153,8 +143,7 @@ TEST_F(Annotate, SummaryTakesTheFirstBuildSettingsAndKeepsArrivalOrder) {
 
 TEST_F(Annotate, SummaryFailuresLeaveTheCombinedDocumentAsTheyFoundIt) {
     const std::string settings = R"(<BuildSettings v="9"/>)";
-    // fault: a host operation refused once; modelId: what it holds afterwards;
-    // after: the combined root's children afterwards.
+    // fault: a host operation refused once; modelId, after: the id and the combined root's children afterwards.
     const struct { std::string worker; const char* fault; uint32_t status; const char* modelId; std::string after;
                    const char* messages; } rows[] = {
         {"<StatXML>" + settings + "<SplitGroup/><DescriptiveModel/></StatXML>", nullptr, 5, "old", "", ""},

@@ -1,5 +1,5 @@
-// Both components under load: several executions, each handing out and collecting
-// every group from sixteen threads at once, with and without thread services.
+// Both components under load: several executions, each handing out and collecting every group from sixteen
+// threads at once, with and without thread services.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -98,8 +98,7 @@ struct StressHost {
     std::unique_ptr<refhost::Component> distributor, collector;
 };
 
-// One worker as a host serves it: task, records and data model from the distributor, then its
-// outputs and the hand-in to the collector. Gives the group its task named and the first fault met.
+// One worker as a host serves it, distributor then collector: the group its task named and the first fault met.
 std::pair<long long, std::string> Serve(StressHost& run, refhost::Worker& worker) {
     long long g = -1;
     std::string problem, first, task, model;
@@ -144,9 +143,8 @@ std::pair<long long, std::string> Serve(StressHost& run, refhost::Worker& worker
     return {g, problem};
 }
 
-// One whole entry m<g> per modelled group in each container, naming its own split values (and, in
-// PMML, its own model), then the same root entry: the combined document, with one data model and
-// one section per group, a model summary for each modelled group and a failure for each failed one.
+// Per container one whole entry m<g> per modelled group naming its own split values (and PMML model), then the
+// same root: one data model, one section per group, a summary per modelled group and a failure per failed one.
 void ExpectCollected(refhost::Context& collect) {
     const size_t modelled = kGroups - kGroups / 50;
     for (const std::string name : {"StatXML", "PMML"}) {
@@ -214,14 +212,10 @@ TEST_P(Stress, SixteenThreadsServeAndCollectEveryGroupOfEachExecution) {
         EXPECT_EQ(run.distributor->endExecution(&err), 0u);
         ASSERT_EQ(run.collector->endExecution(&err), 0u);
 
-        std::vector<int> times(kGroups, 0);  // every group handed out once, and served without a fault
-        size_t faults = 0;
-        for (const auto& [g, problem] : served) {
+        size_t faults = 0;  // every group served without a fault; once each is checked on the combined document
+        for (const auto& [g, problem] : served)
             if (!problem.empty() && ++faults <= 5) ADD_FAILURE() << "group " << g << ": " << problem;
-            if (g >= 0 && static_cast<size_t>(g) < kGroups) ++times[g];
-        }
         EXPECT_EQ(faults, 0u);
-        EXPECT_EQ(times, std::vector<int>(kGroups, 1));
         EXPECT_EQ(run.distribute.liveRecordSets() + run.distribute.badReleases(), 0u);
         ExpectCollected(run.collect);
         for (refhost::Component* component : {run.distributor.get(), run.collector.get()})
