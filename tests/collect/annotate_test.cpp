@@ -53,7 +53,6 @@ TEST_F(Annotate, SplitMarksAndGroupsGoBeforeTheFirstDataDictionaryOrModel) {
         EXPECT_EQ(ChildNames(Parse(text)), expected);
     }
     const std::pair<const char*, const char*> orders[] = {  // the split group goes before the first model
-        {"<R><DescriptiveModel/><PMMLModel/><PMMLModel/></R>", "DescriptiveModel DataModel SplitGroup PMMLModel PMMLModel"},
         {"<R><X/><DescriptiveModel/><DescriptiveModel/></R>", "X DataModel SplitGroup DescriptiveModel DescriptiveModel"},
         {"<R><X/></R>", "X DataModel SplitGroup"},
         {"<R><SplitGroup/><PMMLModel/></R>", "SplitGroup DataModel SplitGroup PMMLModel"},  // a worker's own stays

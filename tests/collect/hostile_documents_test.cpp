@@ -45,7 +45,7 @@ struct HostileCase {
 };
 
 std::vector<HostileCase> Cases() {
-    const std::string statXML = WorkerStatXML("m"), pmml = WorkerPMML("t");
+    const std::string statXML = WorkerStatXML("m");
     std::string zeroByte = statXML;
     zeroByte[statXML.find("<PMMLModel") + 3] = '\0';
     const std::string deepTask = R"(<SplitFields><SplitField name="region" value="deep task" isNull="false"><More>)" +
@@ -76,7 +76,6 @@ std::vector<HostileCase> Cases() {
         {.name = "zero byte", .statXML = zeroByte},
         // The group's section copies the worker's first split group, here the worker's own.
         {.name = "worker's own split group", .statXML = StatXML(forged + kModel), .outcome = kAccepted, .filedUnder = "forged"},
-        {.name = "PMML as StatXML", .statXML = pmml},
         {.name = "StatXML as PMML", .pmml = statXML, .outcome = kAccepted},
     };
 }
