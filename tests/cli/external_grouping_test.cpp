@@ -1,6 +1,5 @@
-// Shuffled input larger than --memory-limit is grouped through temporary
-// files: the same groups in the same order as a loaded run, the temporary
-// directory gone afterwards, and a clear error when it cannot be written.
+// Input over --memory-limit is grouped through temporary files: the loaded run's groups in its order,
+// no files left, and a clear error when they cannot be written.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -17,23 +16,19 @@ using namespace clitest;
 namespace {
 
 // A table served in blocks of `blockRows`, as a streamed file is.
-class TableSource : public refhost::RecordSource {
-public:
+struct TableSource : refhost::RecordSource {
     TableSource(refhost::Table table, std::size_t blockRows) : table_(std::move(table)), blockRows_(blockRows) {}
     const std::vector<refhost::Column>& columns() const override { return table_.columns(); }
     std::unique_ptr<refhost::RecordPass> open() const override { return std::make_unique<Pass>(*this); }
-
-private:
     struct Pass : refhost::RecordPass {
         explicit Pass(const TableSource& source) : source(source) {}
         bool next(refhost::Table& block) override
         {
             const refhost::Table& all = source.table_;
-            if (at >= all.rowCount()) return false;
             block = refhost::Table(all.columns());
             for (std::size_t end = std::min(at + source.blockRows_, all.rowCount()); at < end; ++at)
                 block.addRowFrom(all, at);
-            return true;
+            return block.rowCount() > 0;
         }
         const TableSource& source;
         std::size_t at = 0;
@@ -41,6 +36,12 @@ private:
     refhost::Table table_;
     std::size_t blockRows_;
 };
+
+splitrun::ExternalGroupingSettings settingsFor(const fs::path& temp, std::uint64_t limit, const refhost::Table& table)
+{
+    return {.tempDir = temp, .memoryLimit = limit, .inputBytes = 20 * table.rowCount(), .records = table.rowCount(),
+            .write = {}, .progress = {}};
+}
 
 refhost::Table readAll(const refhost::RecordSource& source)
 {
@@ -51,9 +52,8 @@ refhost::Table readAll(const refhost::RecordSource& source)
     return all;
 }
 
-// Shuffled rows: a string key with missing values and a one-record group,
-// an integer key, a real key holding 0 and -0, and a value column that
-// numbers the rows in input order.
+// Shuffled rows: a string key with missing values and a one-record group, an integer key,
+// a real key holding 0 and -0, and a value column numbering the rows in input order.
 refhost::Table shuffledTable(std::size_t rows)
 {
     refhost::Table table({{"s", 3, 3}, {"i", 1, 3}, {"r", 2, 1}, {"n", 1, 1}});
@@ -82,15 +82,9 @@ TEST(ExternalGrouping, GivesTheOrderOfTheInMemorySortWhateverThePartitioning)
         refhost::Table expected = table;
         expected.permuteRows(splitrun::sortedByKey(table, keys));
         for (std::uint64_t limit : {1u << 16, 1u << 18, 1u << 30}) {
-            splitrun::ExternalGroupingSettings settings;
-            settings.tempDir = temp;
-            settings.memoryLimit = limit;
-            settings.inputBytes = 20 * table.rowCount();
-            settings.records = table.rowCount();
-            // 64 KiB holds too few keys for three columns' worth.
-            if (limit == 1u << 16 && keys.size() == 3) continue;
+            if (limit == 1u << 16 && keys.size() == 3) continue;   // too few keys fit for three columns
             {
-                const auto grouped = splitrun::groupExternally(TableSource(table, 100), keys, settings);
+                const auto grouped = splitrun::groupExternally(TableSource(table, 100), keys, settingsFor(temp, limit, table));
                 EXPECT_TRUE(readAll(*grouped) == expected) << keys.size() << " keys, limit " << limit;
                 EXPECT_TRUE(readAll(*grouped) == expected) << "second pass";
             }
@@ -117,17 +111,10 @@ TEST(ExternalGrouping, FullDiskOrTooManyKeysIsAClearErrorAndLeavesNoFiles)
         {"too many keys", 256, {0, 1, 3}, 0, {"distinct values", "--memory-limit", "--presorted"}},
     };
     for (const Case& c : cases) {
-        splitrun::ExternalGroupingSettings settings;
-        settings.tempDir = temp;
-        settings.memoryLimit = c.limit;
-        settings.inputBytes = 20 * table.rowCount();
-        settings.records = table.rowCount();
+        splitrun::ExternalGroupingSettings settings = settingsFor(temp, c.limit, table);
         std::size_t written = 0;
         settings.write = [&](int fd, const void* bytes, std::size_t length) -> ssize_t {
-            if (c.error && written >= 4096) {
-                errno = c.error;
-                return -1;
-            }
+            if (c.error && written >= 4096) return errno = c.error, -1;
             written += length;
             return ::write(fd, bytes, length);
         };
@@ -182,43 +169,34 @@ TEST(ExternalGrouping, ShuffledFileOverTheLimitBuildsWhatTheLoadedRunBuilds)
     }
 }
 
-TEST(ExternalGrouping, TemporaryDirectoryThatCannotBeMadeStopsGroupingButNotPresortedInput)
+// A temporary directory that cannot be made stops grouping but not presorted input, which is
+// read from the file again; presorted input found not grouped leaves no spool behind.
+TEST(ExternalGrouping, TemporaryDirectoryFailuresAndUngroupedPresortedInput)
 {
-    const fs::path dir = freshDir("external_grouping_no_temp");
+    const fs::path dir = freshDir("external_grouping_temp_dir");
     std::string csv = "g,x,y\n";
-    for (int i = 0; i < 200; ++i)
-        csv += std::string(1, char('a' + i / 40)) + "," + std::to_string(i % 7) + "," + std::to_string(i % 5) + "\n";
-    writeFile(dir / "in.csv", csv);
-    const std::vector<std::string> args = {"build", "--data", (dir / "in.csv").string(), "--split", "g", "--target",
-                                           "y", "--memory-limit", "1K", "--temp-dir", (dir / "missing").string()};
-    // Presorted input is read from the file again instead of from a spool.
-    for (const bool presorted : {false, true}) {
-        const fs::path out = dir / (presorted ? "presorted" : "grouped");
-        std::vector<std::string> run = args;
-        run.insert(run.end(), {"--out", out.string()});
-        if (presorted) run.push_back("--presorted");
-        const RunOutput result = runSplitRun(run);
-        EXPECT_EQ(result.status, presorted ? 0 : 2) << result.err;
-        EXPECT_EQ(result.err.find("--temp-dir " + (dir / "missing").string()) != std::string::npos, !presorted)
-            << result.err;
-        EXPECT_EQ(fs::exists(out), presorted);
-    }
-}
-
-TEST(ExternalGrouping, PresortedFileFoundNotGroupedLeavesNoSpoolBehind)
-{
-    const fs::path dir = freshDir("external_grouping_presorted_spool");
-    std::string csv = "g,x,y\n";
-    for (int i = 0; i < 300; ++i) csv += std::string(1, char('a' + (i < 290 ? i / 50 : 0))) + ",1,2\n";
+    for (int i = 0; i < 300; ++i)
+        csv += std::string(1, char('a' + (i < 290 ? i / 50 : 0))) + "," + std::to_string(i % 7) + "," + std::to_string(i % 5) + "\n";
     writeFile(dir / "in.csv", csv);
     fs::create_directories(dir / "temp");
-    const RunOutput run = runSplitRun({"build", "--data", (dir / "in.csv").string(), "--split", "g", "--target", "y",
-                                       "--memory-limit", "1K", "--presorted", "--temp-dir", (dir / "temp").string(),
-                                       "--out", (dir / "out").string()});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.err.find("reappears at line 292"), std::string::npos) << run.err;
-    EXPECT_TRUE(emptyDir(dir / "temp"));
-    EXPECT_FALSE(fs::exists(dir / "out"));
+    struct Case { const char* temp; bool presorted; bool grouped; int status; std::string message; };
+    const Case cases[] = {
+        {"missing", false, true, 2, "--temp-dir " + (dir / "missing").string()},
+        {"missing", true, true, 0, ""},
+        {"temp", true, false, 2, "reappears at line 292"},
+    };
+    for (const Case& c : cases) {
+        writeFile(dir / "in.csv", c.grouped ? csv.substr(0, csv.find("\nf") + 1) : csv);
+        const fs::path out = dir / (std::string("out-") + c.temp + (c.presorted ? "-presorted" : ""));
+        std::vector<std::string> args = {"build", "--data", (dir / "in.csv").string(), "--split", "g", "--target", "y",
+                                         "--memory-limit", "1K", "--temp-dir", (dir / c.temp).string(), "--out", out.string()};
+        if (c.presorted) args.push_back("--presorted");
+        const RunOutput run = runSplitRun(args);
+        EXPECT_EQ(run.status, c.status) << out << run.err;
+        if (!c.message.empty()) { EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err; }
+        EXPECT_EQ(fs::exists(out), c.status == 0) << out;
+        EXPECT_TRUE(emptyDir(dir / "temp")) << out;
+    }
 }
 
 }  // namespace

@@ -21,8 +21,7 @@ using splitmodels::detail::kMaxPredicateDepth;
 // A number as a CSV column would hold it.
 std::string render(double number) {
   char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%.17g", number);
-  return buffer;
+  return {buffer, static_cast<std::size_t>(std::snprintf(buffer, sizeof buffer, "%.17g", number))};
 }
 
 // Two regions with their own logistic effects; the south holds no "store".
@@ -31,8 +30,8 @@ GroupData twoRegions(int perRegion) {
                   FieldDef{"y", splitmodels::StorageInteger, splitmodels::MeasureFlag, {"0", "1"}, {}}},
                  {}};
   std::mt19937_64 rng(21);
-  std::normal_distribution<double> normal(0.0, 1.0);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::normal_distribution<double> normal;
+  std::uniform_real_distribution<double> unit;
   for (int r = 0; r < 2; ++r)
     for (int i = 0; i < perRegion; ++i) {
       const double x = normal(rng);
@@ -74,10 +73,7 @@ TEST(Scorer, ReproducesTheFittedValuesOfEveryGroupThroughTheSplitModel) {
       const auto& cells = all.rows[i];
       const auto result = scorer.score({std::nullopt, cells[2].text, render(cells[1].number), cells[0].text});
       ASSERT_TRUE(result.selected && result.segmentId == cells[0].text) << i;
-      if (kind == ModelKind::Linear) {
-        EXPECT_NEAR(std::stod(result.predicted), fitted[i], 1e-9);
-        continue;
-      }
+      if (kind == ModelKind::Linear) { EXPECT_NEAR(std::stod(result.predicted), fitted[i], 1e-9); continue; }
       EXPECT_NEAR(result.probabilities[1], fitted[i], 1e-9);
       EXPECT_NEAR(result.probabilities[0] + result.probabilities[1], 1.0, 1e-12);
       EXPECT_EQ(result.predicted, fitted[i] > 0.5 ? "1" : "0");
@@ -101,21 +97,15 @@ TEST(Scorer, BuildsAndScoresFromSeveralThreadsAlike) {
         scored[t].push_back(scorer.score({render(cells[1].number), cells[2].text, cells[0].text}).probabilities[1]);
     });
   for (std::thread& thread : threads) thread.join();
-  for (std::size_t t = 0; t < 4; ++t) {
-    EXPECT_EQ(built[t], reference.fitted);
-    EXPECT_EQ(scored[t], scored[0]);  // threads score bit for bit alike...
-  }
+  for (std::size_t t = 0; t < 4; ++t)  // threads build and score bit for bit alike...
+    EXPECT_TRUE(built[t] == reference.fitted && scored[t] == scored[0]) << "thread " << t;
   for (std::size_t i = 0; i < scored[0].size(); ++i) EXPECT_NEAR(scored[0][i], reference.fitted[i], 1e-9);  // ...and right
 }
 
-// Keys k (integer), s (string with listed categories) and r (double); segments predict their position.
-std::string keyedDocument(const std::vector<std::string>& predicates) {
-  std::string pmml = R"(<PMML version="4.4"><Header/><DataDictionary>
-    <DataField name="k" optype="categorical" dataType="integer"/>
-    <DataField name="s" optype="categorical" dataType="string"><Value value="a"/><Value value="b"/><Value value=""/>
-      <Value value="%1B%FF"><Extension name="value-encoding" value="percent"/></Value></DataField>
-    <DataField name="r" optype="continuous" dataType="double"/>
-    <DataField name="y" optype="continuous" dataType="double"/></DataDictionary>
+// Segments selected by `predicates` over `dictionary` (plus target y); each predicts its position.
+std::string segmentsDocument(const std::string& dictionary, const std::vector<std::string>& predicates) {
+  std::string pmml = R"(<PMML version="4.4"><Header/><DataDictionary>)" + dictionary +
+                     R"(<DataField name="y" optype="continuous" dataType="double"/></DataDictionary>
     <MiningModel functionName="regression"><Segmentation multipleModelMethod="selectFirst">)";
   for (std::size_t i = 0; i < predicates.size(); ++i)
     pmml += "<Segment id=\"" + std::to_string(i) + "\">" + predicates[i] +
@@ -124,41 +114,21 @@ std::string keyedDocument(const std::vector<std::string>& predicates) {
   return pmml + "</Segmentation></MiningModel></PMML>";
 }
 
+// Keys k (integer), s (string with listed categories) and r (double).
+std::string keyedDocument(const std::vector<std::string>& predicates) {
+  return segmentsDocument(R"(<DataField name="k" optype="categorical" dataType="integer"/>
+    <DataField name="s" optype="categorical" dataType="string"><Value value="a"/><Value value="b"/><Value value=""/>
+      <Value value="%1B%FF"><Extension name="value-encoding" value="percent"/></Value></DataField>
+    <DataField name="r" optype="continuous" dataType="double"/>)", predicates);
+}
+
 std::string equalTest(const char* field, const std::string& value) {
   return std::string(R"(<SimplePredicate field=")") + field +
          (value == "?" ? R"(" operator="isMissing"/>)" : R"(" operator="equal" value=")" + value + R"("/>)");
 }
 
-std::string conjunction(const std::string& k, const std::string& s) {
-  return R"(<CompoundPredicate booleanOperator="and">)" + equalTest("s", s) + equalTest("k", k) + "</CompoundPredicate>";
-}
-
-// Indexed lookup selects what the ordered scan of the same segments, each wrapped
-// in a one-child "or", selects: over duplicates, other shapes and other field sets.
-TEST(Scorer, IndexedLookupSelectsWhatTheOrderedScanSelects) {
-  std::mt19937 rng(7);
-  const std::vector<std::string> ks = {"1", "2", "-3", "9007199254740993", "?"};
-  const std::vector<std::string> ss = {"a", "b", "", "?"};
-  const auto pick = [&](const std::vector<std::string>& from) { return from[rng() % from.size()]; };
-  for (int trial = 0; trial < 20; ++trial) {
-    std::vector<std::string> predicates, scanned;
-    for (int i = 0; i < 30; ++i) {
-      const int shape = static_cast<int>(rng() % 6);
-      predicates.push_back(
-          shape == 0   ? equalTest("k", pick(ks))  // another field set
-          : shape == 1 ? R"(<SimplePredicate field="k" operator="greaterThan" value="1"/>)"
-          : shape == 2 ? R"(<SimpleSetPredicate field="s" booleanOperator="isIn"><Array type="string">b</Array></SimpleSetPredicate>)"
-                       : conjunction(pick(ks), pick(ss)));
-      scanned.push_back(R"(<CompoundPredicate booleanOperator="or">)" + predicates.back() + "</CompoundPredicate>");
-    }
-    SplitScorer indexed = SplitScorer::fromPmml(keyedDocument(predicates)), scan = SplitScorer::fromPmml(keyedDocument(scanned));
-    indexed.bind({"k", "s", "r"}), scan.bind({"k", "s", "r"});
-    for (const std::string k : {"1", "2", "-3", "9007199254740992", "9007199254740993", "?", "x", "2.0"})
-      for (const std::string s : {"a", "b", "", "?", "c"}) {
-        const Row row = {k == "?" ? std::nullopt : Row::value_type(k), s == "?" ? std::nullopt : Row::value_type(s), {}};
-        EXPECT_EQ(indexed.score(row).segmentId, scan.score(row).segmentId) << "k=" << k << " s=" << s;
-      }
-  }
+std::string conjunction(const std::string& k, const std::string& s, const char* first = "s", const char* second = "k") {
+  return R"(<CompoundPredicate booleanOperator="and">)" + equalTest(first, s) + equalTest(second, k) + "</CompoundPredicate>";
 }
 
 TEST(Scorer, KeysMatchExactlyAndInvalidValuesMatchNothing) {
@@ -379,51 +349,29 @@ TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
   for (const auto& [pmml, mentions] : cases) expectRefused([&] { SplitScorer::fromPmml(pmml); }, mentions);
 }
 
-}  // namespace
-
-namespace {
-
-// Segments keyed on a free string field t and a real field r.
-std::string stringAndRealDocument(const std::vector<std::pair<std::string, std::string>>& keys, bool scanned) {
-  std::string pmml = R"(<PMML version="4.4"><Header/><DataDictionary>
-    <DataField name="t" optype="categorical" dataType="string"/>
-    <DataField name="r" optype="continuous" dataType="double"/>
-    <DataField name="y" optype="continuous" dataType="double"/></DataDictionary>
-    <MiningModel functionName="regression"><Segmentation multipleModelMethod="selectFirst">)";
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    const auto test = [](const char* field, const std::string& value) {
-      return std::string(R"(<SimplePredicate field=")") + field +
-             (value == "?" ? R"(" operator="isMissing"/>)" : R"(" operator="equal" value=")" + value + R"("/>)");
-    };
-    std::string predicate = R"(<CompoundPredicate booleanOperator="and">)" + test("t", keys[i].first) +
-                            test("r", keys[i].second) + "</CompoundPredicate>";
-    if (scanned) predicate = R"(<CompoundPredicate booleanOperator="or">)" + predicate + "</CompoundPredicate>";
-    pmml += "<Segment id=\"" + std::to_string(i) + "\">" + predicate +
-            R"(<RegressionModel functionName="regression"><MiningSchema><MiningField name="y" usageType="target"/>
-            </MiningSchema><RegressionTable intercept=")" + std::to_string(i) + R"("/></RegressionModel></Segment>)";
-  }
-  return pmml + "</Segmentation></MiningModel></PMML>";
-}
-
-}  // namespace
-
-// The hashed index over many keys (so that slots collide and probe): texts
-// that are prefixes of one another or differ in one byte past the first
-// eight, numbers written in several forms, missing values; rows scored
-// through both entry points (the streaming one with the number pre-read).
-TEST(Scorer, HashedKeysSelectWhatTheScanSelectsOverManyKeys) {
+// Indexed lookup selects what the ordered scan of the same segments, each wrapped in a one-child
+// "or", selects. Many keys, so hashed slots collide: texts that are prefixes of one another or
+// differ past the eighth byte, numbers in several forms; rows scored through both entry points.
+TEST(Scorer, IndexedLookupSelectsWhatTheOrderedScanSelects) {
   std::vector<std::string> texts = {"?", "", "1", "1.0", "a b"};
   for (std::size_t n = 1; n <= 17; ++n) {
     texts.push_back(std::string(n, 'k'));
     texts.push_back(std::string(n - 1, 'k') + 'j');
   }
   const std::vector<std::string> reals = {"?", "1", "-0", "0.5", "2.5e3", "1e300"};
-  std::vector<std::pair<std::string, std::string>> keys;
+  std::vector<std::string> keys, scanned;
   for (const std::string& t : texts)
-    for (const std::string& r : reals) keys.emplace_back(t, r);
-  keys.emplace_back("k", "1.0");  // a duplicate of ("k", "1"): the first wins
-  SplitScorer indexed = SplitScorer::fromPmml(stringAndRealDocument(keys, false));
-  SplitScorer scan = SplitScorer::fromPmml(stringAndRealDocument(keys, true));
+    for (const std::string& r : reals) keys.push_back(conjunction(r, t, "t", "r"));
+  keys.push_back(conjunction("1.0", "k", "t", "r"));  // a duplicate of ("k", "1"): the first wins
+  // Other shapes and field sets among the indexed segments: the index must not jump over them.
+  keys.insert(keys.begin() + 7, equalTest("t", "kkk"));
+  keys.insert(keys.begin() + 40, R"(<SimpleSetPredicate field="t" booleanOperator="isIn"><Array type="string">kk j</Array></SimpleSetPredicate>)");
+  keys.insert(keys.end() - 20, R"(<SimplePredicate field="r" operator="greaterThan" value="1000"/>)");
+  for (const std::string& key : keys) scanned.push_back(R"(<CompoundPredicate booleanOperator="or">)" + key + "</CompoundPredicate>");
+  const std::string dictionary = R"(<DataField name="t" optype="categorical" dataType="string"/>
+    <DataField name="r" optype="continuous" dataType="double"/>)";
+  SplitScorer indexed = SplitScorer::fromPmml(segmentsDocument(dictionary, keys));
+  SplitScorer scan = SplitScorer::fromPmml(segmentsDocument(dictionary, scanned));
   indexed.bind({"t", "r"}), scan.bind({"t", "r"});
   std::vector<std::string> rowTexts = texts;
   rowTexts.insert(rowTexts.end(), {"kkkkkkkkkkkkkkkkkk", "kkkkkkkkl", "K"});
@@ -434,11 +382,8 @@ TEST(Scorer, HashedKeysSelectWhatTheScanSelectsOverManyKeys) {
       const Row row = {t == "?" ? std::nullopt : Row::value_type(t), r == "?" ? std::nullopt : Row::value_type(r)};
       const auto expected = scan.score(row);
       EXPECT_EQ(indexed.score(row).segmentId, expected.segmentId) << "t=" << t << " r=" << r;
-      std::vector<splitmodels::ScoreCell> cells(2);
-      cells[0] = {t, t == "?"};
-      cells[1] = {r, r == "?"};
-      cells[1].hasNumber = r != "?" && r != "x";
-      if (cells[1].hasNumber) cells[1].number = std::stod(r);
+      std::vector<splitmodels::ScoreCell> cells = {{t, t == "?"}, {r, r == "?"}};
+      if ((cells[1].hasNumber = r != "?" && r != "x")) cells[1].number = std::stod(r);
       indexed.score(cells, streamed);
       EXPECT_EQ(streamed.segmentId, expected.segmentId) << "streamed t=" << t << " r=" << r;
     }
@@ -447,12 +392,9 @@ TEST(Scorer, HashedKeysSelectWhatTheScanSelectsOverManyKeys) {
   EXPECT_NE(indexed.score(Row{"1.0", "1"}).segmentId, indexed.score(Row{"1", "1"}).segmentId);
 }
 
-// The inline conversion of the common cases sets every member of a reused
-// Datum as the general conversion does, and leaves the other cases to it.
+// The inline conversion sets every member of a reused Datum as the general conversion does.
 TEST(Scorer, InlineConversionMatchesTheGeneralOne) {
-  using splitmodels::detail::Datum;
-  using splitmodels::detail::DictionaryField;
-  using splitmodels::detail::TypeKind;
+  using namespace splitmodels::detail;
   const auto field = [](TypeKind kind, std::vector<std::string> missingValues, std::vector<std::string> valid) {
     DictionaryField made;
     made.kind = kind;
@@ -460,53 +402,39 @@ TEST(Scorer, InlineConversionMatchesTheGeneralOne) {
     made.missingValues = std::move(missingValues);
     for (const std::string& text : valid) {
       std::string key;
-      splitmodels::detail::appendIndexKey(*splitmodels::detail::convertLiteral(made, text), key);
+      appendIndexKey(*convertLiteral(made, text), key);
       made.validKeys.insert(key);
     }
     return made;
   };
-  const std::vector<DictionaryField> fields = {
-      field(TypeKind::String, {}, {}),         field(TypeKind::String, {"-"}, {}),
-      field(TypeKind::String, {}, {"a", "b"}), field(TypeKind::Number, {}, {}),
-      field(TypeKind::Number, {"-9"}, {}),     field(TypeKind::Number, {}, {"1", "2.5"}),
-      field(TypeKind::Integer, {}, {}),        field(TypeKind::Integer, {"-9"}, {}),
-  };
+  const DictionaryField fields[] = {field(TypeKind::String, {}, {}),         field(TypeKind::String, {"-"}, {}),
+                                    field(TypeKind::String, {}, {"a", "b"}), field(TypeKind::Number, {}, {}),
+                                    field(TypeKind::Number, {"-9"}, {}),     field(TypeKind::Number, {}, {"1", "2.5"}),
+                                    field(TypeKind::Integer, {}, {}),        field(TypeKind::Integer, {"-9"}, {})};
   const double inf = std::numeric_limits<double>::infinity();
-  struct Input {
-    const char* text;
-    bool missing;
-    std::optional<double> number;
-  };
-  const std::vector<Input> inputs = {{"a", false, {}},   {"", false, {}},     {"", true, {}},  {" ", false, {}},
-                                     {"-", false, {}},   {"-9", false, -9.0}, {"1", false, 1.0}, {"2.5", false, 2.5},
-                                     {"-0", false, -0.0}, {"x", false, {}},    {"inf", false, inf},
-                                     {"007", false, 7.0}, {"+7", false, 7.0}, {" 7", false, 7.0},
-                                     {"1-2", false, {}},  {"5.0", false, 5.0},
-                                     {"999999999999999999", false, 1e18},
-                                     {"-999999999999999999", false, -1e18},
-                                     {"9223372036854775807", false, 9223372036854775807.0},
-                                     {"9223372036854775808", false, 9223372036854775808.0}};
+  struct Input { const char* text; bool missing; std::optional<double> number; };
+  const Input inputs[] = {{"a", false, {}},   {"", false, {}},    {"", true, {}},       {" ", false, {}},   {"-", false, {}},
+                          {"-9", false, -9.0}, {"1", false, 1.0},  {"2.5", false, 2.5},  {"-0", false, -0.0}, {"x", false, {}},
+                          {"inf", false, inf}, {"007", false, 7.0}, {"+7", false, 7.0},  {" 7", false, 7.0},  {"1-2", false, {}},
+                          {"5.0", false, 5.0}, {"999999999999999999", false, 1e18}, {"-999999999999999999", false, -1e18},
+                          {"9223372036854775807", false, 9223372036854775807.0},
+                          {"9223372036854775808", false, 9223372036854775808.0}};
   for (const DictionaryField& f : fields)
     for (const Input& input : inputs) {
       // Both start from a Datum an earlier row left, text and all.
       Datum fast{false, true, true, true, 7, 7.0, "left over"};
       Datum general = fast;
       const double* number = input.number ? &*input.number : nullptr;
-      splitmodels::detail::convertValue(f, input.missing, input.text, fast, number);
-      splitmodels::detail::convertValueGeneral(f, input.missing, input.text, general, number);
+      convertValue(f, input.missing, input.text, fast, number);
+      convertValueGeneral(f, input.missing, input.text, general, number);
       const std::string where = f.dataType + " \"" + input.text + "\" missing=" + std::to_string(input.missing);
-      EXPECT_EQ(fast.missing, general.missing) << where;
-      EXPECT_EQ(fast.invalid, general.invalid) << where;
-      EXPECT_EQ(fast.numeric, general.numeric) << where;
-      EXPECT_EQ(fast.integral, general.integral) << where;
-      if (!general.missing && !general.invalid) {
-        EXPECT_EQ(fast.text, general.text) << where;
-        if (general.integral) {
-          EXPECT_EQ(fast.integer, general.integer) << where;
-        }
-        if (general.numeric) {
-          EXPECT_EQ(std::memcmp(&fast.number, &general.number, sizeof(double)), 0) << where;
-        }
-      }
+      EXPECT_TRUE(fast.missing == general.missing && fast.invalid == general.invalid && fast.numeric == general.numeric &&
+                  fast.integral == general.integral) << where;
+      if (general.missing || general.invalid) continue;
+      EXPECT_EQ(fast.text, general.text) << where;
+      if (general.integral) { EXPECT_EQ(fast.integer, general.integer) << where; }
+      if (general.numeric) { EXPECT_EQ(std::memcmp(&fast.number, &general.number, sizeof(double)), 0) << where; }
     }
 }
+
+}  // namespace
