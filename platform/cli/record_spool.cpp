@@ -215,16 +215,6 @@ std::unique_ptr<refhost::RecordPass> SpoolSource::open() const
     }
 }
 
-std::string SpoolSource::error() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return error_;
-}
-
-void SpoolSource::noteError(const std::string& message) const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (error_.empty()) error_ = message;
-}
+std::string SpoolSource::error() const { return error_.get(); }
 
 }  // namespace splitrun

@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +20,7 @@
 
 #include <refhost/record_source.h>
 
+#include "first_error.h"
 #include "interrupt_cleanup.h"
 
 namespace splitrun {
@@ -130,14 +130,13 @@ public:
 
 private:
     class Pass;
-    void noteError(const std::string& message) const;
+    void noteError(const std::string& message) const { error_.note(message); }
 
     std::shared_ptr<TempDir> dir_;
     std::filesystem::path file_;
     std::vector<refhost::Column> columns_;
     std::function<void(std::size_t)> onBlock_;
-    mutable std::mutex mutex_;
-    mutable std::string error_;
+    mutable FirstError error_;
 };
 
 }  // namespace splitrun

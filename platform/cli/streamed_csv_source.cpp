@@ -62,17 +62,7 @@ std::unique_ptr<StreamedCsvSource::Pass> StreamedCsvSource::openPass() const
     }
 }
 
-std::string StreamedCsvSource::error() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return error_;
-}
-
-void StreamedCsvSource::noteError(const std::string& message) const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (error_.empty()) error_ = message;
-}
+std::string StreamedCsvSource::error() const { return error_.get(); }
 
 namespace {
 

@@ -11,7 +11,6 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,7 @@
 
 #include "csv_format.h"
 #include "csv_stream.h"
+#include "first_error.h"
 #include "input_source.h"
 
 namespace splitrun {
@@ -50,7 +50,7 @@ public:
     std::unique_ptr<Pass> openPass() const;
 
 private:
-    void noteError(const std::string& message) const;
+    void noteError(const std::string& message) const { error_.note(message); }
 
     std::string path_;
     CsvFormat format_;
@@ -58,8 +58,7 @@ private:
     std::vector<std::size_t> csvColumns_;
     std::size_t blockRecords_;
     std::function<void(std::size_t)> onBlock_;
-    mutable std::mutex mutex_;
-    mutable std::string error_;
+    mutable FirstError error_;
 };
 
 class StreamedCsvSource::Pass : public refhost::RecordPass {
