@@ -1,4 +1,4 @@
-// The quick integer reader and the plain loader's integer columns against parseInteger and parseReal.
+// The quick integer reader and the plain loader's columns against parseInteger and parseReal.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -40,9 +40,9 @@ TEST(IntegerParsing, QuickReaderStopsWhereTheDigitsEndAndAgreesWithParseInteger)
     }
 }
 
-// Each column's texts, loaded: the storage inferred and every value as the strict parsers read the text, whether the
-// quick reader took it or left it to them; a missing token that reads as a number stays missing.
-TEST(IntegerParsing, PlainLoaderIntegerColumnsMatchTheStrictParsers)
+// Loaded columns hold the storage inferred and every value as the strict parsers read it (parseReal is checked
+// against from_chars bit for bit), quick path or not; a missing token that reads as a number stays missing.
+TEST(IntegerParsing, PlainLoaderColumnsMatchTheStrictParsers)
 {
     const struct {
         const char* name;
@@ -57,8 +57,10 @@ TEST(IntegerParsing, PlainLoaderIntegerColumnsMatchTheStrictParsers)
         {"text", {"1", "2", "+-1", "4"}, Storage::String},
         {"late", {"", "", "12", "x"}, Storage::String},
         {"token", {"1", "-999", "3", "-9990"}, Storage::Integer},
+        {"decimals", {"1.5", "-0", "0.1", "1e22", "1e23", "-2.5e-3", "007.250", "9007199254740993", "123456789012345678",
+                      "4.9e-324", "0.000001234", "3"}, Storage::Real},
     };
-    const std::size_t rows = 8;   // the longest column; the others end in empty fields
+    const std::size_t rows = 12;   // the longest column; the others end in empty fields
     std::string csv;
     for (const auto& column : columns) csv += std::string(csv.empty() ? "" : ",") + column.name;
     csv += "\n";

@@ -50,8 +50,7 @@ const KeyCase keyCases[] = {
          }},
 };
 
-// Keys the module groups together (reals within its tolerance, texts equal up to a zero
-// byte and of one length) share a line.
+// Keys grouped together (reals within tolerance, texts equal up to a zero byte, same length) share a line.
 std::string groupOf(const std::string& storage, const std::string& key)
 {
     if (storage == "real" && std::fabs(std::stod(key)) < 10) return std::to_string(std::llround(std::stod(key) * 1e12));
@@ -65,8 +64,7 @@ TEST(ScoreRoundTrip, EveryTrainingRecordFindsItsOwnGroupWithRandomKeysOfEverySto
         SCOPED_TRACE(c.storage);
         std::mt19937_64 rng(std::hash<std::string>{}(c.storage));
         const fs::path dir = freshDir(std::string("round-trip-") + c.storage);
-        // Keys repeat and groups can hold several; y is an exact line in x per group, which a
-        // record scored with another group's model misses.
+        // y is an exact line in x per group, which another group's model misses.
         std::string csv = "key,x,y\n";
         std::map<std::string, std::pair<double, double>> lines;
         std::vector<std::string> pool;
@@ -83,7 +81,6 @@ TEST(ScoreRoundTrip, EveryTrainingRecordFindsItsOwnGroupWithRandomKeysOfEverySto
                                              "y", "--inputs", "x", "--threads", "2", "--out", (dir / "out").string()});
         ASSERT_EQ(build.status, 0) << build.out << build.err;
         const std::string model = readFile(dir / "out" / "split-model.pmml");
-        // Well-formed: the bytes, and every value once references are resolved, are XML 1.0 text.
         EXPECT_TRUE(splitmodels::detail::xmlCanHold(model));
         pugi::xml_document doc;
         ASSERT_TRUE(doc.load_buffer(model.data(), model.size()));

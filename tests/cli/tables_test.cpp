@@ -1,6 +1,4 @@
-// The tidy tables of a build and the terminal report around them: aliased
-// terms and failed groups as rows with empty values, --reference, and the
-// report that summarises beyond a screenful of groups.
+// A build's tidy tables and its terminal report.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,9 +16,10 @@ const char* const kData =
     "A,1,2,p,3.5\nA,2,4,q,4\nA,3,6,p,7.25\nA,4,8,q,7\nA,5,10,p,11\nA,6,12,q,10.5\n"
     "B,1,1,p,\nB,2,2,q,\n";
 
-std::string build(const fs::path& dir, const std::vector<std::string>& extra, RunOutput* run = nullptr)
+std::string build(const fs::path& dir, const std::vector<std::string>& extra, RunOutput* run = nullptr,
+                  const std::string& data = kData)
 {
-    writeFile(dir / "data.csv", kData);
+    writeFile(dir / "data.csv", data);
     std::vector<std::string> args = {"build", "--data", (dir / "data.csv").string(), "--split", "g",
                                      "--target", "y", "--out", (dir / "out").string()};
     args.insert(args.end(), extra.begin(), extra.end());
@@ -42,15 +41,11 @@ TEST(Tables, AliasedTermsAndFailedGroupsKeepTheirRowsWithEmptyValues)
 
     const std::vector<Record> groups = readCsvRecords(dir / "out" / "groups.csv");
     ASSERT_EQ(groups.size(), 2u);
-    EXPECT_EQ(groups[0].at("status"), "ok");
-    EXPECT_EQ(groups[0].at("df_residual"), "3");
-    EXPECT_EQ(groups[0].at("message"), "aliased: x2");
+    EXPECT_EQ(groups[0].at("status") + groups[0].at("df_residual") + groups[0].at("message"), "ok3aliased: x2");
     EXPECT_FALSE(groups[0].count("deviance")) << "logistic columns stay empty for a linear model";
-    EXPECT_EQ(groups[1].at("status"), "failed");
-    EXPECT_EQ(groups[1].at("records"), "2");
+    EXPECT_EQ(groups[1].at("status") + groups[1].at("records"), "failed2");
     EXPECT_FALSE(groups[1].count("model_id"));
     EXPECT_EQ(groups[1].at("message").rfind("too few records", 0), 0u);
-    // The report shows the records used and skipped, and the warning.
     EXPECT_NE(run.out.find("aliased: x2"), std::string::npos) << run.out;
 }
 
@@ -72,21 +67,17 @@ TEST(Tables, ReportSummarisesBeyondAScreenfulOfGroups)
     std::string data = "g,x,y\n";
     for (int g = 0; g < 45; ++g)
         for (int i = 0; i < 3; ++i) data += std::to_string(g) + "," + std::to_string(i) + "," + std::to_string(g + i * i) + "\n";
-    writeFile(dir / "data.csv", data);
-    const RunOutput run = runSplitRun({"build", "--data", (dir / "data.csv").string(), "--split", "g", "--target",
-                                       "y", "--out", (dir / "out").string()});
+    RunOutput run;
+    build(dir, {}, &run, data);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("... 5 more groups; every group is listed in groups.csv"), std::string::npos) << run.out;
     EXPECT_LT(std::count(run.out.begin(), run.out.end(), '\n'), 80);
     EXPECT_EQ(readCsvRecords(dir / "out" / "groups.csv").size(), 45u);
 }
 
-}  // namespace
-
 TEST(Tables, ReportShowsControlCharactersAsEscapesAndSummarisesWideData)
 {
-    // A key holding a terminal escape sequence, and more fields than a
-    // screenful: the report escapes the one and counts the rest of the other.
+    // A key holding a terminal escape is shown escaped; fields beyond a screenful are counted.
     const fs::path dir = freshDir("tables-wide");
     std::string data = "g";
     for (int f = 0; f < 50; ++f) data += ",x" + std::to_string(f);
@@ -97,11 +88,12 @@ TEST(Tables, ReportShowsControlCharactersAsEscapesAndSummarisesWideData)
             for (int f = 0; f < 50; ++f) data += "," + std::to_string((i * 7 + f) % 5);
             data += "," + std::to_string(i) + "\n";
         }
-    writeFile(dir / "data.csv", data);
-    const RunOutput run = runSplitRun({"build", "--data", (dir / "data.csv").string(), "--split", "g",
-                                       "--target", "y", "--inputs", "x0", "--out", (dir / "out").string()});
+    RunOutput run;
+    build(dir, {"--inputs", "x0"}, &run, data);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("\\x1B[2J"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find('\x1B'), std::string::npos) << "raw escape reached the terminal";
     EXPECT_NE(run.out.find("  ... 12 more fields (12 integer)"), std::string::npos) << run.out;
 }
+
+}  // namespace

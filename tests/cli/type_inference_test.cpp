@@ -11,7 +11,6 @@ using namespace splitrun;
 
 namespace {
 
-// Writes text to a fresh file and loads it.
 CsvTable load(const std::string& text, const CsvFormat& format = {})
 {
     const clitest::fs::path file = clitest::freshDir("inference") / "data.csv";
@@ -33,7 +32,6 @@ TEST(ValueParsing, ExactFormatsBecomeEpochNumbersOthersAreRefused)
         {stamp, "2023-01-01  10:00:00", {}}, {integer, "9223372036854775808", {}}, {integer, "1.0", {}},
     };
     for (const auto& [parse, text, value] : cases) EXPECT_EQ(parse(text), value) << text;
-    for (const char* text : {"", "+", "1e", "inf", "nan", "0x10", "1,5", " 1", "--1", "+-1"}) EXPECT_FALSE(parseReal(text)) << text;
     for (std::int64_t days : {-719468LL, -1LL, 0LL, 11016LL, 19782LL, 2932896LL}) EXPECT_EQ(parseDate(formatDate(days)), days) << days;
     EXPECT_EQ(formatTimestamp(-1), "1969-12-31 23:59:59");
 }
@@ -64,8 +62,7 @@ TEST(CsvTable, InfersStorageAndCountsDistinctAndMissingValues)
     }
 }
 
-// A large file is read in parts on two threads; a quote anywhere sends it through the record-by-record
-// reader. Both give the same table, whichever part first sees a column's wider kind, whatever the delimiter.
+// Parts read on two threads give the table the quoted (record-by-record) path gives, whatever the delimiter.
 TEST(CsvTable, LargeFilesLoadAlikeWhicheverReaderTakesThem)
 {
     const std::size_t rows = 60000;
@@ -89,7 +86,6 @@ TEST(CsvTable, LargeFilesLoadAlikeWhicheverReaderTakesThem)
     }
 }
 
-// One table written in each way split-run reads: the same records come out, missing values and text included.
 TEST(CsvTable, ReadsTheSameRecordsWhateverTheLayoutEncodingOrCompression)
 {
     const std::string reference = "city,n,x\nK\xC3\xB6ln,1,2.5\nNA,NA,-1.25\n\"NA\",3,\n";
