@@ -1,7 +1,4 @@
-// Least-squares group models: coefficient recovery (also for groups that
-// lack some of an input's categories), skipped records and the failures that
-// leave a group without a model. Agreement with R is checked in
-// r_reference_test.cpp.
+// Least-squares group models: coefficient recovery, skipped records, failures.
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -80,9 +77,7 @@ TEST(LinearModel, RecoversExactCoefficients) {
       cells.push_back(number(y));
       data.rows.push_back(cells);
     }
-    // Skipped records: one without the first input, and one without the
-    // target that holds each input's first category, which must not make
-    // that category the reference.
+    // Skipped: one missing an input; one missing y holding first categories (must not set the reference).
     std::vector<Cell> skipped = data.rows.front();
     skipped.front() = missing();
     data.rows.push_back(skipped);
@@ -147,7 +142,6 @@ TEST(LinearModel, GroupsWithoutIdentifiableFitFailWithReason) {
 }
 
 TEST(LinearModel, ManyHeldLevelsBeyondTheDesignLimitAreRefusedWithTheirSize) {
-  // 9,000 records holding 1,000 levels: a dense design of 72 MB.
   std::vector<std::string> levels;
   for (int c = 0; c < 1000; ++c) levels.push_back("c" + std::to_string(c));
   GroupData data{{nominal("store", levels), continuous("y")}, {}};

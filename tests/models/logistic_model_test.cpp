@@ -1,5 +1,4 @@
-// Logistic group models: coefficient recovery on a large sample, the choice
-// of the event, and the groups that cannot be fitted.
+// Logistic group models: coefficient recovery, event choice, unfittable groups.
 #include <cmath>
 #include <random>
 
@@ -81,8 +80,7 @@ TEST(LogisticModel, UnfittableGroupsFailWithReason) {
 }
 
 TEST(LogisticModel, OverlappingClassesAreNotMistakenForSeparationAndTheEventCanBeTheFirstValue) {
-  // Strong but finite effect: extreme x values give probabilities near 0/1.
-  // Modelling "0" turns the slope of "1" (2.5) round.
+  // Strong but finite effect; modelling "0" turns the slope (2.5) round.
   GroupData data{
       {continuous("x"), FieldDef{"y", splitmodels::StorageInteger, splitmodels::MeasureFlag, {"0", "1"}, {}}}, {}};
   std::mt19937_64 rng(9);

@@ -1,6 +1,4 @@
-// The documents a group build writes and the assembled split model: schema
-// validity (also after the collecting side's build-task insertion), the
-// StatXML shape, and the predicate values of the segments.
+// Group documents and the assembled split model: validity, StatXML shape, segment predicates.
 #include <pugixml.hpp>
 
 #include <sstream>
@@ -51,8 +49,7 @@ splitmodels::SplitModelInput splitInput() {
   return input;
 }
 
-// An element as one line: its name, its attribute values in order and its
-// children in brackets.
+// An element as one line: name, attribute values, children in brackets.
 std::string outline(const pugi::xml_node node) {
   std::string line = node.name();
   for (const pugi::xml_attribute attribute : node.attributes()) line += std::string(" ") + attribute.value();
@@ -124,10 +121,7 @@ TEST(ModelDocuments, SplitModelValidatesAndRewritesNumericValues) {
                           "0.1, SimplePredicate year equal 2020]"}));
 }
 
-// The split model written segment by segment to a stream is the document
-// built whole, byte for byte: segments with one key, several keys, a
-// missing value, a value XML cannot hold, categories the group saw, given
-// and default ids.
+// Streamed segment by segment, the split model is byte for byte the document built whole.
 TEST(ModelDocuments, SplitModelStreamedEqualsTheWholeDocument) {
   const auto model = salesModel(ModelKind::Linear);
   ASSERT_TRUE(model.ok) << model.reason;

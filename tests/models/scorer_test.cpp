@@ -161,9 +161,7 @@ TEST(Scorer, KeysMatchExactlyAndInvalidValuesMatchNothing) {
   }
 }
 
-// A group's own PMML with its split values selects only its group's rows; a category its
-// predictors do not list gives no prediction; predictions are the shortest text that reads
-// back to the computed double, bit for bit, across magnitudes.
+// A group's PMML selects only its rows; unlisted categories give no prediction; shortest exact text.
 TEST(Scorer, OneGroupsModelScoresOnlyItsGroupInShortestExactText) {
   SplitScorer scorer = SplitScorer::fromPmml(R"(<PMML version="4.4"><Header/>
     <MiningBuildTask><Extension name="split-info"><DataField name="region" optype="categorical" dataType="string">
@@ -349,9 +347,7 @@ TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
   for (const auto& [pmml, mentions] : cases) expectRefused([&] { SplitScorer::fromPmml(pmml); }, mentions);
 }
 
-// Indexed lookup selects what the ordered scan of the same segments, each wrapped in a one-child
-// "or", selects. Many keys, so hashed slots collide: texts that are prefixes of one another or
-// differ past the eighth byte, numbers in several forms; rows scored through both entry points.
+// Indexed lookup selects what an ordered scan of the same segments (each in a one-child "or") selects.
 TEST(Scorer, IndexedLookupSelectsWhatTheOrderedScanSelects) {
   std::vector<std::string> texts = {"?", "", "1", "1.0", "a b"};
   for (std::size_t n = 1; n <= 17; ++n) {

@@ -21,8 +21,7 @@ using Row = std::vector<std::optional<std::string>>;
 
 using Pieces = std::vector<std::vector<std::string>>;
 
-// The pieces' texts per Segmentation, the skeleton checked to be the text without them; none when the text is
-// left whole.
+// The pieces per Segmentation (skeleton checked to be the rest); none when the text is left whole.
 std::optional<Pieces> cutInBlocks(const std::string& text, std::size_t block) {
   SegmentCutter cutter;
   for (std::size_t pos = 0; pos < text.size(); pos += block) cutter.feed(std::string_view(text).substr(pos, block));
@@ -154,10 +153,7 @@ TEST(SegmentCut, AFileLoadsAndFailsAsTheTextDoes) {
   EXPECT_THROW(SplitScorer::fromPmmlFile(testing::TempDir() + "no-such-model.pmml"), ScoreError);
 }
 
-// Random edits of a document with comments, a CDATA section, an extension
-// and several predicate kinds: read in pieces, it loads, scores and fails
-// exactly as when the scan is ruled out (by a document type declaration)
-// and the document is parsed whole. Parse errors differ only in the offset.
+// Randomly edited documents behave in pieces as when parsed whole (DOCTYPE); errors differ only in offset.
 TEST(SegmentCut, EditedDocumentsLoadAndFailAsWhenParsedWhole) {
   const auto withPredicate = [](std::string s, const std::string& predicate) {
     const std::size_t from = s.find("<SimplePredicate");
