@@ -81,7 +81,7 @@ TEST(RecordRelease, SetsGoBackAsTheRunGoesAndOutputsAreTheSameReadBackFromTheSpo
                 EXPECT_EQ(entries[g].key, g < kGroups ? modelId(g) : "root" + std::string(name));
                 EXPECT_TRUE(entries[g].data == expected[g].data && entries[g].complete) << g;
                 EXPECT_EQ(many.outputs.entry(name, g).data, entries[g].data);
-                if (g < kGroups) EXPECT_EQ(many.outputs.find(name, modelId(g)), std::optional<size_t>(g));
+                if (g < kGroups) { EXPECT_EQ(many.outputs.find(name, modelId(g)), std::optional<size_t>(g)); }
             }
             EXPECT_GT(entries[kGroups].data.size(), kGroups * 100);
             EXPECT_THROW(many.outputs.entry(name, kGroups + 1), std::out_of_range);
