@@ -70,8 +70,7 @@ TEST(Configure, WorkerTaskNumberCountsCategoryCombinations) {
     }
 }
 
-// A split field whose storage the data model does not name cannot be keyed:
-// planning reports it for both records it compares, and the task fails.
+// A split field of a storage the data model does not name: reported per record compared, the task fails.
 TEST(Configure, SplitFieldOfUnknownStorageFailsTheTask) {
     DistributeHarness run(ThreeGroups(), {"k"});
     std::string model = run.context.dataModel();

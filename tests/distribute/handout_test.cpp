@@ -69,8 +69,7 @@ TEST_F(HandOut, EachCallTakesTheNextGroupUntilNoneIsLeft) {
     EXPECT_EQ(DistributeHarness(ThreeGroups(), {"k"}).Task(stranger, &err), 30u);
 }
 
-// Host refusals while copying are in the fault matrix; here: which names are
-// offered, and that the copy is whole after reads of 1023-byte chunks.
+// Which names are offered, and that the copy is whole after reads of 1023-byte chunks.
 TEST_F(HandOut, ContainersOfferedAreCopiedWholeAndOthersRefused) {
     const struct { const char* worker; const char* input; size_t length; cf_status status; std::vector<size_t> reads = {}; } cases[] = {
         {"WorkerInputPMML", "InputPMML", 2 * 1023 + 54, 0, {1023, 1023, 54}},

@@ -1,5 +1,4 @@
-// A reference host driving one split_distribute component, and what each
-// worker was handed.
+// A reference host driving one split_distribute component, and what each worker was handed.
 #ifndef SPLIT_TESTS_DISTRIBUTE_HARNESS_H
 #define SPLIT_TESTS_DISTRIBUTE_HARNESS_H
 
@@ -41,15 +40,13 @@ inline std::vector<TaskField> ParseTask(const std::string& text) {
         CfCppHelperV1::XMLElement field = it.next();
         EXPECT_EQ(field.getName(), "SplitField");
         EXPECT_EQ(field.getAttributeNames(), (std::vector<std::string>{"name", "value", "isNull"}));
-        fields.push_back({field.getAttribute("name"), field.getAttribute("value"),
-                          field.getAttribute("isNull")});
+        fields.push_back({field.getAttribute("name"), field.getAttribute("value"), field.getAttribute("isNull")});
     }
     doc.dispose();
     return fields;
 }
 
-inline refhost::Table MakeTable(std::vector<refhost::Column> columns,
-                                std::vector<std::vector<Cell>> rows) {
+inline refhost::Table MakeTable(std::vector<refhost::Column> columns, std::vector<std::vector<Cell>> rows) {
     refhost::Table table(std::move(columns));
     for (auto& row : rows) table.addRow(std::move(row));
     return table;

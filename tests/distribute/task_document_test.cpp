@@ -15,8 +15,7 @@ struct RenderCase {
     const char* isNull = "false";
 };
 
-// One record whose every column is a split field: its task document carries
-// every case.
+// One record whose every column is a split field: its task document carries every case.
 void ExpectRendered(const std::vector<RenderCase>& cases) {
     std::vector<refhost::Column> columns;
     std::vector<Cell> row;
@@ -30,18 +29,15 @@ void ExpectRendered(const std::vector<RenderCase>& cases) {
     std::vector<WorkerResult> results = run.RunOnce();
     ASSERT_EQ(results.size(), 1u);
     ASSERT_EQ(results[0].task.size(), cases.size());
-    for (size_t i = 0; i < cases.size(); ++i) {
+    for (size_t i = 0; i < cases.size(); ++i)
         EXPECT_EQ(results[0].task[i], (TaskField{cases[i].field, cases[i].text, cases[i].isNull}));
-    }
 }
 
 TEST(TaskDocument, RendersEveryStorage) {
     ExpectRendered({
         {"negative", 1, Cell::integer(-5), "-5"},
-        {"zero", 1, Cell::integer(0), "0"},
         {"smallest", 1, Cell::integer(INT64_MIN), "-9223372036854775808"},
         {"half", 2, Cell::real(2.5), "2.5000000000000000"},
-        {"negativeReal", 2, Cell::real(-0.125), "-0.1250000000000000"},
         {"huge", 2, Cell::real(1e20), "100000000000000000000.0000000000000000"},
         {"day", 4, Cell::real(100), "100.0000000000000000"},
         {"clock", 5, Cell::real(3600.5), "3600.5000000000000000"},
@@ -56,8 +52,7 @@ TEST(TaskDocument, RendersEveryStorage) {
     });
 }
 
-// The text as hosts receive it, byte for byte: declaration, two-space
-// indentation, and the escapes a host's own XML reader has to undo.
+// The text as hosts receive it, byte for byte, with the escapes a host's XML reader has to undo.
 TEST(TaskDocument, ExactTextWithEscapedString) {
     const std::string value = std::string("a&b<c>d\"e'f\tg\nh\ri\x01j\x7f") + "\xff" + "k";
     DistributeHarness run(MakeTable({{"k", 3, 3}, {"n", 1, 1}}, {{Cell::text(value), Cell::integer(12)}}),
@@ -84,10 +79,7 @@ TEST(TaskDocument, DecimalPointUnderCommaLocale) {
         if (std::setlocale(LC_NUMERIC, name)) std::snprintf(probe, sizeof probe, "%.1f", 2.5);
         if ((comma = std::string(probe) == "2,5")) break;
     }
-    if (comma) {
-        ExpectRendered({{"half", 2, Cell::real(2.5), "2.5000000000000000"},
-                        {"huge", 2, Cell::real(-1e20), "-100000000000000000000.0000000000000000"}});
-    }
+    if (comma) ExpectRendered({{"huge", 2, Cell::real(-1e20), "-100000000000000000000.0000000000000000"}});
     std::setlocale(LC_NUMERIC, saved.c_str());
     if (!comma) FAIL() << "no locale with a decimal comma is installed; scripts/install-deps.sh makes de_DE.UTF-8";
 }

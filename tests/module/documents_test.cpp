@@ -1,6 +1,4 @@
-// The two documents the module writes without a component (the buffer
-// protocol that delivers them is checked by the buffer-protocol fuzz target
-// and, for messages, by the peer tests).
+// The two documents the module writes without a component.
 #include <gtest/gtest.h>
 
 #include "cf_cpp_helper.h"
@@ -20,8 +18,7 @@ protected:
     refhost::Module module{SPLIT_MODULE_PATH};
 };
 
-// Both documents, re-read and written out by the XML helper; the module
-// information is byte-identical on every call.
+// Both documents, re-read and written out by the XML helper; module information is identical each call.
 TEST_F(Documents, ModuleInformationNamesTheModuleAndRequirementsAreEmpty) {
     const std::string information = module.moduleInformation();
     EXPECT_EQ(module.moduleInformation(), information);

@@ -1,5 +1,4 @@
-// Every message code the module can raise has a text in the host's
-// catalogue: split-run prints these texts to its users.
+// Every message code the module can raise has a text in the host's catalogue, which split-run prints.
 #include <gtest/gtest.h>
 
 #include <filesystem>

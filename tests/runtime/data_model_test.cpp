@@ -1,5 +1,4 @@
-// The data model document built from a table, and the storage and measure
-// texts of its fields.
+// The data model document built from a table, and the storage and measure texts of its fields.
 #include <gtest/gtest.h>
 
 #include <pugixml.hpp>
@@ -9,8 +8,7 @@
 namespace refhost {
 namespace {
 
-// An element as name(attr=value;...) then each child in braces, attributes
-// and children in document order.
+// An element as name(attr=value;...) then each child in braces, in document order.
 std::string render(pugi::xml_node node) {
     std::string out = std::string(node.name()) + "(";
     for (pugi::xml_attribute a : node.attributes()) out += std::string(a.name()) + "=" + a.value() + ";";
@@ -54,8 +52,7 @@ TEST(DataModelXml, DescribesEveryColumnWithCategoriesInFirstSeenOrder) {
     }
 }
 
-// A split field lists its categories up to the cap and none beyond it; the
-// same values in an input field are always listed.
+// A split field lists its categories up to the cap and none beyond; an input field always lists them.
 TEST(DataModelXml, SplitFieldsListCategoriesOnlyUpToTheCap) {
     for (size_t distinct : {kMaxSplitCategories, kMaxSplitCategories + 1}) {
         Table t({{"store", 3, 3}, {"kind", 3, 3}});

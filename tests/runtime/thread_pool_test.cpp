@@ -1,5 +1,4 @@
-// The pool the reference host runs workers on: failures reach wait(), and a
-// system that refuses threads part-way still gets a working pool.
+// The worker pool: failures reach wait(), and a system refusing threads part-way still gets a working pool.
 #include <atomic>
 #include <cerrno>
 #include <memory>
@@ -12,8 +11,7 @@
 
 namespace {
 
-TEST(ThreadPool, FirstFailureReachesWaitAndThePoolGoesOn)
-{
+TEST(ThreadPool, FirstFailureReachesWaitAndThePoolGoesOn) {
     refhost::ThreadPool pool(3);
     std::atomic<int> done{0};
     for (int i = 0; i < 20; ++i)
@@ -28,10 +26,8 @@ TEST(ThreadPool, FirstFailureReachesWaitAndThePoolGoesOn)
     EXPECT_EQ(done.load(), 20);
 }
 
-// A starter that grants `granted` threads and then refuses, as a process
-// limit or a full address space would.
-refhost::ThreadPool::ThreadStarter refusingAfter(int granted)
-{
+// A starter that grants `granted` threads and then refuses, as a process limit would.
+refhost::ThreadPool::ThreadStarter refusingAfter(int granted) {
     auto count = std::make_shared<int>(0);
     return [count, granted](std::function<void()> body) {
         if ((*count)++ >= granted) throw std::system_error(EAGAIN, std::generic_category(), "refused");
@@ -39,8 +35,7 @@ refhost::ThreadPool::ThreadStarter refusingAfter(int granted)
     };
 }
 
-TEST(ThreadPool, RunsOnTheThreadsTheSystemGrants)
-{
+TEST(ThreadPool, RunsOnTheThreadsTheSystemGrants) {
     refhost::ThreadPool pool(64, refusingAfter(3));
     EXPECT_EQ(pool.size(), 3u);
     std::atomic<int> done{0};

@@ -1,5 +1,4 @@
-// Worker wire encoding: decoded equals encoded (kinds and exact bits), and
-// short, padded, mistyped or corrupted input is refused rather than misread.
+// Worker wire encoding: decoded equals encoded to the bit; short, padded or mistyped input is refused.
 #include <gtest/gtest.h>
 
 #include <cstring>
