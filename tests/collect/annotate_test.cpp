@@ -14,7 +14,7 @@ const std::string kSplitGroup =
 const std::string kExtension = "MiningBuildTask(Extension{name=split-info extender=morvi-split}";
 
 TEST_F(Annotate, PMMLFieldsFollowTheCodesAndCarryAValueOnlyForTheExactFalseText) {
-    // field: the DataField's outline, or null when the entry fails and the text stays.
+    // field: the DataField's outline; null: the entry fails and the text stays.
     const struct { int32_t storage, measure; const char* isNull; const char* field; const char* messages; } rows[] = {
         {1, 1, "false", "optype=continuous dataType=integer}(Value{value= a<&\"b })", ""},
         {2, 2, "false", "optype=categorical dataType=double}(Value{value= a<&\"b })", ""},

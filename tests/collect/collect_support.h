@@ -1,6 +1,4 @@
-// Shared pieces of the collect tests: a collect peer on a reference host
-// context, access to its state, sample documents and a compact outline of
-// XML trees to compare structures with.
+// Collect tests' shared pieces: a peer on a reference host, its state, sample documents, outlines.
 #ifndef SPLIT_TESTS_COLLECT_SUPPORT_H
 #define SPLIT_TESTS_COLLECT_SUPPORT_H
 
@@ -36,8 +34,6 @@ using CfCppHelperV1::XMLElement;
 using CfCppHelperV1::XMLElementIterator;
 using Strings = std::vector<std::string>;
 
-// The input data model: region and channel (strings), age (integer, role
-// input) and amount (real, role target).
 inline const std::string kInputDataModel = R"(<DataModel version="1.0">
   <FieldFormats><Format field="amount" decimals="2"/></FieldFormats><RecordCounts total="10"/>
   <Fields caseSensitive="true" count="4">
@@ -46,12 +42,10 @@ inline const std::string kInputDataModel = R"(<DataModel version="1.0">
     <Field name="channel" storage="string" measure="flag" maxStringLength="3"/>
     <Field name="age" storage="integer" measure="continuous" role="input"/>
     <Field name="amount" storage="real" measure="continuous" role="target"/></Fields></DataModel>)";
-// Outlines (below) of the field formats, and of region and channel marked as split fields.
 inline const std::string kFormats = "FieldFormats(Format{field=amount decimals=2})";
 inline const std::string kRegionSplit = "Field{name=region storage=string measure=nominal role=split maxStringLength=5 "
                                         "displayLabel=Region}(Value{value=north} Value{value=south})";
 inline const std::string kChannelSplit = "Field{name=channel storage=string measure=flag maxStringLength=3 role=split}";
-// The root of the combined document as begin execution creates it.
 inline const std::string kCombinedRoot =
     "StatXML{xmlns=http://www.morvi.org/statxml/ext xmlns:xsi=http://www.w3.org/2001/XMLSchema-instance version=1.0 "
     "xsi:schemaLocation=http://www.morvi.org/statxml/ext http://www.morvi.org/statxml/ext/StatXML_7.0.xsd}";
@@ -63,8 +57,6 @@ inline std::string TaskDocument(const std::vector<TaskField>& fields) {
         text += "<SplitField name=\"" + f.name + "\" value=\"" + f.value + "\" isNull=\"" + f.isNull + "\"/>";
     return text + "</SplitFields>";
 }
-// A worker StatXML with build settings, a descriptive model and an active
-// model with two predictive summaries; a worker PMML with a data dictionary.
 inline std::string WorkerStatXML(const std::string& modelId, const std::string& buildSetting = "tree") {
     return R"(<StatXML version="1.0"><BuildSettings algorithm=")" + buildSetting + R"("/><DescriptiveModel modelID="d"/>)"
            R"(<PMMLModel modelID=")" + modelId + R"(" segmentID="s1" modelType="TreeModel" isActive="true">)"
@@ -77,8 +69,7 @@ inline std::string WorkerPMML(const std::string& modelName) {
            R"(" functionName="regression"/></PMML>)";
 }
 
-// name{attribute=value ...}(child ...) down to depth levels of children, in
-// document order; the documents of these tests hold no texts.
+// name{attribute=value ...}(child ...) down to depth levels; texts are ignored.
 inline std::string Outline(const XMLElement& element, int depth = 99) {
     std::string out = element.getName();
     const Strings names = element.getAttributeNames();
@@ -112,7 +103,6 @@ inline std::string Roles(const XMLElement& fields) {
     return roles;
 }
 
-// A collect peer on a reference host context holding the input data model.
 class PeerFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -120,9 +110,7 @@ protected:
         context->setDataModel(kInputDataModel);
     }
     void TearDown() override {
-        // As a host does: an execution is ended before its peer is destroyed,
-        // since only end execution releases the execution's documents.
-        int endErr = 0;
+        int endErr = 0;  // as a host does: only end execution releases its documents
         if (peer_) peer_->EndExecution(&endErr);
         peer_.reset();
         for (XMLDocument& document : parsed) document.dispose();
@@ -183,7 +171,6 @@ protected:
     CfCppHelperV1::HostHelper helper{host.record()};
 };
 
-// The same, begun at set-up.
 class StartedFixture : public PeerFixture {
 protected:
     void SetUp() override { PeerFixture::SetUp(); Start(); }

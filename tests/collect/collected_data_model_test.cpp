@@ -7,8 +7,7 @@ namespace {
 
 class CollectedDataModel : public StartedFixture {
 protected:
-    // Builds the section for a fresh peer whose input data model (unless
-    // null) and lists are these.
+    // The section for a fresh peer with this input data model (unless null) and these lists.
     uint32_t Build(const char* input, Strings split, Strings target = {}, Strings inputs = {}) {
         Restart();
         if (input != nullptr) {
@@ -41,8 +40,7 @@ TEST_F(CollectedDataModel, SectionIsTheInputModelWithTheSplitFieldGroupBeforeThe
 }
 
 TEST_F(CollectedDataModel, RolesFollowTheListsInputOverTargetOverSplitAndUnknownNamesFail) {
-    // The input data model says: region none, channel no role, age input,
-    // amount target. A failure keeps the roles set before it.
+    // Input roles: region none, channel -, age input, amount target. A failure keeps earlier roles.
     const struct { Strings split, target, input; uint32_t status; const char* roles; } rows[] = {
         {{"region"}, {}, {}, 0, "region=split channel=- age=input amount=target"},
         {{"region"}, {"channel"}, {}, 0, "region=split channel=target age=input amount=none"},
@@ -63,7 +61,6 @@ TEST_F(CollectedDataModel, RolesFollowTheListsInputOverTargetOverSplitAndUnknown
 }
 
 TEST_F(CollectedDataModel, FieldGroupsArePlacedAndCounted) {
-    // children: of the section afterwards.
     const struct { const char* input; Strings split; uint32_t status; const char* children; const char* groups; } rows[] = {
         {R"(<DataModel><Fields><Field name="a"/></Fields></DataModel>)", {"a"}, 0, "FieldGroups Fields",
          "FieldGroups(FieldGroup{groupType=splitGroup name=}(FieldName{name=a}))"},

@@ -16,7 +16,6 @@ namespace {
 struct Outcome { uint32_t status; const char* section; bool pmmlStored; };
 constexpr Outcome kRefused{5, "failure", false}, kAccepted{0, "summary", true};
 
-// Huge texts: tens of megabytes, fewer under ThreadSanitizer.
 constexpr size_t kHugeBytes = kUnderTsan ? 4 << 20 : 24 << 20;
 
 const std::string kBomb = "<!DOCTYPE d [<!ENTITY a 'aaaaaaaaaa'><!ENTITY b '&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;'>"
@@ -27,7 +26,6 @@ const std::string kModel = R"(<PMMLModel modelID="m" modelType="TreeModel" isAct
 std::string StatXML(const std::string& body) { return R"(<StatXML version="1.0">)" + body + "</StatXML>"; }
 std::string Huge(const std::string& body = "") { return "<Note text=\"" + std::string(kHugeBytes, 'x') + "\"/>" + body; }
 std::string Descriptive(size_t depth) { return "<DescriptiveModel>" + Nested(depth) + "</DescriptiveModel>"; }
-// The input data model with something placed inside its FieldFormats.
 std::string DataModelWith(const std::string& prolog, const std::string& formats) {
     std::string text = kInputDataModel;
     return prolog + text.insert(text.find("<FieldFormats>") + 14, formats);

@@ -1,6 +1,4 @@
-// Taking in completed worker tasks: reading the group and the worker's
-// containers, recording the group and storing its outputs, with every host
-// failure along the way.
+// Taking in completed worker tasks, with every host failure along the way.
 #include <functional>
 
 #include "collect_support.h"
@@ -24,8 +22,6 @@ protected:
     }
 };
 
-// Documents a worker or the host got wrong, and refusals of a second call of
-// a call site (each site's first call is refused in the fault matrix).
 TEST_F(Intake, EveryFailureHasItsStatusSectionsEntriesAndMessages) {
     using Setup = std::function<void(refhost::Worker&)>;
     auto worker = [](const char* op, uint64_t nth) -> Setup {
@@ -42,7 +38,6 @@ TEST_F(Intake, EveryFailureHasItsStatusSectionsEntriesAndMessages) {
         {"task without SplitField", task("<SplitFields/>"), "5 0/0"},
         {"WorkerStatXML empty", text("WorkerStatXML", ""), "1 failure 0/0"},
         {"StatXML unparsable", text("WorkerStatXML", "<StatXML>"), "5 failure 0/0"},
-        {"StatXML without model", text("WorkerStatXML", "<StatXML><DescriptiveModel/></StatXML>"), "5 failure 0/0"},
         {"split field unknown to the input", task(TaskDocument({{"ghost", "g"}})), "5 failure 0/0"},
         {"model without summary", text("WorkerStatXML", R"(<StatXML><PMMLModel modelID="m"/></StatXML>)"), "5 failure 0/0"},
         {"empty model ID", text("WorkerStatXML", WorkerStatXML("")), "1 summary 0/0"},
@@ -89,12 +84,11 @@ TEST_F(Intake, ContainerTextIsReadInChunksFromTheDefaultEntryOrTheFirstKey) {
 }
 
 TEST_F(Intake, TaskFieldsTakeTheirCodesFromTheInputDataModel) {
-    // A task text beyond 8192 bytes is fetched with a second call.
     const std::string longValue(9000, 'v');
     refhost::Worker& worker = AddWorker({{"age", "3"}, {"ghost", longValue}, {"Region", "x", "true"}}, "", "");
     std::vector<SplitFieldEntry> entries{{"stale", 1, 1, "", ""}};
     ASSERT_EQ(peer().ReadSplitFields(worker.record(), entries, &err), 0u);
-    EXPECT_EQ(worker.faults().calls("getTask"), 2u);
+    EXPECT_EQ(worker.faults().calls("getTask"), 2u);  // beyond 8192 bytes
     std::string read;
     for (const SplitFieldEntry& e : entries)
         read += e.name + "/" + std::to_string(e.storage) + "/" + std::to_string(e.measure) + "/" + e.value.substr(0, 3) +
@@ -103,9 +97,7 @@ TEST_F(Intake, TaskFieldsTakeTheirCodesFromTheInputDataModel) {
     EXPECT_EQ(entries[1].value, longValue);
 }
 
-// The first task that arrives names the split fields for the peer's whole
-// life, whether its worker failed or not; any non-zero outcome, negative
-// included, is a failure recorded without opening the worker's containers.
+// The first task, failed or not, names the split fields; any non-zero outcome fails unopened.
 TEST_F(Intake, FirstTaskNamesTheSplitFieldsAndAnyNonZeroOutcomeFails) {
     for (int outcome : {-1, 3}) {
         refhost::Worker& failed = AddWorker(outcome < 0 ? kNorth : std::vector<TaskField>{{"channel", "web"}},

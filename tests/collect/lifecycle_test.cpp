@@ -1,5 +1,4 @@
-// Construction, configuration, begin and end of an execution of the collect
-// peer, and the group writers' own rules.
+// Configure, begin and end of the collect peer, and the group writers' rules.
 #include "collect_support.h"
 
 using namespace collecttest;

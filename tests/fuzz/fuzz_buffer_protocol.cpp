@@ -1,14 +1,6 @@
-// Fuzzes the buffer protocol of every entry point that returns text: module
-// information, execution requirements, messages, worker tasks (two buffers)
-// and the distribute data model. The fuzz bytes are a list of calls, each
-// with its buffer sizes; between them the input may also raise messages or
-// restart the execution so that texts keep coming.
-//
-// Every buffer is followed by a guard region, and buffer and guard are
-// filled with a pattern before the call. After it: status 0 means the
-// needed length (text length + 1) fits the size and the buffer holds the
-// terminated text and nothing beyond it was touched; status 13 means the
-// needed length exceeds the size and nothing at all was touched.
+// Fuzzes the buffer protocol of every entry point that returns text. Each
+// buffer has a guard region: status 0 means the terminated text fits and
+// nothing beyond it changed; status 13 means nothing at all changed.
 #include "fuzz_support.h"
 
 namespace {
@@ -19,8 +11,7 @@ constexpr char kFill = '\xA5';
 constexpr size_t kGuard = 32;
 constexpr size_t kUnset = static_cast<size_t>(-1);
 
-// A caller's buffer of a chosen size (possibly null for size 0) with a
-// guard region behind it.
+// A caller's buffer (null allowed for size 0) with a guard region behind it.
 class GuardedBuffer {
 public:
     GuardedBuffer(size_t size, bool null) : size_(size), null_(null && size == 0), bytes_(size + kGuard, kFill) {}
@@ -55,14 +46,7 @@ private:
 };
 
 enum Call : uint8_t {
-    kModuleInformation,
-    kExecutionRequirements,
-    kMessages,
-    kWorkerTask,
-    kDataModel,
-    kRaiseMessages,
-    kRestart,
-    kCallCount
+    kModuleInformation, kExecutionRequirements, kMessages, kWorkerTask, kDataModel, kRaiseMessages, kRestart, kCallCount
 };
 
 class Session {
@@ -146,8 +130,7 @@ public:
     }
 
 private:
-    // The first text is always empty: at most its first byte is written (a
-    // terminator), and its needed length is 0.
+    // The first text is always empty: at most a terminator, needed length 0.
     cf_status workerTask(ByteReader& reader, GuardedBuffer& second, size_t* secondNeeded) {
         const std::vector<refhost::Worker*> workers = context_.workers();
         refhost::Worker* worker = workers[reader.below(workers.size())];

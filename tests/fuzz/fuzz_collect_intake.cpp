@@ -1,11 +1,6 @@
-// Fuzzes the collect component's intake through the reference host: a
-// worker task document, a worker StatXML and a worker PMML (and, when the
-// flags say so, the input data model) come from the fuzz input, cut at the
-// record separator byte 0x1e. The input starts with three control bytes:
-// flags, and a host operation to refuse with the call number to refuse.
-//
-// Whatever the texts, every call must return a status, and every document
-// the component writes or hands back must parse.
+// Fuzzes collect intake: task, worker StatXML and PMML (and maybe the data
+// model) cut at byte 0x1e, after three control bytes (flags, a host operation
+// to refuse and its call number). Every written document must parse.
 #include "fuzz_support.h"
 #include "refhost/worker.h"
 

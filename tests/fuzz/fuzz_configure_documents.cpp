@@ -1,13 +1,6 @@
-// Fuzzes the documents a component reads when it is configured and begins:
-// the parameter document of each component and the input data model they
-// share. The input is one flags byte, then the distribute parameters, the
-// collect parameters and the data model, cut at the record separator byte
-// 0x1e. The parameter texts reach the module as they are, through the
-// context's getParameters word.
-//
-// Both components are configured, begun, served and ended over a small
-// fixed input; every call must return a status, and the message document
-// must parse.
+// Fuzzes the parameter documents of both components and the input data model
+// (after one flags byte, cut at byte 0x1e) through configure, begin, serve and
+// end; every call returns a status and the messages parse.
 #include "fuzz_support.h"
 
 namespace {

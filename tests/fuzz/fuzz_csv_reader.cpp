@@ -1,12 +1,6 @@
-// Fuzzes split-run's CSV reader. The first byte picks the format (delimiter,
-// decimal mark, missing-value tokens, a small size limit) and whether quotes
-// are kept; without them the unquoted paths get all the bytes. The rest is
-// the file.
-//
-// Checked: reading either succeeds or ends with an input error; every record
-// has one field per header name; no field is longer than the limit; a quoted
-// field is never missing and a missing one is an unquoted token. With the
-// default layout, the records written back as CSV read back the same.
+// Fuzzes split-run's CSV reader; the first byte picks the format. Reading
+// succeeds or raises an input error; records match the header, fields respect
+// the limit and quoting; default-layout records round-trip through the writer.
 #include <sstream>
 
 #include "csv_reader.h"

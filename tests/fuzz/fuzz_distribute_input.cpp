@@ -1,13 +1,6 @@
-// Fuzzes the distribute component's input: a table of typed records
-// (integers, reals with their odd values, strings with zero bytes and
-// malformed UTF-8, missing values) and the split fields, all decoded from
-// the fuzz bytes. The component is configured and begun over it, and every
-// worker it created asks for its task until none is left.
-//
-// Checked: when every hand-out succeeds, the groups' records read back in
-// order are exactly the input's records, the task documents parse with one
-// SplitField per split field, a further request finds no task left (30),
-// and end execution gives every record set back.
+// Fuzzes the distribute component's input table and split fields. When every
+// hand-out succeeds the groups' records read back as the input, task documents
+// parse, no task is left (30) and end execution gives every record set back.
 #include <cmath>
 #include <limits>
 #include "fuzz_support.h"

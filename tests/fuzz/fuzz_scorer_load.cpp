@@ -1,8 +1,5 @@
-// Arbitrary documents for the scorer's loader: each is refused with a
-// ScoreError or loads; a loaded model binds to the fields it reads and
-// scores rows of missing, numeric, text and calendar values. A crash, a
-// sanitizer report, another exception or a stack overflow from nesting is a
-// failure.
+// Arbitrary documents for the scorer's loader: refused with a ScoreError or
+// loaded, bound and scored without crash, other exception or stack overflow.
 #include <cstddef>
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,5 @@
-// Shared pieces of the fuzz targets: a reader that turns fuzz bytes into
-// typed choices, splitting of one input into several texts, the module and
-// host every target drives with a small input and its components, and
-// checks that stop the run on a broken contract.
+// Shared pieces of the fuzz targets: a byte reader, text splitting, the shared
+// module and host, a small input, and checks that abort on a broken contract.
 #ifndef SPLIT_TESTS_FUZZ_SUPPORT_H
 #define SPLIT_TESTS_FUZZ_SUPPORT_H
 
@@ -23,8 +21,7 @@
 
 namespace fuzzsupport {
 
-// A broken contract is a finding: report it and abort, so libFuzzer keeps
-// the input that caused it.
+// A broken contract is a finding: abort so libFuzzer keeps the input.
 #define FUZZ_CHECK(condition)                                                              \
     do {                                                                                   \
         if (!(condition)) {                                                                \
@@ -33,8 +30,7 @@ namespace fuzzsupport {
         }                                                                                  \
     } while (0)
 
-// Reads choices from the front of the fuzz input. Past its end every read
-// yields zero or the empty text, so any input decodes to something.
+// Reads choices from the fuzz input; past its end reads yield zero or "".
 class ByteReader {
 public:
     ByteReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
@@ -91,8 +87,7 @@ inline std::vector<std::string> SplitTexts(std::string_view input, char separato
     return texts;
 }
 
-// The module, loaded once and initialised with the host; both live for the
-// whole process. SPLIT_MODULE may name another build of the module.
+// The module, loaded once with the host; both live for the whole process.
 inline refhost::Host& SharedHost() {
     static refhost::Host* host = new refhost::Host();
     return *host;
@@ -106,8 +101,7 @@ inline refhost::Module& SharedModule() {
     return *module;
 }
 
-// A small input: region and channel (strings), age (integer, an input field)
-// and amount (real, the target), five records in three runs of region.
+// Five records in three runs of region; age is an input, amount the target.
 inline refhost::Table SmallInput() {
     using refhost::Cell;
     refhost::Table table({{"region", 3, 3}, {"channel", 3, 2}, {"age", 1, 1}, {"amount", 2, 1}});
@@ -133,8 +127,7 @@ inline std::unique_ptr<refhost::Component> CreateComponent(refhost::Context& con
     return component;
 }
 
-// A document the module wrote or handed back: one that does not parse is a
-// finding.
+// A document the module wrote that does not parse is a finding.
 inline CfCppHelperV1::XMLDocument ParseOrAbort(const std::string& text, const char* what) {
     try {
         return CfCppHelperV1::HostHelper(SharedHost().record()).createFromContents(text);
@@ -144,8 +137,7 @@ inline CfCppHelperV1::XMLDocument ParseOrAbort(const std::string& text, const ch
     }
 }
 
-// The message document of a component, delivered by the buffer protocol,
-// must be given out whole and parse.
+// A component's message document must be given out whole and parse.
 inline void CheckMessages(const refhost::EntryPoints& api, void* handle) {
     size_t needed = 0;
     int err = 0;
