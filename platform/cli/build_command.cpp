@@ -138,7 +138,7 @@ void refuseFileAsOutDir(const fs::path& dir)
 
 int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err*/)
 {
-    BuildEngine engine(options);
+    BuildEngine engine(options.engine == EngineChoice::Mpi, options.threads);
     if (!engine.hostsRun()) {
         engine.serveGroups();
         return kExitModelsBuilt;
@@ -197,7 +197,8 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
             keyPass.reset();
         }
     };
-    CsvTable data = streamed ? profileCsvFile(options.dataFile, options.dataModelFile, options.format, foldedPass)
+    CsvTable data = streamed ? profileCsvFile(options.dataFile, options.dataModelFile, options.format,
+                                            readStreamedCsv, foldedPass)
                              : readCsvTable(options.dataFile, options.dataModelFile, options.format);
     if (data.recordCount() == 0)
         throw InputError(options.dataFile + ": the file has a header but no records; there is "

@@ -13,7 +13,6 @@
 #include "csv_stream.h"
 #include "errors.h"
 #include "plain_csv_loader.h"
-#include "streamed_csv_source.h"
 #include "value_parsing.h"
 
 namespace splitrun {
@@ -363,6 +362,7 @@ struct ColumnDigest {
 }  // namespace
 
 CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModelPath, const CsvFormat& format,
+                        const TypedCsvReader& readTyped,
                         const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock)
 {
     CsvTable result;
@@ -389,20 +389,19 @@ CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModel
             }
         }
     }
-    const StreamedCsvSource source(csvPath, format, result.table.columns(), result.csvColumns);
-    const auto pass = source.openPass();
     std::vector<ColumnDigest> digests(result.table.columnCount());
     std::size_t records = 0;
-    refhost::Table block;
-    while (pass->next(block)) {
-        records += block.rowCount();
-        for (std::size_t r = 0; r < block.rowCount(); ++r) {
-            bool keep = false;
-            for (std::size_t c = 0; c < digests.size(); ++c) keep |= digests[c].observe(block.values(c), r);
-            if (keep) result.table.addRowFrom(block, r);
-        }
-        if (eachBlock) eachBlock(block, pass->records());
-    }
+    readTyped(csvPath, format, result.table.columns(), result.csvColumns,
+              [&](const refhost::Table& block, const CsvBlock& read) {
+                  records += block.rowCount();
+                  for (std::size_t r = 0; r < block.rowCount(); ++r) {
+                      bool keep = false;
+                      for (std::size_t c = 0; c < digests.size(); ++c)
+                          keep |= digests[c].observe(block.values(c), r);
+                      if (keep) result.table.addRowFrom(block, r);
+                  }
+                  if (eachBlock) eachBlock(block, read);
+              });
     for (std::size_t c = 0; c < digests.size(); ++c) {
         FieldSummary& field = result.fields[c];
         const ColumnDigest& digest = digests[c];

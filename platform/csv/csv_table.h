@@ -67,6 +67,17 @@ struct CsvTable {
 CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPath,
                       const CsvFormat& format = {});
 
+// Reads the CSV file `csvPath` once as the format describes, in typed
+// blocks: column i of a block is CSV column csvColumns[i], read as
+// columns[i].storage says. `eachBlock` gets every block with its records as
+// read. profileCsvFile reads its second pass through one, so that CSV
+// reading does not depend on the host's input sources that supply it
+// (readStreamedCsv in streamed_csv_source.h).
+using TypedCsvReader = std::function<void(
+    const std::string& csvPath, const CsvFormat& format, const std::vector<refhost::Column>& columns,
+    const std::vector<std::size_t>& csvColumns,
+    const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock)>;
+
 // Looks at a file too large to load without keeping its records. A first
 // pass infers each column's storage as readCsvTable does (or takes it from
 // the data model); a second counts the records and each column's missing
@@ -77,11 +88,11 @@ CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPa
 // and longest texts are then the file's, wherever the file has no more
 // distinct values than those limits. The file must be a path that can be
 // read again (gzip-compressed or not). Throws InputError as readCsvTable.
-// `eachBlock`, when given, is called with every block of the second pass,
+// The second pass reads through `readTyped`. `eachBlock`, when given, is called with every block of the second pass,
 // typed as the table's columns, and its records as read (for their lines),
 // so that the same pass can check or copy the records.
 CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModelPath,
-                        const CsvFormat& format = {},
+                        const CsvFormat& format, const TypedCsvReader& readTyped,
                         const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock = {});
 
 // Appends a field's value to a column kept for the given storage: missing

@@ -11,7 +11,7 @@
 #include <splitmodels/data.h>
 
 #include "group_worker.h"
-#include "model_fields.h"
+#include "field_roles.h"
 #include "run_summary.h"
 
 namespace splitrun {

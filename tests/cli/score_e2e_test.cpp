@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
-#include "../../platform/models/value_text.h"
+#include "value_text.h"
 #include "cli_harness.h"
 
 using namespace clitest;

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../../platform/models/value_text.h"
+#include "value_text.h"
 #include "errors.h"
 #include "score_stream.h"
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <thread>
 
-#include "../../platform/models/scorer_model.h"
+#include "scorer_model.h"
 #include "model_test_support.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "../../platform/models/segment_chunks.h"
+#include "segment_chunks.h"
 #include "splitmodels/scorer.h"
 
 namespace {

@@ -7,11 +7,11 @@ namespace splitrun {
 
 namespace {
 
-std::unique_ptr<refhost::MpiEngine> openMpi(const BuildOptions& options)
+std::unique_ptr<refhost::MpiEngine> openMpi(bool mpi, unsigned threads)
 {
-    if (options.engine != EngineChoice::Mpi) return nullptr;
+    if (!mpi) return nullptr;
     try {
-        return refhost::MpiEngine::open(options.threads);
+        return refhost::MpiEngine::open(threads);
     } catch (const refhost::EngineFailure& error) {
         throw RunError(std::string("--engine mpi: ") + error.what());
     }
@@ -19,7 +19,7 @@ std::unique_ptr<refhost::MpiEngine> openMpi(const BuildOptions& options)
 
 }  // namespace
 
-BuildEngine::BuildEngine(const BuildOptions& options) : mpi_(openMpi(options)), threads_(options.threads) {}
+BuildEngine::BuildEngine(bool mpi, unsigned threads) : mpi_(openMpi(mpi, threads)), threads_(threads) {}
 
 void BuildEngine::serveGroups()
 {

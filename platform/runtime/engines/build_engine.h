@@ -8,16 +8,16 @@
 #include <refhost/engine.h>
 #include <refhost/mpi_engine.h>
 
-#include "options.h"
 
 namespace splitrun {
 
 class BuildEngine {
 public:
-    // With --engine mpi, starts MPI in this process (throws RunError when
-    // the build has no MPI engine or MPI does not start). An MPI launch of
-    // a single process runs on threads.
-    explicit BuildEngine(const BuildOptions& options);
+    // With `mpi` (--engine mpi), starts MPI in this process (throws
+    // RunError when the build has no MPI engine or MPI does not start). An
+    // MPI launch of a single process runs on threads. `threads` is per
+    // process.
+    BuildEngine(bool mpi, unsigned threads);
 
     // This process reads the input and writes the outputs: always with
     // threads, and rank 0 of an MPI launch.

@@ -79,6 +79,16 @@ struct KeyLess {
 
 }  // namespace
 
+void readStreamedCsv(const std::string& path, const CsvFormat& format, const std::vector<refhost::Column>& columns,
+                     const std::vector<std::size_t>& csvColumns,
+                     const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock)
+{
+    const StreamedCsvSource source(path, format, columns, csvColumns);
+    const auto pass = source.openPass();
+    refhost::Table block;
+    while (pass->next(block)) eachBlock(block, pass->records());
+}
+
 struct GroupingCheck::State {
     // The line where each group that has ended started, by key.
     std::map<Key, std::uint64_t, KeyLess> finished;

@@ -76,6 +76,13 @@ private:
     std::size_t read_ = 0;  // records of this pass so far
 };
 
+// Reads `path` once through a StreamedCsvSource of the given columns,
+// handing every block and its records as read to `eachBlock`: the typed
+// reader profileCsvFile takes (TypedCsvReader in csv_table.h).
+void readStreamedCsv(const std::string& path, const CsvFormat& format, const std::vector<refhost::Column>& columns,
+                     const std::vector<std::size_t>& csvColumns,
+                     const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock);
+
 // Checks block by block that records with equal values in the key columns
 // are adjacent, as checkGroupedFile does, for a pass that reads the
 // records for other ends too. `add` throws InputError as checkGrouped does.
