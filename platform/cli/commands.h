@@ -1,3 +1,11 @@
+// platform/cli: the split-run command. Owns the command line (options.h),
+// the build, score and info commands (this header), what they print
+// (report.h, progress_bar.h), the fields a build uses (model_fields.h,
+// data_model_text.h) and the scoring loop (score_stream.h). The top folder:
+// it may include every folder of split-run (output, runtime/engines,
+// runtime/sources, grouping, csv, common), refhost/ and splitmodels/; nothing
+// includes it.
+//
 // The commands of split-run.
 #ifndef SPLITRUN_COMMANDS_H
 #define SPLITRUN_COMMANDS_H

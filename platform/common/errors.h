@@ -1,3 +1,10 @@
+// platform/common: what every folder of split-run shares: the error kinds and
+// their exit statuses (errors.h), parsing of numbers, dates and times from text
+// (value_parsing.h), text made safe to show (visible_text.h), the first error
+// that any of several threads met (first_error.h) and the removal of temporary
+// files when a run is interrupted (interrupt_cleanup.h). The bottom folder: it
+// includes only the standard library and the system headers.
+//
 // Error kinds of split-run and the exit statuses they map to.
 #ifndef SPLITRUN_ERRORS_H
 #define SPLITRUN_ERRORS_H

@@ -1,3 +1,14 @@
+// platform/csv: CSV reading. Owns the way from the bytes of a file to typed
+// columns: opening a path or standard input, gzip and Latin-1
+// (input_source.h), the format options (csv_format.h), the scanner
+// (csv_scan.h), the block reader (csv_stream.h) and its record-at-a-time view
+// (csv_reader.h), the fast loader (plain_csv_loader.h), the inference of each
+// column's storage (column_profile.h) and the typed table a build loads (this
+// header). May
+// include platform/common, the host's tables (refhost/) and the models' data
+// descriptions (splitmodels/data.h); never grouping, engines, output or
+// commands.
+//
 // Loading a whole CSV file into a typed table, with storages inferred from
 // the values or taken from a data model document.
 #ifndef SPLITRUN_CSV_TABLE_H

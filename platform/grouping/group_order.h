@@ -1,3 +1,11 @@
+// platform/grouping: bringing the records of each split group together.
+// Owns the order of a loaded table by split key (this header, key_codes.h),
+// grouping that does not fit in memory through spool files
+// (external_grouping.h, record_spool.h), and the key and levels of each
+// group (group_keys.h, group_levels.h). May include platform/csv,
+// platform/common, refhost/ and splitmodels/; never engines, output or
+// commands.
+//
 // Bringing the records of each split group together before distribution.
 #ifndef SPLITRUN_GROUP_ORDER_H
 #define SPLITRUN_GROUP_ORDER_H

@@ -1,3 +1,11 @@
+// platform/output: what a build leaves behind. Owns the output directory and
+// its atomic replacement (output_dir.h, output_transaction.h), single output
+// files (output_file.h), the CSV tables (tables.h, csv_writer.h), the split
+// model file (split_model_file.h) and the summary of a run they are written
+// from (this header). May include platform/runtime/engines (for the group
+// worker's summaries), platform/csv, platform/common, refhost/ and
+// splitmodels/; never the commands.
+//
 // What became of each split group in a run, gathered from the host's run
 // result and the worker's model summaries.
 #ifndef SPLITRUN_RUN_SUMMARY_H

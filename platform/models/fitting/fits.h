@@ -1,3 +1,11 @@
+// platform/models/fitting: part of the workers' model library (splitmodels).
+// Owns turning a group's records into a fitted model: the data description
+// (data_model.cpp), the design matrix (design.h), the pivoted QR
+// (pivoted_qr.h), the linear and logistic fits (this header), their
+// distributions (distributions.h), and a group's build from fit to
+// documents (group_model.cpp). Includes splitmodels/, Eigen and the names and
+// writers of models/pmml, which include its design in turn.
+//
 // The two regression fits on a prepared design, with the inference R's
 // summaries of lm and glm report.
 #pragma once

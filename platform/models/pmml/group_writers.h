@@ -1,3 +1,10 @@
+// platform/models/pmml: part of the workers' model library (splitmodels).
+// Owns writing a fitted group as PMML and StatXML (this header,
+// group_pmml.cpp, group_statxml.cpp), the split model document
+// (split_model.cpp), the names of fields and terms (pmml_names.h), the text
+// of values (value_text.h) and the XML writer (xml_out.h). Includes
+// splitmodels/ and the design of models/fitting; never scoring.
+//
 // Writers of the two documents a group's build leaves: its PMML and StatXML.
 #pragma once
 

@@ -1,3 +1,11 @@
+// platform/models/scoring: part of the workers' model library (splitmodels).
+// Owns scoring with a split model document: reading it (scorer_load.cpp)
+// into its in-memory form (this header), finding each record's segment
+// (scorer_index.cpp), and evaluating the segment's model (scorer_eval.cpp,
+// scorer_values.cpp); segment_chunks.h cuts a large document into segments.
+// Public header: splitmodels/scorer.h. Includes splitmodels/ and the value
+// text and XML helpers of models/pmml; never fitting.
+//
 // The scorer's in-memory form of a PMML document: the data dictionary, the
 // segments' predicates and their regression models.
 #pragma once

@@ -1,3 +1,10 @@
+// platform/runtime/containers: part of the reference host library
+// (refhost). Owns host containers, their keys, key lists and streams, the
+// store of their entries (this header) in an unlinked spool file (spool.h),
+// and the summaries of a run's result taken from them. Public header:
+// refhost/container.h. Includes only include/refhost/, the host contract
+// headers and its own.
+//
 // The keyed entries of a container as it stores them: keys in memory, bytes
 // in an unlinked spool file (see spool.h) as they arrive, so a container,
 // or a run's outputs taken from it, holds every group's documents without

@@ -1,3 +1,12 @@
+// platform/runtime/engines: split-run's side of the engines that run
+// workers. Owns the choice between threads and MPI (this header), the worker
+// function that fits one group's model (group_worker.h), the remote side of an
+// MPI build (remote_groups.h) and the reading of a worker's task document
+// (task_document.h). The engines themselves (refhost::ThreadEngine,
+// refhost::MpiEngine) live in the host library, runtime/runs. May include
+// platform/grouping, platform/csv, platform/common, refhost/ and splitmodels/;
+// never output or commands.
+//
 // The engine a build runs its groups on, as --engine chose it.
 #ifndef SPLITRUN_BUILD_ENGINE_H
 #define SPLITRUN_BUILD_ENGINE_H

@@ -1,3 +1,10 @@
+// platform/runtime/records: part of the reference host library (refhost).
+// Owns the host records the module calls: the host, module loading, contexts,
+// components, locks, messages, fault injection, and the column storage of
+// tables. Its public headers are include/refhost/ (host.h, module.h,
+// context.h, component.h, faults.h); it includes only those, the host
+// contract headers and its own.
+//
 // A host lock record: a non-recursive lock that knows its holder, so misuse
 // (unlocking a lock the caller does not hold, taking it twice on one thread,
 // using it after destroyLock) fails with status 1 instead of hanging.

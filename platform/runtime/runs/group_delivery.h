@@ -1,3 +1,11 @@
+// platform/runtime/runs: part of the reference host library (refhost).
+// Owns a whole run (run.cpp: distribution, workers, collection), the host
+// workers, the engines that execute worker functions (a thread pool; MPI
+// processes, with the wire encoding between them) and the in-order hand-on of
+// finished groups (this header). Public headers: refhost/run.h, engine.h,
+// thread_pool.h, mpi_engine.h, wire.h, worker.h. Includes only
+// include/refhost/, the host contract headers and its own.
+//
 // The reorder buffer of a run: completed groups are handed on strictly in
 // group order, whatever order the workers finish in.
 #ifndef REFHOST_GROUP_DELIVERY_H

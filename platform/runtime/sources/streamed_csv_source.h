@@ -1,3 +1,9 @@
+// platform/runtime/sources: split-run's input sources for the host, one
+// refhost::RecordSource per kind besides the host's in-memory table: a CSV
+// file read pass by pass (this header). May include platform/grouping,
+// platform/csv, platform/common and refhost/; never engines, output or
+// commands.
+//
 // A CSV file as a record source for the host: every pass opens the file
 // and reads it again through CsvStream, one block of records at a time, so
 // a run over it holds a few blocks, not the file. The columns' storages

@@ -1,3 +1,10 @@
+// platform/runtime/tables: part of the reference host library (refhost).
+// Owns the host's in-memory input: typed tables, their data model document,
+// record sets, and the host iterators over a table or over any
+// refhost::RecordSource. Public headers: refhost/table.h, iterator.h,
+// record_set.h, record_source.h. Includes only include/refhost/, the host
+// contract headers and its own.
+//
 // The host iterator record's words for any iterator class with nextRecord,
 // rewind, getRecordValue and getFieldCount members: each word casts the
 // handle back and calls the member. One instantiation per class, so the
