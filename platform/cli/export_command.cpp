@@ -51,22 +51,21 @@ void refuseMissingKeys(const ExportOptions& options, const std::set<std::string>
                              "list the keys with split-run export " + options.dir + " --to DIR");
 }
 
+// The first entry with the one key given, in the one container chosen:
+// the entry a reader of the container gets for that key.
 int exportOne(const refhost::ContainerStoreReader& store, const std::vector<std::string>& containers,
               const ExportOptions& options, std::ostream& out)
 {
-    std::size_t matched = 0;
+    if (containers.size() != 1 || options.keys.size() != 1)
+        throw InputError("--to -: standard output takes one entry; choose it with one --container and one --key, "
+                         "e.g. --container PMML --key model-0001");
+    bool found = false;
     std::string content;
-    std::set<std::string> seen;
-    for (const std::string& container : containers)
-        store.forEach(container, options.keys, [&](const refhost::StoredRow& row) {
-            seen.insert(row.key);
-            if (++matched == 1) content = row.content;
-        });
-    refuseMissingKeys(options, seen);
-    if (matched != 1)
-        throw InputError("--to -: " + std::to_string(matched) +
-                         " entries match, and standard output takes one; choose it with --container and "
-                         "--key, e.g. --container PMML --key model-0001");
+    store.forEach(containers[0], options.keys, [&](const refhost::StoredRow& row) {
+        if (!found) content = row.content;
+        found = true;
+    });
+    refuseMissingKeys(options, found ? std::set<std::string>{options.keys[0]} : std::set<std::string>{});
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
     out.flush();
     if (!out) throw RunError("cannot write standard output");

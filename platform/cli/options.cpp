@@ -56,8 +56,8 @@ Examples:
 
   Writes DIR/containers.db's entries as files: OUTDIR/NAME/ for each
   container, one file per entry plus entries.tsv, as in
-  OUTDIR/PMML/model-0001.xml. With --to -, the one selected entry's bytes
-  go to standard output.)";
+  OUTDIR/PMML/model-0001.xml. With --to -, the bytes of the entry chosen by
+  one --container and one --key go to standard output.)";
 
 const char* const kInfoFooter = R"(
 Example:
