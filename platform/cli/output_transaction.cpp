@@ -51,22 +51,9 @@ bool pathExists(const fs::path& path)
 
 fs::path parentOf(const fs::path& dir) { return dir.parent_path().empty() ? fs::path(".") : dir.parent_path(); }
 
-// What ties a working directory to the process that made it: the host's
-// name (characters other than letters, digits, '.' and '-' as '_') and the
-// process ID.
-std::string hostTag()
+std::string siblingStem(const fs::path& dir, const char* purpose)
 {
-    char host[256] = {};
-    if (::gethostname(host, sizeof host - 1) != 0) return "host";
-    std::string tag = host;
-    for (char& c : tag)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') c = '_';
-    return tag.empty() ? "host" : tag;
-}
-
-std::string siblingPrefix(const fs::path& dir, const char* purpose)
-{
-    return "." + dir.filename().string() + "." + purpose + "-" + hostTag() + "-";
+    return "." + dir.filename().string() + "." + purpose;
 }
 
 // A fresh directory beside `dir`, mode 0700, named after it, this host and
@@ -74,7 +61,7 @@ std::string siblingPrefix(const fs::path& dir, const char* purpose)
 fs::path makeSibling(const fs::path& dir, const char* purpose)
 {
     std::string pattern =
-        (parentOf(dir) / (siblingPrefix(dir, purpose) + std::to_string(::getpid()) + "-XXXXXX")).string();
+        (parentOf(dir) / (workingNamePrefix(siblingStem(dir, purpose)) + "XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw InputError("--out " + dir.string() + ": cannot create a working directory in " +
                          parentOf(dir).string() + " (" + reason() +
@@ -82,28 +69,14 @@ fs::path makeSibling(const fs::path& dir, const char* purpose)
     return pattern;
 }
 
-// The working directories beside `dir` that builds on this host left when
-// they were killed, whose process no longer exists. Those of a live
-// process, or of another host sharing the file system, are left alone.
+// The working directories beside `dir` of builds on this host that were
+// killed (see abandonedWorkingPaths).
 std::vector<fs::path> abandonedSiblings(const fs::path& dir, const char* purpose)
 {
     std::vector<fs::path> found;
-    const std::string prefix = siblingPrefix(dir, purpose);
-    std::error_code ec;
-    for (fs::directory_iterator it(parentOf(dir), fs::directory_options::skip_permission_denied, ec), end;
-         !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.compare(0, prefix.size(), prefix) != 0) continue;
-        const std::size_t dash = name.find('-', prefix.size());
-        if (dash == std::string::npos || dash == prefix.size()) continue;
-        const std::string digits = name.substr(prefix.size(), dash - prefix.size());
-        if (digits.size() > 9 ||
-            !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c) != 0; }))
-            continue;
-        const pid_t pid = static_cast<pid_t>(std::stol(digits));
-        if (pid <= 0 || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
+    for (const fs::path& path : abandonedWorkingPaths(parentOf(dir), siblingStem(dir, purpose))) {
         struct stat st;
-        if (::lstat(it->path().c_str(), &st) == 0 && S_ISDIR(st.st_mode)) found.push_back(it->path());
+        if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) found.push_back(path);
     }
     return found;
 }

@@ -149,6 +149,8 @@ TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
         {"the input itself is refused", "in.csv", "in.csv", 2, "is the input file itself"},
         {"an input named like a temporary file is kept", "in.csv", "in.csv.partial", 0, ""},
         {"a failed run keeps the old file", "old.csv", "bad.csv", 2, "bad.csv:10"},
+        {"a read-only file is refused, as the shell would", "readonly.csv", "in.csv", 2, "is read-only"},
+        {"a file of another owner keeps its owner", "theirs.csv", "in.csv", 0, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -157,6 +159,10 @@ TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
         writeFile(dir / "in.csv.partial", kCsv);
         writeFile(dir / "bad.csv", std::string(kCsv) + "a,1\n");
         writeFile(dir / "old.csv", "old");
+        writeFile(dir / "readonly.csv", "kept");
+        fs::permissions(dir / "readonly.csv", fs::perms::owner_read | fs::perms::group_read);
+        writeFile(dir / "theirs.csv", "theirs");
+        const bool chowned = ::chown((dir / "theirs.csv").c_str(), 65534, 65534) == 0;   // as root only
         fs::create_directories(dir / "sub");
         fs::create_symlink("target.csv", dir / "link.csv");
         const auto place = [&](const std::string& p) { return p == "-" || p[0] == '/' ? p : (dir / p).string(); };
@@ -168,18 +174,29 @@ TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
         EXPECT_EQ(fs::exists(dir / "target.csv"), c.out == "link.csv");
         EXPECT_TRUE(c.out != "-" || run.out.rfind("g,x,y,predicted_y\n", 0) == 0) << run.out;
         EXPECT_EQ(readFile(dir / "old.csv"), "old");
+        EXPECT_EQ(readFile(dir / "readonly.csv"), "kept");
+        struct stat theirs;
+        ASSERT_EQ(::stat((dir / "theirs.csv").c_str(), &theirs), 0);
+        EXPECT_TRUE(!chowned || theirs.st_uid == 65534u);
+        EXPECT_EQ(readFile(dir / "theirs.csv") == "theirs", c.out != "theirs.csv");
         EXPECT_EQ(readFile(dir / "in.csv.partial"), kCsv);
         EXPECT_TRUE((c.status == 0 && c.out == "in.csv") || readFile(dir / "in.csv") == kCsv);
-        EXPECT_EQ(strayNames(dir, {"in.csv", "in.csv.partial", "bad.csv", "old.csv", "sub", "link.csv", "target.csv"}),
+        EXPECT_EQ(strayNames(dir, {"in.csv", "in.csv.partial", "bad.csv", "old.csv", "readonly.csv", "theirs.csv", "sub",
+                                   "link.csv", "target.csv"}),
                   std::vector<std::string>{});
     }
 }
 
-TEST(OutputSafety, BuildRemovesWorkingDirectoriesOfKilledBuildsOnThisHostOnly)
+TEST(OutputSafety, RunsRemoveWorkingFilesOfKilledRunsOnThisHostOnly)
 {
-    // A SIGKILLed build's working directory is removed once its process is gone; live or remote ones stay.
+    // What a SIGKILLed run left is removed once its process is gone; that of live or remote ones stays.
+    // The build is streamed (--memory-limit below the file's size) and spools its records in --temp-dir.
     const fs::path dir = freshDir("output-abandoned");
-    writeFile(dir / "data.csv", kCsv);
+    std::string csv = "g,x,y\n";
+    for (const char* group : {"a", "b"})
+        for (int i = 0; i < 50; ++i) csv += std::string(group) + "," + std::to_string(i) + "," + std::to_string(i * 1.5 + i % 3) + "\n";
+    writeFile(dir / "data.csv", csv);
+    fs::create_directories(dir / "tmp");
     char hostName[256] = {};
     ASSERT_EQ(::gethostname(hostName, sizeof hostName - 1), 0);
     std::string host = hostName;
@@ -190,24 +207,41 @@ TEST(OutputSafety, BuildRemovesWorkingDirectoriesOfKilledBuildsOnThisHostOnly)
     if (dead == 0) ::_exit(0);
     ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
 
-    const std::string prefix = ".out.split-run-new-";
-    const fs::path abandoned = dir / (prefix + host + "-" + std::to_string(dead) + "-aBcDeF");
-    const fs::path live = dir / (prefix + host + "-" + std::to_string(::getpid()) + "-aBcDeF");
-    const fs::path remote = dir / (prefix + "elsewhere-" + std::to_string(dead) + "-aBcDeF");
-    const fs::path backup = dir / (".out.split-run-old-" + host + "-" + std::to_string(dead) + "-aBcDeF");
-    for (const fs::path& path : {abandoned, live, remote, backup}) {
-        fs::create_directories(path / "PMML");
-        writeFile(path / "PMML" / "m.xml", "<x/>");
+    struct Left {
+        std::string stem;    // the working name before "-HOST-PID-"
+        bool directory;
+        fs::path where;
+    };
+    const Left kinds[] = {
+        {".out.split-run-new", true, dir},       // a build's staging directory
+        {".out.split-run-old", true, dir},       // what an earlier version moved aside, with its list
+        {"split-run-tmp", true, dir / "tmp"},    // records grouped through temporary files
+        {".scored.csv.split-run", false, dir},   // score's temporary output
+    };
+    std::vector<std::pair<fs::path, bool>> expectGone;
+    for (const Left& kind : kinds) {
+        const auto make = [&](const std::string& tag, pid_t pid, bool gone) {
+            const fs::path path = kind.where / (kind.stem + "-" + tag + "-" + std::to_string(pid) + "-aBcDeF");
+            if (kind.directory) {
+                fs::create_directories(path / "PMML");
+                writeFile(path / "PMML" / "m.xml", "<x/>");
+                writeFile(path / ".split-run-files", "# Files split-run wrote\nPMML/m.xml\n");
+            } else {
+                writeFile(path, "partial");
+            }
+            expectGone.emplace_back(path, gone);
+        };
+        make(host, dead, true);
+        make(host, ::getpid(), false);
+        make("elsewhere", dead, false);
     }
-    // What an earlier version moved aside: its files and their list.
-    writeFile(backup / ".split-run-files", "# Files split-run wrote\nPMML/m.xml\n");
 
-    ASSERT_EQ(build(dir, dir / "data.csv").status, 0);
-    EXPECT_FALSE(fs::exists(abandoned));
-    ASSERT_TRUE(fs::exists(dir / "out" / "split-model.pmml"));
-    EXPECT_TRUE(fs::exists(live / "PMML" / "m.xml"));
-    EXPECT_TRUE(fs::exists(remote / "PMML" / "m.xml"));
-    EXPECT_FALSE(fs::exists(backup)) << "an earlier version's files moved aside are removed by their list";
+    ASSERT_EQ(build(dir, dir / "data.csv", {"--memory-limit", "500", "--presorted", "--temp-dir", (dir / "tmp").string()}).status, 0);
+    ASSERT_EQ(runSplitRun({"score", "--model", (dir / "out" / "split-model.pmml").string(), "--data",
+                           (dir / "data.csv").string(), "--out", (dir / "scored.csv").string()})
+                  .status,
+              0);
+    for (const auto& [path, gone] : expectGone) EXPECT_EQ(fs::exists(path), !gone) << path;
 }
 
 TEST(OutputSafety, BuildCreatesAPrivateDirectoryWhateverTheUmask)
