@@ -2,15 +2,28 @@
 # Many-groups benchmark: generates k,x1,y files with a string split field k
 # and 5 records per group (1,000, 10,000 and 100,000 groups, "s" followed by
 # a zero-padded number, so split-run infers k as a nominal string field with
-# one category per group), runs `split-run build --split k --target y` on
-# each with the data model split-run infers, and prints per size the wall
-# and CPU time, the peak resident set and the bytes written, then the
-# ratios: time per group 100,000 / 1,000 groups, bytes per group 100,000 /
-# 1,000 groups, and the peak RSS at 100,000 groups against its target.
+# one category per group), and on each, run by run side by side:
+#
+# - `split-run build --split k --target y --inputs x1 --presorted` into a
+#   fresh directory (the first build), then the same build again into the
+#   same directory (the rebuild);
+# - R's data.table on the same file: fread, lm.fit of y on x1 by k, fwrite
+#   of the coefficients (skipped with --skip-peer or without Rscript and
+#   data.table).
+#
+# It prints per size the medians of wall and CPU time of each, the peak
+# resident set of the first build, the disk the output directory and its
+# containers.db use and the bytes of all container entries, then the
+# ratios: data.table's time over the first build's (above 1: split-run is
+# faster), the rebuild over the first build, disk over entry bytes, time per
+# group 100,000 / 1,000 groups, and the peak RSS at the largest size.
 #
 #   scripts/bench-groups.sh [--groups "1000 10000 100000"] [--runs N]
 #                           [--threads N] [--work DIR] [--build-dir DIR]
-#                           [--no-build]
+#                           [--split-run PATH] [--no-build] [--skip-peer]
+#
+# --split-run times another split-run binary (an earlier build, say) on
+# the same data; it implies --no-build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -21,6 +34,8 @@ threads="$(nproc)"
 work=/tmp/split-bench-groups
 build_dir="$root/build/default"
 build=1
+peer=1
+split_run=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --groups) sizes="$2"; shift 2 ;;
@@ -28,8 +43,10 @@ while [ $# -gt 0 ]; do
     --threads) threads="$2"; shift 2 ;;
     --work) work="$2"; shift 2 ;;
     --build-dir) build_dir="$(realpath -m "$2")"; shift 2 ;;
+    --split-run) split_run="$(realpath "$2")"; build=0; shift 2 ;;
     --no-build) build=0; shift ;;
-    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --skip-peer) peer=0; shift ;;
+    -h|--help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench-groups.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -37,7 +54,11 @@ done
 if [ "$build" = 1 ]; then
   cmake --build "$build_dir" -j "$(nproc)" --target split-run split >&2
 fi
-split_run="$build_dir/platform/cli/split-run"
+[ -n "$split_run" ] || split_run="$build_dir/platform/cli/split-run"
+if [ "$peer" = 1 ] && ! Rscript -e 'suppressPackageStartupMessages(library(data.table))' >/dev/null 2>&1; then
+  echo "bench-groups.sh: Rscript with data.table not found; timing split-run only" >&2
+  peer=0
+fi
 mkdir -p "$work"
 
 # make_data GROUPS FILE: 5 records per group; x1 and y vary within a group
@@ -54,28 +75,63 @@ make_data() {
   }' > "$2"
 }
 
+# timed FILE COMMAND...: runs the command with its output discarded and
+# writes "wall peak-KiB cpu" to FILE.
+timed() {
+  local file="$1"; shift
+  /usr/bin/time -f "%e %M %U %S" -o "$file.raw" "$@" >/dev/null
+  awk '{ printf "%s %s %.2f\n", $1, $2, $3 + $4 }' "$file.raw" > "$file"
+}
+
+# The bytes of every container entry: the contents in containers.db, or,
+# for an output of one file per entry, those files without their indexes.
+entry_bytes() {
+  if [ -f "$1/containers.db" ]; then
+    python3 -c 'import sqlite3, sys
+print(sqlite3.connect(sys.argv[1]).execute("SELECT coalesce(sum(length(content)), 0) FROM entries").fetchone()[0])' \
+      "$1/containers.db"
+  else
+    find "$1/StatXML" "$1/PMML" -type f ! -name entries.tsv -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }'
+  fi
+}
+
 results="$work/results.txt"
 : > "$results"
 for groups in $sizes; do
   data="$work/data-$groups.csv"
   [ -s "$data" ] || make_data "$groups" "$data"
   for run in $(seq "$runs"); do
-    out="$work/out-$groups-$run"
+    out="$work/out-$groups"
     rm -rf "$out"
-    /usr/bin/time -f "%e %M %U %S" -o "$work/time.txt" \
-      "$split_run" build --data "$data" --split k --target y --inputs x1 \
-      --threads "$threads" --out "$out" >/dev/null
-    bytes="$(du -sb "$out" | cut -f1)"
-    awk -v groups="$groups" -v bytes="$bytes" '{ printf "%s %s %s %.2f %s\n", groups, $1, $2, $3 + $4, bytes }' \
-      "$work/time.txt" | tee -a "$results"
+    build=("$split_run" build --data "$data" --split k --target y --inputs x1 --presorted
+           --threads "$threads" --out "$out")
+    timed "$work/first.txt" "${build[@]}"
+    disk="$(du -sB1 "$out" | cut -f1)"
+    store="$(du -sB1 "$out/containers.db" 2>/dev/null | cut -f1 || true)"
+    entries="$(entry_bytes "$out")"
+    timed "$work/again.txt" "${build[@]}"
+    if [ "$peer" = 1 ]; then
+      timed "$work/peer.txt" env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE Rscript -e '
+        suppressPackageStartupMessages(library(data.table))
+        args <- commandArgs(trailingOnly = TRUE)
+        frame <- fread(args[1])
+        models <- frame[, as.list(setNames(lm.fit(cbind(1, x1), y)$coefficients, c("intercept", "x1"))), by = k]
+        fwrite(models, args[2])' "$data" "$work/out-dt.csv"
+    else
+      echo "0 0 0" > "$work/peer.txt"
+    fi
+    # groups, first (wall rss cpu), disk, entry bytes, rebuild (wall cpu), peer (wall cpu), database
+    echo "$groups $(cat "$work/first.txt") $disk $entries $(awk '{ print $1, $3 }' "$work/again.txt")" \
+         "$(awk '{ print $1, $3 }' "$work/peer.txt") ${store:-0}" | tee -a "$results"
   done
 done
 
-# Medians of the runs of each size, then the ratios between the smallest
-# and the largest size.
-sort -k1,1n -k2,2n "$results" | awk -v runs="$runs" '
-  { n[$1]++; wall[$1, n[$1]] = $2; rss[$1, n[$1]] = $3; cpu[$1, n[$1]] = $4; out[$1] = $5
-    if (!($1 in seen)) { seen[$1] = 1; order[++sizes] = $1 } }
+# Medians of the runs of each size, then the ratios.
+sort -k1,1n "$results" | awk -v peer="$peer" '
+  { g = $1; n[g]++; k = n[g]
+    wall[g, k] = $2; rss[g, k] = $3; cpu[g, k] = $4; disk[g] = $5; bytes[g] = $6
+    rwall[g, k] = $7; rcpu[g, k] = $8; pwall[g, k] = $9; pcpu[g, k] = $10; db[g] = $11
+    if (!(g in seen)) { seen[g] = 1; order[++sizes] = g } }
   function median(a, g,    i, m, v, t, j) {
     m = n[g]
     for (i = 1; i <= m; ++i) v[i] = a[g, i]
@@ -83,23 +139,31 @@ sort -k1,1n -k2,2n "$results" | awk -v runs="$runs" '
     return m % 2 ? v[(m + 1) / 2] : (v[m / 2] + v[m / 2 + 1]) / 2
   }
   END {
-    printf "\n%10s %10s %10s %12s %14s %14s %16s\n", "groups", "wall s", "cpu s", "peak MiB", "wall us/group", "cpu us/group", "output B/group"
+    printf "\n%9s %17s %17s %17s %10s %12s %12s\n", "groups", "build wall/cpu s", "rebuild wall/cpu", \
+           "data.table wall/cpu", "peak MiB", "disk B", "entry B"
     for (i = 1; i <= sizes; ++i) {
       g = order[i]
       w[g] = median(wall, g); c[g] = median(cpu, g); r[g] = median(rss, g)
-      printf "%10d %10.2f %10.2f %12.1f %14.1f %14.1f %16.1f\n", g, w[g], c[g], r[g] / 1024,
-             w[g] / g * 1e6, c[g] / g * 1e6, out[g] / g
+      rw[g] = median(rwall, g); rc[g] = median(rcpu, g); pw[g] = median(pwall, g); pc[g] = median(pcpu, g)
+      printf "%9d %8.2f /%7.2f %8.2f /%7.2f %8.2f /%7.2f %10.1f %12d %12d\n", g, w[g], c[g], rw[g], rc[g], \
+             pw[g], pc[g], r[g] / 1024, disk[g], bytes[g]
+    }
+    printf "\n"
+    for (i = 1; i <= sizes; ++i) {
+      g = order[i]
+      if (peer == 1 && w[g] > 0 && c[g] > 0)
+        printf "%d groups: data.table / build %.2f wall, %.2f cpu (target at least 1.5 at 100000)\n", g, pw[g] / w[g], pc[g] / c[g]
+      if (w[g] > 0 && c[g] > 0)
+        printf "%d groups: rebuild / build %.2f wall, %.2f cpu (target at most 1.1)\n", g, rw[g] / w[g], rc[g] / c[g]
+      if (bytes[g] > 0)
+        printf "%d groups: disk / entry bytes %.3f for DIR, %.3f for containers.db (target at most 1.2)\n", g,
+               disk[g] / bytes[g], db[g] / bytes[g]
     }
     lo = order[1]; hi = order[sizes]
-    if (sizes > 1 && w[lo] > 0 && c[lo] > 0) {
-      printf "\ntime per group, %d / %d groups: %.2f wall, %.2f cpu (target at most 1.3)\n", hi, lo,
+    if (sizes > 1 && w[lo] > 0 && c[lo] > 0)
+      printf "time per group, %d / %d groups: %.2f wall, %.2f cpu (target at most 1.3)\n", hi, lo,
              (w[hi] / hi) / (w[lo] / lo), (c[hi] / hi) / (c[lo] / lo)
-      printf "output bytes per group, %d / %d groups: %.3f (target at most 1.1)\n", hi, lo,
-             (out[hi] / hi) / (out[lo] / lo)
-    }
     printf "peak RSS at %d groups: %.1f MiB (target at most 512 MiB at 100000)\n", hi, r[hi] / 1024
   }'
 
-# The output directories go last: removing many thousands of files takes
-# minutes on some disks.
-for groups in $sizes; do rm -rf "$work"/out-"$groups"-*; done
+for groups in $sizes; do rm -rf "$work/out-$groups"; done

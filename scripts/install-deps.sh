@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libpugixml-dev libeigen3-dev libcli11-dev zlib1g-dev
+  # The reference host's container store; the hashes of split-run's manifest.
+  libsqlite3-dev libxxhash-dev
   # MPI for split-run build --engine mpi (the build works without it).
   openmpi-bin libopenmpi-dev
 )

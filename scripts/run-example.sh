@@ -29,7 +29,8 @@ build/main/platform/cli/split-run build \
 status=$?
 set -e
 echo
-echo "Results are in $out (StatXML/, PMML/, split-model.pmml). Exit status: $status"
+echo "Results are in $out (containers.db, split-model.pmml, groups.csv, coefficients.csv). Exit status: $status"
+echo "Entries as files: build/main/platform/cli/split-run export $out --to $out-files"
 echo "split-run is build/main/platform/cli/split-run; to install it with the module:"
 echo "  cmake --install build/main --prefix /usr/local"
 exit "$status"

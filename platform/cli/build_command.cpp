@@ -125,15 +125,6 @@ NamedEntries outputEntries(const refhost::RunOutputs& outputs, const std::string
             }};
 }
 
-void refuseFileAsOutDir(const fs::path& dir)
-{
-    std::error_code ec;
-    if (fs::exists(dir, ec) && !fs::is_directory(dir, ec))
-        throw InputError("--out " + dir.string() +
-                         ": exists and is not a directory; choose another output directory or "
-                         "remove the file");
-}
-
 }  // namespace
 
 int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err*/)
@@ -144,7 +135,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
         return kExitModelsBuilt;
     }
     const fs::path outDir = options.outDir;
-    refuseFileAsOutDir(outDir);
+    checkOutDir(options.outDir);
     // A file too large to load is read again on every pass: profiled
     // first, checked for grouping (or grouped through temporary files),
     // then served to the run block by block.
@@ -327,8 +318,8 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     // Everything is written into the staging directory and swapped into
     // DIR only when the run succeeds; a failed run leaves DIR as it was.
     const bool succeeded = summary.models > 0 && summary.componentFailures.empty();
-    writeContainerDirs(output.staging(), {outputEntries(result.outputs, "StatXML"),
-                                          outputEntries(result.outputs, "PMML")});
+    writeContainerStore(output.staging() / kContainerStoreName,
+                        {outputEntries(result.outputs, "StatXML"), outputEntries(result.outputs, "PMML")});
     writeTables(summary, fields.split, splitStorages, options.model == ModelChoice::Logistic,
                 output.staging());
     const fs::path splitModelPath = outDir / "split-model.pmml";
@@ -347,8 +338,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
         for (const std::string& line : summary.componentFailures) out << "  " << line << "\n";
     }
     if (succeeded)
-        out << "\nOutput: " << (outDir / "StatXML").string() << ", " << (outDir / "PMML").string()
-            << ", " << splitModelPath.string() << ", "
+        out << "\nOutput: " << (outDir / kContainerStoreName).string() << ", " << splitModelPath.string() << ", "
             << (outDir / "groups.csv").string() << ", " << (outDir / "coefficients.csv").string() << "\n";
     else
         out << "\nNo output written: the run did not succeed, so " << outDir.string()

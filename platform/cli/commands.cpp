@@ -18,6 +18,7 @@ int runCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
         switch (line.command) {
         case Command::Build: return runBuild(line.build, out, err);
         case Command::Score: return runScore(line.score, out, err);
+        case Command::Export: return runExport(line.exportEntries, out);
         case Command::Info: return runInfo(out);
         }
     } catch (const InputError& e) {

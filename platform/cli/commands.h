@@ -23,6 +23,7 @@ int runCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
 // Each command returns its exit status and throws InputError or RunError.
 int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err);
 int runScore(const ScoreOptions& options, std::ostream& out, std::ostream& err);
+int runExport(const ExportOptions& options, std::ostream& out);
 int runInfo(std::ostream& out);
 
 }  // namespace splitrun

@@ -23,6 +23,7 @@ Examples:
       --target revenue --inputs price,promo_spend,segment --out sales-out
   split-run score --model sales-out/split-model.pmml --data examples/sales.csv \
       --out scored.csv
+  split-run export sales-out --to sales-files
   split-run info
 
 Run 'split-run <command> --help' for one command's options and example.)";
@@ -33,7 +34,8 @@ Example:
       --target revenue --inputs price,promo_spend,segment --out sales-out
 
   Fits one linear regression of revenue per (region, channel) group and
-  writes DIR/StatXML/, DIR/PMML/ and DIR/split-model.pmml.
+  writes DIR/containers.db, DIR/split-model.pmml, DIR/groups.csv and
+  DIR/coefficients.csv.
 
 Exit status: 0 when at least one group produced a model; 1 when the run
 completed without any model or a component failed; 2 for a usage or input
@@ -46,6 +48,16 @@ Example:
 
   Copies every input column and appends predicted_<target> (and, for a
   logistic model, probability_<value> for each class).)";
+
+const char* const kExportFooter = R"(
+Examples:
+  split-run export sales-out --to sales-files
+  split-run export sales-out --container PMML --key model-0001 --to -
+
+  Writes DIR/containers.db's entries as files: OUTDIR/NAME/ for each
+  container, one file per entry plus entries.tsv, as in
+  OUTDIR/PMML/model-0001.xml. With --to -, the bytes of the entry chosen by
+  one --container and one --key go to standard output.)";
 
 const char* const kInfoFooter = R"(
 Example:
@@ -259,6 +271,26 @@ void addScoreCommand(CLI::App& app, ScoreOptions& score, FormatText& format)
     addFormatOptions(*cmd, format);
 }
 
+void addExportCommand(CLI::App& app, ExportOptions& options)
+{
+    CLI::App* cmd = app.add_subcommand("export", "Write the entries of a build's containers as files");
+    cmd->footer(kExportFooter);
+    cmd->add_option("DIR", options.dir, "Output directory of a build (e.g. sales-out)")
+        ->required()
+        ->type_name("DIR");
+    cmd->add_option("--container", options.containers,
+                    "Container to export, repeatable; default: all (e.g. --container PMML)")
+        ->type_name("NAME")
+        ->allow_extra_args(false);
+    cmd->add_option("--key", options.keys, "Entry key to export, repeatable; default: all (e.g. --key model-0001)")
+        ->type_name("KEY")
+        ->allow_extra_args(false);
+    cmd->add_option("--to", options.to,
+                    "Directory to write into, created if missing, or '-' for one entry on standard output")
+        ->required()
+        ->type_name("OUTDIR");
+}
+
 // An option of the command line that neither the command nor split-run
 // knows, or nothing.
 std::optional<std::string> unknownOption(CLI::App& app, int argc, const char* const* argv)
@@ -290,7 +322,7 @@ std::string usageMessage(const CLI::ParseError& e)
     std::string text = e.what();
     const std::string kind = e.get_name();
     if (kind == "RequiredError") {
-        if (text.find("subcommand") != std::string::npos) return "give a command: build, score or info";
+        if (text.find("subcommand") != std::string::npos) return "give a command: build, score, export or info";
         const std::string suffix = " is required";
         if (text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0)
             return "the option " + text.substr(0, text.size() - suffix.size()) + " is required";
@@ -323,6 +355,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     std::string memoryText;
     addBuildCommand(app, result.build, modelText, referenceTexts, buildFormat, memoryText);
     addScoreCommand(app, result.score, scoreFormat);
+    addExportCommand(app, result.exportEntries);
     app.add_subcommand("info", "Load the split module and print its information")
         ->footer(kInfoFooter);
 
@@ -366,6 +399,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
             result.score.format = toFormat(scoreFormat);
             if (result.score.threads == 0)
                 result.score.threads = std::max(1u, std::thread::hardware_concurrency());
+        } else if (app.got_subcommand("export")) {
+            result.command = Command::Export;
         } else {
             result.command = Command::Info;
         }

@@ -1,4 +1,4 @@
-// Command-line parsing of split-run: the build, score and info commands.
+// Command-line parsing of split-run: the build, score, export and info commands.
 #ifndef SPLITRUN_OPTIONS_H
 #define SPLITRUN_OPTIONS_H
 
@@ -57,12 +57,20 @@ struct ScoreOptions {
     unsigned threads = 0;  // scoring threads; resolved to the number of cores when not given
 };
 
-enum class Command { Build, Score, Info };
+struct ExportOptions {
+    std::string dir;                      // a build's output directory
+    std::vector<std::string> containers;  // --container; empty: all
+    std::vector<std::string> keys;        // --key; empty: all
+    std::string to;                       // --to: a directory, or "-" for one entry
+};
+
+enum class Command { Build, Score, Export, Info };
 
 struct CommandLine {
     Command command = Command::Info;
     BuildOptions build;
     ScoreOptions score;
+    ExportOptions exportEntries;
     // Set when parsing already decided the outcome: 0 after --help or
     // --version, 2 after a usage error (the text has been written).
     std::optional<int> exitStatus;

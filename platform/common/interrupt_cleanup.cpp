@@ -1,6 +1,8 @@
 #include "interrupt_cleanup.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <map>
@@ -11,6 +13,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -151,6 +154,53 @@ RemoveOnInterrupt::~RemoveOnInterrupt()
 {
     std::lock_guard<std::mutex> lock(registry().mutex);
     registry().paths.erase(id_);
+}
+
+namespace {
+
+std::string hostTag()
+{
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0) return "host";
+    std::string tag = host;
+    for (char& c : tag)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') c = '_';
+    return tag.empty() ? "host" : tag;
+}
+
+}  // namespace
+
+std::string workingNamePrefix(const std::string& stem)
+{
+    return stem + "-" + hostTag() + "-" + std::to_string(::getpid()) + "-";
+}
+
+std::vector<fs::path> abandonedWorkingPaths(const fs::path& parent, const std::string& stem)
+{
+    std::vector<fs::path> found;
+    const std::string prefix = stem + "-" + hostTag() + "-";
+    std::error_code ec;
+    for (fs::directory_iterator it(parent.empty() ? fs::path(".") : parent,
+                                   fs::directory_options::skip_permission_denied, ec), end;
+         !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::size_t dash = name.find('-', prefix.size());
+        if (dash == std::string::npos || dash == prefix.size() || dash - prefix.size() > 9) continue;
+        const std::string digits = name.substr(prefix.size(), dash - prefix.size());
+        if (!std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c) != 0; })) continue;
+        const pid_t pid = static_cast<pid_t>(std::stol(digits));
+        if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) found.push_back(it->path());
+    }
+    return found;
+}
+
+void removeAbandonedWorkingPaths(const fs::path& parent, const std::string& stem)
+{
+    for (const fs::path& path : abandonedWorkingPaths(parent, stem)) {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
 }
 
 }  // namespace splitrun

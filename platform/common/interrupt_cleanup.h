@@ -13,6 +13,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace splitrun {
 
@@ -27,6 +29,23 @@ public:
 private:
     std::uint64_t id_;
 };
+
+// Working files and directories carry the host and process that made them
+// in their names, "<stem>-<host>-<pid>-<random>", so that a later run can
+// tell those of a process that was killed outright (SIGKILL, the
+// out-of-memory killer), which no handler could remove.
+
+// "<stem>-<host>-<pid>-" for this process; the host's name with characters
+// other than letters, digits, '.' and '-' as '_'.
+std::string workingNamePrefix(const std::string& stem);
+
+// The paths in `parent` named by workingNamePrefix(stem) for this host
+// whose process no longer exists. Those of a live process, or of another
+// host sharing the file system, are not listed.
+std::vector<std::filesystem::path> abandonedWorkingPaths(const std::filesystem::path& parent, const std::string& stem);
+
+// Removes abandonedWorkingPaths(parent, stem), with everything in them.
+void removeAbandonedWorkingPaths(const std::filesystem::path& parent, const std::string& stem);
 
 }  // namespace splitrun
 

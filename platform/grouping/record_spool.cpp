@@ -29,7 +29,9 @@ void appendU64(std::string& bytes, std::uint64_t value)
 
 TempDir::TempDir(const fs::path& parent) : parent_(parent)
 {
-    std::string pattern = (parent / ("split-run-tmp-" + std::to_string(::getpid()) + "-XXXXXX")).string();
+    // Those of runs killed outright go first: no handler could remove them.
+    removeAbandonedWorkingPaths(parent, "split-run-tmp");
+    std::string pattern = (parent / (workingNamePrefix("split-run-tmp") + "XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw InputError("--temp-dir " + parent.string() +
                          ": cannot create a directory for temporary files there (" +

@@ -31,9 +31,10 @@ namespace splitrun {
 using SpoolWriteFunction = std::function<ssize_t(int fd, const void* bytes, std::size_t length)>;
 
 // A private directory for temporary files, named
-// split-run-tmp-PID-XXXXXX under `parent`, removed with everything in it
-// when the object goes away, and also when the process is interrupted
-// (SIGINT, SIGTERM, SIGHUP) while it exists. Throws InputError naming
+// split-run-tmp-HOST-PID-XXXXXX under `parent`, removed with everything in
+// it when the object goes away, and also when the process is interrupted
+// (SIGINT, SIGTERM, SIGHUP) while it exists; a later run removes those of
+// a process that was killed outright. Throws InputError naming
 // --temp-dir when the directory cannot be created.
 class TempDir {
 public:

@@ -1,4 +1,5 @@
-// Writing the build outputs: one directory per output container, holding one
+// Writing the build outputs: the containers' entries into one database
+// (containers.db), or exported as one directory per container, holding one
 // file per entry plus an index (entries.tsv) in write order.
 #ifndef SPLITRUN_OUTPUT_DIR_H
 #define SPLITRUN_OUTPUT_DIR_H
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace splitrun {
@@ -34,28 +36,31 @@ struct NamedEntries {
     std::function<ContainerEntry(std::size_t)> entry;
 };
 
-// Writes the entries into `dir`/`name` (created when missing): one file
-// each, and entries.tsv with the columns key, file, mimeType and typeId.
-// Throws RunError with the OS reason on I/O failure.
-void writeContainerDir(const std::filesystem::path& dir, const NamedEntries& entries);
-// writeContainerDir for each container, side by side; the first failure in
-// the order given is thrown once all are done.
-void writeContainerDirs(const std::filesystem::path& dir, const std::vector<NamedEntries>& containers);
+// Writes one container's entries into `dir`/`name` (created when missing),
+// one at a time: one file each, named by entryFileName (a key written twice
+// gets "~2", "~3" before the extension), and on finish() entries.tsv with
+// the columns key, file, mimeType and typeId in write order. Throws
+// RunError with the OS reason on I/O failure.
+class ContainerDirWriter {
+public:
+    ContainerDirWriter(const std::filesystem::path& dir, const std::string& name);
+    void add(const std::string& key, const std::string& mimeType, const std::string& typeId,
+             const std::string& content);
+    void finish();
 
-// Marks `dir` as the top of a directory tree for the file system's
-// allocator (the ext4 "T" attribute), or clears the mark. Directories made
-// inside a marked one are then placed in the file system's emptier regions
-// instead of next to their parent; elsewhere this does nothing. Only advice:
-// failures are ignored.
-void setTopOfTree(const std::filesystem::path& dir, bool top);
+private:
+    std::filesystem::path target_;
+    std::string index_;
+    std::unordered_set<std::string> used_;
+};
 
-// Creates the directory `path` (its parent must exist and `path` must not)
-// under a random temporary name beside it, then renames it into place. The
-// allocator of a marked parent (see setTopOfTree) picks its starting region
-// from the name, so a random one spreads successive builds over the disk:
-// files created where many were deleted moments before cost the file system
-// a scan past each deleted one. Throws RunError with the OS reason.
-void makeSpreadDirectory(const std::filesystem::path& path);
+// The name of the containers' database inside DIR.
+extern const char* const kContainerStoreName;
+
+// Writes the containers' entries, in the order given, into a new database
+// at `path` (see refhost/container_store.h). Throws RunError naming the
+// path and the reason on failure.
+void writeContainerStore(const std::filesystem::path& path, const std::vector<NamedEntries>& containers);
 
 // Writes `content` to `path` byte for byte, replacing any file there.
 // Throws RunError naming the path and the OS reason on failure.

@@ -106,14 +106,21 @@ OutputFile::OutputFile(const std::string& path, const std::string& inputPath)
                 throw InputError("--out " + path + ": cannot open for writing (" + reason(errno) +
                                  "); choose a writable location");
         } else {
+            // The shell would refuse to overwrite a read-only file: so does score.
+            if (exists && ((target.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0))
+                throw InputError("--out " + path + ": is read-only; make it writable (chmod u+w " + path +
+                                 ") or write the scores to another file");
             const std::filesystem::path final(path);
             const std::filesystem::path dir = final.parent_path().empty() ? "." : final.parent_path();
-            std::string temp = (dir / ("." + final.filename().string() + ".split-run-XXXXXX")).string();
+            const std::string stem = "." + final.filename().string() + ".split-run";
+            // Temporary files of runs killed outright go first.
+            removeAbandonedWorkingPaths(dir, stem);
+            std::string temp = (dir / (workingNamePrefix(stem) + "XXXXXX")).string();
             s.fd = ::mkstemp(temp.data());
             if (s.fd < 0)
                 throw InputError("--out " + path + ": cannot create a file in " + dir.string() +
                                  " (" + reason(errno) + "); choose a writable location");
-            // The result gets the replaced file's permissions, or a new file's.
+            // The result gets the replaced file's permissions and owner, or a new file's.
             mode_t mode = target.st_mode & 07777;
             if (!exists) {
                 const mode_t mask = ::umask(0);
@@ -121,8 +128,20 @@ OutputFile::OutputFile(const std::string& path, const std::string& inputPath)
                 mode = 0666 & ~mask;
             }
             ::fchmod(s.fd, mode);
-            s.temp = temp;
-            s.interruptGuard = std::make_unique<RemoveOnInterrupt>(temp);
+            if (exists && (target.st_uid != ::geteuid() || target.st_gid != ::getegid()) &&
+                ::fchown(s.fd, target.st_uid, target.st_gid) != 0) {
+                // A file of another owner that this process may not give
+                // away is written in place, as the shell would, keeping its owner.
+                ::close(s.fd);
+                ::unlink(temp.c_str());
+                s.fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+                if (s.fd < 0)
+                    throw InputError("--out " + path + ": cannot open for writing (" + reason(errno) +
+                                     "); choose a writable location");
+            } else {
+                s.temp = temp;
+                s.interruptGuard = std::make_unique<RemoveOnInterrupt>(temp);
+            }
         }
         s.ownsFd = true;
     }

@@ -3,8 +3,12 @@
 // - "-": standard output.
 // - nothing, or a regular file: the results go to a fresh temporary file in
 //   the same directory (a name no existing file has, so never an input's)
-//   which replaces the path only on commit; without a commit the temporary
-//   file is removed and the path keeps what it held.
+//   which replaces the path only on commit, with the file's permissions and
+//   owner; without a commit the temporary file is removed and the path
+//   keeps what it held. A later run removes the temporary files of runs
+//   killed outright. A file of another owner that cannot be given to that
+//   owner is written in place instead.
+// - a read-only file: refused, as the shell would.
 // - a symlink to a file, a device or a pipe: written through, never replaced.
 // - a directory, or the input file itself: refused before any work is done.
 #ifndef SPLITRUN_OUTPUT_FILE_H

@@ -1,37 +1,47 @@
 #include "output_transaction.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <set>
 
 #include "errors.h"
 #include "interrupt_cleanup.h"
 #include "output_dir.h"
+#include "output_manifest.h"
 
 namespace fs = std::filesystem;
 
 namespace splitrun {
 
-const char* const kManifestName = ".split-run-files";
-
 namespace {
 
-// A path below DIR that stays below DIR.
-bool isContainedRelative(const std::string& text)
+// The list of the user's files a switch carried into the staging directory,
+// kept there until the exchange (and in DIR just after it).
+const char* const kJournalName = ".split-run-carried";
+
+OutputTransaction::StepHook& stepHook()
 {
-    if (text.empty() || text[0] == '/') return false;
-    for (const fs::path& part : fs::path(text))
-        if (part.empty() || part == ".." || part == ".") return false;
-    return true;
+    static OutputTransaction::StepHook hook;
+    return hook;
 }
+
+void step(const char* name)
+{
+    if (stepHook()) stepHook()(name);
+}
+
+std::string reason() { return std::strerror(errno); }
 
 bool pathExists(const fs::path& path)
 {
@@ -39,252 +49,367 @@ bool pathExists(const fs::path& path)
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-// Moves `from` to `to`, creating to's parent directories; throws RunError
-// with the OS reason.
-void move(const fs::path& from, const fs::path& to)
+fs::path parentOf(const fs::path& dir) { return dir.parent_path().empty() ? fs::path(".") : dir.parent_path(); }
+
+std::string siblingStem(const fs::path& dir, const char* purpose)
 {
-    std::error_code ec;
-    fs::create_directories(to.parent_path(), ec);
-    if (ec)
-        throw RunError("cannot create " + to.parent_path().string() + " (" + ec.message() + ")");
-    if (::rename(from.c_str(), to.c_str()) != 0)
-        throw RunError("cannot move " + from.string() + " to " + to.string() + " (" +
-                       std::strerror(errno) + ")");
+    return "." + dir.filename().string() + "." + purpose;
 }
 
-// What ties a working directory to the process that made it: the host's
-// name (characters other than letters, digits, '.' and '-' as '_') and the
-// process ID.
-std::string hostTag()
-{
-    char host[256] = {};
-    if (::gethostname(host, sizeof host - 1) != 0) return "host";
-    std::string tag = host;
-    for (char& c : tag)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') c = '_';
-    return tag.empty() ? "host" : tag;
-}
-
-std::string siblingPrefix(const fs::path& dir, const char* purpose)
-{
-    return "." + dir.filename().string() + "." + purpose + "-" + hostTag() + "-";
-}
-
-// A fresh directory beside `dir`, named after it, this host and this
-// process, that no other file has.
+// A fresh directory beside `dir`, mode 0700, named after it, this host and
+// this process, that no other file has.
 fs::path makeSibling(const fs::path& dir, const char* purpose)
 {
-    const fs::path parent = dir.parent_path().empty() ? fs::path(".") : dir.parent_path();
     std::string pattern =
-        (parent / (siblingPrefix(dir, purpose) + std::to_string(::getpid()) + "-XXXXXX")).string();
+        (parentOf(dir) / (workingNamePrefix(siblingStem(dir, purpose)) + "XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw InputError("--out " + dir.string() + ": cannot create a working directory in " +
-                         parent.string() + " (" + std::strerror(errno) +
+                         parentOf(dir).string() + " (" + reason() +
                          "); choose an output directory in a writable location");
     return pattern;
 }
 
-// Removes the working directories beside `dir` that builds on this host
-// left when they were killed outright (SIGKILL, the out-of-memory killer),
-// which no handler can clean up: those whose process no longer exists. A
-// directory of a live process, or of another host sharing the file system,
-// is left alone.
-void removeAbandonedSiblings(const fs::path& dir, const char* purpose)
+// The working directories beside `dir` of builds on this host that were
+// killed (see abandonedWorkingPaths).
+std::vector<fs::path> abandonedSiblings(const fs::path& dir, const char* purpose)
 {
-    const fs::path parent = dir.parent_path().empty() ? fs::path(".") : dir.parent_path();
-    const std::string prefix = siblingPrefix(dir, purpose);
-    std::error_code ec;
-    for (fs::directory_iterator it(parent, fs::directory_options::skip_permission_denied, ec), end;
-         !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.compare(0, prefix.size(), prefix) != 0) continue;
-        const std::size_t dash = name.find('-', prefix.size());
-        if (dash == std::string::npos || dash == prefix.size()) continue;
-        const std::string digits = name.substr(prefix.size(), dash - prefix.size());
-        if (digits.size() > 9 || !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c) != 0; })) continue;
-        const pid_t pid = static_cast<pid_t>(std::stol(digits));
-        if (pid <= 0 || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
-        std::error_code ignored;
-        fs::remove_all(it->path(), ignored);
+    std::vector<fs::path> found;
+    for (const fs::path& path : abandonedWorkingPaths(parentOf(dir), siblingStem(dir, purpose))) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) found.push_back(path);
     }
+    return found;
 }
 
-// Every regular file below `root`, as paths relative to it, sorted.
-std::vector<std::string> stagedFiles(const fs::path& root)
-{
-    std::vector<std::string> files;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root))
-        // The iterator's paths start with root itself, so the relative path
-        // is a matter of the text (fs::relative would resolve every
-        // component of every file through the file system).
-        if (entry.is_regular_file()) files.push_back(entry.path().lexically_relative(root).string());
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-bool sameFile(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-}  // namespace
-
-namespace {
-
-// The files of a directory written before builds kept a manifest: each
-// container's entries.tsv lists the files written beside it, and the split
-// model sits next to the containers.
-std::vector<std::string> filesOfUnlistedBuild(const fs::path& dir)
-{
-    std::vector<std::string> files;
-    for (const char* container : {"StatXML", "PMML"}) {
-        std::ifstream index(dir / container / "entries.tsv", std::ios::binary);
-        if (!index) continue;
-        files.push_back(std::string(container) + "/entries.tsv");
-        std::string line;
-        std::getline(index, line);   // the column names
-        while (std::getline(index, line)) {
-            const std::size_t tab = line.find('\t');
-            const std::string file = tab == std::string::npos ? "" : line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1);
-            // Entry files are named with safe bytes only; anything else is not ours.
-            if (file.find_first_of("/\\") == std::string::npos && isContainedRelative(file))
-                files.push_back(std::string(container) + "/" + file);
+// An exclusive lock on DIR's parent directory, held while a switch runs or
+// is repaired, so that two builds into DIR never interleave theirs.
+class SwitchLock {
+public:
+    explicit SwitchLock(const fs::path& dir)
+        : fd_(::open(parentOf(dir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (fd_ < 0) throw RunError("cannot open " + parentOf(dir).string() + " (" + reason() + ")");
+        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
         }
     }
-    if (!files.empty() && pathExists(dir / "split-model.pmml")) files.push_back("split-model.pmml");
-    return files;
+    ~SwitchLock() { ::close(fd_); }
+    SwitchLock(const SwitchLock&) = delete;
+    SwitchLock& operator=(const SwitchLock&) = delete;
+
+private:
+    int fd_;
+};
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd()
+    {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+int openDir(const fs::path& path) { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }
+
+std::vector<std::string> readJournal(const fs::path& root)
+{
+    std::vector<std::string> paths;
+    Manifest listed;
+    const int fd = ::open((root / kJournalName).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return paths;
+    std::string text;
+    char buffer[1 << 14];
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(got));
+    ::close(fd);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string path = text.substr(start, end - start);
+        start = end + 1;
+        bool contained = !path.empty() && path[0] != '/';
+        for (const fs::path& part : fs::path(path))
+            if (part.empty() || part == "." || part == "..") contained = false;
+        if (contained) paths.push_back(path);
+    }
+    return paths;
+}
+
+// The parents of the carried paths: directories a switch made in the
+// staging directory to hold them.
+std::vector<std::string> parentsOf(const std::vector<std::string>& paths)
+{
+    std::vector<std::string> parents;
+    for (const std::string& path : paths)
+        for (fs::path parent = fs::path(path).parent_path(); !parent.empty(); parent = parent.parent_path())
+            parents.push_back(parent.string());
+    return parents;
+}
+
+// Removes `.split-run-carried` from `root` when it is a regular file there.
+void removeJournal(const fs::path& root)
+{
+    struct stat st;
+    if (::lstat((root / kJournalName).c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink((root / kJournalName).c_str());
+}
+
+// Moves each carried path from `from` back to `to`, where nothing has
+// taken its place.
+void carryBack(const fs::path& from, const fs::path& to, const std::vector<std::string>& carried)
+{
+    for (auto path = carried.rbegin(); path != carried.rend(); ++path)
+        ::renameat2(AT_FDCWD, (from / *path).c_str(), AT_FDCWD, (to / *path).c_str(), RENAME_NOREPLACE);
+}
+
+// Finishes or rolls back the switch of a build into `dir` that was killed,
+// whose working directory is `work`. Call under the SwitchLock.
+void repairSwitch(const fs::path& dir, const fs::path& work)
+{
+    const std::string name = work.filename().string();
+    if (readManifest(dir).build == name) {
+        // The exchange happened: DIR holds the new output and `work` the
+        // earlier one, whose files are deleted.
+        removeJournal(dir);
+        removeOwnFiles(work, readManifest(work));
+        return;
+    }
+    const std::vector<std::string> carried = readJournal(work);
+    if (pathExists(work / kJournalName)) {
+        // Killed before the exchange: the user's files go back to DIR.
+        carryBack(work, dir, carried);
+        removeJournal(work);
+        removeOwnFiles(work, readManifest(work), parentsOf(carried));
+        return;
+    }
+    const Manifest manifest = readManifest(work);
+    if (!manifest.build.empty() && manifest.build != name) {
+        // An earlier output moved aside (its manifest names another build).
+        removeOwnFiles(work, manifest);
+        return;
+    }
+    // A staging directory whose build never reached its switch: it holds
+    // only what the build wrote.
+    std::error_code ignored;
+    fs::remove_all(work, ignored);
+}
+
+// Repairs what killed builds into `dir` left beside it. Call under the
+// SwitchLock.
+void repairAbandoned(const fs::path& dir)
+{
+    for (const fs::path& work : abandonedSiblings(dir, "split-run-new")) repairSwitch(dir, work);
+    // Earlier versions moved the files they replaced aside into these.
+    for (const fs::path& old : abandonedSiblings(dir, "split-run-old")) removeOwnFiles(old, readManifest(old));
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// The split-run files of DIR's manifest that are still split-run's own.
+std::set<std::string> ownFiles(const fs::path& dir, const Manifest& manifest)
+{
+    std::set<std::string> own;
+    Fd root(openDir(dir));
+    if (root.get() < 0) return own;
+    for (const ManifestEntry& entry : manifest.files)
+        if (isOwnFile(root.get(), entry)) own.insert(entry.path);
+    return own;
+}
+
+// The user's paths in `dir` (relative), to be carried over whole: every
+// entry that is not one of split-run's own files, descending only into
+// real directories that hold some of them.
+void userPaths(const fs::path& dir, const std::string& relative, const std::set<std::string>& own,
+               const std::set<std::string>& ownDirs, std::vector<std::string>& paths)
+{
+    Fd fd(openDir(relative.empty() ? dir : dir / relative));
+    if (fd.get() < 0) throw RunError("cannot read " + (dir / relative).string() + " (" + reason() + ")");
+    DIR* listing = ::fdopendir(::dup(fd.get()));
+    if (listing == nullptr) throw RunError("cannot read " + (dir / relative).string() + " (" + reason() + ")");
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(listing);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string path = relative.empty() ? name : relative + "/" + name;
+        if (own.count(path)) continue;
+        struct stat st;
+        if (ownDirs.count(path) && ::fstatat(fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(st.st_mode))
+            userPaths(dir, path, own, ownDirs, paths);
+        else
+            paths.push_back(path);
+    }
+}
+
+void fsyncPath(const fs::path& path, int flags)
+{
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
 }
 
 }  // namespace
 
-std::vector<std::string> readManifest(const fs::path& dir)
+void checkOutDir(const std::string& dir)
 {
-    std::ifstream in(dir / kManifestName, std::ios::binary);
-    if (!in) return filesOfUnlistedBuild(dir);
-    std::vector<std::string> files;
-    std::string line;
-    while (std::getline(in, line))
-        if (!line.empty() && line[0] != '#' && isContainedRelative(line)) files.push_back(line);
-    return files;
+    if (dir.empty())
+        throw InputError("--out is empty; give the output directory, e.g. --out sales-out");
+    if (dir == "-")
+        throw InputError("--out -: a build writes a directory, not a stream; give a directory, e.g. --out sales-out");
+    struct stat st;
+    if (::stat(dir.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode))
+            throw InputError("--out " + dir + ": exists and is not a directory; choose another output directory "
+                             "or remove the file");
+        return;
+    }
+    if (errno == ENOENT && ::lstat(dir.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        throw InputError("--out " + dir + ": is a symlink to nothing; remove the link or give the directory it "
+                         "should point to");
+    if (errno != ENOENT && errno != ENOTDIR)
+        throw InputError("--out " + dir + ": cannot use the directory (" + reason() + "); choose a writable location");
 }
+
+void OutputTransaction::setStepHook(StepHook hook) { stepHook() = std::move(hook); }
 
 OutputTransaction::OutputTransaction(fs::path dir, const std::vector<NamedInput>& inputs)
     : dir_(std::move(dir))
 {
     if (dir_.filename().empty()) dir_ = dir_.parent_path();   // "out/" names "out"
+    checkOutDir(dir_.string());
     struct stat st;
     if (::stat(dir_.c_str(), &st) == 0) {
-        if (!S_ISDIR(st.st_mode))
-            throw InputError("--out " + dir_.string() +
-                             ": exists and is not a directory; choose another output directory "
-                             "or remove the file");
         // An input that the build would replace must not be read and then lost.
-        std::vector<struct stat> inputStats;
+        const Manifest manifest = readManifest(dir_);
         for (const NamedInput& input : inputs) {
             struct stat in;
-            if (input.second.empty() || input.second == "-" || ::stat(input.second.c_str(), &in) != 0)
-                continue;
-            for (const std::string& file : readManifest(dir_)) {
+            if (input.second.empty() || input.second == "-" || ::stat(input.second.c_str(), &in) != 0) continue;
+            for (const ManifestEntry& file : manifest.files) {
                 struct stat old;
-                if (::stat((dir_ / file).c_str(), &old) == 0 && sameFile(in, old))
-                    throw InputError(input.first + " " + input.second +
-                                     ": is an output of an earlier build in " + dir_.string() +
-                                     ", which this build replaces; copy it elsewhere first or "
+                if (::stat((dir_ / file.path).c_str(), &old) == 0 && sameFile(in, old))
+                    throw InputError(input.first + " " + input.second + ": is an output of an earlier build in " +
+                                     dir_.string() + ", which this build replaces; copy it elsewhere first or "
                                      "choose another --out");
             }
         }
-    } else if (errno != ENOENT) {
-        throw InputError("--out " + dir_.string() + ": cannot use the directory (" +
-                         std::strerror(errno) + "); choose a writable location");
     } else if (!dir_.parent_path().empty()) {
         std::error_code ec;
         fs::create_directories(dir_.parent_path(), ec);
         if (ec)
-            throw InputError("--out " + dir_.string() + ": cannot create the directory (" +
-                             ec.message() + "); choose a writable location");
+            throw InputError("--out " + dir_.string() + ": cannot create the directory (" + ec.message() +
+                             "); choose a writable location");
     }
-    removeAbandonedSiblings(dir_, "split-run-new");
+    {
+        SwitchLock lock(dir_);
+        repairAbandoned(dir_);
+    }
     staging_ = makeSibling(dir_, "split-run-new");
-    // The containers' directories made inside it are then placed away from
-    // the parent, where an earlier build's files were likely just deleted.
-    setTopOfTree(staging_, true);
     interruptGuard_ = std::make_unique<RemoveOnInterrupt>(staging_);
 }
 
 OutputTransaction::~OutputTransaction()
 {
     if (committed_) return;
+    // Only a staging directory still holding nothing but the build's own
+    // files is removed outright; one that a failed switch could not clear
+    // of the user's files is left for the next build to repair.
+    if (pathExists(staging_ / kJournalName)) return;
     std::error_code ec;
     fs::remove_all(staging_, ec);
 }
 
 void OutputTransaction::commit()
 {
-    // From here on the staged files move into DIR: removing the staging
-    // directory part-way would lose files, so an interrupt no longer does.
+    // From here on the user's files may move through the staging
+    // directory: an interrupt must no longer remove it (the next build
+    // repairs a switch cut short).
     interruptGuard_.reset();
-    const std::vector<std::string> newFiles = stagedFiles(staging_);
-    {
-        std::string manifest = "# Files split-run wrote into this directory; the next build "
-                               "replaces these and no others.\n";
-        for (const std::string& file : newFiles) manifest += file + "\n";
-        writeFile(staging_ / kManifestName, manifest);
-    }
+    const std::string build = staging_.filename().string();
+    writeFile(staging_ / kManifestName, manifestText(staging_, build));
+    const Manifest manifest = readManifest(staging_);
+    // The new output reaches the disk before it can replace the old one.
+    for (const ManifestEntry& file : manifest.files) fsyncPath(staging_ / file.path, O_RDONLY);
+    fsyncPath(staging_ / kManifestName, O_RDONLY);
+    fsyncPath(staging_, O_RDONLY | O_DIRECTORY);
+    step("manifest");
 
-    // A directory that does not exist yet is the staging directory renamed,
-    // without the allocator's mark (the user's own subdirectories stay
-    // near it).
+    SwitchLock lock(dir_);
+    repairAbandoned(dir_);
+
+    // A directory that does not exist yet is the staging directory renamed.
     if (!pathExists(dir_)) {
-        setTopOfTree(staging_, false);
-        if (::rename(staging_.c_str(), dir_.c_str()) != 0)
-            throw RunError("cannot move " + staging_.string() + " to " + dir_.string() + " (" +
-                           std::strerror(errno) + ")");
+        if (::renameat2(AT_FDCWD, staging_.c_str(), AT_FDCWD, dir_.c_str(), RENAME_NOREPLACE) != 0)
+            throw RunError("cannot move " + staging_.string() + " to " + dir_.string() + " (" + reason() + ")");
         committed_ = true;
+        step("exchange");
         return;
     }
 
-    std::vector<std::string> oldFiles = readManifest(dir_);
-    if (pathExists(dir_ / kManifestName)) oldFiles.push_back(kManifestName);
-    const std::set<std::string> old(oldFiles.begin(), oldFiles.end());
-    for (const std::string& file : newFiles)
-        if (!old.count(file) && pathExists(dir_ / file))
-            throw InputError("--out " + dir_.string() + ": " + (dir_ / file).string() +
-                             " exists and was not written by split-run; move it away or choose "
-                             "another output directory (nothing was changed)");
+    const Manifest previous = readManifest(dir_);
+    std::set<std::string> own = ownFiles(dir_, previous);
+    struct stat st;
+    if (::lstat((dir_ / kManifestName).c_str(), &st) == 0 && S_ISREG(st.st_mode)) own.insert(kManifestName);
+    std::set<std::string> ownDirs;
+    for (const std::string& path : own)
+        for (fs::path parent = fs::path(path).parent_path(); !parent.empty(); parent = parent.parent_path())
+            ownDirs.insert(parent.string());
+    std::vector<std::string> carried;
+    userPaths(dir_, "", own, ownDirs, carried);
+    for (const std::string& path : carried)
+        if (pathExists(staging_ / path) || path == kJournalName)
+            throw InputError("--out " + dir_.string() + ": " + (dir_ / path).string() +
+                             " exists and was not written by split-run; move it away or choose another output "
+                             "directory (nothing was changed)");
 
-    const fs::path backup = makeSibling(dir_, "split-run-old");
-    std::vector<std::string> movedAside;
-    std::vector<std::string> movedIn;
+    std::string journal;
+    for (const std::string& path : carried) journal += path + "\n";
+    writeFile(staging_ / kJournalName, journal);
+    fsyncPath(staging_ / kJournalName, O_RDONLY);
+    step("journal");
+
+    std::vector<std::string> moved;
     try {
-        for (const std::string& file : oldFiles) {
-            if (!pathExists(dir_ / file)) continue;
-            move(dir_ / file, backup / file);
-            movedAside.push_back(file);
+        for (const std::string& path : carried) {
+            const fs::path parent = fs::path(path).parent_path();
+            if (!parent.empty()) {
+                std::error_code ec;
+                fs::create_directories(staging_ / parent, ec);
+                if (ec) throw RunError("cannot create " + (staging_ / parent).string() + " (" + ec.message() + ")");
+            }
+            if (::renameat2(AT_FDCWD, (dir_ / path).c_str(), AT_FDCWD, (staging_ / path).c_str(), RENAME_NOREPLACE) !=
+                0)
+                throw RunError("cannot move " + (dir_ / path).string() + " to " + (staging_ / path).string() + " (" +
+                               reason() + ")");
+            moved.push_back(path);
+            step("carry");
         }
-        std::vector<std::string> all = newFiles;
-        all.push_back(kManifestName);
-        for (const std::string& file : all) {
-            move(staging_ / file, dir_ / file);
-            movedIn.push_back(file);
-        }
+        if (::renameat2(AT_FDCWD, staging_.c_str(), AT_FDCWD, dir_.c_str(), RENAME_EXCHANGE) != 0)
+            throw RunError("cannot switch " + staging_.string() + " with " + dir_.string() + " (" + reason() +
+                           (errno == EINVAL ? "; the file system cannot exchange directories atomically" : "") +
+                           ")");
     } catch (const RunError&) {
-        // Undo in reverse: the new files out, the old ones back.
-        for (const std::string& file : movedIn) ::unlink((dir_ / file).c_str());
-        for (const std::string& file : movedAside)
-            ::rename((backup / file).c_str(), (dir_ / file).c_str());
-        std::error_code ec;
-        fs::remove_all(backup, ec);
+        carryBack(staging_, dir_, moved);
+        removeJournal(staging_);
         throw;
     }
     committed_ = true;
-    std::error_code ec;
-    fs::remove_all(backup, ec);
-    fs::remove_all(staging_, ec);
-    // Directories the old files leave empty go too; fs::remove keeps any
-    // directory that still holds something.
-    for (const std::string& file : oldFiles)
-        for (fs::path parent = fs::path(file).parent_path(); !parent.empty(); parent = parent.parent_path())
-            fs::remove(dir_ / parent, ec);
+    step("exchange");
+    removeJournal(dir_);
+    step("journal-removed");
+    // The staging directory's name now holds the earlier output.
+    removeOwnFiles(staging_, previous, parentsOf(carried));
+    step("old-removed");
 }
 
 }  // namespace splitrun

@@ -1,15 +1,24 @@
 // The build's output directory as a transaction: the run writes into a fresh
-// staging directory beside DIR, and only a run that succeeds swaps its files
-// into DIR. A run that fails, at any point, leaves DIR exactly as it was.
+// staging directory beside DIR, and only a run that succeeds switches it
+// with DIR, in one atomic exchange of the two directories. A run that fails
+// or is killed, at any point, leaves DIR exactly as it was or wholly
+// replaced, never a mix.
 //
-// DIR keeps a manifest (`.split-run-files`) of the files split-run wrote
-// there (see readManifest for directories from before the manifest). A later build replaces those files and no others: a file in DIR
-// that split-run did not write is never deleted or overwritten (a build
-// that would have to overwrite one fails and says which).
+// DIR keeps a manifest (see output_manifest.h) of the files split-run wrote
+// there. A later build replaces those files and no others: the user's own
+// files in DIR are carried into the staging directory just before the
+// exchange, and a build that would have to overwrite one of them fails and
+// says which. Carrying and exchanging run under a lock on DIR's parent
+// directory, so two builds into one DIR switch one after the other.
+//
+// A build killed during the switch (SIGKILL, power loss) leaves its staging
+// directory and a journal of the files it carried; the next build into DIR
+// finishes or rolls back that switch before it does anything else.
 #ifndef SPLITRUN_OUTPUT_TRANSACTION_H
 #define SPLITRUN_OUTPUT_TRANSACTION_H
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -19,8 +28,10 @@ namespace splitrun {
 
 class RemoveOnInterrupt;
 
-// The name of the manifest inside DIR.
-extern const char* const kManifestName;
+// Refuses an --out that cannot work, before the build does any work: empty,
+// "-", a file, a dangling symlink, or a path that cannot be examined.
+// Throws InputError saying what to do.
+void checkOutDir(const std::string& dir);
 
 class OutputTransaction {
 public:
@@ -28,11 +39,12 @@ public:
     // {"--data", "sales.csv"}.
     using NamedInput = std::pair<std::string, std::string>;
 
-    // Checks `dir` and creates the staging directory beside it (creating
-    // dir's parent directories when missing). Throws InputError when dir
-    // exists but is not a directory, when an input is one of the files an
-    // earlier build wrote into dir (the build would replace it), or when
-    // the staging directory cannot be made (with the OS reason).
+    // Checks `dir`, finishes or rolls back the switches of builds into it
+    // that were killed, and creates the staging directory beside it
+    // (creating dir's parent directories when missing). Throws InputError
+    // when dir exists but is not a directory, when an input is one of the
+    // files an earlier build wrote into dir (the build would replace it),
+    // or when the staging directory cannot be made (with the OS reason).
     OutputTransaction(std::filesystem::path dir, const std::vector<NamedInput>& inputs);
     // Removes the staging directory unless commit() succeeded; so does
     // SIGINT, SIGTERM or SIGHUP before commit() starts.
@@ -44,13 +56,20 @@ public:
     const std::filesystem::path& staging() const { return staging_; }
     const std::filesystem::path& dir() const { return dir_; }
 
-    // Swaps the staged files into DIR: the files of the earlier build's
-    // manifest are moved aside, the new ones moved in, the new manifest
-    // written, and the old files deleted. Any failure undoes the steps
-    // taken so far and throws RunError with the OS reason; a file in DIR
-    // that split-run did not write but the new build would overwrite
-    // throws InputError before anything changes. Call at most once.
+    // Switches the staged files into DIR: writes the manifest and the
+    // journal, carries the user's files over, exchanges the two
+    // directories, and deletes the earlier build's files. A failure before
+    // the exchange undoes the steps taken and throws RunError with the OS
+    // reason; a file in DIR that split-run did not write but the new build
+    // would overwrite throws InputError before anything changes. Call at
+    // most once.
     void commit();
+
+    // Called with the name of each step of commit() as it completes
+    // ("manifest", "journal", "carry", "exchange", "journal-removed",
+    // "old-removed"): lets tests stop the process at every step.
+    using StepHook = std::function<void(const std::string& step)>;
+    static void setStepHook(StepHook hook);
 
 private:
     std::filesystem::path dir_;
@@ -59,13 +78,6 @@ private:
     // Removes the staging directory on Ctrl-C until commit() starts.
     std::unique_ptr<RemoveOnInterrupt> interruptGuard_;
 };
-
-// The relative paths listed in DIR's manifest; paths that would leave DIR
-// (absolute, empty or ".." components) are ignored. Without a manifest, a
-// directory an earlier version wrote is recognised by its containers'
-// entries.tsv indexes, which list the files written: those files, the
-// indexes and split-model.pmml. Empty when neither is there.
-std::vector<std::string> readManifest(const std::filesystem::path& dir);
 
 }  // namespace splitrun
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include <pugixml.hpp>
 
@@ -70,7 +71,7 @@ std::map<std::string, std::string> treeContents(const fs::path& dir)
 {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(dir))
-        if (entry.is_regular_file())
+        if (entry.is_regular_file() && entry.path().filename() != ".split-run-files")
             files[fs::relative(entry.path(), dir).string()] = readFile(entry.path());
     return files;
 }
@@ -88,19 +89,30 @@ std::string schemaErrors(const fs::path& file)
     return std::system(command.c_str()) == 0 ? std::string() : readFile(log);
 }
 
+fs::path exportedFiles(const fs::path& outDir)
+{
+    const fs::path files = outDir.parent_path() / (outDir.filename().string() + ".files");
+    fs::remove_all(files);
+    const RunOutput run = runSplitRun({"export", outDir.string(), "--to", files.string()});
+    if (run.status != 0) throw std::runtime_error("split-run export " + outDir.string() + ": " + run.err);
+    return files;
+}
+
 std::vector<GroupFit> readGroupFits(const fs::path& outDir)
 {
     std::vector<GroupFit> fits;
-    std::istringstream index(readFile(outDir / "PMML" / "entries.tsv"));
+    const fs::path files = exportedFiles(outDir) / "PMML";
+    std::istringstream index(readFile(files / "entries.tsv"));
     std::string line;
     std::getline(index, line);   // the column names
     while (std::getline(index, line)) {
         GroupFit fit;
-        std::string key;
-        std::istringstream(line) >> key >> fit.file;   // neither holds white space
+        std::string key, file;
+        std::istringstream(line) >> key >> file;   // neither holds white space
         if (key == "rootPMML") continue;
+        fit.file = files / file;
         pugi::xml_document doc;
-        doc.load_string(readFile(outDir / "PMML" / fit.file).c_str());
+        doc.load_string(readFile(fit.file).c_str());
         const pugi::xml_node root = doc.document_element();
         const pugi::xml_node info =
             root.child("MiningBuildTask").find_child_by_attribute("Extension", "name", "split-info");

@@ -29,8 +29,14 @@ fs::path freshDir(const std::string& name);
 std::string readFile(const fs::path& path);
 void writeFile(const fs::path& path, const std::string& text);
 
-// Every regular file below `dir`, by path relative to it, with its bytes.
+// Every regular file below `dir`, by path relative to it, with its bytes;
+// a build's manifest aside (it names the build that wrote the directory,
+// so no two builds' are the same).
 std::map<std::string, std::string> treeContents(const fs::path& dir);
+
+// The containers of the build in `outDir` exported as files (split-run
+// export) into a fresh directory beside it, which is returned.
+fs::path exportedFiles(const fs::path& outDir);
 
 // A file of examples/ in the source tree.
 fs::path example(const std::string& name);
@@ -45,14 +51,14 @@ using Record = std::map<std::string, std::string>;
 std::vector<Record> readCsvRecords(const fs::path& path);
 
 struct GroupFit {
-    std::string file;                                          // the entry's file
+    fs::path file;                                             // the entry, exported as a file
     std::map<std::string, std::optional<std::string>> split;   // split field -> value (nullopt: missing)
     double intercept = 0;
     std::map<std::string, double> coefficients;                // "price", "segment=Business"
     std::string event;                                         // logistic: the modelled target value
 };
 
-// Every group PMML listed in DIR/PMML/entries.tsv (the root entry aside).
+// Every group PMML of the build in DIR (the root entry aside), in write order.
 std::vector<GroupFit> readGroupFits(const fs::path& outDir);
 
 // The fit whose split values are the record's, or null.

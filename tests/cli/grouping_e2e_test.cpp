@@ -60,7 +60,7 @@ TEST(Grouping, MissingAndEmptyAreDistinctGroupsAndPresortedRefusesUngroupedInput
     // Grouped input in sort order gives what sorting interleaved input gives.
     EXPECT_TRUE(treeContents(dir / "sorted") == treeContents(dir / "presorted"));
     pugi::xml_document doc;
-    ASSERT_TRUE(doc.load_file((dir / "sorted" / "StatXML" / "rootStatXML.xml").c_str()));
+    ASSERT_TRUE(doc.load_file((exportedFiles(dir / "sorted") / "StatXML" / "rootStatXML.xml").c_str()));
     std::vector<std::string> seen;   // value/isNull/records fitted of each group, in group order
     for (pugi::xml_node group : doc.document_element().children("SplitGroup")) {
         const pugi::xml_node field = group.child("SplitField");

@@ -1,20 +1,25 @@
-// split-run never loses a user's files: builds replace only their own output and only on success;
-// score writes through links and devices, refuses directories, and leaves no temporary files.
+// split-run never loses a user's files: builds replace only their own output, only on success and in
+// one atomic switch, even when killed; score writes through links and devices, refuses directories,
+// and leaves no temporary files.
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
+#include <thread>
 
 #include <gtest/gtest.h>
+
+#include <refhost/container_store.h>
 
 #include "cli_harness.h"
 #include "errors.h"
 #include "output_dir.h"
+#include "output_manifest.h"
+#include "output_transaction.h"
 
 using namespace clitest;
 
@@ -27,8 +32,9 @@ const char* const kCsv =
 
 RunOutput build(const fs::path& dir, const fs::path& data, std::vector<std::string> more = {})
 {
-    std::vector<std::string> args = {"build", "--data", data.string(), "--split", "g", "--target", "y",
-                                     "--out", (dir / "out").string()};
+    std::vector<std::string> args = {"build", "--data", data.string(), "--split", "g", "--target", "y"};
+    if (std::find(more.begin(), more.end(), "--out") == more.end())
+        args.insert(args.end(), {"--out", (dir / "out").string()});
     args.insert(args.end(), more.begin(), more.end());
     return runSplitRun(args);
 }
@@ -53,17 +59,21 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
         int status;
         bool replaced;                         // the first build's files gave way to the second's
         std::string message;
-        bool dropManifest = false;             // the first build is from before the manifest
+        bool dropManifest = false;             // the first build's manifest is gone
     };
     const Case cases[] = {
         {"a run whose groups all fail keeps the previous results", "g,x,y\na,1,\nb,,3\n", {}, 1, false,
          "left as it was"},
         {"an input the build would replace is refused", kCsv, {"--input-pmml", "@in"}, 2, false,
          "--input-pmml"},
+        {"--out '' is refused before any work", kCsv, {"--out", ""}, 2, false, "--out is empty"},
+        {"--out - is refused before any work", kCsv, {"--out", "-"}, 2, false, "not a stream"},
+        {"a dangling symlink --out is refused before any work", kCsv, {"--out", "@dangling"}, 2, false,
+         "symlink to nothing"},
         {"a later good run replaces the earlier files and keeps foreign ones",
          std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n", {}, 0, true, ""},
-        {"a directory from before the manifest is recognised by its indexes",
-         std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n", {}, 0, true, "", true},
+        {"a directory without a manifest is not trusted, whatever its indexes say",
+         std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n", {}, 2, false, "was not written by split-run", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -72,23 +82,36 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
         ASSERT_EQ(build(dir, dir / "data.csv").status, 0);
         const fs::path out = dir / "out";
         writeFile(out / "notes.txt", "mine");
+        fs::create_directories(out / "PMML");
         writeFile(out / "PMML" / "mine.xml", "<mine/>");
-        if (c.dropManifest)   // as an earlier version left it: no manifest and no tables
-            for (const char* name : {".split-run-files", "groups.csv", "coefficients.csv"}) fs::remove(out / name);
+        if (c.dropManifest) {   // an index such as earlier versions wrote, naming the user's files
+            fs::remove(out / ".split-run-files");
+            writeFile(out / "PMML" / "entries.tsv", "key\tfile\tmimeType\ttypeId\nk\tmine.xml\tx\ty\nj\t../notes.txt\tx\ty\n");
+        }
         const auto before = treeContents(out);
         writeFile(dir / "data2.csv", c.csv);
         std::vector<std::string> more;
         for (const std::string& arg : c.more)
-            more.push_back(arg == "@in" ? (out / "PMML" / "model-0001.xml").string() : arg);
+            more.push_back(arg == "@in" ? (out / "split-model.pmml").string()
+                           : arg == "@dangling" ? (dir / "dangling").string() : arg);
+        fs::create_symlink(dir / "nowhere", dir / "dangling");
         const RunOutput run = build(dir, dir / "data2.csv", more);
+        fs::remove(dir / "dangling");
         EXPECT_EQ(run.status, c.status) << run.out << run.err;
         EXPECT_NE((run.out + run.err).find(c.message), std::string::npos) << run.out << run.err;
+        if (!c.more.empty() && c.more[0] == "--out") {
+            EXPECT_EQ(run.out, "") << "refused before any work";
+        }
         const auto after = treeContents(out);
         EXPECT_EQ(after == before, !c.replaced);
-        EXPECT_EQ(after.count("PMML/model-0003.xml"), c.replaced ? 1u : 0u);
+        // The second build's output is all there is: its groups, none of the first's alone.
+        EXPECT_EQ(readFile(out / "groups.csv").find("\nc,") != std::string::npos, c.replaced);
+        if (c.replaced) {
+            EXPECT_EQ(readGroupFits(out).size(), 3u);
+        }
         EXPECT_EQ(after.at("notes.txt"), "mine");
         EXPECT_EQ(after.at("PMML/mine.xml"), "<mine/>");
-        EXPECT_EQ(strayNames(dir, {"data.csv", "data2.csv", "out"}), std::vector<std::string>{});
+        EXPECT_EQ(strayNames(dir, {"data.csv", "data2.csv", "out", "out.files"}), std::vector<std::string>{});
     }
 }
 
@@ -126,6 +149,8 @@ TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
         {"the input itself is refused", "in.csv", "in.csv", 2, "is the input file itself"},
         {"an input named like a temporary file is kept", "in.csv", "in.csv.partial", 0, ""},
         {"a failed run keeps the old file", "old.csv", "bad.csv", 2, "bad.csv:10"},
+        {"a read-only file is refused, as the shell would", "readonly.csv", "in.csv", 2, "is read-only"},
+        {"a file of another owner keeps its owner", "theirs.csv", "in.csv", 0, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -134,6 +159,10 @@ TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
         writeFile(dir / "in.csv.partial", kCsv);
         writeFile(dir / "bad.csv", std::string(kCsv) + "a,1\n");
         writeFile(dir / "old.csv", "old");
+        writeFile(dir / "readonly.csv", "kept");
+        fs::permissions(dir / "readonly.csv", fs::perms::owner_read | fs::perms::group_read);
+        writeFile(dir / "theirs.csv", "theirs");
+        const bool chowned = ::chown((dir / "theirs.csv").c_str(), 65534, 65534) == 0;   // as root only
         fs::create_directories(dir / "sub");
         fs::create_symlink("target.csv", dir / "link.csv");
         const auto place = [&](const std::string& p) { return p == "-" || p[0] == '/' ? p : (dir / p).string(); };
@@ -145,18 +174,29 @@ TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
         EXPECT_EQ(fs::exists(dir / "target.csv"), c.out == "link.csv");
         EXPECT_TRUE(c.out != "-" || run.out.rfind("g,x,y,predicted_y\n", 0) == 0) << run.out;
         EXPECT_EQ(readFile(dir / "old.csv"), "old");
+        EXPECT_EQ(readFile(dir / "readonly.csv"), "kept");
+        struct stat theirs;
+        ASSERT_EQ(::stat((dir / "theirs.csv").c_str(), &theirs), 0);
+        EXPECT_TRUE(!chowned || theirs.st_uid == 65534u);
+        EXPECT_EQ(readFile(dir / "theirs.csv") == "theirs", c.out != "theirs.csv");
         EXPECT_EQ(readFile(dir / "in.csv.partial"), kCsv);
         EXPECT_TRUE((c.status == 0 && c.out == "in.csv") || readFile(dir / "in.csv") == kCsv);
-        EXPECT_EQ(strayNames(dir, {"in.csv", "in.csv.partial", "bad.csv", "old.csv", "sub", "link.csv", "target.csv"}),
+        EXPECT_EQ(strayNames(dir, {"in.csv", "in.csv.partial", "bad.csv", "old.csv", "readonly.csv", "theirs.csv", "sub",
+                                   "link.csv", "target.csv"}),
                   std::vector<std::string>{});
     }
 }
 
-TEST(OutputSafety, BuildRemovesWorkingDirectoriesOfKilledBuildsOnThisHostOnly)
+TEST(OutputSafety, RunsRemoveWorkingFilesOfKilledRunsOnThisHostOnly)
 {
-    // A SIGKILLed build's working directory is removed once its process is gone; live or remote ones stay.
+    // What a SIGKILLed run left is removed once its process is gone; that of live or remote ones stays.
+    // The build is streamed (--memory-limit below the file's size) and spools its records in --temp-dir.
     const fs::path dir = freshDir("output-abandoned");
-    writeFile(dir / "data.csv", kCsv);
+    std::string csv = "g,x,y\n";
+    for (const char* group : {"a", "b"})
+        for (int i = 0; i < 50; ++i) csv += std::string(group) + "," + std::to_string(i) + "," + std::to_string(i * 1.5 + i % 3) + "\n";
+    writeFile(dir / "data.csv", csv);
+    fs::create_directories(dir / "tmp");
     char hostName[256] = {};
     ASSERT_EQ(::gethostname(hostName, sizeof hostName - 1), 0);
     std::string host = hostName;
@@ -167,76 +207,297 @@ TEST(OutputSafety, BuildRemovesWorkingDirectoriesOfKilledBuildsOnThisHostOnly)
     if (dead == 0) ::_exit(0);
     ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
 
-    const std::string prefix = ".out.split-run-new-";
-    const fs::path abandoned = dir / (prefix + host + "-" + std::to_string(dead) + "-aBcDeF");
-    const fs::path live = dir / (prefix + host + "-" + std::to_string(::getpid()) + "-aBcDeF");
-    const fs::path remote = dir / (prefix + "elsewhere-" + std::to_string(dead) + "-aBcDeF");
-    const fs::path backup = dir / (".out.split-run-old-" + host + "-" + std::to_string(dead) + "-aBcDeF");
-    for (const fs::path& path : {abandoned, live, remote, backup}) {
-        fs::create_directories(path / "PMML");
-        writeFile(path / "PMML" / "m.xml", "<x/>");
+    struct Left {
+        std::string stem;    // the working name before "-HOST-PID-"
+        bool directory;
+        fs::path where;
+    };
+    const Left kinds[] = {
+        {".out.split-run-new", true, dir},       // a build's staging directory
+        {".out.split-run-old", true, dir},       // what an earlier version moved aside, with its list
+        {"split-run-tmp", true, dir / "tmp"},    // records grouped through temporary files
+        {".scored.csv.split-run", false, dir},   // score's temporary output
+    };
+    std::vector<std::pair<fs::path, bool>> expectGone;
+    for (const Left& kind : kinds) {
+        const auto make = [&](const std::string& tag, pid_t pid, bool gone) {
+            const fs::path path = kind.where / (kind.stem + "-" + tag + "-" + std::to_string(pid) + "-aBcDeF");
+            if (kind.directory) {
+                fs::create_directories(path / "PMML");
+                writeFile(path / "PMML" / "m.xml", "<x/>");
+                writeFile(path / ".split-run-files", "# Files split-run wrote\nPMML/m.xml\n");
+            } else {
+                writeFile(path, "partial");
+            }
+            expectGone.emplace_back(path, gone);
+        };
+        make(host, dead, true);
+        make(host, ::getpid(), false);
+        make("elsewhere", dead, false);
     }
 
-    ASSERT_EQ(build(dir, dir / "data.csv").status, 0);
-    EXPECT_FALSE(fs::exists(abandoned));
-    ASSERT_TRUE(fs::exists(dir / "out" / "split-model.pmml"));
-    EXPECT_TRUE(fs::exists(live / "PMML" / "m.xml"));
-    EXPECT_TRUE(fs::exists(remote / "PMML" / "m.xml"));
-    EXPECT_TRUE(fs::exists(backup / "PMML" / "m.xml")) << "files moved aside are never removed";
+    ASSERT_EQ(build(dir, dir / "data.csv", {"--memory-limit", "500", "--presorted", "--temp-dir", (dir / "tmp").string()}).status, 0);
+    ASSERT_EQ(runSplitRun({"score", "--model", (dir / "out" / "split-model.pmml").string(), "--data",
+                           (dir / "data.csv").string(), "--out", (dir / "scored.csv").string()})
+                  .status,
+              0);
+    for (const auto& [path, gone] : expectGone) EXPECT_EQ(fs::exists(path), !gone) << path;
 }
 
-// The allocator's top-of-tree mark on a directory; false where the file system has no such flags.
-bool markedTop(const fs::path& dir)
+TEST(OutputSafety, BuildCreatesAPrivateDirectoryWhateverTheUmask)
 {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-    int flags = 0;
-    const bool marked = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_TOPDIR_FL) != 0;
-    if (fd >= 0) ::close(fd);
-    return marked;
-}
-
-TEST(OutputSafety, BuildLeavesPlainContainerDirectoriesAndNoWorkingNames)
-{
-    // Containers are made under temporary names in a marked working directory: neither shows in DIR.
-    const fs::path dir = freshDir("output-plain-dirs");
+    const fs::path dir = freshDir("output-private");
     writeFile(dir / "data.csv", kCsv);
     const mode_t mask = ::umask(0);
+    const RunOutput run = build(dir, dir / "data.csv");
     ::umask(mask);
-    for (const char* run : {"creates the directory", "replaces an earlier build"}) {
-        SCOPED_TRACE(run);
-        ASSERT_EQ(build(dir, dir / "data.csv").status, 0);
+    ASSERT_EQ(run.status, 0) << run.err;
+    struct stat st;
+    ASSERT_EQ(::stat((dir / "out").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(strayNames(dir / "out", {"containers.db", "split-model.pmml", "groups.csv", "coefficients.csv",
+                                       ".split-run-files"}),
+              std::vector<std::string>{});
+}
+
+}  // namespace
+
+namespace {
+
+using splitrun::OutputTransaction;
+using Files = std::map<std::string, std::string>;
+
+// Switches `files` into `out` as a build would.
+void commitFiles(const fs::path& out, const Files& files)
+{
+    OutputTransaction output(out, {});
+    for (const auto& [name, text] : files) writeFile(output.staging() / name, text);
+    output.commit();
+}
+
+// A manifest line listing `path` with the size and hash of `bytes`.
+std::string listed(const std::string& path, const std::string& bytes)
+{
+    const fs::path file = freshDir("hash") / "f";
+    writeFile(file, bytes);
+    const int fd = ::open(file.c_str(), O_RDONLY);
+    std::uint64_t hash = 0;
+    splitrun::contentHash(fd, &hash);
+    ::close(fd);
+    char text[64];
+    std::snprintf(text, sizeof text, "%zu\t%016llx\t", bytes.size(), static_cast<unsigned long long>(hash));
+    return text + path + "\n";
+}
+
+const Files kOld{{"containers.db", "old db"}, {"split-model.pmml", "old model"}};
+const Files kNew{{"containers.db", "new db"}, {"split-model.pmml", "new model"}, {"groups.csv", "new groups"}};
+
+TEST(OutputSwitch, KillAtEveryStepLeavesOneWholeOutputThatTheNextBuildRepairs)
+{
+    std::vector<std::string> steps;
+    for (int stop = 1; stop < 20; ++stop) {
+        SCOPED_TRACE("killed at step " + std::to_string(stop));
+        const fs::path dir = freshDir("switch-kill");
         const fs::path out = dir / "out";
-        EXPECT_FALSE(markedTop(out));
-        for (const auto& entry : fs::recursive_directory_iterator(out)) {
-            const std::string name = entry.path().filename().string();
-            EXPECT_TRUE(name[0] != '.' || name == ".split-run-files") << entry.path();
+        commitFiles(out, kOld);
+        writeFile(out / "notes.txt", "mine");
+        fs::create_directories(out / "sub");
+        writeFile(out / "sub" / "deep.txt", "deep");
+        int channel[2];
+        ASSERT_EQ(::pipe(channel), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(channel[0]);
+            int calls = 0;
+            OutputTransaction::setStepHook([&](const std::string& step) {
+                if (++calls < stop) return;
+                [[maybe_unused]] const ssize_t wrote = ::write(channel[1], step.data(), step.size());
+                ::raise(SIGKILL);
+            });
+            try {
+                commitFiles(out, kNew);
+            } catch (...) {
+                ::_exit(3);
+            }
+            ::_exit(0);
         }
-        for (const char* container : {"StatXML", "PMML"}) {
-            struct stat st;
-            ASSERT_EQ(::stat((out / container).c_str(), &st), 0);
-            EXPECT_EQ(st.st_mode & (S_IFMT | 07777), S_IFDIR | (0777 & ~mask)) << container;
-            EXPECT_FALSE(markedTop(out / container));
+        ::close(channel[1]);
+        char name[64] = {};
+        const ssize_t got = ::read(channel[0], name, sizeof name - 1);
+        ::close(channel[0]);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        const bool killed = WIFSIGNALED(status);
+        ASSERT_TRUE(killed || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
+        const std::string step = got > 0 ? std::string(name, static_cast<std::size_t>(got)) : "";
+        if (killed) steps.push_back(step);
+        const bool switched = !killed || step == "exchange" || step == "journal-removed" || step == "old-removed";
+        const Files& expected = switched ? kNew : kOld;
+        for (const char* when : {"as the kill left it", "after the next build's repair"}) {
+            SCOPED_TRACE(std::string(when) + ", " + step);
+            if (std::string(when) != "as the kill left it") {
+                OutputTransaction repair(out, {});
+            }
+            for (const auto& [file, text] : expected) EXPECT_EQ(readFile(out / file), text) << file;
+            EXPECT_EQ(fs::exists(out / "groups.csv"), switched);
         }
-        EXPECT_EQ(strayNames(dir, {"data.csv", "out"}), std::vector<std::string>{});
+        EXPECT_EQ(readFile(out / "notes.txt"), "mine");
+        EXPECT_EQ(readFile(out / "sub" / "deep.txt"), "deep");
+        EXPECT_EQ(strayNames(dir, {"out"}), std::vector<std::string>{});
+        EXPECT_EQ(strayNames(out, {"containers.db", "split-model.pmml", "groups.csv", ".split-run-files", "notes.txt", "sub"}),
+                  std::vector<std::string>{});
+        if (!killed) break;
+    }
+    EXPECT_EQ(steps, (std::vector<std::string>{"manifest", "journal", "carry", "carry", "exchange", "journal-removed",
+                                               "old-removed"}));
+}
+
+TEST(OutputSwitch, RemovesOnlyFilesItCanProveItWrote)
+{
+    struct Case {
+        const char* name;
+        std::function<std::string(const fs::path& dir, const fs::path& out)> attack;   // returns manifest lines to add
+        bool refused;                     // the build stops before changing anything
+        Files kept;                       // paths relative to the test directory
+    };
+    const auto victim = [](const fs::path& dir) {
+        fs::create_directories(dir / "outside");
+        writeFile(dir / "outside" / "victim.txt", "precious");
+    };
+    const Case cases[] = {
+        {"a line through a symlink inside DIR",
+         [&](const fs::path& dir, const fs::path& out) {
+             victim(dir);
+             fs::create_directory_symlink(dir / "outside", out / "link");
+             return listed("link/victim.txt", "precious");
+         },
+         false, {{"outside/victim.txt", "precious"}, {"out/link/victim.txt", "precious"}}},
+        {"a line naming a directory",
+         [](const fs::path&, const fs::path& out) {
+             fs::create_directories(out / "mydata");
+             writeFile(out / "mydata" / "a.txt", "data");
+             return listed("mydata", "") + "mydata\n";
+         },
+         false, {{"out/mydata/a.txt", "data"}}},
+        {"a listed file the user has changed since",
+         [](const fs::path&, const fs::path& out) {
+             writeFile(out / "notes.txt", "final");
+             return listed("notes.txt", "draft");
+         },
+         false, {{"out/notes.txt", "final"}}},
+        {"a path alone, as older manifests had, that no build ever wrote",
+         [](const fs::path&, const fs::path& out) {
+             writeFile(out / "mine.txt", "mine");
+             return std::string("mine.txt\n../outside/victim.txt\n");
+         },
+         false, {{"out/mine.txt", "mine"}}},
+        {"a symlink in place of a listed output",
+         [&](const fs::path& dir, const fs::path& out) {
+             victim(dir);
+             fs::remove(out / "containers.db");
+             fs::create_symlink(dir / "outside" / "victim.txt", out / "containers.db");
+             return std::string();
+         },
+         true, {{"outside/victim.txt", "precious"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = freshDir("switch-attack");
+        const fs::path out = dir / "out";
+        commitFiles(out, kOld);
+        const std::string lines = c.attack(dir, out);
+        writeFile(out / ".split-run-files", readFile(out / ".split-run-files") + lines);
+        bool refused = false;
+        try {
+            commitFiles(out, kNew);
+        } catch (const splitrun::InputError& error) {
+            refused = true;
+            EXPECT_NE(std::string(error.what()).find("was not written by split-run"), std::string::npos) << error.what();
+        }
+        EXPECT_EQ(refused, c.refused);
+        for (const auto& [path, text] : c.kept) EXPECT_EQ(readFile(dir / path), text) << path;
+        if (!c.refused) {
+            EXPECT_EQ(readFile(out / "containers.db"), "new db");
+        }
+        EXPECT_EQ(strayNames(dir, {"out", "outside"}), std::vector<std::string>{});
     }
 }
 
-TEST(OutputSafety, SpreadDirectoryIsNotMadeOverAFileOrWithoutItsParent)
+// Entries of one container, built on demand; `kill` ends the process when that entry is asked for.
+splitrun::NamedEntries numberedEntries(const std::string& name, std::size_t count, std::size_t kill = SIZE_MAX)
 {
-    for (const bool parentMissing : {false, true}) {   // builds cover the directory being made
-        SCOPED_TRACE(parentMissing ? "a missing parent is reported" : "a file at the path stays and is reported");
-        const fs::path dir = freshDir("spread-dir");
-        const fs::path path = parentMissing ? dir / "missing" / "StatXML" : dir / "StatXML";
-        if (!parentMissing) writeFile(path, "mine");
-        try {
-            splitrun::makeSpreadDirectory(path);
-            ADD_FAILURE() << "made " << path;
-        } catch (const splitrun::RunError& error) {
-            EXPECT_NE(std::string(error.what()).find(path.string()), std::string::npos) << error.what();
-        }
-        EXPECT_FALSE(fs::is_directory(path));
-        EXPECT_TRUE(parentMissing || readFile(path) == "mine");
-        EXPECT_EQ(strayNames(dir, {parentMissing ? "missing" : "StatXML"}), std::vector<std::string>{});
+    return {name, count, [kill](std::size_t i) {
+                if (i == kill) ::raise(SIGKILL);
+                return splitrun::ContainerEntry{"model-" + std::to_string(i + 1), "mimeType=text/xml\ntypeId=t",
+                                                "<m n=\"" + std::to_string(i) + "\"/>"};
+            }};
+}
+
+std::size_t storedCount(const fs::path& db, const std::string& container)
+{
+    std::size_t count = 0;
+    refhost::ContainerStoreReader(db.string()).forEach(container, {}, [&](const refhost::StoredRow&) { ++count; });
+    return count;
+}
+
+TEST(OutputSwitch, ABuildKilledWhileWritingTheDatabaseLeavesThePreviousOutputReadable)
+{
+    const fs::path dir = freshDir("switch-db-kill");
+    const fs::path out = dir / "out";
+    {
+        OutputTransaction output(out, {});
+        splitrun::writeContainerStore(output.staging() / splitrun::kContainerStoreName, {numberedEntries("PMML", 3)});
+        output.commit();
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        OutputTransaction output(out, {});
+        splitrun::writeContainerStore(output.staging() / splitrun::kContainerStoreName,
+                                      {numberedEntries("PMML", 5000, 2500)});
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(storedCount(out / splitrun::kContainerStoreName, "PMML"), 3u);
+    { OutputTransaction next(out, {}); }   // removes what the killed build left
+    EXPECT_EQ(strayNames(dir, {"out"}), std::vector<std::string>{});
+    EXPECT_EQ(storedCount(out / splitrun::kContainerStoreName, "PMML"), 3u);
+}
+
+TEST(OutputSwitch, TwoBuildsIntoOneDirectoryLeaveOneOfThemWhole)
+{
+    const fs::path dir = freshDir("switch-race");
+    const std::string csvs[] = {kCsv, std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n"};
+    std::vector<std::map<std::string, std::string>> alone;
+    for (int i = 0; i < 2; ++i) {
+        writeFile(dir / ("data" + std::to_string(i) + ".csv"), csvs[i]);
+        const fs::path ref = dir / ("ref" + std::to_string(i));
+        ASSERT_EQ(runSplitRun({"build", "--data", (dir / ("data" + std::to_string(i) + ".csv")).string(), "--split",
+                               "g", "--target", "y", "--out", ref.string()})
+                      .status,
+                  0);
+        alone.push_back(treeContents(ref));
+    }
+    ASSERT_NE(alone[0], alone[1]);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        int statuses[2] = {-1, -1};
+        std::vector<std::thread> builds;
+        for (int i = 0; i < 2; ++i)
+            builds.emplace_back([&, i] {
+                statuses[i] = runSplitRun({"build", "--data", (dir / ("data" + std::to_string(i) + ".csv")).string(),
+                                           "--split", "g", "--target", "y", "--out", (dir / "out").string()})
+                                  .status;
+            });
+        for (std::thread& build : builds) build.join();
+        EXPECT_EQ(statuses[0], 0);
+        EXPECT_EQ(statuses[1], 0);
+        const auto result = treeContents(dir / "out");
+        EXPECT_TRUE(result == alone[0] || result == alone[1]);
+        EXPECT_EQ(strayNames(dir, {"data0.csv", "data1.csv", "ref0", "ref1", "out"}), std::vector<std::string>{});
     }
 }
 

@@ -137,7 +137,7 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndLeftEmpty)
     }
     // A group's own PMML scores only its group, and says so.
     const RunOutput one = score("id,shop,x\n9007199254740993,a,1\n9007199254740992,a,1\n",
-                                (dir / "out" / "PMML" / "model-0002.xml").string());
+                                (exportedFiles(dir / "out") / "PMML" / "model-0002.xml").string());
     ASSERT_EQ(one.status, 0) << one.err;
     for (const char* part : {"one group's (id=9007199254740993)", "1 records of other groups"})
         EXPECT_NE(one.out.find(part), std::string::npos) << one.out;

@@ -1,0 +1,161 @@
+// The run's output containers in one SQLite file, written in a single
+// transaction through one prepared statement.
+#include "refhost/container_store.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+
+namespace refhost {
+
+namespace {
+
+[[noreturn]] void fail(sqlite3* db, const std::string& path, const std::string& what) {
+    throw StoreError(path + ": " + what + " (" + (db ? sqlite3_errmsg(db) : "out of memory") + ")");
+}
+
+// The text of column `i` with its exact length (keys may hold any byte).
+std::string columnText(sqlite3_stmt* statement, int i) {
+    const void* bytes = sqlite3_column_blob(statement, i);
+    const int size = sqlite3_column_bytes(statement, i);
+    return bytes ? std::string(static_cast<const char*>(bytes), static_cast<size_t>(size)) : std::string();
+}
+
+class Statement {
+public:
+    Statement(sqlite3* db, const std::string& path, const char* sql) {
+        if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) fail(db, path, "cannot read");
+    }
+    ~Statement() { sqlite3_finalize(statement_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    sqlite3_stmt* get() const { return statement_; }
+
+private:
+    sqlite3_stmt* statement_ = nullptr;
+};
+
+}  // namespace
+
+ContainerStoreWriter::ContainerStoreWriter(const std::string& path) : path_(path) {
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE,
+                        nullptr) != SQLITE_OK) {
+        const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw StoreError(path + ": cannot create the database (" + message + ")");
+    }
+    // The file is private to the run until it is complete and moved into
+    // place, so it needs no rollback journal: a failed run discards it.
+    // Entries of a kilobyte or two fill large pages with little left over
+    // (4 KiB pages hold two, leaving a fifth of the file empty).
+    exec("PRAGMA page_size=65536");
+    exec("PRAGMA journal_mode=OFF");
+    exec("PRAGMA synchronous=OFF");
+    exec("PRAGMA locking_mode=EXCLUSIVE");
+    exec("PRAGMA cache_size=-16384");
+    exec(("PRAGMA user_version=" + std::to_string(kContainerStoreVersion)).c_str());
+    exec("CREATE TABLE entries(container TEXT NOT NULL, seq INTEGER NOT NULL, key TEXT NOT NULL, "
+         "mime_type TEXT NOT NULL, type_id TEXT NOT NULL, content BLOB NOT NULL)");
+    exec("BEGIN");
+    if (sqlite3_prepare_v2(db_, "INSERT INTO entries VALUES(?1, ?2, ?3, ?4, ?5, ?6)", -1, &insert_, nullptr) !=
+        SQLITE_OK)
+        fail(db_, path_, "cannot prepare the insert");
+}
+
+ContainerStoreWriter::~ContainerStoreWriter() {
+    sqlite3_finalize(insert_);
+    sqlite3_close(db_);
+}
+
+void ContainerStoreWriter::exec(const char* sql) {
+    char* message = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+        const std::string text = message ? message : sqlite3_errmsg(db_);
+        sqlite3_free(message);
+        throw StoreError(path_ + ": cannot write the database (" + text + ")");
+    }
+}
+
+void ContainerStoreWriter::add(const std::string& container, const std::string& key, const std::string& mimeType,
+                               const std::string& typeId, const std::string& content) {
+    auto next = std::find_if(nextSeq_.begin(), nextSeq_.end(), [&](const auto& c) { return c.first == container; });
+    if (next == nextSeq_.end()) next = nextSeq_.insert(nextSeq_.end(), {container, 1});
+    sqlite3_bind_text(insert_, 1, container.data(), static_cast<int>(container.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(insert_, 2, next->second);
+    sqlite3_bind_text(insert_, 3, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+    sqlite3_bind_text(insert_, 4, mimeType.data(), static_cast<int>(mimeType.size()), SQLITE_STATIC);
+    sqlite3_bind_text(insert_, 5, typeId.data(), static_cast<int>(typeId.size()), SQLITE_STATIC);
+    sqlite3_bind_blob64(insert_, 6, content.data(), content.size(), SQLITE_STATIC);
+    const int status = sqlite3_step(insert_);
+    sqlite3_reset(insert_);
+    sqlite3_clear_bindings(insert_);
+    if (status != SQLITE_DONE) fail(db_, path_, "cannot write the database");
+    ++next->second;
+}
+
+void ContainerStoreWriter::commit() {
+    // Indexes built once over the finished table cost less than kept up to
+    // date row by row.
+    exec("CREATE UNIQUE INDEX entries_by_seq ON entries(container, seq)");
+    exec("CREATE INDEX entries_by_key ON entries(container, key)");
+    exec("COMMIT");
+    sqlite3_finalize(insert_);
+    insert_ = nullptr;
+    if (sqlite3_close(db_) != SQLITE_OK) fail(db_, path_, "cannot close the database");
+    db_ = nullptr;
+}
+
+ContainerStoreReader::ContainerStoreReader(const std::string& path) : path_(path) {
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw StoreError(path + ": cannot open the database (" + message + ")");
+    }
+    int version = -1;
+    {
+        Statement statement(db_, path_, "PRAGMA user_version");
+        if (sqlite3_step(statement.get()) == SQLITE_ROW) version = sqlite3_column_int(statement.get(), 0);
+    }
+    if (version != kContainerStoreVersion) {
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw StoreError(path + ": not a container store this version of split-run reads (schema version " +
+                         std::to_string(version) + ", expected " + std::to_string(kContainerStoreVersion) + ")");
+    }
+}
+
+ContainerStoreReader::~ContainerStoreReader() { sqlite3_close(db_); }
+
+std::vector<std::string> ContainerStoreReader::containers() const {
+    Statement statement(db_, path_, "SELECT DISTINCT container FROM entries ORDER BY container");
+    std::vector<std::string> names;
+    int status;
+    while ((status = sqlite3_step(statement.get())) == SQLITE_ROW) names.push_back(columnText(statement.get(), 0));
+    if (status != SQLITE_DONE) fail(db_, path_, "cannot read");
+    return names;
+}
+
+void ContainerStoreReader::forEach(const std::string& container, const std::vector<std::string>& keys,
+                                   const std::function<void(const StoredRow&)>& each) const {
+    Statement statement(db_, path_,
+                        "SELECT seq, key, mime_type, type_id, content FROM entries WHERE container = ?1 "
+                        "ORDER BY seq");
+    sqlite3_bind_text(statement.get(), 1, container.data(), static_cast<int>(container.size()), SQLITE_STATIC);
+    int status;
+    StoredRow row;
+    row.container = container;
+    while ((status = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        row.key = columnText(statement.get(), 1);
+        if (!keys.empty() && std::find(keys.begin(), keys.end(), row.key) == keys.end()) continue;
+        row.seq = sqlite3_column_int64(statement.get(), 0);
+        row.mimeType = columnText(statement.get(), 2);
+        row.typeId = columnText(statement.get(), 3);
+        row.content = columnText(statement.get(), 4);
+        each(row);
+    }
+    if (status != SQLITE_DONE) fail(db_, path_, "cannot read");
+}
+
+}  // namespace refhost

@@ -1,0 +1,114 @@
+// split-run export: a build's containers written out as the files and indexes of one directory per
+// container, byte for byte, and single entries to standard output.
+#include <gtest/gtest.h>
+
+#include "cli_harness.h"
+#include "output_dir.h"
+
+using namespace clitest;
+
+namespace {
+
+struct Stored {
+    std::string key, mimeType, typeId, content;
+};
+
+// Entries whose keys, properties and bytes need care: bytes outside the safe set, a leading dot, a
+// key written twice, TSV escapes, binary content, and one entry larger than any buffer.
+std::vector<Stored> trickyEntries()
+{
+    return {
+        {"model-0001", "application/pmml+xml", "SPLITpmml.xml", "<PMML/>\n"},
+        {"a/b c%", "text/plain", "t", std::string("bin\0\xff\r\n", 7)},
+        {".hidden", "x\ty", "back\\slash", ""},
+        {std::string("nul\0key", 7), "m\rline", "t", "n"},
+        {"model-0001", "application/pmml+xml", "SPLITpmml.xml", "<second/>"},
+        {"big", "m", "t", std::string(3 << 20, 'z')},
+        {"rootPMML", "application/pmml+xml", "SPLITpmml.xml", "<root/>"},
+    };
+}
+
+fs::path storeWith(const std::vector<Stored>& entries)
+{
+    const fs::path out = freshDir("export") / "out";
+    fs::create_directories(out);
+    splitrun::NamedEntries pmml{"PMML", entries.size(), [&entries](std::size_t i) {
+                                    return splitrun::ContainerEntry{
+                                        entries[i].key, "mimeType=" + entries[i].mimeType + "\ntypeId=" + entries[i].typeId,
+                                        entries[i].content};
+                                }};
+    splitrun::NamedEntries stat{"StatXML", 1, [](std::size_t) {
+                                    return splitrun::ContainerEntry{"rootStatXML", "mimeType=s\ntypeId=u", "<s/>"};
+                                }};
+    splitrun::writeContainerStore(out / splitrun::kContainerStoreName, {stat, pmml});
+    return out;
+}
+
+TEST(Export, WritesEachEntryByteForByteInTheFileLayout)
+{
+    const std::vector<Stored> entries = trickyEntries();
+    const fs::path out = storeWith(entries);
+    const fs::path files = out.parent_path() / "files";
+    const RunOutput run = runSplitRun({"export", out.string(), "--to", files.string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "Exported 8 entries of PMML, StatXML to " + files.string() + "\n");
+    EXPECT_EQ(readFile(files / "PMML" / "entries.tsv"),
+              "key\tfile\tmimeType\ttypeId\n"
+              "model-0001\tmodel-0001.xml\tapplication/pmml+xml\tSPLITpmml.xml\n"
+              "a/b c%\ta%2Fb%20c%25.xml\ttext/plain\tt\n"
+              ".hidden\t%2Ehidden.xml\tx\\ty\tback\\\\slash\n" +
+                  std::string("nul\0key", 7) + "\tnul%00key.xml\tm\\rline\tt\n"
+              "model-0001\tmodel-0001~2.xml\tapplication/pmml+xml\tSPLITpmml.xml\n"
+              "big\tbig.xml\tm\tt\n"
+              "rootPMML\trootPMML.xml\tapplication/pmml+xml\tSPLITpmml.xml\n");
+    const char* names[] = {"model-0001.xml", "a%2Fb%20c%25.xml", "%2Ehidden.xml", "nul%00key.xml",
+                           "model-0001~2.xml", "big.xml", "rootPMML.xml"};
+    for (std::size_t i = 0; i < entries.size(); ++i) EXPECT_EQ(readFile(files / "PMML" / names[i]), entries[i].content) << names[i];
+    EXPECT_EQ(treeContents(files).size(), entries.size() + 3);   // PMML's files and index, StatXML's root and index
+
+    // One entry to standard output, exactly; the first of a key written twice.
+    for (const std::size_t i : {1u, 2u, 0u}) {
+        const RunOutput one = runSplitRun({"export", out.string(), "--container", "PMML", "--key", entries[i].key, "--to", "-"});
+        EXPECT_EQ(one.status, 0) << one.err;
+        EXPECT_EQ(one.out, entries[i].content) << entries[i].key;
+    }
+}
+
+TEST(Export, RefusesWhatItCannotDoAndWritesNothing)
+{
+    const fs::path out = storeWith(trickyEntries());
+    struct Case {
+        const char* name;
+        std::vector<std::string> options;   // after "export DIR"; "@to" is a directory beside DIR
+        std::string message;
+    };
+    const Case cases[] = {
+        {"standard output without one container", {"--key", "model-0001", "--to", "-"}, "one --container and one --key"},
+        {"standard output without one key", {"--container", "PMML", "--to", "-"}, "one --container and one --key"},
+        {"standard output for a key no entry has", {"--container", "PMML", "--key", "nope", "--to", "-"}, "--key nope"},
+        {"a key no entry has", {"--key", "model-0001", "--key", "nope", "--to", "@to"}, "--key nope: no entry"},
+        {"a container the build did not write", {"--container", "Other", "--to", "@to"}, "it has PMML, StatXML"},
+        {"a container directory already there", {"--container", "PMML", "--to", "@taken"}, "already exists"},
+        {"a directory without a database", {"--to", "@to", "--container", "@missing"}, "has no containers.db"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = freshDir("export-refused");
+        fs::create_directories(dir / "taken" / "PMML");
+        std::string source = out.string();
+        std::vector<std::string> args = {"export"};
+        for (const std::string& option : c.options) {
+            if (option == "@missing") source = dir.string();
+            args.push_back(option == "@to" ? (dir / "to").string() : option == "@taken" ? (dir / "taken").string()
+                                                                    : option == "@missing" ? "PMML" : option);
+        }
+        args.insert(args.begin() + 1, source);
+        const RunOutput run = runSplitRun(args);
+        EXPECT_EQ(run.status, 2) << run.out;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_TRUE(!fs::exists(dir / "to") || fs::is_empty(dir / "to"));
+        EXPECT_TRUE(fs::is_empty(dir / "taken" / "PMML"));
+    }
+}
+
+}  // namespace
