@@ -219,7 +219,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
         if (!showingGroups) progress.update(records, total, "records");
     };
     if (streamed) {
-        auto file = std::make_shared<StreamedCsvSource>(options.dataFile, options.format, columns, data.csvColumns);
+        auto file = std::make_shared<StreamedCsvSource>(data.file, options.format, columns, data.csvColumns);
         file->onBlock(showRecords);
         if (options.presorted) {
             // The grouping was checked, and the records spooled, while the

@@ -367,8 +367,10 @@ CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModel
 {
     CsvTable result;
     result.source = csvPath == "-" ? "<stdin>" : csvPath;
+    // Both passes, and the run's passes after them, read one descriptor.
+    result.file = std::make_shared<const InputFile>(csvPath, "--data");
     {
-        InputSource input(csvPath, "--data", format.latin1);
+        InputSource input(result.file, format.latin1);
         CsvStream reader(input.stream(), result.source, format);
         checkDelimiterHint(reader.header(), csvPath, format);
         if (!dataModelPath.empty()) {
@@ -389,7 +391,7 @@ CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModel
             }
         }
     }
-    const StreamedCsvSource source(csvPath, format, result.table.columns(), result.csvColumns);
+    const StreamedCsvSource source(result.file, format, result.table.columns(), result.csvColumns);
     const auto pass = source.openPass();
     std::vector<ColumnDigest> digests(result.table.columnCount());
     std::size_t records = 0;

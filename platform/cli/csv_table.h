@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,6 +55,9 @@ struct CsvTable {
     std::optional<std::size_t> streamedRecords;
     // The CSV column of each table column (set by profileCsvFile).
     std::vector<std::size_t> csvColumns;
+    // The file held open for the passes after the profile's (set by
+    // profileCsvFile).
+    std::shared_ptr<const InputFile> file;
 
     std::size_t recordCount() const { return streamedRecords ? *streamedRecords : table.rowCount(); }
 };

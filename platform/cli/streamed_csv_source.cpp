@@ -12,9 +12,21 @@
 namespace splitrun {
 
 StreamedCsvSource::Pass::Pass(const StreamedCsvSource& source)
-    : source_(source), input_(source.path_, "--data", source.format_.latin1),
+    : source_(source),
+      input_(source.file_ ? InputSource(source.file_, source.format_.latin1)
+                          : InputSource(source.path_, "--data", source.format_.latin1)),
       stream_(input_.stream(), source.path_ == "-" ? "<stdin>" : source.path_, source.format_)
 {
+    // The columns were found in an earlier pass; a header that no longer
+    // names them means the file is not the one that was looked at.
+    const std::vector<std::string>& header = stream_.header();
+    for (std::size_t i = 0; i < source.columns_.size(); ++i) {
+        const std::size_t column = source.csvColumns_[i];
+        if (column >= header.size() || header[column] != source.columns_[i].name)
+            throw InputError(stream_.sourceName() + ": the input changed while it was read (its header "
+                             "no longer has the field '" + source.columns_[i].name +
+                             "'); let whatever writes it finish, or build from a copy");
+    }
 }
 
 bool StreamedCsvSource::Pass::next(refhost::Table& block)
@@ -48,6 +60,14 @@ StreamedCsvSource::StreamedCsvSource(std::string path, CsvFormat format, std::ve
     : path_(std::move(path)), format_(std::move(format)), columns_(std::move(columns)),
       csvColumns_(std::move(csvColumns)), blockRecords_(blockRecords)
 {
+}
+
+StreamedCsvSource::StreamedCsvSource(std::shared_ptr<const InputFile> file, CsvFormat format,
+                                     std::vector<refhost::Column> columns, std::vector<std::size_t> csvColumns,
+                                     std::size_t blockRecords)
+    : StreamedCsvSource(file->path(), std::move(format), std::move(columns), std::move(csvColumns), blockRecords)
+{
+    file_ = std::move(file);
 }
 
 std::unique_ptr<refhost::RecordPass> StreamedCsvSource::open() const { return openPass(); }
