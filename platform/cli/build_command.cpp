@@ -75,6 +75,24 @@ std::optional<std::uint64_t> inputBytes(const BuildOptions& options)
     return bytes;
 }
 
+// The columns the build is asked to read: the split fields, the target and
+// the inputs (every column when the inputs are left to their default).
+std::vector<std::size_t> namedColumns(const CsvTable& data, const BuildOptions& options)
+{
+    if (options.inputs.empty()) {
+        std::vector<std::size_t> all(data.table.columnCount());
+        for (std::size_t c = 0; c < all.size(); ++c) all[c] = c;
+        return all;
+    }
+    std::vector<std::size_t> columns;
+    std::vector<std::string> names = options.splitFields;
+    names.push_back(options.target);
+    names.insert(names.end(), options.inputs.begin(), options.inputs.end());
+    for (const std::string& name : names)
+        if (const auto column = data.table.columnIndex(name)) columns.push_back(*column);
+    return columns;
+}
+
 // True when the file is too large to load within the memory limit.
 bool tooLargeToLoad(const BuildOptions& options)
 {
@@ -197,11 +215,14 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
             keyPass.reset();
         }
     };
-    CsvTable data = streamed ? profileCsvFile(options.dataFile, options.dataModelFile, options.format, foldedPass)
-                             : readCsvTable(options.dataFile, options.dataModelFile, options.format);
+    CsvTable data = streamed ? profileCsvFile(options.dataFile, options.dataModelFile, options.format, foldedPass,
+                                              options.categorical)
+                             : readCsvTable(options.dataFile, options.dataModelFile, options.format,
+                                            options.categorical);
     if (data.recordCount() == 0)
         throw InputError(options.dataFile + ": the file has a header but no records; there is "
                                             "nothing to build models from");
+    refuseStrayTexts(data, namedColumns(data, options), options.format, options.categorical);
     const ModelFields fields = resolveModelFields(options, data);
     const std::optional<std::string> inputPmml = optionalFile(options.inputPmmlFile, "--input-pmml");
     const std::optional<std::string> inputStatXml =
@@ -276,6 +297,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
                                       {"--data-model", options.dataModelFile},
                                       {"--input-pmml", options.inputPmmlFile},
                                       {"--input-statxml", options.inputStatXmlFile}});
+    for (const std::string& note : data.notes) out << "Note: " << note << "\n";
     printFields(out, data);
     refhost::Table table = componentTable(data, columns);
 
@@ -284,6 +306,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     const splitmodels::ModelSpec request = modelSpec(options, fields);
     GroupWorker worker(request);
     worker.keepSplitKeys(fields.split);
+    if (options.skipNonFinite) worker.skipNonFinite();
 
     refhost::RunConfig config;
     config.dataModel = componentDataModel(data, table, fields);
@@ -298,7 +321,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     config.inputStatXml = inputStatXml;
     config.worker = [&worker](const refhost::WorkerJob& job) { return worker(job); };
     config.threads = options.threads;
-    config.engine = &engine.start(encodeRemoteSetup(request, fields.split));
+    config.engine = &engine.start(encodeRemoteSetup(request, fields.split, options.skipNonFinite));
     config.received = [&worker](const refhost::WorkerJob& job, refhost::WorkerOutput& output) {
         adoptAttachment(worker, job, output);
     };
@@ -336,6 +359,8 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
                             fields, request, config.dataModel);
     if (succeeded) output.commit();
 
+    if (const std::size_t skipped = worker.nonFiniteSkipped())
+        out << "\nRecords left out for an infinite target or input (--non-finite skip): " << skipped << "\n";
     if (!result.distributeMessages.empty() || !result.collectMessages.empty()) {
         out << "\nMessages:\n";
         printMessages(out, "split_distribute", result.distributeMessages);

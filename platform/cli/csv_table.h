@@ -15,6 +15,7 @@
 
 #include <refhost/table.h>
 
+#include "column_profile.h"
 #include "csv_format.h"
 #include "csv_stream.h"
 #include "input_source.h"
@@ -29,6 +30,7 @@ struct FieldSummary {
     std::size_t categories = 0;   // distinct present values (at most a limit)
     bool moreCategories = false;  // there are more distinct values than `categories`
     std::size_t missing = 0;      // missing values
+    TextTally tally{};            // for an inferred text column: its numbers and other texts
 };
 
 // The source line of each row: row + 2 unless lines were recorded (a file
@@ -58,6 +60,9 @@ struct CsvTable {
     // The file held open for the passes after the profile's (set by
     // profileCsvFile).
     std::shared_ptr<const InputFile> file;
+    // Notes for the report on how the file was read (a row-name column left
+    // out, text that does not look like UTF-8).
+    std::vector<std::string> notes;
 
     std::size_t recordCount() const { return streamedRecords ? *streamedRecords : table.rowCount(); }
 };
@@ -66,10 +71,22 @@ struct CsvTable {
 // format describes. Without a data model each column's storage and measure
 // are inferred; with one (`dataModelPath` non-empty) its fields must be the
 // header's fields (in any order; the table takes the data model's order) and
-// every value must read as its field's storage. Throws InputError naming the
-// file, line, column and field of the first problem.
+// every value must read as its field's storage. Fields named in
+// `categorical` are read as text whatever their values (without a data
+// model; each must be a field of the header). A first header field with no
+// name (R's row names) is left out. A header that is not UTF-8, unless the
+// format reads Latin-1, is refused. Throws InputError naming the file, line,
+// column and field of the first problem.
 CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPath,
-                      const CsvFormat& format = {});
+                      const CsvFormat& format = {}, const std::vector<std::string>& categorical = {});
+
+// Throws InputError for the first of the table's `columns` that was
+// inferred as text only because of a few cells that are not numbers (see
+// hasStrayTexts), naming its line and value and pointing to --na-values and
+// --categorical. Fields in `categorical`, and tables typed by a data
+// model, are left alone.
+void refuseStrayTexts(const CsvTable& data, const std::vector<std::size_t>& columns, const CsvFormat& format,
+                      const std::vector<std::string>& categorical);
 
 // Looks at a file too large to load without keeping its records. A first
 // pass infers each column's storage as readCsvTable does (or takes it from
@@ -83,10 +100,12 @@ CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPa
 // read again (gzip-compressed or not). Throws InputError as readCsvTable.
 // `eachBlock`, when given, is called with every block of the second pass,
 // typed as the table's columns, and its records as read (for their lines),
-// so that the same pass can check or copy the records.
+// so that the same pass can check or copy the records. `categorical` is as
+// for readCsvTable.
 CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModelPath,
                         const CsvFormat& format = {},
-                        const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock = {});
+                        const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock = {},
+                        const std::vector<std::string>& categorical = {});
 
 // Appends a field's value to a column kept for the given storage: missing
 // as missing, text as text, numbers, dates and times as numbers. Throws

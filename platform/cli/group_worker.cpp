@@ -1,6 +1,8 @@
 #include "group_worker.h"
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 #include <cstdio>
 #include <stdexcept>
 #include <string_view>
@@ -19,7 +21,8 @@ std::string modelIdFor(std::size_t groupIndex)
     return text;
 }
 
-TableRecords::TableRecords(const refhost::Table& records, const std::string& dataModel) : records_(records)
+TableRecords::TableRecords(const refhost::Table& records, const std::string& dataModel, bool nonFiniteMissing)
+    : records_(records), nonFiniteMissing_(nonFiniteMissing)
 {
     const std::vector<splitmodels::FieldDef> defs = splitmodels::parseDataModelFields(dataModel);
     // By name, the last definition of a name winning; a scan per column
@@ -52,6 +55,8 @@ void TableRecords::readField(std::size_t field, splitmodels::FieldColumn& out) c
     switch (values.kind()) {
     case Kind::Real:
         if (!text) std::copy(values.reals().begin(), values.reals().begin() + static_cast<std::ptrdiff_t>(n), out.numbers.begin());
+        if (!text && nonFiniteMissing_)
+            for (std::size_t r = 0; r < n; ++r) out.missing[r] |= !std::isfinite(out.numbers[r]);
         return;
     case Kind::Integer:
         if (!text)
@@ -76,13 +81,75 @@ void TableRecords::readField(std::size_t field, splitmodels::FieldColumn& out) c
 
 GroupWorker::GroupWorker(splitmodels::ModelSpec request) : request_(std::move(request)) {}
 
+namespace {
+
+// The first record of the group whose target or an input is not finite:
+// its field, value and position; nothing when every number is finite.
+struct NonFinite {
+    std::string field;
+    double value = 0;
+    std::size_t record = 0;   // 0-based within the group
+};
+
+std::optional<NonFinite> firstNonFinite(const refhost::Table& records, const splitmodels::ModelSpec& request)
+{
+    std::optional<NonFinite> first;
+    std::vector<std::string> fields{request.target};
+    fields.insert(fields.end(), request.inputs.begin(), request.inputs.end());
+    for (const std::string& name : fields) {
+        const auto column = records.columnIndex(name);
+        if (!column || records.values(*column).kind() != refhost::ColumnValues::Kind::Real) continue;
+        const refhost::ColumnValues& values = records.values(*column);
+        const std::size_t end = first ? first->record : values.size();
+        for (std::size_t r = 0; r < end; ++r)
+            if (!values.isMissing(r) && !std::isfinite(values.reals()[r])) {
+                first = NonFinite{name, values.reals()[r], r};
+                break;
+            }
+    }
+    return first;
+}
+
+// Records that hold a non-finite target or input.
+std::size_t nonFiniteRecords(const refhost::Table& records, const splitmodels::ModelSpec& request)
+{
+    std::vector<char> bad(records.rowCount(), 0);
+    std::vector<std::string> fields{request.target};
+    fields.insert(fields.end(), request.inputs.begin(), request.inputs.end());
+    for (const std::string& name : fields) {
+        const auto column = records.columnIndex(name);
+        if (!column || records.values(*column).kind() != refhost::ColumnValues::Kind::Real) continue;
+        const refhost::ColumnValues& values = records.values(*column);
+        for (std::size_t r = 0; r < values.size(); ++r)
+            bad[r] |= !values.isMissing(r) && !std::isfinite(values.reals()[r]);
+    }
+    return static_cast<std::size_t>(std::count(bad.begin(), bad.end(), 1));
+}
+
+}  // namespace
+
 refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
 {
     splitmodels::ModelSpec request = request_;
     request.modelId = modelIdFor(job.groupIndex);
     request.dataModelXml = job.dataModel;
-    const TableRecords records(job.records, job.dataModel);
-    splitmodels::GroupModel model = splitmodels::buildGroupModel(records, request);
+    const TableRecords records(job.records, job.dataModel, skipNonFinite_);
+    // A fit cannot use an infinite value: the group fails, naming it, as
+    // R's lm stops; or, when asked, such records are left out like missing ones.
+    splitmodels::GroupModel model;
+    const std::optional<NonFinite> nonFinite =
+        skipNonFinite_ ? std::nullopt : firstNonFinite(job.records, request);
+    if (nonFinite) {
+        model.reason = std::string("the field '") + nonFinite->field + "' is " +
+                       (nonFinite->value > 0 ? "Inf" : "-Inf") + " in record " +
+                       std::to_string(nonFinite->record + 1) + " of the group's " +
+                       std::to_string(job.records.rowCount()) +
+                       "; a model cannot be fitted to an infinite value; correct it, or give "
+                       "--non-finite skip to leave such records out";
+    } else {
+        if (skipNonFinite_) nonFiniteSkipped_ += nonFiniteRecords(job.records, request);
+        model = splitmodels::buildGroupModel(records, request);
+    }
 
     refhost::WorkerOutput output;
     output.outcome = model.ok ? 0 : 1;

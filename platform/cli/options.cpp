@@ -228,6 +228,17 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
                     "level in sorted order (e.g. --reference Treatment=chilled)")
         ->type_name("FIELD=LEVEL")
         ->allow_extra_args(false);
+    cmd->add_option("--categorical", build.categorical,
+                    "Fields read as categories whatever their values, comma-separated, e.g. codes "
+                    "written as numbers (e.g. --categorical dose,block)")
+        ->delimiter(',')
+        ->type_name("A[,B...]");
+    cmd->add_option_function<std::string>(
+           "--non-finite", [&build](const std::string& choice) { build.skipNonFinite = choice == "skip"; },
+           "fail (the default): a group with an infinite target or input (Inf, -Inf) fails, naming "
+           "the record; skip: such records are left out of the fit and counted (e.g. --non-finite skip)")
+        ->check(CLI::IsMember({"fail", "skip"}))
+        ->type_name("WHAT");
     cmd->add_option("--out", build.outDir,
                     "Output directory, created if missing (e.g. --out sales-out)")
         ->required()
@@ -333,6 +344,11 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
             result.command = Command::Build;
             checkNameList(build.splitFields, "--split");
             checkNameList(build.inputs, "--inputs");
+            checkNameList(build.categorical, "--categorical");
+            if (!build.categorical.empty() && !build.dataModelFile.empty())
+                throw CLI::ValidationError("--categorical", "does not apply with --data-model, which gives "
+                                                            "every field's storage; declare the fields "
+                                                            "as string there");
             build.model = modelText == "logistic" ? ModelChoice::Logistic : ModelChoice::Linear;
             if (build.event && build.model != ModelChoice::Logistic)
                 throw CLI::ValidationError("--event", "only applies with --model logistic");

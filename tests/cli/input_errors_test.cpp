@@ -65,6 +65,13 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         {"output path is a file", kGoodCsv, "", base, {"is not a directory"}, "build", true},
         {"score with a model it cannot use", kGoodCsv, "<PMML version=\"4.4\"><DataDictionary/></PMML>",
          {"--model", "model.xml"}, {"--model", "model.xml"}, "score"},
+        {"numeric input with one stray cell", csv("South,3,3.5,no,d\nSouth,4,4.5,yes,e\nNorth,oops,1,no,f\n"), "", base,
+         {"data.csv:7:2 (field 'x')", "'oops' is not a number", "--na-values 'NA,oops'", "--categorical x"}},
+        {"header that is not UTF-8", csv("").replace(7, 1, "\xB2"), "", base, {"data.csv:1:2", "--encoding latin1"}},
+        {"categorical field that is not a column", kGoodCsv, "", with({"--categorical", "nope"}),
+         {"--categorical", "'nope' is not a column"}},
+        {"categorical fields beside a data model", kGoodCsv, dataModel("label", "string"), with({"--categorical", "x",
+         "--data-model", "model.xml"}), {"--categorical", "--data-model"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
