@@ -126,6 +126,29 @@ std::size_t nonFiniteRecords(const refhost::Table& records, const splitmodels::M
     return static_cast<std::size_t>(std::count(bad.begin(), bad.end(), 1));
 }
 
+// The first input read as categories that has a level per record of the
+// group (an identifier, say): nothing when there is none. Its design would
+// be a dense matrix with a column per record, slow to factorise for a fit
+// that only reproduces the records.
+std::optional<std::pair<std::string, std::size_t>> levelPerRecord(const refhost::Table& records,
+                                                                   const splitmodels::ModelSpec& request)
+{
+    if (records.rowCount() < 2) return std::nullopt;
+    for (const std::string& name : request.inputs) {
+        const auto column = records.columnIndex(name);
+        if (!column || records.values(*column).kind() != refhost::ColumnValues::Kind::Text) continue;
+        const refhost::ColumnValues& values = records.values(*column);
+        std::vector<std::uint32_t> codes;
+        codes.reserve(values.size());
+        for (std::size_t r = 0; r < values.size(); ++r)
+            if (!values.isMissing(r)) codes.push_back(values.codes()[r]);
+        if (codes.size() < 2) continue;
+        std::sort(codes.begin(), codes.end());
+        if (std::adjacent_find(codes.begin(), codes.end()) == codes.end()) return std::pair(name, codes.size());
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
@@ -139,7 +162,12 @@ refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
     splitmodels::GroupModel model;
     const std::optional<NonFinite> nonFinite =
         skipNonFinite_ ? std::nullopt : firstNonFinite(job.records, request);
-    if (nonFinite) {
+    const auto perRecord = nonFinite ? std::nullopt : levelPerRecord(job.records, request);
+    if (perRecord) {
+        model.reason = "the input '" + perRecord->first + "' has a different value in each of the group's " +
+                       std::to_string(perRecord->second) + " records, so a model would have a parameter per "
+                       "record; leave it out of --inputs (it looks like an identifier)";
+    } else if (nonFinite) {
         model.reason = std::string("the field '") + nonFinite->field + "' is " +
                        (nonFinite->value > 0 ? "Inf" : "-Inf") + " in record " +
                        std::to_string(nonFinite->record + 1) + " of the group's " +
