@@ -389,6 +389,10 @@ bool readPlainTable(CsvTable& result, const std::string& csvPath, const std::str
 
 // Number columns keep digest rows for this many distinct values.
 constexpr std::size_t kDigestNumbers = 1024;
+// A text column's distinct values are collected up to this many bytes of
+// text: a column with more is no set of categories a model could use, and
+// collecting them would take memory in proportion to the file.
+constexpr std::size_t kDigestTextBytes = std::size_t{16} << 20;
 
 // A set of up to kDistinctLimit numbers by their bits, open addressing in
 // a fixed table (0 marks a free slot, so zero is kept apart).
@@ -430,6 +434,7 @@ struct ColumnDigest {
     bool more = false;             // more distinct values than counted
     std::size_t missing = 0;
     std::size_t longest = 0;       // longest text so far
+    std::size_t textBytes = 0;     // bytes of the texts collected
     bool seenText = false;
 
     // True when the row's value is one the digest must keep.
@@ -445,9 +450,10 @@ struct ColumnDigest {
             bool keep = !seenText || text.size() > longest;
             seenText = true;
             longest = std::max(longest, text.size());
-            if (texts.find(text) == texts.end()) {
-                if (texts.size() < kDistinctLimit) {
+            if (!more && texts.find(text) == texts.end()) {
+                if (texts.size() < kDistinctLimit && textBytes + text.size() <= kDigestTextBytes) {
                     texts.emplace(text);
+                    textBytes += text.size();
                     keep = true;
                 } else {
                     more = true;
