@@ -72,6 +72,8 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          {"--categorical", "'nope' is not a column"}},
         {"categorical fields beside a data model", kGoodCsv, dataModel("label", "string"), with({"--categorical", "x",
          "--data-model", "model.xml"}), {"--categorical", "--data-model"}},
+        {"score with a device as the model", kGoodCsv, "", {"--model", "/dev/zero"},
+         {"--model /dev/zero", "not an XML document"}, "score"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
