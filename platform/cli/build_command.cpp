@@ -345,6 +345,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
                               : options.event ? *options.event
                                               : fields.targetValues.back();
     printGroups(out, summary, fields.split, splitStorages, options.model, event);
+    for (const std::string& note : summary.keyNotes) out << "Warning: " << note << "\n";
 
     // Everything is written into the staging directory and swapped into
     // DIR only when the run succeeds; a failed run leaves DIR as it was.

@@ -121,14 +121,23 @@ bool isRowNameColumn(const std::vector<std::string>& header, std::size_t i)
     return i == 0 && header.size() > 1 && header[0].empty();
 }
 
-// Refuses a header that is not UTF-8 when the file is read as UTF-8: its
-// names would be garbled in every output.
+// Refuses a header with a control character in a name, or that is not
+// UTF-8 when the file is read as UTF-8: its names would be garbled in every
+// output.
 void checkHeaderEncoding(const std::vector<std::string>& header, const std::string& source, const CsvFormat& format)
 {
+    // A control character cannot stand in the XML documents the names go
+    // into; the build would fail only when it assembles them.
+    for (std::size_t i = 0; i < header.size(); ++i)
+        for (const char c : header[i])
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                throw InputError(source + ":1:" + std::to_string(i + 1) + ": the field name '" +
+                                 header[i] + "' holds a control character, which the model "
+                                 "documents cannot hold; rename the field");
     if (format.latin1) return;
     for (std::size_t i = 0; i < header.size(); ++i)
         if (!isUtf8(header[i]))
-            throw InputError(source + ":1:" + std::to_string(i + 1) + ": the field name '" + visibleText(header[i]) +
+            throw InputError(source + ":1:" + std::to_string(i + 1) + ": the field name '" + header[i] +
                              "' is not UTF-8; if the file is Latin-1 (as spreadsheets and R on Windows "
                              "save it), give --encoding latin1");
 }
@@ -600,14 +609,14 @@ void refuseStrayTexts(const CsvTable& data, const std::vector<std::size_t>& colu
         for (const std::string& token : format.naValues) tokens += token + ",";
         for (const std::string& text : tally.otherTexts) tokens += text + ",";
         tokens.pop_back();
-        const std::string first = visibleText(tally.otherTexts.front());
+        const std::string& first = tally.otherTexts.front();
         const std::size_t csvColumn = c < data.csvColumns.size() ? data.csvColumns[c] : c;
         throw InputError(data.source + ":" + std::to_string(tally.firstOtherLine) + ":" +
                          std::to_string(csvColumn + 1) + " (field '" + field.name + "'): the value '" + first +
                          "' is not a number, while " + std::to_string(tally.numbers) + " of the field's " +
                          std::to_string(tally.numbers + tally.others) + " values are" +
                          (tally.others > 1 ? " (" + std::to_string(tally.others) + " values are not)" : "") +
-                         "; if it marks a missing value, give --na-values '" + visibleText(tokens) +
+                         "; if it marks a missing value, give --na-values '" + tokens +
                          "'; if the field is categorical, give --categorical " + field.name +
                          "; otherwise correct the value");
     }

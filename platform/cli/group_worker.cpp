@@ -83,36 +83,18 @@ GroupWorker::GroupWorker(splitmodels::ModelSpec request) : request_(std::move(re
 
 namespace {
 
-// The first record of the group whose target or an input is not finite:
-// its field, value and position; nothing when every number is finite.
+// The group's records whose target or an input is not finite: how many,
+// and the first of them with its field and value.
 struct NonFinite {
+    std::size_t records = 0;
     std::string field;
     double value = 0;
     std::size_t record = 0;   // 0-based within the group
 };
 
-std::optional<NonFinite> firstNonFinite(const refhost::Table& records, const splitmodels::ModelSpec& request)
+NonFinite nonFiniteRecords(const refhost::Table& records, const splitmodels::ModelSpec& request)
 {
-    std::optional<NonFinite> first;
-    std::vector<std::string> fields{request.target};
-    fields.insert(fields.end(), request.inputs.begin(), request.inputs.end());
-    for (const std::string& name : fields) {
-        const auto column = records.columnIndex(name);
-        if (!column || records.values(*column).kind() != refhost::ColumnValues::Kind::Real) continue;
-        const refhost::ColumnValues& values = records.values(*column);
-        const std::size_t end = first ? first->record : values.size();
-        for (std::size_t r = 0; r < end; ++r)
-            if (!values.isMissing(r) && !std::isfinite(values.reals()[r])) {
-                first = NonFinite{name, values.reals()[r], r};
-                break;
-            }
-    }
-    return first;
-}
-
-// Records that hold a non-finite target or input.
-std::size_t nonFiniteRecords(const refhost::Table& records, const splitmodels::ModelSpec& request)
-{
+    NonFinite found;
     std::vector<char> bad(records.rowCount(), 0);
     std::vector<std::string> fields{request.target};
     fields.insert(fields.end(), request.inputs.begin(), request.inputs.end());
@@ -120,10 +102,14 @@ std::size_t nonFiniteRecords(const refhost::Table& records, const splitmodels::M
         const auto column = records.columnIndex(name);
         if (!column || records.values(*column).kind() != refhost::ColumnValues::Kind::Real) continue;
         const refhost::ColumnValues& values = records.values(*column);
-        for (std::size_t r = 0; r < values.size(); ++r)
-            bad[r] |= !values.isMissing(r) && !std::isfinite(values.reals()[r]);
+        for (std::size_t r = 0; r < values.size(); ++r) {
+            if (values.isMissing(r) || std::isfinite(values.reals()[r]) || bad[r]) continue;
+            bad[r] = 1;
+            if (found.records++ == 0 || r < found.record)
+                found.field = name, found.value = values.reals()[r], found.record = r;
+        }
     }
-    return static_cast<std::size_t>(std::count(bad.begin(), bad.end(), 1));
+    return found;
 }
 
 // The first input read as categories that has a level per record of the
@@ -160,22 +146,22 @@ refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
     // A fit cannot use an infinite value: the group fails, naming it, as
     // R's lm stops; or, when asked, such records are left out like missing ones.
     splitmodels::GroupModel model;
-    const std::optional<NonFinite> nonFinite =
-        skipNonFinite_ ? std::nullopt : firstNonFinite(job.records, request);
-    const auto perRecord = nonFinite ? std::nullopt : levelPerRecord(job.records, request);
+    const NonFinite nonFinite = nonFiniteRecords(job.records, request);
+    const bool failNonFinite = nonFinite.records > 0 && !skipNonFinite_;
+    const auto perRecord = failNonFinite ? std::nullopt : levelPerRecord(job.records, request);
     if (perRecord) {
         model.reason = "the input '" + perRecord->first + "' has a different value in each of the group's " +
                        std::to_string(perRecord->second) + " records, so a model would have a parameter per "
                        "record; leave it out of --inputs (it looks like an identifier)";
-    } else if (nonFinite) {
-        model.reason = std::string("the field '") + nonFinite->field + "' is " +
-                       (nonFinite->value > 0 ? "Inf" : "-Inf") + " in record " +
-                       std::to_string(nonFinite->record + 1) + " of the group's " +
+    } else if (failNonFinite) {
+        model.reason = std::string("the field '") + nonFinite.field + "' is " +
+                       (nonFinite.value > 0 ? "Inf" : "-Inf") + " in record " +
+                       std::to_string(nonFinite.record + 1) + " of the group's " +
                        std::to_string(job.records.rowCount()) +
                        "; a model cannot be fitted to an infinite value; correct it, or give "
                        "--non-finite skip to leave such records out";
     } else {
-        if (skipNonFinite_) nonFiniteSkipped_ += nonFiniteRecords(job.records, request);
+        nonFiniteSkipped_ += nonFinite.records;
         model = splitmodels::buildGroupModel(records, request);
     }
 

@@ -66,6 +66,24 @@ void checkNameList(const std::vector<std::string>& names, const std::string& opt
     }
 }
 
+// Refuses an empty name in a comma-separated list option as written
+// ("g," or ",g"), which the list splitting would drop silently.
+void refuseEmptyListNames(int argc, const char* const* argv, const std::vector<std::string>& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        for (const std::string& option : options) {
+            std::optional<std::string> value;
+            if (arg == option && i + 1 < argc) value = argv[i + 1];
+            else if (arg.rfind(option + "=", 0) == 0) value = arg.substr(option.size() + 1);
+            if (value && !value->empty() &&
+                (value->front() == ',' || value->back() == ',' || value->find(",,") != std::string::npos))
+                throw CLI::ValidationError(option, "a field name in the list is empty; write the names "
+                                                   "separated by single commas, e.g. a,b");
+        }
+    }
+}
+
 // The text of the format options, turned into a CsvFormat after parsing.
 struct FormatText {
     std::string delimiter = ",";
@@ -96,7 +114,14 @@ void addFormatOptions(CLI::App& cmd, FormatText& text)
     cmd.add_option("--max-field-size", text.maxFieldSize,
                    "Longest line or field of --data in bytes; default: 67108864 (64 MiB) "
                    "(e.g. --max-field-size 268435456)")
-        ->check(CLI::PositiveNumber)
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos &&
+                               text.find_first_not_of('0') != std::string::npos
+                           ? std::string()
+                           : "'" + text + "' is not a number of bytes of at least 1 (e.g. 268435456)";
+            },
+            "BYTES"))
         ->type_name("BYTES");
 }
 
@@ -338,6 +363,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         ->footer(kInfoFooter);
 
     try {
+        refuseEmptyListNames(argc, argv, {"--split", "--inputs", "--categorical"});
         app.parse(argc, argv);
         BuildOptions& build = result.build;
         if (app.got_subcommand("build")) {

@@ -72,6 +72,10 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          {"--categorical", "'nope' is not a column"}},
         {"categorical fields beside a data model", kGoodCsv, dataModel("label", "string"), with({"--categorical", "x",
          "--data-model", "model.xml"}), {"--categorical", "--data-model"}},
+        {"field name with a control character", csv("").replace(16, 5, "lab\x1bl"), "", base,
+         {"data.csv:1:5", "'lab\\x1Bl' holds a control character"}},
+        {"split list with an empty name", kGoodCsv, "", {"--split", "region,", "--target", "y"}, {"--split", "empty"}},
+        {"field size limit of zero", kGoodCsv, "", with({"--max-field-size", "0"}), {"--max-field-size", "at least 1"}},
         {"score with a device as the model", kGoodCsv, "", {"--model", "/dev/zero"},
          {"--model /dev/zero", "not an XML document"}, "score"},
     };
