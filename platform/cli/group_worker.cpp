@@ -119,7 +119,8 @@ NonFinite nonFiniteRecords(const refhost::Table& records, const splitmodels::Mod
 std::optional<std::pair<std::string, std::size_t>> levelPerRecord(const refhost::Table& records,
                                                                    const splitmodels::ModelSpec& request)
 {
-    if (records.rowCount() < 2) return std::nullopt;
+    // A group too small for a parameter per input fails as too small anyway.
+    if (records.rowCount() <= request.inputs.size() + 1) return std::nullopt;
     for (const std::string& name : request.inputs) {
         const auto column = records.columnIndex(name);
         if (!column || records.values(*column).kind() != refhost::ColumnValues::Kind::Text) continue;

@@ -341,6 +341,23 @@ std::string usageMessage(const CLI::ParseError& e)
     return text;
 }
 
+// For an option of one value given more than once, a message saying so
+// (CLI11 calls it a mismatch of arguments); nothing otherwise.
+std::optional<std::string> repeatedOption(const CLI::ParseError& e, int argc, const char* const* argv)
+{
+    if (std::string(e.get_name()) != "ArgumentMismatch") return std::nullopt;
+    const std::string text = e.what();
+    const std::string name = text.substr(0, text.find(':'));
+    if (name.rfind("--", 0) != 0) return std::nullopt;
+    int count = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        count += arg == name || arg.rfind(name + "=", 0) == 0;
+    }
+    if (count < 2) return std::nullopt;
+    return name + " is given " + std::to_string(count) + " times; give it once";
+}
+
 }  // namespace
 
 CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out,
@@ -432,7 +449,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         const auto subs = app.get_subcommands();
         const std::string command = subs.empty() ? "" : subs.back()->get_name() + " ";
         err << "split-run: error: "
-            << (unknown ? "unknown option " + *unknown : usageMessage(e)) << "\n"
+            << (unknown ? "unknown option " + *unknown : repeatedOption(e, argc, argv).value_or(usageMessage(e)))
+            << "\n"
             << "Run 'split-run " << command << "--help' for the options.\n";
         result.exitStatus = 2;
     }

@@ -171,11 +171,12 @@ int wholeExponent(const pugi::xml_node& node) {
   return static_cast<int>(value);
 }
 
-// True when the document declares a DTD. Entities declared in one would be
-// read literally (the parser expands none), so such documents are refused.
-bool hasDoctype(const pugi::xml_document& doc) {
+// True when the document's DTD declares entities. The parser expands none,
+// so a reference to one would be read as its literal text; such documents
+// are refused.
+bool declaresEntities(const pugi::xml_document& doc) {
   for (const pugi::xml_node& node : doc.children())
-    if (node.type() == pugi::node_doctype) return true;
+    if (node.type() == pugi::node_doctype && std::strstr(node.value(), "<!ENTITY") != nullptr) return true;
   return false;
 }
 
@@ -558,7 +559,7 @@ std::optional<ScoringModel> loadInPieces(const SegmentChunks& cut, Loader::Piece
   try {
     pugi::xml_document skeleton;
     if (!skeleton.load_buffer(cut.skeleton.data(), cut.skeleton.size(), pugi::parse_default | pugi::parse_doctype) ||
-        hasDoctype(skeleton))
+        declaresEntities(skeleton))
       return std::nullopt;
     ScoringModel model;
     Loader(model, &cut, std::move(pieceText)).load(skeleton.document_element());
@@ -574,9 +575,9 @@ ScoringModel loadWhole(const std::string& pmmlText) {
       doc.load_buffer(pmmlText.data(), pmmlText.size(), pugi::parse_default | pugi::parse_doctype);
   if (!parsed)
     fail(std::string("PMML does not parse: ") + parsed.description() + " at offset " + std::to_string(parsed.offset));
-  if (hasDoctype(doc))
-    fail("the document declares a DTD (<!DOCTYPE ...>); its entities would not be read as declared, so "
-         "it is refused; give the split model as build wrote it, without a DOCTYPE");
+  if (declaresEntities(doc))
+    fail("the document declares entities in its DTD (<!ENTITY ...>), which would not be read as declared, "
+         "so it is refused; give the split model as build wrote it, without a DOCTYPE");
   ScoringModel model;
   Loader(model).load(doc.document_element());
   return model;

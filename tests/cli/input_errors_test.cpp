@@ -76,6 +76,7 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          {"data.csv:1:5", "'lab\\x1Bl' holds a control character"}},
         {"split list with an empty name", kGoodCsv, "", {"--split", "region,", "--target", "y"}, {"--split", "empty"}},
         {"field size limit of zero", kGoodCsv, "", with({"--max-field-size", "0"}), {"--max-field-size", "at least 1"}},
+        {"data given twice", kGoodCsv, "", with({"--data", "other.csv"}), {"--data is given 2 times; give it once"}},
         {"score with a device as the model", kGoodCsv, "", {"--model", "/dev/zero"},
          {"--model /dev/zero", "not an XML document"}, "score"},
     };

@@ -348,7 +348,7 @@ TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
       {predictor(R"(<NumericPredictor name="x" coefficient="1" exponent="1e10"/>)"), "exponent '1e10' is not a whole number"},
       // A conforming parser reads &k; as "a"; one that expands nothing must not read it as text.
       {"<!DOCTYPE PMML [<!ENTITY k \"a\">]>" + selectedBy(R"(<SimplePredicate field="x" operator="equal" value="&k;"/>)"),
-       "declares a DTD"},
+       "declares entities in its DTD"},
   };
   for (const auto& [pmml, mentions] : cases) expectRefused([&] { SplitScorer::fromPmml(pmml); }, mentions);
   // Files that are not documents are refused before they are read through.
