@@ -1,4 +1,8 @@
 // Every class of input error exits with status 2 and names what is wrong and where.
+#include <sys/wait.h>
+
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 #include "cli_harness.h"
@@ -99,6 +103,20 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         for (const auto& entry : fs::directory_iterator(dir))
             EXPECT_NE(entry.path().filename().string().rfind(".out", 0), 0u) << "left behind: " << entry.path();
     }
+}
+
+// A build whose report cannot be written fails, though its outputs stand.
+TEST(InputErrors, BuildWhoseReportCannotBeWrittenFails)
+{
+    const fs::path dir = freshDir("report-full");
+    writeFile(dir / "data.csv", std::string(kGoodCsv) + "South,3,3.5,no,d\nSouth,5,2.5,yes,e\n");
+    const std::string command = "'" + std::string(SPLIT_RUN_PATH) + "' build --data '" + (dir / "data.csv").string() +
+                                "' --split region --target y --inputs x --out '" + (dir / "out").string() +
+                                "' > /dev/full 2> '" + (dir / "err").string() + "'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(readFile(dir / "err").find("the report could not be written"), std::string::npos) << readFile(dir / "err");
 }
 
 TEST(Usage, NoArgumentsIsAnErrorHelpVersionAndInfoAreNot)
