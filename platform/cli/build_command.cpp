@@ -75,6 +75,24 @@ std::optional<std::uint64_t> inputBytes(const BuildOptions& options)
     return bytes;
 }
 
+// The columns the build is asked to read: the split fields, the target and
+// the inputs (every column when the inputs are left to their default).
+std::vector<std::size_t> namedColumns(const CsvTable& data, const BuildOptions& options)
+{
+    if (options.inputs.empty()) {
+        std::vector<std::size_t> all(data.table.columnCount());
+        for (std::size_t c = 0; c < all.size(); ++c) all[c] = c;
+        return all;
+    }
+    std::vector<std::size_t> columns;
+    std::vector<std::string> names = options.splitFields;
+    names.push_back(options.target);
+    names.insert(names.end(), options.inputs.begin(), options.inputs.end());
+    for (const std::string& name : names)
+        if (const auto column = data.table.columnIndex(name)) columns.push_back(*column);
+    return columns;
+}
+
 // True when the file is too large to load within the memory limit.
 bool tooLargeToLoad(const BuildOptions& options)
 {
@@ -189,11 +207,13 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
         }
     };
     CsvTable data = streamed ? profileCsvFile(options.dataFile, options.dataModelFile, options.format,
-                                            readStreamedCsv, foldedPass)
-                             : readCsvTable(options.dataFile, options.dataModelFile, options.format);
+                                              readStreamedCsv, foldedPass, options.categorical)
+                             : readCsvTable(options.dataFile, options.dataModelFile, options.format,
+                                            options.categorical);
     if (data.recordCount() == 0)
         throw InputError(options.dataFile + ": the file has a header but no records; there is "
                                             "nothing to build models from");
+    refuseStrayTexts(data, namedColumns(data, options), options.format, options.categorical);
     const ModelFields fields = resolveModelFields(options, data);
     const std::optional<std::string> inputPmml = optionalFile(options.inputPmmlFile, "--input-pmml");
     const std::optional<std::string> inputStatXml =
@@ -211,7 +231,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
         if (!showingGroups) progress.update(records, total, "records");
     };
     if (streamed) {
-        auto file = std::make_shared<StreamedCsvSource>(options.dataFile, options.format, columns, data.csvColumns);
+        auto file = std::make_shared<StreamedCsvSource>(data.file, options.format, columns, data.csvColumns);
         file->onBlock(showRecords);
         if (options.presorted) {
             // The grouping was checked, and the records spooled, while the
@@ -268,6 +288,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
                                       {"--data-model", options.dataModelFile},
                                       {"--input-pmml", options.inputPmmlFile},
                                       {"--input-statxml", options.inputStatXmlFile}});
+    for (const std::string& note : data.notes) out << "Note: " << note << "\n";
     printFields(out, data);
     refhost::Table table = componentTable(data, columns);
 
@@ -276,6 +297,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     const splitmodels::ModelSpec request = modelSpec(options, fields);
     GroupWorker worker(request);
     worker.keepSplitKeys(fields.split);
+    if (options.skipNonFinite) worker.skipNonFinite();
 
     refhost::RunConfig config;
     config.dataModel = componentDataModel(data, table, fields);
@@ -290,7 +312,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     config.inputStatXml = inputStatXml;
     config.worker = [&worker](const refhost::WorkerJob& job) { return worker(job); };
     config.threads = options.threads;
-    config.engine = &engine.start(encodeRemoteSetup(request, fields.split));
+    config.engine = &engine.start(encodeRemoteSetup(request, fields.split, options.skipNonFinite));
     config.received = [&worker](const refhost::WorkerJob& job, refhost::WorkerOutput& output) {
         adoptAttachment(worker, job, output);
     };
@@ -314,6 +336,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
                               : options.event ? *options.event
                                               : fields.targetValues.back();
     printGroups(out, summary, fields.split, splitStorages, options.model, event);
+    for (const std::string& note : summary.keyNotes) out << "Warning: " << note << "\n";
 
     // Everything is written into the staging directory and swapped into
     // DIR only when the run succeeds; a failed run leaves DIR as it was.
@@ -328,6 +351,8 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
                             fields, request, config.dataModel);
     if (succeeded) output.commit();
 
+    if (const std::size_t skipped = worker.nonFiniteSkipped())
+        out << "\nRecords left out for an infinite target or input (--non-finite skip): " << skipped << "\n";
     if (!result.distributeMessages.empty() || !result.collectMessages.empty()) {
         out << "\nMessages:\n";
         printMessages(out, "split_distribute", result.distributeMessages);

@@ -16,7 +16,18 @@ int runCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     if (line.exitStatus) return *line.exitStatus;
     try {
         switch (line.command) {
-        case Command::Build: return runBuild(line.build, out, err);
+        case Command::Build: {
+            const int status = runBuild(line.build, out, err);
+            // The report is the build's account of every group; a report that
+            // could not be written (a full disk, /dev/full) is a failed run.
+            if (!out.flush()) {
+                err << "split-run: run failed: the report could not be written to standard output; "
+                       "the outputs in --out " << visibleText(line.build.outDir)
+                    << " stand as the run left them; read DIR/groups.csv, or send the report elsewhere\n";
+                return kExitNoModel;
+            }
+            return status;
+        }
         case Command::Score: return runScore(line.score, out, err);
         case Command::Export: return runExport(line.exportEntries, out);
         case Command::Info: return runInfo(out);

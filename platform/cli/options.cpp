@@ -78,6 +78,24 @@ void checkNameList(const std::vector<std::string>& names, const std::string& opt
     }
 }
 
+// Refuses an empty name in a comma-separated list option as written
+// ("g," or ",g"), which the list splitting would drop silently.
+void refuseEmptyListNames(int argc, const char* const* argv, const std::vector<std::string>& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        for (const std::string& option : options) {
+            std::optional<std::string> value;
+            if (arg == option && i + 1 < argc) value = argv[i + 1];
+            else if (arg.rfind(option + "=", 0) == 0) value = arg.substr(option.size() + 1);
+            if (value && !value->empty() &&
+                (value->front() == ',' || value->back() == ',' || value->find(",,") != std::string::npos))
+                throw CLI::ValidationError(option, "a field name in the list is empty; write the names "
+                                                   "separated by single commas, e.g. a,b");
+        }
+    }
+}
+
 // The text of the format options, turned into a CsvFormat after parsing.
 struct FormatText {
     std::string delimiter = ",";
@@ -108,7 +126,14 @@ void addFormatOptions(CLI::App& cmd, FormatText& text)
     cmd.add_option("--max-field-size", text.maxFieldSize,
                    "Longest line or field of --data in bytes; default: 67108864 (64 MiB) "
                    "(e.g. --max-field-size 268435456)")
-        ->check(CLI::PositiveNumber)
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos &&
+                               text.find_first_not_of('0') != std::string::npos
+                           ? std::string()
+                           : "'" + text + "' is not a number of bytes of at least 1 (e.g. 268435456)";
+            },
+            "BYTES"))
         ->type_name("BYTES");
 }
 
@@ -240,6 +265,17 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
                     "level in sorted order (e.g. --reference Treatment=chilled)")
         ->type_name("FIELD=LEVEL")
         ->allow_extra_args(false);
+    cmd->add_option("--categorical", build.categorical,
+                    "Fields read as categories whatever their values, comma-separated, e.g. codes "
+                    "written as numbers (e.g. --categorical dose,block)")
+        ->delimiter(',')
+        ->type_name("A[,B...]");
+    cmd->add_option_function<std::string>(
+           "--non-finite", [&build](const std::string& choice) { build.skipNonFinite = choice == "skip"; },
+           "fail (the default): a group with an infinite target or input (Inf, -Inf) fails, naming "
+           "the record; skip: such records are left out of the fit and counted (e.g. --non-finite skip)")
+        ->check(CLI::IsMember({"fail", "skip"}))
+        ->type_name("WHAT");
     cmd->add_option("--out", build.outDir,
                     "Output directory, created if missing (e.g. --out sales-out)")
         ->required()
@@ -337,6 +373,23 @@ std::string usageMessage(const CLI::ParseError& e)
     return text;
 }
 
+// For an option of one value given more than once, a message saying so
+// (CLI11 calls it a mismatch of arguments); nothing otherwise.
+std::optional<std::string> repeatedOption(const CLI::ParseError& e, int argc, const char* const* argv)
+{
+    if (std::string(e.get_name()) != "ArgumentMismatch") return std::nullopt;
+    const std::string text = e.what();
+    const std::string name = text.substr(0, text.find(':'));
+    if (name.rfind("--", 0) != 0) return std::nullopt;
+    int count = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        count += arg == name || arg.rfind(name + "=", 0) == 0;
+    }
+    if (count < 2) return std::nullopt;
+    return name + " is given " + std::to_string(count) + " times; give it once";
+}
+
 }  // namespace
 
 CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out,
@@ -360,12 +413,18 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         ->footer(kInfoFooter);
 
     try {
+        refuseEmptyListNames(argc, argv, {"--split", "--inputs", "--categorical"});
         app.parse(argc, argv);
         BuildOptions& build = result.build;
         if (app.got_subcommand("build")) {
             result.command = Command::Build;
             checkNameList(build.splitFields, "--split");
             checkNameList(build.inputs, "--inputs");
+            checkNameList(build.categorical, "--categorical");
+            if (!build.categorical.empty() && !build.dataModelFile.empty())
+                throw CLI::ValidationError("--categorical", "does not apply with --data-model, which gives "
+                                                            "every field's storage; declare the fields "
+                                                            "as string there");
             build.model = modelText == "logistic" ? ModelChoice::Logistic : ModelChoice::Linear;
             if (build.event && build.model != ModelChoice::Logistic)
                 throw CLI::ValidationError("--event", "only applies with --model logistic");
@@ -425,7 +484,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         const auto subs = app.get_subcommands();
         const std::string command = subs.empty() ? "" : subs.back()->get_name() + " ";
         err << "split-run: error: "
-            << (unknown ? "unknown option " + *unknown : usageMessage(e)) << "\n"
+            << (unknown ? "unknown option " + *unknown : repeatedOption(e, argc, argv).value_or(usageMessage(e)))
+            << "\n"
             << "Run 'split-run " << command << "--help' for the options.\n";
         result.exitStatus = 2;
     }

@@ -36,6 +36,11 @@ struct BuildOptions {
     std::map<std::string, std::string> references;
     std::string outDir;
     CsvFormat format;                  // how --data is written
+    // --categorical: fields read as categories whatever their values.
+    std::vector<std::string> categorical;
+    // --non-finite skip: records with an infinite target or input are left
+    // out of their group's fit instead of failing the group.
+    bool skipNonFinite = false;
     // --memory-limit in bytes: a file larger than this is read pass by pass
     // instead of loaded. Resolved to half the physical memory when not given.
     std::uint64_t memoryLimit = 0;

@@ -43,6 +43,12 @@ std::string readModelFile(const std::string& path)
     char chunk[1 << 16];
     while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
         text.append(chunk, static_cast<std::size_t>(in.gcount()));
+        // A document starts with markup after white space; anything else
+        // (a device such as /dev/zero) is refused before more is read.
+        const std::size_t start = text.find_first_not_of(std::string_view("\xEF\xBB\xBF \t\r\n", 7));
+        if (start != std::string::npos && text[start] != '<')
+            throw InputError("--model " + path + ": is not an XML document; give a split model written by "
+                                                 "'split-run build' (split-model.pmml)");
         if (text.size() > kMaxModelBytes) throw InputError(tooLarge);  // a pipe or a growing file
     }
     if (in.bad()) throw InputError("--model " + path + ": reading the file failed");

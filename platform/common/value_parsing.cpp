@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <limits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -329,9 +330,58 @@ bool readIntegerPrefix(const char* p, const char* end, std::int64_t* value, cons
     return true;
 }
 
+bool isUtf8(std::string_view text)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        std::size_t length = 0;
+        std::uint32_t code = 0;
+        if (c >= 0xC2 && c <= 0xDF) length = 2, code = c & 0x1F;
+        else if (c >= 0xE0 && c <= 0xEF) length = 3, code = c & 0x0F;
+        else if (c >= 0xF0 && c <= 0xF4) length = 4, code = c & 0x07;
+        else return false;
+        if (static_cast<std::size_t>(end - p) < length) return false;
+        for (std::size_t i = 1; i < length; ++i) {
+            if ((p[i] & 0xC0) != 0x80) return false;
+            code = (code << 6) | (p[i] & 0x3F);
+        }
+        if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+            (length == 4 && (code < 0x10000 || code > 0x10FFFF)))
+            return false;
+        p += length;
+    }
+    return true;
+}
+
+namespace {
+
+// An infinity as R writes it (Inf, -Inf) or as other tools do (inf,
+// Infinity), with an optional sign; nothing for any other text.
+std::optional<double> infinity(std::string_view text)
+{
+    bool negative = false;
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+        negative = text[0] == '-';
+        text.remove_prefix(1);
+    }
+    for (const std::string_view name : {"Inf", "inf", "INF", "Infinity", "infinity"})
+        if (text == name)
+            return negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<double> parseReal(std::string_view text)
 {
     if (const auto plain = plainDecimal(text)) return plain;
+    if (const auto infinite = infinity(text)) return infinite;
     text = withoutPlus(text);
     if (text.empty()) return std::nullopt;
     // from_chars also reads "inf" and "nan"; only plain decimal numbers count.

@@ -22,9 +22,15 @@ const char* measureName(Measure measure);
 Storage storageFromName(std::string_view name);   // None for unknown texts
 Measure measureFromName(std::string_view name);   // None for unknown texts
 
+// True when the bytes are valid UTF-8 (no overlong forms, surrogates or
+// code points beyond U+10FFFF).
+bool isUtf8(std::string_view text);
+
 // A signed 64-bit decimal integer with an optional sign.
 std::optional<std::int64_t> parseInteger(std::string_view text);
-// A finite decimal floating-point number (exponent allowed; no inf or nan).
+// A decimal floating-point number (exponent allowed), or an infinity written
+// Inf, -Inf, inf or Infinity (as R and other tools write them). A decimal
+// too large for a double, and nan, are not numbers.
 std::optional<double> parseReal(std::string_view text);
 // Reads a decimal number ("-12.345678", "1.5e-7": sign, digits, point,
 // digits, exponent) from the start of [p, end) when it can be converted

@@ -4,10 +4,31 @@
 
 namespace splitrun {
 
-void ColumnProfile::observe(std::string_view text, bool missing)
+void TextTally::add(std::string_view text, std::uint64_t line)
+{
+    if (notUtf8Line == 0 && !isUtf8(text)) {
+        notUtf8 = std::string(text);
+        notUtf8Line = line;
+    }
+    if (parseReal(text)) {
+        ++numbers;
+        return;
+    }
+    if (others++ == 0) firstOtherLine = line;
+    if (otherTexts.size() <= kStrayTexts && std::find(otherTexts.begin(), otherTexts.end(), text) == otherTexts.end())
+        otherTexts.emplace_back(text);
+}
+
+bool hasStrayTexts(const TextTally& tally)
+{
+    return tally.others > 0 && tally.otherTexts.size() <= kStrayTexts && tally.numbers >= 4 * tally.others;
+}
+
+void ColumnProfile::observe(std::string_view text, bool missing, std::uint64_t line)
 {
     if (missing) return;
     ++present_;
+    tally_.add(text, line);
     maxLength_ = std::max(maxLength_, text.size());
     if (integer_ && !parseInteger(text)) integer_ = false;
     if (real_ && !parseReal(text)) real_ = false;

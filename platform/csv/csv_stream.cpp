@@ -68,7 +68,9 @@ CsvStream::CsvStream(std::istream& in, std::string sourceName, CsvFormat format)
     for (std::size_t i = 0; i < width; ++i) {
         const CsvBlock::Field& field = head.fields_[i];
         std::string name(head.text_.data() + field.offset, field.size);
-        if (name.empty())
+        // R's write.csv heads its row-name column with an empty name; the
+        // reader of the table decides what to do with it.
+        if (name.empty() && !(i == 0 && width > 1))
             fail(1, i + 1, "the header names no field in this column; give every column a name");
         if (!seen.insert(name).second)
             fail(1, i + 1, "the field name '" + name + "' appears twice in the header; "

@@ -108,7 +108,8 @@ struct CsvChunk {
 class CsvStream {
 public:
     // Reads the header row; throws InputError when it is absent or malformed
-    // (empty or duplicate field names). The stream must outlive the reader,
+    // (empty field names, but for the first of several, which R writes
+    // over row names; duplicate names). The stream must outlive the reader,
     // which reads it through its buffer and leaves its state flags alone.
     CsvStream(std::istream& in, std::string sourceName, CsvFormat format = {});
 

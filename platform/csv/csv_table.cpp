@@ -1,5 +1,6 @@
 #include "csv_table.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_set>
 #include <map>
@@ -14,6 +15,7 @@
 #include "errors.h"
 #include "plain_csv_loader.h"
 #include "value_parsing.h"
+#include "visible_text.h"
 
 namespace splitrun {
 
@@ -111,19 +113,76 @@ void fillTable(CsvTable& result, const RawData& raw, const std::vector<std::size
     }
 }
 
-void inferColumns(CsvTable& result, const RawData& raw, std::vector<std::size_t>& source)
+// True when CSV column `i` of the header is the row-name column R's
+// write.csv writes first, under an empty name.
+bool isRowNameColumn(const std::vector<std::string>& header, std::size_t i)
+{
+    return i == 0 && header.size() > 1 && header[0].empty();
+}
+
+// Refuses a header with a control character in a name, or that is not
+// UTF-8 when the file is read as UTF-8: its names would be garbled in every
+// output.
+void checkHeaderEncoding(const std::vector<std::string>& header, const std::string& source, const CsvFormat& format)
+{
+    // A control character cannot stand in the XML documents the names go
+    // into; the build would fail only when it assembles them.
+    for (std::size_t i = 0; i < header.size(); ++i)
+        for (const char c : header[i])
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                throw InputError(source + ":1:" + std::to_string(i + 1) + ": the field name '" +
+                                 header[i] + "' holds a control character, which the model "
+                                 "documents cannot hold; rename the field");
+    if (format.latin1) return;
+    for (std::size_t i = 0; i < header.size(); ++i)
+        if (!isUtf8(header[i]))
+            throw InputError(source + ":1:" + std::to_string(i + 1) + ": the field name '" + header[i] +
+                             "' is not UTF-8; if the file is Latin-1 (as spreadsheets and R on Windows "
+                             "save it), give --encoding latin1");
+}
+
+// Refuses --categorical names that are not fields of the header.
+void checkCategoricalNames(const std::vector<std::string>& header, const std::vector<std::string>& categorical,
+                           const std::string& source)
+{
+    for (const std::string& name : categorical)
+        if (std::find(header.begin(), header.end(), name) == header.end())
+            throw InputError("--categorical: the field '" + name + "' is not a column of " + source +
+                             "; give names from the header");
+}
+
+// The table's columns from the profiles of the CSV columns: each column's
+// inferred storage, or text for a field declared categorical. R's row-name
+// column is left out, with a note.
+void addInferredColumns(CsvTable& result, const std::vector<std::string>& header,
+                        const std::vector<ColumnProfile>& profiles, const std::vector<std::string>& categorical,
+                        std::vector<std::size_t>& source)
+{
+    checkCategoricalNames(header, categorical, result.source);
+    for (std::size_t i = 0; i < profiles.size(); ++i) {
+        if (isRowNameColumn(header, i)) {
+            result.notes.push_back(result.source + ": the first column has no name, as R's write.csv writes "
+                                                   "row names; it is ignored");
+            continue;
+        }
+        const bool declared = std::find(categorical.begin(), categorical.end(), header[i]) != categorical.end();
+        const int storage = static_cast<int>(declared ? Storage::String : profiles[i].storage());
+        const int measure = static_cast<int>(declared ? Measure::Nominal : profiles[i].measure());
+        result.table.addColumn({header[i], storage, measure});
+        result.fields.push_back({header[i], storage, measure});
+        if (storage == static_cast<int>(Storage::String)) result.fields.back().tally = profiles[i].tally();
+        source.push_back(i);
+    }
+}
+
+void inferColumns(CsvTable& result, const RawData& raw, const std::vector<std::string>& categorical,
+                  std::vector<std::size_t>& source)
 {
     std::vector<ColumnProfile> profiles(raw.header.size());
     for (const CsvBlock& block : raw.blocks)
         for (std::size_t r = 0; r < block.size(); ++r)
             for (std::size_t i = 0; i < profiles.size(); ++i) profiles[i].observe(block.value(r, i), block.isMissing(r, i));
-    for (std::size_t i = 0; i < profiles.size(); ++i) {
-        const int storage = static_cast<int>(profiles[i].storage());
-        const int measure = static_cast<int>(profiles[i].measure());
-        result.table.addColumn({raw.header[i], storage, measure});
-        result.fields.push_back({raw.header[i], storage, measure});
-        source.push_back(i);
-    }
+    addInferredColumns(result, raw.header, profiles, categorical, source);
 }
 
 void columnsFromDataModel(CsvTable& result, const std::vector<std::string>& header,
@@ -157,8 +216,8 @@ void columnsFromDataModel(CsvTable& result, const std::vector<std::string>& head
         result.fields.push_back({def.name, def.storage, def.measure});
         source.push_back(found->second);
     }
-    for (const std::string& name : header)
-        if (!described.count(name))
+    for (std::size_t i = 0; i < header.size(); ++i)
+        if (const std::string& name = header[i]; !described.count(name) && !isRowNameColumn(header, i))
             throw InputError("--data-model " + path + ": the CSV column '" + name +
                              "' is not described; add a Field for it to the data model");
 }
@@ -209,11 +268,42 @@ std::size_t distinctValues(const refhost::ColumnValues& values, bool* more)
     return count;
 }
 
+// The numbers and other texts of a loaded text column, judged once per
+// distinct text (codes number the texts in order of first appearance).
+TextTally tallyTexts(const refhost::ColumnValues& values, const SourceLines& lines)
+{
+    TextTally tally;
+    const refhost::TextDictionary& dictionary = values.dictionary();
+    std::vector<char> number(dictionary.size());
+    std::size_t firstNotUtf8 = dictionary.size();
+    for (std::uint32_t code = 0; code < dictionary.size(); ++code) {
+        const std::string_view text = dictionary.at(code);
+        number[code] = parseReal(text).has_value();
+        if (!number[code] && tally.otherTexts.size() <= kStrayTexts) tally.otherTexts.emplace_back(text);
+        if (firstNotUtf8 == dictionary.size() && !isUtf8(text)) firstNotUtf8 = code;
+    }
+    for (std::size_t row = 0; row < values.size(); ++row) {
+        if (values.isMissing(row)) continue;
+        const std::uint32_t code = values.codes()[row];
+        if (number[code]) {
+            ++tally.numbers;
+            continue;
+        }
+        if (tally.others++ == 0) tally.firstOtherLine = lines[row];
+        if (code == firstNotUtf8 && tally.notUtf8Line == 0) {
+            tally.notUtf8 = std::string(dictionary.at(code));
+            tally.notUtf8Line = lines[row];
+        }
+    }
+    return tally;
+}
+
 void summariseColumns(CsvTable& result)
 {
     for (std::size_t c = 0; c < result.table.columnCount(); ++c) {
         FieldSummary& field = result.fields[c];
         const refhost::ColumnValues& values = result.table.values(c);
+        if (values.kind() == refhost::ColumnValues::Kind::Text) field.tally = tallyTexts(values, result.lines);
         field.missing = 0;
         if (values.hasMissing())
             for (std::size_t row = 0; row < values.size(); ++row) field.missing += values.isMissing(row);
@@ -221,27 +311,46 @@ void summariseColumns(CsvTable& result)
     }
 }
 
+// A note on the first text that is not UTF-8 in a file read as UTF-8: the
+// bytes are kept, but they are most likely Latin-1.
+void noteEncoding(CsvTable& result, const CsvFormat& format)
+{
+    if (format.latin1) return;
+    for (const FieldSummary& field : result.fields)
+        if (field.tally.notUtf8Line != 0) {
+            result.notes.push_back(result.source + ":" + std::to_string(field.tally.notUtf8Line) + " (field '" +
+                                   field.name + "'): the text '" + visibleText(field.tally.notUtf8) +
+                                   "' is not UTF-8; if the file is Latin-1, give --encoding latin1");
+            return;
+        }
+}
+
 // The loader for every file: reads all records, then types them.
 void readFullTable(CsvTable& result, InputSource& input, const std::string& csvPath,
-                   const std::string& dataModelPath, const CsvFormat& format)
+                   const std::string& dataModelPath, const CsvFormat& format,
+                   const std::vector<std::string>& categorical)
 {
     const RawData raw = readRaw(input, csvPath, format);
+    checkHeaderEncoding(raw.header, csvPath, format);
     std::vector<std::size_t> source;
     if (dataModelPath.empty())
-        inferColumns(result, raw, source);
+        inferColumns(result, raw, categorical, source);
     else
         columnsFromDataModel(result, raw.header, dataModelPath, source);
     fillTable(result, raw, source, !dataModelPath.empty());
+    result.csvColumns = source;
 }
 
 // The quick loader for plain files; false (with result untouched) when the
 // file needs the full reader.
 bool readPlainTable(CsvTable& result, const std::string& csvPath, const std::string& dataModelPath,
-                    const CsvFormat& format)
+                    const CsvFormat& format, const std::vector<std::string>& categorical)
 {
     const auto header = readPlainHeader(csvPath, format);
     if (!header) return false;
     checkDelimiterHint(*header, csvPath, format);
+    checkHeaderEncoding(*header, result.source, format);
+    checkCategoricalNames(*header, categorical, result.source);
     CsvTable plainResult;
     plainResult.source = result.source;
     std::vector<std::size_t> source;
@@ -257,6 +366,11 @@ bool readPlainTable(CsvTable& result, const std::string& csvPath, const std::str
         given.assign(header->size(), Storage::None);
         for (std::size_t i = 0; i < source.size(); ++i)
             given[source[i]] = static_cast<Storage>(plainResult.table.columns()[i].storage);
+    } else if (!categorical.empty()) {
+        given.assign(header->size(), Storage::None);   // None: inferred
+        for (std::size_t i = 0; i < header->size(); ++i)
+            if (std::find(categorical.begin(), categorical.end(), (*header)[i]) != categorical.end())
+                given[i] = Storage::String;
     }
     auto plain = loadPlainCsv(csvPath, given, kLoadThreads, format);
     if (!plain) return false;
@@ -269,18 +383,24 @@ bool readPlainTable(CsvTable& result, const std::string& csvPath, const std::str
             columns.push_back({plain->header[i], static_cast<int>(storage), static_cast<int>(measure)});
             plainResult.fields.push_back({plain->header[i], columns.back().storage, columns.back().measure});
             values.push_back(std::move(plain->values[i]));
+            source.push_back(i);
         }
     } else {
         columns = plainResult.table.columns();
         for (std::size_t i = 0; i < source.size(); ++i) values.push_back(std::move(plain->values[source[i]]));
     }
     plainResult.table = refhost::Table(std::move(columns), std::move(values));
+    plainResult.csvColumns = std::move(source);
     result = std::move(plainResult);
     return true;
 }
 
 // Number columns keep digest rows for this many distinct values.
 constexpr std::size_t kDigestNumbers = 1024;
+// A text column's distinct values are collected up to this many bytes of
+// text: a column with more is no set of categories a model could use, and
+// collecting them would take memory in proportion to the file.
+constexpr std::size_t kDigestTextBytes = std::size_t{16} << 20;
 
 // A set of up to kDistinctLimit numbers by their bits, open addressing in
 // a fixed table (0 marks a free slot, so zero is kept apart).
@@ -322,6 +442,7 @@ struct ColumnDigest {
     bool more = false;             // more distinct values than counted
     std::size_t missing = 0;
     std::size_t longest = 0;       // longest text so far
+    std::size_t textBytes = 0;     // bytes of the texts collected
     bool seenText = false;
 
     // True when the row's value is one the digest must keep.
@@ -337,9 +458,10 @@ struct ColumnDigest {
             bool keep = !seenText || text.size() > longest;
             seenText = true;
             longest = std::max(longest, text.size());
-            if (texts.find(text) == texts.end()) {
-                if (texts.size() < kDistinctLimit) {
+            if (!more && texts.find(text) == texts.end()) {
+                if (texts.size() < kDistinctLimit && textBytes + text.size() <= kDigestTextBytes) {
                     texts.emplace(text);
+                    textBytes += text.size();
                     keep = true;
                 } else {
                     more = true;
@@ -363,14 +485,18 @@ struct ColumnDigest {
 
 CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModelPath, const CsvFormat& format,
                         const TypedCsvReader& readTyped,
-                        const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock)
+                        const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock,
+                        const std::vector<std::string>& categorical)
 {
     CsvTable result;
     result.source = csvPath == "-" ? "<stdin>" : csvPath;
+    // Both passes, and the run's passes after them, read one descriptor.
+    result.file = std::make_shared<const InputFile>(csvPath, "--data");
     {
-        InputSource input(csvPath, "--data", format.latin1);
+        InputSource input(result.file, format.latin1);
         CsvStream reader(input.stream(), result.source, format);
         checkDelimiterHint(reader.header(), csvPath, format);
+        checkHeaderEncoding(reader.header(), result.source, format);
         if (!dataModelPath.empty()) {
             columnsFromDataModel(result, reader.header(), dataModelPath, result.csvColumns);
         } else {
@@ -379,19 +505,13 @@ CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModel
             while (reader.next(block))
                 for (std::size_t r = 0; r < block.size(); ++r)
                     for (std::size_t i = 0; i < profiles.size(); ++i)
-                        profiles[i].observe(block.value(r, i), block.isMissing(r, i));
-            for (std::size_t i = 0; i < profiles.size(); ++i) {
-                const int storage = static_cast<int>(profiles[i].storage());
-                const int measure = static_cast<int>(profiles[i].measure());
-                result.table.addColumn({reader.header()[i], storage, measure});
-                result.fields.push_back({reader.header()[i], storage, measure});
-                result.csvColumns.push_back(i);
-            }
+                        profiles[i].observe(block.value(r, i), block.isMissing(r, i), block.line(r));
+            addInferredColumns(result, reader.header(), profiles, categorical, result.csvColumns);
         }
     }
     std::vector<ColumnDigest> digests(result.table.columnCount());
     std::size_t records = 0;
-    readTyped(csvPath, format, result.table.columns(), result.csvColumns,
+    readTyped(result.file, format, result.table.columns(), result.csvColumns,
               [&](const refhost::Table& block, const CsvBlock& read) {
                   records += block.rowCount();
                   for (std::size_t r = 0; r < block.rowCount(); ++r) {
@@ -410,6 +530,7 @@ CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModel
         field.moreCategories = digest.more;
     }
     result.streamedRecords = records;
+    noteEncoding(result, format);
     return result;
 }
 
@@ -460,15 +581,44 @@ void checkDelimiterHint(const std::vector<std::string>& header, const std::strin
     }
 }
 
-CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPath, const CsvFormat& format)
+CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPath, const CsvFormat& format,
+                      const std::vector<std::string>& categorical)
 {
     CsvTable result;
     result.source = csvPath == "-" ? "<stdin>" : csvPath;
     InputSource input(csvPath, "--data", format.latin1);
-    if (!(input.isPlainFile() && readPlainTable(result, csvPath, dataModelPath, format)))
-        readFullTable(result, input, result.source, dataModelPath, format);
+    if (!(input.isPlainFile() && readPlainTable(result, csvPath, dataModelPath, format, categorical)))
+        readFullTable(result, input, result.source, dataModelPath, format, categorical);
     summariseColumns(result);
+    noteEncoding(result, format);
     return result;
+}
+
+void refuseStrayTexts(const CsvTable& data, const std::vector<std::size_t>& columns, const CsvFormat& format,
+                      const std::vector<std::string>& categorical)
+{
+    if (!data.dataModelText.empty()) return;   // the data model chose the storages
+    for (const std::size_t c : columns) {
+        const FieldSummary& field = data.fields[c];
+        const TextTally& tally = field.tally;
+        if (field.storage != static_cast<int>(Storage::String) || !hasStrayTexts(tally) ||
+            std::find(categorical.begin(), categorical.end(), field.name) != categorical.end())
+            continue;
+        std::string tokens;
+        for (const std::string& token : format.naValues) tokens += token + ",";
+        for (const std::string& text : tally.otherTexts) tokens += text + ",";
+        tokens.pop_back();
+        const std::string& first = tally.otherTexts.front();
+        const std::size_t csvColumn = c < data.csvColumns.size() ? data.csvColumns[c] : c;
+        throw InputError(data.source + ":" + std::to_string(tally.firstOtherLine) + ":" +
+                         std::to_string(csvColumn + 1) + " (field '" + field.name + "'): the value '" + first +
+                         "' is not a number, while " + std::to_string(tally.numbers) + " of the field's " +
+                         std::to_string(tally.numbers + tally.others) + " values are" +
+                         (tally.others > 1 ? " (" + std::to_string(tally.others) + " values are not)" : "") +
+                         "; if it marks a missing value, give --na-values '" + tokens +
+                         "'; if the field is categorical, give --categorical " + field.name +
+                         "; otherwise correct the value");
+    }
 }
 
 }  // namespace splitrun

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,7 @@
 
 #include <refhost/table.h>
 
+#include "column_profile.h"
 #include "csv_format.h"
 #include "csv_stream.h"
 #include "input_source.h"
@@ -39,6 +41,7 @@ struct FieldSummary {
     std::size_t categories = 0;   // distinct present values (at most a limit)
     bool moreCategories = false;  // there are more distinct values than `categories`
     std::size_t missing = 0;      // missing values
+    TextTally tally{};            // for an inferred text column: its numbers and other texts
 };
 
 // The source line of each row: row + 2 unless lines were recorded (a file
@@ -65,6 +68,12 @@ struct CsvTable {
     std::optional<std::size_t> streamedRecords;
     // The CSV column of each table column (set by profileCsvFile).
     std::vector<std::size_t> csvColumns;
+    // The file held open for the passes after the profile's (set by
+    // profileCsvFile).
+    std::shared_ptr<const InputFile> file;
+    // Notes for the report on how the file was read (a row-name column left
+    // out, text that does not look like UTF-8).
+    std::vector<std::string> notes;
 
     std::size_t recordCount() const { return streamedRecords ? *streamedRecords : table.rowCount(); }
 };
@@ -73,20 +82,32 @@ struct CsvTable {
 // format describes. Without a data model each column's storage and measure
 // are inferred; with one (`dataModelPath` non-empty) its fields must be the
 // header's fields (in any order; the table takes the data model's order) and
-// every value must read as its field's storage. Throws InputError naming the
-// file, line, column and field of the first problem.
+// every value must read as its field's storage. Fields named in
+// `categorical` are read as text whatever their values (without a data
+// model; each must be a field of the header). A first header field with no
+// name (R's row names) is left out. A header that is not UTF-8, unless the
+// format reads Latin-1, is refused. Throws InputError naming the file, line,
+// column and field of the first problem.
 CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPath,
-                      const CsvFormat& format = {});
+                      const CsvFormat& format = {}, const std::vector<std::string>& categorical = {});
 
-// Reads the CSV file `csvPath` once as the format describes, in typed
-// blocks: column i of a block is CSV column csvColumns[i], read as
+// Throws InputError for the first of the table's `columns` that was
+// inferred as text only because of a few cells that are not numbers (see
+// hasStrayTexts), naming its line and value and pointing to --na-values and
+// --categorical. Fields in `categorical`, and tables typed by a data
+// model, are left alone.
+void refuseStrayTexts(const CsvTable& data, const std::vector<std::size_t>& columns, const CsvFormat& format,
+                      const std::vector<std::string>& categorical);
+
+// Reads the CSV file held open as `file` once, from its start, as the
+// format describes, in typed blocks: column i of a block is CSV column csvColumns[i], read as
 // columns[i].storage says. `eachBlock` gets every block with its records as
 // read. profileCsvFile reads its second pass through one, so that CSV
 // reading does not depend on the host's input sources that supply it
 // (readStreamedCsv in streamed_csv_source.h).
 using TypedCsvReader = std::function<void(
-    const std::string& csvPath, const CsvFormat& format, const std::vector<refhost::Column>& columns,
-    const std::vector<std::size_t>& csvColumns,
+    const std::shared_ptr<const InputFile>& file, const CsvFormat& format,
+    const std::vector<refhost::Column>& columns, const std::vector<std::size_t>& csvColumns,
     const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock)>;
 
 // Looks at a file too large to load without keeping its records. A first
@@ -101,10 +122,12 @@ using TypedCsvReader = std::function<void(
 // read again (gzip-compressed or not). Throws InputError as readCsvTable.
 // The second pass reads through `readTyped`. `eachBlock`, when given, is called with every block of the second pass,
 // typed as the table's columns, and its records as read (for their lines),
-// so that the same pass can check or copy the records.
+// so that the same pass can check or copy the records. `categorical` is as
+// for readCsvTable.
 CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModelPath,
                         const CsvFormat& format, const TypedCsvReader& readTyped,
-                        const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock = {});
+                        const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock = {},
+                        const std::vector<std::string>& categorical = {});
 
 // Appends a field's value to a column kept for the given storage: missing
 // as missing, text as text, numbers, dates and times as numbers. Throws

@@ -44,8 +44,9 @@ int openForReading(const std::string& path, const std::string& option, struct st
 // the gzip magic bytes, and converts Latin-1 to UTF-8 when asked.
 class InputSource::Buffer : public std::streambuf {
 public:
-    Buffer(int fd, bool owned, std::string what, bool latin1, bool regular)
-        : fd_(fd), owned_(owned), what_(std::move(what)), latin1_(latin1), regular_(regular)
+    Buffer(int fd, bool owned, std::string what, bool latin1, bool regular,
+           std::shared_ptr<const InputFile> file = nullptr)
+        : fd_(fd), owned_(owned), what_(std::move(what)), latin1_(latin1), regular_(regular), file_(std::move(file))
     {
         raw_.resize(kChunk);
         fillRaw();
@@ -85,13 +86,20 @@ protected:
 
 private:
     // Reads the next chunk of raw bytes; false at the end of the input.
+    // A held file is read by offset and checked after every chunk, so
+    // that a pass never mixes bytes of two versions of it unnoticed.
     bool fillRaw()
     {
         for (;;) {
-            const ssize_t got = ::read(fd_, raw_.data(), raw_.size());
+            const ssize_t got = file_ ? ::pread(fd_, raw_.data(), raw_.size(), offset_)
+                                      : ::read(fd_, raw_.data(), raw_.size());
             if (got < 0 && errno == EINTR) continue;
             if (got < 0)
                 throw InputError(what_ + ": reading failed (" + std::strerror(errno) + ")");
+            if (file_) {
+                file_->checkUnchanged();
+                offset_ += got;
+            }
             rawPos_ = 0;
             rawEnd_ = static_cast<std::size_t>(got);
             return got > 0;
@@ -148,6 +156,8 @@ private:
     std::string what_;
     bool latin1_;
     bool regular_;
+    std::shared_ptr<const InputFile> file_;   // a held file read by offset, or null
+    off_t offset_ = 0;
     bool gzip_ = false;
     bool inflating_ = false;
     bool streamEnded_ = false;
@@ -167,7 +177,47 @@ InputSource::InputSource(const std::string& path, const std::string& option, boo
     stream_ = std::make_unique<std::istream>(buffer_.get());
 }
 
+InputSource::InputSource(std::shared_ptr<const InputFile> file, bool latin1)
+{
+    const int fd = file->descriptor();
+    const std::string what = describe("--data", file->path());
+    buffer_ = std::make_unique<Buffer>(fd, false, what, latin1, true, std::move(file));
+    stream_ = std::make_unique<std::istream>(buffer_.get());
+}
+
 InputSource::~InputSource() = default;
+
+InputFile::InputFile(const std::string& path, const std::string& option)
+    : path_(path), what_(describe(option, path))
+{
+    struct stat st {};
+    fd_ = openForReading(path, option, &st);
+    if (path == "-" || !S_ISREG(st.st_mode)) {
+        if (fd_ != STDIN_FILENO) ::close(fd_);
+        fd_ = -1;
+        throw InputError(what_ + ": is not a regular file, so it cannot be read more than once; "
+                                 "give a file, or a smaller input that fits --memory-limit");
+    }
+    size_ = st.st_size;
+    mtimeSeconds_ = st.st_mtim.tv_sec;
+    mtimeNanoseconds_ = st.st_mtim.tv_nsec;
+}
+
+InputFile::~InputFile()
+{
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void InputFile::checkUnchanged() const
+{
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0)
+        throw InputError(what_ + ": cannot check the file (" + std::strerror(errno) + ")");
+    if (st.st_size != size_ || st.st_mtim.tv_sec != mtimeSeconds_ || st.st_mtim.tv_nsec != mtimeNanoseconds_)
+        throw InputError(what_ + ": the input changed while it was read (it was " + std::to_string(size_) +
+                         " bytes, now " + std::to_string(st.st_size) +
+                         "); let whatever writes it finish, or build from a copy");
+}
 
 std::istream& InputSource::stream() { return *stream_; }
 

@@ -11,11 +11,44 @@
 
 namespace splitrun {
 
+// A regular file held open for several passes over it. Every pass reads the
+// same descriptor from the start, so a file replaced under its name is still
+// read as it was; one changed in place (its size or modification time) stops
+// the pass that notices it. Reading by offset, passes may run side by side.
+class InputFile {
+public:
+    // Opens `path`. Throws InputError, naming `option`, when it cannot be
+    // opened, is a directory, or is not a regular file (standard input and
+    // pipes cannot be read twice).
+    InputFile(const std::string& path, const std::string& option);
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    int descriptor() const { return fd_; }
+    const std::string& path() const { return path_; }
+    // Throws InputError ("the input changed while it was read") when the
+    // file's size or modification time differ from those it had when opened.
+    // Thread-safe.
+    void checkUnchanged() const;
+
+private:
+    int fd_ = -1;
+    std::string path_;
+    std::string what_;
+    long long size_ = 0;
+    long long mtimeSeconds_ = 0;
+    long mtimeNanoseconds_ = 0;
+};
+
 class InputSource {
 public:
     // Opens `path` ("-": standard input). Throws InputError, naming
     // `option`, when the path cannot be opened or is a directory.
     InputSource(const std::string& path, const std::string& option, bool latin1);
+    // Reads `file` from its start, checking after every chunk that it has
+    // not changed. The file must outlive the source.
+    InputSource(std::shared_ptr<const InputFile> file, bool latin1);
     ~InputSource();
     InputSource(const InputSource&) = delete;
     InputSource& operator=(const InputSource&) = delete;

@@ -426,7 +426,7 @@ std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<
             part.columns.resize(fields);
             for (std::size_t c = part.firstColumn; c < part.endColumn; ++c) {
                 ColumnState& state = part.columns[c];
-                if (!given.empty()) state.fixed = true, state.settle(given[c], 0);
+                if (!given.empty() && given[c] != Storage::None) state.fixed = true, state.settle(given[c], 0);
                 else if (asText[c]) state.fixed = true, state.settle(Storage::String, 0);
             }
         }

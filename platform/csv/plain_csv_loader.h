@@ -33,8 +33,8 @@ struct PlainCsv {
 // than the format's limit).
 std::optional<std::vector<std::string>> readPlainHeader(const std::string& path, const CsvFormat& format);
 
-// Loads the file's records. `given` holds one storage per header field, or
-// is empty to infer each column's storage from its values (the first kind
+// Loads the file's records. `given` holds one storage per header field
+// (None: inferred), or is empty to infer each column's storage from its values (the first kind
 // all present values read as: integer, real, date, time, timestamp, else
 // string). The format's delimiter separates the fields and its
 // missing-value tokens are missing values; a decimal comma or Latin-1 text

@@ -77,7 +77,10 @@ void markKeyChanges(const refhost::Table& table, const std::vector<std::size_t>&
 
 std::string cellText(const refhost::Cell& cell, int storage)
 {
-    if (cell.isReal()) {
+    // Only a whole number within the 64-bit range is cast; a real beyond it
+    // (or not finite) is no date or time and is written as a number.
+    const bool castable = cell.isReal() && cell.asReal() >= -9.2e18 && cell.asReal() <= 9.2e18;
+    if (castable) {
         const auto whole = static_cast<std::int64_t>(cell.asReal());
         if (static_cast<double>(whole) == cell.asReal()) {
             if (storage == static_cast<int>(Storage::Date)) return formatDate(whole);

@@ -1,5 +1,9 @@
 #include "run_summary.h"
 
+#include <cstdlib>
+
+#include "visible_text.h"
+
 namespace splitrun {
 
 namespace {
@@ -8,6 +12,45 @@ std::string statusText(refhost::StepStatus step)
 {
     return step.step + " returned status " + std::to_string(step.status) +
            (step.err != 0 ? " (error " + std::to_string(step.err) + ")" : "");
+}
+
+std::string keyText(const SplitKey& key)
+{
+    std::string text;
+    for (const splitmodels::SplitValue& value : key)
+        text += (text.empty() ? "" : ", ") + value.field + "=" +
+                (value.missing ? std::string("<missing>") : visibleText(value.value));
+    return text;
+}
+
+// Writes the group's real split values as its first key holds them, and
+// notes the keys the module merged into the group.
+void adoptExactKeys(GroupOutcome& group, const std::vector<SplitKey>& keys, RunSummary& summary)
+{
+    if (keys.empty()) return;
+    bool ownPmmlDiffers = false;
+    for (TaskSplitValue& value : group.values)
+        for (const splitmodels::SplitValue& exact : keys.front()) {
+            if (exact.field != value.field || exact.missing || value.missing) continue;
+            if (exact.storage == splitmodels::StorageReal) {
+                ownPmmlDiffers |= std::strtod(value.value.c_str(), nullptr) != std::strtod(exact.value.c_str(), nullptr);
+                value.value = exact.value;
+            }
+            ownPmmlDiffers |= exact.value.find('\0') != std::string::npos;
+        }
+    if (keys.size() < 2 && ownPmmlDiffers)
+        summary.keyNotes.push_back("the group of " + keyText(keys.front()) +
+                                   " is written in its own PMML with the split value the module's task document "
+                                   "gives, which does not select its records exactly; score with split-model.pmml");
+    if (keys.size() < 2) return;
+    std::string listed;
+    for (std::size_t k = 0; k < keys.size() && k < 5; ++k) listed += (k ? "; " : "") + keyText(keys[k]);
+    summary.keyNotes.push_back(
+        "the group of " + keyText(keys.front()) + " holds " + std::to_string(keys.size()) +
+        " distinct split keys that the module takes as one group (reals closer than its tolerance, "
+        "or texts equal up to a zero byte): " + listed + (keys.size() > 5 ? "; ..." : "") +
+        "; round or recode the split field if they are different groups (the group's own PMML "
+        "selects its first key only; score with split-model.pmml)");
 }
 
 }  // namespace
@@ -23,6 +66,7 @@ RunSummary summariseRun(const refhost::RunResult& result, const GroupWorker& wor
         group.values = parseTaskDocument(report.task);
         group.records = report.records;
         group.model = worker.model(i);
+        if (const std::vector<SplitKey>* keys = worker.splitKeys(i)) adoptExactKeys(group, *keys, summary);
         const std::string id = modelIdFor(i);
         group.pmml = result.outputs.find("PMML", id);
         if (report.outcome != 0)

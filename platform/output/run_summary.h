@@ -26,7 +26,9 @@ namespace splitrun {
 
 struct GroupOutcome {
     std::size_t index = 0;                  // position in distribution order
-    std::vector<TaskSplitValue> values;     // from the group's task document
+    // From the group's task document, with real values as the group's first
+    // key holds them exactly (the document's text may round them).
+    std::vector<TaskSplitValue> values;
     std::size_t records = 0;
     std::string modelId;                    // set when the group produced a model
     std::string failure;                    // why it did not, otherwise
@@ -40,6 +42,10 @@ struct RunSummary {
     std::size_t failures = 0;
     // Steps of the components that did not return 0, as readable lines.
     std::vector<std::string> componentFailures;
+    // Warnings on groups whose records hold several distinct keys that the
+    // module took as one (reals within its tolerance, texts equal up to a
+    // zero byte), or whose own PMML's split value does not select them exactly.
+    std::vector<std::string> keyNotes;
 };
 
 // A group produced a model when its worker succeeded and the collect

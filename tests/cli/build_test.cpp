@@ -113,4 +113,52 @@ TEST(Build, RecoversTheTrueCoefficientsAndScoringReproducesTheFits)
     }
 }
 
+// Files as R's write.csv writes them: row names under an empty name, quoted
+// factor codes, Inf. A group with an infinite input fails naming it, as R's
+// lm stops, unless such records are to be skipped; the other group fits.
+TEST(Build, WriteCsvFilesGiveRsModelOrNameTheInfiniteValue)
+{
+    const fs::path dir = freshDir("write-csv");
+    std::string csv = "\"\",\"g\",\"dose\",\"x\",\"code\",\"y\"\n";
+    for (int i = 0; i < 40; ++i)
+        csv += "\"" + std::to_string(i + 1) + "\",\"" + (i < 20 ? "a" : "b") + "\",\"" + std::to_string(1 + i % 3) +
+               "\"," + (i == 25 ? std::string("Inf") : std::to_string(i * 0.5)) + ",c" + std::to_string(i) + "," +
+               std::to_string(2 + i * 0.5 + (i % 3) * 1.5 + (i % 7) * 0.01) + "\n";
+    writeFile(dir / "data.csv", csv);
+    struct Case {
+        std::vector<std::string> args;
+        const char* groupB;             // group b's status in groups.csv (none: no output)
+        std::vector<std::string> report;
+    };
+    const Case cases[] = {
+        {{"--inputs", "dose,x"}, "failed",
+         {"row names; it is ignored", "failed: the field 'x' is Inf in record 6", "--non-finite skip"}},
+        {{"--inputs", "dose,x", "--non-finite", "skip"}, "ok",
+         {"left out for an infinite target or input (--non-finite skip): 1"}},
+        // An identifier as an input fails each group at once, instead of a
+        // dense design with a column per record.
+        {{"--inputs", "dose,code", "--non-finite", "skip"}, nullptr,
+         {"'code' has a different value in each of the group's 20 records", "leave it out of --inputs"}},
+    };
+    for (const Case& c : cases) {
+        const fs::path out = dir / ("out" + std::to_string(&c - cases));
+        std::vector<std::string> args = {"build", "--data", (dir / "data.csv").string(), "--split", "g", "--target", "y",
+                                         "--categorical", "dose", "--threads", "2", "--out", out.string()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const RunOutput run = runSplitRun(args);
+        ASSERT_EQ(run.status, c.groupB ? 0 : 1) << run.out << run.err;
+        for (const std::string& part : c.report) EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
+        if (!c.groupB) continue;
+        const std::vector<Record> groups = readCsvRecords(out / "groups.csv");
+        ASSERT_EQ(groups.size(), 2u);
+        EXPECT_EQ(groups[0].at("status"), "ok");
+        EXPECT_EQ(groups[1].at("status"), c.groupB);
+        // dose is a factor: its codes are levels, as R's lm(y ~ dose + x) gives them.
+        const std::vector<GroupFit> fits = readGroupFits(out);
+        ASSERT_FALSE(fits.empty());
+        EXPECT_EQ(fits[0].coefficients.count("dose=2") + fits[0].coefficients.count("dose=3"), 2u);
+        EXPECT_EQ(fits[0].coefficients.count("dose"), 0u);
+    }
+}
+
 }  // namespace

@@ -14,9 +14,13 @@ using namespace splitrun;
 
 namespace {
 
-// from_chars's reading of a whole finite text (one leading '+' allowed), or nothing.
+// from_chars's reading of a whole finite text (one leading '+' allowed), an
+// infinity as R writes it (Inf, -Inf) or as others do (inf), or nothing.
 std::optional<double> reference(std::string_view text)
 {
+    for (const char* name : {"Inf", "inf", "+Inf", "Infinity"})
+        if (text == name) return INFINITY;
+    if (text == "-Inf" || text == "-inf") return -INFINITY;
     if (text.starts_with('+') && (text.remove_prefix(1), text.starts_with('+') || text.starts_with('-'))) return {};
     double value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -51,7 +55,7 @@ TEST(DecimalParsing, QuickPathTakesExactCasesUpToTheEightByteStepsAndLeavesTheRe
         EXPECT_TRUE(agrees(text)) << text;
     for (const char* text : {"0e400", "1e23", "1e-23", "9007199254740993", "99999999.99999999", "123456789012345678",
              "12345678901234567890", "4.9406564584124654e-324", "2.2250738585072011e-308", "1.7976931348623157e308",
-             "1e", "1e+", "e5", ".", "-", "", "+-1", "--1", "1.5.2", "1,5", "inf", "nan", "0x10", " 1", "1 "})
+             "1e", "1e+", "e5", ".", "-", "", "+-1", "--1", "1.5.2", "1,5", "inf", "-Inf", "Infinity", "nan", "Inf1", "infinite", "0x10", " 1", "1 "})
         EXPECT_FALSE(agrees(text)) << text;
 }
 

@@ -1,5 +1,7 @@
 // Ordering records by split key, and entry file names (the --presorted check
 // is run end to end).
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 #include "group_order.h"
@@ -24,6 +26,18 @@ TEST(GroupOrder, SortsStablyMissingFirstNumbersNumericallyStringsBytewise)
     // missing < "" < "B" < "b" < "\xC3\xA9"; within "b": missing < 9 < 10, and
     // the two rows with key (b, 10) keep their file order (0 before 5).
     EXPECT_EQ(order, (std::vector<std::size_t>{2, 4, 1, 7, 3, 0, 5, 6}));
+}
+
+// A key's text in messages: dates as dates, and reals beyond any date (or
+// not finite) as numbers, without casting them out of range.
+TEST(GroupOrder, KeyTextsOfDatesAndOfRealsBeyondThem)
+{
+    const int date = static_cast<int>(splitrun::Storage::Date);
+    const std::vector<std::pair<Cell, std::string>> cases = {
+        {Cell::real(19782), "2024-02-29"}, {Cell::real(1e300), Cell::real(1e300).toString()},
+        {Cell::real(-1e19), Cell::real(-1e19).toString()}, {Cell::real(INFINITY), Cell::real(INFINITY).toString()},
+    };
+    for (const auto& [cell, text] : cases) EXPECT_EQ(splitrun::cellText(cell, date), text);
 }
 
 TEST(OutputDir, EntryFileNamesAreSafeAndDistinct)

@@ -1,4 +1,8 @@
 // Every class of input error exits with status 2 and names what is wrong and where.
+#include <sys/wait.h>
+
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 #include "cli_harness.h"
@@ -65,6 +69,20 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         {"output path is a file", kGoodCsv, "", base, {"is not a directory"}, "build", true},
         {"score with a model it cannot use", kGoodCsv, "<PMML version=\"4.4\"><DataDictionary/></PMML>",
          {"--model", "model.xml"}, {"--model", "model.xml"}, "score"},
+        {"numeric input with one stray cell", csv("South,3,3.5,no,d\nSouth,4,4.5,yes,e\nNorth,oops,1,no,f\n"), "", base,
+         {"data.csv:7:2 (field 'x')", "'oops' is not a number", "--na-values 'NA,oops'", "--categorical x"}},
+        {"header that is not UTF-8", csv("").replace(7, 1, "\xB2"), "", base, {"data.csv:1:2", "--encoding latin1"}},
+        {"categorical field that is not a column", kGoodCsv, "", with({"--categorical", "nope"}),
+         {"--categorical", "'nope' is not a column"}},
+        {"categorical fields beside a data model", kGoodCsv, dataModel("label", "string"), with({"--categorical", "x",
+         "--data-model", "model.xml"}), {"--categorical", "--data-model"}},
+        {"field name with a control character", csv("").replace(16, 5, "lab\x1bl"), "", base,
+         {"data.csv:1:5", "'lab\\x1Bl' holds a control character"}},
+        {"split list with an empty name", kGoodCsv, "", {"--split", "region,", "--target", "y"}, {"--split", "empty"}},
+        {"field size limit of zero", kGoodCsv, "", with({"--max-field-size", "0"}), {"--max-field-size", "at least 1"}},
+        {"data given twice", kGoodCsv, "", with({"--data", "other.csv"}), {"--data is given 2 times; give it once"}},
+        {"score with a device as the model", kGoodCsv, "", {"--model", "/dev/zero"},
+         {"--model /dev/zero", "not an XML document"}, "score"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -85,6 +103,20 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         for (const auto& entry : fs::directory_iterator(dir))
             EXPECT_NE(entry.path().filename().string().rfind(".out", 0), 0u) << "left behind: " << entry.path();
     }
+}
+
+// A build whose report cannot be written fails, though its outputs stand.
+TEST(InputErrors, BuildWhoseReportCannotBeWrittenFails)
+{
+    const fs::path dir = freshDir("report-full");
+    writeFile(dir / "data.csv", std::string(kGoodCsv) + "South,3,3.5,no,d\nSouth,5,2.5,yes,e\n");
+    const std::string command = "'" + std::string(SPLIT_RUN_PATH) + "' build --data '" + (dir / "data.csv").string() +
+                                "' --split region --target y --inputs x --out '" + (dir / "out").string() +
+                                "' > /dev/full 2> '" + (dir / "err").string() + "'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(readFile(dir / "err").find("the report could not be written"), std::string::npos) << readFile(dir / "err");
 }
 
 TEST(Usage, NoArgumentsIsAnErrorHelpVersionAndInfoAreNot)

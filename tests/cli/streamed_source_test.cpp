@@ -5,7 +5,10 @@
 #include <refhost/module.h>
 #include <refhost/run.h>
 
+#include <cstdio>
+
 #include "cli_harness.h"
+#include "errors.h"
 #include "csv_table.h"
 #include "group_worker.h"
 #include "streamed_csv_source.h"
@@ -67,6 +70,63 @@ TEST(StreamedSource, RunMatchesTheLoadedTableAndABadValueIsLocated)
     EXPECT_FALSE(runOver(data, source).ok());
     EXPECT_EQ(source->error().rfind(path + ":2:3 (field 'c'): the value 'a,1' is not a number", 0), 0u)
         << source->error();
+}
+
+// Every pass reads the descriptor opened first: a file renamed over the path
+// is not seen, while a file rewritten in place, before a pass or in the
+// middle of one, stops that pass instead of being read as the old columns.
+TEST(StreamedSource, PassesReadOneDescriptorAndStopWhenTheFileChanges)
+{
+    const clitest::fs::path dir = clitest::freshDir("streamed_changes");
+    const std::string path = (dir / "in.csv").string();
+    std::string wide = "g,x,c,y\n";
+    for (int i = 0; i < 6000; ++i) wide += "g" + std::to_string(i % 3) + "," + std::to_string(i) + ",c,1.5\n";
+    const std::string narrow = "g\ng1\n";
+    struct Case {
+        const char* name;
+        bool midPass;                            // change after the first block, not before the pass
+        void (*change)(const std::string& path, const std::string& text);
+        const char* error;                       // expected start of the error, or nullptr
+    };
+    const auto inPlace = [](const std::string& file, const std::string& text) { clitest::writeFile(file, text); };
+    const auto renamed = [](const std::string& file, const std::string& text) {
+        clitest::writeFile(file + ".new", text);
+        std::rename((file + ".new").c_str(), file.c_str());
+    };
+    const Case cases[] = {
+        {"replaced by rename", false, renamed, nullptr},
+        {"narrower in place", false, inPlace, "changed while it was read"},
+        {"narrower in place mid-pass", true, inPlace, "changed while it was read"},
+    };
+    for (const Case& c : cases) {
+        clitest::writeFile(path, wide);
+        const splitrun::CsvTable data = splitrun::readCsvTable(path, "");
+        auto file = std::make_shared<const splitrun::InputFile>(path, "--data");
+        splitrun::StreamedCsvSource source(file, splitrun::CsvFormat{}, data.table.columns(), {0, 1, 2, 3}, 16);
+        std::size_t rows = 0;
+        std::string error;
+        try {
+            const auto pass = source.open();
+            refhost::Table block;
+            if (!c.midPass) c.change(path, narrow);
+            while (pass->next(block)) {
+                rows += block.rowCount();
+                if (c.midPass && rows == 16) c.change(path, narrow);
+            }
+            const auto again = source.open();
+            while (again->next(block)) rows += block.rowCount();
+        } catch (const splitrun::InputError& e) {
+            error = e.what();
+        }
+        if (c.error == nullptr) {
+            EXPECT_EQ(error, "") << c.name;
+            EXPECT_EQ(rows, 12000u) << c.name;
+        } else {
+            EXPECT_NE(error.find(c.error), std::string::npos) << c.name << ": " << error;
+            EXPECT_EQ(source.error(), error) << c.name;
+            EXPECT_LE(rows, 6000u) << c.name;
+        }
+    }
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include "cli_harness.h"
 #include "csv_table.h"
+#include "errors.h"
+#include "streamed_csv_source.h"
 #include "value_parsing.h"
 
 using namespace splitrun;
@@ -48,6 +50,7 @@ TEST(CsvTable, InfersStorageAndCountsDistinctAndMissingValues)
         {{"12", "\"\""}, Storage::String, 2, 0}, {{"North", "north", "North"}, Storage::String, 2, 0},
         {{"", ""}, Storage::String, 0, 2}, {{"1.5", "NA", "2.5", "NA"}, Storage::Real, 2, 2},
         {{"1", "\"NA\""}, Storage::String, 2, 0}, {{"1", "na"}, Storage::String, 2, 0},
+        {{"1", "Inf", "-Inf", "inf"}, Storage::Real, 3, 0}, {{"NaN", "1"}, Storage::String, 2, 0},
     };
     for (const Case& c : cases) {
         std::string csv = "v,k\n";
@@ -105,6 +108,75 @@ TEST(CsvTable, ReadsTheSameRecordsWhateverTheLayoutEncodingOrCompression)
     EXPECT_EQ(expected.fields[0].missing, 1u);   // unquoted NA; the quoted one is text
     EXPECT_EQ(expected.fields[1].storage, static_cast<int>(Storage::Integer));
     for (const auto& [bytes, format] : cases) EXPECT_TRUE(load(bytes, format).table == expected.table) << bytes;
+}
+
+// The table as loaded, and as profiled for a file read pass by pass.
+std::vector<CsvTable> loadBothWays(const std::string& text, const std::vector<std::string>& categorical = {})
+{
+    const clitest::fs::path file = clitest::freshDir("inference-both") / "data.csv";
+    clitest::writeFile(file, text);
+    std::vector<CsvTable> tables;
+    tables.push_back(readCsvTable(file.string(), "", {}, categorical));
+    tables.push_back(profileCsvFile(file.string(), "", {}, readStreamedCsv, {}, categorical));
+    return tables;
+}
+
+// R's write.csv quotes every text and heads the row names with an empty
+// name; the row names are left out, and declared categories keep their
+// texts ("01" stays "01") whether the file is loaded or profiled.
+TEST(CsvTable, RowNamesAreLeftOutAndDeclaredCategoriesStayText)
+{
+    const std::string written = "\"\",\"g\",\"dose\",\"y\"\n\"1\",\"a\",\"01\",2.5\n\"2\",\"a\",\"2\",3\n\"3\",\"b\",\"2\",Inf\n";
+    for (const CsvTable& data : loadBothWays(written, {"dose"})) {
+        ASSERT_EQ(data.table.columnCount(), 3u);
+        EXPECT_EQ(data.table.columns()[1].name, "dose");
+        EXPECT_EQ(data.fields[1].storage, static_cast<int>(Storage::String));
+        EXPECT_EQ(data.fields[2].storage, static_cast<int>(Storage::Real));
+        EXPECT_EQ(data.csvColumns, (std::vector<std::size_t>{1, 2, 3}));
+        ASSERT_EQ(data.notes.size(), 1u);
+        EXPECT_NE(data.notes[0].find("row names"), std::string::npos);
+        EXPECT_EQ(data.recordCount(), 3u);
+    }
+    EXPECT_EQ(loadBothWays(written)[0].fields[1].storage, static_cast<int>(Storage::Integer));
+    // A plain file (no quotes) takes the quick loader.
+    const CsvTable plain = loadBothWays("g,dose,y\na,01,1\nb,2,2\n", {"dose"})[0];
+    EXPECT_EQ(plain.table.values(1).dictionary().at(0), "01");
+    EXPECT_THROW(loadBothWays(written, {"Dose"}), InputError);
+}
+
+// A column of numbers with a few stray texts is refused at the first of
+// them; a column where texts are common is a category.
+TEST(CsvTable, NumbersWithStrayTextsAreRefusedAtTheFirstOne)
+{
+    struct Case { std::vector<std::string> values; const char* error; };
+    const Case cases[] = {
+        {{"1", "2", "oops", "4", "5", "6"}, "data.csv:4:2 (field 'x'): the value 'oops' is not a number, while 5"},
+        {{"1", "2", "N/A", "4", "N/A", "6", "7", "8", "9", "10"}, "'N/A' is not a number, while 8 of the field's 10"},
+        {{"1.5", "\"\"", "2", "3", "4"}, "data.csv:3:2 (field 'x'): the value '' is not a number"},
+        {{"1", "2", "other", "other"}, nullptr},
+        {{"1", "2", "3", "4", "a", "b", "c", "d"}, nullptr},
+        {{"1", "2", "3", "x"}, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::string csv = "g,x\n";
+        for (const std::string& value : c.values) csv += "a," + value + "\n";
+        SCOPED_TRACE(csv);
+        for (const CsvTable& data : loadBothWays(csv)) {
+            std::string error;
+            try {
+                refuseStrayTexts(data, {0, 1}, {}, {});
+            } catch (const InputError& e) {
+                error = e.what();
+            }
+            if (c.error == nullptr) {
+                EXPECT_EQ(error, "");
+            } else {
+                EXPECT_NE(error.find(c.error), std::string::npos) << error;
+                EXPECT_NE(error.find("--categorical x"), std::string::npos) << error;
+            }
+            EXPECT_NO_THROW(refuseStrayTexts(data, {0, 1}, {}, {"x"}));
+        }
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <random>
 #include <thread>
@@ -343,8 +344,18 @@ TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
        "dataType=\"dateDaysSince[-9223372036854775807]\" is not supported"},
       {selectedBy(R"(<SimplePredicate field="x" operator="equal" value="%4"><Extension name="value-encoding" value="percent"/></SimplePredicate>)"),
        "value=\"%4\" is not percent-encoded"},
+      {predictor(R"(<NumericPredictor name="x" coefficient="1" exponent="2.5"/>)"), "exponent '2.5' is not a whole number"},
+      {predictor(R"(<NumericPredictor name="x" coefficient="1" exponent="1e10"/>)"), "exponent '1e10' is not a whole number"},
+      // A conforming parser reads &k; as "a"; one that expands nothing must not read it as text.
+      {"<!DOCTYPE PMML [<!ENTITY k \"a\">]>" + selectedBy(R"(<SimplePredicate field="x" operator="equal" value="&k;"/>)"),
+       "declares entities in its DTD"},
   };
   for (const auto& [pmml, mentions] : cases) expectRefused([&] { SplitScorer::fromPmml(pmml); }, mentions);
+  // Files that are not documents are refused before they are read through.
+  expectRefused([] { SplitScorer::fromPmmlFile("/dev/zero"); }, "not a regular file");
+  const std::string notXml = ::testing::TempDir() + "scorer-not-xml.pmml";
+  { std::ofstream(notXml) << std::string(1 << 20, '\0') << "<PMML/>"; }
+  expectRefused([&] { SplitScorer::fromPmmlFile(notXml); }, "not an XML document");
 }
 
 // Indexed lookup selects what an ordered scan of the same segments (each in a one-child "or") selects.

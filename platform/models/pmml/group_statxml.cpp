@@ -1,5 +1,7 @@
 #include <cmath>
 #include <set>
+#include <string_view>
+#include <unordered_map>
 
 #include "group_writers.h"
 #include "pmml_names.h"
@@ -43,11 +45,17 @@ void writeDataModel(pugi::xml_node root, const std::vector<FieldDef>& defs, cons
   const pugi::xml_attribute caseSensitive = inputFields.attribute("caseSensitive");
   setAttribute(fields, "caseSensitive", caseSensitive ? caseSensitive.value() : "true");
 
+  // The input's Field elements by name (the first of a name), looked up
+  // once each: a search per field would be quadratic in the columns.
+  std::unordered_map<std::string_view, pugi::xml_node> byName;
+  for (pugi::xml_node field : inputFields.children("Field"))
+    byName.emplace(field.attribute("name").value(), field);
   std::set<std::size_t> used{design.targetField};
   for (const InputCoding& coding : design.inputs) used.insert(coding.field);
   for (std::size_t index : used) {
     const FieldDef& def = defs[index];
-    pugi::xml_node copy = inputFields.find_child_by_attribute("Field", "name", def.name.c_str());
+    const auto found = byName.find(def.name);
+    pugi::xml_node copy = found != byName.end() ? found->second : pugi::xml_node();
     if (copy)
       copy = fields.append_copy(copy);
     else

@@ -3,11 +3,15 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <set>
+
+#include <sys/stat.h>
+
 
 #include "scorer_model.h"
 #include "segment_chunks.h"
@@ -154,6 +158,26 @@ std::size_t segmentationOrdinal(const pugi::xml_node& root, const pugi::xml_node
     }
   }
   return ordinal;
+}
+
+// A NumericPredictor's exponent: a whole number, as PMML defines it, of a
+// size a power can take; a fraction or a huge value is refused rather than
+// truncated or cast out of range.
+int wholeExponent(const pugi::xml_node& node) {
+  const double value = requireNumber(node, "exponent");
+  if (!(value == std::trunc(value) && std::fabs(value) <= 1024))
+    fail(std::string("NumericPredictor: exponent '") + node.attribute("exponent").value() +
+         "' is not a whole number from -1024 to 1024");
+  return static_cast<int>(value);
+}
+
+// True when the document's DTD declares entities. The parser expands none,
+// so a reference to one would be read as its literal text; such documents
+// are refused.
+bool declaresEntities(const pugi::xml_document& doc) {
+  for (const pugi::xml_node& node : doc.children())
+    if (node.type() == pugi::node_doctype && std::strstr(node.value(), "<!ENTITY") != nullptr) return true;
+  return false;
 }
 
 class Loader {
@@ -359,7 +383,7 @@ class Loader {
         NumericTerm term;
         term.field = fieldOf(child, "name");
         term.coefficient = requireNumber(child, "coefficient");
-        if (child.attribute("exponent")) term.exponent = static_cast<int>(requireNumber(child, "exponent"));
+        if (child.attribute("exponent")) term.exponent = wholeExponent(child);
         table.numeric.push_back(term);
       } else if (name == "CategoricalPredictor") {
         CategoricalTerm term;
@@ -534,7 +558,9 @@ class Loader {
 std::optional<ScoringModel> loadInPieces(const SegmentChunks& cut, Loader::PieceText pieceText) {
   try {
     pugi::xml_document skeleton;
-    if (!skeleton.load_buffer(cut.skeleton.data(), cut.skeleton.size())) return std::nullopt;
+    if (!skeleton.load_buffer(cut.skeleton.data(), cut.skeleton.size(), pugi::parse_default | pugi::parse_doctype) ||
+        declaresEntities(skeleton))
+      return std::nullopt;
     ScoringModel model;
     Loader(model, &cut, std::move(pieceText)).load(skeleton.document_element());
     return model;
@@ -545,9 +571,13 @@ std::optional<ScoringModel> loadInPieces(const SegmentChunks& cut, Loader::Piece
 
 ScoringModel loadWhole(const std::string& pmmlText) {
   pugi::xml_document doc;
-  const pugi::xml_parse_result parsed = doc.load_buffer(pmmlText.data(), pmmlText.size());
+  const pugi::xml_parse_result parsed =
+      doc.load_buffer(pmmlText.data(), pmmlText.size(), pugi::parse_default | pugi::parse_doctype);
   if (!parsed)
     fail(std::string("PMML does not parse: ") + parsed.description() + " at offset " + std::to_string(parsed.offset));
+  if (declaresEntities(doc))
+    fail("the document declares entities in its DTD (<!ENTITY ...>), which would not be read as declared, "
+         "so it is refused; give the split model as build wrote it, without a DOCTYPE");
   ScoringModel model;
   Loader(model).load(doc.document_element());
   return model;
@@ -597,13 +627,29 @@ ScoringModel loadScoringModel(const std::string& pmmlText) {
 ScoringModel loadScoringModelFile(const std::string& path) {
   // Two passes over the file, neither holding it whole: the first cuts the
   // segments out and keeps the rest, the second reads the segments.
+  // Only a regular file can be read twice; a device such as /dev/zero
+  // would be read without end.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    fail("is not a regular file; give the split-model.pmml file build wrote");
   std::ifstream in(path, std::ios::binary);
   if (!in) fail("cannot open the file");
   SegmentCutter cutter;
   {
     std::string block(std::size_t{1} << 20, '\0');
-    while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0)
-      cutter.feed(std::string_view(block.data(), static_cast<std::size_t>(in.gcount())));
+    bool first = true;
+    while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0) {
+      const std::string_view got(block.data(), static_cast<std::size_t>(in.gcount()));
+      // A document starts with markup (after a byte order mark and white
+      // space); anything else is refused before the rest is read.
+      if (first) {
+        const std::size_t start = got.find_first_not_of(std::string_view("\xEF\xBB\xBF \t\r\n", 7));
+        if (start != std::string_view::npos && got[start] != '<')
+          fail("is not an XML document; give the split-model.pmml file build wrote");
+        first = start == std::string_view::npos;
+      }
+      cutter.feed(got);
+    }
     if (in.bad()) fail("reading the file failed");
   }
   if (const std::optional<SegmentChunks> cut = cutter.finish()) {

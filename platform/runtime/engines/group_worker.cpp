@@ -1,6 +1,8 @@
 #include "group_worker.h"
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 #include <cstdio>
 #include <stdexcept>
 #include <string_view>
@@ -19,7 +21,8 @@ std::string modelIdFor(std::size_t groupIndex)
     return text;
 }
 
-TableRecords::TableRecords(const refhost::Table& records, const std::string& dataModel) : records_(records)
+TableRecords::TableRecords(const refhost::Table& records, const std::string& dataModel, bool nonFiniteMissing)
+    : records_(records), nonFiniteMissing_(nonFiniteMissing)
 {
     const std::vector<splitmodels::FieldDef> defs = splitmodels::parseDataModelFields(dataModel);
     // By name, the last definition of a name winning; a scan per column
@@ -52,6 +55,8 @@ void TableRecords::readField(std::size_t field, splitmodels::FieldColumn& out) c
     switch (values.kind()) {
     case Kind::Real:
         if (!text) std::copy(values.reals().begin(), values.reals().begin() + static_cast<std::ptrdiff_t>(n), out.numbers.begin());
+        if (!text && nonFiniteMissing_)
+            for (std::size_t r = 0; r < n; ++r) out.missing[r] |= !std::isfinite(out.numbers[r]);
         return;
     case Kind::Integer:
         if (!text)
@@ -76,13 +81,90 @@ void TableRecords::readField(std::size_t field, splitmodels::FieldColumn& out) c
 
 GroupWorker::GroupWorker(splitmodels::ModelSpec request) : request_(std::move(request)) {}
 
+namespace {
+
+// The group's records whose target or an input is not finite: how many,
+// and the first of them with its field and value.
+struct NonFinite {
+    std::size_t records = 0;
+    std::string field;
+    double value = 0;
+    std::size_t record = 0;   // 0-based within the group
+};
+
+NonFinite nonFiniteRecords(const refhost::Table& records, const splitmodels::ModelSpec& request)
+{
+    NonFinite found;
+    std::vector<char> bad(records.rowCount(), 0);
+    std::vector<std::string> fields{request.target};
+    fields.insert(fields.end(), request.inputs.begin(), request.inputs.end());
+    for (const std::string& name : fields) {
+        const auto column = records.columnIndex(name);
+        if (!column || records.values(*column).kind() != refhost::ColumnValues::Kind::Real) continue;
+        const refhost::ColumnValues& values = records.values(*column);
+        for (std::size_t r = 0; r < values.size(); ++r) {
+            if (values.isMissing(r) || std::isfinite(values.reals()[r]) || bad[r]) continue;
+            bad[r] = 1;
+            if (found.records++ == 0 || r < found.record)
+                found.field = name, found.value = values.reals()[r], found.record = r;
+        }
+    }
+    return found;
+}
+
+// The first input read as categories that has a level per record of the
+// group (an identifier, say): nothing when there is none. Its design would
+// be a dense matrix with a column per record, slow to factorise for a fit
+// that only reproduces the records.
+std::optional<std::pair<std::string, std::size_t>> levelPerRecord(const refhost::Table& records,
+                                                                   const splitmodels::ModelSpec& request)
+{
+    // A group too small for a parameter per input fails as too small anyway.
+    if (records.rowCount() <= request.inputs.size() + 1) return std::nullopt;
+    for (const std::string& name : request.inputs) {
+        const auto column = records.columnIndex(name);
+        if (!column || records.values(*column).kind() != refhost::ColumnValues::Kind::Text) continue;
+        const refhost::ColumnValues& values = records.values(*column);
+        std::vector<std::uint32_t> codes;
+        codes.reserve(values.size());
+        for (std::size_t r = 0; r < values.size(); ++r)
+            if (!values.isMissing(r)) codes.push_back(values.codes()[r]);
+        if (codes.size() < 2) continue;
+        std::sort(codes.begin(), codes.end());
+        if (std::adjacent_find(codes.begin(), codes.end()) == codes.end()) return std::pair(name, codes.size());
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
 {
     splitmodels::ModelSpec request = request_;
     request.modelId = modelIdFor(job.groupIndex);
     request.dataModelXml = job.dataModel;
-    const TableRecords records(job.records, job.dataModel);
-    splitmodels::GroupModel model = splitmodels::buildGroupModel(records, request);
+    const TableRecords records(job.records, job.dataModel, skipNonFinite_);
+    // A fit cannot use an infinite value: the group fails, naming it, as
+    // R's lm stops; or, when asked, such records are left out like missing ones.
+    splitmodels::GroupModel model;
+    const NonFinite nonFinite = nonFiniteRecords(job.records, request);
+    const bool failNonFinite = nonFinite.records > 0 && !skipNonFinite_;
+    const auto perRecord = failNonFinite ? std::nullopt : levelPerRecord(job.records, request);
+    if (perRecord) {
+        model.reason = "the input '" + perRecord->first + "' has a different value in each of the group's " +
+                       std::to_string(perRecord->second) + " records, so a model would have a parameter per "
+                       "record; leave it out of --inputs (it looks like an identifier)";
+    } else if (failNonFinite) {
+        model.reason = std::string("the field '") + nonFinite.field + "' is " +
+                       (nonFinite.value > 0 ? "Inf" : "-Inf") + " in record " +
+                       std::to_string(nonFinite.record + 1) + " of the group's " +
+                       std::to_string(job.records.rowCount()) +
+                       "; a model cannot be fitted to an infinite value; correct it, or give "
+                       "--non-finite skip to leave such records out";
+    } else {
+        nonFiniteSkipped_ += nonFinite.records;
+        model = splitmodels::buildGroupModel(records, request);
+    }
 
     refhost::WorkerOutput output;
     output.outcome = model.ok ? 0 : 1;

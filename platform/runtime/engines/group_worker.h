@@ -3,6 +3,7 @@
 #ifndef SPLITRUN_GROUP_WORKER_H
 #define SPLITRUN_GROUP_WORKER_H
 
+#include <atomic>
 #include <cstddef>
 #include <deque>
 #include <mutex>
@@ -24,7 +25,8 @@ std::string modelIdFor(std::size_t groupIndex);
 // straight from the table's columns.
 class TableRecords : public splitmodels::GroupRecords {
 public:
-    TableRecords(const refhost::Table& records, const std::string& dataModel);
+    // With `nonFiniteMissing`, an infinite number reads as a missing value.
+    TableRecords(const refhost::Table& records, const std::string& dataModel, bool nonFiniteMissing = false);
     const std::vector<splitmodels::FieldDef>& fields() const override { return fields_; }
     std::size_t rowCount() const override { return records_.rowCount(); }
     void readField(std::size_t field, splitmodels::FieldColumn& out) const override;
@@ -32,6 +34,7 @@ public:
 private:
     const refhost::Table& records_;
     std::vector<splitmodels::FieldDef> fields_;
+    bool nonFiniteMissing_;
 };
 
 // Fits every group it is called for and remembers each group's model
@@ -52,6 +55,12 @@ public:
     // records over these split fields (see distinctSplitKeys) and the
     // categories its fit has seen (see heldCategories). Call before the run.
     void keepSplitKeys(std::vector<std::string> splitFields) { splitFields_ = std::move(splitFields); }
+    // Records with an infinite target or input are left out of their
+    // group's fit (counted by nonFiniteSkipped) instead of failing the
+    // group. Call before the run.
+    void skipNonFinite() { skipNonFinite_ = true; }
+    // Records left out for an infinite value so far, over all groups.
+    std::size_t nonFiniteSkipped() const { return nonFiniteSkipped_; }
     // The keys kept for a group; null when none were kept for it.
     const std::vector<SplitKey>* splitKeys(std::size_t groupIndex) const;
     // The categories kept for a group; null when none were kept for it or
@@ -84,6 +93,8 @@ private:
     splitmodels::ModelSpec request_;
     mutable std::mutex mutex_;
     std::vector<std::string> splitFields_;
+    bool skipNonFinite_ = false;
+    std::atomic<std::size_t> nonFiniteSkipped_{0};
     // By group index; a deque, so kept groups never move as it grows.
     std::deque<Slot> groups_;
 };

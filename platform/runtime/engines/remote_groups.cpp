@@ -66,7 +66,8 @@ splitmodels::GroupModel readModel(WireReader& in)
 
 }  // namespace
 
-std::string encodeRemoteSetup(const splitmodels::ModelSpec& request, const std::vector<std::string>& splitFields)
+std::string encodeRemoteSetup(const splitmodels::ModelSpec& request, const std::vector<std::string>& splitFields,
+                              bool skipNonFinite)
 {
     WireWriter out;
     out.u8(request.kind == splitmodels::ModelKind::Logistic ? 1 : 0);
@@ -79,6 +80,7 @@ std::string encodeRemoteSetup(const splitmodels::ModelSpec& request, const std::
         out.text(level);
     }
     writeTexts(out, splitFields);
+    out.u8(skipNonFinite ? 1 : 0);
     return out.take();
 }
 
@@ -95,10 +97,12 @@ refhost::WorkerFunction remoteWorkerFunction(const std::string& setup)
         request.references[field] = in.text();
     }
     std::vector<std::string> splitFields = readTexts(in);
+    const bool skipNonFinite = in.u8() != 0;
     in.expectEnd();
 
     auto worker = std::make_shared<GroupWorker>(std::move(request));
     worker->keepSplitKeys(std::move(splitFields));
+    if (skipNonFinite) worker->skipNonFinite();
     return [worker](const refhost::WorkerJob& job) {
         refhost::WorkerOutput output = (*worker)(job);
         output.attachment = encodeKept(worker->release(job.groupIndex));

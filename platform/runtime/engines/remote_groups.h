@@ -17,7 +17,8 @@ namespace splitrun {
 
 // The setup a worker process receives once: the model request of every
 // group and the split fields whose keys it keeps.
-std::string encodeRemoteSetup(const splitmodels::ModelSpec& request, const std::vector<std::string>& splitFields);
+std::string encodeRemoteSetup(const splitmodels::ModelSpec& request, const std::vector<std::string>& splitFields,
+                              bool skipNonFinite = false);
 
 // The worker function of a worker process, made from its setup: fits the
 // group as the host process's GroupWorker would and attaches the group's

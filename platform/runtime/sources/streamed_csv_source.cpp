@@ -12,9 +12,21 @@
 namespace splitrun {
 
 StreamedCsvSource::Pass::Pass(const StreamedCsvSource& source)
-    : source_(source), input_(source.path_, "--data", source.format_.latin1),
+    : source_(source),
+      input_(source.file_ ? InputSource(source.file_, source.format_.latin1)
+                          : InputSource(source.path_, "--data", source.format_.latin1)),
       stream_(input_.stream(), source.path_ == "-" ? "<stdin>" : source.path_, source.format_)
 {
+    // The columns were found in an earlier pass; a header that no longer
+    // names them means the file is not the one that was looked at.
+    const std::vector<std::string>& header = stream_.header();
+    for (std::size_t i = 0; i < source.columns_.size(); ++i) {
+        const std::size_t column = source.csvColumns_[i];
+        if (column >= header.size() || header[column] != source.columns_[i].name)
+            throw InputError(stream_.sourceName() + ": the input changed while it was read (its header "
+                             "no longer has the field '" + source.columns_[i].name +
+                             "'); let whatever writes it finish, or build from a copy");
+    }
 }
 
 bool StreamedCsvSource::Pass::next(refhost::Table& block)
@@ -50,6 +62,14 @@ StreamedCsvSource::StreamedCsvSource(std::string path, CsvFormat format, std::ve
 {
 }
 
+StreamedCsvSource::StreamedCsvSource(std::shared_ptr<const InputFile> file, CsvFormat format,
+                                     std::vector<refhost::Column> columns, std::vector<std::size_t> csvColumns,
+                                     std::size_t blockRecords)
+    : StreamedCsvSource(file->path(), std::move(format), std::move(columns), std::move(csvColumns), blockRecords)
+{
+    file_ = std::move(file);
+}
+
 std::unique_ptr<refhost::RecordPass> StreamedCsvSource::open() const { return openPass(); }
 
 std::unique_ptr<StreamedCsvSource::Pass> StreamedCsvSource::openPass() const
@@ -79,11 +99,11 @@ struct KeyLess {
 
 }  // namespace
 
-void readStreamedCsv(const std::string& path, const CsvFormat& format, const std::vector<refhost::Column>& columns,
-                     const std::vector<std::size_t>& csvColumns,
+void readStreamedCsv(const std::shared_ptr<const InputFile>& file, const CsvFormat& format,
+                     const std::vector<refhost::Column>& columns, const std::vector<std::size_t>& csvColumns,
                      const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock)
 {
-    const StreamedCsvSource source(path, format, columns, csvColumns);
+    const StreamedCsvSource source(file, format, columns, csvColumns);
     const auto pass = source.openPass();
     refhost::Table block;
     while (pass->next(block)) eachBlock(block, pass->records());

@@ -10,7 +10,9 @@
 // come from an earlier look at the whole file (or a data model); a value
 // that does not read as its column's storage ends the pass with the same
 // error the loader gives. The file must be one that can be read again: a
-// path, not standard input (gzip-compressed or not).
+// path, not standard input (gzip-compressed or not). Given an InputFile,
+// every pass reads that one descriptor, and a pass over a file changed in
+// place, or whose header no longer names the columns, fails.
 #ifndef SPLITRUN_STREAMED_CSV_SOURCE_H
 #define SPLITRUN_STREAMED_CSV_SOURCE_H
 
@@ -36,6 +38,9 @@ public:
     // block.
     StreamedCsvSource(std::string path, CsvFormat format, std::vector<refhost::Column> columns,
                       std::vector<std::size_t> csvColumns, std::size_t blockRecords = 4096);
+    // The same over a file held open: every pass reads its descriptor.
+    StreamedCsvSource(std::shared_ptr<const InputFile> file, CsvFormat format, std::vector<refhost::Column> columns,
+                      std::vector<std::size_t> csvColumns, std::size_t blockRecords = 4096);
 
     const std::vector<refhost::Column>& columns() const override { return columns_; }
     // Throws InputError when the file cannot be opened or its header is
@@ -59,6 +64,7 @@ private:
     void noteError(const std::string& message) const { error_.note(message); }
 
     std::string path_;
+    std::shared_ptr<const InputFile> file_;   // the file every pass reads, or null to open path_
     CsvFormat format_;
     std::vector<refhost::Column> columns_;
     std::vector<std::size_t> csvColumns_;
@@ -82,11 +88,12 @@ private:
     std::size_t read_ = 0;  // records of this pass so far
 };
 
-// Reads `path` once through a StreamedCsvSource of the given columns,
-// handing every block and its records as read to `eachBlock`: the typed
-// reader profileCsvFile takes (TypedCsvReader in csv_table.h).
-void readStreamedCsv(const std::string& path, const CsvFormat& format, const std::vector<refhost::Column>& columns,
-                     const std::vector<std::size_t>& csvColumns,
+// Reads the file held open as `file` once through a StreamedCsvSource of
+// the given columns, handing every block and its records as read to
+// `eachBlock`: the typed reader profileCsvFile takes (TypedCsvReader in
+// csv_table.h).
+void readStreamedCsv(const std::shared_ptr<const InputFile>& file, const CsvFormat& format,
+                     const std::vector<refhost::Column>& columns, const std::vector<std::size_t>& csvColumns,
                      const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock);
 
 // Checks block by block that records with equal values in the key columns
