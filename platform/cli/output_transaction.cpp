@@ -294,6 +294,13 @@ OutputTransaction::OutputTransaction(fs::path dir, const std::vector<NamedInput>
     if (dir_.filename().empty()) dir_ = dir_.parent_path();   // "out/" names "out"
     checkOutDir(dir_.string());
     struct stat st;
+    // A DIR that is a symlink to a directory stays a link: the switch
+    // happens where it points.
+    if (::lstat(dir_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        std::error_code ec;
+        const fs::path target = fs::canonical(dir_, ec);
+        if (!ec) dir_ = target;
+    }
     if (::stat(dir_.c_str(), &st) == 0) {
         // An input that the build would replace must not be read and then lost.
         const Manifest manifest = readManifest(dir_);
@@ -382,6 +389,9 @@ void OutputTransaction::commit()
     writeFile(staging_ / kJournalName, journal);
     fsyncPath(staging_ / kJournalName, O_RDONLY);
     step("journal");
+
+    // DIR keeps its permissions through the switch.
+    if (::stat(dir_.c_str(), &st) == 0) ::chmod(staging_.c_str(), st.st_mode & 07777);
 
     std::vector<std::string> moved;
     try {
