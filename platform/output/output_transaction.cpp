@@ -120,7 +120,6 @@ int openDir(const fs::path& path) { return ::open(path.c_str(), O_RDONLY | O_DIR
 std::vector<std::string> readJournal(const fs::path& root)
 {
     std::vector<std::string> paths;
-    Manifest listed;
     const int fd = ::open((root / kJournalName).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return paths;
     std::string text;
@@ -161,11 +160,15 @@ void removeJournal(const fs::path& root)
 }
 
 // Moves each carried path from `from` back to `to`, where nothing has
-// taken its place.
-void carryBack(const fs::path& from, const fs::path& to, const std::vector<std::string>& carried)
+// taken its place; true when none is left in `from`.
+bool carryBack(const fs::path& from, const fs::path& to, const std::vector<std::string>& carried)
 {
+    bool all = true;
     for (auto path = carried.rbegin(); path != carried.rend(); ++path)
-        ::renameat2(AT_FDCWD, (from / *path).c_str(), AT_FDCWD, (to / *path).c_str(), RENAME_NOREPLACE);
+        if (::renameat2(AT_FDCWD, (from / *path).c_str(), AT_FDCWD, (to / *path).c_str(), RENAME_NOREPLACE) != 0 &&
+            pathExists(from / *path))
+            all = false;
+    return all;
 }
 
 // Finishes or rolls back the switch of a build into `dir` that was killed,
@@ -182,8 +185,10 @@ void repairSwitch(const fs::path& dir, const fs::path& work)
     }
     const std::vector<std::string> carried = readJournal(work);
     if (pathExists(work / kJournalName)) {
-        // Killed before the exchange: the user's files go back to DIR.
-        carryBack(work, dir, carried);
+        // Killed before the exchange: the user's files go back to DIR. One
+        // that cannot (a new file took its place) keeps the journal, and
+        // the directory stays for the user to sort out.
+        if (!carryBack(work, dir, carried)) return;
         removeJournal(work);
         removeOwnFiles(work, readManifest(work), parentsOf(carried));
         return;
@@ -289,6 +294,13 @@ OutputTransaction::OutputTransaction(fs::path dir, const std::vector<NamedInput>
     if (dir_.filename().empty()) dir_ = dir_.parent_path();   // "out/" names "out"
     checkOutDir(dir_.string());
     struct stat st;
+    // A DIR that is a symlink to a directory stays a link: the switch
+    // happens where it points.
+    if (::lstat(dir_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        std::error_code ec;
+        const fs::path target = fs::canonical(dir_, ec);
+        if (!ec) dir_ = target;
+    }
     if (::stat(dir_.c_str(), &st) == 0) {
         // An input that the build would replace must not be read and then lost.
         const Manifest manifest = readManifest(dir_);
@@ -378,6 +390,9 @@ void OutputTransaction::commit()
     fsyncPath(staging_ / kJournalName, O_RDONLY);
     step("journal");
 
+    // DIR keeps its permissions through the switch.
+    if (::stat(dir_.c_str(), &st) == 0) ::chmod(staging_.c_str(), st.st_mode & 07777);
+
     std::vector<std::string> moved;
     try {
         for (const std::string& path : carried) {
@@ -399,8 +414,9 @@ void OutputTransaction::commit()
                            (errno == EINVAL ? "; the file system cannot exchange directories atomically" : "") +
                            ")");
     } catch (const RunError&) {
-        carryBack(staging_, dir_, moved);
-        removeJournal(staging_);
+        // Without the journal the destructor removes the staging directory:
+        // it goes only once every file carried into it is back in DIR.
+        if (carryBack(staging_, dir_, moved)) removeJournal(staging_);
         throw;
     }
     committed_ = true;

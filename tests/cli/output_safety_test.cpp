@@ -424,6 +424,19 @@ TEST(OutputSwitch, RemovesOnlyFilesItCanProveItWrote)
     }
 }
 
+TEST(OutputSwitch, DirKeepsItsPermissionsAndALinkToItStaysALink)
+{
+    const fs::path dir = freshDir("switch-link");
+    commitFiles(dir / "real", kOld);
+    fs::permissions(dir / "real", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    fs::create_directory_symlink("real", dir / "out");
+    commitFiles(dir / "out", kNew);
+    EXPECT_TRUE(fs::is_symlink(dir / "out"));
+    EXPECT_EQ(readFile(dir / "real" / "containers.db"), "new db");
+    EXPECT_EQ(fs::status(dir / "real").permissions(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    EXPECT_EQ(strayNames(dir, {"out", "real"}), std::vector<std::string>{});
+}
+
 // Entries of one container, built on demand; `kill` ends the process when that entry is asked for.
 splitrun::NamedEntries numberedEntries(const std::string& name, std::size_t count, std::size_t kill = SIZE_MAX)
 {
