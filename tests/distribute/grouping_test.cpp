@@ -53,6 +53,9 @@ INSTANTIATE_TEST_SUITE_P(
         GroupingCase{"NaNJoinsTheGroup", kReal,
                      {Cell::real(1), Cell::real(std::nan("")), Cell::real(std::nan("")), Cell::real(2)}, {3, 1}},
         GroupingCase{"MissingAfterPresentReal", kReal, {Cell::real(0.5), Cell::missing(), Cell::real(0.5)}, {1, 1, 1}},
+        // A missing text is neither the text before it nor the empty text.
+        GroupingCase{"MissingTextIsNotAText", kText,
+                     {Cell::text("a"), Cell::missing(), Cell::missing(), Cell::text("")}, {1, 2, 1}},
         // A missing integer is neither the value before it nor zero.
         GroupingCase{"MissingIntegerIsNotAValue", kInteger,
                      {Cell::integer(5), Cell::missing(), Cell::missing(), Cell::integer(0), Cell::integer(0)},
@@ -107,6 +110,7 @@ struct ReadFailureCase {
     size_t workers;                          // planned
     uint64_t reads;                          // getRecordValue calls of begin, or of the first task
     std::vector<std::vector<int64_t>> tasks; // the seq numbers each task in turn hands out
+    bool text = false;                       // g holds a text of that many 'x' instead
 };
 
 class ReadFailure : public testing::TestWithParam<ReadFailureCase> {};
@@ -114,13 +118,14 @@ class ReadFailure : public testing::TestWithParam<ReadFailureCase> {};
 TEST_P(ReadFailure, KeyKeepsItsValuesFromTheUnreadFieldOn) {
     const ReadFailureCase& c = GetParam();
     const bool two = c.rows[0].size() == 2;
-    std::vector<refhost::Column> columns = {{"g", 1, 3}};
+    std::vector<refhost::Column> columns = {{"g", c.text ? 3 : 1, 3}};
     if (two) columns.push_back({"h", 1, 3});
     columns.push_back({"seq", 1, 1});
     std::vector<std::vector<Cell>> rows;
     for (size_t i = 0; i < c.rows.size(); ++i) {
         std::vector<Cell> row;
-        for (int64_t v : c.rows[i]) row.push_back(Cell::integer(v));
+        for (int64_t v : c.rows[i])
+            row.push_back(c.text ? Cell::text(std::string(static_cast<size_t>(v), 'x')) : Cell::integer(v));
         row.push_back(Cell::integer(static_cast<int64_t>(i)));
         rows.push_back(row);
     }
@@ -179,6 +184,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReadFailureCase{"GroupKeyReadAgain", {{5}, {7}, {7}}, false, {3}, 3, 5, {{0}, {1, 2}}},
         // h of the third record is not read: the record key keeps 1 there, the
         // second record's; then h of the fourth: the key still holds that 1.
+        // The group key keeps "xx"; the unread record key holds "xxx", which
+        // agrees with it only up to the group's length: different.
+        ReadFailureCase{"TextsOfOtherLengths", {{2}, {3}, {3}}, false, {3, 4}, 3, 5, {{0}, {1, 2}}, true},
         ReadFailureCase{"SecondFieldTwice", {{1, 1}, {1, 1}, {2, 2}, {2, 2}}, false, {6, 10}, 3, 12,
                         {{0, 1}, {2, 3}}},
         // Hand-out: the task document reads 1, the group key 2, the second record 3.
