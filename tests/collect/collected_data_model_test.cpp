@@ -90,6 +90,8 @@ TEST_F(CollectedDataModel, ListedFieldsAreFoundAsTheHostLookupFindsThem) {
         {R"(<Field name="b" at="outer"><Field name="a" at="inner"/></Field><Field name="a" at="later"/>)", {"a"}, 0,
          "inner"},
         {R"(<Field name="a" at="first"/><Field name="a" at="second"/>)", {"a"}, 0, "first"},
+        {R"(<Other><Field name="a" at="first"/><Field name="a" at="second"/></Other><Field name="z"/>)", {"a"}, 0,
+         "first"},
         {R"(<Field at="nameless"/><Field name="" at="empty"/>)", {""}, 0, "empty"},
         {R"(<Field at="nameless"/>)", {""}, 5, ""},
         {R"(<Other name="a"/>)", {"a"}, 5, ""},

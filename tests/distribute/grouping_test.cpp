@@ -82,6 +82,15 @@ TEST(Grouping, WithoutSplitFieldsTheWholeInputIsOneGroup) {
     EXPECT_EQ(RowTexts(results[0].records), RowTexts(ThreeGroups()));
 }
 
+// A difference in one field is not undone by a later field that is equal
+// within the tolerance.
+TEST(Grouping, AnyFieldThatDiffersStartsAGroup) {
+    refhost::Table input = MakeTable({{"g", 1, 3}, {"h", 2, 1}},
+                                     {{Cell::integer(1), Cell::real(0)}, {Cell::integer(2), Cell::real(1e-16)}});
+    DistributeHarness run(input, {"g", "h"});
+    EXPECT_EQ(run.RunOnce().size(), 2u);
+}
+
 TEST(Grouping, SplitFieldsKeepTheirConfiguredOrder) {
     refhost::Table input = MakeTable({{"A", 3, 3}, {"B", 1, 3}},
                                      {{Cell::text("x"), Cell::integer(1)},
@@ -187,6 +196,10 @@ INSTANTIATE_TEST_SUITE_P(
         // The group key keeps "xx"; the unread record key holds "xxx", which
         // agrees with it only up to the group's length: different.
         ReadFailureCase{"TextsOfOtherLengths", {{2}, {3}, {3}}, false, {3, 4}, 3, 5, {{0}, {1, 2}}, true},
+        // h of the third record is not read, and the key stands for the group's
+        // 1 there; once the group key is read again it keeps that 1 as its own.
+        ReadFailureCase{"SecondFieldKeptAcrossGroups", {{1, 1}, {1, 1}, {2, 1}, {2, 1}}, false, {6, 10}, 2, 10,
+                        {{0, 1}, {2, 3}}},
         ReadFailureCase{"SecondFieldTwice", {{1, 1}, {1, 1}, {2, 2}, {2, 2}}, false, {6, 10}, 3, 12,
                         {{0, 1}, {2, 3}}},
         // Hand-out: the task document reads 1, the group key 2, the second record 3.

@@ -148,15 +148,17 @@ namespace {
 // clean-up steps still run, and the host learns of it as status 1, err 240003.
 TEST(Destruction, ThatThrowsIsReportedAfterEverythingElseIsGivenBack) {
     const struct {
+        const char* component;
         const char* op;
         uint64_t nth;  // among the calls of op made by the destruction
         size_t liveRecordSets, liveLocks;
     } cases[] = {
-        {"destroyLock", 1, 0, 1},       // the record sets are still released
-        {"releaseRecordSet", 1, 1, 0},  // the second set and the lock still go
+        {"split_distribute", "destroyLock", 1, 0, 1},       // the record sets are still released
+        {"split_distribute", "releaseRecordSet", 1, 1, 0},  // the second set and the lock still go
+        {"split_collect", "destroyLock", 1, 0, 1},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.op);
+        SCOPED_TRACE(std::string(c.component) + " " + c.op);
         refhost::Host host;
         refhost::Module module{SPLIT_MODULE_PATH};
         ASSERT_EQ(module.initialise(host), 0u);
@@ -166,14 +168,16 @@ TEST(Destruction, ThatThrowsIsReportedAfterEverythingElseIsGivenBack) {
         context.setDataModel(refhost::dataModelXml(input));
         context.setInput(input);
         context.setParameter("split_fields", {"k"});
-        auto component = std::make_unique<refhost::Component>(module, context, "split_distribute");
-        ASSERT_EQ(component->configure(), 0u);
-        ASSERT_EQ(component->beginExecution(), 0u);
-        for (refhost::Worker* worker : context.workers()) {
-            std::string first, second;
-            ASSERT_EQ(component->getWorkerTask(*worker, &first, &second), 0u);
+        auto component = std::make_unique<refhost::Component>(module, context, c.component);
+        if (std::string(c.component) == "split_distribute") {
+            ASSERT_EQ(component->configure(), 0u);
+            ASSERT_EQ(component->beginExecution(), 0u);
+            for (refhost::Worker* worker : context.workers()) {
+                std::string first, second;
+                ASSERT_EQ(component->getWorkerTask(*worker, &first, &second), 0u);
+            }
+            ASSERT_EQ(context.liveRecordSets(), 2u);
         }
-        ASSERT_EQ(context.liveRecordSets(), 2u);
         host.faults().raise(c.op, c.nth);
         int err = 0;
         EXPECT_EQ(component->destroy(&err), 1u);
