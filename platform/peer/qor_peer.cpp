@@ -14,7 +14,7 @@ QorPeer::QorPeer(CFContext* context, CFHost* host)
 
 // The DataHelper belongs to the derived peer that installed it, so it is not
 // deleted here.
-QorPeer::~QorPeer() {
+QorPeer::~QorPeer() noexcept(false) {
     ClearFieldInfos();
     delete hostHelper;
 }

@@ -6,6 +6,7 @@
 
 #include "collect/no_throw.h"
 #include "collect/split_collect_peer.h"
+#include "module/host_calls.h"
 
 using CfCppHelperV1::BufferHelper;
 using CfCppHelperV1::XMLDocument;
@@ -36,11 +37,11 @@ uint32_t SplitCollectPeer::BeginExecution(CFIterator* /*input*/, CFProgress* pro
         BufferHelper buffer(8192);
         size_t needed = 0;
         uint32_t status =
-            context->getInputDataModel(context->handle, 0, buffer, buffer.size(), &needed, err);
+            split::host::GetInputDataModel(context, 0, buffer, buffer.size(), &needed, err);
         if (status == CF_BUFFER_TOO_SMALL) {
             buffer.resize(needed);
-            status = context->getInputDataModel(context->handle, 0, buffer, buffer.size(),
-                                                &needed, err);
+            status = split::host::GetInputDataModel(context, 0, buffer, buffer.size(), &needed,
+                                                    err);
         }
         if (status != CF_OK) return status;
 
@@ -62,11 +63,11 @@ uint32_t SplitCollectPeer::BeginExecution(CFIterator* /*input*/, CFProgress* pro
 uint32_t SplitCollectPeer::CloseOutputContainers(int* err) {
     uint32_t status = CF_OK;
     if (statXMLContainer != nullptr) {
-        status = statXMLContainer->closeContainer(statXMLContainer->handle, err);
+        status = split::host::CloseContainer(statXMLContainer, err);
         statXMLContainer = nullptr;
     }
     if (pmmlContainer != nullptr && status == CF_OK) {
-        status = pmmlContainer->closeContainer(pmmlContainer->handle, err);
+        status = split::host::CloseContainer(pmmlContainer, err);
         pmmlContainer = nullptr;
     }
     return status;

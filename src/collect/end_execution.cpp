@@ -2,6 +2,7 @@
 // combined document is written as the root entries when at least one group
 // produced a model, and the execution's documents and containers are let go.
 #include "collect/split_collect_peer.h"
+#include "module/host_calls.h"
 
 using CfCppHelperV1::XMLElement;
 using CfCppHelperV1::XMLElementIterator;
@@ -41,11 +42,11 @@ uint32_t SplitCollectPeer::EndExecution(int* err) {
     }
     int ignored = 0;
     if (statXMLContainer != nullptr) {
-        statXMLContainer->closeContainer(statXMLContainer->handle, &ignored);
+        split::host::CloseContainer(statXMLContainer, &ignored);
         statXMLContainer = nullptr;
     }
     if (pmmlContainer != nullptr) {
-        pmmlContainer->closeContainer(pmmlContainer->handle, &ignored);
+        split::host::CloseContainer(pmmlContainer, &ignored);
         pmmlContainer = nullptr;
     }
     DisposeDocuments();

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "cf_records.h"
+#include "module/host_calls.h"
 
 class HostLockScope {
 public:
@@ -20,16 +21,17 @@ public:
     ~HostLockScope() {
         if (held_) {
             int ignored = 0;
-            lock_->unlock(lock_->handle, &ignored);
+            split::host::Unlock(lock_, &ignored);
         }
     }
     HostLockScope(const HostLockScope&) = delete;
     HostLockScope& operator=(const HostLockScope&) = delete;
 
-    // Takes the lock: the lock's status, 0 when there is no lock record.
+    // Takes the lock: the lock's status, 0 when there is no lock record (1
+    // when the record has no lock operation).
     uint32_t Take(int* err) {
         if (lock_ == nullptr) return CF_OK;
-        uint32_t status = lock_->lock(lock_->handle, err);
+        uint32_t status = split::host::Lock(lock_, err);
         held_ = status == CF_OK;
         return status;
     }
@@ -39,7 +41,7 @@ public:
     // calls unlock even when the lock was refused.
     void TakeIgnoringStatus(int* err) {
         if (lock_ == nullptr) return;
-        lock_->lock(lock_->handle, err);
+        split::host::Lock(lock_, err);
         held_ = true;
     }
 
@@ -49,7 +51,7 @@ public:
     uint32_t Release(int* err) {
         if (!held_) return CF_OK;
         held_ = false;
-        return lock_->unlock(lock_->handle, err);
+        return split::host::Unlock(lock_, err);
     }
 
 private:

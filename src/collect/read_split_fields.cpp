@@ -5,6 +5,7 @@
 
 #include "collect/scoped_document.h"
 #include "collect/split_collect_peer.h"
+#include "module/host_calls.h"
 
 using CfCppHelperV1::BufferHelper;
 using CfCppHelperV1::XMLElement;
@@ -32,13 +33,13 @@ uint32_t SplitCollectPeer::ReadSplitFields(CFWorker* worker, std::vector<SplitFi
     BufferHelper second(8192);
     size_t firstNeeded = 0;
     size_t secondNeeded = 0;
-    uint32_t status = worker->getTask(worker->handle, first, first.size(), &firstNeeded, second,
-                                      second.size(), &secondNeeded, err);
+    uint32_t status = split::host::GetTask(worker, first, first.size(), &firstNeeded, second,
+                                           second.size(), &secondNeeded, err);
     if (status == CF_BUFFER_TOO_SMALL) {
         first.resize(firstNeeded);
         second.resize(secondNeeded);
-        status = worker->getTask(worker->handle, first, first.size(), &firstNeeded, second,
-                                 second.size(), &secondNeeded, err);
+        status = split::host::GetTask(worker, first, first.size(), &firstNeeded, second,
+                                      second.size(), &secondNeeded, err);
     }
     if (status != CF_OK) return status;
     if (second.size() == 0) return CF_BAD_XML;

@@ -4,6 +4,9 @@
 #include <cstring>
 
 #include "collect/split_collect_peer.h"
+#include "module/host_calls.h"
+
+namespace host = split::host;
 
 namespace {
 
@@ -17,7 +20,7 @@ void ReadStreamText(CFStream* stream, std::string& text) {
     do {
         std::memset(chunk, 0, sizeof chunk);
         count = 0;
-        if (stream->readStream(stream->handle, chunk, 1023, &count, &readErr) != CF_OK) return;
+        if (host::ReadStream(stream, chunk, 1023, &count, &readErr) != CF_OK) return;
         if (count > 0) text.append(chunk, std::strlen(chunk));
     } while (count == 1023);
 }
@@ -28,9 +31,8 @@ uint32_t SplitCollectPeer::ReadWorkerContainer(CFWorker* worker, const std::stri
                                                std::string& text, int* err) {
     if (worker == nullptr) return CF_FAILED;
     CFContainerFile* container = nullptr;
-    uint32_t status = worker->openWorkerContainer(worker->handle, name.c_str(), &container, err);
+    uint32_t status = host::OpenWorkerContainer(worker, name.c_str(), &container, err);
     if (status != CF_OK) return status;
-    if (container == nullptr) return CF_FAILED;
 
     // Statuses of clean-up calls are not reported; they must not overwrite
     // the error number of the failure that led to them either.
@@ -38,40 +40,38 @@ uint32_t SplitCollectPeer::ReadWorkerContainer(CFWorker* worker, const std::stri
     std::string read;
     CFStream* stream = nullptr;
     int defaultErr = 0;
-    if (container->openEntry(container->handle, nullptr, CF_MODE_READ, "", &stream,
-                             &defaultErr) == CF_OK &&
-        stream != nullptr) {
+    if (host::OpenDefaultEntry(container, CF_MODE_READ, &stream, &defaultErr) == CF_OK) {
         ReadStreamText(stream, read);
-        stream->closeStream(stream->handle, &cleanupErr);
+        host::CloseStream(stream, &cleanupErr);
     }
 
     if (read.empty()) {
         CFKeyList* keys = nullptr;
-        status = container->getKeys(container->handle, &keys, err);
+        status = host::GetKeys(container, &keys, err);
         if (status != CF_OK) {
-            container->closeContainer(container->handle, &cleanupErr);
+            host::CloseContainer(container, &cleanupErr);
             return status;
         }
         CFEntryKey* key = nullptr;
-        status = keys->firstKey(keys->handle, &key, err);
+        status = host::FirstKey(keys, &key, err);
         if (status != CF_OK) {
-            keys->releaseKeys(keys->handle, &cleanupErr);
-            container->closeContainer(container->handle, &cleanupErr);
+            host::ReleaseKeys(keys, &cleanupErr);
+            host::CloseContainer(container, &cleanupErr);
             return status;
         }
         stream = nullptr;
-        status = container->openEntry(container->handle, key, CF_MODE_READ, "", &stream, err);
+        status = host::OpenEntry(container, key, CF_MODE_READ, "", &stream, err);
         if (status != CF_OK) {
-            keys->releaseKeys(keys->handle, &cleanupErr);
-            container->closeContainer(container->handle, &cleanupErr);
+            host::ReleaseKeys(keys, &cleanupErr);
+            host::CloseContainer(container, &cleanupErr);
             return status;
         }
         ReadStreamText(stream, read);
-        stream->closeStream(stream->handle, &cleanupErr);
-        keys->releaseKeys(keys->handle, &cleanupErr);
+        host::CloseStream(stream, &cleanupErr);
+        host::ReleaseKeys(keys, &cleanupErr);
     }
 
-    container->closeContainer(container->handle, &cleanupErr);
+    host::CloseContainer(container, &cleanupErr);
     if (read.empty()) return CF_FAILED;
     text = std::move(read);
     return CF_OK;

@@ -1,7 +1,11 @@
 // Construction, destruction and configuration of the collect peer.
 #include "collect/split_collect_peer.h"
 
+#include <utility>
+
 #include "collect/no_throw.h"
+#include "module/cleanup_steps.h"
+#include "module/host_calls.h"
 
 using CfCppHelperV1::XMLDocument;
 
@@ -9,26 +13,22 @@ SplitCollectPeer::SplitCollectPeer(CFContext* context, CFHost* host) : QorPeer(c
     // Concurrent intakes need a lock; a context without thread services
     // leaves the peer without one, and the host then calls one at a time.
     int localErr = 0;
-    if (context == nullptr || context->getThreadServices == nullptr) return;
     CFThreadServices* services = nullptr;
-    if (context->getThreadServices(context->handle, &services, &localErr) != CF_OK) return;
+    if (split::host::GetThreadServices(context, &services, &localErr) != CF_OK) return;
     threadServices = services;
-    if (threadServices != nullptr && threadServices->createLock != nullptr)
-        hostLock = threadServices->createLock(threadServices->handle, &localErr);
+    hostLock = split::host::CreateLock(threadServices, &localErr);
 }
 
-SplitCollectPeer::~SplitCollectPeer() {
+SplitCollectPeer::~SplitCollectPeer() noexcept(false) {
+    split::CleanupSteps steps;
     int localErr = 0;
-    if (hostLock != nullptr) threadServices->destroyLock(hostLock, &localErr);
-    hostLock = nullptr;
-    if (statXMLContainer != nullptr) {
-        statXMLContainer->closeContainer(statXMLContainer->handle, &localErr);
-        statXMLContainer = nullptr;
+    if (CFLock* lock = std::exchange(hostLock, nullptr))
+        steps.Run([&] { split::host::DestroyLock(threadServices, lock, &localErr); });
+    for (CFContainerFile** container : {&statXMLContainer, &pmmlContainer}) {
+        if (CFContainerFile* open = std::exchange(*container, nullptr))
+            steps.Run([&] { split::host::CloseContainer(open, &localErr); });
     }
-    if (pmmlContainer != nullptr) {
-        pmmlContainer->closeContainer(pmmlContainer->handle, &localErr);
-        pmmlContainer = nullptr;
-    }
+    steps.Finish();
     // The documents are not disposed here: end execution disposes them,
     // whatever its outcome, and a host ends every execution it began before
     // it destroys the component (a begin execution that failed included).

@@ -27,7 +27,9 @@ class SplitCollectPeerTestAccess;
 class SplitCollectPeer : public QorCF_940::QorPeer {
 public:
     SplitCollectPeer(CFContext* context, CFHost* host);
-    ~SplitCollectPeer() override;
+    // Gives back the lock and closes the containers left open; rethrows the
+    // first exception a host operation threw, once everything has been tried.
+    ~SplitCollectPeer() noexcept(false) override;
 
     // Lifecycle.
     uint32_t Configure(int* err) override;

@@ -5,6 +5,9 @@
 #include "collect/entry_properties.h"
 #include "collect/host_lock_scope.h"
 #include "collect/split_collect_peer.h"
+#include "module/host_calls.h"
+
+namespace host = split::host;
 
 uint32_t SplitCollectPeer::WriteGroupStatXML(const std::string& text, const std::string& modelId,
                                              int* err) {
@@ -35,33 +38,29 @@ uint32_t SplitCollectPeer::WriteGroupEntry(const GroupOutput& output, const std:
     CFContainerFile*& container = this->*output.handle;
     if (container == nullptr) {
         CFContainerFile* opened = nullptr;
-        status = context->openContainer(context->handle, output.containerName, CF_MODE_WRITE,
-                                        &opened, err);
-        if (status != CF_OK || opened == nullptr) {
+        status = host::OpenContainer(context, output.containerName, CF_MODE_WRITE, &opened, err);
+        if (status != CF_OK) {
             lock.Release(&ignored);
-            if (!output.openFailureIsError) return CF_OK;
-            return status != CF_OK ? status : uint32_t{CF_FAILED};
+            return output.openFailureIsError ? status : uint32_t{CF_OK};
         }
         container = opened;
     }
 
     CFEntryKey* key = nullptr;
     CFStream* stream = nullptr;
-    status = container->createKey(container->handle, &key, err);
-    if (status == CF_OK)
-        status = key->setKeyText(key->handle, 0, modelId.data(), modelId.size(), err);
+    status = host::CreateKey(container, &key, err);
+    if (status == CF_OK) status = host::SetKeyText(key, modelId.data(), modelId.size(), err);
     if (status == CF_OK) {
         const std::string properties = MakeEntryProperties(output.mimeType, output.typeId);
-        status = container->openEntry(container->handle, key, CF_MODE_WRITE, properties.c_str(),
-                                      &stream, err);
+        status = host::OpenEntry(container, key, CF_MODE_WRITE, properties.c_str(), &stream, err);
     }
     if (status != CF_OK) {
         lock.Release(&ignored);
         return status;
     }
 
-    const uint32_t writeStatus = stream->writeStream(stream->handle, text.data(), text.size(), err);
-    stream->closeStream(stream->handle, &ignored);
+    const uint32_t writeStatus = host::WriteStream(stream, text.data(), text.size(), err);
+    host::CloseStream(stream, &ignored);
 
     const uint32_t releaseStatus = lock.Release(err);
     if (releaseStatus != CF_OK) CollectMsgs(QorCF_940::MsgError, 280013, err);

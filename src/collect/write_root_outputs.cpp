@@ -3,6 +3,9 @@
 // Runs at end execution, when no intake runs, so it takes no lock.
 #include "collect/entry_properties.h"
 #include "collect/split_collect_peer.h"
+#include "module/host_calls.h"
+
+namespace host = split::host;
 
 namespace {
 
@@ -12,18 +15,17 @@ uint32_t WriteRootEntry(CFContainerFile* container, const std::string& keyText,
                         const char* mimeType, const char* typeId, const std::string& text,
                         int* err) {
     CFEntryKey* key = nullptr;
-    uint32_t status = container->createKey(container->handle, &key, err);
+    uint32_t status = host::CreateKey(container, &key, err);
     if (status != CF_OK) return status;
-    status = key->setKeyText(key->handle, 0, keyText.data(), keyText.size(), err);
+    status = host::SetKeyText(key, keyText.data(), keyText.size(), err);
     if (status != CF_OK) return status;
     const std::string properties = MakeEntryProperties(mimeType, typeId);
     CFStream* stream = nullptr;
-    status = container->openEntry(container->handle, key, CF_MODE_WRITE, properties.c_str(),
-                                  &stream, err);
+    status = host::OpenEntry(container, key, CF_MODE_WRITE, properties.c_str(), &stream, err);
     if (status != CF_OK) return status;
-    status = stream->writeStream(stream->handle, text.data(), text.size(), err);
+    status = host::WriteStream(stream, text.data(), text.size(), err);
     int ignored = 0;
-    stream->closeStream(stream->handle, &ignored);
+    host::CloseStream(stream, &ignored);
     return status;
 }
 
@@ -35,10 +37,8 @@ uint32_t SplitCollectPeer::WriteRootOutputs(int* err) {
 
     if (statXMLContainer == nullptr) {
         CFContainerFile* opened = nullptr;
-        uint32_t status =
-            context->openContainer(context->handle, "StatXML", CF_MODE_WRITE, &opened, err);
+        uint32_t status = host::OpenContainer(context, "StatXML", CF_MODE_WRITE, &opened, err);
         if (status != CF_OK) return status;
-        if (opened == nullptr) return CF_FAILED;
         statXMLContainer = opened;
     }
     uint32_t status =
@@ -48,9 +48,7 @@ uint32_t SplitCollectPeer::WriteRootOutputs(int* err) {
     if (pmmlContainer == nullptr) {
         CFContainerFile* opened = nullptr;
         // Without a PMML container the root is only written to "StatXML".
-        if (context->openContainer(context->handle, "PMML", CF_MODE_WRITE, &opened, err) != CF_OK ||
-            opened == nullptr)
-            return CF_OK;
+        if (host::OpenContainer(context, "PMML", CF_MODE_WRITE, &opened, err) != CF_OK) return CF_OK;
         pmmlContainer = opened;
     }
     return WriteRootEntry(pmmlContainer, "rootPMML", kPMMLMimeType, kPMMLTypeId, text, err);

@@ -4,9 +4,12 @@
 // input settings given those roles. Target and input roles that a non-empty
 // setting no longer names are reset to none. Where a field is named by
 // several lists the last marking wins: input over target over split.
+#include <algorithm>
+#include <cstddef>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "collect/split_collect_peer.h"
 
@@ -23,28 +26,42 @@ XMLElement FirstChild(const XMLElement& parent, const std::string& name) {
 }
 
 // The fields by name, for data models with many fields: looking each listed
-// name up in the document would cost a walk over all fields per name. The
-// index holds the direct Field children (the first of a name wins); a name
-// not among them is looked up in the whole section as before.
+// name up in the document would cost a walk over the section per name. It
+// finds what that lookup finds: the first Field element below the fields
+// section, in document order and at any depth, that carries the name
+// attribute with that value.
 class FieldIndex {
 public:
-    explicit FieldIndex(const XMLElement& fields) : fields_(fields) {
-        XMLElementIterator children = fields.getElementsDirect(XMLElements::Field);
-        while (children.hasMore()) {
-            XMLElement field = children.next();
-            byName_.emplace(field.getAttribute(XMLAttributes::Name), field);
+    explicit FieldIndex(const XMLElement& fields) {
+        // A pre-order walk with a stack of its own: a deep section costs
+        // memory, not the call stack.
+        std::vector<XMLElement> pending;
+        PushChildren(fields, pending);
+        while (!pending.empty()) {
+            XMLElement element = pending.back();
+            pending.pop_back();
+            if (element.getName() == XMLElements::Field && element.hasAttribute(XMLAttributes::Name))
+                byName_.emplace(element.getAttribute(XMLAttributes::Name), element);
+            PushChildren(element, pending);
         }
     }
 
     // The field named `name`; throws XMLException when there is none.
     XMLElement find(const std::string& name) const {
         const auto found = byName_.find(name);
-        if (found != byName_.end()) return found->second;
-        return fields_.getElementByAttribute(XMLElements::Field, XMLAttributes::Name, name);
+        if (found == byName_.end()) throw CfCppHelperV1::XMLException("no field " + name);
+        return found->second;
     }
 
 private:
-    XMLElement fields_;
+    // The element's children, so that the first is taken next.
+    static void PushChildren(const XMLElement& parent, std::vector<XMLElement>& pending) {
+        const size_t first = pending.size();
+        for (XMLElementIterator children = parent.getElementsDirect(""); children.hasMore();)
+            pending.push_back(children.next());
+        std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(first), pending.end());
+    }
+
     std::unordered_map<std::string, XMLElement> byName_;
 };
 

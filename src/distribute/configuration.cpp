@@ -1,7 +1,7 @@
 // Configuration of the distribute peer and the planning answers it gives
 // before execution: its data model and its worker task number.
 #include "distribute/distribute_codes.h"
-#include "distribute/host_calls.h"
+#include "module/host_calls.h"
 #include "distribute/split_distribute_peer.h"
 
 using namespace split;

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "distribute/distribute_codes.h"
-#include "distribute/host_calls.h"
+#include "module/host_calls.h"
 #include "distribute/split_distribute_peer.h"
 
 using namespace split;

@@ -1,6 +1,9 @@
 // Construction, destruction and the small shared helpers of the distribute peer.
+#include <utility>
+
 #include "distribute/distribute_codes.h"
-#include "distribute/host_calls.h"
+#include "module/cleanup_steps.h"
+#include "module/host_calls.h"
 #include "distribute/split_distribute_peer.h"
 
 using namespace split;
@@ -17,21 +20,19 @@ SplitDistributePeer::SplitDistributePeer(CFContext* context, CFHost* host)
     }
 }
 
-SplitDistributePeer::~SplitDistributePeer() {
+SplitDistributePeer::~SplitDistributePeer() noexcept(false) {
+    CleanupSteps steps;
     int error = 0;
-    if (hostLock != nullptr) host::DestroyLock(threadServices, hostLock, &error);
+    if (hostLock != nullptr) steps.Run([&] { host::DestroyLock(threadServices, hostLock, &error); });
     DestroyDataHelper();
-    try {
-        for (WorkerEntry& entry : workerTable) {
-            if (entry.records == nullptr) continue;
-            if (host::ReleaseRecordSet(context, entry.records, &error) != CF_OK) {
-                RaiseError(kMsgReleaseRefused);
-            }
-            entry.records = nullptr;
-        }
-    } catch (...) {
-        // Recording the message failed; the record sets are the host's now.
+    for (WorkerEntry& entry : workerTable) {
+        if (entry.records == nullptr) continue;
+        steps.Run([&] {
+            CFRecordSet* records = std::exchange(entry.records, nullptr);
+            if (host::ReleaseRecordSet(context, records, &error) != CF_OK) RaiseError(kMsgReleaseRefused);
+        });
     }
+    steps.Finish();
 }
 
 uint32_t SplitDistributePeer::MakeSettings(CfCppHelperV1::XMLDocument& document, int* err) {

@@ -16,7 +16,9 @@
 class SplitDistributePeer : public QorCF_940::QorPeer {
 public:
     SplitDistributePeer(CFContext* context, CFHost* host);
-    ~SplitDistributePeer() override;
+    // Gives back the lock and every record set held; rethrows the first
+    // exception a host operation threw, once everything has been tried.
+    ~SplitDistributePeer() noexcept(false) override;
 
     using QorCF_940::QorPeer::BeginExecution;
 
@@ -47,6 +49,11 @@ private:
         split::StorageKind kind = split::StorageKind::Unusable;  // of `storage`
         uint64_t length = 0;    // as the record reader reported it
         uint64_t capacity = 0;  // size of a string buffer; 0 otherwise
+        // In a record key read by RecordHasKey: the value last read is byte
+        // for byte the group key's value at that position, and this entry's
+        // own buffer and length are stale. Saves copying every record's
+        // values while they equal the group's.
+        bool sameAsGroupKey = false;
     };
     // The values of the split fields, in splitFieldIndices order.
     using SplitKey = std::vector<SplitKeyValue>;
@@ -64,32 +71,39 @@ private:
     uint32_t ReadSplitKey(SplitKey& key, int* err);
     static void ClearSplitKey(SplitKey& key);
     static int CompareSplitKeys(const SplitKey& a, const SplitKey& b);
-    // Reads the split values of the current record and tells whether they
-    // equal `key`, as CompareSplitKeys(key, scratch) would after
-    // ReadSplitKey(scratch): the values are compared where the host keeps
-    // them, without copying, and `scratch` is used only when the iterator
-    // cannot be called directly. A value that cannot be read raises its
-    // message, and it and the values after it count as equal to the key's
-    // (the key "as it was left").
-    bool RecordHasKey(const SplitKey& key, SplitKey& scratch, int* err);
-    // Whether RecordHasKey may compare the values where the host keeps them:
-    // the keys are prepared and the input's iterator can be called. This does
-    // not change while a loop steps the input, so loops ask once.
-    bool CanMatchDirectly(const SplitKey& key, const SplitKey& scratch) const;
-    // Where a loop finds the split field positions and a key's values: the
-    // key's storage does not move while the loop runs (values are read into
-    // it in place).
-    struct KeyFields {
+    // Stores one value the record reader handed out into a key entry, by
+    // the entry's storage; false, with the entry unchanged, for a text too
+    // long to hold.
+    static bool StoreSplitValue(SplitKeyValue& entry, const char* bytes, uint64_t length);
+    // Whether two entries at one position of two keys are equal, by the
+    // rules of CompareSplitKeys.
+    static bool SameSplitValue(const SplitKeyValue& a, const SplitKeyValue& b);
+    // A group key and the record key read against it, as a loop over the
+    // input uses them: taken once per loop, since the keys' storage does not
+    // move while it runs (values are read into it in place) and the compiler
+    // cannot keep these across the host's calls by itself.
+    struct KeyPair {
+        CfCppHelperV1::DataHelper* reader;
         const uint64_t* fields;
-        const SplitKeyValue* values;
+        const SplitKeyValue* group;
+        SplitKeyValue* record;
         size_t count;
+        bool ready;  // both keys prepared for the split fields, a reader installed
     };
-    KeyFields FieldsOf(const SplitKey& key) const {
-        return {splitFieldIndices.data(), key.data(), key.size()};
+    KeyPair PairOf(const SplitKey& group, SplitKey& record) const {
+        return {dataHelper, splitFieldIndices.data(), group.data(), record.data(), group.size(),
+                group.size() == splitFieldIndices.size() && record.size() == group.size() &&
+                    dataModelParsed && dataHelper != nullptr};
     }
-    // RecordHasKey's comparison in place, for a loop that has asked
-    // CanMatchDirectly: inline (record_match.h) in the loops over the input.
-    inline bool RecordMatchesKey(CFIterator* input, const KeyFields& key, int* err);
+    // ReadSplitKey(record) then CompareSplitKeys(group, record) == 0, with
+    // the same reads, messages and outcome (a value that cannot be read ends
+    // the reading, and the record key keeps what it held from there on),
+    // but a value equal byte for byte to the group's is not copied. Inline
+    // (record_match.h): it runs for every record, in planning and hand-out.
+    inline bool RecordHasKey(const KeyPair& keys, const SplitKey& group, SplitKey& record, int* err);
+    // Before the group key is read again: record key entries that stood for
+    // the group's value receive a copy of it.
+    static void DetachRecordKey(const SplitKey& group, SplitKey& record);
 
     // Planning and hand-out.
     uint32_t PlanWorkers(int* err);

@@ -2,7 +2,7 @@
 // at the current input position, streams its records into a host record set
 // attached to the worker, and leaves the input on the next group.
 #include "distribute/distribute_codes.h"
-#include "distribute/host_calls.h"
+#include "module/host_calls.h"
 #include "distribute/record_match.h"
 #include "distribute/split_distribute_peer.h"
 #include "module/buffer_protocol.h"
@@ -73,23 +73,16 @@ uint32_t SplitDistributePeer::FillWorkerRecordSet(CFWorker* worker, int* err) {
             PrepareSplitKey(recordKey, err);
         }
         ReadSplitKey(groupKey, err);
+        const KeyPair keys = PairOf(groupKey, recordKey);
         recordsRemain = dataHelper->nextRecord();
-        // The loop steps the host's iterator itself, as planning does.
-        const bool direct = CanMatchDirectly(groupKey, recordKey);
-        const KeyFields fields = FieldsOf(groupKey);
-        const bool canStep = source != nullptr && source->nextRecord != nullptr;
-        int more = 0;
-        int stepErr = 0;
         while (recordsRemain) {
-            const bool same = direct ? RecordMatchesKey(source, fields, err)
-                                     : RecordHasKey(groupKey, recordKey, err);
-            if (!same) break;  // the next group starts here
+            if (!RecordHasKey(keys, groupKey, recordKey, err)) break;  // the next group starts here
             result = host::AddRecord(records, source, err);
             if (result != CF_OK) {
                 RaiseError(kMsgRecordRefused);
                 break;
             }
-            recordsRemain = canStep && source->nextRecord(source->handle, &more, &stepErr) == CF_OK && more == 1;
+            recordsRemain = dataHelper->nextRecord();
         }
     }
     WorkerEntry* entry = result == CF_OK ? FindWorker(worker) : nullptr;

@@ -1,7 +1,7 @@
 // Begin execution: read the input once and ask the host for one worker per
 // run of records with equal split keys.
 #include "distribute/distribute_codes.h"
-#include "distribute/host_calls.h"
+#include "module/host_calls.h"
 #include "distribute/record_match.h"
 #include "distribute/split_distribute_peer.h"
 
@@ -52,21 +52,14 @@ uint32_t SplitDistributePeer::PlanWorkers(int* err) {
         PrepareSplitKey(next, err);
     }
     ReadSplitKey(current, err);
-    // The loop steps the host's iterator itself: one call fewer per record
-    // than through the record reader, which would end the input the same way
-    // on a failed step.
-    CFIterator* input = dataHelper->getIterator();
-    const bool direct = CanMatchDirectly(current, next);
-    const KeyFields fields = FieldsOf(current);
-    const bool canStep = input != nullptr && input->nextRecord != nullptr;
-    int more = 0;
-    int stepErr = 0;
-    while (canStep && input->nextRecord(input->handle, &more, &stepErr) == CF_OK && more == 1) {
-        if (direct ? RecordMatchesKey(input, fields, err) : RecordHasKey(current, next, err)) continue;
+    const KeyPair keys = PairOf(current, next);
+    while (dataHelper->nextRecord()) {
+        if (RecordHasKey(keys, current, next, err)) continue;
         // A worker refused after the first one ends the scan; the groups found
         // so far stand and the rest of the input is handed to no worker.
         if (host::CreateWorker(context, &worker, err) != CF_OK) break;
         AppendWorker(worker);
+        DetachRecordKey(current, next);
         ReadSplitKey(current, err);  // this record's key describes the new group
     }
     ClearSplitKey(current);

@@ -136,17 +136,47 @@ private:
 
 // Records of a host iterator, which must outlive it. Not thread-safe: it
 // moves the iterator.
+//
+// Each operation is one call of the iterator's word of the same name, with
+// the arguments passed through and nothing added, and is defined here so
+// that a reader calling it once per record pays no more than the call of
+// the word itself. An iterator without the word reads as one whose call
+// fails.
 class DataHelper {
 public:
-    DataHelper(CFIterator* iterator, bool ownsPosition);
+    // ownsPosition records whether the helper is the iterator's only reader;
+    // the helper never releases the iterator, which stays the host's.
+    DataHelper(CFIterator* iterator, bool ownsPosition)
+        : iterator_(iterator),
+          handle_(iterator ? iterator->handle : nullptr),
+          getRecordValue_(iterator ? iterator->getRecordValue : nullptr),
+          ownsPosition_(ownsPosition) {}
     CFIterator* getIterator() const { return iterator_; }
-    bool nextRecord();
-    bool rewind();
-    // 0 on success; a null value is a missing value.
-    uint32_t getRecordValue(size_t fieldIndex, void** value, size_t* length, int* err);
+    bool ownsPosition() const { return ownsPosition_; }
+    // True when a record became current; a failed step reads as the end.
+    bool nextRecord() {
+        if (!iterator_ || !iterator_->nextRecord) return false;
+        int more = 0;
+        int err = 0;
+        return iterator_->nextRecord(iterator_->handle, &more, &err) == CF_OK && more == 1;
+    }
+    bool rewind() {
+        if (!iterator_ || !iterator_->rewind) return false;
+        int err = 0;
+        return iterator_->rewind(iterator_->handle, &err) == CF_OK;
+    }
+    // 0 on success; a null value is a missing value. 1 when the iterator
+    // has no getRecordValue.
+    uint32_t getRecordValue(size_t fieldIndex, void** value, size_t* length, int* err) {
+        if (!getRecordValue_) return CF_FAILED;
+        return getRecordValue_(handle_, fieldIndex, value, length, err);
+    }
 
 private:
     CFIterator* iterator_;
+    // The record's words do not change: the one called per value is kept.
+    void* handle_;
+    cf_status (*getRecordValue_)(void*, size_t, void**, size_t*, int*);
     bool ownsPosition_;
 };
 

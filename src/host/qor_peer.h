@@ -65,7 +65,9 @@ public:
 
     // Virtual operations in slot order; the entry points reach them by these
     // positions.
-    virtual ~QorPeer();
+    // A derived peer's destructor may throw (the host operation it calls to
+    // give something back did): cf_destroy_component reports that.
+    virtual ~QorPeer() noexcept(false);
     virtual uint32_t Configure(int* err) = 0;
     virtual uint32_t GetDataModel(int index, char* buffer, size_t size, size_t* needed, int* err);
     virtual uint32_t GetExecutionRequirements(char* buffer, size_t size, size_t* needed, int* err);

@@ -82,4 +82,40 @@ TEST_F(CollectedDataModel, FieldGroupsArePlacedAndCounted) {
     }
 }
 
+// A listed field is the one the host lookup finds: the first Field at any
+// depth below Fields, in document order, that carries the name attribute.
+TEST_F(CollectedDataModel, ListedFieldsAreFoundAsTheHostLookupFindsThem) {
+    const struct { const char* fields; Strings split; uint32_t status; const char* marked; } rows[] = {
+        {R"(<Other><Field name="a" at="nested"/></Other><Field name="a" at="direct"/>)", {"a"}, 0, "nested"},
+        {R"(<Field name="b" at="outer"><Field name="a" at="inner"/></Field><Field name="a" at="later"/>)", {"a"}, 0,
+         "inner"},
+        {R"(<Field name="a" at="first"/><Field name="a" at="second"/>)", {"a"}, 0, "first"},
+        {R"(<Other><Field name="a" at="first"/><Field name="a" at="second"/></Other><Field name="z"/>)", {"a"}, 0,
+         "first"},
+        {R"(<Field at="nameless"/><Field name="" at="empty"/>)", {""}, 0, "empty"},
+        {R"(<Field at="nameless"/>)", {""}, 5, ""},
+        {R"(<Other name="a"/>)", {"a"}, 5, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fields);
+        const std::string input = std::string("<DataModel><Fields>") + row.fields + "</Fields></DataModel>";
+        EXPECT_EQ(Build(input.c_str(), row.split), row.status);
+        XMLElement fields = Section().getElementsDirect("Fields").next();
+        std::string marked;
+        std::vector<XMLElement> pending{fields};
+        while (!pending.empty()) {
+            XMLElement element = pending.back();
+            pending.pop_back();
+            if (element.getAttribute("role") == "split") marked += element.getAttribute("at");
+            std::vector<XMLElement> children;
+            for (auto it = element.getElementsDirect(""); it.hasMore();) children.push_back(it.next());
+            pending.insert(pending.end(), children.rbegin(), children.rend());
+        }
+        EXPECT_EQ(marked, row.marked);
+        if (row.status == 0) {
+            EXPECT_EQ(fields.getElementByAttribute("Field", "name", row.split[0]).getAttribute("at"), row.marked);
+        }
+    }
+}
+
 }  // namespace

@@ -1,4 +1,6 @@
 // Configure, begin and end of the collect peer, and the group writers' rules.
+#include <functional>
+
 #include "collect_support.h"
 
 using namespace collecttest;
@@ -123,6 +125,59 @@ TEST_F(Lifecycle, EndStopsWhenTheDataModelSectionCannotBeBuilt) {
     EXPECT_EQ(Keys("StatXML"), (Strings{"m-1", "m-3"}));
     EXPECT_FALSE(context->container("PMML").isClosed());
     EXPECT_TRUE(combined().isEmpty() && Access::inputModel(peer()).isEmpty());
+}
+
+}  // namespace
+
+namespace {
+
+// A host that leaves operations null, or answers 0 without the record asked
+// for: each such call counts as refused with status 1, and nothing crashes.
+cf_status YieldsNoContainer(void*, const char*, int, CFContainerFile** out, int*) {
+    *out = nullptr;
+    return 0;
+}
+CFLock kLockWithoutOperations{nullptr, nullptr, nullptr};
+CFLock* CreateLockWithoutOperations(void*, int*) { return &kLockWithoutOperations; }
+CFThreadServices kServicesWithBrokenLock{nullptr, nullptr, nullptr, &CreateLockWithoutOperations, nullptr};
+cf_status YieldsBrokenServices(void*, CFThreadServices** out, int*) {
+    *out = &kServicesWithBrokenLock;
+    return 0;
+}
+
+TEST_F(Lifecycle, HostWithoutOperationsOrOutputsFailsCleanly) {
+    const struct {
+        const char* name;
+        std::function<void(CFContext&, CFWorker&)> breakHost;
+        uint32_t status;
+        const char* sections;  // children of the combined document's first SplitGroup
+        const char* entries;   // keys written to "StatXML"
+        const char* messages;
+    } cases[] = {
+        {"no getTask", [](CFContext&, CFWorker& w) { w.getTask = nullptr; }, 1, "", "", ""},
+        {"no openWorkerContainer", [](CFContext&, CFWorker& w) { w.openWorkerContainer = nullptr; }, 1,
+         "SplitField Message", "", ""},
+        {"a container that is not there", [](CFContext& c, CFWorker&) { c.openContainer = &YieldsNoContainer; }, 1,
+         "SplitField ModelSummary", "", ""},
+        {"a lock without operations", [](CFContext& c, CFWorker&) { c.getThreadServices = &YieldsBrokenServices; },
+         1, "", "", "3/280012 3/280012"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Restart();
+        refhost::Worker& worker = AddWorker({{"region", "north"}}, WorkerStatXML("m-1"), WorkerPMML("a"));
+        c.breakHost(*context->record(), *worker.record());
+        peer_ = std::make_unique<SplitCollectPeer>(context->record(), host.record());  // takes the services anew
+        ASSERT_EQ(peer().Configure(&err), 0u);
+        ASSERT_EQ(peer().BeginExecution(nullptr, context->progress(), &err), 0u);
+        EXPECT_EQ(Complete(worker), c.status);
+        XMLElement group = combined().getElementsDirect("SplitGroup").next();
+        EXPECT_EQ(group.isEmpty() ? "" : ChildNames(group), c.sections);
+        std::string keys;
+        for (const std::string& key : Keys("StatXML")) keys += key;
+        EXPECT_EQ(keys, c.entries);
+        EXPECT_EQ(Messages(), c.messages);
+    }
 }
 
 }  // namespace

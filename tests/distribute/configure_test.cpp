@@ -82,5 +82,18 @@ TEST(Configure, SplitFieldOfUnknownStorageFailsTheTask) {
     EXPECT_EQ(run.Messages(), std::vector<refhost::Message>(3, refhost::Message{3, 280010, {"k"}}));
 }
 
+// Begin after a configure that failed: the split fields resolved before the
+// unknown name are kept, begin groups by them, and a task cannot be described.
+TEST(Configure, FailedOnALaterNameBeginGroupsByTheEarlierOnes) {
+    DistributeHarness run(ThreeGroups(), {"k", "ghost"});
+    int err = 0;
+    ASSERT_EQ(run.component->configure(&err), 1u);
+    ASSERT_EQ(run.component->beginExecution(&err), 0u);
+    EXPECT_EQ(run.context.workers().size(), 3u);  // a, b, c: grouped by k
+    err = 0;
+    EXPECT_EQ(run.Task(run.worker(0), &err), 1u);
+    EXPECT_EQ(run.context.recordSetsCreated(), 0u);
+}
+
 }  // namespace
 }  // namespace splittest

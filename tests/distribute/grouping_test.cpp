@@ -1,5 +1,6 @@
 // How the input is cut into split groups, and which records each worker gets.
 #include <cmath>
+#include <cstdint>
 
 #include "distribute/harness.h"
 
@@ -52,6 +53,9 @@ INSTANTIATE_TEST_SUITE_P(
         GroupingCase{"NaNJoinsTheGroup", kReal,
                      {Cell::real(1), Cell::real(std::nan("")), Cell::real(std::nan("")), Cell::real(2)}, {3, 1}},
         GroupingCase{"MissingAfterPresentReal", kReal, {Cell::real(0.5), Cell::missing(), Cell::real(0.5)}, {1, 1, 1}},
+        // A missing text is neither the text before it nor the empty text.
+        GroupingCase{"MissingTextIsNotAText", kText,
+                     {Cell::text("a"), Cell::missing(), Cell::missing(), Cell::text("")}, {1, 2, 1}},
         // A missing integer is neither the value before it nor zero.
         GroupingCase{"MissingIntegerIsNotAValue", kInteger,
                      {Cell::integer(5), Cell::missing(), Cell::missing(), Cell::integer(0), Cell::integer(0)},
@@ -78,6 +82,15 @@ TEST(Grouping, WithoutSplitFieldsTheWholeInputIsOneGroup) {
     EXPECT_EQ(RowTexts(results[0].records), RowTexts(ThreeGroups()));
 }
 
+// A difference in one field is not undone by a later field that is equal
+// within the tolerance.
+TEST(Grouping, AnyFieldThatDiffersStartsAGroup) {
+    refhost::Table input = MakeTable({{"g", 1, 3}, {"h", 2, 1}},
+                                     {{Cell::integer(1), Cell::real(0)}, {Cell::integer(2), Cell::real(1e-16)}});
+    DistributeHarness run(input, {"g", "h"});
+    EXPECT_EQ(run.RunOnce().size(), 2u);
+}
+
 TEST(Grouping, SplitFieldsKeepTheirConfiguredOrder) {
     refhost::Table input = MakeTable({{"A", 3, 3}, {"B", 1, 3}},
                                      {{Cell::text("x"), Cell::integer(1)},
@@ -87,6 +100,155 @@ TEST(Grouping, SplitFieldsKeepTheirConfiguredOrder) {
     std::vector<WorkerResult> results = run.RunOnce();
     ASSERT_EQ(results.size(), 3u);
     EXPECT_EQ(results[2].task, (std::vector<TaskField>{{"B", "2", "false"}, {"A", "y", "false"}}));
+}
+
+}  // namespace
+}  // namespace splittest
+
+namespace splittest {
+namespace {
+
+// A split value the host refuses to hand out. The key being read keeps what it
+// held before from that value on: a record key never read holds its prepared
+// value (0 for an integer), one read before holds the previous record's values.
+struct ReadFailureCase {
+    const char* name;
+    std::vector<std::vector<int64_t>> rows;  // split values: field g, and h when two
+    bool inHandOut;                          // refusals counted from the first task, else from begin
+    std::vector<uint64_t> refused;           // getRecordValue calls refused, counted from there
+    size_t workers;                          // planned
+    uint64_t reads;                          // getRecordValue calls of begin, or of the first task
+    std::vector<std::vector<int64_t>> tasks; // the seq numbers each task in turn hands out
+    bool text = false;                       // g holds a text of that many 'x' instead
+};
+
+class ReadFailure : public testing::TestWithParam<ReadFailureCase> {};
+
+TEST_P(ReadFailure, KeyKeepsItsValuesFromTheUnreadFieldOn) {
+    const ReadFailureCase& c = GetParam();
+    const bool two = c.rows[0].size() == 2;
+    std::vector<refhost::Column> columns = {{"g", c.text ? 3 : 1, 3}};
+    if (two) columns.push_back({"h", 1, 3});
+    columns.push_back({"seq", 1, 1});
+    std::vector<std::vector<Cell>> rows;
+    for (size_t i = 0; i < c.rows.size(); ++i) {
+        std::vector<Cell> row;
+        for (int64_t v : c.rows[i])
+            row.push_back(c.text ? Cell::text(std::string(static_cast<size_t>(v), 'x')) : Cell::integer(v));
+        row.push_back(Cell::integer(static_cast<int64_t>(i)));
+        rows.push_back(row);
+    }
+    DistributeHarness run(MakeTable(columns, rows), two ? std::vector<std::string>{"g", "h"}
+                                                        : std::vector<std::string>{"g"});
+    refhost::Faults& faults = run.host.faults();
+    auto refuse = [&] {
+        for (uint64_t nth : c.refused) faults.refuse("getRecordValue", nth, 1, 4242);
+    };
+    int err = 0;
+    ASSERT_EQ(run.component->configure(&err), 0u);
+    if (!c.inHandOut) refuse();
+    uint64_t before = faults.calls("getRecordValue");
+    ASSERT_EQ(run.component->beginExecution(&err), 0u);
+    if (!c.inHandOut) {
+        EXPECT_EQ(faults.calls("getRecordValue") - before, c.reads);
+    }
+    EXPECT_EQ(run.context.workers().size(), c.workers);
+
+    std::vector<std::vector<int64_t>> tasks;
+    for (size_t t = 0; t < c.rows.size() + 1; ++t) {
+        if (t == 0 && c.inHandOut) {
+            refuse();
+            before = faults.calls("getRecordValue");
+        }
+        std::string task;
+        err = 0;
+        const cf_status status = run.Task(run.worker(0), &err, &task);
+        if (t == 0 && c.inHandOut) {
+            EXPECT_EQ(faults.calls("getRecordValue") - before, c.reads);
+        }
+        if (status == 30) break;
+        ASSERT_EQ(status, 0u) << "task " << t;
+        CFIterator* iterator = nullptr;
+        ASSERT_EQ(run.component->getIterator(&run.worker(0), 0, &iterator, &err), 0u);
+        cf_status read = 0;
+        std::vector<int64_t> seqs;
+        for (const auto& row : refhost::readTable(iterator, columns, &read).rows())
+            seqs.push_back(row.back().asInteger());
+        tasks.push_back(seqs);
+    }
+    EXPECT_EQ(tasks, c.tasks);
+    const std::vector<refhost::Message> messages = run.Messages();
+    EXPECT_EQ(messages, std::vector<refhost::Message>(c.refused.size(), refhost::Message{3, 280005, {}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReadFailure,
+    testing::Values(
+        // The record key is only prepared when its first read fails: 0 is not 5.
+        ReadFailureCase{"FirstRecordKeyRead", {{5}, {5}, {7}}, false, {2}, 3, 5, {{0, 1}, {2}}},
+        ReadFailureCase{"GroupKeyRead", {{5}, {5}, {7}}, false, {1}, 3, 5, {{0, 1}, {2}}},
+        // A record key read before keeps the previous record's value.
+        ReadFailureCase{"LaterRecordKeyRead", {{5}, {5}, {5}, {7}}, false, {3}, 2, 5, {{0, 1, 2}, {3}}},
+        // The group key keeps the previous group's value when it is read again.
+        ReadFailureCase{"GroupKeyReadAgain", {{5}, {7}, {7}}, false, {3}, 3, 5, {{0}, {1, 2}}},
+        // h of the third record is not read: the record key keeps 1 there, the
+        // second record's; then h of the fourth: the key still holds that 1.
+        // The group key keeps "xx"; the unread record key holds "xxx", which
+        // agrees with it only up to the group's length: different.
+        ReadFailureCase{"TextsOfOtherLengths", {{2}, {3}, {3}}, false, {3, 4}, 3, 5, {{0}, {1, 2}}, true},
+        // h of the third record is not read, and the key stands for the group's
+        // 1 there; once the group key is read again it keeps that 1 as its own.
+        ReadFailureCase{"SecondFieldKeptAcrossGroups", {{1, 1}, {1, 1}, {2, 1}, {2, 1}}, false, {6, 10}, 2, 10,
+                        {{0, 1}, {2, 3}}},
+        ReadFailureCase{"SecondFieldTwice", {{1, 1}, {1, 1}, {2, 2}, {2, 2}}, false, {6, 10}, 3, 12,
+                        {{0, 1}, {2, 3}}},
+        // Hand-out: the task document reads 1, the group key 2, the second record 3.
+        ReadFailureCase{"HandOutRecordKeyRead", {{5}, {5}, {7}}, true, {3}, 2, 3, {{0}, {1}, {2}}},
+        ReadFailureCase{"HandOutGroupKeyRead", {{5}, {5}, {7}}, true, {2}, 2, 3, {{0}, {1}, {2}}},
+        ReadFailureCase{"HandOutLaterRecordKeyRead", {{5}, {5}, {5}, {7}}, true, {4}, 2, 5, {{0, 1, 2}, {3}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace splittest
+
+namespace splittest {
+namespace {
+
+// An input iterator whose host reports a text length no buffer can hold for
+// the value "b": that value counts as unreadable (280005), and the record
+// key keeps the previous record's value.
+CFIterator* lyingSource = nullptr;
+cf_status (*realInputIterator)(void*, int, CFIterator**, int*) = nullptr;
+CFIterator lyingIterator{};
+cf_status LyingValue(void* h, size_t field, void** value, size_t* length, int* err) {
+    const cf_status status = lyingSource->getRecordValue(h, field, value, length, err);
+    if (status == 0 && *value != nullptr && *length == 1 && *static_cast<const char*>(*value) == 'b')
+        *length = SIZE_MAX;
+    return status;
+}
+cf_status LyingInput(void* h, int index, CFIterator** out, int* err) {
+    const cf_status status = realInputIterator(h, index, out, err);
+    if (status != 0) return status;
+    lyingSource = *out;
+    lyingIterator = *lyingSource;
+    lyingIterator.getRecordValue = &LyingValue;
+    *out = &lyingIterator;
+    return 0;
+}
+
+TEST(Grouping, TextLengthNoBufferCanHoldIsAnUnreadableValue) {
+    DistributeHarness run(ThreeGroups(), {"k"});  // a a b c c
+    CFContext* context = run.context.record();
+    realInputIterator = context->getInputIterator;
+    context->getInputIterator = &LyingInput;
+    int err = 0;
+    ASSERT_EQ(run.component->configure(&err), 0u);
+    EXPECT_EQ(run.component->beginExecution(&err), 0u);
+    EXPECT_EQ(err, 280005);
+    EXPECT_EQ(run.context.workers().size(), 2u);  // b joins a's group
+    EXPECT_EQ(run.Messages(), (std::vector<refhost::Message>{{3, 280005, {}}}));
+    EXPECT_EQ(run.component->endExecution(&err), 0u);
+    context->getInputIterator = realInputIterator;
 }
 
 }  // namespace

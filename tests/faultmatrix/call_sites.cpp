@@ -15,7 +15,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Files whose bodies only forward to the host: their callers are the sites.
-const std::set<std::string> kWrappers = {"host_calls.h", "host_lock_scope.h"};
+// The data helper forwards each record call from its header.
+const std::set<std::string> kWrappers = {"host_calls.h", "host_lock_scope.h", "cf_cpp_helper.h"};
 
 // Calls that reach a host operation, by the text that names them.
 struct Pattern {
@@ -43,7 +44,10 @@ const std::vector<Pattern>& Patterns() {
             {"AddRecord", "addRecord"}, {"GetIterator", "getIterator"},
             {"OpenContainer", "openContainer"}, {"OpenDefaultEntry", "openEntry"},
             {"CloseContainer", "closeContainer"}, {"ReadStream", "readStream"},
-            {"WriteStream", "writeStream"}, {"CloseStream", "closeStream"}};
+            {"WriteStream", "writeStream"}, {"CloseStream", "closeStream"},
+            {"CreateKey", "createKey"}, {"GetKeys", "getKeys"}, {"OpenEntry", "openEntry"},
+            {"SetKeyText", "setKeyText"}, {"FirstKey", "firstKey"}, {"ReleaseKeys", "releaseKeys"},
+            {"GetTask", "getTask"}, {"OpenWorkerContainer", "openWorkerContainer"}};
         for (const auto& [name, op] : wrappers)
             p.push_back({std::regex(std::string("host::") + name + "\\("), op});
         p.push_back({std::regex("\\.Take(IgnoringStatus)?\\("), "lock"});

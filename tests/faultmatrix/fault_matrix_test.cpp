@@ -5,10 +5,12 @@
 // components able to run a clean execution with the usual outputs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "faultmatrix/call_sites.h"
 #include "faultmatrix/matrix_host.h"
@@ -312,6 +314,107 @@ TEST(FaultMatrix, EveryHostCallSiteRefusedOnce) {
               << unreachable.size() << " more cannot be reached:\n";
     for (const std::string& u : unreachable) std::cout << "  " << u << "\n";
     EXPECT_TRUE(missing.empty()) << "call sites never reached:\n" << testing::PrintToString(missing);
+}
+
+// The records each task of an execution handed out, by their band ("[1 1][2]"),
+// the entries it wrote ("StatXML:model-0 ...") and the groups in its root document.
+struct Outcome {
+    std::string handedOut, entries;
+    size_t sections = 0;
+};
+Outcome OutcomeOf(const std::string& output) {
+    Outcome o;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("task=", 0) == 0) o.handedOut += o.handedOut.empty() ? "[" : "][";
+        if (line.rfind("record=", 0) == 0) {
+            const size_t band = line.find('|') + 1;
+            o.handedOut += (o.handedOut.back() == '[' ? "" : " ") + line.substr(band, line.find('|', band) - band);
+        }
+        const size_t open = line.find('['), bar = line.find('|');
+        if (line.rfind("StatXML[", 0) == 0 || line.rfind("PMML[", 0) == 0) {
+            o.entries += (o.entries.empty() ? "" : " ") + line.substr(0, open) + ":" + line.substr(open + 1, bar - open - 1);
+        }
+    }
+    // The root document runs from its entry to the first PMML entry.
+    const size_t root = output.find("StatXML[rootStatXML|");
+    const size_t end = root == std::string::npos ? root : output.find("\nPMML[", root);
+    for (size_t at = output.find("<SplitGroup", root); at < end; at = output.find("<SplitGroup", at + 1)) ++o.sections;
+    if (!o.handedOut.empty()) o.handedOut += "]";
+    return o;
+}
+
+const std::string kTwoGroups =
+    "StatXML:model-0 StatXML:model-1 StatXML:rootStatXML PMML:model-0 PMML:model-1 PMML:rootPMML";
+
+// A refusal's effect, pinned: the host calls of the entry point call that met
+// it (in the order the reference host logged them), and what the execution
+// planned, handed out, wrote and collected.
+TEST(FaultMatrix, RefusalsPinWorkersRecordsEntriesAndCalls) {
+    const struct {
+        const char* name;
+        Variant variant;
+        Refusal refusal;  // counted from the start of the run
+        const char* step;
+        std::vector<std::string> calls;
+        size_t workers;
+        Outcome outcome;
+    } cases[] = {
+        // The record key of the second record is only prepared (0), so 5 and 5 differ:
+        // three workers and five reads.
+        {"record key unread while planning", Variant::Integers, {"getRecordValue", 2}, "d.begin",
+         {"getInputIterator", "getInputDataModel", "rewind", "nextRecord", "createWorker", "getRecordValue",
+          "nextRecord", "getRecordValue!", "createWorker", "getRecordValue", "nextRecord", "getRecordValue",
+          "createWorker", "getRecordValue", "nextRecord", "rewind", "nextRecord"},
+         3, {"[5 5][7]", kTwoGroups, 2}},
+        // The hand-out's first record key likewise: the first task hands out [5].
+        {"record key unread in the hand-out", Variant::Integers, {"getRecordValue", 7}, "d.task",
+         {"lock", "getRecordValue", "createRecordSet", "addRecord", "getRecordValue", "nextRecord",
+          "getRecordValue!", "unlock"},
+         2, {"[5][5]", kTwoGroups, 2}},
+        // A refused second worker ends planning: the groups after it go to no worker.
+        {"second worker refused", Variant::Main, {"createWorker", 2}, "d.begin",
+         {"getInputIterator", "getInputDataModel", "getInputDataModel", "rewind", "nextRecord", "createWorker",
+          "getRecordValue", "getRecordValue", "nextRecord", "getRecordValue", "getRecordValue", "nextRecord",
+          "getRecordValue", "getRecordValue", "createWorker!", "rewind", "nextRecord"},
+         1, {"[1 1]", "StatXML:model-0 StatXML:rootStatXML PMML:model-0 PMML:rootPMML", 1}},
+        // A refused record: the partial record set goes back at once, the group's
+        // first record is lost, and the next task starts at its second.
+        {"record refused", Variant::Main, {"addRecord", 2}, "d.task",
+         {"lock", "getRecordValue", "getRecordValue", "createRecordSet", "addRecord", "getRecordValue",
+          "getRecordValue", "nextRecord", "getRecordValue", "getRecordValue", "addRecord!", "releaseRecordSet",
+          "unlock"},
+         3, {"[1][2]", kTwoGroups, 2}},
+        // The first group's StatXML entry cannot be keyed: its summary stands, it
+        // has no entries, and its PMML is not read.
+        {"group entry key refused", Variant::Main, {"createKey", 1}, "c.completed",
+         {"getTask", "lock", "unlock", "openWorkerContainer", "openEntry", "readStream", "closeStream",
+          "closeContainer", "lock", "unlock", "lock", "unlock", "lock", "openContainer", "createKey!", "unlock"},
+         3,
+         {"[1 1][2][3 3]", "StatXML:model-1 StatXML:rootStatXML PMML:model-1 PMML:rootPMML", 3}},
+    };
+    refhost::Module module(SPLIT_MODULE_PATH);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RunLog log = RunMatrixHost(module, c.variant, {c.refusal}, "");
+        ASSERT_FALSE(log.outputs.empty());
+        size_t workers = 0;
+        const Step* step = nullptr;
+        for (size_t i = 0; i < log.steps.size() && log.steps[i].name != "c.end"; ++i) {
+            const Step& s = log.steps[i];
+            if (s.name == "d.begin") workers = std::count(s.calls.begin(), s.calls.end(), "createWorker");
+            const bool refused = std::find(s.calls.begin(), s.calls.end(), c.refusal.op + "!") != s.calls.end();
+            if (step == nullptr && refused) step = &s;
+        }
+        ASSERT_NE(step, nullptr) << "no call was refused";
+        EXPECT_EQ(step->name, c.step);
+        EXPECT_EQ(testing::PrintToString(step->calls), testing::PrintToString(c.calls));
+        EXPECT_EQ(workers, c.workers);
+        const Outcome outcome = OutcomeOf(log.outputs[0]);
+        EXPECT_EQ(outcome.handedOut, c.outcome.handedOut);
+        EXPECT_EQ(outcome.entries, c.outcome.entries);
+        EXPECT_EQ(outcome.sections, c.outcome.sections);
+    }
 }
 
 }  // namespace

@@ -93,6 +93,10 @@ const std::string kLongRegion(9000, 'w');
 refhost::Table Input(Variant variant) {
     refhost::Table table(kColumns);
     if (variant == Variant::NoMeasure) table.setMeasure(1, 0);
+    if (variant == Variant::Integers) {
+        for (int64_t band : {5, 5, 7}) table.addRow({Cell::text("x"), Cell::integer(band), Cell::real(1)});
+        return table;
+    }
     const std::vector<std::vector<Cell>> rows = {
         {Cell::text("north"), Cell::integer(1), Cell::real(1.5)},
         {Cell::text("north"), Cell::integer(1), Cell::real(2.5)},
@@ -121,7 +125,10 @@ public:
         const refhost::Table input = Input(variant);
         distributeContext_.setDataModel(refhost::dataModelXml(input));
         distributeContext_.setInput(input);
-        distributeContext_.setParameter("split_fields", {"region", "band"});
+        if (variant == Variant::Integers)
+            distributeContext_.setParameter("split_fields", {"band"});
+        else
+            distributeContext_.setParameter("split_fields", {"region", "band"});
         // Input containers of more than one 1023-byte chunk.
         distributeContext_.container("InputPMML").setDefaultEntry("<PMML>" + std::string(2100, 'p') + "</PMML>");
         distributeContext_.container("InputStatXML").setDefaultEntry("<StatXML/>");
@@ -130,6 +137,7 @@ public:
 
     RunLog Run() {
         module_.initialise(host_);
+        host_.faults().startLog();
         cf_status status = 0;
         int err = 0;
         host_.faults().enterModule();
@@ -163,7 +171,7 @@ private:
         return status;
     }
     void Record(const char* name, cf_status status, int err, refhost::Component* component) {
-        Step step{name, status, err, {}, host_.faults().calls(watchOp_)};
+        Step step{name, status, err, {}, host_.faults().calls(watchOp_), host_.faults().takeLog()};
         if (component) step.messages = component->messages();
         log_.steps.push_back(std::move(step));
     }
@@ -200,6 +208,7 @@ private:
                 output_ += std::string(name) + "[" + entry.key + "|" + entry.properties + "]=" + entry.data + "\n";
         }
         log_.lastOutput = output_;
+        log_.outputs.push_back(output_);
     }
 
     cf_status Task(refhost::Worker& worker, std::string* second = nullptr) {

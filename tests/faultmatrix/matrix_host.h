@@ -24,6 +24,7 @@ enum class Variant {
                  // the last execution is not ended before destruction
     NoMeasure,   // the integer split field has no usable measure
     NoModelIds,  // every worker's model has an empty ID
+    Integers,    // one integer split field, "band", of values 5, 5, 7
 };
 
 // One entry point call.
@@ -33,6 +34,7 @@ struct Step {
     int err = 0;
     std::vector<refhost::Message> messages;  // raised by the call
     uint64_t watchedCalls = 0;               // calls of the watched operation after it
+    std::vector<std::string> calls;          // host operations it called, "op!" when refused
 };
 
 // What nobody gave back after destruction.
@@ -47,6 +49,7 @@ struct RunLog {
     std::vector<Step> steps;
     size_t lastExecution = 0;  // index of the first step of the last execution
     std::string lastOutput;    // what the last execution handed out and wrote
+    std::vector<std::string> outputs;  // the same of every execution, in order
     Leaks leaks;
 };
 

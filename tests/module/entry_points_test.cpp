@@ -4,9 +4,14 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <string>
 
 #include "qor_peer.h"
 #include "refhost/component.h"
+#include "refhost/context.h"
+#include "refhost/table.h"
+#include "refhost/worker.h"
 
 namespace {
 
@@ -133,6 +138,54 @@ TEST(QorPeerSlots, VirtualOperationsKeepTheirOrder) {
         slot(&QorPeer::GetInputFieldsFixed), slot(&QorPeer::GetRecordSynchronizedProcessing),
         slot(&QorPeer::GetWorkerTaskNumber), slot(&QorPeer::MakeSettings)};
     for (size_t i = 0; i < std::size(slots); ++i) EXPECT_EQ(slots[i], i + 2) << "operation " << i + 2;
+}
+
+}  // namespace
+
+namespace {
+
+// A host operation that throws while a component is destroyed: the other
+// clean-up steps still run, and the host learns of it as status 1, err 240003.
+TEST(Destruction, ThatThrowsIsReportedAfterEverythingElseIsGivenBack) {
+    const struct {
+        const char* component;
+        const char* op;
+        uint64_t nth;  // among the calls of op made by the destruction
+        size_t liveRecordSets, liveLocks;
+    } cases[] = {
+        {"split_distribute", "destroyLock", 1, 0, 1},       // the record sets are still released
+        {"split_distribute", "releaseRecordSet", 1, 1, 0},  // the second set and the lock still go
+        {"split_collect", "destroyLock", 1, 0, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.component) + " " + c.op);
+        refhost::Host host;
+        refhost::Module module{SPLIT_MODULE_PATH};
+        ASSERT_EQ(module.initialise(host), 0u);
+        refhost::Context context{host};
+        refhost::Table input({{"k", 1, 3}});
+        for (int64_t k : {1, 2}) input.addRow({refhost::Cell::integer(k)});
+        context.setDataModel(refhost::dataModelXml(input));
+        context.setInput(input);
+        context.setParameter("split_fields", {"k"});
+        auto component = std::make_unique<refhost::Component>(module, context, c.component);
+        if (std::string(c.component) == "split_distribute") {
+            ASSERT_EQ(component->configure(), 0u);
+            ASSERT_EQ(component->beginExecution(), 0u);
+            for (refhost::Worker* worker : context.workers()) {
+                std::string first, second;
+                ASSERT_EQ(component->getWorkerTask(*worker, &first, &second), 0u);
+            }
+            ASSERT_EQ(context.liveRecordSets(), 2u);
+        }
+        host.faults().raise(c.op, c.nth);
+        int err = 0;
+        EXPECT_EQ(component->destroy(&err), 1u);
+        EXPECT_EQ(err, 240003);
+        EXPECT_EQ(context.liveRecordSets(), c.liveRecordSets);
+        const refhost::LockStats locks = context.lockStats();
+        EXPECT_EQ(locks.created - locks.destroyed, c.liveLocks);
+    }
 }
 
 }  // namespace

@@ -29,6 +29,9 @@ struct FakeContext {
 class TestPeer : public QorCF_940::QorPeer {
 public:
     using QorPeer::QorPeer;
+    // The base lets a peer's destructor throw; this one does not, so that a
+    // fixture holding it keeps the non-throwing destructor of its own base.
+    ~TestPeer() noexcept override {}
     using QorPeer::CollectedMessages, QorPeer::CollectMsgs, QorPeer::ScanParameters;
     uint32_t Configure(int*) override { return 0; }
     uint32_t BeginExecution(CFIterator*, CFProgress*, int*) override { return 0; }

@@ -10,6 +10,8 @@
 
 #include <array>
 #include <cstring>
+#include <stdexcept>
+#include <utility>
 
 namespace refhost {
 
@@ -207,6 +209,12 @@ void Faults::refuse(const std::string& op, uint64_t nth, cf_status status, int e
     rules_.push_back(Rule{op, base + nth, base + nth + times - 1, 0, status, err});
 }
 
+void Faults::raise(const std::string& op, uint64_t nth, uint64_t times) {
+    refuse(op, nth, CF_FAILED, 0, times);
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!rules_.empty()) rules_.back().throws = true;
+}
+
 void Faults::clear() {
     std::lock_guard<std::mutex> guard(mutex_);
     pending_.fetch_sub(rules_.size());
@@ -249,8 +257,31 @@ bool Faults::check(const char* op, int* err, cf_status* status) {
     mine.fetch_add(1);
     const uint64_t call = c.total();
     if (recording_.load()) record(op, call);
-    if (pending_.load() == 0) return false;
-    return applyRules(op, c, call, err, status);
+    const bool refuse = pending_.load() != 0 && applyRules(op, c, call, err, status);
+    if (logging_.load() && insideModule == this) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        log_.push_back(refuse ? std::string(op) + "!" : std::string(op));
+    }
+    return refuse;
+}
+
+void Faults::startLog() {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        log_.clear();
+    }
+    // A pending count keeps every call off the fast path, which logs nothing.
+    if (!logging_.exchange(true)) pending_.fetch_add(1);
+    processBarrier();
+}
+
+void Faults::stopLog() {
+    if (logging_.exchange(false)) pending_.fetch_sub(1);
+}
+
+std::vector<std::string> Faults::takeLog() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return std::exchange(log_, {});
 }
 
 bool Faults::applyRules(const char* op, Counter& c, uint64_t call, int* err,
@@ -261,12 +292,14 @@ bool Faults::applyRules(const char* op, Counter& c, uint64_t call, int* err,
         *status = rule->status;
         if (err != nullptr && rule->err != 0) *err = rule->err;
         c.refused.fetch_add(1, std::memory_order_acq_rel);
+        const bool throws = rule->throws;
         // Concurrent calls may reach their rule out of order: a rule goes
         // once it refused as many calls as it covers.
         if (++rule->fired == rule->last - rule->first + 1) {
             rules_.erase(rule);
             pending_.fetch_sub(1);
         }
+        if (throws) throw std::runtime_error(std::string("refhost: ") + op + " threw");
         return true;
     }
     return false;

@@ -56,6 +56,9 @@ public:
     // rules cover one call the earlier one wins.
     void refuse(const std::string& op, uint64_t nth, cf_status status, int err = 0,
                 uint64_t times = 1);
+    // The same, except that the call throws std::runtime_error instead of
+    // returning: a host whose operation lets an exception out.
+    void raise(const std::string& op, uint64_t nth, uint64_t times = 1);
     // Drops every rule that has not fired yet; call counts stay.
     void clear();
     // Number of calls of op so far (refused ones included).
@@ -84,6 +87,14 @@ public:
     // was recorded).
     std::string modulePath() const;
 
+    // Call log. While on, every checked call made on a thread inside a call
+    // of the module (between enterModule and leaveModule) is logged as its
+    // operation's name, with "!" appended when it was refused. takeLog()
+    // hands out the calls logged so far and empties the log.
+    void startLog();
+    void stopLog();
+    std::vector<std::string> takeLog();
+
     // Used by the record operations: counts the call and tells whether it
     // must be refused; if so, *status receives the status and err (when
     // non-null and the rule has one) the error number.
@@ -98,6 +109,7 @@ private:
         uint64_t fired;  // calls refused so far (they may arrive out of order)
         cf_status status;
         int err;
+        bool throws = false;
     };
     static constexpr size_t kSlots = 256;
 
@@ -121,6 +133,7 @@ private:
     std::vector<std::unique_ptr<Counter>> counters_;
     std::atomic<size_t> pending_{0};  // rules not yet used up, and rules being added
     std::atomic<bool> recording_{false};
+    std::atomic<bool> logging_{false};  // counts in pending_ while on, to leave the fast path
     std::atomic<uint64_t> generation_{0};  // recordings started so far
 
     // Serialises the numbering of calls while a rule is pending or recording
@@ -132,6 +145,7 @@ private:
     size_t depth_ = 4;
     std::string modulePath_;
     std::vector<CallSite> sites_;
+    std::vector<std::string> log_;
     std::map<std::pair<std::string, std::vector<uintptr_t>>, size_t> siteIndex_;
 };
 
