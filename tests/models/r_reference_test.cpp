@@ -14,6 +14,8 @@
 // and 0/1 target y as
 //   (sum(rank(p)[y == 1]) - n1 * (n1 + 1) / 2) / (n1 * n0)
 // and the accuracy as mean((p > 0.5) == (y == 1)).
+#include <pugixml.hpp>
+
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -79,6 +81,10 @@ GroupData linearWithMissing() {
   for (int i = 1; i <= 20; ++i)
     data.rows.push_back({i == 5 ? missing() : number(u(i, kM1)),
                          i == 3 || i == 8 ? missing() : number(3 - u(i, kM1) + u(i, kM2))});
+  // An input that is not a finite number is left out as a missing one is
+  // (R's lm refuses it; the reference is the fit without these records).
+  for (const double x1 : {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()})
+    data.rows.push_back({number(x1), number(3)});
   return data;
 }
 
@@ -198,11 +204,11 @@ std::vector<ReferenceCase> referenceCases() {
                     {"b", 0.20000000000000009, kNA, kNA, kNA},
                     {"c", kNA, kNA, kNA, kNA}},
                    1, "aliased: c"});
-  cases.push_back({"missing target and input skipped", ModelKind::Linear, linearWithMissing(),
+  cases.push_back({"missing and non-finite values skipped", ModelKind::Linear, linearWithMissing(),
                    {15, 0.38651487780721755, 0.34561586966103208, 0.30204847357909625, 9.4504706917511498, 0.007713651751598289},
                    {{"(Intercept)", 3.4656973833514169, 0.15821008158682542, 21.905667126841397, 8.4067547405676603e-13},
                     {"x1", -0.92781039521510444, 0.30180922786263165, -3.0741617868536379, 0.007713651751598289}},
-                   3, ""});
+                   5, ""});
   // R's own summary overflows on these inputs; its fit on the unscaled
   // u(i, M1) and u(i, M2), with x1's and x2's rows rescaled, is the reference.
   cases.push_back({"inputs near the ends of the double range", ModelKind::Linear, linearExtremeScales(),
@@ -219,6 +225,15 @@ std::vector<ReferenceCase> referenceCases() {
                     {"x2", 0.60988626155613179, 0.0638743724490686, 9.5482153197267934, 1.3194967333250646e-21}},
                    0, "fitted probabilities numerically 0 or 1 occurred",
                    RClassification{2999, -192.97098479921118, 0.9973889457504086, 0.97233333333333338}});
+  // Fitted probabilities from 2e-10 to within 1e-9 of 1: close to the ends,
+  // but not numerically 0 or 1, so glm gives no warning.
+  cases.push_back({"strong effect, fitted probabilities near 0 and 1", ModelKind::Logistic,
+                   logistic(3000, [](double x1, double x2) { return -20 + 4 * x1 + 0.6 * x2; }, false),
+                   {2997, 491.95723252495156, 4158.8777500247588, 497.95723252495151, 0, 9},
+                   {{"(Intercept)", -20.093436610828267, 1.2924076804865898, -15.547289693653873, 1.6598277362299957e-54},
+                    {"x1", 4.0101586288413724, 0.25667224123715804, 15.623655326000357, 5.0240892050356659e-55},
+                    {"x2", 0.55316785780057298, 0.052220821314710751, 10.592860163322326, 3.2161211373887538e-26}},
+                   0, "", RClassification{2999, -245.97861626247575, 0.99590843717055499, 0.96633333333333338}});
   cases.push_back({"rare event (28 of 3000)", ModelKind::Logistic,
                    logistic(3000, [](double x1, double x2) { return -5.5 + 0.15 * x1 + 0.2 * x2; }, false),
                    {2997, 308.380799610785, 317.49098103267897, 314.380799610785, 0, 8},
@@ -267,8 +282,10 @@ std::vector<ReferenceCase> referenceCases() {
                     {"x2", 648690.30748868606, 334055.5317634315, 1.9418636897414705, 0.068912548761476816}},
                    0, "", std::nullopt, {}, 1e3});
   // The same over 60 records with yb <- as.numeric(u(i, M3) < plogis(-1 + 3 * x1)),
-  // glm(yb ~ x1 + x2, binomial): 9.8e-13 of x2 is left at delta = 2e-12
-  // (aliased at glm's 1e-11), 9.8e-11 at 2e-10.
+  // glm(yb ~ x1 + x2, binomial): what is left of x2 in the last weighted
+  // least-squares step, w <- sqrt(f$weights); X <- cbind(1, x1, x2) * w;
+  // sqrt(sum(qr.resid(qr(X[, 1:2]), X[, 3])^2)) / sqrt(sum(X[, 3]^2)),
+  // is 1.1e-12 at delta = 2e-12 (aliased at glm's 1e-11) and 6.3e-11 at 1.2e-10.
   cases.push_back({"collinear within glm's tolerance", ModelKind::Logistic, nearlyCollinear(60, 2e-12, true),
                    {58, 67.310632374561649, 82.10781181563604, 71.310632374561649, 0, 3},
                    {{"(Intercept)", -1.6282057000110999, 0.61374103910265421, -2.6529197108795044, 0.007979884979926407},
@@ -276,13 +293,13 @@ std::vector<ReferenceCase> referenceCases() {
                     {"x2", kNA, kNA, kNA, kNA}},
                    0, "aliased: x2",
                    RClassification{59, -33.655316187280825, 0.77941176470588236, 0.6333333333333333}});
-  cases.push_back({"collinear beyond glm's tolerance", ModelKind::Logistic, nearlyCollinear(60, 2e-10, true),
-                   {57, 65.626798684427001, 82.10781181563604, 71.626798684427001, 0, 5},
-                   {{"(Intercept)", -1.7617279908884569, 0.64353485355274931, -2.7375797614729369, 0.0061893109243474553},
-                    {"x1", 6928973681.0389223, 5414520689.1677513, 1.2797021340967398, 0.20064991378763367},
-                    {"x2", -6928973676.8427629, 5414520688.8860283, -1.2797021333883416, 0.20064991403686866}},
+  cases.push_back({"collinear beyond glm's tolerance", ModelKind::Logistic, nearlyCollinear(60, 1.2e-10, true),
+                   {57, 65.626794905259572, 82.10781181563604, 71.626794905259572, 0, 14},
+                   {{"(Intercept)", -1.7617320922900934, 0.64353571306459079, -2.7375824783686418, 0.0061892597990886875},
+                    {"x1", 11548206367.848194, 9024199141.1841469, 1.2796932101315364, 0.2006530535149641},
+                    {"x2", -11548206363.652029, 9024199140.9024162, -1.2796932097064972, 0.20065305366450686}},
                    0, "",
-                   RClassification{59, -32.813399342213501, 0.79072398190045246, 0.71666666666666667}, {}, 1e3});
+                   RClassification{59, -32.813397452629786, 0.79072398190045246, 0.71666666666666667}, {}, 1e3});
   // i <- 1:24; x1 <- u(i, M1); c from p, q, r (or p, r); y as in referenceLevels;
   // lm(y ~ x1 + relevel(factor(c), "q")), and without q lm(y ~ x1 + factor(c)):
   // a requested level the group lacks falls back to the first level it holds.
@@ -356,6 +373,38 @@ TEST(ReferenceFits, AgreeWithR) {
       expectClose(model.auc, c.classification->auc, 1e-12, "AUC");
       expectClose(model.accuracy, c.classification->accuracy, 1e-12, "accuracy");
     }
+    // The group's StatXML carries every summary figure exactly, and its PMML
+    // one predictor per estimated term besides the intercept.
+    pugi::xml_document statXml;
+    ASSERT_TRUE(statXml.load_string(model.statXML.c_str()));
+    const pugi::xml_node summary = statXml.child("StatXML").child("PMMLModel").child("PredictiveSummary");
+    const std::vector<std::pair<const char*, double>> figures =
+        linear ? std::vector<std::pair<const char*, double>>{{"rSquared", model.rSquared},
+                                                              {"adjustedRSquared", model.adjustedRSquared},
+                                                              {"sigma", model.sigma},
+                                                              {"fStatistic", model.fStatistic},
+                                                              {"fPValue", model.fPValue}}
+               : std::vector<std::pair<const char*, double>>{{"deviance", model.deviance},
+                                                              {"nullDeviance", model.nullDeviance},
+                                                              {"dfNull", model.dfNull},
+                                                              {"aic", model.aic},
+                                                              {"accuracy", model.accuracy},
+                                                              {"logLikelihood", model.logLikelihood},
+                                                              {"auc", model.auc}};
+    for (const auto& [name, value] : figures) {
+      const pugi::xml_attribute attribute = summary.attribute(name);
+      if (std::isnan(value)) {
+        EXPECT_FALSE(attribute) << name;
+      } else {
+        EXPECT_EQ(attribute.as_double(std::numeric_limits<double>::quiet_NaN()), value) << name;
+      }
+    }
+    std::size_t estimated = 0, predictors = 0;
+    for (const splitmodels::Term& term : model.terms) estimated += std::isnan(term.estimate) ? 0 : 1;
+    for (std::size_t at = model.pmml.find("Predictor name="); at != std::string::npos;
+         at = model.pmml.find("Predictor name=", at + 1))
+      ++predictors;
+    EXPECT_EQ(predictors, estimated - 1);
     std::string warnings;
     for (const std::string& w : model.warnings) warnings += w + "\n";
     if (c.warning.empty()) {
