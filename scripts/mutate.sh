@@ -1,23 +1,29 @@
 #!/usr/bin/env bash
-# A small mutation run over the module's sources: each mutant below changes
-# one line of src/ with sed, the module and its test executables are rebuilt
-# in build/mutate, and the mutant counts as killed when any of those tests
-# fails (or the build fails: "stillborn", left out of the score). The source
-# file is restored after every mutant, also when the run is interrupted.
+# A small mutation run over three areas: the module (src/), the workers'
+# models (platform/models/) and the split-run command (platform/cli/). Each
+# mutant below changes one line of one file with sed; the test executables
+# of its area are rebuilt in build/mutate and the area's tests run (through
+# ctest -R for the two platform areas); the mutant counts as killed when
+# any of them fails (or the build fails: "stillborn", left out of the
+# score). The source file is restored after every mutant, also when the run
+# is interrupted. A summary per area closes the run.
 #
 #   bash scripts/mutate.sh            # every mutant
 #   bash scripts/mutate.sh 3 17       # only these (numbers as listed)
+#   bash scripts/mutate.sh models     # only one area (src, models or cli)
 #
-# One mutant takes about 30 s on two cores (a rebuild of one file and the
-# test links, then the module's tests). Results go to build/mutate/mutants.log.
+# One mutant takes 20 s to a minute on two cores (a rebuild of one file and
+# the test links, then the area's tests). Results go to build/mutate/mutants.log.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 build=build/mutate
 
-# file|sed expression (applied to that one file; must change it)
+# file|sed expression (applied to that one file; must change it). A file
+# is looked up by name under its area's directory when it has moved.
 mutants=(
-  'src/distribute/split_keys.cpp|s/kRealTolerance = 1e-15/kRealTolerance = 1e-14/'
+  # src/
+  'src/distribute/key_match.h|s/kKeyRealTolerance = 1e-15;/kKeyRealTolerance = 1e-14;/'
   'src/distribute/split_keys.cpp|s/) > kRealTolerance) {/) >= kRealTolerance) {/'
   'src/distribute/split_keys.cpp|0,/entry.data.reset();/s//;/'
   # Equivalent: the two keys compared are always prepared from the same split
@@ -27,7 +33,7 @@ mutants=(
   'src/distribute/split_keys.cpp|s/std::strncmp(x.data.get(), y.data.get(), x.length)/std::memcmp(x.data.get(), y.data.get(), x.length)/'
   'src/distribute/configuration.cpp|s/product \*= static_cast<uint32_t>(categories);/product *= static_cast<uint32_t>(categories < 0 ? 0 : categories);/'
   'src/distribute/configuration.cpp|s/if (!dataModelParsed) return CF_FAILED;/if (fieldInfos.empty()) return CF_FAILED;/'
-  'src/distribute/worker_planning.cpp|s/if (CompareSplitKeys(current, next) == 0) continue;/if (CompareSplitKeys(current, next) != 0) continue;/'
+  'src/distribute/worker_planning.cpp|s/: RecordHasKey(current, next, err)) continue;/: !RecordHasKey(current, next, err)) continue;/'
   'src/distribute/worker_handout.cpp|0,/RaiseError(kMsgRecordRefused);/s//;/'
   'src/distribute/task_document.cpp|s/nullText = XMLEntities::True;/nullText = XMLEntities::False;/'
   'src/distribute/value_text.cpp|s/%.16f/%.15f/g'
@@ -57,17 +63,125 @@ mutants=(
   'src/datamodel/build_collected_data_model.cpp|s/count + 1);/count);/'
   'src/module/module_information.cpp|s/kVersion = "1.0.0.0"/kVersion = "1.0.0"/'
   'src/module/buffer_protocol.cpp|s/length > size) return CF_BUFFER_TOO_SMALL/length >= size) return CF_BUFFER_TOO_SMALL/'
+  # platform/models/
+  'platform/models/linear_fit.cpp|s/kAliasTolerance = 1e-7;/kAliasTolerance = 1e-6;/'
+  'platform/models/logistic_fit.cpp|s/kAliasTolerance = 1e-11;/kAliasTolerance = 1e-10;/'
+  'platform/models/logistic_fit.cpp|s/kBoundary = 10.0 \* DBL_EPSILON;/kBoundary = 1e-6;/'
+  'platform/models/logistic_fit.cpp|s/kConvergence = 1e-8;/kConvergence = 1e-6;/'
+  'platform/models/logistic_fit.cpp|s/kEtaLimit = 30.0;/kEtaLimit = 20.0;/'
+  'platform/models/logistic_fit.cpp|s/(static_cast<double>(i + 1) + static_cast<double>(j)) \/ 2.0/static_cast<double>(j)/'
+  'platform/models/logistic_fit.cpp|s/fit.accuracy = right \/ static_cast<double>(n);/fit.accuracy = right \/ static_cast<double>(n - 1);/'
+  'platform/models/logistic_fit.cpp|s/fit.logLikelihood = -fit.deviance \/ 2.0;/fit.logLikelihood = -fit.deviance;/'
+  'platform/models/logistic_fit.cpp|s/fit.aic = fit.deviance + 2.0 \* static_cast<double>(qr.rank);/fit.aic = fit.deviance + 2.0 * static_cast<double>(p);/'
+  'platform/models/logistic_fit.cpp|s/fit.dfNull = static_cast<double>(n - 1);/fit.dfNull = static_cast<double>(n);/'
+  'platform/models/pivoted_qr.cpp|s/original(j) = norm(j) == 0.0 ? 1.0 : norm(j);/original(j) = norm(j);/'
+  'platform/models/pivoted_qr.cpp|s/std::rotate(pivot.begin() + l, pivot.begin() + l + 1, pivot.end());/std::rotate(pivot.begin() + l, pivot.begin() + l, pivot.end());/'
+  'platform/models/linear_fit.cpp|s/(static_cast<double>(n - 1) \/ dfResidual)/(static_cast<double>(n) \/ dfResidual)/'
+  'platform/models/linear_fit.cpp|s/fit.fDf1 = static_cast<double>(rank - 1);/fit.fDf1 = static_cast<double>(rank);/'
+  'platform/models/design.cpp|s/if (coding.reference < 0 || !held\[static_cast<std::size_t>(coding.reference)\]) {/if (coding.reference < 0) {/'
+  'platform/models/design.cpp|s/    std::sort(texts.begin(), texts.end());//'
+  'platform/models/design.cpp|s/return !values.missing\[row\] \&\& field.storage != StorageString \&\& std::isfinite(values.numbers\[row\]);/return !values.missing[row] \&\& field.storage != StorageString;/'
+  'platform/models/group_model.cpp|s/  if (fit.boundary) model.warnings.push_back/  if (false) model.warnings.push_back/'
+  'platform/models/group_model.cpp|s/  if (model.dfResidual == 0)/  if (model.dfResidual < 0)/'
+  'platform/models/group_statxml.cpp|s/    setNumber(summary, "auc", model.auc);//'
+  'platform/models/group_pmml.cpp|0,/if (std::isnan(coefficient)) continue;/s//;/'
+  'platform/models/target_classes.cpp|s/std::size_t event = 1;/std::size_t event = 0;/'
+  'platform/models/distributions.cpp|s/std::erfc(std::fabs(z) \/ std::sqrt(2.0))/std::erfc(std::fabs(z) \/ 2.0)/'
+  'platform/models/scorer_eval.cpp|s/case Op::LessOrEqual: return fromBool(order <= 0);/case Op::LessOrEqual: return fromBool(order < 0);/'
+  'platform/models/scorer_eval.cpp|s/parity ^= truth == Truth::True;/parity |= truth == Truth::True;/'
+  'platform/models/scorer_eval.cpp|s/if (truth != Truth::Unknown) return truth;/if (truth == Truth::True) return truth;/'
+  'platform/models/scorer_values.cpp|s/if (a.integral \&\& b.integral) return/if (false) return/'
+  'platform/models/scorer_values.cpp|s/const double value = datum.number == 0.0 ? 0.0 : datum.number;/const double value = datum.number;/'
+  'platform/models/split_model.cpp|s/setAttribute(any, "booleanOperator", "or");/setAttribute(any, "booleanOperator", "and");/'
+  # platform/cli/
+  'platform/cli/tables.cpp|s/%.17g/%.15g/'
+  'platform/cli/tables.cpp|s/numberCell(fit->nullDeviance) + "," + numberCell(fit->aic)/numberCell(fit->deviance) + "," + numberCell(fit->aic)/'
+  'platform/cli/tables.cpp|s/(fit ? std::to_string(fit->records) : "")/(fit ? std::to_string(fit->records + fit->skippedRecords) : "")/'
+  'platform/cli/tables.cpp|s/return number ? numberCell(\*number) : csvCell(value.value);/return number ? csvCell(value.value) : csvCell(value.value);/'
+  'platform/cli/tables.cpp|s/if (kind == Storage::String || kind == Storage::None) return csvCell(value.value);/if (kind == Storage::String || kind == Storage::None) return value.value;/'
+  'platform/cli/tables.cpp|s/if (ok \&\& !logistic)/if (ok \&\& logistic)/'
+  'platform/cli/value_parsing.cpp|s/|| year % 400 == 0;/|| year % 400 == 100;/'
+  'platform/cli/value_parsing.cpp|s/return era \* 146097 + dayOfEra - 719468;/return era * 146097 + dayOfEra - 719469;/'
+  'platform/cli/value_parsing.cpp|s/static_cast<int>(seconds % 60));/static_cast<int>(seconds % 61));/'
+  "platform/cli/value_parsing.cpp|s/if (!text.empty() \&\& (text\[0\] == '-' || text\[0\] == '+')) return {};//"
+  'platform/cli/value_parsing.cpp|s/if (!value || stop != text.data() + text.size()) return std::nullopt;/if (!value) return std::nullopt;/'
+  'platform/cli/value_parsing.cpp|s/kMaxSignificantDigits = 19;/kMaxSignificantDigits = 20;/'
+  "platform/cli/csv_writer.cpp|s/c == '\\\\r' || //"
+  "platform/cli/csv_writer.cpp|s/if (c == '\"') out += '\"';//"
+  'platform/cli/group_keys.cpp|s/if (std::bit_cast<std::uint64_t>(values.reals()\[r\]) != std::bit_cast<std::uint64_t>(values.reals()\[r - 1\]))/if (values.reals()[r] != values.reals()[r - 1])/'
+  'platform/cli/group_keys.cpp|s/if (missing != values.isMissing(r - 1)) return false;//'
+  'platform/cli/key_codes.cpp|s/return dictionary.at(a) < dictionary.at(b);/return dictionary.at(a) > dictionary.at(b);/'
+  'platform/cli/group_order.cpp|s/return (x > y) - (x < y);/return (x < y) - (x > y);/'
+  'platform/cli/options.cpp|s/if (format.decimal == format.delimiter)/if (false)/'
+  'platform/cli/options.cpp|s/text.encoding == "latin-1" || //'
+  'platform/cli/report.cpp|s/if (model == ModelChoice::Logistic \&\& !event.empty())/if (model == ModelChoice::Linear \&\& !event.empty())/'
+  'platform/cli/model_fields.cpp|s/if (fields.targetValues.size() != 2) {/if (fields.targetValues.size() > 2) {/'
+  'platform/cli/score_stream.cpp|s/if (!result.predicted.empty() \&\& k < result.probabilities.size())/if (k < result.probabilities.size())/'
+  'platform/cli/score_stream.cpp|s/ \&\& cell.text != "NA")/)/'
+  'platform/cli/column_profile.cpp|s/if (present_ == 0) return Storage::String;/if (present_ == 0) return Storage::Real;/'
+
 )
 
-targets=(split test_distribute test_module test_collect test_faultmatrix test_stress)
-tests=(test_distribute test_module test_collect test_faultmatrix test_stress)
+# Per area: the directory its mutants live in, the targets to rebuild, and
+# the tests that judge a mutant. src runs the module's executables whole;
+# the platform areas select their suites with ctest -R.
+area_of() { case $1 in src/*) echo src ;; platform/models/*) echo models ;; platform/cli/*) echo cli ;; esac; }
+declare -A area_dir=([src]=src [models]=platform/models [cli]=platform/cli)
+declare -A area_targets=(
+  [src]="split test_distribute test_module test_collect test_faultmatrix test_stress"
+  [models]="test_models test_cli"
+  [cli]="test_cli"
+)
+src_tests=(test_distribute test_module test_collect test_faultmatrix test_stress)
+# The model suites, and the command's suites that read what the models write.
+models_regex='^(Distributions|LinearModel|LogisticModel|ModelDocuments|ReferenceFits|Scorer|SegmentCut|Tables|Build|ScoreRoundTrip|ScoreStream|ScoreChunks|ScoreMessages)\.'
+# Every suite of test_cli.
+cli_regex='^(Build|CsvReader|CsvStream|CsvTable|DecimalParsing|ExternalGrouping|Grouping|GroupOrder|GroupKeys|OutputDir|OutputSafety|InputErrors|Usage|IntegerParsing|KeyOrder|MemoryLimit|RemoteGroups|ScoreRoundTrip|ScoreMessages|ScoreStream|ScoreChunks|StreamedSource|Tables|ValueParsing|Signals/InterruptCleanup)\.'
+
+run_tests() {
+  case $1 in
+    src)
+      for t in "${src_tests[@]}"; do
+        timeout 300 "$build/tests/$t" --gtest_brief=1 >/dev/null 2>&1 || return 1
+      done ;;
+    models) ctest --test-dir "$build" -R "$models_regex" -j2 --timeout 120 >/dev/null 2>&1 ;;
+    cli) ctest --test-dir "$build" -R "$cli_regex" -j2 --timeout 120 >/dev/null 2>&1 ;;
+  esac
+}
+
+# The file a mutant names, or the file of that name under its area's
+# directory once files have moved into subfolders.
+resolve() {
+  if [ -f "$1" ]; then echo "$1"; return; fi
+  find "${area_dir[$(area_of "$1")]}" -name "$(basename "$1")" -print -quit
+}
+
+# Which mutants run: numbers, or area names, or all.
+selected=() areas_wanted=()
+for arg in "$@"; do
+  case $arg in src|models|cli) areas_wanted+=("$arg") ;; *) selected+=("$arg") ;; esac
+done
+chosen() {
+  local n=$1 area=$2
+  [ ${#selected[@]} -eq 0 ] && [ ${#areas_wanted[@]} -eq 0 ] && return 0
+  [[ " ${selected[*]} " == *" $n "* ]] && return 0
+  [[ " ${areas_wanted[*]} " == *" $area "* ]]
+}
+declare -A needed=()
+for i in "${!mutants[@]}"; do
+  file=${mutants[$i]%%|*}
+  area=$(area_of "$file")
+  if chosen $((i + 1)) "$area"; then needed[$area]=1; fi
+done
 
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")}
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPLIT_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null \
   || exit 2
-cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null || { echo "the unmutated build fails"; exit 2; }
+all_targets=()
+for area in "${!needed[@]}"; do read -ra t <<<"${area_targets[$area]}"; all_targets+=("${t[@]}"); done
+cmake --build "$build" -j2 --target "${all_targets[@]}" >/dev/null || { echo "the unmutated build fails"; exit 2; }
 
 current=""
 restore() { if [ -n "$current" ]; then cp "$build/original" "$current"; touch "$current"; current=""; fi; }
@@ -75,22 +189,21 @@ trap 'restore; exit 130' INT TERM
 trap restore EXIT
 
 # The unmutated tests must pass, or no mutant can be judged.
-run_tests() {
-  for t in "${tests[@]}"; do
-    timeout 300 "$build/tests/$t" --gtest_brief=1 >/dev/null 2>&1 || return 1
-  done
-}
-run_tests || { echo "the unmutated tests fail"; exit 2; }
+for area in "${!needed[@]}"; do
+  run_tests "$area" || { echo "the unmutated tests of $area fail"; exit 2; }
+done
 
-selected=("$@")
 log="$build/mutants.log"
 : >"$log"
-killed=0 survived=0 stillborn=0
+declare -A killed=() survived=() stillborn=()
 for i in "${!mutants[@]}"; do
   n=$((i + 1))
-  if [ ${#selected[@]} -gt 0 ] && [[ ! " ${selected[*]} " == *" $n "* ]]; then continue; fi
   file=${mutants[$i]%%|*}
   expr=${mutants[$i]#*|}
+  area=$(area_of "$file")
+  chosen "$n" "$area" || continue
+  file=$(resolve "$file")
+  read -ra targets <<<"${area_targets[$area]}"
   cp "$file" "$build/original"
   current=$file
   sed -i "$expr" "$file"
@@ -100,16 +213,21 @@ for i in "${!mutants[@]}"; do
     exit 2
   fi
   if ! cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null 2>&1; then
-    verdict=stillborn; stillborn=$((stillborn + 1))
-  elif run_tests; then
-    verdict=SURVIVED; survived=$((survived + 1))
+    verdict=stillborn; stillborn[$area]=$((${stillborn[$area]:-0} + 1))
+  elif run_tests "$area"; then
+    verdict=SURVIVED; survived[$area]=$((${survived[$area]:-0} + 1))
   else
-    verdict=killed; killed=$((killed + 1))
+    verdict=killed; killed[$area]=$((${killed[$area]:-0} + 1))
   fi
   restore
   echo "$n $verdict $file $expr" | tee -a "$log"
 done
-cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null
-judged=$((killed + survived))
-echo "killed $killed of $judged ($([ $judged -gt 0 ] && echo "$((100 * killed / judged))" || echo 0)%), $stillborn stillborn" | tee -a "$log"
-[ "$survived" -eq 0 ]
+cmake --build "$build" -j2 --target "${all_targets[@]}" >/dev/null
+left=0
+for area in src models cli; do
+  [ -n "${needed[$area]:-}" ] || continue
+  k=${killed[$area]:-0} s=${survived[$area]:-0} b=${stillborn[$area]:-0}
+  judged=$((k + s)); left=$((left + s))
+  echo "$area: killed $k of $judged ($([ $judged -gt 0 ] && echo "$((100 * k / judged))" || echo 0)%), $b stillborn" | tee -a "$log"
+done
+[ "$left" -eq 0 ]

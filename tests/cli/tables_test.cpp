@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "cli_harness.h"
@@ -10,11 +12,11 @@ namespace {
 
 using namespace clitest;
 
-// Group A: x2 duplicates x1; group B: no record with a target, so no fit.
+// Group A: x2 duplicates x1; group "B\r" (a key CSV must quote): no record with a target, so no fit.
 const char* const kData =
     "g,x1,x2,c,y\n"
     "A,1,2,p,3.5\nA,2,4,q,4\nA,3,6,p,7.25\nA,4,8,q,7\nA,5,10,p,11\nA,6,12,q,10.5\n"
-    "B,1,1,p,\nB,2,2,q,\n";
+    "\"B\r\",1,1,p,\n\"B\r\",2,2,q,\n";
 
 std::string build(const fs::path& dir, const std::vector<std::string>& extra, RunOutput* run = nullptr,
                   const std::string& data = kData)
@@ -43,7 +45,7 @@ TEST(Tables, AliasedTermsAndFailedGroupsKeepTheirRowsWithEmptyValues)
     ASSERT_EQ(groups.size(), 2u);
     EXPECT_EQ(groups[0].at("status") + groups[0].at("df_residual") + groups[0].at("message"), "ok3aliased: x2");
     EXPECT_FALSE(groups[0].count("deviance")) << "logistic columns stay empty for a linear model";
-    EXPECT_EQ(groups[1].at("status") + groups[1].at("records"), "failed2");
+    EXPECT_EQ(groups[1].at("g") + groups[1].at("status") + groups[1].at("records"), "B\rfailed2");
     EXPECT_FALSE(groups[1].count("model_id"));
     EXPECT_EQ(groups[1].at("message").rfind("too few records", 0), 0u);
     EXPECT_NE(run.out.find("aliased: x2"), std::string::npos) << run.out;
@@ -94,6 +96,139 @@ TEST(Tables, ReportShowsControlCharactersAsEscapesAndSummarisesWideData)
     EXPECT_NE(run.out.find("\\x1B[2J"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find('\x1B'), std::string::npos) << "raw escape reached the terminal";
     EXPECT_NE(run.out.find("  ... 12 more fields (12 integer)"), std::string::npos) << run.out;
+}
+
+// R's mtcars (cyl, am, mpg, wt, hp, vs), grouped by cyl, with one more cyl 8 record that has no mpg.
+const char* const kMtcars =
+    "cyl,am,mpg,wt,hp,vs\n4,1,22.8,2.32,93,1\n4,0,24.4,3.19,62,1\n4,0,22.8,3.15,95,1\n4,1,32.4,2.2,66,1\n"
+    "4,1,30.4,1.615,52,1\n4,1,33.9,1.835,65,1\n4,0,21.5,2.465,97,1\n4,1,27.3,1.935,66,1\n4,1,26,2.14,91,0\n"
+    "4,1,30.4,1.513,113,1\n4,1,21.4,2.78,109,1\n6,1,21,2.62,110,0\n6,1,21,2.875,110,0\n6,0,21.4,3.215,110,1\n"
+    "6,0,18.1,3.46,105,1\n6,0,19.2,3.44,123,1\n6,0,17.8,3.44,123,1\n6,1,19.7,2.77,175,0\n8,0,18.7,3.44,175,0\n"
+    "8,0,14.3,3.57,245,0\n8,0,16.4,4.07,180,0\n8,0,17.3,3.73,180,0\n8,0,15.2,3.78,180,0\n8,0,10.4,5.25,205,0\n"
+    "8,0,10.4,5.424,215,0\n8,0,14.7,5.345,230,0\n8,0,15.5,3.52,150,0\n8,0,15.2,3.435,150,0\n8,0,13.3,3.84,245,0\n"
+    "8,0,19.2,3.845,175,0\n8,1,15.8,3.17,264,0\n8,1,15,3.57,335,0\n8,1,,3.1,200,0\n";
+
+// One expected cell: the row whose split field and term (coefficients) match, the column, and the value R
+// reports (a number compared to 1e-9 of itself, or a text compared exactly).
+struct Cell {
+    const char* key;
+    const char* term;  // nullptr in groups.csv
+    const char* column;
+    const char* value;
+};
+
+void expectCells(const std::vector<Record>& records, const char* splitField, const std::vector<Cell>& cells)
+{
+    for (const Cell& cell : cells) {
+        SCOPED_TRACE(std::string(cell.key) + " " + (cell.term ? cell.term : "") + " " + cell.column);
+        const auto row = std::find_if(records.begin(), records.end(), [&](const Record& record) {
+            return record.at(splitField) == cell.key && (!cell.term || record.at("term") == cell.term);
+        });
+        ASSERT_NE(row, records.end());
+        const auto found = row->find(cell.column);
+        const std::string actual = found == row->end() ? "" : found->second;
+        char* end = nullptr;
+        const double expected = std::strtod(cell.value, &end);
+        if (*cell.value == '\0' || *end != '\0') {
+            EXPECT_EQ(actual, cell.value);
+            continue;
+        }
+        ASSERT_FALSE(actual.empty());
+        EXPECT_NEAR(std::stod(actual), expected, 1e-9 * std::fabs(expected));
+        // Written with 17 significant digits, so that the text reads back to the fitted double.
+        char exact[40];
+        std::snprintf(exact, sizeof exact, "%.17g", std::stod(actual));
+        EXPECT_EQ(actual, exact);
+    }
+}
+
+// Every column of both tables against R. Linear, per cyl:
+//   s <- summary(f <- lm(mpg ~ wt + hp, mtcars[mtcars$cyl == g, ]))
+//   s$coefficients; f$df.residual; s$r.squared; s$adj.r.squared; s$sigma;
+//   s$fstatistic; pf(F, df1, df2, lower.tail = FALSE)
+// Logistic, per am: f <- glm(vs ~ mpg, binomial, mtcars[mtcars$am == a, ]);
+//   summary(f)$coefficients; f$df.residual; deviance(f); f$null.deviance; f$aic
+TEST(Tables, EveryColumnAgreesWithR)
+{
+    const fs::path dir = freshDir("tables-r");
+    writeFile(dir / "mtcars.csv", kMtcars);
+    const auto buildInto = [&](const char* out, std::vector<std::string> options) {
+        std::vector<std::string> args = {"build", "--data", (dir / "mtcars.csv").string(), "--out", (dir / out).string()};
+        args.insert(args.end(), options.begin(), options.end());
+        return runSplitRun(args);
+    };
+    RunOutput run = buildInto("linear", {"--split", "cyl", "--target", "mpg", "--inputs", "wt,hp"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    expectCells(readCsvRecords(dir / "linear" / "coefficients.csv"), "cyl", {
+        {"4", "(Intercept)", "estimate", "45.836073192916515"},
+        {"4", "(Intercept)", "std_error", "4.7869356777969898"},
+        {"4", "(Intercept)", "statistic", "9.5752431781182565"},
+        {"4", "(Intercept)", "p_value", "1.1725581176100697e-05"},
+        {"4", "hp", "estimate", "-0.090526724794446414"},
+        {"4", "hp", "std_error", "0.043598273162421208"},
+        {"4", "hp", "statistic", "-2.0763832653921344"},
+        {"4", "hp", "p_value", "0.071516099774678016"},
+        {"6", "wt", "estimate", "-3.2429403086488131"},
+        {"6", "wt", "std_error", "1.3736530609705162"},
+        {"6", "wt", "statistic", "-2.3608146778762347"},
+        {"6", "wt", "p_value", "0.077593934549835458"},
+        {"8", "hp", "estimate", "-0.01367294862881617"},
+        {"8", "hp", "std_error", "0.010739893928862595"},
+        {"8", "hp", "statistic", "-1.2730990379775753"},
+        {"8", "hp", "p_value", "0.22923027897707329"},
+    });
+    expectCells(readCsvRecords(dir / "linear" / "groups.csv"), "cyl", {
+        {"4", nullptr, "model_id", "model-0001"},
+        {"4", nullptr, "status", "ok"},
+        {"4", nullptr, "records", "11"},
+        {"4", nullptr, "records_used", "11"},
+        {"4", nullptr, "df_residual", "8"},
+        {"4", nullptr, "r_squared", "0.68070653072017762"},
+        {"4", nullptr, "adj_r_squared", "0.60088316340022208"},
+        {"4", nullptr, "sigma", "2.8491149367582502"},
+        {"4", nullptr, "f_statistic", "8.5276599268445459"},
+        {"4", nullptr, "f_p_value", "0.010393459853919471"},
+        {"4", nullptr, "deviance", ""},
+        {"4", nullptr, "message", ""},
+        {"8", nullptr, "model_id", "model-0003"},
+        {"8", nullptr, "records", "15"},
+        {"8", nullptr, "records_used", "14"},
+        {"8", nullptr, "df_residual", "11"},
+        {"8", nullptr, "r_squared", "0.49706923701293337"},
+        {"8", nullptr, "adj_r_squared", "0.40562728010619398"},
+        {"8", nullptr, "sigma", "1.9736837042006246"},
+        {"8", nullptr, "f_statistic", "5.4358989442875618"},
+        {"8", nullptr, "f_p_value", "0.022818921069257914"},
+    });
+
+    run = buildInto("logistic", {"--split", "am", "--target", "vs", "--inputs", "mpg", "--model", "logistic"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("Event modelled: 1\n"), std::string::npos) << run.out;
+    expectCells(readCsvRecords(dir / "logistic" / "coefficients.csv"), "am", {
+        {"0", "(Intercept)", "estimate", "-20.478411447364209"},
+        {"0", "(Intercept)", "std_error", "10.552536847670543"},
+        {"0", "(Intercept)", "statistic", "-1.9406150144725425"},
+        {"0", "(Intercept)", "p_value", "0.052304991540153958"},
+        {"1", "mpg", "estimate", "0.444678656695291"},
+        {"1", "mpg", "std_error", "0.23826414428972173"},
+        {"1", "mpg", "statistic", "1.8663263749604544"},
+        {"1", "mpg", "p_value", "0.06199571689107413"},
+    });
+    expectCells(readCsvRecords(dir / "logistic" / "groups.csv"), "am", {
+        {"0", nullptr, "records", "19"},
+        {"0", nullptr, "df_residual", "17"},
+        {"0", nullptr, "deviance", "9.9252311729632154"},
+        {"0", nullptr, "null_deviance", "25.008179526638347"},
+        {"0", nullptr, "aic", "13.925231172963215"},
+        {"0", nullptr, "r_squared", ""},
+        {"0", nullptr, "sigma", ""},
+        {"1", nullptr, "records", "14"},
+        {"1", nullptr, "records_used", "13"},
+        {"1", nullptr, "df_residual", "11"},
+        {"1", nullptr, "deviance", "9.1996627199411289"},
+        {"1", nullptr, "null_deviance", "17.944827576488908"},
+        {"1", nullptr, "aic", "13.199662719941131"},
+    });
 }
 
 }  // namespace

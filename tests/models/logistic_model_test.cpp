@@ -2,6 +2,7 @@
 #include <cmath>
 #include <random>
 
+#include "fits.h"
 #include "model_test_support.h"
 
 namespace {
@@ -93,6 +94,25 @@ TEST(LogisticModel, OverlappingClassesAreNotMistakenForSeparationAndTheEventCanB
   ASSERT_TRUE(model.ok) << model.reason;
   EXPECT_NEAR(model.terms[1].estimate, -2.5, 0.3);
   EXPECT_NE(model.pmml.find("intercept=\"0\" targetCategory=\"1\""), std::string::npos);
+}
+
+// Tied scores share their average rank, as R's rank() gives them:
+//   a <- function(p, y) (sum(rank(p)[y == 1]) - n1 * (n1 + 1) / 2) / (n1 * n0)
+TEST(LogisticModel, AreaUnderCurveCountsTiedScoresOneHalf) {
+  struct AucCase {
+    std::vector<double> score, label;
+    double expected;
+  };
+  const AucCase cases[] = {
+      {{0.1, 0.4, 0.4, 0.8}, {0, 0, 1, 1}, 0.875},
+      {{0.5, 0.5, 0.5, 0.2, 0.9}, {1, 0, 1, 0, 0}, 0.5},
+      {{0.8, 0.4, 0.4, 0.1}, {0, 1, 0, 1}, 0.125},
+      {{0.3, 0.3, 0.3}, {1, 0, 0}, 0.5},
+  };
+  for (const AucCase& c : cases)
+    EXPECT_DOUBLE_EQ(splitmodels::detail::areaUnderCurve(Eigen::Map<const Eigen::VectorXd>(c.score.data(), static_cast<Eigen::Index>(c.score.size())),
+                                                      Eigen::Map<const Eigen::VectorXd>(c.label.data(), static_cast<Eigen::Index>(c.label.size()))),
+                     c.expected);
 }
 
 }  // namespace
