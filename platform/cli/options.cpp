@@ -228,6 +228,18 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
                     "level in sorted order (e.g. --reference Treatment=chilled)")
         ->type_name("FIELD=LEVEL")
         ->allow_extra_args(false);
+    cmd->add_option("--conf-level", build.confLevel,
+                    "Confidence level of conf_low and conf_high in coefficients.csv, between 0 and 1; "
+                    "default 0.95 (e.g. --conf-level 0.99)")
+        ->check(CLI::Range(0.0, 1.0))
+        ->type_name("P");
+    cmd->add_option("--augment", build.augmentFile,
+                    "CSV file of per-record diagnostics: each record used with its fitted value, "
+                    "residual, hat value, sigma, Cook's distance and standardised residual "
+                    "(e.g. --augment augmented.csv)")
+        ->type_name("FILE");
+    cmd->add_flag("--verbose", build.verbose,
+                  "Show status numbers and internal names in failure messages");
     cmd->add_option("--out", build.outDir,
                     "Output directory, created if missing (e.g. --out sales-out)")
         ->required()
@@ -256,6 +268,21 @@ void addScoreCommand(CLI::App& app, ScoreOptions& score, FormatText& format)
                     "it (e.g. --threads 4)")
         ->check(CLI::Range(1u, 1024u))
         ->type_name("N");
+    cmd->add_option("--na-out", score.naOut,
+                    "Token written for a missing value; default NA, which R and pandas read as "
+                    "missing (e.g. --na-out '' for empty fields)")
+        ->type_name("TEXT");
+    cmd->add_flag("--se-fit", score.seFit,
+                  "Add se_fit, the standard error of each prediction (on the link scale and the "
+                  "response scale for logistic models)");
+    cmd->add_option("--interval", score.interval,
+                    "none (the default), confidence or prediction: add the interval's lower and upper "
+                    "bounds at --level (e.g. --interval prediction)")
+        ->check(CLI::IsMember({"none", "confidence", "prediction"}))
+        ->type_name("KIND");
+    cmd->add_option("--level", score.level, "Level of --interval, between 0 and 1; default 0.95")
+        ->check(CLI::Range(0.0, 1.0))
+        ->type_name("P");
     addFormatOptions(*cmd, format);
 }
 

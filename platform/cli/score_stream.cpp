@@ -49,8 +49,10 @@ struct Block {
 
 // Parses the block's chunk, if it holds one, with `parser` (a chunk reader)
 // and scores the block's records into its text; reuses the block's storage.
-void scoreBlock(const splitmodels::SplitScorer& scorer, CsvStream& parser, Block& block)
+void scoreBlock(const splitmodels::SplitScorer& scorer, const ScoreOutput& output, CsvStream& parser,
+                Block& block)
 {
+    const std::string_view na = output.naOut;
     if (!block.parsed) parser.parseChunk(block.raw, block.records);
     thread_local std::vector<splitmodels::ScoreCell> cells;
     thread_local splitmodels::ScoreResult result;
@@ -63,15 +65,16 @@ void scoreBlock(const splitmodels::SplitScorer& scorer, CsvStream& parser, Block
     block.text.reserve(records.textBytes() + records.size() * (records.width() + 24 + 20 * labels));
     cells.resize(records.width());
     for (std::size_t r = 0; r < records.size(); ++r) {
-        // A line without quotes whose missing values are empty fields and
-        // that holds no present NA is written as it was read, in one piece.
+        // A line without quotes, missing values or a present text that
+        // reads back as missing (NA, the missing-value token) is written as
+        // it was read, in one piece.
         const std::string_view line = records.plainLine(r);
         bool copyLine = block.commaDelimited && !line.empty();
         for (std::size_t i = 0; i < records.width(); ++i) {
             const std::string_view value = records.value(r, i);
             const bool missing = records.isMissing(r, i);
             cells[i] = {value, missing};
-            copyLine &= missing ? value.empty() : value != "NA";
+            copyLine &= missing ? value.empty() && na.empty() : value != "NA" && value != na;
         }
         if (copyLine) {
             block.text += line;
@@ -79,12 +82,14 @@ void scoreBlock(const splitmodels::SplitScorer& scorer, CsvStream& parser, Block
         } else {
             for (std::size_t i = 0; i < records.width(); ++i) {
                 const splitmodels::ScoreCell& cell = cells[i];
-                if (!cell.missing) {
-                    if (block.commaDelimited && !records.isQuoted(r, i) && cell.text != "NA")
-                        block.text += cell.text;
-                    else
-                        appendCsvCell(block.text, cell.text);
-                }
+                if (cell.missing)
+                    block.text += na;
+                else if (!na.empty() && cell.text == na)
+                    appendQuotedCsvCell(block.text, cell.text);
+                else if (block.commaDelimited && !records.isQuoted(r, i) && cell.text != "NA")
+                    block.text += cell.text;
+                else
+                    appendCsvCell(block.text, cell.text);
                 block.text += ',';
             }
         }
@@ -105,11 +110,18 @@ void scoreBlock(const splitmodels::SplitScorer& scorer, CsvStream& parser, Block
             ++block.counts.unmatched;
         else if (result.predicted.empty())
             ++block.counts.unpredicted;
-        if (!result.predicted.empty()) appendCsvCell(block.text, std::string_view(result.predicted));
+        if (result.predicted.empty())
+            block.text += na;
+        else if (!na.empty() && result.predicted == na)
+            appendQuotedCsvCell(block.text, result.predicted);
+        else
+            appendCsvCell(block.text, std::string_view(result.predicted));
         for (std::size_t k = 0; k < labels; ++k) {
             block.text += ',';
             if (!result.predicted.empty() && k < result.probabilities.size())
                 appendCsvNumber(block.text, result.probabilities[k]);
+            else
+                block.text += na;
         }
         block.text += '\n';
     }
@@ -149,8 +161,9 @@ CsvStream chunkParser(const CsvStream& reader)
 
 class Pipeline {
 public:
-    Pipeline(const splitmodels::SplitScorer& scorer, const CsvStream& reader, unsigned threads)
-        : scorer_(scorer), reader_(reader)
+    Pipeline(const splitmodels::SplitScorer& scorer, const ScoreOutput& output, const CsvStream& reader,
+             unsigned threads)
+        : scorer_(scorer), output_(output), reader_(reader)
     {
         for (unsigned i = 0; i < threads; ++i) {
             try {
@@ -205,7 +218,7 @@ private:
                 queue_.pop_front();
             }
             try {
-                scoreBlock(scorer_, parser, *block);
+                scoreBlock(scorer_, output_, parser, *block);
             } catch (...) {
                 block->error = std::current_exception();
             }
@@ -218,6 +231,7 @@ private:
     }
 
     const splitmodels::SplitScorer& scorer_;
+    const ScoreOutput& output_;
     const CsvStream& reader_;   // only its name, format and header are read
     std::vector<std::thread> workers_;
     std::mutex mutex_;
@@ -247,11 +261,11 @@ void writeHeader(const CsvStream& reader, const splitmodels::SplitScorer& scorer
 }  // namespace
 
 ScoreCounts scoreStream(CsvStream& reader, const splitmodels::SplitScorer& scorer, std::ostream& out,
-                        unsigned threads)
+                        unsigned threads, const ScoreOutput& output)
 {
     writeHeader(reader, scorer, out);
     ScoreCounts total;
-    Pipeline pipeline(scorer, reader, threads > 1 ? threads : 0);
+    Pipeline pipeline(scorer, output, reader, threads > 1 ? threads : 0);
     const auto emit = [&](Block& block) {
         if (block.error) std::rethrow_exception(block.error);
         out.write(block.text.data(), static_cast<std::streamsize>(block.text.size()));
@@ -262,7 +276,7 @@ ScoreCounts scoreStream(CsvStream& reader, const splitmodels::SplitScorer& score
         CsvStream parser = chunkParser(reader);
         Block block;
         while (fill(reader, block, false)) {
-            scoreBlock(scorer, parser, block);
+            scoreBlock(scorer, output, parser, block);
             emit(block);
         }
         return total;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <ostream>
+#include <string>
 
 #include <splitmodels/scorer.h>
 
@@ -20,11 +21,20 @@ struct ScoreCounts {
     std::size_t unpredicted = 0;  // selected, but an input the model needs is missing
 };
 
+// How the scored CSV writes what the input does not hold as it is.
+struct ScoreOutput {
+    // The token of a missing value, in the input's columns and in the
+    // prediction cells without a prediction; a present text equal to it is
+    // quoted. "NA" reads back as missing in R and pandas; empty writes
+    // missing values as empty fields.
+    std::string naOut = "NA";
+};
+
 // Writes the scored CSV to `out`: the header (the input's columns, then
 // predicted_<target> and, for classification, probability_<label> for each
 // label), then one line per record of `reader`, in input order, with the
-// input's values as read and the prediction cells, empty (unquoted) when
-// there is no prediction.
+// input's values as read and the prediction cells; missing values, and the
+// cells of a record without a prediction, hold `output.naOut`.
 //
 // `scorer` must be bound to reader.header(). Records are scored on
 // `threads` threads (1: on the calling thread only); memory stays bounded
@@ -34,7 +44,7 @@ struct ScoreCounts {
 // malformed input); the workers are stopped first, and the blocks read
 // before the bad record may have been written.
 ScoreCounts scoreStream(CsvStream& reader, const splitmodels::SplitScorer& scorer, std::ostream& out,
-                        unsigned threads);
+                        unsigned threads, const ScoreOutput& output = {});
 
 }  // namespace splitrun
 

@@ -39,6 +39,13 @@ void keepTerms(const Design& design, const detail::Coefficients& c, GroupModel& 
     if (std::isnan(out.estimate)) aliased.push_back(term.name);
     model.terms.push_back(std::move(out));
   }
+  const std::size_t count = design.terms.size();
+  model.covariance.assign(count * count, kMissing);
+  for (std::size_t a = 0; a < count; ++a)
+    for (std::size_t b = 0; b < count; ++b) {
+      const Eigen::Index i = design.terms[a].column, j = design.terms[b].column;
+      if (i >= 0 && j >= 0) model.covariance[a * count + b] = c.covariance(i, j);
+    }
   if (!aliased.empty()) {
     std::string text = "aliased: ";
     for (std::size_t i = 0; i < aliased.size(); ++i) text += (i ? ", " : "") + aliased[i];

@@ -66,6 +66,9 @@ void writeMiningSchema(pugi::xml_node model, const std::vector<FieldDef>& fields
     pugi::xml_node input = schema.append_child("MiningField");
     setAttribute(input, "name", fields[coding.field].name);
     setAttribute(input, "usageType", "active");
+    // A category the group's fit never saw gets no prediction, as in the
+    // split model, rather than the reference category's.
+    if (!coding.continuous && coding.reference >= 0) setAttribute(input, "invalidValueTreatment", "returnInvalid");
   }
 }
 
@@ -100,6 +103,20 @@ void writeTable(pugi::xml_node model, const std::vector<FieldDef>& fields, const
       setAttribute(predictor, "name", fields[coding->field].name);
       setAttribute(predictor, "value", coding->categories[c]);
       setAttribute(predictor, "coefficient", formatNumber(coefficient));
+    }
+    // The reference category, and categories whose column was aliased,
+    // contribute 0 but are listed, so that the input's known categories are
+    // exactly the ones the fit has seen (see writeMiningSchema).
+    std::vector<std::size_t> zero;
+    if (coding->reference >= 0) zero.push_back(static_cast<std::size_t>(coding->reference));
+    Eigen::Index column = next - static_cast<Eigen::Index>(coding->dummies.size());
+    for (std::size_t c : coding->dummies)
+      if (std::isnan(beta(column++))) zero.push_back(c);
+    for (std::size_t c : zero) {
+      pugi::xml_node predictor = table.append_child("CategoricalPredictor");
+      setAttribute(predictor, "name", fields[coding->field].name);
+      setAttribute(predictor, "value", coding->categories[c]);
+      setAttribute(predictor, "coefficient", "0");
     }
   }
   if (classes) {

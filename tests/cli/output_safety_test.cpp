@@ -56,8 +56,8 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
         bool dropManifest = false;             // the first build is from before the manifest
     };
     const Case cases[] = {
-        {"a run whose groups all fail keeps the previous results", "g,x,y\na,1,\nb,,3\n", {}, 1, false,
-         "left as it was"},
+        {"a run whose groups all fail replaces the results with groups.csv, which says why",
+         "g,x,y\na,1,\nb,,3\n", {}, 1, true, "no group could be fitted: too few records in 2 groups"},
         {"an input the build would replace is refused", kCsv, {"--input-pmml", "@in"}, 2, false,
          "--input-pmml"},
         {"a later good run replaces the earlier files and keeps foreign ones",
@@ -74,7 +74,8 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
         writeFile(out / "notes.txt", "mine");
         writeFile(out / "PMML" / "mine.xml", "<mine/>");
         if (c.dropManifest)   // as an earlier version left it: no manifest and no tables
-            for (const char* name : {".split-run-files", "groups.csv", "coefficients.csv"}) fs::remove(out / name);
+            for (const char* name : {".split-run-files", "groups.csv", "coefficients.csv", "covariance.csv"})
+                fs::remove(out / name);
         const auto before = treeContents(out);
         writeFile(dir / "data2.csv", c.csv);
         std::vector<std::string> more;
@@ -85,7 +86,11 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
         EXPECT_NE((run.out + run.err).find(c.message), std::string::npos) << run.out << run.err;
         const auto after = treeContents(out);
         EXPECT_EQ(after == before, !c.replaced);
-        EXPECT_EQ(after.count("PMML/model-0003.xml"), c.replaced ? 1u : 0u);
+        EXPECT_EQ(after.count("PMML/model-0003.xml"), c.replaced && c.status == 0 ? 1u : 0u);
+        if (c.replaced && c.status != 0) {
+            EXPECT_EQ(after.count("split-model.pmml"), 0u);
+            EXPECT_NE(after.at("groups.csv").find("a,,failed,1,0,"), std::string::npos) << after.at("groups.csv");
+        }
         EXPECT_EQ(after.at("notes.txt"), "mine");
         EXPECT_EQ(after.at("PMML/mine.xml"), "<mine/>");
         EXPECT_EQ(strayNames(dir, {"data.csv", "data2.csv", "out"}), std::vector<std::string>{});

@@ -99,7 +99,7 @@ TEST(ScoreRoundTrip, EveryTrainingRecordFindsItsOwnGroupWithRandomKeysOfEverySto
     }
 }
 
-TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndLeftEmpty)
+TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndWrittenNA)
 {
     const fs::path dir = freshDir("score-messages");
     std::string csv = "id,shop,x,y\n";
@@ -119,25 +119,31 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndLeftEmpty)
     const RunOutput clean = score("id,shop,x\n9007199254740993,a,1\n9007199254740992,z,2\n", model);
     ASSERT_EQ(clean.status, 0) << clean.err;
     EXPECT_EQ(clean.out.find("records"), clean.out.rfind("records")) << "only the 'Scored' line: " << clean.out;
-    const std::pair<const char*, const char*> cases[] = {
-        {"1,a,1", "1 records matched no segment"},
-        {"abc,a,1", "1 records hold a value the model cannot read"},       // not the missing key's group
-        {"1e999,a,1", "1 records hold a value the model cannot read"},
-        {"9007199254740993,c,1", "1 records hold a value the model cannot read"},  // unknown category
-        {"9007199254740993,z,1", "1 records hold a value the model cannot read"},  // not in this group
-        {"9007199254740993,a,", "1 records lack an input value the model needs"},
+    const std::string groupModel = (dir / "out" / "PMML" / "model-0002.xml").string();
+    const struct {
+        const char* row;
+        const char* mentions;
+        bool ownModel;  // scored with the group's own PMML rather than the split model
+    } cases[] = {
+        {"1,a,1", "1 records matched no segment", false},
+        {"abc,a,1", "1 records hold a value the model cannot read", false},  // not the missing key's group
+        {"1e999,a,1", "1 records hold a value the model cannot read", false},
+        {"9007199254740993,c,1", "1 records hold a value the model cannot read", false},  // unknown category
+        {"9007199254740993,z,1", "1 records hold a value the model cannot read", false},  // not in this group
+        // The group's own model knows z from the data, but the group never saw it.
+        {"9007199254740993,z,1", "1 records hold a value the model cannot read", true},
+        {"9007199254740993,a,", "1 records lack an input value the model needs", false},
     };
-    for (const auto& [row, mentions] : cases) {
-        SCOPED_TRACE(row);
-        const RunOutput run = score(std::string("id,shop,x\n") + row + "\n", model);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.row) + (c.ownModel ? " (group model)" : ""));
+        const RunOutput run = score(std::string("id,shop,x\n") + c.row + "\n", c.ownModel ? groupModel : model);
         ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_NE(run.out.find(mentions), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(c.mentions), std::string::npos) << run.out;
         const std::string written = readFile(dir / "scored.csv");
-        EXPECT_EQ(written.substr(written.size() - 2), ",\n") << written;  // empty, not ""
+        EXPECT_EQ(written.substr(written.size() - 4), ",NA\n") << written;  // missing, as R reads it
     }
     // A group's own PMML scores only its group, and says so.
-    const RunOutput one = score("id,shop,x\n9007199254740993,a,1\n9007199254740992,a,1\n",
-                                (dir / "out" / "PMML" / "model-0002.xml").string());
+    const RunOutput one = score("id,shop,x\n9007199254740993,a,1\n9007199254740992,a,1\n", groupModel);
     ASSERT_EQ(one.status, 0) << one.err;
     for (const char* part : {"one group's (id=9007199254740993)", "1 records of other groups"})
         EXPECT_NE(one.out.find(part), std::string::npos) << one.out;
