@@ -372,6 +372,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
                     throw CLI::ValidationError("--reference " + text,
                                                "names field '" + text.substr(0, equals) + "' twice");
             }
+            if (!(build.confLevel > 0 && build.confLevel < 1))
+                throw CLI::ValidationError("--conf-level", "must lie strictly between 0 and 1, e.g. 0.95");
             if (build.threads == 0)
                 build.threads = std::max(1u, std::thread::hardware_concurrency());
             build.threads = std::min(build.threads, threadCap());
@@ -391,6 +393,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         } else if (app.got_subcommand("score")) {
             result.command = Command::Score;
             result.score.format = toFormat(scoreFormat);
+            if (!(result.score.level > 0 && result.score.level < 1))
+                throw CLI::ValidationError("--level", "must lie strictly between 0 and 1, e.g. 0.95");
             if (result.score.threads == 0)
                 result.score.threads = std::max(1u, std::thread::hardware_concurrency());
         } else {

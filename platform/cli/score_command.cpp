@@ -104,6 +104,21 @@ int runScore(const ScoreOptions& options, std::ostream& out, std::ostream& err)
     OutputFile file(options.outFile, options.dataFile);
     ScoreOutput output;
     output.naOut = options.naOut;
+    output.seFit = options.seFit;
+    output.interval = options.interval == "confidence"   ? ScoreOutput::Interval::Confidence
+                      : options.interval == "prediction" ? ScoreOutput::Interval::Prediction
+                                                         : ScoreOutput::Interval::None;
+    output.level = options.level;
+    if (output.seFit || output.interval != ScoreOutput::Interval::None) {
+        if (output.interval == ScoreOutput::Interval::Prediction && scorer.isClassification())
+            throw InputError("--interval prediction: applies to linear models only; a logistic model's "
+                             "records are 0 or 1, so use --interval confidence");
+        if (!scorer.hasCovariance())
+            throw InputError("--model " + options.modelFile +
+                             ": the model does not carry its coefficient covariance, which --se-fit and "
+                             "--interval need; build it again with this version of split-run");
+        scorer.computeStandardErrors(true);
+    }
     const ScoreCounts counts = scoreStream(reader, scorer, file.stream(), options.threads, output);
     file.commit();
     // With the scores on standard output, the summary goes to standard error.

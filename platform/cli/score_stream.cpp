@@ -12,6 +12,7 @@
 // written.
 #include "score_stream.h"
 
+#include <cmath>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -19,7 +20,11 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
+#include <limits>
 #include <vector>
+
+#include <splitmodels/inference.h>
 
 #include "csv_writer.h"
 #include "value_parsing.h"
@@ -46,6 +51,62 @@ struct Block {
     std::exception_ptr error;
     bool done = false;
 };
+
+// The p quantile of t on `df` degrees of freedom (infinite: the normal).
+// Groups differ in their degrees of freedom, so each thread keeps those it
+// has computed.
+double quantile(double p, double df)
+{
+    thread_local std::unordered_map<double, double> known;
+    thread_local double knownP = std::nan("");
+    if (p != knownP) {
+        known.clear();
+        knownP = p;
+    }
+    const auto found = known.find(df);
+    if (found != known.end()) return found->second;
+    return known[df] = splitmodels::studentQuantile(p, df);
+}
+
+void appendNumberOr(std::string& text, double value, std::string_view na)
+{
+    text += ',';
+    if (std::isfinite(value))
+        appendCsvNumber(text, value);
+    else
+        text += na;
+}
+
+// The standard error and interval cells of one scored record: a linear
+// model's as R's predict.lm(se.fit = TRUE, interval = ...), a logistic
+// one's as predict.glm(se.fit = TRUE) on the response and link scales.
+void appendIntervalCells(std::string& text, const ScoreOutput& output, bool logistic,
+                         const splitmodels::ScoreResult& result)
+{
+    const double se = result.linkStdError, link = result.link;
+    const double tail = (1.0 - output.level) / 2.0;
+    if (logistic) {
+        const double p = 1.0 / (1.0 + std::exp(-link));
+        if (output.seFit) {
+            appendNumberOr(text, se * p * (1.0 - p), output.naOut);
+            appendNumberOr(text, se, output.naOut);
+        }
+        if (output.interval != ScoreOutput::Interval::None) {
+            const double q = -quantile(tail, std::numeric_limits<double>::infinity());
+            appendNumberOr(text, 1.0 / (1.0 + std::exp(-(link - q * se))), output.naOut);
+            appendNumberOr(text, 1.0 / (1.0 + std::exp(-(link + q * se))), output.naOut);
+        }
+        return;
+    }
+    if (output.seFit) appendNumberOr(text, se, output.naOut);
+    if (output.interval == ScoreOutput::Interval::None) return;
+    const double width = output.interval == ScoreOutput::Interval::Prediction
+                             ? std::sqrt(se * se + result.sigma * result.sigma)
+                             : se;
+    const double q = std::isfinite(se) && result.dfResidual > 0 ? -quantile(tail, result.dfResidual) : std::nan("");
+    appendNumberOr(text, link - q * width, output.naOut);
+    appendNumberOr(text, link + q * width, output.naOut);
+}
 
 // Parses the block's chunk, if it holds one, with `parser` (a chunk reader)
 // and scores the block's records into its text; reuses the block's storage.
@@ -123,6 +184,7 @@ void scoreBlock(const splitmodels::SplitScorer& scorer, const ScoreOutput& outpu
             else
                 block.text += na;
         }
+        appendIntervalCells(block.text, output, scorer.isClassification(), result);
         block.text += '\n';
     }
 }
@@ -241,7 +303,8 @@ private:
     bool stopping_ = false;
 };
 
-void writeHeader(const CsvStream& reader, const splitmodels::SplitScorer& scorer, std::ostream& out)
+void writeHeader(const CsvStream& reader, const splitmodels::SplitScorer& scorer, const ScoreOutput& output,
+                 std::ostream& out)
 {
     std::string line;
     for (const std::string& name : reader.header()) {
@@ -254,6 +317,8 @@ void writeHeader(const CsvStream& reader, const splitmodels::SplitScorer& scorer
             line += ',';
             appendCsvCell(line, "probability_" + label);
         }
+    if (output.seFit) line += scorer.isClassification() ? ",se_fit,se_fit_link" : ",se_fit";
+    if (output.interval != ScoreOutput::Interval::None) line += ",lower,upper";
     line += '\n';
     out << line;
 }
@@ -263,7 +328,7 @@ void writeHeader(const CsvStream& reader, const splitmodels::SplitScorer& scorer
 ScoreCounts scoreStream(CsvStream& reader, const splitmodels::SplitScorer& scorer, std::ostream& out,
                         unsigned threads, const ScoreOutput& output)
 {
-    writeHeader(reader, scorer, out);
+    writeHeader(reader, scorer, output, out);
     ScoreCounts total;
     Pipeline pipeline(scorer, output, reader, threads > 1 ? threads : 0);
     const auto emit = [&](Block& block) {

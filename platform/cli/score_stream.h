@@ -28,13 +28,24 @@ struct ScoreOutput {
     // quoted. "NA" reads back as missing in R and pandas; empty writes
     // missing values as empty fields.
     std::string naOut = "NA";
+    // se_fit after the prediction: the standard error of a linear model's
+    // prediction, or of a logistic model's event probability (with
+    // se_fit_link, on the log-odds scale), as R's predict gives them.
+    bool seFit = false;
+    // lower and upper after that: the confidence interval of the mean
+    // prediction (a logistic model's on the log-odds scale, mapped to the
+    // probability), or a linear model's prediction interval, at `level`.
+    enum class Interval { None, Confidence, Prediction } interval = Interval::None;
+    double level = 0.95;
 };
 
 // Writes the scored CSV to `out`: the header (the input's columns, then
 // predicted_<target> and, for classification, probability_<label> for each
 // label), then one line per record of `reader`, in input order, with the
-// input's values as read and the prediction cells; missing values, and the
-// cells of a record without a prediction, hold `output.naOut`.
+// input's values as read and the prediction cells (then the standard error
+// and interval columns `output` asks for); missing values, and the cells of
+// a record without a prediction, hold `output.naOut`. The scorer must then
+// compute standard errors (SplitScorer::computeStandardErrors).
 //
 // `scorer` must be bound to reader.header(). Records are scored on
 // `threads` threads (1: on the calling thread only); memory stays bounded

@@ -77,7 +77,8 @@ void buildLinear(const GroupRecords& data, const ModelSpec& request, const Desig
   model.fPValue = fit.fPValue;
   model.fitted.assign(fit.fitted.begin(), fit.fitted.end());
   keepTerms(design, fit.coefficients, model);
-  model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, nullptr);
+  model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, nullptr,
+                                      &fit.coefficients.covariance, fit.sigma, fit.dfResidual);
   model.statXML = detail::writeGroupStatXml(data.fields(), request, design, model, nullptr);
   model.ok = true;
 }
@@ -108,7 +109,9 @@ void buildLogistic(const GroupRecords& data, const ModelSpec& request, const Des
     model.warnings.push_back("did not converge in " + std::to_string(fit.iterations) + " iterations");
   if (fit.boundary) model.warnings.push_back("fitted probabilities numerically 0 or 1 occurred");
   keepTerms(design, fit.coefficients, model);
-  model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, &classes);
+  model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, &classes,
+                                      &fit.coefficients.covariance,
+                                      std::numeric_limits<double>::quiet_NaN(), fit.dfResidual);
   model.statXML = detail::writeGroupStatXml(data.fields(), request, design, model, &classes);
   model.ok = true;
 }

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "covariance_pmml.h"
 #include "group_writers.h"
 #include "pmml_names.h"
 #include "value_text.h"
@@ -129,7 +130,8 @@ void writeTable(pugi::xml_node model, const std::vector<FieldDef>& fields, const
 }  // namespace
 
 std::string writeGroupPmml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,
-                           const Eigen::VectorXd& beta, const TargetClasses* classes) {
+                           const Eigen::VectorXd& beta, const TargetClasses* classes,
+                           const Eigen::MatrixXd* covariance, double sigma, double dfResidual) {
   pugi::xml_document doc;
   pugi::xml_node root = startDocument(doc, "PMML");
   setAttribute(root, "xmlns", kPmmlNamespace);
@@ -145,6 +147,7 @@ std::string writeGroupPmml(const std::vector<FieldDef>& fields, const ModelSpec&
   setAttribute(model, "modelType", classes ? "logisticRegression" : "linearRegression");
   setAttribute(model, "targetFieldName", request.target);
   if (classes) setAttribute(model, "normalizationMethod", "logit");
+  if (covariance) writeCovarianceExtension(model, fields, design, *covariance, sigma, dfResidual);
   writeMiningSchema(model, fields, design);
   writeTable(model, fields, design, beta, classes);
   return serialize(doc);
