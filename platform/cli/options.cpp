@@ -233,11 +233,6 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
                     "default 0.95 (e.g. --conf-level 0.99)")
         ->check(CLI::Range(0.0, 1.0))
         ->type_name("P");
-    cmd->add_option("--augment", build.augmentFile,
-                    "CSV file of per-record diagnostics: each record used with its fitted value, "
-                    "residual, hat value, sigma, Cook's distance and standardised residual "
-                    "(e.g. --augment augmented.csv)")
-        ->type_name("FILE");
     cmd->add_flag("--verbose", build.verbose,
                   "Show status numbers and internal names in failure messages");
     cmd->add_option("--out", build.outDir,

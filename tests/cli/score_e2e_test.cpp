@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -147,6 +148,85 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndWrittenNA)
     ASSERT_EQ(one.status, 0) << one.err;
     for (const char* part : {"one group's (id=9007199254740993)", "1 records of other groups"})
         EXPECT_NE(one.out.find(part), std::string::npos) << one.out;
+}
+
+// Standard errors and intervals of predictions, against R on mtcars (the split is am):
+//   for (k in 0:1) { m <- lm(mpg ~ wt + hp, mtcars[mtcars$am == k, ])
+//     predict(m, mtcars[c(1, 15, 20), ], se.fit = TRUE, interval = "prediction", level = 0.9)
+//     predict(m, mtcars[c(1, 15, 20), ], interval = "confidence", level = 0.9) }
+//   g <- glm(am ~ wt + hp, binomial, mtcars); l <- predict(g, mtcars[c(1, 15, 20), ], se.fit = TRUE)
+//   predict(g, mtcars[c(1, 15, 20), ], se.fit = TRUE, type = "response")
+//   plogis(l$fit + c(-1, 1) * qnorm(0.95) * l$se.fit)
+TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
+{
+    const fs::path dir = freshDir("score-intervals");
+    const double mtcars[][4] = {  // mpg, hp, wt, am
+        {21.0, 110, 2.62, 1},  {21.0, 110, 2.875, 1}, {22.8, 93, 2.32, 1},  {21.4, 110, 3.215, 0}, {18.7, 175, 3.44, 0},
+        {18.1, 105, 3.46, 0},  {14.3, 245, 3.57, 0},  {24.4, 62, 3.19, 0},  {22.8, 95, 3.15, 0},   {19.2, 123, 3.44, 0},
+        {17.8, 123, 3.44, 0},  {16.4, 180, 4.07, 0},  {17.3, 180, 3.73, 0}, {15.2, 180, 3.78, 0},  {10.4, 205, 5.25, 0},
+        {10.4, 215, 5.424, 0}, {14.7, 230, 5.345, 0}, {32.4, 66, 2.2, 1},   {30.4, 52, 1.615, 1},  {33.9, 65, 1.835, 1},
+        {21.5, 97, 2.465, 0},  {15.5, 150, 3.52, 0},  {15.2, 150, 3.435, 0}, {13.3, 245, 3.84, 0}, {19.2, 175, 3.845, 0},
+        {27.3, 66, 1.935, 1},  {26.0, 91, 2.14, 1},   {30.4, 113, 1.513, 1}, {15.8, 264, 3.17, 1}, {19.7, 175, 2.77, 1},
+        {15.0, 335, 3.57, 1},  {21.4, 109, 2.78, 1}};
+    std::string csv = "g,mpg,hp,wt,am\n", scored = "g,mpg,hp,wt,am\n";
+    for (const auto& car : mtcars) csv += "all," + shortest(car[0]) + "," + shortest(car[1]) + "," + shortest(car[2]) + "," + shortest(car[3]) + "\n";
+    for (int row : {0, 14, 19})
+        scored += "all," + shortest(mtcars[row][0]) + "," + shortest(mtcars[row][1]) + "," + shortest(mtcars[row][2]) +
+                  "," + shortest(mtcars[row][3]) + "\n";
+    writeFile(dir / "mtcars.csv", csv);
+    writeFile(dir / "new.csv", scored);
+    const std::string data = (dir / "mtcars.csv").string();
+    ASSERT_EQ(runSplitRun({"build", "--data", data, "--split", "am", "--target", "mpg", "--inputs", "wt,hp", "--out",
+                           (dir / "linear").string()}).status, 0);
+    ASSERT_EQ(runSplitRun({"build", "--data", data, "--split", "g", "--target", "am", "--inputs", "wt,hp", "--model",
+                           "logistic", "--out", (dir / "logistic").string()}).status, 0);
+    const struct {
+        const char* title;
+        const char* model;
+        const char* interval;
+        std::map<std::string, std::vector<double>> columns;  // the three records' values
+    } cases[] = {
+        {"prediction interval", "linear", "prediction",
+         {{"predicted_mpg", {23.020247500855739, 12.566860490228699, 29.597533625625911}},
+          {"se_fit", {1.0302878637290367, 1.0311369867859881, 1.0554043682365237}},
+          {"lower", {17.73544104030514, 8.699546417254, 24.296470917717809}},
+          {"upper", {28.305053961406337, 16.434174563203396, 34.898596333534016}}}},
+        {"confidence interval", "linear", "confidence",
+         {{"lower", {21.152890802542164, 10.766615256994363, 27.684654239351591}},
+          {"upper", {24.887604199169314, 14.367105723463034, 31.51041301190023}}}},
+        {"logistic: both scales", "logistic", "confidence",
+         {{"probability_1", {0.84233553651693815, 9.7877524324925536e-08, 0.9983241131572731}},
+          {"se_fit", {0.15635261170693618, 6.0845721329870319e-07, 0.0046440809726195648}},
+          {"se_fit_link", {1.1772974400151566, 6.2165167851312795, 2.7757703404934366}},
+          {"lower", {0.4351737817408966, 3.5473900684714656e-12, 0.86104535444702357}},
+          {"upper", {0.97371681849426694, 0.002693306782881036, 0.99998253809447601}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        const RunOutput run = runSplitRun({"score", "--model", (dir / c.model / "split-model.pmml").string(), "--data",
+                                           (dir / "new.csv").string(), "--out", (dir / "scored.csv").string(),
+                                           "--se-fit", "--interval", c.interval, "--level", "0.9"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::vector<Record> rows = readCsvRecords(dir / "scored.csv");
+        ASSERT_EQ(rows.size(), 3u);
+        for (const auto& [column, values] : c.columns)
+            for (std::size_t r = 0; r < 3; ++r)
+                EXPECT_NEAR(std::stod(rows[r].at(column)), values[r], 1e-8 * std::fabs(values[r])) << column << " " << r;
+    }
+    // What cannot be given is refused before anything is written.
+    const std::pair<std::vector<std::string>, const char*> refused[] = {
+        {{"--interval", "prediction"}, "applies to linear models only"},
+        {{"--level", "1"}, "strictly between 0 and 1"},
+    };
+    for (const auto& [options, message] : refused) {
+        std::vector<std::string> args = {"score", "--model", (dir / "logistic" / "split-model.pmml").string(), "--data",
+                                         (dir / "new.csv").string(), "--out", (dir / "refused.csv").string()};
+        args.insert(args.end(), options.begin(), options.end());
+        const RunOutput run = runSplitRun(args);
+        EXPECT_EQ(run.status, 2) << message;
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(dir / "refused.csv"));
+    }
 }
 
 }  // namespace
