@@ -14,6 +14,10 @@
 #include <refhost/run.h>
 
 #include "build_engine.h"
+#include "csv_stream.h"
+#include "input_source.h"
+#include "output_file.h"
+#include "score_stream.h"
 #include "commands.h"
 #include "csv_table.h"
 #include "data_model_text.h"
@@ -146,6 +150,25 @@ std::string noGroupFitted(const RunSummary& summary)
                 (kinds[i].second == 1 ? " group" : " groups");
     if (summary.groups.size() == 1) text = "no group could be fitted: " + visibleText(summary.groups[0].failure);
     return text + "; groups.csv gives each group's reason (--verbose shows the components' messages)";
+}
+
+// Scores the input again with the split model, writing for each record a
+// fit used its diagnostics into `file`, which is left uncommitted.
+void writeAugmentFile(const BuildOptions& options, const fs::path& splitModel, const ModelFields& fields,
+                      std::optional<OutputFile>& file)
+{
+    splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmmlFile(splitModel.string());
+    scorer.computeStandardErrors(true);
+    InputSource input(options.dataFile, "--data", options.format.latin1);
+    CsvStream reader(input.stream(), options.dataFile, options.format);
+    scorer.bind(reader.header());
+    ScoreOutput diagnostics;
+    const auto target = std::find(reader.header().begin(), reader.header().end(), fields.target);
+    diagnostics.augmentTarget = static_cast<int>(target - reader.header().begin());
+    if (options.model == ModelChoice::Logistic)
+        diagnostics.event = options.event ? *options.event : fields.targetValues.back();
+    file.emplace(options.augmentFile, options.dataFile);
+    scoreStream(reader, scorer, file->stream(), options.threads, diagnostics);
 }
 
 void refuseFileAsOutDir(const fs::path& dir)
@@ -361,7 +384,13 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     if (summary.models > 0)
         writeSplitModelFile(output.staging() / "split-model.pmml", summary, result.outputs, worker,
                             fields, request, config.dataModel);
+    // The diagnostics are read off the split model in a second streamed
+    // pass over the input, and written only when the run succeeds.
+    std::optional<OutputFile> augmented;
+    if (succeeded && !options.augmentFile.empty())
+        writeAugmentFile(options, output.staging() / "split-model.pmml", fields, augmented);
     if (succeeded || noneFitted) output.commit();
+    if (augmented) augmented->commit();
 
     // With no group fitted the components' messages and failed steps only
     // restate it, in their own terms; --verbose shows them.

@@ -233,6 +233,11 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
                     "default 0.95 (e.g. --conf-level 0.99)")
         ->check(CLI::Range(0.0, 1.0))
         ->type_name("P");
+    cmd->add_option("--augment", build.augmentFile,
+                    "CSV file of the records each fit used, in input order, with their fitted value, "
+                    "residual, hat value, sigma, Cook's distance and standardised residual "
+                    "(e.g. --augment augmented.csv)")
+        ->type_name("FILE");
     cmd->add_flag("--verbose", build.verbose,
                   "Show status numbers and internal names in failure messages");
     cmd->add_option("--out", build.outDir,
@@ -367,6 +372,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
                     throw CLI::ValidationError("--reference " + text,
                                                "names field '" + text.substr(0, equals) + "' twice");
             }
+            if (!build.augmentFile.empty() && build.dataFile == "-")
+                throw CLI::ValidationError("--augment", "reads --data a second time, so --data cannot be standard input");
             if (!(build.confLevel > 0 && build.confLevel < 1))
                 throw CLI::ValidationError("--conf-level", "must lie strictly between 0 and 1, e.g. 0.95");
             if (build.threads == 0)

@@ -44,6 +44,9 @@ struct BuildOptions {
     std::string tempDir;
     // --conf-level: the confidence level of the coefficients' intervals.
     double confLevel = 0.95;
+    // --augment FILE: the records each fit used, with their diagnostics;
+    // empty when not asked for.
+    std::string augmentFile;
     // --verbose: failure reasons and component messages with their status
     // numbers and internal names.
     bool verbose = false;

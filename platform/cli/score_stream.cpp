@@ -108,6 +108,45 @@ void appendIntervalCells(std::string& text, const ScoreOutput& output, bool logi
     appendNumberOr(text, link + q * width, output.naOut);
 }
 
+// The diagnostics of a record the fit used, as R's augment gives them
+// (hatvalues, rstandard, cooks.distance, influence()$sigma for a linear
+// model; fitted probability, deviance and Pearson residuals for a logistic
+// one); false for a record without a prediction or a target.
+bool appendDiagnostics(std::string& text, const ScoreOutput& output, bool logistic,
+                       const splitmodels::ScoreCell& target, const splitmodels::ScoreResult& result)
+{
+    if (result.predicted.empty() || target.missing || !std::isfinite(result.link)) return false;
+    text.pop_back();  // the comma after the record's last field: each cell below brings its own
+    const std::string_view na = output.naOut;
+    if (logistic) {
+        const double p = 1.0 / (1.0 + std::exp(-result.link));
+        const double y = target.text == output.event ? 1.0 : 0.0;
+        const double deviance = std::sqrt(-2.0 * (y > 0 ? std::log(p) : std::log1p(-p)));
+        appendNumberOr(text, p, na);
+        appendNumberOr(text, y > p ? deviance : -deviance, na);
+        appendNumberOr(text, (y - p) / std::sqrt(p * (1.0 - p)), na);
+        text += '\n';
+        return true;
+    }
+    double y = 0.0;
+    const char* stop = nullptr;
+    const char* end = target.text.data() + target.text.size();
+    if (!readDecimalPrefix(target.text.data(), end, &y, &stop) || stop != end) return false;
+    const double sigma = result.sigma, df = result.dfResidual;
+    const double residual = y - result.link;
+    const double hat = result.linkStdError * result.linkStdError / (sigma * sigma);
+    const double standardised = residual / (sigma * std::sqrt(1.0 - hat));
+    const double leaveOut = (sigma * sigma * df - residual * residual / (1.0 - hat)) / (df - 1.0);
+    appendNumberOr(text, result.link, na);
+    appendNumberOr(text, residual, na);
+    appendNumberOr(text, hat, na);
+    appendNumberOr(text, leaveOut >= 0 ? std::sqrt(leaveOut) : std::nan(""), na);
+    appendNumberOr(text, standardised * standardised * hat / (result.parameters * (1.0 - hat)), na);
+    appendNumberOr(text, standardised, na);
+    text += '\n';
+    return true;
+}
+
 // Parses the block's chunk, if it holds one, with `parser` (a chunk reader)
 // and scores the block's records into its text; reuses the block's storage.
 void scoreBlock(const splitmodels::SplitScorer& scorer, const ScoreOutput& output, CsvStream& parser,
@@ -129,6 +168,7 @@ void scoreBlock(const splitmodels::SplitScorer& scorer, const ScoreOutput& outpu
         // A line without quotes, missing values or a present text that
         // reads back as missing (NA, the missing-value token) is written as
         // it was read, in one piece.
+        const std::size_t start = block.text.size();
         const std::string_view line = records.plainLine(r);
         bool copyLine = block.commaDelimited && !line.empty();
         for (std::size_t i = 0; i < records.width(); ++i) {
@@ -164,6 +204,12 @@ void scoreBlock(const splitmodels::SplitScorer& scorer, const ScoreOutput& outpu
                 !cell.missing && readDecimalPrefix(cell.text.data(), end, &cell.number, &stop) && stop == end;
         }
         scorer.score(cells, result);
+        if (output.augmentTarget >= 0) {
+            const splitmodels::ScoreCell& target = cells[static_cast<std::size_t>(output.augmentTarget)];
+            if (!appendDiagnostics(block.text, output, scorer.isClassification(), target, result))
+                block.text.resize(start);   // not a record the fit used
+            continue;
+        }
         ++block.counts.records;
         if (result.invalid)
             ++block.counts.invalid;
@@ -310,6 +356,13 @@ void writeHeader(const CsvStream& reader, const splitmodels::SplitScorer& scorer
     for (const std::string& name : reader.header()) {
         appendCsvCell(line, std::string_view(name));
         line += ',';
+    }
+    if (output.augmentTarget >= 0) {
+        line.pop_back();  // the input's columns, then the diagnostics
+        line += scorer.isClassification() ? ",.fitted,.resid,.resid.pearson\n"
+                                          : ",.fitted,.resid,.hat,.sigma,.cooksd,.std.resid\n";
+        out << line;
+        return;
     }
     appendCsvCell(line, "predicted_" + scorer.targetName());
     if (scorer.isClassification())

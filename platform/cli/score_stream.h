@@ -37,6 +37,14 @@ struct ScoreOutput {
     // probability), or a linear model's prediction interval, at `level`.
     enum class Interval { None, Confidence, Prediction } interval = Interval::None;
     double level = 0.95;
+    // Per-record diagnostics of the training records instead of the
+    // prediction cells: the column of the target in the input (-1: not
+    // asked for). Only records with a prediction and a target are written,
+    // with .fitted, .resid, .hat, .sigma, .cooksd and .std.resid (linear),
+    // or .fitted (the event probability), .resid (deviance residual) and
+    // .resid.pearson (logistic; the target's text equal to `event` is 1).
+    int augmentTarget = -1;
+    std::string event = {};
 };
 
 // Writes the scored CSV to `out`: the header (the input's columns, then

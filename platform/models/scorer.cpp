@@ -70,6 +70,7 @@ void standardError(const detail::Regression& regression, const detail::Regressio
   result.linkStdError = *se;
   result.dfResidual = regression.covariance->dfResidual;
   result.sigma = regression.covariance->sigma;
+  result.parameters = static_cast<double>(regression.covariance->terms.size());
   if (!regression.classification) {
     result.link = output.value;
     return;
@@ -100,7 +101,7 @@ void SplitScorer::score(const std::vector<ScoreCell>& row, ScoreResult& result) 
   result.predicted.clear();
   result.probabilities.clear();
   result.segmentId.clear();
-  result.link = result.linkStdError = result.dfResidual = result.sigma = std::nan("");
+  result.link = result.linkStdError = result.dfResidual = result.sigma = result.parameters = std::nan("");
 
   bool anyInvalid = false;
   // Every field a predicate or predictor reads is required, so each is

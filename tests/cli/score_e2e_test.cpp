@@ -150,6 +150,28 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndWrittenNA)
         EXPECT_NE(one.out.find(part), std::string::npos) << one.out;
 }
 
+const double kMtcars[][4] = {  // R's mtcars: mpg, hp, wt, am
+    {21.0, 110, 2.62, 1},  {21.0, 110, 2.875, 1}, {22.8, 93, 2.32, 1},  {21.4, 110, 3.215, 0}, {18.7, 175, 3.44, 0},
+    {18.1, 105, 3.46, 0},  {14.3, 245, 3.57, 0},  {24.4, 62, 3.19, 0},  {22.8, 95, 3.15, 0},   {19.2, 123, 3.44, 0},
+    {17.8, 123, 3.44, 0},  {16.4, 180, 4.07, 0},  {17.3, 180, 3.73, 0}, {15.2, 180, 3.78, 0},  {10.4, 205, 5.25, 0},
+    {10.4, 215, 5.424, 0}, {14.7, 230, 5.345, 0}, {32.4, 66, 2.2, 1},   {30.4, 52, 1.615, 1},  {33.9, 65, 1.835, 1},
+    {21.5, 97, 2.465, 0},  {15.5, 150, 3.52, 0},  {15.2, 150, 3.435, 0}, {13.3, 245, 3.84, 0}, {19.2, 175, 3.845, 0},
+    {27.3, 66, 1.935, 1},  {26.0, 91, 2.14, 1},   {30.4, 113, 1.513, 1}, {15.8, 264, 3.17, 1}, {19.7, 175, 2.77, 1},
+    {15.0, 335, 3.57, 1},  {21.4, 109, 2.78, 1}};
+
+// mtcars as CSV, with a constant split field g.
+std::string mtcarsCsv(std::initializer_list<int> rows = {})
+{
+    std::string csv = "g,mpg,hp,wt,am\n";
+    const auto add = [&](const double* car) {
+        csv += "all," + shortest(car[0]) + "," + shortest(car[1]) + "," + shortest(car[2]) + "," + shortest(car[3]) + "\n";
+    };
+    if (rows.size() == 0)
+        for (const auto& car : kMtcars) add(car);
+    for (int row : rows) add(kMtcars[row]);
+    return csv;
+}
+
 // Standard errors and intervals of predictions, against R on mtcars (the split is am):
 //   for (k in 0:1) { m <- lm(mpg ~ wt + hp, mtcars[mtcars$am == k, ])
 //     predict(m, mtcars[c(1, 15, 20), ], se.fit = TRUE, interval = "prediction", level = 0.9)
@@ -160,21 +182,8 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndWrittenNA)
 TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
 {
     const fs::path dir = freshDir("score-intervals");
-    const double mtcars[][4] = {  // mpg, hp, wt, am
-        {21.0, 110, 2.62, 1},  {21.0, 110, 2.875, 1}, {22.8, 93, 2.32, 1},  {21.4, 110, 3.215, 0}, {18.7, 175, 3.44, 0},
-        {18.1, 105, 3.46, 0},  {14.3, 245, 3.57, 0},  {24.4, 62, 3.19, 0},  {22.8, 95, 3.15, 0},   {19.2, 123, 3.44, 0},
-        {17.8, 123, 3.44, 0},  {16.4, 180, 4.07, 0},  {17.3, 180, 3.73, 0}, {15.2, 180, 3.78, 0},  {10.4, 205, 5.25, 0},
-        {10.4, 215, 5.424, 0}, {14.7, 230, 5.345, 0}, {32.4, 66, 2.2, 1},   {30.4, 52, 1.615, 1},  {33.9, 65, 1.835, 1},
-        {21.5, 97, 2.465, 0},  {15.5, 150, 3.52, 0},  {15.2, 150, 3.435, 0}, {13.3, 245, 3.84, 0}, {19.2, 175, 3.845, 0},
-        {27.3, 66, 1.935, 1},  {26.0, 91, 2.14, 1},   {30.4, 113, 1.513, 1}, {15.8, 264, 3.17, 1}, {19.7, 175, 2.77, 1},
-        {15.0, 335, 3.57, 1},  {21.4, 109, 2.78, 1}};
-    std::string csv = "g,mpg,hp,wt,am\n", scored = "g,mpg,hp,wt,am\n";
-    for (const auto& car : mtcars) csv += "all," + shortest(car[0]) + "," + shortest(car[1]) + "," + shortest(car[2]) + "," + shortest(car[3]) + "\n";
-    for (int row : {0, 14, 19})
-        scored += "all," + shortest(mtcars[row][0]) + "," + shortest(mtcars[row][1]) + "," + shortest(mtcars[row][2]) +
-                  "," + shortest(mtcars[row][3]) + "\n";
-    writeFile(dir / "mtcars.csv", csv);
-    writeFile(dir / "new.csv", scored);
+    writeFile(dir / "mtcars.csv", mtcarsCsv());
+    writeFile(dir / "new.csv", mtcarsCsv({0, 14, 19}));
     const std::string data = (dir / "mtcars.csv").string();
     ASSERT_EQ(runSplitRun({"build", "--data", data, "--split", "am", "--target", "mpg", "--inputs", "wt,hp", "--out",
                            (dir / "linear").string()}).status, 0);
@@ -227,6 +236,60 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(dir / "refused.csv"));
     }
+}
+
+// Diagnostics of the records each fit used, in input order, against R:
+//   m1 <- lm(mpg ~ wt + hp, mtcars[mtcars$am == 1, ]); m0 <- the same for am == 0
+//   fitted, resid, hatvalues, influence()$sigma, cooks.distance, rstandard of Mazda RX4, Mazda RX4 Wag (m1)
+//   and Hornet 4 Drive (m0), the first, second and fourth records
+//   g <- glm(am ~ wt + hp, binomial, mtcars); fitted(g), residuals(g, "deviance"), residuals(g, "pearson")
+TEST(Augment, DiagnosticsAreRsInInputOrder)
+{
+    const fs::path dir = freshDir("augment");
+    writeFile(dir / "mtcars.csv", mtcarsCsv());
+    const struct {
+        std::vector<std::string> options;
+        std::vector<std::vector<double>> records;  // the first, second and fourth record's diagnostics
+    } cases[] = {
+        {{"--split", "am", "--target", "mpg"},
+         {{23.02024750085571, -2.0202475008557115, 0.14266420329289051, 2.7817748876010162, 0.035489415733758418,
+           -0.79988586648339544},
+          {21.075908583534229, -0.075908583534229856, 0.28770610133940244, 2.8751215610894412, 0.00014638244301603498,
+           -0.032973131832420691},
+          {20.233325764822837, 1.1666742351771631, 0.10156792895411476, 1.9996679339025893, 0.014854008179731565,
+           0.62783681969437188}}},
+        {{"--split", "g", "--target", "am", "--model", "logistic"},
+         {{0.84233553651693815, 0.58579321384482852, 0.43263768600782809},
+          {0.40478253273674158, 1.344920304177005, 1.2126262130389729},
+          {0.041728034824475548, -0.29197141232590851, -0.20867459278982281}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options[3]);
+        std::vector<std::string> args = {"build", "--data", (dir / "mtcars.csv").string(), "--inputs", "wt,hp",
+                                         "--out", (dir / "out").string(), "--augment", (dir / "augmented.csv").string()};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const RunOutput run = runSplitRun(args);
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+        const std::vector<Record> rows = readCsvRecords(dir / "augmented.csv");
+        ASSERT_EQ(rows.size(), 32u);
+        const std::vector<std::string> columns =
+            c.records[0].size() == 6 ? std::vector<std::string>{".fitted", ".resid", ".hat", ".sigma", ".cooksd", ".std.resid"}
+                                     : std::vector<std::string>{".fitted", ".resid", ".resid.pearson"};
+        const std::size_t at[] = {0, 1, 3};
+        for (std::size_t r = 0; r < 3; ++r) {
+            EXPECT_EQ(rows[at[r]].at("mpg"), shortest(kMtcars[at[r]][0])) << "input order";
+            for (std::size_t k = 0; k < columns.size(); ++k)
+                EXPECT_NEAR(std::stod(rows[at[r]].at(columns[k])), c.records[r][k], 1e-8 * std::fabs(c.records[r][k]))
+                    << columns[k] << " of record " << at[r] + 1;
+        }
+    }
+    // A record a fit did not use (its input is missing) is left out.
+    writeFile(dir / "gap.csv", mtcarsCsv() + "all,20,,3,1\n");
+    const RunOutput gap = runSplitRun({"build", "--data", (dir / "gap.csv").string(), "--split", "am", "--target", "mpg",
+                                       "--inputs", "wt,hp", "--out", (dir / "gap").string(), "--augment",
+                                       (dir / "gap.csv.out").string()});
+    ASSERT_EQ(gap.status, 0) << gap.err;
+    EXPECT_EQ(readCsvRecords(dir / "gap.csv.out").size(), 32u);
 }
 
 }  // namespace

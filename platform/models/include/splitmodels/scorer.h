@@ -56,12 +56,13 @@ struct ScoreResult {
   // carries its coefficient covariance: the linear predictor (the
   // prediction of a linear model, the log-odds of the first table's
   // category of a logistic one), its standard error, and the model's
-  // residual degrees of freedom and sigma (NaN for a logistic model).
-  // NaN otherwise.
+  // residual degrees of freedom, sigma (NaN for a logistic model) and
+  // number of estimated coefficients. NaN otherwise.
   double link = 0.0;
   double linkStdError = 0.0;
   double dfResidual = 0.0;
   double sigma = 0.0;
+  double parameters = 0.0;
 };
 
 // A loaded model: a MiningModel with a selectFirst Segmentation of
