@@ -14,6 +14,10 @@
 #include <refhost/run.h>
 
 #include "build_engine.h"
+#include "csv_stream.h"
+#include "input_source.h"
+#include "output_file.h"
+#include "score_stream.h"
 #include "commands.h"
 #include "csv_table.h"
 #include "data_model_text.h"
@@ -32,6 +36,7 @@
 #include "streamed_csv_source.h"
 #include "tables.h"
 #include "value_parsing.h"
+#include "visible_text.h"
 
 namespace fs = std::filesystem;
 
@@ -141,6 +146,47 @@ NamedEntries outputEntries(const refhost::RunOutputs& outputs, const std::string
                 return ContainerEntry{std::move(entry.key), std::move(entry.properties),
                                       std::move(entry.data)};
             }};
+}
+
+// The plain-words summary of a run in which every group failed: the
+// reasons' kinds (the text before their first colon), most frequent first.
+std::string noGroupFitted(const RunSummary& summary)
+{
+    std::vector<std::pair<std::string, std::size_t>> kinds;
+    for (const GroupOutcome& group : summary.groups) {
+        const std::string kind = group.failure.substr(0, group.failure.find(':'));
+        auto at = std::find_if(kinds.begin(), kinds.end(), [&](const auto& k) { return k.first == kind; });
+        if (at == kinds.end())
+            kinds.emplace_back(kind, 1);
+        else
+            ++at->second;
+    }
+    std::stable_sort(kinds.begin(), kinds.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    std::string text = "no group could be fitted: ";
+    for (std::size_t i = 0; i < kinds.size(); ++i)
+        text += (i ? ", " : "") + visibleText(kinds[i].first) + " in " + std::to_string(kinds[i].second) +
+                (kinds[i].second == 1 ? " group" : " groups");
+    if (summary.groups.size() == 1) text = "no group could be fitted: " + visibleText(summary.groups[0].failure);
+    return text + "; groups.csv gives each group's reason (--verbose shows the components' messages)";
+}
+
+// Scores the input again with the split model, writing for each record a
+// fit used its diagnostics into `file`, which is left uncommitted.
+void writeAugmentFile(const BuildOptions& options, const fs::path& splitModel, const ModelFields& fields,
+                      std::optional<OutputFile>& file)
+{
+    splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmmlFile(splitModel.string());
+    scorer.computeStandardErrors(true);
+    InputSource input(options.dataFile, "--data", options.format.latin1);
+    CsvStream reader(input.stream(), options.dataFile, options.format);
+    scorer.bind(reader.header());
+    ScoreOutput diagnostics;
+    const auto target = std::find(reader.header().begin(), reader.header().end(), fields.target);
+    diagnostics.augmentTarget = static_cast<int>(target - reader.header().begin());
+    if (options.model == ModelChoice::Logistic)
+        diagnostics.event = options.event ? *options.event : fields.targetValues.back();
+    file.emplace(options.augmentFile, options.dataFile);
+    scoreStream(reader, scorer, file->stream(), options.threads, diagnostics);
 }
 
 }  // namespace
@@ -290,6 +336,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
                                       {"--input-statxml", options.inputStatXmlFile}});
     for (const std::string& note : data.notes) out << "Note: " << note << "\n";
     printFields(out, data);
+    if (options.inputs.empty()) printIdentifierWarning(out, identifierInputs(data, fields.inputs));
     refhost::Table table = componentTable(data, columns);
 
     refhost::Module module;
@@ -340,31 +387,48 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
 
     // Everything is written into the staging directory and swapped into
     // DIR only when the run succeeds; a failed run leaves DIR as it was.
+    // When every group failed, the tables are still written: groups.csv
+    // says why each one failed.
     const bool succeeded = summary.models > 0 && summary.componentFailures.empty();
+    const bool noneFitted = summary.models == 0 && !summary.groups.empty() && summary.failures == summary.groups.size();
     writeContainerStore(output.staging() / kContainerStoreName,
                         {outputEntries(result.outputs, "StatXML"), outputEntries(result.outputs, "PMML")});
     writeTables(summary, fields.split, splitStorages, options.model == ModelChoice::Logistic,
-                output.staging());
+                output.staging(), options.confLevel);
     const fs::path splitModelPath = outDir / "split-model.pmml";
     if (summary.models > 0)
         writeSplitModelFile(output.staging() / "split-model.pmml", summary, result.outputs, worker,
                             fields, request, config.dataModel);
-    if (succeeded) output.commit();
+    // The diagnostics are read off the split model in a second streamed
+    // pass over the input, and written only when the run succeeds.
+    std::optional<OutputFile> augmented;
+    if (succeeded && !options.augmentFile.empty())
+        writeAugmentFile(options, output.staging() / "split-model.pmml", fields, augmented);
+    if (succeeded || noneFitted) output.commit();
+    if (augmented) augmented->commit();
 
     if (const std::size_t skipped = worker.nonFiniteSkipped())
         out << "\nRecords left out for an infinite target or input (--non-finite skip): " << skipped << "\n";
-    if (!result.distributeMessages.empty() || !result.collectMessages.empty()) {
+    // With no group fitted the components' messages and failed steps only
+    // restate it, in their own terms; --verbose shows them.
+    const bool componentDetails = !noneFitted || options.verbose;
+    if (noneFitted) out << "\n" << noGroupFitted(summary) << "\n";
+    if (componentDetails && (!result.distributeMessages.empty() || !result.collectMessages.empty())) {
         out << "\nMessages:\n";
         printMessages(out, "split_distribute", result.distributeMessages);
         printMessages(out, "split_collect", result.collectMessages);
     }
-    if (!summary.componentFailures.empty()) {
+    if (componentDetails && !summary.componentFailures.empty()) {
         out << "\nComponent steps that failed:\n";
         for (const std::string& line : summary.componentFailures) out << "  " << line << "\n";
     }
     if (succeeded)
         out << "\nOutput: " << (outDir / kContainerStoreName).string() << ", " << splitModelPath.string() << ", "
-            << (outDir / "groups.csv").string() << ", " << (outDir / "coefficients.csv").string() << "\n";
+            << (outDir / "groups.csv").string() << ", " << (outDir / "coefficients.csv").string() << ", "
+            << (outDir / "covariance.csv").string() << "\n";
+    else if (noneFitted)
+        out << "\nOutput: " << (outDir / "groups.csv").string() << " (every group's reason), "
+            << (outDir / kContainerStoreName).string() << "\n";
     else
         out << "\nNo output written: the run did not succeed, so " << outDir.string()
             << " is left as it was\n";

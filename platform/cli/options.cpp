@@ -276,6 +276,18 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
            "the record; skip: such records are left out of the fit and counted (e.g. --non-finite skip)")
         ->check(CLI::IsMember({"fail", "skip"}))
         ->type_name("WHAT");
+    cmd->add_option("--conf-level", build.confLevel,
+                    "Confidence level of conf_low and conf_high in coefficients.csv, between 0 and 1; "
+                    "default 0.95 (e.g. --conf-level 0.99)")
+        ->check(CLI::Range(0.0, 1.0))
+        ->type_name("P");
+    cmd->add_option("--augment", build.augmentFile,
+                    "CSV file of the records each fit used, in input order, with their fitted value, "
+                    "residual, hat value, sigma, Cook's distance and standardised residual "
+                    "(e.g. --augment augmented.csv)")
+        ->type_name("FILE");
+    cmd->add_flag("--verbose", build.verbose,
+                  "Show status numbers and internal names in failure messages");
     cmd->add_option("--out", build.outDir,
                     "Output directory, created if missing (e.g. --out sales-out)")
         ->required()
@@ -304,6 +316,21 @@ void addScoreCommand(CLI::App& app, ScoreOptions& score, FormatText& format)
                     "it (e.g. --threads 4)")
         ->check(CLI::Range(1u, 1024u))
         ->type_name("N");
+    cmd->add_option("--na-out", score.naOut,
+                    "Token written for a missing value; default NA, which R and pandas read as "
+                    "missing (e.g. --na-out '' for empty fields)")
+        ->type_name("TEXT");
+    cmd->add_flag("--se-fit", score.seFit,
+                  "Add se_fit, the standard error of each prediction (on the link scale and the "
+                  "response scale for logistic models)");
+    cmd->add_option("--interval", score.interval,
+                    "none (the default), confidence or prediction: add the interval's lower and upper "
+                    "bounds at --level (e.g. --interval prediction)")
+        ->check(CLI::IsMember({"none", "confidence", "prediction"}))
+        ->type_name("KIND");
+    cmd->add_option("--level", score.level, "Level of --interval, between 0 and 1; default 0.95")
+        ->check(CLI::Range(0.0, 1.0))
+        ->type_name("P");
     addFormatOptions(*cmd, format);
 }
 
@@ -437,6 +464,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
                     throw CLI::ValidationError("--reference " + text,
                                                "names field '" + text.substr(0, equals) + "' twice");
             }
+            if (!build.augmentFile.empty() && build.dataFile == "-")
+                throw CLI::ValidationError("--augment", "reads --data a second time, so --data cannot be standard input");
+            if (!(build.confLevel > 0 && build.confLevel < 1))
+                throw CLI::ValidationError("--conf-level", "must lie strictly between 0 and 1, e.g. 0.95");
             if (build.threads == 0)
                 build.threads = std::max(1u, std::thread::hardware_concurrency());
             build.threads = std::min(build.threads, threadCap());
@@ -456,6 +487,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         } else if (app.got_subcommand("score")) {
             result.command = Command::Score;
             result.score.format = toFormat(scoreFormat);
+            if (!(result.score.level > 0 && result.score.level < 1))
+                throw CLI::ValidationError("--level", "must lie strictly between 0 and 1, e.g. 0.95");
             if (result.score.threads == 0)
                 result.score.threads = std::max(1u, std::thread::hardware_concurrency());
         } else if (app.got_subcommand("export")) {

@@ -47,6 +47,14 @@ struct BuildOptions {
     // --temp-dir: where records that do not fit are grouped through
     // temporary files. Resolved to $TMPDIR, then /tmp, when not given.
     std::string tempDir;
+    // --conf-level: the confidence level of the coefficients' intervals.
+    double confLevel = 0.95;
+    // --augment FILE: the records each fit used, with their diagnostics;
+    // empty when not asked for.
+    std::string augmentFile;
+    // --verbose: failure reasons and component messages with their status
+    // numbers and internal names.
+    bool verbose = false;
 };
 
 // The bytes a size such as 256M, 8G, 1.5G or 4096 stands for (K, M, G, T
@@ -60,6 +68,11 @@ struct ScoreOptions {
     std::string outFile;
     CsvFormat format;   // how --data is written
     unsigned threads = 0;  // scoring threads; resolved to the number of cores when not given
+    std::string naOut = "NA";  // --na-out: the token written for a missing value
+    bool seFit = false;        // --se-fit: the prediction's standard error
+    // --interval: "none", "confidence" or "prediction", at --level.
+    std::string interval = "none";
+    double level = 0.95;
 };
 
 struct ExportOptions {

@@ -37,6 +37,29 @@ const char* typeName(int type)
     }
 }
 
+// Warns about fits that reproduce their records: R squared 1 (linear) or
+// zero deviance (logistic) with nothing left to estimate the error from.
+void printSaturated(std::ostream& out, const RunSummary& summary, const std::vector<std::string>& splitFields,
+                    const std::vector<int>& splitStorages)
+{
+    constexpr std::size_t kNamed = 5;
+    std::size_t count = 0;
+    std::string named;
+    for (const GroupOutcome& group : summary.groups) {
+        if (!group.failure.empty() || !group.model || group.model->dfResidual != 0) continue;
+        if (++count > kNamed) continue;
+        std::string key;
+        for (std::size_t i = 0; i < splitFields.size() && i < group.values.size(); ++i)
+            key += (key.empty() ? "" : ", ") + visibleText(displaySplitValue(group.values[i], splitStorages[i]));
+        named += (named.empty() ? "" : "; ") + group.modelId + " (" + key + ")";
+    }
+    if (count == 0) return;
+    out << "Warning: " << count << (count == 1 ? " fit is" : " fits are")
+        << " saturated, with as many parameters as records used, so it reproduces them and has no "
+           "residual degrees of freedom: "
+        << named << (count > kNamed ? "; ..." : "") << " (saturated in groups.csv)\n";
+}
+
 }  // namespace
 
 std::string formatTable(const std::vector<std::vector<std::string>>& rows)
@@ -149,6 +172,34 @@ void printGroups(std::ostream& out, const RunSummary& summary,
             << " more groups; every group is listed in groups.csv in the output directory\n";
     out << "\n" << summary.groups.size() << " groups, " << summary.models << " models, "
         << summary.failures << " failed\n";
+    printSaturated(out, summary, splitFields, splitStorages);
+}
+
+std::vector<std::string> identifierInputs(const CsvTable& data, const std::vector<std::string>& inputs)
+{
+    // A few records prove nothing: every value may be distinct by chance.
+    constexpr std::size_t kFewestRecords = 3;
+    std::vector<std::string> found;
+    for (const FieldSummary& field : data.fields) {
+        if (field.storage != static_cast<int>(Storage::String)) continue;
+        if (std::find(inputs.begin(), inputs.end(), field.name) == inputs.end()) continue;
+        const std::size_t present = data.recordCount() - field.missing;
+        if (present >= kFewestRecords && (field.moreCategories || field.categories == present))
+            found.push_back(field.name);
+    }
+    return found;
+}
+
+void printIdentifierWarning(std::ostream& out, const std::vector<std::string>& identifiers)
+{
+    if (identifiers.empty()) return;
+    std::string names;
+    for (const std::string& name : identifiers) names += (names.empty() ? "" : ", ") + visibleText(name);
+    out << "Warning: the input" << (identifiers.size() > 1 ? "s " : " ") << names
+        << (identifiers.size() > 1 ? " have" : " has")
+        << " a different text in every record and look" << (identifiers.size() > 1 ? "" : "s")
+        << " like an identifier; as a categorical input it gives every record its own "
+           "coefficient, so the fits are saturated. Name the inputs with --inputs to leave it out.\n\n";
 }
 
 void printMessages(std::ostream& out, const std::string& component,

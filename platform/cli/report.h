@@ -33,10 +33,19 @@ inline constexpr std::size_t kListedGroups = 40;
 // The group table (group size, records used and skipped, the fit's summary
 // or failure, warnings) and the line of counts. A logistic report first
 // names the event value modelled. Beyond kListedGroups groups the rest are
-// counted and the reader is pointed to groups.csv.
+// counted and the reader is pointed to groups.csv. Saturated fits (no
+// residual degrees of freedom) are counted in a warning.
 void printGroups(std::ostream& out, const RunSummary& summary,
                  const std::vector<std::string>& splitFields, const std::vector<int>& splitStorages,
                  ModelChoice model, const std::string& event);
+
+// Text inputs with a different value in every record, which saturate every
+// group they enter (one dummy column per record): names of those among
+// `inputs` that look like identifiers.
+std::vector<std::string> identifierInputs(const CsvTable& data, const std::vector<std::string>& inputs);
+
+// Warns about inputs taken by default that look like identifiers.
+void printIdentifierWarning(std::ostream& out, const std::vector<std::string>& identifiers);
 
 // Messages of a component with code, type and catalogue text.
 void printMessages(std::ostream& out, const std::string& component,

@@ -55,22 +55,25 @@ std::string readModelFile(const std::string& path)
     return text;
 }
 
-void reportCounts(const ScoreCounts& counts, const splitmodels::SplitScorer& scorer, std::ostream& out)
+void reportCounts(const ScoreCounts& counts, const splitmodels::SplitScorer& scorer, const std::string& naOut,
+                  std::ostream& out)
 {
+    const std::string none = naOut.empty() ? "empty predictions" : "predictions " + visibleText(naOut);
     if (!scorer.groupKey().empty()) {
         std::string key;
         for (const std::string& value : scorer.groupKey()) key += (key.empty() ? "" : ", ") + visibleText(value);
         out << "The model is one group's (" << key << "): it scores only that group's records; "
-            << counts.unmatched << " records of other groups have empty predictions\n";
+            << counts.unmatched << " records of other groups have " << none << "\n";
     } else if (counts.unmatched > 0) {
-        out << counts.unmatched << " records matched no segment and have empty predictions\n";
+        out << counts.unmatched << " records matched no segment and have " << none << "\n";
     }
     if (counts.invalid > 0)
         out << counts.invalid
             << " records hold a value the model cannot read (not of its field's type, or a category "
-               "the model does not know) and have empty predictions\n";
+               "the model does not know) and have "
+            << none << "\n";
     if (counts.unpredicted > 0)
-        out << counts.unpredicted << " records lack an input value the model needs and have empty predictions\n";
+        out << counts.unpredicted << " records lack an input value the model needs and have " << none << "\n";
 }
 
 splitmodels::SplitScorer loadScorer(const std::string& path)
@@ -105,13 +108,33 @@ int runScore(const ScoreOptions& options, std::ostream& out, std::ostream& err)
     }
 
     OutputFile file(options.outFile, options.dataFile);
-    const ScoreCounts counts = scoreStream(reader, scorer, file.stream(), options.threads);
+    ScoreOutput output;
+    output.naOut = options.naOut;
+    output.seFit = options.seFit;
+    output.interval = options.interval == "confidence"   ? ScoreOutput::Interval::Confidence
+                      : options.interval == "prediction" ? ScoreOutput::Interval::Prediction
+                                                         : ScoreOutput::Interval::None;
+    output.level = options.level;
+    if (output.seFit || output.interval != ScoreOutput::Interval::None) {
+        if (output.interval == ScoreOutput::Interval::Prediction && scorer.isClassification())
+            throw InputError("--interval prediction: applies to linear models only; a logistic model's "
+                             "records are 0 or 1, so use --interval confidence");
+        if (!scorer.hasCovariance())
+            throw InputError("--model " + options.modelFile +
+                             ": the model does not carry its coefficient covariance, which --se-fit and "
+                             "--interval need; build it again with this version of split-run");
+        scorer.computeStandardErrors(true);
+    }
+    const ScoreCounts counts = scoreStream(reader, scorer, file.stream(), options.threads, output);
     file.commit();
     // With the scores on standard output, the summary goes to standard error.
     std::ostream& summary = file.isStandardOutput() ? err : out;
     summary << "Scored " << counts.records << " records of " << options.dataFile << " into "
             << options.outFile << "\n";
-    reportCounts(counts, scorer, summary);
+    // Latin-1 input is converted on reading, and the scores are written
+    // in the converted form.
+    if (options.format.latin1) summary << "The input was read as Latin-1; the output is written in UTF-8\n";
+    reportCounts(counts, scorer, options.naOut, summary);
     return kExitModelsBuilt;
 }
 

@@ -12,6 +12,7 @@
 // written.
 #include "score_stream.h"
 
+#include <cmath>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -19,7 +20,11 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
+#include <limits>
 #include <vector>
+
+#include <splitmodels/inference.h>
 
 #include "csv_writer.h"
 #include "value_parsing.h"
@@ -47,10 +52,107 @@ struct Block {
     bool done = false;
 };
 
+// The p quantile of t on `df` degrees of freedom (infinite: the normal).
+// Groups differ in their degrees of freedom, so each thread keeps those it
+// has computed.
+double quantile(double p, double df)
+{
+    thread_local std::unordered_map<double, double> known;
+    thread_local double knownP = std::nan("");
+    if (p != knownP) {
+        known.clear();
+        knownP = p;
+    }
+    const auto found = known.find(df);
+    if (found != known.end()) return found->second;
+    return known[df] = splitmodels::studentQuantile(p, df);
+}
+
+void appendNumberOr(std::string& text, double value, std::string_view na)
+{
+    text += ',';
+    if (std::isfinite(value))
+        appendCsvNumber(text, value);
+    else
+        text += na;
+}
+
+// The standard error and interval cells of one scored record: a linear
+// model's as R's predict.lm(se.fit = TRUE, interval = ...), a logistic
+// one's as predict.glm(se.fit = TRUE) on the response and link scales.
+void appendIntervalCells(std::string& text, const ScoreOutput& output, bool logistic,
+                         const splitmodels::ScoreResult& result)
+{
+    const double se = result.linkStdError, link = result.link;
+    const double tail = (1.0 - output.level) / 2.0;
+    if (logistic) {
+        const double p = 1.0 / (1.0 + std::exp(-link));
+        if (output.seFit) {
+            appendNumberOr(text, se * p * (1.0 - p), output.naOut);
+            appendNumberOr(text, se, output.naOut);
+        }
+        if (output.interval != ScoreOutput::Interval::None) {
+            const double q = -quantile(tail, std::numeric_limits<double>::infinity());
+            appendNumberOr(text, 1.0 / (1.0 + std::exp(-(link - q * se))), output.naOut);
+            appendNumberOr(text, 1.0 / (1.0 + std::exp(-(link + q * se))), output.naOut);
+        }
+        return;
+    }
+    if (output.seFit) appendNumberOr(text, se, output.naOut);
+    if (output.interval == ScoreOutput::Interval::None) return;
+    const double width = output.interval == ScoreOutput::Interval::Prediction
+                             ? std::sqrt(se * se + result.sigma * result.sigma)
+                             : se;
+    const double q = std::isfinite(se) && result.dfResidual > 0 ? -quantile(tail, result.dfResidual) : std::nan("");
+    appendNumberOr(text, link - q * width, output.naOut);
+    appendNumberOr(text, link + q * width, output.naOut);
+}
+
+// The diagnostics of a record the fit used, as R's augment gives them
+// (hatvalues, rstandard, cooks.distance, influence()$sigma for a linear
+// model; fitted probability, deviance and Pearson residuals for a logistic
+// one); false for a record without a prediction or a target.
+bool appendDiagnostics(std::string& text, const ScoreOutput& output, bool logistic,
+                       const splitmodels::ScoreCell& target, const splitmodels::ScoreResult& result)
+{
+    if (result.predicted.empty() || target.missing || !std::isfinite(result.link)) return false;
+    text.pop_back();  // the comma after the record's last field: each cell below brings its own
+    const std::string_view na = output.naOut;
+    if (logistic) {
+        const double p = 1.0 / (1.0 + std::exp(-result.link));
+        const double y = target.text == output.event ? 1.0 : 0.0;
+        const double deviance = std::sqrt(-2.0 * (y > 0 ? std::log(p) : std::log1p(-p)));
+        appendNumberOr(text, p, na);
+        appendNumberOr(text, y > p ? deviance : -deviance, na);
+        appendNumberOr(text, (y - p) / std::sqrt(p * (1.0 - p)), na);
+        text += '\n';
+        return true;
+    }
+    double y = 0.0;
+    const char* stop = nullptr;
+    const char* end = target.text.data() + target.text.size();
+    if (!readDecimalPrefix(target.text.data(), end, &y, &stop) || stop != end) return false;
+    const double sigma = result.sigma, df = result.dfResidual;
+    const double residual = y - result.link;
+    const double hat = result.linkStdError * result.linkStdError / (sigma * sigma);
+    const double standardised = residual / (sigma * std::sqrt(1.0 - hat));
+    const double leaveOut = (sigma * sigma * df - residual * residual / (1.0 - hat)) / (df - 1.0);
+    appendNumberOr(text, result.link, na);
+    appendNumberOr(text, residual, na);
+    appendNumberOr(text, hat, na);
+    appendNumberOr(text, leaveOut >= 0 ? std::sqrt(leaveOut) : std::nan(""), na);
+    appendNumberOr(text, standardised * standardised * hat / (result.parameters * (1.0 - hat)), na);
+    appendNumberOr(text, standardised, na);
+    text += '\n';
+    return true;
+}
+
 // Parses the block's chunk, if it holds one, with `parser` (a chunk reader)
 // and scores the block's records into its text; reuses the block's storage.
-void scoreBlock(const splitmodels::SplitScorer& scorer, CsvStream& parser, Block& block)
+void scoreBlock(const splitmodels::SplitScorer& scorer, const ScoreOutput& output, CsvStream& parser,
+                Block& block)
 {
+    const std::string_view na = output.naOut;
     if (!block.parsed) parser.parseChunk(block.raw, block.records);
     thread_local std::vector<splitmodels::ScoreCell> cells;
     thread_local splitmodels::ScoreResult result;
@@ -63,15 +165,17 @@ void scoreBlock(const splitmodels::SplitScorer& scorer, CsvStream& parser, Block
     block.text.reserve(records.textBytes() + records.size() * (records.width() + 24 + 20 * labels));
     cells.resize(records.width());
     for (std::size_t r = 0; r < records.size(); ++r) {
-        // A line without quotes whose missing values are empty fields and
-        // that holds no present NA is written as it was read, in one piece.
+        // A line without quotes, missing values or a present text that
+        // reads back as missing (NA, the missing-value token) is written as
+        // it was read, in one piece.
+        const std::size_t start = block.text.size();
         const std::string_view line = records.plainLine(r);
         bool copyLine = block.commaDelimited && !line.empty();
         for (std::size_t i = 0; i < records.width(); ++i) {
             const std::string_view value = records.value(r, i);
             const bool missing = records.isMissing(r, i);
             cells[i] = {value, missing};
-            copyLine &= missing ? value.empty() : value != "NA";
+            copyLine &= missing ? value.empty() && na.empty() : value != "NA" && value != na;
         }
         if (copyLine) {
             block.text += line;
@@ -79,12 +183,14 @@ void scoreBlock(const splitmodels::SplitScorer& scorer, CsvStream& parser, Block
         } else {
             for (std::size_t i = 0; i < records.width(); ++i) {
                 const splitmodels::ScoreCell& cell = cells[i];
-                if (!cell.missing) {
-                    if (block.commaDelimited && !records.isQuoted(r, i) && cell.text != "NA")
-                        block.text += cell.text;
-                    else
-                        appendCsvCell(block.text, cell.text);
-                }
+                if (cell.missing)
+                    block.text += na;
+                else if (!na.empty() && cell.text == na)
+                    appendQuotedCsvCell(block.text, cell.text);
+                else if (block.commaDelimited && !records.isQuoted(r, i) && cell.text != "NA")
+                    block.text += cell.text;
+                else
+                    appendCsvCell(block.text, cell.text);
                 block.text += ',';
             }
         }
@@ -98,6 +204,12 @@ void scoreBlock(const splitmodels::SplitScorer& scorer, CsvStream& parser, Block
                 !cell.missing && readDecimalPrefix(cell.text.data(), end, &cell.number, &stop) && stop == end;
         }
         scorer.score(cells, result);
+        if (output.augmentTarget >= 0) {
+            const splitmodels::ScoreCell& target = cells[static_cast<std::size_t>(output.augmentTarget)];
+            if (!appendDiagnostics(block.text, output, scorer.isClassification(), target, result))
+                block.text.resize(start);   // not a record the fit used
+            continue;
+        }
         ++block.counts.records;
         if (result.invalid)
             ++block.counts.invalid;
@@ -105,12 +217,20 @@ void scoreBlock(const splitmodels::SplitScorer& scorer, CsvStream& parser, Block
             ++block.counts.unmatched;
         else if (result.predicted.empty())
             ++block.counts.unpredicted;
-        if (!result.predicted.empty()) appendCsvCell(block.text, std::string_view(result.predicted));
+        if (result.predicted.empty())
+            block.text += na;
+        else if (!na.empty() && result.predicted == na)
+            appendQuotedCsvCell(block.text, result.predicted);
+        else
+            appendCsvCell(block.text, std::string_view(result.predicted));
         for (std::size_t k = 0; k < labels; ++k) {
             block.text += ',';
             if (!result.predicted.empty() && k < result.probabilities.size())
                 appendCsvNumber(block.text, result.probabilities[k]);
+            else
+                block.text += na;
         }
+        appendIntervalCells(block.text, output, scorer.isClassification(), result);
         block.text += '\n';
     }
 }
@@ -149,8 +269,9 @@ CsvStream chunkParser(const CsvStream& reader)
 
 class Pipeline {
 public:
-    Pipeline(const splitmodels::SplitScorer& scorer, const CsvStream& reader, unsigned threads)
-        : scorer_(scorer), reader_(reader)
+    Pipeline(const splitmodels::SplitScorer& scorer, const ScoreOutput& output, const CsvStream& reader,
+             unsigned threads)
+        : scorer_(scorer), output_(output), reader_(reader)
     {
         for (unsigned i = 0; i < threads; ++i) {
             try {
@@ -205,7 +326,7 @@ private:
                 queue_.pop_front();
             }
             try {
-                scoreBlock(scorer_, parser, *block);
+                scoreBlock(scorer_, output_, parser, *block);
             } catch (...) {
                 block->error = std::current_exception();
             }
@@ -218,6 +339,7 @@ private:
     }
 
     const splitmodels::SplitScorer& scorer_;
+    const ScoreOutput& output_;
     const CsvStream& reader_;   // only its name, format and header are read
     std::vector<std::thread> workers_;
     std::mutex mutex_;
@@ -227,12 +349,20 @@ private:
     bool stopping_ = false;
 };
 
-void writeHeader(const CsvStream& reader, const splitmodels::SplitScorer& scorer, std::ostream& out)
+void writeHeader(const CsvStream& reader, const splitmodels::SplitScorer& scorer, const ScoreOutput& output,
+                 std::ostream& out)
 {
     std::string line;
     for (const std::string& name : reader.header()) {
         appendCsvCell(line, std::string_view(name));
         line += ',';
+    }
+    if (output.augmentTarget >= 0) {
+        line.pop_back();  // the input's columns, then the diagnostics
+        line += scorer.isClassification() ? ",.fitted,.resid,.resid.pearson\n"
+                                          : ",.fitted,.resid,.hat,.sigma,.cooksd,.std.resid\n";
+        out << line;
+        return;
     }
     appendCsvCell(line, "predicted_" + scorer.targetName());
     if (scorer.isClassification())
@@ -240,6 +370,8 @@ void writeHeader(const CsvStream& reader, const splitmodels::SplitScorer& scorer
             line += ',';
             appendCsvCell(line, "probability_" + label);
         }
+    if (output.seFit) line += scorer.isClassification() ? ",se_fit,se_fit_link" : ",se_fit";
+    if (output.interval != ScoreOutput::Interval::None) line += ",lower,upper";
     line += '\n';
     out << line;
 }
@@ -247,11 +379,11 @@ void writeHeader(const CsvStream& reader, const splitmodels::SplitScorer& scorer
 }  // namespace
 
 ScoreCounts scoreStream(CsvStream& reader, const splitmodels::SplitScorer& scorer, std::ostream& out,
-                        unsigned threads)
+                        unsigned threads, const ScoreOutput& output)
 {
-    writeHeader(reader, scorer, out);
+    writeHeader(reader, scorer, output, out);
     ScoreCounts total;
-    Pipeline pipeline(scorer, reader, threads > 1 ? threads : 0);
+    Pipeline pipeline(scorer, output, reader, threads > 1 ? threads : 0);
     const auto emit = [&](Block& block) {
         if (block.error) std::rethrow_exception(block.error);
         out.write(block.text.data(), static_cast<std::streamsize>(block.text.size()));
@@ -262,7 +394,7 @@ ScoreCounts scoreStream(CsvStream& reader, const splitmodels::SplitScorer& score
         CsvStream parser = chunkParser(reader);
         Block block;
         while (fill(reader, block, false)) {
-            scoreBlock(scorer, parser, block);
+            scoreBlock(scorer, output, parser, block);
             emit(block);
         }
         return total;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <ostream>
+#include <string>
 
 #include <splitmodels/scorer.h>
 
@@ -20,11 +21,39 @@ struct ScoreCounts {
     std::size_t unpredicted = 0;  // selected, but an input the model needs is missing
 };
 
+// How the scored CSV writes what the input does not hold as it is.
+struct ScoreOutput {
+    // The token of a missing value, in the input's columns and in the
+    // prediction cells without a prediction; a present text equal to it is
+    // quoted. "NA" reads back as missing in R and pandas; empty writes
+    // missing values as empty fields.
+    std::string naOut = "NA";
+    // se_fit after the prediction: the standard error of a linear model's
+    // prediction, or of a logistic model's event probability (with
+    // se_fit_link, on the log-odds scale), as R's predict gives them.
+    bool seFit = false;
+    // lower and upper after that: the confidence interval of the mean
+    // prediction (a logistic model's on the log-odds scale, mapped to the
+    // probability), or a linear model's prediction interval, at `level`.
+    enum class Interval { None, Confidence, Prediction } interval = Interval::None;
+    double level = 0.95;
+    // Per-record diagnostics of the training records instead of the
+    // prediction cells: the column of the target in the input (-1: not
+    // asked for). Only records with a prediction and a target are written,
+    // with .fitted, .resid, .hat, .sigma, .cooksd and .std.resid (linear),
+    // or .fitted (the event probability), .resid (deviance residual) and
+    // .resid.pearson (logistic; the target's text equal to `event` is 1).
+    int augmentTarget = -1;
+    std::string event = {};
+};
+
 // Writes the scored CSV to `out`: the header (the input's columns, then
 // predicted_<target> and, for classification, probability_<label> for each
 // label), then one line per record of `reader`, in input order, with the
-// input's values as read and the prediction cells, empty (unquoted) when
-// there is no prediction.
+// input's values as read and the prediction cells (then the standard error
+// and interval columns `output` asks for); missing values, and the cells of
+// a record without a prediction, hold `output.naOut`. The scorer must then
+// compute standard errors (SplitScorer::computeStandardErrors).
 //
 // `scorer` must be bound to reader.header(). Records are scored on
 // `threads` threads (1: on the calling thread only); memory stays bounded
@@ -34,7 +63,7 @@ struct ScoreCounts {
 // malformed input); the workers are stopped first, and the blocks read
 // before the bad record may have been written.
 ScoreCounts scoreStream(CsvStream& reader, const splitmodels::SplitScorer& scorer, std::ostream& out,
-                        unsigned threads);
+                        unsigned threads, const ScoreOutput& output = {});
 
 }  // namespace splitrun
 

@@ -23,6 +23,11 @@ void appendCsvCell(std::string& out, std::string_view value)
         out += value;
         return;
     }
+    appendQuotedCsvCell(out, value);
+}
+
+void appendQuotedCsvCell(std::string& out, std::string_view value)
+{
     out += '"';
     for (char c : value) {
         if (c == '"') out += '"';

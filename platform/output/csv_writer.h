@@ -19,6 +19,9 @@ std::string csvCell(const CsvField& field);
 // The same cells appended to `out`, without a temporary string.
 void appendCsvCell(std::string& out, std::string_view value);
 void appendCsvCell(std::string& out, const CsvField& field);
+// A present value, always quoted: a text equal to the missing-value token
+// of the output must not read back as missing.
+void appendQuotedCsvCell(std::string& out, std::string_view value);
 // A number as the shortest text that reads back to the same double.
 void appendCsvNumber(std::string& out, double value);
 

@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <sstream>
+
+#include <splitmodels/inference.h>
 
 #include "csv_writer.h"
 #include "errors.h"
@@ -65,17 +68,49 @@ std::string joined(const std::vector<std::string>& parts)
 }  // namespace
 
 void writeCoefficientsTable(std::ostream& out, const RunSummary& summary,
-                            const std::vector<std::string>& splitFields, const std::vector<int>& splitStorages)
+                            const std::vector<std::string>& splitFields, const std::vector<int>& splitStorages,
+                            bool logistic, double confLevel)
 {
-    out << headerCells(splitFields) << "term,estimate,std_error,statistic,p_value\n";
+    out << headerCells(splitFields) << "term,estimate,std_error,statistic,p_value,conf_low,conf_high\n";
     for (const GroupOutcome& group : summary.groups) {
         if (!group.failure.empty() || !group.model) continue;
         const std::string key = keyCells(group, splitFields, splitStorages);
-        for (const splitmodels::Term& term : group.model->terms)
+        // A linear model's interval uses t on its residual degrees of
+        // freedom; a logistic one is the Wald interval on the normal.
+        const double df = logistic ? std::numeric_limits<double>::infinity() : group.model->dfResidual;
+        for (const splitmodels::Term& term : group.model->terms) {
+            const splitmodels::Interval interval =
+                splitmodels::confidenceInterval(term.estimate, term.stdError, df, confLevel);
             out << key << csvCell(term.name) << "," << numberCell(term.estimate) << ","
                 << numberCell(term.stdError) << "," << numberCell(term.statistic) << ","
-                << numberCell(term.pValue) << "\n";
+                << numberCell(term.pValue) << "," << numberCell(interval.low) << ","
+                << numberCell(interval.high) << "\n";
+        }
     }
+}
+
+void writeCovarianceTable(std::ostream& out, const RunSummary& summary,
+                          const std::vector<std::string>& splitFields, const std::vector<int>& splitStorages)
+{
+    out << headerCells(splitFields) << "term1,term2,covariance\n";
+    for (const GroupOutcome& group : summary.groups) {
+        if (!group.failure.empty() || !group.model) continue;
+        const std::string key = keyCells(group, splitFields, splitStorages);
+        const std::vector<splitmodels::Term>& terms = group.model->terms;
+        const std::vector<double>& covariance = group.model->covariance;
+        const std::size_t count = terms.size();
+        for (std::size_t a = 0; a < count; ++a)
+            for (std::size_t b = 0; b < count; ++b) {
+                const std::size_t at = a * count + b;
+                out << key << csvCell(terms[a].name) << "," << csvCell(terms[b].name) << ","
+                    << (at < covariance.size() ? numberCell(covariance[at]) : "") << "\n";
+            }
+    }
+}
+
+static bool saturated(const splitmodels::GroupModel& fit)
+{
+    return fit.dfResidual == 0;
 }
 
 void writeGroupsTable(std::ostream& out, const RunSummary& summary, const std::vector<std::string>& splitFields,
@@ -83,7 +118,7 @@ void writeGroupsTable(std::ostream& out, const RunSummary& summary, const std::v
 {
     out << headerCells(splitFields)
         << "model_id,status,records,records_used,df_residual,r_squared,adj_r_squared,sigma,"
-           "f_statistic,f_p_value,deviance,null_deviance,aic,message\n";
+           "f_statistic,f_p_value,deviance,null_deviance,aic,saturated,message\n";
     std::string line;
     for (const GroupOutcome& group : summary.groups) {
         const splitmodels::GroupModel* fit = group.model;
@@ -100,6 +135,7 @@ void writeGroupsTable(std::ostream& out, const RunSummary& summary, const std::v
                     numberCell(fit->nullDeviance) + "," + numberCell(fit->aic) + ",";
         else
             line += ",,,,,,,,,";
+        line += ok ? (saturated(*fit) ? "true," : "false,") : ",";
         const std::string message = ok ? joined(fit->warnings) : group.failure;
         line += (message.empty() ? "" : csvCell(message)) + "\n";
         out << line;
@@ -107,10 +143,18 @@ void writeGroupsTable(std::ostream& out, const RunSummary& summary, const std::v
 }
 
 std::string coefficientsTable(const RunSummary& summary, const std::vector<std::string>& splitFields,
-                              const std::vector<int>& splitStorages)
+                              const std::vector<int>& splitStorages, bool logistic, double confLevel)
 {
     std::ostringstream out;
-    writeCoefficientsTable(out, summary, splitFields, splitStorages);
+    writeCoefficientsTable(out, summary, splitFields, splitStorages, logistic, confLevel);
+    return out.str();
+}
+
+std::string covarianceTable(const RunSummary& summary, const std::vector<std::string>& splitFields,
+                            const std::vector<int>& splitStorages)
+{
+    std::ostringstream out;
+    writeCovarianceTable(out, summary, splitFields, splitStorages);
     return out.str();
 }
 
@@ -138,10 +182,14 @@ void writeTableFile(const std::filesystem::path& path, Write write)
 }  // namespace
 
 void writeTables(const RunSummary& summary, const std::vector<std::string>& splitFields,
-                 const std::vector<int>& splitStorages, bool logistic, const std::filesystem::path& dir)
+                 const std::vector<int>& splitStorages, bool logistic, const std::filesystem::path& dir,
+                 double confLevel)
 {
     writeTableFile(dir / "coefficients.csv", [&](std::ostream& out) {
-        writeCoefficientsTable(out, summary, splitFields, splitStorages);
+        writeCoefficientsTable(out, summary, splitFields, splitStorages, logistic, confLevel);
+    });
+    writeTableFile(dir / "covariance.csv", [&](std::ostream& out) {
+        writeCovarianceTable(out, summary, splitFields, splitStorages);
     });
     writeTableFile(dir / "groups.csv", [&](std::ostream& out) {
         writeGroupsTable(out, summary, splitFields, splitStorages, logistic);

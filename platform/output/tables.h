@@ -13,32 +13,48 @@
 namespace splitrun {
 
 // The text of coefficients.csv: the split fields under their own names,
-// then term, estimate, std_error, statistic, p_value; one row per fitted
-// group and term, groups in output order, terms in model order. Missing
-// values (an aliased term's, for instance) are empty fields; numbers have
-// 17 significant digits so they read back exactly.
+// then term, estimate, std_error, statistic, p_value, conf_low, conf_high
+// (the interval at `confLevel`: t on the residual degrees of freedom for a
+// linear model, the normal for a logistic one); one row per fitted group
+// and term, groups in output order, terms in model order. Missing values
+// (an aliased term's, for instance) are empty fields; numbers have 17
+// significant digits so they read back exactly.
 std::string coefficientsTable(const RunSummary& summary, const std::vector<std::string>& splitFields,
-                              const std::vector<int>& splitStorages);
+                              const std::vector<int>& splitStorages, bool logistic = false,
+                              double confLevel = 0.95);
+
+// The text of covariance.csv: the split fields, then term1, term2 and
+// covariance, one row per ordered pair of a fitted group's terms (both
+// orders, in model order): the covariance of the two estimates, missing
+// where either term is aliased.
+std::string covarianceTable(const RunSummary& summary, const std::vector<std::string>& splitFields,
+                            const std::vector<int>& splitStorages);
 
 // The text of groups.csv: the split fields, model_id, status (ok or
 // failed), records, records_used, df_residual, r_squared, adj_r_squared,
-// sigma, f_statistic, f_p_value, deviance, null_deviance, aic and message
-// (the failure reason, or the model's warnings). Columns that do not apply
-// to the model kind are empty.
+// sigma, f_statistic, f_p_value, deviance, null_deviance, aic, saturated
+// (true when the fit has no residual degrees of freedom: as many estimated
+// parameters as records, so it reproduces them) and message (the failure
+// reason, or the model's warnings). Columns that do not apply to the model
+// kind, or to a failed group, are empty.
 std::string groupsTable(const RunSummary& summary, const std::vector<std::string>& splitFields,
                         const std::vector<int>& splitStorages, bool logistic);
 
 // The same tables written to a stream row by row, so that a run of many
 // groups never holds a whole table in memory.
 void writeCoefficientsTable(std::ostream& out, const RunSummary& summary,
-                            const std::vector<std::string>& splitFields, const std::vector<int>& splitStorages);
+                            const std::vector<std::string>& splitFields, const std::vector<int>& splitStorages,
+                            bool logistic, double confLevel);
+void writeCovarianceTable(std::ostream& out, const RunSummary& summary,
+                          const std::vector<std::string>& splitFields, const std::vector<int>& splitStorages);
 void writeGroupsTable(std::ostream& out, const RunSummary& summary, const std::vector<std::string>& splitFields,
                       const std::vector<int>& splitStorages, bool logistic);
 
-// Writes both tables into `dir`, streamed. Throws RunError when a file
-// cannot be written.
+// Writes the three tables into `dir`, streamed. Throws RunError when a
+// file cannot be written.
 void writeTables(const RunSummary& summary, const std::vector<std::string>& splitFields,
-                 const std::vector<int>& splitStorages, bool logistic, const std::filesystem::path& dir);
+                 const std::vector<int>& splitStorages, bool logistic, const std::filesystem::path& dir,
+                 double confLevel = 0.95);
 
 }  // namespace splitrun
 

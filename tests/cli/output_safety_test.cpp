@@ -62,8 +62,8 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
         bool dropManifest = false;             // the first build's manifest is gone
     };
     const Case cases[] = {
-        {"a run whose groups all fail keeps the previous results", "g,x,y\na,1,\nb,,3\n", {}, 1, false,
-         "left as it was"},
+        {"a run whose groups all fail replaces the results with groups.csv, which says why",
+         "g,x,y\na,1,\nb,,3\n", {}, 1, true, "no group could be fitted: too few records in 2 groups"},
         {"an input the build would replace is refused", kCsv, {"--input-pmml", "@in"}, 2, false,
          "--input-pmml"},
         {"--out '' is refused before any work", kCsv, {"--out", ""}, 2, false, "--out is empty"},
@@ -105,9 +105,13 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
         const auto after = treeContents(out);
         EXPECT_EQ(after == before, !c.replaced);
         // The second build's output is all there is: its groups, none of the first's alone.
-        EXPECT_EQ(readFile(out / "groups.csv").find("\nc,") != std::string::npos, c.replaced);
-        if (c.replaced) {
+        EXPECT_EQ(readFile(out / "groups.csv").find("\nc,") != std::string::npos, c.replaced && c.status == 0);
+        if (c.replaced && c.status == 0) {
             EXPECT_EQ(readGroupFits(out).size(), 3u);
+        }
+        if (c.replaced && c.status != 0) {
+            EXPECT_EQ(after.count("split-model.pmml"), 0u);
+            EXPECT_NE(after.at("groups.csv").find("a,,failed,1,0,"), std::string::npos) << after.at("groups.csv");
         }
         EXPECT_EQ(after.at("notes.txt"), "mine");
         EXPECT_EQ(after.at("PMML/mine.xml"), "<mine/>");
@@ -256,7 +260,7 @@ TEST(OutputSafety, BuildCreatesAPrivateDirectoryWhateverTheUmask)
     ASSERT_EQ(::stat((dir / "out").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0700u);
     EXPECT_EQ(strayNames(dir / "out", {"containers.db", "split-model.pmml", "groups.csv", "coefficients.csv",
-                                       ".split-run-files"}),
+                                       "covariance.csv", ".split-run-files"}),
               std::vector<std::string>{});
 }
 

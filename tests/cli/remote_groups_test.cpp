@@ -59,6 +59,9 @@ TEST(RemoteGroups, AdoptedGroupEqualsLocalFitBitForBitAndBrokenBytesAreRefused) 
                     sameBits(got->terms[i].estimate, want->terms[i].estimate)) << i;
     for (auto field : {&GroupModel::sigma, &GroupModel::rSquared, &GroupModel::fStatistic, &GroupModel::aic})
         EXPECT_TRUE(sameBits(got->*field, want->*field));
+    ASSERT_EQ(got->covariance.size(), want->terms.size() * want->terms.size());
+    for (size_t i = 0; i < want->covariance.size(); ++i)
+        EXPECT_TRUE(sameBits(got->covariance[i], want->covariance[i])) << "covariance " << i;
     const std::string kept = encodeKept(local.release(6));  // split keys and held levels too
     EXPECT_EQ(encodeKept(host.release(6)), kept);
     EXPECT_THROW(decodeKept(std::string_view(kept).substr(0, kept.size() - 1)), refhost::WireError);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -99,7 +100,7 @@ TEST(ScoreRoundTrip, EveryTrainingRecordFindsItsOwnGroupWithRandomKeysOfEverySto
     }
 }
 
-TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndLeftEmpty)
+TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndWrittenNA)
 {
     const fs::path dir = freshDir("score-messages");
     std::string csv = "id,shop,x,y\n";
@@ -119,28 +120,176 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndLeftEmpty)
     const RunOutput clean = score("id,shop,x\n9007199254740993,a,1\n9007199254740992,z,2\n", model);
     ASSERT_EQ(clean.status, 0) << clean.err;
     EXPECT_EQ(clean.out.find("records"), clean.out.rfind("records")) << "only the 'Scored' line: " << clean.out;
-    const std::pair<const char*, const char*> cases[] = {
-        {"1,a,1", "1 records matched no segment"},
-        {"abc,a,1", "1 records hold a value the model cannot read"},       // not the missing key's group
-        {"1e999,a,1", "1 records hold a value the model cannot read"},
-        {"9007199254740993,c,1", "1 records hold a value the model cannot read"},  // unknown category
-        {"9007199254740993,z,1", "1 records hold a value the model cannot read"},  // not in this group
-        {"9007199254740993,a,", "1 records lack an input value the model needs"},
+    const std::string groupModel = (exportedFiles(dir / "out") / "PMML" / "model-0002.xml").string();
+    const struct {
+        const char* row;
+        const char* mentions;
+        bool ownModel;  // scored with the group's own PMML rather than the split model
+    } cases[] = {
+        {"1,a,1", "1 records matched no segment", false},
+        {"abc,a,1", "1 records hold a value the model cannot read", false},  // not the missing key's group
+        {"1e999,a,1", "1 records hold a value the model cannot read", false},
+        {"9007199254740993,c,1", "1 records hold a value the model cannot read", false},  // unknown category
+        {"9007199254740993,z,1", "1 records hold a value the model cannot read", false},  // not in this group
+        // The group's own model knows z from the data, but the group never saw it.
+        {"9007199254740993,z,1", "1 records hold a value the model cannot read", true},
+        {"9007199254740993,a,", "1 records lack an input value the model needs", false},
     };
-    for (const auto& [row, mentions] : cases) {
-        SCOPED_TRACE(row);
-        const RunOutput run = score(std::string("id,shop,x\n") + row + "\n", model);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.row) + (c.ownModel ? " (group model)" : ""));
+        const RunOutput run = score(std::string("id,shop,x\n") + c.row + "\n", c.ownModel ? groupModel : model);
         ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_NE(run.out.find(mentions), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(c.mentions), std::string::npos) << run.out;
         const std::string written = readFile(dir / "scored.csv");
-        EXPECT_EQ(written.substr(written.size() - 2), ",\n") << written;  // empty, not ""
+        EXPECT_EQ(written.substr(written.size() - 4), ",NA\n") << written;  // missing, as R reads it
     }
     // A group's own PMML scores only its group, and says so.
-    const RunOutput one = score("id,shop,x\n9007199254740993,a,1\n9007199254740992,a,1\n",
-                                (exportedFiles(dir / "out") / "PMML" / "model-0002.xml").string());
+    const RunOutput one = score("id,shop,x\n9007199254740993,a,1\n9007199254740992,a,1\n", groupModel);
     ASSERT_EQ(one.status, 0) << one.err;
     for (const char* part : {"one group's (id=9007199254740993)", "1 records of other groups"})
         EXPECT_NE(one.out.find(part), std::string::npos) << one.out;
+}
+
+const double kMtcars[][4] = {  // R's mtcars: mpg, hp, wt, am
+    {21.0, 110, 2.62, 1},  {21.0, 110, 2.875, 1}, {22.8, 93, 2.32, 1},  {21.4, 110, 3.215, 0}, {18.7, 175, 3.44, 0},
+    {18.1, 105, 3.46, 0},  {14.3, 245, 3.57, 0},  {24.4, 62, 3.19, 0},  {22.8, 95, 3.15, 0},   {19.2, 123, 3.44, 0},
+    {17.8, 123, 3.44, 0},  {16.4, 180, 4.07, 0},  {17.3, 180, 3.73, 0}, {15.2, 180, 3.78, 0},  {10.4, 205, 5.25, 0},
+    {10.4, 215, 5.424, 0}, {14.7, 230, 5.345, 0}, {32.4, 66, 2.2, 1},   {30.4, 52, 1.615, 1},  {33.9, 65, 1.835, 1},
+    {21.5, 97, 2.465, 0},  {15.5, 150, 3.52, 0},  {15.2, 150, 3.435, 0}, {13.3, 245, 3.84, 0}, {19.2, 175, 3.845, 0},
+    {27.3, 66, 1.935, 1},  {26.0, 91, 2.14, 1},   {30.4, 113, 1.513, 1}, {15.8, 264, 3.17, 1}, {19.7, 175, 2.77, 1},
+    {15.0, 335, 3.57, 1},  {21.4, 109, 2.78, 1}};
+
+// mtcars as CSV, with a constant split field g.
+std::string mtcarsCsv(std::initializer_list<int> rows = {})
+{
+    std::string csv = "g,mpg,hp,wt,am\n";
+    const auto add = [&](const double* car) {
+        csv += "all," + shortest(car[0]) + "," + shortest(car[1]) + "," + shortest(car[2]) + "," + shortest(car[3]) + "\n";
+    };
+    if (rows.size() == 0)
+        for (const auto& car : kMtcars) add(car);
+    for (int row : rows) add(kMtcars[row]);
+    return csv;
+}
+
+// Standard errors and intervals of predictions, against R on mtcars (the split is am):
+//   for (k in 0:1) { m <- lm(mpg ~ wt + hp, mtcars[mtcars$am == k, ])
+//     predict(m, mtcars[c(1, 15, 20), ], se.fit = TRUE, interval = "prediction", level = 0.9)
+//     predict(m, mtcars[c(1, 15, 20), ], interval = "confidence", level = 0.9) }
+//   g <- glm(am ~ wt + hp, binomial, mtcars); l <- predict(g, mtcars[c(1, 15, 20), ], se.fit = TRUE)
+//   predict(g, mtcars[c(1, 15, 20), ], se.fit = TRUE, type = "response")
+//   plogis(l$fit + c(-1, 1) * qnorm(0.95) * l$se.fit)
+TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
+{
+    const fs::path dir = freshDir("score-intervals");
+    writeFile(dir / "mtcars.csv", mtcarsCsv());
+    writeFile(dir / "new.csv", mtcarsCsv({0, 14, 19}));
+    const std::string data = (dir / "mtcars.csv").string();
+    ASSERT_EQ(runSplitRun({"build", "--data", data, "--split", "am", "--target", "mpg", "--inputs", "wt,hp", "--out",
+                           (dir / "linear").string()}).status, 0);
+    ASSERT_EQ(runSplitRun({"build", "--data", data, "--split", "g", "--target", "am", "--inputs", "wt,hp", "--model",
+                           "logistic", "--out", (dir / "logistic").string()}).status, 0);
+    const struct {
+        const char* title;
+        const char* model;
+        const char* interval;
+        std::map<std::string, std::vector<double>> columns;  // the three records' values
+    } cases[] = {
+        {"prediction interval", "linear", "prediction",
+         {{"predicted_mpg", {23.020247500855739, 12.566860490228699, 29.597533625625911}},
+          {"se_fit", {1.0302878637290367, 1.0311369867859881, 1.0554043682365237}},
+          {"lower", {17.73544104030514, 8.699546417254, 24.296470917717809}},
+          {"upper", {28.305053961406337, 16.434174563203396, 34.898596333534016}}}},
+        {"confidence interval", "linear", "confidence",
+         {{"lower", {21.152890802542164, 10.766615256994363, 27.684654239351591}},
+          {"upper", {24.887604199169314, 14.367105723463034, 31.51041301190023}}}},
+        {"logistic: both scales", "logistic", "confidence",
+         {{"probability_1", {0.84233553651693815, 9.7877524324925536e-08, 0.9983241131572731}},
+          {"se_fit", {0.15635261170693618, 6.0845721329870319e-07, 0.0046440809726195648}},
+          {"se_fit_link", {1.1772974400151566, 6.2165167851312795, 2.7757703404934366}},
+          {"lower", {0.4351737817408966, 3.5473900684714656e-12, 0.86104535444702357}},
+          {"upper", {0.97371681849426694, 0.002693306782881036, 0.99998253809447601}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        const RunOutput run = runSplitRun({"score", "--model", (dir / c.model / "split-model.pmml").string(), "--data",
+                                           (dir / "new.csv").string(), "--out", (dir / "scored.csv").string(),
+                                           "--se-fit", "--interval", c.interval, "--level", "0.9"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::vector<Record> rows = readCsvRecords(dir / "scored.csv");
+        ASSERT_EQ(rows.size(), 3u);
+        for (const auto& [column, values] : c.columns)
+            for (std::size_t r = 0; r < 3; ++r)
+                EXPECT_NEAR(std::stod(rows[r].at(column)), values[r], 1e-8 * std::fabs(values[r])) << column << " " << r;
+    }
+    // What cannot be given is refused before anything is written.
+    const std::pair<std::vector<std::string>, const char*> refused[] = {
+        {{"--interval", "prediction"}, "applies to linear models only"},
+        {{"--level", "1"}, "strictly between 0 and 1"},
+    };
+    for (const auto& [options, message] : refused) {
+        std::vector<std::string> args = {"score", "--model", (dir / "logistic" / "split-model.pmml").string(), "--data",
+                                         (dir / "new.csv").string(), "--out", (dir / "refused.csv").string()};
+        args.insert(args.end(), options.begin(), options.end());
+        const RunOutput run = runSplitRun(args);
+        EXPECT_EQ(run.status, 2) << message;
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(dir / "refused.csv"));
+    }
+}
+
+// Diagnostics of the records each fit used, in input order, against R:
+//   m1 <- lm(mpg ~ wt + hp, mtcars[mtcars$am == 1, ]); m0 <- the same for am == 0
+//   fitted, resid, hatvalues, influence()$sigma, cooks.distance, rstandard of Mazda RX4, Mazda RX4 Wag (m1)
+//   and Hornet 4 Drive (m0), the first, second and fourth records
+//   g <- glm(am ~ wt + hp, binomial, mtcars); fitted(g), residuals(g, "deviance"), residuals(g, "pearson")
+TEST(Augment, DiagnosticsAreRsInInputOrder)
+{
+    const fs::path dir = freshDir("augment");
+    writeFile(dir / "mtcars.csv", mtcarsCsv());
+    const struct {
+        std::vector<std::string> options;
+        std::vector<std::vector<double>> records;  // the first, second and fourth record's diagnostics
+    } cases[] = {
+        {{"--split", "am", "--target", "mpg"},
+         {{23.02024750085571, -2.0202475008557115, 0.14266420329289051, 2.7817748876010162, 0.035489415733758418,
+           -0.79988586648339544},
+          {21.075908583534229, -0.075908583534229856, 0.28770610133940244, 2.8751215610894412, 0.00014638244301603498,
+           -0.032973131832420691},
+          {20.233325764822837, 1.1666742351771631, 0.10156792895411476, 1.9996679339025893, 0.014854008179731565,
+           0.62783681969437188}}},
+        {{"--split", "g", "--target", "am", "--model", "logistic"},
+         {{0.84233553651693815, 0.58579321384482852, 0.43263768600782809},
+          {0.40478253273674158, 1.344920304177005, 1.2126262130389729},
+          {0.041728034824475548, -0.29197141232590851, -0.20867459278982281}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options[3]);
+        std::vector<std::string> args = {"build", "--data", (dir / "mtcars.csv").string(), "--inputs", "wt,hp",
+                                         "--out", (dir / "out").string(), "--augment", (dir / "augmented.csv").string()};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const RunOutput run = runSplitRun(args);
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+        const std::vector<Record> rows = readCsvRecords(dir / "augmented.csv");
+        ASSERT_EQ(rows.size(), 32u);
+        const std::vector<std::string> columns =
+            c.records[0].size() == 6 ? std::vector<std::string>{".fitted", ".resid", ".hat", ".sigma", ".cooksd", ".std.resid"}
+                                     : std::vector<std::string>{".fitted", ".resid", ".resid.pearson"};
+        const std::size_t at[] = {0, 1, 3};
+        for (std::size_t r = 0; r < 3; ++r) {
+            EXPECT_EQ(rows[at[r]].at("mpg"), shortest(kMtcars[at[r]][0])) << "input order";
+            for (std::size_t k = 0; k < columns.size(); ++k)
+                EXPECT_NEAR(std::stod(rows[at[r]].at(columns[k])), c.records[r][k], 1e-8 * std::fabs(c.records[r][k]))
+                    << columns[k] << " of record " << at[r] + 1;
+        }
+    }
+    // A record a fit did not use (its input is missing) is left out.
+    writeFile(dir / "gap.csv", mtcarsCsv() + "all,20,,3,1\n");
+    const RunOutput gap = runSplitRun({"build", "--data", (dir / "gap.csv").string(), "--split", "am", "--target", "mpg",
+                                       "--inputs", "wt,hp", "--out", (dir / "gap").string(), "--augment",
+                                       (dir / "gap.csv.out").string()});
+    ASSERT_EQ(gap.status, 0) << gap.err;
+    EXPECT_EQ(readCsvRecords(dir / "gap.csv.out").size(), 32u);
 }
 
 }  // namespace

@@ -21,7 +21,8 @@ struct Outcome {
 };
 
 // Scored with predicted_y = 1 + 2 x.
-Outcome score(const std::string& input, unsigned threads, const splitrun::CsvFormat& format = {})
+Outcome score(const std::string& input, unsigned threads, const splitrun::CsvFormat& format = {},
+              const splitrun::ScoreOutput& output = {})
 {
     std::istringstream in(input);
     splitrun::CsvStream reader(in, "in.csv", format);
@@ -35,7 +36,7 @@ Outcome score(const std::string& input, unsigned threads, const splitrun::CsvFor
     std::ostringstream out;
     Outcome outcome;
     try {
-        splitrun::scoreStream(reader, scorer, out, threads);
+        splitrun::scoreStream(reader, scorer, out, threads, output);
     } catch (const splitrun::InputError& e) {
         outcome.error = e.what();
     }
@@ -52,18 +53,24 @@ TEST(ScoreStream, WritesInputCellsBackSoTheyReadAsTheyWereRead)
         splitrun::CsvFormat format;
         std::string input;
         std::string output;
+        std::string naOut = "NA";
     } cases[] = {
-        // Plain lines copied whole, missing tokens emptied, quoted cells quoted only where needed.
+        // Plain lines copied whole, missing values written NA, quoted cells quoted only where needed.
         {format(',', {"NA"}), "id,x\nab,1\nNA,2\n,3\n\"a,b\",4\n\"NA\",5\n\"q\",6\r\n",
-         "id,x,predicted_y\nab,1,3\n,2,5\n,3,7\n\"a,b\",4,9\n\"NA\",5,11\nq,6,13\n"},
+         "id,x,predicted_y\nab,1,3\nNA,2,5\nNA,3,7\n\"a,b\",4,9\n\"NA\",5,11\nq,6,13\n"},
         // NA is text when it is not a missing token, and is quoted so that it stays text.
-        {format(',', {"-"}), "id,x\nNA,1\n-,-\n", "id,x,predicted_y\n\"NA\",1,3\n,,\n"},
-        {format(';', {"NA"}), "id;x\n1,5;1\nz;NA\n", "id,x,predicted_y\n\"1,5\",1,3\nz,,\n"},
+        {format(',', {"-"}), "id,x\nNA,1\n-,-\n", "id,x,predicted_y\n\"NA\",1,3\nNA,NA,NA\n"},
+        {format(';', {"NA"}), "id;x\n1,5;1\nz;NA\n", "id,x,predicted_y\n\"1,5\",1,3\nz,NA,NA\n"},
         {format('\t', {"NA"}), "id\tx\n\"a\"\"b\"\t2\n", "id,x,predicted_y\n\"a\"\"b\",2,5\n"},
+        // Another token: a present text equal to it is quoted, so that it reads back as text.
+        {format(',', {"NA"}), "id,x\n.,1\nNA,2\nz,\n", "id,x,predicted_y\n\".\",1,3\n.,2,5\nz,.,.\n", "."},
+        // No token: missing values are empty fields.
+        {format(',', {"NA"}), "id,x\nNA,2\nz,\n", "id,x,predicted_y\n,2,5\nz,,\n", ""},
     };
     for (const auto& c : cases)
         for (const unsigned threads : {1u, 2u})
-            EXPECT_EQ(score(c.input, threads, c.format).output, c.output) << c.input << " on " << threads << " threads";
+            EXPECT_EQ(score(c.input, threads, c.format, splitrun::ScoreOutput{c.naOut}).output, c.output)
+                << c.input << " on " << threads << " threads";
 }
 
 TEST(ScoreStream, NumbersReadInThePipelineScoreAsTheTextReadsByItself)
@@ -86,7 +93,10 @@ TEST(ScoreStream, NumbersReadInThePipelineScoreAsTheTextReadsByItself)
     for (const std::string& text : texts) {
         input += text + "\n";
         expected += (text.find(',') != std::string::npos ? "\"" + text + "\"" : text) + ",";
-        if (const auto x = splitmodels::detail::parseNumber(text)) expected += splitmodels::detail::formatShortest(1 + 2 * *x);
+        if (const auto x = splitmodels::detail::parseNumber(text))
+            expected += splitmodels::detail::formatShortest(1 + 2 * *x);
+        else
+            expected += "NA";
         expected += "\n";
     }
     std::istringstream gotLines(score(input, 1, splitrun::CsvFormat{.delimiter = ';'}).output), expectedLines(expected);

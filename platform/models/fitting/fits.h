@@ -27,6 +27,10 @@ struct Coefficients {
   Eigen::VectorXd statistic;  // t (linear) or z (logistic)
   Eigen::VectorXd pValue;     // two-sided
   Eigen::Index rank = 0;      // columns not aliased
+  // Covariance of the estimates (R's vcov), columns × columns; NaN in the
+  // rows and columns of aliased columns, and everywhere when no residual
+  // degrees of freedom are left.
+  Eigen::MatrixXd covariance;
 };
 
 struct LinearFit {

@@ -39,6 +39,13 @@ void keepTerms(const Design& design, const detail::Coefficients& c, GroupModel& 
     if (std::isnan(out.estimate)) aliased.push_back(term.name);
     model.terms.push_back(std::move(out));
   }
+  const std::size_t count = design.terms.size();
+  model.covariance.assign(count * count, kMissing);
+  for (std::size_t a = 0; a < count; ++a)
+    for (std::size_t b = 0; b < count; ++b) {
+      const Eigen::Index i = design.terms[a].column, j = design.terms[b].column;
+      if (i >= 0 && j >= 0) model.covariance[a * count + b] = c.covariance(i, j);
+    }
   if (!aliased.empty()) {
     std::string text = "aliased: ";
     for (std::size_t i = 0; i < aliased.size(); ++i) text += (i ? ", " : "") + aliased[i];
@@ -70,7 +77,8 @@ void buildLinear(const GroupRecords& data, const ModelSpec& request, const Desig
   model.fPValue = fit.fPValue;
   model.fitted.assign(fit.fitted.begin(), fit.fitted.end());
   keepTerms(design, fit.coefficients, model);
-  model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, nullptr);
+  model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, nullptr,
+                                      &fit.coefficients.covariance, fit.sigma, fit.dfResidual);
   model.statXML = detail::writeGroupStatXml(data.fields(), request, design, model, nullptr);
   model.ok = true;
 }
@@ -101,7 +109,9 @@ void buildLogistic(const GroupRecords& data, const ModelSpec& request, const Des
     model.warnings.push_back("did not converge in " + std::to_string(fit.iterations) + " iterations");
   if (fit.boundary) model.warnings.push_back("fitted probabilities numerically 0 or 1 occurred");
   keepTerms(design, fit.coefficients, model);
-  model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, &classes);
+  model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, &classes,
+                                      &fit.coefficients.covariance,
+                                      std::numeric_limits<double>::quiet_NaN(), fit.dfResidual);
   model.statXML = detail::writeGroupStatXml(data.fields(), request, design, model, &classes);
   model.ok = true;
 }

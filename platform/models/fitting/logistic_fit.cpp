@@ -4,6 +4,7 @@
 #include <limits>
 #include <numeric>
 
+#include "covariance.h"
 #include "design.h"
 #include "distributions.h"
 #include "fits.h"
@@ -185,6 +186,7 @@ std::optional<std::string> fitLogistic(const Eigen::MatrixXd& x, const Eigen::Ve
   c.estimate = c.stdError = c.statistic = c.pValue = Eigen::VectorXd::Constant(p, kMissing);
   const Eigen::VectorXd unscaledVariance = qr.inverseGramDiagonal();
   const double dfResidual = static_cast<double>(n - qr.rank);
+  c.covariance = coefficientCovariance(qr, columnScale, dfResidual == 0 ? kMissing : 1.0);
   for (Eigen::Index k = 0; k < qr.rank; ++k) {
     const Eigen::Index j = qr.pivot[static_cast<std::size_t>(k)];
     c.estimate(j) = state.beta(j) * columnScale(j);

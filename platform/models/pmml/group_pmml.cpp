@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "covariance_pmml.h"
 #include "group_writers.h"
 #include "pmml_names.h"
 #include "value_text.h"
@@ -66,6 +67,9 @@ void writeMiningSchema(pugi::xml_node model, const std::vector<FieldDef>& fields
     pugi::xml_node input = schema.append_child("MiningField");
     setAttribute(input, "name", fields[coding.field].name);
     setAttribute(input, "usageType", "active");
+    // A category the group's fit never saw gets no prediction, as in the
+    // split model, rather than the reference category's.
+    if (!coding.continuous && coding.reference >= 0) setAttribute(input, "invalidValueTreatment", "returnInvalid");
   }
 }
 
@@ -101,6 +105,20 @@ void writeTable(pugi::xml_node model, const std::vector<FieldDef>& fields, const
       setAttribute(predictor, "value", coding->categories[c]);
       setAttribute(predictor, "coefficient", formatNumber(coefficient));
     }
+    // The reference category, and categories whose column was aliased,
+    // contribute 0 but are listed, so that the input's known categories are
+    // exactly the ones the fit has seen (see writeMiningSchema).
+    std::vector<std::size_t> zero;
+    if (coding->reference >= 0) zero.push_back(static_cast<std::size_t>(coding->reference));
+    Eigen::Index column = next - static_cast<Eigen::Index>(coding->dummies.size());
+    for (std::size_t c : coding->dummies)
+      if (std::isnan(beta(column++))) zero.push_back(c);
+    for (std::size_t c : zero) {
+      pugi::xml_node predictor = table.append_child("CategoricalPredictor");
+      setAttribute(predictor, "name", fields[coding->field].name);
+      setAttribute(predictor, "value", coding->categories[c]);
+      setAttribute(predictor, "coefficient", "0");
+    }
   }
   if (classes) {
     pugi::xml_node reference = model.append_child("RegressionTable");
@@ -112,7 +130,8 @@ void writeTable(pugi::xml_node model, const std::vector<FieldDef>& fields, const
 }  // namespace
 
 std::string writeGroupPmml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,
-                           const Eigen::VectorXd& beta, const TargetClasses* classes) {
+                           const Eigen::VectorXd& beta, const TargetClasses* classes,
+                           const Eigen::MatrixXd* covariance, double sigma, double dfResidual) {
   pugi::xml_document doc;
   pugi::xml_node root = startDocument(doc, "PMML");
   setAttribute(root, "xmlns", kPmmlNamespace);
@@ -128,6 +147,7 @@ std::string writeGroupPmml(const std::vector<FieldDef>& fields, const ModelSpec&
   setAttribute(model, "modelType", classes ? "logisticRegression" : "linearRegression");
   setAttribute(model, "targetFieldName", request.target);
   if (classes) setAttribute(model, "normalizationMethod", "logit");
+  if (covariance) writeCovarianceExtension(model, fields, design, *covariance, sigma, dfResidual);
   writeMiningSchema(model, fields, design);
   writeTable(model, fields, design, beta, classes);
   return serialize(doc);

@@ -10,6 +10,7 @@
 
 #include <Eigen/Dense>
 
+#include <limits>
 #include <string>
 
 #include "design.h"
@@ -27,9 +28,13 @@ struct TargetClasses {
 // PMML 4.4 document with a DataDictionary of the target and inputs and one
 // RegressionModel; `beta` holds one coefficient per design column (NaN for
 // an aliased column, which gets no predictor); `classes` is null for a
-// linear model.
+// linear model. With `covariance` (columns × columns), the model carries it
+// in its covariance extension (covariance_pmml.h), with `sigma` (NaN for a
+// logistic model) and `dfResidual`.
 std::string writeGroupPmml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,
-                           const Eigen::VectorXd& beta, const TargetClasses* classes);
+                           const Eigen::VectorXd& beta, const TargetClasses* classes,
+                           const Eigen::MatrixXd* covariance = nullptr,
+                           double sigma = std::numeric_limits<double>::quiet_NaN(), double dfResidual = 0.0);
 
 // StatXML document: build settings, the fields used and the fit summary.
 std::string writeGroupStatXml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,

@@ -1,6 +1,7 @@
 #include "splitmodels/scorer.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "scorer_model.h"
 #include "value_text.h"
@@ -13,6 +14,7 @@ struct SplitScorer::Impl {
   std::vector<std::size_t> numberColumns;  // header columns of real-number fields
   std::size_t headerSize = 0;
   bool bound = false;
+  bool standardErrors = false;
 };
 
 SplitScorer::SplitScorer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -57,6 +59,38 @@ ScoreResult SplitScorer::score(const std::vector<std::optional<std::string>>& ro
   return result;
 }
 
+namespace {
+
+// The linear predictor and its standard error, from the model's covariance.
+void standardError(const detail::Regression& regression, const detail::RegressionOutput& output,
+                   const std::vector<detail::Datum>& data, ScoreResult& result) {
+  if (!regression.covariance) return;
+  const std::optional<double> se = detail::linkStandardError(*regression.covariance, data);
+  if (!se) return;
+  result.linkStdError = *se;
+  result.dfResidual = regression.covariance->dfResidual;
+  result.sigma = regression.covariance->sigma;
+  result.parameters = static_cast<double>(regression.covariance->terms.size());
+  if (!regression.classification) {
+    result.link = output.value;
+    return;
+  }
+  // The first table's category: its probability is the inverse logit of
+  // the linear predictor.
+  const double p = output.probabilities[static_cast<std::size_t>(regression.labelIndex[0])];
+  result.link = std::log(p / (1.0 - p));
+}
+
+}  // namespace
+
+void SplitScorer::computeStandardErrors(bool on) { impl_->standardErrors = on; }
+
+bool SplitScorer::hasCovariance() const {
+  for (const detail::Segment& segment : impl_->model.segments)
+    if (!segment.model.covariance) return false;
+  return !impl_->model.segments.empty();
+}
+
 void SplitScorer::score(const std::vector<ScoreCell>& row, ScoreResult& result) const {
   const detail::ScoringModel& model = impl_->model;
   if (!impl_->bound) throw ScoreError("score called before bind");
@@ -67,6 +101,7 @@ void SplitScorer::score(const std::vector<ScoreCell>& row, ScoreResult& result) 
   result.predicted.clear();
   result.probabilities.clear();
   result.segmentId.clear();
+  result.link = result.linkStdError = result.dfResidual = result.sigma = result.parameters = std::nan("");
 
   bool anyInvalid = false;
   // Every field a predicate or predictor reads is required, so each is
@@ -97,6 +132,7 @@ void SplitScorer::score(const std::vector<ScoreCell>& row, ScoreResult& result) 
     return;
   }
   result.invalid = false;
+  if (impl_->standardErrors) standardError(segment.model, *output, data, result);
   if (!model.classification) {
     detail::appendShortest(result.predicted, output->value);
     return;

@@ -359,6 +359,10 @@ class Loader {
       if (name == "RegressionTable") model.tables.push_back(loadTable(child, model.classification));
     }
     if (model.tables.empty()) fail(describe(node) + ": RegressionTable element is missing");
+    for (const pugi::xml_node& child : node.children())
+      if (isElement(child) && localName(child) == "Extension" &&
+          std::strcmp(child.attribute("name").value(), "covariance") == 0)
+        model.covariance = loadCovariance(childByLocalName(child, "Covariance"));
     for (int field : returnInvalid) {
       std::unordered_set<std::string> known;
       for (const RegressionTable& table : model.tables)
@@ -371,6 +375,45 @@ class Loader {
       if (!known.empty()) model.knownLevels.emplace_back(field, std::move(known));
     }
     return model;
+  }
+
+  // The covariance extension split-run's group models carry: Term elements
+  // (no field: the intercept; a field: its number; a field and a value: that
+  // category) and one Row of numbers per term.
+  Covariance loadCovariance(const pugi::xml_node& node) {
+    if (!node) fail("Extension name=\"covariance\": Covariance element is missing");
+    Covariance covariance;
+    covariance.dfResidual = requireNumber(node, "dfResidual");
+    if (node.attribute("sigma")) covariance.sigma = requireNumber(node, "sigma");
+    std::size_t rows = 0;
+    for (const pugi::xml_node& child : node.children()) {
+      if (!isElement(child)) continue;
+      if (localName(child) == "Term") {
+        CovarianceTerm term;
+        if (child.attribute("field")) {
+          term.field = fieldOf(child, "field");
+          if (child.attribute("value")) {
+            term.categorical = true;
+            term.value = literal(child, term.field, child.attribute("value").value(), "value");
+          }
+        }
+        covariance.terms.push_back(std::move(term));
+      } else if (localName(child) == "Row") {
+        ++rows;
+        const std::string text = child.text().get();
+        for (std::size_t at = 0; at < text.size();) {
+          const std::size_t end = std::min(text.find(' ', at), text.size());
+          const std::optional<double> value = parseNumber(text.substr(at, end - at));
+          if (!value) fail(describe(child) + ": \"" + text.substr(at, end - at) + "\" is not a number");
+          covariance.matrix.push_back(*value);
+          at = end + 1;
+        }
+      }
+    }
+    const std::size_t count = covariance.terms.size();
+    if (rows != count || covariance.matrix.size() != count * count)
+      fail(describe(node) + ": the matrix is not one Row of " + std::to_string(count) + " numbers per Term");
+    return covariance;
   }
 
   RegressionTable loadTable(const pugi::xml_node& node, bool classification) {

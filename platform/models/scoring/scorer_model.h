@@ -154,6 +154,25 @@ struct RegressionTable {
 
 enum class Normalization { None, Softmax, Logit, Exp, Simplemax };
 
+// A model's coefficient covariance (its "covariance" extension): one term
+// per estimated coefficient, and the matrix over them.
+struct CovarianceTerm {
+  int field = -1;  // -1: the intercept
+  bool categorical = false;
+  Datum value;  // a categorical term's category
+};
+struct Covariance {
+  std::vector<CovarianceTerm> terms;
+  std::vector<double> matrix;  // terms × terms, row by row
+  double dfResidual = 0.0;
+  double sigma = std::nan("");  // residual standard error; linear models only
+};
+
+// The standard error of the linear predictor at `row`, √(x'Vx) with x the
+// terms' values (1 for the intercept, the input's number, 0 or 1 for a
+// category); nothing when a numeric term's input is missing.
+std::optional<double> linkStandardError(const Covariance& covariance, const std::vector<Datum>& row);
+
 struct Regression {
   bool classification = false;
   Normalization normalization = Normalization::None;
@@ -166,6 +185,7 @@ struct Regression {
   // predictors list. Any other present value of such an input is invalid
   // for this model.
   std::vector<std::pair<int, std::unordered_set<std::string>>> knownLevels;
+  std::optional<Covariance> covariance;  // when the model carries it
 };
 
 struct Segment {

@@ -41,6 +41,8 @@ void writeModel(WireWriter& out, const splitmodels::GroupModel& model)
                          model.accuracy, model.logLikelihood, model.auc})
         out.f64(value);
     out.i64(model.iterations);
+    out.u64(model.covariance.size());
+    for (double value : model.covariance) out.f64(value);
 }
 
 splitmodels::GroupModel readModel(WireReader& in)
@@ -61,6 +63,8 @@ splitmodels::GroupModel readModel(WireReader& in)
                           &model.aic, &model.accuracy, &model.logLikelihood, &model.auc})
         *value = in.f64();
     model.iterations = static_cast<int>(in.i64());
+    model.covariance.resize(in.count(8));
+    for (double& value : model.covariance) value = in.f64();
     return model;
 }
 

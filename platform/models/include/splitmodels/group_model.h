@@ -39,6 +39,9 @@ struct GroupModel {
   // of freedom, non-convergence, fitted probabilities of 0 or 1.
   std::vector<std::string> warnings;
   std::vector<Term> terms;  // intercept first, then the inputs' terms in order
+  // Covariance of the terms' estimates (R's vcov), terms × terms, row by
+  // row in `terms` order; NaN in the rows and columns of aliased terms.
+  std::vector<double> covariance;
   double dfResidual = 0.0;  // records used minus terms estimated
   // Linear regression summary, as R's summary of lm.
   double sigma = 0.0;  // residual standard error, sqrt(SSE / dfResidual)

@@ -52,6 +52,17 @@ struct ScoreResult {
   // The selected Segment's "id" (its 1-based position when it has none);
   // empty for a bare RegressionModel or when not selected.
   std::string segmentId;
+  // After computeStandardErrors(true), for a prediction of a model that
+  // carries its coefficient covariance: the linear predictor (the
+  // prediction of a linear model, the log-odds of the first table's
+  // category of a logistic one), its standard error, and the model's
+  // residual degrees of freedom, sigma (NaN for a logistic model) and
+  // number of estimated coefficients. NaN otherwise.
+  double link = 0.0;
+  double linkStdError = 0.0;
+  double dfResidual = 0.0;
+  double sigma = 0.0;
+  double parameters = 0.0;
 };
 
 // A loaded model: a MiningModel with a selectFirst Segmentation of
@@ -85,6 +96,13 @@ class SplitScorer {
   // The same for cells that view the caller's texts, reusing `result`'s
   // storage (the fast path for streaming). `result` is overwritten.
   void score(const std::vector<ScoreCell>& row, ScoreResult& result) const;
+
+  // Whether score() fills the standard-error fields of its result (off by
+  // default: they cost a product with the covariance per record). Call
+  // before scoring from several threads.
+  void computeStandardErrors(bool on);
+  // Whether every model of the document carries its coefficient covariance.
+  bool hasCovariance() const;
 
   const std::string& targetName() const;
   bool isClassification() const;

@@ -3,5 +3,6 @@
 
 #include "splitmodels/data.h"
 #include "splitmodels/group_model.h"
+#include "splitmodels/inference.h"
 #include "splitmodels/scorer.h"
 #include "splitmodels/split_model.h"

@@ -1,0 +1,149 @@
+// What is read off a fit besides its estimates: confidence intervals of the
+// coefficients and their covariance, compared with R on its mtcars data.
+//
+// Reference values computed with R 4.2 and pasted with %.17g:
+//   m <- lm(mpg ~ wt + hp + cyl, transform(mtcars, cyl = factor(cyl)))
+//   confint(m); confint(m, level = 0.9); vcov(m)
+//   g <- glm(am ~ wt + hp, binomial, mtcars)
+//   confint.default(g); vcov(g)
+//   vcov(lm(mpg ~ wt + wt2 + hp, transform(mtcars, wt2 = 2 * wt)))
+//   qt(c(0.975, 0.995, 0.6), c(1, 3.5, 200)); qnorm(c(0.975, 1 - 1e-10))
+#include <cmath>
+#include <limits>
+
+#include "model_test_support.h"
+
+namespace {
+
+using namespace modeltest;
+
+constexpr double kNA = std::numeric_limits<double>::quiet_NaN();
+
+struct Car {
+  double mpg;
+  int cyl;
+  double hp, wt;
+  int am;
+};
+
+const Car kMtcars[] = {
+    {21.0, 6, 110, 2.62, 1},   {21.0, 6, 110, 2.875, 1},  {22.8, 4, 93, 2.32, 1},   {21.4, 6, 110, 3.215, 0},
+    {18.7, 8, 175, 3.44, 0},   {18.1, 6, 105, 3.46, 0},   {14.3, 8, 245, 3.57, 0},  {24.4, 4, 62, 3.19, 0},
+    {22.8, 4, 95, 3.15, 0},    {19.2, 6, 123, 3.44, 0},   {17.8, 6, 123, 3.44, 0},  {16.4, 8, 180, 4.07, 0},
+    {17.3, 8, 180, 3.73, 0},   {15.2, 8, 180, 3.78, 0},   {10.4, 8, 205, 5.25, 0},  {10.4, 8, 215, 5.424, 0},
+    {14.7, 8, 230, 5.345, 0},  {32.4, 4, 66, 2.2, 1},     {30.4, 4, 52, 1.615, 1},  {33.9, 4, 65, 1.835, 1},
+    {21.5, 4, 97, 2.465, 0},   {15.5, 8, 150, 3.52, 0},   {15.2, 8, 150, 3.435, 0}, {13.3, 8, 245, 3.84, 0},
+    {19.2, 8, 175, 3.845, 0},  {27.3, 4, 66, 1.935, 1},   {26.0, 4, 91, 2.14, 1},   {30.4, 4, 113, 1.513, 1},
+    {15.8, 8, 264, 3.17, 1},   {19.7, 6, 175, 2.77, 1},   {15.0, 8, 335, 3.57, 1},  {21.4, 4, 109, 2.78, 1}};
+
+// mpg, wt, wt2 = 2 wt, hp, cyl (a factor) and am, in that field order.
+GroupData mtcars() {
+  GroupData data{{continuous("mpg"), continuous("wt"), continuous("wt2"), continuous("hp"),
+                  nominal("cyl", {"4", "6", "8"}, splitmodels::StorageInteger),
+                  nominal("am", {"0", "1"}, splitmodels::StorageInteger)},
+                 {}};
+  data.fields[5].measure = splitmodels::MeasureFlag;
+  for (const Car& car : kMtcars)
+    data.rows.push_back({number(car.mpg), number(car.wt), number(2 * car.wt), number(car.hp), number(car.cyl),
+                         number(car.am)});
+  return data;
+}
+
+void expectNear(double actual, double expected, const std::string& what) {
+  if (std::isnan(expected)) {
+    EXPECT_TRUE(std::isnan(actual)) << what << " = " << actual;
+    return;
+  }
+  EXPECT_NEAR(actual, expected, 1e-8 * std::fabs(expected)) << what;
+}
+
+TEST(StudentQuantile, MatchesR) {
+  const struct {
+    double p, df, expected;
+  } cases[] = {{0.975, 1, 12.706204736174694},
+               {0.995, 3.5, 5.0857022230912561},
+               {0.6, 200, 0.25368437919014764},
+               {0.025, 1, -12.706204736174707},
+               {0.975, std::numeric_limits<double>::infinity(), 1.9599639845400536},
+               {1 - 1e-10, std::numeric_limits<double>::infinity(), 6.3613408896974208}};
+  for (const auto& c : cases)
+    expectNear(splitmodels::studentQuantile(c.p, c.df), c.expected,
+               "qt(" + std::to_string(c.p) + ", " + std::to_string(c.df) + ")");
+  EXPECT_TRUE(std::isnan(splitmodels::studentQuantile(0.5, 0)));
+  EXPECT_TRUE(std::isnan(splitmodels::confidenceInterval(1, kNA, 10, 0.95).low));
+}
+
+struct IntervalCase {
+  const char* title;
+  ModelKind kind;
+  const char* target;
+  std::vector<std::string> inputs;
+  double level;
+  double df;  // of the interval's quantile: residual df, or infinite for Wald
+  std::vector<std::vector<double>> intervals;   // per term: low, high
+  std::vector<std::vector<double>> covariance;  // terms × terms
+};
+
+std::vector<IntervalCase> intervalCases() {
+  const std::vector<std::vector<double>> linearCovariance = {
+      {4.1657588498606888, -1.1712468349610097, -0.01146310340200898, 0.88695864313486916, 2.9165532149333289},
+      {-1.1712468349610097, 0.51782560227281715, -0.00014958628534029924, -0.42459727665921471, -0.86835312331691994},
+      {-0.01146310340200898, -0.00014958628534029924, 0.00014285498943279428, -0.0055397391991833808,
+       -0.017825973563615042},
+      {0.88695864313486916, -0.42459727665921471, -0.0055397391991833808, 1.9646780019825301, 1.9700894309566226},
+      {2.9165532149333289, -0.86835312331691994, -0.017825973563615042, 1.9700894309566226, 4.7109629831978301}};
+  const double inf = std::numeric_limits<double>::infinity();
+  return {
+      {"linear with a factor", ModelKind::Linear, "mpg", {"wt", "hp", "cyl"}, 0.95, 27,
+       {{31.658170099749743, 40.033820530625682},
+        {-4.6579033425487504, -1.7049047508104815},
+        {-0.047643689664266048, 0.0014040713553567265},
+        {-6.2350136000074006, -0.48303619186450275},
+        {-7.6393318796501521, 1.2675629896950995}},
+       linearCovariance},
+      {"linear at level 0.9", ModelKind::Linear, "mpg", {"wt", "hp", "cyl"}, 0.9, 27,
+       {{32.369551113355996, 39.322439517019433},
+        {-4.4070921191451848, -1.9557159742140473},
+        {-0.043477846517251229, -0.0027617717916581033},
+        {-5.7464727335260601, -0.97157705834584318},
+        {-6.8828299276487384, 0.51106103769368572}},
+       linearCovariance},
+      {"logistic (Wald)", ModelKind::Logistic, "am", {"wt", "hp"}, 0.95, inf,
+       {{4.277193002368934, 33.455404432039259},
+        {-14.097967884286209, -2.0689824806030463},
+        {0.0014972936304091175, 0.071013898534023984}},
+       {{55.406556595646904, -22.037057580823092, 0.077817887803329502},
+        {-22.037057580823092, 9.4167669494812518, -0.04183238803556439},
+        {0.077817887803329502, -0.04183238803556439, 0.00031450020570909575}}},
+      {"an aliased input has missing covariances", ModelKind::Linear, "mpg", {"wt", "wt2", "hp"}, 0.95, 29,
+       {},
+       {{2.5561215916621642, -0.73594514641847553, kNA, 0.0001484700526508522},
+        {-0.73594514641847553, 0.40035167490702928, kNA, -0.0037636900190961358},
+        {kNA, kNA, kNA, kNA},
+        {0.0001484700526508522, -0.0037636900190961358, kNA, 8.153565683024247e-05}}},
+  };
+}
+
+TEST(Inference, IntervalsAndCovarianceMatchR) {
+  const GroupData data = mtcars();
+  for (const IntervalCase& c : intervalCases()) {
+    SCOPED_TRACE(c.title);
+    const auto model = splitmodels::buildGroupModel(data, modelRequest(c.kind, c.target, c.inputs));
+    ASSERT_TRUE(model.ok) << model.reason;
+    const std::size_t count = model.terms.size();
+    ASSERT_EQ(model.covariance.size(), count * count);
+    for (std::size_t t = 0; t < c.intervals.size(); ++t) {
+      const splitmodels::Term& term = model.terms[t];
+      const auto interval = splitmodels::confidenceInterval(term.estimate, term.stdError, c.df, c.level);
+      expectNear(interval.low, c.intervals[t][0], term.name + " low");
+      expectNear(interval.high, c.intervals[t][1], term.name + " high");
+    }
+    ASSERT_EQ(c.covariance.size(), count);
+    for (std::size_t a = 0; a < count; ++a)
+      for (std::size_t b = 0; b < count; ++b)
+        expectNear(model.covariance[a * count + b], c.covariance[a][b],
+                   "vcov " + model.terms[a].name + ", " + model.terms[b].name);
+  }
+}
+
+}  // namespace
