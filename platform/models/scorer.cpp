@@ -13,6 +13,7 @@ struct SplitScorer::Impl {
   std::vector<std::size_t> numberColumns;  // header columns of real-number fields
   std::size_t headerSize = 0;
   bool bound = false;
+  bool linkScale = false;
 };
 
 SplitScorer::SplitScorer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -48,6 +49,8 @@ void SplitScorer::bind(const std::vector<std::string>& header) {
   impl_->headerSize = header.size();
   impl_->bound = true;
 }
+
+void SplitScorer::setLinkScale(bool link) { impl_->linkScale = link; }
 
 ScoreResult SplitScorer::score(const std::vector<std::optional<std::string>>& row) const {
   std::vector<ScoreCell> cells(row.size());
@@ -91,7 +94,7 @@ void SplitScorer::score(const std::vector<ScoreCell>& row, ScoreResult& result) 
   if (model.segmented) result.segmentId = segment.id;
   bool invalidInput = false;
   const std::optional<detail::RegressionOutput> output =
-      detail::evaluate(segment.model, data, model.labels.size(), invalidInput);
+      detail::evaluate(segment.model, data, model.labels.size(), invalidInput, impl_->linkScale && !model.classification);
   if (!output) {
     result.invalid = anyInvalid || invalidInput;
     return;

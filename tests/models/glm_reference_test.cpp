@@ -11,6 +11,7 @@
 // converged, iter, s$coefficients and predict(fit, type = "link" and
 // "response") of cars 1 and 20, printed with sprintf("%.17g").
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "model_test_support.h"
@@ -284,6 +285,39 @@ TEST(GlmReference, EveryFamilyAndLinkAgreesWithR) {
     expectClose(model.fitted[0], c.predictions.response1, 1e-10, "fitted mean of car 1");
     expectClose(model.fitted[19], c.predictions.response20, 1e-10, "fitted mean of car 20");
     EXPECT_VALID_PMML(model.pmml);
+  }
+}
+
+std::string cellText(const Cell& cell) {
+  if (!cell.text.empty()) return cell.text;
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.17g", cell.number);
+  return buffer;
+}
+
+// The group's PMML scores cars 1 and 20 as R's predict does, on both scales.
+TEST(GlmReference, PmmlPredictsAsR) {
+  const GroupData data = mtcars();
+  std::vector<std::string> header;
+  for (const FieldDef& field : data.fields) header.push_back(field.name);
+  for (const GlmCase& c : glmCases()) {
+    SCOPED_TRACE(c.title);
+    const splitmodels::GroupModel model = splitmodels::buildGroupModel(data, glmRequest(c));
+    ASSERT_TRUE(model.ok) << model.reason;
+    for (const bool link : {false, true}) {
+      splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmml(model.pmml);
+      scorer.bind(header);
+      scorer.setLinkScale(link);
+      for (const std::size_t car : {0u, 19u}) {
+        std::vector<std::optional<std::string>> row;
+        for (const Cell& cell : data.rows[car]) row.push_back(cellText(cell));
+        const splitmodels::ScoreResult result = scorer.score(row);
+        const RPredictions& r = c.predictions;
+        const double expected = car == 0 ? (link ? r.link1 : r.response1) : (link ? r.link20 : r.response20);
+        expectClose(std::stod(result.predicted), expected, 1e-10,
+                    std::string(link ? "link" : "response") + " of car " + std::to_string(car + 1));
+      }
+    }
   }
 }
 
