@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <splitmodels/group_model.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -219,8 +221,32 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
                     "(binary target with exactly two values) (e.g. --model logistic)")
         ->check(CLI::IsMember({"linear", "logistic"}))
         ->type_name("KIND");
+    cmd->add_option("--family", build.glm.family,
+                    "Fit R's glm of this family: gaussian, binomial, poisson, Gamma, "
+                    "inverse.gaussian, quasibinomial or quasipoisson (e.g. --family poisson)")
+        ->check(CLI::IsMember(splitmodels::glmFamilies()))
+        ->type_name("FAMILY");
+    cmd->add_option("--link", build.glm.link,
+                    "Link of the family, as R names it; default: the family's canonical link "
+                    "(e.g. --link log)")
+        ->type_name("LINK");
+    cmd->add_option("--weights", build.glm.weights,
+                    "Field of prior weights (0 leaves a record out of the fit) (e.g. --weights trials)")
+        ->type_name("FIELD");
+    cmd->add_option("--offset", build.glm.offset,
+                    "Field added to the linear predictor with coefficient 1 (e.g. --offset log_exposure)")
+        ->type_name("FIELD");
+    cmd->add_option("--epsilon", build.glm.epsilon,
+                    "Convergence tolerance of the iteration, as R's glm.control; default 1e-8 "
+                    "(e.g. --epsilon 1e-10)")
+        ->check(CLI::PositiveNumber)
+        ->type_name("X");
+    cmd->add_option("--maxit", build.glm.maxIterations,
+                    "Most iterations, as R's glm.control; default 25 (e.g. --maxit 50)")
+        ->check(CLI::Range(1, 100000))
+        ->type_name("N");
     cmd->add_option("--event", build.event,
-                    "Logistic only: the target value whose probability is modelled; default: "
+                    "Logistic and binomial only: the target value whose probability is modelled; default: "
                     "the second of the two values in sorted order (e.g. --event yes)")
         ->type_name("VALUE");
     cmd->add_option("--reference", referenceTexts,
@@ -256,6 +282,12 @@ void addScoreCommand(CLI::App& app, ScoreOptions& score, FormatText& format)
                     "it (e.g. --threads 4)")
         ->check(CLI::Range(1u, 1024u))
         ->type_name("N");
+    cmd->add_option_function<std::string>(
+           "--type", [&score](const std::string& type) { score.linkScale = type == "link"; },
+           "response (the default) or link: regression predictions on the scale of the "
+           "response or of the linear predictor, as R's predict(type =) (e.g. --type link)")
+        ->check(CLI::IsMember({"response", "link"}))
+        ->type_name("TYPE");
     addFormatOptions(*cmd, format);
 }
 
@@ -305,6 +337,32 @@ std::string usageMessage(const CLI::ParseError& e)
     return text;
 }
 
+// Any of the glm options makes the build a glm: of --family, else of the
+// family --model names (binomial for logistic, gaussian otherwise).
+void resolveGlm(const CLI::App& cmd, BuildOptions& build)
+{
+    bool glm = false;
+    for (const char* name : {"--family", "--link", "--weights", "--offset", "--epsilon", "--maxit"})
+        glm = glm || cmd.count(name) > 0;
+    if (glm) {
+        if (build.glm.family.empty())
+            build.glm.family = build.model == ModelChoice::Logistic ? "binomial" : "gaussian";
+        else if (cmd.count("--model") > 0)
+            throw CLI::ValidationError("--model", "give either --model or --family, not both");
+        build.model = ModelChoice::Glm;
+        const std::vector<std::string> links = splitmodels::glmLinks(build.glm.family);
+        if (!build.glm.link.empty() && std::find(links.begin(), links.end(), build.glm.link) == links.end()) {
+            std::string list;
+            for (const std::string& link : links) list += (list.empty() ? "" : ", ") + link;
+            throw CLI::ValidationError("--link " + build.glm.link,
+                                       "not a link of the " + build.glm.family + " family; use one of " + list);
+        }
+    }
+    const bool binomial = build.glm.family == "binomial" || build.glm.family == "quasibinomial";
+    if (build.event && build.model != ModelChoice::Logistic && !(build.model == ModelChoice::Glm && binomial))
+        throw CLI::ValidationError("--event", "only applies with --model logistic or a binomial family");
+}
+
 }  // namespace
 
 CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out,
@@ -334,8 +392,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
             checkNameList(build.splitFields, "--split");
             checkNameList(build.inputs, "--inputs");
             build.model = modelText == "logistic" ? ModelChoice::Logistic : ModelChoice::Linear;
-            if (build.event && build.model != ModelChoice::Logistic)
-                throw CLI::ValidationError("--event", "only applies with --model logistic");
+            resolveGlm(*app.get_subcommand("build"), build);
             for (const std::string& text : referenceTexts) {
                 const std::size_t equals = text.find('=');
                 if (equals == std::string::npos || equals == 0)

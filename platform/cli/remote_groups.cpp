@@ -41,6 +41,10 @@ void writeModel(WireWriter& out, const splitmodels::GroupModel& model)
                          model.accuracy, model.logLikelihood, model.auc})
         out.f64(value);
     out.i64(model.iterations);
+    out.text(model.family);
+    out.text(model.link);
+    out.f64(model.dispersion);
+    out.u8(model.converged ? 1 : 0);
 }
 
 splitmodels::GroupModel readModel(WireReader& in)
@@ -61,6 +65,10 @@ splitmodels::GroupModel readModel(WireReader& in)
                           &model.aic, &model.accuracy, &model.logLikelihood, &model.auc})
         *value = in.f64();
     model.iterations = static_cast<int>(in.i64());
+    model.family = in.text();
+    model.link = in.text();
+    model.dispersion = in.f64();
+    model.converged = in.u8() != 0;
     return model;
 }
 
@@ -69,7 +77,7 @@ splitmodels::GroupModel readModel(WireReader& in)
 std::string encodeRemoteSetup(const splitmodels::ModelSpec& request, const std::vector<std::string>& splitFields)
 {
     WireWriter out;
-    out.u8(request.kind == splitmodels::ModelKind::Logistic ? 1 : 0);
+    out.u8(static_cast<unsigned char>(request.kind));
     out.text(request.target);
     writeTexts(out, request.inputs);
     out.text(request.event);
@@ -79,6 +87,10 @@ std::string encodeRemoteSetup(const splitmodels::ModelSpec& request, const std::
         out.text(level);
     }
     writeTexts(out, splitFields);
+    for (const std::string* text : {&request.family, &request.link, &request.weights, &request.offset})
+        out.text(*text);
+    out.f64(request.epsilon);
+    out.i64(request.maxIterations);
     return out.take();
 }
 
@@ -86,7 +98,10 @@ refhost::WorkerFunction remoteWorkerFunction(const std::string& setup)
 {
     WireReader in(setup);
     splitmodels::ModelSpec request;
-    request.kind = in.u8() != 0 ? splitmodels::ModelKind::Logistic : splitmodels::ModelKind::Linear;
+    const unsigned kind = in.u8();
+    request.kind = kind == 1 ? splitmodels::ModelKind::Logistic
+                   : kind == 2 ? splitmodels::ModelKind::Glm
+                               : splitmodels::ModelKind::Linear;
     request.target = in.text();
     request.inputs = readTexts(in);
     request.event = in.text();
@@ -95,6 +110,9 @@ refhost::WorkerFunction remoteWorkerFunction(const std::string& setup)
         request.references[field] = in.text();
     }
     std::vector<std::string> splitFields = readTexts(in);
+    for (std::string* text : {&request.family, &request.link, &request.weights, &request.offset}) *text = in.text();
+    request.epsilon = in.f64();
+    request.maxIterations = static_cast<int>(in.i64());
     in.expectEnd();
 
     auto worker = std::make_shared<GroupWorker>(std::move(request));

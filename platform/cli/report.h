@@ -31,12 +31,12 @@ void printFields(std::ostream& out, const CsvTable& data);
 inline constexpr std::size_t kListedGroups = 40;
 
 // The group table (group size, records used and skipped, the fit's summary
-// or failure, warnings) and the line of counts. A logistic report first
-// names the event value modelled. Beyond kListedGroups groups the rest are
+// or failure, warnings) and the line of counts. A glm report first names
+// the family and link, a logistic or binomial one the event value modelled. Beyond kListedGroups groups the rest are
 // counted and the reader is pointed to groups.csv.
 void printGroups(std::ostream& out, const RunSummary& summary,
                  const std::vector<std::string>& splitFields, const std::vector<int>& splitStorages,
-                 ModelChoice model, const std::string& event);
+                 const BuildOptions& options, const std::string& event);
 
 // Messages of a component with code, type and catalogue text.
 void printMessages(std::ostream& out, const std::string& component,

@@ -22,9 +22,12 @@ std::string coefficientsTable(const RunSummary& summary, const std::vector<std::
 
 // The text of groups.csv: the split fields, model_id, status (ok or
 // failed), records, records_used, df_residual, r_squared, adj_r_squared,
-// sigma, f_statistic, f_p_value, deviance, null_deviance, aic and message
-// (the failure reason, or the model's warnings). Columns that do not apply
-// to the model kind are empty.
+// sigma, f_statistic, f_p_value, deviance, null_deviance, aic, family,
+// link, dispersion, df_null, iterations, converged and message (the failure
+// reason, or the model's warnings). Columns that do not apply to the model
+// kind are empty: `logistic` is set for every model fitted by iteration
+// (logistic and glm), which fill deviance to aic, iterations and converged
+// instead of the least-squares columns.
 std::string groupsTable(const RunSummary& summary, const std::vector<std::string>& splitFields,
                         const std::vector<int>& splitStorages, bool logistic);
 
