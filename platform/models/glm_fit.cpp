@@ -89,17 +89,21 @@ std::optional<std::string> fitGlm(const Eigen::MatrixXd& x, GlmResponse response
   Step step;
   for (fit.iterations = 1; fit.iterations <= settings.maxIterations; ++fit.iterations) {
     step.rows.clear();
-    std::vector<double> rootWeights;
+    std::vector<double> rootWeights, derivatives;
+    rootWeights.reserve(static_cast<std::size_t>(n));
+    derivatives.reserve(static_cast<std::size_t>(n));
     for (Eigen::Index i = 0; i < n; ++i) {
       const double w = response.weights[static_cast<std::size_t>(i)];
       if (w <= 0) continue;
       const double variance = familyVariance(family, it.mu(i));
       if (std::isnan(variance)) return std::string("NAs in V(mu)");
       if (variance == 0) return std::string("0s in V(mu)");
-      const double derivative = inverseLinkDerivative(link, it.eta(i));
+      // The log link's dμ/dη is μ itself (both held at machine epsilon).
+      const double derivative = link == LinkKind::Log ? it.mu(i) : inverseLinkDerivative(link, it.eta(i));
       if (std::isnan(derivative)) return std::string("NAs in d(mu)/d(eta)");
       if (derivative == 0) continue;
       step.rows.push_back(i);
+      derivatives.push_back(derivative);
       rootWeights.push_back(std::sqrt(w * derivative * derivative / variance));
     }
     if (step.rows.empty()) {
@@ -114,14 +118,17 @@ std::optional<std::string> fitGlm(const Eigen::MatrixXd& x, GlmResponse response
     for (Eigen::Index k = 0; k < good; ++k) {
       const Eigen::Index i = step.rows[static_cast<std::size_t>(k)];
       const double w = rootWeights[static_cast<std::size_t>(k)];
-      const double derivative = inverseLinkDerivative(link, it.eta(i));
+      const double derivative = derivatives[static_cast<std::size_t>(k)];
       const double y = response.y[static_cast<std::size_t>(i)];
       working(k) = ((it.eta(i) - (offset.size() > 0 ? offset(i) : 0.0)) + (y - it.mu(i)) / derivative) * w;
       step.weight(k) = w;
     }
-    for (Eigen::Index j = 0; j < p; ++j)
-      for (Eigen::Index k = 0; k < good; ++k)
-        weighted(k, j) = scaled(step.rows[static_cast<std::size_t>(k)], j) * step.weight(k);
+    if (good == n)  // every record informs the step: no rows to pick
+      weighted = step.weight.asDiagonal() * scaled;
+    else
+      for (Eigen::Index j = 0; j < p; ++j)
+        for (Eigen::Index k = 0; k < good; ++k)
+          weighted(k, j) = scaled(step.rows[static_cast<std::size_t>(k)], j) * step.weight(k);
     step.qr = factorisePivoted(std::move(weighted), aliasTolerance);
     const Eigen::VectorXd kept = step.qr.solve(step.qr.applyQt(working));
     if (!kept.allFinite()) {
