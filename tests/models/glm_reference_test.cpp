@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "glm_family.h"
 #include "model_test_support.h"
 
 namespace {
@@ -319,6 +320,74 @@ TEST(GlmReference, PmmlPredictsAsR) {
       }
     }
   }
+}
+
+// Warnings and failures as R's glm gives them:
+//   x <- 1:6; glm(c(0,0,0,1,1,1) ~ x, binomial)            # 25 iterations, converged
+//   glm(am ~ wt, binomial, mtcars, control = glm.control(maxit = 3))
+//   glm(c(0,0,1,2,5,9) ~ x, poisson("identity"))           # stops
+TEST(GlmReference, WarnsAndFailsAsR) {
+  GroupData steps{{continuous("x"), continuous("y"), continuous("count")}, {}};
+  const double counts[] = {0, 0, 1, 2, 5, 9};
+  for (int i = 1; i <= 6; ++i) steps.rows.push_back({number(i), number(i > 3 ? 1 : 0), number(counts[i - 1])});
+  const struct {
+    const char* title;
+    GroupData data;
+    const char* target;
+    const char* inputs;
+    const char* family;
+    const char* link;
+    int maxIterations;
+    const char* outcome;  // the failure reason, or the last warning
+    int iterations;
+    bool converged;
+  } cases[] = {
+      {"separated", steps, "y", "x", "binomial", "", 25, "glm.fit: fitted probabilities numerically 0 or 1 occurred", 25,
+       true},
+      {"too few iterations", mtcars(), "am", "wt", "binomial", "", 3, "glm.fit: algorithm did not converge", 3, false},
+      {"no valid first step", steps, "count", "x", "poisson", "identity", 25,
+       "no valid set of coefficients has been found: please supply starting values", 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    ModelSpec request = glmRequest({c.title, c.family, c.link, c.target, c.inputs, "", "", {}, {}, {}});
+    request.maxIterations = c.maxIterations;
+    const splitmodels::GroupModel model = splitmodels::buildGroupModel(c.data, request);
+    if (c.iterations == 0) {
+      EXPECT_FALSE(model.ok);
+      EXPECT_EQ(model.reason, c.outcome);
+      EXPECT_TRUE(model.pmml.empty());
+      continue;
+    }
+    ASSERT_TRUE(model.ok) << model.reason;
+    ASSERT_FALSE(model.warnings.empty());
+    EXPECT_EQ(model.warnings.back(), c.outcome);
+    EXPECT_EQ(model.iterations, c.iterations);
+    EXPECT_EQ(model.converged, c.converged);
+  }
+}
+
+// R's log densities behind the AIC, where the direct formulas lose
+// precision or overflow:
+//   dbinom(3, 1000, 0.01, log = TRUE); dbinom(999998, 1e6, 0.999999, log = TRUE)
+//   dbinom(0, 50, 0.02, log = TRUE); dpois(1000, 990.5, log = TRUE)
+//   dpois(0, 3.2, log = TRUE); dpois(7, 1e-300, log = TRUE)
+//   dgamma(2.5, 0.4, scale = 3, log = TRUE); dgamma(2.5, 40, scale = 0.05, log = TRUE)
+TEST(GlmReference, LogDensitiesAgreeWithR) {
+  using namespace splitmodels::detail;
+  const struct {
+    double actual, expected;
+  } cases[] = {
+      {logBinomialDensity(3, 1000, 0.01), -4.9071915391911105},
+      {logBinomialDensity(999998, 1e6, 0.999999), -1.6931466805176465},
+      {logBinomialDensity(0, 50, 0.02), -1.0101353658759724},
+      {logPoissonDensity(1000, 990.5), -4.4183123495577288},
+      {logPoissonDensity(0, 3.2), -3.2000000000000002},
+      {logPoissonDensity(7, 1e-300), -4843.9538566485617},
+      {logGammaDensity(2.5, 0.4, 3), -2.6192305056268541},
+      {logGammaDensity(2.5, 40, 0.05), -1.0671307753917723},
+  };
+  for (const auto& c : cases) EXPECT_NEAR(c.actual, c.expected, 1e-13 * std::fabs(c.expected));
 }
 
 }  // namespace
