@@ -86,6 +86,8 @@ struct GroupModel {
 //   "separation: ..."                 (logistic) complete or quasi-complete
 //                                     separation: the estimate diverges
 //   "no valid coefficients: ..."      (logistic) the deviance is never finite
+//   "unknown family: ..."             (glm) a family glmFamilies() lacks
+//   "link not available for the ..."  (glm) a link glmLinks(family) lacks
 //   "negative weights not allowed"    (glm) a prior weight below 0
 //   R's messages of glm.fit           (glm) a response outside the family's
 //                                     range, no valid start or step
