@@ -6,10 +6,13 @@
 # on it (wall time, CPU time and peak resident memory) and, when R's
 # data.table is installed, the peer that runs glm.fit by group. Prints the
 # figures, the ratio of the peer's time to split-run's, and how many groups
-# each fitted.
+# each fitted. With --family poisson the target is a count c drawn from a
+# Poisson model of x1..x5 (means about 0.3 to 10), fitted with
+# `--family poisson` and by the peer with glm.fit(family = poisson()).
 #
 #   scripts/bench-logistic.sh [--records N] [--groups N] [--threads N]
 #                             [--runs N] [--work DIR] [--build-dir DIR]
+#                             [--family binomial|poisson]
 #                             [--no-build] [--skip-peers]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,6 +26,7 @@ work=/tmp/split-bench-logistic
 build_dir="$root/build/default"
 build=1
 peers=1
+family=binomial
 while [ $# -gt 0 ]; do
   case "$1" in
     --records) records="$2"; shift 2 ;;
@@ -31,9 +35,10 @@ while [ $# -gt 0 ]; do
     --runs) runs="$2"; shift 2 ;;
     --work) work="$2"; shift 2 ;;
     --build-dir) build_dir="$(realpath -m "$2")"; shift 2 ;;
+    --family) family="$2"; shift 2 ;;
     --no-build) build=0; shift ;;
     --skip-peers) peers=0; shift ;;
-    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench-logistic.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -46,7 +51,19 @@ generator="$build_dir/bench/split_bench_data"
 mkdir -p "$work"
 
 data="$work/data-$records-$groups.csv"
-if [ ! -s "$data" ]; then
+if [ "$family" = poisson ]; then
+  data="$work/data-$records-$groups-poisson.csv"
+  if [ ! -s "$data" ]; then
+    "$generator" --records "$records" --groups "$groups" |
+      awk -F, 'BEGIN { srand(20261207); OFS = "," }
+        NR == 1 { print $0, "c"; next }
+        { eta = -1 + 0.1 * $3 + 0.2 * $4 - 0.5 * $5 + 0.005 * $6 + 0.5 * $7
+          limit = exp(-exp(eta)); k = 0; p = rand()
+          while (p > limit) { k++; p *= rand() }
+          print $0, k }' > "$data.tmp"
+    mv "$data.tmp" "$data"
+  fi
+elif [ ! -s "$data" ]; then
   "$generator" --records "$records" --groups "$groups" |
     awk -F, 'BEGIN { srand(20261206); OFS = "," }
       NR == 1 { print $0, "b"; next }
@@ -66,11 +83,17 @@ timed() {
 results="$work/results.txt"
 : > "$results"
 for run in $(seq "$runs"); do
-  timed "split-run" "$split_run" build --data "$data" --split grp,sub --target b \
-    --inputs x1,x2,x3,x4,x5 --model logistic --presorted --threads "$threads" \
-    --out "$work/out"
+  if [ "$family" = poisson ]; then
+    timed "split-run" "$split_run" build --data "$data" --split grp,sub --target c \
+      --inputs x1,x2,x3,x4,x5 --family poisson --presorted --threads "$threads" \
+      --out "$work/out"
+  else
+    timed "split-run" "$split_run" build --data "$data" --split grp,sub --target b \
+      --inputs x1,x2,x3,x4,x5 --model logistic --presorted --threads "$threads" \
+      --out "$work/out"
+  fi
   if [ "$peers" = 1 ] && Rscript -e 'library(data.table)' >/dev/null 2>&1; then
-    timed "datatable-glm" Rscript bench/peers/r_datatable_glm.R "$data" "$work/peer.csv"
+    timed "datatable-glm" Rscript bench/peers/r_datatable_glm.R "$data" "$work/peer.csv" "$family"
   fi
 done
 grep -h "groups, .* models, .* failed" "$work/split-run.log" || true
@@ -91,6 +114,6 @@ awk '
       printf "%-16s %10.2f %10.2f %12.1f\n", k, w[k], c[k], rss[k] / 1024
     }
     if ("datatable-glm" in n)
-      printf "\ndata.table glm.fit by group / split-run build: %.2f wall, %.2f cpu (target at least 5)\n",
+      printf "\ndata.table glm.fit by group / split-run build: %.2f wall, %.2f cpu (target at least 5 for binomial, 2 for poisson)\n",
              w["datatable-glm"] / w["split-run"], c["datatable-glm"] / c["split-run"]
   }' "$results"

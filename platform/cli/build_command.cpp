@@ -129,7 +129,16 @@ splitmodels::ModelSpec modelSpec(const BuildOptions& options, const ModelFields&
 {
     splitmodels::ModelSpec request;
     request.kind = options.model == ModelChoice::Logistic ? splitmodels::ModelKind::Logistic
-                                                       : splitmodels::ModelKind::Linear;
+                   : options.model == ModelChoice::Glm    ? splitmodels::ModelKind::Glm
+                                                          : splitmodels::ModelKind::Linear;
+    if (options.model == ModelChoice::Glm) {
+        request.family = options.glm.family;
+        request.link = options.glm.link;
+        request.weights = options.glm.weights;
+        request.offset = options.glm.offset;
+        request.epsilon = options.glm.epsilon;
+        request.maxIterations = options.glm.maxIterations;
+    }
     request.target = fields.target;
     request.inputs = fields.inputs;
     request.event = options.event.value_or("");
@@ -379,10 +388,10 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     std::vector<int> splitStorages;
     for (std::size_t column : fields.splitColumns)
         splitStorages.push_back(config.inputColumns()[column].storage);
-    const std::string event = options.model != ModelChoice::Logistic ? std::string()
+    const std::string event = fields.targetValues.empty() ? std::string()
                               : options.event ? *options.event
                                               : fields.targetValues.back();
-    printGroups(out, summary, fields.split, splitStorages, options.model, event);
+    printGroups(out, summary, fields.split, splitStorages, options, event);
     for (const std::string& note : summary.keyNotes) out << "Warning: " << note << "\n";
 
     // Everything is written into the staging directory and swapped into
@@ -393,7 +402,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     const bool noneFitted = summary.models == 0 && !summary.groups.empty() && summary.failures == summary.groups.size();
     writeContainerStore(output.staging() / kContainerStoreName,
                         {outputEntries(result.outputs, "StatXML"), outputEntries(result.outputs, "PMML")});
-    writeTables(summary, fields.split, splitStorages, options.model == ModelChoice::Logistic,
+    writeTables(summary, fields.split, splitStorages, options.model != ModelChoice::Linear,
                 output.staging(), options.confLevel);
     const fs::path splitModelPath = outDir / "split-model.pmml";
     if (summary.models > 0)

@@ -45,6 +45,15 @@ std::vector<std::string> distinctValues(const refhost::Table& table, std::size_t
 void checkTarget(const BuildOptions& options, const CsvTable& data, ModelFields& fields)
 {
     const refhost::Column& column = data.table.columns()[fields.targetColumn];
+    const std::string& family = options.glm.family;
+    const bool binomial = family == "binomial" || family == "quasibinomial";
+    if (options.model == ModelChoice::Glm && (!binomial || column.storage != 3)) {
+        if (column.storage == 3)
+            throw InputError("--target " + fields.target + ": the field holds text, but the " + family +
+                             " family needs a numeric target; choose a numeric field, or a binomial "
+                             "family for a two-valued target");
+        return;
+    }
     if (options.model == ModelChoice::Linear) {
         if (column.storage == 3)
             throw InputError("--target " + fields.target + ": the field holds text, but a linear "
@@ -70,6 +79,24 @@ void checkTarget(const BuildOptions& options, const CsvTable& data, ModelFields&
         throw InputError("--event " + *options.event + ": not a value of the target '" +
                          fields.target + "'; use " + fields.targetValues[0] + " or " +
                          fields.targetValues[1]);
+}
+
+// --weights and --offset name numeric fields that are neither split fields
+// nor the target.
+void checkGlmFields(const BuildOptions& options, const CsvTable& data, const ModelFields& fields)
+{
+    if (options.model != ModelChoice::Glm) return;
+    for (const auto& [option, name] : {std::pair<const char*, const std::string&>{"--weights", options.glm.weights},
+                                       std::pair<const char*, const std::string&>{"--offset", options.glm.offset}}) {
+        if (name.empty()) continue;
+        const std::size_t column = columnOf(data, name, option);
+        if (name == fields.target ||
+            std::find(fields.split.begin(), fields.split.end(), name) != fields.split.end())
+            throw InputError(std::string(option) + " " + name + ": the field is the target or a split field; "
+                             "name another numeric field");
+        if (data.table.columns()[column].storage == 3)
+            throw InputError(std::string(option) + " " + name + ": the field holds text; it must be numeric");
+    }
 }
 
 // Each --reference names an input and one of the values it holds.
@@ -103,7 +130,8 @@ ModelFields resolveModelFields(const BuildOptions& options, const CsvTable& data
 
     if (options.inputs.empty()) {
         for (const refhost::Column& column : data.table.columns())
-            if (!splitSet.count(column.name) && column.name != fields.target)
+            if (!splitSet.count(column.name) && column.name != fields.target &&
+                column.name != options.glm.weights && column.name != options.glm.offset)
                 fields.inputs.push_back(column.name);
     } else {
         for (const std::string& name : options.inputs) {
@@ -119,6 +147,7 @@ ModelFields resolveModelFields(const BuildOptions& options, const CsvTable& data
                          "field besides the split fields and the target");
     checkTarget(options, data, fields);
     checkReferences(options, data, fields);
+    checkGlmFields(options, data, fields);
     return fields;
 }
 

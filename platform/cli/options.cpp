@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <splitmodels/group_model.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -256,8 +258,32 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
                     "(binary target with exactly two values) (e.g. --model logistic)")
         ->check(CLI::IsMember({"linear", "logistic"}))
         ->type_name("KIND");
+    cmd->add_option("--family", build.glm.family,
+                    "Fit R's glm of this family: gaussian, binomial, poisson, Gamma, "
+                    "inverse.gaussian, quasibinomial or quasipoisson (e.g. --family poisson)")
+        ->check(CLI::IsMember(splitmodels::glmFamilies()))
+        ->type_name("FAMILY");
+    cmd->add_option("--link", build.glm.link,
+                    "Link of the family, as R names it; default: the family's canonical link "
+                    "(e.g. --link log)")
+        ->type_name("LINK");
+    cmd->add_option("--weights", build.glm.weights,
+                    "Field of prior weights (0 leaves a record out of the fit) (e.g. --weights trials)")
+        ->type_name("FIELD");
+    cmd->add_option("--offset", build.glm.offset,
+                    "Field added to the linear predictor with coefficient 1 (e.g. --offset log_exposure)")
+        ->type_name("FIELD");
+    cmd->add_option("--epsilon", build.glm.epsilon,
+                    "Convergence tolerance of the iteration, as R's glm.control; default 1e-8 "
+                    "(e.g. --epsilon 1e-10)")
+        ->check(CLI::PositiveNumber)
+        ->type_name("X");
+    cmd->add_option("--maxit", build.glm.maxIterations,
+                    "Most iterations, as R's glm.control; default 25 (e.g. --maxit 50)")
+        ->check(CLI::Range(1, 100000))
+        ->type_name("N");
     cmd->add_option("--event", build.event,
-                    "Logistic only: the target value whose probability is modelled; default: "
+                    "Logistic and binomial only: the target value whose probability is modelled; default: "
                     "the second of the two values in sorted order (e.g. --event yes)")
         ->type_name("VALUE");
     cmd->add_option("--reference", referenceTexts,
@@ -331,6 +357,12 @@ void addScoreCommand(CLI::App& app, ScoreOptions& score, FormatText& format)
     cmd->add_option("--level", score.level, "Level of --interval, between 0 and 1; default 0.95")
         ->check(CLI::Range(0.0, 1.0))
         ->type_name("P");
+    cmd->add_option_function<std::string>(
+           "--type", [&score](const std::string& type) { score.linkScale = type == "link"; },
+           "response (the default) or link: regression predictions on the scale of the "
+           "response or of the linear predictor, as R's predict(type =) (e.g. --type link)")
+        ->check(CLI::IsMember({"response", "link"}))
+        ->type_name("TYPE");
     addFormatOptions(*cmd, format);
 }
 
@@ -417,6 +449,32 @@ std::optional<std::string> repeatedOption(const CLI::ParseError& e, int argc, co
     return name + " is given " + std::to_string(count) + " times; give it once";
 }
 
+// Any of the glm options makes the build a glm: of --family, else of the
+// family --model names (binomial for logistic, gaussian otherwise).
+void resolveGlm(const CLI::App& cmd, BuildOptions& build)
+{
+    bool glm = false;
+    for (const char* name : {"--family", "--link", "--weights", "--offset", "--epsilon", "--maxit"})
+        glm = glm || cmd.count(name) > 0;
+    if (glm) {
+        if (build.glm.family.empty())
+            build.glm.family = build.model == ModelChoice::Logistic ? "binomial" : "gaussian";
+        else if (cmd.count("--model") > 0)
+            throw CLI::ValidationError("--model", "give either --model or --family, not both");
+        build.model = ModelChoice::Glm;
+        const std::vector<std::string> links = splitmodels::glmLinks(build.glm.family);
+        if (!build.glm.link.empty() && std::find(links.begin(), links.end(), build.glm.link) == links.end()) {
+            std::string list;
+            for (const std::string& link : links) list += (list.empty() ? "" : ", ") + link;
+            throw CLI::ValidationError("--link " + build.glm.link,
+                                       "not a link of the " + build.glm.family + " family; use one of " + list);
+        }
+    }
+    const bool binomial = build.glm.family == "binomial" || build.glm.family == "quasibinomial";
+    if (build.event && build.model != ModelChoice::Logistic && !(build.model == ModelChoice::Glm && binomial))
+        throw CLI::ValidationError("--event", "only applies with --model logistic or a binomial family");
+}
+
 }  // namespace
 
 CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out,
@@ -453,8 +511,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
                                                             "every field's storage; declare the fields "
                                                             "as string there");
             build.model = modelText == "logistic" ? ModelChoice::Logistic : ModelChoice::Linear;
-            if (build.event && build.model != ModelChoice::Logistic)
-                throw CLI::ValidationError("--event", "only applies with --model logistic");
+            resolveGlm(*app.get_subcommand("build"), build);
+            if (build.model == ModelChoice::Glm && !build.augmentFile.empty())
+                throw CLI::ValidationError("--augment", "applies to --model linear and --model logistic; "
+                                                       "a --family model has no diagnostics file yet");
             for (const std::string& text : referenceTexts) {
                 const std::size_t equals = text.find('=');
                 if (equals == std::string::npos || equals == 0)

@@ -13,7 +13,19 @@
 
 namespace splitrun {
 
-enum class ModelChoice { Linear, Logistic };
+// Linear and Logistic are the shorthands; Glm is any family and link of
+// R's glm (BuildOptions::glm).
+enum class ModelChoice { Linear, Logistic, Glm };
+
+// --family, --link, --weights, --offset, --epsilon and --maxit.
+struct GlmOptions {
+    std::string family;   // R's name: gaussian, binomial, poisson, Gamma, ...
+    std::string link;     // empty: the family's canonical link
+    std::string weights;  // field of the prior weights, or empty
+    std::string offset;   // field of the offset, or empty
+    double epsilon = 1e-8;
+    int maxIterations = 25;
+};
 // Where a build's groups are fitted: threads of this process, or the
 // processes of an MPI launch (rank 0 hosts the run).
 enum class EngineChoice { Threads, Mpi };
@@ -30,6 +42,7 @@ struct BuildOptions {
     std::string inputPmmlFile;
     std::string inputStatXmlFile;
     ModelChoice model = ModelChoice::Linear;
+    GlmOptions glm;                    // with ModelChoice::Glm
     std::optional<std::string> event;
     // --reference FIELD=LEVEL: the level a categorical input is coded
     // against, by field name.
@@ -73,6 +86,7 @@ struct ScoreOptions {
     // --interval: "none", "confidence" or "prediction", at --level.
     std::string interval = "none";
     double level = 0.95;
+    bool linkScale = false;  // --type link: regression predictions before the inverse link
 };
 
 struct ExportOptions {

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <map>
 
+#include <splitmodels/group_model.h>
+
 #include "value_parsing.h"
 #include "visible_text.h"
 
@@ -25,6 +27,16 @@ std::string fixed(double value, int digits)
     if (!std::isfinite(value)) return "NA";
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", digits, value);
+    return text;
+}
+
+// Five significant digits: glm figures range from 1e-4 (a dispersion) to
+// 1e6 (a deviance).
+std::string significant(double value)
+{
+    if (!std::isfinite(value)) return "NA";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.5g", value);
     return text;
 }
 
@@ -119,15 +131,22 @@ void printFields(std::ostream& out, const CsvTable& data)
 
 void printGroups(std::ostream& out, const RunSummary& summary,
                  const std::vector<std::string>& splitFields, const std::vector<int>& splitStorages,
-                 ModelChoice model, const std::string& event)
+                 const BuildOptions& options, const std::string& event)
 {
-    if (model == ModelChoice::Logistic && !event.empty())
+    const ModelChoice model = options.model;
+    if (model == ModelChoice::Glm)
+        out << "Family: " << options.glm.family << ", link: "
+            << (options.glm.link.empty() ? splitmodels::glmLinks(options.glm.family).front() : options.glm.link)
+            << "\n";
+    if (model != ModelChoice::Linear && !event.empty())
         out << "Event modelled: " << event << "\n";
     std::vector<std::string> head;
     for (const std::string& name : splitFields) head.push_back(visibleText(name));
     head.insert(head.end(), {"records", "used", "skipped", "model"});
     if (model == ModelChoice::Linear)
         head.insert(head.end(), {"R squared", "sigma"});
+    else if (model == ModelChoice::Glm)
+        head.insert(head.end(), {"deviance", "AIC", "dispersion", "iterations"});
     else
         head.insert(head.end(), {"accuracy", "AUC"});
     head.push_back("notes");
@@ -148,14 +167,21 @@ void printGroups(std::ostream& out, const RunSummary& summary,
         row.push_back(fit ? std::to_string(fit->records) : "?");
         row.push_back(fit ? std::to_string(fit->skippedRecords) : "?");
         if (!group.failure.empty()) {
-            row.insert(row.end(), {"-", "-", "-", "failed: " + visibleText(group.failure)});
+            row.insert(row.end(), {"-", "-", "-"});
+            if (model == ModelChoice::Glm) row.insert(row.end(), {"-", "-"});
+            row.push_back("failed: " + visibleText(group.failure));
         } else {
             row.push_back(group.modelId);
             if (!fit) {
-                row.insert(row.end(), {"?", "?", ""});
+                row.insert(row.end(), {"?", "?"});
+                if (model == ModelChoice::Glm) row.insert(row.end(), {"?", "?"});
+                row.push_back("");
             } else {
                 if (model == ModelChoice::Linear)
                     row.insert(row.end(), {fixed(fit->rSquared, 4), fixed(fit->sigma, 4)});
+                else if (model == ModelChoice::Glm)
+                    row.insert(row.end(), {significant(fit->deviance), significant(fit->aic), significant(fit->dispersion),
+                                           std::to_string(fit->iterations) + (fit->converged ? "" : " (not converged)")});
                 else
                     row.insert(row.end(), {fixed(fit->accuracy, 4), fixed(fit->auc, 4)});
                 std::string notes;

@@ -31,13 +31,14 @@ void printFields(std::ostream& out, const CsvTable& data);
 inline constexpr std::size_t kListedGroups = 40;
 
 // The group table (group size, records used and skipped, the fit's summary
-// or failure, warnings) and the line of counts. A logistic report first
-// names the event value modelled. Beyond kListedGroups groups the rest are
-// counted and the reader is pointed to groups.csv. Saturated fits (no
-// residual degrees of freedom) are counted in a warning.
+// or failure, warnings) and the line of counts. A glm report first names
+// the family and link, a logistic or binomial one the event value modelled.
+// Beyond kListedGroups groups the rest are counted and the reader is pointed
+// to groups.csv. Saturated fits (no residual degrees of freedom) are counted
+// in a warning.
 void printGroups(std::ostream& out, const RunSummary& summary,
                  const std::vector<std::string>& splitFields, const std::vector<int>& splitStorages,
-                 ModelChoice model, const std::string& event);
+                 const BuildOptions& options, const std::string& event);
 
 // Text inputs with a different value in every record, which saturate every
 // group they enter (one dummy column per record): names of those among

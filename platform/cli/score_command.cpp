@@ -96,6 +96,10 @@ splitmodels::SplitScorer loadScorer(const std::string& path)
 int runScore(const ScoreOptions& options, std::ostream& out, std::ostream& err)
 {
     splitmodels::SplitScorer scorer = loadScorer(options.modelFile);
+    if (options.linkScale && scorer.isClassification())
+        throw InputError("--type link: " + options.modelFile + " classifies, and its output is the "
+                         "classes' probabilities; --type link applies to regression models");
+    scorer.setLinkScale(options.linkScale);
 
     InputSource input(options.dataFile, "--data", options.format.latin1);
     CsvStream reader(input.stream(), options.dataFile == "-" ? "<stdin>" : options.dataFile, options.format);

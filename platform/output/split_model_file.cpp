@@ -34,7 +34,8 @@ void writeSplitModel(std::ostream& out, const RunSummary& summary, const refhost
         for (const splitmodels::FieldDef& def : defs) {
             const bool used = def.name == fields.target ||
                               std::find(fields.split.begin(), fields.split.end(), def.name) != fields.split.end() ||
-                              std::find(fields.inputs.begin(), fields.inputs.end(), def.name) != fields.inputs.end();
+                              std::find(fields.inputs.begin(), fields.inputs.end(), def.name) != fields.inputs.end() ||
+                              (!request.offset.empty() && def.name == request.offset);
             if (used) head.fields.push_back(def);
         }
         head.splitFields = fields.split;

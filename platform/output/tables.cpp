@@ -118,7 +118,8 @@ void writeGroupsTable(std::ostream& out, const RunSummary& summary, const std::v
 {
     out << headerCells(splitFields)
         << "model_id,status,records,records_used,df_residual,r_squared,adj_r_squared,sigma,"
-           "f_statistic,f_p_value,deviance,null_deviance,aic,saturated,message\n";
+           "f_statistic,f_p_value,deviance,null_deviance,aic,family,link,dispersion,df_null,iterations,"
+           "converged,saturated,message\n";
     std::string line;
     for (const GroupOutcome& group : summary.groups) {
         const splitmodels::GroupModel* fit = group.model;
@@ -135,6 +136,13 @@ void writeGroupsTable(std::ostream& out, const RunSummary& summary, const std::v
                     numberCell(fit->nullDeviance) + "," + numberCell(fit->aic) + ",";
         else
             line += ",,,,,,,,,";
+        if (ok)
+            line += fit->family + "," + fit->link + "," + numberCell(fit->dispersion) + "," +
+                    numberCell(fit->dfNull) + "," +
+                    (logistic ? std::to_string(fit->iterations) + "," + (fit->converged ? "true," : "false,")
+                              : std::string(",,"));
+        else
+            line += ",,,,,,";
         line += ok ? (saturated(*fit) ? "true," : "false,") : ",";
         const std::string message = ok ? joined(fit->warnings) : group.failure;
         line += (message.empty() ? "" : csvCell(message)) + "\n";

@@ -32,11 +32,14 @@ std::string covarianceTable(const RunSummary& summary, const std::vector<std::st
 
 // The text of groups.csv: the split fields, model_id, status (ok or
 // failed), records, records_used, df_residual, r_squared, adj_r_squared,
-// sigma, f_statistic, f_p_value, deviance, null_deviance, aic, saturated
-// (true when the fit has no residual degrees of freedom: as many estimated
-// parameters as records, so it reproduces them) and message (the failure
-// reason, or the model's warnings). Columns that do not apply to the model
-// kind, or to a failed group, are empty.
+// sigma, f_statistic, f_p_value, deviance, null_deviance, aic, family,
+// link, dispersion, df_null, iterations, converged, saturated (true when the
+// fit has no residual degrees of freedom: as many estimated parameters as
+// records, so it reproduces them) and message (the failure reason, or the
+// model's warnings). Columns that do not apply to the model kind, or to a
+// failed group, are empty: `logistic` is set for every model fitted by
+// iteration (logistic and glm), which fill deviance to aic, iterations and
+// converged instead of the least-squares columns.
 std::string groupsTable(const RunSummary& summary, const std::vector<std::string>& splitFields,
                         const std::vector<int>& splitStorages, bool logistic);
 

@@ -35,16 +35,32 @@ splitmodels::ModelSpec linearRequest(std::vector<std::string> inputs = {"price",
     return request;
 }
 
+// A glm with every setting the setup must carry: family, link, weights,
+// offset and the iteration's control.
+splitmodels::ModelSpec glmRequest() {
+    splitmodels::ModelSpec request = linearRequest({"channel"});
+    request.kind = splitmodels::ModelKind::Glm;
+    request.family = "Gamma";
+    request.link = "log";
+    request.weights = "price";
+    request.offset = "price";
+    request.epsilon = 1e-12;
+    request.maxIterations = 40;
+    return request;
+}
+
 bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 TEST(RemoteGroups, AdoptedGroupEqualsLocalFitBitForBitAndBrokenBytesAreRefused) {
+  for (const splitmodels::ModelSpec& request : {linearRequest(), glmRequest()}) {
+    SCOPED_TRACE(request.family);
     const std::vector<std::string> split{"region"};
-    GroupWorker local(linearRequest()), host(linearRequest());
+    GroupWorker local(request), host(request);
     local.keepSplitKeys(split);
     host.keepSplitKeys(split);
     const refhost::WorkerJob job = groupJob(6);
     const refhost::WorkerOutput expected = local(job);
-    const std::string setup = encodeRemoteSetup(linearRequest(), split);
+    const std::string setup = encodeRemoteSetup(request, split);
     // Encoded in the worker process, decoded in the host.
     refhost::WorkerOutput received = refhost::decodeOutput(
         refhost::encodeOutput(remoteWorkerFunction(setup)(refhost::decodeJob(refhost::encodeJob(job)))));
@@ -57,15 +73,19 @@ TEST(RemoteGroups, AdoptedGroupEqualsLocalFitBitForBitAndBrokenBytesAreRefused) 
     for (size_t i = 0; i < want->terms.size(); ++i)
         EXPECT_TRUE(got->terms[i].name == want->terms[i].name && sameBits(got->terms[i].pValue, want->terms[i].pValue) &&
                     sameBits(got->terms[i].estimate, want->terms[i].estimate)) << i;
-    for (auto field : {&GroupModel::sigma, &GroupModel::rSquared, &GroupModel::fStatistic, &GroupModel::aic})
+    for (auto field : {&GroupModel::sigma, &GroupModel::rSquared, &GroupModel::fStatistic, &GroupModel::aic,
+                       &GroupModel::dispersion})
         EXPECT_TRUE(sameBits(got->*field, want->*field));
     ASSERT_EQ(got->covariance.size(), want->terms.size() * want->terms.size());
     for (size_t i = 0; i < want->covariance.size(); ++i)
         EXPECT_TRUE(sameBits(got->covariance[i], want->covariance[i])) << "covariance " << i;
+    EXPECT_EQ(std::tie(got->family, got->link, got->iterations, got->converged),
+              std::tie(want->family, want->link, want->iterations, want->converged));
     const std::string kept = encodeKept(local.release(6));  // split keys and held levels too
     EXPECT_EQ(encodeKept(host.release(6)), kept);
     EXPECT_THROW(decodeKept(std::string_view(kept).substr(0, kept.size() - 1)), refhost::WireError);
     EXPECT_THROW(remoteWorkerFunction(setup.substr(0, setup.size() - 2)), refhost::WireError);
+  }
 }
 
 TEST(RemoteGroups, FailedGroupTravelsAsFailure) {

@@ -160,6 +160,16 @@ std::optional<std::string> buildDesign(const GroupRecords& data, const ModelSpec
   std::vector<unsigned char> usable(rowCount);
   for (std::size_t r = 0; r < rowCount; ++r)
     usable[r] = !design.target.missing[r] && (textTarget || std::isfinite(design.target.numbers[r]));
+  // The prior weights and the offset of a glm, read like continuous inputs.
+  std::vector<std::pair<const std::string*, FieldColumn>> extras;
+  for (const std::string* name : {&request.weights, &request.offset}) {
+    if (name->empty()) continue;
+    const auto found = byName.find(*name);
+    if (found == byName.end()) return "unknown field: " + *name;
+    extras.emplace_back(name, FieldColumn{});
+    data.readField(found->second, extras.back().second);
+    for (std::size_t r = 0; r < rowCount; ++r) usable[r] &= usableNumber(fields[found->second], extras.back().second, r);
+  }
   std::vector<std::vector<int>> held(inputCount);
   bool anyCategorical = false;
   for (std::size_t k = 0; k < inputCount; ++k) {
@@ -201,6 +211,11 @@ std::optional<std::string> buildDesign(const GroupRecords& data, const ModelSpec
     return "design too large: " + std::to_string(n) + " records by " + std::to_string(design.columnNames.size()) +
            " columns would take " + std::to_string(static_cast<long long>(bytes / (1024 * 1024))) +
            " MiB; a categorical input with this many levels needs fewer levels or more groups";
+  for (const auto& [name, values] : extras) {
+    Eigen::VectorXd& out = name == &request.weights ? design.weights : design.offset;
+    out.resize(n);
+    for (Eigen::Index i = 0; i < n; ++i) out(i) = values.numbers[design.rows[static_cast<std::size_t>(i)]];
+  }
   // Filled column by column: the matrix is column-major.
   design.x.resize(n, static_cast<Eigen::Index>(design.columnNames.size()));
   design.x.col(0).setOnes();

@@ -63,11 +63,15 @@ struct Design {
   std::size_t targetField = 0;
   FieldColumn target;                    // the target's values, every record
   std::size_t skipped = 0;  // records with a missing/unknown target or input
+  // Per design row: the prior weights and the offset, when the request
+  // names their fields (else empty).
+  Eigen::VectorXd weights;
+  Eigen::VectorXd offset;
 };
 
 // Builds the design for `request` over `data`. A record is left out (and
 // counted in `skipped`) when its target is missing or not a finite number,
-// an input is missing, or a categorical input holds none of its categories.
+// its weight or offset is missing or not a finite number, an input is missing, or a categorical input holds none of its categories.
 // Each categorical input is then dummy-coded against its reference
 // category. Returns a failure reason (unknown field, unknown reference
 // level, a design too large to hold) or nothing.

@@ -80,3 +80,45 @@ std::optional<std::string> fitLogistic(const Eigen::MatrixXd& x, const Eigen::Ve
 double areaUnderCurve(const Eigen::VectorXd& score, const Eigen::VectorXd& label);
 
 }  // namespace splitmodels::detail
+
+#include "glm_family.h"
+
+namespace splitmodels::detail {
+
+// What a generalised linear fit uses besides the design: family, link and
+// R's glm.control settings.
+struct GlmSettings {
+  FamilyKind family = FamilyKind::Gaussian;
+  LinkKind link = LinkKind::Identity;
+  double epsilon = 1e-8;  // relative change of the deviance that ends the iteration
+  int maxIterations = 25;
+};
+
+struct GlmFit {
+  Coefficients coefficients;  // t statistics where the dispersion is estimated, else z
+  Eigen::VectorXd mu;         // fitted mean per record
+  Eigen::VectorXd eta;        // linear predictor per record, offset included
+  int iterations = 0;
+  bool converged = false;
+  double deviance = 0.0;
+  double nullDeviance = 0.0;
+  double dfResidual = 0.0;  // records of positive weight minus the rank
+  double dfNull = 0.0;
+  double aic = 0.0;            // NaN for the quasi families
+  double dispersion = 1.0;     // NaN when estimated without residual degrees of freedom
+  double logLikelihood = 0.0;  // NaN for the quasi families
+  std::vector<std::string> warnings;  // R's glm.fit warnings, each once
+};
+
+// R's glm.fit: iteratively reweighted least squares of the response on x
+// (whose first column is the intercept) with the given offset (empty: none),
+// from the family's start values, with step halving when the deviance is
+// not finite or μ and η leave their valid range. `muStart`, when not empty,
+// replaces the family's start values. Returns the failure reason (a
+// response the family does not allow, no valid start, no correctable step)
+// or fills `fit`.
+std::optional<std::string> fitGlm(const Eigen::MatrixXd& x, GlmResponse response, const Eigen::VectorXd& offset,
+                                  const GlmSettings& settings, GlmFit& fit,
+                                  const std::vector<double>& muStart = {});
+
+}  // namespace splitmodels::detail

@@ -23,6 +23,10 @@ std::optional<std::string> checkRequest(const ModelSpec& request) {
   return std::nullopt;
 }
 
+}  // namespace
+
+namespace detail {
+
 // The terms in model order with their values; a term without a design
 // column, or whose column was aliased, keeps NaN everywhere.
 void keepTerms(const Design& design, const detail::Coefficients& c, GroupModel& model) {
@@ -55,6 +59,12 @@ void keepTerms(const Design& design, const detail::Coefficients& c, GroupModel& 
     model.warnings.push_back("no residual degrees of freedom: standard errors, statistics and p values are missing");
 }
 
+}  // namespace detail
+
+namespace {
+
+using detail::keepTerms;
+
 void buildLinear(const GroupRecords& data, const ModelSpec& request, const Design& design, GroupModel& model) {
   const FieldDef& target = data.fields()[design.targetField];
   if (target.storage == StorageString || !detail::isContinuous(target)) {
@@ -75,6 +85,10 @@ void buildLinear(const GroupRecords& data, const ModelSpec& request, const Desig
   model.adjustedRSquared = fit.adjustedRSquared;
   model.fStatistic = fit.fStatistic;
   model.fPValue = fit.fPValue;
+  model.family = "gaussian";
+  model.link = "identity";
+  model.dispersion = fit.sigma * fit.sigma;
+  model.dfNull = static_cast<double>(design.rows.size()) - 1.0;
   model.fitted.assign(fit.fitted.begin(), fit.fitted.end());
   keepTerms(design, fit.coefficients, model);
   model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, nullptr,
@@ -104,6 +118,10 @@ void buildLogistic(const GroupRecords& data, const ModelSpec& request, const Des
   model.accuracy = fit.accuracy;
   model.logLikelihood = fit.logLikelihood;
   model.auc = fit.auc;
+  model.family = "binomial";
+  model.link = "logit";
+  model.dispersion = 1.0;
+  model.converged = fit.converged;
   model.fitted.assign(fit.probability.begin(), fit.probability.end());
   if (!fit.converged)
     model.warnings.push_back("did not converge in " + std::to_string(fit.iterations) + " iterations");
@@ -134,6 +152,8 @@ GroupModel buildGroupModel(const GroupRecords& data, const ModelSpec& request) {
     model.skippedRecords = design.skipped;
     if (request.kind == ModelKind::Logistic)
       buildLogistic(data, request, design, model);
+    else if (request.kind == ModelKind::Glm)
+      detail::buildGlm(data, request, design, model);
     else
       buildLinear(data, request, design, model);
   } catch (const std::exception& error) {  // allocation failure and the like

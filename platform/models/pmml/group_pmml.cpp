@@ -9,8 +9,6 @@
 
 namespace splitmodels::detail {
 
-namespace {
-
 void writeHeader(pugi::xml_node root, const std::string& description) {
   pugi::xml_node header = root.append_child("Header");
   setAttribute(header, "description", description);
@@ -18,6 +16,8 @@ void writeHeader(pugi::xml_node root, const std::string& description) {
   setAttribute(application, "name", kApplicationName);
   setAttribute(application, "version", kApplicationVersion);
 }
+
+namespace {
 
 pugi::xml_node writeDataField(pugi::xml_node dictionary, const FieldDef& field, const std::string& optype,
                               const std::vector<std::string>& categories) {
@@ -43,7 +43,9 @@ std::vector<std::string> targetCategories(const FieldDef& target, const TargetCl
   return categories;
 }
 
-void writeDictionary(pugi::xml_node root, const std::vector<FieldDef>& fields, const Design& design, const TargetClasses* classes) {
+}  // namespace
+
+pugi::xml_node writeDictionary(pugi::xml_node root, const std::vector<FieldDef>& fields, const Design& design, const TargetClasses* classes) {
   pugi::xml_node dictionary = root.append_child("DataDictionary");
   setAttribute(dictionary, "numberOfFields", std::to_string(design.inputs.size() + 1));
   const FieldDef& target = fields[design.targetField];
@@ -56,9 +58,10 @@ void writeDictionary(pugi::xml_node root, const std::vector<FieldDef>& fields, c
     const FieldDef& field = fields[coding.field];
     writeDataField(dictionary, field, pmmlOptype(field), coding.categories);
   }
+  return dictionary;
 }
 
-void writeMiningSchema(pugi::xml_node model, const std::vector<FieldDef>& fields, const Design& design) {
+pugi::xml_node writeMiningSchema(pugi::xml_node model, const std::vector<FieldDef>& fields, const Design& design) {
   pugi::xml_node schema = model.append_child("MiningSchema");
   pugi::xml_node target = schema.append_child("MiningField");
   setAttribute(target, "name", fields[design.targetField].name);
@@ -71,7 +74,10 @@ void writeMiningSchema(pugi::xml_node model, const std::vector<FieldDef>& fields
     // split model, rather than the reference category's.
     if (!coding.continuous && coding.reference >= 0) setAttribute(input, "invalidValueTreatment", "returnInvalid");
   }
+  return schema;
 }
+
+namespace {
 
 // The fitted table: numeric predictors first, then the categorical ones, as
 // the schema orders them. A categorical input lists only its dummy columns:

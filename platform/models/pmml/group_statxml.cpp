@@ -12,11 +12,21 @@ namespace splitmodels::detail {
 
 namespace {
 
-void writeBuildSettings(pugi::xml_node root, const ModelSpec& request, const TargetClasses* classes) {
+void writeBuildSettings(pugi::xml_node root, const ModelSpec& request, const GroupModel& model,
+                        const TargetClasses* classes) {
   pugi::xml_node settings = root.append_child("BuildSettings");
-  setAttribute(settings, "modelKind", request.kind == ModelKind::Logistic ? "logistic" : "linear");
+  const bool glm = request.kind == ModelKind::Glm;
+  setAttribute(settings, "modelKind", glm ? "glm" : request.kind == ModelKind::Logistic ? "logistic" : "linear");
   setAttribute(settings, "target", request.target);
   if (classes) setAttribute(settings, "event", classes->event);
+  if (glm) {
+    setAttribute(settings, "family", model.family);
+    setAttribute(settings, "link", model.link);
+    if (!request.weights.empty()) setAttribute(settings, "weights", request.weights);
+    if (!request.offset.empty()) setAttribute(settings, "offset", request.offset);
+    setAttribute(settings, "epsilon", formatNumber(request.epsilon));
+    setAttribute(settings, "maxIterations", std::to_string(request.maxIterations));
+  }
   for (const std::string& input : request.inputs) setAttribute(settings.append_child("Input"), "name", input);
 }
 
@@ -73,13 +83,23 @@ void setNumber(pugi::xml_node node, const char* name, double value) {
 void writeSummary(pugi::xml_node root, const ModelSpec& request, const GroupModel& model, bool logistic) {
   pugi::xml_node pmmlModel = root.append_child("PMMLModel");
   setAttribute(pmmlModel, "modelID", request.modelId);
-  setAttribute(pmmlModel, "modelType", "RegressionModel");
+  const bool glm = request.kind == ModelKind::Glm;
+  setAttribute(pmmlModel, "modelType", glm ? "GeneralRegressionModel" : "RegressionModel");
   setAttribute(pmmlModel, "isActive", "true");
   pugi::xml_node summary = pmmlModel.append_child("PredictiveSummary");
   setAttribute(summary, "recordCount", std::to_string(model.records));
   setAttribute(summary, "skippedRecords", std::to_string(model.skippedRecords));
   setNumber(summary, "dfResidual", model.dfResidual);
-  if (logistic) {
+  if (glm) {
+    setNumber(summary, "deviance", model.deviance);
+    setNumber(summary, "nullDeviance", model.nullDeviance);
+    setNumber(summary, "dfNull", model.dfNull);
+    setNumber(summary, "aic", model.aic);
+    setNumber(summary, "dispersion", model.dispersion);
+    setAttribute(summary, "iterations", std::to_string(model.iterations));
+    setAttribute(summary, "converged", model.converged ? "true" : "false");
+    setNumber(summary, "logLikelihood", model.logLikelihood);
+  } else if (logistic) {
     setNumber(summary, "deviance", model.deviance);
     setNumber(summary, "nullDeviance", model.nullDeviance);
     setNumber(summary, "dfNull", model.dfNull);
@@ -123,7 +143,7 @@ std::string writeGroupStatXml(const std::vector<FieldDef>& fields, const ModelSp
   pugi::xml_node root = startDocument(doc, "StatXML");
   setAttribute(root, "xmlns", kStatXmlNamespace);
   setAttribute(root, "version", "1.0");
-  writeBuildSettings(root, request, classes);
+  writeBuildSettings(root, request, model, classes);
   writeDataModel(root, fields, request, design);
   writeSummary(root, request, model, classes != nullptr);
   return serialize(doc);

@@ -14,6 +14,8 @@
 #include <string>
 
 #include "design.h"
+#include "fits.h"
+#include "xml_out.h"
 #include "splitmodels/group_model.h"
 
 namespace splitmodels::detail {
@@ -45,5 +47,29 @@ std::string writeGroupStatXml(const std::vector<FieldDef>& fields, const ModelSp
 // (single class, more than two classes, event not found) or nothing.
 std::optional<std::string> binaryTarget(const FieldDef& target, const ModelSpec& request, const Design& design,
                                         TargetClasses& classes, Eigen::VectorXd& y);
+
+// Parts of a group's PMML shared by its model elements: the Header, the
+// DataDictionary of the target and inputs (`classes` set for a categorical
+// target) and the MiningSchema of the target and inputs.
+void writeHeader(pugi::xml_node root, const std::string& description);
+pugi::xml_node writeDictionary(pugi::xml_node root, const std::vector<FieldDef>& fields, const Design& design,
+                               const TargetClasses* classes);
+pugi::xml_node writeMiningSchema(pugi::xml_node model, const std::vector<FieldDef>& fields, const Design& design);
+
+// Fills `model` with the terms of a fit in design order, and the warnings
+// of aliased terms and of no residual degrees of freedom.
+void keepTerms(const Design& design, const Coefficients& c, GroupModel& model);
+
+// Fits a model of any glm family and link (ModelKind::Glm) and writes its
+// documents; failures leave `model.reason`.
+void buildGlm(const GroupRecords& data, const ModelSpec& request, const Design& design, GroupModel& model);
+
+// PMML 4.4 document with a DataDictionary of the target, inputs and offset
+// and one GeneralRegressionModel of the fit (`beta` per design column, NaN
+// for aliased ones); `classes` is set for a binomial fit of a two-valued
+// categorical target.
+std::string writeGeneralRegressionPmml(const std::vector<FieldDef>& fields, const ModelSpec& request,
+                                       const Design& design, const Eigen::VectorXd& beta,
+                                       const TargetClasses* classes);
 
 }  // namespace splitmodels::detail

@@ -121,6 +121,42 @@ void markKnownLevels(pugi::xml_node model, const SplitModelInput& input, const S
   }
 }
 
+// A GeneralRegressionModel's version of markKnownLevels: each held category
+// without a cell of its own gets one, on a parameter of its own with beta 0.
+void markKnownGeneralLevels(pugi::xml_node model, const SplitModelInput& input, const SplitSegment& group) {
+  pugi::xml_node parameters = model.child("ParameterList");
+  pugi::xml_node cells = model.child("PPMatrix");
+  pugi::xml_node betas = model.child("ParamMatrix");
+  const std::string category = betas.child("PCell").attribute("targetCategory").value();
+  int added = 0;
+  for (const auto& [name, held] : group.levels) {
+    const FieldDef& field = fieldNamed(input, name);
+    pugi::xml_node schema = model.child("MiningSchema");
+    for (pugi::xml_node mining = schema.child("MiningField"); mining; mining = mining.next_sibling("MiningField"))
+      if (name == mining.attribute("name").value()) setAttribute(mining, "invalidValueTreatment", "returnInvalid");
+    std::set<std::string> listed;
+    for (pugi::xml_node cell = cells.child("PPCell"); cell; cell = cell.next_sibling("PPCell"))
+      if (name == cell.attribute("predictorName").value()) listed.insert(cell.attribute("value").value());
+    for (const std::string& raw : held) {
+      const std::string value = detail::pmmlCategory(field, raw);
+      if (!listed.insert(value).second) continue;
+      const std::string parameter = "level" + std::to_string(++added);
+      pugi::xml_node node = parameters.append_child("Parameter");
+      setAttribute(node, "name", parameter);
+      setAttribute(node, "label", name + value);
+      pugi::xml_node cell = cells.append_child("PPCell");
+      setValue(cell, value);
+      setAttribute(cell, "predictorName", name);
+      setAttribute(cell, "parameterName", parameter);
+      pugi::xml_node beta = betas.append_child("PCell");
+      if (!category.empty()) setAttribute(beta, "targetCategory", category);
+      setAttribute(beta, "parameterName", parameter);
+      setAttribute(beta, "beta", "0");
+      setAttribute(beta, "df", "1");
+    }
+  }
+}
+
 // Copies the group's RegressionModel into the segment, keeping only the
 // mining fields the enclosing model declares.
 void copyGroupModel(pugi::xml_node segment, const SplitModelInput& input, const SplitSegment& group,
@@ -128,17 +164,22 @@ void copyGroupModel(pugi::xml_node segment, const SplitModelInput& input, const 
   pugi::xml_document doc;
   if (!doc.load_buffer(group.groupPmml.data(), group.groupPmml.size()))
     throw std::invalid_argument("PMML of segment " + segmentId + " does not parse");
-  pugi::xml_node model = detail::childByLocalName(doc.document_element(), "RegressionModel");
+  const char* element = "RegressionModel";
+  pugi::xml_node model = detail::childByLocalName(doc.document_element(), element);
+  if (!model) model = detail::childByLocalName(doc.document_element(), element = "GeneralRegressionModel");
   if (!model) throw std::invalid_argument("PMML of segment " + segmentId + " holds no RegressionModel");
   pugi::xml_node copy = segment.append_copy(model);
-  copy.set_name("RegressionModel");
+  copy.set_name(element);
   pugi::xml_node schema = copy.child("MiningSchema");
   for (pugi::xml_node field = schema.child("MiningField"); field;) {
     pugi::xml_node next = field.next_sibling("MiningField");
     if (!schemaFields.count(field.attribute("name").value())) schema.remove_child(field);
     field = next;
   }
-  markKnownLevels(copy, input, group);
+  if (copy.child("PPMatrix"))
+    markKnownGeneralLevels(copy, input, group);
+  else
+    markKnownLevels(copy, input, group);
 }
 
 void writeDictionary(pugi::xml_node root, const SplitModelInput& input, bool classification) {
@@ -175,21 +216,34 @@ std::set<std::string> writeMiningSchema(pugi::xml_node model, const SplitModelIn
   };
   for (const std::string& name : input.splitFields) add(name, "active");
   for (const std::string& name : input.request.inputs) add(name, "active");
+  if (input.request.kind == ModelKind::Glm && !input.request.offset.empty()) add(input.request.offset, "active");
   add(input.request.target, "target");
   return names;
+}
+
+// Whether the segments classify: logistic models, and binomial glms of a
+// categorical target.
+bool classifies(const SplitModelInput& input) {
+  const ModelSpec& request = input.request;
+  if (request.kind == ModelKind::Logistic) return true;
+  if (request.kind != ModelKind::Glm || (request.family != "binomial" && request.family != "quasibinomial")) return false;
+  const FieldDef& target = fieldNamed(input, request.target);
+  return target.storage == StorageString || !detail::isContinuous(target);
 }
 
 // Starts the document: everything up to the Segmentation element, which is
 // returned empty. Throws as buildSplitModelPmml does for the fields.
 pugi::xml_node startSplitModel(pugi::xml_document& doc, const SplitModelInput& input,
                                std::set<std::string>* schemaFields) {
-  const bool classification = input.request.kind == ModelKind::Logistic;
+  const bool classification = classifies(input);
   pugi::xml_node root = detail::startDocument(doc, "PMML");
   setAttribute(root, "xmlns", detail::kPmmlNamespace);
   setAttribute(root, "version", detail::kPmmlVersion);
   pugi::xml_node header = root.append_child("Header");
-  std::string description = std::string(classification ? "Logistic" : "Linear") + " regression of " +
-                            input.request.target + " per split group of";
+  const bool glm = input.request.kind == ModelKind::Glm;
+  std::string description = glm ? "Generalized linear model (" + input.request.family + " family) of " + input.request.target
+                                 : std::string(classification ? "Logistic" : "Linear") + " regression of " + input.request.target;
+  description += " per split group of";
   for (const std::string& name : input.splitFields) description += " " + name;
   setAttribute(header, "description", description);
   pugi::xml_node application = header.append_child("Application");

@@ -15,6 +15,7 @@ struct SplitScorer::Impl {
   std::size_t headerSize = 0;
   bool bound = false;
   bool standardErrors = false;
+  bool linkScale = false;
 };
 
 SplitScorer::SplitScorer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -50,6 +51,8 @@ void SplitScorer::bind(const std::vector<std::string>& header) {
   impl_->headerSize = header.size();
   impl_->bound = true;
 }
+
+void SplitScorer::setLinkScale(bool link) { impl_->linkScale = link; }
 
 ScoreResult SplitScorer::score(const std::vector<std::optional<std::string>>& row) const {
   std::vector<ScoreCell> cells(row.size());
@@ -126,7 +129,7 @@ void SplitScorer::score(const std::vector<ScoreCell>& row, ScoreResult& result) 
   if (model.segmented) result.segmentId = segment.id;
   bool invalidInput = false;
   const std::optional<detail::RegressionOutput> output =
-      detail::evaluate(segment.model, data, model.labels.size(), invalidInput);
+      detail::evaluate(segment.model, data, model.labels.size(), invalidInput, impl_->linkScale && !model.classification);
   if (!output) {
     result.invalid = anyInvalid || invalidInput;
     return;

@@ -141,7 +141,7 @@ Truth evaluate(const Predicate& predicate, const std::vector<Datum>& row) {
 }
 
 std::optional<RegressionOutput> evaluate(const Regression& model, const std::vector<Datum>& row,
-                                         std::size_t labelCount, bool& invalid) {
+                                         std::size_t labelCount, bool& invalid, bool linkScale) {
   for (const auto& [field, known] : model.knownLevels) {
     const Datum& datum = row[static_cast<std::size_t>(field)];
     if (datum.missing || datum.invalid) continue;
@@ -163,6 +163,19 @@ std::optional<RegressionOutput> evaluate(const Regression& model, const std::vec
       if (!sum) return std::nullopt;
       if (k == 0) value = *sum;
     }
+    if (model.generalized) {
+      if (model.offsetField >= 0) {
+        const Datum* offset = inputFor(model, row, model.offsetField, invalid);
+        if (!offset || !offset->numeric) return std::nullopt;
+        value += offset->number;
+      }
+      output.value = linkScale ? value : inverseLink(model.link, value);
+      return output;
+    }
+    if (linkScale) {
+      output.value = value;
+      return output;
+    }
     switch (model.normalization) {
       case Normalization::Logit:
       case Normalization::Softmax: output.value = sigmoid(value); break;
@@ -176,6 +189,14 @@ std::optional<RegressionOutput> evaluate(const Regression& model, const std::vec
     const std::optional<double> value = evaluateTable(model, table, row, invalid);
     if (!value) return std::nullopt;
     y.push_back(*value);
+  }
+  if (model.generalized) {
+    if (model.offsetField >= 0) {
+      const Datum* offset = inputFor(model, row, model.offsetField, invalid);
+      if (!offset || !offset->numeric) return std::nullopt;
+      y[0] += offset->number;
+    }
+    y[0] = inverseLink(model.link, y[0]);
   }
   const std::vector<double> p = normalize(model.normalization, y);
   output.probabilities.assign(labelCount, 0.0);

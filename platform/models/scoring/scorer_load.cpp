@@ -209,10 +209,11 @@ class Loader {
     const std::string kind = localName(modelNode);
     if (kind == "MiningModel")
       loadMining(modelNode);
-    else if (kind == "RegressionModel")
+    else if (kind == "RegressionModel" || kind == "GeneralRegressionModel")
       loadBare(modelNode);
     else
-      fail("PMML: model element " + kind + " is not supported (MiningModel or RegressionModel expected)");
+      fail("PMML: model element " + kind +
+           " is not supported (MiningModel, RegressionModel or GeneralRegressionModel expected)");
     finish();
   }
 
@@ -358,6 +359,7 @@ class Loader {
         fail(describe(node) + ": " + std::string(name) + " is not supported");
       if (name == "RegressionTable") model.tables.push_back(loadTable(child, model.classification));
     }
+    if (nameOf(node) == "GeneralRegressionModel") loadGeneralRegression(node, model);
     if (model.tables.empty()) fail(describe(node) + ": RegressionTable element is missing");
     for (const pugi::xml_node& child : node.children())
       if (isElement(child) && localName(child) == "Extension" &&
@@ -414,6 +416,101 @@ class Loader {
     if (rows != count || covariance.matrix.size() != count * count)
       fail(describe(node) + ": the matrix is not one Row of " + std::to_string(count) + " numbers per Term");
     return covariance;
+  }
+
+  // The link of a generalizedLinear model: PMML's names, R's inverse, 1/mu^2
+  // and sqrt links as powers, and the cauchit link from an Extension.
+  static LinkKind linkOf(const pugi::xml_node& node) {
+    for (const pugi::xml_node& child : node.children())
+      if (isElement(child) && nameOf(child) == "Extension" && std::strcmp(child.attribute("name").value(), "linkFunction") == 0 &&
+          std::strcmp(child.attribute("value").value(), "cauchit") == 0)
+        return LinkKind::Cauchit;
+    const std::string name = requireAttribute(node, "linkFunction");
+    if (name == "power") {
+      const double power = requireNumber(node, "linkParameter");
+      if (power == 1) return LinkKind::Identity;
+      if (power == -1) return LinkKind::Inverse;
+      if (power == -2) return LinkKind::InverseSquare;
+      if (power == 0.5) return LinkKind::Sqrt;
+      fail(describe(node) + ": linkParameter=\"" + std::string(node.attribute("linkParameter").value()) +
+           "\" is not supported");
+    }
+    if (const std::optional<LinkKind> link = linkFromName(name);
+        link && (name == "identity" || name == "log" || name == "logit" || name == "probit" || name == "cloglog"))
+      return *link;
+    fail(describe(node) + ": linkFunction=\"" + name + "\" is not supported");
+  }
+
+  // A GeneralRegressionModel as one table: the parameters without a cell
+  // make the intercept, a parameter with one cell of a factor is a
+  // categorical term, one with one cell of a covariate a numeric term whose
+  // exponent is the cell's value. A classification model gets a second
+  // table for its reference category, with intercept 0.
+  void loadGeneralRegression(const pugi::xml_node& node, Regression& model) {
+    const std::string type = requireAttribute(node, "modelType");
+    if (type != "generalizedLinear") fail(describe(node) + ": modelType=\"" + type + "\" is not supported");
+    model.generalized = true;
+    model.link = linkOf(node);
+    if (node.attribute("offsetVariable")) model.offsetField = fieldOf(node, "offsetVariable");
+    std::set<std::string> factors, covariates;
+    for (const char* list : {"FactorList", "CovariateList"})
+      for (const pugi::xml_node& predictor : contentChildren(childByLocalName(node, list)))
+        (list[0] == 'F' ? factors : covariates).insert(requireAttribute(predictor, "name"));
+    std::map<std::string, std::vector<pugi::xml_node>> cells;
+    for (const pugi::xml_node& cell : contentChildren(childByLocalName(node, "PPMatrix")))
+      cells[requireAttribute(cell, "parameterName")].push_back(cell);
+    RegressionTable table;
+    if (node.attribute("offsetValue")) table.intercept = requireNumber(node, "offsetValue");
+    for (const pugi::xml_node& pcell : contentChildren(childByLocalName(node, "ParamMatrix"))) {
+      if (model.classification && table.category.empty()) table.category = requireAttribute(pcell, "targetCategory");
+      const double beta = requireNumber(pcell, "beta");
+      const auto found = cells.find(requireAttribute(pcell, "parameterName"));
+      if (found == cells.end()) {
+        table.intercept += beta;
+        continue;
+      }
+      if (found->second.size() != 1)
+        fail(describe(pcell) + ": a parameter of several predictors is not supported");
+      const pugi::xml_node cell = found->second.front();
+      const std::string predictor = requireAttribute(cell, "predictorName");
+      const int field = fieldOf(cell, "predictorName");
+      if (factors.count(predictor)) {
+        table.categorical.push_back({field, literal(cell, field, requireAttribute(cell, "value"), "value"), beta});
+      } else if (covariates.count(predictor)) {
+        const double exponent = requireNumber(cell, "value");
+        if (exponent != std::floor(exponent) || std::fabs(exponent) > 64)
+          fail(describe(cell) + ": value=\"" + std::string(cell.attribute("value").value()) + "\" is not supported");
+        table.numeric.push_back({field, static_cast<int>(exponent), beta});
+      } else {
+        fail(describe(cell) + ": predictor \"" + predictor + "\" is in neither FactorList nor CovariateList");
+      }
+    }
+    // A factor's categories the fit saw but that have no parameter (its
+    // reference, aliased ones) contribute 0; listing them tells the known
+    // categories from the unseen ones.
+    for (const pugi::xml_node& predictor : contentChildren(childByLocalName(node, "FactorList"))) {
+      const pugi::xml_node categories = childByLocalName(predictor, "Categories");
+      if (!categories) continue;
+      const int field = fieldOf(predictor, "name");
+      for (const pugi::xml_node& category : contentChildren(categories)) {
+        auto value = literal(category, field, requireAttribute(category, "value"), "value");
+        std::string key;
+        appendIndexKey(value, key);
+        const bool listed = std::any_of(table.categorical.begin(), table.categorical.end(),
+                                        [&](const CategoricalTerm& term) {
+                                          std::string other;
+                                          appendIndexKey(term.value, other);
+                                          return term.field == field && other == key;
+                                        });
+        if (!listed) table.categorical.push_back({field, std::move(value), 0.0});
+      }
+    }
+    model.tables.push_back(std::move(table));
+    if (model.classification) {
+      RegressionTable reference;
+      reference.category = requireAttribute(node, "targetReferenceCategory");
+      model.tables.push_back(std::move(reference));
+    }
   }
 
   RegressionTable loadTable(const pugi::xml_node& node, bool classification) {
@@ -532,8 +629,9 @@ class Loader {
     const std::string where = "Segment id=\"" + segment.id + "\"";
     if (children.size() < 2) fail(where + ": needs a predicate and a model");
     segment.predicate = loadPredicate(children[0]);
-    if (nameOf(children[1]) != "RegressionModel")
-      fail(where + ": model element " + localName(children[1]) + " is not supported (RegressionModel expected)");
+    if (nameOf(children[1]) != "RegressionModel" && nameOf(children[1]) != "GeneralRegressionModel")
+      fail(where + ": model element " + localName(children[1]) +
+           " is not supported (RegressionModel or GeneralRegressionModel expected)");
     std::string target;
     segment.model = loadRegression(children[1], target);
     if (segment.model.classification != model_.classification)

@@ -19,6 +19,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "glm_family.h"
+
 namespace pugi {
 class xml_node;
 }
@@ -186,6 +188,14 @@ struct Regression {
   // for this model.
   std::vector<std::pair<int, std::unordered_set<std::string>>> knownLevels;
   std::optional<Covariance> covariance;  // when the model carries it
+  // A GeneralRegressionModel of type generalizedLinear: its first table is
+  // the linear predictor, to which the offset field's value is added (-1:
+  // none), and the link's inverse gives the prediction (for classification
+  // the first table's category's probability; the second table, of the
+  // reference category, takes the rest).
+  bool generalized = false;
+  LinkKind link = LinkKind::Identity;
+  int offsetField = -1;
 };
 
 struct Segment {
@@ -254,8 +264,10 @@ struct RegressionOutput {
 };
 // Sets `invalid` when the row holds an invalid value in a field the model
 // reads (no prediction then, as PMML's returnInvalid treatment).
+// With `linkScale` a regression model gives its linear predictor (offset
+// included), before the inverse link or normalisation.
 std::optional<RegressionOutput> evaluate(const Regression& model, const std::vector<Datum>& row,
-                                         std::size_t labelCount, bool& invalid);
+                                         std::size_t labelCount, bool& invalid, bool linkScale = false);
 
 // Predicates nested deeper than this are refused when the document is read,
 // so that evaluating them (recursively) stays within a small stack.

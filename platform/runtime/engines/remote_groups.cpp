@@ -43,6 +43,10 @@ void writeModel(WireWriter& out, const splitmodels::GroupModel& model)
     out.i64(model.iterations);
     out.u64(model.covariance.size());
     for (double value : model.covariance) out.f64(value);
+    out.text(model.family);
+    out.text(model.link);
+    out.f64(model.dispersion);
+    out.u8(model.converged ? 1 : 0);
 }
 
 splitmodels::GroupModel readModel(WireReader& in)
@@ -65,6 +69,10 @@ splitmodels::GroupModel readModel(WireReader& in)
     model.iterations = static_cast<int>(in.i64());
     model.covariance.resize(in.count(8));
     for (double& value : model.covariance) value = in.f64();
+    model.family = in.text();
+    model.link = in.text();
+    model.dispersion = in.f64();
+    model.converged = in.u8() != 0;
     return model;
 }
 
@@ -74,7 +82,7 @@ std::string encodeRemoteSetup(const splitmodels::ModelSpec& request, const std::
                               bool skipNonFinite)
 {
     WireWriter out;
-    out.u8(request.kind == splitmodels::ModelKind::Logistic ? 1 : 0);
+    out.u8(static_cast<unsigned char>(request.kind));
     out.text(request.target);
     writeTexts(out, request.inputs);
     out.text(request.event);
@@ -85,6 +93,10 @@ std::string encodeRemoteSetup(const splitmodels::ModelSpec& request, const std::
     }
     writeTexts(out, splitFields);
     out.u8(skipNonFinite ? 1 : 0);
+    for (const std::string* text : {&request.family, &request.link, &request.weights, &request.offset})
+        out.text(*text);
+    out.f64(request.epsilon);
+    out.i64(request.maxIterations);
     return out.take();
 }
 
@@ -92,7 +104,10 @@ refhost::WorkerFunction remoteWorkerFunction(const std::string& setup)
 {
     WireReader in(setup);
     splitmodels::ModelSpec request;
-    request.kind = in.u8() != 0 ? splitmodels::ModelKind::Logistic : splitmodels::ModelKind::Linear;
+    const unsigned kind = in.u8();
+    request.kind = kind == 1 ? splitmodels::ModelKind::Logistic
+                   : kind == 2 ? splitmodels::ModelKind::Glm
+                               : splitmodels::ModelKind::Linear;
     request.target = in.text();
     request.inputs = readTexts(in);
     request.event = in.text();
@@ -102,6 +117,9 @@ refhost::WorkerFunction remoteWorkerFunction(const std::string& setup)
     }
     std::vector<std::string> splitFields = readTexts(in);
     const bool skipNonFinite = in.u8() != 0;
+    for (std::string* text : {&request.family, &request.link, &request.weights, &request.offset}) *text = in.text();
+    request.epsilon = in.f64();
+    request.maxIterations = static_cast<int>(in.i64());
     in.expectEnd();
 
     auto worker = std::make_shared<GroupWorker>(std::move(request));

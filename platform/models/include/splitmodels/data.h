@@ -81,7 +81,9 @@ public:
   virtual void readField(std::size_t field, FieldColumn& out) const = 0;
 };
 
-enum class ModelKind { Linear, Logistic };
+// Linear and Logistic are least squares and binary logistic regression;
+// Glm is any family and link of R's glm (ModelSpec::family, ::link).
+enum class ModelKind { Linear, Logistic, Glm };
 
 // What to build for each group.
 struct ModelSpec {
@@ -96,6 +98,15 @@ struct ModelSpec {
   // category; a level the input does not have fails the build.
   std::map<std::string, std::string> references;
   std::string modelId;              // written as the model's name and ID
+  // Glm only: the family and link by R's names ("poisson", "log"; an empty
+  // link is the family's canonical one), the fields of the prior weights and
+  // of the offset (empty: none), and R's glm.control settings.
+  std::string family = "gaussian";
+  std::string link;
+  std::string weights;
+  std::string offset;
+  double epsilon = 1e-8;
+  int maxIterations = 25;
   // The whole input data model document; the group StatXML copies the target's
   // and inputs' Field elements from it. May be empty (then the copies are
   // made from the FieldDefs).

@@ -58,8 +58,17 @@ struct GroupModel {
   double accuracy = 0.0;       // share of records classified right at p = 0.5
   double logLikelihood = 0.0;  // at the fitted coefficients
   double auc = 0.0;            // area under the ROC curve (ties count 1/2)
-  // Per record used in the fit, in record order: the fitted value (linear)
-  // or the fitted probability of the event (logistic).
+  // Family and link by R's names (a linear model is gaussian with the
+  // identity link, a logistic one binomial with the logit link), the
+  // dispersion (the residual variance of a linear model, 1 where R fixes
+  // it, else Pearson's χ² over dfResidual) and whether the iteration met
+  // its convergence criterion (always true for a linear model).
+  std::string family;
+  std::string link;
+  double dispersion = 0.0;
+  bool converged = true;
+  // Per record used in the fit, in record order: the fitted value (linear),
+  // the fitted probability of the event (logistic) or the fitted mean (glm).
   std::vector<double> fitted;
 };
 
@@ -80,9 +89,19 @@ struct GroupModel {
 //   "separation: ..."                 (logistic) complete or quasi-complete
 //                                     separation: the estimate diverges
 //   "no valid coefficients: ..."      (logistic) the deviance is never finite
+//   "unknown family: ..."             (glm) a family glmFamilies() lacks
+//   "link not available for the ..."  (glm) a link glmLinks(family) lacks
+//   "negative weights not allowed"    (glm) a prior weight below 0
+//   R's messages of glm.fit           (glm) a response outside the family's
+//                                     range, no valid start or step
 GroupModel buildGroupModel(const GroupRecords& records, const ModelSpec& request);
 // The same for records held as rows of cells; a row whose number of cells
 // differs from the number of fields fails the build ("row N has ...").
 GroupModel buildGroupModel(const GroupData& data, const ModelSpec& request);
+
+// The families a Glm request may name, and the links each allows (R's
+// canonical link first), by R's names.
+std::vector<std::string> glmFamilies();
+std::vector<std::string> glmLinks(const std::string& family);
 
 }  // namespace splitmodels

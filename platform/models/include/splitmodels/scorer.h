@@ -87,6 +87,12 @@ class SplitScorer {
   // Throws ScoreError naming the first needed field that has no column.
   void bind(const std::vector<std::string>& header);
 
+  // Predictions of a regression model on the link scale (R's
+  // predict(type = "link")): the linear predictor with its offset, before
+  // the inverse link or normalisation. The default is the response scale.
+  // Classification models ignore it. Call before scoring.
+  void setLinkScale(bool link);
+
   // Scores one row of the bound header. std::nullopt is a missing value;
   // other texts are converted by the field's DataDictionary dataType, and a
   // text that does not convert (for instance an empty text for a number)

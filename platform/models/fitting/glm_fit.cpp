@@ -1,0 +1,238 @@
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <limits>
+
+#include "covariance.h"
+#include "design.h"
+#include "distributions.h"
+#include "fits.h"
+#include "pivoted_qr.h"
+
+namespace splitmodels::detail {
+
+namespace {
+
+constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
+// A fitted mean within this of 0 (or 1) is "numerically 0 (or 1)".
+constexpr double kBoundary = 10.0 * DBL_EPSILON;
+
+void addWarning(std::vector<std::string>& warnings, const std::string& text) {
+  if (std::find(warnings.begin(), warnings.end(), text) == warnings.end()) warnings.push_back(text);
+}
+
+// The iteration's data and state, all per record of the design.
+struct Iteration {
+  const Eigen::MatrixXd& x;
+  const GlmResponse& response;
+  const Eigen::VectorXd& offset;
+  const GlmSettings& settings;
+  Eigen::VectorXd beta;  // 0 for aliased columns
+  Eigen::VectorXd eta;
+  Eigen::VectorXd mu;
+  double deviance = 0.0;
+
+  double devianceAt(const Eigen::VectorXd& means) const {
+    double sum = 0.0;
+    for (Eigen::Index i = 0; i < means.size(); ++i) {
+      const auto k = static_cast<std::size_t>(i);
+      sum += devianceResidual(settings.family, response.y[k], means(i), response.weights[k]);
+    }
+    return sum;
+  }
+
+  void evaluate() {
+    eta = x * beta;
+    if (offset.size() > 0) eta += offset;
+    mu = eta.unaryExpr([link = settings.link](double t) { return inverseLink(link, t); });
+    deviance = devianceAt(mu);
+  }
+
+  bool valid() const {
+    for (Eigen::Index i = 0; i < eta.size(); ++i)
+      if (!validEta(settings.link, eta(i)) || !validMu(settings.family, mu(i))) return false;
+    return true;
+  }
+};
+
+// The weighted least-squares step of one iteration: the working response and
+// weights of the records that carry information, and their QR.
+struct Step {
+  std::vector<Eigen::Index> rows;  // records of positive weight and dμ/dη ≠ 0
+  Eigen::VectorXd weight;          // working weights' square roots, per such record
+  PivotedQr qr;
+};
+
+}  // namespace
+
+std::optional<std::string> fitGlm(const Eigen::MatrixXd& x, GlmResponse response, const Eigen::VectorXd& offset,
+                                  const GlmSettings& settings, GlmFit& fit, const std::vector<double>& muStart) {
+  const Eigen::Index n = x.rows(), p = x.cols();
+  if (auto reason = checkRecordCount(static_cast<std::size_t>(n), static_cast<std::size_t>(p))) return reason;
+  for (double w : response.weights)
+    if (w < 0) return std::string("negative weights not allowed");
+  if (auto reason = initialiseFamily(settings.family, settings.link, response)) return reason;
+  if (!muStart.empty()) response.muStart = muStart;
+  Eigen::MatrixXd scaled = x;
+  const Eigen::VectorXd columnScale = scaleColumnsByPowersOfTwo(scaled);
+  const double aliasTolerance = std::min(1e-7, settings.epsilon / 1000.0);
+  const FamilyKind family = settings.family;
+  const LinkKind link = settings.link;
+
+  Iteration it{scaled, response, offset, settings, Eigen::VectorXd::Zero(p), {}, {}, 0.0};
+  it.eta.resize(n);
+  for (Eigen::Index i = 0; i < n; ++i) it.eta(i) = linkFunction(link, response.muStart[static_cast<std::size_t>(i)]);
+  it.mu = it.eta.unaryExpr([link](double t) { return inverseLink(link, t); });
+  if (!it.valid()) return std::string("cannot find valid starting values: please specify some");
+  double previousDeviance = it.devianceAt(it.mu);
+  std::optional<Eigen::VectorXd> previous;
+  bool boundary = false;
+  Step step;
+  for (fit.iterations = 1; fit.iterations <= settings.maxIterations; ++fit.iterations) {
+    step.rows.clear();
+    std::vector<double> rootWeights, derivatives;
+    rootWeights.reserve(static_cast<std::size_t>(n));
+    derivatives.reserve(static_cast<std::size_t>(n));
+    for (Eigen::Index i = 0; i < n; ++i) {
+      const double w = response.weights[static_cast<std::size_t>(i)];
+      if (w <= 0) continue;
+      const double variance = familyVariance(family, it.mu(i));
+      if (std::isnan(variance)) return std::string("NAs in V(mu)");
+      if (variance == 0) return std::string("0s in V(mu)");
+      // The log link's dμ/dη is μ itself (both held at machine epsilon).
+      const double derivative = link == LinkKind::Log ? it.mu(i) : inverseLinkDerivative(link, it.eta(i));
+      if (std::isnan(derivative)) return std::string("NAs in d(mu)/d(eta)");
+      if (derivative == 0) continue;
+      step.rows.push_back(i);
+      derivatives.push_back(derivative);
+      rootWeights.push_back(std::sqrt(w * derivative * derivative / variance));
+    }
+    if (step.rows.empty()) {
+      fit.converged = false;
+      addWarning(fit.warnings, "no observations informative at iteration " + std::to_string(fit.iterations));
+      break;
+    }
+    const auto good = static_cast<Eigen::Index>(step.rows.size());
+    Eigen::MatrixXd weighted(good, p);
+    Eigen::VectorXd working(good);
+    step.weight.resize(good);
+    for (Eigen::Index k = 0; k < good; ++k) {
+      const Eigen::Index i = step.rows[static_cast<std::size_t>(k)];
+      const double w = rootWeights[static_cast<std::size_t>(k)];
+      const double derivative = derivatives[static_cast<std::size_t>(k)];
+      const double y = response.y[static_cast<std::size_t>(i)];
+      working(k) = ((it.eta(i) - (offset.size() > 0 ? offset(i) : 0.0)) + (y - it.mu(i)) / derivative) * w;
+      step.weight(k) = w;
+    }
+    if (good == n)  // every record informs the step: no rows to pick
+      weighted = step.weight.asDiagonal() * scaled;
+    else
+      for (Eigen::Index j = 0; j < p; ++j)
+        for (Eigen::Index k = 0; k < good; ++k)
+          weighted(k, j) = scaled(step.rows[static_cast<std::size_t>(k)], j) * step.weight(k);
+    step.qr = factorisePivoted(std::move(weighted), aliasTolerance);
+    const Eigen::VectorXd kept = step.qr.solve(step.qr.applyQt(working));
+    if (!kept.allFinite()) {
+      fit.converged = false;
+      addWarning(fit.warnings, "non-finite coefficients at iteration " + std::to_string(fit.iterations));
+      break;
+    }
+    it.beta.setZero();
+    for (Eigen::Index k = 0; k < step.qr.rank; ++k) it.beta(step.qr.pivot[static_cast<std::size_t>(k)]) = kept(k);
+    it.evaluate();
+    boundary = false;
+    if (!std::isfinite(it.deviance)) {
+      if (!previous) return std::string("no valid set of coefficients has been found: please supply starting values");
+      addWarning(fit.warnings, "step size truncated due to divergence");
+      for (int halving = 1; !std::isfinite(it.deviance); ++halving) {
+        if (halving > settings.maxIterations) return std::string("inner loop 1; cannot correct step size");
+        it.beta = (it.beta + *previous) / 2.0;
+        it.evaluate();
+      }
+      boundary = true;
+    }
+    if (!it.valid()) {
+      if (!previous) return std::string("no valid set of coefficients has been found: please supply starting values");
+      addWarning(fit.warnings, "step size truncated: out of bounds");
+      for (int halving = 1; !it.valid(); ++halving) {
+        if (halving > settings.maxIterations) return std::string("inner loop 2; cannot correct step size");
+        it.beta = (it.beta + *previous) / 2.0;
+        it.evaluate();
+      }
+      boundary = true;
+    }
+    if (std::fabs(it.deviance - previousDeviance) / (std::fabs(it.deviance) + 0.1) < settings.epsilon) {
+      fit.converged = true;
+      break;
+    }
+    previousDeviance = it.deviance;
+    previous = it.beta;
+  }
+  fit.iterations = std::min(fit.iterations, settings.maxIterations);
+  if (!fit.converged) addWarning(fit.warnings, "glm.fit: algorithm did not converge");
+  if (boundary) addWarning(fit.warnings, "glm.fit: algorithm stopped at boundary value");
+  if (family == FamilyKind::Binomial &&
+      ((it.mu.array() > 1.0 - kBoundary).any() || (it.mu.array() < kBoundary).any()))
+    addWarning(fit.warnings, "glm.fit: fitted probabilities numerically 0 or 1 occurred");
+  if (family == FamilyKind::Poisson && (it.mu.array() < kBoundary).any())
+    addWarning(fit.warnings, "glm.fit: fitted rates numerically 0 occurred");
+
+  // Degrees of freedom count the records of positive prior weight.
+  double informative = 0.0, weightSum = 0.0, weightedY = 0.0;
+  for (std::size_t i = 0; i < response.y.size(); ++i) {
+    if (response.weights[i] != 0) informative += 1.0;
+    weightSum += response.weights[i];
+    weightedY += response.weights[i] * response.y[i];
+  }
+  const Eigen::Index rank = step.qr.rank;
+  fit.dfResidual = informative - static_cast<double>(rank);
+  fit.dfNull = informative - 1.0;
+  fit.deviance = it.deviance;
+  fit.mu = it.mu;
+  fit.eta = it.eta;
+  fit.nullDeviance = it.devianceAt(Eigen::VectorXd::Constant(n, weightedY / weightSum));
+
+  // Pearson's dispersion: the last step's working weights against the
+  // working residuals at the final fit.
+  const bool estimated = !fixedDispersion(family);
+  if (!estimated) {
+    fit.dispersion = 1.0;
+  } else if (fit.dfResidual > 0) {
+    double pearson = 0.0;
+    for (Eigen::Index k = 0; k < static_cast<Eigen::Index>(step.rows.size()); ++k) {
+      const Eigen::Index i = step.rows[static_cast<std::size_t>(k)];
+      const double residual = (response.y[static_cast<std::size_t>(i)] - it.mu(i)) / inverseLinkDerivative(link, it.eta(i));
+      pearson += step.weight(k) * step.weight(k) * residual * residual;
+    }
+    fit.dispersion = pearson / fit.dfResidual;
+  } else {
+    fit.dispersion = kMissing;
+  }
+  std::vector<double> mu(fit.mu.data(), fit.mu.data() + n);
+  fit.aic = familyAic(family, response, mu, fit.deviance) + 2.0 * static_cast<double>(rank);
+  const bool freeScale = family == FamilyKind::Gaussian || family == FamilyKind::Gamma ||
+                         family == FamilyKind::InverseGaussian;
+  fit.logLikelihood = static_cast<double>(rank + (freeScale ? 1 : 0)) - fit.aic / 2.0;
+
+  Coefficients& c = fit.coefficients;
+  c.rank = rank;
+  c.estimate = c.stdError = c.statistic = c.pValue = Eigen::VectorXd::Constant(p, kMissing);
+  const Eigen::VectorXd unscaledVariance = step.qr.inverseGramDiagonal();
+  c.covariance = coefficientCovariance(step.qr, columnScale, fit.dispersion);
+  for (Eigen::Index k = 0; k < rank; ++k) {
+    const Eigen::Index j = step.qr.pivot[static_cast<std::size_t>(k)];
+    c.estimate(j) = it.beta(j) * columnScale(j);
+    if (!std::isfinite(c.estimate(j)))
+      return std::string("coefficients too large to represent: an estimate is not a finite number");
+    c.stdError(j) = std::sqrt(fit.dispersion * unscaledVariance(k)) * columnScale(j);
+    if (!std::isfinite(c.stdError(j))) {
+      c.stdError(j) = kMissing;
+      continue;
+    }
+    c.statistic(j) = c.estimate(j) / c.stdError(j);
+    c.pValue(j) = estimated ? studentTwoSided(c.statistic(j), fit.dfResidual) : normalTwoSided(c.statistic(j));
+  }
+  return std::nullopt;
+}
+
+}  // namespace splitmodels::detail

@@ -1,0 +1,124 @@
+// Builds of glm families through split-run: option checks, the glm columns
+// of groups.csv, and scoring on the response and link scales.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "cli_harness.h"
+
+namespace {
+
+using namespace clitest;
+
+// Counts with an exposure per record in two groups; group B's counts fit
+// exactly at zero for some records, so its rates are small but not zero.
+const char* const kCounts =
+    "g,x,kind,exposure,log_exposure,w,y,label\n"
+    "A,1,p,2,0.69314718055994529,1,3,no\nA,2,q,1,0,2,2,yes\nA,3,p,4,1.3862943611198906,1,9,no\n"
+    "A,4,q,2,0.69314718055994529,1,6,yes\nA,5,p,3,1.0986122886681098,0,14,yes\nA,6,q,1,0,1,5,no\n"
+    "A,7,p,2,0.69314718055994529,3,11,yes\n"
+    "B,1,p,1,0,1,0,no\nB,2,q,2,0.69314718055994529,1,1,yes\nB,3,p,1,0,1,1,no\nB,4,q,3,1.0986122886681098,1,4,yes\n"
+    "B,5,p,2,0.69314718055994529,1,3,no\nB,6,q,1,0,1,4,yes\n";
+
+RunOutput build(const fs::path& dir, const std::vector<std::string>& extra)
+{
+    writeFile(dir / "data.csv", kCounts);
+    std::vector<std::string> args = {"build", "--data", (dir / "data.csv").string(), "--split", "g",
+                                     "--inputs", "x,kind", "--out", (dir / "out").string()};
+    if (std::find(extra.begin(), extra.end(), "--target") == extra.end()) args.insert(args.end(), {"--target", "y"});
+    args.insert(args.end(), extra.begin(), extra.end());
+    return runSplitRun(args);
+}
+
+TEST(GlmBuild, RefusesOptionsThatDoNotFit)
+{
+    const struct {
+        std::vector<std::string> options;
+        const char* message;
+    } cases[] = {
+        {{"--family", "poisson", "--link", "logit"}, "not a link of the poisson family; use one of log, identity, sqrt"},
+        {{"--family", "Poisson"}, "--family"},
+        {{"--family", "poisson", "--model", "linear"}, "give either --model or --family"},
+        {{"--family", "poisson", "--event", "3"}, "only applies with --model logistic or a binomial family"},
+        {{"--family", "poisson", "--weights", "nosuch"}, "--weights: the field 'nosuch' is not a column"},
+        {{"--family", "poisson", "--offset", "label"}, "--offset label: the field holds text"},
+        {{"--family", "poisson", "--offset", "g"}, "the field is the target or a split field"},
+        {{"--family", "Gamma", "--target", "label"}, "the Gamma family needs a numeric target"},
+        {{"--family", "poisson", "--epsilon", "0"}, "--epsilon"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options.front() + " " + c.options[1] + " " + c.options.back());
+        const fs::path dir = freshDir("glm-refused");
+        const RunOutput run = build(dir, c.options);
+        EXPECT_EQ(run.status, 2) << run.out << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(dir / "out" / "groups.csv"));
+    }
+}
+
+TEST(GlmBuild, PoissonWithOffsetAndWeightsScoresOnBothScales)
+{
+    const fs::path dir = freshDir("glm-poisson");
+    const RunOutput run = build(dir, {"--family", "poisson", "--offset", "log_exposure", "--weights", "w"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("Family: poisson, link: log"), std::string::npos) << run.out;
+    const std::vector<Record> groups = readCsvRecords(dir / "out" / "groups.csv");
+    ASSERT_EQ(groups.size(), 2u);
+    for (const Record& group : groups) {
+        EXPECT_EQ(group.at("family"), "poisson");
+        EXPECT_EQ(group.at("link"), "log");
+        EXPECT_EQ(group.at("dispersion"), "1");
+        EXPECT_EQ(group.at("converged"), "true");
+        EXPECT_FALSE(group.at("aic").empty());
+    }
+    // The zero weight leaves one record of A out of the degrees of freedom.
+    EXPECT_EQ(groups[0].at("df_null"), "5");
+    EXPECT_EQ(groups[1].at("df_null"), "5");
+    EXPECT_EQ(schemaErrors(dir / "out" / "split-model.pmml"), "");
+
+    std::vector<Record> scored[2];
+    for (const int link : {0, 1}) {
+        std::vector<std::string> args = {"score", "--model", (dir / "out" / "split-model.pmml").string(), "--data",
+                                         (dir / "data.csv").string(), "--out",
+                                         (dir / (link ? "link.csv" : "response.csv")).string()};
+        if (link) args.insert(args.end(), {"--type", "link"});
+        const RunOutput score = runSplitRun(args);
+        ASSERT_EQ(score.status, 0) << score.err;
+        scored[link] = readCsvRecords(dir / (link ? "link.csv" : "response.csv"));
+    }
+    ASSERT_EQ(scored[0].size(), 13u);
+    for (std::size_t i = 0; i < scored[0].size(); ++i) {
+        const double response = std::stod(scored[0][i].at("predicted_y"));
+        const double link = std::stod(scored[1][i].at("predicted_y"));
+        EXPECT_NEAR(std::log(response), link, 1e-12 * std::fabs(link) + 1e-15) << "record " << i + 1;
+    }
+}
+
+TEST(GlmBuild, BinomialOfATwoValuedTextTargetClassifies)
+{
+    const fs::path dir = freshDir("glm-binomial");
+    writeFile(dir / "data.csv", kCounts);
+    const RunOutput run = runSplitRun({"build", "--data", (dir / "data.csv").string(), "--split", "g", "--target",
+                                       "label", "--inputs", "x", "--family", "binomial", "--link", "probit",
+                                       "--event", "yes", "--out", (dir / "out").string()});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("Event modelled: yes"), std::string::npos) << run.out;
+    EXPECT_EQ(schemaErrors(dir / "out" / "split-model.pmml"), "");
+    const RunOutput score = runSplitRun({"score", "--model", (dir / "out" / "split-model.pmml").string(), "--data",
+                                         (dir / "data.csv").string(), "--out", (dir / "scored.csv").string()});
+    ASSERT_EQ(score.status, 0) << score.err;
+    for (const Record& record : readCsvRecords(dir / "scored.csv")) {
+        const double yes = std::stod(record.at("probability_yes"));
+        EXPECT_NEAR(yes + std::stod(record.at("probability_no")), 1.0, 1e-15);
+        EXPECT_EQ(record.at("predicted_label"), yes > 0.5 ? "yes" : "no");
+    }
+    const RunOutput link = runSplitRun({"score", "--model", (dir / "out" / "split-model.pmml").string(), "--data",
+                                        (dir / "data.csv").string(), "--out", (dir / "link.csv").string(), "--type",
+                                        "link"});
+    EXPECT_EQ(link.status, 2);
+    EXPECT_NE(link.err.find("--type link applies to regression models"), std::string::npos) << link.err;
+}
+
+}  // namespace
