@@ -164,7 +164,8 @@ TEST_F(Lifecycle, HostWithoutOperationsOrOutputsFailsCleanly) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Restart();
+        PeerFixture::TearDown();  // ends the begun peer, so that it leaves no documents behind
+        PeerFixture::SetUp();
         refhost::Worker& worker = AddWorker({{"region", "north"}}, WorkerStatXML("m-1"), WorkerPMML("a"));
         c.breakHost(*context->record(), *worker.record());
         peer_ = std::make_unique<SplitCollectPeer>(context->record(), host.record());  // takes the services anew
