@@ -222,6 +222,23 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
             for (std::size_t r = 0; r < 3; ++r)
                 EXPECT_NEAR(std::stod(rows[r].at(column)), values[r], 1e-8 * std::fabs(values[r])) << column << " " << r;
     }
+    // A saturated group's fit has no covariance: its records get a prediction
+    // and NA for the standard error, while the other group's keep theirs.
+    std::string tiny = mtcarsCsv({0, 14, 19});
+    tiny = tiny.substr(tiny.find('\n') + 1);
+    for (std::size_t at = 0; at < tiny.size(); at = tiny.find('\n', at) + 1) tiny.replace(at, 3, "few");
+    writeFile(dir / "saturated.csv", mtcarsCsv() + tiny);
+    writeFile(dir / "both.csv", mtcarsCsv({0}) + tiny.substr(0, tiny.find('\n') + 1));
+    ASSERT_EQ(runSplitRun({"build", "--data", (dir / "saturated.csv").string(), "--split", "g", "--target", "mpg",
+                           "--inputs", "wt,hp", "--out", (dir / "saturated").string()}).status, 0);
+    const RunOutput mixed = runSplitRun({"score", "--model", (dir / "saturated" / "split-model.pmml").string(), "--data",
+                                         (dir / "both.csv").string(), "--out", (dir / "mixed.csv").string(), "--se-fit"});
+    ASSERT_EQ(mixed.status, 0) << mixed.err;
+    const std::vector<Record> mixedRows = readCsvRecords(dir / "mixed.csv");
+    ASSERT_EQ(mixedRows.size(), 2u);
+    EXPECT_GT(std::stod(mixedRows[0].at("se_fit")), 0.0) << "the group of all cars has a standard error";
+    EXPECT_EQ(mixedRows[1].count("se_fit"), 0u) << "NA, read back as missing";
+    EXPECT_EQ(mixedRows[1].at("predicted_mpg"), "21");  // the saturated fit reproduces the record
     // What cannot be given is refused before anything is written.
     const std::pair<std::vector<std::string>, const char*> refused[] = {
         {{"--interval", "prediction"}, "applies to linear models only"},

@@ -90,8 +90,8 @@ void SplitScorer::computeStandardErrors(bool on) { impl_->standardErrors = on; }
 
 bool SplitScorer::hasCovariance() const {
   for (const detail::Segment& segment : impl_->model.segments)
-    if (!segment.model.covariance) return false;
-  return !impl_->model.segments.empty();
+    if (segment.model.covariance) return true;
+  return false;
 }
 
 void SplitScorer::score(const std::vector<ScoreCell>& row, ScoreResult& result) const {

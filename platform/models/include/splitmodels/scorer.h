@@ -107,7 +107,10 @@ class SplitScorer {
   // default: they cost a product with the covariance per record). Call
   // before scoring from several threads.
   void computeStandardErrors(bool on);
-  // Whether every model of the document carries its coefficient covariance.
+  // Whether the document's models carry their coefficient covariance: some
+  // do (a model whose fit left no residual degrees of freedom has none, and
+  // its records get no standard error), or the document was written before
+  // models carried it.
   bool hasCovariance() const;
 
   const std::string& targetName() const;
