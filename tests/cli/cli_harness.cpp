@@ -1,5 +1,7 @@
 #include "cli_harness.h"
 
+#include <atomic>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,11 +36,12 @@ fs::path scratchRoot()
 
 RunOutput runSplitRun(const std::vector<std::string>& args, const fs::path& stdinFile)
 {
-    static int counter = 0;
+    static std::atomic<int> counter{0};  // runs may come from several threads at once
+    const int run = counter++;
     const fs::path dir = scratchRoot() / "runs";
     fs::create_directories(dir);
-    const fs::path out = dir / ("out" + std::to_string(counter));
-    const fs::path err = dir / ("err" + std::to_string(counter++));
+    const fs::path out = dir / ("out" + std::to_string(run));
+    const fs::path err = dir / ("err" + std::to_string(run));
     std::string command = shellQuote(SPLIT_RUN_PATH);
     for (const std::string& arg : args) command += " " + shellQuote(arg);
     command += " >" + shellQuote(out.string()) + " 2>" + shellQuote(err.string()) + " <" + shellQuote(stdinFile.string());

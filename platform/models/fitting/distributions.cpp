@@ -37,12 +37,6 @@ double betaFraction(double a, double b, double x) {
   return h;
 }
 
-// log Γ(v) for v > 0. lgamma_r, unlike lgamma, does not write the global
-// signgam, so fits on several threads do not race on it.
-double logGamma(double v) {
-  int sign = 0;
-  return ::lgamma_r(v, &sign);
-}
 
 // log(x^a y^b / B(a, b)), the prefactor of both fraction forms.
 double logPrefactor(double a, double b, double x, double y) {
@@ -84,6 +78,11 @@ double fUpperTail(double f, double df1, double df2) {
 double normalTwoSided(double z) {
   if (std::isnan(z)) return z;
   return std::erfc(std::fabs(z) / std::sqrt(2.0));
+}
+
+double logGamma(double v) {
+  int sign = 0;
+  return ::lgamma_r(v, &sign);
 }
 
 }  // namespace splitmodels::detail

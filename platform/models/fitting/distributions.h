@@ -16,4 +16,8 @@ double fUpperTail(double f, double df1, double df2);
 // P(|Z| > |z|) for the standard normal distribution.
 double normalTwoSided(double z);
 
+// log Γ(v) for v > 0. Unlike std::lgamma it does not write the global
+// signgam, so fits on several threads do not race on it.
+double logGamma(double v);
+
 }  // namespace splitmodels::detail

@@ -1,6 +1,7 @@
 #include <cfloat>
 #include <cmath>
 
+#include "distributions.h"
 #include "glm_family.h"
 
 namespace splitmodels::detail {
@@ -16,7 +17,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 double stirlingError(double n) {
   if (n <= 15.0) {
     const long double m = n;
-    return static_cast<double>(std::lgamma(m + 1.0L) - (m + 0.5L) * std::log(m) + m -
+    int sign = 0;  // lgammal_r: std::lgamma writes the global signgam, a race between fits
+    return static_cast<double>(::lgammal_r(m + 1.0L, &sign) - (m + 0.5L) * std::log(m) + m -
                                0.918938533204672741780329736405617639861L);
   }
   const double nn = n * n;
@@ -52,7 +54,7 @@ double logPoissonRaw(double x, double lambda) {
   if (x <= lambda * DBL_MIN) return -lambda;
   if (lambda < x * DBL_MIN) {
     if (!std::isfinite(x)) return -HUGE_VAL;
-    return -lambda + x * std::log(lambda) - std::lgamma(x + 1);
+    return -lambda + x * std::log(lambda) - logGamma(x + 1);
   }
   return -0.5 * std::log(kTwoPi * x) - stirlingError(x) - devianceTerm(x, lambda);
 }

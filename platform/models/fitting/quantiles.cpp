@@ -19,7 +19,7 @@ double upperTail(double t, double df) {
 
 double logDensity(double t, double df) {
   if (std::isinf(df)) return -0.5 * t * t - 0.5 * std::log(2.0 * kPi);
-  return std::lgamma((df + 1.0) / 2.0) - std::lgamma(df / 2.0) - 0.5 * std::log(df * kPi) -
+  return detail::logGamma((df + 1.0) / 2.0) - detail::logGamma(df / 2.0) - 0.5 * std::log(df * kPi) -
          (df + 1.0) / 2.0 * std::log1p(t * t / df);
 }
 
