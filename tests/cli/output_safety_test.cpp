@@ -298,10 +298,6 @@ const Files kNew{{"containers.db", "new db"}, {"split-model.pmml", "new model"},
 
 TEST(OutputSwitch, KillAtEveryStepLeavesOneWholeOutputThatTheNextBuildRepairs)
 {
-#if defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "forks the multithreaded test process, which ThreadSanitizer does not support; "
-                    "the plain and AddressSanitizer builds run it";
-#endif
     std::vector<std::string> steps;
     for (int stop = 1; stop < 20; ++stop) {
         SCOPED_TRACE("killed at step " + std::to_string(stop));
@@ -464,10 +460,6 @@ std::size_t storedCount(const fs::path& db, const std::string& container)
 
 TEST(OutputSwitch, ABuildKilledWhileWritingTheDatabaseLeavesThePreviousOutputReadable)
 {
-#if defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "forks the multithreaded test process, which ThreadSanitizer does not support; "
-                    "the plain and AddressSanitizer builds run it";
-#endif
     const fs::path dir = freshDir("switch-db-kill");
     const fs::path out = dir / "out";
     {
