@@ -107,11 +107,11 @@ bool isOwnFileIn(int dirFd, const std::string& name, const ManifestEntry& entry)
 
 }  // namespace
 
-Manifest readManifest(const fs::path& root)
+std::vector<std::string> readLocalLines(const fs::path& dir, const char* name)
 {
-    Manifest manifest;
-    const int fd = ::open((root / kManifestName).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return manifest;
+    std::vector<std::string> lines;
+    const int fd = ::open((dir / name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return lines;
     std::string text;
     char buffer[1 << 14];
     ssize_t got;
@@ -121,8 +121,16 @@ Manifest readManifest(const fs::path& root)
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(start, end - start);
+        lines.push_back(text.substr(start, end - start));
         start = end + 1;
+    }
+    return lines;
+}
+
+Manifest readManifest(const fs::path& root)
+{
+    Manifest manifest;
+    for (const std::string& line : readLocalLines(root, kManifestName)) {
         if (line.rfind(kBuildPrefix, 0) == 0) {
             manifest.build = line.substr(std::string(kBuildPrefix).size());
             continue;

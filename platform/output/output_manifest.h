@@ -37,6 +37,10 @@ struct Manifest {
 // components) are dropped.
 Manifest readManifest(const std::filesystem::path& root);
 
+// The lines of a small bookkeeping file in `dir`, opened without following a
+// symbolic link; none when the file is missing or is a link.
+std::vector<std::string> readLocalLines(const std::filesystem::path& dir, const char* name);
+
 // The manifest's text for the regular files below `root` (the manifest
 // itself aside), made by the build whose staging directory is named `build`.
 std::string manifestText(const std::filesystem::path& root, const std::string& build);

@@ -120,19 +120,7 @@ int openDir(const fs::path& path) { return ::open(path.c_str(), O_RDONLY | O_DIR
 std::vector<std::string> readJournal(const fs::path& root)
 {
     std::vector<std::string> paths;
-    const int fd = ::open((root / kJournalName).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return paths;
-    std::string text;
-    char buffer[1 << 14];
-    ssize_t got;
-    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(got));
-    ::close(fd);
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string path = text.substr(start, end - start);
-        start = end + 1;
+    for (const std::string& path : readLocalLines(root, kJournalName)) {
         bool contained = !path.empty() && path[0] != '/';
         for (const fs::path& part : fs::path(path))
             if (part.empty() || part == "." || part == "..") contained = false;
