@@ -8,7 +8,7 @@
 namespace splitmodels::detail {
 
 void writeCovarianceExtension(pugi::xml_node model, const std::vector<FieldDef>& fields, const Design& design,
-                              const Eigen::MatrixXd& covariance, double sigma, double dfResidual) {
+                              const Eigen::MatrixXd& covariance, double sigma, double dfResidual, double deviance) {
   // Design columns in order: the intercept, then each input's columns (one
   // for a continuous input, one per dummy for a categorical one).
   struct Column {
@@ -37,6 +37,7 @@ void writeCovarianceExtension(pugi::xml_node model, const std::vector<FieldDef>&
   pugi::xml_node matrix = extension.append_child("Covariance");
   setAttribute(matrix, "dfResidual", formatNumber(dfResidual));
   if (std::isfinite(sigma)) setAttribute(matrix, "sigma", formatNumber(sigma));
+  if (std::isfinite(deviance)) setAttribute(matrix, "deviance", formatNumber(deviance));
   for (const Column& term : kept) {
     pugi::xml_node node = matrix.append_child("Term");
     if (!term.coding) continue;
@@ -48,6 +49,30 @@ void writeCovarianceExtension(pugi::xml_node model, const std::vector<FieldDef>&
     for (const Column& col : kept) text += (text.empty() ? "" : " ") + formatNumber(covariance(row.index, col.index));
     matrix.append_child("Row").text().set(text.c_str());
   }
+}
+
+void writeParameterCovariance(pugi::xml_node model, const Eigen::MatrixXd& covariance, const FitScale& fit,
+                              const std::function<std::string(Eigen::Index)>& parameterName) {
+  std::vector<Eigen::Index> kept;
+  for (Eigen::Index j = 0; j < covariance.rows(); ++j)
+    if (std::isfinite(covariance(j, j))) kept.push_back(j);
+  if (kept.empty()) return;
+  pugi::xml_node matrix = model.append_child("PCovMatrix");
+  setAttribute(matrix, "type", "model");
+  pugi::xml_node extension = matrix.append_child("Extension");
+  setAttribute(extension, "name", "fit");
+  setAttribute(extension, "extender", "splitmodels");
+  pugi::xml_node scale = extension.append_child("Fit");
+  setAttribute(scale, "dfResidual", formatNumber(fit.dfResidual));
+  setAttribute(scale, "dispersion", formatNumber(fit.dispersion));
+  setAttribute(scale, "deviance", formatNumber(fit.deviance));
+  for (const Eigen::Index row : kept)
+    for (const Eigen::Index column : kept) {
+      pugi::xml_node cell = matrix.append_child("PCovCell");
+      setAttribute(cell, "pRow", parameterName(row));
+      setAttribute(cell, "pCol", parameterName(column));
+      setAttribute(cell, "value", formatNumber(covariance(row, column)));
+    }
 }
 
 }  // namespace splitmodels::detail

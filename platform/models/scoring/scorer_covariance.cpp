@@ -21,7 +21,7 @@ std::optional<double> linkStandardError(const Covariance& covariance, const std:
       continue;
     }
     if (datum.missing || datum.invalid || !datum.numeric) return std::nullopt;
-    x[k] = datum.number;
+    x[k] = term.exponent == 1 ? datum.number : std::pow(datum.number, term.exponent);
   }
   double variance = 0.0;
   for (std::size_t a = 0; a < count; ++a) {
