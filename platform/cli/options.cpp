@@ -512,9 +512,6 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
                                                             "as string there");
             build.model = modelText == "logistic" ? ModelChoice::Logistic : ModelChoice::Linear;
             resolveGlm(*app.get_subcommand("build"), build);
-            if (build.model == ModelChoice::Glm && !build.augmentFile.empty())
-                throw CLI::ValidationError("--augment", "applies to --model linear and --model logistic; "
-                                                       "a --family model has no diagnostics file yet");
             for (const std::string& text : referenceTexts) {
                 const std::size_t equals = text.find('=');
                 if (equals == std::string::npos || equals == 0)

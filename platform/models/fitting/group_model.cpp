@@ -98,7 +98,7 @@ void buildLinear(const GroupRecords& data, const ModelSpec& request, const Desig
   model.fitted.assign(fit.fitted.begin(), fit.fitted.end());
   keepTerms(design, fit.coefficients, model);
   model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, nullptr,
-                                      &fit.coefficients.covariance, fit.sigma, fit.dfResidual);
+                                      &fit.coefficients, fit.sigma, fit.dfResidual);
   model.statXML = detail::writeGroupStatXml(data.fields(), request, design, model, nullptr);
   model.ok = true;
 }
@@ -134,7 +134,7 @@ void buildLogistic(const GroupRecords& data, const ModelSpec& request, const Des
   if (fit.boundary) model.warnings.push_back("fitted probabilities numerically 0 or 1 occurred");
   keepTerms(design, fit.coefficients, model);
   model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, &classes,
-                                      &fit.coefficients.covariance,
+                                      &fit.coefficients,
                                       std::numeric_limits<double>::quiet_NaN(), fit.dfResidual, fit.deviance);
   model.statXML = detail::writeGroupStatXml(data.fields(), request, design, model, &classes);
   model.ok = true;

@@ -159,7 +159,9 @@ std::optional<std::string> fitLogistic(const Eigen::MatrixXd& x, const Eigen::Ve
   double previousDeviance = deviance(y, state.mu);
   std::optional<Eigen::VectorXd> previous;
   PivotedQr qr;
+  Eigen::VectorXd stepStart;
   for (fit.iterations = 1; fit.iterations <= kMaxIterations; ++fit.iterations) {
+    if (fit.iterations > 1) stepStart = state.beta;
     Eigen::VectorXd beta;
     if (!reweightedStep(scaled, y, state, qr, beta))
       return "coefficients too large to represent: no finite least-squares step at iteration " +
@@ -188,6 +190,7 @@ std::optional<std::string> fitLogistic(const Eigen::MatrixXd& x, const Eigen::Ve
   const Eigen::VectorXd unscaledVariance = qr.inverseGramDiagonal();
   const double dfResidual = static_cast<double>(n - qr.rank);
   c.covariance = coefficientCovariance(qr, columnScale, 1.0);
+  c.stepStart = unscaledStart(stepStart, qr, columnScale);
   for (Eigen::Index k = 0; k < qr.rank; ++k) {
     const Eigen::Index j = qr.pivot[static_cast<std::size_t>(k)];
     c.estimate(j) = state.beta(j) * columnScale(j);

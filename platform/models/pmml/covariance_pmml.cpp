@@ -7,8 +7,21 @@
 
 namespace splitmodels::detail {
 
+namespace {
+
+// The coefficients of `columns` at the start of the fit's last step.
+void writeStart(pugi::xml_node parent, const Eigen::VectorXd& start, const std::vector<Eigen::Index>& columns) {
+  if (start.size() == 0) return;
+  std::string text;
+  for (const Eigen::Index j : columns) text += (text.empty() ? "" : " ") + formatNumber(start(j));
+  parent.append_child("Start").text().set(text.c_str());
+}
+
+}  // namespace
+
 void writeCovarianceExtension(pugi::xml_node model, const std::vector<FieldDef>& fields, const Design& design,
-                              const Eigen::MatrixXd& covariance, double sigma, double dfResidual, double deviance) {
+                              const Coefficients& fit, double sigma, double dfResidual, double deviance) {
+  const Eigen::MatrixXd& covariance = fit.covariance;
   // Design columns in order: the intercept, then each input's columns (one
   // for a continuous input, one per dummy for a categorical one).
   struct Column {
@@ -49,10 +62,14 @@ void writeCovarianceExtension(pugi::xml_node model, const std::vector<FieldDef>&
     for (const Column& col : kept) text += (text.empty() ? "" : " ") + formatNumber(covariance(row.index, col.index));
     matrix.append_child("Row").text().set(text.c_str());
   }
+  std::vector<Eigen::Index> columns;
+  for (const Column& term : kept) columns.push_back(term.index);
+  writeStart(matrix, fit.stepStart, columns);
 }
 
-void writeParameterCovariance(pugi::xml_node model, const Eigen::MatrixXd& covariance, const FitScale& fit,
+void writeParameterCovariance(pugi::xml_node model, const Coefficients& coefficients, const FitScale& fit,
                               const std::function<std::string(Eigen::Index)>& parameterName) {
+  const Eigen::MatrixXd& covariance = coefficients.covariance;
   std::vector<Eigen::Index> kept;
   for (Eigen::Index j = 0; j < covariance.rows(); ++j)
     if (std::isfinite(covariance(j, j))) kept.push_back(j);
@@ -66,6 +83,7 @@ void writeParameterCovariance(pugi::xml_node model, const Eigen::MatrixXd& covar
   setAttribute(scale, "dfResidual", formatNumber(fit.dfResidual));
   setAttribute(scale, "dispersion", formatNumber(fit.dispersion));
   setAttribute(scale, "deviance", formatNumber(fit.deviance));
+  writeStart(scale, coefficients.stepStart, kept);
   for (const Eigen::Index row : kept)
     for (const Eigen::Index column : kept) {
       pugi::xml_node cell = matrix.append_child("PCovCell");

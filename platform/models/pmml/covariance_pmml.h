@@ -9,10 +9,13 @@
 //       <Term field="wt"/>                          <!-- a NumericPredictor -->
 //       <Term field="cyl" value="6"/>               <!-- a CategoricalPredictor -->
 //       <Row>v11 v12 v13</Row> ...                  <!-- one per Term -->
+//       <Start>b1 b2 b3</Start>                     <!-- logistic only: per Term -->
 //     </Covariance>
 //   </Extension>
 //
-// Aliased terms, which have no predictor, are left out.
+// Aliased terms, which have no predictor, are left out. Start holds the
+// coefficients at which the fit's last step took its working weights (see
+// Coefficients::stepStart), from which the scorer computes those weights.
 //
 // A GeneralRegressionModel carries its covariance in PMML's own PCovMatrix
 // (one PCovCell per pair of estimated parameters, both orders), whose
@@ -20,7 +23,9 @@
 //
 //   <PCovMatrix type="model">
 //     <Extension name="fit" extender="splitmodels">
-//       <Fit dfResidual="29" dispersion="0.0108" deviance="0.307"/>
+//       <Fit dfResidual="29" dispersion="0.0108" deviance="0.307">
+//         <Start>b1 b2 b3</Start>          <!-- per parameter, in PCovCell order -->
+//       </Fit>
 //     </Extension>
 //     <PCovCell pRow="p0" pCol="p0" value="..."/> ...
 //   </PCovMatrix>
@@ -36,15 +41,16 @@
 #include <vector>
 
 #include "design.h"
+#include "fits.h"
 
 namespace splitmodels::detail {
 
-// Writes the extension as the first child of `model`. `covariance` is
+// Writes the extension as the first child of `model`. `fit.covariance` is
 // columns × columns (NaN for aliased columns); nothing is written when no
 // column has a finite variance. `sigma` is NaN for a logistic model, and
 // `deviance` (the residual deviance) NaN for a linear one.
 void writeCovarianceExtension(pugi::xml_node model, const std::vector<FieldDef>& fields, const Design& design,
-                              const Eigen::MatrixXd& covariance, double sigma, double dfResidual,
+                              const Coefficients& fit, double sigma, double dfResidual,
                               double deviance = std::numeric_limits<double>::quiet_NaN());
 
 // What a generalised linear fit adds to its covariance.
@@ -55,11 +61,11 @@ struct FitScale {
 };
 
 // Appends the PCovMatrix of a GeneralRegressionModel to `model`: the
-// entries of `covariance` (columns × columns, NaN for aliased columns)
+// entries of `coefficients.covariance` (columns × columns, NaN for aliased columns)
 // between the columns whose variance is finite, under the names
 // `parameterName` gives them. Nothing is written when no column has one
 // (the dispersion was estimated without residual degrees of freedom).
-void writeParameterCovariance(pugi::xml_node model, const Eigen::MatrixXd& covariance, const FitScale& fit,
+void writeParameterCovariance(pugi::xml_node model, const Coefficients& coefficients, const FitScale& fit,
                               const std::function<std::string(Eigen::Index)>& parameterName);
 
 }  // namespace splitmodels::detail

@@ -137,7 +137,7 @@ std::string writeGeneralRegressionPmml(const std::vector<FieldDef>& fields, cons
     if (coding.continuous) cell(column++, "1", name);
     for (std::size_t c : coding.dummies) cell(column++, coding.categories[c], name);
   }
-  writeParameterCovariance(model, fit.coefficients.covariance, {fit.dfResidual, fit.dispersion, fit.deviance},
+  writeParameterCovariance(model, fit.coefficients, {fit.dfResidual, fit.dispersion, fit.deviance},
                            parameterName);
   pugi::xml_node estimates = model.append_child("ParamMatrix");
   for (Eigen::Index j = 0; j < beta.size(); ++j) {

@@ -137,7 +137,7 @@ void writeTable(pugi::xml_node model, const std::vector<FieldDef>& fields, const
 
 std::string writeGroupPmml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,
                            const Eigen::VectorXd& beta, const TargetClasses* classes,
-                           const Eigen::MatrixXd* covariance, double sigma, double dfResidual, double deviance) {
+                           const Coefficients* covariance, double sigma, double dfResidual, double deviance) {
   pugi::xml_document doc;
   pugi::xml_node root = startDocument(doc, "PMML");
   setAttribute(root, "xmlns", kPmmlNamespace);

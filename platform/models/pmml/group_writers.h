@@ -30,12 +30,13 @@ struct TargetClasses {
 // PMML 4.4 document with a DataDictionary of the target and inputs and one
 // RegressionModel; `beta` holds one coefficient per design column (NaN for
 // an aliased column, which gets no predictor); `classes` is null for a
-// linear model. With `covariance` (columns × columns), the model carries it
+// linear model. With `covariance` (the fit's coefficients), the model carries
+// their covariance
 // in its covariance extension (covariance_pmml.h), with `sigma` (NaN for a
 // logistic model), `dfResidual` and `deviance` (NaN for a linear model).
 std::string writeGroupPmml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,
                            const Eigen::VectorXd& beta, const TargetClasses* classes,
-                           const Eigen::MatrixXd* covariance = nullptr,
+                           const Coefficients* covariance = nullptr,
                            double sigma = std::numeric_limits<double>::quiet_NaN(), double dfResidual = 0.0,
                            double deviance = std::numeric_limits<double>::quiet_NaN());
 

@@ -84,7 +84,8 @@ void standardError(const detail::Regression& regression, const detail::Regressio
                    const std::vector<detail::Datum>& data, std::size_t labels, double z, ScoreResult& result) {
   if (!regression.covariance) return;
   const detail::Covariance& covariance = *regression.covariance;
-  const std::optional<double> se = detail::linkStandardError(covariance, data);
+  double start = std::nan("");
+  const std::optional<double> se = detail::linkStandardError(covariance, data, &start);
   if (!se) return;
   result.linkStdError = *se;
   result.dfResidual = covariance.dfResidual;
@@ -106,6 +107,16 @@ void standardError(const detail::Regression& regression, const detail::Regressio
   result.meanLow = std::min(a, b);
   result.meanHigh = std::max(a, b);
   result.variance = detail::familyVariance(regression.family, result.mean);
+  // The working weight where the fit's last step took it: its linear
+  // predictor, with the record's offset, at the step's start coefficients.
+  if (!std::isnan(start) && regression.offsetField >= 0) {
+    const detail::Datum& offset = data[static_cast<std::size_t>(regression.offsetField)];
+    start = offset.missing || offset.invalid || !offset.numeric ? std::nan("") : start + offset.number;
+  }
+  const double startEta = std::isnan(start) ? eta : start;
+  const double derivative = detail::inverseLinkDerivative(link, startEta);
+  result.workingWeight =
+      derivative * derivative / detail::familyVariance(regression.family, detail::inverseLink(link, startEta));
   result.dispersion = covariance.dispersion;
   result.deviance = covariance.deviance;
   result.distribution = distributionOf(regression.family);
@@ -142,7 +153,7 @@ void SplitScorer::score(const std::vector<ScoreCell>& row, ScoreResult& result) 
   result.segmentId.clear();
   result.link = result.linkStdError = result.dfResidual = result.sigma = result.parameters = std::nan("");
   result.mean = result.meanStdError = result.meanLow = result.meanHigh = result.meanDerivative = result.variance =
-      result.dispersion = result.deviance = std::nan("");
+      result.dispersion = result.deviance = result.workingWeight = std::nan("");
 
   bool anyInvalid = false;
   // Every field a predicate or predictor reads is required, so each is

@@ -409,20 +409,36 @@ class Loader {
         covariance.terms.push_back(std::move(term));
       } else if (localName(child) == "Row") {
         ++rows;
-        const std::string text = child.text().get();
-        for (std::size_t at = 0; at < text.size();) {
-          const std::size_t end = std::min(text.find(' ', at), text.size());
-          const std::optional<double> value = parseNumber(text.substr(at, end - at));
-          if (!value) fail(describe(child) + ": \"" + text.substr(at, end - at) + "\" is not a number");
-          covariance.matrix.push_back(*value);
-          at = end + 1;
-        }
+        appendNumbers(child, covariance.matrix);
       }
     }
     const std::size_t count = covariance.terms.size();
     if (rows != count || covariance.matrix.size() != count * count)
       fail(describe(node) + ": the matrix is not one Row of " + std::to_string(count) + " numbers per Term");
+    loadStart(node, covariance);
     return covariance;
+  }
+
+  // The numbers of an element's text, separated by single spaces.
+  void appendNumbers(const pugi::xml_node& node, std::vector<double>& numbers) {
+    const std::string text = node.text().get();
+    for (std::size_t at = 0; at < text.size();) {
+      const std::size_t end = std::min(text.find(' ', at), text.size());
+      const std::optional<double> value = parseNumber(text.substr(at, end - at));
+      if (!value) fail(describe(node) + ": \"" + text.substr(at, end - at) + "\" is not a number");
+      numbers.push_back(*value);
+      at = end + 1;
+    }
+  }
+
+  // The coefficients at the start of the fit's last step (a Start child of
+  // `node`, one per term), when the document gives them.
+  void loadStart(const pugi::xml_node& node, Covariance& covariance) {
+    const pugi::xml_node start = childByLocalName(node, "Start");
+    if (!start) return;
+    appendNumbers(start, covariance.start);
+    if (covariance.start.size() != covariance.terms.size())
+      fail(describe(start) + ": not one number per term of the covariance");
   }
 
   // A PCovMatrix over the parameters `terms` describes, with its fit
@@ -461,6 +477,7 @@ class Loader {
       covariance.dfResidual = requireNumber(fit, "dfResidual");
       covariance.dispersion = requireNumber(fit, "dispersion");
       covariance.deviance = requireNumber(fit, "deviance");
+      loadStart(fit, covariance);
     }
     return covariance;
   }

@@ -172,13 +172,18 @@ struct Covariance {
   double sigma = std::nan("");  // residual standard error; linear models only
   double dispersion = 1.0;      // a glm's (estimated or fixed); sigma² for a linear model
   double deviance = std::nan("");  // residual deviance; glm and logistic models
+  // Per term: the coefficients at which the fit's last step took its
+  // working weights; empty when the document does not give them.
+  std::vector<double> start;
 };
 
 // The standard error of the linear predictor at `row`, √(x'Vx) with x the
 // terms' values (1 for the intercept, the input's number to the term's
 // power, 0 or 1 for a category); nothing when a numeric term's input is
-// missing.
-std::optional<double> linkStandardError(const Covariance& covariance, const std::vector<Datum>& row);
+// missing. With `startPredictor` and the covariance's start coefficients,
+// also x'β at those coefficients (offset not included).
+std::optional<double> linkStandardError(const Covariance& covariance, const std::vector<Datum>& row,
+                                        double* startPredictor = nullptr);
 
 struct Regression {
   bool classification = false;

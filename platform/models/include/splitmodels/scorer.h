@@ -72,6 +72,10 @@ struct ScoreResult {
   // was given, g⁻¹(link ∓ z · linkStdError) (low ≤ high), dμ/dη, the
   // family's variance V(μ), the dispersion and the fit's residual deviance;
   // `distribution` names the family (the quasi families their base one).
+  // `workingWeight` is (dμ/dη)²/V(μ) per unit of prior weight where the
+  // fit's last step took it (at the fitted mean for a document that does
+  // not say where): with it the record's hat value is
+  // weight · workingWeight · linkStdError² / dispersion, as R's.
   double mean = 0.0;
   double meanStdError = 0.0;
   double meanLow = 0.0;
@@ -80,6 +84,7 @@ struct ScoreResult {
   double variance = 0.0;
   double dispersion = 0.0;
   double deviance = 0.0;
+  double workingWeight = 0.0;
   Distribution distribution = Distribution::Normal;
 };
 
