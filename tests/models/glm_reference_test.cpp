@@ -385,6 +385,37 @@ TEST(GlmReference, CovarianceAndStandardErrorsAreRs) {
   }
 }
 
+// Without residual degrees of freedom R's vcov keeps a Poisson fit's matrix
+// (dispersion 1) and gives NaN where the dispersion is estimated:
+//   d <- data.frame(y = c(2, 5), x = 1:2); g <- glm(y ~ x, poisson, d)
+//   vcov(g); predict(g, se.fit = TRUE, type = "response")$se.fit[1]; vcov(glm(y ~ x, Gamma, d))
+TEST(GlmReference, SaturatedFitsKeepTheCovarianceWhereRDoes) {
+  const GroupData data{{continuous("x"), continuous("y")}, {{number(1), number(2)}, {number(2), number(5)}}};
+  const struct {
+    const char* family;
+    std::vector<double> covariance;  // row by row
+    double seResponse;
+  } cases[] = {
+      {"poisson", {2.1999986252279022, -1.1999993107170308, -1.1999993107170308, 0.69999965346159509},
+       1.4142130776593318},
+      {"Gamma", {kNA, kNA, kNA, kNA}, kNA},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.family);
+    const splitmodels::GroupModel model =
+        splitmodels::buildGroupModel(data, glmRequest({c.family, c.family, "", "y", "x", "", "", {}, {}, {}}));
+    ASSERT_TRUE(model.ok) << model.reason;
+    ASSERT_EQ(model.covariance.size(), 4u);
+    for (std::size_t k = 0; k < 4; ++k) expectClose(model.covariance[k], c.covariance[k], 1e-7, "vcov");
+    EXPECT_VALID_PMML(model.pmml);
+    splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmml(model.pmml);
+    EXPECT_EQ(scorer.hasCovariance(), !std::isnan(c.seResponse));
+    scorer.bind({"x", "y"});
+    scorer.computeStandardErrors(true);
+    expectClose(scorer.score({"1", "2"}).meanStdError, c.seResponse, 1e-8, "se.fit");
+  }
+}
+
 // Warnings and failures as R's glm gives them:
 //   x <- 1:6; glm(c(0,0,0,1,1,1) ~ x, binomial)            # 25 iterations, converged
 //   glm(am ~ wt, binomial, mtcars, control = glm.control(maxit = 3))
