@@ -181,7 +181,7 @@ std::string mtcarsCsv(std::initializer_list<int> rows = {})
 //   predict(g, mtcars[c(1, 15, 20), ], se.fit = TRUE, type = "response")
 //   plogis(l$fit + c(-1, 1) * qnorm(0.95) * l$se.fit)
 //   the same for glm(mpg ~ wt + hp, Gamma("log"), mtcars) on both scales (fam$linkinv for the
-//   interval on the response scale) and glm(hp ~ wt, poisson, mtcars)
+//   interval on the response scale)
 TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
 {
     const fs::path dir = freshDir("score-intervals");
@@ -194,8 +194,6 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
                            "logistic", "--out", (dir / "logistic").string()}).status, 0);
     ASSERT_EQ(runSplitRun({"build", "--data", data, "--split", "g", "--target", "mpg", "--inputs", "wt,hp", "--family",
                            "Gamma", "--link", "log", "--out", (dir / "gamma").string()}).status, 0);
-    ASSERT_EQ(runSplitRun({"build", "--data", data, "--split", "g", "--target", "hp", "--inputs", "wt", "--family",
-                           "poisson", "--out", (dir / "poisson").string()}).status, 0);
     const struct {
         const char* title;
         const char* model;
@@ -218,20 +216,14 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
           {"lower", {0.4351737817408966, 3.5473900684714656e-12, 0.86104535444702357}},
           {"upper", {0.97371681849426694, 0.002693306782881036, 0.99998253809447601}}}},
         {"Gamma: response scale", "gamma", "confidence",
-         {{"predicted_mpg", {23.061245938341163, 11.844559224362014, 28.875480437654556}},
-          {"se_fit", {0.55995901643742685, 0.58910512220968547, 1.0510729507280094}},
+         {{"se_fit", {0.55995901643742685, 0.58910512220968547, 1.0510729507280094}},
           {"lower", {22.158345946301168, 10.914144539641155, 27.197357668290042}},
           {"upper", {24.00093696151685, 12.854290385275762, 30.657146207901945}}}},
         {"Gamma: link scale", "gamma", "confidence",
-         {{"predicted_mpg", {3.1381535436649881, 2.4718686249607487, 3.3629928072370299}},
-          {"se_fit", {0.024281386093994613, 0.049736348229658715, 0.03640018918464042}},
+         {{"se_fit", {0.024281386093994613, 0.049736348229658715, 0.03640018918464042}},
           {"lower", {3.098214217680872, 2.3900596121838733, 3.3031198240349542}},
           {"upper", {3.1780928696491042, 2.553677637737624, 3.4228657904391055}}},
          "link"},
-        {"poisson: fixed dispersion", "poisson", "confidence",
-         {{"se_fit", {2.2791486055000694, 7.3896663482359282, 2.615833850896673}},
-          {"lower", {114.16328016910286, 244.60903800307557, 89.236631560909217}},
-          {"upper", {121.66227636702909, 268.92797770308067, 97.845000426872971}}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title);

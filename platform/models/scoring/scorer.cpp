@@ -1,8 +1,8 @@
 #include "splitmodels/scorer.h"
 
 #include <algorithm>
-#include <limits>
 #include <cmath>
+#include <limits>
 
 #include "scorer_model.h"
 #include "value_text.h"
