@@ -56,10 +56,10 @@ struct ScoreResult {
   std::string segmentId;
   // After computeStandardErrors(true), for a prediction of a model that
   // carries its coefficient covariance: the linear predictor (the
-  // prediction of a linear model, the log-odds of the first table's
-  // category of a logistic one), its standard error, and the model's
-  // residual degrees of freedom, sigma (NaN for a logistic model) and
-  // number of estimated coefficients. NaN otherwise.
+  // prediction of a linear model, η with its offset for a glm, the log-odds
+  // of the first table's category of a logistic one), its standard error,
+  // and the model's residual degrees of freedom, sigma (linear models only)
+  // and number of estimated coefficients. NaN otherwise.
   double link = 0.0;
   double linkStdError = 0.0;
   double dfResidual = 0.0;
