@@ -401,7 +401,9 @@ TEST(GlmReference, SaturatedFitsKeepTheCovarianceWhereRDoes) {
     EXPECT_EQ(scorer.hasCovariance(), !std::isnan(c.seResponse));
     scorer.bind({"x", "y"});
     scorer.computeStandardErrors(true);
-    expectClose(scorer.score({"1", "2"}).meanStdError, c.seResponse, 1e-8, "se.fit");
+    const splitmodels::ScoreResult result = scorer.score({"1", "2"});
+    expectClose(result.meanStdError, c.seResponse, 1e-8, "se.fit");
+    EXPECT_NEAR(result.mean, 2.0, 1e-8) << "the fitted mean, with or without a covariance";
   }
 }
 

@@ -79,19 +79,27 @@ splitmodels::Distribution distributionOf(detail::FamilyKind family) {
 }
 
 // The linear predictor and its standard error, from the model's covariance,
-// and for a glm or logistic model the mean's (`z`: the Wald quantile).
+// and for a glm or logistic model the mean's (`z`: the Wald quantile). A
+// glm without a covariance (its dispersion estimated without residual
+// degrees of freedom) still gives its linear predictor and mean.
 void standardError(const detail::Regression& regression, const detail::RegressionOutput& output,
                    const std::vector<detail::Datum>& data, std::size_t labels, double z, ScoreResult& result) {
-  if (!regression.covariance) return;
-  const detail::Covariance& covariance = *regression.covariance;
+  const bool glm = regression.generalized || regression.classification;
+  if (!regression.covariance && !glm) return;
   double start = std::nan("");
-  const std::optional<double> se = detail::linkStandardError(covariance, data, &start);
-  if (!se) return;
-  result.linkStdError = *se;
-  result.dfResidual = covariance.dfResidual;
-  result.sigma = covariance.sigma;
-  result.parameters = static_cast<double>(covariance.terms.size());
-  if (!regression.generalized && !regression.classification) {
+  std::optional<double> se = std::nan("");
+  if (regression.covariance) {
+    const detail::Covariance& covariance = *regression.covariance;
+    se = detail::linkStandardError(covariance, data, &start);
+    if (!se) return;
+    result.linkStdError = *se;
+    result.dfResidual = covariance.dfResidual;
+    result.sigma = covariance.sigma;
+    result.parameters = static_cast<double>(covariance.terms.size());
+    result.dispersion = covariance.dispersion;
+    result.deviance = covariance.deviance;
+  }
+  if (!glm) {
     result.link = output.value;
     return;
   }
@@ -100,6 +108,7 @@ void standardError(const detail::Regression& regression, const detail::Regressio
   if (!linear) return;
   const detail::LinkKind link = regression.link;
   const double eta = result.link = linear->value;
+  result.distribution = distributionOf(regression.family);
   result.mean = detail::inverseLink(link, eta);
   result.meanDerivative = detail::inverseLinkDerivative(link, eta);
   result.meanStdError = *se * std::fabs(result.meanDerivative);
@@ -117,9 +126,6 @@ void standardError(const detail::Regression& regression, const detail::Regressio
   const double derivative = detail::inverseLinkDerivative(link, startEta);
   result.workingWeight =
       derivative * derivative / detail::familyVariance(regression.family, detail::inverseLink(link, startEta));
-  result.dispersion = covariance.dispersion;
-  result.deviance = covariance.deviance;
-  result.distribution = distributionOf(regression.family);
 }
 
 }  // namespace
