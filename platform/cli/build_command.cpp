@@ -192,8 +192,13 @@ void writeAugmentFile(const BuildOptions& options, const fs::path& splitModel, c
     ScoreOutput diagnostics;
     const auto target = std::find(reader.header().begin(), reader.header().end(), fields.target);
     diagnostics.augmentTarget = static_cast<int>(target - reader.header().begin());
-    if (options.model == ModelChoice::Logistic)
+    diagnostics.generalized = scorer.isGeneralized();
+    if (scorer.isClassification())
         diagnostics.event = options.event ? *options.event : fields.targetValues.back();
+    if (!options.glm.weights.empty()) {
+        const auto weights = std::find(reader.header().begin(), reader.header().end(), options.glm.weights);
+        diagnostics.augmentWeight = static_cast<int>(weights - reader.header().begin());
+    }
     file.emplace(options.augmentFile, options.dataFile);
     scoreStream(reader, scorer, file->stream(), options.threads, diagnostics);
 }

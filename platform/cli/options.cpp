@@ -347,11 +347,12 @@ void addScoreCommand(CLI::App& app, ScoreOptions& score, FormatText& format)
                     "missing (e.g. --na-out '' for empty fields)")
         ->type_name("TEXT");
     cmd->add_flag("--se-fit", score.seFit,
-                  "Add se_fit, the standard error of each prediction (on the link scale and the "
-                  "response scale for logistic models)");
+                  "Add se_fit, the standard error of each prediction (a glm's on the scale of --type; "
+                  "a logistic model's on the response scale, then se_fit_link on the link scale)");
     cmd->add_option("--interval", score.interval,
                     "none (the default), confidence or prediction: add the interval's lower and upper "
-                    "bounds at --level (e.g. --interval prediction)")
+                    "bounds at --level; glm and logistic models take confidence only (e.g. --interval "
+                    "prediction)")
         ->check(CLI::IsMember({"none", "confidence", "prediction"}))
         ->type_name("KIND");
     cmd->add_option("--level", score.level, "Level of --interval, between 0 and 1; default 0.95")
@@ -512,9 +513,6 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
                                                             "as string there");
             build.model = modelText == "logistic" ? ModelChoice::Logistic : ModelChoice::Linear;
             resolveGlm(*app.get_subcommand("build"), build);
-            if (build.model == ModelChoice::Glm && !build.augmentFile.empty())
-                throw CLI::ValidationError("--augment", "applies to --model linear and --model logistic; "
-                                                       "a --family model has no diagnostics file yet");
             for (const std::string& text : referenceTexts) {
                 const std::size_t equals = text.find('=');
                 if (equals == std::string::npos || equals == 0)

@@ -119,15 +119,20 @@ int runScore(const ScoreOptions& options, std::ostream& out, std::ostream& err)
                       : options.interval == "prediction" ? ScoreOutput::Interval::Prediction
                                                          : ScoreOutput::Interval::None;
     output.level = options.level;
+    output.generalized = scorer.isGeneralized();
+    output.linkScale = options.linkScale;
     if (output.seFit || output.interval != ScoreOutput::Interval::None) {
         if (output.interval == ScoreOutput::Interval::Prediction && scorer.isClassification())
             throw InputError("--interval prediction: applies to linear models only; a logistic model's "
                              "records are 0 or 1, so use --interval confidence");
+        if (output.interval == ScoreOutput::Interval::Prediction && output.generalized)
+            throw InputError("--interval prediction: applies to linear models only; a glm (--family) model "
+                             "has no prediction interval, so use --interval confidence for the mean's");
         if (!scorer.hasCovariance())
             throw InputError("--model " + options.modelFile +
                              ": the model does not carry its coefficient covariance, which --se-fit and "
                              "--interval need; build it again with this version of split-run");
-        scorer.computeStandardErrors(true);
+        scorer.computeStandardErrors(true, output.level);
     }
     const ScoreCounts counts = scoreStream(reader, scorer, file.stream(), options.threads, output);
     file.commit();

@@ -78,28 +78,34 @@ void appendNumberOr(std::string& text, double value, std::string_view na)
 }
 
 // The standard error and interval cells of one scored record: a linear
-// model's as R's predict.lm(se.fit = TRUE, interval = ...), a logistic
-// one's as predict.glm(se.fit = TRUE) on the response and link scales.
-void appendIntervalCells(std::string& text, const ScoreOutput& output, bool logistic,
+// model's as R's predict.lm(se.fit = TRUE, interval = ...); a glm's or
+// logistic one's as predict.glm(se.fit = TRUE) on the scale of the
+// prediction (a logistic model's on both), with the Wald interval of the
+// linear predictor, mapped through the inverse link on the response scale.
+void appendIntervalCells(std::string& text, const ScoreOutput& output, bool classification,
                          const splitmodels::ScoreResult& result)
 {
     const double se = result.linkStdError, link = result.link;
     const double tail = (1.0 - output.level) / 2.0;
-    if (logistic) {
-        const double p = 1.0 / (1.0 + std::exp(-link));
+    const bool interval = output.interval != ScoreOutput::Interval::None;
+    if (classification || output.generalized) {
+        const bool linkScale = output.linkScale && !classification;
         if (output.seFit) {
-            appendNumberOr(text, se * p * (1.0 - p), output.naOut);
-            appendNumberOr(text, se, output.naOut);
+            appendNumberOr(text, linkScale ? se : result.meanStdError, output.naOut);
+            if (classification) appendNumberOr(text, se, output.naOut);
         }
-        if (output.interval != ScoreOutput::Interval::None) {
+        if (interval && linkScale) {
             const double q = -quantile(tail, std::numeric_limits<double>::infinity());
-            appendNumberOr(text, 1.0 / (1.0 + std::exp(-(link - q * se))), output.naOut);
-            appendNumberOr(text, 1.0 / (1.0 + std::exp(-(link + q * se))), output.naOut);
+            appendNumberOr(text, link - q * se, output.naOut);
+            appendNumberOr(text, link + q * se, output.naOut);
+        } else if (interval) {
+            appendNumberOr(text, result.meanLow, output.naOut);
+            appendNumberOr(text, result.meanHigh, output.naOut);
         }
         return;
     }
     if (output.seFit) appendNumberOr(text, se, output.naOut);
-    if (output.interval == ScoreOutput::Interval::None) return;
+    if (!interval) return;
     const double width = output.interval == ScoreOutput::Interval::Prediction
                              ? std::sqrt(se * se + result.sigma * result.sigma)
                              : se;
@@ -108,30 +114,63 @@ void appendIntervalCells(std::string& text, const ScoreOutput& output, bool logi
     appendNumberOr(text, link + q * width, output.naOut);
 }
 
-// The diagnostics of a record the fit used, as R's augment gives them
-// (hatvalues, rstandard, cooks.distance, influence()$sigma for a linear
-// model; fitted probability, deviance and Pearson residuals for a logistic
-// one); false for a record without a prediction or a target.
-bool appendDiagnostics(std::string& text, const ScoreOutput& output, bool logistic,
-                       const splitmodels::ScoreCell& target, const splitmodels::ScoreResult& result)
+// A cell read as a whole decimal number; false when it is missing or not one.
+bool readNumber(const splitmodels::ScoreCell& cell, double& value)
 {
+    const char* stop = nullptr;
+    const char* end = cell.text.data() + cell.text.size();
+    return !cell.missing && readDecimalPrefix(cell.text.data(), end, &value, &stop) && stop == end;
+}
+
+// A glm's (or logistic model's) diagnostics of a record with response `y`
+// and prior weight `weight`, as R's influence measures give them: the
+// working weight w = weight · (dμ/dη)² / V(μ) of the fit's last step makes
+// the hat value w · se²/φ, the deviance and Pearson residuals give the standardised
+// residual (rstandard), Cook's distance (from the Pearson residual) and
+// .sigma, the deviance's root with the record left out. A record of weight
+// 0 has no influence measures, as R leaves it out of them.
+void appendGlmDiagnostics(std::string& text, std::string_view na, double y, double weight,
+                          const splitmodels::ScoreResult& result)
+{
+    const double mu = result.mean, phi = result.dispersion;
+    const double deviance = splitmodels::devianceResidual(result.distribution, y, mu, weight);
+    const double pearson = (y - mu) * std::sqrt(weight / result.variance);
+    const double nan = std::nan("");
+    double hat = nan, sigma = nan, cooks = nan, standardised = nan;
+    if (weight > 0) {
+        hat = weight * result.workingWeight * result.linkStdError * result.linkStdError / phi;
+        const double leaveOut = (result.deviance - deviance * deviance / (1.0 - hat)) / (result.dfResidual - 1.0);
+        sigma = leaveOut >= 0 ? std::sqrt(leaveOut) : nan;
+        cooks = pearson / (1.0 - hat) * pearson / (1.0 - hat) * hat / (phi * result.parameters);
+        standardised = deviance / std::sqrt(phi * (1.0 - hat));
+    }
+    for (const double value : {result.link, deviance, hat, sigma, cooks, standardised, mu, pearson})
+        appendNumberOr(text, value, na);
+}
+
+// The diagnostics of a record the fit used, as R's augment gives them
+// (hatvalues, rstandard, cooks.distance, influence()$sigma; for a glm or
+// logistic model on the link scale, then the fitted mean and the Pearson
+// residual); false for a record without a prediction, a target or a weight.
+bool appendDiagnostics(std::string& text, const ScoreOutput& output, bool classification,
+                       const std::vector<splitmodels::ScoreCell>& cells, const splitmodels::ScoreResult& result)
+{
+    const splitmodels::ScoreCell& target = cells[static_cast<std::size_t>(output.augmentTarget)];
     if (result.predicted.empty() || target.missing || !std::isfinite(result.link)) return false;
+    double y = 0.0, weight = 1.0;
+    if (classification)
+        y = target.text == output.event ? 1.0 : 0.0;
+    else if (!readNumber(target, y))
+        return false;
+    if (output.augmentWeight >= 0 && !readNumber(cells[static_cast<std::size_t>(output.augmentWeight)], weight))
+        return false;
     text.pop_back();  // the comma after the record's last field: each cell below brings its own
     const std::string_view na = output.naOut;
-    if (logistic) {
-        const double p = 1.0 / (1.0 + std::exp(-result.link));
-        const double y = target.text == output.event ? 1.0 : 0.0;
-        const double deviance = std::sqrt(-2.0 * (y > 0 ? std::log(p) : std::log1p(-p)));
-        appendNumberOr(text, p, na);
-        appendNumberOr(text, y > p ? deviance : -deviance, na);
-        appendNumberOr(text, (y - p) / std::sqrt(p * (1.0 - p)), na);
+    if (classification || output.generalized) {
+        appendGlmDiagnostics(text, na, y, weight, result);
         text += '\n';
         return true;
     }
-    double y = 0.0;
-    const char* stop = nullptr;
-    const char* end = target.text.data() + target.text.size();
-    if (!readDecimalPrefix(target.text.data(), end, &y, &stop) || stop != end) return false;
     const double sigma = result.sigma, df = result.dfResidual;
     const double residual = y - result.link;
     const double hat = result.linkStdError * result.linkStdError / (sigma * sigma);
@@ -205,8 +244,7 @@ void scoreBlock(const splitmodels::SplitScorer& scorer, const ScoreOutput& outpu
         }
         scorer.score(cells, result);
         if (output.augmentTarget >= 0) {
-            const splitmodels::ScoreCell& target = cells[static_cast<std::size_t>(output.augmentTarget)];
-            if (!appendDiagnostics(block.text, output, scorer.isClassification(), target, result))
+            if (!appendDiagnostics(block.text, output, scorer.isClassification(), cells, result))
                 block.text.resize(start);   // not a record the fit used
             continue;
         }
@@ -359,8 +397,8 @@ void writeHeader(const CsvStream& reader, const splitmodels::SplitScorer& scorer
     }
     if (output.augmentTarget >= 0) {
         line.pop_back();  // the input's columns, then the diagnostics
-        line += scorer.isClassification() ? ",.fitted,.resid,.resid.pearson\n"
-                                          : ",.fitted,.resid,.hat,.sigma,.cooksd,.std.resid\n";
+        line += ",.fitted,.resid,.hat,.sigma,.cooksd,.std.resid";
+        line += scorer.isClassification() || output.generalized ? ",.fitted.response,.resid.pearson\n" : "\n";
         out << line;
         return;
     }

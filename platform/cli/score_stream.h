@@ -29,21 +29,31 @@ struct ScoreOutput {
     // missing values as empty fields.
     std::string naOut = "NA";
     // se_fit after the prediction: the standard error of a linear model's
-    // prediction, or of a logistic model's event probability (with
-    // se_fit_link, on the log-odds scale), as R's predict gives them.
+    // prediction; of a glm's on the scale of the prediction (`linkScale`:
+    // the linear predictor's); of a logistic model's event probability,
+    // with se_fit_link on the log-odds scale; as R's predict gives them.
     bool seFit = false;
     // lower and upper after that: the confidence interval of the mean
-    // prediction (a logistic model's on the log-odds scale, mapped to the
-    // probability), or a linear model's prediction interval, at `level`.
+    // prediction (a glm's or logistic model's the Wald interval of the
+    // linear predictor, mapped through the inverse link unless on the link
+    // scale), or a linear model's prediction interval, at `level`.
     enum class Interval { None, Confidence, Prediction } interval = Interval::None;
     double level = 0.95;
+    // The model is a glm (SplitScorer::isGeneralized), scored on the link
+    // scale when `linkScale`.
+    bool generalized = false;
+    bool linkScale = false;
     // Per-record diagnostics of the training records instead of the
     // prediction cells: the column of the target in the input (-1: not
-    // asked for). Only records with a prediction and a target are written,
-    // with .fitted, .resid, .hat, .sigma, .cooksd and .std.resid (linear),
-    // or .fitted (the event probability), .resid (deviance residual) and
-    // .resid.pearson (logistic; the target's text equal to `event` is 1).
+    // asked for) and of the prior weights (-1: none). Only records with a
+    // prediction, a target and a weight are written, with .fitted, .resid,
+    // .hat, .sigma, .cooksd and .std.resid; for a glm or logistic model
+    // .fitted is the linear predictor and .resid the deviance residual, and
+    // .fitted.response (the mean, a logistic model's event probability) and
+    // .resid.pearson follow. A categorical target's text equal to `event`
+    // is 1, any other 0.
     int augmentTarget = -1;
+    int augmentWeight = -1;
     std::string event = {};
 };
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <tuple>
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
@@ -179,6 +180,8 @@ std::string mtcarsCsv(std::initializer_list<int> rows = {})
 //   g <- glm(am ~ wt + hp, binomial, mtcars); l <- predict(g, mtcars[c(1, 15, 20), ], se.fit = TRUE)
 //   predict(g, mtcars[c(1, 15, 20), ], se.fit = TRUE, type = "response")
 //   plogis(l$fit + c(-1, 1) * qnorm(0.95) * l$se.fit)
+//   the same for glm(mpg ~ wt + hp, Gamma("log"), mtcars) on both scales (fam$linkinv for the
+//   interval on the response scale)
 TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
 {
     const fs::path dir = freshDir("score-intervals");
@@ -189,11 +192,14 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
                            (dir / "linear").string()}).status, 0);
     ASSERT_EQ(runSplitRun({"build", "--data", data, "--split", "g", "--target", "am", "--inputs", "wt,hp", "--model",
                            "logistic", "--out", (dir / "logistic").string()}).status, 0);
+    ASSERT_EQ(runSplitRun({"build", "--data", data, "--split", "g", "--target", "mpg", "--inputs", "wt,hp", "--family",
+                           "Gamma", "--link", "log", "--out", (dir / "gamma").string()}).status, 0);
     const struct {
         const char* title;
         const char* model;
         const char* interval;
         std::map<std::string, std::vector<double>> columns;  // the three records' values
+        const char* type = "response";
     } cases[] = {
         {"prediction interval", "linear", "prediction",
          {{"predicted_mpg", {23.020247500855739, 12.566860490228699, 29.597533625625911}},
@@ -209,12 +215,21 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
           {"se_fit_link", {1.1772974400151566, 6.2165167851312795, 2.7757703404934366}},
           {"lower", {0.4351737817408966, 3.5473900684714656e-12, 0.86104535444702357}},
           {"upper", {0.97371681849426694, 0.002693306782881036, 0.99998253809447601}}}},
+        {"Gamma: response scale", "gamma", "confidence",
+         {{"se_fit", {0.55995901643742685, 0.58910512220968547, 1.0510729507280094}},
+          {"lower", {22.158345946301168, 10.914144539641155, 27.197357668290042}},
+          {"upper", {24.00093696151685, 12.854290385275762, 30.657146207901945}}}},
+        {"Gamma: link scale", "gamma", "confidence",
+         {{"se_fit", {0.024281386093994613, 0.049736348229658715, 0.03640018918464042}},
+          {"lower", {3.098214217680872, 2.3900596121838733, 3.3031198240349542}},
+          {"upper", {3.1780928696491042, 2.553677637737624, 3.4228657904391055}}},
+         "link"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title);
         const RunOutput run = runSplitRun({"score", "--model", (dir / c.model / "split-model.pmml").string(), "--data",
                                            (dir / "new.csv").string(), "--out", (dir / "scored.csv").string(),
-                                           "--se-fit", "--interval", c.interval, "--level", "0.9"});
+                                           "--se-fit", "--interval", c.interval, "--level", "0.9", "--type", c.type});
         ASSERT_EQ(run.status, 0) << run.err;
         const std::vector<Record> rows = readCsvRecords(dir / "scored.csv");
         ASSERT_EQ(rows.size(), 3u);
@@ -240,12 +255,13 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
     EXPECT_EQ(mixedRows[1].count("se_fit"), 0u) << "NA, read back as missing";
     EXPECT_EQ(mixedRows[1].at("predicted_mpg"), "21");  // the saturated fit reproduces the record
     // What cannot be given is refused before anything is written.
-    const std::pair<std::vector<std::string>, const char*> refused[] = {
-        {{"--interval", "prediction"}, "applies to linear models only"},
-        {{"--level", "1"}, "strictly between 0 and 1"},
+    const std::tuple<const char*, std::vector<std::string>, const char*> refused[] = {
+        {"logistic", {"--interval", "prediction"}, "applies to linear models only"},
+        {"gamma", {"--interval", "prediction"}, "has no prediction interval"},
+        {"logistic", {"--level", "1"}, "strictly between 0 and 1"},
     };
-    for (const auto& [options, message] : refused) {
-        std::vector<std::string> args = {"score", "--model", (dir / "logistic" / "split-model.pmml").string(), "--data",
+    for (const auto& [model, options, message] : refused) {
+        std::vector<std::string> args = {"score", "--model", (dir / model / "split-model.pmml").string(), "--data",
                                          (dir / "new.csv").string(), "--out", (dir / "refused.csv").string()};
         args.insert(args.end(), options.begin(), options.end());
         const RunOutput run = runSplitRun(args);
@@ -259,45 +275,70 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
 //   m1 <- lm(mpg ~ wt + hp, mtcars[mtcars$am == 1, ]); m0 <- the same for am == 0
 //   fitted, resid, hatvalues, influence()$sigma, cooks.distance, rstandard of Mazda RX4, Mazda RX4 Wag (m1)
 //   and Hornet 4 Drive (m0), the first, second and fourth records
-//   g <- glm(am ~ wt + hp, binomial, mtcars); fitted(g), residuals(g, "deviance"), residuals(g, "pearson")
+//   for g <- glm(am ~ wt + hp, binomial, mtcars), glm(mpg ~ wt + hp, Gamma("log"), mtcars) and
+//   glm(hp ~ wt, poisson, mtcars, weights = am): predict(g, type = "link"), residuals(g, "deviance"),
+//   influence(g)$hat and $sigma, cooks.distance(g), rstandard(g), fitted(g), residuals(g, "pearson")
+//   (influence leaves out the records of weight 0, such as Hornet 4 Drive in the last)
 TEST(Augment, DiagnosticsAreRsInInputOrder)
 {
     const fs::path dir = freshDir("augment");
     writeFile(dir / "mtcars.csv", mtcarsCsv());
+    const double NA = std::nan("");
     const struct {
         std::vector<std::string> options;
         std::vector<std::vector<double>> records;  // the first, second and fourth record's diagnostics
     } cases[] = {
-        {{"--split", "am", "--target", "mpg"},
+        {{"--split", "am", "--target", "mpg", "--inputs", "wt,hp"},
          {{23.02024750085571, -2.0202475008557115, 0.14266420329289051, 2.7817748876010162, 0.035489415733758418,
            -0.79988586648339544},
           {21.075908583534229, -0.075908583534229856, 0.28770610133940244, 2.8751215610894412, 0.00014638244301603498,
            -0.032973131832420691},
           {20.233325764822837, 1.1666742351771631, 0.10156792895411476, 1.9996679339025893, 0.014854008179731565,
            0.62783681969437188}}},
-        {{"--split", "g", "--target", "am", "--model", "logistic"},
-         {{0.84233553651693815, 0.58579321384482852, 0.43263768600782809},
-          {0.40478253273674158, 1.344920304177005, 1.2126262130389729},
-          {0.041728034824475548, -0.29197141232590851, -0.20867459278982281}}},
+        {{"--split", "g", "--target", "am", "--inputs", "wt,hp", "--model", "logistic"},
+         {{1.6757093082429892, 0.58579321384482852, 0.18407353472468641, 0.5867142493250519, 0.017251098358893498,
+           0.64851320893049691, 0.84233553651693815, 0.43263768600782809},
+          {-0.38557686328039198, 1.344920304177005, 0.23981141357837923, 0.52371226160574658, 0.20340414972951937,
+           1.5425380220575511, 0.40478253273674158, 1.2126262130389729},
+          {-3.1339584253115622, -0.29197141232590851, 0.095146138545975714, 0.59656454989426133,
+           0.0016867556512335858, -0.30693831779658165, 0.041728034824475548, -0.20867459278982281}}},
+        {{"--split", "g", "--target", "mpg", "--inputs", "wt,hp", "--family", "Gamma", "--link", "log"},
+         {{3.1381535436649881, -0.092192494589967783, 0.044276914820485971, 0.11327394224627432,
+           0.0096942996181968947, -0.817230806712822, 23.061245938341163, -0.089381377912204504},
+          {3.0879219438454921, -0.043087844178628418, 0.040486686555104415, 0.11436563048151138,
+           0.0019856785647198241, -0.38119260274261257, 21.931455792764456, -0.042471224964088283},
+          {3.0209464774194972, 0.042746835855563346, 0.047474936631724647, 0.11436821203967536,
+           0.0024624136779216547, 0.37956046404314442, 20.510695410214105, 0.043358090596139903}}},
+        {{"--split", "g", "--target", "hp", "--inputs", "wt", "--family", "poisson", "--weights", "am"},
+         {{4.8903841342531376, -2.0568137266102755, 0.082879735372674498, 3.4479350798962778, 0.1960335565790976,
+           -2.147740551642626, 133.00465588366558, -1.9947217322684827},
+          {5.1089943253447156, -4.5972366908476427, 0.107363112306954, 3.1594109662966727, 1.2540454284441371,
+           -4.865858206874397, 165.50382814659082, -4.3143851855609636},
+          {5.4004745801334861, 0, NA, NA, NA, NA, 221.511516227963, 0}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options[3]);
-        std::vector<std::string> args = {"build", "--data", (dir / "mtcars.csv").string(), "--inputs", "wt,hp",
-                                         "--out", (dir / "out").string(), "--augment", (dir / "augmented.csv").string()};
+        std::vector<std::string> args = {"build", "--data", (dir / "mtcars.csv").string(), "--out",
+                                         (dir / "out").string(), "--augment", (dir / "augmented.csv").string()};
         args.insert(args.end(), c.options.begin(), c.options.end());
         const RunOutput run = runSplitRun(args);
         ASSERT_EQ(run.status, 0) << run.out << run.err;
         const std::vector<Record> rows = readCsvRecords(dir / "augmented.csv");
         ASSERT_EQ(rows.size(), 32u);
-        const std::vector<std::string> columns =
-            c.records[0].size() == 6 ? std::vector<std::string>{".fitted", ".resid", ".hat", ".sigma", ".cooksd", ".std.resid"}
-                                     : std::vector<std::string>{".fitted", ".resid", ".resid.pearson"};
+        const std::vector<std::string> columns = {".fitted", ".resid", ".hat", ".sigma", ".cooksd", ".std.resid",
+                                                  ".fitted.response", ".resid.pearson"};
         const std::size_t at[] = {0, 1, 3};
         for (std::size_t r = 0; r < 3; ++r) {
             EXPECT_EQ(rows[at[r]].at("mpg"), shortest(kMtcars[at[r]][0])) << "input order";
-            for (std::size_t k = 0; k < columns.size(); ++k)
-                EXPECT_NEAR(std::stod(rows[at[r]].at(columns[k])), c.records[r][k], 1e-8 * std::fabs(c.records[r][k]))
-                    << columns[k] << " of record " << at[r] + 1;
+            EXPECT_EQ(rows[at[r]].count(".fitted.response"), c.records[r].size() == 8 ? 1u : 0u);
+            for (std::size_t k = 0; k < c.records[r].size(); ++k) {
+                const double expected = c.records[r][k];
+                if (std::isnan(expected))
+                    EXPECT_EQ(rows[at[r]].count(columns[k]), 0u) << columns[k] << " is NA";
+                else
+                    EXPECT_NEAR(std::stod(rows[at[r]].at(columns[k])), expected, 1e-8 * std::fabs(expected))
+                        << columns[k] << " of record " << at[r] + 1;
+            }
         }
     }
     // A record a fit did not use (its input is missing) is left out.

@@ -12,6 +12,7 @@
 // "response") of cars 1 and 20, printed with sprintf("%.17g").
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <limits>
 
 #include "glm_family.h"
@@ -319,6 +320,90 @@ TEST(GlmReference, PmmlPredictsAsR) {
                     std::string(link ? "link" : "response") + " of car " + std::to_string(car + 1));
       }
     }
+  }
+}
+
+// The covariance of every case's coefficients, in the model, its PMML and
+// the scorer's standard errors of car 1 on both scales, as R gives them:
+//   v <- vcov(fit); v[1, 2]
+//   predict(fit, d[1, ], se.fit = TRUE, type = "link")$se.fit; the same with type = "response"
+TEST(GlmReference, CovarianceAndStandardErrorsAreRs) {
+  const struct {
+    const char* title;
+    double covariance12, seLink, seResponse;
+  } references[] = {
+    {"gaussian identity", -0.73594514641847442, 0.54570779166443284, 0.54570779166443284},
+    {"gaussian log", -0.0013945283300836218, 0.01870481114502515, 0.43473905187578371},
+    {"gaussian inverse", -2.3714734790277404e-06, 0.00079847914078059394, 0.40423089235435594},
+    {"binomial logit", -24.149171789667257, 1.891828491067501, 0.06103656683534122},
+    {"binomial probit", -1.6160932937276804, 0.48286377818095372, 0.13863988692811099},
+    {"binomial cauchit", -99.475347495597305, 3.1761804111664751, 0.074490043277555193},
+    {"binomial log", -0.21035566851685514, 0.19059678523158655, 0.098238282374203734},
+    {"binomial cloglog", -2.0072749274296333, 0.45319457951877595, 0.15820788534255453},
+    {"poisson log", -0.066622012099378417, 0.22119135971714474, 0.74877928371865787},
+    {"poisson identity", -0.27777551424145985, 0.30496730832290042, 0.30496730832290042},
+    {"poisson sqrt", -0.027100620956113115, 0.1040059564043998, 0.31902684267700809},
+    {"Gamma inverse", -3.1239494559930345e-06, 0.00092084369790513231, 0.46618786842445642},
+    {"Gamma identity", -0.53293886713218608, 0.6626641153058207, 0.6626641153058207},
+    {"Gamma log", -0.0014570420489785714, 0.024281386093994613, 0.55995901643742685},
+    {"inverse.gaussian 1/mu^2", -4.384971496590037e-08, 0.00012020017065683813, 0.59277697010553121},
+    {"inverse.gaussian inverse", -5.4630197684654291e-06, 0.0013529853976630476, 0.67501714609884644},
+    {"inverse.gaussian identity", -0.76648318540951332, 0.78789156130067772, 0.78789156130067772},
+    {"inverse.gaussian log", -0.0022174489535443718, 0.033453925656250515, 0.75602915031184748},
+    {"quasibinomial logit", -5.3668548453582066, 0.83872213684947805, 0.12528566476964295},
+    {"quasipoisson log", -0.039462366537209498, 0.17023578154578498, 0.57628393230252639},
+    {"binomial weights", -0.36091078605303578, 0.25992786477120905, 0.060474479616071913},
+    {"gaussian zero weights", -3.1291747916495631, 0.73107086788139364, 0.73107086788139364},
+    {"Gamma weights", -3.4890163931729343e-05, 0.044526843116190422, 0.93867748252975725},
+    {"poisson offset", -0.045701242607779829, 0.14225456240476808, 0.35099493511634222},
+    {"quasipoisson weights offset", -0.052493194290570346, 0.18151780027183376, 0.67834227864455021}
+  };
+  const GroupData data = mtcars();
+  std::vector<std::string> header;
+  for (const FieldDef& field : data.fields) header.push_back(field.name);
+  std::vector<std::optional<std::string>> car1;
+  for (const Cell& cell : data.rows[0]) car1.push_back(cellText(cell));
+  ASSERT_EQ(std::size(references), glmCases().size());
+  for (std::size_t k = 0; k < glmCases().size(); ++k) {
+    const GlmCase& c = glmCases()[k];
+    const auto& r = references[k];
+    SCOPED_TRACE(c.title);
+    ASSERT_STREQ(c.title, r.title);
+    const splitmodels::GroupModel model = splitmodels::buildGroupModel(data, glmRequest(c));
+    ASSERT_TRUE(model.ok) << model.reason;
+    expectClose(model.covariance[1], r.covariance12, 1e-7, "vcov[1, 2]");
+    splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmml(model.pmml);
+    scorer.bind(header);
+    scorer.computeStandardErrors(true);
+    const splitmodels::ScoreResult result = scorer.score(car1);
+    expectClose(result.linkStdError, r.seLink, 1e-8, "se.fit, link");
+    expectClose(result.meanStdError, r.seResponse, 1e-8, "se.fit, response");
+  }
+}
+
+// Without residual degrees of freedom R's vcov keeps a Poisson fit's matrix
+// (dispersion 1) and gives NaN where the dispersion is estimated:
+//   d <- data.frame(y = c(2, 5), x = 1:2); g <- glm(y ~ x, poisson, d)
+//   vcov(g)[1, 2]; predict(g, se.fit = TRUE, type = "response")$se.fit[1]; vcov(glm(y ~ x, Gamma, d))
+TEST(GlmReference, SaturatedFitsKeepTheCovarianceWhereRDoes) {
+  const GroupData data{{continuous("x"), continuous("y")}, {{number(1), number(2)}, {number(2), number(5)}}};
+  const struct {
+    const char* family;
+    double covariance12, seResponse;
+  } cases[] = {{"poisson", -1.1999993107170308, 1.4142130776593318}, {"Gamma", kNA, kNA}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.family);
+    const splitmodels::GroupModel model =
+        splitmodels::buildGroupModel(data, glmRequest({c.family, c.family, "", "y", "x", "", "", {}, {}, {}}));
+    ASSERT_TRUE(model.ok) << model.reason;
+    expectClose(model.covariance[1], c.covariance12, 1e-7, "vcov");
+    splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmml(model.pmml);
+    EXPECT_EQ(scorer.hasCovariance(), !std::isnan(c.seResponse));
+    scorer.bind({"x", "y"});
+    scorer.computeStandardErrors(true);
+    const splitmodels::ScoreResult result = scorer.score({"1", "2"});
+    expectClose(result.meanStdError, c.seResponse, 1e-8, "se.fit");
+    EXPECT_NEAR(result.mean, 2.0, 1e-8) << "the fitted mean, with or without a covariance";
   }
 }
 

@@ -26,4 +26,14 @@ Eigen::MatrixXd coefficientCovariance(const PivotedQr& qr, const Eigen::VectorXd
   return out;
 }
 
+Eigen::VectorXd unscaledStart(const Eigen::VectorXd& scaled, const PivotedQr& qr, const Eigen::VectorXd& columnScale) {
+  if (scaled.size() == 0) return {};
+  Eigen::VectorXd out = Eigen::VectorXd::Constant(scaled.size(), std::numeric_limits<double>::quiet_NaN());
+  for (Eigen::Index k = 0; k < qr.rank; ++k) {
+    const Eigen::Index j = qr.pivot[static_cast<std::size_t>(k)];
+    out(j) = scaled(j) * columnScale(j);
+  }
+  return out;
+}
+
 }  // namespace splitmodels::detail

@@ -17,4 +17,8 @@ Eigen::MatrixXd inverseGram(const PivotedQr& qr);
 // power-of-two factors. Entries of aliased columns are NaN.
 Eigen::MatrixXd coefficientCovariance(const PivotedQr& qr, const Eigen::VectorXd& columnScale, double dispersion);
 
+// Coefficients of the scaled design (empty: none) in the original columns'
+// units, NaN for the columns the factorisation aliased.
+Eigen::VectorXd unscaledStart(const Eigen::VectorXd& scaled, const PivotedQr& qr, const Eigen::VectorXd& columnScale);
+
 }  // namespace splitmodels::detail

@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
 #include "distributions.h"
 #include "glm_family.h"
+#include "splitmodels/inference.h"
 
 namespace splitmodels::detail {
 
@@ -267,3 +269,19 @@ double familyAic(FamilyKind family, const GlmResponse& response, const std::vect
 }
 
 }  // namespace splitmodels::detail
+
+namespace splitmodels {
+
+double devianceResidual(Distribution distribution, double y, double mu, double weight) {
+  using detail::FamilyKind;
+  const FamilyKind family = distribution == Distribution::Binomial          ? FamilyKind::Binomial
+                            : distribution == Distribution::Poisson         ? FamilyKind::Poisson
+                            : distribution == Distribution::Gamma           ? FamilyKind::Gamma
+                            : distribution == Distribution::InverseGaussian ? FamilyKind::InverseGaussian
+                                                                            : FamilyKind::Gaussian;
+  // Rounding can leave a record's share of the deviance slightly negative.
+  const double share = std::max(detail::devianceResidual(family, y, mu, weight), 0.0);
+  return y > mu ? std::sqrt(share) : -std::sqrt(share);
+}
+
+}  // namespace splitmodels

@@ -31,6 +31,11 @@ struct Coefficients {
   // rows and columns of aliased columns, and everywhere when no residual
   // degrees of freedom are left.
   Eigen::MatrixXd covariance;
+  // For an iteratively reweighted fit: the coefficients (per column, NaN
+  // where aliased) at which the last step's working weights were taken, the
+  // weights of the covariance and of R's influence measures. Empty when the
+  // last step started from the family's start values instead.
+  Eigen::VectorXd stepStart;
 };
 
 struct LinearFit {

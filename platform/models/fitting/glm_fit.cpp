@@ -88,7 +88,9 @@ std::optional<std::string> fitGlm(const Eigen::MatrixXd& x, GlmResponse response
   std::optional<Eigen::VectorXd> previous;
   bool boundary = false;
   Step step;
+  Eigen::VectorXd stepStart;
   for (fit.iterations = 1; fit.iterations <= settings.maxIterations; ++fit.iterations) {
+    if (fit.iterations > 1) stepStart = it.beta;
     step.rows.clear();
     std::vector<double> rootWeights, derivatives;
     rootWeights.reserve(static_cast<std::size_t>(n));
@@ -219,6 +221,7 @@ std::optional<std::string> fitGlm(const Eigen::MatrixXd& x, GlmResponse response
   c.estimate = c.stdError = c.statistic = c.pValue = Eigen::VectorXd::Constant(p, kMissing);
   const Eigen::VectorXd unscaledVariance = step.qr.inverseGramDiagonal();
   c.covariance = coefficientCovariance(step.qr, columnScale, fit.dispersion);
+  c.stepStart = unscaledStart(stepStart, step.qr, columnScale);
   for (Eigen::Index k = 0; k < rank; ++k) {
     const Eigen::Index j = step.qr.pivot[static_cast<std::size_t>(k)];
     c.estimate(j) = it.beta(j) * columnScale(j);

@@ -118,13 +118,8 @@ void buildGlm(const GroupRecords& data, const ModelSpec& request, const Design& 
   model.fitted.assign(fit.mu.data(), fit.mu.data() + fit.mu.size());
   model.warnings = fit.warnings;
   keepTerms(design, fit.coefficients, model);
-  // With the dispersion fixed at 1 the standard errors need no residual
-  // degrees of freedom, so R reports them and so does this model.
-  if (fixedDispersion(settings.family) && model.dfResidual == 0 && !model.warnings.empty() &&
-      model.warnings.back().rfind("no residual degrees of freedom", 0) == 0)
-    model.warnings.pop_back();
   const TargetClasses* labels = classes ? &*classes : nullptr;
-  model.pmml = writeGeneralRegressionPmml(data.fields(), request, design, fit.coefficients.estimate, labels);
+  model.pmml = writeGeneralRegressionPmml(data.fields(), request, design, fit, labels);
   model.statXML = writeGroupStatXml(data.fields(), request, design, model, labels);
   model.ok = true;
 }

@@ -1,5 +1,6 @@
 #include "splitmodels/group_model.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <set>
@@ -55,7 +56,12 @@ void keepTerms(const Design& design, const detail::Coefficients& c, GroupModel& 
     for (std::size_t i = 0; i < aliased.size(); ++i) text += (i ? ", " : "") + aliased[i];
     model.warnings.push_back(text);
   }
-  if (model.dfResidual == 0)
+  // Families whose dispersion is fixed at 1 keep their standard errors
+  // without residual degrees of freedom, as R's summary of glm does.
+  const bool standardErrors = std::any_of(model.terms.begin(), model.terms.end(), [](const Term& term) {
+    return std::isfinite(term.stdError);
+  });
+  if (model.dfResidual == 0 && !standardErrors)
     model.warnings.push_back("no residual degrees of freedom: standard errors, statistics and p values are missing");
 }
 
@@ -92,7 +98,7 @@ void buildLinear(const GroupRecords& data, const ModelSpec& request, const Desig
   model.fitted.assign(fit.fitted.begin(), fit.fitted.end());
   keepTerms(design, fit.coefficients, model);
   model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, nullptr,
-                                      &fit.coefficients.covariance, fit.sigma, fit.dfResidual);
+                                      &fit.coefficients, fit.sigma, fit.dfResidual);
   model.statXML = detail::writeGroupStatXml(data.fields(), request, design, model, nullptr);
   model.ok = true;
 }
@@ -128,8 +134,8 @@ void buildLogistic(const GroupRecords& data, const ModelSpec& request, const Des
   if (fit.boundary) model.warnings.push_back("fitted probabilities numerically 0 or 1 occurred");
   keepTerms(design, fit.coefficients, model);
   model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, &classes,
-                                      &fit.coefficients.covariance,
-                                      std::numeric_limits<double>::quiet_NaN(), fit.dfResidual);
+                                      &fit.coefficients,
+                                      std::numeric_limits<double>::quiet_NaN(), fit.dfResidual, fit.deviance);
   model.statXML = detail::writeGroupStatXml(data.fields(), request, design, model, &classes);
   model.ok = true;
 }

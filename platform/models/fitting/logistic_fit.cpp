@@ -159,7 +159,9 @@ std::optional<std::string> fitLogistic(const Eigen::MatrixXd& x, const Eigen::Ve
   double previousDeviance = deviance(y, state.mu);
   std::optional<Eigen::VectorXd> previous;
   PivotedQr qr;
+  Eigen::VectorXd stepStart;
   for (fit.iterations = 1; fit.iterations <= kMaxIterations; ++fit.iterations) {
+    if (fit.iterations > 1) stepStart = state.beta;
     Eigen::VectorXd beta;
     if (!reweightedStep(scaled, y, state, qr, beta))
       return "coefficients too large to represent: no finite least-squares step at iteration " +
@@ -180,19 +182,20 @@ std::optional<std::string> fitLogistic(const Eigen::MatrixXd& x, const Eigen::Ve
     return std::string("separation: the records are (quasi-)completely separated, so the coefficients diverge");
 
   // Standard errors from the last least-squares step, as summary.glm takes
-  // them (the dispersion of the binomial family is 1).
+  // them: the dispersion of the binomial family is 1, so they need no
+  // residual degrees of freedom.
   Coefficients& c = fit.coefficients;
   c.rank = qr.rank;
   c.estimate = c.stdError = c.statistic = c.pValue = Eigen::VectorXd::Constant(p, kMissing);
   const Eigen::VectorXd unscaledVariance = qr.inverseGramDiagonal();
   const double dfResidual = static_cast<double>(n - qr.rank);
-  c.covariance = coefficientCovariance(qr, columnScale, dfResidual == 0 ? kMissing : 1.0);
+  c.covariance = coefficientCovariance(qr, columnScale, 1.0);
+  c.stepStart = unscaledStart(stepStart, qr, columnScale);
   for (Eigen::Index k = 0; k < qr.rank; ++k) {
     const Eigen::Index j = qr.pivot[static_cast<std::size_t>(k)];
     c.estimate(j) = state.beta(j) * columnScale(j);
     if (!std::isfinite(c.estimate(j)))
       return std::string("coefficients too large to represent: an estimate is not a finite number");
-    if (dfResidual == 0) continue;
     c.stdError(j) = std::sqrt(unscaledVariance(k)) * columnScale(j);
     if (!std::isfinite(c.stdError(j))) {  // beyond the double range: no usable statistic
       c.stdError(j) = kMissing;

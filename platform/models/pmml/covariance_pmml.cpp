@@ -7,8 +7,21 @@
 
 namespace splitmodels::detail {
 
+namespace {
+
+// The coefficients of `columns` at the start of the fit's last step.
+void writeStart(pugi::xml_node parent, const Eigen::VectorXd& start, const std::vector<Eigen::Index>& columns) {
+  if (start.size() == 0) return;
+  std::string text;
+  for (const Eigen::Index j : columns) text += (text.empty() ? "" : " ") + formatNumber(start(j));
+  parent.append_child("Start").text().set(text.c_str());
+}
+
+}  // namespace
+
 void writeCovarianceExtension(pugi::xml_node model, const std::vector<FieldDef>& fields, const Design& design,
-                              const Eigen::MatrixXd& covariance, double sigma, double dfResidual) {
+                              const Coefficients& fit, double sigma, double dfResidual, double deviance) {
+  const Eigen::MatrixXd& covariance = fit.covariance;
   // Design columns in order: the intercept, then each input's columns (one
   // for a continuous input, one per dummy for a categorical one).
   struct Column {
@@ -37,6 +50,7 @@ void writeCovarianceExtension(pugi::xml_node model, const std::vector<FieldDef>&
   pugi::xml_node matrix = extension.append_child("Covariance");
   setAttribute(matrix, "dfResidual", formatNumber(dfResidual));
   if (std::isfinite(sigma)) setAttribute(matrix, "sigma", formatNumber(sigma));
+  if (std::isfinite(deviance)) setAttribute(matrix, "deviance", formatNumber(deviance));
   for (const Column& term : kept) {
     pugi::xml_node node = matrix.append_child("Term");
     if (!term.coding) continue;
@@ -48,6 +62,35 @@ void writeCovarianceExtension(pugi::xml_node model, const std::vector<FieldDef>&
     for (const Column& col : kept) text += (text.empty() ? "" : " ") + formatNumber(covariance(row.index, col.index));
     matrix.append_child("Row").text().set(text.c_str());
   }
+  std::vector<Eigen::Index> columns;
+  for (const Column& term : kept) columns.push_back(term.index);
+  writeStart(matrix, fit.stepStart, columns);
+}
+
+void writeParameterCovariance(pugi::xml_node model, const Coefficients& coefficients, const FitScale& fit,
+                              const std::function<std::string(Eigen::Index)>& parameterName) {
+  const Eigen::MatrixXd& covariance = coefficients.covariance;
+  std::vector<Eigen::Index> kept;
+  for (Eigen::Index j = 0; j < covariance.rows(); ++j)
+    if (std::isfinite(covariance(j, j))) kept.push_back(j);
+  if (kept.empty()) return;
+  pugi::xml_node matrix = model.append_child("PCovMatrix");
+  setAttribute(matrix, "type", "model");
+  pugi::xml_node extension = matrix.append_child("Extension");
+  setAttribute(extension, "name", "fit");
+  setAttribute(extension, "extender", "splitmodels");
+  pugi::xml_node scale = extension.append_child("Fit");
+  setAttribute(scale, "dfResidual", formatNumber(fit.dfResidual));
+  setAttribute(scale, "dispersion", formatNumber(fit.dispersion));
+  setAttribute(scale, "deviance", formatNumber(fit.deviance));
+  writeStart(scale, coefficients.stepStart, kept);
+  for (const Eigen::Index row : kept)
+    for (const Eigen::Index column : kept) {
+      pugi::xml_node cell = matrix.append_child("PCovCell");
+      setAttribute(cell, "pRow", parameterName(row));
+      setAttribute(cell, "pCol", parameterName(column));
+      setAttribute(cell, "value", formatNumber(covariance(row, column)));
+    }
 }
 
 }  // namespace splitmodels::detail

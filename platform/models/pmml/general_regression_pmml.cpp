@@ -1,8 +1,9 @@
 // The PMML of a glm group: a GeneralRegressionModel of type
 // generalizedLinear with the family's distribution, the link, the offset
-// field and one parameter per estimated design column.
+// field, one parameter per estimated design column and their covariance.
 #include <cmath>
 
+#include "covariance_pmml.h"
 #include "glm_family.h"
 #include "group_writers.h"
 #include "pmml_names.h"
@@ -50,8 +51,8 @@ const FieldDef* fieldNamed(const std::vector<FieldDef>& fields, const std::strin
 }  // namespace
 
 std::string writeGeneralRegressionPmml(const std::vector<FieldDef>& fields, const ModelSpec& request,
-                                       const Design& design, const Eigen::VectorXd& beta,
-                                       const TargetClasses* classes) {
+                                       const Design& design, const GlmFit& fit, const TargetClasses* classes) {
+  const Eigen::VectorXd& beta = fit.coefficients.estimate;
   const FamilyKind family = *familyFromName(request.family);
   const LinkKind link = request.link.empty() ? familyLinks(family).front() : *linkFromName(request.link);
   pugi::xml_document doc;
@@ -136,6 +137,8 @@ std::string writeGeneralRegressionPmml(const std::vector<FieldDef>& fields, cons
     if (coding.continuous) cell(column++, "1", name);
     for (std::size_t c : coding.dummies) cell(column++, coding.categories[c], name);
   }
+  writeParameterCovariance(model, fit.coefficients, {fit.dfResidual, fit.dispersion, fit.deviance},
+                           parameterName);
   pugi::xml_node estimates = model.append_child("ParamMatrix");
   for (Eigen::Index j = 0; j < beta.size(); ++j) {
     if (std::isnan(beta(j))) continue;

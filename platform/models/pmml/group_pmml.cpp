@@ -137,7 +137,7 @@ void writeTable(pugi::xml_node model, const std::vector<FieldDef>& fields, const
 
 std::string writeGroupPmml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,
                            const Eigen::VectorXd& beta, const TargetClasses* classes,
-                           const Eigen::MatrixXd* covariance, double sigma, double dfResidual) {
+                           const Coefficients* covariance, double sigma, double dfResidual, double deviance) {
   pugi::xml_document doc;
   pugi::xml_node root = startDocument(doc, "PMML");
   setAttribute(root, "xmlns", kPmmlNamespace);
@@ -153,7 +153,7 @@ std::string writeGroupPmml(const std::vector<FieldDef>& fields, const ModelSpec&
   setAttribute(model, "modelType", classes ? "logisticRegression" : "linearRegression");
   setAttribute(model, "targetFieldName", request.target);
   if (classes) setAttribute(model, "normalizationMethod", "logit");
-  if (covariance) writeCovarianceExtension(model, fields, design, *covariance, sigma, dfResidual);
+  if (covariance) writeCovarianceExtension(model, fields, design, *covariance, sigma, dfResidual, deviance);
   writeMiningSchema(model, fields, design);
   writeTable(model, fields, design, beta, classes);
   return serialize(doc);

@@ -30,13 +30,15 @@ struct TargetClasses {
 // PMML 4.4 document with a DataDictionary of the target and inputs and one
 // RegressionModel; `beta` holds one coefficient per design column (NaN for
 // an aliased column, which gets no predictor); `classes` is null for a
-// linear model. With `covariance` (columns × columns), the model carries it
+// linear model. With `covariance` (the fit's coefficients), the model carries
+// their covariance
 // in its covariance extension (covariance_pmml.h), with `sigma` (NaN for a
-// logistic model) and `dfResidual`.
+// logistic model), `dfResidual` and `deviance` (NaN for a linear model).
 std::string writeGroupPmml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,
                            const Eigen::VectorXd& beta, const TargetClasses* classes,
-                           const Eigen::MatrixXd* covariance = nullptr,
-                           double sigma = std::numeric_limits<double>::quiet_NaN(), double dfResidual = 0.0);
+                           const Coefficients* covariance = nullptr,
+                           double sigma = std::numeric_limits<double>::quiet_NaN(), double dfResidual = 0.0,
+                           double deviance = std::numeric_limits<double>::quiet_NaN());
 
 // StatXML document: build settings, the fields used and the fit summary.
 std::string writeGroupStatXml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,
@@ -67,9 +69,9 @@ void buildGlm(const GroupRecords& data, const ModelSpec& request, const Design& 
 // PMML 4.4 document with a DataDictionary of the target, inputs and offset
 // and one GeneralRegressionModel of the fit (`beta` per design column, NaN
 // for aliased ones); `classes` is set for a binomial fit of a two-valued
-// categorical target.
+// categorical target. The fit's covariance (`fit.coefficients`) goes into
+// its PCovMatrix.
 std::string writeGeneralRegressionPmml(const std::vector<FieldDef>& fields, const ModelSpec& request,
-                                       const Design& design, const Eigen::VectorXd& beta,
-                                       const TargetClasses* classes);
+                                       const Design& design, const GlmFit& fit, const TargetClasses* classes);
 
 }  // namespace splitmodels::detail

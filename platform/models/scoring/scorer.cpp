@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "scorer_model.h"
 #include "value_text.h"
@@ -16,6 +17,7 @@ struct SplitScorer::Impl {
   bool bound = false;
   bool standardErrors = false;
   bool linkScale = false;
+  double waldQuantile = 1.959963984540054;
 };
 
 SplitScorer::SplitScorer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -64,33 +66,84 @@ ScoreResult SplitScorer::score(const std::vector<std::optional<std::string>>& ro
 
 namespace {
 
-// The linear predictor and its standard error, from the model's covariance.
+splitmodels::Distribution distributionOf(detail::FamilyKind family) {
+  switch (family) {
+    case detail::FamilyKind::Binomial:
+    case detail::FamilyKind::QuasiBinomial: return Distribution::Binomial;
+    case detail::FamilyKind::Poisson:
+    case detail::FamilyKind::QuasiPoisson: return Distribution::Poisson;
+    case detail::FamilyKind::Gamma: return Distribution::Gamma;
+    case detail::FamilyKind::InverseGaussian: return Distribution::InverseGaussian;
+    default: return Distribution::Normal;
+  }
+}
+
+// The linear predictor and its standard error, from the model's covariance,
+// and for a glm or logistic model the mean's (`z`: the Wald quantile). A
+// glm without a covariance (its dispersion estimated without residual
+// degrees of freedom) still gives its linear predictor and mean.
 void standardError(const detail::Regression& regression, const detail::RegressionOutput& output,
-                   const std::vector<detail::Datum>& data, ScoreResult& result) {
-  if (!regression.covariance) return;
-  const std::optional<double> se = detail::linkStandardError(*regression.covariance, data);
-  if (!se) return;
-  result.linkStdError = *se;
-  result.dfResidual = regression.covariance->dfResidual;
-  result.sigma = regression.covariance->sigma;
-  result.parameters = static_cast<double>(regression.covariance->terms.size());
-  if (!regression.classification) {
+                   const std::vector<detail::Datum>& data, std::size_t labels, double z, ScoreResult& result) {
+  const bool glm = regression.generalized || regression.classification;
+  if (!regression.covariance && !glm) return;
+  double start = std::nan("");
+  std::optional<double> se = std::nan("");
+  if (regression.covariance) {
+    const detail::Covariance& covariance = *regression.covariance;
+    se = detail::linkStandardError(covariance, data, &start);
+    if (!se) return;
+    result.linkStdError = *se;
+    result.dfResidual = covariance.dfResidual;
+    result.sigma = covariance.sigma;
+    result.parameters = static_cast<double>(covariance.terms.size());
+    result.dispersion = covariance.dispersion;
+    result.deviance = covariance.deviance;
+  }
+  if (!glm) {
     result.link = output.value;
     return;
   }
-  // The first table's category: its probability is the inverse logit of
-  // the linear predictor.
-  const double p = output.probabilities[static_cast<std::size_t>(regression.labelIndex[0])];
-  result.link = std::log(p / (1.0 - p));
+  bool invalid = false;
+  const std::optional<detail::RegressionOutput> linear = detail::evaluate(regression, data, labels, invalid, true);
+  if (!linear) return;
+  const detail::LinkKind link = regression.link;
+  const double eta = result.link = linear->value;
+  result.distribution = distributionOf(regression.family);
+  result.mean = detail::inverseLink(link, eta);
+  result.meanDerivative = detail::inverseLinkDerivative(link, eta);
+  result.meanStdError = *se * std::fabs(result.meanDerivative);
+  const double a = detail::inverseLink(link, eta - z * *se), b = detail::inverseLink(link, eta + z * *se);
+  result.meanLow = std::min(a, b);
+  result.meanHigh = std::max(a, b);
+  result.variance = detail::familyVariance(regression.family, result.mean);
+  // The working weight where the fit's last step took it: its linear
+  // predictor, with the record's offset, at the step's start coefficients.
+  if (!std::isnan(start) && regression.offsetField >= 0) {
+    const detail::Datum& offset = data[static_cast<std::size_t>(regression.offsetField)];
+    start = offset.missing || offset.invalid || !offset.numeric ? std::nan("") : start + offset.number;
+  }
+  const double startEta = std::isnan(start) ? eta : start;
+  const double derivative = detail::inverseLinkDerivative(link, startEta);
+  result.workingWeight =
+      derivative * derivative / detail::familyVariance(regression.family, detail::inverseLink(link, startEta));
 }
 
 }  // namespace
 
-void SplitScorer::computeStandardErrors(bool on) { impl_->standardErrors = on; }
+void SplitScorer::computeStandardErrors(bool on, double level) {
+  impl_->standardErrors = on;
+  impl_->waldQuantile = -studentQuantile((1.0 - level) / 2.0, std::numeric_limits<double>::infinity());
+}
 
 bool SplitScorer::hasCovariance() const {
   for (const detail::Segment& segment : impl_->model.segments)
     if (segment.model.covariance) return true;
+  return false;
+}
+
+bool SplitScorer::isGeneralized() const {
+  for (const detail::Segment& segment : impl_->model.segments)
+    if (segment.model.generalized) return true;
   return false;
 }
 
@@ -105,6 +158,8 @@ void SplitScorer::score(const std::vector<ScoreCell>& row, ScoreResult& result) 
   result.probabilities.clear();
   result.segmentId.clear();
   result.link = result.linkStdError = result.dfResidual = result.sigma = result.parameters = std::nan("");
+  result.mean = result.meanStdError = result.meanLow = result.meanHigh = result.meanDerivative = result.variance =
+      result.dispersion = result.deviance = result.workingWeight = std::nan("");
 
   bool anyInvalid = false;
   // Every field a predicate or predictor reads is required, so each is
@@ -135,7 +190,8 @@ void SplitScorer::score(const std::vector<ScoreCell>& row, ScoreResult& result) 
     return;
   }
   result.invalid = false;
-  if (impl_->standardErrors) standardError(segment.model, *output, data, result);
+  if (impl_->standardErrors)
+    standardError(segment.model, *output, data, model.labels.size(), impl_->waldQuantile, result);
   if (!model.classification) {
     detail::appendShortest(result.predicted, output->value);
     return;

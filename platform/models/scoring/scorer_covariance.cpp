@@ -4,7 +4,8 @@
 
 namespace splitmodels::detail {
 
-std::optional<double> linkStandardError(const Covariance& covariance, const std::vector<Datum>& row) {
+std::optional<double> linkStandardError(const Covariance& covariance, const std::vector<Datum>& row,
+                                        double* startPredictor) {
   const std::size_t count = covariance.terms.size();
   thread_local std::vector<double> x;
   x.assign(count, 0.0);
@@ -21,7 +22,11 @@ std::optional<double> linkStandardError(const Covariance& covariance, const std:
       continue;
     }
     if (datum.missing || datum.invalid || !datum.numeric) return std::nullopt;
-    x[k] = datum.number;
+    x[k] = term.exponent == 1 ? datum.number : std::pow(datum.number, term.exponent);
+  }
+  if (startPredictor && !covariance.start.empty()) {
+    *startPredictor = 0.0;
+    for (std::size_t k = 0; k < count; ++k) *startPredictor += x[k] * covariance.start[k];
   }
   double variance = 0.0;
   for (std::size_t a = 0; a < count; ++a) {

@@ -196,7 +196,14 @@ std::optional<RegressionOutput> evaluate(const Regression& model, const std::vec
       if (!offset || !offset->numeric) return std::nullopt;
       y[0] += offset->number;
     }
+    if (linkScale) {
+      output.value = y[0];
+      return output;
+    }
     y[0] = inverseLink(model.link, y[0]);
+  } else if (linkScale) {  // the first table's linear predictor, as for regression
+    output.value = y[0];
+    return output;
   }
   const std::vector<double> p = normalize(model.normalization, y);
   output.probabilities.assign(labelCount, 0.0);

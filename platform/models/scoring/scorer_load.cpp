@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include <sys/stat.h>
 
@@ -360,6 +361,10 @@ class Loader {
       if (name == "RegressionTable") model.tables.push_back(loadTable(child, model.classification));
     }
     if (nameOf(node) == "GeneralRegressionModel") loadGeneralRegression(node, model);
+    if (!model.generalized && model.classification && model.normalization == Normalization::Logit) {
+      model.family = FamilyKind::Binomial;  // a logistic regression
+      model.link = LinkKind::Logit;
+    }
     if (model.tables.empty()) fail(describe(node) + ": RegressionTable element is missing");
     for (const pugi::xml_node& child : node.children())
       if (isElement(child) && localName(child) == "Extension" &&
@@ -387,6 +392,8 @@ class Loader {
     Covariance covariance;
     covariance.dfResidual = requireNumber(node, "dfResidual");
     if (node.attribute("sigma")) covariance.sigma = requireNumber(node, "sigma");
+    if (node.attribute("sigma")) covariance.dispersion = covariance.sigma * covariance.sigma;
+    if (node.attribute("deviance")) covariance.deviance = requireNumber(node, "deviance");
     std::size_t rows = 0;
     for (const pugi::xml_node& child : node.children()) {
       if (!isElement(child)) continue;
@@ -402,20 +409,88 @@ class Loader {
         covariance.terms.push_back(std::move(term));
       } else if (localName(child) == "Row") {
         ++rows;
-        const std::string text = child.text().get();
-        for (std::size_t at = 0; at < text.size();) {
-          const std::size_t end = std::min(text.find(' ', at), text.size());
-          const std::optional<double> value = parseNumber(text.substr(at, end - at));
-          if (!value) fail(describe(child) + ": \"" + text.substr(at, end - at) + "\" is not a number");
-          covariance.matrix.push_back(*value);
-          at = end + 1;
-        }
+        appendNumbers(child, covariance.matrix);
       }
     }
     const std::size_t count = covariance.terms.size();
     if (rows != count || covariance.matrix.size() != count * count)
       fail(describe(node) + ": the matrix is not one Row of " + std::to_string(count) + " numbers per Term");
+    loadStart(node, covariance);
     return covariance;
+  }
+
+  // The numbers of an element's text, separated by single spaces.
+  void appendNumbers(const pugi::xml_node& node, std::vector<double>& numbers) {
+    const std::string text = node.text().get();
+    for (std::size_t at = 0; at < text.size();) {
+      const std::size_t end = std::min(text.find(' ', at), text.size());
+      const std::optional<double> value = parseNumber(text.substr(at, end - at));
+      if (!value) fail(describe(node) + ": \"" + text.substr(at, end - at) + "\" is not a number");
+      numbers.push_back(*value);
+      at = end + 1;
+    }
+  }
+
+  // The coefficients at the start of the fit's last step (a Start child of
+  // `node`, one per term), when the document gives them.
+  void loadStart(const pugi::xml_node& node, Covariance& covariance) {
+    const pugi::xml_node start = childByLocalName(node, "Start");
+    if (!start) return;
+    appendNumbers(start, covariance.start);
+    if (covariance.start.size() != covariance.terms.size())
+      fail(describe(start) + ": not one number per term of the covariance");
+  }
+
+  // A PCovMatrix over the parameters `terms` describes, with its fit
+  // extension (residual degrees of freedom, dispersion, deviance). Cells
+  // may give one triangle; the other is taken as its mirror.
+  Covariance loadParameterCovariance(const pugi::xml_node& node, const std::map<std::string, CovarianceTerm>& terms) {
+    Covariance covariance;
+    std::map<std::string, std::size_t> index;
+    std::vector<std::tuple<std::size_t, std::size_t, double>> cells;
+    for (const pugi::xml_node& cell : contentChildren(node)) {
+      std::size_t at[2];
+      const char* names[2] = {"pRow", "pCol"};
+      for (int k = 0; k < 2; ++k) {
+        const std::string parameter = requireAttribute(cell, names[k]);
+        const auto term = terms.find(parameter);
+        if (term == terms.end())
+          fail(describe(cell) + ": " + names[k] + "=\"" + parameter + "\" is not a parameter of the ParamMatrix");
+        const auto [known, added] = index.emplace(parameter, index.size());
+        if (added) covariance.terms.push_back(term->second);
+        at[k] = known->second;
+      }
+      cells.emplace_back(at[0], at[1], requireNumber(cell, "value"));
+    }
+    const std::size_t count = covariance.terms.size();
+    covariance.matrix.assign(count * count, std::nan(""));
+    for (const auto& [row, column, value] : cells)
+      covariance.matrix[row * count + column] = covariance.matrix[column * count + row] = value;
+    for (double value : covariance.matrix)
+      if (std::isnan(value)) fail(describe(node) + ": a pair of parameters has no PCovCell");
+    for (const pugi::xml_node& extension : node.children()) {
+      if (!isElement(extension) || localName(extension) != "Extension" ||
+          std::strcmp(extension.attribute("name").value(), "fit") != 0)
+        continue;
+      const pugi::xml_node fit = childByLocalName(extension, "Fit");
+      if (!fit) fail(describe(extension) + ": Fit element is missing");
+      covariance.dfResidual = requireNumber(fit, "dfResidual");
+      covariance.dispersion = requireNumber(fit, "dispersion");
+      covariance.deviance = requireNumber(fit, "deviance");
+      loadStart(fit, covariance);
+    }
+    return covariance;
+  }
+
+  // The error distribution of a generalizedLinear model; the quasi
+  // families write their base distribution.
+  static FamilyKind familyOf(const pugi::xml_node& node) {
+    const std::string name = node.attribute("distribution").value();
+    if (name == "binomial") return FamilyKind::Binomial;
+    if (name == "poisson") return FamilyKind::Poisson;
+    if (name == "gamma") return FamilyKind::Gamma;
+    if (name == "igauss") return FamilyKind::InverseGaussian;
+    return FamilyKind::Gaussian;
   }
 
   // The link of a generalizedLinear model: PMML's names, R's inverse, 1/mu^2
@@ -451,6 +526,7 @@ class Loader {
     if (type != "generalizedLinear") fail(describe(node) + ": modelType=\"" + type + "\" is not supported");
     model.generalized = true;
     model.link = linkOf(node);
+    model.family = familyOf(node);
     if (node.attribute("offsetVariable")) model.offsetField = fieldOf(node, "offsetVariable");
     std::set<std::string> factors, covariates;
     for (const char* list : {"FactorList", "CovariateList"})
@@ -460,11 +536,14 @@ class Loader {
     for (const pugi::xml_node& cell : contentChildren(childByLocalName(node, "PPMatrix")))
       cells[requireAttribute(cell, "parameterName")].push_back(cell);
     RegressionTable table;
+    std::map<std::string, CovarianceTerm> terms;  // per parameter, for its covariance
     if (node.attribute("offsetValue")) table.intercept = requireNumber(node, "offsetValue");
     for (const pugi::xml_node& pcell : contentChildren(childByLocalName(node, "ParamMatrix"))) {
       if (model.classification && table.category.empty()) table.category = requireAttribute(pcell, "targetCategory");
       const double beta = requireNumber(pcell, "beta");
-      const auto found = cells.find(requireAttribute(pcell, "parameterName"));
+      const std::string parameter = requireAttribute(pcell, "parameterName");
+      const auto found = cells.find(parameter);
+      CovarianceTerm& term = terms[parameter];
       if (found == cells.end()) {
         table.intercept += beta;
         continue;
@@ -474,13 +553,17 @@ class Loader {
       const pugi::xml_node cell = found->second.front();
       const std::string predictor = requireAttribute(cell, "predictorName");
       const int field = fieldOf(cell, "predictorName");
+      term.field = field;
       if (factors.count(predictor)) {
         table.categorical.push_back({field, literal(cell, field, requireAttribute(cell, "value"), "value"), beta});
+        term.categorical = true;
+        term.value = table.categorical.back().value;
       } else if (covariates.count(predictor)) {
         const double exponent = requireNumber(cell, "value");
         if (exponent != std::floor(exponent) || std::fabs(exponent) > 64)
           fail(describe(cell) + ": value=\"" + std::string(cell.attribute("value").value()) + "\" is not supported");
         table.numeric.push_back({field, static_cast<int>(exponent), beta});
+        term.exponent = static_cast<int>(exponent);
       } else {
         fail(describe(cell) + ": predictor \"" + predictor + "\" is in neither FactorList nor CovariateList");
       }
@@ -506,6 +589,8 @@ class Loader {
       }
     }
     model.tables.push_back(std::move(table));
+    if (const pugi::xml_node matrix = childByLocalName(node, "PCovMatrix"))
+      model.covariance = loadParameterCovariance(matrix, terms);
     if (model.classification) {
       RegressionTable reference;
       reference.category = requireAttribute(node, "targetReferenceCategory");

@@ -156,24 +156,34 @@ struct RegressionTable {
 
 enum class Normalization { None, Softmax, Logit, Exp, Simplemax };
 
-// A model's coefficient covariance (its "covariance" extension): one term
-// per estimated coefficient, and the matrix over them.
+// A model's coefficient covariance (a RegressionModel's "covariance"
+// extension, a GeneralRegressionModel's PCovMatrix): one term per estimated
+// coefficient, and the matrix over them.
 struct CovarianceTerm {
   int field = -1;  // -1: the intercept
   bool categorical = false;
   Datum value;  // a categorical term's category
+  int exponent = 1;  // a numeric term's power of its input
 };
 struct Covariance {
   std::vector<CovarianceTerm> terms;
   std::vector<double> matrix;  // terms × terms, row by row
   double dfResidual = 0.0;
   double sigma = std::nan("");  // residual standard error; linear models only
+  double dispersion = 1.0;      // a glm's (estimated or fixed); sigma² for a linear model
+  double deviance = std::nan("");  // residual deviance; glm and logistic models
+  // Per term: the coefficients at which the fit's last step took its
+  // working weights; empty when the document does not give them.
+  std::vector<double> start;
 };
 
 // The standard error of the linear predictor at `row`, √(x'Vx) with x the
-// terms' values (1 for the intercept, the input's number, 0 or 1 for a
-// category); nothing when a numeric term's input is missing.
-std::optional<double> linkStandardError(const Covariance& covariance, const std::vector<Datum>& row);
+// terms' values (1 for the intercept, the input's number to the term's
+// power, 0 or 1 for a category); nothing when a numeric term's input is
+// missing. With `startPredictor` and the covariance's start coefficients,
+// also x'β at those coefficients (offset not included).
+std::optional<double> linkStandardError(const Covariance& covariance, const std::vector<Datum>& row,
+                                        double* startPredictor = nullptr);
 
 struct Regression {
   bool classification = false;
@@ -195,6 +205,9 @@ struct Regression {
   // reference category, takes the rest).
   bool generalized = false;
   LinkKind link = LinkKind::Identity;
+  // The error distribution (a generalizedLinear model's, binomial for a
+  // logistic RegressionModel): the variance and deviance of diagnostics.
+  FamilyKind family = FamilyKind::Gaussian;
   int offsetField = -1;
 };
 
@@ -264,8 +277,8 @@ struct RegressionOutput {
 };
 // Sets `invalid` when the row holds an invalid value in a field the model
 // reads (no prediction then, as PMML's returnInvalid treatment).
-// With `linkScale` a regression model gives its linear predictor (offset
-// included), before the inverse link or normalisation.
+// With `linkScale` a model gives its (first table's) linear predictor,
+// offset included, before the inverse link or normalisation, in `value`.
 std::optional<RegressionOutput> evaluate(const Regression& model, const std::vector<Datum>& row,
                                          std::size_t labelCount, bool& invalid, bool linkScale = false);
 

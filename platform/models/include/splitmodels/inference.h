@@ -1,5 +1,6 @@
 // Intervals read off a fit: quantiles of Student's t and the normal
-// distribution, and the confidence interval of one coefficient.
+// distribution, the confidence interval of one coefficient, and a glm's
+// deviance residuals.
 #pragma once
 
 namespace splitmodels {
@@ -19,5 +20,14 @@ struct Interval {
 // gives the Wald interval of confint.default. NaN bounds when the standard
 // error is missing.
 Interval confidenceInterval(double estimate, double stdError, double df, double level);
+
+// The error distribution of a generalised linear model (the quasi
+// families have their base one).
+enum class Distribution { Normal, Binomial, Poisson, Gamma, InverseGaussian };
+
+// R's deviance residual of one record: sign(y − μ) · √d with d the
+// record's share of the deviance at prior weight `weight` (y a proportion
+// for the binomial).
+double devianceResidual(Distribution distribution, double y, double mu, double weight);
 
 }  // namespace splitmodels

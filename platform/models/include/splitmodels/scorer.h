@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "splitmodels/inference.h"
+
 namespace splitmodels {
 
 // Raised for a PMML document the scorer cannot use, a header that lacks a
@@ -54,15 +56,36 @@ struct ScoreResult {
   std::string segmentId;
   // After computeStandardErrors(true), for a prediction of a model that
   // carries its coefficient covariance: the linear predictor (the
-  // prediction of a linear model, the log-odds of the first table's
-  // category of a logistic one), its standard error, and the model's
-  // residual degrees of freedom, sigma (NaN for a logistic model) and
-  // number of estimated coefficients. NaN otherwise.
+  // prediction of a linear model, η with its offset for a glm, the log-odds
+  // of the first table's category of a logistic one), its standard error,
+  // and the model's residual degrees of freedom, sigma (linear models only)
+  // and number of estimated coefficients. NaN otherwise.
   double link = 0.0;
   double linkStdError = 0.0;
   double dfResidual = 0.0;
   double sigma = 0.0;
   double parameters = 0.0;
+  // With those, for a generalised linear or logistic model (NaN for a
+  // linear RegressionModel): the mean μ = g⁻¹(link), its standard error by
+  // the delta method (linkStdError · |dμ/dη|, R's predict.glm on the
+  // response scale), the Wald interval at the level computeStandardErrors
+  // was given, g⁻¹(link ∓ z · linkStdError) (low ≤ high), dμ/dη, the
+  // family's variance V(μ), the dispersion and the fit's residual deviance;
+  // `distribution` names the family (the quasi families their base one).
+  // `workingWeight` is (dμ/dη)²/V(μ) per unit of prior weight where the
+  // fit's last step took it (at the fitted mean for a document that does
+  // not say where): with it the record's hat value is
+  // weight · workingWeight · linkStdError² / dispersion, as R's.
+  double mean = 0.0;
+  double meanStdError = 0.0;
+  double meanLow = 0.0;
+  double meanHigh = 0.0;
+  double meanDerivative = 0.0;
+  double variance = 0.0;
+  double dispersion = 0.0;
+  double deviance = 0.0;
+  double workingWeight = 0.0;
+  Distribution distribution = Distribution::Normal;
 };
 
 // A loaded model: a MiningModel with a selectFirst Segmentation of
@@ -104,9 +127,12 @@ class SplitScorer {
   void score(const std::vector<ScoreCell>& row, ScoreResult& result) const;
 
   // Whether score() fills the standard-error fields of its result (off by
-  // default: they cost a product with the covariance per record). Call
-  // before scoring from several threads.
-  void computeStandardErrors(bool on);
+  // default: they cost a product with the covariance per record), and the
+  // level of their Wald intervals. Call before scoring from several threads.
+  void computeStandardErrors(bool on, double level = 0.95);
+  // Whether the document's models are generalizedLinear
+  // GeneralRegressionModels (R's glm), which have no prediction interval.
+  bool isGeneralized() const;
   // Whether the document's models carry their coefficient covariance: some
   // do (a model whose fit left no residual degrees of freedom has none, and
   // its records get no standard error), or the document was written before
