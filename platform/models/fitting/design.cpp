@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 
+#include "formula_design.h"
 #include "pmml_names.h"
 #include "value_text.h"
 
@@ -46,30 +47,6 @@ int findLevel(const InputCoding& coding, const FieldDef& def, const std::string&
   if (!number) return -1;
   const auto found = coding.byNumber.find(*number == 0.0 ? 0.0 : *number);
   return found == coding.byNumber.end() ? -1 : found->second;
-}
-
-std::optional<std::string> codingFor(const FieldDef& def, std::size_t field, const FieldColumn& values,
-                                     const ModelSpec& request, InputCoding& coding) {
-  coding.field = field;
-  coding.continuous = isContinuous(def);
-  if (coding.continuous) return std::nullopt;
-  const std::vector<std::string> raw = def.categories.empty() ? observedCategories(def, values) : def.categories;
-  for (const std::string& text : raw) {
-    const int index = static_cast<int>(coding.categories.size());
-    coding.categories.push_back(pmmlCategory(def, text));
-    coding.numbers.push_back(numberForStorage(def.storage, text));
-    // The first of equal categories wins, as a linear search would find it.
-    if (def.storage == StorageString)
-      coding.byText.emplace(coding.categories.back(), index);
-    else if (coding.numbers.back())
-      coding.byNumber.emplace(*coding.numbers.back() == 0.0 ? 0.0 : *coding.numbers.back(), index);
-  }
-  const auto requested = request.references.find(def.name);
-  coding.reference = -1;
-  if (requested == request.references.end()) return std::nullopt;
-  coding.reference = findLevel(coding, def, requested->second);
-  if (coding.reference < 0) return "unknown reference level: " + def.name + " has no category " + requested->second;
-  return std::nullopt;
 }
 
 bool usableNumber(const FieldDef& field, const FieldColumn& values, std::size_t row) {
@@ -123,6 +100,30 @@ void nameTerms(const std::vector<FieldDef>& fields, Design& design) {
 
 }  // namespace
 
+std::optional<std::string> codingFor(const FieldDef& def, std::size_t field, const FieldColumn& values,
+                                     const ModelSpec& request, InputCoding& coding) {
+  coding.field = field;
+  coding.continuous = isContinuous(def);
+  if (coding.continuous) return std::nullopt;
+  const std::vector<std::string> raw = def.categories.empty() ? observedCategories(def, values) : def.categories;
+  for (const std::string& text : raw) {
+    const int index = static_cast<int>(coding.categories.size());
+    coding.categories.push_back(pmmlCategory(def, text));
+    coding.numbers.push_back(numberForStorage(def.storage, text));
+    // The first of equal categories wins, as a linear search would find it.
+    if (def.storage == StorageString)
+      coding.byText.emplace(coding.categories.back(), index);
+    else if (coding.numbers.back())
+      coding.byNumber.emplace(*coding.numbers.back() == 0.0 ? 0.0 : *coding.numbers.back(), index);
+  }
+  const auto requested = request.references.find(def.name);
+  coding.reference = -1;
+  if (requested == request.references.end()) return std::nullopt;
+  coding.reference = findLevel(coding, def, requested->second);
+  if (coding.reference < 0) return "unknown reference level: " + def.name + " has no category " + requested->second;
+  return std::nullopt;
+}
+
 int matchCategory(const InputCoding& coding, const FieldDef& field, const FieldColumn& values, std::size_t row) {
   if (values.missing[row]) return -1;
   if (field.storage == StorageString) {
@@ -135,6 +136,7 @@ int matchCategory(const InputCoding& coding, const FieldDef& field, const FieldC
 }
 
 std::optional<std::string> buildDesign(const GroupRecords& data, const ModelSpec& request, Design& design) {
+  if (!request.formula.empty()) return formula::buildFormulaDesign(data, request, design);
   const std::vector<FieldDef>& fields = data.fields();
   std::map<std::string, std::size_t> byName;
   for (std::size_t i = 0; i < fields.size(); ++i) byName.emplace(fields[i].name, i);

@@ -58,6 +58,8 @@ std::optional<std::string> responseFor(const FieldDef& target, const ModelSpec& 
     classes.emplace();
     if (auto reason = binaryTarget(target, request, design, *classes, y)) return reason;
     response.y.assign(y.data(), y.data() + y.size());
+  } else if (design.response.size() > 0) {
+    response.y.assign(design.response.data(), design.response.data() + design.response.size());
   } else if (target.storage == StorageString) {
     return "target is not numeric: " + request.target;
   } else {
@@ -124,7 +126,9 @@ void buildGlm(const GroupRecords& data, const ModelSpec& request, const Design& 
       model.warnings.back().rfind("no residual degrees of freedom", 0) == 0)
     model.warnings.pop_back();
   const TargetClasses* labels = classes ? &*classes : nullptr;
-  model.pmml = writeGeneralRegressionPmml(data.fields(), request, design, fit.coefficients.estimate, labels);
+  model.pmml = design.formula ? writeFormulaPmml(data.fields(), request, design, fit.coefficients.estimate, labels,
+                                                 settings.family, settings.link)
+                              : writeGeneralRegressionPmml(data.fields(), request, design, fit.coefficients.estimate, labels);
   model.statXML = writeGroupStatXml(data.fields(), request, design, model, labels);
   model.ok = true;
 }

@@ -72,8 +72,11 @@ void buildLinear(const GroupRecords& data, const ModelSpec& request, const Desig
     return;
   }
   Eigen::VectorXd y(static_cast<Eigen::Index>(design.rows.size()));
-  for (std::size_t i = 0; i < design.rows.size(); ++i)
-    y(static_cast<Eigen::Index>(i)) = design.target.numbers[design.rows[i]];
+  if (design.response.size() > 0)
+    y = design.response;
+  else
+    for (std::size_t i = 0; i < design.rows.size(); ++i)
+      y(static_cast<Eigen::Index>(i)) = design.target.numbers[design.rows[i]];
   detail::LinearFit fit;
   if (auto reason = detail::fitLinear(design.x, y, fit)) {
     model.reason = *reason;
@@ -91,8 +94,10 @@ void buildLinear(const GroupRecords& data, const ModelSpec& request, const Desig
   model.dfNull = static_cast<double>(design.rows.size()) - 1.0;
   model.fitted.assign(fit.fitted.begin(), fit.fitted.end());
   keepTerms(design, fit.coefficients, model);
-  model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, nullptr,
-                                      &fit.coefficients.covariance, fit.sigma, fit.dfResidual);
+  model.pmml = design.formula ? detail::writeFormulaPmml(data.fields(), request, design, fit.coefficients.estimate,
+                                                         nullptr, detail::FamilyKind::Gaussian, detail::LinkKind::Identity)
+                              : detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, nullptr,
+                                                       &fit.coefficients.covariance, fit.sigma, fit.dfResidual);
   model.statXML = detail::writeGroupStatXml(data.fields(), request, design, model, nullptr);
   model.ok = true;
 }
@@ -127,11 +132,31 @@ void buildLogistic(const GroupRecords& data, const ModelSpec& request, const Des
     model.warnings.push_back("did not converge in " + std::to_string(fit.iterations) + " iterations");
   if (fit.boundary) model.warnings.push_back("fitted probabilities numerically 0 or 1 occurred");
   keepTerms(design, fit.coefficients, model);
-  model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, &classes,
-                                      &fit.coefficients.covariance,
-                                      std::numeric_limits<double>::quiet_NaN(), fit.dfResidual);
+  model.pmml = design.formula ? detail::writeFormulaPmml(data.fields(), request, design, fit.coefficients.estimate,
+                                                         &classes, detail::FamilyKind::Binomial, detail::LinkKind::Logit)
+                              : detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate,
+                                                       &classes, &fit.coefficients.covariance,
+                                                       std::numeric_limits<double>::quiet_NaN(), fit.dfResidual);
   model.statXML = detail::writeGroupStatXml(data.fields(), request, design, model, &classes);
   model.ok = true;
+}
+
+// A logistic model of a numeric response (a formula's cbind(s, f), or a
+// proportion) is the binomial glm with the logit link.
+ModelSpec logisticAsGlm(const ModelSpec& request) {
+  ModelSpec glm = request;
+  glm.kind = ModelKind::Glm;
+  glm.family = "binomial";
+  glm.link = "logit";
+  return glm;
+}
+
+// The summaries measured against a model of the intercept alone are R's
+// only for models that have one; without it they are left missing.
+void withoutIntercept(GroupModel& model) {
+  constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
+  model.rSquared = model.adjustedRSquared = model.fStatistic = model.fPValue = kMissing;
+  model.nullDeviance = model.dfNull = kMissing;
 }
 
 }  // namespace
@@ -139,7 +164,7 @@ void buildLogistic(const GroupRecords& data, const ModelSpec& request, const Des
 GroupModel buildGroupModel(const GroupRecords& data, const ModelSpec& request) {
   GroupModel model;
   try {
-    if (auto reason = checkRequest(request)) {
+    if (auto reason = request.formula.empty() ? checkRequest(request) : std::nullopt) {
       model.reason = *reason;
       return model;
     }
@@ -150,12 +175,16 @@ GroupModel buildGroupModel(const GroupRecords& data, const ModelSpec& request) {
     }
     model.records = design.rows.size();
     model.skippedRecords = design.skipped;
-    if (request.kind == ModelKind::Logistic)
+    if (request.kind == ModelKind::Logistic && design.response.size() > 0)
+      detail::buildGlm(data, logisticAsGlm(request), design, model);
+    else if (request.kind == ModelKind::Logistic)
       buildLogistic(data, request, design, model);
     else if (request.kind == ModelKind::Glm)
       detail::buildGlm(data, request, design, model);
     else
       buildLinear(data, request, design, model);
+    if (design.formula && !design.columnNames.empty() && design.columnNames.front() != detail::kInterceptName)
+      withoutIntercept(model);
   } catch (const std::exception& error) {  // allocation failure and the like
     model = GroupModel{};
     model.reason = std::string("build failed: ") + error.what();
