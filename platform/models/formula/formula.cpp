@@ -190,7 +190,7 @@ class Parser {
 
 bool syntactic(const std::string& name) {
   static const std::set<std::string> reserved = {"if", "else", "repeat", "while", "function", "for", "next", "break",
-                                                 "TRUE", "FALSE", "NULL", "Inf", "NaN", "NA", "in"};
+                                                 "in"};
   if (name.empty() || reserved.count(name)) return false;
   if (!nameStart(name[0])) return false;
   if (name[0] == '.' && name.size() > 1 && std::isdigit(static_cast<unsigned char>(name[1]))) return false;
