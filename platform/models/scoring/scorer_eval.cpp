@@ -79,7 +79,8 @@ thread_local std::vector<Datum> derivedValues;
 // invalid.
 const Datum* inputFor(const Regression& model, const std::vector<Datum>& row, int field, bool& invalid) {
   const auto index = static_cast<std::size_t>(field);
-  const Datum& datum = index < row.size() ? row[index] : derivedValues[index - row.size()];
+  const Datum& datum = model.derived.empty() || index < model.derivedBase ? row[index]
+                                                                          : derivedValues[index - model.derivedBase];
   if (datum.invalid) {
     invalid = true;
     return nullptr;
@@ -173,7 +174,7 @@ std::optional<RegressionOutput> evaluate(const Regression& model, const std::vec
   if (!model.derived.empty()) {
     derivedValues.resize(model.derived.size());
     for (std::size_t k = 0; k < model.derived.size(); ++k) {
-      const double value = evaluateExpression(model.derived[k], row, derivedValues);
+      const double value = evaluateExpression(model.derived[k], row, derivedValues, model.derivedBase);
       Datum& datum = derivedValues[k];
       datum.missing = std::isnan(value);
       datum.invalid = datum.integral = false;

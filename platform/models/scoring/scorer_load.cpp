@@ -337,6 +337,7 @@ class Loader {
   // The DerivedFields of a model's LocalTransformations: each is known by
   // its name within the model, after the dictionary's fields.
   void loadTransformations(const pugi::xml_node& node, Regression& model) {
+    model.derivedBase = model_.dictionary.size();
     for (const pugi::xml_node& field : contentChildren(node)) {
       if (localName(field) != "DerivedField") continue;
       const std::vector<pugi::xml_node> children = contentChildren(field);

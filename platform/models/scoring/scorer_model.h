@@ -222,15 +222,16 @@ struct Regression {
   LinkKind link = LinkKind::Identity;
   int offsetField = -1;
   // The model's derived fields, in order; terms and the offset refer to the
-  // k-th as field dictionary size + k.
+  // k-th as field derivedBase + k (the dictionary's size).
   std::vector<Expression> derived;
+  std::size_t derivedBase = 0;
 };
 
 // The value of a derived field's expression at `row`, given the values of
 // the derived fields before it; NaN when an input is missing, invalid or not
 // a number, or the function is undefined there.
 double evaluateExpression(const Expression& expression, const std::vector<Datum>& row,
-                          const std::vector<Datum>& derived);
+                          const std::vector<Datum>& derived, std::size_t derivedBase);
 
 struct Segment {
   std::string id;
