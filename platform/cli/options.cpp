@@ -534,6 +534,9 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
             checkFormulaOption(*app.get_subcommand("build"), build);
             build.model = modelText == "logistic" ? ModelChoice::Logistic : ModelChoice::Linear;
             resolveGlm(*app.get_subcommand("build"), build);
+            if (!build.formula.empty() && !build.augmentFile.empty())
+                throw CLI::ValidationError("--augment", "applies to models of --target and --inputs; "
+                                                       "a --formula model has no diagnostics file yet");
             if (build.model == ModelChoice::Glm && !build.augmentFile.empty())
                 throw CLI::ValidationError("--augment", "applies to --model linear and --model logistic; "
                                                        "a --family model has no diagnostics file yet");
