@@ -11,6 +11,8 @@
 //   s <- summary(f)$coefficients; p(s[, 1]); p(s[, 2]); p(s[, 4])   # and so for g, h
 //   p(predict(f, d[c(1, 32), ])); p(predict(g, d[c(1, 32), ], type = "link"))
 //   p(predict(h, w[c(1, 54), ], type = "response"))
+//   p(c(g$null.deviance, g$df.null, g$deviance))
+//   s <- summary(lm(mpg ~ 0 + cyl + wt, d)); p(c(s$r.squared, s$adj.r.squared, s$fstatistic))
 #include <cmath>
 
 #include "model_test_support.h"
@@ -149,6 +151,11 @@ TEST(Formula, FitsAndPredictionsAgreeWithR) {
       EXPECT_NEAR(term.stdError, c.stdError[i], 1e-7 * c.stdError[i]);
       EXPECT_NEAR(term.pValue, c.pValue[i], 1e-6 * c.pValue[i]);
     }
+    if (c.request.family == "binomial") {  // without an intercept, against the offset alone
+      EXPECT_NEAR(model.nullDeviance, 30.206421795697189, 1e-7 * 30.2);
+      EXPECT_EQ(model.dfNull, 32);
+      EXPECT_NEAR(model.deviance, 3.3855318250243509, 1e-7 * 3.4);
+    }
     ASSERT_EQ(schemaErrors(model.pmml), "");
     splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmml(model.pmml);
     std::vector<std::string> header;
@@ -167,6 +174,14 @@ TEST(Formula, FitsAndPredictionsAgreeWithR) {
       EXPECT_NEAR(std::stod(result.predicted), c.predicted[k], 1e-10 * std::fabs(c.predicted[k]));
     }
   }
+}
+
+TEST(Formula, ALinearModelWithoutInterceptIsMeasuredAgainstZero) {
+  const splitmodels::GroupModel model = splitmodels::buildGroupModel(mtcars(), formulaRequest("mpg ~ 0 + cyl + wt"));
+  ASSERT_TRUE(model.ok) << model.reason;
+  EXPECT_NEAR(model.rSquared, 0.98696377962967785, 1e-8);
+  EXPECT_NEAR(model.adjustedRSquared, 0.9851014624339175, 1e-8);
+  EXPECT_NEAR(model.fStatistic, 529.96545479823396, 1e-7 * 530);
 }
 
 TEST(Formula, RecordsWithUndefinedValuesLeaveTheFitAndInfiniteOnesFailIt) {

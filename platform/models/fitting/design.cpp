@@ -238,6 +238,10 @@ std::optional<std::string> buildDesign(const GroupRecords& data, const ModelSpec
   return std::nullopt;
 }
 
+bool hasIntercept(const Design& design) {
+  return !design.columnNames.empty() && design.columnNames.front() == kInterceptName;
+}
+
 std::optional<std::string> checkRecordCount(std::size_t records, std::size_t parameters) {
   if (records > 0) return std::nullopt;
   return "too few records: " + std::to_string(records) + " records for " + std::to_string(parameters) +

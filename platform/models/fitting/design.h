@@ -78,6 +78,10 @@ struct Design {
   Eigen::VectorXd response;
 };
 
+// Whether the design's first column is the intercept (a formula may leave
+// it out).
+bool hasIntercept(const Design& design);
+
 // Sets up the coding of input `field` (its categories, and the requested
 // reference level); the reason when the reference level is unknown.
 std::optional<std::string> codingFor(const FieldDef& def, std::size_t field, const FieldColumn& values,

@@ -4,6 +4,7 @@
 #include <limits>
 #include <set>
 
+#include "distributions.h"
 #include "fits.h"
 #include "group_writers.h"
 #include "pmml_names.h"
@@ -65,6 +66,21 @@ namespace {
 
 using detail::keepTerms;
 
+// R's summary of a linear model without an intercept measures the fit
+// against zero rather than against the mean.
+void againstZero(const Eigen::VectorXd& y, const detail::LinearFit& fit, GroupModel& model) {
+  const double n = static_cast<double>(y.size());
+  const double rank = static_cast<double>(fit.coefficients.rank);
+  const double mss = fit.fitted.squaredNorm();
+  const double rss = (y - fit.fitted).squaredNorm();
+  model.rSquared = mss / (mss + rss);
+  model.dfNull = n;
+  if (fit.dfResidual <= 0) return;
+  model.adjustedRSquared = 1.0 - (1.0 - model.rSquared) * (n / fit.dfResidual);
+  model.fStatistic = (mss / rank) / (rss / fit.dfResidual);
+  model.fPValue = detail::fUpperTail(model.fStatistic, rank, fit.dfResidual);
+}
+
 void buildLinear(const GroupRecords& data, const ModelSpec& request, const Design& design, GroupModel& model) {
   const FieldDef& target = data.fields()[design.targetField];
   if (target.storage == StorageString || !detail::isContinuous(target)) {
@@ -93,6 +109,7 @@ void buildLinear(const GroupRecords& data, const ModelSpec& request, const Desig
   model.dispersion = fit.sigma * fit.sigma;
   model.dfNull = static_cast<double>(design.rows.size()) - 1.0;
   model.fitted.assign(fit.fitted.begin(), fit.fitted.end());
+  if (!detail::hasIntercept(design)) againstZero(y, fit, model);
   keepTerms(design, fit.coefficients, model);
   model.pmml = design.formula ? detail::writeFormulaPmml(data.fields(), request, design, fit.coefficients.estimate,
                                                          nullptr, detail::FamilyKind::Gaussian, detail::LinkKind::Identity)
@@ -128,6 +145,10 @@ void buildLogistic(const GroupRecords& data, const ModelSpec& request, const Des
   model.dispersion = 1.0;
   model.converged = fit.converged;
   model.fitted.assign(fit.probability.begin(), fit.probability.end());
+  if (!detail::hasIntercept(design)) {  // R's null model is then p = 1/2 for every record
+    model.nullDeviance = 2.0 * static_cast<double>(y.size()) * std::log(2.0);
+    model.dfNull = static_cast<double>(y.size());
+  }
   if (!fit.converged)
     model.warnings.push_back("did not converge in " + std::to_string(fit.iterations) + " iterations");
   if (fit.boundary) model.warnings.push_back("fitted probabilities numerically 0 or 1 occurred");
@@ -151,13 +172,6 @@ ModelSpec logisticAsGlm(const ModelSpec& request) {
   return glm;
 }
 
-// The summaries measured against a model of the intercept alone are R's
-// only for models that have one; without it they are left missing.
-void withoutIntercept(GroupModel& model) {
-  constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
-  model.rSquared = model.adjustedRSquared = model.fStatistic = model.fPValue = kMissing;
-  model.nullDeviance = model.dfNull = kMissing;
-}
 
 }  // namespace
 
@@ -183,8 +197,6 @@ GroupModel buildGroupModel(const GroupRecords& data, const ModelSpec& request) {
       detail::buildGlm(data, request, design, model);
     else
       buildLinear(data, request, design, model);
-    if (design.formula && !design.columnNames.empty() && design.columnNames.front() != detail::kInterceptName)
-      withoutIntercept(model);
   } catch (const std::exception& error) {  // allocation failure and the like
     model = GroupModel{};
     model.reason = std::string("build failed: ") + error.what();
