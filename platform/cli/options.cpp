@@ -455,19 +455,20 @@ std::optional<std::string> repeatedOption(const CLI::ParseError& e, int argc, co
 // --formula replaces --target and --inputs; one of the two ways is needed,
 // and a formula this system cannot fit is refused here, before any data is
 // read. The formula's response gives the target.
-void checkFormulaOption(const CLI::App& cmd, BuildOptions& build)
+splitmodels::FormulaFields checkFormulaOption(const CLI::App& cmd, BuildOptions& build)
 {
+    splitmodels::FormulaFields fields;
     if (build.formula.empty()) {
         if (cmd.count("--formula") > 0) throw CLI::ValidationError("--formula", "the formula is empty");
         if (cmd.count("--target") == 0) throw CLI::RequiredError("--target");
-        return;
+        return fields;
     }
     if (cmd.count("--target") > 0 || cmd.count("--inputs") > 0)
         throw CLI::ValidationError("--formula", "give either --formula or --target and --inputs, not both");
-    splitmodels::FormulaFields fields;
     if (auto reason = splitmodels::checkFormula(build.formula, fields))
         throw CLI::ValidationError("--formula", *reason);
     build.target = fields.target;
+    return fields;
 }
 
 // Any of the glm options makes the build a glm: of --family, else of the
@@ -531,9 +532,16 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
                 throw CLI::ValidationError("--categorical", "does not apply with --data-model, which gives "
                                                             "every field's storage; declare the fields "
                                                             "as string there");
-            checkFormulaOption(*app.get_subcommand("build"), build);
+            const splitmodels::FormulaFields formula = checkFormulaOption(*app.get_subcommand("build"), build);
             build.model = modelText == "logistic" ? ModelChoice::Logistic : ModelChoice::Linear;
             resolveGlm(*app.get_subcommand("build"), build);
+            // A logistic model of cbind(s, f) or of a computed proportion is
+            // the binomial glm with the logit link, and is reported as one.
+            if (build.model == ModelChoice::Logistic && !build.formula.empty() && !formula.plainResponse) {
+                build.model = ModelChoice::Glm;
+                build.glm.family = "binomial";
+                build.glm.link = "logit";
+            }
             if (!build.formula.empty() && !build.augmentFile.empty())
                 throw CLI::ValidationError("--augment", "applies to models of --target and --inputs; "
                                                        "a --formula model has no diagnostics file yet");

@@ -38,11 +38,24 @@ std::vector<std::string> termNames(const splitmodels::GroupModel& model) {
   return names;
 }
 
+GroupData warpbreaks() {
+  const std::vector<int> breaks{26, 30, 54, 25, 70, 52, 51, 26, 67, 18, 21, 29, 17, 12, 18, 35, 30, 36,
+                                36, 21, 24, 18, 10, 43, 28, 15, 26, 27, 14, 29, 19, 29, 31, 41, 20, 44,
+                                42, 26, 19, 16, 39, 28, 21, 39, 29, 20, 21, 24, 17, 13, 15, 15, 16, 28};
+  GroupData data{{continuous("breaks"), nominal("wool", {}), nominal("tension", {}), continuous("len")}, {}};
+  const char* tension[] = {"L", "M", "H"};
+  for (std::size_t i = 0; i < breaks.size(); ++i)
+    data.rows.push_back({number(breaks[i]), text(i < 27 ? "A" : "B"), text(tension[(i % 27) / 9]),
+                         number(10 + static_cast<double>((i + 1) % 7))});
+  return data;
+}
+
 TEST(Formula, TermsAndColumnsAreNamedAsR) {
   const struct {
     const char* formula;
     std::vector<std::string> inputs;  // for "."; empty: the formula's own
     std::vector<std::string> names;
+    GroupData (*data)() = mtcars;
   } cases[] = {
       {"mpg ~ wt * cyl", {}, {"(Intercept)", "wt", "cyl6", "cyl8", "wt:cyl6", "wt:cyl8"}},
       // A factor in an interaction without its main effect takes all its levels.
@@ -59,9 +72,19 @@ TEST(Formula, TermsAndColumnsAreNamedAsR) {
        {"(Intercept)", "exp(-wt)", "sqrt(abs(qsec - 18))", "log(hp, 10)"}},
       // "." in the data's order, less what the response reads and what is removed.
       {"log(mpg) ~ . - hp", {"wt", "mpg", "hp", "disp"}, {"(Intercept)", "disp", "wt"}},
+      // Factor by factor (R: colnames(model.matrix(f, w)) with character columns).
+      {"breaks ~ wool * tension", {}, {"(Intercept)", "woolB", "tensionL", "tensionM", "woolB:tensionL", "woolB:tensionM"},
+       warpbreaks},
+      {"breaks ~ 0 + wool:tension", {},
+       {"woolA:tensionH", "woolB:tensionH", "woolA:tensionL", "woolB:tensionL", "woolA:tensionM", "woolB:tensionM"},
+       warpbreaks},
+      {"breaks ~ tension + wool:tension", {},
+       {"(Intercept)", "tensionL", "tensionM", "tensionH:woolB", "tensionL:woolB", "tensionM:woolB"}, warpbreaks},
+      {"breaks ~ (wool + tension)^2 - wool", {},
+       {"(Intercept)", "tensionL", "tensionM", "woolB:tensionH", "woolB:tensionL", "woolB:tensionM"}, warpbreaks},
   };
-  const GroupData data = mtcars();
   for (const auto& c : cases) {
+    const GroupData data = c.data();
     SCOPED_TRACE(c.formula);
     ModelSpec request = formulaRequest(c.formula);
     if (!c.inputs.empty()) request.inputs = c.inputs;
@@ -82,18 +105,6 @@ struct ReferenceCase {
   std::vector<double> predicted;
   bool linkScale = false;
 };
-
-GroupData warpbreaks() {
-  const std::vector<int> breaks{26, 30, 54, 25, 70, 52, 51, 26, 67, 18, 21, 29, 17, 12, 18, 35, 30, 36,
-                                36, 21, 24, 18, 10, 43, 28, 15, 26, 27, 14, 29, 19, 29, 31, 41, 20, 44,
-                                42, 26, 19, 16, 39, 28, 21, 39, 29, 20, 21, 24, 17, 13, 15, 15, 16, 28};
-  GroupData data{{continuous("breaks"), nominal("wool", {}), nominal("tension", {}), continuous("len")}, {}};
-  const char* tension[] = {"L", "M", "H"};
-  for (std::size_t i = 0; i < breaks.size(); ++i)
-    data.rows.push_back({number(breaks[i]), text(i < 27 ? "A" : "B"), text(tension[(i % 27) / 9]),
-                         number(10 + static_cast<double>((i + 1) % 7))});
-  return data;
-}
 
 TEST(Formula, FitsAndPredictionsAgreeWithR) {
   std::vector<ReferenceCase> cases = {
