@@ -68,11 +68,10 @@ class Expander {
     }
     const std::string& op = node.text;
     TermList left = expand(node.args[0], negated);
-    if (op == "^") {
+    if (op == "^") {  // (a + b)^2: every product of up to two of the terms
       TermList result = left;
       for (int k = 1; k < static_cast<int>(node.args[1].number); ++k) result = cross(result, left);
-      for (const Term& term : left) append(result, term);
-      return order(result, left);
+      return result;
     }
     TermList right = expand(node.args[1], negated != (op == "-"));
     if (op == "+") {
@@ -101,13 +100,6 @@ class Expander {
   }
 
  private:
-  // (a + b)^2 lists the main effects first, then the products, as R does.
-  static TermList order(const TermList& all, const TermList& firsts) {
-    TermList result = firsts;
-    for (const Term& term : all) append(result, term);
-    return result;
-  }
-
   int variable(const Node& node) {
     const std::string label = deparse(node);
     for (std::size_t i = 0; i < out_.variables.size(); ++i)

@@ -24,10 +24,9 @@ struct Terms {
   std::vector<Node> offsets;  // the arguments of offset(), in order
 };
 
-// Expands the right side of `formula` (from parseFormula). "." stands for
-// `dotFields` minus the fields the response reads. Throws FormulaError for a
-// term whose removal leaves no model at all is not an error: R allows
-// "y ~ 0"; only an unknown construct throws (parseFormula refused those).
+// Expands the right side of `formula` (from parseFormula, which refused
+// what cannot be expanded). "." stands for `dotFields` minus the fields the
+// response reads. A formula left without terms ("y ~ 1", "y ~ 0") is valid.
 Terms expandTerms(const Node& formula, const std::vector<std::string>& dotFields);
 
 // R's label of each term: its variables joined by ":".
