@@ -49,6 +49,34 @@ int findLevel(const InputCoding& coding, const FieldDef& def, const std::string&
   return found == coding.byNumber.end() ? -1 : found->second;
 }
 
+}  // namespace
+
+std::optional<std::string> codingFor(const FieldDef& def, std::size_t field, const FieldColumn& values,
+                                     const ModelSpec& request, InputCoding& coding) {
+  coding.field = field;
+  coding.continuous = isContinuous(def);
+  if (coding.continuous) return std::nullopt;
+  const std::vector<std::string> raw = def.categories.empty() ? observedCategories(def, values) : def.categories;
+  for (const std::string& text : raw) {
+    const int index = static_cast<int>(coding.categories.size());
+    coding.categories.push_back(pmmlCategory(def, text));
+    coding.numbers.push_back(numberForStorage(def.storage, text));
+    // The first of equal categories wins, as a linear search would find it.
+    if (def.storage == StorageString)
+      coding.byText.emplace(coding.categories.back(), index);
+    else if (coding.numbers.back())
+      coding.byNumber.emplace(*coding.numbers.back() == 0.0 ? 0.0 : *coding.numbers.back(), index);
+  }
+  const auto requested = request.references.find(def.name);
+  coding.reference = -1;
+  if (requested == request.references.end()) return std::nullopt;
+  coding.reference = findLevel(coding, def, requested->second);
+  if (coding.reference < 0) return "unknown reference level: " + def.name + " has no category " + requested->second;
+  return std::nullopt;
+}
+
+namespace {
+
 bool usableNumber(const FieldDef& field, const FieldColumn& values, std::size_t row) {
   return !values.missing[row] && field.storage != StorageString && std::isfinite(values.numbers[row]);
 }
@@ -99,30 +127,6 @@ void nameTerms(const std::vector<FieldDef>& fields, Design& design) {
 }
 
 }  // namespace
-
-std::optional<std::string> codingFor(const FieldDef& def, std::size_t field, const FieldColumn& values,
-                                     const ModelSpec& request, InputCoding& coding) {
-  coding.field = field;
-  coding.continuous = isContinuous(def);
-  if (coding.continuous) return std::nullopt;
-  const std::vector<std::string> raw = def.categories.empty() ? observedCategories(def, values) : def.categories;
-  for (const std::string& text : raw) {
-    const int index = static_cast<int>(coding.categories.size());
-    coding.categories.push_back(pmmlCategory(def, text));
-    coding.numbers.push_back(numberForStorage(def.storage, text));
-    // The first of equal categories wins, as a linear search would find it.
-    if (def.storage == StorageString)
-      coding.byText.emplace(coding.categories.back(), index);
-    else if (coding.numbers.back())
-      coding.byNumber.emplace(*coding.numbers.back() == 0.0 ? 0.0 : *coding.numbers.back(), index);
-  }
-  const auto requested = request.references.find(def.name);
-  coding.reference = -1;
-  if (requested == request.references.end()) return std::nullopt;
-  coding.reference = findLevel(coding, def, requested->second);
-  if (coding.reference < 0) return "unknown reference level: " + def.name + " has no category " + requested->second;
-  return std::nullopt;
-}
 
 int matchCategory(const InputCoding& coding, const FieldDef& field, const FieldColumn& values, std::size_t row) {
   if (values.missing[row]) return -1;
