@@ -141,6 +141,7 @@ splitmodels::ModelSpec modelSpec(const BuildOptions& options, const ModelFields&
     }
     request.target = fields.target;
     request.inputs = fields.inputs;
+    request.formula = options.formula;
     request.event = options.event.value_or("");
     request.references = options.references;
     return request;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <set>
 
+#include <splitmodels/group_model.h>
+
 #include "errors.h"
 #include "group_order.h"
 
@@ -113,6 +115,42 @@ void checkReferences(const BuildOptions& options, const CsvTable& data, const Mo
     }
 }
 
+// The inputs of a --formula build: the fields its right side reads, and for
+// "." every field that is neither a split field nor read by the response. A
+// plain response is checked as --target is.
+void resolveFormulaFields(const BuildOptions& options, const CsvTable& data, const std::set<std::string>& splitSet,
+                          ModelFields& fields)
+{
+    splitmodels::FormulaFields formula;
+    splitmodels::checkFormula(options.formula, formula);
+    for (const std::string& name : formula.responseFields) columnOf(data, name, "--formula");
+    for (const std::string& name : formula.inputs) {
+        columnOf(data, name, "--formula");
+        if (splitSet.count(name))
+            throw InputError("--formula: the field '" + name + "' is a split field; it is the same in every "
+                             "record of a group and cannot be a term");
+        fields.inputs.push_back(name);
+    }
+    if (formula.dot) {
+        const auto& response = formula.responseFields;
+        for (const refhost::Column& column : data.table.columns())
+            if (!splitSet.count(column.name) &&
+                std::find(response.begin(), response.end(), column.name) == response.end() &&
+                std::find(fields.inputs.begin(), fields.inputs.end(), column.name) == fields.inputs.end())
+                fields.inputs.push_back(column.name);
+    }
+    for (const std::string& name : formula.responseFields)
+        if (splitSet.count(name))
+            throw InputError("--formula: the response reads the split field '" + name + "'; a field cannot be both");
+    const bool binomial = options.model == ModelChoice::Logistic ||
+                          (options.model == ModelChoice::Glm &&
+                           (options.glm.family == "binomial" || options.glm.family == "quasibinomial"));
+    if (formula.cbind && !binomial)
+        throw InputError("--formula: a cbind(successes, failures) response needs a binomial family; give "
+                         "--family binomial or --model logistic");
+    if (formula.plainResponse) checkTarget(options, data, fields);
+}
+
 }  // namespace
 
 ModelFields resolveModelFields(const BuildOptions& options, const CsvTable& data)
@@ -128,6 +166,12 @@ ModelFields resolveModelFields(const BuildOptions& options, const CsvTable& data
         throw InputError("--target " + fields.target + ": the field is also a split field; a "
                          "field cannot be both");
 
+    if (!options.formula.empty()) {
+        resolveFormulaFields(options, data, splitSet, fields);
+        checkReferences(options, data, fields);
+        checkGlmFields(options, data, fields);
+        return fields;
+    }
     if (options.inputs.empty()) {
         for (const refhost::Column& column : data.table.columns())
             if (!splitSet.count(column.name) && column.name != fields.target &&

@@ -209,8 +209,11 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
         ->delimiter(',')
         ->type_name("F1[,F2...]");
     cmd->add_option("--target", build.target, "Field the models predict (e.g. --target revenue)")
-        ->required()
         ->type_name("FIELD");
+    cmd->add_option("--formula", build.formula,
+                    "R formula of the model, in place of --target and --inputs "
+                    "(e.g. --formula \"log(revenue) ~ segment * price + I(price^2)\")")
+        ->type_name("FORMULA");
     cmd->add_option("--inputs", build.inputs,
                     "Input fields, comma-separated; default: every field that is neither a "
                     "split field nor the target (e.g. --inputs price,promo_spend)")
@@ -450,6 +453,25 @@ std::optional<std::string> repeatedOption(const CLI::ParseError& e, int argc, co
     return name + " is given " + std::to_string(count) + " times; give it once";
 }
 
+// --formula replaces --target and --inputs; one of the two ways is needed,
+// and a formula this system cannot fit is refused here, before any data is
+// read. The formula's response gives the target.
+splitmodels::FormulaFields checkFormulaOption(const CLI::App& cmd, BuildOptions& build)
+{
+    splitmodels::FormulaFields fields;
+    if (build.formula.empty()) {
+        if (cmd.count("--formula") > 0) throw CLI::ValidationError("--formula", "the formula is empty");
+        if (cmd.count("--target") == 0) throw CLI::RequiredError("--target");
+        return fields;
+    }
+    if (cmd.count("--target") > 0 || cmd.count("--inputs") > 0)
+        throw CLI::ValidationError("--formula", "give either --formula or --target and --inputs, not both");
+    if (auto reason = splitmodels::checkFormula(build.formula, fields))
+        throw CLI::ValidationError("--formula", *reason);
+    build.target = fields.target;
+    return fields;
+}
+
 // Any of the glm options makes the build a glm: of --family, else of the
 // family --model names (binomial for logistic, gaussian otherwise).
 void resolveGlm(const CLI::App& cmd, BuildOptions& build)
@@ -511,8 +533,19 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
                 throw CLI::ValidationError("--categorical", "does not apply with --data-model, which gives "
                                                             "every field's storage; declare the fields "
                                                             "as string there");
+            const splitmodels::FormulaFields formula = checkFormulaOption(*app.get_subcommand("build"), build);
             build.model = modelText == "logistic" ? ModelChoice::Logistic : ModelChoice::Linear;
             resolveGlm(*app.get_subcommand("build"), build);
+            // A logistic model of cbind(s, f) or of a computed proportion is
+            // the binomial glm with the logit link, and is reported as one.
+            if (build.model == ModelChoice::Logistic && !build.formula.empty() && !formula.plainResponse) {
+                build.model = ModelChoice::Glm;
+                build.glm.family = "binomial";
+                build.glm.link = "logit";
+            }
+            if (!build.formula.empty() && !build.augmentFile.empty())
+                throw CLI::ValidationError("--augment", "applies to models of --target and --inputs; "
+                                                       "a --formula model has no diagnostics file yet");
             for (const std::string& text : referenceTexts) {
                 const std::size_t equals = text.find('=');
                 if (equals == std::string::npos || equals == 0)

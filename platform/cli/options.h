@@ -35,6 +35,8 @@ struct BuildOptions {
     std::vector<std::string> splitFields;
     std::string target;
     std::vector<std::string> inputs;   // empty: every field but the split fields and the target
+    // --formula: an R formula in place of --target and --inputs.
+    std::string formula;
     unsigned threads = 0;              // resolved to the number of cores when not given
     EngineChoice engine = EngineChoice::Threads;  // with Mpi, `threads` is per rank
     bool presorted = false;

@@ -134,6 +134,7 @@ void printGroups(std::ostream& out, const RunSummary& summary,
                  const BuildOptions& options, const std::string& event)
 {
     const ModelChoice model = options.model;
+    if (!options.formula.empty()) out << "Formula: " << visibleText(options.formula) << "\n";
     if (model == ModelChoice::Glm)
         out << "Family: " << options.glm.family << ", link: "
             << (options.glm.link.empty() ? splitmodels::glmLinks(options.glm.family).front() : options.glm.link)

@@ -26,8 +26,11 @@ RunOutput build(const fs::path& dir, const std::vector<std::string>& extra)
 {
     writeFile(dir / "data.csv", kCounts);
     std::vector<std::string> args = {"build", "--data", (dir / "data.csv").string(), "--split", "g",
-                                     "--inputs", "x,kind", "--out", (dir / "out").string()};
-    if (std::find(extra.begin(), extra.end(), "--target") == extra.end()) args.insert(args.end(), {"--target", "y"});
+                                     "--out", (dir / "out").string()};
+    const bool formula = std::find(extra.begin(), extra.end(), "--formula") != extra.end();
+    if (!formula) args.insert(args.end(), {"--inputs", "x,kind"});
+    if (!formula && std::find(extra.begin(), extra.end(), "--target") == extra.end())
+        args.insert(args.end(), {"--target", "y"});
     args.insert(args.end(), extra.begin(), extra.end());
     return runSplitRun(args);
 }
@@ -47,6 +50,12 @@ TEST(GlmBuild, RefusesOptionsThatDoNotFit)
         {{"--family", "poisson", "--offset", "g"}, "the field is the target or a split field"},
         {{"--family", "Gamma", "--target", "label"}, "the Gamma family needs a numeric target"},
         {{"--family", "poisson", "--epsilon", "0"}, "--epsilon"},
+        {{"--formula", "y ~ x", "--target", "y"}, "give either --formula or --target and --inputs, not both"},
+        {{"--formula", "y ~ sin(x)"}, "--formula: unsupported function 'sin'"},
+        {{"--formula", "y ~ poly(x, 2)"}, "poly(x, 2) without raw = TRUE"},
+        {{"--formula", "cbind(y, w) ~ x"}, "a cbind(successes, failures) response needs a binomial family"},
+        {{"--formula", "y ~ x + nosuch"}, "--formula: the field 'nosuch' is not a column"},
+        {{"--formula", "y ~ x", "--augment", "aug.csv"}, "a --formula model has no diagnostics file yet"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options.front() + " " + c.options[1] + " " + c.options.back());
@@ -93,6 +102,30 @@ TEST(GlmBuild, PoissonWithOffsetAndWeightsScoresOnBothScales)
         const double response = std::stod(scored[0][i].at("predicted_y"));
         const double link = std::stod(scored[1][i].at("predicted_y"));
         EXPECT_NEAR(std::log(response), link, 1e-12 * std::fabs(link) + 1e-15) << "record " << i + 1;
+    }
+}
+
+// A formula of the same terms as --inputs and --offset is the same model,
+// whatever PMML carries it.
+TEST(GlmBuild, FormulaOfTheListedInputsPredictsAlike)
+{
+    std::vector<Record> scored[2];
+    for (const int formula : {0, 1}) {
+        const fs::path dir = freshDir("glm-formula");
+        const RunOutput run =
+            formula ? build(dir, {"--family", "poisson", "--formula", "y ~ x + kind + offset(log(exposure))"})
+                    : build(dir, {"--family", "poisson", "--offset", "log_exposure"});
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+        EXPECT_EQ(schemaErrors(dir / "out" / "split-model.pmml"), "");
+        const RunOutput score = runSplitRun({"score", "--model", (dir / "out" / "split-model.pmml").string(), "--data",
+                                             (dir / "data.csv").string(), "--out", (dir / "scored.csv").string()});
+        ASSERT_EQ(score.status, 0) << score.err;
+        scored[formula] = readCsvRecords(dir / "scored.csv");
+    }
+    ASSERT_EQ(scored[1].size(), scored[0].size());
+    for (std::size_t i = 0; i < scored[0].size(); ++i) {
+        const double listed = std::stod(scored[0][i].at("predicted_y"));
+        EXPECT_NEAR(std::stod(scored[1][i].at("predicted_y")), listed, 1e-10 * listed) << "record " << i + 1;
     }
 }
 

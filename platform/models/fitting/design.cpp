@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 
+#include "formula_design.h"
 #include "pmml_names.h"
 #include "value_text.h"
 
@@ -48,6 +49,8 @@ int findLevel(const InputCoding& coding, const FieldDef& def, const std::string&
   return found == coding.byNumber.end() ? -1 : found->second;
 }
 
+}  // namespace
+
 std::optional<std::string> codingFor(const FieldDef& def, std::size_t field, const FieldColumn& values,
                                      const ModelSpec& request, InputCoding& coding) {
   coding.field = field;
@@ -71,6 +74,8 @@ std::optional<std::string> codingFor(const FieldDef& def, std::size_t field, con
   if (coding.reference < 0) return "unknown reference level: " + def.name + " has no category " + requested->second;
   return std::nullopt;
 }
+
+namespace {
 
 bool usableNumber(const FieldDef& field, const FieldColumn& values, std::size_t row) {
   return !values.missing[row] && field.storage != StorageString && std::isfinite(values.numbers[row]);
@@ -135,6 +140,7 @@ int matchCategory(const InputCoding& coding, const FieldDef& field, const FieldC
 }
 
 std::optional<std::string> buildDesign(const GroupRecords& data, const ModelSpec& request, Design& design) {
+  if (!request.formula.empty()) return formula::buildFormulaDesign(data, request, design);
   const std::vector<FieldDef>& fields = data.fields();
   std::map<std::string, std::size_t> byName;
   for (std::size_t i = 0; i < fields.size(); ++i) byName.emplace(fields[i].name, i);
@@ -234,6 +240,10 @@ std::optional<std::string> buildDesign(const GroupRecords& data, const ModelSpec
     }
   }
   return std::nullopt;
+}
+
+bool hasIntercept(const Design& design) {
+  return !design.columnNames.empty() && design.columnNames.front() == kInterceptName;
 }
 
 std::optional<std::string> checkRecordCount(std::size_t records, std::size_t parameters) {

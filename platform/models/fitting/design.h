@@ -9,12 +9,17 @@
 #include <cstddef>
 #include <optional>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "splitmodels/data.h"
+
+namespace splitmodels::formula {
+struct Layout;
+}
 
 namespace splitmodels::detail {
 
@@ -67,7 +72,20 @@ struct Design {
   // names their fields (else empty).
   Eigen::VectorXd weights;
   Eigen::VectorXd offset;
+  // A design built from an R formula: its columns' layout, and the response
+  // per design row (the formula's response may transform the target).
+  std::shared_ptr<const formula::Layout> formula;
+  Eigen::VectorXd response;
 };
+
+// Whether the design's first column is the intercept (a formula may leave
+// it out).
+bool hasIntercept(const Design& design);
+
+// Sets up the coding of input `field` (its categories, and the requested
+// reference level); the reason when the reference level is unknown.
+std::optional<std::string> codingFor(const FieldDef& def, std::size_t field, const FieldColumn& values,
+                                     const ModelSpec& request, InputCoding& coding);
 
 // Builds the design for `request` over `data`. A record is left out (and
 // counted in `skipped`) when its target is missing or not a finite number,

@@ -58,6 +58,8 @@ std::optional<std::string> responseFor(const FieldDef& target, const ModelSpec& 
     classes.emplace();
     if (auto reason = binaryTarget(target, request, design, *classes, y)) return reason;
     response.y.assign(y.data(), y.data() + y.size());
+  } else if (design.response.size() > 0) {
+    response.y.assign(design.response.data(), design.response.data() + design.response.size());
   } else if (target.storage == StorageString) {
     return "target is not numeric: " + request.target;
   } else {
@@ -91,8 +93,17 @@ void buildGlm(const GroupRecords& data, const ModelSpec& request, const Design& 
     return;
   }
   // With an offset the null model is the intercept alone fitted beside it,
-  // as R's glm refits it, starting from the model's fitted means.
-  if (design.offset.size() > 0) {
+  // as R's glm refits it, starting from the model's fitted means. Without
+  // an intercept it is the offset alone (a mean of linkinv(0) without one).
+  if (!hasIntercept(design)) {
+    fit.nullDeviance = 0.0;
+    fit.dfNull = 0.0;
+    for (std::size_t i = 0; i < response.y.size(); ++i) {
+      const double eta = design.offset.size() > 0 ? design.offset(static_cast<Eigen::Index>(i)) : 0.0;
+      fit.nullDeviance += devianceResidual(settings.family, response.y[i], inverseLink(settings.link, eta), response.weights[i]);
+      fit.dfNull += response.weights[i] != 0 ? 1.0 : 0.0;
+    }
+  } else if (design.offset.size() > 0) {
     GlmFit null;
     const std::vector<double> start(fit.mu.data(), fit.mu.data() + fit.mu.size());
     if (!fitGlm(design.x.leftCols(1), response, design.offset, settings, null, start)) {
@@ -119,7 +130,9 @@ void buildGlm(const GroupRecords& data, const ModelSpec& request, const Design& 
   model.warnings = fit.warnings;
   keepTerms(design, fit.coefficients, model);
   const TargetClasses* labels = classes ? &*classes : nullptr;
-  model.pmml = writeGeneralRegressionPmml(data.fields(), request, design, fit, labels);
+  model.pmml = design.formula ? writeFormulaPmml(data.fields(), request, design, fit.coefficients.estimate, labels,
+                                                 settings.family, settings.link)
+                              : writeGeneralRegressionPmml(data.fields(), request, design, fit, labels);
   model.statXML = writeGroupStatXml(data.fields(), request, design, model, labels);
   model.ok = true;
 }

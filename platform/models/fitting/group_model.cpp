@@ -5,6 +5,7 @@
 #include <limits>
 #include <set>
 
+#include "distributions.h"
 #include "fits.h"
 #include "group_writers.h"
 #include "pmml_names.h"
@@ -71,6 +72,21 @@ namespace {
 
 using detail::keepTerms;
 
+// R's summary of a linear model without an intercept measures the fit
+// against zero rather than against the mean.
+void againstZero(const Eigen::VectorXd& y, const detail::LinearFit& fit, GroupModel& model) {
+  const double n = static_cast<double>(y.size());
+  const double rank = static_cast<double>(fit.coefficients.rank);
+  const double mss = fit.fitted.squaredNorm();
+  const double rss = (y - fit.fitted).squaredNorm();
+  model.rSquared = mss / (mss + rss);
+  model.dfNull = n;
+  if (fit.dfResidual <= 0) return;
+  model.adjustedRSquared = 1.0 - (1.0 - model.rSquared) * (n / fit.dfResidual);
+  model.fStatistic = (mss / rank) / (rss / fit.dfResidual);
+  model.fPValue = detail::fUpperTail(model.fStatistic, rank, fit.dfResidual);
+}
+
 void buildLinear(const GroupRecords& data, const ModelSpec& request, const Design& design, GroupModel& model) {
   const FieldDef& target = data.fields()[design.targetField];
   if (target.storage == StorageString || !detail::isContinuous(target)) {
@@ -78,8 +94,11 @@ void buildLinear(const GroupRecords& data, const ModelSpec& request, const Desig
     return;
   }
   Eigen::VectorXd y(static_cast<Eigen::Index>(design.rows.size()));
-  for (std::size_t i = 0; i < design.rows.size(); ++i)
-    y(static_cast<Eigen::Index>(i)) = design.target.numbers[design.rows[i]];
+  if (design.response.size() > 0)
+    y = design.response;
+  else
+    for (std::size_t i = 0; i < design.rows.size(); ++i)
+      y(static_cast<Eigen::Index>(i)) = design.target.numbers[design.rows[i]];
   detail::LinearFit fit;
   if (auto reason = detail::fitLinear(design.x, y, fit)) {
     model.reason = *reason;
@@ -96,9 +115,12 @@ void buildLinear(const GroupRecords& data, const ModelSpec& request, const Desig
   model.dispersion = fit.sigma * fit.sigma;
   model.dfNull = static_cast<double>(design.rows.size()) - 1.0;
   model.fitted.assign(fit.fitted.begin(), fit.fitted.end());
+  if (!detail::hasIntercept(design)) againstZero(y, fit, model);
   keepTerms(design, fit.coefficients, model);
-  model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, nullptr,
-                                      &fit.coefficients, fit.sigma, fit.dfResidual);
+  model.pmml = design.formula ? detail::writeFormulaPmml(data.fields(), request, design, fit.coefficients.estimate,
+                                                         nullptr, detail::FamilyKind::Gaussian, detail::LinkKind::Identity)
+                              : detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, nullptr,
+                                                       &fit.coefficients, fit.sigma, fit.dfResidual);
   model.statXML = detail::writeGroupStatXml(data.fields(), request, design, model, nullptr);
   model.ok = true;
 }
@@ -129,23 +151,41 @@ void buildLogistic(const GroupRecords& data, const ModelSpec& request, const Des
   model.dispersion = 1.0;
   model.converged = fit.converged;
   model.fitted.assign(fit.probability.begin(), fit.probability.end());
+  if (!detail::hasIntercept(design)) {  // R's null model is then p = 1/2 for every record
+    model.nullDeviance = 2.0 * static_cast<double>(y.size()) * std::log(2.0);
+    model.dfNull = static_cast<double>(y.size());
+  }
   if (!fit.converged)
     model.warnings.push_back("did not converge in " + std::to_string(fit.iterations) + " iterations");
   if (fit.boundary) model.warnings.push_back("fitted probabilities numerically 0 or 1 occurred");
   keepTerms(design, fit.coefficients, model);
-  model.pmml = detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, &classes,
-                                      &fit.coefficients,
-                                      std::numeric_limits<double>::quiet_NaN(), fit.dfResidual, fit.deviance);
+  model.pmml = design.formula ? detail::writeFormulaPmml(data.fields(), request, design, fit.coefficients.estimate,
+                                                         &classes, detail::FamilyKind::Binomial, detail::LinkKind::Logit)
+                              : detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate,
+                                                       &classes, &fit.coefficients,
+                                                       std::numeric_limits<double>::quiet_NaN(), fit.dfResidual,
+                                                       fit.deviance);
   model.statXML = detail::writeGroupStatXml(data.fields(), request, design, model, &classes);
   model.ok = true;
 }
+
+// A logistic model of a numeric response (a formula's cbind(s, f), or a
+// proportion) is the binomial glm with the logit link.
+ModelSpec logisticAsGlm(const ModelSpec& request) {
+  ModelSpec glm = request;
+  glm.kind = ModelKind::Glm;
+  glm.family = "binomial";
+  glm.link = "logit";
+  return glm;
+}
+
 
 }  // namespace
 
 GroupModel buildGroupModel(const GroupRecords& data, const ModelSpec& request) {
   GroupModel model;
   try {
-    if (auto reason = checkRequest(request)) {
+    if (auto reason = request.formula.empty() ? checkRequest(request) : std::nullopt) {
       model.reason = *reason;
       return model;
     }
@@ -156,7 +196,9 @@ GroupModel buildGroupModel(const GroupRecords& data, const ModelSpec& request) {
     }
     model.records = design.rows.size();
     model.skippedRecords = design.skipped;
-    if (request.kind == ModelKind::Logistic)
+    if (request.kind == ModelKind::Logistic && design.response.size() > 0)
+      detail::buildGlm(data, logisticAsGlm(request), design, model);
+    else if (request.kind == ModelKind::Logistic)
       buildLogistic(data, request, design, model);
     else if (request.kind == ModelKind::Glm)
       detail::buildGlm(data, request, design, model);

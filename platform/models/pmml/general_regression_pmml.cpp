@@ -11,8 +11,6 @@
 
 namespace splitmodels::detail {
 
-namespace {
-
 std::string distributionName(FamilyKind family) {
   switch (family) {
     case FamilyKind::Gaussian: return "normal";
@@ -41,6 +39,8 @@ void writeLink(pugi::xml_node model, LinkKind link) {
     default: setAttribute(model, "linkFunction", linkName(link));
   }
 }
+
+namespace {
 
 const FieldDef* fieldNamed(const std::vector<FieldDef>& fields, const std::string& name) {
   for (const FieldDef& field : fields)

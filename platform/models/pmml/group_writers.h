@@ -15,6 +15,7 @@
 
 #include "design.h"
 #include "fits.h"
+#include "glm_family.h"
 #include "xml_out.h"
 #include "splitmodels/group_model.h"
 
@@ -73,5 +74,19 @@ void buildGlm(const GroupRecords& data, const ModelSpec& request, const Design& 
 // its PCovMatrix.
 std::string writeGeneralRegressionPmml(const std::vector<FieldDef>& fields, const ModelSpec& request,
                                        const Design& design, const GlmFit& fit, const TargetClasses* classes);
+
+// The PMML distribution of a glm family, and the link attributes of a
+// GeneralRegressionModel (R's inverse, 1/mu^2 and sqrt links as powers; the
+// cauchit link, which PMML does not name, in none).
+std::string distributionName(FamilyKind family);
+void writeLink(pugi::xml_node model, LinkKind link);
+
+// The PMML of a model fitted from an R formula (design.formula): a
+// GeneralRegressionModel whose transformed inputs are DerivedFields in its
+// LocalTransformations, whose interactions and powers are PPMatrix cells,
+// and whose offset is a field or a derived input.
+std::string writeFormulaPmml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,
+                             const Eigen::VectorXd& beta, const TargetClasses* classes, FamilyKind family,
+                             LinkKind link);
 
 }  // namespace splitmodels::detail

@@ -71,10 +71,16 @@ double sigmoid(double t) {
   return e / (1.0 + e);
 }
 
-// The row's value of a predictor's field, after the model's replacement of
-// a missing value; null when it stays missing or is invalid.
+// The values of the model being evaluated's derived fields, for this row.
+thread_local std::vector<Datum> derivedValues;
+
+// The row's value of a predictor's field (or derived field), after the
+// model's replacement of a missing value; null when it stays missing or is
+// invalid.
 const Datum* inputFor(const Regression& model, const std::vector<Datum>& row, int field, bool& invalid) {
-  const Datum& datum = row[static_cast<std::size_t>(field)];
+  const auto index = static_cast<std::size_t>(field);
+  const Datum& datum = model.derived.empty() || index < model.derivedBase ? row[index]
+                                                                          : derivedValues[index - model.derivedBase];
   if (datum.invalid) {
     invalid = true;
     return nullptr;
@@ -97,6 +103,18 @@ std::optional<double> evaluateTable(const Regression& model, const RegressionTab
     const Datum* datum = inputFor(model, row, term.field, invalid);
     if (!datum) return std::nullopt;
     if (compareData(*datum, term.value) == 0) sum += term.coefficient;
+  }
+  for (const ProductTerm& term : table.products) {
+    double product = term.coefficient;
+    for (const ProductPart& part : term.parts) {
+      const Datum* datum = inputFor(model, row, part.field, invalid);
+      if (!datum || (!part.categorical && !datum->numeric)) return std::nullopt;
+      if (part.categorical)
+        product *= compareData(*datum, part.value) == 0 ? 1.0 : 0.0;
+      else
+        product *= part.exponent == 1 ? datum->number : std::pow(datum->number, part.exponent);
+    }
+    sum += product;
   }
   return sum;
 }
@@ -151,6 +169,17 @@ std::optional<RegressionOutput> evaluate(const Regression& model, const std::vec
     if (!known.count(key)) {  // a category this model never saw
       invalid = true;
       return std::nullopt;
+    }
+  }
+  if (!model.derived.empty()) {
+    derivedValues.resize(model.derived.size());
+    for (std::size_t k = 0; k < model.derived.size(); ++k) {
+      const double value = evaluateExpression(model.derived[k], row, derivedValues, model.derivedBase);
+      Datum& datum = derivedValues[k];
+      datum.missing = std::isnan(value);
+      datum.invalid = datum.integral = false;
+      datum.numeric = true;
+      datum.number = value;
     }
   }
   RegressionOutput output;

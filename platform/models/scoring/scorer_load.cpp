@@ -246,6 +246,7 @@ class Loader {
     const pugi::xml_attribute named = node.attribute(attribute);
     if (!named) fail(describe(node) + ": attribute " + attribute + " is missing");
     const std::string_view name = named.value();
+    if (const auto local = local_.find(name); local != local_.end()) return local->second;
     const auto found = index_.find(name);
     if (found == index_.end())
       fail(describe(node) + ": field \"" + std::string(name) + "\" is not in the DataDictionary");
@@ -334,8 +335,58 @@ class Loader {
     return {};
   }
 
+  // The DerivedFields of a model's LocalTransformations: each is known by
+  // its name within the model, after the dictionary's fields.
+  void loadTransformations(const pugi::xml_node& node, Regression& model) {
+    model.derivedBase = model_.dictionary.size();
+    for (const pugi::xml_node& field : contentChildren(node)) {
+      if (localName(field) != "DerivedField") continue;
+      const std::vector<pugi::xml_node> children = contentChildren(field);
+      if (children.empty()) fail(describe(field) + ": expression is missing");
+      model.derived.push_back(loadExpression(children.front()));
+      const int index = static_cast<int>(model_.dictionary.size() + model.derived.size() - 1);
+      if (!local_.emplace(requireAttribute(field, "name"), index).second)
+        fail(describe(field) + ": field is defined twice in the LocalTransformations");
+    }
+  }
+
+  Expression loadExpression(const pugi::xml_node& node) {
+    using Function = Expression::Function;
+    static const std::map<std::string, std::pair<Function, std::size_t>> functions = {
+        {"+", {Function::Add, 2}},   {"-", {Function::Subtract, 2}}, {"*", {Function::Multiply, 2}},
+        {"/", {Function::Divide, 2}}, {"pow", {Function::Pow, 2}},   {"ln", {Function::Ln, 1}},
+        {"log10", {Function::Log10, 1}}, {"exp", {Function::Exp, 1}}, {"sqrt", {Function::Sqrt, 1}},
+        {"abs", {Function::Abs, 1}}};
+    Expression expression;
+    const std::string kind = localName(node);
+    if (kind == "FieldRef") {
+      expression.kind = Expression::Kind::Field;
+      expression.field = fieldOf(node, "field");
+    } else if (kind == "Constant") {
+      expression.kind = Expression::Kind::Constant;
+      const std::optional<double> value = parseNumber(node.text().get());
+      if (!value) fail(describe(node) + ": \"" + std::string(node.text().get()) + "\" is not a number");
+      expression.value = *value;
+    } else if (kind == "Apply") {
+      expression.kind = Expression::Kind::Apply;
+      const std::string function = requireAttribute(node, "function");
+      const auto found = functions.find(function);
+      if (found == functions.end()) fail(describe(node) + ": function=\"" + function + "\" is not supported");
+      expression.function = found->second.first;
+      for (const pugi::xml_node& child : contentChildren(node))
+        if (localName(child) != "Extension") expression.args.push_back(loadExpression(child));
+      if (expression.args.size() != found->second.second)
+        fail(describe(node) + ": function=\"" + function + "\" takes " + std::to_string(found->second.second) +
+             " arguments");
+    } else {
+      fail(describe(node) + ": expression " + kind + " is not supported");
+    }
+    return expression;
+  }
+
   Regression loadRegression(const pugi::xml_node& node, std::string& target) {
     Regression model;
+    local_.clear();
     const std::string function = requireAttribute(node, "functionName");
     if (function != "regression" && function != "classification")
       fail(describe(node) + ": functionName=\"" + function + "\" is not supported");
@@ -356,6 +407,10 @@ class Loader {
     if (target.empty()) fail(describe(node) + ": no target field (MiningField usageType=\"target\")");
     for (const pugi::xml_node& child : contentChildren(node)) {
       const std::string_view name = nameOf(child);
+      if (name == "LocalTransformations" && nameOf(node) == "GeneralRegressionModel") {
+        loadTransformations(child, model);
+        continue;
+      }
       if (name == "LocalTransformations" || name == "Targets")
         fail(describe(node) + ": " + std::string(name) + " is not supported");
       if (name == "RegressionTable") model.tables.push_back(loadTable(child, model.classification));
@@ -516,6 +571,31 @@ class Loader {
     fail(describe(node) + ": linkFunction=\"" + name + "\" is not supported");
   }
 
+  // The predictors of a parameter with several PPCells, whose product it
+  // multiplies.
+  std::vector<ProductPart> productParts(const std::vector<pugi::xml_node>& cells, const std::set<std::string>& factors,
+                                        const std::set<std::string>& covariates) {
+    std::vector<ProductPart> parts;
+    for (const pugi::xml_node& cell : cells) {
+      const std::string predictor = requireAttribute(cell, "predictorName");
+      ProductPart part;
+      part.field = fieldOf(cell, "predictorName");
+      if (factors.count(predictor)) {
+        part.categorical = true;
+        part.value = literal(cell, part.field, requireAttribute(cell, "value"), "value");
+      } else if (covariates.count(predictor)) {
+        const double exponent = requireNumber(cell, "value");
+        if (exponent != std::floor(exponent) || std::fabs(exponent) > 64)
+          fail(describe(cell) + ": value=\"" + std::string(cell.attribute("value").value()) + "\" is not supported");
+        part.exponent = static_cast<int>(exponent);
+      } else {
+        fail(describe(cell) + ": predictor \"" + predictor + "\" is in neither FactorList nor CovariateList");
+      }
+      parts.push_back(std::move(part));
+    }
+    return parts;
+  }
+
   // A GeneralRegressionModel as one table: the parameters without a cell
   // make the intercept, a parameter with one cell of a factor is a
   // categorical term, one with one cell of a covariate a numeric term whose
@@ -548,8 +628,10 @@ class Loader {
         table.intercept += beta;
         continue;
       }
-      if (found->second.size() != 1)
-        fail(describe(pcell) + ": a parameter of several predictors is not supported");
+      if (found->second.size() != 1) {
+        table.products.push_back({productParts(found->second, factors, covariates), beta});
+        continue;
+      }
       const pugi::xml_node cell = found->second.front();
       const std::string predictor = requireAttribute(cell, "predictorName");
       const int field = fieldOf(cell, "predictorName");
@@ -775,6 +857,7 @@ class Loader {
   PieceText pieceText_;
   pugi::xml_document piece_;  // the segment being read, when they are parsed one by one
   std::map<std::string, int, std::less<>> index_;
+  std::map<std::string, int, std::less<>> local_;  // the derived fields of the model being read
   std::set<int> used_;
 };
 

@@ -147,11 +147,36 @@ struct CategoricalTerm {
   double coefficient = 0.0;
 };
 
+// A parameter of a GeneralRegressionModel on several predictors: the
+// product of numeric predictors' powers and categorical ones' indicators.
+struct ProductPart {
+  int field = -1;
+  bool categorical = false;
+  Datum value;       // categorical: the category
+  int exponent = 1;  // numeric
+};
+struct ProductTerm {
+  std::vector<ProductPart> parts;
+  double coefficient = 0.0;
+};
+
 struct RegressionTable {
   double intercept = 0.0;
   std::string category;  // classification: the table's targetCategory
   std::vector<NumericTerm> numeric;
   std::vector<CategoricalTerm> categorical;
+  std::vector<ProductTerm> products;
+};
+
+// The expression of a DerivedField in a model's LocalTransformations: a
+// field (a dictionary index, or an earlier derived field's index), a
+// constant, or a function applied to expressions.
+struct Expression {
+  enum class Kind { Field, Constant, Apply } kind = Kind::Constant;
+  int field = -1;
+  double value = 0.0;
+  enum class Function { Add, Subtract, Multiply, Divide, Pow, Ln, Log10, Exp, Sqrt, Abs } function = Function::Add;
+  std::vector<Expression> args;
 };
 
 enum class Normalization { None, Softmax, Logit, Exp, Simplemax };
@@ -209,7 +234,17 @@ struct Regression {
   // logistic RegressionModel): the variance and deviance of diagnostics.
   FamilyKind family = FamilyKind::Gaussian;
   int offsetField = -1;
+  // The model's derived fields, in order; terms and the offset refer to the
+  // k-th as field derivedBase + k (the dictionary's size).
+  std::vector<Expression> derived;
+  std::size_t derivedBase = 0;
 };
+
+// The value of a derived field's expression at `row`, given the values of
+// the derived fields before it; NaN when an input is missing, invalid or not
+// a number, or the function is undefined there.
+double evaluateExpression(const Expression& expression, const std::vector<Datum>& row,
+                          const std::vector<Datum>& derived, std::size_t derivedBase);
 
 struct Segment {
   std::string id;

@@ -93,7 +93,7 @@ std::string encodeRemoteSetup(const splitmodels::ModelSpec& request, const std::
     }
     writeTexts(out, splitFields);
     out.u8(skipNonFinite ? 1 : 0);
-    for (const std::string* text : {&request.family, &request.link, &request.weights, &request.offset})
+    for (const std::string* text : {&request.family, &request.link, &request.weights, &request.offset, &request.formula})
         out.text(*text);
     out.f64(request.epsilon);
     out.i64(request.maxIterations);
@@ -117,7 +117,8 @@ refhost::WorkerFunction remoteWorkerFunction(const std::string& setup)
     }
     std::vector<std::string> splitFields = readTexts(in);
     const bool skipNonFinite = in.u8() != 0;
-    for (std::string* text : {&request.family, &request.link, &request.weights, &request.offset}) *text = in.text();
+    for (std::string* text : {&request.family, &request.link, &request.weights, &request.offset, &request.formula})
+        *text = in.text();
     request.epsilon = in.f64();
     request.maxIterations = static_cast<int>(in.i64());
     in.expectEnd();

@@ -97,6 +97,11 @@ struct ModelSpec {
   // data holds it). Inputs not named here are coded against their first
   // category; a level the input does not have fails the build.
   std::map<std::string, std::string> references;
+  // An R formula ("log(y) ~ x * segment"): when set, it gives the model's
+  // terms; `target` is then the first field its response reads and
+  // `inputs` the fields its right side reads ("." stands for those of them
+  // the response does not read).
+  std::string formula;
   std::string modelId;              // written as the model's name and ID
   // Glm only: the family and link by R's names ("poisson", "log"; an empty
   // link is the family's canonical one), the fields of the prior weights and

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -98,6 +99,25 @@ GroupModel buildGroupModel(const GroupRecords& records, const ModelSpec& request
 // The same for records held as rows of cells; a row whose number of cells
 // differs from the number of fields fails the build ("row N has ...").
 GroupModel buildGroupModel(const GroupData& data, const ModelSpec& request);
+
+// What an R formula (ModelSpec::formula) reads: the first field of its
+// response (the model's target), every field its response reads, and the
+// fields its right side reads, in order of appearance; whether "." is among
+// its terms (it stands for every field the response does not read), whether
+// the response is a plain field, and whether it is cbind(successes, failures).
+struct FormulaFields {
+  std::string target;
+  std::vector<std::string> responseFields;
+  std::vector<std::string> inputs;
+  bool dot = false;
+  bool plainResponse = false;
+  bool cbind = false;
+};
+
+// Parses and checks `formula` without data. The reason names the part this
+// system does not fit ("unsupported function 'sin'", "unsupported:
+// poly(x, 2) without raw = TRUE ..."), or nothing when it is fine.
+std::optional<std::string> checkFormula(const std::string& formula, FormulaFields& out);
 
 // The families a Glm request may name, and the links each allows (R's
 // canonical link first), by R's names.
