@@ -45,6 +45,11 @@ std::vector<std::string> distinctValues(const refhost::Table& table, std::size_t
 void checkTarget(const BuildOptions& options, const CsvTable& data, ModelFields& fields)
 {
     const refhost::Column& column = data.table.columns()[fields.targetColumn];
+    // A column of missing values only is read as text; say what is wrong
+    // with it rather than that it holds text.
+    if (data.fields[fields.targetColumn].missing == data.recordCount())
+        throw InputError("--target " + fields.target + ": the field has no values (every record's is missing); "
+                         "choose a target that holds values, or check --na-values");
     const std::string& family = options.glm.family;
     const bool binomial = family == "binomial" || family == "quasibinomial";
     if (options.model == ModelChoice::Glm && (!binomial || column.storage != 3)) {

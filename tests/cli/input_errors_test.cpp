@@ -57,6 +57,7 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          {"--split", "region", "--target", "flag", "--inputs", "x", "--model", "logistic", "--event", "maybe"},
          {"--event maybe", "use no or yes"}},
         {"linear target holding text", kGoodCsv, "", {"--split", "region", "--target", "label"}, {"--target label", "numeric"}},
+        {"target with no values", "region,x,y\nNorth,1,NA\nSouth,2,NA\n", "", base, {"--target y", "has no values"}},
         {"missing data file", "", "", base, {"--data", "missing.csv", "cannot open"}},
         {"unknown option, named before missing ones", kGoodCsv, "", {"--bogus"}, {"unknown option --bogus", "--help"}},
         {"unusable delimiter", kGoodCsv, "", with({"--delimiter", "|"}), {"--delimiter", "use ',', ';' or tab"}},
