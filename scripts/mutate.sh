@@ -150,10 +150,15 @@ run_tests() {
 }
 
 # The file a mutant names, or the file of that name under its area's
-# directory once files have moved into subfolders.
+# directories once files have moved: into subfolders, or (for the command)
+# into the libraries it is built from.
+declare -A area_libraries=([src]="" [models]="" [cli]="platform/common platform/csv platform/grouping platform/output")
 resolve() {
   if [ -f "$1" ]; then echo "$1"; return; fi
-  find "${area_dir[$(area_of "$1")]}" -name "$(basename "$1")" -print -quit
+  local area dirs
+  area=$(area_of "$1")
+  read -ra dirs <<<"${area_dir[$area]} ${area_libraries[$area]}"
+  find "${dirs[@]}" -name "$(basename "$1")" -print -quit
 }
 
 # Which mutants run: numbers, or area names, or all.
