@@ -47,6 +47,11 @@ std::vector<std::string> distinctValues(const refhost::Table& table, std::size_t
 void checkTarget(const BuildOptions& options, const CsvTable& data, ModelFields& fields)
 {
     const refhost::Column& column = data.table.columns()[fields.targetColumn];
+    // A column of missing values only is read as text; say what is wrong
+    // with it rather than that it holds text.
+    if (data.fields[fields.targetColumn].missing == data.recordCount())
+        throw InputError("--target " + fields.target + ": the field has no values (every record's is missing); "
+                         "choose a target that holds values, or check --na-values");
     const std::string& family = options.glm.family;
     const bool binomial = family == "binomial" || family == "quasibinomial";
     if (options.model == ModelChoice::Glm && (!binomial || column.storage != 3)) {
@@ -81,6 +86,20 @@ void checkTarget(const BuildOptions& options, const CsvTable& data, ModelFields&
         throw InputError("--event " + *options.event + ": not a value of the target '" +
                          fields.target + "'; use " + fields.targetValues[0] + " or " +
                          fields.targetValues[1]);
+}
+
+// The module compares text split values only up to a zero byte, and its
+// task documents end a value there: "a<NUL>x" and "a<NUL>y" would be fitted
+// as one group whose documents claim the key "a". Such keys are refused.
+void refuseZeroByteKeys(const CsvTable& data, std::size_t column)
+{
+    const TextTally& tally = data.fields[column].tally;
+    if (tally.zeroByteLine == 0) return;
+    throw InputError(data.source + ":" + std::to_string(tally.zeroByteLine) + " (field '" + data.fields[column].name +
+                     "'): the split value holds a zero byte after '" +
+                     tally.zeroByte.substr(0, tally.zeroByte.find('\0')) +
+                     "', which a split key cannot carry (keys are compared up to it); "
+                     "remove or replace the byte, or split on another field");
 }
 
 // --weights and --offset name numeric fields that are neither split fields
@@ -157,8 +176,10 @@ ModelFields resolveModelFields(const BuildOptions& options, const CsvTable& data
 {
     ModelFields fields;
     fields.split = options.splitFields;
-    for (const std::string& name : fields.split)
+    for (const std::string& name : fields.split) {
         fields.splitColumns.push_back(columnOf(data, name, "--split"));
+        refuseZeroByteKeys(data, fields.splitColumns.back());
+    }
     fields.target = options.target;
     fields.targetColumn = columnOf(data, fields.target, "--target");
     const std::set<std::string> splitSet(fields.split.begin(), fields.split.end());

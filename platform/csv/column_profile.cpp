@@ -10,6 +10,10 @@ void TextTally::add(std::string_view text, std::uint64_t line)
         notUtf8 = std::string(text);
         notUtf8Line = line;
     }
+    if (zeroByteLine == 0 && text.find('\0') != std::string_view::npos) {
+        zeroByte = std::string(text);
+        zeroByteLine = line;
+    }
     if (parseReal(text)) {
         ++numbers;
         return;

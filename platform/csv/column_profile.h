@@ -19,7 +19,8 @@ namespace splitrun {
 
 // What a text column holds besides numbers: the count of present values
 // that read as numbers, of those that do not, their first few distinct
-// texts, and the line of the first; and the first text that is not UTF-8.
+// texts, and the line of the first; the first text that is not UTF-8, and
+// the first that holds a zero byte.
 struct TextTally {
     std::size_t numbers = 0;
     std::size_t others = 0;
@@ -27,6 +28,8 @@ struct TextTally {
     std::uint64_t firstOtherLine = 0;
     std::string notUtf8;                   // the first text that is not UTF-8, or empty
     std::uint64_t notUtf8Line = 0;
+    std::string zeroByte;                  // the first text holding a zero byte, or empty
+    std::uint64_t zeroByteLine = 0;
 
     // Counts one present value read from `line`.
     void add(std::string_view text, std::uint64_t line);

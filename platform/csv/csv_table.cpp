@@ -275,12 +275,13 @@ TextTally tallyTexts(const refhost::ColumnValues& values, const SourceLines& lin
     TextTally tally;
     const refhost::TextDictionary& dictionary = values.dictionary();
     std::vector<char> number(dictionary.size());
-    std::size_t firstNotUtf8 = dictionary.size();
+    std::size_t firstNotUtf8 = dictionary.size(), firstZeroByte = dictionary.size();
     for (std::uint32_t code = 0; code < dictionary.size(); ++code) {
         const std::string_view text = dictionary.at(code);
         number[code] = parseReal(text).has_value();
         if (!number[code] && tally.otherTexts.size() <= kStrayTexts) tally.otherTexts.emplace_back(text);
         if (firstNotUtf8 == dictionary.size() && !isUtf8(text)) firstNotUtf8 = code;
+        if (firstZeroByte == dictionary.size() && text.find('\0') != text.npos) firstZeroByte = code;
     }
     for (std::size_t row = 0; row < values.size(); ++row) {
         if (values.isMissing(row)) continue;
@@ -293,6 +294,10 @@ TextTally tallyTexts(const refhost::ColumnValues& values, const SourceLines& lin
         if (code == firstNotUtf8 && tally.notUtf8Line == 0) {
             tally.notUtf8 = std::string(dictionary.at(code));
             tally.notUtf8Line = lines[row];
+        }
+        if (code == firstZeroByte && tally.zeroByteLine == 0) {
+            tally.zeroByte = std::string(dictionary.at(code));
+            tally.zeroByteLine = lines[row];
         }
     }
     return tally;

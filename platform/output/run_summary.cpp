@@ -36,7 +36,6 @@ void adoptExactKeys(GroupOutcome& group, const std::vector<SplitKey>& keys, RunS
                 ownPmmlDiffers |= std::strtod(value.value.c_str(), nullptr) != std::strtod(exact.value.c_str(), nullptr);
                 value.value = exact.value;
             }
-            ownPmmlDiffers |= exact.value.find('\0') != std::string::npos;
         }
     if (keys.size() < 2 && ownPmmlDiffers)
         summary.keyNotes.push_back("the group of " + keyText(keys.front()) +
@@ -47,8 +46,7 @@ void adoptExactKeys(GroupOutcome& group, const std::vector<SplitKey>& keys, RunS
     for (std::size_t k = 0; k < keys.size() && k < 5; ++k) listed += (k ? "; " : "") + keyText(keys[k]);
     summary.keyNotes.push_back(
         "the group of " + keyText(keys.front()) + " holds " + std::to_string(keys.size()) +
-        " distinct split keys that the module takes as one group (reals closer than its tolerance, "
-        "or texts equal up to a zero byte): " + listed + (keys.size() > 5 ? "; ..." : "") +
+        " distinct split keys that the module takes as one group (reals closer than its tolerance): " + listed + (keys.size() > 5 ? "; ..." : "") +
         "; round or recode the split field if they are different groups (the group's own PMML "
         "selects its first key only; score with split-model.pmml)");
 }

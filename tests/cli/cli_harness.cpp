@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
 #include <pugixml.hpp>
 
 #include "csv_reader.h"
@@ -77,6 +78,17 @@ std::map<std::string, std::string> treeContents(const fs::path& dir)
         if (entry.is_regular_file() && entry.path().filename() != ".split-run-files")
             files[fs::relative(entry.path(), dir).string()] = readFile(entry.path());
     return files;
+}
+
+BuildOutcome buildOutcome(const fs::path& out, const std::vector<std::string>& args)
+{
+    std::vector<std::string> all = {"build", "--out", out.string()};
+    all.insert(all.end(), args.begin(), args.end());
+    const RunOutput run = runSplitRun(all);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    std::string text = run.out;
+    for (std::size_t at; (at = text.find(out.string())) != std::string::npos;) text.replace(at, out.string().size(), "OUT");
+    return {text, treeContents(out)};
 }
 
 fs::path example(const std::string& name) { return fs::path(SPLIT_SOURCE_ROOT) / "examples" / name; }

@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace clitest {
@@ -33,6 +34,12 @@ void writeFile(const fs::path& path, const std::string& text);
 // a build's manifest aside (it names the build that wrote the directory,
 // so no two builds' are the same).
 std::map<std::string, std::string> treeContents(const fs::path& dir);
+
+// What a build into `out` gives, for comparing two builds: its standard
+// output with the path of `out` replaced by "OUT", and treeContents(out).
+// `args` follow "build --out OUT"; a failed build fails the test.
+using BuildOutcome = std::pair<std::string, std::map<std::string, std::string>>;
+BuildOutcome buildOutcome(const fs::path& out, const std::vector<std::string>& args);
 
 // The containers of the build in `outDir` exported as files (split-run
 // export) into a fresh directory beside it, which is returned.

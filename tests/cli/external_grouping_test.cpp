@@ -129,20 +129,6 @@ TEST(ExternalGrouping, FullDiskOrTooManyKeysIsAClearErrorAndLeavesNoFiles)
     }
 }
 
-// Standard output with the output directory's name taken out, and the files.
-std::pair<std::string, std::map<std::string, std::string>> build(const fs::path& dir, const std::string& out,
-                                                                 std::vector<std::string> args)
-{
-    args.insert(args.begin(), {"build", "--data", (dir / "in.csv").string(), "--threads", "2", "--out",
-                               (dir / out).string()});
-    const RunOutput run = runSplitRun(args);
-    EXPECT_EQ(run.status, 0) << run.out << run.err;
-    std::string text = run.out;
-    for (std::size_t at; (at = text.find((dir / out).string())) != std::string::npos;)
-        text.replace(at, (dir / out).string().size(), "OUT");
-    return {text, treeContents(dir / out)};
-}
-
 TEST(ExternalGrouping, ShuffledFileOverTheLimitBuildsWhatTheLoadedRunBuilds)
 {
     const fs::path dir = freshDir("external_grouping_cli");
@@ -161,10 +147,11 @@ TEST(ExternalGrouping, ShuffledFileOverTheLimitBuildsWhatTheLoadedRunBuilds)
     const fs::path temp = dir / "temp";
     fs::create_directories(temp);
     for (const char* split : {"region", "code,region"}) {
-        const std::vector<std::string> model = {"--split", split, "--target", "y", "--inputs", "x"};
+        const std::vector<std::string> model = {"--data", (dir / "in.csv").string(), "--threads", "2", "--split", split,
+                                                "--target", "y", "--inputs", "x"};
         std::vector<std::string> limited = model;
         limited.insert(limited.end(), {"--memory-limit", "64K", "--temp-dir", temp.string()});
-        EXPECT_TRUE(build(dir, "limited", limited) == build(dir, "loaded", model)) << split;
+        EXPECT_TRUE(buildOutcome(dir / "limited", limited) == buildOutcome(dir / "loaded", model)) << split;
         EXPECT_TRUE(emptyDir(temp)) << split;
     }
 }

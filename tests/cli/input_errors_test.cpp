@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "cli_harness.h"
+#include "options.h"
 
 using namespace clitest;
 
@@ -53,10 +56,15 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         {"logistic target with more than two values", kGoodCsv, "",
          {"--split", "region", "--target", "label", "--inputs", "x", "--model", "logistic"},
          {"--target label", "exactly two distinct values", "has 3 (a, b, c)"}},
+        {"logistic target with one value in the whole input", "region,x,y\nNorth,1,1\nNorth,2,1\nSouth,1,1\n", "",
+         with({"--model", "logistic"}), {"--target y", "exactly two distinct values", "has 1 (1)"}},
         {"event that is not a target value", kGoodCsv, "",
          {"--split", "region", "--target", "flag", "--inputs", "x", "--model", "logistic", "--event", "maybe"},
          {"--event maybe", "use no or yes"}},
         {"linear target holding text", kGoodCsv, "", {"--split", "region", "--target", "label"}, {"--target label", "numeric"}},
+        {"split value with a zero byte", csv(std::string("N\0x,2,3.5,no,d\n", 15)), "", base,
+         {"data.csv:5 (field 'region')", "holds a zero byte after 'N'"}},
+        {"target with no values", "region,x,y\nNorth,1,NA\nSouth,2,NA\n", "", base, {"--target y", "has no values"}},
         {"missing data file", "", "", base, {"--data", "missing.csv", "cannot open"}},
         {"unknown option, named before missing ones", kGoodCsv, "", {"--bogus"}, {"unknown option --bogus", "--help"}},
         {"unusable delimiter", kGoodCsv, "", with({"--delimiter", "|"}), {"--delimiter", "use ',', ';' or tab"}},
@@ -126,6 +134,19 @@ TEST(Usage, NoArgumentsIsAnErrorHelpVersionAndInfoAreNot)
     for (const auto& [command, text] : usage) {
         const RunOutput run = runSplitRun({command});
         EXPECT_TRUE(run.status == 0 && run.out.find(text) != std::string::npos) << command << run.out << run.err;
+    }
+}
+
+// Every spelling of the one other encoding the help names reads the file as latin-1.
+TEST(Usage, EncodingSpellings)
+{
+    for (const char* encoding : {"latin1", "latin-1", "iso-8859-1", "utf-8"}) {
+        const char* argv[] = {"split-run", "score", "--model", "m.pmml", "--data", "d.csv", "--out", "o.csv",
+                              "--encoding", encoding};
+        std::ostringstream out, err;
+        const splitrun::CommandLine line = splitrun::parseCommandLine(std::size(argv), argv, out, err);
+        EXPECT_FALSE(line.exitStatus) << encoding << err.str();
+        EXPECT_EQ(line.score.format.latin1, std::string(encoding) != "utf-8") << encoding;
     }
 }
 

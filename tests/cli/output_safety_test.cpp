@@ -119,18 +119,6 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
     }
 }
 
-TEST(OutputSafety, BuildNeverOverwritesAFileItDidNotWrite)
-{
-    const fs::path dir = freshDir("output-foreign");
-    writeFile(dir / "data.csv", kCsv);
-    fs::create_directories(dir / "out");
-    writeFile(dir / "out" / "split-model.pmml", "my own model");
-    const RunOutput run = build(dir, dir / "data.csv");
-    EXPECT_EQ(run.status, 2) << run.out << run.err;
-    EXPECT_NE(run.err.find("was not written by split-run"), std::string::npos) << run.err;
-    EXPECT_EQ(treeContents(dir / "out"), (std::map<std::string, std::string>{{"split-model.pmml", "my own model"}}));
-}
-
 TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
 {
     const fs::path root = freshDir("score-out");

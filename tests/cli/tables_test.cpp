@@ -184,6 +184,26 @@ TEST(Tables, ReportShowsControlCharactersAsEscapesAndSummarisesWideData)
     EXPECT_NE(run.out.find("  ... 12 more fields (12 integer)"), std::string::npos) << run.out;
 }
 
+// A real split field's keys are written in round-trip form. Group 0.1's target is subnormal: it fits as the
+// same data times 1e300 does in R, scaled back:
+//   summary(lm(y ~ x, data.frame(x = 1:4, y = c(1, 2, 3, 5) * 1e-10)))$coefficients
+TEST(Tables, RealKeysAndSubnormalTargets)
+{
+    const fs::path dir = freshDir("tables-real-keys");
+    RunOutput run;
+    build(dir, {"--inputs", "x"}, &run, "g,x,y\n0.1,1,1e-310\n0.1,2,2e-310\n0.1,3,3e-310\n0.1,4,5e-310\n2.5,1,1\n2.5,2,2\n2.5,3,4\n");
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    const std::vector<Record> rows = readCsvRecords(dir / "out" / "coefficients.csv");
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].at("g") + " " + rows[3].at("g"), "0.10000000000000001 2.5");
+    const double expected[][2] = {{-4.9999999999999724e-311, 4.7434164902525545e-311},
+                                  {1.2999999999999958e-310, 1.7320508075688716e-311}};
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_NEAR(std::strtod(rows[i].at("estimate").c_str(), nullptr), expected[i][0], 1e-9 * -expected[0][0]);
+        EXPECT_NEAR(std::strtod(rows[i].at("std_error").c_str(), nullptr), expected[i][1], 1e-9 * expected[1][1]);
+    }
+}
+
 // R's mtcars (cyl, am, mpg, wt, hp, vs), grouped by cyl, with one more cyl 8 record that has no mpg.
 const char* const kMtcars =
     "cyl,am,mpg,wt,hp,vs\n4,1,22.8,2.32,93,1\n4,0,24.4,3.19,62,1\n4,0,22.8,3.15,95,1\n4,1,32.4,2.2,66,1\n"

@@ -20,6 +20,17 @@ CsvTable load(const std::string& text, const CsvFormat& format = {})
     return readCsvTable(file.string(), "", format);
 }
 
+// The table as loaded, and as profiled for a file read pass by pass.
+std::vector<CsvTable> loadBothWays(const std::string& text, const std::vector<std::string>& categorical = {})
+{
+    const clitest::fs::path file = clitest::freshDir("inference-both") / "data.csv";
+    clitest::writeFile(file, text);
+    std::vector<CsvTable> tables;
+    tables.push_back(readCsvTable(file.string(), "", {}, categorical));
+    tables.push_back(profileCsvFile(file.string(), "", {}, readStreamedCsv, {}, categorical));
+    return tables;
+}
+
 TEST(ValueParsing, ExactFormatsBecomeEpochNumbersOthersAreRefused)
 {
     using Parse = std::optional<std::int64_t> (*)(std::string_view);
@@ -62,6 +73,7 @@ TEST(CsvTable, InfersStorageAndCountsDistinctAndMissingValues)
         EXPECT_EQ(data.fields[0].measure, static_cast<int>(c.storage == Storage::String ? Measure::Nominal : Measure::Continuous));
         EXPECT_EQ(std::pair(data.fields[0].categories, data.fields[0].missing), std::pair(c.categories, c.missing));
         EXPECT_EQ(data.table.values(0).kind(), refhost::ColumnValues::kindFor(static_cast<int>(c.storage)));
+        EXPECT_EQ(loadBothWays(csv)[1].fields[0].storage, static_cast<int>(c.storage)) << "profiled pass by pass";
     }
 }
 
@@ -108,17 +120,6 @@ TEST(CsvTable, ReadsTheSameRecordsWhateverTheLayoutEncodingOrCompression)
     EXPECT_EQ(expected.fields[0].missing, 1u);   // unquoted NA; the quoted one is text
     EXPECT_EQ(expected.fields[1].storage, static_cast<int>(Storage::Integer));
     for (const auto& [bytes, format] : cases) EXPECT_TRUE(load(bytes, format).table == expected.table) << bytes;
-}
-
-// The table as loaded, and as profiled for a file read pass by pass.
-std::vector<CsvTable> loadBothWays(const std::string& text, const std::vector<std::string>& categorical = {})
-{
-    const clitest::fs::path file = clitest::freshDir("inference-both") / "data.csv";
-    clitest::writeFile(file, text);
-    std::vector<CsvTable> tables;
-    tables.push_back(readCsvTable(file.string(), "", {}, categorical));
-    tables.push_back(profileCsvFile(file.string(), "", {}, readStreamedCsv, {}, categorical));
-    return tables;
 }
 
 // R's write.csv quotes every text and heads the row names with an empty

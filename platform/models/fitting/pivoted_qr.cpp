@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace splitmodels::detail {
 
@@ -33,7 +34,9 @@ double powerOfTwoScale(const Eigen::VectorXd& v) {
   if (largest == 0.0 || !std::isfinite(largest)) return 1.0;
   int exponent = 0;
   std::frexp(largest, &exponent);  // largest = m · 2^exponent, m in [0.5, 1)
-  return std::ldexp(1.0, -exponent);
+  // Subnormal values need more than the largest finite power of two; that
+  // one still brings them into the normal range.
+  return std::ldexp(1.0, std::min(-exponent, std::numeric_limits<double>::max_exponent - 1));
 }
 
 Eigen::VectorXd scaleColumnsByPowersOfTwo(Eigen::MatrixXd& x) {

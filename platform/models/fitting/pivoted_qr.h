@@ -35,7 +35,8 @@ PivotedQr factorisePivoted(Eigen::MatrixXd x, double tolerance);
 // Powers of two scale exactly, so the factorisation's rank decisions are
 // unchanged while sums of squares can no longer overflow or underflow.
 Eigen::VectorXd scaleColumnsByPowersOfTwo(Eigen::MatrixXd& x);
-// The power of two that brings the largest magnitude of v into [0.5, 1).
+// The power of two that brings the largest magnitude of v into [0.5, 1)
+// (subnormal magnitudes: at most 2^1023, which makes them normal numbers).
 double powerOfTwoScale(const Eigen::VectorXd& v);
 
 }  // namespace splitmodels::detail

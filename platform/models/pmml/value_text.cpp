@@ -11,10 +11,15 @@ namespace splitmodels::detail {
 
 namespace {
 
-std::string_view trim(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+// One leading '+' is dropped; a second sign after it makes the text no
+// number (empty). Surrounding blanks are kept, so " 3" is no number here,
+// just as split-run's CSV reading makes a column holding it text: a value
+// reads alike when a model is built and when it is scored.
+std::string_view withoutPlus(std::string_view text) {
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) return {};
+  }
   return text;
 }
 
@@ -170,8 +175,7 @@ std::optional<std::string> percentDecode(std::string_view text) {
 }
 
 std::optional<double> parseNumber(std::string_view text) {
-  text = trim(text);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  text = withoutPlus(text);
   if (text.empty()) return std::nullopt;
   double value = 0.0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -180,8 +184,7 @@ std::optional<double> parseNumber(std::string_view text) {
 }
 
 std::optional<std::int64_t> parseInteger(std::string_view text) {
-  text = trim(text);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  text = withoutPlus(text);
   if (text.empty()) return std::nullopt;
   std::int64_t value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -200,7 +203,6 @@ std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
 }
 
 std::optional<double> parseDateText(std::string_view text) {
-  text = trim(text);
   std::size_t pos = 0;
   double days = 0;
   if (!readDate(text, pos, days) || pos != text.size()) return std::nullopt;
@@ -208,7 +210,6 @@ std::optional<double> parseDateText(std::string_view text) {
 }
 
 std::optional<double> parseTimeText(std::string_view text) {
-  text = trim(text);
   std::size_t pos = 0;
   double seconds = 0;
   if (!readTime(text, pos, seconds) || pos != text.size()) return std::nullopt;
@@ -216,7 +217,6 @@ std::optional<double> parseTimeText(std::string_view text) {
 }
 
 std::optional<double> parseTimestampText(std::string_view text) {
-  text = trim(text);
   std::size_t pos = 0;
   double days = 0, seconds = 0;
   if (!readDate(text, pos, days)) return std::nullopt;
