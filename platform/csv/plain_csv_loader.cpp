@@ -7,7 +7,12 @@
 #include <cstring>
 #include <set>
 #include <string_view>
+#include <atomic>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <utility>
 
 #include "csv_scan.h"
 
@@ -16,8 +21,6 @@ namespace splitrun {
 namespace {
 
 using refhost::ColumnValues;
-
-constexpr std::size_t kBlockBytes = std::size_t{8} << 20;
 
 // An open file, closed on scope exit.
 class File {
@@ -94,10 +97,12 @@ std::optional<Header> plainHeader(const File& file, std::size_t maxBytes, char d
     return header;
 }
 
-// One column of one part of the file while it is read.
+// One column of one chunk of the file while it is read.
 struct ColumnState {
     Storage storage = Storage::None;   // None: no present value yet
+    Storage first = Storage::None;     // the storage the chunk's first present value chose
     bool fixed = false;                // storage given, not inferred
+    std::vector<std::size_t> negativeZeros;   // rows where an integer column read "-0"
     std::size_t pendingMissing = 0;    // missing values before the storage was known
     ColumnValues values;
     uint32_t lastCode = 0;
@@ -106,6 +111,7 @@ struct ColumnState {
     void settle(Storage chosen, std::size_t reserveRows)
     {
         storage = chosen;
+        if (first == Storage::None) first = chosen;
         values = ColumnValues(ColumnValues::kindFor(static_cast<int>(chosen)));
         values.reserve(reserveRows);
         for (; pendingMissing > 0; --pendingMissing) values.appendMissing();
@@ -121,6 +127,12 @@ struct ColumnState {
         return Storage::String;
     }
 
+    void appendInteger(std::int64_t value, const char* text)
+    {
+        if (value == 0 && *text == '-') negativeZeros.push_back(values.size());
+        values.appendInteger(value);
+    }
+
     // False when the text does not fit the column's storage (and an
     // inferred storage cannot simply widen from integer to real).
     bool take(std::string_view text, std::size_t reserveRows)
@@ -134,13 +146,12 @@ struct ColumnState {
         switch (storage) {
         case Storage::Integer:
             if (const auto v = parseInteger(text)) {
-                values.appendInteger(*v);
+                appendInteger(*v, text.data());
                 return true;
             }
             if (fixed) return false;
             if (const auto v = parseReal(text)) {
-                values.integersToReals();
-                storage = Storage::Real;
+                widen();
                 values.appendReal(*v);
                 return true;
             }
@@ -169,6 +180,34 @@ struct ColumnState {
             return false;
         }
     }
+
+    // Integers read so far become reals (a column found to hold reals).
+    void widen()
+    {
+        values.integersToReals();
+        storage = Storage::Real;
+    }
+
+    // Gives the rows that read "-0" as an integer the sign a real keeps:
+    // for a chunk whose column reads as reals from its start.
+    void signZeros()
+    {
+        if (negativeZeros.empty()) return;
+        ColumnValues withSigns(ColumnValues::Kind::Real);
+        withSigns.reserve(values.size());
+        for (std::size_t row = 0, next = 0; row < values.size(); ++row) {
+            if (values.isMissing(row)) {
+                withSigns.appendMissing();
+            } else if (next < negativeZeros.size() && negativeZeros[next] == row) {
+                withSigns.appendReal(-0.0);
+                ++next;
+            } else {
+                withSigns.appendReal(values.reals()[row]);
+            }
+        }
+        values = std::move(withSigns);
+        negativeZeros.clear();
+    }
 };
 
 enum class Verdict { Loaded, FullReader, Reread };
@@ -177,65 +216,75 @@ enum class Verdict { Loaded, FullReader, Reread };
 // that both split a plain line alike; what it declines goes to the full reader.
 using csvscan::findDelimiter;
 
-// One range of columns of every record: each part reads the whole file and
-// keeps the fields [firstColumn, endColumn) of each line. Parts of disjoint
-// columns write disjoint memory, so they run side by side and their columns
-// need no joining afterwards.
-struct Part {
+// The settings every chunk is read with.
+struct ChunkRules {
     const CsvFormat* format = nullptr;
-    bool numericTokens = false;         // a missing-value token reads as a number
-    std::vector<ColumnState> columns;   // one per field; only the part's own are used
-    std::size_t firstColumn = 0;
-    std::size_t endColumn = 0;
+    bool numericTokens = false;            // a missing-value token reads as a number
+    std::vector<Storage> given;            // per field: a storage values must read as, or None
+    std::vector<Storage> start;            // per field: a storage to start from (not fixed), or None
+};
+
+// The records of one chunk of the file: the lines that start within its
+// byte range, parsed into columns of the chunk's own.
+struct Chunk {
+    std::vector<ColumnState> columns;
     std::size_t rows = 0;
     std::size_t reserveRows = 0;
     Verdict verdict = Verdict::Loaded;
     std::vector<std::size_t> needText;   // inferred columns that met a value of another kind
 
-    bool line(const char* p, const char* end)
+    explicit Chunk(const ChunkRules& rules, std::size_t expectedRows) : reserveRows(expectedRows)
     {
-        const std::size_t fields = columns.size();
-        // Fields before the part's own are only stepped over.
-        for (std::size_t column = 0; column < firstColumn; ++column) {
-            const char* comma = findDelimiter(p, end, format->delimiter);
-            if (comma == nullptr) return fail(Verdict::FullReader);
-            p = comma + 1;
+        columns.resize(rules.given.size());
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            ColumnState& state = columns[c];
+            if (rules.given[c] != Storage::None) state.fixed = true, state.settle(rules.given[c], expectedRows);
+            else if (rules.start[c] != Storage::None) state.settle(rules.start[c], expectedRows);
         }
-        for (std::size_t column = firstColumn;; ++column) {
+    }
+
+    bool fail(Verdict why)
+    {
+        verdict = why;
+        return false;
+    }
+
+    bool line(const ChunkRules& rules, const char* p, const char* end)
+    {
+        const char delimiter = rules.format->delimiter;
+        const std::size_t fields = columns.size();
+        for (std::size_t column = 0;; ++column) {
             if (column == fields) return fail(Verdict::FullReader);
             ColumnState& state = columns[column];
             // A real column reads its number straight off the line, which
             // also finds the field's end; anything but a plain decimal
-            // followed by a comma or the line end takes the general way.
+            // followed by a delimiter or the line end takes the general way.
             // An integer column does the same with short integers.
-            if (!numericTokens) {
+            if (!rules.numericTokens) {
                 const char* stop = nullptr;
                 bool read = false;
                 if (state.storage == Storage::Real) {
                     double value = 0;
-                    read = readDecimalPrefix(p, end, &value, &stop) &&
-                           (stop == end || *stop == format->delimiter);
+                    read = readDecimalPrefix(p, end, &value, &stop) && (stop == end || *stop == delimiter);
                     if (read) state.values.appendReal(value);
                 } else if (state.storage == Storage::Integer) {
                     std::int64_t value = 0;
-                    read = readIntegerPrefix(p, end, &value, &stop) &&
-                           (stop == end || *stop == format->delimiter);
-                    if (read) state.values.appendInteger(value);
+                    read = readIntegerPrefix(p, end, &value, &stop) && (stop == end || *stop == delimiter);
+                    if (read) state.appendInteger(value, p);
                 }
                 if (read) {
                     if (stop == end) {
                         if (column + 1 != fields) return fail(Verdict::FullReader);
                         break;
                     }
-                    if (column + 1 == endColumn && endColumn < fields) break;
                     p = stop + 1;
                     continue;
                 }
             }
-            const char* comma = findDelimiter(p, end, format->delimiter);
+            const char* comma = findDelimiter(p, end, delimiter);
             const char* fieldEnd = comma != nullptr ? comma : end;
             std::string_view text(p, static_cast<std::size_t>(fieldEnd - p));
-            if (format->isMissingToken(text)) text = {};
+            if (rules.format->isMissingToken(text)) text = {};
             if (!state.take(text, reserveRows)) {
                 if (state.fixed) return fail(Verdict::FullReader);
                 needText.push_back(column);
@@ -245,143 +294,267 @@ struct Part {
                 if (column + 1 != fields) return fail(Verdict::FullReader);
                 break;
             }
-            // The last field of a part that is not the last: the line must go on.
-            if (column + 1 == endColumn && endColumn < fields) break;
             p = comma + 1;
         }
         ++rows;
         return true;
     }
 
-    bool fail(Verdict why)
+    // Parses the lines of [p, stop) that start before `limit`; the bytes
+    // from `limit` on only finish the last of them. `final`: stop is the
+    // end of the file, so a last line may lack its line end. Returns where
+    // parsing stopped: at the first line starting at or after `limit`, or
+    // at an incomplete line (which needs more bytes), or null on failure.
+    const char* lines(const ChunkRules& rules, const char* p, const char* limit, const char* stop, bool final)
     {
-        verdict = why;
-        return false;
-    }
-
-    // Parses the complete lines of data[0, size); returns how many bytes
-    // were consumed (a last line without a line end only when `final`).
-    std::size_t block(const char* data, std::size_t size, bool final)
-    {
+        const std::size_t size = static_cast<std::size_t>(stop - p);
         // A quote anywhere needs the full reader's quoting rules.
-        if (std::memchr(data, '"', size) != nullptr) {
+        if (std::memchr(p, '"', size) != nullptr) {
             fail(Verdict::FullReader);
-            return 0;
+            return nullptr;
         }
-        const bool carriageReturns = std::memchr(data, '\r', size) != nullptr;
-        const char* p = data;
-        const char* stop = data + size;
-        while (p < stop) {
+        const bool carriageReturns = std::memchr(p, '\r', size) != nullptr;
+        while (p < limit) {
             const char* lineEnd = nullptr;
             const char* next = nullptr;
             const csvscan::LineScan scan = csvscan::scanLine(p, stop, carriageReturns, &lineEnd, &next);
             if (scan == csvscan::LineScan::Irregular) {
                 fail(Verdict::FullReader);
-                return 0;
+                return nullptr;
             }
             if (scan == csvscan::LineScan::Incomplete) {
-                if (!final) break;
+                if (!final) return p;
                 // The last line of the file, without a line end.
                 lineEnd = stop;
                 next = stop;
                 if (carriageReturns && std::memchr(p, '\r', static_cast<std::size_t>(stop - p)) != nullptr) {
                     fail(Verdict::FullReader);
-                    return 0;
+                    return nullptr;
                 }
             }
             // Blank lines have rules of their own; the full reader reports
             // lines over the limit.
-            if (lineEnd == p || static_cast<std::size_t>(lineEnd - p) > format->maxFieldSize ||
-                !line(p, lineEnd)) {
+            if (lineEnd == p || static_cast<std::size_t>(lineEnd - p) > rules.format->maxFieldSize ||
+                !line(rules, p, lineEnd)) {
                 if (verdict == Verdict::Loaded) fail(Verdict::FullReader);
-                return 0;
+                return nullptr;
             }
             p = next;
         }
-        return static_cast<std::size_t>(p - data);
+        return p;
     }
 
-    // Reads [begin, end); columns reserve room for the records of
-    // `reserveBytes` bytes of the file, judged by the first block.
-    void read(const File& file, std::size_t begin, std::size_t end, std::size_t reserveBytes)
+    // Reads the chunk whose lines start in [from, to) of the file, which
+    // ends at `fileEnd`; the records start at `dataStart`. `buffer` is the
+    // reading thread's own, kept from chunk to chunk.
+    void read(const ChunkRules& rules, const File& file, std::size_t dataStart, std::size_t from, std::size_t to,
+              std::size_t fileEnd, std::vector<char>& buffer)
     {
-        std::vector<char> buffer(std::min(kBlockBytes, end - begin + 1));
-        std::size_t carry = 0;
-        std::size_t offset = begin;
-        bool first = true;
-        while (verdict == Verdict::Loaded) {
-            if (carry == buffer.size()) {   // a very long line
-                if (buffer.size() > format->maxFieldSize) {
-                    fail(Verdict::FullReader);
-                    return;
-                }
-                buffer.resize(buffer.size() * 2);
-            }
-            const std::size_t want = std::min(buffer.size() - carry, end - offset);
-            const long got = file.read(buffer.data() + carry, want, offset);
+        // A line starts at the records' start or after a line feed: the
+        // chunk's first line begins after the first line feed at or after
+        // from - 1, so the line a cut falls into belongs to the chunk in
+        // which it starts, and the chunk reads on past `to` to finish its
+        // last line.
+        const std::size_t readFrom = from == dataStart ? from : from - 1;
+        // Reading further than this means a line over the length limit.
+        const std::size_t most = to - readFrom + rules.format->maxFieldSize + 2;
+        std::size_t want = std::min(fileEnd, to + kSlack) - readFrom;
+        std::size_t at = from == dataStart ? 0 : kUnknown;   // where parsing goes on
+        for (;;) {
+            if (buffer.size() < want) buffer.resize(want);
+            const long got = file.read(buffer.data(), want, readFrom);
             if (got < 0 || static_cast<std::size_t>(got) != want) {
                 fail(Verdict::FullReader);   // the full reader reports what went wrong
                 return;
             }
-            offset += want;
-            const bool final = offset == end;
-            const std::size_t size = carry + want;
-            const std::size_t used = block(buffer.data(), size, final);
-            if (verdict != Verdict::Loaded) return;
-            if (first && rows > 0) {
-                // Room for the whole range at the first block's line length.
-                reserveRows = reserveBytes / std::max<std::size_t>(used / rows, 1) + 1024;
-                reserveRows += reserveRows / 16;
-                for (ColumnState& state : columns)
-                    if (state.storage != Storage::None) state.values.reserve(reserveRows);
-                first = false;
+            const char* const base = buffer.data();
+            const bool final = readFrom + want == fileEnd;
+            if (at == kUnknown) {
+                const void* newline = std::memchr(base, '\n', want);
+                if (newline != nullptr) at = static_cast<std::size_t>(static_cast<const char*>(newline) - base) + 1;
+                else if (final) return;   // no line starts in the chunk
             }
-            carry = size - used;
-            if (final) {
-                if (carry != 0) fail(Verdict::FullReader);
+            if (at != kUnknown) {
+                const char* const limit = base + (to - readFrom);
+                if (base + at >= limit) return;   // a line longer than the chunk began before it
+                const char* done = lines(rules, base + at, limit, base + want, final);
+                if (done == nullptr || done >= limit) return;
+                at = static_cast<std::size_t>(done - base);
+            }
+            // The chunk's last line runs past what was read.
+            if (want >= most) {
+                fail(Verdict::FullReader);
                 return;
             }
-            std::memmove(buffer.data(), buffer.data() + used, carry);
+            want = std::min(fileEnd - readFrom, want * 2);
         }
     }
+
+    static constexpr std::size_t kSlack = 4096;
+    static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
 };
 
-// The columns of each part: contiguous ranges of about equal cost, judged
-// by the width of each field in the first record (plus a little for every
-// field, since each costs a lookup for its end).
-std::vector<std::size_t> columnCuts(const File& file, std::size_t begin, std::size_t end, std::size_t fields,
-                                    std::size_t parts, char delimiter)
-{
-    std::vector<double> cost(fields, 1.0);
-    char window[65536];
-    const long got = file.read(window, std::min(sizeof window, end - begin), begin);
-    if (got > 0) {
-        const std::string_view text(window, static_cast<std::size_t>(got));
-        const std::string_view line = text.substr(0, text.find('\n'));
-        std::size_t from = 0;
-        for (std::size_t c = 0; c < fields && from <= line.size(); ++c) {
-            const std::size_t comma = std::min(line.find(delimiter, from), line.size());
-            cost[c] = 4.0 + static_cast<double>(comma - from);
-            from = comma + 1;
+// One column of the whole file, put together chunk by chunk in file order.
+struct LoadedColumn {
+    Storage storage = Storage::None;
+    Storage first = Storage::None;   // the storage the file's first present value chose
+    std::size_t pendingMissing = 0;
+    ColumnValues values;
+
+    // Appends the chunk's column. Reread: its values were read as a
+    // storage that cannot join this one's, and the file is read again with
+    // the column starting from the storage of its first value, as one pass
+    // would read it.
+    Verdict append(ColumnState& chunk, std::size_t chunkRows, std::size_t reserveRows)
+    {
+        if (chunk.storage == Storage::None) {
+            if (storage == Storage::None) pendingMissing += chunkRows;
+            else for (std::size_t i = 0; i < chunkRows; ++i) values.appendMissing();
+            return Verdict::Loaded;
+        }
+        if (storage == Storage::None) {
+            storage = chunk.storage;
+            first = chunk.first;
+            values = ColumnValues(ColumnValues::kindFor(static_cast<int>(storage)));
+            values.reserve(reserveRows);
+            for (; pendingMissing > 0; --pendingMissing) values.appendMissing();
+        } else if (chunk.storage != storage) {
+            // Integers and reals meet as reals, as they would in one pass:
+            // a column whose first value was an integer widens, and the
+            // integers of a column that started with a real read as reals.
+            const bool numbers = (storage == Storage::Integer || storage == Storage::Real) &&
+                                 (chunk.storage == Storage::Integer || chunk.storage == Storage::Real);
+            if (!numbers) return Verdict::Reread;
+            if (storage == Storage::Integer) {
+                values.integersToReals();
+                storage = Storage::Real;
+            } else {
+                chunk.widen();
+                chunk.signZeros();
+            }
+        } else if (storage == Storage::Real) {
+            // A chunk that began with integers and widened: after this
+            // column's reals, its "-0" reads as a real.
+            chunk.signZeros();
+        }
+        values.appendAll(chunk.values);
+        return Verdict::Loaded;
+    }
+};
+// Bytes of the file per chunk: small enough that a chunk's columns stay in
+// the cache until they are copied into the table's, and come from memory
+// the allocator hands out again and again rather than fresh pages.
+constexpr std::size_t kChunkBytes = std::size_t{512} << 10;
+
+// Reads the records in chunks on several threads and puts the chunks'
+// columns together in file order. Threads take the chunks one by one; a
+// thread that finishes a chunk appends every finished chunk that is next
+// in order, unless another thread is doing so, so the columns are written
+// by one thread at a time, once each, into room reserved for the whole
+// file.
+class ParallelLoad {
+public:
+    ParallelLoad(const ChunkRules& rules, const File& file, std::size_t begin, std::size_t end,
+                 std::size_t chunkBytes)
+        : columns(rules.given.size()), rules_(rules), file_(file), begin_(begin), end_(end),
+          chunkBytes_(chunkBytes), chunkCount_((end - begin + chunkBytes - 1) / chunkBytes),
+          finished_(chunkCount_)
+    {
+    }
+
+    Verdict run(std::size_t threads)
+    {
+        threads = std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(chunkCount_, 1));
+        std::vector<std::thread> helpers;
+        for (std::size_t i = 1; i < threads; ++i) helpers.emplace_back([this] { work(); });
+        work();
+        for (std::thread& helper : helpers) helper.join();
+        if (failure_) std::rethrow_exception(failure_);
+        return verdict_;
+    }
+
+    std::vector<LoadedColumn> columns;
+    std::vector<std::size_t> needText;                       // columns to read as text
+    std::vector<std::pair<std::size_t, Storage>> restart;    // columns to start from a storage
+
+private:
+    void work()
+    {
+        std::vector<char> buffer;
+        std::size_t expectedRows = 0;   // the rows of this thread's previous chunk
+        try {
+            for (;;) {
+                const std::size_t k = next_.fetch_add(1);
+                if (k >= chunkCount_ || stop_.load()) return;
+                auto chunk = std::make_unique<Chunk>(rules_, expectedRows + expectedRows / 16);
+                const std::size_t from = begin_ + k * chunkBytes_;
+                chunk->read(rules_, file_, begin_, from, std::min(end_, from + chunkBytes_), end_, buffer);
+                expectedRows = chunk->rows;
+                deliver(k, std::move(chunk));
+            }
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (!failure_) failure_ = std::current_exception();
+            stop_ = true;
         }
     }
-    double total = 0;
-    for (double c : cost) total += c;
-    std::vector<std::size_t> cuts{0};
-    double sum = 0;
-    for (std::size_t c = 0; c < fields && cuts.size() < parts; ++c) {
-        sum += cost[c];
-        // Cut after this column once the parts so far have their share, and
-        // leave at least one column for every part still to come.
-        const std::size_t remainingParts = parts - cuts.size();
-        if ((sum >= total * static_cast<double>(cuts.size()) / static_cast<double>(parts) &&
-             fields - (c + 1) >= remainingParts) ||
-            fields - (c + 1) == remainingParts)
-            cuts.push_back(c + 1);
+
+    void deliver(std::size_t k, std::unique_ptr<Chunk> chunk)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        finished_[k] = std::move(chunk);
+        if (appending_) return;
+        appending_ = true;
+        while (committed_ < chunkCount_ && finished_[committed_] && !stop_) {
+            const std::unique_ptr<Chunk> next = std::move(finished_[committed_]);
+            lock.unlock();
+            const Verdict verdict = append(*next);
+            lock.lock();
+            if (verdict != Verdict::Loaded) {
+                verdict_ = verdict;
+                stop_ = true;
+            }
+            ++committed_;
+        }
+        appending_ = false;
     }
-    cuts.push_back(fields);
-    return cuts;
-}
+
+    Verdict append(Chunk& chunk)
+    {
+        if (chunk.verdict == Verdict::Reread) needText = chunk.needText;
+        if (chunk.verdict != Verdict::Loaded) return chunk.verdict;
+        if (reserveRows_ == 0 && chunk.rows > 0) {
+            // Room for the whole file at the first chunk's line length.
+            const std::size_t perRow = std::max<std::size_t>(std::min(chunkBytes_, end_ - begin_) / chunk.rows, 1);
+            reserveRows_ = (end_ - begin_) / perRow + 1024;
+            reserveRows_ += reserveRows_ / 16;
+        }
+        Verdict verdict = Verdict::Loaded;
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const Verdict joined = columns[c].append(chunk.columns[c], chunk.rows, reserveRows_);
+            if (joined == Verdict::Reread) restart.emplace_back(c, columns[c].first);
+            if (joined == Verdict::FullReader) return joined;
+            if (joined != Verdict::Loaded) verdict = joined;
+        }
+        return verdict;
+    }
+
+    const ChunkRules& rules_;
+    const File& file_;
+    const std::size_t begin_;
+    const std::size_t end_;
+    const std::size_t chunkBytes_;
+    const std::size_t chunkCount_;
+    std::atomic<std::size_t> next_{0};
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<Chunk>> finished_;   // chunks read, waiting for their turn
+    std::size_t committed_ = 0;
+    bool appending_ = false;
+    Verdict verdict_ = Verdict::Loaded;
+    std::exception_ptr failure_;
+    std::size_t reserveRows_ = 0;
+};
 
 }  // namespace
 
@@ -395,7 +568,7 @@ std::optional<std::vector<std::string>> readPlainHeader(const std::string& path,
 }
 
 std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<Storage>& given,
-                                     std::size_t threads, const CsvFormat& format)
+                                     std::size_t threads, const CsvFormat& format, std::size_t chunkBytes)
 {
     if (format.decimal != '.' || format.latin1) return std::nullopt;
     File file(path);
@@ -406,60 +579,38 @@ std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<
     if (!given.empty() && given.size() != fields) return std::nullopt;
     const std::size_t size = file.size();
     const std::size_t begin = std::min(header->dataStart, size);
-    // Small files are not worth a second thread, and no part has fewer than
-    // one column.
-    if (size - begin < (std::size_t{1} << 20)) threads = 1;
-    const std::vector<std::size_t> cuts =
-        columnCuts(file, begin, size, fields, std::clamp<std::size_t>(threads, 1, fields), format.delimiter);
 
-    // Columns whose inferred storage met a value of another kind are read
-    // again as text; each round fixes at least one more column.
-    std::vector<bool> asText(fields, false);
+    ChunkRules rules;
+    rules.format = &format;
+    for (const std::string& token : format.naValues) rules.numericTokens |= parseReal(token).has_value();
+    rules.given = given.empty() ? std::vector<Storage>(fields, Storage::None) : given;
+    rules.start.assign(fields, Storage::None);
+    // Columns whose chunks disagree are read again: as text, or starting
+    // from the storage the file's first value chose; each round settles at
+    // least one more column.
     for (;;) {
-        std::vector<Part> parts(cuts.size() - 1);
-        for (std::size_t i = 0; i < parts.size(); ++i) {
-            Part& part = parts[i];
-            part.format = &format;
-            for (const std::string& token : format.naValues) part.numericTokens |= parseReal(token).has_value();
-            part.firstColumn = cuts[i];
-            part.endColumn = cuts[i + 1];
-            part.columns.resize(fields);
-            for (std::size_t c = part.firstColumn; c < part.endColumn; ++c) {
-                ColumnState& state = part.columns[c];
-                if (!given.empty() && given[c] != Storage::None) state.fixed = true, state.settle(given[c], 0);
-                else if (asText[c]) state.fixed = true, state.settle(Storage::String, 0);
+        ParallelLoad load(rules, file, begin, size, chunkBytes == 0 ? kChunkBytes : chunkBytes);
+        const Verdict verdict = load.run(threads);
+        if (verdict == Verdict::FullReader) return std::nullopt;
+        if (verdict == Verdict::Reread) {
+            for (std::size_t c : load.needText) rules.given[c] = Storage::String;
+            for (const auto& [c, storage] : load.restart) {
+                if (rules.start[c] == storage) rules.given[c] = Storage::String;
+                rules.start[c] = storage;
             }
+            continue;
         }
-        {
-            std::vector<std::thread> helpers;
-            for (std::size_t i = 1; i < parts.size(); ++i)
-                helpers.emplace_back([&, i] { parts[i].read(file, begin, size, size - begin); });
-            parts[0].read(file, begin, size, size - begin);
-            for (std::thread& helper : helpers) helper.join();
-        }
-        bool reread = false;
-        for (const Part& part : parts) {
-            if (part.verdict == Verdict::FullReader) return std::nullopt;
-            if (part.verdict == Verdict::Reread) {
-                for (std::size_t c : part.needText) asText[c] = true;
-                reread = true;
-            }
-        }
-        if (reread) continue;
-        // Every part saw every line; a part that stopped early said so above.
-        for (const Part& part : parts)
-            if (part.rows != parts[0].rows) return std::nullopt;
-
         PlainCsv result;
         result.header = header->names;
-        for (Part& part : parts) {
-            for (std::size_t c = part.firstColumn; c < part.endColumn; ++c) {
-                ColumnState& state = part.columns[c];
-                // A column of missing values only is text.
-                if (state.storage == Storage::None) state.settle(Storage::String, 0);
-                result.storages.push_back(state.storage);
-                result.values.push_back(std::move(state.values));
+        for (LoadedColumn& column : load.columns) {
+            // A column of missing values only is text.
+            if (column.storage == Storage::None) {
+                column.values = ColumnValues(ColumnValues::kindFor(static_cast<int>(Storage::String)));
+                for (; column.pendingMissing > 0; --column.pendingMissing) column.values.appendMissing();
+                column.storage = Storage::String;
             }
+            result.storages.push_back(column.storage);
+            result.values.push_back(std::move(column.values));
         }
         return result;
     }

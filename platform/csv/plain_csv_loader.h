@@ -1,7 +1,8 @@
 // The quick way to load a CSV file: a file without quotes, blank lines or
-// ragged rows is read in large blocks straight into typed columns, the
-// columns shared out between threads (each thread reads the whole file and
-// keeps its own columns, so nothing is copied or joined afterwards).
+// ragged rows is cut into chunks at line ends, the chunks parsed into typed
+// columns on several threads (each thread reads only its own chunks), and
+// the chunks' columns joined in file order into columns reserved once for
+// the whole file.
 // Anything else (and any value a storage cannot hold when the storages are
 // given) is left to the full reader, which knows how to describe every
 // problem.
@@ -41,8 +42,10 @@ std::optional<std::vector<std::string>> readPlainHeader(const std::string& path,
 // needs the full reader. Nothing when the
 // file needs the full reader (which also reports lines longer than the
 // format's limit). Record i comes from line i + 2 of a file loaded this way.
+// The table is the same whatever the number of threads and `chunkBytes`
+// (bytes of the file per chunk; 0 chooses).
 std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<Storage>& given,
-                                     std::size_t threads, const CsvFormat& format);
+                                     std::size_t threads, const CsvFormat& format, std::size_t chunkBytes = 0);
 
 }  // namespace splitrun
 
