@@ -54,7 +54,18 @@ const char* benchFile(benchmark::State& state) {
     return path != nullptr && *path != '\0' ? path : nullptr;
 }
 
-void report(benchmark::State& state, double bytes, double cpu, double wall) {
+// Times every run of `body` and reports the throughput over `bytes`.
+template <class Body>
+void timeRuns(benchmark::State& state, double bytes, Body&& body) {
+    double cpu = 0;
+    double wall = 0;
+    for (auto _ : state) {
+        const double before = processCpu();
+        const double started = wallSeconds();
+        body();
+        cpu += processCpu() - before;
+        wall += wallSeconds() - started;
+    }
     const auto runs = static_cast<double>(state.iterations());
     state.counters["cpu_ms"] = cpu / runs * 1e3;
     state.counters["mb_per_cpu_second"] = bytes / 1e6 / (cpu / runs);
@@ -66,22 +77,14 @@ void BM_LoadCsv(benchmark::State& state) {
     if (path == nullptr) return;
     const double bytes = readBlocks(path, [](const char*, std::size_t) {});
     const auto threads = static_cast<std::size_t>(state.range(0));
-    double cpu = 0;
-    double wall = 0;
     std::size_t rows = 0;
-    for (auto _ : state) {
-        const double before = processCpu();
-        const double started = wallSeconds();
+    bool loaded = true;
+    timeRuns(state, bytes, [&] {
         std::optional<splitrun::PlainCsv> csv = splitrun::loadPlainCsv(path, {}, threads, splitrun::CsvFormat{});
-        cpu += processCpu() - before;
-        wall += wallSeconds() - started;
-        if (!csv) {
-            state.SkipWithError("the file needs the full reader");
-            return;
-        }
-        rows = csv->values.empty() ? 0 : csv->values[0].size();
-    }
-    report(state, bytes, cpu, wall);
+        loaded = loaded && csv;
+        if (csv) rows = csv->values.empty() ? 0 : csv->values[0].size();
+    });
+    if (!loaded) state.SkipWithError("the file needs the full reader");
     state.counters["records"] = static_cast<double>(rows);
 }
 BENCHMARK(BM_LoadCsv)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -91,22 +94,14 @@ BENCHMARK(BM_LoadCsv)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kMilliseco
 void BM_ReadFloor(benchmark::State& state) {
     const char* path = benchFile(state);
     if (path == nullptr) return;
-    readBlocks(path, [](const char*, std::size_t) {});
-    double cpu = 0;
-    double wall = 0;
-    double bytes = 0;
+    const double bytes = readBlocks(path, [](const char*, std::size_t) {});
     std::size_t found = 0;
-    for (auto _ : state) {
-        const double before = processCpu();
-        const double started = wallSeconds();
-        bytes = readBlocks(path, [&found](const char* data, std::size_t size) {
+    timeRuns(state, bytes, [&] {
+        readBlocks(path, [&found](const char* data, std::size_t size) {
             found += std::memchr(data, '\x01', size) != nullptr;
         });
-        cpu += processCpu() - before;
-        wall += wallSeconds() - started;
-    }
+    });
     benchmark::DoNotOptimize(found);
-    report(state, bytes, cpu, wall);
 }
 BENCHMARK(BM_ReadFloor)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 

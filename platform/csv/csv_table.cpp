@@ -24,8 +24,6 @@ namespace {
 // Distinct values are counted up to this many; a column with more is not
 // a set of categories anyway.
 constexpr std::size_t kDistinctLimit = 100000;
-// Threads that read a plain file.
-constexpr std::size_t kLoadThreads = 2;
 
 // Every record of the file, in blocks as the stream gives them.
 struct RawData {
@@ -372,7 +370,7 @@ bool readPlainTable(CsvTable& result, const std::string& csvPath, const std::str
             if (std::find(categorical.begin(), categorical.end(), (*header)[i]) != categorical.end())
                 given[i] = Storage::String;
     }
-    auto plain = loadPlainCsv(csvPath, given, kLoadThreads, format);
+    auto plain = loadPlainCsv(csvPath, given, parseThreads(), format);
     if (!plain) return false;
     std::vector<refhost::Column> columns;
     std::vector<refhost::ColumnValues> values;

@@ -1,6 +1,7 @@
 #include "plain_csv_loader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,7 +9,9 @@
 #include <set>
 #include <string_view>
 #include <atomic>
+#include <condition_variable>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -22,19 +25,21 @@ namespace {
 
 using refhost::ColumnValues;
 
-// An open file, closed on scope exit.
+// An open file, read by offset only; closed on scope exit when opened here.
 class File {
 public:
-    explicit File(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    ~File() { if (fd_ >= 0) ::close(fd_); }
+    explicit File(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), owned_(true) {}
+    // A descriptor someone else holds open.
+    explicit File(int descriptor) : fd_(descriptor), owned_(false) {}
+    ~File() { if (owned_ && fd_ >= 0) ::close(fd_); }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
     bool ok() const { return fd_ >= 0; }
     std::size_t size() const
     {
-        const off_t end = ::lseek(fd_, 0, SEEK_END);
-        return end < 0 ? 0 : static_cast<std::size_t>(end);
+        struct stat info {};
+        return ::fstat(fd_, &info) != 0 || info.st_size < 0 ? 0 : static_cast<std::size_t>(info.st_size);
     }
     // Reads up to `count` bytes at `offset`; the number read, or -1.
     long read(char* into, std::size_t count, std::size_t offset) const
@@ -51,6 +56,7 @@ public:
 
 private:
     int fd_;
+    bool owned_;
 };
 
 struct Header {
@@ -102,6 +108,7 @@ struct ColumnState {
     Storage storage = Storage::None;   // None: no present value yet
     Storage first = Storage::None;     // the storage the chunk's first present value chose
     bool fixed = false;                // storage given, not inferred
+    bool skipped = false;              // a field the reader does not want: stepped over
     std::vector<std::size_t> negativeZeros;   // rows where an integer column read "-0"
     std::size_t pendingMissing = 0;    // missing values before the storage was known
     ColumnValues values;
@@ -137,6 +144,7 @@ struct ColumnState {
     // inferred storage cannot simply widen from integer to real).
     bool take(std::string_view text, std::size_t reserveRows)
     {
+        if (skipped) return true;
         if (text.empty()) {
             if (storage == Storage::None) ++pendingMissing;
             else values.appendMissing();
@@ -222,6 +230,7 @@ struct ChunkRules {
     bool numericTokens = false;            // a missing-value token reads as a number
     std::vector<Storage> given;            // per field: a storage values must read as, or None
     std::vector<Storage> start;            // per field: a storage to start from (not fixed), or None
+    std::vector<bool> skipped;             // per field: not wanted (empty: every field is)
 };
 
 // The records of one chunk of the file: the lines that start within its
@@ -238,7 +247,8 @@ struct Chunk {
         columns.resize(rules.given.size());
         for (std::size_t c = 0; c < columns.size(); ++c) {
             ColumnState& state = columns[c];
-            if (rules.given[c] != Storage::None) state.fixed = true, state.settle(rules.given[c], expectedRows);
+            if (!rules.skipped.empty() && rules.skipped[c]) state.skipped = true;
+            else if (rules.given[c] != Storage::None) state.fixed = true, state.settle(rules.given[c], expectedRows);
             else if (rules.start[c] != Storage::None) state.settle(rules.start[c], expectedRows);
         }
     }
@@ -446,36 +456,41 @@ struct LoadedColumn {
 // the allocator hands out again and again rather than fresh pages.
 constexpr std::size_t kChunkBytes = std::size_t{512} << 10;
 
-// Reads the records in chunks on several threads and puts the chunks'
-// columns together in file order. Threads take the chunks one by one; a
-// thread that finishes a chunk appends every finished chunk that is next
-// in order, unless another thread is doing so, so the columns are written
-// by one thread at a time, once each, into room reserved for the whole
-// file.
-class ParallelLoad {
+// Reads the records in chunks on several threads and hands the chunks to
+// a sink in file order. Threads take the chunks one by one; a thread that
+// finishes a chunk hands over every finished chunk that is next in order,
+// unless another thread is doing so, so the sink sees one chunk at a time.
+class ParallelRead {
 public:
-    ParallelLoad(const ChunkRules& rules, const File& file, std::size_t begin, std::size_t end,
-                 std::size_t chunkBytes)
-        : columns(rules.given.size()), rules_(rules), file_(file), begin_(begin), end_(end),
-          chunkBytes_(chunkBytes), chunkCount_((end - begin + chunkBytes - 1) / chunkBytes),
+    // Takes the next chunk in file order, with the number of records
+    // before it; anything but Loaded stops the read.
+    using Sink = std::function<Verdict(Chunk& chunk, std::size_t firstRecord)>;
+
+    ParallelRead(const ChunkRules& rules, const File& file, std::size_t begin, std::size_t end,
+                 std::size_t chunkBytes, Sink sink)
+        : rules_(rules), file_(file), begin_(begin), end_(end), chunkBytes_(chunkBytes),
+          chunkCount_((end - begin + chunkBytes - 1) / chunkBytes), sink_(std::move(sink)),
           finished_(chunkCount_)
     {
     }
 
-    Verdict run(std::size_t threads)
+    // Reads the file; `needText`, when given, gets the columns of a chunk
+    // that met a value its inferred storage cannot hold.
+    Verdict run(std::size_t threads, std::vector<std::size_t>* needText = nullptr)
     {
         threads = std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(chunkCount_, 1));
+        window_ = 2 * threads;
         std::vector<std::thread> helpers;
         for (std::size_t i = 1; i < threads; ++i) helpers.emplace_back([this] { work(); });
         work();
         for (std::thread& helper : helpers) helper.join();
         if (failure_) std::rethrow_exception(failure_);
+        if (needText != nullptr) *needText = needText_;
         return verdict_;
     }
 
-    std::vector<LoadedColumn> columns;
-    std::vector<std::size_t> needText;                       // columns to read as text
-    std::vector<std::pair<std::size_t, Storage>> restart;    // columns to start from a storage
+    // The records of the chunks the sink took.
+    std::size_t records() const { return records_; }
 
 private:
     void work()
@@ -485,7 +500,7 @@ private:
         try {
             for (;;) {
                 const std::size_t k = next_.fetch_add(1);
-                if (k >= chunkCount_ || stop_.load()) return;
+                if (k >= chunkCount_ || !awaitTurn(k)) return;
                 auto chunk = std::make_unique<Chunk>(rules_, expectedRows + expectedRows / 16);
                 const std::size_t from = begin_ + k * chunkBytes_;
                 chunk->read(rules_, file_, begin_, from, std::min(end_, from + chunkBytes_), end_, buffer);
@@ -496,7 +511,18 @@ private:
             const std::lock_guard<std::mutex> lock(mutex_);
             if (!failure_) failure_ = std::current_exception();
             stop_ = true;
+            progress_.notify_all();
         }
+    }
+
+    // Waits while chunk k is too far ahead of the chunks handed over, so
+    // that a slow sink holds back the reading rather than letting finished
+    // chunks pile up. False when the read stops.
+    bool awaitTurn(std::size_t k)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        progress_.wait(lock, [&] { return stop_ || k < committed_ + window_; });
+        return !stop_;
     }
 
     void deliver(std::size_t k, std::unique_ptr<Chunk> chunk)
@@ -508,35 +534,20 @@ private:
         while (committed_ < chunkCount_ && finished_[committed_] && !stop_) {
             const std::unique_ptr<Chunk> next = std::move(finished_[committed_]);
             lock.unlock();
-            const Verdict verdict = append(*next);
+            if (next->verdict == Verdict::Reread) needText_ = next->needText;
+            const Verdict verdict = next->verdict != Verdict::Loaded ? next->verdict : sink_(*next, records_);
             lock.lock();
             if (verdict != Verdict::Loaded) {
                 verdict_ = verdict;
                 stop_ = true;
+                progress_.notify_all();
+            } else {
+                records_ += next->rows;
             }
             ++committed_;
+            progress_.notify_all();
         }
         appending_ = false;
-    }
-
-    Verdict append(Chunk& chunk)
-    {
-        if (chunk.verdict == Verdict::Reread) needText = chunk.needText;
-        if (chunk.verdict != Verdict::Loaded) return chunk.verdict;
-        if (reserveRows_ == 0 && chunk.rows > 0) {
-            // Room for the whole file at the first chunk's line length.
-            const std::size_t perRow = std::max<std::size_t>(std::min(chunkBytes_, end_ - begin_) / chunk.rows, 1);
-            reserveRows_ = (end_ - begin_) / perRow + 1024;
-            reserveRows_ += reserveRows_ / 16;
-        }
-        Verdict verdict = Verdict::Loaded;
-        for (std::size_t c = 0; c < columns.size(); ++c) {
-            const Verdict joined = columns[c].append(chunk.columns[c], chunk.rows, reserveRows_);
-            if (joined == Verdict::Reread) restart.emplace_back(c, columns[c].first);
-            if (joined == Verdict::FullReader) return joined;
-            if (joined != Verdict::Loaded) verdict = joined;
-        }
-        return verdict;
     }
 
     const ChunkRules& rules_;
@@ -545,15 +556,47 @@ private:
     const std::size_t end_;
     const std::size_t chunkBytes_;
     const std::size_t chunkCount_;
+    const Sink sink_;
     std::atomic<std::size_t> next_{0};
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
+    std::condition_variable progress_;   // a chunk was handed over, or the read stops
+    std::size_t window_ = 1;             // chunks read or being read ahead of the next to hand over
     std::vector<std::unique_ptr<Chunk>> finished_;   // chunks read, waiting for their turn
     std::size_t committed_ = 0;
     bool appending_ = false;
     Verdict verdict_ = Verdict::Loaded;
     std::exception_ptr failure_;
-    std::size_t reserveRows_ = 0;
+    std::size_t records_ = 0;
+    std::vector<std::size_t> needText_;
+};
+
+// The whole file's columns, put together from the chunks into room reserved
+// once for the whole file, each value written once.
+struct LoadedTable {
+    std::vector<LoadedColumn> columns;
+    std::vector<std::pair<std::size_t, Storage>> restart;    // columns to start from a storage
+    std::size_t bytes = 0;                                   // of the records in the file
+    std::size_t chunkBytes = 0;
+    std::size_t reserveRows = 0;
+
+    Verdict append(Chunk& chunk)
+    {
+        if (reserveRows == 0 && chunk.rows > 0) {
+            // Room for the whole file at the first chunk's line length.
+            const std::size_t perRow = std::max<std::size_t>(std::min(chunkBytes, bytes) / chunk.rows, 1);
+            reserveRows = bytes / perRow + 1024;
+            reserveRows += reserveRows / 16;
+        }
+        Verdict verdict = Verdict::Loaded;
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const Verdict joined = columns[c].append(chunk.columns[c], chunk.rows, reserveRows);
+            if (joined == Verdict::Reread) restart.emplace_back(c, columns[c].first);
+            if (joined == Verdict::FullReader) return joined;
+            if (joined != Verdict::Loaded) verdict = joined;
+        }
+        return verdict;
+    }
 };
 
 }  // namespace
@@ -589,11 +632,18 @@ std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<
     // from the storage the file's first value chose; each round settles at
     // least one more column.
     for (;;) {
-        ParallelLoad load(rules, file, begin, size, chunkBytes == 0 ? kChunkBytes : chunkBytes);
-        const Verdict verdict = load.run(threads);
+        LoadedTable load;
+        load.columns.resize(fields);
+        load.bytes = size - begin;
+        load.chunkBytes = chunkBytes == 0 ? kChunkBytes : chunkBytes;
+        std::vector<std::size_t> needText;
+        ParallelRead read(rules, file, begin, size, load.chunkBytes, [&](Chunk& chunk, std::size_t) {
+            return load.append(chunk);
+        });
+        const Verdict verdict = read.run(threads, &needText);
         if (verdict == Verdict::FullReader) return std::nullopt;
         if (verdict == Verdict::Reread) {
-            for (std::size_t c : load.needText) rules.given[c] = Storage::String;
+            for (std::size_t c : needText) rules.given[c] = Storage::String;
             for (const auto& [c, storage] : load.restart) {
                 if (rules.start[c] == storage) rules.given[c] = Storage::String;
                 rules.start[c] = storage;
@@ -614,6 +664,48 @@ std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<
         }
         return result;
     }
+}
+
+std::size_t parseThreads()
+{
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+}
+
+PlainChunks readPlainChunks(int descriptor, const std::vector<std::pair<std::size_t, Storage>>& wanted,
+                            std::size_t threads, const CsvFormat& format,
+                            const std::function<void(std::vector<refhost::ColumnValues>&, std::size_t)>& eachChunk,
+                            std::size_t chunkBytes)
+{
+    PlainChunks result;
+    if (format.decimal != '.' || format.latin1) return result;
+    const File file(descriptor);
+    const auto header = plainHeader(file, format.maxFieldSize, format.delimiter);
+    if (!header) return result;
+    const std::size_t fields = header->names.size();
+    ChunkRules rules;
+    rules.format = &format;
+    for (const std::string& token : format.naValues) rules.numericTokens |= parseReal(token).has_value();
+    rules.given.assign(fields, Storage::None);
+    rules.start.assign(fields, Storage::None);
+    rules.skipped.assign(fields, true);
+    for (const auto& [column, storage] : wanted) {
+        if (column >= fields || storage == Storage::None) return result;
+        rules.given[column] = storage;
+        rules.skipped[column] = false;
+    }
+    const std::size_t size = file.size();
+    const std::size_t begin = std::min(header->dataStart, size);
+    ParallelRead read(rules, file, begin, size, chunkBytes == 0 ? kChunkBytes : chunkBytes,
+                      [&](Chunk& chunk, std::size_t firstRecord) {
+                          std::vector<refhost::ColumnValues> values;
+                          for (const auto& column : wanted)
+                              values.push_back(std::move(chunk.columns[column.first].values));
+                          eachChunk(values, firstRecord);
+                          return Verdict::Loaded;
+                      });
+    result.complete = read.run(threads) == Verdict::Loaded;
+    result.records = read.records();
+    return result;
 }
 
 }  // namespace splitrun

@@ -10,8 +10,10 @@
 #define SPLITRUN_PLAIN_CSV_LOADER_H
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <refhost/column_values.h>
@@ -46,6 +48,29 @@ std::optional<std::vector<std::string>> readPlainHeader(const std::string& path,
 // (bytes of the file per chunk; 0 chooses).
 std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<Storage>& given,
                                      std::size_t threads, const CsvFormat& format, std::size_t chunkBytes = 0);
+
+// The threads the chunked readers use: the machine's cores, at most 4.
+std::size_t parseThreads();
+
+struct PlainChunks {
+    std::size_t records = 0;   // records handed over
+    bool complete = false;     // true when that is every record of the file
+};
+
+// Reads the records of the plain file open as `descriptor` (by offset; the
+// descriptor stays open) in chunks on `threads` threads: the wanted CSV
+// columns, each as the given storage, in the order `wanted` lists them.
+// Hands each chunk's columns to `eachChunk` in file order, with the number
+// of records before it (record i comes from line i + 2), one chunk at a
+// time. Stops at the first chunk it cannot read the quick way (quotes,
+// blank lines, ragged rows, a value that does not read as its storage, a
+// header the full reader must read), leaving the records from there on to
+// the full reader, which describes every problem. An exception from
+// `eachChunk` ends the read and is rethrown.
+PlainChunks readPlainChunks(int descriptor, const std::vector<std::pair<std::size_t, Storage>>& wanted,
+                            std::size_t threads, const CsvFormat& format,
+                            const std::function<void(std::vector<refhost::ColumnValues>&, std::size_t)>& eachChunk,
+                            std::size_t chunkBytes = 0);
 
 }  // namespace splitrun
 

@@ -141,6 +141,36 @@ TEST(CsvTable, ChunksJoinAsOnePassReadsThem)
         }
 }
 
+// A file read pass by pass gives the same records, on the same lines,
+// whether its chunks are read on threads to the end, up to a quote far down
+// the file (the records from there on read one by one), or one by one from
+// the start.
+TEST(CsvTable, StreamedPassGivesTheSameRecordsWhereverTheQuickReadStops)
+{
+    const std::size_t rows = 60000;
+    std::string plain = "g,n,x\n";
+    for (std::size_t i = 0; i < rows; ++i)
+        plain += "grp" + std::to_string(i / 5000) + "," + std::to_string(i) + "," + std::to_string(i % 89) + ".5\n";
+    std::vector<CsvTable> tables;
+    for (const std::size_t quoteAt : {std::string::npos, plain.find("grp11"), plain.find("grp0")}) {
+        std::string csv = plain;
+        if (quoteAt != std::string::npos) csv.insert(csv.find(',', quoteAt), "\"").insert(quoteAt, "\"");
+        SCOPED_TRACE(quoteAt);
+        const clitest::fs::path file = clitest::freshDir("streamed-chunks") / "data.csv";
+        clitest::writeFile(file, csv);
+        std::size_t seen = 0;
+        tables.push_back(profileCsvFile(file.string(), "", {}, readStreamedCsv,
+                                        [&](const refhost::Table& block, const CsvBlock& read) {
+                                            for (std::size_t r = 0; r < block.rowCount(); ++r, ++seen) {
+                                                ASSERT_EQ(read.line(r), seen + 2);
+                                                ASSERT_EQ(block.values(1).integers()[r], static_cast<std::int64_t>(seen));
+                                            }
+                                        }));
+        EXPECT_EQ(seen, rows);
+        EXPECT_TRUE(tables.back().table == tables.front().table);
+    }
+}
+
 TEST(CsvTable, ReadsTheSameRecordsWhateverTheLayoutEncodingOrCompression)
 {
     const std::string reference = "city,n,x\nK\xC3\xB6ln,1,2.5\nNA,NA,-1.25\n\"NA\",3,\n";

@@ -77,6 +77,8 @@ class StreamedCsvSource::Pass : public refhost::RecordPass {
 public:
     explicit Pass(const StreamedCsvSource& source);
     bool next(refhost::Table& block) override;
+    // Reads past the next `records` records without typing them.
+    void skip(std::size_t records);
     // The records of the last block as read: the same rows, with their lines.
     const CsvBlock& records() const { return records_; }
 
