@@ -404,12 +404,18 @@ struct Chunk {
     static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
 };
 
+bool bothNumbers(Storage a, Storage b)
+{
+    return (a == Storage::Integer || a == Storage::Real) && (b == Storage::Integer || b == Storage::Real);
+}
+
 // One column of the whole file, put together chunk by chunk in file order.
 struct LoadedColumn {
     Storage storage = Storage::None;
     Storage first = Storage::None;   // the storage the file's first present value chose
     std::size_t pendingMissing = 0;
     ColumnValues values;
+    bool keepValues = true;          // false: only the storage is wanted
 
     // Appends the chunk's column. Reread: its values were read as a
     // storage that cannot join this one's, and the file is read again with
@@ -419,9 +425,10 @@ struct LoadedColumn {
     {
         if (chunk.storage == Storage::None) {
             if (storage == Storage::None) pendingMissing += chunkRows;
-            else for (std::size_t i = 0; i < chunkRows; ++i) values.appendMissing();
+            else if (keepValues) for (std::size_t i = 0; i < chunkRows; ++i) values.appendMissing();
             return Verdict::Loaded;
         }
+        if (!keepValues) return joinStorage(chunk);
         if (storage == Storage::None) {
             storage = chunk.storage;
             first = chunk.first;
@@ -432,9 +439,7 @@ struct LoadedColumn {
             // Integers and reals meet as reals, as they would in one pass:
             // a column whose first value was an integer widens, and the
             // integers of a column that started with a real read as reals.
-            const bool numbers = (storage == Storage::Integer || storage == Storage::Real) &&
-                                 (chunk.storage == Storage::Integer || chunk.storage == Storage::Real);
-            if (!numbers) return Verdict::Reread;
+            if (!bothNumbers(storage, chunk.storage)) return Verdict::Reread;
             if (storage == Storage::Integer) {
                 values.integersToReals();
                 storage = Storage::Real;
@@ -448,6 +453,19 @@ struct LoadedColumn {
             chunk.signZeros();
         }
         values.appendAll(chunk.values);
+        return Verdict::Loaded;
+    }
+
+    // The storage alone: as append, without the values.
+    Verdict joinStorage(const ColumnState& chunk)
+    {
+        if (storage == Storage::None) {
+            storage = chunk.storage;
+            first = chunk.first;
+        } else if (chunk.storage != storage) {
+            if (!bothNumbers(storage, chunk.storage)) return Verdict::Reread;
+            storage = Storage::Real;
+        }
         return Verdict::Loaded;
     }
 };
@@ -610,6 +628,95 @@ std::optional<std::vector<std::string>> readPlainHeader(const std::string& path,
     return header->names;
 }
 
+namespace {
+
+ChunkRules rulesFor(const CsvFormat& format, std::size_t fields, const std::vector<Storage>& given)
+{
+    ChunkRules rules;
+    rules.format = &format;
+    for (const std::string& token : format.naValues) rules.numericTokens |= parseReal(token).has_value();
+    rules.given = given.empty() ? std::vector<Storage>(fields, Storage::None) : given;
+    rules.start.assign(fields, Storage::None);
+    return rules;
+}
+
+// Counts the present values of a text column of a chunk into `tally`, as
+// TextTally::add would one by one, looking at each distinct text once; the
+// chunk's first record is on `firstLine`.
+void tallyTexts(const ColumnValues& values, std::uint64_t firstLine, TextTally& tally)
+{
+    std::vector<char> numeric(values.dictionary().size(), -1);   // -1: not looked at yet
+    for (std::size_t row = 0; row < values.size(); ++row) {
+        if (values.isMissing(row)) continue;
+        const std::uint32_t code = values.codes()[row];
+        const std::string_view text = values.dictionary().at(code);
+        if (numeric[code] < 0) {
+            // Codes are numbered in order of appearance: this is the text's first.
+            if (tally.notUtf8Line == 0 && !isUtf8(text)) {
+                tally.notUtf8 = std::string(text);
+                tally.notUtf8Line = firstLine + row;
+            }
+            numeric[code] = parseReal(text).has_value();
+        }
+        if (numeric[code] != 0) {
+            ++tally.numbers;
+            continue;
+        }
+        if (tally.others++ == 0) tally.firstOtherLine = firstLine + row;
+        if (tally.otherTexts.size() <= kStrayTexts &&
+            std::find(tally.otherTexts.begin(), tally.otherTexts.end(), text) == tally.otherTexts.end())
+            tally.otherTexts.emplace_back(text);
+    }
+}
+
+// Reads the file's records in chunks into a LoadedTable (keeping the values
+// or only the storages, and the texts' tallies when asked), reading it again
+// while columns' chunks disagree: as text, or starting from the storage the
+// file's first value chose; each round settles at least one more column.
+// Nothing when the file needs the full reader.
+std::optional<LoadedTable> readChunks(ChunkRules rules, const File& file, std::size_t begin, std::size_t size,
+                                      std::size_t chunkBytes, std::size_t threads, bool keepValues,
+                                      std::vector<TextTally>* tallies)
+{
+    const std::size_t fields = rules.given.size();
+    for (;;) {
+        LoadedTable load;
+        load.columns.resize(fields);
+        for (LoadedColumn& column : load.columns) column.keepValues = keepValues;
+        load.bytes = size - begin;
+        load.chunkBytes = chunkBytes == 0 ? kChunkBytes : chunkBytes;
+        if (tallies != nullptr) tallies->assign(fields, TextTally{});
+        std::vector<std::size_t> needText;
+        ParallelRead read(rules, file, begin, size, load.chunkBytes, [&](Chunk& chunk, std::size_t firstRecord) {
+            if (tallies != nullptr)
+                for (std::size_t c = 0; c < fields; ++c)
+                    if (chunk.columns[c].storage == Storage::String)
+                        tallyTexts(chunk.columns[c].values, firstRecord + 2, (*tallies)[c]);
+            return load.append(chunk);
+        });
+        const Verdict verdict = read.run(threads, &needText);
+        if (verdict == Verdict::FullReader) return std::nullopt;
+        if (verdict == Verdict::Loaded) {
+            // A column of missing values only is text.
+            for (LoadedColumn& column : load.columns) {
+                if (column.storage != Storage::None) continue;
+                column.storage = Storage::String;
+                if (!keepValues) continue;
+                column.values = ColumnValues(ColumnValues::kindFor(static_cast<int>(Storage::String)));
+                for (; column.pendingMissing > 0; --column.pendingMissing) column.values.appendMissing();
+            }
+            return load;
+        }
+        for (std::size_t c : needText) rules.given[c] = Storage::String;
+        for (const auto& [c, storage] : load.restart) {
+            if (rules.start[c] == storage) rules.given[c] = Storage::String;
+            rules.start[c] = storage;
+        }
+    }
+}
+
+}  // namespace
+
 std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<Storage>& given,
                                      std::size_t threads, const CsvFormat& format, std::size_t chunkBytes)
 {
@@ -621,49 +728,38 @@ std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<
     const std::size_t fields = header->names.size();
     if (!given.empty() && given.size() != fields) return std::nullopt;
     const std::size_t size = file.size();
-    const std::size_t begin = std::min(header->dataStart, size);
-
-    ChunkRules rules;
-    rules.format = &format;
-    for (const std::string& token : format.naValues) rules.numericTokens |= parseReal(token).has_value();
-    rules.given = given.empty() ? std::vector<Storage>(fields, Storage::None) : given;
-    rules.start.assign(fields, Storage::None);
-    // Columns whose chunks disagree are read again: as text, or starting
-    // from the storage the file's first value chose; each round settles at
-    // least one more column.
-    for (;;) {
-        LoadedTable load;
-        load.columns.resize(fields);
-        load.bytes = size - begin;
-        load.chunkBytes = chunkBytes == 0 ? kChunkBytes : chunkBytes;
-        std::vector<std::size_t> needText;
-        ParallelRead read(rules, file, begin, size, load.chunkBytes, [&](Chunk& chunk, std::size_t) {
-            return load.append(chunk);
-        });
-        const Verdict verdict = read.run(threads, &needText);
-        if (verdict == Verdict::FullReader) return std::nullopt;
-        if (verdict == Verdict::Reread) {
-            for (std::size_t c : needText) rules.given[c] = Storage::String;
-            for (const auto& [c, storage] : load.restart) {
-                if (rules.start[c] == storage) rules.given[c] = Storage::String;
-                rules.start[c] = storage;
-            }
-            continue;
-        }
-        PlainCsv result;
-        result.header = header->names;
-        for (LoadedColumn& column : load.columns) {
-            // A column of missing values only is text.
-            if (column.storage == Storage::None) {
-                column.values = ColumnValues(ColumnValues::kindFor(static_cast<int>(Storage::String)));
-                for (; column.pendingMissing > 0; --column.pendingMissing) column.values.appendMissing();
-                column.storage = Storage::String;
-            }
-            result.storages.push_back(column.storage);
-            result.values.push_back(std::move(column.values));
-        }
-        return result;
+    auto load = readChunks(rulesFor(format, fields, given), file, std::min(header->dataStart, size), size,
+                           chunkBytes, threads, true, nullptr);
+    if (!load) return std::nullopt;
+    PlainCsv result;
+    result.header = header->names;
+    for (LoadedColumn& column : load->columns) {
+        result.storages.push_back(column.storage);
+        result.values.push_back(std::move(column.values));
     }
+    return result;
+}
+
+std::optional<PlainProfile> profilePlainCsv(int descriptor, const std::vector<std::string>& categorical,
+                                            std::size_t threads, const CsvFormat& format, std::size_t chunkBytes)
+{
+    if (format.decimal != '.' || format.latin1) return std::nullopt;
+    const File file(descriptor);
+    const auto header = plainHeader(file, format.maxFieldSize, format.delimiter);
+    if (!header) return std::nullopt;
+    const std::size_t fields = header->names.size();
+    std::vector<Storage> given(fields, Storage::None);
+    for (std::size_t i = 0; i < fields; ++i)
+        if (std::find(categorical.begin(), categorical.end(), header->names[i]) != categorical.end())
+            given[i] = Storage::String;
+    const std::size_t size = file.size();
+    PlainProfile result;
+    auto load = readChunks(rulesFor(format, fields, given), file, std::min(header->dataStart, size), size,
+                           chunkBytes, threads, false, &result.tallies);
+    if (!load) return std::nullopt;
+    result.header = header->names;
+    for (const LoadedColumn& column : load->columns) result.storages.push_back(column.storage);
+    return result;
 }
 
 std::size_t parseThreads()
@@ -682,11 +778,7 @@ PlainChunks readPlainChunks(int descriptor, const std::vector<std::pair<std::siz
     const auto header = plainHeader(file, format.maxFieldSize, format.delimiter);
     if (!header) return result;
     const std::size_t fields = header->names.size();
-    ChunkRules rules;
-    rules.format = &format;
-    for (const std::string& token : format.naValues) rules.numericTokens |= parseReal(token).has_value();
-    rules.given.assign(fields, Storage::None);
-    rules.start.assign(fields, Storage::None);
+    ChunkRules rules = rulesFor(format, fields, {});
     rules.skipped.assign(fields, true);
     for (const auto& [column, storage] : wanted) {
         if (column >= fields || storage == Storage::None) return result;

@@ -18,6 +18,7 @@
 
 #include <refhost/column_values.h>
 
+#include "column_profile.h"
 #include "csv_format.h"
 #include "value_parsing.h"
 
@@ -48,6 +49,21 @@ std::optional<std::vector<std::string>> readPlainHeader(const std::string& path,
 // (bytes of the file per chunk; 0 chooses).
 std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<Storage>& given,
                                      std::size_t threads, const CsvFormat& format, std::size_t chunkBytes = 0);
+
+struct PlainProfile {
+    std::vector<std::string> header;
+    std::vector<Storage> storages;   // one per header field, inferred as loadPlainCsv infers them
+    std::vector<TextTally> tallies;  // one per header field; counted for text columns
+};
+
+// The storages loadPlainCsv would infer for the plain file open as
+// `descriptor` (read by offset in chunks on `threads` threads; the
+// descriptor stays open), keeping no values: fields named in `categorical`
+// are text, and each text column gets the tally a ColumnProfile would count.
+// Nothing when the file needs the full reader.
+std::optional<PlainProfile> profilePlainCsv(int descriptor, const std::vector<std::string>& categorical,
+                                            std::size_t threads, const CsvFormat& format,
+                                            std::size_t chunkBytes = 0);
 
 // The threads the chunked readers use: the machine's cores, at most 4.
 std::size_t parseThreads();

@@ -76,6 +76,8 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         // Far enough down to be read by a later chunk than the first.
         {"ragged row after 50,000 records", csv(filler + "South,2,3.5\n"), "", base, {"data.csv:50005:4 (field 'flag')"}},
         {"stray cell after 50,000 records", csv(filler + "North,oops,1,no,f\n"), "", base, {"data.csv:50005:2 (field 'x')"}},
+        {"stray cell after 50,000 records, streamed", csv(filler + "North,oops,1,no,f\n"), "",
+         with({"--memory-limit", "1M"}), {"data.csv:50005:2 (field 'x')", "while 50003 of the field's 50004"}},
         {"header that is not UTF-8", csv("").replace(7, 1, "\xB2"), "", base, {"data.csv:1:2", "--encoding latin1"}},
         {"categorical field that is not a column", kGoodCsv, "", with({"--categorical", "nope"}),
          {"--categorical", "'nope' is not a column"}},
