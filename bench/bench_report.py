@@ -83,10 +83,17 @@ def main():
         if runs:
             rows.append((f"distribution: {label}, wall", "ms", ms(runs)))
             rows.append((f"distribution: {label}, CPU", "ms", cpu_ms(runs)))
-    csv_load = micro.get("BM_LoadCsv", [])
-    if csv_load:
-        rows.append(("CSV load on one thread, CPU", "ms", cpu_ms(csv_load)))
-        rows.append(("CSV load on one thread, per CPU second", "MB", [r["mb_per_cpu_second"] for r in csv_load]))
+    csv_load = {threads: micro.get(f"BM_LoadCsv/{threads}", []) for threads in (1, 2)}
+    read_floor = micro.get("BM_ReadFloor", [])
+    for threads, runs in csv_load.items():
+        if runs:
+            rows.append((f"CSV load on {threads} thread(s), CPU", "ms", cpu_ms(runs)))
+            rows.append((f"CSV load on {threads} thread(s), wall", "ms", ms(runs)))
+            rows.append((f"CSV load on {threads} thread(s), per CPU second", "MB",
+                         [r["mb_per_cpu_second"] for r in runs]))
+    if read_floor:
+        rows.append(("read floor (pread + memchr), per CPU second", "MB",
+                     [r["mb_per_cpu_second"] for r in read_floor]))
     collect, collect_cpu = {}, {}
     for run_name, runs in micro.items():
         if run_name.startswith("BM_CollectGroups/"):
@@ -120,6 +127,10 @@ def main():
             calls_time = median(pick(dist_calls))
             r = (median(pick(dist_module)) - calls_time) / calls_time
             checks.append((f"module's own work / its host calls, {kind}", r, "<= 0.1", r <= 0.1))
+    if csv_load[2] and read_floor:
+        r = median([x["mb_per_cpu_second"] for x in csv_load[2]]) / median(
+            [x["mb_per_cpu_second"] for x in read_floor])
+        checks.append(("CSV parse per core / read floor", r, ">= 0.5", r >= 0.5))
     if 1000 in collect and 100000 in collect:
         for kind, figures in (("wall", collect), ("CPU", collect_cpu)):
             r = median(figures[100000]) / median(figures[1000])

@@ -193,7 +193,7 @@ if [ "$micro" = 1 ]; then
     --benchmark_out="$work/micro-distribute.json" --benchmark_out_format=json >&2
   micro_json+=("$work/micro-distribute.json")
   echo "Running the CSV load benchmark" >&2
-  SPLIT_BENCH_CSV="$data" "$split_bench" --benchmark_filter='BM_LoadCsv' \
+  SPLIT_BENCH_CSV="$data" "$split_bench" --benchmark_filter='BM_LoadCsv|BM_ReadFloor' \
     --benchmark_repetitions="$runs" \
     --benchmark_out="$work/micro-csv.json" --benchmark_out_format=json >&2
   micro_json+=("$work/micro-csv.json")

@@ -1,6 +1,6 @@
 // The scanning core shared by the CSV readers: finding a line's end and its
 // fields when the line holds no quote. Both the block reader (CsvStream) and
-// the column-parallel loader (loadPlainCsv) split plain lines here, so a
+// the chunked loader (plain_csv_loader.h) split plain lines here, so a
 // plain line's fields, line ends and length limit are decided in one place;
 // a line these routines decline (a quote, a lone carriage return, a line
 // cut off by the end of the buffer) is left to the block reader's quoted

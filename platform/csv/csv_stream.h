@@ -70,6 +70,16 @@ public:
     // Bytes of field text the block holds.
     std::size_t textBytes() const { return text_.size(); }
 
+    // Makes this a block of `count` records on consecutive lines from
+    // `firstLine`, without their fields: the lines of records whose fields
+    // a chunked reader put straight into typed columns.
+    void assignLines(std::uint64_t firstLine, std::size_t count)
+    {
+        clear(0);
+        records_.resize(count);
+        for (std::size_t r = 0; r < count; ++r) records_[r].line = firstLine + r;
+    }
+
 private:
     friend class CsvStream;
     struct Field {

@@ -24,8 +24,6 @@ namespace {
 // Distinct values are counted up to this many; a column with more is not
 // a set of categories anyway.
 constexpr std::size_t kDistinctLimit = 100000;
-// Threads that read a plain file.
-constexpr std::size_t kLoadThreads = 2;
 
 // Every record of the file, in blocks as the stream gives them.
 struct RawData {
@@ -151,28 +149,42 @@ void checkCategoricalNames(const std::vector<std::string>& header, const std::ve
                              "; give names from the header");
 }
 
-// The table's columns from the profiles of the CSV columns: each column's
-// inferred storage, or text for a field declared categorical. R's row-name
-// column is left out, with a note.
+// The table's columns from the storages inferred for the CSV columns and
+// the tallies of their texts: each column's inferred storage, or text for a
+// field declared categorical. R's row-name column is left out, with a note.
 void addInferredColumns(CsvTable& result, const std::vector<std::string>& header,
-                        const std::vector<ColumnProfile>& profiles, const std::vector<std::string>& categorical,
-                        std::vector<std::size_t>& source)
+                        const std::vector<Storage>& storages, const std::vector<TextTally>& tallies,
+                        const std::vector<std::string>& categorical, std::vector<std::size_t>& source)
 {
     checkCategoricalNames(header, categorical, result.source);
-    for (std::size_t i = 0; i < profiles.size(); ++i) {
+    for (std::size_t i = 0; i < storages.size(); ++i) {
         if (isRowNameColumn(header, i)) {
             result.notes.push_back(result.source + ": the first column has no name, as R's write.csv writes "
                                                    "row names; it is ignored");
             continue;
         }
         const bool declared = std::find(categorical.begin(), categorical.end(), header[i]) != categorical.end();
-        const int storage = static_cast<int>(declared ? Storage::String : profiles[i].storage());
-        const int measure = static_cast<int>(declared ? Measure::Nominal : profiles[i].measure());
+        const Storage inferred = declared ? Storage::String : storages[i];
+        const int storage = static_cast<int>(inferred);
+        const int measure = static_cast<int>(inferred == Storage::String ? Measure::Nominal : Measure::Continuous);
         result.table.addColumn({header[i], storage, measure});
         result.fields.push_back({header[i], storage, measure});
-        if (storage == static_cast<int>(Storage::String)) result.fields.back().tally = profiles[i].tally();
+        if (inferred == Storage::String) result.fields.back().tally = tallies[i];
         source.push_back(i);
     }
+}
+
+void addProfiledColumns(CsvTable& result, const std::vector<std::string>& header,
+                        const std::vector<ColumnProfile>& profiles, const std::vector<std::string>& categorical,
+                        std::vector<std::size_t>& source)
+{
+    std::vector<Storage> storages;
+    std::vector<TextTally> tallies;
+    for (const ColumnProfile& profile : profiles) {
+        storages.push_back(profile.storage());
+        tallies.push_back(profile.tally());
+    }
+    addInferredColumns(result, header, storages, tallies, categorical, source);
 }
 
 void inferColumns(CsvTable& result, const RawData& raw, const std::vector<std::string>& categorical,
@@ -182,7 +194,7 @@ void inferColumns(CsvTable& result, const RawData& raw, const std::vector<std::s
     for (const CsvBlock& block : raw.blocks)
         for (std::size_t r = 0; r < block.size(); ++r)
             for (std::size_t i = 0; i < profiles.size(); ++i) profiles[i].observe(block.value(r, i), block.isMissing(r, i));
-    addInferredColumns(result, raw.header, profiles, categorical, source);
+    addProfiledColumns(result, raw.header, profiles, categorical, source);
 }
 
 void columnsFromDataModel(CsvTable& result, const std::vector<std::string>& header,
@@ -377,7 +389,7 @@ bool readPlainTable(CsvTable& result, const std::string& csvPath, const std::str
             if (std::find(categorical.begin(), categorical.end(), (*header)[i]) != categorical.end())
                 given[i] = Storage::String;
     }
-    auto plain = loadPlainCsv(csvPath, given, kLoadThreads, format);
+    auto plain = loadPlainCsv(csvPath, given, parseThreads(), format);
     if (!plain) return false;
     std::vector<refhost::Column> columns;
     std::vector<refhost::ColumnValues> values;
@@ -497,7 +509,17 @@ CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModel
     result.source = csvPath == "-" ? "<stdin>" : csvPath;
     // Both passes, and the run's passes after them, read one descriptor.
     result.file = std::make_shared<const InputFile>(csvPath, "--data");
-    {
+    // A plain file's storages are inferred in chunks on several threads;
+    // any other, or a data model, takes the record-by-record reader.
+    std::optional<PlainProfile> plain;
+    if (dataModelPath.empty() && InputSource(result.file, format.latin1).isPlainFile())
+        plain = profilePlainCsv(result.file->descriptor(), categorical, parseThreads(), format);
+    if (plain) {
+        result.file->checkUnchanged();
+        checkDelimiterHint(plain->header, csvPath, format);
+        checkHeaderEncoding(plain->header, result.source, format);
+        addInferredColumns(result, plain->header, plain->storages, plain->tallies, categorical, result.csvColumns);
+    } else {
         InputSource input(result.file, format.latin1);
         CsvStream reader(input.stream(), result.source, format);
         checkDelimiterHint(reader.header(), csvPath, format);
@@ -511,7 +533,7 @@ CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModel
                 for (std::size_t r = 0; r < block.size(); ++r)
                     for (std::size_t i = 0; i < profiles.size(); ++i)
                         profiles[i].observe(block.value(r, i), block.isMissing(r, i), block.line(r));
-            addInferredColumns(result, reader.header(), profiles, categorical, result.csvColumns);
+            addProfiledColumns(result, reader.header(), profiles, categorical, result.csvColumns);
         }
     }
     std::vector<ColumnDigest> digests(result.table.columnCount());

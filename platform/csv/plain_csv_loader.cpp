@@ -1,13 +1,21 @@
 #include "plain_csv_loader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <set>
 #include <string_view>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <utility>
 
 #include "csv_scan.h"
 
@@ -17,21 +25,21 @@ namespace {
 
 using refhost::ColumnValues;
 
-constexpr std::size_t kBlockBytes = std::size_t{8} << 20;
-
-// An open file, closed on scope exit.
+// An open file, read by offset only; closed on scope exit when opened here.
 class File {
 public:
-    explicit File(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    ~File() { if (fd_ >= 0) ::close(fd_); }
+    explicit File(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), owned_(true) {}
+    // A descriptor someone else holds open.
+    explicit File(int descriptor) : fd_(descriptor), owned_(false) {}
+    ~File() { if (owned_ && fd_ >= 0) ::close(fd_); }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
     bool ok() const { return fd_ >= 0; }
     std::size_t size() const
     {
-        const off_t end = ::lseek(fd_, 0, SEEK_END);
-        return end < 0 ? 0 : static_cast<std::size_t>(end);
+        struct stat info {};
+        return ::fstat(fd_, &info) != 0 || info.st_size < 0 ? 0 : static_cast<std::size_t>(info.st_size);
     }
     // Reads up to `count` bytes at `offset`; the number read, or -1.
     long read(char* into, std::size_t count, std::size_t offset) const
@@ -48,6 +56,7 @@ public:
 
 private:
     int fd_;
+    bool owned_;
 };
 
 struct Header {
@@ -94,10 +103,13 @@ std::optional<Header> plainHeader(const File& file, std::size_t maxBytes, char d
     return header;
 }
 
-// One column of one part of the file while it is read.
+// One column of one chunk of the file while it is read.
 struct ColumnState {
     Storage storage = Storage::None;   // None: no present value yet
+    Storage first = Storage::None;     // the storage the chunk's first present value chose
     bool fixed = false;                // storage given, not inferred
+    bool skipped = false;              // a field the reader does not want: stepped over
+    std::vector<std::size_t> negativeZeros;   // rows where an integer column read "-0"
     std::size_t pendingMissing = 0;    // missing values before the storage was known
     ColumnValues values;
     uint32_t lastCode = 0;
@@ -106,6 +118,7 @@ struct ColumnState {
     void settle(Storage chosen, std::size_t reserveRows)
     {
         storage = chosen;
+        if (first == Storage::None) first = chosen;
         values = ColumnValues(ColumnValues::kindFor(static_cast<int>(chosen)));
         values.reserve(reserveRows);
         for (; pendingMissing > 0; --pendingMissing) values.appendMissing();
@@ -121,10 +134,17 @@ struct ColumnState {
         return Storage::String;
     }
 
+    void appendInteger(std::int64_t value, const char* text)
+    {
+        if (value == 0 && *text == '-') negativeZeros.push_back(values.size());
+        values.appendInteger(value);
+    }
+
     // False when the text does not fit the column's storage (and an
     // inferred storage cannot simply widen from integer to real).
     bool take(std::string_view text, std::size_t reserveRows)
     {
+        if (skipped) return true;
         if (text.empty()) {
             if (storage == Storage::None) ++pendingMissing;
             else values.appendMissing();
@@ -134,13 +154,12 @@ struct ColumnState {
         switch (storage) {
         case Storage::Integer:
             if (const auto v = parseInteger(text)) {
-                values.appendInteger(*v);
+                appendInteger(*v, text.data());
                 return true;
             }
             if (fixed) return false;
             if (const auto v = parseReal(text)) {
-                values.integersToReals();
-                storage = Storage::Real;
+                widen();
                 values.appendReal(*v);
                 return true;
             }
@@ -169,6 +188,34 @@ struct ColumnState {
             return false;
         }
     }
+
+    // Integers read so far become reals (a column found to hold reals).
+    void widen()
+    {
+        values.integersToReals();
+        storage = Storage::Real;
+    }
+
+    // Gives the rows that read "-0" as an integer the sign a real keeps:
+    // for a chunk whose column reads as reals from its start.
+    void signZeros()
+    {
+        if (negativeZeros.empty()) return;
+        ColumnValues withSigns(ColumnValues::Kind::Real);
+        withSigns.reserve(values.size());
+        for (std::size_t row = 0, next = 0; row < values.size(); ++row) {
+            if (values.isMissing(row)) {
+                withSigns.appendMissing();
+            } else if (next < negativeZeros.size() && negativeZeros[next] == row) {
+                withSigns.appendReal(-0.0);
+                ++next;
+            } else {
+                withSigns.appendReal(values.reals()[row]);
+            }
+        }
+        values = std::move(withSigns);
+        negativeZeros.clear();
+    }
 };
 
 enum class Verdict { Loaded, FullReader, Reread };
@@ -177,65 +224,77 @@ enum class Verdict { Loaded, FullReader, Reread };
 // that both split a plain line alike; what it declines goes to the full reader.
 using csvscan::findDelimiter;
 
-// One range of columns of every record: each part reads the whole file and
-// keeps the fields [firstColumn, endColumn) of each line. Parts of disjoint
-// columns write disjoint memory, so they run side by side and their columns
-// need no joining afterwards.
-struct Part {
+// The settings every chunk is read with.
+struct ChunkRules {
     const CsvFormat* format = nullptr;
-    bool numericTokens = false;         // a missing-value token reads as a number
-    std::vector<ColumnState> columns;   // one per field; only the part's own are used
-    std::size_t firstColumn = 0;
-    std::size_t endColumn = 0;
+    bool numericTokens = false;            // a missing-value token reads as a number
+    std::vector<Storage> given;            // per field: a storage values must read as, or None
+    std::vector<Storage> start;            // per field: a storage to start from (not fixed), or None
+    std::vector<bool> skipped;             // per field: not wanted (empty: every field is)
+};
+
+// The records of one chunk of the file: the lines that start within its
+// byte range, parsed into columns of the chunk's own.
+struct Chunk {
+    std::vector<ColumnState> columns;
     std::size_t rows = 0;
     std::size_t reserveRows = 0;
     Verdict verdict = Verdict::Loaded;
     std::vector<std::size_t> needText;   // inferred columns that met a value of another kind
 
-    bool line(const char* p, const char* end)
+    explicit Chunk(const ChunkRules& rules, std::size_t expectedRows) : reserveRows(expectedRows)
     {
-        const std::size_t fields = columns.size();
-        // Fields before the part's own are only stepped over.
-        for (std::size_t column = 0; column < firstColumn; ++column) {
-            const char* comma = findDelimiter(p, end, format->delimiter);
-            if (comma == nullptr) return fail(Verdict::FullReader);
-            p = comma + 1;
+        columns.resize(rules.given.size());
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            ColumnState& state = columns[c];
+            if (!rules.skipped.empty() && rules.skipped[c]) state.skipped = true;
+            else if (rules.given[c] != Storage::None) state.fixed = true, state.settle(rules.given[c], expectedRows);
+            else if (rules.start[c] != Storage::None) state.settle(rules.start[c], expectedRows);
         }
-        for (std::size_t column = firstColumn;; ++column) {
+    }
+
+    bool fail(Verdict why)
+    {
+        verdict = why;
+        return false;
+    }
+
+    bool line(const ChunkRules& rules, const char* p, const char* end)
+    {
+        const char delimiter = rules.format->delimiter;
+        const std::size_t fields = columns.size();
+        for (std::size_t column = 0;; ++column) {
             if (column == fields) return fail(Verdict::FullReader);
             ColumnState& state = columns[column];
             // A real column reads its number straight off the line, which
             // also finds the field's end; anything but a plain decimal
-            // followed by a comma or the line end takes the general way.
+            // followed by a delimiter or the line end takes the general way.
             // An integer column does the same with short integers.
-            if (!numericTokens) {
+            if (!rules.numericTokens) {
                 const char* stop = nullptr;
                 bool read = false;
                 if (state.storage == Storage::Real) {
                     double value = 0;
-                    read = readDecimalPrefix(p, end, &value, &stop) &&
-                           (stop == end || *stop == format->delimiter);
+                    read = readDecimalPrefix(p, end, &value, &stop) && (stop == end || *stop == delimiter);
                     if (read) state.values.appendReal(value);
                 } else if (state.storage == Storage::Integer) {
                     std::int64_t value = 0;
-                    read = readIntegerPrefix(p, end, &value, &stop) &&
-                           (stop == end || *stop == format->delimiter);
-                    if (read) state.values.appendInteger(value);
+                    read = readIntegerPrefix(p, end, &value, &stop) && (stop == end || *stop == delimiter);
+                    if (read) state.appendInteger(value, p);
                 }
                 if (read) {
                     if (stop == end) {
                         if (column + 1 != fields) return fail(Verdict::FullReader);
                         break;
                     }
-                    if (column + 1 == endColumn && endColumn < fields) break;
                     p = stop + 1;
                     continue;
                 }
             }
-            const char* comma = findDelimiter(p, end, format->delimiter);
+            const char* comma = findDelimiter(p, end, delimiter);
             const char* fieldEnd = comma != nullptr ? comma : end;
             std::string_view text(p, static_cast<std::size_t>(fieldEnd - p));
-            if (format->isMissingToken(text)) text = {};
+            if (rules.format->isMissingToken(text)) text = {};
             if (!state.take(text, reserveRows)) {
                 if (state.fixed) return fail(Verdict::FullReader);
                 needText.push_back(column);
@@ -245,143 +304,318 @@ struct Part {
                 if (column + 1 != fields) return fail(Verdict::FullReader);
                 break;
             }
-            // The last field of a part that is not the last: the line must go on.
-            if (column + 1 == endColumn && endColumn < fields) break;
             p = comma + 1;
         }
         ++rows;
         return true;
     }
 
-    bool fail(Verdict why)
+    // Parses the lines of [p, stop) that start before `limit`; the bytes
+    // from `limit` on only finish the last of them. `final`: stop is the
+    // end of the file, so a last line may lack its line end. Returns where
+    // parsing stopped: at the first line starting at or after `limit`, or
+    // at an incomplete line (which needs more bytes), or null on failure.
+    const char* lines(const ChunkRules& rules, const char* p, const char* limit, const char* stop, bool final)
     {
-        verdict = why;
-        return false;
-    }
-
-    // Parses the complete lines of data[0, size); returns how many bytes
-    // were consumed (a last line without a line end only when `final`).
-    std::size_t block(const char* data, std::size_t size, bool final)
-    {
+        const std::size_t size = static_cast<std::size_t>(stop - p);
         // A quote anywhere needs the full reader's quoting rules.
-        if (std::memchr(data, '"', size) != nullptr) {
+        if (std::memchr(p, '"', size) != nullptr) {
             fail(Verdict::FullReader);
-            return 0;
+            return nullptr;
         }
-        const bool carriageReturns = std::memchr(data, '\r', size) != nullptr;
-        const char* p = data;
-        const char* stop = data + size;
-        while (p < stop) {
+        const bool carriageReturns = std::memchr(p, '\r', size) != nullptr;
+        while (p < limit) {
             const char* lineEnd = nullptr;
             const char* next = nullptr;
             const csvscan::LineScan scan = csvscan::scanLine(p, stop, carriageReturns, &lineEnd, &next);
             if (scan == csvscan::LineScan::Irregular) {
                 fail(Verdict::FullReader);
-                return 0;
+                return nullptr;
             }
             if (scan == csvscan::LineScan::Incomplete) {
-                if (!final) break;
+                if (!final) return p;
                 // The last line of the file, without a line end.
                 lineEnd = stop;
                 next = stop;
                 if (carriageReturns && std::memchr(p, '\r', static_cast<std::size_t>(stop - p)) != nullptr) {
                     fail(Verdict::FullReader);
-                    return 0;
+                    return nullptr;
                 }
             }
             // Blank lines have rules of their own; the full reader reports
             // lines over the limit.
-            if (lineEnd == p || static_cast<std::size_t>(lineEnd - p) > format->maxFieldSize ||
-                !line(p, lineEnd)) {
+            if (lineEnd == p || static_cast<std::size_t>(lineEnd - p) > rules.format->maxFieldSize ||
+                !line(rules, p, lineEnd)) {
                 if (verdict == Verdict::Loaded) fail(Verdict::FullReader);
-                return 0;
+                return nullptr;
             }
             p = next;
         }
-        return static_cast<std::size_t>(p - data);
+        return p;
     }
 
-    // Reads [begin, end); columns reserve room for the records of
-    // `reserveBytes` bytes of the file, judged by the first block.
-    void read(const File& file, std::size_t begin, std::size_t end, std::size_t reserveBytes)
+    // Reads the chunk whose lines start in [from, to) of the file, which
+    // ends at `fileEnd`; the records start at `dataStart`. `buffer` is the
+    // reading thread's own, kept from chunk to chunk.
+    void read(const ChunkRules& rules, const File& file, std::size_t dataStart, std::size_t from, std::size_t to,
+              std::size_t fileEnd, std::vector<char>& buffer)
     {
-        std::vector<char> buffer(std::min(kBlockBytes, end - begin + 1));
-        std::size_t carry = 0;
-        std::size_t offset = begin;
-        bool first = true;
-        while (verdict == Verdict::Loaded) {
-            if (carry == buffer.size()) {   // a very long line
-                if (buffer.size() > format->maxFieldSize) {
-                    fail(Verdict::FullReader);
-                    return;
-                }
-                buffer.resize(buffer.size() * 2);
-            }
-            const std::size_t want = std::min(buffer.size() - carry, end - offset);
-            const long got = file.read(buffer.data() + carry, want, offset);
+        // A line starts at the records' start or after a line feed: the
+        // chunk's first line begins after the first line feed at or after
+        // from - 1, so the line a cut falls into belongs to the chunk in
+        // which it starts, and the chunk reads on past `to` to finish its
+        // last line.
+        const std::size_t readFrom = from == dataStart ? from : from - 1;
+        // Reading further than this means a line over the length limit.
+        const std::size_t most = to - readFrom + rules.format->maxFieldSize + 2;
+        std::size_t want = std::min(fileEnd, to + kSlack) - readFrom;
+        std::size_t at = from == dataStart ? 0 : kUnknown;   // where parsing goes on
+        for (;;) {
+            if (buffer.size() < want) buffer.resize(want);
+            const long got = file.read(buffer.data(), want, readFrom);
             if (got < 0 || static_cast<std::size_t>(got) != want) {
                 fail(Verdict::FullReader);   // the full reader reports what went wrong
                 return;
             }
-            offset += want;
-            const bool final = offset == end;
-            const std::size_t size = carry + want;
-            const std::size_t used = block(buffer.data(), size, final);
-            if (verdict != Verdict::Loaded) return;
-            if (first && rows > 0) {
-                // Room for the whole range at the first block's line length.
-                reserveRows = reserveBytes / std::max<std::size_t>(used / rows, 1) + 1024;
-                reserveRows += reserveRows / 16;
-                for (ColumnState& state : columns)
-                    if (state.storage != Storage::None) state.values.reserve(reserveRows);
-                first = false;
+            const char* const base = buffer.data();
+            const bool final = readFrom + want == fileEnd;
+            if (at == kUnknown) {
+                const void* newline = std::memchr(base, '\n', want);
+                if (newline != nullptr) at = static_cast<std::size_t>(static_cast<const char*>(newline) - base) + 1;
+                else if (final) return;   // no line starts in the chunk
             }
-            carry = size - used;
-            if (final) {
-                if (carry != 0) fail(Verdict::FullReader);
+            if (at != kUnknown) {
+                const char* const limit = base + (to - readFrom);
+                if (base + at >= limit) return;   // a line longer than the chunk began before it
+                const char* done = lines(rules, base + at, limit, base + want, final);
+                if (done == nullptr || done >= limit) return;
+                at = static_cast<std::size_t>(done - base);
+            }
+            // The chunk's last line runs past what was read.
+            if (want >= most) {
+                fail(Verdict::FullReader);
                 return;
             }
-            std::memmove(buffer.data(), buffer.data() + used, carry);
+            want = std::min(fileEnd - readFrom, want * 2);
         }
     }
+
+    static constexpr std::size_t kSlack = 4096;
+    static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
 };
 
-// The columns of each part: contiguous ranges of about equal cost, judged
-// by the width of each field in the first record (plus a little for every
-// field, since each costs a lookup for its end).
-std::vector<std::size_t> columnCuts(const File& file, std::size_t begin, std::size_t end, std::size_t fields,
-                                    std::size_t parts, char delimiter)
+bool bothNumbers(Storage a, Storage b)
 {
-    std::vector<double> cost(fields, 1.0);
-    char window[65536];
-    const long got = file.read(window, std::min(sizeof window, end - begin), begin);
-    if (got > 0) {
-        const std::string_view text(window, static_cast<std::size_t>(got));
-        const std::string_view line = text.substr(0, text.find('\n'));
-        std::size_t from = 0;
-        for (std::size_t c = 0; c < fields && from <= line.size(); ++c) {
-            const std::size_t comma = std::min(line.find(delimiter, from), line.size());
-            cost[c] = 4.0 + static_cast<double>(comma - from);
-            from = comma + 1;
+    return (a == Storage::Integer || a == Storage::Real) && (b == Storage::Integer || b == Storage::Real);
+}
+
+// One column of the whole file, put together chunk by chunk in file order.
+struct LoadedColumn {
+    Storage storage = Storage::None;
+    Storage first = Storage::None;   // the storage the file's first present value chose
+    std::size_t pendingMissing = 0;
+    ColumnValues values;
+    bool keepValues = true;          // false: only the storage is wanted
+
+    // Appends the chunk's column. Reread: its values were read as a
+    // storage that cannot join this one's, and the file is read again with
+    // the column starting from the storage of its first value, as one pass
+    // would read it.
+    Verdict append(ColumnState& chunk, std::size_t chunkRows, std::size_t reserveRows)
+    {
+        if (chunk.storage == Storage::None) {
+            if (storage == Storage::None) pendingMissing += chunkRows;
+            else if (keepValues) for (std::size_t i = 0; i < chunkRows; ++i) values.appendMissing();
+            return Verdict::Loaded;
+        }
+        if (!keepValues) return joinStorage(chunk);
+        if (storage == Storage::None) {
+            storage = chunk.storage;
+            first = chunk.first;
+            values = ColumnValues(ColumnValues::kindFor(static_cast<int>(storage)));
+            values.reserve(reserveRows);
+            for (; pendingMissing > 0; --pendingMissing) values.appendMissing();
+        } else if (chunk.storage != storage) {
+            // Integers and reals meet as reals, as they would in one pass:
+            // a column whose first value was an integer widens, and the
+            // integers of a column that started with a real read as reals.
+            if (!bothNumbers(storage, chunk.storage)) return Verdict::Reread;
+            if (storage == Storage::Integer) {
+                values.integersToReals();
+                storage = Storage::Real;
+            } else {
+                chunk.widen();
+                chunk.signZeros();
+            }
+        } else if (storage == Storage::Real) {
+            // A chunk that began with integers and widened: after this
+            // column's reals, its "-0" reads as a real.
+            chunk.signZeros();
+        }
+        values.appendAll(chunk.values);
+        return Verdict::Loaded;
+    }
+
+    // The storage alone: as append, without the values.
+    Verdict joinStorage(const ColumnState& chunk)
+    {
+        if (storage == Storage::None) {
+            storage = chunk.storage;
+            first = chunk.first;
+        } else if (chunk.storage != storage) {
+            if (!bothNumbers(storage, chunk.storage)) return Verdict::Reread;
+            storage = Storage::Real;
+        }
+        return Verdict::Loaded;
+    }
+};
+// Bytes of the file per chunk: small enough that a chunk's columns stay in
+// the cache until they are copied into the table's, and come from memory
+// the allocator hands out again and again rather than fresh pages.
+constexpr std::size_t kChunkBytes = std::size_t{512} << 10;
+
+// Reads the records in chunks on several threads and hands the chunks to
+// a sink in file order. Threads take the chunks one by one; a thread that
+// finishes a chunk hands over every finished chunk that is next in order,
+// unless another thread is doing so, so the sink sees one chunk at a time.
+class ParallelRead {
+public:
+    // Takes the next chunk in file order, with the number of records
+    // before it; anything but Loaded stops the read.
+    using Sink = std::function<Verdict(Chunk& chunk, std::size_t firstRecord)>;
+
+    ParallelRead(const ChunkRules& rules, const File& file, std::size_t begin, std::size_t end,
+                 std::size_t chunkBytes, Sink sink)
+        : rules_(rules), file_(file), begin_(begin), end_(end), chunkBytes_(chunkBytes),
+          chunkCount_((end - begin + chunkBytes - 1) / chunkBytes), sink_(std::move(sink)),
+          finished_(chunkCount_)
+    {
+    }
+
+    // Reads the file; `needText`, when given, gets the columns of a chunk
+    // that met a value its inferred storage cannot hold.
+    Verdict run(std::size_t threads, std::vector<std::size_t>* needText = nullptr)
+    {
+        threads = std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(chunkCount_, 1));
+        window_ = 2 * threads;
+        std::vector<std::thread> helpers;
+        for (std::size_t i = 1; i < threads; ++i) helpers.emplace_back([this] { work(); });
+        work();
+        for (std::thread& helper : helpers) helper.join();
+        if (failure_) std::rethrow_exception(failure_);
+        if (needText != nullptr) *needText = needText_;
+        return verdict_;
+    }
+
+    // The records of the chunks the sink took.
+    std::size_t records() const { return records_; }
+
+private:
+    void work()
+    {
+        std::vector<char> buffer;
+        std::size_t expectedRows = 0;   // the rows of this thread's previous chunk
+        try {
+            for (;;) {
+                const std::size_t k = next_.fetch_add(1);
+                if (k >= chunkCount_ || !awaitTurn(k)) return;
+                auto chunk = std::make_unique<Chunk>(rules_, expectedRows + expectedRows / 16);
+                const std::size_t from = begin_ + k * chunkBytes_;
+                chunk->read(rules_, file_, begin_, from, std::min(end_, from + chunkBytes_), end_, buffer);
+                expectedRows = chunk->rows;
+                deliver(k, std::move(chunk));
+            }
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (!failure_) failure_ = std::current_exception();
+            stop_ = true;
+            progress_.notify_all();
         }
     }
-    double total = 0;
-    for (double c : cost) total += c;
-    std::vector<std::size_t> cuts{0};
-    double sum = 0;
-    for (std::size_t c = 0; c < fields && cuts.size() < parts; ++c) {
-        sum += cost[c];
-        // Cut after this column once the parts so far have their share, and
-        // leave at least one column for every part still to come.
-        const std::size_t remainingParts = parts - cuts.size();
-        if ((sum >= total * static_cast<double>(cuts.size()) / static_cast<double>(parts) &&
-             fields - (c + 1) >= remainingParts) ||
-            fields - (c + 1) == remainingParts)
-            cuts.push_back(c + 1);
+
+    // Waits while chunk k is too far ahead of the chunks handed over, so
+    // that a slow sink holds back the reading rather than letting finished
+    // chunks pile up. False when the read stops.
+    bool awaitTurn(std::size_t k)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        progress_.wait(lock, [&] { return stop_ || k < committed_ + window_; });
+        return !stop_;
     }
-    cuts.push_back(fields);
-    return cuts;
-}
+
+    void deliver(std::size_t k, std::unique_ptr<Chunk> chunk)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        finished_[k] = std::move(chunk);
+        if (appending_) return;
+        appending_ = true;
+        while (committed_ < chunkCount_ && finished_[committed_] && !stop_) {
+            const std::unique_ptr<Chunk> next = std::move(finished_[committed_]);
+            lock.unlock();
+            if (next->verdict == Verdict::Reread) needText_ = next->needText;
+            const Verdict verdict = next->verdict != Verdict::Loaded ? next->verdict : sink_(*next, records_);
+            lock.lock();
+            if (verdict != Verdict::Loaded) {
+                verdict_ = verdict;
+                stop_ = true;
+                progress_.notify_all();
+            } else {
+                records_ += next->rows;
+            }
+            ++committed_;
+            progress_.notify_all();
+        }
+        appending_ = false;
+    }
+
+    const ChunkRules& rules_;
+    const File& file_;
+    const std::size_t begin_;
+    const std::size_t end_;
+    const std::size_t chunkBytes_;
+    const std::size_t chunkCount_;
+    const Sink sink_;
+    std::atomic<std::size_t> next_{0};
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::condition_variable progress_;   // a chunk was handed over, or the read stops
+    std::size_t window_ = 1;             // chunks read or being read ahead of the next to hand over
+    std::vector<std::unique_ptr<Chunk>> finished_;   // chunks read, waiting for their turn
+    std::size_t committed_ = 0;
+    bool appending_ = false;
+    Verdict verdict_ = Verdict::Loaded;
+    std::exception_ptr failure_;
+    std::size_t records_ = 0;
+    std::vector<std::size_t> needText_;
+};
+
+// The whole file's columns, put together from the chunks into room reserved
+// once for the whole file, each value written once.
+struct LoadedTable {
+    std::vector<LoadedColumn> columns;
+    std::vector<std::pair<std::size_t, Storage>> restart;    // columns to start from a storage
+    std::size_t bytes = 0;                                   // of the records in the file
+    std::size_t chunkBytes = 0;
+    std::size_t reserveRows = 0;
+
+    Verdict append(Chunk& chunk)
+    {
+        if (reserveRows == 0 && chunk.rows > 0) {
+            // Room for the whole file at the first chunk's line length.
+            const std::size_t perRow = std::max<std::size_t>(std::min(chunkBytes, bytes) / chunk.rows, 1);
+            reserveRows = bytes / perRow + 1024;
+            reserveRows += reserveRows / 16;
+        }
+        Verdict verdict = Verdict::Loaded;
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const Verdict joined = columns[c].append(chunk.columns[c], chunk.rows, reserveRows);
+            if (joined == Verdict::Reread) restart.emplace_back(c, columns[c].first);
+            if (joined == Verdict::FullReader) return joined;
+            if (joined != Verdict::Loaded) verdict = joined;
+        }
+        return verdict;
+    }
+};
 
 }  // namespace
 
@@ -394,8 +628,97 @@ std::optional<std::vector<std::string>> readPlainHeader(const std::string& path,
     return header->names;
 }
 
+namespace {
+
+ChunkRules rulesFor(const CsvFormat& format, std::size_t fields, const std::vector<Storage>& given)
+{
+    ChunkRules rules;
+    rules.format = &format;
+    for (const std::string& token : format.naValues) rules.numericTokens |= parseReal(token).has_value();
+    rules.given = given.empty() ? std::vector<Storage>(fields, Storage::None) : given;
+    rules.start.assign(fields, Storage::None);
+    return rules;
+}
+
+// Counts the present values of a text column of a chunk into `tally`, as
+// TextTally::add would one by one, looking at each distinct text once; the
+// chunk's first record is on `firstLine`.
+void tallyTexts(const ColumnValues& values, std::uint64_t firstLine, TextTally& tally)
+{
+    std::vector<char> numeric(values.dictionary().size(), -1);   // -1: not looked at yet
+    for (std::size_t row = 0; row < values.size(); ++row) {
+        if (values.isMissing(row)) continue;
+        const std::uint32_t code = values.codes()[row];
+        const std::string_view text = values.dictionary().at(code);
+        if (numeric[code] < 0) {
+            // Codes are numbered in order of appearance: this is the text's first.
+            if (tally.notUtf8Line == 0 && !isUtf8(text)) {
+                tally.notUtf8 = std::string(text);
+                tally.notUtf8Line = firstLine + row;
+            }
+            numeric[code] = parseReal(text).has_value();
+        }
+        if (numeric[code] != 0) {
+            ++tally.numbers;
+            continue;
+        }
+        if (tally.others++ == 0) tally.firstOtherLine = firstLine + row;
+        if (tally.otherTexts.size() <= kStrayTexts &&
+            std::find(tally.otherTexts.begin(), tally.otherTexts.end(), text) == tally.otherTexts.end())
+            tally.otherTexts.emplace_back(text);
+    }
+}
+
+// Reads the file's records in chunks into a LoadedTable (keeping the values
+// or only the storages, and the texts' tallies when asked), reading it again
+// while columns' chunks disagree: as text, or starting from the storage the
+// file's first value chose; each round settles at least one more column.
+// Nothing when the file needs the full reader.
+std::optional<LoadedTable> readChunks(ChunkRules rules, const File& file, std::size_t begin, std::size_t size,
+                                      std::size_t chunkBytes, std::size_t threads, bool keepValues,
+                                      std::vector<TextTally>* tallies)
+{
+    const std::size_t fields = rules.given.size();
+    for (;;) {
+        LoadedTable load;
+        load.columns.resize(fields);
+        for (LoadedColumn& column : load.columns) column.keepValues = keepValues;
+        load.bytes = size - begin;
+        load.chunkBytes = chunkBytes == 0 ? kChunkBytes : chunkBytes;
+        if (tallies != nullptr) tallies->assign(fields, TextTally{});
+        std::vector<std::size_t> needText;
+        ParallelRead read(rules, file, begin, size, load.chunkBytes, [&](Chunk& chunk, std::size_t firstRecord) {
+            if (tallies != nullptr)
+                for (std::size_t c = 0; c < fields; ++c)
+                    if (chunk.columns[c].storage == Storage::String)
+                        tallyTexts(chunk.columns[c].values, firstRecord + 2, (*tallies)[c]);
+            return load.append(chunk);
+        });
+        const Verdict verdict = read.run(threads, &needText);
+        if (verdict == Verdict::FullReader) return std::nullopt;
+        if (verdict == Verdict::Loaded) {
+            // A column of missing values only is text.
+            for (LoadedColumn& column : load.columns) {
+                if (column.storage != Storage::None) continue;
+                column.storage = Storage::String;
+                if (!keepValues) continue;
+                column.values = ColumnValues(ColumnValues::kindFor(static_cast<int>(Storage::String)));
+                for (; column.pendingMissing > 0; --column.pendingMissing) column.values.appendMissing();
+            }
+            return load;
+        }
+        for (std::size_t c : needText) rules.given[c] = Storage::String;
+        for (const auto& [c, storage] : load.restart) {
+            if (rules.start[c] == storage) rules.given[c] = Storage::String;
+            rules.start[c] = storage;
+        }
+    }
+}
+
+}  // namespace
+
 std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<Storage>& given,
-                                     std::size_t threads, const CsvFormat& format)
+                                     std::size_t threads, const CsvFormat& format, std::size_t chunkBytes)
 {
     if (format.decimal != '.' || format.latin1) return std::nullopt;
     File file(path);
@@ -405,64 +728,76 @@ std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<
     const std::size_t fields = header->names.size();
     if (!given.empty() && given.size() != fields) return std::nullopt;
     const std::size_t size = file.size();
-    const std::size_t begin = std::min(header->dataStart, size);
-    // Small files are not worth a second thread, and no part has fewer than
-    // one column.
-    if (size - begin < (std::size_t{1} << 20)) threads = 1;
-    const std::vector<std::size_t> cuts =
-        columnCuts(file, begin, size, fields, std::clamp<std::size_t>(threads, 1, fields), format.delimiter);
-
-    // Columns whose inferred storage met a value of another kind are read
-    // again as text; each round fixes at least one more column.
-    std::vector<bool> asText(fields, false);
-    for (;;) {
-        std::vector<Part> parts(cuts.size() - 1);
-        for (std::size_t i = 0; i < parts.size(); ++i) {
-            Part& part = parts[i];
-            part.format = &format;
-            for (const std::string& token : format.naValues) part.numericTokens |= parseReal(token).has_value();
-            part.firstColumn = cuts[i];
-            part.endColumn = cuts[i + 1];
-            part.columns.resize(fields);
-            for (std::size_t c = part.firstColumn; c < part.endColumn; ++c) {
-                ColumnState& state = part.columns[c];
-                if (!given.empty() && given[c] != Storage::None) state.fixed = true, state.settle(given[c], 0);
-                else if (asText[c]) state.fixed = true, state.settle(Storage::String, 0);
-            }
-        }
-        {
-            std::vector<std::thread> helpers;
-            for (std::size_t i = 1; i < parts.size(); ++i)
-                helpers.emplace_back([&, i] { parts[i].read(file, begin, size, size - begin); });
-            parts[0].read(file, begin, size, size - begin);
-            for (std::thread& helper : helpers) helper.join();
-        }
-        bool reread = false;
-        for (const Part& part : parts) {
-            if (part.verdict == Verdict::FullReader) return std::nullopt;
-            if (part.verdict == Verdict::Reread) {
-                for (std::size_t c : part.needText) asText[c] = true;
-                reread = true;
-            }
-        }
-        if (reread) continue;
-        // Every part saw every line; a part that stopped early said so above.
-        for (const Part& part : parts)
-            if (part.rows != parts[0].rows) return std::nullopt;
-
-        PlainCsv result;
-        result.header = header->names;
-        for (Part& part : parts) {
-            for (std::size_t c = part.firstColumn; c < part.endColumn; ++c) {
-                ColumnState& state = part.columns[c];
-                // A column of missing values only is text.
-                if (state.storage == Storage::None) state.settle(Storage::String, 0);
-                result.storages.push_back(state.storage);
-                result.values.push_back(std::move(state.values));
-            }
-        }
-        return result;
+    auto load = readChunks(rulesFor(format, fields, given), file, std::min(header->dataStart, size), size,
+                           chunkBytes, threads, true, nullptr);
+    if (!load) return std::nullopt;
+    PlainCsv result;
+    result.header = header->names;
+    for (LoadedColumn& column : load->columns) {
+        result.storages.push_back(column.storage);
+        result.values.push_back(std::move(column.values));
     }
+    return result;
+}
+
+std::optional<PlainProfile> profilePlainCsv(int descriptor, const std::vector<std::string>& categorical,
+                                            std::size_t threads, const CsvFormat& format, std::size_t chunkBytes)
+{
+    if (format.decimal != '.' || format.latin1) return std::nullopt;
+    const File file(descriptor);
+    const auto header = plainHeader(file, format.maxFieldSize, format.delimiter);
+    if (!header) return std::nullopt;
+    const std::size_t fields = header->names.size();
+    std::vector<Storage> given(fields, Storage::None);
+    for (std::size_t i = 0; i < fields; ++i)
+        if (std::find(categorical.begin(), categorical.end(), header->names[i]) != categorical.end())
+            given[i] = Storage::String;
+    const std::size_t size = file.size();
+    PlainProfile result;
+    auto load = readChunks(rulesFor(format, fields, given), file, std::min(header->dataStart, size), size,
+                           chunkBytes, threads, false, &result.tallies);
+    if (!load) return std::nullopt;
+    result.header = header->names;
+    for (const LoadedColumn& column : load->columns) result.storages.push_back(column.storage);
+    return result;
+}
+
+std::size_t parseThreads()
+{
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+}
+
+PlainChunks readPlainChunks(int descriptor, const std::vector<std::pair<std::size_t, Storage>>& wanted,
+                            std::size_t threads, const CsvFormat& format,
+                            const std::function<void(std::vector<refhost::ColumnValues>&, std::size_t)>& eachChunk,
+                            std::size_t chunkBytes)
+{
+    PlainChunks result;
+    if (format.decimal != '.' || format.latin1) return result;
+    const File file(descriptor);
+    const auto header = plainHeader(file, format.maxFieldSize, format.delimiter);
+    if (!header) return result;
+    const std::size_t fields = header->names.size();
+    ChunkRules rules = rulesFor(format, fields, {});
+    rules.skipped.assign(fields, true);
+    for (const auto& [column, storage] : wanted) {
+        if (column >= fields || storage == Storage::None) return result;
+        rules.given[column] = storage;
+        rules.skipped[column] = false;
+    }
+    const std::size_t size = file.size();
+    const std::size_t begin = std::min(header->dataStart, size);
+    ParallelRead read(rules, file, begin, size, chunkBytes == 0 ? kChunkBytes : chunkBytes,
+                      [&](Chunk& chunk, std::size_t firstRecord) {
+                          std::vector<refhost::ColumnValues> values;
+                          for (const auto& column : wanted)
+                              values.push_back(std::move(chunk.columns[column.first].values));
+                          eachChunk(values, firstRecord);
+                          return Verdict::Loaded;
+                      });
+    result.complete = read.run(threads) == Verdict::Loaded;
+    result.records = read.records();
+    return result;
 }
 
 }  // namespace splitrun

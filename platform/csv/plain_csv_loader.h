@@ -1,7 +1,8 @@
 // The quick way to load a CSV file: a file without quotes, blank lines or
-// ragged rows is read in large blocks straight into typed columns, the
-// columns shared out between threads (each thread reads the whole file and
-// keeps its own columns, so nothing is copied or joined afterwards).
+// ragged rows is cut into chunks at line ends, the chunks parsed into typed
+// columns on several threads (each thread reads only its own chunks), and
+// the chunks' columns joined in file order into columns reserved once for
+// the whole file.
 // Anything else (and any value a storage cannot hold when the storages are
 // given) is left to the full reader, which knows how to describe every
 // problem.
@@ -9,12 +10,15 @@
 #define SPLITRUN_PLAIN_CSV_LOADER_H
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <refhost/column_values.h>
 
+#include "column_profile.h"
 #include "csv_format.h"
 #include "value_parsing.h"
 
@@ -41,8 +45,48 @@ std::optional<std::vector<std::string>> readPlainHeader(const std::string& path,
 // needs the full reader. Nothing when the
 // file needs the full reader (which also reports lines longer than the
 // format's limit). Record i comes from line i + 2 of a file loaded this way.
+// The table is the same whatever the number of threads and `chunkBytes`
+// (bytes of the file per chunk; 0 chooses).
 std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<Storage>& given,
-                                     std::size_t threads, const CsvFormat& format);
+                                     std::size_t threads, const CsvFormat& format, std::size_t chunkBytes = 0);
+
+struct PlainProfile {
+    std::vector<std::string> header;
+    std::vector<Storage> storages;   // one per header field, inferred as loadPlainCsv infers them
+    std::vector<TextTally> tallies;  // one per header field; counted for text columns
+};
+
+// The storages loadPlainCsv would infer for the plain file open as
+// `descriptor` (read by offset in chunks on `threads` threads; the
+// descriptor stays open), keeping no values: fields named in `categorical`
+// are text, and each text column gets the tally a ColumnProfile would count.
+// Nothing when the file needs the full reader.
+std::optional<PlainProfile> profilePlainCsv(int descriptor, const std::vector<std::string>& categorical,
+                                            std::size_t threads, const CsvFormat& format,
+                                            std::size_t chunkBytes = 0);
+
+// The threads the chunked readers use: the machine's cores, at most 4.
+std::size_t parseThreads();
+
+struct PlainChunks {
+    std::size_t records = 0;   // records handed over
+    bool complete = false;     // true when that is every record of the file
+};
+
+// Reads the records of the plain file open as `descriptor` (by offset; the
+// descriptor stays open) in chunks on `threads` threads: the wanted CSV
+// columns, each as the given storage, in the order `wanted` lists them.
+// Hands each chunk's columns to `eachChunk` in file order, with the number
+// of records before it (record i comes from line i + 2), one chunk at a
+// time. Stops at the first chunk it cannot read the quick way (quotes,
+// blank lines, ragged rows, a value that does not read as its storage, a
+// header the full reader must read), leaving the records from there on to
+// the full reader, which describes every problem. An exception from
+// `eachChunk` ends the read and is rethrown.
+PlainChunks readPlainChunks(int descriptor, const std::vector<std::pair<std::size_t, Storage>>& wanted,
+                            std::size_t threads, const CsvFormat& format,
+                            const std::function<void(std::vector<refhost::ColumnValues>&, std::size_t)>& eachChunk,
+                            std::size_t chunkBytes = 0);
 
 }  // namespace splitrun
 

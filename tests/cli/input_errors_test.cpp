@@ -36,6 +36,8 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
     const std::vector<std::string> base = {"--split", "region", "--target", "y", "--inputs", "x"};
     auto with = [&](std::vector<std::string> more) { more.insert(more.begin(), base.begin(), base.end()); return more; };
     auto csv = [](const std::string& row) { return std::string(kGoodCsv) + row; };
+    std::string filler;
+    for (int i = 0; i < 50000; ++i) filler += "South,2,3.5,no,d\n";
     const std::vector<std::string> dm = with({"--data-model", "model.xml"});
     const Case cases[] = {
         {"ragged row", csv("South,2,3.5\n"), "", base, {"data.csv:5:4 (field 'flag')", "3 fields but the header has 5"}},
@@ -79,6 +81,11 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          {"--model", "model.xml"}, {"--model", "model.xml"}, "score"},
         {"numeric input with one stray cell", csv("South,3,3.5,no,d\nSouth,4,4.5,yes,e\nNorth,oops,1,no,f\n"), "", base,
          {"data.csv:7:2 (field 'x')", "'oops' is not a number", "--na-values 'NA,oops'", "--categorical x"}},
+        // Far enough down to be read by a later chunk than the first.
+        {"ragged row after 50,000 records", csv(filler + "South,2,3.5\n"), "", base, {"data.csv:50005:4 (field 'flag')"}},
+        {"stray cell after 50,000 records", csv(filler + "North,oops,1,no,f\n"), "", base, {"data.csv:50005:2 (field 'x')"}},
+        {"stray cell after 50,000 records, streamed", csv(filler + "North,oops,1,no,f\n"), "",
+         with({"--memory-limit", "1M"}), {"data.csv:50005:2 (field 'x')", "while 50003 of the field's 50004"}},
         {"header that is not UTF-8", csv("").replace(7, 1, "\xB2"), "", base, {"data.csv:1:2", "--encoding latin1"}},
         {"categorical field that is not a column", kGoodCsv, "", with({"--categorical", "nope"}),
          {"--categorical", "'nope' is not a column"}},

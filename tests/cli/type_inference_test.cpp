@@ -1,11 +1,14 @@
 // Value parsing and per-column storage inference.
 #include <zlib.h>
 
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 #include "cli_harness.h"
 #include "csv_table.h"
 #include "errors.h"
+#include "plain_csv_loader.h"
 #include "streamed_csv_source.h"
 #include "value_parsing.h"
 
@@ -98,6 +101,85 @@ TEST(CsvTable, LargeFilesLoadAlikeWhicheverReaderTakesThem)
         EXPECT_EQ(std::vector({fast.fields[0].categories, fast.fields[1].categories, fast.fields[2].categories,
                                fast.fields[3].missing, fast.lines[rows - 1], full.lines[rows - 1]}),
                   std::vector<std::size_t>({12, rows, 98, 2, rows + 1, rows + 1}));
+    }
+}
+
+// A file cut into chunks anywhere (down to a byte each) and read on several
+// threads gives the columns one chunk on one thread gives: chunks that
+// inferred different storages join as one pass would read them.
+TEST(CsvTable, ChunksJoinAsOnePassReadsThem)
+{
+    struct Case { const char* name; std::string csv; std::vector<Storage> storages; };
+    const Case cases[] = {
+        {"CRLF, no final line end", "a,b\r\n1,x\r\n2,y\r\n3,z", {Storage::Integer, Storage::String}},
+        {"byte order mark, fewer records than threads", "\xEF\xBB\xBFg,v\nq,1.5\n", {Storage::String, Storage::Real}},
+        {"integers widen when a later chunk holds reals", "v,k\n1,a\n-0,a\n2,a\n2.5,b\n3,b\n", {Storage::Real, Storage::String}},
+        {"integers after reals read as reals, -0 keeps its sign", "v\n2.5\n3\n-0\n", {Storage::Real}},
+        {"dates then an integer are text", "d\n2024-01-02\nNA\n7\n", {Storage::String}},
+        {"an integer then dates are text", "d\n7\n2024-01-02\n2024-01-03\n", {Storage::String}},
+        {"missing first, then dates", "d,n\n,1\nNA,2\n2024-01-02,3\n", {Storage::Date, Storage::Integer}},
+        {"only missing values", "d,n\n,1\n,2\n", {Storage::String, Storage::Integer}},
+        {"a line longer than a chunk", "t,n\n" + std::string(300, 'w') + ",1\nu,2\n", {Storage::String, Storage::Integer}},
+        {"header only", "a,b\n", {Storage::String, Storage::String}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const clitest::fs::path file = clitest::freshDir("chunks") / "data.csv";
+        clitest::writeFile(file, c.csv);
+        const auto whole = loadPlainCsv(file.string(), {}, 1, {});
+        ASSERT_TRUE(whole);
+        EXPECT_EQ(whole->storages, c.storages);
+        for (const std::size_t chunkBytes : {1, 2, 3, 5, 8, 13, 64}) {
+            for (const std::size_t threads : {1, 3}) {
+                const auto cut = loadPlainCsv(file.string(), {}, threads, {}, chunkBytes);
+                ASSERT_TRUE(cut) << chunkBytes;
+                EXPECT_EQ(cut->storages, whole->storages) << chunkBytes << " bytes, " << threads << " threads";
+                EXPECT_TRUE(cut->values == whole->values) << chunkBytes << " bytes, " << threads << " threads";
+                for (std::size_t col = 0; col < cut->values.size(); ++col) {   // == takes -0 for 0
+                    if (cut->values[col].kind() != refhost::ColumnValues::Kind::Real) continue;
+                    for (std::size_t row = 0; row < cut->values[col].size(); ++row)
+                        EXPECT_EQ(std::signbit(cut->values[col].reals()[row]),
+                                  std::signbit(whole->values[col].reals()[row])) << chunkBytes << " bytes";
+                }
+            }
+        }
+    }
+    // What the chunks cannot read goes to the full reader, whatever the cut.
+    for (const std::string csv : {"a,b\n1,2\n\n3,4\n", "a,b\n1,2\n\"3\",4\n", "a,b\n1,2\n3\n", "a,b\n1,2\r3,4\n"})
+        for (const std::size_t chunkBytes : {1, 3, 64}) {
+            const clitest::fs::path file = clitest::freshDir("chunks") / "data.csv";
+            clitest::writeFile(file, csv);
+            EXPECT_FALSE(loadPlainCsv(file.string(), {}, 2, {}, chunkBytes)) << csv << chunkBytes;
+        }
+}
+
+// A file read pass by pass gives the same records, on the same lines,
+// whether its chunks are read on threads to the end, up to a quote far down
+// the file (the records from there on read one by one), or one by one from
+// the start.
+TEST(CsvTable, StreamedPassGivesTheSameRecordsWhereverTheQuickReadStops)
+{
+    const std::size_t rows = 60000;
+    std::string plain = "g,n,x\n";
+    for (std::size_t i = 0; i < rows; ++i)
+        plain += "grp" + std::to_string(i / 5000) + "," + std::to_string(i) + "," + std::to_string(i % 89) + ".5\n";
+    std::vector<CsvTable> tables;
+    for (const std::size_t quoteAt : {std::string::npos, plain.find("grp11"), plain.find("grp0")}) {
+        std::string csv = plain;
+        if (quoteAt != std::string::npos) csv.insert(csv.find(',', quoteAt), "\"").insert(quoteAt, "\"");
+        SCOPED_TRACE(quoteAt);
+        const clitest::fs::path file = clitest::freshDir("streamed-chunks") / "data.csv";
+        clitest::writeFile(file, csv);
+        std::size_t seen = 0;
+        tables.push_back(profileCsvFile(file.string(), "", {}, readStreamedCsv,
+                                        [&](const refhost::Table& block, const CsvBlock& read) {
+                                            for (std::size_t r = 0; r < block.rowCount(); ++r, ++seen) {
+                                                ASSERT_EQ(read.line(r), seen + 2);
+                                                ASSERT_EQ(block.values(1).integers()[r], static_cast<std::int64_t>(seen));
+                                            }
+                                        }));
+        EXPECT_EQ(seen, rows);
+        EXPECT_TRUE(tables.back().table == tables.front().table);
     }
 }
 

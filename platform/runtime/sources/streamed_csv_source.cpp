@@ -1,5 +1,6 @@
 #include "streamed_csv_source.h"
 
+#include <algorithm>
 #include <exception>
 #include <map>
 
@@ -8,6 +9,7 @@
 #include "errors.h"
 #include "group_order.h"
 #include "input_source.h"
+#include "plain_csv_loader.h"
 
 namespace splitrun {
 
@@ -49,6 +51,19 @@ bool StreamedCsvSource::Pass::next(refhost::Table& block)
         read_ += records_.size();
         if (source_.onBlock_) source_.onBlock_(read_);
         return true;
+    } catch (const std::exception& e) {
+        source_.noteError(e.what());
+        throw;
+    }
+}
+
+void StreamedCsvSource::Pass::skip(std::size_t records)
+{
+    try {
+        while (records > 0 && stream_.next(records_, std::min(records, source_.blockRecords_))) {
+            records -= records_.size();
+            read_ += records_.size();
+        }
     } catch (const std::exception& e) {
         source_.noteError(e.what());
         throw;
@@ -103,8 +118,27 @@ void readStreamedCsv(const std::shared_ptr<const InputFile>& file, const CsvForm
                      const std::vector<refhost::Column>& columns, const std::vector<std::size_t>& csvColumns,
                      const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock)
 {
+    // A plain file is read in chunks on several threads; from the first
+    // chunk that needs the full reader (or from the start, for a
+    // compressed or converted file) the records are read one by one.
+    PlainChunks quick;
+    if (InputSource(file, format.latin1).isPlainFile()) {
+        std::vector<std::pair<std::size_t, Storage>> wanted;
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            wanted.emplace_back(csvColumns[i], static_cast<Storage>(columns[i].storage));
+        CsvBlock lines;
+        quick = readPlainChunks(file->descriptor(), wanted, parseThreads(), format,
+                                [&](std::vector<refhost::ColumnValues>& values, std::size_t firstRecord) {
+                                    const refhost::Table block(columns, std::move(values));
+                                    lines.assignLines(firstRecord + 2, block.rowCount());
+                                    eachBlock(block, lines);
+                                });
+        file->checkUnchanged();
+        if (quick.complete) return;
+    }
     const StreamedCsvSource source(file, format, columns, csvColumns);
     const auto pass = source.openPass();
+    pass->skip(quick.records);
     refhost::Table block;
     while (pass->next(block)) eachBlock(block, pass->records());
 }

@@ -77,6 +77,8 @@ class StreamedCsvSource::Pass : public refhost::RecordPass {
 public:
     explicit Pass(const StreamedCsvSource& source);
     bool next(refhost::Table& block) override;
+    // Reads past the next `records` records without typing them.
+    void skip(std::size_t records);
     // The records of the last block as read: the same rows, with their lines.
     const CsvBlock& records() const { return records_; }
 
@@ -88,10 +90,13 @@ private:
     std::size_t read_ = 0;  // records of this pass so far
 };
 
-// Reads the file held open as `file` once through a StreamedCsvSource of
-// the given columns, handing every block and its records as read to
-// `eachBlock`: the typed reader profileCsvFile takes (TypedCsvReader in
-// csv_table.h).
+// Reads the file held open as `file` once, typed as the given columns,
+// handing every block and its records as read to `eachBlock` in file order:
+// the typed reader profileCsvFile takes (TypedCsvReader in csv_table.h). A
+// plain file is read in chunks on several threads (readPlainChunks; the
+// records of such a block know only their lines) until a chunk needs the
+// full reader; from there on, and for any other file, a StreamedCsvSource
+// reads the records one block at a time.
 void readStreamedCsv(const std::shared_ptr<const InputFile>& file, const CsvFormat& format,
                      const std::vector<refhost::Column>& columns, const std::vector<std::size_t>& csvColumns,
                      const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock);
