@@ -20,10 +20,13 @@
 #
 #   scripts/bench-groups.sh [--groups "1000 10000 100000"] [--runs N]
 #                           [--threads N] [--work DIR] [--build-dir DIR]
-#                           [--split-run PATH] [--no-build] [--skip-peer]
+#                           [--split-run PATH] [--compare PATH]
+#                           [--no-build] [--skip-peer]
 #
 # --split-run times another split-run binary (an earlier build, say) on
-# the same data; it implies --no-build.
+# the same data; it implies --no-build. --compare also times the first
+# build of a second binary in every run, right after the first one's, and
+# prints the ratio of its medians to the first binary's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -36,6 +39,7 @@ build_dir="$root/build/default"
 build=1
 peer=1
 split_run=""
+compare=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --groups) sizes="$2"; shift 2 ;;
@@ -44,9 +48,10 @@ while [ $# -gt 0 ]; do
     --work) work="$2"; shift 2 ;;
     --build-dir) build_dir="$(realpath -m "$2")"; shift 2 ;;
     --split-run) split_run="$(realpath "$2")"; build=0; shift 2 ;;
+    --compare) compare="$(realpath "$2")"; shift 2 ;;
     --no-build) build=0; shift ;;
     --skip-peer) peer=0; shift ;;
-    -h|--help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench-groups.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -110,6 +115,12 @@ for groups in $sizes; do
     store="$(du -sB1 "$out/containers.db" 2>/dev/null | cut -f1 || true)"
     entries="$(entry_bytes "$out")"
     timed "$work/again.txt" "${build[@]}"
+    if [ -n "$compare" ]; then
+      rm -rf "$out"
+      timed "$work/compare.txt" "$compare" "${build[@]:1}"
+    else
+      echo "0 0 0" > "$work/compare.txt"
+    fi
     if [ "$peer" = 1 ]; then
       timed "$work/peer.txt" env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE Rscript -e '
         suppressPackageStartupMessages(library(data.table))
@@ -120,9 +131,11 @@ for groups in $sizes; do
     else
       echo "0 0 0" > "$work/peer.txt"
     fi
-    # groups, first (wall rss cpu), disk, entry bytes, rebuild (wall cpu), peer (wall cpu), database
+    # groups, first (wall rss cpu), disk, entry bytes, rebuild (wall cpu), peer (wall cpu), database,
+    # the compared binary's first build (wall cpu)
     echo "$groups $(cat "$work/first.txt") $disk $entries $(awk '{ print $1, $3 }' "$work/again.txt")" \
-         "$(awk '{ print $1, $3 }' "$work/peer.txt") ${store:-0}" | tee -a "$results"
+         "$(awk '{ print $1, $3 }' "$work/peer.txt") ${store:-0} $(awk '{ print $1, $3 }' "$work/compare.txt")" |
+      tee -a "$results"
   done
 done
 
@@ -131,6 +144,7 @@ sort -k1,1n "$results" | awk -v peer="$peer" '
   { g = $1; n[g]++; k = n[g]
     wall[g, k] = $2; rss[g, k] = $3; cpu[g, k] = $4; disk[g] = $5; bytes[g] = $6
     rwall[g, k] = $7; rcpu[g, k] = $8; pwall[g, k] = $9; pcpu[g, k] = $10; db[g] = $11
+    cwall[g, k] = $12; ccpu[g, k] = $13
     if (!(g in seen)) { seen[g] = 1; order[++sizes] = g } }
   function median(a, g,    i, m, v, t, j) {
     m = n[g]
@@ -145,6 +159,7 @@ sort -k1,1n "$results" | awk -v peer="$peer" '
       g = order[i]
       w[g] = median(wall, g); c[g] = median(cpu, g); r[g] = median(rss, g)
       rw[g] = median(rwall, g); rc[g] = median(rcpu, g); pw[g] = median(pwall, g); pc[g] = median(pcpu, g)
+      cw[g] = median(cwall, g); cc[g] = median(ccpu, g)
       printf "%9d %8.2f /%7.2f %8.2f /%7.2f %8.2f /%7.2f %10.1f %12d %12d\n", g, w[g], c[g], rw[g], rc[g], \
              pw[g], pc[g], r[g] / 1024, disk[g], bytes[g]
     }
@@ -153,6 +168,8 @@ sort -k1,1n "$results" | awk -v peer="$peer" '
       g = order[i]
       if (peer == 1 && w[g] > 0 && c[g] > 0)
         printf "%d groups: data.table / build %.2f wall, %.2f cpu (target at least 1.5 at 100000)\n", g, pw[g] / w[g], pc[g] / c[g]
+      if (cw[g] > 0 && w[g] > 0 && c[g] > 0)
+        printf "%d groups: compared binary / build %.2f wall, %.2f cpu (%.2f / %.2f s)\n", g, cw[g] / w[g], cc[g] / c[g], cw[g], cc[g]
       if (w[g] > 0 && c[g] > 0)
         printf "%d groups: rebuild / build %.2f wall, %.2f cpu (target at most 1.1)\n", g, rw[g] / w[g], rc[g] / c[g]
       if (bytes[g] > 0)

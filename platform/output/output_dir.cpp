@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
+#include <string_view>
 
 #include <refhost/container_store.h>
 
@@ -61,11 +61,16 @@ std::string entryFileName(const std::string& key)
 
 std::string propertyValue(const std::string& properties, const std::string& name)
 {
-    std::istringstream lines(properties);
-    std::string line;
-    const std::string prefix = name + "=";
-    while (std::getline(lines, line))
-        if (line.compare(0, prefix.size(), prefix) == 0) return line.substr(prefix.size());
+    // Read in place: the store asks twice for every entry it writes.
+    std::string_view rest(properties);
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        const std::string_view line = rest.substr(0, end);
+        if (line.size() > name.size() && line.compare(0, name.size(), name) == 0 && line[name.size()] == '=')
+            return std::string(line.substr(name.size() + 1));
+        if (end == std::string_view::npos) break;
+        rest.remove_prefix(end + 1);
+    }
     return "";
 }
 

@@ -1,8 +1,8 @@
 #include "tables.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -22,9 +22,10 @@ namespace {
 std::string numberCell(double value)
 {
     if (!std::isfinite(value)) return "";
+    // to_chars with a precision writes what "%.17g" writes, several times faster.
     char text[40];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
+    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 17);
+    return std::string(text, result.ptr);
 }
 
 // A split value as the input holds it: strings quoted where CSV needs it,

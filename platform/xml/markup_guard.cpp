@@ -169,6 +169,14 @@ std::string screenMarkup(std::string_view text) {
             if (depth == 0 && !isBlank(c)) return "character data outside the root element";
             if (c == '&' && !isKnownReference(text, pos)) return "undefined entity reference";
             ++pos;
+        } else if (pos + 1 == text.size() || (text[pos + 1] != '!' && text[pos + 1] != '?')) {
+            // A start or end tag, by far the most common markup, is told
+            // apart by its second character before the rarer constructs.
+            size_t end = scanTag(text, pos, reason);
+            if (end == std::string_view::npos) return reason;
+            depth += depthChange(text, pos, end);
+            rootSeen = true;
+            pos = end;
         } else if (startsWith(text, pos, "<!--")) {
             pos = skipPast(text, pos + 4, "-->");
             if (pos == std::string_view::npos) return "unterminated comment";
@@ -185,14 +193,8 @@ std::string screenMarkup(std::string_view text) {
             doctypeSeen = true;
             pos = scanDoctype(text, pos, reason);
             if (pos == std::string_view::npos) return reason;
-        } else if (startsWith(text, pos, "<!")) {
-            return "markup declarations outside a document type declaration";
         } else {
-            size_t end = scanTag(text, pos, reason);
-            if (end == std::string_view::npos) return reason;
-            depth += depthChange(text, pos, end);
-            rootSeen = true;
-            pos = end;
+            return "markup declarations outside a document type declaration";
         }
     }
     return std::string();

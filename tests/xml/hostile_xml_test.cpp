@@ -37,6 +37,8 @@ TEST(HostileXmlTest, RefusedTextsFailCleanlyAndQuickly) {
         {"zero byte in a name", std::string("<r\0x/>", 6)},
         {"zero byte after the root", std::string("<r/>\0<s/>", 9)},
         {"zero byte alone", std::string(1, '\0')},
+        {"markup declaration inside the root", "<r><!ENTITY x 'y'></r>"},
+        {"tag cut at its '<'", "<r/><"},
     };
     HostHelper helper(nullptr);
     for (const auto& c : cases) EXPECT_THROW(helper.createFromContents(c.text), XMLException) << c.name;

@@ -55,7 +55,15 @@ double studentQuantile(double p, double df) {
   if (p <= 0.0) return -std::numeric_limits<double>::infinity();
   if (p >= 1.0) return std::numeric_limits<double>::infinity();
   if (p == 0.5) return 0.0;
-  return p > 0.5 ? upperQuantile(1.0 - p, df) : -upperQuantile(p, df);
+  // Intervals ask for the same quantile for every term of a group, and most
+  // groups of a run share their degrees of freedom: each thread keeps its
+  // last answer rather than solving for it again.
+  thread_local double lastP = kMissing, lastDf = kMissing, lastQuantile = kMissing;
+  if (p == lastP && df == lastDf) return lastQuantile;
+  lastQuantile = p > 0.5 ? upperQuantile(1.0 - p, df) : -upperQuantile(p, df);
+  lastP = p;
+  lastDf = df;
+  return lastQuantile;
 }
 
 Interval confidenceInterval(double estimate, double stdError, double df, double level) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 #include "splitmodels/data.h"
 
@@ -77,10 +76,13 @@ bool readTime(std::string_view text, std::size_t& pos, double& seconds) {
 
 }  // namespace
 
+// The same text as printf's "%.17g" (to_chars with a precision is defined
+// as that conversion), at a fraction of its cost: every group's documents
+// hold dozens of numbers.
 std::string formatNumber(double value) {
   char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%.17g", value);
-  return buffer;
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 17);
+  return std::string(buffer, result.ptr);
 }
 
 std::string formatInteger(std::int64_t value) { return std::to_string(value); }
