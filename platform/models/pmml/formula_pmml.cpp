@@ -107,27 +107,14 @@ std::string writeFormulaPmml(const std::vector<FieldDef>& fields, const ModelSpe
     }
   }
 
-  // One parameter per estimated column, labelled with R's coefficient name.
-  pugi::xml_node parameters = model.append_child("ParameterList");
-  const auto parameterName = [](Eigen::Index column) { return "p" + std::to_string(column); };
-  for (Eigen::Index j = 0; j < beta.size(); ++j) {
-    if (std::isnan(beta(j))) continue;
-    pugi::xml_node parameter = parameters.append_child("Parameter");
-    setAttribute(parameter, "name", parameterName(j));
-    setAttribute(parameter, "label", design.columnNames[static_cast<std::size_t>(j)]);
-  }
+  writeParameterList(model, design, beta);
   if (!layout.factors.empty()) {
     pugi::xml_node factors = model.append_child("FactorList");
     for (std::size_t k : layout.factors) {
       const InputCoding& coding = design.inputs[k];
       pugi::xml_node predictor = factors.append_child("Predictor");
       setAttribute(predictor, "name", fields[coding.field].name);
-      // The categories the fit saw; any other one gets no prediction.
-      if (coding.reference < 0) continue;
-      pugi::xml_node categories = predictor.append_child("Categories");
-      setAttribute(categories.append_child("Category"), "value",
-                   coding.categories[static_cast<std::size_t>(coding.reference)]);
-      for (std::size_t c : coding.dummies) setAttribute(categories.append_child("Category"), "value", coding.categories[c]);
+      writeCategories(predictor, coding);
     }
   }
   if (!layout.covariates.empty()) {
@@ -144,15 +131,7 @@ std::string writeFormulaPmml(const std::vector<FieldDef>& fields, const ModelSpe
       setAttribute(cell, "parameterName", parameterName(j));
     }
   }
-  pugi::xml_node estimates = model.append_child("ParamMatrix");
-  for (Eigen::Index j = 0; j < beta.size(); ++j) {
-    if (std::isnan(beta(j))) continue;
-    pugi::xml_node node = estimates.append_child("PCell");
-    if (classes) setAttribute(node, "targetCategory", classes->event);
-    setAttribute(node, "parameterName", parameterName(j));
-    setAttribute(node, "beta", formatNumber(beta(j)));
-    setAttribute(node, "df", "1");
-  }
+  writeParamMatrix(model, beta, classes);
   return serialize(doc);
 }
 

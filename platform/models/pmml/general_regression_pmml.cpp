@@ -50,6 +50,45 @@ const FieldDef* fieldNamed(const std::vector<FieldDef>& fields, const std::strin
 
 }  // namespace
 
+std::string parameterName(Eigen::Index column) { return "p" + std::to_string(column); }
+
+void writeParameterList(pugi::xml_node model, const Design& design, const Eigen::VectorXd& beta)
+{
+  // One parameter per estimated column, labelled with R's coefficient name.
+  pugi::xml_node parameters = model.append_child("ParameterList");
+  for (Eigen::Index j = 0; j < beta.size(); ++j) {
+    if (std::isnan(beta(j))) continue;
+    pugi::xml_node parameter = parameters.append_child("Parameter");
+    setAttribute(parameter, "name", parameterName(j));
+    setAttribute(parameter, "label", design.columnNames[static_cast<std::size_t>(j)]);
+  }
+}
+
+void writeCategories(pugi::xml_node predictor, const InputCoding& coding)
+{
+  // The categories the group's fit saw: its reference and every coded one,
+  // aliased or not. Any other category gets no prediction (the MiningField
+  // says returnInvalid), as in the split model.
+  if (coding.reference < 0) return;
+  pugi::xml_node categories = predictor.append_child("Categories");
+  setAttribute(categories.append_child("Category"), "value",
+               coding.categories[static_cast<std::size_t>(coding.reference)]);
+  for (std::size_t c : coding.dummies) setAttribute(categories.append_child("Category"), "value", coding.categories[c]);
+}
+
+void writeParamMatrix(pugi::xml_node model, const Eigen::VectorXd& beta, const TargetClasses* classes)
+{
+  pugi::xml_node estimates = model.append_child("ParamMatrix");
+  for (Eigen::Index j = 0; j < beta.size(); ++j) {
+    if (std::isnan(beta(j))) continue;
+    pugi::xml_node node = estimates.append_child("PCell");
+    if (classes) setAttribute(node, "targetCategory", classes->event);
+    setAttribute(node, "parameterName", parameterName(j));
+    setAttribute(node, "beta", formatNumber(beta(j)));
+    setAttribute(node, "df", "1");
+  }
+}
+
 std::string writeGeneralRegressionPmml(const std::vector<FieldDef>& fields, const ModelSpec& request,
                                        const Design& design, const GlmFit& fit, const TargetClasses* classes) {
   const Eigen::VectorXd& beta = fit.coefficients.estimate;
@@ -93,30 +132,14 @@ std::string writeGeneralRegressionPmml(const std::vector<FieldDef>& fields, cons
     setAttribute(field, "usageType", "active");
   }
 
-  // One parameter per estimated column, labelled with R's term name.
-  pugi::xml_node parameters = model.append_child("ParameterList");
-  const auto parameterName = [](Eigen::Index column) { return "p" + std::to_string(column); };
-  for (Eigen::Index j = 0; j < beta.size(); ++j) {
-    if (std::isnan(beta(j))) continue;
-    pugi::xml_node parameter = parameters.append_child("Parameter");
-    setAttribute(parameter, "name", parameterName(j));
-    setAttribute(parameter, "label", design.columnNames[static_cast<std::size_t>(j)]);
-  }
+  writeParameterList(model, design, beta);
   pugi::xml_node factors, covariates;
   for (const InputCoding& coding : design.inputs) {
     if (coding.continuous) continue;
     if (!factors) factors = model.append_child("FactorList");
     pugi::xml_node predictor = factors.append_child("Predictor");
     setAttribute(predictor, "name", fields[coding.field].name);
-    // The categories the group's fit saw: its reference and every coded
-    // one, aliased or not. Any other category gets no prediction (the
-    // MiningField says returnInvalid), as in the split model.
-    if (coding.reference < 0) continue;
-    pugi::xml_node categories = predictor.append_child("Categories");
-    setAttribute(categories.append_child("Category"), "value",
-                 coding.categories[static_cast<std::size_t>(coding.reference)]);
-    for (std::size_t c : coding.dummies)
-      setAttribute(categories.append_child("Category"), "value", coding.categories[c]);
+    writeCategories(predictor, coding);
   }
   for (const InputCoding& coding : design.inputs) {
     if (!coding.continuous) continue;
@@ -139,15 +162,7 @@ std::string writeGeneralRegressionPmml(const std::vector<FieldDef>& fields, cons
   }
   writeParameterCovariance(model, fit.coefficients, {fit.dfResidual, fit.dispersion, fit.deviance},
                            parameterName);
-  pugi::xml_node estimates = model.append_child("ParamMatrix");
-  for (Eigen::Index j = 0; j < beta.size(); ++j) {
-    if (std::isnan(beta(j))) continue;
-    pugi::xml_node node = estimates.append_child("PCell");
-    if (classes) setAttribute(node, "targetCategory", classes->event);
-    setAttribute(node, "parameterName", parameterName(j));
-    setAttribute(node, "beta", formatNumber(beta(j)));
-    setAttribute(node, "df", "1");
-  }
+  writeParamMatrix(model, beta, classes);
   return serialize(doc);
 }
 

@@ -81,6 +81,15 @@ std::string writeGeneralRegressionPmml(const std::vector<FieldDef>& fields, cons
 std::string distributionName(FamilyKind family);
 void writeLink(pugi::xml_node model, LinkKind link);
 
+// The parts every GeneralRegressionModel shares: parameter `p<j>` for each
+// estimated column j (aliased columns have none), their ParameterList with
+// R's coefficient names, a factor predictor's Categories (its reference and
+// coded levels) and the ParamMatrix of estimates.
+std::string parameterName(Eigen::Index column);
+void writeParameterList(pugi::xml_node model, const Design& design, const Eigen::VectorXd& beta);
+void writeCategories(pugi::xml_node predictor, const InputCoding& coding);
+void writeParamMatrix(pugi::xml_node model, const Eigen::VectorXd& beta, const TargetClasses* classes);
+
 // The PMML of a model fitted from an R formula (design.formula): a
 // GeneralRegressionModel whose transformed inputs are DerivedFields in its
 // LocalTransformations, whose interactions and powers are PPMatrix cells,
