@@ -123,6 +123,10 @@ ContainerStoreReader::ContainerStoreReader(const std::string& path) : path_(path
         if (sqlite3_step(statement.get()) == SQLITE_ROW) version = sqlite3_column_int(statement.get(), 0);
     }
     version_ = version;
+    // Keep the shared lock between statements: a reader that asks for one
+    // entry per group would otherwise lock, check and unlock the file each
+    // time.
+    sqlite3_exec(db_, "PRAGMA locking_mode=EXCLUSIVE", nullptr, nullptr, nullptr);
     if (version < kOldestContainerStoreVersion || version > kContainerStoreVersion) {
         sqlite3_close(db_);
         db_ = nullptr;
