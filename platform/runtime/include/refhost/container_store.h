@@ -96,7 +96,7 @@ private:
     std::vector<std::pair<std::string, int64_t>> nextSeq_;
 };
 
-// Reads a database written by ContainerStoreWriter.
+// Reads a database written by ContainerStoreWriter. Not thread-safe.
 class ContainerStoreReader {
 public:
     // Opens the file read-only; throws StoreError when it is not a
@@ -130,6 +130,9 @@ private:
     sqlite3* db_ = nullptr;
     std::string path_;
     int version_ = 0;
+    // Kept between calls of groupOutput and entryContent.
+    mutable sqlite3_stmt* groupOutput_ = nullptr;
+    mutable sqlite3_stmt* entryByKey_ = nullptr;
 };
 
 }  // namespace refhost
