@@ -243,7 +243,7 @@ awk -v load="$(cut -d' ' -f1-3 /proc/loadavg)" '
       c = order[i]
       a = median(fw, c); b = median(fc, c); x = median(iw, c); y = median(ic, c)
       printf "%15s %9.2f /%8.2f %9.2f /%8.2f %8.2f /%7.2f (target at most %s)\n", c, a, b, x, y,
-             a > 0 ? x / a : 0, b > 0 ? y / b : 0, c ~ /^100000/ ? "0.15" : "0.5"
+             (a > 0 ? x / a : 0), (b > 0 ? y / b : 0), (c ~ /^100000/ ? "0.15" : "0.5")
     }
     printf "load average at the end: %s\n", load
   }' "$inc_results"
