@@ -18,10 +18,22 @@
 # faster), the rebuild over the first build, disk over entry bytes, time per
 # group 100,000 / 1,000 groups, and the peak RSS at the largest size.
 #
+# Then the incremental builds (skipped with --no-incremental, alone with
+# --incremental-only), side by side in each run: a full build of the changed
+# data into a fresh directory against `--incremental` into a copy of the
+# unchanged data's build, on
+# - 100,000 string-keyed groups of 5 records with 1% of the groups changed
+#   (one record's y each; target at most 0.15);
+# - 3M records in 1,000 groups (bench/split_bench_data, as scripts/bench.sh
+#   generates them) with 10 groups changed (target at most 0.5);
+# checking each time that the two outputs are the same but for groups.csv's
+# reused column.
+#
 #   scripts/bench-groups.sh [--groups "1000 10000 100000"] [--runs N]
 #                           [--threads N] [--work DIR] [--build-dir DIR]
 #                           [--split-run PATH] [--compare PATH]
 #                           [--no-build] [--skip-peer]
+#                           [--no-incremental | --incremental-only]
 #
 # --split-run times another split-run binary (an earlier build, say) on
 # the same data; it implies --no-build. --compare also times the first
@@ -40,6 +52,7 @@ build=1
 peer=1
 split_run=""
 compare=""
+incremental=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --groups) sizes="$2"; shift 2 ;;
@@ -51,13 +64,15 @@ while [ $# -gt 0 ]; do
     --compare) compare="$(realpath "$2")"; shift 2 ;;
     --no-build) build=0; shift ;;
     --skip-peer) peer=0; shift ;;
-    -h|--help) sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --no-incremental) incremental=0; shift ;;
+    --incremental-only) incremental=2; sizes=""; shift ;;
+    -h|--help) sed -n '2,41p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench-groups.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
 
 if [ "$build" = 1 ]; then
-  cmake --build "$build_dir" -j "$(nproc)" --target split-run split >&2
+  cmake --build "$build_dir" -j "$(nproc)" --target split-run split split_bench_data >&2
 fi
 [ -n "$split_run" ] || split_run="$build_dir/platform/cli/split-run"
 if [ "$peer" = 1 ] && ! Rscript -e 'suppressPackageStartupMessages(library(data.table))' >/dev/null 2>&1; then
@@ -140,7 +155,7 @@ for groups in $sizes; do
 done
 
 # Medians of the runs of each size, then the ratios.
-sort -k1,1n "$results" | awk -v peer="$peer" '
+[ -s "$results" ] && sort -k1,1n "$results" | awk -v peer="$peer" '
   { g = $1; n[g]++; k = n[g]
     wall[g, k] = $2; rss[g, k] = $3; cpu[g, k] = $4; disk[g] = $5; bytes[g] = $6
     rwall[g, k] = $7; rcpu[g, k] = $8; pwall[g, k] = $9; pcpu[g, k] = $10; db[g] = $11
@@ -184,3 +199,68 @@ sort -k1,1n "$results" | awk -v peer="$peer" '
   }'
 
 for groups in $sizes; do rm -rf "$work/out-$groups"; done
+
+# Incremental builds: per run, a full build of the changed data into a fresh
+# directory, then --incremental into a copy of the unchanged data's build;
+# the two outputs must agree but for groups.csv's reused column.
+[ "$incremental" = 0 ] && exit 0
+generator="$build_dir/bench/split_bench_data"
+inc_results="$work/incremental.txt"
+: > "$inc_results"
+# same_output A B: the two build directories hold the same files and entries.
+same_output() {
+  diff -q -r -x .split-run-files -x groups.csv "$1" "$2" > /dev/null &&
+    diff -q <(sed 's/,\(true\|false\),\([^,]*\)$/,\2/' "$1/groups.csv") \
+            <(sed 's/,\(true\|false\),\([^,]*\)$/,\2/' "$2/groups.csv") > /dev/null
+}
+# incremental_case NAME DATA CHANGED BUILD-ARGS...
+incremental_case() {
+  local name="$1" data="$2" changed="$3"; shift 3
+  local base="$work/inc-$name-base" full="$work/inc-$name-full" inc="$work/inc-$name-inc"
+  rm -rf "$base"
+  "$split_run" build --data "$data" --out "$base" --threads "$threads" "$@" > /dev/null
+  for run in $(seq "$runs"); do
+    rm -rf "$full" "$inc" && cp -a "$base" "$inc"
+    timed "$work/full.txt" "$split_run" build --data "$changed" --out "$full" --threads "$threads" "$@"
+    timed "$work/inc.txt" "$split_run" build --data "$changed" --out "$inc" --threads "$threads" "$@" \
+      --incremental
+    same_output "$full" "$inc" || { echo "bench-groups.sh: $name: incremental output differs" >&2; exit 1; }
+    echo "$name $(awk '{ print $1, $3 }' "$work/full.txt") $(awk '{ print $1, $3 }' "$work/inc.txt")" |
+      tee -a "$inc_results"
+  done
+  rm -rf "$base" "$full" "$inc"
+}
+
+small="$work/data-100000.csv"
+[ -s "$small" ] || make_data 100000 "$small"
+# One record's y changed in every hundredth group.
+awk -F, -v OFS=, 'NR > 1 && (NR - 2) % 500 == 0 { $3 = $3 + 1 } { print }' "$small" > "$work/changed-100000.csv"
+incremental_case 100000-groups "$small" "$work/changed-100000.csv" --split k --target y --inputs x1 --presorted
+
+large="$work/data-3000000-1000.csv"
+[ -s "$large" ] || "$generator" --records 3000000 --groups 1000 --out "$large"
+# The first record's y changed in every hundredth group (of grp, sub).
+awk -F, -v OFS=, 'NR > 1 && $1 "," $2 != last { last = $1 "," $2; if (n++ % 100 == 0) $8 = $8 + 1 } { print }' \
+  "$large" > "$work/changed-3000000.csv"
+incremental_case 3M-records "$large" "$work/changed-3000000.csv" --split grp,sub --target y \
+  --inputs x1,x2,x3,x4,x5 --presorted
+
+awk -v load="$(cut -d' ' -f1-3 /proc/loadavg)" '
+  { n[$1]++; k = n[$1]; fw[$1, k] = $2; fc[$1, k] = $3; iw[$1, k] = $4; ic[$1, k] = $5
+    if (!($1 in seen)) { seen[$1] = 1; order[++cases] = $1 } }
+  function median(a, c,    i, m, v, t, j) {
+    m = n[c]
+    for (i = 1; i <= m; ++i) v[i] = a[c, i]
+    for (i = 1; i <= m; ++i) for (j = i + 1; j <= m; ++j) if (v[j] < v[i]) { t = v[i]; v[i] = v[j]; v[j] = t }
+    return m % 2 ? v[(m + 1) / 2] : (v[m / 2] + v[m / 2 + 1]) / 2
+  }
+  END {
+    printf "\n%15s %19s %19s %17s\n", "incremental", "full wall/cpu s", "incremental wall/cpu", "ratio wall/cpu"
+    for (i = 1; i <= cases; ++i) {
+      c = order[i]
+      a = median(fw, c); b = median(fc, c); x = median(iw, c); y = median(ic, c)
+      printf "%15s %9.2f /%8.2f %9.2f /%8.2f %8.2f /%7.2f (target at most %s)\n", c, a, b, x, y,
+             (a > 0 ? x / a : 0), (b > 0 ? y / b : 0), (c ~ /^100000/ ? "0.15" : "0.5")
+    }
+    printf "load average at the end: %s\n", load
+  }' "$inc_results"

@@ -30,9 +30,11 @@
 #include "output_transaction.h"
 #include "progress_bar.h"
 #include "remote_groups.h"
+#include "reusing_engine.h"
 #include "report.h"
 #include "run_summary.h"
 #include "split_model_file.h"
+#include "stored_groups.h"
 #include "streamed_csv_source.h"
 #include "tables.h"
 #include "value_parsing.h"
@@ -206,7 +208,7 @@ void writeAugmentFile(const BuildOptions& options, const fs::path& splitModel, c
 
 }  // namespace
 
-int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err*/)
+int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
 {
     BuildEngine engine(options.engine == EngineChoice::Mpi, options.threads);
     if (!engine.hostsRun()) {
@@ -374,7 +376,20 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     config.inputStatXml = inputStatXml;
     config.worker = [&worker](const refhost::WorkerJob& job) { return worker(job); };
     config.threads = options.threads;
-    config.engine = &engine.start(encodeRemoteSetup(request, fields.split, options.skipNonFinite));
+    // Every build fingerprints its groups, so that the next one can be
+    // incremental; with --incremental, the previous build's unchanged
+    // groups are answered from its containers.db, open read-only until the
+    // run ends (the output's switch leaves it whole until then).
+    const std::string settings = encodeRemoteSetup(request, fields.split, options.skipNonFinite);
+    std::unique_ptr<PreviousBuild> previous;
+    if (options.incremental) {
+        std::string why;
+        previous = PreviousBuild::open((outDir / kContainerStoreName).string(), settings, why);
+        if (!why.empty()) err << "split-run: --incremental: " << why << "; building every group\n";
+    }
+    const Fingerprinter fingerprinter(request, settings);
+    ReusingEngine reusing(engine.start(settings), fingerprinter, previous.get());
+    config.engine = &reusing;
     config.received = [&worker](const refhost::WorkerJob& job, refhost::WorkerOutput& output) {
         adoptAttachment(worker, job, output);
     };
@@ -390,15 +405,20 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     // A file that changed or broke between passes: its error, not the run's.
     if (sourceError && !sourceError().empty()) throw InputError(sourceError());
 
-    const RunSummary summary = summariseRun(result, worker);
+    RunSummary summary = summariseRun(result, worker);
     std::vector<int> splitStorages;
     for (std::size_t column : fields.splitColumns)
         splitStorages.push_back(config.inputColumns()[column].storage);
+    const ReuseCounts reuse = markReusedGroups(summary, reusing, previous.get(), splitStorages);
+    previous.reset();
     const std::string event = fields.targetValues.empty() ? std::string()
                               : options.event ? *options.event
                                               : fields.targetValues.back();
     printGroups(out, summary, fields.split, splitStorages, options, event);
     for (const std::string& note : summary.keyNotes) out << "Warning: " << note << "\n";
+    if (options.incremental)
+        out << "\nIncremental: " << reuse.reused << " reused, " << reuse.refitted << " refitted, " << reuse.added
+            << " added, " << reuse.removed << " removed\n";
 
     // Everything is written into the staging directory and swapped into
     // DIR only when the run succeeds; a failed run leaves DIR as it was.
@@ -407,7 +427,10 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& /*err
     const bool succeeded = summary.models > 0 && summary.componentFailures.empty();
     const bool noneFitted = summary.models == 0 && !summary.groups.empty() && summary.failures == summary.groups.size();
     writeContainerStore(output.staging() / kContainerStoreName,
-                        {outputEntries(result.outputs, "StatXML"), outputEntries(result.outputs, "PMML")});
+                        {outputEntries(result.outputs, "StatXML"), outputEntries(result.outputs, "PMML")},
+                        [&](refhost::ContainerStoreWriter& store) {
+                            addStoredGroups(store, summary, reusing, worker, result.outputs, splitStorages, settings);
+                        });
     writeTables(summary, fields.split, splitStorages, options.model != ModelChoice::Linear,
                 output.staging(), options.confLevel);
     const fs::path splitModelPath = outDir / "split-model.pmml";

@@ -245,6 +245,9 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
     cmd->add_flag("--presorted", build.presorted,
                   "The file is already grouped by the split fields: keep its order instead of "
                   "sorting (e.g. --presorted)");
+    cmd->add_flag("--incremental", build.incremental,
+                  "Fit only the groups whose records, data model or options changed since the "
+                  "previous build in --out; the others keep their models (e.g. --incremental)");
     cmd->add_option("--data-model", build.dataModelFile,
                     "Data model XML to use instead of inferring storages from the data "
                     "(e.g. --data-model sales-model.xml)")

@@ -40,6 +40,9 @@ struct BuildOptions {
     unsigned threads = 0;              // resolved to the number of cores when not given
     EngineChoice engine = EngineChoice::Threads;  // with Mpi, `threads` is per rank
     bool presorted = false;
+    // --incremental: reuse the groups of the previous build in outDir whose
+    // fingerprint did not change.
+    bool incremental = false;
     std::string dataModelFile;
     std::string inputPmmlFile;
     std::string inputStatXmlFile;

@@ -118,7 +118,8 @@ void ContainerDirWriter::finish() { writeFile(target_ / "entries.tsv", index_); 
 
 const char* const kContainerStoreName = "containers.db";
 
-void writeContainerStore(const fs::path& path, const std::vector<NamedEntries>& containers)
+void writeContainerStore(const fs::path& path, const std::vector<NamedEntries>& containers,
+                         const std::function<void(refhost::ContainerStoreWriter&)>& more)
 {
     try {
         refhost::ContainerStoreWriter store(path.string());
@@ -128,6 +129,7 @@ void writeContainerStore(const fs::path& path, const std::vector<NamedEntries>& 
                 store.add(container.name, entry.key, propertyValue(entry.properties, "mimeType"),
                           propertyValue(entry.properties, "typeId"), entry.content);
             }
+        if (more) more(store);
         store.commit();
     } catch (const refhost::StoreError& error) {
         throw RunError(std::string("cannot write ") + error.what());

@@ -11,6 +11,10 @@
 #include <unordered_set>
 #include <vector>
 
+namespace refhost {
+class ContainerStoreWriter;
+}
+
 namespace splitrun {
 
 // One entry that a component wrote to an output container.
@@ -59,8 +63,10 @@ extern const char* const kContainerStoreName;
 
 // Writes the containers' entries, in the order given, into a new database
 // at `path` (see refhost/container_store.h). Throws RunError naming the
-// path and the reason on failure.
-void writeContainerStore(const std::filesystem::path& path, const std::vector<NamedEntries>& containers);
+// path and the reason on failure. `more`, when given, adds the rows of the
+// store's other tables before it is committed.
+void writeContainerStore(const std::filesystem::path& path, const std::vector<NamedEntries>& containers,
+                         const std::function<void(refhost::ContainerStoreWriter&)>& more = {});
 
 // Writes `content` to `path` byte for byte, replacing any file there.
 // Throws RunError naming the path and the OS reason on failure.

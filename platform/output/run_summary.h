@@ -34,6 +34,7 @@ struct GroupOutcome {
     std::string failure;                    // why it did not, otherwise
     const splitmodels::GroupModel* model = nullptr;   // the fit's summary, when fitted
     std::optional<std::size_t> pmml;        // the group's entry in the run's "PMML" outputs
+    bool reused = false;                    // its worker output came from the previous build
 };
 
 struct RunSummary {

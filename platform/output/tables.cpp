@@ -120,7 +120,7 @@ void writeGroupsTable(std::ostream& out, const RunSummary& summary, const std::v
     out << headerCells(splitFields)
         << "model_id,status,records,records_used,df_residual,r_squared,adj_r_squared,sigma,"
            "f_statistic,f_p_value,deviance,null_deviance,aic,family,link,dispersion,df_null,iterations,"
-           "converged,saturated,message\n";
+           "converged,saturated,reused,message\n";
     std::string line;
     for (const GroupOutcome& group : summary.groups) {
         const splitmodels::GroupModel* fit = group.model;
@@ -145,10 +145,19 @@ void writeGroupsTable(std::ostream& out, const RunSummary& summary, const std::v
         else
             line += ",,,,,,";
         line += ok ? (saturated(*fit) ? "true," : "false,") : ",";
+        line += group.reused ? "true," : "false,";
         const std::string message = ok ? joined(fit->warnings) : group.failure;
         line += (message.empty() ? "" : csvCell(message)) + "\n";
         out << line;
     }
+}
+
+std::string splitValuesText(const GroupOutcome& group, const std::vector<int>& splitStorages)
+{
+    std::string text;
+    for (std::size_t i = 0; i < splitStorages.size(); ++i)
+        text += (i ? "," : "") + (i < group.values.size() ? splitCell(group.values[i], splitStorages[i]) : "");
+    return text;
 }
 
 std::string coefficientsTable(const RunSummary& summary, const std::vector<std::string>& splitFields,

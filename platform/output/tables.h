@@ -35,13 +35,18 @@ std::string covarianceTable(const RunSummary& summary, const std::vector<std::st
 // sigma, f_statistic, f_p_value, deviance, null_deviance, aic, family,
 // link, dispersion, df_null, iterations, converged, saturated (true when the
 // fit has no residual degrees of freedom: as many estimated parameters as
-// records, so it reproduces them) and message (the failure reason, or the
+// records, so it reproduces them), reused (true when an incremental build
+// took the group's model from the previous build) and message (the failure reason, or the
 // model's warnings). Columns that do not apply to the model kind, or to a
 // failed group, are empty: `logistic` is set for every model fitted by
 // iteration (logistic and glm), which fill deviance to aic, iterations and
 // converged instead of the least-squares columns.
 std::string groupsTable(const RunSummary& summary, const std::vector<std::string>& splitFields,
                         const std::vector<int>& splitStorages, bool logistic);
+
+// A group's split values as the tables write them: CSV cells separated by
+// commas.
+std::string splitValuesText(const GroupOutcome& group, const std::vector<int>& splitStorages);
 
 // The same tables written to a stream row by row, so that a run of many
 // groups never holds a whole table in memory.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A build on three MPI ranks (oversubscribed) writes exactly what a
 # one-thread build writes, on generated data with a group that fails; so
-# does a launch of one rank; a worker rank killed mid-run leaves no partial
+# does a launch of one rank, and an incremental build on the ranks after one
+# record changed; a worker rank killed mid-run leaves no partial
 # output. Without MPI in the build, --engine mpi must
 # fail with a clear message, and the test is skipped (77).
 #
@@ -50,6 +51,21 @@ for ranks in 3 1; do
   diff <(sed 's/out-threads/OUT/g' threads.log) <(sed "s/out-np$ranks/OUT/g" "np$ranks.log")
 done
 echo "mpirun -np 3 and -np 1 wrote what --threads 1 wrote"
+
+# An incremental build on the ranks, after one record changed, writes what a
+# full build of the changed data writes, and fits only that record's group.
+awk -F, -v OFS=, 'NR == 2 { $3 = $3 + 0.5 } { print }' data.csv > changed.csv
+"$split_run" "${args[@]/data.csv/changed.csv}" --threads 1 --out out-changed > changed.log 2>&1 || true
+cp -r out-np3 out-incremental
+timeout 120 "${launch[@]}" -np 3 "$split_run" "${args[@]/data.csv/changed.csv}" --engine mpi --threads 2 \
+    --out out-incremental --incremental > incremental.log 2>&1 || { cat incremental.log >&2; exit 1; }
+grep -q "^Incremental: $(($(tail -n +2 data.csv | cut -d, -f1,2 | sort -u | wc -l) - 1)) reused, 1 refitted, 0 added, 0 removed$" \
+  incremental.log || { echo "expected one group refitted:" >&2; cat incremental.log >&2; exit 1; }
+diff -r -x .split-run-files -x groups.csv out-changed out-incremental
+# groups.csv too, but for the reused column (true and false cells aside).
+tf() { sed 's/,true,/,false,/g; s/,true,/,false,/g' "$1"; }
+diff <(tf out-changed/groups.csv) <(tf out-incremental/groups.csv)
+echo "an incremental build on three ranks wrote what a full build wrote, refitting one group"
 
 # A worker rank killed during the run (as soon as rank 0 has made its
 # staging directory): the launcher ends the job, rank 0 removes the staging

@@ -65,6 +65,7 @@ ContainerStoreWriter::ContainerStoreWriter(const std::string& path) : path_(path
 
 ContainerStoreWriter::~ContainerStoreWriter() {
     sqlite3_finalize(insert_);
+    sqlite3_finalize(insertGroup_);
     sqlite3_close(db_);
 }
 
@@ -99,9 +100,12 @@ void ContainerStoreWriter::commit() {
     // date row by row.
     exec("CREATE UNIQUE INDEX entries_by_seq ON entries(container, seq)");
     exec("CREATE INDEX entries_by_key ON entries(container, key)");
+    createGroupTables();
     exec("COMMIT");
     sqlite3_finalize(insert_);
     insert_ = nullptr;
+    sqlite3_finalize(insertGroup_);
+    insertGroup_ = nullptr;
     if (sqlite3_close(db_) != SQLITE_OK) fail(db_, path_, "cannot close the database");
     db_ = nullptr;
 }
@@ -118,7 +122,14 @@ ContainerStoreReader::ContainerStoreReader(const std::string& path) : path_(path
         Statement statement(db_, path_, "PRAGMA user_version");
         if (sqlite3_step(statement.get()) == SQLITE_ROW) version = sqlite3_column_int(statement.get(), 0);
     }
-    if (version != kContainerStoreVersion) {
+    version_ = version;
+    // Keep the shared lock between statements: a reader that asks for one
+    // entry per group would otherwise lock, check and unlock the file each
+    // time; and map the file, so that an entry is read in place rather than
+    // copied page by page through the small page cache.
+    sqlite3_exec(db_, "PRAGMA locking_mode=EXCLUSIVE", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_, "PRAGMA mmap_size=1099511627776", nullptr, nullptr, nullptr);
+    if (version < kOldestContainerStoreVersion || version > kContainerStoreVersion) {
         sqlite3_close(db_);
         db_ = nullptr;
         throw StoreError(path + ": not a container store this version of split-run reads (schema version " +
@@ -126,7 +137,11 @@ ContainerStoreReader::ContainerStoreReader(const std::string& path) : path_(path
     }
 }
 
-ContainerStoreReader::~ContainerStoreReader() { sqlite3_close(db_); }
+ContainerStoreReader::~ContainerStoreReader() {
+    sqlite3_finalize(groupOutput_);
+    sqlite3_finalize(entryByKey_);
+    sqlite3_close(db_);
+}
 
 std::vector<std::string> ContainerStoreReader::containers() const {
     Statement statement(db_, path_, "SELECT DISTINCT container FROM entries ORDER BY container");
@@ -156,6 +171,117 @@ void ContainerStoreReader::forEach(const std::string& container, const std::vect
         each(row);
     }
     if (status != SQLITE_DONE) fail(db_, path_, "cannot read");
+}
+
+// The groups and build tables: what the next build needs to reuse this
+// one's groups.
+void ContainerStoreWriter::createGroupTables() {
+    if (insertGroup_) return;
+    exec("CREATE TABLE groups(model_id TEXT NOT NULL, split_values TEXT NOT NULL, fingerprint BLOB NOT NULL, "
+         "records INTEGER NOT NULL, output BLOB NOT NULL)");
+    exec("CREATE TABLE build(model_code INTEGER NOT NULL, settings BLOB NOT NULL)");
+    if (sqlite3_prepare_v2(db_, "INSERT INTO groups VALUES(?1, ?2, ?3, ?4, ?5)", -1, &insertGroup_, nullptr) !=
+        SQLITE_OK)
+        fail(db_, path_, "cannot prepare the insert");
+}
+
+void ContainerStoreWriter::addGroup(const StoredGroup& group) {
+    createGroupTables();
+    sqlite3_bind_text(insertGroup_, 1, group.modelId.data(), static_cast<int>(group.modelId.size()), SQLITE_STATIC);
+    sqlite3_bind_text(insertGroup_, 2, group.splitValues.data(), static_cast<int>(group.splitValues.size()),
+                      SQLITE_STATIC);
+    sqlite3_bind_blob(insertGroup_, 3, group.fingerprint.data(), static_cast<int>(group.fingerprint.size()),
+                      SQLITE_STATIC);
+    sqlite3_bind_int64(insertGroup_, 4, group.records);
+    sqlite3_bind_blob64(insertGroup_, 5, group.output.data(), group.output.size(), SQLITE_STATIC);
+    const int status = sqlite3_step(insertGroup_);
+    sqlite3_reset(insertGroup_);
+    sqlite3_clear_bindings(insertGroup_);
+    if (status != SQLITE_DONE) fail(db_, path_, "cannot write the database");
+}
+
+void ContainerStoreWriter::setBuild(int64_t modelCode, const std::string& settings) {
+    createGroupTables();
+    exec("DELETE FROM build");
+    Statement statement(db_, path_, "INSERT INTO build VALUES(?1, ?2)");
+    sqlite3_bind_int64(statement.get(), 1, modelCode);
+    sqlite3_bind_blob64(statement.get(), 2, settings.data(), settings.size(), SQLITE_STATIC);
+    if (sqlite3_step(statement.get()) != SQLITE_DONE) fail(db_, path_, "cannot write the database");
+}
+
+std::optional<std::pair<int64_t, std::string>> ContainerStoreReader::build() const {
+    {
+        Statement exists(db_, path_, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'build'");
+        if (sqlite3_step(exists.get()) != SQLITE_ROW) return std::nullopt;
+    }
+    Statement statement(db_, path_, "SELECT model_code, settings FROM build");
+    const int status = sqlite3_step(statement.get());
+    if (status == SQLITE_DONE) return std::nullopt;
+    if (status != SQLITE_ROW) fail(db_, path_, "cannot read");
+    return std::pair(static_cast<int64_t>(sqlite3_column_int64(statement.get(), 0)), columnText(statement.get(), 1));
+}
+
+void ContainerStoreReader::forEachGroup(const std::function<void(int64_t, const StoredGroup&)>& each) const {
+    Statement statement(db_, path_, "SELECT rowid, model_id, split_values, fingerprint, records FROM groups");
+    int status;
+    StoredGroup group;
+    while ((status = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        group.modelId = columnText(statement.get(), 1);
+        group.splitValues = columnText(statement.get(), 2);
+        group.fingerprint = columnText(statement.get(), 3);
+        group.records = sqlite3_column_int64(statement.get(), 4);
+        each(sqlite3_column_int64(statement.get(), 0), group);
+    }
+    if (status != SQLITE_DONE) fail(db_, path_, "cannot read");
+}
+
+namespace {
+
+// A statement prepared on first use and kept, reset for the next use when
+// the current one ends.
+class Reused {
+public:
+    Reused(sqlite3* db, const std::string& path, sqlite3_stmt*& kept, const char* sql) : statement_(kept) {
+        if (!kept && sqlite3_prepare_v2(db, sql, -1, &kept, nullptr) != SQLITE_OK) fail(db, path, "cannot read");
+    }
+    ~Reused() {
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+    }
+    Reused(const Reused&) = delete;
+    Reused& operator=(const Reused&) = delete;
+    sqlite3_stmt* get() const { return statement_; }
+
+private:
+    sqlite3_stmt*& statement_;
+};
+
+}  // namespace
+
+std::string ContainerStoreReader::groupOutput(int64_t rowId) const {
+    Reused statement(db_, path_, groupOutput_, "SELECT output FROM groups WHERE rowid = ?1");
+    sqlite3_bind_int64(statement.get(), 1, rowId);
+    if (sqlite3_step(statement.get()) != SQLITE_ROW) fail(db_, path_, "cannot read the stored group");
+    return columnText(statement.get(), 0);
+}
+
+std::optional<std::string> ContainerStoreReader::entryContent(const std::string& container,
+                                                              const std::string& key) const {
+    // Looked up by key alone, so that SQLite uses the key index; an order by
+    // seq would have it walk the whole container in seq order instead.
+    Reused statement(db_, path_, entryByKey_, "SELECT seq, content FROM entries WHERE container = ?1 AND key = ?2");
+    sqlite3_bind_text(statement.get(), 1, container.data(), static_cast<int>(container.size()), SQLITE_STATIC);
+    sqlite3_bind_text(statement.get(), 2, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+    std::optional<std::string> first;
+    int64_t firstSeq = 0;
+    int status;
+    while ((status = sqlite3_step(statement.get())) == SQLITE_ROW)
+        if (const int64_t seq = sqlite3_column_int64(statement.get(), 0); !first || seq < firstSeq) {
+            first = columnText(statement.get(), 1);
+            firstSeq = seq;
+        }
+    if (status != SQLITE_DONE) fail(db_, path_, "cannot read");
+    return first;
 }
 
 }  // namespace refhost

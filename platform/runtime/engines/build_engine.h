@@ -2,7 +2,10 @@
 // workers. Owns the choice between threads and MPI (this header), the worker
 // function that fits one group's model (group_worker.h), the remote side of an
 // MPI build (remote_groups.h) and the reading of a worker's task document
-// (task_document.h). The engines themselves (refhost::ThreadEngine,
+// (task_document.h), and an incremental build's reuse of the previous
+// build's groups: their fingerprints (fingerprint.h), the engine that
+// answers unchanged groups (reusing_engine.h) and the stored form of a
+// worker's output (stored_output.h). The engines themselves (refhost::ThreadEngine,
 // refhost::MpiEngine) live in the host library, runtime/runs. May include
 // platform/grouping, platform/csv, platform/common, refhost/ and splitmodels/;
 // never output or commands.

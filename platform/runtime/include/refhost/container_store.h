@@ -7,12 +7,25 @@
 // mime_type and type_id are text exactly as the module gave them, and
 // content the entry's bytes. The default (root) entry is a row like the
 // others. The database's user_version is the schema version.
+//
+// Since version 2 the database also describes the build that wrote it, so
+// that the next build can reuse what did not change:
+//
+//   groups(model_id, split_values, fingerprint, records, output)
+//   build(model_code, settings)
+//
+// with one groups row per group worked on: its model ID, its split values
+// as groups.csv writes them, a 16-byte fingerprint of everything its model
+// depends on, its record count, and what its worker handed back (opaque to
+// the store). The one build row holds the version of the model code and the
+// encoded model settings the build used.
 #ifndef REFHOST_CONTAINER_STORE_H
 #define REFHOST_CONTAINER_STORE_H
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -23,7 +36,9 @@ struct sqlite3_stmt;
 namespace refhost {
 
 // The schema version this host writes and reads.
-constexpr int kContainerStoreVersion = 1;
+constexpr int kContainerStoreVersion = 2;
+// The oldest schema version this host still reads (entries only).
+constexpr int kOldestContainerStoreVersion = 1;
 
 // A failure of the database, with SQLite's message.
 class StoreError : public std::runtime_error {
@@ -38,6 +53,15 @@ struct StoredRow {
     std::string mimeType;
     std::string typeId;
     std::string content;
+};
+
+// One row of the groups table.
+struct StoredGroup {
+    std::string modelId;
+    std::string splitValues;
+    std::string fingerprint;  // 16 bytes
+    int64_t records = 0;
+    std::string output;
 };
 
 // Writes a new database. Every row goes in one transaction, which commit()
@@ -55,18 +79,24 @@ public:
     // Appends an entry to `container`, after those added to it before.
     void add(const std::string& container, const std::string& key, const std::string& mimeType,
              const std::string& typeId, const std::string& content);
+    // Appends a row to the groups table.
+    void addGroup(const StoredGroup& group);
+    // Sets the build row (the last call wins).
+    void setBuild(int64_t modelCode, const std::string& settings);
     // Builds the indexes, commits and closes the file. Throws StoreError.
     void commit();
 
 private:
     void exec(const char* sql);
+    void createGroupTables();
     sqlite3* db_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
+    sqlite3_stmt* insertGroup_ = nullptr;
     std::string path_;
     std::vector<std::pair<std::string, int64_t>> nextSeq_;
 };
 
-// Reads a database written by ContainerStoreWriter.
+// Reads a database written by ContainerStoreWriter. Not thread-safe.
 class ContainerStoreReader {
 public:
     // Opens the file read-only; throws StoreError when it is not a
@@ -76,6 +106,19 @@ public:
     ContainerStoreReader(const ContainerStoreReader&) = delete;
     ContainerStoreReader& operator=(const ContainerStoreReader&) = delete;
 
+    // The schema version of the file.
+    int version() const { return version_; }
+    // The build row; nullopt when the file has none (version 1, or a
+    // database that lacks the table). Throws StoreError.
+    std::optional<std::pair<int64_t, std::string>> build() const;
+    // Calls `each` with every groups row, its output left empty (see
+    // groupOutput). Throws StoreError, also when there is no groups table.
+    void forEachGroup(const std::function<void(int64_t rowId, const StoredGroup&)>& each) const;
+    // The output of the groups row `rowId`. Throws StoreError.
+    std::string groupOutput(int64_t rowId) const;
+    // The content of the first entry of `container` with that key; nullopt
+    // when there is none. Throws StoreError.
+    std::optional<std::string> entryContent(const std::string& container, const std::string& key) const;
     // The container names, sorted.
     std::vector<std::string> containers() const;
     // Calls `each` for the entries of `container` in write order; with keys
@@ -86,6 +129,10 @@ public:
 private:
     sqlite3* db_ = nullptr;
     std::string path_;
+    int version_ = 0;
+    // Kept between calls of groupOutput and entryContent.
+    mutable sqlite3_stmt* groupOutput_ = nullptr;
+    mutable sqlite3_stmt* entryByKey_ = nullptr;
 };
 
 }  // namespace refhost

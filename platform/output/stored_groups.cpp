@@ -1,0 +1,71 @@
+#include "stored_groups.h"
+
+#include "remote_groups.h"
+#include "stored_output.h"
+#include "tables.h"
+
+namespace splitrun {
+
+ReuseCounts markReusedGroups(RunSummary& summary, const ReusingEngine& engine, const PreviousBuild* previous,
+                             const std::vector<int>& splitStorages)
+{
+    ReuseCounts counts;
+    std::size_t kept = 0;
+    for (GroupOutcome& group : summary.groups) {
+        const ReusingEngine::Group* worked = engine.group(group.index);
+        group.reused = worked && worked->reused;
+        const bool had = previous && previous->hadGroup(splitValuesText(group, splitStorages));
+        kept += had;
+        if (group.reused)
+            ++counts.reused;
+        else if (had)
+            ++counts.refitted;
+        else
+            ++counts.added;
+    }
+    if (previous && previous->groupCount() > kept) counts.removed = previous->groupCount() - kept;
+    return counts;
+}
+
+namespace {
+
+// The content of the group's entry in that output container, when there is one.
+std::optional<std::string> entryContent(const refhost::RunOutputs& outputs, const std::string& container,
+                                        const std::string& key)
+{
+    const std::optional<std::size_t> index = outputs.find(container, key);
+    if (!index) return std::nullopt;
+    return outputs.entry(container, *index).data;
+}
+
+}  // namespace
+
+void addStoredGroups(refhost::ContainerStoreWriter& store, const RunSummary& summary, const ReusingEngine& engine,
+                     const GroupWorker& worker, const refhost::RunOutputs& outputs,
+                     const std::vector<int>& splitStorages, const std::string& settings)
+{
+    refhost::StoredGroup row;
+    for (const GroupOutcome& group : summary.groups) {
+        const ReusingEngine::Group* worked = engine.group(group.index);
+        const splitmodels::GroupModel* model = worker.model(group.index);
+        if (!worked || !model) continue;
+        GroupWorker::Kept kept;
+        kept.model = *model;
+        if (const auto* keys = worker.splitKeys(group.index)) kept.keys = *keys;
+        if (const auto* levels = worker.heldLevels(group.index)) kept.levels = *levels;
+        row.modelId = modelIdFor(group.index);
+        row.splitValues = splitValuesText(group, splitStorages);
+        row.fingerprint = worked->fingerprint;
+        row.records = static_cast<std::int64_t>(group.records);
+        // The collected entries are found by model ID, as the next build
+        // finds them in containers.db.
+        const std::optional<std::string> statXml = entryContent(outputs, "StatXML", row.modelId);
+        const std::optional<std::string> pmml = entryContent(outputs, "PMML", row.modelId);
+        row.output = encodeStoredOutput(engine.workerTexts(group.index), encodeKept(kept),
+                                        statXml ? &*statXml : nullptr, pmml ? &*pmml : nullptr);
+        store.addGroup(row);
+    }
+    store.setBuild(kModelCodeVersion, settings);
+}
+
+}  // namespace splitrun

@@ -1,0 +1,128 @@
+#include "fingerprint.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <string_view>
+
+#include <xxhash.h>
+
+namespace splitrun {
+
+namespace {
+
+// XXH3-128 over a sequence of length-prefixed parts, so that no two
+// different sequences hash the same stream of bytes.
+class Hasher {
+public:
+    Hasher() : state_(XXH3_createState())
+    {
+        if (!state_ || XXH3_128bits_reset(state_) != XXH_OK) throw std::bad_alloc();
+    }
+    ~Hasher() { XXH3_freeState(state_); }
+    Hasher(const Hasher&) = delete;
+    Hasher& operator=(const Hasher&) = delete;
+
+    void raw(const void* bytes, std::size_t size) { XXH3_128bits_update(state_, bytes, size); }
+    void number(std::uint64_t value) { raw(&value, sizeof value); }
+    void text(std::string_view value)
+    {
+        number(value.size());
+        raw(value.data(), value.size());
+    }
+    std::string digest() const
+    {
+        XXH128_canonical_t canonical;
+        XXH128_canonicalFromHash(&canonical, XXH3_128bits_digest(state_));
+        return std::string(reinterpret_cast<const char*>(canonical.digest), sizeof canonical.digest);
+    }
+
+private:
+    XXH3_state_t* state_;
+};
+
+// Type tags of hashed values.
+enum : unsigned char { kMissing = 0, kInteger = 1, kReal = 2, kText = 3 };
+
+void hashValues(Hasher& hash, const refhost::ColumnValues& values)
+{
+    using Kind = refhost::ColumnValues::Kind;
+    for (std::size_t r = 0; r < values.size(); ++r) {
+        unsigned char tag = kMissing;
+        if (values.isMissing(r)) {
+            hash.raw(&tag, 1);
+            continue;
+        }
+        switch (values.kind()) {
+        case Kind::Integer: tag = kInteger; break;
+        case Kind::Real: tag = kReal; break;
+        case Kind::Text: tag = kText; break;
+        case Kind::Cells: {
+            const refhost::Cell& cell = values.cells()[r];
+            tag = cell.isText() ? kText : cell.isInteger() ? kInteger : kReal;
+            break;
+        }
+        }
+        std::size_t length = 0;
+        const void* bytes = values.bytes(r, &length);
+        hash.raw(&tag, 1);
+        hash.number(length);
+        hash.raw(bytes, length);
+    }
+}
+
+}  // namespace
+
+Fingerprinter::Fingerprinter(const splitmodels::ModelSpec& request, std::string settings)
+    : settings_(std::move(settings))
+{
+    usedFields_.push_back(request.target);
+    usedFields_.insert(usedFields_.end(), request.inputs.begin(), request.inputs.end());
+    for (const std::string* field : {&request.weights, &request.offset})
+        if (!field->empty()) usedFields_.push_back(*field);
+}
+
+std::string Fingerprinter::usedFieldsHash(const std::string& dataModel) const
+{
+    const std::uint64_t whole = XXH3_64bits(dataModel.data(), dataModel.size());
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (const auto found = dataModels_.find(whole); found != dataModels_.end()) return found->second;
+    }
+    Hasher hash;
+    for (const splitmodels::FieldDef& def : splitmodels::parseDataModelFields(dataModel)) {
+        if (std::find(usedFields_.begin(), usedFields_.end(), def.name) == usedFields_.end()) continue;
+        hash.text(def.name);
+        hash.number(static_cast<std::uint64_t>(def.storage));
+        hash.number(static_cast<std::uint64_t>(def.measure));
+        hash.text(def.role);
+        hash.number(def.categories.size());
+        for (const std::string& category : def.categories) hash.text(category);
+    }
+    std::string digest = hash.digest();
+    std::lock_guard<std::mutex> guard(mutex_);
+    dataModels_.emplace(whole, digest);
+    return digest;
+}
+
+std::string Fingerprinter::operator()(const refhost::WorkerJob& job) const
+{
+    Hasher hash;
+    hash.number(static_cast<std::uint64_t>(kModelCodeVersion));
+    hash.text(settings_);
+    hash.number(job.groupIndex);
+    hash.text(usedFieldsHash(job.dataModel));
+    const refhost::Table& records = job.records;
+    hash.number(records.columns().size());
+    hash.number(records.rowCount());
+    for (std::size_t c = 0; c < records.columns().size(); ++c) {
+        const refhost::Column& column = records.columns()[c];
+        hash.text(column.name);
+        hash.number(static_cast<std::uint64_t>(column.storage));
+        hash.number(static_cast<std::uint64_t>(column.measure));
+        hashValues(hash, records.values(c));
+    }
+    return hash.digest();
+}
+
+}  // namespace splitrun

@@ -1,0 +1,100 @@
+// An incremental build: groups whose fingerprint matches a group of the
+// previous build in DIR get that group's stored worker output back instead
+// of being fitted. The run still plans, hands out and collects every group;
+// only the worker's fit and documents are skipped.
+#ifndef SPLITRUN_REUSING_ENGINE_H
+#define SPLITRUN_REUSING_ENGINE_H
+
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include <refhost/container_store.h>
+#include <refhost/engine.h>
+
+#include "fingerprint.h"
+
+namespace splitrun {
+
+// The groups of the previous build, read from its containers.db, which
+// stays open read-only until this object goes.
+class PreviousBuild {
+public:
+    // Opens the database at `path`. When its groups cannot be reused by a
+    // build with these model settings, says why in `why`: and returns null
+    // when there is no previous build or it cannot be read (not a container
+    // store, an older one, corrupt), or the previous build's groups with
+    // nothing to reuse when it was built by another version of the model
+    // code or with other options.
+    static std::unique_ptr<PreviousBuild> open(const std::string& path, const std::string& settings,
+                                               std::string& why);
+
+    // The stored output of the group with that fingerprint, its kept state
+    // as the attachment (see decodeStoredOutput); nullopt when the previous
+    // build had no such group or it cannot be read back exactly.
+    std::optional<refhost::WorkerOutput> output(const std::string& fingerprint) const;
+    // True when the previous build had a group with these split values (as
+    // groups.csv writes them).
+    bool hadGroup(const std::string& splitValues) const { return splitValues_.count(splitValues) > 0; }
+    std::size_t groupCount() const { return splitValues_.size(); }
+
+private:
+    explicit PreviousBuild(const std::string& path) : store_(path) {}
+    refhost::ContainerStoreReader store_;
+    struct Row {
+        std::int64_t id = 0;
+        std::string modelId;
+    };
+    std::unordered_map<std::string, Row> rows_;  // by fingerprint
+    std::unordered_set<std::string> splitValues_;
+    mutable std::mutex mutex_;
+};
+
+// Wraps the engine a build runs on: computes each group's fingerprint,
+// answers a group the previous build had with its stored output, hands the
+// others to the wrapped engine, and keeps every group's fingerprint and
+// worker texts (in a temporary file) for the groups table. Thread-safe.
+class ReusingEngine : public refhost::Engine {
+public:
+    // `previous` may be null (a full build that still records fingerprints).
+    ReusingEngine(refhost::Engine& inner, const Fingerprinter& fingerprinter, const PreviousBuild* previous);
+    ~ReusingEngine() override;
+    ReusingEngine(const ReusingEngine&) = delete;
+    ReusingEngine& operator=(const ReusingEngine&) = delete;
+
+    std::size_t concurrency() const override { return inner_.concurrency(); }
+    refhost::WorkerOutput run(const refhost::WorkerJob& job, const refhost::WorkerFunction& local) override;
+
+    struct Group {
+        bool worked = false;  // an output was handed back for it
+        bool reused = false;
+        std::string fingerprint;
+        std::uint64_t offset = 0;
+        std::uint64_t size = 0;
+    };
+    // The group at that index; null when no output was handed back for it.
+    const Group* group(std::size_t groupIndex) const;
+    // The outcome, reason and documents handed back for a group.
+    refhost::WorkerOutput workerTexts(std::size_t groupIndex) const;
+
+private:
+    void keep(std::size_t groupIndex, std::string fingerprint, bool reused, const refhost::WorkerOutput& output);
+
+    refhost::Engine& inner_;
+    const Fingerprinter& fingerprinter_;
+    const PreviousBuild* previous_;
+    mutable std::mutex mutex_;
+    std::deque<Group> groups_;
+    std::FILE* spool_ = nullptr;
+    std::uint64_t spoolSize_ = 0;
+};
+
+}  // namespace splitrun
+
+#endif

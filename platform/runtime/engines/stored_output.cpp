@@ -1,0 +1,105 @@
+#include "stored_output.h"
+
+#include <algorithm>
+
+#include <refhost/wire.h>
+#include <xxhash.h>
+
+#include "remote_groups.h"
+
+namespace splitrun {
+
+namespace {
+
+enum : unsigned char { kWhole = 0, kAgainstEntry = 1 };
+
+void writeDocument(refhost::WireWriter& out, const std::string& document, const std::string* entry)
+{
+    if (!entry || document.empty()) {
+        out.u8(kWhole);
+        out.text(document);
+        return;
+    }
+    const std::size_t shorter = std::min(document.size(), entry->size());
+    const std::size_t prefix =
+        static_cast<std::size_t>(std::mismatch(document.begin(), document.begin() + static_cast<std::ptrdiff_t>(shorter),
+                                               entry->begin())
+                                     .first -
+                                 document.begin());
+    std::size_t suffix = 0;
+    while (suffix < shorter - prefix && document[document.size() - 1 - suffix] == (*entry)[entry->size() - 1 - suffix])
+        ++suffix;
+    out.u8(kAgainstEntry);
+    out.u64(prefix);
+    out.u64(suffix);
+    out.text(std::string_view(document).substr(prefix, document.size() - prefix - suffix));
+    out.u64(XXH3_64bits(document.data(), document.size()));
+}
+
+std::string readDocument(refhost::WireReader& in, const char* container, const EntryLookup& entry)
+{
+    if (in.u8() == kWhole) return in.text();
+    const std::uint64_t prefix = in.u64();
+    const std::uint64_t suffix = in.u64();
+    const std::string middle = in.text();
+    const std::uint64_t hash = in.u64();
+    const std::optional<std::string> base = entry(container);
+    if (!base || prefix + suffix > base->size())
+        throw refhost::WireError(std::string("the stored ") + container + " entry is missing or shorter");
+    std::string document = base->substr(0, prefix) + middle + base->substr(base->size() - suffix);
+    if (XXH3_64bits(document.data(), document.size()) != hash)
+        throw refhost::WireError(std::string("the stored ") + container + " document does not come back exactly");
+    return document;
+}
+
+}  // namespace
+
+std::string encodeWorkerTexts(const refhost::WorkerOutput& output)
+{
+    refhost::WireWriter out;
+    out.i64(output.outcome);
+    out.text(output.reason);
+    out.text(output.statXml);
+    out.text(output.pmml);
+    return out.take();
+}
+
+refhost::WorkerOutput decodeWorkerTexts(std::string_view bytes)
+{
+    refhost::WireReader in(bytes);
+    refhost::WorkerOutput output;
+    output.outcome = static_cast<int>(in.i64());
+    output.reason = in.text();
+    output.statXml = in.text();
+    output.pmml = in.text();
+    in.expectEnd();
+    return output;
+}
+
+std::string encodeStoredOutput(const refhost::WorkerOutput& texts, const std::string& kept,
+                               const std::string* statXmlEntry, const std::string* pmmlEntry)
+{
+    refhost::WireWriter out;
+    out.i64(texts.outcome);
+    out.text(texts.reason);
+    writeDocument(out, texts.statXml, statXmlEntry);
+    writeDocument(out, texts.pmml, pmmlEntry);
+    out.text(kept);
+    return out.take();
+}
+
+refhost::WorkerOutput decodeStoredOutput(std::string_view stored, const EntryLookup& entry)
+{
+    refhost::WireReader in(stored);
+    refhost::WorkerOutput output;
+    output.outcome = static_cast<int>(in.i64());
+    output.reason = in.text();
+    output.statXml = readDocument(in, "StatXML", entry);
+    output.pmml = readDocument(in, "PMML", entry);
+    output.attachment = in.text();
+    in.expectEnd();
+    decodeKept(output.attachment);   // refused here rather than when the run takes it in
+    return output;
+}
+
+}  // namespace splitrun

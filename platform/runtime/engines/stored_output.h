@@ -1,0 +1,41 @@
+// A group's worker output as containers.db keeps it for the next build
+// (the output column of the groups table). The worker's documents differ
+// from the group's collected entries only where the collect component
+// labelled them, so each is kept as that difference: the lengths of the
+// prefix and suffix it shares with the entry, the bytes between, and a
+// hash of the whole that a reader checks. A document with no entry to
+// lean on is kept whole.
+#ifndef SPLITRUN_STORED_OUTPUT_H
+#define SPLITRUN_STORED_OUTPUT_H
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <refhost/run.h>
+
+namespace splitrun {
+
+// The output's outcome, reason and documents, whole (no attachment).
+std::string encodeWorkerTexts(const refhost::WorkerOutput& output);
+refhost::WorkerOutput decodeWorkerTexts(std::string_view bytes);
+
+// The stored form of `texts` with the group's kept state (see encodeKept),
+// its documents kept against the group's StatXML and PMML entries (either
+// may be null).
+std::string encodeStoredOutput(const refhost::WorkerOutput& texts, const std::string& kept,
+                               const std::string* statXmlEntry, const std::string* pmmlEntry);
+
+// The entry a document was kept against, by container name ("StatXML",
+// "PMML"); nullopt when it cannot be found.
+using EntryLookup = std::function<std::optional<std::string>(const std::string& container)>;
+
+// The stored output back, the kept state as its attachment. Throws
+// refhost::WireError when the bytes do not decode, an entry is missing or
+// a document does not come back exactly.
+refhost::WorkerOutput decodeStoredOutput(std::string_view stored, const EntryLookup& entry);
+
+}  // namespace splitrun
+
+#endif
