@@ -121,6 +121,15 @@ TEST(GlmBuild, FormulaOfTheListedInputsPredictsAlike)
                                              (dir / "data.csv").string(), "--out", (dir / "scored.csv").string()});
         ASSERT_EQ(score.status, 0) << score.err;
         scored[formula] = readCsvRecords(dir / "scored.csv");
+        if (!formula) continue;
+        // A formula model carries no covariance, and says so rather than
+        // asking for a rebuild that would not help.
+        const RunOutput se = runSplitRun({"score", "--model", (dir / "out" / "split-model.pmml").string(), "--data",
+                                          (dir / "data.csv").string(), "--out", (dir / "se.csv").string(), "--se-fit"});
+        EXPECT_EQ(se.status, 2);
+        EXPECT_NE(se.err.find("a model built with --formula does not carry its coefficient covariance"),
+                  std::string::npos) << se.err;
+        EXPECT_FALSE(fs::exists(dir / "se.csv"));
     }
     ASSERT_EQ(scored[1].size(), scored[0].size());
     for (std::size_t i = 0; i < scored[0].size(); ++i) {

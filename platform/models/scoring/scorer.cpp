@@ -141,6 +141,15 @@ bool SplitScorer::hasCovariance() const {
   return false;
 }
 
+bool SplitScorer::isFormulaModel() const {
+  for (const detail::Segment& segment : impl_->model.segments) {
+    if (!segment.model.derived.empty()) return true;
+    for (const detail::RegressionTable& table : segment.model.tables)
+      if (!table.products.empty()) return true;
+  }
+  return false;
+}
+
 bool SplitScorer::isGeneralized() const {
   for (const detail::Segment& segment : impl_->model.segments)
     if (segment.model.generalized) return true;

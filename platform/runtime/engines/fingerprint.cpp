@@ -7,6 +7,8 @@
 
 #include <xxhash.h>
 
+#include <splitmodels/group_model.h>
+
 namespace splitrun {
 
 namespace {
@@ -80,6 +82,11 @@ Fingerprinter::Fingerprinter(const splitmodels::ModelSpec& request, std::string 
     usedFields_.insert(usedFields_.end(), request.inputs.begin(), request.inputs.end());
     for (const std::string* field : {&request.weights, &request.offset})
         if (!field->empty()) usedFields_.push_back(*field);
+    // A formula's response may read fields beyond the target (cbind's two
+    // counts, say): their data model counts as well.
+    splitmodels::FormulaFields formula;
+    if (!request.formula.empty() && !splitmodels::checkFormula(request.formula, formula))
+        usedFields_.insert(usedFields_.end(), formula.responseFields.begin(), formula.responseFields.end());
 }
 
 std::string Fingerprinter::usedFieldsHash(const std::string& dataModel) const
