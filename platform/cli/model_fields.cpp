@@ -181,7 +181,7 @@ ModelFields resolveModelFields(const BuildOptions& options, const CsvTable& data
         refuseZeroByteKeys(data, fields.splitColumns.back());
     }
     fields.target = options.target;
-    fields.targetColumn = columnOf(data, fields.target, "--target");
+    fields.targetColumn = columnOf(data, fields.target, options.formula.empty() ? "--target" : "--formula");
     const std::set<std::string> splitSet(fields.split.begin(), fields.split.end());
     if (splitSet.count(fields.target))
         throw InputError("--target " + fields.target + ": the field is also a split field; a "

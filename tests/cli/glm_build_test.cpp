@@ -51,6 +51,7 @@ TEST(GlmBuild, RefusesOptionsThatDoNotFit)
         {{"--family", "Gamma", "--target", "label"}, "the Gamma family needs a numeric target"},
         {{"--family", "poisson", "--epsilon", "0"}, "--epsilon"},
         {{"--formula", "y ~ x", "--target", "y"}, "give either --formula or --target and --inputs, not both"},
+        {{"--formula", "nosuch ~ x"}, "--formula: the field 'nosuch' is not a column"},
         {{"--formula", "y ~ sin(x)"}, "--formula: unsupported function 'sin'"},
         {{"--formula", "y ~ poly(x, 2)"}, "poly(x, 2) without raw = TRUE"},
         {{"--formula", "cbind(y, w) ~ x"}, "a cbind(successes, failures) response needs a binomial family"},
