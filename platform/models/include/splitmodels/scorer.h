@@ -138,9 +138,6 @@ class SplitScorer {
   // its records get no standard error), or the document was written before
   // models carried it.
   bool hasCovariance() const;
-  // Whether the document's models were fitted from an R formula: they have
-  // derived inputs or products of predictors, and carry no covariance.
-  bool isFormulaModel() const;
 
   const std::string& targetName() const;
   bool isClassification() const;
