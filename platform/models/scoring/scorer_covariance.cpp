@@ -16,14 +16,18 @@ std::optional<double> linkStandardError(const Covariance& covariance, const std:
                                         double* startPredictor) {
   const auto datumAt = [&](int field) -> const Datum& {
     const auto index = static_cast<std::size_t>(field);
-    return derived.empty() || index < derivedBase ? row[index] : derived[index - derivedBase];
+    return index < derivedBase || derived.empty() ? row[index] : derived[index - derivedBase];
   };
   const std::size_t count = covariance.terms.size();
   thread_local std::vector<double> x;
   x.assign(count, 0.0);
   for (std::size_t k = 0; k < count; ++k) {
     const CovarianceTerm& term = covariance.terms[k];
-    if (!term.parts.empty()) {
+    if (term.field < 0) {
+      if (term.parts.empty()) {  // the intercept
+        x[k] = 1.0;
+        continue;
+      }
       // A product: a missing category zeroes it, a missing number leaves no
       // standard error, as for a single term.
       double product = 1.0;
@@ -37,10 +41,6 @@ std::optional<double> linkStandardError(const Covariance& covariance, const std:
         product *= power(datum.number, part.exponent);
       }
       x[k] = product;
-      continue;
-    }
-    if (term.field < 0) {
-      x[k] = 1.0;
       continue;
     }
     const Datum& datum = datumAt(term.field);

@@ -186,7 +186,7 @@ enum class Normalization { None, Softmax, Logit, Exp, Simplemax };
 // coefficient, and the matrix over them. A term's field may be a derived
 // field (derivedBase + k).
 struct CovarianceTerm {
-  int field = -1;  // -1: the intercept, or a product
+  int field = -1;  // -1: the intercept, or a product of parts
   bool categorical = false;
   Datum value;  // a categorical term's category
   int exponent = 1;  // a numeric term's power of its input
