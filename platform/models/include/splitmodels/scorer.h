@@ -131,7 +131,9 @@ class SplitScorer {
   // level of their Wald intervals. Call before scoring from several threads.
   void computeStandardErrors(bool on, double level = 0.95);
   // Whether the document's models are generalizedLinear
-  // GeneralRegressionModels (R's glm), which have no prediction interval.
+  // GeneralRegressionModels (R's glm), which have no prediction interval;
+  // one fitted by least squares (a linear model from a formula) is scored
+  // as a linear model and does not count.
   bool isGeneralized() const;
   // Whether the document's models carry their coefficient covariance: some
   // do (a model whose fit left no residual degrees of freedom has none, and
