@@ -546,9 +546,11 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
                 build.glm.family = "binomial";
                 build.glm.link = "logit";
             }
-            if (!build.formula.empty() && !build.augmentFile.empty())
-                throw CLI::ValidationError("--augment", "applies to models of --target and --inputs; "
-                                                       "a --formula model has no diagnostics file yet");
+            // The diagnostics compare each record's response field with its
+            // fit, so the formula's response must be a field as it stands.
+            if (!build.formula.empty() && !build.augmentFile.empty() && !formula.plainResponse)
+                throw CLI::ValidationError("--augment", "needs the formula's response to be a field of the data, "
+                                                       "not a transformation of fields");
             for (const std::string& text : referenceTexts) {
                 const std::size_t equals = text.find('=');
                 if (equals == std::string::npos || equals == 0)

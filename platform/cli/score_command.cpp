@@ -128,11 +128,6 @@ int runScore(const ScoreOptions& options, std::ostream& out, std::ostream& err)
         if (output.interval == ScoreOutput::Interval::Prediction && output.generalized)
             throw InputError("--interval prediction: applies to linear models only; a glm (--family) model "
                              "has no prediction interval, so use --interval confidence for the mean's");
-        if (!scorer.hasCovariance() && scorer.isFormulaModel())
-            throw InputError("--model " + options.modelFile +
-                             ": a model built with --formula does not carry its coefficient covariance, "
-                             "which --se-fit and --interval need; build the model with --target and --inputs "
-                             "for standard errors and intervals");
         if (!scorer.hasCovariance())
             throw InputError("--model " + options.modelFile +
                              ": the model does not carry its coefficient covariance, which --se-fit and "

@@ -56,7 +56,7 @@ TEST(GlmBuild, RefusesOptionsThatDoNotFit)
         {{"--formula", "y ~ poly(x, 2)"}, "poly(x, 2) without raw = TRUE"},
         {{"--formula", "cbind(y, w) ~ x"}, "a cbind(successes, failures) response needs a binomial family"},
         {{"--formula", "y ~ x + nosuch"}, "--formula: the field 'nosuch' is not a column"},
-        {{"--formula", "y ~ x", "--augment", "aug.csv"}, "a --formula model has no diagnostics file yet"},
+        {{"--formula", "log(y) ~ x", "--augment", "aug.csv"}, "needs the formula's response to be a field"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options.front() + " " + c.options[1] + " " + c.options.back());
@@ -106,36 +106,59 @@ TEST(GlmBuild, PoissonWithOffsetAndWeightsScoresOnBothScales)
     }
 }
 
-// A formula of the same terms as --inputs and --offset is the same model,
-// whatever PMML carries it.
+// A formula of the same terms as --inputs (and --offset) is the same model,
+// whatever PMML carries it: the same predictions, standard errors, intervals
+// and diagnostics, in the same columns (a formula lm is scored as an lm).
 TEST(GlmBuild, FormulaOfTheListedInputsPredictsAlike)
 {
-    std::vector<Record> scored[2];
-    for (const int formula : {0, 1}) {
-        const fs::path dir = freshDir("glm-formula");
-        const RunOutput run =
-            formula ? build(dir, {"--family", "poisson", "--formula", "y ~ x + kind + offset(log(exposure))"})
-                    : build(dir, {"--family", "poisson", "--offset", "log_exposure"});
-        ASSERT_EQ(run.status, 0) << run.out << run.err;
-        EXPECT_EQ(schemaErrors(dir / "out" / "split-model.pmml"), "");
-        const RunOutput score = runSplitRun({"score", "--model", (dir / "out" / "split-model.pmml").string(), "--data",
-                                             (dir / "data.csv").string(), "--out", (dir / "scored.csv").string()});
-        ASSERT_EQ(score.status, 0) << score.err;
-        scored[formula] = readCsvRecords(dir / "scored.csv");
-        if (!formula) continue;
-        // A formula model carries no covariance, and says so rather than
-        // asking for a rebuild that would not help.
-        const RunOutput se = runSplitRun({"score", "--model", (dir / "out" / "split-model.pmml").string(), "--data",
-                                          (dir / "data.csv").string(), "--out", (dir / "se.csv").string(), "--se-fit"});
-        EXPECT_EQ(se.status, 2);
-        EXPECT_NE(se.err.find("a model built with --formula does not carry its coefficient covariance"),
-                  std::string::npos) << se.err;
-        EXPECT_FALSE(fs::exists(dir / "se.csv"));
-    }
-    ASSERT_EQ(scored[1].size(), scored[0].size());
-    for (std::size_t i = 0; i < scored[0].size(); ++i) {
-        const double listed = std::stod(scored[0][i].at("predicted_y"));
-        EXPECT_NEAR(std::stod(scored[1][i].at("predicted_y")), listed, 1e-10 * listed) << "record " << i + 1;
+    const struct {
+        std::vector<std::string> listed, formula, score;
+        std::vector<const char*> scoredColumns, augmentColumns;
+    } twins[] = {
+        {{"--family", "poisson", "--offset", "log_exposure"},
+         {"--family", "poisson", "--formula", "y ~ x + kind + offset(log(exposure))"},
+         {"--se-fit"},
+         {"predicted_y", "se_fit"},
+         {".fitted", ".hat", ".cooksd", ".std.resid", ".resid.pearson"}},
+        {{},
+         {"--formula", "y ~ x + kind"},
+         {"--se-fit", "--interval", "prediction"},
+         {"predicted_y", "se_fit", "lower", "upper"},
+         {".fitted", ".hat", ".sigma", ".cooksd", ".std.resid"}},
+    };
+    for (const auto& twin : twins) {
+        SCOPED_TRACE(twin.formula.back());
+        std::vector<Record> scored[2], augmented[2];
+        for (const int formula : {0, 1}) {
+            const fs::path dir = freshDir("glm-formula");
+            std::vector<std::string> options = formula ? twin.formula : twin.listed;
+            options.insert(options.end(), {"--augment", (dir / "augment.csv").string()});
+            const RunOutput run = build(dir, options);
+            ASSERT_EQ(run.status, 0) << run.out << run.err;
+            EXPECT_EQ(schemaErrors(dir / "out" / "split-model.pmml"), "");
+            std::vector<std::string> args = {"score", "--model", (dir / "out" / "split-model.pmml").string(),
+                                             "--data", (dir / "data.csv").string(), "--out",
+                                             (dir / "scored.csv").string()};
+            args.insert(args.end(), twin.score.begin(), twin.score.end());
+            const RunOutput score = runSplitRun(args);
+            ASSERT_EQ(score.status, 0) << score.err;
+            scored[formula] = readCsvRecords(dir / "scored.csv");
+            augmented[formula] = readCsvRecords(dir / "augment.csv");
+        }
+        const auto expectAlike = [](const std::vector<Record>& listed, const std::vector<Record>& formula,
+                                    const std::vector<const char*>& columns) {
+            ASSERT_EQ(formula.size(), listed.size());
+            ASSERT_FALSE(listed.empty());
+            EXPECT_EQ(formula[0].size(), listed[0].size());
+            for (std::size_t i = 0; i < listed.size(); ++i)
+                for (const char* column : columns) {
+                    const double value = std::stod(listed[i].at(column));
+                    EXPECT_NEAR(std::stod(formula[i].at(column)), value, 1e-10 * std::fabs(value))
+                        << "record " << i + 1 << " " << column;
+                }
+        };
+        expectAlike(scored[0], scored[1], twin.scoredColumns);
+        expectAlike(augmented[0], augmented[1], twin.augmentColumns);
     }
 }
 

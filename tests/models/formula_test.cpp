@@ -11,6 +11,9 @@
 //   s <- summary(f)$coefficients; p(s[, 1]); p(s[, 2]); p(s[, 4])   # and so for g, h
 //   p(predict(f, d[c(1, 32), ])); p(predict(g, d[c(1, 32), ], type = "link"))
 //   p(predict(h, w[c(1, 54), ], type = "response"))
+//   p(predict(f, d[c(1, 32), ], se.fit = TRUE)$se.fit)
+//   p(predict(g, d[c(1, 32), ], type = "link", se.fit = TRUE)$se.fit)       # and type = "response"
+//   p(predict(h, w[c(1, 54), ], type = "link", se.fit = TRUE)$se.fit)       # and type = "response"
 //   p(c(g$null.deviance, g$df.null, g$deviance))
 //   s <- summary(lm(mpg ~ 0 + cyl + wt, d)); p(c(s$r.squared, s$adj.r.squared, s$fstatistic))
 #include <cmath>
@@ -104,6 +107,7 @@ struct ReferenceCase {
   std::vector<std::size_t> rows;  // records scored
   std::vector<double> predicted;
   bool linkScale = false;
+  std::vector<double> seLink, seMean;  // per record scored; seMean for a glm
 };
 
 TEST(Formula, FitsAndPredictionsAgreeWithR) {
@@ -121,7 +125,10 @@ TEST(Formula, FitsAndPredictionsAgreeWithR) {
        {0.12410482973514089, 0.032770654859426346, 0.95195478106721731, 0.70617397926479852, 0.72443806408601163,
         0.84000296432350041, 0.8614089924101509, 0.2717781625123924, 0.92617518949854361, 0.71682646774832892},
        {0, 31},
-       {3.0727120880068379, 3.122962820046808}},
+       {3.0727120880068379, 3.122962820046808},
+       false,
+       {0.083974463127825527, 0.059044101870212383},
+       {}},
       {"binomial: cbind response, no intercept, offset of an expression",
        formulaRequest("cbind(carb, gear) ~ 0 + cyl + sqrt(hp) + offset(wt / 10)", ModelKind::Glm, "binomial"),
        mtcars(),
@@ -131,7 +138,9 @@ TEST(Formula, FitsAndPredictionsAgreeWithR) {
        {0.013365625049444224, 0.11351714736203729, 0.14276183138770376, 0.21302158231422078},
        {0, 31},
        {-0.25409756681799944, -0.76286722797557727},
-       true},
+       true,
+       {0.29067618842781839, 0.31192029101759533},
+       {0.071508575292238752, 0.06765075931935495}},
       {"poisson: factor x factor without main effects, offset(log())",
        formulaRequest("breaks ~ wool:tension + offset(log(len))", ModelKind::Glm, "poisson"),
        warpbreaks(),
@@ -144,7 +153,10 @@ TEST(Formula, FitsAndPredictionsAgreeWithR) {
        {3.1735580199511891e-38, 0.022409831467968249, 3.1576189692502446e-06, 1.1858164490824189e-08,
         0.85979917984470011, 0.031100292926322791, NAN},
        {0, 53},
-       {38.692982456243008, 21.125000000000004}},
+       {38.692982456243008, 21.125000000000004},
+       false,
+       {0.049937559428111143, 0.076923076749006586},
+       {1.932233110859497, 1.6249999963227644}},
   };
   for (const ReferenceCase& c : cases) {
     SCOPED_TRACE(c.title);
@@ -173,6 +185,7 @@ TEST(Formula, FitsAndPredictionsAgreeWithR) {
     for (const FieldDef& field : c.data.fields) header.push_back(field.name);
     scorer.bind(header);
     scorer.setLinkScale(c.linkScale);
+    scorer.computeStandardErrors(true);
     for (std::size_t k = 0; k < c.rows.size(); ++k) {
       std::vector<std::optional<std::string>> row;
       for (const Cell& cell : c.data.rows[c.rows[k]]) {
@@ -183,6 +196,10 @@ TEST(Formula, FitsAndPredictionsAgreeWithR) {
       const splitmodels::ScoreResult result = scorer.score(row);
       ASSERT_FALSE(result.predicted.empty());
       EXPECT_NEAR(std::stod(result.predicted), c.predicted[k], 1e-10 * std::fabs(c.predicted[k]));
+      EXPECT_NEAR(result.linkStdError, c.seLink[k], 1e-7 * c.seLink[k]);
+      if (!c.seMean.empty()) {
+        EXPECT_NEAR(result.meanStdError, c.seMean[k], 1e-7 * c.seMean[k]);
+      }
     }
   }
 }

@@ -130,8 +130,9 @@ void buildGlm(const GroupRecords& data, const ModelSpec& request, const Design& 
   model.warnings = fit.warnings;
   keepTerms(design, fit.coefficients, model);
   const TargetClasses* labels = classes ? &*classes : nullptr;
-  model.pmml = design.formula ? writeFormulaPmml(data.fields(), request, design, fit.coefficients.estimate, labels,
-                                                 settings.family, settings.link)
+  model.pmml = design.formula ? writeFormulaPmml(data.fields(), request, design, fit.coefficients,
+                                                 {fit.dfResidual, fit.dispersion, fit.deviance}, labels, settings.family,
+                                                 settings.link)
                               : writeGeneralRegressionPmml(data.fields(), request, design, fit, labels);
   model.statXML = writeGroupStatXml(data.fields(), request, design, model, labels);
   model.ok = true;

@@ -117,8 +117,12 @@ void buildLinear(const GroupRecords& data, const ModelSpec& request, const Desig
   model.fitted.assign(fit.fitted.begin(), fit.fitted.end());
   if (!detail::hasIntercept(design)) againstZero(y, fit, model);
   keepTerms(design, fit.coefficients, model);
-  model.pmml = design.formula ? detail::writeFormulaPmml(data.fields(), request, design, fit.coefficients.estimate,
-                                                         nullptr, detail::FamilyKind::Gaussian, detail::LinkKind::Identity)
+  // A formula model is a gaussian glm: its dispersion is sigma², its
+  // deviance the residual sum of squares.
+  const double variance = fit.sigma * fit.sigma;
+  model.pmml = design.formula ? detail::writeFormulaPmml(data.fields(), request, design, fit.coefficients,
+                                                         {fit.dfResidual, variance, variance * fit.dfResidual}, nullptr,
+                                                         detail::FamilyKind::Gaussian, detail::LinkKind::Identity)
                               : detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate, nullptr,
                                                        &fit.coefficients, fit.sigma, fit.dfResidual);
   model.statXML = detail::writeGroupStatXml(data.fields(), request, design, model, nullptr);
@@ -159,8 +163,9 @@ void buildLogistic(const GroupRecords& data, const ModelSpec& request, const Des
     model.warnings.push_back("did not converge in " + std::to_string(fit.iterations) + " iterations");
   if (fit.boundary) model.warnings.push_back("fitted probabilities numerically 0 or 1 occurred");
   keepTerms(design, fit.coefficients, model);
-  model.pmml = design.formula ? detail::writeFormulaPmml(data.fields(), request, design, fit.coefficients.estimate,
-                                                         &classes, detail::FamilyKind::Binomial, detail::LinkKind::Logit)
+  model.pmml = design.formula ? detail::writeFormulaPmml(data.fields(), request, design, fit.coefficients,
+                                                         {fit.dfResidual, 1.0, fit.deviance}, &classes,
+                                                         detail::FamilyKind::Binomial, detail::LinkKind::Logit)
                               : detail::writeGroupPmml(data.fields(), request, design, fit.coefficients.estimate,
                                                        &classes, &fit.coefficients,
                                                        std::numeric_limits<double>::quiet_NaN(), fit.dfResidual,

@@ -67,8 +67,9 @@ void writeExpression(pugi::xml_node parent, const Node& node) {
 }  // namespace
 
 std::string writeFormulaPmml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,
-                             const Eigen::VectorXd& beta, const TargetClasses* classes, FamilyKind family,
-                             LinkKind link) {
+                             const Coefficients& coefficients, const FitScale& scale, const TargetClasses* classes,
+                             FamilyKind family, LinkKind link) {
+  const Eigen::VectorXd& beta = coefficients.estimate;
   const formula::Layout& layout = *design.formula;
   pugi::xml_document doc;
   pugi::xml_node root = startDocument(doc, "PMML");
@@ -83,9 +84,10 @@ std::string writeFormulaPmml(const std::vector<FieldDef>& fields, const ModelSpe
   setAttribute(model, "targetVariableName", request.target);
   setAttribute(model, "modelType", "generalizedLinear");
   setAttribute(model, "functionName", classes ? "classification" : "regression");
-  setAttribute(model, "algorithmName", family == FamilyKind::Gaussian && link == LinkKind::Identity
-                                           ? "leastSquares"
-                                           : "iterativelyReweightedLeastSquares");
+  // leastSquares marks a linear model (lm), which the scorer treats as one
+  // (prediction intervals, lm diagnostics); a gaussian glm is fitted by IRLS.
+  setAttribute(model, "algorithmName",
+               request.kind == ModelKind::Linear ? "leastSquares" : "iterativelyReweightedLeastSquares");
   if (classes) setAttribute(model, "targetReferenceCategory", classes->other);
   writeLink(model, link);
   setAttribute(model, "distribution", distributionName(family));
@@ -131,6 +133,7 @@ std::string writeFormulaPmml(const std::vector<FieldDef>& fields, const ModelSpe
       setAttribute(cell, "parameterName", parameterName(j));
     }
   }
+  writeParameterCovariance(model, coefficients, scale, parameterName);
   writeParamMatrix(model, beta, classes);
   return serialize(doc);
 }

@@ -13,6 +13,7 @@
 #include <limits>
 #include <string>
 
+#include "covariance_pmml.h"
 #include "design.h"
 #include "fits.h"
 #include "glm_family.h"
@@ -93,9 +94,10 @@ void writeParamMatrix(pugi::xml_node model, const Eigen::VectorXd& beta, const T
 // The PMML of a model fitted from an R formula (design.formula): a
 // GeneralRegressionModel whose transformed inputs are DerivedFields in its
 // LocalTransformations, whose interactions and powers are PPMatrix cells,
-// and whose offset is a field or a derived input.
+// whose offset is a field or a derived input, and whose PCovMatrix holds
+// the covariance of `coefficients` with the fit's `scale`.
 std::string writeFormulaPmml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,
-                             const Eigen::VectorXd& beta, const TargetClasses* classes, FamilyKind family,
-                             LinkKind link);
+                             const Coefficients& coefficients, const FitScale& scale, const TargetClasses* classes,
+                             FamilyKind family, LinkKind link);
 
 }  // namespace splitmodels::detail

@@ -90,7 +90,10 @@ void standardError(const detail::Regression& regression, const detail::Regressio
   std::optional<double> se = std::nan("");
   if (regression.covariance) {
     const detail::Covariance& covariance = *regression.covariance;
-    se = detail::linkStandardError(covariance, data, &start);
+    // The derived values the prediction just computed, for a model that has them.
+    static const std::vector<detail::Datum> none;
+    const std::vector<detail::Datum>& derived = regression.derived.empty() ? none : detail::lastDerivedValues();
+    se = detail::linkStandardError(covariance, data, derived, regression.derivedBase, &start);
     if (!se) return;
     result.linkStdError = *se;
     result.dfResidual = covariance.dfResidual;
@@ -119,7 +122,10 @@ void standardError(const detail::Regression& regression, const detail::Regressio
   // The working weight where the fit's last step took it: its linear
   // predictor, with the record's offset, at the step's start coefficients.
   if (!std::isnan(start) && regression.offsetField >= 0) {
-    const detail::Datum& offset = data[static_cast<std::size_t>(regression.offsetField)];
+    const auto field = static_cast<std::size_t>(regression.offsetField);
+    const detail::Datum& offset = regression.derived.empty() || field < regression.derivedBase
+                                      ? data[field]
+                                      : detail::lastDerivedValues()[field - regression.derivedBase];
     start = offset.missing || offset.invalid || !offset.numeric ? std::nan("") : start + offset.number;
   }
   const double startEta = std::isnan(start) ? eta : start;
@@ -141,18 +147,9 @@ bool SplitScorer::hasCovariance() const {
   return false;
 }
 
-bool SplitScorer::isFormulaModel() const {
-  for (const detail::Segment& segment : impl_->model.segments) {
-    if (!segment.model.derived.empty()) return true;
-    for (const detail::RegressionTable& table : segment.model.tables)
-      if (!table.products.empty()) return true;
-  }
-  return false;
-}
-
 bool SplitScorer::isGeneralized() const {
   for (const detail::Segment& segment : impl_->model.segments)
-    if (segment.model.generalized) return true;
+    if (segment.model.generalized && !segment.model.leastSquares) return true;
   return false;
 }
 

@@ -158,6 +158,8 @@ Truth evaluate(const Predicate& predicate, const std::vector<Datum>& row) {
   return Truth::Unknown;
 }
 
+const std::vector<Datum>& lastDerivedValues() { return derivedValues; }
+
 std::optional<RegressionOutput> evaluate(const Regression& model, const std::vector<Datum>& row,
                                          std::size_t labelCount, bool& invalid, bool linkScale) {
   for (const auto& [field, known] : model.knownLevels) {

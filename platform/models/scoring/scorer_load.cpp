@@ -607,6 +607,8 @@ class Loader {
     model.generalized = true;
     model.link = linkOf(node);
     model.family = familyOf(node);
+    model.leastSquares = model.family == FamilyKind::Gaussian && model.link == LinkKind::Identity &&
+                         std::strcmp(node.attribute("algorithmName").value(), "leastSquares") == 0;
     if (node.attribute("offsetVariable")) model.offsetField = fieldOf(node, "offsetVariable");
     std::set<std::string> factors, covariates;
     for (const char* list : {"FactorList", "CovariateList"})
@@ -630,6 +632,7 @@ class Loader {
       }
       if (found->second.size() != 1) {
         table.products.push_back({productParts(found->second, factors, covariates), beta});
+        term.parts = table.products.back().parts;
         continue;
       }
       const pugi::xml_node cell = found->second.front();
@@ -673,6 +676,7 @@ class Loader {
     model.tables.push_back(std::move(table));
     if (const pugi::xml_node matrix = childByLocalName(node, "PCovMatrix"))
       model.covariance = loadParameterCovariance(matrix, terms);
+    if (model.covariance && model.leastSquares) model.covariance->sigma = std::sqrt(model.covariance->dispersion);
     if (model.classification) {
       RegressionTable reference;
       reference.category = requireAttribute(node, "targetReferenceCategory");

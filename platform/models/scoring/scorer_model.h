@@ -183,12 +183,14 @@ enum class Normalization { None, Softmax, Logit, Exp, Simplemax };
 
 // A model's coefficient covariance (a RegressionModel's "covariance"
 // extension, a GeneralRegressionModel's PCovMatrix): one term per estimated
-// coefficient, and the matrix over them.
+// coefficient, and the matrix over them. A term's field may be a derived
+// field (derivedBase + k).
 struct CovarianceTerm {
-  int field = -1;  // -1: the intercept
+  int field = -1;  // -1: the intercept, or a product of parts
   bool categorical = false;
   Datum value;  // a categorical term's category
   int exponent = 1;  // a numeric term's power of its input
+  std::vector<ProductPart> parts;  // a product of predictors: its parts
 };
 struct Covariance {
   std::vector<CovarianceTerm> terms;
@@ -204,10 +206,13 @@ struct Covariance {
 
 // The standard error of the linear predictor at `row`, √(x'Vx) with x the
 // terms' values (1 for the intercept, the input's number to the term's
-// power, 0 or 1 for a category); nothing when a numeric term's input is
-// missing. With `startPredictor` and the covariance's start coefficients,
-// also x'β at those coefficients (offset not included).
+// power, 0 or 1 for a category, the product of a product's parts); nothing
+// when a numeric term's input is missing. Derived fields (indices from
+// `derivedBase` on) are read from `derived`. With `startPredictor` and the
+// covariance's start coefficients, also x'β at those coefficients (offset
+// not included).
 std::optional<double> linkStandardError(const Covariance& covariance, const std::vector<Datum>& row,
+                                        const std::vector<Datum>& derived, std::size_t derivedBase,
                                         double* startPredictor = nullptr);
 
 struct Regression {
@@ -229,6 +234,9 @@ struct Regression {
   // the first table's category's probability; the second table, of the
   // reference category, takes the rest).
   bool generalized = false;
+  // A generalizedLinear model fitted by least squares (a linear model from a
+  // formula): scored as a linear model, its sigma the root of its dispersion.
+  bool leastSquares = false;
   LinkKind link = LinkKind::Identity;
   // The error distribution (a generalizedLinear model's, binomial for a
   // logistic RegressionModel): the variance and deviance of diagnostics.
@@ -245,6 +253,10 @@ struct Regression {
 // a number, or the function is undefined there.
 double evaluateExpression(const Expression& expression, const std::vector<Datum>& row,
                           const std::vector<Datum>& derived, std::size_t derivedBase);
+
+// The derived field values that the last evaluate on this thread computed
+// (empty before the first model with derived fields).
+const std::vector<Datum>& lastDerivedValues();
 
 struct Segment {
   std::string id;

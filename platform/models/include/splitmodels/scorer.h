@@ -131,16 +131,15 @@ class SplitScorer {
   // level of their Wald intervals. Call before scoring from several threads.
   void computeStandardErrors(bool on, double level = 0.95);
   // Whether the document's models are generalizedLinear
-  // GeneralRegressionModels (R's glm), which have no prediction interval.
+  // GeneralRegressionModels (R's glm), which have no prediction interval;
+  // one fitted by least squares (a linear model from a formula) is scored
+  // as a linear model and does not count.
   bool isGeneralized() const;
   // Whether the document's models carry their coefficient covariance: some
   // do (a model whose fit left no residual degrees of freedom has none, and
   // its records get no standard error), or the document was written before
   // models carried it.
   bool hasCovariance() const;
-  // Whether the document's models were fitted from an R formula: they have
-  // derived inputs or products of predictors, and carry no covariance.
-  bool isFormulaModel() const;
 
   const std::string& targetName() const;
   bool isClassification() const;
