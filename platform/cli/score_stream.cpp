@@ -173,6 +173,17 @@ bool appendDiagnostics(std::string& text, const ScoreOutput& output, bool classi
     }
     const double sigma = result.sigma, df = result.dfResidual;
     const double residual = y - result.link;
+    if (std::isnan(result.linkStdError)) {
+        // A saturated fit (no residual degrees of freedom, so no covariance)
+        // reproduces its records: R's hat value is 1 and the influence
+        // measures are undefined.
+        appendNumberOr(text, result.link, na);
+        appendNumberOr(text, residual, na);
+        appendNumberOr(text, 1.0, na);
+        for (int k = 0; k < 3; ++k) appendNumberOr(text, std::nan(""), na);
+        text += '\n';
+        return true;
+    }
     const double hat = result.linkStdError * result.linkStdError / (sigma * sigma);
     const double standardised = residual / (sigma * std::sqrt(1.0 - hat));
     const double leaveOut = (sigma * sigma * df - residual * residual / (1.0 - hat)) / (df - 1.0);

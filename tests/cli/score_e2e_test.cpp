@@ -346,6 +346,20 @@ TEST(Augment, DiagnosticsAreRsInInputOrder)
                                        (dir / "gap.csv.out").string()});
     ASSERT_EQ(gap.status, 0) << gap.err;
     EXPECT_EQ(readCsvRecords(dir / "gap.csv.out").size(), 32u);
+    // A saturated group's records are written as R gives them: hat 1, the
+    // influence measures undefined (lm(y ~ x) on two records).
+    writeFile(dir / "sat.csv", "g,x,y\na,1,2\na,2,3.5\nb,1,1\nb,2,2.2\nb,3,2.9\nb,4,4.4\n");
+    const RunOutput sat = runSplitRun({"build", "--data", (dir / "sat.csv").string(), "--split", "g", "--target", "y",
+                                       "--inputs", "x", "--out", (dir / "sat").string(), "--augment",
+                                       (dir / "sat.out").string()});
+    ASSERT_EQ(sat.status, 0) << sat.err;
+    const std::vector<Record> saturated = readCsvRecords(dir / "sat.out");
+    ASSERT_EQ(saturated.size(), 6u);
+    EXPECT_NEAR(std::stod(saturated[1].at(".fitted")), 3.5, 1e-12);
+    EXPECT_NEAR(std::stod(saturated[1].at(".resid")), 0.0, 1e-12);
+    EXPECT_EQ(saturated[1].at(".hat"), "1");
+    for (const char* column : {".sigma", ".cooksd", ".std.resid"}) EXPECT_EQ(saturated[1].count(column), 0u) << column;
+    EXPECT_NEAR(std::stod(saturated[3].at(".hat")), 0.3, 1e-12);
 }
 
 }  // namespace

@@ -85,7 +85,12 @@ splitmodels::Distribution distributionOf(detail::FamilyKind family) {
 void standardError(const detail::Regression& regression, const detail::RegressionOutput& output,
                    const std::vector<detail::Datum>& data, std::size_t labels, double z, ScoreResult& result) {
   const bool glm = regression.generalized || regression.classification;
-  if (!regression.covariance && !glm) return;
+  // A linear fit without residual degrees of freedom has no covariance: its
+  // records keep their linear predictor, without a standard error.
+  if (!regression.covariance && !glm) {
+    result.link = output.value;
+    return;
+  }
   double start = std::nan("");
   std::optional<double> se = std::nan("");
   if (regression.covariance) {
