@@ -116,15 +116,8 @@ void buildGlm(const GroupRecords& data, const ModelSpec& request, const Design& 
   }
   model.family = familyName(settings.family);
   model.link = linkName(settings.link);
-  model.dfResidual = fit.dfResidual;
-  model.deviance = fit.deviance;
-  model.nullDeviance = fit.nullDeviance;
-  model.dfNull = fit.dfNull;
-  model.aic = fit.aic;
-  model.iterations = fit.iterations;
-  model.converged = fit.converged;
+  keepDevianceSummary(fit, model);
   model.dispersion = fit.dispersion;
-  model.logLikelihood = fit.logLikelihood;
   model.accuracy = model.auc = std::numeric_limits<double>::quiet_NaN();
   model.fitted.assign(fit.mu.data(), fit.mu.data() + fit.mu.size());
   model.warnings = fit.warnings;

@@ -141,19 +141,12 @@ void buildLogistic(const GroupRecords& data, const ModelSpec& request, const Des
     model.reason = *reason;
     return;
   }
-  model.dfResidual = fit.dfResidual;
-  model.deviance = fit.deviance;
-  model.nullDeviance = fit.nullDeviance;
-  model.dfNull = fit.dfNull;
-  model.aic = fit.aic;
-  model.iterations = fit.iterations;
+  detail::keepDevianceSummary(fit, model);
   model.accuracy = fit.accuracy;
-  model.logLikelihood = fit.logLikelihood;
   model.auc = fit.auc;
   model.family = "binomial";
   model.link = "logit";
   model.dispersion = 1.0;
-  model.converged = fit.converged;
   model.fitted.assign(fit.probability.begin(), fit.probability.end());
   if (!detail::hasIntercept(design)) {  // R's null model is then p = 1/2 for every record
     model.nullDeviance = 2.0 * static_cast<double>(y.size()) * std::log(2.0);

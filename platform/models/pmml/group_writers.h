@@ -64,6 +64,21 @@ pugi::xml_node writeMiningSchema(pugi::xml_node model, const std::vector<FieldDe
 // of aliased terms and of no residual degrees of freedom.
 void keepTerms(const Design& design, const Coefficients& c, GroupModel& model);
 
+// The deviance summary a logistic or glm fit reports in groups.csv: residual
+// and null deviance with their degrees of freedom, AIC, iterations,
+// convergence and log-likelihood (the fits name these fields alike).
+template <class Fit>
+void keepDevianceSummary(const Fit& fit, GroupModel& model) {
+  model.dfResidual = fit.dfResidual;
+  model.deviance = fit.deviance;
+  model.nullDeviance = fit.nullDeviance;
+  model.dfNull = fit.dfNull;
+  model.aic = fit.aic;
+  model.iterations = fit.iterations;
+  model.converged = fit.converged;
+  model.logLikelihood = fit.logLikelihood;
+}
+
 // Fits a model of any glm family and link (ModelKind::Glm) and writes its
 // documents; failures leave `model.reason`.
 void buildGlm(const GroupRecords& data, const ModelSpec& request, const Design& design, GroupModel& model);
