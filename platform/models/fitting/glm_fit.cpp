@@ -109,7 +109,7 @@ struct Step {
     Eigen::MatrixXd& weighted = qr.qr;
     weighted.resize(good, x.cols());
     if (good == x.rows()) {  // every record informs the step: no rows to pick
-      weighted.noalias() = weight.asDiagonal() * x;
+      for (Eigen::Index j = 0; j < x.cols(); ++j) weighted.col(j) = x.col(j).cwiseProduct(weight);
     } else {
       for (Eigen::Index j = 0; j < x.cols(); ++j)
         for (Eigen::Index k = 0; k < good; ++k) weighted(k, j) = x(rows[static_cast<std::size_t>(k)], j) * weight(k);
