@@ -284,6 +284,19 @@ double devianceSum(FamilyKind family, const double* y, const double* mu, const d
   });
 }
 
+double poissonLogLinkDeviance(const double* y, const double* logY, const double* eta, const double* mu,
+                              const double* weight, std::size_t n) {
+  double sum = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!(y[i] > 0) || !(mu[i] > DBL_EPSILON)) {
+      sum += devianceResidualOf<FamilyKind::Poisson>(y[i], mu[i], weight[i]);
+      continue;
+    }
+    sum += 2.0 * (weight[i] * (y[i] * (logY[i] - eta[i]) - (y[i] - mu[i])));
+  }
+  return sum;
+}
+
 bool fixedDispersion(FamilyKind family) {
   return family == FamilyKind::Binomial || family == FamilyKind::Poisson;
 }

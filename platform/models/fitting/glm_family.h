@@ -63,6 +63,11 @@ double devianceResidual(FamilyKind family, double y, double mu, double weight);
 void familyVariances(FamilyKind family, const double* mu, double* out, std::size_t n);
 bool validMus(FamilyKind family, const double* mu, std::size_t n);
 double devianceSum(FamilyKind family, const double* y, const double* mu, const double* weight, std::size_t n);
+// The Poisson deviance under the log link, given log y for each y > 0: where
+// the link did not hold μ at machine epsilon, log(y/μ) is log y − η, which
+// saves a logarithm per record and iteration.
+double poissonLogLinkDeviance(const double* y, const double* logY, const double* eta, const double* mu,
+                              const double* weight, std::size_t n);
 // Whether the family's dispersion is fixed at 1 (else estimated).
 bool fixedDispersion(FamilyKind family);
 // R's AIC of the family before the 2 × rank term (NaN for the quasi

@@ -31,17 +31,25 @@ struct Iteration {
   Eigen::VectorXd eta;
   Eigen::VectorXd mu;
   double deviance = 0.0;
+  std::vector<double> logY;  // log y where y > 0, for Poisson models under the log link
 
   double devianceAt(const Eigen::VectorXd& means) const {
     return devianceSum(settings.family, response.y.data(), means.data(), response.weights.data(),
                        static_cast<std::size_t>(means.size()));
   }
 
+  // The deviance at the current η and μ = g⁻¹(η).
+  double devianceHere() const {
+    if (logY.empty()) return devianceAt(mu);
+    return poissonLogLinkDeviance(response.y.data(), logY.data(), eta.data(), mu.data(), response.weights.data(),
+                                  static_cast<std::size_t>(mu.size()));
+  }
+
   void evaluate() {
     eta.noalias() = x * beta;
     if (offset.size() > 0) eta += offset;
     inverseLinks(settings.link, eta.data(), mu.data(), static_cast<std::size_t>(eta.size()));
-    deviance = devianceAt(mu);
+    deviance = devianceHere();
   }
 
   bool valid() const {
@@ -134,13 +142,17 @@ std::optional<std::string> fitGlm(const Eigen::MatrixXd& x, GlmResponse response
   const FamilyKind family = settings.family;
   const LinkKind link = settings.link;
 
-  Iteration it{scaled, response, offset, settings, Eigen::VectorXd::Zero(p), {}, {}, 0.0};
+  Iteration it{scaled, response, offset, settings, Eigen::VectorXd::Zero(p), {}, {}, 0.0, {}};
   it.eta.resize(n);
   it.mu.resize(n);
   for (Eigen::Index i = 0; i < n; ++i) it.eta(i) = linkFunction(link, response.muStart[static_cast<std::size_t>(i)]);
   inverseLinks(link, it.eta.data(), it.mu.data(), static_cast<std::size_t>(n));
   if (!it.valid()) return std::string("cannot find valid starting values: please specify some");
-  double previousDeviance = it.devianceAt(it.mu);
+  if ((family == FamilyKind::Poisson || family == FamilyKind::QuasiPoisson) && link == LinkKind::Log) {
+    it.logY.resize(response.y.size());
+    for (std::size_t i = 0; i < response.y.size(); ++i) it.logY[i] = response.y[i] > 0 ? std::log(response.y[i]) : 0.0;
+  }
+  double previousDeviance = it.devianceHere();
   std::optional<Eigen::VectorXd> previous;
   bool boundary = false;
   Step step;
