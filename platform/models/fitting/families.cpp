@@ -215,7 +215,8 @@ double varianceOf(double mu) {
 
 template <FamilyKind F>
 bool validMuOf(double mu) {
-  if constexpr (F == FamilyKind::Binomial || F == FamilyKind::QuasiBinomial) return std::isfinite(mu) && mu > 0 && mu < 1;
+  if constexpr (F == FamilyKind::Binomial || F == FamilyKind::QuasiBinomial)
+    return std::isfinite(mu) && mu > 0 && mu < 1;
   if constexpr (F == FamilyKind::Poisson || F == FamilyKind::QuasiPoisson || F == FamilyKind::Gamma)
     return std::isfinite(mu) && mu > 0;
   return true;

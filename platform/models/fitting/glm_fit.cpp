@@ -101,7 +101,8 @@ struct Step {
       const double root = std::sqrt(w * d * d / v);
       rows[static_cast<std::size_t>(good)] = i;
       weight(good) = root;
-      working(good) = ((it.eta(i) - (offset ? it.offset(i) : 0.0)) + (y[static_cast<std::size_t>(i)] - it.mu(i)) / d) * root;
+      const double residual = y[static_cast<std::size_t>(i)] - it.mu(i);
+      working(good) = ((it.eta(i) - (offset ? it.offset(i) : 0.0)) + residual / d) * root;
       ++good;
     }
     rows.resize(static_cast<std::size_t>(good));
