@@ -9,10 +9,13 @@
 # each fitted. With --family poisson the target is a count c drawn from a
 # Poisson model of x1..x5 (means about 0.3 to 10), fitted with
 # `--family poisson` and by the peer with glm.fit(family = poisson()).
+# With --base-build-dir DIR the split-run of another build (say main's) is
+# timed too, in the same runs, interleaved with this one, as split-run-base.
 #
 #   scripts/bench-logistic.sh [--records N] [--groups N] [--threads N]
 #                             [--runs N] [--work DIR] [--build-dir DIR]
 #                             [--family binomial|poisson]
+#                             [--base-build-dir DIR]
 #                             [--no-build] [--skip-peers]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +30,7 @@ build_dir="$root/build/default"
 build=1
 peers=1
 family=binomial
+base_dir=
 while [ $# -gt 0 ]; do
   case "$1" in
     --records) records="$2"; shift 2 ;;
@@ -36,9 +40,10 @@ while [ $# -gt 0 ]; do
     --work) work="$2"; shift 2 ;;
     --build-dir) build_dir="$(realpath -m "$2")"; shift 2 ;;
     --family) family="$2"; shift 2 ;;
+    --base-build-dir) base_dir="$(realpath -m "$2")"; shift 2 ;;
     --no-build) build=0; shift ;;
     --skip-peers) peers=0; shift ;;
-    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench-logistic.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -82,16 +87,22 @@ timed() {
 
 results="$work/results.txt"
 : > "$results"
-for run in $(seq "$runs"); do
+# build_with LABEL SPLIT-RUN: one timed build of the benchmark's model.
+build_with() {
   if [ "$family" = poisson ]; then
-    timed "split-run" "$split_run" build --data "$data" --split grp,sub --target c \
+    timed "$1" "$2" build --data "$data" --split grp,sub --target c \
       --inputs x1,x2,x3,x4,x5 --family poisson --presorted --threads "$threads" \
       --out "$work/out"
   else
-    timed "split-run" "$split_run" build --data "$data" --split grp,sub --target b \
+    timed "$1" "$2" build --data "$data" --split grp,sub --target b \
       --inputs x1,x2,x3,x4,x5 --model logistic --presorted --threads "$threads" \
       --out "$work/out"
   fi
+}
+
+for run in $(seq "$runs"); do
+  build_with "split-run" "$split_run"
+  [ -n "$base_dir" ] && build_with "split-run-base" "$base_dir/platform/cli/split-run"
   if [ "$peers" = 1 ] && Rscript -e 'library(data.table)' >/dev/null 2>&1; then
     timed "datatable-glm" Rscript bench/peers/r_datatable_glm.R "$data" "$work/peer.csv" "$family"
   fi
@@ -113,6 +124,9 @@ awk '
       w[k] = median(wall, k, n[k]); c[k] = median(cpu, k, n[k])
       printf "%-16s %10.2f %10.2f %12.1f\n", k, w[k], c[k], rss[k] / 1024
     }
+    if ("split-run-base" in n)
+      printf "\nsplit-run-base / split-run: %.2f wall, %.2f cpu\n",
+             w["split-run-base"] / w["split-run"], c["split-run-base"] / c["split-run"]
     if ("datatable-glm" in n)
       printf "\ndata.table glm.fit by group / split-run build: %.2f wall, %.2f cpu (target at least 5 for binomial, 2 for poisson)\n",
              w["datatable-glm"] / w["split-run"], c["datatable-glm"] / c["split-run"]

@@ -1,6 +1,8 @@
 #include <algorithm>
+#include <array>
 #include <cfloat>
 #include <cmath>
+#include <type_traits>
 
 #include "distributions.h"
 #include "glm_family.h"
@@ -16,12 +18,25 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // The error of Stirling's approximation, log(n!) − log(√(2πn)(n/e)ⁿ). Up to
 // 15 it is taken from the log gamma function in extended precision, above
 // from the series.
+double stirlingErrorFromLogGamma(double n) {
+  const long double m = n;
+  int sign = 0;  // lgammal_r: std::lgamma writes the global signgam, a race between fits
+  return static_cast<double>(::lgammal_r(m + 1.0L, &sign) - (m + 0.5L) * std::log(m) + m -
+                             0.918938533204672741780329736405617639861L);
+}
+
 double stirlingError(double n) {
   if (n <= 15.0) {
-    const long double m = n;
-    int sign = 0;  // lgammal_r: std::lgamma writes the global signgam, a race between fits
-    return static_cast<double>(::lgammal_r(m + 1.0L, &sign) - (m + 0.5L) * std::log(m) + m -
-                               0.918938533204672741780329736405617639861L);
+    // Counts are mostly small whole numbers: the values at multiples of 1/2
+    // are computed once, by the same formula.
+    static const std::array<double, 31> halves = [] {
+      std::array<double, 31> table{};
+      for (std::size_t k = 1; k < table.size(); ++k) table[k] = stirlingErrorFromLogGamma(0.5 * static_cast<double>(k));
+      return table;
+    }();
+    const double twice = 2.0 * n;
+    if (twice >= 1.0 && twice == std::floor(twice)) return halves[static_cast<std::size_t>(twice)];
+    return stirlingErrorFromLogGamma(n);
   }
   const double nn = n * n;
   constexpr double s0 = 1.0 / 12, s1 = 1.0 / 360, s2 = 1.0 / 1260, s3 = 1.0 / 1680, s4 = 1.0 / 1188;
@@ -185,36 +200,102 @@ std::optional<std::string> initialiseFamily(FamilyKind family, LinkKind link, Gl
   return std::nullopt;
 }
 
-double familyVariance(FamilyKind family, double mu) {
-  switch (family) {
-    case FamilyKind::Gaussian: return 1.0;
-    case FamilyKind::Binomial:
-    case FamilyKind::QuasiBinomial: return mu * (1.0 - mu);
-    case FamilyKind::Poisson:
-    case FamilyKind::QuasiPoisson: return mu;
-    case FamilyKind::Gamma: return mu * mu;
-    case FamilyKind::InverseGaussian: return mu * mu * mu;
-  }
+namespace {
+
+// The variance function, the valid means and the deviance residual of one
+// family, chosen at compile time so that loops over records carry no switch.
+template <FamilyKind F>
+double varianceOf(double mu) {
+  if constexpr (F == FamilyKind::Binomial || F == FamilyKind::QuasiBinomial) return mu * (1.0 - mu);
+  if constexpr (F == FamilyKind::Poisson || F == FamilyKind::QuasiPoisson) return mu;
+  if constexpr (F == FamilyKind::Gamma) return mu * mu;
+  if constexpr (F == FamilyKind::InverseGaussian) return mu * mu * mu;
   return 1.0;
 }
 
-bool validMu(FamilyKind family, double mu) {
-  if (binomialFamily(family)) return std::isfinite(mu) && mu > 0 && mu < 1;
-  if (poissonFamily(family) || family == FamilyKind::Gamma) return std::isfinite(mu) && mu > 0;
+template <FamilyKind F>
+bool validMuOf(double mu) {
+  if constexpr (F == FamilyKind::Binomial || F == FamilyKind::QuasiBinomial)
+    return std::isfinite(mu) && mu > 0 && mu < 1;
+  if constexpr (F == FamilyKind::Poisson || F == FamilyKind::QuasiPoisson || F == FamilyKind::Gamma)
+    return std::isfinite(mu) && mu > 0;
   return true;
 }
 
-double devianceResidual(FamilyKind family, double y, double mu, double weight) {
+template <FamilyKind F>
+double devianceResidualOf(double y, double mu, double weight) {
+  if constexpr (F == FamilyKind::Gaussian) return weight * (y - mu) * (y - mu);
+  if constexpr (F == FamilyKind::Binomial || F == FamilyKind::QuasiBinomial)
+    return 2.0 * weight * (yLogY(y, mu) + yLogY(1.0 - y, 1.0 - mu));
+  if constexpr (F == FamilyKind::Poisson || F == FamilyKind::QuasiPoisson)
+    return 2.0 * (y > 0 ? weight * (y * std::log(y / mu) - (y - mu)) : mu * weight);
+  if constexpr (F == FamilyKind::Gamma) return -2.0 * weight * (std::log(y == 0 ? 1.0 : y / mu) - (y - mu) / mu);
+  if constexpr (F == FamilyKind::InverseGaussian) return weight * (y - mu) * (y - mu) / (y * mu * mu);
+}
+
+// Calls f with the family as a compile-time constant.
+template <class Fn>
+decltype(auto) withFamily(FamilyKind family, Fn&& f) {
+  using F = FamilyKind;
   switch (family) {
-    case FamilyKind::Gaussian: return weight * (y - mu) * (y - mu);
-    case FamilyKind::Binomial:
-    case FamilyKind::QuasiBinomial: return 2.0 * weight * (yLogY(y, mu) + yLogY(1.0 - y, 1.0 - mu));
-    case FamilyKind::Poisson:
-    case FamilyKind::QuasiPoisson: return 2.0 * (y > 0 ? weight * (y * std::log(y / mu) - (y - mu)) : mu * weight);
-    case FamilyKind::Gamma: return -2.0 * weight * (std::log(y == 0 ? 1.0 : y / mu) - (y - mu) / mu);
-    case FamilyKind::InverseGaussian: return weight * (y - mu) * (y - mu) / (y * mu * mu);
+    case F::Gaussian: return f(std::integral_constant<F, F::Gaussian>{});
+    case F::Binomial: return f(std::integral_constant<F, F::Binomial>{});
+    case F::Poisson: return f(std::integral_constant<F, F::Poisson>{});
+    case F::Gamma: return f(std::integral_constant<F, F::Gamma>{});
+    case F::InverseGaussian: return f(std::integral_constant<F, F::InverseGaussian>{});
+    case F::QuasiBinomial: return f(std::integral_constant<F, F::QuasiBinomial>{});
+    case F::QuasiPoisson: return f(std::integral_constant<F, F::QuasiPoisson>{});
   }
-  return kNaN;
+  return f(std::integral_constant<F, F::Gaussian>{});
+}
+
+}  // namespace
+
+double familyVariance(FamilyKind family, double mu) {
+  return withFamily(family, [mu](auto f) { return varianceOf<decltype(f)::value>(mu); });
+}
+
+bool validMu(FamilyKind family, double mu) {
+  return withFamily(family, [mu](auto f) { return validMuOf<decltype(f)::value>(mu); });
+}
+
+double devianceResidual(FamilyKind family, double y, double mu, double weight) {
+  return withFamily(family, [=](auto f) { return devianceResidualOf<decltype(f)::value>(y, mu, weight); });
+}
+
+void familyVariances(FamilyKind family, const double* mu, double* out, std::size_t n) {
+  withFamily(family, [&](auto f) {
+    for (std::size_t i = 0; i < n; ++i) out[i] = varianceOf<decltype(f)::value>(mu[i]);
+  });
+}
+
+bool validMus(FamilyKind family, const double* mu, std::size_t n) {
+  return withFamily(family, [&](auto f) {
+    for (std::size_t i = 0; i < n; ++i)
+      if (!validMuOf<decltype(f)::value>(mu[i])) return false;
+    return true;
+  });
+}
+
+double devianceSum(FamilyKind family, const double* y, const double* mu, const double* weight, std::size_t n) {
+  return withFamily(family, [&](auto f) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < n; ++i) sum += devianceResidualOf<decltype(f)::value>(y[i], mu[i], weight[i]);
+    return sum;
+  });
+}
+
+double poissonLogLinkDeviance(const double* y, const double* logY, const double* eta, const double* mu,
+                              const double* weight, std::size_t n) {
+  double sum = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!(y[i] > 0) || !(mu[i] > DBL_EPSILON)) {
+      sum += devianceResidualOf<FamilyKind::Poisson>(y[i], mu[i], weight[i]);
+      continue;
+    }
+    sum += 2.0 * (weight[i] * (y[i] * (logY[i] - eta[i]) - (y[i] - mu[i])));
+  }
+  return sum;
 }
 
 bool fixedDispersion(FamilyKind family) {

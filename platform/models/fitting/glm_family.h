@@ -3,6 +3,7 @@
 // same variance and deviance functions, the same start values and AIC.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,11 @@ double inverseLinkDerivative(LinkKind link, double eta);
 // Whether η lies where the inverse link is defined (η ≠ 0 for the inverse
 // link, η > 0 for sqrt and 1/mu^2).
 bool validEta(LinkKind link, double eta);
+// The same over n values at once, the link chosen once per call rather than
+// once per record.
+void inverseLinks(LinkKind link, const double* eta, double* mu, std::size_t n);
+void inverseLinkDerivatives(LinkKind link, const double* eta, double* out, std::size_t n);
+bool validEtas(LinkKind link, const double* eta, std::size_t n);
 
 enum class FamilyKind { Gaussian, Binomial, Poisson, Gamma, InverseGaussian, QuasiBinomial, QuasiPoisson };
 
@@ -52,6 +58,16 @@ double familyVariance(FamilyKind family, double mu);
 bool validMu(FamilyKind family, double mu);
 // The deviance residual of one record with prior weight `weight`.
 double devianceResidual(FamilyKind family, double y, double mu, double weight);
+// The same over n records at once, the family chosen once per call; the
+// deviance is summed in record order.
+void familyVariances(FamilyKind family, const double* mu, double* out, std::size_t n);
+bool validMus(FamilyKind family, const double* mu, std::size_t n);
+double devianceSum(FamilyKind family, const double* y, const double* mu, const double* weight, std::size_t n);
+// The Poisson deviance under the log link, given log y for each y > 0: where
+// the link did not hold μ at machine epsilon, log(y/μ) is log y − η, which
+// saves a logarithm per record and iteration.
+double poissonLogLinkDeviance(const double* y, const double* logY, const double* eta, const double* mu,
+                              const double* weight, std::size_t n);
 // Whether the family's dispersion is fixed at 1 (else estimated).
 bool fixedDispersion(FamilyKind family);
 // R's AIC of the family before the 2 × rank term (NaN for the quasi

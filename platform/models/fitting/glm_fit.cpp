@@ -31,36 +31,100 @@ struct Iteration {
   Eigen::VectorXd eta;
   Eigen::VectorXd mu;
   double deviance = 0.0;
+  std::vector<double> logY;  // log y where y > 0, for Poisson models under the log link
 
   double devianceAt(const Eigen::VectorXd& means) const {
-    double sum = 0.0;
-    for (Eigen::Index i = 0; i < means.size(); ++i) {
-      const auto k = static_cast<std::size_t>(i);
-      sum += devianceResidual(settings.family, response.y[k], means(i), response.weights[k]);
-    }
-    return sum;
+    return devianceSum(settings.family, response.y.data(), means.data(), response.weights.data(),
+                       static_cast<std::size_t>(means.size()));
+  }
+
+  // The deviance at the current η and μ = g⁻¹(η).
+  double devianceHere() const {
+    if (logY.empty()) return devianceAt(mu);
+    return poissonLogLinkDeviance(response.y.data(), logY.data(), eta.data(), mu.data(), response.weights.data(),
+                                  static_cast<std::size_t>(mu.size()));
   }
 
   void evaluate() {
-    eta = x * beta;
+    eta.noalias() = x * beta;
     if (offset.size() > 0) eta += offset;
-    mu = eta.unaryExpr([link = settings.link](double t) { return inverseLink(link, t); });
-    deviance = devianceAt(mu);
+    inverseLinks(settings.link, eta.data(), mu.data(), static_cast<std::size_t>(eta.size()));
+    deviance = devianceHere();
   }
 
   bool valid() const {
-    for (Eigen::Index i = 0; i < eta.size(); ++i)
-      if (!validEta(settings.link, eta(i)) || !validMu(settings.family, mu(i))) return false;
-    return true;
+    const auto n = static_cast<std::size_t>(eta.size());
+    return validEtas(settings.link, eta.data(), n) && validMus(settings.family, mu.data(), n);
   }
 };
 
 // The weighted least-squares step of one iteration: the working response and
-// weights of the records that carry information, and their QR.
+// weights of the records that carry information, and their QR. Its vectors
+// and the QR's storage keep their size from one iteration to the next.
 struct Step {
   std::vector<Eigen::Index> rows;  // records of positive weight and dμ/dη ≠ 0
   Eigen::VectorXd weight;          // working weights' square roots, per such record
+  Eigen::VectorXd working;         // working response times the weight, per such record
+  Eigen::VectorXd variance;        // V(μ), per record
+  Eigen::VectorXd derivative;      // dμ/dη, per record
   PivotedQr qr;
+
+  // Fills rows, weight and working from the iteration's state; R's reason
+  // when a variance or derivative is unusable.
+  std::optional<std::string> weigh(const Iteration& it, LinkKind link, FamilyKind family) {
+    const Eigen::Index n = it.eta.size();
+    const auto count = static_cast<std::size_t>(n);
+    variance.resize(n);
+    derivative.resize(n);
+    weight.resize(n);
+    working.resize(n);
+    rows.resize(count);
+    familyVariances(family, it.mu.data(), variance.data(), count);
+    // The log link's dμ/dη is μ itself (both held at machine epsilon).
+    if (link == LinkKind::Log)
+      derivative = it.mu;
+    else
+      inverseLinkDerivatives(link, it.eta.data(), derivative.data(), count);
+    const std::vector<double>& prior = it.response.weights;
+    const std::vector<double>& y = it.response.y;
+    const bool offset = it.offset.size() > 0;
+    Eigen::Index good = 0;
+    for (Eigen::Index i = 0; i < n; ++i) {
+      const double w = prior[static_cast<std::size_t>(i)];
+      if (w <= 0) continue;
+      const double v = variance(i);
+      if (std::isnan(v)) return std::string("NAs in V(mu)");
+      if (v == 0) return std::string("0s in V(mu)");
+      const double d = derivative(i);
+      if (std::isnan(d)) return std::string("NAs in d(mu)/d(eta)");
+      if (d == 0) continue;
+      const double root = std::sqrt(w * d * d / v);
+      rows[static_cast<std::size_t>(good)] = i;
+      weight(good) = root;
+      const double residual = y[static_cast<std::size_t>(i)] - it.mu(i);
+      working(good) = ((it.eta(i) - (offset ? it.offset(i) : 0.0)) + residual / d) * root;
+      ++good;
+    }
+    rows.resize(static_cast<std::size_t>(good));
+    weight.conservativeResize(good);
+    working.conservativeResize(good);
+    return std::nullopt;
+  }
+
+  // Factorises the weighted design of the rows kept, written straight into
+  // the QR's storage.
+  void factorise(const Eigen::MatrixXd& x, double tolerance) {
+    const auto good = static_cast<Eigen::Index>(rows.size());
+    Eigen::MatrixXd& weighted = qr.qr;
+    weighted.resize(good, x.cols());
+    if (good == x.rows()) {  // every record informs the step: no rows to pick
+      for (Eigen::Index j = 0; j < x.cols(); ++j) weighted.col(j) = x.col(j).cwiseProduct(weight);
+    } else {
+      for (Eigen::Index j = 0; j < x.cols(); ++j)
+        for (Eigen::Index k = 0; k < good; ++k) weighted(k, j) = x(rows[static_cast<std::size_t>(k)], j) * weight(k);
+    }
+    factorisePivotedInPlace(qr, tolerance);
+  }
 };
 
 }  // namespace
@@ -79,61 +143,32 @@ std::optional<std::string> fitGlm(const Eigen::MatrixXd& x, GlmResponse response
   const FamilyKind family = settings.family;
   const LinkKind link = settings.link;
 
-  Iteration it{scaled, response, offset, settings, Eigen::VectorXd::Zero(p), {}, {}, 0.0};
+  Iteration it{scaled, response, offset, settings, Eigen::VectorXd::Zero(p), {}, {}, 0.0, {}};
   it.eta.resize(n);
+  it.mu.resize(n);
   for (Eigen::Index i = 0; i < n; ++i) it.eta(i) = linkFunction(link, response.muStart[static_cast<std::size_t>(i)]);
-  it.mu = it.eta.unaryExpr([link](double t) { return inverseLink(link, t); });
+  inverseLinks(link, it.eta.data(), it.mu.data(), static_cast<std::size_t>(n));
   if (!it.valid()) return std::string("cannot find valid starting values: please specify some");
-  double previousDeviance = it.devianceAt(it.mu);
+  if ((family == FamilyKind::Poisson || family == FamilyKind::QuasiPoisson) && link == LinkKind::Log) {
+    it.logY.resize(response.y.size());
+    for (std::size_t i = 0; i < response.y.size(); ++i) it.logY[i] = response.y[i] > 0 ? std::log(response.y[i]) : 0.0;
+  }
+  double previousDeviance = it.devianceHere();
   std::optional<Eigen::VectorXd> previous;
   bool boundary = false;
   Step step;
-  Eigen::VectorXd stepStart;
+  Eigen::VectorXd stepStart, kept;
   for (fit.iterations = 1; fit.iterations <= settings.maxIterations; ++fit.iterations) {
     if (fit.iterations > 1) stepStart = it.beta;
-    step.rows.clear();
-    std::vector<double> rootWeights, derivatives;
-    rootWeights.reserve(static_cast<std::size_t>(n));
-    derivatives.reserve(static_cast<std::size_t>(n));
-    for (Eigen::Index i = 0; i < n; ++i) {
-      const double w = response.weights[static_cast<std::size_t>(i)];
-      if (w <= 0) continue;
-      const double variance = familyVariance(family, it.mu(i));
-      if (std::isnan(variance)) return std::string("NAs in V(mu)");
-      if (variance == 0) return std::string("0s in V(mu)");
-      // The log link's dμ/dη is μ itself (both held at machine epsilon).
-      const double derivative = link == LinkKind::Log ? it.mu(i) : inverseLinkDerivative(link, it.eta(i));
-      if (std::isnan(derivative)) return std::string("NAs in d(mu)/d(eta)");
-      if (derivative == 0) continue;
-      step.rows.push_back(i);
-      derivatives.push_back(derivative);
-      rootWeights.push_back(std::sqrt(w * derivative * derivative / variance));
-    }
+    if (auto reason = step.weigh(it, link, family)) return reason;
     if (step.rows.empty()) {
       fit.converged = false;
       addWarning(fit.warnings, "no observations informative at iteration " + std::to_string(fit.iterations));
       break;
     }
-    const auto good = static_cast<Eigen::Index>(step.rows.size());
-    Eigen::MatrixXd weighted(good, p);
-    Eigen::VectorXd working(good);
-    step.weight.resize(good);
-    for (Eigen::Index k = 0; k < good; ++k) {
-      const Eigen::Index i = step.rows[static_cast<std::size_t>(k)];
-      const double w = rootWeights[static_cast<std::size_t>(k)];
-      const double derivative = derivatives[static_cast<std::size_t>(k)];
-      const double y = response.y[static_cast<std::size_t>(i)];
-      working(k) = ((it.eta(i) - (offset.size() > 0 ? offset(i) : 0.0)) + (y - it.mu(i)) / derivative) * w;
-      step.weight(k) = w;
-    }
-    if (good == n)  // every record informs the step: no rows to pick
-      weighted = step.weight.asDiagonal() * scaled;
-    else
-      for (Eigen::Index j = 0; j < p; ++j)
-        for (Eigen::Index k = 0; k < good; ++k)
-          weighted(k, j) = scaled(step.rows[static_cast<std::size_t>(k)], j) * step.weight(k);
-    step.qr = factorisePivoted(std::move(weighted), aliasTolerance);
-    const Eigen::VectorXd kept = step.qr.solve(step.qr.applyQt(working));
+    step.factorise(scaled, aliasTolerance);
+    step.qr.applyQtInPlace(step.working);
+    kept = step.qr.solve(step.working);
     if (!kept.allFinite()) {
       fit.converged = false;
       addWarning(fit.warnings, "non-finite coefficients at iteration " + std::to_string(fit.iterations));

@@ -1,5 +1,6 @@
 #include <cfloat>
 #include <cmath>
+#include <type_traits>
 
 #include "glm_family.h"
 
@@ -94,53 +95,104 @@ double linkFunction(LinkKind link, double mu) {
   return mu;
 }
 
-double inverseLink(LinkKind link, double eta) {
-  switch (link) {
-    case LinkKind::Identity: return eta;
-    case LinkKind::Log: return std::fmax(std::exp(eta), DBL_EPSILON);
-    case LinkKind::Inverse: return 1.0 / eta;
-    case LinkKind::InverseSquare: return 1.0 / std::sqrt(eta);
-    case LinkKind::Sqrt: return eta * eta;
-    case LinkKind::Logit: {
-      const double e = eta < -kLogitLimit ? DBL_EPSILON : eta > kLogitLimit ? 1.0 / DBL_EPSILON : std::exp(eta);
-      return e / (1.0 + e);
-    }
-    case LinkKind::Probit: return normalCdf(clamp(eta, kProbitLimit));
-    case LinkKind::Cauchit: return cauchyCdf(clamp(eta, kCauchitLimit));
-    case LinkKind::Cloglog: return std::fmax(std::fmin(-std::expm1(-std::exp(eta)), 1.0 - DBL_EPSILON), DBL_EPSILON);
+namespace {
+
+// g⁻¹(η) of one link, chosen at compile time so that loops over records
+// carry no switch.
+template <LinkKind L>
+double inverseLinkOf(double eta) {
+  if constexpr (L == LinkKind::Identity) return eta;
+  if constexpr (L == LinkKind::Log) return std::fmax(std::exp(eta), DBL_EPSILON);
+  if constexpr (L == LinkKind::Inverse) return 1.0 / eta;
+  if constexpr (L == LinkKind::InverseSquare) return 1.0 / std::sqrt(eta);
+  if constexpr (L == LinkKind::Sqrt) return eta * eta;
+  if constexpr (L == LinkKind::Logit) {
+    const double e = eta < -kLogitLimit ? DBL_EPSILON : eta > kLogitLimit ? 1.0 / DBL_EPSILON : std::exp(eta);
+    return e / (1.0 + e);
   }
-  return eta;
+  if constexpr (L == LinkKind::Probit) return normalCdf(clamp(eta, kProbitLimit));
+  if constexpr (L == LinkKind::Cauchit) return cauchyCdf(clamp(eta, kCauchitLimit));
+  if constexpr (L == LinkKind::Cloglog)
+    return std::fmax(std::fmin(-std::expm1(-std::exp(eta)), 1.0 - DBL_EPSILON), DBL_EPSILON);
+}
+
+template <LinkKind L>
+double inverseLinkDerivativeOf(double eta) {
+  if constexpr (L == LinkKind::Identity) return 1.0;
+  if constexpr (L == LinkKind::Log) return std::fmax(std::exp(eta), DBL_EPSILON);
+  if constexpr (L == LinkKind::Inverse) return -1.0 / (eta * eta);
+  if constexpr (L == LinkKind::InverseSquare) return -1.0 / (2.0 * std::pow(eta, 1.5));
+  if constexpr (L == LinkKind::Sqrt) return 2.0 * eta;
+  if constexpr (L == LinkKind::Logit) {
+    if (eta > kLogitLimit || eta < -kLogitLimit) return DBL_EPSILON;
+    const double e = std::exp(eta);
+    return e / ((1.0 + e) * (1.0 + e));
+  }
+  if constexpr (L == LinkKind::Probit) return std::fmax(normalDensity(eta), DBL_EPSILON);
+  if constexpr (L == LinkKind::Cauchit) return std::fmax(1.0 / (kPi * (1.0 + eta * eta)), DBL_EPSILON);
+  if constexpr (L == LinkKind::Cloglog) {
+    const double e = std::exp(std::fmin(eta, 700.0));
+    return std::fmax(e * std::exp(-e), DBL_EPSILON);
+  }
+}
+
+template <LinkKind L>
+bool validEtaOf(double eta) {
+  if constexpr (L == LinkKind::Inverse) return std::isfinite(eta) && eta != 0.0;
+  if constexpr (L == LinkKind::InverseSquare || L == LinkKind::Sqrt) return std::isfinite(eta) && eta > 0.0;
+  return true;
+}
+
+// Calls f with the link as a compile-time constant.
+template <class F>
+decltype(auto) withLink(LinkKind link, F&& f) {
+  using L = LinkKind;
+  switch (link) {
+    case L::Identity: return f(std::integral_constant<L, L::Identity>{});
+    case L::Log: return f(std::integral_constant<L, L::Log>{});
+    case L::Inverse: return f(std::integral_constant<L, L::Inverse>{});
+    case L::InverseSquare: return f(std::integral_constant<L, L::InverseSquare>{});
+    case L::Sqrt: return f(std::integral_constant<L, L::Sqrt>{});
+    case L::Logit: return f(std::integral_constant<L, L::Logit>{});
+    case L::Probit: return f(std::integral_constant<L, L::Probit>{});
+    case L::Cauchit: return f(std::integral_constant<L, L::Cauchit>{});
+    case L::Cloglog: return f(std::integral_constant<L, L::Cloglog>{});
+  }
+  return f(std::integral_constant<L, L::Identity>{});
+}
+
+}  // namespace
+
+double inverseLink(LinkKind link, double eta) {
+  return withLink(link, [eta](auto l) { return inverseLinkOf<decltype(l)::value>(eta); });
 }
 
 double inverseLinkDerivative(LinkKind link, double eta) {
-  switch (link) {
-    case LinkKind::Identity: return 1.0;
-    case LinkKind::Log: return std::fmax(std::exp(eta), DBL_EPSILON);
-    case LinkKind::Inverse: return -1.0 / (eta * eta);
-    case LinkKind::InverseSquare: return -1.0 / (2.0 * std::pow(eta, 1.5));
-    case LinkKind::Sqrt: return 2.0 * eta;
-    case LinkKind::Logit: {
-      if (eta > kLogitLimit || eta < -kLogitLimit) return DBL_EPSILON;
-      const double e = std::exp(eta);
-      return e / ((1.0 + e) * (1.0 + e));
-    }
-    case LinkKind::Probit: return std::fmax(normalDensity(eta), DBL_EPSILON);
-    case LinkKind::Cauchit: return std::fmax(1.0 / (kPi * (1.0 + eta * eta)), DBL_EPSILON);
-    case LinkKind::Cloglog: {
-      const double e = std::exp(std::fmin(eta, 700.0));
-      return std::fmax(e * std::exp(-e), DBL_EPSILON);
-    }
-  }
-  return 1.0;
+  return withLink(link, [eta](auto l) { return inverseLinkDerivativeOf<decltype(l)::value>(eta); });
 }
 
 bool validEta(LinkKind link, double eta) {
-  switch (link) {
-    case LinkKind::Inverse: return std::isfinite(eta) && eta != 0.0;
-    case LinkKind::InverseSquare:
-    case LinkKind::Sqrt: return std::isfinite(eta) && eta > 0.0;
-    default: return true;
-  }
+  return withLink(link, [eta](auto l) { return validEtaOf<decltype(l)::value>(eta); });
+}
+
+void inverseLinks(LinkKind link, const double* eta, double* mu, std::size_t n) {
+  withLink(link, [&](auto l) {
+    for (std::size_t i = 0; i < n; ++i) mu[i] = inverseLinkOf<decltype(l)::value>(eta[i]);
+  });
+}
+
+void inverseLinkDerivatives(LinkKind link, const double* eta, double* out, std::size_t n) {
+  withLink(link, [&](auto l) {
+    for (std::size_t i = 0; i < n; ++i) out[i] = inverseLinkDerivativeOf<decltype(l)::value>(eta[i]);
+  });
+}
+
+bool validEtas(LinkKind link, const double* eta, std::size_t n) {
+  return withLink(link, [&](auto l) {
+    for (std::size_t i = 0; i < n; ++i)
+      if (!validEtaOf<decltype(l)::value>(eta[i])) return false;
+    return true;
+  });
 }
 
 }  // namespace splitmodels::detail

@@ -80,8 +80,13 @@ bool reweightedStep(const Eigen::MatrixXd& x, const Eigen::VectorXd& y, const St
     weight(i) = std::sqrt(derivative * derivative / (mu * (1.0 - mu)));
     response(i) = (state.eta(i) + (y(i) - mu) / derivative) * weight(i);
   }
-  qr = factorisePivoted(weight.asDiagonal() * x, kAliasTolerance);
-  const Eigen::VectorXd kept = qr.solve(qr.applyQt(response));
+  // The weighted design is written straight into the QR's storage, which
+  // keeps its size from one step to the next.
+  qr.qr.resize(n, x.cols());
+  for (Eigen::Index j = 0; j < x.cols(); ++j) qr.qr.col(j) = x.col(j).cwiseProduct(weight);
+  factorisePivotedInPlace(qr, kAliasTolerance);
+  qr.applyQtInPlace(response);
+  const Eigen::VectorXd kept = qr.solve(response);
   if (!kept.allFinite()) return false;
   beta = Eigen::VectorXd::Zero(x.cols());
   for (Eigen::Index k = 0; k < qr.rank; ++k) beta(qr.pivot[static_cast<std::size_t>(k)]) = kept(k);

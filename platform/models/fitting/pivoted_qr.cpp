@@ -49,9 +49,16 @@ Eigen::VectorXd scaleColumnsByPowersOfTwo(Eigen::MatrixXd& x) {
 }
 
 PivotedQr factorisePivoted(Eigen::MatrixXd x, double tolerance) {
-  const Eigen::Index n = x.rows(), p = x.cols();
   PivotedQr qr;
-  qr.head = Eigen::VectorXd::Zero(p);
+  qr.qr = std::move(x);
+  factorisePivotedInPlace(qr, tolerance);
+  return qr;
+}
+
+void factorisePivotedInPlace(PivotedQr& qr, double tolerance) {
+  Eigen::MatrixXd& x = qr.qr;
+  const Eigen::Index n = x.rows(), p = x.cols();
+  qr.head.setZero(p);
   qr.pivot.resize(static_cast<std::size_t>(p));
   for (Eigen::Index j = 0; j < p; ++j) qr.pivot[static_cast<std::size_t>(j)] = j;
   // norm: the column's norm below the rows already reduced, kept up to date
@@ -97,21 +104,26 @@ PivotedQr factorisePivoted(Eigen::MatrixXd x, double tolerance) {
     x(l, l) = -length;
   }
   qr.rank = std::min(kept, n);
-  qr.qr = std::move(x);
-  return qr;
 }
 
 Eigen::VectorXd PivotedQr::applyQt(const Eigen::VectorXd& b) const {
   Eigen::VectorXd out = b;
+  applyQtInPlace(out);
+  return out;
+}
+
+void PivotedQr::applyQtInPlace(Eigen::VectorXd& b) const {
   const Eigen::Index n = qr.rows();
   for (Eigen::Index l = 0; l < rank; ++l) {
     if (head(l) == 0.0) continue;
-    Eigen::VectorXd v = qr.col(l).segment(l, n - l);
-    v(0) = head(l);
-    auto part = out.segment(l, n - l);
-    part += (-v.dot(part) / head(l)) * v;
+    // The reflector is head(l) followed by the column below the diagonal;
+    // the diagonal itself holds R, so the two parts are taken apart.
+    const auto below = qr.col(l).tail(n - l - 1);
+    auto rest = b.tail(n - l - 1);
+    const double scale = -(head(l) * b(l) + below.dot(rest)) / head(l);
+    b(l) += scale * head(l);
+    rest += scale * below;
   }
-  return out;
 }
 
 Eigen::VectorXd PivotedQr::solve(const Eigen::VectorXd& qty) const {

@@ -20,6 +20,8 @@ struct PivotedQr {
 
   // Q'b with the reflectors of the kept columns.
   Eigen::VectorXd applyQt(const Eigen::VectorXd& b) const;
+  // The same, overwriting b.
+  void applyQtInPlace(Eigen::VectorXd& b) const;
   // Coefficients of the kept columns (in pivot order) from Q'y.
   Eigen::VectorXd solve(const Eigen::VectorXd& qty) const;
   // Diagonal of (R'R)⁻¹ over the kept columns (in pivot order): the
@@ -29,6 +31,9 @@ struct PivotedQr {
 
 // Factorises x (rows >= 1). A column that is zero is always aliased.
 PivotedQr factorisePivoted(Eigen::MatrixXd x, double tolerance);
+// Factorises qr.qr where it lies, reusing the storage of the other members:
+// a fit that factorises once per iteration allocates nothing after the first.
+void factorisePivotedInPlace(PivotedQr& qr, double tolerance);
 
 // Scales each column of x by a power of two so that its largest magnitude
 // lies in [0.5, 1) (zero columns keep factor 1), and returns the factors.
