@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "csv_scan.h"
+#include "decimal_words.h"
 
 namespace splitrun {
 
@@ -259,7 +260,10 @@ struct Chunk {
         return false;
     }
 
-    bool line(const ChunkRules& rules, const char* p, const char* end)
+    // Reads the line [p, end); the bytes up to `readable` may be looked at
+    // (the buffer goes on past the line), which lets numbers be read a word
+    // at a time.
+    bool line(const ChunkRules& rules, const char* p, const char* end, const char* readable)
     {
         const char delimiter = rules.format->delimiter;
         const std::size_t fields = columns.size();
@@ -275,7 +279,12 @@ struct Chunk {
                 bool read = false;
                 if (state.storage == Storage::Real) {
                     double value = 0;
-                    read = readDecimalPrefix(p, end, &value, &stop) && (stop == end || *stop == delimiter);
+                    // A number stops at the line's end (a CR or LF), so it
+                    // may be read from bytes beyond it.
+                    read = (readable - p >= 17 ? decimalwords::readShortDecimal(p, &value, &stop)
+                                               : false) ||
+                           readDecimalPrefix(p, end, &value, &stop);
+                    read = read && (stop == end || *stop == delimiter);
                     if (read) state.values.appendReal(value);
                 } else if (state.storage == Storage::Integer) {
                     std::int64_t value = 0;
@@ -345,7 +354,7 @@ struct Chunk {
             // Blank lines have rules of their own; the full reader reports
             // lines over the limit.
             if (lineEnd == p || static_cast<std::size_t>(lineEnd - p) > rules.format->maxFieldSize ||
-                !line(rules, p, lineEnd)) {
+                !line(rules, p, lineEnd, stop)) {
                 if (verdict == Verdict::Loaded) fail(Verdict::FullReader);
                 return nullptr;
             }
