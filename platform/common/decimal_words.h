@@ -105,6 +105,25 @@ inline unsigned leadingDigits(const char* p, std::uint64_t* value)
     return true;
 }
 
+// Reads the integer at p when it has an optional sign and 1 to 7 digits,
+// then a byte that is not a digit. The 9 bytes from p must be readable. Sets
+// *value and *stop and returns true, or returns false and leaves both alone.
+[[gnu::always_inline]] inline bool readShortInteger(const char* p, std::int64_t* result, const char** stop)
+{
+    if constexpr (std::endian::native != std::endian::little) return false;
+    const bool negative = *p == '-';
+    p += negative || *p == '+';
+    const std::uint64_t word = loadDigits(p);
+    const std::uint64_t ends = nonDigits(word);
+    if (ends == 0) return false;
+    const unsigned digits = static_cast<unsigned>(std::countr_zero(ends)) / 8;
+    if (digits == 0) return false;
+    const auto value = static_cast<std::int64_t>(eightDigitValue(word << (64 - 8 * digits)));
+    *stop = p + digits;
+    *result = negative ? -value : value;
+    return true;
+}
+
 }  // namespace splitrun::decimalwords
 
 #endif

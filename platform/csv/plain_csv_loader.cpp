@@ -303,7 +303,9 @@ struct Chunk {
                     if (read) state.values.appendReal(value);
                 } else if (state.storage == Storage::Integer) {
                     std::int64_t value = 0;
-                    read = readIntegerPrefix(p, end, &value, &stop) && (stop == end || *stop == delimiter);
+                    read = (readable - p >= 9 ? decimalwords::readShortInteger(p, &value, &stop) : false) ||
+                           readIntegerPrefix(p, end, &value, &stop);
+                    read = read && (stop == end || *stop == delimiter);
                     if (read) state.appendInteger(value, p);
                 }
                 if (read) {
