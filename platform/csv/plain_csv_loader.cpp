@@ -372,7 +372,7 @@ struct Chunk {
     {
         const std::size_t size = static_cast<std::size_t>(stop - p);
         // Quoted fields are read as the full reader reads them, but for
-        // line ends, doubled quotes and quoted missing texts, which make the
+        // line ends, doubled quotes and empty quoted texts, which make the
         // chunk decline. Without a quote anywhere, fields are not checked.
         // A chunk's first line starts after the first line end at its cut:
         // that is a true line start whenever every chunk before it was read
