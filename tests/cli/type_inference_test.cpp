@@ -88,20 +88,18 @@ TEST(CsvTable, LargeFilesLoadAlikeWhicheverReaderTakesThem)
         SCOPED_TRACE(static_cast<int>(delimiter));
         const std::string d(1, delimiter);
         std::string plain = "g" + d + "n" + d + "x" + d + "when\n";
+        std::string quoted = plain;   // every group name in quotes, as R writes texts
         for (std::size_t i = 0; i < rows; ++i) {
             const std::string x = i == rows - 10 ? "0.5" : std::to_string(i % 97);  // real only near the end
             const std::string when = i == 3 ? "" : i == 4 ? "NA" : "2024-01-" + std::to_string(10 + i % 20);
-            plain += "grp" + std::to_string(i / 5000) + d + std::to_string(i) + d + x + d + when + "\r\n";
+            const std::string rest = d + std::to_string(i) + d + x + d + when + "\r\n";
+            plain += "grp" + std::to_string(i / 5000) + rest;
+            quoted += "\"grp" + std::to_string(i / 5000) + "\"" + rest;
         }
         const CsvTable fast = load(plain, {.delimiter = delimiter});
-        // A blank last line is the full reader's to read; quoted texts (every
-        // one, as R writes them) are the chunks' again.
+        // A blank last line is the full reader's to read; quoted texts are
+        // the chunks' again.
         const CsvTable full = load(plain + "\r\n", {.delimiter = delimiter});
-        std::string quoted = plain;
-        for (std::size_t at = 0; (at = quoted.find("grp", at)) != std::string::npos; at += 4) {
-            quoted.insert(quoted.find(delimiter, at), "\"");
-            quoted.insert(at, "\"");
-        }
         ASSERT_EQ(fast.table.rowCount(), rows);
         EXPECT_TRUE(fast.table == full.table);
         EXPECT_TRUE(fast.table == load(quoted, {.delimiter = delimiter}).table);
