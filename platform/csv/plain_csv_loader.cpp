@@ -319,7 +319,7 @@ struct Chunk {
             }
             const char* comma = nullptr;
             std::string_view text;
-            if (quotes && *p == '"') {
+            if (quotes && p != end && *p == '"') {
                 if (!quotedField(p, end, delimiter, &text, &comma)) return fail(Verdict::FullReader);
             } else {
                 comma = findDelimiter(p, end, delimiter);

@@ -129,6 +129,7 @@ TEST(CsvTable, ChunksJoinAsOnePassReadsThem)
         {"header only", "a,b\n", {Storage::String, Storage::String}},
         {"quoted names and texts, a delimiter and NA within quotes", "\"a\",\"b\"\n\"x,y\",1\n\"NA\",\"2\"\nNA,3\n",
          {Storage::String, Storage::Integer}},
+        {"quoted, the file ending in an empty field", "\"a\",\"b\"\n\"x\",1\n\"y\",", {Storage::String, Storage::Integer}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
