@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "csv_scan.h"
+#include "decimal_words.h"
 
 namespace splitrun {
 
@@ -90,15 +91,29 @@ std::optional<Header> plainHeader(const File& file, std::size_t maxBytes, char d
     header.dataStart = newline != nullptr ? end + 1 : end;
     if (end > start && text[end - 1] == '\r') --end;
     const std::string_view line(text.data() + start, end - start);
-    if (line.empty() || line.find_first_of("\"\r") != std::string_view::npos) return std::nullopt;
+    if (line.empty() || line.find('\r') != std::string_view::npos) return std::nullopt;
     std::set<std::string_view> seen;
     for (std::size_t from = 0;;) {
-        const std::size_t comma = std::min(line.find(delimiter, from), line.size());
-        const std::string_view name = line.substr(from, comma - from);
+        // A name in quotes (as R writes every name) is the text inside them,
+        // when no quote is within; anything else quoted is the full reader's.
+        std::size_t comma = 0;
+        std::string_view name;
+        if (line[from] == '"') {
+            const std::size_t close = line.find('"', from + 1);
+            if (close == std::string_view::npos) return std::nullopt;
+            comma = close + 1;
+            if (comma != line.size() && line[comma] != delimiter) return std::nullopt;
+            name = line.substr(from + 1, close - from - 1);
+        } else {
+            comma = std::min(line.find(delimiter, from), line.size());
+            name = line.substr(from, comma - from);
+            if (name.find('"') != std::string_view::npos) return std::nullopt;
+        }
         if (name.empty() || !seen.insert(name).second) return std::nullopt;
         header.names.emplace_back(name);
         if (comma == line.size()) break;
         from = comma + 1;
+        if (from == line.size()) return std::nullopt;   // an empty last name
     }
     return header;
 }
@@ -241,6 +256,7 @@ struct Chunk {
     std::size_t reserveRows = 0;
     Verdict verdict = Verdict::Loaded;
     std::vector<std::size_t> needText;   // inferred columns that met a value of another kind
+    bool quotes = false;                 // the bytes being parsed hold a quote somewhere
 
     explicit Chunk(const ChunkRules& rules, std::size_t expectedRows) : reserveRows(expectedRows)
     {
@@ -259,7 +275,10 @@ struct Chunk {
         return false;
     }
 
-    bool line(const ChunkRules& rules, const char* p, const char* end)
+    // Reads the line [p, end); the bytes up to `readable` may be looked at
+    // (the buffer goes on past the line), which lets numbers be read a word
+    // at a time.
+    bool line(const ChunkRules& rules, const char* p, const char* end, const char* readable)
     {
         const char delimiter = rules.format->delimiter;
         const std::size_t fields = columns.size();
@@ -275,11 +294,18 @@ struct Chunk {
                 bool read = false;
                 if (state.storage == Storage::Real) {
                     double value = 0;
-                    read = readDecimalPrefix(p, end, &value, &stop) && (stop == end || *stop == delimiter);
+                    // A number stops at the line's end (a CR or LF), so it
+                    // may be read from bytes beyond it.
+                    read = (readable - p >= 17 ? decimalwords::readShortDecimal(p, &value, &stop)
+                                               : false) ||
+                           readDecimalPrefix(p, end, &value, &stop);
+                    read = read && (stop == end || *stop == delimiter);
                     if (read) state.values.appendReal(value);
                 } else if (state.storage == Storage::Integer) {
                     std::int64_t value = 0;
-                    read = readIntegerPrefix(p, end, &value, &stop) && (stop == end || *stop == delimiter);
+                    read = (readable - p >= 9 ? decimalwords::readShortInteger(p, &value, &stop) : false) ||
+                           readIntegerPrefix(p, end, &value, &stop);
+                    read = read && (stop == end || *stop == delimiter);
                     if (read) state.appendInteger(value, p);
                 }
                 if (read) {
@@ -291,10 +317,18 @@ struct Chunk {
                     continue;
                 }
             }
-            const char* comma = findDelimiter(p, end, delimiter);
-            const char* fieldEnd = comma != nullptr ? comma : end;
-            std::string_view text(p, static_cast<std::size_t>(fieldEnd - p));
-            if (rules.format->isMissingToken(text)) text = {};
+            const char* comma = nullptr;
+            std::string_view text;
+            if (quotes && p != end && *p == '"') {
+                if (!quotedField(p, end, delimiter, &text, &comma)) return fail(Verdict::FullReader);
+            } else {
+                comma = findDelimiter(p, end, delimiter);
+                const char* fieldEnd = comma != nullptr ? comma : end;
+                text = std::string_view(p, static_cast<std::size_t>(fieldEnd - p));
+                // A quote inside an unquoted field is an error the full reader describes.
+                if (quotes && text.find('"') != std::string_view::npos) return fail(Verdict::FullReader);
+                if (rules.format->isMissingToken(text)) text = {};
+            }
             if (!state.take(text, reserveRows)) {
                 if (state.fixed) return fail(Verdict::FullReader);
                 needText.push_back(column);
@@ -310,6 +344,25 @@ struct Chunk {
         return true;
     }
 
+    // The field at p, which opens with a quote, when it is one the chunks
+    // read: the quote closes before the line's end, followed by the
+    // delimiter or the line's end, with no quote inside and not empty
+    // (quoted, an empty text is present, where the chunks would take it
+    // for a missing value; a quoted missing-value token is present text
+    // both ways). Sets *text to what is inside the quotes and *comma to the delimiter
+    // after it (null at the line's end).
+    static bool quotedField(const char* p, const char* end, char delimiter, std::string_view* text,
+                            const char** comma)
+    {
+        const char* const close =
+            static_cast<const char*>(std::memchr(p + 1, '"', static_cast<std::size_t>(end - p - 1)));
+        if (close == nullptr || close == p + 1) return false;
+        if (close + 1 != end && close[1] != delimiter) return false;
+        *text = std::string_view(p + 1, static_cast<std::size_t>(close - p - 1));
+        *comma = close + 1 == end ? nullptr : close + 1;
+        return true;
+    }
+
     // Parses the lines of [p, stop) that start before `limit`; the bytes
     // from `limit` on only finish the last of them. `final`: stop is the
     // end of the file, so a last line may lack its line end. Returns where
@@ -318,11 +371,14 @@ struct Chunk {
     const char* lines(const ChunkRules& rules, const char* p, const char* limit, const char* stop, bool final)
     {
         const std::size_t size = static_cast<std::size_t>(stop - p);
-        // A quote anywhere needs the full reader's quoting rules.
-        if (std::memchr(p, '"', size) != nullptr) {
-            fail(Verdict::FullReader);
-            return nullptr;
-        }
+        // Quoted fields are read as the full reader reads them, but for
+        // line ends, doubled quotes and empty quoted texts, which make the
+        // chunk decline. Without a quote anywhere, fields are not checked.
+        // A chunk's first line starts after the first line end at its cut:
+        // that is a true line start whenever every chunk before it was read
+        // (none of their lines held a line end within quotes), and chunks
+        // are handed over in file order, stopping at the first that declines.
+        quotes = std::memchr(p, '"', size) != nullptr;
         const bool carriageReturns = std::memchr(p, '\r', size) != nullptr;
         while (p < limit) {
             const char* lineEnd = nullptr;
@@ -345,7 +401,7 @@ struct Chunk {
             // Blank lines have rules of their own; the full reader reports
             // lines over the limit.
             if (lineEnd == p || static_cast<std::size_t>(lineEnd - p) > rules.format->maxFieldSize ||
-                !line(rules, p, lineEnd)) {
+                !line(rules, p, lineEnd, stop)) {
                 if (verdict == Verdict::Loaded) fail(Verdict::FullReader);
                 return nullptr;
             }

@@ -1,5 +1,6 @@
-// The quick way to load a CSV file: a file without quotes, blank lines or
-// ragged rows is cut into chunks at line ends, the chunks parsed into typed
+// The quick way to load a CSV file: a file without blank lines or ragged
+// rows, whose quoted fields (if any) hold no line end, doubled quote or
+// empty text, is cut into chunks at line ends, the chunks parsed into typed
 // columns on several threads (each thread reads only its own chunks), and
 // the chunks' columns joined in file order into columns reserved once for
 // the whole file.
@@ -32,9 +33,10 @@ struct PlainCsv {
 };
 
 // The header of a plain file: the first line split at the delimiter, after an
-// optional UTF-8 byte order mark. Nothing when the header needs the full
-// reader (quotes, empty or repeated names, no header line, a header longer
-// than the format's limit).
+// optional UTF-8 byte order mark, a name in quotes read as the text inside
+// them. Nothing when the header needs the full reader (a quote within a
+// name, empty or repeated names, no header line, a header longer than the
+// format's limit).
 std::optional<std::vector<std::string>> readPlainHeader(const std::string& path, const CsvFormat& format);
 
 // Loads the file's records. `given` holds one storage per header field
@@ -78,8 +80,8 @@ struct PlainChunks {
 // columns, each as the given storage, in the order `wanted` lists them.
 // Hands each chunk's columns to `eachChunk` in file order, with the number
 // of records before it (record i comes from line i + 2), one chunk at a
-// time. Stops at the first chunk it cannot read the quick way (quotes,
-// blank lines, ragged rows, a value that does not read as its storage, a
+// time. Stops at the first chunk it cannot read the quick way (a quoted
+// line end, doubled quote or empty text, blank lines, ragged rows, a value that does not read as its storage, a
 // header the full reader must read), leaving the records from there on to
 // the full reader, which describes every problem. An exception from
 // `eachChunk` ends the read and is rethrown.

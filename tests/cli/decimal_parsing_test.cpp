@@ -4,6 +4,8 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <string>
 #include <random>
 #include <vector>
 
@@ -25,6 +27,10 @@ std::optional<double> reference(std::string_view text)
     if (text.starts_with('+') && (text.remove_prefix(1), text.starts_with('+') || text.starts_with('-'))) return {};
     double value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec == std::errc() && end == text.data() + text.size()) {
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(value),
+                  std::bit_cast<std::uint64_t>(std::strtod(std::string(text).c_str(), nullptr))) << text;
+    }
     const bool whole = ec == std::errc() && end == text.data() + text.size() && std::isfinite(value);
     return whole && text.find_first_not_of("0123456789.+-eE") == text.npos ? std::optional(value) : std::nullopt;
 }
@@ -40,7 +46,9 @@ bool agrees(const std::string& text)
     auto finite = reference(text);
     if (finite && !std::isfinite(*finite)) finite.reset();
     EXPECT_EQ(bits(splitmodels::detail::parseNumber(text)), bits(finite)) << text;
-    for (const std::string after : {"", ",7", "\n", "x12345678", ",1.5,2.5,3.5"}) {
+    // The long tails let the reader take its word-at-a-time path.
+    for (const std::string after : {"", ",7", "\n", "x12345678", ",1.5,2.5,3.5",
+             ",1.5,2.5,3.5,4.5,5.5,6.5", "\n1.5,2.5,3.5,4.5,5.5,6.5"}) {
         const std::string whole = text + after;
         const std::vector<char> copy(whole.begin(), whole.end());   // reads past its end are caught
         const char* stop = nullptr;
@@ -56,10 +64,14 @@ TEST(DecimalParsing, QuickPathTakesExactCasesUpToTheEightByteStepsAndLeavesTheRe
 {
     for (const char* text : {"-0", "+0", "-0.000", "-0e-5", ".5", "5.", "-.5e1", "007", "000.000123", "1e22", "1e-22",
              "1.5E+3", "1.5e-0003", "2.5e+0000000000000000000001", "9007199254740992", "9007199254740991e-22",
-             "123456.78901234", "12345678", "123456789", "1234567.89", "0.12345678", "-0.000001234", "3e7"})
+             "123456.78901234", "12345678", "123456789", "1234567.89", "0.12345678", "-0.000001234", "3e7", "5e22", "9999999.9999999",
+             "-1234567.1234567", "0.0000001"})
         EXPECT_TRUE(agrees(text)) << text;
     for (const char* text : {"0e400", "1e23", "1e-23", "9007199254740993", "99999999.99999999", "123456789012345678",
              "12345678901234567890", "4.9406564584124654e-324", "2.2250738585072011e-308", "1.7976931348623157e308",
+             // Halfway between two doubles, and 17 to 25 digits around them.
+             "9007199254740993.0", "9007199254740995", "0.1000000000000000055511151231257827", "1.00000000000000011102230246251565",
+             "123456789012345678901234.5", "2.47032822920623272e-324", "-0.00000000000000000000000", "1.5e-23",
              "1e", "1e+", "e5", ".", "-", "", "+-1", "--1", "1.5.2", "1,5", "inf", "-Inf", "Infinity", "nan", "Inf1", "infinite", "0x10", " 1", "1 ", " 3", "3\t", "\n3"})
         EXPECT_FALSE(agrees(text)) << text;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli_harness.h"
+#include "decimal_words.h"
 #include "plain_csv_loader.h"
 #include "value_parsing.h"
 
@@ -20,7 +21,7 @@ TEST(IntegerParsing, QuickReaderStopsWhereTheDigitsEndAndAgreesWithParseInteger)
         int stop;   // bytes read, or -1 when the reader declines
     } cases[] = {
         {"0", 1}, {"-0", 2}, {"+0", 2}, {"007", 3}, {"-123", 4}, {"+5", 2}, {"999999999999999999", 18},
-        {"-999999999999999999", 19}, {"12.5", 2}, {"12e3", 2}, {"7,8", 1}, {"-4\r", 2},
+        {"-999999999999999999", 19}, {"1234567", 7}, {"-12345678", 9}, {"12.5", 2}, {"12e3", 2}, {"7,8", 1}, {"-4\r", 2},
         {"", -1}, {"-", -1}, {"+", -1}, {"+-1", -1}, {"--1", -1}, {"x1", -1}, {".5", -1},
         {"1234567890123456789", -1}, {"-9223372036854775808", -1}, {"99999999999999999999", -1},
     };
@@ -36,7 +37,16 @@ TEST(IntegerParsing, QuickReaderStopsWhereTheDigitsEndAndAgreesWithParseInteger)
             continue;
         }
         EXPECT_EQ(stop - copy.data(), c.stop) << text;
-        EXPECT_EQ(std::optional(value), parseInteger(text.substr(0, static_cast<std::size_t>(c.stop)))) << text;
+        EXPECT_EQ(std::optional(value), parseInteger(text.substr(0, static_cast<std::size_t>(c.stop)))) << text;        // The word-at-a-time reader, given bytes to look at past the text, reads the same or declines.
+        const std::string padded = text + ";;;;;;;;;";
+        const char* shortStop = nullptr;
+        std::int64_t shortValue = 0;
+        if (decimalwords::readShortInteger(padded.data(), &shortValue, &shortStop)) {
+            EXPECT_EQ(shortStop - padded.data(), c.stop) << text;
+            EXPECT_EQ(shortValue, value) << text;
+        } else {
+            EXPECT_GT(c.stop, 7) << text;
+        }
     }
 }
 

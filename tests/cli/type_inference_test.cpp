@@ -88,15 +88,21 @@ TEST(CsvTable, LargeFilesLoadAlikeWhicheverReaderTakesThem)
         SCOPED_TRACE(static_cast<int>(delimiter));
         const std::string d(1, delimiter);
         std::string plain = "g" + d + "n" + d + "x" + d + "when\n";
+        std::string quoted = plain;   // every group name in quotes, as R writes texts
         for (std::size_t i = 0; i < rows; ++i) {
             const std::string x = i == rows - 10 ? "0.5" : std::to_string(i % 97);  // real only near the end
             const std::string when = i == 3 ? "" : i == 4 ? "NA" : "2024-01-" + std::to_string(10 + i % 20);
-            plain += "grp" + std::to_string(i / 5000) + d + std::to_string(i) + d + x + d + when + "\r\n";
+            const std::string rest = d + std::to_string(i) + d + x + d + when + "\r\n";
+            plain += "grp" + std::to_string(i / 5000) + rest;
+            quoted += "\"grp" + std::to_string(i / 5000) + "\"" + rest;
         }
         const CsvTable fast = load(plain, {.delimiter = delimiter});
-        const CsvTable full = load(std::string(plain).replace(plain.find("grp0"), 4, "\"grp0\""), {.delimiter = delimiter});
+        // A blank last line is the full reader's to read; quoted texts are
+        // the chunks' again.
+        const CsvTable full = load(plain + "\r\n", {.delimiter = delimiter});
         ASSERT_EQ(fast.table.rowCount(), rows);
         EXPECT_TRUE(fast.table == full.table);
+        EXPECT_TRUE(fast.table == load(quoted, {.delimiter = delimiter}).table);
         for (std::size_t c = 0; c < 4; ++c) EXPECT_EQ(fast.table.columns()[c].storage, (std::vector{3, 1, 2, 4}[c]));
         EXPECT_EQ(std::vector({fast.fields[0].categories, fast.fields[1].categories, fast.fields[2].categories,
                                fast.fields[3].missing, fast.lines[rows - 1], full.lines[rows - 1]}),
@@ -121,6 +127,9 @@ TEST(CsvTable, ChunksJoinAsOnePassReadsThem)
         {"only missing values", "d,n\n,1\n,2\n", {Storage::String, Storage::Integer}},
         {"a line longer than a chunk", "t,n\n" + std::string(300, 'w') + ",1\nu,2\n", {Storage::String, Storage::Integer}},
         {"header only", "a,b\n", {Storage::String, Storage::String}},
+        {"quoted names and texts, a delimiter and NA within quotes", "\"a\",\"b\"\n\"x,y\",1\n\"NA\",\"2\"\nNA,3\n",
+         {Storage::String, Storage::Integer}},
+        {"quoted, the file ending in an empty field", "\"a\",\"b\"\n\"x\",1\n\"y\",", {Storage::String, Storage::Integer}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -145,7 +154,9 @@ TEST(CsvTable, ChunksJoinAsOnePassReadsThem)
         }
     }
     // What the chunks cannot read goes to the full reader, whatever the cut.
-    for (const std::string csv : {"a,b\n1,2\n\n3,4\n", "a,b\n1,2\n\"3\",4\n", "a,b\n1,2\n3\n", "a,b\n1,2\r3,4\n"})
+    // A line end within quotes declines the chunk it starts in, wherever the cuts fall.
+    for (const std::string csv : {"a,b\n1,2\n\n3,4\n", "a,b\n1,\"x\ny\"\n2,z\n", "a,b\n1,\"x\"\"y\"\n", "a,b\n1,\"\"\n",
+                                  "a,b\n1,x\"y\n", "a,b\n1,2\n3\n", "a,b\n1,2\r3,4\n"})
         for (const std::size_t chunkBytes : {1, 3, 64}) {
             const clitest::fs::path file = clitest::freshDir("chunks") / "data.csv";
             clitest::writeFile(file, csv);
@@ -163,23 +174,22 @@ TEST(CsvTable, StreamedPassGivesTheSameRecordsWhereverTheQuickReadStops)
     std::string plain = "g,n,x\n";
     for (std::size_t i = 0; i < rows; ++i)
         plain += "grp" + std::to_string(i / 5000) + "," + std::to_string(i) + "," + std::to_string(i % 89) + ".5\n";
-    std::vector<CsvTable> tables;
     for (const std::size_t quoteAt : {std::string::npos, plain.find("grp11"), plain.find("grp0")}) {
+        // A doubled quote is the full reader's to read.
         std::string csv = plain;
-        if (quoteAt != std::string::npos) csv.insert(csv.find(',', quoteAt), "\"").insert(quoteAt, "\"");
+        if (quoteAt != std::string::npos) csv.replace(quoteAt, csv.find(',', quoteAt) - quoteAt, "\"q\"\"\"");
         SCOPED_TRACE(quoteAt);
         const clitest::fs::path file = clitest::freshDir("streamed-chunks") / "data.csv";
         clitest::writeFile(file, csv);
         std::size_t seen = 0;
-        tables.push_back(profileCsvFile(file.string(), "", {}, readStreamedCsv,
-                                        [&](const refhost::Table& block, const CsvBlock& read) {
-                                            for (std::size_t r = 0; r < block.rowCount(); ++r, ++seen) {
-                                                ASSERT_EQ(read.line(r), seen + 2);
-                                                ASSERT_EQ(block.values(1).integers()[r], static_cast<std::int64_t>(seen));
-                                            }
-                                        }));
+        profileCsvFile(file.string(), "", {}, readStreamedCsv, [&](const refhost::Table& block, const CsvBlock& read) {
+            for (std::size_t r = 0; r < block.rowCount(); ++r, ++seen) {
+                ASSERT_EQ(read.line(r), seen + 2);
+                ASSERT_EQ(block.values(1).integers()[r], static_cast<std::int64_t>(seen));
+                ASSERT_EQ(block.values(2).reals()[r], static_cast<double>(seen % 89) + 0.5);
+            }
+        });
         EXPECT_EQ(seen, rows);
-        EXPECT_TRUE(tables.back().table == tables.front().table);
     }
 }
 
@@ -258,6 +268,18 @@ TEST(CsvTable, NumbersWithStrayTextsAreRefusedAtTheFirstOne)
                 EXPECT_NE(error.find("--categorical x"), std::string::npos) << error;
             }
             EXPECT_NO_THROW(refuseStrayTexts(data, {0, 1}, {}, {"x"}));
+        }
+    }
+    // A quoted file is read in chunks; a stray text far down keeps its line.
+    std::string quoted = "\"g\",\"x\"\n";
+    for (int i = 0; i < 40000; ++i) quoted += i == 30000 ? "\"a\",\"oops\"\n" : "\"a\"," + std::to_string(i) + ".5\n";
+    for (const CsvTable& data : loadBothWays(quoted)) {
+        try {
+            refuseStrayTexts(data, {0, 1}, {}, {});
+            ADD_FAILURE() << "no error";
+        } catch (const InputError& e) {
+            EXPECT_NE(std::string(e.what()).find("data.csv:30002:2 (field 'x'): the value 'oops'"), std::string::npos)
+                << e.what();
         }
     }
 }

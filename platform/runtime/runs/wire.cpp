@@ -1,6 +1,7 @@
 // The binary encoding of jobs and outputs.
 #include "refhost/wire.h"
 
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -19,14 +20,45 @@ void encodeMissing(WireWriter& out, const ColumnValues& values) {
     const bool any = values.hasMissing();
     out.u8(any ? 1 : 0);
     if (!any) return;
-    for (size_t row = 0; row < values.size(); ++row) out.u8(values.isMissing(row) ? 1 : 0);
+    std::string& bytes = out.bytes();
+    const size_t start = bytes.size();
+    bytes.resize(start + values.size());
+    for (size_t row = 0; row < values.size(); ++row) bytes[start + row] = values.isMissing(row) ? 1 : 0;
 }
 
 std::vector<uint8_t> decodeMissing(WireReader& in, size_t rows) {
     std::vector<uint8_t> missing(rows, 0);
     if (in.u8() == 0) return missing;
-    for (size_t row = 0; row < rows; ++row) missing[row] = in.u8();
+    const std::string_view flags = in.take(rows);
+    std::memcpy(missing.data(), flags.data(), rows);
     return missing;
+}
+
+// Writes the numbers as little-endian words, as u64 and u32 write one: on a
+// little-endian machine their bytes as they are in memory, in one copy.
+template <class Number>
+void encodeNumbers(WireWriter& out, const Number* numbers, size_t count) {
+    if constexpr (std::endian::native == std::endian::little) {
+        out.bytes().append(reinterpret_cast<const char*>(numbers), count * sizeof(Number));
+    } else {
+        for (size_t i = 0; i < count; ++i) {
+            if constexpr (sizeof(Number) == 4) out.u32(std::bit_cast<uint32_t>(numbers[i]));
+            else out.u64(std::bit_cast<uint64_t>(numbers[i]));
+        }
+    }
+}
+
+// The number at `bytes`, written by encodeNumbers.
+template <class Number>
+Number decodeNumber(const char* bytes) {
+    using Word = std::conditional_t<sizeof(Number) == 4, uint32_t, uint64_t>;
+    Word word = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&word, bytes, sizeof word);
+    } else {
+        for (size_t i = 0; i < sizeof word; ++i) word |= Word{static_cast<uint8_t>(bytes[i])} << (8 * i);
+    }
+    return std::bit_cast<Number>(word);
 }
 
 void encodeValues(WireWriter& out, const ColumnValues& values) {
@@ -37,11 +69,11 @@ void encodeValues(WireWriter& out, const ColumnValues& values) {
     switch (values.kind()) {
         case Kind::Integer:
             encodeMissing(out, values);
-            for (size_t row = 0; row < rows; ++row) out.i64(values.integers()[row]);
+            encodeNumbers(out, values.integers().data(), rows);
             return;
         case Kind::Real:
             encodeMissing(out, values);
-            for (size_t row = 0; row < rows; ++row) out.f64(values.reals()[row]);
+            encodeNumbers(out, values.reals().data(), rows);
             return;
         case Kind::Text: {
             encodeMissing(out, values);
@@ -49,7 +81,7 @@ void encodeValues(WireWriter& out, const ColumnValues& values) {
             out.u64(dictionary.size());
             for (size_t code = 0; code < dictionary.size(); ++code)
                 out.text(dictionary.at(static_cast<uint32_t>(code)));
-            for (size_t row = 0; row < rows; ++row) out.u32(values.codes()[row]);
+            encodeNumbers(out, values.codes().data(), rows);
             return;
         }
         case Kind::Cells:
@@ -81,16 +113,18 @@ ColumnValues decodeValues(WireReader& in) {
     switch (static_cast<Kind>(kind)) {
         case Kind::Integer: {
             const std::vector<uint8_t> missing = decodeMissing(in, rows);
+            const char* const numbers = in.take(rows * 8).data();
             for (size_t row = 0; row < rows; ++row) {
-                const int64_t value = in.i64();
+                const auto value = decodeNumber<int64_t>(numbers + 8 * row);
                 missing[row] ? values.appendMissing() : values.appendInteger(value);
             }
             break;
         }
         case Kind::Real: {
             const std::vector<uint8_t> missing = decodeMissing(in, rows);
+            const char* const numbers = in.take(rows * 8).data();
             for (size_t row = 0; row < rows; ++row) {
-                const double value = in.f64();
+                const auto value = decodeNumber<double>(numbers + 8 * row);
                 missing[row] ? values.appendMissing() : values.appendReal(value);
             }
             break;
@@ -99,8 +133,9 @@ ColumnValues decodeValues(WireReader& in) {
             const std::vector<uint8_t> missing = decodeMissing(in, rows);
             std::vector<std::string> dictionary(in.count(8));
             for (std::string& text : dictionary) text = in.text();
+            const char* const codes = in.take(rows * 4).data();
             for (size_t row = 0; row < rows; ++row) {
-                const uint32_t code = in.u32();
+                const auto code = decodeNumber<uint32_t>(codes + 4 * row);
                 if (missing[row]) {
                     values.appendMissing();
                 } else {
@@ -128,11 +163,15 @@ ColumnValues decodeValues(WireReader& in) {
 }  // namespace
 
 void WireWriter::u32(uint32_t value) {
-    for (int i = 0; i < 4; ++i) u8(static_cast<uint8_t>(value >> (8 * i)));
+    char bytes[4];
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
+    bytes_.append(bytes, sizeof bytes);
 }
 
 void WireWriter::u64(uint64_t value) {
-    for (int i = 0; i < 8; ++i) u8(static_cast<uint8_t>(value >> (8 * i)));
+    char bytes[8];
+    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
+    bytes_.append(bytes, sizeof bytes);
 }
 
 void WireWriter::f64(double value) {

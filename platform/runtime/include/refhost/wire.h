@@ -56,9 +56,10 @@ public:
     bool atEnd() const { return position_ == bytes_.size(); }
     // Throws WireError unless everything was read.
     void expectEnd() const;
+    // The next `length` bytes as they are (a block of numbers read at once).
+    std::string_view take(size_t length);
 
 private:
-    std::string_view take(size_t length);
 
     std::string_view bytes_;
     size_t position_ = 0;
