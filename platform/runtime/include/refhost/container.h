@@ -42,7 +42,9 @@ class StreamObject;
 // written once a megabyte or more has come in. A container holding many
 // groups' documents thus keeps only their keys and positions in memory.
 // Reading an entry, through a stream or entries(), reads it back. Without a
-// usable temporary directory the bytes simply stay in memory.
+// usable temporary directory the bytes simply stay in memory. A container
+// given an entry sink (storeEntriesIn) hands each entry to it instead when
+// its stream is closed, and reads it back from there.
 class Container {
 public:
     // faults null: the container gets a fresh Faults of its own.
