@@ -97,8 +97,9 @@ int64_t ContainerStoreWriter::insert(const std::string& container, int64_t seq, 
     sqlite3_bind_text(insert_, 5, typeId.data(), static_cast<int>(typeId.size()), SQLITE_STATIC);
     // Content that is not all at hand is reserved as zeros and written in
     // place, so that a large entry is never whole in memory.
+    // An empty content is bound as an empty blob, never as NULL.
     if (head.size() == length)
-        sqlite3_bind_blob64(insert_, 6, head.data(), head.size(), SQLITE_STATIC);
+        sqlite3_bind_blob64(insert_, 6, head.empty() ? "" : head.data(), head.size(), SQLITE_STATIC);
     else
         sqlite3_bind_zeroblob64(insert_, 6, length);
     const int status = sqlite3_step(insert_);
