@@ -34,6 +34,7 @@
 #include "report.h"
 #include "run_summary.h"
 #include "split_model_file.h"
+#include "staged_store.h"
 #include "stored_groups.h"
 #include "streamed_csv_source.h"
 #include "tables.h"
@@ -147,17 +148,6 @@ splitmodels::ModelSpec modelSpec(const BuildOptions& options, const ModelFields&
     request.event = options.event.value_or("");
     request.references = options.references;
     return request;
-}
-
-// An output container's entries as the run left them, read back from the
-// spool one at a time.
-NamedEntries outputEntries(const refhost::RunOutputs& outputs, const std::string& name)
-{
-    return {name, outputs.count(name), [&outputs, name](std::size_t i) {
-                refhost::Entry entry = outputs.entry(name, i);
-                return ContainerEntry{std::move(entry.key), std::move(entry.properties),
-                                      std::move(entry.data)};
-            }};
 }
 
 // The plain-words summary of a run in which every group failed: the
@@ -390,6 +380,10 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
     const Fingerprinter fingerprinter(request, settings);
     ReusingEngine reusing(engine.start(settings), fingerprinter, previous.get());
     config.engine = &reusing;
+    // The output entries go into the staging containers.db as they are
+    // collected; the split model and the groups rows read them back there.
+    StagedStore staged(output.staging() / kContainerStoreName);
+    config.outputSink = &staged;
     config.received = [&worker](const refhost::WorkerJob& job, refhost::WorkerOutput& output) {
         adoptAttachment(worker, job, output);
     };
@@ -426,17 +420,14 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
     // says why each one failed.
     const bool succeeded = summary.models > 0 && summary.componentFailures.empty();
     const bool noneFitted = summary.models == 0 && !summary.groups.empty() && summary.failures == summary.groups.size();
-    writeContainerStore(output.staging() / kContainerStoreName,
-                        {outputEntries(result.outputs, "StatXML"), outputEntries(result.outputs, "PMML")},
-                        [&](refhost::ContainerStoreWriter& store) {
-                            addStoredGroups(store, summary, reusing, worker, result.outputs, splitStorages, settings);
-                        });
+    addStoredGroups(staged.writer(), summary, reusing, worker, result.outputs, splitStorages, settings);
     writeTables(summary, fields.split, splitStorages, options.model != ModelChoice::Linear,
                 output.staging(), options.confLevel);
     const fs::path splitModelPath = outDir / "split-model.pmml";
     if (summary.models > 0)
         writeSplitModelFile(output.staging() / "split-model.pmml", summary, result.outputs, worker,
                             fields, request, config.dataModel);
+    staged.commit();
     // The diagnostics are read off the split model in a second streamed
     // pass over the input, and written only when the run succeeds.
     std::optional<OutputFile> augmented;

@@ -100,7 +100,7 @@ std::string declaredEncoding(std::string_view text) {
 
 }  // namespace
 
-std::string textAsUtf8(std::string_view text) {
+std::optional<std::string> convertedToUtf8(std::string_view text) {
     auto startsWith = [&](std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; };
     if (startsWith("\xFE\xFF")) return fromUtf16(text.substr(2), true);
     if (startsWith("\xFF\xFE")) return fromUtf16(text.substr(2), false);
@@ -112,7 +112,7 @@ std::string textAsUtf8(std::string_view text) {
         encoding == "l1" || encoding == "cp819")
         return fromSingleByte(text, false);
     if (encoding == "windows-1252" || encoding == "cp1252") return fromSingleByte(text, true);
-    return std::string(text);
+    return std::nullopt;
 }
 
 }  // namespace cfhelper

@@ -1,5 +1,7 @@
 // Documents: creation, parsing and disposal.
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <stdexcept>
 
 #include "cf_cpp_helper.h"
@@ -30,6 +32,30 @@ pugi::xml_node singleRoot(const pugi::xml_document& document) {
     return root;
 }
 
+// Parses a text, screened first, into a document with a single root.
+// The text is copied once, into the parser's own buffer; only a text in
+// another encoding is converted to UTF-8 first.
+XMLDocument parsed(std::string_view original) {
+    std::optional<std::string> converted;
+    try {
+        converted = cfhelper::convertedToUtf8(original);
+    } catch (const std::runtime_error& error) {
+        throw XMLException(std::string("XML text refused: ") + error.what());
+    }
+    const std::string_view text = converted ? std::string_view(*converted) : original;
+    std::string refused = cfhelper::screenMarkup(text);
+    if (!refused.empty()) throw XMLException("XML text refused: " + refused);
+    auto document = std::make_unique<pugi::xml_document>();
+    pugi::xml_parse_result result =
+        document->load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
+    if (!result)
+        throw XMLException(std::string("XML text does not parse: ") + result.description() +
+                           " at offset " + std::to_string(result.offset));
+    pugi::xml_node root = singleRoot(*document);
+    if (!root) throw XMLException("XML text does not have exactly one root element");
+    return XMLDocument(toHandle(root), toStorage(document.release()));
+}
+
 }  // namespace
 
 void XMLDocument::dispose() {
@@ -49,28 +75,12 @@ XMLDocument HostHelper::createNew(const std::string& rootName) {
 }
 
 XMLDocument HostHelper::createFromContents(const std::string& original) {
-    std::string text;
-    try {
-        text = cfhelper::textAsUtf8(original);
-    } catch (const std::runtime_error& error) {
-        throw XMLException(std::string("XML text refused: ") + error.what());
-    }
-    std::string refused = cfhelper::screenMarkup(text);
-    if (!refused.empty()) throw XMLException("XML text refused: " + refused);
-    auto document = std::make_unique<pugi::xml_document>();
-    pugi::xml_parse_result result =
-        document->load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
-    if (!result)
-        throw XMLException(std::string("XML text does not parse: ") + result.description() +
-                           " at offset " + std::to_string(result.offset));
-    pugi::xml_node root = singleRoot(*document);
-    if (!root) throw XMLException("XML text does not have exactly one root element");
-    return XMLDocument(toHandle(root), toStorage(document.release()));
+    return parsed(original);
 }
 
 XMLDocument HostHelper::createFromContents(const char* text) {
     if (!text) throw XMLException("XML text is null");
-    return createFromContents(std::string(text));
+    return parsed(text);
 }
 
 }  // namespace CfCppHelperV1

@@ -149,9 +149,12 @@ INSTANTIATE_TEST_SUITE_P(
                "5 reused, 0 refitted, 1 added, 0 removed", "RRRRR-", ""},
         Change{"removed last", [](const std::string& d) { return withoutLinesStarting(d, "g5,"); }, {}, {},
                "4 reused, 0 refitted, 0 added, 1 removed", "RRRR", ""},
-        // A group gone from the front moves the others: their model IDs change.
+        // A group gone from the front, or new there, moves the others: they
+        // are reused under their new model IDs.
         Change{"removed first", [](const std::string& d) { return withoutLinesStarting(d, "g1,"); }, {}, {},
-               "0 reused, 4 refitted, 0 added, 1 removed", "----", ""},
+               "4 reused, 0 refitted, 0 added, 1 removed", "RRRR", ""},
+        Change{"added first", [](const std::string& d) { return d + "g0,1,2,3\ng0,2,1,5\ng0,3,3,8\ng0,5,0,9\n"; },
+               {}, {}, "5 reused, 0 refitted, 1 added, 0 removed", "-RRRRR", ""},
         // Records in another order within a group: another fit input.
         Change{"reordered", [](std::string d) {
                    const std::size_t a = d.find("g2,0,"), b = d.find("g2,1,"), e = d.find('\n', b);

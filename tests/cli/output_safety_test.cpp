@@ -20,6 +20,7 @@
 #include "output_dir.h"
 #include "output_manifest.h"
 #include "output_transaction.h"
+#include "staged_store.h"
 
 using namespace clitest;
 
@@ -458,9 +459,15 @@ TEST(OutputSwitch, ABuildKilledWhileWritingTheDatabaseLeavesThePreviousOutputRea
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        // Killed half way through a run that stores its entries as they come.
         OutputTransaction output(out, {});
-        splitrun::writeContainerStore(output.staging() / splitrun::kContainerStoreName,
-                                      {numberedEntries("PMML", 5000, 2500)});
+        splitrun::StagedStore staged(output.staging() / splitrun::kContainerStoreName);
+        const splitrun::NamedEntries entries = numberedEntries("PMML", 5000, 2500);
+        for (std::size_t i = 0; i < entries.count; ++i) {
+            const splitrun::ContainerEntry entry = entries.entry(i);
+            staged.store("PMML", staged.reserve("PMML"), entry.key, entry.properties, entry.content.size(),
+                         entry.content);
+        }
         ::_exit(0);
     }
     int status = 0;

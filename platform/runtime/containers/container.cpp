@@ -55,17 +55,25 @@ void Container::addEntry(std::string key, std::string data, std::string properti
     store_->finish(stored);
 }
 
+void Container::storeEntriesIn(EntrySink* sink) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    sink_ = sink;
+    store_ = std::make_shared<EntryStore>(sink_, name_);
+    ++storeGeneration_;
+}
+
 void Container::clearEntries() {
     std::lock_guard<std::mutex> guard(mutex_);
     default_.reset();
-    store_ = std::make_shared<EntryStore>();
+    store_ = std::make_shared<EntryStore>(sink_, name_);
     ++storeGeneration_;
 }
 
 std::shared_ptr<const EntryStore> Container::takeEntries() {
     std::lock_guard<std::mutex> guard(mutex_);
+    store_->settle();
     std::shared_ptr<const EntryStore> taken = std::move(store_);
-    store_ = std::make_shared<EntryStore>();
+    store_ = std::make_shared<EntryStore>(sink_, name_);
     ++storeGeneration_;
     return taken;
 }
@@ -281,17 +289,18 @@ cf_status Container::closeStream(StreamObject& stream, int* err) {
     std::lock_guard<std::mutex> guard(mutex_);
     if (stream.closed) return CF_FAILED;
     stream.closed = true;
+    bool stored = true;
     if (stream.mode == CF_MODE_WRITE) {
         if (stream.toDefault) {
             if (default_) default_->complete = true;
         } else if (stream.storeGeneration == storeGeneration_) {
-            store_->finish(store_->at(stream.entryIndex));
+            stored = store_->finish(store_->at(stream.entryIndex));
         }
     }
     // The module never uses a stream after closing it: the stream goes,
     // so that a container of many entries does not keep one per entry.
     streams_.erase(&stream);
-    return CF_OK;
+    return stored ? CF_OK : CF_FAILED;
 }
 
 cf_status Container::setKeyText(EntryKeyObject& key, int kind, const char* text, size_t length,

@@ -64,6 +64,7 @@ ContainerStoreWriter::ContainerStoreWriter(const std::string& path) : path_(path
 }
 
 ContainerStoreWriter::~ContainerStoreWriter() {
+    sqlite3_finalize(content_);
     sqlite3_finalize(insert_);
     sqlite3_finalize(insertGroup_);
     sqlite3_close(db_);
@@ -82,17 +83,59 @@ void ContainerStoreWriter::add(const std::string& container, const std::string& 
                                const std::string& typeId, const std::string& content) {
     auto next = std::find_if(nextSeq_.begin(), nextSeq_.end(), [&](const auto& c) { return c.first == container; });
     if (next == nextSeq_.end()) next = nextSeq_.insert(nextSeq_.end(), {container, 1});
+    insert(container, next->second, key, mimeType, typeId, content.size(), content);
+    ++next->second;
+}
+
+int64_t ContainerStoreWriter::insert(const std::string& container, int64_t seq, const std::string& key,
+                                     const std::string& mimeType, const std::string& typeId, uint64_t length,
+                                     std::string_view head) {
     sqlite3_bind_text(insert_, 1, container.data(), static_cast<int>(container.size()), SQLITE_STATIC);
-    sqlite3_bind_int64(insert_, 2, next->second);
+    sqlite3_bind_int64(insert_, 2, seq);
     sqlite3_bind_text(insert_, 3, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
     sqlite3_bind_text(insert_, 4, mimeType.data(), static_cast<int>(mimeType.size()), SQLITE_STATIC);
     sqlite3_bind_text(insert_, 5, typeId.data(), static_cast<int>(typeId.size()), SQLITE_STATIC);
-    sqlite3_bind_blob64(insert_, 6, content.data(), content.size(), SQLITE_STATIC);
+    // Content that is not all at hand is reserved as zeros and written in
+    // place, so that a large entry is never whole in memory.
+    // An empty content is bound as an empty blob, never as NULL.
+    if (head.size() == length)
+        sqlite3_bind_blob64(insert_, 6, head.empty() ? "" : head.data(), head.size(), SQLITE_STATIC);
+    else
+        sqlite3_bind_zeroblob64(insert_, 6, length);
     const int status = sqlite3_step(insert_);
     sqlite3_reset(insert_);
     sqlite3_clear_bindings(insert_);
     if (status != SQLITE_DONE) fail(db_, path_, "cannot write the database");
-    ++next->second;
+    const int64_t row = sqlite3_last_insert_rowid(db_);
+    if (head.size() != length) writeContent(row, 0, head);
+    return row;
+}
+
+void ContainerStoreWriter::writeContent(int64_t row, uint64_t offset, std::string_view bytes) {
+    if (bytes.empty()) return;
+    sqlite3_blob* blob = nullptr;
+    if (sqlite3_blob_open(db_, "main", "entries", "content", row, 1, &blob) != SQLITE_OK) {
+        sqlite3_blob_close(blob);
+        fail(db_, path_, "cannot write the database");
+    }
+    const int status = sqlite3_blob_write(blob, bytes.data(), static_cast<int>(bytes.size()), static_cast<int>(offset));
+    sqlite3_blob_close(blob);
+    if (status != SQLITE_OK) fail(db_, path_, "cannot write the database");
+}
+
+void ContainerStoreWriter::readContent(int64_t row, std::string& out) const {
+    if (!content_ && sqlite3_prepare_v2(db_, "SELECT content FROM entries WHERE rowid = ?1", -1, &content_, nullptr) !=
+                         SQLITE_OK)
+        fail(db_, path_, "cannot read the database");
+    sqlite3_bind_int64(content_, 1, row);
+    const int status = sqlite3_step(content_);
+    if (status == SQLITE_ROW) {
+        const void* bytes = sqlite3_column_blob(content_, 0);
+        const int size = sqlite3_column_bytes(content_, 0);
+        if (bytes) out.append(static_cast<const char*>(bytes), static_cast<size_t>(size));
+    }
+    sqlite3_reset(content_);
+    if (status != SQLITE_ROW) fail(db_, path_, "cannot read the database");
 }
 
 void ContainerStoreWriter::commit() {
@@ -106,6 +149,8 @@ void ContainerStoreWriter::commit() {
     insert_ = nullptr;
     sqlite3_finalize(insertGroup_);
     insertGroup_ = nullptr;
+    sqlite3_finalize(content_);
+    content_ = nullptr;
     if (sqlite3_close(db_) != SQLITE_OK) fail(db_, path_, "cannot close the database");
     db_ = nullptr;
 }

@@ -1,6 +1,6 @@
 // A container's keyed entries: bytes go to the spool when an entry is
 // finished, or earlier when an unfinished one grows large, and are read
-// back piece by piece.
+// back piece by piece; with a sink, a finished entry goes there instead.
 #include "entry_store.h"
 
 #include <algorithm>
@@ -14,6 +14,7 @@ size_t EntryStore::add(std::string key, const std::string& properties, bool comp
     stored.key = std::move(key);
     stored.properties = static_cast<uint32_t>(known - properties_.begin());
     stored.complete = complete;
+    if (sink_) stored.seq = sink_->reserve(name_);
     return entries_.size() - 1;
 }
 
@@ -25,9 +26,55 @@ void EntryStore::append(StoredEntry& stored, const char* data, size_t length) {
     if (stored.tail.size() >= kSpillBytes) spill(stored);
 }
 
-void EntryStore::finish(StoredEntry& stored) {
+bool EntryStore::finish(StoredEntry& stored) {
     stored.complete = true;
+    if (sink_) return toSink(stored);
     spill(stored);
+    return true;
+}
+
+void EntryStore::settle() {
+    if (!sink_) return;
+    for (StoredEntry& stored : entries_)
+        if (!stored.complete && stored.handle < 0) toSink(stored);
+}
+
+// Stores the entry in the sink: from memory as one piece, or, when large
+// parts of it went to the spool while it was written, copied from there a
+// spill's worth at a time so that it is never whole in memory.
+bool EntryStore::toSink(StoredEntry& stored) {
+    if (stored.first.length == 0) {
+        stored.handle = sink_->store(name_, stored.seq, stored.key, properties(stored), stored.tail.size(),
+                                     stored.tail);
+        if (stored.handle >= 0) std::string().swap(stored.tail);
+        return stored.handle >= 0;
+    }
+    std::vector<StoredEntry::Piece> pieces{stored.first};
+    pieces.insert(pieces.end(), stored.more.begin(), stored.more.end());
+    uint64_t length = stored.tail.size();
+    for (const StoredEntry::Piece& piece : pieces) length += piece.length;
+    const int64_t handle = sink_->store(name_, stored.seq, stored.key, properties(stored), length, {});
+    if (handle < 0) return false;
+    uint64_t offset = 0;
+    std::string chunk;
+    for (const StoredEntry::Piece& piece : pieces)
+        for (size_t done = 0; done < piece.length;) {
+            const size_t n = std::min(kSpillBytes, piece.length - done);
+            chunk.clear();
+            if (!spool_->read(piece.offset + done, n, chunk)) {
+                sink_->fail("the entry " + stored.key + " could not be read back from the spool");
+                return false;
+            }
+            if (!sink_->write(handle, offset, chunk)) return false;
+            done += n;
+            offset += n;
+        }
+    if (!sink_->write(handle, offset, stored.tail)) return false;
+    stored.handle = handle;
+    stored.first = {};
+    stored.more.clear();
+    std::string().swap(stored.tail);
+    return true;
 }
 
 // Moves the bytes the entry holds in memory to the spool; they stay in
@@ -55,6 +102,11 @@ bool EntryStore::spillBytes(StoredEntry& stored, const char* data, size_t length
 }
 
 std::string EntryStore::data(const StoredEntry& stored) const {
+    if (stored.handle >= 0) {
+        std::string data;
+        if (!sink_->read(stored.handle, data)) data.clear();
+        return data;
+    }
     if (stored.first.length == 0) return stored.tail;
     size_t length = stored.first.length + stored.tail.size();
     for (const StoredEntry::Piece& piece : stored.more) length += piece.length;

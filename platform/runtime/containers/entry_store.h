@@ -6,9 +6,10 @@
 // headers and its own.
 //
 // The keyed entries of a container as it stores them: keys in memory, bytes
-// in an unlinked spool file (see spool.h) as they arrive, so a container,
-// or a run's outputs taken from it, holds every group's documents without
-// keeping their bytes in memory.
+// in an unlinked spool file (see spool.h) as they arrive, or, for a
+// container given an entry sink, in the sink once each entry is finished
+// (see refhost/entry_sink.h); so a container, or a run's outputs taken from
+// it, holds every group's documents without keeping their bytes in memory.
 #ifndef REFHOST_ENTRY_STORE_H
 #define REFHOST_ENTRY_STORE_H
 
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "refhost/container.h"
+#include "refhost/entry_sink.h"
 #include "spool.h"
 
 namespace refhost {
@@ -39,6 +41,8 @@ struct StoredEntry {
     std::vector<Piece> more;   // further pieces, when writes of other entries came between
     uint32_t properties = 0;   // index into the store's distinct properties texts
     bool complete = false;
+    int64_t seq = 0;           // with a sink: the position reserved at open
+    int64_t handle = -1;       // with a sink: the entry there, once stored
 };
 
 // Not thread-safe for writing: the owning container serialises changes
@@ -48,6 +52,11 @@ class EntryStore {
 public:
     // Bytes an unfinished entry holds in memory before they go to the spool.
     static constexpr size_t kSpillBytes = size_t{1} << 20;
+
+    EntryStore() = default;
+    // Finished entries go to `sink` (not owned; it must outlive the store
+    // and everything read from it) under the container name `name`.
+    EntryStore(EntrySink* sink, std::string name) : sink_(sink), name_(std::move(name)) {}
 
     // Adds an entry with no bytes yet; returns its index.
     size_t add(std::string key, const std::string& properties, bool complete);
@@ -61,8 +70,12 @@ public:
     // Appends to an entry's bytes; once it holds kSpillBytes or more in
     // memory they go to the spool (a write that large goes there at once).
     void append(StoredEntry& stored, const char* data, size_t length);
-    // The entry is complete: its remaining bytes go to the spool.
-    void finish(StoredEntry& stored);
+    // The entry is complete: its remaining bytes go to the spool, or with
+    // them all to the sink. False when the sink could not store it.
+    bool finish(StoredEntry& stored);
+    // With a sink: every entry not yet finished goes there as it stands,
+    // still marked incomplete (the store is being handed over).
+    void settle();
     // The entry's bytes, read back. A spool that cannot be read back gives
     // the entry as empty, as a host whose storage failed would.
     std::string data(const StoredEntry& stored) const;
@@ -72,6 +85,7 @@ public:
 private:
     void spill(StoredEntry& stored);
     bool spillBytes(StoredEntry& stored, const char* data, size_t length);
+    bool toSink(StoredEntry& stored);
 
     // A deque: no entry moves, and growing never copies them all.
     std::deque<StoredEntry> entries_;
@@ -80,6 +94,8 @@ private:
     std::vector<std::string> properties_;
     std::unique_ptr<Spool> spool_;  // made on the first spilled bytes
     size_t spooledBytes_ = 0;
+    EntrySink* sink_ = nullptr;
+    std::string name_;
 };
 
 }  // namespace refhost

@@ -138,7 +138,6 @@ std::string Fingerprinter::operator()(const refhost::WorkerJob& job) const
     Hasher hash;
     hash.number(static_cast<std::uint64_t>(kModelCodeVersion));
     hash.text(settings_);
-    hash.number(job.groupIndex);
     hash.text(usedFieldsHash(job.dataModel));
     const refhost::Table& records = job.records;
     hash.number(records.columns().size());

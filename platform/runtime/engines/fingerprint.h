@@ -26,11 +26,13 @@ constexpr std::int64_t kModelCodeVersion = 1;
 // - the build's model settings (`settings`, the encoded model request:
 //   kind, family, link, target, inputs, reference levels, weights and offset
 //   fields, control, the split fields);
-// - the group's model ID (its position), which its documents name;
 // - the data model of the fields the model uses (the target, inputs,
 //   weights and offset): storage, measure, role and categories;
 // - the group's records as the worker receives them, in order: every
 //   column's name, storage and measure, and every value with its type.
+// The group's model ID (its position) is left out: a group whose position
+// moved keeps its fingerprint, and its stored documents get the new model
+// ID when they are restored (see renameModel).
 // Thread-safe.
 class Fingerprinter {
 public:

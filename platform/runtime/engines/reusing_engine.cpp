@@ -5,6 +5,7 @@
 #include <refhost/wire.h>
 
 #include "errors.h"
+#include "group_worker.h"
 #include "stored_output.h"
 
 namespace splitrun {
@@ -43,16 +44,18 @@ std::unique_ptr<PreviousBuild> PreviousBuild::open(const std::string& path, cons
     }
 }
 
-std::optional<refhost::WorkerOutput> PreviousBuild::output(const std::string& fingerprint) const
+std::optional<refhost::WorkerOutput> PreviousBuild::output(const std::string& fingerprint,
+                                                           const std::string& modelId) const
 {
     const auto found = rows_.find(fingerprint);
     if (found == rows_.end()) return std::nullopt;
     const Row& row = found->second;
     std::lock_guard<std::mutex> guard(mutex_);
     try {
-        return decodeStoredOutput(store_.groupOutput(row.id), [&](const std::string& container) {
+        refhost::WorkerOutput output = decodeStoredOutput(store_.groupOutput(row.id), [&](const std::string& container) {
             return store_.entryContent(container, row.modelId);
         });
+        if (renameModel(output, row.modelId, modelId)) return output;
     } catch (const refhost::StoreError&) {
     } catch (const refhost::WireError&) {
     }
@@ -72,7 +75,7 @@ refhost::WorkerOutput ReusingEngine::run(const refhost::WorkerJob& job, const re
 {
     std::string fingerprint = fingerprinter_(job);
     if (previous_)
-        if (std::optional<refhost::WorkerOutput> output = previous_->output(fingerprint)) {
+        if (std::optional<refhost::WorkerOutput> output = previous_->output(fingerprint, modelIdFor(job.groupIndex))) {
             keep(job.groupIndex, std::move(fingerprint), true, *output);
             return std::move(*output);
         }

@@ -36,9 +36,10 @@ public:
                                                std::string& why);
 
     // The stored output of the group with that fingerprint, its kept state
-    // as the attachment (see decodeStoredOutput); nullopt when the previous
-    // build had no such group or it cannot be read back exactly.
-    std::optional<refhost::WorkerOutput> output(const std::string& fingerprint) const;
+    // as the attachment (see decodeStoredOutput) and its documents naming
+    // `modelId`; nullopt when the previous build had no such group or it
+    // cannot be read back exactly.
+    std::optional<refhost::WorkerOutput> output(const std::string& fingerprint, const std::string& modelId) const;
     // True when the previous build had a group with these split values (as
     // groups.csv writes them).
     bool hadGroup(const std::string& splitValues) const { return splitValues_.count(splitValues) > 0; }

@@ -52,7 +52,30 @@ std::string readDocument(refhost::WireReader& in, const char* container, const E
     return document;
 }
 
+// Where the value of the first ` attribute="value"` in a document starts;
+// npos when it is not there. The attribute is the first of its name in a
+// group's documents, and a quote within an attribute value is always
+// escaped, so the first match is the attribute itself.
+std::size_t valueAt(const std::string& document, const std::string& attribute, const std::string& value)
+{
+    const std::size_t at = document.find(" " + attribute + "=\"" + value + "\"");
+    return at == std::string::npos ? at : at + attribute.size() + 3;
+}
+
 }  // namespace
+
+bool renameModel(refhost::WorkerOutput& output, const std::string& from, const std::string& to)
+{
+    if (from == to) return true;
+    const std::size_t inStatXml = valueAt(output.statXml, "modelID", from);
+    const std::size_t inPmml = valueAt(output.pmml, "modelName", from);
+    if ((!output.statXml.empty() && inStatXml == std::string::npos) ||
+        (!output.pmml.empty() && inPmml == std::string::npos))
+        return false;
+    if (!output.statXml.empty()) output.statXml.replace(inStatXml, from.size(), to);
+    if (!output.pmml.empty()) output.pmml.replace(inPmml, from.size(), to);
+    return true;
+}
 
 std::string encodeWorkerTexts(const refhost::WorkerOutput& output)
 {

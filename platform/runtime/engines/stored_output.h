@@ -36,6 +36,12 @@ using EntryLookup = std::function<std::optional<std::string>(const std::string& 
 // a document does not come back exactly.
 refhost::WorkerOutput decodeStoredOutput(std::string_view stored, const EntryLookup& entry);
 
+// Gives restored documents another model ID: the model element's name in
+// the PMML (modelName) and the model's ID in the StatXML (modelID), the
+// only places a worker writes it. False when a document that is not empty
+// does not name `from` there; the output is then left as it was.
+bool renameModel(refhost::WorkerOutput& output, const std::string& from, const std::string& to);
+
 }  // namespace splitrun
 
 #endif

@@ -202,8 +202,21 @@ std::vector<Worker*> Context::workers() const {
 Container& Context::container(const std::string& name) {
     std::lock_guard<std::mutex> guard(mutex_);
     auto& generations = containers_[name];
-    if (generations.empty()) generations.push_back(std::make_unique<Container>(name, faults_));
+    if (generations.empty()) generations.push_back(newContainerLocked(name));
     return *generations.back();
+}
+
+void Context::storeEntriesIn(EntrySink* sink, std::vector<std::string> names) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    sink_ = sink;
+    sinkNames_ = std::move(names);
+}
+
+std::unique_ptr<Container> Context::newContainerLocked(const std::string& name) const {
+    auto container = std::make_unique<Container>(name, faults_);
+    if (sink_ && std::find(sinkNames_.begin(), sinkNames_.end(), name) != sinkNames_.end())
+        container->storeEntriesIn(sink_);
+    return container;
 }
 
 bool Context::hasContainer(const std::string& name) const {
@@ -326,7 +339,7 @@ cf_status Context::openContainer(const char* name, int mode, CFContainerFile** c
             opened = it->second.back().get();
         } else if (mode == CF_MODE_WRITE) {
             auto& generations = containers_[name];
-            generations.push_back(std::make_unique<Container>(name, faults_));
+            generations.push_back(newContainerLocked(name));
             opened = generations.back().get();
         } else {
             return CF_FAILED;

@@ -126,6 +126,7 @@ void RunState::prepareContexts() {
         collect_.setParameter("TargetFieldList", config_.targetFields);
     if (!config_.inputFields.empty()) collect_.setParameter("InputFieldList", config_.inputFields);
     collect_.setThreadCount(threads);
+    if (config_.outputSink) collect_.storeEntriesIn(config_.outputSink, {"StatXML", "PMML"});
     if (config_.prepare) config_.prepare(distribute_, collect_);
 }
 

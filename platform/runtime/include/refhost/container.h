@@ -28,6 +28,7 @@ struct Entry {
 
 class EntryKeyObject;
 class EntryStore;
+class EntrySink;
 class KeyListObject;
 class StreamObject;
 
@@ -41,7 +42,9 @@ class StreamObject;
 // written once a megabyte or more has come in. A container holding many
 // groups' documents thus keeps only their keys and positions in memory.
 // Reading an entry, through a stream or entries(), reads it back. Without a
-// usable temporary directory the bytes simply stay in memory.
+// usable temporary directory the bytes simply stay in memory. A container
+// given an entry sink (storeEntriesIn) hands each entry to it instead when
+// its stream is closed, and reads it back from there.
 class Container {
 public:
     // faults null: the container gets a fresh Faults of its own.
@@ -62,8 +65,13 @@ public:
     // Drops every entry and the bytes they hold (a worker's outputs once
     // they have been collected). Keys handed out stay valid but find nothing.
     void clearEntries();
+    // Keyed entries from now on go to `sink` as they are finished instead of
+    // to the spool (see refhost/entry_sink.h); entries so far are dropped.
+    // The sink is not owned and must outlive everything taken from here.
+    void storeEntriesIn(EntrySink* sink);
     // Hands over the keyed entries, finished or not, with the spool holding
-    // their bytes, and leaves the container without any (as clearEntries).
+    // their bytes (with a sink: unfinished entries are stored there as they
+    // stand), and leaves the container without any (as clearEntries).
     // The store is only read from then on; reading it is thread-safe.
     std::shared_ptr<const EntryStore> takeEntries();
 
@@ -117,6 +125,7 @@ private:
     mutable std::mutex mutex_;
     std::optional<Entry> default_;
     std::shared_ptr<EntryStore> store_;  // the keyed entries; never null
+    EntrySink* sink_ = nullptr;          // where finished entries go, when set
     uint64_t storeGeneration_ = 0;       // counts the stores dropped or handed over
     std::vector<std::unique_ptr<EntryKeyObject>> keys_;
     // Each key by its record, so that checking a key does not walk them all.

@@ -28,6 +28,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct sqlite3;
@@ -79,6 +80,17 @@ public:
     // Appends an entry to `container`, after those added to it before.
     void add(const std::string& container, const std::string& key, const std::string& mimeType,
              const std::string& typeId, const std::string& content);
+    // Adds an entry at position `seq` of `container` whose content is
+    // `length` bytes, the first of which are `head` (the rest zero until
+    // written with writeContent). Returns its row ID. Throws StoreError.
+    int64_t insert(const std::string& container, int64_t seq, const std::string& key, const std::string& mimeType,
+                   const std::string& typeId, uint64_t length, std::string_view head);
+    // Writes bytes into the content of row `row` at `offset`, within its
+    // length. Throws StoreError.
+    void writeContent(int64_t row, uint64_t offset, std::string_view bytes);
+    // The content of row `row`, as written so far, appended to `out`.
+    // Throws StoreError.
+    void readContent(int64_t row, std::string& out) const;
     // Appends a row to the groups table.
     void addGroup(const StoredGroup& group);
     // Sets the build row (the last call wins).
@@ -92,6 +104,7 @@ private:
     sqlite3* db_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
     sqlite3_stmt* insertGroup_ = nullptr;
+    mutable sqlite3_stmt* content_ = nullptr;
     std::string path_;
     std::vector<std::pair<std::string, int64_t>> nextSeq_;
 };

@@ -97,6 +97,9 @@ public:
     // handles still held); container(name) is the latest under that name,
     // created when missing; containers(name) all of them in creation order.
     Container& container(const std::string& name);
+    // Containers created from now on under one of these names store their
+    // keyed entries in `sink` (see Container::storeEntriesIn).
+    void storeEntriesIn(EntrySink* sink, std::vector<std::string> names);
     bool hasContainer(const std::string& name) const;
     std::vector<Container*> containers(const std::string& name) const;
     // openContainer calls under that name that succeeded (either mode).
@@ -133,6 +136,7 @@ public:
     void noteLock(int event);
 
 private:
+    std::unique_ptr<Container> newContainerLocked(const std::string& name) const;
     bool refused(const char* op, int* err, cf_status* status);
 
     Host& host_;
@@ -150,6 +154,8 @@ private:
     std::vector<std::unique_ptr<Worker>> workers_;
     std::map<std::string, std::vector<std::unique_ptr<Container>>, std::less<>> containers_;
     std::map<std::string, size_t, std::less<>> containerOpens_;
+    EntrySink* sink_ = nullptr;
+    std::vector<std::string> sinkNames_;
     std::vector<std::unique_ptr<RecordSet>> recordSets_;
     // Each set by its record, so releasing one does not walk every set.
     std::unordered_map<const CFRecordSet*, RecordSet*> recordSetIndex_;

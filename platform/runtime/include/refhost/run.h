@@ -22,6 +22,7 @@
 namespace refhost {
 
 class Engine;
+class EntrySink;
 
 // What a worker function receives for one group.
 struct WorkerJob {
@@ -85,6 +86,11 @@ struct RunConfig {
     // Called with (groups done, groups total) each time a worker finishes,
     // from pool threads but never two at once.
     std::function<void(size_t, size_t)> progress;
+    // When set, the collect component's "StatXML" and "PMML" entries are
+    // stored there as each is closed, rather than spooled until the run
+    // ends; RunResult::outputs reads them back from it. Not owned; must
+    // outlive the result.
+    EntrySink* outputSink = nullptr;
     // Called once both contexts are set up, before the components are
     // created: the place to inject faults or withdraw thread services.
     std::function<void(Context& distribute, Context& collect)> prepare;
@@ -122,8 +128,8 @@ struct TaskFailure {
 };
 
 // The entries the collect component wrote to its output containers. Their
-// bytes stay where the containers put them, in spool files, and are read
-// back on each call, so a result of many groups holds only the entries'
+// bytes stay where the containers put them, in spool files or the run's
+// entry sink, and are read back on each call, so a result of many groups holds only the entries'
 // keys and properties in memory. Reading is thread-safe; adding is not.
 class RunOutputs {
 public:

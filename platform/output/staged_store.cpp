@@ -1,0 +1,82 @@
+#include "staged_store.h"
+
+#include <algorithm>
+
+#include "errors.h"
+#include "output_dir.h"
+
+namespace splitrun {
+
+StagedStore::StagedStore(const std::filesystem::path& path) try : path_(path), writer_(path.string()) {
+} catch (const refhost::StoreError& error) {
+    throw RunError(std::string("cannot write ") + error.what());
+}
+
+void StagedStore::keep(const std::string& what) const
+{
+    if (failure_.empty()) failure_ = what;
+}
+
+int64_t StagedStore::reserve(const std::string& container)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto next = std::find_if(nextSeq_.begin(), nextSeq_.end(), [&](const auto& c) { return c.first == container; });
+    if (next == nextSeq_.end()) next = nextSeq_.insert(nextSeq_.end(), {container, 1});
+    return next->second++;
+}
+
+int64_t StagedStore::store(const std::string& container, int64_t seq, const std::string& key,
+                           const std::string& properties, uint64_t length, std::string_view head)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    try {
+        return writer_.insert(container, seq, key, propertyValue(properties, "mimeType"),
+                              propertyValue(properties, "typeId"), length, head);
+    } catch (const refhost::StoreError& error) {
+        keep(error.what());
+        return -1;
+    }
+}
+
+bool StagedStore::write(int64_t handle, uint64_t offset, std::string_view bytes)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    try {
+        writer_.writeContent(handle, offset, bytes);
+        return true;
+    } catch (const refhost::StoreError& error) {
+        keep(error.what());
+        return false;
+    }
+}
+
+bool StagedStore::read(int64_t handle, std::string& out) const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    try {
+        writer_.readContent(handle, out);
+        return true;
+    } catch (const refhost::StoreError& error) {
+        keep(error.what());
+        return false;
+    }
+}
+
+void StagedStore::fail(const std::string& what)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    keep(path_.string() + ": " + what);
+}
+
+void StagedStore::commit()
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!failure_.empty()) throw RunError("cannot write " + failure_);
+    try {
+        writer_.commit();
+    } catch (const refhost::StoreError& error) {
+        throw RunError(std::string("cannot write ") + error.what());
+    }
+}
+
+}  // namespace splitrun
