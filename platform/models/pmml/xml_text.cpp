@@ -52,7 +52,7 @@ void XmlText::endStartTag() {
 XmlText& XmlText::open(std::string_view name) {
   assert(!hasText_);
   endStartTag();
-  out_.append(2 * open_.size(), ' ');
+  out_.append(2 * (base_ + open_.size()), ' ');
   out_ += '<';
   out_ += name;
   open_.push_back(name);
@@ -88,7 +88,7 @@ XmlText& XmlText::close() {
     startTagOpen_ = false;
     return *this;
   }
-  if (!hasText_) out_.append(2 * open_.size(), ' ');
+  if (!hasText_) out_.append(2 * (base_ + open_.size()), ' ');
   hasText_ = false;
   out_ += "</";
   out_ += name;

@@ -21,8 +21,12 @@ class XmlText {
  public:
   // Writes into `out`, starting with the XML declaration.
   explicit XmlText(std::string& out);
+  // Writes a fragment into `out`: elements indented as if `depth` elements
+  // enclosed them, with no declaration.
+  XmlText(std::string& out, std::size_t depth) : out_(out), base_(depth) {}
 
-  // Starts a child element of the current element (or the root).
+  // Starts a child element of the current element (or the root). `name`
+  // must outlive the element (the writers name elements by literals).
   XmlText& open(std::string_view name);
   // Adds an attribute to the element just opened (before any child or text).
   XmlText& attribute(std::string_view name, std::string_view value);
@@ -36,13 +40,12 @@ class XmlText {
   // Appends lines already formatted at the current depth (a copied
   // element), as a child of the current element.
   XmlText& raw(std::string_view lines);
-  // Depth of the next child element: the number of open elements.
-  std::size_t depth() const { return open_.size(); }
 
  private:
   void endStartTag();
 
   std::string& out_;
+  std::size_t base_ = 0;                // depth of the outermost element
   std::vector<std::string_view> open_;  // names of the open elements
   bool startTagOpen_ = false;           // "<name ..." written, '>' not yet
   bool hasText_ = false;                // the innermost element has text
