@@ -28,16 +28,30 @@ struct Line {
   std::size_t depth = 0;        // of the element: the PMML element is 0
 };
 
-bool isNameStart(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
-}
+// Byte classes of the lines: name characters, and the bytes a value holds
+// as they are (no escape, nothing the parser would change).
+struct ByteClasses {
+  bool nameStart[256] = {};
+  bool name[256] = {};
+  bool attribute[256] = {};
+  bool text[256] = {};
+  constexpr ByteClasses() {
+    for (int c = 0; c < 256; ++c) {
+      nameStart[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
+      name[c] = nameStart[c] || (c >= '0' && c <= '9') || c == '-' || c == '.';
+      attribute[c] = c >= 32 && c != '&' && c != '<' && c != '"';
+      text[c] = (c >= 32 || c == '\t') && c != '&' && c != '<' && c != '>';
+    }
+  }
+};
+constexpr ByteClasses kBytes;
 
-bool isNameChar(unsigned char c) { return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
+bool isNameStart(char c) { return kBytes.nameStart[static_cast<unsigned char>(c)]; }
 
 std::size_t nameLength(std::string_view s, std::size_t at) {
-  if (at >= s.size() || !isNameStart(static_cast<unsigned char>(s[at]))) return 0;
+  if (at >= s.size() || !isNameStart(s[at])) return 0;
   std::size_t end = at + 1;
-  while (end < s.size() && isNameChar(static_cast<unsigned char>(s[end]))) ++end;
+  while (end < s.size() && kBytes.name[static_cast<unsigned char>(s[end])]) ++end;
   return end - at;
 }
 
@@ -51,23 +65,21 @@ unsigned characterReference(std::string_view s) {
 // printer escapes back to the same bytes.
 bool printsBack(std::string_view value, bool attribute) {
   if (!attribute && value.find_first_not_of(" \t") == std::string_view::npos) return false;  // dropped on parsing
+  const bool* plain = attribute ? kBytes.attribute : kBytes.text;
   for (std::size_t i = 0; i < value.size(); ++i) {
-    const auto c = static_cast<unsigned char>(value[i]);
-    if (c == '&') {
-      const std::string_view rest = value.substr(i);
-      std::size_t length = 0;
-      if (rest.starts_with("&amp;")) length = 5;
-      else if (rest.starts_with("&lt;")) length = 4;
-      else if (!attribute && rest.starts_with("&gt;")) length = 4;
-      else if (attribute && rest.starts_with("&quot;")) length = 6;
-      else if (const unsigned code = characterReference(rest);
-               code >= 1 && code < 32 && (attribute || (code != '\t' && code != '\n' && code != '\r')))
-        length = 5;
-      if (length == 0) return false;
-      i += length - 1;
-      continue;
-    }
-    if (c == '<' || (c < 32 && (attribute || c != '\t')) || (!attribute && c == '>')) return false;
+    if (plain[static_cast<unsigned char>(value[i])]) continue;
+    if (value[i] != '&') return false;
+    const std::string_view rest = value.substr(i);
+    std::size_t length = 0;
+    if (rest.starts_with("&amp;")) length = 5;
+    else if (rest.starts_with("&lt;")) length = 4;
+    else if (!attribute && rest.starts_with("&gt;")) length = 4;
+    else if (attribute && rest.starts_with("&quot;")) length = 6;
+    else if (const unsigned code = characterReference(rest);
+             code >= 1 && code < 32 && (attribute || (code != '\t' && code != '\n' && code != '\r')))
+      length = 5;
+    if (length == 0) return false;
+    i += length - 1;
   }
   return true;
 }
@@ -89,11 +101,18 @@ bool readLine(std::string_view s, Line& line) {
   line.name = s.substr(1, n);
   std::size_t at = n + 1;
   const std::size_t attributesStart = at;
-  while (at + 1 < s.size() && s[at] == ' ' && isNameStart(static_cast<unsigned char>(s[at + 1]))) {
+  while (at + 1 < s.size() && s[at] == ' ' && isNameStart(s[at + 1])) {
     at += 1 + nameLength(s, at + 1);
     if (at + 1 >= s.size() || s[at] != '=' || s[at + 1] != '"') return false;
-    const std::size_t close = s.find('"', at + 2);
-    if (close == std::string_view::npos || !printsBack(s.substr(at + 2, close - at - 2), true)) return false;
+    // The value ends at the first quote: the printer escapes any other.
+    std::size_t close = at + 2;
+    while (close < s.size() && kBytes.attribute[static_cast<unsigned char>(s[close])]) ++close;
+    if (close < s.size() && s[close] == '&') {
+      const std::size_t quote = s.find('"', close);
+      if (quote == std::string_view::npos || !printsBack(s.substr(close, quote - close), true)) return false;
+      close = quote;
+    }
+    if (close >= s.size() || s[close] != '"') return false;
     at = close + 1;
   }
   line.attributes = s.substr(attributesStart, at - attributesStart);

@@ -4,41 +4,45 @@
 
 namespace splitmodels::detail {
 
-void appendEscaped(std::string& out, std::string_view text, bool attribute) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '\0': return;
-      case '&': out += "&amp;"; continue;
-      case '<': out += "&lt;"; continue;
-      case '>':
-        if (!attribute) {
-          out += "&gt;";
-          continue;
-        }
-        break;
-      case '"':
-        if (attribute) {
-          out += "&quot;";
-          continue;
-        }
-        break;
-      case '\t':
-      case '\n':
-      case '\r':
-        if (!attribute) break;
-        [[fallthrough]];
-      default:
-        if (byte < 32) {
-          out += "&#";
-          out += static_cast<char>('0' + byte / 10);
-          out += static_cast<char>('0' + byte % 10);
-          out += ';';
-          continue;
-        }
-    }
-    out += c;
+namespace {
+
+// Bytes that text (or an attribute value) holds as they are.
+struct PlainBytes {
+  bool text[256] = {};
+  bool attribute[256] = {};
+  constexpr PlainBytes() {
+    for (int c = 32; c < 256; ++c) text[c] = attribute[c] = c != '&' && c != '<';
+    text['>'] = false;
+    text['\t'] = text['\n'] = text['\r'] = true;
+    attribute['"'] = false;
   }
+};
+constexpr PlainBytes kPlain;
+
+}  // namespace
+
+void appendEscaped(std::string& out, std::string_view text, bool attribute) {
+  const bool* plain = attribute ? kPlain.attribute : kPlain.text;
+  std::size_t run = 0;  // start of the bytes not yet appended
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (plain[byte]) continue;
+    out.append(text.data() + run, i - run);
+    run = i + 1;
+    switch (byte) {
+      case '\0': return;
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default:
+        out += "&#";
+        out += static_cast<char>('0' + byte / 10);
+        out += static_cast<char>('0' + byte % 10);
+        out += ';';
+    }
+  }
+  out.append(text.data() + run, text.size() - run);
 }
 
 XmlText::XmlText(std::string& out) : out_(out) { out_ += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"; }
