@@ -33,8 +33,6 @@
 
 #include <Eigen/Dense>
 
-#include <pugixml.hpp>
-
 #include <functional>
 #include <limits>
 #include <string>
@@ -42,14 +40,15 @@
 
 #include "design.h"
 #include "fits.h"
+#include "xml_text.h"
 
 namespace splitmodels::detail {
 
-// Writes the extension as the first child of `model`. `fit.covariance` is
+// Writes the extension (the first child of a RegressionModel). `fit.covariance` is
 // columns × columns (NaN for aliased columns); nothing is written when no
 // column has a finite variance. `sigma` is NaN for a logistic model, and
 // `deviance` (the residual deviance) NaN for a linear one.
-void writeCovarianceExtension(pugi::xml_node model, const std::vector<FieldDef>& fields, const Design& design,
+void writeCovarianceExtension(XmlText& xml, const std::vector<FieldDef>& fields, const Design& design,
                               const Coefficients& fit, double sigma, double dfResidual,
                               double deviance = std::numeric_limits<double>::quiet_NaN());
 
@@ -60,12 +59,12 @@ struct FitScale {
   double deviance = 0.0;
 };
 
-// Appends the PCovMatrix of a GeneralRegressionModel to `model`: the
+// Writes the PCovMatrix of a GeneralRegressionModel: the
 // entries of `coefficients.covariance` (columns × columns, NaN for aliased columns)
 // between the columns whose variance is finite, under the names
 // `parameterName` gives them. Nothing is written when no column has one
 // (the dispersion was estimated without residual degrees of freedom).
-void writeParameterCovariance(pugi::xml_node model, const Coefficients& coefficients, const FitScale& fit,
+void writeParameterCovariance(XmlText& xml, const Coefficients& coefficients, const FitScale& fit,
                               const std::function<std::string(Eigen::Index)>& parameterName);
 
 }  // namespace splitmodels::detail

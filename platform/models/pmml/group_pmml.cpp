@@ -5,28 +5,25 @@
 #include "group_writers.h"
 #include "pmml_names.h"
 #include "value_text.h"
-#include "xml_out.h"
 
 namespace splitmodels::detail {
 
-void writeHeader(pugi::xml_node root, const std::string& description) {
-  pugi::xml_node header = root.append_child("Header");
-  setAttribute(header, "description", description);
-  pugi::xml_node application = header.append_child("Application");
-  setAttribute(application, "name", kApplicationName);
-  setAttribute(application, "version", kApplicationVersion);
+void startPmml(XmlText& xml) { xml.open("PMML").attribute("xmlns", kPmmlNamespace).attribute("version", kPmmlVersion); }
+
+void writeHeader(XmlText& xml, const std::string& description) {
+  xml.open("Header").attribute("description", description);
+  xml.open("Application").attribute("name", kApplicationName).attribute("version", kApplicationVersion).close();
+  xml.close();
 }
 
 namespace {
 
-pugi::xml_node writeDataField(pugi::xml_node dictionary, const FieldDef& field, const std::string& optype,
-                              const std::vector<std::string>& categories) {
-  pugi::xml_node node = dictionary.append_child("DataField");
-  setAttribute(node, "name", field.name);
-  setAttribute(node, "optype", optype);
-  setAttribute(node, "dataType", pmmlDataType(field.storage));
-  for (const std::string& category : categories) setAttribute(node.append_child("Value"), "value", category);
-  return node;
+void writeDataField(XmlText& xml, const FieldDef& field, const std::string& optype,
+                    const std::vector<std::string>& categories) {
+  xml.open("DataField").attribute("name", field.name).attribute("optype", optype);
+  xml.attribute("dataType", pmmlDataType(field.storage));
+  for (const std::string& category : categories) xml.empty("Value", "value", category);
+  xml.close();
 }
 
 // The target's categories: the data model's, with the two fitted labels
@@ -45,36 +42,36 @@ std::vector<std::string> targetCategories(const FieldDef& target, const TargetCl
 
 }  // namespace
 
-pugi::xml_node writeDictionary(pugi::xml_node root, const std::vector<FieldDef>& fields, const Design& design, const TargetClasses* classes) {
-  pugi::xml_node dictionary = root.append_child("DataDictionary");
-  setAttribute(dictionary, "numberOfFields", std::to_string(design.inputs.size() + 1));
+void writeDictionary(XmlText& xml, const std::vector<FieldDef>& fields, const Design& design,
+                     const TargetClasses* classes, const FieldDef* offset) {
+  xml.open("DataDictionary").attribute("numberOfFields", std::to_string(design.inputs.size() + (offset ? 2 : 1)));
   const FieldDef& target = fields[design.targetField];
   if (classes)
-    writeDataField(dictionary, target, target.measure == MeasureOrdinal ? "ordinal" : "categorical",
+    writeDataField(xml, target, target.measure == MeasureOrdinal ? "ordinal" : "categorical",
                    targetCategories(target, *classes));
   else
-    writeDataField(dictionary, target, "continuous", {});
+    writeDataField(xml, target, "continuous", {});
   for (const InputCoding& coding : design.inputs) {
     const FieldDef& field = fields[coding.field];
-    writeDataField(dictionary, field, pmmlOptype(field), coding.categories);
+    writeDataField(xml, field, pmmlOptype(field), coding.categories);
   }
-  return dictionary;
+  if (offset) writeDataField(xml, *offset, "continuous", {});
+  xml.close();
 }
 
-pugi::xml_node writeMiningSchema(pugi::xml_node model, const std::vector<FieldDef>& fields, const Design& design) {
-  pugi::xml_node schema = model.append_child("MiningSchema");
-  pugi::xml_node target = schema.append_child("MiningField");
-  setAttribute(target, "name", fields[design.targetField].name);
-  setAttribute(target, "usageType", "target");
+void writeMiningSchema(XmlText& xml, const std::vector<FieldDef>& fields, const Design& design,
+                       const FieldDef* offset) {
+  xml.open("MiningSchema");
+  xml.open("MiningField").attribute("name", fields[design.targetField].name).attribute("usageType", "target").close();
   for (const InputCoding& coding : design.inputs) {
-    pugi::xml_node input = schema.append_child("MiningField");
-    setAttribute(input, "name", fields[coding.field].name);
-    setAttribute(input, "usageType", "active");
+    xml.open("MiningField").attribute("name", fields[coding.field].name).attribute("usageType", "active");
     // A category the group's fit never saw gets no prediction, as in the
     // split model, rather than the reference category's.
-    if (!coding.continuous && coding.reference >= 0) setAttribute(input, "invalidValueTreatment", "returnInvalid");
+    if (!coding.continuous && coding.reference >= 0) xml.attribute("invalidValueTreatment", "returnInvalid");
+    xml.close();
   }
-  return schema;
+  if (offset) xml.open("MiningField").attribute("name", offset->name).attribute("usageType", "active").close();
+  xml.close();
 }
 
 namespace {
@@ -83,11 +80,10 @@ namespace {
 // the schema orders them. A categorical input lists only its dummy columns:
 // its reference category and the categories the group lacks contribute 0 by
 // having no predictor. So does an aliased column (NaN in `beta`).
-void writeTable(pugi::xml_node model, const std::vector<FieldDef>& fields, const Design& design, const Eigen::VectorXd& beta,
+void writeTable(XmlText& xml, const std::vector<FieldDef>& fields, const Design& design, const Eigen::VectorXd& beta,
                 const TargetClasses* classes) {
-  pugi::xml_node table = model.append_child("RegressionTable");
-  setAttribute(table, "intercept", formatNumber(beta(0)));
-  if (classes) setAttribute(table, "targetCategory", classes->event);
+  xml.open("RegressionTable").attribute("intercept", formatNumber(beta(0)));
+  if (classes) xml.attribute("targetCategory", classes->event);
   Eigen::Index column = 1;
   std::vector<std::pair<const InputCoding*, Eigen::Index>> categorical;
   for (const InputCoding& coding : design.inputs) {
@@ -98,18 +94,15 @@ void writeTable(pugi::xml_node model, const std::vector<FieldDef>& fields, const
     }
     const double coefficient = beta(column++);
     if (std::isnan(coefficient)) continue;
-    pugi::xml_node predictor = table.append_child("NumericPredictor");
-    setAttribute(predictor, "name", fields[coding.field].name);
-    setAttribute(predictor, "coefficient", formatNumber(coefficient));
+    xml.open("NumericPredictor").attribute("name", fields[coding.field].name);
+    xml.attribute("coefficient", formatNumber(coefficient)).close();
   }
   for (auto [coding, next] : categorical) {
     for (std::size_t c : coding->dummies) {
       const double coefficient = beta(next++);
       if (std::isnan(coefficient)) continue;
-      pugi::xml_node predictor = table.append_child("CategoricalPredictor");
-      setAttribute(predictor, "name", fields[coding->field].name);
-      setAttribute(predictor, "value", coding->categories[c]);
-      setAttribute(predictor, "coefficient", formatNumber(coefficient));
+      xml.open("CategoricalPredictor").attribute("name", fields[coding->field].name);
+      xml.attribute("value", coding->categories[c]).attribute("coefficient", formatNumber(coefficient)).close();
     }
     // The reference category, and categories whose column was aliased,
     // contribute 0 but are listed, so that the input's known categories are
@@ -120,17 +113,12 @@ void writeTable(pugi::xml_node model, const std::vector<FieldDef>& fields, const
     for (std::size_t c : coding->dummies)
       if (std::isnan(beta(column++))) zero.push_back(c);
     for (std::size_t c : zero) {
-      pugi::xml_node predictor = table.append_child("CategoricalPredictor");
-      setAttribute(predictor, "name", fields[coding->field].name);
-      setAttribute(predictor, "value", coding->categories[c]);
-      setAttribute(predictor, "coefficient", "0");
+      xml.open("CategoricalPredictor").attribute("name", fields[coding->field].name);
+      xml.attribute("value", coding->categories[c]).attribute("coefficient", "0").close();
     }
   }
-  if (classes) {
-    pugi::xml_node reference = model.append_child("RegressionTable");
-    setAttribute(reference, "intercept", "0");
-    setAttribute(reference, "targetCategory", classes->other);
-  }
+  xml.close();
+  if (classes) xml.open("RegressionTable").attribute("intercept", "0").attribute("targetCategory", classes->other).close();
 }
 
 }  // namespace
@@ -138,25 +126,25 @@ void writeTable(pugi::xml_node model, const std::vector<FieldDef>& fields, const
 std::string writeGroupPmml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,
                            const Eigen::VectorXd& beta, const TargetClasses* classes,
                            const Coefficients* covariance, double sigma, double dfResidual, double deviance) {
-  pugi::xml_document doc;
-  pugi::xml_node root = startDocument(doc, "PMML");
-  setAttribute(root, "xmlns", kPmmlNamespace);
-  setAttribute(root, "version", kPmmlVersion);
-  writeHeader(root, classes ? "Logistic regression of " + request.target + " (event " + classes->event + ")"
-                            : "Linear regression of " + request.target);
-  writeDictionary(root, fields, design, classes);
+  std::string text;
+  XmlText xml(text);
+  startPmml(xml);
+  writeHeader(xml, classes ? "Logistic regression of " + request.target + " (event " + classes->event + ")"
+                           : "Linear regression of " + request.target);
+  writeDictionary(xml, fields, design, classes);
 
-  pugi::xml_node model = root.append_child("RegressionModel");
-  if (!request.modelId.empty()) setAttribute(model, "modelName", request.modelId);
-  setAttribute(model, "functionName", classes ? "classification" : "regression");
-  setAttribute(model, "algorithmName", classes ? "iterativelyReweightedLeastSquares" : "leastSquares");
-  setAttribute(model, "modelType", classes ? "logisticRegression" : "linearRegression");
-  setAttribute(model, "targetFieldName", request.target);
-  if (classes) setAttribute(model, "normalizationMethod", "logit");
-  if (covariance) writeCovarianceExtension(model, fields, design, *covariance, sigma, dfResidual, deviance);
-  writeMiningSchema(model, fields, design);
-  writeTable(model, fields, design, beta, classes);
-  return serialize(doc);
+  xml.open("RegressionModel");
+  if (!request.modelId.empty()) xml.attribute("modelName", request.modelId);
+  xml.attribute("functionName", classes ? "classification" : "regression");
+  xml.attribute("algorithmName", classes ? "iterativelyReweightedLeastSquares" : "leastSquares");
+  xml.attribute("modelType", classes ? "logisticRegression" : "linearRegression");
+  xml.attribute("targetFieldName", request.target);
+  if (classes) xml.attribute("normalizationMethod", "logit");
+  if (covariance) writeCovarianceExtension(xml, fields, design, *covariance, sigma, dfResidual, deviance);
+  writeMiningSchema(xml, fields, design);
+  writeTable(xml, fields, design, beta, classes);
+  xml.close().close();
+  return text;
 }
 
 }  // namespace splitmodels::detail

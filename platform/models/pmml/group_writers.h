@@ -2,7 +2,7 @@
 // Owns writing a fitted group as PMML and StatXML (this header,
 // group_pmml.cpp, group_statxml.cpp), the split model document
 // (split_model.cpp), the names of fields and terms (pmml_names.h), the text
-// of values (value_text.h) and the XML writer (xml_out.h). Includes
+// of values (value_text.h) and the streaming XML writer (xml_text.h). Includes
 // splitmodels/ and the design of models/fitting; never scoring.
 //
 // Writers of the two documents a group's build leaves: its PMML and StatXML.
@@ -17,7 +17,7 @@
 #include "design.h"
 #include "fits.h"
 #include "glm_family.h"
-#include "xml_out.h"
+#include "xml_text.h"
 #include "splitmodels/group_model.h"
 
 namespace splitmodels::detail {
@@ -46,19 +46,29 @@ std::string writeGroupPmml(const std::vector<FieldDef>& fields, const ModelSpec&
 std::string writeGroupStatXml(const std::vector<FieldDef>& fields, const ModelSpec& request, const Design& design,
                               const GroupModel& model, const TargetClasses* classes);
 
+// The StatXML's DataModel: the input data model's FieldFormats, and its
+// Field elements of the target and inputs in data-model order, each with
+// its role (made from `fields` where the data model lacks one).
+void writeStatXmlDataModel(XmlText& xml, const std::vector<FieldDef>& fields, const ModelSpec& request,
+                           const Design& design);
+
 // Labels the target of a logistic model: finds its two values among the
 // design's records and fills `y` (1 = event). Returns the failure reason
 // (single class, more than two classes, event not found) or nothing.
 std::optional<std::string> binaryTarget(const FieldDef& target, const ModelSpec& request, const Design& design,
                                         TargetClasses& classes, Eigen::VectorXd& y);
 
-// Parts of a group's PMML shared by its model elements: the Header, the
+// Parts of a group's PMML shared by its model elements: the document's
+// start (declaration and the open PMML element), the Header, the
 // DataDictionary of the target and inputs (`classes` set for a categorical
-// target) and the MiningSchema of the target and inputs.
-void writeHeader(pugi::xml_node root, const std::string& description);
-pugi::xml_node writeDictionary(pugi::xml_node root, const std::vector<FieldDef>& fields, const Design& design,
-                               const TargetClasses* classes);
-pugi::xml_node writeMiningSchema(pugi::xml_node model, const std::vector<FieldDef>& fields, const Design& design);
+// target) and the MiningSchema of the target and inputs, each followed by
+// the `offset` field when there is one.
+void startPmml(XmlText& xml);
+void writeHeader(XmlText& xml, const std::string& description);
+void writeDictionary(XmlText& xml, const std::vector<FieldDef>& fields, const Design& design,
+                     const TargetClasses* classes, const FieldDef* offset = nullptr);
+void writeMiningSchema(XmlText& xml, const std::vector<FieldDef>& fields, const Design& design,
+                       const FieldDef* offset = nullptr);
 
 // Fills `model` with the terms of a fit in design order, and the warnings
 // of aliased terms and of no residual degrees of freedom.
@@ -93,18 +103,20 @@ std::string writeGeneralRegressionPmml(const std::vector<FieldDef>& fields, cons
 
 // The PMML distribution of a glm family, and the link attributes of a
 // GeneralRegressionModel (R's inverse, 1/mu^2 and sqrt links as powers; the
-// cauchit link, which PMML does not name, in none).
+// cauchit link, which PMML does not name, in none; writeLinkExtension
+// names it in an Extension).
 std::string distributionName(FamilyKind family);
-void writeLink(pugi::xml_node model, LinkKind link);
+void writeLink(XmlText& xml, LinkKind link);
+void writeLinkExtension(XmlText& xml, LinkKind link);
 
 // The parts every GeneralRegressionModel shares: parameter `p<j>` for each
 // estimated column j (aliased columns have none), their ParameterList with
 // R's coefficient names, a factor predictor's Categories (its reference and
 // coded levels) and the ParamMatrix of estimates.
 std::string parameterName(Eigen::Index column);
-void writeParameterList(pugi::xml_node model, const Design& design, const Eigen::VectorXd& beta);
-void writeCategories(pugi::xml_node predictor, const InputCoding& coding);
-void writeParamMatrix(pugi::xml_node model, const Eigen::VectorXd& beta, const TargetClasses* classes);
+void writeParameterList(XmlText& xml, const Design& design, const Eigen::VectorXd& beta);
+void writeCategories(XmlText& xml, const InputCoding& coding);
+void writeParamMatrix(XmlText& xml, const Eigen::VectorXd& beta, const TargetClasses* classes);
 
 // The PMML of a model fitted from an R formula (design.formula): a
 // GeneralRegressionModel whose transformed inputs are DerivedFields in its

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 
 #include "pmml_names.h"
+#include "segment_text.h"
 #include "value_text.h"
 #include "xml_out.h"
+#include "xml_text.h"
 
 namespace splitmodels {
 
@@ -39,7 +42,8 @@ std::string predicateValue(const SplitValue& value, int storage) {
 // Sets a value attribute. A text XML cannot hold (control characters,
 // invalid UTF-8) is percent-encoded and marked by a "value-encoding"
 // extension, which the scorer decodes, so the document stays well-formed
-// and the value reads back byte for byte.
+// and the value reads back byte for byte. writeValue does the same for the
+// element being written, whose other attributes are written.
 void setValue(pugi::xml_node node, const std::string& text) {
   if (detail::xmlCanHold(text)) {
     setAttribute(node, "value", text);
@@ -51,47 +55,51 @@ void setValue(pugi::xml_node node, const std::string& text) {
   setAttribute(extension, "value", "percent");
 }
 
-void writePredicate(pugi::xml_node parent, const SplitModelInput& input, const SplitValue& value) {
-  pugi::xml_node predicate = parent.append_child("SimplePredicate");
-  setAttribute(predicate, "field", value.field);
+void writeValue(detail::XmlText& xml, const std::string& text) {
+  if (!detail::writeValueAttribute(xml, text)) detail::writeValueEncoding(xml);
+}
+
+void writePredicate(detail::XmlText& xml, const SplitModelInput& input, const SplitValue& value) {
+  xml.open("SimplePredicate").attribute("field", value.field);
   if (value.missing) {
-    setAttribute(predicate, "operator", "isMissing");
+    xml.attribute("operator", "isMissing").close();
     return;
   }
   const int storage = value.storage != StorageNone ? value.storage : fieldNamed(input, value.field).storage;
-  setAttribute(predicate, "operator", "equal");
-  setValue(predicate, predicateValue(value, storage));
+  xml.attribute("operator", "equal");
+  writeValue(xml, predicateValue(value, storage));
+  xml.close();
 }
 
 // The test of one key: its one value's test, or the conjunction of them.
-void writeKeyPredicate(pugi::xml_node parent, const SplitModelInput& input, const std::vector<SplitValue>& key) {
+void writeKeyPredicate(detail::XmlText& xml, const SplitModelInput& input, const std::vector<SplitValue>& key) {
   if (key.empty()) {
-    parent.append_child("True");
+    xml.open("True").close();
     return;
   }
   if (key.size() == 1) {
-    writePredicate(parent, input, key.front());
+    writePredicate(xml, input, key.front());
     return;
   }
-  pugi::xml_node compound = parent.append_child("CompoundPredicate");
-  setAttribute(compound, "booleanOperator", "and");
-  for (const SplitValue& value : key) writePredicate(compound, input, value);
+  xml.open("CompoundPredicate").attribute("booleanOperator", "and");
+  for (const SplitValue& value : key) writePredicate(xml, input, value);
+  xml.close();
 }
 
 // A group with several keys (reals within the grouping tolerance, texts
 // that agree up to a zero byte) selects a record holding any of them.
-void writeSegmentPredicate(pugi::xml_node segment, const SplitModelInput& input, const SplitSegment& group) {
+void writeSegmentPredicate(detail::XmlText& xml, const SplitModelInput& input, const SplitSegment& group) {
   if (group.keys.empty()) {
-    writeKeyPredicate(segment, input, group.values);
+    writeKeyPredicate(xml, input, group.values);
     return;
   }
   if (group.keys.size() == 1) {
-    writeKeyPredicate(segment, input, group.keys.front());
+    writeKeyPredicate(xml, input, group.keys.front());
     return;
   }
-  pugi::xml_node any = segment.append_child("CompoundPredicate");
-  setAttribute(any, "booleanOperator", "or");
-  for (const std::vector<SplitValue>& key : group.keys) writeKeyPredicate(any, input, key);
+  xml.open("CompoundPredicate").attribute("booleanOperator", "or");
+  for (const std::vector<SplitValue>& key : group.keys) writeKeyPredicate(xml, input, key);
+  xml.close();
 }
 
 // Lists every category the group's fit has seen in each table of the
@@ -157,10 +165,12 @@ void markKnownGeneralLevels(pugi::xml_node model, const SplitModelInput& input, 
   }
 }
 
-// Copies the group's RegressionModel into the segment, keeping only the
-// mining fields the enclosing model declares.
-void copyGroupModel(pugi::xml_node segment, const SplitModelInput& input, const SplitSegment& group,
-                    const std::set<std::string>& schemaFields, const std::string& segmentId) {
+// The group's model as its segment holds it, through a parsed copy:
+// keeping only the mining fields the enclosing model declares, and listing
+// the held levels (markKnownLevels). For the documents the text copy
+// (segment_text.h) does not take.
+std::string copyGroupModel(const SplitModelInput& input, const SplitSegment& group,
+                           const std::set<std::string>& schemaFields, const std::string& segmentId) {
   pugi::xml_document doc;
   if (!doc.load_buffer(group.groupPmml.data(), group.groupPmml.size()))
     throw std::invalid_argument("PMML of segment " + segmentId + " does not parse");
@@ -168,7 +178,7 @@ void copyGroupModel(pugi::xml_node segment, const SplitModelInput& input, const 
   pugi::xml_node model = detail::childByLocalName(doc.document_element(), element);
   if (!model) model = detail::childByLocalName(doc.document_element(), element = "GeneralRegressionModel");
   if (!model) throw std::invalid_argument("PMML of segment " + segmentId + " holds no RegressionModel");
-  pugi::xml_node copy = segment.append_copy(model);
+  pugi::xml_node copy = model;
   copy.set_name(element);
   pugi::xml_node schema = copy.child("MiningSchema");
   for (pugi::xml_node field = schema.child("MiningField"); field;) {
@@ -180,6 +190,9 @@ void copyGroupModel(pugi::xml_node segment, const SplitModelInput& input, const 
     markKnownGeneralLevels(copy, input, group);
   else
     markKnownLevels(copy, input, group);
+  std::ostringstream out;
+  copy.print(out, "  ", pugi::format_default, pugi::encoding_utf8, detail::kSegmentModelDepth);
+  return out.str();
 }
 
 void writeDictionary(pugi::xml_node root, const SplitModelInput& input, bool classification) {
@@ -259,31 +272,34 @@ pugi::xml_node startSplitModel(pugi::xml_document& doc, const SplitModelInput& i
   return segmentation;
 }
 
-// Appends the Segment of one group; position is its 1-based place, its id
-// when it has none.
-void appendSegment(pugi::xml_node segmentation, const SplitModelInput& input, const SplitSegment& group,
-                   const std::set<std::string>& schemaFields, std::size_t position) {
+// The Segment of one group, printed at its depth in the document (PMML,
+// MiningModel, Segmentation, Segment); position is its 1-based place, its
+// id when it has none. The group's model is copied as text where that
+// prints the same as a parsed copy.
+std::string segmentText(const SplitModelInput& input, const SplitSegment& group,
+                        const std::set<std::string>& schemaFields, std::size_t position) {
   const std::string id = group.id.empty() ? std::to_string(position) : group.id;
-  pugi::xml_node segment = segmentation.append_child("Segment");
-  setAttribute(segment, "id", id);
-  writeSegmentPredicate(segment, input, group);
-  copyGroupModel(segment, input, group, schemaFields, id);
+  std::string text;
+  detail::XmlText xml(text, detail::kSegmentModelDepth - 1);
+  xml.open("Segment").attribute("id", id);
+  writeSegmentPredicate(xml, input, group);
+  if (std::optional<std::string> model = detail::segmentModelText(group.groupPmml, input, group, schemaFields))
+    xml.raw(*model);
+  else
+    xml.raw(copyGroupModel(input, group, schemaFields, id));
+  xml.close();
+  return text;
 }
-
-// Depth of a Segment element in the document: PMML, MiningModel,
-// Segmentation, Segment.
-constexpr unsigned kSegmentDepth = 3;
 
 }  // namespace
 
 std::string buildSplitModelPmml(const SplitModelInput& input) {
   if (input.segments.empty()) throw std::invalid_argument("no segment: no group produced a model");
-  pugi::xml_document doc;
-  std::set<std::string> schemaFields;
-  pugi::xml_node segmentation = startSplitModel(doc, input, &schemaFields);
-  for (std::size_t i = 0; i < input.segments.size(); ++i)
-    appendSegment(segmentation, input, input.segments[i], schemaFields, i + 1);
-  return detail::serialize(doc);
+  std::ostringstream out;
+  SplitModelWriter writer(SplitModelInput{input.fields, input.splitFields, input.request, {}}, out);
+  for (const SplitSegment& segment : input.segments) writer.add(segment);
+  writer.finish();
+  return out.str();
 }
 
 SplitModelWriter::SplitModelWriter(SplitModelInput head, std::ostream& out) : head_(std::move(head)), out_(out) {
@@ -294,7 +310,7 @@ SplitModelWriter::SplitModelWriter(SplitModelInput head, std::ostream& out) : he
 // placeholder element in the Segmentation: what precedes the
 // placeholder's line is the start, what follows it the end. Each segment is
 // then printed at the depth it has in the whole document, so the pieces
-// make the same text as buildSplitModelPmml.
+// make the text the whole document would print as one.
 void SplitModelWriter::start() {
   pugi::xml_document doc;
   pugi::xml_node segmentation = startSplitModel(doc, head_, &schemaFields_);
@@ -310,9 +326,7 @@ void SplitModelWriter::start() {
 
 void SplitModelWriter::add(const SplitSegment& segment) {
   if (!started_) start();
-  pugi::xml_document doc;
-  appendSegment(doc, head_, segment, schemaFields_, ++segments_);
-  doc.first_child().print(out_, "  ", pugi::format_default, pugi::encoding_utf8, kSegmentDepth);
+  out_ << segmentText(head_, segment, schemaFields_, ++segments_);
 }
 
 void SplitModelWriter::finish() {
