@@ -97,7 +97,9 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         {"field size limit of zero", kGoodCsv, "", with({"--max-field-size", "0"}), {"--max-field-size", "at least 1"}},
         {"data given twice", kGoodCsv, "", with({"--data", "other.csv"}), {"--data is given 2 times; give it once"}},
         {"score with a device as the model", kGoodCsv, "", {"--model", "/dev/zero"},
-         {"--model /dev/zero", "not an XML document"}, "score"},
+         {"--model /dev/zero", "is a device", "give the split model's PMML file"}, "score"},
+        {"input PMML that is a device", kGoodCsv, "", with({"--input-pmml", "/dev/zero"}),
+         {"--input-pmml /dev/zero", "is a character device", "give the document's file"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
