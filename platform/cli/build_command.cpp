@@ -107,6 +107,14 @@ bool tooLargeToLoad(const BuildOptions& options)
     return bytes && *bytes > options.memoryLimit;
 }
 
+// The memory the check of a --presorted file may give the keys it holds: a
+// quarter of the limit, as an external grouping's keys get, but never so
+// little that a file of a few groups would be refused.
+std::uint64_t presortedKeyBudget(const BuildOptions& options)
+{
+    return std::max<std::uint64_t>(options.memoryLimit / 4, std::uint64_t{1} << 20);
+}
+
 // Puts the rows in distribution order: sorted by the split fields, or as
 // given with --presorted after checking that groups are adjacent.
 void orderRows(CsvTable& data, const ModelFields& fields, const BuildOptions& options)
@@ -243,7 +251,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
             if (!keysFound) return;
             try {
                 if (options.presorted) {
-                    groupingCheck.emplace(keysSeen, options.dataFile);
+                    groupingCheck.emplace(keysSeen, options.dataFile, presortedKeyBudget(options));
                     groupedSpool.emplace(options.tempDir);
                 } else {
                     ExternalGroupingSettings settings;
@@ -308,7 +316,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
             } else {
                 groupedSpool.reset();
                 spool = spoolGroupedRecords(columns, options.tempDir, [&](const auto& eachBlock) {
-                    checkGroupedFile(*file, fields.splitColumns, data.source, eachBlock);
+                    checkGroupedFile(*file, fields.splitColumns, data.source, eachBlock, presortedKeyBudget(options));
                 });
             }
             if (spool) {
