@@ -286,9 +286,8 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
                                             "nothing to build models from");
     refuseStrayTexts(data, namedColumns(data, options), options.format, options.categorical);
     const ModelFields fields = resolveModelFields(options, data);
-    const std::optional<std::string> inputPmml = optionalFile(options.inputPmmlFile, "--input-pmml");
-    const std::optional<std::string> inputStatXml =
-        optionalFile(options.inputStatXmlFile, "--input-statxml");
+    std::optional<std::string> inputPmml = optionalFile(options.inputPmmlFile, "--input-pmml");
+    std::optional<std::string> inputStatXml = optionalFile(options.inputStatXmlFile, "--input-statxml");
     const std::vector<refhost::Column> columns = componentColumns(data, fields, options);
     std::shared_ptr<const refhost::RecordSource> source;
     std::function<std::string()> sourceError;
@@ -380,8 +379,8 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
     config.splitFields = fields.split;
     config.targetFields = {fields.target};
     config.inputFields = fields.inputs;
-    config.inputPmml = inputPmml;
-    config.inputStatXml = inputStatXml;
+    config.inputPmml = std::move(inputPmml);
+    config.inputStatXml = std::move(inputStatXml);
     config.worker = [&worker](const refhost::WorkerJob& job) { return worker(job); };
     config.threads = options.threads;
     // Every build fingerprints its groups, so that the next one can be
