@@ -108,6 +108,14 @@ bool tooLargeToLoad(const BuildOptions& options)
     return bytes && *bytes > options.memoryLimit;
 }
 
+// The memory the check of a --presorted file may give the keys it holds: a
+// quarter of the limit, as an external grouping's keys get, but never so
+// little that a file of a few groups would be refused.
+std::uint64_t presortedKeyBudget(const BuildOptions& options)
+{
+    return std::max<std::uint64_t>(options.memoryLimit / 4, std::uint64_t{1} << 20);
+}
+
 // Puts the rows in distribution order: sorted by the split fields, or as
 // given with --presorted after checking that groups are adjacent.
 void orderRows(CsvTable& data, const ModelFields& fields, const BuildOptions& options)
@@ -233,7 +241,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
             if (!keysFound) return;
             try {
                 if (options.presorted) {
-                    groupingCheck.emplace(keysSeen, options.dataFile);
+                    groupingCheck.emplace(keysSeen, options.dataFile, presortedKeyBudget(options));
                     groupedSpool.emplace(options.tempDir);
                 } else {
                     ExternalGroupingSettings settings;
@@ -268,9 +276,8 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
                                             "nothing to build models from");
     refuseStrayTexts(data, namedColumns(data, options), options.format, options.categorical);
     const ModelFields fields = resolveModelFields(options, data);
-    const std::optional<std::string> inputPmml = optionalFile(options.inputPmmlFile, "--input-pmml");
-    const std::optional<std::string> inputStatXml =
-        optionalFile(options.inputStatXmlFile, "--input-statxml");
+    std::optional<std::string> inputPmml = optionalFile(options.inputPmmlFile, "--input-pmml");
+    std::optional<std::string> inputStatXml = optionalFile(options.inputStatXmlFile, "--input-statxml");
     const std::vector<refhost::Column> columns = componentColumns(data, fields, options);
     std::shared_ptr<const refhost::RecordSource> source;
     std::function<std::string()> sourceError;
@@ -298,7 +305,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
             } else {
                 groupedSpool.reset();
                 spool = spoolGroupedRecords(columns, options.tempDir, [&](const auto& eachBlock) {
-                    checkGroupedFile(*file, fields.splitColumns, data.source, eachBlock);
+                    checkGroupedFile(*file, fields.splitColumns, data.source, eachBlock, presortedKeyBudget(options));
                 });
             }
             if (spool) {
@@ -362,8 +369,8 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
     config.splitFields = fields.split;
     config.targetFields = {fields.target};
     config.inputFields = fields.inputs;
-    config.inputPmml = inputPmml;
-    config.inputStatXml = inputStatXml;
+    config.inputPmml = std::move(inputPmml);
+    config.inputStatXml = std::move(inputStatXml);
     config.worker = [&worker](const refhost::WorkerJob& job) { return worker(job); };
     config.threads = options.threads;
     // Every build fingerprints its groups, so that the next one can be

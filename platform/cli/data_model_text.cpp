@@ -1,6 +1,7 @@
 #include "data_model_text.h"
 
 #include <algorithm>
+#include <set>
 #include <sstream>
 
 #include <pugixml.hpp>
@@ -12,8 +13,9 @@ namespace splitrun {
 
 namespace {
 
-// Sorts the Value children of every Field in place.
-std::string sortCategories(const std::string& text)
+// Sorts the Value children of every Field in place, and removes those of
+// the fields named in `unlisted`.
+std::string sortCategories(const std::string& text, const std::set<std::string>& unlisted)
 {
     pugi::xml_document doc;
     if (!doc.load_buffer(text.data(), text.size()))
@@ -21,6 +23,11 @@ std::string sortCategories(const std::string& text)
     for (pugi::xml_node field : doc.document_element().child("Fields").children("Field")) {
         const Storage storage = storageFromName(field.attribute("storage").value());
         std::vector<std::string> values;
+        if (unlisted.count(field.attribute("name").value())) {
+            while (field.remove_child("Value")) {
+            }
+            continue;
+        }
         for (pugi::xml_node value : field.children("Value")) values.push_back(value.attribute("value").value());
         if (values.size() < 2) continue;
         std::stable_sort(values.begin(), values.end(), [storage](const std::string& a, const std::string& b) {
@@ -59,7 +66,14 @@ std::string componentDataModel(const CsvTable& data, const refhost::Table& table
             text.replace(at, digestCount.size(),
                          "<RecordCounts total=\"" + std::to_string(*data.streamedRecords) + "\"/>");
     }
-    return sortCategories(text);
+    // A column with more distinct values than a model could use as
+    // categories lists none, whether the file was loaded or profiled (which
+    // kept only the first of them): it is no set of categories, and every
+    // worker would otherwise get and parse them all.
+    std::set<std::string> unlisted;
+    for (const FieldSummary& field : data.fields)
+        if (field.moreCategories || field.categories > kCategoryLimit) unlisted.insert(field.name);
+    return sortCategories(text, unlisted);
 }
 
 }  // namespace splitrun

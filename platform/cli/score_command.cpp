@@ -27,8 +27,15 @@ constexpr std::uintmax_t kMaxModelBytes = std::uintmax_t{1} << 30;
 std::string readModelFile(const std::string& path)
 {
     std::error_code ec;
-    if (fs::is_directory(path, ec))
+    const fs::file_type type = fs::status(path, ec).type();
+    if (type == fs::file_type::directory)
         throw InputError("--model " + path + ": is a directory; give the split model's PMML file");
+    // A device (such as /dev/zero) or a socket holds no document: refused
+    // before any of it is read. A pipe is read as it comes, up to the limit.
+    if (type == fs::file_type::character || type == fs::file_type::block || type == fs::file_type::socket)
+        throw InputError("--model " + path + ": is " +
+                         (type == fs::file_type::socket ? "a socket" : "a device") +
+                         ", not a file; give the split model's PMML file (split-model.pmml)");
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw InputError("--model " + path +

@@ -35,6 +35,12 @@ struct TextTally {
     void add(std::string_view text, std::uint64_t line);
 };
 
+// The most distinct values a column may have and still be a set of
+// categories a model could use. Past it a column's values are counted, not
+// kept: the data model lists no categories for it, and profiling a file too
+// large to load stops collecting its texts.
+constexpr std::size_t kCategoryLimit = 10000;
+
 // The most distinct non-numbers a column of numbers may hold and still be
 // taken for a numeric column with stray cells.
 constexpr std::size_t kStrayTexts = 3;

@@ -452,15 +452,22 @@ struct TextHash {
     std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
 };
 
-// What the second pass of profileCsvFile learns about one column.
+// What the second pass of profileCsvFile learns about one column. A text
+// column's distinct texts are kept (and the rows that bring them) up to
+// one past the category limit; past that, or past kDigestTextBytes, only
+// their hashes are, to count them, so that a column of long distinct texts
+// takes no memory in proportion to the file.
 struct ColumnDigest {
     std::unordered_set<std::string, TextHash, std::equal_to<>> texts;
+    std::unordered_set<std::size_t> counted;   // hashes of the texts past `texts`
     NumberSet numbers;
     bool more = false;             // more distinct values than counted
     std::size_t missing = 0;
     std::size_t longest = 0;       // longest text so far
     std::size_t textBytes = 0;     // bytes of the texts collected
     bool seenText = false;
+
+    std::size_t distinct() const { return texts.size() + counted.size() + numbers.size(); }
 
     // True when the row's value is one the digest must keep.
     bool observe(const refhost::ColumnValues& values, std::size_t row)
@@ -475,14 +482,16 @@ struct ColumnDigest {
             bool keep = !seenText || text.size() > longest;
             seenText = true;
             longest = std::max(longest, text.size());
-            if (!more && texts.find(text) == texts.end()) {
-                if (texts.size() < kDistinctLimit && textBytes + text.size() <= kDigestTextBytes) {
-                    texts.emplace(text);
-                    textBytes += text.size();
-                    keep = true;
-                } else {
-                    more = true;
-                }
+            if (more || texts.find(text) != texts.end()) return keep;
+            if (counted.empty() && texts.size() <= kCategoryLimit && textBytes + text.size() <= kDigestTextBytes) {
+                texts.emplace(text);
+                textBytes += text.size();
+                return true;
+            }
+            if (texts.size() + counted.size() >= kDistinctLimit) {
+                more = !counted.count(TextHash()(text));
+            } else {
+                counted.insert(TextHash()(text));
             }
             return keep;
         }
@@ -553,7 +562,7 @@ CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModel
         FieldSummary& field = result.fields[c];
         const ColumnDigest& digest = digests[c];
         field.missing = digest.missing;
-        field.categories = std::min(kDistinctLimit, digest.texts.size() + digest.numbers.size());
+        field.categories = std::min(kDistinctLimit, digest.distinct());
         field.moreCategories = digest.more;
     }
     result.streamedRecords = records;

@@ -38,6 +38,16 @@ int openForReading(const std::string& path, const std::string& option, struct st
     return fd;
 }
 
+// "a character device", "a block device" or "a socket", for messages.
+std::string fileKind(mode_t mode)
+{
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISFIFO(mode)) return "a pipe";
+    return "not a regular file";
+}
+
 }  // namespace
 
 // Reads raw bytes from the descriptor, inflates them when they start with
@@ -233,8 +243,15 @@ std::string readInputFile(const std::string& path, const std::string& option, st
                           std::to_string(maxBytes >> 20) + " MiB; give the document split-run "
                           "expects here");
     };
-    // A regular file is judged by its size before any of it is read.
+    // A regular file is judged by its size before any of it is read; a
+    // device (such as /dev/zero) or a socket is no document at all and is
+    // refused before it is read. A pipe is read as it comes, up to the limit.
     if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > maxBytes) throw tooLarge();
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISSOCK(st.st_mode)) {
+        if (fd != STDIN_FILENO) ::close(fd);
+        throw InputError(describe(option, path) + ": is " + fileKind(st.st_mode) +
+                         ", not a file; give the document's file (or '-' to read it from standard input)");
+    }
     std::string text;
     char chunk[kChunk];
     for (;;) {

@@ -106,14 +106,8 @@ public:
                     Key key;
                     for (std::size_t column : keyColumns_) key.push_back(block.at(row, column));
                     distinct_.push_back({std::move(key), 0});
-                    // The map entry, the cells and their text.
-                    memory_ += 2 * bytes_.size() + 64 + sizeof(Distinct) + sizeof(refhost::Cell) * keyColumns_.size();
-                    if (memory_ > memoryBudget_)
-                        throw InputError("the split fields have more distinct values (" +
-                                         std::to_string(distinct_.size()) +
-                                         " so far) than fit in --memory-limit to group the records; "
-                                         "raise --memory-limit, or group the file by the split fields "
-                                         "and give --presorted");
+                    memory_ += keyMemory(bytes_.size(), keyColumns_.size()) + bytes_.size() + sizeof(Distinct);
+                    if (memory_ > memoryBudget_) throw tooManyKeys(distinct_.size(), false);
                 }
                 previous_ = bytes_;
                 previousIndex_ = at->second;
@@ -233,6 +227,20 @@ void orderPartition(const PartitionFile& partition, std::uint32_t firstRank, std
 }
 
 }  // namespace
+
+InputError tooManyKeys(std::size_t keys, bool presorted)
+{
+    return InputError("the split fields have more distinct values (" + std::to_string(keys) +
+                      " so far) than fit in --memory-limit to " +
+                      (presorted ? "check that the file is grouped by them; raise --memory-limit"
+                                 : "group the records; raise --memory-limit, or group the file by the split "
+                                   "fields and give --presorted"));
+}
+
+std::uint64_t keyMemory(std::size_t keyTextBytes, std::size_t keyColumns)
+{
+    return keyTextBytes + 64 + sizeof(refhost::Cell) * keyColumns;
+}
 
 struct KeyPass::State {
     std::shared_ptr<TempDir> dir;

@@ -18,6 +18,7 @@
 
 #include <refhost/record_source.h>
 
+#include "errors.h"
 #include "record_spool.h"
 
 namespace splitrun {
@@ -31,6 +32,16 @@ struct ExternalGroupingSettings {
     // Progress of the ordering of partitions, in records; may be empty.
     std::function<void(std::size_t done, std::size_t total)> progress;
 };
+
+// The refusal of a grouping whose distinct keys, `keys` of them so far,
+// take more than its share of --memory-limit: the external grouping's
+// (`presorted` false) or the check of a --presorted file's (true).
+InputError tooManyKeys(std::size_t keys, bool presorted);
+
+// The memory one distinct key of `keyTextBytes` bytes of text in
+// `keyColumns` columns takes where a grouping holds it: a map entry, its
+// cells and their text.
+std::uint64_t keyMemory(std::size_t keyTextBytes, std::size_t keyColumns);
 
 // The first pass of an external grouping, fed block by block by a pass
 // that reads the input for other ends too (profiling it): finds the

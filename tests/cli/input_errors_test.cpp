@@ -38,6 +38,8 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
     auto csv = [](const std::string& row) { return std::string(kGoodCsv) + row; };
     std::string filler;
     for (int i = 0; i < 50000; ++i) filler += "South,2,3.5,no,d\n";
+    std::string manyKeys = "region,x,y\n";   // grouped, a key per record
+    for (int i = 0; i < 20000; ++i) manyKeys += "r" + std::to_string(i) + ",1,2\n";
     const std::vector<std::string> dm = with({"--data-model", "model.xml"});
     const Case cases[] = {
         {"ragged row", csv("South,2,3.5\n"), "", base, {"data.csv:5:4 (field 'flag')", "3 fields but the header has 5"}},
@@ -97,7 +99,12 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         {"field size limit of zero", kGoodCsv, "", with({"--max-field-size", "0"}), {"--max-field-size", "at least 1"}},
         {"data given twice", kGoodCsv, "", with({"--data", "other.csv"}), {"--data is given 2 times; give it once"}},
         {"score with a device as the model", kGoodCsv, "", {"--model", "/dev/zero"},
-         {"--model /dev/zero", "not an XML document"}, "score"},
+         {"--model /dev/zero", "is a device", "give the split model's PMML file"}, "score"},
+        {"input PMML that is a device", kGoodCsv, "", with({"--input-pmml", "/dev/zero"}),
+         {"--input-pmml /dev/zero", "is a character device", "give the document's file"}},
+        {"presorted file with more keys than the memory limit holds", manyKeys, "",
+         with({"--presorted", "--memory-limit", "16K"}),
+         {"more distinct values", "than fit in --memory-limit to check that the file is grouped", "raise --memory-limit"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -35,6 +35,26 @@ TEST(MemoryLimit, GroupedFileReadPassByPassGivesTheLoadedRunsOutput)
     }
 }
 
+TEST(MemoryLimit, ColumnOfMoreDistinctTextsThanCategoriesListsNoneLoadedOrStreamed)
+{
+    // An unused column with a text per record: profiling keeps only the first of them, and the data model (so
+    // the containers' root documents) lists none of them whether the file is loaded or read pass by pass.
+    std::string csv = "g,x,y,note\n";
+    for (int i = 0; i < 10050; ++i)
+        csv += std::string(i < 5000 ? "a" : "b") + "," + std::to_string(i % 17) + "," + std::to_string(i % 23) +
+               ",note-" + std::to_string(i) + "\n";
+    const fs::path dir = freshDir("memory_limit_texts");
+    writeFile(dir / "in.csv", csv);
+    std::vector<std::string> args = {"--data", (dir / "in.csv").string(), "--split", "g", "--target", "y", "--inputs",
+                                     "x"};
+    const BuildOutcome loaded = buildOutcome(dir / "loaded", args);
+    args.insert(args.end(), {"--memory-limit", "64K"});
+    EXPECT_TRUE(buildOutcome(dir / "streamed", args) == loaded);
+    const std::string root = readFile(exportedFiles(dir / "streamed") / "PMML" / "rootPMML.xml");
+    EXPECT_NE(root.find("name=\"note\""), std::string::npos);
+    EXPECT_EQ(root.find("note-1"), std::string::npos);
+}
+
 TEST(MemoryLimit, PresortedFileNotGroupedIsRefusedAfterFieldErrorsLeavingNoFiles)
 {
     // A presorted file that is not grouped is refused, naming the key and both lines. The grouping is checked

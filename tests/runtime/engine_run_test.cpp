@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <tuple>
 
 #include "refhost/engine.h"
@@ -44,6 +45,33 @@ TEST(EngineRun, GroupsRunOnTheEngineAndArriveInOrder) {
         EXPECT_EQ(std::tie(g[i].index, g[i].records, g[i].outcome, g[i].reason, g[i].collectStatus),
                   std::make_tuple(i, size_t{10}, reasons[i].empty() ? 0 : 1, reasons[i], cf_status{0}));
     EXPECT_EQ(seen, (std::vector<std::string>{"+0", "+1", "+", "+3", "", "+5"}));  // a failed fit, not a lost job
+}
+
+TEST(EngineRun, EveryGroupGetsTheInputDocumentsAsOneSharedCopy) {
+    RunConfig config;
+    config.input = Table({{"g", 1, 1}, {"x", 2, 1}});
+    for (int64_t i = 0; i < 40; ++i) config.input.addRow({Cell::integer(i / 5), Cell::real(i * 0.5)});
+    config.splitFields = {"g"};
+    config.threads = 3;
+    std::string pmml = "<PMML>";
+    for (int i = 0; pmml.size() < 5000; ++i) pmml += "<X n=\"" + std::to_string(i) + "\"/>";  // several module reads
+    pmml += "</PMML>";
+    config.inputPmml = pmml;
+    config.inputStatXml = std::string("<StatXML/>");
+    std::vector<std::shared_ptr<const std::string>> pmmls(8), statXmls(8);
+    config.worker = [&](const WorkerJob& job) {
+        pmmls[job.groupIndex] = job.inputPmml;
+        statXmls[job.groupIndex] = job.inputStatXml;
+        return WorkerOutput{1, "no model", "", "", ""};
+    };
+    Module module;
+    Host host;
+    ASSERT_EQ(runSplit(module, host, config).groups.size(), size_t{8});
+    for (size_t g = 0; g < 8; ++g) {
+        ASSERT_TRUE(pmmls[g] && statXmls[g]) << g;
+        EXPECT_EQ(std::tie(*pmmls[g], *statXmls[g]), std::tie(pmml, "<StatXML/>")) << g;
+        EXPECT_EQ(std::make_pair(pmmls[g], statXmls[g]), std::make_pair(pmmls[0], statXmls[0])) << g;
+    }
 }
 
 }  // namespace

@@ -23,14 +23,15 @@ WorkerJob sampleJob() {
                      Cell::integer(3)});
     table.addRawRow({Cell::integer(std::numeric_limits<int64_t>::min()), Cell::missing(), Cell::missing(),
                      Cell::missing()});
-    return {41, "<Task/>", table, "<DataModel/>", std::string("prior\0pmml", 10), std::nullopt};
+    return {41, "<Task/>", table, "<DataModel/>", std::make_shared<const std::string>("prior\0pmml", 10), nullptr};
 }
 
 TEST(Wire, RoundTripKeepsEveryFieldKindAndBit) {
     const WorkerJob job = sampleJob();
     const WorkerJob back = decodeJob(encodeJob(job));
-    EXPECT_EQ(std::tie(back.groupIndex, back.task, back.dataModel, back.inputPmml, back.inputStatXml),
-              std::tie(job.groupIndex, job.task, job.dataModel, job.inputPmml, job.inputStatXml));
+    EXPECT_EQ(std::tie(back.groupIndex, back.task, back.dataModel, *back.inputPmml),
+              std::tie(job.groupIndex, job.task, job.dataModel, *job.inputPmml));
+    EXPECT_EQ(back.inputStatXml, nullptr);
     ASSERT_TRUE(back.records.columns() == job.records.columns() && back.records.rowCount() == 3);
     for (size_t c = 0; c < job.records.columnCount(); ++c) {
         EXPECT_EQ(back.records.values(c).kind(), job.records.values(c).kind()) << c;

@@ -101,6 +101,13 @@ std::optional<Entry> Container::defaultEntry() const {
     return default_;
 }
 
+std::string Container::takeDefaultText() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::string text = default_ ? std::move(default_->data) : std::string();
+    default_.reset();
+    return text;
+}
+
 std::string Container::defaultText() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return default_ ? default_->data : std::string();
@@ -259,8 +266,13 @@ cf_status Container::readStream(StreamObject& stream, char* buffer, size_t capac
     if (count > 0) std::memcpy(buffer, stream.data.data() + stream.position, count);
     stream.position += count;
     *got = count;
-    readCapacities_.push_back(capacity);
-    readSizes_.push_back(count);
+    // Only the first reads are recorded: the module reads an input
+    // container for every group, in small chunks, and a record of every
+    // read would grow with the groups times the input's size.
+    if (readSizes_.size() < kRecordedReads) {
+        readCapacities_.push_back(capacity);
+        readSizes_.push_back(count);
+    }
     return CF_OK;
 }
 

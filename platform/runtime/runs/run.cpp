@@ -6,6 +6,7 @@
 #include <atomic>
 #include <tuple>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -60,7 +61,7 @@ private:
     void leaveWindow(size_t position);
     void serveWorker(size_t position);
     std::optional<uint64_t> setCreatedHere(size_t createdBefore) const;
-    bool fetchInput(Worker& worker, const std::string& name, std::optional<std::string>* text,
+    bool fetchInput(Worker& worker, const std::string& name, std::shared_ptr<const std::string>* text,
                     cf_status* status);
     void runWorkerFunction(WorkerSlot& slot, const WorkerJob& job);
     void deliver(WorkerSlot& slot);
@@ -101,6 +102,10 @@ private:
     size_t window_ = 1;
     std::mutex failuresMutex_;
     std::mutex progressMutex_;
+    // The input containers' copies are fetched one at a time, and the
+    // bytes each fetch gives are shared by every job that gets the same.
+    std::mutex inputMutex_;
+    std::map<std::string, std::shared_ptr<const std::string>> sharedInputs_;
     size_t done_ = 0;
     size_t total_ = 0;
 };
@@ -172,8 +177,14 @@ std::optional<uint64_t> RunState::setCreatedHere(size_t createdBefore) const {
     return std::nullopt;
 }
 
+// The module writes each worker a fresh copy of the input container. Its
+// bytes are taken out of that copy (which the module never uses again) and
+// handed to the worker function as the run's one shared text when they
+// are the same as the last fetch's, so a large input document is held
+// once, not once per group or per worker.
 bool RunState::fetchInput(Worker& worker, const std::string& name,
-                          std::optional<std::string>* text, cf_status* status) {
+                          std::shared_ptr<const std::string>* text, cf_status* status) {
+    std::lock_guard<std::mutex> guard(inputMutex_);
     CFContainerFile* record = nullptr;
     int err = 0;
     *status = distributor_->getContainer(&worker, name, &record, &err);
@@ -183,8 +194,10 @@ bool RunState::fetchInput(Worker& worker, const std::string& name,
         *status = CF_FAILED;
         return false;
     }
-    *text = copy->defaultText();
-    worker.container(name).setDefaultEntry(**text);
+    std::string bytes = copy->takeDefaultText();
+    std::shared_ptr<const std::string>& shared = sharedInputs_[name];
+    if (!shared || *shared != bytes) shared = std::make_shared<const std::string>(std::move(bytes));
+    *text = shared;
     return true;
 }
 

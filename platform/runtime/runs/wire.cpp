@@ -279,8 +279,11 @@ std::string encodeJob(const WorkerJob& job) {
     out.u64(job.groupIndex);
     out.text(job.task);
     out.text(job.dataModel);
-    out.optionalText(job.inputPmml);
-    out.optionalText(job.inputStatXml);
+    // Written as optionalText writes them, without copying the shared text.
+    for (const auto* shared : {&job.inputPmml, &job.inputStatXml}) {
+        out.u8(*shared ? 1 : 0);
+        if (*shared) out.text(**shared);
+    }
     encodeTable(out, job.records);
     return out.take();
 }
@@ -292,8 +295,8 @@ WorkerJob decodeJob(std::string_view bytes) {
     job.groupIndex = static_cast<size_t>(in.u64());
     job.task = in.text();
     job.dataModel = in.text();
-    job.inputPmml = in.optionalText();
-    job.inputStatXml = in.optionalText();
+    if (auto text = in.optionalText()) job.inputPmml = std::make_shared<const std::string>(std::move(*text));
+    if (auto text = in.optionalText()) job.inputStatXml = std::make_shared<const std::string>(std::move(*text));
     job.records = decodeTable(in);
     in.expectEnd();
     return job;

@@ -7,6 +7,7 @@
 #include "csv_stream.h"
 #include "csv_table.h"
 #include "errors.h"
+#include "external_grouping.h"
 #include "group_order.h"
 #include "input_source.h"
 #include "plain_csv_loader.h"
@@ -150,12 +151,16 @@ struct GroupingCheck::State {
     std::uint64_t currentLine = 0;
     bool started = false;
     Key key;
+    std::uint64_t budget = 0;   // 0: unbounded
+    std::uint64_t memory = 0;   // of the finished keys
 };
 
-GroupingCheck::GroupingCheck(std::vector<std::size_t> keyColumns, std::string sourceName)
+GroupingCheck::GroupingCheck(std::vector<std::size_t> keyColumns, std::string sourceName,
+                             std::uint64_t memoryBudget)
     : keyColumns_(std::move(keyColumns)), sourceName_(std::move(sourceName)), state_(std::make_unique<State>())
 {
     state_->key.resize(keyColumns_.size());
+    state_->budget = memoryBudget;
 }
 
 GroupingCheck::~GroupingCheck() = default;
@@ -174,7 +179,13 @@ void GroupingCheck::add(const refhost::Table& block, const CsvBlock& records)
         for (std::size_t i = 0; i < keyColumns_.size(); ++i) s.key[i] = block.at(r, keyColumns_[i]);
         if (s.started && !KeyLess()(s.key, s.current) && !KeyLess()(s.current, s.key)) continue;
         const std::uint64_t line = records.line(r);
-        if (s.started) s.finished.emplace(s.current, s.currentLine);
+        if (s.started && s.finished.emplace(s.current, s.currentLine).second && s.budget > 0) {
+            std::size_t textBytes = 0;
+            for (const refhost::Cell& cell : s.current)
+                if (cell.isText()) textBytes += cell.asText().size();
+            s.memory += keyMemory(textBytes, s.current.size());
+            if (s.memory > s.budget) throw tooManyKeys(s.finished.size(), true);
+        }
         const auto earlier = s.finished.find(s.key);
         if (earlier != s.finished.end())
             throw InputError(sourceName_ + ":" + std::to_string(line) + ": the split key " +
@@ -191,9 +202,9 @@ void GroupingCheck::add(const refhost::Table& block, const CsvBlock& records)
 
 void checkGroupedFile(const StreamedCsvSource& source, const std::vector<std::size_t>& keyColumns,
                       const std::string& sourceName,
-                      const std::function<void(const refhost::Table&)>& eachBlock)
+                      const std::function<void(const refhost::Table&)>& eachBlock, std::uint64_t memoryBudget)
 {
-    GroupingCheck check(keyColumns, sourceName);
+    GroupingCheck check(keyColumns, sourceName, memoryBudget);
     const auto pass = source.openPass();
     refhost::Table block;
     while (pass->next(block)) {

@@ -17,6 +17,7 @@
 #define SPLITRUN_STREAMED_CSV_SOURCE_H
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -106,7 +107,10 @@ void readStreamedCsv(const std::shared_ptr<const InputFile>& file, const CsvForm
 // records for other ends too. `add` throws InputError as checkGrouped does.
 class GroupingCheck {
 public:
-    GroupingCheck(std::vector<std::size_t> keyColumns, std::string sourceName);
+    // The keys met are held to find a group that reappears; with a
+    // `memoryBudget` (bytes, 0 for none), more keys than fit in it are
+    // refused, as an external grouping refuses them.
+    GroupingCheck(std::vector<std::size_t> keyColumns, std::string sourceName, std::uint64_t memoryBudget = 0);
     ~GroupingCheck();
     // `records` are the rows of `block` as read, for their line numbers.
     void add(const refhost::Table& block, const CsvBlock& records);
@@ -125,7 +129,8 @@ private:
 // same pass can copy the records elsewhere).
 void checkGroupedFile(const StreamedCsvSource& source, const std::vector<std::size_t>& keyColumns,
                       const std::string& sourceName,
-                      const std::function<void(const refhost::Table&)>& eachBlock = {});
+                      const std::function<void(const refhost::Table&)>& eachBlock = {},
+                      std::uint64_t memoryBudget = 0);
 
 }  // namespace splitrun
 

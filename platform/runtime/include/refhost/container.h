@@ -81,12 +81,18 @@ public:
     size_t spooledBytes() const;                 // bytes of finished entries in the spool
     std::optional<Entry> defaultEntry() const;   // none when never written
     std::string defaultText() const;             // its data, or empty
+    // Moves the default entry's data out (empty when none), leaving the
+    // container without a default entry.
+    std::string takeDefaultText();
     bool isClosed() const;         // closeContainer called since the last open
     size_t openCount() const;      // opens through a context or worker record
     size_t closeCount() const;     // closeContainer calls that succeeded
     size_t usesAfterClose() const; // record operations called while closed
-    std::vector<size_t> readSizes() const;       // bytes delivered per readStream call
-    std::vector<size_t> readCapacities() const;  // capacity asked per readStream call
+    // Bytes delivered and capacity asked per readStream call, for the
+    // first kRecordedReads calls.
+    static constexpr size_t kRecordedReads = 4096;
+    std::vector<size_t> readSizes() const;
+    std::vector<size_t> readCapacities() const;
     size_t openStreams() const;    // streams opened and not yet closed
 
     // Used by the host when it opens the container for someone.

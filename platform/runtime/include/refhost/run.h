@@ -30,8 +30,11 @@ struct WorkerJob {
     std::string task;       // the worker task document
     Table records;          // the group's records, read through the worker's iterator
     std::string dataModel;  // the data model the distribute component gave
-    std::optional<std::string> inputPmml;     // "WorkerInputPMML", when one was given
-    std::optional<std::string> inputStatXml;  // "WorkerInputStatXML", when one was given
+    // "WorkerInputPMML" and "WorkerInputStatXML", when given (null when
+    // not). Every job of a run that gets the same bytes shares one
+    // read-only copy of them, however many groups and threads there are.
+    std::shared_ptr<const std::string> inputPmml;
+    std::shared_ptr<const std::string> inputStatXml;
 };
 
 // What a worker function returns. The texts are written into the worker's
