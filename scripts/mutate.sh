@@ -11,6 +11,7 @@
 #   bash scripts/mutate.sh            # every mutant
 #   bash scripts/mutate.sh 3 17       # only these (numbers as listed)
 #   bash scripts/mutate.sh models     # only one area (src, models or cli)
+#   bash scripts/mutate.sh set2       # only the second set (or set1)
 #
 # One mutant takes 20 s to a minute on two cores (a rebuild of one file and
 # the test links, then the area's tests). Results go to build/mutate/mutants.log.
@@ -122,7 +123,84 @@ mutants=(
   'platform/cli/score_stream.cpp|s/if (!result.predicted.empty() \&\& k < result.probabilities.size())/if (k < result.probabilities.size())/'
   'platform/cli/score_stream.cpp|s/ \&\& cell.text != "NA")/)/'
   'platform/cli/column_profile.cpp|s/if (present_ == 0) return Storage::String;/if (present_ == 0) return Storage::Real;/'
+)
+set1_count=${#mutants[@]}
 
+# Second set: written before the tests were read closely, over files the
+# first set left alone, as faults a developer would make.
+mutants+=(
+  # src/
+  'src/distribute/key_match.h|s/ \&\& Load4(a + length - 4) == Load4(b + length - 4);/;/'
+  'src/distribute/key_match.h|s/i < last; i += 8/i + 8 < last; i += 8/'
+  'src/distribute/key_match.h|s/return !(std::fabs(value - key) > kKeyRealTolerance);/return std::fabs(value - key) <= kKeyRealTolerance;/'
+  'src/distribute/record_match.h|s/entry.sameAsGroupKey = false;/entry.sameAsGroupKey = true;/'
+  'src/distribute/task_document.cpp|s/return RealText(ReadNumber<double>(bytes, length));/return IntegerText(static_cast<int64_t>(ReadNumber<double>(bytes, length)));/'
+  'src/distribute/task_document.cpp|s/        field.addAttribute("isNull", nullText);//'
+  "src/distribute/worker_handout.cpp|s/if (first != nullptr \&\& firstSize > 0) first\[0\] = '\\\\0';//"
+  'src/distribute/worker_handout.cpp|s/if (!recordsRemain) return CF_NO_WORKER_TASK;/if (!recordsRemain) return CF_NO_RECORDS;/'
+  'src/distribute/peer_lifecycle.cpp|s/workerPositions.emplace(worker, workerTable.size() - 1);/workerPositions[worker] = workerTable.size() - 1;/'
+  'src/module/distribute_entry_points.cpp|s/if (component == nullptr) return CF_OK;/if (component == nullptr) return CF_NULL_COMPONENT;/'
+  'src/module/component_entry_points.cpp|s/if (component == nullptr) return CF_NO_RECORDS;/if (component == nullptr) return CF_NULL_COMPONENT;/'
+  'src/module/module_entry_points.cpp|s/if (host == nullptr) return CF_NULL_COMPONENT;//'
+  'src/module/component_factory.cpp|s/if (err != nullptr) \*err = kErrComponentNotCreated;//'
+  'src/module/component_factory.cpp|s/if (component == nullptr) return CF_OK;/if (component == nullptr) return CF_FAILED;/'
+  'src/module/buffer_protocol.cpp|s/\*needed = length;/*needed = text.size();/'
+  'src/collect/write_root_outputs.cpp|s/!= CF_OK) return CF_OK;/!= CF_OK) return CF_FAILED;/'
+  'src/collect/write_root_outputs.cpp|s/"rootPMML", kPMMLMimeType, kPMMLTypeId/"rootPMML", kStatXMLMimeType, kStatXMLTypeId/'
+  'src/collect/write_group_entry.cpp|s/if (text.empty() || modelId.empty()) return CF_FAILED;/if (text.empty()) return CF_FAILED;/'
+  'src/collect/read_worker_container.cpp|s/text.append(chunk, std::strlen(chunk))/text.append(chunk, count)/'
+  'src/collect/read_worker_container.cpp|s/^        host::ReleaseKeys(keys, \&cleanupErr);$//'
+  'src/datamodel/build_collected_data_model.cpp|s/    if (names.empty()) return;//'
+  'src/datamodel/build_collected_data_model.cpp|s/    if (before.isEmpty()) before = FirstChild(section, XMLElements::Fields);//'
+  'src/annotate/add_model_summary.cpp|s/    if (!summaries.hasMore()) return CF_BAD_XML;//'
+  'src/collect/end_execution.cpp|s/if (group.getElementsDirect("ModelSummary").hasMore()) return true;/return true;/'
+  # platform/models/
+  'platform/models/links.cpp|s/case LinkKind::Cloglog: return std::log(-std::log(1.0 - mu));/case LinkKind::Cloglog: return std::log(-std::log(mu));/'
+  'platform/models/links.cpp|s/std::fmax(1.0 \/ (kPi \* (1.0 + eta \* eta)), DBL_EPSILON)/std::fmax(1.0 \/ (kPi * (1.0 + eta)), DBL_EPSILON)/'
+  'platform/models/links.cpp|s/-1.0 \/ (2.0 \* std::pow(eta, 1.5))/-1.0 \/ (2.0 * std::pow(eta, 0.5))/'
+  'platform/models/families.cpp|s/case FamilyKind::InverseGaussian: return mu \* mu \* mu;/case FamilyKind::InverseGaussian: return mu * mu;/'
+  'platform/models/families.cpp|s/- (y - mu) \/ mu);/- (y - mu) \/ y);/'
+  'platform/models/families.cpp|s/return family == FamilyKind::Binomial || family == FamilyKind::Poisson;/return family == FamilyKind::Binomial;/'
+  'platform/models/families.cpp|s/return -2.0 \* sum + 2.0;/return -2.0 * sum;/'
+  'platform/models/families.cpp|s/poisson{L::Log, L::Identity, L::Sqrt}/poisson{L::Identity, L::Log, L::Sqrt}/'
+  'platform/models/glm_fit.cpp|s/std::min(1e-7, settings.epsilon \/ 1000.0)/std::min(1e-7, settings.epsilon)/'
+  'platform/models/glm_fit.cpp|s/addWarning(fit.warnings, "glm.fit: fitted rates numerically 0 occurred");/;/'
+  'platform/models/glm_fit.cpp|s/if (response.weights\[i\] != 0) informative += 1.0;/informative += 1.0;/'
+  'platform/models/glm_fit.cpp|s/static_cast<double>(rank + (freeScale ? 1 : 0)) - fit.aic/static_cast<double>(rank) - fit.aic/'
+  'platform/models/glm_fit.cpp|s/c.pValue(j) = estimated ? /c.pValue(j) = !estimated ? /'
+  'platform/models/glm_model.cpp|s/fit.dfNull += response.weights\[i\] != 0 ? 1.0 : 0.0;/fit.dfNull += 1.0;/'
+  'platform/models/quantiles.cpp|s/-studentQuantile((1.0 - level) \/ 2.0, df)/-studentQuantile(1.0 - level, df)/'
+  'platform/models/covariance.cpp|s/unscaled(a, b) \* dispersion \* columnScale(i)/unscaled(a, b) * columnScale(i)/'
+  'platform/models/value_text.cpp|s/if (h > 23 || m > 59 || s > 60) return false;/if (h > 23 || m > 59 || s > 59) return false;/'
+  "platform/models/value_text.cpp|s/const std::size_t length = text\[pos\] == '%' ? 0 : xmlCharLength/const std::size_t length = xmlCharLength/"
+  'platform/models/pmml_names.cpp|s/return field.measure == MeasureContinuous || field.measure == MeasureNone;/return field.measure == MeasureContinuous;/'
+  'platform/models/scorer_derived.cpp|s/b == 2 ? a \* a/b == 2 ? a * b/'
+  'platform/models/scorer_derived.cpp|s/case Function::Log10: return std::log10(a);/case Function::Log10: return std::log(a);/'
+  'platform/models/scorer_covariance.cpp|s/compareData(datum, part.value) != 0) product = 0.0;/compareData(datum, part.value) == 0) product = 0.0;/'
+  'platform/models/scorer_index.cpp|s/if (tests\[i\].field == tests\[i - 1\].field) return std::nullopt;//'
+  'platform/models/scorer.cpp|s/result.meanLow = std::min(a, b);/result.meanLow = a;/'
+  'platform/models/scorer.cpp|s/: start + offset.number;/: start;/'
+  # platform/cli/
+  'platform/cli/score_stream.cpp|s/? std::sqrt(se \* se + result.sigma \* result.sigma)/? se + result.sigma/'
+  'platform/cli/score_stream.cpp|s/result.linkStdError \* result.linkStdError \/ phi;/result.linkStdError * result.linkStdError;/'
+  'platform/cli/score_stream.cpp|s/deviance \* deviance \/ (1.0 - hat)) \/ (result.dfResidual - 1.0)/deviance * deviance \/ (1.0 - hat)) \/ result.dfResidual/'
+  'platform/cli/score_stream.cpp|s/++block.counts.unmatched;/++block.counts.unpredicted;/'
+  'platform/cli/score_stream.cpp|s/y = target.text == output.event ? 1.0 : 0.0;/y = target.text != output.event ? 1.0 : 0.0;/'
+  'platform/cli/score_stream.cpp|s/appendNumberOr(text, 1.0, na);/appendNumberOr(text, std::nan(""), na);/'
+  'platform/cli/score_stream.cpp|s/? ",se_fit,se_fit_link" : ",se_fit"/? ",se_fit" : ",se_fit"/'
+  'platform/cli/csv_writer.cpp|s/if (!value.empty() \&\& value != "NA" \&\& !holdsSpecial(value))/if (!value.empty() \&\& !holdsSpecial(value))/'
+  "platform/cli/csv_writer.cpp|s/ || c == '\\\\n') return true;/) return true;/"
+  'platform/cli/options.cpp|s/if (text.decimal != "." \&\& text.decimal != ",")/if (text.decimal != ".")/'
+  'platform/cli/report.cpp|s/if (++count > kNamed) continue;/if (++count >= kNamed) continue;/'
+  'platform/cli/report.cpp|s/if (present >= kFewestRecords/if (present > kFewestRecords/'
+  'platform/cli/group_levels.cpp|s/    for (std::size_t r = 0; r < used.size(); ++r) used\[r\] \&= !column.missing\[r\];//'
+  'platform/cli/group_levels.cpp|s/ \&\& field.measure != splitmodels::MeasureNone//'
+  'platform/cli/data_model_text.cpp|s/return x \&\& y ? \*x < \*y : a < b;/return a < b;/'
+  'platform/cli/score_command.cpp|s/if (counts.unpredicted > 0)/if (counts.unpredicted > 1)/'
+  'platform/cli/tables.cpp|s/const double df = logistic ? std::numeric_limits<double>::infinity() : group.model->dfResidual;/const double df = group.model->dfResidual;/'
+  'platform/cli/tables.cpp|s/return fit.dfResidual == 0;/return fit.dfResidual <= 1;/'
+  'platform/cli/export_command.cpp|s/if (!found) content = row.content;/content = row.content;/'
+  'platform/cli/value_parsing.cpp|s/\*hour > 23/*hour > 24/'
 )
 
 # Per area: the directory its mutants live in, the targets to rebuild, and
@@ -167,7 +245,12 @@ resolve() {
 # Which mutants run: numbers, or area names, or all.
 selected=() areas_wanted=()
 for arg in "$@"; do
-  case $arg in src|models|cli) areas_wanted+=("$arg") ;; *) selected+=("$arg") ;; esac
+  case $arg in
+    src|models|cli) areas_wanted+=("$arg") ;;
+    set1) for ((n = 1; n <= set1_count; n++)); do selected+=("$n"); done ;;
+    set2) for ((n = set1_count + 1; n <= ${#mutants[@]}; n++)); do selected+=("$n"); done ;;
+    *) selected+=("$arg") ;;
+  esac
 done
 chosen() {
   local n=$1 area=$2
