@@ -80,30 +80,6 @@ TEST(CsvTable, InfersStorageAndCountsDistinctAndMissingValues)
     }
 }
 
-// Parts read on two threads give the table the quoted (record-by-record) path gives, whatever the delimiter.
-TEST(CsvTable, LargeFilesLoadAlikeWhicheverReaderTakesThem)
-{
-    const std::size_t rows = 60000;
-    for (const char delimiter : {',', ';', '\t'}) {
-        SCOPED_TRACE(static_cast<int>(delimiter));
-        const std::string d(1, delimiter);
-        std::string plain = "g" + d + "n" + d + "x" + d + "when\n";
-        for (std::size_t i = 0; i < rows; ++i) {
-            const std::string x = i == rows - 10 ? "0.5" : std::to_string(i % 97);  // real only near the end
-            const std::string when = i == 3 ? "" : i == 4 ? "NA" : "2024-01-" + std::to_string(10 + i % 20);
-            plain += "grp" + std::to_string(i / 5000) + d + std::to_string(i) + d + x + d + when + "\r\n";
-        }
-        const CsvTable fast = load(plain, {.delimiter = delimiter});
-        const CsvTable full = load(std::string(plain).replace(plain.find("grp0"), 4, "\"grp0\""), {.delimiter = delimiter});
-        ASSERT_EQ(fast.table.rowCount(), rows);
-        EXPECT_TRUE(fast.table == full.table);
-        for (std::size_t c = 0; c < 4; ++c) EXPECT_EQ(fast.table.columns()[c].storage, (std::vector{3, 1, 2, 4}[c]));
-        EXPECT_EQ(std::vector({fast.fields[0].categories, fast.fields[1].categories, fast.fields[2].categories,
-                               fast.fields[3].missing, fast.lines[rows - 1], full.lines[rows - 1]}),
-                  std::vector<std::size_t>({12, rows, 98, 2, rows + 1, rows + 1}));
-    }
-}
-
 // A file cut into chunks anywhere (down to a byte each) and read on several
 // threads gives the columns one chunk on one thread gives: chunks that
 // inferred different storages join as one pass would read them.
