@@ -172,7 +172,7 @@ mutants+=(
   'platform/models/glm_fit.cpp|s/c.pValue(j) = estimated ? /c.pValue(j) = !estimated ? /'
   'platform/models/glm_model.cpp|s/fit.dfNull += response.weights\[i\] != 0 ? 1.0 : 0.0;/fit.dfNull += 1.0;/'
   'platform/models/quantiles.cpp|s/-studentQuantile((1.0 - level) \/ 2.0, df)/-studentQuantile(1.0 - level, df)/'
-  'platform/models/covariance.cpp|s/unscaled(a, b) \* dispersion \* columnScale(i)/unscaled(a, b) * columnScale(i)/'
+  'platform/models/covariance.cpp|s/dispersion \* columnScale(i) \* columnScale(j);/dispersion * columnScale(i) * columnScale(i);/'
   'platform/models/value_text.cpp|s/if (h > 23 || m > 59 || s > 60) return false;/if (h > 23 || m > 59 || s > 59) return false;/'
   "platform/models/value_text.cpp|s/const std::size_t length = text\[pos\] == '%' ? 0 : xmlCharLength/const std::size_t length = xmlCharLength/"
   'platform/models/pmml_names.cpp|s/return field.measure == MeasureContinuous || field.measure == MeasureNone;/return field.measure == MeasureContinuous;/'

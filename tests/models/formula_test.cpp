@@ -204,12 +204,21 @@ TEST(Formula, FitsAndPredictionsAgreeWithR) {
   }
 }
 
+// A glm without an intercept counts the records of nonzero weight in its
+// null degrees of freedom:
+//   glm(mpg ~ 0 + wt, gaussian, d, weights = w0)$df.null, $null.deviance
 TEST(Formula, ALinearModelWithoutInterceptIsMeasuredAgainstZero) {
   const splitmodels::GroupModel model = splitmodels::buildGroupModel(mtcars(), formulaRequest("mpg ~ 0 + cyl + wt"));
   ASSERT_TRUE(model.ok) << model.reason;
   EXPECT_NEAR(model.rSquared, 0.98696377962967785, 1e-8);
   EXPECT_NEAR(model.adjustedRSquared, 0.9851014624339175, 1e-8);
   EXPECT_NEAR(model.fStatistic, 529.96545479823396, 1e-7 * 530);
+  ModelSpec weighted = formulaRequest("mpg ~ 0 + wt", ModelKind::Glm);
+  weighted.weights = "w0";
+  const splitmodels::GroupModel glm = splitmodels::buildGroupModel(mtcars(), weighted);
+  ASSERT_TRUE(glm.ok) << glm.reason;
+  EXPECT_EQ(glm.dfNull, 13);
+  EXPECT_NEAR(glm.nullDeviance, 9422.5550000000003, 1e-8 * 9422);
 }
 
 TEST(Formula, RecordsWithUndefinedValuesLeaveTheFitAndInfiniteOnesFailIt) {
