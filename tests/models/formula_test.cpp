@@ -204,6 +204,24 @@ TEST(Formula, FitsAndPredictionsAgreeWithR) {
   }
 }
 
+// Each function a term may apply is written to the PMML so that the scorer
+// reproduces the fitted values.
+TEST(Formula, EveryFunctionScoresAsItWasFitted) {
+  const GroupData data = mtcars();
+  const splitmodels::GroupModel model =
+      splitmodels::buildGroupModel(data, formulaRequest("mpg ~ log10(hp) + exp(wt) + sqrt(disp) + abs(qsec - 18)"));
+  ASSERT_TRUE(model.ok) << model.reason;
+  splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmml(model.pmml);
+  std::vector<std::string> header;
+  for (const FieldDef& field : data.fields) header.push_back(field.name);
+  scorer.bind(header);
+  for (std::size_t r = 0; r < data.rows.size(); ++r) {
+    std::vector<std::optional<std::string>> row;
+    for (const Cell& cell : data.rows[r]) row.emplace_back(cell.text.empty() ? std::to_string(cell.number) : cell.text);
+    EXPECT_NEAR(std::stod(scorer.score(row).predicted), model.fitted[r], 1e-9 * model.fitted[r]) << "car " << r + 1;
+  }
+}
+
 // A glm without an intercept counts the records of nonzero weight in its
 // null degrees of freedom:
 //   glm(mpg ~ 0 + wt, gaussian, d, weights = w0)$df.null, $null.deviance
