@@ -332,6 +332,8 @@ TEST(GlmReference, PmmlPredictsAsRWithItsCovarianceAndStandardErrors) {
         if (link || car != 0) continue;
         expectClose(result.linkStdError, r.seLink, 1e-8, "se.fit, link");
         expectClose(result.meanStdError, r.seResponse, 1e-8, "se.fit, response");
+        // The mean's interval holds it, whichever way the link turns.
+        EXPECT_TRUE(result.meanLow < result.mean && result.mean < result.meanHigh) << result.meanLow << " " << result.meanHigh;
       }
     }
   }
