@@ -132,7 +132,8 @@ TEST(Tables, SaturatedFitsAndIdentifierInputsAreWarnedAbout)
 
 TEST(Tables, WhenNoGroupFitsGroupsCsvSaysWhyInPlainWords)
 {
-    const char* const data = "g,x,y\nA,1,\nA,,2\nB,3,\nB,,4\nC,5,\nC,,6\n";
+    // Keys that are the text NA and that hold a line feed are quoted, so that they read back as written.
+    const char* const data = "g,x,y\nA,1,\nA,,2\n\"NA\",3,\n\"NA\",,4\n\"C\nD\",5,\n\"C\nD\",,6\n";
     for (const bool verbose : {false, true}) {
         SCOPED_TRACE(verbose ? "--verbose" : "plain");
         const fs::path dir = freshDir("tables-none");
@@ -145,6 +146,8 @@ TEST(Tables, WhenNoGroupFitsGroupsCsvSaysWhyInPlainWords)
         const std::vector<Record> groups = readCsvRecords(dir / "out" / "groups.csv");
         ASSERT_EQ(groups.size(), 3u);
         for (const Record& group : groups) EXPECT_EQ(group.at("message").rfind("too few records", 0), 0u);
+        EXPECT_EQ(groups[1].count("g") + groups[2].count("g"), 2u);
+        EXPECT_EQ(groups[1].at("g") + "|" + groups[2].at("g"), "C\nD|NA");
         EXPECT_FALSE(fs::exists(dir / "out" / "split-model.pmml"));
     }
 }
