@@ -128,6 +128,14 @@ TEST(Tables, SaturatedFitsAndIdentifierInputsAreWarnedAbout)
         ASSERT_EQ(groups.size(), 2u);
         EXPECT_EQ(groups[0].at("saturated"), c.saturated);
     }
+    // The fifth saturated group is still named; a text distinct in each of three records is an identifier.
+    RunOutput run;
+    build(freshDir("tables-saturated-five"), {}, &run, "g,x,y\nA,1,2\nA,2,3\nB,1,2\nB,2,4\nC,1,2\nC,2,5\nD,1,2\nD,2,6\nE,1,2\nE,2,7\n");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("5 fits are saturated"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("model-0005 (E)"), std::string::npos) << run.out;
+    build(freshDir("tables-identifier"), {}, &run, "g,name,y\nA,ann,1\nA,bob,2\nA,cy,3\n");
+    EXPECT_NE(run.out.find("input name has a different text in every record"), std::string::npos) << run.out;
 }
 
 TEST(Tables, WhenNoGroupFitsGroupsCsvSaysWhyInPlainWords)
