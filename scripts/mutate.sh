@@ -11,6 +11,7 @@
 #   bash scripts/mutate.sh            # every mutant
 #   bash scripts/mutate.sh 3 17       # only these (numbers as listed)
 #   bash scripts/mutate.sh models     # only one area (src, models or cli)
+#   bash scripts/mutate.sh set2       # only the second set (or set1)
 #
 # One mutant takes 20 s to a minute on two cores (a rebuild of one file and
 # the test links, then the area's tests). Results go to build/mutate/mutants.log.
@@ -24,7 +25,7 @@ build=build/mutate
 mutants=(
   # src/
   'src/distribute/key_match.h|s/kKeyRealTolerance = 1e-15;/kKeyRealTolerance = 1e-14;/'
-  'src/distribute/split_keys.cpp|s/) > kRealTolerance) {/) >= kRealTolerance) {/'
+  'src/distribute/split_keys.cpp|s/) > kRealTolerance);/) >= kRealTolerance);/'
   'src/distribute/split_keys.cpp|0,/entry.data.reset();/s//;/'
   # Equivalent: the two keys compared are always prepared from the same split
   # fields, so their sizes never differ; it survives by design.
@@ -33,7 +34,7 @@ mutants=(
   'src/distribute/split_keys.cpp|s/std::strncmp(x.data.get(), y.data.get(), x.length)/std::memcmp(x.data.get(), y.data.get(), x.length)/'
   'src/distribute/configuration.cpp|s/product \*= static_cast<uint32_t>(categories);/product *= static_cast<uint32_t>(categories < 0 ? 0 : categories);/'
   'src/distribute/configuration.cpp|s/if (!dataModelParsed) return CF_FAILED;/if (fieldInfos.empty()) return CF_FAILED;/'
-  'src/distribute/worker_planning.cpp|s/: RecordHasKey(current, next, err)) continue;/: !RecordHasKey(current, next, err)) continue;/'
+  'src/distribute/worker_planning.cpp|s/if (RecordHasKey(keys, current, next, err)) continue;/if (!RecordHasKey(keys, current, next, err)) continue;/'
   'src/distribute/worker_handout.cpp|0,/RaiseError(kMsgRecordRefused);/s//;/'
   'src/distribute/task_document.cpp|s/nullText = XMLEntities::True;/nullText = XMLEntities::False;/'
   'src/distribute/value_text.cpp|s/%.16f/%.15f/g'
@@ -48,7 +49,7 @@ mutants=(
   'src/collect/read_split_fields.cpp|s/if (status == CF_BUFFER_TOO_SMALL) {/if (false) {/'
   'src/collect/read_worker_container.cpp|s/while (count == 1023);/while (count == 1022);/'
   'src/collect/process_worker_statxml.cpp|s/worker.document.doc2string(statXMLText);//'
-  'src/collect/write_group_entry.cpp|s/if (!output.openFailureIsError) return CF_OK;//'
+  'src/collect/write_group_entry.cpp|s/return output.openFailureIsError ? status : uint32_t{CF_OK};/return status;/'
   'src/collect/entry_properties.cpp|s/"\\ntypeId="/";typeId="/'
   'src/collect/end_execution.cpp|s/CollectMsgs(QorCF_940::MsgError, 280014, err);//'
   'src/collect/begin_execution.cpp|s#"/StatXML_7.0.xsd"#"/StatXML.xsd"#'
@@ -82,7 +83,7 @@ mutants=(
   'platform/models/design.cpp|s/    std::sort(texts.begin(), texts.end());//'
   'platform/models/design.cpp|s/return !values.missing\[row\] \&\& field.storage != StorageString \&\& std::isfinite(values.numbers\[row\]);/return !values.missing[row] \&\& field.storage != StorageString;/'
   'platform/models/group_model.cpp|s/  if (fit.boundary) model.warnings.push_back/  if (false) model.warnings.push_back/'
-  'platform/models/group_model.cpp|s/  if (model.dfResidual == 0)/  if (model.dfResidual < 0)/'
+  'platform/models/group_model.cpp|s/  if (model.dfResidual == 0 \&\& !standardErrors)/  if (model.dfResidual < 0 \&\& !standardErrors)/'
   'platform/models/group_statxml.cpp|s/    setNumber(summary, "auc", model.auc);//'
   'platform/models/group_pmml.cpp|0,/if (std::isnan(coefficient)) continue;/s//;/'
   'platform/models/target_classes.cpp|s/std::size_t event = 1;/std::size_t event = 0;/'
@@ -114,15 +115,94 @@ mutants=(
   'platform/cli/group_order.cpp|s/return (x > y) - (x < y);/return (x < y) - (x > y);/'
   'platform/cli/options.cpp|s/if (format.decimal == format.delimiter)/if (false)/'
   'platform/cli/options.cpp|s/text.encoding == "latin-1" || //'
-  'platform/cli/report.cpp|s/if (model == ModelChoice::Logistic \&\& !event.empty())/if (model == ModelChoice::Linear \&\& !event.empty())/'
+  'platform/cli/report.cpp|s/if (model != ModelChoice::Linear \&\& !event.empty())/if (model == ModelChoice::Linear \&\& !event.empty())/'
   'platform/cli/model_fields.cpp|s/if (fields.targetValues.size() != 2) {/if (fields.targetValues.size() > 2) {/'
-  # Survives: the scorer clears a record's probabilities and sets them only
-  # with its predicted class, so the two differ only when that class is the
-  # empty string (a present "" target value), which is written NA today.
-  'platform/cli/score_stream.cpp|s/if (!result.predicted.empty() \&\& k < result.probabilities.size())/if (k < result.probabilities.size())/'
+  # A class that is the empty string is still a prediction (it comes with
+  # its probabilities); this mutant writes it NA, as the command once did.
+  'platform/cli/score_stream.cpp|s/return !result.predicted.empty() || !result.probabilities.empty();/return !result.predicted.empty();/'
   'platform/cli/score_stream.cpp|s/ \&\& cell.text != "NA")/)/'
   'platform/cli/column_profile.cpp|s/if (present_ == 0) return Storage::String;/if (present_ == 0) return Storage::Real;/'
+)
+set1_count=${#mutants[@]}
 
+# Second set: written before the tests were read closely, over files the
+# first set left alone, as faults a developer would make.
+mutants+=(
+  # src/
+  'src/distribute/key_match.h|s/ \&\& Load4(a + length - 4) == Load4(b + length - 4);/;/'
+  'src/distribute/key_match.h|s/i < last; i += 8/i + 8 < last; i += 8/'
+  'src/distribute/key_match.h|s/return !(std::fabs(value - key) > kKeyRealTolerance);/return std::fabs(value - key) <= kKeyRealTolerance;/'
+  'src/distribute/record_match.h|s/entry.sameAsGroupKey = false;/entry.sameAsGroupKey = true;/'
+  'src/distribute/task_document.cpp|s/return RealText(ReadNumber<double>(bytes, length));/return IntegerText(static_cast<int64_t>(ReadNumber<double>(bytes, length)));/'
+  'src/distribute/task_document.cpp|s/field.addAttribute("isNull", nullText);/field.addAttribute("null", nullText);/'
+  "src/distribute/worker_handout.cpp|s/if (first != nullptr \&\& firstSize > 0) first\[0\] = '\\\\0';/if (first != nullptr \&\& firstSize > 1) first[0] = '\\\\0';/"
+  'src/distribute/worker_handout.cpp|s/if (!recordsRemain) return CF_NO_WORKER_TASK;/if (!recordsRemain) return CF_NO_RECORDS;/'
+  # Equivalent: a worker listed twice is then found by its last entry, but
+  # every lookup finds the same one, and the end of an execution releases
+  # the records of every entry.
+  'src/distribute/peer_lifecycle.cpp|s/workerPositions.emplace(worker, workerTable.size() - 1);/workerPositions[worker] = workerTable.size() - 1;/'
+  'src/module/distribute_entry_points.cpp|s/if (component == nullptr) return CF_OK;/if (component == nullptr) return CF_NULL_COMPONENT;/'
+  'src/module/component_entry_points.cpp|s/if (component == nullptr) return CF_NO_RECORDS;/if (component == nullptr) return CF_NULL_COMPONENT;/'
+  'src/module/module_entry_points.cpp|s/if (host == nullptr) return CF_NULL_COMPONENT;//'
+  'src/module/component_factory.cpp|s/if (err != nullptr) \*err = kErrComponentNotCreated;/if (err != nullptr) *err = 0;/'
+  'src/module/component_factory.cpp|s/if (component == nullptr) return CF_OK;/if (component == nullptr) return CF_FAILED;/'
+  'src/module/buffer_protocol.cpp|s/\*needed = length;/*needed = text.size();/'
+  'src/collect/write_root_outputs.cpp|s/!= CF_OK) return CF_OK;/!= CF_OK) return CF_FAILED;/'
+  'src/collect/write_root_outputs.cpp|s/"rootPMML", kPMMLMimeType, kPMMLTypeId/"rootPMML", kStatXMLMimeType, kStatXMLTypeId/'
+  'src/collect/write_group_entry.cpp|s/if (text.empty() || modelId.empty()) return CF_FAILED;/if (text.empty()) return CF_FAILED;/'
+  'src/collect/read_worker_container.cpp|s/text.append(chunk, std::strlen(chunk))/text.append(chunk, count)/'
+  'src/collect/read_worker_container.cpp|s/^        host::ReleaseKeys(keys, \&cleanupErr);$//'
+  'src/datamodel/build_collected_data_model.cpp|s/    if (names.empty()) return;//'
+  'src/datamodel/build_collected_data_model.cpp|s/    if (before.isEmpty()) before = FirstChild(section, XMLElements::Fields);//'
+  'src/annotate/add_model_summary.cpp|s/    if (!summaries.hasMore()) return CF_BAD_XML;//'
+  'src/collect/end_execution.cpp|s/if (group.getElementsDirect("ModelSummary").hasMore()) return true;/if (group.getElementsDirect("SplitField").hasMore()) return true;/'
+  # platform/models/
+  'platform/models/links.cpp|s/case LinkKind::Cloglog: return std::log(-std::log(1.0 - mu));/case LinkKind::Cloglog: return std::log(-std::log(mu));/'
+  'platform/models/links.cpp|s/std::fmax(1.0 \/ (kPi \* (1.0 + eta \* eta)), DBL_EPSILON)/std::fmax(1.0 \/ (kPi * (1.0 + eta)), DBL_EPSILON)/'
+  'platform/models/links.cpp|s/-1.0 \/ (2.0 \* std::pow(eta, 1.5))/-1.0 \/ (2.0 * std::pow(eta, 0.5))/'
+  'platform/models/families.cpp|s/case FamilyKind::InverseGaussian: return mu \* mu \* mu;/case FamilyKind::InverseGaussian: return mu * mu;/'
+  'platform/models/families.cpp|s/- (y - mu) \/ mu);/- (y - mu) \/ y);/'
+  'platform/models/families.cpp|s/return family == FamilyKind::Binomial || family == FamilyKind::Poisson;/return family == FamilyKind::Binomial;/'
+  'platform/models/families.cpp|s/return -2.0 \* sum + 2.0;/return -2.0 * sum;/'
+  'platform/models/families.cpp|s/poisson{L::Log, L::Identity, L::Sqrt}/poisson{L::Identity, L::Log, L::Sqrt}/'
+  'platform/models/glm_fit.cpp|s/std::min(1e-7, settings.epsilon \/ 1000.0)/std::min(1e-7, settings.epsilon)/'
+  'platform/models/glm_fit.cpp|s/if (family == FamilyKind::Poisson \&\& (it.mu.array() < kBoundary).any())/if (family == FamilyKind::QuasiPoisson \&\& (it.mu.array() < kBoundary).any())/'
+  'platform/models/glm_fit.cpp|s/if (response.weights\[i\] != 0) informative += 1.0;/informative += 1.0;/'
+  'platform/models/glm_fit.cpp|s/static_cast<double>(rank + (freeScale ? 1 : 0)) - fit.aic/static_cast<double>(rank + (freeScale ? 0 : 1)) - fit.aic/'
+  'platform/models/glm_fit.cpp|s/c.pValue(j) = estimated ? /c.pValue(j) = !estimated ? /'
+  'platform/models/glm_model.cpp|s/fit.dfNull += response.weights\[i\] != 0 ? 1.0 : 0.0;/fit.dfNull += 1.0;/'
+  'platform/models/quantiles.cpp|s/-studentQuantile((1.0 - level) \/ 2.0, df)/-studentQuantile(1.0 - level, df)/'
+  'platform/models/covariance.cpp|s/dispersion \* columnScale(i) \* columnScale(j);/dispersion * columnScale(i) * columnScale(i);/'
+  'platform/models/value_text.cpp|s/if (h > 23 || m > 59 || s > 60) return false;/if (h > 23 || m > 59 || s > 59) return false;/'
+  "platform/models/value_text.cpp|s/const std::size_t length = text\[pos\] == '%' ? 0 : xmlCharLength/const std::size_t length = xmlCharLength/"
+  'platform/models/pmml_names.cpp|s/return field.measure == MeasureContinuous || field.measure == MeasureNone;/return field.measure == MeasureContinuous;/'
+  'platform/models/scorer_derived.cpp|s/b == 2 ? a \* a/b == 2 ? a * b/'
+  'platform/models/scorer_derived.cpp|s/case Function::Log10: return std::log10(a);/case Function::Log10: return std::log(a);/'
+  'platform/models/scorer_covariance.cpp|s/compareData(datum, part.value) != 0) product = 0.0;/compareData(datum, part.value) == 0) product = 0.0;/'
+  'platform/models/scorer_index.cpp|s/if (tests\[i\].field == tests\[i - 1\].field) return std::nullopt;/if (tests[i].field == tests[i - 1].field \&\& i > 1) return std::nullopt;/'
+  'platform/models/scorer.cpp|s/result.meanLow = std::min(a, b);/result.meanLow = a;/'
+  'platform/models/scorer.cpp|s/: start + offset.number;/: start;/'
+  # platform/cli/
+  'platform/cli/score_stream.cpp|s/? std::sqrt(se \* se + result.sigma \* result.sigma)/? se + result.sigma/'
+  'platform/cli/score_stream.cpp|s/result.linkStdError \* result.linkStdError \/ phi;/result.linkStdError * result.linkStdError;/'
+  'platform/cli/score_stream.cpp|s/deviance \* deviance \/ (1.0 - hat)) \/ (result.dfResidual - 1.0)/deviance * deviance \/ (1.0 - hat)) \/ result.dfResidual/'
+  'platform/cli/score_stream.cpp|s/++block.counts.unmatched;/++block.counts.unpredicted;/'
+  'platform/cli/score_stream.cpp|s/y = target.text == output.event ? 1.0 : 0.0;/y = target.text != output.event ? 1.0 : 0.0;/'
+  'platform/cli/score_stream.cpp|s/appendNumberOr(text, 1.0, na);/appendNumberOr(text, std::nan(""), na);/'
+  'platform/cli/score_stream.cpp|s/? ",se_fit,se_fit_link" : ",se_fit"/? ",se_fit" : ",se_fit"/'
+  'platform/cli/csv_writer.cpp|s/if (!value.empty() \&\& value != "NA" \&\& !holdsSpecial(value))/if (!value.empty() \&\& !holdsSpecial(value))/'
+  "platform/cli/csv_writer.cpp|s/ || c == '\\\\n') return true;/) return true;/"
+  'platform/cli/options.cpp|s/if (text.decimal != "." \&\& text.decimal != ",")/if (text.decimal != ".")/'
+  'platform/cli/report.cpp|s/if (++count > kNamed) continue;/if (++count >= kNamed) continue;/'
+  'platform/cli/report.cpp|s/if (present >= kFewestRecords/if (present > kFewestRecords/'
+  'platform/cli/group_levels.cpp|s/    for (std::size_t r = 0; r < used.size(); ++r) used\[r\] \&= !column.missing\[r\];//'
+  'platform/cli/group_levels.cpp|s/ \&\& field.measure != splitmodels::MeasureNone//'
+  'platform/cli/data_model_text.cpp|s/return x \&\& y ? \*x < \*y : a < b;/return a < b;/'
+  'platform/cli/score_command.cpp|s/if (counts.unpredicted > 0)/if (counts.unpredicted > 1)/'
+  'platform/cli/tables.cpp|s/const double df = logistic ? std::numeric_limits<double>::infinity() : group.model->dfResidual;/const double df = group.model->dfResidual;/'
+  'platform/cli/tables.cpp|s/return fit.dfResidual == 0;/return fit.dfResidual <= 1;/'
+  'platform/cli/export_command.cpp|s/if (!found) content = row.content;/content = row.content;/'
+  'platform/cli/value_parsing.cpp|s/\*hour > 23/*hour > 24/'
 )
 
 # Per area: the directory its mutants live in, the targets to rebuild, and
@@ -136,19 +216,23 @@ declare -A area_targets=(
   [cli]="test_cli"
 )
 src_tests=(test_distribute test_module test_collect test_faultmatrix test_stress)
-# The model suites, and the command's suites that read what the models write.
-models_regex='^(Distributions|LinearModel|LogisticModel|ModelDocuments|ReferenceFits|Scorer|SegmentCut|Tables|Build|ScoreRoundTrip|ScoreStream|ScoreChunks|ScoreMessages)\.'
+# The model suites, and the command's suites that read what the models write
+# (builds, tables and scores).
+models_regex='^(Distributions|Formula|GlmReference|StudentQuantile|Inference|LinearModel|LogisticModel|ModelDocuments|ReferenceFits|Scorer|SegmentCut|Tables|Build|GlmBuild|ScoreRoundTrip|ScoreStream|ScoreChunks|ScoreMessages|ScoreIntervals|Augment|Changes/IncrementalBuild)\.'
 # Every suite of test_cli.
-cli_regex='^(Build|CsvReader|CsvStream|CsvTable|DecimalParsing|ExternalGrouping|Grouping|GroupOrder|GroupKeys|OutputDir|OutputSafety|InputErrors|Usage|IntegerParsing|KeyOrder|MemoryLimit|RemoteGroups|ScoreRoundTrip|ScoreMessages|ScoreStream|ScoreChunks|StreamedSource|Tables|ValueParsing|Signals/InterruptCleanup)\.'
+cli_regex='^(Build|GlmBuild|CsvReader|CsvStream|CsvTable|DecimalParsing|Export|ExternalGrouping|Grouping|GroupOrder|GroupKeys|OutputDir|OutputSafety|OutputSwitch|InputErrors|Usage|IntegerParsing|KeyOrder|MemoryLimit|RemoteGroups|ScoreRoundTrip|ScoreMessages|ScoreIntervals|Augment|ScoreStream|ScoreChunks|StreamedSource|Tables|ValueParsing|Changes/IncrementalBuild|Signals/InterruptCleanup)\.'
 
+# A mutant is judged at its first failing test: the rest would not change
+# the verdict, and most mutants die early.
+stop=--stop-on-failure
 run_tests() {
   case $1 in
     src)
       for t in "${src_tests[@]}"; do
-        timeout 300 "$build/tests/$t" --gtest_brief=1 >/dev/null 2>&1 || return 1
+        timeout 300 "$build/tests/$t" --gtest_brief=1 --gtest_fail_fast >/dev/null 2>&1 || return 1
       done ;;
-    models) ctest --test-dir "$build" -R "$models_regex" -j2 --timeout 120 >/dev/null 2>&1 ;;
-    cli) ctest --test-dir "$build" -R "$cli_regex" -j2 --timeout 120 >/dev/null 2>&1 ;;
+    models) ctest --test-dir "$build" -R "$models_regex" -j2 --timeout 120 $stop >/dev/null 2>&1 ;;
+    cli) ctest --test-dir "$build" -R "$cli_regex" -j2 --timeout 120 $stop >/dev/null 2>&1 ;;
   esac
 }
 
@@ -167,7 +251,12 @@ resolve() {
 # Which mutants run: numbers, or area names, or all.
 selected=() areas_wanted=()
 for arg in "$@"; do
-  case $arg in src|models|cli) areas_wanted+=("$arg") ;; *) selected+=("$arg") ;; esac
+  case $arg in
+    src|models|cli) areas_wanted+=("$arg") ;;
+    set1) for ((n = 1; n <= set1_count; n++)); do selected+=("$n"); done ;;
+    set2) for ((n = set1_count + 1; n <= ${#mutants[@]}; n++)); do selected+=("$n"); done ;;
+    *) selected+=("$arg") ;;
+  esac
 done
 chosen() {
   local n=$1 area=$2

@@ -114,6 +114,13 @@ void appendIntervalCells(std::string& text, const ScoreOutput& output, bool clas
     appendNumberOr(text, link + q * width, output.naOut);
 }
 
+// Whether the scorer gave a prediction: a class comes with its
+// probabilities, so a class that is the empty string still counts.
+bool predicted(const splitmodels::ScoreResult& result)
+{
+    return !result.predicted.empty() || !result.probabilities.empty();
+}
+
 // A cell read as a whole decimal number; false when it is missing or not one.
 bool readNumber(const splitmodels::ScoreCell& cell, double& value)
 {
@@ -156,7 +163,7 @@ bool appendDiagnostics(std::string& text, const ScoreOutput& output, bool classi
                        const std::vector<splitmodels::ScoreCell>& cells, const splitmodels::ScoreResult& result)
 {
     const splitmodels::ScoreCell& target = cells[static_cast<std::size_t>(output.augmentTarget)];
-    if (result.predicted.empty() || target.missing || !std::isfinite(result.link)) return false;
+    if (!predicted(result) || target.missing || !std::isfinite(result.link)) return false;
     double y = 0.0, weight = 1.0;
     if (classification)
         y = target.text == output.event ? 1.0 : 0.0;
@@ -264,9 +271,9 @@ void scoreBlock(const splitmodels::SplitScorer& scorer, const ScoreOutput& outpu
             ++block.counts.invalid;
         else if (!result.selected)
             ++block.counts.unmatched;
-        else if (result.predicted.empty())
+        else if (!predicted(result))
             ++block.counts.unpredicted;
-        if (result.predicted.empty())
+        if (!predicted(result))
             block.text += na;
         else if (!na.empty() && result.predicted == na)
             appendQuotedCsvCell(block.text, result.predicted);
@@ -274,7 +281,7 @@ void scoreBlock(const splitmodels::SplitScorer& scorer, const ScoreOutput& outpu
             appendCsvCell(block.text, std::string_view(result.predicted));
         for (std::size_t k = 0; k < labels; ++k) {
             block.text += ',';
-            if (!result.predicted.empty() && k < result.probabilities.size())
+            if (k < result.probabilities.size())
                 appendCsvNumber(block.text, result.probabilities[k]);
             else
                 block.text += na;

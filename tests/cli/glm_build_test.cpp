@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <cmath>
 #include <string>
 
@@ -159,6 +160,10 @@ TEST(GlmBuild, FormulaOfTheListedInputsPredictsAlike)
         };
         expectAlike(scored[0], scored[1], twin.scoredColumns);
         expectAlike(augmented[0], augmented[1], twin.augmentColumns);
+        // A fit's hat values sum to its rank: three terms in each group.
+        std::map<std::string, double> traces;
+        for (const Record& record : augmented[0]) traces[record.at("g")] += std::stod(record.at(".hat"));
+        for (const auto& [group, trace] : traces) EXPECT_NEAR(trace, 3.0, 1e-9) << group;
     }
 }
 

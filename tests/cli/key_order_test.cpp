@@ -1,4 +1,4 @@
-// Counting over key codes orders groups exactly as the stable comparison sort; permuting moves values with their rows.
+// Counting over key codes orders groups exactly as the stable comparison sort; repeated rows add no key.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -71,22 +71,6 @@ TEST(KeyOrder, CountingMatchesComparisonOnRandomTables)
         for (const std::vector<std::size_t>& k : {std::vector<std::size_t>{0}, {1}, {2}, {0, 1}, {2, 0}, {3, 2, 1}, {}})
             checkOrder(table, k, true);
     }
-}
-
-// Every column reordered twice through the buffers the columns before it left behind, as whole tables are.
-TEST(KeyOrder, PermutingTwiceThroughSharedBuffersMovesWholeRows)
-{
-    refhost::Table table = tableOf("3122");
-    for (int r = 0; r < 300; ++r)
-        table.addRow({r % 7 ? str(std::to_string(r % 11)) : Cell(), i64(r), r % 5 ? real(r / 2.0) : Cell(), real(-r)});
-    std::vector<std::size_t> order(table.rowCount());
-    std::iota(order.begin(), order.end(), 0);
-    std::shuffle(order.begin(), order.end(), std::mt19937_64(7));
-    refhost::PermuteBuffers buffers;
-    std::vector<refhost::ColumnValues> columns = {table.values(0), table.values(1), table.values(2), table.values(3)};
-    for (std::size_t k = 0; k < 8; ++k) columns[k % 4].permute(order, buffers);
-    for (std::size_t i = 0; i < order.size(); ++i)
-        for (std::size_t k = 0; k < 4; ++k) ASSERT_EQ(columns[k].cell(i), table.at(order[order[i]], k)) << i;
 }
 
 TEST(GroupKeys, RepeatedRowsAddNoKeyButZeroSignsStayApart)

@@ -12,6 +12,7 @@
 
 #include "value_text.h"
 #include "cli_harness.h"
+#include "common/mtcars.h"
 
 using namespace clitest;
 
@@ -149,25 +150,16 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndWrittenNA)
         EXPECT_NE(one.out.find(part), std::string::npos) << one.out;
 }
 
-const double kMtcars[][4] = {  // R's mtcars: mpg, hp, wt, am
-    {21.0, 110, 2.62, 1},  {21.0, 110, 2.875, 1}, {22.8, 93, 2.32, 1},  {21.4, 110, 3.215, 0}, {18.7, 175, 3.44, 0},
-    {18.1, 105, 3.46, 0},  {14.3, 245, 3.57, 0},  {24.4, 62, 3.19, 0},  {22.8, 95, 3.15, 0},   {19.2, 123, 3.44, 0},
-    {17.8, 123, 3.44, 0},  {16.4, 180, 4.07, 0},  {17.3, 180, 3.73, 0}, {15.2, 180, 3.78, 0},  {10.4, 205, 5.25, 0},
-    {10.4, 215, 5.424, 0}, {14.7, 230, 5.345, 0}, {32.4, 66, 2.2, 1},   {30.4, 52, 1.615, 1},  {33.9, 65, 1.835, 1},
-    {21.5, 97, 2.465, 0},  {15.5, 150, 3.52, 0},  {15.2, 150, 3.435, 0}, {13.3, 245, 3.84, 0}, {19.2, 175, 3.845, 0},
-    {27.3, 66, 1.935, 1},  {26.0, 91, 2.14, 1},   {30.4, 113, 1.513, 1}, {15.8, 264, 3.17, 1}, {19.7, 175, 2.77, 1},
-    {15.0, 335, 3.57, 1},  {21.4, 109, 2.78, 1}};
-
 // mtcars as CSV, with a constant split field g.
 std::string mtcarsCsv(std::initializer_list<int> rows = {})
 {
     std::string csv = "g,mpg,hp,wt,am\n";
-    const auto add = [&](const double* car) {
-        csv += "all," + shortest(car[0]) + "," + shortest(car[1]) + "," + shortest(car[2]) + "," + shortest(car[3]) + "\n";
+    const auto add = [&](const splittest::Car& car) {
+        csv += "all," + shortest(car.mpg) + "," + shortest(car.hp) + "," + shortest(car.wt) + "," + shortest(car.am) + "\n";
     };
     if (rows.size() == 0)
-        for (const auto& car : kMtcars) add(car);
-    for (int row : rows) add(kMtcars[row]);
+        for (const auto& car : splittest::kMtcars) add(car);
+    for (int row : rows) add(splittest::kMtcars[row]);
     return csv;
 }
 
@@ -327,7 +319,7 @@ TEST(Augment, DiagnosticsAreRsInInputOrder)
                                                   ".fitted.response", ".resid.pearson"};
         const std::size_t at[] = {0, 1, 3};
         for (std::size_t r = 0; r < 3; ++r) {
-            EXPECT_EQ(rows[at[r]].at("mpg"), shortest(kMtcars[at[r]][0])) << "input order";
+            EXPECT_EQ(rows[at[r]].at("mpg"), shortest(splittest::kMtcars[at[r]].mpg)) << "input order";
             EXPECT_EQ(rows[at[r]].count(".fitted.response"), c.records[r].size() == 8 ? 1u : 0u);
             for (std::size_t k = 0; k < c.records[r].size(); ++k) {
                 const double expected = c.records[r][k];

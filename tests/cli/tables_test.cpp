@@ -128,11 +128,20 @@ TEST(Tables, SaturatedFitsAndIdentifierInputsAreWarnedAbout)
         ASSERT_EQ(groups.size(), 2u);
         EXPECT_EQ(groups[0].at("saturated"), c.saturated);
     }
+    // The fifth saturated group is still named; a text distinct in each of three records is an identifier.
+    RunOutput run;
+    build(freshDir("tables-saturated-five"), {}, &run, "g,x,y\nA,1,2\nA,2,3\nB,1,2\nB,2,4\nC,1,2\nC,2,5\nD,1,2\nD,2,6\nE,1,2\nE,2,7\n");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("5 fits are saturated"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("model-0005 (E)"), std::string::npos) << run.out;
+    build(freshDir("tables-identifier"), {}, &run, "g,name,y\nA,ann,1\nA,bob,2\nA,cy,3\n");
+    EXPECT_NE(run.out.find("input name has a different text in every record"), std::string::npos) << run.out;
 }
 
 TEST(Tables, WhenNoGroupFitsGroupsCsvSaysWhyInPlainWords)
 {
-    const char* const data = "g,x,y\nA,1,\nA,,2\nB,3,\nB,,4\nC,5,\nC,,6\n";
+    // Keys that are the text NA and that hold a line feed are quoted, so that they read back as written.
+    const char* const data = "g,x,y\nA,1,\nA,,2\n\"NA\",3,\n\"NA\",,4\n\"C\nD\",5,\n\"C\nD\",,6\n";
     for (const bool verbose : {false, true}) {
         SCOPED_TRACE(verbose ? "--verbose" : "plain");
         const fs::path dir = freshDir("tables-none");
@@ -145,6 +154,8 @@ TEST(Tables, WhenNoGroupFitsGroupsCsvSaysWhyInPlainWords)
         const std::vector<Record> groups = readCsvRecords(dir / "out" / "groups.csv");
         ASSERT_EQ(groups.size(), 3u);
         for (const Record& group : groups) EXPECT_EQ(group.at("message").rfind("too few records", 0), 0u);
+        EXPECT_EQ(groups[1].count("g") + groups[2].count("g"), 2u);
+        EXPECT_EQ(groups[1].at("g") + "|" + groups[2].at("g"), "C\nD|NA");
         EXPECT_FALSE(fs::exists(dir / "out" / "split-model.pmml"));
     }
 }

@@ -204,12 +204,39 @@ TEST(Formula, FitsAndPredictionsAgreeWithR) {
   }
 }
 
+// Each function a term may apply is written to the PMML so that the scorer
+// reproduces the fitted values.
+TEST(Formula, EveryFunctionScoresAsItWasFitted) {
+  const GroupData data = mtcars();
+  const splitmodels::GroupModel model =
+      splitmodels::buildGroupModel(data, formulaRequest("mpg ~ log10(hp) + exp(wt) + sqrt(disp) + abs(qsec - 18)"));
+  ASSERT_TRUE(model.ok) << model.reason;
+  splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmml(model.pmml);
+  std::vector<std::string> header;
+  for (const FieldDef& field : data.fields) header.push_back(field.name);
+  scorer.bind(header);
+  for (std::size_t r = 0; r < data.rows.size(); ++r) {
+    std::vector<std::optional<std::string>> row;
+    for (const Cell& cell : data.rows[r]) row.emplace_back(cell.text.empty() ? std::to_string(cell.number) : cell.text);
+    EXPECT_NEAR(std::stod(scorer.score(row).predicted), model.fitted[r], 1e-9 * model.fitted[r]) << "car " << r + 1;
+  }
+}
+
+// A glm without an intercept counts the records of nonzero weight in its
+// null degrees of freedom:
+//   glm(mpg ~ 0 + wt, gaussian, d, weights = w0)$df.null, $null.deviance
 TEST(Formula, ALinearModelWithoutInterceptIsMeasuredAgainstZero) {
   const splitmodels::GroupModel model = splitmodels::buildGroupModel(mtcars(), formulaRequest("mpg ~ 0 + cyl + wt"));
   ASSERT_TRUE(model.ok) << model.reason;
   EXPECT_NEAR(model.rSquared, 0.98696377962967785, 1e-8);
   EXPECT_NEAR(model.adjustedRSquared, 0.9851014624339175, 1e-8);
   EXPECT_NEAR(model.fStatistic, 529.96545479823396, 1e-7 * 530);
+  ModelSpec weighted = formulaRequest("mpg ~ 0 + wt", ModelKind::Glm);
+  weighted.weights = "w0";
+  const splitmodels::GroupModel glm = splitmodels::buildGroupModel(mtcars(), weighted);
+  ASSERT_TRUE(glm.ok) << glm.reason;
+  EXPECT_EQ(glm.dfNull, 13);
+  EXPECT_NEAR(glm.nullDeviance, 9422.5550000000003, 1e-8 * 9422);
 }
 
 TEST(Formula, RecordsWithUndefinedValuesLeaveTheFitAndInfiniteOnesFailIt) {

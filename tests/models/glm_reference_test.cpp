@@ -269,37 +269,11 @@ std::string cellText(const Cell& cell) {
   return buffer;
 }
 
-// The group's PMML scores cars 1 and 20 as R's predict does, on both scales.
-TEST(GlmReference, PmmlPredictsAsR) {
-  const GroupData data = mtcars();
-  std::vector<std::string> header;
-  for (const FieldDef& field : data.fields) header.push_back(field.name);
-  for (const GlmCase& c : glmCases()) {
-    SCOPED_TRACE(c.title);
-    const splitmodels::GroupModel model = splitmodels::buildGroupModel(data, glmRequest(c));
-    ASSERT_TRUE(model.ok) << model.reason;
-    for (const bool link : {false, true}) {
-      splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmml(model.pmml);
-      scorer.bind(header);
-      scorer.setLinkScale(link);
-      for (const std::size_t car : {0u, 19u}) {
-        std::vector<std::optional<std::string>> row;
-        for (const Cell& cell : data.rows[car]) row.push_back(cellText(cell));
-        const splitmodels::ScoreResult result = scorer.score(row);
-        const RPredictions& r = c.predictions;
-        const double expected = car == 0 ? (link ? r.link1 : r.response1) : (link ? r.link20 : r.response20);
-        expectClose(std::stod(result.predicted), expected, 1e-10,
-                    std::string(link ? "link" : "response") + " of car " + std::to_string(car + 1));
-      }
-    }
-  }
-}
-
-// The covariance of every case's coefficients, in the model, its PMML and
-// the scorer's standard errors of car 1 on both scales, as R gives them:
+// The covariance of every case's coefficients, and the group's PMML scoring
+// cars 1 and 20 on both scales with car 1's standard errors, as R gives them:
 //   v <- vcov(fit); v[1, 2]
-//   predict(fit, d[1, ], se.fit = TRUE, type = "link")$se.fit; the same with type = "response"
-TEST(GlmReference, CovarianceAndStandardErrorsAreRs) {
+//   predict(fit, d[c(1, 20), ], se.fit = TRUE, type = "link"); the same with type = "response"
+TEST(GlmReference, PmmlPredictsAsRWithItsCovarianceAndStandardErrors) {
   const struct {
     const char* title;
     double covariance12, seLink, seResponse;
@@ -333,8 +307,6 @@ TEST(GlmReference, CovarianceAndStandardErrorsAreRs) {
   const GroupData data = mtcars();
   std::vector<std::string> header;
   for (const FieldDef& field : data.fields) header.push_back(field.name);
-  std::vector<std::optional<std::string>> car1;
-  for (const Cell& cell : data.rows[0]) car1.push_back(cellText(cell));
   ASSERT_EQ(std::size(references), glmCases().size());
   for (std::size_t k = 0; k < glmCases().size(); ++k) {
     const GlmCase& c = glmCases()[k];
@@ -344,12 +316,26 @@ TEST(GlmReference, CovarianceAndStandardErrorsAreRs) {
     const splitmodels::GroupModel model = splitmodels::buildGroupModel(data, glmRequest(c));
     ASSERT_TRUE(model.ok) << model.reason;
     expectClose(model.covariance[1], r.covariance12, 1e-7, "vcov[1, 2]");
-    splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmml(model.pmml);
-    scorer.bind(header);
-    scorer.computeStandardErrors(true);
-    const splitmodels::ScoreResult result = scorer.score(car1);
-    expectClose(result.linkStdError, r.seLink, 1e-8, "se.fit, link");
-    expectClose(result.meanStdError, r.seResponse, 1e-8, "se.fit, response");
+    for (const bool link : {false, true}) {
+      splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmml(model.pmml);
+      scorer.bind(header);
+      scorer.setLinkScale(link);
+      scorer.computeStandardErrors(!link);
+      for (const std::size_t car : {0u, 19u}) {
+        std::vector<std::optional<std::string>> row;
+        for (const Cell& cell : data.rows[car]) row.push_back(cellText(cell));
+        const splitmodels::ScoreResult result = scorer.score(row);
+        const RPredictions& p = c.predictions;
+        const double expected = car == 0 ? (link ? p.link1 : p.response1) : (link ? p.link20 : p.response20);
+        expectClose(std::stod(result.predicted), expected, 1e-10,
+                    std::string(link ? "link" : "response") + " of car " + std::to_string(car + 1));
+        if (link || car != 0) continue;
+        expectClose(result.linkStdError, r.seLink, 1e-8, "se.fit, link");
+        expectClose(result.meanStdError, r.seResponse, 1e-8, "se.fit, response");
+        // The mean's interval holds it, whichever way the link turns.
+        EXPECT_TRUE(result.meanLow < result.mean && result.mean < result.meanHigh) << result.meanLow << " " << result.meanHigh;
+      }
+    }
   }
 }
 

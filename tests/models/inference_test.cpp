@@ -19,23 +19,6 @@ using namespace modeltest;
 
 constexpr double kNA = std::numeric_limits<double>::quiet_NaN();
 
-struct Car {
-  double mpg;
-  int cyl;
-  double hp, wt;
-  int am;
-};
-
-const Car kMtcars[] = {
-    {21.0, 6, 110, 2.62, 1},   {21.0, 6, 110, 2.875, 1},  {22.8, 4, 93, 2.32, 1},   {21.4, 6, 110, 3.215, 0},
-    {18.7, 8, 175, 3.44, 0},   {18.1, 6, 105, 3.46, 0},   {14.3, 8, 245, 3.57, 0},  {24.4, 4, 62, 3.19, 0},
-    {22.8, 4, 95, 3.15, 0},    {19.2, 6, 123, 3.44, 0},   {17.8, 6, 123, 3.44, 0},  {16.4, 8, 180, 4.07, 0},
-    {17.3, 8, 180, 3.73, 0},   {15.2, 8, 180, 3.78, 0},   {10.4, 8, 205, 5.25, 0},  {10.4, 8, 215, 5.424, 0},
-    {14.7, 8, 230, 5.345, 0},  {32.4, 4, 66, 2.2, 1},     {30.4, 4, 52, 1.615, 1},  {33.9, 4, 65, 1.835, 1},
-    {21.5, 4, 97, 2.465, 0},   {15.5, 8, 150, 3.52, 0},   {15.2, 8, 150, 3.435, 0}, {13.3, 8, 245, 3.84, 0},
-    {19.2, 8, 175, 3.845, 0},  {27.3, 4, 66, 1.935, 1},   {26.0, 4, 91, 2.14, 1},   {30.4, 4, 113, 1.513, 1},
-    {15.8, 8, 264, 3.17, 1},   {19.7, 6, 175, 2.77, 1},   {15.0, 8, 335, 3.57, 1},  {21.4, 4, 109, 2.78, 1}};
-
 // mpg, wt, wt2 = 2 wt, hp, cyl (a factor) and am, in that field order.
 GroupData mtcars() {
   GroupData data{{continuous("mpg"), continuous("wt"), continuous("wt2"), continuous("hp"),
@@ -43,7 +26,7 @@ GroupData mtcars() {
                   nominal("am", {"0", "1"}, splitmodels::StorageInteger)},
                  {}};
   data.fields[5].measure = splitmodels::MeasureFlag;
-  for (const Car& car : kMtcars)
+  for (const splittest::Car& car : splittest::kMtcars)
     data.rows.push_back({number(car.mpg), number(car.wt), number(2 * car.wt), number(car.hp), number(car.cyl),
                          number(car.am)});
   return data;

@@ -53,6 +53,8 @@ TEST(LinearModel, RecoversExactCoefficients) {
       {"integer categories matched by number, the last one absent",
        {nominal("grade", {"1", "2.0", "3"}, splitmodels::StorageInteger)}, {"1", "2"},
        {{"(Intercept)", 10}, {"grade2", 2}}},
+      {"a number without a measure is continuous",
+       {FieldDef{"x", splitmodels::StorageReal, splitmodels::MeasureNone, {}, {}}}, {}, {{"(Intercept)", 2}, {"x", -1.5}}},
   };
   for (const RecoveryCase& c : cases) {
     SCOPED_TRACE(c.title);
@@ -66,7 +68,7 @@ TEST(LinearModel, RecoversExactCoefficients) {
       for (const FieldDef& field : c.inputs) {
         std::string column = field.name;
         double value = 1.0;
-        if (field.measure == splitmodels::MeasureContinuous) {
+        if (field.measure == splitmodels::MeasureContinuous || field.measure == splitmodels::MeasureNone) {
           value = field.storage == splitmodels::StorageDate ? 19000.0 + static_cast<double>(i) : normal(rng);
           cells.push_back(number(value));
         } else {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "scorer_model.h"
+#include "value_text.h"
 #include "model_test_support.h"
 
 namespace {
@@ -397,6 +398,19 @@ TEST(Scorer, IndexedLookupSelectsWhatTheOrderedScanSelects) {
   // Numbers compare by value, texts by their bytes.
   EXPECT_EQ(indexed.score(Row{"k", "1e0"}).segmentId, indexed.score(Row{"k", "1"}).segmentId);
   EXPECT_NE(indexed.score(Row{"1.0", "1"}).segmentId, indexed.score(Row{"1", "1"}).segmentId);
+}
+
+// Times and dates as the scorer reads a field of that type: a leap second is
+// a time (ISO 8601 allows it), a 61st second or a 24th hour is not.
+TEST(Scorer, TimesAndDatesReadAsTheirTypesAllow) {
+  using namespace splitmodels::detail;
+  const std::pair<std::optional<double>, std::optional<double>> cases[] = {
+      {parseTimeText("23:59:60"), 86400.0},           {parseTimeText("23:59:60.5"), 86400.5},
+      {parseTimeText("23:59:61"), std::nullopt},      {parseTimeText("24:00:00"), std::nullopt},
+      {parseTimestampText("2016-12-31T23:59:60Z"), 17166.0 * 86400 + 86400},
+      {parseDateText("2024-02-29"), 19782.0},         {parseDateText("2023-02-29"), std::nullopt},
+  };
+  for (const auto& [read, expected] : cases) EXPECT_EQ(read, expected);
 }
 
 // The inline conversion sets every member of a reused Datum as the general conversion does.

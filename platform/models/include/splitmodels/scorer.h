@@ -46,7 +46,8 @@ struct ScoreResult {
   // for regression, the class label for classification). Empty when not
   // selected, when an input is invalid, and when the selected model cannot
   // compute: a NumericPredictor's input is missing and its MiningField gives
-  // no missingValueReplacement.
+  // no missingValueReplacement. A class label may itself be empty: a
+  // classification has a prediction exactly when it has probabilities.
   std::string predicted;
   // Classification with a predicted value: one probability per classLabels()
   // entry (0 for labels the selected model has no table for); else empty.
