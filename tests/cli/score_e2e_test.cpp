@@ -108,6 +108,7 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndWrittenNA)
         csv += std::string(r % 2 ? "9007199254740993" : "9007199254740992") + "," +
                (r % 4 == 0 ? "z" : r % 3 ? "a" : "b") + "," +
                std::to_string(r) + "," + std::to_string(r % 2 ? 3 * r : 5 * r + (r % 3 ? 1 : 0)) + "\n";
+    csv += "9007199254740993,w,1,\n";  // w only where the target is missing: the fit never sees it
     writeFile(dir / "train.csv", csv);
     ASSERT_EQ(runSplitRun({"build", "--data", (dir / "train.csv").string(), "--split", "id", "--target", "y", "--out",
                            (dir / "out").string()}).status, 0);
@@ -131,6 +132,7 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndWrittenNA)
         {"1e999,a,1", "1 records hold a value the model cannot read", false},
         {"9007199254740993,c,1", "1 records hold a value the model cannot read", false},  // unknown category
         {"9007199254740993,z,1", "1 records hold a value the model cannot read", false},  // not in this group
+        {"9007199254740993,w,1", "1 records hold a value the model cannot read", false},  // seen, but not fitted
         // The group's own model knows z from the data, but the group never saw it.
         {"9007199254740993,z,1", "1 records hold a value the model cannot read", true},
         {"9007199254740993,a,", "1 records lack an input value the model needs", false},
@@ -148,6 +150,24 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndWrittenNA)
     ASSERT_EQ(one.status, 0) << one.err;
     for (const char* part : {"one group's (id=9007199254740993)", "1 records of other groups"})
         EXPECT_NE(one.out.find(part), std::string::npos) << one.out;
+}
+
+// A number the data model gives no measure is fitted as continuous, so a
+// value its group never saw still scores (a category would be refused).
+TEST(ScoreMessages, NumberWithoutMeasureScoresUnseenValues)
+{
+    const fs::path dir = freshDir("score-no-measure");
+    writeFile(dir / "train.csv", "g,x,y\na,1,2\na,2,4.1\na,3,5.9\na,4,8.2\nb,1,1\nb,2,2\nb,3,3.1\nb,4,3.9\n");
+    writeFile(dir / "model.xml", "<DataModel version=\"1.0\"><Fields caseSensitive=\"true\" count=\"3\">"
+                                 "<Field name=\"g\" storage=\"string\" measure=\"nominal\"/><Field name=\"x\" storage=\"real\"/>"
+                                 "<Field name=\"y\" storage=\"real\" measure=\"continuous\"/></Fields></DataModel>");
+    ASSERT_EQ(runSplitRun({"build", "--data", (dir / "train.csv").string(), "--split", "g", "--target", "y", "--inputs",
+                           "x", "--data-model", (dir / "model.xml").string(), "--out", (dir / "out").string()}).status, 0);
+    writeFile(dir / "in.csv", "g,x\na,2.5\nb,7\n");
+    const RunOutput run = runSplitRun({"score", "--model", (dir / "out" / "split-model.pmml").string(), "--data",
+                                       (dir / "in.csv").string(), "--out", (dir / "scored.csv").string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(readFile(dir / "scored.csv"), "g,x,predicted_y\na,2.5,5.05\nb,7,6.91\n");  // R: predict(lm(y ~ x)) by g
 }
 
 // mtcars as CSV, with a constant split field g.
