@@ -102,6 +102,25 @@ void refuseZeroByteKeys(const CsvTable& data, std::size_t column)
                      "remove or replace the byte, or split on another field");
 }
 
+// A category the model uses (the target's or an input's) that holds a
+// control byte XML cannot carry would lose it in the documents: its records
+// would match no category the data model lists, and drop out of the fit.
+// Such values are refused.
+void refuseControlBytes(const CsvTable& data, const ModelFields& fields)
+{
+    std::vector<std::string> used = {fields.target};
+    used.insert(used.end(), fields.inputs.begin(), fields.inputs.end());
+    for (const std::string& name : used) {
+        const auto field = std::find_if(data.fields.begin(), data.fields.end(),
+                                        [&](const auto& f) { return f.name == name; });
+        if (field == data.fields.end() || field->tally.controlByteLine == 0) continue;
+        throw InputError(data.source + ":" + std::to_string(field->tally.controlByteLine) + " (field '" + name +
+                         "'): the value '" + field->tally.controlByte +
+                         "' holds a control character, which the model's documents cannot carry; "
+                         "remove or replace it, or leave the field out of the model");
+    }
+}
+
 // --weights and --offset name numeric fields that are neither split fields
 // nor the target.
 void checkGlmFields(const BuildOptions& options, const CsvTable& data, const ModelFields& fields)
@@ -191,6 +210,7 @@ ModelFields resolveModelFields(const BuildOptions& options, const CsvTable& data
         resolveFormulaFields(options, data, splitSet, fields);
         checkReferences(options, data, fields);
         checkGlmFields(options, data, fields);
+        refuseControlBytes(data, fields);
         return fields;
     }
     if (options.inputs.empty()) {
@@ -213,6 +233,7 @@ ModelFields resolveModelFields(const BuildOptions& options, const CsvTable& data
     checkTarget(options, data, fields);
     checkReferences(options, data, fields);
     checkGlmFields(options, data, fields);
+    refuseControlBytes(data, fields);
     return fields;
 }
 

@@ -14,6 +14,7 @@ void TextTally::add(std::string_view text, std::uint64_t line)
         zeroByte = std::string(text);
         zeroByteLine = line;
     }
+    noteControlByte(text, line);
     if (parseReal(text)) {
         ++numbers;
         return;
@@ -21,6 +22,21 @@ void TextTally::add(std::string_view text, std::uint64_t line)
     if (others++ == 0) firstOtherLine = line;
     if (otherTexts.size() <= kStrayTexts && std::find(otherTexts.begin(), otherTexts.end(), text) == otherTexts.end())
         otherTexts.emplace_back(text);
+}
+
+void TextTally::noteControlByte(std::string_view text, std::uint64_t line)
+{
+    if (controlByteLine != 0 || !holdsControlByte(text)) return;
+    controlByte = std::string(text);
+    controlByteLine = line;
+}
+
+bool holdsControlByte(std::string_view text)
+{
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r';
+    });
 }
 
 bool hasStrayTexts(const TextTally& tally)

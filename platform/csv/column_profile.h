@@ -30,10 +30,19 @@ struct TextTally {
     std::uint64_t notUtf8Line = 0;
     std::string zeroByte;                  // the first text holding a zero byte, or empty
     std::uint64_t zeroByteLine = 0;
+    std::string controlByte;               // the first text holding a byte XML cannot carry, or empty
+    std::uint64_t controlByteLine = 0;
 
     // Counts one present value read from `line`.
     void add(std::string_view text, std::uint64_t line);
+    // Keeps `text` as the first that holds a control byte, when it is.
+    void noteControlByte(std::string_view text, std::uint64_t line);
 };
+
+// Whether the text holds a control byte other than tab, line feed and
+// carriage return: XML cannot carry one, so a document naming the value
+// would lose it.
+bool holdsControlByte(std::string_view text);
 
 // The most distinct values a column may have and still be a set of
 // categories a model could use. Past it a column's values are counted, not

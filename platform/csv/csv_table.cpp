@@ -288,12 +288,14 @@ TextTally tallyTexts(const refhost::ColumnValues& values, const SourceLines& lin
     const refhost::TextDictionary& dictionary = values.dictionary();
     std::vector<char> number(dictionary.size());
     std::size_t firstNotUtf8 = dictionary.size(), firstZeroByte = dictionary.size();
+    std::size_t firstControlByte = dictionary.size();
     for (std::uint32_t code = 0; code < dictionary.size(); ++code) {
         const std::string_view text = dictionary.at(code);
         number[code] = parseReal(text).has_value();
         if (!number[code] && tally.otherTexts.size() <= kStrayTexts) tally.otherTexts.emplace_back(text);
         if (firstNotUtf8 == dictionary.size() && !isUtf8(text)) firstNotUtf8 = code;
         if (firstZeroByte == dictionary.size() && text.find('\0') != text.npos) firstZeroByte = code;
+        if (firstControlByte == dictionary.size() && holdsControlByte(text)) firstControlByte = code;
     }
     for (std::size_t row = 0; row < values.size(); ++row) {
         if (values.isMissing(row)) continue;
@@ -307,6 +309,8 @@ TextTally tallyTexts(const refhost::ColumnValues& values, const SourceLines& lin
             tally.notUtf8 = std::string(dictionary.at(code));
             tally.notUtf8Line = lines[row];
         }
+        if (code == firstControlByte && tally.controlByteLine == 0)
+            tally.noteControlByte(dictionary.at(code), lines[row]);
         if (code == firstZeroByte && tally.zeroByteLine == 0) {
             tally.zeroByte = std::string(dictionary.at(code));
             tally.zeroByteLine = lines[row];

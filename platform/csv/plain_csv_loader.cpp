@@ -712,6 +712,7 @@ void tallyTexts(const ColumnValues& values, std::uint64_t firstLine, TextTally& 
                 tally.notUtf8 = std::string(text);
                 tally.notUtf8Line = firstLine + row;
             }
+            tally.noteControlByte(text, firstLine + row);
             numeric[code] = parseReal(text).has_value();
         }
         if (numeric[code] != 0) {
