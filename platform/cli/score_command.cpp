@@ -1,6 +1,9 @@
 // split-run score: apply a split model to a CSV file in one streaming pass.
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <random>
 
 #include <splitmodels/scorer.h>
 
@@ -10,6 +13,7 @@
 #include "csv_writer.h"
 #include "errors.h"
 #include "input_source.h"
+#include "interrupt_cleanup.h"
 #include "output_file.h"
 #include "score_stream.h"
 #include "visible_text.h"
@@ -23,8 +27,9 @@ namespace {
 // A model document is read whole; a larger one is refused before that.
 constexpr std::uintmax_t kMaxModelBytes = std::uintmax_t{1} << 30;
 
-// The model file's text; refused as soon as it proves larger than the limit.
-std::string readModelFile(const std::string& path)
+// Reads the model file in chunks, handing each to `put`; refused as soon as
+// it proves larger than the limit or not to start as a document.
+void readModelFile(const std::string& path, const std::function<void(std::string_view)>& put)
 {
     std::error_code ec;
     const fs::file_type type = fs::status(path, ec).type();
@@ -46,20 +51,50 @@ std::string readModelFile(const std::string& path)
                                  "'split-run build' (split-model.pmml)";
     if (const std::uintmax_t size = fs::file_size(path, ec); !ec && size > kMaxModelBytes)
         throw InputError(tooLarge);
-    std::string text;
+    std::uintmax_t total = 0;
+    bool started = false;
     char chunk[1 << 16];
     while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-        text.append(chunk, static_cast<std::size_t>(in.gcount()));
+        const std::string_view got(chunk, static_cast<std::size_t>(in.gcount()));
         // A document starts with markup after white space; anything else
         // (a device such as /dev/zero) is refused before more is read.
-        const std::size_t start = text.find_first_not_of(std::string_view("\xEF\xBB\xBF \t\r\n", 7));
-        if (start != std::string::npos && text[start] != '<')
-            throw InputError("--model " + path + ": is not an XML document; give a split model written by "
-                                                 "'split-run build' (split-model.pmml)");
-        if (text.size() > kMaxModelBytes) throw InputError(tooLarge);  // a pipe or a growing file
+        if (!started) {
+            const std::size_t start = got.find_first_not_of(std::string_view("\xEF\xBB\xBF \t\r\n", 7));
+            if (start != std::string_view::npos && got[start] != '<')
+                throw InputError("--model " + path + ": is not an XML document; give a split model written by "
+                                                     "'split-run build' (split-model.pmml)");
+            started = start != std::string_view::npos;
+        }
+        total += got.size();
+        if (total > kMaxModelBytes) throw InputError(tooLarge);  // a pipe or a growing file
+        put(got);
     }
     if (in.bad()) throw InputError("--model " + path + ": reading the file failed");
-    return text;
+}
+
+// A model from a pipe is copied to a temporary file (removed again, also on
+// an interrupt), which the scorer then reads in blocks as it reads any
+// regular file: parsed whole, a large model costs many times its size.
+splitmodels::SplitScorer loadPipedModel(const std::string& path)
+{
+    const char* tmpdir = std::getenv("TMPDIR");
+    const fs::path parent = tmpdir && *tmpdir ? tmpdir : "/tmp";
+    removeAbandonedWorkingPaths(parent, "split-run-model");
+    std::random_device random;
+    const fs::path copy = parent / (workingNamePrefix("split-run-model") + std::to_string(random()));
+    RemoveOnInterrupt guard(copy);
+    struct Remove {
+        fs::path path;
+        ~Remove() { std::error_code ignored; fs::remove(path, ignored); }
+    } remove{copy};
+    std::ofstream out(copy, std::ios::binary | std::ios::trunc);
+    if (!out) throw InputError("--model " + path + ": cannot create a temporary copy in " + parent.string() +
+                               "; set TMPDIR to a writable directory");
+    readModelFile(path, [&](std::string_view chunk) { out.write(chunk.data(), static_cast<std::streamsize>(chunk.size())); });
+    out.close();
+    if (!out) throw InputError("--model " + path + ": cannot write a temporary copy in " + parent.string() +
+                               "; set TMPDIR to a directory with room");
+    return splitmodels::SplitScorer::fromPmmlFile(copy.string());
 }
 
 void reportCounts(const ScoreCounts& counts, const splitmodels::SplitScorer& scorer, const std::string& naOut,
@@ -89,8 +124,11 @@ splitmodels::SplitScorer loadScorer(const std::string& path)
     std::error_code ec;
     const std::uintmax_t size = fs::is_regular_file(path, ec) ? fs::file_size(path, ec) : 0;
     const bool inBlocks = !ec && size > 0 && size <= kMaxModelBytes && std::ifstream(path, std::ios::binary).good();
-    const std::string text = inBlocks ? std::string() : readModelFile(path);
+    const bool piped = !inBlocks && fs::status(path, ec).type() == fs::file_type::fifo;
+    std::string text;
+    if (!inBlocks && !piped) readModelFile(path, [&](std::string_view chunk) { text.append(chunk); });
     try {
+        if (piped) return loadPipedModel(path);
         return inBlocks ? splitmodels::SplitScorer::fromPmmlFile(path) : splitmodels::SplitScorer::fromPmml(text);
     } catch (const splitmodels::ScoreError& e) {
         throw InputError("--model " + path + ": " + e.what() +

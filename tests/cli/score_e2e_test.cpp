@@ -2,10 +2,14 @@
 // finds its own group; records the model cannot score get empty predictions, counted by kind.
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <random>
+#include <thread>
 #include <tuple>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
@@ -168,6 +172,28 @@ TEST(ScoreMessages, NumberWithoutMeasureScoresUnseenValues)
                                        (dir / "in.csv").string(), "--out", (dir / "scored.csv").string()});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(readFile(dir / "scored.csv"), "g,x,predicted_y\na,2.5,5.05\nb,7,6.91\n");  // R: predict(lm(y ~ x)) by g
+}
+
+// A model read from a pipe (copied to a temporary file, then read in blocks)
+// scores as the same file does.
+TEST(ScoreMessages, ModelFromAPipeScoresAsItsFile)
+{
+    const fs::path dir = freshDir("score-pipe");
+    writeFile(dir / "train.csv", "g,x,y\na,1,2\na,2,4.1\na,3,5.9\nb,1,1\nb,2,2\nb,3,3.1\n");
+    ASSERT_EQ(runSplitRun({"build", "--data", (dir / "train.csv").string(), "--split", "g", "--target", "y", "--out",
+                           (dir / "out").string()}).status, 0);
+    writeFile(dir / "in.csv", "g,x\nb,7\na,0.5\n");
+    const auto score = [&](const fs::path& model, const char* out) {
+        return runSplitRun({"score", "--model", model.string(), "--data", (dir / "in.csv").string(), "--out",
+                            (dir / out).string()});
+    };
+    ASSERT_EQ(score(dir / "out" / "split-model.pmml", "file.csv").status, 0);
+    ASSERT_EQ(::mkfifo((dir / "model.fifo").c_str(), 0600), 0);
+    std::thread writer([&] { std::ofstream(dir / "model.fifo") << readFile(dir / "out" / "split-model.pmml"); });
+    const RunOutput piped = score(dir / "model.fifo", "pipe.csv");
+    writer.join();
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(readFile(dir / "pipe.csv"), readFile(dir / "file.csv"));
 }
 
 // mtcars as CSV, with a constant split field g.
