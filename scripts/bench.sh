@@ -73,10 +73,13 @@ r_runs="${r_runs:-$peer_runs}"
 dt_runs="${dt_runs:-$peer_runs}"
 python=/usr/bin/python3  # Debian's python, where python3-pandas and python3-sklearn live
 
-# Peers, installed with apt when missing.
+# Peers, installed with apt when missing: only those the runs asked for use.
 if [ "$peers" = 1 ]; then
   missing=()
-  for p in python3-pandas python3-sklearn r-base-core r-cran-data.table time; do
+  wanted=(time)
+  [ "$peer_runs" -gt 0 ] && wanted+=(python3-pandas python3-sklearn)
+  { [ "$r_runs" -gt 0 ] || [ "$dt_runs" -gt 0 ]; } && wanted+=(r-base-core r-cran-data.table)
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then
