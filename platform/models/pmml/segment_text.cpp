@@ -303,8 +303,9 @@ std::optional<std::string> segmentModelText(std::string_view pmml, const SplitMo
   int level = 0;
   for (const auto& [name, held] : group.levels) {
     if (!names.insert(name).second) return std::nullopt;
+    const auto& fieldName = name;  // a lambda may not capture a structured binding before C++20's later compilers
     const auto field = std::find_if(input.fields.begin(), input.fields.end(),
-                                    [&](const FieldDef& def) { return def.name == name; });
+                                    [&](const FieldDef& def) { return def.name == fieldName; });
     if (field == input.fields.end()) return std::nullopt;
     for (std::size_t i : miningFields)
       if (decodedAttribute(lines[i], "name") == name) marked[i] = true;

@@ -12,9 +12,9 @@ struct PlainBytes {
   bool attribute[256] = {};
   constexpr PlainBytes() {
     for (int c = 32; c < 256; ++c) text[c] = attribute[c] = c != '&' && c != '<';
-    text['>'] = false;
-    text['\t'] = text['\n'] = text['\r'] = true;
-    attribute['"'] = false;
+    text[static_cast<unsigned char>('>')] = false;
+    for (unsigned char c : {'\t', '\n', '\r'}) text[c] = true;
+    attribute[static_cast<unsigned char>('"')] = false;
   }
 };
 constexpr PlainBytes kPlain;
