@@ -13,7 +13,7 @@
 #include <vector>
 
 #include <refhost/container_store.h>
-#include <refhost/entry_sink.h>
+#include <refhost/container_store.h>
 
 namespace splitrun {
 

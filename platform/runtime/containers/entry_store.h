@@ -8,7 +8,7 @@
 // The keyed entries of a container as it stores them: keys in memory, bytes
 // in an unlinked spool file (see spool.h) as they arrive, or, for a
 // container given an entry sink, in the sink once each entry is finished
-// (see refhost/entry_sink.h); so a container, or a run's outputs taken from
+// (see refhost/container_store.h); so a container, or a run's outputs taken from
 // it, holds every group's documents without keeping their bytes in memory.
 #ifndef REFHOST_ENTRY_STORE_H
 #define REFHOST_ENTRY_STORE_H
@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "refhost/container.h"
-#include "refhost/entry_sink.h"
+#include "refhost/container_store.h"
 #include "spool.h"
 
 namespace refhost {

@@ -66,7 +66,7 @@ public:
     // they have been collected). Keys handed out stay valid but find nothing.
     void clearEntries();
     // Keyed entries from now on go to `sink` as they are finished instead of
-    // to the spool (see refhost/entry_sink.h); entries so far are dropped.
+    // to the spool (see refhost/container_store.h); entries so far are dropped.
     // The sink is not owned and must outlive everything taken from here.
     void storeEntriesIn(EntrySink* sink);
     // Hands over the keyed entries, finished or not, with the spool holding
