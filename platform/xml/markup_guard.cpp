@@ -6,6 +6,7 @@
 // business.
 #include "markup_guard.h"
 
+#include <array>
 #include <cctype>
 
 namespace cfhelper {
@@ -47,21 +48,59 @@ size_t skipPast(std::string_view text, size_t pos, std::string_view terminator) 
     return end == std::string_view::npos ? end : end + terminator.size();
 }
 
+// The bytes the scanners stop at, one bit per kind, so that each loop runs
+// over ordinary bytes with a single table lookup.
+enum : unsigned char { kLess = 1, kAmp = 2, kDouble = 4, kSingle = 8, kGreater = 16 };
+
+constexpr std::array<unsigned char, 256> kStops = [] {
+    std::array<unsigned char, 256> stops{};
+    stops['<'] = kLess;
+    stops['&'] = kAmp;
+    stops['"'] = kDouble;
+    stops['\''] = kSingle;
+    stops['>'] = kGreater;
+    return stops;
+}();
+
+// The first position at or after pos whose byte is one of mask, or the
+// text's size.
+size_t findStop(std::string_view text, size_t pos, unsigned char mask) {
+    const size_t size = text.size();
+    const unsigned char* data = reinterpret_cast<const unsigned char*>(text.data());
+    auto stops = [&](size_t at) { return (kStops[data[at]] & mask) != 0; };
+    // Four bytes per bounds check.
+    for (; pos + 4 <= size; pos += 4) {
+        if (stops(pos)) return pos;
+        if (stops(pos + 1)) return pos + 1;
+        if (stops(pos + 2)) return pos + 2;
+        if (stops(pos + 3)) return pos + 3;
+    }
+    while (pos < size && !stops(pos)) ++pos;
+    return pos;
+}
+
 // Scans a tag from its '<' to just past its '>', checking quoted values.
 size_t scanTag(std::string_view text, size_t pos, std::string& reason) {
-    char quote = 0;
-    for (size_t i = pos + 1; i < text.size(); ++i) {
-        char c = text[i];
-        if (quote) {
-            if (c == quote) quote = 0;
-            else if (c == '<') reason = "'<' inside an attribute value";
-            else if (c == '&' && !isKnownReference(text, i)) reason = "undefined entity reference";
-            if (!reason.empty()) return std::string_view::npos;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-        } else if (c == '>') {
-            return i + 1;
+    size_t i = pos + 1;
+    while ((i = findStop(text, i, kDouble | kSingle | kGreater)) < text.size()) {
+        const char c = text[i];
+        if (c == '>') return i + 1;
+        // A quoted value runs to the same quote; it may not hold '<', and
+        // each '&' in it must start a known reference.
+        const unsigned char inValue = (c == '"' ? kDouble : kSingle) | kLess | kAmp;
+        for (i = findStop(text, i + 1, inValue); i < text.size() && text[i] != c;
+             i = findStop(text, i + 1, inValue)) {
+            if (text[i] == '<') {
+                reason = "'<' inside an attribute value";
+                return std::string_view::npos;
+            }
+            if (!isKnownReference(text, i)) {
+                reason = "undefined entity reference";
+                return std::string_view::npos;
+            }
         }
+        if (i == text.size()) break;
+        ++i;
     }
     reason = "unterminated tag";
     return std::string_view::npos;
@@ -166,9 +205,17 @@ std::string screenMarkup(std::string_view text) {
         char c = text[pos];
         if (c != '<') {
             // Outside the root element only blanks may appear.
-            if (depth == 0 && !isBlank(c)) return "character data outside the root element";
-            if (c == '&' && !isKnownReference(text, pos)) return "undefined entity reference";
-            ++pos;
+            if (depth == 0) {
+                if (!isBlank(c)) return "character data outside the root element";
+                ++pos;
+                continue;
+            }
+            // Character data: only its references need a look.
+            pos = findStop(text, pos, kLess | kAmp);
+            if (pos < text.size() && text[pos] == '&') {
+                if (!isKnownReference(text, pos)) return "undefined entity reference";
+                ++pos;
+            }
         } else if (pos + 1 == text.size() || (text[pos + 1] != '!' && text[pos + 1] != '?')) {
             // A start or end tag, by far the most common markup, is told
             // apart by its second character before the rarer constructs.
