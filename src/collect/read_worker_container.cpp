@@ -13,16 +13,19 @@ namespace {
 // Appends a stream's text in chunks of 1023 bytes; a chunk shorter than that
 // ends the text. A chunk contributes its bytes up to its first zero byte. A
 // failing read ends the text with what was read so far; it is not reported.
+// Only the bytes the host reports are looked at, so the chunk need not be
+// cleared before each read.
 void ReadStreamText(CFStream* stream, std::string& text) {
-    char chunk[1024];
+    constexpr size_t kChunk = 1023;
+    char chunk[kChunk];
     int readErr = 0;
     size_t count = 0;
     do {
-        std::memset(chunk, 0, sizeof chunk);
         count = 0;
-        if (host::ReadStream(stream, chunk, 1023, &count, &readErr) != CF_OK) return;
-        if (count > 0) text.append(chunk, std::strlen(chunk));
-    } while (count == 1023);
+        if (host::ReadStream(stream, chunk, kChunk, &count, &readErr) != CF_OK) return;
+        if (count > kChunk) count = kChunk;
+        text.append(chunk, strnlen(chunk, count));
+    } while (count == kChunk);
 }
 
 }  // namespace

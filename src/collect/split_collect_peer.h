@@ -75,8 +75,7 @@ private:
     struct GroupOutput {
         const char* containerName;
         CFContainerFile* SplitCollectPeer::*handle;
-        const char* mimeType;
-        const char* typeId;
+        std::string properties;  // the entry properties text, built once
         bool openFailureIsError;  // false: the group's entry is skipped silently
     };
     uint32_t WriteGroupEntry(const GroupOutput& output, const std::string& text,

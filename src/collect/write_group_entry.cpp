@@ -12,14 +12,14 @@ namespace host = split::host;
 uint32_t SplitCollectPeer::WriteGroupStatXML(const std::string& text, const std::string& modelId,
                                              int* err) {
     static const GroupOutput output{"StatXML", &SplitCollectPeer::statXMLContainer,
-                                    kStatXMLMimeType, kStatXMLTypeId, true};
+                                    MakeEntryProperties(kStatXMLMimeType, kStatXMLTypeId), true};
     return WriteGroupEntry(output, text, modelId, err);
 }
 
 uint32_t SplitCollectPeer::WriteGroupPMML(const std::string& text, const std::string& modelId,
                                           int* err) {
-    static const GroupOutput output{"PMML", &SplitCollectPeer::pmmlContainer, kPMMLMimeType,
-                                    kPMMLTypeId, false};
+    static const GroupOutput output{"PMML", &SplitCollectPeer::pmmlContainer,
+                                    MakeEntryProperties(kPMMLMimeType, kPMMLTypeId), false};
     return WriteGroupEntry(output, text, modelId, err);
 }
 
@@ -50,10 +50,9 @@ uint32_t SplitCollectPeer::WriteGroupEntry(const GroupOutput& output, const std:
     CFStream* stream = nullptr;
     status = host::CreateKey(container, &key, err);
     if (status == CF_OK) status = host::SetKeyText(key, modelId.data(), modelId.size(), err);
-    if (status == CF_OK) {
-        const std::string properties = MakeEntryProperties(output.mimeType, output.typeId);
-        status = host::OpenEntry(container, key, CF_MODE_WRITE, properties.c_str(), &stream, err);
-    }
+    if (status == CF_OK)
+        status = host::OpenEntry(container, key, CF_MODE_WRITE, output.properties.c_str(), &stream,
+                                 err);
     if (status != CF_OK) {
         lock.Release(&ignored);
         return status;
