@@ -6,6 +6,7 @@
 
 #include "cf_cpp_helper.h"
 #include "markup_guard.h"
+#include "plain_markup.h"
 #include "node_access.h"
 #include "text_encoding.h"
 
@@ -32,7 +33,8 @@ pugi::xml_node singleRoot(const pugi::xml_document& document) {
     return root;
 }
 
-// Parses a text, screened first, into a document with a single root.
+// Parses a text, screened first (a plain one after the parse), into a
+// document with a single root.
 // The text is copied once, into the parser's own buffer; only a text in
 // another encoding is converted to UTF-8 first.
 XMLDocument parsed(std::string_view original) {
@@ -43,14 +45,26 @@ XMLDocument parsed(std::string_view original) {
         throw XMLException(std::string("XML text refused: ") + error.what());
     }
     const std::string_view text = converted ? std::string_view(*converted) : original;
-    std::string refused = cfhelper::screenMarkup(text);
-    if (!refused.empty()) throw XMLException("XML text refused: " + refused);
+    // A plain text is parsed as a fragment, so that character data outside
+    // the root element stays in the tree, where the check after the parse
+    // finds it.
+    const bool plain = cfhelper::isPlainMarkup(text);
+    if (!plain) {
+        const std::string refused = cfhelper::screenMarkup(text);
+        if (!refused.empty()) throw XMLException("XML text refused: " + refused);
+    }
     auto document = std::make_unique<pugi::xml_document>();
     pugi::xml_parse_result result =
-        document->load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
+        document->load_buffer(text.data(), text.size(),
+                              plain ? kParseOptions | pugi::parse_fragment : kParseOptions,
+                              pugi::encoding_utf8);
     if (!result)
         throw XMLException(std::string("XML text does not parse: ") + result.description() +
                            " at offset " + std::to_string(result.offset));
+    if (plain) {
+        const std::string refused = cfhelper::screenPlainTree(*document);
+        if (!refused.empty()) throw XMLException("XML text refused: " + refused);
+    }
     pugi::xml_node root = singleRoot(*document);
     if (!root) throw XMLException("XML text does not have exactly one root element");
     return XMLDocument(toHandle(root), toStorage(document.release()));

@@ -39,6 +39,10 @@ TEST(HostileXmlTest, RefusedTextsFailCleanlyAndQuickly) {
         {"zero byte alone", std::string(1, '\0')},
         {"markup declaration inside the root", "<r><!ENTITY x 'y'></r>"},
         {"tag cut at its '<'", "<r/><"},
+        {"'<' in an attribute value", "<?xml version='1.0'?><r><s v='a<b'/></r>"},
+        {"text after the root", "<r/>\nx"},
+        {"text between the declaration and the root", "\xEF\xBB\xBF<?xml version='1.0'?>x<r/>"},
+        {"empty text", ""},
     };
     HostHelper helper(nullptr);
     for (const auto& c : cases) EXPECT_THROW(helper.createFromContents(c.text), XMLException) << c.name;
