@@ -4,10 +4,13 @@
 // fields, with their definitions taken from the component's input data
 // model. A worker document without a data model receives one holding the
 // split field group and the split fields only.
+#include <vector>
+
 #include "collect/split_collect_peer.h"
 
 using CfCppHelperV1::XMLDocument;
 using CfCppHelperV1::XMLElement;
+using CfCppHelperV1::XMLElementIterator;
 namespace XMLAttributes = CfCppHelperV1::XMLAttributes;
 namespace XMLElements = CfCppHelperV1::XMLElements;
 namespace XMLEntities = CfCppHelperV1::XMLEntities;
@@ -26,6 +29,29 @@ XMLElement FindField(const XMLElement& fields, const std::string& name) {
     } catch (const CfCppHelperV1::XMLException&) {
         return XMLElement();
     }
+}
+
+// The same element as FindField, found by walking the tree instead of
+// through the lookup: used where the field is usually absent (a worker's
+// data model seldom lists the split fields), since a failed lookup throws,
+// and unwinding that exception costs some ten times the walk. The walk is
+// in document order, parents before their children, as the lookup's, and
+// keeps its pending levels on the heap, so a deep document cannot exhaust
+// the stack.
+XMLElement FindOptionalField(const XMLElement& fields, const std::string& name) {
+    std::vector<XMLElementIterator> pending{fields.getElementsDirect("")};
+    while (!pending.empty()) {
+        if (!pending.back().hasMore()) {
+            pending.pop_back();
+            continue;
+        }
+        XMLElement element = pending.back().next();
+        if (element.getName() == XMLElements::Field && element.hasAttribute(XMLAttributes::Name) &&
+            element.getAttribute(XMLAttributes::Name) == name)
+            return element;
+        pending.push_back(element.getElementsDirect(""));
+    }
+    return XMLElement();
 }
 
 // Copies an attribute of the input field onto the worker field when the
@@ -72,7 +98,7 @@ uint32_t SplitCollectPeer::AnnotateWorkerDataModel(XMLElement& workerDataModel,
     for (const SplitFieldEntry& entry : entries) {
         XMLElement inputField = FindField(inputFields, entry.name);
         if (inputField.isEmpty()) return CF_BAD_XML;
-        XMLElement workerField = FindField(workerFields, entry.name);
+        XMLElement workerField = FindOptionalField(workerFields, entry.name);
         if (workerField.isEmpty()) {
             workerFields.copyElement(inputField).addAttribute(XMLAttributes::Role,
                                                               XMLEntities::Split);

@@ -84,6 +84,12 @@ TEST_F(Annotate, StatXMLSplitGroupAndDataModelMarks) {
             </DataModel><PMMLModel/></StatXML>)",
          "StatXML(DataModel(Fields{count=2}(Field{name=region displayLabel=Region maxStringLength=5 measure=nominal "
          "storage=string role=split} " + kChannelSplit + ")) " + kSplitGroup + " PMMLModel)"},
+        // The first field of that name in document order is the one marked, however deep.
+        {R"(<StatXML><DataModel><Fields><G><Field name="region" role="x"/></G><Field name="region"/></Fields>
+            </DataModel><PMMLModel/></StatXML>)",
+         "StatXML(DataModel(Fields{count=2}(G(Field{name=region role=split measure=nominal storage=string "
+         "maxStringLength=5 displayLabel=Region}) Field{name=region} " + kChannelSplit + ")) " + kSplitGroup +
+         " PMMLModel)"},
     };
     for (const auto& [input, expected] : rows) {
         XMLDocument worker = Parse(input);
