@@ -223,6 +223,9 @@ mutants+=(
   'src/distribute/configuration.cpp|s/            RaiseError(kMsgUnknownSplitField, name);//'
   'src/collect/begin_execution.cpp|s/if (pmmlContainer != nullptr \&\& status == CF_OK) {/if (pmmlContainer != nullptr) {/'
   'src/collect/end_execution.cpp|s/^        split::host::CloseContainer(pmmlContainer, \&ignored);$//'
+  # Equivalent, these two: StoresAs is the hand-out's shortcut for a value
+  # stored exactly as the group key; answering "no" sends the value through
+  # the general store-and-compare path, which gives the same verdict.
   'src/distribute/record_match.h|s/if (bytes == nullptr || keyData == nullptr) return bytes == keyData;/if (bytes == nullptr || keyData == nullptr) return false;/'
   'src/distribute/record_match.h|s/kind != StorageKind::Real) return true;/kind != StorageKind::Real) return false;/'
   'src/annotate/find_summary_model.cpp|s/    if (miningModel.getElementsDirect("PredictiveSummary").hasMore()) return miningModel;//'
@@ -230,7 +233,10 @@ mutants+=(
   'src/distribute/worker_handout.cpp|/ReleaseRecordSets(int\* err) {/,/^}/s/RaiseError(kMsgReleaseRefused);/;/'
   'src/annotate/add_statxml_split_group.cpp|s/getElementsDirect(XMLElements::Field).count());/getElementsDirect(XMLElements::Field).count() + 1);/'
   'src/annotate/add_statxml_split_group.cpp|s/    if (!caseSensitive.empty()) fields.addAttribute(XMLAttributes::CaseSensitive, caseSensitive);//'
+  # Equivalent: an empty task text fails to parse, with the same status.
   'src/collect/read_split_fields.cpp|s/    if (second.size() == 0) return CF_BAD_XML;//'
+  # Equivalent: which of two clean-up exceptions is rethrown is not
+  # observable; the entry point answers every exception with the same status.
   'src/module/cleanup_steps.h|s/if (!first_) first_ = std::current_exception();/first_ = std::current_exception();/'
   'src/module/host_calls.h|s/(out == nullptr || \*out == nullptr) ? uint32_t{CF_FAILED}/(out == nullptr) ? uint32_t{CF_FAILED}/'
   # platform/models/
@@ -247,6 +253,8 @@ mutants+=(
   'platform/models/glm_fit.cpp|s/pearson += step.weight(k) \* step.weight(k) \* residual/pearson += step.weight(k) * residual/'
   'platform/models/glm_fit.cpp|0,/it.beta = (it.beta + \*previous) \/ 2.0;/s//it.beta = *previous;/'
   'platform/models/families.cpp|s/response.muStart\[i\] = y\[i\] + 0.1;/response.muStart[i] = y[i] + 0.5;/'
+  # Equivalent: a Gamma mean that is not positive (or not finite) makes the
+  # deviance NaN or infinite, which the divergence check meets first.
   'platform/models/families.cpp|s/F == FamilyKind::QuasiPoisson || F == FamilyKind::Gamma)/F == FamilyKind::QuasiPoisson)/'
   'platform/models/families.cpp|s/(link == LinkKind::Log \&\& value <= 0)/(link == LinkKind::Log \&\& value < 0)/'
   'platform/models/families.cpp|s/+ 3.0 \* logY + 2.0;/+ 2.0 * logY + 2.0;/'
