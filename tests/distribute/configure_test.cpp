@@ -70,6 +70,14 @@ TEST(Configure, WorkerTaskNumberCountsCategoryCombinations) {
     }
 }
 
+TEST(Configure, BeginWithoutAProgressRecordPlansNothing) {
+    DistributeHarness run(Sales(), {"region"});
+    int err = 0;
+    ASSERT_EQ(run.component->configure(&err), 0u);
+    EXPECT_EQ(run.component->beginExecution(nullptr, &err), 8u);
+    EXPECT_TRUE(run.context.workers().empty());
+}
+
 // A split field of a storage the data model does not name: reported per record compared, the task fails.
 TEST(Configure, SplitFieldOfUnknownStorageFailsTheTask) {
     DistributeHarness run(ThreeGroups(), {"k"});

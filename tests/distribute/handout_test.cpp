@@ -69,6 +69,33 @@ TEST_F(HandOut, EachCallTakesTheNextGroupUntilNoneIsLeft) {
     EXPECT_EQ(DistributeHarness(ThreeGroups(), {"k"}).Task(stranger, &err), 30u);
 }
 
+// Workers are known per execution: one planned by an earlier execution is a
+// stranger to the next (its group's records are given back at once), even
+// while the host still holds it.
+TEST_F(HandOut, AWorkerOfAnEarlierExecutionIsAStrangerToTheNext) {
+    int err = 0;
+    ASSERT_EQ(run.component->endExecution(&err), 0u);
+    ASSERT_EQ(run.Begin(), 0u);  // plans workers 3 to 5
+    ASSERT_EQ(run.Serve(run.worker(3)).status, 0u);
+    EXPECT_EQ(run.Task(run.worker(0), &err), 0u);
+    ASSERT_EQ(run.context.recordSets().size(), 2u);
+    EXPECT_FALSE(run.context.recordSets()[0]->released());
+    EXPECT_TRUE(run.context.recordSets()[1]->released());
+}
+
+// A host answering 0 without a record set has refused it.
+cf_status YieldsNoRecordSet(void*, CFRecordSet** out, int*, const char*) {
+    *out = nullptr;
+    return 0;
+}
+
+TEST_F(HandOut, ARecordSetAnsweredWithoutOneIsARefusal) {
+    run.context.record()->createRecordSet = &YieldsNoRecordSet;
+    int err = 0;
+    EXPECT_EQ(run.Task(run.worker(0), &err), 1u);
+    EXPECT_EQ(run.Messages(), (std::vector<refhost::Message>{{3, 280006, {}}}));
+}
+
 // Which names are offered, and that the copy is whole after reads of 1023-byte chunks.
 TEST_F(HandOut, ContainersOfferedAreCopiedWholeAndOthersRefused) {
     const struct { const char* worker; const char* input; size_t length; cf_status status; std::vector<size_t> reads = {}; } cases[] = {

@@ -369,10 +369,14 @@ TEST(GlmReference, SaturatedFitsKeepTheCovarianceWhereRDoes) {
 //   x <- 1:6; glm(c(0,0,0,1,1,1) ~ x, binomial)            # 25 iterations, converged
 //   glm(am ~ wt, binomial, mtcars, control = glm.control(maxit = 3))
 //   glm(c(0,0,1,2,5,9) ~ x, poisson("identity"))           # stops
+//   glm(rep(1,6) ~ x, binomial, weights = rep(1e6,6))       # 17 iterations, fitted 1s only
+//   glm(c(0,0,1,2,5,9) ~ x, poisson("sqrt"))               # stops
+//   glm(c(0,0,0,1,1,1) ~ x, gaussian("log"))               # stops (R: no valid starting values)
 TEST(GlmReference, WarnsAndFailsAsR) {
-  GroupData steps{{continuous("x"), continuous("y"), continuous("count")}, {}};
+  GroupData steps{{continuous("x"), continuous("y"), continuous("count"), continuous("one"), continuous("w")}, {}};
   const double counts[] = {0, 0, 1, 2, 5, 9};
-  for (int i = 1; i <= 6; ++i) steps.rows.push_back({number(i), number(i > 3 ? 1 : 0), number(counts[i - 1])});
+  for (int i = 1; i <= 6; ++i)
+    steps.rows.push_back({number(i), number(i > 3 ? 1 : 0), number(counts[i - 1]), number(1), number(1e6)});
   const struct {
     const char* title;
     GroupData data;
@@ -384,16 +388,23 @@ TEST(GlmReference, WarnsAndFailsAsR) {
     const char* outcome;  // the failure reason, or the last warning
     int iterations;
     bool converged;
+    const char* weights = "";
   } cases[] = {
       {"separated", steps, "y", "x", "binomial", "", 25, "glm.fit: fitted probabilities numerically 0 or 1 occurred", 25,
        true},
       {"too few iterations", mtcars(), "am", "wt", "binomial", "", 3, "glm.fit: algorithm did not converge", 3, false},
       {"no valid first step", steps, "count", "x", "poisson", "identity", 25,
        "no valid set of coefficients has been found: please supply starting values", 0, false},
+      {"certain events under heavy weights", steps, "one", "x", "binomial", "", 25,
+       "glm.fit: fitted probabilities numerically 0 or 1 occurred", 17, true, "w"},
+      {"no valid first step under the square root", steps, "count", "x", "poisson", "sqrt", 25,
+       "no valid set of coefficients has been found: please supply starting values", 0, false},
+      {"zero response under a log link", steps, "y", "x", "gaussian", "log", 25,
+       "cannot find valid starting values: the response holds values outside the link's range", 0, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.title);
-    ModelSpec request = glmRequest({c.title, c.family, c.link, c.target, c.inputs, "", "", {}, {}, {}});
+    ModelSpec request = glmRequest({c.title, c.family, c.link, c.target, c.inputs, c.weights, "", {}, {}, {}});
     request.maxIterations = c.maxIterations;
     const splitmodels::GroupModel model = splitmodels::buildGroupModel(c.data, request);
     if (c.iterations == 0) {

@@ -101,6 +101,24 @@ TEST_F(EntryPoints, FactoryMatchesNamesExactlyWithOrWithoutContext) {
     }
 }
 
+// A call of one kind of component made on the other kind is refused.
+TEST_F(EntryPoints, CallsMeantForTheOtherKindOfComponentAreRefused) {
+    refhost::Worker worker;
+    CFIterator* iterator = nullptr;
+    for (const std::string name : {"split_distribute", "split_collect"}) {
+        void* component = nullptr;
+        int err = 0;
+        ASSERT_EQ(api().cf_create_component(context.record(), name.c_str(), &component, &err), 0u);
+        EXPECT_EQ(name == "split_distribute"
+                      ? api().cf_collect_completedWorkerTask(component, worker.record(), &err)
+                      : api().cf_distribute_getIterator(component, worker.record(), 0, &iterator, &err),
+                  1u)
+            << name;
+        EXPECT_EQ(iterator, nullptr);
+        EXPECT_EQ(api().cf_destroy_component(component, &err), 0u);
+    }
+}
+
 TEST_F(EntryPoints, InitialiseKeepsThePreviousHostOnNull) {
     EXPECT_EQ(api().cf_initialise(nullptr), 2u);
     cf_status status = 99;
