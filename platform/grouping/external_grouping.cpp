@@ -255,6 +255,7 @@ KeyPass::KeyPass(std::vector<std::size_t> keyColumns, const ExternalGroupingSett
     state_->dir = std::make_shared<TempDir>(settings.tempDir);
     state_->copyPath = state_->dir->path() / "records";
     state_->copy = std::make_unique<SpoolWriter>(state_->copyPath, state_->dir->parent(), settings.write);
+    state_->copy->carryOnly(settings.carried);
     state_->ranker = std::make_unique<KeyRanker>(std::move(keyColumns), settings.memoryLimit / 4);
 }
 
@@ -315,6 +316,7 @@ std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<std
         partitions[p].path = dir->path() / ("partition-" + std::to_string(p));
         partitions[p].writer =
             std::make_unique<SpoolWriter>(partitions[p].path, dir->parent(), settings.write, bufferBytes);
+        partitions[p].writer->carryOnly(settings.carried);
         partitions[p].pending = refhost::Table(columns);
     }
     // Records held per partition before they are written: together about
@@ -348,6 +350,7 @@ std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<std
 
     const fs::path grouped = dir->path() / "grouped";
     SpoolWriter out(grouped, dir->parent(), settings.write);
+    out.carryOnly(settings.carried);
     std::size_t done = 0;
     for (std::size_t p = 0; p < partitionCount; ++p) {
         orderPartition(partitions[p], firstRank[p], firstRank[p + 1], columns, out);
@@ -361,11 +364,12 @@ std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<std
     return std::make_shared<SpoolSource>(std::move(dir), grouped, columns);
 }
 
-GroupedSpool::GroupedSpool(const fs::path& tempDir, SpoolWriteFunction write)
+GroupedSpool::GroupedSpool(const fs::path& tempDir, SpoolWriteFunction write, std::vector<bool> carried)
 {
     try {
         dir_ = std::make_shared<TempDir>(tempDir);
         writer_ = std::make_unique<SpoolWriter>(dir_->path() / "grouped", dir_->parent(), std::move(write));
+        writer_->carryOnly(std::move(carried));
     } catch (const InputError&) {
         drop();
     }
@@ -407,9 +411,9 @@ std::shared_ptr<SpoolSource> GroupedSpool::finish(const std::vector<refhost::Col
 std::shared_ptr<SpoolSource> spoolGroupedRecords(
     const std::vector<refhost::Column>& columns, const fs::path& tempDir,
     const std::function<void(const std::function<void(const refhost::Table&)>&)>& pass,
-    SpoolWriteFunction write)
+    SpoolWriteFunction write, std::vector<bool> carried)
 {
-    GroupedSpool spool(tempDir, std::move(write));
+    GroupedSpool spool(tempDir, std::move(write), std::move(carried));
     pass([&](const refhost::Table& block) { spool.add(block); });
     return spool.finish(columns);
 }

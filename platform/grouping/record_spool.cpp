@@ -84,15 +84,18 @@ void SpoolWriter::write(const refhost::Table& block, std::size_t first, std::siz
         for (std::size_t i = 0; i < count; ++i) out.u32(tags[i]);
     }
     if (first == 0 && count == block.rowCount()) {
-        refhost::encodeTable(out, block);
+        refhost::encodeTable(out, block, carried_);
     } else {
         std::vector<refhost::ColumnValues> values;
         values.reserve(block.columnCount());
         for (std::size_t c = 0; c < block.columnCount(); ++c) {
             values.emplace_back(block.values(c).kind());
-            values.back().appendRange(block.values(c), first, count);
+            if (c >= carried_.size() || carried_[c])
+                values.back().appendRange(block.values(c), first, count);
+            else
+                for (std::size_t i = 0; i < count; ++i) values.back().appendMissing();
         }
-        refhost::encodeTable(out, refhost::Table(block.columns(), std::move(values)));
+        refhost::encodeTable(out, refhost::Table(block.columns(), std::move(values)), carried_);
     }
     writeRaw(out.bytes());
 }

@@ -69,6 +69,11 @@ public:
     // `tags` is not null (tags[i] belongs to row first + i).
     void write(const refhost::Table& block, std::size_t first, std::size_t count,
                const std::uint32_t* tags = nullptr);
+    // Writes only the columns marked true in `carried` (by position; an
+    // empty mask carries every column): the others are read back as
+    // missing in every record, and take a few bytes a block. The records
+    // of a build carry only the fields its models read.
+    void carryOnly(std::vector<bool> carried) { carried_ = std::move(carried); }
     // Appends a block as read from another spool file (see SpoolReader::raw).
     void writeRaw(const std::string& payload);
     // Writes what is buffered and closes the file.
@@ -83,6 +88,7 @@ private:
     std::filesystem::path tempDirOption_;
     SpoolWriteFunction write_;
     std::size_t bufferBytes_;
+    std::vector<bool> carried_;
     int fd_ = -1;
     std::string buffer_;
     std::uint64_t written_ = 0;
