@@ -339,7 +339,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
             std::shared_ptr<SpoolSource> spool;
             if (keysFound && keysSeen == fields.splitColumns) {
                 if (!foldedError.empty()) throw InputError(foldedError);
-                spool = groupExternally(std::move(*keyPass), fields.splitColumns, columns, settings);
+                spool = groupExternally(std::move(*keyPass), columns, settings);
                 keyPass.reset();
             } else {
                 keyPass.reset();

@@ -62,18 +62,15 @@ public:
     void add(const refhost::Table& block);
 
 private:
-    friend std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<std::size_t>& keyColumns,
-                                                        const std::vector<refhost::Column>& columns,
+    friend std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<refhost::Column>& columns,
                                                         const ExternalGroupingSettings& settings);
     struct State;
     std::unique_ptr<State> state_;
 };
 
-// Groups the records a KeyPass has seen (their key columns were the same
-// `keyColumns`, their columns `columns`), as the overload below does after
-// its first pass.
-std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<std::size_t>& keyColumns,
-                                             const std::vector<refhost::Column>& columns,
+// Groups the records a KeyPass has seen (by its key columns; their columns
+// are `columns`), as the overload below does after its first pass.
+std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<refhost::Column>& columns,
                                              const ExternalGroupingSettings& settings);
 
 // Reads `input` once (for its distinct keys, copying the records to a

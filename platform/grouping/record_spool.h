@@ -19,6 +19,7 @@
 #include <sys/types.h>
 
 #include <refhost/record_source.h>
+#include <refhost/wire.h>
 
 #include "first_error.h"
 #include "interrupt_cleanup.h"
@@ -90,7 +91,7 @@ private:
     std::size_t bufferBytes_;
     std::vector<bool> carried_;
     int fd_ = -1;
-    std::string buffer_;
+    refhost::WireWriter buffer_;   // length-prefixed blocks not yet written
     std::uint64_t written_ = 0;
 };
 
