@@ -294,6 +294,17 @@ void appendRows(refhost::ColumnValues& to, const refhost::ColumnValues& from, co
     }
 }
 
+// The next call number for appendRows's `seen`; when the numbers wrap
+// around, `seen` is cleared so that no old entry matches.
+std::uint32_t nextCall(std::uint32_t& call, std::vector<std::uint32_t>& seen)
+{
+    if (++call == 0) {
+        std::fill(seen.begin(), seen.end(), 0);
+        call = 1;
+    }
+    return call;
+}
+
 // A partition being written: the records not yet written out, with their
 // ranks, and its file.
 struct PartitionFile {
@@ -384,9 +395,8 @@ void orderPartition(const PartitionFile& partition, std::uint32_t firstRank, std
                 continue;
             }
             block.back().reserve(count);
-            if (++buffers.call == 0) std::fill(buffers.seen.begin(), buffers.seen.end(), 0), buffers.call = 1;
             appendRows(block.back(), values[c], order.data() + first, count, buffers.own, buffers.seen,
-                       buffers.call);
+                       nextCall(buffers.call, buffers.seen));
         }
         out.write(refhost::Table(columns, std::move(block)), 0, count);
     }
@@ -522,8 +532,8 @@ std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<ref
                         for (std::size_t i = 0; i < partCount; ++i) partition.pending[c].appendMissing();
                         continue;
                     }
-                    if (++call == 0) std::fill(seen.begin(), seen.end(), 0), call = 1;
-                    appendRows(partition.pending[c], block.values(c), partRows, partCount, own, seen, call);
+                    appendRows(partition.pending[c], block.values(c), partRows, partCount, own, seen,
+                               nextCall(call, seen));
                 }
                 for (std::size_t i = 0; i < partCount; ++i) partition.ranks.push_back(rowRanks[partRows[i]]);
                 partition.records += partCount;
