@@ -37,6 +37,7 @@
 #include "staged_store.h"
 #include "stored_groups.h"
 #include "streamed_csv_source.h"
+#include "carried_fields.h"
 #include "tables.h"
 #include "value_parsing.h"
 #include "visible_text.h"
@@ -242,11 +243,13 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
             try {
                 if (options.presorted) {
                     groupingCheck.emplace(keysSeen, options.dataFile, presortedKeyBudget(options));
-                    groupedSpool.emplace(options.tempDir);
+                    groupedSpool.emplace(options.tempDir, SpoolWriteFunction{},
+                                         carriedColumns(options, block.columns()));
                 } else {
                     ExternalGroupingSettings settings;
                     settings.tempDir = options.tempDir;
                     settings.memoryLimit = options.memoryLimit;
+                    settings.carried = carriedColumns(options, block.columns());
                     keyPass.emplace(keysSeen, settings);
                 }
             } catch (const InputError& e) {
@@ -304,9 +307,13 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
                 if (groupedSpool) spool = groupedSpool->finish(columns);
             } else {
                 groupedSpool.reset();
-                spool = spoolGroupedRecords(columns, options.tempDir, [&](const auto& eachBlock) {
-                    checkGroupedFile(*file, fields.splitColumns, data.source, eachBlock, presortedKeyBudget(options));
-                });
+                spool = spoolGroupedRecords(
+                    columns, options.tempDir,
+                    [&](const auto& eachBlock) {
+                        checkGroupedFile(*file, fields.splitColumns, data.source, eachBlock,
+                                         presortedKeyBudget(options));
+                    },
+                    SpoolWriteFunction{}, carriedColumns(options, columns));
             }
             if (spool) {
                 spool->onBlock(showRecords);
@@ -324,6 +331,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
             settings.memoryLimit = options.memoryLimit;
             settings.inputBytes = inputBytes(options).value_or(0);
             settings.records = data.recordCount();
+            settings.carried = carriedColumns(options, columns);
             settings.progress = [&](std::size_t done, std::size_t total) {
                 std::lock_guard<std::mutex> guard(progressMutex);
                 progress.update(done, total, "records grouped");
@@ -331,7 +339,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
             std::shared_ptr<SpoolSource> spool;
             if (keysFound && keysSeen == fields.splitColumns) {
                 if (!foldedError.empty()) throw InputError(foldedError);
-                spool = groupExternally(std::move(*keyPass), fields.splitColumns, columns, settings);
+                spool = groupExternally(std::move(*keyPass), columns, settings);
                 keyPass.reset();
             } else {
                 keyPass.reset();
@@ -384,7 +392,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
         previous = PreviousBuild::open((outDir / kContainerStoreName).string(), settings, why);
         if (!why.empty()) err << "split-run: --incremental: " << why << "; building every group\n";
     }
-    const Fingerprinter fingerprinter(request, settings);
+    const Fingerprinter fingerprinter(request, settings, fields.split);
     ReusingEngine reusing(engine.start(settings), fingerprinter, previous.get());
     config.engine = &reusing;
     // The output entries go into the staging containers.db as they are

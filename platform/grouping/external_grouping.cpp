@@ -16,7 +16,8 @@
 #include <cstring>
 #include <numeric>
 #include <string>
-#include <unordered_map>
+#include <string_view>
+#include <utility>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -37,11 +38,8 @@ constexpr std::size_t kMaxPartitions = 256;
 // Records of a block of the grouped spool.
 constexpr std::size_t kBlockRecords = 4096;
 
-// Gives the memory of an ordered partition back to the system. The heap
-// keeps freed blocks of one partition for the next otherwise, and the
-// blocks of successive partitions, of slightly different sizes, do not
-// reuse each other's space: the process grew by one partition's worth per
-// partition.
+// Gives the memory of the ordering back to the system before the run
+// reads the grouped records.
 void releaseFreedMemory()
 {
 #if defined(__GLIBC__)
@@ -80,11 +78,86 @@ void keyBytes(const refhost::Table& block, std::size_t row, const std::vector<st
     }
 }
 
-// The rank of every distinct key (equal keys share a rank) and the records
-// of each rank.
+// The rank of every distinct key (equal keys share a rank), by the key's
+// index in order of first appearance, and the records of each rank.
 struct KeyRanks {
-    std::unordered_map<std::string, std::uint32_t> rankOf;  // by keyBytes
-    std::vector<std::uint64_t> records;                     // by rank
+    std::vector<std::uint32_t> rankOf;    // by distinct key
+    std::vector<std::uint64_t> records;   // by rank
+};
+
+// A 64-bit hash of a key's bytes, eight at a time.
+std::uint64_t hashKey(std::string_view bytes)
+{
+    std::uint64_t hash = 0x9e3779b97f4a7c15ULL ^ bytes.size();
+    const char* at = bytes.data();
+    std::size_t left = bytes.size();
+    const auto mix = [&](std::uint64_t word) {
+        hash = (hash ^ word) * 0xbf58476d1ce4e5b9ULL;
+        hash ^= hash >> 31;
+    };
+    for (; left >= 8; at += 8, left -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, at, 8);
+        mix(word);
+    }
+    std::uint64_t tail = 0;
+    std::memcpy(&tail, at, left);
+    mix(tail);
+    hash *= 0x94d049bb133111ebULL;
+    return hash ^ (hash >> 29);
+}
+
+// The distinct keys of a run, numbered in order of first appearance: their
+// bytes (keyBytes) in one buffer, found through an open-addressing table
+// of their numbers, so that a record costs one hash and, mostly, one
+// comparison, with no allocation.
+class KeyTable {
+public:
+    std::size_t size() const { return hashes_.size(); }
+
+    // The number of the key, and whether it was added.
+    std::pair<std::uint32_t, bool> insert(std::string_view bytes)
+    {
+        if ((size() + 1) * 2 > slots_.size()) grow();
+        const std::uint64_t hash = hashKey(bytes);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+            const std::uint32_t held = slots_[slot];
+            if (held == 0) {
+                const auto added = static_cast<std::uint32_t>(size());
+                slots_[slot] = added + 1;
+                hashes_.push_back(hash);
+                bytes_.append(bytes);
+                ends_.push_back(bytes_.size());
+                return {added, true};
+            }
+            if (hashes_[held - 1] == hash && key(held - 1) == bytes) return {held - 1, false};
+        }
+    }
+
+private:
+    std::string_view key(std::uint32_t index) const
+    {
+        const std::size_t start = index == 0 ? 0 : ends_[index - 1];
+        return std::string_view(bytes_).substr(start, ends_[index] - start);
+    }
+
+    void grow()
+    {
+        std::vector<std::uint32_t> slots(std::max<std::size_t>(slots_.size() * 2, 1024), 0);
+        const std::size_t mask = slots.size() - 1;
+        for (std::uint32_t index = 0; index < size(); ++index) {
+            std::size_t slot = hashes_[index] & mask;
+            while (slots[slot] != 0) slot = (slot + 1) & mask;
+            slots[slot] = index + 1;
+        }
+        slots_ = std::move(slots);
+    }
+
+    std::vector<std::uint32_t> slots_;   // key number + 1; 0 for an empty slot
+    std::vector<std::uint64_t> hashes_;  // by key number
+    std::string bytes_;
+    std::vector<std::size_t> ends_;      // end of each key's bytes in bytes_
 };
 
 // Finds the distinct keys of the blocks given and their record counts, and
@@ -96,23 +169,35 @@ public:
     {
     }
 
-    void add(const refhost::Table& block)
+    // Notes the keys of the block's records; `keys` gets each record's key
+    // number (its index in order of first appearance).
+    void add(const refhost::Table& block, std::vector<std::uint32_t>& keys)
     {
+        keys.resize(block.rowCount());
         for (std::size_t row = 0; row < block.rowCount(); ++row) {
-            keyBytes(block, row, keyColumns_, bytes_);
-            if (distinct_.empty() || bytes_ != previous_) {
-                const auto [at, added] = index_.try_emplace(bytes_, static_cast<std::uint32_t>(distinct_.size()));
-                if (added) {
-                    Key key;
-                    for (std::size_t column : keyColumns_) key.push_back(block.at(row, column));
-                    distinct_.push_back({std::move(key), 0});
-                    memory_ += keyMemory(bytes_.size(), keyColumns_.size()) + bytes_.size() + sizeof(Distinct);
-                    if (memory_ > memoryBudget_) throw tooManyKeys(distinct_.size(), false);
+            // A record of the same key as the one before (grouped input)
+            // is counted with no lookup.
+            if (row > 0 && !distinct_.empty()) {
+                bool same = true;
+                for (std::size_t column : keyColumns_) same = same && block.sameValue(row - 1, row, column);
+                if (same) {
+                    keys[row] = previousIndex_;
+                    ++distinct_[previousIndex_].records;
+                    continue;
                 }
-                previous_ = bytes_;
-                previousIndex_ = at->second;
             }
-            ++distinct_[previousIndex_].records;
+            keyBytes(block, row, keyColumns_, bytes_);
+            const auto [index, added] = index_.insert(bytes_);
+            if (added) {
+                Key key;
+                for (std::size_t column : keyColumns_) key.push_back(block.at(row, column));
+                distinct_.push_back({std::move(key), 0});
+                memory_ += keyMemory(bytes_.size(), keyColumns_.size()) + bytes_.size() + sizeof(Distinct);
+                if (memory_ > memoryBudget_) throw tooManyKeys(distinct_.size(), false);
+            }
+            previousIndex_ = index;
+            keys[row] = index;
+            ++distinct_[index].records;
         }
     }
 
@@ -124,15 +209,13 @@ public:
                   [&](std::uint32_t a, std::uint32_t b) { return keyLess(distinct_[a].key, distinct_[b].key); });
         // Keys that compare equal (0 and -0) share a rank, as they share a
         // group when a loaded table is sorted.
-        std::vector<std::uint32_t> rankOfDistinct(distinct_.size());
         KeyRanks ranks;
+        ranks.rankOf.resize(distinct_.size());
         for (std::size_t i = 0; i < order.size(); ++i) {
             if (i == 0 || keyLess(distinct_[order[i - 1]].key, distinct_[order[i]].key)) ranks.records.push_back(0);
-            rankOfDistinct[order[i]] = static_cast<std::uint32_t>(ranks.records.size() - 1);
+            ranks.rankOf[order[i]] = static_cast<std::uint32_t>(ranks.records.size() - 1);
             ranks.records.back() += distinct_[order[i]].records;
         }
-        for (auto& entry : index_) entry.second = rankOfDistinct[entry.second];
-        ranks.rankOf = std::move(index_);
         return ranks;
     }
 
@@ -143,10 +226,10 @@ private:
     };
     std::vector<std::size_t> keyColumns_;
     std::uint64_t memoryBudget_;
-    std::unordered_map<std::string, std::uint32_t> index_;  // keyBytes -> distinct
+    KeyTable index_;
     std::vector<Distinct> distinct_;
     std::uint64_t memory_ = 0;
-    std::string bytes_, previous_;
+    std::string bytes_;
     std::uint32_t previousIndex_ = 0;
 };
 
@@ -168,28 +251,102 @@ std::vector<std::uint32_t> partitionRanks(const std::vector<std::uint64_t>& reco
     return firstRank;
 }
 
+// Appends the values of `from` at `rows` to `to`. A text is looked up in
+// `to`'s dictionary once per call: `own` and `seen` map `from`'s codes to
+// `to`'s, valid where seen[code] == `call` (so they need no clearing
+// between calls).
+void appendRows(refhost::ColumnValues& to, const refhost::ColumnValues& from, const std::uint32_t* rows,
+                std::size_t count, std::vector<std::uint32_t>& own, std::vector<std::uint32_t>& seen,
+                std::uint32_t call)
+{
+    using Kind = refhost::ColumnValues::Kind;
+    if (from.kind() != to.kind() || from.kind() == Kind::Cells) {
+        for (std::size_t i = 0; i < count; ++i) to.appendFrom(from, rows[i]);
+        return;
+    }
+    const bool anyMissing = from.hasMissing();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t row = rows[i];
+        if (anyMissing && from.isMissing(row)) {
+            to.appendMissing();
+            continue;
+        }
+        switch (from.kind()) {
+        case Kind::Integer: to.appendInteger(from.integers()[row]); break;
+        case Kind::Real: to.appendReal(from.reals()[row]); break;
+        case Kind::Text: {
+            const std::uint32_t code = from.codes()[row];
+            if (seen.size() <= code) {
+                seen.resize(from.dictionary().size(), 0);
+                own.resize(from.dictionary().size());
+            }
+            if (seen[code] == call) {
+                to.appendCode(own[code]);
+            } else {
+                to.appendText(from.dictionary().at(code));
+                own[code] = to.codes().back();
+                seen[code] = call;
+            }
+            break;
+        }
+        case Kind::Cells: break;
+        }
+    }
+}
+
+// The next call number for appendRows's `seen`; when the numbers wrap
+// around, `seen` is cleared so that no old entry matches.
+std::uint32_t nextCall(std::uint32_t& call, std::vector<std::uint32_t>& seen)
+{
+    if (++call == 0) {
+        std::fill(seen.begin(), seen.end(), 0);
+        call = 1;
+    }
+    return call;
+}
+
 // A partition being written: the records not yet written out, with their
 // ranks, and its file.
 struct PartitionFile {
     fs::path path;
     std::unique_ptr<SpoolWriter> writer;
-    refhost::Table pending;
+    const std::vector<refhost::Column>* columns = nullptr;
+    std::vector<refhost::ColumnValues> pending;
     std::vector<std::uint32_t> ranks;
     std::uint64_t records = 0;
 
-    void flush()
+    void clear()
     {
-        if (pending.rowCount() == 0) return;
-        writer->write(pending, 0, pending.rowCount(), ranks.data());
-        pending = refhost::Table(pending.columns());
+        pending.clear();
+        for (const refhost::Column& column : *columns)
+            pending.emplace_back(refhost::ColumnValues::kindFor(column.storage));
         ranks.clear();
     }
+
+    void flush()
+    {
+        if (ranks.empty()) return;
+        const refhost::Table table(*columns, std::move(pending));
+        writer->write(table, 0, table.rowCount(), ranks.data());
+        clear();
+    }
+};
+
+// The memory of ordering partitions, kept from one partition to the next
+// so that each reuses the pages the one before touched: freeing them and
+// faulting fresh ones in for every partition cost more than the ordering.
+struct OrderingBuffers {
+    std::vector<refhost::ColumnValues> values;   // the partition's records
+    std::vector<std::uint32_t> ranks, tags, order, own, seen;
+    std::vector<std::size_t> start;
+    std::uint32_t call = 0;
 };
 
 // Reads a partition back, orders its records by rank (stably) and appends
 // them to `out`.
 void orderPartition(const PartitionFile& partition, std::uint32_t firstRank, std::uint32_t endRank,
-                    const std::vector<refhost::Column>& columns, SpoolWriter& out)
+                    const std::vector<refhost::Column>& columns, const std::vector<bool>& carried,
+                    SpoolWriter& out, OrderingBuffers& buffers)
 {
     SpoolReader reader(partition.path);
     std::string payload;
@@ -198,32 +355,51 @@ void orderPartition(const PartitionFile& partition, std::uint32_t firstRank, std
         while (reader.raw(payload)) out.writeRaw(payload);
         return;
     }
-    std::vector<refhost::ColumnValues> values;
-    for (const refhost::Column& column : columns) {
-        values.emplace_back(refhost::ColumnValues::kindFor(column.storage));
-        values.back().reserve(partition.records);
+    std::vector<refhost::ColumnValues>& values = buffers.values;
+    if (values.empty())
+        for (const refhost::Column& column : columns)
+            values.emplace_back(refhost::ColumnValues::kindFor(column.storage));
+    for (std::size_t c = 0; c < values.size(); ++c) {
+        values[c].clear();
+        if (c >= carried.size() || carried[c]) values[c].reserve(partition.records);
     }
-    std::vector<std::uint32_t> ranks, tags;
+    std::vector<std::uint32_t>& ranks = buffers.ranks;
+    ranks.clear();
     ranks.reserve(partition.records);
-    refhost::Table block;
-    while (reader.raw(payload)) {
-        SpoolReader::decode(payload, block, tags);
-        for (std::size_t c = 0; c < values.size(); ++c) values[c].appendAll(block.values(c));
-        ranks.insert(ranks.end(), tags.begin(), tags.end());
+    {
+        refhost::Table block;
+        while (reader.raw(payload)) {
+            SpoolReader::decode(payload, block, buffers.tags);
+            for (std::size_t c = 0; c < values.size(); ++c)
+                if (c >= carried.size() || carried[c]) values[c].appendAll(block.values(c));
+            ranks.insert(ranks.end(), buffers.tags.begin(), buffers.tags.end());
+        }
     }
-    block = refhost::Table();
-    refhost::Table table(columns, std::move(values));
     // Counting sort by rank: stable, so records keep input order in a group.
-    std::vector<std::size_t> start(endRank - firstRank + 1, 0);
+    std::vector<std::size_t>& start = buffers.start;
+    start.assign(endRank - firstRank + 1, 0);
     for (std::uint32_t rank : ranks) ++start[rank - firstRank + 1];
     std::partial_sum(start.begin(), start.end(), start.begin());
-    std::vector<std::size_t> order(ranks.size());
-    for (std::size_t row = 0; row < ranks.size(); ++row) order[start[ranks[row] - firstRank]++] = row;
-    std::vector<std::uint32_t>().swap(ranks);
-    table.permuteRows(order);
-    std::vector<std::size_t>().swap(order);
-    for (std::size_t first = 0; first < table.rowCount(); first += kBlockRecords)
-        out.write(table, first, std::min(kBlockRecords, table.rowCount() - first));
+    std::vector<std::uint32_t>& order = buffers.order;
+    order.resize(ranks.size());
+    for (std::size_t row = 0; row < ranks.size(); ++row)
+        order[start[ranks[row] - firstRank]++] = static_cast<std::uint32_t>(row);
+    // The ordered records are gathered a block at a time.
+    for (std::size_t first = 0; first < order.size(); first += kBlockRecords) {
+        const std::size_t count = std::min(kBlockRecords, order.size() - first);
+        std::vector<refhost::ColumnValues> block;
+        for (std::size_t c = 0; c < values.size(); ++c) {
+            block.emplace_back(values[c].kind());
+            if (c < carried.size() && !carried[c]) {
+                for (std::size_t i = 0; i < count; ++i) block.back().appendMissing();
+                continue;
+            }
+            block.back().reserve(count);
+            appendRows(block.back(), values[c], order.data() + first, count, buffers.own, buffers.seen,
+                       nextCall(buffers.call, buffers.seen));
+        }
+        out.write(refhost::Table(columns, std::move(block)), 0, count);
+    }
 }
 
 }  // namespace
@@ -247,6 +423,7 @@ struct KeyPass::State {
     fs::path copyPath;
     std::unique_ptr<SpoolWriter> copy;
     std::unique_ptr<KeyRanker> ranker;
+    std::vector<std::uint32_t> keys;   // of the block being added
 };
 
 KeyPass::KeyPass(std::vector<std::size_t> keyColumns, const ExternalGroupingSettings& settings)
@@ -255,6 +432,7 @@ KeyPass::KeyPass(std::vector<std::size_t> keyColumns, const ExternalGroupingSett
     state_->dir = std::make_shared<TempDir>(settings.tempDir);
     state_->copyPath = state_->dir->path() / "records";
     state_->copy = std::make_unique<SpoolWriter>(state_->copyPath, state_->dir->parent(), settings.write);
+    state_->copy->carryOnly(settings.carried);
     state_->ranker = std::make_unique<KeyRanker>(std::move(keyColumns), settings.memoryLimit / 4);
 }
 
@@ -263,8 +441,10 @@ KeyPass::KeyPass(KeyPass&&) noexcept = default;
 
 void KeyPass::add(const refhost::Table& block)
 {
-    state_->copy->write(block, 0, block.rowCount());
-    state_->ranker->add(block);
+    // The copy carries each record's key number, so that the partitioning
+    // pass needs no key lookup.
+    state_->ranker->add(block, state_->keys);
+    state_->copy->write(block, 0, block.rowCount(), state_->keys.data());
 }
 
 std::shared_ptr<SpoolSource> groupExternally(const refhost::RecordSource& input,
@@ -277,11 +457,10 @@ std::shared_ptr<SpoolSource> groupExternally(const refhost::RecordSource& input,
     const auto pass = input.open();
     refhost::Table block;
     while (pass->next(block)) keys.add(block);
-    return groupExternally(std::move(keys), keyColumns, input.columns(), settings);
+    return groupExternally(std::move(keys), input.columns(), settings);
 }
 
-std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<std::size_t>& keyColumns,
-                                             const std::vector<refhost::Column>& columns,
+std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<refhost::Column>& columns,
                                              const ExternalGroupingSettings& settings)
 {
     std::shared_ptr<TempDir> dir = std::move(keys.state_->dir);
@@ -315,24 +494,49 @@ std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<std
         partitions[p].path = dir->path() / ("partition-" + std::to_string(p));
         partitions[p].writer =
             std::make_unique<SpoolWriter>(partitions[p].path, dir->parent(), settings.write, bufferBytes);
-        partitions[p].pending = refhost::Table(columns);
+        partitions[p].writer->carryOnly(settings.carried);
+        partitions[p].columns = &columns;
+        partitions[p].clear();
     }
     // Records held per partition before they are written: together about
     // 128 Ki records, whatever the number of partitions.
     const std::size_t pendingLimit = std::clamp<std::size_t>((std::size_t{1} << 17) / partitionCount, 64, 4096);
     {
+        // Each block's records are sorted by partition (stably, with a
+        // counting pass) and appended to their partitions column by column.
         SpoolReader copied(copyPath);
         refhost::Table block;
-        std::vector<std::uint32_t> noTags;
-        std::string bytes;
-        while (copied.next(block, noTags)) {
-            for (std::size_t row = 0; row < block.rowCount(); ++row) {
-                keyBytes(block, row, keyColumns, bytes);
-                const auto found = ranks.rankOf.find(bytes);
-                PartitionFile& partition = partitions[partitionOf[found->second]];  // every key was ranked
-                partition.pending.addRowFrom(block, row);
-                partition.ranks.push_back(found->second);
-                ++partition.records;
+        std::vector<std::uint32_t> keys, rowRanks, rows, own, seen;
+        std::vector<std::size_t> start(partitionCount + 1);
+        std::uint32_t call = 0;
+        while (copied.next(block, keys)) {
+            const std::size_t count = block.rowCount();
+            rowRanks.resize(count);
+            rows.resize(count);
+            std::fill(start.begin(), start.end(), 0);
+            for (std::size_t row = 0; row < count; ++row) {
+                rowRanks[row] = ranks.rankOf[keys[row]];
+                ++start[partitionOf[rowRanks[row]] + 1];
+            }
+            std::partial_sum(start.begin(), start.end(), start.begin());
+            for (std::size_t row = 0; row < count; ++row)
+                rows[start[partitionOf[rowRanks[row]]]++] = static_cast<std::uint32_t>(row);
+            // start[p] is now the end of partition p's rows.
+            for (std::size_t p = 0, first = 0; p < partitionCount; first = start[p], ++p) {
+                if (start[p] == first) continue;
+                PartitionFile& partition = partitions[p];
+                const std::uint32_t* partRows = rows.data() + first;
+                const std::size_t partCount = start[p] - first;
+                for (std::size_t c = 0; c < partition.pending.size(); ++c) {
+                    if (c < settings.carried.size() && !settings.carried[c]) {
+                        for (std::size_t i = 0; i < partCount; ++i) partition.pending[c].appendMissing();
+                        continue;
+                    }
+                    appendRows(partition.pending[c], block.values(c), partRows, partCount, own, seen,
+                               nextCall(call, seen));
+                }
+                for (std::size_t i = 0; i < partCount; ++i) partition.ranks.push_back(rowRanks[partRows[i]]);
+                partition.records += partCount;
                 if (partition.ranks.size() >= pendingLimit) partition.flush();
             }
         }
@@ -341,31 +545,35 @@ std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<std
     fs::remove(copyPath, ec);
     for (PartitionFile& partition : partitions) {
         partition.flush();
-        partition.pending = refhost::Table();
+        partition.pending.clear();
         partition.writer->close();
         partition.writer.reset();
     }
 
     const fs::path grouped = dir->path() / "grouped";
     SpoolWriter out(grouped, dir->parent(), settings.write);
+    out.carryOnly(settings.carried);
     std::size_t done = 0;
+    OrderingBuffers buffers;
     for (std::size_t p = 0; p < partitionCount; ++p) {
-        orderPartition(partitions[p], firstRank[p], firstRank[p + 1], columns, out);
-        releaseFreedMemory();
+        orderPartition(partitions[p], firstRank[p], firstRank[p + 1], columns, settings.carried, out, buffers);
         std::error_code ec;
         fs::remove(partitions[p].path, ec);
         done += partitions[p].records;
         if (settings.progress) settings.progress(done, settings.records);
     }
+    buffers = OrderingBuffers();
+    releaseFreedMemory();
     out.close();
     return std::make_shared<SpoolSource>(std::move(dir), grouped, columns);
 }
 
-GroupedSpool::GroupedSpool(const fs::path& tempDir, SpoolWriteFunction write)
+GroupedSpool::GroupedSpool(const fs::path& tempDir, SpoolWriteFunction write, std::vector<bool> carried)
 {
     try {
         dir_ = std::make_shared<TempDir>(tempDir);
         writer_ = std::make_unique<SpoolWriter>(dir_->path() / "grouped", dir_->parent(), std::move(write));
+        writer_->carryOnly(std::move(carried));
     } catch (const InputError&) {
         drop();
     }
@@ -407,9 +615,9 @@ std::shared_ptr<SpoolSource> GroupedSpool::finish(const std::vector<refhost::Col
 std::shared_ptr<SpoolSource> spoolGroupedRecords(
     const std::vector<refhost::Column>& columns, const fs::path& tempDir,
     const std::function<void(const std::function<void(const refhost::Table&)>&)>& pass,
-    SpoolWriteFunction write)
+    SpoolWriteFunction write, std::vector<bool> carried)
 {
-    GroupedSpool spool(tempDir, std::move(write));
+    GroupedSpool spool(tempDir, std::move(write), std::move(carried));
     pass([&](const refhost::Table& block) { spool.add(block); });
     return spool.finish(columns);
 }

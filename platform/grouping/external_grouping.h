@@ -31,6 +31,9 @@ struct ExternalGroupingSettings {
     SpoolWriteFunction write;        // empty: write(2)
     // Progress of the ordering of partitions, in records; may be empty.
     std::function<void(std::size_t done, std::size_t total)> progress;
+    // The columns the run reads, by position (empty: all); the others
+    // reach the grouped records as missing values (SpoolWriter::carryOnly).
+    std::vector<bool> carried = {};
 };
 
 // The refusal of a grouping whose distinct keys, `keys` of them so far,
@@ -59,18 +62,15 @@ public:
     void add(const refhost::Table& block);
 
 private:
-    friend std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<std::size_t>& keyColumns,
-                                                        const std::vector<refhost::Column>& columns,
+    friend std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<refhost::Column>& columns,
                                                         const ExternalGroupingSettings& settings);
     struct State;
     std::unique_ptr<State> state_;
 };
 
-// Groups the records a KeyPass has seen (their key columns were the same
-// `keyColumns`, their columns `columns`), as the overload below does after
-// its first pass.
-std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<std::size_t>& keyColumns,
-                                             const std::vector<refhost::Column>& columns,
+// Groups the records a KeyPass has seen (by its key columns; their columns
+// are `columns`), as the overload below does after its first pass.
+std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<refhost::Column>& columns,
                                              const ExternalGroupingSettings& settings);
 
 // Reads `input` once (for its distinct keys, copying the records to a
@@ -91,7 +91,9 @@ std::shared_ptr<SpoolSource> groupExternally(const refhost::RecordSource& input,
 // quietly; `finish` then returns null and the caller reads the input itself.
 class GroupedSpool {
 public:
-    explicit GroupedSpool(const std::filesystem::path& tempDir, SpoolWriteFunction write = {});
+    // Only the `carried` columns are written (see SpoolWriter::carryOnly).
+    explicit GroupedSpool(const std::filesystem::path& tempDir, SpoolWriteFunction write = {},
+                          std::vector<bool> carried = {});
     ~GroupedSpool();
     GroupedSpool(const GroupedSpool&) = delete;
     GroupedSpool& operator=(const GroupedSpool&) = delete;
@@ -117,7 +119,7 @@ private:
 std::shared_ptr<SpoolSource> spoolGroupedRecords(
     const std::vector<refhost::Column>& columns, const std::filesystem::path& tempDir,
     const std::function<void(const std::function<void(const refhost::Table&)>&)>& pass,
-    SpoolWriteFunction write = {});
+    SpoolWriteFunction write = {}, std::vector<bool> carried = {});
 
 }  // namespace splitrun
 

@@ -77,48 +77,59 @@ void SpoolWriter::fail(int error, const char* doing) const
 void SpoolWriter::write(const refhost::Table& block, std::size_t first, std::size_t count,
                         const std::uint32_t* tags)
 {
-    refhost::WireWriter out;
-    out.u8(tags ? 1 : 0);
+    // The block is encoded straight into the buffer, after its length,
+    // which is filled in once known.
+    std::string& bytes = buffer_.bytes();
+    const std::size_t start = bytes.size();
+    appendU64(bytes, 0);
+    buffer_.u8(tags ? 1 : 0);
     if (tags) {
-        out.u64(count);
-        for (std::size_t i = 0; i < count; ++i) out.u32(tags[i]);
+        buffer_.u64(count);
+        for (std::size_t i = 0; i < count; ++i) buffer_.u32(tags[i]);
     }
     if (first == 0 && count == block.rowCount()) {
-        refhost::encodeTable(out, block);
+        refhost::encodeTable(buffer_, block, carried_);
     } else {
         std::vector<refhost::ColumnValues> values;
         values.reserve(block.columnCount());
         for (std::size_t c = 0; c < block.columnCount(); ++c) {
             values.emplace_back(block.values(c).kind());
-            values.back().appendRange(block.values(c), first, count);
+            if (c >= carried_.size() || carried_[c])
+                values.back().appendRange(block.values(c), first, count);
+            else
+                for (std::size_t i = 0; i < count; ++i) values.back().appendMissing();
         }
-        refhost::encodeTable(out, refhost::Table(block.columns(), std::move(values)));
+        refhost::encodeTable(buffer_, refhost::Table(block.columns(), std::move(values)), carried_);
     }
-    writeRaw(out.bytes());
+    std::uint64_t length = bytes.size() - start - 8;
+    for (int i = 0; i < 8; ++i, length >>= 8) bytes[start + i] = static_cast<char>(length & 0xff);
+    if (bytes.size() >= bufferBytes_) flush();
 }
 
 void SpoolWriter::writeRaw(const std::string& payload)
 {
     // A block that would take the buffer past its size goes out after what
     // is buffered, so the buffer does not grow beyond its size and a block.
-    if (!buffer_.empty() && buffer_.size() + 8 + payload.size() > bufferBytes_) flush();
-    appendU64(buffer_, payload.size());
-    buffer_ += payload;
-    if (buffer_.size() >= bufferBytes_) flush();
+    std::string& bytes = buffer_.bytes();
+    if (!bytes.empty() && bytes.size() + 8 + payload.size() > bufferBytes_) flush();
+    appendU64(bytes, payload.size());
+    bytes += payload;
+    if (bytes.size() >= bufferBytes_) flush();
 }
 
 void SpoolWriter::flush()
 {
+    std::string& bytes = buffer_.bytes();
     std::size_t done = 0;
-    while (done < buffer_.size()) {
-        const ssize_t n = write_(fd_, buffer_.data() + done, buffer_.size() - done);
+    while (done < bytes.size()) {
+        const ssize_t n = write_(fd_, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) fail(errno, "writing");
         if (n == 0) fail(ENOSPC, "writing");
         done += static_cast<std::size_t>(n);
     }
-    written_ += buffer_.size();
-    buffer_.clear();
+    written_ += bytes.size();
+    bytes.clear();
 }
 
 void SpoolWriter::close()

@@ -19,6 +19,7 @@
 #include <sys/types.h>
 
 #include <refhost/record_source.h>
+#include <refhost/wire.h>
 
 #include "first_error.h"
 #include "interrupt_cleanup.h"
@@ -69,6 +70,11 @@ public:
     // `tags` is not null (tags[i] belongs to row first + i).
     void write(const refhost::Table& block, std::size_t first, std::size_t count,
                const std::uint32_t* tags = nullptr);
+    // Writes only the columns marked true in `carried` (by position; an
+    // empty mask carries every column): the others are read back as
+    // missing in every record, and take a few bytes a block. The records
+    // of a build carry only the fields its models read.
+    void carryOnly(std::vector<bool> carried) { carried_ = std::move(carried); }
     // Appends a block as read from another spool file (see SpoolReader::raw).
     void writeRaw(const std::string& payload);
     // Writes what is buffered and closes the file.
@@ -83,8 +89,9 @@ private:
     std::filesystem::path tempDirOption_;
     SpoolWriteFunction write_;
     std::size_t bufferBytes_;
+    std::vector<bool> carried_;
     int fd_ = -1;
-    std::string buffer_;
+    refhost::WireWriter buffer_;   // length-prefixed blocks not yet written
     std::uint64_t written_ = 0;
 };
 

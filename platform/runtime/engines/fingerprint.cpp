@@ -96,8 +96,9 @@ void hashValues(Hasher& hash, const refhost::ColumnValues& values)
 
 }  // namespace
 
-Fingerprinter::Fingerprinter(const splitmodels::ModelSpec& request, std::string settings)
-    : settings_(std::move(settings))
+Fingerprinter::Fingerprinter(const splitmodels::ModelSpec& request, std::string settings,
+                             std::vector<std::string> splitFields)
+    : settings_(std::move(settings)), splitFields_(std::move(splitFields))
 {
     usedFields_.push_back(request.target);
     usedFields_.insert(usedFields_.end(), request.inputs.begin(), request.inputs.end());
@@ -147,7 +148,10 @@ std::string Fingerprinter::operator()(const refhost::WorkerJob& job) const
         hash.text(column.name);
         hash.number(static_cast<std::uint64_t>(column.storage));
         hash.number(static_cast<std::uint64_t>(column.measure));
-        hashValues(hash, records.values(c));
+        const auto named = [&](const std::vector<std::string>& names) {
+            return std::find(names.begin(), names.end(), column.name) != names.end();
+        };
+        if (named(usedFields_) || named(splitFields_)) hashValues(hash, records.values(c));
     }
     return hash.digest();
 }

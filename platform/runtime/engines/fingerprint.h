@@ -29,14 +29,19 @@ constexpr std::int64_t kModelCodeVersion = 1;
 // - the data model of the fields the model uses (the target, inputs,
 //   weights and offset): storage, measure, role and categories;
 // - the group's records as the worker receives them, in order: every
-//   column's name, storage and measure, and every value with its type.
+//   column's name, storage and measure, and every value with its type of
+//   the columns the model reads (the used fields above) and of the split
+//   fields. Other columns' values cannot change the output: a streamed
+//   build does not even carry them, and an edit of them keeps a group's
+//   fingerprint.
 // The group's model ID (its position) is left out: a group whose position
 // moved keeps its fingerprint, and its stored documents get the new model
 // ID when they are restored (see renameModel).
 // Thread-safe.
 class Fingerprinter {
 public:
-    Fingerprinter(const splitmodels::ModelSpec& request, std::string settings);
+    Fingerprinter(const splitmodels::ModelSpec& request, std::string settings,
+                  std::vector<std::string> splitFields);
 
     // 16 bytes.
     std::string operator()(const refhost::WorkerJob& job) const;
@@ -48,6 +53,7 @@ private:
 
     std::string settings_;
     std::vector<std::string> usedFields_;
+    std::vector<std::string> splitFields_;
     mutable std::mutex mutex_;
     mutable std::unordered_map<std::uint64_t, std::string> dataModels_;
 };

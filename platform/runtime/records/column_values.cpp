@@ -59,6 +59,16 @@ void ColumnValues::reserve(size_t rows) {
     }
 }
 
+void ColumnValues::clear() {
+    size_ = 0;
+    ints_.clear();
+    reals_.clear();
+    codes_.clear();
+    dict_ = TextDictionary();
+    cells_.clear();
+    missing_.clear();
+}
+
 void ColumnValues::setMissing(size_t row) {
     if (missing_.size() <= (row >> 6)) missing_.resize((row >> 6) + 1, 0);
     missing_[row >> 6] |= uint64_t{1} << (row & 63);

@@ -1,7 +1,9 @@
 // The binary encoding of jobs and outputs.
 #include "refhost/wire.h"
 
+#include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -16,22 +18,48 @@ constexpr uint32_t kOutputMagic = 0x4f4c5053;  // "SPLO"
 // Cell tags of a column kept as cells.
 enum : uint8_t { kMissing = 0, kInteger = 1, kReal = 2, kText = 3 };
 
-void encodeMissing(WireWriter& out, const ColumnValues& values) {
+// The missing flags of a column: 0 when none is missing, 1 followed by a
+// byte per row, or 2 when every row is missing (a column the receiver does
+// not use, left empty), after which no values follow.
+enum : uint8_t { kNoneMissing = 0, kSomeMissing = 1, kAllMissing = 2 };
+
+bool allMissing(const ColumnValues& values) {
+    if (values.size() == 0 || !values.hasMissing()) return false;
+    for (size_t row = 0; row < values.size(); ++row)
+        if (!values.isMissing(row)) return false;
+    return true;
+}
+
+// Writes the flags; false when every row is missing and nothing follows.
+bool encodeMissing(WireWriter& out, const ColumnValues& values) {
+    if (allMissing(values)) {
+        out.u8(kAllMissing);
+        return false;
+    }
     const bool any = values.hasMissing();
-    out.u8(any ? 1 : 0);
-    if (!any) return;
+    out.u8(any ? kSomeMissing : kNoneMissing);
+    if (!any) return true;
     std::string& bytes = out.bytes();
     const size_t start = bytes.size();
     bytes.resize(start + values.size());
     for (size_t row = 0; row < values.size(); ++row) bytes[start + row] = values.isMissing(row) ? 1 : 0;
+    return true;
 }
 
-std::vector<uint8_t> decodeMissing(WireReader& in, size_t rows) {
-    std::vector<uint8_t> missing(rows, 0);
-    if (in.u8() == 0) return missing;
-    const std::string_view flags = in.take(rows);
-    std::memcpy(missing.data(), flags.data(), rows);
-    return missing;
+// The missing flags of `rows` values, empty when none is missing; false
+// when every row is missing (the column then has no values to read).
+bool decodeMissing(WireReader& in, size_t rows, std::vector<uint8_t>& missing) {
+    missing.clear();
+    switch (in.u8()) {
+        case kNoneMissing: return true;
+        case kSomeMissing: {
+            const std::string_view flags = in.take(rows);
+            missing.assign(flags.begin(), flags.end());
+            return true;
+        }
+        case kAllMissing: return false;
+        default: throw WireError("bad missing flags");
+    }
 }
 
 // Writes the numbers as little-endian words, as u64 and u32 write one: on a
@@ -61,6 +89,17 @@ Number decodeNumber(const char* bytes) {
     return std::bit_cast<Number>(word);
 }
 
+// A column of `rows` missing values of the given kind.
+void encodeMissingColumn(WireWriter& out, ColumnValues::Kind kind, size_t rows) {
+    out.u8(static_cast<uint8_t>(kind));
+    out.u64(rows);
+    if (kind != ColumnValues::Kind::Cells) {
+        out.u8(kAllMissing);
+        return;
+    }
+    out.bytes().append(rows, static_cast<char>(kMissing));
+}
+
 void encodeValues(WireWriter& out, const ColumnValues& values) {
     using Kind = ColumnValues::Kind;
     const size_t rows = values.size();
@@ -68,15 +107,13 @@ void encodeValues(WireWriter& out, const ColumnValues& values) {
     out.u64(rows);
     switch (values.kind()) {
         case Kind::Integer:
-            encodeMissing(out, values);
-            encodeNumbers(out, values.integers().data(), rows);
+            if (encodeMissing(out, values)) encodeNumbers(out, values.integers().data(), rows);
             return;
         case Kind::Real:
-            encodeMissing(out, values);
-            encodeNumbers(out, values.reals().data(), rows);
+            if (encodeMissing(out, values)) encodeNumbers(out, values.reals().data(), rows);
             return;
         case Kind::Text: {
-            encodeMissing(out, values);
+            if (!encodeMissing(out, values)) return;
             const TextDictionary& dictionary = values.dictionary();
             out.u64(dictionary.size());
             for (size_t code = 0; code < dictionary.size(); ++code)
@@ -103,46 +140,64 @@ void encodeValues(WireWriter& out, const ColumnValues& values) {
     }
 }
 
+// Appends `rows` numbers read from `bytes`, each missing where `missing`
+// (empty: none) says.
+template <class Number, class Append>
+void decodeNumbers(ColumnValues& values, const char* bytes, size_t rows, const std::vector<uint8_t>& missing,
+                   Append append) {
+    if (missing.empty()) {
+        for (size_t row = 0; row < rows; ++row) append(decodeNumber<Number>(bytes + sizeof(Number) * row));
+        return;
+    }
+    for (size_t row = 0; row < rows; ++row) {
+        if (missing[row])
+            values.appendMissing();
+        else
+            append(decodeNumber<Number>(bytes + sizeof(Number) * row));
+    }
+}
+
 ColumnValues decodeValues(WireReader& in) {
     using Kind = ColumnValues::Kind;
     const uint8_t kind = in.u8();
     if (kind > static_cast<uint8_t>(Kind::Cells)) throw WireError("unknown column kind");
     ColumnValues values(static_cast<Kind>(kind));
-    const size_t rows = in.count(1);
+    // Every row takes at least a byte, but for a column missing in every
+    // row, which takes none: its count is bounded by what a table can hold.
+    const size_t rows = in.count(0);
+    std::vector<uint8_t> missing;
+    if (static_cast<Kind>(kind) != Kind::Cells && !decodeMissing(in, rows, missing)) {
+        if (rows > std::numeric_limits<uint32_t>::max()) throw WireError("truncated input");
+        values.reserve(rows);
+        for (size_t row = 0; row < rows; ++row) values.appendMissing();
+        return values;
+    }
+    if (rows > in.left()) throw WireError("truncated input");
     values.reserve(rows);
     switch (static_cast<Kind>(kind)) {
-        case Kind::Integer: {
-            const std::vector<uint8_t> missing = decodeMissing(in, rows);
-            const char* const numbers = in.take(rows * 8).data();
-            for (size_t row = 0; row < rows; ++row) {
-                const auto value = decodeNumber<int64_t>(numbers + 8 * row);
-                missing[row] ? values.appendMissing() : values.appendInteger(value);
-            }
+        case Kind::Integer:
+            decodeNumbers<int64_t>(values, in.take(rows * 8).data(), rows, missing,
+                                   [&](int64_t value) { values.appendInteger(value); });
             break;
-        }
-        case Kind::Real: {
-            const std::vector<uint8_t> missing = decodeMissing(in, rows);
-            const char* const numbers = in.take(rows * 8).data();
-            for (size_t row = 0; row < rows; ++row) {
-                const auto value = decodeNumber<double>(numbers + 8 * row);
-                missing[row] ? values.appendMissing() : values.appendReal(value);
-            }
+        case Kind::Real:
+            decodeNumbers<double>(values, in.take(rows * 8).data(), rows, missing,
+                                  [&](double value) { values.appendReal(value); });
             break;
-        }
         case Kind::Text: {
-            const std::vector<uint8_t> missing = decodeMissing(in, rows);
-            std::vector<std::string> dictionary(in.count(8));
-            for (std::string& text : dictionary) text = in.text();
-            const char* const codes = in.take(rows * 4).data();
-            for (size_t row = 0; row < rows; ++row) {
-                const auto code = decodeNumber<uint32_t>(codes + 4 * row);
-                if (missing[row]) {
-                    values.appendMissing();
-                } else {
-                    if (code >= dictionary.size()) throw WireError("text code out of range");
-                    values.appendText(dictionary[code]);
-                }
-            }
+            std::vector<std::string_view> dictionary(in.count(8));
+            for (std::string_view& text : dictionary)
+                text = in.take(static_cast<size_t>(std::min<uint64_t>(in.u64(), std::numeric_limits<size_t>::max())));
+            // Each text is looked up in the column's dictionary once, the
+            // first time a row uses it, so the codes come out in the order
+            // of first use, as appending the texts one by one gives them.
+            constexpr uint32_t kUnseen = UINT32_MAX;
+            std::vector<uint32_t> own(dictionary.size(), kUnseen);
+            decodeNumbers<uint32_t>(values, in.take(rows * 4).data(), rows, missing, [&](uint32_t code) {
+                if (code >= dictionary.size()) throw WireError("text code out of range");
+                if (own[code] != kUnseen) return values.appendCode(own[code]);
+                values.appendText(dictionary[code]);
+                own[code] = values.codes().back();
+            });
             break;
         }
         case Kind::Cells:
@@ -244,15 +299,19 @@ void WireReader::expectEnd() const {
     if (!atEnd()) throw WireError("trailing bytes after the encoding");
 }
 
-void encodeTable(WireWriter& out, const Table& table) {
+void encodeTable(WireWriter& out, const Table& table, const std::vector<bool>& carried) {
     out.u64(table.columnCount());
     for (const Column& column : table.columns()) {
         out.text(column.name);
         out.i64(column.storage);
         out.i64(column.measure);
     }
-    for (size_t column = 0; column < table.columnCount(); ++column)
-        encodeValues(out, table.values(column));
+    for (size_t column = 0; column < table.columnCount(); ++column) {
+        if (column < carried.size() && !carried[column])
+            encodeMissingColumn(out, table.values(column).kind(), table.rowCount());
+        else
+            encodeValues(out, table.values(column));
+    }
 }
 
 Table decodeTable(WireReader& in) {

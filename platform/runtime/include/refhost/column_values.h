@@ -105,6 +105,8 @@ public:
     void permute(const std::vector<size_t>& order, PermuteBuffers& buffers);
     // Frees spare capacity.
     void shrink();
+    // Removes every value, keeping the storage's capacity for the next.
+    void clear();
 
     bool operator==(const ColumnValues& other) const;
 

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "refhost/run.h"
 #include "refhost/table.h"
@@ -54,6 +55,7 @@ public:
     // when the rest of the input cannot hold that many.
     size_t count(size_t itemBytes);
     bool atEnd() const { return position_ == bytes_.size(); }
+    size_t left() const { return bytes_.size() - position_; }
     // Throws WireError unless everything was read.
     void expectEnd() const;
     // The next `length` bytes as they are (a block of numbers read at once).
@@ -65,7 +67,11 @@ private:
     size_t position_ = 0;
 };
 
-void encodeTable(WireWriter& out, const Table& table);
+// Encodes a table; a column whose entry in `carried` is false is written
+// as missing in every row, in a few bytes (columns past its end, and all
+// of them when it is empty, are written as they are). A column that is
+// missing in every row anyway takes as few.
+void encodeTable(WireWriter& out, const Table& table, const std::vector<bool>& carried = {});
 Table decodeTable(WireReader& in);
 
 // A whole job, its group index included (the model ID derives from it).
