@@ -17,7 +17,7 @@ enum : char { kAsIs = 'R', kDeflated = 'D' };
 
 // A small hash table (memory level 4): the stream is reset for every row,
 // which clears the table, and a row is a few hundred bytes.
-constexpr int kLevel = 6;
+constexpr int kLevel = 1;
 constexpr int kMemoryLevel = 4;
 constexpr int kWindowBits = -15;   // raw deflate: no header or checksum
 
