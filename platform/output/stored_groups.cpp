@@ -1,6 +1,5 @@
 #include "stored_groups.h"
 
-#include "packed_output.h"
 #include "remote_groups.h"
 #include "stored_output.h"
 #include "tables.h"
@@ -46,7 +45,6 @@ void addStoredGroups(refhost::ContainerStoreWriter& store, const RunSummary& sum
                      const std::vector<int>& splitStorages, const std::string& settings)
 {
     refhost::StoredGroup row;
-    OutputPacker packer;
     for (const GroupOutcome& group : summary.groups) {
         const ReusingEngine::Group* worked = engine.group(group.index);
         const splitmodels::GroupModel* model = worker.model(group.index);
@@ -63,8 +61,8 @@ void addStoredGroups(refhost::ContainerStoreWriter& store, const RunSummary& sum
         // finds them in containers.db.
         const std::optional<std::string> statXml = entryContent(outputs, "StatXML", row.modelId);
         const std::optional<std::string> pmml = entryContent(outputs, "PMML", row.modelId);
-        row.output = packer.pack(encodeStoredOutput(engine.workerTexts(group.index), encodeKept(kept),
-                                                    statXml ? &*statXml : nullptr, pmml ? &*pmml : nullptr));
+        row.output = encodeStoredOutput(engine.workerTexts(group.index), encodeKept(kept),
+                                        statXml ? &*statXml : nullptr, pmml ? &*pmml : nullptr);
         store.addGroup(row);
     }
     store.setBuild(kModelCodeVersion, settings);

@@ -16,12 +16,10 @@
 namespace splitrun {
 
 // The version of the model code: fitting, the group's PMML and StatXML,
-// the summary a worker keeps and the form the groups table keeps them in.
-// Bump it whenever any of them changes what a group's worker produces or
-// how it is stored, so that a build never reuses a group fitted by code
-// that would now give another result, nor reads a row it cannot decode.
-// (2: the stored outputs packed against the first group's.)
-constexpr std::int64_t kModelCodeVersion = 2;
+// and the summary a worker keeps. Bump it whenever any of them changes what
+// a group's worker produces, so that a build never reuses a group fitted by
+// code that would now give another result.
+constexpr std::int64_t kModelCodeVersion = 1;
 
 // Computes the fingerprints of a build's groups. A fingerprint covers:
 // - the model code version;

@@ -8,7 +8,6 @@
 
 #include "errors.h"
 #include "group_worker.h"
-#include "packed_output.h"
 #include "stored_output.h"
 
 namespace splitrun {
@@ -37,7 +36,6 @@ std::unique_ptr<PreviousBuild> PreviousBuild::open(const std::string& path, cons
             why = "the previous build used other model options";
         const bool reusable = why.empty();
         previous->store_.forEachGroup([&](std::int64_t row, const refhost::StoredGroup& group) {
-            if (!previous->firstRow_ || row < *previous->firstRow_) previous->firstRow_ = row;
             if (reusable) previous->rows_.emplace(group.fingerprint, Row{row, group.modelId});
             previous->splitValues_.insert(group.splitValues);
         });
@@ -56,18 +54,9 @@ std::optional<refhost::WorkerOutput> PreviousBuild::output(const std::string& fi
     const Row& row = found->second;
     std::lock_guard<std::mutex> guard(mutex_);
     try {
-        // The first row's output unpacks the others; one that cannot be
-        // read leaves every group to be fitted.
-        if (!unpacker_ && !unpackerFailed_) {
-            unpackerFailed_ = true;
-            unpacker_ = std::make_unique<OutputUnpacker>(store_.groupOutput(*firstRow_));
-            unpackerFailed_ = false;
-        }
-        if (!unpacker_) return std::nullopt;
-        refhost::WorkerOutput output =
-            decodeStoredOutput(unpacker_->unpack(store_.groupOutput(row.id)), [&](const std::string& container) {
-                return store_.entryContent(container, row.modelId);
-            });
+        refhost::WorkerOutput output = decodeStoredOutput(store_.groupOutput(row.id), [&](const std::string& container) {
+            return store_.entryContent(container, row.modelId);
+        });
         if (renameModel(output, row.modelId, modelId)) return output;
     } catch (const refhost::StoreError&) {
     } catch (const refhost::WireError&) {

@@ -19,7 +19,6 @@
 #include <refhost/engine.h>
 
 #include "fingerprint.h"
-#include "packed_output.h"
 
 namespace splitrun {
 
@@ -55,10 +54,7 @@ private:
     };
     std::unordered_map<std::string, Row> rows_;  // by fingerprint
     std::unordered_set<std::string> splitValues_;
-    std::optional<std::int64_t> firstRow_;   // the groups row whose output unpacks the others
     mutable std::mutex mutex_;
-    mutable std::unique_ptr<OutputUnpacker> unpacker_;
-    mutable bool unpackerFailed_ = false;
 };
 
 // Wraps the engine a build runs on: computes each group's fingerprint,
