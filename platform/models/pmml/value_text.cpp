@@ -1,10 +1,14 @@
 #include "value_text.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "splitmodels/data.h"
+#include "splitmodels/number_text.h"
 
 namespace splitmodels::detail {
 
@@ -76,13 +80,11 @@ bool readTime(std::string_view text, std::size_t& pos, double& seconds) {
 
 }  // namespace
 
-// The same text as printf's "%.17g" (to_chars with a precision is defined
-// as that conversion), at a fraction of its cost: every group's documents
-// hold dozens of numbers.
+// The same text as printf's "%.17g": every group's documents hold dozens
+// of numbers.
 std::string formatNumber(double value) {
-  char buffer[40];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 17);
-  return std::string(buffer, result.ptr);
+  char buffer[kNumberTextSize];
+  return std::string(buffer, writeNumber17(buffer, value));
 }
 
 std::string formatInteger(std::int64_t value) { return std::to_string(value); }
@@ -254,3 +256,157 @@ std::string canonicalCategory(int storage, const std::string& text) {
 }
 
 }  // namespace splitmodels::detail
+
+namespace splitmodels {
+
+namespace {
+
+using u128 = unsigned __int128;
+
+constexpr std::uint64_t kTen16 = 10'000'000'000'000'000ULL;
+constexpr std::uint64_t kTen17 = 100'000'000'000'000'000ULL;
+
+constexpr u128 powerOfTen(int n) {
+  u128 power = 1;
+  while (n-- > 0) power *= 10;
+  return power;
+}
+
+// 10^0 to 10^22: m * 10^22 with m below 2^53 still fits in 128 bits.
+constexpr int kMaxPower = 22;
+constexpr auto kPowers = [] {
+  struct Table { u128 power[kMaxPower + 1]; } table{};
+  for (int n = 0; n <= kMaxPower; ++n) table.power[n] = powerOfTen(n);
+  return table;
+}();
+
+// |value| = m * 2^e scaled by 10^s and rounded to an integer, half to
+// even; false where 128 bits do not hold the exact product or quotient.
+bool scaledRounded(std::uint64_t m, int e, int s, std::uint64_t& rounded) {
+  u128 quotient = 0;
+  bool up = false;
+  if (e >= 0) {
+    if (e > 74) return false;
+    const u128 whole = static_cast<u128>(m) << e;
+    if (s >= 0) {
+      if (s > kMaxPower) return false;
+      quotient = whole * kPowers.power[s];   // whole < 10^17 here: no overflow
+    } else {
+      if (-s > kMaxPower) return false;
+      const u128 divisor = kPowers.power[-s];
+      quotient = whole / divisor;
+      const u128 rest = whole % divisor;
+      up = 2 * rest > divisor || (2 * rest == divisor && (quotient & 1) != 0);
+    }
+  } else {
+    const int shift = -e;
+    if (s < 0 || s > kMaxPower || shift > 127) return false;
+    const u128 product = static_cast<u128>(m) * kPowers.power[s];
+    quotient = product >> shift;
+    const u128 rest = product & ((static_cast<u128>(1) << shift) - 1);
+    const u128 half = static_cast<u128>(1) << (shift - 1);
+    up = rest > half || (rest == half && (quotient & 1) != 0);
+  }
+  if (quotient >= kTen17) {
+    rounded = kTen17;   // only a sign that s was one too large
+    return true;
+  }
+  rounded = static_cast<std::uint64_t>(quotient) + (up ? 1 : 0);
+  return true;
+}
+
+// The 17 significant digits of a finite positive |value| (an integer from
+// 10^16 to below 10^17) and the decimal exponent of the first; false
+// outside the short path's range.
+bool seventeenDigits(std::uint64_t bits, std::uint64_t& digits, int& exponent) {
+  const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+  if (biased == 0 || biased == 0x7ff) return false;   // zero, subnormal, infinite, NaN
+  const std::uint64_t m = (bits & ((1ULL << 52) - 1)) | (1ULL << 52);
+  const int e = biased - 1075;
+  // |value| is at least 2^(e + 52): its decimal exponent is this or one more.
+  // floor((e + 52) log10 2), exact for exponents of this size; the shift
+  // of a negative number rounds down.
+  int k = ((e + 52) * 78913) >> 18;
+  if (k < -6) return false;
+  std::uint64_t rounded = 0;
+  for (int tries = 0; tries < 3; ++tries) {
+    if (!scaledRounded(m, e, 16 - k, rounded)) return false;
+    if (rounded < kTen16) {
+      --k;
+      continue;
+    }
+    // Unrounded at 10^17 or more: the exponent is one more. Rounded up to
+    // 10^17 exactly: 10^16 at one more.
+    if (rounded >= kTen17) {
+      std::uint64_t again = 0;
+      if (!scaledRounded(m, e, 15 - k, again) || again < kTen16) return false;
+      ++k;
+      rounded = again >= kTen17 ? kTen16 : again;
+      if (again >= kTen17) ++k;
+    }
+    digits = rounded;
+    exponent = k;
+    return k >= -6;
+  }
+  return false;
+}
+
+}  // namespace
+
+char* writeNumber17(char* out, double value) {
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+  std::uint64_t digits = 0;
+  int exponent = 0;
+  if (!seventeenDigits(bits & ~(1ULL << 63), digits, exponent))
+    return std::to_chars(out, out + kNumberTextSize, value, std::chars_format::general, 17).ptr;
+  // The digits two at a time: 1 + 8 + 8.
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  char d[17];
+  std::uint64_t high = digits / 100'000'000;
+  std::uint32_t low = static_cast<std::uint32_t>(digits % 100'000'000);
+  std::uint32_t middle = static_cast<std::uint32_t>(high % 100'000'000);
+  d[0] = static_cast<char>('0' + high / 100'000'000);
+  for (int i = 7; i >= 1; i -= 2) {
+    std::memcpy(d + i, kPairs + 2 * (middle % 100), 2);
+    std::memcpy(d + i + 8, kPairs + 2 * (low % 100), 2);
+    middle /= 100;
+    low /= 100;
+  }
+  int length = 17;   // significant digits without the trailing zeros "%g" drops
+  while (length > 1 && d[length - 1] == '0') --length;
+  if (bits >> 63) *out++ = '-';
+  if (exponent < -4 || exponent >= 17) {
+    *out++ = d[0];
+    if (length > 1) {
+      *out++ = '.';
+      std::memcpy(out, d + 1, static_cast<std::size_t>(length - 1));
+      out += length - 1;
+    }
+    *out++ = 'e';
+    *out++ = exponent < 0 ? '-' : '+';
+    const int magnitude = exponent < 0 ? -exponent : exponent;
+    if (magnitude >= 100) *out++ = static_cast<char>('0' + magnitude / 100);
+    *out++ = static_cast<char>('0' + magnitude / 10 % 10);
+    *out++ = static_cast<char>('0' + magnitude % 10);
+  } else if (exponent >= 0) {
+    std::memcpy(out, d, static_cast<std::size_t>(exponent + 1));
+    out += exponent + 1;
+    if (length > exponent + 1) {
+      *out++ = '.';
+      std::memcpy(out, d + exponent + 1, static_cast<std::size_t>(length - exponent - 1));
+      out += length - exponent - 1;
+    }
+  } else {
+    *out++ = '0';
+    *out++ = '.';
+    for (int i = -1; i > exponent; --i) *out++ = '0';
+    std::memcpy(out, d, static_cast<std::size_t>(length));
+    out += length;
+  }
+  return out;
+}
+
+}  // namespace splitmodels

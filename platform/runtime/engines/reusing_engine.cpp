@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include <unistd.h>
+
 #include <refhost/wire.h>
 
 #include "errors.h"
@@ -87,14 +89,29 @@ refhost::WorkerOutput ReusingEngine::run(const refhost::WorkerJob& job, const re
 void ReusingEngine::keep(std::size_t groupIndex, std::string fingerprint, bool reused,
                          const refhost::WorkerOutput& output)
 {
-    const std::string bytes = encodeWorkerTexts(output);
     std::lock_guard<std::mutex> guard(mutex_);
-    if (std::fseek(spool_, static_cast<long>(spoolSize_), SEEK_SET) != 0 ||
-        std::fwrite(bytes.data(), 1, bytes.size(), spool_) != bytes.size())
-        throw RunError("cannot write the groups' outputs to a temporary file");
+    // The texts gather in memory and go to the file a large block at a
+    // time: one write per group cost a system call each.
+    const std::size_t start = pending_.size();
+    encodeWorkerTexts(output, pending_);
+    const std::uint64_t size = pending_.size() - start;
     if (groups_.size() <= groupIndex) groups_.resize(groupIndex + 1);
-    groups_[groupIndex] = Group{true, reused, std::move(fingerprint), spoolSize_, bytes.size()};
-    spoolSize_ += bytes.size();
+    groups_[groupIndex] = Group{true, reused, std::move(fingerprint), spoolSize_ + start, size};
+    if (pending_.size() >= kSpoolBlock) flushLocked();
+}
+
+void ReusingEngine::flushLocked() const
+{
+    const int fd = fileno(spool_);
+    std::size_t done = 0;
+    while (done < pending_.size()) {
+        const ssize_t wrote = ::pwrite(fd, pending_.data() + done, pending_.size() - done,
+                                       static_cast<off_t>(spoolSize_ + done));
+        if (wrote <= 0) throw RunError("cannot write the groups' outputs to a temporary file");
+        done += static_cast<std::size_t>(wrote);
+    }
+    spoolSize_ += pending_.size();
+    pending_.clear();
 }
 
 const ReusingEngine::Group* ReusingEngine::group(std::size_t groupIndex) const
@@ -107,10 +124,16 @@ refhost::WorkerOutput ReusingEngine::workerTexts(std::size_t groupIndex) const
 {
     std::lock_guard<std::mutex> guard(mutex_);
     const Group& group = groups_.at(groupIndex);
-    std::string bytes(group.size, '\0');
-    if (std::fflush(spool_) != 0 || std::fseek(spool_, static_cast<long>(group.offset), SEEK_SET) != 0 ||
-        std::fread(bytes.data(), 1, bytes.size(), spool_) != bytes.size())
-        throw RunError("cannot read the groups' outputs back from a temporary file");
+    if (!pending_.empty()) flushLocked();
+    std::string& bytes = readBuffer_;
+    bytes.resize(group.size);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = ::pread(fileno(spool_), bytes.data() + done, bytes.size() - done,
+                                    static_cast<off_t>(group.offset + done));
+        if (got <= 0) throw RunError("cannot read the groups' outputs back from a temporary file");
+        done += static_cast<std::size_t>(got);
+    }
     return decodeWorkerTexts(bytes);
 }
 

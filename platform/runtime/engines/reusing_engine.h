@@ -86,6 +86,9 @@ public:
 
 private:
     void keep(std::size_t groupIndex, std::string fingerprint, bool reused, const refhost::WorkerOutput& output);
+    void flushLocked() const;   // the pending texts to the file; under mutex_
+
+    static constexpr std::size_t kSpoolBlock = 1 << 20;
 
     refhost::Engine& inner_;
     const Fingerprinter& fingerprinter_;
@@ -93,7 +96,9 @@ private:
     mutable std::mutex mutex_;
     std::deque<Group> groups_;
     std::FILE* spool_ = nullptr;
-    std::uint64_t spoolSize_ = 0;
+    mutable std::uint64_t spoolSize_ = 0;  // bytes in the file
+    mutable std::string pending_;          // texts not yet in the file, which follow its bytes
+    mutable std::string readBuffer_;
 };
 
 }  // namespace splitrun

@@ -1,6 +1,7 @@
 #include "stored_output.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include <refhost/wire.h>
 #include <xxhash.h>
@@ -13,6 +14,30 @@ namespace {
 
 enum : unsigned char { kWhole = 0, kAgainstEntry = 1 };
 
+// The documents and their entries share all but a few hundred of their
+// thousands of bytes, so the shared ends are compared a block at a time
+// (memcmp) and only the block that differs byte by byte.
+constexpr std::size_t kBlock = 64;
+
+std::size_t commonPrefix(const char* a, const char* b, std::size_t length)
+{
+    std::size_t at = 0;
+    while (length - at >= kBlock && std::memcmp(a + at, b + at, kBlock) == 0) at += kBlock;
+    while (at < length && a[at] == b[at]) ++at;
+    return at;
+}
+
+// The length of the common suffix of the texts ending at `aEnd` and `bEnd`,
+// at most `length`.
+std::size_t commonSuffix(const char* aEnd, const char* bEnd, std::size_t length)
+{
+    std::size_t at = 0;
+    while (length - at >= kBlock && std::memcmp(aEnd - at - kBlock, bEnd - at - kBlock, kBlock) == 0) at += kBlock;
+    while (at < length && aEnd[-1 - static_cast<std::ptrdiff_t>(at)] == bEnd[-1 - static_cast<std::ptrdiff_t>(at)])
+        ++at;
+    return at;
+}
+
 void writeDocument(refhost::WireWriter& out, const std::string& document, const std::string* entry)
 {
     if (!entry || document.empty()) {
@@ -21,14 +46,9 @@ void writeDocument(refhost::WireWriter& out, const std::string& document, const 
         return;
     }
     const std::size_t shorter = std::min(document.size(), entry->size());
-    const std::size_t prefix =
-        static_cast<std::size_t>(std::mismatch(document.begin(), document.begin() + static_cast<std::ptrdiff_t>(shorter),
-                                               entry->begin())
-                                     .first -
-                                 document.begin());
-    std::size_t suffix = 0;
-    while (suffix < shorter - prefix && document[document.size() - 1 - suffix] == (*entry)[entry->size() - 1 - suffix])
-        ++suffix;
+    const std::size_t prefix = commonPrefix(document.data(), entry->data(), shorter);
+    const std::size_t suffix =
+        commonSuffix(document.data() + document.size(), entry->data() + entry->size(), shorter - prefix);
     out.u8(kAgainstEntry);
     out.u64(prefix);
     out.u64(suffix);
@@ -46,7 +66,9 @@ std::string readDocument(refhost::WireReader& in, const char* container, const E
     const std::optional<std::string> base = entry(container);
     if (!base || prefix + suffix > base->size())
         throw refhost::WireError(std::string("the stored ") + container + " entry is missing or shorter");
-    std::string document = base->substr(0, prefix) + middle + base->substr(base->size() - suffix);
+    std::string document;
+    document.reserve(prefix + middle.size() + suffix);
+    document.append(*base, 0, prefix).append(middle).append(*base, base->size() - suffix, suffix);
     if (XXH3_64bits(document.data(), document.size()) != hash)
         throw refhost::WireError(std::string("the stored ") + container + " document does not come back exactly");
     return document;
@@ -77,14 +99,15 @@ bool renameModel(refhost::WorkerOutput& output, const std::string& from, const s
     return true;
 }
 
-std::string encodeWorkerTexts(const refhost::WorkerOutput& output)
+void encodeWorkerTexts(const refhost::WorkerOutput& output, std::string& appendTo)
 {
     refhost::WireWriter out;
+    out.bytes().swap(appendTo);
     out.i64(output.outcome);
     out.text(output.reason);
     out.text(output.statXml);
     out.text(output.pmml);
-    return out.take();
+    out.bytes().swap(appendTo);
 }
 
 refhost::WorkerOutput decodeWorkerTexts(std::string_view bytes)

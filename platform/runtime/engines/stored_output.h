@@ -17,8 +17,9 @@
 
 namespace splitrun {
 
-// The output's outcome, reason and documents, whole (no attachment).
-std::string encodeWorkerTexts(const refhost::WorkerOutput& output);
+// The output's outcome, reason and documents, whole (no attachment),
+// appended to `appendTo`.
+void encodeWorkerTexts(const refhost::WorkerOutput& output, std::string& appendTo);
 refhost::WorkerOutput decodeWorkerTexts(std::string_view bytes);
 
 // The stored form of `texts` with the group's kept state (see encodeKept),

@@ -118,24 +118,32 @@ cf_status Component::getWorkerTask(Worker& worker, std::string* first, std::stri
                                    int* err, size_t initialSize) {
     int scratch = 0;
     int* errSlot = slot(err, scratch);
-    std::vector<char> a(initialSize > 0 ? initialSize : 1, '\0');
-    std::vector<char> b(initialSize > 0 ? initialSize : 1, '\0');
+    // The two buffers are the calling thread's, kept from call to call: a
+    // run makes one call per group, and fresh zeroed buffers for each were
+    // a good part of the hand-out's cost. A buffer is offered at the size
+    // asked for, whatever it holds beyond that.
+    thread_local std::vector<char> a;
+    thread_local std::vector<char> b;
+    size_t sizeA = initialSize > 0 ? initialSize : 1;
+    size_t sizeB = sizeA;
     size_t needA = 0;
     size_t needB = 0;
     auto call = [&] {
+        if (a.size() < sizeA) a.resize(sizeA);
+        if (b.size() < sizeB) b.resize(sizeB);
         return module_.api().cf_distribute_getWorkerTask(handle_, worker.record(), a.data(),
-                                                         a.size(), &needA, b.data(), b.size(),
+                                                         sizeA, &needA, b.data(), sizeB,
                                                          &needB, errSlot);
     };
     cf_status status = call();
     if (status == CF_BUFFER_TOO_SMALL) {
-        a.assign(std::max(needA, a.size()), '\0');
-        b.assign(std::max(needB, b.size()), '\0');
+        sizeA = std::max(needA, sizeA);
+        sizeB = std::max(needB, sizeB);
         status = call();
     }
     if (status == 0) {
-        a.back() = '\0';
-        b.back() = '\0';
+        a[sizeA - 1] = '\0';
+        b[sizeB - 1] = '\0';
         if (first != nullptr) first->assign(a.data());
         if (second != nullptr) second->assign(b.data());
     }
