@@ -621,6 +621,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
             result.command = Command::Score;
             result.score.format = toFormat(scoreFormat);
             refuseSharedStandardInput({{"--model", result.score.modelFile}, {"--data", result.score.dataFile}});
+            // The token is written unquoted into the comma-separated output: one
+            // that splits or quotes a field would shift the columns of every
+            // record it is written in.
+            if (result.score.naOut.find_first_of(",\"\r\n") != std::string::npos)
+                throw CLI::ValidationError("--na-out", "holds a comma, a quote or a line break, which would "
+                                                       "break the CSV written; give a token such as NA or ''");
             if (!(result.score.level > 0 && result.score.level < 1))
                 throw CLI::ValidationError("--level", "must lie strictly between 0 and 1, e.g. 0.95");
             if (result.score.threads == 0)

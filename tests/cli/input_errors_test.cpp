@@ -105,6 +105,8 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          {"--model /dev/zero", "is a device", "give the split model's PMML file"}, "score"},
         {"input PMML that is a device", kGoodCsv, "", with({"--input-pmml", "/dev/zero"}),
          {"--input-pmml /dev/zero", "is a character device", "give the document's file"}},
+        {"missing-value token holding a comma, the output's delimiter", kGoodCsv, "",
+         {"--model", "model.xml", "--delimiter", ";", "--na-out", "n,a"}, {"--na-out", "would break the CSV"}, "score"},
         {"input PMML that is empty", kGoodCsv, "", with({"--input-pmml", "empty.xml"}),
          {"--input-pmml", "the file is empty"}},
         {"input StatXML holding a zero byte", kGoodCsv, std::string("<a>\0</a>", 8),
