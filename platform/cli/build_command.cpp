@@ -48,10 +48,22 @@ namespace splitrun {
 
 namespace {
 
+// The files every successful build writes into DIR.
+const std::vector<std::string> kBuildOutputs = {"containers.db", "groups.csv", "coefficients.csv",
+                                                "covariance.csv", "split-model.pmml"};
+
+// An input document handed to the workers. The module passes it on as text,
+// which ends at a zero byte, and gives the workers nothing for an empty one:
+// both would fail or cut every group's copy, so they are refused here.
 std::optional<std::string> optionalFile(const std::string& path, const std::string& option)
 {
     if (path.empty()) return std::nullopt;
-    return readInputFile(path, option);
+    std::string text = readInputFile(path, option);
+    if (text.empty()) throw InputError(option + " " + path + ": the file is empty; give the document itself");
+    if (const std::size_t zero = text.find('\0'); zero != std::string::npos)
+        throw InputError(option + " " + path + ": holds a zero byte at offset " + std::to_string(zero) +
+                         ", which a text document cannot; give the document as text (UTF-8)");
+    return text;
 }
 
 // The columns the components see: as loaded, with a logistic target whose
@@ -356,6 +368,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
                                       {"--data-model", options.dataModelFile},
                                       {"--input-pmml", options.inputPmmlFile},
                                       {"--input-statxml", options.inputStatXmlFile}});
+    output.refuseForeignFiles(kBuildOutputs);
     for (const std::string& note : data.notes) out << "Note: " << note << "\n";
     printFields(out, data);
     if (options.inputs.empty()) printIdentifierWarning(out, identifierInputs(data, fields.inputs));

@@ -127,6 +127,9 @@ int runExport(const ExportOptions& options, std::ostream& out)
     if (::stat(path.c_str(), &st) != 0)
         throw InputError(options.dir + ": has no " + kContainerStoreName + " (" + std::strerror(errno) +
                          "); give the --out directory of a build");
+    // A FIFO would block the open for ever, and a device is no database.
+    if (!S_ISREG(st.st_mode))
+        throw InputError(path.string() + ": is not a regular file; give the --out directory of a build");
     std::unique_ptr<refhost::ContainerStoreReader> store;
     try {
         store = std::make_unique<refhost::ContainerStoreReader>(path.string());

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 #include <map>
 #include <set>
@@ -18,6 +20,30 @@
 namespace splitrun {
 
 namespace {
+
+// The whole text as a number; nothing for a text that is not one.
+std::optional<double> parseFloatOption(const std::string& text)
+{
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return std::nullopt;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size()) return std::nullopt;
+    return value;
+}
+
+// Standard input can be read once: two options given '-' would leave the
+// second an empty document, failing with a message about its content.
+void refuseSharedStandardInput(const std::vector<std::pair<std::string, std::string>>& inputs)
+{
+    const std::string* first = nullptr;
+    for (const auto& [option, path] : inputs) {
+        if (path != "-") continue;
+        if (first != nullptr)
+            throw CLI::ValidationError(*first + " - and " + option + " -",
+                                       "standard input can be read only once; give one of them as a file");
+        first = &option;
+    }
+}
 
 const char* const kTopFooter = R"(
 Examples:
@@ -282,7 +308,14 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
     cmd->add_option("--epsilon", build.glm.epsilon,
                     "Convergence tolerance of the iteration, as R's glm.control; default 1e-8 "
                     "(e.g. --epsilon 1e-10)")
-        ->check(CLI::PositiveNumber)
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                const std::optional<double> value = parseFloatOption(text);
+                return value && std::isfinite(*value) && *value >= std::numeric_limits<double>::min()
+                           ? std::string()
+                           : std::string("must be a positive number from 2.2e-308 up, such as 1e-10");
+            },
+            "POSITIVE"))
         ->type_name("X");
     cmd->add_option("--maxit", build.glm.maxIterations,
                     "Most iterations, as R's glm.control; default 25 (e.g. --maxit 50)")
@@ -332,7 +365,7 @@ void addScoreCommand(CLI::App& app, ScoreOptions& score, FormatText& format)
     CLI::App* cmd = app.add_subcommand("score", "Apply a split model to a CSV file");
     cmd->footer(kScoreFooter);
     cmd->add_option("--model", score.modelFile,
-                    "Split model PMML written by build (e.g. --model out/split-model.pmml)")
+                    "Split model PMML written by build, '-' for standard input (e.g. --model out/split-model.pmml)")
         ->required()
         ->type_name("FILE");
     cmd->add_option("--data", score.dataFile,
@@ -560,6 +593,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
                     throw CLI::ValidationError("--reference " + text,
                                                "names field '" + text.substr(0, equals) + "' twice");
             }
+            refuseSharedStandardInput({{"--data", build.dataFile},
+                                       {"--data-model", build.dataModelFile},
+                                       {"--input-pmml", build.inputPmmlFile},
+                                       {"--input-statxml", build.inputStatXmlFile}});
             if (!build.augmentFile.empty() && build.dataFile == "-")
                 throw CLI::ValidationError("--augment", "reads --data a second time, so --data cannot be standard input");
             if (!(build.confLevel > 0 && build.confLevel < 1))
@@ -583,6 +620,13 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         } else if (app.got_subcommand("score")) {
             result.command = Command::Score;
             result.score.format = toFormat(scoreFormat);
+            refuseSharedStandardInput({{"--model", result.score.modelFile}, {"--data", result.score.dataFile}});
+            // The token is written unquoted into the comma-separated output: one
+            // that splits or quotes a field would shift the columns of every
+            // record it is written in.
+            if (result.score.naOut.find_first_of(",\"\r\n") != std::string::npos)
+                throw CLI::ValidationError("--na-out", "holds a comma, a quote or a line break, which would "
+                                                       "break the CSV written; give a token such as NA or ''");
             if (!(result.score.level > 0 && result.score.level < 1))
                 throw CLI::ValidationError("--level", "must lie strictly between 0 and 1, e.g. 0.95");
             if (result.score.threads == 0)

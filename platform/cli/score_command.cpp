@@ -140,7 +140,8 @@ splitmodels::SplitScorer loadScorer(const std::string& path)
 
 int runScore(const ScoreOptions& options, std::ostream& out, std::ostream& err)
 {
-    splitmodels::SplitScorer scorer = loadScorer(options.modelFile);
+    // '-' reads the model from standard input, through its device name.
+    splitmodels::SplitScorer scorer = loadScorer(options.modelFile == "-" ? "/dev/stdin" : options.modelFile);
     if (options.linkScale && scorer.isClassification())
         throw InputError("--type link: " + options.modelFile + " classifies, and its output is the "
                          "classes' probabilities; --type link applies to regression models");

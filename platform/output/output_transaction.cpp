@@ -202,6 +202,13 @@ void repairAbandoned(const fs::path& dir)
     for (const fs::path& old : abandonedSiblings(dir, "split-run-old")) removeOwnFiles(old, readManifest(old));
 }
 
+std::string foreignFileMessage(const fs::path& dir, const std::string& path)
+{
+    return "--out " + dir.string() + ": " + (dir / path).string() +
+           " exists and was not written by split-run; move it away or choose another output directory (nothing "
+           "was changed)";
+}
+
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 // The split-run files of DIR's manifest that are still split-run's own.
@@ -318,6 +325,16 @@ OutputTransaction::OutputTransaction(fs::path dir, const std::vector<NamedInput>
     interruptGuard_ = std::make_unique<RemoveOnInterrupt>(staging_);
 }
 
+void OutputTransaction::refuseForeignFiles(const std::vector<std::string>& names) const
+{
+    struct stat st;
+    if (::stat(dir_.c_str(), &st) != 0) return;
+    const std::set<std::string> own = ownFiles(dir_, readManifest(dir_));
+    for (const std::string& name : names)
+        if (!own.count(name) && ::lstat((dir_ / name).c_str(), &st) == 0)
+            throw InputError(foreignFileMessage(dir_, name));
+}
+
 OutputTransaction::~OutputTransaction()
 {
     if (committed_) return;
@@ -368,9 +385,7 @@ void OutputTransaction::commit()
     userPaths(dir_, "", own, ownDirs, carried);
     for (const std::string& path : carried)
         if (pathExists(staging_ / path) || path == kJournalName)
-            throw InputError("--out " + dir_.string() + ": " + (dir_ / path).string() +
-                             " exists and was not written by split-run; move it away or choose another output "
-                             "directory (nothing was changed)");
+            throw InputError(foreignFileMessage(dir_, path));
 
     std::string journal;
     for (const std::string& path : carried) journal += path + "\n";

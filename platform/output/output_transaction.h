@@ -52,6 +52,10 @@ public:
     OutputTransaction(const OutputTransaction&) = delete;
     OutputTransaction& operator=(const OutputTransaction&) = delete;
 
+    // Throws InputError when one of `names` (files every successful build
+    // writes) exists in DIR and is not split-run's own: the switch would
+    // refuse it, so the build is refused before it starts.
+    void refuseForeignFiles(const std::vector<std::string>& names) const;
     // Where the run writes its files (same layout as in DIR).
     const std::filesystem::path& staging() const { return staging_; }
     const std::filesystem::path& dir() const { return dir_; }

@@ -1,5 +1,7 @@
 // split-run export: a build's containers written out as the files and indexes of one directory per
 // container, byte for byte, and single entries to standard output.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "cli_harness.h"
@@ -90,6 +92,8 @@ TEST(Export, RefusesWhatItCannotDoAndWritesNothing)
         {"a container the build did not write", {"--container", "Other", "--to", "@to"}, "it has PMML, StatXML"},
         {"a container directory already there", {"--container", "PMML", "--to", "@taken"}, "already exists"},
         {"a directory without a database", {"--to", "@to", "--container", "@missing"}, "has no containers.db"},
+        {"a database that is a FIFO (opening it would block)", {"--to", "@to", "--container", "@fifo"},
+         "is not a regular file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -99,8 +103,13 @@ TEST(Export, RefusesWhatItCannotDoAndWritesNothing)
         std::vector<std::string> args = {"export"};
         for (const std::string& option : c.options) {
             if (option == "@missing") source = dir.string();
+            if (option == "@fifo") {
+                fs::create_directories(dir / "fifo");
+                ASSERT_EQ(::mkfifo((dir / "fifo" / "containers.db").c_str(), 0600), 0);
+                source = (dir / "fifo").string();
+            }
             args.push_back(option == "@to" ? (dir / "to").string() : option == "@taken" ? (dir / "taken").string()
-                                                                    : option == "@missing" ? "PMML" : option);
+                           : option == "@missing" || option == "@fifo" ? "PMML" : option);
         }
         args.insert(args.begin() + 1, source);
         const RunOutput run = runSplitRun(args);

@@ -111,6 +111,16 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          {"--model /dev/zero", "is a device", "give the split model's PMML file"}, "score"},
         {"input PMML that is a device", kGoodCsv, "", with({"--input-pmml", "/dev/zero"}),
          {"--input-pmml /dev/zero", "is a character device", "give the document's file"}},
+        {"missing-value token holding a comma, the output's delimiter", kGoodCsv, "",
+         {"--model", "model.xml", "--delimiter", ";", "--na-out", "n,a"}, {"--na-out", "would break the CSV"}, "score"},
+        {"input PMML that is empty", kGoodCsv, "", with({"--input-pmml", "empty.xml"}),
+         {"--input-pmml", "the file is empty"}},
+        {"input StatXML holding a zero byte", kGoodCsv, std::string("<a>\0</a>", 8),
+         with({"--input-statxml", "model.xml"}), {"--input-statxml", "zero byte at offset 3"}},
+        {"two inputs read from standard input", kGoodCsv, "", with({"--input-pmml", "-", "--data-model", "-"}),
+         {"--data-model - and --input-pmml -", "read only once"}},
+        {"convergence tolerance below the smallest normal double", kGoodCsv, "",
+         with({"--family", "gaussian", "--epsilon", "1e-320"}), {"--epsilon", "positive number from 2.2e-308"}},
         {"presorted file with more keys than the memory limit holds", manyKeys, "",
          with({"--presorted", "--memory-limit", "16K"}),
          {"more distinct values", "than fit in --memory-limit to check that the file is grouped", "raise --memory-limit"}},
@@ -120,11 +130,13 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         const fs::path dir = freshDir("input-error");
         if (!c.csv.empty()) writeFile(dir / "data.csv", c.csv);
         if (!c.model.empty()) writeFile(dir / "model.xml", c.model);
+        writeFile(dir / "empty.xml", "");
         if (c.outIsFile) writeFile(dir / "out", "not a directory");
         if (c.dataIsDirectory) fs::create_directories(dir / "sub");
         const char* data = c.dataIsDirectory ? "sub" : c.csv.empty() ? "missing.csv" : "data.csv";
         std::vector<std::string> args = {c.command, "--data", (dir / data).string(), "--out", (dir / "out").string()};
-        for (std::string arg : c.args) args.push_back(arg == "model.xml" ? (dir / arg).string() : arg);
+        for (std::string arg : c.args)
+            args.push_back(arg == "model.xml" || arg == "empty.xml" ? (dir / arg).string() : arg);
         const RunOutput run = runSplitRun(args);
         EXPECT_EQ(run.status, 2) << run.out << run.err;
         for (const std::string& part : c.expected)

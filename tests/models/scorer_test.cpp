@@ -349,7 +349,11 @@ TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
       {predictor(R"(<NumericPredictor name="x" coefficient="1" exponent="1e10"/>)"), "exponent '1e10' is not a whole number"},
       // A conforming parser reads &k; as "a"; one that expands nothing must not read it as text.
       {"<!DOCTYPE PMML [<!ENTITY k \"a\">]>" + selectedBy(R"(<SimplePredicate field="x" operator="equal" value="&k;"/>)"),
-       "declares entities in its DTD"},
+       "declares entities or attribute defaults"},
+      // A conforming parser gives every NumericPredictor exponent 2 here.
+      {"<!DOCTYPE PMML [<!ATTLIST NumericPredictor exponent CDATA \"2\">]>" +
+           predictor(R"(<NumericPredictor name="x" coefficient="1"/>)"),
+       "declares entities or attribute defaults"},
   };
   for (const auto& [pmml, mentions] : cases) expectRefused([&] { SplitScorer::fromPmml(pmml); }, mentions);
   // Files that are not documents are refused before they are read through.

@@ -172,12 +172,15 @@ int wholeExponent(const pugi::xml_node& node) {
   return static_cast<int>(value);
 }
 
-// True when the document's DTD declares entities. The parser expands none,
-// so a reference to one would be read as its literal text; such documents
-// are refused.
+// True when the document's DTD declares entities or attribute defaults. The
+// parser applies neither: a reference to an entity would be read as its
+// literal text, and an attribute left to its declared default (an exponent,
+// say) would be read as absent; such documents are refused.
 bool declaresEntities(const pugi::xml_document& doc) {
   for (const pugi::xml_node& node : doc.children())
-    if (node.type() == pugi::node_doctype && std::strstr(node.value(), "<!ENTITY") != nullptr) return true;
+    if (node.type() == pugi::node_doctype &&
+        (std::strstr(node.value(), "<!ENTITY") != nullptr || std::strstr(node.value(), "<!ATTLIST") != nullptr))
+      return true;
   return false;
 }
 
@@ -889,8 +892,9 @@ ScoringModel loadWhole(const std::string& pmmlText) {
   if (!parsed)
     fail(std::string("PMML does not parse: ") + parsed.description() + " at offset " + std::to_string(parsed.offset));
   if (declaresEntities(doc))
-    fail("the document declares entities in its DTD (<!ENTITY ...>), which would not be read as declared, "
-         "so it is refused; give the split model as build wrote it, without a DOCTYPE");
+    fail("the document declares entities or attribute defaults in its DTD (<!ENTITY ...>, <!ATTLIST ...>), "
+         "which would not be read as declared, so it is refused; give the split model as build wrote it, "
+         "without a DOCTYPE");
   ScoringModel model;
   Loader(model).load(doc.document_element());
   return model;

@@ -2,10 +2,16 @@
 // does all of rank 0's communication, so the run's pool threads only queue
 // jobs and wait for their outputs. Each worker rank's main thread does its
 // communication and runs the jobs on a pool of worker threads.
+//
+// A job's documents (its data model and input texts) are the same for every
+// group of a run and may be large, so they do not travel with the job: each
+// is sent to a worker rank once, before the first job that needs it there,
+// and the job names it by a number.
 #include "refhost/mpi_engine.h"
 
 #include <mpi.h>
 
+#include <array>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
@@ -14,7 +20,10 @@
 #include <future>
 #include <list>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <set>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -25,7 +34,14 @@ namespace refhost {
 
 namespace {
 
-enum Tag : int { kSetup = 1, kJob = 2, kResult = 3, kStop = 4 };
+// kDocument carries a document's number; the document's bytes follow in
+// the next message, tagged kDocumentBytes.
+enum Tag : int { kSetup = 1, kJob = 2, kResult = 3, kStop = 4, kDocument = 5, kDocumentBytes = 6 };
+
+// A job message: the job's id, the numbers of its data model, input PMML and
+// input StatXML (0 for none), then the job without those documents.
+constexpr size_t kDocumentSlots = 3;
+constexpr size_t kJobHeader = 8 * (1 + kDocumentSlots);
 
 // How long a communication loop waits when there is nothing to do before
 // it looks for messages again: long enough not to take a core from the
@@ -39,16 +55,19 @@ std::string mpiError(int code) {
     return std::string(text, static_cast<size_t>(length));
 }
 
-// Messages start with the job's 64-bit id, little-endian.
-void putId(std::string& message, uint64_t id) {
-    for (int i = 0; i < 8; ++i) message[i] = static_cast<char>(id >> (8 * i));
+// Messages start with the job's 64-bit id, little-endian; a job message
+// has its documents' numbers in the slots after it.
+void putId(std::string& message, uint64_t id, size_t slot = 0) {
+    for (size_t i = 0; i < 8; ++i) message[8 * slot + i] = static_cast<char>(id >> (8 * i));
 }
 
-uint64_t getId(std::string_view message) {
+uint64_t getId(std::string_view message, size_t slot = 0) {
     uint64_t id = 0;
-    for (int i = 0; i < 8; ++i) id |= uint64_t{static_cast<uint8_t>(message[i])} << (8 * i);
+    for (size_t i = 0; i < 8; ++i) id |= uint64_t{static_cast<uint8_t>(message[8 * slot + i])} << (8 * i);
     return id;
 }
+
+using SharedText = std::shared_ptr<const std::string>;
 
 // Receives the message a probe found.
 int receive(const MPI_Status& probed, std::string* message) {
@@ -66,9 +85,14 @@ class Sends {
 public:
     // Starts sending the message, which is kept until the send completes.
     int post(std::string message, int target, int tag) {
+        return post(std::make_shared<const std::string>(std::move(message)), target, tag);
+    }
+    // The same for a text shared with others (a document sent to several
+    // ranks is not copied for each).
+    int post(SharedText message, int target, int tag) {
         pending_.emplace_back(MPI_REQUEST_NULL, std::move(message));
         auto& [request, bytes] = pending_.back();
-        return MPI_Isend(bytes.data(), static_cast<int>(bytes.size()), MPI_BYTE, target, tag, MPI_COMM_WORLD,
+        return MPI_Isend(bytes->data(), static_cast<int>(bytes->size()), MPI_BYTE, target, tag, MPI_COMM_WORLD,
                          &request);
     }
     // Drops the sends that completed.
@@ -84,8 +108,24 @@ public:
     bool empty() const { return pending_.empty(); }
 
 private:
-    std::list<std::pair<MPI_Request, std::string>> pending_;
+    std::list<std::pair<MPI_Request, SharedText>> pending_;
 };
+
+// Sends each document a job needs to the rank the job goes to, unless the
+// rank has it already.
+int postDocuments(Sends& sends, std::string_view job, const std::map<uint64_t, SharedText>& documents,
+                  std::set<uint64_t>& held, int target) {
+    for (size_t slot = 1; slot <= kDocumentSlots; ++slot) {
+        const uint64_t number = getId(job, slot);
+        if (number == 0 || !held.insert(number).second) continue;
+        std::string header(8, '\0');
+        putId(header, number);
+        int rc = sends.post(std::move(header), target, kDocument);
+        if (rc == MPI_SUCCESS) rc = sends.post(documents.at(number), target, kDocumentBytes);
+        if (rc != MPI_SUCCESS) return rc;
+    }
+    return MPI_SUCCESS;
+}
 
 }  // namespace
 
@@ -104,8 +144,13 @@ struct MpiEngine::Impl {
     uint64_t nextId = 0;
     bool stopping = false;
     std::string failure;
+    // The documents of the run's jobs by number (from 1), and the numbers
+    // each rank has been sent.
+    std::map<uint64_t, SharedText> documents;
+    std::vector<std::set<uint64_t>> held;
 
     void communicate();
+    uint64_t documentNumberLocked(const SharedText& shared, std::string_view text);
     int firstIdle() const;
     void failLocked(const std::string& why);
 };
@@ -125,6 +170,20 @@ void MpiEngine::Impl::failLocked(const std::string& why) {
     outbox.clear();
 }
 
+// The number of a document with these bytes, given the first time they are
+// met. A shared text is first looked up by its address, so that a large
+// input text is not compared byte by byte for every job.
+uint64_t MpiEngine::Impl::documentNumberLocked(const SharedText& shared, std::string_view text) {
+    if (shared)
+        for (const auto& [number, document] : documents)
+            if (document == shared) return number;
+    for (const auto& [number, document] : documents)
+        if (*document == text) return number;
+    const uint64_t number = documents.size() + 1;
+    documents.emplace(number, shared ? shared : std::make_shared<const std::string>(text));
+    return number;
+}
+
 void MpiEngine::Impl::communicate() {
     Sends sends;
     std::unique_lock<std::mutex> lock(mutex);
@@ -134,8 +193,9 @@ void MpiEngine::Impl::communicate() {
             std::string message = std::move(outbox.front().second);
             outbox.pop_front();
             ++busy[static_cast<size_t>(target)];
+            int rc = postDocuments(sends, message, documents, held[static_cast<size_t>(target)], target);
             lock.unlock();
-            const int rc = sends.post(std::move(message), target, kJob);
+            if (rc == MPI_SUCCESS) rc = sends.post(std::move(message), target, kJob);
             lock.lock();
             if (rc != MPI_SUCCESS) {
                 failLocked("sending a group to rank " + std::to_string(target) + " failed: " + mpiError(rc));
@@ -194,6 +254,7 @@ std::unique_ptr<MpiEngine> MpiEngine::open(size_t threadsPerRank) {
     MPI_Comm_size(MPI_COMM_WORLD, &impl->size);
     impl->threadsPerRank = threadsPerRank == 0 ? 1 : threadsPerRank;
     impl->busy.assign(static_cast<size_t>(impl->size), 0);
+    impl->held.resize(static_cast<size_t>(impl->size));
     return std::unique_ptr<MpiEngine>(new MpiEngine(std::move(impl)));
 }
 
@@ -241,11 +302,17 @@ size_t MpiEngine::concurrency() const {
 }
 
 WorkerOutput MpiEngine::run(const WorkerJob& job, const WorkerFunction&) {
-    std::string message(8, '\0');
-    message += encodeJob(job);
+    WireWriter out;
+    out.bytes().assign(kJobHeader, '\0');
+    encodeJobWithoutDocuments(out, job);
+    std::string message = out.take();
     if (message.size() > static_cast<size_t>(INT_MAX))
         throw std::runtime_error("the group is too large to send to a worker rank (" +
                                  std::to_string(message.size()) + " bytes, at most 2 GiB)");
+    for (const std::string* text : {&job.dataModel, job.inputPmml.get(), job.inputStatXml.get()})
+        if (text != nullptr && text->size() > static_cast<size_t>(INT_MAX))
+            throw std::runtime_error("an input document is too large to send to a worker rank (" +
+                                     std::to_string(text->size()) + " bytes, at most 2 GiB)");
     std::future<std::string> reply;
     {
         std::lock_guard<std::mutex> guard(impl_->mutex);
@@ -253,6 +320,9 @@ WorkerOutput MpiEngine::run(const WorkerJob& job, const WorkerFunction&) {
         if (!impl_->started) throw EngineFailure("the MPI engine was not started");
         const uint64_t id = impl_->nextId++;
         putId(message, id);
+        putId(message, impl_->documentNumberLocked(nullptr, job.dataModel), 1);
+        if (job.inputPmml) putId(message, impl_->documentNumberLocked(job.inputPmml, *job.inputPmml), 2);
+        if (job.inputStatXml) putId(message, impl_->documentNumberLocked(job.inputStatXml, *job.inputStatXml), 3);
         reply = impl_->waiting[id].get_future();
         impl_->outbox.emplace_back(id, std::move(message));
     }
@@ -286,10 +356,22 @@ void MpiEngine::serve(const std::function<WorkerFunction(const std::string& setu
     size_t running = 0;
     bool stop = false;
     ThreadPool pool(impl.threadsPerRank);
-    auto work = [&](const std::string& message) {
+    std::map<uint64_t, SharedText> documents;  // as rank 0 numbered them
+    // The job a message holds, with the documents it names.
+    auto jobOf = [](const std::string& message, const std::array<SharedText, kDocumentSlots>& named) {
+        WorkerJob job = decodeJob(std::string_view(message).substr(kJobHeader));
+        if (named[0]) job.dataModel = *named[0];
+        job.inputPmml = named[1];
+        job.inputStatXml = named[2];
+        return job;
+    };
+    auto work = [&](const std::string& message, const std::array<SharedText, kDocumentSlots>& named) {
         WorkerOutput output;
         try {
-            output = worker(decodeJob(std::string_view(message).substr(8)));
+            for (size_t slot = 1; slot <= kDocumentSlots; ++slot)
+                if (getId(message, slot) != 0 && !named[slot - 1])
+                    throw WireError("a group names a document that was not sent");
+            output = worker(jobOf(message, named));
         } catch (const std::exception& error) {
             output = WorkerOutput{1, error.what(), "", "", ""};
         }
@@ -327,10 +409,22 @@ void MpiEngine::serve(const std::function<WorkerFunction(const std::string& setu
         }
         if (found && status.MPI_TAG == kStop) {
             stop = true;
-        } else if (found && status.MPI_TAG == kJob && message.size() >= 8) {
+        } else if (found && status.MPI_TAG == kDocument && message.size() == 8) {
+            lock.unlock();
+            // The bytes were sent right after the number, so they are next.
+            std::string bytes;
+            rc = MPI_Probe(0, kDocumentBytes, MPI_COMM_WORLD, &status);
+            if (rc == MPI_SUCCESS) rc = receive(status, &bytes);
+            if (rc != MPI_SUCCESS) lost("receiving a document from rank 0 failed", rc);
+            documents[getId(message)] = std::make_shared<const std::string>(std::move(bytes));
+        } else if (found && status.MPI_TAG == kJob && message.size() >= kJobHeader) {
+            std::array<SharedText, kDocumentSlots> named;
+            for (size_t slot = 1; slot <= kDocumentSlots; ++slot)
+                if (const auto it = documents.find(getId(message, slot)); it != documents.end())
+                    named[slot - 1] = it->second;
             ++running;
             lock.unlock();
-            pool.submit([work, message = std::move(message)] { work(message); });
+            pool.submit([work, message = std::move(message), named = std::move(named)] { work(message, named); });
         } else if (!found) {
             done.wait_for(lock, kIdle, [&] { return !replies.empty(); });
         }

@@ -332,20 +332,31 @@ Table decodeTable(WireReader& in) {
     }
 }
 
-std::string encodeJob(const WorkerJob& job) {
-    WireWriter out;
+namespace {
+
+void writeJob(WireWriter& out, const WorkerJob& job, bool withDocuments) {
     out.u32(kJobMagic);
     out.u64(job.groupIndex);
     out.text(job.task);
-    out.text(job.dataModel);
+    out.text(withDocuments ? std::string_view(job.dataModel) : std::string_view());
     // Written as optionalText writes them, without copying the shared text.
     for (const auto* shared : {&job.inputPmml, &job.inputStatXml}) {
-        out.u8(*shared ? 1 : 0);
-        if (*shared) out.text(**shared);
+        const bool written = withDocuments && *shared;
+        out.u8(written ? 1 : 0);
+        if (written) out.text(**shared);
     }
     encodeTable(out, job.records);
+}
+
+}  // namespace
+
+std::string encodeJob(const WorkerJob& job) {
+    WireWriter out;
+    writeJob(out, job, true);
     return out.take();
 }
+
+void encodeJobWithoutDocuments(WireWriter& out, const WorkerJob& job) { writeJob(out, job, false); }
 
 WorkerJob decodeJob(std::string_view bytes) {
     WireReader in(bytes);

@@ -77,6 +77,9 @@ Table decodeTable(WireReader& in);
 // A whole job, its group index included (the model ID derives from it).
 std::string encodeJob(const WorkerJob& job);
 WorkerJob decodeJob(std::string_view bytes);
+// Appends the job with an empty data model and no input texts, for an
+// engine that sends those documents once to each process; decodeJob reads it.
+void encodeJobWithoutDocuments(WireWriter& out, const WorkerJob& job);
 
 std::string encodeOutput(const WorkerOutput& output);
 WorkerOutput decodeOutput(std::string_view bytes);
