@@ -1,15 +1,16 @@
-// Helpers shared by the model tests: field, record and request builders and
-// a PMML schema check through xmllint.
+// Helpers shared by the model tests: field, record and request builders, a
+// record as the texts a scorer reads, a PMML schema check, and the comparison
+// with R's values.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cmath>
-#include <limits>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
