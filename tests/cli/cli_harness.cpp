@@ -93,17 +93,6 @@ BuildOutcome buildOutcome(const fs::path& out, const std::vector<std::string>& a
 
 fs::path example(const std::string& name) { return fs::path(SPLIT_SOURCE_ROOT) / "examples" / name; }
 
-std::string schemaErrors(const fs::path& file)
-{
-    const fs::path schema = fs::path(SPLIT_SOURCE_ROOT) / "tests" / "data" / "pmml-4-4.xsd";
-    if (std::system("xmllint --version >/dev/null 2>&1") != 0)
-        return "xmllint is not installed (Debian package libxml2-utils)";
-    const fs::path log = scratchRoot() / "xmllint.log";
-    const std::string command = "xmllint --noout --schema " + shellQuote(schema.string()) + " " +
-                                shellQuote(file.string()) + " >" + shellQuote(log.string()) + " 2>&1";
-    return std::system(command.c_str()) == 0 ? std::string() : readFile(log);
-}
-
 fs::path exportedFiles(const fs::path& outDir)
 {
     const fs::path files = outDir.parent_path() / (outDir.filename().string() + ".files");

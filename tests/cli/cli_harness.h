@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/pmml_schema.h"
+
 namespace clitest {
 
 namespace fs = std::filesystem;
@@ -48,9 +50,8 @@ fs::path exportedFiles(const fs::path& outDir);
 // A file of examples/ in the source tree.
 fs::path example(const std::string& name);
 
-// xmllint's verdict on `file` against the PMML 4.4 schema under tests/data:
-// empty when valid, else its output (or that xmllint is missing).
-std::string schemaErrors(const fs::path& file);
+// xmllint's verdict on a PMML file: empty when it validates.
+inline std::string schemaErrors(const fs::path& file) { return splittest::pmmlSchemaErrors(file); }
 
 // A CSV file as records of field -> text; a missing value is absent from
 // its record's map, an empty string is present and empty.

@@ -120,4 +120,12 @@ TEST(Export, RefusesWhatItCannotDoAndWritesNothing)
     }
 }
 
+// Keys the entries above do not hold: dot names and bytes beyond ASCII.
+TEST(OutputDir, EntryFileNamesAreSafeAndDistinct)
+{
+    EXPECT_EQ(splitrun::entryFileName(".."), "%2E..xml");
+    EXPECT_EQ(splitrun::entryFileName("K\xC3\xB6ln"), "K%C3%B6ln.xml");
+    EXPECT_EQ(splitrun::propertyValue("", "typeId"), "");
+}
+
 }  // namespace

@@ -1,4 +1,5 @@
-// Counting over key codes orders groups exactly as the stable comparison sort; repeated rows add no key.
+// Counting over key codes orders groups exactly as the stable comparison sort; repeated rows add no key;
+// keys as messages show them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -52,6 +53,8 @@ TEST(KeyOrder, CountingMatchesComparisonOrFallsBackOnTableCases)
         {"13", {{i64(2), str("x")}, {i64(1), str("y")}, {i64(2), a}, {na, na}, {i64(1), str("y")}, {i64(2), na}}},
     };
     for (const auto& [storages, rows] : exact) checkOrder(tableOf(storages, rows), {}, true);
+    // missing < "" < "B" < "b" < "\xC3\xA9"; within "b": missing < 9 < 10, and the two (b, 10) rows keep their file order.
+    EXPECT_EQ(sortedByKey(tableOf("32", exact[7].second), {0, 1}), (std::vector<std::size_t>{2, 4, 1, 7, 3, 0, 5, 6}));
     checkOrder(tableOf("32", {{a, real(2)}, {a, real(NAN)}, {a, real(1)}, {b, real(0)}}), {}, false);
     checkOrder(tableOf("3", {{b}, {i64(2)}, {na}, {real(1.5)}, {a}, {i64(2)}}, true), {}, false);   // raw cells
 }
@@ -79,6 +82,18 @@ TEST(GroupKeys, RepeatedRowsAddNoKeyButZeroSignsStayApart)
     const std::vector<SplitKey> keys = distinctSplitKeys(
         tableOf("32", {{a, zero}, {a, zero}, {a, real(-0.0)}, {a, zero}, {Cell(), zero}, {Cell(), zero}}), {"0", "1"});
     EXPECT_TRUE(keys.size() == 3 && keys[0][1].value == "0" && keys[1][1].value == "-0" && keys[2][0].missing);
+}
+
+// A key's text in messages: dates as dates, and reals beyond any date (or
+// not finite) as numbers, without casting them out of range.
+TEST(GroupOrder, KeyTextsOfDatesAndOfRealsBeyondThem)
+{
+    const int date = static_cast<int>(Storage::Date);
+    const std::vector<std::pair<Cell, std::string>> cases = {
+        {Cell::real(19782), "2024-02-29"}, {Cell::real(1e300), Cell::real(1e300).toString()},
+        {Cell::real(-1e19), Cell::real(-1e19).toString()}, {Cell::real(INFINITY), Cell::real(INFINITY).toString()},
+    };
+    for (const auto& [cell, text] : cases) EXPECT_EQ(cellText(cell, date), text);
 }
 
 }  // namespace

@@ -253,9 +253,6 @@ TEST(OutputSafety, BuildCreatesAPrivateDirectoryWhateverTheUmask)
               std::vector<std::string>{});
 }
 
-}  // namespace
-
-namespace {
 
 using splitrun::OutputTransaction;
 using Files = std::map<std::string, std::string>;
@@ -487,10 +484,7 @@ TEST(OutputSwitch, TwoBuildsIntoOneDirectoryLeaveOneOfThemWhole)
     for (int i = 0; i < 2; ++i) {
         writeFile(dir / ("data" + std::to_string(i) + ".csv"), csvs[i]);
         const fs::path ref = dir / ("ref" + std::to_string(i));
-        ASSERT_EQ(runSplitRun({"build", "--data", (dir / ("data" + std::to_string(i) + ".csv")).string(), "--split",
-                               "g", "--target", "y", "--out", ref.string()})
-                      .status,
-                  0);
+        ASSERT_EQ(build(dir, dir / ("data" + std::to_string(i) + ".csv"), {"--out", ref.string()}).status, 0);
         alone.push_back(treeContents(ref));
     }
     ASSERT_NE(alone[0], alone[1]);
@@ -499,12 +493,8 @@ TEST(OutputSwitch, TwoBuildsIntoOneDirectoryLeaveOneOfThemWhole)
         int statuses[2] = {-1, -1};
         std::vector<std::thread> builds;
         for (int i = 0; i < 2; ++i)
-            builds.emplace_back([&, i] {
-                statuses[i] = runSplitRun({"build", "--data", (dir / ("data" + std::to_string(i) + ".csv")).string(),
-                                           "--split", "g", "--target", "y", "--out", (dir / "out").string()})
-                                  .status;
-            });
-        for (std::thread& build : builds) build.join();
+            builds.emplace_back([&, i] { statuses[i] = build(dir, dir / ("data" + std::to_string(i) + ".csv")).status; });
+        for (std::thread& thread : builds) thread.join();
         EXPECT_EQ(statuses[0], 0);
         EXPECT_EQ(statuses[1], 0);
         const auto result = treeContents(dir / "out");

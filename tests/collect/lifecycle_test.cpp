@@ -127,9 +127,6 @@ TEST_F(Lifecycle, EndStopsWhenTheDataModelSectionCannotBeBuilt) {
     EXPECT_TRUE(combined().isEmpty() && Access::inputModel(peer()).isEmpty());
 }
 
-}  // namespace
-
-namespace {
 
 // A host that leaves operations null, or answers 0 without the record asked
 // for: each such call counts as refused with status 1, and nothing crashes.

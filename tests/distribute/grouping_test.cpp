@@ -102,11 +102,6 @@ TEST(Grouping, SplitFieldsKeepTheirConfiguredOrder) {
     EXPECT_EQ(results[2].task, (std::vector<TaskField>{{"B", "2", "false"}, {"A", "y", "false"}}));
 }
 
-}  // namespace
-}  // namespace splittest
-
-namespace splittest {
-namespace {
 
 // A split value the host refuses to hand out. The key being read keeps what it
 // held before from that value on: a record key never read holds its prepared
@@ -208,11 +203,6 @@ INSTANTIATE_TEST_SUITE_P(
         ReadFailureCase{"HandOutLaterRecordKeyRead", {{5}, {5}, {5}, {7}}, true, {4}, 2, 5, {{0, 1, 2}, {3}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
-}  // namespace splittest
-
-namespace splittest {
-namespace {
 
 // An input iterator whose host reports a text length no buffer can hold for
 // the value "b": that value counts as unreadable (280005), and the record

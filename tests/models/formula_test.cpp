@@ -166,13 +166,9 @@ TEST(Formula, FitsAndPredictionsAgreeWithR) {
     for (std::size_t i = 0; i < c.names.size(); ++i) {
       SCOPED_TRACE(c.names[i]);
       const splitmodels::Term& term = model.terms[i];
-      if (std::isnan(c.estimate[i])) {
-        EXPECT_TRUE(std::isnan(term.estimate));
-        continue;
-      }
-      EXPECT_NEAR(term.estimate, c.estimate[i], 1e-8 * std::fabs(c.estimate[i]));
-      EXPECT_NEAR(term.stdError, c.stdError[i], 1e-7 * c.stdError[i]);
-      EXPECT_NEAR(term.pValue, c.pValue[i], 1e-6 * c.pValue[i]);
+      expectClose(term.estimate, c.estimate[i], 1e-8, "estimate");
+      expectClose(term.stdError, c.stdError[i], 1e-7, "standard error");
+      expectClose(term.pValue, c.pValue[i], 1e-6, "p value");
     }
     if (c.request.family == "binomial") {  // without an intercept, against the offset alone
       EXPECT_NEAR(model.nullDeviance, 30.206421795697189, 1e-7 * 30.2);
@@ -181,19 +177,11 @@ TEST(Formula, FitsAndPredictionsAgreeWithR) {
     }
     ASSERT_EQ(schemaErrors(model.pmml), "");
     splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmml(model.pmml);
-    std::vector<std::string> header;
-    for (const FieldDef& field : c.data.fields) header.push_back(field.name);
-    scorer.bind(header);
+    scorer.bind(fieldNames(c.data));
     scorer.setLinkScale(c.linkScale);
     scorer.computeStandardErrors(true);
     for (std::size_t k = 0; k < c.rows.size(); ++k) {
-      std::vector<std::optional<std::string>> row;
-      for (const Cell& cell : c.data.rows[c.rows[k]]) {
-        char text[64];
-        std::snprintf(text, sizeof text, "%.17g", cell.number);
-        row.emplace_back(cell.text.empty() ? std::string(text) : cell.text);
-      }
-      const splitmodels::ScoreResult result = scorer.score(row);
+      const splitmodels::ScoreResult result = scorer.score(recordTexts(c.data, c.rows[k]));
       ASSERT_FALSE(result.predicted.empty());
       EXPECT_NEAR(std::stod(result.predicted), c.predicted[k], 1e-10 * std::fabs(c.predicted[k]));
       EXPECT_NEAR(result.linkStdError, c.seLink[k], 1e-7 * c.seLink[k]);
@@ -212,14 +200,10 @@ TEST(Formula, EveryFunctionScoresAsItWasFitted) {
       splitmodels::buildGroupModel(data, formulaRequest("mpg ~ log10(hp) + exp(wt) + sqrt(disp) + abs(qsec - 18)"));
   ASSERT_TRUE(model.ok) << model.reason;
   splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmml(model.pmml);
-  std::vector<std::string> header;
-  for (const FieldDef& field : data.fields) header.push_back(field.name);
-  scorer.bind(header);
-  for (std::size_t r = 0; r < data.rows.size(); ++r) {
-    std::vector<std::optional<std::string>> row;
-    for (const Cell& cell : data.rows[r]) row.emplace_back(cell.text.empty() ? std::to_string(cell.number) : cell.text);
-    EXPECT_NEAR(std::stod(scorer.score(row).predicted), model.fitted[r], 1e-9 * model.fitted[r]) << "car " << r + 1;
-  }
+  scorer.bind(fieldNames(data));
+  for (std::size_t r = 0; r < data.rows.size(); ++r)
+    EXPECT_NEAR(std::stod(scorer.score(recordTexts(data, r)).predicted), model.fitted[r], 1e-9 * model.fitted[r])
+        << "car " << r + 1;
 }
 
 // A glm without an intercept counts the records of nonzero weight in its

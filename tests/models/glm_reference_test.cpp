@@ -11,7 +11,6 @@
 // converged, iter, s$coefficients and predict(fit, type = "link" and
 // "response") of cars 1 and 20, printed with sprintf("%.17g").
 #include <cmath>
-#include <cstdio>
 #include <iterator>
 #include <limits>
 
@@ -22,7 +21,6 @@ namespace {
 
 using namespace modeltest;
 
-constexpr double kNA = std::numeric_limits<double>::quiet_NaN();
 constexpr double Inf = std::numeric_limits<double>::infinity();
 
 struct RTerm {
@@ -215,16 +213,6 @@ ModelSpec glmRequest(const GlmCase& c) {
   return request;
 }
 
-// |actual − expected| within `relative` of |expected| (NaN and infinities
-// must match exactly).
-void expectClose(double actual, double expected, double relative, const std::string& what) {
-  if (!std::isfinite(expected)) {
-    EXPECT_TRUE(std::isnan(expected) ? std::isnan(actual) : actual == expected) << what << ": " << actual;
-    return;
-  }
-  EXPECT_NEAR(actual, expected, relative * std::fabs(expected)) << what;
-}
-
 TEST(GlmReference, EveryFamilyAndLinkAgreesWithR) {
   const GroupData data = mtcars();
   for (const GlmCase& c : glmCases()) {
@@ -260,13 +248,6 @@ TEST(GlmReference, EveryFamilyAndLinkAgreesWithR) {
     expectClose(model.fitted[19], c.predictions.response20, 1e-10, "fitted mean of car 20");
     EXPECT_VALID_PMML(model.pmml);
   }
-}
-
-std::string cellText(const Cell& cell) {
-  if (!cell.text.empty()) return cell.text;
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.17g", cell.number);
-  return buffer;
 }
 
 // The covariance of every case's coefficients, and the group's PMML scoring
@@ -305,8 +286,6 @@ TEST(GlmReference, PmmlPredictsAsRWithItsCovarianceAndStandardErrors) {
     {"quasipoisson weights offset", -0.052493194290570346, 0.18151780027183376, 0.67834227864455021}
   };
   const GroupData data = mtcars();
-  std::vector<std::string> header;
-  for (const FieldDef& field : data.fields) header.push_back(field.name);
   ASSERT_EQ(std::size(references), glmCases().size());
   for (std::size_t k = 0; k < glmCases().size(); ++k) {
     const GlmCase& c = glmCases()[k];
@@ -318,13 +297,11 @@ TEST(GlmReference, PmmlPredictsAsRWithItsCovarianceAndStandardErrors) {
     expectClose(model.covariance[1], r.covariance12, 1e-7, "vcov[1, 2]");
     for (const bool link : {false, true}) {
       splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmml(model.pmml);
-      scorer.bind(header);
+      scorer.bind(fieldNames(data));
       scorer.setLinkScale(link);
       scorer.computeStandardErrors(!link);
       for (const std::size_t car : {0u, 19u}) {
-        std::vector<std::optional<std::string>> row;
-        for (const Cell& cell : data.rows[car]) row.push_back(cellText(cell));
-        const splitmodels::ScoreResult result = scorer.score(row);
+        const splitmodels::ScoreResult result = scorer.score(recordTexts(data, car));
         const RPredictions& p = c.predictions;
         const double expected = car == 0 ? (link ? p.link1 : p.response1) : (link ? p.link20 : p.response20);
         expectClose(std::stod(result.predicted), expected, 1e-10,

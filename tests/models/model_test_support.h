@@ -1,5 +1,6 @@
-// Helpers shared by the model tests: field, record and request builders and
-// a PMML schema check through xmllint.
+// Helpers shared by the model tests: field, record and request builders, a
+// record as the texts a scorer reads, a PMML schema check, and the comparison
+// with R's values.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,14 +8,15 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "common/mtcars.h"
+#include "common/pmml_schema.h"
 #include "splitmodels/splitmodels.h"
 
 namespace modeltest {
@@ -48,6 +50,26 @@ inline ModelSpec modelRequest(ModelKind kind, const std::string& target, std::ve
   return request;
 }
 
+// A number as a CSV column holds it: 17 significant digits, so that it reads
+// back to the same double.
+inline std::string render(double value) {
+  char buffer[40];
+  return {buffer, static_cast<std::size_t>(std::snprintf(buffer, sizeof buffer, "%.17g", value))};
+}
+
+// The data's field names, as a scorer's header, and one record as the texts a
+// scorer reads.
+inline std::vector<std::string> fieldNames(const GroupData& data) {
+  std::vector<std::string> names;
+  for (const FieldDef& field : data.fields) names.push_back(field.name);
+  return names;
+}
+inline std::vector<std::optional<std::string>> recordTexts(const GroupData& data, std::size_t row) {
+  std::vector<std::optional<std::string>> texts;
+  for (const Cell& cell : data.rows[row]) texts.emplace_back(cell.text.empty() ? render(cell.number) : cell.text);
+  return texts;
+}
+
 // mtcars, with cyl as a factor, log(disp) and weights that hold zeros.
 inline GroupData mtcars() {
   GroupData data{{continuous("mpg"), nominal("cyl", {"4", "6", "8"}), continuous("disp"), continuous("hp"), continuous("wt"),
@@ -62,26 +84,32 @@ inline GroupData mtcars() {
   return data;
 }
 
-// xmllint's complaint about the document against the PMML 4.4 schema kept
-// under tests/data; empty when it validates.
+// xmllint's complaint about the document against the PMML 4.4 schema;
+// empty when it validates.
 inline std::string schemaErrors(const std::string& document) {
   static int serial = 0;
-  const auto schema = std::filesystem::path(SPLIT_SOURCE_ROOT) / "tests" / "data" / "pmml-4-4.xsd";
-  if (std::system("xmllint --version >/dev/null 2>&1") != 0)
-    return "xmllint is not installed (Debian package libxml2-utils)";
   const auto file = std::filesystem::temp_directory_path() /
                     ("splitmodels_" + std::to_string(::getpid()) + "_" + std::to_string(++serial) + ".pmml");
   std::ofstream(file) << document;
-  std::string output;
-  const std::string command = "xmllint --noout --schema '" + schema.string() + "' '" + file.string() + "' 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  for (char buffer[512]; pipe && std::fgets(buffer, sizeof buffer, pipe);) output += buffer;
-  const int status = pipe ? ::pclose(pipe) : -1;
+  const std::string errors = splittest::pmmlSchemaErrors(file);
   std::filesystem::remove(file);
-  return status == 0 ? "" : output + "(xmllint status " + std::to_string(status) + ")";
+  return errors;
 }
 
 #define EXPECT_VALID_PMML(document) EXPECT_EQ(modeltest::schemaErrors(document), "")
+
+// R's NA in the tables of reference values.
+constexpr double kNA = std::numeric_limits<double>::quiet_NaN();
+
+// |actual - expected| within `relative` of |expected|; NaN and infinities
+// must match exactly.
+inline void expectClose(double actual, double expected, double relative, const std::string& what) {
+  if (!std::isfinite(expected)) {
+    EXPECT_TRUE(std::isnan(expected) ? std::isnan(actual) : actual == expected) << what << ": " << actual;
+    return;
+  }
+  EXPECT_NEAR(actual, expected, relative * std::fabs(expected) + 1e-300) << what;
+}
 
 // Inserts before DataDictionary the build-task extension the collecting
 // component adds to every group's PMML.

@@ -28,7 +28,6 @@ namespace {
 
 using namespace modeltest;
 
-constexpr double kNA = std::numeric_limits<double>::quiet_NaN();
 constexpr std::uint64_t kM1 = 2654435761u, kM2 = 2246822519u, kM3 = 3266489917u;
 
 double u(int i, std::uint64_t m) { return static_cast<double>((static_cast<std::uint64_t>(i) * m) % 4294967296u) / 4294967296.0; }
@@ -310,15 +309,6 @@ std::vector<ReferenceCase> referenceCases() {
                     {"cr", 1.2003372643918708, 0.086797000618019107, 13.829248198038311, 5.1012492899885445e-12}},
                    0, "", std::nullopt, {{"c", "q"}}});
   return cases;
-}
-
-// |actual − expected| within `relative` of |expected|; NaN only against NaN.
-void expectClose(double actual, double expected, double relative, const std::string& what) {
-  if (std::isnan(expected)) {
-    EXPECT_TRUE(std::isnan(actual)) << what << " = " << actual << ", R reports NA";
-    return;
-  }
-  EXPECT_NEAR(actual, expected, relative * std::fabs(expected) + 1e-300) << what;
 }
 
 TEST(ReferenceFits, AgreeWithR) {

@@ -20,12 +20,6 @@ using splitmodels::SplitScorer;
 using Row = std::vector<std::optional<std::string>>;
 using splitmodels::detail::kMaxPredicateDepth;
 
-// A number as a CSV column would hold it.
-std::string render(double number) {
-  char buffer[40];
-  return {buffer, static_cast<std::size_t>(std::snprintf(buffer, sizeof buffer, "%.17g", number))};
-}
-
 // Two regions with their own logistic effects; the south holds no "store".
 GroupData twoRegions(int perRegion) {
   GroupData data{{nominal("region", {"north", "south"}), continuous("x"), nominal("channel", {"store", "web", "phone"}),
@@ -462,9 +456,6 @@ TEST(Scorer, InlineConversionMatchesTheGeneralOne) {
     }
 }
 
-}  // namespace
-
-namespace {
 
 // Each operator at, just below and just above its boundary, with missing and invalid values in each
 // position. A predicate P selects segment "0"; "surrogate(P, True)" selects segment "1", so a row

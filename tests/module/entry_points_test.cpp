@@ -158,9 +158,6 @@ TEST(QorPeerSlots, VirtualOperationsKeepTheirOrder) {
     for (size_t i = 0; i < std::size(slots); ++i) EXPECT_EQ(slots[i], i + 2) << "operation " << i + 2;
 }
 
-}  // namespace
-
-namespace {
 
 // A host operation that throws while a component is destroyed: the other
 // clean-up steps still run, and the host learns of it as status 1, err 240003.
