@@ -349,11 +349,16 @@ TEST(GlmReference, SaturatedFitsKeepTheCovarianceWhereRDoes) {
 //   glm(rep(1,6) ~ x, binomial, weights = rep(1e6,6))       # 17 iterations, fitted 1s only
 //   glm(c(0,0,1,2,5,9) ~ x, poisson("sqrt"))               # stops
 //   glm(c(0,0,0,1,1,1) ~ x, gaussian("log"))               # stops (R: no valid starting values)
+//   glm(c(.02,.33,.35,.17,.12,8.39,2.42,13.68) ~ I(1:8), Gamma("identity"))
+//                                  # 6 iterations, a diverging step halved, warned
 TEST(GlmReference, WarnsAndFailsAsR) {
   GroupData steps{{continuous("x"), continuous("y"), continuous("count"), continuous("one"), continuous("w")}, {}};
   const double counts[] = {0, 0, 1, 2, 5, 9};
   for (int i = 1; i <= 6; ++i)
     steps.rows.push_back({number(i), number(i > 3 ? 1 : 0), number(counts[i - 1]), number(1), number(1e6)});
+  GroupData diverging{{continuous("x"), continuous("y")}, {}};
+  const double amounts[] = {0.02, 0.33, 0.35, 0.17, 0.12, 8.39, 2.42, 13.68};
+  for (int i = 1; i <= 8; ++i) diverging.rows.push_back({number(i), number(amounts[i - 1])});
   const struct {
     const char* title;
     GroupData data;
@@ -378,6 +383,8 @@ TEST(GlmReference, WarnsAndFailsAsR) {
        "no valid set of coefficients has been found: please supply starting values", 0, false},
       {"zero response under a log link", steps, "y", "x", "gaussian", "log", 25,
        "cannot find valid starting values: the response holds values outside the link's range", 0, false},
+      {"a diverging step halved", diverging, "y", "x", "Gamma", "identity", 25, "step size truncated due to divergence",
+       6, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.title);
