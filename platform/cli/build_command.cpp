@@ -79,11 +79,9 @@ std::vector<refhost::Column> componentColumns(const CsvTable& data, const ModelF
 
 // The input's size as counted against the memory limit: a loaded table
 // takes about the file's size (a compressed file is taken at four times its
-// size). Nothing for standard input, which cannot be read twice and so is
-// always loaded.
+// size). Standard input and pipes arrive here as their copies (InputCopy).
 std::optional<std::uint64_t> inputBytes(const BuildOptions& options)
 {
-    if (options.dataFile == "-") return std::nullopt;
     std::error_code ec;
     if (!fs::is_regular_file(options.dataFile, ec)) return std::nullopt;
     std::uint64_t bytes = fs::file_size(options.dataFile, ec);
@@ -217,17 +215,10 @@ void writeAugmentFile(const BuildOptions& options, const fs::path& splitModel, c
     scoreStream(reader, scorer, file->stream(), options.threads, diagnostics);
 }
 
-}  // namespace
-
-int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
+// The build on the host rank, once the data can be read more than once.
+int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& out, std::ostream& err)
 {
-    BuildEngine engine(options.engine == EngineChoice::Mpi, options.threads);
-    if (!engine.hostsRun()) {
-        engine.serveGroups();
-        return kExitModelsBuilt;
-    }
     const fs::path outDir = options.outDir;
-    checkOutDir(options.outDir);
     // A file too large to load is read again on every pass: profiled
     // first, checked for grouping (or grouped through temporary files),
     // then served to the run block by block.
@@ -286,8 +277,9 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
                                               readStreamedCsv, foldedPass, options.categorical)
                              : readCsvTable(options.dataFile, options.dataModelFile, options.format,
                                             options.categorical);
+    if (!options.dataShownAs.empty()) data.source = options.dataShownAs;
     if (data.recordCount() == 0)
-        throw InputError(options.dataFile + ": the file has a header but no records; there is "
+        throw InputError(data.source + ": the file has a header but no records; there is "
                                             "nothing to build models from");
     refuseStrayTexts(data, namedColumns(data, options), options.format, options.categorical);
     const ModelFields fields = resolveModelFields(options, data);
@@ -490,6 +482,35 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
         out << "\nNo output written: the run did not succeed, so " << outDir.string()
             << " is left as it was\n";
     return succeeded ? kExitModelsBuilt : kExitNoModel;
+}
+
+}  // namespace
+
+int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
+{
+    BuildEngine engine(options.engine == EngineChoice::Mpi, options.threads);
+    if (!engine.hostsRun()) {
+        engine.serveGroups();
+        return kExitModelsBuilt;
+    }
+    checkOutDir(options.outDir);
+    if (!InputCopy::needed(options.dataFile)) return buildFrom(options, engine, out, err);
+    // Standard input or a pipe is copied to --temp-dir first and read from
+    // there, so that --memory-limit bounds it as it bounds a file; messages
+    // name it as given.
+    const InputCopy copy(options.dataFile, "--data", options.tempDir);
+    BuildOptions fromCopy = options;
+    fromCopy.dataFile = copy.path();
+    fromCopy.dataShownAs = options.dataFile == "-" ? "<stdin>" : options.dataFile;
+    try {
+        return buildFrom(fromCopy, engine, out, err);
+    } catch (const InputError& e) {
+        std::string message = e.what();
+        for (std::size_t at = message.find(copy.path()); at != std::string::npos;
+             at = message.find(copy.path(), at + fromCopy.dataShownAs.size()))
+            message.replace(at, copy.path().size(), fromCopy.dataShownAs);
+        throw InputError(message);
+    }
 }
 
 }  // namespace splitrun

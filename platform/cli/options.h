@@ -32,6 +32,9 @@ enum class EngineChoice { Threads, Mpi };
 
 struct BuildOptions {
     std::string dataFile;
+    // How messages and the report name the data when dataFile is a copy of
+    // standard input or a pipe; empty: dataFile itself.
+    std::string dataShownAs;
     std::vector<std::string> splitFields;
     std::string target;
     std::vector<std::string> inputs;   // empty: every field but the split fields and the target

@@ -8,10 +8,13 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <streambuf>
+#include <utility>
 #include <vector>
 
 #include "errors.h"
+#include "interrupt_cleanup.h"
 
 namespace splitrun {
 
@@ -269,5 +272,68 @@ std::string readInputFile(const std::string& path, const std::string& option, st
     if (fd != STDIN_FILENO) ::close(fd);
     return text;
 }
+
+// Removes the copy when the build ends, also when the copy itself fails
+// halfway, and on an interrupt.
+class InputCopy::Guard {
+public:
+    explicit Guard(std::filesystem::path path) : path_(std::move(path)), interrupt_(path_) {}
+    ~Guard()
+    {
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
+    }
+
+private:
+    std::filesystem::path path_;
+    RemoveOnInterrupt interrupt_;
+};
+
+bool InputCopy::needed(const std::string& path)
+{
+    struct stat status {};
+    return path == "-" || (::stat(path.c_str(), &status) == 0 && S_ISFIFO(status.st_mode));
+}
+
+InputCopy::InputCopy(const std::string& path, const std::string& option, const std::filesystem::path& directory)
+{
+    const std::string shown = path == "-" ? "standard input" : path;
+    removeAbandonedWorkingPaths(directory, "split-run-input");
+    std::random_device random;
+    path_ = (directory / (workingNamePrefix("split-run-input") + std::to_string(random()))).string();
+    guard_ = std::make_unique<Guard>(path_);
+    const int in = path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) throw InputError(option + " " + path + ": cannot open it (" + std::strerror(errno) + ")");
+    struct Close {
+        int fd;
+        bool own;
+        ~Close() { if (own) ::close(fd); }
+    } closeIn{in, path != "-"};
+    const int copy = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (copy < 0)
+        throw InputError(option + " " + path + ": cannot create a copy of " + shown + " in " + directory.string() +
+                         " (" + std::strerror(errno) + "); give --temp-dir a writable directory");
+    Close closeCopy{copy, true};
+    std::vector<char> block(std::size_t{1} << 20);
+    for (;;) {
+        const ssize_t got = ::read(in, block.data(), block.size());
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throw InputError(option + " " + path + ": cannot read it (" + std::strerror(errno) + ")");
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(copy, block.data() + done, static_cast<std::size_t>(got - done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0)
+                throw InputError(option + " " + path + ": cannot write the copy of " + shown + " in " +
+                                 directory.string() + " (" + std::strerror(errno) +
+                                 "); give --temp-dir a directory with room for the whole input");
+            done += put;
+        }
+    }
+}
+
+InputCopy::~InputCopy() = default;
 
 }  // namespace splitrun

@@ -5,6 +5,7 @@
 #ifndef SPLITRUN_INPUT_SOURCE_H
 #define SPLITRUN_INPUT_SOURCE_H
 
+#include <filesystem>
 #include <istream>
 #include <memory>
 #include <string>
@@ -65,6 +66,31 @@ private:
     class Buffer;
     std::unique_ptr<Buffer> buffer_;
     std::unique_ptr<std::istream> stream_;
+};
+
+// Standard input and a named pipe can be read only once, and a build read
+// whole from one would not be bound by its memory limit. Such an input is
+// copied, byte for byte, into a working file in `directory` (named as
+// workingNamePrefix names them, so that a later run removes a copy left by
+// a killed one) and read from there like any file. The copy is removed when
+// this object goes, and on an interrupt.
+class InputCopy {
+public:
+    // True for "-" and for a path naming a pipe.
+    static bool needed(const std::string& path);
+    // Copies `path` ("-": standard input). Throws InputError, naming
+    // `option`, when it cannot be read or the copy cannot be written.
+    InputCopy(const std::string& path, const std::string& option, const std::filesystem::path& directory);
+    ~InputCopy();
+    InputCopy(const InputCopy&) = delete;
+    InputCopy& operator=(const InputCopy&) = delete;
+
+    const std::string& path() const { return path_; }
+
+private:
+    class Guard;
+    std::string path_;
+    std::unique_ptr<Guard> guard_;
 };
 
 // The whole content of a file, read as it is; throws InputError naming the

@@ -80,11 +80,11 @@ std::map<std::string, std::string> treeContents(const fs::path& dir)
     return files;
 }
 
-BuildOutcome buildOutcome(const fs::path& out, const std::vector<std::string>& args)
+BuildOutcome buildOutcome(const fs::path& out, const std::vector<std::string>& args, const fs::path& stdinFile)
 {
     std::vector<std::string> all = {"build", "--out", out.string()};
     all.insert(all.end(), args.begin(), args.end());
-    const RunOutput run = runSplitRun(all);
+    const RunOutput run = runSplitRun(all, stdinFile);
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     std::string text = run.out;
     for (std::size_t at; (at = text.find(out.string())) != std::string::npos;) text.replace(at, out.string().size(), "OUT");

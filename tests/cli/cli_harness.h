@@ -41,7 +41,8 @@ std::map<std::string, std::string> treeContents(const fs::path& dir);
 // output with the path of `out` replaced by "OUT", and treeContents(out).
 // `args` follow "build --out OUT"; a failed build fails the test.
 using BuildOutcome = std::pair<std::string, std::map<std::string, std::string>>;
-BuildOutcome buildOutcome(const fs::path& out, const std::vector<std::string>& args);
+BuildOutcome buildOutcome(const fs::path& out, const std::vector<std::string>& args,
+                          const fs::path& stdinFile = "/dev/null");
 
 // The containers of the build in `outDir` exported as files (split-run
 // export) into a fresh directory beside it, which is returned.

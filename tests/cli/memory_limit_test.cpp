@@ -1,5 +1,7 @@
 // --memory-limit: a grouped file larger than the limit is read pass by pass and
 // gives exactly what loading it gives; one that is not grouped is refused.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "cli_harness.h"
@@ -42,6 +44,34 @@ TEST(MemoryLimit, GroupedFileReadPassByPassGivesTheLoadedRunsOutput)
             EXPECT_TRUE(build("streamed-" + name, args) == loaded) << name;
         }
     }
+}
+
+TEST(MemoryLimit, StandardInputIsCopiedAndBoundLikeAFile)
+{
+    // Standard input cannot be read twice: it is copied to --temp-dir and read from there, pass by pass when
+    // larger than the limit, and the copy is removed.
+    std::string csv = "g,x,y\n";
+    for (int i = 0; i < 400; ++i)
+        csv += "k" + std::to_string(i / 2) + "," + std::to_string(i % 17) + "," + std::to_string(i % 23) + ".5\n";
+    const fs::path dir = freshDir("memory_limit_stdin");
+    writeFile(dir / "in.csv", csv);
+    fs::create_directory(dir / "tmp");
+    const std::vector<std::string> model = {"--split", "g", "--target", "y", "--inputs", "x", "--presorted"};
+    std::vector<std::string> args = model;
+    args.insert(args.end(), {"--data", (dir / "in.csv").string()});
+    const BuildOutcome file = buildOutcome(dir / "file", args);
+    args = model;
+    args.insert(args.end(), {"--data", "-", "--memory-limit", "1K", "--temp-dir", (dir / "tmp").string()});
+    const BuildOutcome piped = buildOutcome(dir / "piped", args, dir / "in.csv");
+    EXPECT_EQ(piped.second, file.second);
+    EXPECT_NE(piped.first.find("Data: <stdin>, 400 records"), std::string::npos) << piped.first;
+    args.erase(std::find(args.begin(), args.end(), "--presorted"));  // 200 keys to group within 1K: refused
+    args.insert(args.begin(), {"build", "--out", (dir / "refused").string()});
+    const RunOutput refused = runSplitRun(args, dir / "in.csv");
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("than fit in --memory-limit"), std::string::npos) << refused.err;
+    EXPECT_FALSE(fs::exists(dir / "refused"));
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }
 
 TEST(MemoryLimit, ColumnOfMoreDistinctTextsThanCategoriesListsNoneLoadedOrStreamed)
