@@ -94,21 +94,14 @@ std::optional<std::uint64_t> inputBytes(const BuildOptions& options)
     return bytes;
 }
 
-// The columns the build is asked to read: the split fields, the target and
-// the inputs (every column when the inputs are left to their default).
+// The columns the build reads: those its records carry to the workers
+// (every column when the inputs are left to their default).
 std::vector<std::size_t> namedColumns(const CsvTable& data, const BuildOptions& options)
 {
-    if (options.inputs.empty()) {
-        std::vector<std::size_t> all(data.table.columnCount());
-        for (std::size_t c = 0; c < all.size(); ++c) all[c] = c;
-        return all;
-    }
+    const std::vector<bool> carried = carriedColumns(options, data.table.columns());
     std::vector<std::size_t> columns;
-    std::vector<std::string> names = options.splitFields;
-    names.push_back(options.target);
-    names.insert(names.end(), options.inputs.begin(), options.inputs.end());
-    for (const std::string& name : names)
-        if (const auto column = data.table.columnIndex(name)) columns.push_back(*column);
+    for (std::size_t c = 0; c < data.table.columnCount(); ++c)
+        if (carried.empty() || carried[c]) columns.push_back(c);
     return columns;
 }
 
