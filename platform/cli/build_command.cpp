@@ -417,7 +417,6 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     for (std::size_t column : fields.splitColumns)
         splitStorages.push_back(config.inputColumns()[column].storage);
     const ReuseCounts reuse = markReusedGroups(summary, reusing, previous.get(), splitStorages);
-    previous.reset();
     const std::string event = fields.targetValues.empty() ? std::string()
                               : options.event ? *options.event
                                               : fields.targetValues.back();
@@ -433,7 +432,10 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     // says why each one failed.
     const bool succeeded = summary.models > 0 && summary.componentFailures.empty();
     const bool noneFitted = summary.models == 0 && !summary.groups.empty() && summary.failures == summary.groups.size();
-    addStoredGroups(staged.writer(), summary, reusing, worker, result.outputs, splitStorages, settings);
+    // A reused group whose entries changed is read back from the previous
+    // build here, so it stays open until its groups are written.
+    addStoredGroups(staged, summary, reusing, worker, result.outputs, splitStorages, settings);
+    previous.reset();
     writeTables(summary, fields.split, splitStorages, options.model != ModelChoice::Linear,
                 output.staging(), options.confLevel);
     const fs::path splitModelPath = outDir / "split-model.pmml";

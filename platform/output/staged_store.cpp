@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <xxhash.h>
+
 #include "errors.h"
 #include "output_dir.h"
 
@@ -30,8 +32,13 @@ int64_t StagedStore::store(const std::string& container, int64_t seq, const std:
 {
     std::lock_guard<std::mutex> guard(mutex_);
     try {
-        return writer_.insert(container, seq, key, propertyValue(properties, "mimeType"),
-                              propertyValue(properties, "typeId"), length, head);
+        const int64_t handle = writer_.insert(container, seq, key, propertyValue(properties, "mimeType"),
+                                              propertyValue(properties, "typeId"), length, head);
+        if (handle > 0 && head.size() == length) {
+            if (hashes_.size() <= static_cast<uint64_t>(handle)) hashes_.resize(static_cast<std::size_t>(handle) + 1);
+            hashes_[static_cast<std::size_t>(handle)] = XXH3_64bits(head.data(), head.size());
+        }
+        return handle;
     } catch (const refhost::StoreError& error) {
         keep(error.what());
         return -1;
@@ -43,6 +50,7 @@ bool StagedStore::write(int64_t handle, uint64_t offset, std::string_view bytes)
     std::lock_guard<std::mutex> guard(mutex_);
     try {
         writer_.writeContent(handle, offset, bytes);
+        if (handle > 0 && static_cast<uint64_t>(handle) < hashes_.size()) hashes_[static_cast<std::size_t>(handle)] = 0;
         return true;
     } catch (const refhost::StoreError& error) {
         keep(error.what());
@@ -60,6 +68,14 @@ bool StagedStore::read(int64_t handle, std::string& out) const
         keep(error.what());
         return false;
     }
+}
+
+std::optional<uint64_t> StagedStore::contentHash(int64_t handle) const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (handle <= 0 || static_cast<uint64_t>(handle) >= hashes_.size() || hashes_[static_cast<std::size_t>(handle)] == 0)
+        return std::nullopt;
+    return hashes_[static_cast<std::size_t>(handle)];
 }
 
 void StagedStore::fail(const std::string& what)

@@ -6,13 +6,14 @@
 #ifndef SPLITRUN_STAGED_STORE_H
 #define SPLITRUN_STAGED_STORE_H
 
+#include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <refhost/container_store.h>
 #include <refhost/container_store.h>
 
 namespace splitrun {
@@ -32,6 +33,12 @@ public:
     bool read(int64_t handle, std::string& out) const override;
     void fail(const std::string& what) override;
 
+    // The XXH3-64 hash of the entry with that handle when it was stored in
+    // one piece and not written to since; nullopt otherwise. Lets the
+    // groups rows tell whether an entry came out as before without reading
+    // it back.
+    std::optional<uint64_t> contentHash(int64_t handle) const;
+
     // The writer, for the rows of the store's other tables once the run is
     // over (not while entries are still being stored).
     refhost::ContainerStoreWriter& writer() { return writer_; }
@@ -46,6 +53,9 @@ private:
     std::filesystem::path path_;
     refhost::ContainerStoreWriter writer_;
     std::vector<std::pair<std::string, int64_t>> nextSeq_;
+    // By handle (the row ID, dense from 1): the content's hash, 0 for none.
+    // A hash that is itself 0 counts as none, which only costs a read.
+    std::vector<uint64_t> hashes_;
     mutable std::string failure_;
 };
 

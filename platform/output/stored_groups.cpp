@@ -38,34 +38,53 @@ std::optional<std::string> entryContent(const refhost::RunOutputs& outputs, cons
     return outputs.entry(container, *index).data;
 }
 
+// True when the group's StatXML and PMML entries in `outputs` are those its
+// stored output was kept against (by their hashes), so that the stored
+// bytes are what encoding its documents against them again would give.
+bool sameEntries(const StagedStore& store, const refhost::RunOutputs& outputs, const std::string& key,
+                 const std::uint64_t (&hashes)[2])
+{
+    const char* const containers[2] = {"StatXML", "PMML"};
+    for (int i = 0; i < 2; ++i) {
+        const std::optional<std::size_t> index = outputs.find(containers[i], key);
+        if (!index || store.contentHash(outputs.sinkHandle(containers[i], *index)) != hashes[i]) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-void addStoredGroups(refhost::ContainerStoreWriter& store, const RunSummary& summary, const ReusingEngine& engine,
+void addStoredGroups(StagedStore& store, const RunSummary& summary, const ReusingEngine& engine,
                      const GroupWorker& worker, const refhost::RunOutputs& outputs,
                      const std::vector<int>& splitStorages, const std::string& settings)
 {
+    refhost::ContainerStoreWriter& writer = store.writer();
     refhost::StoredGroup row;
     for (const GroupOutcome& group : summary.groups) {
         const ReusingEngine::Group* worked = engine.group(group.index);
         const splitmodels::GroupModel* model = worker.model(group.index);
         if (!worked || !model) continue;
-        GroupWorker::Kept kept;
-        kept.model = *model;
-        if (const auto* keys = worker.splitKeys(group.index)) kept.keys = *keys;
-        if (const auto* levels = worker.heldLevels(group.index)) kept.levels = *levels;
         row.modelId = modelIdFor(group.index);
         row.splitValues = splitValuesText(group, splitStorages);
         row.fingerprint = worked->fingerprint;
         row.records = static_cast<std::int64_t>(group.records);
-        // The collected entries are found by model ID, as the next build
-        // finds them in containers.db.
-        const std::optional<std::string> statXml = entryContent(outputs, "StatXML", row.modelId);
-        const std::optional<std::string> pmml = entryContent(outputs, "PMML", row.modelId);
-        row.output = encodeStoredOutput(engine.workerTexts(group.index), encodeKept(kept),
-                                        statXml ? &*statXml : nullptr, pmml ? &*pmml : nullptr);
-        store.addGroup(row);
+        if (worked->stored && sameEntries(store, outputs, row.modelId, worked->entryHashes)) {
+            row.output = engine.storedOutput(group.index);
+        } else {
+            GroupWorker::Kept kept;
+            kept.model = *model;
+            if (const auto* keys = worker.splitKeys(group.index)) kept.keys = *keys;
+            if (const auto* levels = worker.heldLevels(group.index)) kept.levels = *levels;
+            // The collected entries are found by model ID, as the next build
+            // finds them in containers.db.
+            const std::optional<std::string> statXml = entryContent(outputs, "StatXML", row.modelId);
+            const std::optional<std::string> pmml = entryContent(outputs, "PMML", row.modelId);
+            row.output = encodeStoredOutput(engine.workerTexts(group.index), encodeKept(kept),
+                                            statXml ? &*statXml : nullptr, pmml ? &*pmml : nullptr);
+        }
+        writer.addGroup(row);
     }
-    store.setBuild(kModelCodeVersion, settings);
+    writer.setBuild(kModelCodeVersion, settings);
 }
 
 }  // namespace splitrun

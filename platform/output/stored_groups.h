@@ -13,6 +13,7 @@
 #include "group_worker.h"
 #include "reusing_engine.h"
 #include "run_summary.h"
+#include "staged_store.h"
 
 namespace splitrun {
 
@@ -33,9 +34,10 @@ ReuseCounts markReusedGroups(RunSummary& summary, const ReusingEngine& engine, c
                              const std::vector<int>& splitStorages);
 
 // Writes a groups row for every group whose worker handed back an output
-// (its documents kept against the group's entries in `outputs`), and the
-// build row with the model code version and `settings`.
-void addStoredGroups(refhost::ContainerStoreWriter& store, const RunSummary& summary, const ReusingEngine& engine,
+// (its documents kept against the group's entries in `outputs`, or a reused
+// group's stored bytes as they were when its entries are as they were), and
+// the build row with the model code version and `settings`.
+void addStoredGroups(StagedStore& store, const RunSummary& summary, const ReusingEngine& engine,
                      const GroupWorker& worker, const refhost::RunOutputs& outputs,
                      const std::vector<int>& splitStorages, const std::string& settings);
 

@@ -180,11 +180,16 @@ ContainerStoreReader::ContainerStoreReader(const std::string& path) : path_(path
         throw StoreError(path + ": not a container store this version of split-run reads (schema version " +
                          std::to_string(version) + ", expected " + std::to_string(kContainerStoreVersion) + ")");
     }
+    // One read transaction for the reader's life: each statement would
+    // otherwise begin and end its own, which costs as much as a lookup by
+    // row ID itself.
+    sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
 }
 
 ContainerStoreReader::~ContainerStoreReader() {
     sqlite3_finalize(groupOutput_);
     sqlite3_finalize(entryByKey_);
+    sqlite3_finalize(entryByRow_);
     sqlite3_close(db_);
 }
 
@@ -327,6 +332,23 @@ std::optional<std::string> ContainerStoreReader::entryContent(const std::string&
         }
     if (status != SQLITE_DONE) fail(db_, path_, "cannot read");
     return first;
+}
+
+void ContainerStoreReader::forEachEntryKey(const std::string& container,
+                                           const std::function<void(const std::string&, int64_t)>& each) const {
+    Statement statement(db_, path_, "SELECT key, rowid FROM entries WHERE container = ?1");
+    sqlite3_bind_text(statement.get(), 1, container.data(), static_cast<int>(container.size()), SQLITE_STATIC);
+    int status;
+    while ((status = sqlite3_step(statement.get())) == SQLITE_ROW)
+        each(columnText(statement.get(), 0), sqlite3_column_int64(statement.get(), 1));
+    if (status != SQLITE_DONE) fail(db_, path_, "cannot read");
+}
+
+std::string ContainerStoreReader::entryContentAt(int64_t rowId) const {
+    Reused statement(db_, path_, entryByRow_, "SELECT content FROM entries WHERE rowid = ?1");
+    sqlite3_bind_int64(statement.get(), 1, rowId);
+    if (sqlite3_step(statement.get()) != SQLITE_ROW) fail(db_, path_, "cannot read the stored entry");
+    return columnText(statement.get(), 0);
 }
 
 }  // namespace refhost

@@ -17,12 +17,22 @@ size_t RunOutputs::count(const std::string& container) const {
     return entries == nullptr ? 0 : entries->order.size();
 }
 
-Entry RunOutputs::entry(const std::string& container, size_t index) const {
+std::pair<const EntryStore*, size_t> RunOutputs::locate(const std::string& container, size_t index) const {
     const Named* entries = named(container);
     if (entries == nullptr || index >= entries->order.size())
         throw std::out_of_range("no entry " + std::to_string(index) + " in " + container);
     const auto [store, position] = entries->order[index];
-    return entries->stores[store]->entry(position);
+    return {entries->stores[store].get(), position};
+}
+
+Entry RunOutputs::entry(const std::string& container, size_t index) const {
+    const auto [store, position] = locate(container, index);
+    return store->entry(position);
+}
+
+int64_t RunOutputs::sinkHandle(const std::string& container, size_t index) const {
+    const auto [store, position] = locate(container, index);
+    return store->at(position).handle;
 }
 
 std::vector<Entry> RunOutputs::entries(const std::string& container) const {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <refhost/wire.h>
+#include <xxhash.h>
 
 #include "errors.h"
 #include "group_worker.h"
@@ -39,6 +40,7 @@ std::unique_ptr<PreviousBuild> PreviousBuild::open(const std::string& path, cons
             if (reusable) previous->rows_.emplace(group.fingerprint, Row{row, group.modelId});
             previous->splitValues_.insert(group.splitValues);
         });
+        if (reusable) previous->findEntries();
         return previous;
     } catch (const refhost::StoreError& error) {
         why = std::string("the previous build cannot be read: ") + error.what();
@@ -46,18 +48,53 @@ std::unique_ptr<PreviousBuild> PreviousBuild::open(const std::string& path, cons
     }
 }
 
-std::optional<refhost::WorkerOutput> PreviousBuild::output(const std::string& fingerprint,
-                                                           const std::string& modelId) const
+namespace {
+
+const char* const kEntryContainers[2] = {"StatXML", "PMML"};
+
+}  // namespace
+
+void PreviousBuild::findEntries()
+{
+    std::unordered_map<std::string_view, Row*> byModelId;
+    byModelId.reserve(rows_.size());
+    for (auto& [fingerprint, row] : rows_) byModelId.emplace(row.modelId, &row);
+    for (int c = 0; c < 2; ++c)
+        store_.forEachEntryKey(kEntryContainers[c], [&](const std::string& key, std::int64_t rowId) {
+            const auto found = byModelId.find(key);
+            if (found == byModelId.end()) return;
+            std::int64_t& entryRow = found->second->entryRows[c];
+            entryRow = entryRow == 0 ? rowId : -1;
+        });
+}
+
+std::optional<PreviousBuild::Restored> PreviousBuild::output(const std::string& fingerprint,
+                                                             const std::string& modelId) const
 {
     const auto found = rows_.find(fingerprint);
     if (found == rows_.end()) return std::nullopt;
     const Row& row = found->second;
     std::lock_guard<std::mutex> guard(mutex_);
     try {
-        refhost::WorkerOutput output = decodeStoredOutput(store_.groupOutput(row.id), [&](const std::string& container) {
-            return store_.entryContent(container, row.modelId);
+        Restored restored;
+        restored.stored = store_.groupOutput(row.id);
+        int leaned = 0;
+        restored.output = decodeStoredOutput(restored.stored, [&](const std::string& container) {
+            const int c = container == kEntryContainers[1];
+            std::optional<std::string> entry;
+            if (row.entryRows[c] > 0)
+                entry = store_.entryContentAt(row.entryRows[c]);
+            else if (row.entryRows[c] < 0)
+                entry = store_.entryContent(container, row.modelId);
+            if (entry) {
+                restored.entryHashes[c] = XXH3_64bits(entry->data(), entry->size());
+                ++leaned;
+            }
+            return entry;
         });
-        if (renameModel(output, row.modelId, modelId)) return output;
+        if (!renameModel(restored.output, row.modelId, modelId)) return std::nullopt;
+        if (row.modelId != modelId || leaned != 2) restored.stored.clear();
+        return restored;
     } catch (const refhost::StoreError&) {
     } catch (const refhost::WireError&) {
     }
@@ -75,28 +112,43 @@ ReusingEngine::~ReusingEngine() { std::fclose(spool_); }
 
 refhost::WorkerOutput ReusingEngine::run(const refhost::WorkerJob& job, const refhost::WorkerFunction& local)
 {
-    std::string fingerprint = fingerprinter_(job);
+    Group group;
+    group.worked = true;
+    group.fingerprint = fingerprinter_(job);
     if (previous_)
-        if (std::optional<refhost::WorkerOutput> output = previous_->output(fingerprint, modelIdFor(job.groupIndex))) {
-            keep(job.groupIndex, std::move(fingerprint), true, *output);
-            return std::move(*output);
+        if (std::optional<PreviousBuild::Restored> restored = previous_->output(group.fingerprint,
+                                                                                 modelIdFor(job.groupIndex))) {
+            group.reused = true;
+            // A group that keeps its model ID and entries keeps its stored
+            // bytes too: they go back into the groups table as they are,
+            // instead of its documents being spooled and compared with its
+            // entries again.
+            group.stored = !restored->stored.empty();
+            group.entryHashes[0] = restored->entryHashes[0];
+            group.entryHashes[1] = restored->entryHashes[1];
+            keep(job.groupIndex, std::move(group), group.stored ? nullptr : &restored->output, restored->stored);
+            return std::move(restored->output);
         }
     refhost::WorkerOutput output = inner_.run(job, local);
-    keep(job.groupIndex, std::move(fingerprint), false, output);
+    keep(job.groupIndex, std::move(group), &output, {});
     return output;
 }
 
-void ReusingEngine::keep(std::size_t groupIndex, std::string fingerprint, bool reused,
-                         const refhost::WorkerOutput& output)
+void ReusingEngine::keep(std::size_t groupIndex, Group group, const refhost::WorkerOutput* texts,
+                         std::string_view stored)
 {
     std::lock_guard<std::mutex> guard(mutex_);
     // The texts gather in memory and go to the file a large block at a
     // time: one write per group cost a system call each.
     const std::size_t start = pending_.size();
-    encodeWorkerTexts(output, pending_);
-    const std::uint64_t size = pending_.size() - start;
+    if (texts)
+        encodeWorkerTexts(*texts, pending_);
+    else
+        pending_.append(stored);
+    group.offset = spoolSize_ + start;
+    group.size = pending_.size() - start;
     if (groups_.size() <= groupIndex) groups_.resize(groupIndex + 1);
-    groups_[groupIndex] = Group{true, reused, std::move(fingerprint), spoolSize_ + start, size};
+    groups_[groupIndex] = std::move(group);
     if (pending_.size() >= kSpoolBlock) flushLocked();
 }
 
@@ -120,12 +172,9 @@ const ReusingEngine::Group* ReusingEngine::group(std::size_t groupIndex) const
     return groupIndex < groups_.size() && groups_[groupIndex].worked ? &groups_[groupIndex] : nullptr;
 }
 
-refhost::WorkerOutput ReusingEngine::workerTexts(std::size_t groupIndex) const
+void ReusingEngine::spooled(const Group& group, std::string& bytes) const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
-    const Group& group = groups_.at(groupIndex);
     if (!pending_.empty()) flushLocked();
-    std::string& bytes = readBuffer_;
     bytes.resize(group.size);
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -134,7 +183,29 @@ refhost::WorkerOutput ReusingEngine::workerTexts(std::size_t groupIndex) const
         if (got <= 0) throw RunError("cannot read the groups' outputs back from a temporary file");
         done += static_cast<std::size_t>(got);
     }
-    return decodeWorkerTexts(bytes);
+}
+
+refhost::WorkerOutput ReusingEngine::workerTexts(std::size_t groupIndex) const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    const Group& group = groups_.at(groupIndex);
+    if (!group.stored) {
+        spooled(group, readBuffer_);
+        return decodeWorkerTexts(readBuffer_);
+    }
+    std::optional<PreviousBuild::Restored> restored;
+    if (previous_) restored = previous_->output(group.fingerprint, modelIdFor(groupIndex));
+    if (!restored) throw RunError("cannot read a reused group back from the previous build");
+    restored->output.attachment.clear();
+    return std::move(restored->output);
+}
+
+std::string ReusingEngine::storedOutput(std::size_t groupIndex) const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::string bytes;
+    spooled(groups_.at(groupIndex), bytes);
+    return bytes;
 }
 
 }  // namespace splitrun

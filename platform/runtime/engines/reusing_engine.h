@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -35,11 +36,22 @@ public:
     static std::unique_ptr<PreviousBuild> open(const std::string& path, const std::string& settings,
                                                std::string& why);
 
-    // The stored output of the group with that fingerprint, its kept state
-    // as the attachment (see decodeStoredOutput) and its documents naming
-    // `modelId`; nullopt when the previous build had no such group or it
-    // cannot be read back exactly.
-    std::optional<refhost::WorkerOutput> output(const std::string& fingerprint, const std::string& modelId) const;
+    // A group of the previous build, read back.
+    struct Restored {
+        // Its worker output, the kept state as the attachment (see
+        // decodeStoredOutput), the documents naming the model ID asked for.
+        refhost::WorkerOutput output;
+        // Set when the group keeps its model ID and both documents were
+        // kept against its entries: the stored bytes, and the hashes of the
+        // StatXML and PMML entries they lean on. Written again as they are
+        // when the group's new entries hash the same.
+        std::string stored;
+        std::uint64_t entryHashes[2] = {0, 0};
+    };
+    // The group with that fingerprint, its documents naming `modelId`;
+    // nullopt when the previous build had no such group or it cannot be
+    // read back exactly.
+    std::optional<Restored> output(const std::string& fingerprint, const std::string& modelId) const;
     // True when the previous build had a group with these split values (as
     // groups.csv writes them).
     bool hadGroup(const std::string& splitValues) const { return splitValues_.count(splitValues) > 0; }
@@ -51,7 +63,12 @@ private:
     struct Row {
         std::int64_t id = 0;
         std::string modelId;
+        // The row IDs of its StatXML and PMML entries: 0 when there is
+        // none, -1 when several share its key (found by key then).
+        std::int64_t entryRows[2] = {0, 0};
     };
+    // Finds each row's entries in one pass over the key index.
+    void findEntries();
     std::unordered_map<std::string, Row> rows_;  // by fingerprint
     std::unordered_set<std::string> splitValues_;
     mutable std::mutex mutex_;
@@ -75,18 +92,29 @@ public:
     struct Group {
         bool worked = false;  // an output was handed back for it
         bool reused = false;
+        // The spooled bytes are the previous build's stored output (see
+        // PreviousBuild::Restored) rather than the worker texts.
+        bool stored = false;
+        std::uint64_t entryHashes[2] = {0, 0};   // with `stored`
         std::string fingerprint;
         std::uint64_t offset = 0;
         std::uint64_t size = 0;
     };
     // The group at that index; null when no output was handed back for it.
     const Group* group(std::size_t groupIndex) const;
-    // The outcome, reason and documents handed back for a group.
+    // The outcome, reason and documents handed back for a group (for a
+    // group kept in stored form, read back from the previous build, which
+    // must still be open).
     refhost::WorkerOutput workerTexts(std::size_t groupIndex) const;
+    // The previous build's stored output of a group kept in stored form.
+    std::string storedOutput(std::size_t groupIndex) const;
 
 private:
-    void keep(std::size_t groupIndex, std::string fingerprint, bool reused, const refhost::WorkerOutput& output);
+    // Spools the group's worker texts, or with `texts` null its stored
+    // output `stored`.
+    void keep(std::size_t groupIndex, Group group, const refhost::WorkerOutput* texts, std::string_view stored);
     void flushLocked() const;   // the pending texts to the file; under mutex_
+    void spooled(const Group& group, std::string& bytes) const;   // under mutex_
 
     static constexpr std::size_t kSpoolBlock = 1 << 20;
 

@@ -162,6 +162,15 @@ public:
     // The content of the first entry of `container` with that key; nullopt
     // when there is none. Throws StoreError.
     std::optional<std::string> entryContent(const std::string& container, const std::string& key) const;
+    // Calls `each` with the key and row ID of every entry of `container`, in
+    // key order, from the key index alone (no content is read). Throws
+    // StoreError.
+    void forEachEntryKey(const std::string& container,
+                         const std::function<void(const std::string& key, int64_t rowId)>& each) const;
+    // The content of the entry at row `rowId` (see forEachEntryKey): one
+    // lookup by row ID where entryContent searches the key index first.
+    // Throws StoreError, also when there is no such row.
+    std::string entryContentAt(int64_t rowId) const;
     // The container names, sorted.
     std::vector<std::string> containers() const;
     // Calls `each` for the entries of `container` in write order; with keys
@@ -176,6 +185,7 @@ private:
     // Kept between calls of groupOutput and entryContent.
     mutable sqlite3_stmt* groupOutput_ = nullptr;
     mutable sqlite3_stmt* entryByKey_ = nullptr;
+    mutable sqlite3_stmt* entryByRow_ = nullptr;
 };
 
 }  // namespace refhost

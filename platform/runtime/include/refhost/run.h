@@ -148,6 +148,10 @@ public:
     // The position of the first complete entry with that key; nullopt when
     // there is none.
     std::optional<size_t> find(const std::string& container, const std::string& key) const;
+    // The index-th entry's handle in the run's entry sink (see
+    // RunConfig::outputSink); -1 when it is not stored there. Throws
+    // std::out_of_range when index >= count(container).
+    int64_t sinkHandle(const std::string& container, size_t index) const;
 
     // Appends the entries of one container (taken with takeEntries) under
     // that name, after those added before.
@@ -161,6 +165,8 @@ private:
         std::unordered_map<std::string, size_t> firstComplete;  // key -> entry
     };
     const Named* named(const std::string& container) const;
+    // The store holding the index-th entry and its position there.
+    std::pair<const EntryStore*, size_t> locate(const std::string& container, size_t index) const;
     std::unordered_map<std::string, Named> containers_;
 };
 
