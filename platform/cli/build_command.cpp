@@ -391,7 +391,7 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
         if (!why.empty()) err << "split-run: --incremental: " << why << "; building every group\n";
     }
     const Fingerprinter fingerprinter(request, settings, fields.split);
-    ReusingEngine reusing(engine.start(settings), fingerprinter, previous.get());
+    ReusingEngine reusing(engine.start(settings), fingerprinter, previous.get(), worker);
     config.engine = &reusing;
     // The output entries go into the staging containers.db as they are
     // collected; the split model and the groups rows read them back there.

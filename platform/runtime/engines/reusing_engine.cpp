@@ -74,24 +74,30 @@ std::optional<PreviousBuild::Restored> PreviousBuild::output(const std::string& 
     const auto found = rows_.find(fingerprint);
     if (found == rows_.end()) return std::nullopt;
     const Row& row = found->second;
-    std::lock_guard<std::mutex> guard(mutex_);
     try {
         Restored restored;
-        restored.stored = store_.groupOutput(row.id);
+        std::optional<std::string> entries[2];
+        {
+            // Only the reads share the connection; the decoding runs on
+            // the worker threads side by side.
+            std::lock_guard<std::mutex> guard(mutex_);
+            restored.stored = store_.groupOutput(row.id);
+            for (int c = 0; c < 2; ++c)
+                if (row.entryRows[c] > 0)
+                    entries[c] = store_.entryContentAt(row.entryRows[c]);
+                else if (row.entryRows[c] < 0)
+                    entries[c] = store_.entryContent(kEntryContainers[c], row.modelId);
+        }
         int leaned = 0;
-        restored.output = decodeStoredOutput(restored.stored, [&](const std::string& container) {
+        const auto entry = [&](const std::string& container) {
             const int c = container == kEntryContainers[1];
-            std::optional<std::string> entry;
-            if (row.entryRows[c] > 0)
-                entry = store_.entryContentAt(row.entryRows[c]);
-            else if (row.entryRows[c] < 0)
-                entry = store_.entryContent(container, row.modelId);
-            if (entry) {
-                restored.entryHashes[c] = XXH3_64bits(entry->data(), entry->size());
+            if (entries[c]) {
+                restored.entryHashes[c] = XXH3_64bits(entries[c]->data(), entries[c]->size());
                 ++leaned;
             }
-            return entry;
-        });
+            return std::move(entries[c]);
+        };
+        restored.output = decodeStoredOutput(restored.stored, entry, restored.kept);
         if (!renameModel(restored.output, row.modelId, modelId)) return std::nullopt;
         if (row.modelId != modelId || leaned != 2) restored.stored.clear();
         return restored;
@@ -102,8 +108,8 @@ std::optional<PreviousBuild::Restored> PreviousBuild::output(const std::string& 
 }
 
 ReusingEngine::ReusingEngine(refhost::Engine& inner, const Fingerprinter& fingerprinter,
-                             const PreviousBuild* previous)
-    : inner_(inner), fingerprinter_(fingerprinter), previous_(previous), spool_(std::tmpfile())
+                             const PreviousBuild* previous, GroupWorker& worker)
+    : inner_(inner), fingerprinter_(fingerprinter), previous_(previous), worker_(worker), spool_(std::tmpfile())
 {
     if (!spool_) throw RunError("cannot create a temporary file for the groups' outputs");
 }
@@ -126,7 +132,9 @@ refhost::WorkerOutput ReusingEngine::run(const refhost::WorkerJob& job, const re
             group.stored = !restored->stored.empty();
             group.entryHashes[0] = restored->entryHashes[0];
             group.entryHashes[1] = restored->entryHashes[1];
-            keep(job.groupIndex, std::move(group), group.stored ? nullptr : &restored->output, restored->stored);
+            const refhost::WorkerOutput* texts = group.stored ? nullptr : &restored->output;
+            keep(job.groupIndex, std::move(group), texts, restored->stored);
+            worker_.adopt(job.groupIndex, std::move(restored->kept));
             return std::move(restored->output);
         }
     refhost::WorkerOutput output = inner_.run(job, local);
@@ -196,7 +204,6 @@ refhost::WorkerOutput ReusingEngine::workerTexts(std::size_t groupIndex) const
     std::optional<PreviousBuild::Restored> restored;
     if (previous_) restored = previous_->output(group.fingerprint, modelIdFor(groupIndex));
     if (!restored) throw RunError("cannot read a reused group back from the previous build");
-    restored->output.attachment.clear();
     return std::move(restored->output);
 }
 

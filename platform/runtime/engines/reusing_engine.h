@@ -20,6 +20,7 @@
 #include <refhost/engine.h>
 
 #include "fingerprint.h"
+#include "group_worker.h"
 
 namespace splitrun {
 
@@ -38,9 +39,10 @@ public:
 
     // A group of the previous build, read back.
     struct Restored {
-        // Its worker output, the kept state as the attachment (see
-        // decodeStoredOutput), the documents naming the model ID asked for.
+        // Its worker output, the documents naming the model ID asked for,
+        // and the kept state of its fit (see decodeStoredOutput).
         refhost::WorkerOutput output;
+        GroupWorker::Kept kept;
         // Set when the group keeps its model ID and both documents were
         // kept against its entries: the stored bytes, and the hashes of the
         // StatXML and PMML entries they lean on. Written again as they are
@@ -75,13 +77,16 @@ private:
 };
 
 // Wraps the engine a build runs on: computes each group's fingerprint,
-// answers a group the previous build had with its stored output, hands the
-// others to the wrapped engine, and keeps every group's fingerprint and
-// worker texts (in a temporary file) for the groups table. Thread-safe.
+// answers a group the previous build had with its stored output (its kept
+// state adopted by the run's worker directly, not sent as an attachment),
+// hands the others to the wrapped engine, and keeps every group's
+// fingerprint and worker texts (in a temporary file) for the groups table.
+// Thread-safe.
 class ReusingEngine : public refhost::Engine {
 public:
     // `previous` may be null (a full build that still records fingerprints).
-    ReusingEngine(refhost::Engine& inner, const Fingerprinter& fingerprinter, const PreviousBuild* previous);
+    ReusingEngine(refhost::Engine& inner, const Fingerprinter& fingerprinter, const PreviousBuild* previous,
+                  GroupWorker& worker);
     ~ReusingEngine() override;
     ReusingEngine(const ReusingEngine&) = delete;
     ReusingEngine& operator=(const ReusingEngine&) = delete;
@@ -121,6 +126,7 @@ private:
     refhost::Engine& inner_;
     const Fingerprinter& fingerprinter_;
     const PreviousBuild* previous_;
+    GroupWorker& worker_;
     mutable std::mutex mutex_;
     std::deque<Group> groups_;
     std::FILE* spool_ = nullptr;

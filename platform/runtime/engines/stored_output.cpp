@@ -134,7 +134,7 @@ std::string encodeStoredOutput(const refhost::WorkerOutput& texts, const std::st
     return out.take();
 }
 
-refhost::WorkerOutput decodeStoredOutput(std::string_view stored, const EntryLookup& entry)
+refhost::WorkerOutput decodeStoredOutput(std::string_view stored, const EntryLookup& entry, GroupWorker::Kept& kept)
 {
     refhost::WireReader in(stored);
     refhost::WorkerOutput output;
@@ -142,9 +142,8 @@ refhost::WorkerOutput decodeStoredOutput(std::string_view stored, const EntryLoo
     output.reason = in.text();
     output.statXml = readDocument(in, "StatXML", entry);
     output.pmml = readDocument(in, "PMML", entry);
-    output.attachment = in.text();
+    kept = decodeKept(in.text());
     in.expectEnd();
-    decodeKept(output.attachment);   // refused here rather than when the run takes it in
     return output;
 }
 

@@ -15,6 +15,8 @@
 
 #include <refhost/run.h>
 
+#include "group_worker.h"
+
 namespace splitrun {
 
 // The output's outcome, reason and documents, whole (no attachment),
@@ -32,10 +34,10 @@ std::string encodeStoredOutput(const refhost::WorkerOutput& texts, const std::st
 // "PMML"); nullopt when it cannot be found.
 using EntryLookup = std::function<std::optional<std::string>(const std::string& container)>;
 
-// The stored output back, the kept state as its attachment. Throws
-// refhost::WireError when the bytes do not decode, an entry is missing or
-// a document does not come back exactly.
-refhost::WorkerOutput decodeStoredOutput(std::string_view stored, const EntryLookup& entry);
+// The stored output back (no attachment), its kept state decoded into
+// `kept`. Throws refhost::WireError when the bytes do not decode, an entry
+// is missing or a document does not come back exactly.
+refhost::WorkerOutput decodeStoredOutput(std::string_view stored, const EntryLookup& entry, GroupWorker::Kept& kept);
 
 // Gives restored documents another model ID: the model element's name in
 // the PMML (modelName) and the model's ID in the StatXML (modelID), the
