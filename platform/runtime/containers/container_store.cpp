@@ -170,10 +170,12 @@ ContainerStoreReader::ContainerStoreReader(const std::string& path) : path_(path
     version_ = version;
     // Keep the shared lock between statements: a reader that asks for one
     // entry per group would otherwise lock, check and unlock the file each
-    // time; and map the file, so that an entry is read in place rather than
-    // copied page by page through the small page cache.
+    // time. The file is read through a page cache of a few megabytes rather
+    // than mapped: an incremental build reads most of the previous store,
+    // and every page of a mapping it touched would count in its resident
+    // memory (900 MiB at 100,000 groups against 510 without).
     sqlite3_exec(db_, "PRAGMA locking_mode=EXCLUSIVE", nullptr, nullptr, nullptr);
-    sqlite3_exec(db_, "PRAGMA mmap_size=1099511627776", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_, "PRAGMA cache_size=-8192", nullptr, nullptr, nullptr);
     if (version < kOldestContainerStoreVersion || version > kContainerStoreVersion) {
         sqlite3_close(db_);
         db_ = nullptr;
