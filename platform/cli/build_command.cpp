@@ -184,6 +184,15 @@ std::string noGroupFitted(const RunSummary& summary)
     return text + "; groups.csv gives each group's reason (--verbose shows the components' messages)";
 }
 
+// The files a build reads, which --augment must not replace.
+OutputFile::Inputs buildInputs(const BuildOptions& options)
+{
+    return {{"--data", options.dataFile},
+            {"--data-model", options.dataModelFile},
+            {"--input-pmml", options.inputPmmlFile},
+            {"--input-statxml", options.inputStatXmlFile}};
+}
+
 // Scores the input again with the split model, writing for each record a
 // fit used its diagnostics into `file`, which is left uncommitted.
 void writeAugmentFile(const BuildOptions& options, const fs::path& splitModel, const ModelFields& fields,
@@ -204,7 +213,7 @@ void writeAugmentFile(const BuildOptions& options, const fs::path& splitModel, c
         const auto weights = std::find(reader.header().begin(), reader.header().end(), options.glm.weights);
         diagnostics.augmentWeight = static_cast<int>(weights - reader.header().begin());
     }
-    file.emplace(options.augmentFile, options.dataFile);
+    file.emplace(options.augmentFile, buildInputs(options), "--augment");
     scoreStream(reader, scorer, file->stream(), options.threads, diagnostics);
 }
 
@@ -489,6 +498,7 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
         return kExitModelsBuilt;
     }
     checkOutDir(options.outDir);
+    if (!options.augmentFile.empty()) OutputFile::refuseInput(options.augmentFile, buildInputs(options), "--augment");
     if (!InputCopy::needed(options.dataFile)) return buildFrom(options, engine, out, err);
     // Standard input or a pipe is copied to --temp-dir first and read from
     // there, so that --memory-limit bounds it as it bounds a file; messages

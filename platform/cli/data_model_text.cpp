@@ -1,8 +1,10 @@
 #include "data_model_text.h"
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 #include <sstream>
+#include <string_view>
 
 #include <pugixml.hpp>
 
@@ -13,8 +15,24 @@ namespace splitrun {
 
 namespace {
 
+// The most bytes of category text listed for a field no model reads. Such
+// a field's categories serve no fit, and a column of long distinct texts
+// (notes, identifiers) would otherwise reach every worker in the data model
+// whatever --memory-limit, up to what profiling keeps of its texts. Below
+// what a file too large to load keeps, so that loaded and streamed builds
+// list the same.
+constexpr std::size_t kUnusedCategoryBytes = std::size_t{1} << 20;
+
+// Bytes of the Value texts of a Field.
+std::size_t categoryBytes(const pugi::xml_node& field)
+{
+    std::size_t bytes = 0;
+    for (pugi::xml_node value : field.children("Value")) bytes += std::strlen(value.attribute("value").value());
+    return bytes;
+}
+
 // Sorts the Value children of every Field in place, and removes those of
-// the fields named in `unlisted`.
+// the fields named in `unlisted` and of unused fields with long categories.
 std::string sortCategories(const std::string& text, const std::set<std::string>& unlisted)
 {
     pugi::xml_document doc;
@@ -23,7 +41,8 @@ std::string sortCategories(const std::string& text, const std::set<std::string>&
     for (pugi::xml_node field : doc.document_element().child("Fields").children("Field")) {
         const Storage storage = storageFromName(field.attribute("storage").value());
         std::vector<std::string> values;
-        if (unlisted.count(field.attribute("name").value())) {
+        if (unlisted.count(field.attribute("name").value()) ||
+            (std::string_view(field.attribute("role").value()) == "none" && categoryBytes(field) > kUnusedCategoryBytes)) {
             while (field.remove_child("Value")) {
             }
             continue;

@@ -17,6 +17,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "visible_text.h"
+
 namespace splitrun {
 
 namespace {
@@ -653,11 +655,17 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     } catch (const CLI::ParseError& e) {
         // An unknown option explains the other errors (a misspelt required
         // option shows up as missing), so it is named first.
-        const auto unknown = unknownOption(app, argc, argv);
         const auto subs = app.get_subcommands();
+        // A misspelt command leaves its options unknown: the command is named instead.
+        bool unknownCommand = argc > 1 && argv[1][0] != '-';
+        for (const CLI::App* known : app.get_subcommands([](CLI::App*) { return true; }))
+            if (unknownCommand && known->get_name() == argv[1]) unknownCommand = false;
+        const auto unknown = unknownCommand ? std::optional<std::string>() : unknownOption(app, argc, argv);
         const std::string command = subs.empty() ? "" : subs.back()->get_name() + " ";
         err << "split-run: error: "
-            << (unknown ? "unknown option " + *unknown : repeatedOption(e, argc, argv).value_or(usageMessage(e)))
+            << (unknownCommand ? "unknown command '" + visibleText(argv[1]) + "'; give a command: build, score, export or info"
+                : unknown  ? "unknown option " + *unknown
+                           : repeatedOption(e, argc, argv).value_or(usageMessage(e)))
             << "\n"
             << "Run 'split-run " << command << "--help' for the options.\n";
         result.exitStatus = 2;

@@ -157,7 +157,7 @@ int runScore(const ScoreOptions& options, std::ostream& out, std::ostream& err)
                          "; the file must have every field the model reads");
     }
 
-    OutputFile file(options.outFile, options.dataFile);
+    OutputFile file(options.outFile, {{"--data", options.dataFile}, {"--model", options.modelFile}});
     ScoreOutput output;
     output.naOut = options.naOut;
     output.seFit = options.seFit;

@@ -118,9 +118,9 @@ bool isRowNameColumn(const std::vector<std::string>& header, std::size_t i)
     return i == 0 && header.size() > 1 && header[0].empty();
 }
 
-// Refuses a header with a control character in a name, or that is not
-// UTF-8 when the file is read as UTF-8: its names would be garbled in every
-// output.
+// Refuses a header with a control character in a name, a name longer than
+// 64 KiB, or one that is not UTF-8 when the file is read as UTF-8: its
+// names would be garbled in, or swell, every output.
 void checkHeaderEncoding(const std::vector<std::string>& header, const std::string& source, const CsvFormat& format)
 {
     // A control character cannot stand in the XML documents the names go
@@ -131,6 +131,15 @@ void checkHeaderEncoding(const std::vector<std::string>& header, const std::stri
                 throw InputError(source + ":1:" + std::to_string(i + 1) + ": the field name '" +
                                  header[i] + "' holds a control character, which the model "
                                  "documents cannot hold; rename the field");
+    // Every document of every group repeats the names (a 2 MB name cost 190
+    // MB), so a name no one would type is refused before any of them is made.
+    constexpr std::size_t kLongestName = 65536;
+    for (std::size_t i = 0; i < header.size(); ++i)
+        if (header[i].size() > kLongestName)
+            throw InputError(source + ":1:" + std::to_string(i + 1) + ": the field name starting '" +
+                             header[i].substr(0, 40) + "' is " + std::to_string(header[i].size()) +
+                             " bytes long, more than the 65536 a name may have; check that the first line is "
+                             "the header, or shorten the name");
     if (format.latin1) return;
     for (std::size_t i = 0; i < header.size(); ++i)
         if (!isUtf8(header[i]))

@@ -75,7 +75,20 @@ struct OutputFile::State {
     std::unique_ptr<RemoveOnInterrupt> interruptGuard;  // removes `temp` on Ctrl-C
 };
 
-OutputFile::OutputFile(const std::string& path, const std::string& inputPath)
+void OutputFile::refuseInput(const std::string& path, const Inputs& inputs, const std::string& option)
+{
+    struct stat target;
+    if (path == "-" || ::stat(path.c_str(), &target) != 0) return;
+    for (const auto& [inputOption, inputPath] : inputs) {
+        struct stat input;
+        if (!inputPath.empty() && inputPath != "-" && ::stat(inputPath.c_str(), &input) == 0 &&
+            input.st_dev == target.st_dev && input.st_ino == target.st_ino)
+            throw InputError(option + " " + path + ": is the file this run reads as " + inputOption + " " +
+                             inputPath + "; write to another file");
+    }
+}
+
+OutputFile::OutputFile(const std::string& path, const Inputs& inputs, const std::string& option)
     : state_(std::make_unique<State>())
 {
     State& s = *state_;
@@ -86,15 +99,11 @@ OutputFile::OutputFile(const std::string& path, const std::string& inputPath)
         struct stat target;
         const bool exists = ::stat(path.c_str(), &target) == 0;
         if (!exists && errno != ENOENT)
-            throw InputError("--out " + path + ": cannot use the path (" + reason(errno) +
+            throw InputError(option + " " + path + ": cannot use the path (" + reason(errno) +
                              "); choose a writable location");
-        struct stat input;
-        if (exists && inputPath != "-" && ::stat(inputPath.c_str(), &input) == 0 &&
-            input.st_dev == target.st_dev && input.st_ino == target.st_ino)
-            throw InputError("--out " + path + ": is the input file itself; write the scores "
-                             "to another file");
+        refuseInput(path, inputs, option);
         if (exists && S_ISDIR(target.st_mode))
-            throw InputError("--out " + path + ": is a directory; give a file name, e.g. --out " +
+            throw InputError(option + " " + path + ": is a directory; give a file name, e.g. --out " +
                              (std::filesystem::path(path) / "scored.csv").string());
         struct stat link;
         const bool isLink = ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
@@ -103,12 +112,12 @@ OutputFile::OutputFile(const std::string& path, const std::string& inputPath)
             // link to nothing yet creates its target).
             s.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
             if (s.fd < 0)
-                throw InputError("--out " + path + ": cannot open for writing (" + reason(errno) +
+                throw InputError(option + " " + path + ": cannot open for writing (" + reason(errno) +
                                  "); choose a writable location");
         } else {
             // The shell would refuse to overwrite a read-only file: so does score.
             if (exists && ((target.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0))
-                throw InputError("--out " + path + ": is read-only; make it writable (chmod u+w " + path +
+                throw InputError(option + " " + path + ": is read-only; make it writable (chmod u+w " + path +
                                  ") or write the scores to another file");
             const std::filesystem::path final(path);
             const std::filesystem::path dir = final.parent_path().empty() ? "." : final.parent_path();
@@ -118,7 +127,7 @@ OutputFile::OutputFile(const std::string& path, const std::string& inputPath)
             std::string temp = (dir / (workingNamePrefix(stem) + "XXXXXX")).string();
             s.fd = ::mkstemp(temp.data());
             if (s.fd < 0)
-                throw InputError("--out " + path + ": cannot create a file in " + dir.string() +
+                throw InputError(option + " " + path + ": cannot create a file in " + dir.string() +
                                  " (" + reason(errno) + "); choose a writable location");
             // The result gets the replaced file's permissions and owner, or a new file's.
             mode_t mode = target.st_mode & 07777;
@@ -136,7 +145,7 @@ OutputFile::OutputFile(const std::string& path, const std::string& inputPath)
                 ::unlink(temp.c_str());
                 s.fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
                 if (s.fd < 0)
-                    throw InputError("--out " + path + ": cannot open for writing (" + reason(errno) +
+                    throw InputError(option + " " + path + ": cannot open for writing (" + reason(errno) +
                                      "); choose a writable location");
             } else {
                 s.temp = temp;

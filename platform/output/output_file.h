@@ -10,22 +10,32 @@
 //   owner is written in place instead.
 // - a read-only file: refused, as the shell would.
 // - a symlink to a file, a device or a pipe: written through, never replaced.
-// - a directory, or the input file itself: refused before any work is done.
+// - a directory, or a file the run reads (the data, the model): refused
+//   before any work is done.
 #ifndef SPLITRUN_OUTPUT_FILE_H
 #define SPLITRUN_OUTPUT_FILE_H
 
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace splitrun {
 
 class OutputFile {
 public:
-    // Opens the output for `path`. `inputPath` is the file being read
-    // ("-" for standard input), which the output must not be. Throws
-    // InputError naming the path, the OS reason and the fix.
-    OutputFile(const std::string& path, const std::string& inputPath);
+    // The files a run reads, each with the option that names it ("--data",
+    // "--model"); "-" stands for standard input.
+    using Inputs = std::vector<std::pair<std::string, std::string>>;
+
+    // Opens the output for `path`, given by `option`. The output must not be
+    // one of `inputs`. Throws InputError naming the option, the path, the OS
+    // reason and the fix.
+    OutputFile(const std::string& path, const Inputs& inputs, const std::string& option = "--out");
+    // Refuses, as the constructor does, a path that is one of `inputs`;
+    // creates nothing, so that a run can check before any work.
+    static void refuseInput(const std::string& path, const Inputs& inputs, const std::string& option);
     // Without a commit: removes the temporary file, if any.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;

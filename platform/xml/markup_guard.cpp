@@ -6,6 +6,7 @@
 // business.
 #include "markup_guard.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 
@@ -13,29 +14,50 @@ namespace cfhelper {
 
 namespace {
 
-bool isDigits(std::string_view text, bool hex) {
-    if (text.empty()) return false;
-    for (unsigned char c : text)
-        if (!(hex ? std::isxdigit(c) : std::isdigit(c))) return false;
-    return true;
+// A character a reference may name: any but U+0000, the surrogates, U+FFFE,
+// U+FFFF and codes past U+10FFFF. The control characters U+0001 to U+001F
+// are allowed as references (as XML 1.1 allows them), since the writer
+// escapes a control byte in a value that way.
+bool isReferableCharacter(unsigned long code) {
+    return (code >= 0x1 && code <= 0xD7FF) || (code >= 0xE000 && code <= 0xFFFD) ||
+           (code >= 0x10000 && code <= 0x10FFFF);
 }
 
-// True when text[pos] == '&' starts a reference the parser resolves itself.
-// The name is read only over name characters, so a stray '&' costs no more
-// than the characters that follow it up to the first other character.
-bool isKnownReference(std::string_view text, size_t pos) {
+// The code a numeric character reference's digits name, or a value past
+// U+10FFFF when they name none (empty, a wrong digit, too large).
+unsigned long referencedCode(std::string_view digits, bool hex) {
+    constexpr unsigned long kNone = 0x110000;
+    if (digits.empty()) return kNone;
+    unsigned long code = 0;
+    for (unsigned char c : digits) {
+        if (!(hex ? std::isxdigit(c) : std::isdigit(c))) return kNone;
+        const unsigned long digit = std::isdigit(c) ? c - '0' : (std::tolower(c) - 'a' + 10);
+        code = code * (hex ? 16 : 10) + digit;
+        if (code >= kNone) return kNone;
+    }
+    return code;
+}
+
+// Empty when text[pos] == '&' starts a reference the parser resolves itself
+// (a predefined entity, or a character reference to a character it may
+// name), else why it is refused, naming the reference. The name is read
+// only over name characters, so a stray '&' costs no more than the
+// characters that follow it up to the first other character.
+std::string referenceFault(std::string_view text, size_t pos) {
     size_t end = pos + 1;
     auto isNameChar = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '#'; };
     while (end < text.size() && isNameChar(text[end])) ++end;
-    if (end >= text.size() || text[end] != ';') return false;
+    if (end >= text.size() || text[end] != ';') return "undefined entity reference";
     std::string_view name = text.substr(pos + 1, end - pos - 1);
     if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos")
-        return true;
-    if (name.size() > 1 && name[0] == '#') {
-        if (name[1] == 'x') return isDigits(name.substr(2), true);
-        return isDigits(name.substr(1), false);
-    }
-    return false;
+        return std::string();
+    if (name.size() < 2 || name[0] != '#') return "undefined entity reference";
+    const bool hex = name[1] == 'x';
+    if (isReferableCharacter(referencedCode(name.substr(hex ? 2 : 1), hex))) return std::string();
+    constexpr size_t kShown = 24;
+    const std::string_view shown = text.substr(pos, std::min(end + 1 - pos, kShown));
+    return "character reference '" + std::string(shown) + (end + 1 - pos > kShown ? "...'" : "'") +
+           " names a character that XML does not allow";
 }
 
 bool startsWith(std::string_view text, size_t pos, std::string_view prefix) {
@@ -94,10 +116,8 @@ size_t scanTag(std::string_view text, size_t pos, std::string& reason) {
                 reason = "'<' inside an attribute value";
                 return std::string_view::npos;
             }
-            if (!isKnownReference(text, i)) {
-                reason = "undefined entity reference";
-                return std::string_view::npos;
-            }
+            reason = referenceFault(text, i);
+            if (!reason.empty()) return std::string_view::npos;
         }
         if (i == text.size()) break;
         ++i;
@@ -213,7 +233,7 @@ std::string screenMarkup(std::string_view text) {
             // Character data: only its references need a look.
             pos = findStop(text, pos, kLess | kAmp);
             if (pos < text.size() && text[pos] == '&') {
-                if (!isKnownReference(text, pos)) return "undefined entity reference";
+                if (std::string fault = referenceFault(text, pos); !fault.empty()) return fault;
                 ++pos;
             }
         } else if (pos + 1 == text.size() || (text[pos + 1] != '!' && text[pos + 1] != '?')) {

@@ -14,8 +14,12 @@ namespace cfhelper {
 // and processing instructions. Refused: attribute-list and entity
 // declarations and parameter entity references, which this parser does not
 // apply; any reference other than the five predefined entities and numeric
-// character references, since nothing defines it; character data outside
-// the root element; and zero bytes anywhere.
+// character references, since nothing defines it; a character reference to
+// U+0000, a surrogate, U+FFFE, U+FFFF or past U+10FFFF, which the parser
+// would turn into bytes no document may hold (references to the other
+// control characters are read, as XML 1.1 reads them: the writer escapes
+// control bytes that way); character data outside the root
+// element; and zero bytes anywhere.
 std::string screenMarkup(std::string_view text);
 
 }  // namespace cfhelper

@@ -104,6 +104,8 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          "--data-model", "model.xml"}), {"--categorical", "--data-model"}},
         {"field name with a control character", csv("").replace(16, 5, "lab\x1bl"), "", base,
          {"data.csv:1:5", "'lab\\x1Bl' holds a control character"}},
+        {"field name longer than 64 KiB", csv("").replace(16, 5, std::string(70000, 'n')), "", base,
+         {"data.csv:1:5", "is 70000 bytes long, more than the 65536"}},
         {"split list with an empty name", kGoodCsv, "", {"--split", "region,", "--target", "y"}, {"--split", "empty"}},
         {"field size limit of zero", kGoodCsv, "", with({"--max-field-size", "0"}), {"--max-field-size", "at least 1"}},
         {"data given twice", kGoodCsv, "", with({"--data", "other.csv"}), {"--data is given 2 times; give it once"}},
@@ -121,6 +123,10 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          {"--data-model - and --input-pmml -", "read only once"}},
         {"convergence tolerance below the smallest normal double", kGoodCsv, "",
          with({"--family", "gaussian", "--epsilon", "1e-320"}), {"--epsilon", "positive number from 2.2e-308"}},
+        {"augmented records written over an input", kGoodCsv, "<PMML/>",
+         with({"--input-pmml", "model.xml", "--augment", "model.xml"}), {"--augment", "reads as --input-pmml"}},
+        {"data model with a reference to a character XML does not allow", kGoodCsv, dataModel("label&#0;", "string"),
+         dm, {"--data-model", "'&#0;'"}},
         {"presorted file with more keys than the memory limit holds", manyKeys, "",
          with({"--presorted", "--memory-limit", "16K"}),
          {"more distinct values", "than fit in --memory-limit to check that the file is grouped", "raise --memory-limit"}},
@@ -165,6 +171,10 @@ TEST(InputErrors, BuildWhoseReportCannotBeWrittenFails)
 TEST(Usage, NoArgumentsIsAnErrorHelpVersionAndInfoAreNot)
 {
     EXPECT_EQ(runSplitRun({}).status, 2);
+    // A misspelt command is named, not the options that follow it.
+    const RunOutput misspelt = runSplitRun({"bulid", "--data", "data.csv"});
+    EXPECT_EQ(misspelt.status, 2);
+    EXPECT_NE(misspelt.err.find("unknown command 'bulid'; give a command: build, score"), std::string::npos) << misspelt.err;
     const std::pair<const char*, const char*> usage[] = {{"--help", ""}, {"--version", "split-run "}, {"info", "name: "}};
     for (const auto& [command, text] : usage) {
         const RunOutput run = runSplitRun({command});

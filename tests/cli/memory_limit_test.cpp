@@ -76,22 +76,30 @@ TEST(MemoryLimit, StandardInputIsCopiedAndBoundLikeAFile)
 
 TEST(MemoryLimit, ColumnOfMoreDistinctTextsThanCategoriesListsNoneLoadedOrStreamed)
 {
-    // An unused column with a text per record: profiling keeps only the first of them, and the data model (so
-    // the containers' root documents) lists none of them whether the file is loaded or read pass by pass.
-    std::string csv = "g,x,y,note\n";
-    for (int i = 0; i < 10050; ++i)
-        csv += std::string(i < 5000 ? "a" : "b") + "," + std::to_string(i % 17) + "," + std::to_string(i % 23) +
-               ",note-" + std::to_string(i) + "\n";
-    const fs::path dir = freshDir("memory_limit_texts");
-    writeFile(dir / "in.csv", csv);
-    std::vector<std::string> args = {"--data", (dir / "in.csv").string(), "--split", "g", "--target", "y", "--inputs",
-                                     "x"};
-    const BuildOutcome loaded = buildOutcome(dir / "loaded", args);
-    args.insert(args.end(), {"--memory-limit", "64K"});
-    EXPECT_TRUE(buildOutcome(dir / "streamed", args) == loaded);
-    const std::string root = readFile(exportedFiles(dir / "streamed") / "PMML" / "rootPMML.xml");
-    EXPECT_NE(root.find("name=\"note\""), std::string::npos);
-    EXPECT_EQ(root.find("note-1"), std::string::npos);
+    // An unused column with a text per record, or with texts too long to list: profiling keeps only the first
+    // of them, and the data model (so the containers' root documents) lists none of them whether the file is
+    // loaded or read pass by pass.
+    const struct {
+        int records;
+        std::size_t textBytes;
+    } cases[] = {{10050, 0}, {24, 60000}};   // 10,050 short texts; 24 of 60 KB, 1.4 MB in all
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.records);
+        std::string csv = "g,x,y,note\n";
+        for (int i = 0; i < c.records; ++i)
+            csv += std::string(i < c.records / 2 ? "a" : "b") + "," + std::to_string(i % 17) + "," +
+                   std::to_string(i % 23) + ",note-" + std::to_string(i) + std::string(c.textBytes, 'z') + "\n";
+        const fs::path dir = freshDir("memory_limit_texts");
+        writeFile(dir / "in.csv", csv);
+        std::vector<std::string> args = {"--data", (dir / "in.csv").string(), "--split", "g", "--target", "y",
+                                         "--inputs", "x"};
+        const BuildOutcome loaded = buildOutcome(dir / "loaded", args);
+        args.insert(args.end(), {"--memory-limit", "64K"});
+        EXPECT_TRUE(buildOutcome(dir / "streamed", args) == loaded);
+        const std::string root = readFile(exportedFiles(dir / "streamed") / "PMML" / "rootPMML.xml");
+        EXPECT_NE(root.find("name=\"note\""), std::string::npos);
+        EXPECT_EQ(root.find("note-1"), std::string::npos);
+    }
 }
 
 TEST(MemoryLimit, PresortedFileNotGroupedIsRefusedAfterFieldErrorsLeavingNoFiles)

@@ -348,8 +348,15 @@ TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
       {"<!DOCTYPE PMML [<!ATTLIST NumericPredictor exponent CDATA \"2\">]>" +
            predictor(R"(<NumericPredictor name="x" coefficient="1"/>)"),
        "declares entities or attribute defaults"},
+      // The parser would cut the value at a zero byte, or read bytes no record holds.
+      {selectedBy(R"(<SimplePredicate field="x" operator="equal" value="&#0;"/>)"),
+       "the character reference '&#0;' names a character that XML does not allow"},
+      {selectedBy(R"(<SimplePredicate field="x" operator="equal" value="&#xDFFF;"/>)"), "'&#xDFFF;'"},
+      {selectedBy(R"(<SimplePredicate field="x" operator="equal" value="&#1114112;"/>)"), "'&#1114112;'"},
   };
   for (const auto& [pmml, mentions] : cases) expectRefused([&] { SplitScorer::fromPmml(pmml); }, mentions);
+  // In a comment or a CDATA section the same text is no reference.
+  EXPECT_NO_THROW(SplitScorer::fromPmml("<!-- &#0; -->" + wrap(goodModel, "<Extension><![CDATA[&#0;]]></Extension>")));
   // Files that are not documents are refused before they are read through.
   expectRefused([] { SplitScorer::fromPmmlFile("/dev/zero"); }, "not a regular file");
   const std::string notXml = ::testing::TempDir() + "scorer-not-xml.pmml";

@@ -43,6 +43,12 @@ TEST(HostileXmlTest, RefusedTextsFailCleanlyAndQuickly) {
         {"text after the root", "<r/>\nx"},
         {"text between the declaration and the root", "\xEF\xBB\xBF<?xml version='1.0'?>x<r/>"},
         {"empty text", ""},
+        // Character references to characters XML does not allow.
+        {"reference to U+0000 in an attribute", "<r v='a&#0;b'/>"},
+        {"reference to a surrogate in text", "<r>&#xD800;</r>"},
+        {"reference to U+FFFE", "<r v='&#65534;'/>"},
+        {"reference past U+10FFFF", "<r>&#x110000;</r>"},
+        {"reference of twenty digits", "<r v='&#99999999999999999999;'/>"},
     };
     HostHelper helper(nullptr);
     for (const auto& c : cases) EXPECT_THROW(helper.createFromContents(c.text), XMLException) << c.name;
@@ -71,6 +77,7 @@ TEST(HostileXmlTest, DeclarationsAndEncodingsAreHonoured) {
         {"UTF-16 big-endian with a declaration", utf16("<?xml version='1.0' encoding='UTF-16'?><r v='z'/>", true), "z"},
         {"UTF-8 with a byte order mark", "\xEF\xBB\xBF<r v='\xC3\xA9'/>", "\xC3\xA9"},
         {"an encoding not converted", "<?xml version='1.0' encoding='KOI8-R'?><r v='\xE1'/>", "\xE1"},
+        {"references to the last allowed characters", "<r v='&#x10FFFF;&#xFFFD;&#9;'/>", "\xF4\x8F\xBF\xBF\xEF\xBF\xBD\t"},
     };
     HostHelper helper(nullptr);
     for (const auto& c : cases) {

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 
 
+#include "character_references.h"
 #include "scorer_model.h"
 #include "segment_chunks.h"
 #include "splitmodels/scorer.h"
@@ -790,6 +791,7 @@ class Loader {
     model_.segments.reserve(model_.segments.size() + cut_->groups[ordinal].size());
     for (const SegmentChunks::Piece& piece : cut_->groups[ordinal]) {
       const std::string_view text = pieceText_(piece);
+      if (!illegalCharacterReference(text).empty()) fail("Segment: holds an illegal character reference");
       if (!piece_.load_buffer(text.data(), text.size())) fail("Segment: does not parse on its own");
       ++position;
       model_.segments.push_back(loadSegment(piece_.document_element(), position));
@@ -874,7 +876,8 @@ class Loader {
 std::optional<ScoringModel> loadInPieces(const SegmentChunks& cut, Loader::PieceText pieceText) {
   try {
     pugi::xml_document skeleton;
-    if (!skeleton.load_buffer(cut.skeleton.data(), cut.skeleton.size(), pugi::parse_default | pugi::parse_doctype) ||
+    if (!illegalCharacterReference(cut.skeleton).empty() ||
+        !skeleton.load_buffer(cut.skeleton.data(), cut.skeleton.size(), pugi::parse_default | pugi::parse_doctype) ||
         declaresEntities(skeleton))
       return std::nullopt;
     ScoringModel model;
@@ -886,6 +889,12 @@ std::optional<ScoringModel> loadInPieces(const SegmentChunks& cut, Loader::Piece
 }
 
 ScoringModel loadWhole(const std::string& pmmlText) {
+  // The parser would read such a reference into the value as bytes no
+  // record holds (a zero byte cuts it), so that its segment silently
+  // matches nothing.
+  if (const std::string reference = illegalCharacterReference(pmmlText); !reference.empty())
+    fail("the character reference '" + reference +
+         "' names a character that XML does not allow, so the document is not XML");
   pugi::xml_document doc;
   const pugi::xml_parse_result parsed =
       doc.load_buffer(pmmlText.data(), pmmlText.size(), pugi::parse_default | pugi::parse_doctype);
