@@ -17,6 +17,7 @@
 #include <thread>
 #include <utility>
 
+#include "column_prefault.h"
 #include "csv_scan.h"
 #include "decimal_words.h"
 
@@ -566,6 +567,9 @@ public:
     // The records of the chunks the sink took.
     std::size_t records() const { return records_; }
 
+    // Called by each reading thread with a chunk's number before it reads it.
+    void beforeEachChunk(std::function<void(std::size_t)> call) { beforeChunk_ = std::move(call); }
+
 private:
     void work()
     {
@@ -575,6 +579,7 @@ private:
             for (;;) {
                 const std::size_t k = next_.fetch_add(1);
                 if (k >= chunkCount_ || !awaitTurn(k)) return;
+                if (beforeChunk_) beforeChunk_(k);
                 auto chunk = std::make_unique<Chunk>(rules_, expectedRows + expectedRows / 16);
                 const std::size_t from = begin_ + k * chunkBytes_;
                 chunk->read(rules_, file_, begin_, from, std::min(end_, from + chunkBytes_), end_, buffer);
@@ -631,6 +636,7 @@ private:
     const std::size_t chunkBytes_;
     const std::size_t chunkCount_;
     const Sink sink_;
+    std::function<void(std::size_t)> beforeChunk_;
     std::atomic<std::size_t> next_{0};
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
@@ -653,13 +659,15 @@ struct LoadedTable {
     std::size_t bytes = 0;                                   // of the records in the file
     std::size_t chunkBytes = 0;
     std::size_t reserveRows = 0;
+    std::size_t expectedRows = 0;   // the file's rows at the first chunk's line length
 
     Verdict append(Chunk& chunk)
     {
         if (reserveRows == 0 && chunk.rows > 0) {
             // Room for the whole file at the first chunk's line length.
             const std::size_t perRow = std::max<std::size_t>(std::min(chunkBytes, bytes) / chunk.rows, 1);
-            reserveRows = bytes / perRow + 1024;
+            expectedRows = bytes / perRow;
+            reserveRows = expectedRows + 1024;
             reserveRows += reserveRows / 16;
         }
         Verdict verdict = Verdict::Loaded;
@@ -744,13 +752,22 @@ std::optional<LoadedTable> readChunks(ChunkRules rules, const File& file, std::s
         load.chunkBytes = chunkBytes == 0 ? kChunkBytes : chunkBytes;
         if (tallies != nullptr) tallies->assign(fields, TextTally{});
         std::vector<std::size_t> needText;
+        ColumnPrefault prefault((size - begin + load.chunkBytes - 1) / load.chunkBytes);
+        std::vector<const ColumnValues*> columns;
         ParallelRead read(rules, file, begin, size, load.chunkBytes, [&](Chunk& chunk, std::size_t firstRecord) {
             if (tallies != nullptr)
                 for (std::size_t c = 0; c < fields; ++c)
                     if (chunk.columns[c].storage == Storage::String)
                         tallyTexts(chunk.columns[c].values, firstRecord + 2, (*tallies)[c]);
-            return load.append(chunk);
+            const Verdict verdict = load.append(chunk);
+            if (keepValues) {
+                columns.clear();
+                for (const LoadedColumn& column : load.columns) columns.push_back(&column.values);
+                prefault.note(columns, load.expectedRows);
+            }
+            return verdict;
         });
+        if (keepValues) read.beforeEachChunk([&](std::size_t k) { prefault.before(k); });
         const Verdict verdict = read.run(threads, &needText);
         if (verdict == Verdict::FullReader) return std::nullopt;
         if (verdict == Verdict::Loaded) {

@@ -46,15 +46,19 @@ void TableRecords::readField(std::size_t field, splitmodels::FieldColumn& out) c
     const refhost::ColumnValues& values = records_.values(field);
     const std::size_t n = values.size();
     const bool text = fields_[field].storage == splitmodels::StorageString;
+    using Kind = refhost::ColumnValues::Kind;
     out.missing.assign(n, 0);
-    out.numbers.assign(text ? 0 : n, 0.0);
+    // Reals are copied as they are (a missing one holds 0), without
+    // clearing the room first.
+    if (!text && values.kind() == Kind::Real)
+        out.numbers.assign(values.reals().begin(), values.reals().begin() + static_cast<std::ptrdiff_t>(n));
+    else
+        out.numbers.assign(text ? 0 : n, 0.0);
     out.texts.assign(text ? n : 0, std::string_view());
     if (values.hasMissing())
         for (std::size_t r = 0; r < n; ++r) out.missing[r] = values.isMissing(r);
-    using Kind = refhost::ColumnValues::Kind;
     switch (values.kind()) {
     case Kind::Real:
-        if (!text) std::copy(values.reals().begin(), values.reals().begin() + static_cast<std::ptrdiff_t>(n), out.numbers.begin());
         if (!text && nonFiniteMissing_)
             for (std::size_t r = 0; r < n; ++r) out.missing[r] |= !std::isfinite(out.numbers[r]);
         return;

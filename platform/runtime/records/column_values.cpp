@@ -194,26 +194,9 @@ Cell ColumnValues::cell(size_t row) const {
     return Cell::missing();
 }
 
-const void* ColumnValues::bytes(size_t row, size_t* length) const {
-    if (kind_ == Kind::Cells) {
-        *length = cells_[row].length();
-        return cells_[row].bytes();
-    }
-    if (isMissing(row)) {
-        *length = 0;
-        return nullptr;
-    }
-    switch (kind_) {
-        case Kind::Integer: *length = 8; return &ints_[row];
-        case Kind::Real: *length = 8; return &reals_[row];
-        case Kind::Text: {
-            const std::string_view text = dict_.at(codes_[row]);
-            *length = text.size();
-            return text.data();
-        }
-        case Kind::Cells: break;
-    }
-    return nullptr;
+const void* ColumnValues::cellBytes(size_t row, size_t* length) const {
+    *length = cells_[row].length();
+    return cells_[row].bytes();
 }
 
 void ColumnValues::integersToReals() {

@@ -132,8 +132,19 @@ Faults::~Faults() = default;
 
 // The common case, a name found in its home slot, stays inline in check();
 // the rest is out of line.
+// The home slot mixes every bit of the address: the names lie next to one
+// another among the library's constant strings, several to an 8-byte step,
+// so a slot taken from the low bits alone would send the hot names to the
+// same home and every call after the first to the probe.
+inline size_t Faults::literalHome(const char* op) {
+    static_assert((kLiteralSlots & (kLiteralSlots - 1)) == 0, "a power of two");
+    constexpr int kSlotBits = __builtin_ctzll(kLiteralSlots);
+    return static_cast<size_t>(
+        (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(op)) * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits));
+}
+
 inline Faults::Counter& Faults::literalCounter(const char* op) {
-    const size_t home = (reinterpret_cast<uintptr_t>(op) >> 3) % kLiteralSlots;
+    const size_t home = literalHome(op);
     if (literalKeys_[home].load(std::memory_order_acquire) == op)
         return *literalCounters_[home].load(std::memory_order_relaxed);
     return probeLiteralCounter(op, home);
@@ -231,14 +242,36 @@ uint64_t Faults::refused(const std::string& op) const {
     return c == nullptr ? 0 : c->refused.load(std::memory_order_acquire);
 }
 
+// The common call, a name found in its home slot on a thread that has its
+// own shard with no rule pending and no recording, is counted here without
+// a frame or saved registers; anything else goes the whole way.
 bool Faults::check(const char* op, int* err, cf_status* status) {
+    const size_t shardPlusOne = threadShardPlusOne;
+    if (plainCounting && shardPlusOne > 1 && pending_.load(std::memory_order_relaxed) == 0 &&
+        !recording_.load(std::memory_order_relaxed)) {
+        const size_t home = literalHome(op);
+        if (literalKeys_[home].load(std::memory_order_acquire) == op) {
+            std::atomic<uint64_t>& mine =
+                literalCounters_[home].load(std::memory_order_relaxed)->shards[shardPlusOne - 1].calls;
+            // Only this thread writes its shard. The second look at the
+            // rules may not move before the store (processBarrier covers
+            // the rest).
+            mine.store(mine.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+            std::atomic_signal_fence(std::memory_order_seq_cst);
+            if (pending_.load(std::memory_order_relaxed) == 0 && !recording_.load(std::memory_order_relaxed))
+                return false;
+            mine.store(mine.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+        }
+    }
+    return checkFully(op, err, status);
+}
+
+bool Faults::checkFully(const char* op, int* err, cf_status* status) {
     Counter& c = literalCounter(op);
     const size_t shard = threadShard();
     std::atomic<uint64_t>& mine = c.shards[shard].calls;
     if (plainCounting && shard != 0 && pending_.load(std::memory_order_relaxed) == 0 &&
         !recording_.load(std::memory_order_relaxed)) {
-        // Only this thread writes its shard. The second look at the rules
-        // may not move before the store (processBarrier covers the rest).
         mine.store(mine.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         std::atomic_signal_fence(std::memory_order_seq_cst);
         if (pending_.load(std::memory_order_relaxed) == 0 && !recording_.load(std::memory_order_relaxed))
@@ -251,8 +284,13 @@ bool Faults::check(const char* op, int* err, cf_status* status) {
         if (pending_.load() == 0 && !recording_.load()) return false;
         mine.fetch_sub(1);
     }
-    // With a rule pending or recording on, calls are numbered one at a time,
-    // so each gets the exact number rules and sites refer to.
+    return checkNumbered(op, c, mine, err, status);
+}
+
+// With a rule pending or recording on, calls are numbered one at a time,
+// so each gets the exact number rules and sites refer to.
+bool Faults::checkNumbered(const char* op, Counter& c, std::atomic<uint64_t>& mine, int* err,
+                           cf_status* status) {
     std::lock_guard<std::mutex> guard(numbering_);
     mine.fetch_add(1);
     const uint64_t call = c.total();

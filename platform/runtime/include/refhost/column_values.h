@@ -88,7 +88,25 @@ public:
     // The bytes an iterator hands out for the value: 8 bytes for numbers,
     // the string's bytes for text, null when missing. They stay where they
     // are while the column is not changed.
-    const void* bytes(size_t row, size_t* length) const;
+    // Defined here, since the host's iterators ask for it once per value.
+    const void* bytes(size_t row, size_t* length) const {
+        if (kind_ == Kind::Cells) return cellBytes(row, length);
+        if (isMissing(row)) {
+            *length = 0;
+            return nullptr;
+        }
+        if (kind_ == Kind::Real) {
+            *length = 8;
+            return &reals_[row];
+        }
+        if (kind_ == Kind::Integer) {
+            *length = 8;
+            return &ints_[row];
+        }
+        const std::string_view text = dict_.at(codes_[row]);
+        *length = text.size();
+        return text.data();
+    }
 
     // Typed access (valid for the column's kind; missing values hold 0).
     const ColumnVector<int64_t>& integers() const { return ints_; }
@@ -111,6 +129,7 @@ public:
     bool operator==(const ColumnValues& other) const;
 
 private:
+    const void* cellBytes(size_t row, size_t* length) const;
     void setMissing(size_t row);
     void toCells();
 

@@ -117,9 +117,18 @@ private:
     // counter() through a table keyed by the name's address: for names that
     // are string literals (every check() caller passes one), a hit is two
     // loads instead of a hash of the name and a comparison.
+    static size_t literalHome(const char* op);
     Counter& literalCounter(const char* op);
     Counter& probeLiteralCounter(const char* op, size_t home);
     const Counter* find(const char* op) const;
+    // check() beyond its common case: finds the counter and the thread's
+    // shard however they stand.
+    [[gnu::noinline]] bool checkFully(const char* op, int* err, cf_status* status);
+    // check() once the call is to be numbered: counts it under the
+    // numbering lock, records and logs it, and applies the rules.
+    [[gnu::noinline]] bool checkNumbered(const char* op, Counter& counter,
+                                         std::atomic<uint64_t>& mine, int* err,
+                                         cf_status* status);
     bool applyRules(const char* op, Counter& counter, uint64_t call, int* err,
                     cf_status* status);
     void record(const char* op, uint64_t call);
