@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -149,6 +150,7 @@ private:
 
     void append(const char* bytes, std::size_t count)
     {
+        refuseZeroByte(bytes, count);
         if (!latin1_) {
             decoded_.insert(decoded_.end(), bytes, bytes + count);
             return;
@@ -162,6 +164,20 @@ private:
                 decoded_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
             }
         }
+    }
+
+    // No text CSV holds a zero byte: a binary input (such as /dev/zero) is
+    // refused at the first block holding one, not read on until a field
+    // outgrows --max-field-size. Counts the lines of the blocks before.
+    void refuseZeroByte(const char* bytes, std::size_t count)
+    {
+        const auto* zero = static_cast<const char*>(std::memchr(bytes, '\0', count));
+        lines_ += static_cast<std::uint64_t>(std::count(bytes, zero ? zero : bytes + count, '\n'));
+        if (!zero) return;
+        throw InputError(what_ + ": line " + std::to_string(lines_ + 1) + " holds a zero byte, which no text CSV does: " +
+                         (gzip_ ? "the decompressed data looks binary; give gzip-compressed text CSV"
+                                : "the file looks binary; give the data as text CSV (gzip-compressed CSV is "
+                                  "also read, recognised by its header)"));
     }
 
     int fd_;
@@ -179,6 +195,7 @@ private:
     std::size_t rawPos_ = 0;
     std::size_t rawEnd_ = 0;
     std::vector<char> decoded_;
+    std::uint64_t lines_ = 0;  // line ends before the current block
 };
 
 InputSource::InputSource(const std::string& path, const std::string& option, bool latin1)
@@ -255,7 +272,10 @@ std::string readInputFile(const std::string& path, const std::string& option, st
         throw InputError(describe(option, path) + ": is " + fileKind(st.st_mode) +
                          ", not a file; give the document's file (or '-' to read it from standard input)");
     }
+    // A regular file's bytes go into one block of its size: grown as it
+    // is read, the text would take up to twice that at its peak.
     std::string text;
+    if (S_ISREG(st.st_mode)) text.reserve(static_cast<std::size_t>(st.st_size));
     char chunk[kChunk];
     for (;;) {
         const ssize_t got = ::read(fd, chunk, sizeof chunk);
@@ -267,6 +287,15 @@ std::string readInputFile(const std::string& path, const std::string& option, st
         }
         if (got == 0) break;
         if (text.size() + static_cast<std::size_t>(got) > maxBytes) throw tooLarge();
+        // No text document holds a zero byte: binary input (a pipe fed
+        // from /dev/urandom, say) is refused at the first chunk holding one.
+        if (const void* zero = std::memchr(chunk, '\0', static_cast<std::size_t>(got))) {
+            const std::size_t offset = text.size() + static_cast<std::size_t>(static_cast<const char*>(zero) - chunk);
+            if (fd != STDIN_FILENO) ::close(fd);
+            throw InputError(describe(option, path) + ": holds a zero byte at offset " + std::to_string(offset) +
+                             ", which a text document cannot (the file looks binary); give the document as "
+                             "text (UTF-8)");
+        }
         text.append(chunk, static_cast<std::size_t>(got));
     }
     if (fd != STDIN_FILENO) ::close(fd);
