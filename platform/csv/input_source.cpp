@@ -52,6 +52,33 @@ std::string fileKind(mode_t mode)
     return "not a regular file";
 }
 
+constexpr unsigned char kGzipMagic[2] = {0x1f, 0x8b};
+
+// Data CSV holding a zero byte at `line`: it looks binary.
+InputError binaryInput(const std::string& what, std::uint64_t line, bool gzip)
+{
+    return InputError(what + ": line " + std::to_string(line) + " holds a zero byte, which no text CSV does: " +
+                      (gzip ? "the decompressed data looks binary; give gzip-compressed text CSV"
+                            : "the file looks binary; give the data as text CSV (gzip-compressed CSV is "
+                              "also read, recognised by its header)"));
+}
+
+// Counts the line ends of text CSV block by block, and finds the first zero
+// byte, which none holds.
+class ZeroByteWatch {
+public:
+    // The 1-based line of the block's first zero byte, or 0 when none.
+    std::uint64_t lineOfZeroIn(const char* bytes, std::size_t count)
+    {
+        const auto* zero = static_cast<const char*>(std::memchr(bytes, '\0', count));
+        lines_ += static_cast<std::uint64_t>(std::count(bytes, zero ? zero : bytes + count, '\n'));
+        return zero ? lines_ + 1 : 0;
+    }
+
+private:
+    std::uint64_t lines_ = 0;  // line ends before the current block
+};
+
 }  // namespace
 
 // Reads raw bytes from the descriptor, inflates them when they start with
@@ -64,8 +91,7 @@ public:
     {
         raw_.resize(kChunk);
         fillRaw();
-        gzip_ = rawEnd_ >= 2 && static_cast<unsigned char>(raw_[0]) == 0x1f &&
-                static_cast<unsigned char>(raw_[1]) == 0x8b;
+        gzip_ = rawEnd_ >= 2 && std::memcmp(raw_.data(), kGzipMagic, 2) == 0;
         if (gzip_) {
             std::memset(&zs_, 0, sizeof zs_);
             if (inflateInit2(&zs_, 15 + 16) != Z_OK) throw InputError(what_ + ": cannot start decompressing");
@@ -168,16 +194,10 @@ private:
 
     // No text CSV holds a zero byte: a binary input (such as /dev/zero) is
     // refused at the first block holding one, not read on until a field
-    // outgrows --max-field-size. Counts the lines of the blocks before.
+    // outgrows --max-field-size.
     void refuseZeroByte(const char* bytes, std::size_t count)
     {
-        const auto* zero = static_cast<const char*>(std::memchr(bytes, '\0', count));
-        lines_ += static_cast<std::uint64_t>(std::count(bytes, zero ? zero : bytes + count, '\n'));
-        if (!zero) return;
-        throw InputError(what_ + ": line " + std::to_string(lines_ + 1) + " holds a zero byte, which no text CSV does: " +
-                         (gzip_ ? "the decompressed data looks binary; give gzip-compressed text CSV"
-                                : "the file looks binary; give the data as text CSV (gzip-compressed CSV is "
-                                  "also read, recognised by its header)"));
+        if (const std::uint64_t line = zeroWatch_.lineOfZeroIn(bytes, count)) throw binaryInput(what_, line, gzip_);
     }
 
     int fd_;
@@ -195,7 +215,7 @@ private:
     std::size_t rawPos_ = 0;
     std::size_t rawEnd_ = 0;
     std::vector<char> decoded_;
-    std::uint64_t lines_ = 0;  // line ends before the current block
+    ZeroByteWatch zeroWatch_;
 };
 
 InputSource::InputSource(const std::string& path, const std::string& option, bool latin1)
@@ -344,6 +364,11 @@ InputCopy::InputCopy(const std::string& path, const std::string& option, const s
                          " (" + std::strerror(errno) + "); give --temp-dir a writable directory");
     Close closeCopy{copy, true};
     std::vector<char> block(std::size_t{1} << 20);
+    // Binary input that is not gzip is refused at the first block holding a
+    // zero byte, not copied on (an endless pipe would fill the disk).
+    unsigned char start[2] = {};
+    std::size_t started = 0;
+    ZeroByteWatch zeroWatch;
     for (;;) {
         const ssize_t got = ::read(in, block.data(), block.size());
         if (got == 0) break;
@@ -351,6 +376,11 @@ InputCopy::InputCopy(const std::string& path, const std::string& option, const s
             if (errno == EINTR) continue;
             throw InputError(option + " " + path + ": cannot read it (" + std::strerror(errno) + ")");
         }
+        for (ssize_t i = 0; i < got && started < 2; ++i) start[started++] = static_cast<unsigned char>(block[i]);
+        // (Gzip data, or its first byte so far, is copied as it is.)
+        const bool gzip = std::memcmp(start, kGzipMagic, started) == 0;
+        if (const std::uint64_t line = gzip ? 0 : zeroWatch.lineOfZeroIn(block.data(), static_cast<std::size_t>(got)))
+            throw binaryInput(describe(option, path), line, false);
         for (ssize_t done = 0; done < got;) {
             const ssize_t put = ::write(copy, block.data() + done, static_cast<std::size_t>(got - done));
             if (put < 0 && errno == EINTR) continue;
