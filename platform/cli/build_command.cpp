@@ -55,15 +55,13 @@ const std::vector<std::string> kBuildOutputs = {"containers.db", "groups.csv", "
 // An input document handed to the workers. The module passes it on as text,
 // which ends at a zero byte, and gives the workers nothing for an empty one:
 // both would fail or cut every group's copy, so they are refused here.
-std::optional<std::string> optionalFile(const std::string& path, const std::string& option)
+// A document handed to the workers, read once and shared from here on.
+refhost::SharedBytes optionalFile(const std::string& path, const std::string& option)
 {
-    if (path.empty()) return std::nullopt;
+    if (path.empty()) return nullptr;
     std::string text = readInputFile(path, option);
     if (text.empty()) throw InputError(option + " " + path + ": the file is empty; give the document itself");
-    if (const std::size_t zero = text.find('\0'); zero != std::string::npos)
-        throw InputError(option + " " + path + ": holds a zero byte at offset " + std::to_string(zero) +
-                         ", which a text document cannot; give the document as text (UTF-8)");
-    return text;
+    return std::make_shared<const std::string>(std::move(text));
 }
 
 // The columns the components see: as loaded, with a logistic target whose
@@ -285,8 +283,8 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
                                             "nothing to build models from");
     refuseStrayTexts(data, namedColumns(data, options), options.format, options.categorical);
     const ModelFields fields = resolveModelFields(options, data);
-    std::optional<std::string> inputPmml = optionalFile(options.inputPmmlFile, "--input-pmml");
-    std::optional<std::string> inputStatXml = optionalFile(options.inputStatXmlFile, "--input-statxml");
+    refhost::SharedBytes inputPmml = optionalFile(options.inputPmmlFile, "--input-pmml");
+    refhost::SharedBytes inputStatXml = optionalFile(options.inputStatXmlFile, "--input-statxml");
     const std::vector<refhost::Column> columns = componentColumns(data, fields, options);
     std::shared_ptr<const refhost::RecordSource> source;
     std::function<std::string()> sourceError;

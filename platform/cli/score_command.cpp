@@ -65,6 +65,11 @@ void readModelFile(const std::string& path, const std::function<void(std::string
                                                      "'split-run build' (split-model.pmml)");
             started = start != std::string_view::npos;
         }
+        // No document holds a zero byte: binary data is refused at once.
+        if (const std::size_t zero = got.find('\0'); zero != std::string_view::npos)
+            throw InputError("--model " + path + ": holds a zero byte at offset " + std::to_string(total + zero) +
+                             ", which no model document does (the file looks binary); give a split model "
+                             "written by 'split-run build' (split-model.pmml)");
         total += got.size();
         if (total > kMaxModelBytes) throw InputError(tooLarge);  // a pipe or a growing file
         put(got);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -51,6 +52,33 @@ std::string fileKind(mode_t mode)
     return "not a regular file";
 }
 
+constexpr unsigned char kGzipMagic[2] = {0x1f, 0x8b};
+
+// Data CSV holding a zero byte at `line`: it looks binary.
+InputError binaryInput(const std::string& what, std::uint64_t line, bool gzip)
+{
+    return InputError(what + ": line " + std::to_string(line) + " holds a zero byte, which no text CSV does: " +
+                      (gzip ? "the decompressed data looks binary; give gzip-compressed text CSV"
+                            : "the file looks binary; give the data as text CSV (gzip-compressed CSV is "
+                              "also read, recognised by its header)"));
+}
+
+// Counts the line ends of text CSV block by block, and finds the first zero
+// byte, which none holds.
+class ZeroByteWatch {
+public:
+    // The 1-based line of the block's first zero byte, or 0 when none.
+    std::uint64_t lineOfZeroIn(const char* bytes, std::size_t count)
+    {
+        const auto* zero = static_cast<const char*>(std::memchr(bytes, '\0', count));
+        lines_ += static_cast<std::uint64_t>(std::count(bytes, zero ? zero : bytes + count, '\n'));
+        return zero ? lines_ + 1 : 0;
+    }
+
+private:
+    std::uint64_t lines_ = 0;  // line ends before the current block
+};
+
 }  // namespace
 
 // Reads raw bytes from the descriptor, inflates them when they start with
@@ -63,8 +91,7 @@ public:
     {
         raw_.resize(kChunk);
         fillRaw();
-        gzip_ = rawEnd_ >= 2 && static_cast<unsigned char>(raw_[0]) == 0x1f &&
-                static_cast<unsigned char>(raw_[1]) == 0x8b;
+        gzip_ = rawEnd_ >= 2 && std::memcmp(raw_.data(), kGzipMagic, 2) == 0;
         if (gzip_) {
             std::memset(&zs_, 0, sizeof zs_);
             if (inflateInit2(&zs_, 15 + 16) != Z_OK) throw InputError(what_ + ": cannot start decompressing");
@@ -149,6 +176,7 @@ private:
 
     void append(const char* bytes, std::size_t count)
     {
+        refuseZeroByte(bytes, count);
         if (!latin1_) {
             decoded_.insert(decoded_.end(), bytes, bytes + count);
             return;
@@ -162,6 +190,14 @@ private:
                 decoded_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
             }
         }
+    }
+
+    // No text CSV holds a zero byte: a binary input (such as /dev/zero) is
+    // refused at the first block holding one, not read on until a field
+    // outgrows --max-field-size.
+    void refuseZeroByte(const char* bytes, std::size_t count)
+    {
+        if (const std::uint64_t line = zeroWatch_.lineOfZeroIn(bytes, count)) throw binaryInput(what_, line, gzip_);
     }
 
     int fd_;
@@ -179,6 +215,7 @@ private:
     std::size_t rawPos_ = 0;
     std::size_t rawEnd_ = 0;
     std::vector<char> decoded_;
+    ZeroByteWatch zeroWatch_;
 };
 
 InputSource::InputSource(const std::string& path, const std::string& option, bool latin1)
@@ -255,7 +292,10 @@ std::string readInputFile(const std::string& path, const std::string& option, st
         throw InputError(describe(option, path) + ": is " + fileKind(st.st_mode) +
                          ", not a file; give the document's file (or '-' to read it from standard input)");
     }
+    // A regular file's bytes go into one block of its size: grown as it
+    // is read, the text would take up to twice that at its peak.
     std::string text;
+    if (S_ISREG(st.st_mode)) text.reserve(static_cast<std::size_t>(st.st_size));
     char chunk[kChunk];
     for (;;) {
         const ssize_t got = ::read(fd, chunk, sizeof chunk);
@@ -267,6 +307,15 @@ std::string readInputFile(const std::string& path, const std::string& option, st
         }
         if (got == 0) break;
         if (text.size() + static_cast<std::size_t>(got) > maxBytes) throw tooLarge();
+        // No text document holds a zero byte: binary input (a pipe fed
+        // from /dev/urandom, say) is refused at the first chunk holding one.
+        if (const void* zero = std::memchr(chunk, '\0', static_cast<std::size_t>(got))) {
+            const std::size_t offset = text.size() + static_cast<std::size_t>(static_cast<const char*>(zero) - chunk);
+            if (fd != STDIN_FILENO) ::close(fd);
+            throw InputError(describe(option, path) + ": holds a zero byte at offset " + std::to_string(offset) +
+                             ", which a text document cannot (the file looks binary); give the document as "
+                             "text (UTF-8)");
+        }
         text.append(chunk, static_cast<std::size_t>(got));
     }
     if (fd != STDIN_FILENO) ::close(fd);
@@ -315,6 +364,11 @@ InputCopy::InputCopy(const std::string& path, const std::string& option, const s
                          " (" + std::strerror(errno) + "); give --temp-dir a writable directory");
     Close closeCopy{copy, true};
     std::vector<char> block(std::size_t{1} << 20);
+    // Binary input that is not gzip is refused at the first block holding a
+    // zero byte, not copied on (an endless pipe would fill the disk).
+    unsigned char start[2] = {};
+    std::size_t started = 0;
+    ZeroByteWatch zeroWatch;
     for (;;) {
         const ssize_t got = ::read(in, block.data(), block.size());
         if (got == 0) break;
@@ -322,6 +376,11 @@ InputCopy::InputCopy(const std::string& path, const std::string& option, const s
             if (errno == EINTR) continue;
             throw InputError(option + " " + path + ": cannot read it (" + std::strerror(errno) + ")");
         }
+        for (ssize_t i = 0; i < got && started < 2; ++i) start[started++] = static_cast<unsigned char>(block[i]);
+        // (Gzip data, or its first byte so far, is copied as it is.)
+        const bool gzip = std::memcmp(start, kGzipMagic, started) == 0;
+        if (const std::uint64_t line = gzip ? 0 : zeroWatch.lineOfZeroIn(block.data(), static_cast<std::size_t>(got)))
+            throw binaryInput(describe(option, path), line, false);
         for (ssize_t done = 0; done < got;) {
             const ssize_t put = ::write(copy, block.data() + done, static_cast<std::size_t>(got - done));
             if (put < 0 && errno == EINTR) continue;

@@ -93,9 +93,10 @@ private:
     std::unique_ptr<Guard> guard_;
 };
 
-// The whole content of a file, read as it is; throws InputError naming the
-// option, the path and the OS reason when it cannot be read, when it is a
-// directory, or when it is larger than `maxBytes`.
+// The whole content of a text file, read as it is; throws InputError naming
+// the option, the path and the OS reason when it cannot be read, when it is
+// a directory or a device, when it is larger than `maxBytes`, or when it
+// holds a zero byte (then as soon as the chunk holding it is read).
 std::string readInputFile(const std::string& path, const std::string& option,
                           std::size_t maxBytes = std::size_t{512} << 20);
 

@@ -79,6 +79,12 @@ std::optional<Header> plainHeader(const File& file, std::size_t maxBytes, char d
         text.resize(before + static_cast<std::size_t>(got));
         offset += static_cast<std::size_t>(got);
         newline = static_cast<const char*>(std::memchr(text.data(), '\n', text.size()));
+        // A zero byte in the header is no text: binary input goes to the
+        // block reader, which refuses it, rather than being read here up
+        // to maxBytes.
+        const char* headerEnd = newline != nullptr ? newline : text.data() + text.size();
+        if (std::memchr(text.data() + before, '\0', static_cast<std::size_t>(headerEnd - (text.data() + before))))
+            return std::nullopt;
         if (newline != nullptr || got == 0) break;
         if (text.size() > maxBytes) return std::nullopt;
     }

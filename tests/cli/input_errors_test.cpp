@@ -117,6 +117,14 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          {"--model", "model.xml", "--delimiter", ";", "--na-out", "n,a"}, {"--na-out", "would break the CSV"}, "score"},
         {"input PMML that is empty", kGoodCsv, "", with({"--input-pmml", "empty.xml"}),
          {"--input-pmml", "the file is empty"}},
+        // Binary data is refused at its first block, not read on until a
+        // field outgrows --max-field-size (a 3 MB header line here).
+        {"binary data", std::string("region\0", 7) + std::string(3 << 20, 'x'), "", base,
+         {"line 1 holds a zero byte", "the file looks binary", "gzip-compressed CSV is also read"}},
+        {"gzip data whose text holds a zero byte",
+         std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\xff\x2b\x4a\x4d\xcf\xcc\xcf\xd3\xa9\xe0\xf2\x63"
+                     "\xd0\x31\xe4\x02\x00\xa0\x32\xa1\x2a\x0e\x00\x00\x00", 34),  // "region,x\nN\0,1\n"
+         "", base, {"line 2 holds a zero byte", "the decompressed data looks binary"}},
         {"input StatXML holding a zero byte", kGoodCsv, std::string("<a>\0</a>", 8),
          with({"--input-statxml", "model.xml"}), {"--input-statxml", "zero byte at offset 3"}},
         {"two inputs read from standard input", kGoodCsv, "", with({"--input-pmml", "-", "--data-model", "-"}),

@@ -72,6 +72,12 @@ TEST(MemoryLimit, StandardInputIsCopiedAndBoundLikeAFile)
     EXPECT_NE(refused.err.find("than fit in --memory-limit"), std::string::npos) << refused.err;
     EXPECT_FALSE(fs::exists(dir / "refused"));
     EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+    // Binary input is refused while it is copied, at the block holding its first zero byte; the copy goes.
+    writeFile(dir / "in.bin", csv + std::string(size_t{3} << 20, '\0'));
+    const RunOutput binary = runSplitRun(args, dir / "in.bin");
+    EXPECT_EQ(binary.status, 2);
+    EXPECT_NE(binary.err.find("--data - (standard input): line 402 holds a zero byte"), std::string::npos) << binary.err;
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }
 
 TEST(MemoryLimit, ColumnOfMoreDistinctTextsThanCategoriesListsNoneLoadedOrStreamed)

@@ -56,8 +56,8 @@ TEST(EngineRun, EveryGroupGetsTheInputDocumentsAsOneSharedCopy) {
     std::string pmml = "<PMML>";
     for (int i = 0; pmml.size() < 5000; ++i) pmml += "<X n=\"" + std::to_string(i) + "\"/>";  // several module reads
     pmml += "</PMML>";
-    config.inputPmml = pmml;
-    config.inputStatXml = std::string("<StatXML/>");
+    config.inputPmml = std::make_shared<const std::string>(pmml);
+    config.inputStatXml = std::make_shared<const std::string>("<StatXML/>");
     std::vector<std::shared_ptr<const std::string>> pmmls(8), statXmls(8);
     config.worker = [&](const WorkerJob& job) {
         pmmls[job.groupIndex] = job.inputPmml;
@@ -70,7 +70,8 @@ TEST(EngineRun, EveryGroupGetsTheInputDocumentsAsOneSharedCopy) {
     for (size_t g = 0; g < 8; ++g) {
         ASSERT_TRUE(pmmls[g] && statXmls[g]) << g;
         EXPECT_EQ(std::tie(*pmmls[g], *statXmls[g]), std::tie(pmml, "<StatXML/>")) << g;
-        EXPECT_EQ(std::make_pair(pmmls[g], statXmls[g]), std::make_pair(pmmls[0], statXmls[0])) << g;
+        // The run's own bytes, not a copy of them.
+        EXPECT_EQ(std::make_pair(pmmls[g], statXmls[g]), std::make_pair(config.inputPmml, config.inputStatXml)) << g;
     }
 }
 

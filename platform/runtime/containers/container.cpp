@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "container_parts.h"
+#include "default_entry.h"
 #include "entry_store.h"
 #include "refhost/host.h"
 
@@ -44,8 +45,17 @@ Container* Container::fromRecord(CFContainerFile* record) {
 }
 
 void Container::setDefaultEntry(std::string data, std::string properties) {
+    setDefaultEntry(std::make_shared<const std::string>(std::move(data)), std::move(properties));
+}
+
+void Container::setDefaultEntry(SharedBytes data, std::string properties) {
     std::lock_guard<std::mutex> guard(mutex_);
-    default_ = Entry{"", std::move(properties), std::move(data), true};
+    default_ = std::make_unique<DefaultEntry>(std::move(data), std::move(properties));
+}
+
+void Container::expectDefaultEntry(SharedBytes bytes) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    expectedDefault_ = std::move(bytes);
 }
 
 void Container::addEntry(std::string key, std::string data, std::string properties) {
@@ -98,19 +108,25 @@ size_t Container::spooledBytes() const {
 
 std::optional<Entry> Container::defaultEntry() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return default_;
+    if (!default_) return std::nullopt;
+    return Entry{"", default_->properties(), default_->text(), default_->complete()};
 }
 
-std::string Container::takeDefaultText() {
+SharedBytes Container::defaultBytes() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    std::string text = default_ ? std::move(default_->data) : std::string();
+    return default_ ? default_->bytes() : nullptr;
+}
+
+SharedBytes Container::takeDefaultBytes() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    SharedBytes bytes = default_ ? default_->bytes() : nullptr;
     default_.reset();
-    return text;
+    return bytes;
 }
 
 std::string Container::defaultText() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return default_ ? default_->data : std::string();
+    return default_ ? default_->text() : std::string();
 }
 
 bool Container::isClosed() const {
@@ -215,20 +231,20 @@ cf_status Container::openEntry(CFEntryKey* key, int mode, const char* properties
     auto opened = std::make_unique<StreamObject>(*this, mode);
     if (mode == CF_MODE_READ) {
         if (keyObject == nullptr) {
-            if (!default_ || !default_->complete) return CF_FAILED;
-            opened->data = default_->data;
+            if (!default_ || !default_->complete()) return CF_FAILED;
+            opened->data = default_->bytes();  // read in place, not copied
         } else {
             // The first complete entry under that key text.
             const StoredEntry* found = nullptr;
             for (size_t i = 0; i < store_->size() && found == nullptr; ++i)
                 if (store_->at(i).complete && store_->at(i).key == keyObject->text) found = &store_->at(i);
             if (found == nullptr) return CF_FAILED;
-            opened->data = store_->data(*found);
+            opened->data = std::make_shared<const std::string>(store_->data(*found));
         }
     } else {
         const std::string props = properties == nullptr ? std::string() : properties;
         if (keyObject == nullptr) {
-            default_ = Entry{"", props, "", false};
+            default_ = std::make_unique<DefaultEntry>(DefaultEntry::writing(props, expectedDefault_));
             opened->toDefault = true;
         } else {
             opened->storeGeneration = storeGeneration_;
@@ -262,8 +278,9 @@ cf_status Container::readStream(StreamObject& stream, char* buffer, size_t capac
     if (stream.closed || stream.mode != CF_MODE_READ || got == nullptr ||
         (buffer == nullptr && capacity > 0))
         return CF_FAILED;
-    const size_t count = std::min(capacity, stream.data.size() - stream.position);
-    if (count > 0) std::memcpy(buffer, stream.data.data() + stream.position, count);
+    const std::string& data = *stream.data;
+    const size_t count = std::min(capacity, data.size() - stream.position);
+    if (count > 0) std::memcpy(buffer, data.data() + stream.position, count);
     stream.position += count;
     *got = count;
     // Only the first reads are recorded: the module reads an input
@@ -286,8 +303,8 @@ cf_status Container::writeStream(StreamObject& stream, const char* data, size_t 
         return CF_FAILED;
     // A stream whose entries were cleared or taken meanwhile writes nowhere.
     if (stream.toDefault) {
-        if (!default_) return CF_FAILED;
-        default_->data.append(data, length);
+        if (!default_ || default_->complete()) return CF_FAILED;
+        default_->append(data, length);
         return CF_OK;
     }
     if (stream.storeGeneration != storeGeneration_) return CF_FAILED;
@@ -304,7 +321,7 @@ cf_status Container::closeStream(StreamObject& stream, int* err) {
     bool stored = true;
     if (stream.mode == CF_MODE_WRITE) {
         if (stream.toDefault) {
-            if (default_) default_->complete = true;
+            if (default_) default_->finish();
         } else if (stream.storeGeneration == storeGeneration_) {
             stored = store_->finish(store_->at(stream.entryIndex));
         }

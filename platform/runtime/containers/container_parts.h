@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cf_records.h"
+#include "refhost/container.h"
 
 namespace refhost {
 
@@ -47,8 +48,9 @@ public:
     Container& owner() { return owner_; }
     int mode;
     bool closed = false;
-    // Reading: a copy of the entry's bytes taken at open, and the position.
-    std::string data;
+    // Reading: the entry's bytes as they were at open (a default entry's
+    // are shared with the container, not copied), and the position.
+    SharedBytes data;
     size_t position = 0;
     // Writing: the entry written, keyed (its index in the store it was
     // opened in, which the container may have dropped or handed over since)

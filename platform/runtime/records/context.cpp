@@ -212,10 +212,17 @@ void Context::storeEntriesIn(EntrySink* sink, std::vector<std::string> names) {
     sinkNames_ = std::move(names);
 }
 
+void Context::expectDefaultEntries(const std::string& name, SharedBytes bytes) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    expectedDefaults_[name] = std::move(bytes);
+}
+
 std::unique_ptr<Container> Context::newContainerLocked(const std::string& name) const {
     auto container = std::make_unique<Container>(name, faults_);
     if (sink_ && std::find(sinkNames_.begin(), sinkNames_.end(), name) != sinkNames_.end())
         container->storeEntriesIn(sink_);
+    if (auto expected = expectedDefaults_.find(name); expected != expectedDefaults_.end())
+        container->expectDefaultEntry(expected->second);
     return container;
 }
 

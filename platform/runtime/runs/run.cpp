@@ -123,9 +123,13 @@ void RunState::prepareContexts() {
     distribute_.setDataModel(dataModel);
     distribute_.setParameter("split_fields", config_.splitFields);
     distribute_.setThreadCount(threads);
-    if (config_.inputPmml) distribute_.container("InputPMML").setDefaultEntry(*config_.inputPmml);
-    if (config_.inputStatXml)
-        distribute_.container("InputStatXML").setDefaultEntry(*config_.inputStatXml);
+    const std::pair<const char*, const SharedBytes*> inputs[] = {
+        {"PMML", &config_.inputPmml}, {"StatXML", &config_.inputStatXml}};
+    for (const auto& [kind, bytes] : inputs) {
+        if (!*bytes) continue;
+        distribute_.container(std::string("Input") + kind).setDefaultEntry(*bytes);
+        distribute_.expectDefaultEntries(std::string("WorkerInput") + kind, *bytes);
+    }
     collect_.setDataModel(dataModel);
     if (!config_.targetFields.empty())
         collect_.setParameter("TargetFieldList", config_.targetFields);
@@ -194,9 +198,13 @@ bool RunState::fetchInput(Worker& worker, const std::string& name,
         *status = CF_FAILED;
         return false;
     }
-    std::string bytes = copy->takeDefaultText();
-    std::shared_ptr<const std::string>& shared = sharedInputs_[name];
-    if (!shared || *shared != bytes) shared = std::make_shared<const std::string>(std::move(bytes));
+    // A copy written unchanged holds the input's own bytes; one that
+    // differs is compared with the last one fetched, so that equal copies
+    // are still held once.
+    SharedBytes bytes = copy->takeDefaultBytes();
+    if (!bytes) bytes = std::make_shared<const std::string>();
+    SharedBytes& shared = sharedInputs_[name];
+    if (!shared || (shared != bytes && *shared != *bytes)) shared = std::move(bytes);
     *text = shared;
     return true;
 }

@@ -26,6 +26,11 @@ struct Entry {
     bool complete = false;
 };
 
+// Bytes held once and shared read-only, such as an input document that
+// several containers and workers hold.
+using SharedBytes = std::shared_ptr<const std::string>;
+
+class DefaultEntry;
 class EntryKeyObject;
 class EntryStore;
 class EntrySink;
@@ -45,6 +50,11 @@ class StreamObject;
 // usable temporary directory the bytes simply stay in memory. A container
 // given an entry sink (storeEntriesIn) hands each entry to it instead when
 // its stream is closed, and reads it back from there.
+//
+// The default entry stays in memory, its bytes held once: read streams read
+// them in place, and defaultBytes() shares them. A container told to expect
+// certain bytes there (expectDefaultEntry) stores nothing while the module
+// writes exactly those, and then holds the expected bytes themselves.
 class Container {
 public:
     // faults null: the container gets a fresh Faults of its own.
@@ -61,6 +71,12 @@ public:
 
     // Filling by hosts and tests (no fault check, no counting).
     void setDefaultEntry(std::string data, std::string properties = "");
+    // Holds `data` itself, shared with the caller (null counts as empty).
+    void setDefaultEntry(SharedBytes data, std::string properties = "");
+    // A default entry opened for writing from now on is expected to receive
+    // `bytes`: written byte for byte the same, it holds `bytes` rather than
+    // a copy (see refhost/context.h, Context::expectDefaultEntries).
+    void expectDefaultEntry(SharedBytes bytes);
     void addEntry(std::string key, std::string data, std::string properties = "");
     // Drops every entry and the bytes they hold (a worker's outputs once
     // they have been collected). Keys handed out stay valid but find nothing.
@@ -81,9 +97,11 @@ public:
     size_t spooledBytes() const;                 // bytes of finished entries in the spool
     std::optional<Entry> defaultEntry() const;   // none when never written
     std::string defaultText() const;             // its data, or empty
-    // Moves the default entry's data out (empty when none), leaving the
-    // container without a default entry.
-    std::string takeDefaultText();
+    // The complete default entry's bytes, shared (null when there is none
+    // or it is still being written).
+    SharedBytes defaultBytes() const;
+    // As defaultBytes, leaving the container without a default entry.
+    SharedBytes takeDefaultBytes();
     bool isClosed() const;         // closeContainer called since the last open
     size_t openCount() const;      // opens through a context or worker record
     size_t closeCount() const;     // closeContainer calls that succeeded
@@ -129,7 +147,8 @@ private:
     std::string name_;
     std::shared_ptr<Faults> faults_;
     mutable std::mutex mutex_;
-    std::optional<Entry> default_;
+    std::unique_ptr<DefaultEntry> default_;  // null when never written
+    SharedBytes expectedDefault_;            // see expectDefaultEntry
     std::shared_ptr<EntryStore> store_;  // the keyed entries; never null
     EntrySink* sink_ = nullptr;          // where finished entries go, when set
     uint64_t storeGeneration_ = 0;       // counts the stores dropped or handed over

@@ -100,6 +100,11 @@ public:
     // Containers created from now on under one of these names store their
     // keyed entries in `sink` (see Container::storeEntriesIn).
     void storeEntriesIn(EntrySink* sink, std::vector<std::string> names);
+    // Containers created from now on under `name` expect `bytes` in their
+    // default entry and hold them, not a copy, when exactly those are
+    // written (see Container::expectDefaultEntry): how a worker's copy of
+    // an input container shares the input's bytes.
+    void expectDefaultEntries(const std::string& name, SharedBytes bytes);
     bool hasContainer(const std::string& name) const;
     std::vector<Container*> containers(const std::string& name) const;
     // openContainer calls under that name that succeeded (either mode).
@@ -156,6 +161,7 @@ private:
     std::map<std::string, size_t, std::less<>> containerOpens_;
     EntrySink* sink_ = nullptr;
     std::vector<std::string> sinkNames_;
+    std::map<std::string, SharedBytes, std::less<>> expectedDefaults_;
     std::vector<std::unique_ptr<RecordSet>> recordSets_;
     // Each set by its record, so releasing one does not walk every set.
     std::unordered_map<const CFRecordSet*, RecordSet*> recordSetIndex_;

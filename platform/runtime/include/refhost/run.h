@@ -75,8 +75,12 @@ struct RunConfig {
     std::vector<std::string> splitFields;   // parameter split_fields of split_distribute
     std::vector<std::string> targetFields;  // "TargetFieldList" of split_collect (when non-empty)
     std::vector<std::string> inputFields;   // "InputFieldList" of split_collect (when non-empty)
-    std::optional<std::string> inputPmml;     // distribute's "InputPMML" container
-    std::optional<std::string> inputStatXml;  // distribute's "InputStatXML" container
+    // Distribute's "InputPMML" and "InputStatXML" containers, when set.
+    // The containers hold these bytes themselves, and every worker's copy
+    // that the module writes unchanged shares them: a document is held
+    // once however many groups and threads there are.
+    SharedBytes inputPmml;
+    SharedBytes inputStatXml;
     WorkerFunction worker;
     size_t threads = 1;
     // Where the worker function runs; null: on `threads` pool threads of
