@@ -275,7 +275,7 @@ mutants+=(
   "platform/common/decimal_words.h|s/if (wholeDigits == 0 || (after | 0x20) == 'e') return false;/if (wholeDigits == 0) return false;/"
   "platform/common/decimal_words.h|s/        if ((fractionStart\\[fractionDigits\\] | 0x20) == 'e') return false;//"
   'platform/common/decimal_words.h|s/0x7676767676767676u/0x7777777777777777u/'
-  'platform/csv/csv_stream.cpp|s/const std::size_t limit = quote != nullptr ? quoteAt : size;/const std::size_t limit = quote != nullptr ? size : size;/'
+  'platform/csv/csv_stream.cpp|s/const std::size_t limit = quote != nullptr ? quoteAt : size;/const std::size_t limit = quote != nullptr ? std::max(quoteAt, size) : size;/'
   "platform/csv/csv_stream.cpp|s/if (\\*p == '\\\\r' \\&\\& (p + 1 == end || p\\[1\\] != '\\\\n')) ++lines;/if (*p == '\\\\r') ++lines;/"
   "platform/csv/csv_stream.cpp|s/} else if (peek() != '\\\\n') {   \\/\\/ a CR/} else {   \\/\\/ a CR/"
   'platform/csv/csv_stream.cpp|s/if (c >= 0x20 \&\& c < 0x7f) return/if (c >= 0x20 \&\& c <= 0x7f) return/'
