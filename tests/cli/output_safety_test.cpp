@@ -383,6 +383,12 @@ TEST(OutputSwitch, RemovesOnlyFilesItCanProveItWrote)
              return std::string("mine.txt\n../outside/victim.txt\n");
          },
          false, {{"out/mine.txt", "mine"}}},
+        {"a line climbing out of DIR, with the size and hash of the file it names",
+         [&](const fs::path& dir, const fs::path&) {
+             victim(dir);
+             return listed("../outside/victim.txt", "precious");
+         },
+         false, {{"outside/victim.txt", "precious"}}},
         {"a symlink in place of a listed output",
          [&](const fs::path& dir, const fs::path& out) {
              victim(dir);
@@ -501,6 +507,42 @@ TEST(OutputSwitch, TwoBuildsIntoOneDirectoryLeaveOneOfThemWhole)
         const auto result = treeContents(dir / "out");
         EXPECT_TRUE(result == alone[0] || result == alone[1]);
         EXPECT_EQ(strayNames(dir, {"data0.csv", "data1.csv", "ref0", "ref1", "out"}), std::vector<std::string>{});
+    }
+}
+
+// The staged store numbers a container's entries from 1, as containers.db's
+// readers are told; one that met failures refuses to commit and names the
+// first, from which the later ones follow.
+TEST(OutputSwitch, StagedStoreNumbersEntriesFromOneAndReportsItsFirstFailure)
+{
+    const fs::path dir = freshDir("staged-store");
+    {
+        OutputTransaction output(dir / "out", {});
+        splitrun::StagedStore staged(output.staging() / splitrun::kContainerStoreName);
+        const splitrun::NamedEntries entries = numberedEntries("PMML", 2);
+        for (std::size_t i = 0; i < entries.count; ++i) {
+            const splitrun::ContainerEntry entry = entries.entry(i);
+            staged.store("PMML", staged.reserve("PMML"), entry.key, entry.properties, entry.content.size(),
+                         entry.content);
+        }
+        staged.commit();
+        output.commit();
+    }
+    std::vector<int64_t> seqs;
+    refhost::ContainerStoreReader((dir / "out" / splitrun::kContainerStoreName).string())
+        .forEach("PMML", {}, [&](const refhost::StoredRow& row) { seqs.push_back(row.seq); });
+    EXPECT_EQ(seqs, (std::vector<int64_t>{1, 2}));
+
+    OutputTransaction output(dir / "failed", {});
+    splitrun::StagedStore staged(output.staging() / splitrun::kContainerStoreName);
+    staged.fail("the first failure");
+    staged.fail("the second failure");
+    try {
+        staged.commit();
+        ADD_FAILURE() << "a store that failed committed";
+    } catch (const splitrun::RunError& error) {
+        EXPECT_NE(std::string(error.what()).find("the first failure"), std::string::npos) << error.what();
+        EXPECT_EQ(std::string(error.what()).find("the second failure"), std::string::npos) << error.what();
     }
 }
 

@@ -1,6 +1,7 @@
 // Build then score through the binary: with random keys of every storage each training record
 // finds its own group; records the model cannot score get empty predictions, counted by kind.
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -175,7 +176,7 @@ TEST(ScoreMessages, NumberWithoutMeasureScoresUnseenValues)
 }
 
 // A model read from a pipe (copied to a temporary file, then read in blocks)
-// scores as the same file does.
+// scores as the same file does, and the copy is removed.
 TEST(ScoreMessages, ModelFromAPipeScoresAsItsFile)
 {
     const fs::path dir = freshDir("score-pipe");
@@ -190,10 +191,17 @@ TEST(ScoreMessages, ModelFromAPipeScoresAsItsFile)
     ASSERT_EQ(score(dir / "out" / "split-model.pmml", "file.csv").status, 0);
     ASSERT_EQ(::mkfifo((dir / "model.fifo").c_str(), 0600), 0);
     std::thread writer([&] { std::ofstream(dir / "model.fifo") << readFile(dir / "out" / "split-model.pmml"); });
+    const char* const tmpdir = std::getenv("TMPDIR");
+    const std::string savedTmpdir = tmpdir ? tmpdir : "";
+    fs::create_directory(dir / "tmp");
+    ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
     const RunOutput piped = score(dir / "model.fifo", "pipe.csv");
+    if (tmpdir) ::setenv("TMPDIR", savedTmpdir.c_str(), 1);
+    else ::unsetenv("TMPDIR");
     writer.join();
     ASSERT_EQ(piped.status, 0) << piped.err;
     EXPECT_EQ(readFile(dir / "pipe.csv"), readFile(dir / "file.csv"));
+    EXPECT_TRUE(fs::is_empty(dir / "tmp")) << "the temporary copy of the model is left behind";
 }
 
 // mtcars as CSV, with a constant split field g.

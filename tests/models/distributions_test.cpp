@@ -1,18 +1,20 @@
 // Tail probabilities of t, F and the normal distribution against R's pt, pf
 // and pnorm (values computed once with R 4.2: 2 * pt(-|t|, df),
 // pf(f, df1, df2, lower.tail = FALSE), 2 * pnorm(-|z|)), across small and
-// huge degrees of freedom, p values near 1 and far out in the tails.
+// huge degrees of freedom, p values near 1 and far out in the tails; and the
+// probit link's normal quantile against qnorm(p).
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 
 #include "distributions.h"
+#include "glm_family.h"
 
 namespace {
 
 struct TailCase {
-  const char* kind;  // "t", "F" or "z"
+  const char* kind;  // "t", "F", "z" or "q" (the probit link of value)
   double value, df1, df2, expected;
 };
 
@@ -33,14 +35,18 @@ TEST(Distributions, TailProbabilitiesAgreeWithR) {
       {"z", 0.5, 0, 0, 0.61707507745197387},
       {"z", 8, 0, 0, 1.244192114854357e-15},
       {"z", 30, 0, 0, 9.8134278542963744e-198},
+      {"q", 0.975, 0, 0, 1.9599639845400536},
+      {"q", 1e-10, 0, 0, -6.3613409024040557},
+      {"q", 0.3, 0, 0, -0.52440051270804067},
   };
   using namespace splitmodels::detail;
   for (const TailCase& c : cases) {
     const std::string kind = c.kind;
     const double p = kind == "t"   ? studentTwoSided(c.value, c.df1)
                      : kind == "F" ? fUpperTail(c.value, c.df1, c.df2)
-                                   : normalTwoSided(c.value);
-    EXPECT_NEAR(p, c.expected, 1e-9 * c.expected) << kind << " " << c.value << " " << c.df1 << " " << c.df2;
+                     : kind == "z" ? normalTwoSided(c.value)
+                                   : linkFunction(LinkKind::Probit, c.value);
+    EXPECT_NEAR(p, c.expected, 1e-9 * std::fabs(c.expected)) << kind << " " << c.value << " " << c.df1 << " " << c.df2;
   }
 }
 
