@@ -1,6 +1,7 @@
 #include "csv_table.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <unordered_set>
 #include <map>
@@ -243,6 +244,52 @@ void columnsFromDataModel(CsvTable& result, const std::vector<std::string>& head
                              "' is not described; add a Field for it to the data model");
 }
 
+// A set of up to kDistinctLimit numbers by their bits, open addressing in
+// a table kept at most half full (0 marks a free slot, so zero is kept
+// apart). The table starts small and doubles, so that a file of thousands
+// of columns and a few records does not clear a full-size table per column.
+class NumberSet {
+public:
+    std::size_t size() const { return count_ + zero_; }
+    // True when the value was not in the set yet.
+    bool insert(double value)
+    {
+        if (value == 0) return !zero_ && (zero_ = true);
+        if (2 * (count_ + 1) > slots_.size()) grow();
+        std::uint64_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        std::uint64_t& slot = find(bits);
+        if (slot == bits) return false;
+        slot = bits;
+        ++count_;
+        return true;
+    }
+
+private:
+    // The slot holding bits, or the free slot where they belong.
+    std::uint64_t& find(std::uint64_t bits)
+    {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t slot = (bits * 0x9E3779B97F4A7C15ull) >> shift_;
+        while (slots_[slot] != 0 && slots_[slot] != bits) slot = (slot + 1) & mask;
+        return slots_[slot];
+    }
+
+    void grow()
+    {
+        std::vector<std::uint64_t> old = std::move(slots_);
+        slots_.assign(old.empty() ? std::size_t{1} << 6 : old.size() * 2, 0);
+        shift_ = 64 - static_cast<unsigned>(std::countr_zero(slots_.size()));
+        for (const std::uint64_t bits : old)
+            if (bits != 0) find(bits) = bits;
+    }
+
+    std::vector<std::uint64_t> slots_;
+    unsigned shift_ = 64;
+    std::size_t count_ = 0;
+    bool zero_ = false;
+};
+
 // Distinct present values of a column, counted up to kDistinctLimit.
 // Numbers count by value, so 1 and 1.0 are one value.
 std::size_t distinctValues(const refhost::ColumnValues& values, bool* more)
@@ -256,12 +303,8 @@ std::size_t distinctValues(const refhost::ColumnValues& values, bool* more)
             if (!cell.isMissing()) seen.insert(cell.toString());
         return seen.size();
     }
-    // Open addressing over the values' bits (0 marks a free slot, so zero
-    // is counted apart); 1 and 1.0 are one double, -0 is taken as 0.
-    std::vector<std::uint64_t> slots(std::size_t{1} << 18, 0);
-    const std::size_t mask = slots.size() - 1;
-    std::size_t count = 0;
-    bool zero = false;
+    // 1 and 1.0 are one double, -0 is taken as 0.
+    NumberSet seen;
     bool havePrevious = false;
     double previous = 0;
     for (std::size_t row = 0; row < values.size(); ++row) {
@@ -271,22 +314,13 @@ std::size_t distinctValues(const refhost::ColumnValues& values, bool* more)
         if (havePrevious && value == previous) continue;   // runs of one value are common
         havePrevious = true;
         previous = value;
-        if (value == 0) {
-            if (!zero) zero = true, ++count;
-            continue;
-        }
-        std::uint64_t bits;
-        std::memcpy(&bits, &value, sizeof bits);
-        std::size_t slot = (bits * 0x9E3779B97F4A7C15ull) >> 46;
-        while (slots[slot] != 0 && slots[slot] != bits) slot = (slot + 1) & mask;
-        if (slots[slot] == bits) continue;
-        slots[slot] = bits;
-        if (++count > kDistinctLimit) {
+        if (!seen.insert(value) || value == 0) continue;
+        if (seen.size() > kDistinctLimit) {
             *more = true;
             return kDistinctLimit;
         }
     }
-    return count;
+    return seen.size();
 }
 
 // The numbers and other texts of a loaded text column, judged once per
@@ -431,33 +465,6 @@ constexpr std::size_t kDigestNumbers = 1024;
 // text: a column with more is no set of categories a model could use, and
 // collecting them would take memory in proportion to the file.
 constexpr std::size_t kDigestTextBytes = std::size_t{16} << 20;
-
-// A set of up to kDistinctLimit numbers by their bits, open addressing in
-// a fixed table (0 marks a free slot, so zero is kept apart).
-class NumberSet {
-public:
-    std::size_t size() const { return count_ + zero_; }
-    // True when the value was not in the set yet.
-    bool insert(double value)
-    {
-        if (value == 0) return !zero_ && (zero_ = true);
-        if (slots_.empty()) slots_.assign(std::size_t{1} << 18, 0);
-        std::uint64_t bits;
-        std::memcpy(&bits, &value, sizeof bits);
-        const std::size_t mask = slots_.size() - 1;
-        std::size_t slot = (bits * 0x9E3779B97F4A7C15ull) >> 46;
-        while (slots_[slot] != 0 && slots_[slot] != bits) slot = (slot + 1) & mask;
-        if (slots_[slot] == bits) return false;
-        slots_[slot] = bits;
-        ++count_;
-        return true;
-    }
-
-private:
-    std::vector<std::uint64_t> slots_;
-    std::size_t count_ = 0;
-    bool zero_ = false;
-};
 
 // Hashes texts and views alike, so a set of texts is searched by view.
 struct TextHash {

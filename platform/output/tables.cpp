@@ -97,11 +97,16 @@ void writeCovarianceTable(std::ostream& out, const RunSummary& summary,
         const std::string key = keyCells(group, splitFields, splitStorages);
         const std::vector<splitmodels::Term>& terms = group.model->terms;
         const std::vector<double>& covariance = group.model->covariance;
-        const std::size_t count = terms.size();
+        // The covariance covers the estimated terms only: an aliased term
+        // has no rows, as in R's vcov(fit, complete = FALSE).
+        std::vector<const splitmodels::Term*> estimated;
+        for (const splitmodels::Term& term : terms)
+            if (!std::isnan(term.estimate)) estimated.push_back(&term);
+        const std::size_t count = estimated.size();
         for (std::size_t a = 0; a < count; ++a)
             for (std::size_t b = 0; b < count; ++b) {
                 const std::size_t at = a * count + b;
-                out << key << csvCell(terms[a].name) << "," << csvCell(terms[b].name) << ","
+                out << key << csvCell(estimated[a]->name) << "," << csvCell(estimated[b]->name) << ","
                     << (at < covariance.size() ? numberCell(covariance[at]) : "") << "\n";
             }
     }

@@ -176,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
                "3 reused, 2 refitted, 0 added, 0 removed", "R-R-R", ""},
         // Previous outputs that are not trusted at all.
         Change{"other model code", same, {}, sql("UPDATE build SET model_code = 0"), allRefitted, "-----",
-               "written by another version of the model code (0, this is 1)"},
+               "written by another version of the model code (0, this is "},
         Change{"garbage", same, {}, [](const fs::path& db) { writeFile(db, std::string(5000, 'x')); }, allAdded,
                "-----", "the previous build cannot be read"},
         Change{"truncated", same, {}, [](const fs::path& db) { fs::resize_file(db, 70000); }, allAdded, "-----",

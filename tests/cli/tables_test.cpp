@@ -56,7 +56,7 @@ TEST(Tables, AliasedTermsAndFailedGroupsKeepTheirRowsWithEmptyValues)
 
 // Group A's intervals and covariance, from R:
 //   d <- data.frame(x1 = 1:6, x2 = 2 * (1:6), c = rep(c("p", "q"), 3), y = c(3.5, 4, 7.25, 7, 11, 10.5))
-//   m <- lm(y ~ x1 + x2 + c, d); confint(m); confint(m, level = 0.8); vcov(m)
+//   m <- lm(y ~ x1 + x2 + c, d); confint(m); confint(m, level = 0.8); vcov(m, complete = FALSE)
 TEST(Tables, IntervalsAndCovarianceAreRsWithItsTermNames)
 {
     const struct {
@@ -83,13 +83,13 @@ TEST(Tables, IntervalsAndCovarianceAreRsWithItsTermNames)
     const std::string covariance = readFile(dir / "out" / "covariance.csv");
     EXPECT_EQ(covariance.substr(0, covariance.find('\n')), "g,term1,term2,covariance");
     const std::vector<Record> rows = readCsvRecords(dir / "out" / "covariance.csv");
-    ASSERT_EQ(rows.size(), 16u) << "both orders of every pair of group A's four terms; none for B";
+    ASSERT_EQ(rows.size(), 9u) << "both orders of every pair of group A's three estimated terms; none for B";
     std::map<std::string, std::string> byPair;
     for (const Record& r : rows) byPair[r.at("term1") + "|" + r.at("term2")] = r.count("covariance") ? r.at("covariance") : "NA";
     EXPECT_NEAR(std::stod(byPair.at("(Intercept)|cq")), -0.014178240740740767, 1e-10);
     EXPECT_EQ(byPair.at("(Intercept)|cq"), byPair.at("cq|(Intercept)"));
     EXPECT_NEAR(std::stod(byPair.at("x1|x1")), 0.0060763888888889011, 1e-12);
-    EXPECT_EQ(byPair.at("x2|x1") + byPair.at("x1|x2") + byPair.at("x2|x2"), "NANANA") << "aliased: missing";
+    EXPECT_FALSE(byPair.count("x2|x1") || byPair.count("x1|x2") || byPair.count("x2|x2")) << "aliased x2: no rows";
 }
 
 TEST(Tables, ReferenceLevelIsChosenByOptionAndChecked)

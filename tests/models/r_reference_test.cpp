@@ -137,6 +137,49 @@ GroupData nearlyCollinear(int n, double delta, bool logistic) {
   return data;
 }
 
+// Many more inputs than records: 240 inputs over 12 records, in four blocks
+// of 60 whose first input is fresh and the others its multiples (x2 = 2 x1,
+// ..., x60 = 60 x1, x62 = 2 x61, ...). Only the intercept and x1, x61, x121,
+// x181 are estimable. R:
+//   u <- function(i, m) ((i * m) %% 2^32) / 2^32; i <- 1:12
+//   ms <- c(2654435761, 3266489917, 668265263, 374761393)
+//   X <- sapply(1:240, function(k) ((k - 1) %% 60 + 1) * u(i, ms[(k - 1) %/% 60 + 1]))
+//   colnames(X) <- paste0("x", 1:240)
+//   d <- data.frame(X, y = 1 + 2 * X[, 1] - X[, 61] + 0.5 * X[, 181] + u(i, 2246822519) - 0.5)
+//   summary(lm(y ~ ., d)); vcov(lm(y ~ ., d), complete = FALSE)
+GroupData wideMultiples() {
+  static const std::uint64_t fresh[] = {kM1, kM3, 668265263u, 374761393u};
+  GroupData data;
+  for (int k = 1; k <= 240; ++k) data.fields.push_back(continuous("x" + std::to_string(k)));
+  data.fields.push_back(continuous("y"));
+  for (int i = 1; i <= 12; ++i) {
+    data.rows.emplace_back();
+    for (int k = 1; k <= 240; ++k) data.rows.back().push_back(number(((k - 1) % 60 + 1) * u(i, fresh[(k - 1) / 60])));
+    const auto x = [&](int k) { return data.rows.back()[static_cast<std::size_t>(k - 1)].number; };
+    data.rows.back().push_back(number(1 + 2 * x(1) - x(61) + 0.5 * x(181) + u(i, kM2) - 0.5));
+  }
+  return data;
+}
+
+// The terms of wideMultiples as R reports them: every input but the
+// estimable ones is NA.
+std::vector<RTerm> wideMultiplesTerms() {
+  static std::vector<std::string> names;
+  if (names.empty())
+    for (int k = 1; k <= 240; ++k) names.push_back("x" + std::to_string(k));
+  const std::map<int, RTerm> estimated = {
+      {1, {"x1", 2.199303542914639, 0.3353405550823062, 6.558418030813006, 0.00031633013933805854}},
+      {61, {"x61", -0.6103450945416643, 0.32870074060874088, -1.8568412514414452, 0.10570046722060696}},
+      {121, {"x121", -0.12775049179253675, 0.30369415978499881, -0.42065508234658872, 0.68662020377332467}},
+      {181, {"x181", 0.6993779875588596, 0.28202301384683781, 2.4798614057031552, 0.042218684176774463}}};
+  std::vector<RTerm> terms = {{"(Intercept)", 0.59330259883075109, 0.33272449580165619, 1.7831647694025834, 0.11774887866464714}};
+  for (int k = 1; k <= 240; ++k) {
+    const auto found = estimated.find(k);
+    terms.push_back(found != estimated.end() ? found->second : RTerm{names[static_cast<std::size_t>(k - 1)].c_str(), kNA, kNA, kNA, kNA});
+  }
+  return terms;
+}
+
 // A categorical c over p, q and r of which the group holds all three, or p and r only.
 GroupData referenceLevels(bool three) {
   GroupData data{{continuous("x1"), nominal("c", {"p", "q", "r"}), continuous("y")}, {}};
@@ -196,6 +239,9 @@ std::vector<ReferenceCase> referenceCases() {
                     {"b", 0.20000000000000009, kNA, kNA, kNA},
                     {"c", kNA, kNA, kNA, kNA}},
                    1, "aliased: c"});
+  cases.push_back({"many more inputs than records", ModelKind::Linear, wideMultiples(),
+                   {7, 0.91792027434799672, 0.87101757397542345, 0.27976900690337869, 19.570734031440896, 0.00066740326984981698},
+                   wideMultiplesTerms(), 0, "aliased: x2, x3, x4"});
   cases.push_back({"missing and non-finite values skipped", ModelKind::Linear, linearWithMissing(),
                    {15, 0.38651487780721755, 0.34561586966103208, 0.30204847357909625, 9.4504706917511498, 0.007713651751598289},
                    {{"(Intercept)", 3.4656973833514169, 0.15821008158682542, 21.905667126841397, 8.4067547405676603e-13},
@@ -337,6 +383,14 @@ TEST(ReferenceFits, AgreeWithR) {
       expectClose(term.pValue, r.pValue, pTolerance, term.name + " p value");
     }
     EXPECT_EQ(model.dfResidual, c.summary.dfResidual);
+    // The covariance covers the estimated terms, in term order: its
+    // diagonal holds their squared standard errors.
+    std::vector<double> variances;
+    for (const splitmodels::Term& term : model.terms)
+      if (!std::isnan(term.estimate)) variances.push_back(term.stdError * term.stdError);
+    ASSERT_EQ(model.covariance.size(), variances.size() * variances.size());
+    for (std::size_t k = 0; k < variances.size(); ++k)
+      expectClose(model.covariance[k * variances.size() + k], variances[k], errorTolerance, "variance " + std::to_string(k));
     if (!linear && std::string(c.title).rfind("collinear", 0) == 0) {
       // Fitted as a binomial glm, whose aliasing tolerance is R's glm.fit's too.
       ModelSpec glm = request;

@@ -1,5 +1,6 @@
 #include "covariance.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace splitmodels::detail {
@@ -12,15 +13,24 @@ Eigen::MatrixXd inverseGram(const PivotedQr& qr) {
   return inverse * inverse.transpose();
 }
 
+std::vector<Eigen::Index> keptColumns(const PivotedQr& qr) {
+  std::vector<Eigen::Index> columns(qr.pivot.begin(), qr.pivot.begin() + qr.rank);
+  std::sort(columns.begin(), columns.end());
+  return columns;
+}
+
 Eigen::MatrixXd coefficientCovariance(const PivotedQr& qr, const Eigen::VectorXd& columnScale, double dispersion) {
-  const Eigen::Index p = columnScale.size();
-  Eigen::MatrixXd out = Eigen::MatrixXd::Constant(p, p, std::numeric_limits<double>::quiet_NaN());
+  // The pivot position of each kept column, in design order.
+  std::vector<std::pair<Eigen::Index, Eigen::Index>> order;  // (column, position)
+  for (Eigen::Index a = 0; a < qr.rank; ++a) order.emplace_back(qr.pivot[static_cast<std::size_t>(a)], a);
+  std::sort(order.begin(), order.end());
   const Eigen::MatrixXd unscaled = inverseGram(qr);
-  for (Eigen::Index a = 0; a < qr.rank; ++a) {
-    const Eigen::Index i = qr.pivot[static_cast<std::size_t>(a)];
-    for (Eigen::Index b = 0; b < qr.rank; ++b) {
-      const Eigen::Index j = qr.pivot[static_cast<std::size_t>(b)];
-      out(i, j) = unscaled(a, b) * dispersion * columnScale(i) * columnScale(j);
+  Eigen::MatrixXd out(qr.rank, qr.rank);
+  for (Eigen::Index r = 0; r < qr.rank; ++r) {
+    const auto [i, a] = order[static_cast<std::size_t>(r)];
+    for (Eigen::Index s = 0; s < qr.rank; ++s) {
+      const auto [j, b] = order[static_cast<std::size_t>(s)];
+      out(r, s) = unscaled(a, b) * dispersion * columnScale(i) * columnScale(j);
     }
   }
   return out;

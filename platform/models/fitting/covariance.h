@@ -1,9 +1,14 @@
 // The covariance of a fit's coefficients from its pivoted QR factorisation,
-// as R's vcov gives it: (R'R)⁻¹ times the dispersion, in design column
-// order, with missing (NaN) rows and columns for aliased columns.
+// as R's vcov(fit, complete = FALSE) gives it: (R'R)⁻¹ times the
+// dispersion over the columns the fit kept. Aliased columns have no row or
+// column, so its size follows the rank (at most the records) rather than
+// the design's columns: a group of six records and thousands of inputs
+// holds a 6 × 6 matrix.
 #pragma once
 
 #include <Eigen/Dense>
+
+#include <vector>
 
 #include "pivoted_qr.h"
 
@@ -12,9 +17,12 @@ namespace splitmodels::detail {
 // (R'R)⁻¹ = R⁻¹R⁻ᵀ over the kept columns, in pivot order.
 Eigen::MatrixXd inverseGram(const PivotedQr& qr);
 
-// The covariance of the coefficients of the original (unscaled) design
-// columns: dispersion · (R'R)⁻¹, each entry scaled back by the columns'
-// power-of-two factors. Entries of aliased columns are NaN.
+// The kept columns in design order, the order of the covariance's rows.
+std::vector<Eigen::Index> keptColumns(const PivotedQr& qr);
+
+// The covariance of the coefficients of the kept (unscaled) design
+// columns, in the order of keptColumns: dispersion · (R'R)⁻¹, each entry
+// scaled back by the columns' power-of-two factors.
 Eigen::MatrixXd coefficientCovariance(const PivotedQr& qr, const Eigen::VectorXd& columnScale, double dispersion);
 
 // Coefficients of the scaled design (empty: none) in the original columns'

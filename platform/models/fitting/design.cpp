@@ -15,6 +15,9 @@ namespace {
 // Largest design the builder allocates (records × columns × 8 bytes). A
 // categorical input with thousands of levels held in one group would need
 // more, and its least-squares fit would not finish in useful time either.
+// It also bounds what grows with the rank: the rank is at most
+// min(records, columns), so the covariance of the estimated columns
+// (rank × rank) is never larger than the design.
 constexpr double kMaxDesignBytes = 64.0 * 1024 * 1024;
 
 // Categories of a categorical input whose data model lists none: the values
@@ -216,7 +219,7 @@ std::optional<std::string> buildDesign(const GroupRecords& data, const ModelSpec
   if (bytes > kMaxDesignBytes)
     return "design too large: " + std::to_string(n) + " records by " + std::to_string(design.columnNames.size()) +
            " columns would take " + std::to_string(static_cast<long long>(bytes / (1024 * 1024))) +
-           " MiB; a categorical input with this many levels needs fewer levels or more groups";
+           " MiB; give the model fewer inputs, or a categorical input fewer levels, or split into more groups";
   for (const auto& [name, values] : extras) {
     Eigen::VectorXd& out = name == &request.weights ? design.weights : design.offset;
     out.resize(n);

@@ -27,10 +27,12 @@ struct Coefficients {
   Eigen::VectorXd statistic;  // t (linear) or z (logistic)
   Eigen::VectorXd pValue;     // two-sided
   Eigen::Index rank = 0;      // columns not aliased
-  // Covariance of the estimates (R's vcov), columns × columns; NaN in the
-  // rows and columns of aliased columns, and everywhere when no residual
-  // degrees of freedom are left.
+  // Covariance of the estimates (R's vcov with complete = FALSE) over the
+  // columns that are not aliased, `covarianceColumns` (in design order):
+  // rank × rank however many columns the design has. NaN everywhere when no
+  // residual degrees of freedom are left.
   Eigen::MatrixXd covariance;
+  std::vector<Eigen::Index> covarianceColumns;
   // For an iteratively reweighted fit: the coefficients (per column, NaN
   // where aliased) at which the last step's working weights were taken, the
   // weights of the covariance and of R's influence measures. Empty when the

@@ -255,6 +255,7 @@ std::optional<std::string> fitGlm(const Eigen::MatrixXd& x, GlmResponse response
   c.rank = rank;
   c.estimate = c.stdError = c.statistic = c.pValue = Eigen::VectorXd::Constant(p, kMissing);
   const Eigen::VectorXd unscaledVariance = step.qr.inverseGramDiagonal();
+  c.covarianceColumns = keptColumns(step.qr);
   c.covariance = coefficientCovariance(step.qr, columnScale, fit.dispersion);
   c.stepStart = unscaledStart(stepStart, step.qr, columnScale);
   for (Eigen::Index k = 0; k < rank; ++k) {

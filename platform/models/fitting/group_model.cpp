@@ -45,13 +45,19 @@ void keepTerms(const Design& design, const detail::Coefficients& c, GroupModel& 
     if (std::isnan(out.estimate)) aliased.push_back(term.name);
     model.terms.push_back(std::move(out));
   }
-  const std::size_t count = design.terms.size();
-  model.covariance.assign(count * count, kMissing);
+  // The covariance over the estimated terms only: its row for each design
+  // column the fit kept, taken in term order.
+  std::vector<Eigen::Index> rowOfColumn(static_cast<std::size_t>(c.estimate.size()), -1);
+  for (std::size_t r = 0; r < c.covarianceColumns.size(); ++r)
+    rowOfColumn[static_cast<std::size_t>(c.covarianceColumns[r])] = static_cast<Eigen::Index>(r);
+  std::vector<Eigen::Index> rows;
+  for (const detail::DesignTerm& term : design.terms)
+    if (term.column >= 0 && rowOfColumn[static_cast<std::size_t>(term.column)] >= 0)
+      rows.push_back(rowOfColumn[static_cast<std::size_t>(term.column)]);
+  const std::size_t count = rows.size();
+  model.covariance.resize(count * count);
   for (std::size_t a = 0; a < count; ++a)
-    for (std::size_t b = 0; b < count; ++b) {
-      const Eigen::Index i = design.terms[a].column, j = design.terms[b].column;
-      if (i >= 0 && j >= 0) model.covariance[a * count + b] = c.covariance(i, j);
-    }
+    for (std::size_t b = 0; b < count; ++b) model.covariance[a * count + b] = c.covariance(rows[a], rows[b]);
   if (!aliased.empty()) {
     std::string text = "aliased: ";
     for (std::size_t i = 0; i < aliased.size(); ++i) text += (i ? ", " : "") + aliased[i];

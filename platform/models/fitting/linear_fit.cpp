@@ -55,6 +55,7 @@ std::optional<std::string> fitLinear(const Eigen::MatrixXd& x, const Eigen::Vect
     c.statistic(j) = c.estimate(j) / c.stdError(j);
     c.pValue(j) = studentTwoSided(c.statistic(j), dfResidual);
   }
+  c.covarianceColumns = keptColumns(qr);
   c.covariance = coefficientCovariance(qr, columnScale / targetScale, residualVariance);
   for (Eigen::Index k = 0; k < rank; ++k) {
     const Eigen::Index j = qr.pivot[static_cast<std::size_t>(k)];

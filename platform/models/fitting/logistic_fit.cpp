@@ -194,6 +194,7 @@ std::optional<std::string> fitLogistic(const Eigen::MatrixXd& x, const Eigen::Ve
   c.estimate = c.stdError = c.statistic = c.pValue = Eigen::VectorXd::Constant(p, kMissing);
   const Eigen::VectorXd unscaledVariance = qr.inverseGramDiagonal();
   const double dfResidual = static_cast<double>(n - qr.rank);
+  c.covarianceColumns = keptColumns(qr);
   c.covariance = coefficientCovariance(qr, columnScale, 1.0);
   c.stepStart = unscaledStart(stepStart, qr, columnScale);
   for (Eigen::Index k = 0; k < qr.rank; ++k) {

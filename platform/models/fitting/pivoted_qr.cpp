@@ -12,19 +12,16 @@ double tailNorm(const Eigen::MatrixXd& x, Eigen::Index column, Eigen::Index from
   return x.col(column).segment(from, x.rows() - from).norm();
 }
 
-// Moves column l to the end of the columns, as well as its bookkeeping.
+// Moves the `count` columns from l on to the end of the columns, in their
+// order, with their bookkeeping: one rotation of the storage however many
+// columns move, so that a wide design with many negligible columns is not
+// shifted once per column.
 void moveToEnd(Eigen::MatrixXd& x, std::vector<Eigen::Index>& pivot, Eigen::VectorXd& norm,
-               Eigen::VectorXd& original, Eigen::Index l) {
-  const Eigen::Index last = x.cols() - 1;
-  const Eigen::VectorXd moved = x.col(l);
-  for (Eigen::Index j = l; j < last; ++j) x.col(j) = x.col(j + 1);
-  x.col(last) = moved;
-  std::rotate(pivot.begin() + l, pivot.begin() + l + 1, pivot.end());
-  for (Eigen::VectorXd* v : {&norm, &original}) {
-    const double value = (*v)(l);
-    for (Eigen::Index j = l; j < last; ++j) (*v)(j) = (*v)(j + 1);
-    (*v)(last) = value;
-  }
+               Eigen::VectorXd& original, Eigen::Index l, Eigen::Index count) {
+  const Eigen::Index n = x.rows(), p = x.cols();
+  std::rotate(x.data() + l * n, x.data() + (l + count) * n, x.data() + p * n);
+  std::rotate(pivot.begin() + l, pivot.begin() + l + count, pivot.end());
+  for (Eigen::VectorXd* v : {&norm, &original}) std::rotate(v->data() + l, v->data() + l + count, v->data() + p);
 }
 
 }  // namespace
@@ -73,10 +70,13 @@ void factorisePivotedInPlace(PivotedQr& qr, double tolerance) {
   const Eigen::Index steps = std::min(n, p);
   Eigen::Index l = 0;
   for (; l < steps; ++l) {
-    // Cycle negligible columns to the end until a usable one is at l.
-    while (l < kept && norm(l) < original(l) * tolerance) {
-      moveToEnd(x, qr.pivot, norm, original, l);
-      --kept;
+    // Move the negligible columns from l on to the end, so that the first
+    // usable one comes to l.
+    Eigen::Index usable = l;
+    while (usable < kept && norm(usable) < original(usable) * tolerance) ++usable;
+    if (usable > l) {
+      moveToEnd(x, qr.pivot, norm, original, l, usable - l);
+      kept -= usable - l;
     }
     if (l >= kept) break;  // only aliased columns remain
     if (l == n - 1) continue;  // the last row needs no reflection

@@ -16,21 +16,33 @@ void writeStart(XmlText& xml, const Eigen::VectorXd& start, const std::vector<Ei
   xml.open("Start").text(text).close();
 }
 
+// Per design column, its row in the fit's covariance; -1 for an aliased
+// column.
+std::vector<Eigen::Index> covarianceRows(const Coefficients& fit) {
+  std::vector<Eigen::Index> rows(static_cast<std::size_t>(fit.estimate.size()), -1);
+  for (std::size_t r = 0; r < fit.covarianceColumns.size(); ++r)
+    rows[static_cast<std::size_t>(fit.covarianceColumns[r])] = static_cast<Eigen::Index>(r);
+  return rows;
+}
+
 }  // namespace
 
 void writeCovarianceExtension(XmlText& xml, const std::vector<FieldDef>& fields, const Design& design,
                               const Coefficients& fit, double sigma, double dfResidual, double deviance) {
   const Eigen::MatrixXd& covariance = fit.covariance;
+  const std::vector<Eigen::Index> rowOfColumn = covarianceRows(fit);
   // Design columns in order: the intercept, then each input's columns (one
   // for a continuous input, one per dummy for a categorical one).
   struct Column {
-    Eigen::Index index;
+    Eigen::Index index;  // the column's row in the covariance
     const InputCoding* coding;  // null for the intercept
     std::size_t category;
   };
   std::vector<Column> kept;
-  const auto keep = [&](Eigen::Index index, const InputCoding* coding, std::size_t category) {
-    if (index < covariance.rows() && std::isfinite(covariance(index, index))) kept.push_back({index, coding, category});
+  const auto keep = [&](Eigen::Index column, const InputCoding* coding, std::size_t category) {
+    if (column >= static_cast<Eigen::Index>(rowOfColumn.size())) return;
+    const Eigen::Index row = rowOfColumn[static_cast<std::size_t>(column)];
+    if (row >= 0 && std::isfinite(covariance(row, row))) kept.push_back({row, coding, category});
   };
   Eigen::Index column = 0;
   keep(column++, nullptr, 0);
@@ -65,7 +77,7 @@ void writeCovarianceExtension(XmlText& xml, const std::vector<FieldDef>& fields,
     xml.open("Row").text(text).close();
   }
   std::vector<Eigen::Index> columns;
-  for (const Column& term : kept) columns.push_back(term.index);
+  for (const Column& term : kept) columns.push_back(fit.covarianceColumns[static_cast<std::size_t>(term.index)]);
   writeStart(xml, fit.stepStart, columns);
   xml.close().close();
 }
@@ -73,9 +85,12 @@ void writeCovarianceExtension(XmlText& xml, const std::vector<FieldDef>& fields,
 void writeParameterCovariance(XmlText& xml, const Coefficients& coefficients, const FitScale& fit,
                               const std::function<std::string(Eigen::Index)>& parameterName) {
   const Eigen::MatrixXd& covariance = coefficients.covariance;
-  std::vector<Eigen::Index> kept;
-  for (Eigen::Index j = 0; j < covariance.rows(); ++j)
-    if (std::isfinite(covariance(j, j))) kept.push_back(j);
+  std::vector<Eigen::Index> kept, rows;  // design columns, and their rows in the covariance
+  for (Eigen::Index r = 0; r < covariance.rows(); ++r)
+    if (std::isfinite(covariance(r, r))) {
+      kept.push_back(coefficients.covarianceColumns[static_cast<std::size_t>(r)]);
+      rows.push_back(r);
+    }
   if (kept.empty()) return;
   xml.open("PCovMatrix").attribute("type", "model");
   xml.open("Extension").attribute("name", "fit").attribute("extender", "splitmodels");
@@ -85,12 +100,14 @@ void writeParameterCovariance(XmlText& xml, const Coefficients& coefficients, co
       .attribute("deviance", formatNumber(fit.deviance));
   writeStart(xml, coefficients.stepStart, kept);
   xml.close().close();
-  for (const Eigen::Index row : kept)
-    for (const Eigen::Index column : kept)
+  std::vector<std::string> names;
+  for (const Eigen::Index column : kept) names.push_back(parameterName(column));
+  for (std::size_t a = 0; a < kept.size(); ++a)
+    for (std::size_t b = 0; b < kept.size(); ++b)
       xml.open("PCovCell")
-          .attribute("pRow", parameterName(row))
-          .attribute("pCol", parameterName(column))
-          .attribute("value", formatNumber(covariance(row, column)))
+          .attribute("pRow", names[a])
+          .attribute("pCol", names[b])
+          .attribute("value", formatNumber(covariance(rows[a], rows[b])))
           .close();
   xml.close();
 }

@@ -44,8 +44,8 @@
 
 namespace splitmodels::detail {
 
-// Writes the extension (the first child of a RegressionModel). `fit.covariance` is
-// columns × columns (NaN for aliased columns); nothing is written when no
+// Writes the extension (the first child of a RegressionModel) from
+// `fit.covariance` over the columns the fit kept; nothing is written when no
 // column has a finite variance. `sigma` is NaN for a logistic model, and
 // `deviance` (the residual deviance) NaN for a linear one.
 void writeCovarianceExtension(XmlText& xml, const std::vector<FieldDef>& fields, const Design& design,
@@ -59,10 +59,10 @@ struct FitScale {
   double deviance = 0.0;
 };
 
-// Writes the PCovMatrix of a GeneralRegressionModel: the
-// entries of `coefficients.covariance` (columns × columns, NaN for aliased columns)
-// between the columns whose variance is finite, under the names
-// `parameterName` gives them. Nothing is written when no column has one
+// Writes the PCovMatrix of a GeneralRegressionModel: the entries of
+// `coefficients.covariance` (over the columns the fit kept) between the
+// columns whose variance is finite, under the names `parameterName` gives
+// their design columns. Nothing is written when no column has one
 // (the dispersion was estimated without residual degrees of freedom).
 void writeParameterCovariance(XmlText& xml, const Coefficients& coefficients, const FitScale& fit,
                               const std::function<std::string(Eigen::Index)>& parameterName);

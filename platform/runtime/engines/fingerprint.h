@@ -19,7 +19,7 @@ namespace splitrun {
 // and the summary a worker keeps. Bump it whenever any of them changes what
 // a group's worker produces, so that a build never reuses a group fitted by
 // code that would now give another result.
-constexpr std::int64_t kModelCodeVersion = 1;
+constexpr std::int64_t kModelCodeVersion = 2;
 
 // Computes the fingerprints of a build's groups. A fingerprint covers:
 // - the model code version;

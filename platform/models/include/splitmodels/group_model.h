@@ -40,8 +40,10 @@ struct GroupModel {
   // of freedom, non-convergence, fitted probabilities of 0 or 1.
   std::vector<std::string> warnings;
   std::vector<Term> terms;  // intercept first, then the inputs' terms in order
-  // Covariance of the terms' estimates (R's vcov), terms × terms, row by
-  // row in `terms` order; NaN in the rows and columns of aliased terms.
+  // Covariance of the terms' estimates (R's vcov with complete = FALSE):
+  // k × k over the k terms whose estimate is not missing, row by row in
+  // `terms` order. Aliased terms have no row or column, so the matrix grows
+  // with the records of the group, not with its inputs.
   std::vector<double> covariance;
   double dfResidual = 0.0;  // records used minus terms estimated
   // Linear regression summary, as R's summary of lm.
