@@ -22,8 +22,7 @@ RunOutput build(const fs::path& out, const std::string& threads, std::vector<std
 void expectScoresReproduceFits(const fs::path& out, const std::vector<GroupFit>& fits, bool logistic)
 {
     const fs::path scored = out.string() + "-scored.csv";
-    const RunOutput run = runSplitRun({"score", "--model", (out / "split-model.pmml").string(), "--data",
-                                       example("sales.csv").string(), "--out", scored.string()});
+    const RunOutput run = runScore(out / "split-model.pmml", example("sales.csv"), scored);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out.find("4 records matched no segment") != std::string::npos, logistic) << run.out;
     const std::vector<Record> rows = readCsvRecords(scored);
@@ -142,10 +141,9 @@ TEST(Build, WriteCsvFilesGiveRsModelOrNameTheInfiniteValue)
     };
     for (const Case& c : cases) {
         const fs::path out = dir / ("out" + std::to_string(&c - cases));
-        std::vector<std::string> args = {"build", "--data", (dir / "data.csv").string(), "--split", "g", "--target", "y",
-                                         "--categorical", "dose", "--threads", "2", "--out", out.string()};
+        std::vector<std::string> args = {"--split", "g", "--target", "y", "--categorical", "dose", "--threads", "2"};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        const RunOutput run = runSplitRun(args);
+        const RunOutput run = runBuild(dir / "data.csv", out, args);
         ASSERT_EQ(run.status, c.groupB ? 0 : 1) << run.out << run.err;
         for (const std::string& part : c.report) EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
         if (!c.groupB) continue;

@@ -51,6 +51,21 @@ RunOutput runSplitRun(const std::vector<std::string>& args, const fs::path& stdi
             readFile(err)};
 }
 
+RunOutput runBuild(const fs::path& data, const fs::path& out, const std::vector<std::string>& args)
+{
+    std::vector<std::string> all = {"build", "--data", data.string(), "--out", out.string()};
+    all.insert(all.end(), args.begin(), args.end());
+    return runSplitRun(all);
+}
+
+RunOutput runScore(const fs::path& model, const fs::path& data, const fs::path& out,
+                   const std::vector<std::string>& extra)
+{
+    std::vector<std::string> args = {"score", "--model", model.string(), "--data", data.string(), "--out", out.string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return runSplitRun(args);
+}
+
 fs::path freshDir(const std::string& name)
 {
     const fs::path dir = scratchRoot() / name;

@@ -26,6 +26,13 @@ struct RunOutput {
 // Standard input reads `stdinFile` (default: nothing).
 RunOutput runSplitRun(const std::vector<std::string>& args, const fs::path& stdinFile = "/dev/null");
 
+// split-run build of `data` into `out`, the options `args` after them.
+RunOutput runBuild(const fs::path& data, const fs::path& out, const std::vector<std::string>& args);
+
+// split-run score of `data` with `model` into `out`, the options `extra` after them.
+RunOutput runScore(const fs::path& model, const fs::path& data, const fs::path& out,
+                   const std::vector<std::string>& extra = {});
+
 // A fresh, empty directory for one test.
 fs::path freshDir(const std::string& name);
 

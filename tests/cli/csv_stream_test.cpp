@@ -41,9 +41,18 @@ std::vector<std::string> readAll(std::istream& in, std::size_t blockRecords = 40
     return rows;
 }
 
+splitrun::CsvFormat format(char delimiter, char decimal, std::vector<std::string> na, std::size_t max = 1 << 20)
+{
+    return splitrun::CsvFormat{.delimiter = delimiter, .decimal = decimal, .naValues = std::move(na), .maxFieldSize = max};
+}
+
+// Inputs read whole in quoted lines, then inputs of plain lines: lines without quotes that lie whole in the
+// buffer are split by the shared scanner, the others by the quoted path (a one-byte trickle never holds a whole
+// line, so it reads everything the quoted way). Both must agree.
 const struct {
     std::string text;
     std::vector<std::string> rows;   // or the start of the error's message
+    splitrun::CsvFormat format = {};
 } cases[] = {
     {"a,b\r\n1,2\r\n3,4\r\n", {"a|b", "2:1|2", "3:3|4"}},   // CRLF line ends, CR inside quotes
     {"a,b\r\n\"x\r\ny\",2\r\n3,\"\"\"\"\r\n", {"a|b", "2:[x\r\ny]|2", "4:3|[\"]"}},
@@ -55,63 +64,33 @@ const struct {
     {"a,b\n\"x\ny\"z,1\n", {"in.csv:3:1 (field 'a'): unexpected character 'z'"}},
     {"a,b\n1,2\n\n3,4\n", {"in.csv:3:1 (field 'a'): the line is empty"}},
     {"a,b\n1,2\r\n3\r\n", {"in.csv:3:2 (field 'b'): the record has 1 fields"}},
+    {"a;b;c\n1,5;x,y;NA\n2;;3,25\n", {"a|b|c", "2:1.5|x,y|~", "3:2|~|3.25"}, format(';', ',', {"NA"})},
+    {"a\tb\r\n1,2\tNA\r\n\t\r\n", {"a|b", "2:1,2|~", "3:~|~"}, format('\t', '.', {"NA"})},
+    {"a,b\nNA,-\n?,\n", {"a|b", "2:NA|~", "3:~|~"}, format(',', '.', {"-", "?"})},
+    {"a,b\r\n1,2\r3,4\r\n5,6", {"a|b", "2:1|2", "3:3|4", "4:5|6"}, format(',', '.', {"NA"})},
+    {"a,b\n1,2\n\"x\",3\n4,5\n", {"a|b", "2:1|2", "3:[x]|3", "4:4|5"}, format(',', '.', {"NA"})},
+    {"a\nNA\n\n1\n", {"a", "2:~", "3:~", "4:1"}, format(',', '.', {"NA"})},
+    {"a,b\n12,45\n123,56\n", {"in.csv:3:2 (field 'b'): the line or its field is longer"}, format(',', '.', {"NA"}, 5)},
+    {"a;b\n1;2\n3\n", {"in.csv:3:2 (field 'b'): the record has 1 fields"}, format(';', '.', {"NA"})},
+    {"a,b\n1,2\n3,4\"\n", {"in.csv:3:2 (field 'b'): a quote appears inside"}, format(',', '.', {"NA"})},
 };
 
 TEST(CsvStream, AnyChunksAndBlocksReadTheSameRecordsOrError)
 {
     for (const auto& c : cases)
-        for (std::size_t step : {1, 2, 3, 5, 64, 4096})
+        for (std::size_t step : {1, 2, 3, 5, 7, 64, 4096})
             for (std::size_t bytes : {1, 1 << 20})
                 for (std::size_t records : {1, 3, 4096}) {
                     TrickleBuf buf(c.text, step);
                     std::istream in(&buf);
                     std::vector<std::string> rows;
                     try {
-                        rows = readAll(in, records, bytes);
+                        rows = readAll(in, records, bytes, c.format);
                     } catch (const splitrun::InputError& e) {
                         rows = {std::string(e.what()).substr(0, c.rows[0].size())};
                     }
                     EXPECT_EQ(rows, c.rows) << c.text << ", step " << step << ", " << records << " records, " << bytes;
                 }
-}
-
-// Lines without quotes that lie whole in the buffer are split by the shared scanner, the others by the quoted
-// path; a one-byte trickle never holds a whole line, so it reads everything the quoted way. Both must agree.
-TEST(CsvStream, PlainLinesReadAsTheQuotedPathReadsThem)
-{
-    const auto format = [](char delimiter, char decimal, std::vector<std::string> na, std::size_t max) {
-        return splitrun::CsvFormat{.delimiter = delimiter, .decimal = decimal, .naValues = std::move(na),
-                                   .maxFieldSize = max};
-    };
-    const std::size_t big = 1 << 20;
-    const struct {
-        splitrun::CsvFormat format;
-        std::string text;
-        std::vector<std::string> rows;   // or the start of the error's message
-    } plainCases[] = {
-        {format(';', ',', {"NA"}, big), "a;b;c\n1,5;x,y;NA\n2;;3,25\n", {"a|b|c", "2:1.5|x,y|~", "3:2|~|3.25"}},
-        {format('\t', '.', {"NA"}, big), "a\tb\r\n1,2\tNA\r\n\t\r\n", {"a|b", "2:1,2|~", "3:~|~"}},
-        {format(',', '.', {"-", "?"}, big), "a,b\nNA,-\n?,\n", {"a|b", "2:NA|~", "3:~|~"}},
-        {format(',', '.', {"NA"}, big), "a,b\r\n1,2\r3,4\r\n5,6", {"a|b", "2:1|2", "3:3|4", "4:5|6"}},
-        {format(',', '.', {"NA"}, big), "a,b\n1,2\n\"x\",3\n4,5\n", {"a|b", "2:1|2", "3:[x]|3", "4:4|5"}},
-        {format(',', '.', {"NA"}, big), "a\nNA\n\n1\n", {"a", "2:~", "3:~", "4:1"}},
-        {format(',', '.', {"NA"}, 5), "a,b\n12,45\n123,56\n", {"in.csv:3:2 (field 'b'): the line or its field is longer"}},
-        {format(';', '.', {"NA"}, big), "a;b\n1;2\n3\n", {"in.csv:3:2 (field 'b'): the record has 1 fields"}},
-        {format(',', '.', {"NA"}, big), "a,b\n1,2\n3,4\"\n", {"in.csv:3:2 (field 'b'): a quote appears inside"}},
-    };
-    for (const auto& c : plainCases)
-        for (std::size_t step : {1, 7, 4096})
-            for (std::size_t records : {1, 4096}) {
-                TrickleBuf buf(c.text, step);
-                std::istream in(&buf);
-                std::vector<std::string> rows;
-                try {
-                    rows = readAll(in, records, 1 << 20, c.format);
-                } catch (const splitrun::InputError& e) {
-                    rows = {std::string(e.what()).substr(0, c.rows[0].size())};
-                }
-                EXPECT_EQ(rows, c.rows) << c.text << ", step " << step << ", " << records << " records";
-            }
 }
 
 TEST(CsvStream, ReadsGzipAndStandardInputThroughTheInputSource)

@@ -175,10 +175,9 @@ TEST(ExternalGrouping, TemporaryDirectoryFailuresAndUngroupedPresortedInput)
     for (const Case& c : cases) {
         writeFile(dir / "in.csv", c.grouped ? csv.substr(0, csv.find("\nf") + 1) : csv);
         const fs::path out = dir / (std::string("out-") + c.temp + (c.presorted ? "-presorted" : ""));
-        std::vector<std::string> args = {"build", "--data", (dir / "in.csv").string(), "--split", "g", "--target", "y",
-                                         "--memory-limit", "1K", "--temp-dir", (dir / c.temp).string(), "--out", out.string()};
+        std::vector<std::string> args = {"--split", "g", "--target", "y", "--memory-limit", "1K", "--temp-dir", (dir / c.temp).string()};
         if (c.presorted) args.push_back("--presorted");
-        const RunOutput run = runSplitRun(args);
+        const RunOutput run = runBuild(dir / "in.csv", out, args);
         EXPECT_EQ(run.status, c.status) << out << run.err;
         if (!c.message.empty()) { EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err; }
         EXPECT_EQ(fs::exists(out), c.status == 0) << out;

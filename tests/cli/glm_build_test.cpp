@@ -91,11 +91,9 @@ TEST(GlmBuild, PoissonWithOffsetAndWeightsScoresOnBothScales)
 
     std::vector<Record> scored[2];
     for (const int link : {0, 1}) {
-        std::vector<std::string> args = {"score", "--model", (dir / "out" / "split-model.pmml").string(), "--data",
-                                         (dir / "data.csv").string(), "--out",
-                                         (dir / (link ? "link.csv" : "response.csv")).string()};
-        if (link) args.insert(args.end(), {"--type", "link"});
-        const RunOutput score = runSplitRun(args);
+        const RunOutput score = runScore(dir / "out" / "split-model.pmml", dir / "data.csv",
+                                         dir / (link ? "link.csv" : "response.csv"),
+                                         link ? std::vector<std::string>{"--type", "link"} : std::vector<std::string>{});
         ASSERT_EQ(score.status, 0) << score.err;
         scored[link] = readCsvRecords(dir / (link ? "link.csv" : "response.csv"));
     }
@@ -137,11 +135,7 @@ TEST(GlmBuild, FormulaOfTheListedInputsPredictsAlike)
             const RunOutput run = build(dir, options);
             ASSERT_EQ(run.status, 0) << run.out << run.err;
             EXPECT_EQ(schemaErrors(dir / "out" / "split-model.pmml"), "");
-            std::vector<std::string> args = {"score", "--model", (dir / "out" / "split-model.pmml").string(),
-                                             "--data", (dir / "data.csv").string(), "--out",
-                                             (dir / "scored.csv").string()};
-            args.insert(args.end(), twin.score.begin(), twin.score.end());
-            const RunOutput score = runSplitRun(args);
+            const RunOutput score = runScore(dir / "out" / "split-model.pmml", dir / "data.csv", dir / "scored.csv", twin.score);
             ASSERT_EQ(score.status, 0) << score.err;
             scored[formula] = readCsvRecords(dir / "scored.csv");
             augmented[formula] = readCsvRecords(dir / "augment.csv");
@@ -171,23 +165,19 @@ TEST(GlmBuild, BinomialOfATwoValuedTextTargetClassifies)
 {
     const fs::path dir = freshDir("glm-binomial");
     writeFile(dir / "data.csv", kCounts);
-    const RunOutput run = runSplitRun({"build", "--data", (dir / "data.csv").string(), "--split", "g", "--target",
-                                       "label", "--inputs", "x", "--family", "binomial", "--link", "probit",
-                                       "--event", "yes", "--out", (dir / "out").string()});
+    const RunOutput run = runBuild(dir / "data.csv", dir / "out", {"--split", "g", "--target", "label", "--inputs", "x",
+                                   "--family", "binomial", "--link", "probit", "--event", "yes"});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("Event modelled: yes"), std::string::npos) << run.out;
     EXPECT_EQ(schemaErrors(dir / "out" / "split-model.pmml"), "");
-    const RunOutput score = runSplitRun({"score", "--model", (dir / "out" / "split-model.pmml").string(), "--data",
-                                         (dir / "data.csv").string(), "--out", (dir / "scored.csv").string()});
+    const RunOutput score = runScore(dir / "out" / "split-model.pmml", dir / "data.csv", dir / "scored.csv");
     ASSERT_EQ(score.status, 0) << score.err;
     for (const Record& record : readCsvRecords(dir / "scored.csv")) {
         const double yes = std::stod(record.at("probability_yes"));
         EXPECT_NEAR(yes + std::stod(record.at("probability_no")), 1.0, 1e-15);
         EXPECT_EQ(record.at("predicted_label"), yes > 0.5 ? "yes" : "no");
     }
-    const RunOutput link = runSplitRun({"score", "--model", (dir / "out" / "split-model.pmml").string(), "--data",
-                                        (dir / "data.csv").string(), "--out", (dir / "link.csv").string(), "--type",
-                                        "link"});
+    const RunOutput link = runScore(dir / "out" / "split-model.pmml", dir / "data.csv", dir / "link.csv", {"--type", "link"});
     EXPECT_EQ(link.status, 2);
     EXPECT_NE(link.err.find("--type link applies to regression models"), std::string::npos) << link.err;
 }

@@ -88,8 +88,7 @@ TEST(Grouping, RealKeysMergedByTheToleranceAreShownExactlyAndWarnedAbout)
     for (int i = 0; i < 12; ++i)
         csv += std::string(keys[i % 3]) + "," + std::to_string(i) + "," + std::to_string(1 + 2 * i + (i % 4) * 0.1) + "\n";
     writeFile(dir / "data.csv", csv);
-    const RunOutput run = runSplitRun({"build", "--data", (dir / "data.csv").string(), "--split", "k", "--target", "y",
-                                       "--threads", "2", "--out", (dir / "out").string()});
+    const RunOutput run = runBuild(dir / "data.csv", dir / "out", {"--split", "k", "--target", "y", "--threads", "2"});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("Warning: the group of k=1e-18 holds 2 distinct split keys"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("k=9e-16"), std::string::npos) << run.out;

@@ -120,9 +120,8 @@ TEST(MemoryLimit, PresortedFileNotGroupedIsRefusedAfterFieldErrorsLeavingNoFiles
         {"z", "--target: the field 'z' is not a column"},
     };
     for (const auto& [target, expected] : cases) {
-        const RunOutput run = runSplitRun({"build", "--data", (dir / "in.csv").string(), "--split", "g", "--target",
-                                           target, "--memory-limit", "16B", "--presorted", "--temp-dir",
-                                           (dir / "tmp").string(), "--out", (dir / "out").string()});
+        const RunOutput run = runBuild(dir / "in.csv", dir / "out", {"--split", "g", "--target", target, "--memory-limit",
+                                       "16B", "--presorted", "--temp-dir", (dir / "tmp").string()});
         EXPECT_EQ(run.status, 2) << target;
         EXPECT_NE(run.err.find(expected), std::string::npos) << target << "\n" << run.err;
         EXPECT_TRUE(fs::is_empty(dir / "tmp")) << target;

@@ -231,10 +231,7 @@ TEST(OutputSafety, RunsRemoveWorkingFilesOfKilledRunsOnThisHostOnly)
     }
 
     ASSERT_EQ(build(dir, dir / "data.csv", {"--memory-limit", "500", "--presorted", "--temp-dir", (dir / "tmp").string()}).status, 0);
-    ASSERT_EQ(runSplitRun({"score", "--model", (dir / "out" / "split-model.pmml").string(), "--data",
-                           (dir / "data.csv").string(), "--out", (dir / "scored.csv").string()})
-                  .status,
-              0);
+    ASSERT_EQ(runScore(dir / "out" / "split-model.pmml", dir / "data.csv", dir / "scored.csv").status, 0);
     for (const auto& [path, gone] : expectGone) EXPECT_EQ(fs::exists(path), !gone) << path;
 }
 

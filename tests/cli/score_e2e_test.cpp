@@ -83,8 +83,8 @@ TEST(ScoreRoundTrip, EveryTrainingRecordFindsItsOwnGroupWithRandomKeysOfEverySto
             csv += key + "," + shortest(x) + "," + shortest(a + b * x) + "\n";
         }
         writeFile(dir / "train.csv", csv);
-        const RunOutput build = runSplitRun({"build", "--data", (dir / "train.csv").string(), "--split", "key", "--target",
-                                             "y", "--inputs", "x", "--threads", "2", "--out", (dir / "out").string()});
+        const RunOutput build = runBuild(dir / "train.csv", dir / "out",
+                                         {"--split", "key", "--target", "y", "--inputs", "x", "--threads", "2"});
         ASSERT_EQ(build.status, 0) << build.out << build.err;
         const std::string model = readFile(dir / "out" / "split-model.pmml");
         EXPECT_TRUE(splitmodels::detail::xmlCanHold(model));
@@ -92,8 +92,7 @@ TEST(ScoreRoundTrip, EveryTrainingRecordFindsItsOwnGroupWithRandomKeysOfEverySto
         ASSERT_TRUE(doc.load_buffer(model.data(), model.size()));
         for (const pugi::xpath_node& found : doc.select_nodes("//@*"))
             EXPECT_TRUE(splitmodels::detail::xmlCanHold(found.attribute().value())) << found.attribute().value();
-        const RunOutput score = runSplitRun({"score", "--model", (dir / "out" / "split-model.pmml").string(), "--data",
-                                             (dir / "train.csv").string(), "--out", (dir / "scored.csv").string(), "--threads", "3"});
+        const RunOutput score = runScore(dir / "out" / "split-model.pmml", dir / "train.csv", dir / "scored.csv", {"--threads", "3"});
         ASSERT_EQ(score.status, 0) << score.err;
         EXPECT_EQ(score.out.find("empty predictions"), std::string::npos) << score.out;
         const std::vector<Record> rows = readCsvRecords(dir / "scored.csv");
@@ -115,13 +114,11 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndWrittenNA)
                std::to_string(r) + "," + std::to_string(r % 2 ? 3 * r : 5 * r + (r % 3 ? 1 : 0)) + "\n";
     csv += "9007199254740993,w,1,\n";  // w only where the target is missing: the fit never sees it
     writeFile(dir / "train.csv", csv);
-    ASSERT_EQ(runSplitRun({"build", "--data", (dir / "train.csv").string(), "--split", "id", "--target", "y", "--out",
-                           (dir / "out").string()}).status, 0);
+    ASSERT_EQ(runBuild(dir / "train.csv", dir / "out", {"--split", "id", "--target", "y"}).status, 0);
     const std::string model = (dir / "out" / "split-model.pmml").string();
     const auto score = [&](const std::string& data, const std::string& modelFile) {
         writeFile(dir / "in.csv", data);
-        return runSplitRun({"score", "--model", modelFile, "--data", (dir / "in.csv").string(), "--out",
-                            (dir / "scored.csv").string()});
+        return runScore(modelFile, dir / "in.csv", dir / "scored.csv");
     };
     const RunOutput clean = score("id,shop,x\n9007199254740993,a,1\n9007199254740992,z,2\n", model);
     ASSERT_EQ(clean.status, 0) << clean.err;
@@ -166,11 +163,10 @@ TEST(ScoreMessages, NumberWithoutMeasureScoresUnseenValues)
     writeFile(dir / "model.xml", "<DataModel version=\"1.0\"><Fields caseSensitive=\"true\" count=\"3\">"
                                  "<Field name=\"g\" storage=\"string\" measure=\"nominal\"/><Field name=\"x\" storage=\"real\"/>"
                                  "<Field name=\"y\" storage=\"real\" measure=\"continuous\"/></Fields></DataModel>");
-    ASSERT_EQ(runSplitRun({"build", "--data", (dir / "train.csv").string(), "--split", "g", "--target", "y", "--inputs",
-                           "x", "--data-model", (dir / "model.xml").string(), "--out", (dir / "out").string()}).status, 0);
+    ASSERT_EQ(runBuild(dir / "train.csv", dir / "out",
+                       {"--split", "g", "--target", "y", "--inputs", "x", "--data-model", (dir / "model.xml").string()}).status, 0);
     writeFile(dir / "in.csv", "g,x\na,2.5\nb,7\n");
-    const RunOutput run = runSplitRun({"score", "--model", (dir / "out" / "split-model.pmml").string(), "--data",
-                                       (dir / "in.csv").string(), "--out", (dir / "scored.csv").string()});
+    const RunOutput run = runScore(dir / "out" / "split-model.pmml", dir / "in.csv", dir / "scored.csv");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(readFile(dir / "scored.csv"), "g,x,predicted_y\na,2.5,5.05\nb,7,6.91\n");  // R: predict(lm(y ~ x)) by g
 }
@@ -181,13 +177,9 @@ TEST(ScoreMessages, ModelFromAPipeScoresAsItsFile)
 {
     const fs::path dir = freshDir("score-pipe");
     writeFile(dir / "train.csv", "g,x,y\na,1,2\na,2,4.1\na,3,5.9\nb,1,1\nb,2,2\nb,3,3.1\n");
-    ASSERT_EQ(runSplitRun({"build", "--data", (dir / "train.csv").string(), "--split", "g", "--target", "y", "--out",
-                           (dir / "out").string()}).status, 0);
+    ASSERT_EQ(runBuild(dir / "train.csv", dir / "out", {"--split", "g", "--target", "y"}).status, 0);
     writeFile(dir / "in.csv", "g,x\nb,7\na,0.5\n");
-    const auto score = [&](const fs::path& model, const char* out) {
-        return runSplitRun({"score", "--model", model.string(), "--data", (dir / "in.csv").string(), "--out",
-                            (dir / out).string()});
-    };
+    const auto score = [&](const fs::path& model, const char* out) { return runScore(model, dir / "in.csv", dir / out); };
     ASSERT_EQ(score(dir / "out" / "split-model.pmml", "file.csv").status, 0);
     ASSERT_EQ(::mkfifo((dir / "model.fifo").c_str(), 0600), 0);
     std::thread writer([&] { std::ofstream(dir / "model.fifo") << readFile(dir / "out" / "split-model.pmml"); });
@@ -231,13 +223,11 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
     const fs::path dir = freshDir("score-intervals");
     writeFile(dir / "mtcars.csv", mtcarsCsv());
     writeFile(dir / "new.csv", mtcarsCsv({0, 14, 19}));
-    const std::string data = (dir / "mtcars.csv").string();
-    ASSERT_EQ(runSplitRun({"build", "--data", data, "--split", "am", "--target", "mpg", "--inputs", "wt,hp", "--out",
-                           (dir / "linear").string()}).status, 0);
-    ASSERT_EQ(runSplitRun({"build", "--data", data, "--split", "g", "--target", "am", "--inputs", "wt,hp", "--model",
-                           "logistic", "--out", (dir / "logistic").string()}).status, 0);
-    ASSERT_EQ(runSplitRun({"build", "--data", data, "--split", "g", "--target", "mpg", "--inputs", "wt,hp", "--family",
-                           "Gamma", "--link", "log", "--out", (dir / "gamma").string()}).status, 0);
+    ASSERT_EQ(runBuild(dir / "mtcars.csv", dir / "linear", {"--split", "am", "--target", "mpg", "--inputs", "wt,hp"}).status, 0);
+    ASSERT_EQ(runBuild(dir / "mtcars.csv", dir / "logistic",
+                       {"--split", "g", "--target", "am", "--inputs", "wt,hp", "--model", "logistic"}).status, 0);
+    ASSERT_EQ(runBuild(dir / "mtcars.csv", dir / "gamma",
+                       {"--split", "g", "--target", "mpg", "--inputs", "wt,hp", "--family", "Gamma", "--link", "log"}).status, 0);
     const struct {
         const char* title;
         const char* model;
@@ -271,9 +261,8 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title);
-        const RunOutput run = runSplitRun({"score", "--model", (dir / c.model / "split-model.pmml").string(), "--data",
-                                           (dir / "new.csv").string(), "--out", (dir / "scored.csv").string(),
-                                           "--se-fit", "--interval", c.interval, "--level", "0.9", "--type", c.type});
+        const RunOutput run = runScore(dir / c.model / "split-model.pmml", dir / "new.csv", dir / "scored.csv",
+                                       {"--se-fit", "--interval", c.interval, "--level", "0.9", "--type", c.type});
         ASSERT_EQ(run.status, 0) << run.err;
         const std::vector<Record> rows = readCsvRecords(dir / "scored.csv");
         ASSERT_EQ(rows.size(), 3u);
@@ -288,10 +277,8 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
     for (std::size_t at = 0; at < tiny.size(); at = tiny.find('\n', at) + 1) tiny.replace(at, 3, "few");
     writeFile(dir / "saturated.csv", mtcarsCsv() + tiny);
     writeFile(dir / "both.csv", mtcarsCsv({0}) + tiny.substr(0, tiny.find('\n') + 1));
-    ASSERT_EQ(runSplitRun({"build", "--data", (dir / "saturated.csv").string(), "--split", "g", "--target", "mpg",
-                           "--inputs", "wt,hp", "--out", (dir / "saturated").string()}).status, 0);
-    const RunOutput mixed = runSplitRun({"score", "--model", (dir / "saturated" / "split-model.pmml").string(), "--data",
-                                         (dir / "both.csv").string(), "--out", (dir / "mixed.csv").string(), "--se-fit"});
+    ASSERT_EQ(runBuild(dir / "saturated.csv", dir / "saturated", {"--split", "g", "--target", "mpg", "--inputs", "wt,hp"}).status, 0);
+    const RunOutput mixed = runScore(dir / "saturated" / "split-model.pmml", dir / "both.csv", dir / "mixed.csv", {"--se-fit"});
     ASSERT_EQ(mixed.status, 0) << mixed.err;
     const std::vector<Record> mixedRows = readCsvRecords(dir / "mixed.csv");
     ASSERT_EQ(mixedRows.size(), 2u);
@@ -305,10 +292,7 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
         {"logistic", {"--level", "1"}, "strictly between 0 and 1"},
     };
     for (const auto& [model, options, message] : refused) {
-        std::vector<std::string> args = {"score", "--model", (dir / model / "split-model.pmml").string(), "--data",
-                                         (dir / "new.csv").string(), "--out", (dir / "refused.csv").string()};
-        args.insert(args.end(), options.begin(), options.end());
-        const RunOutput run = runSplitRun(args);
+        const RunOutput run = runScore(dir / model / "split-model.pmml", dir / "new.csv", dir / "refused.csv", options);
         EXPECT_EQ(run.status, 2) << message;
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(dir / "refused.csv"));
@@ -362,10 +346,9 @@ TEST(Augment, DiagnosticsAreRsInInputOrder)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options[3]);
-        std::vector<std::string> args = {"build", "--data", (dir / "mtcars.csv").string(), "--out",
-                                         (dir / "out").string(), "--augment", (dir / "augmented.csv").string()};
-        args.insert(args.end(), c.options.begin(), c.options.end());
-        const RunOutput run = runSplitRun(args);
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {"--augment", (dir / "augmented.csv").string()});
+        const RunOutput run = runBuild(dir / "mtcars.csv", dir / "out", args);
         ASSERT_EQ(run.status, 0) << run.out << run.err;
         const std::vector<Record> rows = readCsvRecords(dir / "augmented.csv");
         ASSERT_EQ(rows.size(), 32u);
@@ -387,17 +370,15 @@ TEST(Augment, DiagnosticsAreRsInInputOrder)
     }
     // A record a fit did not use (its input is missing) is left out.
     writeFile(dir / "gap.csv", mtcarsCsv() + "all,20,,3,1\n");
-    const RunOutput gap = runSplitRun({"build", "--data", (dir / "gap.csv").string(), "--split", "am", "--target", "mpg",
-                                       "--inputs", "wt,hp", "--out", (dir / "gap").string(), "--augment",
-                                       (dir / "gap.csv.out").string()});
+    const RunOutput gap = runBuild(dir / "gap.csv", dir / "gap", {"--split", "am", "--target", "mpg", "--inputs", "wt,hp",
+                                                                  "--augment", (dir / "gap.csv.out").string()});
     ASSERT_EQ(gap.status, 0) << gap.err;
     EXPECT_EQ(readCsvRecords(dir / "gap.csv.out").size(), 32u);
     // A saturated group's records are written as R gives them: hat 1, the
     // influence measures undefined (lm(y ~ x) on two records).
     writeFile(dir / "sat.csv", "g,x,y\na,1,2\na,2,3.5\nb,1,1\nb,2,2.2\nb,3,2.9\nb,4,4.4\n");
-    const RunOutput sat = runSplitRun({"build", "--data", (dir / "sat.csv").string(), "--split", "g", "--target", "y",
-                                       "--inputs", "x", "--out", (dir / "sat").string(), "--augment",
-                                       (dir / "sat.out").string()});
+    const RunOutput sat = runBuild(dir / "sat.csv", dir / "sat",
+                                   {"--split", "g", "--target", "y", "--inputs", "x", "--augment", (dir / "sat.out").string()});
     ASSERT_EQ(sat.status, 0) << sat.err;
     const std::vector<Record> saturated = readCsvRecords(dir / "sat.out");
     ASSERT_EQ(saturated.size(), 6u);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli_harness.h"
+#include "common/mtcars.h"
 
 namespace {
 
@@ -24,10 +25,9 @@ std::string build(const fs::path& dir, const std::vector<std::string>& extra, Ru
                   const std::string& data = kData)
 {
     writeFile(dir / "data.csv", data);
-    std::vector<std::string> args = {"build", "--data", (dir / "data.csv").string(), "--split", "g",
-                                     "--target", "y", "--out", (dir / "out").string()};
+    std::vector<std::string> args = {"--split", "g", "--target", "y"};
     args.insert(args.end(), extra.begin(), extra.end());
-    const RunOutput result = runSplitRun(args);
+    const RunOutput result = runBuild(dir / "data.csv", dir / "out", args);
     if (run) *run = result;
     return readFile(dir / "out" / "coefficients.csv");
 }
@@ -216,47 +216,59 @@ TEST(Tables, RealKeysAndSubnormalTargets)
     }
 }
 
-// R's mtcars (cyl, am, mpg, wt, hp, vs), grouped by cyl, with one more cyl 8 record that has no mpg.
-const char* const kMtcars =
-    "cyl,am,mpg,wt,hp,vs\n4,1,22.8,2.32,93,1\n4,0,24.4,3.19,62,1\n4,0,22.8,3.15,95,1\n4,1,32.4,2.2,66,1\n"
-    "4,1,30.4,1.615,52,1\n4,1,33.9,1.835,65,1\n4,0,21.5,2.465,97,1\n4,1,27.3,1.935,66,1\n4,1,26,2.14,91,0\n"
-    "4,1,30.4,1.513,113,1\n4,1,21.4,2.78,109,1\n6,1,21,2.62,110,0\n6,1,21,2.875,110,0\n6,0,21.4,3.215,110,1\n"
-    "6,0,18.1,3.46,105,1\n6,0,19.2,3.44,123,1\n6,0,17.8,3.44,123,1\n6,1,19.7,2.77,175,0\n8,0,18.7,3.44,175,0\n"
-    "8,0,14.3,3.57,245,0\n8,0,16.4,4.07,180,0\n8,0,17.3,3.73,180,0\n8,0,15.2,3.78,180,0\n8,0,10.4,5.25,205,0\n"
-    "8,0,10.4,5.424,215,0\n8,0,14.7,5.345,230,0\n8,0,15.5,3.52,150,0\n8,0,15.2,3.435,150,0\n8,0,13.3,3.84,245,0\n"
-    "8,0,19.2,3.845,175,0\n8,1,15.8,3.17,264,0\n8,1,15,3.57,335,0\n8,1,,3.1,200,0\n";
+// R's mtcars (cyl, am, mpg, wt, hp, vs) ordered by cyl, with one more cyl 8 record that has no mpg.
+std::string mtcarsByCyl()
+{
+    std::string csv = "cyl,am,mpg,wt,hp,vs\n";
+    char line[80];
+    for (const double cyl : {4, 6, 8})
+        for (const splittest::Car& car : splittest::kMtcars) {
+            if (car.cyl != cyl) continue;
+            std::snprintf(line, sizeof line, "%g,%g,%g,%g,%g,%g\n", car.cyl, car.am, car.mpg, car.wt, car.hp, car.vs);
+            csv += line;
+        }
+    return csv + "8,1,,3.1,200,0\n";
+}
 
-// One expected cell: the row whose split field and term (coefficients) match, the column, and the value R
-// reports (a number compared to 1e-9 of itself, or a text compared exactly).
-struct Cell {
+// Expected cells of one row, found by its split field and (in coefficients.csv) its term: each column with the
+// value R reports, a number compared to 1e-9 of itself, or a text compared exactly.
+using Cells = std::vector<std::pair<const char*, const char*>>;
+struct Row {
     const char* key;
     const char* term;  // nullptr in groups.csv
-    const char* column;
-    const char* value;
+    Cells cells;
 };
 
-void expectCells(const std::vector<Record>& records, const char* splitField, const std::vector<Cell>& cells)
+// R's four figures of a term, as the columns of coefficients.csv.
+Cells figures(const char* estimate, const char* stdError, const char* statistic, const char* pValue)
 {
-    for (const Cell& cell : cells) {
-        SCOPED_TRACE(std::string(cell.key) + " " + (cell.term ? cell.term : "") + " " + cell.column);
+    return {{"estimate", estimate}, {"std_error", stdError}, {"statistic", statistic}, {"p_value", pValue}};
+}
+
+void expectCells(const std::vector<Record>& records, const char* splitField, const std::vector<Row>& rows)
+{
+    for (const Row& want : rows) {
         const auto row = std::find_if(records.begin(), records.end(), [&](const Record& record) {
-            return record.at(splitField) == cell.key && (!cell.term || record.at("term") == cell.term);
+            return record.at(splitField) == want.key && (!want.term || record.at("term") == want.term);
         });
-        ASSERT_NE(row, records.end());
-        const auto found = row->find(cell.column);
-        const std::string actual = found == row->end() ? "" : found->second;
-        char* end = nullptr;
-        const double expected = std::strtod(cell.value, &end);
-        if (*cell.value == '\0' || *end != '\0') {
-            EXPECT_EQ(actual, cell.value);
-            continue;
+        ASSERT_NE(row, records.end()) << want.key << " " << (want.term ? want.term : "");
+        for (const auto& [column, value] : want.cells) {
+            SCOPED_TRACE(std::string(want.key) + " " + (want.term ? want.term : "") + " " + column);
+            const auto found = row->find(column);
+            const std::string actual = found == row->end() ? "" : found->second;
+            char* end = nullptr;
+            const double expected = std::strtod(value, &end);
+            if (*value == '\0' || *end != '\0') {
+                EXPECT_EQ(actual, value);
+                continue;
+            }
+            ASSERT_FALSE(actual.empty());
+            EXPECT_NEAR(std::stod(actual), expected, 1e-9 * std::fabs(expected));
+            // Written with 17 significant digits, so that the text reads back to the fitted double.
+            char exact[40];
+            std::snprintf(exact, sizeof exact, "%.17g", std::stod(actual));
+            EXPECT_EQ(actual, exact);
         }
-        ASSERT_FALSE(actual.empty());
-        EXPECT_NEAR(std::stod(actual), expected, 1e-9 * std::fabs(expected));
-        // Written with 17 significant digits, so that the text reads back to the fitted double.
-        char exact[40];
-        std::snprintf(exact, sizeof exact, "%.17g", std::stod(actual));
-        EXPECT_EQ(actual, exact);
     }
 }
 
@@ -269,83 +281,41 @@ void expectCells(const std::vector<Record>& records, const char* splitField, con
 TEST(Tables, EveryColumnAgreesWithR)
 {
     const fs::path dir = freshDir("tables-r");
-    writeFile(dir / "mtcars.csv", kMtcars);
-    const auto buildInto = [&](const char* out, std::vector<std::string> options) {
-        std::vector<std::string> args = {"build", "--data", (dir / "mtcars.csv").string(), "--out", (dir / out).string()};
-        args.insert(args.end(), options.begin(), options.end());
-        return runSplitRun(args);
-    };
-    RunOutput run = buildInto("linear", {"--split", "cyl", "--target", "mpg", "--inputs", "wt,hp"});
+    writeFile(dir / "mtcars.csv", mtcarsByCyl());
+    RunOutput run = runBuild(dir / "mtcars.csv", dir / "linear", {"--split", "cyl", "--target", "mpg", "--inputs", "wt,hp"});
     ASSERT_EQ(run.status, 0) << run.err;
     expectCells(readCsvRecords(dir / "linear" / "coefficients.csv"), "cyl", {
-        {"4", "(Intercept)", "estimate", "45.836073192916515"},
-        {"4", "(Intercept)", "std_error", "4.7869356777969898"},
-        {"4", "(Intercept)", "statistic", "9.5752431781182565"},
-        {"4", "(Intercept)", "p_value", "1.1725581176100697e-05"},
-        {"4", "hp", "estimate", "-0.090526724794446414"},
-        {"4", "hp", "std_error", "0.043598273162421208"},
-        {"4", "hp", "statistic", "-2.0763832653921344"},
-        {"4", "hp", "p_value", "0.071516099774678016"},
-        {"6", "wt", "estimate", "-3.2429403086488131"},
-        {"6", "wt", "std_error", "1.3736530609705162"},
-        {"6", "wt", "statistic", "-2.3608146778762347"},
-        {"6", "wt", "p_value", "0.077593934549835458"},
-        {"8", "hp", "estimate", "-0.01367294862881617"},
-        {"8", "hp", "std_error", "0.010739893928862595"},
-        {"8", "hp", "statistic", "-1.2730990379775753"},
-        {"8", "hp", "p_value", "0.22923027897707329"},
+        {"4", "(Intercept)", figures("45.836073192916515", "4.7869356777969898", "9.5752431781182565", "1.1725581176100697e-05")},
+        {"4", "hp", figures("-0.090526724794446414", "0.043598273162421208", "-2.0763832653921344", "0.071516099774678016")},
+        {"6", "wt", figures("-3.2429403086488131", "1.3736530609705162", "-2.3608146778762347", "0.077593934549835458")},
+        {"8", "hp", figures("-0.01367294862881617", "0.010739893928862595", "-1.2730990379775753", "0.22923027897707329")},
     });
     expectCells(readCsvRecords(dir / "linear" / "groups.csv"), "cyl", {
-        {"4", nullptr, "model_id", "model-0001"},
-        {"4", nullptr, "status", "ok"},
-        {"4", nullptr, "records", "11"},
-        {"4", nullptr, "records_used", "11"},
-        {"4", nullptr, "df_residual", "8"},
-        {"4", nullptr, "r_squared", "0.68070653072017762"},
-        {"4", nullptr, "adj_r_squared", "0.60088316340022208"},
-        {"4", nullptr, "sigma", "2.8491149367582502"},
-        {"4", nullptr, "f_statistic", "8.5276599268445459"},
-        {"4", nullptr, "f_p_value", "0.010393459853919471"},
-        {"4", nullptr, "deviance", ""},
-        {"4", nullptr, "message", ""},
-        {"8", nullptr, "model_id", "model-0003"},
-        {"8", nullptr, "records", "15"},
-        {"8", nullptr, "records_used", "14"},
-        {"8", nullptr, "df_residual", "11"},
-        {"8", nullptr, "r_squared", "0.49706923701293337"},
-        {"8", nullptr, "adj_r_squared", "0.40562728010619398"},
-        {"8", nullptr, "sigma", "1.9736837042006246"},
-        {"8", nullptr, "f_statistic", "5.4358989442875618"},
-        {"8", nullptr, "f_p_value", "0.022818921069257914"},
+        {"4", nullptr, {{"model_id", "model-0001"}, {"status", "ok"}, {"records", "11"}, {"records_used", "11"},
+                {"df_residual", "8"}, {"r_squared", "0.68070653072017762"},
+                {"adj_r_squared", "0.60088316340022208"}, {"sigma", "2.8491149367582502"},
+                {"f_statistic", "8.5276599268445459"}, {"f_p_value", "0.010393459853919471"}, {"deviance", ""},
+                {"message", ""}}},
+        {"8", nullptr, {{"model_id", "model-0003"}, {"records", "15"}, {"records_used", "14"}, {"df_residual", "11"},
+                {"r_squared", "0.49706923701293337"}, {"adj_r_squared", "0.40562728010619398"},
+                {"sigma", "1.9736837042006246"}, {"f_statistic", "5.4358989442875618"},
+                {"f_p_value", "0.022818921069257914"}}},
     });
 
-    run = buildInto("logistic", {"--split", "am", "--target", "vs", "--inputs", "mpg", "--model", "logistic"});
+    run = runBuild(dir / "mtcars.csv", dir / "logistic", {"--split", "am", "--target", "vs", "--inputs", "mpg", "--model", "logistic"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("Event modelled: 1\n"), std::string::npos) << run.out;
     expectCells(readCsvRecords(dir / "logistic" / "coefficients.csv"), "am", {
-        {"0", "(Intercept)", "estimate", "-20.478411447364209"},
-        {"0", "(Intercept)", "std_error", "10.552536847670543"},
-        {"0", "(Intercept)", "statistic", "-1.9406150144725425"},
-        {"0", "(Intercept)", "p_value", "0.052304991540153958"},
-        {"1", "mpg", "estimate", "0.444678656695291"},
-        {"1", "mpg", "std_error", "0.23826414428972173"},
-        {"1", "mpg", "statistic", "1.8663263749604544"},
-        {"1", "mpg", "p_value", "0.06199571689107413"},
+        {"0", "(Intercept)", figures("-20.478411447364209", "10.552536847670543", "-1.9406150144725425", "0.052304991540153958")},
+        {"1", "mpg", figures("0.444678656695291", "0.23826414428972173", "1.8663263749604544", "0.06199571689107413")},
     });
     expectCells(readCsvRecords(dir / "logistic" / "groups.csv"), "am", {
-        {"0", nullptr, "records", "19"},
-        {"0", nullptr, "df_residual", "17"},
-        {"0", nullptr, "deviance", "9.9252311729632154"},
-        {"0", nullptr, "null_deviance", "25.008179526638347"},
-        {"0", nullptr, "aic", "13.925231172963215"},
-        {"0", nullptr, "r_squared", ""},
-        {"0", nullptr, "sigma", ""},
-        {"1", nullptr, "records", "14"},
-        {"1", nullptr, "records_used", "13"},
-        {"1", nullptr, "df_residual", "11"},
-        {"1", nullptr, "deviance", "9.1996627199411289"},
-        {"1", nullptr, "null_deviance", "17.944827576488908"},
-        {"1", nullptr, "aic", "13.199662719941131"},
+        {"0", nullptr, {{"records", "19"}, {"df_residual", "17"}, {"deviance", "9.9252311729632154"},
+                {"null_deviance", "25.008179526638347"}, {"aic", "13.925231172963215"}, {"r_squared", ""},
+                {"sigma", ""}}},
+        {"1", nullptr, {{"records", "14"}, {"records_used", "13"}, {"df_residual", "11"},
+                {"deviance", "9.1996627199411289"}, {"null_deviance", "17.944827576488908"},
+                {"aic", "13.199662719941131"}}},
     });
 }
 

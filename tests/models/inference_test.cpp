@@ -17,19 +17,6 @@ namespace {
 
 using namespace modeltest;
 
-// mpg, wt, wt2 = 2 wt, hp, cyl (a factor) and am, in that field order.
-GroupData mtcars() {
-  GroupData data{{continuous("mpg"), continuous("wt"), continuous("wt2"), continuous("hp"),
-                  nominal("cyl", {"4", "6", "8"}, splitmodels::StorageInteger),
-                  nominal("am", {"0", "1"}, splitmodels::StorageInteger)},
-                 {}};
-  data.fields[5].measure = splitmodels::MeasureFlag;
-  for (const splittest::Car& car : splittest::kMtcars)
-    data.rows.push_back({number(car.mpg), number(car.wt), number(2 * car.wt), number(car.hp), number(car.cyl),
-                         number(car.am)});
-  return data;
-}
-
 TEST(StudentQuantile, MatchesR) {
   const struct {
     double p, df, expected;
@@ -97,7 +84,7 @@ std::vector<IntervalCase> intervalCases() {
 }
 
 TEST(Inference, IntervalsAndCovarianceMatchR) {
-  const GroupData data = mtcars();
+  const GroupData data = mtcarsColumns({"mpg", "wt", "wt2", "hp", "cyl", "am"});
   for (const IntervalCase& c : intervalCases()) {
     SCOPED_TRACE(c.title);
     const auto model = splitmodels::buildGroupModel(data, modelRequest(c.kind, c.target, c.inputs));

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -81,6 +82,24 @@ inline GroupData mtcars() {
                          number(car.hp), number(car.wt), number(car.qsec), number(car.vs), number(car.am),
                          number(car.gear), number(car.carb), number(std::log(car.disp)),
                          number(car.am + (car.gear == 5 ? 0.5 : 0.0))});
+  return data;
+}
+
+// Columns of mtcars by name, in the order given: numbers, but cyl a factor of
+// integers, vs and am 0/1 flags, wt2 twice wt and z 0 in every record.
+inline GroupData mtcarsColumns(const std::vector<std::string>& names) {
+  GroupData data;
+  for (const std::string& name : names)
+    data.fields.push_back(name == "cyl" ? nominal("cyl", {"4", "6", "8"}, splitmodels::StorageInteger)
+                          : name == "vs" || name == "am"
+                              ? FieldDef{name, splitmodels::StorageInteger, splitmodels::MeasureFlag, {"0", "1"}, {}}
+                              : continuous(name));
+  for (const splittest::Car& car : splittest::kMtcars) {
+    const std::map<std::string, double> values = {{"mpg", car.mpg}, {"cyl", car.cyl}, {"hp", car.hp}, {"wt", car.wt},
+                                                  {"wt2", 2 * car.wt}, {"vs", car.vs},   {"am", car.am}, {"z", 0.0}};
+    data.rows.emplace_back();
+    for (const std::string& name : names) data.rows.back().push_back(number(values.at(name)));
+  }
   return data;
 }
 

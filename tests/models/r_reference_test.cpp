@@ -107,24 +107,6 @@ GroupData logistic(int n, double (*eta)(double, double), bool duplicate) {
   return data;
 }
 
-// Columns of R's mtcars (mpg, wt, hp, vs, or z = 0 in every record), the target last.
-GroupData mtcars(const std::vector<std::string>& columns, const std::string& target) {
-  GroupData data;
-  std::vector<std::string> names = columns;
-  names.push_back(target);
-  for (const std::string& name : names) {
-    data.fields.push_back(continuous(name));
-    if (name == "vs") data.fields.back() = FieldDef{"vs", splitmodels::StorageInteger, splitmodels::MeasureFlag, {"0", "1"}, {}};
-  }
-  for (const splittest::Car& car : splittest::kMtcars) {
-    data.rows.emplace_back();
-    for (const std::string& name : names)
-      data.rows.back().push_back(number(name == "mpg" ? car.mpg : name == "wt" ? car.wt : name == "hp" ? car.hp
-                                        : name == "vs" ? car.vs : 0.0));
-  }
-  return data;
-}
-
 // x2 = x1 + delta * v: collinear with x1 once delta is small enough.
 GroupData nearlyCollinear(int n, double delta, bool logistic) {
   GroupData data{{continuous("x1"), continuous("x2"), continuous("y")}, {}};
@@ -289,7 +271,7 @@ std::vector<ReferenceCase> referenceCases() {
                    RClassification{499, -304.55488403728469, 0.72352388359582609, 0.66800000000000004}});
   // d <- mtcars; d$z <- 0; glm(vs ~ mpg + z + wt, binomial, d); lm(mpg ~ wt + z + hp, d)
   cases.push_back({"an input zero in every record, between two others", ModelKind::Logistic,
-                   mtcars({"mpg", "z", "wt"}, "vs"),
+                   mtcarsColumns({"mpg", "z", "wt", "vs"}),
                    {29, 25.297875541139433, 43.860109265693325, 31.297875541139433, 0, 6},
                    {{"(Intercept)", -12.541221842857743, 8.466032902642505, -1.4813575599196229, 0.13851131765047223},
                     {"mpg", 0.52406398793043607, 0.26041877622755016, 2.0123894118622099, 0.044178903750341822},
@@ -297,7 +279,7 @@ std::vector<ReferenceCase> referenceCases() {
                     {"wt", 0.58285979243581643, 1.1844649939465937, 0.49208697210522795, 0.62265786164959214}},
                    0, "aliased: z",
                    RClassification{31, -12.648937770569717, 0.91269841269841268, 0.84375}});
-  cases.push_back({"a linear input zero in every record", ModelKind::Linear, mtcars({"wt", "z", "hp"}, "mpg"),
+  cases.push_back({"a linear input zero in every record", ModelKind::Linear, mtcarsColumns({"wt", "z", "hp", "mpg"}),
                    {29, 0.82678545188279118, 0.8148396209781561, 2.5934117772265668, 69.211213391777648, 9.1090543852220887e-12},
                    {{"(Intercept)", 37.227270116447201, 1.5987875379993941, 23.284688697930861, 2.5654585119837577e-20},
                     {"wt", -3.8778307424046821, 0.63273349437739534, -6.1286952198104139, 1.1196471362000422e-06},
