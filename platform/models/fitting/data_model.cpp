@@ -33,7 +33,7 @@ std::string measureText(int measure) { return measure >= 1 && measure <= 5 ? kMe
 std::vector<FieldDef> parseDataModelFields(const std::string& dataModelXml) {
   // The parser would read such a reference into a name or category as bytes no record holds.
   if (const std::string reference = detail::illegalCharacterReference(dataModelXml); !reference.empty())
-    throw std::invalid_argument("the character reference '" + reference + "' names a character that XML does not allow");
+    throw std::invalid_argument("the character reference '" + reference + "' is malformed or names a character that XML does not allow");
   pugi::xml_document doc;
   const pugi::xml_parse_result parsed = doc.load_buffer(dataModelXml.data(), dataModelXml.size());
   if (!parsed) throw std::invalid_argument(std::string("data model does not parse: ") + parsed.description());

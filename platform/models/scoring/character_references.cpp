@@ -16,17 +16,18 @@ bool isReferableCharacter(unsigned long code) {
          (code >= 0x10000 && code <= 0x10FFFF);
 }
 
-// Whether the reference "&#...;" starting at pos names a character it may; a malformed one (no ';', a wrong digit) is left to the parser,
-// which refuses it.
+// Whether the reference "&#...;" starting at pos names a character it may.
+// A malformed one (no digits, a wrong digit, "&#X") is refused too: the
+// parser would keep it as text, a value no record holds.
 bool namesXmlCharacter(std::string_view text, std::size_t pos, std::size_t end) {
   std::size_t at = pos + 2;
   const bool hex = at < end && text[at] == 'x';
   if (hex) ++at;
-  if (at == end) return true;
+  if (at == end) return false;
   unsigned long code = 0;
   for (; at < end; ++at) {
     const unsigned char c = static_cast<unsigned char>(text[at]);
-    if (!(hex ? std::isxdigit(c) : std::isdigit(c))) return true;
+    if (!(hex ? std::isxdigit(c) : std::isdigit(c))) return false;
     code = code * (hex ? 16 : 10) + (std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10);
     if (code > 0x10FFFF) return false;
   }

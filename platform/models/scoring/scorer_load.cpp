@@ -894,7 +894,7 @@ ScoringModel loadWhole(const std::string& pmmlText) {
   // matches nothing.
   if (const std::string reference = illegalCharacterReference(pmmlText); !reference.empty())
     fail("the character reference '" + reference +
-         "' names a character that XML does not allow, so the document is not XML");
+         "' is malformed or names a character that XML does not allow, so the document is not XML");
   pugi::xml_document doc;
   const pugi::xml_parse_result parsed =
       doc.load_buffer(pmmlText.data(), pmmlText.size(), pugi::parse_default | pugi::parse_doctype);
