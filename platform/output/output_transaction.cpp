@@ -327,6 +327,9 @@ OutputTransaction::OutputTransaction(fs::path dir, const std::vector<NamedInput>
 
 void OutputTransaction::refuseForeignFiles(const std::vector<std::string>& names) const
 {
+    // Under the switch lock: another build switching its output into DIR
+    // meanwhile would show this check its files before its manifest.
+    SwitchLock lock(dir_);
     struct stat st;
     if (::stat(dir_.c_str(), &st) != 0) return;
     const std::set<std::string> own = ownFiles(dir_, readManifest(dir_));
