@@ -14,30 +14,6 @@ namespace cfhelper {
 
 namespace {
 
-// A character a reference may name: any but U+0000, the surrogates, U+FFFE,
-// U+FFFF and codes past U+10FFFF. The control characters U+0001 to U+001F
-// are allowed as references (as XML 1.1 allows them), since the writer
-// escapes a control byte in a value that way.
-bool isReferableCharacter(unsigned long code) {
-    return (code >= 0x1 && code <= 0xD7FF) || (code >= 0xE000 && code <= 0xFFFD) ||
-           (code >= 0x10000 && code <= 0x10FFFF);
-}
-
-// The code a numeric character reference's digits name, or a value past
-// U+10FFFF when they name none (empty, a wrong digit, too large).
-unsigned long referencedCode(std::string_view digits, bool hex) {
-    constexpr unsigned long kNone = 0x110000;
-    if (digits.empty()) return kNone;
-    unsigned long code = 0;
-    for (unsigned char c : digits) {
-        if (!(hex ? std::isxdigit(c) : std::isdigit(c))) return kNone;
-        const unsigned long digit = std::isdigit(c) ? c - '0' : (std::tolower(c) - 'a' + 10);
-        code = code * (hex ? 16 : 10) + digit;
-        if (code >= kNone) return kNone;
-    }
-    return code;
-}
-
 // Empty when text[pos] == '&' starts a reference the parser resolves itself
 // (a predefined entity, or a character reference to a character it may
 // name), else why it is refused, naming the reference. The name is read
@@ -52,8 +28,7 @@ std::string referenceFault(std::string_view text, size_t pos) {
     if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos")
         return std::string();
     if (name.size() < 2 || name[0] != '#') return "undefined entity reference";
-    const bool hex = name[1] == 'x';
-    if (isReferableCharacter(referencedCode(name.substr(hex ? 2 : 1), hex))) return std::string();
+    if (namesAllowedCharacter(name.substr(1))) return std::string();
     constexpr size_t kShown = 24;
     const std::string_view shown = text.substr(pos, std::min(end + 1 - pos, kShown));
     return "character reference '" + std::string(shown) + (end + 1 - pos > kShown ? "...'" : "'") +
@@ -210,6 +185,19 @@ size_t scanDoctype(std::string_view text, size_t pos, std::string& reason) {
 }
 
 }  // namespace
+
+bool namesAllowedCharacter(std::string_view reference) {
+    const bool hex = !reference.empty() && reference[0] == 'x';
+    const std::string_view digits = reference.substr(hex ? 1 : 0);
+    if (digits.empty()) return false;
+    unsigned long code = 0;
+    for (unsigned char c : digits) {
+        if (!(hex ? std::isxdigit(c) : std::isdigit(c))) return false;
+        code = code * (hex ? 16 : 10) + (std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10);
+        if (code > 0x10FFFF) return false;
+    }
+    return (code >= 0x1 && code <= 0xD7FF) || (code >= 0xE000 && code <= 0xFFFD) || code >= 0x10000;
+}
 
 std::string screenMarkup(std::string_view text) {
     // XML cannot carry a zero byte, and the parser would take one for the

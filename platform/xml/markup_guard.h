@@ -22,6 +22,13 @@ namespace cfhelper {
 // element; and zero bytes anywhere.
 std::string screenMarkup(std::string_view text);
 
+// Whether a numeric character reference, given as what stands between "&#"
+// and ";" ("65", "x41"), names a character a document may hold: any but
+// U+0000, the surrogates, U+FFFE, U+FFFF and codes past U+10FFFF. Control
+// characters are allowed (the writer escapes control bytes that way); a
+// malformed reference (no digits, a wrong digit, an upper-case "X") is not.
+bool namesAllowedCharacter(std::string_view reference);
+
 }  // namespace cfhelper
 
 #endif
