@@ -1,4 +1,5 @@
 // Documents: creation, parsing and disposal.
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -21,6 +22,19 @@ namespace {
 // comments, processing instructions and the declaration are not kept.
 constexpr unsigned kParseOptions = pugi::parse_cdata | pugi::parse_escapes |
                                    pugi::parse_wconv_attribute | pugi::parse_eol;
+
+// The options for a plain text: as a fragment (see below), and without the
+// passes that would find nothing to do in it. A plain text holds no '&', so
+// no reference to expand; a text without a carriage return has no line end
+// to normalise. Both passes then leave every value as the text has it, so
+// the tree is the same.
+unsigned plainOptions(std::string_view text) {
+    unsigned options = kParseOptions | pugi::parse_fragment;
+    options &= ~static_cast<unsigned>(pugi::parse_escapes);
+    if (std::memchr(text.data(), '\r', text.size()) == nullptr)
+        options &= ~static_cast<unsigned>(pugi::parse_eol);
+    return options;
+}
 
 // The single root element of a parsed document, or none when the document
 // holds no element, several elements or character data outside the root.
@@ -55,8 +69,7 @@ XMLDocument parsed(std::string_view original) {
     }
     auto document = std::make_unique<pugi::xml_document>();
     pugi::xml_parse_result result =
-        document->load_buffer(text.data(), text.size(),
-                              plain ? kParseOptions | pugi::parse_fragment : kParseOptions,
+        document->load_buffer(text.data(), text.size(), plain ? plainOptions(text) : kParseOptions,
                               pugi::encoding_utf8);
     if (!result)
         throw XMLException(std::string("XML text does not parse: ") + result.description() +

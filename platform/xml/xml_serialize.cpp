@@ -1,5 +1,6 @@
 // Serialisation of the document an element belongs to.
 #include "cf_cpp_helper.h"
+#include "indented_print.h"
 #include "node_access.h"
 
 namespace CfCppHelperV1 {
@@ -16,12 +17,6 @@ public:
 private:
     std::string& out_;
 };
-
-// Documents nested deeper than this are written without indentation: each
-// line's indentation grows with its depth, so a deep chain would otherwise
-// cost memory quadratic in its depth (a 100,000-deep chain, some 10 GB).
-// The host's own documents stay far below it.
-constexpr size_t kIndentedDepth = 64;
 
 // True when some node lies deeper than limit below top. The walk is a loop,
 // not a recursion, so a deep document cannot exhaust the stack.
@@ -54,10 +49,16 @@ void XMLElement::doc2string(std::string& text) const {
     // parsed declarations are never kept in the tree, so there is no second
     // one. Attribute values are escaped by pugixml (&<>" and control
     // characters as character references), so they read back unchanged.
-    text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    StringWriter writer(text);
+    static constexpr char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    text = kDeclaration;
     pugi::xml_node document = cfhelper::toNode(node_).root();
-    const unsigned layout = deeperThan(document, kIndentedDepth) ? pugi::format_raw : pugi::format_indent;
+    if (cfhelper::appendIndented(document, text)) return;
+    // A deep document, or one holding a node kind the host's own printer
+    // does not write: pugixml prints it, deep ones without indentation.
+    text.resize(sizeof kDeclaration - 1);
+    StringWriter writer(text);
+    const unsigned layout =
+        deeperThan(document, cfhelper::kIndentedDepth) ? pugi::format_raw : pugi::format_indent;
     document.print(writer, "  ", layout | pugi::format_no_declaration, pugi::encoding_utf8);
 }
 
