@@ -54,6 +54,22 @@ TEST(HostileXmlTest, RefusedTextsFailCleanlyAndQuickly) {
     for (const auto& c : cases) EXPECT_THROW(helper.createFromContents(c.text), XMLException) << c.name;
 }
 
+// A text without references or carriage returns is parsed without the
+// passes for them; one with either still goes through both.
+TEST(HostileXmlTest, LineEndsAndReferencesAreReadInEveryText) {
+    const struct { const char* text; const char* content; } cases[] = {
+        {"<r>a\r\nb\rc</r>", "a\nb\nc"},
+        {"<r>a\r\nb&amp;</r>", "a\nb&"},
+        {"<r>a&#10;b&lt;\n</r>", "a\nb<\n"},
+    };
+    HostHelper helper(nullptr);
+    for (const auto& c : cases) {
+        XMLDocument document = helper.createFromContents(std::string(c.text));
+        EXPECT_EQ(document.getText(), c.content) << c.text;
+        document.dispose();
+    }
+}
+
 // Document types change nothing (no external fetch); other encodings arrive as
 // UTF-8; an encoding not converted keeps its bytes.
 TEST(HostileXmlTest, DeclarationsAndEncodingsAreHonoured) {

@@ -1,8 +1,8 @@
-// The host's serialiser against pugixml's printer: every document is
-// written byte for byte as pugixml's indented print writes it, and deep or
-// unusual trees fall back to pugixml itself.
+// The host's printer against pugixml's: every document is written byte for
+// byte as pugixml's indented print writes it, deep ones as its raw print.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <pugixml.hpp>
 
 #include "cf_cpp_helper.h"
@@ -17,17 +17,15 @@ public:
     std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 };
 
-std::string printedByPugixml(const XMLDocument& document, unsigned layout) {
+// A document's storage starts with its pugixml document.
+void expectPrintedAsPugixml(XMLDocument document, unsigned layout, const std::string& what) {
     Writer writer;
     reinterpret_cast<pugi::xml_document*>(document.storage())
         ->print(writer, "  ", layout | pugi::format_no_declaration, pugi::encoding_utf8);
-    return writer.text;
-}
-
-std::string written(const XMLDocument& document) {
-    std::string text;
-    document.doc2string(text);
-    return text;
+    std::string written;
+    document.doc2string(written);
+    EXPECT_EQ(written, writer.text) << what;
+    document.dispose();
 }
 
 HostHelper helper(nullptr);
@@ -38,64 +36,49 @@ TEST(IndentedPrint, EveryByteInTextAndAttributeValuesIsWrittenAsPugixmlWritesIt)
         const std::string value = std::string("a") + static_cast<char>(c) + "b" + static_cast<char>(c);
         document.addAttribute("v", value);
         document.addElement("t").setText(value);
-        EXPECT_EQ(written(document), printedByPugixml(document, pugi::format_indent)) << "byte " << c;
-        document.dispose();
+        expectPrintedAsPugixml(document, pugi::format_indent, "byte " + std::to_string(c));
     }
 }
 
-TEST(IndentedPrint, ParsedShapesAreWrittenAsPugixmlWritesThem) {
-    const char* const texts[] = {
-        "<r/>",
-        "<r a=\"\" b=\"x\"/>",
-        "<r>text only</r>",
-        "<r>lead<b/>mid<c>inner</c>tail</r>",
-        "<r><b>1</b><c><d/><e x=\"&lt;&amp;&quot;&apos;&gt;&#9;&#10;&#13;&#1;\"/></c></r>",
-        "<r>&lt;&amp;&gt;\"'&#1;&#31;</r>",
-        "<r><![CDATA[a]]]]><![CDATA[>b]]></r>",
-        "<r><![CDATA[]]></r>",
-        "<r><![CDATA[x]]>y<z/></r>",
-        "<r>caf\xC3\xA9 \xE2\x82\xAC<n \xC3\xA9=\"\xF0\x9F\x98\x80\"/></r>",
-        "<?xml version=\"1.0\"?><!-- dropped --><r><?pi dropped?><a>  spaced  </a></r>",
+XMLDocument chain(int depth, bool comment) {
+    XMLDocument document = helper.createNew("r");
+    XMLElement at = document;
+    for (int i = 1; i < depth; ++i) at = at.addElement("e");
+    if (comment)
+        pugi::xml_node(reinterpret_cast<pugi::xml_node_struct*>(document.node()))
+            .append_child(pugi::node_comment)
+            .set_value("c");
+    return document;
+}
+
+TEST(IndentedPrint, ShapesAreWrittenAsPugixmlWritesThem) {
+    const struct {
+        const char* name;
+        std::function<XMLDocument()> make;
+        unsigned layout = pugi::format_indent;
+    } cases[] = {
+        {"empty elements and values", [] { return helper.createFromContents("<r a=\"\"><b x=\"1\"/><c/></r>"); }},
+        {"mixed content", [] { return helper.createFromContents("<r>lead<b/>mid<c>in</c>tail</r>"); }},
+        {"escapes", [] { return helper.createFromContents("<r a=\"&lt;&amp;&quot;'&gt;&#9;&#10;&#13;&#1;\">&lt;&gt;\"'&#31;</r>"); }},
+        {"CDATA around ]]>", [] { return helper.createFromContents("<r><![CDATA[a]]]]><![CDATA[>b]]><![CDATA[]]>x<z/></r>"); }},
+        {"UTF-8", [] { return helper.createFromContents("<r>caf\xC3\xA9<n \xC3\xA9=\"\xF0\x9F\x98\x80\"/></r>"); }},
+        {"unnamed, copied and emptied", [] {
+             XMLDocument document = helper.createNew("");
+             document.addAttribute("", "unnamed");
+             XMLElement child = document.addElement("c");
+             child.setText("");
+             child.addElement("d").addAttribute("n", int64_t{-3});
+             document.copyElement(child);
+             return document;
+         }},
+        // Nodes up to 64 below the document are indented; one deeper leaves
+        // the whole document unindented. A comment goes to pugixml's printer.
+        {"64 deep", [] { return chain(64, false); }},
+        {"65 deep", [] { return chain(65, false); }, pugi::format_raw},
+        {"a comment", [] { return chain(3, true); }},
     };
-    for (const char* text : texts) {
-        XMLDocument document = helper.createFromContents(std::string(text));
-        EXPECT_EQ(written(document), printedByPugixml(document, pugi::format_indent)) << text;
-        document.dispose();
-    }
-}
-
-TEST(IndentedPrint, BuiltTreesAreWrittenAsPugixmlWritesThem) {
-    XMLDocument document = helper.createNew("");
-    document.addAttribute("", "unnamed");
-    XMLElement child = document.addElement("c");
-    child.setText("");
-    child.addElement("d").addAttribute("n", int64_t{-3});
-    document.copyElement(child);
-    EXPECT_EQ(written(document), printedByPugixml(document, pugi::format_indent));
-    document.dispose();
-}
-
-TEST(IndentedPrint, DeepTreesAndForeignNodesFallBackToPugixml) {
-    struct Case {
-        int depth;
-        bool comment;
-        unsigned layout;
-    };
-    // Nodes up to 64 below the document are indented; one deeper makes the
-    // whole document unindented.
-    const Case cases[] = {{64, false, pugi::format_indent},
-                          {65, false, pugi::format_raw},
-                          {64, true, pugi::format_indent},
-                          {3, true, pugi::format_indent}};
-    for (const Case& c : cases) {
-        XMLDocument document = helper.createNew("r");
-        XMLElement at = document;
-        for (int i = 1; i < c.depth; ++i) at = at.addElement("e");
-        if (c.comment)
-            pugi::xml_node(reinterpret_cast<pugi::xml_node_struct*>(document.node())).append_child(pugi::node_comment).set_value("c");
-        EXPECT_EQ(written(document), printedByPugixml(document, c.layout)) << c.depth << " " << c.comment;
-        document.dispose();
-    }
+    for (const auto& c : cases)
+        expectPrintedAsPugixml(c.make(), c.layout, c.name);
 }
 
 }  // namespace
