@@ -6,6 +6,9 @@
 #include <limits>
 #include <numeric>
 #include <string_view>
+#include <system_error>
+#include <thread>
+#include <exception>
 
 namespace splitrun {
 
@@ -144,6 +147,13 @@ std::vector<std::size_t> countingPass(const std::vector<std::size_t>& order,
     return result;
 }
 
+// Below this many rows the key columns are coded on one thread.
+constexpr std::size_t kRowsForThreads = std::size_t{1} << 16;
+
+std::vector<std::optional<KeyCodes>> codesOfColumns(const refhost::Table& table,
+                                                    const std::vector<std::size_t>& keyColumns,
+                                                    unsigned threads);
+
 }  // namespace
 
 std::optional<KeyCodes> keyCodes(const refhost::Table& table, std::size_t column)
@@ -182,12 +192,13 @@ std::optional<KeyCodes> keyCodes(const refhost::Table& table, std::size_t column
 }
 
 std::optional<std::vector<std::size_t>> countingOrder(const refhost::Table& table,
-                                                      const std::vector<std::size_t>& keyColumns)
+                                                      const std::vector<std::size_t>& keyColumns,
+                                                      unsigned threads)
 {
     const std::size_t rows = table.rowCount();
+    std::vector<std::optional<KeyCodes>> found = codesOfColumns(table, keyColumns, threads);
     std::vector<KeyCodes> columns;
-    for (std::size_t column : keyColumns) {
-        std::optional<KeyCodes> codes = keyCodes(table, column);
+    for (std::optional<KeyCodes>& codes : found) {
         if (!codes) return std::nullopt;
         columns.push_back(std::move(*codes));
     }
@@ -220,5 +231,46 @@ std::optional<std::vector<std::size_t>> countingOrder(const refhost::Table& tabl
     }
     return countingPass(order, merged, levels);
 }
+
+namespace {
+
+// The codes of each key column. With several threads and a large table the
+// columns are shared out, each thread coding every threads-th column: the
+// columns are independent and each is a pass over all rows.
+std::vector<std::optional<KeyCodes>> codesOfColumns(const refhost::Table& table,
+                                                    const std::vector<std::size_t>& keyColumns,
+                                                    unsigned threads)
+{
+    std::vector<std::optional<KeyCodes>> codes(keyColumns.size());
+    threads = static_cast<unsigned>(std::min<std::size_t>(threads, keyColumns.size()));
+    if (table.rowCount() < kRowsForThreads) threads = 1;
+    std::vector<std::exception_ptr> failures(std::max(threads, 1u));
+    const auto share = [&](unsigned first) {
+        try {
+            for (std::size_t i = first; i < keyColumns.size(); i += std::max(threads, 1u))
+                codes[i] = keyCodes(table, keyColumns[i]);
+        } catch (...) {
+            failures[first] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> helpers;
+    unsigned started = 1;
+    for (; started < threads; ++started) {
+        try {
+            helpers.emplace_back(share, started);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    // Shares whose thread could not start are coded here.
+    for (unsigned first = started; first < threads; ++first) share(first);
+    share(0);
+    for (std::thread& helper : helpers) helper.join();
+    for (const std::exception_ptr& failure : failures)
+        if (failure) std::rethrow_exception(failure);
+    return codes;
+}
+
+}  // namespace
 
 }  // namespace splitrun

@@ -180,10 +180,10 @@ bool Table::sameValue(size_t a, size_t b, size_t column) const {
     return values.cells()[a] == values.cells()[b];
 }
 
-void Table::permuteRows(const std::vector<size_t>& order) {
+void Table::permuteRows(const std::vector<size_t>& order, unsigned threads) {
     if (order.size() != rows_) throw std::invalid_argument("row order of the wrong size");
     PermuteBuffers buffers;
-    for (ColumnValues& column : values_) column.permute(order, buffers);
+    for (ColumnValues& column : values_) column.permute(order, buffers, threads);
 }
 
 bool Table::operator==(const Table& other) const {

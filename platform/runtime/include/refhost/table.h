@@ -72,8 +72,8 @@ public:
     // missing).
     bool sameValue(size_t a, size_t b, size_t column) const;
     // Reorders the rows: row i becomes the old row order[i]. One column is
-    // copied at a time.
-    void permuteRows(const std::vector<size_t>& order);
+    // copied at a time, its rows split among `threads` threads.
+    void permuteRows(const std::vector<size_t>& order, unsigned threads = 1);
 
     bool operator==(const Table& other) const;
 
