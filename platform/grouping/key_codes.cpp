@@ -6,9 +6,8 @@
 #include <limits>
 #include <numeric>
 #include <string_view>
-#include <system_error>
-#include <thread>
-#include <exception>
+
+#include "thread_shares.h"
 
 namespace splitrun {
 
@@ -242,32 +241,12 @@ std::vector<std::optional<KeyCodes>> codesOfColumns(const refhost::Table& table,
                                                     unsigned threads)
 {
     std::vector<std::optional<KeyCodes>> codes(keyColumns.size());
-    threads = static_cast<unsigned>(std::min<std::size_t>(threads, keyColumns.size()));
-    if (table.rowCount() < kRowsForThreads) threads = 1;
-    std::vector<std::exception_ptr> failures(std::max(threads, 1u));
-    const auto share = [&](unsigned first) {
-        try {
-            for (std::size_t i = first; i < keyColumns.size(); i += std::max(threads, 1u))
-                codes[i] = keyCodes(table, keyColumns[i]);
-        } catch (...) {
-            failures[first] = std::current_exception();
-        }
-    };
-    std::vector<std::thread> helpers;
-    unsigned started = 1;
-    for (; started < threads; ++started) {
-        try {
-            helpers.emplace_back(share, started);
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    // Shares whose thread could not start are coded here.
-    for (unsigned first = started; first < threads; ++first) share(first);
-    share(0);
-    for (std::thread& helper : helpers) helper.join();
-    for (const std::exception_ptr& failure : failures)
-        if (failure) std::rethrow_exception(failure);
+    const std::size_t shares = table.rowCount() < kRowsForThreads
+                                   ? 1
+                                   : std::max<std::size_t>(std::min<std::size_t>(threads, keyColumns.size()), 1);
+    runShares(shares, [&](std::size_t first) {
+        for (std::size_t i = first; i < keyColumns.size(); i += shares) codes[i] = keyCodes(table, keyColumns[i]);
+    });
     return codes;
 }
 
