@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 
 #include <refhost/host.h>
 #include <refhost/module.h>
@@ -118,15 +119,21 @@ std::uint64_t presortedKeyBudget(const BuildOptions& options)
     return std::max<std::uint64_t>(options.memoryLimit / 4, std::uint64_t{1} << 20);
 }
 
+// Threads that order a loaded table: the build's, but no more than cores.
+unsigned orderThreads(const BuildOptions& options)
+{
+    return std::max(1u, std::min(options.threads, std::thread::hardware_concurrency()));
+}
+
 // Puts the rows in distribution order: sorted by the split fields, or as
 // given with --presorted after checking that groups are adjacent.
 void orderRows(CsvTable& data, const ModelFields& fields, const BuildOptions& options)
 {
     if (options.presorted)
         checkGrouped(data.table, fields.splitColumns, data.lines, data.source);
-    else if (const std::vector<std::size_t> order = sortedByKey(data.table, fields.splitColumns);
+    else if (const std::vector<std::size_t> order = sortedByKey(data.table, fields.splitColumns, orderThreads(options));
              !std::is_sorted(order.begin(), order.end()))   // a file in key order stays as it is
-        data.table.permuteRows(order);
+        data.table.permuteRows(order, orderThreads(options));
 }
 
 // The table the components see, taken from the loaded data, with the

@@ -7,6 +7,7 @@
 
 #include "errors.h"
 #include "group_order.h"
+#include "name_index.h"
 
 namespace splitrun {
 
@@ -110,10 +111,12 @@ void refuseControlBytes(const CsvTable& data, const ModelFields& fields)
 {
     std::vector<std::string> used = {fields.target};
     used.insert(used.end(), fields.inputs.begin(), fields.inputs.end());
+    const NameIndex byName(data.fields, [](const FieldSummary& f) -> const std::string& { return f.name; });
     for (const std::string& name : used) {
-        const auto field = std::find_if(data.fields.begin(), data.fields.end(),
-                                        [&](const auto& f) { return f.name == name; });
-        if (field == data.fields.end() || field->tally.controlByteLine == 0) continue;
+        const std::optional<std::size_t> position = byName.find(name);
+        if (!position) continue;
+        const FieldSummary* field = &data.fields[*position];
+        if (field->tally.controlByteLine == 0) continue;
         throw InputError(data.source + ":" + std::to_string(field->tally.controlByteLine) + " (field '" + name +
                          "'): the value '" + field->tally.controlByte +
                          "' holds a control character, which the model's documents cannot carry; "

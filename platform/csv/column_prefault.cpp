@@ -10,6 +10,10 @@ namespace splitrun {
 namespace {
 
 constexpr std::uintptr_t kPage = 4096;
+// Columns with less storage are left to fault in as they are written: a
+// few pages each, while a wide file's many small columns would cost a call
+// per column for every chunk.
+constexpr std::size_t kSmallestSpan = std::size_t{1} << 20;
 
 // Faults in [begin, end) as writes would, keeping the bytes: pages already
 // there are left alone. Only advice; a kernel without it does nothing.
@@ -35,7 +39,7 @@ void ColumnPrefault::note(const std::vector<const refhost::ColumnValues*>& colum
     for (const refhost::ColumnValues* values : columns) {
         auto add = [&](const auto& storage) {
             using Value = typename std::decay_t<decltype(storage)>::value_type;
-            if (storage.capacity() == 0) return;
+            if (storage.capacity() * sizeof(Value) < kSmallestSpan) return;
             spans.push_back(Span{reinterpret_cast<char*>(const_cast<Value*>(storage.data())),
                                  storage.capacity() * sizeof(Value), sizeof(Value)});
         };

@@ -15,6 +15,7 @@
 #include "csv_stream.h"
 #include "errors.h"
 #include "plain_csv_loader.h"
+#include "thread_shares.h"
 #include "value_parsing.h"
 #include "visible_text.h"
 
@@ -362,17 +363,32 @@ TextTally tallyTexts(const refhost::ColumnValues& values, const SourceLines& lin
     return tally;
 }
 
+void summariseColumn(CsvTable& result, std::size_t c)
+{
+    FieldSummary& field = result.fields[c];
+    const refhost::ColumnValues& values = result.table.values(c);
+    if (values.kind() == refhost::ColumnValues::Kind::Text) field.tally = tallyTexts(values, result.lines);
+    field.missing = 0;
+    if (values.hasMissing())
+        for (std::size_t row = 0; row < values.size(); ++row) field.missing += values.isMissing(row);
+    field.categories = distinctValues(values, &field.moreCategories);
+}
+
+// Below this many rows the columns are summarised on one thread.
+constexpr std::size_t kRowsForThreads = std::size_t{1} << 16;
+
+// Each column is a pass over every row, independent of the others: a large
+// table's columns are shared out among the parse's threads, each taking
+// every threads-th column, so that the key columns of a file (mostly its
+// first ones) fall to different threads.
 void summariseColumns(CsvTable& result)
 {
-    for (std::size_t c = 0; c < result.table.columnCount(); ++c) {
-        FieldSummary& field = result.fields[c];
-        const refhost::ColumnValues& values = result.table.values(c);
-        if (values.kind() == refhost::ColumnValues::Kind::Text) field.tally = tallyTexts(values, result.lines);
-        field.missing = 0;
-        if (values.hasMissing())
-            for (std::size_t row = 0; row < values.size(); ++row) field.missing += values.isMissing(row);
-        field.categories = distinctValues(values, &field.moreCategories);
-    }
+    const std::size_t columns = result.table.columnCount();
+    const std::size_t threads =
+        result.table.rowCount() < kRowsForThreads ? 1 : std::max<std::size_t>(std::min(parseThreads(), columns), 1);
+    runShares(threads, [&](std::size_t first) {
+        for (std::size_t c = first; c < columns; c += threads) summariseColumn(result, c);
+    });
 }
 
 // A note on the first text that is not UTF-8 in a file read as UTF-8: the

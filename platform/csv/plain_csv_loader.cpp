@@ -672,8 +672,11 @@ struct LoadedTable {
         if (reserveRows == 0 && chunk.rows > 0) {
             // Room for the whole file at the first chunk's line length.
             const std::size_t perRow = std::max<std::size_t>(std::min(chunkBytes, bytes) / chunk.rows, 1);
+            // The slack is for lines longer than the first chunk's; it never
+            // exceeds the estimate itself, so that a wide file of a few
+            // long lines does not get room for a thousand rows per column.
             expectedRows = bytes / perRow;
-            reserveRows = expectedRows + 1024;
+            reserveRows = expectedRows + std::min<std::size_t>(expectedRows, 1024);
             reserveRows += reserveRows / 16;
         }
         Verdict verdict = Verdict::Loaded;

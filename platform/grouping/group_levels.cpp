@@ -4,16 +4,11 @@
 #include <optional>
 #include <set>
 
+#include "name_index.h"
+
 namespace splitrun {
 
 namespace {
-
-std::optional<std::size_t> fieldIndex(const splitmodels::GroupRecords& records, const std::string& name)
-{
-    for (std::size_t i = 0; i < records.fields().size(); ++i)
-        if (records.fields()[i].name == name) return i;
-    return std::nullopt;
-}
 
 bool isCategorical(const splitmodels::FieldDef& field)
 {
@@ -26,10 +21,11 @@ bool isCategorical(const splitmodels::FieldDef& field)
 std::vector<std::pair<std::string, std::vector<std::string>>> heldCategories(
     const splitmodels::GroupRecords& records, const std::string& target, const std::vector<std::string>& inputs)
 {
-    const std::optional<std::size_t> targetField = fieldIndex(records, target);
+    const NameIndex byName(records.fields(), [](const splitmodels::FieldDef& def) -> const std::string& { return def.name; });
+    const std::optional<std::size_t> targetField = byName.find(target);
     std::vector<std::size_t> fields;
     for (const std::string& name : inputs) {
-        const std::optional<std::size_t> field = fieldIndex(records, name);
+        const std::optional<std::size_t> field = byName.find(name);
         if (!field || !targetField) return {};
         fields.push_back(*field);
     }

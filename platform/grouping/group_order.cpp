@@ -107,9 +107,9 @@ int compareCells(const refhost::Cell& a, const refhost::Cell& b)
 }
 
 std::vector<std::size_t> sortedByKey(const refhost::Table& table,
-                                     const std::vector<std::size_t>& keyColumns)
+                                     const std::vector<std::size_t>& keyColumns, unsigned threads)
 {
-    if (std::optional<std::vector<std::size_t>> order = countingOrder(table, keyColumns))
+    if (std::optional<std::vector<std::size_t>> order = countingOrder(table, keyColumns, threads))
         return std::move(*order);
     return sortedByComparison(table, keyColumns);
 }

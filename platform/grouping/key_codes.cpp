@@ -7,6 +7,8 @@
 #include <numeric>
 #include <string_view>
 
+#include "thread_shares.h"
+
 namespace splitrun {
 
 namespace {
@@ -144,6 +146,13 @@ std::vector<std::size_t> countingPass(const std::vector<std::size_t>& order,
     return result;
 }
 
+// Below this many rows the key columns are coded on one thread.
+constexpr std::size_t kRowsForThreads = std::size_t{1} << 16;
+
+std::vector<std::optional<KeyCodes>> codesOfColumns(const refhost::Table& table,
+                                                    const std::vector<std::size_t>& keyColumns,
+                                                    unsigned threads);
+
 }  // namespace
 
 std::optional<KeyCodes> keyCodes(const refhost::Table& table, std::size_t column)
@@ -182,12 +191,13 @@ std::optional<KeyCodes> keyCodes(const refhost::Table& table, std::size_t column
 }
 
 std::optional<std::vector<std::size_t>> countingOrder(const refhost::Table& table,
-                                                      const std::vector<std::size_t>& keyColumns)
+                                                      const std::vector<std::size_t>& keyColumns,
+                                                      unsigned threads)
 {
     const std::size_t rows = table.rowCount();
+    std::vector<std::optional<KeyCodes>> found = codesOfColumns(table, keyColumns, threads);
     std::vector<KeyCodes> columns;
-    for (std::size_t column : keyColumns) {
-        std::optional<KeyCodes> codes = keyCodes(table, column);
+    for (std::optional<KeyCodes>& codes : found) {
         if (!codes) return std::nullopt;
         columns.push_back(std::move(*codes));
     }
@@ -220,5 +230,26 @@ std::optional<std::vector<std::size_t>> countingOrder(const refhost::Table& tabl
     }
     return countingPass(order, merged, levels);
 }
+
+namespace {
+
+// The codes of each key column. With several threads and a large table the
+// columns are shared out, each thread coding every threads-th column: the
+// columns are independent and each is a pass over all rows.
+std::vector<std::optional<KeyCodes>> codesOfColumns(const refhost::Table& table,
+                                                    const std::vector<std::size_t>& keyColumns,
+                                                    unsigned threads)
+{
+    std::vector<std::optional<KeyCodes>> codes(keyColumns.size());
+    const std::size_t shares = table.rowCount() < kRowsForThreads
+                                   ? 1
+                                   : std::max<std::size_t>(std::min<std::size_t>(threads, keyColumns.size()), 1);
+    runShares(shares, [&](std::size_t first) {
+        for (std::size_t i = first; i < keyColumns.size(); i += shares) codes[i] = keyCodes(table, keyColumns[i]);
+    });
+    return codes;
+}
+
+}  // namespace
 
 }  // namespace splitrun

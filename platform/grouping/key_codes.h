@@ -31,8 +31,10 @@ std::optional<KeyCodes> keyCodes(const refhost::Table& table, std::size_t column
 // table order: the order a stable comparison sort gives, found by counting
 // passes over the key codes in time linear in the rows (plus sorting each
 // column's distinct values). Nothing when a key column has no exact codes.
+// The key columns of a large table are coded on up to `threads` threads.
 std::optional<std::vector<std::size_t>> countingOrder(const refhost::Table& table,
-                                                      const std::vector<std::size_t>& keyColumns);
+                                                      const std::vector<std::size_t>& keyColumns,
+                                                      unsigned threads = 1);
 
 }  // namespace splitrun
 

@@ -9,16 +9,16 @@
 #include <splitmodels/split_model.h>
 
 #include "errors.h"
+#include "name_index.h"
 
 namespace splitrun {
 
 namespace {
 
-int storageOf(const std::vector<splitmodels::FieldDef>& defs, const std::string& name)
+int storageOf(const std::vector<splitmodels::FieldDef>& defs, const NameIndex& byName, const std::string& name)
 {
-    for (const splitmodels::FieldDef& def : defs)
-        if (def.name == name) return def.storage;
-    return splitmodels::StorageNone;
+    const std::optional<std::size_t> position = byName.find(name);
+    return position ? defs[*position].storage : splitmodels::StorageNone;
 }
 
 }  // namespace
@@ -30,11 +30,14 @@ void writeSplitModel(std::ostream& out, const RunSummary& summary, const refhost
     try {
         const std::vector<splitmodels::FieldDef> defs =
             splitmodels::parseDataModelFields(dataModelText);
+        const auto nameOf = [](const auto& item) -> const std::string& { return item.name; };
+        const NameIndex byName(defs, nameOf);
+        const auto self = [](const std::string& name) -> const std::string& { return name; };
+        const NameIndex split(fields.split, self);
+        const NameIndex inputs(fields.inputs, self);
         splitmodels::SplitModelInput head;
         for (const splitmodels::FieldDef& def : defs) {
-            const bool used = def.name == fields.target ||
-                              std::find(fields.split.begin(), fields.split.end(), def.name) != fields.split.end() ||
-                              std::find(fields.inputs.begin(), fields.inputs.end(), def.name) != fields.inputs.end() ||
+            const bool used = def.name == fields.target || split.contains(def.name) || inputs.contains(def.name) ||
                               (!request.offset.empty() && def.name == request.offset);
             if (used) head.fields.push_back(def);
         }
@@ -46,7 +49,7 @@ void writeSplitModel(std::ostream& out, const RunSummary& summary, const refhost
             splitmodels::SplitSegment segment;
             for (const TaskSplitValue& value : group.values)
                 segment.values.push_back(
-                    {value.field, value.value, value.missing, storageOf(defs, value.field)});
+                    {value.field, value.value, value.missing, storageOf(defs, byName, value.field)});
             if (const std::vector<SplitKey>* keys = worker.splitKeys(group.index)) segment.keys = *keys;
             if (const auto* levels = worker.heldLevels(group.index)) segment.levels = *levels;
             segment.groupPmml = outputs.entry("PMML", *group.pmml).data;

@@ -34,6 +34,7 @@ TEST(ColumnPermute, EveryKindThroughBuffersLeftBySizesBeforeIt) {
         size_t rows;
         std::vector<size_t> order;
         bool repeats = false;
+        unsigned threads = 1;
     };
     const Case cases[] = {
         {"a full reversal", 9, {8, 7, 6, 5, 4, 3, 2, 1, 0}},
@@ -41,6 +42,7 @@ TEST(ColumnPermute, EveryKindThroughBuffersLeftBySizesBeforeIt) {
         {"rows repeated beyond the column's size", 3, {2, 2, 0, 1, 1, 0, 2}, true},  // not for cells: moved
         {"no rows", 4, {}},
         {"a long column again", 200, {}},
+        {"a column gathered by three threads", 300000, {}, false, 3},
     };
     using Kind = ColumnValues::Kind;
     PermuteBuffers buffers;   // shared, so each case gathers into storage sized by the one before
@@ -49,12 +51,14 @@ TEST(ColumnPermute, EveryKindThroughBuffersLeftBySizesBeforeIt) {
         std::vector<size_t> order = c.order;
         if (c.rows == 200)
             for (size_t r = 0; r < 150; ++r) order.push_back((r * 37) % 200);
+        if (c.threads > 1)   // every row once, scattered (7919 is prime to the row count)
+            for (size_t r = 0; r < c.rows; ++r) order.push_back((r * 7919) % c.rows);
         for (Kind kind : {Kind::Integer, Kind::Real, Kind::Text, Kind::Cells}) {
             if (c.repeats && kind == Kind::Cells) continue;
             for (int seed : {0, 3}) {
                 const ColumnValues before = columnOf(kind, c.rows, seed);
                 ColumnValues after = before;
-                after.permute(order, buffers);
+                after.permute(order, buffers, c.threads);
                 ASSERT_EQ(after.size(), order.size());
                 for (size_t i = 0; i < order.size(); ++i) ASSERT_EQ(after.cell(i), before.cell(order[i])) << i;
             }

@@ -5,6 +5,8 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
+#include <unordered_set>
 
 #include "pmml_names.h"
 #include "segment_text.h"
@@ -220,8 +222,12 @@ void writeDictionary(pugi::xml_node root, const SplitModelInput& input, bool cla
 std::set<std::string> writeMiningSchema(pugi::xml_node model, const SplitModelInput& input) {
   pugi::xml_node schema = model.append_child("MiningSchema");
   std::set<std::string> names;
+  // Every input is checked against the fields: by a set, since a wide file
+  // has as many inputs as fields.
+  std::unordered_set<std::string_view> defined;
+  for (const FieldDef& field : input.fields) defined.insert(field.name);
   const auto add = [&](const std::string& name, const char* usage) {
-    fieldNamed(input, name);
+    if (!defined.count(name)) throw std::invalid_argument("no field definition for " + name);
     if (!names.insert(name).second) return;
     pugi::xml_node field = schema.append_child("MiningField");
     setAttribute(field, "name", name);

@@ -168,6 +168,9 @@ Fingerprinter::Fingerprinter(const splitmodels::ModelSpec& request, std::string 
     splitmodels::FormulaFields formula;
     if (!request.formula.empty() && !splitmodels::checkFormula(request.formula, formula))
         usedFields_.insert(usedFields_.end(), formula.responseFields.begin(), formula.responseFields.end());
+    used_.insert(usedFields_.begin(), usedFields_.end());
+    usedOrSplit_ = used_;
+    usedOrSplit_.insert(splitFields_.begin(), splitFields_.end());
 }
 
 std::string Fingerprinter::usedFieldsHash(const std::string& dataModel) const
@@ -179,7 +182,7 @@ std::string Fingerprinter::usedFieldsHash(const std::string& dataModel) const
     }
     Hasher hash;
     for (const splitmodels::FieldDef& def : splitmodels::parseDataModelFields(dataModel)) {
-        if (std::find(usedFields_.begin(), usedFields_.end(), def.name) == usedFields_.end()) continue;
+        if (!used_.count(def.name)) continue;
         hash.text(def.name);
         hash.number(static_cast<std::uint64_t>(def.storage));
         hash.number(static_cast<std::uint64_t>(def.measure));
@@ -207,10 +210,7 @@ std::string Fingerprinter::operator()(const refhost::WorkerJob& job) const
         hash.text(column.name);
         hash.number(static_cast<std::uint64_t>(column.storage));
         hash.number(static_cast<std::uint64_t>(column.measure));
-        const auto named = [&](const std::vector<std::string>& names) {
-            return std::find(names.begin(), names.end(), column.name) != names.end();
-        };
-        if (named(usedFields_) || named(splitFields_)) hashValues(hash, records.values(c));
+        if (usedOrSplit_.count(column.name)) hashValues(hash, records.values(c));
     }
     return hash.digest();
 }

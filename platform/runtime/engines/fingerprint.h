@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include <refhost/run.h>
@@ -54,6 +55,9 @@ private:
     std::string settings_;
     std::vector<std::string> usedFields_;
     std::vector<std::string> splitFields_;
+    // The names above as sets, looked up once per column of a group.
+    std::unordered_set<std::string> used_;
+    std::unordered_set<std::string> usedOrSplit_;
     mutable std::mutex mutex_;
     mutable std::unordered_map<std::uint64_t, std::string> dataModels_;
 };

@@ -2,7 +2,10 @@
 // missing-value bitmap.
 #include "refhost/column_values.h"
 
+#include <algorithm>
 #include <functional>
+#include <system_error>
+#include <thread>
 #include <type_traits>
 
 namespace refhost {
@@ -223,6 +226,32 @@ void ColumnValues::toCells() {
 
 namespace {
 
+// Below this many rows a gather is not worth a thread.
+constexpr size_t kRowsPerThread = size_t{1} << 16;
+
+// Calls part(begin, end) for `threads` consecutive ranges of [0, count),
+// the first on this thread and the others on threads of their own, which a
+// gather of a large column (a cache miss per value) keeps busy. A range
+// whose thread cannot be started runs here.
+template <typename Part>
+void inParts(size_t count, unsigned threads, const Part& part) {
+    threads = static_cast<unsigned>(std::min<size_t>(threads, count / kRowsPerThread));
+    if (threads <= 1) return part(0, count);
+    const size_t step = (count + threads - 1) / threads;
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < threads; ++t) {
+        const size_t begin = t * step;
+        const size_t end = std::min(count, begin + step);
+        try {
+            helpers.emplace_back(part, begin, end);
+        } catch (const std::system_error&) {
+            part(begin, end);
+        }
+    }
+    part(0, step);
+    for (std::thread& helper : helpers) helper.join();
+}
+
 // Gathers values[order[i]] into spare, then swaps the two. Plain values are
 // gathered by index into a spare of the full size: a push_back per value
 // (a capacity check and a store of the end) made the gather, which waits
@@ -231,7 +260,7 @@ namespace {
 // old storage of the same size. Cells are moved, so an order that repeats
 // a row leaves the repeats of a column of cells empty.
 template <typename Vector>
-void permuteVector(Vector& values, const std::vector<size_t>& order, Vector& spare) {
+void permuteVector(Vector& values, const std::vector<size_t>& order, Vector& spare, unsigned threads) {
     using Value = typename Vector::value_type;
     const size_t count = order.size();
     if constexpr (std::is_trivially_copyable_v<Value>) {
@@ -239,7 +268,9 @@ void permuteVector(Vector& values, const std::vector<size_t>& order, Vector& spa
         Value* out = spare.data();
         const Value* in = values.data();
         const size_t* from = order.data();
-        for (size_t row = 0; row < count; ++row) out[row] = in[from[row]];
+        inParts(count, threads, [=](size_t begin, size_t end) {
+            for (size_t row = begin; row < end; ++row) out[row] = in[from[row]];
+        });
     } else {
         spare.clear();
         spare.reserve(count);
@@ -255,14 +286,14 @@ void ColumnValues::permute(const std::vector<size_t>& order) {
     permute(order, buffers);
 }
 
-void ColumnValues::permute(const std::vector<size_t>& order, PermuteBuffers& buffers) {
+void ColumnValues::permute(const std::vector<size_t>& order, PermuteBuffers& buffers, unsigned threads) {
     switch (kind_) {
-        case Kind::Integer: permuteVector(ints_, order, buffers.integers); break;
-        case Kind::Real: permuteVector(reals_, order, buffers.reals); break;
-        case Kind::Text: permuteVector(codes_, order, buffers.codes); break;
+        case Kind::Integer: permuteVector(ints_, order, buffers.integers, threads); break;
+        case Kind::Real: permuteVector(reals_, order, buffers.reals, threads); break;
+        case Kind::Text: permuteVector(codes_, order, buffers.codes, threads); break;
         case Kind::Cells: {
             std::vector<Cell> spare;
-            permuteVector(cells_, order, spare);
+            permuteVector(cells_, order, spare, 1);
             break;
         }
     }

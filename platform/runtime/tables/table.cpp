@@ -13,6 +13,10 @@ namespace refhost {
 
 namespace {
 
+// Tables this wide keep an index of their column names: a scan of a few
+// names is as quick, and a group's table of a narrow file is built without one.
+constexpr size_t kIndexedWidth = 16;
+
 bool isRealStorage(int storage) {
     return storage == 2 || storage == 4 || storage == 5 || storage == 6;
 }
@@ -45,6 +49,7 @@ std::string Cell::toString() const {
 
 Table::Table(std::vector<Column> columns) : columns_(std::move(columns)) {
     for (const Column& column : columns_) values_.emplace_back(ColumnValues::kindFor(column.storage));
+    indexNames();
 }
 
 Table::Table(std::vector<Column> columns, std::vector<ColumnValues> values)
@@ -53,6 +58,7 @@ Table::Table(std::vector<Column> columns, std::vector<ColumnValues> values)
         throw std::invalid_argument("values for " + std::to_string(values_.size()) + " of " +
                                     std::to_string(columns_.size()) + " columns");
     rows_ = values_.empty() ? 0 : values_.front().size();
+    indexNames();
     for (size_t i = 0; i < values_.size(); ++i) {
         const auto kind = values_[i].kind();
         if (values_[i].size() != rows_ ||
@@ -66,10 +72,25 @@ size_t Table::addColumn(Column column) {
     if (rows_ != 0) throw std::logic_error("columns cannot be added to a table with rows");
     values_.emplace_back(ColumnValues::kindFor(column.storage));
     columns_.push_back(std::move(column));
+    if (!byName_.empty())
+        byName_.emplace(columns_.back().name, columns_.size() - 1);
+    else
+        indexNames();
     return columns_.size() - 1;
 }
 
+void Table::indexNames() {
+    if (columns_.size() <= kIndexedWidth) return;
+    byName_.reserve(columns_.size());
+    for (size_t i = 0; i < columns_.size(); ++i) byName_.emplace(columns_[i].name, i);   // the first one stays
+}
+
 std::optional<size_t> Table::columnIndex(const std::string& name) const {
+    if (!byName_.empty()) {
+        const auto found = byName_.find(name);
+        if (found == byName_.end()) return std::nullopt;
+        return found->second;
+    }
     for (size_t i = 0; i < columns_.size(); ++i) {
         if (columns_[i].name == name) return i;
     }
@@ -159,10 +180,10 @@ bool Table::sameValue(size_t a, size_t b, size_t column) const {
     return values.cells()[a] == values.cells()[b];
 }
 
-void Table::permuteRows(const std::vector<size_t>& order) {
+void Table::permuteRows(const std::vector<size_t>& order, unsigned threads) {
     if (order.size() != rows_) throw std::invalid_argument("row order of the wrong size");
     PermuteBuffers buffers;
-    for (ColumnValues& column : values_) column.permute(order, buffers);
+    for (ColumnValues& column : values_) column.permute(order, buffers, threads);
 }
 
 bool Table::operator==(const Table& other) const {

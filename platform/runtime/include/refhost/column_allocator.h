@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace refhost {
@@ -29,6 +31,17 @@ struct ColumnAllocator {
     }
     void deallocate(T* block, std::size_t count) noexcept {
         detail::freeColumnBlock(block, count * sizeof(T));
+    }
+    // Values a column grows by without one (resize) are left uninitialised:
+    // every such column is written in full right after, and clearing it
+    // first would be a second pass over fresh memory.
+    template <typename U>
+    void construct(U* at) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void*>(at)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* at, Args&&... args) {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
     }
     template <typename U>
     bool operator==(const ColumnAllocator<U>&) const noexcept { return true; }

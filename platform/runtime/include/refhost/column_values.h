@@ -119,8 +119,9 @@ public:
     void integersToReals();
     // Reorders the values: value i becomes the old value order[i].
     void permute(const std::vector<size_t>& order);
-    // The same, gathering into `buffers` and leaving the old storage there.
-    void permute(const std::vector<size_t>& order, PermuteBuffers& buffers);
+    // The same, gathering into `buffers` and leaving the old storage there;
+    // a large column's rows are gathered by `threads` threads.
+    void permute(const std::vector<size_t>& order, PermuteBuffers& buffers, unsigned threads = 1);
     // Frees spare capacity.
     void shrink();
     // Removes every value, keeping the storage's capacity for the next.

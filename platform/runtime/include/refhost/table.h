@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "cf_records.h"
@@ -39,6 +40,8 @@ public:
     size_t addColumn(Column column);  // only while the table has no rows
     const std::vector<Column>& columns() const { return columns_; }
     size_t columnCount() const { return columns_.size(); }
+    // The first column of that name. Constant time on a wide table, which
+    // keeps an index by name; a narrow one is scanned.
     std::optional<size_t> columnIndex(const std::string& name) const;
     // Changes a column's measure (the values stay as they are).
     void setMeasure(size_t column, int measure) { columns_.at(column).measure = measure; }
@@ -69,15 +72,18 @@ public:
     // missing).
     bool sameValue(size_t a, size_t b, size_t column) const;
     // Reorders the rows: row i becomes the old row order[i]. One column is
-    // copied at a time.
-    void permuteRows(const std::vector<size_t>& order);
+    // copied at a time, its rows split among `threads` threads.
+    void permuteRows(const std::vector<size_t>& order, unsigned threads = 1);
 
     bool operator==(const Table& other) const;
 
 private:
     void checkWidth(size_t cells) const;
+    void indexNames();
 
     std::vector<Column> columns_;
+    // Position of each name's first column; filled only on a wide table.
+    std::unordered_map<std::string, size_t> byName_;
     std::vector<ColumnValues> values_;
     size_t rows_ = 0;
 };
