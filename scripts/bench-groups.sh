@@ -24,8 +24,12 @@
 # unchanged data's build, on
 # - 100,000 string-keyed groups of 5 records with 1% of the groups changed
 #   (one record's y each; target at most 0.15);
+# - the same with 10 groups added and 10 removed besides (the nightly case:
+#   the groups after each of them move to another model ID);
 # - 3M records in 1,000 groups (bench/split_bench_data, as scripts/bench.sh
 #   generates them) with 10 groups changed (target at most 0.5);
+# - both shapes unchanged, every group reused: what the run costs without
+#   a fit;
 # checking each time that the two outputs are the same but for groups.csv's
 # reused column.
 #
@@ -66,7 +70,7 @@ while [ $# -gt 0 ]; do
     --skip-peer) peer=0; shift ;;
     --no-incremental) incremental=0; shift ;;
     --incremental-only) incremental=2; sizes=""; shift ;;
-    -h|--help) sed -n '2,41p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,45p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench-groups.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -236,6 +240,19 @@ small="$work/data-100000.csv"
 # One record's y changed in every hundredth group.
 awk -F, -v OFS=, 'NR > 1 && (NR - 2) % 500 == 0 { $3 = $3 + 1 } { print }' "$small" > "$work/changed-100000.csv"
 incremental_case 100000-groups "$small" "$work/changed-100000.csv" --split k --target y --inputs x1 --presorted
+# Besides, 10 groups removed (every 10,000th from the 5,001st) and 10 added
+# (s000250a, s001250a, ...: keys of the same length, sorted into place).
+awk -F, -v OFS=, 'NR == 1 { print; next }
+  { g = substr($1, 2) + 0 }
+  g % 10000 == 5001 { next }
+  { print }
+  g % 10000 == 2500 { added[g] = 1 }
+  END { for (g in added) for (r = 0; r < 5; ++r)
+          printf "%sa,%.6f,%.6f\n", substr(sprintf("s%07d", g), 1, 7), r + 0.5, 2 * r + 1 }' \
+  "$work/changed-100000.csv" | { IFS= read -r header; echo "$header"; LC_ALL=C sort -t, -k1,1 -s; } \
+  > "$work/moved-100000.csv"
+incremental_case 100000-moved "$small" "$work/moved-100000.csv" --split k --target y --inputs x1 --presorted
+incremental_case 100000-same "$small" "$small" --split k --target y --inputs x1 --presorted
 
 large="$work/data-3000000-1000.csv"
 [ -s "$large" ] || "$generator" --records 3000000 --groups 1000 --out "$large"
@@ -244,6 +261,7 @@ awk -F, -v OFS=, 'NR > 1 && $1 "," $2 != last { last = $1 "," $2; if (n++ % 100 
   "$large" > "$work/changed-3000000.csv"
 incremental_case 3M-records "$large" "$work/changed-3000000.csv" --split grp,sub --target y \
   --inputs x1,x2,x3,x4,x5 --presorted
+incremental_case 3M-same "$large" "$large" --split grp,sub --target y --inputs x1,x2,x3,x4,x5 --presorted
 
 awk -v load="$(cut -d' ' -f1-3 /proc/loadavg)" '
   { n[$1]++; k = n[$1]; fw[$1, k] = $2; fc[$1, k] = $3; iw[$1, k] = $4; ic[$1, k] = $5
@@ -259,8 +277,9 @@ awk -v load="$(cut -d' ' -f1-3 /proc/loadavg)" '
     for (i = 1; i <= cases; ++i) {
       c = order[i]
       a = median(fw, c); b = median(fc, c); x = median(iw, c); y = median(ic, c)
-      printf "%15s %9.2f /%8.2f %9.2f /%8.2f %8.2f /%7.2f (target at most %s)\n", c, a, b, x, y,
-             (a > 0 ? x / a : 0), (b > 0 ? y / b : 0), (c ~ /^100000/ ? "0.15" : "0.5")
+      printf "%15s %9.2f /%8.2f %9.2f /%8.2f %8.2f /%7.2f (%s)\n", c, a, b, x, y,
+             (a > 0 ? x / a : 0), (b > 0 ? y / b : 0),
+             (c ~ /same/ ? "every group reused" : c ~ /^100000/ ? "target at most 0.15" : "target at most 0.5")
     }
     printf "load average at the end: %s\n", load
   }' "$inc_results"

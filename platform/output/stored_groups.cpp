@@ -70,18 +70,29 @@ void addStoredGroups(StagedStore& store, const RunSummary& summary, const Reusin
         row.records = static_cast<std::int64_t>(group.records);
         if (worked->stored && sameEntries(store, outputs, row.modelId, worked->entryHashes)) {
             row.output = engine.storedOutput(group.index);
-        } else {
-            GroupWorker::Kept kept;
-            kept.model = *model;
-            if (const auto* keys = worker.splitKeys(group.index)) kept.keys = *keys;
-            if (const auto* levels = worker.heldLevels(group.index)) kept.levels = *levels;
-            // The collected entries are found by model ID, as the next build
-            // finds them in containers.db.
-            const std::optional<std::string> statXml = entryContent(outputs, "StatXML", row.modelId);
-            const std::optional<std::string> pmml = entryContent(outputs, "PMML", row.modelId);
-            row.output = encodeStoredOutput(engine.workerTexts(group.index), encodeKept(kept),
-                                            statXml ? &*statXml : nullptr, pmml ? &*pmml : nullptr);
+            writer.addGroup(row);
+            continue;
         }
+        // The collected entries are found by model ID, as the next build
+        // finds them in containers.db.
+        const std::optional<std::string> statXml = entryContent(outputs, "StatXML", row.modelId);
+        const std::optional<std::string> pmml = entryContent(outputs, "PMML", row.modelId);
+        const std::string* entries[2] = {statXml ? &*statXml : nullptr, pmml ? &*pmml : nullptr};
+        // Entries that changed where the documents do not reach (the split
+        // values listed when a group was added or removed) usually leave
+        // the stored bytes as they were.
+        if (worked->stored) {
+            row.output = engine.storedOutput(group.index);
+            if (storedAlike(row.output, entries[0], entries[1])) {
+                writer.addGroup(row);
+                continue;
+            }
+        }
+        GroupWorker::Kept kept;
+        kept.model = *model;
+        if (const auto* keys = worker.splitKeys(group.index)) kept.keys = *keys;
+        if (const auto* levels = worker.heldLevels(group.index)) kept.levels = *levels;
+        row.output = encodeStoredOutput(engine.workerTexts(group.index), encodeKept(kept), entries[0], entries[1]);
         writer.addGroup(row);
     }
     writer.setBuild(kModelCodeVersion, settings);

@@ -35,7 +35,8 @@ ReuseCounts markReusedGroups(RunSummary& summary, const ReusingEngine& engine, c
 
 // Writes a groups row for every group whose worker handed back an output
 // (its documents kept against the group's entries in `outputs`, or a reused
-// group's stored bytes as they were when its entries are as they were), and
+// group's stored bytes as they were when they come back alike from its new
+// entries), and
 // the build row with the model code version and `settings`.
 void addStoredGroups(StagedStore& store, const RunSummary& summary, const ReusingEngine& engine,
                      const GroupWorker& worker, const refhost::RunOutputs& outputs,

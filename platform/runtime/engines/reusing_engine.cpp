@@ -9,6 +9,7 @@
 
 #include "errors.h"
 #include "group_worker.h"
+#include "remote_groups.h"
 #include "stored_output.h"
 
 namespace splitrun {
@@ -89,17 +90,34 @@ std::optional<PreviousBuild::Restored> PreviousBuild::output(const std::string& 
                     entries[c] = store_.entryContent(kEntryContainers[c], row.modelId);
         }
         int leaned = 0;
-        const auto entry = [&](const std::string& container) {
+        const auto entry = [&](const std::string& container) -> const std::string* {
             const int c = container == kEntryContainers[1];
-            if (entries[c]) {
-                restored.entryHashes[c] = XXH3_64bits(entries[c]->data(), entries[c]->size());
-                ++leaned;
-            }
-            return std::move(entries[c]);
+            leaned += entries[c].has_value();
+            return entries[c] ? &*entries[c] : nullptr;
         };
         restored.output = decodeStoredOutput(restored.stored, entry, restored.kept);
         if (!renameModel(restored.output, row.modelId, modelId)) return std::nullopt;
-        if (row.modelId != modelId || leaned != 2) restored.stored.clear();
+        if (leaned != 2) {
+            restored.stored.clear();
+            return restored;
+        }
+        if (row.modelId != modelId) {
+            // A group moved by a group added or removed before it: its new
+            // entries are expected to be the old ones under the new ID, and
+            // its row what its renamed documents encode to against them.
+            refhost::WorkerOutput renamed;
+            renamed.statXml = std::move(*entries[0]);
+            renamed.pmml = std::move(*entries[1]);
+            if (!renameModel(renamed, row.modelId, modelId)) {
+                restored.stored.clear();
+                return restored;
+            }
+            entries[0] = std::move(renamed.statXml);
+            entries[1] = std::move(renamed.pmml);
+            restored.stored = encodeStoredOutput(restored.output, encodeKept(restored.kept), &*entries[0],
+                                                 &*entries[1]);
+        }
+        for (int c = 0; c < 2; ++c) restored.entryHashes[c] = XXH3_64bits(entries[c]->data(), entries[c]->size());
         return restored;
     } catch (const refhost::StoreError&) {
     } catch (const refhost::WireError&) {
@@ -125,10 +143,11 @@ refhost::WorkerOutput ReusingEngine::run(const refhost::WorkerJob& job, const re
         if (std::optional<PreviousBuild::Restored> restored = previous_->output(group.fingerprint,
                                                                                  modelIdFor(job.groupIndex))) {
             group.reused = true;
-            // A group that keeps its model ID and entries keeps its stored
-            // bytes too: they go back into the groups table as they are,
-            // instead of its documents being spooled and compared with its
-            // entries again.
+            // A group whose documents were kept against its entries keeps
+            // its stored bytes too (encoded anew under its new model ID
+            // when it moved): they go back into the groups table as they
+            // are, instead of its documents being spooled and compared with
+            // its entries again.
             group.stored = !restored->stored.empty();
             group.entryHashes[0] = restored->entryHashes[0];
             group.entryHashes[1] = restored->entryHashes[1];

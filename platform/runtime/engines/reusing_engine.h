@@ -43,10 +43,11 @@ public:
         // and the kept state of its fit (see decodeStoredOutput).
         refhost::WorkerOutput output;
         GroupWorker::Kept kept;
-        // Set when the group keeps its model ID and both documents were
-        // kept against its entries: the stored bytes, and the hashes of the
-        // StatXML and PMML entries they lean on. Written again as they are
-        // when the group's new entries hash the same.
+        // Set when both documents were kept against its entries: the
+        // stored bytes, and the hashes of the StatXML and PMML entries they
+        // lean on (for a group whose model ID changed, the bytes and
+        // entries under the new ID). Written again as they are when the
+        // group's new entries hash the same.
         std::string stored;
         std::uint64_t entryHashes[2] = {0, 0};
     };

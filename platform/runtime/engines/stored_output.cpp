@@ -56,22 +56,63 @@ void writeDocument(refhost::WireWriter& out, const std::string& document, const 
     out.u64(XXH3_64bits(document.data(), document.size()));
 }
 
+// A document kept against an entry, as it is stored.
+struct KeptDocument {
+    std::uint64_t prefix = 0;
+    std::uint64_t suffix = 0;
+    std::string middle;
+    std::uint64_t hash = 0;
+};
+
+KeptDocument readKept(refhost::WireReader& in)
+{
+    KeptDocument kept;
+    kept.prefix = in.u64();
+    kept.suffix = in.u64();
+    kept.middle = in.text();
+    kept.hash = in.u64();
+    return kept;
+}
+
+// The document rebuilt from `base`; nullopt when it does not come back
+// exactly (the base is too short, or the whole does not hash as it did).
+std::optional<std::string> rebuild(const KeptDocument& kept, const std::string& base)
+{
+    if (kept.prefix > base.size() || kept.suffix > base.size() - kept.prefix) return std::nullopt;
+    std::string document;
+    document.reserve(kept.prefix + kept.middle.size() + kept.suffix);
+    document.append(base, 0, kept.prefix).append(kept.middle).append(base, base.size() - kept.suffix, kept.suffix);
+    if (XXH3_64bits(document.data(), document.size()) != kept.hash) return std::nullopt;
+    return document;
+}
+
 std::string readDocument(refhost::WireReader& in, const char* container, const EntryLookup& entry)
 {
     if (in.u8() == kWhole) return in.text();
-    const std::uint64_t prefix = in.u64();
-    const std::uint64_t suffix = in.u64();
-    const std::string middle = in.text();
-    const std::uint64_t hash = in.u64();
-    const std::optional<std::string> base = entry(container);
-    if (!base || prefix + suffix > base->size())
-        throw refhost::WireError(std::string("the stored ") + container + " entry is missing or shorter");
-    std::string document;
-    document.reserve(prefix + middle.size() + suffix);
-    document.append(*base, 0, prefix).append(middle).append(*base, base->size() - suffix, suffix);
-    if (XXH3_64bits(document.data(), document.size()) != hash)
+    const KeptDocument kept = readKept(in);
+    const std::string* base = entry(container);
+    std::optional<std::string> document;
+    if (base) document = rebuild(kept, *base);
+    if (!document)
         throw refhost::WireError(std::string("the stored ") + container + " document does not come back exactly");
-    return document;
+    return std::move(*document);
+}
+
+// True when writeDocument would write what `in` holds next for the
+// document it holds against `entry` (null for none).
+bool writtenAlike(refhost::WireReader& in, const std::string* entry)
+{
+    if (in.u8() == kWhole) return in.text().empty() || !entry;
+    const KeptDocument kept = readKept(in);
+    if (!entry) return false;
+    const std::optional<std::string> document = rebuild(kept, *entry);
+    if (!document) return false;
+    // The shared ends must also be the longest ones, as writeDocument
+    // finds them.
+    const std::size_t shorter = std::min(document->size(), entry->size());
+    return commonPrefix(document->data(), entry->data(), shorter) == kept.prefix &&
+           commonSuffix(document->data() + document->size(), entry->data() + entry->size(),
+                        shorter - kept.prefix) == kept.suffix;
 }
 
 // Where the value of the first ` attribute="value"` in a document starts;
@@ -145,6 +186,21 @@ refhost::WorkerOutput decodeStoredOutput(std::string_view stored, const EntryLoo
     kept = decodeKept(in.text());
     in.expectEnd();
     return output;
+}
+
+bool storedAlike(std::string_view stored, const std::string* statXmlEntry, const std::string* pmmlEntry)
+{
+    try {
+        refhost::WireReader in(stored);
+        in.i64();
+        in.text();
+        if (!writtenAlike(in, statXmlEntry) || !writtenAlike(in, pmmlEntry)) return false;
+        in.text();
+        in.expectEnd();
+        return true;
+    } catch (const refhost::WireError&) {
+        return false;
+    }
 }
 
 }  // namespace splitrun

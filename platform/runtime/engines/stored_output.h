@@ -31,13 +31,21 @@ std::string encodeStoredOutput(const refhost::WorkerOutput& texts, const std::st
                                const std::string* statXmlEntry, const std::string* pmmlEntry);
 
 // The entry a document was kept against, by container name ("StatXML",
-// "PMML"); nullopt when it cannot be found.
-using EntryLookup = std::function<std::optional<std::string>(const std::string& container)>;
+// "PMML"); null when it cannot be found.
+using EntryLookup = std::function<const std::string*(const std::string& container)>;
 
 // The stored output back (no attachment), its kept state decoded into
 // `kept`. Throws refhost::WireError when the bytes do not decode, an entry
 // is missing or a document does not come back exactly.
 refhost::WorkerOutput decodeStoredOutput(std::string_view stored, const EntryLookup& entry, GroupWorker::Kept& kept);
+
+// True when `stored` is what encodeStoredOutput writes for the documents it
+// holds against these entries (either may be null): each document kept
+// against an entry comes back exactly from the new one, sharing the same
+// longest ends with it. Lets a group whose entries changed where its
+// documents do not reach (another group's split values listed in a
+// StatXML entry) keep its stored bytes without decoding and encoding them.
+bool storedAlike(std::string_view stored, const std::string* statXmlEntry, const std::string* pmmlEntry);
 
 // Gives restored documents another model ID: the model element's name in
 // the PMML (modelName) and the model's ID in the StatXML (modelID), the
