@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "cli_harness.h"
 #include "options.h"
@@ -72,6 +73,15 @@ TEST(MemoryLimit, StandardInputIsCopiedAndBoundLikeAFile)
     EXPECT_NE(refused.err.find("than fit in --memory-limit"), std::string::npos) << refused.err;
     EXPECT_FALSE(fs::exists(dir / "refused"));
     EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+    // A compressed file counts at four times its size: within a limit of its own size it is still read pass by
+    // pass, and its 200 keys are refused as the copy's are.
+    gzFile gz = gzopen((dir / "in.csv.gz").c_str(), "wb");
+    gzwrite(gz, csv.data(), static_cast<unsigned>(csv.size()));
+    gzclose(gz);
+    const RunOutput compressed = runBuild(dir / "in.csv.gz", dir / "refused", {"--split", "g", "--target", "y",
+        "--memory-limit", std::to_string(fs::file_size(dir / "in.csv.gz")), "--temp-dir", (dir / "tmp").string()});
+    EXPECT_EQ(compressed.status, 2);
+    EXPECT_NE(compressed.err.find("than fit in --memory-limit"), std::string::npos) << compressed.err;
     // Binary input is refused while it is copied, at the block holding its first zero byte; the copy goes.
     writeFile(dir / "in.bin", csv + std::string(size_t{3} << 20, '\0'));
     const RunOutput binary = runSplitRun(args, dir / "in.bin");
