@@ -380,7 +380,7 @@ mutants+=(
   'platform/cli/build_command.cpp|s/const bool succeeded = summary.models > 0 \&\& summary.componentFailures.empty();/const bool succeeded = summary.models > 0;/'
   'platform/cli/build_command.cpp|s/if (succeeded || noneFitted) output.commit();/if (succeeded) output.commit();/'
   'platform/cli/build_command.cpp|s/    if (data.recordCount() == 0)/    if (false)/'
-  'platform/cli/build_command.cpp|s/        columns\[fields.targetColumn\].measure = static_cast<int>(Measure::Flag);/        {}/'
+  'platform/cli/build_command.cpp|s/        columns\[fields.targetColumn\].measure = static_cast<int>(Measure::Flag);/        (void)fields;/'
   'platform/output/run_summary.cpp|s/            if (exact.storage == splitmodels::StorageReal) {/            if (false) {/'
   'platform/output/run_summary.cpp|s/report.reason.empty() ? "the worker failed" : report.reason/"the worker failed"/'
   'platform/output/run_summary.cpp|s/        if (step.status != 0) summary.componentFailures/        summary.componentFailures/'

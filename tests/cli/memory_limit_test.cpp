@@ -15,7 +15,7 @@ namespace {
 TEST(MemoryLimit, GroupedFileReadPassByPassGivesTheLoadedRunsOutput)
 {
     // One group's region missing; kind has quoted and missing values; note, a distinct text per record, is
-    // read by no model and stays out of the streamed records, which w, the glm's weights, must not.
+    // read by no model and stays out of the streamed records, which w, the glm's weights or offset, must not.
     std::string csv = "region,kind,x,note,y,flag,w\n";
     const char* regions[] = {"", "East", "\"North, upper\"", "South", "West"};
     const char* kinds[] = {"a", "\"b\"\"q\"", "c", ""};
@@ -35,7 +35,9 @@ TEST(MemoryLimit, GroupedFileReadPassByPassGivesTheLoadedRunsOutput)
                                                   {"--target", "flag", "--model", "logistic", "--inputs", "kind,x",
                                                    "--reference", "kind=c"},
                                                   {"--target", "y", "--family", "gaussian", "--inputs", "x",
-                                                   "--weights", "w"}}) {
+                                                   "--weights", "w"},
+                                                  {"--target", "y", "--offset", "w", "--family", "gaussian",
+                                                   "--inputs", "x"}}) {
         for (const bool presorted : {true, false}) {  // checked and spooled, or grouped through partitions
             std::vector<std::string> args = model;
             if (presorted) args.push_back("--presorted");
