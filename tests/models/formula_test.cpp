@@ -11,6 +11,7 @@
 //   w <- warpbreaks; w$wool <- as.character(w$wool); w$tension <- as.character(w$tension)
 //   w$len <- 10 + (1:54) %% 7
 //   h <- glm(breaks ~ wool:tension + offset(log(len)), poisson, w)
+//   o <- lm(mpg ~ wt + offset(hp / 100) + offset(qsec / 10), d)   # offsets summed
 //   s <- summary(f)$coefficients; p(s[, 1]); p(s[, 2]); p(s[, 4])   # and so for g, h
 //   p(predict(f, d[c(1, 32), ])); p(predict(g, d[c(1, 32), ], type = "link"))
 //   p(predict(h, w[c(1, 54), ], type = "response"))
@@ -161,6 +162,18 @@ TEST(Formula, FitsAndPredictionsAgreeWithR) {
        true,
        {0.14587443269552422, 0.15217430371979546},
        {0.036060159831298448, 0.032943971373913271}},
+      {"lm: two offsets, summed",
+       formulaRequest("mpg ~ wt + offset(hp / 100) + offset(qsec / 10)"),
+       mtcars(),
+       {"(Intercept)", "wt"},
+       {35.4158039916896, -5.7741639573205736},
+       {2.0057741697374922, 0.59725932419177596},
+       {2.1344254181852199e-17, 9.9901553725376403e-11},
+       {},
+       {},
+       false,
+       {},
+       {}},
       {"poisson: factor x factor without main effects, offset(log())",
        formulaRequest("breaks ~ wool:tension + offset(log(len))", ModelKind::Glm, "poisson"),
        warpbreaks(),
