@@ -387,7 +387,6 @@ mutants+=(
   'platform/output/run_summary.cpp|s/report.reason.empty() ? "the worker failed" : report.reason/"the worker failed"/'
   'platform/output/run_summary.cpp|s/        if (step.status != 0) summary.componentFailures/        summary.componentFailures/'
   'platform/cli/carried_fields.cpp|s/{\&options.glm.weights, \&options.glm.offset}/{\&options.glm.weights}/'
-  # Survives: real, no check yet (a streamed build of a formula with ".").
   'platform/cli/carried_fields.cpp|s/if (splitmodels::checkFormula(options.formula, formula) || formula.dot) return {};/if (splitmodels::checkFormula(options.formula, formula)) return {};/'
   'platform/output/split_model_file.cpp|s/(!request.offset.empty() \&\& def.name == request.offset);/false;/'
   # Survives: real, no check yet (a failed group whose PMML was stored).

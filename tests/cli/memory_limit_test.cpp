@@ -59,7 +59,8 @@ TEST(MemoryLimit, StandardInputIsCopiedAndBoundLikeAFile)
     const fs::path dir = freshDir("memory_limit_stdin");
     writeFile(dir / "in.csv", csv);
     fs::create_directory(dir / "tmp");
-    const std::vector<std::string> model = {"--split", "g", "--target", "y", "--inputs", "x", "--presorted"};
+    // A formula with "." carries every field it may stand for.
+    const std::vector<std::string> model = {"--split", "g", "--formula", "y ~ .", "--presorted"};
     std::vector<std::string> args = model;
     args.insert(args.end(), {"--data", (dir / "in.csv").string()});
     const BuildOutcome file = buildOutcome(dir / "file", args);
