@@ -391,8 +391,9 @@ mutants+=(
   'platform/output/split_model_file.cpp|s/(!request.offset.empty() \&\& def.name == request.offset);/false;/'
   # Survives: real, no check yet (a failed group whose PMML was stored).
   'platform/output/split_model_file.cpp|s/if (group.modelId.empty() || !group.pmml) continue;/if (!group.pmml) continue;/'
-  # Survives: real, no check yet (scoring a level the group did not hold
-  # through split-model.pmml of a glm).
+  # Survives: real, no check yet. Only the segment's text changes (its
+  # reference level, the marked mining field); a glm's scores through
+  # split-model.pmml stay the same, an unheld level NA either way.
   'platform/output/split_model_file.cpp|s/            if (const auto\* levels = worker.heldLevels(group.index)) segment.levels = \*levels;//'
   "platform/output/output_dir.cpp|s/if (isSafeByte(c) \\&\\& !(i == 0 \\&\\& c == '.'))/if (isSafeByte(c))/"
   "platform/output/output_dir.cpp|/case '\\\\\\\\': cell +=/d"
