@@ -43,6 +43,7 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
     const std::vector<std::string> dm = with({"--data-model", "model.xml"});
     const Case cases[] = {
         {"ragged row", csv("South,2,3.5\n"), "", base, {"data.csv:5:4 (field 'flag')", "3 fields but the header has 5"}},
+        {"a header and no records", "region,x,y,flag,label\n", "", base, {"data.csv: the file has a header but no records"}},
         {"unterminated quote", csv("South,\"2,3.5,no,d\n"), "", base, {"data.csv:5:2 (field 'x')", "never closed"}},
         {"text after a closing quote", csv("\"South\"x,2,3.5,no,d\n"), "", base,
          {"data.csv:5:1 (field 'region')", "after the closing quote"}},

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "cli_harness.h"
 #include "options.h"
@@ -14,7 +15,7 @@ namespace {
 TEST(MemoryLimit, GroupedFileReadPassByPassGivesTheLoadedRunsOutput)
 {
     // One group's region missing; kind has quoted and missing values; note, a distinct text per record, is
-    // read by no model and stays out of the streamed records, which w, the glm's weights, must not.
+    // read by no model and stays out of the streamed records, which w, the glm's weights or offset, must not.
     std::string csv = "region,kind,x,note,y,flag,w\n";
     const char* regions[] = {"", "East", "\"North, upper\"", "South", "West"};
     const char* kinds[] = {"a", "\"b\"\"q\"", "c", ""};
@@ -34,7 +35,9 @@ TEST(MemoryLimit, GroupedFileReadPassByPassGivesTheLoadedRunsOutput)
                                                   {"--target", "flag", "--model", "logistic", "--inputs", "kind,x",
                                                    "--reference", "kind=c"},
                                                   {"--target", "y", "--family", "gaussian", "--inputs", "x",
-                                                   "--weights", "w"}}) {
+                                                   "--weights", "w"},
+                                                  {"--target", "y", "--offset", "w", "--family", "gaussian",
+                                                   "--inputs", "x"}}) {
         for (const bool presorted : {true, false}) {  // checked and spooled, or grouped through partitions
             std::vector<std::string> args = model;
             if (presorted) args.push_back("--presorted");
@@ -56,7 +59,8 @@ TEST(MemoryLimit, StandardInputIsCopiedAndBoundLikeAFile)
     const fs::path dir = freshDir("memory_limit_stdin");
     writeFile(dir / "in.csv", csv);
     fs::create_directory(dir / "tmp");
-    const std::vector<std::string> model = {"--split", "g", "--target", "y", "--inputs", "x", "--presorted"};
+    // A formula with "." carries every field it may stand for.
+    const std::vector<std::string> model = {"--split", "g", "--formula", "y ~ .", "--presorted"};
     std::vector<std::string> args = model;
     args.insert(args.end(), {"--data", (dir / "in.csv").string()});
     const BuildOutcome file = buildOutcome(dir / "file", args);
@@ -72,6 +76,15 @@ TEST(MemoryLimit, StandardInputIsCopiedAndBoundLikeAFile)
     EXPECT_NE(refused.err.find("than fit in --memory-limit"), std::string::npos) << refused.err;
     EXPECT_FALSE(fs::exists(dir / "refused"));
     EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+    // A compressed file counts at four times its size: within a limit of its own size it is still read pass by
+    // pass, and its 200 keys are refused as the copy's are.
+    gzFile gz = gzopen((dir / "in.csv.gz").c_str(), "wb");
+    gzwrite(gz, csv.data(), static_cast<unsigned>(csv.size()));
+    gzclose(gz);
+    const RunOutput compressed = runBuild(dir / "in.csv.gz", dir / "refused", {"--split", "g", "--target", "y",
+        "--memory-limit", std::to_string(fs::file_size(dir / "in.csv.gz")), "--temp-dir", (dir / "tmp").string()});
+    EXPECT_EQ(compressed.status, 2);
+    EXPECT_NE(compressed.err.find("than fit in --memory-limit"), std::string::npos) << compressed.err;
     // Binary input is refused while it is copied, at the block holding its first zero byte; the copy goes.
     writeFile(dir / "in.bin", csv + std::string(size_t{3} << 20, '\0'));
     const RunOutput binary = runSplitRun(args, dir / "in.bin");

@@ -65,6 +65,11 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
     const Case cases[] = {
         {"a run whose groups all fail replaces the results with groups.csv, which says why",
          "g,x,y\na,1,\nb,,3\n", {}, 1, true, "no group could be fitted: too few records in 2 groups"},
+        {"each kind of reason is counted", "g,x,y\na,1,\nb,,3\nd,1,Inf\nd,2,3\nd,3,4\n", {}, 1, true,
+         "too few records in 2 groups, the field 'y' is Inf in record 1 of the group's 3; a model cannot be fitted "
+         "to an infinite value; correct it, or give --non-finite skip to leave such records out in 1 group;"},
+        {"the one group's reason is given whole", "g,x,y\na,,2\n", {}, 1, true,
+         "no group could be fitted: too few records: 0 records for 1 parameters;"},
         {"an input the build would replace is refused", kCsv, {"--input-pmml", "@in"}, 2, false,
          "--input-pmml"},
         {"--out '' is refused before any work", kCsv, {"--out", ""}, 2, false, "--out is empty"},

@@ -199,14 +199,22 @@ TEST(Tables, ReportShowsControlCharactersAsEscapesAndSummarisesWideData)
 // A real split field's keys are written in round-trip form. Group 0.1's target is subnormal: it fits as the
 // same data times 1e300 does in R, scaled back:
 //   summary(lm(y ~ x, data.frame(x = 1:4, y = c(1, 2, 3, 5) * 1e-10)))$coefficients
-TEST(Tables, RealKeysAndSubnormalTargets)
+// A perfect fit (group 7.5): R's summary gives t = Inf and F = Inf (NaN for
+// 0 / 0), which the tables write as empty cells:
+//   s <- summary(lm(y ~ x, data.frame(x = 1:3, y = 1:3))); s$coefficients; s$fstatistic
+TEST(Tables, RealKeysSubnormalTargetsAndAPerfectFit)
 {
     const fs::path dir = freshDir("tables-real-keys");
     RunOutput run;
-    build(dir, {"--inputs", "x"}, &run, "g,x,y\n0.1,1,1e-310\n0.1,2,2e-310\n0.1,3,3e-310\n0.1,4,5e-310\n2.5,1,1\n2.5,2,2\n2.5,3,4\n");
+    build(dir, {"--inputs", "x"}, &run,
+          "g,x,y\n0.1,1,1e-310\n0.1,2,2e-310\n0.1,3,3e-310\n0.1,4,5e-310\n2.5,1,1\n2.5,2,2\n2.5,3,4\n"
+          "7.5,1,1\n7.5,2,2\n7.5,3,3\n");
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     const std::vector<Record> rows = readCsvRecords(dir / "out" / "coefficients.csv");
-    ASSERT_EQ(rows.size(), 4u);
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(rows[4].count("statistic") + rows[5].count("statistic"), 0u);
+    EXPECT_EQ(rows[5].at("p_value"), "0");
+    EXPECT_EQ(readCsvRecords(dir / "out" / "groups.csv").at(2).count("f_statistic"), 0u);
     EXPECT_EQ(rows[0].at("g") + " " + rows[3].at("g"), "0.10000000000000001 2.5");
     const double expected[][2] = {{-4.9999999999999724e-311, 4.7434164902525545e-311},
                                   {1.2999999999999958e-310, 1.7320508075688716e-311}};

@@ -105,6 +105,10 @@ void buildLinear(const GroupRecords& data, const ModelSpec& request, const Desig
   else
     for (std::size_t i = 0; i < design.rows.size(); ++i)
       y(static_cast<Eigen::Index>(i)) = design.target.numbers[design.rows[i]];
+  // As R's lm, a formula's offset is taken from the response before the fit,
+  // so R² and F describe what the predictors explain beside it.
+  const bool offset = design.offset.size() > 0;
+  if (offset) y -= design.offset;
   detail::LinearFit fit;
   if (auto reason = detail::fitLinear(design.x, y, fit)) {
     model.reason = *reason;
@@ -121,6 +125,8 @@ void buildLinear(const GroupRecords& data, const ModelSpec& request, const Desig
   model.dispersion = fit.sigma * fit.sigma;
   model.dfNull = static_cast<double>(design.rows.size()) - 1.0;
   model.fitted.assign(fit.fitted.begin(), fit.fitted.end());
+  if (offset)
+    for (std::size_t i = 0; i < model.fitted.size(); ++i) model.fitted[i] += design.offset(static_cast<Eigen::Index>(i));
   if (!detail::hasIntercept(design)) againstZero(y, fit, model);
   keepTerms(design, fit.coefficients, model);
   // A formula model is a gaussian glm: its dispersion is sigma², its
