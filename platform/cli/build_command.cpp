@@ -118,6 +118,15 @@ std::uint64_t presortedKeyBudget(const BuildOptions& options)
     return std::max<std::uint64_t>(options.memoryLimit / 4, std::uint64_t{1} << 20);
 }
 
+// The bytes of distinct text profiling may keep of one column: a quarter of
+// the limit, between twice what the data model lists of a field no model
+// reads (so that loaded and streamed builds list the same) and the default.
+std::size_t profileTextBudget(const BuildOptions& options)
+{
+    return static_cast<std::size_t>(std::clamp<std::uint64_t>(options.memoryLimit / 4, std::uint64_t{2} << 20,
+                                                              kProfileTextBytes));
+}
+
 // Puts the rows in distribution order: sorted by the split fields, or as
 // given with --presorted after checking that groups are adjacent.
 void orderRows(CsvTable& data, const ModelFields& fields, const BuildOptions& options)
@@ -274,7 +283,8 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
         }
     };
     CsvTable data = streamed ? profileCsvFile(options.dataFile, options.dataModelFile, options.format,
-                                              readStreamedCsv, foldedPass, options.categorical)
+                                              readStreamedCsv, foldedPass, options.categorical,
+                                              profileTextBudget(options))
                              : readCsvTable(options.dataFile, options.dataModelFile, options.format,
                                             options.categorical);
     if (!options.dataShownAs.empty()) data.source = options.dataShownAs;
