@@ -469,7 +469,7 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     if (augmented) augmented->commit();
 
     if (const std::size_t skipped = worker.nonFiniteSkipped())
-        out << "\nRecords left out for an infinite target or input (--non-finite skip): " << skipped << "\n";
+        out << "\nRecords left out for an infinite target, input, weight or offset (--non-finite skip): " << skipped << "\n";
     // With no group fitted the components' messages and failed steps only
     // restate it, in their own terms; --verbose shows them.
     const bool componentDetails = !noneFitted || options.verbose;

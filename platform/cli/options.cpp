@@ -339,7 +339,7 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
         ->type_name("A[,B...]");
     cmd->add_option_function<std::string>(
            "--non-finite", [&build](const std::string& choice) { build.skipNonFinite = choice == "skip"; },
-           "fail (the default): a group with an infinite target or input (Inf, -Inf) fails, naming "
+           "fail (the default): a group with an infinite target, input, weight or offset (Inf, -Inf) fails, naming "
            "the record; skip: such records are left out of the fit and counted (e.g. --non-finite skip)")
         ->check(CLI::IsMember({"fail", "skip"}))
         ->type_name("WHAT");

@@ -133,7 +133,7 @@ TEST(Build, WriteCsvFilesGiveRsModelOrNameTheInfiniteValue)
         {{"--inputs", "dose,x"}, "failed",
          {"row names; it is ignored", "failed: the field 'x' is Inf in record 6", "--non-finite skip"}},
         {{"--inputs", "dose,x", "--non-finite", "skip"}, "ok",
-         {"left out for an infinite target or input (--non-finite skip): 1"}},
+         {"left out for an infinite target, input, weight or offset (--non-finite skip): 1"}},
         {{"--inputs", "dose", "--weights", "x"}, "failed", {"failed: the field 'x' is Inf in record 6"}},
         // An identifier as an input fails each group at once, instead of a
         // dense design with a column per record.
