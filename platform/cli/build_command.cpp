@@ -125,6 +125,15 @@ unsigned orderThreads(const BuildOptions& options)
     return std::max(1u, std::min(options.threads, std::thread::hardware_concurrency()));
 }
 
+// The bytes of distinct text profiling may keep of one column: a quarter of
+// the limit, between twice what the data model lists of a field no model
+// reads (so that loaded and streamed builds list the same) and the default.
+std::size_t profileTextBudget(const BuildOptions& options)
+{
+    return static_cast<std::size_t>(std::clamp<std::uint64_t>(options.memoryLimit / 4, std::uint64_t{2} << 20,
+                                                              kProfileTextBytes));
+}
+
 // Puts the rows in distribution order: sorted by the split fields, or as
 // given with --presorted after checking that groups are adjacent.
 void orderRows(CsvTable& data, const ModelFields& fields, const BuildOptions& options)
@@ -281,7 +290,8 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
         }
     };
     CsvTable data = streamed ? profileCsvFile(options.dataFile, options.dataModelFile, options.format,
-                                              readStreamedCsv, foldedPass, options.categorical)
+                                              readStreamedCsv, foldedPass, options.categorical,
+                                              profileTextBudget(options))
                              : readCsvTable(options.dataFile, options.dataModelFile, options.format,
                                             options.categorical);
     if (!options.dataShownAs.empty()) data.source = options.dataShownAs;
@@ -466,7 +476,7 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     if (augmented) augmented->commit();
 
     if (const std::size_t skipped = worker.nonFiniteSkipped())
-        out << "\nRecords left out for an infinite target or input (--non-finite skip): " << skipped << "\n";
+        out << "\nRecords left out for an infinite target, input, weight or offset (--non-finite skip): " << skipped << "\n";
     // With no group fitted the components' messages and failed steps only
     // restate it, in their own terms; --verbose shows them.
     const bool componentDetails = !noneFitted || options.verbose;

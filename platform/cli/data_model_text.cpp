@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string_view>
@@ -33,13 +34,18 @@ std::size_t categoryBytes(const pugi::xml_node& field)
 
 // Sorts the Value children of every Field in place, and removes those of
 // the fields named in `unlisted` and of unused fields with long categories.
-std::string sortCategories(const std::string& text, const std::set<std::string>& unlisted)
+// A field named in `longest` gets that maxStringLength.
+std::string sortCategories(const std::string& text, const std::set<std::string>& unlisted,
+                           const std::map<std::string, std::size_t>& longest)
 {
     pugi::xml_document doc;
     if (!doc.load_buffer(text.data(), text.size()))
         throw RunError("the data model built from the data does not parse");
     for (pugi::xml_node field : doc.document_element().child("Fields").children("Field")) {
         const Storage storage = storageFromName(field.attribute("storage").value());
+        if (const auto found = longest.find(field.attribute("name").value());
+            found != longest.end() && field.attribute("maxStringLength"))
+            field.attribute("maxStringLength").set_value(std::to_string(found->second).c_str());
         std::vector<std::string> values;
         if (unlisted.count(field.attribute("name").value()) ||
             (std::string_view(field.attribute("role").value()) == "none" && categoryBytes(field) > kUnusedCategoryBytes)) {
@@ -88,11 +94,17 @@ std::string componentDataModel(const CsvTable& data, const refhost::Table& table
     // A column with more distinct values than a model could use as
     // categories lists none, whether the file was loaded or profiled (which
     // kept only the first of them): it is no set of categories, and every
-    // worker would otherwise get and parse them all.
+    // worker would otherwise get and parse them all. Nor does one whose
+    // texts profiling had no room to keep. A profiled file's longest texts
+    // are measured, not kept in the digest.
     std::set<std::string> unlisted;
-    for (const FieldSummary& field : data.fields)
-        if (field.moreCategories || field.categories > kCategoryLimit) unlisted.insert(field.name);
-    return sortCategories(text, unlisted);
+    std::map<std::string, std::size_t> longest;
+    for (const FieldSummary& field : data.fields) {
+        if (field.moreCategories || field.categories > kCategoryLimit || field.categoriesUnkept)
+            unlisted.insert(field.name);
+        if (data.streamedRecords) longest[field.name] = field.longestText;
+    }
+    return sortCategories(text, unlisted, longest);
 }
 
 }  // namespace splitrun

@@ -17,6 +17,7 @@
 #include "commands.h"
 #include "errors.h"
 #include "output_dir.h"
+#include "output_manifest.h"
 
 namespace fs = std::filesystem;
 
@@ -118,6 +119,28 @@ int exportFiles(const refhost::ContainerStoreReader& store, const std::vector<st
     return 0;
 }
 
+// A store its build listed in DIR's manifest must still be the one it
+// wrote: one edited since (a group's entries swapped, say) would hand out
+// entries under keys they do not belong to. A DIR without a manifest (a
+// copied store) is exported as it is.
+void refuseEditedStore(const ExportOptions& options)
+{
+    const Manifest manifest = readManifest(options.dir);
+    const auto listed = std::find_if(manifest.files.begin(), manifest.files.end(), [](const ManifestEntry& entry) {
+        return entry.checked && entry.path == kContainerStoreName;
+    });
+    if (listed == manifest.files.end()) return;
+    const int root = ::open(options.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool own = root >= 0 && isOwnFile(root, *listed);
+    if (root >= 0) ::close(root);
+    if (!own)
+        throw InputError((fs::path(options.dir) / kContainerStoreName).string() +
+                         ": was changed after split-run wrote it (its size or content no longer matches " +
+                         (fs::path(options.dir) / kManifestName).string() +
+                         "), so its entries may not be the build's; build " + options.dir +
+                         " again (nothing was exported)");
+}
+
 }  // namespace
 
 int runExport(const ExportOptions& options, std::ostream& out)
@@ -130,6 +153,7 @@ int runExport(const ExportOptions& options, std::ostream& out)
     // A FIFO would block the open for ever, and a device is no database.
     if (!S_ISREG(st.st_mode))
         throw InputError(path.string() + ": is not a regular file; give the --out directory of a build");
+    refuseEditedStore(options);
     std::unique_ptr<refhost::ContainerStoreReader> store;
     try {
         store = std::make_unique<refhost::ContainerStoreReader>(path.string());

@@ -339,7 +339,7 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
         ->type_name("A[,B...]");
     cmd->add_option_function<std::string>(
            "--non-finite", [&build](const std::string& choice) { build.skipNonFinite = choice == "skip"; },
-           "fail (the default): a group with an infinite target or input (Inf, -Inf) fails, naming "
+           "fail (the default): a group with an infinite target, input, weight or offset (Inf, -Inf) fails, naming "
            "the record; skip: such records are left out of the fit and counted (e.g. --non-finite skip)")
         ->check(CLI::IsMember({"fail", "skip"}))
         ->type_name("WHAT");
@@ -599,6 +599,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
                                        {"--data-model", build.dataModelFile},
                                        {"--input-pmml", build.inputPmmlFile},
                                        {"--input-statxml", build.inputStatXmlFile}});
+            if (build.augmentFile.empty() && app.get_subcommand("build")->count("--augment") > 0)
+                throw CLI::ValidationError("--augment", "is empty; give the file to write, e.g. --augment augmented.csv");
             if (!build.augmentFile.empty() && build.dataFile == "-")
                 throw CLI::ValidationError("--augment", "reads --data a second time, so --data cannot be standard input");
             if (!(build.confLevel > 0 && build.confLevel < 1))
@@ -623,6 +625,9 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
             result.command = Command::Score;
             result.score.format = toFormat(scoreFormat);
             refuseSharedStandardInput({{"--model", result.score.modelFile}, {"--data", result.score.dataFile}});
+            if (result.score.outFile.empty())
+                throw CLI::ValidationError("--out", "is empty; give the file to write, e.g. --out scored.csv, or - "
+                                                    "for standard output");
             // The token is written unquoted into the comma-separated output: one
             // that splits or quotes a field would shift the columns of every
             // record it is written in.

@@ -59,8 +59,8 @@ struct BuildOptions {
     CsvFormat format;                  // how --data is written
     // --categorical: fields read as categories whatever their values.
     std::vector<std::string> categorical;
-    // --non-finite skip: records with an infinite target or input are left
-    // out of their group's fit instead of failing the group.
+    // --non-finite skip: records with an infinite target, input, weight or
+    // offset are left out of their group's fit instead of failing the group.
     bool skipNonFinite = false;
     // --memory-limit in bytes: a file larger than this is read pass by pass
     // instead of loaded. Resolved to half the physical memory when not given.

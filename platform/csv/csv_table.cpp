@@ -477,10 +477,6 @@ bool readPlainTable(CsvTable& result, const std::string& csvPath, const std::str
 
 // Number columns keep digest rows for this many distinct values.
 constexpr std::size_t kDigestNumbers = 1024;
-// A text column's distinct values are collected up to this many bytes of
-// text: a column with more is no set of categories a model could use, and
-// collecting them would take memory in proportion to the file.
-constexpr std::size_t kDigestTextBytes = std::size_t{16} << 20;
 
 // Hashes texts and views alike, so a set of texts is searched by view.
 struct TextHash {
@@ -490,56 +486,66 @@ struct TextHash {
 
 // What the second pass of profileCsvFile learns about one column. A text
 // column's distinct texts are kept (and the rows that bring them) up to
-// one past the category limit; past that, or past kDigestTextBytes, only
-// their hashes are, to count them, so that a column of long distinct texts
-// takes no memory in proportion to the file.
+// one past the category limit and while they fit in `textBudget` bytes;
+// past that only their hashes are, to count them, and a column whose texts
+// did not fit is marked `unkept`. The longest text is measured, not kept,
+// so that a column of long distinct texts takes memory in proportion to
+// neither the file nor its number of lines.
 struct ColumnDigest {
+    explicit ColumnDigest(std::size_t budget) : textBudget(budget) {}
+
     std::unordered_set<std::string, TextHash, std::equal_to<>> texts;
     std::unordered_set<std::size_t> counted;   // hashes of the texts past `texts`
     NumberSet numbers;
     bool more = false;             // more distinct values than counted
+    bool unkept = false;           // a distinct text was not kept for want of room
     std::size_t missing = 0;
     std::size_t longest = 0;       // longest text so far
     std::size_t textBytes = 0;     // bytes of the texts collected
-    bool seenText = false;
+    std::size_t textBudget;
 
     std::size_t distinct() const { return texts.size() + counted.size() + numbers.size(); }
 
-    // True when the row's value is one the digest must keep.
-    bool observe(const refhost::ColumnValues& values, std::size_t row)
+    // What a kept row is to hold of this column's value.
+    enum class Keep { Row, Value, Drop };
+
+    // Row: the digest must keep the row for this value. Value: the row may
+    // hold it. Drop: a text the digest did not keep, which a row kept for
+    // another column's sake holds as missing.
+    Keep observe(const refhost::ColumnValues& values, std::size_t row)
     {
         using Kind = refhost::ColumnValues::Kind;
         if (values.isMissing(row)) {
             ++missing;
-            return false;
+            return Keep::Value;
         }
         if (values.kind() == Kind::Text) {
             const std::string_view text = values.dictionary().at(values.codes()[row]);
-            bool keep = !seenText || text.size() > longest;
-            seenText = true;
             longest = std::max(longest, text.size());
-            if (more || texts.find(text) != texts.end()) return keep;
-            if (counted.empty() && texts.size() <= kCategoryLimit && textBytes + text.size() <= kDigestTextBytes) {
+            if (texts.find(text) != texts.end()) return Keep::Value;
+            if (more) return Keep::Drop;
+            if (counted.empty() && texts.size() <= kCategoryLimit && textBytes + text.size() <= textBudget) {
                 texts.emplace(text);
                 textBytes += text.size();
-                return true;
+                return Keep::Row;
             }
+            unkept = unkept || texts.size() <= kCategoryLimit;
             if (texts.size() + counted.size() >= kDistinctLimit) {
                 more = !counted.count(TextHash()(text));
             } else {
                 counted.insert(TextHash()(text));
             }
-            return keep;
+            return Keep::Drop;
         }
         double value = values.kind() == Kind::Integer ? static_cast<double>(values.integers()[row])
                                                       : values.reals()[row];
         if (numbers.size() < kDistinctLimit) {
             const bool fresh = numbers.insert(value);
-            return fresh && numbers.size() <= kDigestNumbers;
+            return fresh && numbers.size() <= kDigestNumbers ? Keep::Row : Keep::Value;
         }
         // Full: a value not yet counted means there are more.
         if (!more && numbers.insert(value)) more = true;
-        return false;
+        return Keep::Value;
     }
 };
 
@@ -548,7 +554,7 @@ struct ColumnDigest {
 CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModelPath, const CsvFormat& format,
                         const TypedCsvReader& readTyped,
                         const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock,
-                        const std::vector<std::string>& categorical)
+                        const std::vector<std::string>& categorical, std::size_t textBudget)
 {
     CsvTable result;
     result.source = csvPath == "-" ? "<stdin>" : csvPath;
@@ -581,16 +587,29 @@ CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModel
             addProfiledColumns(result, reader.header(), profiles, categorical, result.csvColumns);
         }
     }
-    std::vector<ColumnDigest> digests(result.table.columnCount());
+    std::vector<ColumnDigest> digests(result.table.columnCount(), ColumnDigest(textBudget));
+    std::vector<ColumnDigest::Keep> keeps(digests.size());
     std::size_t records = 0;
     readTyped(result.file, format, result.table.columns(), result.csvColumns,
               [&](const refhost::Table& block, const CsvBlock& read) {
                   records += block.rowCount();
                   for (std::size_t r = 0; r < block.rowCount(); ++r) {
-                      bool keep = false;
+                      bool keep = false, drop = false;
+                      for (std::size_t c = 0; c < digests.size(); ++c) {
+                          keeps[c] = digests[c].observe(block.values(c), r);
+                          keep |= keeps[c] == ColumnDigest::Keep::Row;
+                          drop |= keeps[c] == ColumnDigest::Keep::Drop;
+                      }
+                      if (!keep) continue;
+                      if (!drop) {
+                          result.table.addRowFrom(block, r);
+                          continue;
+                      }
+                      std::vector<refhost::Cell> cells;
                       for (std::size_t c = 0; c < digests.size(); ++c)
-                          keep |= digests[c].observe(block.values(c), r);
-                      if (keep) result.table.addRowFrom(block, r);
+                          cells.push_back(keeps[c] == ColumnDigest::Keep::Drop ? refhost::Cell()
+                                                                              : block.values(c).cell(r));
+                      result.table.addRawRow(cells);
                   }
                   if (eachBlock) eachBlock(block, read);
               });
@@ -600,6 +619,8 @@ CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModel
         field.missing = digest.missing;
         field.categories = std::min(kDistinctLimit, digest.distinct());
         field.moreCategories = digest.more;
+        field.categoriesUnkept = digest.unkept;
+        field.longestText = digest.longest;
     }
     result.streamedRecords = records;
     noteEncoding(result, format);

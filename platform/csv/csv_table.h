@@ -40,6 +40,8 @@ struct FieldSummary {
     int measure = 0;
     std::size_t categories = 0;   // distinct present values (at most a limit)
     bool moreCategories = false;  // there are more distinct values than `categories`
+    bool categoriesUnkept = false;  // profiling had no room to keep every distinct text
+    std::size_t longestText = 0;  // bytes of the longest text (set by profileCsvFile)
     std::size_t missing = 0;      // missing values
     TextTally tally{};            // for an inferred text column: its numbers and other texts
 };
@@ -110,15 +112,20 @@ using TypedCsvReader = std::function<void(
     const std::vector<refhost::Column>& columns, const std::vector<std::size_t>& csvColumns,
     const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock)>;
 
+// The most bytes of distinct text profiling keeps of a column by default:
+// a column with more is no set of categories a model could use.
+constexpr std::size_t kProfileTextBytes = std::size_t{16} << 20;
+
 // Looks at a file too large to load without keeping its records. A first
 // pass infers each column's storage as readCsvTable does (or takes it from
 // the data model); a second counts the records and each column's missing
 // and distinct values, and keeps as `table` a digest: the rows that bring
 // a column a value it has not had yet (text columns up to the distinct
-// value limit of the summaries, number columns up to 1024 values) or a
-// text longer than any before. The digest's distinct values, categories
-// and longest texts are then the file's, wherever the file has no more
-// distinct values than those limits. The file must be a path that can be
+// value limit of the summaries and while their texts fit in `textBudget`
+// bytes, number columns up to 1024 values). The digest's distinct values
+// and categories are then the file's, wherever the file has no more
+// distinct values than those limits; a text column whose texts did not fit
+// is marked categoriesUnkept, and every field's longestText is the file's. The file must be a path that can be
 // read again (gzip-compressed or not). Throws InputError as readCsvTable.
 // The second pass reads through `readTyped`. `eachBlock`, when given, is called with every block of the second pass,
 // typed as the table's columns, and its records as read (for their lines),
@@ -127,7 +134,8 @@ using TypedCsvReader = std::function<void(
 CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModelPath,
                         const CsvFormat& format, const TypedCsvReader& readTyped,
                         const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock = {},
-                        const std::vector<std::string>& categorical = {});
+                        const std::vector<std::string>& categorical = {},
+                        std::size_t textBudget = kProfileTextBytes);
 
 // Appends a field's value to a column kept for the given storage: missing
 // as missing, text as text, numbers, dates and times as numbers. Throws

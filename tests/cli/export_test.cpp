@@ -94,6 +94,8 @@ TEST(Export, RefusesWhatItCannotDoAndWritesNothing)
         {"a directory without a database", {"--to", "@to", "--container", "@missing"}, "has no containers.db"},
         {"a database that is a FIFO (opening it would block)", {"--to", "@to", "--container", "@fifo"},
          "is not a regular file"},
+        {"a database changed since its build listed it", {"--to", "@to", "--container", "@edited"},
+         "was changed after split-run wrote it"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -108,8 +110,16 @@ TEST(Export, RefusesWhatItCannotDoAndWritesNothing)
                 ASSERT_EQ(::mkfifo((dir / "fifo" / "containers.db").c_str(), 0600), 0);
                 source = (dir / "fifo").string();
             }
+            if (option == "@edited") {
+                fs::create_directories(dir / "edited");
+                fs::copy_file(out / "containers.db", dir / "edited" / "containers.db");
+                writeFile(dir / "edited" / ".split-run-files",
+                          "# build .out.split-run-new-1\n" + std::to_string(fs::file_size(out / "containers.db")) +
+                              "\t0123456789abcdef\tcontainers.db\n");
+                source = (dir / "edited").string();
+            }
             args.push_back(option == "@to" ? (dir / "to").string() : option == "@taken" ? (dir / "taken").string()
-                           : option == "@missing" || option == "@fifo" ? "PMML" : option);
+                           : option == "@missing" || option == "@fifo" || option == "@edited" ? "PMML" : option);
         }
         args.insert(args.begin() + 1, source);
         const RunOutput run = runSplitRun(args);

@@ -137,6 +137,7 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          with({"--family", "gaussian", "--epsilon", "1e-320"}), {"--epsilon", "positive number from 2.2e-308"}},
         {"augmented records written over an input", kGoodCsv, "<PMML/>",
          with({"--input-pmml", "model.xml", "--augment", "model.xml"}), {"--augment", "reads as --input-pmml"}},
+        {"an empty --augment", kGoodCsv, "", with({"--augment", ""}), {"--augment", "is empty; give the file to write"}},
         {"data model with a reference to a character XML does not allow", kGoodCsv, dataModel("label&#0;", "string"),
          dm, {"--data-model", "'&#0;'"}},
         {"presorted file with more keys than the memory limit holds", manyKeys, "",

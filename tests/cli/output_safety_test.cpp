@@ -150,6 +150,7 @@ TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
         {"a failed run keeps the old file", "old.csv", "bad.csv", 2, "bad.csv:10"},
         {"a read-only file is refused, as the shell would", "readonly.csv", "in.csv", 2, "is read-only"},
         {"a file of another owner keeps its owner", "theirs.csv", "in.csv", 0, ""},
+        {"an empty name is refused before any work", "", "in.csv", 2, "--out: is empty; give the file to write"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -164,7 +165,9 @@ TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
         const bool chowned = ::chown((dir / "theirs.csv").c_str(), 65534, 65534) == 0;   // as root only
         fs::create_directories(dir / "sub");
         fs::create_symlink("target.csv", dir / "link.csv");
-        const auto place = [&](const std::string& p) { return p == "-" || p[0] == '/' ? p : (dir / p).string(); };
+        const auto place = [&](const std::string& p) {
+            return p.empty() || p == "-" || p[0] == '/' ? p : (dir / p).string();
+        };
         const RunOutput run = runSplitRun({"score", "--model", model, "--data", place(c.data), "--out", place(c.out)},
                                         dir / "in.csv");
         EXPECT_EQ(run.status, c.status) << run.out << run.err;

@@ -193,6 +193,29 @@ TEST(CsvTable, StreamedPassGivesTheSameRecordsWhereverTheQuickReadStops)
     }
 }
 
+// Profiling keeps a column's distinct texts only within its budget, and a
+// row kept for another column's new value holds such a text as missing, so
+// that lines of long texts take no memory in proportion to their number;
+// the longest text is measured all the same.
+TEST(CsvTable, ProfilingKeepsTextsOnlyWithinTheBudgetAndMeasuresTheLongest)
+{
+    std::string csv = "n,note,short\n";
+    for (int i = 0; i < 30; ++i) csv += std::to_string(i) + "," + std::string(100000 + i, 'z') + ",s" + std::to_string(i % 3) + "\n";
+    const clitest::fs::path file = clitest::freshDir("profile-budget") / "data.csv";
+    clitest::writeFile(file, csv);
+    const CsvTable data = profileCsvFile(file.string(), "", {}, readStreamedCsv, {}, {}, std::size_t{1} << 20);
+    const auto& notes = data.table.values(1).dictionary();
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < notes.size(); ++i) kept += notes.at(static_cast<std::uint32_t>(i)).size();
+    EXPECT_LE(kept, std::size_t{1} << 20);
+    EXPECT_EQ(data.table.rowCount(), 30u);   // every row brings n a new number
+    EXPECT_EQ(data.fields[1].longestText, 100029u);
+    EXPECT_EQ(data.fields[1].categories, 30u);
+    EXPECT_TRUE(data.fields[1].categoriesUnkept);
+    EXPECT_FALSE(data.fields[2].categoriesUnkept);
+    EXPECT_EQ(data.fields[2].categories, 3u);
+}
+
 TEST(CsvTable, ReadsTheSameRecordsWhateverTheLayoutEncodingOrCompression)
 {
     const std::string reference = "city,n,x\nK\xC3\xB6ln,1,2.5\nNA,NA,-1.25\n\"NA\",3,\n";

@@ -294,6 +294,23 @@ TEST(Formula, UnsupportedPartsAreNamed) {
     splitmodels::FormulaFields fields;
     EXPECT_EQ(splitmodels::checkFormula(c.formula, fields), std::optional<std::string>(c.message)) << c.formula;
   }
+  // Nesting past the limit is refused before it overflows the stack; 1,000 terms are not.
+  std::string terms = "x", powers = "x";
+  for (int i = 0; i < 999; ++i) terms += "+x";
+  for (int i = 0; i < 2500; ++i) powers += "^x";
+  const std::string tooDeep = "the formula is nested more than 2000 levels deep (terms joined by operators, "
+                              "parentheses, calls, signs or powers); write it with fewer terms or parentheses";
+  const std::pair<std::string, std::optional<std::string>> deep[] = {
+      {"y ~ " + terms, std::nullopt},
+      {"y ~ " + terms + terms + terms, tooDeep},
+      {"y ~ " + std::string(2500, '(') + "x" + std::string(2500, ')'), tooDeep},
+      {"y ~ " + std::string(100000, '-') + "x", tooDeep},
+      {"y ~ I(" + powers + ")", tooDeep},
+  };
+  for (const auto& [formula, message] : deep) {
+    splitmodels::FormulaFields fields;
+    EXPECT_EQ(splitmodels::checkFormula(formula, fields), message) << formula.substr(0, 40);
+  }
 }
 
 }  // namespace

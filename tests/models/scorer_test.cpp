@@ -355,6 +355,9 @@ TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
       {selectedBy(R"(<SimplePredicate field="x" operator="equal" value="&#X75;"/>)"), "'&#X75;'"},
       {selectedBy(R"(<SimplePredicate field="x" operator="equal" value="&#xDFFF;"/>)"), "'&#xDFFF;'"},
       {selectedBy(R"(<SimplePredicate field="x" operator="equal" value="&#1114112;"/>)"), "'&#1114112;'"},
+      // An entity no DTD declares would be kept as text, matched by a record holding "&k;".
+      {selectedBy(R"(<SimplePredicate field="x" operator="equal" value="&k;"/>)"), "'&k;' refers to an entity"},
+      {selectedBy(R"(<SimplePredicate field="x" operator="equal" value="a & b"/>)"), "'& b\"/>"},
   };
   for (const auto& [pmml, mentions] : cases) expectRefused([&] { SplitScorer::fromPmml(pmml); }, mentions);
   // In a comment or a CDATA section the same text is no reference.

@@ -107,36 +107,61 @@ class Parser {
     return node;
   }
 
+  // The tree is walked recursively, here and by every later step, so its
+  // depth is bounded: each nested parenthesis, call, sign or power and each
+  // operator of a chain (x + x + ...) is a level. A deeper formula would
+  // overflow the stack.
+  static constexpr std::size_t kMaxDepth = 2000;
+  void deeper(std::size_t levels = 1) {
+    depth_ += levels;
+    if (depth_ > kMaxDepth)
+      throw FormulaError("the formula is nested more than " + std::to_string(kMaxDepth) +
+                         " levels deep (terms joined by operators, parentheses, calls, signs or powers); "
+                         "write it with fewer terms or parentheses");
+  }
+
   Node sum() {
+    deeper();
+    const std::size_t base = depth_;
     Node node = product();
     while (isOp("+") || isOp("-")) {
+      deeper();
       std::string op = tokens_[pos_++].text;
       node = binary(std::move(op), std::move(node), product());
     }
+    depth_ = base - 1;
     return node;
   }
   Node product() {
+    const std::size_t base = depth_;
     Node node = interaction();
     while (isOp("*") || isOp("/")) {
+      deeper();
       std::string op = tokens_[pos_++].text;
       node = binary(std::move(op), std::move(node), interaction());
     }
+    depth_ = base;
     return node;
   }
   Node interaction() {
+    const std::size_t base = depth_;
     Node node = unary();
     while (isOp(":")) {
+      deeper();
       ++pos_;
       node = binary(":", std::move(node), unary());
     }
+    depth_ = base;
     return node;
   }
   Node unary() {
     if (isOp("-") || isOp("+")) {
+      deeper();
       Node node;
       node.kind = Node::Kind::Unary;
       node.text = tokens_[pos_++].text;
       node.args.push_back(unary());
+      --depth_;
       return node;
     }
     return power();
@@ -145,7 +170,10 @@ class Parser {
     Node node = primary();
     if (!isOp("^")) return node;
     ++pos_;
-    return binary("^", std::move(node), unary());
+    deeper();
+    Node power = binary("^", std::move(node), unary());
+    --depth_;
+    return power;
   }
   Node primary() {
     const Token& token = peek();
@@ -186,6 +214,7 @@ class Parser {
 
   std::vector<Token> tokens_;
   std::size_t pos_ = 0;
+  std::size_t depth_ = 0;
 };
 
 bool syntactic(const std::string& name) {

@@ -8,7 +8,13 @@
 
 namespace splitmodels::detail {
 
-std::string illegalCharacterReference(std::string_view text) {
+namespace {
+
+// The first reference ('&' to the next ';') in the markup text for which
+// `refused` is true, as written and shortened; empty when there is none.
+// Comments, CDATA sections and processing instructions are skipped.
+template <class Refused>
+std::string firstReference(std::string_view text, Refused refused) {
   if (text.find('&') == std::string_view::npos) return std::string();
   const auto skipTo = [&](std::size_t from, std::string_view terminator) {
     const std::size_t found = text.find(terminator, from);
@@ -23,20 +29,38 @@ std::string illegalCharacterReference(std::string_view text) {
       pos = skipTo(pos + 9, "]]>");
     } else if (rest.substr(0, 2) == "<?") {
       pos = skipTo(pos + 2, "?>");
-    } else if (rest.substr(0, 2) == "&#") {
+    } else if (rest[0] == '&') {
       const std::size_t end = text.find(';', pos);
-      if (end == std::string_view::npos) return std::string();
-      if (!cfhelper::namesAllowedCharacter(text.substr(pos + 2, end - pos - 2))) {
+      const std::size_t length = (end == std::string_view::npos ? text.size() : end + 1) - pos;
+      if (refused(text.substr(pos, length))) {
         constexpr std::size_t kShown = 24;
-        const std::size_t length = end + 1 - pos;
         return std::string(text.substr(pos, std::min(length, kShown))) + (length > kShown ? "..." : "");
       }
+      if (end == std::string_view::npos) return std::string();
       pos = end + 1;
     } else {
       ++pos;
     }
   }
   return std::string();
+}
+
+}  // namespace
+
+std::string illegalCharacterReference(std::string_view text) {
+  return firstReference(text, [](std::string_view reference) {
+    return reference.substr(0, 2) == "&#" && reference.back() == ';' &&
+           !cfhelper::namesAllowedCharacter(reference.substr(2, reference.size() - 3));
+  });
+}
+
+std::string undeclaredEntityReference(std::string_view text) {
+  return firstReference(text, [](std::string_view reference) {
+    if (reference.substr(0, 2) == "&#") return false;
+    for (const std::string_view known : {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"})
+      if (reference == known) return false;
+    return true;
+  });
 }
 
 }  // namespace splitmodels::detail

@@ -16,4 +16,13 @@ namespace splitmodels::detail {
 // plain text.
 std::string illegalCharacterReference(std::string_view text);
 
+// The first '&' in the markup text that begins neither a character
+// reference nor one of the five entities XML defines (&amp; &lt; &gt;
+// &quot; &apos;), as written ("&k;"); empty when there is none. A document
+// without entity declarations that refers to another entity is not XML,
+// and the parser would keep the reference as text, which a record holding
+// that text would then match. Comments, CDATA sections and processing
+// instructions are skipped.
+std::string undeclaredEntityReference(std::string_view text);
+
 }  // namespace splitmodels::detail

@@ -791,7 +791,8 @@ class Loader {
     model_.segments.reserve(model_.segments.size() + cut_->groups[ordinal].size());
     for (const SegmentChunks::Piece& piece : cut_->groups[ordinal]) {
       const std::string_view text = pieceText_(piece);
-      if (!illegalCharacterReference(text).empty()) fail("Segment: holds an illegal character reference");
+      if (!illegalCharacterReference(text).empty() || !undeclaredEntityReference(text).empty())
+        fail("Segment: holds an illegal character or entity reference");
       if (!piece_.load_buffer(text.data(), text.size())) fail("Segment: does not parse on its own");
       ++position;
       model_.segments.push_back(loadSegment(piece_.document_element(), position));
@@ -878,7 +879,7 @@ std::optional<ScoringModel> loadInPieces(const SegmentChunks& cut, Loader::Piece
     pugi::xml_document skeleton;
     if (!illegalCharacterReference(cut.skeleton).empty() ||
         !skeleton.load_buffer(cut.skeleton.data(), cut.skeleton.size(), pugi::parse_default | pugi::parse_doctype) ||
-        declaresEntities(skeleton))
+        declaresEntities(skeleton) || !undeclaredEntityReference(cut.skeleton).empty())
       return std::nullopt;
     ScoringModel model;
     Loader(model, &cut, std::move(pieceText)).load(skeleton.document_element());
@@ -904,6 +905,9 @@ ScoringModel loadWhole(const std::string& pmmlText) {
     fail("the document declares entities or attribute defaults in its DTD (<!ENTITY ...>, <!ATTLIST ...>), "
          "which would not be read as declared, so it is refused; give the split model as build wrote it, "
          "without a DOCTYPE");
+  if (const std::string reference = undeclaredEntityReference(pmmlText); !reference.empty())
+    fail("'" + reference + "' refers to an entity that XML does not define (only &amp; &lt; &gt; &quot; &apos; "
+         "and character references are), so the document is not XML");
   ScoringModel model;
   Loader(model).load(doc.document_element());
   return model;

@@ -87,8 +87,8 @@ GroupWorker::GroupWorker(splitmodels::ModelSpec request) : request_(std::move(re
 
 namespace {
 
-// The group's records whose target or an input is not finite: how many,
-// and the first of them with its field and value.
+// The group's records whose target, an input, the weight or the offset is
+// not finite: how many, and the first of them with its field and value.
 struct NonFinite {
     std::size_t records = 0;
     std::string field;
@@ -102,6 +102,9 @@ NonFinite nonFiniteRecords(const refhost::Table& records, const splitmodels::Mod
     std::vector<char> bad(records.rowCount(), 0);
     std::vector<std::string> fields{request.target};
     fields.insert(fields.end(), request.inputs.begin(), request.inputs.end());
+    // R's fit stops at an infinite weight or offset as at an infinite input.
+    for (const std::string* extra : {&request.weights, &request.offset})
+        if (!extra->empty()) fields.push_back(*extra);
     for (const std::string& name : fields) {
         const auto column = records.columnIndex(name);
         if (!column || records.values(*column).kind() != refhost::ColumnValues::Kind::Real) continue;

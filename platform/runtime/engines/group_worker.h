@@ -55,9 +55,9 @@ public:
     // records over these split fields (see distinctSplitKeys) and the
     // categories its fit has seen (see heldCategories). Call before the run.
     void keepSplitKeys(std::vector<std::string> splitFields) { splitFields_ = std::move(splitFields); }
-    // Records with an infinite target or input are left out of their
-    // group's fit (counted by nonFiniteSkipped) instead of failing the
-    // group. Call before the run.
+    // Records with an infinite target, input, weight or offset are left out
+    // of their group's fit (counted by nonFiniteSkipped) instead of failing
+    // the group. Call before the run.
     void skipNonFinite() { skipNonFinite_ = true; }
     // Records left out for an infinite value so far, over all groups.
     std::size_t nonFiniteSkipped() const { return nonFiniteSkipped_; }
