@@ -72,6 +72,10 @@ struct Design {
   // names their fields (else empty).
   Eigen::VectorXd weights;
   Eigen::VectorXd offset;
+  // Per design row: a cbind() response's trials (successes plus failures),
+  // else empty. They start the fit and count in the binomial AIC, apart
+  // from any prior weights.
+  Eigen::VectorXd trials;
   // A design built from an R formula: its columns' layout, and the response
   // per design row (the formula's response may transform the target).
   std::shared_ptr<const formula::Layout> formula;

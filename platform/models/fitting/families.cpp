@@ -168,7 +168,9 @@ const std::vector<LinkKind>& familyLinks(FamilyKind family) {
 std::optional<std::string> initialiseFamily(FamilyKind family, LinkKind link, GlmResponse& response) {
   std::vector<double>& y = response.y;
   const std::size_t n = y.size();
-  response.trials.assign(n, 1.0);
+  // A cbind() response brings its trials; any other has one per record.
+  const bool counted = response.trials.size() == n;
+  if (!counted) response.trials.assign(n, 1.0);
   response.muStart = y;
   if (family == FamilyKind::Gaussian) {
     for (double value : y)
@@ -180,7 +182,10 @@ std::optional<std::string> initialiseFamily(FamilyKind family, LinkKind link, Gl
     for (std::size_t i = 0; i < n; ++i) {
       if (response.weights[i] == 0) y[i] = 0;
       if (y[i] < 0 || y[i] > 1) return std::string("y values must be 0 <= y <= 1");
-      response.muStart[i] = (response.weights[i] * y[i] + 0.5) / (response.weights[i] + 1);
+      // R starts from the trials alone when the response counts them, and
+      // from the prior weights otherwise.
+      const double m = counted ? response.trials[i] : response.weights[i];
+      response.muStart[i] = (m * y[i] + 0.5) / (m + 1);
     }
     return std::nullopt;
   }

@@ -40,7 +40,8 @@ const std::vector<LinkKind>& familyLinks(FamilyKind family);
 
 // The response of a fit: y (a proportion for the binomial families), the
 // prior weights (for the binomial families multiplied by the trials) and
-// the binomial trials per record (1 otherwise), after the family's start.
+// the binomial trials per record (a cbind() response's totals, else 1: the
+// family's start fills them when the caller leaves them empty).
 struct GlmResponse {
   std::vector<double> y;
   std::vector<double> weights;

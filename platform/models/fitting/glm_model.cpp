@@ -70,6 +70,7 @@ std::optional<std::string> responseFor(const FieldDef& target, const ModelSpec& 
     response.weights.assign(design.weights.data(), design.weights.data() + design.weights.size());
   else
     response.weights.assign(n, 1.0);
+  if (design.trials.size() > 0) response.trials.assign(design.trials.data(), design.trials.data() + design.trials.size());
   return std::nullopt;
 }
 

@@ -394,6 +394,7 @@ class Builder {
     pick(response_, design_.response);
     pick(weights_, design_.weights);
     pick(offset_, design_.offset);
+    pick(cbindWeights_, design_.trials);
     for (std::size_t k = 0; k < design_.inputs.size(); ++k)
       if (!design_.inputs[k].continuous) layout_->factors.push_back(k);
     return std::nullopt;
