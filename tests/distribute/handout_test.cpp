@@ -83,6 +83,39 @@ TEST_F(HandOut, AWorkerOfAnEarlierExecutionIsAStrangerToTheNext) {
     EXPECT_TRUE(run.context.recordSets()[1]->released());
 }
 
+// Planning anew gives back the record sets an earlier execution still
+// holds, and serves the input from its first group again, also after the
+// earlier execution handed out its last group.
+TEST_F(HandOut, PlanningAnewGivesBackEarlierRecordSetsAndStartsFromTheFirstGroup) {
+    int err = 0;
+    ASSERT_EQ(run.Serve(run.worker(0)).status, 0u);
+    ASSERT_EQ(run.Begin(), 0u);  // no end in between: plans workers 3 to 5
+    EXPECT_TRUE(run.context.recordSets().at(0)->released());
+    for (size_t i = 3; i < 6; ++i) ASSERT_EQ(run.Serve(run.worker(i)).status, 0u);
+    EXPECT_EQ(run.Task(run.worker(3), &err), 30u);  // every group handed out
+    ASSERT_EQ(run.Begin(), 0u);
+    const WorkerResult again = run.Serve(run.worker(6));
+    ASSERT_EQ(again.status, 0u);
+    EXPECT_EQ(again.task.at(0).value, "a");
+}
+
+cf_status RefusesWorker(void*, CFWorker**, int*) { return 1; }
+
+// A host refusing the first worker of a new plan may still serve the
+// workers it has: the input is ready from its first group again, also
+// after the earlier execution handed out its last group.
+TEST_F(HandOut, AFirstWorkerRefusedLeavesTheInputReadyFromTheFirstGroup) {
+    int err = 0;
+    for (size_t i = 0; i < 3; ++i) ASSERT_EQ(run.Serve(run.worker(i)).status, 0u);
+    EXPECT_EQ(run.Task(run.worker(0), &err), 30u);  // every group handed out
+    run.context.record()->createWorker = &RefusesWorker;
+    EXPECT_NE(run.Begin(), 0u);
+    EXPECT_EQ(run.context.workers().size(), 3u);  // none planned
+    const WorkerResult again = run.Serve(run.worker(1));
+    ASSERT_EQ(again.status, 0u);
+    EXPECT_EQ(again.task.at(0).value, "a");
+}
+
 // A host answering 0 without a record set has refused it.
 cf_status YieldsNoRecordSet(void*, CFRecordSet** out, int*, const char*) {
     *out = nullptr;
