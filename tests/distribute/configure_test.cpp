@@ -34,10 +34,13 @@ TEST(Configure, RefusesMissingOrUnknownSplitFields) {
         EXPECT_EQ(run.component->configure(&err), 1u);
         EXPECT_EQ(err, c.code);
         EXPECT_EQ(run.Messages(), (std::vector<refhost::Message>{{3, c.code, c.args}}));
-        // A corrected parameter configures the same component.
+        // A corrected parameter configures the same component, with only the fields it names.
         run.context.setParameter("split_fields", {"region"});
         run.context.setDataModel(tableModel);
         EXPECT_EQ(run.RunOnce().size(), 3u);
+        int64 count = 0;
+        EXPECT_EQ(run.component->getWorkerTaskNumber(&count, &err), 0u);
+        EXPECT_EQ(count, 3);  // region's categories alone
     }
 }
 

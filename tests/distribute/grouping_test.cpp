@@ -106,9 +106,11 @@ TEST(Grouping, SplitFieldsKeepTheirConfiguredOrder) {
 // A split value the host refuses to hand out. The key being read keeps what it
 // held before from that value on: a record key never read holds its prepared
 // value (0 for an integer), one read before holds the previous record's values.
+constexpr int64_t kMissingValue = INT64_MIN;  // a missing split value in a ReadFailureCase row
+
 struct ReadFailureCase {
     const char* name;
-    std::vector<std::vector<int64_t>> rows;  // split values: field g, and h when two
+    std::vector<std::vector<int64_t>> rows;  // split values: field g, and h when two; kMissingValue
     bool inHandOut;                          // refusals counted from the first task, else from begin
     std::vector<uint64_t> refused;           // getRecordValue calls refused, counted from there
     size_t workers;                          // planned
@@ -129,7 +131,9 @@ TEST_P(ReadFailure, KeyKeepsItsValuesFromTheUnreadFieldOn) {
     for (size_t i = 0; i < c.rows.size(); ++i) {
         std::vector<Cell> row;
         for (int64_t v : c.rows[i])
-            row.push_back(c.text ? Cell::text(std::string(static_cast<size_t>(v), 'x')) : Cell::integer(v));
+            row.push_back(v == kMissingValue ? Cell::missing()
+                          : c.text ? Cell::text(std::string(static_cast<size_t>(v), 'x'))
+                                   : Cell::integer(v));
         row.push_back(Cell::integer(static_cast<int64_t>(i)));
         rows.push_back(row);
     }
@@ -195,6 +199,10 @@ INSTANTIATE_TEST_SUITE_P(
         // 1 there; once the group key is read again it keeps that 1 as its own.
         ReadFailureCase{"SecondFieldKeptAcrossGroups", {{1, 1}, {1, 1}, {2, 1}, {2, 1}}, false, {6, 10}, 2, 10,
                         {{0, 1}, {2, 3}}},
+        // The group key read again holds a missing value, and so does the
+        // record key after it, unread: two missing values are the same.
+        ReadFailureCase{"MissingKeptBesideMissing", {{5}, {kMissingValue}, {kMissingValue}}, false, {4}, 2, 4,
+                        {{0}, {1, 2}}},
         ReadFailureCase{"SecondFieldTwice", {{1, 1}, {1, 1}, {2, 2}, {2, 2}}, false, {6, 10}, 3, 12,
                         {{0, 1}, {2, 3}}},
         // Hand-out: the task document reads 1, the group key 2, the second record 3.
@@ -204,16 +212,15 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 
-// An input iterator whose host reports a text length no buffer can hold for
-// the value "b": that value counts as unreadable (280005), and the record
-// key keeps the previous record's value.
+// An input iterator whose host reports other lengths for the split field (k,
+// the first column) than its values have.
 CFIterator* lyingSource = nullptr;
 cf_status (*realInputIterator)(void*, int, CFIterator**, int*) = nullptr;
+size_t (*lie)(const char* value, size_t length) = nullptr;
 CFIterator lyingIterator{};
 cf_status LyingValue(void* h, size_t field, void** value, size_t* length, int* err) {
     const cf_status status = lyingSource->getRecordValue(h, field, value, length, err);
-    if (status == 0 && *value != nullptr && *length == 1 && *static_cast<const char*>(*value) == 'b')
-        *length = SIZE_MAX;
+    if (status == 0 && field == 0 && *value != nullptr) *length = lie(static_cast<const char*>(*value), *length);
     return status;
 }
 cf_status LyingInput(void* h, int index, CFIterator** out, int* err) {
@@ -226,19 +233,43 @@ cf_status LyingInput(void* h, int index, CFIterator** out, int* err) {
     return 0;
 }
 
-TEST(Grouping, TextLengthNoBufferCanHoldIsAnUnreadableValue) {
-    DistributeHarness run(ThreeGroups(), {"k"});  // a a b c c
-    CFContext* context = run.context.record();
-    realInputIterator = context->getInputIterator;
-    context->getInputIterator = &LyingInput;
-    int err = 0;
-    ASSERT_EQ(run.component->configure(&err), 0u);
-    EXPECT_EQ(run.component->beginExecution(&err), 0u);
-    EXPECT_EQ(err, 280005);
-    EXPECT_EQ(run.context.workers().size(), 2u);  // b joins a's group
-    EXPECT_EQ(run.Messages(), (std::vector<refhost::Message>{{3, 280005, {}}}));
-    EXPECT_EQ(run.component->endExecution(&err), 0u);
-    context->getInputIterator = realInputIterator;
+TEST(Grouping, ValueLengthsAHostMisreports) {
+    const struct {
+        const char* name;
+        refhost::Table input;
+        size_t (*lie)(const char*, size_t);
+        size_t workers;
+        int err;
+    } cases[] = {
+        // No buffer can hold the text "b": an unreadable value (280005), and
+        // the record key keeps the previous record's value, so b joins a.
+        {"TextLengthNoBufferCanHold", ThreeGroups(),  // a a b c c
+         [](const char* v, size_t length) { return length == 1 && *v == 'b' ? SIZE_MAX : length; }, 2, 280005},
+        // 3 as a 4-byte number: the key's other bytes are zeroed, not left as
+        // the -1 before it had them, so the two 3s are one group.
+        {"ShortNumberAfterALongOne",
+         MakeTable({{"k", 1, 3}, {"seq", 1, 1}}, {{Cell::integer(-1), Cell::integer(0)},
+                                                  {Cell::integer(3), Cell::integer(1)},
+                                                  {Cell::integer(3), Cell::integer(2)}}),
+         [](const char* v, size_t length) { return *v == 3 ? size_t{4} : length; }, 2, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DistributeHarness run(c.input, {"k"});
+        CFContext* context = run.context.record();
+        realInputIterator = context->getInputIterator;
+        context->getInputIterator = &LyingInput;
+        lie = c.lie;
+        int err = 0;
+        ASSERT_EQ(run.component->configure(&err), 0u);
+        EXPECT_EQ(run.component->beginExecution(&err), 0u);
+        EXPECT_EQ(err, c.err);
+        EXPECT_EQ(run.context.workers().size(), c.workers);
+        const std::vector<refhost::Message> raised{{3, c.err, {}}};
+        EXPECT_EQ(run.Messages(), c.err == 0 ? std::vector<refhost::Message>() : raised);
+        EXPECT_EQ(run.component->endExecution(&err), 0u);
+        context->getInputIterator = realInputIterator;
+    }
 }
 
 }  // namespace
