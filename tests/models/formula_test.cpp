@@ -88,6 +88,16 @@ TEST(Formula, TermsAndColumnsAreNamedAsR) {
        {"(Intercept)", "tensionL", "tensionM", "tensionH:woolB", "tensionL:woolB", "tensionM:woolB"}, warpbreaks},
       {"breaks ~ (wool + tension)^2 - wool", {},
        {"(Intercept)", "tensionL", "tensionM", "woolB:tensionH", "woolB:tensionL", "woolB:tensionM"}, warpbreaks},
+      // Without an intercept only the first factor takes all its levels.
+      {"breaks ~ 0 + wool + tension", {}, {"woolA", "woolB", "tensionL", "tensionM"}, warpbreaks},
+      // A level the data model lists and no record of the group holds gets no
+      // column, as when R fits the group alone.
+      {"mpg ~ wt * cyl", {}, {"(Intercept)", "wt", "cyl6", "cyl8", "wt:cyl6", "wt:cyl8"},
+       [] {
+         GroupData data = mtcars();
+         data.fields[1].categories.push_back("12");
+         return data;
+       }},
   };
   for (const auto& c : cases) {
     const GroupData data = c.data();
@@ -233,7 +243,7 @@ TEST(Formula, FitsAndPredictionsAgreeWithR) {
 TEST(Formula, EveryFunctionScoresAsItWasFitted) {
   const GroupData data = mtcars();
   const splitmodels::GroupModel model =
-      splitmodels::buildGroupModel(data, formulaRequest("mpg ~ log10(hp) + exp(wt) + sqrt(disp) + abs(qsec - 18)"));
+      splitmodels::buildGroupModel(data, formulaRequest("mpg ~ log10(hp) + exp(-wt) + sqrt(disp) + abs(qsec - 18) + log(carb, 3)"));
   ASSERT_TRUE(model.ok) << model.reason;
   splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmml(model.pmml);
   scorer.bind(fieldNames(data));
@@ -260,20 +270,39 @@ TEST(Formula, ALinearModelWithoutInterceptIsMeasuredAgainstZero) {
 }
 
 TEST(Formula, RecordsWithUndefinedValuesLeaveTheFitAndInfiniteOnesFailIt) {
-  GroupData data{{continuous("y"), continuous("x")}, {}};
-  for (double x : {1.0, 2.0, -1.0, 4.0, 5.0}) data.rows.push_back({number(x + 1), number(x)});
-  // log(-1) is NaN: R's na.omit drops the record.
-  splitmodels::GroupModel model = splitmodels::buildGroupModel(data, formulaRequest("y ~ log(x)"));
-  ASSERT_TRUE(model.ok) << model.reason;
-  EXPECT_EQ(model.records, 4u);
-  EXPECT_EQ(model.skippedRecords, 1u);
-  // log(0) is -Inf: R keeps it and its fit stops; so does the group.
-  data.rows[2][1] = number(0);
-  model = splitmodels::buildGroupModel(data, formulaRequest("y ~ log(x)"));
-  EXPECT_FALSE(model.ok);
-  EXPECT_EQ(model.reason, "non-finite value: log(x) is -Inf in record 3 of the group; a model cannot be fitted to it "
-                          "(R's fit stops too)");
-  EXPECT_TRUE(model.pmml.empty());
+  const std::string stops = " of the group; a model cannot be fitted to it (R's fit stops too)";
+  const struct {
+    const char* formula;
+    std::size_t row, column;  // the cell set to `value`
+    Cell value;
+    std::string reason;  // empty: fitted to 4 records, 1 skipped
+    ModelKind kind = ModelKind::Linear;
+  } cases[] = {
+      // log(-1) is NaN: R's na.omit drops the record.
+      {"y ~ log(x)", 2, 1, number(-1), ""},
+      // log(0) is -Inf: R keeps it and its fit stops; so does the group.
+      {"y ~ log(x)", 2, 1, number(0), "non-finite value: log(x) is -Inf in record 3" + stops},
+      {"y ~ x", 3, 3, number(INFINITY), "non-finite value: the weights is Inf in record 4" + stops},
+      // A record without a class leaves the logistic fit.
+      {"c ~ x", 1, 2, missing(), "", ModelKind::Logistic},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.formula + (" " + c.reason));
+    GroupData data{{continuous("y"), continuous("x"), nominal("c", {"a", "b"}), continuous("w")}, {}};
+    for (double x : {1.0, 2.0, 3.0, 4.0, 5.0})
+      data.rows.push_back({number(x + 1), number(x), text(x == 2 || x == 4 ? "b" : "a"), number(1)});
+    data.rows[c.row][c.column] = c.value;
+    ModelSpec request = formulaRequest(c.formula, c.kind);
+    request.weights = "w";
+    const splitmodels::GroupModel model = splitmodels::buildGroupModel(data, request);
+    EXPECT_EQ(model.ok, c.reason.empty()) << model.reason;
+    EXPECT_EQ(model.reason, c.reason);
+    EXPECT_EQ(model.pmml.empty(), !model.ok);
+    if (model.ok) {
+      EXPECT_EQ(model.records, 4u);
+      EXPECT_EQ(model.skippedRecords, 1u);
+    }
+  }
 }
 
 TEST(Formula, UnsupportedPartsAreNamed) {
