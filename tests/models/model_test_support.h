@@ -13,6 +13,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -103,9 +104,14 @@ inline GroupData mtcarsColumns(const std::vector<std::string>& names) {
   return data;
 }
 
-// xmllint's complaint about the document against the PMML 4.4 schema;
-// empty when it validates.
+// xmllint's complaint about the document against the PMML 4.4 schema, or
+// a cell naming a parameter the ParameterList does not declare (which the
+// schema cannot check); empty when it validates.
 inline std::string schemaErrors(const std::string& document) {
+  static const std::regex cell("<P(?:P|)Cell [^>]*parameterName=\"([^\"]*)\"");
+  for (std::sregex_iterator it(document.begin(), document.end(), cell), end; it != end; ++it)
+    if (document.find("<Parameter name=\"" + (*it)[1].str() + "\"") == std::string::npos)
+      return "undeclared parameter " + (*it)[1].str();
   static int serial = 0;
   const auto file = std::filesystem::temp_directory_path() /
                     ("splitmodels_" + std::to_string(::getpid()) + "_" + std::to_string(++serial) + ".pmml");
