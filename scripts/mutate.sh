@@ -361,6 +361,9 @@ mutants+=(
   'platform/models/formula_check.cpp|s/out.plainResponse = root.args\[0\].kind == formula::Node::Kind::Name;/out.plainResponse = true;/'
   'platform/models/data_model.cpp|s/"flag", "nominal", "ordinal"/"flag", "ordinal", "nominal"/'
   'platform/models/data_model.cpp|s/for (int code = 1; code <= 6; ++code)/for (int code = 1; code < 6; ++code)/'
+  # Equivalent: no model or document reads a field's role; only the reuse
+  # fingerprint of incremental builds hashes it, beside the request that
+  # already names the target and inputs, and a refit gives the same model.
   'platform/models/data_model.cpp|s/    field.role = node.attribute("role").value();//'
   'platform/models/formula_pmml.cpp|s/      writeConstant(xml, -1);/      writeConstant(xml, 1);/'
   'platform/models/formula_pmml.cpp|s/      writeConstant(xml, 2);/      writeConstant(xml, 10);/'

@@ -351,14 +351,22 @@ TEST(GlmReference, SaturatedFitsKeepTheCovarianceWhereRDoes) {
 //   glm(c(0,0,0,1,1,1) ~ x, gaussian("log"))               # stops (R: no valid starting values)
 //   glm(c(.02,.33,.35,.17,.12,8.39,2.42,13.68) ~ I(1:8), Gamma("identity"))
 //                                  # 6 iterations, a diverging step halved, warned
+//   glm(c(0,0,0,0,0,0,0,50) ~ I(1:8), poisson)              # 25 iterations, rates 0
+//   glm(c(0,10,1,4,0,0) ~ x, poisson("identity"))           # 19 iterations, steps out of
+//                                  # bounds halved, stopped at the boundary
+//   glm(x - 2 ~ x, poisson); glm(x - 2 ~ x, quasipoisson)    # stop: negative values
+//   glm(c(0,0,1,2,5,9) ~ x, Gamma); ... inverse.gaussian)   # stop: non-positive values
 TEST(GlmReference, WarnsAndFailsAsR) {
-  GroupData steps{{continuous("x"), continuous("y"), continuous("count"), continuous("one"), continuous("w")}, {}};
-  const double counts[] = {0, 0, 1, 2, 5, 9};
+  GroupData steps{{continuous("x"), continuous("y"), continuous("count"), continuous("one"), continuous("w"),
+                   continuous("neg"), continuous("jumpy")},
+                  {}};
+  const double counts[] = {0, 0, 1, 2, 5, 9}, jumpy[] = {0, 10, 1, 4, 0, 0};
   for (int i = 1; i <= 6; ++i)
-    steps.rows.push_back({number(i), number(i > 3 ? 1 : 0), number(counts[i - 1]), number(1), number(1e6)});
-  GroupData diverging{{continuous("x"), continuous("y")}, {}};
+    steps.rows.push_back({number(i), number(i > 3 ? 1 : 0), number(counts[i - 1]), number(1), number(1e6),
+                          number(i - 2), number(jumpy[i - 1])});
+  GroupData diverging{{continuous("x"), continuous("y"), continuous("rare")}, {}};
   const double amounts[] = {0.02, 0.33, 0.35, 0.17, 0.12, 8.39, 2.42, 13.68};
-  for (int i = 1; i <= 8; ++i) diverging.rows.push_back({number(i), number(amounts[i - 1])});
+  for (int i = 1; i <= 8; ++i) diverging.rows.push_back({number(i), number(amounts[i - 1]), number(i == 8 ? 50 : 0)});
   const struct {
     const char* title;
     GroupData data;
@@ -385,6 +393,18 @@ TEST(GlmReference, WarnsAndFailsAsR) {
        "cannot find valid starting values: the response holds values outside the link's range", 0, false},
       {"a diverging step halved", diverging, "y", "x", "Gamma", "identity", 25, "step size truncated due to divergence",
        6, true},
+      {"rates near 0", diverging, "rare", "x", "poisson", "", 25, "glm.fit: fitted rates numerically 0 occurred", 25,
+       false},
+      {"steps out of bounds", steps, "jumpy", "x", "poisson", "identity", 25,
+       "glm.fit: algorithm stopped at boundary value", 19, true},
+      {"negative counts", steps, "neg", "x", "poisson", "", 25, "negative values not allowed for the 'Poisson' family",
+       0, false},
+      {"negative counts, quasi", steps, "neg", "x", "quasipoisson", "", 25,
+       "negative values not allowed for the 'quasiPoisson' family", 0, false},
+      {"a zero amount", steps, "count", "x", "Gamma", "", 25, "non-positive values not allowed for the 'Gamma' family",
+       0, false},
+      {"a zero amount, inverse gaussian", steps, "count", "x", "inverse.gaussian", "", 25,
+       "positive values only are allowed for the 'inverse.gaussian' family", 0, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.title);

@@ -69,6 +69,29 @@ TEST(ModelDocuments, GroupPmmlValidatesAlsoWithTheSplitInfoInserted) {
   for (const std::string& pmml : documents) EXPECT_VALID_PMML(pmml);
 }
 
+// Each storage and measure of the data model as the PMML types its field.
+TEST(ModelDocuments, GroupPmmlTypesFieldsByTheirDataModelEntries) {
+  GroupData data{splitmodels::parseDataModelFields(R"(<DataModel><Fields>
+    <Field name="y" storage="real" measure="continuous"/><Field name="d" storage="date" measure="continuous"/>
+    <Field name="t" storage="time" measure="continuous"/><Field name="s" storage="timestamp" measure="continuous"/>
+    <Field name="n" storage="integer" measure="nominal"><Value value="1"/><Value value="2"/></Field>
+    <Field name="o" storage="string" measure="ordinal"><Value value="lo"/><Value value="hi"/></Field>
+    </Fields></DataModel>)"),
+                 {}};
+  for (int i = 0; i < 12; ++i)
+    data.rows.push_back({number(i % 5 + 0.1 * i), number(i * i % 7), number(i % 3), number((i * 5) % 11),
+                         number(1 + i % 2), text(i % 4 < 2 ? "lo" : "hi")});
+  const auto model = splitmodels::buildGroupModel(data, modelRequest(ModelKind::Linear, "y", {"d", "t", "s", "n", "o"}));
+  ASSERT_TRUE(model.ok) << model.reason;
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_string(model.pmml.c_str()));
+  EXPECT_EQ(outline(doc.document_element().child("DataDictionary")),
+            "DataDictionary 6 [DataField y continuous double, DataField d continuous dateDaysSince[1970], "
+            "DataField t continuous timeSeconds, DataField s continuous dateTimeSecondsSince[1970], "
+            "DataField n categorical integer [Value 1, Value 2], DataField o ordinal string [Value lo, Value hi]]");
+  EXPECT_VALID_PMML(model.pmml);
+}
+
 TEST(ModelDocuments, StatXmlCarriesSettingsFieldsAndSummary) {
   const auto model = salesModel(ModelKind::Linear);
   ASSERT_TRUE(model.ok) << model.reason;
