@@ -286,6 +286,13 @@ std::vector<ReferenceCase> referenceCases() {
                     {"z", kNA, kNA, kNA, kNA},
                     {"hp", -0.031772946982161002, 0.0090297096758557224, -3.5187119102087809, 0.0014512285315694238}},
                    0, "aliased: z"});
+  // d$z <- 0; summary(lm(mpg ~ z, d)): only the intercept estimated, nothing
+  // explained (R squared 0, no F statistic).
+  cases.push_back({"the only input zero in every record", ModelKind::Linear, mtcarsColumns({"z", "mpg"}),
+                   {31, 0, 0, 6.0269480520891037, kNA, kNA},
+                   {{"(Intercept)", 20.090624999999996, 1.0654239593728145, 18.856929979148195, 1.5261508267114787e-18},
+                    {"z", kNA, kNA, kNA, kNA}},
+                   0, "aliased: z"});
   // i <- 1:20; x1 <- u(i, M1); v <- u(i, M2) - 0.5; y <- 1 + 2 * x1 + u(i, M3) - 0.5
   // x2 <- x1 + delta * v; lm(y ~ x1 + x2). What is left of x2 beside x1 is
   // 9.7e-8 of its norm at delta = 2e-7 (aliased at lm's 1e-7), 2.9e-7 at 6e-7.
