@@ -253,8 +253,9 @@ TEST(Formula, EveryFunctionScoresAsItWasFitted) {
 }
 
 // A glm without an intercept counts the records of nonzero weight in its
-// null degrees of freedom:
+// null degrees of freedom, and a logistic one is measured against p = 1/2:
 //   glm(mpg ~ 0 + wt, gaussian, d, weights = w0)$df.null, $null.deviance
+//   g <- glm(am ~ 0 + wt, binomial, d); g$null.deviance; g$df.null; g$deviance
 TEST(Formula, ALinearModelWithoutInterceptIsMeasuredAgainstZero) {
   const splitmodels::GroupModel model = splitmodels::buildGroupModel(mtcars(), formulaRequest("mpg ~ 0 + cyl + wt"));
   ASSERT_TRUE(model.ok) << model.reason;
@@ -267,6 +268,12 @@ TEST(Formula, ALinearModelWithoutInterceptIsMeasuredAgainstZero) {
   ASSERT_TRUE(glm.ok) << glm.reason;
   EXPECT_EQ(glm.dfNull, 13);
   EXPECT_NEAR(glm.nullDeviance, 9422.5550000000003, 1e-8 * 9422);
+  const splitmodels::GroupModel logistic =
+      splitmodels::buildGroupModel(mtcars(), formulaRequest("am ~ 0 + wt", ModelKind::Logistic));
+  ASSERT_TRUE(logistic.ok) << logistic.reason;
+  EXPECT_EQ(logistic.dfNull, 32);
+  EXPECT_NEAR(logistic.nullDeviance, 44.361419555836498, 1e-9 * 44);
+  EXPECT_NEAR(logistic.deviance, 39.716566738161632, 1e-7 * 40);
 }
 
 TEST(Formula, RecordsWithUndefinedValuesLeaveTheFitAndInfiniteOnesFailIt) {
