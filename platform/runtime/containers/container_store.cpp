@@ -234,23 +234,24 @@ void ContainerStoreReader::forEach(const std::string& container, const std::vect
 // one's groups.
 void ContainerStoreWriter::createGroupTables() {
     if (insertGroup_) return;
-    exec("CREATE TABLE groups(model_id TEXT NOT NULL, split_values TEXT NOT NULL, fingerprint BLOB NOT NULL, "
-         "records INTEGER NOT NULL, output BLOB NOT NULL)");
+    // The model number is the row ID, which costs the row nothing, and the
+    // rows come in its order, so that every page but the last fills.
+    exec("CREATE TABLE groups(model INTEGER PRIMARY KEY, split_values TEXT NOT NULL, fingerprint BLOB NOT NULL, "
+         "output BLOB NOT NULL)");
     exec("CREATE TABLE build(model_code INTEGER NOT NULL, settings BLOB NOT NULL)");
-    if (sqlite3_prepare_v2(db_, "INSERT INTO groups VALUES(?1, ?2, ?3, ?4, ?5)", -1, &insertGroup_, nullptr) !=
+    if (sqlite3_prepare_v2(db_, "INSERT INTO groups VALUES(?1, ?2, ?3, ?4)", -1, &insertGroup_, nullptr) !=
         SQLITE_OK)
         fail(db_, path_, "cannot prepare the insert");
 }
 
 void ContainerStoreWriter::addGroup(const StoredGroup& group) {
     createGroupTables();
-    sqlite3_bind_text(insertGroup_, 1, group.modelId.data(), static_cast<int>(group.modelId.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(insertGroup_, 1, group.model);
     sqlite3_bind_text(insertGroup_, 2, group.splitValues.data(), static_cast<int>(group.splitValues.size()),
                       SQLITE_STATIC);
     sqlite3_bind_blob(insertGroup_, 3, group.fingerprint.data(), static_cast<int>(group.fingerprint.size()),
                       SQLITE_STATIC);
-    sqlite3_bind_int64(insertGroup_, 4, group.records);
-    sqlite3_bind_blob64(insertGroup_, 5, group.output.data(), group.output.size(), SQLITE_STATIC);
+    sqlite3_bind_blob64(insertGroup_, 4, group.output.data(), group.output.size(), SQLITE_STATIC);
     const int status = sqlite3_step(insertGroup_);
     sqlite3_reset(insertGroup_);
     sqlite3_clear_bindings(insertGroup_);
@@ -278,16 +279,15 @@ std::optional<std::pair<int64_t, std::string>> ContainerStoreReader::build() con
     return std::pair(static_cast<int64_t>(sqlite3_column_int64(statement.get(), 0)), columnText(statement.get(), 1));
 }
 
-void ContainerStoreReader::forEachGroup(const std::function<void(int64_t, const StoredGroup&)>& each) const {
-    Statement statement(db_, path_, "SELECT rowid, model_id, split_values, fingerprint, records FROM groups");
+void ContainerStoreReader::forEachGroup(const std::function<void(const StoredGroup&)>& each) const {
+    Statement statement(db_, path_, "SELECT model, split_values, fingerprint FROM groups");
     int status;
     StoredGroup group;
     while ((status = sqlite3_step(statement.get())) == SQLITE_ROW) {
-        group.modelId = columnText(statement.get(), 1);
-        group.splitValues = columnText(statement.get(), 2);
-        group.fingerprint = columnText(statement.get(), 3);
-        group.records = sqlite3_column_int64(statement.get(), 4);
-        each(sqlite3_column_int64(statement.get(), 0), group);
+        group.model = sqlite3_column_int64(statement.get(), 0);
+        group.splitValues = columnText(statement.get(), 1);
+        group.fingerprint = columnText(statement.get(), 2);
+        each(group);
     }
     if (status != SQLITE_DONE) fail(db_, path_, "cannot read");
 }
@@ -315,9 +315,9 @@ private:
 
 }  // namespace
 
-std::string ContainerStoreReader::groupOutput(int64_t rowId) const {
-    Reused statement(db_, path_, groupOutput_, "SELECT output FROM groups WHERE rowid = ?1");
-    sqlite3_bind_int64(statement.get(), 1, rowId);
+std::string ContainerStoreReader::groupOutput(int64_t model) const {
+    Reused statement(db_, path_, groupOutput_, "SELECT output FROM groups WHERE model = ?1");
+    sqlite3_bind_int64(statement.get(), 1, model);
     if (sqlite3_step(statement.get()) != SQLITE_ROW) fail(db_, path_, "cannot read the stored group");
     return columnText(statement.get(), 0);
 }
