@@ -1,5 +1,6 @@
 #include "compact_bytes.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <refhost/wire.h>
@@ -26,20 +27,24 @@ void appendCompactText(std::string& out, std::string_view text)
 
 void appendZeroPacked(std::string& out, std::string_view bytes)
 {
-    std::string packed;
-    packed.reserve(bytes.size());
+    // Packed into a buffer of the worst case's size (every zero alone takes
+    // two bytes), a byte at a time.
+    std::string packed(2 * bytes.size(), '\0');
+    char* to = packed.data();
     const char* at = bytes.data();
     const char* const end = at + bytes.size();
     while (at < end) {
-        const char* zero = static_cast<const char*>(std::memchr(at, 0, static_cast<std::size_t>(end - at)));
-        if (!zero) zero = end;
-        packed.append(at, zero);
-        at = zero;
-        std::size_t run = 0;
-        while (at < end && *at == 0 && run < 255) ++at, ++run;
-        if (run > 0) packed.append({'\0', static_cast<char>(run)});
+        if (*at != 0) {
+            *to++ = *at++;
+            continue;
+        }
+        const char* const runEnd = at + std::min<std::ptrdiff_t>(255, end - at);
+        const char* const runStart = at;
+        while (at < runEnd && *at == 0) ++at;
+        *to++ = 0;
+        *to++ = static_cast<char>(at - runStart);
     }
-    appendCompactText(out, packed);
+    appendCompactText(out, std::string_view(packed.data(), static_cast<std::size_t>(to - packed.data())));
 }
 
 std::uint8_t CompactReader::byte()

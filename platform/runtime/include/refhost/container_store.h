@@ -115,6 +115,8 @@ public:
     // Adds an entry at position `seq` of `container` whose content is
     // `length` bytes, the first of which are `head` (the rest zero until
     // written with writeContent). Returns its row ID. Throws StoreError.
+    // Whole entries are inserted kBatchRows at a time (readContent finds
+    // them before that), so a failure may surface in a later call.
     int64_t insert(const std::string& container, int64_t seq, const std::string& key, const std::string& mimeType,
                    const std::string& typeId, uint64_t length, std::string_view head);
     // Writes bytes into the content of row `row` at `offset`, within its
@@ -132,10 +134,28 @@ public:
     void commit();
 
 private:
+    // An entry waiting to be inserted: its row ID and seq, and where its
+    // container, key, MIME type, type ID and content lie in pendingBytes_.
+    struct Pending {
+        int64_t row = 0;
+        int64_t seq = 0;
+        std::size_t at = 0;
+        std::size_t lengths[5] = {};
+    };
+    static constexpr std::size_t kBatchRows = 16;
     void exec(const char* sql);
     void createGroupTables();
+    void bindRow(sqlite3_stmt* statement, int first, int64_t row, int64_t seq, const std::string_view (&parts)[5]);
+    void step(sqlite3_stmt* statement);
+    std::string_view pendingPart(const Pending& pending, int part) const;
+    // Inserts the pending entries.
+    void flush();
     sqlite3* db_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
+    sqlite3_stmt* insertBatch_ = nullptr;  // kBatchRows rows at once
+    int64_t lastRow_ = 0;
+    std::vector<Pending> pending_;
+    std::string pendingBytes_;
     sqlite3_stmt* insertGroup_ = nullptr;
     mutable sqlite3_stmt* content_ = nullptr;
     std::string path_;
