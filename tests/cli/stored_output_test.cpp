@@ -36,6 +36,8 @@ GroupWorker::Kept keptState()
     return kept;
 }
 
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
 class StoredOutput : public testing::TestWithParam<Case> {};
 
 TEST_P(StoredOutput, ComesBackExactlyAndOnlyFromTheSameEntries) {
