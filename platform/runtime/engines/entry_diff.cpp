@@ -106,11 +106,17 @@ std::optional<std::string> readEntryDiff(CompactReader& in, std::string_view bas
     bool fits = prefix <= base.size() && suffix <= base.size() - prefix;
     std::string document;
     if (fits) document.append(base.substr(0, prefix));
+    // The shared runs are disjoint lines of the base in order, so together
+    // they are no longer than the base: bytes that say otherwise were not
+    // written by appendEntryDiff, and must not make a document of any size.
+    std::uint64_t shared = 0;
     for (std::uint64_t count = in.varint(); count > 0; --count) {
         const std::string_view own = in.text();
         const std::uint64_t sharedLength = in.varint();
         const std::uint64_t sharedFrom = sharedLength > 0 ? in.varint() : 0;
-        fits = fits && sharedFrom <= base.size() && sharedLength <= base.size() - sharedFrom;
+        fits = fits && sharedFrom <= base.size() && sharedLength <= base.size() - sharedFrom &&
+               sharedLength <= base.size() - shared;
+        shared += fits ? sharedLength : 0;
         if (fits) document.append(own).append(base.substr(sharedFrom, sharedLength));
     }
     if (!fits) return std::nullopt;
