@@ -53,8 +53,8 @@ ContainerStoreWriter::ContainerStoreWriter(const std::string& path) : path_(path
     // place, so it needs no rollback journal: a failed run discards it.
     // Entries of a kilobyte or two fill large pages with little left over
     // (4 KiB pages hold two, leaving a fifth of the file empty); 32 KiB
-    // pages leave as little as 64 KiB ones, and a leaf page split, which
-    // copies the page, costs half as much.
+    // pages leave as little as 64 KiB ones, and the leaf page splits, which
+    // copy whole pages, cost less.
     exec("PRAGMA page_size=32768");
     exec("PRAGMA journal_mode=OFF");
     exec("PRAGMA synchronous=OFF");
