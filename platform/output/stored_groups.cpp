@@ -64,19 +64,19 @@ void addStoredGroups(StagedStore& store, const RunSummary& summary, const Reusin
         const ReusingEngine::Group* worked = engine.group(group.index);
         const splitmodels::GroupModel* model = worker.model(group.index);
         if (!worked || !model) continue;
-        row.modelId = modelIdFor(group.index);
+        const std::string modelId = modelIdFor(group.index);
+        row.model = static_cast<std::int64_t>(group.index) + 1;
         row.splitValues = splitValuesText(group, splitStorages);
         row.fingerprint = worked->fingerprint;
-        row.records = static_cast<std::int64_t>(group.records);
-        if (worked->stored && sameEntries(store, outputs, row.modelId, worked->entryHashes)) {
+        if (worked->stored && sameEntries(store, outputs, modelId, worked->entryHashes)) {
             row.output = engine.storedOutput(group.index);
             writer.addGroup(row);
             continue;
         }
         // The collected entries are found by model ID, as the next build
         // finds them in containers.db.
-        const std::optional<std::string> statXml = entryContent(outputs, "StatXML", row.modelId);
-        const std::optional<std::string> pmml = entryContent(outputs, "PMML", row.modelId);
+        const std::optional<std::string> statXml = entryContent(outputs, "StatXML", modelId);
+        const std::optional<std::string> pmml = entryContent(outputs, "PMML", modelId);
         const std::string* entries[2] = {statXml ? &*statXml : nullptr, pmml ? &*pmml : nullptr};
         // Entries that changed where the documents do not reach (the split
         // values listed when a group was added or removed) usually leave

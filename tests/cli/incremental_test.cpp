@@ -205,7 +205,9 @@ INSTANTIATE_TEST_SUITE_P(
         Change{"version 1", same, {}, sql("DROP TABLE groups; DROP TABLE build; PRAGMA user_version=1"), allAdded,
                "-----", "written by an older split-run that kept no fingerprints"},
         Change{"no groups table", same, {}, sql("DROP TABLE groups"), allAdded, "-----",
-               "the previous build cannot be read"}),
+               "the previous build cannot be read"},
+        Change{"version 2", same, {}, sql("PRAGMA user_version=2"), allAdded, "-----",
+               "kept its groups otherwise"}),
     [](const auto& info) {
         std::string name = info.param.name;
         for (char& c : name)

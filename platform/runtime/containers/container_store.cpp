@@ -52,8 +52,10 @@ ContainerStoreWriter::ContainerStoreWriter(const std::string& path) : path_(path
     // The file is private to the run until it is complete and moved into
     // place, so it needs no rollback journal: a failed run discards it.
     // Entries of a kilobyte or two fill large pages with little left over
-    // (4 KiB pages hold two, leaving a fifth of the file empty).
-    exec("PRAGMA page_size=65536");
+    // (4 KiB pages hold two, leaving a fifth of the file empty); 32 KiB
+    // pages leave as little as 64 KiB ones, and the leaf page splits, which
+    // copy whole pages, cost less.
+    exec("PRAGMA page_size=32768");
     exec("PRAGMA journal_mode=OFF");
     exec("PRAGMA synchronous=OFF");
     exec("PRAGMA locking_mode=EXCLUSIVE");
@@ -62,14 +64,19 @@ ContainerStoreWriter::ContainerStoreWriter(const std::string& path) : path_(path
     exec("CREATE TABLE entries(container TEXT NOT NULL, seq INTEGER NOT NULL, key TEXT NOT NULL, "
          "mime_type TEXT NOT NULL, type_id TEXT NOT NULL, content BLOB NOT NULL)");
     exec("BEGIN");
-    if (sqlite3_prepare_v2(db_, "INSERT INTO entries VALUES(?1, ?2, ?3, ?4, ?5, ?6)", -1, &insert_, nullptr) !=
-        SQLITE_OK)
+    std::string sql = "INSERT INTO entries(rowid, container, seq, key, mime_type, type_id, content) VALUES";
+    const std::string values = "(?, ?, ?, ?, ?, ?, ?)";
+    if (sqlite3_prepare_v2(db_, (sql + values).c_str(), -1, &insert_, nullptr) != SQLITE_OK)
+        fail(db_, path_, "cannot prepare the insert");
+    for (std::size_t i = 0; i < kBatchRows; ++i) sql += (i ? ", " : "") + values;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &insertBatch_, nullptr) != SQLITE_OK)
         fail(db_, path_, "cannot prepare the insert");
 }
 
 ContainerStoreWriter::~ContainerStoreWriter() {
     sqlite3_finalize(content_);
     sqlite3_finalize(insert_);
+    sqlite3_finalize(insertBatch_);
     sqlite3_finalize(insertGroup_);
     sqlite3_close(db_);
 }
@@ -94,30 +101,89 @@ void ContainerStoreWriter::add(const std::string& container, const std::string& 
 int64_t ContainerStoreWriter::insert(const std::string& container, int64_t seq, const std::string& key,
                                      const std::string& mimeType, const std::string& typeId, uint64_t length,
                                      std::string_view head) {
-    sqlite3_bind_text(insert_, 1, container.data(), static_cast<int>(container.size()), SQLITE_STATIC);
-    sqlite3_bind_int64(insert_, 2, seq);
-    sqlite3_bind_text(insert_, 3, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
-    sqlite3_bind_text(insert_, 4, mimeType.data(), static_cast<int>(mimeType.size()), SQLITE_STATIC);
-    sqlite3_bind_text(insert_, 5, typeId.data(), static_cast<int>(typeId.size()), SQLITE_STATIC);
+    const int64_t row = ++lastRow_;
+    if (head.size() == length) {
+        // A whole entry waits with others for one statement that inserts
+        // them all: executing a statement costs about as much as the row
+        // it inserts.
+        Pending pending{row, seq, pendingBytes_.size(), {}};
+        const std::string_view parts[5] = {container, key, mimeType, typeId, head};
+        for (int i = 0; i < 5; ++i) {
+            pending.lengths[i] = parts[i].size();
+            pendingBytes_.append(parts[i]);
+        }
+        pending_.push_back(pending);
+        if (pending_.size() == kBatchRows) flush();
+        return row;
+    }
+    flush();
     // Content that is not all at hand is reserved as zeros and written in
     // place, so that a large entry is never whole in memory.
+    const std::string_view parts[5] = {container, key, mimeType, typeId, {}};
+    bindRow(insert_, 0, row, seq, parts);
+    sqlite3_bind_zeroblob64(insert_, 7, length);
+    step(insert_);
+    writeContent(row, 0, head);
+    return row;
+}
+
+void ContainerStoreWriter::bindRow(sqlite3_stmt* statement, int first, int64_t row, int64_t seq,
+                                   const std::string_view (&parts)[5]) {
+    sqlite3_bind_int64(statement, first + 1, row);
+    sqlite3_bind_text(statement, first + 2, parts[0].data(), static_cast<int>(parts[0].size()), SQLITE_STATIC);
+    sqlite3_bind_int64(statement, first + 3, seq);
+    for (int i = 1; i < 4; ++i)
+        sqlite3_bind_text(statement, first + 3 + i, parts[i].data(), static_cast<int>(parts[i].size()),
+                          SQLITE_STATIC);
     // An empty content is bound as an empty blob, never as NULL.
-    if (head.size() == length)
-        sqlite3_bind_blob64(insert_, 6, head.empty() ? "" : head.data(), head.size(), SQLITE_STATIC);
-    else
-        sqlite3_bind_zeroblob64(insert_, 6, length);
+    sqlite3_bind_blob64(statement, first + 7, parts[4].empty() ? "" : parts[4].data(), parts[4].size(),
+                        SQLITE_STATIC);
+}
+
+void ContainerStoreWriter::step(sqlite3_stmt* statement) {
     // Every parameter is bound again before the next step, so the bindings
     // need not be cleared.
-    const int status = sqlite3_step(insert_);
-    sqlite3_reset(insert_);
+    const int status = sqlite3_step(statement);
+    sqlite3_reset(statement);
     if (status != SQLITE_DONE) fail(db_, path_, "cannot write the database");
-    const int64_t row = sqlite3_last_insert_rowid(db_);
-    if (head.size() != length) writeContent(row, 0, head);
-    return row;
+}
+
+std::string_view ContainerStoreWriter::pendingPart(const Pending& pending, int part) const {
+    std::size_t at = pending.at;
+    for (int i = 0; i < part; ++i) at += pending.lengths[i];
+    return std::string_view(pendingBytes_).substr(at, pending.lengths[part]);
+}
+
+void ContainerStoreWriter::flush() {
+    if (pending_.empty()) return;
+    // The rows are dropped whatever happens: after a failure the file is
+    // discarded.
+    struct Clear {
+        ContainerStoreWriter& writer;
+        ~Clear() {
+            writer.pending_.clear();
+            writer.pendingBytes_.clear();
+        }
+    } clear{*this};
+    std::size_t done = 0;
+    const auto bind = [&](sqlite3_stmt* statement, int first, const Pending& pending) {
+        const std::string_view parts[5] = {pendingPart(pending, 0), pendingPart(pending, 1), pendingPart(pending, 2),
+                                           pendingPart(pending, 3), pendingPart(pending, 4)};
+        bindRow(statement, first, pending.row, pending.seq, parts);
+    };
+    for (; pending_.size() - done >= kBatchRows; done += kBatchRows) {
+        for (std::size_t i = 0; i < kBatchRows; ++i) bind(insertBatch_, static_cast<int>(7 * i), pending_[done + i]);
+        step(insertBatch_);
+    }
+    for (; done < pending_.size(); ++done) {
+        bind(insert_, 0, pending_[done]);
+        step(insert_);
+    }
 }
 
 void ContainerStoreWriter::writeContent(int64_t row, uint64_t offset, std::string_view bytes) {
     if (bytes.empty()) return;
+    flush();
     sqlite3_blob* blob = nullptr;
     if (sqlite3_blob_open(db_, "main", "entries", "content", row, 1, &blob) != SQLITE_OK) {
         sqlite3_blob_close(blob);
@@ -129,6 +195,13 @@ void ContainerStoreWriter::writeContent(int64_t row, uint64_t offset, std::strin
 }
 
 void ContainerStoreWriter::readContent(int64_t row, std::string& out) const {
+    // The rows not yet inserted are the last ones, in row order.
+    if (!pending_.empty() && row >= pending_.front().row) {
+        const std::size_t index = static_cast<std::size_t>(row - pending_.front().row);
+        if (index >= pending_.size()) fail(db_, path_, "cannot read the database");
+        out.append(pendingPart(pending_[index], 4));
+        return;
+    }
     if (!content_ && sqlite3_prepare_v2(db_, "SELECT content FROM entries WHERE rowid = ?1", -1, &content_, nullptr) !=
                          SQLITE_OK)
         fail(db_, path_, "cannot read the database");
@@ -144,6 +217,7 @@ void ContainerStoreWriter::readContent(int64_t row, std::string& out) const {
 }
 
 void ContainerStoreWriter::commit() {
+    flush();
     // Indexes built once over the finished table cost less than kept up to
     // date row by row.
     exec("CREATE UNIQUE INDEX entries_by_seq ON entries(container, seq)");
@@ -152,6 +226,8 @@ void ContainerStoreWriter::commit() {
     exec("COMMIT");
     sqlite3_finalize(insert_);
     insert_ = nullptr;
+    sqlite3_finalize(insertBatch_);
+    insertBatch_ = nullptr;
     sqlite3_finalize(insertGroup_);
     insertGroup_ = nullptr;
     sqlite3_finalize(content_);
@@ -234,23 +310,24 @@ void ContainerStoreReader::forEach(const std::string& container, const std::vect
 // one's groups.
 void ContainerStoreWriter::createGroupTables() {
     if (insertGroup_) return;
-    exec("CREATE TABLE groups(model_id TEXT NOT NULL, split_values TEXT NOT NULL, fingerprint BLOB NOT NULL, "
-         "records INTEGER NOT NULL, output BLOB NOT NULL)");
+    // The model number is the row ID, which costs the row nothing, and the
+    // rows come in its order, so that every page but the last fills.
+    exec("CREATE TABLE groups(model INTEGER PRIMARY KEY, split_values TEXT NOT NULL, fingerprint BLOB NOT NULL, "
+         "output BLOB NOT NULL)");
     exec("CREATE TABLE build(model_code INTEGER NOT NULL, settings BLOB NOT NULL)");
-    if (sqlite3_prepare_v2(db_, "INSERT INTO groups VALUES(?1, ?2, ?3, ?4, ?5)", -1, &insertGroup_, nullptr) !=
+    if (sqlite3_prepare_v2(db_, "INSERT INTO groups VALUES(?1, ?2, ?3, ?4)", -1, &insertGroup_, nullptr) !=
         SQLITE_OK)
         fail(db_, path_, "cannot prepare the insert");
 }
 
 void ContainerStoreWriter::addGroup(const StoredGroup& group) {
     createGroupTables();
-    sqlite3_bind_text(insertGroup_, 1, group.modelId.data(), static_cast<int>(group.modelId.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(insertGroup_, 1, group.model);
     sqlite3_bind_text(insertGroup_, 2, group.splitValues.data(), static_cast<int>(group.splitValues.size()),
                       SQLITE_STATIC);
     sqlite3_bind_blob(insertGroup_, 3, group.fingerprint.data(), static_cast<int>(group.fingerprint.size()),
                       SQLITE_STATIC);
-    sqlite3_bind_int64(insertGroup_, 4, group.records);
-    sqlite3_bind_blob64(insertGroup_, 5, group.output.data(), group.output.size(), SQLITE_STATIC);
+    sqlite3_bind_blob64(insertGroup_, 4, group.output.data(), group.output.size(), SQLITE_STATIC);
     const int status = sqlite3_step(insertGroup_);
     sqlite3_reset(insertGroup_);
     sqlite3_clear_bindings(insertGroup_);
@@ -278,16 +355,15 @@ std::optional<std::pair<int64_t, std::string>> ContainerStoreReader::build() con
     return std::pair(static_cast<int64_t>(sqlite3_column_int64(statement.get(), 0)), columnText(statement.get(), 1));
 }
 
-void ContainerStoreReader::forEachGroup(const std::function<void(int64_t, const StoredGroup&)>& each) const {
-    Statement statement(db_, path_, "SELECT rowid, model_id, split_values, fingerprint, records FROM groups");
+void ContainerStoreReader::forEachGroup(const std::function<void(const StoredGroup&)>& each) const {
+    Statement statement(db_, path_, "SELECT model, split_values, fingerprint FROM groups");
     int status;
     StoredGroup group;
     while ((status = sqlite3_step(statement.get())) == SQLITE_ROW) {
-        group.modelId = columnText(statement.get(), 1);
-        group.splitValues = columnText(statement.get(), 2);
-        group.fingerprint = columnText(statement.get(), 3);
-        group.records = sqlite3_column_int64(statement.get(), 4);
-        each(sqlite3_column_int64(statement.get(), 0), group);
+        group.model = sqlite3_column_int64(statement.get(), 0);
+        group.splitValues = columnText(statement.get(), 1);
+        group.fingerprint = columnText(statement.get(), 2);
+        each(group);
     }
     if (status != SQLITE_DONE) fail(db_, path_, "cannot read");
 }
@@ -315,9 +391,9 @@ private:
 
 }  // namespace
 
-std::string ContainerStoreReader::groupOutput(int64_t rowId) const {
-    Reused statement(db_, path_, groupOutput_, "SELECT output FROM groups WHERE rowid = ?1");
-    sqlite3_bind_int64(statement.get(), 1, rowId);
+std::string ContainerStoreReader::groupOutput(int64_t model) const {
+    Reused statement(db_, path_, groupOutput_, "SELECT output FROM groups WHERE model = ?1");
+    sqlite3_bind_int64(statement.get(), 1, model);
     if (sqlite3_step(statement.get()) != SQLITE_ROW) fail(db_, path_, "cannot read the stored group");
     return columnText(statement.get(), 0);
 }

@@ -29,6 +29,10 @@ std::unique_ptr<PreviousBuild> PreviousBuild::open(const std::string& path, cons
             why = path + " was written by an older split-run that kept no fingerprints";
             return nullptr;
         }
+        if (previous->store_.version() < refhost::kOldestGroupsVersion) {
+            why = path + " was written by an older split-run that kept its groups otherwise";
+            return nullptr;
+        }
         // Another version or other options: nothing is reused, but the
         // groups still count as refitted or removed in the report.
         if (build->first != kModelCodeVersion)
@@ -37,8 +41,10 @@ std::unique_ptr<PreviousBuild> PreviousBuild::open(const std::string& path, cons
         else if (build->second != settings)
             why = "the previous build used other model options";
         const bool reusable = why.empty();
-        previous->store_.forEachGroup([&](std::int64_t row, const refhost::StoredGroup& group) {
-            if (reusable) previous->rows_.emplace(group.fingerprint, Row{row, group.modelId});
+        previous->store_.forEachGroup([&](const refhost::StoredGroup& group) {
+            if (reusable && group.model > 0)
+                previous->rows_.emplace(group.fingerprint,
+                                        Row{group.model, modelIdFor(static_cast<std::size_t>(group.model - 1))});
             previous->splitValues_.insert(group.splitValues);
         });
         if (reusable) previous->findEntries();
@@ -82,7 +88,7 @@ std::optional<PreviousBuild::Restored> PreviousBuild::output(const std::string& 
             // Only the reads share the connection; the decoding runs on
             // the worker threads side by side.
             std::lock_guard<std::mutex> guard(mutex_);
-            restored.stored = store_.groupOutput(row.id);
+            restored.stored = store_.groupOutput(row.model);
             for (int c = 0; c < 2; ++c)
                 if (row.entryRows[c] > 0)
                     entries[c] = store_.entryContentAt(row.entryRows[c]);

@@ -64,7 +64,7 @@ private:
     explicit PreviousBuild(const std::string& path) : store_(path) {}
     refhost::ContainerStoreReader store_;
     struct Row {
-        std::int64_t id = 0;
+        std::int64_t model = 0;
         std::string modelId;
         // The row IDs of its StatXML and PMML entries: 0 when there is
         // none, -1 when several share its key (found by key then).

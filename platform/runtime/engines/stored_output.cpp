@@ -6,93 +6,60 @@
 #include <refhost/wire.h>
 #include <xxhash.h>
 
+#include "compact_bytes.h"
+#include "entry_diff.h"
 #include "remote_groups.h"
 
 namespace splitrun {
 
 namespace {
 
+// How a document is kept: whole, or told against its entry (see
+// entry_diff.h) with a hash of the whole that a reader checks.
 enum : unsigned char { kWhole = 0, kAgainstEntry = 1 };
 
-// The documents and their entries share all but a few hundred of their
-// thousands of bytes, so the shared ends are compared a block at a time
-// (memcmp) and only the block that differs byte by byte.
-constexpr std::size_t kBlock = 64;
-
-std::size_t commonPrefix(const char* a, const char* b, std::size_t length)
-{
-    std::size_t at = 0;
-    while (length - at >= kBlock && std::memcmp(a + at, b + at, kBlock) == 0) at += kBlock;
-    while (at < length && a[at] == b[at]) ++at;
-    return at;
-}
-
-// The length of the common suffix of the texts ending at `aEnd` and `bEnd`,
-// at most `length`.
-std::size_t commonSuffix(const char* aEnd, const char* bEnd, std::size_t length)
-{
-    std::size_t at = 0;
-    while (length - at >= kBlock && std::memcmp(aEnd - at - kBlock, bEnd - at - kBlock, kBlock) == 0) at += kBlock;
-    while (at < length && aEnd[-1 - static_cast<std::ptrdiff_t>(at)] == bEnd[-1 - static_cast<std::ptrdiff_t>(at)])
-        ++at;
-    return at;
-}
-
-void writeDocument(refhost::WireWriter& out, const std::string& document, const std::string* entry)
+void writeDocument(std::string& out, const std::string& document, const std::string* entry)
 {
     if (!entry || document.empty()) {
-        out.u8(kWhole);
-        out.text(document);
+        out.push_back(static_cast<char>(kWhole));
+        appendCompactText(out, document);
         return;
     }
-    const std::size_t shorter = std::min(document.size(), entry->size());
-    const std::size_t prefix = commonPrefix(document.data(), entry->data(), shorter);
-    const std::size_t suffix =
-        commonSuffix(document.data() + document.size(), entry->data() + entry->size(), shorter - prefix);
-    out.u8(kAgainstEntry);
-    out.u64(prefix);
-    out.u64(suffix);
-    out.text(std::string_view(document).substr(prefix, document.size() - prefix - suffix));
-    out.u64(XXH3_64bits(document.data(), document.size()));
+    out.push_back(static_cast<char>(kAgainstEntry));
+    appendEntryDiff(out, document, *entry);
+    const std::uint64_t hash = XXH3_64bits(document.data(), document.size());
+    char bytes[8];
+    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<char>(hash >> (8 * i));
+    out.append(bytes, sizeof bytes);
 }
 
-// A document kept against an entry, as it is stored.
-struct KeptDocument {
-    std::uint64_t prefix = 0;
-    std::uint64_t suffix = 0;
-    std::string middle;
+std::uint64_t readHash(CompactReader& in)
+{
+    const std::string_view bytes = in.take(8);
     std::uint64_t hash = 0;
-};
-
-KeptDocument readKept(refhost::WireReader& in)
-{
-    KeptDocument kept;
-    kept.prefix = in.u64();
-    kept.suffix = in.u64();
-    kept.middle = in.text();
-    kept.hash = in.u64();
-    return kept;
+    for (int i = 0; i < 8; ++i) hash |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
+    return hash;
 }
 
-// The document rebuilt from `base`; nullopt when it does not come back
-// exactly (the base is too short, or the whole does not hash as it did).
-std::optional<std::string> rebuild(const KeptDocument& kept, const std::string& base)
+// A document kept against an entry, rebuilt from `entry`; nullopt when it
+// does not come back exactly (a shared part does not fit the entry, or the
+// whole does not hash as it did).
+std::optional<std::string> rebuild(CompactReader& in, const std::string* entry)
 {
-    if (kept.prefix > base.size() || kept.suffix > base.size() - kept.prefix) return std::nullopt;
-    std::string document;
-    document.reserve(kept.prefix + kept.middle.size() + kept.suffix);
-    document.append(base, 0, kept.prefix).append(kept.middle).append(base, base.size() - kept.suffix, kept.suffix);
-    if (XXH3_64bits(document.data(), document.size()) != kept.hash) return std::nullopt;
+    std::optional<std::string> document;
+    if (entry)
+        document = readEntryDiff(in, *entry);
+    else
+        readEntryDiff(in, std::string_view());
+    const std::uint64_t hash = readHash(in);
+    if (document && XXH3_64bits(document->data(), document->size()) != hash) return std::nullopt;
     return document;
 }
 
-std::string readDocument(refhost::WireReader& in, const char* container, const EntryLookup& entry)
+std::string readDocument(CompactReader& in, const char* container, const EntryLookup& entry)
 {
-    if (in.u8() == kWhole) return in.text();
-    const KeptDocument kept = readKept(in);
-    const std::string* base = entry(container);
-    std::optional<std::string> document;
-    if (base) document = rebuild(kept, *base);
+    if (in.byte() == kWhole) return std::string(in.text());
+    std::optional<std::string> document = rebuild(in, entry(container));
     if (!document)
         throw refhost::WireError(std::string("the stored ") + container + " document does not come back exactly");
     return std::move(*document);
@@ -100,19 +67,15 @@ std::string readDocument(refhost::WireReader& in, const char* container, const E
 
 // True when writeDocument would write what `in` holds next for the
 // document it holds against `entry` (null for none).
-bool writtenAlike(refhost::WireReader& in, const std::string* entry)
+bool writtenAlike(CompactReader& in, const std::string* entry)
 {
-    if (in.u8() == kWhole) return in.text().empty() || !entry;
-    const KeptDocument kept = readKept(in);
-    if (!entry) return false;
-    const std::optional<std::string> document = rebuild(kept, *entry);
+    const std::size_t start = in.offset();
+    if (in.byte() == kWhole) return in.text().empty() || !entry;
+    const std::optional<std::string> document = rebuild(in, entry);
     if (!document) return false;
-    // The shared ends must also be the longest ones, as writeDocument
-    // finds them.
-    const std::size_t shorter = std::min(document->size(), entry->size());
-    return commonPrefix(document->data(), entry->data(), shorter) == kept.prefix &&
-           commonSuffix(document->data() + document->size(), entry->data() + entry->size(),
-                        shorter - kept.prefix) == kept.suffix;
+    std::string again;
+    writeDocument(again, *document, entry);
+    return again == in.consumedSince(start);
 }
 
 // Where the value of the first ` attribute="value"` in a document starts;
@@ -166,24 +129,25 @@ refhost::WorkerOutput decodeWorkerTexts(std::string_view bytes)
 std::string encodeStoredOutput(const refhost::WorkerOutput& texts, const std::string& kept,
                                const std::string* statXmlEntry, const std::string* pmmlEntry)
 {
-    refhost::WireWriter out;
-    out.i64(texts.outcome);
-    out.text(texts.reason);
+    std::string out;
+    out.reserve(kept.size() + 256);
+    appendVarint(out, static_cast<std::uint32_t>(texts.outcome));
+    appendCompactText(out, texts.reason);
     writeDocument(out, texts.statXml, statXmlEntry);
     writeDocument(out, texts.pmml, pmmlEntry);
-    out.text(kept);
-    return out.take();
+    appendZeroPacked(out, kept);
+    return out;
 }
 
 refhost::WorkerOutput decodeStoredOutput(std::string_view stored, const EntryLookup& entry, GroupWorker::Kept& kept)
 {
-    refhost::WireReader in(stored);
+    CompactReader in(stored);
     refhost::WorkerOutput output;
-    output.outcome = static_cast<int>(in.i64());
+    output.outcome = static_cast<int>(static_cast<std::uint32_t>(in.varint()));
     output.reason = in.text();
     output.statXml = readDocument(in, "StatXML", entry);
     output.pmml = readDocument(in, "PMML", entry);
-    kept = decodeKept(in.text());
+    kept = decodeKept(in.zeroUnpacked());
     in.expectEnd();
     return output;
 }
@@ -191,8 +155,8 @@ refhost::WorkerOutput decodeStoredOutput(std::string_view stored, const EntryLoo
 bool storedAlike(std::string_view stored, const std::string* statXmlEntry, const std::string* pmmlEntry)
 {
     try {
-        refhost::WireReader in(stored);
-        in.i64();
+        CompactReader in(stored);
+        in.varint();
         in.text();
         if (!writtenAlike(in, statXmlEntry) || !writtenAlike(in, pmmlEntry)) return false;
         in.text();

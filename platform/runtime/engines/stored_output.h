@@ -1,10 +1,11 @@
 // A group's worker output as containers.db keeps it for the next build
 // (the output column of the groups table). The worker's documents differ
 // from the group's collected entries only where the collect component
-// labelled them, so each is kept as that difference: the lengths of the
-// prefix and suffix it shares with the entry, the bytes between, and a
-// hash of the whole that a reader checks. A document with no entry to
-// lean on is kept whole.
+// labelled them, so each is kept as that difference (see entry_diff.h)
+// and a hash of the whole that a reader checks. A document with no entry
+// to lean on is kept whole. Numbers are variable-length and the fit's kept
+// state has its runs of zero bytes packed (compact_bytes.h), so that the
+// row is a few hundred bytes.
 #ifndef SPLITRUN_STORED_OUTPUT_H
 #define SPLITRUN_STORED_OUTPUT_H
 

@@ -9,16 +9,17 @@
 // others. The database's user_version is the schema version.
 //
 // Since version 2 the database also describes the build that wrote it, so
-// that the next build can reuse what did not change:
+// that the next build can reuse what did not change (version 3 is the
+// layout below; version 2's groups rows are not read):
 //
-//   groups(model_id, split_values, fingerprint, records, output)
+//   groups(model, split_values, fingerprint, output)
 //   build(model_code, settings)
 //
-// with one groups row per group worked on: its model ID, its split values
-// as groups.csv writes them, a 16-byte fingerprint of everything its model
-// depends on, its record count, and what its worker handed back (opaque to
-// the store). The one build row holds the version of the model code and the
-// encoded model settings the build used.
+// with one groups row per group worked on: its model number (the row ID:
+// the n of its model ID model-000n), its split values as groups.csv writes
+// them, a 16-byte fingerprint of everything its model depends on, and what
+// its worker handed back (opaque to the store). The one build row holds the
+// version of the model code and the encoded model settings the build used.
 #ifndef REFHOST_CONTAINER_STORE_H
 #define REFHOST_CONTAINER_STORE_H
 
@@ -67,9 +68,11 @@ public:
 
 
 // The schema version this host writes and reads.
-constexpr int kContainerStoreVersion = 2;
+constexpr int kContainerStoreVersion = 3;
 // The oldest schema version this host still reads (entries only).
 constexpr int kOldestContainerStoreVersion = 1;
+// The oldest schema version whose groups rows this host reads.
+constexpr int kOldestGroupsVersion = 3;
 
 // A failure of the database, with SQLite's message.
 class StoreError : public std::runtime_error {
@@ -88,10 +91,9 @@ struct StoredRow {
 
 // One row of the groups table.
 struct StoredGroup {
-    std::string modelId;
+    int64_t model = 0;  // from 1, unique
     std::string splitValues;
     std::string fingerprint;  // 16 bytes
-    int64_t records = 0;
     std::string output;
 };
 
@@ -113,6 +115,8 @@ public:
     // Adds an entry at position `seq` of `container` whose content is
     // `length` bytes, the first of which are `head` (the rest zero until
     // written with writeContent). Returns its row ID. Throws StoreError.
+    // Whole entries are inserted kBatchRows at a time (readContent finds
+    // them before that), so a failure may surface in a later call.
     int64_t insert(const std::string& container, int64_t seq, const std::string& key, const std::string& mimeType,
                    const std::string& typeId, uint64_t length, std::string_view head);
     // Writes bytes into the content of row `row` at `offset`, within its
@@ -121,7 +125,8 @@ public:
     // The content of row `row`, as written so far, appended to `out`.
     // Throws StoreError.
     void readContent(int64_t row, std::string& out) const;
-    // Appends a row to the groups table.
+    // Adds a row to the groups table (rows are best added in model order,
+    // which is the table's order).
     void addGroup(const StoredGroup& group);
     // Sets the build row (the last call wins).
     void setBuild(int64_t modelCode, const std::string& settings);
@@ -129,10 +134,28 @@ public:
     void commit();
 
 private:
+    // An entry waiting to be inserted: its row ID and seq, and where its
+    // container, key, MIME type, type ID and content lie in pendingBytes_.
+    struct Pending {
+        int64_t row = 0;
+        int64_t seq = 0;
+        std::size_t at = 0;
+        std::size_t lengths[5] = {};
+    };
+    static constexpr std::size_t kBatchRows = 16;
     void exec(const char* sql);
     void createGroupTables();
+    void bindRow(sqlite3_stmt* statement, int first, int64_t row, int64_t seq, const std::string_view (&parts)[5]);
+    void step(sqlite3_stmt* statement);
+    std::string_view pendingPart(const Pending& pending, int part) const;
+    // Inserts the pending entries.
+    void flush();
     sqlite3* db_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
+    sqlite3_stmt* insertBatch_ = nullptr;  // kBatchRows rows at once
+    int64_t lastRow_ = 0;
+    std::vector<Pending> pending_;
+    std::string pendingBytes_;
     sqlite3_stmt* insertGroup_ = nullptr;
     mutable sqlite3_stmt* content_ = nullptr;
     std::string path_;
@@ -156,9 +179,10 @@ public:
     std::optional<std::pair<int64_t, std::string>> build() const;
     // Calls `each` with every groups row, its output left empty (see
     // groupOutput). Throws StoreError, also when there is no groups table.
-    void forEachGroup(const std::function<void(int64_t rowId, const StoredGroup&)>& each) const;
-    // The output of the groups row `rowId`. Throws StoreError.
-    std::string groupOutput(int64_t rowId) const;
+    void forEachGroup(const std::function<void(const StoredGroup&)>& each) const;
+    // The output of the groups row of model number `model`. Throws
+    // StoreError.
+    std::string groupOutput(int64_t model) const;
     // The content of the first entry of `container` with that key; nullopt
     // when there is none. Throws StoreError.
     std::optional<std::string> entryContent(const std::string& container, const std::string& key) const;
