@@ -26,6 +26,7 @@
 #include "external_grouping.h"
 #include "group_order.h"
 #include "group_worker.h"
+#include "interrupt_cleanup.h"
 #include "model_fields.h"
 #include "output_dir.h"
 #include "output_transaction.h"
@@ -513,6 +514,11 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
         return kExitModelsBuilt;
     }
     checkOutDir(options.outDir);
+    // What builds killed outright left in the temporary directory (grouped
+    // records, copies of standard input) goes now, whether or not this build
+    // needs the directory: a loaded build would otherwise leave it for good.
+    removeAbandonedWorkingPaths(options.tempDir, "split-run-tmp");
+    removeAbandonedWorkingPaths(options.tempDir, "split-run-input");
     if (!options.augmentFile.empty()) OutputFile::refuseInput(options.augmentFile, buildInputs(options), "--augment");
     if (!InputCopy::needed(options.dataFile)) return buildFrom(options, engine, out, err);
     // Standard input or a pipe is copied to --temp-dir first and read from
