@@ -143,6 +143,8 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         {"presorted file with more keys than the memory limit holds", manyKeys, "",
          with({"--presorted", "--memory-limit", "16K"}),
          {"more distinct values", "than fit in --memory-limit to check that the file is grouped", "raise --memory-limit"}},
+        {"numeric target made a category by --categorical", kGoodCsv, "", with({"--categorical", "y"}),
+         {"--target y: --categorical y makes the field a category (leave it out of --categorical", "numeric target"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
