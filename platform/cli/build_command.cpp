@@ -504,9 +504,7 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     return succeeded ? kExitModelsBuilt : kExitNoModel;
 }
 
-}  // namespace
-
-int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
+int buildWithEngine(const BuildOptions& options, std::ostream& out, std::ostream& err)
 {
     BuildEngine engine(options.engine == EngineChoice::Mpi, options.threads);
     if (!engine.hostsRun()) {
@@ -536,6 +534,22 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
              at = message.find(copy.path(), at + fromCopy.dataShownAs.size()))
             message.replace(at, copy.path().size(), fromCopy.dataShownAs);
         throw InputError(message);
+    }
+}
+
+}  // namespace
+
+// A temporary directory that came from $TMPDIR is named so: the user gave no
+// --temp-dir.
+int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
+{
+    try {
+        return buildWithEngine(options, out, err);
+    } catch (const InputError& e) {
+        const std::string given = "--temp-dir " + options.tempDir;
+        std::string message = e.what();
+        if (!options.tempDirFromEnvironment || message.compare(0, given.size(), given) != 0) throw;
+        throw InputError("TMPDIR " + options.tempDir + " (the default --temp-dir)" + message.substr(given.size()));
     }
 }
 
