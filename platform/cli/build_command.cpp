@@ -26,6 +26,7 @@
 #include "external_grouping.h"
 #include "group_order.h"
 #include "group_worker.h"
+#include "interrupt_cleanup.h"
 #include "model_fields.h"
 #include "output_dir.h"
 #include "output_transaction.h"
@@ -503,9 +504,7 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     return succeeded ? kExitModelsBuilt : kExitNoModel;
 }
 
-}  // namespace
-
-int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
+int buildWithEngine(const BuildOptions& options, std::ostream& out, std::ostream& err)
 {
     BuildEngine engine(options.engine == EngineChoice::Mpi, options.threads);
     if (!engine.hostsRun()) {
@@ -513,6 +512,11 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
         return kExitModelsBuilt;
     }
     checkOutDir(options.outDir);
+    // What builds killed outright left in the temporary directory (grouped
+    // records, copies of standard input) goes now, whether or not this build
+    // needs the directory: a loaded build would otherwise leave it for good.
+    removeAbandonedWorkingPaths(options.tempDir, "split-run-tmp");
+    removeAbandonedWorkingPaths(options.tempDir, "split-run-input");
     if (!options.augmentFile.empty()) OutputFile::refuseInput(options.augmentFile, buildInputs(options), "--augment");
     if (!InputCopy::needed(options.dataFile)) return buildFrom(options, engine, out, err);
     // Standard input or a pipe is copied to --temp-dir first and read from
@@ -530,6 +534,22 @@ int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
              at = message.find(copy.path(), at + fromCopy.dataShownAs.size()))
             message.replace(at, copy.path().size(), fromCopy.dataShownAs);
         throw InputError(message);
+    }
+}
+
+}  // namespace
+
+// A temporary directory that came from $TMPDIR is named so: the user gave no
+// --temp-dir.
+int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
+{
+    try {
+        return buildWithEngine(options, out, err);
+    } catch (const InputError& e) {
+        const std::string given = "--temp-dir " + options.tempDir;
+        std::string message = e.what();
+        if (!options.tempDirFromEnvironment || message.compare(0, given.size(), given) != 0) throw;
+        throw InputError("TMPDIR " + options.tempDir + " (the default --temp-dir)" + message.substr(given.size()));
     }
 }
 

@@ -55,16 +55,24 @@ void checkTarget(const BuildOptions& options, const CsvTable& data, ModelFields&
                          "choose a target that holds values, or check --na-values");
     const std::string& family = options.glm.family;
     const bool binomial = family == "binomial" || family == "quasibinomial";
+    // A target read as text because --categorical names it: say so, not
+    // that the field holds text.
+    const bool listed = std::find(options.categorical.begin(), options.categorical.end(), fields.target) !=
+                        options.categorical.end();
+    const std::string heldAsText =
+        listed ? ": --categorical " + fields.target + " makes the field a category (leave it out of "
+                 "--categorical to read its numbers)"
+               : ": the field holds text";
     if (options.model == ModelChoice::Glm && (!binomial || column.storage != 3)) {
         if (column.storage == 3)
-            throw InputError("--target " + fields.target + ": the field holds text, but the " + family +
+            throw InputError("--target " + fields.target + heldAsText + ", but the " + family +
                              " family needs a numeric target; choose a numeric field, or a binomial "
                              "family for a two-valued target");
         return;
     }
     if (options.model == ModelChoice::Linear) {
         if (column.storage == 3)
-            throw InputError("--target " + fields.target + ": the field holds text, but a linear "
+            throw InputError("--target " + fields.target + heldAsText + ", but a linear "
                              "model needs a numeric target; choose a numeric field, or use "
                              "--model logistic for a two-valued target");
         return;

@@ -620,6 +620,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
             if (build.tempDir.empty()) {
                 const char* tmpdir = std::getenv("TMPDIR");
                 build.tempDir = tmpdir && *tmpdir ? tmpdir : "/tmp";
+                build.tempDirFromEnvironment = tmpdir && *tmpdir;
             }
         } else if (app.got_subcommand("score")) {
             result.command = Command::Score;

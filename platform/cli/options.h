@@ -68,6 +68,8 @@ struct BuildOptions {
     // --temp-dir: where records that do not fit are grouped through
     // temporary files. Resolved to $TMPDIR, then /tmp, when not given.
     std::string tempDir;
+    // True when tempDir is $TMPDIR, so that messages name TMPDIR.
+    bool tempDirFromEnvironment = false;
     // --conf-level: the confidence level of the coefficients' intervals.
     double confLevel = 0.95;
     // --augment FILE: the records each fit used, with their diagnostics;

@@ -1,5 +1,7 @@
 #include "interrupt_cleanup.h"
 
+#include "working_path_owner.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -147,6 +149,7 @@ RemoveOnInterrupt::RemoveOnInterrupt(fs::path path)
     startWatcher();
     std::lock_guard<std::mutex> lock(registry().mutex);
     id_ = registry().nextId++;
+    lockFd_ = lockWorkingPath(path);
     registry().paths.emplace(id_, std::move(path));
 }
 
@@ -154,6 +157,7 @@ RemoveOnInterrupt::~RemoveOnInterrupt()
 {
     std::lock_guard<std::mutex> lock(registry().mutex);
     registry().paths.erase(id_);
+    if (lockFd_ >= 0) ::close(lockFd_);
 }
 
 namespace {
@@ -190,7 +194,7 @@ std::vector<fs::path> abandonedWorkingPaths(const fs::path& parent, const std::s
         const std::string digits = name.substr(prefix.size(), dash - prefix.size());
         if (!std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c) != 0; })) continue;
         const pid_t pid = static_cast<pid_t>(std::stol(digits));
-        if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) found.push_back(it->path());
+        if (ownerGone(pid, it->path()) && !workingPathLocked(it->path())) found.push_back(it->path());
     }
     return found;
 }

@@ -28,6 +28,7 @@ public:
 
 private:
     std::uint64_t id_;
+    int lockFd_ = -1;  // holds the path's owner lock (working_path_owner.h)
 };
 
 // Working files and directories carry the host and process that made them
@@ -40,8 +41,9 @@ private:
 std::string workingNamePrefix(const std::string& stem);
 
 // The paths in `parent` named by workingNamePrefix(stem) for this host
-// whose process no longer exists. Those of a live process, or of another
-// host sharing the file system, are not listed.
+// whose process no longer exists (or whose number a newer process took)
+// and whose owner lock nobody holds (working_path_owner.h). Those of a live
+// process, or of another host sharing the file system, are not listed.
 std::vector<std::filesystem::path> abandonedWorkingPaths(const std::filesystem::path& parent, const std::string& stem);
 
 // Removes abandonedWorkingPaths(parent, stem), with everything in them.

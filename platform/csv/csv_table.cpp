@@ -687,6 +687,25 @@ CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPa
     return result;
 }
 
+namespace {
+
+// True when the file is read with decimal points but every non-number the
+// field holds reads as a number with its one comma taken for the point
+// ("2,5"): a file written with decimal commas, read without --decimal ','.
+bool writesDecimalCommas(const TextTally& tally, const CsvFormat& format)
+{
+    if (format.decimal != '.' || format.delimiter == ',' || tally.otherTexts.empty()) return false;
+    for (std::string text : tally.otherTexts) {
+        const std::size_t comma = text.find(',');
+        if (comma == std::string::npos || text.find(',', comma + 1) != std::string::npos) return false;
+        text[comma] = '.';
+        if (!parseReal(text)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void refuseStrayTexts(const CsvTable& data, const std::vector<std::size_t>& columns, const CsvFormat& format,
                       const std::vector<std::string>& categorical)
 {
@@ -694,15 +713,22 @@ void refuseStrayTexts(const CsvTable& data, const std::vector<std::size_t>& colu
     for (const std::size_t c : columns) {
         const FieldSummary& field = data.fields[c];
         const TextTally& tally = field.tally;
-        if (field.storage != static_cast<int>(Storage::String) || !hasStrayTexts(tally) ||
+        if (field.storage != static_cast<int>(Storage::String) ||
             std::find(categorical.begin(), categorical.end(), field.name) != categorical.end())
             continue;
+        const std::size_t csvColumn = c < data.csvColumns.size() ? data.csvColumns[c] : c;
+        if (writesDecimalCommas(tally, format))
+            throw InputError(data.source + ":" + std::to_string(tally.firstOtherLine) + ":" +
+                             std::to_string(csvColumn + 1) + " (field '" + field.name + "'): the value '" +
+                             tally.otherTexts.front() + "' is a number only with a decimal comma; if the file "
+                             "writes decimals with commas, give --decimal ','; if the field is categorical, "
+                             "give --categorical " + field.name);
+        if (!hasStrayTexts(tally)) continue;
         std::string tokens;
         for (const std::string& token : format.naValues) tokens += token + ",";
         for (const std::string& text : tally.otherTexts) tokens += text + ",";
         tokens.pop_back();
         const std::string& first = tally.otherTexts.front();
-        const std::size_t csvColumn = c < data.csvColumns.size() ? data.csvColumns[c] : c;
         throw InputError(data.source + ":" + std::to_string(tally.firstOtherLine) + ":" +
                          std::to_string(csvColumn + 1) + " (field '" + field.name + "'): the value '" + first +
                          "' is not a number, while " + std::to_string(tally.numbers) + " of the field's " +

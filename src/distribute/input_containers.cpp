@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "distribute/distribute_codes.h"
+#include "distribute/growing_text.h"
 #include "module/host_calls.h"
 #include "distribute/split_distribute_peer.h"
 
@@ -32,7 +33,7 @@ uint32_t SplitDistributePeer::CopyInputContainer(CFWorker* /*worker*/, const cha
     if (inputName == nullptr) return CF_UNKNOWN_CONTAINER;
     if (container == nullptr) return CF_FAILED;
     return Guarded([&]() -> uint32_t {
-        std::string text;
+        GrowingText text;
         if (uint32_t status = ReadContainerText(inputName, text, err); status != CF_OK) return status;
         if (uint32_t status = host::OpenContainer(context, name, CF_MODE_WRITE, container, err);
             status != CF_OK) {
@@ -50,14 +51,13 @@ uint32_t SplitDistributePeer::CopyInputContainer(CFWorker* /*worker*/, const cha
     });
 }
 
-uint32_t SplitDistributePeer::ReadContainerText(const std::string& name, std::string& text,
+uint32_t SplitDistributePeer::ReadContainerText(const std::string& name, GrowingText& text,
                                                 int* err) {
     CFContainerFile* container = nullptr;
     if (uint32_t status = host::OpenContainer(context, name.c_str(), CF_MODE_READ, &container, err);
         status != CF_OK) {
         return status;
     }
-    std::string collected;
     CFStream* stream = nullptr;
     uint32_t result = host::OpenDefaultEntry(container, CF_MODE_READ, &stream, err);
     if (result == CF_OK) {
@@ -69,13 +69,12 @@ uint32_t SplitDistributePeer::ReadContainerText(const std::string& name, std::st
             result = host::ReadStream(stream, buffer, kChunk, &got, err);
             if (result != CF_OK) break;
             // Each chunk counts as text: it ends at its first zero byte.
-            if (got > 0) collected.append(buffer, strnlen(buffer, kChunk));
+            if (got > 0) text.append(buffer, strnlen(buffer, kChunk));
         } while (got == kChunk);
         host::CloseStream(stream, err);
     }
     host::CloseContainer(container, err);
     if (result != CF_OK) return result;
-    if (collected.empty()) return CF_FAILED;
-    text = std::move(collected);
+    if (text.empty()) return CF_FAILED;
     return CF_OK;
 }

@@ -13,6 +13,10 @@
 #include "qor_settings.h"
 #include "distribute/storage_kind.h"
 
+namespace split {
+class GrowingText;
+}
+
 class SplitDistributePeer : public QorCF_940::QorPeer {
 public:
     SplitDistributePeer(CFContext* context, CFHost* host);
@@ -115,8 +119,8 @@ private:
     WorkerEntry* FindWorker(CFWorker* worker);
     void AppendWorker(CFWorker* worker);
 
-    // Input containers.
-    uint32_t ReadContainerText(const std::string& name, std::string& text, int* err);
+    // Input containers: the named container's text, appended to `text`.
+    uint32_t ReadContainerText(const std::string& name, split::GrowingText& text, int* err);
 
     // Helpers.
     const QorCF_940::FieldInfo* SplitFieldInfo(size_t i) const;

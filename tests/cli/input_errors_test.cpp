@@ -143,6 +143,8 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         {"presorted file with more keys than the memory limit holds", manyKeys, "",
          with({"--presorted", "--memory-limit", "16K"}),
          {"more distinct values", "than fit in --memory-limit to check that the file is grouped", "raise --memory-limit"}},
+        {"numeric target made a category by --categorical", kGoodCsv, "", with({"--categorical", "y"}),
+         {"--target y: --categorical y makes the field a category (leave it out of --categorical", "numeric target"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -165,6 +167,19 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         for (const auto& entry : fs::directory_iterator(dir))
             EXPECT_NE(entry.path().filename().string().rfind(".out", 0), 0u) << "left behind: " << entry.path();
     }
+    // A streamed build whose temporary directory comes from a missing $TMPDIR names TMPDIR, not --temp-dir.
+    const fs::path dir = freshDir("input-error-tmpdir");
+    writeFile(dir / "data.csv", csv(filler));
+    const char* saved = std::getenv("TMPDIR");
+    const std::string before = saved ? saved : "";
+    ::setenv("TMPDIR", (dir / "missing").c_str(), 1);
+    const RunOutput run = runSplitRun({"build", "--data", (dir / "data.csv").string(), "--out", (dir / "out").string(),
+                                       "--split", "region", "--target", "y", "--inputs", "x", "--memory-limit", "64K"});
+    saved ? ::setenv("TMPDIR", before.c_str(), 1) : ::unsetenv("TMPDIR");
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.err.find("TMPDIR " + (dir / "missing").string() + " (the default --temp-dir): cannot create"),
+              std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(dir / "out"));
 }
 
 // A build whose report cannot be written fails, though its outputs stand.

@@ -21,6 +21,7 @@
 #include "output_manifest.h"
 #include "output_transaction.h"
 #include "staged_store.h"
+#include "working_path_owner.h"
 
 using namespace clitest;
 
@@ -192,7 +193,7 @@ TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
 TEST(OutputSafety, RunsRemoveWorkingFilesOfKilledRunsOnThisHostOnly)
 {
     // What a SIGKILLed run left is removed once its process is gone; that of live or remote ones stays.
-    // The build is streamed (--memory-limit below the file's size) and spools its records in --temp-dir.
+    // The build is loaded: it needs no temporary files, and still clears those of killed builds in --temp-dir.
     const fs::path dir = freshDir("output-abandoned");
     std::string csv = "g,x,y\n";
     for (const char* group : {"a", "b"})
@@ -221,6 +222,7 @@ TEST(OutputSafety, RunsRemoveWorkingFilesOfKilledRunsOnThisHostOnly)
         {".scored.csv.split-run", false, dir},   // score's temporary output
     };
     std::vector<std::pair<fs::path, bool>> expectGone;
+    std::vector<int> ownerLocks;
     for (const Left& kind : kinds) {
         const auto make = [&](const std::string& tag, pid_t pid, bool gone) {
             const fs::path path = kind.where / (kind.stem + "-" + tag + "-" + std::to_string(pid) + "-aBcDeF");
@@ -236,11 +238,18 @@ TEST(OutputSafety, RunsRemoveWorkingFilesOfKilledRunsOnThisHostOnly)
         make(host, dead, true);
         make(host, ::getpid(), false);
         make("elsewhere", dead, false);
+        // A live owner whose number this run cannot see (another PID namespace) holds the path's lock.
+        const fs::path locked = kind.where / (kind.stem + "-" + host + "-" + std::to_string(dead) + "-locked");
+        if (kind.directory) fs::create_directories(locked);
+        else writeFile(locked, "partial");
+        ownerLocks.push_back(splitrun::lockWorkingPath(locked));
+        expectGone.emplace_back(locked, false);
     }
 
-    ASSERT_EQ(build(dir, dir / "data.csv", {"--memory-limit", "500", "--presorted", "--temp-dir", (dir / "tmp").string()}).status, 0);
+    ASSERT_EQ(build(dir, dir / "data.csv", {"--temp-dir", (dir / "tmp").string()}).status, 0);
     ASSERT_EQ(runScore(dir / "out" / "split-model.pmml", dir / "data.csv", dir / "scored.csv").status, 0);
     for (const auto& [path, gone] : expectGone) EXPECT_EQ(fs::exists(path), !gone) << path;
+    for (int fd : ownerLocks) ::close(fd);
 }
 
 TEST(OutputSafety, BuildCreatesAPrivateDirectoryWhateverTheUmask)

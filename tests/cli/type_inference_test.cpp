@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 #include "cli_harness.h"
@@ -291,6 +293,28 @@ TEST(CsvTable, NumbersWithStrayTextsAreRefusedAtTheFirstOne)
                 EXPECT_NE(error.find("--categorical x"), std::string::npos) << error;
             }
             EXPECT_NO_THROW(refuseStrayTexts(data, {0, 1}, {}, {"x"}));
+        }
+    }
+    // Read with ';' between fields, a column of decimal commas points to --decimal, however many such
+    // values it holds; texts with two commas, or with --decimal ',' given, are the model's to judge.
+    CsvFormat semicolons;
+    semicolons.delimiter = ';';
+    CsvFormat commaDecimals = semicolons;
+    commaDecimals.decimal = ',';
+    for (const auto& [csv, format, refused] : std::vector<std::tuple<std::string, CsvFormat, bool>>{
+             {"g,x\na,\"2,5\"\na,3\na,\"4,75\"\na,\"-0,5\"\n", semicolons, true},
+             {"g,x\na,\"2,5\"\na,\"1,2,3\"\n", semicolons, false},
+             {"g,x\na,\"2,5\"\na,3\n", commaDecimals, false}}) {
+        for (const CsvTable& data : loadBothWays(csv)) {
+            std::string error;
+            try {
+                refuseStrayTexts(data, {0, 1}, format, {});
+            } catch (const InputError& e) {
+                error = e.what();
+            }
+            EXPECT_EQ(error.find("data.csv:2:2 (field 'x'): the value '2,5' is a number only with a decimal comma; "
+                                 "if the file writes decimals with commas, give --decimal ','") != std::string::npos,
+                      refused) << csv << error;
         }
     }
     // A quoted file is read in chunks; a stray text far down keeps its line.
