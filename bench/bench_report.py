@@ -67,7 +67,7 @@ def main():
     rows = []  # (figure, unit, values)
     dt_names = [f"{who}-{order}" for order in ("grouped", "shuffled")
                 for who in ("split-run", "datatable")]
-    for name in ["split-run", "pandas-sklearn", "R-lm"] + dt_names:
+    for name in ["split-run", "pandas-sklearn", "R-lm"] + dt_names + ["datatable-startup"]:
         if wall[name]:
             rows.append((f"end to end: {name}, wall", "s", wall[name]))
             rows.append((f"end to end: {name}, CPU (user + sys)", "s", cpu[name]))
@@ -160,6 +160,9 @@ def main():
                            r, ">= 5", r >= 5))
             r = median(cpu[f"datatable-{order}"]) / median(cpu[f"split-run-{order}"])
             checks.append((f"data.table CPU / split-run CPU, {order}", r, "", None))
+            if cpu["datatable-startup"]:
+                r = median(cpu["datatable-startup"]) / median(cpu[f"datatable-{order}"])
+                checks.append((f"data.table startup CPU / its whole run, {order}", r, "", None))
     if checks:
         print()
         width = max(len(c[0]) for c in checks)

@@ -177,6 +177,10 @@ if [ "$dt_records" -gt 0 ] && [ "$dt_runs" -gt 0 ]; then
         Rscript bench/peers/r_datatable.R "$dt_data" "$work/out-dt.csv"
       timed datatable-shuffled "$run" env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE \
         Rscript bench/peers/r_datatable.R "$dt_shuffled" "$work/out-dt.csv"
+      # R and data.table starting alone: a fixed cost in every data.table run,
+      # which weighs less the more records there are.
+      timed datatable-startup "$run" env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE \
+        Rscript -e 'suppressPackageStartupMessages(library(data.table))'
     fi
   done
 fi

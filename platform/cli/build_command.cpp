@@ -141,7 +141,7 @@ void orderRows(CsvTable& data, const ModelFields& fields, const BuildOptions& op
 {
     if (options.presorted)
         checkGrouped(data.table, fields.splitColumns, data.lines, data.source);
-    else if (const std::vector<std::size_t> order = sortedByKey(data.table, fields.splitColumns, orderThreads(options));
+    else if (const RowOrder order = sortedByKey(data.table, fields.splitColumns, orderThreads(options));
              !std::is_sorted(order.begin(), order.end()))   // a file in key order stays as it is
         data.table.permuteRows(order, orderThreads(options));
 }

@@ -106,18 +106,16 @@ int compareCells(const refhost::Cell& a, const refhost::Cell& b)
     return (x > y) - (x < y);
 }
 
-std::vector<std::size_t> sortedByKey(const refhost::Table& table,
-                                     const std::vector<std::size_t>& keyColumns, unsigned threads)
+RowOrder sortedByKey(const refhost::Table& table, const std::vector<std::size_t>& keyColumns, unsigned threads)
 {
-    if (std::optional<std::vector<std::size_t>> order = countingOrder(table, keyColumns, threads))
+    if (std::optional<RowOrder> order = countingOrder(table, keyColumns, threads))
         return std::move(*order);
     return sortedByComparison(table, keyColumns);
 }
 
-std::vector<std::size_t> sortedByComparison(const refhost::Table& table,
-                                            const std::vector<std::size_t>& keyColumns)
+RowOrder sortedByComparison(const refhost::Table& table, const std::vector<std::size_t>& keyColumns)
 {
-    std::vector<std::size_t> order(table.rowCount());
+    RowOrder order(table.rowCount());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         return compareKeys(table, keyColumns, a, b) < 0;

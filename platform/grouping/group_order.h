@@ -18,6 +18,7 @@
 #include <refhost/table.h>
 
 #include "csv_table.h"
+#include "key_codes.h"
 
 namespace splitrun {
 
@@ -29,12 +30,10 @@ int compareCells(const refhost::Cell& a, const refhost::Cell& b);
 // by counting over key codes (see key_codes.h) where the key columns allow
 // it, by comparisons otherwise. Both give the same order. Counting codes
 // the key columns on up to `threads` threads.
-std::vector<std::size_t> sortedByKey(const refhost::Table& table,
-                                     const std::vector<std::size_t>& keyColumns, unsigned threads = 1);
+RowOrder sortedByKey(const refhost::Table& table, const std::vector<std::size_t>& keyColumns, unsigned threads = 1);
 
 // The same order by a stable comparison sort with compareCells' order.
-std::vector<std::size_t> sortedByComparison(const refhost::Table& table,
-                                            const std::vector<std::size_t>& keyColumns);
+RowOrder sortedByComparison(const refhost::Table& table, const std::vector<std::size_t>& keyColumns);
 
 // Checks that rows with equal keys are adjacent in the table's order.
 // Throws InputError naming the key, the line where its group first started,

@@ -6,6 +6,7 @@
 #include <limits>
 #include <numeric>
 #include <string_view>
+#include <utility>
 
 #include "thread_shares.h"
 
@@ -82,8 +83,11 @@ KeyCodes textCodes(const refhost::ColumnValues& values, std::size_t rows)
 
     KeyCodes result;
     result.levels = static_cast<std::uint32_t>(dictionary.size() + 1);
+    if (dictionary.size() == 0) {   // every value is missing
+        result.codes.assign(rows, 0);
+        return result;
+    }
     result.codes.resize(rows);
-    if (dictionary.size() == 0) return result;   // every value is missing
     const std::uint32_t* codes = values.codes().data();
     for (std::size_t row = 0; row < rows; ++row) result.codes[row] = rank[codes[row]];
     if (values.hasMissing())
@@ -129,25 +133,52 @@ KeyCodes numberCodes(const refhost::ColumnValues& values, std::size_t rows, Bits
     return result;
 }
 
+// Below this many rows the key columns are coded, and the rows counted, on
+// one thread.
+constexpr std::size_t kRowsForThreads = std::size_t{1} << 16;
+
 // Orders `order` (a permutation of the rows, or empty for table order)
-// stably by key[row] < levels.
-std::vector<std::size_t> countingPass(const std::vector<std::size_t>& order,
-                                      const std::vector<std::uint32_t>& key, std::uint64_t levels)
+// stably by key[row] < levels. A large table's positions are shared out in
+// consecutive ranges, one per thread: each thread counts its range's keys,
+// and a key's rows from range s are placed after those of the ranges
+// before it, so the order is the one a single pass gives. Each thread keeps
+// a count per level, so threads are used only while the levels are few
+// against the rows.
+RowOrder countingPass(const RowOrder& order, const refhost::ColumnVector<std::uint32_t>& key,
+                      std::uint64_t levels, unsigned threads)
 {
-    std::vector<std::size_t> start(static_cast<std::size_t>(levels) + 1, 0);
-    for (std::uint32_t k : key) ++start[k + 1];
-    std::partial_sum(start.begin(), start.end(), start.begin());
-    std::vector<std::size_t> result(key.size());
-    if (order.empty()) {
-        for (std::size_t row = 0; row < key.size(); ++row) result[start[key[row]]++] = row;
-    } else {
-        for (std::size_t row : order) result[start[key[row]]++] = row;
-    }
+    const std::size_t rows = key.size();
+    std::size_t shares = std::max(1u, threads);
+    if (rows < kRowsForThreads || levels * 8 * shares > rows) shares = 1;
+    const auto rowAt = [&](std::size_t position) { return order.empty() ? position : order[position]; };
+    const auto range = [&](std::size_t share) {
+        return std::pair{rows * share / shares, rows * (share + 1) / shares};
+    };
+
+    std::vector<std::vector<std::size_t>> next(shares);
+    runShares(shares, [&](std::size_t share) {
+        std::vector<std::size_t>& counts = next[share];
+        counts.assign(static_cast<std::size_t>(levels), 0);
+        const auto [begin, end] = range(share);
+        for (std::size_t position = begin; position < end; ++position) ++counts[key[rowAt(position)]];
+    });
+    // Counts become first positions: level by level, range by range.
+    std::size_t placed = 0;
+    for (std::size_t level = 0; level < levels; ++level)
+        for (std::vector<std::size_t>& counts : next) placed += std::exchange(counts[level], placed);
+
+    RowOrder result(rows);   // every position is written below
+    runShares(shares, [&](std::size_t share) {
+        std::size_t* at = next[share].data();
+        std::size_t* out = result.data();
+        const auto [begin, end] = range(share);
+        for (std::size_t position = begin; position < end; ++position) {
+            const std::size_t row = rowAt(position);
+            out[at[key[row]]++] = row;
+        }
+    });
     return result;
 }
-
-// Below this many rows the key columns are coded on one thread.
-constexpr std::size_t kRowsForThreads = std::size_t{1} << 16;
 
 std::vector<std::optional<KeyCodes>> codesOfColumns(const refhost::Table& table,
                                                     const std::vector<std::size_t>& keyColumns,
@@ -190,9 +221,8 @@ std::optional<KeyCodes> keyCodes(const refhost::Table& table, std::size_t column
     return std::nullopt;
 }
 
-std::optional<std::vector<std::size_t>> countingOrder(const refhost::Table& table,
-                                                      const std::vector<std::size_t>& keyColumns,
-                                                      unsigned threads)
+std::optional<RowOrder> countingOrder(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,
+                                      unsigned threads)
 {
     const std::size_t rows = table.rowCount();
     std::vector<std::optional<KeyCodes>> found = codesOfColumns(table, keyColumns, threads);
@@ -202,7 +232,7 @@ std::optional<std::vector<std::size_t>> countingOrder(const refhost::Table& tabl
         columns.push_back(std::move(*codes));
     }
     if (columns.empty()) {
-        std::vector<std::size_t> order(rows);
+        RowOrder order(rows);
         std::iota(order.begin(), order.end(), std::size_t{0});
         return order;
     }
@@ -212,8 +242,8 @@ std::optional<std::vector<std::size_t>> countingOrder(const refhost::Table& tabl
     // count table is no larger than the row order; each merged code is one
     // stable counting pass, the least significant first.
     const std::uint64_t limit = std::max<std::uint64_t>(rows, 1u << 16);
-    std::vector<std::size_t> order;   // empty: table order
-    std::vector<std::uint32_t> merged = std::move(columns.back().codes);
+    RowOrder order;   // empty: table order
+    refhost::ColumnVector<std::uint32_t> merged = std::move(columns.back().codes);
     std::uint64_t levels = columns.back().levels;
     for (std::size_t c = columns.size() - 1; c-- > 0;) {
         const KeyCodes& next = columns[c];
@@ -222,13 +252,13 @@ std::optional<std::vector<std::size_t>> countingOrder(const refhost::Table& tabl
                 merged[row] = static_cast<std::uint32_t>(next.codes[row] * levels + merged[row]);
             levels *= next.levels;
         } else {
-            order = countingPass(order, merged, levels);
+            order = countingPass(order, merged, levels, threads);
             merged = std::move(columns[c].codes);
             levels = columns[c].levels;
         }
-        std::vector<std::uint32_t>().swap(columns[c].codes);
+        refhost::ColumnVector<std::uint32_t>().swap(columns[c].codes);
     }
-    return countingPass(order, merged, levels);
+    return countingPass(order, merged, levels, threads);
 }
 
 namespace {

@@ -8,16 +8,22 @@
 #include <optional>
 #include <vector>
 
+#include <refhost/column_allocator.h>
 #include <refhost/table.h>
 
 namespace splitrun {
+
+// A permutation of a table's rows. A large table's order runs to a word per
+// row; column storage gives it huge pages and leaves it uncleared until the
+// counting pass writes it.
+using RowOrder = refhost::ColumnVector<std::size_t>;
 
 // The rank codes of one key column: codes[row] is 0 for a missing value and
 // otherwise 1 + the rank of the value among the column's distinct values
 // (strings bytewise, numbers numerically), so that two rows' codes compare
 // as their values do. `levels` is one more than the largest code possible.
 struct KeyCodes {
-    std::vector<std::uint32_t> codes;
+    refhost::ColumnVector<std::uint32_t> codes;
     std::uint32_t levels = 1;
 };
 
@@ -31,8 +37,9 @@ std::optional<KeyCodes> keyCodes(const refhost::Table& table, std::size_t column
 // table order: the order a stable comparison sort gives, found by counting
 // passes over the key codes in time linear in the rows (plus sorting each
 // column's distinct values). Nothing when a key column has no exact codes.
-// The key columns of a large table are coded on up to `threads` threads.
-std::optional<std::vector<std::size_t>> countingOrder(const refhost::Table& table,
+// The key columns of a large table are coded, and its rows counted and
+// placed, on up to `threads` threads.
+std::optional<RowOrder> countingOrder(const refhost::Table& table,
                                                       const std::vector<std::size_t>& keyColumns,
                                                       unsigned threads = 1);
 

@@ -34,7 +34,7 @@ refhost::Table tableOf(const std::string& storages, const std::vector<std::vecto
 void checkOrder(const refhost::Table& table, std::vector<std::size_t> keys, bool exact, unsigned threads = 1)
 {
     if (keys.empty()) keys.resize(table.columnCount()), std::iota(keys.begin(), keys.end(), 0);
-    const std::optional<std::vector<std::size_t>> counted = countingOrder(table, keys, threads);
+    const std::optional<RowOrder> counted = countingOrder(table, keys, threads);
     ASSERT_EQ(counted.has_value(), exact);
     EXPECT_EQ(counted.value_or(sortedByComparison(table, keys)), sortedByComparison(table, keys));
     EXPECT_EQ(sortedByKey(table, keys), sortedByComparison(table, keys));
@@ -54,7 +54,7 @@ TEST(KeyOrder, CountingMatchesComparisonOrFallsBackOnTableCases)
     };
     for (const auto& [storages, rows] : exact) checkOrder(tableOf(storages, rows), {}, true);
     // missing < "" < "B" < "b" < "\xC3\xA9"; within "b": missing < 9 < 10, and the two (b, 10) rows keep their file order.
-    EXPECT_EQ(sortedByKey(tableOf("32", exact[7].second), {0, 1}), (std::vector<std::size_t>{2, 4, 1, 7, 3, 0, 5, 6}));
+    EXPECT_EQ(sortedByKey(tableOf("32", exact[7].second), {0, 1}), (RowOrder{2, 4, 1, 7, 3, 0, 5, 6}));
     checkOrder(tableOf("32", {{a, real(2)}, {a, real(NAN)}, {a, real(1)}, {b, real(0)}}), {}, false);
     checkOrder(tableOf("3", {{b}, {i64(2)}, {na}, {real(1.5)}, {a}, {i64(2)}}, true), {}, false);   // raw cells
 }

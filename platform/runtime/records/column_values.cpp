@@ -260,7 +260,7 @@ void inParts(size_t count, unsigned threads, const Part& part) {
 // old storage of the same size. Cells are moved, so an order that repeats
 // a row leaves the repeats of a column of cells empty.
 template <typename Vector>
-void permuteVector(Vector& values, const std::vector<size_t>& order, Vector& spare, unsigned threads) {
+void permuteVector(Vector& values, std::span<const size_t> order, Vector& spare, unsigned threads) {
     using Value = typename Vector::value_type;
     const size_t count = order.size();
     if constexpr (std::is_trivially_copyable_v<Value>) {
@@ -281,12 +281,12 @@ void permuteVector(Vector& values, const std::vector<size_t>& order, Vector& spa
 
 }  // namespace
 
-void ColumnValues::permute(const std::vector<size_t>& order) {
+void ColumnValues::permute(std::span<const size_t> order) {
     PermuteBuffers buffers;
     permute(order, buffers);
 }
 
-void ColumnValues::permute(const std::vector<size_t>& order, PermuteBuffers& buffers, unsigned threads) {
+void ColumnValues::permute(std::span<const size_t> order, PermuteBuffers& buffers, unsigned threads) {
     switch (kind_) {
         case Kind::Integer: permuteVector(ints_, order, buffers.integers, threads); break;
         case Kind::Real: permuteVector(reals_, order, buffers.reals, threads); break;

@@ -180,7 +180,7 @@ bool Table::sameValue(size_t a, size_t b, size_t column) const {
     return values.cells()[a] == values.cells()[b];
 }
 
-void Table::permuteRows(const std::vector<size_t>& order, unsigned threads) {
+void Table::permuteRows(std::span<const size_t> order, unsigned threads) {
     if (order.size() != rows_) throw std::invalid_argument("row order of the wrong size");
     PermuteBuffers buffers;
     for (ColumnValues& column : values_) column.permute(order, buffers, threads);

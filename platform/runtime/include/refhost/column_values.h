@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -118,10 +119,10 @@ public:
     // Integers become doubles in place (a column found to hold reals).
     void integersToReals();
     // Reorders the values: value i becomes the old value order[i].
-    void permute(const std::vector<size_t>& order);
+    void permute(std::span<const size_t> order);
     // The same, gathering into `buffers` and leaving the old storage there;
     // a large column's rows are gathered by `threads` threads.
-    void permute(const std::vector<size_t>& order, PermuteBuffers& buffers, unsigned threads = 1);
+    void permute(std::span<const size_t> order, PermuteBuffers& buffers, unsigned threads = 1);
     // Frees spare capacity.
     void shrink();
     // Removes every value, keeping the storage's capacity for the next.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -73,7 +74,7 @@ public:
     bool sameValue(size_t a, size_t b, size_t column) const;
     // Reorders the rows: row i becomes the old row order[i]. One column is
     // copied at a time, its rows split among `threads` threads.
-    void permuteRows(const std::vector<size_t>& order, unsigned threads = 1);
+    void permuteRows(std::span<const size_t> order, unsigned threads = 1);
 
     bool operator==(const Table& other) const;
 
