@@ -380,8 +380,6 @@ mutants+=(
   'platform/cli/build_command.cpp|s/        request.offset = options.glm.offset;//'
   'platform/cli/build_command.cpp|s/(kinds\[i\].second == 1 ? " group" : " groups")/" groups"/'
   'platform/cli/build_command.cpp|s/    if (summary.groups.size() == 1) text = /    if (false) text = /'
-  # Survives: real, no check yet: no test runs a module whose component step
-  # fails after a group fitted.
   'platform/cli/build_command.cpp|s/const bool succeeded = summary.models > 0 \&\& summary.componentFailures.empty();/const bool succeeded = summary.models > 0;/'
   'platform/cli/build_command.cpp|s/if (succeeded || noneFitted) output.commit();/if (succeeded) output.commit();/'
   'platform/cli/build_command.cpp|s/    if (data.recordCount() == 0)/    if (false)/'
@@ -392,11 +390,9 @@ mutants+=(
   'platform/cli/carried_fields.cpp|s/{\&options.glm.weights, \&options.glm.offset}/{\&options.glm.weights}/'
   'platform/cli/carried_fields.cpp|s/if (splitmodels::checkFormula(options.formula, formula) || formula.dot) return {};/if (splitmodels::checkFormula(options.formula, formula)) return {};/'
   'platform/output/split_model_file.cpp|s/(!request.offset.empty() \&\& def.name == request.offset);/false;/'
-  # Survives: real, no check yet (a failed group whose PMML was stored).
   'platform/output/split_model_file.cpp|s/if (group.modelId.empty() || !group.pmml) continue;/if (!group.pmml) continue;/'
-  # Survives: real, no check yet. Only the segment's text changes (its
-  # reference level, the marked mining field); a glm's scores through
-  # split-model.pmml stay the same, an unheld level NA either way.
+  # A glm's scores stay the same; only the segment's text changes (its
+  # reference level's cell), which GlmBuild checks.
   'platform/output/split_model_file.cpp|s/            if (const auto\* levels = worker.heldLevels(group.index)) segment.levels = \*levels;//'
   "platform/output/output_dir.cpp|s/if (isSafeByte(c) \\&\\& !(i == 0 \\&\\& c == '.'))/if (isSafeByte(c))/"
   "platform/output/output_dir.cpp|/case '\\\\\\\\': cell +=/d"

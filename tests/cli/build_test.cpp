@@ -97,6 +97,10 @@ TEST(Build, RecoversTheTrueCoefficientsAndScoringReproducesTheFits)
         EXPECT_EQ(std::count(sections.begin(), sections.end(), "summary"), static_cast<long>(models));
         EXPECT_EQ(std::count(sections.begin(), sections.end(), "Central kSPLIT_SplitFailedErr_0"), logistic ? 1 : 0);
         EXPECT_EQ(sections.size(), 9u);
+        // The components see a logistic target as a flag, though no data model says so.
+        const std::string target = logistic ? "name=\"returned\" storage=\"string\" measure=\"flag\" role=\"target\""
+                                            : "name=\"revenue\" storage=\"real\" measure=\"continuous\" role=\"target\"";
+        EXPECT_NE(readFile(files / "StatXML" / "rootStatXML.xml").find(target), std::string::npos);
         if (logistic) continue;
         EXPECT_EQ(readFile(files / "StatXML" / "rootStatXML.xml"), readFile(files / "PMML" / "rootPMML.xml"));
         const std::string index = readFile(files / "PMML" / "entries.tsv");

@@ -81,6 +81,13 @@ std::string readFile(const fs::path& path)
     return text.str();
 }
 
+std::size_t countOf(const std::string& text, const std::string& part)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
 void writeFile(const fs::path& path, const std::string& text)
 {
     std::ofstream(path, std::ios::binary) << text;

@@ -37,6 +37,8 @@ RunOutput runScore(const fs::path& model, const fs::path& data, const fs::path& 
 fs::path freshDir(const std::string& name);
 
 std::string readFile(const fs::path& path);
+// How many times `part` occurs in `text`.
+std::size_t countOf(const std::string& text, const std::string& part);
 void writeFile(const fs::path& path, const std::string& text);
 
 // Every regular file below `dir`, by path relative to it, with its bytes;

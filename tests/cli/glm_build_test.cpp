@@ -135,6 +135,10 @@ TEST(GlmBuild, FormulaOfTheListedInputsPredictsAlike)
             const RunOutput run = build(dir, options);
             ASSERT_EQ(run.status, 0) << run.out << run.err;
             EXPECT_EQ(schemaErrors(dir / "out" / "split-model.pmml"), "");
+            // Each glm segment gives kind's reference level a cell of its own (beta 0).
+            if (!formula && !twin.listed.empty()) {
+                EXPECT_EQ(countOf(readFile(dir / "out" / "split-model.pmml"), "<PPCell value=\"p\" predictorName=\"kind\""), 2u);
+            }
             const RunOutput score = runScore(dir / "out" / "split-model.pmml", dir / "data.csv", dir / "scored.csv", twin.score);
             ASSERT_EQ(score.status, 0) << score.err;
             scored[formula] = readCsvRecords(dir / "scored.csv");

@@ -96,6 +96,9 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          {"--model", "model.xml"}, {"--model", "model.xml"}, "score"},
         {"numeric input with one stray cell", csv("South,3,3.5,no,d\nSouth,4,4.5,yes,e\nNorth,oops,1,no,f\n"), "", base,
          {"data.csv:7:2 (field 'x')", "'oops' is not a number", "--na-values 'NA,oops'", "--categorical x"}},
+        {"empty items of --na-values are no tokens", csv("South,3,3.5,no,d\nSouth,4,4.5,yes,e\nNorth,oops,1,no,f\n"), "",
+         with({"--na-values", ",NA,"}), {"--na-values 'NA,oops'"}},
+        {"a confidence level of 1", kGoodCsv, "", with({"--conf-level", "1"}), {"--conf-level", "strictly between 0 and 1"}},
         // Far enough down to be read by a later chunk than the first.
         {"ragged row after 50,000 records", csv(filler + "South,2,3.5\n"), "", base, {"data.csv:50005:4 (field 'flag')"}},
         {"stray cell after 50,000 records", csv(filler + "North,oops,1,no,f\n"), "", base, {"data.csv:50005:2 (field 'x')"}},
@@ -119,6 +122,8 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          {"--input-pmml /dev/zero", "is a character device", "give the document's file"}},
         {"missing-value token holding a comma, the output's delimiter", kGoodCsv, "",
          {"--model", "model.xml", "--delimiter", ";", "--na-out", "n,a"}, {"--na-out", "would break the CSV"}, "score"},
+        {"missing-value token holding a line break", kGoodCsv, "", {"--model", "model.xml", "--na-out", "n\ra"},
+         {"--na-out", "would break the CSV"}, "score"},
         {"input PMML that is empty", kGoodCsv, "", with({"--input-pmml", "empty.xml"}),
          {"--input-pmml", "the file is empty"}},
         // Binary data is refused at its first block, not read on until a

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <csignal>
+#include <cstdlib>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -62,6 +63,8 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
         bool replaced;                         // the first build's files gave way to the second's
         std::string message;
         bool dropManifest = false;             // the first build's manifest is gone
+        const char* failingStep = "";          // the module's step made to fail (SPLIT_FAILING_STEP)
+        std::size_t segments = 3;              // split-model.pmml's segments, when replaced
     };
     const Case cases[] = {
         {"a run whose groups all fail replaces the results with groups.csv, which says why",
@@ -79,6 +82,12 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
          "symlink to nothing"},
         {"a later good run replaces the earlier files and keeps foreign ones",
          std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n", {}, 0, true, ""},
+        {"a module step failing after every group fitted fails the run", std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n",
+         {}, 1, false, "Component steps that failed:\n  distribute.endExecution returned status 1", false, "endExecution"},
+        {"a group whose collection failed has no segment, though its PMML was stored",
+         std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n", {}, 0, true,
+         "failed: the collect component returned status 1 for this group",
+         false, "completed", 2},
         {"a directory without a manifest is not trusted, whatever its indexes say",
          std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n", {}, 2, false, "was not written by split-run", true},
     };
@@ -102,7 +111,12 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
             more.push_back(arg == "@in" ? (out / "split-model.pmml").string()
                            : arg == "@dangling" ? (dir / "dangling").string() : arg);
         fs::create_symlink(dir / "nowhere", dir / "dangling");
+        if (*c.failingStep) {
+            ::setenv("SPLIT_MODULE", SPLIT_FAILING_MODULE_PATH, 1);
+            ::setenv("SPLIT_FAILING_STEP", c.failingStep, 1);
+        }
         const RunOutput run = build(dir, dir / "data2.csv", more);
+        ::unsetenv("SPLIT_MODULE");
         fs::remove(dir / "dangling");
         EXPECT_EQ(run.status, c.status) << run.out << run.err;
         EXPECT_NE((run.out + run.err).find(c.message), std::string::npos) << run.out << run.err;
@@ -115,6 +129,7 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
         EXPECT_EQ(readFile(out / "groups.csv").find("\nc,") != std::string::npos, c.replaced && c.status == 0);
         if (c.replaced && c.status == 0) {
             EXPECT_EQ(readGroupFits(out).size(), 3u);
+            EXPECT_EQ(countOf(readFile(out / "split-model.pmml"), "<Segment "), c.segments);
         }
         if (c.replaced && c.status != 0) {
             EXPECT_EQ(after.count("split-model.pmml"), 0u);
