@@ -33,6 +33,18 @@ RunOutput runBuild(const fs::path& data, const fs::path& out, const std::vector<
 RunOutput runScore(const fs::path& model, const fs::path& data, const fs::path& out,
                    const std::vector<std::string>& extra = {});
 
+// GoogleTest's name for a case of a parameterised test: the case's `name`
+// with its spaces as underscores.
+struct CaseNameOf {
+    template <class Info>
+    std::string operator()(const Info& info) const {
+        std::string name = info.param.name;
+        for (char& c : name)
+            if (c == ' ') c = '_';
+        return name;
+    }
+};
+
 // A fresh, empty directory for one test.
 fs::path freshDir(const std::string& name);
 

@@ -208,11 +208,6 @@ INSTANTIATE_TEST_SUITE_P(
                "the previous build cannot be read"},
         Change{"version 2", same, {}, sql("PRAGMA user_version=2"), allAdded, "-----",
                "kept its groups otherwise"}),
-    [](const auto& info) {
-        std::string name = info.param.name;
-        for (char& c : name)
-            if (c == ' ') c = '_';
-        return name;
-    });
+    CaseNameOf{});
 
 }  // namespace

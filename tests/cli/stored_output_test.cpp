@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "cli_harness.h"
 #include "remote_groups.h"
 #include "stored_output.h"
 
@@ -96,12 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"every byte", std::string("\0\xff\n\x80\n", 5) + kStatXml, kLabelled + std::string("\0\n", 2)},
         Case{"empty entry", kStatXml, ""},
         Case{"empty document", "", kLabelled}),
-    [](const auto& info) {
-        std::string name = info.param.name;
-        for (char& c : name)
-            if (c == ' ') c = '_';
-        return name;
-    });
+    clitest::CaseNameOf{});
 
 }  // namespace
 }  // namespace splitrun
