@@ -268,6 +268,7 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
                 } else {
                     ExternalGroupingSettings settings;
                     settings.tempDir = options.tempDir;
+                    settings.tempDirShownAs = options.tempDirShownAs;
                     settings.memoryLimit = options.memoryLimit;
                     settings.carried = carriedColumns(options, block.columns());
                     keyPass.emplace(keysSeen, settings);
@@ -350,6 +351,7 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
             // files, removed when the run ends (or is interrupted).
             ExternalGroupingSettings settings;
             settings.tempDir = options.tempDir;
+            settings.tempDirShownAs = options.tempDirShownAs;
             settings.memoryLimit = options.memoryLimit;
             settings.inputBytes = inputBytes(options).value_or(0);
             settings.records = data.recordCount();
@@ -504,7 +506,9 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     return succeeded ? kExitModelsBuilt : kExitNoModel;
 }
 
-int buildWithEngine(const BuildOptions& options, std::ostream& out, std::ostream& err)
+}  // namespace
+
+int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
 {
     BuildEngine engine(options.engine == EngineChoice::Mpi, options.threads);
     if (!engine.hostsRun()) {
@@ -534,22 +538,6 @@ int buildWithEngine(const BuildOptions& options, std::ostream& out, std::ostream
              at = message.find(copy.path(), at + fromCopy.dataShownAs.size()))
             message.replace(at, copy.path().size(), fromCopy.dataShownAs);
         throw InputError(message);
-    }
-}
-
-}  // namespace
-
-// A temporary directory that came from $TMPDIR is named so: the user gave no
-// --temp-dir.
-int runBuild(const BuildOptions& options, std::ostream& out, std::ostream& err)
-{
-    try {
-        return buildWithEngine(options, out, err);
-    } catch (const InputError& e) {
-        const std::string given = "--temp-dir " + options.tempDir;
-        std::string message = e.what();
-        if (!options.tempDirFromEnvironment || message.compare(0, given.size(), given) != 0) throw;
-        throw InputError("TMPDIR " + options.tempDir + " (the default --temp-dir)" + message.substr(given.size()));
     }
 }
 

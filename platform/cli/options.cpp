@@ -617,10 +617,14 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
                 throw CLI::ValidationError("--memory-limit " + memoryText,
                                            "expected a size such as 256M or 8G");
             }
-            if (build.tempDir.empty()) {
-                const char* tmpdir = std::getenv("TMPDIR");
-                build.tempDir = tmpdir && *tmpdir ? tmpdir : "/tmp";
-                build.tempDirFromEnvironment = tmpdir && *tmpdir;
+            if (!build.tempDir.empty()) {
+                build.tempDirShownAs = "--temp-dir " + build.tempDir;
+            } else if (const char* tmpdir = std::getenv("TMPDIR"); tmpdir && *tmpdir) {
+                build.tempDir = tmpdir;
+                build.tempDirShownAs = "TMPDIR " + build.tempDir + " (the default --temp-dir)";
+            } else {
+                build.tempDir = "/tmp";
+                build.tempDirShownAs = "--temp-dir /tmp";
             }
         } else if (app.got_subcommand("score")) {
             result.command = Command::Score;

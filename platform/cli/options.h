@@ -68,8 +68,9 @@ struct BuildOptions {
     // --temp-dir: where records that do not fit are grouped through
     // temporary files. Resolved to $TMPDIR, then /tmp, when not given.
     std::string tempDir;
-    // True when tempDir is $TMPDIR, so that messages name TMPDIR.
-    bool tempDirFromEnvironment = false;
+    // How messages name tempDir: "--temp-dir DIR", or "TMPDIR DIR (the
+    // default --temp-dir)" when the option was not given.
+    std::string tempDirShownAs;
     // --conf-level: the confidence level of the coefficients' intervals.
     double confLevel = 0.95;
     // --augment FILE: the records each fit used, with their diagnostics;

@@ -429,9 +429,9 @@ struct KeyPass::State {
 KeyPass::KeyPass(std::vector<std::size_t> keyColumns, const ExternalGroupingSettings& settings)
     : state_(std::make_unique<State>())
 {
-    state_->dir = std::make_shared<TempDir>(settings.tempDir);
+    state_->dir = std::make_shared<TempDir>(settings.tempDir, settings.tempDirShownAs);
     state_->copyPath = state_->dir->path() / "records";
-    state_->copy = std::make_unique<SpoolWriter>(state_->copyPath, state_->dir->parent(), settings.write);
+    state_->copy = std::make_unique<SpoolWriter>(state_->copyPath, state_->dir->shownAs(), settings.write);
     state_->copy->carryOnly(settings.carried);
     state_->ranker = std::make_unique<KeyRanker>(std::move(keyColumns), settings.memoryLimit / 4);
 }
@@ -493,7 +493,7 @@ std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<ref
     for (std::size_t p = 0; p < partitionCount; ++p) {
         partitions[p].path = dir->path() / ("partition-" + std::to_string(p));
         partitions[p].writer =
-            std::make_unique<SpoolWriter>(partitions[p].path, dir->parent(), settings.write, bufferBytes);
+            std::make_unique<SpoolWriter>(partitions[p].path, dir->shownAs(), settings.write, bufferBytes);
         partitions[p].writer->carryOnly(settings.carried);
         partitions[p].columns = &columns;
         partitions[p].clear();
@@ -551,7 +551,7 @@ std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<ref
     }
 
     const fs::path grouped = dir->path() / "grouped";
-    SpoolWriter out(grouped, dir->parent(), settings.write);
+    SpoolWriter out(grouped, dir->shownAs(), settings.write);
     out.carryOnly(settings.carried);
     std::size_t done = 0;
     OrderingBuffers buffers;
@@ -572,7 +572,7 @@ GroupedSpool::GroupedSpool(const fs::path& tempDir, SpoolWriteFunction write, st
 {
     try {
         dir_ = std::make_shared<TempDir>(tempDir);
-        writer_ = std::make_unique<SpoolWriter>(dir_->path() / "grouped", dir_->parent(), std::move(write));
+        writer_ = std::make_unique<SpoolWriter>(dir_->path() / "grouped", dir_->shownAs(), std::move(write));
         writer_->carryOnly(std::move(carried));
     } catch (const InputError&) {
         drop();

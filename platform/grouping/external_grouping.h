@@ -25,6 +25,7 @@ namespace splitrun {
 
 struct ExternalGroupingSettings {
     std::filesystem::path tempDir;   // --temp-dir: the temporary directory is made in it
+    std::string tempDirShownAs = {}; // how messages name it (TempDir::shownAs); empty: --temp-dir
     std::uint64_t memoryLimit = 0;   // --memory-limit in bytes
     std::uint64_t inputBytes = 0;    // the input's size as counted against the limit
     std::size_t records = 0;         // the input's number of records

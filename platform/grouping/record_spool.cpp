@@ -27,14 +27,14 @@ void appendU64(std::string& bytes, std::uint64_t value)
 
 }  // namespace
 
-TempDir::TempDir(const fs::path& parent) : parent_(parent)
+TempDir::TempDir(const fs::path& parent, std::string shownAs)
+    : shownAs_(shownAs.empty() ? "--temp-dir " + parent.string() : std::move(shownAs))
 {
     // Those of runs killed outright go first: no handler could remove them.
     removeAbandonedWorkingPaths(parent, "split-run-tmp");
     std::string pattern = (parent / (workingNamePrefix("split-run-tmp") + "XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr)
-        throw InputError("--temp-dir " + parent.string() +
-                         ": cannot create a directory for temporary files there (" +
+        throw InputError(shownAs_ + ": cannot create a directory for temporary files there (" +
                          std::strerror(errno) +
                          "); give --temp-dir a writable directory with room for a copy of the input");
     path_ = pattern;
@@ -48,8 +48,9 @@ TempDir::~TempDir()
     guard_.reset();
 }
 
-SpoolWriter::SpoolWriter(fs::path path, fs::path tempDirOption, SpoolWriteFunction write, std::size_t bufferBytes)
-    : path_(std::move(path)), tempDirOption_(std::move(tempDirOption)), write_(std::move(write)),
+SpoolWriter::SpoolWriter(fs::path path, std::string tempDirShownAs, SpoolWriteFunction write,
+                         std::size_t bufferBytes)
+    : path_(std::move(path)), tempDirShownAs_(std::move(tempDirShownAs)), write_(std::move(write)),
       bufferBytes_(bufferBytes)
 {
     if (!write_) write_ = [](int fd, const void* bytes, std::size_t length) { return ::write(fd, bytes, length); };
@@ -65,7 +66,7 @@ SpoolWriter::~SpoolWriter()
 void SpoolWriter::fail(int error, const char* doing) const
 {
     const bool full = error == ENOSPC || error == EDQUOT;
-    throw InputError("--temp-dir " + tempDirOption_.string() + ": " +
+    throw InputError(tempDirShownAs_ + ": " +
                      (full ? std::string("no space left (") + std::strerror(error) + ")"
                            : std::string(std::strerror(error))) +
                      " while " + doing + " the temporary file " + path_.string() +

@@ -35,32 +35,35 @@ using SpoolWriteFunction = std::function<ssize_t(int fd, const void* bytes, std:
 // split-run-tmp-HOST-PID-XXXXXX under `parent`, removed with everything in
 // it when the object goes away, and also when the process is interrupted
 // (SIGINT, SIGTERM, SIGHUP) while it exists; a later run removes those of
-// a process that was killed outright. Throws InputError naming
-// --temp-dir when the directory cannot be created.
+// a process that was killed outright. Throws InputError naming the
+// directory as `shownAs` says (by default "--temp-dir PARENT") when it
+// cannot be created.
 class TempDir {
 public:
-    explicit TempDir(const std::filesystem::path& parent);
+    explicit TempDir(const std::filesystem::path& parent, std::string shownAs = {});
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
-    // The --temp-dir the directory was made in, for messages.
-    const std::filesystem::path& parent() const { return parent_; }
+    // How messages name the directory it was made in: the option or the
+    // environment variable it came from, and the directory.
+    const std::string& shownAs() const { return shownAs_; }
 
 private:
-    std::filesystem::path parent_;
+    std::string shownAs_;
     std::filesystem::path path_;
     std::optional<RemoveOnInterrupt> guard_;
 };
 
 // Appends blocks to a new spool file. Writes are buffered; a failed write
-// or close throws InputError naming --temp-dir, the directory and the
-// reason (a full disk says so). Not thread-safe.
+// or close throws InputError naming the temporary directory as
+// `tempDirShownAs` says (TempDir::shownAs) and the reason (a full disk says
+// so). Not thread-safe.
 class SpoolWriter {
 public:
     // Writes go out in pieces of about `bufferBytes`.
-    SpoolWriter(std::filesystem::path path, std::filesystem::path tempDirOption,
+    SpoolWriter(std::filesystem::path path, std::string tempDirShownAs,
                 SpoolWriteFunction write = {}, std::size_t bufferBytes = std::size_t{1} << 20);
     ~SpoolWriter();  // closes the file without reporting errors
     SpoolWriter(const SpoolWriter&) = delete;
@@ -86,7 +89,7 @@ private:
     [[noreturn]] void fail(int error, const char* doing) const;
 
     std::filesystem::path path_;
-    std::filesystem::path tempDirOption_;
+    std::string tempDirShownAs_;
     SpoolWriteFunction write_;
     std::size_t bufferBytes_;
     std::vector<bool> carried_;
