@@ -130,7 +130,10 @@ std::vector<std::string> readLocalLines(const fs::path& dir, const char* name)
 Manifest readManifest(const fs::path& root)
 {
     Manifest manifest;
-    for (const std::string& line : readLocalLines(root, kManifestName)) {
+    for (std::string line : readLocalLines(root, kManifestName)) {
+        // A list saved with CRLF line ends by an editor still lists the
+        // same files: split-run writes no name that ends in a CR.
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.rfind(kBuildPrefix, 0) == 0) {
             manifest.build = line.substr(std::string(kBuildPrefix).size());
             continue;

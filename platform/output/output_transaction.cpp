@@ -202,11 +202,24 @@ void repairAbandoned(const fs::path& dir)
     for (const fs::path& old : abandonedSiblings(dir, "split-run-old")) removeOwnFiles(old, readManifest(old));
 }
 
+// Why `path` in `dir` is not taken for split-run's own, and what to do.
 std::string foreignFileMessage(const fs::path& dir, const std::string& path)
 {
-    return "--out " + dir.string() + ": " + (dir / path).string() +
-           " exists and was not written by split-run; move it away or choose another output directory (nothing "
-           "was changed)";
+    const std::string head = "--out " + dir.string() + ": " + (dir / path).string() + " exists";
+    const std::string tail = " (nothing was changed)";
+    struct stat st;
+    if (::lstat((dir / kManifestName).c_str(), &st) != 0)
+        return head + ", but " + dir.string() + " has no " + kManifestName +
+               ", the list of the files split-run wrote there, so it counts as someone else's; if " + dir.string() +
+               " holds only an earlier build's output, delete it or move it away, or choose another --out" + tail;
+    const Manifest manifest = readManifest(dir);
+    const bool listed = std::any_of(manifest.files.begin(), manifest.files.end(),
+                                    [&](const ManifestEntry& entry) { return entry.path == path; });
+    if (listed)
+        return head + " but was changed or replaced after split-run wrote it (it differs from its line in " +
+               (dir / kManifestName).string() + "); move it away or choose another --out" + tail;
+    return head + " and was not written by split-run (" + (dir / kManifestName).string() +
+           " does not list it); move it away or choose another --out" + tail;
 }
 
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }

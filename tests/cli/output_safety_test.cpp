@@ -89,7 +89,7 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
          "failed: the collect component returned status 1 for this group",
          false, "completed", 2},
         {"a directory without a manifest is not trusted, whatever its indexes say",
-         std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n", {}, 2, false, "was not written by split-run", true},
+         std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n", {}, 2, false, "has no .split-run-files, the list of the files split-run wrote there", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -426,6 +426,14 @@ TEST(OutputSwitch, RemovesOnlyFilesItCanProveItWrote)
              return std::string();
          },
          true, {{"outside/victim.txt", "precious"}}},
+        {"the list saved again with CRLF line ends",
+         [](const fs::path&, const fs::path& out) {
+             std::string text;
+             for (const char c : readFile(out / ".split-run-files")) text += c == '\n' ? "\r\n" : std::string(1, c);
+             writeFile(out / ".split-run-files", text);
+             return std::string();
+         },
+         false, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -439,7 +447,8 @@ TEST(OutputSwitch, RemovesOnlyFilesItCanProveItWrote)
             commitFiles(out, kNew);
         } catch (const splitrun::InputError& error) {
             refused = true;
-            EXPECT_NE(std::string(error.what()).find("was not written by split-run"), std::string::npos) << error.what();
+            EXPECT_NE(std::string(error.what()).find("was changed or replaced after split-run wrote it"), std::string::npos)
+                << error.what();
         }
         EXPECT_EQ(refused, c.refused);
         for (const auto& [path, text] : c.kept) EXPECT_EQ(readFile(dir / path), text) << path;
