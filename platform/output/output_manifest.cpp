@@ -110,8 +110,15 @@ bool isOwnFileIn(int dirFd, const std::string& name, const ManifestEntry& entry)
 std::vector<std::string> readLocalLines(const fs::path& dir, const char* name)
 {
     std::vector<std::string> lines;
-    const int fd = ::open((dir / name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Opened without waiting (a FIFO put in its place would block the open
+    // for good) and read only when it is a regular file.
+    const int fd = ::open((dir / name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return lines;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return lines;
+    }
     std::string text;
     char buffer[1 << 14];
     ssize_t got;

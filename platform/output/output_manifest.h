@@ -38,7 +38,7 @@ struct Manifest {
 Manifest readManifest(const std::filesystem::path& root);
 
 // The lines of a small bookkeeping file in `dir`, opened without following a
-// symbolic link; none when the file is missing or is a link.
+// symbolic link; none when the file is missing or is not a regular file.
 std::vector<std::string> readLocalLines(const std::filesystem::path& dir, const char* name);
 
 // The manifest's text for the regular files below `root` (the manifest

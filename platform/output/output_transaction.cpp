@@ -208,8 +208,10 @@ std::string foreignFileMessage(const fs::path& dir, const std::string& path)
     const std::string head = "--out " + dir.string() + ": " + (dir / path).string() + " exists";
     const std::string tail = " (nothing was changed)";
     struct stat st;
-    if (::lstat((dir / kManifestName).c_str(), &st) != 0)
-        return head + ", but " + dir.string() + " has no " + kManifestName +
+    const bool hasList = ::lstat((dir / kManifestName).c_str(), &st) == 0;
+    if (!hasList || !S_ISREG(st.st_mode))
+        return head + ", but " + dir.string() + (hasList ? "'s " + std::string(kManifestName) + " is not a regular file"
+                                                         : " has no " + std::string(kManifestName)) +
                ", the list of the files split-run wrote there, so it counts as someone else's; if " + dir.string() +
                " holds only an earlier build's output, delete it or move it away, or choose another --out" + tail;
     const Manifest manifest = readManifest(dir);

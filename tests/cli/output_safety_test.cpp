@@ -380,6 +380,7 @@ TEST(OutputSwitch, RemovesOnlyFilesItCanProveItWrote)
         std::function<std::string(const fs::path& dir, const fs::path& out)> attack;   // returns manifest lines to add
         bool refused;                     // the build stops before changing anything
         Files kept;                       // paths relative to the test directory
+        const char* message = "was changed or replaced after split-run wrote it";   // of a refusal
     };
     const auto victim = [](const fs::path& dir) {
         fs::create_directories(dir / "outside");
@@ -434,6 +435,13 @@ TEST(OutputSwitch, RemovesOnlyFilesItCanProveItWrote)
              return std::string();
          },
          false, {}},
+        {"a FIFO in place of the list (reading it would block)",
+         [](const fs::path&, const fs::path& out) {
+             fs::remove(out / ".split-run-files");
+             EXPECT_EQ(::mkfifo((out / ".split-run-files").c_str(), 0600), 0);
+             return std::string();
+         },
+         true, {}, "'s .split-run-files is not a regular file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -441,14 +449,13 @@ TEST(OutputSwitch, RemovesOnlyFilesItCanProveItWrote)
         const fs::path out = dir / "out";
         commitFiles(out, kOld);
         const std::string lines = c.attack(dir, out);
-        writeFile(out / ".split-run-files", readFile(out / ".split-run-files") + lines);
+        if (!lines.empty()) writeFile(out / ".split-run-files", readFile(out / ".split-run-files") + lines);
         bool refused = false;
         try {
             commitFiles(out, kNew);
         } catch (const splitrun::InputError& error) {
             refused = true;
-            EXPECT_NE(std::string(error.what()).find("was changed or replaced after split-run wrote it"), std::string::npos)
-                << error.what();
+            EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
         }
         EXPECT_EQ(refused, c.refused);
         for (const auto& [path, text] : c.kept) EXPECT_EQ(readFile(dir / path), text) << path;
