@@ -395,6 +395,10 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
 
     refhost::RunConfig config;
     config.dataModel = componentDataModel(data, table, fields);
+    // What the read kept per column (each field's summary and tallies, the
+    // source lines) has served the data model and the report: a wide file
+    // would otherwise hold it through the whole run.
+    data = CsvTable();
     if (source)
         config.source = source;
     else

@@ -1,11 +1,12 @@
 // The DataModel element of a group's StatXML: copies of the input data
 // model's Field elements of the target and inputs, each with its role.
 //
-// Every group of a run has the same input data model, so it is parsed once
-// per thread and run, and each copied Field is printed once per role; the
-// groups then paste the text.
+// Every group of a run has the same input data model and fields, so it is
+// parsed once per thread and run, and each copied Field is printed once per
+// role; the groups then paste the text.
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -31,59 +32,72 @@ std::string printed(const pugi::xml_node& node, unsigned depth) {
   return out.str();
 }
 
-// One input data model, parsed, with the text of its copies as far as they
-// have been asked for.
+// The copies of one input data model's Field elements that the groups
+// ask for, printed for both roles when it is parsed. The parsed document
+// is not kept: a wide data model would hold every column's element, and a
+// build asks for its target and inputs only.
 class DataModelCopies {
  public:
-  explicit DataModelCopies(const std::string& xml) : xml_(xml) {
+  DataModelCopies(const std::string& xml, std::set<std::string> wanted) : xml_(xml), wanted_(std::move(wanted)) {
     if (xml_.empty()) return;
     // The FieldFormats of a data model that fails to parse are those read
     // before the error; its fields are none.
-    const bool parsed = doc_.load_buffer(xml_.data(), xml_.size());
-    const pugi::xml_node root = doc_.document_element();
+    pugi::xml_document doc;
+    const bool parsed = doc.load_buffer(xml_.data(), xml_.size());
+    const pugi::xml_node root = doc.document_element();
     if (const pugi::xml_node formats = root.child("FieldFormats")) formats_ = printed(formats, kFormatsDepth);
     if (!parsed) return;
     const pugi::xml_node fields = root.child("Fields");
     if (const pugi::xml_attribute caseSensitive = fields.attribute("caseSensitive"))
       caseSensitive_ = caseSensitive.value();
-    // The first Field of a name, found once each: a search per field would
-    // be quadratic in the columns.
-    for (pugi::xml_node field : fields.children("Field")) byName_.emplace(field.attribute("name").value(), Copy{field, {}, {}});
+    // The first Field of a name is the one copied.
+    for (pugi::xml_node field : fields.children("Field")) {
+      const std::string name = field.attribute("name").value();
+      if (!wanted_.count(name) || copies_.count(name)) continue;
+      Copy& copy = copies_[name];
+      setAttribute(field, "role", "target");
+      copy.asTarget = printed(field, kFieldDepth);
+      setAttribute(field, "role", "input");
+      copy.asInput = printed(field, kFieldDepth);
+    }
   }
 
-  bool holds(const std::string& xml) const { return xml_ == xml; }
+  // True when this is the data model `xml` with copies of every field of `names`.
+  bool holds(const std::string& xml, const std::set<std::string>& names) const {
+    return xml_ == xml && std::includes(wanted_.begin(), wanted_.end(), names.begin(), names.end());
+  }
+  const std::set<std::string>& wanted() const { return wanted_; }
   const std::string& formats() const { return formats_; }
   const std::string& caseSensitive() const { return caseSensitive_; }
 
   // The Field of `name` with its role set, or null when the data model
   // does not describe the field.
-  const std::string* field(const std::string& name, bool target) {
-    const auto found = byName_.find(name);
-    if (found == byName_.end()) return nullptr;
-    Copy& copy = found->second;
-    std::string& text = target ? copy.asTarget : copy.asInput;
-    if (text.empty()) {
-      setAttribute(copy.node, "role", target ? "target" : "input");
-      text = printed(copy.node, kFieldDepth);
-    }
-    return &text;
+  const std::string* field(const std::string& name, bool target) const {
+    const auto found = copies_.find(name);
+    if (found == copies_.end()) return nullptr;
+    return target ? &found->second.asTarget : &found->second.asInput;
   }
 
  private:
   struct Copy {
-    pugi::xml_node node;
     std::string asTarget, asInput;
   };
   std::string xml_;
-  pugi::xml_document doc_;
+  std::set<std::string> wanted_;
   std::string formats_;
   std::string caseSensitive_ = "true";
-  std::unordered_map<std::string_view, Copy> byName_;
+  std::unordered_map<std::string, Copy> copies_;
 };
 
-DataModelCopies& copiesOf(const std::string& xml) {
+// The thread's copies of `xml`, parsed again only for another data model
+// or a field no group of the thread asked for before.
+const DataModelCopies& copiesOf(const std::string& xml, std::set<std::string> names) {
   thread_local std::unique_ptr<DataModelCopies> copies;
-  if (!copies || !copies->holds(xml)) copies = std::make_unique<DataModelCopies>(xml);
+  if (!copies || !copies->holds(xml, names)) {
+    if (copies && copies->holds(xml, {})) names.insert(copies->wanted().begin(), copies->wanted().end());
+    copies.reset();
+    copies = std::make_unique<DataModelCopies>(xml, std::move(names));
+  }
   return *copies;
 }
 
@@ -100,11 +114,13 @@ void writeFieldFromDef(XmlText& xml, const FieldDef& def, bool target) {
 
 void writeStatXmlDataModel(XmlText& xml, const std::vector<FieldDef>& defs, const ModelSpec& request,
                            const Design& design) {
-  DataModelCopies& input = copiesOf(request.dataModelXml);
-  xml.open("DataModel").attribute("version", "1.0");
-  xml.raw(input.formats());
   std::set<std::size_t> used{design.targetField};
   for (const InputCoding& coding : design.inputs) used.insert(coding.field);
+  std::set<std::string> names;
+  for (std::size_t index : used) names.insert(defs[index].name);
+  const DataModelCopies& input = copiesOf(request.dataModelXml, std::move(names));
+  xml.open("DataModel").attribute("version", "1.0");
+  xml.raw(input.formats());
   xml.open("Fields").attribute("caseSensitive", input.caseSensitive()).attribute("count", std::to_string(used.size()));
   for (std::size_t index : used) {
     const bool target = index == design.targetField;
