@@ -74,10 +74,17 @@ std::string propertyValue(const std::string& properties, const std::string& name
     return "";
 }
 
+RunError writeError(const fs::path& path, int error)
+{
+    const bool full = error == ENOSPC || error == EDQUOT;
+    return RunError("cannot write " + path.string() + " (" + std::strerror(error) + ")" +
+                    (full ? "; free space on its file system, or give --out a directory on one with room" : ""));
+}
+
 void writeFile(const fs::path& path, const std::string& content)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) throw RunError("cannot write " + path.string() + " (" + std::strerror(errno) + ")");
+    if (fd < 0) throw writeError(path, errno);
     std::size_t done = 0;
     while (done < content.size()) {
         const ssize_t wrote = ::write(fd, content.data() + done, content.size() - done);
@@ -85,12 +92,11 @@ void writeFile(const fs::path& path, const std::string& content)
         if (wrote <= 0) {
             const int reason = wrote < 0 ? errno : ENOSPC;
             ::close(fd);
-            throw RunError("cannot write " + path.string() + " (" + std::strerror(reason) + ")");
+            throw writeError(path, reason);
         }
         done += static_cast<std::size_t>(wrote);
     }
-    if (::close(fd) != 0)
-        throw RunError("cannot write " + path.string() + " (" + std::strerror(errno) + ")");
+    if (::close(fd) != 0) throw writeError(path, errno);
 }
 
 ContainerDirWriter::ContainerDirWriter(const fs::path& dir, const std::string& name)

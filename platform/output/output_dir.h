@@ -11,6 +11,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "errors.h"
+
 namespace refhost {
 class ContainerStoreWriter;
 }
@@ -67,6 +69,10 @@ extern const char* const kContainerStoreName;
 // store's other tables before it is committed.
 void writeContainerStore(const std::filesystem::path& path, const std::vector<NamedEntries>& containers,
                          const std::function<void(refhost::ContainerStoreWriter&)>& more = {});
+
+// The error of a failed write of `path` for the OS reason `error`; a full
+// file system says what to do about it.
+RunError writeError(const std::filesystem::path& path, int error);
 
 // Writes `content` to `path` byte for byte, replacing any file there.
 // Throws RunError naming the path and the OS reason on failure.

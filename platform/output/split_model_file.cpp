@@ -9,6 +9,7 @@
 #include <splitmodels/split_model.h>
 
 #include "errors.h"
+#include "output_dir.h"
 #include "name_index.h"
 
 namespace splitrun {
@@ -68,10 +69,12 @@ void writeSplitModelFile(const std::filesystem::path& path, const RunSummary& su
                          const std::string& dataModelText)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) throw RunError("cannot write " + path.string() + " (" + std::strerror(errno) + ")");
+    if (!out) throw writeError(path, errno);
+    errno = 0;
     writeSplitModel(out, summary, outputs, worker, fields, request, dataModelText);
     out.close();
-    if (!out) throw RunError("cannot write " + path.string());
+    // The reason is that of the write or close that failed.
+    if (!out) throw writeError(path, errno != 0 ? errno : EIO);
 }
 
 }  // namespace splitrun

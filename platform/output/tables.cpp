@@ -12,6 +12,7 @@
 
 #include "csv_writer.h"
 #include "errors.h"
+#include "output_dir.h"
 #include "value_parsing.h"
 
 namespace splitrun {
@@ -194,10 +195,12 @@ template <typename Write>
 void writeTableFile(const std::filesystem::path& path, Write write)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) throw RunError("cannot write " + path.string() + " (" + std::strerror(errno) + ")");
+    if (!out) throw writeError(path, errno);
+    errno = 0;
     write(out);
     out.close();
-    if (!out) throw RunError("cannot write " + path.string());
+    // The reason is that of the write or close that failed.
+    if (!out) throw writeError(path, errno != 0 ? errno : EIO);
 }
 
 }  // namespace
