@@ -78,7 +78,7 @@ RunError writeError(const fs::path& path, int error)
 {
     const bool full = error == ENOSPC || error == EDQUOT;
     return RunError("cannot write " + path.string() + " (" + std::strerror(error) + ")" +
-                    (full ? "; free space on its file system, or give --out a directory on one with room" : ""));
+                    (full ? "; the file system is full: free space on it, or write to a file system with room" : ""));
 }
 
 void writeFile(const fs::path& path, const std::string& content)
