@@ -80,6 +80,22 @@ int exportFiles(const refhost::ContainerStoreReader& store, const std::vector<st
 {
     const fs::path to = options.to;
     std::error_code ec;
+    // The directories made for --to go again when the export fails, so
+    // that a failure leaves nothing behind (those that hold anything stay).
+    fs::path target = fs::absolute(to, ec).lexically_normal();
+    if (!target.has_filename()) target = target.parent_path();   // "x/" is x
+    fs::path firstMade;
+    for (fs::path p = target; !ec && p != p.parent_path() && !fs::exists(fs::symlink_status(p)); p = p.parent_path())
+        firstMade = p;
+    struct Unmake {
+        fs::path target, firstMade;
+        bool keep = false;
+        ~Unmake() {
+            std::error_code ignored;
+            for (fs::path p = target; !keep && !firstMade.empty() && fs::remove(p, ignored); p = p.parent_path())
+                if (p == firstMade) break;
+        }
+    } unmake{target, firstMade};
     fs::create_directories(to, ec);
     if (ec || !fs::is_directory(to))
         throw InputError("--to " + options.to + ": cannot create the directory (" +
@@ -111,6 +127,7 @@ int exportFiles(const refhost::ContainerStoreReader& store, const std::vector<st
                 throw RunError("cannot move " + (work / container).string() + " to " + (to / container).string() +
                                " (" + std::strerror(errno) + ")");
         fs::remove_all(work, ec);
+        unmake.keep = true;
         out << "Exported " << files << " entries of " << joined(containers) << " to " << options.to << "\n";
     } catch (...) {
         fs::remove_all(work, ec);
