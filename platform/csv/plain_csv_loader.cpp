@@ -136,6 +136,14 @@ struct ColumnState {
     ColumnValues values;
     uint32_t lastCode = 0;
     bool hasLast = false;
+    bool repeated = false;        // the last text taken was the one before it again
+    // The last text repeated from an unquoted field: it holds no delimiter
+    // or quote and is no missing-value token, so the same bytes unquoted
+    // are that text again. Set while a run of one text goes on, so that a
+    // column whose texts seldom repeat does not pay for the comparison.
+    bool lastPlain = false;
+    std::uint64_t lastWord = 0;   // the last text's first 8 bytes, zero-padded
+    std::size_t lastSize = 0;     // and its length
 
     void settle(Storage chosen, std::size_t reserveRows)
     {
@@ -198,8 +206,10 @@ struct ColumnState {
                 values.appendText(text);
                 lastCode = values.codes().back();
                 hasLast = true;
+                repeated = false;
             } else {
                 values.appendCode(lastCode);
+                repeated = true;
             }
             return true;
         default:
@@ -326,9 +336,26 @@ struct Chunk {
             }
             const char* comma = nullptr;
             std::string_view text;
+            bool plain = false;
+            if (state.lastPlain) {
+                // Split and category fields come in runs, in grouped files
+                // most of all: the run's text is compared in place, without
+                // finding the field's end first.
+                if (repeatsLast(state, p, end, readable, delimiter, &comma)) {
+                    state.values.appendCode(state.lastCode);
+                    if (comma == nullptr) {
+                        if (column + 1 != fields) return fail(Verdict::FullReader);
+                        break;
+                    }
+                    p = comma + 1;
+                    continue;
+                }
+                state.lastPlain = false;
+            }
             if (quotes && p != end && *p == '"') {
                 if (!quotedField(p, end, delimiter, &text, &comma)) return fail(Verdict::FullReader);
             } else {
+                plain = true;
                 comma = findDelimiter(p, end, delimiter);
                 const char* fieldEnd = comma != nullptr ? comma : end;
                 text = std::string_view(p, static_cast<std::size_t>(fieldEnd - p));
@@ -341,6 +368,11 @@ struct Chunk {
                 needText.push_back(column);
                 return fail(Verdict::Reread);
             }
+            if (plain && state.repeated && state.storage == Storage::String && !text.empty()) {
+                state.lastPlain = true;
+                state.lastSize = text.size();
+                state.lastWord = wordOf(text, readable);
+            }
             if (comma == nullptr) {
                 if (column + 1 != fields) return fail(Verdict::FullReader);
                 break;
@@ -349,6 +381,47 @@ struct Chunk {
         }
         ++rows;
         return true;
+    }
+
+    // True when the field at p is the column's last text, unquoted: its
+    // bytes followed by the delimiter (*comma set to it) or the line's end
+    // (*comma null). A text of up to 8 bytes is compared as one word when
+    // the bytes up to `readable` allow it.
+    static bool repeatsLast(const ColumnState& state, const char* p, const char* end, const char* readable,
+                            char delimiter, const char** comma)
+    {
+        const std::size_t size = state.lastSize;
+        const auto room = static_cast<std::size_t>(end - p);
+        if (room < size) return false;
+        if (size <= 8 && readable - p >= 8) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, p, 8);
+            const std::uint64_t mask = size == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * size)) - 1;
+            if (((word ^ state.lastWord) & mask) != 0) return false;
+        } else if (std::memcmp(p, state.values.dictionary().at(state.lastCode).data(), size) != 0) {
+            return false;
+        }
+        if (room == size) {
+            *comma = nullptr;
+            return true;
+        }
+        if (p[size] != delimiter) return false;
+        *comma = p + size;
+        return true;
+    }
+
+    // The first 8 bytes of text, zero-padded; read as one word when the
+    // bytes up to `readable` allow it.
+    static std::uint64_t wordOf(std::string_view text, const char* readable)
+    {
+        std::uint64_t word = 0;
+        if (readable - text.data() >= 8) {
+            std::memcpy(&word, text.data(), 8);
+            if (text.size() < 8) word &= (std::uint64_t{1} << (8 * text.size())) - 1;
+        } else {
+            std::memcpy(&word, text.data(), std::min<std::size_t>(text.size(), 8));
+        }
+        return word;
     }
 
     // The field at p, which opens with a quote, when it is one the chunks
