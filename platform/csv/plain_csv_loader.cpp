@@ -17,6 +17,10 @@
 #include <thread>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "column_prefault.h"
 #include "csv_scan.h"
 #include "decimal_words.h"
@@ -164,7 +168,7 @@ struct ColumnState {
         return Storage::String;
     }
 
-    void appendInteger(std::int64_t value, const char* text)
+    [[gnu::always_inline]] void appendInteger(std::int64_t value, const char* text)
     {
         if (value == 0 && *text == '-') negativeZeros.push_back(values.size());
         values.appendInteger(value);
@@ -201,16 +205,12 @@ struct ColumnState {
             }
             return false;
         case Storage::String:
-            // Split and category fields repeat, often in runs.
-            if (!(hasLast && values.dictionary().at(lastCode) == text)) {
-                values.appendText(text);
-                lastCode = values.codes().back();
-                hasLast = true;
-                repeated = false;
-            } else {
-                values.appendCode(lastCode);
-                repeated = true;
-            }
+            // Split and category fields repeat, often in runs: a repeat
+            // lets the line loop compare the next fields in place.
+            values.appendText(text);
+            repeated = hasLast && values.codes().back() == lastCode;
+            lastCode = values.codes().back();
+            hasLast = true;
             return true;
         default:
             if (const auto v = parseNumber(storage, text)) {
@@ -299,6 +299,7 @@ struct Chunk {
     {
         const char delimiter = rules.format->delimiter;
         const std::size_t fields = columns.size();
+        const bool numbersInline = !rules.numericTokens;
         for (std::size_t column = 0;; ++column) {
             if (column == fields) return fail(Verdict::FullReader);
             ColumnState& state = columns[column];
@@ -306,7 +307,7 @@ struct Chunk {
             // also finds the field's end; anything but a plain decimal
             // followed by a delimiter or the line end takes the general way.
             // An integer column does the same with short integers.
-            if (!rules.numericTokens) {
+            if (numbersInline) {
                 const char* stop = nullptr;
                 bool read = false;
                 if (state.storage == Storage::Real) {
@@ -356,7 +357,7 @@ struct Chunk {
                 if (!quotedField(p, end, delimiter, &text, &comma)) return fail(Verdict::FullReader);
             } else {
                 plain = true;
-                comma = findDelimiter(p, end, delimiter);
+                comma = fieldEnd(p, end, readable, delimiter);
                 const char* fieldEnd = comma != nullptr ? comma : end;
                 text = std::string_view(p, static_cast<std::size_t>(fieldEnd - p));
                 // A quote inside an unquoted field is an error the full reader describes.
@@ -408,6 +409,28 @@ struct Chunk {
         if (p[size] != delimiter) return false;
         *comma = p + size;
         return true;
+    }
+
+    // The delimiter that ends the field at p within the line [p, end), or
+    // null; the 16 bytes from p are compared in one step where the bytes up
+    // to `readable` allow it, since most fields are shorter.
+    static const char* fieldEnd(const char* p, const char* end, const char* readable, char delimiter)
+    {
+#if defined(__SSE2__)
+        if (readable - p >= 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const auto hits =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(delimiter))));
+            if (hits != 0) {
+                const char* const first = p + __builtin_ctz(hits);
+                return first < end ? first : nullptr;
+            }
+            return end - p <= 16 ? nullptr : findDelimiter(p + 16, end, delimiter);
+        }
+#else
+        (void)readable;
+#endif
+        return findDelimiter(p, end, delimiter);
     }
 
     // The first 8 bytes of text, zero-padded; read as one word when the
