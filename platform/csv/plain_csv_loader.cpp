@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <set>
 #include <string_view>
@@ -386,15 +387,15 @@ struct Chunk {
 
     // True when the field at p is the column's last text, unquoted: its
     // bytes followed by the delimiter (*comma set to it) or the line's end
-    // (*comma null). A text of up to 8 bytes is compared as one word when
-    // the bytes up to `readable` allow it.
+    // (*comma null). A text of up to 8 bytes is compared as one word (its
+    // first byte the word's lowest) when the bytes up to `readable` allow it.
     static bool repeatsLast(const ColumnState& state, const char* p, const char* end, const char* readable,
                             char delimiter, const char** comma)
     {
         const std::size_t size = state.lastSize;
         const auto room = static_cast<std::size_t>(end - p);
         if (room < size) return false;
-        if (size <= 8 && readable - p >= 8) {
+        if (std::endian::native == std::endian::little && size <= 8 && readable - p >= 8) {
             std::uint64_t word = 0;
             std::memcpy(&word, p, 8);
             const std::uint64_t mask = size == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * size)) - 1;
