@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <set>
 #include <string_view>
@@ -16,6 +17,10 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "column_prefault.h"
 #include "csv_scan.h"
@@ -136,6 +141,14 @@ struct ColumnState {
     ColumnValues values;
     uint32_t lastCode = 0;
     bool hasLast = false;
+    bool repeated = false;        // the last text taken was the one before it again
+    // The last text repeated from an unquoted field: it holds no delimiter
+    // or quote and is no missing-value token, so the same bytes unquoted
+    // are that text again. Set while a run of one text goes on, so that a
+    // column whose texts seldom repeat does not pay for the comparison.
+    bool lastPlain = false;
+    std::uint64_t lastWord = 0;   // the last text's first 8 bytes, zero-padded
+    std::size_t lastSize = 0;     // and its length
 
     void settle(Storage chosen, std::size_t reserveRows)
     {
@@ -156,7 +169,7 @@ struct ColumnState {
         return Storage::String;
     }
 
-    void appendInteger(std::int64_t value, const char* text)
+    [[gnu::always_inline]] void appendInteger(std::int64_t value, const char* text)
     {
         if (value == 0 && *text == '-') negativeZeros.push_back(values.size());
         values.appendInteger(value);
@@ -193,14 +206,12 @@ struct ColumnState {
             }
             return false;
         case Storage::String:
-            // Split and category fields repeat, often in runs.
-            if (!(hasLast && values.dictionary().at(lastCode) == text)) {
-                values.appendText(text);
-                lastCode = values.codes().back();
-                hasLast = true;
-            } else {
-                values.appendCode(lastCode);
-            }
+            // Split and category fields repeat, often in runs: a repeat
+            // lets the line loop compare the next fields in place.
+            values.appendText(text);
+            repeated = hasLast && values.codes().back() == lastCode;
+            lastCode = values.codes().back();
+            hasLast = true;
             return true;
         default:
             if (const auto v = parseNumber(storage, text)) {
@@ -289,6 +300,7 @@ struct Chunk {
     {
         const char delimiter = rules.format->delimiter;
         const std::size_t fields = columns.size();
+        const bool numbersInline = !rules.numericTokens;
         for (std::size_t column = 0;; ++column) {
             if (column == fields) return fail(Verdict::FullReader);
             ColumnState& state = columns[column];
@@ -296,7 +308,7 @@ struct Chunk {
             // also finds the field's end; anything but a plain decimal
             // followed by a delimiter or the line end takes the general way.
             // An integer column does the same with short integers.
-            if (!rules.numericTokens) {
+            if (numbersInline) {
                 const char* stop = nullptr;
                 bool read = false;
                 if (state.storage == Storage::Real) {
@@ -326,10 +338,27 @@ struct Chunk {
             }
             const char* comma = nullptr;
             std::string_view text;
+            bool plain = false;
+            if (state.lastPlain) {
+                // Split and category fields come in runs, in grouped files
+                // most of all: the run's text is compared in place, without
+                // finding the field's end first.
+                if (repeatsLast(state, p, end, readable, delimiter, &comma)) {
+                    state.values.appendCode(state.lastCode);
+                    if (comma == nullptr) {
+                        if (column + 1 != fields) return fail(Verdict::FullReader);
+                        break;
+                    }
+                    p = comma + 1;
+                    continue;
+                }
+                state.lastPlain = false;
+            }
             if (quotes && p != end && *p == '"') {
                 if (!quotedField(p, end, delimiter, &text, &comma)) return fail(Verdict::FullReader);
             } else {
-                comma = findDelimiter(p, end, delimiter);
+                plain = true;
+                comma = fieldEnd(p, end, readable, delimiter);
                 const char* fieldEnd = comma != nullptr ? comma : end;
                 text = std::string_view(p, static_cast<std::size_t>(fieldEnd - p));
                 // A quote inside an unquoted field is an error the full reader describes.
@@ -341,6 +370,11 @@ struct Chunk {
                 needText.push_back(column);
                 return fail(Verdict::Reread);
             }
+            if (plain && state.repeated && state.storage == Storage::String && !text.empty()) {
+                state.lastPlain = true;
+                state.lastSize = text.size();
+                state.lastWord = wordOf(text, readable);
+            }
             if (comma == nullptr) {
                 if (column + 1 != fields) return fail(Verdict::FullReader);
                 break;
@@ -349,6 +383,69 @@ struct Chunk {
         }
         ++rows;
         return true;
+    }
+
+    // True when the field at p is the column's last text, unquoted: its
+    // bytes followed by the delimiter (*comma set to it) or the line's end
+    // (*comma null). A text of up to 8 bytes is compared as one word (its
+    // first byte the word's lowest) when the bytes up to `readable` allow it.
+    static bool repeatsLast(const ColumnState& state, const char* p, const char* end, const char* readable,
+                            char delimiter, const char** comma)
+    {
+        const std::size_t size = state.lastSize;
+        const auto room = static_cast<std::size_t>(end - p);
+        if (room < size) return false;
+        if (std::endian::native == std::endian::little && size <= 8 && readable - p >= 8) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, p, 8);
+            const std::uint64_t mask = size == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * size)) - 1;
+            if (((word ^ state.lastWord) & mask) != 0) return false;
+        } else if (std::memcmp(p, state.values.dictionary().at(state.lastCode).data(), size) != 0) {
+            return false;
+        }
+        if (room == size) {
+            *comma = nullptr;
+            return true;
+        }
+        if (p[size] != delimiter) return false;
+        *comma = p + size;
+        return true;
+    }
+
+    // The delimiter that ends the field at p within the line [p, end), or
+    // null; the 16 bytes from p are compared in one step where the bytes up
+    // to `readable` allow it, since most fields are shorter.
+    static const char* fieldEnd(const char* p, const char* end, const char* readable, char delimiter)
+    {
+#if defined(__SSE2__)
+        if (readable - p >= 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const auto hits =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(delimiter))));
+            if (hits != 0) {
+                const char* const first = p + __builtin_ctz(hits);
+                return first < end ? first : nullptr;
+            }
+            return end - p <= 16 ? nullptr : findDelimiter(p + 16, end, delimiter);
+        }
+#else
+        (void)readable;
+#endif
+        return findDelimiter(p, end, delimiter);
+    }
+
+    // The first 8 bytes of text, zero-padded; read as one word when the
+    // bytes up to `readable` allow it.
+    static std::uint64_t wordOf(std::string_view text, const char* readable)
+    {
+        std::uint64_t word = 0;
+        if (readable - text.data() >= 8) {
+            std::memcpy(&word, text.data(), 8);
+            if (text.size() < 8) word &= (std::uint64_t{1} << (8 * text.size())) - 1;
+        } else {
+            std::memcpy(&word, text.data(), std::min<std::size_t>(text.size(), 8));
+        }
+        return word;
     }
 
     // The field at p, which opens with a quote, when it is one the chunks

@@ -132,6 +132,9 @@ TEST(CsvTable, ChunksJoinAsOnePassReadsThem)
         {"quoted names and texts, a delimiter and NA within quotes", "\"a\",\"b\"\n\"x,y\",1\n\"NA\",\"2\"\nNA,3\n",
          {Storage::String, Storage::Integer}},
         {"quoted, the file ending in an empty field", "\"a\",\"b\"\n\"x\",1\n\"y\",", {Storage::String, Storage::Integer}},
+        {"runs of a text: longer texts after it, quoted texts then the same bytes unquoted",
+         "k,v\nab,1\nab,2\nabc,3\nab,\nab,4\nlong text 1,5\nlong text 1,6\nlong text 12,7\n\"x,1\",8\n\"x,1\",9\nx,1\n"
+         "\"NA\",10\n\"NA\",11\nNA,12\nab,13\nab,14", {Storage::String, Storage::Integer}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
