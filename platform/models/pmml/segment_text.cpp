@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "plain_blocks.h"
 #include "pmml_names.h"
 #include "value_text.h"
 #include "xml_text.h"
@@ -67,7 +66,7 @@ unsigned characterReference(std::string_view s) {
 bool printsBack(std::string_view value, bool attribute) {
   if (!attribute && value.find_first_not_of(" \t") == std::string_view::npos) return false;  // dropped on parsing
   const bool* plain = attribute ? kBytes.attribute : kBytes.text;
-  for (std::size_t i = skipPlainBlocks(value, 0, '&', '<', attribute ? '"' : '>'); i < value.size(); ++i) {
+  for (std::size_t i = 0; i < value.size(); ++i) {
     if (plain[static_cast<unsigned char>(value[i])]) continue;
     if (value[i] != '&') return false;
     const std::string_view rest = value.substr(i);
@@ -106,7 +105,7 @@ bool readLine(std::string_view s, Line& line) {
     at += 1 + nameLength(s, at + 1);
     if (at + 1 >= s.size() || s[at] != '=' || s[at + 1] != '"') return false;
     // The value ends at the first quote: the printer escapes any other.
-    std::size_t close = skipPlainBlocks(s, at + 2, '&', '<', '"');
+    std::size_t close = at + 2;
     while (close < s.size() && kBytes.attribute[static_cast<unsigned char>(s[close])]) ++close;
     if (close < s.size() && s[close] == '&') {
       const std::size_t quote = s.find('"', close);
