@@ -23,15 +23,6 @@ struct PlainBytes {
 };
 constexpr PlainBytes kPlain;
 
-// Indentation copied from a line of spaces, which costs less than the
-// string's fill of a count of one character.
-void indent(std::string& out, std::size_t count) {
-  static constexpr char kSpaces[] = "                                                                ";
-  constexpr std::size_t kMost = sizeof kSpaces - 1;
-  for (; count > kMost; count -= kMost) out.append(kSpaces, kMost);
-  out.append(kSpaces, count);
-}
-
 }  // namespace
 
 void appendEscaped(std::string& out, std::string_view text, bool attribute) {
@@ -69,7 +60,7 @@ void XmlText::endStartTag() {
 XmlText& XmlText::open(std::string_view name) {
   assert(!hasText_);
   endStartTag();
-  indent(out_, 2 * (base_ + open_.size()));
+  out_.append(2 * (base_ + open_.size()), ' ');
   out_ += '<';
   out_ += name;
   open_.push_back(name);
@@ -121,7 +112,7 @@ XmlText& XmlText::close() {
     startTagOpen_ = false;
     return *this;
   }
-  if (!hasText_) indent(out_, 2 * (base_ + open_.size()));
+  if (!hasText_) out_.append(2 * (base_ + open_.size()), ' ');
   hasText_ = false;
   out_ += "</";
   out_ += name;
