@@ -88,9 +88,11 @@ void addStoredGroups(StagedStore& store, const RunSummary& summary, const Reusin
                 continue;
             }
         }
-        row.output = encodeStoredOutput(engine.workerTexts(group.index),
-                                        encodeKept(*model, worker.splitKeys(group.index), worker.heldLevels(group.index)),
-                                        entries[0], entries[1]);
+        GroupWorker::Kept kept;
+        kept.model = *model;
+        if (const auto* keys = worker.splitKeys(group.index)) kept.keys = *keys;
+        if (const auto* levels = worker.heldLevels(group.index)) kept.levels = *levels;
+        row.output = encodeStoredOutput(engine.workerTexts(group.index), encodeKept(kept), entries[0], entries[1]);
         writer.addGroup(row);
     }
     writer.setBuild(kModelCodeVersion, settings);

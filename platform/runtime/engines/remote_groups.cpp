@@ -142,20 +142,10 @@ void adoptAttachment(GroupWorker& worker, const refhost::WorkerJob& job, refhost
 
 std::string encodeKept(const GroupWorker::Kept& kept)
 {
-    return encodeKept(kept.model, &kept.keys, &kept.levels);
-}
-
-std::string encodeKept(const splitmodels::GroupModel& model, const std::vector<SplitKey>* keys,
-                       const std::vector<std::pair<std::string, std::vector<std::string>>>* levels)
-{
-    static const std::vector<SplitKey> noKeys;
-    static const std::vector<std::pair<std::string, std::vector<std::string>>> noLevels;
-    const std::vector<SplitKey>& keyList = keys ? *keys : noKeys;
-    const auto& levelList = levels ? *levels : noLevels;
     WireWriter out;
-    writeModel(out, model);
-    out.u64(keyList.size());
-    for (const SplitKey& key : keyList) {
+    writeModel(out, kept.model);
+    out.u64(kept.keys.size());
+    for (const SplitKey& key : kept.keys) {
         out.u64(key.size());
         for (const splitmodels::SplitValue& value : key) {
             out.text(value.field);
@@ -164,10 +154,10 @@ std::string encodeKept(const splitmodels::GroupModel& model, const std::vector<S
             out.i64(value.storage);
         }
     }
-    out.u64(levelList.size());
-    for (const auto& [field, texts] : levelList) {
+    out.u64(kept.levels.size());
+    for (const auto& [field, levels] : kept.levels) {
         out.text(field);
-        writeTexts(out, texts);
+        writeTexts(out, levels);
     }
     return out.take();
 }

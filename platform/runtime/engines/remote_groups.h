@@ -31,10 +31,6 @@ refhost::WorkerFunction remoteWorkerFunction(const std::string& setup);
 void adoptAttachment(GroupWorker& worker, const refhost::WorkerJob& job, refhost::WorkerOutput& output);
 
 std::string encodeKept(const GroupWorker::Kept& kept);
-// The same from the parts where they lie (null: none), without copying the
-// model into a Kept first.
-std::string encodeKept(const splitmodels::GroupModel& model, const std::vector<SplitKey>* keys,
-                       const std::vector<std::pair<std::string, std::vector<std::string>>>* levels);
 GroupWorker::Kept decodeKept(std::string_view bytes);
 
 }  // namespace splitrun
