@@ -95,7 +95,7 @@ private:
     // larger than the buffer may grow is written in the caller's string
     // itself from then on, so that it is never held twice.
     static constexpr size_t kFirstBytes = 4096;
-    static constexpr size_t kScratchBytes = size_t{1} << 20;
+    static constexpr size_t kScratchBytes = size_t{1} << 16;
     static std::string& scratch() {
         thread_local std::string buffer;
         return buffer;
