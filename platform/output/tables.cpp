@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <limits>
 #include <sstream>
 
@@ -20,12 +21,43 @@ namespace splitrun {
 namespace {
 
 // A number with 17 significant digits; NaN and infinities are missing.
+void appendNumberCell(std::string& line, double value)
+{
+    if (!std::isfinite(value)) return;
+    char text[splitmodels::kNumberTextSize];
+    line.append(text, splitmodels::writeNumber17(text, value));
+}
+
 std::string numberCell(double value)
 {
-    if (!std::isfinite(value)) return "";
-    char text[splitmodels::kNumberTextSize];
-    return std::string(text, splitmodels::writeNumber17(text, value));
+    std::string cell;
+    appendNumberCell(cell, value);
+    return cell;
 }
+
+// A table's rows gathered in memory and handed to the stream a block at a
+// time: an insertion per cell costs more than the cell's text.
+class RowBuffer {
+public:
+    explicit RowBuffer(std::ostream& out) : out_(out) {}
+    ~RowBuffer() { flush(); }
+    std::string& text() { return text_; }
+    // Passes the text on once it is large.
+    void rowDone()
+    {
+        if (text_.size() >= kBlock) flush();
+    }
+    void flush()
+    {
+        out_.write(text_.data(), static_cast<std::streamsize>(text_.size()));
+        text_.clear();
+    }
+
+private:
+    static constexpr std::size_t kBlock = 1 << 16;
+    std::ostream& out_;
+    std::string text_;
+};
 
 // A split value as the input holds it: strings quoted where CSV needs it,
 // reals in round-trip form, dates, times and timestamps in their text
@@ -72,6 +104,7 @@ void writeCoefficientsTable(std::ostream& out, const RunSummary& summary,
                             bool logistic, double confLevel)
 {
     out << headerCells(splitFields) << "term,estimate,std_error,statistic,p_value,conf_low,conf_high\n";
+    RowBuffer rows(out);
     for (const GroupOutcome& group : summary.groups) {
         if (!group.failure.empty() || !group.model) continue;
         const std::string key = keyCells(group, splitFields, splitStorages);
@@ -81,10 +114,17 @@ void writeCoefficientsTable(std::ostream& out, const RunSummary& summary,
         for (const splitmodels::Term& term : group.model->terms) {
             const splitmodels::Interval interval =
                 splitmodels::confidenceInterval(term.estimate, term.stdError, df, confLevel);
-            out << key << csvCell(term.name) << "," << numberCell(term.estimate) << ","
-                << numberCell(term.stdError) << "," << numberCell(term.statistic) << ","
-                << numberCell(term.pValue) << "," << numberCell(interval.low) << ","
-                << numberCell(interval.high) << "\n";
+            std::string& line = rows.text();
+            line += key;
+            appendCsvCell(line, std::string_view(term.name));
+            for (const double value : {term.estimate, term.stdError, term.statistic, term.pValue, interval.low}) {
+                line += ',';
+                appendNumberCell(line, value);
+            }
+            line += ',';
+            appendNumberCell(line, interval.high);
+            line += '\n';
+            rows.rowDone();
         }
     }
 }
@@ -93,6 +133,7 @@ void writeCovarianceTable(std::ostream& out, const RunSummary& summary,
                           const std::vector<std::string>& splitFields, const std::vector<int>& splitStorages)
 {
     out << headerCells(splitFields) << "term1,term2,covariance\n";
+    RowBuffer rows(out);
     for (const GroupOutcome& group : summary.groups) {
         if (!group.failure.empty() || !group.model) continue;
         const std::string key = keyCells(group, splitFields, splitStorages);
@@ -107,8 +148,15 @@ void writeCovarianceTable(std::ostream& out, const RunSummary& summary,
         for (std::size_t a = 0; a < count; ++a)
             for (std::size_t b = 0; b < count; ++b) {
                 const std::size_t at = a * count + b;
-                out << key << csvCell(estimated[a]->name) << "," << csvCell(estimated[b]->name) << ","
-                    << (at < covariance.size() ? numberCell(covariance[at]) : "") << "\n";
+                std::string& line = rows.text();
+                line += key;
+                appendCsvCell(line, std::string_view(estimated[a]->name));
+                line += ',';
+                appendCsvCell(line, std::string_view(estimated[b]->name));
+                line += ',';
+                if (at < covariance.size()) appendNumberCell(line, covariance[at]);
+                line += '\n';
+                rows.rowDone();
             }
     }
 }
@@ -125,34 +173,56 @@ void writeGroupsTable(std::ostream& out, const RunSummary& summary, const std::v
         << "model_id,status,records,records_used,df_residual,r_squared,adj_r_squared,sigma,"
            "f_statistic,f_p_value,deviance,null_deviance,aic,family,link,dispersion,df_null,iterations,"
            "converged,saturated,reused,message\n";
-    std::string line;
+    RowBuffer rows(out);
+    const auto numbers = [](std::string& line, std::initializer_list<double> values) {
+        for (const double value : values) {
+            appendNumberCell(line, value);
+            line += ',';
+        }
+    };
     for (const GroupOutcome& group : summary.groups) {
         const splitmodels::GroupModel* fit = group.model;
         const bool ok = group.failure.empty() && fit;
-        line = keyCells(group, splitFields, splitStorages) + group.modelId + "," +
-               (ok ? "ok," : "failed,") + std::to_string(group.records) + "," +
-               (fit ? std::to_string(fit->records) : "") + ",";
-        if (ok && !logistic)
-            line += numberCell(fit->dfResidual) + "," + numberCell(fit->rSquared) + "," +
-                    numberCell(fit->adjustedRSquared) + "," + numberCell(fit->sigma) + "," +
-                    numberCell(fit->fStatistic) + "," + numberCell(fit->fPValue) + ",,,,";
-        else if (ok)
-            line += numberCell(fit->dfResidual) + ",,,,,," + numberCell(fit->deviance) + "," +
-                    numberCell(fit->nullDeviance) + "," + numberCell(fit->aic) + ",";
-        else
-            line += ",,,,,,,,,";
-        if (ok)
-            line += fit->family + "," + fit->link + "," + numberCell(fit->dispersion) + "," +
-                    numberCell(fit->dfNull) + "," +
-                    (logistic ? std::to_string(fit->iterations) + "," + (fit->converged ? "true," : "false,")
-                              : std::string(",,"));
-        else
+        std::string& line = rows.text();
+        line += keyCells(group, splitFields, splitStorages);
+        line += group.modelId;
+        line += ok ? ",ok," : ",failed,";
+        line += std::to_string(group.records);
+        line += ',';
+        if (fit) line += std::to_string(fit->records);
+        line += ',';
+        if (ok && !logistic) {
+            numbers(line, {fit->dfResidual, fit->rSquared, fit->adjustedRSquared, fit->sigma, fit->fStatistic});
+            appendNumberCell(line, fit->fPValue);
+            line += ",,,,";
+        } else if (ok) {
+            appendNumberCell(line, fit->dfResidual);
             line += ",,,,,,";
+            numbers(line, {fit->deviance, fit->nullDeviance, fit->aic});
+        } else {
+            line += ",,,,,,,,,";
+        }
+        if (ok) {
+            line += fit->family;
+            line += ',';
+            line += fit->link;
+            line += ',';
+            numbers(line, {fit->dispersion, fit->dfNull});
+            if (logistic) {
+                line += std::to_string(fit->iterations);
+                line += fit->converged ? ",true," : ",false,";
+            } else {
+                line += ",,";
+            }
+        } else {
+            line += ",,,,,,";
+        }
         line += ok ? (saturated(*fit) ? "true," : "false,") : ",";
         line += group.reused ? "true," : "false,";
         const std::string message = ok ? joined(fit->warnings) : group.failure;
-        line += (message.empty() ? "" : csvCell(message)) + "\n";
-        out << line;
+        if (!message.empty()) appendCsvCell(line, std::string_view(message));
+        line += '\n';
+        rows.rowDone();
     }
 }
 

@@ -1,7 +1,7 @@
 // A loop over the tree in document order (no recursion), following the
 // state pugixml's printer keeps between nodes: whether the next line needs a
 // line feed and indentation, which a text child turns off. The bytes go into
-// the string's own storage, grown by doubling and trimmed at the end.
+// a buffer the thread reuses, grown by doubling, and are appended at the end.
 #include "indented_print.h"
 
 #include <array>
@@ -36,26 +36,31 @@ enum : unsigned { kNewline = 1, kIndent = 2 };
 
 class Sink {
 public:
-    explicit Sink(std::string& out) : out_(out), at_(out.size()) {
-        out_.resize(out_.capacity() > at_ + 1024 ? out_.capacity() : at_ + 4096);
+    explicit Sink(std::string& out) : out_(out), buffer_(&scratch()) {
+        if (buffer_->size() < kFirstBytes) buffer_->resize(kFirstBytes);
     }
-    ~Sink() { out_.resize(at_); }
+    ~Sink() {
+        if (buffer_ == &out_)
+            out_.resize(at_);
+        else
+            out_.append(buffer_->data(), at_);
+    }
     Sink(const Sink&) = delete;
     Sink& operator=(const Sink&) = delete;
 
     [[gnu::always_inline]] void put(char c) {
         room(1);
-        out_[at_++] = c;
+        (*buffer_)[at_++] = c;
     }
     [[gnu::always_inline]] void put(const char* bytes, size_t length) {
         room(length);
-        std::memcpy(out_.data() + at_, bytes, length);
+        std::memcpy(buffer_->data() + at_, bytes, length);
         at_ += length;
     }
     [[gnu::always_inline]] void put(const char* text) { put(text, std::strlen(text)); }
     void spaces(size_t count) {
         room(count);
-        std::memset(out_.data() + at_, ' ', count);
+        std::memset(buffer_->data() + at_, ' ', count);
         at_ += count;
     }
 
@@ -84,15 +89,34 @@ public:
     }
 
 private:
+    // A document is written into a buffer each thread keeps from call to
+    // call and then appended to the caller's string: growing a string
+    // zero-fills its new room, which cost more than the copy. A document
+    // larger than the buffer may grow is written in the caller's string
+    // itself from then on, so that it is never held twice.
+    static constexpr size_t kFirstBytes = 4096;
+    static constexpr size_t kScratchBytes = size_t{1} << 16;
+    static std::string& scratch() {
+        thread_local std::string buffer;
+        return buffer;
+    }
+
     [[gnu::always_inline]] void room(size_t length) {
-        if (at_ + length > out_.size()) grow(length);
+        if (at_ + length > buffer_->size()) grow(length);
     }
     void grow(size_t length) {
-        out_.resize(2 * out_.size() > at_ + length ? 2 * out_.size() : at_ + length);
+        if (buffer_ != &out_ && at_ + length > kScratchBytes) {
+            out_.append(buffer_->data(), at_);
+            at_ = out_.size();
+            buffer_ = &out_;
+        }
+        const size_t doubled = 2 * buffer_->size();
+        buffer_->resize(doubled > at_ + length ? doubled : at_ + length);
     }
 
     std::string& out_;
-    size_t at_;
+    std::string* buffer_;  // the thread's buffer, or out_ for a large document
+    size_t at_ = 0;        // bytes written into *buffer_ (for out_: its whole text)
 };
 
 // An unnamed node or attribute prints as pugixml prints it.

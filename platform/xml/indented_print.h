@@ -23,8 +23,9 @@ constexpr size_t kIndentedDepth = 64;
 // processing instruction, a declaration or a document type): the caller then
 // prints the document with pugixml.
 //
-// It writes into out's spare capacity and makes one pass with no buffer of
-// its own, which costs about a third of pugixml's printer behind a writer.
+// It makes one pass into a buffer the thread reuses (a document beyond 64 KiB
+// goes on in out's own storage), which costs about a third of pugixml's
+// printer behind a writer.
 bool appendIndented(pugi::xml_node document, std::string& out);
 
 }  // namespace cfhelper

@@ -33,6 +33,8 @@ TEST(XmlText, MatchesPugixmlOnAwkwardText) {
       std::string("before\0after", 12),
       "  leading and trailing  ",
       "&amp; &#10; already escaped",
+      // Escapes after, inside and across runs of eight plain bytes.
+      std::string("0123456789abcdef&01234567<\"\t>\x01 caf\xc3\xa9 0123456789\0cut", 51),
   };
   for (const std::string& value : values) {
     pugi::xml_document doc;

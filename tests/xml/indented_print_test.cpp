@@ -76,6 +76,11 @@ TEST(IndentedPrint, ShapesAreWrittenAsPugixmlWritesThem) {
         {"64 deep", [] { return chain(64, false); }},
         {"65 deep", [] { return chain(65, false); }, pugi::format_raw},
         {"a comment", [] { return chain(3, true); }},
+        {"larger than the printer's own buffer", [] {
+             XMLDocument document = helper.createNew("r");
+             for (int i = 0; i < 3000; ++i) document.addElement("e").addAttribute("v", "0123456789abcdef&<\"");
+             return document;
+         }},
     };
     for (const auto& c : cases)
         expectPrintedAsPugixml(c.make(), c.layout, c.name);

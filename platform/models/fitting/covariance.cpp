@@ -5,26 +5,19 @@
 
 namespace splitmodels::detail {
 
-Eigen::MatrixXd inverseGram(const PivotedQr& qr) {
-  const Eigen::Index rank = qr.rank;
-  const Eigen::MatrixXd inverse = qr.qr.topLeftCorner(rank, rank)
-                                      .triangularView<Eigen::Upper>()
-                                      .solve(Eigen::MatrixXd::Identity(rank, rank));
-  return inverse * inverse.transpose();
-}
-
 std::vector<Eigen::Index> keptColumns(const PivotedQr& qr) {
   std::vector<Eigen::Index> columns(qr.pivot.begin(), qr.pivot.begin() + qr.rank);
   std::sort(columns.begin(), columns.end());
   return columns;
 }
 
-Eigen::MatrixXd coefficientCovariance(const PivotedQr& qr, const Eigen::VectorXd& columnScale, double dispersion) {
+Eigen::MatrixXd coefficientCovariance(const PivotedQr& qr, const Eigen::MatrixXd& inverseR,
+                                      const Eigen::VectorXd& columnScale, double dispersion) {
   // The pivot position of each kept column, in design order.
   std::vector<std::pair<Eigen::Index, Eigen::Index>> order;  // (column, position)
   for (Eigen::Index a = 0; a < qr.rank; ++a) order.emplace_back(qr.pivot[static_cast<std::size_t>(a)], a);
   std::sort(order.begin(), order.end());
-  const Eigen::MatrixXd unscaled = inverseGram(qr);
+  const Eigen::MatrixXd unscaled = inverseR * inverseR.transpose();
   Eigen::MatrixXd out(qr.rank, qr.rank);
   for (Eigen::Index r = 0; r < qr.rank; ++r) {
     const auto [i, a] = order[static_cast<std::size_t>(r)];

@@ -14,16 +14,15 @@
 
 namespace splitmodels::detail {
 
-// (R'R)⁻¹ = R⁻¹R⁻ᵀ over the kept columns, in pivot order.
-Eigen::MatrixXd inverseGram(const PivotedQr& qr);
-
 // The kept columns in design order, the order of the covariance's rows.
 std::vector<Eigen::Index> keptColumns(const PivotedQr& qr);
 
 // The covariance of the coefficients of the kept (unscaled) design
 // columns, in the order of keptColumns: dispersion · (R'R)⁻¹, each entry
-// scaled back by the columns' power-of-two factors.
-Eigen::MatrixXd coefficientCovariance(const PivotedQr& qr, const Eigen::VectorXd& columnScale, double dispersion);
+// scaled back by the columns' power-of-two factors; `inverseR` is
+// qr.inverseR(), which the caller also takes the variances from.
+Eigen::MatrixXd coefficientCovariance(const PivotedQr& qr, const Eigen::MatrixXd& inverseR,
+                                      const Eigen::VectorXd& columnScale, double dispersion);
 
 // Coefficients of the scaled design (empty: none) in the original columns'
 // units, NaN for the columns the factorisation aliased.

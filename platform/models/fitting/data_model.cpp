@@ -1,5 +1,6 @@
 #include <pugixml.hpp>
 
+#include <memory>
 #include <stdexcept>
 
 #include "character_references.h"
@@ -50,6 +51,21 @@ std::vector<FieldDef> parseDataModelFields(const std::string& dataModelXml) {
     fields.push_back(std::move(field));
   }
   return fields;
+}
+
+const std::vector<FieldDef>& dataModelFieldsOf(const std::string& dataModelXml) {
+  struct Parsed {
+    std::string xml;
+    std::vector<FieldDef> fields;
+  };
+  thread_local std::unique_ptr<Parsed> last;
+  if (!last || last->xml != dataModelXml) {
+    // A document that fails to parse throws each time and leaves the last
+    // one's fields in place.
+    std::vector<FieldDef> fields = parseDataModelFields(dataModelXml);
+    last = std::make_unique<Parsed>(Parsed{dataModelXml, std::move(fields)});
+  }
+  return last->fields;
 }
 
 }  // namespace splitmodels

@@ -38,9 +38,17 @@ double betaFraction(double a, double b, double x) {
 }
 
 
-// log(x^a y^b / B(a, b)), the prefactor of both fraction forms.
+// log(x^a y^b / B(a, b)), the prefactor of both fraction forms. The log
+// gammas depend on the degrees of freedom alone, which most groups of a run
+// share: each thread keeps the last pair's.
 double logPrefactor(double a, double b, double x, double y) {
-  return logGamma(a + b) - logGamma(a) - logGamma(b) + a * std::log(x) + b * std::log(y);
+  thread_local double lastA = std::numeric_limits<double>::quiet_NaN(), lastB = lastA, lastLogBeta = lastA;
+  if (a != lastA || b != lastB) {
+    lastLogBeta = logGamma(a + b) - logGamma(a) - logGamma(b);
+    lastA = a;
+    lastB = b;
+  }
+  return lastLogBeta + a * std::log(x) + b * std::log(y);
 }
 
 }  // namespace

@@ -254,9 +254,10 @@ std::optional<std::string> fitGlm(const Eigen::MatrixXd& x, GlmResponse response
   Coefficients& c = fit.coefficients;
   c.rank = rank;
   c.estimate = c.stdError = c.statistic = c.pValue = Eigen::VectorXd::Constant(p, kMissing);
-  const Eigen::VectorXd unscaledVariance = step.qr.inverseGramDiagonal();
+  const Eigen::MatrixXd inverseR = step.qr.inverseR();
+  const Eigen::VectorXd unscaledVariance = PivotedQr::inverseGramDiagonal(inverseR);
   c.covarianceColumns = keptColumns(step.qr);
-  c.covariance = coefficientCovariance(step.qr, columnScale, fit.dispersion);
+  c.covariance = coefficientCovariance(step.qr, inverseR, columnScale, fit.dispersion);
   c.stepStart = unscaledStart(stepStart, step.qr, columnScale);
   for (Eigen::Index k = 0; k < rank; ++k) {
     const Eigen::Index j = step.qr.pivot[static_cast<std::size_t>(k)];

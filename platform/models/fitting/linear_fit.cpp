@@ -35,7 +35,8 @@ std::optional<std::string> fitLinear(const Eigen::MatrixXd& x, const Eigen::Vect
   const double rss = qty.tail(n - rank).squaredNorm();
   const double dfResidual = static_cast<double>(n - rank);
   const double residualVariance = dfResidual > 0 ? rss / dfResidual : kMissing;
-  const Eigen::VectorXd unscaledVariance = qr.inverseGramDiagonal();
+  const Eigen::MatrixXd inverseR = qr.inverseR();
+  const Eigen::VectorXd unscaledVariance = PivotedQr::inverseGramDiagonal(inverseR);
 
   Coefficients& c = fit.coefficients;
   c.rank = rank;
@@ -56,7 +57,7 @@ std::optional<std::string> fitLinear(const Eigen::MatrixXd& x, const Eigen::Vect
     c.pValue(j) = studentTwoSided(c.statistic(j), dfResidual);
   }
   c.covarianceColumns = keptColumns(qr);
-  c.covariance = coefficientCovariance(qr, columnScale / targetScale, residualVariance);
+  c.covariance = coefficientCovariance(qr, inverseR, columnScale / targetScale, residualVariance);
   for (Eigen::Index k = 0; k < rank; ++k) {
     const Eigen::Index j = qr.pivot[static_cast<std::size_t>(k)];
     if (!std::isfinite(c.estimate(j)))

@@ -192,10 +192,11 @@ std::optional<std::string> fitLogistic(const Eigen::MatrixXd& x, const Eigen::Ve
   Coefficients& c = fit.coefficients;
   c.rank = qr.rank;
   c.estimate = c.stdError = c.statistic = c.pValue = Eigen::VectorXd::Constant(p, kMissing);
-  const Eigen::VectorXd unscaledVariance = qr.inverseGramDiagonal();
+  const Eigen::MatrixXd inverseR = qr.inverseR();
+  const Eigen::VectorXd unscaledVariance = PivotedQr::inverseGramDiagonal(inverseR);
   const double dfResidual = static_cast<double>(n - qr.rank);
   c.covarianceColumns = keptColumns(qr);
-  c.covariance = coefficientCovariance(qr, columnScale, 1.0);
+  c.covariance = coefficientCovariance(qr, inverseR, columnScale, 1.0);
   c.stepStart = unscaledStart(stepStart, qr, columnScale);
   for (Eigen::Index k = 0; k < qr.rank; ++k) {
     const Eigen::Index j = qr.pivot[static_cast<std::size_t>(k)];

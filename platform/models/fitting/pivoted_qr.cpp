@@ -131,11 +131,12 @@ Eigen::VectorXd PivotedQr::solve(const Eigen::VectorXd& qty) const {
   return r.solve(qty.head(rank));
 }
 
-Eigen::VectorXd PivotedQr::inverseGramDiagonal() const {
+Eigen::MatrixXd PivotedQr::inverseR() const {
+  return qr.topLeftCorner(rank, rank).triangularView<Eigen::Upper>().solve(Eigen::MatrixXd::Identity(rank, rank));
+}
+
+Eigen::VectorXd PivotedQr::inverseGramDiagonal(const Eigen::MatrixXd& inverse) {
   // (R'R)⁻¹ = R⁻¹R⁻ᵀ, whose diagonal holds the squared row norms of R⁻¹.
-  const Eigen::MatrixXd inverse = qr.topLeftCorner(rank, rank)
-                                      .triangularView<Eigen::Upper>()
-                                      .solve(Eigen::MatrixXd::Identity(rank, rank));
   return inverse.rowwise().squaredNorm();
 }
 

@@ -24,9 +24,12 @@ struct PivotedQr {
   void applyQtInPlace(Eigen::VectorXd& b) const;
   // Coefficients of the kept columns (in pivot order) from Q'y.
   Eigen::VectorXd solve(const Eigen::VectorXd& qty) const;
-  // Diagonal of (R'R)⁻¹ over the kept columns (in pivot order): the
-  // unscaled variances of their coefficients.
-  Eigen::VectorXd inverseGramDiagonal() const;
+  // R⁻¹ over the kept columns, from which the variances and the covariance
+  // of the coefficients are both taken.
+  Eigen::MatrixXd inverseR() const;
+  // Diagonal of (R'R)⁻¹ = R⁻¹R⁻ᵀ over the kept columns (in pivot order),
+  // from R⁻¹: the unscaled variances of their coefficients.
+  static Eigen::VectorXd inverseGramDiagonal(const Eigen::MatrixXd& inverse);
 };
 
 // Factorises x (rows >= 1). A column that is zero is always aliased.

@@ -12,7 +12,10 @@ namespace {
 void writeStart(XmlText& xml, const Eigen::VectorXd& start, const std::vector<Eigen::Index>& columns) {
   if (start.size() == 0) return;
   std::string text;
-  for (const Eigen::Index j : columns) text += (text.empty() ? "" : " ") + formatNumber(start(j));
+  for (const Eigen::Index j : columns) {
+    if (!text.empty()) text += ' ';
+    appendNumber(text, start(j));
+  }
   xml.open("Start").text(text).close();
 }
 
@@ -56,9 +59,9 @@ void writeCovarianceExtension(XmlText& xml, const std::vector<FieldDef>& fields,
   if (kept.empty()) return;
 
   xml.open("Extension").attribute("name", "covariance").attribute("extender", "splitmodels");
-  xml.open("Covariance").attribute("dfResidual", formatNumber(dfResidual));
-  if (std::isfinite(sigma)) xml.attribute("sigma", formatNumber(sigma));
-  if (std::isfinite(deviance)) xml.attribute("deviance", formatNumber(deviance));
+  xml.open("Covariance").number("dfResidual", dfResidual);
+  if (std::isfinite(sigma)) xml.number("sigma", sigma);
+  if (std::isfinite(deviance)) xml.number("deviance", deviance);
   for (const Column& term : kept) {
     xml.open("Term");
     if (term.coding) {
@@ -72,7 +75,7 @@ void writeCovarianceExtension(XmlText& xml, const std::vector<FieldDef>& fields,
     text.clear();
     for (const Column& col : kept) {
       if (!text.empty()) text += ' ';
-      text += formatNumber(covariance(row.index, col.index));
+      appendNumber(text, covariance(row.index, col.index));
     }
     xml.open("Row").text(text).close();
   }
@@ -95,9 +98,9 @@ void writeParameterCovariance(XmlText& xml, const Coefficients& coefficients, co
   xml.open("PCovMatrix").attribute("type", "model");
   xml.open("Extension").attribute("name", "fit").attribute("extender", "splitmodels");
   xml.open("Fit")
-      .attribute("dfResidual", formatNumber(fit.dfResidual))
-      .attribute("dispersion", formatNumber(fit.dispersion))
-      .attribute("deviance", formatNumber(fit.deviance));
+      .number("dfResidual", fit.dfResidual)
+      .number("dispersion", fit.dispersion)
+      .number("deviance", fit.deviance);
   writeStart(xml, coefficients.stepStart, kept);
   xml.close().close();
   std::vector<std::string> names;
@@ -107,7 +110,7 @@ void writeParameterCovariance(XmlText& xml, const Coefficients& coefficients, co
       xml.open("PCovCell")
           .attribute("pRow", names[a])
           .attribute("pCol", names[b])
-          .attribute("value", formatNumber(covariance(rows[a], rows[b])))
+          .number("value", covariance(rows[a], rows[b]))
           .close();
   xml.close();
 }

@@ -87,7 +87,7 @@ void writeParamMatrix(XmlText& xml, const Eigen::VectorXd& beta, const TargetCla
     if (std::isnan(beta(j))) continue;
     xml.open("PCell");
     if (classes) xml.attribute("targetCategory", classes->event);
-    xml.attribute("parameterName", parameterName(j)).attribute("beta", formatNumber(beta(j)));
+    xml.attribute("parameterName", parameterName(j)).number("beta", beta(j));
     xml.attribute("df", "1").close();
   }
   xml.close();

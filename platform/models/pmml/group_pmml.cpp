@@ -82,7 +82,7 @@ namespace {
 // having no predictor. So does an aliased column (NaN in `beta`).
 void writeTable(XmlText& xml, const std::vector<FieldDef>& fields, const Design& design, const Eigen::VectorXd& beta,
                 const TargetClasses* classes) {
-  xml.open("RegressionTable").attribute("intercept", formatNumber(beta(0)));
+  xml.open("RegressionTable").number("intercept", beta(0));
   if (classes) xml.attribute("targetCategory", classes->event);
   Eigen::Index column = 1;
   std::vector<std::pair<const InputCoding*, Eigen::Index>> categorical;
@@ -95,14 +95,14 @@ void writeTable(XmlText& xml, const std::vector<FieldDef>& fields, const Design&
     const double coefficient = beta(column++);
     if (std::isnan(coefficient)) continue;
     xml.open("NumericPredictor").attribute("name", fields[coding.field].name);
-    xml.attribute("coefficient", formatNumber(coefficient)).close();
+    xml.number("coefficient", coefficient).close();
   }
   for (auto [coding, next] : categorical) {
     for (std::size_t c : coding->dummies) {
       const double coefficient = beta(next++);
       if (std::isnan(coefficient)) continue;
       xml.open("CategoricalPredictor").attribute("name", fields[coding->field].name);
-      xml.attribute("value", coding->categories[c]).attribute("coefficient", formatNumber(coefficient)).close();
+      xml.attribute("value", coding->categories[c]).number("coefficient", coefficient).close();
     }
     // The reference category, and categories whose column was aliased,
     // contribute 0 but are listed, so that the input's known categories are

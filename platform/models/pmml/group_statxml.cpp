@@ -19,7 +19,7 @@ void writeBuildSettings(XmlText& xml, const ModelSpec& request, const GroupModel
     xml.attribute("family", model.family).attribute("link", model.link);
     if (!request.weights.empty()) xml.attribute("weights", request.weights);
     if (!request.offset.empty()) xml.attribute("offset", request.offset);
-    xml.attribute("epsilon", formatNumber(request.epsilon));
+    xml.number("epsilon", request.epsilon);
     xml.attribute("maxIterations", std::to_string(request.maxIterations));
   }
   for (const std::string& input : request.inputs) xml.empty("Input", "name", input);
@@ -28,7 +28,7 @@ void writeBuildSettings(XmlText& xml, const ModelSpec& request, const GroupModel
 
 // Sets a numeric attribute; values R reports as NA leave it out.
 void setNumber(XmlText& xml, const char* name, double value) {
-  if (std::isfinite(value)) xml.attribute(name, formatNumber(value));
+  if (std::isfinite(value)) xml.number(name, value);
 }
 
 void writeSummary(XmlText& xml, const ModelSpec& request, const GroupModel& model, bool logistic) {

@@ -87,6 +87,11 @@ std::string formatNumber(double value) {
   return std::string(buffer, writeNumber17(buffer, value));
 }
 
+void appendNumber(std::string& out, double value) {
+  char buffer[kNumberTextSize];
+  out.append(buffer, writeNumber17(buffer, value));
+}
+
 std::string formatInteger(std::int64_t value) { return std::to_string(value); }
 
 void appendShortest(std::string& out, double value) {

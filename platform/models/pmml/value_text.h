@@ -12,6 +12,8 @@ namespace splitmodels::detail {
 
 // "%.17g": enough digits for every double to read back to itself.
 std::string formatNumber(double value);
+// Appends formatNumber(value) to `out` without a temporary string.
+void appendNumber(std::string& out, double value);
 std::string formatInteger(std::int64_t value);
 // The shortest text that reads back to exactly `value` (std::to_chars).
 std::string formatShortest(double value);

@@ -1,6 +1,10 @@
 #include "xml_text.h"
 
+#include <algorithm>
 #include <cassert>
+
+#include "plain_blocks.h"
+#include "splitmodels/number_text.h"
 
 namespace splitmodels::detail {
 
@@ -24,7 +28,7 @@ constexpr PlainBytes kPlain;
 void appendEscaped(std::string& out, std::string_view text, bool attribute) {
   const bool* plain = attribute ? kPlain.attribute : kPlain.text;
   std::size_t run = 0;  // start of the bytes not yet appended
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  for (std::size_t i = skipPlainBlocks(text, 0, '&', '<', attribute ? '"' : '>'); i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
     if (plain[byte]) continue;
     out.append(text.data() + run, i - run);
@@ -71,6 +75,22 @@ XmlText& XmlText::attribute(std::string_view name, std::string_view value) {
   out_ += "=\"";
   appendEscaped(out_, value, true);
   out_ += '"';
+  return *this;
+}
+
+XmlText& XmlText::number(std::string_view name, double value) {
+  assert(startTagOpen_);
+  char digits[kNumberTextSize];
+  const char* end = writeNumber17(digits, value);
+  const std::size_t at = out_.size();
+  out_.resize(at + name.size() + 4 + static_cast<std::size_t>(end - digits));
+  char* p = out_.data() + at;
+  *p++ = ' ';
+  p = std::copy(name.begin(), name.end(), p);
+  *p++ = '=';
+  *p++ = '"';
+  p = std::copy(static_cast<const char*>(digits), end, p);
+  *p = '"';
   return *this;
 }
 

@@ -30,6 +30,9 @@ class XmlText {
   XmlText& open(std::string_view name);
   // Adds an attribute to the element just opened (before any child or text).
   XmlText& attribute(std::string_view name, std::string_view value);
+  // An attribute holding formatNumber(value), written in place: a number's
+  // text holds nothing to escape.
+  XmlText& number(std::string_view name, double value);
   // Gives the element just opened its text; nothing else goes inside it.
   XmlText& text(std::string_view value);
   // Ends the innermost open element.

@@ -24,7 +24,7 @@ std::string modelIdFor(std::size_t groupIndex)
 TableRecords::TableRecords(const refhost::Table& records, const std::string& dataModel, bool nonFiniteMissing)
     : records_(records), nonFiniteMissing_(nonFiniteMissing)
 {
-    const std::vector<splitmodels::FieldDef> defs = splitmodels::parseDataModelFields(dataModel);
+    const std::vector<splitmodels::FieldDef>& defs = splitmodels::dataModelFieldsOf(dataModel);
     // By name, the last definition of a name winning; a scan per column
     // would be quadratic in the number of fields.
     std::unordered_map<std::string_view, std::size_t> byName;

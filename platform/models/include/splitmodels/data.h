@@ -125,6 +125,12 @@ struct ModelSpec {
 // text does not parse or has no Fields element.
 std::vector<FieldDef> parseDataModelFields(const std::string& dataModelXml);
 
+// parseDataModelFields for a caller that reads the same document again and
+// again (every group of a run has the same data model): each thread keeps
+// its last document's fields. The reference stays valid until the thread
+// asks for another document's.
+const std::vector<FieldDef>& dataModelFieldsOf(const std::string& dataModelXml);
+
 // Storage and measure texts of the data model document and their codes
 // (unknown texts give 0; unknown codes give an empty text).
 int storageFromText(const std::string& text);
