@@ -76,5 +76,130 @@ for (g in glm_cases) {
   put("glm", g[[1]], "se response 1", predict(fit, d[c(1, 20), ], se.fit = TRUE, type = "response")$se.fit[1])
 }
 
+# lm and glm(family = binomial) on records from a hash that R and C++ both
+# evaluate exactly. Terms R drops are NA; a logistic fit's AUC is computed
+# from its fitted values (R has none of its own).
+u <- function(i, m) ((i * m) %% 2^32) / 2^32
+M1 <- 2654435761; M2 <- 2246822519; M3 <- 3266489917
+logit_inverse <- function(eta) 1 / (1 + exp(-eta))
+put_terms <- function(case, fit, extra = character()) {
+  cf <- summary(fit)$coefficients
+  for (name in c(names(coef(fit)), extra)) {
+    row <- if (name %in% rownames(cf)) cf[name, ] else rep(NA, 4)
+    for (q in 1:4) put("reference", case, paste(c("estimate", "std error", "statistic", "p value")[q], name), row[q])
+  }
+}
+put_lm <- function(case, fit, extra = character(), scale = NULL) {
+  s <- summary(fit)
+  put_terms(case, fit, extra)
+  put("reference", case, "df residual", fit$df.residual)
+  put("reference", case, "r squared", s$r.squared)
+  put("reference", case, "adjusted r squared", s$adj.r.squared)
+  put("reference", case, "sigma", s$sigma)
+  f <- if (is.null(s$fstatistic)) c(NA, NA, NA) else s$fstatistic
+  put("reference", case, "F", f[1])
+  put("reference", case, "F p value", pf(f[1], f[2], f[3], lower.tail = FALSE))
+}
+put_logistic <- function(case, fit) {
+  put_terms(case, fit)
+  p <- fitted(fit); y <- fit$y
+  n1 <- sum(y == 1); n0 <- sum(y == 0)
+  put("reference", case, "df residual", fit$df.residual)
+  put("reference", case, "deviance", fit$deviance)
+  put("reference", case, "null deviance", fit$null.deviance)
+  put("reference", case, "aic", fit$aic)
+  put("reference", case, "iterations", fit$iter)
+  put("reference", case, "df null", fit$df.null)
+  put("reference", case, "log likelihood", logLik(fit))
+  put("reference", case, "auc", (sum(rank(p)[y == 1]) - n1 * (n1 + 1) / 2) / (n1 * n0))
+  put("reference", case, "accuracy", mean((p > 0.5) == (y == 1)))
+}
+
+i <- 1:30; x1 <- u(i, M1)
+y <- 1 + 2 * x1 + ifelse(i %% 2 == 1, 0.7, 0) + u(i, M2) - 0.5
+c <- factor(ifelse(i %% 2 == 1, "b", "a")); x2 <- 2 * x1; x3 <- rep(5, 30)
+put_lm("duplicated and constant inputs, a level the group lacks", lm(y ~ x1 + x2 + x3 + c))
+# R refuses a factor of one level; the fit without it is the reference.
+y <- 1 + 2 * x1 + ifelse(i %% 2 == 1, 0.7, 0) + u(i, M2) - 0.5
+put_lm("a categorical input holding one level", lm(y ~ x1 + x2 + x3), extra = "c")
+
+z <- data.frame(x1 = c(0.5, 1.5, 2, 4), x2 = c(3, 1, 2.5, 0.5), x3 = c(1, 0, 0, 1), y = c(2, 1, 4, 3))
+put_lm("zero residual degrees of freedom", lm(y ~ x1 + x2 + x3, z))
+z <- data.frame(a = c(1, 2, 3, NA), b = c(2, 1, 5, 5), c = c(4, 3, 1, 1), y = c(1, 2, 4, 4))
+put_lm("fewer records than parameters", lm(y ~ a + b + c, z))
+
+i <- 1:12
+ms <- c(2654435761, 3266489917, 668265263, 374761393)
+X <- sapply(1:240, function(k) ((k - 1) %% 60 + 1) * u(i, ms[(k - 1) %/% 60 + 1]))
+colnames(X) <- paste0("x", 1:240)
+z <- data.frame(X, y = 1 + 2 * X[, 1] - X[, 61] + 0.5 * X[, 181] + u(i, M2) - 0.5)
+put_lm("many more inputs than records", lm(y ~ ., z))
+
+# Records with a missing or non-finite input are left out (R's lm refuses the
+# non-finite ones, which the reference fit therefore lacks).
+i <- 1:20; x1 <- u(i, M1); y <- 3 - u(i, M1) + u(i, M2)
+x1[5] <- NA; y[c(3, 8)] <- NA
+put_lm("missing and non-finite values skipped", lm(y ~ x1))
+
+# R's own summary overflows at the ends of the double range: the fit on the
+# unscaled inputs, with x1's and x2's figures rescaled, is the reference.
+i <- 1:25; a <- u(i, M1); b <- u(i, M2)
+y <- 1 + 3e-300 * (a * 1e300) + 2e300 * (b * 1e-300) + u(i, M3)
+fit <- lm(y ~ a + b); s <- summary(fit)
+case <- "inputs near the ends of the double range"
+rescale <- c(1, 1e-300, 1e300)
+for (k in 1:3)
+  for (q in 1:4)
+    put("reference", case, paste(c("estimate", "std error", "statistic", "p value")[q], c("(Intercept)", "x1", "x2")[k]),
+        s$coefficients[k, q] * (if (q <= 2) rescale[k] else 1))
+put("reference", case, "df residual", fit$df.residual)
+put("reference", case, "r squared", s$r.squared)
+put("reference", case, "adjusted r squared", s$adj.r.squared)
+put("reference", case, "sigma", s$sigma)
+put("reference", case, "F", s$fstatistic[1])
+put("reference", case, "F p value", pf(s$fstatistic[1], s$fstatistic[2], s$fstatistic[3], lower.tail = FALSE))
+
+logistic <- function(n, eta, duplicate) {
+  i <- 1:n
+  x1 <- if (duplicate) u(i, M1) - 0.5 else 10 * u(i, M1)
+  x2 <- if (duplicate) 2 * x1 else 10 * u(i, M2) - 5
+  b <- as.numeric(u(i, M3) < logit_inverse(eta(x1, x2)))
+  if (duplicate) glm(b ~ x1 + x3, binomial, data.frame(x1 = x1, x3 = x2, b = b))
+  else glm(b ~ x1 + x2, binomial)
+}
+put_logistic("overlap with extreme log-odds", logistic(3000, function(x1, x2) -20 + 5 * x1 + 0.6 * x2, FALSE))
+put_logistic("strong effect, fitted probabilities near 0 and 1",
+             logistic(3000, function(x1, x2) -20 + 4 * x1 + 0.6 * x2, FALSE))
+put_logistic("rare event (28 of 3000)", logistic(3000, function(x1, x2) -5.5 + 0.15 * x1 + 0.2 * x2, FALSE))
+put_logistic("aliased input", logistic(500, function(x1, x2) 0.3 + 3 * x1, TRUE))
+
+z <- mtcars; z$z <- 0
+put_logistic("an input zero in every record, between two others", glm(vs ~ mpg + z + wt, binomial, z))
+put_lm("a linear input zero in every record", lm(mpg ~ wt + z + hp, z))
+put_lm("the only input zero in every record", lm(mpg ~ z, z))
+
+# x2 = x1 + delta * v: collinear with x1 once delta is small enough.
+collinear <- function(n, delta, logistic) {
+  i <- 1:n; x1 <- u(i, M1); x2 <- x1 + delta * (u(i, M2) - 0.5)
+  if (logistic) glm(as.numeric(u(i, M3) < logit_inverse(-1 + 3 * x1)) ~ x1 + x2, binomial)
+  else lm(1 + 2 * x1 + u(i, M3) - 0.5 ~ x1 + x2)
+}
+put_lm("collinear just within lm's tolerance", collinear(20, 2e-7, FALSE))
+put_lm("collinear just beyond lm's tolerance", collinear(20, 6e-7, FALSE))
+put_logistic("collinear within glm's tolerance", collinear(60, 2e-12, TRUE))
+put_logistic("collinear beyond glm's tolerance", collinear(60, 1.2e-10, TRUE))
+
+# A categorical c over p, q and r with q requested as the reference level;
+# a group lacking q falls back to the first level it holds.
+levels_fit <- function(three) {
+  i <- 1:24; x1 <- u(i, M1)
+  c <- if (three) ifelse(i %% 3 == 0, "p", ifelse(i %% 3 == 1, "q", "r")) else ifelse(i %% 2 == 0, "p", "r")
+  y <- 1 + x1 + ifelse(c == "r", 0.8, 0) - ifelse(c == "q", 0.3, 0) + u(i, M2) - 0.5
+  c <- if (three) relevel(factor(c), "q") else factor(c)
+  lm(y ~ x1 + c)
+}
+put_lm("requested reference level held", levels_fit(TRUE))
+put_lm("requested reference level the group lacks", levels_fit(FALSE))
+
 for (file in names(rows))
   writeLines(c("case\tquantity\tvalue", rows[[file]]), file.path(out, paste0(file, ".tsv")))
