@@ -201,5 +201,46 @@ levels_fit <- function(three) {
 put_lm("requested reference level held", levels_fit(TRUE))
 put_lm("requested reference level the group lacks", levels_fit(FALSE))
 
+# Models given as R formulas, on mtcars and warpbreaks: the coefficients, two
+# records predicted with their standard errors on the link and response
+# scales, and what a glm reports besides.
+w <- warpbreaks
+w$wool <- as.character(w$wool); w$tension <- as.character(w$tension)
+w$len <- 10 + (1:54) %% 7
+put_formula <- function(case, fit, data, rows) {
+  cf <- summary(fit)$coefficients
+  for (name in names(coef(fit))) {
+    row <- if (name %in% rownames(cf)) cf[name, ] else rep(NA, 4)
+    put("formula", case, paste("estimate", name), row[1])
+    put("formula", case, paste("std error", name), row[2])
+    put("formula", case, paste("p value", name), row[4])
+  }
+  for (r in rows) {
+    link <- predict(fit, data[r, ], se.fit = TRUE)
+    put("formula", case, paste("link", r), link$fit)
+    put("formula", case, paste("se link", r), link$se.fit)
+    if (inherits(fit, "glm")) {
+      response <- predict(fit, data[r, ], se.fit = TRUE, type = "response")
+      put("formula", case, paste("response", r), response$fit)
+      put("formula", case, paste("se response", r), response$se.fit)
+    }
+  }
+  if (inherits(fit, "glm")) {
+    put("formula", case, "aic", fit$aic)
+    put("formula", case, "null deviance", fit$null.deviance)
+    put("formula", case, "df null", fit$df.null)
+    put("formula", case, "deviance", fit$deviance)
+  }
+}
+put_formula("lm: log response, factor x numeric, I(), raw poly, log2",
+            lm(log(mpg) ~ wt * cyl + I(hp^2) + poly(disp, 2, raw = TRUE) + log2(qsec), d), d, c(1, 32))
+g <- glm(cbind(carb, gear) ~ 0 + cyl + sqrt(hp) + offset(wt / 10), binomial, d)
+put_formula("binomial: cbind response, no intercept, offset of an expression", g, d, c(1, 32))
+# Prior weights multiply each record's total; R starts from the totals alone.
+put_formula("binomial: cbind response with prior weights", update(g, weights = gear), d, c(1, 32))
+put_formula("lm: two offsets, summed", lm(mpg ~ wt + offset(hp / 100) + offset(qsec / 10), d), d, integer())
+put_formula("poisson: factor x factor without main effects, offset(log())",
+            glm(breaks ~ wool:tension + offset(log(len)), poisson, w), w, c(1, 54))
+
 for (file in names(rows))
   writeLines(c("case\tquantity\tvalue", rows[[file]]), file.path(out, paste0(file, ".tsv")))
