@@ -242,5 +242,24 @@ put_formula("lm: two offsets, summed", lm(mpg ~ wt + offset(hp / 100) + offset(q
 put_formula("poisson: factor x factor without main effects, offset(log())",
             glm(breaks ~ wool:tension + offset(log(len)), poisson, w), w, c(1, 54))
 
+# Confidence intervals of the coefficients (Wald's for a logistic fit) and
+# their covariance, over the estimated terms only.
+put_inference <- function(case, fit, intervals, covariance) {
+  if (!is.null(intervals))
+    for (k in seq_len(nrow(intervals))) {
+      put("inference", case, paste("low", rownames(intervals)[k]), intervals[k, 1])
+      put("inference", case, paste("high", rownames(intervals)[k]), intervals[k, 2])
+    }
+  for (a in rownames(covariance))
+    for (b in colnames(covariance)) put("inference", case, paste("vcov", a, b), covariance[a, b])
+}
+m <- lm(mpg ~ wt + hp + cyl, transform(mtcars, cyl = factor(cyl)))
+put_inference("linear with a factor", m, confint(m), vcov(m))
+put_inference("linear at level 0.9", m, confint(m, level = 0.9), vcov(m))
+g <- glm(am ~ wt + hp, binomial, mtcars)
+put_inference("logistic (Wald)", g, confint.default(g), vcov(g))
+put_inference("an aliased input has no covariance row", NULL, NULL,
+              vcov(lm(mpg ~ wt + wt2 + hp, transform(mtcars, wt2 = 2 * wt)), complete = FALSE))
+
 for (file in names(rows))
   writeLines(c("case\tquantity\tvalue", rows[[file]]), file.path(out, paste0(file, ".tsv")))
