@@ -261,5 +261,60 @@ put_inference("logistic (Wald)", g, confint.default(g), vcov(g))
 put_inference("an aliased input has no covariance row", NULL, NULL,
               vcov(lm(mpg ~ wt + wt2 + hp, transform(mtcars, wt2 = 2 * wt)), complete = FALSE))
 
+# split-run score: standard errors and intervals at level 0.9 of cars 1, 15
+# and 20, each scored by its group's fit (lm split by am; glm of one group).
+z <- qnorm(0.95)
+cars <- c(1, 15, 20)
+for (car in cars) {
+  m <- lm(mpg ~ wt + hp, mtcars[mtcars$am == mtcars$am[car], ])
+  p <- predict(m, mtcars[car, ], se.fit = TRUE, interval = "prediction", level = 0.9)
+  q <- predict(m, mtcars[car, ], interval = "confidence", level = 0.9)
+  put("score", "prediction interval", paste("predicted_mpg", car), p$fit[1, "fit"])
+  put("score", "prediction interval", paste("se_fit", car), p$se.fit)
+  put("score", "prediction interval", paste("lower", car), p$fit[1, "lwr"])
+  put("score", "prediction interval", paste("upper", car), p$fit[1, "upr"])
+  put("score", "confidence interval", paste("lower", car), q[1, "lwr"])
+  put("score", "confidence interval", paste("upper", car), q[1, "upr"])
+}
+glm_intervals <- function(case, fit, link_scale, first) {
+  for (car in cars) {
+    l <- predict(fit, mtcars[car, ], se.fit = TRUE)
+    r <- predict(fit, mtcars[car, ], se.fit = TRUE, type = "response")
+    bounds <- l$fit + c(-1, 1) * z * l$se.fit
+    if (!link_scale) bounds <- if (fit$family$family == "binomial") plogis(bounds) else fit$family$linkinv(bounds)
+    if (!is.null(first)) put("score", case, paste(first, car), r$fit)
+    put("score", case, paste("se_fit", car), if (link_scale) l$se.fit else r$se.fit)
+    if (!link_scale && !is.null(first)) put("score", case, paste("se_fit_link", car), l$se.fit)
+    put("score", case, paste("lower", car), min(bounds))
+    put("score", case, paste("upper", car), max(bounds))
+  }
+}
+glm_intervals("logistic: both scales", glm(am ~ wt + hp, binomial, mtcars), FALSE, "probability_1")
+gamma <- glm(mpg ~ wt + hp, Gamma("log"), mtcars)
+glm_intervals("Gamma: response scale", gamma, FALSE, NULL)
+glm_intervals("Gamma: link scale", gamma, TRUE, NULL)
+
+# split-run build --augment: the diagnostics of records 1, 2 and 4 as each
+# fit used them (influence leaves out the records of weight 0).
+augment <- function(case, fit, records = c(1, 2, 4)) {
+  glm <- inherits(fit, "glm")
+  for (r in records) {
+    name <- rownames(mtcars)[r]
+    infl <- influence(fit)
+    at <- function(v) if (name %in% names(v)) v[[name]] else NA
+    values <- c(.fitted = if (glm) predict(fit, type = "link")[[name]] else fitted(fit)[[name]],
+                .resid = residuals(fit, if (glm) "deviance" else "response")[[name]],
+                .hat = at(infl$hat), .sigma = at(infl$sigma), .cooksd = at(cooks.distance(fit)),
+                .std.resid = at(rstandard(fit)))
+    if (glm) values <- c(values, .fitted.response = fitted(fit)[[name]], .resid.pearson = residuals(fit, "pearson")[[name]])
+    for (k in names(values)) put("augment", case, paste(k, r), values[[k]])
+  }
+}
+augment("linear by am", lm(mpg ~ wt + hp, mtcars[mtcars$am == 1, ]), c(1, 2))
+augment("linear by am", lm(mpg ~ wt + hp, mtcars[mtcars$am == 0, ]), 4)
+augment("logistic", glm(am ~ wt + hp, binomial, mtcars))
+augment("Gamma log", gamma)
+augment("poisson with weights", glm(hp ~ wt, poisson, mtcars, weights = am))
+
 for (file in names(rows))
   writeLines(c("case\tquantity\tvalue", rows[[file]]), file.path(out, paste0(file, ".tsv")))
