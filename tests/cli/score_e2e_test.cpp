@@ -1,5 +1,6 @@
 // Build then score through the binary: with random keys of every storage each training record
 // finds its own group; records the model cannot score get empty predictions, counted by kind.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "value_text.h"
 #include "cli_harness.h"
 #include "common/mtcars.h"
+#include "models/model_test_support.h"
 
 using namespace clitest;
 
@@ -209,15 +211,8 @@ std::string mtcarsCsv(std::initializer_list<int> rows = {})
     return csv;
 }
 
-// Standard errors and intervals of predictions, against R on mtcars (the split is am):
-//   for (k in 0:1) { m <- lm(mpg ~ wt + hp, mtcars[mtcars$am == k, ])
-//     predict(m, mtcars[c(1, 15, 20), ], se.fit = TRUE, interval = "prediction", level = 0.9)
-//     predict(m, mtcars[c(1, 15, 20), ], interval = "confidence", level = 0.9) }
-//   g <- glm(am ~ wt + hp, binomial, mtcars); l <- predict(g, mtcars[c(1, 15, 20), ], se.fit = TRUE)
-//   predict(g, mtcars[c(1, 15, 20), ], se.fit = TRUE, type = "response")
-//   plogis(l$fit + c(-1, 1) * qnorm(0.95) * l$se.fit)
-//   the same for glm(mpg ~ wt + hp, Gamma("log"), mtcars) on both scales (fam$linkinv for the
-//   interval on the response scale)
+// Standard errors and intervals of predictions of cars 1, 15 and 20, against R
+// on mtcars (the linear split is am; tests/data/r/score.tsv).
 TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
 {
     const fs::path dir = freshDir("score-intervals");
@@ -232,33 +227,16 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
         const char* title;
         const char* model;
         const char* interval;
-        std::map<std::string, std::vector<double>> columns;  // the three records' values
         const char* type = "response";
     } cases[] = {
-        {"prediction interval", "linear", "prediction",
-         {{"predicted_mpg", {23.020247500855739, 12.566860490228699, 29.597533625625911}},
-          {"se_fit", {1.0302878637290367, 1.0311369867859881, 1.0554043682365237}},
-          {"lower", {17.73544104030514, 8.699546417254, 24.296470917717809}},
-          {"upper", {28.305053961406337, 16.434174563203396, 34.898596333534016}}}},
-        {"confidence interval", "linear", "confidence",
-         {{"lower", {21.152890802542164, 10.766615256994363, 27.684654239351591}},
-          {"upper", {24.887604199169314, 14.367105723463034, 31.51041301190023}}}},
-        {"logistic: both scales", "logistic", "confidence",
-         {{"probability_1", {0.84233553651693815, 9.7877524324925536e-08, 0.9983241131572731}},
-          {"se_fit", {0.15635261170693618, 6.0845721329870319e-07, 0.0046440809726195648}},
-          {"se_fit_link", {1.1772974400151566, 6.2165167851312795, 2.7757703404934366}},
-          {"lower", {0.4351737817408966, 3.5473900684714656e-12, 0.86104535444702357}},
-          {"upper", {0.97371681849426694, 0.002693306782881036, 0.99998253809447601}}}},
-        {"Gamma: response scale", "gamma", "confidence",
-         {{"se_fit", {0.55995901643742685, 0.58910512220968547, 1.0510729507280094}},
-          {"lower", {22.158345946301168, 10.914144539641155, 27.197357668290042}},
-          {"upper", {24.00093696151685, 12.854290385275762, 30.657146207901945}}}},
-        {"Gamma: link scale", "gamma", "confidence",
-         {{"se_fit", {0.024281386093994613, 0.049736348229658715, 0.03640018918464042}},
-          {"lower", {3.098214217680872, 2.3900596121838733, 3.3031198240349542}},
-          {"upper", {3.1780928696491042, 2.553677637737624, 3.4228657904391055}}},
-         "link"},
+        {"prediction interval", "linear", "prediction"},
+        {"confidence interval", "linear", "confidence"},
+        {"logistic: both scales", "logistic", "confidence"},
+        {"Gamma: response scale", "gamma", "confidence"},
+        {"Gamma: link scale", "gamma", "confidence", "link"},
     };
+    const modeltest::RValues values("score");
+    const std::map<std::string, std::size_t> position = {{"1", 0}, {"15", 1}, {"20", 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title);
         const RunOutput run = runScore(dir / c.model / "split-model.pmml", dir / "new.csv", dir / "scored.csv",
@@ -266,9 +244,11 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
         ASSERT_EQ(run.status, 0) << run.err;
         const std::vector<Record> rows = readCsvRecords(dir / "scored.csv");
         ASSERT_EQ(rows.size(), 3u);
-        for (const auto& [column, values] : c.columns)
-            for (std::size_t r = 0; r < 3; ++r)
-                EXPECT_NEAR(std::stod(rows[r].at(column)), values[r], 1e-8 * std::fabs(values[r])) << column << " " << r;
+        for (const std::string& quantity : values.quantities(c.title)) {  // a column and a car
+            const std::string column = quantity.substr(0, quantity.find(' ')), car = quantity.substr(column.size() + 1);
+            const double expected = values(c.title, quantity);
+            EXPECT_NEAR(std::stod(rows[position.at(car)].at(column)), expected, 1e-8 * std::fabs(expected)) << quantity;
+        }
     }
     // A saturated group's fit has no covariance: its records get a prediction
     // and NA for the standard error, while the other group's keep theirs.
@@ -299,72 +279,48 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
     }
 }
 
-// Diagnostics of the records each fit used, in input order, against R:
-//   m1 <- lm(mpg ~ wt + hp, mtcars[mtcars$am == 1, ]); m0 <- the same for am == 0
-//   fitted, resid, hatvalues, influence()$sigma, cooks.distance, rstandard of Mazda RX4, Mazda RX4 Wag (m1)
-//   and Hornet 4 Drive (m0), the first, second and fourth records
-//   for g <- glm(am ~ wt + hp, binomial, mtcars), glm(mpg ~ wt + hp, Gamma("log"), mtcars) and
-//   glm(hp ~ wt, poisson, mtcars, weights = am): predict(g, type = "link"), residuals(g, "deviance"),
-//   influence(g)$hat and $sigma, cooks.distance(g), rstandard(g), fitted(g), residuals(g, "pearson")
-//   (influence leaves out the records of weight 0, such as Hornet 4 Drive in the last)
+// Diagnostics of the records each fit used, in input order, against R
+// (tests/data/r/augment.tsv): those of the first, second and fourth records.
 TEST(Augment, DiagnosticsAreRsInInputOrder)
 {
     const fs::path dir = freshDir("augment");
     writeFile(dir / "mtcars.csv", mtcarsCsv());
-    const double NA = std::nan("");
     const struct {
+        const char* title;
         std::vector<std::string> options;
-        std::vector<std::vector<double>> records;  // the first, second and fourth record's diagnostics
     } cases[] = {
-        {{"--split", "am", "--target", "mpg", "--inputs", "wt,hp"},
-         {{23.02024750085571, -2.0202475008557115, 0.14266420329289051, 2.7817748876010162, 0.035489415733758418,
-           -0.79988586648339544},
-          {21.075908583534229, -0.075908583534229856, 0.28770610133940244, 2.8751215610894412, 0.00014638244301603498,
-           -0.032973131832420691},
-          {20.233325764822837, 1.1666742351771631, 0.10156792895411476, 1.9996679339025893, 0.014854008179731565,
-           0.62783681969437188}}},
-        {{"--split", "g", "--target", "am", "--inputs", "wt,hp", "--model", "logistic"},
-         {{1.6757093082429892, 0.58579321384482852, 0.18407353472468641, 0.5867142493250519, 0.017251098358893498,
-           0.64851320893049691, 0.84233553651693815, 0.43263768600782809},
-          {-0.38557686328039198, 1.344920304177005, 0.23981141357837923, 0.52371226160574658, 0.20340414972951937,
-           1.5425380220575511, 0.40478253273674158, 1.2126262130389729},
-          {-3.1339584253115622, -0.29197141232590851, 0.095146138545975714, 0.59656454989426133,
-           0.0016867556512335858, -0.30693831779658165, 0.041728034824475548, -0.20867459278982281}}},
-        {{"--split", "g", "--target", "mpg", "--inputs", "wt,hp", "--family", "Gamma", "--link", "log"},
-         {{3.1381535436649881, -0.092192494589967783, 0.044276914820485971, 0.11327394224627432,
-           0.0096942996181968947, -0.817230806712822, 23.061245938341163, -0.089381377912204504},
-          {3.0879219438454921, -0.043087844178628418, 0.040486686555104415, 0.11436563048151138,
-           0.0019856785647198241, -0.38119260274261257, 21.931455792764456, -0.042471224964088283},
-          {3.0209464774194972, 0.042746835855563346, 0.047474936631724647, 0.11436821203967536,
-           0.0024624136779216547, 0.37956046404314442, 20.510695410214105, 0.043358090596139903}}},
-        {{"--split", "g", "--target", "hp", "--inputs", "wt", "--family", "poisson", "--weights", "am"},
-         {{4.8903841342531376, -2.0568137266102755, 0.082879735372674498, 3.4479350798962778, 0.1960335565790976,
-           -2.147740551642626, 133.00465588366558, -1.9947217322684827},
-          {5.1089943253447156, -4.5972366908476427, 0.107363112306954, 3.1594109662966727, 1.2540454284441371,
-           -4.865858206874397, 165.50382814659082, -4.3143851855609636},
-          {5.4004745801334861, 0, NA, NA, NA, NA, 221.511516227963, 0}}},
+        {"linear by am", {"--split", "am", "--target", "mpg", "--inputs", "wt,hp"}},
+        {"logistic", {"--split", "g", "--target", "am", "--inputs", "wt,hp", "--model", "logistic"}},
+        {"Gamma log", {"--split", "g", "--target", "mpg", "--inputs", "wt,hp", "--family", "Gamma", "--link", "log"}},
+        {"poisson with weights", {"--split", "g", "--target", "hp", "--inputs", "wt", "--family", "poisson", "--weights", "am"}},
     };
+    const modeltest::RValues values("augment");
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.options[3]);
+        SCOPED_TRACE(c.title);
         std::vector<std::string> args = c.options;
         args.insert(args.end(), {"--augment", (dir / "augmented.csv").string()});
         const RunOutput run = runBuild(dir / "mtcars.csv", dir / "out", args);
         ASSERT_EQ(run.status, 0) << run.out << run.err;
         const std::vector<Record> rows = readCsvRecords(dir / "augmented.csv");
         ASSERT_EQ(rows.size(), 32u);
-        const std::vector<std::string> columns = {".fitted", ".resid", ".hat", ".sigma", ".cooksd", ".std.resid",
-                                                  ".fitted.response", ".resid.pearson"};
-        const std::size_t at[] = {0, 1, 3};
-        for (std::size_t r = 0; r < 3; ++r) {
-            EXPECT_EQ(rows[at[r]].at("mpg"), shortest(splittest::kMtcars[at[r]].mpg)) << "input order";
-            EXPECT_EQ(rows[at[r]].count(".fitted.response"), c.records[r].size() == 8 ? 1u : 0u);
-            for (std::size_t k = 0; k < c.records[r].size(); ++k) {
-                const double expected = c.records[r][k];
+        const std::vector<std::string> diagnostics = values.quantities(c.title);
+        for (const std::size_t at : {0u, 1u, 3u}) {
+            const std::string record = " " + std::to_string(at + 1);
+            const bool glm = std::count(diagnostics.begin(), diagnostics.end(), ".fitted.response" + record) == 1;
+            EXPECT_EQ(rows[at].at("mpg"), shortest(splittest::kMtcars[at].mpg)) << "input order";
+            EXPECT_EQ(rows[at].count(".fitted.response"), glm ? 1u : 0u);
+            ASSERT_EQ(std::count_if(diagnostics.begin(), diagnostics.end(),
+                                    [&](const std::string& d) { return d.substr(d.find(' ')) == record; }),
+                      glm ? 8 : 6);
+            for (const std::string& quantity : diagnostics) {
+                if (quantity.substr(quantity.find(' ')) != record) continue;
+                const std::string column = quantity.substr(0, quantity.find(' '));
+                const double expected = values(c.title, quantity);
                 if (std::isnan(expected))
-                    EXPECT_EQ(rows[at[r]].count(columns[k]), 0u) << columns[k] << " is NA";
+                    EXPECT_EQ(rows[at].count(column), 0u) << column << " is NA";
                 else
-                    EXPECT_NEAR(std::stod(rows[at[r]].at(columns[k])), expected, 1e-8 * std::fabs(expected))
-                        << columns[k] << " of record " << at[r] + 1;
+                    EXPECT_NEAR(std::stod(rows[at].at(column)), expected, 1e-8 * std::fabs(expected))
+                        << column << " of record " << at + 1;
             }
         }
     }

@@ -1,13 +1,9 @@
 // What is read off a fit besides its estimates: confidence intervals of the
 // coefficients and their covariance, compared with R on its mtcars data.
 //
-// Reference values computed with R 4.2 and pasted with %.17g:
-//   m <- lm(mpg ~ wt + hp + cyl, transform(mtcars, cyl = factor(cyl)))
-//   confint(m); confint(m, level = 0.9); vcov(m)
-//   g <- glm(am ~ wt + hp, binomial, mtcars)
-//   confint.default(g); vcov(g)
-//   vcov(lm(mpg ~ wt + wt2 + hp, transform(mtcars, wt2 = 2 * wt)), complete = FALSE)
-//   qt(c(0.975, 0.995, 0.6), c(1, 3.5, 200)); qnorm(c(0.975, 1 - 1e-10))
+// The intervals and covariances are in tests/data/r/inference.tsv, written by
+// reference.R there; the quantiles were computed with R 4.2 and pasted with
+// %.17g: qt(c(0.975, 0.995, 0.6), c(1, 3.5, 200)); qnorm(c(0.975, 1 - 1e-10))
 #include <cmath>
 #include <limits>
 
@@ -33,60 +29,25 @@ TEST(StudentQuantile, MatchesR) {
   EXPECT_TRUE(std::isnan(splitmodels::confidenceInterval(1, kNA, 10, 0.95).low));
 }
 
-struct IntervalCase {
-  const char* title;
-  ModelKind kind;
-  const char* target;
-  std::vector<std::string> inputs;
-  double level;
-  double df;  // of the interval's quantile: residual df, or infinite for Wald
-  std::vector<std::vector<double>> intervals;   // per term: low, high
-  std::vector<std::vector<double>> covariance;  // estimated terms × estimated terms
-};
-
-std::vector<IntervalCase> intervalCases() {
-  const std::vector<std::vector<double>> linearCovariance = {
-      {4.1657588498606888, -1.1712468349610097, -0.01146310340200898, 0.88695864313486916, 2.9165532149333289},
-      {-1.1712468349610097, 0.51782560227281715, -0.00014958628534029924, -0.42459727665921471, -0.86835312331691994},
-      {-0.01146310340200898, -0.00014958628534029924, 0.00014285498943279428, -0.0055397391991833808,
-       -0.017825973563615042},
-      {0.88695864313486916, -0.42459727665921471, -0.0055397391991833808, 1.9646780019825301, 1.9700894309566226},
-      {2.9165532149333289, -0.86835312331691994, -0.017825973563615042, 1.9700894309566226, 4.7109629831978301}};
-  const double inf = std::numeric_limits<double>::infinity();
-  return {
-      {"linear with a factor", ModelKind::Linear, "mpg", {"wt", "hp", "cyl"}, 0.95, 27,
-       {{31.658170099749743, 40.033820530625682},
-        {-4.6579033425487504, -1.7049047508104815},
-        {-0.047643689664266048, 0.0014040713553567265},
-        {-6.2350136000074006, -0.48303619186450275},
-        {-7.6393318796501521, 1.2675629896950995}},
-       linearCovariance},
-      {"linear at level 0.9", ModelKind::Linear, "mpg", {"wt", "hp", "cyl"}, 0.9, 27,
-       {{32.369551113355996, 39.322439517019433},
-        {-4.4070921191451848, -1.9557159742140473},
-        {-0.043477846517251229, -0.0027617717916581033},
-        {-5.7464727335260601, -0.97157705834584318},
-        {-6.8828299276487384, 0.51106103769368572}},
-       linearCovariance},
-      {"logistic (Wald)", ModelKind::Logistic, "am", {"wt", "hp"}, 0.95, inf,
-       {{4.277193002368934, 33.455404432039259},
-        {-14.097967884286209, -2.0689824806030463},
-        {0.0014972936304091175, 0.071013898534023984}},
-       {{55.406556595646904, -22.037057580823092, 0.077817887803329502},
-        {-22.037057580823092, 9.4167669494812518, -0.04183238803556439},
-        {0.077817887803329502, -0.04183238803556439, 0.00031450020570909575}}},
-      {"an aliased input has no covariance row", ModelKind::Linear, "mpg", {"wt", "wt2", "hp"}, 0.95, 29,
-       {},
-       {{2.5561215916621642, -0.73594514641847553, 0.0001484700526508522},
-        {-0.73594514641847553, 0.40035167490702928, -0.0037636900190961358},
-        {0.0001484700526508522, -0.0037636900190961358, 8.153565683024247e-05}}},
-  };
-}
-
 TEST(Inference, IntervalsAndCovarianceMatchR) {
+  const struct {
+    const char* title;
+    ModelKind kind;
+    const char* target;
+    std::vector<std::string> inputs;
+    double level;
+    double df;  // of the interval's quantile: residual df, or infinite for Wald
+  } cases[] = {
+      {"linear with a factor", ModelKind::Linear, "mpg", {"wt", "hp", "cyl"}, 0.95, 27},
+      {"linear at level 0.9", ModelKind::Linear, "mpg", {"wt", "hp", "cyl"}, 0.9, 27},
+      {"logistic (Wald)", ModelKind::Logistic, "am", {"wt", "hp"}, 0.95, std::numeric_limits<double>::infinity()},
+      {"an aliased input has no covariance row", ModelKind::Linear, "mpg", {"wt", "wt2", "hp"}, 0.95, 29},
+  };
+  const RValues values("inference");
   const GroupData data = mtcarsColumns({"mpg", "wt", "wt2", "hp", "cyl", "am"});
-  for (const IntervalCase& c : intervalCases()) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.title);
+    const auto r = [&](const std::string& quantity) { return values(c.title, quantity); };
     const auto model = splitmodels::buildGroupModel(data, modelRequest(c.kind, c.target, c.inputs));
     ASSERT_TRUE(model.ok) << model.reason;
     std::vector<std::string> estimated;  // the covariance's terms
@@ -94,16 +55,18 @@ TEST(Inference, IntervalsAndCovarianceMatchR) {
       if (!std::isnan(term.estimate)) estimated.push_back(term.name);
     const std::size_t count = estimated.size();
     ASSERT_EQ(model.covariance.size(), count * count);
-    for (std::size_t t = 0; t < c.intervals.size(); ++t) {
+    const std::vector<std::string> intervals = values.suffixes(c.title, "low ");
+    for (std::size_t t = 0; t < intervals.size(); ++t) {
       const splitmodels::Term& term = model.terms[t];
+      EXPECT_EQ(term.name, intervals[t]);
       const auto interval = splitmodels::confidenceInterval(term.estimate, term.stdError, c.df, c.level);
-      expectClose(interval.low, c.intervals[t][0], 1e-8, term.name + " low");
-      expectClose(interval.high, c.intervals[t][1], 1e-8, term.name + " high");
+      expectClose(interval.low, r("low " + intervals[t]), 1e-8, term.name + " low");
+      expectClose(interval.high, r("high " + intervals[t]), 1e-8, term.name + " high");
     }
-    ASSERT_EQ(c.covariance.size(), count);
+    ASSERT_EQ(values.suffixes(c.title, "vcov ").size(), count * count);
     for (std::size_t a = 0; a < count; ++a)
       for (std::size_t b = 0; b < count; ++b)
-        expectClose(model.covariance[a * count + b], c.covariance[a][b], 1e-8,
+        expectClose(model.covariance[a * count + b], r("vcov " + estimated[a] + " " + estimated[b]), 1e-8,
                     "vcov " + estimated[a] + ", " + estimated[b]);
   }
 }

@@ -8,13 +8,16 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <map>
 #include <optional>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/mtcars.h"
@@ -135,6 +138,51 @@ inline void expectClose(double actual, double expected, double relative, const s
   }
   EXPECT_NEAR(actual, expected, relative * std::fabs(expected) + 1e-300) << what;
 }
+
+// R's reference values of one table under tests/data/r/ (written by
+// reference.R there): a line per case and quantity, the value as R prints it
+// with %.17g, NA, Inf and -Inf included. A lookup the table lacks fails the
+// test.
+class RValues {
+ public:
+  explicit RValues(const std::string& table) {
+    std::ifstream in(std::string(SPLIT_R_REFERENCE_DIR) + "/" + table + ".tsv");
+    std::string line;
+    if (!std::getline(in, line)) ADD_FAILURE() << "no reference table " << table;
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      std::string kase, quantity, value;
+      std::getline(fields, kase, '\t');
+      std::getline(fields, quantity, '\t');
+      std::getline(fields, value);
+      quantities_[kase].push_back(quantity);
+      values_[{kase, quantity}] = value == "NA" ? std::numeric_limits<double>::quiet_NaN() : std::strtod(value.c_str(), nullptr);
+    }
+  }
+
+  double operator()(const std::string& kase, const std::string& quantity) const {
+    const auto found = values_.find({kase, quantity});
+    if (found != values_.end()) return found->second;
+    ADD_FAILURE() << "no reference value for " << kase << ": " << quantity;
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+
+  // The quantities of a case in the table's order.
+  const std::vector<std::string>& quantities(const std::string& kase) const { return quantities_[kase]; }
+
+  // The names after `prefix` of the quantities that start with it, in order
+  // (the terms of a case, say, from its estimates).
+  std::vector<std::string> suffixes(const std::string& kase, const std::string& prefix) const {
+    std::vector<std::string> names;
+    for (const std::string& quantity : quantities(kase))
+      if (quantity.rfind(prefix, 0) == 0) names.push_back(quantity.substr(prefix.size()));
+    return names;
+  }
+
+ private:
+  std::map<std::pair<std::string, std::string>, double> values_;
+  mutable std::map<std::string, std::vector<std::string>> quantities_;
+};
 
 // Inserts before DataDictionary the build-task extension the collecting
 // component adds to every group's PMML.
