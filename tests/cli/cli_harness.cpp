@@ -26,11 +26,28 @@ std::string shellQuote(const std::string& text)
     return quoted + "'";
 }
 
-fs::path scratchRoot()
+// The test program's scratch directory, removed when the program ends with
+// every test passed (kept after a failure, to look at). Forked children end
+// with _exit and the owner check keeps any other exit from removing it.
+class ScratchRoot {
+public:
+    ScratchRoot() : path_(fs::temp_directory_path() / ("split-cli-tests-" + std::to_string(getpid()))) {}
+    ~ScratchRoot()
+    {
+        std::error_code ignored;
+        if (getpid() == owner_ && ::testing::UnitTest::GetInstance()->Passed()) fs::remove_all(path_, ignored);
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    pid_t owner_ = getpid();
+    fs::path path_;
+};
+
+const fs::path& scratchRoot()
 {
-    static const fs::path root =
-        fs::temp_directory_path() / ("split-cli-tests-" + std::to_string(getpid()));
-    return root;
+    static const ScratchRoot root;
+    return root.path();
 }
 
 }  // namespace
