@@ -10,13 +10,23 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(default asan tsan fuzz)
+# Each stage's wall time is printed as it ends and again in a summary, so a
+# slow CI run shows which stage grew.
+timings=()
+stage() {
+  local name="$1" start=$SECONDS
+  shift
+  echo "== $name"
+  "$@"
+  timings+=("$(printf '%5d s  %s' $((SECONDS - start)) "$name")")
+  echo "== $name: $((SECONDS - start)) s"
+}
 for preset in "${presets[@]}"; do
-  echo "== $preset: build"
-  bash scripts/build.sh "$preset"
-  echo "== $preset: tests"
-  ctest --preset "$preset" -j "$(nproc)"
+  stage "$preset: build" bash scripts/build.sh "$preset"
+  stage "$preset: tests" ctest --preset "$preset" -j "$(nproc)"
   if [ "$preset" = default ]; then
-    echo "== default: installed package"
-    bash scripts/check-install.sh build/default
+    stage "default: installed package" bash scripts/check-install.sh build/default
   fi
 done
+echo "== wall time by stage (total $SECONDS s)"
+printf '%s\n' "${timings[@]}"
