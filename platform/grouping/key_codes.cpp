@@ -152,7 +152,7 @@ struct KeyPart {
     std::uint64_t weight;
 };
 
-std::uint32_t combinedCode(std::span<const KeyPart> parts, std::size_t row)
+[[gnu::always_inline]] inline std::uint32_t combinedCode(std::span<const KeyPart> parts, std::size_t row)
 {
     std::uint64_t code = 0;
     for (const KeyPart& part : parts) code += part.column->at(row) * part.weight;

@@ -34,16 +34,14 @@ Reuse& reuse() {
 
 std::size_t roundedSize(std::size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
 
-// The smallest kept block of at least `bytes` and at most twice that (a
-// much larger one would hold memory a later, larger request could use),
-// taken off the list; null when none fits.
+// The smallest kept block of at least `bytes`, taken off the list; null
+// when none holds that much.
 void* takeKept(std::size_t bytes) {
     Reuse& state = reuse();
     const std::lock_guard<std::mutex> guard(state.lock);
     auto best = state.kept.end();
     for (auto it = state.kept.begin(); it != state.kept.end(); ++it)
-        if (it->bytes >= bytes && it->bytes / 2 <= bytes && (best == state.kept.end() || it->bytes < best->bytes))
-            best = it;
+        if (it->bytes >= bytes && (best == state.kept.end() || it->bytes < best->bytes)) best = it;
     if (best == state.kept.end()) return nullptr;
     void* block = best->block;
     state.kept.erase(best);
