@@ -136,13 +136,19 @@ std::size_t profileTextBudget(const BuildOptions& options)
 }
 
 // Puts the rows in distribution order: sorted by the split fields, or as
-// given with --presorted after checking that groups are adjacent.
+// given with --presorted after checking that groups are adjacent. Sorting
+// frees and takes columns of like sizes in turn (the key codes, the row
+// order, the gather's spares), so it reuses their blocks rather than
+// having the kernel map and clear fresh ones.
 void orderRows(CsvTable& data, const ModelFields& fields, const BuildOptions& options)
 {
-    if (options.presorted)
+    if (options.presorted) {
         checkGrouped(data.table, fields.splitColumns, data.lines, data.source);
-    else if (const RowOrder order = sortedByKey(data.table, fields.splitColumns, orderThreads(options));
-             !std::is_sorted(order.begin(), order.end()))   // a file in key order stays as it is
+        return;
+    }
+    const refhost::ColumnBlockReuse reuse;
+    if (const RowOrder order = sortedByKey(data.table, fields.splitColumns, orderThreads(options));
+        !std::is_sorted(order.begin(), order.end()))   // a file in key order stays as it is
         data.table.permuteRows(order, orderThreads(options));
 }
 

@@ -1,7 +1,9 @@
 #include "group_order.h"
 
 #include <algorithm>
+#include <limits>
 #include <map>
+#include <numeric>
 
 #include "errors.h"
 #include "key_codes.h"
@@ -115,8 +117,11 @@ RowOrder sortedByKey(const refhost::Table& table, const std::vector<std::size_t>
 
 RowOrder sortedByComparison(const refhost::Table& table, const std::vector<std::size_t>& keyColumns)
 {
+    if (table.rowCount() > std::numeric_limits<std::uint32_t>::max())
+        throw InputError("more than 4,294,967,295 records cannot be loaded and ordered; give --memory-limit "
+                         "below the file's size so that they are grouped on disk");
     RowOrder order(table.rowCount());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::iota(order.begin(), order.end(), std::uint32_t{0});
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         return compareKeys(table, keyColumns, a, b) < 0;
     });

@@ -29,7 +29,8 @@ int compareCells(const refhost::Cell& a, const refhost::Cell& b);
 // Row indices of `table` in a stable order by the values of `keyColumns`:
 // by counting over key codes (see key_codes.h) where the key columns allow
 // it, by comparisons otherwise. Both give the same order. Counting codes
-// the key columns on up to `threads` threads.
+// the key columns on up to `threads` threads. A table of more rows than a
+// RowOrder can number is refused with InputError.
 RowOrder sortedByKey(const refhost::Table& table, const std::vector<std::size_t>& keyColumns, unsigned threads = 1);
 
 // The same order by a stable comparison sort with compareCells' order.

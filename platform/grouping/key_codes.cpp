@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -70,6 +71,8 @@ private:
 };
 
 // Codes of a dictionary-coded column: the dictionary sorted bytewise once.
+// Without missing values the codes are read through the column's own (see
+// KeyCodes), so a large table's key takes no fresh memory.
 KeyCodes textCodes(const refhost::ColumnValues& values, std::size_t rows)
 {
     const refhost::TextDictionary& dictionary = values.dictionary();
@@ -87,12 +90,15 @@ KeyCodes textCodes(const refhost::ColumnValues& values, std::size_t rows)
         result.codes.assign(rows, 0);
         return result;
     }
-    result.codes.resize(rows);
     const std::uint32_t* codes = values.codes().data();
-    for (std::size_t row = 0; row < rows; ++row) result.codes[row] = rank[codes[row]];
-    if (values.hasMissing())
-        for (std::size_t row = 0; row < rows; ++row)
-            if (values.isMissing(row)) result.codes[row] = 0;
+    if (!values.hasMissing()) {
+        result.text = codes;
+        result.rank = std::move(rank);
+        return result;
+    }
+    result.codes.resize(rows);
+    for (std::size_t row = 0; row < rows; ++row)
+        result.codes[row] = values.isMissing(row) ? 0 : rank[codes[row]];
     return result;
 }
 
@@ -137,17 +143,33 @@ KeyCodes numberCodes(const refhost::ColumnValues& values, std::size_t rows, Bits
 // one thread.
 constexpr std::size_t kRowsForThreads = std::size_t{1} << 16;
 
+// One key column's part in a combined code: the code of a row under
+// several columns is the sum of each column's code times its weight, the
+// last column weighing 1 and each one before it as much as the
+// combinations of the columns after it.
+struct KeyPart {
+    const KeyCodes* column;
+    std::uint64_t weight;
+};
+
+[[gnu::always_inline]] inline std::uint32_t combinedCode(std::span<const KeyPart> parts, std::size_t row)
+{
+    std::uint64_t code = 0;
+    for (const KeyPart& part : parts) code += part.column->at(row) * part.weight;
+    return static_cast<std::uint32_t>(code);
+}
+
 // Orders `order` (a permutation of the rows, or empty for table order)
-// stably by key[row] < levels. A large table's positions are shared out in
-// consecutive ranges, one per thread: each thread counts its range's keys,
-// and a key's rows from range s are placed after those of the ranges
-// before it, so the order is the one a single pass gives. Each thread keeps
-// a count per level, so threads are used only while the levels are few
-// against the rows.
-RowOrder countingPass(const RowOrder& order, const refhost::ColumnVector<std::uint32_t>& key,
+// stably by the combined code of `parts`, below `levels`. A large table's
+// positions are shared out in consecutive ranges, one per thread: each
+// thread counts its range's keys, and a key's rows from range s are placed
+// after those of the ranges before it, so the order is the one a single
+// pass gives. Each thread keeps a count per level, so threads are used
+// only while the levels are few against the rows. The result takes the
+// block of a key column freed before it, where the caller reuses blocks.
+RowOrder countingPass(const RowOrder& order, std::span<const KeyPart> parts, std::size_t rows,
                       std::uint64_t levels, unsigned threads)
 {
-    const std::size_t rows = key.size();
     std::size_t shares = std::max(1u, threads);
     if (rows < kRowsForThreads || levels * 8 * shares > rows) shares = 1;
     const auto rowAt = [&](std::size_t position) { return order.empty() ? position : order[position]; };
@@ -160,7 +182,8 @@ RowOrder countingPass(const RowOrder& order, const refhost::ColumnVector<std::ui
         std::vector<std::size_t>& counts = next[share];
         counts.assign(static_cast<std::size_t>(levels), 0);
         const auto [begin, end] = range(share);
-        for (std::size_t position = begin; position < end; ++position) ++counts[key[rowAt(position)]];
+        for (std::size_t position = begin; position < end; ++position)
+            ++counts[combinedCode(parts, rowAt(position))];
     });
     // Counts become first positions: level by level, range by range.
     std::size_t placed = 0;
@@ -170,11 +193,11 @@ RowOrder countingPass(const RowOrder& order, const refhost::ColumnVector<std::ui
     RowOrder result(rows);   // every position is written below
     runShares(shares, [&](std::size_t share) {
         std::size_t* at = next[share].data();
-        std::size_t* out = result.data();
+        std::uint32_t* out = result.data();
         const auto [begin, end] = range(share);
         for (std::size_t position = begin; position < end; ++position) {
             const std::size_t row = rowAt(position);
-            out[at[key[row]]++] = row;
+            out[at[combinedCode(parts, row)]++] = static_cast<std::uint32_t>(row);
         }
     });
     return result;
@@ -233,32 +256,36 @@ std::optional<RowOrder> countingOrder(const refhost::Table& table, const std::ve
     }
     if (columns.empty()) {
         RowOrder order(rows);
-        std::iota(order.begin(), order.end(), std::size_t{0});
+        std::iota(order.begin(), order.end(), std::uint32_t{0});
         return order;
     }
 
-    // Adjacent columns are merged into one code (the earlier column the more
-    // significant) while the combinations stay within `limit`, so that the
-    // count table is no larger than the row order; each merged code is one
-    // stable counting pass, the least significant first.
+    // Adjacent columns are combined into one code (the earlier column the
+    // more significant) while the combinations stay within `limit`, so that
+    // the count table is no larger than the row order; each combined code is
+    // one stable counting pass, the least significant first. The combined
+    // codes are computed as the passes read them, never stored.
     const std::uint64_t limit = std::max<std::uint64_t>(rows, 1u << 16);
     RowOrder order;   // empty: table order
-    refhost::ColumnVector<std::uint32_t> merged = std::move(columns.back().codes);
+    std::vector<KeyPart> parts{{&columns.back(), 1}};
     std::uint64_t levels = columns.back().levels;
+    std::size_t partsEnd = columns.size();   // parts are the columns c + 1 .. partsEnd - 1
     for (std::size_t c = columns.size() - 1; c-- > 0;) {
-        const KeyCodes& next = columns[c];
-        if (levels * next.levels <= limit) {
-            for (std::size_t row = 0; row < rows; ++row)
-                merged[row] = static_cast<std::uint32_t>(next.codes[row] * levels + merged[row]);
-            levels *= next.levels;
-        } else {
-            order = countingPass(order, merged, levels, threads);
-            merged = std::move(columns[c].codes);
-            levels = columns[c].levels;
+        if (levels * columns[c].levels <= limit) {
+            parts.push_back({&columns[c], levels});
+            levels *= columns[c].levels;
+            continue;
         }
-        refhost::ColumnVector<std::uint32_t>().swap(columns[c].codes);
+        order = countingPass(order, parts, rows, levels, threads);
+        // The columns just passed are done with: their blocks go back
+        // before the next pass takes some.
+        for (std::size_t passed = c + 1; passed < partsEnd; ++passed)
+            refhost::ColumnVector<std::uint32_t>().swap(columns[passed].codes);
+        partsEnd = c + 1;
+        parts.assign({{&columns[c], 1}});
+        levels = columns[c].levels;
     }
-    return countingPass(order, merged, levels, threads);
+    return countingPass(order, parts, rows, levels, threads);
 }
 
 namespace {

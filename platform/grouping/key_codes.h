@@ -13,18 +13,26 @@
 
 namespace splitrun {
 
-// A permutation of a table's rows. A large table's order runs to a word per
-// row; column storage gives it huge pages and leaves it uncleared until the
-// counting pass writes it.
-using RowOrder = refhost::ColumnVector<std::size_t>;
+// A permutation of a table's rows, in 32-bit row numbers (a loaded table
+// has fewer rows than that; see sortedByKey). A large table's order runs to
+// 4 bytes per row; column storage gives it huge pages and leaves it
+// uncleared until the counting pass writes it.
+using RowOrder = refhost::ColumnVector<std::uint32_t>;
 
-// The rank codes of one key column: codes[row] is 0 for a missing value and
+// The rank codes of one key column: at(row) is 0 for a missing value and
 // otherwise 1 + the rank of the value among the column's distinct values
 // (strings bytewise, numbers numerically), so that two rows' codes compare
 // as their values do. `levels` is one more than the largest code possible.
+// A text column without missing values keeps no codes of its own: a row's
+// code is the rank of its dictionary code, read through the column, which
+// must outlive this.
 struct KeyCodes {
-    refhost::ColumnVector<std::uint32_t> codes;
+    refhost::ColumnVector<std::uint32_t> codes;   // empty when `text` is set
     std::uint32_t levels = 1;
+    const std::uint32_t* text = nullptr;          // the column's dictionary codes
+    std::vector<std::uint32_t> rank;              // by dictionary code, with `text`
+
+    std::uint32_t at(std::size_t row) const { return text != nullptr ? rank[text[row]] : codes[row]; }
 };
 
 // The codes of column `column`, or nothing when codes cannot order it

@@ -1,5 +1,6 @@
 // Reordering columns through shared spare storage: each column ends up with exactly the values the order
-// names, whatever size of storage the column before it left in the buffers.
+// names, whatever size of storage the column before it left in the buffers; and the large blocks a reorder
+// frees are taken again by the next request that fits while a ColumnBlockReuse is alive.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -32,7 +33,7 @@ TEST(ColumnPermute, EveryKindThroughBuffersLeftBySizesBeforeIt) {
     struct Case {
         const char* name;
         size_t rows;
-        std::vector<size_t> order;
+        std::vector<uint32_t> order;
         bool repeats = false;
         unsigned threads = 1;
     };
@@ -48,11 +49,11 @@ TEST(ColumnPermute, EveryKindThroughBuffersLeftBySizesBeforeIt) {
     PermuteBuffers buffers;   // shared, so each case gathers into storage sized by the one before
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<size_t> order = c.order;
+        std::vector<uint32_t> order = c.order;
         if (c.rows == 200)
-            for (size_t r = 0; r < 150; ++r) order.push_back((r * 37) % 200);
+            for (size_t r = 0; r < 150; ++r) order.push_back(static_cast<uint32_t>((r * 37) % 200));
         if (c.threads > 1)   // every row once, scattered (7919 is prime to the row count)
-            for (size_t r = 0; r < c.rows; ++r) order.push_back((r * 7919) % c.rows);
+            for (size_t r = 0; r < c.rows; ++r) order.push_back(static_cast<uint32_t>((r * 7919) % c.rows));
         for (Kind kind : {Kind::Integer, Kind::Real, Kind::Text, Kind::Cells}) {
             if (c.repeats && kind == Kind::Cells) continue;
             for (int seed : {0, 3}) {
@@ -63,6 +64,30 @@ TEST(ColumnPermute, EveryKindThroughBuffersLeftBySizesBeforeIt) {
                 for (size_t i = 0; i < order.size(); ++i) ASSERT_EQ(after.cell(i), before.cell(order[i])) << i;
             }
         }
+    }
+}
+
+TEST(ColumnPermute, FreedLargeBlocksServeLaterRequestsThatFitWhileReuseIsOn) {
+    constexpr size_t kWords = size_t{3} << 20;   // 12 MiB of 4-byte values, a large block
+    struct Case {
+        const char* name;
+        size_t words;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"the same size", kWords, true},
+        {"a little less", kWords - 1000, true},
+        {"more than it holds", kWords + (size_t{1} << 19), false},
+        {"a third of it", kWords / 3, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ColumnBlockReuse reuse;
+        ColumnVector<uint32_t> first(kWords);
+        const uint32_t* const block = first.data();
+        ColumnVector<uint32_t>().swap(first);
+        const ColumnVector<uint32_t> next(c.words);
+        EXPECT_EQ(next.data() == block, c.taken);
     }
 }
 

@@ -290,33 +290,33 @@ void inParts(size_t count, unsigned threads, const Part& part) {
 // old storage of the same size. Cells are moved, so an order that repeats
 // a row leaves the repeats of a column of cells empty.
 template <typename Vector>
-void permuteVector(Vector& values, std::span<const size_t> order, Vector& spare, unsigned threads) {
+void permuteVector(Vector& values, std::span<const uint32_t> order, Vector& spare, unsigned threads) {
     using Value = typename Vector::value_type;
     const size_t count = order.size();
     if constexpr (std::is_trivially_copyable_v<Value>) {
         spare.resize(count);
         Value* out = spare.data();
         const Value* in = values.data();
-        const size_t* from = order.data();
+        const uint32_t* from = order.data();
         inParts(count, threads, [=](size_t begin, size_t end) {
             for (size_t row = begin; row < end; ++row) out[row] = in[from[row]];
         });
     } else {
         spare.clear();
         spare.reserve(count);
-        for (size_t from : order) spare.push_back(std::move(values[from]));
+        for (const uint32_t from : order) spare.push_back(std::move(values[from]));
     }
     values.swap(spare);
 }
 
 }  // namespace
 
-void ColumnValues::permute(std::span<const size_t> order) {
+void ColumnValues::permute(std::span<const uint32_t> order) {
     PermuteBuffers buffers;
     permute(order, buffers);
 }
 
-void ColumnValues::permute(std::span<const size_t> order, PermuteBuffers& buffers, unsigned threads) {
+void ColumnValues::permute(std::span<const uint32_t> order, PermuteBuffers& buffers, unsigned threads) {
     switch (kind_) {
         case Kind::Integer: permuteVector(ints_, order, buffers.integers, threads); break;
         case Kind::Real: permuteVector(reals_, order, buffers.reals, threads); break;

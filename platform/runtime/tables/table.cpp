@@ -180,10 +180,18 @@ bool Table::sameValue(size_t a, size_t b, size_t column) const {
     return values.cells()[a] == values.cells()[b];
 }
 
-void Table::permuteRows(std::span<const size_t> order, unsigned threads) {
+void Table::permuteRows(std::span<const uint32_t> order, unsigned threads) {
     if (order.size() != rows_) throw std::invalid_argument("row order of the wrong size");
     PermuteBuffers buffers;
-    for (ColumnValues& column : values_) column.permute(order, buffers, threads);
+    using Kind = ColumnValues::Kind;
+    // The 8-byte kinds first: the text codes' spare, half their size, then
+    // fits in the block the last of them gives back.
+    for (const Kind kind : {Kind::Real, Kind::Integer, Kind::Text, Kind::Cells}) {
+        for (ColumnValues& column : values_)
+            if (column.kind() == kind) column.permute(order, buffers, threads);
+        // The kind's spare is given back for the next kind to take.
+        buffers = PermuteBuffers();
+    }
 }
 
 bool Table::operator==(const Table& other) const {

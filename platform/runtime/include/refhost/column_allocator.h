@@ -18,6 +18,22 @@ void* allocateColumnBlock(std::size_t bytes);
 void freeColumnBlock(void* block, std::size_t bytes) noexcept;
 }  // namespace detail
 
+// While one is alive, large column blocks that are freed are kept rather
+// than given back, and a later request that fits one takes it: its pages
+// are mapped already, so filling it costs neither page faults nor the
+// kernel's zeroing of fresh pages. The kept blocks are given back when the
+// last one ends. Meant for a step that frees and allocates columns of like
+// sizes in turn, such as ordering a table's rows (key codes, the row order,
+// the gather's spare columns). Blocks may be allocated and freed on any
+// thread meanwhile; the objects themselves are made and ended on one.
+class ColumnBlockReuse {
+public:
+    ColumnBlockReuse();
+    ~ColumnBlockReuse();
+    ColumnBlockReuse(const ColumnBlockReuse&) = delete;
+    ColumnBlockReuse& operator=(const ColumnBlockReuse&) = delete;
+};
+
 template <typename T>
 struct ColumnAllocator {
     using value_type = T;

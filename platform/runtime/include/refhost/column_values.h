@@ -118,11 +118,13 @@ public:
 
     // Integers become doubles in place (a column found to hold reals).
     void integersToReals();
-    // Reorders the values: value i becomes the old value order[i].
-    void permute(std::span<const size_t> order);
+    // Reorders the values: value i becomes the old value order[i]. Row
+    // numbers are 32 bits: a row order is as large as a column of codes,
+    // half a column of numbers.
+    void permute(std::span<const uint32_t> order);
     // The same, gathering into `buffers` and leaving the old storage there;
     // a large column's rows are gathered by `threads` threads.
-    void permute(std::span<const size_t> order, PermuteBuffers& buffers, unsigned threads = 1);
+    void permute(std::span<const uint32_t> order, PermuteBuffers& buffers, unsigned threads = 1);
     // Frees spare capacity.
     void shrink();
     // Removes every value, keeping the storage's capacity for the next.

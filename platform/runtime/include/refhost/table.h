@@ -73,8 +73,10 @@ public:
     // missing).
     bool sameValue(size_t a, size_t b, size_t column) const;
     // Reorders the rows: row i becomes the old row order[i]. One column is
-    // copied at a time, its rows split among `threads` threads.
-    void permuteRows(std::span<const size_t> order, unsigned threads = 1);
+    // copied at a time, its rows split among `threads` threads; the columns
+    // of one kind share a spare, given back before the next kind's, so that
+    // under a ColumnBlockReuse the integers take the reals' spare.
+    void permuteRows(std::span<const uint32_t> order, unsigned threads = 1);
 
     bool operator==(const Table& other) const;
 
