@@ -56,6 +56,8 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          {"data.csv:5:1 (field 'region')", "unexpected character 0x7F after the closing quote"}},
         {"blank line between records", csv("").insert(40, "\n"), "", base, {"data.csv:3:1", "empty"}},
         {"duplicate header name", csv("").replace(16, 5, "x"), "", base, {"data.csv:1:5", "'x' appears twice"}},
+        {"a second byte order mark hides the first name", "\xEF\xBB\xBF\xEF\xBB\xBF" + std::string(kGoodCsv), "", base,
+         {"--split: the field 'region' is not a column", "starts with a second byte order mark"}},
         {"unknown split field", kGoodCsv, "", {"--split", "Region", "--target", "y"},
          {"--split", "'Region' is not a column", "region, x, y, flag, label"}},
         {"data model names a field the file lacks", kGoodCsv, dataModel("labels", "string"), dm,
