@@ -170,10 +170,13 @@ void addFormatOptions(CLI::App& cmd, FormatText& text)
                    "(e.g. --max-field-size 268435456)")
         ->check(CLI::Validator(
             [](std::string& text) {
+                // More than 18 digits would not fit the size and be read as another number.
+                const std::size_t first = text.find_first_not_of('0');
                 return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos &&
-                               text.find_first_not_of('0') != std::string::npos
+                               first != std::string::npos && text.size() - first <= 18
                            ? std::string()
-                           : "'" + text + "' is not a number of bytes of at least 1 (e.g. 268435456)";
+                           : "'" + text + "' is not a number of bytes of at least 1 and at most 18 digits "
+                                          "(e.g. 268435456)";
             },
             "BYTES"))
         ->type_name("BYTES");

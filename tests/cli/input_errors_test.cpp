@@ -131,6 +131,8 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          {"data.csv:1:5", "is 70000 bytes long, more than the 65536"}},
         {"split list with an empty name", kGoodCsv, "", {"--split", "region,", "--target", "y"}, {"--split", "empty"}},
         {"field size limit of zero", kGoodCsv, "", with({"--max-field-size", "0"}), {"--max-field-size", "at least 1"}},
+        {"field size limit past 64 bits", kGoodCsv, "", with({"--max-field-size", "18446744073709551616"}),
+         {"--max-field-size", "at most 18 digits"}},
         {"data given twice", kGoodCsv, "", with({"--data", "other.csv"}), {"--data is given 2 times; give it once"}},
         {"score with a device as the model", kGoodCsv, "", {"--model", "/dev/zero"},
          {"--model /dev/zero", "is a device", "give the split model's PMML file"}, "score"},
