@@ -1008,8 +1008,7 @@ ScoringModel loadScoringModelFile(const std::string& path) {
         // taken for binary data: build writes UTF-8, which iconv makes of it.
         if (got.starts_with("\xFF\xFE") || got.starts_with("\xFE\xFF") || got.starts_with(std::string_view("<\0", 2)) ||
             got.starts_with(std::string_view("\0<", 2)))
-          fail("is UTF-16 text; convert it to UTF-8 (iconv -f UTF-16 -t UTF-8), or give the split-model.pmml file "
-               "build wrote");
+          fail("is UTF-16 text; convert it to UTF-8 (iconv -f UTF-16 -t UTF-8)");
         const std::size_t start = got.find_first_not_of(std::string_view("\xEF\xBB\xBF \t\r\n", 7));
         if (start != std::string_view::npos && got[start] != '<')
           fail("is not an XML document; give the split-model.pmml file build wrote");
