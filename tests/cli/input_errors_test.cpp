@@ -233,7 +233,9 @@ TEST(InputErrors, BuildWhoseStreamsOrFilesCannotBeUsedEndsCleanly)
         EXPECT_EQ(WEXITSTATUS(status), c.status);
         EXPECT_NE(readFile(dir / "err").find(c.message), std::string::npos) << readFile(dir / "err");
         EXPECT_EQ(fs::exists(dir / "out" / "groups.csv"), c.outputs);
-        if (c.outputs) EXPECT_EQ(readFile(dir / "out" / "groups.csv").rfind("region,", 0), 0u);
+        if (c.outputs) {
+            EXPECT_EQ(readFile(dir / "out" / "groups.csv").rfind("region,", 0), 0u);
+        }
         for (const auto& entry : fs::directory_iterator(dir))   // no working directory left beside out
             EXPECT_NE(entry.path().filename().string().rfind(".out", 0), 0u) << entry.path();
     }
