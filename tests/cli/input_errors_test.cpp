@@ -218,7 +218,7 @@ TEST(InputErrors, BuildWhoseStreamsOrFilesCannotBeUsedEndsCleanly)
         {"", "data.csv", "> /dev/full", 1, "the report could not be written", true},
         {"", "data.csv", ">&-", 1, "the report could not be written", true},
         {"", "-", "<&-", 2, "--data -: standard input is closed", false},
-        {"ulimit -f 1; ", "data.csv", "", 1, "File too large", false},
+        {"ulimit -f 1; ", "data.csv", "", 1, "run failed: cannot write", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.before) + c.after);
