@@ -24,9 +24,12 @@ std::string fieldList(const refhost::Table& table)
 std::size_t columnOf(const CsvTable& data, const std::string& name, const std::string& option)
 {
     if (auto index = data.table.columnIndex(name)) return *index;
+    // One byte order mark is skipped; a second one (a file converted or
+    // joined twice) stays in the first name, where it cannot be seen.
+    const bool marked = !data.table.columns().empty() && data.table.columns()[0].name.starts_with("\xEF\xBB\xBF");
     throw InputError(option + ": the field '" + name + "' is not a column of " + data.source +
-                     " (field names are case-sensitive); its fields are: " +
-                     fieldList(data.table));
+                     " (field names are case-sensitive); its fields are: " + fieldList(data.table) +
+                     (marked ? "; the first name starts with a second byte order mark (U+FEFF): remove it" : ""));
 }
 
 // The distinct present values of a column in sorted order (numbers

@@ -47,6 +47,18 @@ void refuseSharedStandardInput(const std::vector<std::pair<std::string, std::str
     }
 }
 
+// A path option given '' names nothing: refused before any work, naming the
+// option (the open that would fail later names only an empty path).
+void refuseEmptyPaths(const CLI::App& cmd, const std::vector<std::pair<const char*, const char*>>& options)
+{
+    for (const auto& [name, what] : options) {
+        const CLI::Option* option = cmd.get_option_no_throw(name);
+        if (option == nullptr) continue;
+        for (const std::string& value : option->results())
+            if (value.empty()) throw CLI::ValidationError(name, std::string("is empty; give ") + what);
+    }
+}
+
 const char* const kTopFooter = R"(
 Examples:
   split-run build --data examples/sales.csv --split region,channel \
@@ -158,10 +170,13 @@ void addFormatOptions(CLI::App& cmd, FormatText& text)
                    "(e.g. --max-field-size 268435456)")
         ->check(CLI::Validator(
             [](std::string& text) {
+                // More than 18 digits would not fit the size and be read as another number.
+                const std::size_t first = text.find_first_not_of('0');
                 return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos &&
-                               text.find_first_not_of('0') != std::string::npos
+                               first != std::string::npos && text.size() - first <= 18
                            ? std::string()
-                           : "'" + text + "' is not a number of bytes of at least 1 (e.g. 268435456)";
+                           : "'" + text + "' is not a number of bytes of at least 1 and at most 18 digits "
+                                          "(e.g. 268435456)";
             },
             "BYTES"))
         ->type_name("BYTES");
@@ -595,6 +610,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
                     throw CLI::ValidationError("--reference " + text,
                                                "names field '" + text.substr(0, equals) + "' twice");
             }
+            refuseEmptyPaths(*app.get_subcommand("build"),
+                             {{"--data", "the CSV file to read, or - for standard input"},
+                              {"--data-model", "the data model's file"},
+                              {"--input-pmml", "the document's file"},
+                              {"--input-statxml", "the document's file"},
+                              {"--temp-dir", "a writable directory, or leave the option out"}});
             refuseSharedStandardInput({{"--data", build.dataFile},
                                        {"--data-model", build.dataModelFile},
                                        {"--input-pmml", build.inputPmmlFile},
@@ -629,6 +650,9 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         } else if (app.got_subcommand("score")) {
             result.command = Command::Score;
             result.score.format = toFormat(scoreFormat);
+            refuseEmptyPaths(*app.get_subcommand("score"),
+                             {{"--model", "the split model's file (split-model.pmml)"},
+                              {"--data", "the CSV file to read, or - for standard input"}});
             refuseSharedStandardInput({{"--model", result.score.modelFile}, {"--data", result.score.dataFile}});
             if (result.score.outFile.empty())
                 throw CLI::ValidationError("--out", "is empty; give the file to write, e.g. --out scored.csv, or - "
@@ -645,6 +669,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
                 result.score.threads = std::max(1u, std::thread::hardware_concurrency());
         } else if (app.got_subcommand("export")) {
             result.command = Command::Export;
+            if (result.exportEntries.dir.empty())
+                throw CLI::ValidationError("the directory DIR", "is empty; give the output directory of a build");
+            refuseEmptyPaths(*app.get_subcommand("export"),
+                             {{"--to", "the directory to write into, or - for standard output"}});
         } else {
             result.command = Command::Info;
         }

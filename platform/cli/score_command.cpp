@@ -60,6 +60,8 @@ void readModelFile(const std::string& path, const std::function<void(std::string
         // (a device such as /dev/zero) is refused before more is read.
         if (!started) {
             const std::size_t start = got.find_first_not_of(std::string_view("\xEF\xBB\xBF \t\r\n", 7));
+            if (const std::string utf16 = utf16Hint(got.substr(0, 64)); !utf16.empty())
+                throw InputError("--model " + path + ": " + utf16);
             if (start != std::string_view::npos && got[start] != '<')
                 throw InputError("--model " + path + ": is not an XML document; give a split model written by "
                                                      "'split-run build' (split-model.pmml)");

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <locale.h>
+#include <stdlib.h>
 
 namespace splitrun {
 
@@ -353,6 +355,16 @@ std::optional<double> infinity(std::string_view text)
     return std::nullopt;
 }
 
+// A well-formed decimal that from_chars finds out of range, read as R reads
+// it: zero below the smallest denormal, an infinity past the largest double
+// (both signed). strtod rounds it that way; the C locale keeps its decimal
+// point whatever the environment's locale.
+double outOfRange(std::string_view text)
+{
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
+    return strtod_l(std::string(text).c_str(), nullptr, cLocale);
+}
+
 }  // namespace
 
 std::optional<double> parseReal(std::string_view text)
@@ -367,8 +379,9 @@ std::optional<double> parseReal(std::string_view text)
             return std::nullopt;
     double value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
-        return std::nullopt;
+    if (end != text.data() + text.size()) return std::nullopt;
+    if (ec == std::errc::result_out_of_range) return outOfRange(text);
+    if (ec != std::errc() || !std::isfinite(value)) return std::nullopt;
     return value;
 }
 

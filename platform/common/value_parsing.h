@@ -30,7 +30,8 @@ bool isUtf8(std::string_view text);
 std::optional<std::int64_t> parseInteger(std::string_view text);
 // A decimal floating-point number (exponent allowed), or an infinity written
 // Inf, -Inf, inf or Infinity (as R and other tools write them). A decimal
-// too large for a double, and nan, are not numbers.
+// too small for a double reads as zero and one too large as an infinity, as
+// R reads them; nan is not a number.
 std::optional<double> parseReal(std::string_view text);
 // Reads a decimal number ("-12.345678", "1.5e-7": sign, digits, point,
 // digits, exponent) from the start of [p, end) when it can be converted

@@ -13,6 +13,11 @@ namespace splitrun {
 // stay unambiguous. Every other byte, UTF-8 included, is kept.
 std::string visibleText(std::string_view text);
 
+// When the first bytes of an input look like UTF-16 text (a byte order mark,
+// or ASCII characters each paired with a zero byte), what to tell the user:
+// "the file is UTF-16 text (...); convert it to UTF-8 ..."; otherwise empty.
+std::string utf16Hint(std::string_view head);
+
 }  // namespace splitrun
 
 #endif

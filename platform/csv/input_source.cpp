@@ -16,6 +16,7 @@
 
 #include "errors.h"
 #include "interrupt_cleanup.h"
+#include "visible_text.h"
 
 namespace splitrun {
 
@@ -54,15 +55,6 @@ std::string fileKind(mode_t mode)
 
 constexpr unsigned char kGzipMagic[2] = {0x1f, 0x8b};
 
-// Data CSV holding a zero byte at `line`: it looks binary.
-InputError binaryInput(const std::string& what, std::uint64_t line, bool gzip)
-{
-    return InputError(what + ": line " + std::to_string(line) + " holds a zero byte, which no text CSV does: " +
-                      (gzip ? "the decompressed data looks binary; give gzip-compressed text CSV"
-                            : "the file looks binary; give the data as text CSV (gzip-compressed CSV is "
-                              "also read, recognised by its header)"));
-}
-
 // Counts the line ends of text CSV block by block, and finds the first zero
 // byte, which none holds.
 class ZeroByteWatch {
@@ -70,14 +62,30 @@ public:
     // The 1-based line of the block's first zero byte, or 0 when none.
     std::uint64_t lineOfZeroIn(const char* bytes, std::size_t count)
     {
+        if (head_.size() < kHead) head_.append(bytes, std::min(count, kHead - head_.size()));
         const auto* zero = static_cast<const char*>(std::memchr(bytes, '\0', count));
         lines_ += static_cast<std::uint64_t>(std::count(bytes, zero ? zero : bytes + count, '\n'));
         return zero ? lines_ + 1 : 0;
     }
+    // The input's first bytes, to tell UTF-16 text from binary data.
+    const std::string& head() const { return head_; }
 
 private:
+    static constexpr std::size_t kHead = 64;
     std::uint64_t lines_ = 0;  // line ends before the current block
+    std::string head_;
 };
+
+// Data CSV holding a zero byte at `line`: it looks binary, or is UTF-16.
+InputError binaryInput(const std::string& what, std::uint64_t line, bool gzip, const ZeroByteWatch& watch)
+{
+    const std::string where = what + ": line " + std::to_string(line) + " holds a zero byte, which no text CSV does: ";
+    if (const std::string utf16 = utf16Hint(watch.head()); !utf16.empty()) return InputError(where + utf16);
+    return InputError(where +
+                      (gzip ? "the decompressed data looks binary; give gzip-compressed text CSV"
+                            : "the file looks binary; give the data as text CSV (gzip-compressed CSV is "
+                              "also read, recognised by its header)"));
+}
 
 }  // namespace
 
@@ -140,6 +148,7 @@ private:
                 file_->checkUnchanged();
                 offset_ += got;
             }
+            rawRead_ += static_cast<std::uint64_t>(got);
             rawPos_ = 0;
             rawEnd_ = static_cast<std::size_t>(got);
             return got > 0;
@@ -155,9 +164,15 @@ private:
             return false;
         }
         if (streamEnded_) {
-            // Another gzip member follows (as `cat a.gz b.gz` makes).
+            // Zero bytes after the last member are padding, which gzip
+            // skips too; anything else must be another member (as
+            // `cat a.gz b.gz` makes).
+            while (rawPos_ != rawEnd_ && raw_[rawPos_] == 0) ++rawPos_, padded_ = true;
+            if (rawPos_ == rawEnd_) return true;
+            if (padded_ || static_cast<unsigned char>(raw_[rawPos_]) != kGzipMagic[0]) throw trailingBytes();
             if (inflateReset(&zs_) != Z_OK) throw InputError(what_ + ": cannot decompress");
             streamEnded_ = false;
+            laterMember_ = true;
         }
         char out[kChunk];
         zs_.next_in = reinterpret_cast<Bytef*>(raw_.data() + rawPos_);
@@ -165,13 +180,24 @@ private:
         zs_.next_out = reinterpret_cast<Bytef*>(out);
         zs_.avail_out = sizeof out;
         const int status = inflate(&zs_, Z_NO_FLUSH);
+        if (status == Z_DATA_ERROR && laterMember_ && zs_.total_out == 0 && zs_.total_in < 10)
+            throw trailingBytes();   // not a gzip header after all
         if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
             throw InputError(what_ + ": the gzip data is corrupt (" +
                              (zs_.msg != nullptr ? zs_.msg : "unknown error") + ")");
         rawPos_ = rawEnd_ - zs_.avail_in;
         streamEnded_ = status == Z_STREAM_END;
+        if (streamEnded_) dataEnd_ = rawRead_ - (rawEnd_ - rawPos_);
         append(out, sizeof out - zs_.avail_out);
         return true;
+    }
+
+    // Bytes after the end of the gzip data that start no further member.
+    InputError trailingBytes() const
+    {
+        return InputError(what_ + ": the gzip data ends at byte " + std::to_string(dataEnd_) +
+                          " and is followed by bytes that are not gzip data; remove them (the data before "
+                          "them reads with zcat) or give the decompressed CSV");
     }
 
     void append(const char* bytes, std::size_t count)
@@ -197,7 +223,7 @@ private:
     // outgrows --max-field-size.
     void refuseZeroByte(const char* bytes, std::size_t count)
     {
-        if (const std::uint64_t line = zeroWatch_.lineOfZeroIn(bytes, count)) throw binaryInput(what_, line, gzip_);
+        if (const std::uint64_t line = zeroWatch_.lineOfZeroIn(bytes, count)) throw binaryInput(what_, line, gzip_, zeroWatch_);
     }
 
     int fd_;
@@ -210,6 +236,10 @@ private:
     bool gzip_ = false;
     bool inflating_ = false;
     bool streamEnded_ = false;
+    bool padded_ = false;            // zero bytes followed the last member
+    std::uint64_t rawRead_ = 0;      // raw bytes read so far
+    std::uint64_t dataEnd_ = 0;      // offset after the last member that ended
+    bool laterMember_ = false;       // a member after the first is being inflated
     z_stream zs_{};
     std::vector<char> raw_;
     std::size_t rawPos_ = 0;
@@ -312,9 +342,11 @@ std::string readInputFile(const std::string& path, const std::string& option, st
         if (const void* zero = std::memchr(chunk, '\0', static_cast<std::size_t>(got))) {
             const std::size_t offset = text.size() + static_cast<std::size_t>(static_cast<const char*>(zero) - chunk);
             if (fd != STDIN_FILENO) ::close(fd);
+            const std::string head = text.substr(0, 64) + std::string(chunk, std::min<std::size_t>(static_cast<std::size_t>(got), 64));
+            const std::string utf16 = utf16Hint(head);
             throw InputError(describe(option, path) + ": holds a zero byte at offset " + std::to_string(offset) +
-                             ", which a text document cannot (the file looks binary); give the document as "
-                             "text (UTF-8)");
+                             ", which a text document cannot " +
+                             (utf16.empty() ? "(the file looks binary); give the document as text (UTF-8)" : "(" + utf16 + ")"));
         }
         text.append(chunk, static_cast<std::size_t>(got));
     }
@@ -374,13 +406,15 @@ InputCopy::InputCopy(const std::string& path, const std::string& option, const s
         if (got == 0) break;
         if (got < 0) {
             if (errno == EINTR) continue;
+            if (errno == EBADF && path == "-")
+                throw InputError(option + " -: standard input is closed; give the data on standard input, or its file");
             throw InputError(option + " " + path + ": cannot read it (" + std::strerror(errno) + ")");
         }
         for (ssize_t i = 0; i < got && started < 2; ++i) start[started++] = static_cast<unsigned char>(block[i]);
         // (Gzip data, or its first byte so far, is copied as it is.)
         const bool gzip = std::memcmp(start, kGzipMagic, started) == 0;
         if (const std::uint64_t line = gzip ? 0 : zeroWatch.lineOfZeroIn(block.data(), static_cast<std::size_t>(got)))
-            throw binaryInput(describe(option, path), line, false);
+            throw binaryInput(describe(option, path), line, false, zeroWatch);
         for (ssize_t done = 0; done < got;) {
             const ssize_t put = ::write(copy, block.data() + done, static_cast<std::size_t>(got - done));
             if (put < 0 && errno == EINTR) continue;

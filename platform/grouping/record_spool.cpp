@@ -72,7 +72,11 @@ void SpoolWriter::fail(int error, const char* doing) const
                      " while " + doing + " the temporary file " + path_.string() +
                      (full ? "; the records of the input are copied there to group them: free space "
                              "or give --temp-dir a directory on a larger disk"
-                           : "; give --temp-dir a writable directory"));
+                      : error == EMFILE || error == ENFILE
+                          ? "; grouping keeps one such file open per partition: raise the limit of open files "
+                            "(ulimit -n)"
+                          : error == EFBIG ? "; raise the limit on file size (ulimit -f)"
+                                           : "; give --temp-dir a writable directory"));
 }
 
 void SpoolWriter::write(const refhost::Table& block, std::size_t first, std::size_t count,

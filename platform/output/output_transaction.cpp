@@ -62,10 +62,18 @@ fs::path makeSibling(const fs::path& dir, const char* purpose)
 {
     std::string pattern =
         (parentOf(dir) / (workingNamePrefix(siblingStem(dir, purpose)) + "XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr)
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        const int error = errno;
+        const std::string why = reason();
+        if (error == ENAMETOOLONG)
+            throw InputError("--out " + dir.string() + ": the name is too long for the working directory a build "
+                             "makes beside it (the name and " +
+                             std::to_string(fs::path(pattern).filename().string().size() -
+                                            dir.filename().string().size()) +
+                             " bytes more); choose a shorter name");
         throw InputError("--out " + dir.string() + ": cannot create a working directory in " +
-                         parentOf(dir).string() + " (" + reason() +
-                         "); choose an output directory in a writable location");
+                         parentOf(dir).string() + " (" + why + "); choose an output directory in a writable location");
+    }
     return pattern;
 }
 
@@ -303,6 +311,19 @@ OutputTransaction::OutputTransaction(fs::path dir, const std::vector<NamedInput>
 {
     if (dir_.filename().empty()) dir_ = dir_.parent_path();   // "out/" names "out"
     checkOutDir(dir_.string());
+    // "." and ".." name no entry of a parent that a working directory could
+    // sit beside: the directory they stand for is used by its real path.
+    if (dir_.filename() == "." || dir_.filename() == "..") {
+        std::error_code ec;
+        const fs::path real = fs::canonical(dir_, ec);
+        if (ec)
+            throw InputError("--out " + dir_.string() + ": cannot use the directory (" + ec.message() +
+                             "); choose a writable location");
+        dir_ = real;
+    }
+    if (dir_ == dir_.root_path())
+        throw InputError("--out " + dir_.string() + ": is the root directory, which a build cannot replace; give "
+                         "a directory below it, e.g. --out /srv/sales-out");
     struct stat st;
     // A DIR that is a symlink to a directory stays a link: the switch
     // happens where it points.

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -107,6 +108,25 @@ TEST(CsvStream, ReadsGzipAndStandardInputThroughTheInputSource)
     const std::vector<std::string> rows = readAll(whole);
     ASSERT_EQ(rows.back(), "40000:[v 19999\n]|19999");
     EXPECT_EQ(readAll(splitrun::InputSource(gz.string(), "--data", false).stream()), rows);
+    // A second member, then zero padding, reads as zcat reads it; other bytes after the end are refused.
+    out = gzopen(gz.c_str(), "ab");
+    ASSERT_EQ(gzwrite(out, "\"v\",1\n", 6), 6);
+    gzclose(out);
+    const auto end = clitest::fs::file_size(gz);
+    std::ofstream(gz, std::ios::app).write("\0\0\0", 3);
+    std::istringstream joined(text + "\"v\",1\n");
+    EXPECT_EQ(readAll(splitrun::InputSource(gz.string(), "--data", false).stream()), readAll(joined));
+    for (const char* trailing : {"junk", "\x1f\x8bjunk"}) {
+        std::ofstream(gz, std::ios::app) << trailing;
+        try {
+            readAll(splitrun::InputSource(gz.string(), "--data", false).stream());
+            ADD_FAILURE() << "bytes after the gzip data were read: " << trailing;
+        } catch (const splitrun::InputError& e) {
+            EXPECT_NE(std::string(e.what()).find("ends at byte " + std::to_string(end) + " and is followed by"),
+                      std::string::npos) << e.what();
+        }
+        clitest::fs::resize_file(gz, end);
+    }
     clitest::writeFile(plain, cases[2].text);
     const int saved = ::dup(STDIN_FILENO);
     ASSERT_NE(std::freopen(plain.c_str(), "r", stdin), nullptr);

@@ -20,7 +20,8 @@ using namespace splitrun;
 namespace {
 
 // from_chars's reading of a whole finite text (one leading '+' allowed), an
-// infinity as R writes it (Inf, -Inf) or as others do (inf), or nothing.
+// infinity as R writes it (Inf, -Inf) or as others do (inf), R's reading of
+// a decimal out of a double's range (zero or an infinity), or nothing.
 std::optional<double> reference(std::string_view text)
 {
     for (const char* name : {"Inf", "inf", "+Inf", "Infinity"})
@@ -29,11 +30,13 @@ std::optional<double> reference(std::string_view text)
     if (text.starts_with('+') && (text.remove_prefix(1), text.starts_with('+') || text.starts_with('-'))) return {};
     double value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec == std::errc() && end == text.data() + text.size()) {
+    const bool filled = end == text.data() + text.size();
+    if (ec == std::errc() && filled) {
         EXPECT_EQ(std::bit_cast<std::uint64_t>(value),
                   std::bit_cast<std::uint64_t>(std::strtod(std::string(text).c_str(), nullptr))) << text;
     }
-    const bool whole = ec == std::errc() && end == text.data() + text.size() && std::isfinite(value);
+    if (ec == std::errc::result_out_of_range && filled) value = std::strtod(std::string(text).c_str(), nullptr);
+    const bool whole = (ec == std::errc() || ec == std::errc::result_out_of_range) && filled;
     return whole && text.find_first_not_of("0123456789.+-eE") == text.npos ? std::optional(value) : std::nullopt;
 }
 
@@ -74,8 +77,12 @@ TEST(DecimalParsing, QuickPathTakesExactCasesUpToTheEightByteStepsAndLeavesTheRe
              // Halfway between two doubles, and 17 to 25 digits around them.
              "9007199254740993.0", "9007199254740995", "0.1000000000000000055511151231257827", "1.00000000000000011102230246251565",
              "123456789012345678901234.5", "2.47032822920623272e-324", "-0.00000000000000000000000", "1.5e-23",
+             "1e-400", "-1e-400", "1e5000", "-0.001e-322", "1e-323", "2e-324", "1e309", "-1e309",
              "1e", "1e+", "e5", ".", "-", "", "+-1", "--1", "1.5.2", "1,5", "inf", "-Inf", "Infinity", "nan", "Inf1", "infinite", "0x10", " 1", "1 ", " 3", "3\t", "\n3"})
         EXPECT_FALSE(agrees(text)) << text;
+    // Out of a double's range, as R reads it: a signed zero below, an infinity above.
+    EXPECT_EQ(bits(parseReal("-1e-400")), bits(-0.0));
+    EXPECT_EQ(bits(parseReal(std::string(400, '9'))), bits(INFINITY));
 }
 
 // Both ways (quick and fallback) must be exercised to mean anything.

@@ -41,6 +41,11 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
     std::string manyKeys = "region,x,y\n";   // grouped, a key per record
     for (int i = 0; i < 20000; ++i) manyKeys += "r" + std::to_string(i) + ",1,2\n";
     const std::vector<std::string> dm = with({"--data-model", "model.xml"});
+    auto utf16 = [](std::string_view mark, std::string_view text, bool little) {
+        std::string wide(mark);
+        for (char c : text) wide += little ? std::string{c, '\0'} : std::string{'\0', c};
+        return wide;
+    };
     const Case cases[] = {
         {"ragged row", csv("South,2,3.5\n"), "", base, {"data.csv:5:4 (field 'flag')", "3 fields but the header has 5"}},
         {"a header and no records", "region,x,y,flag,label\n", "", base, {"data.csv: the file has a header but no records"}},
@@ -51,6 +56,8 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          {"data.csv:5:1 (field 'region')", "unexpected character 0x7F after the closing quote"}},
         {"blank line between records", csv("").insert(40, "\n"), "", base, {"data.csv:3:1", "empty"}},
         {"duplicate header name", csv("").replace(16, 5, "x"), "", base, {"data.csv:1:5", "'x' appears twice"}},
+        {"a second byte order mark hides the first name", "\xEF\xBB\xBF\xEF\xBB\xBF" + std::string(kGoodCsv), "", base,
+         {"--split: the field 'region' is not a column", "starts with a second byte order mark"}},
         {"unknown split field", kGoodCsv, "", {"--split", "Region", "--target", "y"},
          {"--split", "'Region' is not a column", "region, x, y, flag, label"}},
         {"data model names a field the file lacks", kGoodCsv, dataModel("labels", "string"), dm,
@@ -90,6 +97,15 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         {"field longer than the limit", csv("South,1,1.5,yes," + std::string(100, 'z') + "\n"), "",
          with({"--max-field-size", "64"}), {"data.csv:5:5", "longer than 64 bytes", "--max-field-size"}},
         {"corrupt gzip data", "\x1f\x8b\x08garbage", "", base, {"data.csv", "gzip"}},
+        {"UTF-16 data", utf16("\xff\xfe", kGoodCsv, true), "", base,
+         {"data.csv: line 1", "UTF-16 text (little-endian, with a byte order mark); convert it to UTF-8"}},
+        {"UTF-16 data without a byte order mark", utf16("", kGoodCsv, false), "", base,
+         {"UTF-16 text (big-endian, without a byte order mark)", "iconv -f UTF-16BE -t UTF-8"}},
+        {"UTF-16 model given to score", kGoodCsv, utf16("", "<PMML/>", true), {"--model", "model.xml"},
+         {"--model", "UTF-16 text", "iconv"}, "score"},
+        {"an empty path for a file option", kGoodCsv, "", with({"--data-model", ""}),
+         {"--data-model", "is empty; give the data model's file"}},
+        {"an empty path for score's model", kGoodCsv, "", {"--model", ""}, {"--model", "is empty"}, "score"},
         {"data is a directory", "", "", base, {"--data", "is a directory"}, "build", false, true},
         {"output path is a file", kGoodCsv, "", base, {"is not a directory"}, "build", true},
         {"score with a model it cannot use", kGoodCsv, "<PMML version=\"4.4\"><DataDictionary/></PMML>",
@@ -115,6 +131,8 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          {"data.csv:1:5", "is 70000 bytes long, more than the 65536"}},
         {"split list with an empty name", kGoodCsv, "", {"--split", "region,", "--target", "y"}, {"--split", "empty"}},
         {"field size limit of zero", kGoodCsv, "", with({"--max-field-size", "0"}), {"--max-field-size", "at least 1"}},
+        {"field size limit past 64 bits", kGoodCsv, "", with({"--max-field-size", "18446744073709551616"}),
+         {"--max-field-size", "at most 18 digits"}},
         {"data given twice", kGoodCsv, "", with({"--data", "other.csv"}), {"--data is given 2 times; give it once"}},
         {"score with a device as the model", kGoodCsv, "", {"--model", "/dev/zero"},
          {"--model /dev/zero", "is a device", "give the split model's PMML file"}, "score"},
@@ -187,18 +205,40 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
     EXPECT_FALSE(fs::exists(dir / "out"));
 }
 
-// A build whose report cannot be written fails, though its outputs stand.
-TEST(InputErrors, BuildWhoseReportCannotBeWrittenFails)
+// A build whose report cannot be written fails, though its outputs stand; closed standard descriptors and a
+// file size limit end the run with a message, not a hang, a signal or a report written into an output.
+TEST(InputErrors, BuildWhoseStreamsOrFilesCannotBeUsedEndsCleanly)
 {
-    const fs::path dir = freshDir("report-full");
-    writeFile(dir / "data.csv", std::string(kGoodCsv) + "South,3,3.5,no,d\nSouth,5,2.5,yes,e\n");
-    const std::string command = "'" + std::string(SPLIT_RUN_PATH) + "' build --data '" + (dir / "data.csv").string() +
-                                "' --split region --target y --inputs x --out '" + (dir / "out").string() +
-                                "' > /dev/full 2> '" + (dir / "err").string() + "'";
-    const int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_NE(readFile(dir / "err").find("the report could not be written"), std::string::npos) << readFile(dir / "err");
+    const struct {
+        const char *before, *data, *after;
+        int status;
+        const char* message;
+        bool outputs;   // the outputs stand
+    } cases[] = {
+        {"", "data.csv", "> /dev/full", 1, "the report could not be written", true},
+        {"", "data.csv", ">&-", 1, "the report could not be written", true},
+        {"", "-", "<&-", 2, "--data -: standard input is closed", false},
+        {"ulimit -f 1; ", "data.csv", "", 1, "run failed: cannot write", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.before) + c.after);
+        const fs::path dir = freshDir("report-full");
+        writeFile(dir / "data.csv", std::string(kGoodCsv) + "South,3,3.5,no,d\nSouth,5,2.5,yes,e\n");
+        const std::string data = c.data == std::string("-") ? "-" : (dir / c.data).string();
+        const std::string command = "cd '" + dir.string() + "' && " + c.before + "timeout 60 '" + SPLIT_RUN_PATH +
+                                    "' build --data '" + data + "' --split region --target y --inputs x --out out " +
+                                    c.after + " 2> err";
+        const int status = std::system(("sh -c \"" + command + "\"").c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.status);
+        EXPECT_NE(readFile(dir / "err").find(c.message), std::string::npos) << readFile(dir / "err");
+        EXPECT_EQ(fs::exists(dir / "out" / "groups.csv"), c.outputs);
+        if (c.outputs) {
+            EXPECT_EQ(readFile(dir / "out" / "groups.csv").rfind("region,", 0), 0u);
+        }
+        for (const auto& entry : fs::directory_iterator(dir))   // no working directory left beside out
+            EXPECT_NE(entry.path().filename().string().rfind(".out", 0), 0u) << entry.path();
+    }
 }
 
 TEST(Usage, NoArgumentsIsAnErrorHelpVersionAndInfoAreNot)

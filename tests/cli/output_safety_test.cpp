@@ -78,6 +78,9 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
          "--input-pmml"},
         {"--out '' is refused before any work", kCsv, {"--out", ""}, 2, false, "--out is empty"},
         {"--out - is refused before any work", kCsv, {"--out", "-"}, 2, false, "not a stream"},
+        {"--out / is refused before any work", kCsv, {"--out", "/"}, 2, false, "is the root directory"},
+        {"DIR named through '.' is replaced where it is", std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n",
+         {"--threads", "1", "--out", "@dot"}, 0, true, ""},
         {"a dangling symlink --out is refused before any work", kCsv, {"--out", "@dangling"}, 2, false,
          "symlink to nothing"},
         {"a later good run replaces the earlier files and keeps foreign ones",
@@ -109,7 +112,8 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
         std::vector<std::string> more;
         for (const std::string& arg : c.more)
             more.push_back(arg == "@in" ? (out / "split-model.pmml").string()
-                           : arg == "@dangling" ? (dir / "dangling").string() : arg);
+                           : arg == "@dangling" ? (dir / "dangling").string()
+                           : arg == "@dot" ? (out / ".").string() : arg);
         fs::create_symlink(dir / "nowhere", dir / "dangling");
         if (*c.failingStep) {
             ::setenv("SPLIT_MODULE", SPLIT_FAILING_MODULE_PATH, 1);

@@ -341,6 +341,9 @@ TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
        "value=\"%4\" is not percent-encoded"},
       {predictor(R"(<NumericPredictor name="x" coefficient="1" exponent="2.5"/>)"), "exponent '2.5' is not a whole number"},
       {predictor(R"(<NumericPredictor name="x" coefficient="1" exponent="1e10"/>)"), "exponent '1e10' is not a whole number"},
+      // The parser keeps both attributes; a conforming one refuses the document.
+      {predictor(R"(<NumericPredictor name="x" coefficient="1" coefficient="5"/>)"),
+       "NumericPredictor gives its attribute coefficient twice"},
       // A conforming parser reads &k; as "a"; one that expands nothing must not read it as text.
       {"<!DOCTYPE PMML [<!ENTITY k \"a\">]>" + selectedBy(R"(<SimplePredicate field="x" operator="equal" value="&k;"/>)"),
        "declares entities or attribute defaults"},
@@ -367,6 +370,8 @@ TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
   const std::string notXml = ::testing::TempDir() + "scorer-not-xml.pmml";
   { std::ofstream(notXml) << std::string(1 << 20, '\0') << "<PMML/>"; }
   expectRefused([&] { SplitScorer::fromPmmlFile(notXml); }, "not an XML document");
+  { std::ofstream(notXml) << std::string("\xFF\xFE<\0P\0", 6); }
+  expectRefused([&] { SplitScorer::fromPmmlFile(notXml); }, "is UTF-16 text; convert it to UTF-8");
 }
 
 // Indexed lookup selects what an ordered scan of the same segments (each in a one-child "or") selects.

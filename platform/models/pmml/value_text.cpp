@@ -6,6 +6,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <locale.h>
+#include <stdlib.h>
+#include <string>
 
 #include "splitmodels/data.h"
 #include "splitmodels/number_text.h"
@@ -188,7 +191,15 @@ std::optional<double> parseNumber(std::string_view text) {
   if (text.empty()) return std::nullopt;
   double value = 0.0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
+  if (end != text.data() + text.size()) return std::nullopt;
+  // A decimal below the smallest denormal reads as a signed zero, as the
+  // build reads it; one past the largest double is infinite, so no value.
+  if (ec == std::errc::result_out_of_range) {
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
+    value = strtod_l(std::string(text).c_str(), nullptr, cLocale);
+    return value == 0 ? std::optional(value) : std::nullopt;
+  }
+  if (ec != std::errc() || !std::isfinite(value)) return std::nullopt;
   return value;
 }
 

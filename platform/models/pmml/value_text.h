@@ -33,8 +33,9 @@ std::string percentEncode(std::string_view text);
 std::optional<std::string> percentDecode(std::string_view text);
 
 // A finite decimal number, or a 64-bit integer, filling the whole text (one
-// leading '+' allowed, no surrounding blanks): the texts split-run's CSV
-// reading takes as numbers, so that a cell reads alike at build and score.
+// leading '+' allowed, no surrounding blanks; a decimal too small for a
+// double reads as zero): the texts split-run's CSV reading takes as numbers,
+// so that a cell reads alike at build and score.
 std::optional<double> parseNumber(std::string_view text);
 std::optional<std::int64_t> parseInteger(std::string_view text);
 

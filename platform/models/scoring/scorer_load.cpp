@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <tuple>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -183,6 +184,31 @@ bool declaresEntities(const pugi::xml_document& doc) {
         (std::strstr(node.value(), "<!ENTITY") != nullptr || std::strstr(node.value(), "<!ATTLIST") != nullptr))
       return true;
   return false;
+}
+
+// "Element attr" for the first element whose start tag gives an attribute
+// twice, which makes the text no XML document; empty when none does. The
+// parser keeps both, and the scorer would read the first. The tree is
+// walked without recursion (a model may nest deeply), and an element's
+// names are sorted, so a tag of many attributes costs no more than reading it.
+std::string repeatedAttribute(const pugi::xml_node& root) {
+  std::vector<const char*> names;
+  for (pugi::xml_node node = root; node;) {
+    names.clear();
+    for (const pugi::xml_attribute& attribute : node.attributes()) names.push_back(attribute.name());
+    std::sort(names.begin(), names.end(), [](const char* a, const char* b) { return std::strcmp(a, b) < 0; });
+    const auto same = std::adjacent_find(names.begin(), names.end(),
+                                         [](const char* a, const char* b) { return std::strcmp(a, b) == 0; });
+    if (same != names.end()) return std::string(node.name()) + " " + *same;
+    if (node.first_child()) {
+      node = node.first_child();
+      continue;
+    }
+    while (node != root && !node.next_sibling()) node = node.parent();
+    if (node == root) break;
+    node = node.next_sibling();
+  }
+  return "";
 }
 
 class Loader {
@@ -793,7 +819,8 @@ class Loader {
       const std::string_view text = pieceText_(piece);
       if (!illegalCharacterReference(text).empty() || !undeclaredEntityReference(text).empty())
         fail("Segment: holds an illegal character or entity reference");
-      if (!piece_.load_buffer(text.data(), text.size())) fail("Segment: does not parse on its own");
+      if (!piece_.load_buffer(text.data(), text.size()) || !repeatedAttribute(piece_).empty())
+        fail("Segment: does not parse on its own");
       ++position;
       model_.segments.push_back(loadSegment(piece_.document_element(), position));
     }
@@ -879,7 +906,8 @@ std::optional<ScoringModel> loadInPieces(const SegmentChunks& cut, Loader::Piece
     pugi::xml_document skeleton;
     if (!illegalCharacterReference(cut.skeleton).empty() ||
         !skeleton.load_buffer(cut.skeleton.data(), cut.skeleton.size(), pugi::parse_default | pugi::parse_doctype) ||
-        declaresEntities(skeleton) || !undeclaredEntityReference(cut.skeleton).empty())
+        declaresEntities(skeleton) || !undeclaredEntityReference(cut.skeleton).empty() ||
+        !repeatedAttribute(skeleton).empty())
       return std::nullopt;
     ScoringModel model;
     Loader(model, &cut, std::move(pieceText)).load(skeleton.document_element());
@@ -908,6 +936,9 @@ ScoringModel loadWhole(const std::string& pmmlText) {
   if (const std::string reference = undeclaredEntityReference(pmmlText); !reference.empty())
     fail("'" + reference + "' refers to an entity that XML does not define (only &amp; &lt; &gt; &quot; &apos; "
          "and character references are), so the document is not XML");
+  if (const std::string repeated = repeatedAttribute(doc); !repeated.empty())
+    fail("the element " + repeated.substr(0, repeated.find(' ')) + " gives its attribute " +
+         repeated.substr(repeated.find(' ') + 1) + " twice, so the document is not XML");
   ScoringModel model;
   Loader(model).load(doc.document_element());
   return model;
@@ -973,6 +1004,11 @@ ScoringModel loadScoringModelFile(const std::string& path) {
       // A document starts with markup (after a byte order mark and white
       // space); anything else is refused before the rest is read.
       if (first) {
+        // UTF-16 (a byte order mark, or '<' beside a zero byte) is named, not
+        // taken for binary data: build writes UTF-8, which iconv makes of it.
+        if (got.starts_with("\xFF\xFE") || got.starts_with("\xFE\xFF") || got.starts_with(std::string_view("<\0", 2)) ||
+            got.starts_with(std::string_view("\0<", 2)))
+          fail("is UTF-16 text; convert it to UTF-8 (iconv -f UTF-16 -t UTF-8)");
         const std::size_t start = got.find_first_not_of(std::string_view("\xEF\xBB\xBF \t\r\n", 7));
         if (start != std::string_view::npos && got[start] != '<')
           fail("is not an XML document; give the split-model.pmml file build wrote");

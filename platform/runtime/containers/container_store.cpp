@@ -5,13 +5,23 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace refhost {
 
 namespace {
 
+// SQLite's message, with the system's reason for an I/O error ("disk I/O
+// error" alone hides a file size limit or a vanished disk).
+std::string reason(sqlite3* db, const char* message) {
+    std::string text = message;
+    if ((sqlite3_errcode(db) & 0xff) == SQLITE_IOERR && sqlite3_system_errno(db) != 0)
+        text += ": " + std::string(std::strerror(sqlite3_system_errno(db)));
+    return text;
+}
+
 [[noreturn]] void fail(sqlite3* db, const std::string& path, const std::string& what) {
-    throw StoreError(path + ": " + what + " (" + (db ? sqlite3_errmsg(db) : "out of memory") + ")");
+    throw StoreError(path + ": " + what + " (" + (db ? reason(db, sqlite3_errmsg(db)) : "out of memory") + ")");
 }
 
 // The text of column `i` with its exact length (keys may hold any byte).
@@ -84,7 +94,7 @@ ContainerStoreWriter::~ContainerStoreWriter() {
 void ContainerStoreWriter::exec(const char* sql) {
     char* message = nullptr;
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-        const std::string text = message ? message : sqlite3_errmsg(db_);
+        const std::string text = reason(db_, message ? message : sqlite3_errmsg(db_));
         sqlite3_free(message);
         throw StoreError(path_ + ": cannot write the database (" + text + ")");
     }
