@@ -443,6 +443,8 @@ mutants+=(
   'platform/models/pmml/group_pmml.cpp|s/design.inputs.size() + (offset ? 2 : 1)/design.inputs.size() + 1/'
   'platform/models/scoring/scorer.cpp|s/impl_->waldQuantile = -studentQuantile(/impl_->waldQuantile = studentQuantile(/'
   # platform/cli/ and the libraries the command is built from
+  # Survives: real, no check yet. A killed switch's journal line with ".."
+  # is trusted when the next build repairs it; no test writes such a journal.
   'platform/output/output_transaction.cpp|s/if (part.empty() || part == "." || part == "..") contained = false;/if (part.empty() || part == ".") contained = false;/'
   'platform/output/output_transaction.cpp|s/    if (dir_.filename().empty()) dir_ = dir_.parent_path();//'
   'platform/output/output_transaction.cpp|s/    for (const fs::path\& old : abandonedSiblings(dir, "split-run-old")) removeOwnFiles(old, readManifest(old));//'
