@@ -11,7 +11,7 @@
 #   bash scripts/mutate.sh            # every mutant
 #   bash scripts/mutate.sh 3 17       # only these (numbers as listed)
 #   bash scripts/mutate.sh models     # only one area (src, models or cli)
-#   bash scripts/mutate.sh set4       # only the fourth set (or set1 to set3)
+#   bash scripts/mutate.sh set5       # only the fifth set (or set1 to set4)
 #
 # One mutant takes 20 s to a minute on two cores (a rebuild of one file and
 # the test links, then the area's tests). Results go to build/mutate/mutants.log.
@@ -402,6 +402,69 @@ mutants+=(
   'platform/cli/options.cpp|s/find_first_of(",\\"\\r\\n")/find_first_of(",\\"")/'
 )
 
+# Fifth set: written before the tests were read, over the files and lines
+# the first four left alone: the module's growing buffer, entry points,
+# lock scope, root outputs, task values and summaries; the models' group
+# StatXML, glm settings, distributions, quantile cache, segment cutter and
+# regression PMML; the command's output transaction, input source, CSV
+# table checks, key codes, group order, export and top-level errors.
+set4_end=${#mutants[@]}
+mutants+=(
+  # src/
+  'src/distribute/growing_text.h|s/while (capacity - size_ < more)/while (capacity < more)/'
+  'src/collect/process_worker_statxml.cpp|0,/        ReportSplitFailure(entries, err);/s//        ;/'
+  'src/module/component_entry_points.cpp|s/peer->GetInputIterator(0, \&input, err);/peer->GetInputIterator(1, \&input, err);/'
+  'src/collect/begin_execution.cpp|s/buffer.resize(needed);/buffer.resize(needed - 1);/'
+  'src/collect/write_root_outputs.cpp|s/    status = host::WriteStream(stream, text.data(), text.size(), err);/    host::WriteStream(stream, text.data(), text.size(), err);/'
+  'src/distribute/task_document.cpp|s/length < sizeof number ? length : sizeof number/sizeof number/'
+  'src/distribute/task_document.cpp|s/                SetErr(err, kMsgUnusableStorage);//'
+  'src/module/module_information.cpp|s/            module.addAttribute("provider", kProvider);//'
+  'src/collect/host_lock_scope.h|s/^        held_ = false;$//'
+  'src/module/host_calls.h|s/return k->setKeyText(k->handle, 0, text, length, err);/return k->setKeyText(k->handle, 0, text, length - 1, err);/'
+  'src/annotate/add_model_summary.cpp|s/    summary.addAttribute("modelID", modelId);//'
+  'src/annotate/add_model_summary.cpp|s/if (workerSettings.hasMore() \&\& !combinedStatXML.getElementsDirect("BuildSettings").hasMore())/if (workerSettings.hasMore())/'
+  'src/collect/report_split_failure.cpp|s/        field.addAttribute("isNull", entry.isNull);//'
+  'src/collect/end_execution.cpp|s/        return CF_FAILED;/        return CF_OK;/'
+  'src/module/cleanup_steps.h|s/std::uncaught_exceptions() == 0/std::uncaught_exceptions() > 0/'
+  # platform/models/
+  'platform/models/scoring/segment_chunks.cpp|s/^        chunks_.skeleton.append(text, copied, open - copied);/        chunks_.skeleton.append(text, copied, open - copied + 1);/'
+  'platform/models/fitting/distributions.cpp|s/kEpsilon = 1e-16;/kEpsilon = 1e-8;/'
+  'platform/models/fitting/quantiles.cpp|s/if (p == lastP \&\& df == lastDf) return lastQuantile;/if (p == lastP) return lastQuantile;/'
+  'platform/models/pmml/group_statxml.cpp|s/    if (!request.offset.empty()) xml.attribute("offset", request.offset);//'
+  # Survives: real, no check yet (a glm's dispersion in its StatXML).
+  'platform/models/pmml/group_statxml.cpp|s/    setNumber(xml, "dispersion", model.dispersion);//'
+  'platform/models/pmml/group_statxml.cpp|s/text.empty() ? "" : "; "/text.empty() ? "" : ", "/'
+  'platform/models/pmml/group_statxml.cpp|s/    xml.attribute("maxIterations", std::to_string(request.maxIterations));//'
+  'platform/models/fitting/glm_model.cpp|s/settings.link = links.front();/settings.link = links.back();/'
+  'platform/models/fitting/glm_model.cpp|s/const double eta = design.offset.size() > 0 ? design.offset(static_cast<Eigen::Index>(i)) : 0.0;/const double eta = 0.0;/'
+  'platform/models/fitting/glm_model.cpp|s/  settings.epsilon = request.epsilon;//'
+  'platform/models/pmml/target_classes.cpp|s/return isString ? a.text < b.text : a.number < b.number;/return isString ? a.text < b.text : a.number > b.number;/'
+  'platform/models/pmml/group_pmml.cpp|s/    if (coding->reference >= 0) zero.push_back/    if (false) zero.push_back/'
+  'platform/models/pmml/group_pmml.cpp|s/attribute("targetCategory", classes->other)/attribute("targetCategory", classes->event)/'
+  'platform/models/pmml/group_pmml.cpp|s/design.inputs.size() + (offset ? 2 : 1)/design.inputs.size() + 1/'
+  'platform/models/scoring/scorer.cpp|s/impl_->waldQuantile = -studentQuantile(/impl_->waldQuantile = studentQuantile(/'
+  # platform/cli/ and the libraries the command is built from
+  # Survives: real, no check yet. A killed switch's journal line with ".."
+  # is trusted when the next build repairs it; no test writes such a journal.
+  'platform/output/output_transaction.cpp|s/if (part.empty() || part == "." || part == "..") contained = false;/if (part.empty() || part == ".") contained = false;/'
+  # Survives: real, no check yet (--out DIR/ with its slash).
+  'platform/output/output_transaction.cpp|s/    if (dir_.filename().empty()) dir_ = dir_.parent_path();//'
+  'platform/output/output_transaction.cpp|s/    for (const fs::path\& old : abandonedSiblings(dir, "split-run-old")) removeOwnFiles(old, readManifest(old));//'
+  'platform/csv/input_source.cpp|s/return zero ? lines_ + 1 : 0;/return zero ? lines_ : 0;/'
+  # Survives: real, no check yet (a piped input over its size limit).
+  'platform/csv/input_source.cpp|s/        if (text.size() + static_cast<std::size_t>(got) > maxBytes) throw tooLarge();//'
+  'platform/csv/input_source.cpp|s/            if (c < 0x80) {/            if (c <= 0x80) {/'
+  'platform/csv/csv_table.cpp|s/std::to_string(line) + ":" + std::to_string(csvColumn + 1)/std::to_string(line) + ":" + std::to_string(csvColumn)/'
+  'platform/csv/csv_table.cpp|s/if (header\[i\].size() > kLongestName)/if (header[i].size() >= kLongestName)/'
+  'platform/csv/csv_table.cpp|s/if (def.storage < 1 || def.storage > 6)/if (def.storage < 1 || def.storage > 7)/'
+  'platform/csv/csv_table.cpp|s/if (tally.others++ == 0) tally.firstOtherLine/if (tally.others++ == 1) tally.firstOtherLine/'
+  'platform/cli/commands.cpp|s/            if (!out.flush()) {/            if (false) {/'
+  'platform/cli/commands.cpp|s/err << "split-run: error: " << visibleText(e.what()) << /err << "split-run: error: " << e.what() << /'
+  'platform/grouping/key_codes.cpp|s/std::bit_cast<std::uint64_t>(v\[row\] + 0.0)/std::bit_cast<std::uint64_t>(v[row])/'
+  'platform/grouping/group_order.cpp|s/return int(missingB) - int(missingA);/return int(missingA) - int(missingB);/'
+  'platform/cli/export_command.cpp|s/        if (fs::exists(fs::symlink_status(to \/ container)))/        if (false)/'
+)
+
 # Per area: the directory its mutants live in, the targets to rebuild, and
 # the tests that judge a mutant. src runs the module's executables whole;
 # the platform areas select their suites with ctest -R.
@@ -459,7 +522,8 @@ for arg in "$@"; do
     set1) for ((n = 1; n <= set1_count; n++)); do selected+=("$n"); done ;;
     set2) for ((n = set1_count + 1; n <= set2_end; n++)); do selected+=("$n"); done ;;
     set3) for ((n = set2_end + 1; n <= set3_end; n++)); do selected+=("$n"); done ;;
-    set4) for ((n = set3_end + 1; n <= ${#mutants[@]}; n++)); do selected+=("$n"); done ;;
+    set4) for ((n = set3_end + 1; n <= set4_end; n++)); do selected+=("$n"); done ;;
+    set5) for ((n = set4_end + 1; n <= ${#mutants[@]}; n++)); do selected+=("$n"); done ;;
     *) selected+=("$arg") ;;
   esac
 done

@@ -117,6 +117,26 @@ TEST(ModelDocuments, StatXmlCarriesSettingsFieldsAndSummary) {
   EXPECT_EQ(std::stod(intercept.attribute("stdError").value()), model.terms[0].stdError);
 }
 
+// A glm's settings reach its fit and its StatXML names each of them. R stops
+// glm(am ~ wt, binomial, mtcars, weights = gear, offset = log(disp),
+//     control = glm.control(epsilon = 1e-2, maxit = 30))
+// after 4 iterations (6 at the default tolerance).
+TEST(ModelDocuments, GlmSettingsReachTheFitAndTheStatXml) {
+  ModelSpec request = modelRequest(ModelKind::Glm, "am", {"wt"});
+  request.family = "binomial";
+  request.weights = "gear";
+  request.offset = "logdisp";
+  request.epsilon = 1e-2;
+  request.maxIterations = 30;
+  const auto model = splitmodels::buildGroupModel(mtcars(), request);
+  ASSERT_TRUE(model.ok) << model.reason;
+  EXPECT_EQ(model.iterations, 4);
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_string(model.statXML.c_str()));
+  EXPECT_EQ(outline(doc.document_element().child("BuildSettings")),
+            "BuildSettings glm am binomial logit gear logdisp 0.01 30 [Input wt]");
+}
+
 TEST(ModelDocuments, SplitModelValidatesAndRewritesNumericValues) {
   const auto model = salesModel(ModelKind::Linear);
   ASSERT_TRUE(model.ok) << model.reason;
