@@ -25,14 +25,15 @@ WorkerJob sampleJob() {
                      Cell::integer(3), Cell::missing()});
     table.addRawRow({Cell::integer(std::numeric_limits<int64_t>::min()), Cell::missing(), Cell::missing(),
                      Cell::missing(), Cell::missing()});
-    return {41, "<Task/>", table, "<DataModel/>", std::make_shared<const std::string>("prior\0pmml", 10), nullptr};
+    return {41, "<Task/>", table, std::make_shared<const std::string>("<DataModel/>"),
+            std::make_shared<const std::string>("prior\0pmml", 10), nullptr};
 }
 
 TEST(Wire, RoundTripKeepsEveryFieldKindAndBit) {
     const WorkerJob job = sampleJob();
     const WorkerJob back = decodeJob(encodeJob(job));
-    EXPECT_EQ(std::tie(back.groupIndex, back.task, back.dataModel, *back.inputPmml),
-              std::tie(job.groupIndex, job.task, job.dataModel, *job.inputPmml));
+    EXPECT_EQ(std::tie(back.groupIndex, back.task, *back.dataModel, *back.inputPmml),
+              std::tie(job.groupIndex, job.task, *job.dataModel, *job.inputPmml));
     EXPECT_EQ(back.inputStatXml, nullptr);
     ASSERT_TRUE(back.records.columns() == job.records.columns() && back.records.rowCount() == 3);
     for (size_t c = 0; c < job.records.columnCount(); ++c) {
