@@ -55,7 +55,7 @@ TEST(Wire, RoundTripKeepsEveryFieldKindAndBit) {
                                          : partial.at(r, c) == job.records.at(r, c))
                 << r << c;
     for (const Table& table : {Table(), Table({Column{"a", 2, 1}})})
-        EXPECT_TRUE(decodeJob(encodeJob(WorkerJob{0, "", table, "", {}, {}})).records == table);
+        EXPECT_TRUE(decodeJob(encodeJob(WorkerJob{0, "", table, {}, {}, {}})).records == table);
     const WorkerOutput output{1, "separation: x1", "<StatXML/>", "", std::string("\0\1\2", 3)};
     const WorkerOutput out = decodeOutput(encodeOutput(output));
     EXPECT_EQ(std::tie(out.outcome, out.reason, out.statXml, out.pmml, out.attachment),
