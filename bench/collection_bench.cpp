@@ -19,6 +19,7 @@
 #include "refhost/module.h"
 #include "refhost/table.h"
 #include "refhost/worker.h"
+#include "splitmodels/data_model.h"
 #include "splitmodels/group_model.h"
 
 namespace {
@@ -91,7 +92,9 @@ WorkerTexts workerTexts(const std::string& dataModel) {
     request.target = "y";
     request.inputs = inputNames();
     request.modelId = kIdMark;
-    request.dataModelXml = dataModel;
+    std::vector<std::string> copied = request.inputs;
+    copied.push_back(request.target);
+    request.dataModel = std::make_shared<const splitmodels::DataModel>(dataModel, copied);
     const splitmodels::GroupModel model = splitmodels::buildGroupModel(data, request);
     if (!model.ok) return {};
     return {model.statXML, model.pmml};

@@ -23,7 +23,7 @@ refhost::WorkerJob groupJob(size_t groupIndex) {
                             Cell::real(10.0 + 2.0 * i + (i % 3) * 1.5 + (i % 2) * 0.25)});
     refhost::DataModelOptions options;
     options.roles = {{"region", "split"}, {"price", "input"}, {"channel", "input"}, {"revenue", "target"}};
-    job.dataModel = refhost::dataModelXml(job.records, options);
+    job.dataModel = std::make_shared<const std::string>(refhost::dataModelXml(job.records, options));
     return job;
 }
 

@@ -22,16 +22,20 @@ const char* const kDataModel = R"(<?xml version="1.0"?>
   </Fields>
 </DataModel>)";
 
-ModelSpec salesRequest(ModelKind kind) {
+// With `printedCopies` false, the data model holds no printed Field copies
+// and prints each one when a group asks for it.
+ModelSpec salesRequest(ModelKind kind, bool printedCopies = true) {
   ModelSpec request = kind == ModelKind::Linear ? modelRequest(kind, "amount", {"day", "channel"})
                                                 : modelRequest(kind, "big", {"amount", "channel"});
   if (kind == ModelKind::Glm) request.family = "binomial";
   request.modelId = "north";
-  request.dataModelXml = kDataModel;
+  std::vector<std::string> copied{request.target, request.inputs[0], request.inputs[1]};
+  if (!printedCopies) copied.clear();
+  request.dataModel = std::make_shared<const splitmodels::DataModel>(kDataModel, copied);
   return request;
 }
 
-splitmodels::GroupModel salesModel(ModelKind kind) {
+splitmodels::GroupModel salesModel(ModelKind kind, bool printedCopies = true) {
   GroupData data{splitmodels::parseDataModelFields(kDataModel), {}};
   for (int i = 0; i < 40; ++i) {
     const bool odd = i % 2 == 1;
@@ -39,7 +43,7 @@ splitmodels::GroupModel salesModel(ModelKind kind) {
     data.rows.push_back({text("north"), number(18000 + i), text(odd ? "a&b <c>" : "store"), number(amount),
                          text((i * 37) % 11 < 5 + (odd ? 2 : 0) ? "y" : "n")});
   }
-  return splitmodels::buildGroupModel(data, salesRequest(kind));
+  return splitmodels::buildGroupModel(data, salesRequest(kind, printedCopies));
 }
 
 splitmodels::SplitModelInput splitInput() {
@@ -115,6 +119,7 @@ TEST(ModelDocuments, StatXmlCarriesSettingsFieldsAndSummary) {
   const pugi::xml_node intercept = root.child("PMMLModel").child("ParameterEstimates").child("Parameter");
   EXPECT_STREQ(intercept.attribute("name").value(), "(Intercept)");
   EXPECT_EQ(std::stod(intercept.attribute("stdError").value()), model.terms[0].stdError);
+  EXPECT_EQ(salesModel(ModelKind::Linear, false).statXML, model.statXML);
 }
 
 // A glm's settings reach its fit and its StatXML names each of them. R stops

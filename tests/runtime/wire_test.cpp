@@ -25,14 +25,15 @@ WorkerJob sampleJob() {
                      Cell::integer(3), Cell::missing()});
     table.addRawRow({Cell::integer(std::numeric_limits<int64_t>::min()), Cell::missing(), Cell::missing(),
                      Cell::missing(), Cell::missing()});
-    return {41, "<Task/>", table, "<DataModel/>", std::make_shared<const std::string>("prior\0pmml", 10), nullptr};
+    return {41, "<Task/>", table, std::make_shared<const std::string>("<DataModel/>"),
+            std::make_shared<const std::string>("prior\0pmml", 10), nullptr};
 }
 
 TEST(Wire, RoundTripKeepsEveryFieldKindAndBit) {
     const WorkerJob job = sampleJob();
     const WorkerJob back = decodeJob(encodeJob(job));
-    EXPECT_EQ(std::tie(back.groupIndex, back.task, back.dataModel, *back.inputPmml),
-              std::tie(job.groupIndex, job.task, job.dataModel, *job.inputPmml));
+    EXPECT_EQ(std::tie(back.groupIndex, back.task, *back.dataModel, *back.inputPmml),
+              std::tie(job.groupIndex, job.task, *job.dataModel, *job.inputPmml));
     EXPECT_EQ(back.inputStatXml, nullptr);
     ASSERT_TRUE(back.records.columns() == job.records.columns() && back.records.rowCount() == 3);
     for (size_t c = 0; c < job.records.columnCount(); ++c) {
@@ -54,7 +55,7 @@ TEST(Wire, RoundTripKeepsEveryFieldKindAndBit) {
                                          : partial.at(r, c) == job.records.at(r, c))
                 << r << c;
     for (const Table& table : {Table(), Table({Column{"a", 2, 1}})})
-        EXPECT_TRUE(decodeJob(encodeJob(WorkerJob{0, "", table, "", {}, {}})).records == table);
+        EXPECT_TRUE(decodeJob(encodeJob(WorkerJob{0, "", table, {}, {}, {}})).records == table);
     const WorkerOutput output{1, "separation: x1", "<StatXML/>", "", std::string("\0\1\2", 3)};
     const WorkerOutput out = decodeOutput(encodeOutput(output));
     EXPECT_EQ(std::tie(out.outcome, out.reason, out.statXml, out.pmml, out.attachment),

@@ -201,7 +201,8 @@ std::string Fingerprinter::operator()(const refhost::WorkerJob& job) const
     Hasher hash;
     hash.number(static_cast<std::uint64_t>(kModelCodeVersion));
     hash.text(settings_);
-    hash.text(usedFieldsHash(job.dataModel));
+    static const std::string kNone;
+    hash.text(usedFieldsHash(job.dataModel ? *job.dataModel : kNone));
     const refhost::Table& records = job.records;
     hash.number(records.columns().size());
     hash.number(records.rowCount());

@@ -5,8 +5,6 @@
 #include <optional>
 #include <cstdio>
 #include <stdexcept>
-#include <string_view>
-#include <unordered_map>
 
 #include <splitmodels/data.h>
 
@@ -21,19 +19,16 @@ std::string modelIdFor(std::size_t groupIndex)
     return text;
 }
 
-TableRecords::TableRecords(const refhost::Table& records, const std::string& dataModel, bool nonFiniteMissing)
+TableRecords::TableRecords(const refhost::Table& records, const splitmodels::DataModel& dataModel,
+                           bool nonFiniteMissing)
     : records_(records), nonFiniteMissing_(nonFiniteMissing)
 {
-    const std::vector<splitmodels::FieldDef>& defs = splitmodels::dataModelFieldsOf(dataModel);
-    // By name, the last definition of a name winning; a scan per column
-    // would be quadratic in the number of fields.
-    std::unordered_map<std::string_view, std::size_t> byName;
-    byName.reserve(defs.size());
-    for (std::size_t d = 0; d < defs.size(); ++d) byName.insert_or_assign(defs[d].name, d);
+    dataModel.fields();  // throws for a data model whose fields cannot be read
     fields_.reserve(records.columns().size());
     for (const refhost::Column& column : records.columns()) {
         splitmodels::FieldDef def;
-        if (const auto found = byName.find(column.name); found != byName.end()) def = defs[found->second];
+        // The last definition of a name is the one read.
+        if (const splitmodels::FieldDef* described = dataModel.field(column.name)) def = *described;
         def.name = column.name;
         def.storage = column.storage;
         if (def.measure == splitmodels::MeasureNone) def.measure = column.measure;
@@ -145,12 +140,28 @@ std::optional<std::pair<std::string, std::size_t>> levelPerRecord(const refhost:
 
 }  // namespace
 
+std::shared_ptr<const splitmodels::DataModel> GroupWorker::dataModelOf(
+    const std::shared_ptr<const std::string>& text)
+{
+    static const auto kNone = std::make_shared<const std::string>();
+    const std::shared_ptr<const std::string>& key = text ? text : kNone;
+    std::lock_guard<std::mutex> guard(dataModelMutex_);
+    if (key != dataModelText_) {
+        // The StatXML copies the target's and inputs' Field elements.
+        std::vector<std::string> copied{request_.target};
+        copied.insert(copied.end(), request_.inputs.begin(), request_.inputs.end());
+        dataModel_ = std::make_shared<const splitmodels::DataModel>(*key, copied);
+        dataModelText_ = key;
+    }
+    return dataModel_;
+}
+
 refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
 {
     splitmodels::ModelSpec request = request_;
     request.modelId = modelIdFor(job.groupIndex);
-    request.dataModelXml = job.dataModel;
-    const TableRecords records(job.records, job.dataModel, skipNonFinite_);
+    request.dataModel = dataModelOf(job.dataModel);
+    const TableRecords records(job.records, *request.dataModel, skipNonFinite_);
     // A fit cannot use an infinite value: the group fails, naming it, as
     // R's lm stops; or, when asked, such records are left out like missing ones.
     splitmodels::GroupModel model;

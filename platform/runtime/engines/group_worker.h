@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <refhost/run.h>
+#include <splitmodels/data_model.h>
 #include <splitmodels/group_model.h>
 
 #include "group_keys.h"
@@ -26,7 +27,9 @@ std::string modelIdFor(std::size_t groupIndex);
 class TableRecords : public splitmodels::GroupRecords {
 public:
     // With `nonFiniteMissing`, an infinite number reads as a missing value.
-    TableRecords(const refhost::Table& records, const std::string& dataModel, bool nonFiniteMissing = false);
+    // Throws std::invalid_argument when the data model's fields cannot be read.
+    TableRecords(const refhost::Table& records, const splitmodels::DataModel& dataModel,
+                 bool nonFiniteMissing = false);
     const std::vector<splitmodels::FieldDef>& fields() const override { return fields_; }
     std::size_t rowCount() const override { return records_.rowCount(); }
     void readField(std::size_t field, splitmodels::FieldColumn& out) const override;
@@ -89,8 +92,15 @@ private:
         std::vector<std::pair<std::string, std::vector<std::string>>> levels;
     };
     const Slot* kept(std::size_t groupIndex) const;
+    // The job's data model, parsed: once per run, for the first job that
+    // brings the run's shared text, and again only for a job whose text is
+    // another object.
+    std::shared_ptr<const splitmodels::DataModel> dataModelOf(const std::shared_ptr<const std::string>& text);
 
     splitmodels::ModelSpec request_;
+    std::mutex dataModelMutex_;
+    std::shared_ptr<const std::string> dataModelText_;  // what dataModel_ was parsed from
+    std::shared_ptr<const splitmodels::DataModel> dataModel_;
     mutable std::mutex mutex_;
     std::vector<std::string> splitFields_;
     bool skipNonFinite_ = false;

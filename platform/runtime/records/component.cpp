@@ -1,6 +1,8 @@
 // A component handle: entry point calls with the buffer protocol handled.
 #include "refhost/component.h"
 
+#include <algorithm>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -11,20 +13,30 @@ namespace {
 int* slot(int* err, int& scratch) { return err != nullptr ? err : &scratch; }
 
 // Calls a text-producing entry point by the buffer protocol: size 0 first,
-// then a buffer of the needed size.
+// then a buffer of the needed size (the calling thread's, kept from call to
+// call: some texts are fetched once per group). The text goes into `text`.
 template <typename Call>
-std::string fetchText(Call call, cf_status* status) {
+void fetchTextInto(Call call, std::string& text, cf_status* status) {
+    thread_local std::vector<char> buffer;
     size_t needed = 0;
     cf_status s = call(nullptr, 0, &needed);
-    std::string text;
+    text.clear();
     if (s == CF_BUFFER_TOO_SMALL && needed > 0) {
-        std::vector<char> buffer(needed, '\0');
-        s = call(buffer.data(), buffer.size(), &needed);
-        if (s == 0) text.assign(buffer.data());
+        const size_t size = needed;
+        if (buffer.size() < size) buffer.resize(size);
+        std::fill(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(size), '\0');
+        s = call(buffer.data(), size, &needed);
+        if (s == 0) text.assign(buffer.data(), strnlen(buffer.data(), size));
     } else if (s == 0) {
         s = CF_FAILED;  // a text was claimed to fit into no buffer at all
     }
     if (status != nullptr) *status = s;
+}
+
+template <typename Call>
+std::string fetchText(Call call, cf_status* status) {
+    std::string text;
+    fetchTextInto(call, text, status);
     return text;
 }
 
@@ -160,13 +172,15 @@ cf_status Component::getDataModel(Worker* worker, size_t index, std::string* tex
     int* errSlot = slot(err, scratch);
     CFWorker* record = worker != nullptr ? worker->record() : nullptr;
     cf_status status = 0;
-    std::string fetched = fetchText(
+    // Fetched into the caller's string only when it succeeds.
+    thread_local std::string fetched;
+    fetchTextInto(
         [&](char* buffer, size_t size, size_t* needed) {
             return module_.api().cf_distribute_getDataModel(handle_, record, index, buffer, size,
                                                             needed, errSlot);
         },
-        &status);
-    if (status == 0 && text != nullptr) *text = std::move(fetched);
+        fetched, &status);
+    if (status == 0 && text != nullptr) text->assign(fetched);
     return status;
 }
 

@@ -117,11 +117,17 @@ std::string Context::parametersXml() const {
 }
 
 void Context::setDataModel(std::string text) {
+    auto shared = std::make_shared<const std::string>(std::move(text));
     std::lock_guard<std::mutex> guard(mutex_);
-    dataModel_ = std::move(text);
+    dataModel_ = std::move(shared);
 }
 
 std::string Context::dataModel() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return dataModel_ ? *dataModel_ : std::string();
+}
+
+std::shared_ptr<const std::string> Context::sharedDataModel() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return dataModel_;
 }
@@ -310,7 +316,11 @@ cf_status Context::getInputDataModel(int index, char* buffer, size_t size, size_
     cf_status status = 0;
     if (refused("getInputDataModel", err, &status)) return status;
     if (index != 0) return CF_FAILED;
-    return deliverText(dataModel(), buffer, size, needed);
+    // Delivered from the shared copy: the module asks for it once or twice
+    // per worker, and a copy of the text per call was pure cost.
+    static const std::string kNone;
+    const std::shared_ptr<const std::string> text = sharedDataModel();
+    return deliverText(text ? *text : kNone, buffer, size, needed);
 }
 
 cf_status Context::getInputCount(size_t* count, int* err) {

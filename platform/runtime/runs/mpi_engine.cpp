@@ -309,7 +309,7 @@ WorkerOutput MpiEngine::run(const WorkerJob& job, const WorkerFunction&) {
     if (message.size() > static_cast<size_t>(INT_MAX))
         throw std::runtime_error("the group is too large to send to a worker rank (" +
                                  std::to_string(message.size()) + " bytes, at most 2 GiB)");
-    for (const std::string* text : {&job.dataModel, job.inputPmml.get(), job.inputStatXml.get()})
+    for (const std::string* text : {job.dataModel.get(), job.inputPmml.get(), job.inputStatXml.get()})
         if (text != nullptr && text->size() > static_cast<size_t>(INT_MAX))
             throw std::runtime_error("an input document is too large to send to a worker rank (" +
                                      std::to_string(text->size()) + " bytes, at most 2 GiB)");
@@ -320,7 +320,7 @@ WorkerOutput MpiEngine::run(const WorkerJob& job, const WorkerFunction&) {
         if (!impl_->started) throw EngineFailure("the MPI engine was not started");
         const uint64_t id = impl_->nextId++;
         putId(message, id);
-        putId(message, impl_->documentNumberLocked(nullptr, job.dataModel), 1);
+        if (job.dataModel) putId(message, impl_->documentNumberLocked(job.dataModel, *job.dataModel), 1);
         if (job.inputPmml) putId(message, impl_->documentNumberLocked(job.inputPmml, *job.inputPmml), 2);
         if (job.inputStatXml) putId(message, impl_->documentNumberLocked(job.inputStatXml, *job.inputStatXml), 3);
         reply = impl_->waiting[id].get_future();
@@ -360,7 +360,7 @@ void MpiEngine::serve(const std::function<WorkerFunction(const std::string& setu
     // The job a message holds, with the documents it names.
     auto jobOf = [](const std::string& message, const std::array<SharedText, kDocumentSlots>& named) {
         WorkerJob job = decodeJob(std::string_view(message).substr(kJobHeader));
-        if (named[0]) job.dataModel = *named[0];
+        if (named[0]) job.dataModel = named[0];
         job.inputPmml = named[1];
         job.inputStatXml = named[2];
         return job;

@@ -63,6 +63,7 @@ private:
     std::optional<uint64_t> setCreatedHere(size_t createdBefore) const;
     bool fetchInput(Worker& worker, const std::string& name, std::shared_ptr<const std::string>* text,
                     cf_status* status);
+    cf_status fetchDataModel(Worker& worker, std::shared_ptr<const std::string>* text, int* err);
     void runWorkerFunction(WorkerSlot& slot, const WorkerJob& job);
     void deliver(WorkerSlot& slot);
     void noteProgress();
@@ -106,6 +107,9 @@ private:
     // bytes each fetch gives are shared by every job that gets the same.
     std::mutex inputMutex_;
     std::map<std::string, std::shared_ptr<const std::string>> sharedInputs_;
+    // The run's input data model, which every job the module gives the
+    // same text shares.
+    std::shared_ptr<const std::string> dataModel_;
     size_t done_ = 0;
     size_t total_ = 0;
 };
@@ -121,6 +125,7 @@ void RunState::prepareContexts() {
     else
         distribute_.setInput(config_.input);
     distribute_.setDataModel(dataModel);
+    dataModel_ = distribute_.sharedDataModel();
     distribute_.setParameter("split_fields", config_.splitFields);
     distribute_.setThreadCount(threads);
     const std::pair<const char*, const SharedBytes*> inputs[] = {
@@ -207,6 +212,21 @@ bool RunState::fetchInput(Worker& worker, const std::string& name,
     if (!shared || (shared != bytes && *shared != *bytes)) shared = std::move(bytes);
     *text = shared;
     return true;
+}
+
+// The data model the module gives the worker: the run's own shared text
+// when it is the same (as it is for every worker of a run whose module
+// hands on its input's), so that the worker function recognises it by the
+// pointer; a copy of its own otherwise.
+cf_status RunState::fetchDataModel(Worker& worker, std::shared_ptr<const std::string>* text, int* err) {
+    thread_local std::string fetched;
+    const cf_status status = distributor_->getDataModel(&worker, 0, &fetched, err);
+    if (status != 0) return status;
+    if (dataModel_ && fetched == *dataModel_)
+        *text = dataModel_;
+    else
+        *text = std::make_shared<const std::string>(fetched);
+    return status;
 }
 
 void RunState::runWorkerFunction(WorkerSlot& slot, const WorkerJob& job) {
@@ -316,7 +336,7 @@ void RunState::serveWorker(size_t position) {
     job.groupIndex = index.value_or(0);
     job.task = second;
     err = 0;
-    report.dataModelStatus = distributor_->getDataModel(&worker, 0, &job.dataModel, &err);
+    report.dataModelStatus = fetchDataModel(worker, &job.dataModel, &err);
     bool ready = report.iteratorStatus == 0 && report.dataModelStatus == 0;
     if (config_.inputPmml &&
         !fetchInput(worker, "WorkerInputPMML", &job.inputPmml, &report.pmmlContainerStatus))

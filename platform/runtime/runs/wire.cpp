@@ -338,9 +338,8 @@ void writeJob(WireWriter& out, const WorkerJob& job, bool withDocuments) {
     out.u32(kJobMagic);
     out.u64(job.groupIndex);
     out.text(job.task);
-    out.text(withDocuments ? std::string_view(job.dataModel) : std::string_view());
     // Written as optionalText writes them, without copying the shared text.
-    for (const auto* shared : {&job.inputPmml, &job.inputStatXml}) {
+    for (const auto* shared : {&job.dataModel, &job.inputPmml, &job.inputStatXml}) {
         const bool written = withDocuments && *shared;
         out.u8(written ? 1 : 0);
         if (written) out.text(**shared);
@@ -364,7 +363,7 @@ WorkerJob decodeJob(std::string_view bytes) {
     WorkerJob job;
     job.groupIndex = static_cast<size_t>(in.u64());
     job.task = in.text();
-    job.dataModel = in.text();
+    if (auto text = in.optionalText()) job.dataModel = std::make_shared<const std::string>(std::move(*text));
     if (auto text = in.optionalText()) job.inputPmml = std::make_shared<const std::string>(std::move(*text));
     if (auto text = in.optionalText()) job.inputStatXml = std::make_shared<const std::string>(std::move(*text));
     job.records = decodeTable(in);

@@ -3,11 +3,14 @@
 
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace splitmodels {
+
+class DataModel;  // data_model.h
 
 // Storage codes of a field, as the host's data model numbers them.
 enum Storage : int {
@@ -112,10 +115,10 @@ struct ModelSpec {
   std::string offset;
   double epsilon = 1e-8;
   int maxIterations = 25;
-  // The whole input data model document; the group StatXML copies the target's
-  // and inputs' Field elements from it. May be empty (then the copies are
-  // made from the FieldDefs).
-  std::string dataModelXml;
+  // The input data model, parsed once per run and shared; the group StatXML
+  // copies the target's and inputs' Field elements from it. May be null
+  // (then the copies are made from the FieldDefs).
+  std::shared_ptr<const DataModel> dataModel;
 };
 
 // Reads the fields of a data model document (root "DataModel" with a
@@ -124,12 +127,6 @@ struct ModelSpec {
 // categories. Throws std::invalid_argument naming what is wrong when the
 // text does not parse or has no Fields element.
 std::vector<FieldDef> parseDataModelFields(const std::string& dataModelXml);
-
-// parseDataModelFields for a caller that reads the same document again and
-// again (every group of a run has the same data model): each thread keeps
-// its last document's fields. The reference stays valid until the thread
-// asks for another document's.
-const std::vector<FieldDef>& dataModelFieldsOf(const std::string& dataModelXml);
 
 // Storage and measure texts of the data model document and their codes
 // (unknown texts give 0; unknown codes give an empty text).

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "splitmodels/data.h"
+#include "splitmodels/data_model.h"
 #include "splitmodels/group_model.h"
 #include "splitmodels/inference.h"
 #include "splitmodels/scorer.h"

@@ -65,6 +65,9 @@ public:
     // The input data model text getInputDataModel hands out.
     void setDataModel(std::string text);
     std::string dataModel() const;
+    // The same text as the one shared copy the context holds (null before
+    // setDataModel), for a caller that hands it on without copying it.
+    std::shared_ptr<const std::string> sharedDataModel() const;
 
     // The input records: getInputIterator(0) yields a new rewindable
     // iterator over this table on every call.
@@ -151,7 +154,7 @@ private:
     CFProgress progress_;
     mutable std::mutex mutex_;
     std::vector<std::pair<std::string, std::vector<std::string>>> parameters_;
-    std::string dataModel_;
+    std::shared_ptr<const std::string> dataModel_;
     std::shared_ptr<const Table> input_;
     std::vector<std::unique_ptr<TableIterator>> inputIterators_;
     std::shared_ptr<const RecordSource> source_;   // the input when it is read, not held

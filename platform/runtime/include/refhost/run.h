@@ -29,7 +29,11 @@ struct WorkerJob {
     size_t groupIndex = 0;  // the group's position in distribution order (0-based)
     std::string task;       // the worker task document
     Table records;          // the group's records, read through the worker's iterator
-    std::string dataModel;  // the data model the distribute component gave
+    // The data model the distribute component gave (never null in a job
+    // the run hands out). Every job given the run's input data model shares
+    // the run's one copy, so a worker function that prepares something
+    // from it once per run recognises it by the pointer alone.
+    std::shared_ptr<const std::string> dataModel;
     // "WorkerInputPMML" and "WorkerInputStatXML", when given (null when
     // not). Every job of a run that gets the same bytes shares one
     // read-only copy of them, however many groups and threads there are.
