@@ -232,6 +232,7 @@ TEST(InputErrors, BuildWhoseStreamsOrFilesCannotBeUsedEndsCleanly)
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), c.status);
         EXPECT_NE(readFile(dir / "err").find(c.message), std::string::npos) << readFile(dir / "err");
+        EXPECT_EQ(readFile(dir / "err").find("Sanitizer:"), std::string::npos) << "a leak on the way out";
         EXPECT_EQ(fs::exists(dir / "out" / "groups.csv"), c.outputs);
         if (c.outputs) {
             EXPECT_EQ(readFile(dir / "out" / "groups.csv").rfind("region,", 0), 0u);

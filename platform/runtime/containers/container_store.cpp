@@ -59,6 +59,18 @@ ContainerStoreWriter::ContainerStoreWriter(const std::string& path) : path_(path
         db_ = nullptr;
         throw StoreError(path + ": cannot create the database (" + message + ")");
     }
+    // A constructor that throws runs no destructor: the connection and the
+    // statements prepared so far are released here (a file size limit can
+    // refuse the first page).
+    try {
+        create();
+    } catch (...) {
+        release();
+        throw;
+    }
+}
+
+void ContainerStoreWriter::create() {
     // The file is private to the run until it is complete and moved into
     // place, so it needs no rollback journal: a failed run discards it.
     // Entries of a kilobyte or two fill large pages with little left over
@@ -83,12 +95,15 @@ ContainerStoreWriter::ContainerStoreWriter(const std::string& path) : path_(path
         fail(db_, path_, "cannot prepare the insert");
 }
 
-ContainerStoreWriter::~ContainerStoreWriter() {
-    sqlite3_finalize(content_);
-    sqlite3_finalize(insert_);
-    sqlite3_finalize(insertBatch_);
-    sqlite3_finalize(insertGroup_);
+ContainerStoreWriter::~ContainerStoreWriter() { release(); }
+
+void ContainerStoreWriter::release() {
+    for (sqlite3_stmt** statement : {&content_, &insert_, &insertBatch_, &insertGroup_}) {
+        sqlite3_finalize(*statement);
+        *statement = nullptr;
+    }
     sqlite3_close(db_);
+    db_ = nullptr;
 }
 
 void ContainerStoreWriter::exec(const char* sql) {
@@ -254,9 +269,14 @@ ContainerStoreReader::ContainerStoreReader(const std::string& path) : path_(path
         throw StoreError(path + ": cannot open the database (" + message + ")");
     }
     int version = -1;
-    {
+    try {
         Statement statement(db_, path_, "PRAGMA user_version");
         if (sqlite3_step(statement.get()) == SQLITE_ROW) version = sqlite3_column_int(statement.get(), 0);
+    } catch (...) {
+        // A file that is not a database: no destructor runs to close it.
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw;
     }
     version_ = version;
     // Keep the shared lock between statements: a reader that asks for one

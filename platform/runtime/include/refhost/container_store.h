@@ -143,6 +143,10 @@ private:
         std::size_t lengths[5] = {};
     };
     static constexpr std::size_t kBatchRows = 16;
+    // Sets the pragmas, creates the table and prepares the inserts.
+    void create();
+    // Finalises every statement and closes the connection.
+    void release();
     void exec(const char* sql);
     void createGroupTables();
     void bindRow(sqlite3_stmt* statement, int first, int64_t row, int64_t seq, const std::string_view (&parts)[5]);
