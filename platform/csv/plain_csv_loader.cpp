@@ -319,15 +319,18 @@ struct Chunk {
                     // the delimiter, most fields of most files, goes straight
                     // on to the next field: it stopped within the bytes it
                     // read, so short of a line's end, whose bytes are never
-                    // the delimiter. (Its own variable keeps its value in a
-                    // register rather than behind the fallback's pointer.)
+                    // the delimiter. (Variables of its own keep its value
+                    // and end in registers rather than behind the
+                    // fallback's pointers.)
                     double quick = 0;
-                    if (readable - p >= 17 && decimalwords::readShortDecimal(p, &quick, &stop)) {
-                        if (*stop == delimiter) {
+                    const char* quickStop = nullptr;
+                    if (readable - p >= 17 && decimalwords::readShortDecimal(p, &quick, &quickStop)) {
+                        if (*quickStop == delimiter) {
                             state.values.appendReal(quick);
-                            p = stop + 1;
+                            p = quickStop + 1;
                             continue;
                         }
+                        stop = quickStop;
                         read = stop == end;
                         if (read) state.values.appendReal(quick);
                     } else {
