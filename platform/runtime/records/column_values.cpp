@@ -44,29 +44,25 @@ size_t hashOf(std::string_view text) {
     return static_cast<size_t>(static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64));
 }
 
+// Whether the n bytes at a and b are the same, read as their first and
+// last word; n is at least the word's size and at most twice it.
+template <typename Word>
+bool sameEnds(const char* a, const char* b, size_t n) {
+    Word x[2];
+    Word y[2];
+    std::memcpy(&x[0], a, sizeof(Word));
+    std::memcpy(&x[1], a + n - sizeof(Word), sizeof(Word));
+    std::memcpy(&y[0], b, sizeof(Word));
+    std::memcpy(&y[1], b + n - sizeof(Word), sizeof(Word));
+    return ((x[0] ^ y[0]) | (x[1] ^ y[1])) == 0;
+}
+
 // Whether the n bytes at a and b are the same: short texts, the usual
-// dictionary entries, as two overlapping words (or halves of one) rather
-// than by a call.
+// dictionary entries, as two overlapping words rather than by a call.
 bool sameBytes(const char* a, const char* b, size_t n) {
     if (n > 16) return std::memcmp(a, b, n) == 0;
-    if (n >= 8) {
-        uint64_t x[2];
-        uint64_t y[2];
-        std::memcpy(&x[0], a, 8);
-        std::memcpy(&x[1], a + n - 8, 8);
-        std::memcpy(&y[0], b, 8);
-        std::memcpy(&y[1], b + n - 8, 8);
-        return ((x[0] ^ y[0]) | (x[1] ^ y[1])) == 0;
-    }
-    if (n >= 4) {
-        uint32_t x[2];
-        uint32_t y[2];
-        std::memcpy(&x[0], a, 4);
-        std::memcpy(&x[1], a + n - 4, 4);
-        std::memcpy(&y[0], b, 4);
-        std::memcpy(&y[1], b + n - 4, 4);
-        return ((x[0] ^ y[0]) | (x[1] ^ y[1])) == 0;
-    }
+    if (n >= 8) return sameEnds<uint64_t>(a, b, n);
+    if (n >= 4) return sameEnds<uint32_t>(a, b, n);
     for (size_t i = 0; i < n; ++i)
         if (a[i] != b[i]) return false;
     return true;
