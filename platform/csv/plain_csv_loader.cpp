@@ -339,11 +339,23 @@ struct Chunk {
                         if (read) state.values.appendReal(value);
                     }
                 } else if (state.storage == Storage::Integer) {
-                    std::int64_t value = 0;
-                    read = (readable - p >= 9 ? decimalwords::readShortInteger(p, &value, &stop) : false) ||
-                           readIntegerPrefix(p, end, &value, &stop);
-                    read = read && (stop == end || *stop == delimiter);
-                    if (read) state.appendInteger(value, p);
+                    // The same for a short integer.
+                    std::int64_t quick = 0;
+                    const char* quickStop = nullptr;
+                    if (readable - p >= 9 && decimalwords::readShortInteger(p, &quick, &quickStop)) {
+                        if (*quickStop == delimiter) {
+                            state.appendInteger(quick, p);
+                            p = quickStop + 1;
+                            continue;
+                        }
+                        stop = quickStop;
+                        read = stop == end;
+                        if (read) state.appendInteger(quick, p);
+                    } else {
+                        std::int64_t value = 0;
+                        read = readIntegerPrefix(p, end, &value, &stop) && (stop == end || *stop == delimiter);
+                        if (read) state.appendInteger(value, p);
+                    }
                 }
                 if (read) {
                     if (stop == end) {
