@@ -66,42 +66,42 @@ inline unsigned leadingDigits(const char* p, std::uint64_t* value)
 {
     if constexpr (std::endian::native != std::endian::little) return false;
     const bool negative = *p == '-';
-    p += negative || *p == '+';
+    p += negative | (*p == '+');
+    // Each part's digits are found by one load and counted in bits (8 a
+    // digit): the first flagged byte's top bit is bit 8k + 7 for k digits.
     const std::uint64_t wholeWord = loadDigits(p);
     const std::uint64_t wholeEnds = nonDigits(wholeWord);
     if (wholeEnds == 0) return false;
-    const unsigned wholeDigits = static_cast<unsigned>(std::countr_zero(wholeEnds)) / 8;
-    const char after = p[wholeDigits];
-    std::uint64_t mantissa = 0;
-    unsigned fractionDigits = 0;
-    if (after != '.') {
-        if (wholeDigits == 0 || (after | 0x20) == 'e') return false;
-        mantissa = eightDigitValue(wholeWord << (64 - 8 * wholeDigits));
-        *stop = p + wholeDigits;
-    } else {
-        const char* const fractionStart = p + wholeDigits + 1;
-        const std::uint64_t fractionWord = loadDigits(fractionStart);
+    const unsigned wholeBits = static_cast<unsigned>(std::countr_zero(wholeEnds)) & ~7u;
+    const char* next = p + wholeBits / 8;
+    std::uint64_t fractionWord = 0;
+    unsigned fractionBits = 0;
+    if (*next == '.') {
+        fractionWord = loadDigits(next + 1);
         const std::uint64_t fractionEnds = nonDigits(fractionWord);
         if (fractionEnds == 0) return false;
-        fractionDigits = static_cast<unsigned>(std::countr_zero(fractionEnds)) / 8;
-        if ((fractionStart[fractionDigits] | 0x20) == 'e') return false;
-        if (wholeDigits != 0 && fractionDigits != 0 && wholeDigits + fractionDigits <= 8) {
-            // Both parts' digits in one word, the whole digits before the
-            // fraction's, at its top: one conversion for both.
-            mantissa = eightDigitValue(((wholeWord << (64 - 8 * wholeDigits)) >> (8 * fractionDigits)) |
-                                       (fractionWord << (64 - 8 * fractionDigits)));
-        } else {
-            if (wholeDigits + fractionDigits == 0) return false;
-            const std::uint64_t whole = wholeDigits == 0 ? 0 : eightDigitValue(wholeWord << (64 - 8 * wholeDigits));
-            const std::uint64_t fraction =
-                fractionDigits == 0 ? 0 : eightDigitValue(fractionWord << (64 - 8 * fractionDigits));
-            mantissa = whole * kIntPowers[fractionDigits] + fraction;
-        }
-        *stop = fractionStart + fractionDigits;
+        fractionBits = static_cast<unsigned>(std::countr_zero(fractionEnds)) & ~7u;
+        next += 1 + fractionBits / 8;
     }
-    // Below 2^53, the conversion is exact whether signed or not.
-    const double value = static_cast<double>(static_cast<std::int64_t>(mantissa)) / kPowers[fractionDigits];
-    *result = negative ? -value : value;
+    if ((*next | 0x20) == 'e' || wholeBits + fractionBits == 0) return false;
+    // Each part's digits moved to the top of its word, the bytes before them
+    // zero (a part without digits becomes zero: the shift is split in two so
+    // that it never reaches 64).
+    const std::uint64_t whole = (wholeWord << (63 - wholeBits)) << 1;
+    const std::uint64_t fraction = (fractionWord << (63 - fractionBits)) << 1;
+    // Up to 8 digits in all, the whole digits before the fraction's in one
+    // word, converted once; more, each part on its own.
+    const std::uint64_t mantissa =
+        wholeBits + fractionBits <= 64
+            ? eightDigitValue((whole >> fractionBits) | fraction)
+            : eightDigitValue(whole) * kIntPowers[fractionBits / 8] + eightDigitValue(fraction);
+    *stop = next;
+    // Below 2^53, the conversion is exact whether signed or not. The
+    // quotient is never negative: the sign is its top bit, set without a
+    // branch, since signs in a column of mixed signs are not predictable
+    // ("-0" reads as -0.0, as a negation would give).
+    const double value = static_cast<double>(static_cast<std::int64_t>(mantissa)) / kPowers[fractionBits / 8];
+    *result = std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) | std::uint64_t{negative} << 63);
     return true;
 }
 

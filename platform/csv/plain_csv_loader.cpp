@@ -299,11 +299,13 @@ struct Chunk {
     bool line(const ChunkRules& rules, const char* p, const char* end, const char* readable)
     {
         const char delimiter = rules.format->delimiter;
-        const std::size_t fields = columns.size();
         const bool numbersInline = !rules.numericTokens;
-        for (std::size_t column = 0;; ++column) {
-            if (column == fields) return fail(Verdict::FullReader);
-            ColumnState& state = columns[column];
+        // The columns are walked by pointer: a field past the last is a
+        // ragged row, and a line that ends before the last column is one too.
+        ColumnState* const last = columns.data() + columns.size() - 1;
+        for (ColumnState* column = columns.data();; ++column) {
+            if (column > last) return fail(Verdict::FullReader);
+            ColumnState& state = *column;
             // A real column reads its number straight off the line, which
             // also finds the field's end; anything but a plain decimal
             // followed by a delimiter or the line end takes the general way.
@@ -312,24 +314,52 @@ struct Chunk {
                 const char* stop = nullptr;
                 bool read = false;
                 if (state.storage == Storage::Real) {
-                    double value = 0;
                     // A number stops at the line's end (a CR or LF), so it
-                    // may be read from bytes beyond it.
-                    read = (readable - p >= 17 ? decimalwords::readShortDecimal(p, &value, &stop)
-                                               : false) ||
-                           readDecimalPrefix(p, end, &value, &stop);
-                    read = read && (stop == end || *stop == delimiter);
-                    if (read) state.values.appendReal(value);
+                    // may be read from bytes beyond it. A short decimal then
+                    // the delimiter, most fields of most files, goes straight
+                    // on to the next field: it stopped within the bytes it
+                    // read, so short of a line's end, whose bytes are never
+                    // the delimiter. (Variables of its own keep its value
+                    // and end in registers rather than behind the
+                    // fallback's pointers.)
+                    double quick = 0;
+                    const char* quickStop = nullptr;
+                    if (readable - p >= 17 && decimalwords::readShortDecimal(p, &quick, &quickStop)) {
+                        if (*quickStop == delimiter) {
+                            state.values.appendReal(quick);
+                            p = quickStop + 1;
+                            continue;
+                        }
+                        stop = quickStop;
+                        read = stop == end;
+                        if (read) state.values.appendReal(quick);
+                    } else {
+                        double value = 0;
+                        read = readDecimalPrefix(p, end, &value, &stop) && (stop == end || *stop == delimiter);
+                        if (read) state.values.appendReal(value);
+                    }
                 } else if (state.storage == Storage::Integer) {
-                    std::int64_t value = 0;
-                    read = (readable - p >= 9 ? decimalwords::readShortInteger(p, &value, &stop) : false) ||
-                           readIntegerPrefix(p, end, &value, &stop);
-                    read = read && (stop == end || *stop == delimiter);
-                    if (read) state.appendInteger(value, p);
+                    // The same for a short integer.
+                    std::int64_t quick = 0;
+                    const char* quickStop = nullptr;
+                    if (readable - p >= 9 && decimalwords::readShortInteger(p, &quick, &quickStop)) {
+                        if (*quickStop == delimiter) {
+                            state.appendInteger(quick, p);
+                            p = quickStop + 1;
+                            continue;
+                        }
+                        stop = quickStop;
+                        read = stop == end;
+                        if (read) state.appendInteger(quick, p);
+                    } else {
+                        std::int64_t value = 0;
+                        read = readIntegerPrefix(p, end, &value, &stop) && (stop == end || *stop == delimiter);
+                        if (read) state.appendInteger(value, p);
+                    }
                 }
                 if (read) {
                     if (stop == end) {
-                        if (column + 1 != fields) return fail(Verdict::FullReader);
+                        if (column != last) return fail(Verdict::FullReader);
                         break;
                     }
                     p = stop + 1;
@@ -346,7 +376,7 @@ struct Chunk {
                 if (repeatsLast(state, p, end, readable, delimiter, &comma)) {
                     state.values.appendCode(state.lastCode);
                     if (comma == nullptr) {
-                        if (column + 1 != fields) return fail(Verdict::FullReader);
+                        if (column != last) return fail(Verdict::FullReader);
                         break;
                     }
                     p = comma + 1;
@@ -367,7 +397,7 @@ struct Chunk {
             }
             if (!state.take(text, reserveRows)) {
                 if (state.fixed) return fail(Verdict::FullReader);
-                needText.push_back(column);
+                needText.push_back(static_cast<std::size_t>(column - columns.data()));
                 return fail(Verdict::Reread);
             }
             if (plain && state.repeated && state.storage == Storage::String && !text.empty()) {
@@ -376,7 +406,7 @@ struct Chunk {
                 state.lastWord = wordOf(text, readable);
             }
             if (comma == nullptr) {
-                if (column + 1 != fields) return fail(Verdict::FullReader);
+                if (column != last) return fail(Verdict::FullReader);
                 break;
             }
             p = comma + 1;

@@ -1,6 +1,7 @@
 // Reordering columns through shared spare storage: each column ends up with exactly the values the order
 // names, whatever size of storage the column before it left in the buffers; and the large blocks a reorder
-// frees are taken again by the next request that fits while a ColumnBlockReuse is alive.
+// frees are taken again by the next request that fits while a ColumnBlockReuse is alive. Also: a text
+// column's dictionary tells apart texts of one length that differ in a single byte.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -27,6 +28,24 @@ ColumnValues columnOf(ColumnValues::Kind kind, size_t rows, int seed) {
         }
     }
     return column;
+}
+
+// Texts are compared in words: a difference anywhere, at any length around
+// the word sizes, is a different text, and the same bytes are the same code.
+TEST(ColumnValues, TextsDifferingInOneByteKeepCodesOfTheirOwn) {
+    std::vector<std::string> texts;
+    for (size_t length = 1; length <= 20; ++length)
+        for (size_t at = 0; at <= length; ++at)
+            for (char c : {'b', 'c', 'd'}) {
+                std::string text(length, 'a');
+                if (at < length) text[at] = c;
+                if (at < length || c == 'b') texts.push_back(text);
+            }
+    ColumnValues column(ColumnValues::Kind::Text);
+    for (int round = 0; round < 2; ++round)
+        for (const std::string& text : texts) column.appendText(text);
+    ASSERT_EQ(column.dictionary().size(), texts.size());
+    for (size_t i = 0; i < 2 * texts.size(); ++i) ASSERT_EQ(column.codes()[i], i % texts.size()) << i;
 }
 
 TEST(ColumnPermute, EveryKindThroughBuffersLeftBySizesBeforeIt) {

@@ -44,6 +44,41 @@ size_t hashOf(std::string_view text) {
     return static_cast<size_t>(static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64));
 }
 
+// Whether the n bytes at a and b are the same, read as their first and
+// last word; n is at least the word's size and at most twice it.
+template <typename Word>
+bool sameEnds(const char* a, const char* b, size_t n) {
+    Word x[2];
+    Word y[2];
+    std::memcpy(&x[0], a, sizeof(Word));
+    std::memcpy(&x[1], a + n - sizeof(Word), sizeof(Word));
+    std::memcpy(&y[0], b, sizeof(Word));
+    std::memcpy(&y[1], b + n - sizeof(Word), sizeof(Word));
+    return ((x[0] ^ y[0]) | (x[1] ^ y[1])) == 0;
+}
+
+// Whether the n bytes at a and b are the same: short texts, the usual
+// dictionary entries, as two overlapping words rather than by a call.
+bool sameBytes(const char* a, const char* b, size_t n) {
+    if (n > 16) return std::memcmp(a, b, n) == 0;
+    if (n >= 8) return sameEnds<uint64_t>(a, b, n);
+    if (n >= 4) return sameEnds<uint32_t>(a, b, n);
+    for (size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+// Appends `count` values from `first` as one block copy: inserting a range
+// would construct them one by one through the column allocator, which
+// does not compile down to a copy. The values the column grows by are left
+// uninitialised (see ColumnAllocator) and written here.
+template <typename T>
+void appendBlock(ColumnVector<T>& to, const T* first, size_t count) {
+    const size_t at = to.size();
+    to.resize(at + count);
+    if (count != 0) std::memcpy(to.data() + at, first, count * sizeof(T));
+}
+
 }  // namespace
 
 uint32_t TextDictionary::intern(std::string_view text) {
@@ -59,7 +94,8 @@ uint32_t TextDictionary::intern(std::string_view text) {
             slots_[slot] = code + 1;
             return code;
         }
-        if (at(entry - 1) == text) return entry - 1;
+        const std::string_view known = at(entry - 1);
+        if (known.size() == text.size() && sameBytes(known.data(), text.data(), text.size())) return entry - 1;
     }
 }
 
@@ -173,12 +209,10 @@ void ColumnValues::appendRange(const ColumnValues& other, size_t first, size_t c
         return;
     }
     const size_t base = size_;
-    const auto from = static_cast<std::ptrdiff_t>(first);
-    const auto to = static_cast<std::ptrdiff_t>(first + count);
     if (kind_ == Kind::Integer)
-        ints_.insert(ints_.end(), other.ints_.begin() + from, other.ints_.begin() + to);
+        appendBlock(ints_, other.ints_.data() + first, count);
     else
-        reals_.insert(reals_.end(), other.reals_.begin() + from, other.reals_.begin() + to);
+        appendBlock(reals_, other.reals_.data() + first, count);
     size_ += count;
     if (other.missing_.empty()) return;
     for (size_t row = first; row < first + count; ++row)
@@ -192,8 +226,8 @@ void ColumnValues::appendAll(const ColumnValues& other) {
     }
     const size_t base = size_;
     switch (kind_) {
-        case Kind::Integer: ints_.insert(ints_.end(), other.ints_.begin(), other.ints_.end()); break;
-        case Kind::Real: reals_.insert(reals_.end(), other.reals_.begin(), other.reals_.end()); break;
+        case Kind::Integer: appendBlock(ints_, other.ints_.data(), other.ints_.size()); break;
+        case Kind::Real: appendBlock(reals_, other.reals_.data(), other.reals_.size()); break;
         case Kind::Text: {
             // The other column's codes, renumbered in this dictionary.
             std::vector<uint32_t> recode(other.dict_.size());
