@@ -189,10 +189,7 @@ refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
     output.reason = model.reason;
     output.statXml = std::move(model.statXML);
     output.pmml = std::move(model.pmml);
-    model.statXML.clear();
-    model.pmml.clear();
-    model.fitted.clear();
-    model.fitted.shrink_to_fit();
+    KeptModel summary(model, &shapes_);
     std::vector<SplitKey> keys;
     std::vector<std::pair<std::string, std::vector<std::string>>> levels;
     if (!splitFields_.empty()) {
@@ -203,7 +200,7 @@ refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
     if (groups_.size() <= job.groupIndex) groups_.resize(job.groupIndex + 1);
     Slot& kept = groups_[job.groupIndex];
     kept.worked = true;
-    kept.model = std::move(model);
+    kept.model = std::move(summary);
     kept.keys = std::move(keys);
     kept.levels = std::move(levels);
     return output;
@@ -234,7 +231,7 @@ GroupWorker::Kept GroupWorker::release(std::size_t groupIndex)
     std::lock_guard<std::mutex> guard(mutex_);
     if (groupIndex >= groups_.size() || !groups_[groupIndex].worked) return kept;
     Slot& slot = groups_[groupIndex];
-    kept.model = std::move(slot.model);
+    kept.model = slot.model.expanded();
     kept.keys = std::move(slot.keys);
     kept.levels = std::move(slot.levels);
     slot = Slot();
@@ -247,14 +244,14 @@ void GroupWorker::adopt(std::size_t groupIndex, Kept kept)
     if (groups_.size() <= groupIndex) groups_.resize(groupIndex + 1);
     Slot& slot = groups_[groupIndex];
     slot.worked = true;
-    slot.model = std::move(kept.model);
+    slot.model = KeptModel(kept.model, &shapes_);
     if (!splitFields_.empty()) {
         slot.keys = std::move(kept.keys);
         slot.levels = std::move(kept.levels);
     }
 }
 
-const splitmodels::GroupModel* GroupWorker::model(std::size_t groupIndex) const
+const KeptModel* GroupWorker::model(std::size_t groupIndex) const
 {
     const Slot* group = kept(groupIndex);
     return group ? &group->model : nullptr;
