@@ -98,7 +98,8 @@ void ContainerStoreWriter::create() {
 ContainerStoreWriter::~ContainerStoreWriter() { release(); }
 
 void ContainerStoreWriter::release() {
-    for (sqlite3_stmt** statement : {&content_, &insert_, &insertBatch_, &insertGroup_}) {
+    closeReadBlob();
+    for (sqlite3_stmt** statement : {&insert_, &insertBatch_, &insertGroup_}) {
         sqlite3_finalize(*statement);
         *statement = nullptr;
     }
@@ -142,6 +143,7 @@ int64_t ContainerStoreWriter::insert(const std::string& container, int64_t seq, 
         return row;
     }
     flush();
+    closeReadBlob();
     // Content that is not all at hand is reserved as zeros and written in
     // place, so that a large entry is never whole in memory.
     const std::string_view parts[5] = {container, key, mimeType, typeId, {}};
@@ -181,6 +183,7 @@ std::string_view ContainerStoreWriter::pendingPart(const Pending& pending, int p
 
 void ContainerStoreWriter::flush() {
     if (pending_.empty()) return;
+    closeReadBlob();
     // The rows are dropped whatever happens: after a failure the file is
     // discarded.
     struct Clear {
@@ -209,6 +212,7 @@ void ContainerStoreWriter::flush() {
 void ContainerStoreWriter::writeContent(int64_t row, uint64_t offset, std::string_view bytes) {
     if (bytes.empty()) return;
     flush();
+    closeReadBlob();
     sqlite3_blob* blob = nullptr;
     if (sqlite3_blob_open(db_, "main", "entries", "content", row, 1, &blob) != SQLITE_OK) {
         sqlite3_blob_close(blob);
@@ -227,22 +231,33 @@ void ContainerStoreWriter::readContent(int64_t row, std::string& out) const {
         out.append(pendingPart(pending_[index], 4));
         return;
     }
-    if (!content_ && sqlite3_prepare_v2(db_, "SELECT content FROM entries WHERE rowid = ?1", -1, &content_, nullptr) !=
-                         SQLITE_OK)
+    // An open blob handle moved to the row reads its content for less
+    // than a SELECT's step and reset cost (the build reads every group's
+    // entries back after the run); a handle the connection has expired is
+    // opened afresh.
+    if (readBlob_ && sqlite3_blob_reopen(readBlob_, row) != SQLITE_OK) closeReadBlob();
+    if (!readBlob_ && sqlite3_blob_open(db_, "main", "entries", "content", row, 0, &readBlob_) != SQLITE_OK) {
+        closeReadBlob();
         fail(db_, path_, "cannot read the database");
-    sqlite3_bind_int64(content_, 1, row);
-    const int status = sqlite3_step(content_);
-    if (status == SQLITE_ROW) {
-        const void* bytes = sqlite3_column_blob(content_, 0);
-        const int size = sqlite3_column_bytes(content_, 0);
-        if (bytes) out.append(static_cast<const char*>(bytes), static_cast<size_t>(size));
     }
-    sqlite3_reset(content_);
-    if (status != SQLITE_ROW) fail(db_, path_, "cannot read the database");
+    const int size = sqlite3_blob_bytes(readBlob_);
+    const std::size_t at = out.size();
+    out.resize(at + static_cast<std::size_t>(size));
+    if (sqlite3_blob_read(readBlob_, out.data() + at, size, 0) != SQLITE_OK) {
+        out.resize(at);
+        closeReadBlob();
+        fail(db_, path_, "cannot read the database");
+    }
+}
+
+void ContainerStoreWriter::closeReadBlob() const {
+    sqlite3_blob_close(readBlob_);
+    readBlob_ = nullptr;
 }
 
 void ContainerStoreWriter::commit() {
     flush();
+    closeReadBlob();
     // Indexes built once over the finished table cost less than kept up to
     // date row by row.
     exec("CREATE UNIQUE INDEX entries_by_seq ON entries(container, seq)");
@@ -255,8 +270,6 @@ void ContainerStoreWriter::commit() {
     insertBatch_ = nullptr;
     sqlite3_finalize(insertGroup_);
     insertGroup_ = nullptr;
-    sqlite3_finalize(content_);
-    content_ = nullptr;
     if (sqlite3_close(db_) != SQLITE_OK) fail(db_, path_, "cannot close the database");
     db_ = nullptr;
 }
@@ -340,6 +353,7 @@ void ContainerStoreReader::forEach(const std::string& container, const std::vect
 // one's groups.
 void ContainerStoreWriter::createGroupTables() {
     if (insertGroup_) return;
+    closeReadBlob();  // a schema change expires it
     // The model number is the row ID, which costs the row nothing, and the
     // rows come in its order, so that every page but the last fills.
     exec("CREATE TABLE groups(model INTEGER PRIMARY KEY, split_values TEXT NOT NULL, fingerprint BLOB NOT NULL, "

@@ -34,6 +34,7 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+struct sqlite3_blob;
 
 namespace refhost {
 
@@ -161,7 +162,10 @@ private:
     std::vector<Pending> pending_;
     std::string pendingBytes_;
     sqlite3_stmt* insertGroup_ = nullptr;
-    mutable sqlite3_stmt* content_ = nullptr;
+    // The handle readContent moves from row to row; closed before the
+    // table is written.
+    mutable sqlite3_blob* readBlob_ = nullptr;
+    void closeReadBlob() const;
     std::string path_;
     std::vector<std::pair<std::string, int64_t>> nextSeq_;
 };
