@@ -175,6 +175,8 @@ std::string encodeKept(const KeptModel& model, const std::vector<SplitKey>* keys
     static const std::vector<SplitKey> kNoKeys;
     static const std::vector<std::pair<std::string, std::vector<std::string>>> kNoLevels;
     WireWriter out;
+    // Room for a model of a few terms, so that the writes seldom grow it.
+    out.bytes().reserve(512);
     writeModel(out, model);
     writeKeys(out, keys ? *keys : kNoKeys, levels ? *levels : kNoLevels);
     return out.take();
