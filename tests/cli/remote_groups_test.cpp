@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "group_worker.h"
+#include "kept_model.h"
 #include "remote_groups.h"
 
 namespace splitrun {
@@ -99,6 +100,26 @@ TEST(RemoteGroups, FailedGroupTravelsAsFailure) {
     EXPECT_NE(output.reason.find("unknown field"), std::string::npos);
     ASSERT_TRUE(host.model(0) && !host.model(0)->ok);
     EXPECT_EQ(host.model(0)->reason(), output.reason);
+}
+
+// Groups share one copy of their term names, family and link only when all
+// of them agree; a group after one of another shape finds its own again.
+TEST(RemoteGroups, KeptModelsShareAShapeOnlyWhenTermsFamilyAndLinkAgree) {
+    GroupModel a;
+    a.terms = {{"(Intercept)", 1.5, 0.5, 3, 0.01}, {"price", -2, 1, -2, 0.05}};
+    a.covariance = {0.25, -0.1, -0.1, 1};
+    a.family = "gaussian";
+    a.link = "identity";
+    GroupModel otherTerm = a, otherLink = a;
+    otherTerm.terms[1].name = "pricf";
+    otherLink.link = "log";
+    ModelShapes shapes;
+    const KeptModel first(a, &shapes), renamed(otherTerm, &shapes), relinked(otherLink, &shapes), again(a, &shapes);
+    EXPECT_EQ(&first.term(1).name, &again.term(1).name);
+    EXPECT_NE(&first.term(1).name, &renamed.term(1).name);
+    EXPECT_NE(&first.term(1).name, &relinked.term(1).name);
+    EXPECT_EQ(std::tie(renamed.term(1).name, relinked.link(), again.link()), std::tie("pricf", "log", "identity"));
+    EXPECT_EQ(encodeKept(again, nullptr, nullptr), encodeKept(GroupWorker::Kept{a, {}, {}}));
 }
 }  // namespace
 }  // namespace splitrun
