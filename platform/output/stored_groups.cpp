@@ -35,7 +35,7 @@ std::optional<std::string> entryContent(const refhost::RunOutputs& outputs, cons
 {
     const std::optional<std::size_t> index = outputs.find(container, key);
     if (!index) return std::nullopt;
-    return outputs.entry(container, *index).data;
+    return outputs.content(container, *index);
 }
 
 // True when the group's StatXML and PMML entries in `outputs` are those its
