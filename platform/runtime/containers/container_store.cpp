@@ -99,7 +99,7 @@ ContainerStoreWriter::~ContainerStoreWriter() { release(); }
 
 void ContainerStoreWriter::release() {
     closeReadBlob();
-    for (sqlite3_stmt** statement : {&insert_, &insertBatch_, &insertGroup_}) {
+    for (sqlite3_stmt** statement : {&insert_, &insertBatch_, &insertGroup_, &insertGroupBatch_}) {
         sqlite3_finalize(*statement);
         *statement = nullptr;
     }
@@ -263,6 +263,7 @@ void ContainerStoreWriter::commit() {
     exec("CREATE UNIQUE INDEX entries_by_seq ON entries(container, seq)");
     exec("CREATE INDEX entries_by_key ON entries(container, key)");
     createGroupTables();
+    flushGroups();
     exec("COMMIT");
     sqlite3_finalize(insert_);
     insert_ = nullptr;
@@ -270,6 +271,8 @@ void ContainerStoreWriter::commit() {
     insertBatch_ = nullptr;
     sqlite3_finalize(insertGroup_);
     insertGroup_ = nullptr;
+    sqlite3_finalize(insertGroupBatch_);
+    insertGroupBatch_ = nullptr;
     if (sqlite3_close(db_) != SQLITE_OK) fail(db_, path_, "cannot close the database");
     db_ = nullptr;
 }
@@ -359,23 +362,46 @@ void ContainerStoreWriter::createGroupTables() {
     exec("CREATE TABLE groups(model INTEGER PRIMARY KEY, split_values TEXT NOT NULL, fingerprint BLOB NOT NULL, "
          "output BLOB NOT NULL)");
     exec("CREATE TABLE build(model_code INTEGER NOT NULL, settings BLOB NOT NULL)");
-    if (sqlite3_prepare_v2(db_, "INSERT INTO groups VALUES(?1, ?2, ?3, ?4)", -1, &insertGroup_, nullptr) !=
-        SQLITE_OK)
+    std::string sql = "INSERT INTO groups VALUES(?, ?, ?, ?)";
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &insertGroup_, nullptr) != SQLITE_OK)
+        fail(db_, path_, "cannot prepare the insert");
+    for (std::size_t i = 1; i < kBatchRows; ++i) sql += ", (?, ?, ?, ?)";
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &insertGroupBatch_, nullptr) != SQLITE_OK)
         fail(db_, path_, "cannot prepare the insert");
 }
 
 void ContainerStoreWriter::addGroup(const StoredGroup& group) {
     createGroupTables();
-    sqlite3_bind_int64(insertGroup_, 1, group.model);
-    sqlite3_bind_text(insertGroup_, 2, group.splitValues.data(), static_cast<int>(group.splitValues.size()),
-                      SQLITE_STATIC);
-    sqlite3_bind_blob(insertGroup_, 3, group.fingerprint.data(), static_cast<int>(group.fingerprint.size()),
-                      SQLITE_STATIC);
-    sqlite3_bind_blob64(insertGroup_, 4, group.output.data(), group.output.size(), SQLITE_STATIC);
-    const int status = sqlite3_step(insertGroup_);
-    sqlite3_reset(insertGroup_);
-    sqlite3_clear_bindings(insertGroup_);
-    if (status != SQLITE_DONE) fail(db_, path_, "cannot write the database");
+    // As with the entries, one statement inserts a batch of rows: its
+    // execution cost about as much as the row.
+    pendingGroups_.push_back(group);
+    if (pendingGroups_.size() == kBatchRows) flushGroups();
+}
+
+void ContainerStoreWriter::flushGroups() {
+    if (pendingGroups_.empty()) return;
+    // Dropped whatever happens: after a failure the file is discarded.
+    struct Clear {
+        std::vector<StoredGroup>& rows;
+        ~Clear() { rows.clear(); }
+    } clear{pendingGroups_};
+    const auto bind = [](sqlite3_stmt* statement, int first, const StoredGroup& group) {
+        sqlite3_bind_int64(statement, first + 1, group.model);
+        sqlite3_bind_text(statement, first + 2, group.splitValues.data(), static_cast<int>(group.splitValues.size()),
+                          SQLITE_STATIC);
+        sqlite3_bind_blob(statement, first + 3, group.fingerprint.data(), static_cast<int>(group.fingerprint.size()),
+                          SQLITE_STATIC);
+        sqlite3_bind_blob64(statement, first + 4, group.output.data(), group.output.size(), SQLITE_STATIC);
+    };
+    if (pendingGroups_.size() == kBatchRows) {
+        for (std::size_t i = 0; i < kBatchRows; ++i) bind(insertGroupBatch_, static_cast<int>(4 * i), pendingGroups_[i]);
+        step(insertGroupBatch_);
+        return;
+    }
+    for (const StoredGroup& group : pendingGroups_) {
+        bind(insertGroup_, 0, group);
+        step(insertGroup_);
+    }
 }
 
 void ContainerStoreWriter::setBuild(int64_t modelCode, const std::string& settings) {
