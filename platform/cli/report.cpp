@@ -164,7 +164,7 @@ void printGroups(std::ostream& out, const RunSummary& summary,
                               ? visibleText(displaySplitValue(group.values[i], splitStorages[i]))
                               : "?");
         row.push_back(std::to_string(group.records));
-        const splitmodels::GroupModel* fit = group.model;
+        const KeptModel* fit = group.model;
         row.push_back(fit ? std::to_string(fit->records) : "?");
         row.push_back(fit ? std::to_string(fit->skippedRecords) : "?");
         if (!group.failure.empty()) {
@@ -186,7 +186,7 @@ void printGroups(std::ostream& out, const RunSummary& summary,
                 else
                     row.insert(row.end(), {fixed(fit->accuracy, 4), fixed(fit->auc, 4)});
                 std::string notes;
-                for (const std::string& warning : fit->warnings)
+                for (const std::string& warning : fit->warnings())
                     notes += (notes.empty() ? "" : "; ") + visibleText(warning);
                 row.push_back(notes);
             }

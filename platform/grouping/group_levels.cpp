@@ -1,5 +1,6 @@
 #include "group_levels.h"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 #include <set>
@@ -29,6 +30,10 @@ std::vector<std::pair<std::string, std::vector<std::string>>> heldCategories(
         if (!field || !targetField) return {};
         fields.push_back(*field);
     }
+    // Most models have no categorical input: nothing to read.
+    if (std::none_of(fields.begin(), fields.end(),
+                     [&](std::size_t field) { return isCategorical(records.fields()[field]); }))
+        return {};
     // The records the fit uses: target and every input present.
     std::vector<unsigned char> used(records.rowCount(), 1);
     std::vector<splitmodels::FieldColumn> columns(fields.size());

@@ -32,7 +32,7 @@ struct GroupOutcome {
     std::size_t records = 0;
     std::string modelId;                    // set when the group produced a model
     std::string failure;                    // why it did not, otherwise
-    const splitmodels::GroupModel* model = nullptr;   // the fit's summary, when fitted
+    const KeptModel* model = nullptr;       // the fit's summary, when fitted
     std::optional<std::size_t> pmml;        // the group's entry in the run's "PMML" outputs
     bool reused = false;                    // its worker output came from the previous build
 };

@@ -53,7 +53,7 @@ void writeSplitModel(std::ostream& out, const RunSummary& summary, const refhost
                     {value.field, value.value, value.missing, storageOf(defs, byName, value.field)});
             if (const std::vector<SplitKey>* keys = worker.splitKeys(group.index)) segment.keys = *keys;
             if (const auto* levels = worker.heldLevels(group.index)) segment.levels = *levels;
-            segment.groupPmml = outputs.entry("PMML", *group.pmml).data;
+            segment.groupPmml = outputs.content("PMML", *group.pmml);
             segment.id = group.modelId;
             writer.add(segment);
         }

@@ -35,7 +35,7 @@ std::optional<std::string> entryContent(const refhost::RunOutputs& outputs, cons
 {
     const std::optional<std::size_t> index = outputs.find(container, key);
     if (!index) return std::nullopt;
-    return outputs.entry(container, *index).data;
+    return outputs.content(container, *index);
 }
 
 // True when the group's StatXML and PMML entries in `outputs` are those its
@@ -62,7 +62,7 @@ void addStoredGroups(StagedStore& store, const RunSummary& summary, const Reusin
     refhost::StoredGroup row;
     for (const GroupOutcome& group : summary.groups) {
         const ReusingEngine::Group* worked = engine.group(group.index);
-        const splitmodels::GroupModel* model = worker.model(group.index);
+        const KeptModel* model = worker.model(group.index);
         if (!worked || !model) continue;
         const std::string modelId = modelIdFor(group.index);
         row.model = static_cast<std::int64_t>(group.index) + 1;
@@ -88,11 +88,9 @@ void addStoredGroups(StagedStore& store, const RunSummary& summary, const Reusin
                 continue;
             }
         }
-        GroupWorker::Kept kept;
-        kept.model = *model;
-        if (const auto* keys = worker.splitKeys(group.index)) kept.keys = *keys;
-        if (const auto* levels = worker.heldLevels(group.index)) kept.levels = *levels;
-        row.output = encodeStoredOutput(engine.workerTexts(group.index), encodeKept(kept), entries[0], entries[1]);
+        row.output = encodeStoredOutput(
+            engine.workerTexts(group.index),
+            encodeKept(*model, worker.splitKeys(group.index), worker.heldLevels(group.index)), entries[0], entries[1]);
         writer.addGroup(row);
     }
     writer.setBuild(kModelCodeVersion, settings);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <limits>
+#include <span>
 #include <sstream>
 
 #include <splitmodels/inference.h>
@@ -111,7 +112,8 @@ void writeCoefficientsTable(std::ostream& out, const RunSummary& summary,
         // A linear model's interval uses t on its residual degrees of
         // freedom; a logistic one is the Wald interval on the normal.
         const double df = logistic ? std::numeric_limits<double>::infinity() : group.model->dfResidual;
-        for (const splitmodels::Term& term : group.model->terms) {
+        for (std::size_t t = 0; t < group.model->termCount(); ++t) {
+            const KeptTerm term = group.model->term(t);
             const splitmodels::Interval interval =
                 splitmodels::confidenceInterval(term.estimate, term.stdError, df, confLevel);
             std::string& line = rows.text();
@@ -137,22 +139,22 @@ void writeCovarianceTable(std::ostream& out, const RunSummary& summary,
     for (const GroupOutcome& group : summary.groups) {
         if (!group.failure.empty() || !group.model) continue;
         const std::string key = keyCells(group, splitFields, splitStorages);
-        const std::vector<splitmodels::Term>& terms = group.model->terms;
-        const std::vector<double>& covariance = group.model->covariance;
+        const KeptModel& model = *group.model;
+        const std::span<const double> covariance = model.covariance();
         // The covariance covers the estimated terms only: an aliased term
         // has no rows, as in R's vcov(fit, complete = FALSE).
-        std::vector<const splitmodels::Term*> estimated;
-        for (const splitmodels::Term& term : terms)
-            if (!std::isnan(term.estimate)) estimated.push_back(&term);
+        std::vector<const std::string*> estimated;
+        for (std::size_t t = 0; t < model.termCount(); ++t)
+            if (const KeptTerm term = model.term(t); !std::isnan(term.estimate)) estimated.push_back(&term.name);
         const std::size_t count = estimated.size();
         for (std::size_t a = 0; a < count; ++a)
             for (std::size_t b = 0; b < count; ++b) {
                 const std::size_t at = a * count + b;
                 std::string& line = rows.text();
                 line += key;
-                appendCsvCell(line, std::string_view(estimated[a]->name));
+                appendCsvCell(line, std::string_view(*estimated[a]));
                 line += ',';
-                appendCsvCell(line, std::string_view(estimated[b]->name));
+                appendCsvCell(line, std::string_view(*estimated[b]));
                 line += ',';
                 if (at < covariance.size()) appendNumberCell(line, covariance[at]);
                 line += '\n';
@@ -161,7 +163,7 @@ void writeCovarianceTable(std::ostream& out, const RunSummary& summary,
     }
 }
 
-static bool saturated(const splitmodels::GroupModel& fit)
+static bool saturated(const KeptModel& fit)
 {
     return fit.dfResidual == 0;
 }
@@ -181,7 +183,7 @@ void writeGroupsTable(std::ostream& out, const RunSummary& summary, const std::v
         }
     };
     for (const GroupOutcome& group : summary.groups) {
-        const splitmodels::GroupModel* fit = group.model;
+        const KeptModel* fit = group.model;
         const bool ok = group.failure.empty() && fit;
         std::string& line = rows.text();
         line += keyCells(group, splitFields, splitStorages);
@@ -203,9 +205,9 @@ void writeGroupsTable(std::ostream& out, const RunSummary& summary, const std::v
             line += ",,,,,,,,,";
         }
         if (ok) {
-            line += fit->family;
+            line += fit->family();
             line += ',';
-            line += fit->link;
+            line += fit->link();
             line += ',';
             numbers(line, {fit->dispersion, fit->dfNull});
             if (logistic) {
@@ -219,7 +221,7 @@ void writeGroupsTable(std::ostream& out, const RunSummary& summary, const std::v
         }
         line += ok ? (saturated(*fit) ? "true," : "false,") : ",";
         line += group.reused ? "true," : "false,";
-        const std::string message = ok ? joined(fit->warnings) : group.failure;
+        const std::string message = ok ? joined(fit->warnings()) : group.failure;
         if (!message.empty()) appendCsvCell(line, std::string_view(message));
         line += '\n';
         rows.rowDone();

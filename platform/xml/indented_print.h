@@ -24,8 +24,8 @@ constexpr size_t kIndentedDepth = 64;
 // prints the document with pugixml.
 //
 // It makes one pass into a buffer the thread reuses (a document beyond 64 KiB
-// goes on in out's own storage), which costs about a third of pugixml's
-// printer behind a writer.
+// goes on in blocks of fresh pages, and out grows once, to its final size),
+// which costs about a third of pugixml's printer behind a writer.
 bool appendIndented(pugi::xml_node document, std::string& out);
 
 }  // namespace cfhelper

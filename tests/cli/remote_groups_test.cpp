@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "group_worker.h"
+#include "kept_model.h"
 #include "remote_groups.h"
 
 namespace splitrun {
@@ -67,8 +68,10 @@ TEST(RemoteGroups, AdoptedGroupEqualsLocalFitBitForBitAndBrokenBytesAreRefused) 
     adoptAttachment(host, job, received);
     EXPECT_EQ(std::tie(received.outcome, received.statXml, received.pmml, received.attachment),
               std::tie(expected.outcome, expected.statXml, expected.pmml, ""));
-    const GroupModel *want = local.model(6), *got = host.model(6);
-    ASSERT_TRUE(want && got && got->ok && got->terms.size() == want->terms.size());
+    ASSERT_TRUE(local.model(6) && host.model(6));
+    const GroupModel wantModel = local.model(6)->expanded(), gotModel = host.model(6)->expanded();
+    const GroupModel *want = &wantModel, *got = &gotModel;
+    ASSERT_TRUE(got->ok && got->terms.size() == want->terms.size());
     EXPECT_EQ(std::tie(got->records, got->warnings), std::tie(want->records, want->warnings));
     for (size_t i = 0; i < want->terms.size(); ++i)
         EXPECT_TRUE(got->terms[i].name == want->terms[i].name && sameBits(got->terms[i].pValue, want->terms[i].pValue) &&
@@ -96,7 +99,27 @@ TEST(RemoteGroups, FailedGroupTravelsAsFailure) {
     EXPECT_EQ(output.outcome, 1);
     EXPECT_NE(output.reason.find("unknown field"), std::string::npos);
     ASSERT_TRUE(host.model(0) && !host.model(0)->ok);
-    EXPECT_EQ(host.model(0)->reason, output.reason);
+    EXPECT_EQ(host.model(0)->reason(), output.reason);
+}
+
+// Groups share one copy of their term names, family and link only when all
+// of them agree; a group after one of another shape finds its own again.
+TEST(RemoteGroups, KeptModelsShareAShapeOnlyWhenTermsFamilyAndLinkAgree) {
+    GroupModel a;
+    a.terms = {{"(Intercept)", 1.5, 0.5, 3, 0.01}, {"price", -2, 1, -2, 0.05}};
+    a.covariance = {0.25, -0.1, -0.1, 1};
+    a.family = "gaussian";
+    a.link = "identity";
+    GroupModel otherTerm = a, otherLink = a;
+    otherTerm.terms[1].name = "pricf";
+    otherLink.link = "log";
+    ModelShapes shapes;
+    const KeptModel first(a, &shapes), renamed(otherTerm, &shapes), relinked(otherLink, &shapes), again(a, &shapes);
+    EXPECT_EQ(&first.term(1).name, &again.term(1).name);
+    EXPECT_NE(&first.term(1).name, &renamed.term(1).name);
+    EXPECT_NE(&first.term(1).name, &relinked.term(1).name);
+    EXPECT_EQ(std::tie(renamed.term(1).name, relinked.link(), again.link()), std::tie("pricf", "log", "identity"));
+    EXPECT_EQ(encodeKept(again, nullptr, nullptr), encodeKept(GroupWorker::Kept{a, {}, {}}));
 }
 }  // namespace
 }  // namespace splitrun

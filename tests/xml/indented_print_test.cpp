@@ -76,9 +76,13 @@ TEST(IndentedPrint, ShapesAreWrittenAsPugixmlWritesThem) {
         {"64 deep", [] { return chain(64, false); }},
         {"65 deep", [] { return chain(65, false); }, pugi::format_raw},
         {"a comment", [] { return chain(3, true); }},
+        // Past its own buffer the printer goes on in 1 MiB blocks: values
+        // straddle their edges, and one text is longer than a block.
         {"larger than the printer's own buffer", [] {
              XMLDocument document = helper.createNew("r");
-             for (int i = 0; i < 3000; ++i) document.addElement("e").addAttribute("v", "0123456789abcdef&<\"");
+             for (int i = 0; i < 3000; ++i)
+                 document.addElement("e").addAttribute("v", std::string(i % 997, 'x') + "0123456789abcdef&<\"");
+             document.addElement("t").setText(std::string(1500000, 'y'));
              return document;
          }},
     };

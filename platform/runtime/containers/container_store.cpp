@@ -98,7 +98,8 @@ void ContainerStoreWriter::create() {
 ContainerStoreWriter::~ContainerStoreWriter() { release(); }
 
 void ContainerStoreWriter::release() {
-    for (sqlite3_stmt** statement : {&content_, &insert_, &insertBatch_, &insertGroup_}) {
+    closeReadBlob();
+    for (sqlite3_stmt** statement : {&insert_, &insertBatch_, &insertGroup_, &insertGroupBatch_}) {
         sqlite3_finalize(*statement);
         *statement = nullptr;
     }
@@ -142,6 +143,7 @@ int64_t ContainerStoreWriter::insert(const std::string& container, int64_t seq, 
         return row;
     }
     flush();
+    closeReadBlob();
     // Content that is not all at hand is reserved as zeros and written in
     // place, so that a large entry is never whole in memory.
     const std::string_view parts[5] = {container, key, mimeType, typeId, {}};
@@ -181,6 +183,7 @@ std::string_view ContainerStoreWriter::pendingPart(const Pending& pending, int p
 
 void ContainerStoreWriter::flush() {
     if (pending_.empty()) return;
+    closeReadBlob();
     // The rows are dropped whatever happens: after a failure the file is
     // discarded.
     struct Clear {
@@ -209,6 +212,7 @@ void ContainerStoreWriter::flush() {
 void ContainerStoreWriter::writeContent(int64_t row, uint64_t offset, std::string_view bytes) {
     if (bytes.empty()) return;
     flush();
+    closeReadBlob();
     sqlite3_blob* blob = nullptr;
     if (sqlite3_blob_open(db_, "main", "entries", "content", row, 1, &blob) != SQLITE_OK) {
         sqlite3_blob_close(blob);
@@ -227,27 +231,39 @@ void ContainerStoreWriter::readContent(int64_t row, std::string& out) const {
         out.append(pendingPart(pending_[index], 4));
         return;
     }
-    if (!content_ && sqlite3_prepare_v2(db_, "SELECT content FROM entries WHERE rowid = ?1", -1, &content_, nullptr) !=
-                         SQLITE_OK)
+    // An open blob handle moved to the row reads its content for less
+    // than a SELECT's step and reset cost (the build reads every group's
+    // entries back after the run); a handle the connection has expired is
+    // opened afresh.
+    if (readBlob_ && sqlite3_blob_reopen(readBlob_, row) != SQLITE_OK) closeReadBlob();
+    if (!readBlob_ && sqlite3_blob_open(db_, "main", "entries", "content", row, 0, &readBlob_) != SQLITE_OK) {
+        closeReadBlob();
         fail(db_, path_, "cannot read the database");
-    sqlite3_bind_int64(content_, 1, row);
-    const int status = sqlite3_step(content_);
-    if (status == SQLITE_ROW) {
-        const void* bytes = sqlite3_column_blob(content_, 0);
-        const int size = sqlite3_column_bytes(content_, 0);
-        if (bytes) out.append(static_cast<const char*>(bytes), static_cast<size_t>(size));
     }
-    sqlite3_reset(content_);
-    if (status != SQLITE_ROW) fail(db_, path_, "cannot read the database");
+    const int size = sqlite3_blob_bytes(readBlob_);
+    const std::size_t at = out.size();
+    out.resize(at + static_cast<std::size_t>(size));
+    if (sqlite3_blob_read(readBlob_, out.data() + at, size, 0) != SQLITE_OK) {
+        out.resize(at);
+        closeReadBlob();
+        fail(db_, path_, "cannot read the database");
+    }
+}
+
+void ContainerStoreWriter::closeReadBlob() const {
+    sqlite3_blob_close(readBlob_);
+    readBlob_ = nullptr;
 }
 
 void ContainerStoreWriter::commit() {
     flush();
+    closeReadBlob();
     // Indexes built once over the finished table cost less than kept up to
     // date row by row.
     exec("CREATE UNIQUE INDEX entries_by_seq ON entries(container, seq)");
     exec("CREATE INDEX entries_by_key ON entries(container, key)");
     createGroupTables();
+    flushGroups();
     exec("COMMIT");
     sqlite3_finalize(insert_);
     insert_ = nullptr;
@@ -255,8 +271,8 @@ void ContainerStoreWriter::commit() {
     insertBatch_ = nullptr;
     sqlite3_finalize(insertGroup_);
     insertGroup_ = nullptr;
-    sqlite3_finalize(content_);
-    content_ = nullptr;
+    sqlite3_finalize(insertGroupBatch_);
+    insertGroupBatch_ = nullptr;
     if (sqlite3_close(db_) != SQLITE_OK) fail(db_, path_, "cannot close the database");
     db_ = nullptr;
 }
@@ -340,28 +356,52 @@ void ContainerStoreReader::forEach(const std::string& container, const std::vect
 // one's groups.
 void ContainerStoreWriter::createGroupTables() {
     if (insertGroup_) return;
+    closeReadBlob();  // a schema change expires it
     // The model number is the row ID, which costs the row nothing, and the
     // rows come in its order, so that every page but the last fills.
     exec("CREATE TABLE groups(model INTEGER PRIMARY KEY, split_values TEXT NOT NULL, fingerprint BLOB NOT NULL, "
          "output BLOB NOT NULL)");
     exec("CREATE TABLE build(model_code INTEGER NOT NULL, settings BLOB NOT NULL)");
-    if (sqlite3_prepare_v2(db_, "INSERT INTO groups VALUES(?1, ?2, ?3, ?4)", -1, &insertGroup_, nullptr) !=
-        SQLITE_OK)
+    std::string sql = "INSERT INTO groups VALUES(?, ?, ?, ?)";
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &insertGroup_, nullptr) != SQLITE_OK)
+        fail(db_, path_, "cannot prepare the insert");
+    for (std::size_t i = 1; i < kBatchRows; ++i) sql += ", (?, ?, ?, ?)";
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &insertGroupBatch_, nullptr) != SQLITE_OK)
         fail(db_, path_, "cannot prepare the insert");
 }
 
 void ContainerStoreWriter::addGroup(const StoredGroup& group) {
     createGroupTables();
-    sqlite3_bind_int64(insertGroup_, 1, group.model);
-    sqlite3_bind_text(insertGroup_, 2, group.splitValues.data(), static_cast<int>(group.splitValues.size()),
-                      SQLITE_STATIC);
-    sqlite3_bind_blob(insertGroup_, 3, group.fingerprint.data(), static_cast<int>(group.fingerprint.size()),
-                      SQLITE_STATIC);
-    sqlite3_bind_blob64(insertGroup_, 4, group.output.data(), group.output.size(), SQLITE_STATIC);
-    const int status = sqlite3_step(insertGroup_);
-    sqlite3_reset(insertGroup_);
-    sqlite3_clear_bindings(insertGroup_);
-    if (status != SQLITE_DONE) fail(db_, path_, "cannot write the database");
+    // As with the entries, one statement inserts a batch of rows: its
+    // execution cost about as much as the row.
+    pendingGroups_.push_back(group);
+    if (pendingGroups_.size() == kBatchRows) flushGroups();
+}
+
+void ContainerStoreWriter::flushGroups() {
+    if (pendingGroups_.empty()) return;
+    // Dropped whatever happens: after a failure the file is discarded.
+    struct Clear {
+        std::vector<StoredGroup>& rows;
+        ~Clear() { rows.clear(); }
+    } clear{pendingGroups_};
+    const auto bind = [](sqlite3_stmt* statement, int first, const StoredGroup& group) {
+        sqlite3_bind_int64(statement, first + 1, group.model);
+        sqlite3_bind_text(statement, first + 2, group.splitValues.data(), static_cast<int>(group.splitValues.size()),
+                          SQLITE_STATIC);
+        sqlite3_bind_blob(statement, first + 3, group.fingerprint.data(), static_cast<int>(group.fingerprint.size()),
+                          SQLITE_STATIC);
+        sqlite3_bind_blob64(statement, first + 4, group.output.data(), group.output.size(), SQLITE_STATIC);
+    };
+    if (pendingGroups_.size() == kBatchRows) {
+        for (std::size_t i = 0; i < kBatchRows; ++i) bind(insertGroupBatch_, static_cast<int>(4 * i), pendingGroups_[i]);
+        step(insertGroupBatch_);
+        return;
+    }
+    for (const StoredGroup& group : pendingGroups_) {
+        bind(insertGroup_, 0, group);
+        step(insertGroup_);
+    }
 }
 
 void ContainerStoreWriter::setBuild(int64_t modelCode, const std::string& settings) {

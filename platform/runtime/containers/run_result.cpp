@@ -30,6 +30,11 @@ Entry RunOutputs::entry(const std::string& container, size_t index) const {
     return store->entry(position);
 }
 
+std::string RunOutputs::content(const std::string& container, size_t index) const {
+    const auto [store, position] = locate(container, index);
+    return store->data(store->at(position));
+}
+
 int64_t RunOutputs::sinkHandle(const std::string& container, size_t index) const {
     const auto [store, position] = locate(container, index);
     return store->at(position).handle;

@@ -34,6 +34,18 @@ void appendZeroPacked(std::string& out, std::string_view bytes)
     const char* at = bytes.data();
     const char* const end = at + bytes.size();
     while (at < end) {
+        // Eight bytes with no zero among them (most of a number's) go over
+        // as they are.
+        if (end - at >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, at, 8);
+            if (((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) == 0) {
+                std::memcpy(to, at, 8);
+                to += 8;
+                at += 8;
+                continue;
+            }
+        }
         if (*at != 0) {
             *to++ = *at++;
             continue;

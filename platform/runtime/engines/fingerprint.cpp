@@ -25,22 +25,45 @@ public:
     Hasher(const Hasher&) = delete;
     Hasher& operator=(const Hasher&) = delete;
 
-    void raw(const void* bytes, std::size_t size) { XXH3_128bits_update(state_, bytes, size); }
+    // Short parts gather in a buffer and go to the hash together (the
+    // digest depends only on the bytes): a call into the streaming hash
+    // per part cost more than the parts.
+    void raw(const void* bytes, std::size_t size)
+    {
+        if (used_ + size > sizeof buffer_) {
+            flush();
+            if (size > sizeof buffer_) {
+                XXH3_128bits_update(state_, bytes, size);
+                return;
+            }
+        }
+        std::memcpy(buffer_ + used_, bytes, size);
+        used_ += size;
+    }
     void number(std::uint64_t value) { raw(&value, sizeof value); }
     void text(std::string_view value)
     {
         number(value.size());
         raw(value.data(), value.size());
     }
-    std::string digest() const
+    std::string digest()
     {
+        flush();
         XXH128_canonical_t canonical;
         XXH128_canonicalFromHash(&canonical, XXH3_128bits_digest(state_));
         return std::string(reinterpret_cast<const char*>(canonical.digest), sizeof canonical.digest);
     }
 
 private:
+    void flush()
+    {
+        if (used_ > 0) XXH3_128bits_update(state_, buffer_, used_);
+        used_ = 0;
+    }
+
     XXH3_state_t* state_;
+    unsigned char buffer_[512];
+    std::size_t used_ = 0;
 };
 
 // Type tags of hashed values.
@@ -196,13 +219,27 @@ std::string Fingerprinter::usedFieldsHash(const std::string& dataModel) const
     return digest;
 }
 
+std::string Fingerprinter::usedFieldsHash(const std::shared_ptr<const std::string>& dataModel) const
+{
+    static const std::string kNone;
+    if (!dataModel) return usedFieldsHash(kNone);
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (dataModel == lastDataModel_) return lastHash_;
+    }
+    std::string digest = usedFieldsHash(*dataModel);
+    std::lock_guard<std::mutex> guard(mutex_);
+    lastDataModel_ = dataModel;
+    lastHash_ = digest;
+    return digest;
+}
+
 std::string Fingerprinter::operator()(const refhost::WorkerJob& job) const
 {
     Hasher hash;
     hash.number(static_cast<std::uint64_t>(kModelCodeVersion));
     hash.text(settings_);
-    static const std::string kNone;
-    hash.text(usedFieldsHash(job.dataModel ? *job.dataModel : kNone));
+    hash.text(usedFieldsHash(job.dataModel));
     const refhost::Table& records = job.records;
     hash.number(records.columns().size());
     hash.number(records.rowCount());

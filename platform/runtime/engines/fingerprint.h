@@ -5,6 +5,7 @@
 #define SPLITRUN_FINGERPRINT_H
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -51,6 +52,9 @@ private:
     // The hash of the used fields' definitions in a data model text; the
     // same text comes with every group, so it is parsed once.
     std::string usedFieldsHash(const std::string& dataModel) const;
+    // The same for a job's data model: the run's shared text is known by
+    // its pointer, without hashing it again.
+    std::string usedFieldsHash(const std::shared_ptr<const std::string>& dataModel) const;
 
     std::string settings_;
     std::vector<std::string> usedFields_;
@@ -60,6 +64,10 @@ private:
     std::unordered_set<std::string> usedOrSplit_;
     mutable std::mutex mutex_;
     mutable std::unordered_map<std::uint64_t, std::string> dataModels_;
+    // The last shared text and its hash; holding the text keeps its
+    // address from being another's.
+    mutable std::shared_ptr<const std::string> lastDataModel_;
+    mutable std::string lastHash_;
 };
 
 }  // namespace splitrun

@@ -15,6 +15,7 @@
 #include <splitmodels/group_model.h>
 
 #include "group_keys.h"
+#include "kept_model.h"
 
 namespace splitrun {
 
@@ -50,9 +51,9 @@ public:
 
     refhost::WorkerOutput operator()(const refhost::WorkerJob& job);
 
-    // The model of a group that has been worked on (its texts cleared to
-    // save memory); null when the group never reached the worker.
-    const splitmodels::GroupModel* model(std::size_t groupIndex) const;
+    // The kept summary of a group that has been worked on; null when the
+    // group never reached the worker.
+    const KeptModel* model(std::size_t groupIndex) const;
 
     // Makes the worker keep, for each group, the distinct keys of its
     // records over these split fields (see distinctSplitKeys) and the
@@ -87,7 +88,7 @@ private:
     // group up costs nothing per group and a slot costs no tree node.
     struct Slot {
         bool worked = false;  // the group reached the worker, or was adopted
-        splitmodels::GroupModel model;
+        KeptModel model;
         std::vector<SplitKey> keys;
         std::vector<std::pair<std::string, std::vector<std::string>>> levels;
     };
@@ -103,6 +104,7 @@ private:
     std::shared_ptr<const splitmodels::DataModel> dataModel_;
     mutable std::mutex mutex_;
     std::vector<std::string> splitFields_;
+    ModelShapes shapes_;
     bool skipNonFinite_ = false;
     std::atomic<std::size_t> nonFiniteSkipped_{0};
     // By group index; a deque, so kept groups never move as it grows.

@@ -24,15 +24,16 @@ std::vector<std::string> readTexts(WireReader& in)
     return texts;
 }
 
-void writeModel(WireWriter& out, const splitmodels::GroupModel& model)
+void writeModel(WireWriter& out, const KeptModel& model)
 {
     out.u8(model.ok ? 1 : 0);
-    out.text(model.reason);
+    out.text(model.reason());
     out.u64(model.records);
     out.u64(model.skippedRecords);
-    writeTexts(out, model.warnings);
-    out.u64(model.terms.size());
-    for (const splitmodels::Term& term : model.terms) {
+    writeTexts(out, model.warnings());
+    out.u64(model.termCount());
+    for (std::size_t i = 0; i < model.termCount(); ++i) {
+        const KeptTerm term = model.term(i);
         out.text(term.name);
         for (double value : {term.estimate, term.stdError, term.statistic, term.pValue}) out.f64(value);
     }
@@ -41,12 +42,32 @@ void writeModel(WireWriter& out, const splitmodels::GroupModel& model)
                          model.accuracy, model.logLikelihood, model.auc})
         out.f64(value);
     out.i64(model.iterations);
-    out.u64(model.covariance.size());
-    for (double value : model.covariance) out.f64(value);
-    out.text(model.family);
-    out.text(model.link);
+    out.u64(model.covariance().size());
+    for (double value : model.covariance()) out.f64(value);
+    out.text(model.family());
+    out.text(model.link());
     out.f64(model.dispersion);
     out.u8(model.converged ? 1 : 0);
+}
+
+void writeKeys(WireWriter& out, const std::vector<SplitKey>& keys,
+               const std::vector<std::pair<std::string, std::vector<std::string>>>& levels)
+{
+    out.u64(keys.size());
+    for (const SplitKey& key : keys) {
+        out.u64(key.size());
+        for (const splitmodels::SplitValue& value : key) {
+            out.text(value.field);
+            out.text(value.value);
+            out.u8(value.missing ? 1 : 0);
+            out.i64(value.storage);
+        }
+    }
+    out.u64(levels.size());
+    for (const auto& [field, fieldLevels] : levels) {
+        out.text(field);
+        writeTexts(out, fieldLevels);
+    }
 }
 
 splitmodels::GroupModel readModel(WireReader& in)
@@ -143,22 +164,21 @@ void adoptAttachment(GroupWorker& worker, const refhost::WorkerJob& job, refhost
 std::string encodeKept(const GroupWorker::Kept& kept)
 {
     WireWriter out;
-    writeModel(out, kept.model);
-    out.u64(kept.keys.size());
-    for (const SplitKey& key : kept.keys) {
-        out.u64(key.size());
-        for (const splitmodels::SplitValue& value : key) {
-            out.text(value.field);
-            out.text(value.value);
-            out.u8(value.missing ? 1 : 0);
-            out.i64(value.storage);
-        }
-    }
-    out.u64(kept.levels.size());
-    for (const auto& [field, levels] : kept.levels) {
-        out.text(field);
-        writeTexts(out, levels);
-    }
+    writeModel(out, KeptModel(kept.model));
+    writeKeys(out, kept.keys, kept.levels);
+    return out.take();
+}
+
+std::string encodeKept(const KeptModel& model, const std::vector<SplitKey>* keys,
+                       const std::vector<std::pair<std::string, std::vector<std::string>>>* levels)
+{
+    static const std::vector<SplitKey> kNoKeys;
+    static const std::vector<std::pair<std::string, std::vector<std::string>>> kNoLevels;
+    WireWriter out;
+    // Room for a model of a few terms, so that the writes seldom grow it.
+    out.bytes().reserve(512);
+    writeModel(out, model);
+    writeKeys(out, keys ? *keys : kNoKeys, levels ? *levels : kNoLevels);
     return out.take();
 }
 

@@ -31,6 +31,10 @@ refhost::WorkerFunction remoteWorkerFunction(const std::string& setup);
 void adoptAttachment(GroupWorker& worker, const refhost::WorkerJob& job, refhost::WorkerOutput& output);
 
 std::string encodeKept(const GroupWorker::Kept& kept);
+// The same bytes from a group's kept summary, keys and levels as the worker
+// holds them (null: none), without a GroupModel in between.
+std::string encodeKept(const KeptModel& model, const std::vector<SplitKey>* keys,
+                       const std::vector<std::pair<std::string, std::vector<std::string>>>* levels);
 GroupWorker::Kept decodeKept(std::string_view bytes);
 
 }  // namespace splitrun

@@ -400,6 +400,9 @@ void RunState::runWorkers() {
     result_.workersCreated = workers.size();
     total_ = workers.size();
     slots_.assign(workers.size(), WorkerSlot{});
+    // One report per worker at most (a worker whose hand-out fails has
+    // none): reserved, so that growing the vector never holds it twice.
+    result_.groups.reserve(workers.size());
     for (size_t i = 0; i < workers.size(); ++i) slots_[i].worker = workers[i];
     serialiseHandOut_ = !distribute_.threadServicesOffered();
     delivery_ = std::make_unique<GroupDelivery>([this](size_t item) { deliver(slots_[item]); });

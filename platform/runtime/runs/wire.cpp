@@ -223,12 +223,6 @@ void WireWriter::u32(uint32_t value) {
     bytes_.append(bytes, sizeof bytes);
 }
 
-void WireWriter::u64(uint64_t value) {
-    char bytes[8];
-    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
-    bytes_.append(bytes, sizeof bytes);
-}
-
 void WireWriter::f64(double value) {
     uint64_t bits = 0;
     std::memcpy(&bits, &value, sizeof bits);

@@ -34,6 +34,7 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+struct sqlite3_blob;
 
 namespace refhost {
 
@@ -126,7 +127,8 @@ public:
     // Throws StoreError.
     void readContent(int64_t row, std::string& out) const;
     // Adds a row to the groups table (rows are best added in model order,
-    // which is the table's order).
+    // which is the table's order). Rows are inserted kBatchRows at a time,
+    // so a failure may surface in a later call.
     void addGroup(const StoredGroup& group);
     // Sets the build row (the last call wins).
     void setBuild(int64_t modelCode, const std::string& settings);
@@ -154,6 +156,8 @@ private:
     std::string_view pendingPart(const Pending& pending, int part) const;
     // Inserts the pending entries.
     void flush();
+    // Inserts the pending groups rows.
+    void flushGroups();
     sqlite3* db_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
     sqlite3_stmt* insertBatch_ = nullptr;  // kBatchRows rows at once
@@ -161,7 +165,12 @@ private:
     std::vector<Pending> pending_;
     std::string pendingBytes_;
     sqlite3_stmt* insertGroup_ = nullptr;
-    mutable sqlite3_stmt* content_ = nullptr;
+    sqlite3_stmt* insertGroupBatch_ = nullptr;  // kBatchRows rows at once
+    std::vector<StoredGroup> pendingGroups_;
+    // The handle readContent moves from row to row; closed before the
+    // table is written.
+    mutable sqlite3_blob* readBlob_ = nullptr;
+    void closeReadBlob() const;
     std::string path_;
     std::vector<std::pair<std::string, int64_t>> nextSeq_;
 };

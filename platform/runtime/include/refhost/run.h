@@ -150,6 +150,8 @@ public:
     // The index-th entry in write order, its bytes read back. Throws
     // std::out_of_range when index >= count(container).
     Entry entry(const std::string& container, size_t index) const;
+    // Only the index-th entry's bytes, read back (the same throw).
+    std::string content(const std::string& container, size_t index) const;
     // Every entry in write order, bytes read back (for tests and small runs:
     // this holds them all in memory at once).
     std::vector<Entry> entries(const std::string& container) const;

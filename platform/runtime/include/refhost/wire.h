@@ -6,6 +6,7 @@
 #ifndef REFHOST_WIRE_H
 #define REFHOST_WIRE_H
 
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -28,7 +29,16 @@ class WireWriter {
 public:
     void u8(uint8_t value) { bytes_.push_back(static_cast<char>(value)); }
     void u32(uint32_t value);
-    void u64(uint64_t value);
+    void u64(uint64_t value) {
+        // Little-endian: on such a host, the value's own bytes.
+        if constexpr (std::endian::native == std::endian::little) {
+            bytes_.append(reinterpret_cast<const char*>(&value), sizeof value);
+        } else {
+            char bytes[8];
+            for (int i = 0; i < 8; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
+            bytes_.append(bytes, sizeof bytes);
+        }
+    }
     void i64(int64_t value) { u64(static_cast<uint64_t>(value)); }
     void f64(double value);
     void text(std::string_view value);
