@@ -484,7 +484,7 @@ declare -A area_targets=(
 src_tests=(test_distribute test_module test_collect test_faultmatrix test_stress)
 # The model suites, and the command's suites that read what the models write
 # (builds, tables and scores).
-models_regex='^(Distributions|Formula|GlmReference|StudentQuantile|Inference|LinearModel|LogisticModel|ModelDocuments|ReferenceFits|Scorer|SegmentCut|XmlText|Tables|Build|GlmBuild|ScoreRoundTrip|ScoreStream|ScoreChunks|ScoreMessages|ScoreIntervals|Augment|Changes/IncrementalBuild)\.'
+models_regex='^(Distributions|Formula|GlmReference|Inference|LinearModel|LogisticModel|ModelDocuments|ReferenceFits|Scorer|SegmentCut|XmlText|Tables|Build|GlmBuild|ScoreRoundTrip|ScoreStream|ScoreChunks|ScoreMessages|ScoreIntervals|Augment|Changes/IncrementalBuild)\.'
 # Every suite of test_cli.
 cli_regex='^(Build|GlmBuild|CsvReader|CsvStream|CsvTable|DecimalParsing|Export|ExternalGrouping|Grouping|GroupOrder|GroupKeys|OutputDir|OutputSafety|OutputSwitch|InputErrors|Usage|IntegerParsing|KeyOrder|MemoryLimit|RemoteGroups|ScoreRoundTrip|ScoreMessages|ScoreIntervals|Augment|ScoreStream|ScoreChunks|StreamedSource|Tables|ValueParsing|Changes/IncrementalBuild|Signals/InterruptCleanup)\.'
 
