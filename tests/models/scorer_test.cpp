@@ -6,7 +6,6 @@
 #include <fstream>
 #include <limits>
 #include <random>
-#include <thread>
 
 #include "scorer_model.h"
 #include "value_text.h"
@@ -75,27 +74,6 @@ TEST(Scorer, ReproducesTheFittedValuesOfEveryGroupThroughTheSplitModel) {
       EXPECT_EQ(result.predicted, fitted[i] > 0.5 ? "1" : "0");
     }
   }
-}
-
-TEST(Scorer, BuildsAndScoresFromSeveralThreadsAlike) {
-  GroupData data = twoRegions(400);
-  const ModelSpec request = modelRequest(ModelKind::Logistic, "y", {"x", "channel", "region"});
-  const auto reference = splitmodels::buildGroupModel(data, request);
-  ASSERT_TRUE(reference.ok) << reference.reason;
-  SplitScorer scorer = SplitScorer::fromPmml(reference.pmml);
-  scorer.bind({"x", "channel", "region"});
-  std::vector<std::vector<double>> built(4), scored(4);
-  std::vector<std::thread> threads;
-  for (std::size_t t = 0; t < 4; ++t)
-    threads.emplace_back([&, t] {
-      built[t] = splitmodels::buildGroupModel(data, request).fitted;
-      for (const auto& cells : data.rows)
-        scored[t].push_back(scorer.score({render(cells[1].number), cells[2].text, cells[0].text}).probabilities[1]);
-    });
-  for (std::thread& thread : threads) thread.join();
-  for (std::size_t t = 0; t < 4; ++t)  // threads build and score bit for bit alike...
-    EXPECT_TRUE(built[t] == reference.fitted && scored[t] == scored[0]) << "thread " << t;
-  for (std::size_t i = 0; i < scored[0].size(); ++i) EXPECT_NEAR(scored[0][i], reference.fitted[i], 1e-9);  // ...and right
 }
 
 // Segments selected by `predicates` over `dictionary` (plus target y); each predicts its position.
@@ -515,11 +493,8 @@ TEST(Scorer, PredicatesAtTheirBoundariesInThreeValuedLogic) {
     rows.push_back({none, none, none});
     return rows;
   };
-  struct Case {
-    std::string title, predicate;
-    std::vector<Row> rows;
-    const char* expected;  // one of T, F, U per row
-  };
+  // expected: one of T, F, U per row
+  struct Case { std::string title, predicate; std::vector<Row> rows; const char* expected; };
   const std::vector<Case> cases = {
       {"equal", simple("d", "equal", "1.5"), nearOneAndHalf, "FTFUU"},
       {"notEqual", simple("d", "notEqual", "1.5"), nearOneAndHalf, "TFTUU"},
