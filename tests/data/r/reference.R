@@ -325,6 +325,11 @@ tables <- function(case, fit) {
   co <- coef(summary(fit))
   for (term in rownames(co))
     for (k in 1:4) put("tables", case, paste(c("estimate", "std_error", "statistic", "p_value")[k], term), co[term, k])
+  ci <- if (inherits(fit, "glm")) confint.default(fit) else confint(fit)  # Wald intervals for a glm
+  for (term in rownames(ci)) {
+    put("tables", case, paste("conf_low", term), ci[term, 1])
+    put("tables", case, paste("conf_high", term), ci[term, 2])
+  }
   put("tables", case, "df_residual", fit$df.residual)
   if (inherits(fit, "glm")) {
     put("tables", case, "deviance", deviance(fit))
