@@ -242,6 +242,20 @@ put_formula("lm: two offsets, summed", lm(mpg ~ wt + offset(hp / 100) + offset(q
 put_formula("poisson: factor x factor without main effects, offset(log())",
             glm(breaks ~ wool:tension + offset(log(len)), poisson, w), w, c(1, 54))
 
+# The columns R gives each formula's model matrix, in order (a case per
+# formula, the position as the value); with character columns in
+# warpbreaks, and "." standing for mpg, disp, hp and wt in mtcars' order.
+for (f in c("mpg ~ wt * cyl", "mpg ~ wt:cyl", "mpg ~ wt + wt:cyl", "mpg ~ 0 + cyl + wt", "mpg ~ cyl:wt - 1",
+            "mpg ~ hp:wt + qsec + wt", "mpg ~ (wt + hp + qsec)^2 - hp:qsec",
+            "log(mpg) ~ poly(hp, 2, raw = TRUE) + I(wt^2) + log2(qsec) + I(hp * 1e5)",
+            "mpg ~ exp(-wt) + sqrt(abs(qsec - 18)) + log(hp, 10)", "log(mpg) ~ . - hp", "breaks ~ wool * tension",
+            "breaks ~ 0 + wool:tension", "breaks ~ tension + wool:tension", "breaks ~ (wool + tension)^2 - wool",
+            "breaks ~ 0 + wool + tension")) {
+  data <- if (startsWith(f, "breaks")) w else if (f == "log(mpg) ~ . - hp") d[c("mpg", "disp", "hp", "wt")] else d
+  names <- colnames(model.matrix(as.formula(f), data))
+  for (k in seq_along(names)) put("terms", f, names[k], k)
+}
+
 # Confidence intervals of the coefficients (Wald's for a logistic fit) and
 # their covariance, over the estimated terms only.
 put_inference <- function(case, fit, intervals, covariance) {
