@@ -431,7 +431,7 @@ mutants+=(
   'platform/models/fitting/distributions.cpp|s/kEpsilon = 1e-16;/kEpsilon = 1e-8;/'
   'platform/models/fitting/quantiles.cpp|s/if (p == lastP \&\& df == lastDf) return lastQuantile;/if (p == lastP) return lastQuantile;/'
   'platform/models/pmml/group_statxml.cpp|s/    if (!request.offset.empty()) xml.attribute("offset", request.offset);//'
-  # Survives: real, no check yet (a glm's dispersion in its StatXML).
+  # Survived the raw run; killed by GlmReference's check of the StatXML's dispersion.
   'platform/models/pmml/group_statxml.cpp|s/    setNumber(xml, "dispersion", model.dispersion);//'
   'platform/models/pmml/group_statxml.cpp|s/text.empty() ? "" : "; "/text.empty() ? "" : ", "/'
   'platform/models/pmml/group_statxml.cpp|s/    xml.attribute("maxIterations", std::to_string(request.maxIterations));//'
@@ -444,14 +444,14 @@ mutants+=(
   'platform/models/pmml/group_pmml.cpp|s/design.inputs.size() + (offset ? 2 : 1)/design.inputs.size() + 1/'
   'platform/models/scoring/scorer.cpp|s/impl_->waldQuantile = -studentQuantile(/impl_->waldQuantile = studentQuantile(/'
   # platform/cli/ and the libraries the command is built from
-  # Survives: real, no check yet. A killed switch's journal line with ".."
-  # is trusted when the next build repairs it; no test writes such a journal.
+  # Survived the raw run (a journal line with ".." trusted by the repair);
+  # killed by OutputSwitch.KillAtEveryStep..., which writes such a line.
   'platform/output/output_transaction.cpp|s/if (part.empty() || part == "." || part == "..") contained = false;/if (part.empty() || part == ".") contained = false;/'
-  # Survives: real, no check yet (--out DIR/ with its slash).
+  # Survived the raw run; killed by OutputSafety's --out DIR/ row.
   'platform/output/output_transaction.cpp|s/    if (dir_.filename().empty()) dir_ = dir_.parent_path();//'
   'platform/output/output_transaction.cpp|s/    for (const fs::path\& old : abandonedSiblings(dir, "split-run-old")) removeOwnFiles(old, readManifest(old));//'
   'platform/csv/input_source.cpp|s/return zero ? lines_ + 1 : 0;/return zero ? lines_ : 0;/'
-  # Survives: real, no check yet (a piped input over its size limit).
+  # Survived the raw run; killed by CsvStream's piped document over its limit.
   'platform/csv/input_source.cpp|s/        if (text.size() + static_cast<std::size_t>(got) > maxBytes) throw tooLarge();//'
   'platform/csv/input_source.cpp|s/            if (c < 0x80) {/            if (c <= 0x80) {/'
   'platform/csv/csv_table.cpp|s/std::to_string(line) + ":" + std::to_string(csvColumn + 1)/std::to_string(line) + ":" + std::to_string(csvColumn)/'
