@@ -131,6 +131,8 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          {"data.csv:1:5", "'lab\\x1Bl' holds a control character"}},
         {"field name longer than 64 KiB", csv("").replace(16, 5, std::string(70000, 'n')), "", base,
          {"data.csv:1:5", "is 70000 bytes long, more than the 65536"}},
+        {"a field name of exactly 64 KiB is taken", csv("").replace(16, 5, std::string(65536, 'n')), "",
+         {"--split", "Region", "--target", "y"}, {"--split", "'Region' is not a column"}},
         {"split list with an empty name", kGoodCsv, "", {"--split", "region,", "--target", "y"}, {"--split", "empty"}},
         {"field size limit of zero", kGoodCsv, "", with({"--max-field-size", "0"}), {"--max-field-size", "at least 1"}},
         {"field size limit past 64 bits", kGoodCsv, "", with({"--max-field-size", "18446744073709551616"}),

@@ -223,17 +223,17 @@ TEST(CsvTable, ProfilingKeepsTextsOnlyWithinTheBudgetAndMeasuresTheLongest)
 
 TEST(CsvTable, ReadsTheSameRecordsWhateverTheLayoutEncodingOrCompression)
 {
-    const std::string reference = "city,n,x\nK\xC3\xB6ln,1,2.5\nNA,NA,-1.25\n\"NA\",3,\n";
+    const std::string reference = "city,n,x\nK\xC3\xB6ln\xC2\x80,1,2.5\nNA,NA,-1.25\n\"NA\",3,\n";
     const clitest::fs::path dir = clitest::freshDir("layouts");
     gzFile out = gzopen((dir / "data.csv.gz").c_str(), "wb");
     gzwrite(out, reference.data(), static_cast<unsigned>(reference.size()));
     gzclose(out);
     const std::pair<std::string, CsvFormat> cases[] = {
-        {"city;n;x\nK\xC3\xB6ln;1;2,5\nNA;NA;-1,25\n\"NA\";3;\n", {.delimiter = ';', .decimal = ','}},
-        {"city\tn\tx\nK\xC3\xB6ln\t1\t2.5\nNA\tNA\t-1.25\n\"NA\"\t3\t\n", {.delimiter = '\t'}},
-        {"city,n,x\nK\xF6ln,1,2.5\nNA,NA,-1.25\n\"NA\",3,\n", {.latin1 = true}},
+        {"city;n;x\nK\xC3\xB6ln\xC2\x80;1;2,5\nNA;NA;-1,25\n\"NA\";3;\n", {.delimiter = ';', .decimal = ','}},
+        {"city\tn\tx\nK\xC3\xB6ln\xC2\x80\t1\t2.5\nNA\tNA\t-1.25\n\"NA\"\t3\t\n", {.delimiter = '\t'}},
+        {"city,n,x\nK\xF6ln\x80,1,2.5\nNA,NA,-1.25\n\"NA\",3,\n", {.latin1 = true}},
         {clitest::readFile(dir / "data.csv.gz"), {}},
-        {"city,n,x\nK\xC3\xB6ln,1,2.5\n-,-999,-1.25\n\"NA\",3,\n", {.naValues = {"-", "-999"}}},
+        {"city,n,x\nK\xC3\xB6ln\xC2\x80,1,2.5\n-,-999,-1.25\n\"NA\",3,\n", {.naValues = {"-", "-999"}}},
     };
     const CsvTable expected = load(reference);
     ASSERT_EQ(expected.table.rowCount(), 3u);
