@@ -128,11 +128,8 @@ TEST(Build, WriteCsvFilesGiveRsModelOrNameTheInfiniteValue)
                "\"," + (i == 25 ? std::string("Inf") : std::to_string(i * 0.5)) + ",c" + std::to_string(i) + "," +
                std::to_string(2 + i * 0.5 + (i % 3) * 1.5 + (i % 7) * 0.01) + "\n";
     writeFile(dir / "data.csv", csv);
-    struct Case {
-        std::vector<std::string> args;
-        const char* groupB;             // group b's status in groups.csv (none: no output)
-        std::vector<std::string> report;
-    };
+    // groupB: group b's status in groups.csv (none: no output)
+    struct Case { std::vector<std::string> args; const char* groupB; std::vector<std::string> report; };
     const Case cases[] = {
         {{"--inputs", "dose,x"}, "failed",
          {"row names; it is ignored", "failed: the field 'x' is Inf in record 6", "--non-finite skip"}},

@@ -16,11 +16,7 @@ namespace clitest {
 
 namespace fs = std::filesystem;
 
-struct RunOutput {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+struct RunOutput { int status = -1; std::string out; std::string err; };
 
 // Runs split-run with the arguments; standard output and error are captured.
 // Standard input reads `stdinFile` (default: nothing).

@@ -32,11 +32,7 @@ std::vector<std::string> readAll(const std::string& text)
 
 TEST(CsvReader, ReadsRecordsByRfc4180Rules)
 {
-    struct Case {
-        const char* name;
-        std::string text;
-        std::vector<std::string> rows;
-    };
+    struct Case { const char* name; std::string text; std::vector<std::string> rows; };
     const Case cases[] = {
         {"plain LF", "a,b\n1,2\n3,4\n", {"a|b", "2:1|2", "3:3|4"}},
         {"CRLF and no final line end", "a,b\r\n1,2\r\n3,4", {"a|b", "2:1|2", "3:3|4"}},

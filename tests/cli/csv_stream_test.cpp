@@ -50,11 +50,8 @@ splitrun::CsvFormat format(char delimiter, char decimal, std::vector<std::string
 // Inputs read whole in quoted lines, then inputs of plain lines: lines without quotes that lie whole in the
 // buffer are split by the shared scanner, the others by the quoted path (a one-byte trickle never holds a whole
 // line, so it reads everything the quoted way). Both must agree.
-const struct {
-    std::string text;
-    std::vector<std::string> rows;   // or the start of the error's message
-    splitrun::CsvFormat format = {};
-} cases[] = {
+// rows: or the start of the error's message
+const struct { std::string text; std::vector<std::string> rows; splitrun::CsvFormat format = {}; } cases[] = {
     {"a,b\r\n1,2\r\n3,4\r\n", {"a|b", "2:1|2", "3:3|4"}},   // CRLF line ends, CR inside quotes
     {"a,b\r\n\"x\r\ny\",2\r\n3,\"\"\"\"\r\n", {"a|b", "2:[x\r\ny]|2", "4:3|[\"]"}},
     {"a,b\n\"one, two\",\"say \"\"hi\"\"\n\nthere\"\n5,6", {"a|b", "2:[one, two]|[say \"hi\"\n\nthere]", "5:5|6"}},
@@ -131,6 +128,14 @@ TEST(CsvStream, ReadsGzipAndStandardInputThroughTheInputSource)
     const int saved = ::dup(STDIN_FILENO);
     ASSERT_NE(std::freopen(plain.c_str(), "r", stdin), nullptr);
     EXPECT_EQ(readAll(splitrun::InputSource("-", "--data", false).stream()), cases[2].rows);
+    // A document piped in is held to its size limit while it is read.
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    ASSERT_EQ(::write(pipeEnds[1], std::string(4096, 'x').data(), 4096), 4096);
+    ::close(pipeEnds[1]);
+    ::dup2(pipeEnds[0], STDIN_FILENO);
+    ::close(pipeEnds[0]);
+    EXPECT_THROW(splitrun::readInputFile("-", "--data-model", 1024), splitrun::InputError);
     ::dup2(saved, STDIN_FILENO);
     ::close(saved);
 }

@@ -79,11 +79,8 @@ TEST(Export, WritesEachEntryByteForByteInTheFileLayout)
 TEST(Export, RefusesWhatItCannotDoAndWritesNothing)
 {
     const fs::path out = storeWith(trickyEntries());
-    struct Case {
-        const char* name;
-        std::vector<std::string> options;   // after "export DIR"; "@to" is a directory beside DIR
-        std::string message;
-    };
+    // options: after "export DIR"; "@to" is a directory beside DIR
+    struct Case { const char* name; std::vector<std::string> options; std::string message; };
     const Case cases[] = {
         {"standard output without one container", {"--key", "model-0001", "--to", "-"}, "one --container and one --key"},
         {"standard output without one key", {"--container", "PMML", "--to", "-"}, "one --container and one --key"},

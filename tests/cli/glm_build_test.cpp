@@ -38,10 +38,7 @@ RunOutput build(const fs::path& dir, const std::vector<std::string>& extra)
 
 TEST(GlmBuild, RefusesOptionsThatDoNotFit)
 {
-    const struct {
-        std::vector<std::string> options;
-        const char* message;
-    } cases[] = {
+    const struct { std::vector<std::string> options; const char* message; } cases[] = {
         {{"--family", "poisson", "--link", "logit"}, "not a link of the poisson family; use one of log, identity, sqrt"},
         {{"--family", "Poisson"}, "--family"},
         {{"--family", "poisson", "--model", "linear"}, "give either --model or --family"},

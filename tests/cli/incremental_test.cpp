@@ -144,8 +144,7 @@ const auto same = [](const std::string& data) { return data; };
 const char* const allRefitted = "0 reused, 5 refitted, 0 added, 0 removed";
 const char* const allAdded = "0 reused, 0 refitted, 5 added, 0 removed";   // nothing known of the previous build
 
-INSTANTIATE_TEST_SUITE_P(
-    Changes, IncrementalBuild,
+INSTANTIATE_TEST_SUITE_P(Changes, IncrementalBuild,
     ::testing::Values(
         Change{"unchanged", same, {}, {}, "5 reused, 0 refitted, 0 added, 0 removed", "RRRRR", ""},
         Change{"edited", [](std::string d) { return d.replace(d.find("g3,2,"), 5, "g3,9,"); }, {}, {},

@@ -64,6 +64,8 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          {"--data-model", "'labels' is not a column"}},
         {"value does not fit the data model's storage", kGoodCsv, dataModel("label", "integer"), dm,
          {"data.csv:2:5 (field 'label')", "'a' is not a whole number", "--data-model"}},
+        {"the same, file read pass by pass", kGoodCsv, dataModel("label", "integer"),
+         with({"--data-model", "model.xml", "--memory-limit", "100"}), {"data.csv:2:5 (field 'label')", "'a' is not"}},
         {"control characters in a quoted value are shown escaped", csv("").replace(csv("").find(",a\n"), 3, ",\x1b[2Ja\n"),
          dataModel("label", "integer"), dm, {"'\\x1B[2Ja' is not a whole number"}},
         {"data model is not XML", kGoodCsv, "<DataModel><Fields>", dm, {"--data-model", "model.xml"}},
@@ -129,6 +131,8 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
          {"data.csv:1:5", "'lab\\x1Bl' holds a control character"}},
         {"field name longer than 64 KiB", csv("").replace(16, 5, std::string(70000, 'n')), "", base,
          {"data.csv:1:5", "is 70000 bytes long, more than the 65536"}},
+        {"a field name of exactly 64 KiB is taken", csv("").replace(16, 5, std::string(65536, 'n')), "",
+         {"--split", "Region", "--target", "y"}, {"--split", "'Region' is not a column"}},
         {"split list with an empty name", kGoodCsv, "", {"--split", "region,", "--target", "y"}, {"--split", "empty"}},
         {"field size limit of zero", kGoodCsv, "", with({"--max-field-size", "0"}), {"--max-field-size", "at least 1"}},
         {"field size limit past 64 bits", kGoodCsv, "", with({"--max-field-size", "18446744073709551616"}),
@@ -209,12 +213,8 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
 // file size limit end the run with a message, not a hang, a signal or a report written into an output.
 TEST(InputErrors, BuildWhoseStreamsOrFilesCannotBeUsedEndsCleanly)
 {
-    const struct {
-        const char *before, *data, *after;
-        int status;
-        const char* message;
-        bool outputs;   // the outputs stand
-    } cases[] = {
+    // outputs: the outputs stand
+    const struct { const char *before, *data, *after; int status; const char* message; bool outputs; } cases[] = {
         {"", "data.csv", "> /dev/full", 1, "the report could not be written", true},
         {"", "data.csv", ">&-", 1, "the report could not be written", true},
         {"", "-", "<&-", 2, "--data -: standard input is closed", false},

@@ -16,10 +16,8 @@ namespace {
 
 TEST(IntegerParsing, QuickReaderStopsWhereTheDigitsEndAndAgreesWithParseInteger)
 {
-    const struct {
-        const char* text;
-        int stop;   // bytes read, or -1 when the reader declines
-    } cases[] = {
+    // stop: bytes read, or -1 when the reader declines
+    const struct { const char* text; int stop; } cases[] = {
         {"0", 1}, {"-0", 2}, {"+0", 2}, {"007", 3}, {"-123", 4}, {"+5", 2}, {"999999999999999999", 18},
         {"-999999999999999999", 19}, {"1234567", 7}, {"-12345678", 9}, {"12.5", 2}, {"12e3", 2}, {"7,8", 1}, {"-4\r", 2},
         {"", -1}, {"-", -1}, {"+", -1}, {"+-1", -1}, {"--1", -1}, {"x1", -1}, {".5", -1},
@@ -54,11 +52,7 @@ TEST(IntegerParsing, QuickReaderStopsWhereTheDigitsEndAndAgreesWithParseInteger)
 // against from_chars bit for bit), quick path or not; a missing token that reads as a number stays missing.
 TEST(IntegerParsing, PlainLoaderColumnsMatchTheStrictParsers)
 {
-    const struct {
-        const char* name;
-        std::vector<std::string> texts;
-        Storage storage;
-    } columns[] = {
+    const struct { const char* name; std::vector<std::string> texts; Storage storage; } columns[] = {
         {"small", {"1", "-2", "+3", "007", "", "NA", "0", "-0"}, Storage::Integer},
         {"wide", {"5", "1234567890123456789", "-9223372036854775808", "9223372036854775807", "-17"},
          Storage::Integer},
@@ -99,8 +93,7 @@ TEST(IntegerParsing, PlainLoaderColumnsMatchTheStrictParsers)
                 EXPECT_EQ(values.integers()[row], *parseInteger(text)) << column.name << " " << text;
             else if (column.storage == Storage::Real)
                 EXPECT_EQ(std::bit_cast<std::uint64_t>(values.reals()[row]),
-                          std::bit_cast<std::uint64_t>(*parseReal(text)))
-                    << column.name << " " << text;
+                          std::bit_cast<std::uint64_t>(*parseReal(text))) << column.name << " " << text;
             else
                 EXPECT_EQ(values.dictionary().at(values.codes()[row]), text) << column.name;
         }

@@ -16,11 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Case {
-    const char* name;
-    int signal;
-    bool guardAlive;   // the guard still lives when the signal arrives
-};
+// guardAlive: the guard still lives when the signal arrives
+struct Case { const char* name; int signal; bool guardAlive; };
 
 class InterruptCleanup : public ::testing::TestWithParam<Case> {};
 

@@ -81,6 +81,8 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
         {"--out / is refused before any work", kCsv, {"--out", "/"}, 2, false, "is the root directory"},
         {"DIR named through '.' is replaced where it is", std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n",
          {"--threads", "1", "--out", "@dot"}, 0, true, ""},
+        {"DIR/ is replaced where it is", std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n",
+         {"--threads", "2", "--out", "@slash"}, 0, true, ""},
         {"a dangling symlink --out is refused before any work", kCsv, {"--out", "@dangling"}, 2, false,
          "symlink to nothing"},
         {"a later good run replaces the earlier files and keeps foreign ones",
@@ -113,7 +115,7 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
         for (const std::string& arg : c.more)
             more.push_back(arg == "@in" ? (out / "split-model.pmml").string()
                            : arg == "@dangling" ? (dir / "dangling").string()
-                           : arg == "@dot" ? (out / ".").string() : arg);
+                           : arg == "@dot" ? (out / ".").string() : arg == "@slash" ? out.string() + "/" : arg);
         fs::create_symlink(dir / "nowhere", dir / "dangling");
         if (*c.failingStep) {
             ::setenv("SPLIT_MODULE", SPLIT_FAILING_MODULE_PATH, 1);
@@ -151,13 +153,9 @@ TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
     writeFile(root / "data.csv", kCsv);
     ASSERT_EQ(build(root, root / "data.csv").status, 0);
     const std::string model = (root / "out" / "split-model.pmml").string();
-    struct Case {
-        const char* name;
-        std::string out;      // --out, relative to the case's directory unless absolute or "-"
-        std::string data;     // --data, likewise
-        int status;
-        std::string message;  // in standard error
-    };
+    // out: --out, relative to the case's directory unless absolute or "-"; data: --data, likewise;
+    // message: in standard error
+    struct Case { const char* name; std::string out; std::string data; int status; std::string message; };
     const Case cases[] = {
         {"a symlink is written through", "link.csv", "in.csv", 0, ""},
         {"a device is written through", "/dev/null", "in.csv", 0, ""},
@@ -229,11 +227,8 @@ TEST(OutputSafety, RunsRemoveWorkingFilesOfKilledRunsOnThisHostOnly)
     if (dead == 0) ::_exit(0);
     ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
 
-    struct Left {
-        std::string stem;    // the working name before "-HOST-PID-"
-        bool directory;
-        fs::path where;
-    };
+    // stem: the working name before "-HOST-PID-"
+    struct Left { std::string stem; bool directory; fs::path where; };
     const Left kinds[] = {
         {".out.split-run-new", true, dir},       // a build's staging directory
         {".out.split-run-old", true, dir},       // what an earlier version moved aside, with its list
@@ -361,6 +356,9 @@ TEST(OutputSwitch, KillAtEveryStepLeavesOneWholeOutputThatTheNextBuildRepairs)
         for (const char* when : {"as the kill left it", "after the next build's repair"}) {
             SCOPED_TRACE(std::string(when) + ", " + step);
             if (std::string(when) != "as the kill left it") {
+                for (const auto& entry : fs::directory_iterator(dir))   // a line climbing out is not trusted
+                    if (const fs::path journal = entry.path() / ".split-run-carried"; fs::exists(journal))
+                        writeFile(journal, readFile(journal) + "../out/notes.txt\n");
                 OutputTransaction repair(out, {});
             }
             for (const auto& [file, text] : expected) EXPECT_EQ(readFile(out / file), text) << file;
@@ -493,6 +491,16 @@ splitrun::NamedEntries numberedEntries(const std::string& name, std::size_t coun
             }};
 }
 
+// Stores `count` numbered entries in the PMML container as a build does, one at a time.
+void stageEntries(splitrun::StagedStore& staged, std::size_t count, std::size_t kill = SIZE_MAX)
+{
+    const splitrun::NamedEntries entries = numberedEntries("PMML", count, kill);
+    for (std::size_t i = 0; i < entries.count; ++i) {
+        const splitrun::ContainerEntry entry = entries.entry(i);
+        staged.store("PMML", staged.reserve("PMML"), entry.key, entry.properties, entry.content.size(), entry.content);
+    }
+}
+
 std::size_t storedCount(const fs::path& db, const std::string& container)
 {
     std::size_t count = 0;
@@ -515,12 +523,7 @@ TEST(OutputSwitch, ABuildKilledWhileWritingTheDatabaseLeavesThePreviousOutputRea
         // Killed half way through a run that stores its entries as they come.
         OutputTransaction output(out, {});
         splitrun::StagedStore staged(output.staging() / splitrun::kContainerStoreName);
-        const splitrun::NamedEntries entries = numberedEntries("PMML", 5000, 2500);
-        for (std::size_t i = 0; i < entries.count; ++i) {
-            const splitrun::ContainerEntry entry = entries.entry(i);
-            staged.store("PMML", staged.reserve("PMML"), entry.key, entry.properties, entry.content.size(),
-                         entry.content);
-        }
+        stageEntries(staged, 5000, 2500);
         ::_exit(0);
     }
     int status = 0;
@@ -568,12 +571,7 @@ TEST(OutputSwitch, StagedStoreNumbersEntriesFromOneAndReportsItsFirstFailure)
     {
         OutputTransaction output(dir / "out", {});
         splitrun::StagedStore staged(output.staging() / splitrun::kContainerStoreName);
-        const splitrun::NamedEntries entries = numberedEntries("PMML", 2);
-        for (std::size_t i = 0; i < entries.count; ++i) {
-            const splitrun::ContainerEntry entry = entries.entry(i);
-            staged.store("PMML", staged.reserve("PMML"), entry.key, entry.properties, entry.content.size(),
-                         entry.content);
-        }
+        stageEntries(staged, 2);
         staged.commit();
         output.commit();
     }

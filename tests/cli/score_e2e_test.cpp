@@ -126,11 +126,8 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndWrittenNA)
     ASSERT_EQ(clean.status, 0) << clean.err;
     EXPECT_EQ(clean.out.find("records"), clean.out.rfind("records")) << "only the 'Scored' line: " << clean.out;
     const std::string groupModel = (exportedFiles(dir / "out") / "PMML" / "model-0002.xml").string();
-    const struct {
-        const char* row;
-        const char* mentions;
-        bool ownModel;  // scored with the group's own PMML rather than the split model
-    } cases[] = {
+    // ownModel: scored with the group's own PMML rather than the split model
+    const struct { const char* row; const char* mentions; bool ownModel; } cases[] = {
         {"1,a,1", "1 records matched no segment", false},
         {"abc,a,1", "1 records hold a value the model cannot read", false},  // not the missing key's group
         {"1e999,a,1", "1 records hold a value the model cannot read", false},
@@ -285,10 +282,7 @@ TEST(Augment, DiagnosticsAreRsInInputOrder)
 {
     const fs::path dir = freshDir("augment");
     writeFile(dir / "mtcars.csv", mtcarsCsv());
-    const struct {
-        const char* title;
-        std::vector<std::string> options;
-    } cases[] = {
+    const struct { const char* title; std::vector<std::string> options; } cases[] = {
         {"linear by am", {"--split", "am", "--target", "mpg", "--inputs", "wt,hp"}},
         {"logistic", {"--split", "g", "--target", "am", "--inputs", "wt,hp", "--model", "logistic"}},
         {"Gamma log", {"--split", "g", "--target", "mpg", "--inputs", "wt,hp", "--family", "Gamma", "--link", "log"}},

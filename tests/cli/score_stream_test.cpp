@@ -15,10 +15,8 @@
 
 namespace {
 
-struct Outcome {
-    std::string output;   // what was written, up to the error if any
-    std::string error;    // empty when the input was read to its end
-};
+// output: what was written, up to the error if any; error: empty when the input was read to its end
+struct Outcome { std::string output; std::string error; };
 
 const char* const kLinear = R"(<PMML version="4.4"><DataDictionary>
       <DataField name="x" optype="continuous" dataType="double"/><DataField name="y" optype="continuous"
@@ -191,11 +189,8 @@ std::string file(std::size_t at, const std::string& special, const std::string& 
 // included, and nothing from the bad record on is written.
 TEST(ScoreChunks, ManyThreadsWriteAndFailAsOneThreadDoes)
 {
-    const struct {
-        const char* name;
-        std::string special;   // replaces one record, line end not included
-        bool fails;            // the error is on the special record's first line
-    } cases[] = {
+    // special: replaces one record, line end not included; fails: the error is on the special record's first line
+    const struct { const char* name; std::string special; bool fails; } cases[] = {
         {"quoted field with a line break", "\"r\nx\",3", false},
         {"quoted field with CRLF and a doubled quote", "\"a\"\"\r\nb\",4", false},
         {"quoted missing token is present", "\"NA\",5", false},

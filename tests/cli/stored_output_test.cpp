@@ -12,11 +12,8 @@
 namespace splitrun {
 namespace {
 
-struct Case {
-    const char* name;
-    std::string document;  // the worker's document (both of them)
-    std::string entry;     // what the collect component made of it
-};
+// document: the worker's document (both of them); entry: what the collect component made of it
+struct Case { const char* name; std::string document; std::string entry; };
 
 const std::string kStatXml =
     "<?xml version=\"1.0\"?>\n<S>\n  <Fields count=\"2\">\n    <Field name=\"x1\" role=\"input\" />\n"
@@ -63,8 +60,7 @@ TEST_P(StoredOutput, ComesBackExactlyAndOnlyFromTheSameEntries) {
     // Every shorter prefix of the bytes is refused, never read past.
     for (std::size_t size = 0; size < stored.size(); ++size)
         EXPECT_THROW(decodeStoredOutput(stored.substr(0, size), [&](const std::string&) { return &c.entry; }, kept),
-                     refhost::WireError)
-            << size;
+                     refhost::WireError) << size;
 
     // An entry changed in every byte the document may lean on.
     if (c.document.empty() || c.entry.empty()) return;
@@ -82,10 +78,8 @@ std::string repeated(const std::string& line, int times)
     return text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Documents, StoredOutput,
-    testing::Values(
-        Case{"labelled", kStatXml, kLabelled},
+INSTANTIATE_TEST_SUITE_P(Documents, StoredOutput,
+    testing::Values(Case{"labelled", kStatXml, kLabelled},
         Case{"same", kStatXml, kStatXml},
         Case{"entry longer at the end", kStatXml, kStatXml + "<More/>\n"},
         Case{"lines moved", kStatXml,

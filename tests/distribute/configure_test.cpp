@@ -45,11 +45,8 @@ TEST(Configure, RefusesMissingOrUnknownSplitFields) {
 }
 
 TEST(Configure, WorkerTaskNumberCountsCategoryCombinations) {
-    struct Case {
-        std::vector<std::string> splitFields;
-        int64 count;
-        std::string regionCount = "", channelCount = "";  // stated in the data model when not empty
-    };
+    // regionCount: stated in the data model when not empty
+    struct Case { std::vector<std::string> splitFields; int64 count; std::string regionCount = "", channelCount = ""; };
     auto stated = [](const std::string& region, const std::string& channel) {
         auto field = [](const char* name, const std::string& count) {
             return std::string("<Field name=\"") + name + R"(" storage="string" measure="nominal" categories=")" +

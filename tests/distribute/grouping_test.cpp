@@ -38,10 +38,8 @@ const refhost::Column kText{"k", 3, 3}, kInteger{"k", 1, 3}, kReal{"k", 2, 1}, k
 const std::string kZeroX("ab\0x", 4);
 const std::string kLong(200, 'L'), kLongOther = std::string(199, 'L') + "M";
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Grouping,
-    testing::Values(
-        GroupingCase{"OneRecord", kText, {Cell::text("A")}, {1}},
+INSTANTIATE_TEST_SUITE_P(Cases, Grouping,
+    testing::Values(GroupingCase{"OneRecord", kText, {Cell::text("A")}, {1}},
         GroupingCase{"RunsNotSets", kText,
                      {Cell::text("A"), Cell::text("A"), Cell::text("B"), Cell::text("B"), Cell::text("A")},
                      {2, 2, 1}},
@@ -180,8 +178,7 @@ TEST_P(ReadFailure, KeyKeepsItsValuesFromTheUnreadFieldOn) {
     EXPECT_EQ(messages, std::vector<refhost::Message>(c.refused.size(), refhost::Message{3, 280005, {}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ReadFailure,
+INSTANTIATE_TEST_SUITE_P(Cases, ReadFailure,
     testing::Values(
         // The record key is only prepared when its first read fails: 0 is not 5.
         ReadFailureCase{"FirstRecordKeyRead", {{5}, {5}, {7}}, false, {2}, 3, 5, {{0, 1}, {2}}},

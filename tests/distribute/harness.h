@@ -19,16 +19,9 @@ namespace splittest {
 
 using refhost::Cell;
 
-struct TaskField {
-    std::string name, value, isNull;
-    bool operator==(const TaskField&) const = default;
-};
+struct TaskField { std::string name, value, isNull; bool operator==(const TaskField&) const = default; };
 
-struct WorkerResult {
-    cf_status status = 0;
-    std::vector<TaskField> task;
-    refhost::Table records;
-};
+struct WorkerResult { cf_status status = 0; std::vector<TaskField> task; refhost::Table records; };
 
 // The SplitField elements of a worker task document, checking its shape.
 inline std::vector<TaskField> ParseTask(const std::string& text) {

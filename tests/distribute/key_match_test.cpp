@@ -44,12 +44,8 @@ std::string Number(int64_t v) { return std::string(reinterpret_cast<const char*>
 std::string Number(double v) { return std::string(reinterpret_cast<const char*>(&v), 8); }
 
 TEST(KeyMatch, ValuesMatchByStorageKind) {
-    const struct {
-        const char* name;
-        StorageKind kind;
-        std::string key, value;   // the key's and the record's bytes; "-" for missing
-        bool matches;
-    } cases[] = {
+    // value: the key's and the record's bytes; "-" for missing
+    const struct { const char* name; StorageKind kind; std::string key, value; bool matches; } cases[] = {
         {"IntegersDifferInTheHighByte", StorageKind::Integer, Number(int64_t{7}),
          Number(int64_t{7} | (int64_t{1} << 56)), false},
         {"MissingIntegers", StorageKind::Integer, "-", "-", true},
@@ -71,8 +67,7 @@ TEST(KeyMatch, ValuesMatchByStorageKind) {
         const auto key = Exact(c.key), value = Exact(c.value);
         EXPECT_EQ(ValueMatchesKey(c.kind, keyMissing ? nullptr : key.get(), keyMissing ? 0 : c.key.size(),
                                   valueMissing ? nullptr : value.get(), valueMissing ? 0 : c.value.size()),
-                  c.matches)
-            << c.name;
+                  c.matches) << c.name;
     }
 }
 

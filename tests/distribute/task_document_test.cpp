@@ -8,13 +8,7 @@
 namespace splittest {
 namespace {
 
-struct RenderCase {
-    const char* field;
-    int storage;
-    Cell value;
-    std::string text;
-    const char* isNull = "false";
-};
+struct RenderCase { const char* field; int storage; Cell value; std::string text; const char* isNull = "false"; };
 
 // One record whose every column is a split field: its task document carries every case.
 void ExpectRendered(const std::vector<RenderCase>& cases) {

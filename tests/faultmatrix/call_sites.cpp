@@ -19,10 +19,8 @@ namespace fs = std::filesystem;
 const std::set<std::string> kWrappers = {"host_calls.h", "host_lock_scope.h", "cf_cpp_helper.h"};
 
 // Calls that reach a host operation, by the text that names them.
-struct Pattern {
-    std::regex regex;
-    std::string op;  // empty: the operation is the first capture
-};
+// op: empty: the operation is the first capture
+struct Pattern { std::regex regex; std::string op; };
 
 const std::vector<Pattern>& Patterns() {
     static const std::vector<Pattern> patterns = [] {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <set>
@@ -26,11 +27,7 @@ using refhost::Message;
 struct Scenario {
     const char* name;
     Variant variant;
-    struct Setup {
-        const char* op;
-        const char* file;
-        int ordinal;
-    };
+    struct Setup { const char* op; const char* file; int ordinal; };
     std::vector<Setup> setup;
 };
 
@@ -48,130 +45,40 @@ const Scenario kScenarios[] = {
     {"group key refused", Variant::Main, {{"createKey", "write_group_entry.cpp", 0}}},
 };
 
-// What refusing a call does to the entry point call that made it, when that
-// call succeeds without the refusal (when it already fails, the first
-// failure's status, err and messages stand). Keyed by operation, entry
-// point, source file and, where one file calls the operation at several
-// places that behave differently, the place's ordinal among them (-1: any).
+// The expectations of tests/faultmatrix/expectations.tsv, a call site a line.
 struct Expectation {
-    const char* op;
-    const char* step;
-    const char* file;
+    std::string op, step, file;
     int ordinal;
     cf_status status;
     int err;
-    std::vector<Message> messages;
-    long misuses = 0;  // lock misuses the host counts (an unlock of a lock not taken)
+    std::string messages;  // as Text() writes them
+    long misuses;
 };
 
-Message M(int code) { return Message{3, code, {}}; }
-const std::vector<Message> kNone;
-constexpr cf_status R = kRefused;
-constexpr int H = kHostErr;
+std::vector<Expectation> ReadExpectations() {
+    std::vector<Expectation> all;
+    std::ifstream in(SPLIT_SOURCE_ROOT "/tests/faultmatrix/expectations.tsv");
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream fields(line);
+        Expectation e;
+        std::string ordinal, status, err, misuses;
+        for (std::string* field : {&e.op, &e.step, &e.file, &ordinal, &status, &err, &e.messages, &misuses})
+            std::getline(fields, *field, '\t');
+        e.ordinal = std::stoi(ordinal), e.misuses = std::stol(misuses);
+        e.status = status == "R" ? kRefused : static_cast<cf_status>(std::stoul(status));
+        e.err = err == "H" ? kHostErr : std::stoi(err);
+        if (e.messages == "-") e.messages.clear();
+        all.push_back(e);
+    }
+    EXPECT_GT(all.size(), 50u) << "expectations.tsv not read";
+    return all;
+}
 
-const std::vector<Expectation> kExpectations = {
-    // Construction: without thread services or a lock the peers run unserialised.
-    {"getThreadServices", "d.create", "peer_lifecycle.cpp", -1, 0, 0, kNone},
-    {"createLock", "d.create", "peer_lifecycle.cpp", -1, 0, 0, kNone},
-    {"getThreadServices", "c.create", "split_collect_peer.cpp", -1, 0, 0, kNone},
-    {"createLock", "c.create", "split_collect_peer.cpp", -1, 0, 0, kNone},
-    // Configuration and begin execution pass the host's status on.
-    {"getParameters", "d.configure", "configuration.cpp", -1, R, H, kNone},
-    {"getInputDataModel", "d.configure", "configuration.cpp", -1, R, H, kNone},
-    {"getParameters", "c.configure", "split_collect_peer.cpp", -1, R, H, kNone},
-    {"getInputDataModel", "c.configure", "split_collect_peer.cpp", -1, R, H, kNone},
-    {"getInputIterator", "d.begin", "component_entry_points.cpp", -1, 8, H, kNone},  // no input
-    {"getInputDataModel", "d.begin", "worker_planning.cpp", -1, R, H, kNone},
-    {"getInputDataModel", "c.begin", "begin_execution.cpp", -1, R, H, kNone},
-    // Planning: the record reader reports a failed step as the end of the
-    // input, and rewinds are not examined.
-    {"rewind", "d.begin", "worker_planning.cpp", -1, 0, 0, kNone},
-    {"nextRecord", "d.begin", "worker_planning.cpp", 0, 1, 280002, {M(280002)}},  // reads as an empty input
-    {"nextRecord", "d.begin", "worker_planning.cpp", -1, 0, 0, kNone},
-    {"getRecordValue", "d.begin", "split_keys.cpp", -1, 0, 280005, {M(280005)}},
-    {"getRecordValue", "d.begin", "record_match.h", -1, 0, 280005, {M(280005)}},  // the same, inlined
-    {"createWorker", "d.begin", "worker_planning.cpp", 0, R, H, {M(280003)}},
-    {"createWorker", "d.begin", "worker_planning.cpp", 1, 0, H, kNone},  // planning stops, the groups found stand
-    // Hand-out.
-    // The hand-out does not examine the lock's status and unlocks all the
-    // same: the host sees an unlock of a lock that was not taken.
-    {"lock", "d.task", "worker_handout.cpp", -1, 0, H, kNone, 1},
-    {"unlock", "d.task", "worker_handout.cpp", -1, 0, H, kNone},
-    {"releaseRecordSet", "d.task", "worker_handout.cpp", 0, R, H, {M(280009)}},
-    {"releaseRecordSet", "d.task", "worker_handout.cpp", 1, 0, 0, kNone},  // a set no worker owns
-    {"getRecordValue", "d.task", "task_document.cpp", -1, R, H, {M(280005)}},
-    {"createRecordSet", "d.task", "worker_handout.cpp", -1, R, H, {M(280006)}},
-    {"addRecord", "d.task", "worker_handout.cpp", -1, R, H, {M(280007)}},
-    {"nextRecord", "d.task", "worker_handout.cpp", -1, 0, 0, kNone},  // the input ends there
-    {"getIterator", "d.iterator", "worker_handout.cpp", -1, R, H, {M(280008)}},
-    {"getInputDataModel", "d.dataModel", "configuration.cpp", -1, R, H, kNone},
-    {"releaseRecordSet", "d.end", "worker_handout.cpp", -1, R, H, {M(280009)}},
-    {"releaseRecordSet", "d.destroy", "peer_lifecycle.cpp", -1, 0, 0, kNone},
-    {"destroyLock", "d.destroy", "peer_lifecycle.cpp", -1, 0, 0, kNone},
-    // Input container copies: every failure but a clean-up's is returned.
-    {"openContainer", "d.container", "input_containers.cpp", -1, R, H, kNone},
-    {"openEntry", "d.container", "input_containers.cpp", -1, R, H, kNone},
-    {"readStream", "d.container", "input_containers.cpp", -1, R, H, kNone},
-    {"writeStream", "d.container", "input_containers.cpp", -1, R, H, kNone},
-    {"closeStream", "d.container", "input_containers.cpp", -1, 0, H, kNone},
-    {"closeContainer", "d.container", "input_containers.cpp", -1, 0, H, kNone},
-    // Intake: the task and the worker's containers.
-    {"getTask", "c.completed", "read_split_fields.cpp", -1, R, H, kNone},
-    {"openWorkerContainer", "c.completed", "read_worker_container.cpp", -1, R, H, kNone},
-    // A refused default entry or first read falls back to the first key: the
-    // first group has none, and the host's refusal of firstKey is returned.
-    {"openEntry", "c.completed", "read_worker_container.cpp", 0, R, 0, kNone},
-    {"readStream", "c.completed", "read_worker_container.cpp", -1, R, 0, kNone},
-    {"getKeys", "c.completed", "read_worker_container.cpp", -1, R, H, kNone},
-    {"firstKey", "c.completed", "read_worker_container.cpp", -1, R, H, kNone},
-    {"openEntry", "c.completed", "read_worker_container.cpp", 1, R, H, kNone},
-    {"closeStream", "c.completed", "read_worker_container.cpp", -1, 0, 0, kNone},
-    {"releaseKeys", "c.completed", "read_worker_container.cpp", -1, 0, 0, kNone},
-    {"closeContainer", "c.completed", "read_worker_container.cpp", -1, 0, 0, kNone},
-    // Intake: locks whose statuses are ignored, and those that report.
-    // Steps that ignore the lock's statuses unlock a refused lock too.
-    {"lock", "c.completed", "completed_worker_task.cpp", -1, 0, 0, kNone, 1},
-    {"unlock", "c.completed", "completed_worker_task.cpp", -1, 0, 0, kNone},
-    {"lock", "c.completed", "process_worker_statxml.cpp", -1, 0, 0, kNone, 1},
-    {"unlock", "c.completed", "process_worker_statxml.cpp", -1, 0, 0, kNone},
-    {"lock", "c.completed", "add_pmml_split_info.cpp", -1, 0, 0, {Message{2, 280016, {"band"}}}, 1},
-    {"unlock", "c.completed", "add_pmml_split_info.cpp", -1, 0, 0, {Message{2, 280016, {"band"}}}},
-    {"lock", "c.completed", "add_model_summary.cpp", -1, R, H, {M(280012)}},
-    {"unlock", "c.completed", "add_model_summary.cpp", -1, R, H, {M(280013)}},
-    {"lock", "c.completed", "report_split_failure.cpp", -1, R, H, {M(280012)}},
-    {"unlock", "c.completed", "report_split_failure.cpp", -1, R, H, {M(280013)}},
-    {"lock", "c.completed", "write_group_entry.cpp", -1, R, H, {M(280012)}},
-    {"unlock", "c.completed", "write_group_entry.cpp", -1, R, H, {M(280013)}},
-    // Group entries: the first group's StatXML container open is refused.
-    {"openContainer", "c.completed", "write_group_entry.cpp", -1, R, H, kNone},
-    {"createKey", "c.completed", "write_group_entry.cpp", -1, R, H, kNone},
-    {"setKeyText", "c.completed", "write_group_entry.cpp", -1, R, H, kNone},
-    {"openEntry", "c.completed", "write_group_entry.cpp", -1, R, H, kNone},
-    {"writeStream", "c.completed", "write_group_entry.cpp", -1, R, H, kNone},
-    {"closeStream", "c.completed", "write_group_entry.cpp", -1, 0, 0, kNone},
-    // End execution: the root entries; a missing PMML container is no failure.
-    {"openContainer", "c.end", "write_root_outputs.cpp", 0, R, H, kNone},
-    {"openContainer", "c.end", "write_root_outputs.cpp", 1, 0, H, kNone},
-    {"createKey", "c.end", "write_root_outputs.cpp", -1, R, H, kNone},
-    {"setKeyText", "c.end", "write_root_outputs.cpp", -1, R, H, kNone},
-    {"openEntry", "c.end", "write_root_outputs.cpp", -1, R, H, kNone},
-    {"writeStream", "c.end", "write_root_outputs.cpp", -1, R, H, kNone},
-    {"closeStream", "c.end", "write_root_outputs.cpp", -1, 0, 0, kNone},
-    {"closeContainer", "c.end", "end_execution.cpp", -1, 0, 0, kNone},
-    // Containers an earlier execution left open, closed with statuses ignored.
-    {"closeContainer", "c.begin", "begin_execution.cpp", -1, 0, 0, kNone},
-    {"closeContainer", "c.destroy", "split_collect_peer.cpp", -1, 0, 0, kNone},
-    {"destroyLock", "c.destroy", "split_collect_peer.cpp", -1, 0, 0, kNone},
-};
 
 // Calls no run can make: defensive code behind a condition that an earlier
 // step always clears.
-struct Unreachable {
-    const char* op;
-    const char* file;
-    const char* text;
-    const char* reason;
-};
+struct Unreachable { const char* op; const char* file; const char* text; const char* reason; };
 const Unreachable kUnreachable[] = {
     {"releaseRecordSet", "worker_handout.cpp", "entry->records, &ignored",
      "the hand-out gives back a worker's record set before it collects the next group"},
@@ -181,7 +88,8 @@ const Unreachable kUnreachable[] = {
 
 const Expectation* Find(const SourceSite& site, const std::string& step) {
     const std::string file = site.file.substr(site.file.rfind('/') + 1);
-    for (const Expectation& e : kExpectations)
+    static const std::vector<Expectation> expectations = ReadExpectations();
+    for (const Expectation& e : expectations)
         if (e.op == site.op && e.step == step && e.file == file && (e.ordinal < 0 || e.ordinal == site.ordinal))
             return &e;
     return nullptr;
@@ -209,12 +117,8 @@ std::string Text(const std::vector<Message>& messages) {
 
 // One call site under test: where it is, in which scenario its first call
 // happens, and which calls to refuse.
-struct Case {
-    const Scenario* scenario;
-    const SourceSite* site;
-    std::vector<Refusal> refusals;  // the scenario's, then the site's first call
-    RunLog baseline;
-};
+// refusals: the scenario's, then the site's first call
+struct Case { const Scenario* scenario; const SourceSite* site; std::vector<Refusal> refusals; RunLog baseline; };
 
 TEST(FaultMatrix, EveryHostCallSiteRefusedOnce) {
     refhost::Module module(SPLIT_MODULE_PATH);
@@ -273,7 +177,7 @@ TEST(FaultMatrix, EveryHostCallSiteRefusedOnce) {
         }
         EXPECT_EQ(step.status, expected ? expected->status : before.status) << step.name;
         EXPECT_EQ(step.err, expected ? expected->err : before.err) << step.name;
-        EXPECT_EQ(Text(step.messages), Text(expected ? expected->messages : before.messages)) << step.name;
+        EXPECT_EQ(Text(step.messages), expected ? expected->messages : Text(before.messages)) << step.name;
         Leaks left = LeftBy(site.op);
         left.lockMisuses = expected ? expected->misuses : 0;
         EXPECT_EQ(Describe(log.leaks), Describe(left));
@@ -318,10 +222,7 @@ TEST(FaultMatrix, EveryHostCallSiteRefusedOnce) {
 
 // The records each task of an execution handed out, by their band ("[1 1][2]"),
 // the entries it wrote ("StatXML:model-0 ...") and the groups in its root document.
-struct Outcome {
-    std::string handedOut, entries;
-    size_t sections = 0;
-};
+struct Outcome { std::string handedOut, entries; size_t sections = 0; };
 Outcome OutcomeOf(const std::string& output) {
     Outcome o;
     std::istringstream lines(output);

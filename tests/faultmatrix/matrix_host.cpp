@@ -30,11 +30,7 @@ public:
     ~LenientLocks() { registry().erase(context_.record()->handle); }
 
 private:
-    struct Lock {
-        CFLock record;
-        CFLock* real;
-        LenientLocks* owner;
-    };
+    struct Lock { CFLock record; CFLock* real; LenientLocks* owner; };
     static std::map<void*, LenientLocks*>& registry() {
         static std::map<void*, LenientLocks*> map;
         return map;

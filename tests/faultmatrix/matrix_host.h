@@ -54,10 +54,7 @@ struct RunLog {
 };
 
 // A refusal: the nth call of op, with status kRefused and err kHostErr.
-struct Refusal {
-    std::string op;
-    uint64_t nth = 0;
-};
+struct Refusal { std::string op; uint64_t nth = 0; };
 constexpr cf_status kRefused = 1;
 constexpr int kHostErr = 4242;
 

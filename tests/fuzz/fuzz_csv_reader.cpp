@@ -14,10 +14,7 @@ using splitrun::CsvFormat;
 using splitrun::CsvReader;
 using splitrun::CsvRecord;
 
-struct Read {
-    std::vector<std::string> header;
-    std::vector<CsvRecord> records;
-};
+struct Read { std::vector<std::string> header; std::vector<CsvRecord> records; };
 
 // The file's header and records; false when the reader refused the file.
 bool readAll(const std::string& text, const CsvFormat& format, Read& read)

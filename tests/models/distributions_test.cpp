@@ -1,53 +1,53 @@
-// Tail probabilities of t, F and the normal distribution against R's pt, pf
-// and pnorm (values computed once with R 4.2: 2 * pt(-|t|, df),
-// pf(f, df1, df2, lower.tail = FALSE), 2 * pnorm(-|z|)), across small and
-// huge degrees of freedom, p values near 1 and far out in the tails; and the
-// probit link's normal quantile against qnorm(p).
+// Distribution functions against R (tests/data/r/distributions.tsv, written
+// by reference.R there, a case per R expression and a quantity per set of
+// arguments): tail probabilities of t, F and the normal distribution across
+// small and huge degrees of freedom, p values near 1 and far out in the
+// tails; the quantiles of t and of the probit link; and the log densities
+// behind a glm's AIC where the direct formulas lose precision or overflow.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <sstream>
 #include <string>
 
 #include "distributions.h"
 #include "glm_family.h"
+#include "model_test_support.h"
 
 namespace {
 
-struct TailCase {
-  const char* kind;  // "t", "F", "z" or "q" (the probit link of value)
-  double value, df1, df2, expected;
-};
+using Arguments = std::vector<double>;
 
-TEST(Distributions, TailProbabilitiesAgreeWithR) {
-  const TailCase cases[] = {
-      {"t", 2.5, 3, 0, 0.087706647008065505},
-      {"t", 0.1, 1, 0, 0.93654896513889285},
-      {"t", 40, 5, 0, 1.8411962171772952e-07},
-      {"t", -3, 1000000, 0, 0.0026998625414217923},
-      {"t", 1e-08, 7, 0, 0.999999992300171},
-      {"t", 8, 2997, 0, 1.7609696376157795e-15},
-      {"t", 37, 30, 0, 1.3605806291419899e-26},
-      {"F", 3.2, 2, 27, 0.056602226408500836},
-      {"F", 0.01, 5, 3, 0.99993031374509678},
-      {"F", 500, 1, 100000, 1.7765805694834528e-110},
-      {"F", 10000, 6, 8, 4.7372025603386715e-15},
-      {"F", 1, 1, 1, 0.50000000000000044},
-      {"z", 0.5, 0, 0, 0.61707507745197387},
-      {"z", 8, 0, 0, 1.244192114854357e-15},
-      {"z", 30, 0, 0, 9.8134278542963744e-198},
-      {"q", 0.975, 0, 0, 1.9599639845400536},
-      {"q", 1e-10, 0, 0, -6.3613409024040557},
-      {"q", 0.3, 0, 0, -0.52440051270804067},
-  };
+TEST(Distributions, AgreeWithR) {
   using namespace splitmodels::detail;
-  for (const TailCase& c : cases) {
-    const std::string kind = c.kind;
-    const double p = kind == "t"   ? studentTwoSided(c.value, c.df1)
-                     : kind == "F" ? fUpperTail(c.value, c.df1, c.df2)
-                     : kind == "z" ? normalTwoSided(c.value)
-                                   : linkFunction(LinkKind::Probit, c.value);
-    EXPECT_NEAR(p, c.expected, 1e-9 * std::fabs(c.expected)) << kind << " " << c.value << " " << c.df1 << " " << c.df2;
-  }
+  // Each R expression, the function that computes it here, and the relative tolerance.
+  const std::map<std::string, std::pair<std::function<double(const Arguments&)>, double>> functions = {
+      {"2 * pt(-|t|, df)", {[](const Arguments& a) { return studentTwoSided(a[0], a[1]); }, 1e-9}},
+      {"pf(f, df1, df2, lower.tail = FALSE)", {[](const Arguments& a) { return fUpperTail(a[0], a[1], a[2]); }, 1e-9}},
+      {"2 * pnorm(-|z|)", {[](const Arguments& a) { return normalTwoSided(a[0]); }, 1e-9}},
+      {"qnorm(p)", {[](const Arguments& a) { return linkFunction(LinkKind::Probit, a[0]); }, 1e-9}},
+      {"qt(p, df)", {[](const Arguments& a) { return splitmodels::studentQuantile(a[0], a[1]); }, 1e-8}},
+      {"dbinom(x, n, p, log = TRUE)", {[](const Arguments& a) { return logBinomialDensity(a[0], a[1], a[2]); }, 1e-13}},
+      {"dpois(x, lambda, log = TRUE)", {[](const Arguments& a) { return logPoissonDensity(a[0], a[1]); }, 1e-13}},
+      {"dgamma(x, shape, scale, log = TRUE)", {[](const Arguments& a) { return logGammaDensity(a[0], a[1], a[2]); }, 1e-13}},
+  };
+  const modeltest::RValues values("distributions");
+  std::size_t compared = 0;
+  for (const auto& [expression, function] : functions)
+    for (const std::string& arguments : values.quantities(expression)) {
+      Arguments a;
+      std::istringstream words(arguments);
+      for (std::string word; words >> word;) a.push_back(std::strtod(word.c_str(), nullptr));  // "Inf" too
+      const double expected = values(expression, arguments);
+      EXPECT_NEAR(function.first(a), expected, function.second * std::fabs(expected)) << expression << " at " << arguments;
+      ++compared;
+    }
+  EXPECT_EQ(compared, 32u);
+  EXPECT_TRUE(std::isnan(splitmodels::studentQuantile(0.5, 0)));
+  EXPECT_TRUE(std::isnan(splitmodels::confidenceInterval(1, NAN, 10, 0.95).low));  // no standard error
 }
 
 }  // namespace

@@ -12,13 +12,8 @@ using namespace modeltest;
 TEST(LogisticModel, UnfittableGroupsFailWithReason) {
   using Label = const char* (*)(int);
   const Label split = [](int x) { return x > 0 ? "b" : "a"; };
-  struct FailureCase {
-    const char* title;
-    Label label;        // y of x = -10 .. 10
-    bool boundaryBoth;  // one more record at x = 0 with the other class
-    std::string event;
-    std::string reasonStart;
-  };
+  // label: y of x = -10 .. 10; boundaryBoth: one more record at x = 0 with the other class
+  struct FailureCase { const char* title; Label label; bool boundaryBoth; std::string event; std::string reasonStart; };
   const std::vector<FailureCase> cases = {
       {"complete separation", split, false, "", "separation: "},
       {"quasi-complete separation", [](int x) { return x >= 0 ? "b" : "a"; }, true, "", "separation: "},
@@ -61,10 +56,7 @@ TEST(LogisticModel, OverlappingClassesAreNotMistakenForSeparationAndTheEventCanB
 // Tied scores share their average rank, as R's rank() gives them:
 //   a <- function(p, y) (sum(rank(p)[y == 1]) - n1 * (n1 + 1) / 2) / (n1 * n0)
 TEST(LogisticModel, AreaUnderCurveCountsTiedScoresOneHalf) {
-  struct AucCase {
-    std::vector<double> score, label;
-    double expected;
-  };
+  struct AucCase { std::vector<double> score, label; double expected; };
   const AucCase cases[] = {
       {{0.1, 0.4, 0.4, 0.8}, {0, 0, 1, 1}, 0.875},
       {{0.5, 0.5, 0.5, 0.2, 0.9}, {1, 0, 1, 0, 0}, 0.5},

@@ -140,6 +140,9 @@ TEST(ModelDocuments, GlmSettingsReachTheFitAndTheStatXml) {
   ASSERT_TRUE(doc.load_string(model.statXML.c_str()));
   EXPECT_EQ(outline(doc.document_element().child("BuildSettings")),
             "BuildSettings glm am binomial logit gear logdisp 0.01 30 [Input wt]");
+  ASSERT_TRUE(doc.load_string(model.pmml.c_str()));  // the offset counts among the PMML's fields
+  const pugi::xml_node dictionary = doc.document_element().child("DataDictionary");
+  EXPECT_EQ(dictionary.attribute("numberOfFields").as_ullong(), dictionary.select_nodes("DataField").size());
 }
 
 TEST(ModelDocuments, SplitModelValidatesAndRewritesNumericValues) {

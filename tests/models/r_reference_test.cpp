@@ -296,8 +296,9 @@ TEST(ReferenceFits, AgreeWithR) {
       if (element.find("coefficient=\"0\"") == std::string::npos) ++predictors;
     }
     EXPECT_EQ(predictors, estimated - 1);
-    std::string warnings;
-    for (const std::string& w : model.warnings) warnings += w + "\n";
+    std::string warnings, listed;  // the StatXML lists them with "; " between
+    for (const std::string& w : model.warnings) warnings += w + "\n", listed += (listed.empty() ? "" : "; ") + w;
+    EXPECT_STREQ(summary.attribute("warnings").value(), listed.c_str());
     if (c.warning.empty()) {
       EXPECT_EQ(warnings, "");
     } else {

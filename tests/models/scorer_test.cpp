@@ -5,8 +5,9 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <random>
-#include <thread>
+#include <sstream>
 
 #include "scorer_model.h"
 #include "value_text.h"
@@ -75,27 +76,6 @@ TEST(Scorer, ReproducesTheFittedValuesOfEveryGroupThroughTheSplitModel) {
       EXPECT_EQ(result.predicted, fitted[i] > 0.5 ? "1" : "0");
     }
   }
-}
-
-TEST(Scorer, BuildsAndScoresFromSeveralThreadsAlike) {
-  GroupData data = twoRegions(400);
-  const ModelSpec request = modelRequest(ModelKind::Logistic, "y", {"x", "channel", "region"});
-  const auto reference = splitmodels::buildGroupModel(data, request);
-  ASSERT_TRUE(reference.ok) << reference.reason;
-  SplitScorer scorer = SplitScorer::fromPmml(reference.pmml);
-  scorer.bind({"x", "channel", "region"});
-  std::vector<std::vector<double>> built(4), scored(4);
-  std::vector<std::thread> threads;
-  for (std::size_t t = 0; t < 4; ++t)
-    threads.emplace_back([&, t] {
-      built[t] = splitmodels::buildGroupModel(data, request).fitted;
-      for (const auto& cells : data.rows)
-        scored[t].push_back(scorer.score({render(cells[1].number), cells[2].text, cells[0].text}).probabilities[1]);
-    });
-  for (std::thread& thread : threads) thread.join();
-  for (std::size_t t = 0; t < 4; ++t)  // threads build and score bit for bit alike...
-    EXPECT_TRUE(built[t] == reference.fitted && scored[t] == scored[0]) << "thread " << t;
-  for (std::size_t i = 0; i < scored[0].size(); ++i) EXPECT_NEAR(scored[0][i], reference.fitted[i], 1e-9);  // ...and right
 }
 
 // Segments selected by `predicates` over `dictionary` (plus target y); each predicts its position.
@@ -475,25 +455,12 @@ TEST(Scorer, InlineConversionMatchesTheGeneralOne) {
 
 
 // Each operator at, just below and just above its boundary, with missing and invalid values in each
-// position. A predicate P selects segment "0"; "surrogate(P, True)" selects segment "1", so a row
-// reads T (P true), U (P unknown) or F (P false).
+// position (the cases are tests/models/predicates.tsv). A predicate P selects segment "0";
+// "surrogate(P, True)" selects segment "1", so a row reads T (P true), U (P unknown) or F (P false).
 TEST(Scorer, PredicatesAtTheirBoundariesInThreeValuedLogic) {
   const std::string dictionary = R"(<DataField name="i" optype="continuous" dataType="integer"/>
     <DataField name="d" optype="continuous" dataType="double"/>
     <DataField name="s" optype="categorical" dataType="string"/>)";
-  const auto simple = [](const char* field, const char* op, const char* value = nullptr) {
-    return std::string(R"(<SimplePredicate field=")") + field + R"(" operator=")" + op + "\"" +
-           (value ? std::string(" value=\"") + value + "\"" : "") + "/>";
-  };
-  const auto set = [](const char* field, const char* op, const char* type, const char* entries) {
-    return std::string(R"(<SimpleSetPredicate field=")") + field + R"(" booleanOperator=")" + op + R"("><Array type=")" +
-           type + R"(">)" + entries + "</Array></SimpleSetPredicate>";
-  };
-  const auto compound = [](const char* op, const std::vector<std::string>& parts) {
-    std::string text = std::string(R"(<CompoundPredicate booleanOperator=")") + op + "\">";
-    for (const std::string& part : parts) text += part;
-    return text + "</CompoundPredicate>";
-  };
   const std::optional<std::string> none;
   // Rows over (i, d, s); "abc" in a numeric field is invalid.
   const auto ds = [&](std::vector<std::optional<std::string>> values) {
@@ -501,80 +468,43 @@ TEST(Scorer, PredicatesAtTheirBoundariesInThreeValuedLogic) {
     for (const auto& value : values) rows.push_back({"0", value, "a"});
     return rows;
   };
-  const std::vector<Row> nearOneAndHalf = ds({"1.4999999999999998", "1.5", "1.5000000000000002", none, "abc"});
-  const std::vector<Row> nearZero = ds({"-0", "0", "0.0", "-4.9406564584124654e-324", "4.9406564584124654e-324"});
-  const std::vector<Row> bigIntegers = {{"9007199254740992", none, none}, {"9007199254740993", none, none},
-                                        {"9007199254740994", none, none}, {none, none, none}};
-  const std::vector<Row> texts = {{none, none, "a"}, {none, none, "b"}, {none, none, "ba"}, {none, none, "B"},
-                                  {none, none, ""}, {none, none, none}};
   const std::vector<Row> iAndD = {{"7", "1.5", none}, {"7", "2", none}, {"8", "1.5", none}, {none, "1.5", none},
                                   {none, "2", none},  {"7", none, none}, {"8", none, none}, {"x", "1", none}};
-  const std::vector<Row> iAndS = {{"7", none, "b"}, {"8", none, "a"}, {"8", none, "b"}, {none, none, "a"},
-                                  {none, none, "b"}, {"7", none, none}, {"8", none, none}, {"7", none, "a"}};
-  const auto withAllMissing = [&](std::vector<Row> rows) {
-    rows.push_back({none, none, none});
-    return rows;
+  std::vector<Row> iAndDAndAllMissing = iAndD;
+  iAndDAndAllMissing.push_back({none, none, none});
+  const std::map<std::string, std::vector<Row>> rowSets = {
+      {"nearOneAndHalf", ds({"1.4999999999999998", "1.5", "1.5000000000000002", none, "abc"})},
+      {"nearZero", ds({"-0", "0", "0.0", "-4.9406564584124654e-324", "4.9406564584124654e-324"})},
+      {"bigIntegers", {{"9007199254740992", none, none}, {"9007199254740993", none, none},
+                       {"9007199254740994", none, none}, {none, none, none}}},
+      {"texts", {{none, none, "a"}, {none, none, "b"}, {none, none, "ba"}, {none, none, "B"}, {none, none, ""},
+                 {none, none, none}}},
+      {"iAndD", iAndD}, {"iAndDAndAllMissing", iAndDAndAllMissing},
+      {"iAndS", {{"7", none, "b"}, {"8", none, "a"}, {"8", none, "b"}, {none, none, "a"}, {none, none, "b"},
+                 {"7", none, none}, {"8", none, none}, {"7", none, "a"}}},
+      {"threeFields", {{"7", "1", "a"}, {"7", none, "a"}, {"7", "1", none}, {"6", none, "a"}}},
+      {"allMissing", {{none, none, none}}},
   };
-  struct Case {
-    std::string title, predicate;
-    std::vector<Row> rows;
-    const char* expected;  // one of T, F, U per row
-  };
-  const std::vector<Case> cases = {
-      {"equal", simple("d", "equal", "1.5"), nearOneAndHalf, "FTFUU"},
-      {"notEqual", simple("d", "notEqual", "1.5"), nearOneAndHalf, "TFTUU"},
-      {"lessThan", simple("d", "lessThan", "1.5"), nearOneAndHalf, "TFFUU"},
-      {"lessOrEqual", simple("d", "lessOrEqual", "1.5"), nearOneAndHalf, "TTFUU"},
-      {"greaterThan", simple("d", "greaterThan", "1.5"), nearOneAndHalf, "FFTUU"},
-      {"greaterOrEqual", simple("d", "greaterOrEqual", "1.5"), nearOneAndHalf, "FTTUU"},
-      {"isMissing: an invalid value is not missing", simple("d", "isMissing"), nearOneAndHalf, "FFFTF"},
-      {"isNotMissing", simple("d", "isNotMissing"), nearOneAndHalf, "TTTFT"},
-      {"isIn reals", set("d", "isIn", "real", "2.5 1.5"), nearOneAndHalf, "FTFUU"},
-      {"isNotIn reals", set("d", "isNotIn", "real", "2.5 1.5"), nearOneAndHalf, "TFTUU"},
-      {"equal 0: -0 and 0 alike, the smallest subnormals not", simple("d", "equal", "0"), nearZero, "TTTFF"},
-      {"equal -0.0", simple("d", "equal", "-0.0"), nearZero, "TTTFF"},
-      {"lessThan -0: nothing at zero is below it", simple("d", "lessThan", "-0"), nearZero, "FFFTF"},
-      {"greaterOrEqual 0 takes -0", simple("d", "greaterOrEqual", "0"), nearZero, "TTTFT"},
-      {"isIn -0", set("d", "isIn", "real", "-0"), nearZero, "TTTFF"},
-      {"integer lessThan beyond 2^53", simple("i", "lessThan", "9007199254740993"), bigIntegers, "TFFU"},
-      {"integer lessOrEqual beyond 2^53", simple("i", "lessOrEqual", "9007199254740993"), bigIntegers, "TTFU"},
-      {"integer greaterThan beyond 2^53", simple("i", "greaterThan", "9007199254740993"), bigIntegers, "FFTU"},
-      {"integer isIn beyond 2^53", set("i", "isIn", "int", "9007199254740993"), bigIntegers, "FTFU"},
-      {"integer isNotIn beyond 2^53", set("i", "isNotIn", "int", "9007199254740993"), bigIntegers, "TFTU"},
-      {"string lessThan compares bytes", simple("s", "lessThan", "b"), texts, "TFFTTU"},
-      {"string greaterOrEqual", simple("s", "greaterOrEqual", "b"), texts, "FTTFFU"},
-      {"string isIn holds the empty text", set("s", "isIn", "string", R"("" "ba")"), texts, "FFTFTU"},
-      {"string isMissing: the empty text is a value", simple("s", "isMissing"), texts, "FFFFFT"},
-      {"and over two fields", compound("and", {simple("i", "equal", "7"), simple("d", "lessOrEqual", "1.5")}), iAndD,
-       "TFFUFUFU"},
-      {"or over two fields", compound("or", {simple("i", "equal", "7"), simple("s", "equal", "a")}), iAndS, "TTFTUTUT"},
-      {"xor over two fields", compound("xor", {simple("i", "equal", "7"), simple("s", "equal", "a")}), iAndS, "TTFUUUUF"},
-      {"surrogate takes the first known part",
-       compound("surrogate", {simple("i", "equal", "7"), simple("s", "equal", "a")}), iAndS, "TFFTFTFT"},
-      {"surrogate falls back past unknown parts, unknown when all are",
-       compound("surrogate", {simple("i", "equal", "7"), simple("d", "equal", "1.5")}), withAllMissing(iAndD),
-       "TTFTFTFFU"},
-      {"and of three with a missing part last",
-       compound("and", {simple("i", "greaterOrEqual", "7"), simple("s", "isNotMissing"), simple("d", "lessThan", "2")}),
-       {{"7", "1", "a"}, {"7", none, "a"}, {"7", "1", none}, {"6", none, "a"}}, "TUFF"},
-      {"or nested in and", compound("and", {compound("or", {simple("i", "equal", "7"), simple("i", "equal", "8")}),
-                                            simple("s", "isMissing")}),
-       iAndS, "FFFFFTTF"},
-      {"True and False", compound("or", {"<False/>", "<True/>"}), {{none, none, none}}, "T"},
-      {"False alone", "<False/>", {{none, none, none}}, "F"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.title);
-    SplitScorer scorer = SplitScorer::fromPmml(
-        segmentsDocument(dictionary, {c.predicate, compound("surrogate", {c.predicate, "<True/>"})}));
+  std::ifstream cases(SPLIT_SOURCE_ROOT "/tests/models/predicates.tsv");
+  std::size_t tried = 0;
+  for (std::string line; std::getline(cases, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string title, predicate, rows, expected;
+    for (std::string* field : {&title, &predicate, &rows, &expected}) std::getline(fields, *field, '\t');
+    SCOPED_TRACE(title);
+    const std::string orUnknown = R"(<CompoundPredicate booleanOperator="surrogate">)" + predicate + "<True/></CompoundPredicate>";
+    SplitScorer scorer = SplitScorer::fromPmml(segmentsDocument(dictionary, {predicate, orUnknown}));
     scorer.bind({"i", "d", "s"});
     std::string got;
-    for (const Row& row : c.rows) {
+    for (const Row& row : rowSets.at(rows)) {
       const std::string id = scorer.score(row).segmentId;
       got += id == "0" ? 'T' : id == "1" ? 'U' : 'F';
     }
-    EXPECT_EQ(got, c.expected);
+    EXPECT_EQ(got, expected);
+    ++tried;
   }
+  EXPECT_EQ(tried, 33u);
 }
 
 }  // namespace

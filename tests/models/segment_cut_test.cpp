@@ -64,11 +64,8 @@ std::string mining(const std::string& segments) {
 }
 
 TEST(SegmentCut, PiecesAreTheSegmentsWhateverTheBlockSize) {
-  struct Case {
-    const char* what;
-    std::string text;
-    std::optional<Pieces> pieces;  // expected, per Segmentation; none for a document the scan leaves whole
-  };
+  // pieces: expected, per Segmentation; none for a document the scan leaves whole
+  struct Case { const char* what; std::string text; std::optional<Pieces> pieces; };
   const std::string a = segment("a", "a", 1), b = segment("b", "b", 2);
   const std::string body = "<P><M><Segmentation><Segment/></Segmentation></M></P>";
   const Case cases[] = {

@@ -69,8 +69,7 @@ TEST_F(EntryPoints, NullComponentIsAnsweredWithoutTouchingArguments) {
         EXPECT_EQ(call(api(), &err), status) << name;
         EXPECT_EQ(err, 12345) << name;
         EXPECT_TRUE(std::string(buffer) == "keep" && needed == 77 && count == 77 && out == &count &&
-                    static_cast<void*>(iterator) == out && static_cast<void*>(container) == out)
-            << name;
+                    static_cast<void*>(iterator) == out && static_cast<void*>(container) == out) << name;
     }
 }
 
@@ -81,8 +80,7 @@ TEST_F(EntryPoints, FactoryMatchesNamesExactlyWithOrWithoutContext) {
         const bool known = std::string(name) == "split_distribute" || std::string(name) == "split_collect";
         void* component = &host;
         int err = 0;
-        EXPECT_EQ(api().cf_create_component(context.record(), name, &component, &err), known ? 0u : 1u)
-            << name;
+        EXPECT_EQ(api().cf_create_component(context.record(), name, &component, &err), known ? 0u : 1u) << name;
         if (known) {
             EXPECT_NE(component, static_cast<void*>(&host));
             EXPECT_EQ(api().cf_destroy_component(component, &err), 0u);
@@ -112,8 +110,7 @@ TEST_F(EntryPoints, CallsMeantForTheOtherKindOfComponentAreRefused) {
         EXPECT_EQ(name == "split_distribute"
                       ? api().cf_collect_completedWorkerTask(component, worker.record(), &err)
                       : api().cf_distribute_getIterator(component, worker.record(), 0, &iterator, &err),
-                  1u)
-            << name;
+                  1u) << name;
         EXPECT_EQ(iterator, nullptr);
         EXPECT_EQ(api().cf_destroy_component(component, &err), 0u);
     }
@@ -162,12 +159,8 @@ TEST(QorPeerSlots, VirtualOperationsKeepTheirOrder) {
 // A host operation that throws while a component is destroyed: the other
 // clean-up steps still run, and the host learns of it as status 1, err 240003.
 TEST(Destruction, ThatThrowsIsReportedAfterEverythingElseIsGivenBack) {
-    const struct {
-        const char* component;
-        const char* op;
-        uint64_t nth;  // among the calls of op made by the destruction
-        size_t liveRecordSets, liveLocks;
-    } cases[] = {
+    // nth: among the calls of op made by the destruction
+    const struct { const char* component; const char* op; uint64_t nth; size_t liveRecordSets, liveLocks; } cases[] = {
         {"split_distribute", "destroyLock", 1, 0, 1},       // the record sets are still released
         {"split_distribute", "releaseRecordSet", 1, 1, 0},  // the second set and the lock still go
         {"split_collect", "destroyLock", 1, 0, 1},

@@ -88,11 +88,7 @@ TEST(ColumnPermute, EveryKindThroughBuffersLeftBySizesBeforeIt) {
 
 TEST(ColumnPermute, FreedLargeBlocksServeLaterRequestsThatFitWhileReuseIsOn) {
     constexpr size_t kWords = size_t{3} << 20;   // 12 MiB of 4-byte values, a large block
-    struct Case {
-        const char* name;
-        size_t words;
-        bool taken;
-    };
+    struct Case { const char* name; size_t words; bool taken; };
     const Case cases[] = {
         {"the same size", kWords, true},
         {"a little less", kWords - 1000, true},

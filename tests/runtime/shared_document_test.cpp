@@ -59,12 +59,7 @@ TEST(SharedDocument, TwoStreamsReadTheSameBytesWithoutACopy) {
 TEST(SharedDocument, CopyWrittenUnchangedSharesTheOriginal) {
     const SharedBytes doc = document(100000);
     const std::string& d = *doc;
-    struct Case {
-        const char* name;
-        std::string written;
-        size_t chunk;
-        bool expectSet = true;
-    };
+    struct Case { const char* name; std::string written; size_t chunk; bool expectSet = true; };
     const Case cases[] = {
         {"the document in small chunks", d, 1023},
         {"the document in one write", d, d.size()},

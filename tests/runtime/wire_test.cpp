@@ -52,8 +52,7 @@ TEST(Wire, RoundTripKeepsEveryFieldKindAndBit) {
         for (size_t r = 0; r < job.records.rowCount(); ++r)
             EXPECT_TRUE(c == 1 || c == 3 ? partial.at(r, c).isMissing() &&
                                                partial.values(c).kind() == job.records.values(c).kind()
-                                         : partial.at(r, c) == job.records.at(r, c))
-                << r << c;
+                                         : partial.at(r, c) == job.records.at(r, c)) << r << c;
     for (const Table& table : {Table(), Table({Column{"a", 2, 1}})})
         EXPECT_TRUE(decodeJob(encodeJob(WorkerJob{0, "", table, {}, {}, {}})).records == table);
     const WorkerOutput output{1, "separation: x1", "<StatXML/>", "", std::string("\0\1\2", 3)};

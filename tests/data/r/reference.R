@@ -242,6 +242,20 @@ put_formula("lm: two offsets, summed", lm(mpg ~ wt + offset(hp / 100) + offset(q
 put_formula("poisson: factor x factor without main effects, offset(log())",
             glm(breaks ~ wool:tension + offset(log(len)), poisson, w), w, c(1, 54))
 
+# The columns R gives each formula's model matrix, in order (a case per
+# formula, the position as the value); with character columns in
+# warpbreaks, and "." standing for mpg, disp, hp and wt in mtcars' order.
+for (f in c("mpg ~ wt * cyl", "mpg ~ wt:cyl", "mpg ~ wt + wt:cyl", "mpg ~ 0 + cyl + wt", "mpg ~ cyl:wt - 1",
+            "mpg ~ hp:wt + qsec + wt", "mpg ~ (wt + hp + qsec)^2 - hp:qsec",
+            "log(mpg) ~ poly(hp, 2, raw = TRUE) + I(wt^2) + log2(qsec) + I(hp * 1e5)",
+            "mpg ~ exp(-wt) + sqrt(abs(qsec - 18)) + log(hp, 10)", "log(mpg) ~ . - hp", "breaks ~ wool * tension",
+            "breaks ~ 0 + wool:tension", "breaks ~ tension + wool:tension", "breaks ~ (wool + tension)^2 - wool",
+            "breaks ~ 0 + wool + tension")) {
+  data <- if (startsWith(f, "breaks")) w else if (f == "log(mpg) ~ . - hp") d[c("mpg", "disp", "hp", "wt")] else d
+  names <- colnames(model.matrix(as.formula(f), data))
+  for (k in seq_along(names)) put("terms", f, names[k], k)
+}
+
 # Confidence intervals of the coefficients (Wald's for a logistic fit) and
 # their covariance, over the estimated terms only.
 put_inference <- function(case, fit, intervals, covariance) {
@@ -315,6 +329,58 @@ augment("linear by am", lm(mpg ~ wt + hp, mtcars[mtcars$am == 0, ]), 4)
 augment("logistic", glm(am ~ wt + hp, binomial, mtcars))
 augment("Gamma log", gamma)
 augment("poisson with weights", glm(hp ~ wt, poisson, mtcars, weights = am))
+
+# split-run build's tables on mtcars: every number of coefficients.csv and
+# groups.csv for lm(mpg ~ wt + hp) per cyl and glm(vs ~ mpg, binomial) per am,
+# a case per group and a quantity per column (with the term, for a
+# coefficient). The file the command reads has one more cyl 8, am 1 record
+# without mpg, which neither fit uses.
+tables <- function(case, fit) {
+  co <- coef(summary(fit))
+  for (term in rownames(co))
+    for (k in 1:4) put("tables", case, paste(c("estimate", "std_error", "statistic", "p_value")[k], term), co[term, k])
+  ci <- if (inherits(fit, "glm")) confint.default(fit) else confint(fit)  # Wald intervals for a glm
+  for (term in rownames(ci)) {
+    put("tables", case, paste("conf_low", term), ci[term, 1])
+    put("tables", case, paste("conf_high", term), ci[term, 2])
+  }
+  put("tables", case, "df_residual", fit$df.residual)
+  if (inherits(fit, "glm")) {
+    put("tables", case, "deviance", deviance(fit))
+    put("tables", case, "null_deviance", fit$null.deviance)
+    put("tables", case, "aic", fit$aic)
+  } else {
+    s <- summary(fit)
+    put("tables", case, "r_squared", s$r.squared)
+    put("tables", case, "adj_r_squared", s$adj.r.squared)
+    put("tables", case, "sigma", s$sigma)
+    put("tables", case, "f_statistic", s$fstatistic[[1]])
+    put("tables", case, "f_p_value", pf(s$fstatistic[[1]], s$fstatistic[[2]], s$fstatistic[[3]], lower.tail = FALSE))
+  }
+}
+for (g in c(4, 6, 8)) tables(paste("lm cyl", g), lm(mpg ~ wt + hp, mtcars[mtcars$cyl == g, ]))
+for (a in c(0, 1)) tables(paste("glm am", a), glm(vs ~ mpg, binomial, mtcars[mtcars$am == a, ]))
+
+# Distribution functions: tail probabilities of t, F and the normal
+# distribution across small and huge degrees of freedom, p values near 1 and
+# far out in the tails; the quantiles of t and of the probit link; the log
+# densities behind a glm's AIC where the direct formulas lose precision or
+# overflow. The quantity is the arguments, each with %.17g.
+distribution <- function(name, f, ...) {
+  for (args in list(...)) put("distributions", name, paste(sprintf("%.17g", args), collapse = " "), do.call(f, as.list(args)))
+}
+distribution("2 * pt(-|t|, df)", function(t, df) 2 * pt(-abs(t), df),
+             c(2.5, 3), c(0.1, 1), c(40, 5), c(-3, 1e6), c(1e-8, 7), c(8, 2997), c(37, 30))
+distribution("pf(f, df1, df2, lower.tail = FALSE)", function(f, a, b) pf(f, a, b, lower.tail = FALSE),
+             c(3.2, 2, 27), c(0.01, 5, 3), c(500, 1, 1e5), c(1e4, 6, 8), c(1, 1, 1))
+distribution("2 * pnorm(-|z|)", function(z) 2 * pnorm(-abs(z)), 0.5, 8, 30)
+distribution("qnorm(p)", qnorm, 0.975, 1e-10, 0.3)
+distribution("qt(p, df)", qt, c(0.975, 1), c(0.995, 3.5), c(0.6, 200), c(0.025, 1), c(0.975, Inf), c(1 - 1e-10, Inf))
+distribution("dbinom(x, n, p, log = TRUE)", function(x, n, p) dbinom(x, n, p, log = TRUE),
+             c(3, 1000, 0.01), c(999998, 1e6, 0.999999), c(0, 50, 0.02))
+distribution("dpois(x, lambda, log = TRUE)", function(x, l) dpois(x, l, log = TRUE), c(1000, 990.5), c(0, 3.2), c(7, 1e-300))
+distribution("dgamma(x, shape, scale, log = TRUE)", function(x, a, s) dgamma(x, a, scale = s, log = TRUE),
+             c(2.5, 0.4, 3), c(2.5, 40, 0.05))
 
 for (file in names(rows))
   writeLines(c("case\tquantity\tvalue", rows[[file]]), file.path(out, paste0(file, ".tsv")))
