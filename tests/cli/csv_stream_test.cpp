@@ -57,6 +57,8 @@ const struct { std::string text; std::vector<std::string> rows; splitrun::CsvFor
     {"a,b\n\"one, two\",\"say \"\"hi\"\"\n\nthere\"\n5,6", {"a|b", "2:[one, two]|[say \"hi\"\n\nthere]", "5:5|6"}},
     {"\xEF\xBB\xBF" "a,b\nNA,\"NA\"\n,\"\"\n\n", {"a|b", "2:~|[NA]", "3:~|[]"}},   // byte order mark
     {"a\n1\n\n\"\"\n", {"a", "2:1", "3:~", "4:[]"}},   // one column keeps blank lines as missing
+    // a quoted name holding the delimiter; UTF-8 and zero bytes pass through
+    {std::string("\"a,\",b\nK\xC3\xB6ln,x") + '\0' + "y\n", {"a,|b", "2:K\xC3\xB6ln|x" + std::string(1, '\0') + "y"}},
     {"a,b\n1,2\n\"open,3\n4,5\n", {"in.csv:3:1 (field 'a'): the quoted field that starts here is never closed"}},
     {"a,b\n1,2\n3,x\"y\n", {"in.csv:3:2 (field 'b'): a quote appears inside an unquoted field"}},
     {"a,b\n\"x\ny\"z,1\n", {"in.csv:3:1 (field 'a'): unexpected character 'z'"}},

@@ -4,7 +4,6 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <random>
@@ -104,28 +103,3 @@ TEST(DecimalParsing, RandomTextsReadAsFromCharsReadsThem)
 }
 
 }  // namespace
-
-// Doubles as programs write them back (shortest, 15 and 17 significant
-// digits, every exponent), and texts with 16 to 20 digits or long runs of
-// leading zeros: every reader gives strtod's double, whichever path it takes.
-TEST(DecimalParsing, PrintedDoublesReadBackBitForBit)
-{
-    std::vector<std::string> texts = {"0000000000000001.5", "-00000000000000000000123.25", "0.00000000000000000001",
-                                      "1234567890123456", "12345678901234567", "123456789012345678.9",
-                                      "18446744073709551615", "18446744073709551616", "-0.0", "-0e0", "1e-307",
-                                      "2.2250738585072014e-308", "4.9e-324", "1.7976931348623157e+308", "1e308"};
-    std::mt19937_64 random(20261207);
-    char buffer[64];
-    while (texts.size() < 20000) {
-        // Every bit pattern, and values of the sizes files hold.
-        const double value = texts.size() % 2 ? std::bit_cast<double>(random())
-                                              : std::ldexp(static_cast<double>(random() >> 11), -53) *
-                                                    decimalwords::kPowers[random() % 9] * (random() % 2 ? 1 : -1);
-        if (!std::isfinite(value)) continue;
-        texts.emplace_back(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
-        for (const char* format : {"%.15g", "%.17g", "%.6f"})
-            if (std::snprintf(buffer, sizeof buffer, format, value) < static_cast<int>(sizeof buffer))
-                texts.emplace_back(buffer);
-    }
-    for (std::size_t i = 0; i < texts.size() && !HasFailure(); ++i) agrees(texts[i]);
-}
