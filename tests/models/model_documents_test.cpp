@@ -63,16 +63,6 @@ std::string outline(const pugi::xml_node node) {
   return node.first_child() ? line + "]" : line;
 }
 
-TEST(ModelDocuments, GroupPmmlValidatesAlsoWithTheSplitInfoInserted) {
-  std::vector<std::string> documents;
-  for (const ModelKind kind : {ModelKind::Linear, ModelKind::Logistic}) {
-    const auto model = salesModel(kind);
-    ASSERT_TRUE(model.ok) << model.reason;
-    documents.insert(documents.end(), {model.pmml, withSplitInfo(model.pmml)});
-  }
-  for (const std::string& pmml : documents) EXPECT_VALID_PMML(pmml);
-}
-
 // Each storage and measure of the data model as the PMML types its field.
 TEST(ModelDocuments, GroupPmmlTypesFieldsByTheirDataModelEntries) {
   GroupData data{splitmodels::parseDataModelFields(R"(<DataModel><Fields>

@@ -1,4 +1,4 @@
-// Scoring: agreement with the fitted models, predicates over missing values and awkward
+// Scoring: predicates over missing values and awkward
 // strings, data-type conversions, and rejected documents.
 #include <charconv>
 #include <cmath>
@@ -20,63 +20,6 @@ using splitmodels::ScoreError;
 using splitmodels::SplitScorer;
 using Row = std::vector<std::optional<std::string>>;
 using splitmodels::detail::kMaxPredicateDepth;
-
-// Two regions with their own logistic effects; the south holds no "store".
-GroupData twoRegions(int perRegion) {
-  GroupData data{{nominal("region", {"north", "south"}), continuous("x"), nominal("channel", {"store", "web", "phone"}),
-                  FieldDef{"y", splitmodels::StorageInteger, splitmodels::MeasureFlag, {"0", "1"}, {}}},
-                 {}};
-  std::mt19937_64 rng(21);
-  std::normal_distribution<double> normal;
-  std::uniform_real_distribution<double> unit;
-  for (int r = 0; r < 2; ++r)
-    for (int i = 0; i < perRegion; ++i) {
-      const double x = normal(rng);
-      const char* channel = r == 0 ? (i % 3 == 0 ? "store" : i % 3 == 1 ? "web" : "phone") : (i % 2 ? "web" : "phone");
-      const double eta = (r == 0 ? 0.3 : -0.6) + (r == 0 ? 1.1 : -0.7) * x + (i % 2 ? 0.5 : 0.0);
-      data.rows.push_back({text(r == 0 ? "north" : "south"), number(x), text(channel),
-                           number(unit(rng) < 1.0 / (1.0 + std::exp(-eta)) ? 1 : 0)});
-    }
-  return data;
-}
-
-TEST(Scorer, ReproducesTheFittedValuesOfEveryGroupThroughTheSplitModel) {
-  for (const ModelKind kind : {ModelKind::Logistic, ModelKind::Linear}) {
-    SCOPED_TRACE(kind == ModelKind::Logistic ? "logistic" : "linear");
-    GroupData all = twoRegions(300);
-    if (kind == ModelKind::Linear) all.fields[3].measure = splitmodels::MeasureContinuous;
-    splitmodels::SplitModelInput input{all.fields, {"region"}, modelRequest(kind, "y", {"x", "channel"}), {}};
-    std::vector<double> fitted;
-    for (const char* region : {"north", "south"}) {
-      GroupData group{all.fields, {}};
-      for (const auto& row : all.rows)
-        if (row[0].text == region) group.rows.push_back(row);
-      const auto model = splitmodels::buildGroupModel(group, input.request);
-      ASSERT_TRUE(model.ok) << model.reason;
-      // The south holds no "store", so its model is coded against "web".
-      EXPECT_TRUE(model.terms.back().name == "channelphone" && model.terms.size() == (*region == 'n' ? 4u : 3u));
-      fitted.insert(fitted.end(), model.fitted.begin(), model.fitted.end());
-      input.segments.push_back({{{"region", region, false, splitmodels::StorageString}}, model.pmml, region, {}, {}});
-    }
-    const std::string document = splitmodels::buildSplitModelPmml(input);
-    EXPECT_VALID_PMML(document);
-    EXPECT_EQ(document.find("CompoundPredicate"), std::string::npos);  // one split field, one predicate
-    SplitScorer scorer = SplitScorer::fromPmml(document);
-    scorer.bind({"y", "channel", "x", "region"});
-    ASSERT_EQ(scorer.isClassification(), kind == ModelKind::Logistic);
-    ASSERT_EQ(fitted.size(), all.rows.size());
-    if (scorer.isClassification()) { EXPECT_EQ(scorer.classLabels(), (std::vector<std::string>{"0", "1"})); }
-    for (std::size_t i = 0; i < all.rows.size(); ++i) {
-      const auto& cells = all.rows[i];
-      const auto result = scorer.score({std::nullopt, cells[2].text, render(cells[1].number), cells[0].text});
-      ASSERT_TRUE(result.selected && result.segmentId == cells[0].text) << i;
-      if (kind == ModelKind::Linear) { EXPECT_NEAR(std::stod(result.predicted), fitted[i], 1e-9); continue; }
-      EXPECT_NEAR(result.probabilities[1], fitted[i], 1e-9);
-      EXPECT_NEAR(result.probabilities[0] + result.probabilities[1], 1.0, 1e-12);
-      EXPECT_EQ(result.predicted, fitted[i] > 0.5 ? "1" : "0");
-    }
-  }
-}
 
 // Segments selected by `predicates` over `dictionary` (plus target y); each predicts its position.
 std::string segmentsDocument(const std::string& dictionary, const std::vector<std::string>& predicates) {
