@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "distribute/harness.h"
+#include "distribute/value_text.h"
 
 namespace splittest {
 namespace {
@@ -44,6 +45,12 @@ TEST(TaskDocument, RendersEveryStorage) {
         {"otherStorage", 7, Cell::text("x"), ""},
         {"latin1", 3, Cell::text("M\xFCnchen \x01<&"), "M\xFCnchen \x01<&"},  // bytes as they are, back from the parser
     });
+}
+
+// The module cuts a text at its zero byte itself: another host's XML writer
+// may keep the bytes after it, where this host's stops.
+TEST(TaskDocument, TextEndsAtItsFirstZeroByte) {
+    EXPECT_EQ(split::StringText("ab\0cd", 5), "ab");
 }
 
 // The text as hosts receive it, byte for byte, with the escapes a host's XML reader has to undo.
