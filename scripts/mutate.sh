@@ -569,7 +569,7 @@ done
 
 log="$build/mutants.log"
 : >"$log"
-declare -A killed=() survived=() stillborn=()
+declare -A killed=() survived=() stillborn=() stale=()
 for i in "${!mutants[@]}"; do
   n=$((i + 1))
   file=${mutants[$i]%%|*}
@@ -582,9 +582,12 @@ for i in "${!mutants[@]}"; do
   current=$file
   sed -i "$expr" "$file"
   if cmp -s "$file" "$build/original"; then
-    echo "mutant $n does not apply: $file $expr" | tee -a "$log"
+    # The code moved on under this mutant's pattern: say so and go on, so one
+    # stale mutant does not cost the verdicts of the rest.
+    echo "$n stale (does not apply) $file $expr" | tee -a "$log"
+    stale[$area]=$((${stale[$area]:-0} + 1))
     restore
-    exit 2
+    continue
   fi
   if ! cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null 2>&1; then
     verdict=stillborn; stillborn[$area]=$((${stillborn[$area]:-0} + 1))
@@ -600,8 +603,8 @@ cmake --build "$build" -j2 --target "${all_targets[@]}" >/dev/null
 left=0
 for area in src models cli; do
   [ -n "${needed[$area]:-}" ] || continue
-  k=${killed[$area]:-0} s=${survived[$area]:-0} b=${stillborn[$area]:-0}
+  k=${killed[$area]:-0} s=${survived[$area]:-0} b=${stillborn[$area]:-0} t=${stale[$area]:-0}
   judged=$((k + s)); left=$((left + s))
-  echo "$area: killed $k of $judged ($([ $judged -gt 0 ] && echo "$((100 * k / judged))" || echo 0)%), $b stillborn" | tee -a "$log"
+  echo "$area: killed $k of $judged ($([ $judged -gt 0 ] && echo "$((100 * k / judged))" || echo 0)%), $b stillborn, $t stale" | tee -a "$log"
 done
 [ "$left" -eq 0 ]
