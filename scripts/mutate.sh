@@ -179,6 +179,9 @@ mutants+=(
   'platform/models/scorer_derived.cpp|s/b == 2 ? a \* a/b == 2 ? a * b/'
   'platform/models/scorer_derived.cpp|s/case Function::Log10: return std::log10(a);/case Function::Log10: return std::log(a);/'
   'platform/models/scorer_covariance.cpp|s/compareData(datum, part.value) != 0) product = 0.0;/compareData(datum, part.value) == 0) product = 0.0;/'
+  # Equivalent: two tests of one field at the front make a key that repeats
+  # the field; a row's key repeats its value, so it matches exactly when both
+  # tests hold, as the scan of the segment's predicate would find.
   'platform/models/scorer_index.cpp|s/if (tests\[i\].field == tests\[i - 1\].field) return std::nullopt;/if (tests[i].field == tests[i - 1].field \&\& i > 1) return std::nullopt;/'
   'platform/models/scorer.cpp|s/result.meanLow = std::min(a, b);/result.meanLow = a;/'
   'platform/models/scorer.cpp|s/: start + offset.number;/: start;/'
