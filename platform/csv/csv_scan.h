@@ -30,14 +30,14 @@ enum class LineScan {
     Irregular,   // a CR inside the line (a line end of its own): not plain
 };
 
-// The line that starts at `p` within [p, stop): sets *lineEnd to the end of
-// its text (a CR before the LF excluded) and *next past its LF. A caller
-// that knows [p, stop) holds no CR passes mayHoldCr = false and saves a scan.
-// The caller checks for quotes itself, usually over a whole buffer at once.
-inline LineScan scanLine(const char* p, const char* stop, bool mayHoldCr, const char** lineEnd,
-                         const char** next)
+// The line that starts at `p` and ends at the LF at `newline` (null: no LF
+// follows): sets *lineEnd to the end of its text (a CR before the LF
+// excluded) and *next past its LF. A caller that knows the line holds no CR
+// passes mayHoldCr = false and saves a scan. The caller checks for quotes
+// itself, usually over a whole buffer at once.
+inline LineScan endLine(const char* p, const char* newline, bool mayHoldCr, const char** lineEnd,
+                        const char** next)
 {
-    const char* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(stop - p)));
     if (newline == nullptr) return LineScan::Incomplete;
     const char* end = newline;
     if (mayHoldCr) {
@@ -47,6 +47,14 @@ inline LineScan scanLine(const char* p, const char* stop, bool mayHoldCr, const 
     *lineEnd = end;
     *next = newline + 1;
     return LineScan::Plain;
+}
+
+// The line that starts at `p` within [p, stop), as endLine.
+inline LineScan scanLine(const char* p, const char* stop, bool mayHoldCr, const char** lineEnd,
+                         const char** next)
+{
+    const char* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(stop - p)));
+    return endLine(p, newline, mayHoldCr, lineEnd, next);
 }
 
 // Calls field(begin, end) for each field of the plain line [p, end), split

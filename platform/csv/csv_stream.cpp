@@ -46,9 +46,10 @@ std::string describeByte(int c)
 }  // namespace
 
 CsvStream::CsvStream(std::istream& in, std::string sourceName, CsvFormat format)
-    : buf_(in.rdbuf()), source_(std::move(sourceName)), format_(std::move(format)), buffer_(kChunkBytes)
+    : buf_(in.rdbuf()), source_(std::move(sourceName)), format_(std::move(format)), buffer_(kChunkBytes),
+      endsUnquoted_({format_.delimiter, '"', '\n', '\r'}), endsQuoted_({'"', '\n', '\r'})
 {
-    initTables();
+    noteTokens();
     // A UTF-8 byte order mark before the header is not part of the first name.
     static const char bom[] = "\xEF\xBB\xBF";
     if (peek() == static_cast<unsigned char>(bom[0])) {
@@ -80,18 +81,14 @@ CsvStream::CsvStream(std::istream& in, std::string sourceName, CsvFormat format)
 }
 
 CsvStream::CsvStream(std::string sourceName, CsvFormat format, std::vector<std::string> header)
-    : buf_(nullptr), source_(std::move(sourceName)), format_(std::move(format)), header_(std::move(header))
+    : buf_(nullptr), source_(std::move(sourceName)), format_(std::move(format)), header_(std::move(header)),
+      endsUnquoted_({format_.delimiter, '"', '\n', '\r'}), endsQuoted_({'"', '\n', '\r'})
 {
-    initTables();
+    noteTokens();
 }
 
-void CsvStream::initTables()
+void CsvStream::noteTokens()
 {
-    for (const char c : {'\n', '\r', '"'}) {
-        endsUnquoted_[static_cast<unsigned char>(c)] = true;
-        endsQuoted_[static_cast<unsigned char>(c)] = true;
-    }
-    endsUnquoted_[static_cast<unsigned char>(format_.delimiter)] = true;
     for (const std::string& token : format_.naValues) longestToken_ = std::max(longestToken_, token.size());
 }
 
@@ -331,9 +328,8 @@ void CsvStream::readQuoted(CsvBlock& block, std::size_t recordStart, std::size_t
                                     "add the closing quote (and double any quote inside it)");
         // The span up to the next quote or line break is the field's own.
         const char* const from = buffer_.data() + pos_;
-        const char* p = from;
         const char* const stop = buffer_.data() + end_;
-        while (p != stop && !endsQuoted_[static_cast<unsigned char>(*p)]) ++p;
+        const char* const p = endsQuoted_.find(from, stop);
         block.text_.append(from, static_cast<std::size_t>(p - from));
         pos_ += static_cast<std::size_t>(p - from);
         checkSize(block, recordStart, column);
@@ -358,9 +354,8 @@ void CsvStream::readUnquoted(CsvBlock& block, std::size_t recordStart, std::size
     for (;;) {
         if (pos_ == end_ && !refill()) return;
         const char* const from = buffer_.data() + pos_;
-        const char* p = from;
         const char* const stop = buffer_.data() + end_;
-        while (p != stop && !endsUnquoted_[static_cast<unsigned char>(*p)]) ++p;
+        const char* const p = endsUnquoted_.find(from, stop);
         block.text_.append(from, static_cast<std::size_t>(p - from));
         pos_ += static_cast<std::size_t>(p - from);
         checkSize(block, recordStart, column);

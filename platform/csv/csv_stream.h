@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "byte_masks.h"
 #include "csv_format.h"
 
 namespace splitrun {
@@ -156,7 +157,8 @@ public:
     void parseChunk(CsvChunk& chunk, CsvBlock& block);
 
 private:
-    void initTables();
+    // Notes the longest missing-value token.
+    void noteTokens();
     // Appends one record of any width to the block; false when the input
     // is exhausted. `width` receives the record's number of fields.
     bool readRaw(CsvBlock& block, std::size_t& width);
@@ -194,9 +196,10 @@ private:
     bool bufferHoldsCr_ = false;   // a CR somewhere in the buffer
     std::size_t longestToken_ = 0;   // the longest missing-value token
     // Bytes that end or interrupt an unquoted field (delimiter, line
-    // breaks, quote), and a quoted one's text (quote, line breaks).
-    bool endsUnquoted_[256] = {};
-    bool endsQuoted_[256] = {};
+    // breaks, quote), and a quoted one's text (quote, line breaks): a
+    // field's text runs up to the first of them, found a block at a time.
+    csvscan::ByteMasks endsUnquoted_;
+    csvscan::ByteMasks endsQuoted_;
 };
 
 }  // namespace splitrun
