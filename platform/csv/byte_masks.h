@@ -63,6 +63,8 @@ private:
 // bit left in the block's mask, where a search would start afresh each time.
 class ByteCursor {
 public:
+    // A cursor over nothing.
+    ByteCursor() = default;
     ByteCursor(const ByteMasks& masks, const char* begin, const char* stop)
         : masks_(&masks), block_(begin), stop_(stop), bits_(begin != stop ? masks.upTo(begin, stop) : 0)
     {
@@ -83,10 +85,10 @@ public:
     }
 
 private:
-    const ByteMasks* masks_;
-    const char* block_;   // the block whose mask bits_ holds (what is left of it): 64 bytes, or up to stop_
-    const char* stop_;
-    std::uint64_t bits_;
+    const ByteMasks* masks_ = nullptr;
+    const char* block_ = nullptr;   // the block whose mask bits_ holds (what is left of it): 64 bytes, or up to stop_
+    const char* stop_ = nullptr;
+    std::uint64_t bits_ = 0;
 };
 
 }  // namespace splitrun::csvscan

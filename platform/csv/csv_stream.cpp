@@ -152,7 +152,7 @@ CsvStream::Chunk CsvStream::nextChunk(CsvChunk& chunk, std::size_t targetBytes)
     std::size_t quoteAt = quote != nullptr ? static_cast<std::size_t>(static_cast<const char*>(quote) - buffered)
                                            : std::size_t{0};
     pos_ = end_ = 0;
-    quoteKnown_ = false;
+    cursorKnown_ = false;
     bool atEnd = false;
     while (quote == nullptr && size < targetBytes) {
         // Up to the target only, so that little goes back into the buffer.
@@ -183,7 +183,6 @@ CsvStream::Chunk CsvStream::nextChunk(CsvChunk& chunk, std::size_t targetBytes)
     if (buffer_.size() < rest) buffer_.resize(rest);
     std::memcpy(buffer_.data(), begin + kept, rest);
     end_ = rest;
-    bufferHoldsCr_ = std::memchr(buffer_.data(), '\r', end_) != nullptr;
     chunk.size = kept;
     if (kept == 0) return Chunk::Serial;
     chunk.firstLine = line_;
@@ -205,8 +204,7 @@ void CsvStream::parseChunk(CsvChunk& chunk, CsvBlock& block)
     end_ = chunk.size;
     line_ = chunk.firstLine;
     blankLine_ = 0;
-    quoteKnown_ = false;
-    bufferHoldsCr_ = std::memchr(buffer_.data(), '\r', end_) != nullptr;
+    cursorKnown_ = false;
     const std::size_t all = static_cast<std::size_t>(-1);
     if (!next(block, all, all)) block.clear(header_.size());
 }
@@ -245,36 +243,46 @@ bool CsvStream::next(CsvBlock& block, std::size_t maxRecords, std::size_t maxByt
 bool CsvStream::readPlain(CsvBlock& block, std::size_t& width)
 {
     if (pos_ == end_) return false;
-    if (!quoteKnown_ || nextQuote_ < pos_) {
-        const void* quote = std::memchr(buffer_.data() + pos_, '"', end_ - pos_);
-        nextQuote_ = quote != nullptr ? static_cast<std::size_t>(static_cast<const char*>(quote) - buffer_.data())
-                                      : end_;
-        quoteKnown_ = true;
-    }
     const char* const from = buffer_.data() + pos_;
-    const char* lineEnd = nullptr;
-    const char* next = nullptr;
-    if (csvscan::scanLine(from, buffer_.data() + end_, bufferHoldsCr_, &lineEnd, &next) != csvscan::LineScan::Plain ||
-        next > buffer_.data() + nextQuote_ || static_cast<std::size_t>(lineEnd - from) > format_.maxFieldSize)
+    const char* const stop = buffer_.data() + end_;
+    if (!cursorKnown_ || cursorAt_ != pos_) {
+        plainBytes_ = csvscan::ByteCursor(endsUnquoted_, from, stop);
+        cursorKnown_ = true;
+    }
+    // The line's delimiters, up to its LF, or its CR when a LF follows.
+    fieldEnds_.clear();
+    const char* at = plainBytes_.next();
+    for (; at != nullptr && *at == format_.delimiter; at = plainBytes_.next()) fieldEnds_.push_back(at);
+    const bool crlf = at != nullptr && *at == '\r' && at + 1 != stop && at[1] == '\n';
+    if (at == nullptr || (*at != '\n' && !crlf) || static_cast<std::size_t>(at - from) > format_.maxFieldSize) {
+        cursorKnown_ = false;   // it went past bytes the quoted path reads now
         return false;
+    }
+    if (crlf) plainBytes_.next();   // the LF
+    const char* const lineEnd = at;
     const std::size_t base = block.text_.size();
     block.records_.push_back({line_, base, static_cast<std::size_t>(lineEnd - from)});
     block.text_.append(from, static_cast<std::size_t>(lineEnd - from));
-    width = csvscan::splitLine(from, lineEnd, format_.delimiter, [&](const char* begin, const char* end) {
-        CsvBlock::Field& field = block.fields_.emplace_back();
-        field.offset = base + static_cast<std::size_t>(begin - from);
-        field.size = static_cast<std::size_t>(end - begin);
-        finishField(block);
-        return true;
-    });
-    pos_ = static_cast<std::size_t>(next - buffer_.data());
+    const char* fieldStart = from;
+    fieldEnds_.push_back(lineEnd);
+    const std::size_t first = block.fields_.size();
+    block.fields_.resize(first + fieldEnds_.size());
+    CsvBlock::Field* field = block.fields_.data() + first;
+    for (const char* fieldEnd : fieldEnds_) {
+        field->offset = base + static_cast<std::size_t>(fieldStart - from);
+        field->size = static_cast<std::size_t>(fieldEnd - fieldStart);
+        finishField(block, *field++);
+        fieldStart = fieldEnd + 1;
+    }
+    width = fieldEnds_.size();
+    pos_ = static_cast<std::size_t>(lineEnd - buffer_.data()) + (crlf ? 2 : 1);
+    cursorAt_ = pos_;
     ++line_;
     return true;
 }
 
-void CsvStream::finishField(CsvBlock& block)
+void CsvStream::finishField(CsvBlock& block, CsvBlock::Field& field)
 {
-    CsvBlock::Field& field = block.fields_.back();
     // Most fields are longer than any missing-value token.
     field.missing = !field.quoted && (field.size == 0 || (field.size <= longestToken_ &&
                                                           format_.isMissingToken(std::string_view(
@@ -298,7 +306,7 @@ bool CsvStream::readRaw(CsvBlock& block, std::size_t& width)
         else
             readUnquoted(block, recordStart, column);
         block.fields_.back().size = block.text_.size() - block.fields_.back().offset;
-        finishField(block);
+        finishField(block, block.fields_.back());
         const int c = peek();
         if (c == format_.delimiter) {
             ++pos_;
@@ -380,11 +388,10 @@ bool CsvStream::refill()
 {
     pos_ = 0;
     end_ = 0;
-    quoteKnown_ = false;
+    cursorKnown_ = false;
     if (buf_ == nullptr) return false;   // a chunk reader's input is its chunk
     const std::streamsize got = buf_->sgetn(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
     if (got > 0) end_ = static_cast<std::size_t>(got);
-    bufferHoldsCr_ = std::memchr(buffer_.data(), '\r', end_) != nullptr;
     return end_ > 0;
 }
 
