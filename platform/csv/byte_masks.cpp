@@ -11,14 +11,16 @@ namespace splitrun::csvscan {
 
 namespace {
 
-// The masks, one kind each, for N distinct wanted bytes.
+// The masks, one kind each, for N distinct wanted bytes; wanted byte k
+// stands 32 times over from wanted + 32 * k, so that a compare loads it
+// rather than spreading it across a register on every call.
 template <int N>
 std::uint64_t scalarMask(const char* p, const char* wanted)
 {
     std::uint64_t bits = 0;
     for (int i = 0; i < 64; ++i) {
         bool hit = false;
-        for (int k = 0; k < N; ++k) hit |= p[i] == wanted[k];
+        for (int k = 0; k < N; ++k) hit |= p[i] == wanted[32 * k];
         bits |= std::uint64_t{hit} << i;
     }
     return bits;
@@ -28,28 +30,29 @@ std::uint64_t scalarMask(const char* p, const char* wanted)
 template <int N>
 std::uint64_t sse2Mask(const char* p, const char* wanted)
 {
-    std::uint64_t bits = 0;
-    for (int part = 0; part < 4; ++part) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * part));
-        __m128i hits = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(wanted[0]));
-        for (int k = 1; k < N; ++k) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(wanted[k])));
-        bits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hits))) << (16 * part);
-    }
-    return bits;
+    __m128i want[N];
+    for (int k = 0; k < N; ++k) want[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wanted + 32 * k));
+    const auto part = [&](int at) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+        __m128i hits = _mm_cmpeq_epi8(bytes, want[0]);
+        for (int k = 1; k < N; ++k) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, want[k]));
+        return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hits)));
+    };
+    return part(0) | part(16) << 16 | part(32) << 32 | part(48) << 48;
 }
 
 template <int N>
 __attribute__((target("avx2"))) std::uint64_t avx2Mask(const char* p, const char* wanted)
 {
-    std::uint64_t bits = 0;
-    for (int part = 0; part < 2; ++part) {
-        const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * part));
-        __m256i hits = _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(wanted[0]));
-        for (int k = 1; k < N; ++k)
-            hits = _mm256_or_si256(hits, _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(wanted[k])));
-        bits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(hits))) << (32 * part);
-    }
-    return bits;
+    __m256i want[N];
+    for (int k = 0; k < N; ++k) want[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wanted + 32 * k));
+    const auto part = [&](int at) __attribute__((target("avx2"))) {
+        const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at));
+        __m256i hits = _mm256_cmpeq_epi8(bytes, want[0]);
+        for (int k = 1; k < N; ++k) hits = _mm256_or_si256(hits, _mm256_cmpeq_epi8(bytes, want[k]));
+        return static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(hits)));
+    };
+    return part(0) | part(32) << 32;
 }
 #endif
 
@@ -100,12 +103,13 @@ Vectors widestVectors()
 ByteMasks::ByteMasks(std::initializer_list<char> wanted, Vectors kind)
 {
     // The distinct bytes first; the rest of the four repeat the first.
+    char distinctBytes[4] = {};
     int distinct = 0;
     for (const char c : wanted) {
-        if (distinct == 4 || std::memchr(wanted_, c, static_cast<std::size_t>(distinct)) != nullptr) continue;
-        wanted_[distinct++] = c;
+        if (distinct == 4 || std::memchr(distinctBytes, c, static_cast<std::size_t>(distinct)) != nullptr) continue;
+        distinctBytes[distinct++] = c;
     }
-    for (int k = distinct; k < 4; ++k) wanted_[k] = wanted_[0];
+    for (int k = 0; k < 4; ++k) std::memset(wanted_[k], distinctBytes[k < distinct ? k : 0], sizeof wanted_[k]);
     mask_ = maskFor(runs(kind) ? kind : Vectors::Scalar, distinct);
 }
 

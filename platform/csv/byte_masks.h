@@ -33,7 +33,7 @@ public:
     ByteMasks(std::initializer_list<char> wanted, Vectors kind = widestVectors());
 
     // The mask of the 64 bytes at p, all of which must be readable.
-    std::uint64_t block(const char* p) const { return mask_(p, wanted_); }
+    std::uint64_t block(const char* p) const { return mask_(p, wanted_[0]); }
     // The mask of the `size` bytes at p, fewer than 64: nothing past them is read.
     std::uint64_t partial(const char* p, std::size_t size) const;
     // The mask of [p, stop), of any length up to 64.
@@ -54,7 +54,7 @@ public:
 
 private:
     using Mask = std::uint64_t (*)(const char* p, const char* wanted);
-    char wanted_[4];
+    char wanted_[4][32];   // each wanted byte 32 times over, the first again where fewer than four
     Mask mask_;
 };
 
