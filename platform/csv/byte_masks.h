@@ -18,6 +18,7 @@
 
 namespace splitrun::csvscan {
 
+// How a block is classified: a byte at a time, or with 16- or 32-byte compares.
 enum class Vectors { Scalar, Sse2, Avx2 };
 
 // The widest kind this processor runs; decided once.
@@ -28,8 +29,8 @@ bool runs(Vectors kind);
 // Finds up to four wanted bytes, a block at a time.
 class ByteMasks {
 public:
-    // One to four bytes (a byte given twice counts once); `kind` must be
-    // one this processor runs.
+    // One to four bytes (a byte given twice counts once). A kind this
+    // processor does not run gives way to the byte loop.
     ByteMasks(std::initializer_list<char> wanted, Vectors kind = widestVectors());
 
     // The mask of the 64 bytes at p, all of which must be readable.
