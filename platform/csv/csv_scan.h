@@ -1,10 +1,9 @@
-// The scanning core shared by the CSV readers: finding a line's end and its
-// fields when the line holds no quote. Both the block reader (CsvStream) and
-// the chunked loader (plain_csv_loader.h) split plain lines here, so a
-// plain line's fields, line ends and length limit are decided in one place;
-// a line these routines decline (a quote, a lone carriage return, a line
-// cut off by the end of the buffer) is left to the block reader's quoted
-// path, which knows every rule and describes every problem.
+// The chunk loader's scanning steps (plain_csv_loader.h): a field's
+// delimiter, and a plain line's end once its line feed is found (from the
+// line feeds' masks, byte_masks.h, which the block reader's plain lines
+// are split by too). A line these steps decline (a quote, a lone carriage
+// return, a line cut off by the end of the buffer) is left to the block
+// reader's quoted path, which knows every rule and describes every problem.
 #ifndef SPLITRUN_CSV_SCAN_H
 #define SPLITRUN_CSV_SCAN_H
 
@@ -30,14 +29,14 @@ enum class LineScan {
     Irregular,   // a CR inside the line (a line end of its own): not plain
 };
 
-// The line that starts at `p` within [p, stop): sets *lineEnd to the end of
-// its text (a CR before the LF excluded) and *next past its LF. A caller
-// that knows [p, stop) holds no CR passes mayHoldCr = false and saves a scan.
-// The caller checks for quotes itself, usually over a whole buffer at once.
-inline LineScan scanLine(const char* p, const char* stop, bool mayHoldCr, const char** lineEnd,
-                         const char** next)
+// The line that starts at `p` and ends at the LF at `newline` (null: no LF
+// follows): sets *lineEnd to the end of its text (a CR before the LF
+// excluded) and *next past its LF. A caller that knows the line holds no CR
+// passes mayHoldCr = false and saves a scan. The caller checks for quotes
+// itself, usually over a whole buffer at once.
+inline LineScan endLine(const char* p, const char* newline, bool mayHoldCr, const char** lineEnd,
+                        const char** next)
 {
-    const char* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(stop - p)));
     if (newline == nullptr) return LineScan::Incomplete;
     const char* end = newline;
     if (mayHoldCr) {
@@ -47,24 +46,6 @@ inline LineScan scanLine(const char* p, const char* stop, bool mayHoldCr, const 
     *lineEnd = end;
     *next = newline + 1;
     return LineScan::Plain;
-}
-
-// Calls field(begin, end) for each field of the plain line [p, end), split
-// at the delimiter; returns the number of fields (an empty line has one,
-// empty). The callback returns false to stop early, and then so does this
-// (returning 0).
-template <class OnField>
-std::size_t splitLine(const char* p, const char* end, char delimiter, OnField&& field)
-{
-    std::size_t count = 0;
-    for (;;) {
-        const char* comma = findDelimiter(p, end, delimiter);
-        const char* fieldEnd = comma != nullptr ? comma : end;
-        ++count;
-        if (!field(p, fieldEnd)) return 0;
-        if (comma == nullptr) return count;
-        p = comma + 1;
-    }
 }
 
 }  // namespace splitrun::csvscan

@@ -7,6 +7,7 @@
 #include "csv_stream.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -46,9 +47,10 @@ std::string describeByte(int c)
 }  // namespace
 
 CsvStream::CsvStream(std::istream& in, std::string sourceName, CsvFormat format)
-    : buf_(in.rdbuf()), source_(std::move(sourceName)), format_(std::move(format)), buffer_(kChunkBytes)
+    : buf_(in.rdbuf()), source_(std::move(sourceName)), format_(std::move(format)), buffer_(kChunkBytes),
+      endsUnquoted_({format_.delimiter, '"', '\n', '\r'}), endsQuoted_({'"', '\n', '\r'})
 {
-    initTables();
+    noteTokens();
     // A UTF-8 byte order mark before the header is not part of the first name.
     static const char bom[] = "\xEF\xBB\xBF";
     if (peek() == static_cast<unsigned char>(bom[0])) {
@@ -80,18 +82,14 @@ CsvStream::CsvStream(std::istream& in, std::string sourceName, CsvFormat format)
 }
 
 CsvStream::CsvStream(std::string sourceName, CsvFormat format, std::vector<std::string> header)
-    : buf_(nullptr), source_(std::move(sourceName)), format_(std::move(format)), header_(std::move(header))
+    : buf_(nullptr), source_(std::move(sourceName)), format_(std::move(format)), header_(std::move(header)),
+      endsUnquoted_({format_.delimiter, '"', '\n', '\r'}), endsQuoted_({'"', '\n', '\r'})
 {
-    initTables();
+    noteTokens();
 }
 
-void CsvStream::initTables()
+void CsvStream::noteTokens()
 {
-    for (const char c : {'\n', '\r', '"'}) {
-        endsUnquoted_[static_cast<unsigned char>(c)] = true;
-        endsQuoted_[static_cast<unsigned char>(c)] = true;
-    }
-    endsUnquoted_[static_cast<unsigned char>(format_.delimiter)] = true;
     for (const std::string& token : format_.naValues) longestToken_ = std::max(longestToken_, token.size());
 }
 
@@ -121,21 +119,14 @@ const char* lastCut(const char* begin, const char* end)
 }
 
 // Line ends in [begin, end): LF, CRLF and a CR on its own each end one line.
-// Eight bytes at a time: a byte equal to LF becomes 1, every other 0.
+// The line feeds are counted off their masks, 64 bytes at a time.
 std::uint64_t countLines(const char* begin, const char* end, bool mayHoldCr)
 {
-    constexpr std::uint64_t lows = 0x7F7F7F7F7F7F7F7Full;
-    constexpr std::uint64_t newlines = 0x0A0A0A0A0A0A0A0Aull;
+    static const csvscan::ByteMasks lineFeeds({'\n'});
     std::uint64_t lines = 0;
     const char* p = begin;
-    for (; end - p >= 8; p += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p, 8);
-        word ^= newlines;
-        const std::uint64_t zero = ~(((word & lows) + lows) | word | lows);
-        lines += ((zero >> 7) * 0x0101010101010101ull) >> 56;   // the sum of the bytes, at most 8
-    }
-    for (; p != end; ++p) lines += *p == '\n';
+    for (; end - p >= 64; p += 64) lines += static_cast<std::uint64_t>(std::popcount(lineFeeds.block(p)));
+    lines += static_cast<std::uint64_t>(std::popcount(lineFeeds.partial(p, static_cast<std::size_t>(end - p))));
     if (mayHoldCr)
         for (p = begin; p != end; ++p)
             if (*p == '\r' && (p + 1 == end || p[1] != '\n')) ++lines;
@@ -161,7 +152,7 @@ CsvStream::Chunk CsvStream::nextChunk(CsvChunk& chunk, std::size_t targetBytes)
     std::size_t quoteAt = quote != nullptr ? static_cast<std::size_t>(static_cast<const char*>(quote) - buffered)
                                            : std::size_t{0};
     pos_ = end_ = 0;
-    quoteKnown_ = false;
+    cursorKnown_ = false;
     bool atEnd = false;
     while (quote == nullptr && size < targetBytes) {
         // Up to the target only, so that little goes back into the buffer.
@@ -192,7 +183,6 @@ CsvStream::Chunk CsvStream::nextChunk(CsvChunk& chunk, std::size_t targetBytes)
     if (buffer_.size() < rest) buffer_.resize(rest);
     std::memcpy(buffer_.data(), begin + kept, rest);
     end_ = rest;
-    bufferHoldsCr_ = std::memchr(buffer_.data(), '\r', end_) != nullptr;
     chunk.size = kept;
     if (kept == 0) return Chunk::Serial;
     chunk.firstLine = line_;
@@ -214,8 +204,7 @@ void CsvStream::parseChunk(CsvChunk& chunk, CsvBlock& block)
     end_ = chunk.size;
     line_ = chunk.firstLine;
     blankLine_ = 0;
-    quoteKnown_ = false;
-    bufferHoldsCr_ = std::memchr(buffer_.data(), '\r', end_) != nullptr;
+    cursorKnown_ = false;
     const std::size_t all = static_cast<std::size_t>(-1);
     if (!next(block, all, all)) block.clear(header_.size());
 }
@@ -254,36 +243,46 @@ bool CsvStream::next(CsvBlock& block, std::size_t maxRecords, std::size_t maxByt
 bool CsvStream::readPlain(CsvBlock& block, std::size_t& width)
 {
     if (pos_ == end_) return false;
-    if (!quoteKnown_ || nextQuote_ < pos_) {
-        const void* quote = std::memchr(buffer_.data() + pos_, '"', end_ - pos_);
-        nextQuote_ = quote != nullptr ? static_cast<std::size_t>(static_cast<const char*>(quote) - buffer_.data())
-                                      : end_;
-        quoteKnown_ = true;
-    }
     const char* const from = buffer_.data() + pos_;
-    const char* lineEnd = nullptr;
-    const char* next = nullptr;
-    if (csvscan::scanLine(from, buffer_.data() + end_, bufferHoldsCr_, &lineEnd, &next) != csvscan::LineScan::Plain ||
-        next > buffer_.data() + nextQuote_ || static_cast<std::size_t>(lineEnd - from) > format_.maxFieldSize)
+    const char* const stop = buffer_.data() + end_;
+    if (!cursorKnown_ || cursorAt_ != pos_) {
+        plainBytes_ = csvscan::ByteCursor(endsUnquoted_, from, stop);
+        cursorKnown_ = true;
+    }
+    // The line's delimiters, up to its LF, or its CR when a LF follows.
+    fieldEnds_.clear();
+    const char* at = plainBytes_.next();
+    for (; at != nullptr && *at == format_.delimiter; at = plainBytes_.next()) fieldEnds_.push_back(at);
+    const bool crlf = at != nullptr && *at == '\r' && at + 1 != stop && at[1] == '\n';
+    if (at == nullptr || (*at != '\n' && !crlf) || static_cast<std::size_t>(at - from) > format_.maxFieldSize) {
+        cursorKnown_ = false;   // it went past bytes the quoted path reads now
         return false;
+    }
+    if (crlf) plainBytes_.next();   // the LF
+    const char* const lineEnd = at;
     const std::size_t base = block.text_.size();
     block.records_.push_back({line_, base, static_cast<std::size_t>(lineEnd - from)});
     block.text_.append(from, static_cast<std::size_t>(lineEnd - from));
-    width = csvscan::splitLine(from, lineEnd, format_.delimiter, [&](const char* begin, const char* end) {
-        CsvBlock::Field& field = block.fields_.emplace_back();
-        field.offset = base + static_cast<std::size_t>(begin - from);
-        field.size = static_cast<std::size_t>(end - begin);
-        finishField(block);
-        return true;
-    });
-    pos_ = static_cast<std::size_t>(next - buffer_.data());
+    const char* fieldStart = from;
+    fieldEnds_.push_back(lineEnd);
+    const std::size_t first = block.fields_.size();
+    block.fields_.resize(first + fieldEnds_.size());
+    CsvBlock::Field* field = block.fields_.data() + first;
+    for (const char* fieldEnd : fieldEnds_) {
+        field->offset = base + static_cast<std::size_t>(fieldStart - from);
+        field->size = static_cast<std::size_t>(fieldEnd - fieldStart);
+        finishField(block, *field++);
+        fieldStart = fieldEnd + 1;
+    }
+    width = fieldEnds_.size();
+    pos_ = static_cast<std::size_t>(lineEnd - buffer_.data()) + (crlf ? 2 : 1);
+    cursorAt_ = pos_;
     ++line_;
     return true;
 }
 
-void CsvStream::finishField(CsvBlock& block)
+void CsvStream::finishField(CsvBlock& block, CsvBlock::Field& field)
 {
-    CsvBlock::Field& field = block.fields_.back();
     // Most fields are longer than any missing-value token.
     field.missing = !field.quoted && (field.size == 0 || (field.size <= longestToken_ &&
                                                           format_.isMissingToken(std::string_view(
@@ -307,7 +306,7 @@ bool CsvStream::readRaw(CsvBlock& block, std::size_t& width)
         else
             readUnquoted(block, recordStart, column);
         block.fields_.back().size = block.text_.size() - block.fields_.back().offset;
-        finishField(block);
+        finishField(block, block.fields_.back());
         const int c = peek();
         if (c == format_.delimiter) {
             ++pos_;
@@ -331,9 +330,8 @@ void CsvStream::readQuoted(CsvBlock& block, std::size_t recordStart, std::size_t
                                     "add the closing quote (and double any quote inside it)");
         // The span up to the next quote or line break is the field's own.
         const char* const from = buffer_.data() + pos_;
-        const char* p = from;
         const char* const stop = buffer_.data() + end_;
-        while (p != stop && !endsQuoted_[static_cast<unsigned char>(*p)]) ++p;
+        const char* const p = endsQuoted_.find(from, stop);
         block.text_.append(from, static_cast<std::size_t>(p - from));
         pos_ += static_cast<std::size_t>(p - from);
         checkSize(block, recordStart, column);
@@ -358,9 +356,8 @@ void CsvStream::readUnquoted(CsvBlock& block, std::size_t recordStart, std::size
     for (;;) {
         if (pos_ == end_ && !refill()) return;
         const char* const from = buffer_.data() + pos_;
-        const char* p = from;
         const char* const stop = buffer_.data() + end_;
-        while (p != stop && !endsUnquoted_[static_cast<unsigned char>(*p)]) ++p;
+        const char* const p = endsUnquoted_.find(from, stop);
         block.text_.append(from, static_cast<std::size_t>(p - from));
         pos_ += static_cast<std::size_t>(p - from);
         checkSize(block, recordStart, column);
@@ -391,11 +388,10 @@ bool CsvStream::refill()
 {
     pos_ = 0;
     end_ = 0;
-    quoteKnown_ = false;
+    cursorKnown_ = false;
     if (buf_ == nullptr) return false;   // a chunk reader's input is its chunk
     const std::streamsize got = buf_->sgetn(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
     if (got > 0) end_ = static_cast<std::size_t>(got);
-    bufferHoldsCr_ = std::memchr(buffer_.data(), '\r', end_) != nullptr;
     return end_ > 0;
 }
 

@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "byte_masks.h"
 #include "csv_format.h"
 
 namespace splitrun {
@@ -156,15 +157,18 @@ public:
     void parseChunk(CsvChunk& chunk, CsvBlock& block);
 
 private:
-    void initTables();
+    // Notes the longest missing-value token.
+    void noteTokens();
     // Appends one record of any width to the block; false when the input
     // is exhausted. `width` receives the record's number of fields.
     bool readRaw(CsvBlock& block, std::size_t& width);
     // The same for a complete line without quotes lying in the buffer, split
-    // by the shared scanner; false, with nothing consumed, for any other line.
+    // at the delimiters the buffer's masks mark; false, with nothing
+    // consumed, for any other line (a quote, a CR of its own, a line not
+    // whole in the buffer or over the length limit).
     bool readPlain(CsvBlock& block, std::size_t& width);
     // Sets the field's missing flag and, with a decimal comma, its decimal point.
-    void finishField(CsvBlock& block);
+    void finishField(CsvBlock& block, CsvBlock::Field& field);
     void readQuoted(CsvBlock& block, std::size_t recordStart, std::size_t column);
     void readUnquoted(CsvBlock& block, std::size_t recordStart, std::size_t column);
     bool consumeLineEnd();
@@ -187,16 +191,19 @@ private:
     std::vector<std::string> header_;
     std::uint64_t line_ = 1;
     std::uint64_t blankLine_ = 0;   // a blank line whose verdict waits for what follows
-    // The first quote at or after the position it was searched from, valid
-    // while quoteKnown_ and not behind pos_; end_ when the buffer has none.
-    std::size_t nextQuote_ = 0;
-    bool quoteKnown_ = false;
-    bool bufferHoldsCr_ = false;   // a CR somewhere in the buffer
     std::size_t longestToken_ = 0;   // the longest missing-value token
     // Bytes that end or interrupt an unquoted field (delimiter, line
-    // breaks, quote), and a quoted one's text (quote, line breaks).
-    bool endsUnquoted_[256] = {};
-    bool endsQuoted_[256] = {};
+    // breaks, quote), and a quoted one's text (quote, line breaks): a
+    // field's text runs up to the first of them, found a block at a time.
+    csvscan::ByteMasks endsUnquoted_;
+    csvscan::ByteMasks endsQuoted_;
+    // The plain lines' delimiters and ends, taken one after the other from
+    // the buffer's masks of endsUnquoted_; valid while cursorKnown_ and
+    // the last byte taken ended the line before cursorAt_.
+    csvscan::ByteCursor plainBytes_;
+    std::size_t cursorAt_ = 0;
+    bool cursorKnown_ = false;
+    std::vector<const char*> fieldEnds_;   // the delimiters of the line being split
 };
 
 }  // namespace splitrun

@@ -22,6 +22,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "byte_masks.h"
 #include "column_prefault.h"
 #include "csv_scan.h"
 #include "decimal_words.h"
@@ -514,10 +515,16 @@ struct Chunk {
         // are handed over in file order, stopping at the first that declines.
         quotes = std::memchr(p, '"', size) != nullptr;
         const bool carriageReturns = std::memchr(p, '\r', size) != nullptr;
+        // Line ends come from the line feeds' masks, made a block at a
+        // time as the lines are read: each line feed ends the line after
+        // the one the last ended.
+        static const csvscan::ByteMasks lineFeedMasks({'\n'});
+        csvscan::ByteCursor lineFeeds(lineFeedMasks, p, stop);
         while (p < limit) {
             const char* lineEnd = nullptr;
             const char* next = nullptr;
-            const csvscan::LineScan scan = csvscan::scanLine(p, stop, carriageReturns, &lineEnd, &next);
+            const csvscan::LineScan scan =
+                csvscan::endLine(p, lineFeeds.next(), carriageReturns, &lineEnd, &next);
             if (scan == csvscan::LineScan::Irregular) {
                 fail(Verdict::FullReader);
                 return nullptr;

@@ -1,4 +1,5 @@
-// The block reader: the same records, or error line, however the input is chunked or blocked; gzip and stdin too.
+// The block reader: the same records, or error line, however the input is chunked or blocked; gzip and stdin too;
+// the scanner's byte masks.
 #include <unistd.h>
 #include <zlib.h>
 
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "byte_masks.h"
 #include "cli_harness.h"
 #include "csv_stream.h"
 #include "errors.h"
@@ -73,6 +75,11 @@ const struct { std::string text; std::vector<std::string> rows; splitrun::CsvFor
     {"a,b\n12,45\n123,56\n", {"in.csv:3:2 (field 'b'): the line or its field is longer"}, format(',', '.', {"NA"}, 5)},
     {"a;b\n1;2\n3\n", {"in.csv:3:2 (field 'b'): the record has 1 fields"}, format(';', '.', {"NA"})},
     {"a,b\n1,2\n3,4\"\n", {"in.csv:3:2 (field 'b'): a quote appears inside"}, format(',', '.', {"NA"})},
+    // Doubled quotes and line ends on either side of the scanner's 16-, 32- and 64-byte edges.
+    {"a,b\n\"" + std::string(14, 'q') + "\"\"" + std::string(13, 'r') + "\r\n" + std::string(29, 's') + "\"\"\",1\n" +
+         std::string(15, 't') + "," + std::string(47, 'u') + "\n",
+     {"a|b", "2:[" + std::string(14, 'q') + "\"" + std::string(13, 'r') + "\r\n" + std::string(29, 's') + "\"]|1",
+      "4:" + std::string(15, 't') + "|" + std::string(47, 'u')}},
 };
 
 TEST(CsvStream, AnyChunksAndBlocksReadTheSameRecordsOrError)
@@ -91,6 +98,37 @@ TEST(CsvStream, AnyChunksAndBlocksReadTheSameRecordsOrError)
                     }
                     EXPECT_EQ(rows, c.rows) << c.text << ", step " << step << ", " << records << " records, " << bytes;
                 }
+}
+
+// Every kind of compare this machine runs, and the byte loop built for other processors, finds the same bytes:
+// wanted bytes on either side of a 16-, 32- and 64-byte edge, searches that start and stop anywhere.
+TEST(ByteMasks, EveryKindFindsTheBytesAByteLoopFinds)
+{
+    using namespace splitrun::csvscan;
+    std::string text(140, 'x');
+    for (const std::size_t at : {0, 15, 16, 31, 32, 47, 63, 64, 79, 95, 96, 127, 130}) text[at] = ",\"\r\n"[at % 4];
+    const char* const b = text.data();
+    for (const Vectors kind : {Vectors::Scalar, Vectors::Sse2, Vectors::Avx2}) {
+        if (!runs(kind)) continue;
+        // A byte given twice counts once.
+        const std::pair<std::string, ByteMasks> sets[] = {{",\"\r\n", ByteMasks({',', '"', '\r', '\n'}, kind)},
+                                                          {"\"\r\n", ByteMasks({'"', '\r', '\n', '\r'}, kind)},
+                                                          {"\n", ByteMasks({'\n'}, kind)}};
+        for (const auto& [wanted, masks] : sets) {
+            for (std::size_t from = 0; from <= text.size(); ++from) {
+                for (std::size_t to = from; to <= text.size(); ++to)
+                    ASSERT_EQ(masks.find(b + from, b + to) - b, std::min(text.find_first_of(wanted, from), to))
+                        << static_cast<int>(kind) << " " << wanted.size() << " " << from << " " << to;
+                std::vector<std::size_t> cursor, loop;
+                ByteCursor bytes(masks, b + from, b + text.size());
+                for (const char* p = bytes.next(); p != nullptr; p = bytes.next()) cursor.push_back(p - b);
+                for (std::size_t at = text.find_first_of(wanted, from); at != std::string::npos;
+                     at = text.find_first_of(wanted, at + 1))
+                    loop.push_back(at);
+                ASSERT_EQ(cursor, loop) << static_cast<int>(kind) << " " << from;
+            }
+        }
+    }
 }
 
 TEST(CsvStream, ReadsGzipAndStandardInputThroughTheInputSource)

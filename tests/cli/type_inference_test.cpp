@@ -134,6 +134,10 @@ TEST(CsvTable, ChunksJoinAsOnePassReadsThem)
         {"quoted names and texts, a delimiter and NA within quotes", "\"a\",\"b\"\n\"x,y\",1\n\"NA\",\"2\"\nNA,3\n",
          {Storage::String, Storage::Integer}},
         {"quoted, the file ending in an empty field", "\"a\",\"b\"\n\"x\",1\n\"y\",", {Storage::String, Storage::Integer}},
+        {"line ends and quoted texts on either side of a 16-, 32- and 64-byte edge",
+         "t,n\n" + std::string(13, 'w') + ",1\n" + std::string(13, 'w') + ",2\r\n\"" + std::string(27, 'v') + "\",3\n" +
+         std::string(59, 'w') + ",4\r\n\"" + std::string(70, 'v') + "\",5\n" + std::string(61, 'w') + ",6",
+         {Storage::String, Storage::Integer}},
         {"runs of a text: longer texts after it, quoted texts then the same bytes unquoted",
          "k,v\nab,1\nab,2\nabc,3\nab,\nab,4\nlong text 1,5\nlong text 1,6\nlong text 12,7\n\"x,1\",8\n\"x,1\",9\nx,1\n"
          "\"NA\",10\n\"NA\",11\nNA,12\nab,13\nab,14", {Storage::String, Storage::Integer}},
