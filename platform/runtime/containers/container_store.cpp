@@ -192,6 +192,7 @@ void ContainerStoreWriter::insertPending(std::size_t rows, sqlite3_stmt* single,
         const Drop& drop;
         ~Dropped() { drop(); }
     } dropped{drop};
+    if (rows == 0) return;
     std::size_t done = 0;
     for (; rows - done >= kBatchRows; done += kBatchRows) {
         for (std::size_t i = 0; i < kBatchRows; ++i) bind(batch, static_cast<int>(i) * columns, done + i);
@@ -204,7 +205,6 @@ void ContainerStoreWriter::insertPending(std::size_t rows, sqlite3_stmt* single,
 }
 
 void ContainerStoreWriter::flush() {
-    if (pending_.empty()) return;
     insertPending(
         pending_.size(), insert_, insertBatch_, 7,
         [this](sqlite3_stmt* statement, int first, std::size_t i) {
@@ -394,7 +394,6 @@ void ContainerStoreWriter::addGroup(StoredGroup group) {
 }
 
 void ContainerStoreWriter::flushGroups() {
-    if (pendingGroups_.empty()) return;
     insertPending(
         pendingGroups_.size(), insertGroup_, insertGroupBatch_, 4,
         [this](sqlite3_stmt* statement, int first, std::size_t i) {
