@@ -2,9 +2,8 @@
 
 #include <algorithm>
 
-#include <xxhash.h>
-
 #include "errors.h"
+#include "fast_xxh3.h"
 #include "output_dir.h"
 
 namespace splitrun {

@@ -4,6 +4,8 @@
 #include "stored_output.h"
 #include "tables.h"
 
+#include <utility>
+
 namespace splitrun {
 
 ReuseCounts markReusedGroups(RunSummary& summary, const ReusingEngine& engine, const PreviousBuild* previous,
@@ -59,18 +61,18 @@ void addStoredGroups(StagedStore& store, const RunSummary& summary, const Reusin
                      const std::vector<int>& splitStorages, const std::string& settings)
 {
     refhost::ContainerStoreWriter& writer = store.writer();
-    refhost::StoredGroup row;
     for (const GroupOutcome& group : summary.groups) {
         const ReusingEngine::Group* worked = engine.group(group.index);
         const KeptModel* model = worker.model(group.index);
         if (!worked || !model) continue;
         const std::string modelId = modelIdFor(group.index);
+        refhost::StoredGroup row;
         row.model = static_cast<std::int64_t>(group.index) + 1;
         row.splitValues = splitValuesText(group, splitStorages);
         row.fingerprint = worked->fingerprint;
         if (worked->stored && sameEntries(store, outputs, modelId, worked->entryHashes)) {
             row.output = engine.storedOutput(group.index);
-            writer.addGroup(row);
+            writer.addGroup(std::move(row));
             continue;
         }
         // The collected entries are found by model ID, as the next build
@@ -84,14 +86,14 @@ void addStoredGroups(StagedStore& store, const RunSummary& summary, const Reusin
         if (worked->stored) {
             row.output = engine.storedOutput(group.index);
             if (storedAlike(row.output, entries[0], entries[1])) {
-                writer.addGroup(row);
+                writer.addGroup(std::move(row));
                 continue;
             }
         }
         row.output = encodeStoredOutput(
             engine.workerTexts(group.index),
             encodeKept(*model, worker.splitKeys(group.index), worker.heldLevels(group.index)), entries[0], entries[1]);
-        writer.addGroup(row);
+        writer.addGroup(std::move(row));
     }
     writer.setBuild(kModelCodeVersion, settings);
 }

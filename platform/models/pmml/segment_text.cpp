@@ -1,6 +1,8 @@
 #include "segment_text.h"
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "pmml_names.h"
@@ -135,30 +137,75 @@ bool readLine(std::string_view s, Line& line) {
   return true;
 }
 
+// A line as readLine read it, by offsets from the line's start, with where
+// the whole line (indentation included, line feed not) lies in its body.
+struct KnownLine {
+  std::size_t at = 0, length = 0, indent = 0;
+  Kind kind = Kind::Close;
+  std::size_t nameAt = 0, nameLength = 0, attributesAt = 0, attributesLength = 0;
+};
+
+// The lines of the last body this thread read. A line of the same bytes
+// reads the same (readLine looks at nothing else), and the documents of a
+// run differ from group to group in a few lines only (names, split values,
+// numbers), so a line is first compared with the last body's line at the
+// same place, which costs a fraction of reading it.
+struct KnownLines {
+  std::string body;
+  std::vector<KnownLine> lines, next;
+  std::vector<std::string_view> open;  // the elements open at a line, kept for its room
+};
+
 // Reads the lines of a document's body (after the PMML start tag) up to
 // and with the PMML end tag, which must end the document.
 bool readBody(std::string_view body, std::vector<Line>& lines) {
-  std::vector<std::string_view> open{"PMML"};
+  thread_local KnownLines known;
+  known.next.clear();
+  std::vector<std::string_view>& open = known.open;
+  open.assign(1, "PMML");
   std::size_t at = 0;
   while (!open.empty()) {
     const std::size_t end = body.find('\n', at);
     if (end == std::string_view::npos) return false;
-    std::string_view s = body.substr(at, end - at);
-    at = end + 1;
-    const std::size_t indent = s.find_first_not_of(' ');
-    if (indent == std::string_view::npos) return false;
+    const std::string_view s = body.substr(at, end - at);
+    const std::size_t i = known.next.size();
+    KnownLine read;
     Line line;
-    if (!readLine(s.substr(indent), line)) return false;
+    if (i < known.lines.size() && known.lines[i].length == s.size() &&
+        std::memcmp(known.body.data() + known.lines[i].at, s.data(), s.size()) == 0) {
+      read = known.lines[i];
+      line.text = s.substr(read.indent);
+      line.name = s.substr(read.nameAt, read.nameLength);
+      line.attributes = s.substr(read.attributesAt, read.attributesLength);
+      line.kind = read.kind;
+    } else {
+      read.length = s.size();
+      read.indent = s.find_first_not_of(' ');
+      if (read.indent == std::string_view::npos) return false;
+      if (!readLine(s.substr(read.indent), line)) return false;
+      read.kind = line.kind;
+      read.nameAt = static_cast<std::size_t>(line.name.data() - s.data());
+      read.nameLength = line.name.size();
+      // An end tag's attributes are an empty view of nothing.
+      read.attributesAt = line.attributes.empty() ? 0 : static_cast<std::size_t>(line.attributes.data() - s.data());
+      read.attributesLength = line.attributes.size();
+    }
+    read.at = at;
+    at = end + 1;
     if (line.kind == Kind::Close) {
       if (line.name != open.back()) return false;
       open.pop_back();
     }
     line.depth = open.size();
-    if (indent != 2 * line.depth) return false;
+    if (read.indent != 2 * line.depth) return false;
     if (line.kind == Kind::Open) open.push_back(line.name);
     lines.push_back(line);
+    known.next.push_back(read);
   }
-  return at == body.size();
+  if (at != body.size()) return false;
+  known.body.assign(body);
+  known.lines.swap(known.next);
+  return true;
 }
 
 // The raw (escaped) value of attribute `name` of a line, or nothing.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace refhost {
 
@@ -98,7 +99,7 @@ void ContainerStoreWriter::create() {
 ContainerStoreWriter::~ContainerStoreWriter() { release(); }
 
 void ContainerStoreWriter::release() {
-    closeReadBlob();
+    readBlob_.close();
     for (sqlite3_stmt** statement : {&insert_, &insertBatch_, &insertGroup_, &insertGroupBatch_}) {
         sqlite3_finalize(*statement);
         *statement = nullptr;
@@ -108,6 +109,7 @@ void ContainerStoreWriter::release() {
 }
 
 void ContainerStoreWriter::exec(const char* sql) {
+    readBlob_.close();
     char* message = nullptr;
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
         const std::string text = reason(db_, message ? message : sqlite3_errmsg(db_));
@@ -143,7 +145,6 @@ int64_t ContainerStoreWriter::insert(const std::string& container, int64_t seq, 
         return row;
     }
     flush();
-    closeReadBlob();
     // Content that is not all at hand is reserved as zeros and written in
     // place, so that a large entry is never whole in memory.
     const std::string_view parts[5] = {container, key, mimeType, typeId, {}};
@@ -168,6 +169,7 @@ void ContainerStoreWriter::bindRow(sqlite3_stmt* statement, int first, int64_t r
 }
 
 void ContainerStoreWriter::step(sqlite3_stmt* statement) {
+    readBlob_.close();
     // Every parameter is bound again before the next step, so the bindings
     // need not be cleared.
     const int status = sqlite3_step(statement);
@@ -181,38 +183,47 @@ std::string_view ContainerStoreWriter::pendingPart(const Pending& pending, int p
     return std::string_view(pendingBytes_).substr(at, pending.lengths[part]);
 }
 
-void ContainerStoreWriter::flush() {
-    if (pending_.empty()) return;
-    closeReadBlob();
+template <typename Bind, typename Drop>
+void ContainerStoreWriter::insertPending(std::size_t rows, sqlite3_stmt* single, sqlite3_stmt* batch, int columns,
+                                         const Bind& bind, const Drop& drop) {
     // The rows are dropped whatever happens: after a failure the file is
     // discarded.
-    struct Clear {
-        ContainerStoreWriter& writer;
-        ~Clear() {
-            writer.pending_.clear();
-            writer.pendingBytes_.clear();
-        }
-    } clear{*this};
+    struct Dropped {
+        const Drop& drop;
+        ~Dropped() { drop(); }
+    } dropped{drop};
+    if (rows == 0) return;
     std::size_t done = 0;
-    const auto bind = [&](sqlite3_stmt* statement, int first, const Pending& pending) {
-        const std::string_view parts[5] = {pendingPart(pending, 0), pendingPart(pending, 1), pendingPart(pending, 2),
-                                           pendingPart(pending, 3), pendingPart(pending, 4)};
-        bindRow(statement, first, pending.row, pending.seq, parts);
-    };
-    for (; pending_.size() - done >= kBatchRows; done += kBatchRows) {
-        for (std::size_t i = 0; i < kBatchRows; ++i) bind(insertBatch_, static_cast<int>(7 * i), pending_[done + i]);
-        step(insertBatch_);
+    for (; rows - done >= kBatchRows; done += kBatchRows) {
+        for (std::size_t i = 0; i < kBatchRows; ++i) bind(batch, static_cast<int>(i) * columns, done + i);
+        step(batch);
     }
-    for (; done < pending_.size(); ++done) {
-        bind(insert_, 0, pending_[done]);
-        step(insert_);
+    for (; done < rows; ++done) {
+        bind(single, 0, done);
+        step(single);
     }
+}
+
+void ContainerStoreWriter::flush() {
+    insertPending(
+        pending_.size(), insert_, insertBatch_, 7,
+        [this](sqlite3_stmt* statement, int first, std::size_t i) {
+            const Pending& pending = pending_[i];
+            const std::string_view parts[5] = {pendingPart(pending, 0), pendingPart(pending, 1),
+                                               pendingPart(pending, 2), pendingPart(pending, 3),
+                                               pendingPart(pending, 4)};
+            bindRow(statement, first, pending.row, pending.seq, parts);
+        },
+        [this] {
+            pending_.clear();
+            pendingBytes_.clear();
+        });
 }
 
 void ContainerStoreWriter::writeContent(int64_t row, uint64_t offset, std::string_view bytes) {
     if (bytes.empty()) return;
     flush();
-    closeReadBlob();
+    readBlob_.close();
     sqlite3_blob* blob = nullptr;
     if (sqlite3_blob_open(db_, "main", "entries", "content", row, 1, &blob) != SQLITE_OK) {
         sqlite3_blob_close(blob);
@@ -231,33 +242,38 @@ void ContainerStoreWriter::readContent(int64_t row, std::string& out) const {
         out.append(pendingPart(pending_[index], 4));
         return;
     }
-    // An open blob handle moved to the row reads its content for less
-    // than a SELECT's step and reset cost (the build reads every group's
-    // entries back after the run); a handle the connection has expired is
-    // opened afresh.
-    if (readBlob_ && sqlite3_blob_reopen(readBlob_, row) != SQLITE_OK) closeReadBlob();
-    if (!readBlob_ && sqlite3_blob_open(db_, "main", "entries", "content", row, 0, &readBlob_) != SQLITE_OK) {
-        closeReadBlob();
-        fail(db_, path_, "cannot read the database");
-    }
-    const int size = sqlite3_blob_bytes(readBlob_);
+    if (!readBlob_.moveTo(db_, row)) fail(db_, path_, "cannot read the database");
+    const int size = sqlite3_blob_bytes(readBlob_.get());
     const std::size_t at = out.size();
     out.resize(at + static_cast<std::size_t>(size));
-    if (sqlite3_blob_read(readBlob_, out.data() + at, size, 0) != SQLITE_OK) {
+    if (sqlite3_blob_read(readBlob_.get(), out.data() + at, size, 0) != SQLITE_OK) {
         out.resize(at);
-        closeReadBlob();
+        readBlob_.close();
         fail(db_, path_, "cannot read the database");
     }
 }
 
-void ContainerStoreWriter::closeReadBlob() const {
-    sqlite3_blob_close(readBlob_);
-    readBlob_ = nullptr;
+void ContainerStoreWriter::ReadBlob::close() {
+    if (!blob_) return;
+    sqlite3_blob_close(blob_);
+    blob_ = nullptr;
+}
+
+bool ContainerStoreWriter::ReadBlob::moveTo(sqlite3* db, int64_t row) {
+    // An open handle moved to the row reads its content for less than a
+    // SELECT's step and reset cost (the build reads every group's entries
+    // back after the run); a handle the connection has expired is opened
+    // afresh.
+    if (blob_ && sqlite3_blob_reopen(blob_, row) != SQLITE_OK) close();
+    if (!blob_ && sqlite3_blob_open(db, "main", "entries", "content", row, 0, &blob_) != SQLITE_OK) {
+        close();
+        return false;
+    }
+    return true;
 }
 
 void ContainerStoreWriter::commit() {
     flush();
-    closeReadBlob();
     // Indexes built once over the finished table cost less than kept up to
     // date row by row.
     exec("CREATE UNIQUE INDEX entries_by_seq ON entries(container, seq)");
@@ -356,7 +372,6 @@ void ContainerStoreReader::forEach(const std::string& container, const std::vect
 // one's groups.
 void ContainerStoreWriter::createGroupTables() {
     if (insertGroup_) return;
-    closeReadBlob();  // a schema change expires it
     // The model number is the row ID, which costs the row nothing, and the
     // rows come in its order, so that every page but the last fills.
     exec("CREATE TABLE groups(model INTEGER PRIMARY KEY, split_values TEXT NOT NULL, fingerprint BLOB NOT NULL, "
@@ -370,38 +385,27 @@ void ContainerStoreWriter::createGroupTables() {
         fail(db_, path_, "cannot prepare the insert");
 }
 
-void ContainerStoreWriter::addGroup(const StoredGroup& group) {
+void ContainerStoreWriter::addGroup(StoredGroup group) {
     createGroupTables();
     // As with the entries, one statement inserts a batch of rows: its
     // execution cost about as much as the row.
-    pendingGroups_.push_back(group);
+    pendingGroups_.push_back(std::move(group));
     if (pendingGroups_.size() == kBatchRows) flushGroups();
 }
 
 void ContainerStoreWriter::flushGroups() {
-    if (pendingGroups_.empty()) return;
-    // Dropped whatever happens: after a failure the file is discarded.
-    struct Clear {
-        std::vector<StoredGroup>& rows;
-        ~Clear() { rows.clear(); }
-    } clear{pendingGroups_};
-    const auto bind = [](sqlite3_stmt* statement, int first, const StoredGroup& group) {
-        sqlite3_bind_int64(statement, first + 1, group.model);
-        sqlite3_bind_text(statement, first + 2, group.splitValues.data(), static_cast<int>(group.splitValues.size()),
-                          SQLITE_STATIC);
-        sqlite3_bind_blob(statement, first + 3, group.fingerprint.data(), static_cast<int>(group.fingerprint.size()),
-                          SQLITE_STATIC);
-        sqlite3_bind_blob64(statement, first + 4, group.output.data(), group.output.size(), SQLITE_STATIC);
-    };
-    if (pendingGroups_.size() == kBatchRows) {
-        for (std::size_t i = 0; i < kBatchRows; ++i) bind(insertGroupBatch_, static_cast<int>(4 * i), pendingGroups_[i]);
-        step(insertGroupBatch_);
-        return;
-    }
-    for (const StoredGroup& group : pendingGroups_) {
-        bind(insertGroup_, 0, group);
-        step(insertGroup_);
-    }
+    insertPending(
+        pendingGroups_.size(), insertGroup_, insertGroupBatch_, 4,
+        [this](sqlite3_stmt* statement, int first, std::size_t i) {
+            const StoredGroup& group = pendingGroups_[i];
+            sqlite3_bind_int64(statement, first + 1, group.model);
+            sqlite3_bind_text(statement, first + 2, group.splitValues.data(),
+                              static_cast<int>(group.splitValues.size()), SQLITE_STATIC);
+            sqlite3_bind_blob(statement, first + 3, group.fingerprint.data(),
+                              static_cast<int>(group.fingerprint.size()), SQLITE_STATIC);
+            sqlite3_bind_blob64(statement, first + 4, group.output.data(), group.output.size(), SQLITE_STATIC);
+        },
+        [this] { pendingGroups_.clear(); });
 }
 
 void ContainerStoreWriter::setBuild(int64_t modelCode, const std::string& settings) {

@@ -40,10 +40,11 @@ std::size_t lineEnd(std::string_view text, std::size_t from)
     return newline == std::string_view::npos ? text.size() : newline + 1;
 }
 
-// A run of the document's own bytes followed by a run of the base's.
+// A run of the document's own bytes followed by a run of the base's. No
+// member initialisers: the array of them below is filled as it is used.
 struct Piece {
-    std::size_t ownFrom = 0, ownLength = 0;
-    std::size_t sharedFrom = 0, sharedLength = 0;
+    std::size_t ownFrom, ownLength;
+    std::size_t sharedFrom, sharedLength;
 };
 
 }  // namespace

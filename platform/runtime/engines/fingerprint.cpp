@@ -5,9 +5,9 @@
 #include <stdexcept>
 #include <string_view>
 
-#include <xxhash.h>
-
 #include <splitmodels/group_model.h>
+
+#include "fast_xxh3.h"
 
 namespace splitrun {
 

@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <refhost/wire.h>
-#include <xxhash.h>
 
 #include "errors.h"
+#include "fast_xxh3.h"
 #include "group_worker.h"
 #include "remote_groups.h"
 #include "stored_output.h"

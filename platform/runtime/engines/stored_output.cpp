@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include <refhost/wire.h>
-#include <xxhash.h>
 
 #include "compact_bytes.h"
 #include "entry_diff.h"
+#include "fast_xxh3.h"
 #include "remote_groups.h"
 
 namespace splitrun {

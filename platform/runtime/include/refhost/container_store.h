@@ -129,7 +129,7 @@ public:
     // Adds a row to the groups table (rows are best added in model order,
     // which is the table's order). Rows are inserted kBatchRows at a time,
     // so a failure may surface in a later call.
-    void addGroup(const StoredGroup& group);
+    void addGroup(StoredGroup group);
     // Sets the build row (the last call wins).
     void setBuild(int64_t modelCode, const std::string& settings);
     // Builds the indexes, commits and closes the file. Throws StoreError.
@@ -149,11 +149,19 @@ private:
     void create();
     // Finalises every statement and closes the connection.
     void release();
+    // Every write to the database goes through exec, step or
+    // writeContent, and each closes the read handle first.
     void exec(const char* sql);
     void createGroupTables();
     void bindRow(sqlite3_stmt* statement, int first, int64_t row, int64_t seq, const std::string_view (&parts)[5]);
     void step(sqlite3_stmt* statement);
     std::string_view pendingPart(const Pending& pending, int part) const;
+    // Inserts `rows` pending rows, kBatchRows to a `batch` statement and
+    // the rest one to a `single` one, `bind(statement, first, i)` binding
+    // row i from parameter first + 1; then, whatever happened, `drop()`.
+    template <typename Bind, typename Drop>
+    void insertPending(std::size_t rows, sqlite3_stmt* single, sqlite3_stmt* batch, int columns, const Bind& bind,
+                       const Drop& drop);
     // Inserts the pending entries.
     void flush();
     // Inserts the pending groups rows.
@@ -167,10 +175,24 @@ private:
     sqlite3_stmt* insertGroup_ = nullptr;
     sqlite3_stmt* insertGroupBatch_ = nullptr;  // kBatchRows rows at once
     std::vector<StoredGroup> pendingGroups_;
-    // The handle readContent moves from row to row; closed before the
-    // table is written.
-    mutable sqlite3_blob* readBlob_ = nullptr;
-    void closeReadBlob() const;
+    // The blob handle readContent moves from row to row, closed by its
+    // destructor and before any write (a write may expire it).
+    class ReadBlob {
+    public:
+        ReadBlob() = default;
+        ~ReadBlob() { close(); }
+        ReadBlob(const ReadBlob&) = delete;
+        ReadBlob& operator=(const ReadBlob&) = delete;
+        void close();
+        // Moves the handle to row `row` of entries, opening it when it is
+        // closed or expired; false when the row cannot be read.
+        bool moveTo(sqlite3* db, int64_t row);
+        sqlite3_blob* get() const { return blob_; }
+
+    private:
+        sqlite3_blob* blob_ = nullptr;
+    };
+    mutable ReadBlob readBlob_;
     std::string path_;
     std::vector<std::pair<std::string, int64_t>> nextSeq_;
 };
