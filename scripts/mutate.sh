@@ -11,7 +11,7 @@
 #   bash scripts/mutate.sh            # every mutant
 #   bash scripts/mutate.sh 3 17       # only these (numbers as listed)
 #   bash scripts/mutate.sh models     # only one area (src, models or cli)
-#   bash scripts/mutate.sh set5       # only the fifth set (or set1 to set4)
+#   bash scripts/mutate.sh set6       # only the sixth set (or set1 to set5)
 #
 # One mutant takes 20 s to a minute on two cores (a rebuild of one file and
 # the test links, then the area's tests). Results go to build/mutate/mutants.log.
@@ -476,6 +476,67 @@ mutants+=(
   'platform/cli/export_command.cpp|s/        if (fs::exists(fs::symlink_status(to \/ container)))/        if (false)/'
 )
 
+# Sixth set: written before the tests were read, over lines the first five
+# left alone: the module's worker-container fallback, group entry outputs,
+# missing key values, input copies, hand-out and end of execution, integer
+# task values, split-field reading and roles; the models' scorer (invalid
+# values, OR, a classifier's offset), fit summaries, the split model's
+# dictionary, schema and method, covariance, links, formula degrees and the
+# record count; the command's report table, field checks, score summary,
+# output modes, UTF-16 hint, category cap, external key order, data model
+# descriptions, manifest and held levels.
+set5_end=${#mutants[@]}
+mutants+=(
+  # src/
+  'src/collect/read_worker_container.cpp|s/^    if (read.empty()) {$/    if (false) {/'
+  'src/collect/write_group_entry.cpp|s/MakeEntryProperties(kPMMLMimeType, kPMMLTypeId), false};/MakeEntryProperties(kPMMLMimeType, kPMMLTypeId), true};/'
+  'src/collect/write_group_entry.cpp|s/^    if (releaseStatus != CF_OK) CollectMsgs(QorCF_940::MsgError, 280013, err);$//'
+  'src/distribute/split_keys.cpp|s/if (!x.data || !y.data) return false;/if (!x.data || !y.data) return true;/'
+  'src/distribute/input_containers.cpp|s/{"WorkerInputPMML", "InputPMML"}/{"WorkerInputPMML", "InputStatXML"}/'
+  'src/distribute/worker_handout.cpp|s/^        recordsRemain = dataHelper->nextRecord();$//'
+  'src/distribute/worker_handout.cpp|s/^        if (status != CF_OK) RaiseError(kMsgIteratorRefused);$//'
+  'src/distribute/worker_handout.cpp|s/^    recordsRemain = false;$//'
+  'src/distribute/task_document.cpp|s/IntegerText(ReadNumber<int64_t>(bytes, length))/IntegerText(ReadNumber<int32_t>(bytes, length))/'
+  'src/distribute/configuration.cpp|s/^            splitFieldNames.empty()) {$/            false) {/'
+  'src/collect/read_split_fields.cpp|s/entry.isNull = element.getAttribute("isNull");/entry.isNull = element.getAttribute("null");/'
+  'src/module/distribute_entry_points.cpp|0,/    if (peer == nullptr) return CF_FAILED;/s//    if (peer == nullptr) return CF_OK;/'
+  'src/annotate/add_statxml_split_group.cpp|s/^        workerField.addAttribute(XMLAttributes::Role, XMLEntities::Split);$//'
+  'src/datamodel/build_collected_data_model.cpp|s/^    ResetStaleRoles(fields, targetFieldList, XMLEntities::Target);$//'
+  'src/annotate/add_pmml_split_info.cpp|s/case 6: return "dateTimeSecondsSince\[1970\]";/case 6: return "dateDaysSince[1970]";/'
+  # platform/models/
+  'platform/models/scoring/scorer_eval.cpp|0,/  if (datum.missing || datum.invalid) return Truth::Unknown;/s//  if (datum.missing) return Truth::Unknown;/'
+  'platform/models/scoring/scorer_eval.cpp|s/    case Op::Or: return Truth::False;/    case Op::Or: return Truth::Unknown;/'
+  'platform/models/scoring/scorer_eval.cpp|s/      y\[0\] += offset->number;/      y[0] -= offset->number;/'
+  'platform/models/fitting/linear_fit.cpp|s/^  if (dfResidual == 0) fit.adjustedRSquared = fit.fStatistic = fit.fPValue = kMissing;$//'
+  'platform/models/fitting/group_model.cpp|s/  model.dfNull = n;/  model.dfNull = n - 1;/'
+  'platform/models/fitting/group_model.cpp|s/^    if (input == request.target) return "target is also an input: " + input;$//'
+  'platform/models/fitting/group_model.cpp|s/^  model.dispersion = 1.0;$//'
+  'platform/models/pmml/split_model.cpp|s/if (optype == "continuous" || split) continue;/if (optype == "continuous") continue;/'
+  'platform/models/pmml/split_model.cpp|s/^  if (input.request.kind == ModelKind::Glm \&\& !input.request.offset.empty()) add(input.request.offset, "active");$//'
+  'platform/models/pmml/split_model.cpp|s/"multipleModelMethod", "selectFirst"/"multipleModelMethod", "selectAll"/'
+  'platform/models/pmml/covariance_pmml.cpp|s/^  if (std::isfinite(sigma)) xml.number("sigma", sigma);$//'
+  'platform/models/pmml/general_regression_pmml.cpp|s/"-2" : "0.5"/"-2" : "2"/'
+  'platform/models/pmml/general_regression_pmml.cpp|s/case FamilyKind::InverseGaussian: return "igauss";/case FamilyKind::InverseGaussian: return "gamma";/'
+  'platform/models/formula/formula.cpp|s/node.number <= 64;/node.number < 64;/'
+  'platform/models/fitting/design.cpp|s/  if (records > 0) return std::nullopt;/  if (records > 1) return std::nullopt;/'
+  # platform/cli/ and the libraries the command is built from
+  "platform/cli/report.cpp|s/) + 2, ' ');/) + 1, ' ');/"
+  'platform/cli/report.cpp|s/^    if (listed < summary.groups.size())$/    if (listed <= summary.groups.size())/'
+  'platform/cli/model_fields.cpp|s/if (fields.targetValues.size() > 5) shown/if (fields.targetValues.size() >= 5) shown/'
+  'platform/cli/model_fields.cpp|s/^        if (name == fields.target ||$/        if (false ||/'
+  'platform/cli/model_fields.cpp|s/column.name != options.glm.weights \&\& column.name != options.glm.offset)/column.name != options.glm.weights)/'
+  'platform/cli/score_command.cpp|s/} else if (counts.unmatched > 0) {/} else {/'
+  'platform/cli/score_command.cpp|s/^    if (options.format.latin1) summary << .*$//'
+  'platform/cli/score_command.cpp|s/if (options.linkScale \&\& scorer.isClassification())/if (false)/'
+  'platform/output/output_file.cpp|s/mode = 0666 \& ~mask;/mode = 0644 \& ~mask;/'
+  'platform/common/visible_text.cpp|s/order == "little-endian" ? "LE" : "BE"/order == "little-endian" ? "BE" : "LE"/'
+  'platform/cli/data_model_text.cpp|s/field.categories > kCategoryLimit/field.categories >= kCategoryLimit/'
+  'platform/grouping/external_grouping.cpp|s/if (const int order = compareCells(a\[i\], b\[i\])) return order < 0;/if (const int order = compareCells(a[i], b[i])) return order > 0;/'
+  'platform/csv/csv_table.cpp|s/^        if (!described.insert(def.name).second)$/        if (!described.insert(def.name).second \&\& false)/'
+  'platform/output/output_manifest.cpp|s/^        if (file == kManifestName) continue;$//'
+  'platform/grouping/group_levels.cpp|s/^        for (std::size_t r = 0; r < used.size(); ++r) used\[r\] \&= !columns\[i\].missing\[r\];$//'
+)
+
 # Per area: the directory its mutants live in, the targets to rebuild, and
 # the tests that judge a mutant. src runs the module's executables whole;
 # the platform areas select their suites with ctest -R.
@@ -534,7 +595,8 @@ for arg in "$@"; do
     set2) for ((n = set1_count + 1; n <= set2_end; n++)); do selected+=("$n"); done ;;
     set3) for ((n = set2_end + 1; n <= set3_end; n++)); do selected+=("$n"); done ;;
     set4) for ((n = set3_end + 1; n <= set4_end; n++)); do selected+=("$n"); done ;;
-    set5) for ((n = set4_end + 1; n <= ${#mutants[@]}; n++)); do selected+=("$n"); done ;;
+    set5) for ((n = set4_end + 1; n <= set5_end; n++)); do selected+=("$n"); done ;;
+    set6) for ((n = set5_end + 1; n <= ${#mutants[@]}; n++)); do selected+=("$n"); done ;;
     *) selected+=("$arg") ;;
   esac
 done
