@@ -9,7 +9,7 @@
 # is interrupted. A summary per area closes the run.
 #
 #   bash scripts/mutate.sh            # every mutant
-#   bash scripts/mutate.sh 3 17       # only these (numbers as listed)
+#   bash scripts/mutate.sh 17 3       # only these, in this order
 #   bash scripts/mutate.sh models     # only one area (src, models or cli)
 #   bash scripts/mutate.sh set6       # only the sixth set (or set1 to set5)
 #
@@ -466,7 +466,8 @@ mutants+=(
   'platform/csv/csv_table.cpp|s/std::to_string(line) + ":" + std::to_string(csvColumn + 1)/std::to_string(line) + ":" + std::to_string(csvColumn)/'
   # Survived its first run; killed by InputErrors' field name of exactly 64 KiB.
   'platform/csv/csv_table.cpp|s/if (header\[i\].size() > kLongestName)/if (header[i].size() >= kLongestName)/'
-  # Survives: real, no check yet (a data model storage code of 7 taken).
+  # Equivalent: the data model's storage names are read into the codes 1 to 6,
+  # and any other name into 0; no document can carry a code of 7.
   'platform/csv/csv_table.cpp|s/if (def.storage < 1 || def.storage > 6)/if (def.storage < 1 || def.storage > 7)/'
   'platform/csv/csv_table.cpp|s/if (tally.others++ == 0) tally.firstOtherLine/if (tally.others++ == 1) tally.firstOtherLine/'
   'platform/cli/commands.cpp|s/            if (!out.flush()) {/            if (false) {/'
@@ -635,7 +636,17 @@ done
 log="$build/mutants.log"
 : >"$log"
 declare -A killed=() survived=() stillborn=() stale=()
-for i in "${!mutants[@]}"; do
+# Mutants named by number run in the order given (to interleave the areas of a
+# run that may be cut short); otherwise in the order listed.
+order=("${!mutants[@]}")
+if [ ${#areas_wanted[@]} -eq 0 ] && [ ${#selected[@]} -gt 0 ]; then
+  order=()
+  for n in "${selected[@]}"; do
+    [ "$n" -ge 1 ] && [ "$n" -le ${#mutants[@]} ] || continue
+    [[ " ${order[*]} " == *" $((n - 1)) "* ]] || order+=($((n - 1)))
+  done
+fi
+for i in "${order[@]}"; do
   n=$((i + 1))
   file=${mutants[$i]%%|*}
   expr=${mutants[$i]#*|}
