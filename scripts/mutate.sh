@@ -512,10 +512,12 @@ mutants+=(
   'platform/models/fitting/group_model.cpp|s/  model.dfNull = n;/  model.dfNull = n - 1;/'
   'platform/models/fitting/group_model.cpp|s/^    if (input == request.target) return "target is also an input: " + input;$//'
   'platform/models/fitting/group_model.cpp|s/^  model.dispersion = 1.0;$//'
-  'platform/models/pmml/split_model.cpp|s/if (optype == "continuous" || split) continue;/if (optype == "continuous") continue;/'
+  # First written without (void)split: stillborn (-Werror: split unused); the same fault rewritten.
+  'platform/models/pmml/split_model.cpp|s/if (optype == "continuous" || split) continue;/(void)split; if (optype == "continuous") continue;/'
   'platform/models/pmml/split_model.cpp|s/^  if (input.request.kind == ModelKind::Glm \&\& !input.request.offset.empty()) add(input.request.offset, "active");$//'
   'platform/models/pmml/split_model.cpp|s/"multipleModelMethod", "selectFirst"/"multipleModelMethod", "selectAll"/'
-  'platform/models/pmml/covariance_pmml.cpp|s/^  if (std::isfinite(sigma)) xml.number("sigma", sigma);$//'
+  # First written as an empty line: stillborn (-Werror: sigma unused); the same fault rewritten.
+  'platform/models/pmml/covariance_pmml.cpp|s/^  if (std::isfinite(sigma)) xml.number("sigma", sigma);$/  (void)sigma;/'
   'platform/models/pmml/general_regression_pmml.cpp|s/"-2" : "0.5"/"-2" : "2"/'
   'platform/models/pmml/general_regression_pmml.cpp|s/case FamilyKind::InverseGaussian: return "igauss";/case FamilyKind::InverseGaussian: return "gamma";/'
   'platform/models/formula/formula.cpp|s/node.number <= 64;/node.number < 64;/'
