@@ -46,6 +46,7 @@ TEST(GlmBuild, RefusesOptionsThatDoNotFit)
         {{"--family", "poisson", "--weights", "nosuch"}, "--weights: the field 'nosuch' is not a column"},
         {{"--family", "poisson", "--offset", "label"}, "--offset label: the field holds text"},
         {{"--family", "poisson", "--offset", "g"}, "the field is the target or a split field"},
+        {{"--family", "poisson", "--weights", "y"}, "the field is the target or a split field"},
         {{"--family", "Gamma", "--target", "label"}, "the Gamma family needs a numeric target"},
         {{"--family", "poisson", "--epsilon", "0"}, "--epsilon"},
         {{"--formula", "y ~ x", "--target", "y"}, "give either --formula or --target and --inputs, not both"},
@@ -85,13 +86,17 @@ TEST(GlmBuild, PoissonWithOffsetAndWeightsScoresOnBothScales)
     EXPECT_EQ(groups[0].at("df_null"), "5");
     EXPECT_EQ(groups[1].at("df_null"), "5");
     EXPECT_EQ(schemaErrors(dir / "out" / "split-model.pmml"), "");
+    EXPECT_NE(readFile(dir / "out" / "split-model.pmml").find("<MiningField name=\"log_exposure\""), std::string::npos);
 
     std::vector<Record> scored[2];
     for (const int link : {0, 1}) {
         const RunOutput score = runScore(dir / "out" / "split-model.pmml", dir / "data.csv",
                                          dir / (link ? "link.csv" : "response.csv"),
-                                         link ? std::vector<std::string>{"--type", "link"} : std::vector<std::string>{});
+                                         link ? std::vector<std::string>{"--type", "link", "--encoding", "latin1"}
+                                              : std::vector<std::string>{});
         ASSERT_EQ(score.status, 0) << score.err;
+        EXPECT_EQ(score.out.find("read as Latin-1; the output is written in UTF-8") != std::string::npos, link == 1)
+            << score.out;
         scored[link] = readCsvRecords(dir / (link ? "link.csv" : "response.csv"));
     }
     ASSERT_EQ(scored[0].size(), 13u);
@@ -100,6 +105,20 @@ TEST(GlmBuild, PoissonWithOffsetAndWeightsScoresOnBothScales)
         const double link = std::stod(scored[1][i].at("predicted_y"));
         EXPECT_NEAR(std::log(response), link, 1e-12 * std::fabs(link) + 1e-15) << "record " << i + 1;
     }
+}
+
+// Without --inputs every other column is an input, but not the weights or the offset.
+TEST(GlmBuild, DefaultInputsLeaveOutTheWeightsAndTheOffset)
+{
+    const fs::path dir = freshDir("glm-default-inputs");
+    writeFile(dir / "data.csv", "g,x,off,w,y\nA,1,0.1,1,2\nA,2,0.3,2,3\nA,3,0.2,1,6\nA,4,0.5,1,7\n");
+    const RunOutput run = runSplitRun({"build", "--data", (dir / "data.csv").string(), "--split", "g", "--target", "y",
+                                       "--family", "poisson", "--offset", "off", "--weights", "w", "--out",
+                                       (dir / "out").string()});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    std::vector<std::string> terms;
+    for (const Record& row : readCsvRecords(dir / "out" / "coefficients.csv")) terms.push_back(row.at("term"));
+    EXPECT_EQ(terms, (std::vector<std::string>{"(Intercept)", "x"}));
 }
 
 // A formula of the same terms as --inputs (and --offset) is the same model,

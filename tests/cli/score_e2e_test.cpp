@@ -115,6 +115,7 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndWrittenNA)
                (r % 4 == 0 ? "z" : r % 3 ? "a" : "b") + "," +
                std::to_string(r) + "," + std::to_string(r % 2 ? 3 * r : 5 * r + (r % 3 ? 1 : 0)) + "\n";
     csv += "9007199254740993,w,1,\n";  // w only where the target is missing: the fit never sees it
+    csv += "9007199254740993,v,,7\n";  // and v only beside a missing input
     writeFile(dir / "train.csv", csv);
     ASSERT_EQ(runBuild(dir / "train.csv", dir / "out", {"--split", "id", "--target", "y"}).status, 0);
     const std::string model = (dir / "out" / "split-model.pmml").string();
@@ -134,6 +135,7 @@ TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndWrittenNA)
         {"9007199254740993,c,1", "1 records hold a value the model cannot read", false},  // unknown category
         {"9007199254740993,z,1", "1 records hold a value the model cannot read", false},  // not in this group
         {"9007199254740993,w,1", "1 records hold a value the model cannot read", false},  // seen, but not fitted
+        {"9007199254740993,v,1", "1 records hold a value the model cannot read", false},
         // The group's own model knows z from the data, but the group never saw it.
         {"9007199254740993,z,1", "1 records hold a value the model cannot read", true},
         {"9007199254740993,a,", "1 records lack an input value the model needs", false},

@@ -126,6 +126,9 @@ TEST(Tables, SaturatedFitsAndIdentifierInputsAreWarnedAbout)
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("5 fits are saturated"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("model-0005 (E)"), std::string::npos) << run.out;
+    // Columns two spaces apart, and no count of groups beyond the screenful when all are listed.
+    EXPECT_NE(run.out.find("g  records  used  skipped  model"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("more groups"), std::string::npos) << run.out;
     build(freshDir("tables-identifier"), {}, &run, "g,name,y\nA,ann,1\nA,bob,2\nA,cy,3\n");
     EXPECT_NE(run.out.find("input name has a different text in every record"), std::string::npos) << run.out;
 }

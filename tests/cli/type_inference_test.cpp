@@ -9,6 +9,7 @@
 
 #include "cli_harness.h"
 #include "csv_table.h"
+#include "data_model_text.h"
 #include "errors.h"
 #include "plain_csv_loader.h"
 #include "streamed_csv_source.h"
@@ -225,6 +226,22 @@ TEST(CsvTable, ProfilingKeepsTextsOnlyWithinTheBudgetAndMeasuresTheLongest)
     EXPECT_TRUE(data.fields[1].categoriesUnkept);
     EXPECT_FALSE(data.fields[2].categoriesUnkept);
     EXPECT_EQ(data.fields[2].categories, 3u);
+}
+
+// The component's data model lists a field's categories up to the cap, and none past it.
+TEST(CsvTable, TheDataModelListsCategoriesUpToTheCap)
+{
+    for (const std::size_t categories : {kCategoryLimit, kCategoryLimit + 1}) {
+        std::string csv = "k,c,y\n";
+        for (std::size_t i = 0; i < categories; ++i) csv += "a,c" + std::to_string(i) + ",1\n";
+        const clitest::fs::path file = clitest::freshDir("category-cap") / "data.csv";
+        clitest::writeFile(file, csv);
+        const CsvTable data = readCsvTable(file.string(), "");
+        const std::string model = componentDataModel(data, data.table, {{"k"}, {0}, "y", 2, {}, {}});
+        std::size_t listed = 0;
+        for (std::size_t at = model.find("value=\"c"); at != std::string::npos; at = model.find("value=\"c", at + 1)) ++listed;
+        EXPECT_EQ(listed, categories == kCategoryLimit ? categories : 0u) << categories;
+    }
 }
 
 TEST(CsvTable, ReadsTheSameRecordsWhateverTheLayoutEncodingOrCompression)

@@ -75,6 +75,7 @@ TEST_F(HandOut, EachCallTakesTheNextGroupUntilNoneIsLeft) {
 TEST_F(HandOut, AWorkerOfAnEarlierExecutionIsAStrangerToTheNext) {
     int err = 0;
     ASSERT_EQ(run.component->endExecution(&err), 0u);
+    EXPECT_EQ(run.Task(run.worker(0), &err), 30u);  // the groups left are no longer handed out
     ASSERT_EQ(run.Begin(), 0u);  // plans workers 3 to 5
     ASSERT_EQ(run.Serve(run.worker(3)).status, 0u);
     EXPECT_EQ(run.Task(run.worker(0), &err), 0u);

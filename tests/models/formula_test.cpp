@@ -176,6 +176,7 @@ TEST(Formula, ALinearModelWithoutInterceptIsMeasuredAgainstZero) {
   EXPECT_NEAR(model.rSquared, 0.98696377962967785, 1e-8);
   EXPECT_NEAR(model.adjustedRSquared, 0.9851014624339175, 1e-8);
   EXPECT_NEAR(model.fStatistic, 529.96545479823396, 1e-7 * 530);
+  EXPECT_EQ(model.dfNull, 32);  // glm(mpg ~ 0 + cyl + wt, gaussian, d)$df.null
   ModelSpec weighted = formulaRequest("mpg ~ 0 + wt", ModelKind::Glm);
   weighted.weights = "w0";
   const splitmodels::GroupModel glm = splitmodels::buildGroupModel(mtcars(), weighted);
@@ -244,7 +245,8 @@ TEST(Formula, UnsupportedPartsAreNamed) {
     splitmodels::FormulaFields fields;
     EXPECT_EQ(splitmodels::checkFormula(c.formula, fields), std::optional<std::string>(c.message)) << c.formula;
   }
-  // Nesting past the limit is refused before it overflows the stack; 1,000 terms are not.
+  // Nesting past the limit is refused before it overflows the stack; 1,000 terms are not. A
+  // polynomial's degree goes up to 64.
   std::string terms = "x", powers = "x";
   for (int i = 0; i < 999; ++i) terms += "+x";
   for (int i = 0; i < 2500; ++i) powers += "^x";
@@ -256,6 +258,9 @@ TEST(Formula, UnsupportedPartsAreNamed) {
       {"y ~ " + std::string(2500, '(') + "x" + std::string(2500, ')'), tooDeep},
       {"y ~ " + std::string(100000, '-') + "x", tooDeep},
       {"y ~ I(" + powers + ")", tooDeep},
+      {"y ~ poly(x, 64, raw = TRUE)", std::nullopt},
+      {"y ~ poly(x, 65, raw = TRUE)",
+       "unsupported: poly(x, 65, raw = TRUE) (the degree must be a whole number from 1 to 64)"},
   };
   for (const auto& [formula, message] : deep) {
     splitmodels::FormulaFields fields;

@@ -7,9 +7,11 @@
 // iterations, the coefficients' table, cars 1 and 20 predicted on both
 // scales, vcov[1, 2] and car 1's standard errors of prediction), the last
 // three through the group's PMML.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <map>
 
 #include "glm_family.h"
 #include "model_test_support.h"
@@ -119,6 +121,10 @@ TEST(GlmReference, EveryFamilyAndLinkAgreesWithR) {
     expectClose(model.fitted[0], r("response 1"), 1e-10, "fitted mean of car 1");
     expectClose(model.fitted[19], r("response 20"), 1e-10, "fitted mean of car 20");
     EXPECT_VALID_PMML(model.pmml);
+    static const std::map<std::string, std::string> distributions = {
+        {"gaussian", "normal"}, {"binomial", "binomial"}, {"quasibinomial", "binomial"}, {"poisson", "poisson"},
+        {"quasipoisson", "poisson"}, {"Gamma", "gamma"}, {"inverse.gaussian", "igauss"}};
+    EXPECT_NE(model.pmml.find("distribution=\"" + distributions.at(c.family) + "\""), std::string::npos);
     // The covariance of the coefficients, and the group's PMML scoring cars 1
     // and 20 on both scales with car 1's standard errors.
     expectClose(model.covariance[1], r("vcov 1 2"), 1e-7, "vcov[1, 2]");
@@ -166,6 +172,45 @@ TEST(GlmReference, SaturatedFitsKeepTheCovarianceWhereRDoes) {
     expectClose(result.meanStdError, c.seResponse, 1e-8, "se.fit");
     EXPECT_NEAR(result.mean, 2.0, 1e-8) << "the fitted mean, with or without a covariance";
   }
+}
+
+// The mean's interval maps the link's Wald interval through the inverse
+// link; an end past the link's domain leaves it missing, not one-sided:
+//   g <- glm(y ~ x, inverse.gaussian, data.frame(x = 1:6, y = c(1.2, .9, 1.5, 2.2, 1.4, 3.1)))
+//   p <- predict(g, data.frame(x = 6), se.fit = TRUE)          # eta 0.114, se 0.080
+//   g$family$linkinv(p$fit + c(-1, 1) * qnorm(.975) * p$se.fit)  # NaN 1.917747
+TEST(GlmReference, AMeanIntervalPastTheLinksDomainIsMissing) {
+  GroupData data{{continuous("x"), continuous("y")}, {}};
+  for (const double y : {1.2, 0.9, 1.5, 2.2, 1.4, 3.1}) data.rows.push_back({number(data.rows.size() + 1.0), number(y)});
+  const splitmodels::GroupModel model =
+      splitmodels::buildGroupModel(data, glmRequest({"ig", "inverse.gaussian", "", "y", "x", "", ""}));
+  ASSERT_TRUE(model.ok) << model.reason;
+  splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmml(model.pmml);
+  scorer.bind({"x", "y"});
+  scorer.computeStandardErrors(true);
+  const splitmodels::ScoreResult result = scorer.score({"6", "3.1"});
+  EXPECT_TRUE(std::isnan(result.meanLow) && std::isnan(result.meanHigh)) << result.meanLow << " " << result.meanHigh;
+}
+
+// A glm that classifies (a text target) adds its offset to the linear
+// predictor when it scores, as the fit did: the event's probability is the
+// fitted one.
+TEST(GlmReference, AClassifyingGlmScoresWithItsOffset) {
+  GroupData data{{continuous("x"), continuous("off"), nominal("y", {"no", "yes"})}, {}};
+  for (const char* y : {"no", "no", "yes", "no", "yes", "yes", "no", "yes"}) {
+    const double x = data.rows.size() + 1.0;
+    data.rows.push_back({number(x), number(x * x / 20), text(y)});
+  }
+  const splitmodels::GroupModel model =
+      splitmodels::buildGroupModel(data, glmRequest({"off", "binomial", "", "y", "x", "", "off"}));
+  ASSERT_TRUE(model.ok) << model.reason;
+  splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmml(model.pmml);
+  scorer.bind(fieldNames(data));
+  const std::vector<std::string>& labels = scorer.classLabels();
+  const auto yes = static_cast<std::size_t>(std::find(labels.begin(), labels.end(), "yes") - labels.begin());
+  ASSERT_LT(yes, labels.size());
+  for (const std::size_t r : {0u, 7u})
+    EXPECT_NEAR(scorer.score(recordTexts(data, r)).probabilities.at(yes), model.fitted[r], 1e-12) << "record " << r + 1;
 }
 
 // Warnings and failures as R's glm gives them:

@@ -144,6 +144,12 @@ TEST(LinearModel, GroupsWithoutIdentifiableFitFailWithReason) {
     EXPECT_EQ(model.reason.rfind(c.reason, 0), 0u) << model.reason;
     EXPECT_TRUE(model.pmml.empty() && model.statXML.empty());
   }
+  // One record is enough: lm(y ~ a, data.frame(a = 1, y = 2)) fits the intercept 2, a aliased.
+  const auto single = splitmodels::buildGroupModel(GroupData{numbers({"a", "y"}), records("1 2")},
+                                                   modelRequest(ModelKind::Linear, "y", {"a"}));
+  ASSERT_TRUE(single.ok) << single.reason;
+  EXPECT_NEAR(single.terms.at(0).estimate, 2.0, 1e-12);
+  EXPECT_TRUE(std::isnan(single.terms.at(1).estimate));
 }
 
 TEST(LinearModel, ManyHeldLevelsBeyondTheDesignLimitAreRefusedWithTheirSize) {

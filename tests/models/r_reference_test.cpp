@@ -256,6 +256,7 @@ TEST(ReferenceFits, AgreeWithR) {
       // criterion only after rounding noise dies down: more iterations here.
       if (c.looseness == 1.0) { EXPECT_EQ(model.iterations, r("iterations")); }
       EXPECT_EQ(model.dfNull, r("df null"));
+      EXPECT_EQ(model.dispersion, 1.0);  // a binomial fit's, as R's summary gives it
       expectClose(model.logLikelihood, r("log likelihood"), 1e-8 * c.looseness, "log-likelihood");
       expectClose(model.auc, r("auc"), 1e-12, "AUC");
       expectClose(model.accuracy, r("accuracy"), 1e-12, "accuracy");
