@@ -508,6 +508,9 @@ mutants+=(
   'platform/models/scoring/scorer_eval.cpp|0,/  if (datum.missing || datum.invalid) return Truth::Unknown;/s//  if (datum.missing) return Truth::Unknown;/'
   'platform/models/scoring/scorer_eval.cpp|s/    case Op::Or: return Truth::False;/    case Op::Or: return Truth::Unknown;/'
   'platform/models/scoring/scorer_eval.cpp|s/      y\[0\] += offset->number;/      y[0] -= offset->number;/'
+  # Equivalent: without residual degrees of freedom the residual variance is
+  # missing, so F and its p value are too, and the adjusted R squared is
+  # 1 - 0 * inf (0 / 0 when nothing is explained): missing either way.
   'platform/models/fitting/linear_fit.cpp|s/^  if (dfResidual == 0) fit.adjustedRSquared = fit.fStatistic = fit.fPValue = kMissing;$//'
   'platform/models/fitting/group_model.cpp|s/  model.dfNull = n;/  model.dfNull = n - 1;/'
   'platform/models/fitting/group_model.cpp|s/^    if (input == request.target) return "target is also an input: " + input;$//'
@@ -536,6 +539,8 @@ mutants+=(
   'platform/cli/data_model_text.cpp|s/field.categories > kCategoryLimit/field.categories >= kCategoryLimit/'
   'platform/grouping/external_grouping.cpp|s/if (const int order = compareCells(a\[i\], b\[i\])) return order < 0;/if (const int order = compareCells(a[i], b[i])) return order > 0;/'
   'platform/csv/csv_table.cpp|s/^        if (!described.insert(def.name).second)$/        if (!described.insert(def.name).second \&\& false)/'
+  # Equivalent: the manifest's text is made before its file is written, in a
+  # staging directory of the build's own, so it is never among the files listed.
   'platform/output/output_manifest.cpp|s/^        if (file == kManifestName) continue;$//'
   'platform/grouping/group_levels.cpp|s/^        for (std::size_t r = 0; r < used.size(); ++r) used\[r\] \&= !columns\[i\].missing\[r\];$//'
 )

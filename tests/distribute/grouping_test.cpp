@@ -200,9 +200,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReadFailure,
         // record key after it, unread: two missing values are the same.
         ReadFailureCase{"MissingKeptBesideMissing", {{5}, {kMissingValue}, {kMissingValue}}, false, {4}, 2, 4,
                         {{0}, {1, 2}}},
-        // A missing group key is not the unread record key's prepared 0.
-        ReadFailureCase{"MissingBesideAnUnreadKey", {{kMissingValue}, {kMissingValue}, {7}}, false, {2}, 3, 5,
-                        {{0, 1}, {2}}},
+        // The group key read again keeps a missing text; the record key after
+        // it, unread, keeps the empty text before: not the same.
+        ReadFailureCase{"MissingTextBesideAnEmptyOne", {{kMissingValue}, {0}, {0}}, false, {3, 4}, 3, 5,
+                        {{0}, {1, 2}}, true},
         ReadFailureCase{"SecondFieldTwice", {{1, 1}, {1, 1}, {2, 2}, {2, 2}}, false, {6, 10}, 3, 12,
                         {{0, 1}, {2, 3}}},
         // Hand-out: the task document reads 1, the group key 2, the second record 3.
