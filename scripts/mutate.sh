@@ -449,7 +449,9 @@ mutants+=(
   'platform/models/pmml/group_pmml.cpp|s/attribute("targetCategory", classes->other)/attribute("targetCategory", classes->event)/'
   # Survived its first run; killed by ModelDocuments' count of a glm's DataFields.
   'platform/models/pmml/group_pmml.cpp|s/design.inputs.size() + (offset ? 2 : 1)/design.inputs.size() + 1/'
-  # Survives: not judged yet; the interval bounds may be taken in either order (equivalent?).
+  # Not equivalent: with an end of the link's interval past the inverse link's
+  # domain (1/mu^2 below 0) the bounds' order decides what min and max keep;
+  # killed by GlmReference.AMeanIntervalPastTheLinksDomainIsMissing.
   'platform/models/scoring/scorer.cpp|s/impl_->waldQuantile = -studentQuantile(/impl_->waldQuantile = studentQuantile(/'
   # platform/cli/ and the libraries the command is built from
   # Survived the raw run (a journal line with ".." trusted by the repair);
@@ -492,10 +494,12 @@ mutants+=(
   'src/collect/read_worker_container.cpp|s/^    if (read.empty()) {$/    if (false) {/'
   'src/collect/write_group_entry.cpp|s/MakeEntryProperties(kPMMLMimeType, kPMMLTypeId), false};/MakeEntryProperties(kPMMLMimeType, kPMMLTypeId), true};/'
   'src/collect/write_group_entry.cpp|s/^    if (releaseStatus != CF_OK) CollectMsgs(QorCF_940::MsgError, 280013, err);$//'
+  # Survived the raw run; killed by ReadFailure's missing text beside an empty one.
   'src/distribute/split_keys.cpp|s/if (!x.data || !y.data) return false;/if (!x.data || !y.data) return true;/'
   'src/distribute/input_containers.cpp|s/{"WorkerInputPMML", "InputPMML"}/{"WorkerInputPMML", "InputStatXML"}/'
   'src/distribute/worker_handout.cpp|s/^        recordsRemain = dataHelper->nextRecord();$//'
   'src/distribute/worker_handout.cpp|s/^        if (status != CF_OK) RaiseError(kMsgIteratorRefused);$//'
+  # Survived the raw run; killed by HandOut: no task after the end of an execution.
   'src/distribute/worker_handout.cpp|s/^    recordsRemain = false;$//'
   'src/distribute/task_document.cpp|s/IntegerText(ReadNumber<int64_t>(bytes, length))/IntegerText(ReadNumber<int32_t>(bytes, length))/'
   'src/distribute/configuration.cpp|s/^            splitFieldNames.empty()) {$/            false) {/'
@@ -507,41 +511,58 @@ mutants+=(
   # platform/models/
   'platform/models/scoring/scorer_eval.cpp|0,/  if (datum.missing || datum.invalid) return Truth::Unknown;/s//  if (datum.missing) return Truth::Unknown;/'
   'platform/models/scoring/scorer_eval.cpp|s/    case Op::Or: return Truth::False;/    case Op::Or: return Truth::Unknown;/'
+  # Survived the raw run; killed by GlmReference.AClassifyingGlmScoresWithItsOffset.
   'platform/models/scoring/scorer_eval.cpp|s/      y\[0\] += offset->number;/      y[0] -= offset->number;/'
   # Equivalent: without residual degrees of freedom the residual variance is
   # missing, so F and its p value are too, and the adjusted R squared is
   # 1 - 0 * inf (0 / 0 when nothing is explained): missing either way.
   'platform/models/fitting/linear_fit.cpp|s/^  if (dfResidual == 0) fit.adjustedRSquared = fit.fStatistic = fit.fPValue = kMissing;$//'
+  # Survived the raw run; killed by Formula's df null of an lm without intercept.
   'platform/models/fitting/group_model.cpp|s/  model.dfNull = n;/  model.dfNull = n - 1;/'
   'platform/models/fitting/group_model.cpp|s/^    if (input == request.target) return "target is also an input: " + input;$//'
+  # Survived the raw run; killed by ReferenceFits' dispersion of a binomial fit.
   'platform/models/fitting/group_model.cpp|s/^  model.dispersion = 1.0;$//'
   # First written without (void)split: stillborn (-Werror: split unused); the same fault rewritten.
   'platform/models/pmml/split_model.cpp|s/if (optype == "continuous" || split) continue;/(void)split; if (optype == "continuous") continue;/'
+  # Survived the raw run; killed by GlmBuild: the offset in the split model's schema.
   'platform/models/pmml/split_model.cpp|s/^  if (input.request.kind == ModelKind::Glm \&\& !input.request.offset.empty()) add(input.request.offset, "active");$//'
   'platform/models/pmml/split_model.cpp|s/"multipleModelMethod", "selectFirst"/"multipleModelMethod", "selectAll"/'
   # First written as an empty line: stillborn (-Werror: sigma unused); the same fault rewritten.
   'platform/models/pmml/covariance_pmml.cpp|s/^  if (std::isfinite(sigma)) xml.number("sigma", sigma);$/  (void)sigma;/'
   'platform/models/pmml/general_regression_pmml.cpp|s/"-2" : "0.5"/"-2" : "2"/'
+  # Survived the raw run; killed by GlmReference's distribution names.
   'platform/models/pmml/general_regression_pmml.cpp|s/case FamilyKind::InverseGaussian: return "igauss";/case FamilyKind::InverseGaussian: return "gamma";/'
+  # Survived the raw run; killed by Formula: a polynomial of degree 64.
   'platform/models/formula/formula.cpp|s/node.number <= 64;/node.number < 64;/'
+  # Survived the raw run; killed by LinearModel: a one-record group fits.
   'platform/models/fitting/design.cpp|s/  if (records > 0) return std::nullopt;/  if (records > 1) return std::nullopt;/'
   # platform/cli/ and the libraries the command is built from
+  # Survived the raw run; killed by Tables: columns two spaces apart.
   "platform/cli/report.cpp|s/) + 2, ' ');/) + 1, ' ');/"
+  # Survived the raw run; killed by Tables: no group count when all are listed.
   'platform/cli/report.cpp|s/^    if (listed < summary.groups.size())$/    if (listed <= summary.groups.size())/'
+  # Survived the raw run; killed by InputErrors' five-valued target.
   'platform/cli/model_fields.cpp|s/if (fields.targetValues.size() > 5) shown/if (fields.targetValues.size() >= 5) shown/'
+  # Survived the raw run; killed by GlmBuild's --weights that is the target.
   'platform/cli/model_fields.cpp|s/^        if (name == fields.target ||$/        if (false ||/'
+  # Survived the raw run; killed by GlmBuild.DefaultInputsLeaveOutTheWeightsAndTheOffset.
   'platform/cli/model_fields.cpp|s/column.name != options.glm.weights \&\& column.name != options.glm.offset)/column.name != options.glm.weights)/'
   'platform/cli/score_command.cpp|s/} else if (counts.unmatched > 0) {/} else {/'
+  # Survived the raw run; killed by GlmBuild's Latin-1 note of score.
   'platform/cli/score_command.cpp|s/^    if (options.format.latin1) summary << .*$//'
   'platform/cli/score_command.cpp|s/if (options.linkScale \&\& scorer.isClassification())/if (false)/'
+  # Survived the raw run; killed by OutputSafety: a scores file under umask 0.
   'platform/output/output_file.cpp|s/mode = 0666 \& ~mask;/mode = 0644 \& ~mask;/'
   'platform/common/visible_text.cpp|s/order == "little-endian" ? "LE" : "BE"/order == "little-endian" ? "BE" : "LE"/'
+  # Survived the raw run; killed by CsvTable.TheDataModelListsCategoriesUpToTheCap.
   'platform/cli/data_model_text.cpp|s/field.categories > kCategoryLimit/field.categories >= kCategoryLimit/'
   'platform/grouping/external_grouping.cpp|s/if (const int order = compareCells(a\[i\], b\[i\])) return order < 0;/if (const int order = compareCells(a[i], b[i])) return order > 0;/'
+  # Survived the raw run; killed by InputErrors: a field described twice.
   'platform/csv/csv_table.cpp|s/^        if (!described.insert(def.name).second)$/        if (!described.insert(def.name).second \&\& false)/'
   # Equivalent: the manifest's text is made before its file is written, in a
   # staging directory of the build's own, so it is never among the files listed.
   'platform/output/output_manifest.cpp|s/^        if (file == kManifestName) continue;$//'
+  # Survived the raw run; killed by ScoreMessages: a level seen only beside a missing input.
   'platform/grouping/group_levels.cpp|s/^        for (std::size_t r = 0; r < used.size(); ++r) used\[r\] \&= !columns\[i\].missing\[r\];$//'
 )
 
