@@ -4,6 +4,7 @@
 // diagnostics and the scores. Any change to any output shows here; a change
 // meant to happen is taken in by running the test with SPLIT_UPDATE_GOLDEN=1,
 // which writes the snapshots instead of comparing, and reviewing the diff.
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
@@ -18,7 +19,7 @@ namespace {
 struct GoldenCase {
     std::string name;
     std::vector<std::string> build;              // options after build --data DIR/in/data.csv --out DIR/out
-    std::vector<std::vector<std::string>> then;  // later commands; "score" gets --model, --data and --out
+    std::vector<std::vector<std::string>> then;  // later commands; "score" gets --model, --data, --out if not given
     std::string in = "";                         // the case whose in/ holds the inputs, when not this one's
 };
 
@@ -71,6 +72,14 @@ const GoldenCase kCases[] = {
     {"none_fitted", {"--split", "g", "--target", "y"}, {}},
     {"none_fitted_verbose", {"--split", "g", "--target", "y", "--verbose"}, {}, "none_fitted"},
     {"wide", {"--split", "g", "--target", "y", "--inputs", "x0"}, {}},
+    // Records scoring without a prediction, counted by kind; a group's own PMML scores only its group.
+    {"score_messages", {"--split", "id", "--target", "y"},
+     {{"score", "--data", "DIR/in/clean.csv"}, {"score", "--data", "DIR/in/nosegment.csv"},
+      {"score", "--data", "DIR/in/badkey.csv"}, {"score", "--data", "DIR/in/overflow.csv"},
+      {"score", "--data", "DIR/in/unknown.csv"}, {"score", "--data", "DIR/in/othergroup.csv"},
+      {"score", "--data", "DIR/in/unfitted.csv"}, {"score", "--data", "DIR/in/noinput.csv"},
+      {"score", "--data", "DIR/in/othergroup.csv", "--model", "DIR/export/PMML/model-0002.xml"},
+      {"score", "--data", "DIR/in/twogroups.csv", "--model", "DIR/export/PMML/model-0002.xml"}}},
 };
 
 fs::path snapshotDir(const std::string& name) { return fs::path(SPLIT_SOURCE_ROOT) / "tests/data/golden" / name; }
@@ -121,9 +130,11 @@ std::map<std::string, std::string> runCase(const GoldenCase& c)
                                                       {"export", "DIR/out", "--to", "DIR/export"}};
     commands[0].insert(commands[0].end(), c.build.begin(), c.build.end());
     for (std::vector<std::string> command : c.then) {
-        if (command[0] == "score")
-            command.insert(command.begin() + 1, {"--model", "DIR/out/split-model.pmml", "--data", scored, "--out",
-                                                 "DIR/scored" + std::to_string(commands.size() + 1) + ".csv"});
+        const std::pair<std::string, std::string> defaults[] = {
+            {"--model", "DIR/out/split-model.pmml"}, {"--data", scored}, {"--out", "DIR/scored" + std::to_string(commands.size() + 1) + ".csv"}};
+        for (const auto& [option, value] : defaults)
+            if (command[0] == "score" && std::find(command.begin(), command.end(), option) == command.end())
+                command.insert(command.end(), {option, value});
         commands.push_back(command);
     }
     std::map<std::string, std::string> files;
