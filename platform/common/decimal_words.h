@@ -14,6 +14,9 @@ namespace splitrun::decimalwords {
 // Powers of ten that are exact doubles, and the first ones as integers.
 inline constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                      1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+// The powers up to 10^7, and their negations.
+inline constexpr double kSignedPowers[2][8] = {{1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7},
+                                               {-1e0, -1e1, -1e2, -1e3, -1e4, -1e5, -1e6, -1e7}};
 inline constexpr std::uint64_t kIntPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
 // The 8 bytes at p, each less '0': a digit becomes 0 to 9.
@@ -96,12 +99,11 @@ inline unsigned leadingDigits(const char* p, std::uint64_t* value)
             ? eightDigitValue((whole >> fractionBits) | fraction)
             : eightDigitValue(whole) * kIntPowers[fractionBits / 8] + eightDigitValue(fraction);
     *stop = next;
-    // Below 2^53, the conversion is exact whether signed or not. The
-    // quotient is never negative: the sign is its top bit, set without a
-    // branch, since signs in a column of mixed signs are not predictable
-    // ("-0" reads as -0.0, as a negation would give).
-    const double value = static_cast<double>(static_cast<std::int64_t>(mantissa)) / kPowers[fractionBits / 8];
-    *result = std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) | std::uint64_t{negative} << 63);
+    // Below 2^53, the conversion is exact whether signed or not. The sign
+    // comes with the divisor: a quotient by -10^k is the negated quotient by
+    // 10^k, bit for bit ("-0" reads as -0.0), with no branch on signs, which
+    // in a column of mixed signs are not predictable.
+    *result = static_cast<double>(static_cast<std::int64_t>(mantissa)) / kSignedPowers[negative][fractionBits / 8];
     return true;
 }
 

@@ -77,25 +77,4 @@ TEST(Grouping, MissingAndEmptyAreDistinctGroupsAndPresortedRefusesUngroupedInput
         EXPECT_NE(refused.err.find(part), std::string::npos) << part << "\n" << refused.err;
 }
 
-// Reals closer than the module's tolerance form one group: the report and
-// groups.csv show its first key exactly, not rounded to 0, and a warning
-// lists the keys merged.
-TEST(Grouping, RealKeysMergedByTheToleranceAreShownExactlyAndWarnedAbout)
-{
-    const fs::path dir = freshDir("merged-keys");
-    std::string csv = "k,x,y\n";
-    const char* keys[] = {"1e-18", "9e-16", "2"};
-    for (int i = 0; i < 12; ++i)
-        csv += std::string(keys[i % 3]) + "," + std::to_string(i) + "," + std::to_string(1 + 2 * i + (i % 4) * 0.1) + "\n";
-    writeFile(dir / "data.csv", csv);
-    const RunOutput run = runBuild(dir / "data.csv", dir / "out", {"--split", "k", "--target", "y", "--threads", "2"});
-    ASSERT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_NE(run.out.find("Warning: the group of k=1e-18 holds 2 distinct split keys"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("k=9e-16"), std::string::npos) << run.out;
-    const std::vector<Record> groups = readCsvRecords(dir / "out" / "groups.csv");
-    ASSERT_EQ(groups.size(), 2u);
-    EXPECT_EQ(std::stod(groups[0].at("k")), 1e-18);
-    EXPECT_EQ(std::stod(groups[1].at("k")), 2.0);
-}
-
 }  // namespace

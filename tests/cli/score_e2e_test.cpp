@@ -1,5 +1,5 @@
 // Build then score through the binary: with random keys of every storage each training record
-// finds its own group; records the model cannot score get empty predictions, counted by kind.
+// finds its own group; a model read from a pipe; R's standard errors, intervals and diagnostics.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -104,72 +104,6 @@ TEST(ScoreRoundTrip, EveryTrainingRecordFindsItsOwnGroupWithRandomKeysOfEverySto
             EXPECT_NEAR(std::stod(row.at("predicted_y")), std::stod(row.at("y")), 1e-6) << row.at("key");
         }
     }
-}
-
-TEST(ScoreMessages, RecordsWithoutPredictionAreCountedByKindAndWrittenNA)
-{
-    const fs::path dir = freshDir("score-messages");
-    std::string csv = "id,shop,x,y\n";
-    for (int r = 0; r < 40; ++r)
-        csv += std::string(r % 2 ? "9007199254740993" : "9007199254740992") + "," +
-               (r % 4 == 0 ? "z" : r % 3 ? "a" : "b") + "," +
-               std::to_string(r) + "," + std::to_string(r % 2 ? 3 * r : 5 * r + (r % 3 ? 1 : 0)) + "\n";
-    csv += "9007199254740993,w,1,\n";  // w only where the target is missing: the fit never sees it
-    csv += "9007199254740993,v,,7\n";  // and v only beside a missing input
-    writeFile(dir / "train.csv", csv);
-    ASSERT_EQ(runBuild(dir / "train.csv", dir / "out", {"--split", "id", "--target", "y"}).status, 0);
-    const std::string model = (dir / "out" / "split-model.pmml").string();
-    const auto score = [&](const std::string& data, const std::string& modelFile) {
-        writeFile(dir / "in.csv", data);
-        return runScore(modelFile, dir / "in.csv", dir / "scored.csv");
-    };
-    const RunOutput clean = score("id,shop,x\n9007199254740993,a,1\n9007199254740992,z,2\n", model);
-    ASSERT_EQ(clean.status, 0) << clean.err;
-    EXPECT_EQ(clean.out.find("records"), clean.out.rfind("records")) << "only the 'Scored' line: " << clean.out;
-    const std::string groupModel = (exportedFiles(dir / "out") / "PMML" / "model-0002.xml").string();
-    // ownModel: scored with the group's own PMML rather than the split model
-    const struct { const char* row; const char* mentions; bool ownModel; } cases[] = {
-        {"1,a,1", "1 records matched no segment", false},
-        {"abc,a,1", "1 records hold a value the model cannot read", false},  // not the missing key's group
-        {"1e999,a,1", "1 records hold a value the model cannot read", false},
-        {"9007199254740993,c,1", "1 records hold a value the model cannot read", false},  // unknown category
-        {"9007199254740993,z,1", "1 records hold a value the model cannot read", false},  // not in this group
-        {"9007199254740993,w,1", "1 records hold a value the model cannot read", false},  // seen, but not fitted
-        {"9007199254740993,v,1", "1 records hold a value the model cannot read", false},
-        // The group's own model knows z from the data, but the group never saw it.
-        {"9007199254740993,z,1", "1 records hold a value the model cannot read", true},
-        {"9007199254740993,a,", "1 records lack an input value the model needs", false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.row) + (c.ownModel ? " (group model)" : ""));
-        const RunOutput run = score(std::string("id,shop,x\n") + c.row + "\n", c.ownModel ? groupModel : model);
-        ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_NE(run.out.find(c.mentions), std::string::npos) << run.out;
-        const std::string written = readFile(dir / "scored.csv");
-        EXPECT_EQ(written.substr(written.size() - 4), ",NA\n") << written;  // missing, as R reads it
-    }
-    // A group's own PMML scores only its group, and says so.
-    const RunOutput one = score("id,shop,x\n9007199254740993,a,1\n9007199254740992,a,1\n", groupModel);
-    ASSERT_EQ(one.status, 0) << one.err;
-    for (const char* part : {"one group's (id=9007199254740993)", "1 records of other groups"})
-        EXPECT_NE(one.out.find(part), std::string::npos) << one.out;
-}
-
-// A number the data model gives no measure is fitted as continuous, so a
-// value its group never saw still scores (a category would be refused).
-TEST(ScoreMessages, NumberWithoutMeasureScoresUnseenValues)
-{
-    const fs::path dir = freshDir("score-no-measure");
-    writeFile(dir / "train.csv", "g,x,y\na,1,2\na,2,4.1\na,3,5.9\na,4,8.2\nb,1,1\nb,2,2\nb,3,3.1\nb,4,3.9\n");
-    writeFile(dir / "model.xml", "<DataModel version=\"1.0\"><Fields caseSensitive=\"true\" count=\"3\">"
-                                 "<Field name=\"g\" storage=\"string\" measure=\"nominal\"/><Field name=\"x\" storage=\"real\"/>"
-                                 "<Field name=\"y\" storage=\"real\" measure=\"continuous\"/></Fields></DataModel>");
-    ASSERT_EQ(runBuild(dir / "train.csv", dir / "out",
-                       {"--split", "g", "--target", "y", "--inputs", "x", "--data-model", (dir / "model.xml").string()}).status, 0);
-    writeFile(dir / "in.csv", "g,x\na,2.5\nb,7\n");
-    const RunOutput run = runScore(dir / "out" / "split-model.pmml", dir / "in.csv", dir / "scored.csv");
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(readFile(dir / "scored.csv"), "g,x,predicted_y\na,2.5,5.05\nb,7,6.91\n");  // R: predict(lm(y ~ x)) by g
 }
 
 // A model read from a pipe (copied to a temporary file, then read in blocks)

@@ -34,28 +34,6 @@ std::string build(const fs::path& dir, const std::vector<std::string>& extra, Ru
     return readFile(dir / "out" / "coefficients.csv");
 }
 
-TEST(Tables, AliasedTermsAndFailedGroupsKeepTheirRowsWithEmptyValues)
-{
-    const fs::path dir = freshDir("tables-aliased");
-    RunOutput run;
-    const std::string coefficients = build(dir, {}, &run);
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(coefficients.substr(0, coefficients.find('\n')),
-              "g,term,estimate,std_error,statistic,p_value,conf_low,conf_high");
-    EXPECT_NE(coefficients.find("\nA,x2,,,,,,\n"), std::string::npos) << coefficients;
-    EXPECT_NE(coefficients.find("\nA,cq,"), std::string::npos) << coefficients;
-    EXPECT_EQ(coefficients.find("\nB,"), std::string::npos) << "a failed group has no terms";
-
-    const std::vector<Record> groups = readCsvRecords(dir / "out" / "groups.csv");
-    ASSERT_EQ(groups.size(), 2u);
-    EXPECT_EQ(groups[0].at("status") + groups[0].at("df_residual") + groups[0].at("message"), "ok3aliased: x2");
-    EXPECT_FALSE(groups[0].count("deviance")) << "logistic columns stay empty for a linear model";
-    EXPECT_EQ(groups[1].at("g") + groups[1].at("status") + groups[1].at("records"), "B\rfailed2");
-    EXPECT_FALSE(groups[1].count("model_id"));
-    EXPECT_EQ(groups[1].at("message").rfind("too few records", 0), 0u);
-    EXPECT_NE(run.out.find("aliased: x2"), std::string::npos) << run.out;
-}
-
 // Group A's intervals and covariance, from R:
 //   d <- data.frame(x1 = 1:6, x2 = 2 * (1:6), c = rep(c("p", "q"), 3), y = c(3.5, 4, 7.25, 7, 11, 10.5))
 //   m <- lm(y ~ x1 + x2 + c, d); confint(m, level = 0.8); vcov(m, complete = FALSE)
@@ -99,62 +77,6 @@ TEST(Tables, ReferenceLevelIsChosenByOptionAndChecked)
     }
 }
 
-TEST(Tables, SaturatedFitsAndIdentifierInputsAreWarnedAbout)
-{
-    // name differs in every record: taken as a default input it saturates both groups.
-    const char* const data = "g,name,x,y\nA,ann,1,2\nA,bob,2,3.5\nA,cy,3,3\nB,dan,1,1\nB,eve,2,5\nB,fay,4,4\n";
-    const struct {
-        std::vector<std::string> options;
-        bool warned;
-        const char* saturated;
-    } cases[] = {{{}, true, "true"}, {{"--inputs", "x"}, false, "false"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.warned ? "default inputs" : "--inputs x");
-        const fs::path dir = freshDir("tables-saturated");
-        RunOutput run;
-        build(dir, c.options, &run, data);
-        ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.out.find("input name has a different text in every record") != std::string::npos, c.warned) << run.out;
-        EXPECT_EQ(run.out.find("2 fits are saturated") != std::string::npos, c.warned) << run.out;
-        const std::vector<Record> groups = readCsvRecords(dir / "out" / "groups.csv");
-        ASSERT_EQ(groups.size(), 2u);
-        EXPECT_EQ(groups[0].at("saturated"), c.saturated);
-    }
-    // The fifth saturated group is still named; a text distinct in each of three records is an identifier.
-    RunOutput run;
-    build(freshDir("tables-saturated-five"), {}, &run, "g,x,y\nA,1,2\nA,2,3\nB,1,2\nB,2,4\nC,1,2\nC,2,5\nD,1,2\nD,2,6\nE,1,2\nE,2,7\n");
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("5 fits are saturated"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("model-0005 (E)"), std::string::npos) << run.out;
-    // Columns two spaces apart, and no count of groups beyond the screenful when all are listed.
-    EXPECT_NE(run.out.find("g  records  used  skipped  model"), std::string::npos) << run.out;
-    EXPECT_EQ(run.out.find("more groups"), std::string::npos) << run.out;
-    build(freshDir("tables-identifier"), {}, &run, "g,name,y\nA,ann,1\nA,bob,2\nA,cy,3\n");
-    EXPECT_NE(run.out.find("input name has a different text in every record"), std::string::npos) << run.out;
-}
-
-TEST(Tables, WhenNoGroupFitsGroupsCsvSaysWhyInPlainWords)
-{
-    // Keys that are the text NA and that hold a line feed are quoted, so that they read back as written.
-    const char* const data = "g,x,y\nA,1,\nA,,2\n\"NA\",3,\n\"NA\",,4\n\"C\nD\",5,\n\"C\nD\",,6\n";
-    for (const bool verbose : {false, true}) {
-        SCOPED_TRACE(verbose ? "--verbose" : "plain");
-        const fs::path dir = freshDir("tables-none");
-        RunOutput run;
-        build(dir, verbose ? std::vector<std::string>{"--verbose"} : std::vector<std::string>{}, &run, data);
-        EXPECT_EQ(run.status, 1);
-        EXPECT_NE(run.out.find("no group could be fitted: too few records in 3 groups"), std::string::npos) << run.out;
-        EXPECT_EQ(run.out.find("code ") != std::string::npos, verbose) << run.out;
-        EXPECT_EQ(run.out.find("returned status") != std::string::npos, verbose) << run.out;
-        const std::vector<Record> groups = readCsvRecords(dir / "out" / "groups.csv");
-        ASSERT_EQ(groups.size(), 3u);
-        for (const Record& group : groups) EXPECT_EQ(group.at("message").rfind("too few records", 0), 0u);
-        EXPECT_EQ(groups[1].count("g") + groups[2].count("g"), 2u);
-        EXPECT_EQ(groups[1].at("g") + "|" + groups[2].at("g"), "C\nD|NA");
-        EXPECT_FALSE(fs::exists(dir / "out" / "split-model.pmml"));
-    }
-}
-
 TEST(Tables, ReportSummarisesBeyondAScreenfulOfGroups)
 {
     const fs::path dir = freshDir("tables-many");
@@ -167,27 +89,6 @@ TEST(Tables, ReportSummarisesBeyondAScreenfulOfGroups)
     EXPECT_NE(run.out.find("... 5 more groups; every group is listed in groups.csv"), std::string::npos) << run.out;
     EXPECT_LT(std::count(run.out.begin(), run.out.end(), '\n'), 80);
     EXPECT_EQ(readCsvRecords(dir / "out" / "groups.csv").size(), 45u);
-}
-
-TEST(Tables, ReportShowsControlCharactersAsEscapesAndSummarisesWideData)
-{
-    // A key holding a terminal escape and DEL is shown escaped; fields beyond a screenful are counted.
-    const fs::path dir = freshDir("tables-wide");
-    std::string data = "g";
-    for (int f = 0; f < 50; ++f) data += ",x" + std::to_string(f);
-    data += ",y\n";
-    for (const char* key : {"\x1B[2J\x7F", "plain"})
-        for (int i = 0; i < 4; ++i) {
-            data += key;
-            for (int f = 0; f < 50; ++f) data += "," + std::to_string((i * 7 + f) % 5);
-            data += "," + std::to_string(i) + "\n";
-        }
-    RunOutput run;
-    build(dir, {"--inputs", "x0"}, &run, data);
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("\\x1B[2J\\x7F"), std::string::npos) << run.out;
-    EXPECT_EQ(run.out.find_first_of("\x1B\x7F"), std::string::npos) << "raw escape reached the terminal";
-    EXPECT_NE(run.out.find("  ... 12 more fields (12 integer)"), std::string::npos) << run.out;
 }
 
 // A real split field's keys are written in round-trip form. Group 0.1's target is subnormal: it fits as the
