@@ -79,6 +79,11 @@ TEST(GlmBuild, DefaultInputsLeaveOutTheWeightsAndTheOffset)
     std::vector<std::string> terms;
     for (const Record& row : readCsvRecords(dir / "out" / "coefficients.csv")) terms.push_back(row.at("term"));
     EXPECT_EQ(terms, (std::vector<std::string>{"(Intercept)", "x"}));
+    // Scoring a file read as Latin-1 says so.
+    const RunOutput score = runScore(dir / "out" / "split-model.pmml", dir / "data.csv", dir / "scored.csv",
+                                     {"--encoding", "latin1"});
+    ASSERT_EQ(score.status, 0) << score.err;
+    EXPECT_NE(score.out.find("read as Latin-1; the output is written in UTF-8"), std::string::npos) << score.out;
 }
 
 // A formula of the same terms as --inputs (and --offset) is the same model,

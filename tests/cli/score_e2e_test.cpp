@@ -106,6 +106,19 @@ TEST(ScoreRoundTrip, EveryTrainingRecordFindsItsOwnGroupWithRandomKeysOfEverySto
     }
 }
 
+// A level seen only in a record the fit leaves out (its input is missing) is
+// not one the group knows: scoring it is refused as for any unknown level.
+TEST(ScoreMessages, ALevelSeenOnlyBesideAMissingInputIsUnknown)
+{
+    const fs::path dir = freshDir("score-unfitted-level");
+    writeFile(dir / "train.csv", "g,shop,x,y\nA,a,1,2\nA,b,2,3\nA,a,3,5\nA,b,4,4\nA,v,,7\n");
+    ASSERT_EQ(runBuild(dir / "train.csv", dir / "out", {"--split", "g", "--target", "y"}).status, 0);
+    writeFile(dir / "in.csv", "g,shop,x\nA,v,1\n");
+    const RunOutput run = runScore(dir / "out" / "split-model.pmml", dir / "in.csv", dir / "scored.csv");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("1 records hold a value the model cannot read"), std::string::npos) << run.out;
+}
+
 // A model read from a pipe (copied to a temporary file, then read in blocks)
 // scores as the same file does, and the copy is removed.
 TEST(ScoreMessages, ModelFromAPipeScoresAsItsFile)
