@@ -524,7 +524,7 @@ mutants+=(
   'platform/models/fitting/group_model.cpp|s/^  model.dispersion = 1.0;$//'
   # First written without (void)split: stillborn (-Werror: split unused); the same fault rewritten.
   'platform/models/pmml/split_model.cpp|s/if (optype == "continuous" || split) continue;/(void)split; if (optype == "continuous") continue;/'
-  # Survived the raw run; killed by GlmBuild: the offset in the split model's schema.
+  # Survived the raw run; killed by GoldenOutput (the split model's schema).
   'platform/models/pmml/split_model.cpp|s/^  if (input.request.kind == ModelKind::Glm \&\& !input.request.offset.empty()) add(input.request.offset, "active");$//'
   'platform/models/pmml/split_model.cpp|s/"multipleModelMethod", "selectFirst"/"multipleModelMethod", "selectAll"/'
   # First written as an empty line: stillborn (-Werror: sigma unused); the same fault rewritten.
@@ -537,9 +537,9 @@ mutants+=(
   # Survived the raw run; killed by LinearModel: a one-record group fits.
   'platform/models/fitting/design.cpp|s/  if (records > 0) return std::nullopt;/  if (records > 1) return std::nullopt;/'
   # platform/cli/ and the libraries the command is built from
-  # Survived the raw run; killed by Tables: columns two spaces apart.
+  # Survived the raw run; killed by GoldenOutput (the report's columns).
   "platform/cli/report.cpp|s/) + 2, ' ');/) + 1, ' ');/"
-  # Survived the raw run; killed by Tables: no group count when all are listed.
+  # Survived the raw run; killed by GoldenOutput (the report).
   'platform/cli/report.cpp|s/^    if (listed < summary.groups.size())$/    if (listed <= summary.groups.size())/'
   # Survived the raw run; killed by InputErrors' five-valued target.
   'platform/cli/model_fields.cpp|s/if (fields.targetValues.size() > 5) shown/if (fields.targetValues.size() >= 5) shown/'
@@ -548,7 +548,7 @@ mutants+=(
   # Survived the raw run; killed by GlmBuild.DefaultInputsLeaveOutTheWeightsAndTheOffset.
   'platform/cli/model_fields.cpp|s/column.name != options.glm.weights \&\& column.name != options.glm.offset)/column.name != options.glm.weights)/'
   'platform/cli/score_command.cpp|s/} else if (counts.unmatched > 0) {/} else {/'
-  # Survived the raw run; killed by GlmBuild's Latin-1 note of score.
+  # Survived the raw run and the snapshots; killed by GlmBuild's Latin-1 score.
   'platform/cli/score_command.cpp|s/^    if (options.format.latin1) summary << .*$//'
   'platform/cli/score_command.cpp|s/if (options.linkScale \&\& scorer.isClassification())/if (false)/'
   # Survived the raw run; killed by OutputSafety: a scores file under umask 0.
@@ -562,7 +562,7 @@ mutants+=(
   # Equivalent: the manifest's text is made before its file is written, in a
   # staging directory of the build's own, so it is never among the files listed.
   'platform/output/output_manifest.cpp|s/^        if (file == kManifestName) continue;$//'
-  # Survived the raw run; killed by ScoreMessages: a level seen only beside a missing input.
+  # Survived the raw run and the snapshots; killed by ScoreMessages.ALevelSeenOnlyBeside...
   'platform/grouping/group_levels.cpp|s/^        for (std::size_t r = 0; r < used.size(); ++r) used\[r\] \&= !columns\[i\].missing\[r\];$//'
 )
 
