@@ -114,8 +114,11 @@ NonFinite nonFiniteRecords(const refhost::Table& records, const splitmodels::Mod
         const auto column = records.columnIndex(name);
         if (!column || records.values(*column).kind() != refhost::ColumnValues::Kind::Real) continue;
         const refhost::ColumnValues& values = records.values(*column);
+        const double* reals = values.reals().data();
+        // The finite test goes first: it is the cheapest of the three and
+        // passes almost every value without a look at the missing flags.
         for (std::size_t r = 0; r < values.size(); ++r) {
-            if (values.isMissing(r) || std::isfinite(values.reals()[r]) || bad[r]) continue;
+            if (std::isfinite(reals[r]) || values.isMissing(r) || bad[r]) continue;
             bad[r] = 1;
             if (found.records++ == 0 || r < found.record)
                 found.field = name, found.value = values.reals()[r], found.record = r;
