@@ -148,16 +148,12 @@ Outcome OutcomeOf(const std::string& output) {
 // The snapshots: compared with the files under tests/faultmatrix/, or
 // written there when SPLIT_UPDATE_GOLDEN=1 (review the diff before committing).
 const std::string kSnapshots = SPLIT_SOURCE_ROOT "/tests/faultmatrix/";
-bool Updating() {
-    const char* update = std::getenv("SPLIT_UPDATE_GOLDEN");
-    return update != nullptr && std::string(update) == "1";
-}
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 void CompareSnapshot(const std::string& name, const std::string& actual) {
-    if (Updating()) {
+    if (const char* update = std::getenv("SPLIT_UPDATE_GOLDEN"); update != nullptr && std::string(update) == "1") {
         std::filesystem::create_directories(std::filesystem::path(kSnapshots + name).parent_path());
         std::ofstream(kSnapshots + name, std::ios::binary) << actual;
         return;
