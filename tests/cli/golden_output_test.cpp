@@ -86,6 +86,80 @@ const GoldenCase kCases[] = {
       {"score", "--data", "DIR/in/unfitted.csv"}, {"score", "--data", "DIR/in/noinput.csv"},
       {"score", "--data", "DIR/in/othergroup.csv", "--model", "DIR/export/PMML/model-0002.xml"},
       {"score", "--data", "DIR/in/twogroups.csv", "--model", "DIR/export/PMML/model-0002.xml"}}},
+    // Each family with each link it allows, with an offset where one fits; each model scores its own input.
+    {"gaussian_links", {"--split", "g", "--target", "pos", "--inputs", "x", "--family", "gaussian", "--offset", "z"},
+     {{"score"},
+      {"build", "--out", "DIR/inverse", "--split", "g",
+       "--target", "pos", "--inputs", "x", "--family", "gaussian", "--link", "inverse"},
+      {"score"}}, "families"},
+    {"binomial_links", {"--split", "g", "--target", "flag", "--inputs", "x", "--family", "binomial", "--offset", "z"},
+     {{"score", "--se-fit"},
+      {"build", "--out", "DIR/cauchit", "--split", "g",
+       "--target", "flag", "--inputs", "x,z", "--family", "binomial", "--link", "cauchit"},
+      {"score"},
+      {"build", "--out", "DIR/cloglog", "--split", "g",
+       "--target", "flag", "--inputs", "x,z", "--family", "binomial", "--link", "cloglog"},
+      {"score"},
+      {"build", "--out", "DIR/log", "--split", "g",
+       "--target", "low", "--inputs", "x", "--family", "binomial", "--link", "log"},
+      {"score"}}, "families"},
+    {"poisson_links", {"--split", "g", "--target", "count",
+      "--inputs", "x", "--family", "poisson", "--link", "identity"},
+     {{"score"},
+      {"build", "--out", "DIR/sqrt", "--split", "g",
+       "--target", "count", "--inputs", "x", "--family", "poisson", "--link", "sqrt", "--offset", "exposure"},
+      {"score"}}, "families"},
+    {"gamma_links", {"--split", "g", "--target", "pos",
+      "--inputs", "x,z", "--family", "Gamma", "--link", "log", "--offset", "log_exposure"},
+     {{"score", "--se-fit"},
+      {"build", "--out", "DIR/identity", "--split", "g",
+       "--target", "pos", "--inputs", "x", "--family", "Gamma", "--link", "identity"},
+      {"score"}}, "families"},
+    {"inverse_gaussian_links", {"--split", "g", "--target", "pos", "--inputs", "x", "--family", "inverse.gaussian"},
+     {{"score"},
+      {"build", "--out", "DIR/inverse", "--split", "g",
+       "--target", "pos", "--inputs", "x", "--family", "inverse.gaussian", "--link", "inverse"},
+      {"score"},
+      {"build", "--out", "DIR/identity", "--split", "g",
+       "--target", "pos", "--inputs", "x", "--family", "inverse.gaussian", "--link", "identity"},
+      {"score"},
+      {"build", "--out", "DIR/log", "--split", "g",
+       "--target", "pos", "--inputs", "x", "--family", "inverse.gaussian", "--link", "log", "--offset", "log_exposure"},
+      {"score"}}, "families"},
+    // Zero weights: a record of weight 0 is used but adds nothing to the fit or its degrees of freedom.
+    {"quasibinomial", {"--split", "g", "--target", "flag",
+      "--inputs", "x,z", "--family", "quasibinomial", "--weights", "w"},
+     {{"score", "--se-fit", "--interval", "confidence"}}, "families"},
+    {"zero_weights", {"--split", "g", "--target", "pos", "--inputs", "x,z", "--family", "gaussian", "--weights", "w"},
+     {{"score", "--se-fit", "--interval", "confidence"}}, "families"},
+    // Fits without an intercept: a linear model, a poisson glm with an offset and a logistic model.
+    {"no_intercept", {"--split", "g", "--formula", "pos ~ 0 + x + z"},
+     {{"score", "--se-fit", "--interval", "prediction"},
+      {"build", "--out", "DIR/poisson", "--split", "g",
+       "--formula", "count ~ x - 1 + offset(log_exposure)", "--family", "poisson"},
+      {"score"},
+      {"build", "--out", "DIR/logistic", "--split", "g", "--formula", "flag ~ 0 + x", "--model", "logistic"},
+      {"score"}}, "families"},
+    // A glm of a two-valued text target classifies; its offset shifts the scores' link.
+    {"classifying_offset", {"--split", "g", "--target", "label",
+      "--inputs", "x", "--family", "binomial", "--offset", "z", "--event", "yes"},
+     {{"score", "--se-fit"}}, "families"},
+    // Raw polynomials of the lowest and the highest degree taken; most of the high one's terms are aliased.
+    {"polynomial_limits", {"--split", "g", "--formula", "pos ~ poly(x, 1, raw = TRUE)"},
+     {{"score"},
+      {"build", "--out", "DIR/high", "--split", "g", "--formula", "pos ~ poly(x, 64, raw = TRUE)"},
+      {"score"}}, "families"},
+    // A glm's inputs by default: every field but the split fields, target, weights and offset.
+    {"glm_default_inputs", {"--split", "g", "--target", "count",
+      "--family", "poisson", "--offset", "log_exposure", "--weights", "w"},
+     {{"score"}}, "families"},
+    // Groups of one, two and three records: one-record and saturated fits of each model kind.
+    {"tiny_groups", {"--split", "g", "--target", "y", "--inputs", "x"},
+     {{"score"},
+      {"build", "--out", "DIR/poisson", "--split", "g", "--target", "count", "--inputs", "x", "--family", "poisson"},
+      {"score"},
+      {"build", "--out", "DIR/logistic", "--split", "g", "--target", "label", "--inputs", "z", "--model", "logistic"},
+      {"score"}}, ""},
 };
 
 fs::path snapshotDir(const std::string& name) { return fs::path(SPLIT_SOURCE_ROOT) / "tests/data/golden" / name; }
@@ -254,7 +328,8 @@ std::vector<std::string> sc(const std::string& model, const std::vector<std::str
                             const std::string& data = "data.csv")
 {
     std::vector<std::string> command = {"score", "--model", model, "--data", "DIR/in/" + data};
-    if (std::find(options.begin(), options.end(), "--out") == options.end()) command.insert(command.end(), {"--out", "-"});
+    if (std::find(options.begin(), options.end(), "--out") == options.end())
+        command.insert(command.end(), {"--out", "-"});
     command.insert(command.end(), options.begin(), options.end());
     return command;
 }
@@ -457,7 +532,8 @@ std::map<std::string, std::string> runMessages(const MessageCase& c)
         printed << "exit " << run.status << "\n" << run.out << "--- standard error\n" << run.err;
         // What the command left and took away; a path whose mode changed is both.
         const std::set<std::string> after = listing(dir);
-        const auto print = [&printed](const char* heading, const std::set<std::string>& in, const std::set<std::string>& notIn) {
+        const auto print = [&printed](const char* heading, const std::set<std::string>& in,
+                                      const std::set<std::string>& notIn) {
             std::string lines;
             for (const std::string& line : in)
                 if (!notIn.count(line)) lines += line + "\n";
