@@ -149,10 +149,11 @@ const GoldenCase kCases[] = {
      {{"score"},
       {"build", "--out", "DIR/high", "--split", "g", "--formula", "pos ~ poly(x, 64, raw = TRUE)"},
       {"score"}}, "families"},
-    // A glm's inputs by default: every field but the split fields, target, weights and offset.
+    // A glm's inputs by default: every field but the split fields, target, weights and offset; a
+    // score of a file read as Latin-1 says so.
     {"glm_default_inputs", {"--split", "g", "--target", "count",
       "--family", "poisson", "--offset", "log_exposure", "--weights", "w"},
-     {{"score"}}, "families"},
+     {{"score", "--encoding", "latin1"}}, "families"},
     // Groups of one, two and three records: one-record and saturated fits of each model kind.
     {"tiny_groups", {"--split", "g", "--target", "y", "--inputs", "x"},
      {{"score"},
