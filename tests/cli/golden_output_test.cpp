@@ -23,8 +23,8 @@ namespace {
 struct GoldenCase {
     std::string name;
     std::vector<std::string> build;              // options after build --data DIR/in/data.csv --out DIR/out
-    // Later commands: "build" gets --data if not given; "score" gets --model (of the last build), --data
-    // and --out if not given.
+    // Later commands: "build" gets --data, and the first build's --split, if not given; "score" gets
+    // --model (of the last build), --data and --out if not given.
     std::vector<std::vector<std::string>> then;
     std::string in = "";                         // the case whose in/ holds the inputs, when not this one's
 };
@@ -91,43 +91,34 @@ const GoldenCase kCases[] = {
     // Each family with each link it allows, with an offset where one fits; each model scores its own input.
     {"gaussian_links", {"--split", "g", "--target", "pos", "--inputs", "x", "--family", "gaussian", "--offset", "z"},
      {{"score"},
-      {"build", "--out", "DIR/inverse", "--split", "g",
-       "--target", "pos", "--inputs", "x", "--family", "gaussian", "--link", "inverse"},
-      {"score"}}, "families"},
+      {"build", "--out", "DIR/inverse", "--target", "pos", "--inputs", "x",
+       "--family", "gaussian", "--link", "inverse"}, {"score"}}, "families"},
     {"binomial_links", {"--split", "g", "--target", "flag", "--inputs", "x", "--family", "binomial", "--offset", "z"},
      {{"score", "--se-fit"},
-      {"build", "--out", "DIR/cauchit", "--split", "g",
-       "--target", "flag", "--inputs", "x,z", "--family", "binomial", "--link", "cauchit"},
-      {"score"},
-      {"build", "--out", "DIR/cloglog", "--split", "g",
-       "--target", "flag", "--inputs", "x,z", "--family", "binomial", "--link", "cloglog"},
-      {"score"},
-      {"build", "--out", "DIR/log", "--split", "g",
-       "--target", "low", "--inputs", "x", "--family", "binomial", "--link", "log"},
-      {"score"}}, "families"},
+      {"build", "--out", "DIR/cauchit", "--target", "flag", "--inputs", "x,z",
+       "--family", "binomial", "--link", "cauchit"}, {"score"},
+      {"build", "--out", "DIR/cloglog", "--target", "flag", "--inputs", "x,z",
+       "--family", "binomial", "--link", "cloglog"}, {"score"},
+      {"build", "--out", "DIR/log", "--target", "low", "--inputs", "x",
+       "--family", "binomial", "--link", "log"}, {"score"}}, "families"},
     {"poisson_links", {"--split", "g", "--target", "count",
       "--inputs", "x", "--family", "poisson", "--link", "identity"},
      {{"score"},
-      {"build", "--out", "DIR/sqrt", "--split", "g",
-       "--target", "count", "--inputs", "x", "--family", "poisson", "--link", "sqrt", "--offset", "exposure"},
-      {"score"}}, "families"},
+      {"build", "--out", "DIR/sqrt", "--target", "count", "--inputs", "x",
+       "--family", "poisson", "--link", "sqrt", "--offset", "exposure"}, {"score"}}, "families"},
     {"gamma_links", {"--split", "g", "--target", "pos",
       "--inputs", "x,z", "--family", "Gamma", "--link", "log", "--offset", "log_exposure"},
      {{"score", "--se-fit"},
-      {"build", "--out", "DIR/identity", "--split", "g",
-       "--target", "pos", "--inputs", "x", "--family", "Gamma", "--link", "identity"},
-      {"score"}}, "families"},
+      {"build", "--out", "DIR/identity", "--target", "pos", "--inputs", "x",
+       "--family", "Gamma", "--link", "identity"}, {"score"}}, "families"},
     {"inverse_gaussian_links", {"--split", "g", "--target", "pos", "--inputs", "x", "--family", "inverse.gaussian"},
      {{"score"},
-      {"build", "--out", "DIR/inverse", "--split", "g",
-       "--target", "pos", "--inputs", "x", "--family", "inverse.gaussian", "--link", "inverse"},
-      {"score"},
-      {"build", "--out", "DIR/identity", "--split", "g",
-       "--target", "pos", "--inputs", "x", "--family", "inverse.gaussian", "--link", "identity"},
-      {"score"},
-      {"build", "--out", "DIR/log", "--split", "g",
-       "--target", "pos", "--inputs", "x", "--family", "inverse.gaussian", "--link", "log", "--offset", "log_exposure"},
-      {"score"}}, "families"},
+      {"build", "--out", "DIR/inverse", "--target", "pos", "--inputs", "x",
+       "--family", "inverse.gaussian", "--link", "inverse"}, {"score"},
+      {"build", "--out", "DIR/identity", "--target", "pos", "--inputs", "x",
+       "--family", "inverse.gaussian", "--link", "identity"}, {"score"},
+      {"build", "--out", "DIR/log", "--target", "pos", "--inputs", "x",
+       "--family", "inverse.gaussian", "--link", "log", "--offset", "log_exposure"}, {"score"}}, "families"},
     // Zero weights: a record of weight 0 is used but adds nothing to the fit or its degrees of freedom.
     {"quasibinomial", {"--split", "g", "--target", "flag",
       "--inputs", "x,z", "--family", "quasibinomial", "--weights", "w"},
@@ -137,11 +128,9 @@ const GoldenCase kCases[] = {
     // Fits without an intercept: a linear model, a poisson glm with an offset and a logistic model.
     {"no_intercept", {"--split", "g", "--formula", "pos ~ 0 + x + z"},
      {{"score", "--se-fit", "--interval", "prediction"},
-      {"build", "--out", "DIR/poisson", "--split", "g",
-       "--formula", "count ~ x - 1 + offset(log_exposure)", "--family", "poisson"},
+      {"build", "--out", "DIR/poisson", "--formula", "count ~ x - 1 + offset(log_exposure)", "--family", "poisson"},
       {"score"},
-      {"build", "--out", "DIR/logistic", "--split", "g", "--formula", "flag ~ 0 + x", "--model", "logistic"},
-      {"score"}}, "families"},
+      {"build", "--out", "DIR/logistic", "--formula", "flag ~ 0 + x", "--model", "logistic"}, {"score"}}, "families"},
     // A glm of a two-valued text target classifies; its offset shifts the scores' link.
     {"classifying_offset", {"--split", "g", "--target", "label",
       "--inputs", "x", "--family", "binomial", "--offset", "z", "--event", "yes"},
@@ -149,8 +138,7 @@ const GoldenCase kCases[] = {
     // Raw polynomials of the lowest and the highest degree taken; most of the high one's terms are aliased.
     {"polynomial_limits", {"--split", "g", "--formula", "pos ~ poly(x, 1, raw = TRUE)"},
      {{"score"},
-      {"build", "--out", "DIR/high", "--split", "g", "--formula", "pos ~ poly(x, 64, raw = TRUE)"},
-      {"score"}}, "families"},
+      {"build", "--out", "DIR/high", "--formula", "pos ~ poly(x, 64, raw = TRUE)"}, {"score"}}, "families"},
     // A glm's inputs by default: every field but the split fields, target, weights and offset; a
     // score of a file read as Latin-1 says so.
     {"glm_default_inputs", {"--split", "g", "--target", "count",
@@ -159,10 +147,8 @@ const GoldenCase kCases[] = {
     // Groups of one, two and three records: one-record and saturated fits of each model kind.
     {"tiny_groups", {"--split", "g", "--target", "y", "--inputs", "x"},
      {{"score"},
-      {"build", "--out", "DIR/poisson", "--split", "g", "--target", "count", "--inputs", "x", "--family", "poisson"},
-      {"score"},
-      {"build", "--out", "DIR/logistic", "--split", "g", "--target", "label", "--inputs", "z", "--model", "logistic"},
-      {"score"}}, ""},
+      {"build", "--out", "DIR/poisson", "--target", "count", "--inputs", "x", "--family", "poisson"}, {"score"},
+      {"build", "--out", "DIR/logistic", "--target", "label", "--inputs", "z", "--model", "logistic"}, {"score"}}, ""},
 };
 
 fs::path snapshotDir(const std::string& name) { return fs::path(SPLIT_SOURCE_ROOT) / "tests/data/golden" / name; }
@@ -220,6 +206,7 @@ std::map<std::string, std::string> runCase(const GoldenCase& c)
         };
         if (command[0] == "build") {
             if (!given("--data")) command.insert(command.end(), {"--data", "DIR/in/data.csv"});
+            if (!given("--split")) command.insert(command.end(), {"--split", c.build.at(1)});
             model = *(std::find(command.begin(), command.end(), "--out") + 1) + "/split-model.pmml";
         }
         const std::pair<std::string, std::string> defaults[] = {
