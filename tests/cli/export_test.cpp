@@ -128,6 +128,7 @@ TEST(OutputDir, EntryFileNamesAreSafeAndDistinct)
 {
     EXPECT_EQ(splitrun::entryFileName(".."), "%2E..xml");
     EXPECT_EQ(splitrun::entryFileName("K\xC3\xB6ln"), "K%C3%B6ln.xml");
+    EXPECT_EQ(splitrun::entryFileName("a_b-c.d"), "a_b-c.d.xml");
     EXPECT_EQ(splitrun::propertyValue("", "typeId"), "");
 }
 

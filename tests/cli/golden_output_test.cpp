@@ -353,7 +353,7 @@ const MessageCase kMessageCases[] = {
                sc("DIR/m.pmml", {"--interval", "wide"}), gy({"--family", "poisson", "--epsilon", "0"}),
                gy({"--maxit", "0"}), gy({"--threads", "abc"}), gy({"--non-finite", "drop"}),
                gy({"--engine", "rockets"}), gy({"--model", "tree"}), gy({"--family", "tweedie"}),
-               {"export", "", "--to", "DIR/x"}, {"export", "DIR/out", "--to", ""}},
+               {"export", "", "--to", "DIR/x"}, {"export", "DIR/out", "--to", ""}, sc("DIR/m.pmml", {"--na-out", "\"NA\""})},
      "refusals"},
     // Fields, targets and formulas the data cannot give.
     {"field_refusals", {split({"--target", "nope"}),

@@ -147,6 +147,18 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
     }
 }
 
+// info fails when either component cannot be destroyed, not only both.
+TEST(OutputSafety, InfoFailsWhenOneComponentIsNotDestroyed)
+{
+    ::setenv("SPLIT_MODULE", SPLIT_FAILING_MODULE_PATH, 1);
+    ::setenv("SPLIT_FAILING_STEP", "destroy", 1);
+    const RunOutput run = runSplitRun({"info"});
+    ::unsetenv("SPLIT_MODULE");
+    ::unsetenv("SPLIT_FAILING_STEP");
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.err.find("destroying the components failed"), std::string::npos) << run.err;
+}
+
 TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
 {
     const fs::path root = freshDir("score-out");

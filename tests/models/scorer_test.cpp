@@ -247,6 +247,10 @@ TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
       {predictor(R"(<NumericPredictor name="z" coefficient="1"/>)"),
        "NumericPredictor name=\"z\": field \"z\" is not in the DataDictionary"},
       {predictor(R"(<PredictorTerm coefficient="1"><FieldRef field="x"/></PredictorTerm>)"), "PredictorTerm is not supported"},
+      {predictor(R"(<NumericPredictor name="y" coefficient="1"/>)"), "target field \"y\" is also used as an input"},
+      {wrap(R"(<RegressionModel functionName="classification" normalizationMethod="exp">)" + schema +
+            R"(<RegressionTable intercept="1" targetCategory="a"/></RegressionModel>)"),
+       "normalizationMethod=\"exp\" is not supported"},
       {wrap(goodModel, R"(<DataField name="w" optype="continuous" dataType="decimal"/>)"), "DataField name=\"w\": dataType=\"decimal\""},
       {mining("average", ""), "multipleModelMethod=\"average\""},
       {mining("selectFirst", R"(<Segment id="s1"><True/><TreeModel functionName="regression"/></Segment>)"),

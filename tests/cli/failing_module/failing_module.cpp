@@ -6,6 +6,8 @@
 //   endExecution  every component's end of execution fails, after it ran;
 //   completed     the collect component stores the first group's outputs
 //                 and then reports a failure for it.
+//   destroy       the first component destroyed reports a failure, after it
+//                 was destroyed.
 #include <dlfcn.h>
 
 #include <atomic>
@@ -36,6 +38,13 @@ SPLIT_EXPORT uint32_t cf_component_endExecution(void* component, int* err)
 {
     const uint32_t status = real<uint32_t(void*, int*)>("cf_component_endExecution")(component, err);
     return failing("endExecution") ? uint32_t{CF_FAILED} : status;
+}
+
+SPLIT_EXPORT uint32_t cf_destroy_component(void* component, int* err)
+{
+    static std::atomic<bool> first{true};
+    const uint32_t status = real<uint32_t(void*, int*)>("cf_destroy_component")(component, err);
+    return failing("destroy") && first.exchange(false) ? uint32_t{CF_FAILED} : status;
 }
 
 SPLIT_EXPORT uint32_t cf_collect_completedWorkerTask(void* component, CFWorker* worker, int* err)
