@@ -594,7 +594,8 @@ mutants+=(
   'platform/models/pmml/covariance_pmml.cpp|s/if (row >= 0 \&\& std::isfinite(covariance(row, row))) kept/if (row >= 0) kept/'
   # platform/cli/ and the libraries the command is built from
   'platform/cli/info_command.cpp|s/if (destroyedCollect != 0 || destroyedDistribute != 0)/if (destroyedCollect != 0 \&\& destroyedDistribute != 0)/'
-  "platform/csv/plain_csv_loader.cpp|s/if (value == 0 \\&\\& \\*text == '-') negativeZeros/if (value == 0) negativeZeros/"
+  # First written as value == 0 alone: stillborn (-Werror: text unused); the same fault rewritten.
+  "platform/csv/plain_csv_loader.cpp|s/if (value == 0 \\&\\& \\*text == '-') negativeZeros/if (value == 0 \\&\\& *text != '+') negativeZeros/"
   "platform/output/output_dir.cpp|s/           c == '_' || c == '-' || c == '.';/           c == '-' || c == '.';/"
   "platform/output/output_dir.cpp|/case '\\\\r': cell += /d"
   'platform/common/working_path_owner.cpp|s/return start > changed + 2.0;/return start > changed - 2.0;/'
