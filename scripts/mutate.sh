@@ -578,7 +578,8 @@ mutants+=(
   'src/module/execution_requirements.cpp|s/helper->createNew(XMLElements::Execution)/helper->createNew("ExecutionRequirements")/'
   'src/distribute/worker_handout.cpp|s/WorkerEntry\* entry = result == CF_OK ? FindWorker(worker) : nullptr;/WorkerEntry* entry = FindWorker(worker);/'
   'src/distribute/worker_handout.cpp|s/if (entry == nullptr || entry->records == nullptr) return CF_FAILED;/if (entry == nullptr) return CF_FAILED;/'
-  'src/collect/read_split_fields.cpp|s/if (field != nullptr \&\& field->GetFieldName() == name) return field;/if (field != nullptr) return field;/'
+  # First written without name: stillborn (-Werror: name unused); the same fault rewritten.
+  'src/collect/read_split_fields.cpp|s/if (field != nullptr \&\& field->GetFieldName() == name) return field;/if (field != nullptr \&\& !name.empty()) return field;/'
   'src/collect/read_split_fields.cpp|s/        second.resize(secondNeeded);/        second.resize(secondNeeded - 1);/'
   # platform/models/
   'platform/models/scoring/scorer_load.cpp|s/if (power == -1) return LinkKind::Inverse;/if (power == -1) return LinkKind::InverseSquare;/'
@@ -590,7 +591,8 @@ mutants+=(
   'platform/models/fitting/families.cpp|s/return logPoissonRaw(shape - 1, x \/ scale) - std::log(scale);/return logPoissonRaw(shape - 1, x \/ scale) + std::log(scale);/'
   'platform/models/scoring/scorer_covariance.cpp|s/for (std::size_t b = 0; b < count; ++b) sum +=/for (std::size_t b = a; b < count; ++b) sum +=/'
   'platform/models/fitting/glm_model.cpp|s/^  settings.maxIterations = request.maxIterations;$//'
-  'platform/models/pmml/covariance_pmml.cpp|s/^  if (std::isfinite(deviance)) xml.number("deviance", deviance);$//'
+  # First written as an empty line: stillborn (-Werror: deviance unused); the same fault rewritten.
+  'platform/models/pmml/covariance_pmml.cpp|s/^  if (std::isfinite(deviance)) xml.number("deviance", deviance);$/  (void)deviance;/'
   'platform/models/pmml/covariance_pmml.cpp|s/if (row >= 0 \&\& std::isfinite(covariance(row, row))) kept/if (row >= 0) kept/'
   # platform/cli/ and the libraries the command is built from
   'platform/cli/info_command.cpp|s/if (destroyedCollect != 0 || destroyedDistribute != 0)/if (destroyedCollect != 0 \&\& destroyedDistribute != 0)/'
