@@ -42,16 +42,24 @@ splitmodels::SplitValue valueAt(const refhost::Column& column, const refhost::Co
     return value;
 }
 
+// A split column as the comparison of neighbouring rows reads it.
+struct KeyColumn {
+    const refhost::ColumnValues* values;
+    bool anyMissing;  // false: no row's missing flag needs a look
+};
+
 // Whether rows r and r - 1 hold the same key in the same form (reals bit
 // for bit, so that -0 and 0 stay apart), which makes row r's key no new one.
-bool sameAsRowBefore(const refhost::Table& records, const std::vector<std::size_t>& columns, std::size_t r)
+bool sameAsRowBefore(const std::vector<KeyColumn>& columns, std::size_t r)
 {
     using Kind = refhost::ColumnValues::Kind;
-    for (std::size_t c : columns) {
-        const refhost::ColumnValues& values = records.values(c);
-        const bool missing = values.isMissing(r);
-        if (missing != values.isMissing(r - 1)) return false;
-        if (missing) continue;
+    for (const KeyColumn& column : columns) {
+        const refhost::ColumnValues& values = *column.values;
+        if (column.anyMissing) {
+            const bool missing = values.isMissing(r);
+            if (missing != values.isMissing(r - 1)) return false;
+            if (missing) continue;
+        }
         switch (values.kind()) {
         case Kind::Integer:
             if (values.integers()[r] != values.integers()[r - 1]) return false;
@@ -77,10 +85,12 @@ std::vector<SplitKey> distinctSplitKeys(const refhost::Table& records, const std
     for (const std::string& name : splitFields)
         for (std::size_t c = 0; c < records.columns().size(); ++c)
             if (records.columns()[c].name == name) columns.push_back(c);
+    std::vector<KeyColumn> compared;
+    for (std::size_t c : columns) compared.push_back({&records.values(c), records.values(c).hasMissing()});
     std::vector<SplitKey> keys;
     std::set<std::string> seen;
     for (std::size_t r = 0; r < records.rowCount(); ++r) {
-        if (r > 0 && sameAsRowBefore(records, columns, r)) continue;
+        if (r > 0 && sameAsRowBefore(compared, r)) continue;
         SplitKey key;
         std::string identity;
         for (std::size_t c : columns) {

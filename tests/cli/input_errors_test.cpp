@@ -28,10 +28,10 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
 {
     struct Case {
         const char* name;
-        std::string csv, model;          // data.csv (none: missing) and model.xml (when not empty)
+        std::string csv, model;          // data.csv and model.xml (when not empty)
         std::vector<std::string> args, expected;   // args after COMMAND --data data.csv --out out
         const char* command = "build";
-        bool outIsFile = false, dataIsDirectory = false;   // a file stands where the output goes; --data is a directory
+        bool outIsFile = false;   // a file stands where the output goes
     };
     const std::vector<std::string> base = {"--split", "region", "--target", "y", "--inputs", "x"};
     auto with = [&](std::vector<std::string> more) { more.insert(more.begin(), base.begin(), base.end()); return more; };
@@ -47,89 +47,45 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         return wide;
     };
     const Case cases[] = {
-        {"ragged row", csv("South,2,3.5\n"), "", base, {"data.csv:5:4 (field 'flag')", "3 fields but the header has 5"}},
-        {"a header and no records", "region,x,y,flag,label\n", "", base, {"data.csv: the file has a header but no records"}},
-        {"unterminated quote", csv("South,\"2,3.5,no,d\n"), "", base, {"data.csv:5:2 (field 'x')", "never closed"}},
-        {"text after a closing quote", csv("\"South\"x,2,3.5,no,d\n"), "", base,
-         {"data.csv:5:1 (field 'region')", "after the closing quote"}},
         {"a control byte after a closing quote is named by its code", csv("\"South\"\x7f,2,3.5,no,d\n"), "", base,
          {"data.csv:5:1 (field 'region')", "unexpected character 0x7F after the closing quote"}},
-        {"blank line between records", csv("").insert(40, "\n"), "", base, {"data.csv:3:1", "empty"}},
-        {"duplicate header name", csv("").replace(16, 5, "x"), "", base, {"data.csv:1:5", "'x' appears twice"}},
         {"a second byte order mark hides the first name", "\xEF\xBB\xBF\xEF\xBB\xBF" + std::string(kGoodCsv), "", base,
          {"--split: the field 'region' is not a column", "starts with a second byte order mark"}},
         {"unknown split field", kGoodCsv, "", {"--split", "Region", "--target", "y"},
          {"--split", "'Region' is not a column", "region, x, y, flag, label"}},
-        {"data model names a field the file lacks", kGoodCsv, dataModel("labels", "string"), dm,
-         {"--data-model", "'labels' is not a column"}},
-        {"value does not fit the data model's storage", kGoodCsv, dataModel("label", "integer"), dm,
-         {"data.csv:2:5 (field 'label')", "'a' is not a whole number", "--data-model"}},
-        {"the same, file read pass by pass", kGoodCsv, dataModel("label", "integer"),
+        {"a value that does not fit the data model's storage, file read pass by pass", kGoodCsv, dataModel("label", "integer"),
          with({"--data-model", "model.xml", "--memory-limit", "100"}), {"data.csv:2:5 (field 'label')", "'a' is not"}},
         {"control characters in a quoted value are shown escaped", csv("").replace(csv("").find(",a\n"), 3, ",\x1b[2Ja\n"),
          dataModel("label", "integer"), dm, {"'\\x1B[2Ja' is not a whole number"}},
-        {"data model is not XML", kGoodCsv, "<DataModel><Fields>", dm, {"--data-model", "model.xml"}},
-        {"data model describing a field twice", kGoodCsv, dataModel("y", "real"), dm, {"--data-model", "'y' is described twice"}},
-        {"logistic target with more than two values", csv("South,2,3.5,no,d\nSouth,3,4,no,e\n"), "",
-         {"--split", "region", "--target", "label", "--inputs", "x", "--model", "logistic"},
-         {"--target label", "exactly two distinct values", "has 5 (a, b, c, d, e);"}},
         {"logistic target with one value in the whole input", "region,x,y\nNorth,1,1\nNorth,2,1\nSouth,1,1\n", "",
          with({"--model", "logistic"}), {"--target y", "exactly two distinct values", "has 1 (1)"}},
-        {"event that is not a target value", kGoodCsv, "",
-         {"--split", "region", "--target", "flag", "--inputs", "x", "--model", "logistic", "--event", "maybe"},
-         {"--event maybe", "use no or yes"}},
-        {"linear target holding text", kGoodCsv, "", {"--split", "region", "--target", "label"}, {"--target label", "numeric"}},
-        {"split value with a zero byte", csv(std::string("N\0x,2,3.5,no,d\n", 15)), "", base,
-         {"data.csv:5 (field 'region')", "holds a zero byte after 'N'"}},
-        {"input category with a control character", csv("South,2,3.5,no,\x01" "d\n"), "",
-         {"--split", "region", "--target", "y", "--inputs", "x,label"},
-         {"data.csv:5 (field 'label')", "'\\x01d' holds a control character", "remove or replace it"}},
-        {"the first of two such categories, file read pass by pass", csv("South,2,3.5,no,\x01" "d\nSouth,3,4,no,\x02" "e\n"),
+        {"the first of two categories with a control character, file read pass by pass", csv("South,2,3.5,no,\x01" "d\nSouth,3,4,no,\x02" "e\n"),
          "", {"--split", "region", "--target", "y", "--inputs", "x,label", "--memory-limit", "100"},
          {"data.csv:5 (field 'label')", "'\\x01d'"}},
         {"target category with a control character",
          "region,x,y,flag,label\nNorth,1,2.5,yes,a\nNorth,2,4.5,n\x01o,b\nSouth,1,1.5,yes,c\nSouth,2,3.5,n\x01o,d\n", "",
          {"--split", "region", "--target", "flag", "--inputs", "x", "--model", "logistic"},
          {"data.csv:3 (field 'flag')", "'n\\x01o' holds a control character"}},
-        {"target with no values", "region,x,y\nNorth,1,NA\nSouth,2,NA\n", "", base, {"--target y", "has no values"}},
-        {"missing data file", "", "", base, {"--data", "missing.csv", "cannot open"}},
         {"unknown option, named before missing ones", kGoodCsv, "", {"--bogus"}, {"unknown option --bogus", "--help"}},
-        {"unusable delimiter", kGoodCsv, "", with({"--delimiter", "|"}), {"--delimiter", "use ',', ';' or tab"}},
-        {"decimal comma with comma delimiter", kGoodCsv, "", with({"--decimal", ","}), {"--decimal", "--delimiter ';'"}},
-        {"semicolon file read with commas", "region;x;y\nNorth;1;2\n", "", base, {"data.csv:1", "semicolons", "--delimiter ';'"}},
         {"field longer than the limit", csv("South,1,1.5,yes," + std::string(100, 'z') + "\n"), "",
          with({"--max-field-size", "64"}), {"data.csv:5:5", "longer than 64 bytes", "--max-field-size"}},
         {"corrupt gzip data", "\x1f\x8b\x08garbage", "", base, {"data.csv", "gzip"}},
-        {"UTF-16 data", utf16("\xff\xfe", kGoodCsv, true), "", base,
-         {"data.csv: line 1", "UTF-16 text (little-endian, with a byte order mark); convert it to UTF-8"}},
         {"UTF-16 data without a byte order mark", utf16("", kGoodCsv, false), "", base,
          {"UTF-16 text (big-endian, without a byte order mark)", "iconv -f UTF-16BE -t UTF-8"}},
         {"UTF-16 model given to score", kGoodCsv, utf16("", "<PMML/>", true), {"--model", "model.xml"},
          {"--model", "UTF-16 text", "iconv"}, "score"},
         {"an empty path for a file option", kGoodCsv, "", with({"--data-model", ""}),
          {"--data-model", "is empty; give the data model's file"}},
-        {"an empty path for score's model", kGoodCsv, "", {"--model", ""}, {"--model", "is empty"}, "score"},
-        {"data is a directory", "", "", base, {"--data", "is a directory"}, "build", false, true},
         {"output path is a file", kGoodCsv, "", base, {"is not a directory"}, "build", true},
         {"score with a model it cannot use", kGoodCsv, "<PMML version=\"4.4\"><DataDictionary/></PMML>",
          {"--model", "model.xml"}, {"--model", "model.xml"}, "score"},
-        {"numeric input with one stray cell", csv("South,3,3.5,no,d\nSouth,4,4.5,yes,e\nNorth,oops,1,no,f\n"), "", base,
-         {"data.csv:7:2 (field 'x')", "'oops' is not a number", "--na-values 'NA,oops'", "--categorical x"}},
         {"empty items of --na-values are no tokens", csv("South,3,3.5,no,d\nSouth,4,4.5,yes,e\nNorth,oops,1,no,f\n"), "",
          with({"--na-values", ",NA,"}), {"--na-values 'NA,oops'"}},
-        {"a confidence level of 1", kGoodCsv, "", with({"--conf-level", "1"}), {"--conf-level", "strictly between 0 and 1"}},
         // Far enough down to be read by a later chunk than the first.
         {"ragged row after 50,000 records", csv(filler + "South,2,3.5\n"), "", base, {"data.csv:50005:4 (field 'flag')"}},
         {"stray cell after 50,000 records", csv(filler + "North,oops,1,no,f\n"), "", base, {"data.csv:50005:2 (field 'x')"}},
         {"stray cell after 50,000 records, streamed", csv(filler + "North,oops,1,no,f\n"), "",
          with({"--memory-limit", "1M"}), {"data.csv:50005:2 (field 'x')", "while 50003 of the field's 50004"}},
-        {"header that is not UTF-8", csv("").replace(7, 1, "\xB2"), "", base, {"data.csv:1:2", "--encoding latin1"}},
-        {"categorical field that is not a column", kGoodCsv, "", with({"--categorical", "nope"}),
-         {"--categorical", "'nope' is not a column"}},
-        {"categorical fields beside a data model", kGoodCsv, dataModel("label", "string"), with({"--categorical", "x",
-         "--data-model", "model.xml"}), {"--categorical", "--data-model"}},
-        {"field name with a control character", csv("").replace(16, 5, "lab\x1bl"), "", base,
-         {"data.csv:1:5", "'lab\\x1Bl' holds a control character"}},
         {"field name longer than 64 KiB", csv("").replace(16, 5, std::string(70000, 'n')), "", base,
          {"data.csv:1:5", "is 70000 bytes long, more than the 65536"}},
         {"a field name of exactly 64 KiB is taken", csv("").replace(16, 5, std::string(65536, 'n')), "",
@@ -139,33 +95,18 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
         {"field size limit past 64 bits", kGoodCsv, "", with({"--max-field-size", "18446744073709551616"}),
          {"--max-field-size", "at most 18 digits"}},
         {"data given twice", kGoodCsv, "", with({"--data", "other.csv"}), {"--data is given 2 times; give it once"}},
-        {"score with a device as the model", kGoodCsv, "", {"--model", "/dev/zero"},
-         {"--model /dev/zero", "is a device", "give the split model's PMML file"}, "score"},
-        {"input PMML that is a device", kGoodCsv, "", with({"--input-pmml", "/dev/zero"}),
-         {"--input-pmml /dev/zero", "is a character device", "give the document's file"}},
-        {"missing-value token holding a comma, the output's delimiter", kGoodCsv, "",
-         {"--model", "model.xml", "--delimiter", ";", "--na-out", "n,a"}, {"--na-out", "would break the CSV"}, "score"},
         {"missing-value token holding a line break", kGoodCsv, "", {"--model", "model.xml", "--na-out", "n\ra"},
          {"--na-out", "would break the CSV"}, "score"},
-        {"input PMML that is empty", kGoodCsv, "", with({"--input-pmml", "empty.xml"}),
-         {"--input-pmml", "the file is empty"}},
         // Binary data is refused at its first block, not read on until a
         // field outgrows --max-field-size (a 3 MB header line here).
         {"binary data", std::string("region\0", 7) + std::string(3 << 20, 'x'), "", base,
          {"line 1 holds a zero byte", "the file looks binary", "gzip-compressed CSV is also read"}},
-        {"gzip data whose text holds a zero byte",
-         std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\xff\x2b\x4a\x4d\xcf\xcc\xcf\xd3\xa9\xe0\xf2\x63"
-                     "\xd0\x31\xe4\x02\x00\xa0\x32\xa1\x2a\x0e\x00\x00\x00", 34),  // "region,x\nN\0,1\n"
-         "", base, {"line 2 holds a zero byte", "the decompressed data looks binary"}},
-        {"input StatXML holding a zero byte", kGoodCsv, std::string("<a>\0</a>", 8),
-         with({"--input-statxml", "model.xml"}), {"--input-statxml", "zero byte at offset 3"}},
         {"two inputs read from standard input", kGoodCsv, "", with({"--input-pmml", "-", "--data-model", "-"}),
          {"--data-model - and --input-pmml -", "read only once"}},
         {"convergence tolerance below the smallest normal double", kGoodCsv, "",
          with({"--family", "gaussian", "--epsilon", "1e-320"}), {"--epsilon", "positive number from 2.2e-308"}},
         {"augmented records written over an input", kGoodCsv, "<PMML/>",
          with({"--input-pmml", "model.xml", "--augment", "model.xml"}), {"--augment", "reads as --input-pmml"}},
-        {"an empty --augment", kGoodCsv, "", with({"--augment", ""}), {"--augment", "is empty; give the file to write"}},
         {"data model with a reference to a character XML does not allow", kGoodCsv, dataModel("label&#0;", "string"),
          dm, {"--data-model", "'&#0;'"}},
         {"presorted file with more keys than the memory limit holds", manyKeys, "",
@@ -177,13 +118,11 @@ TEST(InputErrors, EachClassExitsWithTwoAndSaysWhatAndWhere)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path dir = freshDir("input-error");
-        if (!c.csv.empty()) writeFile(dir / "data.csv", c.csv);
+        writeFile(dir / "data.csv", c.csv);
         if (!c.model.empty()) writeFile(dir / "model.xml", c.model);
         writeFile(dir / "empty.xml", "");
         if (c.outIsFile) writeFile(dir / "out", "not a directory");
-        if (c.dataIsDirectory) fs::create_directories(dir / "sub");
-        const char* data = c.dataIsDirectory ? "sub" : c.csv.empty() ? "missing.csv" : "data.csv";
-        std::vector<std::string> args = {c.command, "--data", (dir / data).string(), "--out", (dir / "out").string()};
+        std::vector<std::string> args = {c.command, "--data", (dir / "data.csv").string(), "--out", (dir / "out").string()};
         for (std::string arg : c.args)
             args.push_back(arg == "model.xml" || arg == "empty.xml" ? (dir / arg).string() : arg);
         const RunOutput run = runSplitRun(args);

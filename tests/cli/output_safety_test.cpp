@@ -266,28 +266,6 @@ TEST(OutputSafety, RunsRemoveWorkingFilesOfKilledRunsOnThisHostOnly)
     for (int fd : ownerLocks) ::close(fd);
 }
 
-TEST(OutputSafety, BuildCreatesAPrivateDirectoryWhateverTheUmask)
-{
-    const fs::path dir = freshDir("output-private");
-    writeFile(dir / "data.csv", kCsv);
-    const mode_t mask = ::umask(0);
-    const RunOutput run = build(dir, dir / "data.csv");
-    const RunOutput score = runScore(dir / "out" / "split-model.pmml", dir / "data.csv", dir / "scored.csv");
-    ::umask(mask);
-    ASSERT_EQ(run.status, 0) << run.err;
-    struct stat st;
-    ASSERT_EQ(::stat((dir / "out").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0700u);
-    // A new scores file is a plain file: the umask alone narrows its 0666.
-    ASSERT_EQ(score.status, 0) << score.err;
-    ASSERT_EQ(::stat((dir / "scored.csv").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0666u);
-    EXPECT_EQ(strayNames(dir / "out", {"containers.db", "split-model.pmml", "groups.csv", "coefficients.csv",
-                                       "covariance.csv", ".split-run-files"}),
-              std::vector<std::string>{});
-}
-
-
 using splitrun::OutputTransaction;
 using Files = std::map<std::string, std::string>;
 

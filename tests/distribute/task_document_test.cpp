@@ -28,20 +28,15 @@ void ExpectRendered(const std::vector<RenderCase>& cases) {
         EXPECT_EQ(results[0].task[i], (TaskField{cases[i].field, cases[i].text, cases[i].isNull}));
 }
 
+// Dates, times, timestamps, missing values, the empty text and a text with a
+// zero byte are pinned by the fault matrix's clean run of its Keys variant.
 TEST(TaskDocument, RendersEveryStorage) {
     ExpectRendered({
         {"negative", 1, Cell::integer(-5), "-5"},
         {"smallest", 1, Cell::integer(INT64_MIN), "-9223372036854775808"},
         {"half", 2, Cell::real(2.5), "2.5000000000000000"},
         {"huge", 2, Cell::real(1e20), "100000000000000000000.0000000000000000"},
-        {"day", 4, Cell::real(100), "100.0000000000000000"},
-        {"clock", 5, Cell::real(3600.5), "3600.5000000000000000"},
-        {"moment", 6, Cell::real(86400), "86400.0000000000000000"},
-        {"missingText", 3, Cell::missing(), "", "true"},
-        {"missingReal", 2, Cell::missing(), "", "true"},
-        {"emptyText", 3, Cell::text(""), ""},
         {"longText", 3, Cell::text(std::string(100, 'w')), std::string(100, 'w')},
-        {"zeroInText", 3, Cell::text(std::string("ab\0cd", 5)), "ab"},
         {"otherStorage", 7, Cell::text("x"), ""},
         {"latin1", 3, Cell::text("M\xFCnchen \x01<&"), "M\xFCnchen \x01<&"},  // bytes as they are, back from the parser
     });

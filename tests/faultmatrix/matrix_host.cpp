@@ -3,6 +3,7 @@
 // order and a call number names one call.
 #include "faultmatrix/matrix_host.h"
 
+#include <limits>
 #include <map>
 #include <sstream>
 
@@ -86,11 +87,41 @@ const std::vector<refhost::Column> kColumns = {{"region", 3, 3}, {"band", 1, 3},
 // 8192-byte buffers their readers use.
 const std::string kLongRegion(9000, 'w');
 
+// The Keys variant's split fields: one of each storage, measures of each kind.
+const std::vector<refhost::Column> kKeyColumns = {{"i", 1, 3}, {"r", 2, 1}, {"s", 3, 3}, {"d", 4, 4},
+                                                  {"t", 5, 5}, {"ts", 6, 2}, {"amount", 2, 1}};
+
+refhost::Table KeysInput() {
+    refhost::Table table(kKeyColumns);
+    const Cell none, zero = Cell::real(0.0), a = Cell::text("a");
+    double amount = 0;
+    const auto add = [&](Cell i, Cell r, Cell s, Cell d = Cell::real(10), Cell t = Cell::real(20),
+                         Cell ts = Cell::real(30)) { table.addRow({i, r, s, d, t, ts, Cell::real(++amount)}); };
+    const Cell one = Cell::integer(1), two = Cell::integer(2);
+    // -0, a difference under the tolerance and NaN match the group's 0
+    add(one, zero, a), add(one, Cell::real(-0.0), a), add(one, Cell::real(5e-16), a);
+    add(one, Cell::real(std::numeric_limits<double>::quiet_NaN()), a);
+    add(none, Cell::real(-0.0), a), add(none, zero, a);  // a missing integer; a key of -0 takes 0
+    add(one, zero, a);  // the first key again, one record (its worker fails)
+    add(one, zero, Cell::text(std::string("a\0x", 3))), add(one, zero, Cell::text(std::string("a\0y", 3)));
+    add(one, zero, Cell::text("")), add(one, zero, none);  // the empty text, then a missing one
+    add(one, none, none, none, none, none), add(one, none, none, none, none, none);
+    add(one, none, none, none, none, Cell::real(30.5));  // only the timestamp present
+    add(two, zero, a, Cell::real(11)), add(two, zero, a, Cell::real(11), Cell::real(21));  // the date, then the time
+    return table;
+}
+
 refhost::Table Input(Variant variant) {
+    if (variant == Variant::Keys) return KeysInput();
     refhost::Table table(kColumns);
     if (variant == Variant::NoMeasure) table.setMeasure(1, 0);
     if (variant == Variant::Integers) {
         for (int64_t band : {5, 5, 7}) table.addRow({Cell::text("x"), Cell::integer(band), Cell::real(1)});
+        return table;
+    }
+    if (variant == Variant::NoRecords) return table;
+    if (variant == Variant::OneGroup) {
+        for (double amount : {1.5, 2.5}) table.addRow({Cell::text("x"), Cell::integer(1), Cell::real(amount)});
         return table;
     }
     const std::vector<std::vector<Cell>> rows = {
@@ -103,10 +134,29 @@ refhost::Table Input(Variant variant) {
     return table;
 }
 
-std::string WorkerStatXML(const std::string& modelId) {
-    return "<StatXML version=\"1.0\"><BuildSettings algorithm=\"tree\"/><PMMLModel modelID=\"" + modelId +
-           "\" modelType=\"TreeModel\" isActive=\"true\"><PredictiveSummary name=\"accuracy\" value=\"0.9\"/>"
-           "</PMMLModel></StatXML>";
+std::vector<std::string> SplitFields(Variant variant) {
+    if (variant == Variant::Integers) return {"band"};
+    if (variant == Variant::Keys) return {"i", "r", "s", "d", "t", "ts"};
+    return {"region", "band"};
+}
+
+// The Keys variant's data models come with field formats, a field group,
+// record counts and roles, so that the collected section keeps and extends
+// them.
+refhost::DataModelOptions ModelOptions(Variant variant) {
+    refhost::DataModelOptions options;
+    if (variant != Variant::Keys) return options;
+    options.recordCounts = true;
+    options.fieldFormats = true;
+    options.groups = {{"input", "measures", {"amount"}}};
+    options.roles = {{"amount", "target"}};
+    return options;
+}
+
+std::string WorkerStatXML(const std::string& modelId, const std::string& extra = "") {
+    return "<StatXML version=\"1.0\"><BuildSettings algorithm=\"tree\"/>" + extra + "<PMMLModel modelID=\"" +
+           modelId + "\" modelType=\"TreeModel\" isActive=\"true\"><PredictiveSummary name=\"accuracy\" "
+           "value=\"0.9\"/></PMMLModel></StatXML>";
 }
 std::string WorkerPMML(const std::string& modelId) {
     return "<PMML version=\"4.4\"><Header/><DataDictionary numberOfFields=\"1\"><DataField name=\"amount\" "
@@ -119,16 +169,20 @@ public:
     Driver(refhost::Module& module, Variant variant, const std::string& watchOp)
         : module_(module), variant_(variant), watchOp_(watchOp) {
         const refhost::Table input = Input(variant);
-        distributeContext_.setDataModel(refhost::dataModelXml(input));
+        columns_ = input.columns();
+        const std::string dataModel = refhost::dataModelXml(input, ModelOptions(variant));
+        distributeContext_.setDataModel(dataModel);
         distributeContext_.setInput(input);
-        if (variant == Variant::Integers)
-            distributeContext_.setParameter("split_fields", {"band"});
-        else
-            distributeContext_.setParameter("split_fields", {"region", "band"});
+        distributeContext_.setParameter("split_fields", SplitFields(variant));
+        if (variant == Variant::Keys) {
+            // "amount", a target in the data model, is no longer one.
+            collectContext_.setParameter("TargetFieldList", {"t"});
+            collectContext_.setParameter("InputFieldList", {"d"});
+        }
         // Input containers of more than one 1023-byte chunk.
         distributeContext_.container("InputPMML").setDefaultEntry("<PMML>" + std::string(2100, 'p') + "</PMML>");
         distributeContext_.container("InputStatXML").setDefaultEntry("<StatXML/>");
-        collectContext_.setDataModel(refhost::dataModelXml(input));
+        collectContext_.setDataModel(dataModel);
     }
 
     RunLog Run() {
@@ -223,7 +277,7 @@ private:
         CFIterator* iterator = nullptr;
         if (Call_("d.iterator", d, [&](int* e) { return d.getIterator(&worker, 0, &iterator, e); }) == 0) {
             cf_status status = 0;
-            for (const auto& row : refhost::readTable(iterator, kColumns, &status).rows()) {
+            for (const auto& row : refhost::readTable(iterator, columns_, &status).rows()) {
                 output_ += "record=";
                 for (const Cell& cell : row) output_ += cell.toString() + "|";
                 output_ += "\n";
@@ -241,11 +295,17 @@ private:
         // The worker: the first two groups build a model, the third fails.
         const size_t group = groups_++;
         const std::string id = variant_ == Variant::NoModelIds ? "" : "model-" + std::to_string(group);
+        // In the Keys variant the fourth worker's StatXML has a data model of
+        // its own, which lists one split field.
+        const std::string extra = variant_ == Variant::Keys && group == 3
+            ? "<DataModel><Fields count=\"2\"><Field name=\"s\" storage=\"integer\"/><Field name=\"x\"/>"
+              "</Fields></DataModel>"
+            : "";
         if (group == 1) {
-            worker.container("WorkerStatXML").addEntry("out", WorkerStatXML(id));
+            worker.container("WorkerStatXML").addEntry("out", WorkerStatXML(id, extra));
             worker.container("WorkerPMML").addEntry("out", WorkerPMML(id));
         } else {
-            worker.container("WorkerStatXML").setDefaultEntry(WorkerStatXML(id));
+            worker.container("WorkerStatXML").setDefaultEntry(WorkerStatXML(id, extra));
             worker.container("WorkerPMML").setDefaultEntry(WorkerPMML(id));
         }
         const int outcome = group == 2 ? 1 : 0;
@@ -282,6 +342,7 @@ private:
 
     refhost::Module& module_;
     Variant variant_;
+    std::vector<refhost::Column> columns_;
     std::string watchOp_;
     refhost::Host host_;
     refhost::Context distributeContext_{host_};

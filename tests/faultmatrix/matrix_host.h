@@ -25,6 +25,12 @@ enum class Variant {
     NoMeasure,   // the integer split field has no usable measure
     NoModelIds,  // every worker's model has an empty ID
     Integers,    // one integer split field, "band", of values 5, 5, 7
+    Keys,        // six split fields, one of each storage, with missing values, -0,
+                 // NaN, texts equal up to a zero byte, a key that comes back after
+                 // another and a group of one record; the data models carry field
+                 // groups and record counts, one worker StatXML its own data model
+    OneGroup,    // every record in one group
+    NoRecords,   // an input without records
 };
 
 // One entry point call.

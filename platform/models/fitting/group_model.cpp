@@ -233,7 +233,7 @@ public:
     const std::size_t n = data_.rows.size();
     const bool text = data_.fields[field].storage == StorageString;
     out.missing.assign(n, 0);
-    out.numbers.assign(text ? 0 : n, 0.0);
+    const std::span<double> numbers = out.holdNumbers(text ? 0 : n);
     out.texts.assign(text ? n : 0, std::string_view());
     for (std::size_t r = 0; r < n; ++r) {
       const Cell& cell = data_.rows[r][field];
@@ -241,7 +241,7 @@ public:
       if (text)
         out.texts[r] = cell.text;
       else
-        out.numbers[r] = cell.number;
+        numbers[r] = cell.number;
     }
   }
 

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <optional>
+#include <span>
 #include <stdexcept>
 
 #include <splitmodels/data.h>
@@ -49,12 +50,15 @@ void TableRecords::readField(std::size_t field, splitmodels::FieldColumn& out) c
     const bool text = fields_[field].storage == splitmodels::StorageString;
     using Kind = refhost::ColumnValues::Kind;
     out.missing.assign(n, 0);
-    // Reals are copied as they are (a missing one holds 0), without
-    // clearing the room first.
-    if (!text && values.kind() == Kind::Real)
-        out.numbers.assign(values.reals().begin(), values.reals().begin() + static_cast<std::ptrdiff_t>(n));
-    else
-        out.numbers.assign(text ? 0 : n, 0.0);
+    // Reals are read where the table keeps them (a missing one holds 0);
+    // other kinds are converted into the column's own numbers.
+    std::span<double> numbers;
+    if (!text && values.kind() == Kind::Real) {
+        out.held.clear();
+        out.numbers = std::span<const double>(values.reals().data(), n);
+    } else {
+        numbers = out.holdNumbers(text ? 0 : n);
+    }
     out.texts.assign(text ? n : 0, std::string_view());
     if (values.hasMissing())
         for (std::size_t r = 0; r < n; ++r) out.missing[r] = values.isMissing(r);
@@ -65,7 +69,7 @@ void TableRecords::readField(std::size_t field, splitmodels::FieldColumn& out) c
         return;
     case Kind::Integer:
         if (!text)
-            for (std::size_t r = 0; r < n; ++r) out.numbers[r] = static_cast<double>(values.integers()[r]);
+            for (std::size_t r = 0; r < n; ++r) numbers[r] = static_cast<double>(values.integers()[r]);
         return;
     case Kind::Text:
         if (text)
@@ -77,8 +81,8 @@ void TableRecords::readField(std::size_t field, splitmodels::FieldColumn& out) c
             const refhost::Cell& cell = values.cells()[r];
             if (out.missing[r]) continue;
             if (text && cell.isText()) out.texts[r] = cell.asText();
-            else if (!text && cell.isInteger()) out.numbers[r] = static_cast<double>(cell.asInteger());
-            else if (!text && !cell.isText()) out.numbers[r] = cell.asReal();
+            else if (!text && cell.isInteger()) numbers[r] = static_cast<double>(cell.asInteger());
+            else if (!text && !cell.isText()) numbers[r] = cell.asReal();
         }
         return;
     }
@@ -110,8 +114,11 @@ NonFinite nonFiniteRecords(const refhost::Table& records, const splitmodels::Mod
         const auto column = records.columnIndex(name);
         if (!column || records.values(*column).kind() != refhost::ColumnValues::Kind::Real) continue;
         const refhost::ColumnValues& values = records.values(*column);
+        const double* reals = values.reals().data();
+        // The finite test goes first: it is the cheapest of the three and
+        // passes almost every value without a look at the missing flags.
         for (std::size_t r = 0; r < values.size(); ++r) {
-            if (values.isMissing(r) || std::isfinite(values.reals()[r]) || bad[r]) continue;
+            if (std::isfinite(reals[r]) || values.isMissing(r) || bad[r]) continue;
             bad[r] = 1;
             if (found.records++ == 0 || r < found.record)
                 found.field = name, found.value = values.reals()[r], found.record = r;

@@ -20,26 +20,9 @@ namespace {
 constexpr size_t kShardCount = 32;
 }  // namespace
 
-struct Faults::Counter {
-    explicit Counter(std::string n) : name(std::move(n)) {}
-    // Calls are counted in per-thread shards, each on a cache line of its
-    // own, so threads calling the same operation do not contend for one
-    // counter. The count is their sum. Shard 0 is shared by the threads
-    // that found no shard of their own free.
-    struct alignas(64) Shard {
-        std::atomic<uint64_t> calls{0};
-    };
-    static constexpr size_t kShards = kShardCount;
-    const std::string name;
-    std::array<Shard, kShards> shards{};
-    std::atomic<uint64_t> refused{0};
-
-    uint64_t total() const {
-        uint64_t sum = 0;
-        for (const Shard& shard : shards) sum += shard.calls.load();
-        return sum;
-    }
-};
+namespace detail {
+__thread size_t faultsPlainShard __attribute__((tls_model("initial-exec"))) = 0;
+}  // namespace detail
 
 namespace {
 
@@ -100,6 +83,7 @@ struct ShardLease {
     ~ShardLease() {
         // A check made later in this thread's exit counts on the shared shard.
         threadShardPlusOne = 1;
+        detail::faultsPlainShard = 0;
         if (shard == 0) return;
         std::lock_guard<std::mutex> guard(leaseMutex);
         leased[shard] = false;
@@ -107,18 +91,19 @@ struct ShardLease {
 };
 thread_local ShardLease lease;
 
-size_t threadShard() {
-    if (threadShardPlusOne == 0) {
-        lease.shard = leaseShard();
-        threadShardPlusOne = lease.shard + 1;
-    }
-    return threadShardPlusOne - 1;
-}
-
 bool registerBarrier() {
     return syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
 }
 const bool plainCounting = registerBarrier();
+
+size_t threadShard() {
+    if (threadShardPlusOne == 0) {
+        lease.shard = leaseShard();
+        threadShardPlusOne = lease.shard + 1;
+        if (plainCounting) detail::faultsPlainShard = lease.shard;
+    }
+    return threadShardPlusOne - 1;
+}
 
 // Every thread of the process passes a full memory barrier.
 void processBarrier() {
@@ -127,21 +112,8 @@ void processBarrier() {
 
 }  // namespace
 
-Faults::Faults() = default;
+Faults::Faults() { static_assert(kShardCount == Counter::kShards, "one lease per counter shard"); }
 Faults::~Faults() = default;
-
-// The common case, a name found in its home slot, stays inline in check();
-// the rest is out of line.
-// The home slot mixes every bit of the address: the names lie next to one
-// another among the library's constant strings, several to an 8-byte step,
-// so a slot taken from the low bits alone would send the hot names to the
-// same home and every call after the first to the probe.
-inline size_t Faults::literalHome(const char* op) {
-    static_assert((kLiteralSlots & (kLiteralSlots - 1)) == 0, "a power of two");
-    constexpr int kSlotBits = __builtin_ctzll(kLiteralSlots);
-    return static_cast<size_t>(
-        (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(op)) * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits));
-}
 
 inline Faults::Counter& Faults::literalCounter(const char* op) {
     const size_t home = literalHome(op);
@@ -242,46 +214,21 @@ uint64_t Faults::refused(const std::string& op) const {
     return c == nullptr ? 0 : c->refused.load(std::memory_order_acquire);
 }
 
-// The common call, a name found in its home slot on a thread that has its
-// own shard with no rule pending and no recording, is counted here without
-// a frame or saved registers; anything else goes the whole way.
-bool Faults::check(const char* op, int* err, cf_status* status) {
-    const size_t shardPlusOne = threadShardPlusOne;
-    if (plainCounting && shardPlusOne > 1 && pending_.load(std::memory_order_relaxed) == 0 &&
-        !recording_.load(std::memory_order_relaxed)) {
-        const size_t home = literalHome(op);
-        if (literalKeys_[home].load(std::memory_order_acquire) == op) {
-            std::atomic<uint64_t>& mine =
-                literalCounters_[home].load(std::memory_order_relaxed)->shards[shardPlusOne - 1].calls;
-            // Only this thread writes its shard. The second look at the
-            // rules may not move before the store (processBarrier covers
-            // the rest).
-            mine.store(mine.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-            std::atomic_signal_fence(std::memory_order_seq_cst);
-            if (pending_.load(std::memory_order_relaxed) == 0 && !recording_.load(std::memory_order_relaxed))
-                return false;
-            mine.store(mine.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
-        }
-    }
-    return checkFully(op, err, status);
-}
-
 bool Faults::checkFully(const char* op, int* err, cf_status* status) {
     Counter& c = literalCounter(op);
     const size_t shard = threadShard();
     std::atomic<uint64_t>& mine = c.shards[shard].calls;
-    if (plainCounting && shard != 0 && pending_.load(std::memory_order_relaxed) == 0 &&
-        !recording_.load(std::memory_order_relaxed)) {
+    if (plainCounting && shard != 0 && pending_.load(std::memory_order_relaxed) == 0) {
+        // As in check(), for a name not yet in its home slot.
         mine.store(mine.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         std::atomic_signal_fence(std::memory_order_seq_cst);
-        if (pending_.load(std::memory_order_relaxed) == 0 && !recording_.load(std::memory_order_relaxed))
-            return false;
+        if (pending_.load(std::memory_order_relaxed) == 0) return false;
         mine.store(mine.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
-    } else if (pending_.load() == 0 && !recording_.load()) {
+    } else if (pending_.load() == 0) {
         // The call is counted before the check of pending rules: a rule added
         // after that check then counts this call among those before it.
         mine.fetch_add(1);
-        if (pending_.load() == 0 && !recording_.load()) return false;
+        if (pending_.load() == 0) return false;
         mine.fetch_sub(1);
     }
     return checkNumbered(op, c, mine, err, status);
@@ -350,7 +297,9 @@ void Faults::startRecording(const std::string& module, size_t depth) {
     sites_.clear();
     siteIndex_.clear();
     generation_.fetch_add(1, std::memory_order_acq_rel);
-    recording_.store(true);
+    // A pending count keeps every call off the inline path, which records
+    // nothing.
+    if (!recording_.exchange(true)) pending_.fetch_add(1);
     processBarrier();
 }
 
@@ -360,7 +309,9 @@ void Faults::enterModule() {
 }
 void Faults::leaveModule() { insideModule = nullptr; }
 
-void Faults::stopRecording() { recording_.store(false, std::memory_order_release); }
+void Faults::stopRecording() {
+    if (recording_.exchange(false)) pending_.fetch_sub(1);
+}
 
 std::vector<CallSite> Faults::sites() const {
     std::lock_guard<std::mutex> guard(mutex_);

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,11 +65,35 @@ struct GroupData {
 
 // The values of one field over a group's records, in record order: numbers
 // for numeric storages, texts for string storage, and a missing flag per
-// record (a missing value's number or text is not looked at).
+// record (a missing value's number or text is not looked at). `numbers`
+// views either `held`, which the reader filled, or the reader's own column
+// of doubles, so that records kept as doubles reach the fit without a copy.
 struct FieldColumn {
-  std::vector<double> numbers;
+  std::span<const double> numbers;
   std::vector<std::string_view> texts;
   std::vector<unsigned char> missing;
+  std::vector<double> held;
+
+  FieldColumn() = default;
+  FieldColumn(const FieldColumn& other) { *this = other; }
+  // A moved vector keeps its buffer, so a view of `held` stays right.
+  FieldColumn(FieldColumn&&) noexcept = default;
+  FieldColumn& operator=(FieldColumn&&) noexcept = default;
+  FieldColumn& operator=(const FieldColumn& other) {
+    texts = other.texts;
+    missing = other.missing;
+    held = other.held;
+    const bool own = !other.held.empty() && other.numbers.data() == other.held.data();
+    numbers = own ? std::span<const double>(held) : other.numbers;
+    return *this;
+  }
+  // `count` zeros of the column's own, which `numbers` then views: for a
+  // reader that converts its values.
+  std::span<double> holdNumbers(std::size_t count) {
+    held.assign(count, 0.0);
+    numbers = held;
+    return held;
+  }
 };
 
 // A group's records as the model builder reads them: field by field, only
@@ -79,8 +104,8 @@ public:
   virtual ~GroupRecords() = default;
   virtual const std::vector<FieldDef>& fields() const = 0;
   virtual std::size_t rowCount() const = 0;
-  // Fills `out` with the values of fields()[field]; texts stay valid while
-  // this object lives and is not changed.
+  // Fills `out` with the values of fields()[field]; texts and numbers that
+  // view this object's storage stay valid while it lives and is not changed.
   virtual void readField(std::size_t field, FieldColumn& out) const = 0;
 };
 

@@ -6,16 +6,28 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cf_records.h"
 
 namespace refhost {
+
+namespace detail {
+// The counter shard in which this thread counts its calls with a plain
+// store, or 0 while it may not: before its first call, when the process
+// has no cross-thread barrier, and while the thread is ending. Reached
+// from check() in every caller, so it lives in the static TLS block (the
+// host library is loaded with the program, never by dlopen): one load off
+// the thread pointer.
+extern __thread std::size_t faultsPlainShard __attribute__((tls_model("initial-exec")));
+}  // namespace detail
 
 // One place in the module from which a host operation is called.
 struct CallSite {
@@ -41,8 +53,8 @@ struct CallSite {
 // "getThreadServices", "getThreadCount", "getInputDataModel",
 // "getParameters", "getInputIterator", "getInputCount", "nextRecord",
 // "rewind", "getRecordValue", "getFieldCount", "report", "getHostVersion".
-// Thread-safe. With no rule pending and no recording, check() only counts
-// the call: no lock is taken.
+// Thread-safe. With no rule pending, no recording and no log, check() only
+// counts the call, inline in the caller: no lock and no call.
 class Faults {
 public:
     Faults();
@@ -101,7 +113,26 @@ public:
     bool check(const char* op, int* err, cf_status* status);
 
 private:
-    struct Counter;
+    // Calls are counted in per-thread shards, each on a cache line of its
+    // own, so threads calling the same operation do not contend for one
+    // counter. The count is their sum. Shard 0 is shared by the threads
+    // that found no shard of their own free.
+    struct Counter {
+        explicit Counter(std::string n) : name(std::move(n)) {}
+        struct alignas(64) Shard {
+            std::atomic<uint64_t> calls{0};
+        };
+        static constexpr size_t kShards = 32;
+        const std::string name;
+        std::array<Shard, kShards> shards{};
+        std::atomic<uint64_t> refused{0};
+
+        uint64_t total() const {
+            uint64_t sum = 0;
+            for (const Shard& shard : shards) sum += shard.calls.load();
+            return sum;
+        }
+    };
     struct Rule {
         std::string op;
         uint64_t first;  // absolute call number of the first refused call
@@ -116,8 +147,17 @@ private:
     Counter& counter(const char* op);
     // counter() through a table keyed by the name's address: for names that
     // are string literals (every check() caller passes one), a hit is two
-    // loads instead of a hash of the name and a comparison.
-    static size_t literalHome(const char* op);
+    // loads instead of a hash of the name and a comparison. The home slot
+    // mixes every bit of the address: the names lie next to one another
+    // among the library's constant strings, several to an 8-byte step, so a
+    // slot taken from the low bits alone would send the hot names to the
+    // same home and every call after the first to the probe.
+    static size_t literalHome(const char* op) {
+        static_assert((kLiteralSlots & (kLiteralSlots - 1)) == 0, "a power of two");
+        constexpr int kSlotBits = __builtin_ctzll(kLiteralSlots);
+        return static_cast<size_t>((static_cast<uint64_t>(reinterpret_cast<uintptr_t>(op)) *
+                                    0x9E3779B97F4A7C15ull) >> (64 - kSlotBits));
+    }
     Counter& literalCounter(const char* op);
     Counter& probeLiteralCounter(const char* op, size_t home);
     const Counter* find(const char* op) const;
@@ -140,9 +180,12 @@ private:
     std::array<std::atomic<const char*>, kLiteralSlots> literalKeys_{};
     std::array<std::atomic<Counter*>, kLiteralSlots> literalCounters_{};
     std::vector<std::unique_ptr<Counter>> counters_;
-    std::atomic<size_t> pending_{0};  // rules not yet used up, and rules being added
+    // Rules not yet used up and rules being added, plus one each while
+    // recording or logging is on: non-zero keeps every call off the inline
+    // path, which only counts.
+    std::atomic<size_t> pending_{0};
     std::atomic<bool> recording_{false};
-    std::atomic<bool> logging_{false};  // counts in pending_ while on, to leave the fast path
+    std::atomic<bool> logging_{false};
     std::atomic<uint64_t> generation_{0};  // recordings started so far
 
     // Serialises the numbering of calls while a rule is pending or recording
@@ -157,6 +200,30 @@ private:
     std::vector<std::string> log_;
     std::map<std::pair<std::string, std::vector<uintptr_t>>, size_t> siteIndex_;
 };
+
+// The common call: a thread with its own shard, nothing pending, and a name
+// found in its home slot. The call is counted before the second look at
+// pending_: whoever adds a rule or starts a recording raises pending_ and
+// then issues a process-wide barrier before reading the counts, so either
+// this store is visible to that read (the call is numbered before the
+// rule) or the second look sees pending_ raised and the call is taken back
+// and numbered the slow way.
+inline bool Faults::check(const char* op, int* err, cf_status* status) {
+    const size_t shard = detail::faultsPlainShard;
+    if (shard != 0 && pending_.load(std::memory_order_relaxed) == 0) {
+        const size_t home = literalHome(op);
+        if (literalKeys_[home].load(std::memory_order_acquire) == op) {
+            // Only this thread writes its shard.
+            std::atomic<uint64_t>& mine =
+                literalCounters_[home].load(std::memory_order_relaxed)->shards[shard].calls;
+            mine.store(mine.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+            std::atomic_signal_fence(std::memory_order_seq_cst);
+            if (pending_.load(std::memory_order_relaxed) == 0) return false;
+            mine.store(mine.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+        }
+    }
+    return checkFully(op, err, status);
+}
 
 }  // namespace refhost
 

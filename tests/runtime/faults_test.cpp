@@ -1,0 +1,79 @@
+// The host's call counter: exact counts from many threads, and rules that
+// take effect while threads are counting.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "refhost/faults.h"
+
+namespace {
+
+bool call(refhost::Faults& faults) {
+    int err = 0;
+    cf_status status = 0;
+    return faults.check("nextRecord", &err, &status);
+}
+
+// More threads than counter shards put some on the shared shard, and a
+// second round takes the shards the first gave back when its threads ended.
+TEST(Faults, CountsEveryCallFromEveryThread) {
+    struct Case {
+        int threads;
+        int rounds;
+    };
+    for (const Case c : {Case{1, 1}, Case{3, 2}, Case{40, 2}}) {
+        SCOPED_TRACE(c.threads);
+        refhost::Faults faults;
+        constexpr int kCalls = 500;
+        for (int round = 0; round < c.rounds; ++round) {
+            std::vector<std::thread> threads;
+            for (int t = 0; t < c.threads; ++t)
+                threads.emplace_back([&faults] {
+                    for (int i = 0; i < kCalls; ++i) EXPECT_FALSE(call(faults));
+                });
+            for (std::thread& thread : threads) thread.join();
+        }
+        EXPECT_EQ(faults.calls("nextRecord"), uint64_t(c.threads) * c.rounds * kCalls);
+        EXPECT_EQ(faults.refused("nextRecord"), 0u);
+    }
+}
+
+// A rule added while other threads count refuses exactly the calls it
+// covers, also once a recording has come and gone.
+TEST(Faults, RuleAddedWhileThreadsCountRefusesItsCalls) {
+    for (const bool recordedFirst : {false, true}) {
+        SCOPED_TRACE(recordedFirst);
+        refhost::Faults faults;
+        if (recordedFirst) {
+            faults.startRecording();
+            faults.startRecording();
+            faults.stopRecording();
+            faults.stopRecording();
+        }
+        std::atomic<bool> stop{false};
+        std::atomic<uint64_t> made{0}, refused{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 3; ++t)
+            threads.emplace_back([&] {
+                while (!stop.load()) {
+                    if (call(faults)) ++refused;
+                    ++made;
+                }
+            });
+        while (made.load() < 1000) std::this_thread::yield();
+        faults.refuse("nextRecord", 200, CF_FAILED, 0, 3);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (refused.load() < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        stop = true;
+        for (std::thread& thread : threads) thread.join();
+        EXPECT_EQ(refused.load(), 3u);
+        EXPECT_EQ(faults.refused("nextRecord"), 3u);
+        EXPECT_EQ(faults.calls("nextRecord"), made.load());
+    }
+}
+
+}  // namespace
