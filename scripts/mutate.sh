@@ -626,9 +626,9 @@ declare -A area_targets=(
 src_tests=(test_distribute test_module test_collect test_faultmatrix test_stress)
 # The model suites, and the command's suites that read what the models write
 # (builds, tables, scores and the snapshots of every output file).
-models_regex='^(Distributions|Formula|GlmReference|Inference|LinearModel|LogisticModel|ModelDocuments|ReferenceFits|Scorer|SegmentCut|XmlText|Tables|Build|GlmBuild|ScoreRoundTrip|ScoreStream|ScoreChunks|ScoreMessages|ScoreIntervals|Augment|Changes/IncrementalBuild|Cases/GoldenOutput)\.'
+models_regex='^(Distributions|Formula|GlmReference|Inference|LinearModel|LogisticModel|ModelDocuments|ReferenceFits|Scorer|SegmentCut|XmlText|Tables|Build|GlmBuild|ScoreRoundTrip|ScoreStream|ScoreChunks|ScoreMessages|ScoreIntervals|Augment|Changes/IncrementalBuild|Cases/GoldenOutput|Cases/GoldenMessages)\.'
 # Every suite of test_cli.
-cli_regex='^(Build|GlmBuild|CsvReader|CsvStream|CsvTable|DecimalParsing|Export|ExternalGrouping|Grouping|GroupOrder|GroupKeys|OutputDir|OutputSafety|OutputSwitch|InputErrors|Usage|IntegerParsing|KeyOrder|MemoryLimit|RemoteGroups|ScoreRoundTrip|ScoreMessages|ScoreIntervals|Augment|ScoreStream|ScoreChunks|StreamedSource|Tables|ValueParsing|Changes/IncrementalBuild|Signals/InterruptCleanup|Cases/GoldenOutput)\.'
+cli_regex='^(Build|GlmBuild|CsvReader|CsvStream|CsvTable|DecimalParsing|Export|ExternalGrouping|Grouping|GroupOrder|GroupKeys|OutputDir|OutputSafety|OutputSwitch|InputErrors|Usage|IntegerParsing|KeyOrder|MemoryLimit|RemoteGroups|ScoreRoundTrip|ScoreMessages|ScoreIntervals|Augment|ScoreStream|ScoreChunks|StreamedSource|Tables|ValueParsing|Changes/IncrementalBuild|Signals/InterruptCleanup|Cases/GoldenOutput|Cases/GoldenMessages|ByteMasks|Documents/StoredOutput)\.'
 
 # A mutant is judged at its first failing test: the rest would not change
 # the verdict, and most mutants die early.
