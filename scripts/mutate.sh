@@ -11,7 +11,7 @@
 #   bash scripts/mutate.sh            # every mutant
 #   bash scripts/mutate.sh 17 3       # only these, in this order
 #   bash scripts/mutate.sh models     # only one area (src, models or cli)
-#   bash scripts/mutate.sh set6       # only the sixth set (or set1 to set5)
+#   bash scripts/mutate.sh set7       # only the seventh set (or set1 to set6)
 #
 # One mutant takes 20 s to a minute on two cores (a rebuild of one file and
 # the test links, then the area's tests). Results go to build/mutate/mutants.log.
@@ -566,6 +566,47 @@ mutants+=(
   'platform/grouping/group_levels.cpp|s/^        for (std::size_t r = 0; r < used.size(); ++r) used\[r\] \&= !columns\[i\].missing\[r\];$//'
 )
 
+set6_end=${#mutants[@]}
+mutants+=(
+  # src/
+  'src/datamodel/build_collected_data_model.cpp|s/byName_.emplace(element.getAttribute(XMLAttributes::Name), element);/byName_[element.getAttribute(XMLAttributes::Name)] = element;/'
+  'src/datamodel/build_collected_data_model.cpp|s/^    group.addAttribute(XMLAttributes::Name, "");$//'
+  'src/datamodel/build_collected_data_model.cpp|s/if (!MarkFields(index, splitFieldNames, XMLEntities::Split)) return CF_BAD_XML;/MarkFields(index, splitFieldNames, XMLEntities::Split);/'
+  'src/annotate/find_summary_model.cpp|s/CfCppHelperV1::XMLEntities::True);/CfCppHelperV1::XMLEntities::False);/'
+  'src/annotate/add_model_summary.cpp|s/combinedStatXML.copyElementBefore(workerSettings.next(), first.next());/combinedStatXML.copyElement(workerSettings.next());/'
+  'src/distribute/task_document.cpp|s/^            RaiseError(kMsgSplitValueUnreadable);.*$//'
+  'src/module/execution_requirements.cpp|s/helper->createNew(XMLElements::Execution)/helper->createNew("ExecutionRequirements")/'
+  'src/distribute/worker_handout.cpp|s/WorkerEntry\* entry = result == CF_OK ? FindWorker(worker) : nullptr;/WorkerEntry* entry = FindWorker(worker);/'
+  'src/distribute/worker_handout.cpp|s/if (entry == nullptr || entry->records == nullptr) return CF_FAILED;/if (entry == nullptr) return CF_FAILED;/'
+  # First written without name: stillborn (-Werror: name unused); the same fault rewritten.
+  'src/collect/read_split_fields.cpp|s/if (field != nullptr \&\& field->GetFieldName() == name) return field;/if (field != nullptr \&\& !name.empty()) return field;/'
+  'src/collect/read_split_fields.cpp|s/        second.resize(secondNeeded);/        second.resize(secondNeeded - 1);/'
+  # platform/models/
+  'platform/models/scoring/scorer_load.cpp|s/if (power == -1) return LinkKind::Inverse;/if (power == -1) return LinkKind::InverseSquare;/'
+  'platform/models/scoring/scorer_load.cpp|s/covariance.dispersion = covariance.sigma \* covariance.sigma;/covariance.dispersion = covariance.sigma;/'
+  'platform/models/scoring/scorer_load.cpp|s/if (!classification \&\& method == "exp") return Normalization::Exp;/if (method == "exp") return Normalization::Exp;/'
+  'platform/models/scoring/scorer_load.cpp|s/if (index == target->second) fail(/if (index == target->second \&\& false) fail(/'
+  'platform/models/fitting/families.cpp|s/- n \* q : n \* std::log(p);/- n * q : n * std::log(q);/'
+  'platform/models/fitting/families.cpp|s/case FamilyKind::Gamma: return "Gamma";/case FamilyKind::Gamma: return "gamma";/'
+  'platform/models/fitting/families.cpp|s/return logPoissonRaw(shape - 1, x \/ scale) - std::log(scale);/return logPoissonRaw(shape - 1, x \/ scale) + std::log(scale);/'
+  'platform/models/scoring/scorer_covariance.cpp|s/for (std::size_t b = 0; b < count; ++b) sum +=/for (std::size_t b = a; b < count; ++b) sum +=/'
+  'platform/models/fitting/glm_model.cpp|s/^  settings.maxIterations = request.maxIterations;$//'
+  # First written as an empty line: stillborn (-Werror: deviance unused); the same fault rewritten.
+  'platform/models/pmml/covariance_pmml.cpp|s/^  if (std::isfinite(deviance)) xml.number("deviance", deviance);$/  (void)deviance;/'
+  'platform/models/pmml/covariance_pmml.cpp|s/if (row >= 0 \&\& std::isfinite(covariance(row, row))) kept/if (row >= 0) kept/'
+  # platform/cli/ and the libraries the command is built from
+  'platform/cli/info_command.cpp|s/if (destroyedCollect != 0 || destroyedDistribute != 0)/if (destroyedCollect != 0 \&\& destroyedDistribute != 0)/'
+  # First written as value == 0 alone: stillborn (-Werror: text unused); the same fault rewritten.
+  "platform/csv/plain_csv_loader.cpp|s/if (value == 0 \\&\\& \\*text == '-') negativeZeros/if (value == 0 \\&\\& *text != '+') negativeZeros/"
+  "platform/output/output_dir.cpp|s/           c == '_' || c == '-' || c == '.';/           c == '-' || c == '.';/"
+  "platform/output/output_dir.cpp|/case '\\\\r': cell += /d"
+  'platform/common/working_path_owner.cpp|s/return start > changed + 2.0;/return start > changed - 2.0;/'
+  'platform/cli/options.cpp|s/if (!build.categorical.empty() \&\& !build.dataModelFile.empty())/if (false)/'
+  'platform/cli/options.cpp|s/if (!build.augmentFile.empty() \&\& build.dataFile == "-")/if (!build.augmentFile.empty() \&\& build.dataFile == "")/'
+  'platform/cli/options.cpp|s/result.score.naOut.find_first_of(",\\"\\r\\n")/result.score.naOut.find_first_of(",\\r\\n")/'
+  'platform/csv/input_source.cpp|s/if (S_ISFIFO(mode)) return "a pipe";/if (S_ISFIFO(mode)) return "a socket";/'
+  'platform/cli/report.cpp|s/splitmodels::glmLinks(options.glm.family).front()/splitmodels::glmLinks(options.glm.family).back()/'
+)
 # Per area: the directory its mutants live in, the targets to rebuild, and
 # the tests that judge a mutant. src runs the module's executables whole;
 # the platform areas select their suites with ctest -R.
@@ -625,7 +666,8 @@ for arg in "$@"; do
     set3) for ((n = set2_end + 1; n <= set3_end; n++)); do selected+=("$n"); done ;;
     set4) for ((n = set3_end + 1; n <= set4_end; n++)); do selected+=("$n"); done ;;
     set5) for ((n = set4_end + 1; n <= set5_end; n++)); do selected+=("$n"); done ;;
-    set6) for ((n = set5_end + 1; n <= ${#mutants[@]}; n++)); do selected+=("$n"); done ;;
+    set6) for ((n = set5_end + 1; n <= set6_end; n++)); do selected+=("$n"); done ;;
+    set7) for ((n = set6_end + 1; n <= ${#mutants[@]}; n++)); do selected+=("$n"); done ;;
     *) selected+=("$arg") ;;
   esac
 done
