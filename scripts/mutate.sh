@@ -583,8 +583,14 @@ mutants+=(
   'src/collect/read_split_fields.cpp|s/        second.resize(secondNeeded);/        second.resize(secondNeeded - 1);/'
   # platform/models/
   'platform/models/scoring/scorer_load.cpp|s/if (power == -1) return LinkKind::Inverse;/if (power == -1) return LinkKind::InverseSquare;/'
+  # Equivalent for every model split-run writes: a covariance carrying sigma
+  # comes only with linear models, whose diagnostics use sigma itself, and
+  # logistic ones, which have none; only a foreign classifying PMML with
+  # this program's covariance extension and a sigma other than 1 would show it.
   'platform/models/scoring/scorer_load.cpp|s/covariance.dispersion = covariance.sigma \* covariance.sigma;/covariance.dispersion = covariance.sigma;/'
+  # Survived the raw run and the snapshots; killed by Scorer's exp on classes.
   'platform/models/scoring/scorer_load.cpp|s/if (!classification \&\& method == "exp") return Normalization::Exp;/if (method == "exp") return Normalization::Exp;/'
+  # Survived the raw run and the snapshots; killed by Scorer's target used as an input.
   'platform/models/scoring/scorer_load.cpp|s/if (index == target->second) fail(/if (index == target->second \&\& false) fail(/'
   'platform/models/fitting/families.cpp|s/- n \* q : n \* std::log(p);/- n * q : n * std::log(q);/'
   'platform/models/fitting/families.cpp|s/case FamilyKind::Gamma: return "Gamma";/case FamilyKind::Gamma: return "gamma";/'
@@ -595,15 +601,21 @@ mutants+=(
   'platform/models/pmml/covariance_pmml.cpp|s/^  if (std::isfinite(deviance)) xml.number("deviance", deviance);$/  (void)deviance;/'
   'platform/models/pmml/covariance_pmml.cpp|s/if (row >= 0 \&\& std::isfinite(covariance(row, row))) kept/if (row >= 0) kept/'
   # platform/cli/ and the libraries the command is built from
+  # Survived the raw run and the snapshots; killed by OutputSafety: info with one component not destroyed.
   'platform/cli/info_command.cpp|s/if (destroyedCollect != 0 || destroyedDistribute != 0)/if (destroyedCollect != 0 \&\& destroyedDistribute != 0)/'
   # First written as value == 0 alone: stillborn (-Werror: text unused); the same fault rewritten.
+  # Survived; killed by CsvTable's integer 0 after reals.
   "platform/csv/plain_csv_loader.cpp|s/if (value == 0 \\&\\& \\*text == '-') negativeZeros/if (value == 0 \\&\\& *text != '+') negativeZeros/"
+  # Survived the raw run and the snapshots; killed by OutputDir's underscore in a key.
   "platform/output/output_dir.cpp|s/           c == '_' || c == '-' || c == '.';/           c == '-' || c == '.';/"
   "platform/output/output_dir.cpp|/case '\\\\r': cell += /d"
   'platform/common/working_path_owner.cpp|s/return start > changed + 2.0;/return start > changed - 2.0;/'
   'platform/cli/options.cpp|s/if (!build.categorical.empty() \&\& !build.dataModelFile.empty())/if (false)/'
   'platform/cli/options.cpp|s/if (!build.augmentFile.empty() \&\& build.dataFile == "-")/if (!build.augmentFile.empty() \&\& build.dataFile == "")/'
+  # Survived the raw run and the snapshots; killed by GoldenMessages (usage: a quote in --na-out).
   'platform/cli/options.cpp|s/result.score.naOut.find_first_of(",\\"\\r\\n")/result.score.naOut.find_first_of(",\\r\\n")/'
+  # Equivalent: fileKind is asked only for devices and sockets; a pipe is
+  # read as it comes.
   'platform/csv/input_source.cpp|s/if (S_ISFIFO(mode)) return "a pipe";/if (S_ISFIFO(mode)) return "a socket";/'
   'platform/cli/report.cpp|s/splitmodels::glmLinks(options.glm.family).front()/splitmodels::glmLinks(options.glm.family).back()/'
 )
