@@ -1011,7 +1011,7 @@ ScoringModel loadScoringModelFile(const std::string& path) {
           fail("is UTF-16 text; convert it to UTF-8 (iconv -f UTF-16 -t UTF-8)");
         const std::size_t start = got.find_first_not_of(std::string_view("\xEF\xBB\xBF \t\r\n", 7));
         if (start != std::string_view::npos && got[start] != '<')
-          fail("is not an XML document; give the split-model.pmml file build wrote");
+          fail("is not an XML document");
         first = start == std::string_view::npos;
       }
       cutter.feed(got);
