@@ -574,8 +574,9 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         ->footer(kInfoFooter);
 
     try {
-        refuseEmptyListNames(argc, argv, {"--split", "--inputs", "--categorical"});
         app.parse(argc, argv);
+        // After the parse, so that the help it points to is the command's.
+        refuseEmptyListNames(argc, argv, {"--split", "--inputs", "--categorical"});
         BuildOptions& build = result.build;
         if (app.got_subcommand("build")) {
             result.command = Command::Build;
