@@ -325,9 +325,9 @@ std::vector<std::string> sc(const std::string& model, const std::vector<std::str
 }
 
 const MessageCase kMessageCases[] = {
-    {"help", {{}, {"--help"}, {"build", "--help"}, {"score", "--help"}, {"export", "--help"}, {"info", "--help"}}},
+    {"help", {{}, {"--help"}, {"build", "--help"}, {"score", "--help"}, {"export", "--help"}, {"info", "--help"}, {"--version"}}},
     // The command line's own checks, made before any file is read.
-    {"usage", {{"frobnicate"}, {"build"}, split({}),
+    {"usage", {{"frobnicate", "--data", "d.csv"}, {"build"}, split({}),
                gy({"--bogus"}), gy({"--target", "x"}), split({"--target"}), gy({"extra"}),
                {"build", "--data", "DIR/in/data.csv", "--out", "DIR/out", "--split", "g,,x", "--target", "y"},
                {"build", "--data", "DIR/in/data.csv", "--out", "DIR/out", "--split", "g,g", "--target", "y"},
@@ -353,7 +353,10 @@ const MessageCase kMessageCases[] = {
                sc("DIR/m.pmml", {"--interval", "wide"}), gy({"--family", "poisson", "--epsilon", "0"}),
                gy({"--maxit", "0"}), gy({"--threads", "abc"}), gy({"--non-finite", "drop"}),
                gy({"--engine", "rockets"}), gy({"--model", "tree"}), gy({"--family", "tweedie"}),
-               {"export", "", "--to", "DIR/x"}, {"export", "DIR/out", "--to", ""}, sc("DIR/m.pmml", {"--na-out", "\"NA\""})},
+               {"export", "", "--to", "DIR/x"}, {"export", "DIR/out", "--to", ""}, sc("DIR/m.pmml", {"--na-out", "\"NA\""}),
+               gy({"--max-field-size", "0"}), gy({"--max-field-size", "18446744073709551616"}),
+               gy({"--family", "gaussian", "--epsilon", "1e-320"}), gy({"--family", "poisson", "--model", "linear"}),
+               gy({"--data-model", ""}), gy({"--input-pmml", "-", "--data-model", "-"})},
      "refusals"},
     // Fields, targets and formulas the data cannot give.
     {"field_refusals", {split({"--target", "nope"}),
@@ -364,7 +367,10 @@ const MessageCase kMessageCases[] = {
       gy({"--reference", "kind=z"}), split({"--formula", "y ~ x + g"}),
       split({"--formula", "cbind(x, g) ~ w", "--family", "binomial"}), split({"--formula", "cbind(y, x) ~ w"}),
       split({"--target", "g"}), gy({"--inputs", "x,y"}), gy({}, "score_nox.csv"), gy({}, "zero_key.csv"),
-      gy({}, "control.csv")},
+      gy({}, "control.csv"), gy({"--family", "Poisson"}), gy({"--family", "poisson", "--weights", "nosuch"}),
+      split({"--target", "word", "--family", "Gamma"}), split({"--formula", "nosuch ~ x"}),
+      split({"--formula", "y ~ sin(x)"}), split({"--formula", "y ~ poly(x, 2)"}), split({"--formula", "y ~ x + nosuch"}),
+      gy({"--family", "poisson", "--offset", "g"}), split({"--formula", "log(y) ~ x", "--augment", "DIR/aug.csv"})},
      "refusals"},
     // Files that are not the CSV a build reads.
     {"data_refusals", {gy({}, "nothere.csv"),
@@ -376,7 +382,14 @@ const MessageCase kMessageCases[] = {
       gy({"--max-field-size", "2"}), gy({"--presorted"}, "unsorted.csv"),
       gy({"--inputs", "x", "--memory-limit", "100", "--temp-dir", "DIR/in/data.csv"}), gy({}, "after_quote.csv"),
       gy({"--inputs", "x,kind"}, "control_input.csv"), gy({}, "control_header.csv"), gy({}, "trailing.csv.gz"),
-      gy({}, "binary.csv.gz")},
+      gy({}, "binary.csv.gz"), gy({}, "after_del.csv"), gy({}, "double_bom.csv"), gy({}, "utf16be.csv"),
+      split({"--target", "flag", "--inputs", "x", "--model", "logistic"}, "control_target.csv"),
+      gy({"--inputs", "x,kind", "--memory-limit", "100"}, "control_two.csv"),
+      split({"--target", "y", "--model", "logistic"}, "one_value.csv"),
+      gy({"--na-values", ",NA,"}, "text_in_number.csv"),
+      {"build", "--data", "DIR/in/data.csv", "--out", "DIR/out", "--split", "G", "--target", "y"},
+      gy({"--categorical", "y"}),
+      gy({"--input-pmml", "DIR/in/no_model.pmml", "--augment", "DIR/in/no_model.pmml"}), gy({}, "garbage.csv.gz")},
      "refusals"},
     // Data models that do not describe the file.
     {"data_model_refusals", {gy({"--data-model", "DIR/in/dm_extra.xml"}, "small.csv"),
@@ -386,7 +399,10 @@ const MessageCase kMessageCases[] = {
       gy({"--data-model", "DIR/in/dm_integer.xml"}, "small.csv"),
       gy({"--data-model", "DIR/in/dm_broken.xml"}, "small.csv"),
       gy({"--data-model", "DIR/in/dm_empty.xml"}, "small.csv"),
-      gy({"--data-model", "DIR/in/nothere.xml"}, "small.csv")},
+      gy({"--data-model", "DIR/in/nothere.xml"}, "small.csv"),
+      gy({"--data-model", "DIR/in/dm_integer.xml", "--memory-limit", "100"}, "small.csv"),
+      gy({"--data-model", "DIR/in/dm_integer.xml"}, "esc_value.csv"),
+      gy({"--data-model", "DIR/in/dm_nul_ref.xml"}, "small.csv")},
      "refusals"},
     // Models, data and outputs score cannot use.
     {"score_refusals", {gy({"--inputs", "x"}),
@@ -400,7 +416,7 @@ const MessageCase kMessageCases[] = {
       sc("DIR/out/split-model.pmml", {"--out", "DIR/out"}),
       sc("DIR/out/split-model.pmml", {"--out", "DIR/in/data.csv"}),
       {"score", "--model", "DIR/out/split-model.pmml", "--data", "DIR/nothere.csv", "--out", "-"},
-      sc("DIR/out/split-model.pmml", {}, "utf16.csv")},
+      sc("DIR/out/split-model.pmml", {}, "utf16.csv"), sc("DIR/in/utf16nobom.pmml")},
      "refusals"},
     // Containers, keys and places export cannot use.
     {"export_refusals", {gy({"--inputs", "x"}),
@@ -408,7 +424,9 @@ const MessageCase kMessageCases[] = {
       {"export", "DIR/out", "--to", "DIR/e", "--key", "nope"}, {"export", "DIR/out", "--to", "-"},
       {"export", "DIR/out", "--to", "DIR/in/data.csv"}, {"export", "DIR/out", "--to", "DIR/e", "--container", "PMML"},
       {"export", "DIR/out", "--to", "DIR/e", "--container", "PMML"}, {"export", "DIR/in", "--to", "DIR/e2"},
-      {"export", "DIR/nothere", "--to", "DIR/e2"}},
+      {"export", "DIR/nothere", "--to", "DIR/e2"}, {"export", "DIR/out", "--to", "-", "--key", "model-0001"},
+      {"export", "DIR/out", "--to", "-", "--container", "PMML"},
+      {"export", "DIR/out", "--to", "-", "--container", "PMML", "--key", "nope"}},
      "refusals"},
     // Output directories a build cannot replace, and documents it cannot read.
     {"output_refusals", {gy({"--inputs", "x", "--out", "DIR/in"}),
