@@ -10,6 +10,7 @@
 
 #include "cli_harness.h"
 #include "options.h"
+#include "visible_text.h"
 
 using namespace clitest;
 
@@ -122,6 +123,23 @@ TEST(Usage, EncodingSpellings)
         EXPECT_FALSE(line.exitStatus) << encoding << err.str();
         EXPECT_EQ(line.score.format.latin1, std::string(encoding) != "utf-8") << encoding;
     }
+}
+
+// Text echoed in messages: controls, C1 controls and bytes of no UTF-8
+// character escaped, well-formed characters kept.
+TEST(VisibleText, EscapesControlsAndBytesOfNoUtf8Character)
+{
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"a\tb\\c\x1b[2J\x7f", "a\\tb\\\\c\\x1B[2J\\x7F"},
+        {"caf\xC3\xA9 \xC2\xA0 \xF0\x9F\x99\x82", "caf\xC3\xA9 \xC2\xA0 \xF0\x9F\x99\x82"},   // kept whole
+        {"x\xFF", "x\\xFF"},                                  // Latin-1 or stray byte
+        {"\xC2\x9B" "1m", "\\xC2\\x9B1m"},                    // C1 control (CSI)
+        {"\xC0\x80", "\\xC0\\x80"},                          // overlong zero
+        {"\xED\xA0\x80", "\\xED\\xA0\\x80"},                 // surrogate
+        {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},        // past U+10FFFF
+        {"ab\xE2\x82", "ab\\xE2\\x82"},                       // cut short at the end
+    };
+    for (const auto& [text, shown] : cases) EXPECT_EQ(splitrun::visibleText(text), shown) << text;
 }
 
 }  // namespace
