@@ -2,9 +2,12 @@
 // transaction through one prepared statement.
 #include "refhost/container_store.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -52,9 +55,13 @@ ContainerStoreWriter::ContainerStoreWriter(const std::string& path) : path_(path
     // The writer is not thread-safe (its callers serialise their calls), so
     // the connection goes without SQLite's own mutex, which every bind and
     // step would otherwise take and release: a tenth of an entry's insert.
-    if (sqlite3_open_v2(path.c_str(), &db_,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
+    // The file is made here, new, with the mode every other output file
+    // gets (0666 less the umask); SQLite would make it 0644 whatever the
+    // umask. An empty file is an empty database to SQLite.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) throw StoreError(path + ": cannot create the database (" + std::strerror(errno) + ")");
+    ::close(fd);
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
         const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
         sqlite3_close(db_);
         db_ = nullptr;
