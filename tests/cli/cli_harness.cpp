@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <tuple>
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
@@ -64,14 +65,17 @@ RunOutput runSplitRun(const std::vector<std::string>& args, const fs::path& stdi
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
+    // A redirection that cannot be set up fails the run rather than letting
+    // the child write into the test's own streams.
     posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, stdinFile.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int spawned = posix_spawn_file_actions_init(&actions);
+    if (spawned != 0) throw std::runtime_error(std::string("cannot start split-run: ") + std::strerror(spawned));
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC;
+    for (const auto& [fd, path, mode] : {std::tuple{0, &stdinFile, O_RDONLY}, {1, &out, flags}, {2, &err, flags}})
+        if (spawned == 0) spawned = posix_spawn_file_actions_addopen(&actions, fd, path->c_str(), mode, 0644);
     pid_t pid = -1;
     int raw = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    if (spawned == 0) spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) throw std::runtime_error(std::string("cannot start split-run: ") + std::strerror(spawned));
     while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {}

@@ -121,8 +121,12 @@ void standardError(const detail::Regression& regression, const detail::Regressio
   result.meanDerivative = detail::inverseLinkDerivative(link, eta);
   result.meanStdError = *se * std::fabs(result.meanDerivative);
   const double a = detail::inverseLink(link, eta - z * *se), b = detail::inverseLink(link, eta + z * *se);
-  result.meanLow = std::min(a, b);
-  result.meanHigh = std::max(a, b);
+  // An end past the inverse link's domain (NaN) leaves the interval
+  // missing at both ends; std::min and std::max alone would keep whichever
+  // end came first.
+  const bool defined = !std::isnan(a) && !std::isnan(b);
+  result.meanLow = defined ? std::min(a, b) : std::numeric_limits<double>::quiet_NaN();
+  result.meanHigh = defined ? std::max(a, b) : std::numeric_limits<double>::quiet_NaN();
   result.variance = detail::familyVariance(regression.family, result.mean);
   // The working weight where the fit's last step took it: its linear
   // predictor, with the record's offset, at the step's start coefficients.
