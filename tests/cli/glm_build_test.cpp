@@ -1,5 +1,5 @@
 // Builds of glm families through split-run: a formula and the listed
-// inputs giving the same model, and a binomial text target.
+// inputs giving the same model.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -94,27 +94,6 @@ TEST(GlmBuild, FormulaOfTheListedInputsPredictsAlike)
         for (const Record& record : augmented[0]) traces[record.at("g")] += std::stod(record.at(".hat"));
         for (const auto& [group, trace] : traces) EXPECT_NEAR(trace, 3.0, 1e-9) << group;
     }
-}
-
-TEST(GlmBuild, BinomialOfATwoValuedTextTargetClassifies)
-{
-    const fs::path dir = freshDir("glm-binomial");
-    writeFile(dir / "data.csv", kCounts);
-    const RunOutput run = runBuild(dir / "data.csv", dir / "out", {"--split", "g", "--target", "label", "--inputs", "x",
-                                   "--family", "binomial", "--link", "probit", "--event", "yes"});
-    ASSERT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_NE(run.out.find("Event modelled: yes"), std::string::npos) << run.out;
-    EXPECT_EQ(schemaErrors(dir / "out" / "split-model.pmml"), "");
-    const RunOutput score = runScore(dir / "out" / "split-model.pmml", dir / "data.csv", dir / "scored.csv");
-    ASSERT_EQ(score.status, 0) << score.err;
-    for (const Record& record : readCsvRecords(dir / "scored.csv")) {
-        const double yes = std::stod(record.at("probability_yes"));
-        EXPECT_NEAR(yes + std::stod(record.at("probability_no")), 1.0, 1e-15);
-        EXPECT_EQ(record.at("predicted_label"), yes > 0.5 ? "yes" : "no");
-    }
-    const RunOutput link = runScore(dir / "out" / "split-model.pmml", dir / "data.csv", dir / "link.csv", {"--type", "link"});
-    EXPECT_EQ(link.status, 2);
-    EXPECT_NE(link.err.find("--type link applies to regression models"), std::string::npos) << link.err;
 }
 
 }  // namespace

@@ -389,7 +389,9 @@ const MessageCase kMessageCases[] = {
       gy({"--na-values", ",NA,"}, "text_in_number.csv"),
       {"build", "--data", "DIR/in/data.csv", "--out", "DIR/out", "--split", "G", "--target", "y"},
       gy({"--categorical", "y"}),
-      gy({"--input-pmml", "DIR/in/no_model.pmml", "--augment", "DIR/in/no_model.pmml"}), gy({}, "garbage.csv.gz")},
+      gy({"--input-pmml", "DIR/in/no_model.pmml", "--augment", "DIR/in/no_model.pmml"}), gy({}, "garbage.csv.gz"),
+      // A field the file lacks is named before the file is found not grouped.
+      split({"--target", "nope", "--presorted", "--memory-limit", "16B"}, "unsorted.csv")},
      "refusals"},
     // Data models that do not describe the file.
     {"data_model_refusals", {gy({"--data-model", "DIR/in/dm_extra.xml"}, "small.csv"),

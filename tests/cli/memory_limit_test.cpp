@@ -122,27 +122,6 @@ TEST(MemoryLimit, ColumnOfMoreDistinctTextsThanCategoriesListsNoneLoadedOrStream
     }
 }
 
-TEST(MemoryLimit, PresortedFileNotGroupedIsRefusedAfterFieldErrorsLeavingNoFiles)
-{
-    // A presorted file that is not grouped is refused, naming the key and both lines. The grouping is checked
-    // while the file is profiled, but a field the file lacks is still reported before it.
-    const fs::path dir = freshDir("memory_limit_order");
-    writeFile(dir / "in.csv", "g,x,y\na,1,2\nb,2,3\na,3,5\n");
-    fs::create_directories(dir / "tmp");
-    const std::pair<const char*, const char*> cases[] = {
-        {"y", "the split key g=a first appears at line 2 and reappears at line 4"},
-        {"z", "--target: the field 'z' is not a column"},
-    };
-    for (const auto& [target, expected] : cases) {
-        const RunOutput run = runBuild(dir / "in.csv", dir / "out", {"--split", "g", "--target", target, "--memory-limit",
-                                       "16B", "--presorted", "--temp-dir", (dir / "tmp").string()});
-        EXPECT_EQ(run.status, 2) << target;
-        EXPECT_NE(run.err.find(expected), std::string::npos) << target << "\n" << run.err;
-        EXPECT_TRUE(fs::is_empty(dir / "tmp")) << target;
-        EXPECT_FALSE(fs::exists(dir / "out")) << target;
-    }
-}
-
 TEST(MemoryLimit, SizesReadWithBinaryUnits)
 {
     const std::pair<const char*, std::optional<std::uint64_t>> cases[] = {
