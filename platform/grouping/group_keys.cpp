@@ -17,7 +17,7 @@ std::string realText(double value)
 }
 
 // The value of row `r` of a column, as a split value.
-splitmodels::SplitValue valueAt(const refhost::Column& column, const refhost::ColumnValues& values, std::size_t r)
+splitmodels::SplitValue valueAt(const refhost::Column& column, const refhost::ColumnSlice& values, std::size_t r)
 {
     splitmodels::SplitValue value;
     value.field = column.name;
@@ -44,7 +44,7 @@ splitmodels::SplitValue valueAt(const refhost::Column& column, const refhost::Co
 
 // A split column as the comparison of neighbouring rows reads it.
 struct KeyColumn {
-    const refhost::ColumnValues* values;
+    refhost::ColumnSlice values;
     bool anyMissing;  // false: no row's missing flag needs a look
 };
 
@@ -54,7 +54,7 @@ bool sameAsRowBefore(const std::vector<KeyColumn>& columns, std::size_t r)
 {
     using Kind = refhost::ColumnValues::Kind;
     for (const KeyColumn& column : columns) {
-        const refhost::ColumnValues& values = *column.values;
+        const refhost::ColumnSlice& values = column.values;
         if (column.anyMissing) {
             const bool missing = values.isMissing(r);
             if (missing != values.isMissing(r - 1)) return false;
@@ -79,14 +79,14 @@ bool sameAsRowBefore(const std::vector<KeyColumn>& columns, std::size_t r)
 
 }  // namespace
 
-std::vector<SplitKey> distinctSplitKeys(const refhost::Table& records, const std::vector<std::string>& splitFields)
+std::vector<SplitKey> distinctSplitKeys(const refhost::TableRows& records, const std::vector<std::string>& splitFields)
 {
     std::vector<std::size_t> columns;
     for (const std::string& name : splitFields)
         for (std::size_t c = 0; c < records.columns().size(); ++c)
             if (records.columns()[c].name == name) columns.push_back(c);
     std::vector<KeyColumn> compared;
-    for (std::size_t c : columns) compared.push_back({&records.values(c), records.values(c).hasMissing()});
+    for (std::size_t c : columns) compared.push_back({records.values(c), records.values(c).hasMissing()});
     std::vector<SplitKey> keys;
     std::set<std::string> seen;
     for (std::size_t r = 0; r < records.rowCount(); ++r) {

@@ -20,7 +20,7 @@ using SplitKey = std::vector<splitmodels::SplitValue>;
 // reals lie within its tolerance, or whose texts agree up to a zero byte,
 // into one group; such a group has several keys, and the split model tests
 // all of them. Fields that `records` lacks are left out.
-std::vector<SplitKey> distinctSplitKeys(const refhost::Table& records, const std::vector<std::string>& splitFields);
+std::vector<SplitKey> distinctSplitKeys(const refhost::TableRows& records, const std::vector<std::string>& splitFields);
 
 }  // namespace splitrun
 

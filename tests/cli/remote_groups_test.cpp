@@ -17,14 +17,15 @@ using splitmodels::GroupModel;
 refhost::WorkerJob groupJob(size_t groupIndex) {
     refhost::WorkerJob job;
     job.groupIndex = groupIndex;
-    job.records = refhost::Table({{"region", 3, 3}, {"price", 2, 1}, {"channel", 3, 3}, {"revenue", 2, 1}});
+    refhost::Table records({{"region", 3, 3}, {"price", 2, 1}, {"channel", 3, 3}, {"revenue", 2, 1}});
     for (int i = 0; i < 12; ++i)
-        job.records.addRow({Cell::text("north"), Cell::real(1.0 + i * 0.5),
+        records.addRow({Cell::text("north"), Cell::real(1.0 + i * 0.5),
                             Cell::text(i % 3 == 0 ? "online" : i % 3 == 1 ? "store" : "phone"),
                             Cell::real(10.0 + 2.0 * i + (i % 3) * 1.5 + (i % 2) * 0.25)});
     refhost::DataModelOptions options;
     options.roles = {{"region", "split"}, {"price", "input"}, {"channel", "input"}, {"revenue", "target"}};
-    job.dataModel = std::make_shared<const std::string>(refhost::dataModelXml(job.records, options));
+    job.dataModel = std::make_shared<const std::string>(refhost::dataModelXml(records, options));
+    job.records = std::move(records);
     return job;
 }
 

@@ -14,6 +14,7 @@
 #include "refhost/host.h"
 #include "refhost/module.h"
 #include "refhost/table.h"
+#include "refhost/table_rows.h"
 
 namespace splittest {
 
@@ -21,7 +22,7 @@ using refhost::Cell;
 
 struct TaskField { std::string name, value, isNull; bool operator==(const TaskField&) const = default; };
 
-struct WorkerResult { cf_status status = 0; std::vector<TaskField> task; refhost::Table records; };
+struct WorkerResult { cf_status status = 0; std::vector<TaskField> task; refhost::TableRows records; };
 
 // The SplitField elements of a worker task document, checking its shape.
 inline std::vector<TaskField> ParseTask(const std::string& text) {
@@ -46,7 +47,7 @@ inline refhost::Table MakeTable(std::vector<refhost::Column> columns, std::vecto
 }
 
 // One text per row ("a|1"), to compare record sequences.
-inline std::vector<std::string> RowTexts(const refhost::Table& table) {
+inline std::vector<std::string> RowTexts(const refhost::TableRows& table) {
     std::vector<std::string> texts;
     for (const auto& row : table.rows()) {
         std::string text;

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "refhost/table.h"
+#include "refhost/table_rows.h"
 #include "refhost/worker.h"
 
 namespace faultmatrix {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include "fuzz_support.h"
+#include "refhost/table_rows.h"
 
 namespace {
 
@@ -114,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 continue;
             }
             cf_status readStatus = 0;
-            const refhost::Table group = refhost::readTable(iterator, columns, &readStatus);
+            const refhost::TableRows group = refhost::readTable(iterator, columns, &readStatus);
             FUZZ_CHECK(readStatus == 0 && group.rowCount() > 0);
             for (size_t r = 0; r < group.rowCount(); ++r) served.push_back(group.row(r));
         }

@@ -1,5 +1,5 @@
-// A run gives each group's record set back as it goes, each worker still reading its own group whole;
-// the outputs, read back from the spool, do not depend on the thread count.
+// A run gives each group's record set back as it goes, each worker still reading its own group whole
+// (a view of the input's rows); the outputs, read back from the spool, do not depend on the thread count.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -24,6 +24,7 @@ std::string modelId(size_t g) { return "model-" + std::to_string(10001 + g).subs
 WorkerOutput checkingWorker(const WorkerJob& job) {
     const size_t g = job.groupIndex, n = job.records.rowCount();
     if (n != groupSize(g)) return {1, "wrong record count", "", "", ""};
+    if (!job.records.isView()) return {1, "a copy of the input's rows", "", "", ""};
     for (size_t r = 0; r < n; ++r)
         if (job.records.at(r, 1).asReal() != static_cast<double>(g)) return {1, "another group's record", "", "", ""};
     return {0, "",

@@ -14,6 +14,7 @@
 #include "refhost/host.h"
 #include "refhost/module.h"
 #include "refhost/table.h"
+#include "refhost/table_rows.h"
 
 namespace {
 
@@ -120,7 +121,7 @@ std::pair<long long, std::string> Serve(StressHost& run, refhost::Worker& worker
     if (!problem.empty() || !call("iterator", [&] { return run.distributor->getIterator(&worker, 0, &iterator, &err); }))
         return {g, problem};
     cf_status read = 0;
-    const refhost::Table records = refhost::readTable(iterator, run.input.columns(), &read);
+    const refhost::TableRows records = refhost::readTable(iterator, run.input.columns(), &read);
     std::vector<int64_t> seqs, expected;
     for (const auto& row : records.rows()) {
         if (row[0] != Cell::integer(g) || row[1] != TagCell(g)) problem = "a record of another group";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <span>
 #include <string_view>
 
 #include <splitmodels/group_model.h>
@@ -153,7 +154,7 @@ private:
     std::size_t used_ = 0;
 };
 
-void hashValues(Hasher& hash, const refhost::ColumnValues& values)
+void hashValues(Hasher& hash, const refhost::ColumnSlice& values)
 {
     using Kind = refhost::ColumnValues::Kind;
     ValueBlock block(hash);
@@ -179,16 +180,18 @@ void hashValues(Hasher& hash, const refhost::ColumnValues& values)
             else block.number(kReal, &values.reals()[r]);
         }
         return;
-    case Kind::Text:
+    case Kind::Text: {
+        const std::span<const std::uint32_t> codes = values.codes();
         for (std::size_t r = 0; r < rows; ++r) {
             if (values.isMissing(r)) {
                 block.missing();
                 continue;
             }
-            const std::string_view text = values.dictionary().at(values.codes()[r]);
+            const std::string_view text = values.dictionary().at(codes[r]);
             block.value(kText, text.data(), text.size());
         }
         return;
+    }
     case Kind::Cells:
         for (std::size_t r = 0; r < rows; ++r) {
             const refhost::Cell& cell = values.cells()[r];
@@ -268,7 +271,7 @@ std::string Fingerprinter::operator()(const refhost::WorkerJob& job) const
     hash.number(static_cast<std::uint64_t>(kModelCodeVersion));
     hash.text(settings_);
     hash.text(usedFieldsHash(job.dataModel));
-    const refhost::Table& records = job.records;
+    const refhost::TableRows& records = job.records;
     hash.number(records.columns().size());
     hash.number(records.rowCount());
     for (std::size_t c = 0; c < records.columns().size(); ++c) {

@@ -26,7 +26,7 @@ std::string modelIdFor(std::size_t groupIndex)
     return id;
 }
 
-TableRecords::TableRecords(const refhost::Table& records, const splitmodels::DataModel& dataModel,
+TableRecords::TableRecords(const refhost::TableRows& records, const splitmodels::DataModel& dataModel,
                            bool nonFiniteMissing)
     : records_(records), nonFiniteMissing_(nonFiniteMissing)
 {
@@ -45,7 +45,7 @@ TableRecords::TableRecords(const refhost::Table& records, const splitmodels::Dat
 
 void TableRecords::readField(std::size_t field, splitmodels::FieldColumn& out) const
 {
-    const refhost::ColumnValues& values = records_.values(field);
+    const refhost::ColumnSlice values = records_.values(field);
     const std::size_t n = values.size();
     const bool text = fields_[field].storage == splitmodels::StorageString;
     using Kind = refhost::ColumnValues::Kind;
@@ -55,7 +55,7 @@ void TableRecords::readField(std::size_t field, splitmodels::FieldColumn& out) c
     std::span<double> numbers;
     if (!text && values.kind() == Kind::Real) {
         out.held.clear();
-        out.numbers = std::span<const double>(values.reals().data(), n);
+        out.numbers = values.reals();
     } else {
         numbers = out.holdNumbers(text ? 0 : n);
     }
@@ -68,13 +68,17 @@ void TableRecords::readField(std::size_t field, splitmodels::FieldColumn& out) c
             for (std::size_t r = 0; r < n; ++r) out.missing[r] |= !std::isfinite(out.numbers[r]);
         return;
     case Kind::Integer:
-        if (!text)
-            for (std::size_t r = 0; r < n; ++r) numbers[r] = static_cast<double>(values.integers()[r]);
+        if (!text) {
+            const std::span<const std::int64_t> integers = values.integers();
+            for (std::size_t r = 0; r < n; ++r) numbers[r] = static_cast<double>(integers[r]);
+        }
         return;
     case Kind::Text:
-        if (text)
+        if (text) {
+            const std::span<const std::uint32_t> codes = values.codes();
             for (std::size_t r = 0; r < n; ++r)
-                if (!out.missing[r]) out.texts[r] = values.dictionary().at(values.codes()[r]);
+                if (!out.missing[r]) out.texts[r] = values.dictionary().at(codes[r]);
+        }
         return;
     case Kind::Cells:
         for (std::size_t r = 0; r < n; ++r) {
@@ -101,7 +105,7 @@ struct NonFinite {
     std::size_t record = 0;   // 0-based within the group
 };
 
-NonFinite nonFiniteRecords(const refhost::Table& records, const splitmodels::ModelSpec& request)
+NonFinite nonFiniteRecords(const refhost::TableRows& records, const splitmodels::ModelSpec& request)
 {
     NonFinite found;
     std::vector<char> bad(records.rowCount(), 0);
@@ -113,11 +117,12 @@ NonFinite nonFiniteRecords(const refhost::Table& records, const splitmodels::Mod
     for (const std::string& name : fields) {
         const auto column = records.columnIndex(name);
         if (!column || records.values(*column).kind() != refhost::ColumnValues::Kind::Real) continue;
-        const refhost::ColumnValues& values = records.values(*column);
+        const refhost::ColumnSlice values = records.values(*column);
         const double* reals = values.reals().data();
+        const std::size_t rows = values.size();
         // The finite test goes first: it is the cheapest of the three and
         // passes almost every value without a look at the missing flags.
-        for (std::size_t r = 0; r < values.size(); ++r) {
+        for (std::size_t r = 0; r < rows; ++r) {
             if (std::isfinite(reals[r]) || values.isMissing(r) || bad[r]) continue;
             bad[r] = 1;
             if (found.records++ == 0 || r < found.record)
@@ -131,7 +136,7 @@ NonFinite nonFiniteRecords(const refhost::Table& records, const splitmodels::Mod
 // group (an identifier, say): nothing when there is none. Its design would
 // be a dense matrix with a column per record, slow to factorise for a fit
 // that only reproduces the records.
-std::optional<std::pair<std::string, std::size_t>> levelPerRecord(const refhost::Table& records,
+std::optional<std::pair<std::string, std::size_t>> levelPerRecord(const refhost::TableRows& records,
                                                                    const splitmodels::ModelSpec& request)
 {
     // A group too small for a parameter per input fails as too small anyway.
@@ -139,7 +144,7 @@ std::optional<std::pair<std::string, std::size_t>> levelPerRecord(const refhost:
     for (const std::string& name : request.inputs) {
         const auto column = records.columnIndex(name);
         if (!column || records.values(*column).kind() != refhost::ColumnValues::Kind::Text) continue;
-        const refhost::ColumnValues& values = records.values(*column);
+        const refhost::ColumnSlice values = records.values(*column);
         std::vector<std::uint32_t> codes;
         codes.reserve(values.size());
         for (std::size_t r = 0; r < values.size(); ++r)

@@ -29,14 +29,14 @@ class TableRecords : public splitmodels::GroupRecords {
 public:
     // With `nonFiniteMissing`, an infinite number reads as a missing value.
     // Throws std::invalid_argument when the data model's fields cannot be read.
-    TableRecords(const refhost::Table& records, const splitmodels::DataModel& dataModel,
+    TableRecords(const refhost::TableRows& records, const splitmodels::DataModel& dataModel,
                  bool nonFiniteMissing = false);
     const std::vector<splitmodels::FieldDef>& fields() const override { return fields_; }
     std::size_t rowCount() const override { return records_.rowCount(); }
     void readField(std::size_t field, splitmodels::FieldColumn& out) const override;
 
 private:
-    const refhost::Table& records_;
+    const refhost::TableRows& records_;
     std::vector<splitmodels::FieldDef> fields_;
     bool nonFiniteMissing_;
 };

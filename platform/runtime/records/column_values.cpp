@@ -154,6 +154,25 @@ bool ColumnValues::hasMissing() const {
     return false;
 }
 
+bool ColumnValues::hasMissing(size_t first, size_t count) const {
+    if (kind_ == Kind::Cells) {
+        for (size_t row = first; row < first + count; ++row)
+            if (cells_[row].isMissing()) return true;
+        return false;
+    }
+    // Word by word: the first and last words masked to the range's bits.
+    const size_t end = std::min(first + count, missing_.size() * 64);
+    for (size_t row = first; row < end;) {
+        const size_t bit = row & 63;
+        const size_t bits = std::min<size_t>(64 - bit, end - row);
+        uint64_t word = missing_[row >> 6] >> bit;
+        if (bits < 64) word &= (uint64_t{1} << bits) - 1;
+        if (word != 0) return true;
+        row += bits;
+    }
+    return false;
+}
+
 void ColumnValues::appendMissing() {
     switch (kind_) {
         case Kind::Integer: ints_.push_back(0); break;

@@ -338,7 +338,11 @@ void writeJob(WireWriter& out, const WorkerJob& job, bool withDocuments) {
         out.u8(written ? 1 : 0);
         if (written) out.text(**shared);
     }
-    encodeTable(out, job.records);
+    // A view's rows go as a copy, whose texts are coded as the group's own.
+    if (job.records.isView())
+        encodeTable(out, job.records.copy());
+    else
+        encodeTable(out, job.records.table());
 }
 
 }  // namespace

@@ -228,10 +228,7 @@ cf_status RecordSet::getIterator(CFIterator** iterator, int* err) {
 cf_status RecordSet::locate(size_t index, Location* where, size_t* runEnd) const {
     std::lock_guard<std::mutex> guard(mutex_);
     if (released() || index >= size()) return CF_FAILED;
-    // The run whose start is the last one not after index.
-    auto run = std::upper_bound(runs_.begin(), runs_.end(), index,
-                                [](size_t i, const Run& r) { return i < r.start; });
-    --run;
+    const auto run = runOf(index);
     const size_t offset = index - run->start;
     if (run->table) {
         *where = Location{run->table.get(), run->first + offset, nullptr};
@@ -241,6 +238,19 @@ cf_status RecordSet::locate(size_t index, Location* where, size_t* runEnd) const
         *runEnd = index + 1;
     }
     return CF_OK;
+}
+
+auto RecordSet::runOf(size_t index) const -> std::vector<Run>::const_iterator {
+    // The run whose start is the last one not after index.
+    auto run = std::upper_bound(runs_.begin(), runs_.end(), index,
+                                [](size_t i, const Run& r) { return i < r.start; });
+    return --run;
+}
+
+std::shared_ptr<const Table> RecordSet::tableOf(size_t index) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (released() || index >= size()) return nullptr;
+    return runOf(index)->table;
 }
 
 size_t RecordSet::fieldCount(const Location& where) {
@@ -383,6 +393,11 @@ bool RecordSetIterator::currentTableRow(const Table** table, size_t* row) {
     *table = where_.table;
     *row = where_.row;
     return true;
+}
+
+std::shared_ptr<const Table> RecordSetIterator::currentTable() const {
+    if (current_ < 0) return nullptr;
+    return set_.tableOf(static_cast<size_t>(current_));
 }
 
 RecordSet* recordSetOfIterator(CFIterator* iterator) {

@@ -1,8 +1,6 @@
-// Typed in-memory tables: cells, rows, and reading records back from an
-// iterator.
+// Typed in-memory tables: cells and rows, and values as an iterator hands
+// them out appended to a column.
 #include "refhost/table.h"
-
-#include "refhost/record_set.h"
 
 #include <algorithm>
 #include <charconv>
@@ -228,96 +226,6 @@ void appendValueBytes(ColumnValues& column, const void* value, size_t length, in
         cell = Cell::text(std::string(static_cast<const char*>(value), length));
     }
     column.append(cell);
-}
-
-namespace {
-
-// Consecutive rows of one table met while reading a record set, appended
-// together once the run ends.
-struct PendingRows {
-    const Table* table = nullptr;
-    size_t first = 0;
-    size_t count = 0;
-
-    void flush(const std::vector<Column>& columns, std::vector<ColumnValues>& values) {
-        for (size_t field = 0; count != 0 && field < columns.size(); ++field) {
-            const ColumnValues& source = table->values(field);
-            if (source.kind() == values[field].kind()) {
-                values[field].appendRange(source, first, count);
-                continue;
-            }
-            for (size_t row = first; row < first + count; ++row) {
-                size_t length = 0;
-                const void* bytes = source.bytes(row, &length);
-                appendValueBytes(values[field], bytes, length, columns[field].storage);
-            }
-        }
-        count = 0;
-    }
-};
-
-}  // namespace
-
-Table readTable(CFIterator* iterator, const std::vector<Column>& columns, cf_status* status) {
-    *status = 0;
-    std::vector<ColumnValues> values;
-    for (const Column& column : columns) values.emplace_back(ColumnValues::kindFor(column.storage));
-    PendingRows pending;
-    auto finish = [&](cf_status s) {
-        pending.flush(columns, values);
-        *status = s;
-        // A record cut short by a failing read is dropped.
-        size_t rows = values.empty() ? 0 : values.front().size();
-        for (const ColumnValues& column : values) rows = std::min(rows, column.size());
-        if (s != 0 && !values.empty() && values.back().size() != values.front().size()) {
-            std::vector<ColumnValues> whole;
-            for (size_t c = 0; c < values.size(); ++c) {
-                whole.emplace_back(values[c].kind());
-                for (size_t r = 0; r < rows; ++r) whole.back().appendFrom(values[c], r);
-            }
-            values = std::move(whole);
-        }
-        return Table(columns, std::move(values));
-    };
-    if (iterator == nullptr || iterator->nextRecord == nullptr ||
-        iterator->getRecordValue == nullptr)
-        return finish(CF_FAILED);
-    // Records of this host's own record sets are copied straight from where
-    // the set keeps them; any other iterator is read value by value.
-    RecordSetIterator* own = RecordSetIterator::fromRecord(iterator);
-    for (;;) {
-        int err = 0;
-        int more = 0;
-        cf_status s = iterator->nextRecord(iterator->handle, &more, &err);
-        if (s != 0) return finish(s);
-        if (more == 0) return finish(0);
-        if (own != nullptr) {
-            const Table* table = nullptr;
-            size_t row = 0;
-            if (own->currentTableRow(&table, &row) && table->columnCount() >= columns.size()) {
-                if (pending.count != 0 && pending.table == table && pending.first + pending.count == row) {
-                    ++pending.count;
-                } else {
-                    pending.flush(columns, values);
-                    pending = PendingRows{table, row, 1};
-                }
-                continue;
-            }
-            pending.flush(columns, values);
-            s = own->appendCurrent(columns, values);
-            if (s != 0) return finish(s);
-            continue;
-        }
-        for (size_t field = 0; field < columns.size(); ++field) {
-            void* value = nullptr;
-            size_t length = 0;
-            s = iterator->getRecordValue(iterator->handle, field, &value, &length, &err);
-            if (s != 0) return finish(s);
-            // Stored as they came: a value that does not fit its column
-            // stays visible to the caller instead of being rejected.
-            appendValueBytes(values[field], value, length, columns[field].storage);
-        }
-    }
 }
 
 }  // namespace refhost

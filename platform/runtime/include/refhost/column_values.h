@@ -85,6 +85,8 @@ public:
         return (row >> 6) < missing_.size() && ((missing_[row >> 6] >> (row & 63)) & 1u) != 0;
     }
     bool hasMissing() const;
+    // Whether a value of rows first .. first+count-1 is missing.
+    bool hasMissing(size_t first, size_t count) const;
     Cell cell(size_t row) const;
     // The bytes an iterator hands out for the value: 8 bytes for numbers,
     // the string's bytes for text, null when missing. They stay where they

@@ -74,6 +74,8 @@ public:
     // lie in the same table run as this one (index + 1 for copies).
     cf_status locate(size_t index, Location* where, size_t* runEnd) const;
     // A located record's field count and value (null value for a missing one).
+    // The table holding record `index`, shared; null for a copied record.
+    std::shared_ptr<const Table> tableOf(size_t index) const;
     static size_t fieldCount(const Location& where);
     static cf_status value(const Location& where, size_t field, void** value, size_t* length);
 
@@ -86,6 +88,8 @@ private:
         size_t count = 0;
         size_t start = 0;  // index in the set of the run's first record
     };
+    // The run holding record `index` (< size()); under mutex_.
+    std::vector<Run>::const_iterator runOf(size_t index) const;
     cf_status copyRecord(CFIterator* source);
     void addLocked(const std::shared_ptr<const Table>& table, size_t first);
     unsigned char* reserveBytes(size_t bytes);
@@ -127,6 +131,9 @@ public:
     // The table row the current record refers to; false for a copied
     // record (or none current). Counts as no host operation.
     bool currentTableRow(const Table** table, size_t* row);
+    // The table of currentTableRow, shared (a reader keeps it alive for as
+    // long as it views its rows); null for a copied record or none current.
+    std::shared_ptr<const Table> currentTable() const;
 
 private:
     bool locateCurrent();

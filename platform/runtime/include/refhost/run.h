@@ -18,6 +18,7 @@
 #include "refhost/host.h"
 #include "refhost/module.h"
 #include "refhost/table.h"
+#include "refhost/table_rows.h"
 
 namespace refhost {
 
@@ -28,7 +29,10 @@ class EntrySink;
 struct WorkerJob {
     size_t groupIndex = 0;  // the group's position in distribution order (0-based)
     std::string task;       // the worker task document
-    Table records;          // the group's records, read through the worker's iterator
+    // The group's records, read through the worker's iterator: a view of
+    // the input table's rows (kept alive by the view) where the group is
+    // one run of them, a copy otherwise.
+    TableRows records;
     // The data model the distribute component gave (never null in a job
     // the run hands out). Every job given the run's input data model shares
     // the run's one copy, so a worker function that prepares something

@@ -91,15 +91,6 @@ private:
     size_t rows_ = 0;
 };
 
-// Reads every record an iterator yields from its current position on (it
-// calls nextRecord first) into a table with the given columns, turning each
-// value's bytes back into a cell by the column's storage. Records of this
-// host's own record sets are copied from the set after each nextRecord
-// instead of through getRecordValue. A failing
-// operation ends the reading; its status is stored in *status (0 when all
-// went well) and the rows read so far are returned.
-Table readTable(CFIterator* iterator, const std::vector<Column>& columns, cf_status* status);
-
 // Appends a value given as an iterator hands it out (null: missing) to a
 // column of the given storage: 8 bytes as an integer or real, text as
 // text; a value that fits neither is kept as its bytes.
