@@ -13,8 +13,9 @@ mutate.sh, and appends them to LISTING numbered from FIRST, each as
 
 What can change: a relational operator (< <=, > >=, == !=, each way), && and
 ||, a dropped !, + and - (also += -=), * and / (also *= /=), an integer
-constant (0 and 1 swap, n becomes n + 1), true and false, and a statement that
-is a call or an assignment replaced by an empty one. Binary operators count
+constant (0 and 1 swap, n becomes n + 1; the digits of a real's exponent count
+as one), true and false, and a statement that is a call or an assignment
+replaced by an empty one. Binary operators count
 only with a space either side, as this code writes them, which leaves out
 templates, pointers, references, shifts and unary signs. Comments, string and
 character literals, preprocessor lines, static_assert and the lines of #if
