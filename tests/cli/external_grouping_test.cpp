@@ -83,11 +83,15 @@ TEST(ExternalGrouping, GivesTheOrderOfTheInMemorySortWhateverThePartitioning)
         expected.permuteRows(splitrun::sortedByKey(table, keys));
         for (std::uint64_t limit : {1u << 16, 1u << 18, 1u << 30}) {
             if (limit == 1u << 16 && keys.size() == 3) continue;   // too few keys fit for three columns
+            std::size_t reported = 0;
+            splitrun::ExternalGroupingSettings settings = settingsFor(temp, limit, table);
+            settings.progress = [&](std::size_t done, std::size_t) { reported = done; };
             {
-                const auto grouped = splitrun::groupExternally(TableSource(table, 100), keys, settingsFor(temp, limit, table));
+                const auto grouped = splitrun::groupExternally(TableSource(table, 100), keys, settings);
                 EXPECT_TRUE(readAll(*grouped) == expected) << keys.size() << " keys, limit " << limit;
                 EXPECT_TRUE(readAll(*grouped) == expected) << "second pass";
             }
+            EXPECT_EQ(reported, table.rowCount()) << "records reported grouped";
             EXPECT_TRUE(emptyDir(temp)) << "temporary files left behind";
         }
     }

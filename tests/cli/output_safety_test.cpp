@@ -147,6 +147,20 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
     }
 }
 
+// A group whose task document names no split value (a faulty module's) is
+// reported with "?" for its key, not with values read past the task's.
+TEST(OutputSafety, AGroupWhoseTaskNamesNoSplitValueIsListedWithoutAKey)
+{
+    const fs::path dir = freshDir("output-safety-task");
+    writeFile(dir / "data.csv", kCsv);
+    ::setenv("SPLIT_MODULE", SPLIT_FAILING_MODULE_PATH, 1);
+    ::setenv("SPLIT_FAILING_STEP", "task", 1);
+    const RunOutput run = build(dir, dir / "data.csv");
+    ::unsetenv("SPLIT_MODULE");
+    ::unsetenv("SPLIT_FAILING_STEP");
+    EXPECT_NE(run.out.find("\n?  "), std::string::npos) << run.out << run.err;
+}
+
 // info fails when either component cannot be destroyed, not only both.
 TEST(OutputSafety, InfoFailsWhenOneComponentIsNotDestroyed)
 {

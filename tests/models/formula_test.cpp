@@ -231,6 +231,7 @@ TEST(Formula, UnsupportedPartsAreNamed) {
   const struct { const char* formula; const char* message; } cases[] = {
       {"y ~ sin(x)", "unsupported function 'sin'"},
       {"y ~ poly(x, 2)", "unsupported: poly(x, 2) without raw = TRUE (only raw polynomials are fitted)"},
+      {"y ~ poly(x, 2, raw = FALSE)", "unsupported: poly(x, 2, raw = FALSE) without raw = TRUE (only raw polynomials are fitted)"},
       {"y ~ a / b", "unsupported operator '/' outside I() (write a + a:b for nesting, I(a / b) for a ratio)"},
       {"y ~ a %in% b", "unsupported operator '%in%'"},
       {"y ~ x | g", "unsupported character '|' in the formula"},

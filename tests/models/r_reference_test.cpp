@@ -260,6 +260,9 @@ TEST(ReferenceFits, AgreeWithR) {
       expectClose(model.logLikelihood, r("log likelihood"), 1e-8 * c.looseness, "log-likelihood");
       expectClose(model.auc, r("auc"), 1e-12, "AUC");
       expectClose(model.accuracy, r("accuracy"), 1e-12, "accuracy");
+      ASSERT_FALSE(model.fitted.empty());
+      expectClose(model.fitted.front(), r("fitted first"), errorTolerance, "fitted probability of the first record");
+      expectClose(model.fitted.back(), r("fitted last"), errorTolerance, "fitted probability of the last record");
     }
     // The group's StatXML carries every summary figure exactly, and its PMML
     // one predictor per estimated term besides the intercept.

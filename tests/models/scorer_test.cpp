@@ -266,6 +266,8 @@ TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
        "dataType=\"dateDaysSince[-9223372036854775807]\" is not supported"},
       {selectedBy(R"(<SimplePredicate field="x" operator="equal" value="%4"><Extension name="value-encoding" value="percent"/></SimplePredicate>)"),
        "value=\"%4\" is not percent-encoded"},
+      {selectedBy(R"(<SimplePredicate field="x" operator="equal" value="%4g"><Extension name="value-encoding" value="percent"/></SimplePredicate>)"),
+       "value=\"%4g\" is not percent-encoded"},
       {predictor(R"(<NumericPredictor name="x" coefficient="1" exponent="2.5"/>)"), "exponent '2.5' is not a whole number"},
       {predictor(R"(<NumericPredictor name="x" coefficient="1" exponent="1e10"/>)"), "exponent '1e10' is not a whole number"},
       // The parser keeps both attributes; a conforming one refuses the document.

@@ -8,6 +8,8 @@
 //                 and then reports a failure for it.
 //   destroy       the first component destroyed reports a failure, after it
 //                 was destroyed.
+//   task          the first task handed out names no split value (its
+//                 SplitField elements renamed), as a faulty module's might.
 #include <dlfcn.h>
 
 #include <atomic>
@@ -45,6 +47,19 @@ SPLIT_EXPORT uint32_t cf_destroy_component(void* component, int* err)
     static std::atomic<bool> first{true};
     const uint32_t status = real<uint32_t(void*, int*)>("cf_destroy_component")(component, err);
     return failing("destroy") && first.exchange(false) ? uint32_t{CF_FAILED} : status;
+}
+
+SPLIT_EXPORT uint32_t cf_distribute_getWorkerTask(void* component, CFWorker* worker, char* first, size_t firstSize,
+                                                  size_t* firstNeeded, char* second, size_t secondSize,
+                                                  size_t* secondNeeded, int* err)
+{
+    static std::atomic<bool> once{true};
+    using GetTask = uint32_t(void*, CFWorker*, char*, size_t, size_t*, char*, size_t, size_t*, int*);
+    const uint32_t status = real<GetTask>("cf_distribute_getWorkerTask")(component, worker, first, firstSize, firstNeeded,
+                                                                           second, secondSize, secondNeeded, err);
+    if (status == CF_OK && second != nullptr && failing("task") && once.exchange(false))
+        for (char* at = std::strstr(second, "<SplitField"); at != nullptr; at = std::strstr(at, "<SplitField")) at[10] = 'x';
+    return status;
 }
 
 SPLIT_EXPORT uint32_t cf_collect_completedWorkerTask(void* component, CFWorker* worker, int* err)

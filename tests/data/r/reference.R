@@ -113,6 +113,8 @@ put_logistic <- function(case, fit) {
   put("reference", case, "log likelihood", logLik(fit))
   put("reference", case, "auc", (sum(rank(p)[y == 1]) - n1 * (n1 + 1) / 2) / (n1 * n0))
   put("reference", case, "accuracy", mean((p > 0.5) == (y == 1)))
+  put("reference", case, "fitted first", p[[1]])
+  put("reference", case, "fitted last", p[[length(p)]])
 }
 
 i <- 1:30; x1 <- u(i, M1)
