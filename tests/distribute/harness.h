@@ -14,7 +14,6 @@
 #include "refhost/host.h"
 #include "refhost/module.h"
 #include "refhost/table.h"
-#include "refhost/table_rows.h"
 
 namespace splittest {
 

@@ -8,7 +8,6 @@
 #include <sstream>
 
 #include "refhost/table.h"
-#include "refhost/table_rows.h"
 #include "refhost/worker.h"
 
 namespace faultmatrix {

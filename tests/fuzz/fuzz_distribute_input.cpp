@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 #include "fuzz_support.h"
-#include "refhost/table_rows.h"
+#include "refhost/table.h"
 
 namespace {
 

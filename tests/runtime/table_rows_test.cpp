@@ -11,7 +11,7 @@
 
 #include "refhost/iterator.h"
 #include "refhost/record_set.h"
-#include "refhost/table_rows.h"
+#include "refhost/table.h"
 
 namespace refhost {
 namespace {

@@ -1,6 +1,6 @@
 // A group's records: rows of their own or a view of a shared table's rows,
 // and reading an iterator's records into them.
-#include "refhost/table_rows.h"
+#include "refhost/table.h"
 
 #include <algorithm>
 #include <stdexcept>

@@ -18,7 +18,6 @@
 #include "refhost/host.h"
 #include "refhost/module.h"
 #include "refhost/table.h"
-#include "refhost/table_rows.h"
 
 namespace refhost {
 
