@@ -143,7 +143,7 @@ std::size_t profileTextBudget(const BuildOptions& options)
 void orderRows(CsvTable& data, const ModelFields& fields, const BuildOptions& options)
 {
     if (options.presorted) {
-        checkGrouped(data.table, fields.splitColumns, data.lines, data.source);
+        checkGrouped(data.table, fields.splitColumns, data.lines, data.source, orderThreads(options));
         return;
     }
     const refhost::ColumnBlockReuse reuse;
@@ -393,7 +393,7 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     refhost::Table table = componentTable(data, columns);
 
     refhost::Module module;
-    refhost::Host host;
+    refhost::Host host(refhost::Faults::Mode::Off);  // a production run injects no faults
     const splitmodels::ModelSpec request = modelSpec(options, fields);
     GroupWorker worker(request);
     worker.keepSplitKeys(fields.split);

@@ -14,7 +14,7 @@ namespace splitrun {
 int runInfo(std::ostream& out)
 {
     refhost::Module module;
-    refhost::Host host;
+    refhost::Host host(refhost::Faults::Mode::Off);  // a production run injects no faults
     if (module.initialise(host) != 0) throw RunError("the module refused to initialise");
     refhost::Context distributeContext(host);
     refhost::Context collectContext(host);

@@ -7,6 +7,7 @@
 
 #include "errors.h"
 #include "key_codes.h"
+#include "thread_shares.h"
 #include "value_parsing.h"
 
 namespace splitrun {
@@ -128,22 +129,48 @@ RowOrder sortedByComparison(const refhost::Table& table, const std::vector<std::
     return order;
 }
 
+namespace {
+
+// Below this many rows the key changes are looked for on one thread.
+constexpr std::size_t kRowsForThreads = std::size_t{1} << 16;
+
+// The rows (>= 1) whose key differs from the row before's, in order; each
+// of `threads` threads marks the changes of its own share of the rows.
+std::vector<std::size_t> keyChanges(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,
+                                    unsigned threads)
+{
+    const std::size_t rows = table.rowCount();
+    if (rows < 2) return {};
+    const std::size_t shares = rows < kRowsForThreads ? 1 : std::max(1u, threads);
+    std::vector<std::vector<std::size_t>> found(shares);
+    runShares(shares, [&](std::size_t share) {
+        constexpr std::size_t kBlock = 4096;
+        const std::size_t begin = 1 + (rows - 1) * share / shares;
+        const std::size_t end = 1 + (rows - 1) * (share + 1) / shares;
+        std::vector<unsigned char> changed;
+        for (std::size_t row = begin; row < end; row += kBlock) {
+            changed.resize(std::min(kBlock, end - row));
+            markKeyChanges(table, keyColumns, row, changed);
+            for (std::size_t i = 0; i < changed.size(); ++i)
+                if (changed[i]) found[share].push_back(row + i);
+        }
+    });
+    std::vector<std::size_t> all = std::move(found.front());
+    for (std::size_t share = 1; share < shares; ++share)
+        all.insert(all.end(), found[share].begin(), found[share].end());
+    return all;
+}
+
+}  // namespace
+
 void checkGrouped(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,
-                  const SourceLines& lines, const std::string& sourceName)
+                  const SourceLines& lines, const std::string& sourceName, unsigned threads)
 {
     // Start row of every group that has ended, by key.
     auto less = [&](std::size_t a, std::size_t b) { return compareKeys(table, keyColumns, a, b) < 0; };
     std::map<std::size_t, std::size_t, decltype(less)> finished(less);
     std::size_t groupStart = 0;
-    constexpr std::size_t kBlock = 4096;
-    std::vector<unsigned char> changed;
-    for (std::size_t row = 1; row < table.rowCount(); ++row) {
-        const std::size_t inBlock = (row - 1) % kBlock;
-        if (inBlock == 0) {
-            changed.resize(std::min(kBlock, table.rowCount() - row));
-            markKeyChanges(table, keyColumns, row, changed);
-        }
-        if (!changed[inBlock]) continue;
+    for (const std::size_t row : keyChanges(table, keyColumns, threads)) {
         finished.emplace(groupStart, groupStart);
         groupStart = row;
         const auto earlier = finished.find(row);

@@ -39,8 +39,9 @@ RowOrder sortedByComparison(const refhost::Table& table, const std::vector<std::
 // Checks that rows with equal keys are adjacent in the table's order.
 // Throws InputError naming the key, the line where its group first started,
 // and the line where it reappears (lines[i] is the source line of row i).
+// The rows are compared on up to `threads` threads.
 void checkGrouped(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,
-                  const SourceLines& lines, const std::string& sourceName);
+                  const SourceLines& lines, const std::string& sourceName, unsigned threads = 1);
 
 // The value as the input wrote it: dates, times and timestamps in their
 // text forms, numbers in decimal, strings as they are; missing is empty.

@@ -1,5 +1,5 @@
 // Counting over key codes orders groups exactly as the stable comparison sort; repeated rows add no key;
-// keys as messages show them.
+// keys as messages show them; the check of a presorted table finds on threads what it finds on one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <numeric>
 #include <random>
+#include <string>
 
+#include "errors.h"
 #include "group_keys.h"
 #include "group_order.h"
 #include "key_codes.h"
@@ -74,6 +76,41 @@ TEST(KeyOrder, CountingMatchesComparisonOnRandomTables)
                           maybe(real((value() - distinct / 2) * 0.25)), maybe(str(std::string(value() % 3, 'x')))});
         for (const std::vector<std::size_t>& k : {std::vector<std::size_t>{0}, {1}, {2}, {0, 1}, {2, 0}, {3, 2, 1}, {}})
             checkOrder(table, k, true, round == 40 ? 3 : 1);
+    }
+}
+
+// Each thread looks for key changes in its share of the rows: a group across a share's end stays one
+// group, and a key back after another group is refused with the same message however many threads look.
+TEST(GroupOrder, PresortedCheckOnThreadsFindsWhatOneThreadFinds)
+{
+    constexpr std::size_t kRows = 70000;   // enough for threads; the halves meet at row 35000, inside a group
+    const struct Case { const char* name; std::size_t back; std::string lines; } cases[] = {
+        {"grouped", 0, ""},
+        {"a key back in the second half", 50000, "line 2 and reappears at line 50002"},
+        {"a key back where the halves meet", 35000, "line 2 and reappears at line 35002"},
+        {"a key back in the last row", kRows - 1, "line 2 and reappears at line 70001"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        refhost::Table table = tableOf("31");
+        for (std::size_t r = 0; r < kRows; ++r) {
+            const std::size_t group = r == c.back && c.back != 0 ? 0 : (r + 500) / 1000;
+            table.addRow({str("g" + std::to_string(group % 7)), i64(static_cast<std::int64_t>(group))});
+        }
+        for (const unsigned threads : {1u, 2u, 3u}) {
+            std::string message;
+            try {
+                checkGrouped(table, {0, 1}, SourceLines(), "f.csv", threads);
+            } catch (const InputError& error) {
+                message = error.what();
+            }
+            if (c.lines.empty()) {
+                EXPECT_EQ(message, "") << threads;
+            } else {
+                EXPECT_NE(message.find("the split key 0=g0, 1=0 first appears at " + c.lines), std::string::npos)
+                    << threads << ": " << message;
+            }
+        }
     }
 }
 

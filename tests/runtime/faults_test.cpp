@@ -1,8 +1,10 @@
 // The host's call counter: exact counts from many threads, and rules that
-// take effect while threads are counting.
+// take effect while threads are counting; a counter that is off neither
+// counts nor takes rules.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -74,6 +76,20 @@ TEST(Faults, RuleAddedWhileThreadsCountRefusesItsCalls) {
         EXPECT_EQ(faults.refused("nextRecord"), 3u);
         EXPECT_EQ(faults.calls("nextRecord"), made.load());
     }
+}
+
+// A production host's counter: every call passes uncounted, and asking for
+// a rule, a recording or a log is a mistake the host hears of at once.
+TEST(Faults, OffPassesEveryCallAndRefusesRules) {
+    refhost::Faults faults(refhost::Faults::Mode::Off);
+    EXPECT_FALSE(faults.on());
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(call(faults));
+    EXPECT_EQ(faults.calls("nextRecord"), 0u);
+    EXPECT_THROW(faults.refuse("nextRecord", 1, CF_FAILED), std::logic_error);
+    EXPECT_THROW(faults.raise("nextRecord", 1), std::logic_error);
+    EXPECT_THROW(faults.startRecording(), std::logic_error);
+    EXPECT_THROW(faults.startLog(), std::logic_error);
+    EXPECT_FALSE(call(faults));
 }
 
 }  // namespace

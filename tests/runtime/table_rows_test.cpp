@@ -2,7 +2,9 @@
 // table's own columns, comes back as a view of those rows; anything else
 // (rows that skip, a second table, a copied record, other columns, a read
 // that fails) as a copy. Either way the rows, their missing flags and the
-// host calls made are those of a copy.
+// host calls made are those of a copy; a host that counts no calls (its
+// Faults off) reads the same rows, a run at a time, and leaves the iterator
+// past the end as the calls would.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -61,53 +63,62 @@ TEST(TableRows, OneRunOfTheTablesRowsIsViewedAndAnythingElseCopied) {
         {"other columns", {{false, 60, 10}}, false, 0, true, false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto faults = std::make_shared<Faults>();
-        RecordSet set(0, "group", faults);
-        std::vector<Column> columns = table->columns();
-        if (c.otherMeasure) columns[0].measure = 2;
-        Table expected(columns);
-        for (const Piece& piece : c.pieces) {
-            const auto& from = piece.other ? other : table;
-            addRows(set, from, piece.first, piece.count);
-            for (int r = piece.first; r < piece.first + piece.count; ++r) expected.addRow(from->row(r));
-        }
-        if (c.copiedRecord) {
-            // A record whose source is another set's iterator is copied.
-            RecordSet source(1, "source");
-            addRows(source, table, 5, 1);
-            CFIterator* it = nullptr;
-            int more = 0, err = 0;
-            ASSERT_EQ(source.getIterator(&it, &err), 0u);
-            it->nextRecord(it->handle, &more, &err);
-            ASSERT_EQ(set.addRecord(it, &err), 0u);
-            expected.addRow(table->row(5));
-        }
-        const size_t records = set.size();
-        if (c.refuseNext != 0) faults->refuse("nextRecord", c.refuseNext, 7);
-        CFIterator* iterator = nullptr;
-        int err = 0;
-        ASSERT_EQ(set.getIterator(&iterator, &err), 0u);
-        cf_status status = 0;
-        const TableRows rows = readTable(iterator, columns, &status);
+        for (const Faults::Mode mode : {Faults::Mode::On, Faults::Mode::Off}) {
+            if (mode == Faults::Mode::Off && c.refuseNext != 0) continue;
+            SCOPED_TRACE(std::string(c.name) + (mode == Faults::Mode::On ? "" : ", faults off"));
+            auto faults = std::make_shared<Faults>(mode);
+            RecordSet set(0, "group", faults);
+            std::vector<Column> columns = table->columns();
+            if (c.otherMeasure) columns[0].measure = 2;
+            Table expected(columns);
+            for (const Piece& piece : c.pieces) {
+                const auto& from = piece.other ? other : table;
+                addRows(set, from, piece.first, piece.count);
+                for (int r = piece.first; r < piece.first + piece.count; ++r) expected.addRow(from->row(r));
+            }
+            if (c.copiedRecord) {
+                // A record whose source is another set's iterator is copied.
+                RecordSet source(1, "source");
+                addRows(source, table, 5, 1);
+                CFIterator* it = nullptr;
+                int more = 0, err = 0;
+                ASSERT_EQ(source.getIterator(&it, &err), 0u);
+                it->nextRecord(it->handle, &more, &err);
+                ASSERT_EQ(set.addRecord(it, &err), 0u);
+                expected.addRow(table->row(5));
+            }
+            const size_t records = set.size();
+            if (c.refuseNext != 0) faults->refuse("nextRecord", c.refuseNext, 7);
+            CFIterator* iterator = nullptr;
+            int err = 0;
+            ASSERT_EQ(set.getIterator(&iterator, &err), 0u);
+            cf_status status = 0;
+            const TableRows rows = readTable(iterator, columns, &status);
 
-        EXPECT_EQ(rows.isView(), c.view);
-        const size_t read = c.refuseNext != 0 ? static_cast<size_t>(c.refuseNext - 1) : records;
-        EXPECT_EQ(status, c.refuseNext != 0 ? 7u : 0u);
-        // One nextRecord per record and one for the end, or up to the failing one.
-        EXPECT_EQ(faults->calls("nextRecord"), c.refuseNext != 0 ? read + 1 : records + 1);
-        EXPECT_EQ(faults->calls("getRecordValue"), 0u);
-        EXPECT_EQ(rows.columns(), columns);
-        ASSERT_EQ(rows.rowCount(), read);
-        for (size_t col = 0; col < columns.size(); ++col) {
-            const ColumnSlice values = rows.values(col);
-            EXPECT_EQ(values.kind(), ColumnValues::kindFor(columns[col].storage));
-            EXPECT_EQ(values.hasMissing(), expected.values(col).hasMissing(0, read)) << col;
-            for (size_t r = 0; r < read; ++r) ASSERT_EQ(rows.at(r, col), expected.at(r, col)) << r << "," << col;
-        }
-        // A view's copy is the copy the reader would have made.
-        if (read == expected.rowCount()) {
-            EXPECT_TRUE(rows.copy() == expected);
+            EXPECT_EQ(rows.isView(), c.view);
+            const size_t read = c.refuseNext != 0 ? static_cast<size_t>(c.refuseNext - 1) : records;
+            EXPECT_EQ(status, c.refuseNext != 0 ? 7u : 0u);
+            if (mode == Faults::Mode::On) {
+                // One nextRecord per record and one for the end, or up to the failing one.
+                EXPECT_EQ(faults->calls("nextRecord"), c.refuseNext != 0 ? read + 1 : records + 1);
+                EXPECT_EQ(faults->calls("getRecordValue"), 0u);
+            } else {
+                int more = 1;
+                EXPECT_EQ(iterator->nextRecord(iterator->handle, &more, &err), 0u);
+                EXPECT_EQ(more, 0);
+            }
+            EXPECT_EQ(rows.columns(), columns);
+            ASSERT_EQ(rows.rowCount(), read);
+            for (size_t col = 0; col < columns.size(); ++col) {
+                const ColumnSlice values = rows.values(col);
+                EXPECT_EQ(values.kind(), ColumnValues::kindFor(columns[col].storage));
+                EXPECT_EQ(values.hasMissing(), expected.values(col).hasMissing(0, read)) << col;
+                for (size_t r = 0; r < read; ++r) ASSERT_EQ(rows.at(r, col), expected.at(r, col)) << r << "," << col;
+            }
+            // A view's copy is the copy the reader would have made.
+            if (read == expected.rowCount()) {
+                EXPECT_TRUE(rows.copy() == expected);
+            }
         }
     }
 }

@@ -57,8 +57,9 @@ struct LinearFit {
 // Least squares of y on x (whose first column is the intercept), with
 // columns that depend linearly on those before them aliased. Returns the
 // failure reason (too few records, coefficients too large to represent) or
-// fills `fit`.
-std::optional<std::string> fitLinear(const Eigen::MatrixXd& x, const Eigen::VectorXd& y, LinearFit& fit);
+// fills `fit`. x is scaled in place: a caller done with its design moves it
+// in and saves a copy of it.
+std::optional<std::string> fitLinear(Eigen::MatrixXd x, const Eigen::VectorXd& y, LinearFit& fit);
 
 struct LogisticFit {
   Coefficients coefficients;

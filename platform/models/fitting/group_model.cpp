@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <set>
+#include <utility>
 
 #include "distributions.h"
 #include "fits.h"
@@ -93,7 +94,8 @@ void againstZero(const Eigen::VectorXd& y, const detail::LinearFit& fit, GroupMo
   model.fPValue = detail::fUpperTail(model.fStatistic, rank, fit.dfResidual);
 }
 
-void buildLinear(const GroupRecords& data, const ModelSpec& request, const Design& design, GroupModel& model) {
+// Takes the design's matrix: nothing after the fit reads it.
+void buildLinear(const GroupRecords& data, const ModelSpec& request, Design& design, GroupModel& model) {
   const FieldDef& target = data.fields()[design.targetField];
   if (target.storage == StorageString || !detail::isContinuous(target)) {
     model.reason = "target is not continuous: " + request.target;
@@ -110,7 +112,7 @@ void buildLinear(const GroupRecords& data, const ModelSpec& request, const Desig
   const bool offset = design.offset.size() > 0;
   if (offset) y -= design.offset;
   detail::LinearFit fit;
-  if (auto reason = detail::fitLinear(design.x, y, fit)) {
+  if (auto reason = detail::fitLinear(std::move(design.x), y, fit)) {
     model.reason = *reason;
     return;
   }

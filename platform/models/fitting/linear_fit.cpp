@@ -18,12 +18,12 @@ constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
 
 }  // namespace
 
-std::optional<std::string> fitLinear(const Eigen::MatrixXd& x, const Eigen::VectorXd& y, LinearFit& fit) {
+std::optional<std::string> fitLinear(Eigen::MatrixXd x, const Eigen::VectorXd& y, LinearFit& fit) {
   const Eigen::Index n = x.rows(), p = x.cols();
   if (auto reason = checkRecordCount(static_cast<std::size_t>(n), static_cast<std::size_t>(p))) return reason;
   // Exact power-of-two scaling keeps inputs near the ends of the double
   // range from overflowing the sums of squares.
-  Eigen::MatrixXd scaled = x;
+  Eigen::MatrixXd& scaled = x;
   const Eigen::VectorXd columnScale = scaleColumnsByPowersOfTwo(scaled);
   const double targetScale = powerOfTwoScale(y);
   const Eigen::VectorXd ys = y * targetScale;

@@ -105,6 +105,19 @@ struct NonFinite {
     std::size_t record = 0;   // 0-based within the group
 };
 
+// Whether every value is finite (a missing one holds 0): x - x is 0 for a
+// finite x and NaN for any other, and a NaN stays in a sum. Four sums keep
+// the adds apart, so the pass runs at the speed of its loads.
+bool allFinite(const double* reals, std::size_t rows)
+{
+    double sums[4] = {0, 0, 0, 0};
+    std::size_t r = 0;
+    for (; r + 4 <= rows; r += 4)
+        for (std::size_t k = 0; k < 4; ++k) sums[k] += reals[r + k] - reals[r + k];
+    for (; r < rows; ++r) sums[0] += reals[r] - reals[r];
+    return sums[0] + sums[1] + sums[2] + sums[3] == 0;
+}
+
 NonFinite nonFiniteRecords(const refhost::TableRows& records, const splitmodels::ModelSpec& request)
 {
     NonFinite found;
@@ -120,6 +133,7 @@ NonFinite nonFiniteRecords(const refhost::TableRows& records, const splitmodels:
         const refhost::ColumnSlice values = records.values(*column);
         const double* reals = values.reals().data();
         const std::size_t rows = values.size();
+        if (allFinite(reals, rows)) continue;
         // The finite test goes first: it is the cheapest of the three and
         // passes almost every value without a look at the missing flags.
         for (std::size_t r = 0; r < rows; ++r) {

@@ -112,7 +112,15 @@ void processBarrier() {
 
 }  // namespace
 
-Faults::Faults() { static_assert(kShardCount == Counter::kShards, "one lease per counter shard"); }
+Faults::Faults(Mode mode) : on_(mode == Mode::On) {
+    static_assert(kShardCount == Counter::kShards, "one lease per counter shard");
+}
+
+namespace {
+void requireOn(bool on) {
+    if (!on) throw std::logic_error("refhost: fault injection is off in this host");
+}
+}  // namespace
 Faults::~Faults() = default;
 
 inline Faults::Counter& Faults::literalCounter(const char* op) {
@@ -180,6 +188,7 @@ const Faults::Counter* Faults::find(const char* op) const {
 
 void Faults::refuse(const std::string& op, uint64_t nth, cf_status status, int err,
                     uint64_t times) {
+    requireOn(on_);
     if (nth == 0 || times == 0) return;
     Counter& c = counter(op.c_str());
     // Calls that start from now on see the rule pending before the base is
@@ -251,6 +260,7 @@ bool Faults::checkNumbered(const char* op, Counter& c, std::atomic<uint64_t>& mi
 }
 
 void Faults::startLog() {
+    requireOn(on_);
     {
         std::lock_guard<std::mutex> guard(mutex_);
         log_.clear();
@@ -291,6 +301,7 @@ bool Faults::applyRules(const char* op, Counter& c, uint64_t call, int* err,
 }
 
 void Faults::startRecording(const std::string& module, size_t depth) {
+    requireOn(on_);
     std::lock_guard<std::mutex> guard(mutex_);
     module_ = module;
     depth_ = depth == 0 ? 1 : depth;

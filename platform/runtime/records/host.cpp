@@ -22,7 +22,7 @@ cf_status deliverText(const std::string& text, char* buffer, size_t size, size_t
     return CF_OK;
 }
 
-Host::Host() : faults_(std::make_shared<Faults>()) {
+Host::Host(Faults::Mode faults) : faults_(std::make_shared<Faults>(faults)) {
     record_.handle = this;
     record_.getHostVersion = &hostVersionWord;
 }

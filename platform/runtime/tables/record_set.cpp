@@ -82,6 +82,7 @@ void RecordSet::markReleased() {
     std::vector<std::unique_ptr<unsigned char[]>> blocks;
     std::vector<const unsigned char*> copies;
     {
+        const AddingGuard adding(adding_);
         std::lock_guard<std::mutex> guard(mutex_);
         released_.store(true, std::memory_order_release);
         runs.swap(runs_);
@@ -92,18 +93,25 @@ void RecordSet::markReleased() {
     }
 }
 
-void RecordSet::addLocked(const std::shared_ptr<const Table>& table, size_t first) {
+// Called by the one thread adding (adding_ held). Extending the last run
+// only moves size_, which readers take the last run's end from, so the
+// common case (the next row of the same table) takes no lock; a new run
+// is pushed under mutex_, since readers search runs_.
+void RecordSet::appendRow(const std::shared_ptr<const Table>& table, size_t first) {
+    const size_t index = size_.load(std::memory_order_relaxed);
     if (!runs_.empty()) {
-        Run& last = runs_.back();
-        if (last.table == table && last.first + last.count == first) {
-            ++last.count;
-            // Written under mutex_ only: a plain store publishes the count.
-            size_.store(size_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+        const Run& last = runs_.back();
+        if (last.table == table && last.first + (index - last.start) == first) {
+            size_.store(index + 1, std::memory_order_release);
             return;
         }
     }
-    runs_.push_back(Run{table, first, 1, size()});
-    size_.store(size_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (!runs_.empty()) runs_.back().count = index - runs_.back().start;
+        runs_.push_back(Run{table, first, 0, index});
+    }
+    size_.store(index + 1, std::memory_order_release);
 }
 
 cf_status RecordSet::addRecord(CFIterator* source, int* err) {
@@ -116,18 +124,18 @@ cf_status RecordSet::addRecord(CFIterator* source, int* err) {
         // The host's own immutable table: the row itself is the copy.
         const long row = rows->position();
         if (row < 0) return CF_FAILED;
-        std::lock_guard<std::mutex> guard(mutex_);
+        const AddingGuard adding(adding_);
         if (released()) return CF_FAILED;
-        addLocked(rows->sharedTable(), static_cast<size_t>(row));
+        appendRow(rows->sharedTable(), static_cast<size_t>(row));
         return CF_OK;
     }
     if (SourceIterator* rows = SourceIterator::fromRecord(source)) {
         // A block read from a source is not changed either: the same.
         const long row = rows->position();
         if (row < 0 || !rows->block()) return CF_FAILED;
-        std::lock_guard<std::mutex> guard(mutex_);
+        const AddingGuard adding(adding_);
         if (released()) return CF_FAILED;
-        addLocked(rows->block(), static_cast<size_t>(row));
+        appendRow(rows->block(), static_cast<size_t>(row));
         return CF_OK;
     }
     return copyRecord(source);
@@ -196,8 +204,9 @@ cf_status RecordSet::copyRecord(CFIterator* source) {
         values[field] = {static_cast<const unsigned char*>(value), value == nullptr ? 0 : length};
         bytes += value == nullptr ? 1 : lengthBytes(length + 1) + length;
     }
-    std::lock_guard<std::mutex> guard(mutex_);
+    const AddingGuard adding(adding_);
     if (released()) return CF_FAILED;
+    std::unique_lock<std::mutex> guard(mutex_);
     unsigned char* start = reserveBytes(bytes);
     unsigned char* out = writeLength(start, count);
     for (const auto& [value, length] : values) {
@@ -210,7 +219,8 @@ cf_status RecordSet::copyRecord(CFIterator* source) {
         out += length;
     }
     copies_.push_back(start);
-    addLocked(nullptr, copies_.size() - 1);
+    guard.unlock();
+    appendRow(nullptr, copies_.size() - 1);
     return CF_OK;
 }
 
@@ -232,12 +242,25 @@ cf_status RecordSet::locate(size_t index, Location* where, size_t* runEnd) const
     const size_t offset = index - run->start;
     if (run->table) {
         *where = Location{run->table.get(), run->first + offset, nullptr};
-        *runEnd = run->start + run->count;
+        *runEnd = run + 1 == runs_.end() ? size() : run->start + run->count;
     } else {
         *where = Location{nullptr, 0, copies_[run->first + offset]};
         *runEnd = index + 1;
     }
     return CF_OK;
+}
+
+bool RecordSet::tableRuns(std::vector<TableRun>* runs) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const size_t count = size();
+    if (released() || count == 0) return false;
+    runs->clear();
+    for (auto run = runs_.begin(); run != runs_.end(); ++run) {
+        if (!run->table) return false;
+        const size_t end = run + 1 == runs_.end() ? count : run->start + run->count;
+        runs->push_back(TableRun{run->table, run->first, end - run->start});
+    }
+    return true;
 }
 
 auto RecordSet::runOf(size_t index) const -> std::vector<Run>::const_iterator {
@@ -392,6 +415,18 @@ bool RecordSetIterator::currentTableRow(const Table** table, size_t* row) {
         return false;
     *table = where_.table;
     *row = where_.row;
+    return true;
+}
+
+bool RecordSetIterator::takeTableRuns(size_t columns, std::vector<RecordSet::TableRun>* runs) {
+    if (faults_->on() || current_ != -1 || !set_.tableRuns(runs)) return false;
+    size_t records = 0;
+    for (const RecordSet::TableRun& run : *runs) {
+        if (run.table->columnCount() < columns) return false;
+        records += run.count;
+    }
+    current_ = static_cast<long>(records) - 1;
+    located_ = false;
     return true;
 }
 

@@ -55,9 +55,14 @@ struct CallSite {
 // "rewind", "getRecordValue", "getFieldCount", "report", "getHostVersion".
 // Thread-safe. With no rule pending, no recording and no log, check() only
 // counts the call, inline in the caller: no lock and no call.
+//
+// A host that injects no faults (split-run's) makes its Faults off: check()
+// then neither counts nor refuses, and asking it for a rule, a recording or
+// a log is a programming error (std::logic_error).
 class Faults {
 public:
-    Faults();
+    enum class Mode { On, Off };
+    explicit Faults(Mode mode = Mode::On);
     ~Faults();
     Faults(const Faults&) = delete;
     Faults& operator=(const Faults&) = delete;
@@ -111,6 +116,7 @@ public:
     // must be refused; if so, *status receives the status and err (when
     // non-null and the rule has one) the error number.
     bool check(const char* op, int* err, cf_status* status);
+    bool on() const { return on_; }
 
 private:
     // Calls are counted in per-thread shards, each on a cache line of its
@@ -175,6 +181,7 @@ private:
 
     // Counters by name, open addressing; a slot is written once, under
     // mutex_, and read without it.
+    const bool on_;
     std::array<std::atomic<Counter*>, kSlots> slots_{};
     static constexpr size_t kLiteralSlots = 256;
     std::array<std::atomic<const char*>, kLiteralSlots> literalKeys_{};
@@ -209,6 +216,7 @@ private:
 // rule) or the second look sees pending_ raised and the call is taken back
 // and numbered the slow way.
 inline bool Faults::check(const char* op, int* err, cf_status* status) {
+    if (!on_) return false;
     const size_t shard = detail::faultsPlainShard;
     if (shard != 0 && pending_.load(std::memory_order_relaxed) == 0) {
         const size_t home = literalHome(op);

@@ -37,9 +37,18 @@ public:
     cf_status getFieldCount(size_t* count, int* err);
 
 private:
+    // The operations themselves, and the same after the fault check: a host
+    // without fault injection takes the first straight, with no call out
+    // and so no registers to save.
+    cf_status move(int* more);
+    cf_status value(size_t field, void** value, size_t* length) const;
+    [[gnu::noinline]] cf_status checkedNextRecord(int* more, int* err);
+    [[gnu::noinline]] cf_status checkedRecordValue(size_t field, void** value, size_t* length, int* err);
+
     CFIterator record_;
     std::shared_ptr<const Table> table_;
     std::shared_ptr<Faults> faults_;
+    bool faultsOn_;
     long current_ = -1;
     bool ended_ = false;
     size_t moves_ = 0;

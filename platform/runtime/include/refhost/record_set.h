@@ -79,19 +79,46 @@ public:
     static size_t fieldCount(const Location& where);
     static cf_status value(const Location& where, size_t field, void** value, size_t* length);
 
+    // Consecutive records that are consecutive rows of one table.
+    struct TableRun {
+        std::shared_ptr<const Table> table;
+        size_t first = 0;  // the table's row of the run's first record
+        size_t count = 0;
+    };
+    // Every record, as runs of table rows; false when the set is released,
+    // empty, or holds a copied record.
+    bool tableRuns(std::vector<TableRun>* runs) const;
+
 private:
     // Consecutive records from one place: rows first .. first+count-1 of a
-    // table, or (table null) copied records first .. first+count-1.
+    // table, or (table null) copied records first .. first+count-1. The
+    // last run's count is size() - start; its `count` is set when the next
+    // run begins.
     struct Run {
         std::shared_ptr<const Table> table;
         size_t first = 0;
         size_t count = 0;
         size_t start = 0;  // index in the set of the run's first record
     };
+    // Held by the one thread adding records (or releasing the set), before
+    // mutex_: a lock of one atomic exchange, as an add contends with
+    // nothing in the common case.
+    class AddingGuard {
+    public:
+        explicit AddingGuard(std::atomic<bool>& flag) : flag_(flag) {
+            while (flag_.exchange(true, std::memory_order_acquire)) std::this_thread::yield();
+        }
+        ~AddingGuard() { flag_.store(false, std::memory_order_release); }
+        AddingGuard(const AddingGuard&) = delete;
+        AddingGuard& operator=(const AddingGuard&) = delete;
+
+    private:
+        std::atomic<bool>& flag_;
+    };
     // The run holding record `index` (< size()); under mutex_.
     std::vector<Run>::const_iterator runOf(size_t index) const;
     cf_status copyRecord(CFIterator* source);
-    void addLocked(const std::shared_ptr<const Table>& table, size_t first);
+    void appendRow(const std::shared_ptr<const Table>& table, size_t first);
     unsigned char* reserveBytes(size_t bytes);
 
     CFRecordSet record_;
@@ -99,6 +126,9 @@ private:
     std::string name_;
     std::thread::id creator_;
     std::shared_ptr<Faults> faults_;
+    std::atomic<bool> adding_{false};
+    // Guards runs_, the blocks and copies_ against readers; written only by
+    // a thread that holds adding_ as well.
     mutable std::mutex mutex_;
     std::vector<Run> runs_;
     std::atomic<size_t> size_{0};
@@ -134,6 +164,12 @@ public:
     // The table of currentTableRow, shared (a reader keeps it alive for as
     // long as it views its rows); null for a copied record or none current.
     std::shared_ptr<const Table> currentTable() const;
+    // For a host reading its own set whole: when the iterator stands before
+    // the first record, counts no host calls (its Faults are off), and every
+    // record is a row of a table with at least `columns` columns, hands out
+    // the records as runs of rows and stands on the last one, as nextRecord
+    // called once per record would leave it. Otherwise false, unmoved.
+    bool takeTableRuns(size_t columns, std::vector<RecordSet::TableRun>* runs);
 
 private:
     bool locateCurrent();

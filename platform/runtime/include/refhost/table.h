@@ -235,7 +235,9 @@ private:
 // Reads every record an iterator yields from its current position on (it
 // calls nextRecord first, once per record, and stops at the first failing
 // call). Records of this host's own record sets are taken from where the
-// set keeps them instead of through getRecordValue; when they are all
+// set keeps them instead of through getRecordValue (and, when the host
+// counts no calls, a run of rows at a time, without a nextRecord call per
+// record: the iterator is left where those calls would leave it); when they are all
 // consecutive rows of one table whose columns are `columns`, each kept in
 // its storage's kind, the result is a view of those rows and no value is
 // copied. Otherwise the records are copied into a table with the given
