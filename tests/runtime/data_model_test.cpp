@@ -18,11 +18,11 @@ std::string render(pugi::xml_node node) {
 }
 
 TEST(DataModelXml, DescribesEveryColumnWithCategoriesInFirstSeenOrder) {
-    Table t({{"region", 3, 3}, {"n", 1, 4}, {"x", 2, 1}, {"when", 4, 1}});
-    t.addRow({Cell::text("south"), Cell::integer(2), Cell::real(1.5), Cell::real(100)});
-    t.addRow({Cell::text("a<b & \"c\""), Cell::integer(1), Cell::real(2), Cell::missing()});
-    t.addRow({Cell::text("south"), Cell::missing(), Cell::real(3), Cell::integer(5)});
-    t.addRow({Cell::missing(), Cell::integer(2), Cell::real(4), Cell::real(1)});
+    Table t({{"region", 3, 3}, {"n", 1, 4}, {"x", 2, 1}, {"when", 4, 1}, {"level", 2, 3}});
+    t.addRow({Cell::text("south"), Cell::integer(2), Cell::real(1.5), Cell::real(100), Cell::real(-0.0)});
+    t.addRow({Cell::text("a<b & \"c\""), Cell::integer(1), Cell::real(2), Cell::missing(), Cell::real(0.0)});
+    t.addRow({Cell::text("south"), Cell::missing(), Cell::real(3), Cell::integer(5), Cell::real(2.5)});
+    t.addRow({Cell::missing(), Cell::integer(2), Cell::real(4), Cell::real(1), Cell::real(0.0)});
     DataModelOptions options;
     options.roles = {{"x", "target"}, {"n", "input"}};
     options.displayLabels = {{"region", "Sales region"}};
@@ -33,12 +33,14 @@ TEST(DataModelXml, DescribesEveryColumnWithCategoriesInFirstSeenOrder) {
     EXPECT_EQ("DataModel(version=1.0;)"
               "{FieldGroups(count=1;){FieldGroup(groupType=splitGroup;name=;){FieldName(name=region;)}}}"
               "{RecordCounts(total=4;)}"
-              "{Fields(caseSensitive=true;count=4;)"
+              "{Fields(caseSensitive=true;count=5;)"
               "{Field(name=region;storage=string;measure=nominal;maxStringLength=9;"
               "displayLabel=Sales region;){Value(value=south;)}{Value(value=a<b & \"c\";)}}"
               "{Field(name=n;storage=integer;measure=ordinal;role=input;){Value(value=2;)}{Value(value=1;)}}"
               "{Field(name=x;storage=real;measure=continuous;role=target;)}"
-              "{Field(name=when;storage=date;measure=continuous;)}}",
+              "{Field(name=when;storage=date;measure=continuous;)}"
+              // 0 and -0 are one category, the first seen.
+              "{Field(name=level;storage=real;measure=nominal;){Value(value=-0;)}{Value(value=2.5;)}}}",
               render(doc.document_element()));
 
     // Text XML cannot carry is dropped.

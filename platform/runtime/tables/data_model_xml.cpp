@@ -19,6 +19,25 @@ std::string attribute(const char* name, const std::string& value) {
     return std::string(" ") + name + "=\"" + xmlEscape(value) + "\"";
 }
 
+// The values of a column with runs of one value (a split field of grouped
+// records) looked up once per run: a value equal to the one before was
+// seen then. Calls `add` with each row that starts a run of present values.
+template <typename Value, typename Add>
+void eachRunStart(const ColumnValues& values, const Value* data, const Add& add) {
+    bool previousPresent = false;
+    Value previous{};
+    for (size_t row = 0; row < values.size(); ++row) {
+        if (values.isMissing(row)) {
+            previousPresent = false;
+            continue;
+        }
+        if (previousPresent && data[row] == previous) continue;
+        previousPresent = true;
+        previous = data[row];
+        add(row);
+    }
+}
+
 // Distinct non-missing values of one column, in first-seen order.
 std::vector<Cell> categoriesOf(const Table& table, size_t column) {
     const ColumnValues& values = table.values(column);
@@ -26,27 +45,30 @@ std::vector<Cell> categoriesOf(const Table& table, size_t column) {
     switch (values.kind()) {
         case ColumnValues::Kind::Text: {
             std::vector<bool> listed(values.dictionary().size(), false);
-            for (size_t row = 0; row < values.size(); ++row) {
-                if (values.isMissing(row)) continue;
-                const uint32_t code = values.codes()[row];
-                if (listed[code]) continue;
-                listed[code] = true;
-                seen.push_back(Cell::text(std::string(values.dictionary().at(code))));
-            }
+            const uint32_t* codes = values.codes().data();
+            eachRunStart(values, codes, [&](size_t row) {
+                if (listed[codes[row]]) return;
+                listed[codes[row]] = true;
+                seen.push_back(Cell::text(std::string(values.dictionary().at(codes[row]))));
+            });
             return seen;
         }
         case ColumnValues::Kind::Integer: {
             std::unordered_set<int64_t> known;
-            for (size_t row = 0; row < values.size(); ++row)
-                if (!values.isMissing(row) && known.insert(values.integers()[row]).second)
-                    seen.push_back(Cell::integer(values.integers()[row]));
+            const int64_t* integers = values.integers().data();
+            eachRunStart(values, integers, [&](size_t row) {
+                if (known.insert(integers[row]).second) seen.push_back(Cell::integer(integers[row]));
+            });
             return seen;
         }
         case ColumnValues::Kind::Real: {
+            // 0 and -0 are one key of the set, and equal: one run. A NaN
+            // equals nothing, so each is looked up, as the set alone would.
             std::unordered_set<double> known;
-            for (size_t row = 0; row < values.size(); ++row)
-                if (!values.isMissing(row) && known.insert(values.reals()[row]).second)
-                    seen.push_back(Cell::real(values.reals()[row]));
+            const double* reals = values.reals().data();
+            eachRunStart(values, reals, [&](size_t row) {
+                if (known.insert(reals[row]).second) seen.push_back(Cell::real(reals[row]));
+            });
             return seen;
         }
         case ColumnValues::Kind::Cells:
