@@ -19,6 +19,7 @@
 #include "interrupt_cleanup.h"
 #include "output_dir.h"
 #include "output_manifest.h"
+#include "thread_shares.h"
 
 namespace fs = std::filesystem;
 
@@ -274,6 +275,9 @@ void userPaths(const fs::path& dir, const std::string& relative, const std::set<
     }
 }
 
+// Files flushed at once when a build's output is committed.
+constexpr std::size_t kFlushThreads = 8;
+
 void fsyncPath(const fs::path& path, int flags)
 {
     const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
@@ -394,8 +398,14 @@ void OutputTransaction::commit()
     const std::string build = staging_.filename().string();
     writeFile(staging_ / kManifestName, manifestText(staging_, build));
     const Manifest manifest = readManifest(staging_);
-    // The new output reaches the disk before it can replace the old one.
-    for (const ManifestEntry& file : manifest.files) fsyncPath(staging_ / file.path, O_RDONLY);
+    // The new output reaches the disk before it can replace the old one:
+    // the files are flushed on threads of their own, so that the waits for
+    // the device overlap instead of adding up.
+    const std::size_t flushes = std::min<std::size_t>(manifest.files.size(), kFlushThreads);
+    runShares(flushes, [&](std::size_t first) {
+        for (std::size_t k = first; k < manifest.files.size(); k += flushes)
+            fsyncPath(staging_ / manifest.files[k].path, O_RDONLY);
+    });
     fsyncPath(staging_ / kManifestName, O_RDONLY);
     fsyncPath(staging_, O_RDONLY | O_DIRECTORY);
     step("manifest");
