@@ -41,6 +41,7 @@
 #include "streamed_csv_source.h"
 #include "carried_fields.h"
 #include "tables.h"
+#include "thread_shares.h"
 #include "value_parsing.h"
 #include "visible_text.h"
 
@@ -473,12 +474,17 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     // build here, so it stays open until its groups are written.
     addStoredGroups(staged, summary, reusing, worker, result.outputs, splitStorages, settings);
     previous.reset();
-    writeTables(summary, fields.split, splitStorages, options.model != ModelChoice::Linear,
-                output.staging(), options.confLevel);
+    // The tables and the split model read the summary and the store and
+    // write files of their own: written at once.
+    runShares(2, [&](std::size_t share) {
+        if (share == 0)
+            writeTables(summary, fields.split, splitStorages, options.model != ModelChoice::Linear,
+                        output.staging(), options.confLevel);
+        else if (summary.models > 0)
+            writeSplitModelFile(output.staging() / "split-model.pmml", summary, result.outputs, worker,
+                                fields, request, config.dataModel);
+    });
     const fs::path splitModelPath = outDir / "split-model.pmml";
-    if (summary.models > 0)
-        writeSplitModelFile(output.staging() / "split-model.pmml", summary, result.outputs, worker,
-                            fields, request, config.dataModel);
     staged.commit();
     // The diagnostics are read off the split model in a second streamed
     // pass over the input, and written only when the run succeeds.

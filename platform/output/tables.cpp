@@ -15,6 +15,7 @@
 #include "csv_writer.h"
 #include "errors.h"
 #include "output_dir.h"
+#include "thread_shares.h"
 #include "value_parsing.h"
 
 namespace splitrun {
@@ -281,14 +282,21 @@ void writeTables(const RunSummary& summary, const std::vector<std::string>& spli
                  const std::vector<int>& splitStorages, bool logistic, const std::filesystem::path& dir,
                  double confLevel)
 {
-    writeTableFile(dir / "coefficients.csv", [&](std::ostream& out) {
-        writeCoefficientsTable(out, summary, splitFields, splitStorages, logistic, confLevel);
-    });
-    writeTableFile(dir / "covariance.csv", [&](std::ostream& out) {
-        writeCovarianceTable(out, summary, splitFields, splitStorages);
-    });
-    writeTableFile(dir / "groups.csv", [&](std::ostream& out) {
-        writeGroupsTable(out, summary, splitFields, splitStorages, logistic);
+    // Three files from the same summary, read only: written at once. A
+    // failure is that of the first table in this order that failed.
+    runShares(3, [&](std::size_t table) {
+        if (table == 0)
+            writeTableFile(dir / "coefficients.csv", [&](std::ostream& out) {
+                writeCoefficientsTable(out, summary, splitFields, splitStorages, logistic, confLevel);
+            });
+        else if (table == 1)
+            writeTableFile(dir / "covariance.csv", [&](std::ostream& out) {
+                writeCovarianceTable(out, summary, splitFields, splitStorages);
+            });
+        else
+            writeTableFile(dir / "groups.csv", [&](std::ostream& out) {
+                writeGroupsTable(out, summary, splitFields, splitStorages, logistic);
+            });
     });
 }
 
