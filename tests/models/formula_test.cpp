@@ -54,6 +54,8 @@ TEST(Formula, TermsAndColumnsAreNamedAsR) {
       {"mpg ~ wt:cyl", {}}, {"mpg ~ wt + wt:cyl", {}}, {"mpg ~ 0 + cyl + wt", {}}, {"mpg ~ cyl:wt - 1", {}},
       // Terms by order, then appearance; a product's label keeps the variables' order.
       {"mpg ~ hp:wt + qsec + wt", {}}, {"mpg ~ (wt + hp + qsec)^2 - hp:qsec", {}},
+      // A sign before a term: "-" removes it, wherever it stands, "+" keeps it.
+      {"mpg ~ -1 + wt + +hp", {}}, {"mpg ~ +cyl + -wt + wt", {}},
       {"log(mpg) ~ poly(hp, 2, raw = TRUE) + I(wt^2) + log2(qsec) + I(hp * 1e5)", {}},
       {"mpg ~ exp(-wt) + sqrt(abs(qsec - 18)) + log(hp, 10)", {}},
       // "." in the data's order, less what the response reads and what is removed.

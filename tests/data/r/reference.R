@@ -252,7 +252,7 @@ for (f in c("mpg ~ wt * cyl", "mpg ~ wt:cyl", "mpg ~ wt + wt:cyl", "mpg ~ 0 + cy
             "log(mpg) ~ poly(hp, 2, raw = TRUE) + I(wt^2) + log2(qsec) + I(hp * 1e5)",
             "mpg ~ exp(-wt) + sqrt(abs(qsec - 18)) + log(hp, 10)", "log(mpg) ~ . - hp", "breaks ~ wool * tension",
             "breaks ~ 0 + wool:tension", "breaks ~ tension + wool:tension", "breaks ~ (wool + tension)^2 - wool",
-            "breaks ~ 0 + wool + tension")) {
+            "breaks ~ 0 + wool + tension", "mpg ~ -1 + wt + +hp", "mpg ~ +cyl + -wt + wt")) {
   data <- if (startsWith(f, "breaks")) w else if (f == "log(mpg) ~ . - hp") d[c("mpg", "disp", "hp", "wt")] else d
   names <- colnames(model.matrix(as.formula(f), data))
   for (k in seq_along(names)) put("terms", f, names[k], k)
