@@ -10,6 +10,7 @@
 
 #include "cli_harness.h"
 #include "options.h"
+#include "value_parsing.h"
 #include "visible_text.h"
 
 using namespace clitest;
@@ -40,6 +41,8 @@ TEST(InputErrors, LargeInputsExitWithTwoAndSayWhatAndWhere)
          with({"--memory-limit", "1M"}), {"data.csv:50005:2 (field 'x')", "while 50003 of the field's 50004"}},
         {"field name longer than 64 KiB", csv("").replace(16, 5, std::string(70000, 'n')), base,
          {"data.csv:1:5", "is 70000 bytes long, more than the 65536"}},
+        {"field name longer than 64 KiB, Latin-1 (the full reader)", csv("").replace(16, 5, std::string(70000, 'n')),
+         with({"--encoding", "latin1"}), {"data.csv:1:5", "is 70000 bytes long, more than the 65536"}},
         {"a field name of exactly 64 KiB is taken", csv("").replace(16, 5, std::string(65536, 'n')),
          {"--split", "Region", "--target", "y"}, {"--split", "'Region' is not a column"}},
         // Binary data is refused at its first block, not read on until a
@@ -126,20 +129,23 @@ TEST(Usage, EncodingSpellings)
 }
 
 // Text echoed in messages: controls, C1 controls and bytes of no UTF-8
-// character escaped, well-formed characters kept.
+// character escaped, well-formed characters kept; and which texts are UTF-8.
 TEST(VisibleText, EscapesControlsAndBytesOfNoUtf8Character)
 {
-    const std::pair<std::string_view, std::string_view> cases[] = {
-        {"a\tb\\c\x1b[2J\x7f", "a\\tb\\\\c\\x1B[2J\\x7F"},
-        {"caf\xC3\xA9 \xC2\xA0 \xF0\x9F\x99\x82", "caf\xC3\xA9 \xC2\xA0 \xF0\x9F\x99\x82"},   // kept whole
-        {"x\xFF", "x\\xFF"},                                  // Latin-1 or stray byte
-        {"\xC2\x9B" "1m", "\\xC2\\x9B1m"},                    // C1 control (CSI)
-        {"\xC0\x80", "\\xC0\\x80"},                          // overlong zero
-        {"\xED\xA0\x80", "\\xED\\xA0\\x80"},                 // surrogate
-        {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},        // past U+10FFFF
-        {"ab\xE2\x82", "ab\\xE2\\x82"},                       // cut short at the end
+    const struct { std::string_view text, shown; bool utf8; } cases[] = {
+        {"a\tb\\c\x1b[2J\x7f", "a\\tb\\\\c\\x1B[2J\\x7F", true},
+        {"caf\xC3\xA9 \xC2\xA0 \xF0\x9F\x99\x82", "caf\xC3\xA9 \xC2\xA0 \xF0\x9F\x99\x82", true},  // kept whole, to the last byte
+        {"x\xFF", "x\\xFF", false},                                 // Latin-1 or stray byte
+        {"\xC2\x9B" "1m", "\\xC2\\x9B1m", true},                   // C1 control (CSI)
+        {"\xC0\x80", "\\xC0\\x80", false},                         // overlong zero
+        {"\xED\xA0\x80", "\\xED\\xA0\\x80", false},                // surrogate
+        {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80", false},       // past U+10FFFF
+        {"ab\xE2\x82", "ab\\xE2\\x82", false},                      // cut short at the end
     };
-    for (const auto& [text, shown] : cases) EXPECT_EQ(splitrun::visibleText(text), shown) << text;
+    for (const auto& c : cases) {
+        EXPECT_EQ(splitrun::visibleText(c.text), c.shown) << c.text;
+        EXPECT_EQ(splitrun::isUtf8(c.text), c.utf8) << c.text;
+    }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <csignal>
 #include <cstdlib>
+#include <iterator>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 #include "cli_harness.h"
 #include "errors.h"
 #include "output_dir.h"
+#include "output_file.h"
 #include "output_manifest.h"
 #include "output_transaction.h"
 #include "staged_store.h"
@@ -231,6 +233,20 @@ TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
                                    "link.csv", "target.csv"}),
                   std::vector<std::string>{});
     }
+}
+
+// Commit closes the file before it moves it into place, so that an error
+// only the close reports (a file system that writes back then) fails the run.
+TEST(OutputSafety, CommitClosesTheOutputBeforeMovingItIn)
+{
+    const fs::path dir = freshDir("commit-closes");
+    const auto descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); };
+    splitrun::OutputFile out((dir / "o.csv").string(), {});
+    out.stream() << "x\n";
+    const auto before = descriptors();
+    out.commit();
+    EXPECT_EQ(descriptors(), before - 1);
+    EXPECT_EQ(readFile(dir / "o.csv"), "x\n");
 }
 
 TEST(OutputSafety, RunsRemoveWorkingFilesOfKilledRunsOnThisHostOnly)

@@ -1,4 +1,6 @@
 // Value parsing and per-column storage inference.
+#include <fcntl.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cmath>
@@ -156,6 +158,12 @@ TEST(CsvTable, ChunksJoinAsOnePassReadsThem)
                 ASSERT_TRUE(cut) << chunkBytes;
                 EXPECT_EQ(cut->storages, whole->storages) << chunkBytes << " bytes, " << threads << " threads";
                 EXPECT_TRUE(cut->values == whole->values) << chunkBytes << " bytes, " << threads << " threads";
+                // The profile, which keeps no values, infers the same storages.
+                const int descriptor = ::open(file.c_str(), O_RDONLY);
+                const auto profile = profilePlainCsv(descriptor, {}, threads, {}, chunkBytes);
+                ::close(descriptor);
+                ASSERT_TRUE(profile) << chunkBytes;
+                EXPECT_EQ(profile->storages, whole->storages) << "profiled in " << chunkBytes << "-byte chunks";
                 for (std::size_t col = 0; col < cut->values.size(); ++col) {   // == takes -0 for 0
                     if (cut->values[col].kind() != refhost::ColumnValues::Kind::Real) continue;
                     for (std::size_t row = 0; row < cut->values[col].size(); ++row)

@@ -125,6 +125,11 @@ TEST_F(Lifecycle, EndStopsWhenTheDataModelSectionCannotBeBuilt) {
     EXPECT_EQ(Keys("StatXML"), (Strings{"m-1", "m-3"}));
     EXPECT_FALSE(context->container("PMML").isClosed());
     EXPECT_TRUE(combined().isEmpty() && Access::inputModel(peer()).isEmpty());
+    // A begin that could not read the data model leaves the end no section to build.
+    context->faults().refuse("getInputDataModel", 1, 13, 0, 2);
+    EXPECT_EQ(Begin(), 13u);
+    EXPECT_FALSE(combined().isEmpty());
+    EXPECT_EQ(End(), 5u);
 }
 
 

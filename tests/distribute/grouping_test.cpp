@@ -182,6 +182,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReadFailure,
     testing::Values(
         // The record key is only prepared when its first read fails: 0 is not 5.
         ReadFailureCase{"FirstRecordKeyRead", {{5}, {5}, {7}}, false, {2}, 3, 5, {{0, 1}, {2}}},
+        // ... and is an integer 0 in eight bytes like any other: the same as a group's 0.
+        ReadFailureCase{"FirstRecordKeyReadBesideZero", {{0}, {0}, {7}}, false, {2}, 2, 4, {{0, 1}, {2}}},
         ReadFailureCase{"GroupKeyRead", {{5}, {5}, {7}}, false, {1}, 3, 5, {{0, 1}, {2}}},
         // A record key read before keeps the previous record's value.
         ReadFailureCase{"LaterRecordKeyRead", {{5}, {5}, {5}, {7}}, false, {3}, 2, 5, {{0, 1, 2}, {3}}},

@@ -54,6 +54,8 @@ TEST(Formula, TermsAndColumnsAreNamedAsR) {
       {"mpg ~ wt:cyl", {}}, {"mpg ~ wt + wt:cyl", {}}, {"mpg ~ 0 + cyl + wt", {}}, {"mpg ~ cyl:wt - 1", {}},
       // Terms by order, then appearance; a product's label keeps the variables' order.
       {"mpg ~ hp:wt + qsec + wt", {}}, {"mpg ~ (wt + hp + qsec)^2 - hp:qsec", {}},
+      // A sign before a term: "-" removes it, wherever it stands, "+" keeps it.
+      {"mpg ~ -1 + wt + +hp", {}}, {"mpg ~ +cyl + -wt + wt", {}},
       {"log(mpg) ~ poly(hp, 2, raw = TRUE) + I(wt^2) + log2(qsec) + I(hp * 1e5)", {}},
       {"mpg ~ exp(-wt) + sqrt(abs(qsec - 18)) + log(hp, 10)", {}},
       // "." in the data's order, less what the response reads and what is removed.
@@ -205,8 +207,10 @@ TEST(Formula, RecordsWithUndefinedValuesLeaveTheFitAndInfiniteOnesFailIt) {
       // log(0) is -Inf: R keeps it and its fit stops; so does the group.
       {"y ~ log(x)", 2, 1, number(0), "non-finite value: log(x) is -Inf in record 3" + stops},
       {"y ~ x", 3, 3, number(INFINITY), "non-finite value: the weights is Inf in record 4" + stops},
-      // A record without a class leaves the logistic fit.
+      // A record without a class leaves the logistic fit; so does one without
+      // a response, a weight or an offset.
       {"c ~ x", 1, 2, missing(), "", ModelKind::Logistic},
+      {"y ~ x", 4, 0, missing(), ""}, {"y ~ x", 0, 3, missing(), ""}, {"y ~ c + offset(x)", 3, 1, missing(), ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.formula + (" " + c.reason));
@@ -224,6 +228,31 @@ TEST(Formula, RecordsWithUndefinedValuesLeaveTheFitAndInfiniteOnesFailIt) {
       EXPECT_EQ(model.records, 4u);
       EXPECT_EQ(model.skippedRecords, 1u);
     }
+  }
+}
+
+// The fields a formula reads, which decide the columns a build loads: "."
+// anywhere among the terms takes every other field; a field named only to
+// be removed is still read.
+TEST(Formula, NamesTheFieldsItReads) {
+  const struct {
+    const char* formula;
+    const char* target;
+    std::vector<std::string> response, inputs;
+    bool dot, plainResponse, cbind;
+  } cases[] = {
+      {"y ~ .", "y", {"y"}, {}, true, true, false},
+      {"log(y) ~ . - x", "y", {"y"}, {"x"}, true, false, false},
+      {"y ~ x + .", "y", {"y"}, {"x"}, true, true, false},
+      {"I(y / 2) ~ x * z - z", "y", {"y"}, {"x", "z"}, false, false, false},
+      {"cbind(s, f) ~ a:b + poly(p, 2, raw = TRUE) + offset(log(o))", "s", {"s", "f"}, {"a", "b", "p", "o"}, false, false, true},
+  };
+  for (const auto& c : cases) {
+    splitmodels::FormulaFields fields;
+    ASSERT_EQ(splitmodels::checkFormula(c.formula, fields), std::nullopt) << c.formula;
+    EXPECT_TRUE(fields.target == c.target && fields.responseFields == c.response && fields.inputs == c.inputs &&
+                fields.dot == c.dot && fields.plainResponse == c.plainResponse && fields.cbind == c.cbind)
+        << c.formula;
   }
 }
 

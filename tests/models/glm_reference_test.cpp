@@ -7,7 +7,6 @@
 // iterations, the coefficients' table, cars 1 and 20 predicted on both
 // scales, vcov[1, 2] and car 1's standard errors of prediction), the last
 // three through the group's PMML.
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -190,27 +189,6 @@ TEST(GlmReference, AMeanIntervalPastTheLinksDomainIsMissing) {
   scorer.computeStandardErrors(true);
   const splitmodels::ScoreResult result = scorer.score({"6", "3.1"});
   EXPECT_TRUE(std::isnan(result.meanLow) && std::isnan(result.meanHigh)) << result.meanLow << " " << result.meanHigh;
-}
-
-// A glm that classifies (a text target) adds its offset to the linear
-// predictor when it scores, as the fit did: the event's probability is the
-// fitted one.
-TEST(GlmReference, AClassifyingGlmScoresWithItsOffset) {
-  GroupData data{{continuous("x"), continuous("off"), nominal("y", {"no", "yes"})}, {}};
-  for (const char* y : {"no", "no", "yes", "no", "yes", "yes", "no", "yes"}) {
-    const double x = data.rows.size() + 1.0;
-    data.rows.push_back({number(x), number(x * x / 20), text(y)});
-  }
-  const splitmodels::GroupModel model =
-      splitmodels::buildGroupModel(data, glmRequest({"off", "binomial", "", "y", "x", "", "off"}));
-  ASSERT_TRUE(model.ok) << model.reason;
-  splitmodels::SplitScorer scorer = splitmodels::SplitScorer::fromPmml(model.pmml);
-  scorer.bind(fieldNames(data));
-  const std::vector<std::string>& labels = scorer.classLabels();
-  const auto yes = static_cast<std::size_t>(std::find(labels.begin(), labels.end(), "yes") - labels.begin());
-  ASSERT_LT(yes, labels.size());
-  for (const std::size_t r : {0u, 7u})
-    EXPECT_NEAR(scorer.score(recordTexts(data, r)).probabilities.at(yes), model.fitted[r], 1e-12) << "record " << r + 1;
 }
 
 // Warnings and failures as R's glm gives them:

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "model_test_support.h"
+#include "segment_text.h"
 
 namespace {
 
@@ -192,6 +193,10 @@ TEST(ModelDocuments, SplitModelCopiesGroupModelsAsTheirParsedCopies) {
       segment.groupPmml.insert(segment.groupPmml.find('\n') + 1, "<!-- not as the writers print it -->\n");
     const std::string split = splitmodels::buildSplitModelPmml(input);
     EXPECT_EQ(split, splitmodels::buildSplitModelPmml(parsed));
+    // The text copy takes every document as the writers print it, and only those.
+    for (const splitmodels::SplitSegment& segment : input.segments)
+      EXPECT_EQ(splitmodels::detail::segmentModelText(segment.groupPmml, input, segment, {"region", "day", "channel", "amount", "big"})
+                    .has_value(), segment.groupPmml != odd) << segment.values[0].value;
     if (kind == ModelKind::Glm) {  // a general regression model lists no CategoricalPredictor
       EXPECT_NE(pmml.find("targetReferenceCategory=\"n\""), std::string::npos);  // the class that is not the event
       continue;

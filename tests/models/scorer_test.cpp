@@ -353,6 +353,9 @@ TEST(Scorer, TimesAndDatesReadAsTheirTypesAllow) {
       {parseTimeText("23:59:61"), std::nullopt},      {parseTimeText("24:00:00"), std::nullopt},
       {parseTimestampText("2016-12-31T23:59:60Z"), 17166.0 * 86400 + 86400},
       {parseDateText("2024-02-29"), 19782.0},         {parseDateText("2023-02-29"), std::nullopt},
+      // A text ends where its view does: what follows it is not read.
+      {parseTimestampText(std::string_view("2016-12-31T23:59:60Z").substr(0, 19)), 17166.0 * 86400 + 86400},
+      {parseTimeText(std::string_view("23:59:60.5").substr(0, 8)), 86400.0},
   };
   for (const auto& [read, expected] : cases) EXPECT_EQ(read, expected);
 }

@@ -53,9 +53,11 @@ class Expander {
         return {{variable(node)}};
       case Node::Kind::Paren: return expand(node.args[0], negated);
       case Node::Kind::Unary: {
+        // "+" keeps the terms under it. "-" removes them from nothing, as R
+        // does (y ~ x + -x keeps x; only a - b removes b from a), and turns
+        // an intercept under it round.
         TermList inner = expand(node.args[0], negated != (node.text == "-"));
         if (node.text == "+") return inner;
-        removed_.insert(removed_.end(), inner.begin(), inner.end());
         return {};
       }
       case Node::Kind::Call:
@@ -92,13 +94,6 @@ class Expander {
     return result;
   }
 
-  // Terms removed by a unary minus ("y ~ -x + ...") leave the final list.
-  void dropRemoved(TermList& list) const {
-    list.erase(std::remove_if(list.begin(), list.end(),
-                              [&](const Term& t) { return std::find(removed_.begin(), removed_.end(), t) != removed_.end(); }),
-               list.end());
-  }
-
  private:
   int variable(const Node& node) {
     const std::string label = deparse(node);
@@ -111,7 +106,6 @@ class Expander {
 
   Terms& out_;
   const std::vector<std::string>& dotFields_;
-  TermList removed_;
 };
 
 }  // namespace
@@ -121,7 +115,6 @@ Terms expandTerms(const Node& formula, const std::vector<std::string>& dotFields
   out.response = formula.args[0];
   Expander expander(out, dotFields);
   TermList list = expander.expand(formula.args[1], false);
-  expander.dropRemoved(list);
   // By number of variables, then in the order the expansion found them.
   std::stable_sort(list.begin(), list.end(), [](const Term& a, const Term& b) { return a.size() < b.size(); });
   list.erase(std::remove_if(list.begin(), list.end(), [](const Term& t) { return t.empty(); }), list.end());

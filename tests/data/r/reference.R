@@ -252,7 +252,7 @@ for (f in c("mpg ~ wt * cyl", "mpg ~ wt:cyl", "mpg ~ wt + wt:cyl", "mpg ~ 0 + cy
             "log(mpg) ~ poly(hp, 2, raw = TRUE) + I(wt^2) + log2(qsec) + I(hp * 1e5)",
             "mpg ~ exp(-wt) + sqrt(abs(qsec - 18)) + log(hp, 10)", "log(mpg) ~ . - hp", "breaks ~ wool * tension",
             "breaks ~ 0 + wool:tension", "breaks ~ tension + wool:tension", "breaks ~ (wool + tension)^2 - wool",
-            "breaks ~ 0 + wool + tension")) {
+            "breaks ~ 0 + wool + tension", "mpg ~ -1 + wt + +hp", "mpg ~ +cyl + -wt + wt")) {
   data <- if (startsWith(f, "breaks")) w else if (f == "log(mpg) ~ . - hp") d[c("mpg", "disp", "hp", "wt")] else d
   names <- colnames(model.matrix(as.formula(f), data))
   for (k in seq_along(names)) put("terms", f, names[k], k)
@@ -383,6 +383,22 @@ distribution("dbinom(x, n, p, log = TRUE)", function(x, n, p) dbinom(x, n, p, lo
 distribution("dpois(x, lambda, log = TRUE)", function(x, l) dpois(x, l, log = TRUE), c(1000, 990.5), c(0, 3.2), c(7, 1e-300))
 distribution("dgamma(x, shape, scale, log = TRUE)", function(x, a, s) dgamma(x, a, scale = s, log = TRUE),
              c(2.5, 0.4, 3), c(2.5, 40, 0.05))
+# The links at and around where R holds them: g(mu), its inverse (and one
+# less it for the links onto (0, 1), whose holds near 1 only the difference
+# shows) and the inverse's derivative.
+link_etas <- list(identity = c(-2, 0.5), log = c(-40, -36, 2), inverse = c(-2, 0.5), "1/mu^2" = c(0.5, 4),
+                  sqrt = c(0.5, 3), logit = c(-31, -30, -29.5, 0.3, 29.5, 30, 31), probit = c(-9, -8.1, 0.3, 8.1, 9),
+                  cauchit = c(-1e16, -2, 0.3, 2, 1e16), cloglog = c(-40, -36, 0.3, 3.5, 4, 700, 710))
+for (name in names(link_etas)) {
+  l <- make.link(name)
+  r <- sprintf('make.link("%s")', name)
+  etas <- as.list(link_etas[[name]])
+  do.call(distribution, c(list(paste0(r, "$linkfun(mu)"), l$linkfun), list(0.3, 0.9)))
+  do.call(distribution, c(list(paste0(r, "$linkinv(eta)"), l$linkinv), etas))
+  do.call(distribution, c(list(paste0(r, "$mu.eta(eta)"), l$mu.eta), etas))
+  if (name %in% c("logit", "probit", "cauchit", "cloglog"))
+    do.call(distribution, c(list(paste0("1 - ", r, "$linkinv(eta)"), function(eta) 1 - l$linkinv(eta)), etas))
+}
 
 for (file in names(rows))
   writeLines(c("case\tquantity\tvalue", rows[[file]]), file.path(out, paste0(file, ".tsv")))
