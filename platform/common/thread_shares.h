@@ -12,6 +12,10 @@
 
 namespace splitrun {
 
+// Below this many rows a pass over a table's rows runs on one thread: the
+// threads would cost more to start than they save.
+constexpr std::size_t kRowsForThreads = std::size_t{1} << 16;
+
 // Calls share(k) for k = 0 .. shares - 1: share 0 on this thread, the others
 // on threads of their own (a share whose thread cannot be started runs
 // here). Returns when all are done, rethrowing the first share's exception.

@@ -374,9 +374,6 @@ void summariseColumn(CsvTable& result, std::size_t c)
     field.categories = distinctValues(values, &field.moreCategories);
 }
 
-// Below this many rows the columns are summarised on one thread.
-constexpr std::size_t kRowsForThreads = std::size_t{1} << 16;
-
 // Each column is a pass over every row, independent of the others: a large
 // table's columns are shared out among the parse's threads, each taking
 // every threads-th column, so that the key columns of a file (mostly its

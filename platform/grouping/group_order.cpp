@@ -131,9 +131,6 @@ RowOrder sortedByComparison(const refhost::Table& table, const std::vector<std::
 
 namespace {
 
-// Below this many rows the key changes are looked for on one thread.
-constexpr std::size_t kRowsForThreads = std::size_t{1} << 16;
-
 // The rows (>= 1) whose key differs from the row before's, in order; each
 // of `threads` threads marks the changes of its own share of the rows.
 std::vector<std::size_t> keyChanges(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,

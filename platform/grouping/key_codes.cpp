@@ -139,10 +139,6 @@ KeyCodes numberCodes(const refhost::ColumnValues& values, std::size_t rows, Bits
     return result;
 }
 
-// Below this many rows the key columns are coded, and the rows counted, on
-// one thread.
-constexpr std::size_t kRowsForThreads = std::size_t{1} << 16;
-
 // One key column's part in a combined code: the code of a row under
 // several columns is the sum of each column's code times its weight, the
 // last column weighing 1 and each one before it as much as the
