@@ -179,9 +179,9 @@ private:
                     cf_status* status);
     void record(const char* op, uint64_t call);
 
+    const bool on_;  // Mode::On: calls are counted and rules apply
     // Counters by name, open addressing; a slot is written once, under
     // mutex_, and read without it.
-    const bool on_;
     std::array<std::atomic<Counter*>, kSlots> slots_{};
     static constexpr size_t kLiteralSlots = 256;
     std::array<std::atomic<const char*>, kLiteralSlots> literalKeys_{};
