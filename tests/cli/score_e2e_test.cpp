@@ -9,7 +9,6 @@
 #include <map>
 #include <random>
 #include <thread>
-#include <tuple>
 
 #include <sys/stat.h>
 
@@ -211,18 +210,6 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
     EXPECT_GT(std::stod(mixedRows[0].at("se_fit")), 0.0) << "the group of all cars has a standard error";
     EXPECT_EQ(mixedRows[1].count("se_fit"), 0u) << "NA, read back as missing";
     EXPECT_EQ(mixedRows[1].at("predicted_mpg"), "21");  // the saturated fit reproduces the record
-    // What cannot be given is refused before anything is written.
-    const std::tuple<const char*, std::vector<std::string>, const char*> refused[] = {
-        {"logistic", {"--interval", "prediction"}, "applies to linear models only"},
-        {"gamma", {"--interval", "prediction"}, "has no prediction interval"},
-        {"logistic", {"--level", "1"}, "strictly between 0 and 1"},
-    };
-    for (const auto& [model, options, message] : refused) {
-        const RunOutput run = runScore(dir / model / "split-model.pmml", dir / "new.csv", dir / "refused.csv", options);
-        EXPECT_EQ(run.status, 2) << message;
-        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
-        EXPECT_FALSE(fs::exists(dir / "refused.csv"));
-    }
 }
 
 // Diagnostics of the records each fit used, in input order, against R
