@@ -7,7 +7,6 @@
 // which writes the snapshots instead of comparing, and reviewing the diff.
 // The runs listed in golden/messages.txt, which refuse their input or warn
 // about it, are pinned the same way.
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -35,6 +34,8 @@ struct GoldenCase {
     std::string in;                              // the case whose in/ holds the inputs, when not this one's
     mode_t umask = 022;
 };
+
+void PrintTo(const GoldenCase& c, std::ostream* out) { *out << c.name; }
 
 // The words of a "$" line: split at spaces, a word in single quotes taken as it stands.
 std::vector<std::string> commandWords(const std::string& line)
@@ -108,44 +109,6 @@ std::map<std::string, std::string> filesBelow(const fs::path& dir)
 }
 
 // What the case's commands wrote and printed, by snapshot file name.
-std::map<std::string, std::string> runCase(const GoldenCase& c)
-{
-    const fs::path dir = freshDir("golden-" + c.name);
-    fs::copy(snapshotDir(c.in.empty() ? c.name : c.in) / "in", dir / "in");
-    const std::string scored = fs::exists(dir / "in/score.csv") ? "DIR/in/score.csv" : "DIR/in/data.csv";
-    std::vector<std::vector<std::string>> commands = {{"build", "--data", "DIR/in/data.csv", "--out", "DIR/out"},
-                                                      {"export", "DIR/out", "--to", "DIR/export"}};
-    commands[0].insert(commands[0].end(), c.commands.at(0).begin() + 1, c.commands[0].end());
-    std::string model = "DIR/out/split-model.pmml";
-    for (std::size_t next = 1; next < c.commands.size(); ++next) {
-        std::vector<std::string> command = c.commands[next];
-        const auto given = [&command](const std::string& option) {
-            return std::find(command.begin(), command.end(), option) != command.end();
-        };
-        if (command[0] == "build") {
-            if (!given("--data")) command.insert(command.end(), {"--data", "DIR/in/data.csv"});
-            if (!given("--split")) command.insert(command.end(), {"--split", c.commands[0].at(2)});
-            model = *(std::find(command.begin(), command.end(), "--out") + 1) + "/split-model.pmml";
-        }
-        const std::pair<std::string, std::string> defaults[] = {
-            {"--model", model}, {"--data", scored}, {"--out", "DIR/scored" + std::to_string(commands.size() + 1) + ".csv"}};
-        for (const auto& [option, value] : defaults)
-            if (command[0] == "score" && !given(option)) command.insert(command.end(), {option, value});
-        commands.push_back(command);
-    }
-    std::map<std::string, std::string> files;
-    for (std::size_t i = 0; i < commands.size(); ++i) {
-        for (std::string& arg : commands[i])
-            if (arg.rfind("DIR/", 0) == 0) arg = (dir / arg.substr(4)).string();
-        const RunOutput run = runSplitRun(commands[i]);
-        std::ostringstream printed;
-        printed << "exit " << run.status << "\n" << run.out << (run.err.empty() ? "" : "--- standard error\n") << run.err;
-        files[std::to_string(i + 1) + "-" + commands[i][0] + ".txt"] = normalised(printed.str(), dir.string());
-    }
-    for (const auto& [path, bytes] : filesBelow(dir)) files[path] = normalised(bytes, dir.string());
-    return files;
-}
-
 void writeSnapshots(const std::string& name, const std::map<std::string, std::string>& files)
 {
     fs::create_directories(snapshotDir(name));
@@ -192,16 +155,6 @@ void expectSnapshots(const std::string& name, const std::map<std::string, std::s
         if (!expected.count(path)) ADD_FAILURE() << name << ": " << path << " was written but has no snapshot";
 }
 
-class GoldenOutput : public ::testing::TestWithParam<GoldenCase> {};
-
-TEST_P(GoldenOutput, EveryFileWrittenMatchesItsSnapshot)
-{
-    expectSnapshots(GetParam().name, runCase(GetParam()));
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, GoldenOutput, ::testing::ValuesIn(readCases("cases.txt")),
-                         [](const auto& info) { return info.param.name; });
-
 // Each path below `dir` but in/, with its mode: "out/groups.csv 0644".
 std::set<std::string> listing(const fs::path& dir)
 {
@@ -216,14 +169,15 @@ std::set<std::string> listing(const fs::path& dir)
     return lines;
 }
 
-// Runs that refuse their input or warn about it, and the subcommands' help.
-// A case's commands run in order in one scratch directory holding a copy of
-// its in/ (or of another case's); each gives "N-<command>.txt": the exit
-// status, standard output and error, and the paths beside in/ that the
-// command left or took away, each with its mode (under the case's umask).
-std::map<std::string, std::string> runMessages(const GoldenCase& c)
+// Runs a case's commands in order in one scratch directory holding a copy of
+// its in/ (or of another case's), under the case's umask; each gives
+// "N-<command>.txt": the exit status, standard output and error. For a case
+// of messages (refusals, warnings, help) it also lists the paths beside in/
+// that the command left or took away, each with its mode; for any other
+// case every file below the directory but in/ is compared as well.
+std::map<std::string, std::string> runCase(const GoldenCase& c, bool messages)
 {
-    const fs::path dir = freshDir("messages-" + c.name);
+    const fs::path dir = freshDir((messages ? "messages-" : "golden-") + c.name);
     if (fs::exists(snapshotDir(c.in.empty() ? c.name : c.in) / "in"))
         fs::copy(snapshotDir(c.in.empty() ? c.name : c.in) / "in", dir / "in");
     const mode_t previous = ::umask(c.umask);
@@ -235,7 +189,8 @@ std::map<std::string, std::string> runMessages(const GoldenCase& c)
             if (arg.rfind("DIR/", 0) == 0) arg = (dir / arg.substr(4)).string();
         const RunOutput run = runSplitRun(args);
         std::ostringstream printed;
-        printed << "exit " << run.status << "\n" << run.out << "--- standard error\n" << run.err;
+        printed << "exit " << run.status << "\n" << run.out << (run.err.empty() && !messages ? "" : "--- standard error\n")
+                << run.err;
         // What the command left and took away; a path whose mode changed is both.
         const std::set<std::string> after = listing(dir);
         const auto print = [&printed](const char* heading, const std::set<std::string>& in,
@@ -245,21 +200,32 @@ std::map<std::string, std::string> runMessages(const GoldenCase& c)
                 if (!notIn.count(line)) lines += line + "\n";
             if (!lines.empty()) printed << heading << lines;
         };
-        print("--- left\n", after, before);
-        print("--- gone\n", before, after);
+        if (messages) print("--- left\n", after, before), print("--- gone\n", before, after);
         before = after;
         const std::string command = args.empty() ? "none" : args[0].rfind("-", 0) == 0 ? "options" : args[0];
         files[std::to_string(i + 1) + "-" + command + ".txt"] = normalised(printed.str(), dir.string());
     }
     ::umask(previous);
+    if (!messages)
+        for (const auto& [path, bytes] : filesBelow(dir)) files[path] = normalised(bytes, dir.string());
     return files;
 }
+
+class GoldenOutput : public ::testing::TestWithParam<GoldenCase> {};
+
+TEST_P(GoldenOutput, EveryFileWrittenMatchesItsSnapshot)
+{
+    expectSnapshots(GetParam().name, runCase(GetParam(), false));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, GoldenOutput, ::testing::ValuesIn(readCases("cases.txt")),
+                         [](const auto& info) { return info.param.name; });
 
 class GoldenMessages : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(GoldenMessages, EveryMessageAndFileLeftMatchesItsSnapshot)
 {
-    expectSnapshots(GetParam().name, runMessages(GetParam()));
+    expectSnapshots(GetParam().name, runCase(GetParam(), true));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, GoldenMessages, ::testing::ValuesIn(readCases("messages.txt")),

@@ -112,37 +112,6 @@ TEST(Scorer, OneGroupsModelScoresOnlyItsGroupInShortestExactText) {
   }
 }
 
-// A regression segment: its predicate, its table and the mining fields before the target's.
-std::string segment(const std::string& id, const std::string& predicate, const std::string& table,
-                    const std::string& fields = "") {
-  return "<Segment id=\"" + id + "\">" + predicate + "<RegressionModel functionName=\"regression\"><MiningSchema>" +
-         fields + "<MiningField name=\"y\" usageType=\"target\"/></MiningSchema>" + table + "</RegressionModel></Segment>";
-}
-
-const std::string kHandWritten = R"(<PMML xmlns="http://www.dmg.org/PMML-4_4" version="4.4"><Header/><DataDictionary>
-    <DataField name="shop" optype="categorical" dataType="string"><Value value="N/A" property="missing"/></DataField>
-    <DataField name="n" optype="continuous" dataType="integer"/>
-    <DataField name="day" optype="continuous" dataType="dateDaysSince[1970]"/>
-    <DataField name="y" optype="continuous" dataType="double"/>
-  </DataDictionary><MiningModel functionName="regression"><MiningSchema><MiningField name="shop"/>
-    <MiningField name="n"/><MiningField name="day"/><MiningField name="y" usageType="target"/></MiningSchema>
-  <Segmentation multipleModelMethod="selectFirst">)" +
-    segment("quoted", R"(<SimpleSetPredicate field="shop" booleanOperator="isIn">
-        <Array type="string" n="2">"Tom &amp; Jerry's" "a &lt;b&gt; \"c\""</Array></SimpleSetPredicate>)",
-            R"(<RegressionTable intercept="1"/>)") +
-    segment("no-shop", R"(<CompoundPredicate booleanOperator="and"><SimplePredicate field="shop" operator="isMissing"/>
-        <SimplePredicate field="n" operator="greaterOrEqual" value="10"/></CompoundPredicate>)",
-            R"(<RegressionTable intercept="2"/>)") +
-    segment("early", R"(<CompoundPredicate booleanOperator="surrogate">
-        <SimplePredicate field="day" operator="lessThan" value="18262"/>
-        <SimplePredicate field="n" operator="equal" value="3"/></CompoundPredicate>)",
-            R"(<RegressionTable intercept="0.5"><NumericPredictor name="n" coefficient="2" exponent="2"/></RegressionTable>)",
-            R"(<MiningField name="n" missingValueReplacement="4"/>)") +
-    segment("xor", R"(<CompoundPredicate booleanOperator="xor"><SimplePredicate field="shop" operator="equal" value="x&lt;y"/>
-        <SimplePredicate field="n" operator="notEqual" value="7"/></CompoundPredicate>)",
-            R"(<RegressionTable intercept="3"><NumericPredictor name="n" coefficient="1"/></RegressionTable>)") +
-    "</Segmentation></MiningModel></PMML>";
-
 // Runs `action`, which must throw a ScoreError whose message holds `mentions`.
 template <typename Action>
 void expectRefused(Action action, const std::string& mentions) {
@@ -154,8 +123,12 @@ void expectRefused(Action action, const std::string& mentions) {
   }
 }
 
+// The segments of tests/models/hand_written.pmml: a set of quoted texts, a
+// declared missing value, a surrogate with a replaced input, and xor.
 TEST(Scorer, HandWrittenPredicatesFollowThreeValuedLogicOnceBound) {
-  SplitScorer scorer = SplitScorer::fromPmml(kHandWritten);
+  std::ostringstream document;
+  document << std::ifstream(SPLIT_SOURCE_ROOT "/tests/models/hand_written.pmml").rdbuf();
+  SplitScorer scorer = SplitScorer::fromPmml(document.str());
   EXPECT_EQ(scorer.targetName(), "y");
   EXPECT_EQ(scorer.requiredFields(), (std::vector<std::string>{"shop", "n", "day"}));
   EXPECT_THROW(scorer.score({"1"}), ScoreError);  // not bound yet
