@@ -1,5 +1,6 @@
 #include "progress_bar.h"
 
+#include <algorithm>
 #include <string>
 
 #include <unistd.h>
@@ -20,8 +21,13 @@ void ProgressBar::update(std::size_t done, std::size_t total, const char* unit)
     shownStep_ = step;
     constexpr std::size_t width = 30;
     const std::size_t filled = done >= total ? width : done * width / total;
-    const std::string bar = std::string(filled, '#') + std::string(width - filled, '-');
-    std::fprintf(stream_, "\r[%s] %zu/%zu %s", bar.c_str(), done, total, unit);
+    std::string line = "[" + std::string(filled, '#') + std::string(width - filled, '-') + "] " +
+                       std::to_string(done) + "/" + std::to_string(total) + " " + unit;
+    // A line shorter than one drawn before (another unit) blanks the rest.
+    const std::size_t shown = line.size();
+    if (shown < drawnWidth_) line.append(drawnWidth_ - shown, ' ');
+    drawnWidth_ = std::max(drawnWidth_, shown);
+    std::fprintf(stream_, "\r%s", line.c_str());
     std::fflush(stream_);
     drawn_ = true;
 }
@@ -29,9 +35,10 @@ void ProgressBar::update(std::size_t done, std::size_t total, const char* unit)
 void ProgressBar::finish()
 {
     if (!drawn_) return;
-    std::fprintf(stream_, "\r%*s\r", 60, "");
+    std::fprintf(stream_, "\r%s\r", std::string(drawnWidth_, ' ').c_str());
     std::fflush(stream_);
     drawn_ = false;
+    drawnWidth_ = 0;
     shownStep_ = 0;
 }
 

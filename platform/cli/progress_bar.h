@@ -27,6 +27,7 @@ private:
     std::FILE* stream_;
     bool enabled_;
     bool drawn_ = false;
+    std::size_t drawnWidth_ = 0;  // characters of the longest line drawn
     std::size_t shownStep_ = 0;  // the thousandth of the work last drawn, plus 1
 };
 

@@ -81,13 +81,6 @@ Storage storageFromName(std::string_view name)
     return Storage::None;
 }
 
-Measure measureFromName(std::string_view name)
-{
-    for (const NamedCode& m : kMeasures)
-        if (name == m.name) return static_cast<Measure>(m.code);
-    return Measure::None;
-}
-
 std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day)
 {
     year -= month <= 2;

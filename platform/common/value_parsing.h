@@ -20,7 +20,6 @@ enum class Measure : int { None = 0, Continuous = 1, Flag = 2, Nominal = 3, Ordi
 const char* storageName(Storage storage);
 const char* measureName(Measure measure);
 Storage storageFromName(std::string_view name);   // None for unknown texts
-Measure measureFromName(std::string_view name);   // None for unknown texts
 
 // True when the bytes are valid UTF-8 (no overlong forms, surrogates or
 // code points beyond U+10FFFF).

@@ -36,11 +36,6 @@ void appendQuotedCsvCell(std::string& out, std::string_view value)
     out += '"';
 }
 
-void appendCsvCell(std::string& out, const CsvField& field)
-{
-    if (!field.isMissing()) appendCsvCell(out, std::string_view(field.value));
-}
-
 void appendCsvNumber(std::string& out, double value)
 {
     char text[32];
@@ -52,13 +47,6 @@ std::string csvCell(const std::string& value)
 {
     std::string cell;
     appendCsvCell(cell, std::string_view(value));
-    return cell;
-}
-
-std::string csvCell(const CsvField& field)
-{
-    std::string cell;
-    appendCsvCell(cell, field);
     return cell;
 }
 

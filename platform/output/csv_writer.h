@@ -6,19 +6,14 @@
 #include <string>
 #include <string_view>
 
-#include "csv_reader.h"
-
 namespace splitrun {
 
 // A present value: quoted when it holds a comma, quote, CR or LF, is empty,
 // or is the text NA (which unquoted reads back as missing).
 std::string csvCell(const std::string& value);
-// A field as read: missing stays an empty cell, anything else goes through csvCell.
-std::string csvCell(const CsvField& field);
 
 // The same cells appended to `out`, without a temporary string.
 void appendCsvCell(std::string& out, std::string_view value);
-void appendCsvCell(std::string& out, const CsvField& field);
 // A present value, always quoted: a text equal to the missing-value token
 // of the output must not read back as missing.
 void appendQuotedCsvCell(std::string& out, std::string_view value);

@@ -237,30 +237,6 @@ std::string splitValuesText(const GroupOutcome& group, const std::vector<int>& s
     return text;
 }
 
-std::string coefficientsTable(const RunSummary& summary, const std::vector<std::string>& splitFields,
-                              const std::vector<int>& splitStorages, bool logistic, double confLevel)
-{
-    std::ostringstream out;
-    writeCoefficientsTable(out, summary, splitFields, splitStorages, logistic, confLevel);
-    return out.str();
-}
-
-std::string covarianceTable(const RunSummary& summary, const std::vector<std::string>& splitFields,
-                            const std::vector<int>& splitStorages)
-{
-    std::ostringstream out;
-    writeCovarianceTable(out, summary, splitFields, splitStorages);
-    return out.str();
-}
-
-std::string groupsTable(const RunSummary& summary, const std::vector<std::string>& splitFields,
-                        const std::vector<int>& splitStorages, bool logistic)
-{
-    std::ostringstream out;
-    writeGroupsTable(out, summary, splitFields, splitStorages, logistic);
-    return out.str();
-}
-
 namespace {
 
 // Writes one table into a file as it is produced, row by row.

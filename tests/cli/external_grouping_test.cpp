@@ -53,10 +53,11 @@ refhost::Table readAll(const refhost::RecordSource& source)
 }
 
 // Shuffled rows: a string key with missing values and a one-record group, an integer key,
-// a real key holding 0 and -0, and a value column numbering the rows in input order.
+// a real key holding 0 and -0, a value column numbering the rows in input order, and a key of
+// 1,200 values, each on two or three rows far apart.
 refhost::Table shuffledTable(std::size_t rows)
 {
-    refhost::Table table({{"s", 3, 3}, {"i", 1, 3}, {"r", 2, 1}, {"n", 1, 1}});
+    refhost::Table table({{"s", 3, 3}, {"i", 1, 3}, {"r", 2, 1}, {"n", 1, 1}, {"k", 1, 3}});
     std::mt19937 random(7);
     const char* names[] = {"b", "", "a", "c\"d", "ab"};
     for (std::size_t row = 0; row < rows; ++row) {
@@ -66,7 +67,8 @@ refhost::Table shuffledTable(std::size_t rows)
         const long i = static_cast<long>(random() % 7) - 3;
         const double r = random() % 3 == 0 ? (random() % 2 ? 0.0 : -0.0) : std::ldexp(double(random() % 5), -1);
         table.addRow({s, i % 3 == 0 ? refhost::Cell() : refhost::Cell::integer(i), refhost::Cell::real(r),
-                      refhost::Cell::integer(static_cast<long>(row))});
+                      refhost::Cell::integer(static_cast<long>(row)),
+                      refhost::Cell::integer(static_cast<long>(row * 7919 % 1200))});
     }
     return table;
 }
@@ -77,12 +79,14 @@ TEST(ExternalGrouping, GivesTheOrderOfTheInMemorySortWhateverThePartitioning)
 {
     const refhost::Table table = shuffledTable(3000);
     const fs::path temp = freshDir("external_grouping_order");
-    // Limits from one partition per key to all keys in one partition.
-    for (const std::vector<std::size_t>& keys : {std::vector<std::size_t>{0}, {1, 0}, {2}, {0, 1, 2}}) {
+    // Limits from one partition per key to all keys in one partition; k has more keys than the first
+    // table of distinct keys holds.
+    for (const std::vector<std::size_t>& keys : {std::vector<std::size_t>{0}, {1, 0}, {2}, {0, 1, 2}, {4}}) {
         refhost::Table expected = table;
         expected.permuteRows(splitrun::sortedByKey(table, keys));
         for (std::uint64_t limit : {1u << 16, 1u << 18, 1u << 30}) {
-            if (limit == 1u << 16 && keys.size() == 3) continue;   // too few keys fit for three columns
+            // Too few keys fit for three columns, or for a key per record below the largest limit.
+            if ((limit == 1u << 16 && keys.size() == 3) || (keys[0] == 4 && limit < 1u << 30)) continue;
             std::size_t reported = 0;
             splitrun::ExternalGroupingSettings settings = settingsFor(temp, limit, table);
             settings.progress = [&](std::size_t done, std::size_t) { reported = done; };

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
+#include <tuple>
+
 #include "cli_harness.h"
 
 using namespace clitest;
@@ -57,8 +59,17 @@ TEST(Grouping, MissingAndEmptyAreDistinctGroupsAndPresortedRefusesUngroupedInput
     ASSERT_EQ(presorted.status, 0) << presorted.err;
     EXPECT_NE(sorted.out.find("3 groups, 3 models, 0 failed"), std::string::npos) << sorted.out;
     EXPECT_NE(sorted.out.find("storages from --data-model"), std::string::npos) << sorted.out;
-    // Grouped input in sort order gives what sorting interleaved input gives.
+    // Grouped input in sort order gives what sorting interleaved input gives, and so does each file read
+    // pass by pass under --memory-limit, its storages from the data model rather than a profile.
     EXPECT_TRUE(treeContents(dir / "sorted") == treeContents(dir / "presorted"));
+    for (const auto& [csv, out, presort] : {std::tuple{"mixed.csv", "sorted-streamed", false},
+                                            std::tuple{"grouped.csv", "presorted-streamed", true}}) {
+        std::vector<std::string> extra = {"--memory-limit", "1K", "--temp-dir", dir.string()};
+        if (presort) extra.push_back("--presorted");
+        const RunOutput streamed = build(dir, csv, out, extra);
+        ASSERT_EQ(streamed.status, 0) << streamed.err;
+        EXPECT_TRUE(treeContents(dir / out) == treeContents(dir / "sorted")) << out;
+    }
     pugi::xml_document doc;
     ASSERT_TRUE(doc.load_file((exportedFiles(dir / "sorted") / "StatXML" / "rootStatXML.xml").c_str()));
     std::vector<std::string> seen;   // value/isNull/records fitted of each group, in group order

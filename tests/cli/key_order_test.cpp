@@ -61,13 +61,15 @@ TEST(KeyOrder, CountingMatchesComparisonOrFallsBackOnTableCases)
     checkOrder(tableOf("3", {{b}, {i64(2)}, {na}, {real(1.5)}, {a}, {i64(2)}}, true), {}, false);   // raw cells
 }
 
-// Few and many distinct values, so that some keys fit one counting pass and others need one pass per column.
+// Few and many distinct values, so that some keys fit one counting pass and others need one pass per column,
+// and some numeric keys outgrow the first table of distinct numbers (1,024).
 TEST(KeyOrder, CountingMatchesComparisonOnRandomTables)
 {
     std::mt19937_64 random(20261206);
     // The last round is large enough for its key columns to be coded on threads of their own.
     for (int round = 0; round <= 40; ++round) {
-        const int distinct = round % 2 == 0 ? 5 : 400, missingPercent = round % 3 == 0 ? 0 : 10;
+        const int distinct = round % 2 == 0 ? 5 : round % 4 == 1 ? 400 : 2500;
+        const int missingPercent = round % 3 == 0 ? 0 : 10;
         auto maybe = [&](Cell cell) { return static_cast<int>(random() % 100) < missingPercent ? Cell() : cell; };
         auto value = [&] { return static_cast<int>(random() % distinct); };
         refhost::Table table = tableOf("3123");
