@@ -27,6 +27,7 @@
 #   bash scripts/mutate.sh random 15 --seed 7 4 31    # two of that draw again
 #   bash scripts/mutate.sh set8       # the eighth set: random 15, seed 820261208
 #   bash scripts/mutate.sh set9       # the ninth set: random 15, seed 920261209
+#   bash scripts/mutate.sh set10      # the tenth: random 30, seed 1020261209, src only
 #
 # One mutant takes 20 s to a minute on two cores (a rebuild of one file and
 # the test links, then the area's tests). Results go to build/mutate/mutants.log.
@@ -706,6 +707,7 @@ while [ $# -gt 0 ]; do
     --area) draw_areas+=("${2:?--area needs src, models or cli}"); shift ;;
     set8) draw_count=15 seed=820261208 ;;
     set9) draw_count=15 seed=920261209 ;;
+    set10) draw_count=30 seed=1020261209 draw_areas=(src) ;;
     *) args+=("$1") ;;
   esac
   shift
