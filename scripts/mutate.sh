@@ -27,6 +27,7 @@
 #   bash scripts/mutate.sh random 15 --seed 7 4 31    # two of that draw again
 #   bash scripts/mutate.sh set8       # the eighth set: random 15, seed 820261208
 #   bash scripts/mutate.sh set9       # the ninth set: random 15, seed 920261209
+#   bash scripts/mutate.sh set10      # the tenth: random 30, seed 1020261209, src only
 #
 # One mutant takes 20 s to a minute on two cores (a rebuild of one file and
 # the test links, then the area's tests). Results go to build/mutate/mutants.log.
@@ -647,6 +648,9 @@ mutants+=(
 # document's lines), #28 and #42 (values every path overwrites or never
 # reads); #11 (a leak) survives the default build, LeakSanitizer under the
 # asan preset kills it.
+# The tenth is drawn in src/ alone: random 30 with seed 1020261209 (set10).
+# Equivalent there: #12 (a loop over keys that are always empty) and #30
+# (a count set again before every read).
 
 # Per area: the directory its mutants live in, the targets to rebuild, and
 # the tests that judge a mutant. src runs the module's executables whole;
@@ -706,6 +710,7 @@ while [ $# -gt 0 ]; do
     --area) draw_areas+=("${2:?--area needs src, models or cli}"); shift ;;
     set8) draw_count=15 seed=820261208 ;;
     set9) draw_count=15 seed=920261209 ;;
+    set10) draw_count=30 seed=1020261209 draw_areas=(src) ;;
     *) args+=("$1") ;;
   esac
   shift

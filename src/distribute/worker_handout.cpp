@@ -94,10 +94,8 @@ uint32_t SplitDistributePeer::FillWorkerRecordSet(CFWorker* worker, int* err) {
         host::ReleaseRecordSet(context, records, &ignored);
         return result;
     }
-    if (entry->records != nullptr) {
-        int ignored = 0;
-        host::ReleaseRecordSet(context, entry->records, &ignored);
-    }
+    // HandOutTask gave back the worker's previous record set before this one
+    // was filled.
     entry->records = records;
     return CF_OK;
 }

@@ -107,6 +107,9 @@ TEST(FindSummaryModel, FirstRuleThatYieldsAModelWins) {
         {R"(<S><PMMLModel modelID="t" modelType="Tree"/>
             <PMMLModel modelID="mm" modelType="MiningModel"><PredictiveSummary/></PMMLModel></S>)", "mm"},
         {R"(<S><PMMLModel modelID="mm" modelType="MiningModel"/><PMMLModel modelID="t" modelType="Tree"/></S>)", "t"},
+        // Only mining models, none with a summary: the first of them.
+        {R"(<S><PMMLModel modelID="m1" modelType="MiningModel"/><PMMLModel modelID="m2" modelType="MiningModel"/>
+            <G><PMMLModel modelID="t" modelType="Tree"/></G></S>)", "m1"},
         {R"(<S><DescriptiveModel/></S>)", ""},
         {R"(<S><G><PMMLModel modelID="nested"/></G></S>)", ""},
     };

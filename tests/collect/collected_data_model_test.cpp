@@ -73,6 +73,8 @@ TEST_F(CollectedDataModel, FieldGroupsArePlacedAndCounted) {
          "FieldGroups{count=1}(FieldGroup{groupType=splitGroup name=old})"},
         {"<DataModel><RecordCounts/></DataModel>", {"a"}, 5, "FieldGroups RecordCounts",  // no fields to mark
          "FieldGroups(FieldGroup{groupType=splitGroup name=}(FieldName{name=a}))"},
+        {"<DataModel><Formats/></DataModel>", {"a"}, 5, "Formats FieldGroups",  // nothing to go before: last
+         "FieldGroups(FieldGroup{groupType=splitGroup name=}(FieldName{name=a}))"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.input);

@@ -84,6 +84,7 @@ TEST(Configure, SplitFieldOfUnknownStorageFailsTheTask) {
     std::string model = run.context.dataModel();
     run.context.setDataModel(model.replace(model.find("\"string\""), 8, "\"blob\""));
     ASSERT_EQ(run.Begin(), 0u);
+    EXPECT_EQ(run.context.workers().size(), 1u);  // no key is read: one group
     int err = 0;
     EXPECT_EQ(run.Task(run.worker(0), &err), 1u);
     EXPECT_EQ(err, 280010);

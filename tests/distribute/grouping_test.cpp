@@ -114,7 +114,8 @@ struct ReadFailureCase {
     size_t workers;                          // planned
     uint64_t reads;                          // getRecordValue calls of begin, or of the first task
     std::vector<std::vector<int64_t>> tasks; // the seq numbers each task in turn hands out
-    bool text = false;                       // g holds a text of that many 'x' instead
+    int g = 1;                               // g's storage: 1 integer; 2 real, a quarter of
+                                             // the value; 3 text, that many 'x'
 };
 
 class ReadFailure : public testing::TestWithParam<ReadFailureCase> {};
@@ -122,16 +123,19 @@ class ReadFailure : public testing::TestWithParam<ReadFailureCase> {};
 TEST_P(ReadFailure, KeyKeepsItsValuesFromTheUnreadFieldOn) {
     const ReadFailureCase& c = GetParam();
     const bool two = c.rows[0].size() == 2;
-    std::vector<refhost::Column> columns = {{"g", c.text ? 3 : 1, 3}};
+    std::vector<refhost::Column> columns = {{"g", c.g, 3}};
     if (two) columns.push_back({"h", 1, 3});
     columns.push_back({"seq", 1, 1});
     std::vector<std::vector<Cell>> rows;
     for (size_t i = 0; i < c.rows.size(); ++i) {
         std::vector<Cell> row;
-        for (int64_t v : c.rows[i])
+        for (int64_t v : c.rows[i]) {
+            const int storage = row.empty() ? c.g : 1;  // h is always an integer
             row.push_back(v == kMissingValue ? Cell::missing()
-                          : c.text ? Cell::text(std::string(static_cast<size_t>(v), 'x'))
-                                   : Cell::integer(v));
+                          : storage == 3 ? Cell::text(std::string(static_cast<size_t>(v), 'x'))
+                          : storage == 2 ? Cell::real(static_cast<double>(v) / 4)
+                                         : Cell::integer(v));
+        }
         row.push_back(Cell::integer(static_cast<int64_t>(i)));
         rows.push_back(row);
     }
@@ -193,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReadFailure,
         // second record's; then h of the fourth: the key still holds that 1.
         // The group key keeps "xx"; the unread record key holds "xxx", which
         // agrees with it only up to the group's length: different.
-        ReadFailureCase{"TextsOfOtherLengths", {{2}, {3}, {3}}, false, {3, 4}, 3, 5, {{0}, {1, 2}}, true},
+        ReadFailureCase{"TextsOfOtherLengths", {{2}, {3}, {3}}, false, {3, 4}, 3, 5, {{0}, {1, 2}}, 3},
         // h of the third record is not read, and the key stands for the group's
         // 1 there; once the group key is read again it keeps that 1 as its own.
         ReadFailureCase{"SecondFieldKeptAcrossGroups", {{1, 1}, {1, 1}, {2, 1}, {2, 1}}, false, {6, 10}, 2, 10,
@@ -205,7 +209,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReadFailure,
         // The group key read again keeps a missing text; the record key after
         // it, unread, keeps the empty text before: not the same.
         ReadFailureCase{"MissingTextBesideAnEmptyOne", {{kMissingValue}, {0}, {0}}, false, {3, 4}, 3, 5,
-                        {{0}, {1, 2}}, true},
+                        {{0}, {1, 2}}, 3},
+        // g of the third record is not read: the record key holds the group's
+        // g there, as the group key does once read again, compared as a
+        // real and as a text.
+        ReadFailureCase{"UnreadRealAsTheGroups", {{1, 1}, {1, 2}, {1, 2}}, false, {7}, 2, 7, {{0}, {1, 2}}, 2},
+        ReadFailureCase{"UnreadTextAsTheGroups", {{1, 1}, {1, 2}, {1, 2}}, false, {7}, 2, 7, {{0}, {1, 2}}, 3},
         ReadFailureCase{"SecondFieldTwice", {{1, 1}, {1, 1}, {2, 2}, {2, 2}}, false, {6, 10}, 3, 12,
                         {{0, 1}, {2, 3}}},
         // Hand-out: the task document reads 1, the group key 2, the second record 3.

@@ -130,6 +130,24 @@ TEST_F(HandOut, ARecordSetAnsweredWithoutOneIsARefusal) {
     EXPECT_EQ(run.Messages(), (std::vector<refhost::Message>{{3, 280006, {}}}));
 }
 
+// A routine the host leaves null is refused on every call, as a refusal is.
+TEST_F(HandOut, ARoutineLeftNullIsRefused) {
+    CFContext* context = run.context.record();
+    const auto createRecordSet = context->createRecordSet;
+    const auto releaseRecordSet = context->releaseRecordSet;
+    int err = 0;
+    context->createRecordSet = nullptr;
+    EXPECT_EQ(run.Task(run.worker(0), &err), 1u);
+    context->createRecordSet = createRecordSet;
+    EXPECT_EQ(run.Serve(run.worker(0)).task.at(0).value, "a");  // the input did not move
+    ASSERT_EQ(run.Serve(run.worker(1)).status, 0u);
+    context->releaseRecordSet = nullptr;
+    EXPECT_EQ(run.Task(run.worker(0), &err), 1u);  // a's records cannot be given back
+    EXPECT_EQ(run.component->endExecution(&err), 1u);  // nor b's
+    context->releaseRecordSet = releaseRecordSet;
+    EXPECT_EQ(run.Messages(), (std::vector<refhost::Message>{{3, 280006, {}}, {3, 280009, {}}, {3, 280009, {}}}));
+}
+
 // Which names are offered, and that the copy is whole after reads of 1023-byte chunks.
 TEST_F(HandOut, ContainersOfferedAreCopiedWholeAndOthersRefused) {
     const struct { const char* worker; const char* input; size_t length; cf_status status; std::vector<size_t> reads = {}; } cases[] = {

@@ -1,4 +1,4 @@
-// The word-at-a-time comparison of split values against strncmp and the numeric rules.
+// The word-at-a-time comparison of split values against memcmp and strncmp, and the numeric rules.
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -34,6 +34,8 @@ TEST(KeyMatch, TextAgreesWithStrncmpAcrossWordBoundaries) {
                 if (zero == length + 1 && diff < length) b[diff] = '\0';
                 const auto x = Exact(a), y = Exact(b);
                 EXPECT_EQ(SameText(x.get(), y.get(), length), std::strncmp(a.c_str(), b.c_str(), length) == 0)
+                    << "length " << length << " difference at " << diff << " zero at " << zero;
+                EXPECT_EQ(split::SameBytes(x.get(), y.get(), length), a == b)
                     << "length " << length << " difference at " << diff << " zero at " << zero;
             }
         }

@@ -85,8 +85,6 @@ std::vector<Expectation> ReadExpectations() {
 // step always clears.
 struct Unreachable { const char* op; const char* file; const char* text; const char* reason; };
 const Unreachable kUnreachable[] = {
-    {"releaseRecordSet", "worker_handout.cpp", "entry->records, &ignored",
-     "the hand-out gives back a worker's record set before it collects the next group"},
     {"unlock", "add_model_summary.cpp", "lock.Release(&ignored)",
      "the split-group annotation always puts a SplitGroup under the worker document's root"},
 };
