@@ -55,6 +55,13 @@ inline ModelSpec modelRequest(ModelKind kind, const std::string& target, std::ve
   return request;
 }
 
+// A file of tests/models/, whole.
+inline std::string testFile(const std::string& name) {
+  std::ostringstream text;
+  text << std::ifstream(std::string(SPLIT_SOURCE_ROOT) + "/tests/models/" + name).rdbuf();
+  return text.str();
+}
+
 // A number as a CSV column holds it: 17 significant digits, so that it reads
 // back to the same double.
 inline std::string render(double value) {
