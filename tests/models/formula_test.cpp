@@ -236,8 +236,7 @@ TEST(Formula, RecordsWithUndefinedValuesLeaveTheFitAndInfiniteOnesFailIt) {
 // be removed is still read.
 TEST(Formula, NamesTheFieldsItReads) {
   const struct {
-    const char* formula;
-    const char* target;
+    const char *formula, *target;
     std::vector<std::string> response, inputs;
     bool dot, plainResponse, cbind;
   } cases[] = {
