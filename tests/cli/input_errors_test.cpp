@@ -19,11 +19,8 @@ const char* const kGoodCsv = "region,x,y,flag,label\nNorth,1,2.5,yes,a\nNorth,2,
 
 TEST(InputErrors, LargeInputsExitWithTwoAndSayWhatAndWhere)
 {
-    struct Case {
-        const char* name;
-        std::string csv;                           // data.csv
-        std::vector<std::string> args, expected;   // args after build --data data.csv --out out
-    };
+    // csv: data.csv; args: after build --data data.csv --out out
+    struct Case { const char* name; std::string csv; std::vector<std::string> args, expected; };
     const std::vector<std::string> base = {"--split", "region", "--target", "y", "--inputs", "x"};
     auto with = [&](std::vector<std::string> more) { more.insert(more.begin(), base.begin(), base.end()); return more; };
     auto csv = [](const std::string& row) { return std::string(kGoodCsv) + row; };

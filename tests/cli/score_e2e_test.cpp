@@ -107,10 +107,9 @@ TEST(ScoreRoundTrip, EveryTrainingRecordFindsItsOwnGroupWithRandomKeysOfEverySto
 // not one the group knows: scoring it is refused as for any unknown level.
 TEST(ScoreMessages, ALevelSeenOnlyBesideAMissingInputIsUnknown)
 {
-    const fs::path dir = freshDir("score-unfitted-level");
-    writeFile(dir / "train.csv", "g,shop,x,y\nA,a,1,2\nA,b,2,3\nA,a,3,5\nA,b,4,4\nA,v,,7\n");
+    const fs::path dir = freshDir("score-unfitted-level", {{"train.csv", "g,shop,x,y\nA,a,1,2\nA,b,2,3\nA,a,3,5\nA,b,4,4\nA,v,,7\n"},
+                                                           {"in.csv", "g,shop,x\nA,v,1\n"}});
     ASSERT_EQ(runBuild(dir / "train.csv", dir / "out", {"--split", "g", "--target", "y"}).status, 0);
-    writeFile(dir / "in.csv", "g,shop,x\nA,v,1\n");
     const RunOutput run = runScore(dir / "out" / "split-model.pmml", dir / "in.csv", dir / "scored.csv");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("1 records hold a value the model cannot read"), std::string::npos) << run.out;
@@ -120,10 +119,9 @@ TEST(ScoreMessages, ALevelSeenOnlyBesideAMissingInputIsUnknown)
 // scores as the same file does, and the copy is removed.
 TEST(ScoreMessages, ModelFromAPipeScoresAsItsFile)
 {
-    const fs::path dir = freshDir("score-pipe");
-    writeFile(dir / "train.csv", "g,x,y\na,1,2\na,2,4.1\na,3,5.9\nb,1,1\nb,2,2\nb,3,3.1\n");
+    const fs::path dir = freshDir("score-pipe", {{"train.csv", "g,x,y\na,1,2\na,2,4.1\na,3,5.9\nb,1,1\nb,2,2\nb,3,3.1\n"},
+                                                 {"in.csv", "g,x\nb,7\na,0.5\n"}});
     ASSERT_EQ(runBuild(dir / "train.csv", dir / "out", {"--split", "g", "--target", "y"}).status, 0);
-    writeFile(dir / "in.csv", "g,x\nb,7\na,0.5\n");
     ASSERT_EQ(runScore(dir / "out" / "split-model.pmml", dir / "in.csv", dir / "file.csv").status, 0);
     ASSERT_EQ(::mkfifo((dir / "model.fifo").c_str(), 0600), 0);
     std::thread writer([&] { std::ofstream(dir / "model.fifo") << readFile(dir / "out" / "split-model.pmml"); });

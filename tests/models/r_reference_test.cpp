@@ -27,16 +27,12 @@ constexpr std::uint64_t kM1 = 2654435761u, kM2 = 2246822519u, kM3 = 3266489917u;
 double u(int i, std::uint64_t m) { return static_cast<double>((static_cast<std::uint64_t>(i) * m) % 4294967296u) / 4294967296.0; }
 double plogis(double eta) { return 1.0 / (1.0 + std::exp(-eta)); }
 
+// data: the target last; warning: one the model must carry, when not empty;
+// looseness widens the tolerances for inputs so nearly collinear that the
+// estimates keep only a few digits in any least-squares solver.
 struct ReferenceCase {
-  const char* title;
-  ModelKind kind;
-  GroupData data;  // the target last
-  std::size_t skipped = 0;
-  std::string warning;  // a warning the model must carry, when not empty
-  std::map<std::string, std::string> references = {};
-  // Widens the tolerances for inputs so nearly collinear that the estimates
-  // keep only a few digits in any least-squares solver.
-  double looseness = 1.0;
+  const char* title; ModelKind kind; GroupData data; std::size_t skipped = 0; std::string warning;
+  std::map<std::string, std::string> references = {}; double looseness = 1.0;
 };
 
 GroupData linearDuplicatedAndConstant(bool oneLevel) {
