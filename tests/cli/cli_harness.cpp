@@ -6,9 +6,9 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -50,7 +50,7 @@ const fs::path& scratchRoot()
 
 }  // namespace
 
-RunOutput runSplitRun(const std::vector<std::string>& args, const fs::path& stdinFile)
+RunOutput runSplitRun(const std::vector<std::string>& args, const fs::path& stdinFile, const Environment& environment)
 {
     static std::atomic<int> counter{0};  // runs may come from several threads at once
     const int run = counter++;
@@ -65,6 +65,17 @@ RunOutput runSplitRun(const std::vector<std::string>& args, const fs::path& stdi
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
+    // The child's environment is passed whole rather than set in this process,
+    // which other threads may be starting runs from.
+    std::vector<std::string> settings;
+    for (char** setting = environ; *setting != nullptr; ++setting) {
+        const std::string text = *setting;
+        if (environment.count(text.substr(0, text.find('='))) == 0) settings.push_back(text);
+    }
+    for (const auto& [name, value] : environment) settings.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& setting : settings) envp.push_back(setting.data());
+    envp.push_back(nullptr);
     // A redirection that cannot be set up fails the run rather than letting
     // the child write into the test's own streams.
     posix_spawn_file_actions_t actions;
@@ -75,7 +86,7 @@ RunOutput runSplitRun(const std::vector<std::string>& args, const fs::path& stdi
         if (spawned == 0) spawned = posix_spawn_file_actions_addopen(&actions, fd, path->c_str(), mode, 0644);
     pid_t pid = -1;
     int raw = -1;
-    if (spawned == 0) spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    if (spawned == 0) spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) throw std::runtime_error(std::string("cannot start split-run: ") + std::strerror(spawned));
     while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {}
@@ -95,18 +106,19 @@ RunOutput runBuild(const fs::path& data, const fs::path& out, const std::vector<
 }
 
 RunOutput runScore(const fs::path& model, const fs::path& data, const fs::path& out,
-                   const std::vector<std::string>& extra)
+                   const std::vector<std::string>& extra, const Environment& environment)
 {
     std::vector<std::string> args = {"score", "--model", model.string(), "--data", data.string(), "--out", out.string()};
     args.insert(args.end(), extra.begin(), extra.end());
-    return runSplitRun(args);
+    return runSplitRun(args, "/dev/null", environment);
 }
 
-fs::path freshDir(const std::string& name)
+fs::path freshDir(const std::string& name, const std::map<std::string, std::string>& files)
 {
     const fs::path dir = scratchRoot() / name;
     fs::remove_all(dir);
     fs::create_directories(dir);
+    for (const auto& [file, text] : files) writeFile(dir / file, text);
     return dir;
 }
 
@@ -124,9 +136,19 @@ std::size_t countOf(const std::string& text, const std::string& part)
     return count;
 }
 
-void writeFile(const fs::path& path, const std::string& text)
+fs::path writeFile(const fs::path& path, const std::string& text)
 {
     std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+fs::path writeGzip(const fs::path& path, const std::string& text, bool append)
+{
+    gzFile out = gzopen(path.c_str(), append ? "ab" : "wb");
+    const bool written = out != nullptr && gzwrite(out, text.data(), static_cast<unsigned>(text.size())) ==
+                                               static_cast<int>(text.size());
+    if (out == nullptr || gzclose(out) != Z_OK || !written) throw std::runtime_error("cannot write " + path.string());
+    return path;
 }
 
 std::map<std::string, std::string> treeContents(const fs::path& dir)

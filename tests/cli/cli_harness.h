@@ -18,16 +18,20 @@ namespace fs = std::filesystem;
 
 struct RunOutput { int status = -1; std::string out; std::string err; };
 
+// Variables set in a run's environment over the test's own.
+using Environment = std::map<std::string, std::string>;
+
 // Runs split-run with the arguments; standard output and error are captured.
 // Standard input reads `stdinFile` (default: nothing).
-RunOutput runSplitRun(const std::vector<std::string>& args, const fs::path& stdinFile = "/dev/null");
+RunOutput runSplitRun(const std::vector<std::string>& args, const fs::path& stdinFile = "/dev/null",
+                      const Environment& environment = {});
 
 // split-run build of `data` into `out`, the options `args` after them.
 RunOutput runBuild(const fs::path& data, const fs::path& out, const std::vector<std::string>& args);
 
 // split-run score of `data` with `model` into `out`, the options `extra` after them.
 RunOutput runScore(const fs::path& model, const fs::path& data, const fs::path& out,
-                   const std::vector<std::string>& extra = {});
+                   const std::vector<std::string>& extra = {}, const Environment& environment = {});
 
 // GoogleTest's name for a case of a parameterised test: the case's `name`
 // with its spaces as underscores.
@@ -41,13 +45,17 @@ struct CaseNameOf {
     }
 };
 
-// A fresh, empty directory for one test.
-fs::path freshDir(const std::string& name);
+// A fresh directory for one test, holding only `files` (name -> text).
+fs::path freshDir(const std::string& name, const std::map<std::string, std::string>& files = {});
 
 std::string readFile(const fs::path& path);
 // How many times `part` occurs in `text`.
 std::size_t countOf(const std::string& text, const std::string& part);
-void writeFile(const fs::path& path, const std::string& text);
+// Writes `text` to `path` and returns the path.
+fs::path writeFile(const fs::path& path, const std::string& text);
+// Writes `text` gzip-compressed to `path`, or as a further member after what
+// it holds when `append`, and returns the path.
+fs::path writeGzip(const fs::path& path, const std::string& text, bool append = false);
 
 // Every regular file below `dir`, by path relative to it, with its bytes;
 // a build's manifest aside (it names the build that wrote the directory,

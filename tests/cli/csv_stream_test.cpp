@@ -1,7 +1,6 @@
 // The block reader: the same records, or error line, however the input is chunked or blocked; gzip and stdin too;
 // the scanner's byte masks.
 #include <unistd.h>
-#include <zlib.h>
 
 #include <cstdio>
 #include <fstream>
@@ -137,18 +136,13 @@ TEST(CsvStream, ReadsGzipAndStandardInputThroughTheInputSource)
     const clitest::fs::path dir = clitest::freshDir("csv_stream"), gz = dir / "in.csv.gz", plain = dir / "in.csv";
     std::string text = "a,b\n";
     for (int i = 0; i < 20000; ++i) text += "\"v " + std::to_string(i) + "\n\"," + std::to_string(i) + "\n";
-    gzFile out = gzopen(gz.c_str(), "wb");
-    ASSERT_NE(out, nullptr);
-    ASSERT_EQ(gzwrite(out, text.data(), static_cast<unsigned>(text.size())), static_cast<int>(text.size()));
-    gzclose(out);
+    clitest::writeGzip(gz, text);
     std::istringstream whole(text);
     const std::vector<std::string> rows = readAll(whole);
     ASSERT_EQ(rows.back(), "40000:[v 19999\n]|19999");
     EXPECT_EQ(readAll(splitrun::InputSource(gz.string(), "--data", false).stream()), rows);
     // A second member, then zero padding, reads as zcat reads it; other bytes after the end are refused.
-    out = gzopen(gz.c_str(), "ab");
-    ASSERT_EQ(gzwrite(out, "\"v\",1\n", 6), 6);
-    gzclose(out);
+    clitest::writeGzip(gz, "\"v\",1\n", true);
     const auto end = clitest::fs::file_size(gz);
     std::ofstream(gz, std::ios::app).write("\0\0\0", 3);
     std::istringstream joined(text + "\"v\",1\n");

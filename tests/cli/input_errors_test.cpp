@@ -2,8 +2,6 @@
 // status 2 and name what is wrong and where; the message snapshots pin the others whole.
 #include <sys/wait.h>
 
-#include <cstdlib>
-
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -21,11 +19,8 @@ const char* const kGoodCsv = "region,x,y,flag,label\nNorth,1,2.5,yes,a\nNorth,2,
 
 TEST(InputErrors, LargeInputsExitWithTwoAndSayWhatAndWhere)
 {
-    struct Case {
-        const char* name;
-        std::string csv;                           // data.csv
-        std::vector<std::string> args, expected;   // args after build --data data.csv --out out
-    };
+    // csv: data.csv; args: after build --data data.csv --out out
+    struct Case { const char* name; std::string csv; std::vector<std::string> args, expected; };
     const std::vector<std::string> base = {"--split", "region", "--target", "y", "--inputs", "x"};
     auto with = [&](std::vector<std::string> more) { more.insert(more.begin(), base.begin(), base.end()); return more; };
     auto csv = [](const std::string& row) { return std::string(kGoodCsv) + row; };
@@ -55,8 +50,7 @@ TEST(InputErrors, LargeInputsExitWithTwoAndSayWhatAndWhere)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path dir = freshDir("input-error");
-        writeFile(dir / "data.csv", c.csv);
+        const fs::path dir = freshDir("input-error", {{"data.csv", c.csv}});
         std::vector<std::string> args = {"build", "--data", (dir / "data.csv").string(), "--out", (dir / "out").string()};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const RunOutput run = runSplitRun(args);
@@ -68,14 +62,10 @@ TEST(InputErrors, LargeInputsExitWithTwoAndSayWhatAndWhere)
             EXPECT_NE(entry.path().filename().string().rfind(".out", 0), 0u) << "left behind: " << entry.path();
     }
     // A streamed build whose temporary directory comes from a missing $TMPDIR names TMPDIR, not --temp-dir.
-    const fs::path dir = freshDir("input-error-tmpdir");
-    writeFile(dir / "data.csv", csv(filler));
-    const char* saved = std::getenv("TMPDIR");
-    const std::string before = saved ? saved : "";
-    ::setenv("TMPDIR", (dir / "missing").c_str(), 1);
+    const fs::path dir = freshDir("input-error-tmpdir", {{"data.csv", csv(filler)}});
     const RunOutput run = runSplitRun({"build", "--data", (dir / "data.csv").string(), "--out", (dir / "out").string(),
-                                       "--split", "region", "--target", "y", "--inputs", "x", "--memory-limit", "64K"});
-    saved ? ::setenv("TMPDIR", before.c_str(), 1) : ::unsetenv("TMPDIR");
+                                       "--split", "region", "--target", "y", "--inputs", "x", "--memory-limit", "64K"},
+                                      "/dev/null", {{"TMPDIR", (dir / "missing").string()}});
     EXPECT_EQ(run.status, 2) << run.err;
     EXPECT_NE(run.err.find("TMPDIR " + (dir / "missing").string() + " (the default --temp-dir): cannot create"),
               std::string::npos) << run.err;

@@ -75,8 +75,7 @@ TEST(IntegerParsing, PlainLoaderColumnsMatchTheStrictParsers)
         }
         csv += "\n";
     }
-    const clitest::fs::path file = clitest::freshDir("integers") / "columns.csv";
-    clitest::writeFile(file, csv);
+    const clitest::fs::path file = clitest::writeFile(clitest::freshDir("integers") / "columns.csv", csv);
     const auto got = loadPlainCsv(file.string(), {}, 1, CsvFormat{.naValues = {"NA", "-999"}});
     ASSERT_TRUE(got);
     for (std::size_t c = 0; c < std::size(columns); ++c) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include "cli_harness.h"
 #include "options.h"
@@ -25,8 +24,7 @@ TEST(MemoryLimit, GroupedFileReadPassByPassGivesTheLoadedRunsOutput)
                    std::to_string(i % 10) + ",note " + std::to_string(g * 100 + i) + std::string(60, 'n') + "," +
                    std::to_string(3.0 * g + 0.5 * i + (i % 3) * 0.25) + "," +
                    (((i * 5 + g) % 7) < 3 ? "yes" : "no") + "," + std::to_string(1 + i % 4) + "\n";
-    const fs::path dir = freshDir("memory_limit_same");
-    writeFile(dir / "in.csv", csv);
+    const fs::path dir = freshDir("memory_limit_same", {{"in.csv", csv}});
     const auto build = [&](const std::string& out, std::vector<std::string> args) {
         args.insert(args.begin(), {"--data", (dir / "in.csv").string(), "--split", "region", "--threads", "2"});
         return buildOutcome(dir / out, args);
@@ -56,8 +54,7 @@ TEST(MemoryLimit, StandardInputIsCopiedAndBoundLikeAFile)
     std::string csv = "g,x,y\n";
     for (int i = 0; i < 400; ++i)
         csv += "k" + std::to_string(i / 2) + "," + std::to_string(i % 17) + "," + std::to_string(i % 23) + ".5\n";
-    const fs::path dir = freshDir("memory_limit_stdin");
-    writeFile(dir / "in.csv", csv);
+    const fs::path dir = freshDir("memory_limit_stdin", {{"in.csv", csv}});
     fs::create_directory(dir / "tmp");
     // A formula with "." carries every field it may stand for.
     const std::vector<std::string> model = {"--split", "g", "--formula", "y ~ .", "--presorted"};
@@ -78,9 +75,7 @@ TEST(MemoryLimit, StandardInputIsCopiedAndBoundLikeAFile)
     EXPECT_TRUE(fs::is_empty(dir / "tmp"));
     // A compressed file counts at four times its size: within a limit of its own size it is still read pass by
     // pass, and its 200 keys are refused as the copy's are.
-    gzFile gz = gzopen((dir / "in.csv.gz").c_str(), "wb");
-    gzwrite(gz, csv.data(), static_cast<unsigned>(csv.size()));
-    gzclose(gz);
+    writeGzip(dir / "in.csv.gz", csv);
     const RunOutput compressed = runBuild(dir / "in.csv.gz", dir / "refused", {"--split", "g", "--target", "y",
         "--memory-limit", std::to_string(fs::file_size(dir / "in.csv.gz")), "--temp-dir", (dir / "tmp").string()});
     EXPECT_EQ(compressed.status, 2);
@@ -109,8 +104,7 @@ TEST(MemoryLimit, ColumnOfMoreDistinctTextsThanCategoriesListsNoneLoadedOrStream
         for (int i = 0; i < c.records; ++i)
             csv += std::string(i < c.records / 2 ? "a" : "b") + "," + std::to_string(i % 17) + "," +
                    std::to_string(i % 23) + ",note-" + std::to_string(i) + std::string(c.textBytes, 'z') + "\n";
-        const fs::path dir = freshDir("memory_limit_texts");
-        writeFile(dir / "in.csv", csv);
+        const fs::path dir = freshDir("memory_limit_texts", {{"in.csv", csv}});
         std::vector<std::string> args = {"--data", (dir / "in.csv").string(), "--split", "g", "--target", "y",
                                          "--inputs", "x"};
         const BuildOutcome loaded = buildOutcome(dir / "loaded", args);

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cctype>
 #include <csignal>
-#include <cstdlib>
 #include <iterator>
 #include <thread>
 
@@ -35,13 +34,20 @@ const char* const kCsv =
     "a,1,1.5\na,2,2.5\na,3,3.7\na,4,4.1\n"
     "b,1,0.5\nb,2,0.9\nb,3,1.6\nb,4,2.2\n";
 
-RunOutput build(const fs::path& dir, const fs::path& data, std::vector<std::string> more = {})
+RunOutput build(const fs::path& dir, const fs::path& data, std::vector<std::string> more = {},
+                const Environment& environment = {})
 {
     std::vector<std::string> args = {"build", "--data", data.string(), "--split", "g", "--target", "y"};
     if (std::find(more.begin(), more.end(), "--out") == more.end())
         args.insert(args.end(), {"--out", (dir / "out").string()});
     args.insert(args.end(), more.begin(), more.end());
-    return runSplitRun(args);
+    return runSplitRun(args, "/dev/null", environment);
+}
+
+// The environment that makes the module's step `step` fail.
+Environment failing(const std::string& step)
+{
+    return {{"SPLIT_MODULE", SPLIT_FAILING_MODULE_PATH}, {"SPLIT_FAILING_STEP", step}};
 }
 
 // Names in `dir` other than those given: leftovers of temporary files.
@@ -97,8 +103,7 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path dir = freshDir("output-safety");
-        writeFile(dir / "data.csv", kCsv);
+        const fs::path dir = freshDir("output-safety", {{"data.csv", kCsv}});
         ASSERT_EQ(build(dir, dir / "data.csv").status, 0);
         const fs::path out = dir / "out";
         writeFile(out / "notes.txt", "mine");
@@ -116,12 +121,7 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
                            : arg == "@dangling" ? (dir / "dangling").string()
                            : arg == "@dot" ? (out / ".").string() : arg == "@slash" ? out.string() + "/" : arg);
         fs::create_symlink(dir / "nowhere", dir / "dangling");
-        if (*c.failingStep) {
-            ::setenv("SPLIT_MODULE", SPLIT_FAILING_MODULE_PATH, 1);
-            ::setenv("SPLIT_FAILING_STEP", c.failingStep, 1);
-        }
-        const RunOutput run = build(dir, dir / "data2.csv", more);
-        ::unsetenv("SPLIT_MODULE");
+        const RunOutput run = build(dir, dir / "data2.csv", more, *c.failingStep ? failing(c.failingStep) : Environment{});
         fs::remove(dir / "dangling");
         EXPECT_EQ(run.status, c.status) << run.out << run.err;
         EXPECT_NE((run.out + run.err).find(c.message), std::string::npos) << run.out << run.err;
@@ -150,32 +150,22 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
 // reported with "?" for its key, not with values read past the task's.
 TEST(OutputSafety, AGroupWhoseTaskNamesNoSplitValueIsListedWithoutAKey)
 {
-    const fs::path dir = freshDir("output-safety-task");
-    writeFile(dir / "data.csv", kCsv);
-    ::setenv("SPLIT_MODULE", SPLIT_FAILING_MODULE_PATH, 1);
-    ::setenv("SPLIT_FAILING_STEP", "task", 1);
-    const RunOutput run = build(dir, dir / "data.csv");
-    ::unsetenv("SPLIT_MODULE");
-    ::unsetenv("SPLIT_FAILING_STEP");
+    const fs::path dir = freshDir("output-safety-task", {{"data.csv", kCsv}});
+    const RunOutput run = build(dir, dir / "data.csv", {}, failing("task"));
     EXPECT_NE(run.out.find("\n?  "), std::string::npos) << run.out << run.err;
 }
 
 // info fails when either component cannot be destroyed, not only both.
 TEST(OutputSafety, InfoFailsWhenOneComponentIsNotDestroyed)
 {
-    ::setenv("SPLIT_MODULE", SPLIT_FAILING_MODULE_PATH, 1);
-    ::setenv("SPLIT_FAILING_STEP", "destroy", 1);
-    const RunOutput run = runSplitRun({"info"});
-    ::unsetenv("SPLIT_MODULE");
-    ::unsetenv("SPLIT_FAILING_STEP");
+    const RunOutput run = runSplitRun({"info"}, "/dev/null", failing("destroy"));
     EXPECT_NE(run.status, 0);
     EXPECT_NE(run.err.find("destroying the components failed"), std::string::npos) << run.err;
 }
 
 TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
 {
-    const fs::path root = freshDir("score-out");
-    writeFile(root / "data.csv", kCsv);
+    const fs::path root = freshDir("score-out", {{"data.csv", kCsv}});
     ASSERT_EQ(build(root, root / "data.csv").status, 0);
     const std::string model = (root / "out" / "split-model.pmml").string();
     // out: --out, relative to the case's directory unless absolute or "-"; data: --data, likewise;
@@ -196,12 +186,9 @@ TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path dir = freshDir("score-out-case");
-        writeFile(dir / "in.csv", kCsv);
-        writeFile(dir / "in.csv.partial", kCsv);
-        writeFile(dir / "bad.csv", std::string(kCsv) + "a,1\n");
-        writeFile(dir / "old.csv", "old");
-        writeFile(dir / "readonly.csv", "kept");
+        const fs::path dir = freshDir("score-out-case", {{"in.csv", kCsv}, {"in.csv.partial", kCsv},
+                                                         {"bad.csv", std::string(kCsv) + "a,1\n"}, {"old.csv", "old"},
+                                                         {"readonly.csv", "kept"}});
         fs::permissions(dir / "readonly.csv", fs::perms::owner_read | fs::perms::group_read);
         writeFile(dir / "theirs.csv", "theirs");
         const bool chowned = ::chown((dir / "theirs.csv").c_str(), 65534, 65534) == 0;   // as root only
@@ -318,8 +305,7 @@ void commitFiles(const fs::path& out, const Files& files)
 // A manifest line listing `path` with the size and hash of `bytes`.
 std::string listed(const std::string& path, const std::string& bytes)
 {
-    const fs::path file = freshDir("hash") / "f";
-    writeFile(file, bytes);
+    const fs::path file = writeFile(freshDir("hash") / "f", bytes);
     const int fd = ::open(file.c_str(), O_RDONLY);
     std::uint64_t hash = 0;
     splitrun::contentHash(fd, &hash);

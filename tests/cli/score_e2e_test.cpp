@@ -2,8 +2,6 @@
 // finds its own group; a model read from a pipe; R's standard errors, intervals and diagnostics.
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -109,10 +107,9 @@ TEST(ScoreRoundTrip, EveryTrainingRecordFindsItsOwnGroupWithRandomKeysOfEverySto
 // not one the group knows: scoring it is refused as for any unknown level.
 TEST(ScoreMessages, ALevelSeenOnlyBesideAMissingInputIsUnknown)
 {
-    const fs::path dir = freshDir("score-unfitted-level");
-    writeFile(dir / "train.csv", "g,shop,x,y\nA,a,1,2\nA,b,2,3\nA,a,3,5\nA,b,4,4\nA,v,,7\n");
+    const fs::path dir = freshDir("score-unfitted-level", {{"train.csv", "g,shop,x,y\nA,a,1,2\nA,b,2,3\nA,a,3,5\nA,b,4,4\nA,v,,7\n"},
+                                                           {"in.csv", "g,shop,x\nA,v,1\n"}});
     ASSERT_EQ(runBuild(dir / "train.csv", dir / "out", {"--split", "g", "--target", "y"}).status, 0);
-    writeFile(dir / "in.csv", "g,shop,x\nA,v,1\n");
     const RunOutput run = runScore(dir / "out" / "split-model.pmml", dir / "in.csv", dir / "scored.csv");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("1 records hold a value the model cannot read"), std::string::npos) << run.out;
@@ -122,21 +119,15 @@ TEST(ScoreMessages, ALevelSeenOnlyBesideAMissingInputIsUnknown)
 // scores as the same file does, and the copy is removed.
 TEST(ScoreMessages, ModelFromAPipeScoresAsItsFile)
 {
-    const fs::path dir = freshDir("score-pipe");
-    writeFile(dir / "train.csv", "g,x,y\na,1,2\na,2,4.1\na,3,5.9\nb,1,1\nb,2,2\nb,3,3.1\n");
+    const fs::path dir = freshDir("score-pipe", {{"train.csv", "g,x,y\na,1,2\na,2,4.1\na,3,5.9\nb,1,1\nb,2,2\nb,3,3.1\n"},
+                                                 {"in.csv", "g,x\nb,7\na,0.5\n"}});
     ASSERT_EQ(runBuild(dir / "train.csv", dir / "out", {"--split", "g", "--target", "y"}).status, 0);
-    writeFile(dir / "in.csv", "g,x\nb,7\na,0.5\n");
-    const auto score = [&](const fs::path& model, const char* out) { return runScore(model, dir / "in.csv", dir / out); };
-    ASSERT_EQ(score(dir / "out" / "split-model.pmml", "file.csv").status, 0);
+    ASSERT_EQ(runScore(dir / "out" / "split-model.pmml", dir / "in.csv", dir / "file.csv").status, 0);
     ASSERT_EQ(::mkfifo((dir / "model.fifo").c_str(), 0600), 0);
     std::thread writer([&] { std::ofstream(dir / "model.fifo") << readFile(dir / "out" / "split-model.pmml"); });
-    const char* const tmpdir = std::getenv("TMPDIR");
-    const std::string savedTmpdir = tmpdir ? tmpdir : "";
     fs::create_directory(dir / "tmp");
-    ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
-    const RunOutput piped = score(dir / "model.fifo", "pipe.csv");
-    if (tmpdir) ::setenv("TMPDIR", savedTmpdir.c_str(), 1);
-    else ::unsetenv("TMPDIR");
+    const RunOutput piped =
+        runScore(dir / "model.fifo", dir / "in.csv", dir / "pipe.csv", {}, {{"TMPDIR", (dir / "tmp").string()}});
     writer.join();
     ASSERT_EQ(piped.status, 0) << piped.err;
     EXPECT_EQ(readFile(dir / "pipe.csv"), readFile(dir / "file.csv"));
@@ -168,12 +159,7 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
                        {"--split", "g", "--target", "am", "--inputs", "wt,hp", "--model", "logistic"}).status, 0);
     ASSERT_EQ(runBuild(dir / "mtcars.csv", dir / "gamma",
                        {"--split", "g", "--target", "mpg", "--inputs", "wt,hp", "--family", "Gamma", "--link", "log"}).status, 0);
-    const struct {
-        const char* title;
-        const char* model;
-        const char* interval;
-        const char* type = "response";
-    } cases[] = {
+    const struct { const char *title, *model, *interval, *type = "response"; } cases[] = {
         {"prediction interval", "linear", "prediction"},
         {"confidence interval", "linear", "confidence"},
         {"logistic: both scales", "logistic", "confidence"},
@@ -216,8 +202,7 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
 // (tests/data/r/augment.tsv): those of the first, second and fourth records.
 TEST(Augment, DiagnosticsAreRsInInputOrder)
 {
-    const fs::path dir = freshDir("augment");
-    writeFile(dir / "mtcars.csv", mtcarsCsv());
+    const fs::path dir = freshDir("augment", {{"mtcars.csv", mtcarsCsv()}});
     const struct { const char* title; std::vector<std::string> options; } cases[] = {
         {"linear by am", {"--split", "am", "--target", "mpg", "--inputs", "wt,hp"}},
         {"logistic", {"--split", "g", "--target", "am", "--inputs", "wt,hp", "--model", "logistic"}},

@@ -9,8 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "value_text.h"
+#include "cli_harness.h"
 #include "errors.h"
+#include "value_text.h"
 #include "score_stream.h"
 
 namespace {
@@ -18,16 +19,11 @@ namespace {
 // output: what was written, up to the error if any; error: empty when the input was read to its end
 struct Outcome { std::string output; std::string error; };
 
-const char* const kLinear = R"(<PMML version="4.4"><DataDictionary>
-      <DataField name="x" optype="continuous" dataType="double"/><DataField name="y" optype="continuous"
-      dataType="double"/></DataDictionary><RegressionModel functionName="regression"><MiningSchema>
-      <MiningField name="x"/><MiningField name="y" usageType="target"/></MiningSchema>
-      <RegressionTable intercept="1"><NumericPredictor name="x" coefficient="2"/></RegressionTable>
-      </RegressionModel></PMML>)";
+const std::string kLinear = clitest::readFile(SPLIT_SOURCE_ROOT "/tests/cli/linear.pmml");
 
 // Scored with `pmml`: by default predicted_y = 1 + 2 x.
 Outcome score(const std::string& input, unsigned threads, const splitrun::CsvFormat& format = {},
-              const splitrun::ScoreOutput& output = {}, const char* pmml = kLinear)
+              const splitrun::ScoreOutput& output = {}, const std::string& pmml = kLinear)
 {
     std::istringstream in(input);
     splitrun::CsvStream reader(in, "in.csv", format);
@@ -49,12 +45,7 @@ TEST(ScoreStream, WritesInputCellsBackSoTheyReadAsTheyWereRead)
     const auto format = [](char delimiter, std::vector<std::string> na) {
         return splitrun::CsvFormat{.delimiter = delimiter, .naValues = std::move(na)};
     };
-    const struct {
-        splitrun::CsvFormat format;
-        std::string input;
-        std::string output;
-        std::string naOut = "NA";
-    } cases[] = {
+    const struct { splitrun::CsvFormat format; std::string input, output, naOut = "NA"; } cases[] = {
         // Plain lines copied whole, missing values written NA, quoted cells quoted only where needed.
         {format(',', {"NA"}), "id,x\nab,1\nNA,2\n,3\n\"a,b\",4\n\"NA\",5\n\"q\",6\r\n",
          "id,x,predicted_y\nab,1,3\nNA,2,5\nNA,3,7\n\"a,b\",4,9\n\"NA\",5,11\nq,6,13\n"},
@@ -77,13 +68,7 @@ TEST(ScoreStream, WritesInputCellsBackSoTheyReadAsTheyWereRead)
 // empty text with its probabilities; a record without one is written NA.
 TEST(ScoreStream, AnEmptyClassIsAPredictionNotAMissingOne)
 {
-    const char* classes = R"(<PMML version="4.4"><DataDictionary>
-      <DataField name="x" optype="continuous" dataType="double"/><DataField name="y" optype="categorical"
-      dataType="string"><Value value=""/><Value value="b"/></DataField></DataDictionary>
-      <RegressionModel functionName="classification" normalizationMethod="softmax"><MiningSchema>
-      <MiningField name="x"/><MiningField name="y" usageType="target"/></MiningSchema>
-      <RegressionTable intercept="0" targetCategory=""><NumericPredictor name="x" coefficient="1"/></RegressionTable>
-      <RegressionTable intercept="0" targetCategory="b"/></RegressionModel></PMML>)";
+    const std::string classes = clitest::readFile(SPLIT_SOURCE_ROOT "/tests/cli/empty_class.pmml");
     for (const char* naOut : {"NA", ""})
         EXPECT_EQ(score("x\n0\n-1e9\nNA\n", 1, {}, splitrun::ScoreOutput{naOut}, classes).output,
                   std::string("x,predicted_y,probability_,probability_b\n0,\"\",0.5,0.5\n-1e9,b,0,1\n") +

@@ -23,12 +23,8 @@ TEST(StreamedSource, PassesReadOneDescriptorAndStopWhenTheFileChanges)
     std::string wide = "g,x,c,y\n";
     for (int i = 0; i < 6000; ++i) wide += "g" + std::to_string(i % 3) + "," + std::to_string(i) + ",c,1.5\n";
     const std::string narrow = "g\ng1\n";
-    struct Case {
-        const char* name;
-        bool midPass;                            // change after the first block, not before the pass
-        void (*change)(const std::string& path, const std::string& text);
-        const char* error;                       // expected start of the error, or nullptr
-    };
+    // midPass: changed after the first block, not before the pass; error: its expected start, or nullptr
+    struct Case { const char* name; bool midPass; void (*change)(const std::string&, const std::string&); const char* error; };
     const auto inPlace = [](const std::string& file, const std::string& text) { clitest::writeFile(file, text); };
     const auto renamed = [](const std::string& file, const std::string& text) {
         clitest::writeFile(file + ".new", text);

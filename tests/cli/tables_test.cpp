@@ -146,8 +146,7 @@ void expectRsNumbers(const fs::path& out, const std::string& model, const std::s
 // record, without mpg, counts among a group's records but not those used.
 TEST(Tables, EveryColumnAgreesWithR)
 {
-    const fs::path dir = freshDir("tables-r");
-    writeFile(dir / "mtcars.csv", mtcarsByCyl());
+    const fs::path dir = freshDir("tables-r", {{"mtcars.csv", mtcarsByCyl()}});
     RunOutput run = runBuild(dir / "mtcars.csv", dir / "linear", {"--split", "cyl", "--target", "mpg", "--inputs", "wt,hp"});
     ASSERT_EQ(run.status, 0) << run.err;
     expectRsNumbers(dir / "linear", "lm", "cyl");

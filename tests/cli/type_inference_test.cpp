@@ -1,7 +1,6 @@
 // Value parsing and per-column storage inference.
 #include <fcntl.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <cmath>
 
@@ -23,16 +22,14 @@ namespace {
 
 CsvTable load(const std::string& text, const CsvFormat& format = {})
 {
-    const clitest::fs::path file = clitest::freshDir("inference") / "data.csv";
-    clitest::writeFile(file, text);
+    const clitest::fs::path file = clitest::writeFile(clitest::freshDir("inference") / "data.csv", text);
     return readCsvTable(file.string(), "", format);
 }
 
 // The table as loaded, and as profiled for a file read pass by pass.
 std::vector<CsvTable> loadBothWays(const std::string& text, const std::vector<std::string>& categorical = {})
 {
-    const clitest::fs::path file = clitest::freshDir("inference-both") / "data.csv";
-    clitest::writeFile(file, text);
+    const clitest::fs::path file = clitest::writeFile(clitest::freshDir("inference-both") / "data.csv", text);
     std::vector<CsvTable> tables;
     tables.push_back(readCsvTable(file.string(), "", {}, categorical));
     tables.push_back(profileCsvFile(file.string(), "", {}, readStreamedCsv, {}, categorical));
@@ -147,8 +144,7 @@ TEST(CsvTable, ChunksJoinAsOnePassReadsThem)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const clitest::fs::path file = clitest::freshDir("chunks") / "data.csv";
-        clitest::writeFile(file, c.csv);
+        const clitest::fs::path file = clitest::writeFile(clitest::freshDir("chunks") / "data.csv", c.csv);
         const auto whole = loadPlainCsv(file.string(), {}, 1, {});
         ASSERT_TRUE(whole);
         EXPECT_EQ(whole->storages, c.storages);
@@ -178,8 +174,7 @@ TEST(CsvTable, ChunksJoinAsOnePassReadsThem)
     for (const std::string csv : {"a,b\n1,2\n\n3,4\n", "a,b\n1,\"x\ny\"\n2,z\n", "a,b\n1,\"x\"\"y\"\n", "a,b\n1,\"\"\n",
                                   "a,b\n1,x\"y\n", "a,b\n1,2\n3\n", "a,b\n1,2\r3,4\n"})
         for (const std::size_t chunkBytes : {1, 3, 64}) {
-            const clitest::fs::path file = clitest::freshDir("chunks") / "data.csv";
-            clitest::writeFile(file, csv);
+            const clitest::fs::path file = clitest::writeFile(clitest::freshDir("chunks") / "data.csv", csv);
             EXPECT_FALSE(loadPlainCsv(file.string(), {}, 2, {}, chunkBytes)) << csv << chunkBytes;
         }
 }
@@ -199,8 +194,7 @@ TEST(CsvTable, StreamedPassGivesTheSameRecordsWhereverTheQuickReadStops)
         std::string csv = plain;
         if (quoteAt != std::string::npos) csv.replace(quoteAt, csv.find(',', quoteAt) - quoteAt, "\"q\"\"\"");
         SCOPED_TRACE(quoteAt);
-        const clitest::fs::path file = clitest::freshDir("streamed-chunks") / "data.csv";
-        clitest::writeFile(file, csv);
+        const clitest::fs::path file = clitest::writeFile(clitest::freshDir("streamed-chunks") / "data.csv", csv);
         std::size_t seen = 0;
         profileCsvFile(file.string(), "", {}, readStreamedCsv, [&](const refhost::Table& block, const CsvBlock& read) {
             for (std::size_t r = 0; r < block.rowCount(); ++r, ++seen) {
@@ -221,8 +215,7 @@ TEST(CsvTable, ProfilingKeepsTextsOnlyWithinTheBudgetAndMeasuresTheLongest)
 {
     std::string csv = "n,note,short\n";
     for (int i = 0; i < 30; ++i) csv += std::to_string(i) + "," + std::string(100000 + i, 'z') + ",s" + std::to_string(i % 3) + "\n";
-    const clitest::fs::path file = clitest::freshDir("profile-budget") / "data.csv";
-    clitest::writeFile(file, csv);
+    const clitest::fs::path file = clitest::writeFile(clitest::freshDir("profile-budget") / "data.csv", csv);
     const CsvTable data = profileCsvFile(file.string(), "", {}, readStreamedCsv, {}, {}, std::size_t{1} << 20);
     const auto& notes = data.table.values(1).dictionary();
     std::size_t kept = 0;
@@ -242,8 +235,7 @@ TEST(CsvTable, TheDataModelListsCategoriesUpToTheCap)
     for (const std::size_t categories : {kCategoryLimit, kCategoryLimit + 1}) {
         std::string csv = "k,c,y\n";
         for (std::size_t i = 0; i < categories; ++i) csv += "a,c" + std::to_string(i) + ",1\n";
-        const clitest::fs::path file = clitest::freshDir("category-cap") / "data.csv";
-        clitest::writeFile(file, csv);
+        const clitest::fs::path file = clitest::writeFile(clitest::freshDir("category-cap") / "data.csv", csv);
         const CsvTable data = readCsvTable(file.string(), "");
         const std::string model = componentDataModel(data, data.table, {{"k"}, {0}, "y", 2, {}, {}});
         std::size_t listed = 0;
@@ -255,15 +247,11 @@ TEST(CsvTable, TheDataModelListsCategoriesUpToTheCap)
 TEST(CsvTable, ReadsTheSameRecordsWhateverTheLayoutEncodingOrCompression)
 {
     const std::string reference = "city,n,x\nK\xC3\xB6ln\xC2\x80,1,2.5\nNA,NA,-1.25\n\"NA\",3,\n";
-    const clitest::fs::path dir = clitest::freshDir("layouts");
-    gzFile out = gzopen((dir / "data.csv.gz").c_str(), "wb");
-    gzwrite(out, reference.data(), static_cast<unsigned>(reference.size()));
-    gzclose(out);
     const std::pair<std::string, CsvFormat> cases[] = {
         {"city;n;x\nK\xC3\xB6ln\xC2\x80;1;2,5\nNA;NA;-1,25\n\"NA\";3;\n", {.delimiter = ';', .decimal = ','}},
         {"city\tn\tx\nK\xC3\xB6ln\xC2\x80\t1\t2.5\nNA\tNA\t-1.25\n\"NA\"\t3\t\n", {.delimiter = '\t'}},
         {"city,n,x\nK\xF6ln\x80,1,2.5\nNA,NA,-1.25\n\"NA\",3,\n", {.latin1 = true}},
-        {clitest::readFile(dir / "data.csv.gz"), {}},
+        {clitest::readFile(clitest::writeGzip(clitest::freshDir("layouts") / "data.csv.gz", reference)), {}},
         {"city,n,x\nK\xC3\xB6ln\xC2\x80,1,2.5\n-,-999,-1.25\n\"NA\",3,\n", {.naValues = {"-", "-999"}}},
     };
     const CsvTable expected = load(reference);

@@ -44,11 +44,8 @@ GroupData warpbreaks() {
 
 // The names are R's (tests/data/r/terms.tsv: colnames(model.matrix(f, d))).
 TEST(Formula, TermsAndColumnsAreNamedAsR) {
-  const struct {
-    const char* formula;
-    std::vector<std::string> inputs;  // for "."; empty: the formula's own
-    GroupData (*data)() = mtcars;
-  } cases[] = {
+  // inputs: for "."; empty: the formula's own
+  const struct { const char* formula; std::vector<std::string> inputs; GroupData (*data)() = mtcars; } cases[] = {
       {"mpg ~ wt * cyl", {}},
       // A factor in an interaction without its main effect takes all its levels.
       {"mpg ~ wt:cyl", {}}, {"mpg ~ wt + wt:cyl", {}}, {"mpg ~ 0 + cyl + wt", {}}, {"mpg ~ cyl:wt - 1", {}},
@@ -86,13 +83,8 @@ TEST(Formula, TermsAndColumnsAreNamedAsR) {
   }
 }
 
-struct ReferenceCase {
-  const char* title;
-  ModelSpec request;
-  GroupData data;
-  std::vector<int> rows;  // records scored, from 1 as R counts them
-  bool linkScale = false;
-};
+// rows: the records scored, from 1 as R counts them
+struct ReferenceCase { const char* title; ModelSpec request; GroupData data; std::vector<int> rows; bool linkScale = false; };
 
 TEST(Formula, FitsAndPredictionsAgreeWithR) {
   std::vector<ReferenceCase> cases = {
@@ -195,12 +187,9 @@ TEST(Formula, ALinearModelWithoutInterceptIsMeasuredAgainstZero) {
 
 TEST(Formula, RecordsWithUndefinedValuesLeaveTheFitAndInfiniteOnesFailIt) {
   const std::string stops = " of the group; a model cannot be fitted to it (R's fit stops too)";
+  // row, column: the cell set to `value`; reason: empty when fitted to 4 records, 1 skipped
   const struct {
-    const char* formula;
-    std::size_t row, column;  // the cell set to `value`
-    Cell value;
-    std::string reason;  // empty: fitted to 4 records, 1 skipped
-    ModelKind kind = ModelKind::Linear;
+    const char* formula; std::size_t row, column; Cell value; std::string reason; ModelKind kind = ModelKind::Linear;
   } cases[] = {
       // log(-1) is NaN: R's na.omit drops the record.
       {"y ~ log(x)", 2, 1, number(-1), ""},
@@ -236,8 +225,7 @@ TEST(Formula, RecordsWithUndefinedValuesLeaveTheFitAndInfiniteOnesFailIt) {
 // be removed is still read.
 TEST(Formula, NamesTheFieldsItReads) {
   const struct {
-    const char* formula;
-    const char* target;
+    const char *formula, *target;
     std::vector<std::string> response, inputs;
     bool dot, plainResponse, cbind;
   } cases[] = {

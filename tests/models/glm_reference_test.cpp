@@ -9,7 +9,6 @@
 // three through the group's PMML.
 #include <cmath>
 #include <cstdlib>
-#include <limits>
 #include <map>
 
 #include "glm_family.h"
@@ -19,56 +18,39 @@ namespace {
 
 using namespace modeltest;
 
-struct GlmCase {
-  const char* title;
-  const char* family;
-  const char* link;
-  const char* target;
-  const char* inputs;  // comma-separated
-  const char* weights;
-  const char* offset;
+// inputs: comma-separated
+struct GlmCase { const char *title, *family, *link, *target, *inputs, *weights, *offset; };
+
+const GlmCase kGlmCases[] = {
+    {"gaussian identity", "gaussian", "identity", "mpg", "wt,hp", "", ""},
+    {"gaussian log", "gaussian", "log", "mpg", "wt,hp", "", ""},
+    {"gaussian inverse", "gaussian", "inverse", "mpg", "wt,hp", "", ""},
+    {"binomial logit", "binomial", "logit", "am", "wt,cyl", "", ""},
+    {"binomial probit", "binomial", "probit", "am", "wt", "", ""},
+    {"binomial cauchit", "binomial", "cauchit", "am", "wt", "", ""},
+    {"binomial log", "binomial", "log", "am", "qsec", "", ""},
+    {"binomial cloglog", "binomial", "cloglog", "am", "wt", "", ""},
+    {"poisson log", "poisson", "log", "carb", "wt,cyl", "", ""},
+    {"poisson identity", "poisson", "identity", "carb", "wt", "", ""},
+    {"poisson sqrt", "poisson", "sqrt", "carb", "wt", "", ""},
+    {"Gamma inverse", "Gamma", "inverse", "mpg", "wt,hp", "", ""},
+    {"Gamma identity", "Gamma", "identity", "mpg", "wt,hp", "", ""},
+    {"Gamma log", "Gamma", "log", "mpg", "wt,hp", "", ""},
+    {"inverse.gaussian 1/mu^2", "inverse.gaussian", "1/mu^2", "mpg", "wt", "", ""},
+    {"inverse.gaussian inverse", "inverse.gaussian", "inverse", "mpg", "wt", "", ""},
+    {"inverse.gaussian identity", "inverse.gaussian", "identity", "mpg", "wt", "", ""},
+    {"inverse.gaussian log", "inverse.gaussian", "log", "mpg", "wt", "", ""},
+    {"quasibinomial logit", "quasibinomial", "logit", "am", "wt", "", ""},
+    {"quasipoisson log", "quasipoisson", "log", "carb", "wt,cyl", "", ""},
+    {"binomial weights", "binomial", "logit", "vs", "wt", "gear", ""},
+    {"gaussian zero weights", "gaussian", "identity", "mpg", "wt", "w0", ""},
+    {"Gamma weights", "Gamma", "log", "mpg", "hp", "carb", ""},
+    {"poisson offset", "poisson", "log", "carb", "wt", "", "logdisp"},
+    {"quasipoisson weights offset", "quasipoisson", "log", "carb", "wt,cyl", "gear", "logdisp"},
 };
 
-const std::vector<GlmCase>& glmCases() {
-  static const std::vector<GlmCase> cases{
-      {"gaussian identity", "gaussian", "identity", "mpg", "wt,hp", "", ""},
-      {"gaussian log", "gaussian", "log", "mpg", "wt,hp", "", ""},
-      {"gaussian inverse", "gaussian", "inverse", "mpg", "wt,hp", "", ""},
-      {"binomial logit", "binomial", "logit", "am", "wt,cyl", "", ""},
-      {"binomial probit", "binomial", "probit", "am", "wt", "", ""},
-      {"binomial cauchit", "binomial", "cauchit", "am", "wt", "", ""},
-      {"binomial log", "binomial", "log", "am", "qsec", "", ""},
-      {"binomial cloglog", "binomial", "cloglog", "am", "wt", "", ""},
-      {"poisson log", "poisson", "log", "carb", "wt,cyl", "", ""},
-      {"poisson identity", "poisson", "identity", "carb", "wt", "", ""},
-      {"poisson sqrt", "poisson", "sqrt", "carb", "wt", "", ""},
-      {"Gamma inverse", "Gamma", "inverse", "mpg", "wt,hp", "", ""},
-      {"Gamma identity", "Gamma", "identity", "mpg", "wt,hp", "", ""},
-      {"Gamma log", "Gamma", "log", "mpg", "wt,hp", "", ""},
-      {"inverse.gaussian 1/mu^2", "inverse.gaussian", "1/mu^2", "mpg", "wt", "", ""},
-      {"inverse.gaussian inverse", "inverse.gaussian", "inverse", "mpg", "wt", "", ""},
-      {"inverse.gaussian identity", "inverse.gaussian", "identity", "mpg", "wt", "", ""},
-      {"inverse.gaussian log", "inverse.gaussian", "log", "mpg", "wt", "", ""},
-      {"quasibinomial logit", "quasibinomial", "logit", "am", "wt", "", ""},
-      {"quasipoisson log", "quasipoisson", "log", "carb", "wt,cyl", "", ""},
-      {"binomial weights", "binomial", "logit", "vs", "wt", "gear", ""},
-      {"gaussian zero weights", "gaussian", "identity", "mpg", "wt", "w0", ""},
-      {"Gamma weights", "Gamma", "log", "mpg", "hp", "carb", ""},
-      {"poisson offset", "poisson", "log", "carb", "wt", "", "logdisp"},
-      {"quasipoisson weights offset", "quasipoisson", "log", "carb", "wt,cyl", "gear", "logdisp"},
-  };
-  return cases;
-}
-
-const RValues& glmValues() {
-  static const RValues values("glm");
-  return values;
-}
-
 ModelSpec glmRequest(const GlmCase& c) {
-  ModelSpec request;
-  request.kind = ModelKind::Glm;
-  request.target = c.target;
+  ModelSpec request = modelRequest(ModelKind::Glm, c.target, {});
   for (std::string rest = c.inputs; !rest.empty();) {
     const std::size_t comma = rest.find(',');
     request.inputs.push_back(rest.substr(0, comma));
@@ -84,9 +66,10 @@ ModelSpec glmRequest(const GlmCase& c) {
 
 TEST(GlmReference, EveryFamilyAndLinkAgreesWithR) {
   const GroupData data = mtcars();
-  for (const GlmCase& c : glmCases()) {
+  const RValues values("glm");
+  for (const GlmCase& c : kGlmCases) {
     SCOPED_TRACE(c.title);
-    const auto r = [&](const std::string& quantity) { return glmValues()(c.title, quantity); };
+    const auto r = [&](const std::string& quantity) { return values(c.title, quantity); };
     const splitmodels::GroupModel model = splitmodels::buildGroupModel(data, glmRequest(c));
     ASSERT_TRUE(model.ok) << model.reason;
     EXPECT_EQ(model.family, c.family);
@@ -106,16 +89,7 @@ TEST(GlmReference, EveryFamilyAndLinkAgreesWithR) {
     EXPECT_EQ(model.dfNull, r("df null"));
     EXPECT_EQ(model.converged, r("converged") == 1);
     EXPECT_EQ(model.iterations, r("iterations"));
-    const std::vector<std::string> terms = glmValues().suffixes(c.title, "estimate ");
-    ASSERT_EQ(model.terms.size(), terms.size());
-    for (std::size_t k = 0; k < terms.size(); ++k) {
-      const splitmodels::Term& t = model.terms[k];
-      EXPECT_EQ(t.name, terms[k]);
-      expectClose(t.estimate, r("estimate " + terms[k]), 1e-8, t.name + " estimate");
-      expectClose(t.stdError, r("std error " + terms[k]), 1e-7, t.name + " std error");
-      expectClose(t.statistic, r("statistic " + terms[k]), 1e-7, t.name + " statistic");
-      expectClose(t.pValue, r("p value " + terms[k]), 1e-6, t.name + " p value");
-    }
+    ASSERT_NO_FATAL_FAILURE(expectTermsAsR(model, values, c.title, 1e-8, 1e-7, 1e-6));
     ASSERT_EQ(model.fitted.size(), 32u);
     expectClose(model.fitted[0], r("response 1"), 1e-10, "fitted mean of car 1");
     expectClose(model.fitted[19], r("response 20"), 1e-10, "fitted mean of car 20");
@@ -153,10 +127,8 @@ TEST(GlmReference, EveryFamilyAndLinkAgreesWithR) {
 //   vcov(g)[1, 2]; predict(g, se.fit = TRUE, type = "response")$se.fit[1]; vcov(glm(y ~ x, Gamma, d))
 TEST(GlmReference, SaturatedFitsKeepTheCovarianceWhereRDoes) {
   const GroupData data{{continuous("x"), continuous("y")}, {{number(1), number(2)}, {number(2), number(5)}}};
-  const struct {
-    const char* family;
-    double covariance12, seResponse;
-  } cases[] = {{"poisson", -1.1999993107170308, 1.4142130776593318}, {"Gamma", kNA, kNA}};
+  const struct { const char* family; double covariance12, seResponse; } cases[] = {
+      {"poisson", -1.1999993107170308, 1.4142130776593318}, {"Gamma", kNA, kNA}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.family);
     const splitmodels::GroupModel model =
@@ -216,18 +188,10 @@ TEST(GlmReference, WarnsAndFailsAsR) {
   GroupData diverging{{continuous("x"), continuous("y"), continuous("rare")}, {}};
   const double amounts[] = {0.02, 0.33, 0.35, 0.17, 0.12, 8.39, 2.42, 13.68};
   for (int i = 1; i <= 8; ++i) diverging.rows.push_back({number(i), number(amounts[i - 1]), number(i == 8 ? 50 : 0)});
+  // outcome: the failure reason, or the last warning
   const struct {
-    const char* title;
-    GroupData data;
-    const char* target;
-    const char* inputs;
-    const char* family;
-    const char* link;
-    int maxIterations;
-    const char* outcome;  // the failure reason, or the last warning
-    int iterations;
-    bool converged;
-    const char* weights = "";
+    const char* title; GroupData data; const char *target, *inputs, *family, *link; int maxIterations;
+    const char* outcome; int iterations; bool converged; const char* weights = "";
   } cases[] = {
       {"separated", steps, "y", "x", "binomial", "", 25, "glm.fit: fitted probabilities numerically 0 or 1 occurred", 25,
        true},

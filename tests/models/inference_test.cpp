@@ -14,13 +14,9 @@ namespace {
 using namespace modeltest;
 
 TEST(Inference, IntervalsAndCovarianceMatchR) {
+  // df: of the interval's quantile, residual df or infinite for Wald
   const struct {
-    const char* title;
-    ModelKind kind;
-    const char* target;
-    std::vector<std::string> inputs;
-    double level;
-    double df;  // of the interval's quantile: residual df, or infinite for Wald
+    const char* title; ModelKind kind; const char* target; std::vector<std::string> inputs; double level, df;
   } cases[] = {
       {"linear with a factor", ModelKind::Linear, "mpg", {"wt", "hp", "cyl"}, 0.95, 27},
       {"linear at level 0.9", ModelKind::Linear, "mpg", {"wt", "hp", "cyl"}, 0.9, 27},

@@ -29,12 +29,8 @@ std::vector<std::vector<Cell>> records(const std::string& table) {
 }
 
 TEST(LinearModel, RecoversExactCoefficients) {
-  struct RecoveryCase {
-    const char* title;
-    std::vector<FieldDef> inputs;
-    std::vector<std::string> held;  // categories the records cycle through
-    Coefficients expected;          // also the truth that makes the target
-  };
+  // held: the categories the records cycle through; expected: also the truth that makes the target
+  struct RecoveryCase { const char* title; std::vector<FieldDef> inputs; std::vector<std::string> held; Coefficients expected; };
   const std::vector<FieldDef> channel = {nominal("channel", {"store", "online", "phone"}), continuous("x")};
   const std::vector<RecoveryCase> cases = {
       {"a continuous input and a date far from zero", {continuous("x1"), continuous("day", splitmodels::StorageDate)},
@@ -115,12 +111,9 @@ TEST(LinearModel, GroupsWithoutIdentifiableFitFailWithReason) {
     for (const std::string& name : names) fields.push_back(continuous(name));
     return fields;
   };
+  // fields: the target y last; reason: how the reason begins
   struct FailureCase {
-    const char* title;
-    std::vector<FieldDef> fields;  // the target y last
-    std::string rows;
-    std::vector<std::string> inputs;
-    std::string reason;  // the reason begins with this
+    const char* title; std::vector<FieldDef> fields; std::string rows; std::vector<std::string> inputs; std::string reason;
   };
   const std::vector<FailureCase> cases = {
       {"no usable record", numbers({"a", "y"}), "- 1 | 2 -", {"a"}, "too few records: 0 records for 2 parameters"},

@@ -11,17 +11,7 @@ namespace {
 
 using namespace modeltest;
 
-const char* const kDataModel = R"(<?xml version="1.0"?>
-<DataModel version="1.0">
-  <FieldFormats/>
-  <Fields caseSensitive="true" count="5">
-    <Field name="region" storage="string" measure="nominal" role="split"><Value value="north"/><Value value="south"/></Field>
-    <Field name="day" storage="date" measure="continuous" displayLabel="Day of sale"/>
-    <Field name="channel" storage="string" measure="nominal"><Value value="store"/><Value value="a&amp;b &lt;c&gt;"/></Field>
-    <Field name="amount" storage="real" measure="continuous"/>
-    <Field name="big" storage="string" measure="flag"><Value value="n"/><Value value="y"/></Field>
-  </Fields>
-</DataModel>)";
+const std::string kDataModel = testFile("sales_data_model.xml");
 
 // With `printedCopies` false, the data model holds no printed Field copies
 // and prints each one when a group asks for it.
@@ -66,13 +56,7 @@ std::string outline(const pugi::xml_node node) {
 
 // Each storage and measure of the data model as the PMML types its field.
 TEST(ModelDocuments, GroupPmmlTypesFieldsByTheirDataModelEntries) {
-  GroupData data{splitmodels::parseDataModelFields(R"(<DataModel><Fields>
-    <Field name="y" storage="real" measure="continuous"/><Field name="d" storage="date" measure="continuous"/>
-    <Field name="t" storage="time" measure="continuous"/><Field name="s" storage="timestamp" measure="continuous"/>
-    <Field name="n" storage="integer" measure="nominal"><Value value="1"/><Value value="2"/></Field>
-    <Field name="o" storage="string" measure="ordinal"><Value value="lo"/><Value value="hi"/></Field>
-    </Fields></DataModel>)"),
-                 {}};
+  GroupData data{splitmodels::parseDataModelFields(testFile("typed_data_model.xml")), {}};
   for (int i = 0; i < 12; ++i)
     data.rows.push_back({number(i % 5 + 0.1 * i), number(i * i % 7), number(i % 3), number((i * 5) % 11),
                          number(1 + i % 2), text(i % 4 < 2 ? "lo" : "hi")});

@@ -55,6 +55,13 @@ inline ModelSpec modelRequest(ModelKind kind, const std::string& target, std::ve
   return request;
 }
 
+// A file of tests/models/, whole.
+inline std::string testFile(const std::string& name) {
+  std::ostringstream text;
+  text << std::ifstream(std::string(SPLIT_SOURCE_ROOT) + "/tests/models/" + name).rdbuf();
+  return text.str();
+}
+
 // A number as a CSV column holds it: 17 significant digits, so that it reads
 // back to the same double.
 inline std::string render(double value) {
@@ -183,6 +190,23 @@ class RValues {
   std::map<std::pair<std::string, std::string>, double> values_;
   mutable std::map<std::string, std::vector<std::string>> quantities_;
 };
+
+// The terms of `model` named and estimated as R's case `kase` of `values`
+// gives them: estimates, standard errors and p values within the relative
+// tolerances given, statistics within the standard errors'.
+inline void expectTermsAsR(const splitmodels::GroupModel& model, const RValues& values, const std::string& kase,
+                           double estimate, double error, double p) {
+  const std::vector<std::string> names = values.suffixes(kase, "estimate ");
+  ASSERT_EQ(model.terms.size(), names.size());
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    const splitmodels::Term& term = model.terms[k];
+    EXPECT_EQ(term.name, names[k]);
+    expectClose(term.estimate, values(kase, "estimate " + names[k]), estimate, term.name + " estimate");
+    expectClose(term.stdError, values(kase, "std error " + names[k]), error, term.name + " standard error");
+    expectClose(term.statistic, values(kase, "statistic " + names[k]), error, term.name + " statistic");
+    expectClose(term.pValue, values(kase, "p value " + names[k]), p, term.name + " p value");
+  }
+}
 
 // Inserts before DataDictionary the build-task extension the collecting
 // component adds to every group's PMML.

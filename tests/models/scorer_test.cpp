@@ -82,15 +82,7 @@ TEST(Scorer, KeysMatchExactlyAndInvalidValuesMatchNothing) {
 
 // A group's PMML selects only its rows; unlisted categories give no prediction; shortest exact text.
 TEST(Scorer, OneGroupsModelScoresOnlyItsGroupInShortestExactText) {
-  SplitScorer scorer = SplitScorer::fromPmml(R"(<PMML version="4.4"><Header/>
-    <MiningBuildTask><Extension name="split-info"><DataField name="region" optype="categorical" dataType="string">
-      <Value value="north"/></DataField><DataField name="year" optype="continuous" dataType="integer"/>
-    </Extension></MiningBuildTask><DataDictionary><DataField name="x" optype="continuous" dataType="double"/>
-    <DataField name="c" optype="categorical" dataType="string"/><DataField name="y" optype="continuous" dataType="double"/>
-    </DataDictionary><RegressionModel functionName="regression"><MiningSchema><MiningField name="x"/>
-    <MiningField name="c" invalidValueTreatment="returnInvalid"/><MiningField name="y" usageType="target"/></MiningSchema>
-    <RegressionTable intercept="1"><NumericPredictor name="x" coefficient="2"/><CategoricalPredictor name="c" value="u"
-    coefficient="0"/><CategoricalPredictor name="c" value="v" coefficient="1"/></RegressionTable></RegressionModel></PMML>)");
+  SplitScorer scorer = SplitScorer::fromPmml(testFile("one_group.pmml"));
   EXPECT_EQ(scorer.groupKey(), (std::vector<std::string>{"region=north", "year=<missing>"}));
   scorer.bind({"year", "x", "region", "c"});
   EXPECT_EQ(scorer.score({std::nullopt, "0.25", "north", "u"}).predicted, "1.5");
@@ -126,9 +118,7 @@ void expectRefused(Action action, const std::string& mentions) {
 // The segments of tests/models/hand_written.pmml: a set of quoted texts, a
 // declared missing value, a surrogate with a replaced input, and xor.
 TEST(Scorer, HandWrittenPredicatesFollowThreeValuedLogicOnceBound) {
-  std::ostringstream document;
-  document << std::ifstream(SPLIT_SOURCE_ROOT "/tests/models/hand_written.pmml").rdbuf();
-  SplitScorer scorer = SplitScorer::fromPmml(document.str());
+  SplitScorer scorer = SplitScorer::fromPmml(testFile("hand_written.pmml"));
   EXPECT_EQ(scorer.targetName(), "y");
   EXPECT_EQ(scorer.requiredFields(), (std::vector<std::string>{"shop", "n", "day"}));
   EXPECT_THROW(scorer.score({"1"}), ScoreError);  // not bound yet
