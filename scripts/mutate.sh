@@ -528,7 +528,7 @@ mutants+=(
   # platform/models/
   'platform/models/scoring/scorer_eval.cpp|0,/  if (datum.missing || datum.invalid) return Truth::Unknown;/s//  if (datum.missing) return Truth::Unknown;/'
   'platform/models/scoring/scorer_eval.cpp|s/    case Op::Or: return Truth::False;/    case Op::Or: return Truth::Unknown;/'
-  # Survived the raw run; killed by GlmReference.AClassifyingGlmScoresWithItsOffset.
+  # Survived the raw run; killed by the classifying_offset case of GoldenOutput (it pins every probability).
   'platform/models/scoring/scorer_eval.cpp|s/      y\[0\] += offset->number;/      y[0] -= offset->number;/'
   # Equivalent: without residual degrees of freedom the residual variance is
   # missing, so F and its p value are too, and the adjusted R squared is
@@ -676,7 +676,7 @@ src_tests=(test_distribute test_module test_collect test_faultmatrix test_stress
 # (builds, tables, scores and the snapshots of every output file).
 models_regex='^(Distributions|Formula|GlmReference|Inference|LinearModel|LogisticModel|ModelDocuments|NumberText|ReferenceFits|Scorer|SegmentCut|XmlText|Tables|Build|GlmBuild|ScoreRoundTrip|ScoreStream|ScoreChunks|ScoreMessages|ScoreIntervals|Augment|Changes/IncrementalBuild|Cases/GoldenOutput|Cases/GoldenMessages)\.'
 # Every suite of test_cli.
-cli_regex='^(Build|GlmBuild|CsvReader|CsvStream|CsvTable|DecimalParsing|Export|ExternalGrouping|Grouping|GroupOrder|GroupKeys|OutputDir|OutputSafety|OutputSwitch|InputErrors|Usage|IntegerParsing|KeyOrder|MemoryLimit|RemoteGroups|ScoreRoundTrip|ScoreMessages|ScoreIntervals|Augment|ScoreStream|ScoreChunks|StreamedSource|Tables|TaskDocument|ValueParsing|VisibleText|Changes/IncrementalBuild|Signals/InterruptCleanup|Cases/GoldenOutput|Cases/GoldenMessages|ByteMasks|Documents/StoredOutput)\.'
+cli_regex='^(Build|GlmBuild|CsvReader|CsvStream|CsvTable|DecimalParsing|Export|ExternalGrouping|Grouping|GroupOrder|GroupKeys|OutputDir|OutputSafety|OutputSwitch|InputErrors|Usage|IntegerParsing|KeyOrder|MemoryLimit|RemoteGroups|ScoreRoundTrip|ScoreMessages|ScoreIntervals|Augment|ScoreStream|ScoreChunks|StreamedSource|Tables|TaskDocument|ValueParsing|VisibleText|Changes/IncrementalBuild|Signals/InterruptCleanup|WorkingPathOwner|ProgressBar|Cases/GoldenOutput|Cases/GoldenMessages|ByteMasks|Documents/StoredOutput)\.'
 
 # A mutant is judged at its first failing test: the rest would not change
 # the verdict, and most mutants die early.

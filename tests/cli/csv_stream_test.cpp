@@ -72,6 +72,7 @@ const struct { std::string text; std::vector<std::string> rows; splitrun::CsvFor
     {"a,b\n1,2\n\"x\",3\n4,5\n", {"a|b", "2:1|2", "3:[x]|3", "4:4|5"}, format(',', '.', {"NA"})},
     {"a\nNA\n\n1\n", {"a", "2:~", "3:~", "4:1"}, format(',', '.', {"NA"})},
     {"a,b\n12,45\n123,56\n", {"in.csv:3:2 (field 'b'): the line or its field is longer"}, format(',', '.', {"NA"}, 5)},
+    {"a,b\n1,\"123456\"\n", {"in.csv:2:2 (field 'b'): the line or its field is longer"}, format(',', '.', {"NA"}, 5)},
     {"a;b\n1;2\n3\n", {"in.csv:3:2 (field 'b'): the record has 1 fields"}, format(';', '.', {"NA"})},
     {"a,b\n1,2\n3,4\"\n", {"in.csv:3:2 (field 'b'): a quote appears inside"}, format(',', '.', {"NA"})},
     // Doubled quotes and line ends on either side of the scanner's 16-, 32- and 64-byte edges.

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "interrupt_cleanup.h"
+#include "working_path_owner.h"
 
 namespace fs = std::filesystem;
 
@@ -60,5 +61,18 @@ INSTANTIATE_TEST_SUITE_P(Signals, InterruptCleanup,
                                            Case{"hup", SIGHUP, true},
                                            Case{"unregistered", SIGINT, false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A live process owns a path it can have made: one that started before the path last changed. One that
+// started well after took over the number of an owner that is gone; a path that cannot be checked is kept.
+TEST(WorkingPathOwner, ANumberTakenOverAfterThePathChangedNamesNoOwner)
+{
+    const fs::path fresh = fs::temp_directory_path() / ("split-owner-" + std::to_string(::getpid()));
+    std::ofstream(fresh).put('x');
+    EXPECT_FALSE(splitrun::ownerGone(::getpid(), fresh));
+    EXPECT_TRUE(splitrun::ownerGone(::getpid(), "/usr/bin/env"));   // unchanged since the system was installed
+    EXPECT_FALSE(splitrun::ownerGone(::getpid(), fresh / "none"));
+    EXPECT_FALSE(splitrun::ownerGone(0, fresh));
+    fs::remove(fresh);
+}
 
 }  // namespace

@@ -8,7 +8,9 @@
 #include <random>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
@@ -132,6 +134,17 @@ TEST(ScoreMessages, ModelFromAPipeScoresAsItsFile)
     ASSERT_EQ(piped.status, 0) << piped.err;
     EXPECT_EQ(readFile(dir / "pipe.csv"), readFile(dir / "file.csv"));
     EXPECT_TRUE(fs::is_empty(dir / "tmp")) << "the temporary copy of the model is left behind";
+
+    // Where TMPDIR cannot take the copy, the model is refused rather than read into memory whole.
+    std::thread blocked([&] { std::ofstream(dir / "model.fifo") << readFile(dir / "out" / "split-model.pmml"); });
+    const RunOutput refused =
+        runScore(dir / "model.fifo", dir / "in.csv", dir / "none.csv", {}, {{"TMPDIR", (dir / "none").string()}});
+    const int release = ::open((dir / "model.fifo").c_str(), O_RDONLY | O_NONBLOCK);   // frees the writer's open
+    blocked.join();
+    ::close(release);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("cannot create a temporary copy in " + (dir / "none").string()), std::string::npos)
+        << refused.err;
 }
 
 // mtcars as CSV, with a constant split field g.

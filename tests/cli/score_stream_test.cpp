@@ -96,8 +96,9 @@ TEST(ScoreStream, NumbersReadInThePipelineScoreAsTheTextReadsByItself)
 }
 
 // The records of `input` as "line:field|field|..." lines, or only the error when there is one, read the
-// serial way (target 0) or cut into chunks of about `target` bytes parsed by a reader of chunks.
-std::string readAll(const std::string& input, std::size_t target)
+// serial way (target 0) or cut into chunks of about `target` bytes parsed by a reader of chunks (counted
+// in `cuts`).
+std::string readAll(const std::string& input, std::size_t target, std::size_t* cuts = nullptr)
 {
     std::istringstream in(input);
     std::string seen;
@@ -109,10 +110,13 @@ std::string readAll(const std::string& input, std::size_t target)
         for (;;) {
             const auto cut = target == 0 ? splitrun::CsvStream::Chunk::Serial : reader.nextChunk(chunk, target);
             if (cut == splitrun::CsvStream::Chunk::End) break;
-            if (cut == splitrun::CsvStream::Chunk::Cut)
+            if (cut == splitrun::CsvStream::Chunk::Cut) {
                 parser.parseChunk(chunk, block);
-            else if (!reader.next(block, 3))
+                if (cuts) ++*cuts;
+            }
+            else if (!reader.next(block, 3)) {
                 break;
+            }
             for (std::size_t r = 0; r < block.size(); ++r) {
                 seen += std::to_string(block.line(r)) + ":";
                 for (std::size_t f = 0; f < block.width(); ++f)
@@ -152,6 +156,12 @@ TEST(ScoreChunks, ChunksReadAsTheSerialReaderWhereverTheyAreCut)
         const std::string serial = readAll(input, 0);
         for (const std::size_t target : {1, 2, 3, 5, 9, 33})
             ASSERT_EQ(readAll(input, target), serial) << "chunks of " << target << " bytes, input:\n" << input;
+    }
+    // Lines ended by CRLF, as by LF, are cut into chunks rather than all read the serial way.
+    for (const char* input : {"a,b\r\n1,2\r\n3,4\r\n5,6\r\n", "a,b\n1,2\n3,4\n5,6\n"}) {
+        std::size_t cuts = 0;
+        readAll(input, 9, &cuts);
+        EXPECT_GE(cuts, 2u) << input;
     }
 }
 
