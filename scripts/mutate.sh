@@ -29,6 +29,7 @@
 #   bash scripts/mutate.sh set9       # the ninth set: random 15, seed 920261209
 #   bash scripts/mutate.sh set10      # the tenth: random 30, seed 1020261209, src only
 #   bash scripts/mutate.sh set11      # the eleventh: random 20, seed 1120261209, cli only
+#   bash scripts/mutate.sh set12      # the twelfth: random 20, seed 1220261209, src only
 #
 # One mutant takes 20 s to a minute on two cores (a rebuild of one file and
 # the test links, then the area's tests). Results go to build/mutate/mutants.log.
@@ -653,7 +654,9 @@ mutants+=(
 # Equivalent there: #12 (a loop over keys that are always empty) and #30
 # (a count set again before every read).
 # The eleventh is drawn in the command alone: random 20 with seed
-# 1120261209 (set11).
+# 1120261209 (set11). Equivalent there: #11 (a retry of a write that
+# returned 0, which a write of a nonzero count never does).
+# The twelfth is drawn in src/ alone: random 20 with seed 1220261209 (set12).
 
 # Per area: the directory its mutants live in, the targets to rebuild, and
 # the tests that judge a mutant. src runs the module's executables whole;
@@ -715,6 +718,7 @@ while [ $# -gt 0 ]; do
     set9) draw_count=15 seed=920261209 ;;
     set10) draw_count=30 seed=1020261209 draw_areas=(src) ;;
     set11) draw_count=20 seed=1120261209 draw_areas=(cli) ;;
+    set12) draw_count=20 seed=1220261209 draw_areas=(src) ;;
     *) args+=("$1") ;;
   esac
   shift
