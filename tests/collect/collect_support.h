@@ -122,7 +122,8 @@ protected:
         ASSERT_EQ(peer_->Configure(&err), 0u);
         ASSERT_EQ(peer_->BeginExecution(nullptr, context->progress(), &err), 0u);
     }
-    void Restart() { PeerFixture::TearDown(); PeerFixture::SetUp(); Start(); }
+    void Reset() { PeerFixture::TearDown(); PeerFixture::SetUp(); }  // a fresh host and context, no peer
+    void Restart() { Reset(); Start(); }
     SplitCollectPeer& peer() { return *peer_; }
     XMLDocument& combined() { return Access::combined(*peer_); }
     // The messages delivered, as "type/code[/argument...]", space-separated.

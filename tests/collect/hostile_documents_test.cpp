@@ -155,8 +155,7 @@ TEST_F(HostileDocuments, EachEndsInItsGroupsOwnStatusAndSection) {
     for (const HostileCase& c : Cases()) {
         SCOPED_TRACE(c.name);
         OnSmallStack([&] { Run(module, c); });
-        PeerFixture::TearDown();
-        PeerFixture::SetUp();
+        Reset();
     }
 }
 

@@ -72,8 +72,7 @@ TEST_F(Lifecycle, GroupWritersReuseTheirContainerRefuseEmptyTextsAndLeaveItToThe
 TEST_F(Lifecycle, EndWritesTheCombinedDocumentLastToBothContainersAndClosesThem) {
     for (bool threadServices : {true, false}) {
         SCOPED_TRACE(threadServices);
-        PeerFixture::TearDown();
-        PeerFixture::SetUp();
+        Reset();
         context->setThreadServices(threadServices);
         Start();
         EXPECT_EQ(Access::hasLock(peer()), threadServices);
@@ -166,13 +165,10 @@ TEST_F(Lifecycle, HostWithoutOperationsOrOutputsFailsCleanly) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        PeerFixture::TearDown();  // ends the begun peer, so that it leaves no documents behind
-        PeerFixture::SetUp();
+        Reset();  // ends the begun peer, so that it leaves no documents behind
         refhost::Worker& worker = AddWorker({{"region", "north"}}, WorkerStatXML("m-1"), WorkerPMML("a"));
         c.breakHost(*context->record(), *worker.record());
-        peer_ = std::make_unique<SplitCollectPeer>(context->record(), host.record());  // takes the services anew
-        ASSERT_EQ(peer().Configure(&err), 0u);
-        ASSERT_EQ(peer().BeginExecution(nullptr, context->progress(), &err), 0u);
+        Start();  // a new peer takes the services anew
         EXPECT_EQ(Complete(worker), c.status);
         XMLElement group = combined().getElementsDirect("SplitGroup").next();
         EXPECT_EQ(group.isEmpty() ? "" : ChildNames(group), c.sections);

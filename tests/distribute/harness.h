@@ -65,13 +65,14 @@ inline refhost::Table ThreeGroups() {
 }
 
 struct DistributeHarness {
-    // split_fields is set only when splitFields is not empty.
-    DistributeHarness(refhost::Table input, std::vector<std::string> splitFields) {
+    // split_fields is set only when splitFields is not empty; kind names the component made.
+    DistributeHarness(refhost::Table input, std::vector<std::string> splitFields,
+                      const char* kind = "split_distribute") {
         context.setDataModel(refhost::dataModelXml(input));
         context.setInput(std::move(input));
         if (!splitFields.empty()) context.setParameter("split_fields", std::move(splitFields));
         EXPECT_EQ(module.initialise(host), 0u);
-        component = std::make_unique<refhost::Component>(module, context, "split_distribute");
+        component = std::make_unique<refhost::Component>(module, context, kind);
     }
 
     refhost::Worker& worker(size_t i) { return *context.workers().at(i); }

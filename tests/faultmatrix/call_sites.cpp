@@ -2,6 +2,7 @@
 #include "faultmatrix/call_sites.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -34,20 +35,14 @@ const std::vector<Pattern>& Patterns() {
         // getIterator() is an accessor, not a host call: it takes no argument).
         p.push_back({std::regex(std::string("->(") + recordWords + ")\\((?!\\))"), ""});
         p.push_back({std::regex("->(nextRecord|rewind)\\(\\)"), ""});
-        const std::pair<const char*, const char*> wrappers[] = {
-            {"GetThreadServices", "getThreadServices"}, {"CreateLock", "createLock"},
-            {"DestroyLock", "destroyLock"}, {"Lock", "lock"}, {"Unlock", "unlock"},
-            {"GetInputDataModel", "getInputDataModel"}, {"CreateWorker", "createWorker"},
-            {"CreateRecordSet", "createRecordSet"}, {"ReleaseRecordSet", "releaseRecordSet"},
-            {"AddRecord", "addRecord"}, {"GetIterator", "getIterator"},
-            {"OpenContainer", "openContainer"}, {"OpenDefaultEntry", "openEntry"},
-            {"CloseContainer", "closeContainer"}, {"ReadStream", "readStream"},
-            {"WriteStream", "writeStream"}, {"CloseStream", "closeStream"},
-            {"CreateKey", "createKey"}, {"GetKeys", "getKeys"}, {"OpenEntry", "openEntry"},
-            {"SetKeyText", "setKeyText"}, {"FirstKey", "firstKey"}, {"ReleaseKeys", "releaseKeys"},
-            {"GetTask", "getTask"}, {"OpenWorkerContainer", "openWorkerContainer"}};
-        for (const auto& [name, op] : wrappers)
-            p.push_back({std::regex(std::string("host::") + name + "\\("), op});
+        // The host:: wrappers, each named for its operation with a capital letter.
+        for (const std::string name : {"GetThreadServices", "CreateLock", "DestroyLock", "Lock", "Unlock",
+                                       "GetInputDataModel", "CreateWorker", "CreateRecordSet", "ReleaseRecordSet",
+                                       "AddRecord", "GetIterator", "OpenContainer", "CloseContainer", "ReadStream",
+                                       "WriteStream", "CloseStream", "CreateKey", "GetKeys", "OpenEntry", "SetKeyText",
+                                       "FirstKey", "ReleaseKeys", "GetTask", "OpenWorkerContainer"})
+            p.push_back({std::regex("host::" + name + "\\("), char(std::tolower(name[0])) + name.substr(1)});
+        p.push_back({std::regex("host::OpenDefaultEntry\\("), "openEntry"});
         p.push_back({std::regex("\\.Take(IgnoringStatus)?\\("), "lock"});
         p.push_back({std::regex("\\.Release\\("), "unlock"});
         p.push_back({std::regex("\\bScanParameters\\("), "getParameters"});

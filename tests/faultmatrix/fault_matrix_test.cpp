@@ -296,21 +296,18 @@ TEST(FaultMatrix, EveryHostCallSiteRefusedOnce) {
     std::vector<const SourceSite*> folded;  // reached only through a twin
     size_t merged = 0, covered = 0;
     for (const SourceSite& s : sources) {
-        bool skip = false;
-        for (const Unreachable& u : kUnreachable)
-            if (s.op == u.op && s.file.ends_with(u.file) && s.text.find(u.text) != std::string::npos) {
-                unreachable.push_back(s.name() + " (" + u.reason + ")");
-                skip = true;
-            }
-        if (skip) continue;
+        const Unreachable* u = std::find_if(std::begin(kUnreachable), std::end(kUnreachable), [&](const Unreachable& x) {
+            return s.op == x.op && s.file.ends_with(x.file) && s.text.find(x.text) != std::string::npos;
+        });
+        if (u != std::end(kUnreachable)) {
+            unreachable.push_back(s.name() + " (" + u->reason + ")");
+            continue;
+        }
         if (reached.count(&s)) {
             ++covered;
             continue;
         }
-        bool twin = false;
-        for (const SourceSite* r : reached)
-            twin |= Twins(*r, s);
-        if (twin) {
+        if (std::any_of(reached.begin(), reached.end(), [&](const SourceSite* r) { return Twins(*r, s); })) {
             ++covered;
             ++merged;
             folded.push_back(&s);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "distribute/harness.h"
 #include "qor_peer.h"
 #include "refhost/component.h"
 #include "refhost/context.h"
@@ -167,31 +168,20 @@ TEST(Destruction, ThatThrowsIsReportedAfterEverythingElseIsGivenBack) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.component) + " " + c.op);
-        refhost::Host host;
-        refhost::Module module{SPLIT_MODULE_PATH};
-        ASSERT_EQ(module.initialise(host), 0u);
-        refhost::Context context{host};
-        refhost::Table input({{"k", 1, 3}});
-        for (int64_t k : {1, 2}) input.addRow({refhost::Cell::integer(k)});
-        context.setDataModel(refhost::dataModelXml(input));
-        context.setInput(input);
-        context.setParameter("split_fields", {"k"});
-        auto component = std::make_unique<refhost::Component>(module, context, c.component);
-        if (std::string(c.component) == "split_distribute") {
-            ASSERT_EQ(component->configure(), 0u);
-            ASSERT_EQ(component->beginExecution(), 0u);
-            for (refhost::Worker* worker : context.workers()) {
-                std::string first, second;
-                ASSERT_EQ(component->getWorkerTask(*worker, &first, &second), 0u);
-            }
-            ASSERT_EQ(context.liveRecordSets(), 2u);
-        }
-        host.faults().raise(c.op, c.nth);
+        splittest::DistributeHarness run(
+            splittest::MakeTable({{"k", 1, 3}}, {{refhost::Cell::integer(1)}, {refhost::Cell::integer(2)}}), {"k"},
+            c.component);
         int err = 0;
-        EXPECT_EQ(component->destroy(&err), 1u);
+        if (std::string(c.component) == "split_distribute") {
+            ASSERT_EQ(run.Begin(), 0u);
+            for (refhost::Worker* worker : run.context.workers()) ASSERT_EQ(run.Task(*worker, &err), 0u);
+            ASSERT_EQ(run.context.liveRecordSets(), 2u);
+        }
+        run.host.faults().raise(c.op, c.nth);
+        EXPECT_EQ(run.component->destroy(&err), 1u);
         EXPECT_EQ(err, 240003);
-        EXPECT_EQ(context.liveRecordSets(), c.liveRecordSets);
-        const refhost::LockStats locks = context.lockStats();
+        EXPECT_EQ(run.context.liveRecordSets(), c.liveRecordSets);
+        const refhost::LockStats locks = run.context.lockStats();
         EXPECT_EQ(locks.created - locks.destroyed, c.liveLocks);
     }
 }

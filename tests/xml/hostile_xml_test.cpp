@@ -10,6 +10,8 @@ namespace {
 
 using namespace smallstack;
 
+HostHelper helper(nullptr);
+
 TEST(HostileXmlTest, RefusedTextsFailCleanlyAndQuickly) {
     // l9 expands to ten to the ninth "lol"s.
     std::string laughs = "<!DOCTYPE l [<!ENTITY l0 'lol'>";
@@ -50,7 +52,6 @@ TEST(HostileXmlTest, RefusedTextsFailCleanlyAndQuickly) {
         {"reference past U+10FFFF", "<r>&#x110000;</r>"},
         {"reference of twenty digits", "<r v='&#99999999999999999999;'/>"},
     };
-    HostHelper helper(nullptr);
     for (const auto& c : cases) EXPECT_THROW(helper.createFromContents(c.text), XMLException) << c.name;
 }
 
@@ -62,7 +63,6 @@ TEST(HostileXmlTest, LineEndsAndReferencesAreReadInEveryText) {
         {"<r>a\r\nb&amp;</r>", "a\nb&"},
         {"<r>a&#10;b&lt;\n</r>", "a\nb<\n"},
     };
-    HostHelper helper(nullptr);
     for (const auto& c : cases) {
         XMLDocument document = helper.createFromContents(std::string(c.text));
         EXPECT_EQ(document.getText(), c.content) << c.text;
@@ -95,7 +95,6 @@ TEST(HostileXmlTest, DeclarationsAndEncodingsAreHonoured) {
         {"an encoding not converted", "<?xml version='1.0' encoding='KOI8-R'?><r v='\xE1'/>", "\xE1"},
         {"references to the last allowed characters", "<r v='&#x10FFFF;&#xFFFD;&#9;'/>", "\xF4\x8F\xBF\xBF\xEF\xBF\xBD\t"},
     };
-    HostHelper helper(nullptr);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         XMLDocument document;
@@ -111,7 +110,6 @@ TEST(HostileXmlTest, DeclarationsAndEncodingsAreHonoured) {
 
 TEST(HostileXmlTest, DeepDocumentsAreHandledWithoutRecursion) {
     OnSmallStack([] {
-        HostHelper helper(nullptr);
         XMLDocument deep = helper.createFromContents("<r>" + Nested(kDeep, "<leaf k='v'/>") + "</r>");
         EXPECT_EQ(DepthBelow(deep), kDeep + 1);
         EXPECT_EQ(deep.getElementByAttribute("leaf", "k", "v").getName(), "leaf");
@@ -151,10 +149,11 @@ TEST(HostileXmlTest, MalformedUtf8AndMarkupAreKeptByteForByte) {
                                   "bell\x07"};
     const std::string written[] = {"", "<>&\"'", "&amp; &#65; &unknown;", "tab\there\nnewline\r\ncrlf",
                                    "  both ends  ", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "]]> --> <!-- <![CDATA["};
-    HostHelper helper(nullptr);
-    auto reread = [&](const XMLDocument& document, const std::string& value) {
+    // Writes the document out, reads it back and disposes of both.
+    auto reread = [&](XMLDocument document, const std::string& value) {
         std::string text;
         document.doc2string(text);
+        document.dispose();
         XMLDocument again = helper.createFromContents(text);
         EXPECT_EQ(again.getAttribute("v"), value);
         again.dispose();
@@ -164,13 +163,11 @@ TEST(HostileXmlTest, MalformedUtf8AndMarkupAreKeptByteForByte) {
         EXPECT_EQ(document.getAttribute("v"), value);
         EXPECT_EQ(document.getElementsDirect("c").next().getText(), value);
         reread(document, value);
-        document.dispose();
     }
     for (const std::string& value : written) {
         XMLDocument document = helper.createNew("r");
         document.addAttribute("v", value);
         reread(document, value);
-        document.dispose();
     }
 }
 
