@@ -31,14 +31,12 @@ std::string DataModelWith(const std::string& prolog, const std::string& formats)
     return prolog + text.insert(text.find("<FieldFormats>") + 14, formats);
 }
 
+// name: also the group's region value, unless the task or filedUnder names another; statXML, pmml:
+// nullopt when the worker has no such container; task, dataModel: empty for the regular ones; deepPath:
+// names leading from the combined document's root (the last of each name) to what nests the deep part.
 struct HostileCase {
-    const char* name;  // also the group's region value, unless the task or filedUnder names another
-    std::optional<std::string> statXML = WorkerStatXML("m");  // nullopt: the worker has no such container
-    std::optional<std::string> pmml = WorkerPMML("t");
-    std::string task = "", dataModel = "";  // empty: the regular ones
-    Outcome outcome = kRefused;
-    std::string filedUnder = "";
-    // Names leading from the combined document's root (the last of each name) to what nests the deep part.
+    const char* name; std::optional<std::string> statXML = WorkerStatXML("m"), pmml = WorkerPMML("t");
+    std::string task = "", dataModel = ""; Outcome outcome = kRefused; std::string filedUnder = "";
     std::vector<std::string> deepPath = {};
 };
 

@@ -147,14 +147,9 @@ cf_status YieldsBrokenServices(void*, CFThreadServices** out, int*) {
 }
 
 TEST_F(Lifecycle, HostWithoutOperationsOrOutputsFailsCleanly) {
-    const struct {
-        const char* name;
-        std::function<void(CFContext&, CFWorker&)> breakHost;
-        uint32_t status;
-        const char* sections;  // children of the combined document's first SplitGroup
-        const char* entries;   // keys written to "StatXML"
-        const char* messages;
-    } cases[] = {
+    // sections: children of the combined document's first SplitGroup; entries: keys written to "StatXML"
+    const struct { const char* name; std::function<void(CFContext&, CFWorker&)> breakHost; uint32_t status;
+                   const char* sections, *entries, *messages; } cases[] = {
         {"no getTask", [](CFContext&, CFWorker& w) { w.getTask = nullptr; }, 1, "", "", ""},
         {"no openWorkerContainer", [](CFContext&, CFWorker& w) { w.openWorkerContainer = nullptr; }, 1,
          "SplitField Message", "", ""},

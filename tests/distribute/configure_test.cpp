@@ -14,13 +14,9 @@ refhost::Table Sales() {
 }
 
 TEST(Configure, RefusesMissingOrUnknownSplitFields) {
-    struct Case {
-        bool set;
-        std::vector<std::string> splitFields;
-        int code;
-        std::vector<std::string> args;
-        std::string dataModel = "";  // empty: the table's
-    };
+    // dataModel: empty for the table's
+    struct Case { bool set; std::vector<std::string> splitFields; int code; std::vector<std::string> args;
+                  std::string dataModel = ""; };
     for (const Case& c : {Case{false, {}, 280001, {}}, Case{true, {}, 280001, {}},
                           Case{true, {"region", "zone", "nowhere"}, 280004, {"zone"}},
                           Case{true, {"Region"}, 280004, {"Region"}},

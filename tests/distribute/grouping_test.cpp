@@ -7,12 +7,8 @@
 namespace splittest {
 namespace {
 
-struct GroupingCase {
-    const char* name;
-    refhost::Column key;              // the split field
-    std::vector<Cell> values;         // its value in each input record
-    std::vector<size_t> groupSizes;   // the expected runs, in input order
-};
+// key: the split field; values: its value in each input record; groupSizes: the expected runs, in input order.
+struct GroupingCase { const char* name; refhost::Column key; std::vector<Cell> values; std::vector<size_t> groupSizes; };
 
 class Grouping : public testing::TestWithParam<GroupingCase> {};
 
@@ -106,16 +102,14 @@ TEST(Grouping, SplitFieldsKeepTheirConfiguredOrder) {
 // value (0 for an integer), one read before holds the previous record's values.
 constexpr int64_t kMissingValue = INT64_MIN;  // a missing split value in a ReadFailureCase row
 
+// rows: split values, field g and h when two, or kMissingValue; inHandOut: refusals counted
+// from the first task, else from begin; refused: the getRecordValue calls refused, counted from
+// there; workers: planned; reads: getRecordValue calls of begin, or of the first task; tasks:
+// the seq numbers each task in turn hands out; g: g's storage, 1 integer, 2 real (a quarter of
+// the value), 3 text (that many 'x').
 struct ReadFailureCase {
-    const char* name;
-    std::vector<std::vector<int64_t>> rows;  // split values: field g, and h when two; kMissingValue
-    bool inHandOut;                          // refusals counted from the first task, else from begin
-    std::vector<uint64_t> refused;           // getRecordValue calls refused, counted from there
-    size_t workers;                          // planned
-    uint64_t reads;                          // getRecordValue calls of begin, or of the first task
-    std::vector<std::vector<int64_t>> tasks; // the seq numbers each task in turn hands out
-    int g = 1;                               // g's storage: 1 integer; 2 real, a quarter of
-                                             // the value; 3 text, that many 'x'
+    const char* name; std::vector<std::vector<int64_t>> rows; bool inHandOut; std::vector<uint64_t> refused;
+    size_t workers; uint64_t reads; std::vector<std::vector<int64_t>> tasks; int g = 1;
 };
 
 class ReadFailure : public testing::TestWithParam<ReadFailureCase> {};
@@ -246,13 +240,8 @@ cf_status LyingInput(void* h, int index, CFIterator** out, int* err) {
 }
 
 TEST(Grouping, ValueLengthsAHostMisreports) {
-    const struct {
-        const char* name;
-        refhost::Table input;
-        size_t (*lie)(const char*, size_t);
-        size_t workers;
-        int err;
-    } cases[] = {
+    const struct { const char* name; refhost::Table input; size_t (*lie)(const char*, size_t); size_t workers; int err; }
+        cases[] = {
         // No buffer can hold the text "b": an unreadable value (280005), and
         // the record key keeps the previous record's value, so b joins a.
         {"TextLengthNoBufferCanHold", ThreeGroups(),  // a a b c c

@@ -12,13 +12,11 @@
 
 namespace faultmatrix {
 
-// One call of a host operation written in the sources.
+// One call of a host operation written in the sources. file: the path below the source root,
+// "src/collect/..."; ordinal: among the calls of op in that file, in line order; text: the source
+// line, trimmed.
 struct SourceSite {
-    std::string op;
-    std::string file;  // path below the source root, "src/collect/..."
-    int line = 0;
-    int ordinal = 0;   // among the calls of op in that file, in line order
-    std::string text;  // the source line, trimmed
+    std::string op, file; int line = 0, ordinal = 0; std::string text;
     std::string name() const { return op + " at " + file + ":" + std::to_string(line); }
     bool operator<(const SourceSite& o) const { return std::tie(file, line, op) < std::tie(o.file, o.line, o.op); }
 };

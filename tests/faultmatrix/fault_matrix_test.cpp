@@ -29,12 +29,8 @@ using refhost::Message;
 // A run of the matrix host; `setup` refuses calls before the one under test
 // (given as the ordinal-th call site of op in a file, first call), so that
 // the clean-up paths behind those refusals are reached too.
-struct Scenario {
-    const char* name;
-    Variant variant;
-    struct Setup { const char* op; const char* file; int ordinal; };
-    std::vector<Setup> setup;
-};
+struct Scenario { struct Setup { const char* op; const char* file; int ordinal; };
+                  const char* name; Variant variant; std::vector<Setup> setup; };
 
 const Scenario kScenarios[] = {
     {"main", Variant::Main, {}},
@@ -50,15 +46,8 @@ const Scenario kScenarios[] = {
     {"group key refused", Variant::Main, {{"createKey", "write_group_entry.cpp", 0}}},
 };
 
-// The expectations of tests/faultmatrix/expectations.tsv, a call site a line.
-struct Expectation {
-    std::string op, step, file;
-    int ordinal;
-    cf_status status;
-    int err;
-    std::string messages;  // as Text() writes them
-    long misuses;
-};
+// The expectations of tests/faultmatrix/expectations.tsv, a call site a line; messages as Text() writes them.
+struct Expectation { std::string op, step, file; int ordinal; cf_status status; int err; std::string messages; long misuses; };
 
 std::vector<Expectation> ReadExpectations() {
     std::vector<Expectation> all;

@@ -33,14 +33,12 @@ enum class Variant {
     NoRecords,   // an input without records
 };
 
-// One entry point call.
+// One entry point call. name: "d.task", "c.completed" ...: component and entry point; messages: raised
+// by the call; watchedCalls: calls of the watched operation after it; calls: host operations it
+// called, "op!" when refused.
 struct Step {
-    std::string name;  // "d.task", "c.completed" ...: component and entry point
-    cf_status status = 0;
-    int err = 0;
-    std::vector<refhost::Message> messages;  // raised by the call
-    uint64_t watchedCalls = 0;               // calls of the watched operation after it
-    std::vector<std::string> calls;          // host operations it called, "op!" when refused
+    std::string name; cf_status status = 0; int err = 0; std::vector<refhost::Message> messages;
+    uint64_t watchedCalls = 0; std::vector<std::string> calls;
 };
 
 // What nobody gave back after destruction.
@@ -51,12 +49,10 @@ struct Leaks {
 };
 std::string Describe(const Leaks& leaks);
 
+// lastExecution: index of the first step of the last execution; lastOutput: what the last execution
+// handed out and wrote; outputs: the same of every execution, in order.
 struct RunLog {
-    std::vector<Step> steps;
-    size_t lastExecution = 0;  // index of the first step of the last execution
-    std::string lastOutput;    // what the last execution handed out and wrote
-    std::vector<std::string> outputs;  // the same of every execution, in order
-    Leaks leaks;
+    std::vector<Step> steps; size_t lastExecution = 0; std::string lastOutput; std::vector<std::string> outputs; Leaks leaks;
 };
 
 // A refusal: the nth call of op, with status kRefused and err kHostErr.

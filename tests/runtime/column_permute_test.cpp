@@ -49,13 +49,7 @@ TEST(ColumnValues, TextsDifferingInOneByteKeepCodesOfTheirOwn) {
 }
 
 TEST(ColumnPermute, EveryKindThroughBuffersLeftBySizesBeforeIt) {
-    struct Case {
-        const char* name;
-        size_t rows;
-        std::vector<uint32_t> order;
-        bool repeats = false;
-        unsigned threads = 1;
-    };
+    struct Case { const char* name; size_t rows; std::vector<uint32_t> order; bool repeats = false; unsigned threads = 1; };
     const Case cases[] = {
         {"a full reversal", 9, {8, 7, 6, 5, 4, 3, 2, 1, 0}},
         {"fewer rows than the column", 9, {4, 0, 8}},

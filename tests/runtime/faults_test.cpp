@@ -23,10 +23,7 @@ bool call(refhost::Faults& faults) {
 // More threads than counter shards put some on the shared shard, and a
 // second round takes the shards the first gave back when its threads ended.
 TEST(Faults, CountsEveryCallFromEveryThread) {
-    struct Case {
-        int threads;
-        int rounds;
-    };
+    struct Case { int threads, rounds; };
     for (const Case c : {Case{1, 1}, Case{3, 2}, Case{40, 2}}) {
         SCOPED_TRACE(c.threads);
         refhost::Faults faults;

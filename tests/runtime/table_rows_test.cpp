@@ -41,18 +41,12 @@ void addRows(RecordSet& set, const std::shared_ptr<const Table>& table, int firs
 TEST(TableRows, OneRunOfTheTablesRowsIsViewedAndAnythingElseCopied) {
     const auto table = inputTable("a");
     const auto other = inputTable("b");
-    struct Piece {
-        bool other;  // from the second table
-        int first, count;
-    };
-    struct Case {
-        const char* name;
-        std::vector<Piece> pieces;
-        bool copiedRecord;  // the last record copied value by value
-        int refuseNext;     // the nth nextRecord fails (0: none)
-        bool otherMeasure;  // read with a measure the table's columns do not have
-        bool view;
-    } cases[] = {
+    // other: the rows come from the second table
+    struct Piece { bool other; int first, count; };
+    // copiedRecord: the last record copied value by value; refuseNext: the nth nextRecord fails (0: none);
+    // otherMeasure: read with a measure the table's columns do not have
+    struct Case { const char* name; std::vector<Piece> pieces; bool copiedRecord; int refuseNext; bool otherMeasure, view; }
+        cases[] = {
         {"one run", {{false, 60, 10}}, false, 0, false, true},
         {"run before the missing values", {{false, 0, 63}}, false, 0, false, true},
         {"run after them", {{false, 65, 65}}, false, 0, false, true},

@@ -52,11 +52,7 @@ XMLDocument chain(int depth, bool comment) {
 }
 
 TEST(IndentedPrint, ShapesAreWrittenAsPugixmlWritesThem) {
-    const struct {
-        const char* name;
-        std::function<XMLDocument()> make;
-        unsigned layout = pugi::format_indent;
-    } cases[] = {
+    const struct { const char* name; std::function<XMLDocument()> make; unsigned layout = pugi::format_indent; } cases[] = {
         {"empty elements and values", [] { return helper.createFromContents("<r a=\"\"><b x=\"1\"/><c/></r>"); }},
         {"mixed content", [] { return helper.createFromContents("<r>lead<b/>mid<c>in</c>tail</r>"); }},
         {"escapes", [] { return helper.createFromContents("<r a=\"&lt;&amp;&quot;'&gt;&#9;&#10;&#13;&#1;\">&lt;&gt;\"'&#31;</r>"); }},
