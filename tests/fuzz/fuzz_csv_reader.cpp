@@ -39,8 +39,11 @@ std::string writeAll(const Read& read)
         text += (i ? "," : "") + splitrun::csvCell(read.header[i]);
     text += "\n";
     for (const CsvRecord& record : read.records) {
-        for (std::size_t i = 0; i < record.fields.size(); ++i)
-            text += (i ? "," : "") + splitrun::csvCell(record.fields[i]);
+        for (std::size_t i = 0; i < record.fields.size(); ++i) {
+            // A missing value stays an empty cell.
+            const splitrun::CsvField& field = record.fields[i];
+            text += (i ? "," : "") + (field.isMissing() ? std::string() : splitrun::csvCell(field.value));
+        }
         text += "\n";
     }
     return text;
