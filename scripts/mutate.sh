@@ -30,6 +30,8 @@
 #   bash scripts/mutate.sh set10      # the tenth: random 30, seed 1020261209, src only
 #   bash scripts/mutate.sh set11      # the eleventh: random 20, seed 1120261209, cli only
 #   bash scripts/mutate.sh set12      # the twelfth: random 20, seed 1220261209, src only
+#   bash scripts/mutate.sh set13      # diagnostic: random 40, seed 1320261209, src only
+#   bash scripts/mutate.sh set14      # diagnostic: random 30, seed 1420261209, cli only
 #
 # One mutant takes 20 s to a minute on two cores (a rebuild of one file and
 # the test links, then the area's tests). Results go to build/mutate/mutants.log.
@@ -660,6 +662,9 @@ mutants+=(
 # #8 (the input data model not disposed) is a leak that only the asan
 # preset's LeakSanitizer sees; #4 and #6 (memory held until the next
 # execution) survive.
+# Sets 13 and 14 are diagnostic: drawn to find classes of decisions the
+# tests run but do not check, then killed by class. They do not count
+# towards a score; a later fresh draw does.
 
 # Per area: the directory its mutants live in, the targets to rebuild, and
 # the tests that judge a mutant. src runs the module's executables whole;
@@ -722,6 +727,8 @@ while [ $# -gt 0 ]; do
     set10) draw_count=30 seed=1020261209 draw_areas=(src) ;;
     set11) draw_count=20 seed=1120261209 draw_areas=(cli) ;;
     set12) draw_count=20 seed=1220261209 draw_areas=(src) ;;
+    set13) draw_count=40 seed=1320261209 draw_areas=(src) ;;
+    set14) draw_count=30 seed=1420261209 draw_areas=(cli) ;;
     *) args+=("$1") ;;
   esac
   shift
