@@ -32,6 +32,8 @@
 #   bash scripts/mutate.sh set12      # the twelfth: random 20, seed 1220261209, src only
 #   bash scripts/mutate.sh set13      # diagnostic: random 40, seed 1320261209, src only
 #   bash scripts/mutate.sh set14      # diagnostic: random 30, seed 1420261209, cli only
+#   bash scripts/mutate.sh set15      # the fifteenth: random 20, seed 1520261209, src only
+#   bash scripts/mutate.sh set16      # the sixteenth: random 20, seed 1620261209, cli only
 #
 # One mutant takes 20 s to a minute on two cores (a rebuild of one file and
 # the test links, then the area's tests). Results go to build/mutate/mutants.log.
@@ -729,6 +731,8 @@ while [ $# -gt 0 ]; do
     set12) draw_count=20 seed=1220261209 draw_areas=(src) ;;
     set13) draw_count=40 seed=1320261209 draw_areas=(src) ;;
     set14) draw_count=30 seed=1420261209 draw_areas=(cli) ;;
+    set15) draw_count=20 seed=1520261209 draw_areas=(src) ;;
+    set16) draw_count=20 seed=1620261209 draw_areas=(cli) ;;
     *) args+=("$1") ;;
   esac
   shift
