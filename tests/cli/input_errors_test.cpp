@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "cli_harness.h"
 #include "options.h"
@@ -115,6 +118,27 @@ TEST(Usage, EncodingSpellings)
         const splitrun::CommandLine line = splitrun::parseCommandLine(std::size(argv), argv, out, err);
         EXPECT_FALSE(line.exitStatus) << encoding << err.str();
         EXPECT_EQ(line.score.format.latin1, std::string(encoding) != "utf-8") << encoding;
+    }
+}
+
+// --threads: a count given is kept, a build's capped at four per core (at least 8); none is one per
+// core, and 0 is refused.
+TEST(Usage, ThreadsGivenAreKeptAndNoneIsOnePerCore)
+{
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const struct { const char* given; unsigned build, score; } cases[] = {   // 0: refused
+        {nullptr, cores, cores}, {"0", 0, 0}, {"3", 3, 3}, {"1000", std::max(8u, 4 * cores), 1000}};
+    for (const auto& c : cases) {
+        for (const bool build : {true, false}) {
+            std::vector<const char*> argv = {"split-run", "build", "--data", "d.csv", "--split", "g", "--target", "y"};
+            if (!build) argv = {"split-run", "score", "--model", "m.pmml", "--data", "d.csv"};
+            argv.insert(argv.end(), {"--out", "o"});
+            if (c.given) argv.insert(argv.end(), {"--threads", c.given});
+            std::ostringstream out, err;
+            const splitrun::CommandLine line = splitrun::parseCommandLine(static_cast<int>(argv.size()), argv.data(), out, err);
+            const unsigned threads = build ? line.build.threads : line.score.threads;
+            EXPECT_EQ(line.exitStatus ? 0u : threads, build ? c.build : c.score) << argv.back() << err.str();
+        }
     }
 }
 
