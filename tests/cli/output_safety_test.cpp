@@ -425,8 +425,7 @@ TEST(OutputSwitch, RemovesOnlyFilesItCanProveItWrote)
         {"a file two directories deep, which goes with its directories, deepest first",
          [](const fs::path&, const fs::path& out) {
              fs::create_directories(out / "parts" / "a");
-             writeFile(out / "parts" / "a" / "old.bin", "old part");
-             return listed("parts/a/old.bin", "old part");
+             return listed("parts/a/old.bin", readFile(writeFile(out / "parts" / "a" / "old.bin", "old part")));
          },
          false, {}},
         {"a line climbing out of DIR, with the size and hash of the file it names",

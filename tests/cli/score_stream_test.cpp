@@ -228,11 +228,9 @@ TEST(ScoreChunks, ManyThreadsWriteAndFailAsOneThreadDoes)
         EXPECT_EQ(one.error + many.error, "");
         EXPECT_TRUE(many.output == one.output);
         EXPECT_EQ(static_cast<std::size_t>(std::count(one.output.begin(), one.output.end(), '\n')), kRecords + 1);
-        // The summary's counts add up the blocks once each, on one thread as on many.
-        for (const Outcome* o : {&one, &many})
+        for (const Outcome* o : {&one, &many})   // the summary's counts take each block once
             EXPECT_EQ(std::vector({o->counts.records, o->counts.unmatched, o->counts.invalid, o->counts.unpredicted}),
-                      std::vector<std::size_t>({kRecords, 0, input.find("v,abc") != std::string::npos,
-                                                input.find("m,NA") != std::string::npos}));
+                      std::vector<std::size_t>({kRecords, 0, input.find("v,abc") != input.npos, input.find("m,NA") != input.npos}));
     }
 }
 
