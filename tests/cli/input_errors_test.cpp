@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
+#include <thread>
 
 #include "cli_harness.h"
 #include "options.h"
@@ -115,6 +117,24 @@ TEST(Usage, EncodingSpellings)
         const splitrun::CommandLine line = splitrun::parseCommandLine(std::size(argv), argv, out, err);
         EXPECT_FALSE(line.exitStatus) << encoding << err.str();
         EXPECT_EQ(line.score.format.latin1, std::string(encoding) != "utf-8") << encoding;
+    }
+}
+
+// --threads: a count given is kept, a build's capped at four per core (at least 8); none is one per core.
+TEST(Usage, ThreadsGivenAreKeptAndNoneIsOnePerCore)
+{
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const struct { const char* given; unsigned build, score; } cases[] = {
+        {nullptr, cores, cores}, {"3", 3, 3}, {"1000", std::max(8u, 4 * cores), 1000}};
+    for (const auto& c : cases) {
+        std::vector<const char*> build = {"split-run", "build", "--data", "d", "--split", "g", "--target", "y", "--out", "o"};
+        std::vector<const char*> score = {"split-run", "score", "--model", "m", "--data", "d", "--out", "o"};
+        for (auto* argv : {&build, &score})
+            if (c.given) argv->insert(argv->end(), {"--threads", c.given});
+        std::ostringstream out, err;
+        EXPECT_EQ(splitrun::parseCommandLine(static_cast<int>(build.size()), build.data(), out, err).build.threads, c.build);
+        EXPECT_EQ(splitrun::parseCommandLine(static_cast<int>(score.size()), score.data(), out, err).score.threads, c.score)
+            << err.str();
     }
 }
 

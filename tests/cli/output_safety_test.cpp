@@ -422,6 +422,12 @@ TEST(OutputSwitch, RemovesOnlyFilesItCanProveItWrote)
              return std::string("mine.txt\n../outside/victim.txt\n");
          },
          false, {{"out/mine.txt", "mine"}}},
+        {"a file two directories deep, which goes with its directories, deepest first",
+         [](const fs::path&, const fs::path& out) {
+             fs::create_directories(out / "parts" / "a");
+             return listed("parts/a/old.bin", readFile(writeFile(out / "parts" / "a" / "old.bin", "old part")));
+         },
+         false, {}},
         {"a line climbing out of DIR, with the size and hash of the file it names",
          [&](const fs::path& dir, const fs::path&) {
              victim(dir);

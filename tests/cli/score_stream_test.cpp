@@ -16,8 +16,9 @@
 
 namespace {
 
-// output: what was written, up to the error if any; error: empty when the input was read to its end
-struct Outcome { std::string output; std::string error; };
+// output: what was written, up to the error if any; error: empty when the input was read to its end;
+// counts: what the summary reports
+struct Outcome { std::string output; std::string error; splitrun::ScoreCounts counts; };
 
 const std::string kLinear = clitest::readFile(SPLIT_SOURCE_ROOT "/tests/cli/linear.pmml");
 
@@ -32,7 +33,7 @@ Outcome score(const std::string& input, unsigned threads, const splitrun::CsvFor
     std::ostringstream out;
     Outcome outcome;
     try {
-        splitrun::scoreStream(reader, scorer, out, threads, output);
+        outcome.counts = splitrun::scoreStream(reader, scorer, out, threads, output);
     } catch (const splitrun::InputError& e) {
         outcome.error = e.what();
     }
@@ -221,11 +222,15 @@ TEST(ScoreChunks, ManyThreadsWriteAndFailAsOneThreadDoes)
     }
     const std::string plain = file(kRecords, "");
     for (const std::string& input : {file(kRecords, "", "\r\n"), plain + "\n\n\r\n", plain.substr(0, plain.size() - 1),
-                                     file(20000, "\"q\",1")}) {
+                                     file(20000, "\"q\",1"), file(30000, "m,NA"),
+                                     file(35000, "v,abc")}) {
         const Outcome one = score(input, 1), many = score(input, 2);
         EXPECT_EQ(one.error + many.error, "");
         EXPECT_TRUE(many.output == one.output);
         EXPECT_EQ(static_cast<std::size_t>(std::count(one.output.begin(), one.output.end(), '\n')), kRecords + 1);
+        for (const Outcome* o : {&one, &many})   // the summary's counts take each block once
+            EXPECT_EQ(std::vector({o->counts.records, o->counts.unmatched, o->counts.invalid, o->counts.unpredicted}),
+                      std::vector<std::size_t>({kRecords, 0, input.find("v,abc") != input.npos, input.find("m,NA") != input.npos}));
     }
 }
 

@@ -123,6 +123,7 @@ TEST(CsvTable, ChunksJoinAsOnePassReadsThem)
         {"byte order mark, fewer records than threads", "\xEF\xBB\xBFg,v\nq,1.5\n", {Storage::String, Storage::Real}},
         {"integers widen when a later chunk holds reals", "v,k\n1,a\n-0,a\n2,a\n2.5,b\n3,b\n", {Storage::Real, Storage::String}},
         {"integers after reals read as reals, -0 keeps its sign and 0 its own", "v\n2.5\n3\n-0\n0\n", {Storage::Real}},
+        {"after reals, a chunk that widens on its own keeps its -0's sign", "v\n2.5\n2.5\n-0\n1.5\n2.25\n-0\n1.5\n2.5\n-0\n-0\n0.5\n", {Storage::Real}},
         {"reals before a CR line end; a real with bytes after it is text", "k,v,w\r\na,1.5,-0.25\r\nb,2.25x,3.5\r\n"
          "c,-0.0,1e3\r\nd,4.125,-7.0000001\r\n", {Storage::String, Storage::String, Storage::Real}},
         {"dates then an integer are text", "d\n2024-01-02\nNA\n7\n", {Storage::String}},
