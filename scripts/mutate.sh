@@ -665,6 +665,10 @@ mutants+=(
 # Sets 13 and 14 are diagnostic: drawn to find classes of decisions the
 # tests run but do not check, then killed by class. They do not count
 # towards a score; a later fresh draw does.
+# Equivalent in the thirteenth (set13): #7 and #20 (error slots nothing
+# reads), #17 (a field set to its default), #27 and #39 (arguments the data
+# model's parse ignores), #30 (a cap applied to the value it caps) and #35
+# (a size the host writes before it is read).
 
 # Per area: the directory its mutants live in, the targets to rebuild, and
 # the tests that judge a mutant. src runs the module's executables whole;
