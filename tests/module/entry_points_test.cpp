@@ -33,6 +33,12 @@ void operator delete(void* block) noexcept {
     std::free(block);
 }
 void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
+// The components are made by the nothrow form, which a sanitizer's runtime
+// would otherwise serve on its own rather than through the forms above.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try { return operator new(size); } catch (const std::bad_alloc&) { return nullptr; }
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept { operator delete(block); }
 
 namespace {
 
