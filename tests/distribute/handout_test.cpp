@@ -118,13 +118,8 @@ TEST_F(HandOut, AFirstWorkerRefusedLeavesTheInputReadyFromTheFirstGroup) {
 }
 
 // A host answering 0 without a record set has refused it.
-cf_status YieldsNoRecordSet(void*, CFRecordSet** out, int*, const char*) {
-    *out = nullptr;
-    return 0;
-}
-
 TEST_F(HandOut, ARecordSetAnsweredWithoutOneIsARefusal) {
-    run.context.record()->createRecordSet = &YieldsNoRecordSet;
+    run.context.faults().refuse("createRecordSet", 1, 0);
     int err = 0;
     EXPECT_EQ(run.Task(run.worker(0), &err), 1u);
     EXPECT_EQ(run.Messages(), (std::vector<refhost::Message>{{3, 280006, {}}}));
