@@ -667,6 +667,10 @@ mutants+=(
 # Sets 13 and 14 are diagnostic: drawn to find classes of decisions the
 # tests run but do not check, then killed by class. They do not count
 # towards a score; a later fresh draw does.
+# Equivalent in the thirteenth (set13): #7 and #20 (error slots nothing
+# reads), #17 (a field set to its default), #27 and #39 (arguments the data
+# model's parse ignores), #30 (a cap applied to the value it caps) and #35
+# (a size the host writes before it is read).
 # The fourteenth is drawn in the command alone: random 30 with seed
 # 1420261209 (set14). Equivalent there: #10 (an error cleared on a reused
 # block, which only a block whose error ended the run could hold, and such

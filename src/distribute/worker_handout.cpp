@@ -110,8 +110,10 @@ uint32_t SplitDistributePeer::ReleaseRecordSets(int* err) {
         }
         entry.records = nullptr;
     }
-    workerTable.clear();
-    workerPositions.clear();
+    // Freed, not only emptied: between executions the component holds
+    // nothing of the last plan.
+    workerTable = std::vector<WorkerEntry>();
+    workerPositions = std::unordered_map<CFWorker*, size_t>();
     return result;
 }
 

@@ -134,10 +134,6 @@ TEST_F(Lifecycle, EndStopsWhenTheDataModelSectionCannotBeBuilt) {
 
 // A host that leaves operations null, or answers 0 without the record asked
 // for: each such call counts as refused with status 1, and nothing crashes.
-cf_status YieldsNoContainer(void*, const char*, int, CFContainerFile** out, int*) {
-    *out = nullptr;
-    return 0;
-}
 CFLock kLockWithoutOperations{nullptr, nullptr, nullptr};
 CFLock* CreateLockWithoutOperations(void*, int*) { return &kLockWithoutOperations; }
 CFThreadServices kServicesWithBrokenLock{nullptr, nullptr, nullptr, &CreateLockWithoutOperations, nullptr};
@@ -153,7 +149,7 @@ TEST_F(Lifecycle, HostWithoutOperationsOrOutputsFailsCleanly) {
         {"no getTask", [](CFContext&, CFWorker& w) { w.getTask = nullptr; }, 1, "", "", ""},
         {"no openWorkerContainer", [](CFContext&, CFWorker& w) { w.openWorkerContainer = nullptr; }, 1,
          "SplitField Message", "", ""},
-        {"a container that is not there", [](CFContext& c, CFWorker&) { c.openContainer = &YieldsNoContainer; }, 1,
+        {"a container that is not there", [this](CFContext&, CFWorker&) { context->faults().refuse("openContainer", 1, 0, 0, 9); }, 1,
          "SplitField ModelSummary", "", ""},
         {"a lock without operations", [](CFContext& c, CFWorker&) { c.getThreadServices = &YieldsBrokenServices; },
          1, "", "", "3/280012 3/280012"},

@@ -118,13 +118,8 @@ TEST_F(HandOut, AFirstWorkerRefusedLeavesTheInputReadyFromTheFirstGroup) {
 }
 
 // A host answering 0 without a record set has refused it.
-cf_status YieldsNoRecordSet(void*, CFRecordSet** out, int*, const char*) {
-    *out = nullptr;
-    return 0;
-}
-
 TEST_F(HandOut, ARecordSetAnsweredWithoutOneIsARefusal) {
-    run.context.record()->createRecordSet = &YieldsNoRecordSet;
+    run.context.faults().refuse("createRecordSet", 1, 0);
     int err = 0;
     EXPECT_EQ(run.Task(run.worker(0), &err), 1u);
     EXPECT_EQ(run.Messages(), (std::vector<refhost::Message>{{3, 280006, {}}}));
@@ -150,8 +145,11 @@ TEST_F(HandOut, ARoutineLeftNullIsRefused) {
 
 // Which names are offered, and that the copy is whole after reads of 1023-byte chunks.
 TEST_F(HandOut, ContainersOfferedAreCopiedWholeAndOthersRefused) {
-    const struct { const char* worker; const char* input; size_t length; cf_status status; std::vector<size_t> reads = {}; } cases[] = {
+    // silentRead: the nth read answers 0 and reports no count, which ends the copy
+    const struct { const char* worker; const char* input; size_t length; cf_status status; std::vector<size_t> reads = {};
+                   uint64_t silentRead = 0; } cases[] = {
         {"WorkerInputPMML", "InputPMML", 2 * 1023 + 54, 0, {1023, 1023, 54}},
+        {"WorkerInputPMML", "InputPMML", 1023 + 54, 0, {}, 2},
         {"WorkerInputStatXML", "InputStatXML", 1023, 0, {1023, 0}},  // a full last chunk needs an empty read
         {"WorkerInputPMML", "InputPMML", 200000, 0},  // the copy's buffer grows past its first 64 KiB
         {"WorkerInputStatXML", "InputStatXML", 0, 1},  // an empty input container
@@ -162,6 +160,7 @@ TEST_F(HandOut, ContainersOfferedAreCopiedWholeAndOthersRefused) {
         std::string text;
         for (size_t i = 0; i < c.length; ++i) text += static_cast<char>('a' + i % 26);
         run.context.container(c.input).setDefaultEntry(text);
+        if (c.silentRead) run.context.container(c.input).faults().refuse("readStream", c.silentRead, 0);
         const size_t opensBefore = run.context.containerOpens(c.worker);
         CFContainerFile* out = nullptr;
         int err = 0;
@@ -173,7 +172,7 @@ TEST_F(HandOut, ContainersOfferedAreCopiedWholeAndOthersRefused) {
         }
         refhost::Container* copy = refhost::Container::fromRecord(out);
         ASSERT_EQ(copy, &run.context.container(c.worker));
-        EXPECT_EQ(copy->defaultText(), text);
+        EXPECT_EQ(copy->defaultText(), c.silentRead ? text.substr(0, 1023) : text);
         if (!c.reads.empty()) { EXPECT_EQ(run.context.container(c.input).readSizes(), c.reads); }
         EXPECT_TRUE(copy->isClosed() && run.context.container(c.input).isClosed());
         EXPECT_EQ(copy->openStreams(), 0u);

@@ -2,6 +2,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -13,6 +15,30 @@
 #include "refhost/context.h"
 #include "refhost/table.h"
 #include "refhost/worker.h"
+
+// Every block of this executable, the module's shared library included, is
+// counted, to see what the module holds on to after a call; and an
+// allocation can be made to fail, to see what a call leaves when one does.
+std::atomic<long> liveBlocks{0};
+std::atomic<long> allocationsUntilFailure{0};  // the nth allocation from now throws; 0: none
+void* operator new(std::size_t size) {
+    if (allocationsUntilFailure.load() > 0 && --allocationsUntilFailure == 0) throw std::bad_alloc();
+    void* block = std::malloc(size == 0 ? 1 : size);
+    if (block == nullptr) throw std::bad_alloc();
+    liveBlocks.fetch_add(1, std::memory_order_relaxed);
+    return block;
+}
+void operator delete(void* block) noexcept {
+    if (block != nullptr) liveBlocks.fetch_sub(1, std::memory_order_relaxed);
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
+// The components are made by the nothrow form, which a sanitizer's runtime
+// would otherwise serve on its own rather than through the forms above.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try { return operator new(size); } catch (const std::bad_alloc&) { return nullptr; }
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept { operator delete(block); }
 
 namespace {
 
@@ -128,6 +154,38 @@ TEST_F(EntryPoints, InitialiseKeepsThePreviousHostOnNull) {
     module.executionRequirements(&status);
     EXPECT_EQ(status, 0u);  // cleanup keeps the host
     EXPECT_EQ(module.initialise(host), 0u);
+}
+
+// The documents behind the module's texts are disposed once written, also
+// when an allocation fails on the way; what an execution planned (worker
+// table, data helper) is let go at its end: a component then gives back on
+// destruction what a configured one does.
+TEST_F(EntryPoints, NothingOutlivesTheCallOrExecutionThatMadeIt) {
+    splittest::DistributeHarness configured(splittest::ThreeGroups(), {"k"}), ran(splittest::ThreeGroups(), {"k"});
+    char buffer[512];
+    size_t needed = 0;
+    int err = 0;
+    const std::function<cf_status()> calls[] = {
+        [&] { return api().cf_getModuleInformation(buffer, sizeof buffer, &needed, &err); },
+        [&] { return api().cf_component_getExecutionRequirements(ran.component->handle(), buffer, sizeof buffer, &needed); }};
+    for (const auto& call : calls) {
+        call();  // the first call may set up what every call shares
+        for (long failAt = 1, status = 1; status != 0; ++failAt) {  // each allocation of the call fails in turn
+            const long before = liveBlocks.load();
+            allocationsUntilFailure = failAt;
+            status = call();
+            allocationsUntilFailure = 0;
+            EXPECT_EQ(liveBlocks.load(), before) << failAt;
+        }
+    }
+    ASSERT_EQ(configured.component->configure(&err), 0u);
+    ran.RunOnce();
+    auto heldBy = [&](splittest::DistributeHarness& run) {  // what destroying the component gives back
+        const long before = liveBlocks.load();
+        EXPECT_EQ(run.component->destroy(&err), 0u);
+        return before - liveBlocks.load();
+    };
+    EXPECT_EQ(heldBy(ran), heldBy(configured));
 }
 
 // Entry points reach a peer's operations by virtual-table slot: a pointer to a virtual member holds one
