@@ -138,6 +138,7 @@ std::size_t countOf(const std::string& text, const std::string& part)
 
 fs::path writeFile(const fs::path& path, const std::string& text)
 {
+    if (path.has_parent_path()) fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
     return path;
 }

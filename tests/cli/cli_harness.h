@@ -51,7 +51,7 @@ fs::path freshDir(const std::string& name, const std::map<std::string, std::stri
 std::string readFile(const fs::path& path);
 // How many times `part` occurs in `text`.
 std::size_t countOf(const std::string& text, const std::string& part);
-// Writes `text` to `path` and returns the path.
+// Writes `text` to `path`, making its directories, and returns the path.
 fs::path writeFile(const fs::path& path, const std::string& text);
 // Writes `text` gzip-compressed to `path`, or as a further member after what
 // it holds when `append`, and returns the path.

@@ -115,7 +115,6 @@ void writeSnapshots(const std::string& name, const std::map<std::string, std::st
     for (const auto& entry : fs::directory_iterator(snapshotDir(name)))
         if (entry.path().filename() != "in") fs::remove_all(entry.path());
     for (const auto& [path, bytes] : files) {
-        fs::create_directories((snapshotDir(name) / path).parent_path());
         writeFile(snapshotDir(name) / path, bytes);
     }
 }

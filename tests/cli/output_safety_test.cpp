@@ -107,7 +107,6 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
         ASSERT_EQ(build(dir, dir / "data.csv").status, 0);
         const fs::path out = dir / "out";
         writeFile(out / "notes.txt", "mine");
-        fs::create_directories(out / "PMML");
         writeFile(out / "PMML" / "mine.xml", "<mine/>");
         if (c.dropManifest) {   // an index such as earlier versions wrote, naming the user's files
             fs::remove(out / ".split-run-files");
@@ -266,7 +265,6 @@ TEST(OutputSafety, RunsRemoveWorkingFilesOfKilledRunsOnThisHostOnly)
         const auto make = [&](const std::string& tag, pid_t pid, bool gone) {
             const fs::path path = kind.where / (kind.stem + "-" + tag + "-" + std::to_string(pid) + "-aBcDeF");
             if (kind.directory) {
-                fs::create_directories(path / "PMML");
                 writeFile(path / "PMML" / "m.xml", "<x/>");
                 writeFile(path / ".split-run-files", "# Files split-run wrote\nPMML/m.xml\n");
             } else {
@@ -327,7 +325,6 @@ TEST(OutputSwitch, KillAtEveryStepLeavesOneWholeOutputThatTheNextBuildRepairs)
         const fs::path out = dir / "out";
         commitFiles(out, kOld);
         writeFile(out / "notes.txt", "mine");
-        fs::create_directories(out / "sub");
         writeFile(out / "sub" / "deep.txt", "deep");
         int channel[2];
         ASSERT_EQ(::pipe(channel), 0);
@@ -391,10 +388,7 @@ TEST(OutputSwitch, RemovesOnlyFilesItCanProveItWrote)
         Files kept;                       // paths relative to the test directory
         const char* message = "was changed or replaced after split-run wrote it";   // of a refusal
     };
-    const auto victim = [](const fs::path& dir) {
-        fs::create_directories(dir / "outside");
-        writeFile(dir / "outside" / "victim.txt", "precious");
-    };
+    const auto victim = [](const fs::path& dir) { writeFile(dir / "outside" / "victim.txt", "precious"); };
     const Case cases[] = {
         {"a line through a symlink inside DIR",
          [&](const fs::path& dir, const fs::path& out) {
@@ -405,7 +399,6 @@ TEST(OutputSwitch, RemovesOnlyFilesItCanProveItWrote)
          false, {{"outside/victim.txt", "precious"}, {"out/link/victim.txt", "precious"}}},
         {"a line naming a directory",
          [](const fs::path&, const fs::path& out) {
-             fs::create_directories(out / "mydata");
              writeFile(out / "mydata" / "a.txt", "data");
              return listed("mydata", "") + "mydata\n";
          },
@@ -424,7 +417,6 @@ TEST(OutputSwitch, RemovesOnlyFilesItCanProveItWrote)
          false, {{"out/mine.txt", "mine"}}},
         {"a file two directories deep, which goes with its directories, deepest first",
          [](const fs::path&, const fs::path& out) {
-             fs::create_directories(out / "parts" / "a");
              return listed("parts/a/old.bin", readFile(writeFile(out / "parts" / "a" / "old.bin", "old part")));
          },
          false, {}},
