@@ -1,4 +1,6 @@
 // The data model section of the combined StatXML document.
+#include <functional>
+
 #include "collect_support.h"
 
 using namespace collecttest;
@@ -103,17 +105,13 @@ TEST_F(CollectedDataModel, ListedFieldsAreFoundAsTheHostLookupFindsThem) {
         const std::string input = std::string("<DataModel><Fields>") + row.fields + "</Fields></DataModel>";
         EXPECT_EQ(Build(input.c_str(), row.split), row.status);
         XMLElement fields = Section().getElementsDirect("Fields").next();
-        std::string marked;
-        std::vector<XMLElement> pending{fields};
-        while (!pending.empty()) {
-            XMLElement element = pending.back();
-            pending.pop_back();
-            if (element.getAttribute("role") == "split") marked += element.getAttribute("at");
-            std::vector<XMLElement> children;
-            for (auto it = element.getElementsDirect(""); it.hasMore();) children.push_back(it.next());
-            pending.insert(pending.end(), children.rbegin(), children.rend());
-        }
-        EXPECT_EQ(marked, row.marked);
+        // The "at" of every element marked split, in document order.
+        const std::function<std::string(const XMLElement&)> marked = [&](const XMLElement& element) {
+            std::string at = element.getAttribute("role") == "split" ? element.getAttribute("at") : "";
+            for (auto it = element.getElementsDirect(""); it.hasMore();) at += marked(it.next());
+            return at;
+        };
+        EXPECT_EQ(marked(fields), row.marked);
         if (row.status == 0) {
             EXPECT_EQ(fields.getElementByAttribute("Field", "name", row.split[0]).getAttribute("at"), row.marked);
         }

@@ -24,8 +24,7 @@ protected:
 
 TEST_F(Intake, EveryFailureHasItsStatusSectionsEntriesAndMessages) {
     using Setup = std::function<void(refhost::Worker&)>;
-    auto worker = [](const char* op, uint64_t nth) -> Setup {
-        return [=](refhost::Worker& w) { w.faults().refuse(op, nth, 7); }; };
+    auto worker = [](const char* op, uint64_t nth) -> Setup { return [=](refhost::Worker& w) { w.faults().refuse(op, nth, 7); }; };
     auto hostOp = [this](const char* op, uint64_t nth) -> Setup {
         return [=, this](refhost::Worker&) { context->faults().refuse(op, nth, 7); }; };
     auto text = [](const char* c, std::string t) -> Setup {

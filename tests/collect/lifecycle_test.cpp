@@ -135,12 +135,8 @@ TEST_F(Lifecycle, EndStopsWhenTheDataModelSectionCannotBeBuilt) {
 // A host that leaves operations null, or answers 0 without the record asked
 // for: each such call counts as refused with status 1, and nothing crashes.
 CFLock kLockWithoutOperations{nullptr, nullptr, nullptr};
-CFLock* CreateLockWithoutOperations(void*, int*) { return &kLockWithoutOperations; }
-CFThreadServices kServicesWithBrokenLock{nullptr, nullptr, nullptr, &CreateLockWithoutOperations, nullptr};
-cf_status YieldsBrokenServices(void*, CFThreadServices** out, int*) {
-    *out = &kServicesWithBrokenLock;
-    return 0;
-}
+CFThreadServices kServicesWithBrokenLock{nullptr, nullptr, nullptr,
+                                         [](void*, int*) { return &kLockWithoutOperations; }, nullptr};
 
 TEST_F(Lifecycle, HostWithoutOperationsOrOutputsFailsCleanly) {
     // sections: children of the combined document's first SplitGroup; entries: keys written to "StatXML"
@@ -151,8 +147,9 @@ TEST_F(Lifecycle, HostWithoutOperationsOrOutputsFailsCleanly) {
          "SplitField Message", "", ""},
         {"a container that is not there", [this](CFContext&, CFWorker&) { context->faults().refuse("openContainer", 1, 0, 0, 9); }, 1,
          "SplitField ModelSummary", "", ""},
-        {"a lock without operations", [](CFContext& c, CFWorker&) { c.getThreadServices = &YieldsBrokenServices; },
-         1, "", "", "3/280012 3/280012"},
+        {"a lock without operations", [](CFContext& c, CFWorker&) {
+             c.getThreadServices = [](void*, CFThreadServices** out, int*) { *out = &kServicesWithBrokenLock; return 0u; };
+         }, 1, "", "", "3/280012 3/280012"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

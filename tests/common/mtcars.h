@@ -1,7 +1,12 @@
 // R's mtcars data set (public domain), the records of the tests that
-// compare fits and predictions with R: one car per row, in R's order.
+// compare fits and predictions with R: one car per row, in R's order, read
+// from mtcars.tsv beside this header.
 #ifndef SPLIT_TESTS_COMMON_MTCARS_H
 #define SPLIT_TESTS_COMMON_MTCARS_H
+
+#include <fstream>
+#include <stdexcept>
+#include <vector>
 
 namespace splittest {
 
@@ -9,24 +14,16 @@ struct Car {
     double mpg, cyl, disp, hp, wt, qsec, vs, am, gear, carb;
 };
 
-inline constexpr Car kMtcars[32] = {
-    {21, 6, 160, 110, 2.62, 16.46, 0, 1, 4, 4}, {21, 6, 160, 110, 2.875, 17.02, 0, 1, 4, 4},
-    {22.8, 4, 108, 93, 2.32, 18.61, 1, 1, 4, 1}, {21.4, 6, 258, 110, 3.215, 19.44, 1, 0, 3, 1},
-    {18.7, 8, 360, 175, 3.44, 17.02, 0, 0, 3, 2}, {18.1, 6, 225, 105, 3.46, 20.22, 1, 0, 3, 1},
-    {14.3, 8, 360, 245, 3.57, 15.84, 0, 0, 3, 4}, {24.4, 4, 146.7, 62, 3.19, 20, 1, 0, 4, 2},
-    {22.8, 4, 140.8, 95, 3.15, 22.9, 1, 0, 4, 2}, {19.2, 6, 167.6, 123, 3.44, 18.3, 1, 0, 4, 4},
-    {17.8, 6, 167.6, 123, 3.44, 18.9, 1, 0, 4, 4}, {16.4, 8, 275.8, 180, 4.07, 17.4, 0, 0, 3, 3},
-    {17.3, 8, 275.8, 180, 3.73, 17.6, 0, 0, 3, 3}, {15.2, 8, 275.8, 180, 3.78, 18, 0, 0, 3, 3},
-    {10.4, 8, 472, 205, 5.25, 17.98, 0, 0, 3, 4}, {10.4, 8, 460, 215, 5.424, 17.82, 0, 0, 3, 4},
-    {14.7, 8, 440, 230, 5.345, 17.42, 0, 0, 3, 4}, {32.4, 4, 78.7, 66, 2.2, 19.47, 1, 1, 4, 1},
-    {30.4, 4, 75.7, 52, 1.615, 18.52, 1, 1, 4, 2}, {33.9, 4, 71.1, 65, 1.835, 19.9, 1, 1, 4, 1},
-    {21.5, 4, 120.1, 97, 2.465, 20.01, 1, 0, 3, 1}, {15.5, 8, 318, 150, 3.52, 16.87, 0, 0, 3, 2},
-    {15.2, 8, 304, 150, 3.435, 17.3, 0, 0, 3, 2}, {13.3, 8, 350, 245, 3.84, 15.41, 0, 0, 3, 4},
-    {19.2, 8, 400, 175, 3.845, 17.05, 0, 0, 3, 2}, {27.3, 4, 79, 66, 1.935, 18.9, 1, 1, 4, 1},
-    {26, 4, 120.3, 91, 2.14, 16.7, 0, 1, 5, 2}, {30.4, 4, 95.1, 113, 1.513, 16.9, 1, 1, 5, 2},
-    {15.8, 8, 351, 264, 3.17, 14.5, 0, 1, 5, 4}, {19.7, 6, 145, 175, 2.77, 15.5, 0, 1, 5, 6},
-    {15, 8, 301, 335, 3.57, 14.6, 0, 1, 5, 8}, {21.4, 4, 121, 109, 2.78, 18.6, 1, 1, 4, 2},
-};
+inline std::vector<Car> ReadMtcars() {
+    std::ifstream in(SPLIT_SOURCE_ROOT "/tests/common/mtcars.tsv");
+    in.ignore(1 << 10, '\n');  // the column names
+    std::vector<Car> cars;
+    for (Car c; in >> c.mpg >> c.cyl >> c.disp >> c.hp >> c.wt >> c.qsec >> c.vs >> c.am >> c.gear >> c.carb;)
+        cars.push_back(c);
+    if (cars.size() != 32) throw std::runtime_error("tests/common/mtcars.tsv: 32 cars expected");
+    return cars;
+}
+inline const std::vector<Car> kMtcars = ReadMtcars();
 
 }  // namespace splittest
 

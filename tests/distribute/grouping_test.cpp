@@ -136,17 +136,13 @@ TEST_P(ReadFailure, KeyKeepsItsValuesFromTheUnreadFieldOn) {
     DistributeHarness run(MakeTable(columns, rows), two ? std::vector<std::string>{"g", "h"}
                                                         : std::vector<std::string>{"g"});
     refhost::Faults& faults = run.host.faults();
-    auto refuse = [&] {
-        for (uint64_t nth : c.refused) faults.refuse("getRecordValue", nth, 1, 4242);
-    };
+    auto refuse = [&] { for (uint64_t nth : c.refused) faults.refuse("getRecordValue", nth, 1, 4242); };
     int err = 0;
     ASSERT_EQ(run.component->configure(&err), 0u);
     if (!c.inHandOut) refuse();
     uint64_t before = faults.calls("getRecordValue");
     ASSERT_EQ(run.component->beginExecution(&err), 0u);
-    if (!c.inHandOut) {
-        EXPECT_EQ(faults.calls("getRecordValue") - before, c.reads);
-    }
+    if (!c.inHandOut) { EXPECT_EQ(faults.calls("getRecordValue") - before, c.reads); }
     EXPECT_EQ(run.context.workers().size(), c.workers);
 
     std::vector<std::vector<int64_t>> tasks;
@@ -158,9 +154,7 @@ TEST_P(ReadFailure, KeyKeepsItsValuesFromTheUnreadFieldOn) {
         std::string task;
         err = 0;
         const cf_status status = run.Task(run.worker(0), &err, &task);
-        if (t == 0 && c.inHandOut) {
-            EXPECT_EQ(faults.calls("getRecordValue") - before, c.reads);
-        }
+        if (t == 0 && c.inHandOut) { EXPECT_EQ(faults.calls("getRecordValue") - before, c.reads); }
         if (status == 30) break;
         ASSERT_EQ(status, 0u) << "task " << t;
         CFIterator* iterator = nullptr;

@@ -15,7 +15,6 @@ protected:
         first.assign(firstSize, 'x');
         second.assign(secondSize, 'x');
         firstNeeded = 99;
-        int err = 0;
         return run.module.api().cf_distribute_getWorkerTask(
             run.component->handle(), run.worker(worker).record(), firstSize ? first.data() : nullptr,
             firstSize, &firstNeeded, secondSize ? second.data() : nullptr, secondSize, secondNeeded,
@@ -25,6 +24,7 @@ protected:
     DistributeHarness run{ThreeGroups(), {"k"}};
     std::string first, second;
     size_t firstNeeded = 0;
+    int err = 0;  // the error slot of the tests' calls
 };
 
 TEST_F(HandOut, SmallTaskBufferLeavesTheGroupForTheRetry) {
@@ -47,7 +47,6 @@ TEST_F(HandOut, SmallTaskBufferLeavesTheGroupForTheRetry) {
 }
 
 TEST_F(HandOut, EachCallTakesTheNextGroupUntilNoneIsLeft) {
-    int err = 0;
     CFIterator* iterator = nullptr;
     EXPECT_EQ(run.component->getIterator(&run.worker(0), 0, &iterator, &err), 1u);  // no task yet
     // The group goes with the call, not the worker: asking twice moves on.
@@ -73,7 +72,6 @@ TEST_F(HandOut, EachCallTakesTheNextGroupUntilNoneIsLeft) {
 // stranger to the next (its group's records are given back at once), even
 // while the host still holds it.
 TEST_F(HandOut, AWorkerOfAnEarlierExecutionIsAStrangerToTheNext) {
-    int err = 0;
     ASSERT_EQ(run.component->endExecution(&err), 0u);
     EXPECT_EQ(run.Task(run.worker(0), &err), 30u);  // the groups left are no longer handed out
     ASSERT_EQ(run.Begin(), 0u);  // plans workers 3 to 5
@@ -88,7 +86,6 @@ TEST_F(HandOut, AWorkerOfAnEarlierExecutionIsAStrangerToTheNext) {
 // holds, and serves the input from its first group again, also after the
 // earlier execution handed out its last group.
 TEST_F(HandOut, PlanningAnewGivesBackEarlierRecordSetsAndStartsFromTheFirstGroup) {
-    int err = 0;
     ASSERT_EQ(run.Serve(run.worker(0)).status, 0u);
     ASSERT_EQ(run.Begin(), 0u);  // no end in between: plans workers 3 to 5
     EXPECT_TRUE(run.context.recordSets().at(0)->released());
@@ -106,7 +103,6 @@ cf_status RefusesWorker(void*, CFWorker**, int*) { return 1; }
 // workers it has: the input is ready from its first group again, also
 // after the earlier execution handed out its last group.
 TEST_F(HandOut, AFirstWorkerRefusedLeavesTheInputReadyFromTheFirstGroup) {
-    int err = 0;
     for (size_t i = 0; i < 3; ++i) ASSERT_EQ(run.Serve(run.worker(i)).status, 0u);
     EXPECT_EQ(run.Task(run.worker(0), &err), 30u);  // every group handed out
     run.context.record()->createWorker = &RefusesWorker;
@@ -120,7 +116,6 @@ TEST_F(HandOut, AFirstWorkerRefusedLeavesTheInputReadyFromTheFirstGroup) {
 // A host answering 0 without a record set has refused it.
 TEST_F(HandOut, ARecordSetAnsweredWithoutOneIsARefusal) {
     run.context.faults().refuse("createRecordSet", 1, 0);
-    int err = 0;
     EXPECT_EQ(run.Task(run.worker(0), &err), 1u);
     EXPECT_EQ(run.Messages(), (std::vector<refhost::Message>{{3, 280006, {}}}));
 }
@@ -130,7 +125,6 @@ TEST_F(HandOut, ARoutineLeftNullIsRefused) {
     CFContext* context = run.context.record();
     const auto createRecordSet = context->createRecordSet;
     const auto releaseRecordSet = context->releaseRecordSet;
-    int err = 0;
     context->createRecordSet = nullptr;
     EXPECT_EQ(run.Task(run.worker(0), &err), 1u);
     context->createRecordSet = createRecordSet;
@@ -163,7 +157,6 @@ TEST_F(HandOut, ContainersOfferedAreCopiedWholeAndOthersRefused) {
         if (c.silentRead) run.context.container(c.input).faults().refuse("readStream", c.silentRead, 0);
         const size_t opensBefore = run.context.containerOpens(c.worker);
         CFContainerFile* out = nullptr;
-        int err = 0;
         EXPECT_EQ(run.component->getContainer(&run.worker(0), c.worker, &out, &err), c.status);
         if (c.status != 0) {
             EXPECT_EQ(out, nullptr);

@@ -23,11 +23,10 @@ std::unique_ptr<char[]> Exact(const std::string& text) {
 
 // Every length up to three words, a difference at every position, a zero byte before, at or after it.
 TEST(KeyMatch, TextAgreesWithStrncmpAcrossWordBoundaries) {
-    for (size_t length = 0; length <= 24; ++length) {
-        const std::string base = std::string(length, 'a');
-        for (size_t diff = 0; diff <= length; ++diff) {
+    for (size_t length = 0; length <= 24; ++length)
+        for (size_t diff = 0; diff <= length; ++diff)
             for (size_t zero = 0; zero <= length + 1; ++zero) {
-                std::string a = base, b = base;
+                std::string a(length, 'a'), b(length, 'a');
                 if (diff < length) b[diff] = 'b';
                 if (zero < length) a[zero] = b[zero] = '\0';
                 // length: no zero byte; length + 1: the difference is a zero in one text.
@@ -38,8 +37,6 @@ TEST(KeyMatch, TextAgreesWithStrncmpAcrossWordBoundaries) {
                 EXPECT_EQ(split::SameBytes(x.get(), y.get(), length), a == b)
                     << "length " << length << " difference at " << diff << " zero at " << zero;
             }
-        }
-    }
 }
 
 std::string Number(int64_t v) { return std::string(reinterpret_cast<const char*>(&v), 8); }

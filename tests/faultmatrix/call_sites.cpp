@@ -73,11 +73,9 @@ std::vector<SourceSite> ScanSources(const std::string& root) {
         std::string line;
         for (int number = 1; std::getline(in, line); ++number) {
             const std::string code = Trim(line.substr(0, line.find("//")));
-            for (const Pattern& pattern : Patterns()) {
-                for (std::sregex_iterator m(code.begin(), code.end(), pattern.regex), end; m != end; ++m) {
+            for (const Pattern& pattern : Patterns())
+                for (std::sregex_iterator m(code.begin(), code.end(), pattern.regex), end; m != end; ++m)
                     sites.push_back({pattern.op.empty() ? (*m)[1].str() : pattern.op, relative, number, 0, Trim(line)});
-                }
-            }
         }
     }
     std::sort(sites.begin(), sites.end());
@@ -110,8 +108,7 @@ std::vector<const SourceSite*> MapSites(const std::vector<refhost::CallSite>& si
             }
             const size_t colon = line.rfind(':');
             if (colon == std::string::npos) continue;
-            int number = std::atoi(line.c_str() + colon + 1);
-            places[current].push_back({line.substr(0, colon), number});
+            places[current].push_back({line.substr(0, colon), std::atoi(line.c_str() + colon + 1)});
         }
         pclose(pipe);
     }

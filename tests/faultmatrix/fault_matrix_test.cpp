@@ -273,9 +273,7 @@ TEST(FaultMatrix, EveryHostCallSiteRefusedOnce) {
         Leaks left = LeftBy(site.op);
         left.lockMisuses = expected ? expected->misuses : 0;
         EXPECT_EQ(Describe(log.leaks), Describe(left));
-        if (at < log.lastExecution) {
-            EXPECT_EQ(log.lastOutput, c.baseline.lastOutput) << "the next clean execution differs";
-        }
+        if (at < log.lastExecution) { EXPECT_EQ(log.lastOutput, c.baseline.lastOutput) << "the next clean execution differs"; }
     }
 
     // Every call site in the sources must have been reached and refused. An

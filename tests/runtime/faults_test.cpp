@@ -31,9 +31,7 @@ TEST(Faults, CountsEveryCallFromEveryThread) {
         for (int round = 0; round < c.rounds; ++round) {
             std::vector<std::thread> threads;
             for (int t = 0; t < c.threads; ++t)
-                threads.emplace_back([&faults] {
-                    for (int i = 0; i < kCalls; ++i) EXPECT_FALSE(call(faults));
-                });
+                threads.emplace_back([&faults] { for (int i = 0; i < kCalls; ++i) EXPECT_FALSE(call(faults)); });
             for (std::thread& thread : threads) thread.join();
         }
         EXPECT_EQ(faults.calls("nextRecord"), uint64_t(c.threads) * c.rounds * kCalls);
@@ -47,22 +45,15 @@ TEST(Faults, RuleAddedWhileThreadsCountRefusesItsCalls) {
     for (const bool recordedFirst : {false, true}) {
         SCOPED_TRACE(recordedFirst);
         refhost::Faults faults;
-        if (recordedFirst) {
-            faults.startRecording();
-            faults.startRecording();
-            faults.stopRecording();
-            faults.stopRecording();
+        if (recordedFirst) {  // nested, then both stopped
+            for (int i = 0; i < 2; ++i) faults.startRecording();
+            for (int i = 0; i < 2; ++i) faults.stopRecording();
         }
         std::atomic<bool> stop{false};
         std::atomic<uint64_t> made{0}, refused{0};
         std::vector<std::thread> threads;
         for (int t = 0; t < 3; ++t)
-            threads.emplace_back([&] {
-                while (!stop.load()) {
-                    if (call(faults)) ++refused;
-                    ++made;
-                }
-            });
+            threads.emplace_back([&] { for (; !stop.load(); ++made) refused += call(faults); });
         while (made.load() < 1000) std::this_thread::yield();
         faults.refuse("nextRecord", 200, CF_FAILED, 0, 3);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);

@@ -39,8 +39,7 @@ void addRows(RecordSet& set, const std::shared_ptr<const Table>& table, int firs
 }
 
 TEST(TableRows, OneRunOfTheTablesRowsIsViewedAndAnythingElseCopied) {
-    const auto table = inputTable("a");
-    const auto other = inputTable("b");
+    const auto table = inputTable("a"), other = inputTable("b");
     // other: the rows come from the second table
     struct Piece { bool other; int first, count; };
     // copiedRecord: the last record copied value by value; refuseNext: the nth nextRecord fails (0: none);
@@ -56,7 +55,7 @@ TEST(TableRows, OneRunOfTheTablesRowsIsViewedAndAnythingElseCopied) {
         {"a read failing part way", {{false, 60, 10}}, false, 6, false, false},
         {"other columns", {{false, 60, 10}}, false, 0, true, false},
     };
-    for (const Case& c : cases) {
+    for (const Case& c : cases)
         for (const Faults::Mode mode : {Faults::Mode::On, Faults::Mode::Off}) {
             if (mode == Faults::Mode::Off && c.refuseNext != 0) continue;
             SCOPED_TRACE(std::string(c.name) + (mode == Faults::Mode::On ? "" : ", faults off"));
@@ -110,11 +109,8 @@ TEST(TableRows, OneRunOfTheTablesRowsIsViewedAndAnythingElseCopied) {
                 for (size_t r = 0; r < read; ++r) ASSERT_EQ(rows.at(r, col), expected.at(r, col)) << r << "," << col;
             }
             // A view's copy is the copy the reader would have made.
-            if (read == expected.rowCount()) {
-                EXPECT_TRUE(rows.copy() == expected);
-            }
+            if (read == expected.rowCount()) { EXPECT_TRUE(rows.copy() == expected); }
         }
-    }
 }
 
 }  // namespace

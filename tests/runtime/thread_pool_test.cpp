@@ -15,10 +15,7 @@ TEST(ThreadPool, FirstFailureReachesWaitAndThePoolGoesOn) {
     refhost::ThreadPool pool(3);
     std::atomic<int> done{0};
     for (int i = 0; i < 20; ++i)
-        pool.submit([&done, i] {
-            if (i == 7) throw std::runtime_error("job 7 failed");
-            ++done;
-        });
+        pool.submit([&done, i] { if (i == 7) throw std::runtime_error("job 7 failed"); ++done; });
     EXPECT_THROW(pool.wait(), std::runtime_error);
     EXPECT_EQ(done.load(), 19);   // one failure does not drop the other jobs
     pool.submit([&done] { ++done; });
