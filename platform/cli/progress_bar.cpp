@@ -29,15 +29,13 @@ void ProgressBar::update(std::size_t done, std::size_t total, const char* unit)
     drawnWidth_ = std::max(drawnWidth_, shown);
     std::fprintf(stream_, "\r%s", line.c_str());
     std::fflush(stream_);
-    drawn_ = true;
 }
 
 void ProgressBar::finish()
 {
-    if (!drawn_) return;
+    if (drawnWidth_ == 0) return;
     std::fprintf(stream_, "\r%s\r", std::string(drawnWidth_, ' ').c_str());
     std::fflush(stream_);
-    drawn_ = false;
     drawnWidth_ = 0;
     shownStep_ = 0;
 }

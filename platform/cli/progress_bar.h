@@ -26,8 +26,7 @@ public:
 private:
     std::FILE* stream_;
     bool enabled_;
-    bool drawn_ = false;
-    std::size_t drawnWidth_ = 0;  // characters of the longest line drawn
+    std::size_t drawnWidth_ = 0;  // characters of the longest line drawn; 0: none drawn
     std::size_t shownStep_ = 0;  // the thousandth of the work last drawn, plus 1
 };
 

@@ -38,6 +38,9 @@ TEST(InputErrors, LargeInputsExitWithTwoAndSayWhatAndWhere)
          with({"--memory-limit", "1M"}), {"data.csv:50005:2 (field 'x')", "while 50003 of the field's 50004"}},
         {"field name longer than 64 KiB", csv("").replace(16, 5, std::string(70000, 'n')), base,
          {"data.csv:1:5", "is 70000 bytes long, more than the 65536"}},
+        // Before the records: a limit too small for the keys does not speak first.
+        {"a control character in a field name, profiled in chunks", csv(filler).replace(7, 1, "x\x1b"),
+         with({"--memory-limit", "100"}), {"data.csv:1:2: the field name 'x\\x1B' holds a control character"}},
         {"field name longer than 64 KiB, Latin-1 (the full reader)", csv("").replace(16, 5, std::string(70000, 'n')),
          with({"--encoding", "latin1"}), {"data.csv:1:5", "is 70000 bytes long, more than the 65536"}},
         {"a field name of exactly 64 KiB is taken", csv("").replace(16, 5, std::string(65536, 'n')),

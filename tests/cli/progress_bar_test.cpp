@@ -42,6 +42,10 @@ TEST(ProgressBar, DrawsEachThousandthOnceAndClearsItsLongestLine)
               }),
               "\r" + records + "\r" + groups + std::string(records.size() - groups.size(), ' ') + "\r" +
                   std::string(records.size(), ' ') + "\r");
+    // A bar cleared and used again (a build's second phase) draws from the start.
+    const std::string wide = "[" + full + "] 20/20 groups", done = "[" + full + "] 2/2 groups";
+    EXPECT_EQ(drawn(true, [](auto& bar) { bar.update(20, 20); bar.finish(); bar.update(2, 2); }),
+              "\r" + wide + "\r" + std::string(wide.size(), ' ') + "\r\r" + done + "\r" + std::string(done.size(), ' ') + "\r");
     EXPECT_EQ(drawn(false, [](auto& bar) { bar.update(1, 2); }), "");
     EXPECT_EQ(drawn(true, [](auto& bar) { bar.update(0, 0); }), "");
 }

@@ -92,6 +92,20 @@ TEST_F(Intake, ContainerTextIsReadInChunksFromTheDefaultEntryOrTheFirstKey) {
     }
 }
 
+// Each task text starts in an 8192-byte buffer: one that needs all of it
+// (its terminator included) takes one call, one byte more a second.
+TEST_F(Intake, TaskTextsPastTheFirstBuffersTakeASecondCall) {
+    const std::string task = TaskDocument(kNorth);
+    const struct { std::size_t first, second, calls; } rows[] = {{0, 8191, 1}, {0, 8192, 2}, {8191, 0, 1}, {8192, 0, 2}};
+    for (const auto& row : rows) {
+        refhost::Worker& worker = AddWorker(kNorth, "", "");
+        worker.setTask(std::string(row.first, 'f'), task + std::string(std::max(row.second, task.size()) - task.size(), ' '));
+        std::vector<SplitFieldEntry> entries;
+        ASSERT_EQ(peer().ReadSplitFields(worker.record(), entries, &err), 0u);
+        EXPECT_EQ(worker.faults().calls("getTask"), row.calls) << row.first << " " << row.second;
+    }
+}
+
 TEST_F(Intake, TaskFieldsTakeTheirCodesFromTheInputDataModel) {
     const std::string longValue(9000, 'v');
     refhost::Worker& worker = AddWorker({{"age", "3"}, {"ghost", longValue}, {"Region", "x", "true"}}, "", "");

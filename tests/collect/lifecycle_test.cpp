@@ -42,6 +42,14 @@ TEST_F(Lifecycle, BeginExecutionReadsTheInputDataModelOrKeepsTheLastOneOnFailure
     const uint64_t before = context->faults().calls("getInputDataModel");
     ASSERT_EQ(Begin(), 0u);
     EXPECT_EQ(context->faults().calls("getInputDataModel") - before, 2u);  // beyond 8192 bytes: a second call
+    for (const std::size_t size : {8191, 8192}) {   // the buffer's own size, with the terminator, takes one call
+        context->setDataModel(kInputDataModel + std::string(size - kInputDataModel.size(), ' '));
+        const uint64_t calls = context->faults().calls("getInputDataModel");
+        ASSERT_EQ(Begin(), 0u);
+        EXPECT_EQ(context->faults().calls("getInputDataModel") - calls, size == 8191 ? 1u : 2u) << size;
+    }
+    context->setDataModel(model);
+    ASSERT_EQ(Begin(), 0u);
     EXPECT_EQ(peer().BeginExecution(nullptr, nullptr, &err), 8u);
     context->faults().refuse("getInputDataModel", 1, 13, 0, 2);
     EXPECT_EQ(Begin(), 13u);
