@@ -101,8 +101,7 @@ std::map<std::string, std::string> filesBelow(const fs::path& dir)
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
         const std::string path = fs::relative(entry.path(), dir).string();
-        if (entry.is_regular_file() && path.rfind("in/", 0) != 0 &&
-            entry.path().filename() != "containers.db")
+        if (entry.is_regular_file() && path.rfind("in/", 0) != 0 && entry.path().filename() != "containers.db")
             files[path] = readFile(entry.path());
     }
     return files;
@@ -114,9 +113,7 @@ void writeSnapshots(const std::string& name, const std::map<std::string, std::st
     fs::create_directories(snapshotDir(name));
     for (const auto& entry : fs::directory_iterator(snapshotDir(name)))
         if (entry.path().filename() != "in") fs::remove_all(entry.path());
-    for (const auto& [path, bytes] : files) {
-        writeFile(snapshotDir(name) / path, bytes);
-    }
+    for (const auto& [path, bytes] : files) writeFile(snapshotDir(name) / path, bytes);
 }
 
 // Where two texts part: the first differing line of each, numbered from 1.

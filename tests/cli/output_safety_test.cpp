@@ -212,8 +212,7 @@ TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
         EXPECT_EQ(readFile(dir / "in.csv.partial"), kCsv);
         EXPECT_TRUE((c.status == 0 && c.out == "in.csv") || readFile(dir / "in.csv") == kCsv);
         EXPECT_EQ(strayNames(dir, {"in.csv", "in.csv.partial", "bad.csv", "old.csv", "readonly.csv", "theirs.csv", "sub",
-                                   "link.csv", "target.csv"}),
-                  std::vector<std::string>{});
+                                   "link.csv", "target.csv"}), std::vector<std::string>{});
     }
 }
 
@@ -395,60 +394,51 @@ TEST(OutputSwitch, RemovesOnlyFilesItCanProveItWrote)
              victim(dir);
              fs::create_directory_symlink(dir / "outside", out / "link");
              return listed("link/victim.txt", "precious");
-         },
-         false, {{"outside/victim.txt", "precious"}, {"out/link/victim.txt", "precious"}}},
+         }, false, {{"outside/victim.txt", "precious"}, {"out/link/victim.txt", "precious"}}},
         {"a line naming a directory",
          [](const fs::path&, const fs::path& out) {
              writeFile(out / "mydata" / "a.txt", "data");
              return listed("mydata", "") + "mydata\n";
-         },
-         false, {{"out/mydata/a.txt", "data"}}},
+         }, false, {{"out/mydata/a.txt", "data"}}},
         {"a listed file the user has changed since",
          [](const fs::path&, const fs::path& out) {
              writeFile(out / "notes.txt", "final");
              return listed("notes.txt", "draft");
-         },
-         false, {{"out/notes.txt", "final"}}},
+         }, false, {{"out/notes.txt", "final"}}},
         {"a path alone, as older manifests had, that no build ever wrote",
          [](const fs::path&, const fs::path& out) {
              writeFile(out / "mine.txt", "mine");
              return std::string("mine.txt\n../outside/victim.txt\n");
-         },
-         false, {{"out/mine.txt", "mine"}}},
+         }, false, {{"out/mine.txt", "mine"}}},
         {"a file two directories deep, which goes with its directories, deepest first",
          [](const fs::path&, const fs::path& out) {
              return listed("parts/a/old.bin", readFile(writeFile(out / "parts" / "a" / "old.bin", "old part")));
-         },
-         false, {}},
+         }, false, {}},
         {"a line climbing out of DIR, with the size and hash of the file it names",
          [&](const fs::path& dir, const fs::path&) {
              victim(dir);
              return listed("../outside/victim.txt", "precious");
-         },
-         false, {{"outside/victim.txt", "precious"}}},
+         }, false, {{"outside/victim.txt", "precious"}}},
         {"a symlink in place of a listed output",
          [&](const fs::path& dir, const fs::path& out) {
              victim(dir);
              fs::remove(out / "containers.db");
              fs::create_symlink(dir / "outside" / "victim.txt", out / "containers.db");
              return std::string();
-         },
-         true, {{"outside/victim.txt", "precious"}}},
+         }, true, {{"outside/victim.txt", "precious"}}},
         {"the list saved again with CRLF line ends",
          [](const fs::path&, const fs::path& out) {
              std::string text;
              for (const char c : readFile(out / ".split-run-files")) text += c == '\n' ? "\r\n" : std::string(1, c);
              writeFile(out / ".split-run-files", text);
              return std::string();
-         },
-         false, {}},
+         }, false, {}},
         {"a FIFO in place of the list (reading it would block)",
          [](const fs::path&, const fs::path& out) {
              fs::remove(out / ".split-run-files");
              EXPECT_EQ(::mkfifo((out / ".split-run-files").c_str(), 0600), 0);
              return std::string();
-         },
-         true, {}, "'s .split-run-files is not a regular file"},
+         }, true, {}, "'s .split-run-files is not a regular file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -60,8 +60,7 @@ TEST_F(Intake, EveryFailureHasItsStatusSectionsEntriesAndMessages) {
         row.setup(w);
         const std::string status = std::to_string(Complete(w)), messages = Messages();
         EXPECT_EQ(status + " " + Sections() + std::to_string(Keys("StatXML").size()) + "/" +
-                      std::to_string(Keys("PMML").size()) + (messages.empty() ? "" : " " + messages),
-                  row.expected);
+                      std::to_string(Keys("PMML").size()) + (messages.empty() ? "" : " " + messages), row.expected);
         // Every stream opened is closed, once: none is left open, none closed again.
         EXPECT_EQ(w.faults().calls("closeStream"), w.faults().calls("openEntry") - w.faults().refused("openEntry"));
     }

@@ -17,8 +17,7 @@ protected:
         firstNeeded = 99;
         return run.module.api().cf_distribute_getWorkerTask(
             run.component->handle(), run.worker(worker).record(), firstSize ? first.data() : nullptr,
-            firstSize, &firstNeeded, secondSize ? second.data() : nullptr, secondSize, secondNeeded,
-            &err);
+            firstSize, &firstNeeded, secondSize ? second.data() : nullptr, secondSize, secondNeeded, &err);
     }
 
     DistributeHarness run{ThreeGroups(), {"k"}};

@@ -66,8 +66,7 @@ std::vector<SourceSite> ScanSources(const std::string& root) {
         const fs::path& path = entry.path();
         const std::string relative = fs::relative(path, root).generic_string();
         if (!entry.is_regular_file() || relative.rfind("src/host/", 0) == 0 ||
-            kWrappers.count(path.filename().string()) ||
-            (path.extension() != ".cpp" && path.extension() != ".h"))
+            kWrappers.count(path.filename().string()) || (path.extension() != ".cpp" && path.extension() != ".h"))
             continue;
         std::ifstream in(path);
         std::string line;
@@ -84,10 +83,8 @@ std::vector<SourceSite> ScanSources(const std::string& root) {
     return sites;
 }
 
-std::vector<const SourceSite*> MapSites(const std::vector<refhost::CallSite>& sites,
-                                        const std::string& modulePath,
-                                        const std::vector<SourceSite>& sources,
-                                        std::vector<std::string>* unmatched) {
+std::vector<const SourceSite*> MapSites(const std::vector<refhost::CallSite>& sites, const std::string& modulePath,
+                                        const std::vector<SourceSite>& sources, std::vector<std::string>* unmatched) {
     // One addr2line run for every frame: "-a" heads each address's group of
     // places, "-i" unfolds inlined calls innermost first.
     std::set<uintptr_t> addresses;

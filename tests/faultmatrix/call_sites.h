@@ -33,10 +33,8 @@ std::vector<SourceSite> ScanSources(const std::string& root);
 // site of that operation in that file that starts at most a few lines
 // before it. A site without frames (a tail call) is the one place that
 // returns the operation's result. Unmatched sites map to null, with their places in *unmatched.
-std::vector<const SourceSite*> MapSites(const std::vector<refhost::CallSite>& sites,
-                                        const std::string& modulePath,
-                                        const std::vector<SourceSite>& sources,
-                                        std::vector<std::string>* unmatched);
+std::vector<const SourceSite*> MapSites(const std::vector<refhost::CallSite>& sites, const std::string& modulePath,
+                                        const std::vector<SourceSite>& sources, std::vector<std::string>* unmatched);
 
 }  // namespace faultmatrix
 

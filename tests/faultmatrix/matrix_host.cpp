@@ -368,8 +368,7 @@ std::string Describe(const Leaks& l) {
 }
 
 RunLog RunMatrixHost(refhost::Module& module, Variant variant, const std::vector<Refusal>& refusals,
-                     const std::string& watchOp, std::vector<refhost::CallSite>* sites,
-                     std::string* modulePath) {
+                     const std::string& watchOp, std::vector<refhost::CallSite>* sites, std::string* modulePath) {
     Driver driver(module, variant, watchOp);
     refhost::Faults& faults = driver.host().faults();
     for (const Refusal& r : refusals) faults.refuse(r.op, r.nth, kRefused, kHostErr);

@@ -136,8 +136,7 @@ TEST_F(EntryPoints, CallsMeantForTheOtherKindOfComponentAreRefused) {
         ASSERT_EQ(api().cf_create_component(context.record(), name.c_str(), &component, &err), 0u);
         EXPECT_EQ(name == "split_distribute"
                       ? api().cf_collect_completedWorkerTask(component, worker.record(), &err)
-                      : api().cf_distribute_getIterator(component, worker.record(), 0, &iterator, &err),
-                  1u) << name;
+                      : api().cf_distribute_getIterator(component, worker.record(), 0, &iterator, &err), 1u) << name;
         EXPECT_EQ(iterator, nullptr);
         EXPECT_EQ(api().cf_destroy_component(component, &err), 0u);
     }
