@@ -678,6 +678,14 @@ mutants+=(
 # touches at most a page the column already holds); #6 (a profile pass
 # that keeps the values it only counts) is memory held during the pass,
 # which no test measures, and survives.
+# The fifteenth and sixteenth are fresh draws after them, one per area.
+# Equivalent in the fifteenth (set15, src/): #11 and #13 (error slots
+# nothing reads) and #12 (an argument the data model's parse ignores); in
+# the sixteenth (set16, the command): #11 (a flag every build sets before
+# it is read), #16 (a cursor over nothing, whose first step gives null
+# either way) and #20 (an array one byte longer than the two it holds).
+# #9 of set16 (the spool writer's buffer held to the end of the build)
+# survives.
 
 # Per area: the directory its mutants live in, the targets to rebuild, and
 # the tests that judge a mutant. src runs the module's executables whole;
