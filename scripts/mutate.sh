@@ -34,6 +34,7 @@
 #   bash scripts/mutate.sh set14      # diagnostic: random 30, seed 1420261209, cli only
 #   bash scripts/mutate.sh set15      # the fifteenth: random 20, seed 1520261209, src only
 #   bash scripts/mutate.sh set16      # the sixteenth: random 20, seed 1620261209, cli only
+#   bash scripts/mutate.sh set17      # diagnostic: random 30, seed 1720261209, cli only
 #
 # One mutant takes 20 s to a minute on two cores (a rebuild of one file and
 # the test links, then the area's tests). Results go to build/mutate/mutants.log.
@@ -752,6 +753,7 @@ while [ $# -gt 0 ]; do
     set14) draw_count=30 seed=1420261209 draw_areas=(cli) ;;
     set15) draw_count=20 seed=1520261209 draw_areas=(src) ;;
     set16) draw_count=20 seed=1620261209 draw_areas=(cli) ;;
+    set17) draw_count=30 seed=1720261209 draw_areas=(cli) ;;
     *) args+=("$1") ;;
   esac
   shift
