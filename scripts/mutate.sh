@@ -35,6 +35,8 @@
 #   bash scripts/mutate.sh set15      # the fifteenth: random 20, seed 1520261209, src only
 #   bash scripts/mutate.sh set16      # the sixteenth: random 20, seed 1620261209, cli only
 #   bash scripts/mutate.sh set17      # diagnostic: random 30, seed 1720261209, cli only
+#   bash scripts/mutate.sh set18      # the eighteenth: random 20, seed 1820261209, cli only
+#   bash scripts/mutate.sh set19      # the nineteenth: random 20, seed 1920261209, src only
 #
 # One mutant takes 20 s to a minute on two cores (a rebuild of one file and
 # the test links, then the area's tests). Results go to build/mutate/mutants.log.
@@ -754,6 +756,8 @@ while [ $# -gt 0 ]; do
     set15) draw_count=20 seed=1520261209 draw_areas=(src) ;;
     set16) draw_count=20 seed=1620261209 draw_areas=(cli) ;;
     set17) draw_count=30 seed=1720261209 draw_areas=(cli) ;;
+    set18) draw_count=20 seed=1820261209 draw_areas=(cli) ;;
+    set19) draw_count=20 seed=1920261209 draw_areas=(src) ;;
     *) args+=("$1") ;;
   esac
   shift
