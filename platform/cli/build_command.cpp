@@ -316,7 +316,7 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     std::function<std::string()> sourceError;
     // The passes over a streamed file show the records read until the
     // workers' groups take over the bar.
-    ProgressBar progress = ProgressBar::forStderr();
+    ProgressBar progress = ProgressBar::forStderr(options.progress);
     std::mutex progressMutex;
     bool showingGroups = false;
     const auto showRecords = [&, total = data.recordCount()](std::size_t records) {

@@ -370,6 +370,8 @@ void addBuildCommand(CLI::App& app, BuildOptions& build, std::string& modelText,
         ->type_name("FILE");
     cmd->add_flag("--verbose", build.verbose,
                   "Show status numbers and internal names in failure messages");
+    cmd->add_flag("--progress", build.progress,
+                  "Draw the progress bar on standard error even when it is not a terminal (for logs)");
     cmd->add_option("--out", build.outDir,
                     "Output directory, created if missing (e.g. --out sales-out)")
         ->required()

@@ -76,6 +76,8 @@ struct BuildOptions {
     // --augment FILE: the records each fit used, with their diagnostics;
     // empty when not asked for.
     std::string augmentFile;
+    // --progress: the progress bar drawn whatever standard error is.
+    bool progress = false;
     // --verbose: failure reasons and component messages with their status
     // numbers and internal names.
     bool verbose = false;

@@ -7,9 +7,9 @@
 
 namespace splitrun {
 
-ProgressBar ProgressBar::forStderr()
+ProgressBar ProgressBar::forStderr(bool always)
 {
-    return ProgressBar(stderr, isatty(fileno(stderr)) != 0);
+    return ProgressBar(stderr, always || isatty(fileno(stderr)) != 0);
 }
 
 void ProgressBar::update(std::size_t done, std::size_t total, const char* unit)

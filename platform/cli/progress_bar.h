@@ -1,5 +1,6 @@
 // A one-line progress bar on standard error while the workers run. It draws
-// only when standard error is a terminal, so logs and pipes stay clean.
+// only when standard error is a terminal, so logs and pipes stay clean,
+// unless the user asks for it (--progress).
 #ifndef SPLITRUN_PROGRESS_BAR_H
 #define SPLITRUN_PROGRESS_BAR_H
 
@@ -12,8 +13,8 @@ class ProgressBar {
 public:
     // Draws on `stream` when `enabled`; see forStderr().
     ProgressBar(std::FILE* stream, bool enabled) : stream_(stream), enabled_(enabled) {}
-    // A bar on standard error, enabled when it is a terminal.
-    static ProgressBar forStderr();
+    // A bar on standard error, enabled when it is a terminal or `always`.
+    static ProgressBar forStderr(bool always = false);
     ~ProgressBar() { finish(); }
 
     // Redraws the bar for `done` of `total` groups (or other `unit`s) when

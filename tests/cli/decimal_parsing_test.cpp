@@ -77,6 +77,7 @@ TEST(DecimalParsing, QuickPathTakesExactCasesUpToTheEightByteStepsAndLeavesTheRe
              "9007199254740993.0", "9007199254740995", "0.1000000000000000055511151231257827", "1.00000000000000011102230246251565",
              "123456789012345678901234.5", "2.47032822920623272e-324", "-0.00000000000000000000000", "1.5e-23",
              "1e-400", "-1e-400", "1e5000", "-0.001e-322", "1e-323", "2e-324", "1e309", "-1e309",
+             "18446744073709552616",   // 2^64 + 1000: its digits overflow a 64-bit mantissa to 1000
              "1e", "1e+", "e5", ".", "-", "", "+-1", "--1", "1.5.2", "1,5", "inf", "-Inf", "Infinity", "nan", "Inf1", "infinite", "0x10", " 1", "1 ", " 3", "3\t", "\n3"})
         EXPECT_FALSE(agrees(text)) << text;
     // Out of a double's range, as R reads it: a signed zero below, an infinity above.

@@ -25,8 +25,7 @@ std::vector<Stored> trickyEntries()
         {".hidden", "x\ty", "back\\slash", ""},
         {std::string("nul\0key", 7), "m\rline", "t", "n"},
         {"model-0001", "application/pmml+xml", "SPLITpmml.xml", "<second/>"},
-        {"big", "m", "t", std::string(3 << 20, 'z')},
-        {"rootPMML", "application/pmml+xml", "SPLITpmml.xml", "<root/>"},
+        {"big", "m", "t", std::string(3 << 20, 'z')}, {"rootPMML", "application/pmml+xml", "SPLITpmml.xml", "<root/>"},
     };
 }
 

@@ -46,15 +46,10 @@ TEST(GlmBuild, FormulaOfTheListedInputsPredictsAlike)
         std::vector<const char*> scoredColumns, augmentColumns;
     } twins[] = {
         {{"--family", "poisson", "--offset", "log_exposure"},
-         {"--family", "poisson", "--formula", "y ~ x + kind + offset(log(exposure))"},
-         {"--se-fit"},
-         {"predicted_y", "se_fit"},
-         {".fitted", ".hat", ".cooksd", ".std.resid", ".resid.pearson"}},
-        {{},
-         {"--formula", "y ~ x + kind"},
-         {"--se-fit", "--interval", "prediction"},
-         {"predicted_y", "se_fit", "lower", "upper"},
-         {".fitted", ".hat", ".sigma", ".cooksd", ".std.resid"}},
+         {"--family", "poisson", "--formula", "y ~ x + kind + offset(log(exposure))"}, {"--se-fit"},
+         {"predicted_y", "se_fit"}, {".fitted", ".hat", ".cooksd", ".std.resid", ".resid.pearson"}},
+        {{}, {"--formula", "y ~ x + kind"}, {"--se-fit", "--interval", "prediction"},
+         {"predicted_y", "se_fit", "lower", "upper"}, {".fitted", ".hat", ".sigma", ".cooksd", ".std.resid"}},
     };
     for (const auto& twin : twins) {
         SCOPED_TRACE(twin.formula.back());

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli_harness.h"
 #include "progress_bar.h"
 
 namespace {
@@ -48,6 +49,24 @@ TEST(ProgressBar, DrawsEachThousandthOnceAndClearsItsLongestLine)
               "\r" + wide + "\r" + std::string(wide.size(), ' ') + "\r\r" + done + "\r" + std::string(done.size(), ' ') + "\r");
     EXPECT_EQ(drawn(false, [](auto& bar) { bar.update(1, 2); }), "");
     EXPECT_EQ(drawn(true, [](auto& bar) { bar.update(0, 0); }), "");
+}
+
+// A file read pass by pass shows its records, then the bar is cleared for the groups, and cleared at the end.
+TEST(ProgressBar, AStreamedBuildShowsRecordsThenGroupsWhenAsked)
+{
+    std::string csv = "g,x,y\n";
+    for (int i = 0; i < 2000; ++i) csv += "k" + std::to_string(i / 20) + "," + std::to_string(i % 7) + ",1.5\n";
+    const auto dir = clitest::freshDir("progress", {{"in.csv", csv}});
+    for (const bool asked : {true, false}) {
+        std::vector<std::string> args = {"--split", "g", "--target", "y", "--presorted", "--memory-limit", "8K"};
+        if (asked) args.push_back("--progress");
+        const std::string err = clitest::runBuild(dir / "in.csv", dir / "out", args).err;
+        const std::size_t groups = err.find("] 1/100 groups");
+        EXPECT_EQ(err.find("] 2000/2000 records") < groups && groups != std::string::npos, asked) << err;
+        const std::size_t cleared = err.find(" \r\r[");   // the records' bar blanked, then the groups' drawn
+        EXPECT_EQ(err.rfind(" records") < cleared && cleared < groups, asked) << err;
+        EXPECT_EQ(err.ends_with(" \r") && err.find("] 100/100 groups") != std::string::npos, asked) << err;
+    }
 }
 
 }  // namespace

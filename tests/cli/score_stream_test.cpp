@@ -191,12 +191,9 @@ TEST(ScoreChunks, ManyThreadsWriteAndFailAsOneThreadDoes)
         {"quoted field with CRLF and a doubled quote", "\"a\"\"\r\nb\",4", false},
         {"quoted missing token is present", "\"NA\",5", false},
         {"lone CR ends a line", "a,1\rb,2", false},
-        {"blank line between records", "\nr,1", true},
-        {"blank CRLF line between records", "\r\nr,1", true},
-        {"too few fields", "lonely", true},
-        {"too many fields", "a,1,2", true},
-        {"quote inside an unquoted field", "a\"b,1", true},
-        {"text after a closing quote", "\"a\"b,1", true},
+        {"blank line between records", "\nr,1", true}, {"blank CRLF line between records", "\r\nr,1", true},
+        {"too few fields", "lonely", true}, {"too many fields", "a,1,2", true},
+        {"quote inside an unquoted field", "a\"b,1", true}, {"text after a closing quote", "\"a\"b,1", true},
         {"never closed quote", "\"open,1", true},
     };
     for (const auto& c : cases) {
