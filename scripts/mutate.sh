@@ -689,6 +689,17 @@ mutants+=(
 # either way) and #20 (an array one byte longer than the two it holds).
 # #9 of set16 (the spool writer's buffer held to the end of the build)
 # survives.
+# The seventeenth (set17, the command) is diagnostic. Equivalent there:
+# #3 (a sentinel for a /proc line the kernel never writes), #13 (the
+# prefault's address unaligned: the advice is refused, only speed
+# changes), #16 (descriptor 0, which the command reserves at its start),
+# #20 (two tests of the same lookup); #9 (a spool's read error) survives.
+# The eighteenth and nineteenth are fresh draws after it. Equivalent in
+# the eighteenth (set18, the command): #10 (a failed fstat fills a zeroed
+# stat) and #11 (leading zeros counted: the exact general parser reads
+# the same value); #7 (standard error not reserved) and #8 (one column
+# past the end, for a sanitizer) survive. Equivalent in the nineteenth
+# (set19, src/): #1 and #17 (values set again before they are read).
 
 # Per area: the directory its mutants live in, the targets to rebuild, and
 # the tests that judge a mutant. src runs the module's executables whole;
