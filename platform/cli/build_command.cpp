@@ -313,7 +313,6 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     refhost::SharedBytes inputStatXml = optionalFile(options.inputStatXmlFile, "--input-statxml");
     const std::vector<refhost::Column> columns = componentColumns(data, fields, options);
     std::shared_ptr<const refhost::RecordSource> source;
-    std::function<std::string()> sourceError;
     // The passes over a streamed file show the records read until the
     // workers' groups take over the bar.
     ProgressBar progress = ProgressBar::forStderr(options.progress);
@@ -345,14 +344,8 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
                     },
                     SpoolWriteFunction{}, carriedColumns(options, columns));
             }
-            if (spool) {
-                spool->onBlock(showRecords);
-                source = spool;
-                sourceError = [spool] { return spool->error(); };
-            } else {
-                source = file;
-                sourceError = [file] { return file->error(); };
-            }
+            if (spool) spool->onBlock(showRecords);
+            source = spool ? std::shared_ptr<const refhost::RecordSource>(spool) : file;
         } else {
             // Records that need grouping are grouped through temporary
             // files, removed when the run ends (or is interrupted).
@@ -378,7 +371,6 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
             }
             spool->onBlock(showRecords);
             source = spool;
-            sourceError = [spool] { return spool->error(); };
         }
     } else {
         orderRows(data, fields, options);
@@ -448,7 +440,7 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     progress.finish();
     engine.checkFailure();
     // A file that changed or broke between passes: its error, not the run's.
-    if (sourceError && !sourceError().empty()) throw InputError(sourceError());
+    if (source && !source->error().empty()) throw InputError(source->error());
 
     RunSummary summary = summariseRun(result, worker);
     std::vector<int> splitStorages;

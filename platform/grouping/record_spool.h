@@ -133,8 +133,7 @@ public:
     const std::vector<refhost::Column>& columns() const override { return columns_; }
     std::unique_ptr<refhost::RecordPass> open() const override;
 
-    // The message of the first error a pass met, or empty. Thread-safe.
-    std::string error() const;
+    std::string error() const override;
     // Called after each block a pass reads with the records the pass has
     // read so far, on the reading thread. Set before the first pass.
     void onBlock(std::function<void(std::size_t records)> callback) { onBlock_ = std::move(callback); }

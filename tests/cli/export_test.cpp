@@ -21,8 +21,7 @@ std::vector<Stored> trickyEntries()
 {
     return {
         {"model-0001", "application/pmml+xml", "SPLITpmml.xml", "<PMML/>\n"},
-        {"a/b c%", "text/plain", "t", std::string("bin\0\xff\r\n", 7)},
-        {".hidden", "x\ty", "back\\slash", ""},
+        {"a/b c%", "text/plain", "t", std::string("bin\0\xff\r\n", 7)}, {".hidden", "x\ty", "back\\slash", ""},
         {std::string("nul\0key", 7), "m\rline", "t", "n"},
         {"model-0001", "application/pmml+xml", "SPLITpmml.xml", "<second/>"},
         {"big", "m", "t", std::string(3 << 20, 'z')}, {"rootPMML", "application/pmml+xml", "SPLITpmml.xml", "<root/>"},

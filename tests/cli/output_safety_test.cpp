@@ -98,6 +98,8 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
          std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n", {}, 0, true,
          "failed: the collect component returned status 1 for this group",
          false, "completed", 2},
+        {"a temporary file damaged before the run reads it back fails the run with its reason", kCsv,
+         {"--presorted", "--memory-limit", "10"}, 2, false, "is damaged (truncated)", false, "truncate"},
         {"a directory without a manifest is not trusted, whatever its indexes say",
          std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n", {}, 2, false, "has no .split-run-files, the list of the files split-run wrote there", true},
     };
@@ -120,7 +122,10 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
                            : arg == "@dangling" ? (dir / "dangling").string()
                            : arg == "@dot" ? (out / ".").string() : arg == "@slash" ? out.string() + "/" : arg);
         fs::create_symlink(dir / "nowhere", dir / "dangling");
-        const RunOutput run = build(dir, dir / "data2.csv", more, *c.failingStep ? failing(c.failingStep) : Environment{});
+        Environment environment = *c.failingStep ? failing(c.failingStep) : Environment{};
+        environment["TMPDIR"] = fs::create_directories(dir / "tmp") ? (dir / "tmp").string() : "";
+        const RunOutput run = build(dir, dir / "data2.csv", more, environment);
+        EXPECT_TRUE(fs::is_empty(dir / "tmp"));   // the run's temporary files are gone, whatever happened
         fs::remove(dir / "dangling");
         EXPECT_EQ(run.status, c.status) << run.out << run.err;
         EXPECT_NE((run.out + run.err).find(c.message), std::string::npos) << run.out << run.err;
@@ -141,7 +146,7 @@ TEST(OutputSafety, BuildReplacesOnlyItsOwnFilesAndOnlyOnSuccess)
         }
         EXPECT_EQ(after.at("notes.txt"), "mine");
         EXPECT_EQ(after.at("PMML/mine.xml"), "<mine/>");
-        EXPECT_EQ(strayNames(dir, {"data.csv", "data2.csv", "out", "out.files"}), std::vector<std::string>{});
+        EXPECT_EQ(strayNames(dir, {"data.csv", "data2.csv", "out", "out.files", "tmp"}), std::vector<std::string>{});
     }
 }
 

@@ -174,8 +174,7 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
                        {"--split", "g", "--target", "mpg", "--inputs", "wt,hp", "--family", "Gamma", "--link", "log"}).status, 0);
     const struct { const char *title, *model, *interval, *type = "response"; } cases[] = {
         {"prediction interval", "linear", "prediction"}, {"confidence interval", "linear", "confidence"},
-        {"logistic: both scales", "logistic", "confidence"},
-        {"Gamma: response scale", "gamma", "confidence"},
+        {"logistic: both scales", "logistic", "confidence"}, {"Gamma: response scale", "gamma", "confidence"},
         {"Gamma: link scale", "gamma", "confidence", "link"},
     };
     const modeltest::RValues values("score");

@@ -189,8 +189,7 @@ TEST(ScoreChunks, ManyThreadsWriteAndFailAsOneThreadDoes)
     const struct { const char* name; std::string special; bool fails; } cases[] = {
         {"quoted field with a line break", "\"r\nx\",3", false},
         {"quoted field with CRLF and a doubled quote", "\"a\"\"\r\nb\",4", false},
-        {"quoted missing token is present", "\"NA\",5", false},
-        {"lone CR ends a line", "a,1\rb,2", false},
+        {"quoted missing token is present", "\"NA\",5", false}, {"lone CR ends a line", "a,1\rb,2", false},
         {"blank line between records", "\nr,1", true}, {"blank CRLF line between records", "\r\nr,1", true},
         {"too few fields", "lonely", true}, {"too many fields", "a,1,2", true},
         {"quote inside an unquoted field", "a\"b,1", true}, {"text after a closing quote", "\"a\"b,1", true},

@@ -110,8 +110,7 @@ TEST(FindSummaryModel, FirstRuleThatYieldsAModelWins) {
         // Only mining models, none with a summary: the first of them.
         {R"(<S><PMMLModel modelID="m1" modelType="MiningModel"/><PMMLModel modelID="m2" modelType="MiningModel"/>
             <G><PMMLModel modelID="t" modelType="Tree"/></G></S>)", "m1"},
-        {R"(<S><DescriptiveModel/></S>)", ""},
-        {R"(<S><G><PMMLModel modelID="nested"/></G></S>)", ""},
+        {R"(<S><DescriptiveModel/></S>)", ""}, {R"(<S><G><PMMLModel modelID="nested"/></G></S>)", ""},
     };
     CfCppHelperV1::HostHelper helper(nullptr);
     for (const auto& [text, chosen] : rows) {

@@ -33,10 +33,8 @@ struct Scenario { struct Setup { const char* op; const char* file; int ordinal; 
                   const char* name; Variant variant; std::vector<Setup> setup; };
 
 const Scenario kScenarios[] = {
-    {"main", Variant::Main, {}},
-    {"irregular host", Variant::Irregular, {}},
-    {"unusable measure", Variant::NoMeasure, {}},
-    {"empty model IDs", Variant::NoModelIds, {}},
+    {"main", Variant::Main, {}}, {"irregular host", Variant::Irregular, {}},
+    {"unusable measure", Variant::NoMeasure, {}}, {"empty model IDs", Variant::NoModelIds, {}},
     {"first worker refused", Variant::Main, {{"createWorker", "worker_planning.cpp", 0}}},
     {"record refused", Variant::Main, {{"addRecord", "worker_handout.cpp", 0}}},
     {"key list refused", Variant::Main, {{"getKeys", "read_worker_container.cpp", 0}}},

@@ -58,10 +58,8 @@ TEST(LogisticModel, OverlappingClassesAreNotMistakenForSeparationAndTheEventCanB
 TEST(LogisticModel, AreaUnderCurveCountsTiedScoresOneHalf) {
   struct AucCase { std::vector<double> score, label; double expected; };
   const AucCase cases[] = {
-      {{0.1, 0.4, 0.4, 0.8}, {0, 0, 1, 1}, 0.875},
-      {{0.5, 0.5, 0.5, 0.2, 0.9}, {1, 0, 1, 0, 0}, 0.5},
-      {{0.8, 0.4, 0.4, 0.1}, {0, 1, 0, 1}, 0.125},
-      {{0.3, 0.3, 0.3}, {1, 0, 0}, 0.5},
+      {{0.1, 0.4, 0.4, 0.8}, {0, 0, 1, 1}, 0.875}, {{0.5, 0.5, 0.5, 0.2, 0.9}, {1, 0, 1, 0, 0}, 0.5},
+      {{0.8, 0.4, 0.4, 0.1}, {0, 1, 0, 1}, 0.125}, {{0.3, 0.3, 0.3}, {1, 0, 0}, 0.5},
   };
   for (const AucCase& c : cases)
     EXPECT_DOUBLE_EQ(splitmodels::detail::areaUnderCurve(Eigen::Map<const Eigen::VectorXd>(c.score.data(), static_cast<Eigen::Index>(c.score.size())),

@@ -62,8 +62,7 @@ TEST(Scorer, KeysMatchExactlyAndInvalidValuesMatchNothing) {
   const std::optional<std::string> none;
   const Case cases[] = {
       {{"9007199254740993", "a", none}, "1", false},   // distinct as 64-bit integers, not as doubles
-      {{"9007199254740992", "a", none}, "0", false},
-      {{"9007199254740992.0", "a", none}, "0", false},
+      {{"9007199254740992", "a", none}, "0", false}, {{"9007199254740992.0", "a", none}, "0", false},
       {{none, "a", none}, "2", false},
       {{"abc", "a", none}, "", true},                 // unreadable: not the missing key's group
       {{"1e999", "a", none}, "", true},
@@ -199,8 +198,7 @@ TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
   std::string nested = "<True/>";  // CompoundPredicates one level deeper than allowed
   for (int i = 0; i < kMaxPredicateDepth; ++i) nested = R"(<CompoundPredicate booleanOperator="and">)" + nested + "</CompoundPredicate>";
   const std::pair<std::string, std::string> cases[] = {
-      {"<PMML><Header/>", "does not parse"},
-      {"<Model/>", "root element Model"},
+      {"<PMML><Header/>", "does not parse"}, {"<Model/>", "root element Model"},
       {"<PMML version=\"4.4\"><Header/></PMML>", "DataDictionary"},
       {wrap(""), "no model element"},
       {wrap("<TreeModel functionName=\"regression\"/>"), "TreeModel"},

@@ -61,14 +61,12 @@ TEST(SharedDocument, CopyWrittenUnchangedSharesTheOriginal) {
     const std::string& d = *doc;
     struct Case { const char* name; std::string written; size_t chunk; bool expectSet = true; };
     const Case cases[] = {
-        {"the document in small chunks", d, 1023},
-        {"the document in one write", d, d.size()},
+        {"the document in small chunks", d, 1023}, {"the document in one write", d, d.size()},
         {"differs in its last byte", d.substr(0, d.size() - 1) + "!", 1023},
         {"differs in the first chunk", "<" + d.substr(1), 1023},
         {"a prefix of the document", d.substr(0, 5000), 1023},
         {"the document and more", d + "tail", 1023},
-        {"nothing written", "", 1023},
-        {"the document, nothing expected", d, 1023, false},
+        {"nothing written", "", 1023}, {"the document, nothing expected", d, 1023, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -59,8 +59,7 @@ TEST(HostileXmlTest, RefusedTextsFailCleanlyAndQuickly) {
 // passes for them; one with either still goes through both.
 TEST(HostileXmlTest, LineEndsAndReferencesAreReadInEveryText) {
     const struct { const char* text; const char* content; } cases[] = {
-        {"<r>a\r\nb\rc</r>", "a\nb\nc"},
-        {"<r>a\r\nb&amp;</r>", "a\nb&"},
+        {"<r>a\r\nb\rc</r>", "a\nb\nc"}, {"<r>a\r\nb&amp;</r>", "a\nb&"},
         {"<r>a&#10;b&lt;\n</r>", "a\nb<\n"},
     };
     for (const auto& c : cases) {

@@ -48,9 +48,7 @@ public:
     // malformed.
     std::unique_ptr<refhost::RecordPass> open() const override;
 
-    // The message of the first error a pass met (a host iterator only says
-    // that it failed), or empty. Thread-safe.
-    std::string error() const;
+    std::string error() const override;
 
     // Called after each block a pass reads with the records the pass has
     // read so far, on the reading thread (for a progress display; the

@@ -7,6 +7,7 @@
 #define REFHOST_RECORD_SOURCE_H
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "cf_records.h"
@@ -35,6 +36,9 @@ public:
     // Safe to call from several threads; each pass is used by one thread.
     // Throws std::exception when the records cannot be opened.
     virtual std::unique_ptr<RecordPass> open() const = 0;
+    // The message of the first error a pass met (a host iterator only says
+    // that it failed), or empty. Thread-safe.
+    virtual std::string error() const { return {}; }
 };
 
 // A forward, rewindable host iterator over a record source. It starts
