@@ -265,9 +265,9 @@ TEST(Formula, UnsupportedPartsAreNamed) {
   }
   // Nesting past the limit is refused before it overflows the stack; 1,000 terms are not. A
   // polynomial's degree goes up to 64.
-  std::string terms = "x", powers = "x";
+  std::string terms = "x", powers = "x", interactions = "x";
   for (int i = 0; i < 999; ++i) terms += "+x";
-  for (int i = 0; i < 2500; ++i) powers += "^x";
+  for (int i = 0; i < 2500; ++i) powers += "^x", interactions += ":x";
   const std::string tooDeep = "the formula is nested more than 2000 levels deep (terms joined by operators, "
                               "parentheses, calls, signs or powers); write it with fewer terms or parentheses";
   const std::pair<std::string, std::optional<std::string>> deep[] = {
@@ -276,6 +276,7 @@ TEST(Formula, UnsupportedPartsAreNamed) {
       {"y ~ " + std::string(2500, '(') + "x" + std::string(2500, ')'), tooDeep},
       {"y ~ " + std::string(100000, '-') + "x", tooDeep},
       {"y ~ I(" + powers + ")", tooDeep},
+      {"y ~ " + interactions, tooDeep},
       {"y ~ poly(x, 64, raw = TRUE)", std::nullopt},
       {"y ~ poly(x, 65, raw = TRUE)",
        "unsupported: poly(x, 65, raw = TRUE) (the degree must be a whole number from 1 to 64)"},

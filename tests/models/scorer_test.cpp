@@ -199,8 +199,7 @@ TEST(Scorer, RejectsDocumentsItCannotScoreNamingTheCulprit) {
   for (int i = 0; i < kMaxPredicateDepth; ++i) nested = R"(<CompoundPredicate booleanOperator="and">)" + nested + "</CompoundPredicate>";
   const std::pair<std::string, std::string> cases[] = {
       {"<PMML><Header/>", "does not parse"}, {"<Model/>", "root element Model"},
-      {"<PMML version=\"4.4\"><Header/></PMML>", "DataDictionary"},
-      {wrap(""), "no model element"},
+      {"<PMML version=\"4.4\"><Header/></PMML>", "DataDictionary"}, {wrap(""), "no model element"},
       {wrap("<TreeModel functionName=\"regression\"/>"), "TreeModel"},
       {regression("<RegressionTable/>"), "RegressionTable: attribute intercept is missing"},
       {predictor(R"(<NumericPredictor name="x" coefficient="lots"/>)"),
