@@ -704,6 +704,13 @@ mutants+=(
 # the same value); #7 (standard error not reserved) and #8 (one column
 # past the end, for a sanitizer) survive. Equivalent in the nineteenth
 # (set19, src/): #1 and #17 (values set again before they are read).
+# Equivalent in the twentieth (set20, models): #8 (a QR step past the
+# last, where no usable column is left) and #12 (seconds set whole before
+# they are read). The twenty-first (set21, the command) is diagnostic;
+# equivalent there: #3 (a manifest refused before removal when irregular),
+# #6 (a write of a nonzero count never returns 0), #12 (a spool unwinding
+# removes), #13 (two ways of copying the same cells), #22 (cells, a kind
+# the command's columns never have), #30 (a default resolved before use).
 
 # Per area: the directory its mutants live in, the targets to rebuild, and
 # the tests that judge a mutant. src runs the module's executables whole;
