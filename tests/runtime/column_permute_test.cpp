@@ -51,8 +51,7 @@ TEST(ColumnValues, TextsDifferingInOneByteKeepCodesOfTheirOwn) {
 TEST(ColumnPermute, EveryKindThroughBuffersLeftBySizesBeforeIt) {
     struct Case { const char* name; size_t rows; std::vector<uint32_t> order; bool repeats = false; unsigned threads = 1; };
     const Case cases[] = {
-        {"a full reversal", 9, {8, 7, 6, 5, 4, 3, 2, 1, 0}},
-        {"fewer rows than the column", 9, {4, 0, 8}},
+        {"a full reversal", 9, {8, 7, 6, 5, 4, 3, 2, 1, 0}}, {"fewer rows than the column", 9, {4, 0, 8}},
         {"rows repeated beyond the column's size", 3, {2, 2, 0, 1, 1, 0, 2}, true},  // not for cells: moved
         {"no rows", 4, {}}, {"a long column again", 200, {}},
         {"a column gathered by three threads", 300000, {}, false, 3},
@@ -84,8 +83,7 @@ TEST(ColumnPermute, FreedLargeBlocksServeLaterRequestsThatFitWhileReuseIsOn) {
     struct Case { const char* name; size_t words; bool taken; };
     const Case cases[] = {
         {"the same size", kWords, true}, {"a little less", kWords - 1000, true},
-        {"more than it holds", kWords + (size_t{1} << 19), false},
-        {"a third of it", kWords / 3, true},
+        {"more than it holds", kWords + (size_t{1} << 19), false}, {"a third of it", kWords / 3, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

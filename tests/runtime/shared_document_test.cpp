@@ -64,8 +64,7 @@ TEST(SharedDocument, CopyWrittenUnchangedSharesTheOriginal) {
         {"the document in small chunks", d, 1023}, {"the document in one write", d, d.size()},
         {"differs in its last byte", d.substr(0, d.size() - 1) + "!", 1023},
         {"differs in the first chunk", "<" + d.substr(1), 1023},
-        {"a prefix of the document", d.substr(0, 5000), 1023},
-        {"the document and more", d + "tail", 1023},
+        {"a prefix of the document", d.substr(0, 5000), 1023}, {"the document and more", d + "tail", 1023},
         {"nothing written", "", 1023}, {"the document, nothing expected", d, 1023, false},
     };
     for (const Case& c : cases) {
