@@ -150,9 +150,9 @@ TEST(ScoreMessages, ModelFromAPipeScoresAsItsFile)
 // mtcars as CSV, with a constant split field g.
 std::string mtcarsCsv(std::initializer_list<int> rows = {})
 {
-    std::string csv = "g,mpg,hp,wt,am\n";
+    std::string csv = "mpg,g,hp,wt,am\n";   // the target of most models first, where a column index is 0
     const auto add = [&](const splittest::Car& car) {
-        csv += "all," + shortest(car.mpg) + "," + shortest(car.hp) + "," + shortest(car.wt) + "," + shortest(car.am) + "\n";
+        csv += shortest(car.mpg) + ",all," + shortest(car.hp) + "," + shortest(car.wt) + "," + shortest(car.am) + "\n";
     };
     if (rows.size() == 0)
         for (const auto& car : splittest::kMtcars) add(car);
@@ -196,7 +196,7 @@ TEST(ScoreIntervals, StandardErrorsAndIntervalsAreRs)
     // and NA for the standard error, while the other group's keep theirs.
     std::string tiny = mtcarsCsv({0, 14, 19});
     tiny = tiny.substr(tiny.find('\n') + 1);
-    for (std::size_t at = 0; at < tiny.size(); at = tiny.find('\n', at) + 1) tiny.replace(at, 3, "few");
+    for (std::size_t at = tiny.find(",all,"); at != std::string::npos; at = tiny.find(",all,", at)) tiny.replace(at + 1, 3, "few");
     writeFile(dir / "saturated.csv", mtcarsCsv() + tiny);
     writeFile(dir / "both.csv", mtcarsCsv({0}) + tiny.substr(0, tiny.find('\n') + 1));
     ASSERT_EQ(runBuild(dir / "saturated.csv", dir / "saturated", {"--split", "g", "--target", "mpg", "--inputs", "wt,hp"}).status, 0);
@@ -251,7 +251,7 @@ TEST(Augment, DiagnosticsAreRsInInputOrder)
         }
     }
     // A record a fit did not use (its input is missing) is left out.
-    writeFile(dir / "gap.csv", mtcarsCsv() + "all,20,,3,1\n");
+    writeFile(dir / "gap.csv", mtcarsCsv() + "20,all,,3,1\n");
     const RunOutput gap = runBuild(dir / "gap.csv", dir / "gap", {"--split", "am", "--target", "mpg", "--inputs", "wt,hp",
                                                                   "--augment", (dir / "gap.csv.out").string()});
     ASSERT_EQ(gap.status, 0) << gap.err;
