@@ -97,8 +97,7 @@ TEST_F(CollectedDataModel, ListedFieldsAreFoundAsTheHostLookupFindsThem) {
         {R"(<Other><Field name="a" at="first"/><Field name="a" at="second"/></Other><Field name="z"/>)", {"a"}, 0,
          "first"},
         {R"(<Field at="nameless"/><Field name="" at="empty"/>)", {""}, 0, "empty"},
-        {R"(<Field at="nameless"/>)", {""}, 5, ""},
-        {R"(<Other name="a"/>)", {"a"}, 5, ""},
+        {R"(<Field at="nameless"/>)", {""}, 5, ""}, {R"(<Other name="a"/>)", {"a"}, 5, ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fields);

@@ -229,8 +229,7 @@ TEST(Formula, NamesTheFieldsItReads) {
     std::vector<std::string> response, inputs;
     bool dot, plainResponse, cbind;
   } cases[] = {
-      {"y ~ .", "y", {"y"}, {}, true, true, false},
-      {"log(y) ~ . - x", "y", {"y"}, {"x"}, true, false, false},
+      {"y ~ .", "y", {"y"}, {}, true, true, false}, {"log(y) ~ . - x", "y", {"y"}, {"x"}, true, false, false},
       {"y ~ x + .", "y", {"y"}, {"x"}, true, true, false},
       {"I(y / 2) ~ x * z - z", "y", {"y"}, {"x", "z"}, false, false, false},
       {"cbind(s, f) ~ a:b + poly(p, 2, raw = TRUE) + offset(log(o))", "s", {"s", "f"}, {"a", "b", "p", "o"}, false, false, true},
@@ -271,13 +270,10 @@ TEST(Formula, UnsupportedPartsAreNamed) {
   const std::string tooDeep = "the formula is nested more than 2000 levels deep (terms joined by operators, "
                               "parentheses, calls, signs or powers); write it with fewer terms or parentheses";
   const std::pair<std::string, std::optional<std::string>> deep[] = {
-      {"y ~ " + terms, std::nullopt},
-      {"y ~ " + terms + terms + terms, tooDeep},
+      {"y ~ " + terms, std::nullopt}, {"y ~ " + terms + terms + terms, tooDeep},
       {"y ~ " + std::string(2500, '(') + "x" + std::string(2500, ')'), tooDeep},
-      {"y ~ " + std::string(100000, '-') + "x", tooDeep},
-      {"y ~ I(" + powers + ")", tooDeep},
-      {"y ~ " + interactions, tooDeep},
-      {"y ~ poly(x, 64, raw = TRUE)", std::nullopt},
+      {"y ~ " + std::string(100000, '-') + "x", tooDeep}, {"y ~ I(" + powers + ")", tooDeep},
+      {"y ~ " + interactions, tooDeep}, {"y ~ poly(x, 64, raw = TRUE)", std::nullopt},
       {"y ~ poly(x, 65, raw = TRUE)",
        "unsupported: poly(x, 65, raw = TRUE) (the degree must be a whole number from 1 to 64)"},
   };

@@ -165,8 +165,7 @@ TEST(ModelDocuments, SplitModelCopiesGroupModelsAsTheirParsedCopies) {
     std::string odd = pmml;  // one model line as long as before, not as the printer writes it
     odd.replace(odd.find(" />\n", odd.find("<MiningField ")), 4, "/> \n");
     input.segments = {
-        {{{"region", "north", false, 3}}, pmml, "", {}, {}},
-        {{{"region", "mid", false, 3}}, odd, "", {}, {}},
+        {{{"region", "north", false, 3}}, pmml, "", {}, {}}, {{{"region", "mid", false, 3}}, odd, "", {}, {}},
         {{{"region", "", true, 3}}, pmml, "model-0002", {}, {}},
         {{{"region", "so\x01uth", false, 3}}, pmml, "", {}, {{"channel", {"store", "a&b <c>", "web", "\x02"}}}},
         {{{"region", "east", false, 3}}, pmml, "e", {{Value{"region", "east", false, 3}}, {Value{"region", std::string("east\0x", 6), false, 3}}}, {}},
