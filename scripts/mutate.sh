@@ -41,6 +41,7 @@
 #   bash scripts/mutate.sh set21      # diagnostic: random 30, seed 2120261209, cli only
 #   bash scripts/mutate.sh set22      # the twenty-second: random 20, seed 2220261209, cli only
 #   bash scripts/mutate.sh set23      # the twenty-third: random 20, seed 2320261209, models only
+#   bash scripts/mutate.sh set24      # the twenty-fourth: random 20, seed 2420261209, cli only
 #
 # One mutant takes 20 s to a minute on two cores (a rebuild of one file and
 # the test links, then the area's tests). Results go to build/mutate/mutants.log.
@@ -784,6 +785,7 @@ while [ $# -gt 0 ]; do
     set21) draw_count=30 seed=2120261209 draw_areas=(cli) ;;
     set22) draw_count=20 seed=2220261209 draw_areas=(cli) ;;
     set23) draw_count=20 seed=2320261209 draw_areas=(models) ;;
+    set24) draw_count=20 seed=2420261209 draw_areas=(cli) ;;
     *) args+=("$1") ;;
   esac
   shift
