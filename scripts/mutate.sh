@@ -712,6 +712,11 @@ mutants+=(
 # #6 (a write of a nonzero count never returns 0), #12 (a spool unwinding
 # removes), #13 (two ways of copying the same cells), #22 (cells, a kind
 # the command's columns never have), #30 (a default resolved before use).
+# Equivalent in the twenty-second (set22, the command): #2 (a table row
+# never read), #5 (zero bytes past the end send the file to the full
+# reader), #11 (a cache emptied on every call), #17 (a pass of its own
+# instead of the folded one). Equivalent in the twenty-third (set23,
+# models): #18 (a flag every reader sets).
 
 # Per area: the directory its mutants live in, the targets to rebuild, and
 # the tests that judge a mutant. src runs the module's executables whole;
