@@ -904,6 +904,13 @@ for i in "${order[@]}"; do
   fi
   restore
   echo "$n $verdict $file $expr" | tee -a "$log"
+  # A fault in an output path can replace what the tests write through; the
+  # mutants after it would be judged on a broken system, so the run stops.
+  if [ ! -c /dev/null ]; then
+    echo "mutant $n left /dev/null a regular file: make it again (as root: rm /dev/null;" \
+      "mknod -m 666 /dev/null c 1 3) and run the mutants after it again" | tee -a "$log"
+    exit 1
+  fi
 done
 cmake --build "$build" -j2 --target "${all_targets[@]}" >/dev/null
 left=0
