@@ -87,11 +87,15 @@ TEST(InputErrors, BuildWhoseStreamsOrFilesCannotBeUsedEndsCleanly)
         {"", "data.csv", ">&-", 1, "the report could not be written", true},
         {"", "-", "<&-", 2, "--data -: standard input is closed", false},
         {"ulimit -f 1; ", "data.csv", "", 1, "run failed: cannot write", false},
+        {"ulimit -n 32; ", "many.csv", "--memory-limit 64K", 2, "raise the limit of open files (ulimit -n)", false},
     };
+    std::string many = "region,x,y,flag,label\n";   // 100 groups, grouped through some 50 temporary files
+    for (int i = 0; i < 20000; ++i) many += "r" + std::to_string(i / 200) + "," + std::to_string(i % 7) + ",1.5,no,a\n";
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.before) + c.after);
         const fs::path dir = freshDir("report-full");
         writeFile(dir / "data.csv", std::string(kGoodCsv) + "South,3,3.5,no,d\nSouth,5,2.5,yes,e\n");
+        writeFile(dir / "many.csv", many);
         const std::string data = c.data == std::string("-") ? "-" : (dir / c.data).string();
         const std::string command = "cd '" + dir.string() + "' && " + c.before + "timeout 60 '" + SPLIT_RUN_PATH +
                                     "' build --data '" + data + "' --split region --target y --inputs x --out out " +

@@ -87,8 +87,7 @@ TEST(GroupOrder, PresortedCheckOnThreadsFindsWhatOneThreadFinds)
 {
     constexpr std::size_t kRows = 70000;   // enough for threads; the halves meet at row 35000, inside a group
     const struct Case { const char* name; std::size_t back; std::string lines; } cases[] = {
-        {"grouped", 0, ""},
-        {"a key back in the second half", 50000, "line 2 and reappears at line 50002"},
+        {"grouped", 0, ""}, {"a key back in the second half", 50000, "line 2 and reappears at line 50002"},
         {"a key back where the halves meet", 35000, "line 2 and reappears at line 35002"},
         {"a key back in the last row", kRows - 1, "line 2 and reappears at line 70001"},
     };

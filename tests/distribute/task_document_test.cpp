@@ -32,8 +32,7 @@ void ExpectRendered(const std::vector<RenderCase>& cases) {
 // zero byte are pinned by the fault matrix's clean run of its Keys variant.
 TEST(TaskDocument, RendersEveryStorage) {
     ExpectRendered({
-        {"negative", 1, Cell::integer(-5), "-5"},
-        {"smallest", 1, Cell::integer(INT64_MIN), "-9223372036854775808"},
+        {"negative", 1, Cell::integer(-5), "-5"}, {"smallest", 1, Cell::integer(INT64_MIN), "-9223372036854775808"},
         {"half", 2, Cell::real(2.5), "2.5000000000000000"},
         {"huge", 2, Cell::real(1e20), "100000000000000000000.0000000000000000"},
         {"longText", 3, Cell::text(std::string(100, 'w')), std::string(100, 'w')},

@@ -41,12 +41,10 @@ TEST(HostileXmlTest, RefusedTextsFailCleanlyAndQuickly) {
         {"markup declaration inside the root", "<r><!ENTITY x 'y'></r>"}, {"tag cut at its '<'", "<r/><"},
         {"'<' in an attribute value", "<?xml version='1.0'?><r><s v='a<b'/></r>"},
         {"text after the root", "<r/>\nx"},
-        {"text between the declaration and the root", "\xEF\xBB\xBF<?xml version='1.0'?>x<r/>"},
-        {"empty text", ""},
+        {"text between the declaration and the root", "\xEF\xBB\xBF<?xml version='1.0'?>x<r/>"}, {"empty text", ""},
         // Character references to characters XML does not allow.
         {"reference to U+0000 in an attribute", "<r v='a&#0;b'/>"},
-        {"reference to a surrogate in text", "<r>&#xD800;</r>"},
-        {"reference to U+FFFE", "<r v='&#65534;'/>"},
+        {"reference to a surrogate in text", "<r>&#xD800;</r>"}, {"reference to U+FFFE", "<r v='&#65534;'/>"},
         {"reference past U+10FFFF", "<r>&#x110000;</r>"},
         {"reference of twenty digits", "<r v='&#99999999999999999999;'/>"},
     };
