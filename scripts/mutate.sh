@@ -42,6 +42,7 @@
 #   bash scripts/mutate.sh set22      # the twenty-second: random 20, seed 2220261209, cli only
 #   bash scripts/mutate.sh set23      # the twenty-third: random 20, seed 2320261209, models only
 #   bash scripts/mutate.sh set24      # the twenty-fourth: random 20, seed 2420261209, cli only
+#   bash scripts/mutate.sh set25      # the twenty-fifth: random 20, seed 2520261209, cli only
 #
 # One mutant takes 20 s to a minute on two cores (a rebuild of one file and
 # the test links, then the area's tests). Results go to build/mutate/mutants.log.
@@ -791,6 +792,7 @@ while [ $# -gt 0 ]; do
     set22) draw_count=20 seed=2220261209 draw_areas=(cli) ;;
     set23) draw_count=20 seed=2320261209 draw_areas=(models) ;;
     set24) draw_count=20 seed=2420261209 draw_areas=(cli) ;;
+    set25) draw_count=20 seed=2520261209 draw_areas=(cli) ;;
     *) args+=("$1") ;;
   esac
   shift
