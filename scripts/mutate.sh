@@ -717,7 +717,10 @@ mutants+=(
 # never read), #5 (zero bytes past the end send the file to the full
 # reader), #11 (a cache emptied on every call), #17 (a pass of its own
 # instead of the folded one). Equivalent in the twenty-third (set23,
-# models): #18 (a flag every reader sets).
+# models): #18 (a flag every reader sets). Equivalent in the
+# twenty-fourth (set24, the command): #15 (how many threads share a count)
+# and #19 (every number read the general way); #5 (partitions sized from
+# undercounted keys, larger than meant) survives.
 
 # Per area: the directory its mutants live in, the targets to rebuild, and
 # the tests that judge a mutant. src runs the module's executables whole;
