@@ -720,7 +720,11 @@ mutants+=(
 # models): #18 (a flag every reader sets). Equivalent in the
 # twenty-fourth (set24, the command): #15 (how many threads share a count)
 # and #19 (every number read the general way); #5 (partitions sized from
-# undercounted keys, larger than meant) survives.
+# undercounted keys, larger than meant) survives. Equivalent in the
+# twenty-fifth (set25, the command): #1 (a cursor rebuilt on every line),
+# #4 (a clearing the build does at its start), #6 (<= under a nonzero
+# test), #11 (a copy bound by a shorter text), #13 (a partition cap only
+# huge inputs reach), #20 (a hash set whole before it is read).
 
 # Per area: the directory its mutants live in, the targets to rebuild, and
 # the tests that judge a mutant. src runs the module's executables whole;
