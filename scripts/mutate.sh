@@ -703,8 +703,8 @@ mutants+=(
 # The eighteenth and nineteenth are fresh draws after it. Equivalent in
 # the eighteenth (set18, the command): #10 (a failed fstat fills a zeroed
 # stat) and #11 (leading zeros counted: the exact general parser reads
-# the same value); #7 (standard error not reserved) and #8 (one column
-# past the end, for a sanitizer) survive. Equivalent in the nineteenth
+# the same value); #7 (standard error not reserved) survives, and #8 (one
+# column past the end) only the asan preset kills. Equivalent in the nineteenth
 # (set19, src/): #1 and #17 (values set again before they are read).
 # Equivalent in the twentieth (set20, models): #8 (a QR step past the
 # last, where no usable column is left) and #12 (seconds set whole before
