@@ -440,7 +440,7 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     progress.finish();
     engine.checkFailure();
     // A file that changed or broke between passes: its error, not the run's.
-    if (source && !source->error().empty()) throw InputError(source->error());
+    if (const std::string error = source ? source->error() : ""; !error.empty()) throw InputError(error);
 
     RunSummary summary = summariseRun(result, worker);
     std::vector<int> splitStorages;

@@ -14,7 +14,7 @@ public:
     // Draws on `stream` when `enabled`; see forStderr().
     ProgressBar(std::FILE* stream, bool enabled) : stream_(stream), enabled_(enabled) {}
     // A bar on standard error, enabled when it is a terminal or `always`.
-    static ProgressBar forStderr(bool always = false);
+    static ProgressBar forStderr(bool always);
     ~ProgressBar() { finish(); }
 
     // Redraws the bar for `done` of `total` groups (or other `unit`s) when
