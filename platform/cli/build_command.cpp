@@ -25,6 +25,7 @@
 #include "errors.h"
 #include "external_grouping.h"
 #include "group_order.h"
+#include "fits_ahead.h"
 #include "group_worker.h"
 #include "interrupt_cleanup.h"
 #include "model_fields.h"
@@ -423,6 +424,18 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     const Fingerprinter fingerprinter(request, settings, fields.split);
     ReusingEngine reusing(engine.start(settings), fingerprinter, previous.get(), worker);
     config.engine = &reusing;
+    // A loaded table's groups are fitted while the module plans the run,
+    // on the threads its planning leaves idle.
+    std::optional<FitsAhead> ahead;
+    if (config.sharedInput && engine.local() && !previous && options.threads > 1) {
+        std::vector<std::size_t> keyColumns;
+        for (const std::string& name : fields.split)
+            if (const auto column = config.sharedInput->columnIndex(name)) keyColumns.push_back(*column);
+        ahead.emplace(config.sharedInput, std::move(keyColumns), worker, fingerprinter);
+        reusing.takeFitsFrom(&*ahead);
+        config.whilePlanning = [&ahead](const std::shared_ptr<const std::string>& dataModel,
+                                        const std::atomic<bool>& planned) { ahead->work(dataModel, planned); };
+    }
     // The output entries go into the staging containers.db as they are
     // collected; the split model and the groups rows read them back there.
     StagedStore staged(output.staging() / kContainerStoreName);

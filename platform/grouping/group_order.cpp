@@ -48,9 +48,10 @@ int compareKeys(const refhost::Table& table, const std::vector<std::size_t>& key
     return 0;
 }
 
-// Marks in changed[i] whether row first + i holds another key than the row
-// before it (first >= 1). Columns without missing values are compared as
-// plain arrays, a block of rows at a time; the rest value by value.
+}  // namespace
+
+// Columns without missing values are compared as plain arrays, a block of
+// rows at a time; the rest value by value.
 void markKeyChanges(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,
                     std::size_t first, std::vector<unsigned char>& changed)
 {
@@ -75,8 +76,6 @@ void markKeyChanges(const refhost::Table& table, const std::vector<std::size_t>&
         }
     }
 }
-
-}  // namespace
 
 std::string cellText(const refhost::Cell& cell, int storage)
 {

@@ -36,6 +36,10 @@ RowOrder sortedByKey(const refhost::Table& table, const std::vector<std::size_t>
 // The same order by a stable comparison sort with compareCells' order.
 RowOrder sortedByComparison(const refhost::Table& table, const std::vector<std::size_t>& keyColumns);
 
+// Marks in changed[i] whether row first + i holds another key than the row
+// before it (first >= 1; first + changed.size() at most the table's rows).
+void markKeyChanges(const refhost::Table& table, const std::vector<std::size_t>& keyColumns,
+                    std::size_t first, std::vector<unsigned char>& changed);
 // Checks that rows with equal keys are adjacent in the table's order.
 // Throws InputError naming the key, the line where its group first started,
 // and the line where it reappears (lines[i] is the source line of row i).

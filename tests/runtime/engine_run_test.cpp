@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
 #include <tuple>
 
 #include "refhost/engine.h"
@@ -58,10 +59,22 @@ TEST(EngineRun, EveryGroupGetsTheInputDocumentsAsOneSharedCopy) {
     pmml += "</PMML>";
     config.inputPmml = std::make_shared<const std::string>(pmml);
     config.inputStatXml = std::make_shared<const std::string>("<StatXML/>");
-    std::vector<std::shared_ptr<const std::string>> pmmls(8), statXmls(8);
+    std::vector<std::shared_ptr<const std::string>> pmmls(8), statXmls(8), dataModels(8);
+    // Work while the module plans: on the threads planning leaves idle,
+    // with the run's shared data model, and over before any hand-out.
+    const int idle = int(std::min(3u, std::max(1u, std::thread::hardware_concurrency()))) - 1;
+    std::atomic<int> planningDone{0};
+    std::shared_ptr<const std::string> planningModel;
+    config.whilePlanning = [&](const std::shared_ptr<const std::string>& model, const std::atomic<bool>& planned) {
+        while (!planned) std::this_thread::yield();
+        if (planningDone++ == 0) planningModel = model;
+    };
+    std::vector<int> doneAtHandOut(8);
     config.worker = [&](const WorkerJob& job) {
         pmmls[job.groupIndex] = job.inputPmml;
         statXmls[job.groupIndex] = job.inputStatXml;
+        dataModels[job.groupIndex] = job.dataModel;
+        doneAtHandOut[job.groupIndex] = planningDone;
         return WorkerOutput{1, "no model", "", "", ""};
     };
     Module module;
@@ -72,6 +85,8 @@ TEST(EngineRun, EveryGroupGetsTheInputDocumentsAsOneSharedCopy) {
         EXPECT_EQ(std::tie(*pmmls[g], *statXmls[g]), std::tie(pmml, "<StatXML/>")) << g;
         // The run's own bytes, not a copy of them.
         EXPECT_EQ(std::make_pair(pmmls[g], statXmls[g]), std::make_pair(config.inputPmml, config.inputStatXml)) << g;
+        EXPECT_EQ(doneAtHandOut[g], idle) << g;
+        EXPECT_TRUE(idle == 0 || dataModels[g] == planningModel) << g;
     }
 }
 

@@ -37,6 +37,9 @@ public:
     // Ranks 1..N-1 of an MPI launch: fit the groups rank 0 sends until it
     // says stop. Throws RunError when the connection to rank 0 is lost.
     void serveGroups();
+    // Whether the workers' fits run in this process: with threads, or an
+    // MPI launch of one process.
+    bool local() const { return !mpi_ || mpi_->size() == 1; }
     // The engine for the run; `setup` (see encodeRemoteSetup) goes to every
     // worker rank first.
     refhost::Engine& start(const std::string& setup);

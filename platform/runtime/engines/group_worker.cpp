@@ -188,7 +188,7 @@ std::shared_ptr<const splitmodels::DataModel> GroupWorker::dataModelOf(
     return dataModel_;
 }
 
-refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
+GroupWorker::Fitted GroupWorker::fit(const refhost::WorkerJob& job)
 {
     splitmodels::ModelSpec request = request_;
     request.modelId = modelIdFor(job.groupIndex);
@@ -200,6 +200,7 @@ refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
     const NonFinite nonFinite = nonFiniteRecords(job.records, request);
     const bool failNonFinite = nonFinite.records > 0 && !skipNonFinite_;
     const auto perRecord = failNonFinite ? std::nullopt : levelPerRecord(job.records, request);
+    Fitted fitted;
     if (perRecord) {
         model.reason = "the input '" + perRecord->first + "' has a different value in each of the group's " +
                        std::to_string(perRecord->second) + " records, so a model would have a parameter per "
@@ -212,30 +213,31 @@ refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
                        "; a model cannot be fitted to an infinite value; correct it, or give "
                        "--non-finite skip to leave such records out";
     } else {
-        nonFiniteSkipped_ += nonFinite.records;
+        fitted.nonFiniteSkipped = nonFinite.records;
         model = splitmodels::buildGroupModel(records, request);
     }
 
-    refhost::WorkerOutput output;
-    output.outcome = model.ok ? 0 : 1;
-    output.reason = model.reason;
-    output.statXml = std::move(model.statXML);
-    output.pmml = std::move(model.pmml);
-    KeptModel summary(model, &shapes_);
-    std::vector<SplitKey> keys;
-    std::vector<std::pair<std::string, std::vector<std::string>>> levels;
+    fitted.output.outcome = model.ok ? 0 : 1;
+    fitted.output.reason = model.reason;
+    fitted.output.statXml = std::move(model.statXML);
+    fitted.output.pmml = std::move(model.pmml);
+    fitted.kept.model = KeptModel(model, &shapes_);
     if (!splitFields_.empty()) {
-        keys = distinctSplitKeys(job.records, splitFields_);
-        if (model.ok) levels = heldCategories(records, request.target, request.inputs);
+        fitted.kept.keys = distinctSplitKeys(job.records, splitFields_);
+        if (model.ok) fitted.kept.levels = heldCategories(records, request.target, request.inputs);
     }
+    return fitted;
+}
+
+refhost::WorkerOutput GroupWorker::keep(std::size_t groupIndex, Fitted fitted)
+{
+    nonFiniteSkipped_ += fitted.nonFiniteSkipped;
     std::lock_guard<std::mutex> guard(mutex_);
-    if (groups_.size() <= job.groupIndex) groups_.resize(job.groupIndex + 1);
-    Slot& kept = groups_[job.groupIndex];
+    if (groups_.size() <= groupIndex) groups_.resize(groupIndex + 1);
+    Slot& kept = groups_[groupIndex];
+    kept = std::move(fitted.kept);
     kept.worked = true;
-    kept.model = std::move(summary);
-    kept.keys = std::move(keys);
-    kept.levels = std::move(levels);
-    return output;
+    return std::move(fitted.output);
 }
 
 const GroupWorker::Slot* GroupWorker::kept(std::size_t groupIndex) const

@@ -49,7 +49,16 @@ public:
     // model are set per group).
     explicit GroupWorker(splitmodels::ModelSpec request);
 
-    refhost::WorkerOutput operator()(const refhost::WorkerJob& job);
+    refhost::WorkerOutput operator()(const refhost::WorkerJob& job) { return keep(job.groupIndex, fit(job)); }
+
+    // A group's fit and what the worker keeps of it, made without changing
+    // the worker: the same for the same job (its group index, records and
+    // data model), whenever and on whichever thread it is made.
+    struct Fitted;
+    Fitted fit(const refhost::WorkerJob& job);
+    // Keeps a fit as the group's (replacing whatever was kept for it) and
+    // returns its output.
+    refhost::WorkerOutput keep(std::size_t groupIndex, Fitted fitted);
 
     // The kept summary of a group that has been worked on; null when the
     // group never reached the worker.
@@ -93,6 +102,15 @@ private:
         std::vector<std::pair<std::string, std::vector<std::string>>> levels;
     };
     const Slot* kept(std::size_t groupIndex) const;
+
+public:
+    struct Fitted {
+        refhost::WorkerOutput output;
+        Slot kept;
+        std::size_t nonFiniteSkipped = 0;
+    };
+
+private:
     // The job's data model, parsed: once per run, for the first job that
     // brings the run's shared text, and again only for a job whose text is
     // another object.

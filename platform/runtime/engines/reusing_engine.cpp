@@ -8,6 +8,7 @@
 
 #include "errors.h"
 #include "fast_xxh3.h"
+#include "fits_ahead.h"
 #include "group_worker.h"
 #include "remote_groups.h"
 #include "stored_output.h"
@@ -144,6 +145,13 @@ refhost::WorkerOutput ReusingEngine::run(const refhost::WorkerJob& job, const re
 {
     Group group;
     group.worked = true;
+    if (ahead_)
+        if (std::optional<FitsAhead::Fit> fit = ahead_->take(job)) {
+            group.fingerprint = std::move(fit->fingerprint);
+            refhost::WorkerOutput output = worker_.keep(job.groupIndex, std::move(fit->fitted));
+            keep(job.groupIndex, std::move(group), &output, {});
+            return output;
+        }
     group.fingerprint = fingerprinter_(job);
     if (previous_)
         if (std::optional<PreviousBuild::Restored> restored = previous_->output(group.fingerprint,

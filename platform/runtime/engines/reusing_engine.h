@@ -24,6 +24,8 @@
 
 namespace splitrun {
 
+class FitsAhead;
+
 // The groups of the previous build, read from its containers.db, which
 // stays open read-only until this object goes.
 class PreviousBuild {
@@ -94,6 +96,11 @@ public:
 
     std::size_t concurrency() const override { return inner_.concurrency(); }
     refhost::WorkerOutput run(const refhost::WorkerJob& job, const refhost::WorkerFunction& local) override;
+    // Jobs then take the fits made ahead for them, where there is one,
+    // instead of running the worker function: only for a worker function
+    // that runs in this process and a build that reuses no groups. Not
+    // owned; must outlive the run.
+    void takeFitsFrom(FitsAhead* ahead) { ahead_ = ahead; }
 
     struct Group {
         bool worked = false;  // an output was handed back for it
@@ -128,6 +135,7 @@ private:
     const Fingerprinter& fingerprinter_;
     const PreviousBuild* previous_;
     GroupWorker& worker_;
+    FitsAhead* ahead_ = nullptr;
     mutable std::mutex mutex_;
     std::deque<Group> groups_;
     std::FILE* spool_ = nullptr;

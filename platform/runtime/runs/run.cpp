@@ -165,7 +165,23 @@ bool RunState::createAndConfigure() {
 
 void RunState::beginBoth() {
     int err = 0;
+    std::atomic<bool> planned{false};
+    std::vector<std::thread> ahead;
+    // Never more threads than the processor runs at once: the planning
+    // thread must not wait for them.
+    const size_t processors = std::max<size_t>(std::thread::hardware_concurrency(), 1);
+    if (config_.whilePlanning)
+        for (size_t t = 1; t < std::min(config_.threads, processors); ++t)
+            ahead.emplace_back([this, &planned] {
+                try {
+                    config_.whilePlanning(dataModel_, planned);
+                } catch (...) {
+                    // Work done ahead is only ever a shortcut: the workers do it anyway.
+                }
+            });
     const cf_status distributeStatus = distributor_->beginExecution(&err);
+    planned = true;
+    for (std::thread& thread : ahead) thread.join();
     note("distribute.beginExecution", distributeStatus, err);
     distributeBegun_ = distributeStatus == 0;
     err = 0;

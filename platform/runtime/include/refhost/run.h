@@ -3,6 +3,7 @@
 #ifndef REFHOST_RUN_H
 #define REFHOST_RUN_H
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -105,6 +106,17 @@ struct RunConfig {
     // ends; RunResult::outputs reads them back from it. Not owned; must
     // outlive the result.
     EntrySink* outputSink = nullptr;
+    // Called on `threads` - 1 threads of the run's own (none with one
+    // thread; at most one fewer than the processor runs at once) while the distribute component's begin execution plans the
+    // workers, which holds the calling thread and leaves the others idle:
+    // the place for work the workers' jobs can take over later, such as
+    // fits made ahead of their hand-out. Gets the run's shared data model
+    // text (what every job that is given the same text shares) and a flag
+    // set once planning has ended; the run goes on when every call has
+    // returned, so a call should return soon after the flag is set. An
+    // exception it throws is dropped.
+    std::function<void(const std::shared_ptr<const std::string>& dataModel, const std::atomic<bool>& planned)>
+        whilePlanning;
     // Called once both contexts are set up, before the components are
     // created: the place to inject faults or withdraw thread services.
     std::function<void(Context& distribute, Context& collect)> prepare;
