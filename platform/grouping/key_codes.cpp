@@ -102,6 +102,30 @@ KeyCodes textCodes(const refhost::ColumnValues& values, std::size_t rows)
     return result;
 }
 
+// Codes of an integer column without missing values whose values span
+// fewer than `rows` (and a few million): a rank per value of the span, read
+// through the column's own integers, so that neither hashing nor fresh
+// memory for the rows' codes is needed. Nothing for any other column.
+std::optional<KeyCodes> spanCodes(const refhost::ColumnValues& values, std::size_t rows)
+{
+    constexpr std::uint64_t kLongestSpan = std::uint64_t{1} << 22;
+    if (rows == 0 || values.hasMissing()) return std::nullopt;
+    const std::int64_t* v = values.integers().data();
+    const auto [low, high] = std::minmax_element(v, v + rows);
+    const std::uint64_t span = static_cast<std::uint64_t>(*high) - static_cast<std::uint64_t>(*low);
+    if (span >= std::min<std::uint64_t>(rows, kLongestSpan)) return std::nullopt;
+    KeyCodes result;
+    result.integers = v;
+    result.low = *low;
+    result.rank.assign(span + 1, 0);
+    for (std::size_t row = 0; row < rows; ++row) result.rank[static_cast<std::uint64_t>(v[row] - *low)] = 1;
+    std::uint32_t levels = 1;
+    for (std::uint32_t& rank : result.rank)
+        if (rank != 0) rank = levels++;
+    result.levels = levels;
+    return result;
+}
+
 // Codes of a numeric column. `bitsOf` gives a value's pattern (equal
 // patterns for values that compare equal), `less` orders two patterns as
 // their values; NaN has been ruled out.
@@ -216,6 +240,7 @@ std::optional<KeyCodes> keyCodes(const refhost::Table& table, std::size_t column
         if (values.dictionary().size() >= std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
         return textCodes(values, rows);
     case Kind::Integer: {
+        if (std::optional<KeyCodes> codes = spanCodes(values, rows)) return codes;
         const std::int64_t* v = values.integers().data();
         return numberCodes(
             values, rows, [v](std::size_t row) { return static_cast<std::uint64_t>(v[row]); },

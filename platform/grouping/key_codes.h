@@ -27,12 +27,18 @@ using RowOrder = refhost::ColumnVector<std::uint32_t>;
 // code is the rank of its dictionary code, read through the column, which
 // must outlive this.
 struct KeyCodes {
-    refhost::ColumnVector<std::uint32_t> codes;   // empty when `text` is set
+    refhost::ColumnVector<std::uint32_t> codes;   // empty when `text` or `integers` is set
     std::uint32_t levels = 1;
     const std::uint32_t* text = nullptr;          // the column's dictionary codes
-    std::vector<std::uint32_t> rank;              // by dictionary code, with `text`
+    const std::int64_t* integers = nullptr;       // the column's integers, each at least `low`
+    std::int64_t low = 0;
+    std::vector<std::uint32_t> rank;              // by dictionary code, or by integer less `low`
 
-    std::uint32_t at(std::size_t row) const { return text != nullptr ? rank[text[row]] : codes[row]; }
+    std::uint32_t at(std::size_t row) const {
+        if (text != nullptr) return rank[text[row]];
+        if (integers != nullptr) return rank[static_cast<std::uint64_t>(integers[row] - low)];
+        return codes[row];
+    }
 };
 
 // The codes of column `column`, or nothing when codes cannot order it

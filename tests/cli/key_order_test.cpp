@@ -53,6 +53,8 @@ TEST(KeyOrder, CountingMatchesComparisonOrFallsBackOnTableCases)
         {"2", {{zero}, {minus}, {real(INFINITY)}, {real(-INFINITY)}, {real(1e-300)}, {na}, {minus}, {zero}}},
         {"32", {{b, real(10)}, {B, real(2)}, {na, one}, {b, real(9)}, {none, one}, {b, real(10)}, {e, na}, {b, na}}},
         {"13", {{i64(2), str("x")}, {i64(1), str("y")}, {i64(2), a}, {na, na}, {i64(1), str("y")}, {i64(2), na}}},
+        // Integers without missing values, ranked by their span or, beyond it, hashed.
+        {"1", {{i64(-1)}, {i64(-3)}, {i64(-1)}, {i64(-2)}, {i64(-3)}}}, {"1", {{i64(INT64_MAX)}, {i64(INT64_MIN)}, {i64(5)}}},
     };
     for (const auto& [storages, rows] : exact) checkOrder(tableOf(storages, rows), {}, true);
     // missing < "" < "B" < "b" < "\xC3\xA9"; within "b": missing < 9 < 10, and the two (b, 10) rows keep their file order.
