@@ -23,8 +23,7 @@ TEST(FitsAhead, AJobTakesOnlyTheFitOfItsOwnRowsAndDataModel) {
     options.roles = {{"region", "split"}, {"price", "input"}, {"revenue", "target"}};
     const auto dataModel = std::make_shared<const std::string>(refhost::dataModelXml(*table, options));
     splitmodels::ModelSpec request;
-    request.target = "revenue";
-    request.inputs = {"price"};
+    request.target = "revenue", request.inputs = {"price"};
     GroupWorker worker(request);
     const Fingerprinter fingerprinter(request, encodeRemoteSetup(request, {"region"}), {"region"});
     const auto job = [&](size_t index, size_t first, size_t count, std::shared_ptr<const std::string> model) {
@@ -36,12 +35,12 @@ TEST(FitsAhead, AJobTakesOnlyTheFitOfItsOwnRowsAndDataModel) {
     };
 
     std::atomic<bool> planned{true};
-    FitsAhead late(table, {0}, worker, fingerprinter);
+    FitsAhead late(table, {0}, worker, fingerprinter), ahead(table, {0}, worker, fingerprinter),
+        again(table, {0}, worker, fingerprinter);
     late.work(dataModel, planned);
     EXPECT_EQ(late.made(), 0u) << "planning had ended: nothing is fitted ahead";
 
     planned = false;
-    FitsAhead ahead(table, {0}, worker, fingerprinter);
     ahead.work(dataModel, planned);
     ASSERT_EQ(ahead.made(), 3u);
     const auto copied = std::make_shared<const std::string>(*dataModel);
@@ -54,7 +53,6 @@ TEST(FitsAhead, AJobTakesOnlyTheFitOfItsOwnRowsAndDataModel) {
     EXPECT_FALSE(ahead.take(job(2, 22, 14, dataModel)));
     EXPECT_EQ(ahead.taken(), 0u);
 
-    FitsAhead again(table, {0}, worker, fingerprinter);
     again.work(dataModel, planned);
     for (const auto& [index, first, count] : {std::tuple{0, 0, 12}, {1, 12, 10}, {2, 22, 14}}) {
         const refhost::WorkerJob own = job(index, first, count, dataModel);
