@@ -48,33 +48,55 @@ struct KeyColumn {
     bool anyMissing;  // false: no row's missing flag needs a look
 };
 
-// Whether rows r and r - 1 hold the same key in the same form (reals bit
-// for bit, so that -0 and 0 stay apart), which makes row r's key no new one.
-bool sameAsRowBefore(const std::vector<KeyColumn>& columns, std::size_t r)
+// Whether rows r and r - 1 hold the same value of one key column in the
+// same form (reals bit for bit, so that -0 and 0 stay apart).
+bool sameAsRowBefore(const KeyColumn& column, std::size_t r)
 {
     using Kind = refhost::ColumnValues::Kind;
-    for (const KeyColumn& column : columns) {
-        const refhost::ColumnSlice& values = column.values;
-        if (column.anyMissing) {
-            const bool missing = values.isMissing(r);
-            if (missing != values.isMissing(r - 1)) return false;
-            if (missing) continue;
-        }
-        switch (values.kind()) {
-        case Kind::Integer:
-            if (values.integers()[r] != values.integers()[r - 1]) return false;
-            break;
-        case Kind::Real:
-            if (std::bit_cast<std::uint64_t>(values.reals()[r]) != std::bit_cast<std::uint64_t>(values.reals()[r - 1]))
-                return false;
-            break;
-        case Kind::Text:
-            if (values.codes()[r] != values.codes()[r - 1]) return false;
-            break;
-        case Kind::Cells: return false;
-        }
+    const refhost::ColumnSlice& values = column.values;
+    if (column.anyMissing) {
+        const bool missing = values.isMissing(r);
+        if (missing != values.isMissing(r - 1)) return false;
+        if (missing) return true;
     }
-    return true;
+    switch (values.kind()) {
+    case Kind::Integer: return values.integers()[r] == values.integers()[r - 1];
+    case Kind::Real:
+        return std::bit_cast<std::uint64_t>(values.reals()[r]) == std::bit_cast<std::uint64_t>(values.reals()[r - 1]);
+    case Kind::Text: return values.codes()[r] == values.codes()[r - 1];
+    case Kind::Cells: return false;
+    }
+    return false;
+}
+
+template <typename T, typename Same>
+std::size_t firstChange(const T* v, std::size_t from, std::size_t end, Same same)
+{
+    for (std::size_t r = from; r < end; ++r)
+        if (!same(v[r], v[r - 1])) return r;
+    return end;
+}
+
+// The first row of [from, end) whose value of the column differs from the
+// row before's (from >= 1); `end` when there is none. A column without
+// missing values is scanned as a plain array.
+std::size_t firstChange(const KeyColumn& column, std::size_t from, std::size_t end)
+{
+    using Kind = refhost::ColumnValues::Kind;
+    const refhost::ColumnSlice& values = column.values;
+    const auto equal = [](auto a, auto b) { return a == b; };
+    if (!column.anyMissing) switch (values.kind()) {
+        case Kind::Integer: return firstChange(values.integers().data(), from, end, equal);
+        case Kind::Real:
+            return firstChange(values.reals().data(), from, end, [](double a, double b) {
+                return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+            });
+        case Kind::Text: return firstChange(values.codes().data(), from, end, equal);
+        case Kind::Cells: break;
+        }
+    for (std::size_t r = from; r < end; ++r)
+        if (!sameAsRowBefore(column, r)) return r;
+    return end;
 }
 
 }  // namespace
@@ -89,8 +111,11 @@ std::vector<SplitKey> distinctSplitKeys(const refhost::TableRows& records, const
     for (std::size_t c : columns) compared.push_back({records.values(c), records.values(c).hasMissing()});
     std::vector<SplitKey> keys;
     std::set<std::string> seen;
-    for (std::size_t r = 0; r < records.rowCount(); ++r) {
-        if (r > 0 && sameAsRowBefore(compared, r)) continue;
+    const std::size_t rows = records.rowCount();
+    for (std::size_t r = 0, next = 0; r < rows; r = next) {
+        // Rows holding the row before's key in the same form add no key.
+        next = rows;
+        for (const KeyColumn& column : compared) next = firstChange(column, r + 1, next);
         SplitKey key;
         std::string identity;
         for (std::size_t c : columns) {
