@@ -66,7 +66,7 @@ TEST(EngineRun, EveryGroupGetsTheInputDocumentsAsOneSharedCopy) {
     std::atomic<int> planningDone{0};
     std::shared_ptr<const std::string> planningModel;
     config.whilePlanning = [&](const std::shared_ptr<const std::string>& model, const std::atomic<bool>& planned) {
-        while (!planned) std::this_thread::yield();
+        for (; !planned; std::this_thread::yield()) {}
         if (planningDone++ == 0) planningModel = model;
     };
     std::vector<int> doneAtHandOut(8);

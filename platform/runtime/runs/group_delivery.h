@@ -29,7 +29,10 @@ public:
     explicit GroupDelivery(Deliver deliver) : deliver_(std::move(deliver)) {}
 
     // A group is complete; delivers it and every group after it that is
-    // waiting, as far as the order allows.
+    // waiting, as far as the order allows. While another thread delivers,
+    // the group is left for that thread, and the call returns at once: a
+    // delivery (the collect call) never holds up a worker that has just
+    // finished a group.
     void complete(uint64_t groupIndex, size_t item);
     // A group index that was used up without a group (its hand-out failed).
     void skip(uint64_t groupIndex);
@@ -40,10 +43,13 @@ public:
     void finish();
 
 private:
-    void advanceLocked();
+    // Delivers what the order allows, unless a thread is doing so already;
+    // the mutex is held on entry and on return, but not while delivering.
+    void advanceLocked(std::unique_lock<std::mutex>& lock);
 
     Deliver deliver_;
     std::mutex mutex_;
+    bool delivering_ = false;  // a thread is in advanceLocked's delivery loop
     uint64_t next_ = 0;
     std::map<uint64_t, size_t> waiting_;
     std::set<uint64_t> skipped_;

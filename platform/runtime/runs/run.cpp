@@ -28,6 +28,10 @@ constexpr size_t kTasksInFlightPerThread = 16;
 // One worker's passage through the run.
 struct WorkerSlot {
     Worker* worker = nullptr;
+    // What the worker held for its last collected task, freed by the thread
+    // that gives it its next one rather than by the collecting thread,
+    // which every finished group waits for.
+    Worker::Held released;
     GroupReport report;
     bool inFlight = false;  // counts against the window; under freeMutex_
 };
@@ -313,6 +317,7 @@ void RunState::leaveWindow(size_t position) {
 void RunState::serveWorker(size_t position) {
     WorkerSlot& slot = slots_[position];
     Worker& worker = *slot.worker;
+    { const Worker::Held freed = std::move(slot.released); }  // moved out, so that its memory goes too
     slot.report = GroupReport{};
     GroupReport& report = slot.report;
     report.workerId = worker.id();
@@ -401,7 +406,7 @@ void RunState::deliver(WorkerSlot& slot) {
     // collected (the collect component closed the containers); a run with
     // many groups would otherwise hold every group's until the end. The
     // worker is then free for another task.
-    slot.worker->release();
+    slot.released = slot.worker->release();
     giveBack(static_cast<size_t>(&slot - slots_.data()));
 }
 
@@ -415,7 +420,7 @@ void RunState::runWorkers() {
     const auto workers = distribute_.workers();
     result_.workersCreated = workers.size();
     total_ = workers.size();
-    slots_.assign(workers.size(), WorkerSlot{});
+    slots_ = std::vector<WorkerSlot>(workers.size());
     // One report per worker at most (a worker whose hand-out fails has
     // none): reserved, so that growing the vector never holds it twice.
     result_.groups.reserve(workers.size());

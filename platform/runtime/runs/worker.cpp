@@ -56,13 +56,14 @@ Container& Worker::container(const std::string& name) {
     return *slot;
 }
 
-void Worker::release() {
-    std::map<std::string, std::unique_ptr<Container>, std::less<>> released;
+Worker::Held Worker::release() {
+    Held released;
     std::lock_guard<std::mutex> guard(mutex_);
-    released.swap(containers_);
-    std::string().swap(first_);
-    std::string().swap(second_);
+    released.containers.swap(containers_);
+    released.first.swap(first_);
+    released.second.swap(second_);
     iterator_ = nullptr;
+    return released;
 }
 
 bool Worker::hasContainer(const std::string& name) const {

@@ -44,8 +44,15 @@ public:
     // once the collect component has taken in its task (and closed the
     // containers: a closed container is never used again). Records handed
     // out for the containers are invalid afterwards; the worker's own
-    // record stays valid.
-    void release();
+    // record stays valid. What it held is handed back, and freed when the
+    // result goes: a host may free it on another thread than the one that
+    // collects.
+    struct Held {
+        std::map<std::string, std::unique_ptr<Container>, std::less<>> containers;
+        std::string first;
+        std::string second;
+    };
+    Held release();
 
     // What the host gathered for the worker during a run.
     void setIterator(CFIterator* iterator);
