@@ -125,10 +125,8 @@ refhost::Table Input(Variant variant) {
         return table;
     }
     const std::vector<std::vector<Cell>> rows = {
-        {Cell::text("north"), Cell::integer(1), Cell::real(1.5)},
-        {Cell::text("north"), Cell::integer(1), Cell::real(2.5)},
-        {Cell::text("south"), Cell::integer(2), Cell::real(3)},
-        {Cell::text(kLongRegion), Cell::integer(3), Cell::real(4)},
+        {Cell::text("north"), Cell::integer(1), Cell::real(1.5)}, {Cell::text("north"), Cell::integer(1), Cell::real(2.5)},
+        {Cell::text("south"), Cell::integer(2), Cell::real(3)}, {Cell::text(kLongRegion), Cell::integer(3), Cell::real(4)},
         {Cell::text(kLongRegion), Cell::integer(3), Cell::real(5)}};
     for (const auto& row : rows) table.addRow(row);
     return table;

@@ -84,11 +84,9 @@ TEST(SegmentCut, PiecesAreTheSegmentsWhateverTheBlockSize) {
       {"a document with declaration and byte order mark", "\xEF\xBB\xBF" + mining(a + b), Pieces{{a, b}}},
       {"document type declaration", "<!DOCTYPE P>" + body, std::nullopt},
       {"another declared encoding", R"(<?xml version="1.0" encoding="ISO-8859-1"?>)" + body, std::nullopt},
-      {"UTF-16 byte order mark", "\xFF\xFE" + body, std::nullopt},
-      {"NUL byte", body + std::string(1, '\0'), std::nullopt},
+      {"UTF-16 byte order mark", "\xFF\xFE" + body, std::nullopt}, {"NUL byte", body + std::string(1, '\0'), std::nullopt},
       {"ends inside a comment", body + "<!-- ", std::nullopt},
-      {"ends inside a tag", "<P><M><Segmentation><Segment", std::nullopt},
-      {"ends inside a segment", "<P><M><Segmentation><Segment>", std::nullopt},
+      {"ends inside a tag", "<P><M><Segmentation><Segment", std::nullopt}, {"ends inside a segment", "<P><M><Segmentation><Segment>", std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
