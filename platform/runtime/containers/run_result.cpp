@@ -61,6 +61,7 @@ void RunOutputs::add(const std::string& container, std::shared_ptr<const EntrySt
     Named& entries = containers_[container];
     const auto storeIndex = static_cast<uint32_t>(entries.stores.size());
     entries.order.reserve(entries.order.size() + store->size());
+    entries.firstComplete.reserve(entries.firstComplete.size() + store->size());
     for (size_t i = 0; i < store->size(); ++i) {
         const StoredEntry& stored = store->at(i);
         if (stored.complete) entries.firstComplete.emplace(stored.key, entries.order.size());
