@@ -49,7 +49,7 @@ public:
     // model are set per group).
     explicit GroupWorker(splitmodels::ModelSpec request);
 
-    refhost::WorkerOutput operator()(const refhost::WorkerJob& job) { return keep(job.groupIndex, fit(job)); }
+    refhost::WorkerOutput operator()(const refhost::WorkerJob& job);
 
     // A group's fit and what the worker keeps of it, made without changing
     // the worker: the same for the same job (its group index, records and
@@ -102,15 +102,6 @@ private:
         std::vector<std::pair<std::string, std::vector<std::string>>> levels;
     };
     const Slot* kept(std::size_t groupIndex) const;
-
-public:
-    struct Fitted {
-        refhost::WorkerOutput output;
-        Slot kept;
-        std::size_t nonFiniteSkipped = 0;
-    };
-
-private:
     // The job's data model, parsed: once per run, for the first job that
     // brings the run's shared text, and again only for a job whose text is
     // another object.
@@ -128,6 +119,17 @@ private:
     // By group index; a deque, so kept groups never move as it grows.
     std::deque<Slot> groups_;
 };
+
+struct GroupWorker::Fitted {
+    refhost::WorkerOutput output;
+    Slot kept;
+    std::size_t nonFiniteSkipped = 0;
+};
+
+inline refhost::WorkerOutput GroupWorker::operator()(const refhost::WorkerJob& job)
+{
+    return keep(job.groupIndex, fit(job));
+}
 
 }  // namespace splitrun
 
