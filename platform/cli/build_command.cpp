@@ -438,7 +438,8 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     }
     // The output entries go into the staging containers.db as they are
     // collected; the split model and the groups rows read them back there.
-    StagedStore staged(output.staging() / kContainerStoreName);
+    StagedStore staged(output.staging() / kContainerStoreName,
+                       [&output](const fs::path& path) { output.startWriteback(path); });
     config.outputSink = &staged;
     config.received = [&worker](const refhost::WorkerJob& job, refhost::WorkerOutput& output) {
         adoptAttachment(worker, job, output);
@@ -482,15 +483,20 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     // The tables and the split model read the summary and the store and
     // write files of their own: written at once.
     runShares(2, [&](std::size_t share) {
-        if (share == 0)
+        if (share == 0) {
             writeTables(summary, fields.split, splitStorages, options.model != ModelChoice::Linear,
                         output.staging(), options.confLevel);
-        else if (summary.models > 0)
+            for (const char* table : {"groups.csv", "coefficients.csv", "covariance.csv"})
+                output.startWriteback(output.staging() / table);
+        } else if (summary.models > 0) {
             writeSplitModelFile(output.staging() / "split-model.pmml", summary, result.outputs, worker,
                                 fields, request, config.dataModel);
+            output.startWriteback(output.staging() / "split-model.pmml");
+        }
     });
     const fs::path splitModelPath = outDir / "split-model.pmml";
     staged.commit();
+    output.startWriteback(output.staging() / kContainerStoreName);
     // The diagnostics are read off the split model in a second streamed
     // pass over the input, and written only when the run succeeds.
     std::optional<OutputFile> augmented;

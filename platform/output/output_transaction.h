@@ -19,7 +19,9 @@
 
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -68,6 +70,12 @@ public:
     // would overwrite throws InputError before anything changes. Call at
     // most once.
     void commit();
+    // Starts writing `file`'s pages to the disk in the background, so that
+    // commit()'s flush finds little left to wait for: a build that writes
+    // hundreds of megabytes would otherwise wait that long for the device
+    // once everything is written. A hint only, safe from any thread; the
+    // flush in commit() still waits for every byte.
+    void startWriteback(const std::filesystem::path& file);
 
     // Called with the name of each step of commit() as it completes
     // ("manifest", "journal", "carry", "exchange", "journal-removed",
@@ -76,9 +84,13 @@ public:
     static void setStepHook(StepHook hook);
 
 private:
+    void waitForWritebacks();
+
     std::filesystem::path dir_;
     std::filesystem::path staging_;
     bool committed_ = false;
+    std::mutex writebackMutex_;
+    std::vector<std::future<void>> writebacks_;
     // Removes the staging directory on Ctrl-C until commit() starts.
     std::unique_ptr<RemoveOnInterrupt> interruptGuard_;
 };

@@ -1,6 +1,7 @@
 #include "staged_store.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "errors.h"
 #include "fast_xxh3.h"
@@ -8,7 +9,9 @@
 
 namespace splitrun {
 
-StagedStore::StagedStore(const std::filesystem::path& path) try : path_(path), writer_(path.string()) {
+StagedStore::StagedStore(const std::filesystem::path& path,
+                         std::function<void(const std::filesystem::path&)> writeback) try
+    : path_(path), writer_(path.string()), writeback_(std::move(writeback)) {
 } catch (const refhost::StoreError& error) {
     throw RunError(std::string("cannot write ") + error.what());
 }
@@ -16,6 +19,15 @@ StagedStore::StagedStore(const std::filesystem::path& path) try : path_(path), w
 void StagedStore::keep(const std::string& what) const
 {
     if (failure_.empty()) failure_ = what;
+}
+
+void StagedStore::stored(uint64_t bytes)
+{
+    constexpr uint64_t kWritebackBytes = uint64_t{64} << 20;
+    unsynced_ += bytes;
+    if (unsynced_ < kWritebackBytes || !writeback_) return;
+    unsynced_ = 0;
+    writeback_(path_);
 }
 
 int64_t StagedStore::reserve(const std::string& container)
@@ -37,6 +49,7 @@ int64_t StagedStore::store(const std::string& container, int64_t seq, const std:
             if (hashes_.size() <= static_cast<uint64_t>(handle)) hashes_.resize(static_cast<std::size_t>(handle) + 1);
             hashes_[static_cast<std::size_t>(handle)] = XXH3_64bits(head.data(), head.size());
         }
+        stored(head.size());
         return handle;
     } catch (const refhost::StoreError& error) {
         keep(error.what());
@@ -50,6 +63,7 @@ bool StagedStore::write(int64_t handle, uint64_t offset, std::string_view bytes)
     try {
         writer_.writeContent(handle, offset, bytes);
         if (handle > 0 && static_cast<uint64_t>(handle) < hashes_.size()) hashes_[static_cast<std::size_t>(handle)] = 0;
+        stored(bytes.size());
         return true;
     } catch (const refhost::StoreError& error) {
         keep(error.what());

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -24,7 +25,11 @@ namespace splitrun {
 class StagedStore : public refhost::EntrySink {
 public:
     // Creates the database at `path`. Throws RunError naming the path.
-    explicit StagedStore(const std::filesystem::path& path);
+    // `writeback`, when given, is called with `path` each time another
+    // 64 MiB of content has been stored, to start writing the file to the
+    // disk while the run goes on.
+    explicit StagedStore(const std::filesystem::path& path,
+                         std::function<void(const std::filesystem::path&)> writeback = {});
 
     int64_t reserve(const std::string& container) override;
     int64_t store(const std::string& container, int64_t seq, const std::string& key, const std::string& properties,
@@ -48,6 +53,7 @@ public:
 
 private:
     void keep(const std::string& what) const;
+    void stored(uint64_t bytes);
 
     mutable std::mutex mutex_;
     std::filesystem::path path_;
@@ -57,6 +63,8 @@ private:
     // A hash that is itself 0 counts as none, which only costs a read.
     std::vector<uint64_t> hashes_;
     mutable std::string failure_;
+    std::function<void(const std::filesystem::path&)> writeback_;
+    uint64_t unsynced_ = 0;   // content bytes stored since the last writeback
 };
 
 }  // namespace splitrun
