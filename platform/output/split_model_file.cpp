@@ -24,10 +24,73 @@ int storageOf(const std::vector<splitmodels::FieldDef>& defs, const NameIndex& b
 
 }  // namespace
 
+SegmentFeed::Part& SegmentFeed::part()
+{
+    if (filling_.size == filling_.parts.size()) filling_.parts.emplace_back();
+    return filling_.parts[filling_.size];
+}
+
+void SegmentFeed::add()
+{
+    if (++filling_.size == kBatch) push();
+}
+
+void SegmentFeed::push()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return stopped_ || batches_.size() < kWaiting; });
+    if (!stopped_) {
+        batches_.push_back(std::move(filling_));
+        filling_ = Batch();
+        if (!spare_.empty()) {
+            filling_ = std::move(spare_.back());
+            spare_.pop_back();
+        }
+    }
+    filling_.size = 0;
+    changed_.notify_all();
+}
+
+void SegmentFeed::finish()
+{
+    if (filling_.size > 0) push();
+    std::lock_guard<std::mutex> guard(mutex_);
+    finished_ = true;
+    changed_.notify_all();
+}
+
+const SegmentFeed::Part* SegmentFeed::next()
+{
+    if (taken_ == taking_.size) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return finished_ || !batches_.empty(); });
+        if (batches_.empty()) return nullptr;
+        if (!taking_.parts.empty()) spare_.push_back(std::move(taking_));
+        taking_ = std::move(batches_.front());
+        batches_.pop_front();
+        taken_ = 0;
+        changed_.notify_all();
+    }
+    return &taking_.parts[taken_++];
+}
+
+void SegmentFeed::stop()
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    stopped_ = true;
+    changed_.notify_all();
+}
+
 void writeSplitModel(std::ostream& out, const RunSummary& summary, const refhost::RunOutputs& outputs,
                      const GroupWorker& worker, const ModelFields& fields,
-                     const splitmodels::ModelSpec& request, const std::string& dataModelText)
+                     const splitmodels::ModelSpec& request, const std::string& dataModelText,
+                     SegmentFeed* feed)
 {
+    // A failure leaves the feed's producer free to finish.
+    struct StopFeed {
+        SegmentFeed* feed;
+        ~StopFeed() { if (feed) feed->stop(); }
+    } stopFeed{feed};
     try {
         const std::vector<splitmodels::FieldDef> defs =
             splitmodels::parseDataModelFields(dataModelText);
@@ -51,9 +114,18 @@ void writeSplitModel(std::ostream& out, const RunSummary& summary, const refhost
             for (const TaskSplitValue& value : group.values)
                 segment.values.push_back(
                     {value.field, value.value, value.missing, storageOf(defs, byName, value.field)});
-            if (const std::vector<SplitKey>* keys = worker.splitKeys(group.index)) segment.keys = *keys;
-            if (const auto* levels = worker.heldLevels(group.index)) segment.levels = *levels;
-            segment.groupPmml = outputs.content("PMML", *group.pmml);
+            if (feed) {
+                // Copied, not moved: the part's memory goes back to the feed.
+                const SegmentFeed::Part* part = feed->next();
+                if (!part) throw RunError("cannot assemble split-model.pmml: a group's PMML was not read");
+                segment.keys = part->keys;
+                segment.levels = part->levels;
+                segment.groupPmml = part->pmml;
+            } else {
+                if (const std::vector<SplitKey>* keys = worker.splitKeys(group.index)) segment.keys = *keys;
+                if (const auto* levels = worker.heldLevels(group.index)) segment.levels = *levels;
+                segment.groupPmml = outputs.content("PMML", *group.pmml);
+            }
             segment.id = group.modelId;
             writer.add(segment);
         }
@@ -66,12 +138,16 @@ void writeSplitModel(std::ostream& out, const RunSummary& summary, const refhost
 void writeSplitModelFile(const std::filesystem::path& path, const RunSummary& summary,
                          const refhost::RunOutputs& outputs, const GroupWorker& worker,
                          const ModelFields& fields, const splitmodels::ModelSpec& request,
-                         const std::string& dataModelText)
+                         const std::string& dataModelText, SegmentFeed* feed)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) throw writeError(path, errno);
+    if (!out) {
+        const int error = errno;
+        if (feed) feed->stop();
+        throw writeError(path, error);
+    }
     errno = 0;
-    writeSplitModel(out, summary, outputs, worker, fields, request, dataModelText);
+    writeSplitModel(out, summary, outputs, worker, fields, request, dataModelText, feed);
     out.close();
     // The reason is that of the write or close that failed.
     if (!out) throw writeError(path, errno != 0 ? errno : EIO);

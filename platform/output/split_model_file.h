@@ -3,9 +3,15 @@
 #ifndef SPLITRUN_SPLIT_MODEL_FILE_H
 #define SPLITRUN_SPLIT_MODEL_FILE_H
 
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
 #include <filesystem>
+#include <mutex>
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <refhost/run.h>
 #include <splitmodels/data.h>
@@ -16,23 +22,81 @@
 
 namespace splitrun {
 
+// The groups' parts of the split model (PMML text, keys and categories),
+// in group order, handed from a thread that reads them to the one writing
+// the split model, a batch at a time: the build reads every group's PMML
+// out of the store for its groups rows anyway, and the two threads taking
+// turns on the store's and the worker's locks for every group cost more
+// than the work they did between. The parts' memory goes back to the
+// producer to be filled again, never freed by the consumer: a text freed
+// on another thread than the one that allocated it waits for that
+// thread's allocator lock. At most a few batches wait, so the texts are
+// never all in memory.
+class SegmentFeed {
+public:
+    struct Part {
+        std::string pmml;
+        std::vector<SplitKey> keys;
+        std::vector<std::pair<std::string, std::vector<std::string>>> levels;
+    };
+
+    // Producer: the part to fill for the next group (holding an earlier
+    // group's values), then add() passes it on. add() returns at once once
+    // the consumer has stopped.
+    Part& part();
+    void add();
+    // Producer: no more parts (also when it failed: the consumer then sees
+    // fewer parts than groups).
+    void finish();
+    // Consumer: the next part, valid until the next call, or null when the
+    // producer finished.
+    const Part* next();
+    // Consumer: stops taking parts (it failed), so that the producer is not
+    // left waiting for room.
+    void stop();
+
+private:
+    static constexpr std::size_t kBatch = 64;
+    static constexpr std::size_t kWaiting = 4;
+
+    struct Batch {
+        std::vector<Part> parts;
+        std::size_t size = 0;
+    };
+
+    void push();
+
+    Batch filling_;
+    Batch taking_;
+    std::size_t taken_ = 0;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Batch> batches_;
+    std::vector<Batch> spare_;
+    bool finished_ = false;
+    bool stopped_ = false;
+};
+
 // Writes the PMML text of the split model over every group that produced a
 // model to `out`, one segment at a time, from each group's PMML as the
 // collect component stored it in the run's outputs (read back one group at
 // a time). A group's segment tests every key its records hold, as the
 // worker kept them (the task document's values when it kept none). Throws
 // RunError when the model library rejects a group's PMML; `out` then holds
-// a partial document.
+// a partial document. With a `feed`, each group's part comes from it
+// instead, one for every group with a model ID and a PMML entry, in
+// order; a feed that ends early throws RunError.
 void writeSplitModel(std::ostream& out, const RunSummary& summary, const refhost::RunOutputs& outputs,
                      const GroupWorker& worker, const ModelFields& fields,
-                     const splitmodels::ModelSpec& request, const std::string& dataModelText);
+                     const splitmodels::ModelSpec& request, const std::string& dataModelText,
+                     SegmentFeed* feed = nullptr);
 
 // writeSplitModel into the file at `path`. Throws RunError naming the path
 // when it cannot be written.
 void writeSplitModelFile(const std::filesystem::path& path, const RunSummary& summary,
                          const refhost::RunOutputs& outputs, const GroupWorker& worker,
                          const ModelFields& fields, const splitmodels::ModelSpec& request,
-                         const std::string& dataModelText);
+                         const std::string& dataModelText, SegmentFeed* feed = nullptr);
 
 }  // namespace splitrun
 

@@ -4,6 +4,7 @@
 #include "stored_output.h"
 #include "tables.h"
 
+#include <optional>
 #include <utility>
 
 namespace splitrun {
@@ -56,46 +57,77 @@ bool sameEntries(const StagedStore& store, const refhost::RunOutputs& outputs, c
 
 }  // namespace
 
+namespace {
+
+// Adds the group's row, when it has one. Returns the group's PMML entry
+// when it was read for the row.
+std::optional<std::string> addStoredGroup(StagedStore& store, const GroupOutcome& group, const ReusingEngine& engine,
+                                          const GroupWorker& worker, const refhost::RunOutputs& outputs,
+                                          const std::vector<int>& splitStorages)
+{
+    const ReusingEngine::Group* worked = engine.group(group.index);
+    const KeptModel* model = worker.model(group.index);
+    if (!worked || !model) return std::nullopt;
+    refhost::ContainerStoreWriter& writer = store.writer();
+    const std::string modelId = modelIdFor(group.index);
+    refhost::StoredGroup row;
+    row.model = static_cast<std::int64_t>(group.index) + 1;
+    row.splitValues = splitValuesText(group, splitStorages);
+    row.fingerprint = worked->fingerprint;
+    if (worked->stored && sameEntries(store, outputs, modelId, worked->entryHashes)) {
+        row.output = engine.storedOutput(group.index);
+        writer.addGroup(std::move(row));
+        return std::nullopt;
+    }
+    // The collected entries are found by model ID, as the next build
+    // finds them in containers.db.
+    const std::optional<std::string> statXml = entryContent(outputs, "StatXML", modelId);
+    std::optional<std::string> pmml = entryContent(outputs, "PMML", modelId);
+    const std::string* entries[2] = {statXml ? &*statXml : nullptr, pmml ? &*pmml : nullptr};
+    // Entries that changed where the documents do not reach (the split
+    // values listed when a group was added or removed) usually leave
+    // the stored bytes as they were.
+    if (worked->stored) {
+        row.output = engine.storedOutput(group.index);
+        if (storedAlike(row.output, entries[0], entries[1])) {
+            writer.addGroup(std::move(row));
+            return pmml;
+        }
+    }
+    row.output = encodeStoredOutput(
+        engine.workerTexts(group.index),
+        encodeKept(*model, worker.splitKeys(group.index), worker.heldLevels(group.index)), entries[0], entries[1]);
+    writer.addGroup(std::move(row));
+    return pmml;
+}
+
+}  // namespace
+
 void addStoredGroups(StagedStore& store, const RunSummary& summary, const ReusingEngine& engine,
                      const GroupWorker& worker, const refhost::RunOutputs& outputs,
-                     const std::vector<int>& splitStorages, const std::string& settings)
+                     const std::vector<int>& splitStorages, const std::string& settings, SegmentFeed* feed)
 {
-    refhost::ContainerStoreWriter& writer = store.writer();
+    // The feed ends however this ends, so that its consumer never waits.
+    struct FinishFeed {
+        SegmentFeed* feed;
+        ~FinishFeed() { if (feed) feed->finish(); }
+    } finishFeed{feed};
     for (const GroupOutcome& group : summary.groups) {
-        const ReusingEngine::Group* worked = engine.group(group.index);
-        const KeptModel* model = worker.model(group.index);
-        if (!worked || !model) continue;
-        const std::string modelId = modelIdFor(group.index);
-        refhost::StoredGroup row;
-        row.model = static_cast<std::int64_t>(group.index) + 1;
-        row.splitValues = splitValuesText(group, splitStorages);
-        row.fingerprint = worked->fingerprint;
-        if (worked->stored && sameEntries(store, outputs, modelId, worked->entryHashes)) {
-            row.output = engine.storedOutput(group.index);
-            writer.addGroup(std::move(row));
-            continue;
-        }
-        // The collected entries are found by model ID, as the next build
-        // finds them in containers.db.
-        const std::optional<std::string> statXml = entryContent(outputs, "StatXML", modelId);
-        const std::optional<std::string> pmml = entryContent(outputs, "PMML", modelId);
-        const std::string* entries[2] = {statXml ? &*statXml : nullptr, pmml ? &*pmml : nullptr};
-        // Entries that changed where the documents do not reach (the split
-        // values listed when a group was added or removed) usually leave
-        // the stored bytes as they were.
-        if (worked->stored) {
-            row.output = engine.storedOutput(group.index);
-            if (storedAlike(row.output, entries[0], entries[1])) {
-                writer.addGroup(std::move(row));
-                continue;
-            }
-        }
-        row.output = encodeStoredOutput(
-            engine.workerTexts(group.index),
-            encodeKept(*model, worker.splitKeys(group.index), worker.heldLevels(group.index)), entries[0], entries[1]);
-        writer.addGroup(std::move(row));
+        std::optional<std::string> pmml = addStoredGroup(store, group, engine, worker, outputs, splitStorages);
+        if (!feed || group.modelId.empty() || !group.pmml) continue;
+        // The split model's part of the group: the entry just read (the
+        // one its model ID finds, as the summary's is), or read now.
+        SegmentFeed::Part& part = feed->part();
+        part.pmml = pmml ? std::move(*pmml) : outputs.content("PMML", *group.pmml);
+        const std::vector<SplitKey>* keys = worker.splitKeys(group.index);
+        const auto* levels = worker.heldLevels(group.index);
+        if (keys) part.keys = *keys;
+        else part.keys.clear();
+        if (levels) part.levels = *levels;
+        else part.levels.clear();
+        feed->add();
     }
-    writer.setBuild(kModelCodeVersion, settings);
+    store.writer().setBuild(kModelCodeVersion, settings);
 }
 
 }  // namespace splitrun

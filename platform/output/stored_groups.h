@@ -13,6 +13,7 @@
 #include "group_worker.h"
 #include "reusing_engine.h"
 #include "run_summary.h"
+#include "split_model_file.h"
 #include "staged_store.h"
 
 namespace splitrun {
@@ -40,7 +41,8 @@ ReuseCounts markReusedGroups(RunSummary& summary, const ReusingEngine& engine, c
 // the build row with the model code version and `settings`.
 void addStoredGroups(StagedStore& store, const RunSummary& summary, const ReusingEngine& engine,
                      const GroupWorker& worker, const refhost::RunOutputs& outputs,
-                     const std::vector<int>& splitStorages, const std::string& settings);
+                     const std::vector<int>& splitStorages, const std::string& settings,
+                     SegmentFeed* feed = nullptr);
 
 }  // namespace splitrun
 
