@@ -476,32 +476,34 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     // says why each one failed.
     const bool succeeded = summary.models > 0 && summary.componentFailures.empty();
     const bool noneFitted = summary.models == 0 && !summary.groups.empty() && summary.failures == summary.groups.size();
-    // The groups rows, the tables and the split model are written at once:
-    // the rows, which read every group's entries back from the store, then
-    // the tables on one thread, and the split model on the other, fed the
-    // groups' PMML as the rows read it. A reused group whose entries
-    // changed is read back from the previous build, so it stays open until
-    // its groups are written.
+    // The groups rows, the split model and the tables are written at once:
+    // on one thread the rows, which read every group's entries back from
+    // the store, and the store's indexes; on the other the split model, fed
+    // the groups' PMML as the rows read it, and then the tables. A reused
+    // group whose entries changed is read back from the previous build, so
+    // it stays open until its groups are written.
     std::optional<SegmentFeed> feed;
     if (summary.models > 0) feed.emplace();
     runShares(2, [&](std::size_t share) {
         if (share == 0) {
             addStoredGroups(staged, summary, reusing, worker, result.outputs, splitStorages, settings,
                             feed ? &*feed : nullptr);
-            writeTables(summary, fields.split, splitStorages, options.model != ModelChoice::Linear,
-                        output.staging(), options.confLevel);
-            for (const char* table : {"groups.csv", "coefficients.csv", "covariance.csv"})
-                output.startWriteback(output.staging() / table);
-        } else if (feed) {
+            staged.commit();
+            output.startWriteback(output.staging() / kContainerStoreName);
+            return;
+        }
+        if (feed) {
             writeSplitModelFile(output.staging() / "split-model.pmml", summary, result.outputs, worker,
                                 fields, request, config.dataModel, &*feed);
             output.startWriteback(output.staging() / "split-model.pmml");
         }
+        writeTables(summary, fields.split, splitStorages, options.model != ModelChoice::Linear,
+                    output.staging(), options.confLevel);
+        for (const char* table : {"groups.csv", "coefficients.csv", "covariance.csv"})
+            output.startWriteback(output.staging() / table);
     });
     previous.reset();
     const fs::path splitModelPath = outDir / "split-model.pmml";
-    staged.commit();
-    output.startWriteback(output.staging() / kContainerStoreName);
     // The diagnostics are read off the split model in a second streamed
     // pass over the input, and written only when the run succeeds.
     std::optional<OutputFile> augmented;
