@@ -121,6 +121,16 @@ public:
     void value(unsigned char tag, const void* bytes, std::size_t length)
     {
         const std::uint64_t length64 = length;
+        // A short value (a key's text) in one step, with one check for room.
+        if (length <= kBlock - 9) {
+            room(9 + length);
+            unsigned char* out = block_ + used_;
+            out[0] = tag;
+            std::memcpy(out + 1, &length64, 8);
+            std::memcpy(out + 9, bytes, length);
+            used_ += 9 + length;
+            return;
+        }
         put(&tag, 1);
         put(&length64, sizeof length64);
         put(bytes, length);
@@ -181,13 +191,23 @@ void hashValues(Hasher& hash, const refhost::ColumnSlice& values)
         }
         return;
     case Kind::Text: {
+        // A group's text keys are mostly one value over and over: its text
+        // is looked up once per run of equal codes.
         const std::span<const std::uint32_t> codes = values.codes();
+        const bool anyMissing = values.hasMissing();
+        std::uint32_t lastCode = 0;
+        std::string_view text;
+        bool looked = false;
         for (std::size_t r = 0; r < rows; ++r) {
-            if (values.isMissing(r)) {
+            if (anyMissing && values.isMissing(r)) {
                 block.missing();
                 continue;
             }
-            const std::string_view text = values.dictionary().at(codes[r]);
+            if (!looked || codes[r] != lastCode) {
+                lastCode = codes[r];
+                text = values.dictionary().at(lastCode);
+                looked = true;
+            }
             block.value(kText, text.data(), text.size());
         }
         return;
