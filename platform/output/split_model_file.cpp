@@ -51,9 +51,14 @@ void SegmentFeed::push()
     changed_.notify_all();
 }
 
-void SegmentFeed::finish()
+void SegmentFeed::finish() noexcept
 {
-    if (filling_.size > 0) push();
+    // Called while a failure unwinds too: a last batch that cannot be
+    // handed over only leaves the consumer short, which it reports.
+    try {
+        if (filling_.size > 0) push();
+    } catch (...) {
+    }
     std::lock_guard<std::mutex> guard(mutex_);
     finished_ = true;
     changed_.notify_all();

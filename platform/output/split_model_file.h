@@ -47,7 +47,7 @@ public:
     void add();
     // Producer: no more parts (also when it failed: the consumer then sees
     // fewer parts than groups).
-    void finish();
+    void finish() noexcept;
     // Consumer: the next part, valid until the next call, or null when the
     // producer finished.
     const Part* next();

@@ -55,10 +55,6 @@ bool sameEntries(const StagedStore& store, const refhost::RunOutputs& outputs, c
     return true;
 }
 
-}  // namespace
-
-namespace {
-
 // Adds the group's row, when it has one. Returns the group's PMML entry
 // when it was read for the row.
 std::optional<std::string> addStoredGroup(StagedStore& store, const GroupOutcome& group, const ReusingEngine& engine,

@@ -37,8 +37,10 @@ ReuseCounts markReusedGroups(RunSummary& summary, const ReusingEngine& engine, c
 // Writes a groups row for every group whose worker handed back an output
 // (its documents kept against the group's entries in `outputs`, or a reused
 // group's stored bytes as they were when they come back alike from its new
-// entries), and
-// the build row with the model code version and `settings`.
+// entries), and the build row with the model code version and `settings`.
+// With a `feed`, hands it the split model's part of every group with a model
+// ID and a PMML entry, in group order (the PMML as read for the row, when it
+// was), and finishes it however this ends.
 void addStoredGroups(StagedStore& store, const RunSummary& summary, const ReusingEngine& engine,
                      const GroupWorker& worker, const refhost::RunOutputs& outputs,
                      const std::vector<int>& splitStorages, const std::string& settings,
