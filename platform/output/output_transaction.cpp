@@ -44,6 +44,12 @@ void step(const char* name)
     if (stepHook()) stepHook()(name);
 }
 
+OutputTransaction::FlushHook& flushHook()
+{
+    static OutputTransaction::FlushHook hook;
+    return hook;
+}
+
 std::string reason() { return std::strerror(errno); }
 
 bool pathExists(const fs::path& path)
@@ -280,12 +286,20 @@ void userPaths(const fs::path& dir, const std::string& relative, const std::set<
 // Files flushed at once when a build's output is committed.
 constexpr std::size_t kFlushThreads = 8;
 
-void fsyncPath(const fs::path& path, int flags)
+// Flushes the file or directory to the disk: 0, or the errno of the
+// failure. A write the kernel could not complete (a full disk found only
+// when the pages are allocated, a device error) shows here and nowhere
+// else. A file system that cannot flush at all (EINVAL) has nothing to
+// wait for.
+int fsyncPath(const fs::path& path, int flags)
 {
+    if (flushHook())
+        if (const int failed = flushHook()(path)) return failed;
     const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
+    if (fd < 0) return errno;
+    const int failed = ::fsync(fd) != 0 && errno != EINVAL ? errno : 0;
     ::close(fd);
+    return failed;
 }
 
 }  // namespace
@@ -311,6 +325,15 @@ void checkOutDir(const std::string& dir)
 }
 
 void OutputTransaction::setStepHook(StepHook hook) { stepHook() = std::move(hook); }
+
+void OutputTransaction::setFlushHook(FlushHook hook) { flushHook() = std::move(hook); }
+
+void OutputTransaction::flush(const fs::path& path, int flags) const
+{
+    if (const int failed = fsyncPath(path, flags))
+        throw RunError("cannot write " + path.string() + " to the disk (" + std::strerror(failed) + "); " +
+                       dir_.string() + " is left as it was");
+}
 
 OutputTransaction::OutputTransaction(fs::path dir, const std::vector<NamedInput>& inputs)
     : dir_(std::move(dir))
@@ -433,13 +456,15 @@ void OutputTransaction::commit()
     // The new output reaches the disk before it can replace the old one:
     // the files are flushed on threads of their own, so that the waits for
     // the device overlap instead of adding up.
+    // A file that does not reach the disk stops the switch: DIR keeps the
+    // previous output rather than getting one with a hole.
     const std::size_t flushes = std::min<std::size_t>(manifest.files.size(), kFlushThreads);
     runShares(flushes, [&](std::size_t first) {
         for (std::size_t k = first; k < manifest.files.size(); k += flushes)
-            fsyncPath(staging_ / manifest.files[k].path, O_RDONLY);
+            flush(staging_ / manifest.files[k].path, O_RDONLY);
     });
-    fsyncPath(staging_ / kManifestName, O_RDONLY);
-    fsyncPath(staging_, O_RDONLY | O_DIRECTORY);
+    flush(staging_ / kManifestName, O_RDONLY);
+    flush(staging_, O_RDONLY | O_DIRECTORY);
     step("manifest");
 
     SwitchLock lock(dir_);
@@ -471,7 +496,15 @@ void OutputTransaction::commit()
     std::string journal;
     for (const std::string& path : carried) journal += path + "\n";
     writeFile(staging_ / kJournalName, journal);
-    fsyncPath(staging_ / kJournalName, O_RDONLY);
+    try {
+        flush(staging_ / kJournalName, O_RDONLY);
+    } catch (const RunError&) {
+        // Nothing was carried yet: without the journal the staging
+        // directory goes as after any other failure.
+        std::error_code ec;
+        fs::remove(staging_ / kJournalName, ec);
+        throw;
+    }
     step("journal");
 
     // DIR keeps its permissions through the switch.

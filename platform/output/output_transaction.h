@@ -66,9 +66,10 @@ public:
     // journal, carries the user's files over, exchanges the two
     // directories, and deletes the earlier build's files. A failure before
     // the exchange undoes the steps taken and throws RunError with the OS
-    // reason; a file in DIR that split-run did not write but the new build
-    // would overwrite throws InputError before anything changes. Call at
-    // most once.
+    // reason; so does a staged file that cannot be flushed to the disk,
+    // before anything changes. A file in DIR that split-run did not write
+    // but the new build would overwrite throws InputError before anything
+    // changes. Call at most once.
     void commit();
     // Starts writing `file`'s pages to the disk in the background, so that
     // commit()'s flush finds little left to wait for: a build that writes
@@ -82,9 +83,16 @@ public:
     // "old-removed"): lets tests stop the process at every step.
     using StepHook = std::function<void(const std::string& step)>;
     static void setStepHook(StepHook hook);
+    // Called with each file and directory commit() flushes to the disk,
+    // before it does: an errno returned fails that flush as the device
+    // would. Lets tests see a write the kernel could not complete.
+    using FlushHook = std::function<int(const std::filesystem::path& path)>;
+    static void setFlushHook(FlushHook hook);
 
 private:
     void waitForWritebacks();
+    // Flushes the path to the disk; throws RunError when it cannot.
+    void flush(const std::filesystem::path& path, int flags) const;
 
     std::filesystem::path dir_;
     std::filesystem::path staging_;

@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <iterator>
 #include <thread>
 
@@ -480,6 +482,58 @@ TEST(OutputSwitch, RemovesOnlyFilesItCanProveItWrote)
         for (const auto& [path, text] : c.kept) EXPECT_EQ(readFile(dir / path), text) << path;
         EXPECT_TRUE(c.refused || readFile(out / "containers.db") == "new db");
         EXPECT_EQ(strayNames(dir, {"out", "outside"}), std::vector<std::string>{});
+    }
+}
+
+TEST(OutputSwitch, AFileThatDoesNotReachTheDiskStopsTheSwitch)
+{
+    // A write the kernel could not complete shows only when the file is
+    // flushed: the switch must then leave DIR as it was, with no staging
+    // directory left beside it, whichever flush failed.
+    struct Case {
+        const char* name;
+        bool dirExists;
+        const char* failing;   // file name of the path whose flush fails
+        int error;
+    };
+    const Case cases[] = {
+        {"a data file, disk full", true, "split-model.pmml", ENOSPC},
+        {"a data file, device error, first build", false, "containers.db", EIO},
+        {"the manifest", true, ".split-run-files", EIO},
+        {"the journal of carried files", true, ".split-run-carried", ENOSPC},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = freshDir("switch-flush");
+        const fs::path out = dir / "out";
+        if (c.dirExists) {
+            commitFiles(out, kOld);
+            writeFile(out / "notes.txt", "mine");
+        }
+        std::vector<std::string> flushed;
+        OutputTransaction::setFlushHook([&](const fs::path& path) {
+            flushed.push_back(path.filename().string());
+            return path.filename() == c.failing ? c.error : 0;
+        });
+        std::string message;
+        try {
+            commitFiles(out, kNew);
+        } catch (const splitrun::RunError& error) {
+            message = error.what();
+        }
+        OutputTransaction::setFlushHook(nullptr);
+        EXPECT_NE(std::find(flushed.begin(), flushed.end(), c.failing), flushed.end());
+        EXPECT_NE(message.find(std::string(c.failing) + " to the disk (" + std::strerror(c.error) + ")"),
+                  std::string::npos) << message;
+        if (c.dirExists) {
+            for (const auto& [name, text] : kOld) EXPECT_EQ(readFile(out / name), text) << name;
+            EXPECT_EQ(readFile(out / "notes.txt"), "mine");
+            EXPECT_FALSE(fs::exists(out / "groups.csv"));
+            EXPECT_EQ(strayNames(dir, {"out"}), std::vector<std::string>{});
+        } else {
+            EXPECT_FALSE(fs::exists(out));
+            EXPECT_EQ(strayNames(dir, {}), std::vector<std::string>{});
+        }
     }
 }
 
