@@ -84,8 +84,9 @@ public:
     using StepHook = std::function<void(const std::string& step)>;
     static void setStepHook(StepHook hook);
     // Called with each file and directory commit() flushes to the disk,
-    // before it does: an errno returned fails that flush as the device
-    // would. Lets tests see a write the kernel could not complete.
+    // before it does, on the flushing threads (several at once): an errno
+    // returned fails that flush as the device would. Lets tests see a
+    // write the kernel could not complete.
     using FlushHook = std::function<int(const std::filesystem::path& path)>;
     static void setFlushHook(FlushHook hook);
 

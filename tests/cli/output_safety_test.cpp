@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -510,8 +511,10 @@ TEST(OutputSwitch, AFileThatDoesNotReachTheDiskStopsTheSwitch)
             commitFiles(out, kOld);
             writeFile(out / "notes.txt", "mine");
         }
+        std::mutex flushing;   // the files are flushed on several threads at once
         std::vector<std::string> flushed;
         OutputTransaction::setFlushHook([&](const fs::path& path) {
+            const std::lock_guard<std::mutex> guard(flushing);
             flushed.push_back(path.filename().string());
             return path.filename() == c.failing ? c.error : 0;
         });
