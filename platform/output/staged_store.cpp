@@ -83,6 +83,19 @@ bool StagedStore::read(int64_t handle, std::string& out) const
     }
 }
 
+bool StagedStore::withdraw(int64_t handle)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    try {
+        writer_.remove(handle);
+        if (handle > 0 && static_cast<uint64_t>(handle) < hashes_.size()) hashes_[static_cast<std::size_t>(handle)] = 0;
+        return true;
+    } catch (const refhost::StoreError& error) {
+        keep(error.what());
+        return false;
+    }
+}
+
 std::optional<uint64_t> StagedStore::contentHash(int64_t handle) const
 {
     std::lock_guard<std::mutex> guard(mutex_);

@@ -36,6 +36,7 @@ public:
                   uint64_t length, std::string_view head) override;
     bool write(int64_t handle, uint64_t offset, std::string_view bytes) override;
     bool read(int64_t handle, std::string& out) const override;
+    bool withdraw(int64_t handle) override;
     void fail(const std::string& what) override;
 
     // The XXH3-64 hash of the entry with that handle when it was stored in

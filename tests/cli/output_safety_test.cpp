@@ -634,6 +634,33 @@ TEST(OutputSwitch, TwoBuildsIntoOneDirectoryLeaveOneOfThemWhole)
     }
 }
 
+// An entry of a megabyte or more is inserted from the caller's bytes at once,
+// and a withdrawn one leaves no row, so that its position can be stored again.
+TEST(OutputSwitch, StagedStoreKeepsLargeEntriesWholeAndWithdrawnOnesOut)
+{
+    const fs::path dir = freshDir("staged-store-large");
+    const std::string large(3u << 20, 'L');
+    {
+        OutputTransaction output(dir / "out", {});
+        splitrun::StagedStore staged(output.staging() / splitrun::kContainerStoreName);
+        stageEntries(staged, 2);
+        const int64_t seq = staged.reserve("PMML");
+        const int64_t first = staged.store("PMML", seq, "root", "typeId=t", large.size(), large);
+        ASSERT_GT(first, 0);
+        std::string back;
+        ASSERT_TRUE(staged.read(first, back));
+        EXPECT_TRUE(back == large);
+        ASSERT_TRUE(staged.withdraw(first));
+        ASSERT_GT(staged.store("PMML", seq, "root", "typeId=t", large.size() + 1, large + "!"), 0);
+        staged.commit();
+        output.commit();
+    }
+    std::vector<std::pair<int64_t, std::size_t>> rows;
+    refhost::ContainerStoreReader((dir / "out" / splitrun::kContainerStoreName).string())
+        .forEach("PMML", {}, [&](const refhost::StoredRow& row) { rows.emplace_back(row.seq, row.content.size()); });
+    EXPECT_EQ(rows, (std::vector<std::pair<int64_t, std::size_t>>{{1, 10}, {2, 10}, {3, large.size() + 1}}));
+}
+
 // The staged store numbers a container's entries from 1, as containers.db's
 // readers are told; one that met failures refuses to commit and names the
 // first, from which the later ones follow.

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <string>
 #include <tuple>
 
 #include "refhost/container.h"
+#include "refhost/container_store.h"
 #include "refhost/run.h"
 
 namespace refhost {
@@ -109,6 +111,93 @@ TEST(ContainerSpool, HandedOverEntriesAreReadBackFromTheSpoolExactly) {
     EXPECT_EQ(outputs.find("StatXML", "root"), std::optional<size_t>(2));
     EXPECT_EQ(outputs.find("StatXML", "open"), std::nullopt);
     EXPECT_EQ(outputs.find("PMML", "a"), std::nullopt);
+}
+
+// An entry sink in memory that counts what it is asked to do.
+class MemorySink : public EntrySink {
+public:
+    int64_t reserve(const std::string&) override { return next++; }
+    int64_t store(const std::string&, int64_t, const std::string& key, const std::string&, uint64_t length,
+                  std::string_view head) override {
+        ++stores;
+        rows[++lastHandle] = {key, std::string(head) + std::string(length - head.size(), '\0')};
+        return lastHandle;
+    }
+    bool write(int64_t handle, uint64_t offset, std::string_view bytes) override {
+        rows.at(handle).second.replace(offset, bytes.size(), bytes);
+        return true;
+    }
+    bool read(int64_t handle, std::string& out) const override {
+        out += rows.at(handle).second;
+        return true;
+    }
+    bool withdraw(int64_t handle) override {
+        ++withdrawals;
+        return rows.erase(handle) == 1;
+    }
+    void fail(const std::string&) override {}
+
+    std::map<int64_t, std::pair<std::string, std::string>> rows;  // by handle: key and content
+    int64_t next = 1, lastHandle = 0;
+    int stores = 0, withdrawals = 0;
+};
+
+// With a sink, a large write into an empty entry is stored there whole at once, not spooled; when
+// more writes follow, its bytes come back and the sink ends with one row per entry all the same.
+TEST(ContainerSink, ALargeFirstWriteIsStoredWholeAndTakenBackWhenMoreFollows) {
+    const size_t large = (size_t{1} << 20) + 3;
+    struct Case {
+        const char* name;
+        std::vector<size_t> writes;  // sizes, in order
+        bool close;
+        int withdrawals;
+        bool spooled;
+    } cases[] = {
+        {"one large write", {large}, true, 0, false},
+        {"large, then small", {large, 5}, true, 1, true},
+        {"large, then large", {large, large}, true, 1, true},
+        {"small, then large", {5, large}, true, 0, true},
+        {"small writes only", {5, 7}, true, 0, false},
+        {"one large write, never closed", {large}, false, 0, false},
+        {"large, then small, never closed", {large, 5}, false, 1, true},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        MemorySink sink;
+        Container c("StatXML");
+        c.storeEntriesIn(&sink);
+        // Another entry open beside it, written between its writes, keeps the pieces apart.
+        const auto [otherKey, other] = openEntry(c, "other", "typeId=x");
+        const auto [key, stream] = openEntry(c, "root", "typeId=x");
+        std::string expected;
+        int err = 0;
+        for (size_t i = 0; i < test.writes.size(); ++i) {
+            const std::string piece(test.writes[i], static_cast<char>('a' + i));
+            expected += piece;
+            ASSERT_EQ(stream->writeStream(stream->handle, piece.data(), piece.size(), &err), 0u);
+            ASSERT_EQ(other->writeStream(other->handle, "<o/>", 4, &err), 0u);
+        }
+        if (test.close) {
+            ASSERT_EQ(stream->closeStream(stream->handle, &err), 0u);
+        }
+        ASSERT_EQ(other->closeStream(other->handle, &err), 0u);
+        EXPECT_EQ(c.spooledBytes() > 0, test.spooled);
+        RunOutputs outputs;
+        outputs.add("StatXML", c.takeEntries());
+        const std::vector<Entry> entries = outputs.entries("StatXML");
+        ASSERT_EQ(entries.size(), 2u);
+        EXPECT_EQ(entries[1].key, "root");
+        EXPECT_TRUE(entries[1].data == expected) << entries[1].data.size() << " bytes against " << expected.size();
+        EXPECT_EQ(entries[1].complete, test.close);
+        EXPECT_EQ(sink.withdrawals, test.withdrawals);
+        ASSERT_EQ(sink.rows.size(), 2u);
+        std::map<std::string, std::string> stored;
+        for (const auto& [handle, row] : sink.rows) stored[row.first] = row.second;
+        EXPECT_TRUE(stored["root"] == expected);
+        std::string others;
+        for (size_t i = 0; i < test.writes.size(); ++i) others += "<o/>";
+        EXPECT_EQ(stored["other"], others);
+    }
 }
 
 }  // namespace

@@ -107,7 +107,7 @@ ContainerStoreWriter::~ContainerStoreWriter() { release(); }
 
 void ContainerStoreWriter::release() {
     readBlob_.close();
-    for (sqlite3_stmt** statement : {&insert_, &insertBatch_, &insertGroup_, &insertGroupBatch_}) {
+    for (sqlite3_stmt** statement : {&insert_, &insertBatch_, &remove_, &insertGroup_, &insertGroupBatch_}) {
         sqlite3_finalize(*statement);
         *statement = nullptr;
     }
@@ -137,7 +137,7 @@ int64_t ContainerStoreWriter::insert(const std::string& container, int64_t seq, 
                                      const std::string& mimeType, const std::string& typeId, uint64_t length,
                                      std::string_view head) {
     const int64_t row = ++lastRow_;
-    if (head.size() == length) {
+    if (head.size() == length && length < kDirectBytes) {
         // A whole entry waits with others for one statement that inserts
         // them all: executing a statement costs about as much as the row
         // it inserts.
@@ -152,8 +152,9 @@ int64_t ContainerStoreWriter::insert(const std::string& container, int64_t seq, 
         return row;
     }
     flush();
-    // Content that is not all at hand is reserved as zeros and written in
-    // place, so that a large entry is never whole in memory.
+    // Large content, and content not all at hand, is reserved as zeros and
+    // written in place: a large entry is never whole in memory, where a row
+    // inserted with its content would be built as one record first.
     const std::string_view parts[5] = {container, key, mimeType, typeId, {}};
     bindRow(insert_, 0, row, seq, parts);
     sqlite3_bind_zeroblob64(insert_, 7, length);
@@ -241,6 +242,14 @@ void ContainerStoreWriter::writeContent(int64_t row, uint64_t offset, std::strin
     if (status != SQLITE_OK) fail(db_, path_, "cannot write the database");
 }
 
+void ContainerStoreWriter::remove(int64_t row) {
+    flush();
+    if (!remove_ && sqlite3_prepare_v2(db_, "DELETE FROM entries WHERE rowid = ?", -1, &remove_, nullptr) != SQLITE_OK)
+        fail(db_, path_, "cannot write the database");
+    sqlite3_bind_int64(remove_, 1, row);
+    step(remove_);
+}
+
 void ContainerStoreWriter::readContent(int64_t row, std::string& out) const {
     // The rows not yet inserted are the last ones, in row order.
     if (!pending_.empty() && row >= pending_.front().row) {
@@ -292,6 +301,8 @@ void ContainerStoreWriter::commit() {
     insert_ = nullptr;
     sqlite3_finalize(insertBatch_);
     insertBatch_ = nullptr;
+    sqlite3_finalize(remove_);
+    remove_ = nullptr;
     sqlite3_finalize(insertGroup_);
     insertGroup_ = nullptr;
     sqlite3_finalize(insertGroupBatch_);

@@ -19,18 +19,41 @@ size_t EntryStore::add(std::string key, const std::string& properties, bool comp
 }
 
 void EntryStore::append(StoredEntry& stored, const char* data, size_t length) {
-    // A large write with nothing held before it goes to the spool as it is,
-    // without a copy in memory first.
-    if (stored.tail.empty() && length >= kSpillBytes && spillBytes(stored, data, length)) return;
+    if (stored.handle >= 0) takeBack(stored);
+    if (stored.tail.empty() && length >= kSpillBytes) {
+        // A large write into an empty entry goes to the sink as it is, as
+        // the whole entry: a large entry (a run's root document) is written
+        // in one piece, and the spool's copy in and out would cost more than
+        // printing it. Without a sink it goes to the spool, without a copy
+        // in memory first.
+        if (sink_ && stored.first.length == 0) {
+            stored.handle = sink_->store(name_, stored.seq, stored.key, properties(stored), length,
+                                         std::string_view(data, length));
+            if (stored.handle >= 0) return;
+        }
+        if (spillBytes(stored, data, length)) return;
+    }
     stored.tail.append(data, length);
     if (stored.tail.size() >= kSpillBytes) spill(stored);
 }
 
 bool EntryStore::finish(StoredEntry& stored) {
     stored.complete = true;
-    if (sink_) return toSink(stored);
+    if (sink_) return stored.handle >= 0 || toSink(stored);
     spill(stored);
     return true;
+}
+
+// An entry stored whole from its first write grows: its bytes come back
+// from the sink to be held as the entry's first, and the sink's copy goes.
+// Should either step fail, the sink keeps the failure, which fails the run.
+void EntryStore::takeBack(StoredEntry& stored) {
+    std::string held;
+    const bool read = sink_->read(stored.handle, held);
+    sink_->withdraw(stored.handle);
+    stored.handle = -1;
+    if (read && spillBytes(stored, held.data(), held.size())) return;
+    stored.tail = std::move(held);
 }
 
 void EntryStore::settle() {

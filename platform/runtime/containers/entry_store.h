@@ -42,7 +42,7 @@ struct StoredEntry {
     uint32_t properties = 0;   // index into the store's distinct properties texts
     bool complete = false;
     int64_t seq = 0;           // with a sink: the position reserved at open
-    int64_t handle = -1;       // with a sink: the entry there, once stored
+    int64_t handle = -1;       // with a sink: the entry there, once stored (or while a single large write is all of it)
 };
 
 // Not thread-safe for writing: the owning container serialises changes
@@ -68,7 +68,9 @@ public:
     size_t spooledBytes() const { return spooledBytes_; }
 
     // Appends to an entry's bytes; once it holds kSpillBytes or more in
-    // memory they go to the spool (a write that large goes there at once).
+    // memory they go to the spool. A write that large goes there at once,
+    // or, into an empty entry with a sink, to the sink as the whole entry
+    // (taken back should more follow).
     void append(StoredEntry& stored, const char* data, size_t length);
     // The entry is complete: its remaining bytes go to the spool, or with
     // them all to the sink. False when the sink could not store it.
@@ -86,6 +88,7 @@ private:
     void spill(StoredEntry& stored);
     bool spillBytes(StoredEntry& stored, const char* data, size_t length);
     bool toSink(StoredEntry& stored);
+    void takeBack(StoredEntry& stored);
 
     // A deque: no entry moves, and growing never copies them all.
     std::deque<StoredEntry> entries_;

@@ -62,6 +62,10 @@ public:
     virtual bool write(int64_t handle, uint64_t offset, std::string_view bytes) = 0;
     // The bytes of a stored entry, appended to `out`; false on failure.
     virtual bool read(int64_t handle, std::string& out) const = 0;
+    // Removes a stored entry, whose handle is not used again: one stored
+    // whole from a single large write that more writes then followed.
+    // False on failure.
+    virtual bool withdraw(int64_t handle) = 0;
     // Notes a failure on the container's side (its spool could not be read
     // back while an entry was copied from it), kept like the sink's own.
     virtual void fail(const std::string& what) = 0;
@@ -123,6 +127,8 @@ public:
     // Writes bytes into the content of row `row` at `offset`, within its
     // length. Throws StoreError.
     void writeContent(int64_t row, uint64_t offset, std::string_view bytes);
+    // Deletes row `row` of entries. Throws StoreError.
+    void remove(int64_t row);
     // The content of row `row`, as written so far, appended to `out`.
     // Throws StoreError.
     void readContent(int64_t row, std::string& out) const;
@@ -145,6 +151,10 @@ private:
         std::size_t lengths[5] = {};
     };
     static constexpr std::size_t kBatchRows = 16;
+    // A whole entry this large is written in place from the caller's bytes
+    // rather than copied to wait for a batch: a statement costs little
+    // beside it.
+    static constexpr std::size_t kDirectBytes = std::size_t{1} << 20;
     // Sets the pragmas, creates the table and prepares the inserts.
     void create();
     // Finalises every statement and closes the connection.
@@ -169,6 +179,7 @@ private:
     sqlite3* db_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
     sqlite3_stmt* insertBatch_ = nullptr;  // kBatchRows rows at once
+    sqlite3_stmt* remove_ = nullptr;       // prepared on the first remove()
     int64_t lastRow_ = 0;
     std::vector<Pending> pending_;
     std::string pendingBytes_;
