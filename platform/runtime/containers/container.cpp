@@ -180,8 +180,7 @@ void Container::noteUseLocked() {
 }
 
 EntryKeyObject* Container::knownKeyLocked(CFEntryKey* key) const {
-    auto found = keyIndex_.find(key);
-    return found == keyIndex_.end() ? nullptr : found->second;
+    return keys_ ? keys_->find(key) : nullptr;
 }
 
 cf_status Container::createKey(CFEntryKey** key, int* err) {
@@ -190,9 +189,8 @@ cf_status Container::createKey(CFEntryKey** key, int* err) {
     if (key == nullptr) return CF_FAILED;
     std::lock_guard<std::mutex> guard(mutex_);
     noteUseLocked();
-    keys_.push_back(std::make_unique<EntryKeyObject>(*this));
-    *key = keys_.back()->record();
-    keyIndex_.emplace(*key, keys_.back().get());
+    if (!keys_) keys_ = std::make_unique<KeyPool>();
+    *key = keys_->add(*this).record();
     return CF_OK;
 }
 
@@ -203,13 +201,13 @@ cf_status Container::getKeys(CFKeyList** keys, int* err) {
     std::lock_guard<std::mutex> guard(mutex_);
     noteUseLocked();
     std::vector<EntryKeyObject*> listed;
+    if (!keys_) keys_ = std::make_unique<KeyPool>();
     for (size_t i = 0; i < store_->size(); ++i) {
         const StoredEntry& stored = store_->at(i);
         if (!stored.complete) continue;
-        keys_.push_back(std::make_unique<EntryKeyObject>(*this, stored.key));
-        keys_.back()->hasText = true;
-        keyIndex_.emplace(keys_.back()->record(), keys_.back().get());
-        listed.push_back(keys_.back().get());
+        EntryKeyObject& listedKey = keys_->add(*this, stored.key);
+        listedKey.hasText = true;
+        listed.push_back(&listedKey);
     }
     keyLists_.push_back(std::make_unique<KeyListObject>(*this, std::move(listed)));
     *keys = keyLists_.back()->record();

@@ -2,6 +2,9 @@
 // container, which owns the state.
 #include "container_parts.h"
 
+#include <iterator>
+#include <new>
+
 #include "refhost/container.h"
 
 namespace refhost {
@@ -37,6 +40,39 @@ EntryKeyObject::EntryKeyObject(Container& owner, std::string keyText)
     record_.handle = this;
     record_.setKeyText = &setKeyTextWord;
     record_.getKeyText = &getKeyTextWord;
+}
+
+KeyPool::~KeyPool() {
+    for (Block& block : blocks_) {
+        for (size_t i = block.used; i-- > 0;) block.keys[i].~EntryKeyObject();
+        ::operator delete(block.keys);
+    }
+}
+
+EntryKeyObject& KeyPool::add(Container& owner, std::string text) {
+    if (blocks_.empty() || blocks_.back().used == kBlockKeys) {
+        blocks_.reserve(blocks_.size() + 1);
+        Block block;
+        block.keys = static_cast<EntryKeyObject*>(::operator new(kBlockKeys * sizeof(EntryKeyObject)));
+        byAddress_.emplace(reinterpret_cast<std::uintptr_t>(block.keys), blocks_.size());
+        blocks_.push_back(block);
+    }
+    Block& block = blocks_.back();
+    EntryKeyObject* key = new (block.keys + block.used) EntryKeyObject(owner, std::move(text));
+    ++block.used;
+    return *key;
+}
+
+EntryKeyObject* KeyPool::find(const CFEntryKey* record) const {
+    const auto at = reinterpret_cast<std::uintptr_t>(record);
+    auto next = byAddress_.upper_bound(at);
+    if (next == byAddress_.begin()) return nullptr;
+    const auto& [start, index] = *std::prev(next);
+    const Block& block = blocks_[index];
+    const size_t position = (at - start) / sizeof(EntryKeyObject);
+    if (position >= block.used) return nullptr;
+    EntryKeyObject* key = block.keys + position;
+    return key->record() == record ? key : nullptr;
 }
 
 KeyListObject::KeyListObject(Container& owner, std::vector<EntryKeyObject*> listed)

@@ -3,7 +3,9 @@
 #ifndef REFHOST_CONTAINER_PARTS_H
 #define REFHOST_CONTAINER_PARTS_H
 
+#include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,32 @@ public:
 private:
     CFEntryKey record_;
     Container& owner_;
+};
+
+// A container's entry keys, in blocks that never move: a container of many
+// entries makes one allocation a block rather than two a key, and frees as
+// few when it goes. A key record the module passes back is checked by
+// finding the block it lies in.
+class KeyPool {
+public:
+    KeyPool() = default;
+    ~KeyPool();
+    KeyPool(const KeyPool&) = delete;
+    KeyPool& operator=(const KeyPool&) = delete;
+
+    EntryKeyObject& add(Container& owner, std::string text = "");
+    // The key whose record that is; null when no key of the pool has it.
+    EntryKeyObject* find(const CFEntryKey* record) const;
+
+private:
+    static constexpr size_t kBlockKeys = 256;
+    struct Block {
+        EntryKeyObject* keys = nullptr;  // room for kBlockKeys, the first `used` made
+        size_t used = 0;
+    };
+    std::vector<Block> blocks_;  // in the order they were made
+    // Each block's index in blocks_ by the address of its first key.
+    std::map<std::uintptr_t, size_t> byAddress_;
 };
 
 class KeyListObject {

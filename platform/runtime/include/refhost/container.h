@@ -35,6 +35,7 @@ class EntryKeyObject;
 class EntryStore;
 class EntrySink;
 class KeyListObject;
+class KeyPool;
 class StreamObject;
 
 // Thread-safe: every record operation and every accessor takes the
@@ -152,9 +153,7 @@ private:
     std::shared_ptr<EntryStore> store_;  // the keyed entries; never null
     EntrySink* sink_ = nullptr;          // where finished entries go, when set
     uint64_t storeGeneration_ = 0;       // counts the stores dropped or handed over
-    std::vector<std::unique_ptr<EntryKeyObject>> keys_;
-    // Each key by its record, so that checking a key does not walk them all.
-    std::unordered_map<const CFEntryKey*, EntryKeyObject*> keyIndex_;
+    std::unique_ptr<KeyPool> keys_;  // made with the first key
     std::vector<std::unique_ptr<KeyListObject>> keyLists_;
     // Open streams by their object; a stream is destroyed when it is closed.
     std::unordered_map<const StreamObject*, std::unique_ptr<StreamObject>> streams_;
