@@ -113,6 +113,28 @@ TEST(ContainerSpool, HandedOverEntriesAreReadBackFromTheSpoolExactly) {
     EXPECT_EQ(outputs.find("PMML", "a"), std::nullopt);
 }
 
+// A container opens entries only under keys it made itself, however many it holds: a key of
+// another container, a copy of a key's record, or an address inside one are refused.
+TEST(ContainerKeys, OnlyTheContainersOwnKeysOpenItsEntries) {
+    Container a("StatXML"), b("StatXML");
+    std::vector<CFEntryKey*> keys;
+    for (int i = 0; i < 600; ++i) keys.push_back(writeEntry(a, "m" + std::to_string(i), std::to_string(i), 4));
+    CFEntryKey* other = writeEntry(b, "m1", "other", 4);
+    CFEntryKey copy = *keys[300];
+    const struct {
+        const char* name;
+        CFEntryKey* key;
+        std::optional<std::string> read;
+    } cases[] = {
+        {"the first key", keys[0], "0"},
+        {"a key of the third block", keys[599], "599"},
+        {"another container's key", other, std::nullopt},
+        {"a copy of a key's record", &copy, std::nullopt},
+        {"an address inside a key", reinterpret_cast<CFEntryKey*>(reinterpret_cast<char*>(keys[300]) + 8), std::nullopt},
+    };
+    for (const auto& test : cases) EXPECT_EQ(readEntry(a, test.key), test.read) << test.name;
+}
+
 // An entry sink in memory that counts what it is asked to do.
 class MemorySink : public EntrySink {
 public:
