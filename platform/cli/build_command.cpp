@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <system_error>
 #include <thread>
 
 #include <refhost/host.h>
@@ -15,6 +16,7 @@
 #include <refhost/run.h>
 
 #include "build_engine.h"
+#include "kept_to_exit.h"
 #include "csv_stream.h"
 #include "input_source.h"
 #include "output_file.h"
@@ -389,7 +391,10 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     refhost::Module module;
     refhost::Host host(refhost::Faults::Mode::Off);  // a production run injects no faults
     const splitmodels::ModelSpec request = modelSpec(options, fields);
-    GroupWorker worker(request);
+    // The worker, the engine and the run's result hold a block or more per
+    // group; they are let go at the end (see kept_to_exit.h).
+    auto workerOwner = std::make_unique<GroupWorker>(request);
+    GroupWorker& worker = *workerOwner;
     worker.keepSplitKeys(fields.split);
     if (options.skipNonFinite) worker.skipNonFinite();
 
@@ -422,7 +427,8 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
         if (!why.empty()) err << "split-run: --incremental: " << why << "; building every group\n";
     }
     const Fingerprinter fingerprinter(request, settings, fields.split);
-    ReusingEngine reusing(engine.start(settings), fingerprinter, previous.get(), worker);
+    auto reusingOwner = std::make_unique<ReusingEngine>(engine.start(settings), fingerprinter, previous.get(), worker);
+    ReusingEngine& reusing = *reusingOwner;
     config.engine = &reusing;
     // A loaded table's groups are fitted while the module plans the run,
     // on the threads its planning leaves idle.
@@ -450,7 +456,22 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
         showingGroups = true;
         progress.update(done, total);
     };
-    const refhost::RunResult result = refhost::runSplit(module, host, config);
+    // The run's host objects (a key and a record set per group, and more)
+    // are freed on a thread of their own while the outputs are written.
+    std::thread hostObjectsFreed;
+    const struct Joined {
+        std::thread& thread;
+        ~Joined() { if (thread.joinable()) thread.join(); }
+    } joined{hostObjectsFreed};
+    config.dispose = [&hostObjectsFreed](std::shared_ptr<void> hostObjects) {
+        try {
+            hostObjectsFreed = std::thread([objects = std::move(hostObjects)]() mutable { objects.reset(); });
+        } catch (const std::system_error&) {
+            // No thread: the objects were freed with the task it was given.
+        }
+    };
+    auto resultOwner = std::make_unique<const refhost::RunResult>(refhost::runSplit(module, host, config));
+    const refhost::RunResult& result = *resultOwner;
     progress.finish();
     engine.checkFailure();
     // A file that changed or broke between passes: its error, not the run's.
@@ -503,6 +524,7 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
             output.startWriteback(output.staging() / table);
     });
     previous.reset();
+    if (hostObjectsFreed.joinable()) hostObjectsFreed.join();
     const fs::path splitModelPath = outDir / "split-model.pmml";
     // The diagnostics are read off the split model in a second streamed
     // pass over the input, and written only when the run succeeds.
@@ -537,6 +559,9 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     else
         out << "\nNo output written: the run did not succeed, so " << outDir.string()
             << " is left as it was\n";
+    letGo(std::move(resultOwner));
+    letGo(std::move(reusingOwner));
+    letGo(std::move(workerOwner));
     return succeeded ? kExitModelsBuilt : kExitNoModel;
 }
 

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "commands.h"
+#include "kept_to_exit.h"
 
 namespace {
 
@@ -43,5 +44,8 @@ int main(int argc, char** argv)
     // faults of touching fresh memory again and again.
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    // The process ends with the command: what a run leaves behind is given
+    // back by the exit, not freed block by block.
+    splitrun::keepLetGoObjectsToExit();
     return splitrun::runCommandLine(argc, argv, std::cout, std::cerr);
 }

@@ -520,8 +520,10 @@ RunResult RunState::run() {
 }  // namespace
 
 RunResult runSplit(Module& module, Host& host, const RunConfig& config) {
-    RunState state(module, host, config);
-    return state.run();
+    auto state = std::make_shared<RunState>(module, host, config);
+    RunResult result = state->run();
+    if (config.dispose) config.dispose(std::move(state));
+    return result;
 }
 
 }  // namespace refhost

@@ -120,6 +120,10 @@ struct RunConfig {
     // Called once both contexts are set up, before the components are
     // created: the place to inject faults or withdraw thread services.
     std::function<void(Context& distribute, Context& collect)> prepare;
+    // Given the run's host objects (its contexts with their containers,
+    // keys and record sets) when runSplit returns, instead of their being
+    // freed there; null frees them there.
+    std::function<void(std::shared_ptr<void> hostObjects)> dispose;
 };
 
 // The status of one step of the run ("distribute.create", "collect.configure",
