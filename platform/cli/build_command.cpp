@@ -514,8 +514,8 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
             return;
         }
         if (feed) {
-            writeSplitModelFile(output.staging() / "split-model.pmml", summary, result.outputs, worker,
-                                fields, request, config.dataModel, &*feed);
+            writeSplitModelFile(output.staging() / "split-model.pmml", summary, fields, request, config.dataModel,
+                                *feed);
             output.startWriteback(output.staging() / "split-model.pmml");
         }
         writeTables(summary, fields.split, splitStorages, options.model != ModelChoice::Linear,

@@ -86,15 +86,13 @@ void SegmentFeed::stop()
     changed_.notify_all();
 }
 
-void writeSplitModel(std::ostream& out, const RunSummary& summary, const refhost::RunOutputs& outputs,
-                     const GroupWorker& worker, const ModelFields& fields,
-                     const splitmodels::ModelSpec& request, const std::string& dataModelText,
-                     SegmentFeed* feed)
+void writeSplitModel(std::ostream& out, const RunSummary& summary, const ModelFields& fields,
+                     const splitmodels::ModelSpec& request, const std::string& dataModelText, SegmentFeed& feed)
 {
     // A failure leaves the feed's producer free to finish.
     struct StopFeed {
-        SegmentFeed* feed;
-        ~StopFeed() { if (feed) feed->stop(); }
+        SegmentFeed& feed;
+        ~StopFeed() { feed.stop(); }
     } stopFeed{feed};
     try {
         const std::vector<splitmodels::FieldDef> defs =
@@ -119,18 +117,12 @@ void writeSplitModel(std::ostream& out, const RunSummary& summary, const refhost
             for (const TaskSplitValue& value : group.values)
                 segment.values.push_back(
                     {value.field, value.value, value.missing, storageOf(defs, byName, value.field)});
-            if (feed) {
-                // Copied, not moved: the part's memory goes back to the feed.
-                const SegmentFeed::Part* part = feed->next();
-                if (!part) throw RunError("cannot assemble split-model.pmml: a group's PMML was not read");
-                segment.keys = part->keys;
-                segment.levels = part->levels;
-                segment.groupPmml = part->pmml;
-            } else {
-                if (const std::vector<SplitKey>* keys = worker.splitKeys(group.index)) segment.keys = *keys;
-                if (const auto* levels = worker.heldLevels(group.index)) segment.levels = *levels;
-                segment.groupPmml = outputs.content("PMML", *group.pmml);
-            }
+            // Copied, not moved: the part's memory goes back to the feed.
+            const SegmentFeed::Part* part = feed.next();
+            if (!part) throw RunError("cannot assemble split-model.pmml: a group's PMML was not read");
+            segment.keys = part->keys;
+            segment.levels = part->levels;
+            segment.groupPmml = part->pmml;
             segment.id = group.modelId;
             writer.add(segment);
         }
@@ -140,19 +132,18 @@ void writeSplitModel(std::ostream& out, const RunSummary& summary, const refhost
     }
 }
 
-void writeSplitModelFile(const std::filesystem::path& path, const RunSummary& summary,
-                         const refhost::RunOutputs& outputs, const GroupWorker& worker,
-                         const ModelFields& fields, const splitmodels::ModelSpec& request,
-                         const std::string& dataModelText, SegmentFeed* feed)
+void writeSplitModelFile(const std::filesystem::path& path, const RunSummary& summary, const ModelFields& fields,
+                         const splitmodels::ModelSpec& request, const std::string& dataModelText,
+                         SegmentFeed& feed)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) {
         const int error = errno;
-        if (feed) feed->stop();
+        feed.stop();
         throw writeError(path, error);
     }
     errno = 0;
-    writeSplitModel(out, summary, outputs, worker, fields, request, dataModelText, feed);
+    writeSplitModel(out, summary, fields, request, dataModelText, feed);
     out.close();
     // The reason is that of the write or close that failed.
     if (!out) throw writeError(path, errno != 0 ? errno : EIO);

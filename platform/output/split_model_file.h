@@ -13,7 +13,6 @@
 #include <utility>
 #include <vector>
 
-#include <refhost/run.h>
 #include <splitmodels/data.h>
 
 #include "group_worker.h"
@@ -78,25 +77,21 @@ private:
 };
 
 // Writes the PMML text of the split model over every group that produced a
-// model to `out`, one segment at a time, from each group's PMML as the
-// collect component stored it in the run's outputs (read back one group at
-// a time). A group's segment tests every key its records hold, as the
-// worker kept them (the task document's values when it kept none). Throws
-// RunError when the model library rejects a group's PMML; `out` then holds
-// a partial document. With a `feed`, each group's part comes from it
-// instead, one for every group with a model ID and a PMML entry, in
-// order; a feed that ends early throws RunError.
-void writeSplitModel(std::ostream& out, const RunSummary& summary, const refhost::RunOutputs& outputs,
-                     const GroupWorker& worker, const ModelFields& fields,
-                     const splitmodels::ModelSpec& request, const std::string& dataModelText,
-                     SegmentFeed* feed = nullptr);
+// model to `out`, one segment at a time. Each group's part (its PMML as the
+// collect component stored it, and the keys and categories its records
+// hold) comes from `feed`, one for every group with a model ID and a PMML
+// entry, in order; a feed that ends early throws RunError, and so does a
+// group's PMML that the model library rejects. `out` then holds a partial
+// document. The feed is stopped whatever happens, so that its producer can
+// finish.
+void writeSplitModel(std::ostream& out, const RunSummary& summary, const ModelFields& fields,
+                     const splitmodels::ModelSpec& request, const std::string& dataModelText, SegmentFeed& feed);
 
 // writeSplitModel into the file at `path`. Throws RunError naming the path
 // when it cannot be written.
-void writeSplitModelFile(const std::filesystem::path& path, const RunSummary& summary,
-                         const refhost::RunOutputs& outputs, const GroupWorker& worker,
-                         const ModelFields& fields, const splitmodels::ModelSpec& request,
-                         const std::string& dataModelText, SegmentFeed* feed = nullptr);
+void writeSplitModelFile(const std::filesystem::path& path, const RunSummary& summary, const ModelFields& fields,
+                         const splitmodels::ModelSpec& request, const std::string& dataModelText,
+                         SegmentFeed& feed);
 
 }  // namespace splitrun
 
