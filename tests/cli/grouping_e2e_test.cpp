@@ -46,12 +46,7 @@ TEST(Grouping, MissingAndEmptyAreDistinctGroupsAndPresortedRefusesUngroupedInput
     const fs::path dir = freshDir("presorted");
     writeFile(dir / "grouped.csv", threeGroupCsv(true));
     writeFile(dir / "mixed.csv", threeGroupCsv(false));
-    writeFile(dir / "model.xml",
-              "<DataModel version=\"1.0\"><Fields caseSensitive=\"true\" count=\"3\">"
-              "<Field name=\"y\" storage=\"real\" measure=\"continuous\"/>"
-              "<Field name=\"region\" storage=\"string\" measure=\"nominal\"/>"
-              "<Field name=\"x\" storage=\"real\" measure=\"continuous\"/>"
-              "</Fields></DataModel>");
+    fs::copy_file(SPLIT_SOURCE_ROOT "/tests/cli/three_fields_model.xml", dir / "model.xml");
 
     const RunOutput sorted = build(dir, "mixed.csv", "sorted");
     const RunOutput presorted = build(dir, "grouped.csv", "presorted", {"--presorted"});

@@ -33,12 +33,10 @@ using namespace clitest;
 
 namespace {
 
-const char* const kCsv =
-    "g,x,y\n"
-    "a,1,1.5\na,2,2.5\na,3,3.7\na,4,4.1\n"
-    "b,1,0.5\nb,2,0.9\nb,3,1.6\nb,4,2.2\n";
+// Two groups, a and b, of four records each.
+const std::string kCsv = readFile(SPLIT_SOURCE_ROOT "/tests/cli/two_groups.csv");
 // kCsv with a third group, c.
-const std::string kMoreCsv = std::string(kCsv) + "c,1,1\nc,2,2\nc,3,3.5\n";
+const std::string kMoreCsv = kCsv + "c,1,1\nc,2,2\nc,3,3.5\n";
 
 RunOutput build(const fs::path& dir, const fs::path& data, std::vector<std::string> more = {},
                 const Environment& environment = {})
@@ -193,7 +191,7 @@ TEST(OutputSafety, ScoreWritesThroughLinksAndDevicesAndRefusesDirectories)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path dir = freshDir("score-out-case", {{"in.csv", kCsv}, {"in.csv.partial", kCsv},
-                                                         {"bad.csv", std::string(kCsv) + "a,1\n"}, {"old.csv", "old"},
+                                                         {"bad.csv", kCsv + "a,1\n"}, {"old.csv", "old"},
                                                          {"readonly.csv", "kept"}});
         fs::permissions(dir / "readonly.csv", fs::perms::owner_read | fs::perms::group_read);
         writeFile(dir / "group.csv", "group"), writeFile(dir / "theirs.csv", "theirs");
