@@ -19,15 +19,13 @@ const std::string kCounts = readFile(SPLIT_SOURCE_ROOT "/tests/cli/counts.csv");
 
 RunOutput build(const fs::path& dir, const std::vector<std::string>& extra)
 {
-    writeFile(dir / "data.csv", kCounts);
-    std::vector<std::string> args = {"build", "--data", (dir / "data.csv").string(), "--split", "g",
-                                     "--out", (dir / "out").string()};
+    std::vector<std::string> args = {"--split", "g"};
     const bool formula = std::find(extra.begin(), extra.end(), "--formula") != extra.end();
     if (!formula) args.insert(args.end(), {"--inputs", "x,kind"});
     if (!formula && std::find(extra.begin(), extra.end(), "--target") == extra.end())
         args.insert(args.end(), {"--target", "y"});
     args.insert(args.end(), extra.begin(), extra.end());
-    return runSplitRun(args);
+    return runBuild(writeFile(dir / "data.csv", kCounts), dir / "out", args);
 }
 
 // A formula of the same terms as --inputs (and --offset) is the same model,

@@ -34,11 +34,9 @@ std::string threeGroupCsv(bool grouped)
 // Builds with a data model whose fields come in another order than the header.
 RunOutput build(const fs::path& dir, const char* csv, const char* out, std::vector<std::string> extra = {})
 {
-    std::vector<std::string> args = {"build", "--data", (dir / csv).string(), "--split", "region", "--target", "y",
-                                     "--data-model", (dir / "model.xml").string(), "--threads", "2",
-                                     "--out", (dir / out).string()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return runSplitRun(args);
+    extra.insert(extra.begin(), {"--split", "region", "--target", "y", "--data-model", (dir / "model.xml").string(),
+                                 "--threads", "2"});
+    return runBuild(dir / csv, dir / out, extra);
 }
 
 TEST(Grouping, MissingAndEmptyAreDistinctGroupsAndPresortedRefusesUngroupedInput)
