@@ -22,6 +22,7 @@
 
 #include "common/mtcars.h"
 #include "common/pmml_schema.h"
+#include "common/tsv.h"
 #include "splitmodels/splitmodels.h"
 
 namespace modeltest {
@@ -62,19 +63,9 @@ inline std::string testFile(const std::string& name) {
   return text.str();
 }
 
-// The lines of a tab-separated file of tests/models/ as their fields; blank
-// lines and those starting with '#' are left out.
+// The cases of a tab-separated file of tests/models/ (see TsvRows).
 inline std::vector<std::vector<std::string>> tsvRows(const std::string& name) {
-  std::vector<std::vector<std::string>> rows;
-  std::istringstream lines(testFile(name));
-  for (std::string line; std::getline(lines, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream fields(line);
-    std::vector<std::string>& row = rows.emplace_back();
-    for (std::string field; std::getline(fields, field, '\t');) row.push_back(field);
-  }
-  if (rows.empty()) ADD_FAILURE() << "tests/models/" << name << " holds no cases";
-  return rows;
+  return splittest::TsvRows("models/" + name);
 }
 
 // A number as a CSV column holds it: 17 significant digits, so that it reads

@@ -125,29 +125,14 @@ TEST(Scorer, HandWrittenPredicatesFollowThreeValuedLogicOnceBound) {
   expectRefused([&] { scorer.bind({"shop", "day"}); }, "\"n\"");
   scorer.bind({"day", "shop", "n", "other"});
   EXPECT_THROW(scorer.score({"a", "1"}), ScoreError);  // row shorter than the header
-  struct Case { const char* title; Row row; const char* segment; const char* predicted; };  // "": none selected
-  const std::optional<std::string> none;
-  const Case cases[] = {
-      {"quoted entry with ampersand and apostrophe", {none, "Tom & Jerry's", none, none}, "quoted", "1"},
-      {"quoted entry with markup and quotes", {none, "a <b> \"c\"", "1", none}, "quoted", "1"},
-      {"unquoted near-miss", {none, "Tom", "12", none}, "xor", "15"},
-      {"missing shop and enough n", {none, none, "12", none}, "no-shop", "2"},
-      {"declared missing value counts as missing", {none, "N/A", "10", none}, "no-shop", "2"},
-      {"missing shop but small n, day before 2020", {"2019-12-31", none, "2", none}, "early", "8.5"},
-      {"day as a day number", {"18261", "s", "7", none}, "early", "98.5"},
-      {"surrogate falls back to n when day is missing", {none, "s", "3", none}, "early", "18.5"},
-      {"replacement stands in for a missing n", {"2000-01-01", "s", none, none}, "early", "32.5"},
-      {"xor with one side true", {"2020-01-01", "s", "8", none}, "xor", "11"},
-      {"xor with both sides true", {"2020-01-01", "x<y", "8", none}, "", ""},
-      {"xor with an unknown side", {"2020-01-01", none, "8", none}, "", ""},
-      {"integer compared numerically", {"2020-01-01", "s", "7.0", none}, "", ""},
-      {"unreadable number is invalid, not missing", {none, "s", "seven", none}, "", ""},
-  };
-  for (const Case& c : cases) {
-    const auto result = scorer.score(c.row);
-    EXPECT_TRUE(result.selected == (*c.segment != '\0') && result.segmentId == c.segment &&
-                result.predicted == c.predicted && result.probabilities.empty())
-        << c.title << ": " << result.segmentId << " " << result.predicted;
+  for (const std::vector<std::string>& c : tsvRows("hand_written_rows.tsv")) {
+    Row row;
+    for (std::size_t i = 1; i <= 4; ++i) row.push_back(c.at(i) == "?" ? std::nullopt : Row::value_type(c[i]));
+    const std::string segment = c.at(5) == "-" ? "" : c[5], predicted = c.at(6) == "-" ? "" : c[6];
+    const auto result = scorer.score(row);
+    EXPECT_TRUE(result.selected == !segment.empty() && result.segmentId == segment &&
+                result.predicted == predicted && result.probabilities.empty())
+        << c[0] << ": " << result.segmentId << " " << result.predicted;
   }
 }
 
