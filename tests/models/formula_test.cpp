@@ -6,6 +6,7 @@
 //   d <- mtcars; d$cyl <- factor(d$cyl)
 //   s <- summary(lm(mpg ~ 0 + cyl + wt, d)); p(c(s$r.squared, s$adj.r.squared, s$fstatistic))
 #include <cmath>
+#include <map>
 
 #include "model_test_support.h"
 #include "splitmodels/scorer.h"
@@ -45,22 +46,10 @@ GroupData warpbreaks() {
 // The names are R's (tests/data/r/terms.tsv: colnames(model.matrix(f, d))).
 TEST(Formula, TermsAndColumnsAreNamedAsR) {
   // inputs: for "."; empty: the formula's own
-  const struct { const char* formula; std::vector<std::string> inputs; GroupData (*data)() = mtcars; } cases[] = {
-      {"mpg ~ wt * cyl", {}},
-      // A factor in an interaction without its main effect takes all its levels.
-      {"mpg ~ wt:cyl", {}}, {"mpg ~ wt + wt:cyl", {}}, {"mpg ~ 0 + cyl + wt", {}}, {"mpg ~ cyl:wt - 1", {}},
-      // Terms by order, then appearance; a product's label keeps the variables' order.
-      {"mpg ~ hp:wt + qsec + wt", {}}, {"mpg ~ (wt + hp + qsec)^2 - hp:qsec", {}},
-      // A sign before a term: "-" removes it, wherever it stands, "+" keeps it.
-      {"mpg ~ -1 + wt + +hp", {}}, {"mpg ~ +cyl + -wt + wt", {}},
-      {"log(mpg) ~ poly(hp, 2, raw = TRUE) + I(wt^2) + log2(qsec) + I(hp * 1e5)", {}},
-      {"mpg ~ exp(-wt) + sqrt(abs(qsec - 18)) + log(hp, 10)", {}},
+  struct Case { std::string formula; std::vector<std::string> inputs; GroupData (*data)() = mtcars; };
+  std::vector<Case> cases = {
       // "." in the data's order, less what the response reads and what is removed.
       {"log(mpg) ~ . - hp", {"wt", "mpg", "hp", "disp"}},
-      // Factor by factor (R: character columns); without an intercept only the first factor takes all its levels.
-      {"breaks ~ wool * tension", {}, warpbreaks}, {"breaks ~ 0 + wool:tension", {}, warpbreaks},
-      {"breaks ~ tension + wool:tension", {}, warpbreaks}, {"breaks ~ (wool + tension)^2 - wool", {}, warpbreaks},
-      {"breaks ~ 0 + wool + tension", {}, warpbreaks},
       // A level the data model lists and no record of the group holds gets no
       // column, as when R fits the group alone.
       {"mpg ~ wt * cyl", {},
@@ -70,6 +59,9 @@ TEST(Formula, TermsAndColumnsAreNamedAsR) {
          return data;
        }},
   };
+  const std::map<std::string, GroupData (*)()> datasets = {{"mtcars", mtcars}, {"warpbreaks", warpbreaks}};
+  for (const std::vector<std::string>& row : tsvRows("named_terms.tsv"))
+    cases.push_back({row.at(0), {}, datasets.at(row.at(1))});
   const RValues names("terms");
   for (const auto& c : cases) {
     const GroupData data = c.data();
