@@ -98,11 +98,12 @@ RunOutput runSplitRun(const std::vector<std::string>& args, const fs::path& stdi
     return result;
 }
 
-RunOutput runBuild(const fs::path& data, const fs::path& out, const std::vector<std::string>& args)
+RunOutput runBuild(const fs::path& data, const fs::path& out, const std::vector<std::string>& args,
+                   const Environment& environment)
 {
     std::vector<std::string> all = {"build", "--data", data.string(), "--out", out.string()};
     all.insert(all.end(), args.begin(), args.end());
-    return runSplitRun(all);
+    return runSplitRun(all, "/dev/null", environment);
 }
 
 RunOutput runScore(const fs::path& model, const fs::path& data, const fs::path& out,

@@ -27,7 +27,8 @@ RunOutput runSplitRun(const std::vector<std::string>& args, const fs::path& stdi
                       const Environment& environment = {});
 
 // split-run build of `data` into `out`, the options `args` after them.
-RunOutput runBuild(const fs::path& data, const fs::path& out, const std::vector<std::string>& args);
+RunOutput runBuild(const fs::path& data, const fs::path& out, const std::vector<std::string>& args,
+                   const Environment& environment = {});
 
 // split-run score of `data` with `model` into `out`, the options `extra` after them.
 RunOutput runScore(const fs::path& model, const fs::path& data, const fs::path& out,

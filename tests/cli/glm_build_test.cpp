@@ -15,25 +15,17 @@ using namespace clitest;
 
 // Counts with an exposure per record in two groups; group B's counts fit
 // exactly at zero for some records, so its rates are small but not zero.
-const char* const kCounts =
-    "g,x,kind,exposure,log_exposure,w,y,label\n"
-    "A,1,p,2,0.69314718055994529,1,3,no\nA,2,q,1,0,2,2,yes\nA,3,p,4,1.3862943611198906,1,9,no\n"
-    "A,4,q,2,0.69314718055994529,1,6,yes\nA,5,p,3,1.0986122886681098,0,14,yes\nA,6,q,1,0,1,5,no\n"
-    "A,7,p,2,0.69314718055994529,3,11,yes\n"
-    "B,1,p,1,0,1,0,no\nB,2,q,2,0.69314718055994529,1,1,yes\nB,3,p,1,0,1,1,no\nB,4,q,3,1.0986122886681098,1,4,yes\n"
-    "B,5,p,2,0.69314718055994529,1,3,no\nB,6,q,1,0,1,4,yes\n";
+const std::string kCounts = readFile(SPLIT_SOURCE_ROOT "/tests/cli/counts.csv");
 
 RunOutput build(const fs::path& dir, const std::vector<std::string>& extra)
 {
-    writeFile(dir / "data.csv", kCounts);
-    std::vector<std::string> args = {"build", "--data", (dir / "data.csv").string(), "--split", "g",
-                                     "--out", (dir / "out").string()};
+    std::vector<std::string> args = {"--split", "g"};
     const bool formula = std::find(extra.begin(), extra.end(), "--formula") != extra.end();
     if (!formula) args.insert(args.end(), {"--inputs", "x,kind"});
     if (!formula && std::find(extra.begin(), extra.end(), "--target") == extra.end())
         args.insert(args.end(), {"--target", "y"});
     args.insert(args.end(), extra.begin(), extra.end());
-    return runSplitRun(args);
+    return runBuild(writeFile(dir / "data.csv", kCounts), dir / "out", args);
 }
 
 // A formula of the same terms as --inputs (and --offset) is the same model,

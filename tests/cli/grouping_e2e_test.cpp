@@ -34,11 +34,9 @@ std::string threeGroupCsv(bool grouped)
 // Builds with a data model whose fields come in another order than the header.
 RunOutput build(const fs::path& dir, const char* csv, const char* out, std::vector<std::string> extra = {})
 {
-    std::vector<std::string> args = {"build", "--data", (dir / csv).string(), "--split", "region", "--target", "y",
-                                     "--data-model", (dir / "model.xml").string(), "--threads", "2",
-                                     "--out", (dir / out).string()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return runSplitRun(args);
+    extra.insert(extra.begin(), {"--split", "region", "--target", "y", "--data-model", (dir / "model.xml").string(),
+                                 "--threads", "2"});
+    return runBuild(dir / csv, dir / out, extra);
 }
 
 TEST(Grouping, MissingAndEmptyAreDistinctGroupsAndPresortedRefusesUngroupedInput)
@@ -46,12 +44,7 @@ TEST(Grouping, MissingAndEmptyAreDistinctGroupsAndPresortedRefusesUngroupedInput
     const fs::path dir = freshDir("presorted");
     writeFile(dir / "grouped.csv", threeGroupCsv(true));
     writeFile(dir / "mixed.csv", threeGroupCsv(false));
-    writeFile(dir / "model.xml",
-              "<DataModel version=\"1.0\"><Fields caseSensitive=\"true\" count=\"3\">"
-              "<Field name=\"y\" storage=\"real\" measure=\"continuous\"/>"
-              "<Field name=\"region\" storage=\"string\" measure=\"nominal\"/>"
-              "<Field name=\"x\" storage=\"real\" measure=\"continuous\"/>"
-              "</Fields></DataModel>");
+    fs::copy_file(SPLIT_SOURCE_ROOT "/tests/cli/three_fields_model.xml", dir / "model.xml");
 
     const RunOutput sorted = build(dir, "mixed.csv", "sorted");
     const RunOutput presorted = build(dir, "grouped.csv", "presorted", {"--presorted"});

@@ -34,12 +34,10 @@ std::string withoutLinesStarting(std::string text, const std::string& prefix)
     return text;
 }
 
-std::vector<std::string> buildArgs(const fs::path& data, const fs::path& out, std::vector<std::string> extra)
+RunOutput build(const fs::path& data, const fs::path& out, std::vector<std::string> extra)
 {
-    std::vector<std::string> args{"build", "--data", data.string(), "--split", "store", "--target", "y",
-                                  "--inputs", "x1,x2", "--threads", "2", "--out", out.string()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
+    extra.insert(extra.begin(), {"--split", "store", "--target", "y", "--inputs", "x1,x2", "--threads", "2"});
+    return runBuild(data, out, extra);
 }
 
 // groups.csv's rows without the reused column, and the reused column.
@@ -118,7 +116,7 @@ TEST_P(IncrementalBuild, WritesWhatAFullBuildWritesAndReusesOnlyTheUnchanged)
     const fs::path dir = freshDir(std::string("incremental-") + change.name);
     writeFile(dir / "base.csv", baseData(change.groups));
     writeFile(dir / "new.csv", change.data(baseData(change.groups)));
-    ASSERT_EQ(runSplitRun(buildArgs(dir / "base.csv", dir / "inc", change.first)).status, 0);
+    ASSERT_EQ(build(dir / "base.csv", dir / "inc", change.first).status, 0);
     if (change.spoil) {
         change.spoil(dir / "inc" / "containers.db");
         ownAgain(dir / "inc");
@@ -126,9 +124,9 @@ TEST_P(IncrementalBuild, WritesWhatAFullBuildWritesAndReusesOnlyTheUnchanged)
 
     std::vector<std::string> extra = change.extra;
     extra.push_back("--incremental");
-    const RunOutput inc = runSplitRun(buildArgs(dir / "new.csv", dir / "inc", extra));
+    const RunOutput inc = build(dir / "new.csv", dir / "inc", extra);
     ASSERT_EQ(inc.status, 0) << inc.err;
-    ASSERT_EQ(runSplitRun(buildArgs(dir / "new.csv", dir / "full", change.extra)).status, 0);
+    ASSERT_EQ(build(dir / "new.csv", dir / "full", change.extra).status, 0);
 
     EXPECT_EQ(incrementalLine(inc.out), change.counts);
     EXPECT_EQ(splitReused(dir / "inc" / "groups.csv").second, change.reused);

@@ -56,9 +56,7 @@ TEST(InputErrors, LargeInputsExitWithTwoAndSayWhatAndWhere)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path dir = freshDir("input-error", {{"data.csv", c.csv}});
-        std::vector<std::string> args = {"build", "--data", (dir / "data.csv").string(), "--out", (dir / "out").string()};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        const RunOutput run = runSplitRun(args);
+        const RunOutput run = runBuild(dir / "data.csv", dir / "out", c.args);
         EXPECT_EQ(run.status, 2) << run.out << run.err;
         for (const std::string& part : c.expected)
             EXPECT_NE(run.err.find(part), std::string::npos) << part << "\n" << run.err;
@@ -68,9 +66,8 @@ TEST(InputErrors, LargeInputsExitWithTwoAndSayWhatAndWhere)
     }
     // A streamed build whose temporary directory comes from a missing $TMPDIR names TMPDIR, not --temp-dir.
     const fs::path dir = freshDir("input-error-tmpdir", {{"data.csv", csv(filler)}});
-    const RunOutput run = runSplitRun({"build", "--data", (dir / "data.csv").string(), "--out", (dir / "out").string(),
-                                       "--split", "region", "--target", "y", "--inputs", "x", "--memory-limit", "64K"},
-                                      "/dev/null", {{"TMPDIR", (dir / "missing").string()}});
+    const RunOutput run = runBuild(dir / "data.csv", dir / "out", with({"--memory-limit", "64K"}),
+                                   {{"TMPDIR", (dir / "missing").string()}});
     EXPECT_EQ(run.status, 2) << run.err;
     EXPECT_NE(run.err.find("TMPDIR " + (dir / "missing").string() + " (the default --temp-dir): cannot create"),
               std::string::npos) << run.err;

@@ -4,11 +4,13 @@
 
 #include <cmath>
 
+#include <map>
 #include <tuple>
 
 #include <gtest/gtest.h>
 
 #include "cli_harness.h"
+#include "common/tsv.h"
 #include "csv_table.h"
 #include "data_model_text.h"
 #include "errors.h"
@@ -39,46 +41,32 @@ std::vector<CsvTable> loadBothWays(const std::string& text, const std::vector<st
 TEST(ValueParsing, ExactFormatsBecomeEpochNumbersOthersAreRefused)
 {
     using Parse = std::optional<std::int64_t> (*)(std::string_view);
-    const Parse date = &parseDate, time = &parseTime, stamp = &parseTimestamp, integer = &parseInteger;
-    const std::vector<std::tuple<Parse, const char*, std::optional<std::int64_t>>> cases = {
-        {date, "1970-01-01", 0}, {date, "2000-03-01", 11017}, {date, "1969-12-31", -1},
-        {date, "2024-02-29", 19782}, {time, "23:59:59", 86399}, {stamp, "1970-01-02 00:00:01", 86401},
-        {stamp, "1970-01-02T00:00:01", 86401}, {integer, "+42", 42}, {integer, "-9223372036854775808", INT64_MIN},
-        {date, "2023-02-29", {}}, {date, "1900-02-29", {}}, {date, "2023-13-01", {}}, {date, "2023-00-10", {}},
-        {date, "2023-04-31", {}}, {date, "2023-4-01", {}}, {date, " 2023-04-01", {}}, {date, "2023/04/01", {}},
-        {time, "24:00:00", {}}, {time, "12:60:00", {}}, {time, "12:00", {}}, {time, "12:00:00 ", {}},
-        {stamp, "2023-01-01  10:00:00", {}}, {integer, "9223372036854775808", {}}, {integer, "1.0", {}},
-    };
-    for (const auto& [parse, text, value] : cases) EXPECT_EQ(parse(text), value) << text;
+    const std::map<std::string, Parse> parsers = {
+        {"date", &parseDate}, {"time", &parseTime}, {"stamp", &parseTimestamp}, {"integer", &parseInteger}};
+    for (const std::vector<std::string>& c : splittest::TsvRows("cli/parsed_values.tsv"))
+        EXPECT_EQ(parsers.at(c.at(0))(c.at(1)), c.at(2) == "-" ? std::nullopt : std::optional(std::stoll(c[2]))) << c[1];
     for (std::int64_t days : {-719468LL, -1LL, 0LL, 11016LL, 19782LL, 2932896LL}) EXPECT_EQ(parseDate(formatDate(days)), days) << days;
     EXPECT_EQ(formatTimestamp(-1), "1969-12-31 23:59:59");
 }
 
 TEST(CsvTable, InfersStorageAndCountsDistinctAndMissingValues)
 {
-    // Values of column v ("" is missing, "\"\"" a present empty string), and what is inferred.
-    struct Case { std::vector<std::string> values; Storage storage; std::size_t categories, missing; };
-    const Case cases[] = {
-        {{"1", "-7", "", "1"}, Storage::Integer, 2, 1}, {{"1", "2.5", "1.0"}, Storage::Real, 2, 0},  // 1 == 1.0
-        {{"9223372036854775808", "1"}, Storage::Real, 2, 0}, {{"", "2023-01-31", ""}, Storage::Date, 1, 2},
-        {{"08:30:00"}, Storage::Time, 1, 0}, {{"2023-01-31 08:30:00", "2023-01-31T09:00:00"}, Storage::Timestamp, 2, 0},
-        {{"2023-01-31", "2023-01-31 08:30:00"}, Storage::String, 2, 0}, {{"5", "6", "2023-01-31"}, Storage::String, 3, 0},
-        {{"12", "\"\""}, Storage::String, 2, 0}, {{"North", "north", "North"}, Storage::String, 2, 0},
-        {{"", ""}, Storage::String, 0, 2}, {{"1.5", "NA", "2.5", "NA"}, Storage::Real, 2, 2},
-        {{"1", "\"NA\""}, Storage::String, 2, 0}, {{"1", "na"}, Storage::String, 2, 0},
-        {{"1", "Inf", "-Inf", "inf"}, Storage::Real, 3, 0}, {{"NaN", "1"}, Storage::String, 2, 0},
-    };
-    for (const Case& c : cases) {
-        std::string csv = "v,k\n";
-        for (const std::string& value : c.values) csv += value + ",1\n";
+    const std::map<std::string, Storage> storages = {{"Integer", Storage::Integer}, {"Real", Storage::Real},
+        {"String", Storage::String}, {"Date", Storage::Date}, {"Time", Storage::Time}, {"Timestamp", Storage::Timestamp}};
+    for (const std::vector<std::string>& c : splittest::TsvRows("cli/inferred_storages.tsv")) {
+        const Storage storage = storages.at(c.at(1));
+        std::string csv = "v,k\n" + c.at(0) + ",1\n";
+        std::size_t values = 1;
+        for (std::size_t at; (at = csv.find('|')) != std::string::npos; ++values) csv.replace(at, 1, ",1\n");
         SCOPED_TRACE(csv);
         const CsvTable data = load(csv);
-        ASSERT_EQ(data.table.rowCount(), c.values.size());
-        EXPECT_EQ(data.fields[0].storage, static_cast<int>(c.storage));
-        EXPECT_EQ(data.fields[0].measure, static_cast<int>(c.storage == Storage::String ? Measure::Nominal : Measure::Continuous));
-        EXPECT_EQ(std::pair(data.fields[0].categories, data.fields[0].missing), std::pair(c.categories, c.missing));
-        EXPECT_EQ(data.table.values(0).kind(), refhost::ColumnValues::kindFor(static_cast<int>(c.storage)));
-        EXPECT_EQ(loadBothWays(csv)[1].fields[0].storage, static_cast<int>(c.storage)) << "profiled pass by pass";
+        ASSERT_EQ(data.table.rowCount(), values);
+        EXPECT_EQ(data.fields[0].storage, static_cast<int>(storage));
+        EXPECT_EQ(data.fields[0].measure, static_cast<int>(storage == Storage::String ? Measure::Nominal : Measure::Continuous));
+        EXPECT_EQ(std::pair(data.fields[0].categories, data.fields[0].missing),
+                  std::pair(std::stoul(c.at(2)), std::stoul(c.at(3))));
+        EXPECT_EQ(data.table.values(0).kind(), refhost::ColumnValues::kindFor(static_cast<int>(storage)));
+        EXPECT_EQ(loadBothWays(csv)[1].fields[0].storage, static_cast<int>(storage)) << "profiled pass by pass";
     }
 }
 

@@ -1,6 +1,7 @@
 // Split-group annotation of each group's PMML and StatXML, and merging of its summary into the combined StatXML.
 #include "annotate/find_summary_model.h"
 #include "collect_support.h"
+#include "common/tsv.h"
 
 using namespace collecttest;
 
@@ -98,26 +99,15 @@ TEST_F(Annotate, StatXMLSplitGroupAndDataModelMarks) {
     }
 }
 
+// The cases of tests/collect/summary_models.tsv.
 TEST(FindSummaryModel, FirstRuleThatYieldsAModelWins) {
-    const std::pair<const char*, const char*> rows[] = {
-        {R"(<S><PMMLModel modelID="mm" modelType="MiningModel"><PredictiveSummary/></PMMLModel>
-            <PMMLModel modelID="a" isActive="true"/></S>)", "a"},
-        {R"(<S><PMMLModel modelID="top"/><G><PMMLModel modelID="deep" isActive="true"/></G></S>)", "deep"},
-        {R"(<S><PMMLModel modelID="y"/><PMMLModel modelID="x" isActive="True"/></S>)", "y"},
-        {R"(<S><PMMLModel modelID="t" modelType="Tree"/>
-            <PMMLModel modelID="mm" modelType="MiningModel"><PredictiveSummary/></PMMLModel></S>)", "mm"},
-        {R"(<S><PMMLModel modelID="mm" modelType="MiningModel"/><PMMLModel modelID="t" modelType="Tree"/></S>)", "t"},
-        // Only mining models, none with a summary: the first of them.
-        {R"(<S><PMMLModel modelID="m1" modelType="MiningModel"/><PMMLModel modelID="m2" modelType="MiningModel"/>
-            <G><PMMLModel modelID="t" modelType="Tree"/></G></S>)", "m1"},
-        {R"(<S><DescriptiveModel/></S>)", ""}, {R"(<S><G><PMMLModel modelID="nested"/></G></S>)", ""},
-    };
     CfCppHelperV1::HostHelper helper(nullptr);
-    for (const auto& [text, chosen] : rows) {
+    for (const std::vector<std::string>& row : splittest::TsvRows("collect/summary_models.tsv")) {
+        const std::string text = row.at(0), chosen = row.at(1) == "-" ? "" : row.at(1);
         SCOPED_TRACE(text);
         XMLDocument document = helper.createFromContents(text);
         CfCppHelperV1::XMLElement model;
-        EXPECT_EQ(FindSummaryModel(&document, model), *chosen ? 0u : 5u);
+        EXPECT_EQ(FindSummaryModel(&document, model), chosen.empty() ? 5u : 0u);
         EXPECT_EQ(model.isEmpty() ? "" : model.getAttribute("modelID"), chosen);
         document.dispose();
     }

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,14 +36,12 @@ using CfCppHelperV1::XMLElement;
 using CfCppHelperV1::XMLElementIterator;
 using Strings = std::vector<std::string>;
 
-inline const std::string kInputDataModel = R"(<DataModel version="1.0">
-  <FieldFormats><Format field="amount" decimals="2"/></FieldFormats><RecordCounts total="10"/>
-  <Fields caseSensitive="true" count="4">
-    <Field name="region" storage="string" measure="nominal" role="none" maxStringLength="5" displayLabel="Region">
-      <Value value="north"/><Value value="south"/></Field>
-    <Field name="channel" storage="string" measure="flag" maxStringLength="3"/>
-    <Field name="age" storage="integer" measure="continuous" role="input"/>
-    <Field name="amount" storage="real" measure="continuous" role="target"/></Fields></DataModel>)";
+// The data model the collect tests' host gives, with a field of each kind and region's two values.
+inline const std::string kInputDataModel = [] {
+    std::ostringstream text;
+    text << std::ifstream(SPLIT_SOURCE_ROOT "/tests/collect/input_data_model.xml").rdbuf();
+    return text.str();
+}();
 inline const std::string kFormats = "FieldFormats(Format{field=amount decimals=2})";
 inline const std::string kRegionSplit = "Field{name=region storage=string measure=nominal role=split maxStringLength=5 "
                                         "displayLabel=Region}(Value{value=north} Value{value=south})";

@@ -18,6 +18,7 @@
 #include <set>
 #include <sstream>
 
+#include "common/tsv.h"
 #include "faultmatrix/call_sites.h"
 #include "faultmatrix/matrix_host.h"
 
@@ -49,19 +50,11 @@ struct Expectation { std::string op, step, file; int ordinal; cf_status status; 
 
 std::vector<Expectation> ReadExpectations() {
     std::vector<Expectation> all;
-    std::ifstream in(SPLIT_SOURCE_ROOT "/tests/faultmatrix/expectations.tsv");
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream fields(line);
-        Expectation e;
-        std::string ordinal, status, err, misuses;
-        for (std::string* field : {&e.op, &e.step, &e.file, &ordinal, &status, &err, &e.messages, &misuses})
-            std::getline(fields, *field, '\t');
-        e.ordinal = std::stoi(ordinal), e.misuses = std::stol(misuses);
-        e.status = status == "R" ? kRefused : static_cast<cf_status>(std::stoul(status));
-        e.err = err == "H" ? kHostErr : std::stoi(err);
-        if (e.messages == "-") e.messages.clear();
-        all.push_back(e);
+    for (const std::vector<std::string>& f : splittest::TsvRows("faultmatrix/expectations.tsv")) {
+        const std::string &status = f.at(4), &err = f.at(5);
+        all.push_back({f.at(0), f.at(1), f.at(2), std::stoi(f.at(3)),
+                       status == "R" ? kRefused : static_cast<cf_status>(std::stoul(status)),
+                       err == "H" ? kHostErr : std::stoi(err), f.at(6) == "-" ? "" : f.at(6), std::stol(f.at(7))});
     }
     EXPECT_GT(all.size(), 50u) << "expectations.tsv not read";
     return all;

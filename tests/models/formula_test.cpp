@@ -6,6 +6,7 @@
 //   d <- mtcars; d$cyl <- factor(d$cyl)
 //   s <- summary(lm(mpg ~ 0 + cyl + wt, d)); p(c(s$r.squared, s$adj.r.squared, s$fstatistic))
 #include <cmath>
+#include <map>
 
 #include "model_test_support.h"
 #include "splitmodels/scorer.h"
@@ -45,22 +46,10 @@ GroupData warpbreaks() {
 // The names are R's (tests/data/r/terms.tsv: colnames(model.matrix(f, d))).
 TEST(Formula, TermsAndColumnsAreNamedAsR) {
   // inputs: for "."; empty: the formula's own
-  const struct { const char* formula; std::vector<std::string> inputs; GroupData (*data)() = mtcars; } cases[] = {
-      {"mpg ~ wt * cyl", {}},
-      // A factor in an interaction without its main effect takes all its levels.
-      {"mpg ~ wt:cyl", {}}, {"mpg ~ wt + wt:cyl", {}}, {"mpg ~ 0 + cyl + wt", {}}, {"mpg ~ cyl:wt - 1", {}},
-      // Terms by order, then appearance; a product's label keeps the variables' order.
-      {"mpg ~ hp:wt + qsec + wt", {}}, {"mpg ~ (wt + hp + qsec)^2 - hp:qsec", {}},
-      // A sign before a term: "-" removes it, wherever it stands, "+" keeps it.
-      {"mpg ~ -1 + wt + +hp", {}}, {"mpg ~ +cyl + -wt + wt", {}},
-      {"log(mpg) ~ poly(hp, 2, raw = TRUE) + I(wt^2) + log2(qsec) + I(hp * 1e5)", {}},
-      {"mpg ~ exp(-wt) + sqrt(abs(qsec - 18)) + log(hp, 10)", {}},
+  struct Case { std::string formula; std::vector<std::string> inputs; GroupData (*data)() = mtcars; };
+  std::vector<Case> cases = {
       // "." in the data's order, less what the response reads and what is removed.
       {"log(mpg) ~ . - hp", {"wt", "mpg", "hp", "disp"}},
-      // Factor by factor (R: character columns); without an intercept only the first factor takes all its levels.
-      {"breaks ~ wool * tension", {}, warpbreaks}, {"breaks ~ 0 + wool:tension", {}, warpbreaks},
-      {"breaks ~ tension + wool:tension", {}, warpbreaks}, {"breaks ~ (wool + tension)^2 - wool", {}, warpbreaks},
-      {"breaks ~ 0 + wool + tension", {}, warpbreaks},
       // A level the data model lists and no record of the group holds gets no
       // column, as when R fits the group alone.
       {"mpg ~ wt * cyl", {},
@@ -70,6 +59,9 @@ TEST(Formula, TermsAndColumnsAreNamedAsR) {
          return data;
        }},
   };
+  const std::map<std::string, GroupData (*)()> datasets = {{"mtcars", mtcars}, {"warpbreaks", warpbreaks}};
+  for (const std::vector<std::string>& row : tsvRows("named_terms.tsv"))
+    cases.push_back({row.at(0), {}, datasets.at(row.at(1))});
   const RValues names("terms");
   for (const auto& c : cases) {
     const GroupData data = c.data();
@@ -243,40 +235,23 @@ TEST(Formula, NamesTheFieldsItReads) {
   }
 }
 
+// The formulas of tests/models/refused_formulas.tsv get their messages.
 TEST(Formula, UnsupportedPartsAreNamed) {
-  const struct { const char* formula; const char* message; } cases[] = {
-      {"y ~ sin(x)", "unsupported function 'sin'"},
-      {"y ~ poly(x, 2)", "unsupported: poly(x, 2) without raw = TRUE (only raw polynomials are fitted)"},
-      {"y ~ poly(x, 2, raw = FALSE)", "unsupported: poly(x, 2, raw = FALSE) without raw = TRUE (only raw polynomials are fitted)"},
-      {"y ~ a / b", "unsupported operator '/' outside I() (write a + a:b for nesting, I(a / b) for a ratio)"},
-      {"y ~ a %in% b", "unsupported operator '%in%'"}, {"y ~ x | g", "unsupported character '|' in the formula"},
-      {"~ x", "the formula needs a response before '~' (y ~ ...)"},
-      {"y ~ (a + b)^x", "unsupported: (a + b)^x (the power of terms must be a whole number; write I((a + b)^x) for arithmetic)"},
-      {"y ~ 2 + x", "unsupported term '2' (only 0 and 1 set the intercept)"},
-      {"y ~ I(a:b)", "unsupported operator ':' inside an expression"},
-      {"y ~ log(cbind(a, b))", "unsupported here: cbind(a, b) (cbind() is only a response)"},
-      {"y ~ x +", "the formula ends too early"},
-  };
-  for (const auto& c : cases) {
-    splitmodels::FormulaFields fields;
-    EXPECT_EQ(splitmodels::checkFormula(c.formula, fields), std::optional<std::string>(c.message)) << c.formula;
-  }
   // Nesting past the limit is refused before it overflows the stack; 1,000 terms are not. A
-  // polynomial's degree goes up to 64.
+  // polynomial's degree goes up to 64 (65 is refused in the file).
   std::string terms = "x", powers = "x", interactions = "x";
   for (int i = 0; i < 999; ++i) terms += "+x";
   for (int i = 0; i < 2500; ++i) powers += "^x", interactions += ":x";
   const std::string tooDeep = "the formula is nested more than 2000 levels deep (terms joined by operators, "
                               "parentheses, calls, signs or powers); write it with fewer terms or parentheses";
-  const std::pair<std::string, std::optional<std::string>> deep[] = {
+  std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
       {"y ~ " + terms, std::nullopt}, {"y ~ " + terms + terms + terms, tooDeep},
       {"y ~ " + std::string(2500, '(') + "x" + std::string(2500, ')'), tooDeep},
       {"y ~ " + std::string(100000, '-') + "x", tooDeep}, {"y ~ I(" + powers + ")", tooDeep},
       {"y ~ " + interactions, tooDeep}, {"y ~ poly(x, 64, raw = TRUE)", std::nullopt},
-      {"y ~ poly(x, 65, raw = TRUE)",
-       "unsupported: poly(x, 65, raw = TRUE) (the degree must be a whole number from 1 to 64)"},
   };
-  for (const auto& [formula, message] : deep) {
+  for (const std::vector<std::string>& c : tsvRows("refused_formulas.tsv")) cases.emplace_back(c[0], c[1]);
+  for (const auto& [formula, message] : cases) {
     splitmodels::FormulaFields fields;
     EXPECT_EQ(splitmodels::checkFormula(formula, fields), message) << formula.substr(0, 40);
   }

@@ -19,25 +19,17 @@ namespace {
 using namespace modeltest;
 
 // inputs: comma-separated
-struct GlmCase { const char *title, *family, *link, *target, *inputs, *weights, *offset; };
+struct GlmCase { std::string title, family, link, target, inputs, weights, offset; };
 
-const GlmCase kGlmCases[] = {
-    {"gaussian identity", "gaussian", "identity", "mpg", "wt,hp", "", ""}, {"gaussian log", "gaussian", "log", "mpg", "wt,hp", "", ""},
-    {"gaussian inverse", "gaussian", "inverse", "mpg", "wt,hp", "", ""}, {"binomial logit", "binomial", "logit", "am", "wt,cyl", "", ""},
-    {"binomial probit", "binomial", "probit", "am", "wt", "", ""}, {"binomial cauchit", "binomial", "cauchit", "am", "wt", "", ""},
-    {"binomial log", "binomial", "log", "am", "qsec", "", ""}, {"binomial cloglog", "binomial", "cloglog", "am", "wt", "", ""},
-    {"poisson log", "poisson", "log", "carb", "wt,cyl", "", ""}, {"poisson identity", "poisson", "identity", "carb", "wt", "", ""},
-    {"poisson sqrt", "poisson", "sqrt", "carb", "wt", "", ""}, {"Gamma inverse", "Gamma", "inverse", "mpg", "wt,hp", "", ""},
-    {"Gamma identity", "Gamma", "identity", "mpg", "wt,hp", "", ""}, {"Gamma log", "Gamma", "log", "mpg", "wt,hp", "", ""},
-    {"inverse.gaussian 1/mu^2", "inverse.gaussian", "1/mu^2", "mpg", "wt", "", ""},
-    {"inverse.gaussian inverse", "inverse.gaussian", "inverse", "mpg", "wt", "", ""},
-    {"inverse.gaussian identity", "inverse.gaussian", "identity", "mpg", "wt", "", ""},
-    {"inverse.gaussian log", "inverse.gaussian", "log", "mpg", "wt", "", ""}, {"quasibinomial logit", "quasibinomial", "logit", "am", "wt", "", ""},
-    {"quasipoisson log", "quasipoisson", "log", "carb", "wt,cyl", "", ""}, {"binomial weights", "binomial", "logit", "vs", "wt", "gear", ""},
-    {"gaussian zero weights", "gaussian", "identity", "mpg", "wt", "w0", ""}, {"Gamma weights", "Gamma", "log", "mpg", "hp", "carb", ""},
-    {"poisson offset", "poisson", "log", "carb", "wt", "", "logdisp"},
-    {"quasipoisson weights offset", "quasipoisson", "log", "carb", "wt,cyl", "gear", "logdisp"},
-};
+// The cases of tests/models/glm_cases.tsv.
+std::vector<GlmCase> glmCases() {
+  std::vector<GlmCase> cases;
+  for (std::vector<std::string> row : tsvRows("glm_cases.tsv")) {
+    for (std::string& field : row) field = field == "-" ? "" : field;
+    cases.push_back({row.at(0), row.at(1), row.at(2), row.at(3), row.at(4), row.at(5), row.at(6)});
+  }
+  return cases;
+}
 
 ModelSpec glmRequest(const GlmCase& c) {
   ModelSpec request = modelRequest(ModelKind::Glm, c.target, {});
@@ -57,7 +49,7 @@ ModelSpec glmRequest(const GlmCase& c) {
 TEST(GlmReference, EveryFamilyAndLinkAgreesWithR) {
   const GroupData data = mtcars();
   const RValues values("glm");
-  for (const GlmCase& c : kGlmCases) {
+  for (const GlmCase& c : glmCases()) {
     SCOPED_TRACE(c.title);
     const auto r = [&](const std::string& quantity) { return values(c.title, quantity); };
     const splitmodels::GroupModel model = splitmodels::buildGroupModel(data, glmRequest(c));

@@ -22,6 +22,7 @@
 
 #include "common/mtcars.h"
 #include "common/pmml_schema.h"
+#include "common/tsv.h"
 #include "splitmodels/splitmodels.h"
 
 namespace modeltest {
@@ -60,6 +61,11 @@ inline std::string testFile(const std::string& name) {
   std::ostringstream text;
   text << std::ifstream(std::string(SPLIT_SOURCE_ROOT) + "/tests/models/" + name).rdbuf();
   return text.str();
+}
+
+// The cases of a tab-separated file of tests/models/ (see TsvRows).
+inline std::vector<std::vector<std::string>> tsvRows(const std::string& name) {
+  return splittest::TsvRows("models/" + name);
 }
 
 // A number as a CSV column holds it: 17 significant digits, so that it reads
