@@ -1,8 +1,13 @@
-// Column blocks: large ones 2 MiB aligned and marked for huge pages, and
-// kept for reuse while a ColumnBlockReuse is alive.
+// Column blocks: large ones 2 MiB aligned, and kept for reuse while a
+// ColumnBlockReuse is alive.
+//
+// They are not marked for huge pages (MADV_HUGEPAGE). On the virtual
+// machines we measured, a fresh huge page came quickly only while the
+// memory of a run just ended was still at hand; after another process had
+// run, a build spent up to its whole user time again in the kernel clearing
+// them, where 4 KiB pages cost the same little every time
+// (docs/performance.md, "Huge pages").
 #include "refhost/column_allocator.h"
-
-#include <sys/mman.h>
 
 #include <cstdlib>
 #include <mutex>
@@ -78,8 +83,6 @@ void* allocateColumnBlock(std::size_t bytes) {
     if (void* block = takeKept(rounded)) return block;
     void* block = std::aligned_alloc(kHugePage, rounded);
     if (block == nullptr) throw std::bad_alloc();
-    // Only advice: without huge pages the block works all the same.
-    ::madvise(block, rounded, MADV_HUGEPAGE);
     return block;
 }
 
