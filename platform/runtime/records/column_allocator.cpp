@@ -2,7 +2,7 @@
 // ColumnBlockReuse is alive.
 //
 // They are not marked for huge pages (MADV_HUGEPAGE). On the virtual
-// machines we measured, a fresh huge page came quickly only while the
+// machine we measure on, a fresh huge page came quickly only while the
 // memory of a run just ended was still at hand; after another process had
 // run, a build spent up to its whole user time again in the kernel clearing
 // them, where 4 KiB pages cost the same little every time
