@@ -94,6 +94,13 @@ def main():
     if read_floor:
         rows.append(("read floor (pread + memchr), per CPU second", "MB",
                      [r["mb_per_cpu_second"] for r in read_floor]))
+    for arg, label in ((0, "4 KiB pages"), (1, "huge pages")):
+        runs = micro.get(f"BM_FreshPages/{arg}", [])
+        if runs:
+            rows.append((f"fresh memory, {label}: first write per 4 KiB", "us",
+                         [r["us_per_page_first"] for r in runs]))
+            rows.append((f"fresh memory, {label}: second write per 4 KiB", "us",
+                         [r["us_per_page_again"] for r in runs]))
     collect, collect_cpu = {}, {}
     for run_name, runs in micro.items():
         if run_name.startswith("BM_CollectGroups/"):

@@ -185,11 +185,20 @@ if [ "$dt_records" -gt 0 ] && [ "$dt_runs" -gt 0 ]; then
   done
 fi
 
+# The machine's price of fresh memory, after the end-to-end runs so that
+# they do not start from memory this freed: microseconds per 4 KiB page of
+# the first write, with 4 KiB and with huge pages. It differs between
+# virtual machines by ten times or more, and the columns of a build are
+# mostly fresh memory.
+echo "Measuring the first write to fresh memory" >&2
+"$split_bench" --benchmark_filter='BM_FreshPages' --benchmark_repetitions=3 \
+  --benchmark_out="$work/micro-fresh.json" --benchmark_out_format=json >&2
+micro_json=("$work/micro-fresh.json")
+
 # Google Benchmark. Distribution and its floor run interleaved in one
 # process, so the ratio compares runs made under the same conditions; each
 # collection size runs in a process of its own, so that no size inherits a
 # heap another size grew.
-micro_json=()
 if [ "$micro" = 1 ]; then
   echo "Running the distribution benchmarks" >&2
   rm -f "$work"/micro-*.json
