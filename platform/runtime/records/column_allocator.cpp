@@ -1,14 +1,21 @@
-// Column blocks: large ones 2 MiB aligned, and kept for reuse while a
+// Column blocks: large ones 2 MiB aligned, backed by huge pages while the
+// kernel hands those out quickly, and kept for reuse while a
 // ColumnBlockReuse is alive.
 //
-// They are not marked for huge pages (MADV_HUGEPAGE). On the virtual
-// machine we measure on, a fresh huge page came quickly only while the
-// memory of a run just ended was still at hand; after another process had
-// run, a build spent up to its whole user time again in the kernel clearing
-// them, where 4 KiB pages cost the same little every time
-// (docs/performance.md, "Huge pages").
+// Whether huge pages pay depends on the machine more than on the program.
+// On the virtual machines we measure on, the first access to a fresh
+// 4 KiB page cost 5 to 10 microseconds on one, and a fresh huge page as
+// little as a twentieth of that per 4 KiB; on another, huge pages came
+// slowly after another process had freed its memory, up to twice the time
+// of 4 KiB pages (docs/performance.md, "Huge pages"). So each new block asks
+// for huge pages and faults in its first 2 MiB at once, timing it: a block
+// whose first huge page took longer than a fast machine takes to clear one
+// gives the advice back for the rest of it, and is filled with 4 KiB pages.
 #include "refhost/column_allocator.h"
 
+#include <sys/mman.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -38,6 +45,30 @@ Reuse& reuse() {
 }
 
 std::size_t roundedSize(std::size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
+
+// The longest the first huge page of a block may take to fault in for the
+// block to keep huge pages: clearing 2 MiB at about 2 GB per second. Warm
+// huge pages took 0.1 to 0.2 ms where we measured, cold ones 2 to 3 ms.
+constexpr std::chrono::microseconds kSlowHugePage{1000};
+
+// Asks for huge pages for a new block of `bytes` (whole huge pages, 2 MiB
+// aligned) and faults in its first one, keeping them only when that came
+// quickly. Only advice: a kernel without it leaves the block as it is.
+void adviseHugePages(void* block, std::size_t bytes) {
+#if defined(MADV_HUGEPAGE) && defined(MADV_POPULATE_WRITE)
+    if (::madvise(block, bytes, MADV_HUGEPAGE) != 0) return;
+    const auto start = std::chrono::steady_clock::now();
+    const int populated = ::madvise(block, kHugePage, MADV_POPULATE_WRITE);
+    if (populated == 0 && std::chrono::steady_clock::now() - start <= kSlowHugePage) return;
+    // Slow, or no way to time it: the rest of the block takes 4 KiB pages,
+    // as it would without the advice.
+    char* const rest = static_cast<char*>(block) + (populated == 0 ? kHugePage : 0);
+    ::madvise(rest, static_cast<std::size_t>(static_cast<char*>(block) + bytes - rest), MADV_NOHUGEPAGE);
+#else
+    (void)block;
+    (void)bytes;
+#endif
+}
 
 // The smallest kept block of at least `bytes`, taken off the list; null
 // when none holds that much.
@@ -83,6 +114,7 @@ void* allocateColumnBlock(std::size_t bytes) {
     if (void* block = takeKept(rounded)) return block;
     void* block = std::aligned_alloc(kHugePage, rounded);
     if (block == nullptr) throw std::bad_alloc();
+    adviseHugePages(block, rounded);
     return block;
 }
 

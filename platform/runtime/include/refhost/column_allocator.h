@@ -1,8 +1,8 @@
 // The allocator of column storage. Columns of large tables run to hundreds
-// of megabytes: large blocks are aligned to 2 MiB (a kernel set to use
-// transparent huge pages everywhere can back them with huge pages) and kept
-// for reuse within a scope, so that fresh memory is touched once. Small
-// blocks come from the ordinary heap.
+// of megabytes: large blocks are aligned to 2 MiB, backed by huge pages
+// while the kernel hands those out quickly, and kept for reuse within a
+// scope, so that fresh memory is touched once. Small blocks come from the
+// ordinary heap.
 #ifndef REFHOST_COLUMN_ALLOCATOR_H
 #define REFHOST_COLUMN_ALLOCATOR_H
 
