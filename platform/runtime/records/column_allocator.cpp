@@ -4,8 +4,8 @@
 //
 // Whether huge pages pay depends on the machine more than on the program.
 // On the virtual machines we measure on, the first access to a fresh
-// 4 KiB page cost 5 to 10 microseconds on one, and a fresh huge page as
-// little as a twentieth of that per 4 KiB; on another, huge pages came
+// 4 KiB page cost 5 to 13 microseconds on one, and a fresh huge page as
+// little as a fifteenth of that per 4 KiB; on another, huge pages came
 // slowly after another process had freed its memory, up to twice the time
 // of 4 KiB pages (docs/performance.md, "Huge pages"). So each new block asks
 // for huge pages and faults in its first 2 MiB at once, timing it: a block
@@ -48,7 +48,7 @@ std::size_t roundedSize(std::size_t bytes) { return (bytes + kHugePage - 1) / kH
 
 // The longest the first huge page of a block may take to fault in for the
 // block to keep huge pages: clearing 2 MiB at about 2 GB per second. Warm
-// huge pages took 0.1 to 0.2 ms where we measured, cold ones 2 to 3 ms.
+// huge pages took 0.1 to 0.4 ms where we measured, cold ones 4 to 10 ms.
 constexpr std::chrono::microseconds kSlowHugePage{1000};
 
 // Asks for huge pages for a new block of `bytes` (whole huge pages, 2 MiB
