@@ -191,6 +191,7 @@ fi
 # virtual machines by ten times or more, and the columns of a build are
 # mostly fresh memory.
 echo "Measuring the first write to fresh memory" >&2
+rm -f "$work"/micro-*.json
 "$split_bench" --benchmark_filter='BM_FreshPages' --benchmark_repetitions=3 \
   --benchmark_out="$work/micro-fresh.json" --benchmark_out_format=json >&2
 micro_json=("$work/micro-fresh.json")
@@ -201,7 +202,6 @@ micro_json=("$work/micro-fresh.json")
 # heap another size grew.
 if [ "$micro" = 1 ]; then
   echo "Running the distribution benchmarks" >&2
-  rm -f "$work"/micro-*.json
   "$split_bench" --records="$records" --benchmark_filter='BM_Distribute' \
     --benchmark_repetitions="$runs" --benchmark_enable_random_interleaving=true \
     --benchmark_out="$work/micro-distribute.json" --benchmark_out_format=json >&2
