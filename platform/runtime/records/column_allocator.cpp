@@ -58,12 +58,13 @@ void adviseHugePages(void* block, std::size_t bytes) {
 #if defined(MADV_HUGEPAGE) && defined(MADV_POPULATE_WRITE)
     if (::madvise(block, bytes, MADV_HUGEPAGE) != 0) return;
     const auto start = std::chrono::steady_clock::now();
-    const int populated = ::madvise(block, kHugePage, MADV_POPULATE_WRITE);
-    if (populated == 0 && std::chrono::steady_clock::now() - start <= kSlowHugePage) return;
-    // Slow, or no way to time it: the rest of the block takes 4 KiB pages,
-    // as it would without the advice.
-    char* const rest = static_cast<char*>(block) + (populated == 0 ? kHugePage : 0);
-    ::madvise(rest, static_cast<std::size_t>(static_cast<char*>(block) + bytes - rest), MADV_NOHUGEPAGE);
+    if (::madvise(block, kHugePage, MADV_POPULATE_WRITE) != 0) {
+        // No way to time it: 4 KiB pages, as without the advice.
+        ::madvise(block, bytes, MADV_NOHUGEPAGE);
+        return;
+    }
+    if (std::chrono::steady_clock::now() - start > kSlowHugePage)
+        ::madvise(static_cast<char*>(block) + kHugePage, bytes - kHugePage, MADV_NOHUGEPAGE);
 #else
     (void)block;
     (void)bytes;
