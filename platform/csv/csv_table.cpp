@@ -4,7 +4,9 @@
 #include <bit>
 #include <cstring>
 #include <unordered_set>
+#include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -418,14 +420,18 @@ void readFullTable(CsvTable& result, InputSource& input, const std::string& csvP
     result.csvColumns = source;
 }
 
-// The quick loader for plain files; false (with result untouched) when the
-// file needs the full reader.
-bool readPlainTable(CsvTable& result, const std::string& csvPath, const std::string& dataModelPath,
-                    const CsvFormat& format, const std::vector<std::string>& categorical)
+// Loads the records with the storages given (None: inferred, or none at all
+// to infer every one); nothing when the file needs the full reader.
+using PlainLoad = std::function<std::optional<PlainCsv>(const std::vector<Storage>&)>;
+
+// The quick loader for plain text, of a file or a stream whose header is
+// `header`; false (with result untouched) when the file needs the full reader.
+bool readPlainTable(CsvTable& result, const std::optional<std::vector<std::string>>& header,
+                    const PlainLoad& load, const std::string& dataModelPath, const CsvFormat& format,
+                    const std::vector<std::string>& categorical)
 {
-    const auto header = readPlainHeader(csvPath, format);
     if (!header) return false;
-    checkDelimiterHint(*header, csvPath, format);
+    checkDelimiterHint(*header, result.source, format);
     checkHeaderEncoding(*header, result.source, format);
     checkCategoricalNames(*header, categorical, result.source);
     CsvTable plainResult;
@@ -449,7 +455,7 @@ bool readPlainTable(CsvTable& result, const std::string& csvPath, const std::str
             if (std::find(categorical.begin(), categorical.end(), (*header)[i]) != categorical.end())
                 given[i] = Storage::String;
     }
-    auto plain = loadPlainCsv(csvPath, given, parseThreads(), format);
+    auto plain = load(given);
     if (!plain) return false;
     std::vector<refhost::Column> columns;
     std::vector<refhost::ColumnValues> values;
@@ -676,9 +682,28 @@ CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPa
 {
     CsvTable result;
     result.source = csvPath == "-" ? "<stdin>" : csvPath;
-    InputSource input(csvPath, "--data", format.latin1);
-    if (!(input.isPlainFile() && readPlainTable(result, csvPath, dataModelPath, format, categorical)))
-        readFullTable(result, input, result.source, dataModelPath, format, categorical);
+    auto input = std::make_unique<InputSource>(csvPath, "--data", format.latin1);
+    bool loaded = false;
+    if (input->isPlainFile()) {
+        loaded = readPlainTable(
+            result, readPlainHeader(csvPath, format),
+            [&](const std::vector<Storage>& given) { return loadPlainCsv(csvPath, given, parseThreads(), format); },
+            dataModelPath, format, categorical);
+    } else if (input->isRegularFile()) {
+        // A compressed or converted file is decoded on one thread and parsed
+        // on the others; the stream is opened again for every pass.
+        const OpenStream open = [&] { return std::make_unique<InputSource>(csvPath, "--data", format.latin1); };
+        const std::size_t expected = input->decodedSizeHint();
+        loaded = readPlainTable(
+            result, readStreamedHeader(open, format),
+            [&](const std::vector<Storage>& given) {
+                return loadStreamedCsv(open, given, parseThreads(), format, expected);
+            },
+            dataModelPath, format, categorical);
+        // The full reader reads the file from its start.
+        if (!loaded) input = std::make_unique<InputSource>(csvPath, "--data", format.latin1);
+    }
+    if (!loaded) readFullTable(result, *input, result.source, dataModelPath, format, categorical);
     summariseColumns(result);
     noteEncoding(result, format);
     return result;

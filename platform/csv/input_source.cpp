@@ -112,6 +112,23 @@ public:
         if (owned_) ::close(fd_);
     }
     bool plain() const { return regular_ && !gzip_ && !latin1_; }
+    bool regular() const { return regular_; }
+
+    std::uint64_t decodedSizeHint() const
+    {
+        struct stat st {};
+        if (!regular_ || ::fstat(fd_, &st) != 0 || st.st_size <= 0) return 0;
+        const auto size = static_cast<std::uint64_t>(st.st_size);
+        if (!gzip_) return size;
+        // A gzip member ends with its decompressed size modulo 4 GiB: the
+        // file's size when it has one member, inflating to less than 4 GiB,
+        // which is larger than the file (a test, not a proof).
+        unsigned char tail[4] = {};
+        if (size < 18 || ::pread(fd_, tail, 4, st.st_size - 4) != 4) return 0;
+        const std::uint64_t inflated = std::uint64_t{tail[0]} | std::uint64_t{tail[1]} << 8 |
+                                       std::uint64_t{tail[2]} << 16 | std::uint64_t{tail[3]} << 24;
+        return inflated > size ? inflated : 0;
+    }
 
 protected:
     int_type underflow() override
@@ -302,6 +319,10 @@ void InputFile::checkUnchanged() const
 std::istream& InputSource::stream() { return *stream_; }
 
 bool InputSource::isPlainFile() const { return buffer_->plain(); }
+
+bool InputSource::isRegularFile() const { return buffer_->regular(); }
+
+std::uint64_t InputSource::decodedSizeHint() const { return buffer_->decodedSizeHint(); }
 
 std::string readInputFile(const std::string& path, const std::string& option, std::size_t maxBytes)
 {

@@ -5,6 +5,7 @@
 #ifndef SPLITRUN_INPUT_SOURCE_H
 #define SPLITRUN_INPUT_SOURCE_H
 
+#include <cstdint>
 #include <filesystem>
 #include <istream>
 #include <memory>
@@ -61,6 +62,12 @@ public:
     // True for a regular file whose bytes are read as they are (not
     // compressed, not converted), which may therefore also be read by offset.
     bool isPlainFile() const;
+    // True for a regular file (not standard input), which may be opened again.
+    bool isRegularFile() const;
+    // The size of the decoded bytes, where the file tells it: a plain or
+    // converted file's size, or the size a gzip file of one member records.
+    // 0 when it does not; only a hint, for reserving memory.
+    std::uint64_t decodedSizeHint() const;
 
 private:
     class Buffer;

@@ -26,6 +26,7 @@
 #include "column_prefault.h"
 #include "csv_scan.h"
 #include "decimal_words.h"
+#include "stream_chunks.h"
 
 namespace splitrun {
 
@@ -72,7 +73,10 @@ struct Header {
     std::size_t dataStart = 0;   // offset of the first record
 };
 
-std::optional<Header> plainHeader(const File& file, std::size_t maxBytes, char delimiter)
+// The header at the start of the bytes `read(into, count, offset)` gives
+// (the number read, or -1 when reading failed).
+template <class Read>
+std::optional<Header> headerOf(Read&& read, std::size_t maxBytes, char delimiter)
 {
     std::string text;
     std::size_t offset = 0;
@@ -80,7 +84,7 @@ std::optional<Header> plainHeader(const File& file, std::size_t maxBytes, char d
     for (;;) {
         const std::size_t before = text.size();
         text.resize(before + 65536);
-        const long got = file.read(text.data() + before, 65536, offset);
+        const long got = read(text.data() + before, 65536, offset);
         if (got < 0) return std::nullopt;
         text.resize(before + static_cast<std::size_t>(got));
         offset += static_cast<std::size_t>(got);
@@ -129,6 +133,12 @@ std::optional<Header> plainHeader(const File& file, std::size_t maxBytes, char d
         if (from == line.size()) return std::nullopt;   // an empty last name
     }
     return header;
+}
+
+std::optional<Header> plainHeader(const File& file, std::size_t maxBytes, char delimiter)
+{
+    return headerOf([&file](char* into, std::size_t count, std::size_t offset) { return file.read(into, count, offset); },
+                       maxBytes, delimiter);
 }
 
 // One column of one chunk of the file while it is read.
@@ -671,6 +681,27 @@ struct LoadedColumn {
 // the allocator hands out again and again rather than fresh pages.
 constexpr std::size_t kChunkBytes = std::size_t{512} << 10;
 
+// Reads chunk k of the input into `chunk`, with `buffer` for its bytes (the
+// reading thread's own, kept from chunk to chunk); false when the input
+// holds no chunk k.
+using ChunkReader = std::function<bool(std::size_t k, Chunk& chunk, std::vector<char>& buffer)>;
+
+// The number of chunks of an input whose end is not known until it is met.
+constexpr std::size_t kUnknownChunks = static_cast<std::size_t>(-1);
+
+// The chunks of the file's bytes [begin, end), `chunkBytes` each, read by
+// offset.
+ChunkReader fileChunks(const ChunkRules& rules, const File& file, std::size_t begin, std::size_t end,
+                       std::size_t chunkBytes)
+{
+    return [&rules, &file, begin, end, chunkBytes](std::size_t k, Chunk& chunk, std::vector<char>& buffer) {
+        const std::size_t from = begin + k * chunkBytes;
+        if (from >= end) return false;
+        chunk.read(rules, file, begin, from, std::min(end, from + chunkBytes), end, buffer);
+        return true;
+    };
+}
+
 // Reads the records in chunks on several threads and hands the chunks to
 // a sink in file order. Threads take the chunks one by one; a thread that
 // finishes a chunk hands over every finished chunk that is next in order,
@@ -681,12 +712,12 @@ public:
     // before it; anything but Loaded stops the read.
     using Sink = std::function<Verdict(Chunk& chunk, std::size_t firstRecord)>;
 
-    ParallelRead(const ChunkRules& rules, const File& file, std::size_t begin, std::size_t end,
-                 std::size_t chunkBytes, Sink sink)
-        : rules_(rules), file_(file), begin_(begin), end_(end), chunkBytes_(chunkBytes),
-          chunkCount_((end - begin + chunkBytes - 1) / chunkBytes), sink_(std::move(sink)),
-          finished_(chunkCount_)
+    // `chunkCount`: the input's chunks, or kUnknownChunks when the reader
+    // finds its end.
+    ParallelRead(const ChunkRules& rules, ChunkReader reader, std::size_t chunkCount, Sink sink)
+        : rules_(rules), reader_(std::move(reader)), chunkCount_(chunkCount), sink_(std::move(sink))
     {
+        if (chunkCount_ != kUnknownChunks) finished_.resize(chunkCount_);
     }
 
     // Reads the file; `needText`, when given, gets the columns of a chunk
@@ -721,8 +752,7 @@ private:
                 if (k >= chunkCount_ || !awaitTurn(k)) return;
                 if (beforeChunk_) beforeChunk_(k);
                 auto chunk = std::make_unique<Chunk>(rules_, expectedRows + expectedRows / 16);
-                const std::size_t from = begin_ + k * chunkBytes_;
-                chunk->read(rules_, file_, begin_, from, std::min(end_, from + chunkBytes_), end_, buffer);
+                if (!reader_(k, *chunk, buffer)) return;
                 expectedRows = chunk->rows;
                 deliver(k, std::move(chunk));
             }
@@ -747,10 +777,11 @@ private:
     void deliver(std::size_t k, std::unique_ptr<Chunk> chunk)
     {
         std::unique_lock<std::mutex> lock(mutex_);
+        if (k >= finished_.size()) finished_.resize(k + 1);
         finished_[k] = std::move(chunk);
         if (appending_) return;
         appending_ = true;
-        while (committed_ < chunkCount_ && finished_[committed_] && !stop_) {
+        while (committed_ < finished_.size() && finished_[committed_] && !stop_) {
             const std::unique_ptr<Chunk> next = std::move(finished_[committed_]);
             lock.unlock();
             if (next->verdict == Verdict::Reread) needText_ = next->needText;
@@ -770,10 +801,7 @@ private:
     }
 
     const ChunkRules& rules_;
-    const File& file_;
-    const std::size_t begin_;
-    const std::size_t end_;
-    const std::size_t chunkBytes_;
+    const ChunkReader reader_;
     const std::size_t chunkCount_;
     const Sink sink_;
     std::function<void(std::size_t)> beforeChunk_;
@@ -877,27 +905,38 @@ void tallyTexts(const ColumnValues& values, std::uint64_t firstLine, TextTally& 
     }
 }
 
-// Reads the file's records in chunks into a LoadedTable (keeping the values
+// Where the passes of readChunks take their chunks from.
+struct ChunkInput {
+    std::size_t bytes = 0;        // of the records; for a stream an estimate, or 0
+    std::size_t chunkBytes = 0;
+    std::size_t chunks = 0;       // or kUnknownChunks
+    // Starts a pass over the records with the pass's rules, giving the
+    // reader of its chunks.
+    std::function<ChunkReader(const ChunkRules&)> start;
+};
+
+// Reads the input's records in chunks into a LoadedTable (keeping the values
 // or only the storages, and the texts' tallies when asked), reading it again
 // while columns' chunks disagree: as text, or starting from the storage the
 // file's first value chose; each round settles at least one more column.
 // Nothing when the file needs the full reader.
-std::optional<LoadedTable> readChunks(ChunkRules rules, const File& file, std::size_t begin, std::size_t size,
-                                      std::size_t chunkBytes, std::size_t threads, bool keepValues,
-                                      std::vector<TextTally>* tallies)
+std::optional<LoadedTable> readChunks(ChunkRules rules, const ChunkInput& input, std::size_t threads,
+                                      bool keepValues, std::vector<TextTally>* tallies)
 {
     const std::size_t fields = rules.given.size();
     for (;;) {
         LoadedTable load;
         load.columns.resize(fields);
         for (LoadedColumn& column : load.columns) column.keepValues = keepValues;
-        load.bytes = size - begin;
-        load.chunkBytes = chunkBytes == 0 ? kChunkBytes : chunkBytes;
+        load.bytes = input.bytes;
+        load.chunkBytes = input.chunkBytes;
         if (tallies != nullptr) tallies->assign(fields, TextTally{});
         std::vector<std::size_t> needText;
-        ColumnPrefault prefault((size - begin + load.chunkBytes - 1) / load.chunkBytes);
+        // A stream's chunks are counted from its expected size.
+        ColumnPrefault prefault(input.chunks != kUnknownChunks ? input.chunks
+                                                                : (input.bytes + input.chunkBytes - 1) / input.chunkBytes);
         std::vector<const ColumnValues*> columns;
-        ParallelRead read(rules, file, begin, size, load.chunkBytes, [&](Chunk& chunk, std::size_t firstRecord) {
+        ParallelRead read(rules, input.start(rules), input.chunks, [&](Chunk& chunk, std::size_t firstRecord) {
             if (tallies != nullptr)
                 for (std::size_t c = 0; c < fields; ++c)
                     if (chunk.columns[c].storage == Storage::String)
@@ -932,6 +971,110 @@ std::optional<LoadedTable> readChunks(ChunkRules rules, const File& file, std::s
     }
 }
 
+// The table a load put together, under the header's names.
+PlainCsv plainCsvOf(const std::vector<std::string>& names, LoadedTable& load)
+{
+    PlainCsv result;
+    result.header = names;
+    for (LoadedColumn& column : load.columns) {
+        result.storages.push_back(column.storage);
+        result.values.push_back(std::move(column.values));
+    }
+    return result;
+}
+
+// The chunks of the file's records, [begin, size), read by offset.
+ChunkInput fileInput(const File& file, std::size_t begin, std::size_t size, std::size_t chunkBytes)
+{
+    ChunkInput input;
+    input.bytes = size - begin;
+    input.chunkBytes = chunkBytes == 0 ? kChunkBytes : chunkBytes;
+    input.chunks = (input.bytes + input.chunkBytes - 1) / input.chunkBytes;
+    input.start = [&file, begin, size, chunkBytes = input.chunkBytes](const ChunkRules& rules) {
+        return fileChunks(rules, file, begin, size, chunkBytes);
+    };
+    return input;
+}
+
+// Reads the header off the start of a stream, setting *after to the bytes
+// read past it. Nothing when the header needs the full reader, or reading
+// failed (the full reader reports why).
+std::optional<Header> streamHeader(std::streambuf& input, const CsvFormat& format, std::vector<char>* after)
+{
+    std::vector<char> head;
+    bool ended = false;
+    const auto read = [&](char* into, std::size_t count, std::size_t offset) -> long {
+        while (!ended && head.size() < offset + count) {
+            const std::size_t before = head.size();
+            head.resize(before + count);
+            const std::streamsize got = input.sgetn(head.data() + before, static_cast<std::streamsize>(count));
+            head.resize(before + static_cast<std::size_t>(got > 0 ? got : 0));
+            ended = got <= 0;
+        }
+        const std::size_t available = offset < head.size() ? std::min(count, head.size() - offset) : 0;
+        if (available > 0) std::memcpy(into, head.data() + offset, available);
+        return static_cast<long>(available);
+    };
+    std::optional<Header> header;
+    try {
+        header = headerOf(read, format.maxFieldSize, format.delimiter);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (header) after->assign(head.begin() + static_cast<std::ptrdiff_t>(std::min(header->dataStart, head.size())),
+                              head.end());
+    return header;
+}
+
+// One pass over a stream: the stream opened from its start and its records
+// cut into chunks on a thread of their own.
+struct StreamPass {
+    std::unique_ptr<InputSource> source;
+    std::unique_ptr<StreamChunks> chunks;
+};
+
+// The chunks of a stream's records, cut at line ends as the stream is read;
+// each pass opens the stream again and checks that its header is `names`.
+// `expectedBytes`: the records' size if known, else 0.
+ChunkInput streamInput(const OpenStream& open, const std::vector<std::string>& names, const CsvFormat& format,
+                       std::size_t expectedBytes, std::size_t chunkBytes, std::size_t threads)
+{
+    ChunkInput input;
+    input.bytes = expectedBytes;
+    input.chunkBytes = chunkBytes == 0 ? kChunkBytes : chunkBytes;
+    input.chunks = kUnknownChunks;
+    input.start = [&open, &names, &format, chunkBytes = input.chunkBytes, threads](const ChunkRules& rules) {
+        const auto decline = [](std::size_t, Chunk& chunk, std::vector<char>&) { return !chunk.fail(Verdict::FullReader); };
+        auto pass = std::make_shared<StreamPass>();
+        try {
+            pass->source = open();
+        } catch (const std::exception&) {
+            return ChunkReader(decline);
+        }
+        std::streambuf& bytes = *pass->source->stream().rdbuf();
+        std::vector<char> after;
+        const auto header = streamHeader(bytes, format, &after);
+        if (!header || header->names != names) return ChunkReader(decline);
+        // The cutting thread keeps a chunk ready for each parsing thread,
+        // and one more.
+        pass->chunks = std::make_unique<StreamChunks>(bytes, std::move(after), chunkBytes, format.maxFieldSize,
+                                                      threads + 1);
+        return ChunkReader([pass, &rules](std::size_t k, Chunk& chunk, std::vector<char>& buffer) {
+            switch (pass->chunks->take(k, buffer)) {
+            case StreamChunks::Take::End: return false;
+            case StreamChunks::Take::Failed: return !chunk.fail(Verdict::FullReader);
+            case StreamChunks::Take::Chunk: break;
+            }
+            // A chunk holds whole lines, the stream's last perhaps without its line end.
+            const char* const begin = buffer.data();
+            const char* const end = begin + buffer.size();
+            chunk.lines(rules, begin, end, end, true);
+            return true;
+        });
+    };
+    return input;
+}
+
 }  // namespace
 
 std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<Storage>& given,
@@ -945,16 +1088,50 @@ std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<
     const std::size_t fields = header->names.size();
     if (!given.empty() && given.size() != fields) return std::nullopt;
     const std::size_t size = file.size();
-    auto load = readChunks(rulesFor(format, fields, given), file, std::min(header->dataStart, size), size,
-                           chunkBytes, threads, true, nullptr);
+    auto load = readChunks(rulesFor(format, fields, given),
+                           fileInput(file, std::min(header->dataStart, size), size, chunkBytes), threads, true, nullptr);
     if (!load) return std::nullopt;
-    PlainCsv result;
-    result.header = header->names;
-    for (LoadedColumn& column : load->columns) {
-        result.storages.push_back(column.storage);
-        result.values.push_back(std::move(column.values));
+    return plainCsvOf(header->names, *load);
+}
+
+namespace {
+
+// The header at the start of the stream `open` opens; nothing when it needs
+// the full reader or cannot be read.
+std::optional<Header> openedHeader(const OpenStream& open, const CsvFormat& format)
+{
+    try {
+        const std::unique_ptr<InputSource> source = open();
+        std::vector<char> after;
+        return streamHeader(*source->stream().rdbuf(), format, &after);
+    } catch (const std::exception&) {
+        return std::nullopt;
     }
-    return result;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> readStreamedHeader(const OpenStream& open, const CsvFormat& format)
+{
+    auto header = openedHeader(open, format);
+    if (!header) return std::nullopt;
+    return std::move(header->names);
+}
+
+std::optional<PlainCsv> loadStreamedCsv(const OpenStream& open, const std::vector<Storage>& given,
+                                        std::size_t threads, const CsvFormat& format, std::size_t expectedBytes,
+                                        std::size_t chunkBytes)
+{
+    if (format.decimal != '.') return std::nullopt;
+    const auto header = openedHeader(open, format);
+    if (!header) return std::nullopt;
+    const std::size_t fields = header->names.size();
+    if (!given.empty() && given.size() != fields) return std::nullopt;
+    auto load = readChunks(rulesFor(format, fields, given),
+                           streamInput(open, header->names, format, expectedBytes, chunkBytes, threads), threads,
+                           true, nullptr);
+    if (!load) return std::nullopt;
+    return plainCsvOf(header->names, *load);
 }
 
 std::optional<PlainProfile> profilePlainCsv(int descriptor, const std::vector<std::string>& categorical,
@@ -971,8 +1148,9 @@ std::optional<PlainProfile> profilePlainCsv(int descriptor, const std::vector<st
             given[i] = Storage::String;
     const std::size_t size = file.size();
     PlainProfile result;
-    auto load = readChunks(rulesFor(format, fields, given), file, std::min(header->dataStart, size), size,
-                           chunkBytes, threads, false, &result.tallies);
+    auto load = readChunks(rulesFor(format, fields, given),
+                           fileInput(file, std::min(header->dataStart, size), size, chunkBytes), threads, false,
+                           &result.tallies);
     if (!load) return std::nullopt;
     result.header = header->names;
     for (const LoadedColumn& column : load->columns) result.storages.push_back(column.storage);
@@ -1004,8 +1182,8 @@ PlainChunks readPlainChunks(int descriptor, const std::vector<std::pair<std::siz
     }
     const std::size_t size = file.size();
     const std::size_t begin = std::min(header->dataStart, size);
-    ParallelRead read(rules, file, begin, size, chunkBytes == 0 ? kChunkBytes : chunkBytes,
-                      [&](Chunk& chunk, std::size_t firstRecord) {
+    const ChunkInput input = fileInput(file, begin, size, chunkBytes);
+    ParallelRead read(rules, input.start(rules), input.chunks, [&](Chunk& chunk, std::size_t firstRecord) {
                           std::vector<refhost::ColumnValues> values;
                           for (const auto& column : wanted)
                               values.push_back(std::move(chunk.columns[column.first].values));

@@ -4,14 +4,16 @@
 // columns on several threads (each thread reads only its own chunks), and
 // the chunks' columns joined in file order into columns reserved once for
 // the whole file.
-// Anything else (and any value a storage cannot hold when the storages are
-// given) is left to the full reader, which knows how to describe every
-// problem.
+// A gzip-compressed or converted file of such text is read the same way
+// from one thread's stream. Anything else (and any value a storage cannot
+// hold when the storages are given) is left to the full reader, which knows
+// how to describe every problem.
 #ifndef SPLITRUN_PLAIN_CSV_LOADER_H
 #define SPLITRUN_PLAIN_CSV_LOADER_H
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -21,6 +23,7 @@
 
 #include "column_profile.h"
 #include "csv_format.h"
+#include "input_source.h"
 #include "value_parsing.h"
 
 namespace splitrun {
@@ -51,6 +54,26 @@ std::optional<std::vector<std::string>> readPlainHeader(const std::string& path,
 // (bytes of the file per chunk; 0 chooses).
 std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<Storage>& given,
                                      std::size_t threads, const CsvFormat& format, std::size_t chunkBytes = 0);
+
+// Opens the text of an input from its start, decoded (decompressed, or
+// converted to UTF-8), as InputSource reads it. Throws InputError when it
+// cannot.
+using OpenStream = std::function<std::unique_ptr<InputSource>()>;
+
+// The header of a stream as readPlainHeader reads a plain file's.
+std::optional<std::vector<std::string>> readStreamedHeader(const OpenStream& open, const CsvFormat& format);
+
+// Loads the records of a stream as loadPlainCsv loads a plain file: a
+// gzip-compressed file, or one converted from Latin-1, whose text is plain.
+// One thread reads the decoded text and cuts it into chunks at line ends,
+// which `threads` threads parse as loadPlainCsv's chunks. Each pass opens the
+// stream again (a pass is repeated when chunks disagree on a column's
+// storage). `expectedBytes`: the decoded size if known, else 0; it reserves
+// the columns. Nothing when the text needs the full reader, reading fails,
+// or the format has a decimal comma; the full reader reports why.
+std::optional<PlainCsv> loadStreamedCsv(const OpenStream& open, const std::vector<Storage>& given,
+                                        std::size_t threads, const CsvFormat& format, std::size_t expectedBytes,
+                                        std::size_t chunkBytes = 0);
 
 struct PlainProfile {
     std::vector<std::string> header;

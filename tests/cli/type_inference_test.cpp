@@ -14,6 +14,7 @@
 #include "csv_table.h"
 #include "data_model_text.h"
 #include "errors.h"
+#include "input_source.h"
 #include "plain_csv_loader.h"
 #include "streamed_csv_source.h"
 #include "value_parsing.h"
@@ -136,6 +137,8 @@ TEST(CsvTable, ChunksJoinAsOnePassReadsThem)
         const clitest::fs::path file = clitest::writeFile(clitest::freshDir("chunks") / "data.csv", c.csv);
         const auto whole = loadPlainCsv(file.string(), {}, 1, {});
         ASSERT_TRUE(whole);
+        const clitest::fs::path gz = clitest::writeGzip(file.string() + ".gz", c.csv);
+        const OpenStream gzipped = [&] { return std::make_unique<InputSource>(gz.string(), "--data", false); };
         EXPECT_EQ(whole->storages, c.storages);
         for (const std::size_t chunkBytes : {1, 2, 3, 5, 8, 13, 64}) {
             for (const std::size_t threads : {1, 3}) {
@@ -149,6 +152,13 @@ TEST(CsvTable, ChunksJoinAsOnePassReadsThem)
                 ::close(descriptor);
                 ASSERT_TRUE(profile) << chunkBytes;
                 EXPECT_EQ(profile->storages, whole->storages) << "profiled in " << chunkBytes << "-byte chunks";
+                // Compressed, the text is cut at line ends as it is inflated,
+                // whether or not its size is known beforehand.
+                const auto streamed = loadStreamedCsv(gzipped, {}, threads, {}, chunkBytes == 1 ? 0 : c.csv.size(),
+                                                      chunkBytes);
+                ASSERT_TRUE(streamed) << chunkBytes;
+                EXPECT_EQ(streamed->storages, whole->storages) << "inflated in " << chunkBytes << "-byte chunks";
+                EXPECT_TRUE(streamed->values == whole->values) << "inflated in " << chunkBytes << "-byte chunks";
                 for (std::size_t col = 0; col < cut->values.size(); ++col) {   // == takes -0 for 0
                     if (cut->values[col].kind() != refhost::ColumnValues::Kind::Real) continue;
                     for (std::size_t row = 0; row < cut->values[col].size(); ++row)
@@ -165,7 +175,45 @@ TEST(CsvTable, ChunksJoinAsOnePassReadsThem)
         for (const std::size_t chunkBytes : {1, 3, 64}) {
             const clitest::fs::path file = clitest::writeFile(clitest::freshDir("chunks") / "data.csv", csv);
             EXPECT_FALSE(loadPlainCsv(file.string(), {}, 2, {}, chunkBytes)) << csv << chunkBytes;
+            const clitest::fs::path gz = clitest::writeGzip(file.string() + ".gz", csv);
+            const OpenStream gzipped = [&] { return std::make_unique<InputSource>(gz.string(), "--data", false); };
+            EXPECT_FALSE(loadStreamedCsv(gzipped, {}, 2, {}, 0, chunkBytes)) << csv << chunkBytes;
         }
+}
+
+// A compressed file whose text the chunks cannot read, or whose compressed
+// data is damaged anywhere, leaves the table to the full reader, which
+// gives the message the file deserves; a sound one loads as its plain text.
+TEST(CsvTable, CompressedFilesLoadAsTheirTextOrFailAsTheFullReaderSays)
+{
+    std::string csv = "g,n,x\n";
+    for (int i = 0; i < 20000; ++i)
+        csv += "grp" + std::to_string(i / 1000) + "," + std::to_string(i) + "," + std::to_string(i % 89) + ".5\n";
+    const clitest::fs::path dir = clitest::freshDir("compressed-loads");
+    const std::string sound = clitest::readFile(clitest::writeGzip(dir / "sound.csv.gz", csv));
+    const CsvTable plain = load(csv);
+    EXPECT_TRUE(readCsvTable((dir / "sound.csv.gz").string(), "").table == plain.table);
+    struct Case { const char* name; std::string bytes; std::string message; };
+    const Case cases[] = {
+        {"truncated in the middle", sound.substr(0, sound.size() / 2), "truncated"},
+        {"bytes after the gzip data", sound + "trailing text", "followed by bytes that are not gzip data"},
+        // Found only after the last record: every chunk read well.
+        {"a damaged checksum", sound.substr(0, sound.size() - 8) + static_cast<char>(sound[sound.size() - 8] ^ 1) +
+                                   sound.substr(sound.size() - 7),
+         "corrupt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const clitest::fs::path file = clitest::writeFile(dir / "damaged.csv.gz", c.bytes);
+        const OpenStream open = [&] { return std::make_unique<InputSource>(file.string(), "--data", false); };
+        EXPECT_FALSE(loadStreamedCsv(open, {}, 2, {}, 0, 4096));
+        try {
+            readCsvTable(file.string(), "");
+            ADD_FAILURE() << "loaded";
+        } catch (const InputError& error) {
+            EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
+        }
+    }
 }
 
 // A file read pass by pass gives the same records, on the same lines,
