@@ -566,8 +566,16 @@ CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModel
     // A plain file's storages are inferred in chunks on several threads;
     // any other, or a data model, takes the record-by-record reader.
     std::optional<PlainProfile> plain;
-    if (dataModelPath.empty() && InputSource(result.file, format.latin1).isPlainFile())
-        plain = profilePlainCsv(result.file->descriptor(), categorical, parseThreads(), format);
+    if (dataModelPath.empty()) {
+        const InputSource input(result.file, format.latin1);
+        if (input.isPlainFile()) {
+            plain = profilePlainCsv(result.file->descriptor(), categorical, parseThreads(), format);
+        } else {
+            // Compressed or converted: decoded on one thread, parsed on the others.
+            const OpenStream open = [&] { return std::make_unique<InputSource>(result.file, format.latin1); };
+            plain = profileStreamedCsv(open, categorical, parseThreads(), format, 0);
+        }
+    }
     if (plain) {
         result.file->checkUnchanged();
         checkDelimiterHint(plain->header, csvPath, format);

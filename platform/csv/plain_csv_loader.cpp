@@ -1134,6 +1134,55 @@ std::optional<PlainCsv> loadStreamedCsv(const OpenStream& open, const std::vecto
     return plainCsvOf(header->names, *load);
 }
 
+namespace {
+
+// The storages and tallies of the records the input's chunks give, under
+// the header `names`.
+std::optional<PlainProfile> profileChunks(const std::vector<std::string>& names, const ChunkInput& input,
+                                          const std::vector<std::string>& categorical, std::size_t threads,
+                                          const CsvFormat& format)
+{
+    const std::size_t fields = names.size();
+    std::vector<Storage> given(fields, Storage::None);
+    for (std::size_t i = 0; i < fields; ++i)
+        if (std::find(categorical.begin(), categorical.end(), names[i]) != categorical.end())
+            given[i] = Storage::String;
+    PlainProfile result;
+    auto load = readChunks(rulesFor(format, fields, given), input, threads, false, &result.tallies);
+    if (!load) return std::nullopt;
+    result.header = names;
+    for (const LoadedColumn& column : load->columns) result.storages.push_back(column.storage);
+    return result;
+}
+
+// Hands the wanted columns of the input's chunks to `eachChunk`, as
+// readPlainChunks describes.
+PlainChunks typedChunks(std::size_t fields, const ChunkInput& input,
+                        const std::vector<std::pair<std::size_t, Storage>>& wanted, std::size_t threads,
+                        const CsvFormat& format,
+                        const std::function<void(std::vector<refhost::ColumnValues>&, std::size_t)>& eachChunk)
+{
+    PlainChunks result;
+    ChunkRules rules = rulesFor(format, fields, {});
+    rules.skipped.assign(fields, true);
+    for (const auto& [column, storage] : wanted) {
+        if (column >= fields || storage == Storage::None) return result;
+        rules.given[column] = storage;
+        rules.skipped[column] = false;
+    }
+    ParallelRead read(rules, input.start(rules), input.chunks, [&](Chunk& chunk, std::size_t firstRecord) {
+        std::vector<refhost::ColumnValues> values;
+        for (const auto& column : wanted) values.push_back(std::move(chunk.columns[column.first].values));
+        eachChunk(values, firstRecord);
+        return Verdict::Loaded;
+    });
+    result.complete = read.run(threads) == Verdict::Loaded;
+    result.records = read.records();
+    return result;
+}
+
+}  // namespace
+
 std::optional<PlainProfile> profilePlainCsv(int descriptor, const std::vector<std::string>& categorical,
                                             std::size_t threads, const CsvFormat& format, std::size_t chunkBytes)
 {
@@ -1141,20 +1190,20 @@ std::optional<PlainProfile> profilePlainCsv(int descriptor, const std::vector<st
     const File file(descriptor);
     const auto header = plainHeader(file, format.maxFieldSize, format.delimiter);
     if (!header) return std::nullopt;
-    const std::size_t fields = header->names.size();
-    std::vector<Storage> given(fields, Storage::None);
-    for (std::size_t i = 0; i < fields; ++i)
-        if (std::find(categorical.begin(), categorical.end(), header->names[i]) != categorical.end())
-            given[i] = Storage::String;
     const std::size_t size = file.size();
-    PlainProfile result;
-    auto load = readChunks(rulesFor(format, fields, given),
-                           fileInput(file, std::min(header->dataStart, size), size, chunkBytes), threads, false,
-                           &result.tallies);
-    if (!load) return std::nullopt;
-    result.header = header->names;
-    for (const LoadedColumn& column : load->columns) result.storages.push_back(column.storage);
-    return result;
+    return profileChunks(header->names, fileInput(file, std::min(header->dataStart, size), size, chunkBytes),
+                         categorical, threads, format);
+}
+
+std::optional<PlainProfile> profileStreamedCsv(const OpenStream& open, const std::vector<std::string>& categorical,
+                                               std::size_t threads, const CsvFormat& format,
+                                               std::size_t expectedBytes, std::size_t chunkBytes)
+{
+    if (format.decimal != '.') return std::nullopt;
+    const auto header = openedHeader(open, format);
+    if (!header) return std::nullopt;
+    return profileChunks(header->names, streamInput(open, header->names, format, expectedBytes, chunkBytes, threads),
+                         categorical, threads, format);
 }
 
 std::size_t parseThreads()
@@ -1167,32 +1216,25 @@ PlainChunks readPlainChunks(int descriptor, const std::vector<std::pair<std::siz
                             const std::function<void(std::vector<refhost::ColumnValues>&, std::size_t)>& eachChunk,
                             std::size_t chunkBytes)
 {
-    PlainChunks result;
-    if (format.decimal != '.' || format.latin1) return result;
+    if (format.decimal != '.' || format.latin1) return {};
     const File file(descriptor);
     const auto header = plainHeader(file, format.maxFieldSize, format.delimiter);
-    if (!header) return result;
-    const std::size_t fields = header->names.size();
-    ChunkRules rules = rulesFor(format, fields, {});
-    rules.skipped.assign(fields, true);
-    for (const auto& [column, storage] : wanted) {
-        if (column >= fields || storage == Storage::None) return result;
-        rules.given[column] = storage;
-        rules.skipped[column] = false;
-    }
+    if (!header) return {};
     const std::size_t size = file.size();
-    const std::size_t begin = std::min(header->dataStart, size);
-    const ChunkInput input = fileInput(file, begin, size, chunkBytes);
-    ParallelRead read(rules, input.start(rules), input.chunks, [&](Chunk& chunk, std::size_t firstRecord) {
-                          std::vector<refhost::ColumnValues> values;
-                          for (const auto& column : wanted)
-                              values.push_back(std::move(chunk.columns[column.first].values));
-                          eachChunk(values, firstRecord);
-                          return Verdict::Loaded;
-                      });
-    result.complete = read.run(threads) == Verdict::Loaded;
-    result.records = read.records();
-    return result;
+    return typedChunks(header->names.size(), fileInput(file, std::min(header->dataStart, size), size, chunkBytes),
+                       wanted, threads, format, eachChunk);
+}
+
+PlainChunks readStreamedChunks(const OpenStream& open, const std::vector<std::pair<std::size_t, Storage>>& wanted,
+                               std::size_t threads, const CsvFormat& format,
+                               const std::function<void(std::vector<refhost::ColumnValues>&, std::size_t)>& eachChunk,
+                               std::size_t chunkBytes)
+{
+    if (format.decimal != '.') return {};
+    const auto header = openedHeader(open, format);
+    if (!header) return {};
+    return typedChunks(header->names.size(), streamInput(open, header->names, format, 0, chunkBytes, threads),
+                       wanted, threads, format, eachChunk);
 }
 
 }  // namespace splitrun

@@ -90,6 +90,11 @@ std::optional<PlainProfile> profilePlainCsv(int descriptor, const std::vector<st
                                             std::size_t threads, const CsvFormat& format,
                                             std::size_t chunkBytes = 0);
 
+// The same for a stream, read as loadStreamedCsv reads it.
+std::optional<PlainProfile> profileStreamedCsv(const OpenStream& open, const std::vector<std::string>& categorical,
+                                               std::size_t threads, const CsvFormat& format,
+                                               std::size_t expectedBytes, std::size_t chunkBytes = 0);
+
 // The threads the chunked readers use: the machine's cores, at most 4.
 std::size_t parseThreads();
 
@@ -112,6 +117,13 @@ PlainChunks readPlainChunks(int descriptor, const std::vector<std::pair<std::siz
                             std::size_t threads, const CsvFormat& format,
                             const std::function<void(std::vector<refhost::ColumnValues>&, std::size_t)>& eachChunk,
                             std::size_t chunkBytes = 0);
+
+// The same for a stream, read as loadStreamedCsv reads it; a read of the
+// stream that fails stops it as a chunk it cannot read does.
+PlainChunks readStreamedChunks(const OpenStream& open, const std::vector<std::pair<std::size_t, Storage>>& wanted,
+                               std::size_t threads, const CsvFormat& format,
+                               const std::function<void(std::vector<refhost::ColumnValues>&, std::size_t)>& eachChunk,
+                               std::size_t chunkBytes = 0);
 
 }  // namespace splitrun
 

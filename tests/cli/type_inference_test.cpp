@@ -230,17 +230,24 @@ TEST(CsvTable, StreamedPassGivesTheSameRecordsWhereverTheQuickReadStops)
         // A doubled quote is the full reader's to read.
         std::string csv = plain;
         if (quoteAt != std::string::npos) csv.replace(quoteAt, csv.find(',', quoteAt) - quoteAt, "\"q\"\"\"");
-        SCOPED_TRACE(quoteAt);
-        const clitest::fs::path file = clitest::writeFile(clitest::freshDir("streamed-chunks") / "data.csv", csv);
-        std::size_t seen = 0;
-        profileCsvFile(file.string(), "", {}, readStreamedCsv, [&](const refhost::Table& block, const CsvBlock& read) {
-            for (std::size_t r = 0; r < block.rowCount(); ++r, ++seen) {
-                ASSERT_EQ(read.line(r), seen + 2);
-                ASSERT_EQ(block.values(1).integers()[r], static_cast<std::int64_t>(seen));
-                ASSERT_EQ(block.values(2).reals()[r], static_cast<double>(seen % 89) + 0.5);
-            }
-        });
-        EXPECT_EQ(seen, rows);
+        const clitest::fs::path dir = clitest::freshDir("streamed-chunks");
+        // Compressed, the chunks are cut as the text is inflated.
+        for (const clitest::fs::path& file : {clitest::writeFile(dir / "data.csv", csv),
+                                              clitest::writeGzip(dir / "data.csv.gz", csv)}) {
+            SCOPED_TRACE(file.filename().string() + " " + std::to_string(quoteAt));
+            std::size_t seen = 0;
+            const CsvTable profile = profileCsvFile(
+                file.string(), "", {}, readStreamedCsv, [&](const refhost::Table& block, const CsvBlock& read) {
+                    for (std::size_t r = 0; r < block.rowCount(); ++r, ++seen) {
+                        ASSERT_EQ(read.line(r), seen + 2);
+                        ASSERT_EQ(block.values(1).integers()[r], static_cast<std::int64_t>(seen));
+                        ASSERT_EQ(block.values(2).reals()[r], static_cast<double>(seen % 89) + 0.5);
+                    }
+                });
+            EXPECT_EQ(seen, rows);
+            EXPECT_EQ(profile.fields[1].storage, static_cast<int>(Storage::Integer));
+            EXPECT_EQ(profile.fields[0].categories, quoteAt == std::string::npos ? 12u : 13u);
+        }
     }
 }
 

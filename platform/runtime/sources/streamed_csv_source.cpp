@@ -119,24 +119,27 @@ void readStreamedCsv(const std::shared_ptr<const InputFile>& file, const CsvForm
                      const std::vector<refhost::Column>& columns, const std::vector<std::size_t>& csvColumns,
                      const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock)
 {
-    // A plain file is read in chunks on several threads; from the first
-    // chunk that needs the full reader (or from the start, for a
-    // compressed or converted file) the records are read one by one.
+    // The file is read in chunks on several threads (a compressed or
+    // converted one decoded on a thread of its own); from the first chunk
+    // that needs the full reader the records are read one by one.
+    std::vector<std::pair<std::size_t, Storage>> wanted;
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        wanted.emplace_back(csvColumns[i], static_cast<Storage>(columns[i].storage));
+    CsvBlock lines;
+    const auto eachChunk = [&](std::vector<refhost::ColumnValues>& values, std::size_t firstRecord) {
+        const refhost::Table block(columns, std::move(values));
+        lines.assignLines(firstRecord + 2, block.rowCount());
+        eachBlock(block, lines);
+    };
     PlainChunks quick;
     if (InputSource(file, format.latin1).isPlainFile()) {
-        std::vector<std::pair<std::size_t, Storage>> wanted;
-        for (std::size_t i = 0; i < columns.size(); ++i)
-            wanted.emplace_back(csvColumns[i], static_cast<Storage>(columns[i].storage));
-        CsvBlock lines;
-        quick = readPlainChunks(file->descriptor(), wanted, parseThreads(), format,
-                                [&](std::vector<refhost::ColumnValues>& values, std::size_t firstRecord) {
-                                    const refhost::Table block(columns, std::move(values));
-                                    lines.assignLines(firstRecord + 2, block.rowCount());
-                                    eachBlock(block, lines);
-                                });
-        file->checkUnchanged();
-        if (quick.complete) return;
+        quick = readPlainChunks(file->descriptor(), wanted, parseThreads(), format, eachChunk);
+    } else {
+        const OpenStream open = [&] { return std::make_unique<InputSource>(file, format.latin1); };
+        quick = readStreamedChunks(open, wanted, parseThreads(), format, eachChunk);
     }
+    file->checkUnchanged();
+    if (quick.complete) return;
     const StreamedCsvSource source(file, format, columns, csvColumns);
     const auto pass = source.openPass();
     pass->skip(quick.records);
