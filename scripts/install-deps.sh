@@ -6,7 +6,9 @@ set -euo pipefail
 # job); anything else: also the tests, benchmarks and fuzz targets.
 packages=(
   cmake ninja-build g++ pkg-config
-  libpugixml-dev libeigen3-dev libcli11-dev zlib1g-dev
+  libpugixml-dev libeigen3-dev libcli11-dev
+  # ISA-L's igzip inflates gzip input.
+  libisal-dev
   # The reference host's container store; the hashes of split-run's manifest.
   libsqlite3-dev libxxhash-dev
   # MPI for split-run build --engine mpi (the build works without it).
@@ -16,6 +18,8 @@ if [ "${1:-all}" != main ]; then
   packages+=(
     clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    # The tests write gzip files with zlib.
+    zlib1g-dev
     libxml2-utils python3 locales
   )
 fi

@@ -3,12 +3,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
+#include <isa-l/igzip_lib.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <streambuf>
 #include <utility>
@@ -101,14 +102,12 @@ public:
         fillRaw();
         gzip_ = rawEnd_ >= 2 && std::memcmp(raw_.data(), kGzipMagic, 2) == 0;
         if (gzip_) {
-            std::memset(&zs_, 0, sizeof zs_);
-            if (inflateInit2(&zs_, 15 + 16) != Z_OK) throw InputError(what_ + ": cannot start decompressing");
-            inflating_ = true;
+            inflater_ = std::make_unique<inflate_state>();
+            startMember();
         }
     }
     ~Buffer() override
     {
-        if (inflating_) inflateEnd(&zs_);
         if (owned_) ::close(fd_);
     }
     bool plain() const { return regular_ && !gzip_ && !latin1_; }
@@ -187,26 +186,67 @@ private:
             while (rawPos_ != rawEnd_ && raw_[rawPos_] == 0) ++rawPos_, padded_ = true;
             if (rawPos_ == rawEnd_) return true;
             if (padded_ || static_cast<unsigned char>(raw_[rawPos_]) != kGzipMagic[0]) throw trailingBytes();
-            if (inflateReset(&zs_) != Z_OK) throw InputError(what_ + ": cannot decompress");
+            startMember();
             streamEnded_ = false;
             laterMember_ = true;
         }
+        checkMemberHeader();
         char out[kChunk];
-        zs_.next_in = reinterpret_cast<Bytef*>(raw_.data() + rawPos_);
-        zs_.avail_in = static_cast<uInt>(rawEnd_ - rawPos_);
-        zs_.next_out = reinterpret_cast<Bytef*>(out);
-        zs_.avail_out = sizeof out;
-        const int status = inflate(&zs_, Z_NO_FLUSH);
-        if (status == Z_DATA_ERROR && laterMember_ && zs_.total_out == 0 && zs_.total_in < 10)
+        inflate_state& state = *inflater_;
+        state.next_in = reinterpret_cast<std::uint8_t*>(raw_.data() + rawPos_);
+        state.avail_in = static_cast<std::uint32_t>(rawEnd_ - rawPos_);
+        state.next_out = reinterpret_cast<std::uint8_t*>(out);
+        state.avail_out = sizeof out;
+        const int status = isal_inflate(&state);
+        if (status == ISAL_INVALID_WRAPPER && laterMember_ && state.total_out == 0)
             throw trailingBytes();   // not a gzip header after all
-        if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
-            throw InputError(what_ + ": the gzip data is corrupt (" +
-                             (zs_.msg != nullptr ? zs_.msg : "unknown error") + ")");
-        rawPos_ = rawEnd_ - zs_.avail_in;
-        streamEnded_ = status == Z_STREAM_END;
+        if (status < 0 || status == ISAL_NEED_DICT)
+            throw InputError(what_ + ": the gzip data is corrupt (" + corruption(status) + ")");
+        rawPos_ = rawEnd_ - state.avail_in;
+        streamEnded_ = state.block_state == ISAL_BLOCK_FINISH;
         if (streamEnded_) dataEnd_ = rawRead_ - (rawEnd_ - rawPos_);
-        append(out, sizeof out - zs_.avail_out);
+        append(out, sizeof out - state.avail_out);
         return true;
+    }
+
+    // Readies the inflater for a gzip member: its header, deflate data and
+    // trailer, whose checksum and length are checked.
+    void startMember()
+    {
+        isal_inflate_init(inflater_.get());
+        inflater_->crc_flag = ISAL_GZIP;
+        memberStart_ = true;
+    }
+
+    // Refuses a member whose header names a method other than deflate or
+    // sets reserved flags, which the inflater would take for a header
+    // still to come; after a member that ended, such bytes are no member.
+    // (A header split across two reads is left to the inflater.)
+    void checkMemberHeader()
+    {
+        if (!memberStart_ || rawEnd_ - rawPos_ < 4) return;
+        memberStart_ = false;
+        const auto method = static_cast<unsigned char>(raw_[rawPos_ + 2]);
+        const auto flags = static_cast<unsigned char>(raw_[rawPos_ + 3]);
+        if (method == 8 && (flags & 0xE0) == 0) return;
+        if (laterMember_) throw trailingBytes();
+        throw InputError(what_ + ": the gzip data is corrupt (" +
+                         (method != 8 ? "unknown compression method" : "unknown header flags set") + ")");
+    }
+
+    // What is wrong with compressed data the inflater refused.
+    static std::string corruption(int status)
+    {
+        switch (status) {
+        case ISAL_INVALID_BLOCK: return "invalid block";
+        case ISAL_INVALID_SYMBOL: return "invalid code";
+        case ISAL_INVALID_LOOKBACK: return "invalid distance too far back";
+        case ISAL_INVALID_WRAPPER: return "invalid gzip header";
+        case ISAL_UNSUPPORTED_METHOD: return "unknown compression method";
+        case ISAL_INCORRECT_CHECKSUM: return "incorrect data check";
+        case ISAL_NEED_DICT: return "needs a preset dictionary";
+        default: return "unknown error";
+        }
     }
 
     // Bytes after the end of the gzip data that start no further member.
@@ -251,13 +291,13 @@ private:
     std::shared_ptr<const InputFile> file_;   // a held file read by offset, or null
     off_t offset_ = 0;
     bool gzip_ = false;
-    bool inflating_ = false;
     bool streamEnded_ = false;
     bool padded_ = false;            // zero bytes followed the last member
     std::uint64_t rawRead_ = 0;      // raw bytes read so far
     std::uint64_t dataEnd_ = 0;      // offset after the last member that ended
     bool laterMember_ = false;       // a member after the first is being inflated
-    z_stream zs_{};
+    std::unique_ptr<inflate_state> inflater_;   // for gzip data: a few tens of KiB
+    bool memberStart_ = false;                    // the member's header is yet to be checked
     std::vector<char> raw_;
     std::size_t rawPos_ = 0;
     std::size_t rawEnd_ = 0;
