@@ -6,6 +6,7 @@
 #include <isa-l/igzip_lib.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "byte_masks.h"
 #include "errors.h"
 #include "interrupt_cleanup.h"
 #include "visible_text.h"
@@ -65,7 +67,11 @@ public:
     {
         if (head_.size() < kHead) head_.append(bytes, std::min(count, kHead - head_.size()));
         const auto* zero = static_cast<const char*>(std::memchr(bytes, '\0', count));
-        lines_ += static_cast<std::uint64_t>(std::count(bytes, zero ? zero : bytes + count, '\n'));
+        // Line feeds counted 64 bytes at a time from their bit masks.
+        static const csvscan::ByteMasks lineFeeds({'\n'});
+        const char* const end = zero ? zero : bytes + count;
+        for (const char* p = bytes; p < end; p += 64)
+            lines_ += static_cast<std::uint64_t>(std::popcount(lineFeeds.upTo(p, end)));
         return zero ? lines_ + 1 : 0;
     }
     // The input's first bytes, to tell UTF-16 text from binary data.
@@ -148,6 +154,29 @@ protected:
         return traits_type::to_int_type(*gptr());
     }
 
+    // Hands out many bytes at once: what the get area holds, then gzip data
+    // inflated straight into `into` (text converted from Latin-1 takes the
+    // get area).
+    std::streamsize xsgetn(char* into, std::streamsize count) override
+    {
+        std::streamsize done = 0;
+        while (done < count) {
+            if (gptr() < egptr()) {
+                const std::streamsize step = std::min<std::streamsize>(count - done, egptr() - gptr());
+                std::memcpy(into + done, gptr(), static_cast<std::size_t>(step));
+                gbump(static_cast<int>(step));
+                done += step;
+            } else if (gzip_ && !latin1_) {
+                const long got = inflateInto(into + done, static_cast<std::size_t>(count - done));
+                if (got < 0) break;
+                done += got;
+            } else if (traits_type::eq_int_type(underflow(), traits_type::eof())) {
+                break;
+            }
+        }
+        return done;
+    }
+
 private:
     // Reads the next chunk of raw bytes; false at the end of the input.
     // A held file is read by offset and checked after every chunk, so
@@ -174,29 +203,40 @@ private:
     // Inflates what the raw bytes give; false at the end of the input.
     bool inflateSome()
     {
+        char out[kChunk];
+        const long got = inflateInto(out, sizeof out);
+        if (got < 0) return false;
+        append(out, static_cast<std::size_t>(got));
+        return true;
+    }
+
+    // Inflates what the raw bytes give into [out, out + size), refusing a
+    // zero byte; the bytes written (perhaps none), or -1 at the end of the input.
+    long inflateInto(char* out, std::size_t size)
+    {
         if (rawPos_ == rawEnd_ && !fillRaw()) {
             if (!streamEnded_)
                 throw InputError(what_ + ": the gzip data ends early; the file is truncated");
-            return false;
+            return -1;
         }
         if (streamEnded_) {
             // Zero bytes after the last member are padding, which gzip
             // skips too; anything else must be another member (as
             // `cat a.gz b.gz` makes).
             while (rawPos_ != rawEnd_ && raw_[rawPos_] == 0) ++rawPos_, padded_ = true;
-            if (rawPos_ == rawEnd_) return true;
+            if (rawPos_ == rawEnd_) return 0;
             if (padded_ || static_cast<unsigned char>(raw_[rawPos_]) != kGzipMagic[0]) throw trailingBytes();
             startMember();
             streamEnded_ = false;
             laterMember_ = true;
         }
         checkMemberHeader();
-        char out[kChunk];
         inflate_state& state = *inflater_;
         state.next_in = reinterpret_cast<std::uint8_t*>(raw_.data() + rawPos_);
         state.avail_in = static_cast<std::uint32_t>(rawEnd_ - rawPos_);
         state.next_out = reinterpret_cast<std::uint8_t*>(out);
-        state.avail_out = sizeof out;
+        state.avail_out = static_cast<std::uint32_t>(std::min<std::size_t>(size, std::uint32_t{1} << 30));
+        const std::uint32_t room = state.avail_out;
         const int status = isal_inflate(&state);
         if (status == ISAL_INVALID_WRAPPER && laterMember_ && state.total_out == 0)
             throw trailingBytes();   // not a gzip header after all
@@ -205,8 +245,9 @@ private:
         rawPos_ = rawEnd_ - state.avail_in;
         streamEnded_ = state.block_state == ISAL_BLOCK_FINISH;
         if (streamEnded_) dataEnd_ = rawRead_ - (rawEnd_ - rawPos_);
-        append(out, sizeof out - state.avail_out);
-        return true;
+        const std::uint32_t written = room - state.avail_out;
+        refuseZeroByte(out, written);
+        return static_cast<long>(written);
     }
 
     // Readies the inflater for a gzip member: its header, deflate data and
@@ -257,9 +298,12 @@ private:
                           "them reads with zcat) or give the decompressed CSV");
     }
 
+    // Adds decoded bytes to the get area's next contents, converting
+    // Latin-1; raw bytes are first checked for a zero byte (inflated ones
+    // were checked as they were inflated).
     void append(const char* bytes, std::size_t count)
     {
-        refuseZeroByte(bytes, count);
+        if (!gzip_) refuseZeroByte(bytes, count);
         if (!latin1_) {
             decoded_.insert(decoded_.end(), bytes, bytes + count);
             return;
