@@ -142,6 +142,21 @@ TEST(CsvStream, ReadsGzipAndStandardInputThroughTheInputSource)
     const std::vector<std::string> rows = readAll(whole);
     ASSERT_EQ(rows.back(), "40000:[v 19999\n]|19999");
     EXPECT_EQ(readAll(splitrun::InputSource(gz.string(), "--data", false).stream()), rows);
+    {
+        // Bytes taken one at a time and then in blocks come in order, each once.
+        splitrun::InputSource source(gz.string(), "--data", false);
+        std::streambuf& bytes = *source.stream().rdbuf();
+        std::string read;
+        for (int i = 0; i < 5; ++i) read += static_cast<char>(bytes.sbumpc());
+        for (std::streamsize got = 1; got > 0;) {
+            std::string block(100003, '\0');
+            got = bytes.sgetn(block.data(), static_cast<std::streamsize>(block.size()));
+            read.append(block, 0, static_cast<std::size_t>(got));
+            const auto next = bytes.sbumpc();
+            if (next != std::char_traits<char>::eof()) read += static_cast<char>(next);
+        }
+        EXPECT_EQ(read, text);
+    }
     // A second member, then zero padding, reads as zcat reads it; other bytes after the end are refused.
     clitest::writeGzip(gz, "\"v\",1\n", true);
     const auto end = clitest::fs::file_size(gz);
