@@ -83,7 +83,9 @@ std::vector<refhost::Column> componentColumns(const CsvTable& data, const ModelF
 
 // The input's size as counted against the memory limit: a loaded table
 // takes about the file's size (a compressed file is taken at four times its
-// size). Standard input and pipes arrive here as their copies (InputCopy).
+// size, or at the size its gzip trailer records when that is more, as it is
+// for text that compresses well). Standard input and pipes arrive here as
+// their copies (InputCopy).
 std::optional<std::uint64_t> inputBytes(const BuildOptions& options)
 {
     std::error_code ec;
@@ -91,11 +93,19 @@ std::optional<std::uint64_t> inputBytes(const BuildOptions& options)
     std::uint64_t bytes = fs::file_size(options.dataFile, ec);
     if (ec) return std::nullopt;
     unsigned char magic[2] = {0, 0};
+    bool gzip = false;
     if (std::FILE* file = std::fopen(options.dataFile.c_str(), "rb")) {
-        if (std::fread(magic, 1, 2, file) == 2 && magic[0] == 0x1f && magic[1] == 0x8b) bytes *= 4;
+        gzip = std::fread(magic, 1, 2, file) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
         std::fclose(file);
     }
-    return bytes;
+    if (!gzip) return bytes;
+    std::uint64_t recorded = 0;
+    try {
+        recorded = InputSource(options.dataFile, "--data", false).decodedSizeHint();
+    } catch (const InputError&) {
+        // the build's own reading reports it
+    }
+    return std::max(bytes * 4, recorded);
 }
 
 // The columns the build reads: those its records carry to the workers

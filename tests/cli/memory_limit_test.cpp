@@ -80,6 +80,16 @@ TEST(MemoryLimit, StandardInputIsCopiedAndBoundLikeAFile)
         "--memory-limit", std::to_string(fs::file_size(dir / "in.csv.gz")), "--temp-dir", (dir / "tmp").string()});
     EXPECT_EQ(compressed.status, 2);
     EXPECT_NE(compressed.err.find("than fit in --memory-limit"), std::string::npos) << compressed.err;
+    // Text that compresses more than four times counts at the size its trailer records.
+    std::string repeated = "g,x,y\n";
+    for (int i = 0; i < 4000; ++i) repeated += "k" + std::to_string(i % 200) + "," + std::to_string(i % 7) + ",1.5\n";
+    writeGzip(dir / "small.csv.gz", repeated);
+    const std::uint64_t fourTimes = 4 * fs::file_size(dir / "small.csv.gz");
+    ASSERT_LT(fourTimes, repeated.size());
+    const RunOutput recorded = runBuild(dir / "small.csv.gz", dir / "refused", {"--split", "g", "--target", "y",
+        "--memory-limit", std::to_string(fourTimes), "--temp-dir", (dir / "tmp").string()});
+    EXPECT_EQ(recorded.status, 2);
+    EXPECT_NE(recorded.err.find("than fit in --memory-limit"), std::string::npos) << recorded.err;
     // Binary input is refused while it is copied, at the block holding its first zero byte; the copy goes.
     writeFile(dir / "in.bin", csv + std::string(size_t{3} << 20, '\0'));
     const RunOutput binary = runSplitRun(args, dir / "in.bin");
