@@ -137,8 +137,10 @@ std::optional<Header> headerOf(Read&& read, std::size_t maxBytes, char delimiter
 
 std::optional<Header> plainHeader(const File& file, std::size_t maxBytes, char delimiter)
 {
-    return headerOf([&file](char* into, std::size_t count, std::size_t offset) { return file.read(into, count, offset); },
-                       maxBytes, delimiter);
+    const auto read = [&file](char* into, std::size_t count, std::size_t offset) {
+        return file.read(into, count, offset);
+    };
+    return headerOf(read, maxBytes, delimiter);
 }
 
 // One column of one chunk of the file while it is read.
@@ -933,8 +935,10 @@ std::optional<LoadedTable> readChunks(ChunkRules rules, const ChunkInput& input,
         if (tallies != nullptr) tallies->assign(fields, TextTally{});
         std::vector<std::size_t> needText;
         // A stream's chunks are counted from its expected size.
-        ColumnPrefault prefault(input.chunks != kUnknownChunks ? input.chunks
-                                                                : (input.bytes + input.chunkBytes - 1) / input.chunkBytes);
+        const std::size_t chunks = input.chunks != kUnknownChunks
+                                       ? input.chunks
+                                       : (input.bytes + input.chunkBytes - 1) / input.chunkBytes;
+        ColumnPrefault prefault(chunks);
         std::vector<const ColumnValues*> columns;
         ParallelRead read(rules, input.start(rules), input.chunks, [&](Chunk& chunk, std::size_t firstRecord) {
             if (tallies != nullptr)
@@ -1044,7 +1048,9 @@ ChunkInput streamInput(const OpenStream& open, const std::vector<std::string>& n
     input.chunkBytes = chunkBytes == 0 ? kChunkBytes : chunkBytes;
     input.chunks = kUnknownChunks;
     input.start = [&open, &names, &format, chunkBytes = input.chunkBytes, threads](const ChunkRules& rules) {
-        const auto decline = [](std::size_t, Chunk& chunk, std::vector<char>&) { return !chunk.fail(Verdict::FullReader); };
+        const auto decline = [](std::size_t, Chunk& chunk, std::vector<char>&) {
+            return !chunk.fail(Verdict::FullReader);
+        };
         auto pass = std::make_shared<StreamPass>();
         try {
             pass->source = open();
@@ -1089,7 +1095,8 @@ std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<
     if (!given.empty() && given.size() != fields) return std::nullopt;
     const std::size_t size = file.size();
     auto load = readChunks(rulesFor(format, fields, given),
-                           fileInput(file, std::min(header->dataStart, size), size, chunkBytes), threads, true, nullptr);
+                           fileInput(file, std::min(header->dataStart, size), size, chunkBytes), threads, true,
+                           nullptr);
     if (!load) return std::nullopt;
     return plainCsvOf(header->names, *load);
 }

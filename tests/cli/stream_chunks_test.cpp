@@ -46,7 +46,8 @@ private:
 std::string lines(std::size_t count, std::size_t width)
 {
     std::string text;
-    for (std::size_t i = 0; i < count; ++i) text += std::string(width - 1 - i % 3, static_cast<char>('a' + i % 26)) + "\n";
+    for (std::size_t i = 0; i < count; ++i)
+        text += std::string(width - 1 - i % 3, static_cast<char>('a' + i % 26)) + "\n";
     return text;
 }
 
