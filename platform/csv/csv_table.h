@@ -2,9 +2,10 @@
 // columns: opening a path or standard input, gzip and Latin-1
 // (input_source.h), the format options (csv_format.h), the scanner
 // (csv_scan.h), the block reader (csv_stream.h) and its record-at-a-time view
-// (csv_reader.h), the fast loader (plain_csv_loader.h), the inference of each
-// column's storage (column_profile.h) and the typed table a build loads (this
-// header). May
+// (csv_reader.h), the fast loader (plain_csv_loader.h) and the thread that
+// cuts a decoded stream into chunks for it (stream_chunks.h), the inference
+// of each column's storage (column_profile.h) and the typed table a build
+// loads (this header). May
 // include platform/common, the host's tables (refhost/) and the models' data
 // descriptions (splitmodels/data.h); never grouping, engines, output or
 // commands.
