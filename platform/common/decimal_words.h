@@ -64,8 +64,11 @@ inline unsigned leadingDigits(const char* p, std::uint64_t* value)
 // exponent. The 17 bytes from p must be readable (the number may end well
 // before them). At most 14 digits stay below 2^53 and 10^7 is exact, so the
 // one division rounds correctly: the value strtod gives. Sets *value and
-// *stop and returns true, or returns false and leaves both alone.
-[[gnu::always_inline]] inline bool readShortDecimal(const char* p, double* result, const char** stop)
+// *stop and returns true, or returns false and leaves both alone. `point`
+// is a second byte read as the point (a decimal comma); a point is one
+// either way.
+[[gnu::always_inline]] inline bool readShortDecimal(const char* p, double* result, const char** stop,
+                                                    char point = '.')
 {
     if constexpr (std::endian::native != std::endian::little) return false;
     const bool negative = *p == '-';
@@ -79,7 +82,7 @@ inline unsigned leadingDigits(const char* p, std::uint64_t* value)
     const char* next = p + wholeBits / 8;
     std::uint64_t fractionWord = 0;
     unsigned fractionBits = 0;
-    if (*next == '.') {
+    if (*next == '.' || *next == point) {
         fractionWord = loadDigits(next + 1);
         const std::uint64_t fractionEnds = nonDigits(fractionWord);
         if (fractionEnds == 0) return false;

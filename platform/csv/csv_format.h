@@ -32,6 +32,13 @@ struct CsvFormat {
     }
 };
 
+// Where a decimal comma turns a field's text into a number: the position of
+// its one comma, when the text holds no point and reads as a real with the
+// comma made a point ("3,25" is 3.25); npos for any other text, which stays
+// as it is. Both readers apply it to every present field of a file read with
+// a decimal comma.
+std::size_t decimalCommaAt(std::string_view text);
+
 }  // namespace splitrun
 
 #endif

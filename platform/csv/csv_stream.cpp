@@ -26,14 +26,8 @@ constexpr std::size_t kChunkBytes = std::size_t{1} << 18;
 // The text keeps its length, so it is changed in place.
 void useDecimalPoint(char* text, std::size_t size)
 {
-    const std::string_view value(text, size);
-    const std::size_t comma = value.find(',');
-    if (comma == std::string_view::npos || value.find_first_of(",.", comma + 1) != std::string_view::npos ||
-        value.find('.') != std::string_view::npos)
-        return;
-    std::string candidate(value);
-    candidate[comma] = '.';
-    if (parseReal(candidate)) text[comma] = '.';
+    const std::size_t comma = decimalCommaAt(std::string_view(text, size));
+    if (comma != std::string_view::npos) text[comma] = '.';
 }
 
 std::string describeByte(int c)

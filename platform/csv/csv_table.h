@@ -1,6 +1,7 @@
 // platform/csv: CSV reading. Owns the way from the bytes of a file to typed
 // columns: opening a path or standard input, gzip and Latin-1
-// (input_source.h), the format options (csv_format.h), the scanner
+// (input_source.h), the format options and their shared rules
+// (csv_format.h), the scanner
 // (csv_scan.h), the block reader (csv_stream.h) and its record-at-a-time view
 // (csv_reader.h), the fast loader (plain_csv_loader.h) and the thread that
 // cuts a decoded stream into chunks for it (stream_chunks.h), the inference

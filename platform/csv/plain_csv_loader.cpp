@@ -143,6 +143,27 @@ std::optional<Header> plainHeader(const File& file, std::size_t maxBytes, char d
     return headerOf(read, maxBytes, delimiter);
 }
 
+// Gives the reals at `rows` (in order), integers "-0" made reals, the sign
+// "-0" has when read as a real, as the full reader reads it; clears `rows`.
+[[gnu::noinline]] void signNegativeZeros(ColumnValues& reals, std::vector<std::size_t>& rows)
+{
+    if (rows.empty()) return;
+    ColumnValues withSigns(ColumnValues::Kind::Real);
+    withSigns.reserve(reals.size());
+    for (std::size_t row = 0, next = 0; row < reals.size(); ++row) {
+        if (reals.isMissing(row)) {
+            withSigns.appendMissing();
+        } else if (next < rows.size() && rows[next] == row) {
+            withSigns.appendReal(-0.0);
+            ++next;
+        } else {
+            withSigns.appendReal(reals.reals()[row]);
+        }
+    }
+    reals = std::move(withSigns);
+    rows.clear();
+}
+
 // One column of one chunk of the file while it is read.
 struct ColumnState {
     Storage storage = Storage::None;   // None: no present value yet
@@ -235,32 +256,13 @@ struct ColumnState {
         }
     }
 
-    // Integers read so far become reals (a column found to hold reals).
+    // Integers read so far become reals (a column found to hold reals);
+    // those that read "-0" keep the sign the real "-0" has.
     void widen()
     {
         values.integersToReals();
+        signNegativeZeros(values, negativeZeros);
         storage = Storage::Real;
-    }
-
-    // Gives the rows that read "-0" as an integer the sign a real keeps:
-    // for a chunk whose column reads as reals from its start.
-    void signZeros()
-    {
-        if (negativeZeros.empty()) return;
-        ColumnValues withSigns(ColumnValues::Kind::Real);
-        withSigns.reserve(values.size());
-        for (std::size_t row = 0, next = 0; row < values.size(); ++row) {
-            if (values.isMissing(row)) {
-                withSigns.appendMissing();
-            } else if (next < negativeZeros.size() && negativeZeros[next] == row) {
-                withSigns.appendReal(-0.0);
-                ++next;
-            } else {
-                withSigns.appendReal(values.reals()[row]);
-            }
-        }
-        values = std::move(withSigns);
-        negativeZeros.clear();
     }
 };
 
@@ -274,6 +276,7 @@ using csvscan::findDelimiter;
 struct ChunkRules {
     const CsvFormat* format = nullptr;
     bool numericTokens = false;            // a missing-value token reads as a number
+    bool decimalComma = false;             // the format's decimal mark is a comma
     std::vector<Storage> given;            // per field: a storage values must read as, or None
     std::vector<Storage> start;            // per field: a storage to start from (not fixed), or None
     std::vector<bool> skipped;             // per field: not wanted (empty: every field is)
@@ -288,6 +291,7 @@ struct Chunk {
     Verdict verdict = Verdict::Loaded;
     std::vector<std::size_t> needText;   // inferred columns that met a value of another kind
     bool quotes = false;                 // the bytes being parsed hold a quote somewhere
+    std::string pointText;               // a field's text with its decimal comma made a point
 
     explicit Chunk(const ChunkRules& rules, std::size_t expectedRows) : reserveRows(expectedRows)
     {
@@ -313,6 +317,10 @@ struct Chunk {
     {
         const char delimiter = rules.format->delimiter;
         const bool numbersInline = !rules.numericTokens;
+        // A decimal comma is read as a point by the inline reader of reals
+        // (a point still is one, as the full reader reads "3.25" with
+        // either mark); other fields are given the point before they are taken.
+        const char point = rules.decimalComma ? ',' : '.';
         // The columns are walked by pointer: a field past the last is a
         // ragged row, and a line that ends before the last column is one too.
         ColumnState* const last = columns.data() + columns.size() - 1;
@@ -337,7 +345,7 @@ struct Chunk {
                     // fallback's pointers.)
                     double quick = 0;
                     const char* quickStop = nullptr;
-                    if (readable - p >= 17 && decimalwords::readShortDecimal(p, &quick, &quickStop)) {
+                    if (readable - p >= 17 && decimalwords::readShortDecimal(p, &quick, &quickStop, point)) {
                         if (*quickStop == delimiter) {
                             state.values.appendReal(quick);
                             p = quickStop + 1;
@@ -408,6 +416,7 @@ struct Chunk {
                 if (quotes && text.find('"') != std::string_view::npos) return fail(Verdict::FullReader);
                 if (rules.format->isMissingToken(text)) text = {};
             }
+            if (rules.decimalComma && !text.empty() && givePoint(text)) plain = false;   // no longer the line's bytes
             if (!state.take(text, reserveRows)) {
                 if (state.fixed) return fail(Verdict::FullReader);
                 needText.push_back(static_cast<std::size_t>(column - columns.data()));
@@ -425,6 +434,19 @@ struct Chunk {
             p = comma + 1;
         }
         ++rows;
+        return true;
+    }
+
+    // Makes a number's decimal comma a point: true when `text` became the
+    // chunk's copy with the point. Out of line, so that the line loop stays
+    // small enough for its appends to be inlined.
+    [[gnu::noinline]] bool givePoint(std::string_view& text)
+    {
+        const std::size_t at = decimalCommaAt(text);
+        if (at == std::string_view::npos) return false;
+        pointText.assign(text);
+        pointText[at] = '.';
+        text = pointText;
         return true;
     }
 
@@ -624,6 +646,7 @@ struct LoadedColumn {
     Storage first = Storage::None;   // the storage the file's first present value chose
     std::size_t pendingMissing = 0;
     ColumnValues values;
+    std::vector<std::size_t> negativeZeros;   // rows of an integer column that read "-0"
     bool keepValues = true;          // false: only the storage is wanted
 
     // Appends the chunk's column. Reread: its values were read as a
@@ -645,22 +668,21 @@ struct LoadedColumn {
             values.reserve(reserveRows);
             for (; pendingMissing > 0; --pendingMissing) values.appendMissing();
         } else if (chunk.storage != storage) {
-            // Integers and reals meet as reals, as they would in one pass:
-            // a column whose first value was an integer widens, and the
-            // integers of a column that started with a real read as reals.
+            // Integers and reals meet as reals, as the full reader reads
+            // them: a column whose first value was an integer widens, and the
+            // integers of a column that started with a real read as reals;
+            // either way "-0" is the real -0.
             if (!bothNumbers(storage, chunk.storage)) return Verdict::Reread;
             if (storage == Storage::Integer) {
                 values.integersToReals();
+                signNegativeZeros(values, negativeZeros);
                 storage = Storage::Real;
             } else {
                 chunk.widen();
-                chunk.signZeros();
             }
-        } else if (storage == Storage::Real) {
-            // A chunk that began with integers and widened: after this
-            // column's reals, its "-0" reads as a real.
-            chunk.signZeros();
         }
+        if (storage == Storage::Integer)
+            for (const std::size_t row : chunk.negativeZeros) negativeZeros.push_back(values.size() + row);
         values.appendAll(chunk.values);
         return Verdict::Loaded;
     }
@@ -867,11 +889,22 @@ std::optional<std::vector<std::string>> readPlainHeader(const std::string& path,
 
 namespace {
 
+// True for the formats the chunks read: a decimal point, or a decimal
+// comma where the comma is not the delimiter.
+bool chunksRead(const CsvFormat& format)
+{
+    return format.decimal == '.' || (format.decimal == ',' && format.delimiter != ',');
+}
+
 ChunkRules rulesFor(const CsvFormat& format, std::size_t fields, const std::vector<Storage>& given)
 {
     ChunkRules rules;
     rules.format = &format;
-    for (const std::string& token : format.naValues) rules.numericTokens |= parseReal(token).has_value();
+    rules.decimalComma = format.decimal == ',';
+    // A token the inline readers would take for a number must be looked for first.
+    for (const std::string& token : format.naValues)
+        rules.numericTokens |= parseReal(token).has_value() ||
+                               (rules.decimalComma && decimalCommaAt(token) != std::string_view::npos);
     rules.given = given.empty() ? std::vector<Storage>(fields, Storage::None) : given;
     rules.start.assign(fields, Storage::None);
     return rules;
@@ -1086,7 +1119,7 @@ ChunkInput streamInput(const OpenStream& open, const std::vector<std::string>& n
 std::optional<PlainCsv> loadPlainCsv(const std::string& path, const std::vector<Storage>& given,
                                      std::size_t threads, const CsvFormat& format, std::size_t chunkBytes)
 {
-    if (format.decimal != '.' || format.latin1) return std::nullopt;
+    if (!chunksRead(format) || format.latin1) return std::nullopt;
     File file(path);
     if (!file.ok()) return std::nullopt;
     const auto header = plainHeader(file, format.maxFieldSize, format.delimiter);
@@ -1129,7 +1162,7 @@ std::optional<PlainCsv> loadStreamedCsv(const OpenStream& open, const std::vecto
                                         std::size_t threads, const CsvFormat& format, std::size_t expectedBytes,
                                         std::size_t chunkBytes)
 {
-    if (format.decimal != '.') return std::nullopt;
+    if (!chunksRead(format)) return std::nullopt;
     const auto header = openedHeader(open, format);
     if (!header) return std::nullopt;
     const std::size_t fields = header->names.size();
@@ -1193,7 +1226,7 @@ PlainChunks typedChunks(std::size_t fields, const ChunkInput& input,
 std::optional<PlainProfile> profilePlainCsv(int descriptor, const std::vector<std::string>& categorical,
                                             std::size_t threads, const CsvFormat& format, std::size_t chunkBytes)
 {
-    if (format.decimal != '.' || format.latin1) return std::nullopt;
+    if (!chunksRead(format) || format.latin1) return std::nullopt;
     const File file(descriptor);
     const auto header = plainHeader(file, format.maxFieldSize, format.delimiter);
     if (!header) return std::nullopt;
@@ -1206,7 +1239,7 @@ std::optional<PlainProfile> profileStreamedCsv(const OpenStream& open, const std
                                                std::size_t threads, const CsvFormat& format,
                                                std::size_t expectedBytes, std::size_t chunkBytes)
 {
-    if (format.decimal != '.') return std::nullopt;
+    if (!chunksRead(format)) return std::nullopt;
     const auto header = openedHeader(open, format);
     if (!header) return std::nullopt;
     return profileChunks(header->names, streamInput(open, header->names, format, expectedBytes, chunkBytes, threads),
@@ -1223,7 +1256,7 @@ PlainChunks readPlainChunks(int descriptor, const std::vector<std::pair<std::siz
                             const std::function<void(std::vector<refhost::ColumnValues>&, std::size_t)>& eachChunk,
                             std::size_t chunkBytes)
 {
-    if (format.decimal != '.' || format.latin1) return {};
+    if (!chunksRead(format) || format.latin1) return {};
     const File file(descriptor);
     const auto header = plainHeader(file, format.maxFieldSize, format.delimiter);
     if (!header) return {};
@@ -1237,7 +1270,7 @@ PlainChunks readStreamedChunks(const OpenStream& open, const std::vector<std::pa
                                const std::function<void(std::vector<refhost::ColumnValues>&, std::size_t)>& eachChunk,
                                std::size_t chunkBytes)
 {
-    if (format.decimal != '.') return {};
+    if (!chunksRead(format)) return {};
     const auto header = openedHeader(open, format);
     if (!header) return {};
     return typedChunks(header->names.size(), streamInput(open, header->names, format, 0, chunkBytes, threads),

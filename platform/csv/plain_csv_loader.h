@@ -46,8 +46,9 @@ std::optional<std::vector<std::string>> readPlainHeader(const std::string& path,
 // (None: inferred), or is empty to infer each column's storage from its values (the first kind
 // all present values read as: integer, real, date, time, timestamp, else
 // string). The format's delimiter separates the fields and its
-// missing-value tokens are missing values; a decimal comma or Latin-1 text
-// needs the full reader. Nothing when the
+// missing-value tokens are missing values, and a decimal comma makes a
+// number's one comma its point as the full reader does (the comma must not
+// be the delimiter); Latin-1 text needs the stream. Nothing when the
 // file needs the full reader (which also reports lines longer than the
 // format's limit). Record i comes from line i + 2 of a file loaded this way.
 // The table is the same whatever the number of threads and `chunkBytes`
@@ -69,8 +70,8 @@ std::optional<std::vector<std::string>> readStreamedHeader(const OpenStream& ope
 // which `threads` threads parse as loadPlainCsv's chunks. Each pass opens the
 // stream again (a pass is repeated when chunks disagree on a column's
 // storage). `expectedBytes`: the decoded size if known, else 0; it reserves
-// the columns. Nothing when the text needs the full reader, reading fails,
-// or the format has a decimal comma; the full reader reports why.
+// the columns. Nothing when the text needs the full reader or reading
+// fails; the full reader reports why.
 std::optional<PlainCsv> loadStreamedCsv(const OpenStream& open, const std::vector<Storage>& given,
                                         std::size_t threads, const CsvFormat& format, std::size_t expectedBytes,
                                         std::size_t chunkBytes = 0);

@@ -181,6 +181,68 @@ TEST(CsvTable, ChunksJoinAsOnePassReadsThem)
         }
 }
 
+// The chunks read numbers as the full reader does: integers that widen to
+// reals keep "-0" as -0, and with a decimal comma a number's one comma is its
+// point wherever the field is (quoted, in a text column, beyond the inline
+// reader's digits) while nothing else changes. Checked plain and
+// compressed, for every cut and thread count.
+TEST(CsvTable, ChunksReadNumbersAsTheFullReaderReadsThem)
+{
+    const CsvFormat semicolons{.delimiter = ';', .decimal = ','};
+    const CsvFormat tabs{.delimiter = '\t', .decimal = ','};
+    const CsvFormat commaToken{.delimiter = ';', .decimal = ',', .naValues = {"-99,0"}};
+    struct Case { const char* name; std::string csv; CsvFormat format; std::vector<Storage> storages; };
+    const Case cases[] = {
+        {"commas and points alike, signs, -0", "v;w\n1,5;2\n-0,25;+3,125\n2.75;-0,0\n-0;4\n", semicolons,
+         {Storage::Real, Storage::Real}},
+        {"integers widen at a comma", "v;k\n1;a\n2;a\n-0;a\n3,5;a\n4;a\n", semicolons,
+         {Storage::Real, Storage::String}},
+        {"integers widen at a point, -0 keeping its sign", "v,k\n1,a\n2,a\n-0,a\n3.5,a\n4,a\n", CsvFormat{},
+         {Storage::Real, Storage::String}},
+        {"a comma with no digits on one side, exponents, long digits", "v;n\n1,;1\n,5;2\n1,5e3;3\n-2,5E-2;4\n"
+         "123456789,123456789;5\n0,12345678901234567;6\n", semicolons, {Storage::Real, Storage::Integer}},
+        {"two commas, a comma and a point, or no number: text", "k;v\n1,5.3;1\n1,000,5;2\na,b;3\n1,5;4\n",
+         semicolons, {Storage::String, Storage::Integer}},
+        {"runs of a text column's numbers keep the point they were given", "k;v\nx;1\n1,5;2\n1,5;3\n1.5;4\n"
+         "1,5;5\n1,25;6\n", semicolons, {Storage::String, Storage::Integer}},
+        {"quoted numbers are read as numbers", "\"v\";\"k\"\n\"1,5\";\"a;b\"\n2,5;\"c\"\n", semicolons,
+         {Storage::Real, Storage::String}},
+        {"tab-delimited, a comma-decimal after a timestamp", "t\tv\n2024-01-02 10:00:00\t1,5\n"
+         "2024-01-02 10:00:01,5\t2\n", tabs, {Storage::String, Storage::Real}},
+        {"a missing-value token that reads as a number with its comma", "v;n\n1,5;1\n-99,0;2\n\"-99,0\";3\n"
+         ";4\n", commaToken, {Storage::Real, Storage::Integer}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const clitest::fs::path dir = clitest::freshDir("decimal-commas");
+        const clitest::fs::path file = clitest::writeFile(dir / "data.csv", c.csv);
+        // A blank last line sends the file to the full reader.
+        const CsvTable full = readCsvTable(clitest::writeFile(dir / "full.csv", c.csv + "\n").string(), "", c.format);
+        const clitest::fs::path gz = clitest::writeGzip(dir / "data.csv.gz", c.csv);
+        const OpenStream gzipped = [&] { return std::make_unique<InputSource>(gz.string(), "--data", false); };
+        for (const std::size_t chunkBytes : {1, 3, 64}) {
+            for (const std::size_t threads : {1, 3}) {
+                const auto plain = loadPlainCsv(file.string(), {}, threads, c.format, chunkBytes);
+                const auto streamed = loadStreamedCsv(gzipped, {}, threads, c.format, 0, chunkBytes);
+                for (const auto& loaded : {plain, streamed}) {
+                    ASSERT_TRUE(loaded) << chunkBytes << " bytes, " << threads << " threads";
+                    EXPECT_EQ(loaded->storages, c.storages);
+                    for (std::size_t col = 0; col < c.storages.size(); ++col) {
+                        const refhost::ColumnValues& expected = full.table.values(col);
+                        EXPECT_EQ(full.table.columns()[col].storage, static_cast<int>(c.storages[col]));
+                        ASSERT_TRUE(loaded->values[col] == expected) << "column " << col << ", " << chunkBytes
+                                                                     << " bytes, " << threads << " threads";
+                        if (expected.kind() != refhost::ColumnValues::Kind::Real) continue;
+                        for (std::size_t row = 0; row < expected.size(); ++row)   // == takes -0 for 0
+                            EXPECT_EQ(std::signbit(loaded->values[col].reals()[row]),
+                                      std::signbit(expected.reals()[row])) << "row " << row;
+                    }
+                }
+            }
+        }
+    }
+}
+
 // A compressed file whose text the chunks cannot read, or whose compressed
 // data is damaged anywhere, leaves the table to the full reader, which
 // gives the message the file deserves; a sound one loads as its plain text.
