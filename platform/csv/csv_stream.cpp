@@ -73,6 +73,7 @@ CsvStream::CsvStream(std::istream& in, std::string sourceName, CsvFormat format)
                            "field names must be unique");
         header_.push_back(std::move(name));
     }
+    namesRead_ = true;
 }
 
 CsvStream::CsvStream(std::string sourceName, CsvFormat format, std::vector<std::string> header)
@@ -80,6 +81,7 @@ CsvStream::CsvStream(std::string sourceName, CsvFormat format, std::vector<std::
       endsUnquoted_({format_.delimiter, '"', '\n', '\r'}), endsQuoted_({'"', '\n', '\r'})
 {
     noteTokens();
+    namesRead_ = true;
 }
 
 void CsvStream::noteTokens()
@@ -281,7 +283,7 @@ void CsvStream::finishField(CsvBlock& block, CsvBlock::Field& field)
     field.missing = !field.quoted && (field.size == 0 || (field.size <= longestToken_ &&
                                                           format_.isMissingToken(std::string_view(
                                                               block.text_.data() + field.offset, field.size))));
-    if (format_.decimal == ',' && !field.missing) useDecimalPoint(block.text_.data() + field.offset, field.size);
+    if (format_.decimal == ',' && namesRead_ && !field.missing) useDecimalPoint(block.text_.data() + field.offset, field.size);
 }
 
 bool CsvStream::readRaw(CsvBlock& block, std::size_t& width)

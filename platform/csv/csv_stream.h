@@ -192,6 +192,7 @@ private:
     std::uint64_t line_ = 1;
     std::uint64_t blankLine_ = 0;   // a blank line whose verdict waits for what follows
     std::size_t longestToken_ = 0;   // the longest missing-value token
+    bool namesRead_ = false;         // past the header, whose names keep their commas
     // Bytes that end or interrupt an unquoted field (delimiter, line
     // breaks, quote), and a quoted one's text (quote, line breaks): a
     // field's text runs up to the first of them, found a block at a time.

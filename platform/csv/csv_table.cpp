@@ -35,10 +35,16 @@ struct RawData {
     std::vector<CsvBlock> blocks;
 };
 
+void checkHeaderEncoding(const std::vector<std::string>& header, const std::string& source, const CsvFormat& format);
+
+// The header is checked before the records are read, so that a problem in
+// it is reported before any in the lines after it, as the chunked loader
+// reports it.
 RawData readRaw(InputSource& input, const std::string& path, const CsvFormat& format)
 {
     CsvStream reader(input.stream(), path, format);
     checkDelimiterHint(reader.header(), path, format);
+    checkHeaderEncoding(reader.header(), path, format);
     RawData raw;
     raw.header = reader.header();
     for (;;) {
@@ -410,7 +416,6 @@ void readFullTable(CsvTable& result, InputSource& input, const std::string& csvP
                    const std::vector<std::string>& categorical)
 {
     const RawData raw = readRaw(input, csvPath, format);
-    checkHeaderEncoding(raw.header, csvPath, format);
     std::vector<std::size_t> source;
     if (dataModelPath.empty())
         inferColumns(result, raw, categorical, source);
@@ -431,9 +436,6 @@ bool readPlainTable(CsvTable& result, const std::optional<std::vector<std::strin
                     const std::vector<std::string>& categorical)
 {
     if (!header) return false;
-    checkDelimiterHint(*header, result.source, format);
-    checkHeaderEncoding(*header, result.source, format);
-    checkCategoricalNames(*header, categorical, result.source);
     CsvTable plainResult;
     plainResult.source = result.source;
     std::vector<std::size_t> source;
@@ -457,6 +459,12 @@ bool readPlainTable(CsvTable& result, const std::optional<std::vector<std::strin
     }
     auto plain = load(given);
     if (!plain) return false;
+    // The header's problems are reported once the records have loaded: a
+    // file the chunks decline (a zero byte among its first lines, say) gets
+    // the full reader's message, whose first checks come in the same order.
+    checkDelimiterHint(*header, result.source, format);
+    checkHeaderEncoding(*header, result.source, format);
+    checkCategoricalNames(*header, categorical, result.source);
     std::vector<refhost::Column> columns;
     std::vector<refhost::ColumnValues> values;
     if (dataModelPath.empty()) {
@@ -712,6 +720,18 @@ CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPa
         if (!loaded) input = std::make_unique<InputSource>(csvPath, "--data", format.latin1);
     }
     if (!loaded) readFullTable(result, *input, result.source, dataModelPath, format, categorical);
+    summariseColumns(result);
+    noteEncoding(result, format);
+    return result;
+}
+
+CsvTable readCsvTableSerially(const std::string& csvPath, const std::string& dataModelPath, const CsvFormat& format,
+                              const std::vector<std::string>& categorical)
+{
+    CsvTable result;
+    result.source = csvPath == "-" ? "<stdin>" : csvPath;
+    InputSource input(csvPath, "--data", format.latin1);
+    readFullTable(result, input, result.source, dataModelPath, format, categorical);
     summariseColumns(result);
     noteEncoding(result, format);
     return result;

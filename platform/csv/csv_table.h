@@ -95,6 +95,12 @@ struct CsvTable {
 CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPath,
                       const CsvFormat& format = {}, const std::vector<std::string>& categorical = {});
 
+// The table, or the error, readCsvTable gives, read by the record-by-record
+// reader alone whatever the file: slower, and the reference the chunked
+// readers are checked against.
+CsvTable readCsvTableSerially(const std::string& csvPath, const std::string& dataModelPath,
+                              const CsvFormat& format = {}, const std::vector<std::string>& categorical = {});
+
 // Throws InputError for the first of the table's `columns` that was
 // inferred as text only because of a few cells that are not numbers (see
 // hasStrayTexts), naming its line and value and pointing to --na-values and

@@ -108,7 +108,8 @@ std::optional<Header> headerOf(Read&& read, std::size_t maxBytes, char delimiter
     header.dataStart = newline != nullptr ? end + 1 : end;
     if (end > start && text[end - 1] == '\r') --end;
     const std::string_view line(text.data() + start, end - start);
-    if (line.empty() || line.find('\r') != std::string_view::npos) return std::nullopt;
+    // A header over the line limit is the full reader's to report.
+    if (line.empty() || line.size() > maxBytes || line.find('\r') != std::string_view::npos) return std::nullopt;
     std::set<std::string_view> seen;
     for (std::size_t from = 0;;) {
         // A name in quotes (as R writes every name) is the text inside them,
@@ -547,6 +548,11 @@ struct Chunk {
         // that is a true line start whenever every chunk before it was read
         // (none of their lines held a line end within quotes), and chunks
         // are handed over in file order, stopping at the first that declines.
+        // A zero byte is no text: the full reader refuses the file.
+        if (std::memchr(p, '\0', size) != nullptr) {
+            fail(Verdict::FullReader);
+            return nullptr;
+        }
         quotes = std::memchr(p, '"', size) != nullptr;
         const bool carriageReturns = std::memchr(p, '\r', size) != nullptr;
         // Line ends come from the line feeds' masks, made a block at a
