@@ -11,6 +11,7 @@
 
 #include "csv_table.h"
 #include "errors.h"
+#include "fuzz_csv_format.h"
 #include "fuzz_support.h"
 #include "plain_csv_loader.h"
 
@@ -59,11 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0) return 0;
     const uint8_t flags = data[0];
-    CsvFormat format;
-    format.delimiter = (flags & 3) == 1 ? ';' : (flags & 3) == 2 ? '\t' : ',';
-    if ((flags & 4) != 0 && format.delimiter != ',') format.decimal = ',';
-    if ((flags & 8) != 0) format.naValues = {"-999", "NULL", "-0,5"};
-    if ((flags & 16) != 0) format.maxFieldSize = 16;
+    const CsvFormat format = fuzzsupport::csvFormatOf(flags);
     const std::size_t chunkBytes = std::size_t{1} << (2 * ((flags >> 5) & 3));   // 1, 4, 16 or 64
     const std::size_t threads = (flags & 128) != 0 ? 3 : 1;
     const std::string& path = scratchFile();

@@ -6,6 +6,7 @@
 #include "csv_reader.h"
 #include "csv_writer.h"
 #include "errors.h"
+#include "fuzz_csv_format.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -55,11 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0) return 0;
     const uint8_t flags = data[0];
-    CsvFormat format;
-    format.delimiter = (flags & 3) == 1 ? ';' : (flags & 3) == 2 ? '\t' : ',';
-    if ((flags & 4) != 0 && format.delimiter != ',') format.decimal = ',';
-    if ((flags & 8) != 0) format.naValues = {"-999", "NULL"};
-    if ((flags & 16) != 0) format.maxFieldSize = 16;
+    const CsvFormat format = fuzzsupport::csvFormatOf(flags);
     std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
     if ((flags & 32) != 0) std::erase(text, '"');
 
