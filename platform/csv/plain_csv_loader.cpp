@@ -541,6 +541,11 @@ struct Chunk {
     const char* lines(const ChunkRules& rules, const char* p, const char* limit, const char* stop, bool final)
     {
         const std::size_t size = static_cast<std::size_t>(stop - p);
+        // A zero byte is no text: the full reader refuses the file.
+        if (std::memchr(p, '\0', size) != nullptr) {
+            fail(Verdict::FullReader);
+            return nullptr;
+        }
         // Quoted fields are read as the full reader reads them, but for
         // line ends, doubled quotes and empty quoted texts, which make the
         // chunk decline. Without a quote anywhere, fields are not checked.
@@ -548,11 +553,6 @@ struct Chunk {
         // that is a true line start whenever every chunk before it was read
         // (none of their lines held a line end within quotes), and chunks
         // are handed over in file order, stopping at the first that declines.
-        // A zero byte is no text: the full reader refuses the file.
-        if (std::memchr(p, '\0', size) != nullptr) {
-            fail(Verdict::FullReader);
-            return nullptr;
-        }
         quotes = std::memchr(p, '"', size) != nullptr;
         const bool carriageReturns = std::memchr(p, '\r', size) != nullptr;
         // Line ends come from the line feeds' masks, made a block at a

@@ -1,8 +1,9 @@
 // Fuzzes the chunked CSV loader against the record-by-record reader; the
 // first byte picks the format, the chunk size and the threads. A file gives
 // the same table (storages, values, the sign of every zero, source lines)
-// or the same error whichever reader takes it, and the chunked loader gives
-// the same columns however the file is cut.
+// or the same error whichever reader takes it, loaded whole or profiled and
+// read pass by pass as a file over the memory limit is, and the chunked
+// loader gives the same columns however the file is cut.
 #include <unistd.h>
 
 #include <cmath>
@@ -14,6 +15,7 @@
 #include "fuzz_csv_format.h"
 #include "fuzz_support.h"
 #include "plain_csv_loader.h"
+#include "streamed_csv_source.h"
 
 namespace {
 
@@ -91,6 +93,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             FUZZ_CHECK(a.fields[f].categories == b.fields[f].categories);
             FUZZ_CHECK(a.fields[f].missing == b.fields[f].missing);
         }
+    }
+
+    // Profiled, then read pass by pass: the same storages, records and lines.
+    std::vector<ColumnValues> passed;
+    std::vector<std::uint64_t> passedLines;
+    const Outcome profiled = attempt([&] {
+        return splitrun::profileCsvFile(path, "", format, splitrun::readStreamedCsv,
+                                        [&](const refhost::Table& block, const splitrun::CsvBlock& read) {
+                                            for (std::size_t c = passed.size(); c < block.columns().size(); ++c)
+                                                passed.emplace_back(block.values(c).kind());
+                                            for (std::size_t c = 0; c < passed.size(); ++c)
+                                                for (std::size_t r = 0; r < block.rowCount(); ++r)
+                                                    passed[c].append(block.values(c).cell(r));
+                                            for (std::size_t r = 0; r < block.rowCount(); ++r)
+                                                passedLines.push_back(read.line(r));
+                                        });
+    });
+    if (serial.error != profiled.error)
+        std::fprintf(stderr, "record by record: %s\nprofiled: %s\n", serial.error.c_str(), profiled.error.c_str());
+    FUZZ_CHECK(serial.error == profiled.error);
+    if (serial.table && profiled.table->recordCount() > 0) {
+        const CsvTable& a = *serial.table;
+        FUZZ_CHECK(a.table.columns() == profiled.table->table.columns());
+        FUZZ_CHECK(a.table.rowCount() == profiled.table->recordCount());
+        FUZZ_CHECK(passed.size() == a.table.columns().size());
+        for (std::size_t c = 0; c < passed.size(); ++c) FUZZ_CHECK(sameValues(a.table.values(c), passed[c]));
+        for (std::size_t row = 0; row < a.table.rowCount(); ++row) FUZZ_CHECK(a.lines[row] == passedLines[row]);
     }
 
     // Cut into small chunks on several threads, or read as one: the same columns.
