@@ -693,19 +693,23 @@ void checkDelimiterHint(const std::vector<std::string>& header, const std::strin
     }
 }
 
-CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPath, const CsvFormat& format,
-                      const std::vector<std::string>& categorical)
+namespace {
+
+// The table of `csvPath`, read in chunks when `chunks` is true and the
+// input allows it, else record by record.
+CsvTable readTable(const std::string& csvPath, const std::string& dataModelPath, const CsvFormat& format,
+                   const std::vector<std::string>& categorical, bool chunks)
 {
     CsvTable result;
     result.source = csvPath == "-" ? "<stdin>" : csvPath;
     auto input = std::make_unique<InputSource>(csvPath, "--data", format.latin1);
     bool loaded = false;
-    if (input->isPlainFile()) {
+    if (chunks && input->isPlainFile()) {
         loaded = readPlainTable(
             result, readPlainHeader(csvPath, format),
             [&](const std::vector<Storage>& given) { return loadPlainCsv(csvPath, given, parseThreads(), format); },
             dataModelPath, format, categorical);
-    } else if (input->isRegularFile()) {
+    } else if (chunks && input->isRegularFile()) {
         // A compressed or converted file is decoded on one thread and parsed
         // on the others; the stream is opened again for every pass.
         const OpenStream open = [&] { return std::make_unique<InputSource>(csvPath, "--data", format.latin1); };
@@ -725,16 +729,18 @@ CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPa
     return result;
 }
 
+}  // namespace
+
+CsvTable readCsvTable(const std::string& csvPath, const std::string& dataModelPath, const CsvFormat& format,
+                      const std::vector<std::string>& categorical)
+{
+    return readTable(csvPath, dataModelPath, format, categorical, true);
+}
+
 CsvTable readCsvTableSerially(const std::string& csvPath, const std::string& dataModelPath, const CsvFormat& format,
                               const std::vector<std::string>& categorical)
 {
-    CsvTable result;
-    result.source = csvPath == "-" ? "<stdin>" : csvPath;
-    InputSource input(csvPath, "--data", format.latin1);
-    readFullTable(result, input, result.source, dataModelPath, format, categorical);
-    summariseColumns(result);
-    noteEncoding(result, format);
-    return result;
+    return readTable(csvPath, dataModelPath, format, categorical, false);
 }
 
 namespace {
@@ -745,12 +751,8 @@ namespace {
 bool writesDecimalCommas(const TextTally& tally, const CsvFormat& format)
 {
     if (format.decimal != '.' || format.delimiter == ',' || tally.otherTexts.empty()) return false;
-    for (std::string text : tally.otherTexts) {
-        const std::size_t comma = text.find(',');
-        if (comma == std::string::npos || text.find(',', comma + 1) != std::string::npos) return false;
-        text[comma] = '.';
-        if (!parseReal(text)) return false;
-    }
+    for (const std::string& text : tally.otherTexts)
+        if (decimalCommaAt(text) == std::string_view::npos) return false;
     return true;
 }
 
