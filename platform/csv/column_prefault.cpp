@@ -31,7 +31,8 @@ void populate(char* begin, char* end)
 
 }  // namespace
 
-void ColumnPrefault::note(const std::vector<const refhost::ColumnValues*>& columns, std::size_t expectedRows)
+void ColumnPrefault::note(const std::vector<const refhost::ColumnValues*>& columns, std::size_t joinedRows,
+                          std::size_t joinedChunks)
 {
     using Kind = refhost::ColumnValues::Kind;
     std::vector<Span> spans;
@@ -52,22 +53,28 @@ void ColumnPrefault::note(const std::vector<const refhost::ColumnValues*>& colum
     }
     const std::lock_guard<std::mutex> lock(mutex_);
     if (spans != spans_) spans_ = std::move(spans);
-    expectedRows_ = expectedRows;
+    joinedRows_ = joinedRows;
+    joinedChunks_ = joinedChunks;
 }
 
 void ColumnPrefault::before(std::size_t k)
 {
     std::vector<Span> spans;
-    std::size_t rows = 0;
+    std::size_t joinedRows = 0;
+    std::size_t joinedChunks = 0;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        if (spans_.empty() || chunks_ == 0) return;
+        if (spans_.empty() || joinedChunks_ == 0 || k < joinedChunks_) return;
         spans = spans_;
-        rows = expectedRows_;
+        joinedRows = joinedRows_;
+        joinedChunks = joinedChunks_;
     }
-    // Chunks hold about equal shares of the rows.
-    const std::size_t first = rows * k / chunks_;
-    const std::size_t last = rows * (k + 1) / chunks_;
+    // The chunks between the last joined and k hold as many rows each as
+    // the joined ones did on average; a quarter chunk more is faulted in
+    // for a chunk that holds more.
+    const std::size_t perChunk = joinedRows / joinedChunks;
+    const std::size_t first = joinedRows + (k - joinedChunks) * perChunk;
+    const std::size_t last = first + perChunk + perChunk / 4;
     for (const Span& span : spans) {
         const std::size_t from = std::min(first * span.width, span.bytes);
         const std::size_t to = std::min(last * span.width, span.bytes);

@@ -18,18 +18,20 @@ namespace splitrun {
 
 class ColumnPrefault {
 public:
-    // `chunks`: how many chunks the file is read in.
-    explicit ColumnPrefault(std::size_t chunks) : chunks_(chunks) {}
-
     // Called by the joining thread after each join: notes where the
-    // columns' reserved storage lies and how many rows the file is expected
-    // to hold. Cheap when nothing moved.
-    void note(const std::vector<const refhost::ColumnValues*>& columns, std::size_t expectedRows);
+    // columns' reserved storage lies, and the rows and chunks joined so
+    // far. Cheap when nothing moved.
+    void note(const std::vector<const refhost::ColumnValues*>& columns, std::size_t joinedRows,
+              std::size_t joinedChunks);
 
     // Called by a reading thread before it parses chunk k: faults in the
-    // pages of each column that chunk k's rows are expected to land on.
-    // Never changes a byte of them, so it may run beside the join; storage
-    // that moved since it was noted is at worst faulted in for nothing.
+    // pages of each column that chunk k's rows are expected to land on,
+    // from the rows per chunk joined so far. An estimate from the whole
+    // file's size would drift: a file whose first lines run a little
+    // longer than the rest would put every chunk's pages behind its rows,
+    // and the join would fault them in after all. Never changes a byte of
+    // them, so it may run beside the join; storage that moved since it was
+    // noted is at worst faulted in for nothing.
     void before(std::size_t k);
 
 private:
@@ -40,10 +42,10 @@ private:
         bool operator==(const Span&) const = default;
     };
 
-    const std::size_t chunks_;
     std::mutex mutex_;
-    std::vector<Span> spans_;      // guarded by mutex_
-    std::size_t expectedRows_ = 0; // guarded by mutex_
+    std::vector<Span> spans_;        // guarded by mutex_
+    std::size_t joinedRows_ = 0;     // guarded by mutex_
+    std::size_t joinedChunks_ = 0;   // guarded by mutex_
 };
 
 }  // namespace splitrun

@@ -857,7 +857,6 @@ struct LoadedTable {
     std::size_t bytes = 0;                                   // of the records in the file
     std::size_t chunkBytes = 0;
     std::size_t reserveRows = 0;
-    std::size_t expectedRows = 0;   // the file's rows at the first chunk's line length
 
     Verdict append(Chunk& chunk)
     {
@@ -867,7 +866,7 @@ struct LoadedTable {
             // The slack is for lines longer than the first chunk's; it never
             // exceeds the estimate itself, so that a wide file of a few
             // long lines does not get room for a thousand rows per column.
-            expectedRows = bytes / perRow;
+            const std::size_t expectedRows = bytes / perRow;
             reserveRows = expectedRows + std::min<std::size_t>(expectedRows, 1024);
             reserveRows += reserveRows / 16;
         }
@@ -973,11 +972,8 @@ std::optional<LoadedTable> readChunks(ChunkRules rules, const ChunkInput& input,
         load.chunkBytes = input.chunkBytes;
         if (tallies != nullptr) tallies->assign(fields, TextTally{});
         std::vector<std::size_t> needText;
-        // A stream's chunks are counted from its expected size.
-        const std::size_t chunks = input.chunks != kUnknownChunks
-                                       ? input.chunks
-                                       : (input.bytes + input.chunkBytes - 1) / input.chunkBytes;
-        ColumnPrefault prefault(chunks);
+        ColumnPrefault prefault;
+        std::size_t joinedChunks = 0;
         std::vector<const ColumnValues*> columns;
         ParallelRead read(rules, input.start(rules), input.chunks, [&](Chunk& chunk, std::size_t firstRecord) {
             if (tallies != nullptr)
@@ -988,7 +984,7 @@ std::optional<LoadedTable> readChunks(ChunkRules rules, const ChunkInput& input,
             if (keepValues) {
                 columns.clear();
                 for (const LoadedColumn& column : load.columns) columns.push_back(&column.values);
-                prefault.note(columns, load.expectedRows);
+                prefault.note(columns, firstRecord + chunk.rows, ++joinedChunks);
             }
             return verdict;
         });
