@@ -94,6 +94,49 @@ InputError binaryInput(const std::string& what, std::uint64_t line, bool gzip, c
                               "also read, recognised by its header)"));
 }
 
+// The bytes the gzip file of `size` bytes at `fd` inflates to, extrapolated
+// from its first MiB at the ratio it inflates at: every member found there,
+// one after another. 0 when that much does not inflate. A file that
+// concatenates members (`cat a.gz b.gz`, or a format of many small ones)
+// records only its last member's size in its trailer; this estimate holds
+// for those too.
+std::uint64_t sampledInflatedSize(int fd, std::uint64_t size)
+{
+    constexpr std::size_t kSample = std::size_t{1} << 20;
+    std::vector<std::uint8_t> in(static_cast<std::size_t>(std::min<std::uint64_t>(size, kSample)));
+    std::size_t got = 0;
+    while (got < in.size()) {
+        const ssize_t step = ::pread(fd, in.data() + got, in.size() - got, static_cast<off_t>(got));
+        if (step < 0 && errno == EINTR) continue;
+        if (step <= 0) return 0;
+        got += static_cast<std::size_t>(step);
+    }
+    std::vector<std::uint8_t> out(kChunk * 4);
+    // The inflater's state is tens of KiB: kept off the stack, as the stream's is.
+    const auto inflater = std::make_unique<inflate_state>();
+    inflate_state& state = *inflater;
+    std::uint64_t inflated = 0;
+    std::size_t used = 0;   // input of the members inflated, the last perhaps in part
+    while (used < in.size() && in[used] == kGzipMagic[0]) {
+        isal_inflate_init(&state);
+        state.crc_flag = ISAL_GZIP;
+        state.next_in = in.data() + used;
+        state.avail_in = static_cast<std::uint32_t>(in.size() - used);
+        do {
+            state.next_out = out.data();
+            state.avail_out = static_cast<std::uint32_t>(out.size());
+            const int status = isal_inflate(&state);
+            inflated += out.size() - state.avail_out;
+            if (status != ISAL_DECOMP_OK && status != ISAL_END_INPUT) return 0;
+        } while (state.avail_in > 0 && state.block_state != ISAL_BLOCK_FINISH);
+        used = in.size() - state.avail_in;
+        if (state.block_state != ISAL_BLOCK_FINISH) break;
+    }
+    if (used == 0 || inflated == 0) return 0;
+    return static_cast<std::uint64_t>(static_cast<double>(inflated) / static_cast<double>(used) *
+                                      static_cast<double>(size));
+}
+
 }  // namespace
 
 // Reads raw bytes from the descriptor, inflates them when they start with
@@ -127,12 +170,16 @@ public:
         if (!gzip_) return size;
         // A gzip member ends with its decompressed size modulo 4 GiB: the
         // file's size when it has one member, inflating to less than 4 GiB,
-        // which is larger than the file (a test, not a proof).
+        // which is larger than the file (a test, not a proof). A file of
+        // several members records only the last's, and one over 4 GiB
+        // records a remainder; the extrapolation from the file's start
+        // covers both, and the larger of the two is taken, since a hint
+        // too small makes the columns grow by copying.
         unsigned char tail[4] = {};
         if (size < 18 || ::pread(fd_, tail, 4, st.st_size - 4) != 4) return 0;
-        const std::uint64_t inflated = std::uint64_t{tail[0]} | std::uint64_t{tail[1]} << 8 |
+        const std::uint64_t recorded = std::uint64_t{tail[0]} | std::uint64_t{tail[1]} << 8 |
                                        std::uint64_t{tail[2]} << 16 | std::uint64_t{tail[3]} << 24;
-        return inflated > size ? inflated : 0;
+        return std::max(recorded > size ? recorded : 0, sampledInflatedSize(fd_, size));
     }
 
 protected:

@@ -65,8 +65,9 @@ public:
     // True for a regular file (not standard input), which may be opened again.
     bool isRegularFile() const;
     // The size of the decoded bytes, where the file tells it: a plain or
-    // converted file's size, or the size a gzip file of one member records.
-    // 0 when it does not; only a hint, for reserving memory.
+    // converted file's size; for a gzip file, the size its last member
+    // records or the size its first MiB extrapolates to, whichever is
+    // larger. 0 when it does not; only a hint, for reserving memory.
     std::uint64_t decodedSizeHint() const;
 
 private:

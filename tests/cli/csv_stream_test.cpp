@@ -1,9 +1,10 @@
 // The block reader: the same records, or error line, however the input is chunked or blocked; gzip and stdin too;
-// the scanner's byte masks.
+// the scanner's byte masks; the size a gzip file is expected to inflate to.
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -188,6 +189,44 @@ TEST(CsvStream, ReadsGzipAndStandardInputThroughTheInputSource)
     EXPECT_THROW(splitrun::readInputFile("-", "--data-model", 1024), splitrun::InputError);
     ::dup2(saved, STDIN_FILENO);
     ::close(saved);
+}
+
+
+// The size a gzip file is expected to inflate to, which the loader reserves
+// its columns by: a file of several members records only its last member's
+// size, and a hint taken from that alone left the columns to grow by
+// copying, at twice the memory.
+TEST(InputSource, HintsTheSizeAGzipFileInflatesToWhateverItsMembers)
+{
+    const clitest::fs::path gz = clitest::freshDir("gzip_hint") / "in.csv.gz";
+    std::mt19937_64 random(20261210);
+    struct Case {
+        const char* what;
+        std::vector<std::size_t> members;   // records per member
+        double tolerance;                   // of the hint, against the inflated size
+    };
+    const Case cases[] = {
+        {"one member", {20000}, 0},
+        {"three members", {20000, 20000, 500}, 0},
+        {"many small members", std::vector<std::size_t>(200, 100), 0},
+        // Past the file's first MiB the hint is extrapolated.
+        {"two large members", {80000, 80000}, 0.05},
+        {"a large member, then a small one", {150000, 10}, 0.05},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::size_t inflated = 0;
+        for (std::size_t k = 0; k < c.members.size(); ++k) {
+            std::string text = k == 0 ? "g,x\n" : "";
+            for (std::size_t i = 0; i < c.members[k]; ++i)
+                text += "g" + std::to_string(random() % 100) + "," + std::to_string(random() % 1000000) + "." +
+                        std::to_string(random() % 1000000) + "\n";
+            clitest::writeGzip(gz, text, k > 0);
+            inflated += text.size();
+        }
+        const auto hint = static_cast<double>(splitrun::InputSource(gz.string(), "--data", false).decodedSizeHint());
+        EXPECT_NEAR(hint, static_cast<double>(inflated), std::max(1.0, c.tolerance * static_cast<double>(inflated)));
+    }
 }
 
 }  // namespace
