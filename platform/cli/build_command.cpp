@@ -338,6 +338,7 @@ int buildFrom(const BuildOptions& options, BuildEngine& engine, std::ostream& ou
     if (streamed) {
         auto file = std::make_shared<StreamedCsvSource>(data.file, options.format, columns, data.csvColumns);
         file->onBlock(showRecords);
+        file->storagesFromDataModel(!options.dataModelFile.empty());
         if (options.presorted) {
             // The grouping was checked, and the records spooled, while the
             // file was profiled (a pass of its own when the split fields

@@ -609,7 +609,7 @@ CsvTable profileCsvFile(const std::string& csvPath, const std::string& dataModel
     std::vector<ColumnDigest> digests(result.table.columnCount(), ColumnDigest(textBudget));
     std::vector<ColumnDigest::Keep> keeps(digests.size());
     std::size_t records = 0;
-    readTyped(result.file, format, result.table.columns(), result.csvColumns,
+    readTyped(result.file, format, result.table.columns(), result.csvColumns, !dataModelPath.empty(),
               [&](const refhost::Table& block, const CsvBlock& read) {
                   records += block.rowCount();
                   for (std::size_t r = 0; r < block.rowCount(); ++r) {

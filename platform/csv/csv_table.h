@@ -111,13 +111,14 @@ void refuseStrayTexts(const CsvTable& data, const std::vector<std::size_t>& colu
 
 // Reads the CSV file held open as `file` once, from its start, as the
 // format describes, in typed blocks: column i of a block is CSV column csvColumns[i], read as
-// columns[i].storage says. `eachBlock` gets every block with its records as
+// columns[i].storage says (a data model's when `fromDataModel`, which a
+// value that does not fit names). `eachBlock` gets every block with its records as
 // read. profileCsvFile reads its second pass through one, so that CSV
 // reading does not depend on the host's input sources that supply it
 // (readStreamedCsv in streamed_csv_source.h).
 using TypedCsvReader = std::function<void(
     const std::shared_ptr<const InputFile>& file, const CsvFormat& format,
-    const std::vector<refhost::Column>& columns, const std::vector<std::size_t>& csvColumns,
+    const std::vector<refhost::Column>& columns, const std::vector<std::size_t>& csvColumns, bool fromDataModel,
     const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock)>;
 
 // The most bytes of distinct text profiling keeps of a column by default:

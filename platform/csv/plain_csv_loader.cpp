@@ -992,12 +992,14 @@ std::optional<LoadedTable> readChunks(ChunkRules rules, const ChunkInput& input,
         const Verdict verdict = read.run(threads, &needText);
         if (verdict == Verdict::FullReader) return std::nullopt;
         if (verdict == Verdict::Loaded) {
-            // A column of missing values only is text.
-            for (LoadedColumn& column : load.columns) {
+            // A column of missing values only is text, unless its storage
+            // was given (a file of no records, where no chunk settled it).
+            for (std::size_t c = 0; c < fields; ++c) {
+                LoadedColumn& column = load.columns[c];
                 if (column.storage != Storage::None) continue;
-                column.storage = Storage::String;
+                column.storage = rules.given[c] != Storage::None ? rules.given[c] : Storage::String;
                 if (!keepValues) continue;
-                column.values = ColumnValues(ColumnValues::kindFor(static_cast<int>(Storage::String)));
+                column.values = ColumnValues(ColumnValues::kindFor(static_cast<int>(column.storage)));
                 for (; column.pendingMissing > 0; --column.pendingMissing) column.values.appendMissing();
             }
             return load;

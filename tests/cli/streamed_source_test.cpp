@@ -66,4 +66,48 @@ TEST(StreamedSource, PassesReadOneDescriptorAndStopWhenTheFileChanges)
     }
 }
 
+// A file profiled and read pass by pass, as one over the memory limit is,
+// reads with a data model as the loaded file does: a value the model's
+// storage refuses is reported with the advice to correct either, plain or
+// gzip-compressed, and a file of no records keeps the model's storages.
+TEST(StreamedSource, ReadsWithADataModelAsTheLoadedFileDoes)
+{
+    const clitest::fs::path dir = clitest::freshDir("streamed_model");
+    const std::string model = clitest::writeFile(dir / "model.xml",
+                                                 "<DataModel><Fields><Field name=\"n\" storage=\"integer\"/>"
+                                                 "<Field name=\"t\" storage=\"integer\"/></Fields></DataModel>")
+                                  .string();
+    const std::string advice = "correct the value or the field's storage in --data-model";
+    for (const bool gzip : {false, true}) {
+        SCOPED_TRACE(gzip ? "gzip" : "plain");
+        const std::string path = (dir / (gzip ? "in.csv.gz" : "in.csv")).string();
+        const auto write = [&](const std::string& text) {
+            if (gzip) clitest::writeGzip(path, text);
+            else clitest::writeFile(path, text);
+        };
+        write("n,t\n1,2\n2,a\n");
+        for (const bool loaded : {true, false}) {
+            try {
+                if (loaded) splitrun::readCsvTable(path, model);
+                else splitrun::profileCsvFile(path, model, {}, splitrun::readStreamedCsv);
+                ADD_FAILURE() << "a value the model refuses was read";
+            } catch (const splitrun::InputError& e) {
+                const std::string message = e.what();
+                EXPECT_NE(message.find(":3:2 (field 't'): the value 'a'"), std::string::npos) << message;
+                EXPECT_EQ(message.substr(message.size() - advice.size()), advice) << message;
+            }
+        }
+        write("n,t\n");
+        const splitrun::CsvTable loaded = splitrun::readCsvTable(path, model);
+        const splitrun::CsvTable profiled = splitrun::profileCsvFile(path, model, {}, splitrun::readStreamedCsv);
+        for (const splitrun::CsvTable* table : {&loaded, &profiled}) {
+            ASSERT_EQ(table->table.columns().size(), 2u);
+            for (const refhost::Column& column : table->table.columns())
+                EXPECT_EQ(column.storage, static_cast<int>(splitrun::Storage::Integer)) << column.name;
+        }
+        EXPECT_EQ(loaded.table.rowCount(), 0u);
+        EXPECT_EQ(profiled.recordCount(), 0u);
+    }
+}
+
 }  // namespace

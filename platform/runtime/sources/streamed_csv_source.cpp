@@ -46,7 +46,7 @@ bool StreamedCsvSource::Pass::next(refhost::Table& block)
             for (std::size_t r = 0; r < records_.size(); ++r)
                 appendTypedValue(column, records_.value(r, from), records_.isMissing(r, from),
                                  static_cast<Storage>(columns[i].storage), stream_.sourceName(),
-                                 records_.line(r), from, columns[i].name);
+                                 records_.line(r), from, columns[i].name, source_.fromDataModel_);
         }
         block = refhost::Table(columns, std::move(values));
         read_ += records_.size();
@@ -117,7 +117,7 @@ struct KeyLess {
 
 void readStreamedCsv(const std::shared_ptr<const InputFile>& file, const CsvFormat& format,
                      const std::vector<refhost::Column>& columns, const std::vector<std::size_t>& csvColumns,
-                     const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock)
+                     bool fromDataModel, const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock)
 {
     // The file is read in chunks on several threads (a compressed or
     // converted one decoded on a thread of its own); from the first chunk
@@ -140,7 +140,8 @@ void readStreamedCsv(const std::shared_ptr<const InputFile>& file, const CsvForm
     }
     file->checkUnchanged();
     if (quick.complete) return;
-    const StreamedCsvSource source(file, format, columns, csvColumns);
+    StreamedCsvSource source(file, format, columns, csvColumns);
+    source.storagesFromDataModel(fromDataModel);
     const auto pass = source.openPass();
     pass->skip(quick.records);
     refhost::Table block;

@@ -54,6 +54,9 @@ public:
     // read so far, on the reading thread (for a progress display; the
     // callback serialises itself). Set before the first pass.
     void onBlock(std::function<void(std::size_t records)> callback) { onBlock_ = std::move(callback); }
+    // The columns' storages come from a data model, so a value that does
+    // not fit advises correcting either. Set before the first pass.
+    void storagesFromDataModel(bool given) { fromDataModel_ = given; }
 
     // A pass that also shows the records as read, for their line numbers.
     class Pass;
@@ -69,6 +72,7 @@ private:
     std::vector<std::size_t> csvColumns_;
     std::size_t blockRecords_;
     std::function<void(std::size_t)> onBlock_;
+    bool fromDataModel_ = false;
     mutable FirstError error_;
 };
 
@@ -98,7 +102,7 @@ private:
 // reads the records one block at a time.
 void readStreamedCsv(const std::shared_ptr<const InputFile>& file, const CsvFormat& format,
                      const std::vector<refhost::Column>& columns, const std::vector<std::size_t>& csvColumns,
-                     const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock);
+                     bool fromDataModel, const std::function<void(const refhost::Table&, const CsvBlock&)>& eachBlock);
 
 // Checks block by block that records with equal values in the key columns
 // are adjacent, as checkGroupedFile does, for a pass that reads the
