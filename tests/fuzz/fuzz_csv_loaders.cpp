@@ -2,12 +2,13 @@
 // gives the same table (storages, values, the sign of every zero, source
 // lines, notes) or the same error whichever reader takes it: loaded whole,
 // profiled and read pass by pass as a file over the memory limit is,
-// gzip-compressed in one or two members, and typed by a data model derived
-// from the inferred columns (perhaps with one field's storage changed). The
-// chunked loaders give the same columns however the file is cut.
+// gzip-compressed in one or two members, read as Latin-1, and typed by a
+// data model derived from the inferred columns (perhaps with one field's
+// storage changed). The chunked loaders give the same columns however the
+// file is cut.
 //
 // Input: a flags byte (the layout, chunk size and threads), a byte of
-// further choices (gzip, data model), a pick byte (where the members are
+// further choices (gzip, Latin-1, data model), a pick byte (where the members are
 // cut, which field the data model changes), then the file; see Choices.
 #include <unistd.h>
 #include <zlib.h>
@@ -41,11 +42,12 @@ struct Choices {
     // Second byte.
     bool gzip = false;            // bit 0: also read the file gzip-compressed
     bool twoMembers = false;      // bit 1: as two gzip members cut at the pick
-    bool stored = false;          // bit 2: compressed at level 0 (stored blocks)
+    // bit 2: the file is Latin-1 (format.latin1)
     bool dataModel = false;       // bit 3: also read it typed by a data model
     bool reversed = false;        // bit 4: the data model lists the fields last to first
     int change = 0;               // bits 5-7: 1-6 give the picked field that storage, 7 leave it out
-    // Third byte.
+    // Third byte: where the two members are cut, which field the data model
+    // changes, and (its low bit) gzip level 0, stored blocks, rather than 6.
     std::uint8_t pick = 0;
 };
 
@@ -59,7 +61,7 @@ Choices choicesOf(const uint8_t* data)
     const uint8_t more = data[1];
     choices.gzip = (more & 1) != 0;
     choices.twoMembers = (more & 2) != 0;
-    choices.stored = (more & 4) != 0;
+    choices.format.latin1 = (more & 4) != 0;
     choices.dataModel = (more & 8) != 0;
     choices.reversed = (more & 16) != 0;
     choices.change = more >> 5;
@@ -140,7 +142,7 @@ void appendGzipMember(std::string& out, std::string_view bytes, int level)
 // (either may be empty), as concatenated nightly files are.
 std::string gzipped(std::string_view file, const Choices& choices)
 {
-    const int level = choices.stored ? 0 : 6;
+    const int level = (choices.pick & 1) != 0 ? 0 : 6;
     std::string out;
     if (!choices.twoMembers) {
         appendGzipMember(out, file, level);
@@ -308,9 +310,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     checkSameRead(serial, attempt([&] { return splitrun::readCsvTable(plain, "", format); }), "chunked", plain);
     checkSamePasses(serial, readPassByPass(plain, "", format), "profiled", plain);
 
-    // Cut into small chunks on several threads, or read as one: the same columns.
-    const auto whole = splitrun::loadPlainCsv(plain, {}, 1, format);
-    checkSameLoad(whole, splitrun::loadPlainCsv(plain, {}, choices.threads, format, choices.chunkBytes));
+    // Cut into small chunks on several threads, or read as one: the same
+    // columns. Latin-1 text is loaded from the converted stream.
+    const auto opener = [&](const std::string& path) -> splitrun::OpenStream {
+        return [&format, path] { return std::make_unique<splitrun::InputSource>(path, "--data", format.latin1); };
+    };
+    const auto whole = format.latin1 ? splitrun::loadStreamedCsv(opener(plain), {}, 1, format, 0)
+                                     : splitrun::loadPlainCsv(plain, {}, 1, format);
+    checkSameLoad(whole, format.latin1 ? splitrun::loadStreamedCsv(opener(plain), {}, choices.threads, format, 0,
+                                                                   choices.chunkBytes)
+                                       : splitrun::loadPlainCsv(plain, {}, choices.threads, format, choices.chunkBytes));
 
     // The same text gzip-compressed (unless the file is itself gzip data,
     // which the plain reads inflate).
@@ -321,10 +330,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         checkSameRead(serial, attempt([&] { return splitrun::readCsvTable(compressed, "", format); }), "gzip",
                       compressed);
         checkSamePasses(serial, readPassByPass(compressed, "", format), "gzip profiled", compressed);
-        const splitrun::OpenStream open = [&] {
-            return std::make_unique<splitrun::InputSource>(compressed, "--data", format.latin1);
-        };
-        checkSameLoad(whole, splitrun::loadStreamedCsv(open, {}, choices.threads, format, 0, choices.chunkBytes));
+        checkSameLoad(whole, splitrun::loadStreamedCsv(opener(compressed), {}, choices.threads, format, 0,
+                                                       choices.chunkBytes));
     }
 
     // Typed by a data model of the inferred columns: the same table or error
