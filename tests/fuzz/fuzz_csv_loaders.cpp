@@ -175,14 +175,14 @@ std::string derivedDataModel(const std::vector<refhost::Column>& inferred, const
     return refhost::dataModelXml(refhost::Table(std::move(columns)), options);
 }
 
-// The message with every mention of `from` (another file holding the same
+// The message with its file name `from` (another file holding the same
 // text) turned into `to`, and the advice after a zero byte cut off: it
-// names the input's kind.
+// names the input's kind. The file is named before anything read from it,
+// which may hold the name too.
 std::string comparable(std::string message, const std::string& from, const std::string& to)
 {
-    if (from != to)
-        for (std::size_t at = message.find(from); at != std::string::npos; at = message.find(from, at + to.size()))
-            message.replace(at, from.size(), to);
+    if (const std::size_t at = message.find(from); from != to && at != std::string::npos)
+        message.replace(at, from.size(), to);
     static const std::string zeroByte = "which no text CSV does: ";
     if (const std::size_t at = message.find(zeroByte); at != std::string::npos)
         message.resize(at + zeroByte.size());
