@@ -175,15 +175,21 @@ std::string derivedDataModel(const std::vector<refhost::Column>& inferred, const
     return refhost::dataModelXml(refhost::Table(std::move(columns)), options);
 }
 
-// The message with its file name `from` (another file holding the same
-// text) turned into `to`, and the advice after a zero byte cut off: it
-// names the input's kind. The file is named before anything read from it,
-// which may hold the name too.
-std::string comparable(std::string message, const std::string& from, const std::string& to)
+// The text with the file name `path` (of a file holding the plain file's
+// text) turned into the plain file's. The file is named before anything
+// read from it, which may hold the name too.
+std::string renamed(std::string text, const std::string& path)
 {
-    if (const std::size_t at = message.find(from); from != to && at != std::string::npos)
-        message.replace(at, from.size(), to);
-    static const std::string zeroByte = "which no text CSV does: ";
+    if (const std::size_t at = text.find(path); path != plainFile() && at != std::string::npos)
+        text.replace(at, path.size(), plainFile());
+    return text;
+}
+
+// An error message as far as it may be the same for a compressed file:
+// the advice after a zero byte names the input's kind.
+std::string comparable(std::string message)
+{
+    static const std::string zeroByte = " holds a zero byte, which no text CSV does: ";
     if (const std::size_t at = message.find(zeroByte); at != std::string::npos)
         message.resize(at + zeroByte.size());
     return message;
@@ -205,9 +211,9 @@ std::string withoutDataModelAdvice(std::string message)
 void checkSameError(const std::string& expected, const std::string& got, const char* what, const std::string& path,
                     bool passes = false)
 {
-    const std::string error = comparable(got, path, plainFile());
-    const bool same = error == comparable(expected, plainFile(), plainFile()) ||
-                      (passes && error == comparable(withoutDataModelAdvice(expected), plainFile(), plainFile()));
+    const std::string error = comparable(renamed(got, path));
+    const bool same = error == comparable(expected) ||
+                      (passes && error == comparable(withoutDataModelAdvice(expected)));
     if (!same) std::fprintf(stderr, "record by record: %s\n%s: %s\n", expected.c_str(), what, got.c_str());
     FUZZ_CHECK(same);
 }
@@ -238,9 +244,9 @@ void checkSameRead(const Outcome& expected, const Outcome& got, const char* what
     }
     FUZZ_CHECK(a.notes.size() == b.notes.size());
     for (std::size_t n = 0; n < a.notes.size(); ++n) {
-        if (a.notes[n] != comparable(b.notes[n], path, plainFile()))
+        if (a.notes[n] != renamed(b.notes[n], path))
             std::fprintf(stderr, "record by record: %s\n%s: %s\n", a.notes[n].c_str(), what, b.notes[n].c_str());
-        FUZZ_CHECK(a.notes[n] == comparable(b.notes[n], path, plainFile()));
+        FUZZ_CHECK(a.notes[n] == renamed(b.notes[n], path));
     }
 }
 
