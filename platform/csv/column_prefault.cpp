@@ -15,9 +15,10 @@ constexpr std::uintptr_t kPage = 4096;
 // per column for every chunk.
 constexpr std::size_t kSmallestSpan = std::size_t{1} << 20;
 
-// Faults in [begin, end) as writes would, keeping the bytes: pages already
-// there are left alone. Only advice; a kernel without it does nothing.
-void populate(char* begin, char* end)
+}  // namespace
+
+// Pages already there are left alone.
+void ColumnPrefault::populateWritable(char* begin, char* end)
 {
 #ifdef MADV_POPULATE_WRITE
     const auto from = reinterpret_cast<std::uintptr_t>(begin) & ~(kPage - 1);
@@ -28,8 +29,6 @@ void populate(char* begin, char* end)
     (void)end;
 #endif
 }
-
-}  // namespace
 
 void ColumnPrefault::note(const std::vector<const refhost::ColumnValues*>& columns, std::size_t joinedRows,
                           std::size_t joinedChunks)
@@ -78,7 +77,7 @@ void ColumnPrefault::before(std::size_t k)
     for (const Span& span : spans) {
         const std::size_t from = std::min(first * span.width, span.bytes);
         const std::size_t to = std::min(last * span.width, span.bytes);
-        if (to > from) populate(span.begin + from, span.begin + to);
+        if (to > from) populate_(span.begin + from, span.begin + to);
     }
 }
 

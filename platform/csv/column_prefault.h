@@ -18,6 +18,16 @@ namespace splitrun {
 
 class ColumnPrefault {
 public:
+    // Faults in the bytes [begin, end) of a column's storage as writes
+    // would, keeping them.
+    using Populate = void (*)(char* begin, char* end);
+
+    // By default the kernel is advised to populate the pages (a kernel
+    // without that advice does nothing); tests give their own.
+    explicit ColumnPrefault(Populate populate = populateWritable) : populate_(populate) {}
+
+    static void populateWritable(char* begin, char* end);
+
     // Called by the joining thread after each join: notes where the
     // columns' reserved storage lies, and the rows and chunks joined so
     // far. Cheap when nothing moved.
@@ -42,6 +52,7 @@ private:
         bool operator==(const Span&) const = default;
     };
 
+    Populate populate_;
     std::mutex mutex_;
     std::vector<Span> spans_;        // guarded by mutex_
     std::size_t joinedRows_ = 0;     // guarded by mutex_
