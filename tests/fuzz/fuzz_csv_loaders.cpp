@@ -336,9 +336,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         checkSameRead(typed, attempt([&] { return splitrun::readCsvTable(plain, model, format); }),
                       "chunked with the data model", plain);
         checkSamePasses(typed, readPassByPass(plain, model, format), "profiled with the data model", plain);
-        if (gzip)
+        if (gzip) {
+            checkSameRead(typed, attempt([&] { return splitrun::readCsvTableSerially(compressed, model, format); }),
+                          "gzip record by record with the data model", compressed);
             checkSameRead(typed, attempt([&] { return splitrun::readCsvTable(compressed, model, format); }),
                           "gzip with the data model", compressed);
+            checkSamePasses(typed, readPassByPass(compressed, model, format), "gzip profiled with the data model",
+                            compressed);
+        }
     }
     return 0;
 }
