@@ -58,6 +58,32 @@ std::string fileKind(mode_t mode)
 
 constexpr unsigned char kGzipMagic[2] = {0x1f, 0x8b};
 
+// The longest gzip member header gathered whole before the inflater takes it.
+constexpr std::size_t kLongestHeader = std::size_t{1} << 20;
+
+// True when the `count` bytes at `p` hold a whole gzip member header (ten
+// bytes, then the fields its flags announce: FEXTRA, FNAME, FCOMMENT and
+// FHCRC, in that order), or show that they start none.
+bool wholeGzipHeader(const unsigned char* p, std::size_t count)
+{
+    if (count >= 2 && std::memcmp(p, kGzipMagic, 2) != 0) return true;
+    if (count < 10) return false;
+    const unsigned char flags = p[3];
+    std::size_t at = 10;
+    if ((flags & 4) != 0) {
+        if (count < at + 2) return false;
+        at += 2 + (std::size_t{p[at]} | std::size_t{p[at + 1]} << 8);
+    }
+    for (const unsigned char zeroTerminated : {8, 16}) {
+        if ((flags & zeroTerminated) == 0) continue;
+        const void* end = at < count ? std::memchr(p + at, 0, count - at) : nullptr;
+        if (end == nullptr) return false;
+        at = static_cast<std::size_t>(static_cast<const unsigned char*>(end) - p) + 1;
+    }
+    if ((flags & 2) != 0) at += 2;
+    return at <= count;
+}
+
 // Counts the line ends of text CSV block by block, and finds the first zero
 // byte, which none holds.
 class ZeroByteWatch {
@@ -225,14 +251,16 @@ protected:
     }
 
 private:
-    // Reads the next chunk of raw bytes; false at the end of the input.
-    // A held file is read by offset and checked after every chunk, so
-    // that a pass never mixes bytes of two versions of it unnoticed.
-    bool fillRaw()
+    // Reads the next chunk of raw bytes after the buffer's first `kept`;
+    // false at the end of the input. A held file is read by offset and
+    // checked after every chunk, so that a pass never mixes bytes of two
+    // versions of it unnoticed.
+    bool fillRaw(std::size_t kept = 0)
     {
         for (;;) {
-            const ssize_t got = file_ ? ::pread(fd_, raw_.data(), raw_.size(), offset_)
-                                      : ::read(fd_, raw_.data(), raw_.size());
+            char* const into = raw_.data() + kept;
+            const std::size_t room = raw_.size() - kept;
+            const ssize_t got = file_ ? ::pread(fd_, into, room, offset_) : ::read(fd_, into, room);
             if (got < 0 && errno == EINTR) continue;
             if (got < 0)
                 throw InputError(what_ + ": reading failed (" + std::strerror(errno) + ")");
@@ -242,7 +270,7 @@ private:
             }
             rawRead_ += static_cast<std::uint64_t>(got);
             rawPos_ = 0;
-            rawEnd_ = static_cast<std::size_t>(got);
+            rawEnd_ = kept + static_cast<std::size_t>(got);
             return got > 0;
         }
     }
@@ -277,7 +305,7 @@ private:
             streamEnded_ = false;
             laterMember_ = true;
         }
-        checkMemberHeader();
+        if (memberStart_) readyMemberHeader();
         inflate_state& state = *inflater_;
         state.next_in = reinterpret_cast<std::uint8_t*>(raw_.data() + rawPos_);
         state.avail_in = static_cast<std::uint32_t>(rawEnd_ - rawPos_);
@@ -306,16 +334,36 @@ private:
         memberStart_ = true;
     }
 
+    // Readies the header of the member starting at rawPos_ for the
+    // inflater: its method and flags checked, and the whole of it in the
+    // raw buffer, read on as far as it goes. Given in pieces (a header that
+    // straddles two reads), a header with a CRC (FHCRC) fails the
+    // inflater's check of it, and the method and flags would be read from
+    // the wrong bytes. Past kLongestHeader, and at the end of the input,
+    // the inflater takes what there is.
+    void readyMemberHeader()
+    {
+        memberStart_ = false;
+        bool checked = false;
+        for (;;) {
+            const std::size_t have = rawEnd_ - rawPos_;
+            const auto* header = reinterpret_cast<const unsigned char*>(raw_.data() + rawPos_);
+            if (have >= 4 && !checked) {
+                checkMemberHeader(header[2], header[3]);
+                checked = true;
+            }
+            if (wholeGzipHeader(header, have) || have >= kLongestHeader) return;
+            std::memmove(raw_.data(), header, have);
+            if (have == raw_.size()) raw_.resize(2 * raw_.size());
+            if (!fillRaw(have)) return;
+        }
+    }
+
     // Refuses a member whose header names a method other than deflate or
     // sets reserved flags, which the inflater would take for a header
     // still to come; after a member that ended, such bytes are no member.
-    // (A header split across two reads is left to the inflater.)
-    void checkMemberHeader()
+    void checkMemberHeader(unsigned char method, unsigned char flags) const
     {
-        if (!memberStart_ || rawEnd_ - rawPos_ < 4) return;
-        memberStart_ = false;
-        const auto method = static_cast<unsigned char>(raw_[rawPos_ + 2]);
-        const auto flags = static_cast<unsigned char>(raw_[rawPos_ + 3]);
         if (method == 8 && (flags & 0xE0) == 0) return;
         if (laterMember_) throw trailingBytes();
         throw InputError(what_ + ": the gzip data is corrupt (" +
@@ -388,7 +436,7 @@ private:
     std::uint64_t dataEnd_ = 0;      // offset after the last member that ended
     bool laterMember_ = false;       // a member after the first is being inflated
     std::unique_ptr<inflate_state> inflater_;   // for gzip data: a few tens of KiB
-    bool memberStart_ = false;                    // the member's header is yet to be checked
+    bool memberStart_ = false;                    // the member's header is yet to be readied
     std::vector<char> raw_;
     std::size_t rawPos_ = 0;
     std::size_t rawEnd_ = 0;

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "byte_masks.h"
 #include "cli_harness.h"
@@ -191,6 +192,73 @@ TEST(CsvStream, ReadsGzipAndStandardInputThroughTheInputSource)
     ::close(saved);
 }
 
+// A gzip member of `text`, stored (so that its size follows the text's), its
+// header carrying the fields `flags` sets: FHCRC 2, FEXTRA 4, FNAME 8,
+// FCOMMENT 16.
+std::string gzipMember(const std::string& text, int flags, std::size_t nameLength = 8)
+{
+    std::string extra("SP\2\0ok", 6), name(nameLength, 'n'), comment = "nightly";
+    gz_header header{};
+    if ((flags & 4) != 0) {
+        header.extra = reinterpret_cast<Bytef*>(extra.data());
+        header.extra_len = static_cast<uInt>(extra.size());
+    }
+    if ((flags & 8) != 0) header.name = reinterpret_cast<Bytef*>(name.data());
+    if ((flags & 16) != 0) header.comment = reinterpret_cast<Bytef*>(comment.data());
+    header.hcrc = (flags & 2) != 0;
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, 0, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    EXPECT_EQ(deflateSetHeader(&z, &header), Z_OK);
+    std::string member(deflateBound(&z, text.size()) + nameLength + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(member.data());
+    z.avail_out = static_cast<uInt>(member.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    member.resize(z.total_out);
+    deflateEnd(&z);
+    return member;
+}
+
+// A member header that straddles two of the reader's 64 KiB reads reads as
+// a whole one does: a later member starting a few bytes before a read ends
+// (its method and flags in the next read), with a header CRC or without,
+// and a first member whose long name crosses the first read's end. Both
+// were refused: the flags were read from the wrong bytes, and the inflater
+// fails the CRC of a header given in pieces.
+TEST(InputSource, ReadsGzipMemberHeadersThatStraddleAReadAsWholeOnes)
+{
+    const clitest::fs::path gz = clitest::freshDir("gzip_headers") / "in.csv.gz";
+    // The rows read, or the error.
+    const auto read = [&gz] {
+        try {
+            return readAll(splitrun::InputSource(gz.string(), "--data", false).stream());
+        } catch (const splitrun::InputError& e) {
+            return std::vector<std::string>{e.what()};
+        }
+    };
+    constexpr std::size_t kRead = std::size_t{1} << 16;
+    const std::string second = "\"v\",2\n";
+    for (const int flags : {0, 2, 2 | 8, 2 | 4 | 8 | 16}) {
+        for (const std::size_t before : {1, 2, 3, 4, 11}) {
+            SCOPED_TRACE("header flags " + std::to_string(flags) + ", " + std::to_string(before) + " bytes before");
+            // The first member sized so that the second starts `before` bytes before the first read ends.
+            std::string text, first;
+            for (std::size_t field = kRead, tries = 0; first.size() != kRead - before && tries < 8; ++tries) {
+                text = "a,b\n" + std::string(field, 'x') + ",1\n";
+                first = gzipMember(text, flags);
+                field = field + (kRead - before) - first.size();
+            }
+            ASSERT_EQ(first.size(), kRead - before);
+            clitest::writeFile(gz, first + gzipMember(second, flags));
+            std::istringstream joined(text + second);
+            EXPECT_EQ(read(), readAll(joined));
+        }
+    }
+    clitest::writeFile(gz, gzipMember(second, 2 | 8, kRead + 100));
+    std::istringstream alone(second);
+    EXPECT_EQ(read(), readAll(alone));
+}
 
 // The size a gzip file is expected to inflate to, which the loader reserves
 // its columns by: a file of several members records only its last member's

@@ -2,14 +2,17 @@
 // gives the same table (storages, values, the sign of every zero, source
 // lines, notes) or the same error whichever reader takes it: loaded whole,
 // profiled and read pass by pass as a file over the memory limit is,
-// gzip-compressed in one or two members, read as Latin-1, and typed by a
-// data model derived from the inferred columns (perhaps with one field's
-// storage changed). The chunked loaders give the same columns however the
-// file is cut.
+// gzip-compressed in one or two members (with optional header fields, and
+// perhaps zero padding after them), read as Latin-1, and typed by a data
+// model derived from the inferred columns (perhaps with one field's storage
+// changed). A gzip file followed by anything but zero padding is refused, by
+// every reader with the same error. The chunked loaders give the same
+// columns however the file is cut.
 //
 // Input: a flags byte (the layout, chunk size and threads), a byte of
 // further choices (gzip, Latin-1, data model), a pick byte (where the members are
-// cut, which field the data model changes), then the file; see Choices.
+// cut, which field the data model changes), a framing byte (the members'
+// header fields, what follows them), then the file; see Choices.
 #include <unistd.h>
 #include <zlib.h>
 
@@ -32,6 +35,18 @@ using refhost::ColumnValues;
 using splitrun::CsvFormat;
 using splitrun::CsvTable;
 
+// What follows the last gzip member.
+enum class Trailer {
+    None,
+    Zeros,           // zero bytes up to a 512-byte boundary, as block tools pad
+    Text,            // a line of CSV, as if appended to the compressed file
+    ZerosThenText,   // padding, then a line of CSV
+    MagicByte,       // the first byte of a member's magic, alone
+    ReservedFlags,   // a member header with reserved flags set
+    CutMember,       // the first half of another member
+    CorruptMember,   // a member header, then a block of the reserved type
+};
+
 // What the input asks for besides the layout.
 struct Choices {
     // First byte: bits 0-4 the layout (fuzz_csv_format.h), 5-6 the chunk
@@ -49,6 +64,14 @@ struct Choices {
     // Third byte: where the two members are cut, which field the data model
     // changes, and (its low bit) gzip level 0, stored blocks, rather than 6.
     std::uint8_t pick = 0;
+    // Fourth byte: how the gzip file is framed. Bits 0-3 set FEXTRA, FNAME,
+    // FCOMMENT and FHCRC in every member's header, held here as RFC 1952's
+    // flag byte has them.
+    std::uint8_t headerFlags = 0;
+    Trailer trailer = Trailer::None;   // bits 4-6
+    // Bit 7: the header fields and the padding are long enough to cross the
+    // reader's first 64 KiB read (a long extra field is shorter by the pick).
+    bool long64k = false;
 };
 
 Choices choicesOf(const uint8_t* data)
@@ -66,6 +89,10 @@ Choices choicesOf(const uint8_t* data)
     choices.reversed = (more & 16) != 0;
     choices.change = more >> 5;
     choices.pick = data[2];
+    const uint8_t framing = data[3];
+    choices.headerFlags = static_cast<uint8_t>((framing & 7) << 2 | (framing & 8) >> 2);
+    choices.trailer = static_cast<Trailer>((framing >> 4) & 7);
+    choices.long64k = (framing & 128) != 0;
     return choices;
 }
 
@@ -122,35 +149,88 @@ void writeFile(const std::string& path, std::string_view bytes)
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// The bytes as one gzip member appended to `out`.
-void appendGzipMember(std::string& out, std::string_view bytes, int level)
+// The bytes as one gzip member appended to `out`, its header carrying the
+// optional fields the choices set; long ones take 64 KiB or more.
+void appendGzipMember(std::string& out, std::string_view bytes, int level, const Choices& choices)
 {
+    const std::uint8_t headerFlags = choices.headerFlags;
+    const bool long64k = choices.long64k;
     z_stream z{};
     FUZZ_CHECK(deflateInit2(&z, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) == Z_OK);
-    std::string member(deflateBound(&z, bytes.size()), '\0');
+    // One extra subfield ("SP", its length, its data) filling the field: 6
+    // bytes, or 65535 less the pick, so that where the next member starts
+    // moves with the pick (and may fall just before the reader's first
+    // 64 KiB read ends).
+    const std::size_t extraLength = long64k ? 65535 - choices.pick : 6;
+    std::string extra = "SP";
+    extra += static_cast<char>((extraLength - 4) & 255);
+    extra += static_cast<char>((extraLength - 4) >> 8);
+    extra.resize(extraLength, 'x');
+    std::string name = long64k ? std::string(std::size_t{1} << 16, 'n') : "data.csv";
+    std::string comment = long64k ? std::string(std::size_t{1} << 16, 'c') : "nightly export";
+    gz_header header{};
+    header.os = 3;
+    if ((headerFlags & 4) != 0) {
+        header.extra = reinterpret_cast<Bytef*>(extra.data());
+        header.extra_len = static_cast<uInt>(extra.size());
+    }
+    if ((headerFlags & 8) != 0) header.name = reinterpret_cast<Bytef*>(name.data());
+    if ((headerFlags & 16) != 0) header.comment = reinterpret_cast<Bytef*>(comment.data());
+    header.hcrc = (headerFlags & 2) != 0;
+    FUZZ_CHECK(deflateSetHeader(&z, &header) == Z_OK);
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
     z.avail_in = static_cast<uInt>(bytes.size());
-    z.next_out = reinterpret_cast<Bytef*>(member.data());
-    z.avail_out = static_cast<uInt>(member.size());
-    FUZZ_CHECK(deflate(&z, Z_FINISH) == Z_STREAM_END);
-    member.resize(z.total_out);
+    int status = Z_OK;
+    const std::size_t start = out.size();
+    while (status != Z_STREAM_END) {
+        const std::size_t room = deflateBound(&z, bytes.size()) + extra.size() + name.size() + comment.size();
+        const std::size_t written = out.size();
+        out.resize(written + room);
+        z.next_out = reinterpret_cast<Bytef*>(out.data() + written);
+        z.avail_out = static_cast<uInt>(room);
+        status = deflate(&z, Z_FINISH);
+        FUZZ_CHECK(status == Z_OK || status == Z_STREAM_END);
+        out.resize(written + room - z.avail_out);
+    }
+    FUZZ_CHECK(out.size() - start == z.total_out);
     deflateEnd(&z);
-    out += member;
+}
+
+// What `trailer` appends to the gzip data `out` of the file `file`.
+void appendTrailer(std::string& out, std::string_view file, const Choices& choices)
+{
+    const std::size_t longPadding = choices.long64k ? std::size_t{1} << 16 : 0;
+    switch (choices.trailer) {
+    case Trailer::None: return;
+    case Trailer::Zeros: out.append(512 - out.size() % 512 + longPadding, '\0'); return;
+    case Trailer::Text: out += "x,1\n"; return;
+    case Trailer::ZerosThenText: out.append(512 - out.size() % 512 + longPadding, '\0') += "x,1\n"; return;
+    case Trailer::MagicByte: out += '\x1f'; return;
+    case Trailer::ReservedFlags: out.append("\x1f\x8b\x08\xe0\0\0\0\0\0\x03", 10); return;
+    case Trailer::CutMember: {
+        std::string member;
+        appendGzipMember(member, file, 6, choices);
+        out.append(member, 0, member.size() / 2);
+        return;
+    }
+    case Trailer::CorruptMember: out.append("\x1f\x8b\x08\0\0\0\0\0\0\x03\xff\xff\xff\xff", 14); return;
+    }
 }
 
 // The file gzip-compressed: one member, or two cut where the pick falls
-// (either may be empty), as concatenated nightly files are.
+// (either may be empty), as concatenated nightly files are; then the trailer.
 std::string gzipped(std::string_view file, const Choices& choices)
 {
     const int level = (choices.pick & 1) != 0 ? 0 : 6;
     std::string out;
     if (!choices.twoMembers) {
-        appendGzipMember(out, file, level);
-        return out;
+        appendGzipMember(out, file, level, choices);
+    } else {
+        const std::size_t cut = file.size() * choices.pick / 255;
+        appendGzipMember(out, file.substr(0, cut), level, choices);
+        appendGzipMember(out, file.substr(cut), level, choices);
     }
-    const std::size_t cut = file.size() * choices.pick / 255;
-    appendGzipMember(out, file.substr(0, cut), level);
-    appendGzipMember(out, file.substr(cut), level);
+    appendTrailer(out, file, choices);
     return out;
 }
 
@@ -288,14 +368,46 @@ void checkSameLoad(const std::optional<splitrun::PlainCsv>& a, const std::option
     for (std::size_t c = 0; c < a->values.size(); ++c) FUZZ_CHECK(sameValues(a->values[c], b->values[c]));
 }
 
+// True when the gzip file must read as the plain one: its members are
+// followed by nothing, or by zero padding, which the reader skips. Any other
+// bytes there are refused.
+bool readsAsPlain(Trailer trailer)
+{
+    return trailer == Trailer::None || trailer == Trailer::Zeros;
+}
+
+// Reads the gzip file record by record, in chunks and pass by pass, typed by
+// the data model at `model` ("": none), and checks each read against
+// `plainRead`, the record-by-record read of the plain file. When the file
+// has other bytes than padding after its members, its record-by-record read
+// fails instead, and the other two fail as it does.
+void checkGzipReads(const Outcome& plainRead, const std::string& model, const Choices& choices, const char* with)
+{
+    const std::string& compressed = gzipFile();
+    const CsvFormat& format = choices.format;
+    const auto what = [with](const char* read) { return std::string("gzip") + read + with; };
+    const Outcome serial = attempt([&] { return splitrun::readCsvTableSerially(compressed, model, format); });
+    const bool asPlain = readsAsPlain(choices.trailer);
+    if (asPlain)
+        checkSameRead(plainRead, serial, what(" record by record").c_str(), compressed);
+    else
+        FUZZ_CHECK(!serial.table);
+    // The refused file's messages name it as its own read's do: none is renamed.
+    const Outcome& expected = asPlain ? plainRead : serial;
+    const std::string& named = asPlain ? compressed : plainFile();
+    checkSameRead(expected, attempt([&] { return splitrun::readCsvTable(compressed, model, format); }),
+                  what("").c_str(), named);
+    checkSamePasses(expected, readPassByPass(compressed, model, format), what(" profiled").c_str(), named);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < 3) return 0;
+    if (size < 4) return 0;
     const Choices choices = choicesOf(data);
     const CsvFormat& format = choices.format;
-    const std::string_view file(reinterpret_cast<const char*>(data) + 3, size - 3);
+    const std::string_view file(reinterpret_cast<const char*>(data) + 4, size - 4);
     const std::string& plain = plainFile();
     writeFile(plain, file);
 
@@ -317,14 +429,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The same text gzip-compressed (unless the file is itself gzip data,
     // which the plain reads inflate).
     const bool gzip = choices.gzip && !(file.size() >= 2 && file[0] == '\x1f' && file[1] == '\x8b');
-    const std::string& compressed = gzipFile();
     if (gzip) {
-        writeFile(compressed, gzipped(file, choices));
-        checkSameRead(serial, attempt([&] { return splitrun::readCsvTable(compressed, "", format); }), "gzip",
-                      compressed);
-        checkSamePasses(serial, readPassByPass(compressed, "", format), "gzip profiled", compressed);
-        checkSameLoad(whole, splitrun::loadStreamedCsv(opener(compressed), {}, choices.threads, format, 0,
-                                                       choices.chunkBytes));
+        writeFile(gzipFile(), gzipped(file, choices));
+        checkGzipReads(serial, "", choices, "");
+        // The stream loader declines a file it cannot decode to its end.
+        const auto loaded =
+            splitrun::loadStreamedCsv(opener(gzipFile()), {}, choices.threads, format, 0, choices.chunkBytes);
+        if (readsAsPlain(choices.trailer))
+            checkSameLoad(whole, loaded);
+        else
+            FUZZ_CHECK(!loaded);
     }
 
     // Typed by a data model of the inferred columns: the same table or error
@@ -336,9 +450,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         checkSameRead(typed, attempt([&] { return splitrun::readCsvTable(plain, model, format); }),
                       "chunked with the data model", plain);
         checkSamePasses(typed, readPassByPass(plain, model, format), "profiled with the data model", plain);
-        if (gzip)
-            checkSameRead(typed, attempt([&] { return splitrun::readCsvTable(compressed, model, format); }),
-                          "gzip with the data model", compressed);
+        if (gzip) checkGzipReads(typed, model, choices, " with the data model");
     }
     return 0;
 }
