@@ -569,6 +569,7 @@ void KeyPass::State::writeRun()
     }
     orderByClass(run, classes + 1);
 
+    if (runs.size() == kMaxRuns) mergeEarlyRuns();
     runs.push_back(dir->path() / ("run-" + std::to_string(runsMade++)));
     SpoolWriter out(runs.back(), dir->shownAs(), settings.write);
     out.carryOnly(settings.carried);
@@ -577,12 +578,11 @@ void KeyPass::State::writeRun()
     for (refhost::ColumnValues& values : run.values) values.clear();
     run.keys.clear();
     run.textBytes = 0;
-    if (runs.size() == kMaxRuns) mergeEarlyRuns();
 }
 
 // Merges the runs written so far into one, by the order of the keys seen
 // so far (which later keys do not change), so that the files of the runs
-// to be merged at the end stay fewer than kMaxRuns. Reached only when the
+// to be merged at the end stay at most kMaxRuns. Reached only when the
 // input's number of records was not known.
 void KeyPass::State::mergeEarlyRuns()
 {
