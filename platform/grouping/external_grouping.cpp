@@ -477,6 +477,7 @@ void mergeRuns(const std::vector<fs::path>& paths, const std::vector<std::uint32
     }
     flush();
 }
+
 }  // namespace
 
 InputError tooManyKeys(std::size_t keys, bool presorted)
