@@ -1,20 +1,26 @@
 // External grouping, in order:
-//   1. one pass over the input finds the distinct keys and their record
-//      counts, and ranks the keys in sorted order;
-//   2. the ranks are cut into ranges, each holding at most the records that
-//      fit in a quarter of the memory limit (a single larger group gets a
-//      range of its own, which needs no ordering);
-//   3. a second pass, over a typed copy of the records that the first pass
-//      wrote, writes each record, tagged with its key's rank, to its
-//      range's partition file;
-//   4. each partition in turn is read back, ordered by rank with a stable
-//      counting pass, and appended to the grouped spool; its file is then
-//      removed.
+//   1. one pass over the input numbers the distinct keys and counts their
+//      records, and gathers the records, typed, in memory; whenever they
+//      take a quarter of the memory limit they are ordered by key with a
+//      stable counting pass (keys that compare equal together, in input
+//      order) and written, each tagged with its key number, as one sorted
+//      run file;
+//   2. the keys are ranked in sorted order;
+//   3. the runs are merged into the grouped spool by (rank, run): runs are
+//      in input order, so records of a rank keep input order. Each run's
+//      records of one rank are copied together, and each run's file is
+//      removed once merged.
+// Every record is thus written and read twice: once in its run, once in
+// the grouped spool. When every record fits in one run, it is ordered by
+// rank in memory and written to the grouped spool directly.
 #include "external_grouping.h"
 
 #include <algorithm>
+#include <functional>
 #include <cstring>
+#include <limits>
 #include <numeric>
+#include <queue>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -32,9 +38,10 @@ namespace splitrun {
 
 namespace {
 
-// More partitions than this would hold too many files open at once; the
-// partitions then grow beyond the memory budget instead.
-constexpr std::size_t kMaxPartitions = 256;
+// More runs than this would hold too many files open at once in the
+// merge: runs then grow beyond the memory budget instead (the input's
+// number of records known), or the runs so far are merged into one.
+constexpr std::size_t kMaxRuns = 256;
 // Records of a block of the grouped spool.
 constexpr std::size_t kBlockRecords = 4096;
 
@@ -201,7 +208,13 @@ public:
         }
     }
 
-    KeyRanks finish()
+    std::size_t size() const { return distinct_.size(); }
+    // Key number `index`'s values.
+    const Key& key(std::uint32_t index) const { return distinct_[index].key; }
+
+    // The ranks of the keys noted so far (later keys take ranks among
+    // them without reordering them).
+    KeyRanks finish() const
     {
         std::vector<std::uint32_t> order(distinct_.size());
         std::iota(order.begin(), order.end(), 0u);
@@ -232,24 +245,6 @@ private:
     std::string bytes_;
     std::uint32_t previousIndex_ = 0;
 };
-
-// Cuts the ranks into ranges of at most `budget` records (a rank with more
-// stands alone); firstRank[p] is partition p's first rank, with one more
-// entry for the end.
-std::vector<std::uint32_t> partitionRanks(const std::vector<std::uint64_t>& records, std::uint64_t budget)
-{
-    std::vector<std::uint32_t> firstRank{0};
-    std::uint64_t held = 0;
-    for (std::uint32_t rank = 0; rank < records.size(); ++rank) {
-        if (held > 0 && held + records[rank] > budget) {
-            firstRank.push_back(rank);
-            held = 0;
-        }
-        held += records[rank];
-    }
-    firstRank.push_back(static_cast<std::uint32_t>(records.size()));
-    return firstRank;
-}
 
 // Appends the values of `from` at `rows` to `to`. A text is looked up in
 // `to`'s dictionary once per call: `own` and `seen` map `from`'s codes to
@@ -305,101 +300,182 @@ std::uint32_t nextCall(std::uint32_t& call, std::vector<std::uint32_t>& seen)
     return call;
 }
 
-// A partition being written: the records not yet written out, with their
-// ranks, and its file.
-struct PartitionFile {
-    fs::path path;
-    std::unique_ptr<SpoolWriter> writer;
-    const std::vector<refhost::Column>* columns = nullptr;
-    std::vector<refhost::ColumnValues> pending;
-    std::vector<std::uint32_t> ranks;
-    std::uint64_t records = 0;
+// Appends values first .. first+count-1 of `from` to `to`: numbers of the
+// same kind as one block, anything else through appendRows (`rows` holds
+// 0, 1, 2, ... at least to first + count).
+void appendSpan(refhost::ColumnValues& to, const refhost::ColumnValues& from, std::size_t first, std::size_t count,
+                const std::vector<std::uint32_t>& rows, std::vector<std::uint32_t>& own,
+                std::vector<std::uint32_t>& seen, std::uint32_t& call)
+{
+    using Kind = refhost::ColumnValues::Kind;
+    if (from.kind() == to.kind() && (from.kind() == Kind::Integer || from.kind() == Kind::Real))
+        to.appendRange(from, first, count);
+    else
+        appendRows(to, from, rows.data() + first, count, own, seen, nextCall(call, seen));
+}
 
-    void clear()
-    {
-        pending.clear();
-        for (const refhost::Column& column : *columns)
-            pending.emplace_back(refhost::ColumnValues::kindFor(column.storage));
-        ranks.clear();
-    }
+// 0, 1, 2, ... at least to `size`.
+void countTo(std::vector<std::uint32_t>& rows, std::size_t size)
+{
+    const std::size_t had = rows.size();
+    if (had >= size) return;
+    rows.resize(size);
+    std::iota(rows.begin() + static_cast<std::ptrdiff_t>(had), rows.end(), static_cast<std::uint32_t>(had));
+}
 
-    void flush()
-    {
-        if (ranks.empty()) return;
-        const refhost::Table table(*columns, std::move(pending));
-        writer->write(table, 0, table.rowCount(), ranks.data());
-        clear();
-    }
-};
+bool isCarried(const std::vector<bool>& carried, std::size_t column)
+{
+    return column >= carried.size() || carried[column];
+}
 
-// The memory of ordering partitions, kept from one partition to the next
-// so that each reuses the pages the one before touched: freeing them and
-// faulting fresh ones in for every partition cost more than the ordering.
-struct OrderingBuffers {
-    std::vector<refhost::ColumnValues> values;   // the partition's records
-    std::vector<std::uint32_t> ranks, tags, order, own, seen;
+// Empty columns of the kinds a table of `columns` keeps its values in.
+std::vector<refhost::ColumnValues> emptyColumns(const std::vector<refhost::Column>& columns)
+{
+    std::vector<refhost::ColumnValues> values;
+    values.reserve(columns.size());
+    for (const refhost::Column& column : columns) values.emplace_back(refhost::ColumnValues::kindFor(column.storage));
+    return values;
+}
+
+// The records of the run being gathered, and the memory of ordering and
+// writing it, kept from one run to the next so that each reuses the pages
+// the one before touched: freeing them and faulting fresh ones in for
+// every run cost more than the ordering.
+struct RunBuffers {
+    std::vector<refhost::ColumnValues> values;   // the carried columns (the others stay empty)
+    std::vector<std::uint32_t> keys;             // each record's key number
+    std::uint64_t textBytes = 0;                 // at most the bytes of the texts held
+    std::vector<std::uint32_t> classOf;          // by key number: its place in the run's key order (or its rank)
+    std::vector<std::uint32_t> present, order, tags, rows, own, seen;
     std::vector<std::size_t> start;
     std::uint32_t call = 0;
+
+    std::size_t records() const { return keys.size(); }
 };
 
-// Reads a partition back, orders its records by rank (stably) and appends
-// them to `out`.
-void orderPartition(const PartitionFile& partition, std::uint32_t firstRank, std::uint32_t endRank,
-                    const std::vector<refhost::Column>& columns, const std::vector<bool>& carried,
-                    SpoolWriter& out, OrderingBuffers& buffers)
+// Orders the records of `run` by classOf[key] with a counting pass, which
+// is stable: records of one class keep input order. `classes` bounds the
+// classes.
+void orderByClass(RunBuffers& run, std::size_t classes)
 {
-    SpoolReader reader(partition.path);
-    std::string payload;
-    if (endRank - firstRank == 1) {
-        // One group: already in input order.
-        while (reader.raw(payload)) out.writeRaw(payload);
-        return;
-    }
-    std::vector<refhost::ColumnValues>& values = buffers.values;
-    if (values.empty())
-        for (const refhost::Column& column : columns)
-            values.emplace_back(refhost::ColumnValues::kindFor(column.storage));
-    for (std::size_t c = 0; c < values.size(); ++c) {
-        values[c].clear();
-        if (c >= carried.size() || carried[c]) values[c].reserve(partition.records);
-    }
-    std::vector<std::uint32_t>& ranks = buffers.ranks;
-    ranks.clear();
-    ranks.reserve(partition.records);
-    {
-        refhost::Table block;
-        while (reader.raw(payload)) {
-            SpoolReader::decode(payload, block, buffers.tags);
-            for (std::size_t c = 0; c < values.size(); ++c)
-                if (c >= carried.size() || carried[c]) values[c].appendAll(block.values(c));
-            ranks.insert(ranks.end(), buffers.tags.begin(), buffers.tags.end());
-        }
-    }
-    // Counting sort by rank: stable, so records keep input order in a group.
-    std::vector<std::size_t>& start = buffers.start;
-    start.assign(endRank - firstRank + 1, 0);
-    for (std::uint32_t rank : ranks) ++start[rank - firstRank + 1];
-    std::partial_sum(start.begin(), start.end(), start.begin());
-    std::vector<std::uint32_t>& order = buffers.order;
-    order.resize(ranks.size());
-    for (std::size_t row = 0; row < ranks.size(); ++row)
-        order[start[ranks[row] - firstRank]++] = static_cast<std::uint32_t>(row);
-    // The ordered records are gathered a block at a time.
-    for (std::size_t first = 0; first < order.size(); first += kBlockRecords) {
-        const std::size_t count = std::min(kBlockRecords, order.size() - first);
-        std::vector<refhost::ColumnValues> block;
-        for (std::size_t c = 0; c < values.size(); ++c) {
-            block.emplace_back(values[c].kind());
-            if (c < carried.size() && !carried[c]) {
-                for (std::size_t i = 0; i < count; ++i) block.back().appendMissing();
+    run.start.assign(classes + 1, 0);
+    for (std::uint32_t key : run.keys) ++run.start[run.classOf[key] + 1];
+    std::partial_sum(run.start.begin(), run.start.end(), run.start.begin());
+    run.order.resize(run.keys.size());
+    for (std::size_t row = 0; row < run.keys.size(); ++row)
+        run.order[run.start[run.classOf[run.keys[row]]]++] = static_cast<std::uint32_t>(row);
+}
+
+// Writes the records of `run` in run.order, `blockRecords` to a block,
+// each tagged with its key number when `tagged`.
+void writeInOrder(RunBuffers& run, const std::vector<refhost::Column>& columns, const std::vector<bool>& carried,
+                  std::size_t blockRecords, bool tagged, SpoolWriter& out)
+{
+    for (std::size_t first = 0; first < run.order.size(); first += blockRecords) {
+        const std::size_t count = std::min(blockRecords, run.order.size() - first);
+        const std::uint32_t* rows = run.order.data() + first;
+        std::vector<refhost::ColumnValues> block = emptyColumns(columns);
+        for (std::size_t c = 0; c < block.size(); ++c) {
+            if (!isCarried(carried, c)) {
+                for (std::size_t i = 0; i < count; ++i) block[c].appendMissing();
                 continue;
             }
-            block.back().reserve(count);
-            appendRows(block.back(), values[c], order.data() + first, count, buffers.own, buffers.seen,
-                       nextCall(buffers.call, buffers.seen));
+            block[c].reserve(count);
+            appendRows(block[c], run.values[c], rows, count, run.own, run.seen, nextCall(run.call, run.seen));
         }
-        out.write(refhost::Table(columns, std::move(block)), 0, count);
+        if (tagged) {
+            run.tags.resize(count);
+            for (std::size_t i = 0; i < count; ++i) run.tags[i] = run.keys[rows[i]];
+        }
+        out.write(refhost::Table(columns, std::move(block)), 0, count, tagged ? run.tags.data() : nullptr);
     }
+}
+
+// One sorted run being merged: the block of it read last and where the
+// merge is in it.
+struct RunCursor {
+    std::unique_ptr<SpoolReader> reader;
+    refhost::Table block;
+    std::vector<std::uint32_t> keys;   // the block's key numbers
+    std::size_t at = 0;
+
+    // Reads the next nonempty block; false at the end of the run.
+    bool advance()
+    {
+        at = 0;
+        while (reader->next(block, keys))
+            if (!keys.empty()) return true;
+        return false;
+    }
+};
+
+// Merges the sorted runs in `paths` (in input order) into `out`, by the
+// rank rankOf gives each key number and then by run, so that the records
+// of a rank keep input order; each run's records of one rank are copied
+// together. Blocks of `out` hold kBlockRecords records, tagged with their
+// key numbers when `tagged`. Each run's file is removed once merged.
+// `merged` is called with the records written so far after each block.
+void mergeRuns(const std::vector<fs::path>& paths, const std::vector<std::uint32_t>& rankOf,
+               const std::vector<refhost::Column>& columns, const std::vector<bool>& carried,
+               const std::string& tempDirShownAs, bool tagged, SpoolWriter& out,
+               const std::function<void(std::size_t)>& merged)
+{
+    std::vector<RunCursor> runs(paths.size());
+    // (rank of the next record, run), the least first.
+    using Head = std::pair<std::uint32_t, std::uint32_t>;
+    std::priority_queue<Head, std::vector<Head>, std::greater<Head>> heads;
+    for (std::size_t r = 0; r < paths.size(); ++r) {
+        runs[r].reader = std::make_unique<SpoolReader>(paths[r], tempDirShownAs);
+        if (runs[r].advance()) heads.emplace(rankOf[runs[r].keys[0]], static_cast<std::uint32_t>(r));
+    }
+    std::vector<refhost::ColumnValues> pending = emptyColumns(columns);
+    std::vector<std::uint32_t> pendingKeys, rows, own, seen;
+    std::uint32_t call = 0;
+    std::size_t pendingCount = 0, written = 0;
+    const auto flush = [&] {
+        if (pendingCount == 0) return;
+        out.write(refhost::Table(columns, std::move(pending)), 0, pendingCount,
+                  tagged ? pendingKeys.data() : nullptr);
+        written += pendingCount;
+        pending = emptyColumns(columns);
+        pendingKeys.clear();
+        pendingCount = 0;
+        if (merged) merged(written);
+    };
+    while (!heads.empty()) {
+        const auto [rank, r] = heads.top();
+        heads.pop();
+        RunCursor& run = runs[r];
+        bool more = true;
+        while (more && rankOf[run.keys[run.at]] == rank) {
+            // The run's records of this rank in its current block, as
+            // many as the block being written takes.
+            std::size_t end = run.at + 1;
+            while (end < run.keys.size() && rankOf[run.keys[end]] == rank) ++end;
+            const std::size_t count = std::min(end - run.at, kBlockRecords - pendingCount);
+            countTo(rows, run.at + count);
+            for (std::size_t c = 0; c < pending.size(); ++c) {
+                if (isCarried(carried, c))
+                    appendSpan(pending[c], run.block.values(c), run.at, count, rows, own, seen, call);
+                else
+                    for (std::size_t i = 0; i < count; ++i) pending[c].appendMissing();
+            }
+            if (tagged) pendingKeys.insert(pendingKeys.end(), run.keys.begin() + static_cast<std::ptrdiff_t>(run.at),
+                                           run.keys.begin() + static_cast<std::ptrdiff_t>(run.at + count));
+            pendingCount += count;
+            run.at += count;
+            if (pendingCount == kBlockRecords) flush();
+            if (run.at == run.keys.size()) more = run.advance();
+        }
+        if (more) {
+            heads.emplace(rankOf[run.keys[run.at]], r);
+        } else {
+            run = RunCursor();
+            std::error_code ec;
+            fs::remove(paths[r], ec);
+        }
+    }
+    flush();
 }
 
 }  // namespace
@@ -420,19 +496,111 @@ std::uint64_t keyMemory(std::size_t keyTextBytes, std::size_t keyColumns)
 
 struct KeyPass::State {
     std::shared_ptr<TempDir> dir;
-    fs::path copyPath;
-    std::unique_ptr<SpoolWriter> copy;
+    ExternalGroupingSettings settings;
     std::unique_ptr<KeyRanker> ranker;
-    std::vector<std::uint32_t> keys;   // of the block being added
+    std::vector<refhost::Column> columns;   // the blocks' (known from the first block)
+    // A run is written when its records, at perRecord bytes each, and its
+    // texts take `budget` bytes, and it holds at least minRecords.
+    std::uint64_t perRecord = 0, budget = 0;
+    std::size_t minRecords = 0;
+    std::size_t blockRecords = kBlockRecords;   // records of a block of a run file
+    RunBuffers run;
+    std::vector<fs::path> runs;   // the sorted runs written, in input order
+    std::size_t runsMade = 0;     // for the files' names
+    std::vector<std::uint32_t> blockKeys;   // of the block being added
+
+    void startRuns(const std::vector<refhost::Column>& blockColumns);
+    std::size_t roomInRun() const;   // records the run takes before it is written
+    void writeRun();
+    void mergeEarlyRuns();
 };
+
+// A loaded record takes at least 8 bytes a value, plus its key number, its
+// place in the ordering and the spare column the gathering writes from,
+// and its texts (counted as they come). A run takes at most a quarter of
+// the limit; with the input's number of records known, runs are made
+// large enough that there are at most kMaxRuns of them.
+void KeyPass::State::startRuns(const std::vector<refhost::Column>& blockColumns)
+{
+    columns = blockColumns;
+    perRecord = 8 * columns.size() + 24;
+    budget = std::max<std::uint64_t>(settings.memoryLimit / 4, perRecord);
+    minRecords = (settings.records + kMaxRuns - 1) / kMaxRuns;
+    // The merge holds a block of every run: together about a run's memory.
+    const std::uint64_t runRecords = std::max<std::uint64_t>(budget / perRecord, minRecords);
+    const std::uint64_t expectedRuns =
+        settings.records > 0 ? std::clamp<std::uint64_t>((settings.records + runRecords - 1) / runRecords, 1, kMaxRuns)
+                             : kMaxRuns;
+    blockRecords = std::clamp<std::size_t>(runRecords / expectedRuns, 256, kBlockRecords);
+    run.values = emptyColumns(columns);
+    for (std::size_t c = 0; c < columns.size(); ++c)
+        if (isCarried(settings.carried, c)) run.values[c].reserve(runRecords);
+    run.keys.reserve(runRecords);
+}
+
+std::size_t KeyPass::State::roomInRun() const
+{
+    const std::uint64_t used = run.records() * perRecord + run.textBytes;
+    const std::uint64_t room = used < budget ? (budget - used) / perRecord : 0;
+    return static_cast<std::size_t>(std::max<std::uint64_t>(room, minRecords - std::min(minRecords, run.records())));
+}
+
+// Orders the run in memory by key (keys that compare equal together, in
+// input order) and writes it to a file of its own.
+void KeyPass::State::writeRun()
+{
+    // The run's distinct keys, sorted: a record's class is its key's place
+    // among them, shared by keys that compare equal.
+    std::vector<std::uint32_t>& present = run.present;
+    present.clear();
+    run.classOf.resize(ranker->size());
+    constexpr std::uint32_t kAbsent = std::numeric_limits<std::uint32_t>::max();
+    for (std::uint32_t key : run.keys) run.classOf[key] = kAbsent;
+    for (std::uint32_t key : run.keys)
+        if (run.classOf[key] == kAbsent) {
+            run.classOf[key] = 0;
+            present.push_back(key);
+        }
+    std::sort(present.begin(), present.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return keyLess(ranker->key(a), ranker->key(b)); });
+    std::uint32_t classes = 0;
+    for (std::size_t i = 0; i < present.size(); ++i) {
+        if (i > 0 && keyLess(ranker->key(present[i - 1]), ranker->key(present[i]))) ++classes;
+        run.classOf[present[i]] = classes;
+    }
+    orderByClass(run, classes + 1);
+
+    if (runs.size() == kMaxRuns) mergeEarlyRuns();
+    runs.push_back(dir->path() / ("run-" + std::to_string(runsMade++)));
+    SpoolWriter out(runs.back(), dir->shownAs(), settings.write);
+    out.carryOnly(settings.carried);
+    writeInOrder(run, columns, settings.carried, blockRecords, true, out);
+    out.close();
+    for (refhost::ColumnValues& values : run.values) values.clear();
+    run.keys.clear();
+    run.textBytes = 0;
+}
+
+// Merges the runs written so far into one, by the order of the keys seen
+// so far (which later keys do not change), so that the files of the runs
+// to be merged at the end stay at most kMaxRuns. Reached only when the
+// input's number of records was not known.
+void KeyPass::State::mergeEarlyRuns()
+{
+    const KeyRanks ranks = ranker->finish();
+    const fs::path merged = dir->path() / ("run-" + std::to_string(runsMade++));
+    SpoolWriter out(merged, dir->shownAs(), settings.write);
+    out.carryOnly(settings.carried);
+    mergeRuns(runs, ranks.rankOf, columns, settings.carried, dir->shownAs(), true, out, {});
+    out.close();
+    runs.assign(1, merged);
+}
 
 KeyPass::KeyPass(std::vector<std::size_t> keyColumns, const ExternalGroupingSettings& settings)
     : state_(std::make_unique<State>())
 {
     state_->dir = std::make_shared<TempDir>(settings.tempDir, settings.tempDirShownAs);
-    state_->copyPath = state_->dir->path() / "records";
-    state_->copy = std::make_unique<SpoolWriter>(state_->copyPath, state_->dir->shownAs(), settings.write);
-    state_->copy->carryOnly(settings.carried);
+    state_->settings = settings;
     state_->ranker = std::make_unique<KeyRanker>(std::move(keyColumns), settings.memoryLimit / 4);
 }
 
@@ -441,18 +609,36 @@ KeyPass::KeyPass(KeyPass&&) noexcept = default;
 
 void KeyPass::add(const refhost::Table& block)
 {
-    // The copy carries each record's key number, so that the partitioning
-    // pass needs no key lookup.
-    state_->ranker->add(block, state_->keys);
-    state_->copy->write(block, 0, block.rowCount(), state_->keys.data());
+    State& state = *state_;
+    if (state.columns.empty()) state.startRuns(block.columns());
+    // The block's keys are numbered as they are noted, and the run keeps
+    // each record's number, so that ordering and merging need no key
+    // lookup.
+    state.ranker->add(block, state.blockKeys);
+    countTo(state.run.rows, block.rowCount());
+    // The block is cut where the run is full.
+    for (std::size_t first = 0; first < block.rowCount();) {
+        const std::size_t count = std::min(block.rowCount() - first, state.roomInRun());
+        state.run.keys.insert(state.run.keys.end(), state.blockKeys.begin() + static_cast<std::ptrdiff_t>(first),
+                              state.blockKeys.begin() + static_cast<std::ptrdiff_t>(first + count));
+        for (std::size_t c = 0; c < state.run.values.size(); ++c) {
+            if (!isCarried(state.settings.carried, c)) continue;
+            const refhost::ColumnValues& from = block.values(c);
+            appendSpan(state.run.values[c], from, first, count, state.run.rows, state.run.own, state.run.seen,
+                       state.run.call);
+            if (from.kind() == refhost::ColumnValues::Kind::Text)
+                for (std::size_t row = first; row < first + count; ++row)
+                    if (!from.isMissing(row)) state.run.textBytes += from.dictionary().at(from.codes()[row]).size();
+        }
+        first += count;
+        if (state.roomInRun() == 0) state.writeRun();
+    }
 }
 
 std::shared_ptr<SpoolSource> groupExternally(const refhost::RecordSource& input,
                                              const std::vector<std::size_t>& keyColumns,
                                              const ExternalGroupingSettings& settings)
 {
-    // The first pass also copies the records, typed, so that the second
-    // reads them with no parsing.
     KeyPass keys(keyColumns, settings);
     const auto pass = input.open();
     refhost::Table block;
@@ -463,109 +649,41 @@ std::shared_ptr<SpoolSource> groupExternally(const refhost::RecordSource& input,
 std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<refhost::Column>& columns,
                                              const ExternalGroupingSettings& settings)
 {
-    std::shared_ptr<TempDir> dir = std::move(keys.state_->dir);
-    const fs::path copyPath = keys.state_->copyPath;
-    keys.state_->copy->close();
-    keys.state_->copy.reset();
-    KeyRanks ranks = keys.state_->ranker->finish();
-    keys.state_->ranker.reset();
-
-    // A loaded record takes about its share of the input's bytes, and at
-    // least 8 bytes a value, plus its rank, its place in the ordering and
-    // the spare column the reordering gathers into. A partition takes at
-    // most a quarter of the limit.
-    const std::uint64_t records = std::max<std::uint64_t>(settings.records, 1);
-    const std::uint64_t perRecord =
-        std::max<std::uint64_t>(settings.inputBytes / records, 8 * columns.size()) + 24;
-    std::uint64_t budget = std::max<std::uint64_t>(settings.memoryLimit / 4 / perRecord, 1);
-    budget = std::max<std::uint64_t>(budget, (records + kMaxPartitions - 1) / kMaxPartitions);
-    const std::vector<std::uint32_t> firstRank = partitionRanks(ranks.records, budget);
-    const std::size_t partitionCount = firstRank.size() - 1;
-    std::vector<std::uint32_t> partitionOf(ranks.records.size());
-    for (std::size_t p = 0; p < partitionCount; ++p)
-        std::fill(partitionOf.begin() + firstRank[p], partitionOf.begin() + firstRank[p + 1],
-                  static_cast<std::uint32_t>(p));
-
-    // The partitions' write buffers share 16 MiB.
-    const std::size_t bufferBytes =
-        std::clamp<std::size_t>((std::size_t{16} << 20) / partitionCount, std::size_t{64} << 10, std::size_t{1} << 20);
-    std::vector<PartitionFile> partitions(partitionCount);
-    for (std::size_t p = 0; p < partitionCount; ++p) {
-        partitions[p].path = dir->path() / ("partition-" + std::to_string(p));
-        partitions[p].writer =
-            std::make_unique<SpoolWriter>(partitions[p].path, dir->shownAs(), settings.write, bufferBytes);
-        partitions[p].writer->carryOnly(settings.carried);
-        partitions[p].columns = &columns;
-        partitions[p].clear();
-    }
-    // Records held per partition before they are written: together about
-    // 128 Ki records, whatever the number of partitions.
-    const std::size_t pendingLimit = std::clamp<std::size_t>((std::size_t{1} << 17) / partitionCount, 64, 4096);
-    {
-        // Each block's records are sorted by partition (stably, with a
-        // counting pass) and appended to their partitions column by column.
-        SpoolReader copied(copyPath);
-        refhost::Table block;
-        std::vector<std::uint32_t> keys, rowRanks, rows, own, seen;
-        std::vector<std::size_t> start(partitionCount + 1);
-        std::uint32_t call = 0;
-        while (copied.next(block, keys)) {
-            const std::size_t count = block.rowCount();
-            rowRanks.resize(count);
-            rows.resize(count);
-            std::fill(start.begin(), start.end(), 0);
-            for (std::size_t row = 0; row < count; ++row) {
-                rowRanks[row] = ranks.rankOf[keys[row]];
-                ++start[partitionOf[rowRanks[row]] + 1];
-            }
-            std::partial_sum(start.begin(), start.end(), start.begin());
-            for (std::size_t row = 0; row < count; ++row)
-                rows[start[partitionOf[rowRanks[row]]]++] = static_cast<std::uint32_t>(row);
-            // start[p] is now the end of partition p's rows.
-            for (std::size_t p = 0, first = 0; p < partitionCount; first = start[p], ++p) {
-                if (start[p] == first) continue;
-                PartitionFile& partition = partitions[p];
-                const std::uint32_t* partRows = rows.data() + first;
-                const std::size_t partCount = start[p] - first;
-                for (std::size_t c = 0; c < partition.pending.size(); ++c) {
-                    if (c < settings.carried.size() && !settings.carried[c]) {
-                        for (std::size_t i = 0; i < partCount; ++i) partition.pending[c].appendMissing();
-                        continue;
-                    }
-                    appendRows(partition.pending[c], block.values(c), partRows, partCount, own, seen,
-                               nextCall(call, seen));
-                }
-                for (std::size_t i = 0; i < partCount; ++i) partition.ranks.push_back(rowRanks[partRows[i]]);
-                partition.records += partCount;
-                if (partition.ranks.size() >= pendingLimit) partition.flush();
-            }
-        }
-    }
-    std::error_code ec;
-    fs::remove(copyPath, ec);
-    for (PartitionFile& partition : partitions) {
-        partition.flush();
-        partition.pending.clear();
-        partition.writer->close();
-        partition.writer.reset();
-    }
-
+    KeyPass::State& state = *keys.state_;
+    const std::shared_ptr<TempDir> dir = state.dir;
     const fs::path grouped = dir->path() / "grouped";
-    SpoolWriter out(grouped, dir->shownAs(), settings.write);
-    out.carryOnly(settings.carried);
-    std::size_t done = 0;
-    OrderingBuffers buffers;
-    for (std::size_t p = 0; p < partitionCount; ++p) {
-        orderPartition(partitions[p], firstRank[p], firstRank[p + 1], columns, settings.carried, out, buffers);
-        std::error_code ec;
-        fs::remove(partitions[p].path, ec);
-        done += partitions[p].records;
+    const auto merged = [&](std::size_t done) {
         if (settings.progress) settings.progress(done, settings.records);
+    };
+    if (state.runs.empty()) {
+        // Every record fits in one run: ordered by rank in memory and
+        // written as the grouped records.
+        KeyRanks ranks = state.ranker->finish();
+        state.ranker.reset();
+        state.run.classOf = std::move(ranks.rankOf);
+        orderByClass(state.run, ranks.records.size());
+        SpoolWriter out(grouped, dir->shownAs(), settings.write);
+        out.carryOnly(settings.carried);
+        writeInOrder(state.run, columns, settings.carried, kBlockRecords, false, out);
+        merged(state.run.records());
+        keys.state_.reset();
+        releaseFreedMemory();
+        out.close();
+        return std::make_shared<SpoolSource>(dir, grouped, columns);
     }
-    buffers = OrderingBuffers();
+    if (state.run.records() > 0) state.writeRun();
+    const KeyRanks ranks = state.ranker->finish();
+    const std::vector<fs::path> runs = state.runs;
+    const std::string shownAs = dir->shownAs();
+    keys.state_.reset();
+    releaseFreedMemory();
+
+    SpoolWriter out(grouped, shownAs, settings.write);
+    out.carryOnly(settings.carried);
+    mergeRuns(runs, ranks.rankOf, columns, settings.carried, shownAs, false, out, merged);
     releaseFreedMemory();
     out.close();
-    return std::make_shared<SpoolSource>(std::move(dir), grouped, columns);
+    return std::make_shared<SpoolSource>(dir, grouped, columns);
 }
 
 GroupedSpool::GroupedSpool(const fs::path& tempDir, SpoolWriteFunction write, std::vector<bool> carried)

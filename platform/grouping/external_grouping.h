@@ -1,9 +1,9 @@
 // Grouping records that do not fit in memory by their split key, through
 // temporary files. The distinct keys are held in memory (they usually fit
-// when the records do not); the records are range-partitioned by key rank
-// into spool files small enough to order in memory, and each partition is
-// then ordered and appended to one grouped spool, which the run reads as
-// grouped input. Groups come out in sorted key order (missing first,
+// when the records do not); the records are ordered by key in runs small
+// enough to order in memory, each written to a spool file, and the runs
+// are then merged into one grouped spool, which the run reads as grouped
+// input. Groups come out in sorted key order (missing first,
 // numbers numerically, strings bytewise), records in input order within a
 // group: the order sortedByKey gives a loaded table.
 #ifndef SPLITRUN_EXTERNAL_GROUPING_H
@@ -30,7 +30,7 @@ struct ExternalGroupingSettings {
     std::uint64_t inputBytes = 0;    // the input's size as counted against the limit
     std::size_t records = 0;         // the input's number of records
     SpoolWriteFunction write;        // empty: write(2)
-    // Progress of the ordering of partitions, in records; may be empty.
+    // Progress of the merge of the sorted runs, in records; may be empty.
     std::function<void(std::size_t done, std::size_t total)> progress;
     // The columns the run reads, by position (empty: all); the others
     // reach the grouped records as missing values (SpoolWriter::carryOnly).
@@ -49,7 +49,7 @@ std::uint64_t keyMemory(std::size_t keyTextBytes, std::size_t keyColumns);
 
 // The first pass of an external grouping, fed block by block by a pass
 // that reads the input for other ends too (profiling it): finds the
-// distinct keys and copies the records, typed, to a spool under a new
+// distinct keys and writes the records, typed, as sorted runs under a new
 // temporary directory in settings.tempDir. The constructor and `add`
 // throw InputError as groupExternally does; the directory is removed when
 // the object goes away unless it was handed to groupExternally.
@@ -74,9 +74,10 @@ private:
 std::shared_ptr<SpoolSource> groupExternally(KeyPass keys, const std::vector<refhost::Column>& columns,
                                              const ExternalGroupingSettings& settings);
 
-// Reads `input` once (for its distinct keys, copying the records to a
-// temporary spool that is then read to partition them) and returns its records grouped by `keyColumns`, in a spool under
-// a new temporary directory that lives as long as the returned source.
+// Reads `input` once (for its distinct keys, writing the records as sorted
+// runs that are then merged) and returns its records grouped by
+// `keyColumns`, in a spool under a new temporary directory that lives as
+// long as the returned source.
 // Throws what a pass over the input throws, and InputError when the
 // temporary files cannot be written (a full disk included) or the distinct
 // keys alone do not fit in the memory limit; the temporary directory is

@@ -63,20 +63,31 @@ SpoolWriter::~SpoolWriter()
     if (fd_ >= 0) ::close(fd_);
 }
 
-void SpoolWriter::fail(int error, const char* doing) const
+namespace {
+
+// The error of a temporary file that cannot be created, written, read or
+// closed, naming the directory as `tempDirShownAs` says and the reason.
+InputError spoolFileError(const std::string& tempDirShownAs, const fs::path& path, int error, const char* doing)
 {
     const bool full = error == ENOSPC || error == EDQUOT;
-    throw InputError(tempDirShownAs_ + ": " +
+    return InputError(tempDirShownAs + ": " +
                      (full ? std::string("no space left (") + std::strerror(error) + ")"
                            : std::string(std::strerror(error))) +
-                     " while " + doing + " the temporary file " + path_.string() +
+                     " while " + doing + " the temporary file " + path.string() +
                      (full ? "; the records of the input are copied there to group them: free space "
                              "or give --temp-dir a directory on a larger disk"
                       : error == EMFILE || error == ENFILE
-                          ? "; grouping keeps one such file open per partition: raise the limit of open files "
-                            "(ulimit -n)"
+                          ? "; grouping merges its sorted runs of records with one such file open per run: "
+                            "raise the limit of open files (ulimit -n)"
                           : error == EFBIG ? "; raise the limit on file size (ulimit -f)"
                                            : "; give --temp-dir a writable directory"));
+}
+
+}  // namespace
+
+void SpoolWriter::fail(int error, const char* doing) const
+{
+    throw spoolFileError(tempDirShownAs_, path_, error, doing);
 }
 
 void SpoolWriter::write(const refhost::Table& block, std::size_t first, std::size_t count,
@@ -150,6 +161,12 @@ SpoolReader::SpoolReader(const fs::path& path) : path_(path.string())
     file_ = std::fopen(path_.c_str(), "rb");
     if (!file_)
         throw std::runtime_error("cannot read the temporary file " + path_ + ": " + std::strerror(errno));
+}
+
+SpoolReader::SpoolReader(const fs::path& path, const std::string& tempDirShownAs) : path_(path.string())
+{
+    file_ = std::fopen(path_.c_str(), "rb");
+    if (!file_) throw spoolFileError(tempDirShownAs, path, errno, "opening");
 }
 
 SpoolReader::~SpoolReader()

@@ -1,9 +1,9 @@
 // Records spilled to temporary files in a binary, typed form, so that they
-// can be read back any number of times with no CSV parsing: the partitions
+// can be read back any number of times with no CSV parsing: the sorted runs
 // of an external grouping and the grouped records a run then reads. A spool
 // file is a sequence of blocks; each block is a length-prefixed encoding
 // (refhost wire format) of a table of records, optionally preceded by one
-// 32-bit tag per record (the key rank, for partitions).
+// 32-bit tag per record (the key number, for sorted runs).
 #ifndef SPLITRUN_RECORD_SPOOL_H
 #define SPLITRUN_RECORD_SPOOL_H
 
@@ -103,6 +103,9 @@ private:
 class SpoolReader {
 public:
     explicit SpoolReader(const std::filesystem::path& path);
+    // The same, but a file that cannot be opened (too many open files
+    // among them) throws InputError as SpoolWriter does.
+    SpoolReader(const std::filesystem::path& path, const std::string& tempDirShownAs);
     ~SpoolReader();
     SpoolReader(const SpoolReader&) = delete;
     SpoolReader& operator=(const SpoolReader&) = delete;

@@ -137,6 +137,93 @@ TEST(ExternalGrouping, FullDiskOrTooManyKeysIsAClearErrorAndLeavesNoFiles)
     }
 }
 
+// Shuffled rows over many sorted runs: key g holds one group of most of the records, groups of
+// about five records, 0 and -0 (equal keys of other bytes) and missing; n numbers the rows in input
+// order and t is a text of its own per row.
+refhost::Table runsTable(std::size_t rows, std::size_t smallGroups)
+{
+    refhost::Table table({{"g", 2, 1}, {"n", 1, 1}, {"t", 3, 3}});
+    std::mt19937 random(5);
+    for (std::size_t row = 0; row < rows; ++row) {
+        const unsigned pick = random() % 10;
+        const refhost::Cell g = pick < 6   ? refhost::Cell::real(1.5)
+                                : pick == 6 ? refhost::Cell::real(random() % 2 ? 0.0 : -0.0)
+                                : pick == 7 ? refhost::Cell()
+                                            : refhost::Cell::real(double(2 + random() % smallGroups));
+        table.addRow({g, refhost::Cell::integer(static_cast<long>(row)),
+                      refhost::Cell::text("t" + std::to_string(row % 977))});
+    }
+    return table;
+}
+
+// The merge of sorted runs: a group over many runs and over blocks of the runs and of the grouped
+// records, many small groups, runs merged early when the number of records is not known, and
+// columns that are not carried coming out missing.
+TEST(ExternalGrouping, SortedRunsMergeIntoTheInMemorySortOrder)
+{
+    const fs::path temp = freshDir("external_grouping_runs");
+    struct Case {
+        const char* name;
+        std::size_t rows, smallGroups;
+        std::uint64_t limit;
+        bool recordsKnown;
+        std::vector<bool> carried;
+    };
+    const Case cases[] = {
+        {"a group over runs and blocks", 20000, 20, 1 << 19, true, {}},
+        {"many small groups", 12000, 1000, 1 << 20, true, {}},
+        {"runs merged early", 30000, 5, 1 << 14, false, {}},
+        {"a column not carried", 9000, 20, 1 << 18, true, {true, true, false}},
+    };
+    for (const Case& c : cases) {
+        const refhost::Table table = runsTable(c.rows, c.smallGroups);
+        refhost::Table sorted = table;
+        sorted.permuteRows(splitrun::sortedByKey(table, {0}));
+        std::vector<refhost::ColumnValues> values;
+        for (std::size_t column = 0; column < sorted.columnCount(); ++column) {
+            values.push_back(sorted.values(column));
+            if (column < c.carried.size() && !c.carried[column]) {
+                values.back() = refhost::ColumnValues(values.back().kind());
+                for (std::size_t row = 0; row < sorted.rowCount(); ++row) values.back().appendMissing();
+            }
+        }
+        const refhost::Table expected(sorted.columns(), std::move(values));
+        splitrun::ExternalGroupingSettings settings = settingsFor(temp, c.limit, table);
+        if (!c.recordsKnown) settings.records = 0;
+        settings.carried = c.carried;
+        {
+            const auto grouped = splitrun::groupExternally(TableSource(table, 700), {0}, settings);
+            EXPECT_TRUE(readAll(*grouped) == expected) << c.name;
+        }
+        EXPECT_TRUE(emptyDir(temp)) << c.name;
+    }
+}
+
+// A write that fails in a sorted run or in the merge into the grouped records stops the grouping
+// with the error naming that file, and leaves no files behind.
+TEST(ExternalGrouping, WriteFailureInARunOrInTheMergeNamesItsFileAndLeavesNoFiles)
+{
+    const refhost::Table table = runsTable(6000, 20);
+    const fs::path temp = freshDir("external_grouping_run_failure");
+    for (const std::string file : {"run-0", "run-3", "grouped"}) {
+        splitrun::ExternalGroupingSettings settings = settingsFor(temp, 1 << 16, table);
+        settings.write = [&](int fd, const void* bytes, std::size_t length) -> ssize_t {
+            const fs::path path = fs::read_symlink("/proc/self/fd/" + std::to_string(fd));
+            if (path.filename() == file) return errno = ENOSPC, -1;
+            return ::write(fd, bytes, length);
+        };
+        try {
+            splitrun::groupExternally(TableSource(table, 500), {0}, settings);
+            ADD_FAILURE() << file << ": no error";
+        } catch (const splitrun::InputError& e) {
+            const std::string message = e.what();
+            EXPECT_NE(message.find("no space left"), std::string::npos) << message;
+            EXPECT_NE(message.find("/" + file + ";"), std::string::npos) << file << ": " << message;
+        }
+        EXPECT_TRUE(emptyDir(temp)) << file;
+    }
+}
+
 TEST(ExternalGrouping, ShuffledFileOverTheLimitBuildsWhatTheLoadedRunBuilds)
 {
     const fs::path dir = freshDir("external_grouping_cli");
